@@ -1,0 +1,13 @@
+// Configuration reader: one integer or string value by key from the gateway's
+// configuration file of "name=value" lines. Every call scans the file from the start.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "gateway/library/ea_status.h"
+
+// 0 and the value, -1 (EA_NOT_FOUND) when the key is missing or has no value,
+// 10000 when the file cannot be opened.
+ea_status config_file_read_int(const char *file_name, const char *key, int32_t *value);
+ea_status config_file_read_string(const char *file_name, const char *key, char *buffer, size_t buffer_size);
