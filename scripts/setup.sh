@@ -8,6 +8,7 @@ packages=(
     clang libclang-rt-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     liblzo2-dev
+    dpkg-dev patch
 )
 
 missing=()
@@ -22,3 +23,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo_cmd apt-get update
     $sudo_cmd apt-get install -y "${missing[@]}"
 fi
+
+# The FIX engine's upstream source, kept in a cache outside the build tree.
+"$(dirname "$0")/../fix_engine/fetch_engine.sh"

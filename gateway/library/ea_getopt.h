@@ -4,10 +4,10 @@
 
 namespace ea
 {
-extern int optind;    // index of the next word; starts at 1
-extern char *optarg;  // argument of the last option
-extern int opterr;    // error report on (1, initial) or off (0)
-extern int optpos;    // position inside a word of grouped options
+extern int optind;   // index of the next word; starts at 1
+extern char *optarg; // argument of the last option
+extern int opterr;   // error report on (1, initial) or off (0)
+extern int optpos;   // position inside a word of grouped options
 
 int getopt(int argc, char *const argv[], const char *optstring);
 // Back to the initial state (tests parse several command lines in one process).

@@ -30,6 +30,14 @@ enum : int32_t
     EA_WSAECONNREFUSED = 10061,
 };
 
+// Arguments of ea_socket (the same numbers on both platforms).
+enum : int32_t
+{
+    EA_AF_INET = 2,
+    EA_SOCK_STREAM = 1,
+    EA_IPPROTO_TCP = 6,
+};
+
 enum
 {
     EA_INVALID_SOCKET = -1,

@@ -33,6 +33,17 @@ enum
     EA_MAX_WAIT_OBJECTS = 64,
 };
 
+// Platform error numbers that callers of this module compare with
+// ea_sync_info_last_error(); they keep the Windows values the gateway was written for.
+enum : uint32_t
+{
+    EA_SYNC_ERROR_NOT_OWNER = 288,       // release of a mutex the caller does not hold
+    EA_SYNC_ERROR_TOO_MANY_POSTS = 298,  // a semaphore release past its maximum count
+};
+
+// Waits forever.
+constexpr uint32_t EA_INFINITE = 0xFFFFFFFFu;
+
 struct ea_sync_info
 {
     pf_semaphore *semaphore;                // flag 1: initial count 0, given maximum
@@ -45,6 +56,10 @@ struct ea_sync_info
 
 ea_sync_info *ea_sync_info_create(uint32_t flags, int32_t maximum_count);
 void ea_sync_info_destroy(ea_sync_info *sync);
+
+// The platform's error number of the calling thread's last failed call (for instance 298
+// after ea_sync_info_release_semaphore was refused because the semaphore was full).
+uint32_t ea_sync_info_last_error();
 
 ea_status ea_sync_info_wait(ea_sync_info *sync, uint32_t timeout_ms);
 ea_status ea_sync_info_release_semaphore(ea_sync_info *sync, int32_t count);

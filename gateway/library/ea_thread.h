@@ -2,6 +2,7 @@
 // main can wait for alone or together with up to 63 others.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "gateway/library/ea_status.h"
@@ -18,6 +19,9 @@ struct ea_thread
     int32_t exit_value;   // written when the routine returns
     pf_thread *handle;
     uint32_t thread_id;
+    // The creator's handle and the running routine: a thread closed while it still runs
+    // keeps its record until the routine has stored its exit value.
+    std::atomic<int32_t> references;
 };
 
 ea_thread *ea_thread_create(ea_thread_routine routine, void *argument, logger_object *logger);

@@ -20,6 +20,8 @@ uint32_t ea_get_tick_count();
 uint32_t ea_get_tick_difference(uint32_t later, uint32_t earlier);
 // Sleeps microseconds / 1000 ms; a non-zero request below 1000 sleeps 1 ms; 0 yields.
 ea_status ea_usleep(uint32_t microseconds);
+// The milliseconds that ea_usleep sleeps for a request (999 -> 1, 1999 -> 1, 2000 -> 2).
+uint32_t ea_usleep_milliseconds(uint32_t microseconds);
 // Wall clock as seconds since 1970 and milliseconds.
 void ea_ftime(int64_t *seconds, uint16_t *milliseconds);
 void ea_add_milliseconds(int64_t *seconds_out, uint16_t *milliseconds_out, int64_t base_seconds,

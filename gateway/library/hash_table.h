@@ -34,3 +34,6 @@ int hashDump(FILE *stream, const char *heading, HashTable table);
 int hashStatistics(FILE *stream, HashTable table);
 char *strduplicate(const char *text);
 int vperror(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Makes the next vperror call read "VPERROR_PRINT" again (tests only).
+void vperror_reset_for_tests();

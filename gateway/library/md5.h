@@ -19,7 +19,7 @@ enum
 struct md5_state
 {
     uint32_t state[4];
-    uint32_t bit_count[2];     // low word first
+    uint32_t bit_count[2]; // low word first
     uint32_t pending[16];
     uint32_t pending_bytes;
 };

@@ -1,0 +1,112 @@
+// The response processing thread. A bad packet loses only its own entries from the bad
+// one on; the thread goes on with the next packet.
+#include "gateway/business_processing_layer/response_data_proc_info_container.h"
+
+#include <cstdlib>
+
+#include "gateway/business_processing_layer/data_proc_info.h"
+#include "gateway/library/logger.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
+
+response_data_proc_info_container *response_data_proc_info_container_create(logger_object *logger)
+{
+    response_data_proc_info_container *container = static_cast<response_data_proc_info_container *>(
+        calloc(1, sizeof(response_data_proc_info_container)));
+    if (container == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Malloc failed for response data proc info container.");
+        return nullptr;
+    }
+    container->packer = data_proc_info_create(RESPONSE_PACKER_CAPACITY, logger);
+    if (container->packer == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "data_proc_info_create() failed.");
+        free(container);
+        return nullptr;
+    }
+    return container;
+}
+
+void response_data_proc_info_container_destroy(response_data_proc_info_container *container)
+{
+    if (container == nullptr)
+        return;
+    data_proc_info_destroy(container->packer);
+    free(container);
+}
+
+ea_status response_data_proc_info_container_process_messages(response_data_proc_info_container *container,
+                                                             queue *input, queue *output,
+                                                             logger_object *logger)
+{
+    while (message *msg = static_cast<message *>(queue_remove_head(input)))
+    {
+        if (msg->tag != NORMAL_MESSAGE)
+        {
+            if (queue_append(output, msg) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append() failed.");
+                message_destroy(msg);
+                return EA_ERROR;
+            }
+            EA_LOG(logger, EA_LEVEL_EVENT, "Forwarded Box related message to User Session Module.");
+            continue;
+        }
+        ea_status status =
+            data_proc_info_unpack(container->packer, msg, output, &container->message_counter, logger);
+        message_destroy(msg);
+        if (status == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "data_proc_info_unpack() failed.");
+            return EA_ERROR;
+        }
+        if (status == DATA_PROC_DROPPED)
+            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "data_proc_info_unpack() couldn't unpack the message.");
+        else
+            EA_LOG(logger, EA_LEVEL_ACTIVITY, "Unpacked messages forwarded to User Session Module.");
+    }
+    return EA_SUCCESS;
+}
+
+static uint32_t response_thread_fail(response_data_processing_thread_args *args, queue **locals,
+                                     const char *text)
+{
+    EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+    ea_destroy_message_queue_array(locals, 2);
+    ea_flag_set(args->shutdown_flag, 1);
+    return EA_ERROR;
+}
+
+uint32_t response_data_processing_thread(void *argument)
+{
+    response_data_processing_thread_args *args =
+        static_cast<response_data_processing_thread_args *>(argument);
+    queue *locals[2] = {queue_create(), queue_create()}; // input, output
+    if (locals[0] == nullptr || locals[1] == nullptr)
+        return response_thread_fail(args, locals, "malloc failed for input local queue.");
+
+    while (ea_flag_get(args->shutdown_flag) == 0)
+    {
+        if (ea_flag_get(args->day_flag) != 0)
+        {
+            logger_object_reopen(args->logger);
+            ea_flag_set(args->day_flag, 0);
+        }
+        ea_status status = shared_queue_get_elements_from_single_queue(args->from_host_session, locals[0],
+                                                                       args->wait_time_ms);
+        if (status == EA_NO_DATA)
+            continue;
+        if (status != EA_SUCCESS)
+            return response_thread_fail(args, locals, "retreival from shared queue failed.");
+        if (response_data_proc_info_container_process_messages(args->container, locals[0], locals[1],
+                                                               args->logger) != EA_SUCCESS)
+            return response_thread_fail(
+                args, locals, "response_data_proc_info_container_process_messages returned EA_ERROR.");
+        if (shared_queue_insert(args->to_user_session, locals[1]) != EA_SUCCESS)
+            return response_thread_fail(args, locals, "shared queue insert failed.");
+    }
+    ea_destroy_message_queue_array(locals, 2);
+    return EA_SHUTDOWN;
+}

@@ -1,0 +1,47 @@
+// Sockets: the BSD calls with Windows Sockets behaviour where the gateway relies on it.
+// Every failure sets the last error to a Windows Sockets number (10035 would block,
+// 10004 interrupted, 10054 reset, 10061 refused, ...); a non-blocking connect that is
+// under way reports 10035, as there. Sends never raise SIGPIPE, and the first start-up
+// (or socket) ignores SIGPIPE for the whole process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Starts the socket library. 0 and the version in *version_out (2.0 here, as 0x0002 with
+// the major number in the low byte), or a Windows Sockets start-up error number.
+// *description is the library's description text.
+int32_t pf_socket_startup(uint16_t requested_version, uint16_t *version_out, const char **description);
+int32_t pf_socket_cleanup();
+// For tests: the next start-ups report this error (0 for none) and version.
+void pf_socket_set_startup_result(int32_t error, uint16_t version);
+
+int pf_socket_create(int domain, int type, int protocol);
+// Addresses are IPv4 in network order; port in host order. Stream sockets get
+// SO_REUSEADDR before binding, so a listener can come back while old connections linger.
+int pf_socket_bind(int fd, uint32_t address, uint16_t port);
+int pf_socket_listen(int fd, int backlog);
+// Address and port of the peer may be null.
+int pf_socket_accept(int fd, uint32_t *peer_address, uint16_t *peer_port);
+int pf_socket_connect(int fd, uint32_t address, uint16_t port);
+int pf_socket_send(int fd, const void *buffer, int32_t length);
+int pf_socket_recv(int fd, void *buffer, int32_t length);
+int pf_socket_close(int fd);
+
+enum pf_socket_option
+{
+    PF_SOCKET_TCP_NODELAY,
+    PF_SOCKET_KEEPALIVE,
+    PF_SOCKET_REUSEADDR,
+};
+
+int pf_socket_set_option(int fd, pf_socket_option option, bool on);
+int pf_socket_set_nonblocking(int fd, bool on);
+
+// Dotted IPv4 text to network order; 0xFFFFFFFF when it is not an address.
+uint32_t pf_inet_addr(const char *text);
+// Network-order address to dotted text.
+void pf_inet_ntoa(uint32_t address, char *text, size_t size);
+
+// Ignores SIGPIPE process-wide (once).
+void pf_ignore_sigpipe();

@@ -1,0 +1,144 @@
+// qel_ip as its supervisor sees it: the command line, the exit code of every start-up
+// path, and a full start that stops in order with every log file closed and renamed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+
+#include "support/gateway_config.h"
+#include "support/test_support.h"
+
+using qel_test::gateway_config;
+using qel_test::process_result;
+using qel_test::temp_dir;
+
+namespace
+{
+process_result run_gateway(const temp_dir &dir, std::vector<std::string> args)
+{
+    args.insert(args.begin(), QEL_IP_BINARY);
+    return qel_test::run_process(args, dir.path(), 20000);
+}
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+} // namespace
+
+TEST(QelIpCommandLine, UsageErrorsExitWith10005)
+{
+    temp_dir dir;
+    struct
+    {
+        std::vector<std::string> args;
+        const char *expected;
+    } cases[] = {
+        {{}, "\nUsage: "},
+        {{"-c"}, "\nArgument missing for option c\n"},
+        {{"-x"}, "\nInvalid option\n"},
+        {{"config.cfg"}, "\nUsage: "},
+    };
+    for (const auto &c : cases)
+    {
+        process_result result = run_gateway(dir, c.args);
+        EXPECT_EQ(result.exit_code, 10005) << c.expected;
+        EXPECT_TRUE(contains(result.output, c.expected)) << result.output;
+        EXPECT_TRUE(
+            contains(result.output, "\tc [config-file name]: Starts QEL with the specified config file\n"));
+    }
+    EXPECT_TRUE(dir.list().empty());
+}
+
+TEST(QelIpCommandLine, VersionOptionsPrintAndCreateNoFile)
+{
+    temp_dir dir;
+    process_result version = run_gateway(dir, {"-v"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_TRUE(contains(version.output, "\nQel Application Version: 4.0 RC14 [41402]\nCompiled on "))
+        << version.output;
+    EXPECT_FALSE(contains(version.output, "Flags defined"));
+
+    process_result flags = run_gateway(dir, {"-p"});
+    EXPECT_EQ(flags.exit_code, 0);
+    EXPECT_TRUE(contains(flags.output, "[41402]"));
+    EXPECT_TRUE(contains(flags.output, "\n\nFlags defined:\n"));
+    EXPECT_TRUE(dir.list().empty());
+}
+
+TEST(QelIpStartup, ConfigurationFailuresExitWith10003)
+{
+    struct
+    {
+        const char *key;
+        const char *value; // null: the key is left out
+    } cases[] = {
+        {"LOG_FILE_PATH", nullptr},
+        {"FIX_FILE_PATH", nullptr},
+        {"MAX_TWS_CLIENTS", nullptr},
+        {"MAX_TWS_CLIENTS", "40000"},
+        {"NUMBER_OF_LINKS", "70000"},
+        {"INTERFACE_REALTIME_PORT_NUMBER", "0"},
+        {"INTERFACE_INTERACTIVE_PORT_NUMBER", "65536"},
+        {"HOST_PORT_NUMBER", "70000"},
+        {"HOST_PORT_NUMBER", nullptr},
+        {"PORT_NUMBER", "65537"},
+        {"MACHINE_WAN_IP", "127.000.000.001X"},
+        {"BOX_ID", "0"},
+        {"KOVA_EVENT_LOG_FILE", nullptr},
+        {"FIX_FILE_PATH", "missing_fix_settings.cfg"},
+    };
+    for (const auto &c : cases)
+    {
+        temp_dir dir;
+        gateway_config config;
+        if (c.value == nullptr)
+            config.omitted.insert(c.key);
+        else
+            config.values[c.key] = c.value;
+        process_result result = run_gateway(dir, {"-c", config.write(dir)});
+        EXPECT_EQ(result.exit_code, 10003) << c.key << "=" << (c.value ? c.value : "(missing)");
+        EXPECT_FALSE(result.timed_out);
+    }
+}
+
+TEST(QelIpStartup, MissingConfigurationFileExitsWith10003)
+{
+    temp_dir dir;
+    process_result result = run_gateway(dir, {"-c", dir.file("nowhere.cfg")});
+    EXPECT_EQ(result.exit_code, 10003);
+    EXPECT_TRUE(contains(result.output, "\nStarting QEL [4.0 RC14] with config file ["));
+}
+
+TEST(QelIpRun, StartsAndStopsInOrderOnTerminationRequest)
+{
+    temp_dir dir;
+    gateway_config config;
+    std::string config_file = config.write(dir);
+    qel_test::child_process gateway({QEL_IP_BINARY, "-c", config_file}, dir.path());
+
+    auto main_log_has = [&](const std::string &text)
+    {
+        for (const std::string &name : dir.list("logs"))
+        {
+            if (name.rfind("main_text.", 0) == 0 && contains(dir.read("logs/" + name), text))
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return main_log_has("[fix_network_handler_send_thread] thread created"); }, 10000));
+    gateway.signal(SIGTERM);
+    process_result result = gateway.wait(20000);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0);
+
+    std::vector<std::string> logs = dir.list("logs");
+    for (const std::string &name : logs)
+        EXPECT_FALSE(contains(name, ".current.")) << name << " was left open";
+    EXPECT_TRUE(main_log_has("============ QEL Parameters [START] ============"));
+    EXPECT_TRUE(main_log_has("Thread routine[interface_thread] Thread id["));
+    EXPECT_TRUE(main_log_has("Exit value[204]"));
+    std::vector<std::string> files = dir.list();
+    EXPECT_NE(std::find(files.begin(), files.end(), "qel_text_log_default.txt"), files.end());
+}

@@ -1,0 +1,48 @@
+// The test configuration mirrors config/qel_ip.cfg with ports chosen free at run time.
+#include "support/gateway_config.h"
+
+#include <sys/stat.h>
+
+namespace qel_test
+{
+
+gateway_config::gateway_config()
+{
+    values = {
+        {"FIX_FILE_PATH", "fix_settings.cfg"},
+        {"NUMBER_OF_LINKS", "1"},
+        {"MAX_TWS_CLIENTS", "10"},
+        {"INTERFACE_REALTIME_PORT_NUMBER", std::to_string(free_port())},
+        {"INTERFACE_INTERACTIVE_PORT_NUMBER", std::to_string(free_port())},
+        {"FLOW_CONTROL_COUNT", "1"},
+        {"LOG_FILE_PATH", "logs"},
+        {"SYSTEM_LOGGING_LEVEL", "DEBUG"},
+        {"SYSTEM_BINARY_LOGGING_ENABLED", "TRUE"},
+        {"HOST_MACHINE_IP", "127.0.0.1"},
+        {"HOST_PORT_NUMBER", std::to_string(free_port())},
+        {"MACHINE_WAN_IP", "127.0.0.1"},
+        {"BOX_ID", "101"},
+        {"BROKER_ID", "12345"},
+        {"MACHINE_LAN_IP", "127.0.0.1"},
+        {"PORT_NUMBER", std::to_string(free_port())},
+        {"KOVA_EVENT_LOG_FILE", "logs/kova_event_log.dat"},
+    };
+}
+
+std::string gateway_config::write(const temp_dir &dir) const
+{
+    std::string content;
+    for (const auto &entry : values)
+    {
+        if (omitted.count(entry.first) == 0)
+            content += entry.first + "=" + entry.second + "\n";
+    }
+    dir.write("qel_ip.cfg", content);
+    dir.write("fix_settings.cfg",
+              "[DEFAULT]\nConnectionType=acceptor\nSocketAcceptPort=" + std::to_string(free_port()) +
+                  "\nFileStorePath=fix_store\nFileLogPath=logs\n");
+    mkdir(dir.file("logs").c_str(), 0700);
+    return dir.file("qel_ip.cfg");
+}
+
+} // namespace qel_test
