@@ -37,7 +37,8 @@ inline ea_status unpack_fuzz_one(const uint8_t *data, size_t size)
     {
         message *record = static_cast<message *>(element);
         position++;
-        if (record->data_length == 0 || record->data + record->data_length > record->buffer_base + record->capacity ||
+        if (record->data_length == 0 ||
+            record->data + record->data_length > record->buffer_base + record->capacity ||
             record->routing_area_a[1] != position || record->sequence_number != position)
             abort();
         message_destroy(record);

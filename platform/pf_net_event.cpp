@@ -489,9 +489,15 @@ int32_t pf_net_event_select(int fd, pf_net_event *event, int32_t mask)
         return -1;
     }
     detach(s);
-    if (s->state == STATE_IDLE || s->state == STATE_CONNECTED)
+    // Taken from the socket itself, except a connect under way, whose outcome is still
+    // to be reported.
+    if (listening)
     {
-        s->state = listening ? STATE_LISTENING : connected ? STATE_CONNECTED : STATE_IDLE;
+        s->state = STATE_LISTENING;
+    }
+    else if (s->state != STATE_CONNECTING)
+    {
+        s->state = connected ? STATE_CONNECTED : STATE_IDLE;
     }
     if (mask != 0)
     {

@@ -53,7 +53,8 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
     if (msg->data_length < VRX_INTERNAL_TRANSCODE + 2)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The size of the message buffer [%d] is too small to hold the header of the message to be packed. "
+               "The size of the message buffer [%d] is too small to hold the header of the message to be "
+               "packed. "
                "Sequence Number [%lu]",
                msg->data_length, sequence_of(msg));
         return false;
@@ -62,7 +63,8 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
     if (msg->data_length < data_proc_info_sizing_bytes(sizes->transcode, false))
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The size of the message buffer [%d] is too small to hold the header of the message to be packed. "
+               "The size of the message buffer [%d] is too small to hold the header of the message to be "
+               "packed. "
                "Transcode [%d] Sequence Number [%lu]",
                msg->data_length, sizes->transcode, sequence_of(msg));
         return false;
@@ -71,8 +73,9 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
     if (data_proc_info_process(nullptr, sizes->transcode, msg->data, nullptr, DATA_PROC_FULL_SIZE,
                                &sizes->full_size) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "The transcode [%d] can't be processed. Sequence Number [%lu]",
-               sizes->transcode, sequence_of(msg));
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "The transcode [%d] can't be processed. Sequence Number [%lu]", sizes->transcode,
+               sequence_of(msg));
         return false;
     }
     if (sizes->full_size < 1)
@@ -83,7 +86,8 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
                    static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
         else
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid length in the length field of the message to be packed[%ld]. Transcode [%d] Sequence "
+                   "Invalid length in the length field of the message to be packed[%ld]. Transcode [%d] "
+                   "Sequence "
                    "Number [%lu]",
                    static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
         return false;
@@ -92,12 +96,14 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
     {
         if (single)
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "The size of the message buffer [%d] is less than the length in the length field of the message "
+                   "The size of the message buffer [%d] is less than the length in the length field of the "
+                   "message "
                    "to be packed [%ld]. Transcode [%d] Sequence Number [%lu]",
                    msg->data_length, static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
         else
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "The size of the message buffer [%d] is less than the length present in the length field of the "
+                   "The size of the message buffer [%d] is less than the length present in the length field "
+                   "of the "
                    "message to be packed[%ld]. Transcode [%d] Sequence Number [%lu]",
                    msg->data_length, static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
         return false;
@@ -108,8 +114,9 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
     if (data_proc_info_process(nullptr, sizes->transcode, msg->data, nullptr, DATA_PROC_TRIMMED_SIZE,
                                &sizes->trimmed_size) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "The transcode [%d] can't be processed. Sequence Number [%lu]",
-               sizes->transcode, sequence_of(msg));
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "The transcode [%d] can't be processed. Sequence Number [%lu]", sizes->transcode,
+               sequence_of(msg));
         return false;
     }
     if (sizes->trimmed_size < 1)
@@ -120,7 +127,8 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
                    static_cast<long>(sizes->trimmed_size), sizes->transcode, sequence_of(msg));
         else
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid length in the length field of the message to be packed [%ld]. Transcode [%d] Sequence "
+                   "Invalid length in the length field of the message to be packed [%ld]. Transcode [%d] "
+                   "Sequence "
                    "Number [%lu]",
                    static_cast<long>(sizes->trimmed_size), sizes->transcode, sequence_of(msg));
         return false;
@@ -131,12 +139,12 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
 // Converts the record into the packet at offset; on failure the bytes go back to spaces.
 bool convert_into_packet(message *msg, const pack_sizes &sizes, uint8_t *entry, logger_object *logger)
 {
-    if (data_proc_info_process(nullptr, sizes.transcode, msg->data, entry, DATA_PROC_FULL_TO_TRIMMED, nullptr) ==
-        EA_SUCCESS)
+    if (data_proc_info_process(nullptr, sizes.transcode, msg->data, entry, DATA_PROC_FULL_TO_TRIMMED,
+                               nullptr) == EA_SUCCESS)
         return true;
     memset(entry, PACKET_FILL, static_cast<size_t>(sizes.trimmed_size));
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Couldn't process transcode [%d]. Sequence Number [%lu]", sizes.transcode,
-           sequence_of(msg));
+    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Couldn't process transcode [%d]. Sequence Number [%lu]",
+           sizes.transcode, sequence_of(msg));
     return false;
 }
 
@@ -163,32 +171,36 @@ int16_t single_message_weight(const message *msg, const pack_sizes &sizes)
     return static_cast<int16_t>(weight);
 }
 
-void log_not_enough_bytes(logger_object *logger, uint32_t position, uint32_t needed, uint32_t length, int32_t n,
-                          const message *packet)
+void log_not_enough_bytes(logger_object *logger, uint32_t position, uint32_t needed, uint32_t length,
+                          int32_t n, const message *packet)
 {
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "After unpacking [%d] bytes of packed message, additional [%d] bytes are required for unpacking next "
-           "message. The packed message buffer size is [%d]. So can not unpack message [%d] onwards. Sequence "
-           "Number [%lu]",
-           static_cast<int>(position), static_cast<int>(needed), static_cast<int>(length), n, sequence_of(packet));
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "After unpacking [%d] bytes of packed message, additional [%d] bytes are required for unpacking next "
+        "message. The packed message buffer size is [%d]. So can not unpack message [%d] onwards. Sequence "
+        "Number [%lu]",
+        static_cast<int>(position), static_cast<int>(needed), static_cast<int>(length), n,
+        sequence_of(packet));
 }
 
 void log_record_not_inside(logger_object *logger, uint32_t position, int32_t needed, int16_t transcode,
                            uint32_t length, int32_t n, const message *packet)
 {
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "After unpacking [%d] bytes of packed message, additional [%ld] bytes are required for unpacking next "
-           "message with transcode [%d]. The packed message buffer size is [%d]. So can not unpack message [%d] "
-           "onwards. Sequence Number [%lu]",
-           static_cast<int>(position), static_cast<long>(needed), transcode, static_cast<int>(length), n,
-           sequence_of(packet));
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "After unpacking [%d] bytes of packed message, additional [%ld] bytes are required for unpacking "
+        "next "
+        "message with transcode [%d]. The packed message buffer size is [%d]. So can not unpack message [%d] "
+        "onwards. Sequence Number [%lu]",
+        static_cast<int>(position), static_cast<long>(needed), transcode, static_cast<int>(length), n,
+        sequence_of(packet));
 }
 
 void log_unknown_transcode(logger_object *logger, int16_t transcode, int32_t n, const message *packet)
 {
     EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Unknown transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]", transcode, n,
-           sequence_of(packet));
+           "Unknown transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]", transcode,
+           n, sequence_of(packet));
 }
 
 // Where one entry's trimmed record stands once it has been found whole.
@@ -223,18 +235,20 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
         }
         memset(buffer, 0, PACKET_DECOMPRESS_BUFFER_SIZE);
         lzo_uint decompressed = PACKET_DECOMPRESS_BUFFER_SIZE;
-        if (lzo1z_decompress_safe(data + *position + 2, compressed, buffer, &decompressed, nullptr) != LZO_E_OK)
+        if (lzo1z_decompress_safe(data + *position + 2, compressed, buffer, &decompressed, nullptr) !=
+            LZO_E_OK)
         {
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Decompression of the message failed. So can not unpack message [%d] onwards. Sequence Number "
+                   "Decompression of the message failed. So can not unpack message [%d] onwards. Sequence "
+                   "Number "
                    "[%lu]",
                    n, sequence_of(packet));
             return false;
         }
         entry->record = buffer;
         entry->transcode = get_i16_be(buffer, 0);
-        if (data_proc_info_process(nullptr, entry->transcode, nullptr, buffer, DATA_PROC_TRIMMED_SIZE, &size) !=
-            EA_SUCCESS)
+        if (data_proc_info_process(nullptr, entry->transcode, nullptr, buffer, DATA_PROC_TRIMMED_SIZE,
+                                   &size) != EA_SUCCESS)
         {
             log_unknown_transcode(logger, entry->transcode, n, packet);
             return false;
@@ -242,7 +256,8 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
         if (size < 1)
         {
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid length [%ld] of the decompressed message. Transcode [%d]. So can not unpack message [%d] "
+                   "Invalid length [%ld] of the decompressed message. Transcode [%d]. So can not unpack "
+                   "message [%d] "
                    "onwards. Sequence Number [%lu]",
                    static_cast<long>(size), entry->transcode, n, sequence_of(packet));
             return false;
@@ -250,9 +265,12 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
         if (decompressed < static_cast<lzo_uint>(size))
         {
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "The size of the decompressed buffer [%d] is less than size required to unpack the decompressed "
-                   "message [%ld] . Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
-                   static_cast<int>(decompressed), static_cast<long>(size), entry->transcode, n, sequence_of(packet));
+                   "The size of the decompressed buffer [%d] is less than size required to unpack the "
+                   "decompressed "
+                   "message [%ld] . Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number "
+                   "[%lu]",
+                   static_cast<int>(decompressed), static_cast<long>(size), entry->transcode, n,
+                   sequence_of(packet));
             return false;
         }
         // A compressed entry holds exactly one record; surplus bytes mean the entry is not
@@ -260,9 +278,12 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
         if (decompressed > static_cast<lzo_uint>(size))
         {
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "The size of the decompressed buffer [%d] is more than size required to unpack the decompressed "
-                   "message [%ld] . Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
-                   static_cast<int>(decompressed), static_cast<long>(size), entry->transcode, n, sequence_of(packet));
+                   "The size of the decompressed buffer [%d] is more than size required to unpack the "
+                   "decompressed "
+                   "message [%ld] . Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number "
+                   "[%lu]",
+                   static_cast<int>(decompressed), static_cast<long>(size), entry->transcode, n,
+                   sequence_of(packet));
             return false;
         }
         *position += 2 + compressed;
@@ -276,11 +297,12 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
     uint32_t sizing = data_proc_info_sizing_bytes(entry->transcode, true);
     if (*position + sizing > length)
     {
-        log_record_not_inside(logger, *position, static_cast<int32_t>(sizing), entry->transcode, length, n, packet);
+        log_record_not_inside(logger, *position, static_cast<int32_t>(sizing), entry->transcode, length, n,
+                              packet);
         return false;
     }
-    if (data_proc_info_process(nullptr, entry->transcode, nullptr, entry->record, DATA_PROC_TRIMMED_SIZE, &size) !=
-        EA_SUCCESS)
+    if (data_proc_info_process(nullptr, entry->transcode, nullptr, entry->record, DATA_PROC_TRIMMED_SIZE,
+                               &size) != EA_SUCCESS)
     {
         log_unknown_transcode(logger, entry->transcode, n, packet);
         return false;
@@ -288,7 +310,8 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
     if (size < 1)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Invalid length [%ld] of the message to be unpacked. Transcode [%d]. So can not unpack message [%d] "
+               "Invalid length [%ld] of the message to be unpacked. Transcode [%d]. So can not unpack "
+               "message [%d] "
                "onwards. Sequence Number [%lu]",
                static_cast<long>(size), entry->transcode, n, sequence_of(packet));
         return false;
@@ -351,7 +374,8 @@ ea_status data_proc_info_pack(data_proc_info *packer, message *msg, int32_t limi
     if (static_cast<uint32_t>(sizes.trimmed_size) > packer->capacity - PACKET_COUNT_SIZE)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The trimmed length [%ld] of the message is more than a packet can hold [%d]. Transcode [%d] Sequence "
+               "The trimmed length [%ld] of the message is more than a packet can hold [%d]. Transcode [%d] "
+               "Sequence "
                "Number [%lu]",
                static_cast<long>(sizes.trimmed_size), static_cast<int>(packer->capacity - PACKET_COUNT_SIZE),
                sizes.transcode, sequence_of(msg));
@@ -411,7 +435,8 @@ ea_status data_proc_info_pack_single_message(data_proc_info *, message *msg, mes
     if (packet_length > PACKET_MAX_LENGTH)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The packet of [%d] bytes for the message is more than a message can carry with its network header "
+               "The packet of [%d] bytes for the message is more than a message can carry with its network "
+               "header "
                "[%d]. Transcode [%d] Sequence Number [%lu]",
                static_cast<int>(packet_length), static_cast<int>(PACKET_MAX_LENGTH), sizes.transcode,
                sequence_of(msg));
@@ -444,6 +469,11 @@ ea_status data_proc_info_pack_single_message(data_proc_info *, message *msg, mes
 ea_status data_proc_info_unpack(data_proc_info *, message *packet, queue *output, uint32_t *message_counter,
                                 logger_object *logger)
 {
+    if (packet == nullptr || output == nullptr || message_counter == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid arguments to data_proc_info_unpack.");
+        return EA_ERROR;
+    }
     uint32_t length = packet->data_length;
     if (length < PACKET_COUNT_SIZE)
     {
@@ -475,8 +505,8 @@ ea_status data_proc_info_unpack(data_proc_info *, message *packet, queue *output
 
         int32_t user_id = 0;
         int32_t full_size = 0;
-        if (data_proc_info_process(nullptr, entry.transcode, nullptr, entry.record, DATA_PROC_USER_ID, &user_id) !=
-                EA_SUCCESS ||
+        if (data_proc_info_process(nullptr, entry.transcode, nullptr, entry.record, DATA_PROC_USER_ID,
+                                   &user_id) != EA_SUCCESS ||
             data_proc_info_process(nullptr, entry.transcode, nullptr, entry.record, DATA_PROC_FULL_SIZE,
                                    &full_size) != EA_SUCCESS)
         {
@@ -486,7 +516,8 @@ ea_status data_proc_info_unpack(data_proc_info *, message *packet, queue *output
         if (full_size < 1 || full_size > static_cast<int32_t>(MESSAGE_CAPACITY))
         {
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid length [%ld] of the message after unpacking. Transcode [%d]. So can not unpack message "
+                   "Invalid length [%ld] of the message after unpacking. Transcode [%d]. So can not unpack "
+                   "message "
                    "[%d] onwards. Sequence Number [%lu]",
                    static_cast<long>(full_size), entry.transcode, n, sequence_of(packet));
             return DATA_PROC_DROPPED;
@@ -506,8 +537,8 @@ ea_status data_proc_info_unpack(data_proc_info *, message *packet, queue *output
         msg->routing_area_a[0] = packet->sequence_number;
         msg->routing_area_a[1] = static_cast<uint32_t>(n);
         msg->routing_area_a[2] = static_cast<uint32_t>(count);
-        if (data_proc_info_process(nullptr, entry.transcode, msg->data, entry.record, DATA_PROC_TRIMMED_TO_FULL,
-                                   nullptr) != EA_SUCCESS)
+        if (data_proc_info_process(nullptr, entry.transcode, msg->data, entry.record,
+                                   DATA_PROC_TRIMMED_TO_FULL, nullptr) != EA_SUCCESS)
         {
             log_unknown_transcode(logger, entry.transcode, n, packet);
             EA_FREE_CHECKED(msg, message_destroy, "msg");
@@ -520,7 +551,8 @@ ea_status data_proc_info_unpack(data_proc_info *, message *packet, queue *output
             return EA_ERROR;
         }
         EA_LOG(logger, EA_LEVEL_ACTIVITY,
-               "The message [%d] with transcode [%d] and user id [%ld] unpacked successfully. Sequence Number [%lu]",
+               "The message [%d] with transcode [%d] and user id [%ld] unpacked successfully. Sequence "
+               "Number [%lu]",
                n, entry.transcode, static_cast<long>(user_id), sequence_of(msg));
     }
     return EA_SUCCESS;

@@ -18,11 +18,11 @@ enum : uint32_t
 {
     PACKET_COUNT_SIZE = 2,
     PACKET_MAX_ENTRIES = 4,
-    PACKER_CAPACITY = 278,             // the count and 276 bytes of entries
+    PACKER_CAPACITY = 278,                 // the count and 276 bytes of entries
     PACKET_SINGLE_MESSAGE_THRESHOLD = 277, // trimmed sizes from here on travel alone
-    PACKET_NETWORK_HEADER_SIZE = 22,   // prepended by the host send validator
+    PACKET_NETWORK_HEADER_SIZE = 22,       // prepended by the host send validator
     PACKET_DECOMPRESS_BUFFER_SIZE = 2048,
-    PACKET_WEIGHT_OFFSET = 108,        // 16-bit weight base of 2090 and 2092
+    PACKET_WEIGHT_OFFSET = 108, // 16-bit weight base of 2090 and 2092
     PACKET_MAX_WEIGHT = 82,
 };
 
@@ -35,10 +35,10 @@ enum : int32_t
 
 struct data_proc_info
 {
-    int32_t used_length;      // bytes in use including the count; 2 when empty
-    int16_t message_count;    // entries packed so far
-    message *packed_message;  // the packet under construction, filled with spaces
-    uint32_t capacity;        // size of every packet this packer starts
+    int32_t used_length;     // bytes in use including the count; 2 when empty
+    int16_t message_count;   // entries packed so far
+    message *packed_message; // the packet under construction, filled with spaces
+    uint32_t capacity;       // size of every packet this packer starts
 };
 
 data_proc_info *data_proc_info_create(uint32_t capacity, logger_object *logger);
@@ -57,7 +57,7 @@ ea_status data_proc_info_pack_single_message(data_proc_info *packer, message *ms
 
 // Appends one message record per entry of the packet to output. 12 for a bad packet
 // (entries before the bad one stay queued); EA_ERROR memory or queue failure.
-ea_status data_proc_info_unpack(data_proc_info *packer, message *packet, queue *output, uint32_t *message_counter,
-                                logger_object *logger);
+ea_status data_proc_info_unpack(data_proc_info *packer, message *packet, queue *output,
+                                uint32_t *message_counter, logger_object *logger);
 
 void data_proc_info_destroy(data_proc_info *packer);

@@ -58,20 +58,23 @@ record_family select_family(int16_t transcode, const uint8_t *full, const uint8_
     case 20040:
     case 20060:
     case 20070:
-        return book_type_is_trimmed(full, trimmed, ORDER_CHANGE_TRIMMED_BOOK_TYPE) ? record_family::order_change
-                                                                                   : record_family::generic;
+        return book_type_is_trimmed(full, trimmed, ORDER_CHANGE_TRIMMED_BOOK_TYPE)
+                   ? record_family::order_change
+                   : record_family::generic;
     default:
         return record_family::generic;
     }
 }
 
-template <size_t N> void rows_to_trimmed(const trimmed_field_row (&rows)[N], const uint8_t *full, uint8_t *trimmed)
+template <size_t N>
+void rows_to_trimmed(const trimmed_field_row (&rows)[N], const uint8_t *full, uint8_t *trimmed)
 {
     for (const trimmed_field_row &row : rows)
         memcpy(trimmed + row.trimmed, full + row.full, row.width);
 }
 
-template <size_t N> void rows_to_full(const trimmed_field_row (&rows)[N], const uint8_t *trimmed, uint8_t *full)
+template <size_t N>
+void rows_to_full(const trimmed_field_row (&rows)[N], const uint8_t *trimmed, uint8_t *full)
 {
     for (const trimmed_field_row &row : rows)
         memcpy(full + row.full, trimmed + row.trimmed, row.width);
@@ -175,7 +178,8 @@ uint32_t length_field(const uint8_t *full, const uint8_t *trimmed, uint32_t offs
     return 0;
 }
 
-ea_status process_fixed(record_family family, uint8_t *full, uint8_t *trimmed, uint32_t operation, int32_t *result)
+ea_status process_fixed(record_family family, uint8_t *full, uint8_t *trimmed, uint32_t operation,
+                        int32_t *result)
 {
     uint32_t full_size = family == record_family::trade_record ? TRADE_RECORD_FULL_SIZE : ORDER_FULL_SIZE;
     uint32_t trimmed_size = family == record_family::order_entry    ? ORDER_ENTRY_TRIMMED_SIZE
@@ -222,7 +226,8 @@ ea_status process_fixed(record_family family, uint8_t *full, uint8_t *trimmed, u
 }
 
 // Generic and 7777 records: sized by their own length field.
-ea_status process_sized(record_family family, uint8_t *full, uint8_t *trimmed, uint32_t operation, int32_t *result)
+ea_status process_sized(record_family family, uint8_t *full, uint8_t *trimmed, uint32_t operation,
+                        int32_t *result)
 {
     bool short_header = family == record_family::short_header;
     uint32_t length_offset = short_header ? VRX_SHORT_INTERNAL_LENGTH : VRX_INTERNAL_LENGTH;
@@ -308,6 +313,8 @@ uint32_t data_proc_info_sizing_bytes(int16_t transcode, bool trimmed_record)
     default:
         // The fixed-size families need only their transcode; VRX_HEADER_SIZE covers both
         // that and the generic length field.
-        return select_family(transcode, nullptr, nullptr) == record_family::generic ? uint32_t{VRX_HEADER_SIZE} : 2u;
+        return select_family(transcode, nullptr, nullptr) == record_family::generic
+                   ? uint32_t{VRX_HEADER_SIZE}
+                   : 2u;
     }
 }

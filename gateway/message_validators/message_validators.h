@@ -1,5 +1,5 @@
-// The four validator threads: workstation receive and send, host send and receive. They
-// own no module object; in this build each waits on its queues and discards.
+// The validator threads: workstation receive and send (tws_validators.cpp), host send
+// and receive (th_validators.cpp). They own no module object.
 #pragma once
 
 #include <cstdint>

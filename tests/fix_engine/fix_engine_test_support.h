@@ -134,6 +134,15 @@ inline FIX::SessionSettings settingsFrom(const std::string &text)
 }
 
 // Turns the engine's SOH-separated text into "|"-separated text for assertions.
+// Puts a value in place of the first "%s" of a pattern.
+inline std::string fill(std::string pattern, const std::string &value)
+{
+    const std::string::size_type at = pattern.find("%s");
+    if (at != std::string::npos)
+        pattern.replace(at, 2, value);
+    return pattern;
+}
+
 inline std::string readable(std::string text)
 {
     for (char &c : text)
@@ -166,6 +175,8 @@ private:
     std::vector<std::string> m_sent;
 };
 
+// Callbacks are noexcept: tighter than the engine's dynamic exception specifications,
+// which C++11 deprecated.
 // The acceptor side as the gateway runs it: -1 in onCreate, a new handle for each
 // admitted Logon, -1 again in onLogout; toAdmin adds nothing, so the engine's own Logon
 // answers are held back.
@@ -188,9 +199,8 @@ public:
         m_logouts++;
     }
     void toAdmin(FIX::Message &, const FIX::SessionID &) override {}
-    void toApp(FIX::Message &, const FIX::SessionID &) throw(FIX::DoNotSend) override {}
-    void fromAdmin(const FIX::Message &message, const FIX::SessionID &id) throw(
-        FIX::FieldNotFound, FIX::IncorrectDataFormat, FIX::IncorrectTagValue, FIX::RejectLogon) override
+    void toApp(FIX::Message &, const FIX::SessionID &) noexcept override {}
+    void fromAdmin(const FIX::Message &message, const FIX::SessionID &id) noexcept override
     {
         FIX::MsgType type;
         message.getHeader().getField(type);
@@ -201,8 +211,7 @@ public:
             session->m_nwHandle = ++m_lastHandle;
         m_admitted++;
     }
-    void fromApp(const FIX::Message &, const FIX::SessionID &) throw(
-        FIX::FieldNotFound, FIX::IncorrectDataFormat, FIX::IncorrectTagValue, FIX::UnsupportedMessageType) override
+    void fromApp(const FIX::Message &, const FIX::SessionID &) noexcept override
     {
     }
 
@@ -213,22 +222,25 @@ public:
     std::atomic<int> m_admitted{0};
 };
 
-// A plain client: records the raw text of every administrative message it receives.
+// A client of the same engine: it marks its own Logon (the engine holds any other), and
+// records the raw text of every message it receives.
 class ClientApplication : public FIX::Application
 {
 public:
     void onCreate(const FIX::SessionID &) override {}
     void onLogon(const FIX::SessionID &) override { m_logons++; }
     void onLogout(const FIX::SessionID &) override { m_logouts++; }
-    void toAdmin(FIX::Message &, const FIX::SessionID &) override {}
-    void toApp(FIX::Message &, const FIX::SessionID &) throw(FIX::DoNotSend) override {}
-    void fromAdmin(const FIX::Message &message, const FIX::SessionID &) throw(
-        FIX::FieldNotFound, FIX::IncorrectDataFormat, FIX::IncorrectTagValue, FIX::RejectLogon) override
+    void toAdmin(FIX::Message &message, const FIX::SessionID &) override
+    {
+        if (message.getHeader().getField(FIX::FIELD::MsgType) == FIX::MsgType_Logon)
+            message.getHeader().setField(99999, "VALID_LOGON");
+    }
+    void toApp(FIX::Message &, const FIX::SessionID &) noexcept override {}
+    void fromAdmin(const FIX::Message &message, const FIX::SessionID &) noexcept override
     {
         record(message);
     }
-    void fromApp(const FIX::Message &message, const FIX::SessionID &) throw(
-        FIX::FieldNotFound, FIX::IncorrectDataFormat, FIX::IncorrectTagValue, FIX::UnsupportedMessageType) override
+    void fromApp(const FIX::Message &message, const FIX::SessionID &) noexcept override
     {
         record(message);
     }

@@ -61,11 +61,8 @@ TEST_P(DatedName, CarriesTheCreationDateBeforeTheLastDot)
     std::string date = fix_test::localDate(before);
     if (messages.find(date) == std::string::npos)
         date = fix_test::localDate(after);
-    char expected[256];
-    snprintf(expected, sizeof(expected), c.messagesFile, date.c_str());
-    EXPECT_EQ(path + "/" + expected, messages);
-    snprintf(expected, sizeof(expected), c.eventFile, date.c_str());
-    EXPECT_EQ(path + "/" + expected, *log->getEventFileName());
+    EXPECT_EQ(path + "/" + fix_test::fill(c.messagesFile, date), messages);
+    EXPECT_EQ(path + "/" + fix_test::fill(c.eventFile, date), *log->getEventFileName());
     EXPECT_EQ(date, messages.substr(messages.rfind('.') - 8, 8));
     EXPECT_TRUE(fix_test::fileExists(messages));
     EXPECT_TRUE(fix_test::fileExists(*log->getEventFileName()));

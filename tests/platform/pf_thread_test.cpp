@@ -64,6 +64,7 @@ TEST(PfThread, ExitValueAndIdAfterTheEnd)
     gate g;
     g.code = 0xFFFFFFF0u;
     pf_thread *t = start(wait_for_gate, &g);
+    ASSERT_TRUE(qel_test::wait_until([&] { return g.seen_id.load() != 0; }, 5000));
     EXPECT_EQ(pf_thread_id(t), g.seen_id.load());
     EXPECT_NE(pf_thread_id(t), pf_thread_current_id());
     uint32_t code = 0;
@@ -80,7 +81,8 @@ TEST(PfThread, ExitValueAndIdAfterTheEnd)
 
 TEST(PfThread, ClosingARunningThreadLetsItFinish)
 {
-    gate g;
+    // The gate outlives the test: the thread may still read it after the test ends.
+    static gate g;
     pf_thread *t = start(wait_for_gate, &g);
     pf_thread_close(t);
     g.open = true;

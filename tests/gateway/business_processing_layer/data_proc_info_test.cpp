@@ -62,8 +62,8 @@ unpack_result unpack(const bytes &packet_bytes, uint32_t packet_sequence = 9, ui
     uint32_t own_counter = 0;
     testing::internal::CaptureStderr();
     unpack_result r;
-    r.status = data_proc_info_unpack(packer.get(), packet.get(), output.get(), counter ? counter : &own_counter,
-                                     nullptr);
+    r.status = data_proc_info_unpack(packer.get(), packet.get(), output.get(),
+                                     counter ? counter : &own_counter, nullptr);
     r.log = testing::internal::GetCapturedStderr();
     r.messages = drain(output.get());
     return r;
@@ -207,8 +207,8 @@ TEST(DataProcInfoPack, SingleMessageWeight)
         uint16_t value;
         int16_t weight;
     } cases[] = {
-        {2090, 50, 82}, {2090, 0, 1}, {2090, 10, 20}, {2092, 41, 82}, {2092, 40, 80},
-        {2092, 0xFFFD, 1}, {2300, 50, 1},
+        {2090, 50, 82}, {2090, 0, 1},      {2090, 10, 20}, {2092, 41, 82},
+        {2092, 40, 80}, {2092, 0xFFFD, 1}, {2300, 50, 1},
     };
     for (const auto &c : cases)
     {
@@ -258,7 +258,8 @@ TEST(DataProcInfoPack, SingleMessageTooLargeForTheNetworkHeaderIsDropped)
     message *packet = nullptr;
     uint32_t counter = 0;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(data_proc_info_pack_single_message(nullptr, m.get(), &packet, &counter, nullptr), DATA_PROC_DROPPED);
+    EXPECT_EQ(data_proc_info_pack_single_message(nullptr, m.get(), &packet, &counter, nullptr),
+              DATA_PROC_DROPPED);
     EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "Couldn't process transcode"));
     EXPECT_EQ(packet, nullptr);
 }
@@ -369,9 +370,9 @@ TEST(DataProcInfoUnpack, TranscodesMappedAndLoginCounts)
         int16_t internal;
         int32_t login_count;
     } cases[] = {
-        {18000, 18000, -1}, {18001, 1, -1},     {22999, 4999, -1}, {23000, 23000, -1},
-        {25003, 25003, -1}, {19601, 1601, 6},   {7011, 7011, 6},   {7021, 7021, 6},
-        {7031, 7031, 6},    {2301, 2301, -1},   {1600, 1600, -1},
+        {18000, 18000, -1}, {18001, 1, -1},   {22999, 4999, -1}, {23000, 23000, -1},
+        {25003, 25003, -1}, {19601, 1601, 6}, {7011, 7011, 6},   {7021, 7021, 6},
+        {7031, 7031, 6},    {2301, 2301, -1}, {1600, 1600, -1},
     };
     for (const auto &c : cases)
     {
@@ -433,9 +434,12 @@ TEST(DataProcInfoUnpack, MalformedPacketsAreDroppedWithALogLine)
         {"order header cut", packet_of(1, {order_cut}), 0, "additional [50] bytes are required"},
         {"order reply cut", packet_of(2, {good, reply_cut}), 1, "additional [156] bytes are required"},
         {"compressed runs past the packet", packet_of(2, {good, runs_past}), 1, "bytes are required"},
-        {"corrupt compressed data", packet_of(3, {good, good, corrupt}), 2, "Decompression of the message failed"},
-        {"decompressed too short", packet_of(2, {good, compressed_entry(short_record)}), 1, "is less than size"},
-        {"decompressed too long", packet_of(2, {good, compressed_entry(long_record)}), 1, "is more than size"},
+        {"corrupt compressed data", packet_of(3, {good, good, corrupt}), 2,
+         "Decompression of the message failed"},
+        {"decompressed too short", packet_of(2, {good, compressed_entry(short_record)}), 1,
+         "is less than size"},
+        {"decompressed too long", packet_of(2, {good, compressed_entry(long_record)}), 1,
+         "is more than size"},
         {"length below the header", packet_of(2, {good, below_header}), 1, "Unknown transcode [2300]"},
         {"compressed length below the header", packet_of(1, {compressed_entry(below_header)}), 0,
          "Unknown transcode [2300]"},

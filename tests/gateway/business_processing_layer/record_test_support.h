@@ -26,7 +26,10 @@ inline bytes from_hex(const std::string &hex)
     int high = -1;
     for (char c : hex)
     {
-        int v = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+        int v = (c >= '0' && c <= '9')   ? c - '0'
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                         : -1;
         if (v < 0)
             continue;
         if (high < 0)
@@ -154,7 +157,8 @@ inline bytes compressed_entry(const bytes &record)
     std::vector<uint8_t> work(LZO1Z_999_MEM_COMPRESS);
     bytes out(record.size() + record.size() / 16 + 64 + 3);
     lzo_uint out_length = out.size();
-    EXPECT_EQ(lzo1z_999_compress(record.data(), record.size(), out.data(), &out_length, work.data()), LZO_E_OK);
+    EXPECT_EQ(lzo1z_999_compress(record.data(), record.size(), out.data(), &out_length, work.data()),
+              LZO_E_OK);
     bytes entry(2 + out_length);
     be16(entry, 0, static_cast<uint16_t>(-static_cast<int32_t>(out_length)));
     memcpy(&entry[2], out.data(), out_length);

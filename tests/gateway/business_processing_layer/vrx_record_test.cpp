@@ -94,7 +94,7 @@ TEST(VrxRecord, LoginCountOnlyForItsReplies)
         int16_t transcode;
         int32_t login_count;
     } cases[] = {
-        {1601, -2}, {7011, -2}, {7021, -2}, {7031, -2}, {1600, -1},
+        {1601, -2}, {7011, -2}, {7021, -2}, {7031, -2},  {1600, -1},
         {7003, -1}, {2301, -1}, {7001, -1}, {19601, -1}, {23001, -1},
     };
     for (const auto &c : cases)

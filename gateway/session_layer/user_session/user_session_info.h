@@ -1,0 +1,66 @@
+// user_session_info: one user slot of the user session layer. A slot belongs to one
+// workstation or FIX connection from its first record until the front end confirms the
+// disconnection; a user id is attached to it when the user's sign-on is admitted.
+#pragma once
+
+#include <cstdint>
+
+#include "gateway/library/ea_status.h"
+
+struct logger_object;
+struct message;
+
+// State of the user of a slot, numbered as the box status; 0 = no user logged on. The
+// values sit in their own namespace because the box status uses the same names.
+namespace logon_status
+{
+enum : int16_t
+{
+    NO_USER = 0,
+    LOGOFF_IN_PROGRESS = 1,
+    LOGGED_ON = 2,
+    LOGON_IN_PROGRESS = 3,
+};
+}
+
+enum : uint16_t
+{
+    USER_TYPE_WORKSTATION = 0,
+    USER_TYPE_FIX = 1,
+    USER_SESSION_NO_LINK = 65535,
+};
+
+enum : int32_t
+{
+    USER_SESSION_FREE_HANDLE = -1,
+    USER_SESSION_SEQUENCE_ERROR = 10, // result of the network check
+};
+
+struct user_session_info
+{
+    int32_t recv_sequence_no;
+    int32_t validation_failure_flag; // EA_FORWARD_MESSAGE or EA_DO_NOT_FORWARD
+    int32_t user_id;
+    int16_t user_type;
+    int16_t logon_status;
+    int32_t tws_nw_handle;
+    uint32_t request_sent_timer;
+    uint32_t immediate_status_query;
+    uint16_t status_query;
+    int16_t status_query_count;
+    uint16_t link_index;
+    uint16_t logoff_reason_code;
+    uint32_t logoff_error_code;
+    int32_t login_count;
+};
+
+// Puts a slot back to the values of a free slot.
+void user_session_info_reset(user_session_info *info);
+
+// The network check of a request arriving in the slot: 0 (process), EA_DO_NOT_FORWARD
+// (drop) or USER_SESSION_SEQUENCE_ERROR. The first record of a new handle takes the slot.
+int32_t user_session_info_req_network_validate(user_session_info *info, uint16_t tws_index, message *msg,
+                                               logger_object *logger);
+
+// Frees a copy of the slots made for the console.
+void user_session_info_list_destroy(user_session_info *list);
