@@ -11,7 +11,7 @@
 struct pf_mutex
 {
     pf_waitable w;
-    uint32_t owner;  // 0 when free
+    uint32_t owner; // 0 when free
     uint32_t depth;
 };
 

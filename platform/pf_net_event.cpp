@@ -27,11 +27,11 @@ namespace
 {
 enum socket_state : uint8_t
 {
-    STATE_IDLE,        // neither connected nor connecting nor listening: not polled
-    STATE_CONNECTING,  // a non-blocking connect is under way
+    STATE_IDLE,       // neither connected nor connecting nor listening: not polled
+    STATE_CONNECTING, // a non-blocking connect is under way
     STATE_CONNECTED,
     STATE_LISTENING,
-    STATE_DEAD,        // closed by the peer or failed: nothing more to report
+    STATE_DEAD, // closed by the peer or failed: nothing more to report
 };
 
 struct net_socket
@@ -39,9 +39,9 @@ struct net_socket
     int fd;
     uint64_t serial;
     socket_state state;
-    pf_net_event *event;  // null when not associated
+    pf_net_event *event; // null when not associated
     int32_t mask;
-    std::atomic<int32_t> enabled;  // events that may be reported now
+    std::atomic<int32_t> enabled; // events that may be reported now
     int32_t recorded;
     int32_t errors[PF_FD_MAX_EVENTS];
 };
@@ -50,15 +50,15 @@ struct net_socket
 struct pf_net_event
 {
     pf_waitable w;
-    bool set_by_call = false;               // under w.lock
-    std::atomic<int32_t> sockets_recorded{0};  // associated sockets with an unread record
-    std::vector<net_socket *> sockets;     // under g_net_lock
+    bool set_by_call = false;                 // under w.lock
+    std::atomic<int32_t> sockets_recorded{0}; // associated sockets with an unread record
+    std::vector<net_socket *> sockets;        // under g_net_lock
 };
 
 namespace
 {
 std::mutex g_net_lock;
-uint64_t g_next_serial = 1;  // under g_net_lock
+uint64_t g_next_serial = 1; // under g_net_lock
 
 // Descriptor table: 1024 chunks of 4096 entries, allocated on first use.
 const int k_chunk_bits = 12;
@@ -338,9 +338,7 @@ bool event_ready(const pf_waitable *w, uint32_t)
     return event->set_by_call || event->sockets_recorded.load(std::memory_order_relaxed) > 0;
 }
 
-void event_take(pf_waitable *, uint32_t)
-{
-}
+void event_take(pf_waitable *, uint32_t) {}
 
 void event_collect(pf_waitable *w, std::vector<pf_wait_extra> *out)
 {

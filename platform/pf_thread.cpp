@@ -31,12 +31,12 @@ struct pf_thread
     pf_thread_routine routine;
     void *argument;
     std::atomic<uint32_t> id{0};
-    std::atomic<int> references{2};  // the creator's handle and the running thread
-    std::atomic<bool> ended{false};  // written under w.lock
-    uint32_t exit_code = 0;          // under w.lock
+    std::atomic<int> references{2}; // the creator's handle and the running thread
+    std::atomic<bool> ended{false}; // written under w.lock
+    uint32_t exit_code = 0;         // under w.lock
     sem_t started;
 
-    std::mutex suspend_lock;  // serialises suspenders and resumers
+    std::mutex suspend_lock; // serialises suspenders and resumers
     int32_t suspend_count = 0;
     std::atomic<bool> suspended{false};
     std::atomic<uint64_t> request_sequence{0};
@@ -66,9 +66,7 @@ bool thread_ready(const pf_waitable *w, uint32_t)
     return reinterpret_cast<const pf_thread *>(w)->ended.load(std::memory_order_acquire);
 }
 
-void thread_take(pf_waitable *, uint32_t)
-{
-}
+void thread_take(pf_waitable *, uint32_t) {}
 
 const pf_waitable_ops k_thread_ops = {thread_ready, thread_take, nullptr, nullptr};
 
@@ -109,24 +107,24 @@ void on_suspend_signal(int)
     errno = saved_errno;
 }
 
-void on_resume_signal(int)
-{
-}
+void on_resume_signal(int) {}
 
 void install_signal_handlers()
 {
     static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction action = {};
-        sigemptyset(&action.sa_mask);
-        sigaddset(&action.sa_mask, suspend_signal());
-        sigaddset(&action.sa_mask, resume_signal());
-        action.sa_flags = SA_RESTART;
-        action.sa_handler = on_suspend_signal;
-        sigaction(suspend_signal(), &action, nullptr);
-        action.sa_handler = on_resume_signal;
-        sigaction(resume_signal(), &action, nullptr);
-    });
+    std::call_once(once,
+                   []
+                   {
+                       struct sigaction action = {};
+                       sigemptyset(&action.sa_mask);
+                       sigaddset(&action.sa_mask, suspend_signal());
+                       sigaddset(&action.sa_mask, resume_signal());
+                       action.sa_flags = SA_RESTART;
+                       action.sa_handler = on_suspend_signal;
+                       sigaction(suspend_signal(), &action, nullptr);
+                       action.sa_handler = on_resume_signal;
+                       sigaction(resume_signal(), &action, nullptr);
+                   });
 }
 
 void *trampoline(void *argument)
@@ -339,6 +337,9 @@ uint32_t pf_thread_current_id()
 {
     if (t_id == 0)
     {
+        // A forked child's one thread must not keep its parent thread's cached id.
+        static std::once_flag once;
+        std::call_once(once, [] { pthread_atfork(nullptr, nullptr, [] { t_id = 0; }); });
         t_id = static_cast<uint32_t>(syscall(SYS_gettid));
     }
     return t_id;

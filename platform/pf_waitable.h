@@ -39,8 +39,8 @@ struct pf_waitable
 {
     const pf_waitable_ops *ops;
     std::mutex lock;
-    int fd;             // eventfd; -1 when creation failed
-    bool fd_signalled;  // the eventfd holds a count (under lock)
+    int fd;            // eventfd; -1 when creation failed
+    bool fd_signalled; // the eventfd holds a count (under lock)
 };
 
 // false when no eventfd could be made (last error set).

@@ -29,6 +29,7 @@ enum
     BOX_RELOGON_SPACING_MS = 1000,
     BOX_RELOGON_DURING_LOGON_ERROR = 15000, // event value of 12001 when a relogon answer meets a logon
     BOX_FULL_RATE_PERCENT = 100,
+    BOX_SESSION_SEQUENCE_LIMIT = 32000, // session sequence numbers run 1 to 32000
 };
 
 enum box_status : int16_t

@@ -1,61 +1,535 @@
-// The console interface's configuration: the day's event log file and the two ports.
+// The console interface: the day's event log file, the replay for a new realtime console,
+// live console events, and the answers to the interactive console's requests.
+//
+// The event log file is a u16 day of the month followed by whole 42-byte event packets.
+// It is written unbuffered, one event per write, and kept a whole number of records: a
+// partial tail found at start-up or left by a short write is cut off, so that one failed
+// write never shifts every later event of the day off its record boundary.
 #include "gateway/interface_module/interface_info.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
 
+#include "gateway/interface_module/interface_info_sources.h"
+#include "gateway/interface_module/kova_console_packet.h"
 #include "gateway/library/config_file.h"
+#include "gateway/library/ea_time.h"
 #include "gateway/library/logger.h"
-#include "gateway/qel_main/worker_thread_args.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/wire.h"
+#include "gateway/qel_main/qel_version.h"
+
+namespace
+{
+uint16_t today_day_of_month()
+{
+    int64_t seconds = 0;
+    uint16_t milliseconds = 0;
+    ea_ftime(&seconds, &milliseconds);
+    time_t now = static_cast<time_t>(seconds);
+    struct tm local;
+    if (ea_localtime(&now, &local) == nullptr)
+        return 0;
+    return static_cast<uint16_t>(local.tm_mday);
+}
+
+uint32_t now_seconds()
+{
+    int64_t seconds = 0;
+    uint16_t milliseconds = 0;
+    ea_ftime(&seconds, &milliseconds);
+    return static_cast<uint32_t>(seconds);
+}
+
+// A KOVA_MESSAGE record holding a zeroed console packet of `length` bytes with its length,
+// transcode and time filled, addressed to `network_handle`.
+message *create_packet(uint16_t length, uint16_t transcode, uint32_t time, int32_t network_handle)
+{
+    message *record = message_create(length, KOVA_MESSAGE);
+    if (record == nullptr)
+        return nullptr;
+    memset(record->data, 0, length);
+    put_u16_le(record->data, KOVA_OFFSET_LENGTH, length);
+    put_u16_le(record->data, KOVA_OFFSET_TRANSCODE, transcode);
+    put_u32_le(record->data, KOVA_OFFSET_TIME, time);
+    record->workstation_network_handle = network_handle;
+    return record;
+}
+
+// The transcode of a request; a request too short to hold it reads zeros in its place.
+uint16_t request_transcode(const message *request)
+{
+    uint8_t bytes[2] = {0, 0};
+    if (request->data_length > KOVA_OFFSET_TRANSCODE)
+        bytes[0] = request->data[KOVA_OFFSET_TRANSCODE];
+    if (request->data_length > KOVA_OFFSET_TRANSCODE + 1)
+        bytes[1] = request->data[KOVA_OFFSET_TRANSCODE + 1];
+    return get_u16_le(bytes, 0);
+}
+
+bool resize_event_log(interface_info *info, uint64_t size)
+{
+    if (fflush(info->event_log) != 0)
+        clearerr(info->event_log);
+    std::error_code error;
+    std::filesystem::resize_file(info->event_log_file, size, error);
+    clearerr(info->event_log);
+    if (fseek(info->event_log, 0, SEEK_END) != 0)
+        return false;
+    return !error;
+}
+
+// Opens the existing file of today, positioned at its end, with any partial last record
+// cut off. False when there is no usable file of today (the caller starts a new one);
+// *fatal when the file is today's but cannot be positioned.
+bool open_existing_event_log(interface_info *info, bool *fatal, logger_object *logger)
+{
+    *fatal = false;
+    FILE *file = fopen(info->event_log_file, "r+b");
+    if (file == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Error opening kova log file [%s] for reading. Craeting new log file",
+               info->event_log_file);
+        return false;
+    }
+    setvbuf(file, nullptr, _IONBF, 0);
+    uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
+    if (fread(day_field, 1, sizeof(day_field), file) != sizeof(day_field))
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Error reading date from [%s] file. Creating new log file.",
+               info->event_log_file);
+        fclose(file);
+        return false;
+    }
+    uint16_t stored_day = get_u16_le(day_field, 0);
+    uint16_t today = today_day_of_month();
+    if (stored_day != today)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Date [%d] in log file [%s] is not matching with today's date[%d]. Creating new log file.",
+               stored_day, info->event_log_file, today);
+        fclose(file);
+        return false;
+    }
+    long end = -1;
+    if (fseek(file, 0, SEEK_END) != 0 || (end = ftell(file)) < 0)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while seeking to the end of the file.");
+        fclose(file);
+        *fatal = true;
+        return false;
+    }
+    info->event_log = file;
+    uint64_t size = static_cast<uint64_t>(end);
+    uint64_t whole = KOVA_EVENT_LOG_DAY_SIZE +
+                     (size - KOVA_EVENT_LOG_DAY_SIZE) / KOVA_LOG_MESSAGE_LENGTH * KOVA_LOG_MESSAGE_LENGTH;
+    info->event_log_size = whole;
+    if (whole != size)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "Kova log file [%s] ends in a partial record of [%lu] bytes. Truncating it to [%lu] bytes.",
+               info->event_log_file, static_cast<unsigned long>(size - whole),
+               static_cast<unsigned long>(whole));
+        if (!resize_event_log(info, whole))
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while seeking to the end of the file.");
+            fclose(file);
+            info->event_log = nullptr;
+            *fatal = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Appends one event packet; a failed or short write is logged and undone.
+void append_event(interface_info *info, const uint8_t *packet, logger_object *logger)
+{
+    if (info->event_log != nullptr &&
+        fwrite(packet, 1, KOVA_LOG_MESSAGE_LENGTH, info->event_log) == KOVA_LOG_MESSAGE_LENGTH &&
+        fflush(info->event_log) == 0)
+    {
+        info->event_log_size += KOVA_LOG_MESSAGE_LENGTH;
+        return;
+    }
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while writing message to kova log file");
+    if (info->event_log != nullptr && !resize_event_log(info, info->event_log_size))
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Truncating kova log file [%s] to [%lu] bytes failed",
+               info->event_log_file, static_cast<unsigned long>(info->event_log_size));
+}
+
+ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_object *logger)
+{
+    EA_LOG(logger, EA_LEVEL_EVENT, "Received INCOMING_KOVA_CONNECTION message for realtime.");
+    FILE *file = info->event_log;
+    uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
+    uint32_t sent = 0;
+    if (file == nullptr || fseek(file, 0, SEEK_SET) != 0 || fread(day_field, 1, sizeof(day_field), file) != 2)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Reading from kova event log file failed.");
+    }
+    else
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "KOVA event log download start");
+        for (;;)
+        {
+            message *record = message_create(KOVA_LOG_MESSAGE_LENGTH, KOVA_MESSAGE);
+            if (record == nullptr)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed.");
+                return EA_ERROR;
+            }
+            size_t got = fread(record->data, 1, KOVA_LOG_MESSAGE_LENGTH, file);
+            if (got != KOVA_LOG_MESSAGE_LENGTH)
+            {
+                if (got != 0 || !feof(file))
+                    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Reading from kova event log file failed.");
+                message_destroy(record);
+                break;
+            }
+            record->workstation_network_handle = INTERFACE_ALL_CLIENTS;
+            EA_LOG(logger, EA_LEVEL_ACTIVITY,
+                   "Sending KOVA_LOG_MESSAGE with box id [%d] user id [%ld] reason code [%d] to realtime",
+                   get_u16_le(record->data, KOVA_LOG_OFFSET_BOX_ID),
+                   static_cast<long>(static_cast<int32_t>(get_u32_le(record->data, KOVA_LOG_OFFSET_USER_ID))),
+                   get_u16_le(record->data, KOVA_LOG_OFFSET_REASON_CODE));
+            if (queue_append(realtime_output, record) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+                message_destroy(record);
+                return EA_ERROR;
+            }
+            sent++;
+        }
+    }
+    if (file != nullptr)
+    {
+        clearerr(file);
+        if (fseek(file, 0, SEEK_END) != 0)
+            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Seeking to the end of kova event log file failed.");
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "KOVA event log download end. [%d] messages downloaded.",
+           static_cast<int>(sent));
+    return EA_SUCCESS;
+}
+
+ea_status process_notification(interface_info *info, message *notification, queue *realtime_output,
+                               logger_object *logger)
+{
+    if (notification->tag != KOVA_MESSAGE)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Invalid message tag [%d]", notification->tag);
+        message_destroy(notification);
+        return EA_SUCCESS;
+    }
+    EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received KOVA_MESSAGE from notification queue");
+    message *event =
+        create_packet(KOVA_LOG_MESSAGE_LENGTH, KOVA_LOG_MESSAGE, now_seconds(), INTERFACE_ALL_CLIENTS);
+    if (event == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed.");
+        message_destroy(notification);
+        return EA_ERROR;
+    }
+    uint16_t box_id = interface_info_read_box_id(info->box_comm_info_container);
+    put_u16_le(event->data, KOVA_LOG_OFFSET_BOX_ID, box_id);
+    put_u32_le(event->data, KOVA_LOG_OFFSET_USER_ID, notification->user_id);
+    put_u16_le(event->data, KOVA_LOG_OFFSET_REASON_CODE, notification->reason_code);
+    put_i32_le(event->data, KOVA_LOG_OFFSET_EXTRA_INFO, notification->event_value);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Sending KOVA_LOG_MESSAGE with box id [%d] user id [%ld] reason code [%d] extra info [%d] to "
+           "realtime",
+           box_id, static_cast<long>(static_cast<int32_t>(notification->user_id)), notification->reason_code,
+           notification->event_value);
+    message_destroy(notification);
+    append_event(info, event->data, logger);
+    if (queue_append(realtime_output, event) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+        message_destroy(event);
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+// Appends an answer packet; on failure logs `append_failed` and frees it.
+ea_status queue_answer(queue *output, message *record, const char *append_failed, logger_object *logger)
+{
+    if (queue_append(output, record) == EA_SUCCESS)
+        return EA_SUCCESS;
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", append_failed);
+    message_destroy(record);
+    return EA_ERROR;
+}
+} // namespace
 
 interface_info *interface_info_create(const char *config_file, user_session_info_container *user_sessions,
                                       box_comm_info_container *box_container, user_link_info *link_table,
                                       logger_object *logger)
 {
-    interface_info *info = static_cast<interface_info *>(calloc(1, sizeof(interface_info)));
-    if (info == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed for interface_info object");
-        return nullptr;
-    }
-    if (config_file_read_string(config_file, "KOVA_EVENT_LOG_FILE", info->event_log_file,
-                                sizeof(info->event_log_file)) != EA_SUCCESS)
+    char file_name[INTERFACE_EVENT_LOG_FILE_SIZE];
+    if (config_file_read_string(config_file, "KOVA_EVENT_LOG_FILE", file_name, sizeof(file_name)) !=
+        EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] parameter not found in config file [%s]",
                "KOVA_EVENT_LOG_FILE", config_file);
+        return nullptr;
+    }
+    interface_info *info = static_cast<interface_info *>(calloc(1, sizeof(interface_info)));
+    if (info == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info initialisation failed");
+        return nullptr;
+    }
+    memcpy(info->event_log_file, file_name, sizeof(file_name));
+    bool fatal = false;
+    if (!open_existing_event_log(info, &fatal, logger))
+    {
+        if (fatal || interface_info_create_kova_event_log_file(info, logger) != EA_SUCCESS)
+        {
+            if (!fatal)
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_create_kova_event_log_file() failed");
+            free(info);
+            return nullptr;
+        }
+    }
+    info->user_session_info_container = user_sessions;
+    info->box_comm_info_container = box_container;
+    info->user_link_info = link_table;
+
+    info->kova_version_check_message =
+        create_packet(KOVA_VERSION_CHECK_MESSAGE_LENGTH, VERSION_CHECK_MESSAGE, 0, INTERFACE_ALL_CLIENTS);
+    if (info->kova_version_check_message == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed");
+        fclose(info->event_log);
         free(info);
         return nullptr;
     }
-    info->user_sessions = user_sessions;
-    info->box_container = box_container;
-    info->link_table = link_table;
+    put_u32_le(info->kova_version_check_message->data, KOVA_VERSION_OFFSET_NUMBER, QEL_VERSION_NUMBER);
     return info;
+}
+
+ea_status interface_info_create_kova_event_log_file(interface_info *info, logger_object *logger)
+{
+    if (info->event_log != nullptr)
+    {
+        fclose(info->event_log);
+        info->event_log = nullptr;
+    }
+    info->event_log_size = 0;
+    FILE *file = fopen(info->event_log_file, "w+b");
+    if (file == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error opening kova log file [%s] in write mode",
+               info->event_log_file);
+        return EA_ERROR;
+    }
+    setvbuf(file, nullptr, _IONBF, 0);
+    uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
+    put_u16_le(day_field, 0, today_day_of_month());
+    if (fwrite(day_field, 1, sizeof(day_field), file) != sizeof(day_field) || fflush(file) != 0)
+    {
+        fclose(file);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while writing to kova log file.");
+        return EA_ERROR;
+    }
+    info->event_log = file;
+    info->event_log_size = KOVA_EVENT_LOG_DAY_SIZE;
+    return EA_SUCCESS;
+}
+
+ea_status interface_info_process_message(interface_info *info, queue *notifications, queue *realtime_input,
+                                         queue *interactive_input, queue *interactive_output,
+                                         queue *realtime_output, logger_object *logger)
+{
+    while (queue_get_count(notifications) + queue_get_count(realtime_input) +
+               queue_get_count(interactive_input) >
+           0)
+    {
+        while (queue_get_count(interactive_input) > 0)
+        {
+            message *request = static_cast<message *>(queue_remove_head(interactive_input));
+            uint16_t transcode = request_transcode(request);
+            ea_status status = EA_SUCCESS;
+            switch (transcode)
+            {
+            case BOX_INFORMATION_REQUEST:
+                EA_LOG(logger, EA_LEVEL_EVENT,
+                       "Received BOX_INFORMATION_REQUEST from interactive connection.");
+                status = interface_info_get_box_info(info, request, interactive_output, logger);
+                message_destroy(request);
+                if (status == EA_ERROR)
+                {
+                    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_get_box_info failed");
+                    return EA_ERROR;
+                }
+                break;
+            case QEL_APPLICATION_RESTART_TRANSCODE:
+                EA_LOG(logger, EA_LEVEL_EVENT,
+                       "Received QEL_APPLICATION_RESTART_TRANSCODE from interactive connection.");
+                message_destroy(request);
+                return EA_RESTART;
+            case USER_INFORMATION_REQUEST:
+                EA_LOG(logger, EA_LEVEL_EVENT,
+                       "Received USER_INFORMATION_REQUEST from interactive connection.");
+                status = interface_info_get_active_user_list(info, request, interactive_output, logger);
+                message_destroy(request);
+                if (status == EA_ERROR)
+                {
+                    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_get_active_user_list failed");
+                    return EA_ERROR;
+                }
+                break;
+            default:
+                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+                       "Received message with invalid transcode [%d] from interactive. Hence discarding.",
+                       transcode);
+                message_destroy(request);
+                break;
+            }
+        }
+        while (queue_get_count(realtime_input) > 0)
+        {
+            message *record = static_cast<message *>(queue_remove_head(realtime_input));
+            bool incoming = record->tag == INCOMING_KOVA_CONNECTION;
+            message_destroy(record);
+            if (incoming && replay_event_log(info, realtime_output, logger) != EA_SUCCESS)
+                return EA_ERROR;
+        }
+        while (queue_get_count(notifications) > 0)
+        {
+            message *notification = static_cast<message *>(queue_remove_head(notifications));
+            if (process_notification(info, notification, realtime_output, logger) != EA_SUCCESS)
+                return EA_ERROR;
+        }
+    }
+    return EA_SUCCESS;
+}
+
+ea_status interface_info_get_active_user_list(interface_info *info, const message *request,
+                                              queue *interactive_output, logger_object *logger)
+{
+    uint32_t count = 0;
+    interface_user_entry *table = interface_info_copy_user_table(info->user_session_info_container, &count);
+    if (table == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "user_session_info_container_get_user_session_info_array failed");
+        return EA_ERROR;
+    }
+    int32_t handle = request->workstation_network_handle;
+    uint32_t time = now_seconds();
+    message *record =
+        create_packet(KOVA_USER_INFORMATION_HEADER_LENGTH, USER_INFORMATION_HEADER, time, handle);
+    if (record == nullptr ||
+        queue_answer(interactive_output, record, "queue append failed.", logger) != EA_SUCCESS)
+    {
+        if (record == nullptr)
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed");
+        interface_info_free_user_table(table);
+        return EA_ERROR;
+    }
+    EA_LOG(logger, EA_LEVEL_ACTIVITY, "Sending USER_INFORMATION_HEADER to interactive");
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        if (table[i].user_id == 0)
+            continue;
+        record = create_packet(KOVA_USER_INFORMATION_DATA_LENGTH, USER_INFORMATION_DATA, time, handle);
+        if (record == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed");
+            interface_info_free_user_table(table);
+            return EA_ERROR;
+        }
+        put_u32_le(record->data, KOVA_USER_OFFSET_USER_ID, table[i].user_id);
+        put_u16_le(record->data, KOVA_USER_OFFSET_LOGON_STATUS, table[i].logon_status);
+        if (queue_answer(interactive_output, record, "queue append failed", logger) != EA_SUCCESS)
+        {
+            interface_info_free_user_table(table);
+            return EA_ERROR;
+        }
+        EA_LOG(logger, EA_LEVEL_ACTIVITY,
+               "Sending USER_INFORMATION_DATA for user id [%ld] with logon status flag [%d] to interactive",
+               static_cast<long>(static_cast<int32_t>(table[i].user_id)), table[i].logon_status);
+    }
+    interface_info_free_user_table(table);
+    record = create_packet(KOVA_USER_INFORMATION_RESPONSE_LENGTH, USER_INFORMATION_RESPONSE, time, handle);
+    if (record == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed");
+        return EA_ERROR;
+    }
+    if (queue_answer(interactive_output, record, "queue append failed", logger) != EA_SUCCESS)
+        return EA_ERROR;
+    EA_LOG(logger, EA_LEVEL_ACTIVITY, "Sending USER_INFORMATION_RESPONSE to interactive");
+    return EA_SUCCESS;
+}
+
+ea_status interface_info_get_box_info(interface_info *info, const message *request, queue *interactive_output,
+                                      logger_object *logger)
+{
+    int32_t handle = request->workstation_network_handle;
+    uint16_t box_id = interface_info_read_box_id(info->box_comm_info_container);
+    uint16_t links = interface_info_read_number_of_links(info->user_link_info);
+    uint32_t time = now_seconds();
+    for (uint16_t link = 0; link < links; ++link)
+    {
+        message *header =
+            create_packet(KOVA_BOX_INFORMATION_HEADER_LENGTH, BOX_INFORMATION_HEADER, time, handle);
+        if (header == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed");
+            return EA_ERROR;
+        }
+        put_u16_le(header->data, KOVA_BOX_HEADER_OFFSET_KIND, 1);
+        put_u16_le(header->data, KOVA_BOX_HEADER_OFFSET_BOX_ID, box_id);
+        put_u16_le(header->data, KOVA_BOX_HEADER_OFFSET_LINK_INDEX, link);
+        if (queue_answer(interactive_output, header, "Queue insertion failed", logger) != EA_SUCCESS)
+            return EA_ERROR;
+        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Sending BOX_INFORMATION_HEADER to interactive");
+
+        uint16_t box_status = interface_info_read_box_status(info->box_comm_info_container, link);
+        message *data = create_packet(KOVA_BOX_INFORMATION_DATA_LENGTH, BOX_INFORMATION_DATA, time, handle);
+        if (data == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message create failed");
+            return EA_ERROR;
+        }
+        put_u16_le(data->data, KOVA_BOX_DATA_OFFSET_BOX_ID, box_id);
+        put_u16_le(data->data, KOVA_BOX_DATA_OFFSET_BOX_STATUS, box_status);
+        if (queue_answer(interactive_output, data, "Message create failed", logger) != EA_SUCCESS)
+            return EA_ERROR;
+        EA_LOG(logger, EA_LEVEL_ACTIVITY,
+               "Sending BOX_INFORMATION_DATA to interactive with box id [%d] and box status [%d]", box_id,
+               box_status);
+
+        message *response =
+            create_packet(KOVA_BOX_INFORMATION_RESPONSE_LENGTH, BOX_INFORMATION_RESPONSE, time, handle);
+        if (response == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message create failed");
+            return EA_ERROR;
+        }
+        put_u16_le(response->data, KOVA_BOX_RESPONSE_OFFSET_BOX_ID, box_id);
+        if (queue_answer(interactive_output, response, "Message create failed", logger) != EA_SUCCESS)
+            return EA_ERROR;
+        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Sending BOX_INFORMATION_RESPONSE to interactive");
+    }
+    return EA_SUCCESS;
 }
 
 void interface_info_destroy(interface_info *info)
 {
+    if (info == nullptr)
+        return;
+    if (info->kova_version_check_message != nullptr)
+        message_destroy(info->kova_version_check_message);
+    if (info->event_log != nullptr)
+        fclose(info->event_log);
     free(info);
-}
-
-interface_nw_info *interface_nw_info_create(uint32_t client_limit, uint16_t port, logger_object *logger)
-{
-    interface_nw_info *listener = static_cast<interface_nw_info *>(calloc(1, sizeof(interface_nw_info)));
-    if (listener == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed for interface_nw_info object");
-        return nullptr;
-    }
-    listener->client_limit = client_limit;
-    listener->port = port;
-    listener->send_timeout = INTERFACE_SEND_TIMEOUT_SECONDS;
-    return listener;
-}
-
-void interface_nw_info_destroy(interface_nw_info *listener)
-{
-    free(listener);
-}
-
-uint32_t interface_thread(void *argument)
-{
-    return worker_thread_placeholder_run(static_cast<worker_thread_args *>(argument));
 }

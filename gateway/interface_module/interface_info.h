@@ -1,13 +1,20 @@
-// interface_info and interface_nw_info: the console interface module and its two
-// loopback listeners. This build carries their configuration only; the interface thread
-// waits on its queue and discards.
+// interface_info: the gateway's end of the console protocol. It answers the user and box
+// information requests of the interactive console, turns the restart request into the
+// gateway's orderly stop (EA_RESTART), keeps the day's console event log file, and sends
+// every console event raised on shared queue 19 to the realtime console. Only the
+// interface thread uses it; the two loopback listeners are interface_nw_info objects.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
+#include "gateway/interface_module/interface_nw_info.h"
+#include "gateway/interface_module/interface_thread.h"
 #include "gateway/library/ea_status.h"
 
 struct logger_object;
+struct message;
+struct queue;
 struct user_session_info_container;
 struct box_comm_info_container;
 struct user_link_info;
@@ -15,30 +22,31 @@ struct user_link_info;
 enum
 {
     INTERFACE_EVENT_LOG_FILE_SIZE = 260,
-    INTERFACE_SEND_TIMEOUT_SECONDS = 100,
 };
 
 struct interface_info
 {
+    struct user_session_info_container *user_session_info_container; // read for user information
+    struct box_comm_info_container *box_comm_info_container;         // box id and per-link box status
+    struct user_link_info *user_link_info;                           // number of links
     char event_log_file[INTERFACE_EVENT_LOG_FILE_SIZE];
-    user_session_info_container *user_sessions;
-    box_comm_info_container *box_container;
-    user_link_info *link_table;
-};
-
-struct interface_nw_info
-{
-    uint32_t client_limit;
-    uint16_t port;
-    uint32_t send_timeout;
+    FILE *event_log;
+    // Length of the file's whole records (day field included); a write cut short is
+    // truncated back to it so that every later event stays on a record boundary.
+    uint64_t event_log_size;
+    message *kova_version_check_message;
 };
 
 interface_info *interface_info_create(const char *config_file, user_session_info_container *user_sessions,
                                       box_comm_info_container *box_container, user_link_info *link_table,
                                       logger_object *logger);
+ea_status interface_info_create_kova_event_log_file(interface_info *info, logger_object *logger);
+// Handles everything waiting in the three input queues: 0, EA_ERROR or EA_RESTART.
+ea_status interface_info_process_message(interface_info *info, queue *notifications, queue *realtime_input,
+                                         queue *interactive_input, queue *interactive_output,
+                                         queue *realtime_output, logger_object *logger);
+ea_status interface_info_get_active_user_list(interface_info *info, const message *request,
+                                              queue *interactive_output, logger_object *logger);
+ea_status interface_info_get_box_info(interface_info *info, const message *request, queue *interactive_output,
+                                      logger_object *logger);
 void interface_info_destroy(interface_info *info);
-
-interface_nw_info *interface_nw_info_create(uint32_t client_limit, uint16_t port, logger_object *logger);
-void interface_nw_info_destroy(interface_nw_info *listener);
-
-uint32_t interface_thread(void *argument);

@@ -12,7 +12,7 @@
 
 namespace
 {
-const uint16_t k_version_2_0 = 0x0002;  // major 2 in the low byte, minor 0 in the high byte
+const uint16_t k_version_2_0 = 0x0002; // major 2 in the low byte, minor 0 in the high byte
 
 void copy_text(char *text, uint32_t *length, const char *message)
 {
@@ -64,8 +64,10 @@ uint32_t address_of(const char *ip_address)
 
 static_assert(static_cast<int>(EA_FD_MAX_EVENTS) == static_cast<int>(PF_FD_MAX_EVENTS), "event record sizes");
 static_assert(int32_t{EA_FD_READ} == int32_t{PF_FD_READ} && int32_t{EA_FD_WRITE} == int32_t{PF_FD_WRITE} &&
-                  int32_t{EA_FD_OOB} == int32_t{PF_FD_OOB} && int32_t{EA_FD_ACCEPT} == int32_t{PF_FD_ACCEPT} &&
-                  int32_t{EA_FD_CONNECT} == int32_t{PF_FD_CONNECT} && int32_t{EA_FD_CLOSE} == int32_t{PF_FD_CLOSE},
+                  int32_t{EA_FD_OOB} == int32_t{PF_FD_OOB} &&
+                  int32_t{EA_FD_ACCEPT} == int32_t{PF_FD_ACCEPT} &&
+                  int32_t{EA_FD_CONNECT} == int32_t{PF_FD_CONNECT} &&
+                  int32_t{EA_FD_CLOSE} == int32_t{PF_FD_CLOSE},
               "event bits");
 
 ea_status ea_socket_init(char *text, uint32_t *length)

@@ -242,11 +242,13 @@ ea_status ea_sync_info_wait_for_multiple_objects(ea_sync_info **objects, const u
             return EA_ERROR;
         }
     }
-    return multiple_wait_result(pf_wait_for_multiple(waitables, n, wait_all, timeout_ms), n, wait_all, index_out);
+    return multiple_wait_result(pf_wait_for_multiple(waitables, n, wait_all, timeout_ms), n, wait_all,
+                                index_out);
 }
 
-ea_status ea_sync_info_wait_for_multiple_netwrok_event_objects(ea_sync_info **objects, uint32_t n, bool wait_all,
-                                                               uint32_t timeout_ms, int32_t *index_out)
+ea_status ea_sync_info_wait_for_multiple_netwrok_event_objects(ea_sync_info **objects, uint32_t n,
+                                                               bool wait_all, uint32_t timeout_ms,
+                                                               int32_t *index_out)
 {
     *index_out = -1;
     if (objects == nullptr || n == 0 || n > EA_MAX_WAIT_OBJECTS)
@@ -262,5 +264,6 @@ ea_status ea_sync_info_wait_for_multiple_netwrok_event_objects(ea_sync_info **ob
         }
         waitables[i] = pf_net_event_waitable(objects[i]->network_event);
     }
-    return multiple_wait_result(pf_wait_for_multiple(waitables, n, wait_all, timeout_ms), n, wait_all, index_out);
+    return multiple_wait_result(pf_wait_for_multiple(waitables, n, wait_all, timeout_ms), n, wait_all,
+                                index_out);
 }

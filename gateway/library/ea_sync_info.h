@@ -37,8 +37,8 @@ enum
 // ea_sync_info_last_error(); they keep the Windows values the gateway was written for.
 enum : uint32_t
 {
-    EA_SYNC_ERROR_NOT_OWNER = 288,       // release of a mutex the caller does not hold
-    EA_SYNC_ERROR_TOO_MANY_POSTS = 298,  // a semaphore release past its maximum count
+    EA_SYNC_ERROR_NOT_OWNER = 288,      // release of a mutex the caller does not hold
+    EA_SYNC_ERROR_TOO_MANY_POSTS = 298, // a semaphore release past its maximum count
 };
 
 // Waits forever.
@@ -46,12 +46,12 @@ constexpr uint32_t EA_INFINITE = 0xFFFFFFFFu;
 
 struct ea_sync_info
 {
-    pf_semaphore *semaphore;                // flag 1: initial count 0, given maximum
-    pf_critical_section *critical_section;  // flag 2
-    uint32_t owner_thread_id;               // thread that last entered the critical section
-    uint32_t lock_count;                    // depth of entries by the owner; 0 when free
-    pf_mutex *mutex;                        // flag 4, not initially owned
-    pf_net_event *network_event;            // flag 8
+    pf_semaphore *semaphore;               // flag 1: initial count 0, given maximum
+    pf_critical_section *critical_section; // flag 2
+    uint32_t owner_thread_id;              // thread that last entered the critical section
+    uint32_t lock_count;                   // depth of entries by the owner; 0 when free
+    pf_mutex *mutex;                       // flag 4, not initially owned
+    pf_net_event *network_event;           // flag 8
 };
 
 ea_sync_info *ea_sync_info_create(uint32_t flags, int32_t maximum_count);
@@ -79,5 +79,6 @@ int32_t ea_sync_info_network_event_select(ea_sync_info *sync, int32_t socket, in
 ea_status ea_sync_info_wait_for_multiple_objects(ea_sync_info **objects, const uint32_t *kinds, uint32_t n,
                                                  bool wait_all, uint32_t timeout_ms, int32_t *index_out);
 // Waits for up to 64 network events (spelling kept from the gateway's own interface).
-ea_status ea_sync_info_wait_for_multiple_netwrok_event_objects(ea_sync_info **objects, uint32_t n, bool wait_all,
-                                                               uint32_t timeout_ms, int32_t *index_out);
+ea_status ea_sync_info_wait_for_multiple_netwrok_event_objects(ea_sync_info **objects, uint32_t n,
+                                                               bool wait_all, uint32_t timeout_ms,
+                                                               int32_t *index_out);

@@ -60,8 +60,8 @@ ea_thread *ea_thread_create(ea_thread_routine routine, void *argument, logger_ob
 
 ea_status ea_thread_join(ea_thread *thread, uint32_t timeout_ms, logger_object *logger)
 {
-    pf_waitable *waitable = thread != nullptr && thread->handle != nullptr ? pf_thread_waitable(thread->handle)
-                                                                          : nullptr;
+    pf_waitable *waitable =
+        thread != nullptr && thread->handle != nullptr ? pf_thread_waitable(thread->handle) : nullptr;
     uint32_t result = pf_wait_for_single(waitable, timeout_ms);
     if (result == PF_WAIT_OBJECT_0)
     {
@@ -94,8 +94,9 @@ ea_status ea_multiple_thread_join(ea_thread **threads, uint32_t n, bool wait_all
     pf_waitable *waitables[PF_MAXIMUM_WAIT_OBJECTS] = {};
     for (uint32_t i = 0; i < n; ++i)
     {
-        waitables[i] = threads[i] != nullptr && threads[i]->handle != nullptr ? pf_thread_waitable(threads[i]->handle)
-                                                                              : nullptr;
+        waitables[i] = threads[i] != nullptr && threads[i]->handle != nullptr
+                           ? pf_thread_waitable(threads[i]->handle)
+                           : nullptr;
     }
     uint32_t result = pf_wait_for_multiple(waitables, n, wait_all, timeout_ms);
     if (result == PF_WAIT_TIMEOUT)

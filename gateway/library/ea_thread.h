@@ -16,7 +16,7 @@ struct ea_thread
 {
     ea_thread_routine routine;
     void *argument;
-    int32_t exit_value;   // written when the routine returns
+    int32_t exit_value; // written when the routine returns
     pf_thread *handle;
     uint32_t thread_id;
     // The creator's handle and the running routine: a thread closed while it still runs

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "gateway/message_validators/th_validators.h"
+
 uint32_t tws_receive_validate_thread(void *argument);
 uint32_t tws_send_validate_thread(void *argument);
 uint32_t th_send_validator_thread(void *argument);

@@ -1,20 +1,105 @@
-// The host links' configuration: heart-beat interval and the trimmed-message thresholds.
+// The host network layer: the links to the trading host, their network handles and
+// connections, the round-robin receive pass, the one wait on sockets and input queues,
+// and the pull, heart-beat, back-pressure and connection-loss notices. Each link's
+// framing and batching is th_nw_handle's.
 #include "gateway/th_network_handle/th_nw_info.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "gateway/library/config_file.h"
+#include "gateway/library/ea_socket.h"
+#include "gateway/library/ea_sync_info.h"
+#include "gateway/library/ea_time.h"
 #include "gateway/library/logger.h"
-#include "gateway/qel_main/worker_thread_args.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
+#include "gateway/qel_main/user_link_info.h"
 
-static int32_t th_nw_info_read_key(const char *config_file, const char *key, int32_t fallback,
-                                   logger_object *logger)
+enum
+{
+    TH_NW_SOCKET_LIBRARY_VERSION_TEXT_SIZE = 256,
+};
+
+static int16_t th_nw_info_rate_limit(const th_nw_info *links, uint16_t link_index)
+{
+    return static_cast<int16_t>(ea_flag_get(&links->box_rate_control_count[link_index]));
+}
+
+// `capital` picks the spelling of the found line: the heart-beat key's says "Parameter".
+static bool th_nw_info_read_key(const char *config_file, const char *key, bool capital, int32_t *value,
+                                logger_object *logger)
+{
+    if (config_file_read_int(config_file, key, value) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] Parameter not found in config file [%s]", key, config_file);
+        return false;
+    }
+    if (capital)
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] Parameter found in config file [%s]", key, config_file);
+    else
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] parameter found in config file [%s]", key, config_file);
+    return true;
+}
+
+static void th_nw_info_read_config(th_nw_info *links, const char *config_file, logger_object *logger)
 {
     int32_t value = 0;
-    if (config_file_read_int(config_file, key, &value) != EA_SUCCESS)
-        return fallback;
-    EA_LOG(logger, EA_LEVEL_EVENT, "[%s] parameter found in config file [%s]", key, config_file);
-    return value;
+    links->heart_beat_interval = TH_NW_INFO_DEFAULT_HEART_BEAT_MS;
+    if (th_nw_info_read_key(config_file, "HEART_BEAT_TIME_INTERVAL", true,
+                            &value, logger))
+    {
+        // The interval is kept whole; a value of 0 or below means the default.
+        if (value <= 0)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Heart Beat Interval is [%d] so taking default value [%d]", value,
+                   TH_NW_INFO_DEFAULT_HEART_BEAT_MS);
+        }
+        else
+        {
+            links->heart_beat_interval = static_cast<uint32_t>(value);
+        }
+    }
+
+    links->upper_threshold = 1;
+    if (th_nw_info_read_key(config_file, "TRIMMED_MESG_UPPER_THRESHOLD", false,
+                            &value, logger))
+    {
+        if (value < 1)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "TRIMMED_MESG_UPPER_THRESHOLD is [%d] so taking default value[%d]",
+                   value, 1);
+        }
+        else
+        {
+            links->upper_threshold = static_cast<uint32_t>(value);
+        }
+    }
+
+    links->lower_threshold = 0;
+    if (th_nw_info_read_key(config_file, "TRIMMED_MESG_LOWER_THRESHOLD", false,
+                            &value, logger))
+    {
+        if (value < 0)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "TRIMMED_MESG_LOWER_THRESHOLD is [%d] so taking default value[%d]",
+                   value, 0);
+        }
+        else
+        {
+            links->lower_threshold = static_cast<uint32_t>(value);
+        }
+    }
+
+    if (links->lower_threshold >= links->upper_threshold)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "%s is not greater than %s in config file [%s]. Config file values will be ignored",
+               "TRIMMED_MESG_UPPER_THRESHOLD", "TRIMMED_MESG_LOWER_THRESHOLD", config_file);
+        links->upper_threshold = 1;
+        links->lower_threshold = 0;
+    }
 }
 
 th_nw_info *th_nw_info_create(const char *config_file, uint16_t number_of_links,
@@ -24,31 +109,635 @@ th_nw_info *th_nw_info_create(const char *config_file, uint16_t number_of_links,
     th_nw_info *links = static_cast<th_nw_info *>(calloc(1, sizeof(th_nw_info)));
     if (links == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed for th_nw_info object");
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed for creating th_nw_info object");
         return nullptr;
     }
-    links->number_of_links = number_of_links;
+    links->last_serviced_link = TH_NW_INFO_NO_LINK_SERVICED;
+    links->next_handle = 1;
+    links->wrap_flag = 0;
+    links->nclients = number_of_links;
     links->box_rate_control_count = box_rate_control_count;
     links->link_table = link_table;
     links->allow_invitations_flag = allow_invitations_flag;
 
-    int32_t heart_beat = th_nw_info_read_key(config_file, "HEART_BEAT_TIME_INTERVAL",
-                                             TH_NW_INFO_DEFAULT_HEART_BEAT_MS, logger);
-    links->heart_beat_interval =
-        static_cast<uint32_t>(heart_beat <= 0 ? int32_t{TH_NW_INFO_DEFAULT_HEART_BEAT_MS} : heart_beat);
-    int32_t upper = th_nw_info_read_key(config_file, "TRIMMED_MESG_UPPER_THRESHOLD", 1, logger);
-    links->upper_threshold = upper < 1 ? 1 : static_cast<uint32_t>(upper);
-    int32_t lower = th_nw_info_read_key(config_file, "TRIMMED_MESG_LOWER_THRESHOLD", 0, logger);
-    links->lower_threshold = lower < 0 ? 0 : static_cast<uint32_t>(lower);
+    links->th_nw_handle_list = th_nw_handle_create(number_of_links, logger);
+    if (links->th_nw_handle_list == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_handle_create failed");
+        free(links);
+        return nullptr;
+    }
+    links->socket_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
+    links->always_set_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
+    if (links->socket_event == nullptr || links->always_set_event == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_create failed");
+        th_nw_info_destroy(links);
+        return nullptr;
+    }
+    if (ea_sync_info_set_network_event(links->always_set_event) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_set_network_event failed");
+        th_nw_info_destroy(links);
+        return nullptr;
+    }
+    char text[TH_NW_SOCKET_LIBRARY_VERSION_TEXT_SIZE] = "";
+    uint32_t text_length = sizeof text;
+    if (ea_socket_init(text, &text_length) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+        th_nw_info_destroy(links);
+        return nullptr;
+    }
+    links->socket_library_started = true;
+    th_nw_info_read_config(links, config_file, logger);
     return links;
 }
 
 void th_nw_info_destroy(th_nw_info *links)
 {
+    if (links == nullptr)
+        return;
+    th_nw_handle_destroy(links->th_nw_handle_list, links->nclients);
+    if (links->socket_event != nullptr)
+        ea_sync_info_destroy(links->socket_event);
+    if (links->always_set_event != nullptr)
+        ea_sync_info_destroy(links->always_set_event);
+    if (links->socket_library_started && ea_socket_cleanup() != EA_SUCCESS)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Error in ea_socket_cleanup: [%d] - [%s]\n", error,
+               ea_socket_error_text(error));
+    }
     free(links);
 }
 
-uint32_t th_nw_handler_thread(void *argument)
+ea_status th_nw_info_get_new_handle(th_nw_info *links, int32_t *handle_out, logger_object *logger)
 {
-    return worker_thread_placeholder_run(static_cast<worker_thread_args *>(argument));
+    int32_t candidate = links->next_handle;
+    int wraps = 0;
+    if (candidate < 1)
+    {
+        candidate = 1;
+        links->wrap_flag = 1;
+        EA_LOG(logger, EA_LEVEL_DEBUG, "Wrap_around occurred");
+    }
+    if (links->wrap_flag != 0)
+    {
+        for (;;)
+        {
+            bool in_use = false;
+            for (uint16_t i = 0; i < links->nclients && !in_use; ++i)
+                in_use = links->th_nw_handle_list[i].network_handle == candidate;
+            if (!in_use)
+                break;
+            if (candidate == INT32_MAX)
+            {
+                if (++wraps > 1)
+                {
+                    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Can not generate new network handle.");
+                    return EA_ERROR;
+                }
+                candidate = 1;
+                EA_LOG(logger, EA_LEVEL_DEBUG, "Wrap_around occurred twice");
+                continue;
+            }
+            ++candidate;
+        }
+    }
+    *handle_out = candidate;
+    // The counter wraps to a value below 1, which the next call notices.
+    links->next_handle = candidate == INT32_MAX ? INT32_MIN : candidate + 1;
+    return EA_SUCCESS;
+}
+
+ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_object *logger)
+{
+    if (link_index >= links->nclients)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Invalid link_index [%u]. th_nw_info->nclients is [%u]", link_index,
+               links->nclients);
+        return EA_VALID;
+    }
+    ea_flag_set(&links->allow_invitations_flag[link_index], 0);
+    th_nw_handle_reset(&links->th_nw_handle_list[link_index], logger);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Link with index [%u] reset successfully.", link_index);
+    return EA_SUCCESS;
+}
+
+static void th_nw_info_close_and_reset(th_nw_info *links, uint16_t link_index, logger_object *logger)
+{
+    th_nw_handle *link = &links->th_nw_handle_list[link_index];
+    if (link->connection_sockfd != EA_INVALID_SOCKET)
+    {
+        ea_closesocket(link->connection_sockfd);
+        link->connection_sockfd = EA_INVALID_SOCKET;
+    }
+    if (th_nw_info_del_link(links, link_index, logger) != EA_SUCCESS)
+        EA_LOG(logger, EA_LEVEL_EVENT, "Invalid Link Index [%u]", link_index);
+}
+
+ea_status th_nw_info_disconnect_link(th_nw_info *links, uint16_t link_index, logger_object *logger)
+{
+    if (link_index >= links->nclients)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Invalid Link Index [%u]", link_index);
+        return EA_SUCCESS;
+    }
+    th_nw_handle *link = &links->th_nw_handle_list[link_index];
+    if (link->connection_sockfd == EA_INVALID_SOCKET)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Connection not present on link index [%u]", link_index);
+    }
+    else
+    {
+        ea_closesocket(link->connection_sockfd);
+        link->connection_sockfd = EA_INVALID_SOCKET;
+        EA_LOG(logger, EA_LEVEL_EVENT, "Connection of link index [%u] and network handle [%d] disconnected",
+               link_index, link->network_handle);
+    }
+    if (th_nw_info_del_link(links, link_index, logger) != EA_SUCCESS)
+        EA_LOG(logger, EA_LEVEL_EVENT, "Invalid Link Index [%u]", link_index);
+    return EA_SUCCESS;
+}
+
+ea_status th_nw_info_add_new_connection(th_nw_info *links, uint16_t link_index, logger_object *logger)
+{
+    th_nw_handle *link = &links->th_nw_handle_list[link_index];
+    if (ea_setsockopt(link->connection_sockfd, EA_SOCKOPT_NONBLOCKING) != 0 ||
+        ea_setsockopt(link->connection_sockfd, EA_SOCKOPT_TCP_NODELAY) != 0)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_setsockopt: [%d] - [%s] for link index [%u]", error,
+               ea_socket_error_text(error), link_index);
+        ea_closesocket(link->connection_sockfd);
+        link->connection_sockfd = EA_INVALID_SOCKET;
+        return EA_VALID;
+    }
+    int32_t handle = -1;
+    if (th_nw_info_get_new_handle(links, &handle, logger) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_get_new_handle failed");
+        ea_closesocket(link->connection_sockfd);
+        link->connection_sockfd = EA_INVALID_SOCKET;
+        return EA_VALID;
+    }
+    link->network_handle = handle;
+    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d].", handle, link->connection_sockfd);
+    link->receive_position = 0;
+    link->send_position = 0;
+    return EA_SUCCESS;
+}
+
+// Every failure of a connect after the socket was set up ends here.
+static ea_status th_nw_info_connect_failed(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
+                                           logger_object *logger)
+{
+    *network_handle_out = -1;
+    links->th_nw_handle_list[link_index].state = TH_LINK_NOT_CONNECTED;
+    th_nw_info_close_and_reset(links, link_index, logger);
+    return TH_NW_CONNECT_FAILED;
+}
+
+static bool th_nw_info_select(th_nw_info *links, th_nw_handle *link, int32_t mask, uint16_t link_index,
+                              logger_object *logger)
+{
+    if (ea_sync_info_network_event_select(links->socket_event, link->connection_sockfd, mask) == 0)
+        return true;
+    int32_t error = ea_socket_last_error();
+    EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_sync_info_network_event_select: [%d] - [%s] for link index [%u]",
+           error, ea_socket_error_text(error), link_index);
+    return false;
+}
+
+ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
+                             logger_object *logger)
+{
+    *network_handle_out = -1;
+    link_info_record info;
+    if (link_index >= links->nclients || links->link_table == nullptr ||
+        user_link_info_get_link_info(links->link_table, link_index, &info) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "user_link_info_get_link_info returns EA_NOT_FOUND for link index [%u]",
+               link_index);
+        return TH_NW_CONNECT_FAILED;
+    }
+    if (ea_inet_addr(info.host_machine_ip) == 0xFFFFFFFFu)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Error in ea_inet_addr due to invalid destination IP Address [%s]: [%d] - [%s] for link index [%u]",
+               info.host_machine_ip, error, ea_socket_error_text(error), link_index);
+        return TH_NW_CONNECT_FAILED;
+    }
+    if (ea_inet_addr(info.machine_wan_ip) == 0xFFFFFFFFu)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Error in ea_inet_addr due to invalid source IP Address [%s]: [%d] - [%s] for link index [%u]",
+               info.machine_wan_ip, error, ea_socket_error_text(error), link_index);
+        return TH_NW_CONNECT_FAILED;
+    }
+
+    int32_t sock = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+    if (sock < 0)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_socket: [%d] - [%s] for link index [%u]", error,
+               ea_socket_error_text(error), link_index);
+        return EA_ERROR;
+    }
+    th_nw_handle *link = &links->th_nw_handle_list[link_index];
+    link->connection_sockfd = sock;
+    ea_status status = th_nw_info_add_new_connection(links, link_index, logger);
+    if (status != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_add_new_client failed");
+        return status;
+    }
+
+    if (ea_bind(sock, info.machine_wan_ip, 0) != 0)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(logger, EA_LEVEL_EVENT, "Error while binding to Source IP Address [%s]: [%d] - [%s] for link index [%u]",
+               info.machine_wan_ip, error, ea_socket_error_text(error), link_index);
+        return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "Bind operation to source IP address [%s] successful", info.machine_wan_ip);
+
+    EA_LOG(logger, EA_LEVEL_EVENT, "Connecting to IP address [%s] and port number [%d] over link [%u]",
+           info.host_machine_ip, info.host_port_number, link_index);
+    int32_t result;
+    int32_t error = 0;
+    do
+    {
+        result = ea_connect(sock, info.host_machine_ip, info.host_port_number);
+        error = result == 0 ? 0 : ea_socket_last_error();
+    } while (result != 0 && error == EA_WSAEINTR);
+
+    if (result == 0)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Connection successful for link index [%u] having nw handle [%d]", link_index,
+               link->network_handle);
+        if (!th_nw_info_select(links, link, EA_FD_READ | EA_FD_CLOSE, link_index, logger))
+            return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
+        link->state = TH_LINK_CONNECTED;
+        *network_handle_out = link->network_handle;
+        return EA_SUCCESS;
+    }
+    if (error == EA_WSAEWOULDBLOCK)
+    {
+        if (!th_nw_info_select(links, link, EA_FD_CONNECT, link_index, logger))
+            return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
+        link->state = TH_LINK_CONNECTING;
+        *network_handle_out = link->network_handle;
+        return EA_SUCCESS;
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_connect: [%d] - [%s] for link index [%u]", error,
+           ea_socket_error_text(error), link_index);
+    return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
+}
+
+ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_index, logger_object *logger)
+{
+    th_nw_handle *link = &links->th_nw_handle_list[link_index];
+    if (link->connection_sockfd == EA_INVALID_SOCKET)
+    {
+        EA_LOG(logger, EA_LEVEL_DEBUG, "Existing socket is INVALID");
+        return EA_VALID;
+    }
+    ea_network_events events;
+    if (ea_enum_network_events(link->connection_sockfd, &events) != 0)
+        return EA_VALID;
+    int32_t error = 0;
+    if (ea_check_network_event(&events, EA_FD_READ, nullptr) || ea_check_network_event(&events, EA_FD_CLOSE, nullptr))
+        return EA_SUCCESS;
+    if (!ea_check_network_event(&events, EA_FD_CONNECT, &error))
+        return EA_VALID;
+    if (error != 0)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Connection failed for nw handle [%d] having link index [%u]. Error Code [%d]",
+               link->network_handle, link_index, error);
+        link->state = TH_LINK_NOT_CONNECTED;
+        return TH_NW_CONNECT_FAILED;
+    }
+    if (!th_nw_info_select(links, link, EA_FD_READ | EA_FD_CLOSE, link_index, logger))
+    {
+        link->state = TH_LINK_NOT_CONNECTED;
+        th_nw_info_close_and_reset(links, link_index, logger);
+        return TH_NW_CONNECT_FAILED;
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "Connection successful for nw handle [%d] having link index [%u]",
+           link->network_handle, link_index);
+    link->state = TH_LINK_CONNECTED;
+    return TH_NW_CONNECT_COMPLETED;
+}
+
+// A notice without data for another thread: pull, heart beat or connection loss.
+static message *th_nw_info_notice(uint16_t tag, const th_nw_handle *link, uint16_t link_index)
+{
+    message *msg = message_create(0, tag);
+    if (msg == nullptr)
+        return nullptr;
+    msg->host_network_handle = link->network_handle;
+    msg->link_index = link_index;
+    return msg;
+}
+
+static ea_status th_nw_info_report_loss(th_nw_info *links, uint16_t link_index, uint16_t reason_code,
+                                        queue *notifications, logger_object *logger)
+{
+    th_nw_handle *link = &links->th_nw_handle_list[link_index];
+    message *msg = th_nw_info_notice(HOST_CONNECTION_LOST, link, link_index);
+    if (msg == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message_create failed");
+        return EA_ERROR;
+    }
+    msg->reason_code = reason_code;
+    if (queue_append(notifications, msg) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
+        EA_FREE_CHECKED(msg, message_destroy, "disconnected_mesg");
+        return EA_ERROR;
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Sent HOST_CONNECTION_LOST for nw handle [%d] having link index [%u] with reason code [%d].",
+           link->network_handle, link_index, reason_code);
+    th_nw_info_close_and_reset(links, link_index, logger);
+    return EA_SUCCESS;
+}
+
+static bool th_nw_info_select_for_read(th_nw_info *links, th_nw_handle *link, int32_t mask, logger_object *logger)
+{
+    if (ea_sync_info_network_event_select(links->socket_event, link->connection_sockfd, mask) == 0)
+        return true;
+    int32_t error = ea_socket_last_error();
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]", error,
+           ea_socket_error_text(error));
+    return false;
+}
+
+ea_status th_nw_info_recv_mesg(th_nw_info *links, queue *data_queue, uint32_t frame_limit, queue *notifications,
+                               logger_object *logger)
+{
+    uint32_t start = static_cast<uint32_t>(links->last_serviced_link) + 1;
+    if (start >= links->nclients)
+        start = 0;
+    uint32_t frames = 0;
+    for (uint32_t i = start; i < links->nclients; ++i)
+    {
+        uint16_t link_index = static_cast<uint16_t>(i);
+        th_nw_handle *link = &links->th_nw_handle_list[link_index];
+        ea_status status = th_nw_info_get_connection_status(links, link_index, logger);
+        if (status == TH_NW_CONNECT_FAILED)
+        {
+            if (th_nw_info_report_loss(links, link_index, TH_REASON_CONNECT_FAILED, notifications, logger) !=
+                EA_SUCCESS)
+                return EA_ERROR;
+            continue;
+        }
+        if (status != EA_SUCCESS)
+            continue;
+
+        if (!th_nw_info_select_for_read(links, link, EA_FD_CLOSE, logger))
+            return EA_ERROR;
+        message *msg = nullptr;
+        uint16_t reason_code = 0;
+        ea_status read = th_nw_handle_recv(link, &msg, &links->receive_counter, link_index, &reason_code, logger);
+        if (read == TH_NW_CONNECTION_LOST)
+        {
+            if (th_nw_info_report_loss(links, link_index, reason_code, notifications, logger) != EA_SUCCESS)
+                return EA_ERROR;
+            continue;
+        }
+        if (read == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_handle_recv failed");
+            return EA_ERROR;
+        }
+        if (!th_nw_info_select_for_read(links, link, EA_FD_READ | EA_FD_CLOSE, logger))
+        {
+            if (msg != nullptr)
+                EA_FREE_CHECKED(msg, message_destroy, "received_message");
+            return EA_ERROR;
+        }
+        if (read != EA_SUCCESS)
+            continue;
+        msg->link_index = link_index;
+        if (queue_append(data_queue, msg) != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
+            EA_FREE_CHECKED(msg, message_destroy, "received_message");
+            return EA_ERROR;
+        }
+        if (++frames >= frame_limit)
+        {
+            links->last_serviced_link = link_index;
+            return EA_SUCCESS;
+        }
+    }
+    links->last_serviced_link = links->nclients;
+    return frames > 0 ? EA_SUCCESS : EA_VALID;
+}
+
+ea_status th_nw_info_get_elements(th_nw_info *links, uint32_t frame_limit, shared_queue **shared_queues,
+                                  uint32_t shared_queue_count, uint32_t timeout_ms, queue *data_queue,
+                                  queue *notifications, queue **local_queues, logger_object *logger)
+{
+    uint32_t count = shared_queue_count + 1;
+    if (count > EA_MAX_WAIT_OBJECTS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Number of events [%d] are greater than MAXIMUM WAIT OBJECTS : [%d]",
+               static_cast<int32_t>(count), static_cast<int32_t>(EA_MAX_WAIT_OBJECTS));
+        return EA_ERROR;
+    }
+    ea_sync_info *objects[EA_MAX_WAIT_OBJECTS];
+    // While the last receive pass stopped before the last link, the always-set event
+    // makes the wait return at once so that reading resumes with the next link.
+    bool resume = links->nclients > 0 && links->last_serviced_link < links->nclients - 1;
+    objects[0] = resume ? links->always_set_event : links->socket_event;
+    for (uint32_t i = 0; i < shared_queue_count; ++i)
+        objects[i + 1] = shared_queue_get_sync_info(shared_queues[i]);
+
+    int32_t found = -1;
+    ea_status status =
+        ea_sync_info_wait_for_multiple_netwrok_event_objects(objects, count, false, timeout_ms, &found);
+    if (status == EA_WAIT_TIME_OUT)
+        return EA_NO_DATA;
+    if (status != EA_SUCCESS || found < 0 || static_cast<uint32_t>(found) >= count)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_wait_for_multiple_netwrok_event_objects failed");
+        return EA_ERROR;
+    }
+    uint32_t index = static_cast<uint32_t>(found);
+    for (;;)
+    {
+        if (index == 0)
+        {
+            if (!resume && ea_sync_info_reset_network_event(links->socket_event) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_reset_network_event failed.");
+                return EA_ERROR;
+            }
+            if (th_nw_info_recv_mesg(links, data_queue, frame_limit, notifications, logger) == EA_ERROR)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_recv_mesg failed");
+                return EA_ERROR;
+            }
+        }
+        else if (shared_queue_get_elements_no_wait(shared_queues[index - 1], local_queues[index - 1]) != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_no_wait failed");
+            return EA_ERROR;
+        }
+        uint32_t next = index + 1;
+        if (next >= count)
+            break;
+        status = ea_sync_info_wait_for_multiple_netwrok_event_objects(objects + next, count - next, false, 0, &found);
+        if (status == EA_WAIT_TIME_OUT)
+            break;
+        if (status != EA_SUCCESS || found < 0)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_wait_for_multiple_netwrok_event_objects failed");
+            return EA_ERROR;
+        }
+        index = next + static_cast<uint32_t>(found);
+    }
+    return EA_SUCCESS;
+}
+
+ea_status th_nw_info_send_mesg(th_nw_info *links, message *msg, logger_object *logger)
+{
+    th_nw_handle *link = msg->link_index < links->nclients ? &links->th_nw_handle_list[msg->link_index] : nullptr;
+    // A link without a connection takes nothing: a frame queued there would otherwise
+    // leave ahead of the sign-on of the next connection.
+    if (link == nullptr || link->network_handle == -1 || msg->host_network_handle != link->network_handle)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "th_nw_handle [%d] not found. So discarding the message. sequence number [%lu]",
+               msg->host_network_handle, static_cast<unsigned long>(msg->sequence_number));
+        EA_FREE_CHECKED(msg, message_destroy, "message_ptr");
+        return EA_NOT_FOUND;
+    }
+    link->pull_flag = 0;
+    if (th_nw_handle_send(link, TH_NW_HANDLE_QUEUE, msg, &link->pending_count,
+                          th_nw_info_rate_limit(links, msg->link_index), logger) == EA_ERROR)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_handle_send failed");
+        return EA_ERROR;
+    }
+    return EA_VALID;
+}
+
+ea_status th_nw_info_send_pending(th_nw_info *links, queue *notifications, logger_object *logger)
+{
+    for (uint16_t i = 0; i < links->nclients; ++i)
+    {
+        th_nw_handle *link = &links->th_nw_handle_list[i];
+        if (link->network_handle == -1 || link->state != TH_LINK_CONNECTED)
+            continue;
+        if (link->pending_count >= 1)
+        {
+            if (th_nw_handle_send(link, TH_NW_HANDLE_SEND_PENDING, nullptr, &link->pending_count,
+                                  th_nw_info_rate_limit(links, i), logger) == EA_ERROR)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_handle_send failed");
+                return EA_ERROR;
+            }
+            if (link->pending_count != 0)
+                continue;
+        }
+        if (link->pull_flag == 1)
+            continue;
+        message *msg = th_nw_info_notice(PULL_NOTIFICATION, link, i);
+        if (msg == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
+            return EA_ERROR;
+        }
+        if (queue_append(notifications, msg) != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
+            EA_FREE_CHECKED(msg, message_destroy, "pull_notify_mesg");
+            return EA_ERROR;
+        }
+        link->pull_flag = 1;
+        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Sent PULL_NOTIFICATION for nw handle [%d] having link index [%u]",
+               link->network_handle, i);
+    }
+    return EA_SUCCESS;
+}
+
+ea_status th_nw_info_check_queue_thresholds(th_nw_info *links, logger_object *logger)
+{
+    for (uint16_t i = 0; i < links->nclients; ++i)
+    {
+        th_nw_handle *link = &links->th_nw_handle_list[i];
+        if (link->state != TH_LINK_CONNECTED)
+            continue;
+        ea_flag *flag = &links->allow_invitations_flag[i];
+        int16_t rate_limit = th_nw_info_rate_limit(links, i);
+        uint32_t waiting = queue_get_count(link->pending_queue);
+        if (rate_limit < 1)
+        {
+            if (ea_flag_get(flag) != 0)
+            {
+                EA_LOG(logger, EA_LEVEL_ACTIVITY,
+                       "Setting allow_invitation_flag to FALSE of link index [%u] as rate control count is [%d]", i,
+                       rate_limit);
+                ea_flag_set(flag, 0);
+            }
+        }
+        else if (waiting > links->lower_threshold || ea_flag_get(flag) == 1)
+        {
+            if (waiting >= links->upper_threshold && ea_flag_get(flag) != 0)
+            {
+                EA_LOG(logger, EA_LEVEL_ACTIVITY,
+                       "Setting allow_invitation_flag  to FALSE of link index [%u] as pending message count [%d] "
+                       "reached upper threshold [%d]",
+                       i, static_cast<int32_t>(waiting), static_cast<int32_t>(links->upper_threshold));
+                ea_flag_set(flag, 0);
+            }
+        }
+        else
+        {
+            EA_LOG(logger, EA_LEVEL_ACTIVITY,
+                   "Setting allow_invitation_flag to  TRUE of link index [%u] as pending message count [%d] reduced "
+                   "to lower threshold [%d]",
+                   i, static_cast<int32_t>(waiting), static_cast<int32_t>(links->lower_threshold));
+            ea_flag_set(flag, 1);
+        }
+    }
+    return EA_SUCCESS;
+}
+
+ea_status th_nw_info_process_links(th_nw_info *links, queue *out, logger_object *logger)
+{
+    uint32_t now = ea_get_tick_count();
+    for (uint16_t i = 0; i < links->nclients; ++i)
+    {
+        th_nw_handle *link = &links->th_nw_handle_list[i];
+        if (link->state != TH_LINK_CONNECTED || link->last_send_tick == 0 || link->heart_beat_flag != 0)
+            continue;
+        if (ea_get_tick_difference(now, link->last_send_tick) <= links->heart_beat_interval)
+            continue;
+        message *msg = th_nw_info_notice(GENERATE_HEART_BEAT_MESSAGE, link, i);
+        if (msg == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
+            return EA_ERROR;
+        }
+        link->heart_beat_flag = 1;
+        if (queue_append(out, msg) != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
+            EA_FREE_CHECKED(msg, message_destroy, "next_message_in_queue");
+            return EA_ERROR;
+        }
+        EA_LOG(logger, EA_LEVEL_ACTIVITY,
+               "Sent GENERATE_HEART_BEAT_MESSAGE notification for nw handle [%d] having link index [%u]",
+               link->network_handle, i);
+    }
+    return EA_SUCCESS;
 }

@@ -1,34 +1,43 @@
-// The workstation server's configuration: listen address, port, flow-control count and
-// the limit of pending responses. Reading the keys at creation keeps start-up failing on
-// the same bad configuration as the full server will.
+// The workstation server: listener, admission, the connection table with its in-use list,
+// network handles, the reading cycle, flow control by invitations and the driving of every
+// connection's send side. One wait covers the listener, all connection sockets (one shared
+// event) and the input queue; a reading cycle takes at most one frame per connection per
+// pass and resumes at the next connection, so a fast workstation cannot starve the others.
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "gateway/library/config_file.h"
+#include "gateway/library/ea_socket.h"
+#include "gateway/library/ea_sync_info.h"
 #include "gateway/library/logger.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
 #include "gateway/qel_main/config_value.h"
-#include "gateway/qel_main/worker_thread_args.h"
 
-tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
-                                ea_flag *allow_invitations_flag, ea_flag *recovery_queue_overflow,
-                                ea_flag *abnormal_state_flag, ea_flag *user_logoff_in_progress,
-                                ea_flag *session_recovery_flag, logger_object *logger)
+// Sockets ride in the pending-socket queue as pointers; one is added so that a socket
+// numbered 0 is not taken for an empty slot.
+static void *tcp_nw_info_socket_entry(int32_t socket)
 {
-    tcp_nw_info *server = static_cast<tcp_nw_info *>(calloc(1, sizeof(tcp_nw_info)));
-    if (server == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed for tcp_nw_info object");
-        return nullptr;
-    }
-    server->max_clients = max_clients;
-    server->allow_invitations_flag = allow_invitations_flag;
-    server->recovery_queue_overflow = recovery_queue_overflow;
-    server->abnormal_state_flag = abnormal_state_flag;
-    server->user_logoff_in_progress = user_logoff_in_progress;
-    server->session_recovery_flag = session_recovery_flag;
+    return reinterpret_cast<void *>(static_cast<intptr_t>(socket) + 1);
+}
 
+static int32_t tcp_nw_info_entry_socket(void *entry)
+{
+    return static_cast<int32_t>(reinterpret_cast<intptr_t>(entry) - 1);
+}
+
+static uint16_t tcp_nw_info_pending_socket_count(const tcp_nw_info *server)
+{
+    return static_cast<uint16_t>(queue_get_count(server->pending_sockets));
+}
+
+static void tcp_nw_info_read_config(tcp_nw_info *server, const char *config_file, logger_object *logger)
+{
     if (config_file_read_string(config_file, "MACHINE_LAN_IP", server->listen_address,
                                 sizeof(server->listen_address)) != EA_SUCCESS)
     {
@@ -36,27 +45,22 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
                config_file);
         strcpy(server->listen_address, "127.0.0.1");
     }
+    else
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "MACHINE_LAN_IP", config_file);
+    }
 
     int32_t port = 0;
-    if (config_file_read_int(config_file, "PORT_NUMBER", &port) != EA_SUCCESS || port < 1025)
+    if (config_file_read_int(config_file, "PORT_NUMBER", &port) != EA_SUCCESS || port < 1025 ||
+        !config_value_is_port(port))
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Valid [%s] Parameter not found in config file [%s]. Using [%u] as default", "PORT_NUMBER",
-               config_file, static_cast<unsigned>(TCP_NW_INFO_DEFAULT_PORT));
+        EA_LOG(logger, EA_LEVEL_EVENT, "Valid [%s] Parameter not found in config file [%s]. Using [%u] as default",
+               "PORT_NUMBER", config_file, static_cast<unsigned>(TCP_NW_INFO_DEFAULT_PORT));
         port = TCP_NW_INFO_DEFAULT_PORT;
-    }
-    else if (!config_value_is_port(port))
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               "[%s] value [%d] in config file [%s] is not a valid port number", "PORT_NUMBER", port,
-               config_file);
-        free(server);
-        return nullptr;
     }
     else
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "PORT_NUMBER",
-               config_file);
+        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "PORT_NUMBER", config_file);
     }
     server->port = static_cast<uint16_t>(port);
 
@@ -68,16 +72,835 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
     int32_t limit = 0;
     if (config_file_read_int(config_file, "MAX_CLIENT_PENDING_MESG_COUNT", &limit) != EA_SUCCESS || limit < 1)
         limit = TCP_NW_INFO_DEFAULT_PENDING_LIMIT;
+    else
+        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "MAX_CLIENT_PENDING_MESG_COUNT",
+               config_file);
     server->pending_limit = limit;
+}
+
+tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
+                                ea_flag *allow_invitations_flag, ea_flag *recovery_queue_overflow,
+                                ea_flag *abnormal_state_flag, ea_flag *user_logoff_in_progress,
+                                ea_flag *session_recovery_flag, logger_object *logger)
+{
+    tcp_nw_info *server = static_cast<tcp_nw_info *>(calloc(1, sizeof(tcp_nw_info)));
+    if (server == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed");
+        return nullptr;
+    }
+    server->listen_sockfd = EA_INVALID_SOCKET;
+    server->resume_position = TCP_NW_INFO_NO_RESUME;
+    server->next_handle = 1;
+    server->max_clients = max_clients;
+    server->allow_invitations_flag = allow_invitations_flag;
+    server->recovery_queue_overflow = recovery_queue_overflow;
+    server->abnormal_state_flag = abnormal_state_flag;
+    server->user_logoff_in_progress = user_logoff_in_progress;
+    server->session_recovery_flag = session_recovery_flag;
+    tcp_nw_info_read_config(server, config_file, logger);
+
+    server->pending_sockets = queue_create();
+    if (server->pending_sockets == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_create failed");
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
+    server->tcp_nw_handle_list = tcp_nw_handle_create(max_clients, logger);
+    if (server->tcp_nw_handle_list == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_handle_create failed");
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
+    server->valid_client_list =
+        static_cast<tcp_nw_handle **>(calloc(max_clients == 0 ? 1 : max_clients, sizeof(tcp_nw_handle *)));
+    if (server->valid_client_list == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Calloc failed for valid client list");
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
+    server->listener_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
+    server->client_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
+    server->continue_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
+    if (server->listener_event == nullptr || server->client_event == nullptr || server->continue_event == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_create failed");
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
+    if (ea_sync_info_set_network_event(server->continue_event) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_set_network_event failed");
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
+    if (tcp_nw_info_start(server, logger) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_start returned EA_ERROR");
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
     return server;
+}
+
+static ea_status tcp_nw_info_start_failed(tcp_nw_info *server, const char *what, logger_object *logger)
+{
+    int32_t error = ea_socket_last_error();
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in %s: [%d] - [%s]", what, error, ea_socket_error_text(error));
+    if (server->listen_sockfd != EA_INVALID_SOCKET)
+        ea_closesocket(server->listen_sockfd);
+    server->listen_sockfd = EA_INVALID_SOCKET;
+    return EA_ERROR;
+}
+
+ea_status tcp_nw_info_start(tcp_nw_info *server, logger_object *logger)
+{
+    char text[512];
+    uint32_t length = sizeof(text);
+    if (ea_socket_init(text, &length) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+        return EA_ERROR;
+    }
+    server->socket_library_started = 1;
+    if (ea_inet_addr(server->listen_address) == 0xFFFFFFFFu)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_inet_addr due to invalid IP Address: [%d] - [%s]", error,
+               ea_socket_error_text(error));
+        strcpy(server->listen_address, "127.0.0.1");
+    }
+    server->listen_sockfd = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+    if (server->listen_sockfd == EA_INVALID_SOCKET)
+        return tcp_nw_info_start_failed(server, "ea_socket", logger);
+    // A gateway restarted by its supervisor must bind again while the connections of the
+    // previous run still sit in TIME_WAIT.
+    if (ea_setsockopt(server->listen_sockfd, EA_SOCKOPT_REUSEADDR) != 0 ||
+        ea_setsockopt(server->listen_sockfd, EA_SOCKOPT_NONBLOCKING) != 0)
+        return tcp_nw_info_start_failed(server, "ea_setsockopt", logger);
+    if (ea_bind(server->listen_sockfd, server->listen_address, server->port) != 0)
+        return tcp_nw_info_start_failed(server, "ea_bind", logger);
+    if (ea_listen(server->listen_sockfd, TCP_NW_INFO_LISTEN_BACKLOG) != 0)
+        return tcp_nw_info_start_failed(server, "ea_listen", logger);
+    if (ea_sync_info_network_event_select(server->listener_event, server->listen_sockfd, EA_FD_ACCEPT) != 0)
+        return tcp_nw_info_start_failed(server, "ea_sync_info_network_event_select", logger);
+    return EA_SUCCESS;
 }
 
 void tcp_nw_info_destroy(tcp_nw_info *server)
 {
+    if (server == nullptr)
+        return;
+    if (server->listen_sockfd != EA_INVALID_SOCKET)
+        ea_closesocket(server->listen_sockfd);
+    tcp_nw_handle_destroy(server->tcp_nw_handle_list, server->max_clients, nullptr);
+    free(server->valid_client_list);
+    if (server->pending_sockets != nullptr)
+    {
+        while (queue_get_count(server->pending_sockets) > 0)
+            ea_closesocket(tcp_nw_info_entry_socket(queue_remove_head(server->pending_sockets)));
+        queue_destroy(server->pending_sockets);
+    }
+    if (server->client_invitation_message != nullptr)
+        message_destroy(server->client_invitation_message);
+    if (server->listener_event != nullptr)
+        ea_sync_info_destroy(server->listener_event);
+    if (server->client_event != nullptr)
+        ea_sync_info_destroy(server->client_event);
+    if (server->continue_event != nullptr)
+        ea_sync_info_destroy(server->continue_event);
+    if (server->socket_library_started != 0 && ea_socket_cleanup() != EA_SUCCESS)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Error in ea_socket_cleanup: [%d] - [%s]\n", error,
+               ea_socket_error_text(error));
+    }
     free(server);
 }
 
-uint32_t tws_nw_handler_thread(void *argument)
+ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_limit, shared_queue **inputs,
+                                   uint32_t input_count, uint32_t wait_time_ms, queue *data_queue,
+                                   queue *disconnect_queue, uint16_t *pending_sockets, uint32_t *refused,
+                                   queue **locals, logger_object *logger)
 {
-    return worker_thread_placeholder_run(static_cast<worker_thread_args *>(argument));
+    enum
+    {
+        LISTENER_ENTRY = 0,
+        CLIENT_ENTRY = 1,
+        FIRST_QUEUE_ENTRY = 2,
+    };
+    uint32_t count = FIRST_QUEUE_ENTRY + input_count;
+    if (count > EA_MAX_WAIT_OBJECTS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Number of events [%d] are greater than MAXIMUM WAIT OBJECTS : [%d]",
+               static_cast<int>(count), static_cast<int>(EA_MAX_WAIT_OBJECTS));
+        return EA_ERROR;
+    }
+    ea_sync_info *entries[EA_MAX_WAIT_OBJECTS];
+    entries[LISTENER_ENTRY] = server->listener_event;
+    bool cycle_unfinished = server->resume_position != TCP_NW_INFO_NO_RESUME &&
+                            static_cast<int32_t>(server->resume_position) < server->in_use_count - 1;
+    entries[CLIENT_ENTRY] = cycle_unfinished ? server->continue_event : server->client_event;
+    for (uint32_t i = 0; i < input_count; ++i)
+        entries[FIRST_QUEUE_ENTRY + i] = shared_queue_get_sync_info(inputs[i]);
+
+    bool done = false;
+    uint32_t first = 0;
+    uint32_t timeout = wait_time_ms;
+    while (first < count)
+    {
+        int32_t index = -1;
+        ea_status status = ea_sync_info_wait_for_multiple_netwrok_event_objects(entries + first, count - first,
+                                                                               false, timeout, &index);
+        if (status == EA_WAIT_TIME_OUT)
+            break;
+        if (status != EA_SUCCESS || index < 0)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_wait_for_multiple_netwrok_event_objects failed");
+            return EA_ERROR;
+        }
+        uint32_t entry = first + static_cast<uint32_t>(index);
+        if (entry == LISTENER_ENTRY)
+        {
+            ea_status accepted = tcp_nw_info_get_client(server, pending_sockets, logger);
+            if (accepted == EA_ERROR)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
+                return EA_ERROR;
+            }
+            if (accepted == TCP_NW_INFO_REFUSED)
+                *refused += 1;
+        }
+        else if (entry == CLIENT_ENTRY)
+        {
+            if (entries[CLIENT_ENTRY] == server->client_event &&
+                ea_sync_info_reset_network_event(server->client_event) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_reset_network_event failed.");
+                return EA_ERROR;
+            }
+            if (tcp_nw_info_recv_mesg(server, data_queue, receive_batch_limit, disconnect_queue, logger) == EA_ERROR)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
+                return EA_ERROR;
+            }
+        }
+        else
+        {
+            uint32_t q = entry - FIRST_QUEUE_ENTRY;
+            if (shared_queue_get_elements_no_wait(inputs[q], locals[q]) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_no_wait failed");
+                return EA_ERROR;
+            }
+        }
+        done = true;
+        first = entry + 1;
+        timeout = 0;
+    }
+    return done ? EA_SUCCESS : EA_NO_DATA;
+}
+
+ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger)
+{
+    if (ea_sync_info_reset_network_event(server->listener_event) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_reset_network_event failed");
+        return EA_ERROR;
+    }
+    char peer[TCP_NW_INFO_ADDRESS_SIZE] = "";
+    uint16_t peer_port = 0;
+    int32_t socket;
+    int32_t error = 0;
+    do
+    {
+        socket = ea_accept(server->listen_sockfd, peer, sizeof(peer), &peer_port);
+        error = socket == EA_INVALID_SOCKET ? ea_socket_last_error() : 0;
+    } while (socket == EA_INVALID_SOCKET && error == EA_WSAEINTR);
+    if (socket == EA_INVALID_SOCKET)
+    {
+        if (error == EA_WSAEWOULDBLOCK)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_accept() would have blocked");
+            *pending_sockets = tcp_nw_info_pending_socket_count(server);
+            return EA_VALID;
+        }
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_accept: [%d] - [%s]", error, ea_socket_error_text(error));
+        return EA_ERROR;
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]", socket, peer);
+    if (server->in_use_count + tcp_nw_info_pending_socket_count(server) < server->max_clients)
+    {
+        if (queue_append(server->pending_sockets, tcp_nw_info_socket_entry(socket)) != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
+            ea_closesocket(socket);
+            return EA_ERROR;
+        }
+        *pending_sockets = tcp_nw_info_pending_socket_count(server);
+        return EA_SUCCESS;
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
+           server->max_clients);
+    ea_closesocket(socket);
+    *pending_sockets = tcp_nw_info_pending_socket_count(server);
+    return TCP_NW_INFO_REFUSED;
+}
+
+static const char *tcp_nw_info_send_result_name(ea_status status)
+{
+    return status == EA_NOT_FOUND ? "Ea_Not_Found" : "Ea_Error";
+}
+
+ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t operation, message *msg,
+                                               queue *notifications, logger_object *logger)
+{
+    if (operation == TCP_NW_INFO_REFUSE)
+    {
+        while (queue_get_count(server->pending_sockets) > 0)
+            ea_closesocket(tcp_nw_info_entry_socket(queue_remove_head(server->pending_sockets)));
+        EA_LOG(logger, EA_LEVEL_EVENT, "All new client sockets closed");
+        message_destroy(msg);
+        return EA_SUCCESS;
+    }
+    if (operation != TCP_NW_INFO_ADMIT)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid operation [%d] specified", operation);
+        message_destroy(msg);
+        return EA_ERROR;
+    }
+    if (server->client_invitation_message == nullptr)
+    {
+        server->client_invitation_message = message_copy(msg);
+        if (server->client_invitation_message == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_copy failed");
+            message_destroy(msg);
+            return EA_ERROR;
+        }
+    }
+    server->client_invitation_message->tag = CLIENT_INVITATION_MESSAGE;
+
+    while (queue_get_count(server->pending_sockets) > 0)
+    {
+        int32_t socket = tcp_nw_info_entry_socket(queue_remove_head(server->pending_sockets));
+        int32_t handle = TCP_NW_HANDLE_FREE;
+        uint16_t index = 0;
+        ea_status added = tcp_nw_info_add_new_client(server, socket, &handle, &index, logger);
+        if (added == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_add_new_client failed");
+            message_destroy(msg);
+            return EA_ERROR;
+        }
+        if (added != EA_SUCCESS)
+            continue;
+        msg->workstation_network_handle = handle;
+        msg->workstation_index = index;
+        message *invitation = message_copy(msg);
+        if (invitation == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message allocation failed.");
+            message_destroy(msg);
+            return EA_ERROR;
+        }
+        ea_status sent = tcp_nw_info_send_mesg(server, invitation, notifications, logger);
+        if (sent != EA_SUCCESS && sent != EA_VALID)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_mesg returned %s for Invitation Message",
+                   tcp_nw_info_send_result_name(sent));
+            message_destroy(msg);
+            return EA_ERROR;
+        }
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "All new client sockets added");
+    message_destroy(msg);
+    return EA_SUCCESS;
+}
+
+static ea_status tcp_nw_info_refuse_socket(int32_t socket)
+{
+    ea_closesocket(socket);
+    return EA_VALID;
+}
+
+ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_t *network_handle,
+                                     uint16_t *workstation_index, logger_object *logger)
+{
+    static const int32_t options[] = {EA_SOCKOPT_NONBLOCKING, EA_SOCKOPT_TCP_NODELAY, EA_SOCKOPT_KEEPALIVE};
+    for (int32_t option : options)
+    {
+        if (ea_setsockopt(socket, option) != 0)
+        {
+            int32_t error = ea_socket_last_error();
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_setsockopt: [%d] - [%s]", error,
+                   ea_socket_error_text(error));
+            return tcp_nw_info_refuse_socket(socket);
+        }
+    }
+    if (ea_sync_info_network_event_select(server->client_event, socket, EA_FD_READ | EA_FD_CLOSE) != 0)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]", error,
+               ea_socket_error_text(error));
+        return tcp_nw_info_refuse_socket(socket);
+    }
+    tcp_nw_handle *slot = nullptr;
+    for (uint16_t i = 0; i < server->max_clients; ++i)
+    {
+        if (server->tcp_nw_handle_list[i].network_handle == TCP_NW_HANDLE_FREE)
+        {
+            slot = &server->tcp_nw_handle_list[i];
+            break;
+        }
+    }
+    if (slot == nullptr || server->in_use_count >= server->max_clients)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "No free slot remaining for new client.");
+        return tcp_nw_info_refuse_socket(socket);
+    }
+    int32_t handle = TCP_NW_HANDLE_FREE;
+    if (tcp_nw_info_get_new_handle(server, &handle, logger) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_new_handle failed");
+        return tcp_nw_info_refuse_socket(socket);
+    }
+    // The whole slot is cleared, so the connection counts as bound to link 0 until
+    // UPDATE_LINK_INDEX names its link.
+    queue *kept = slot->send_queue;
+    memset(slot, 0, sizeof(*slot));
+    slot->send_queue = kept;
+    slot->client_sockfd = socket;
+    slot->receive_position = slot->receive_buffer;
+    slot->send_position = slot->send_buffer;
+    slot->network_handle = handle;
+    uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d] at tws index [%u].", handle, socket,
+           index);
+    server->valid_client_list[server->in_use_count++] = slot;
+    *network_handle = handle;
+    *workstation_index = index;
+    return EA_SUCCESS;
+}
+
+static bool tcp_nw_info_handle_in_use(const tcp_nw_info *server, int32_t handle)
+{
+    for (uint16_t i = 0; i < server->in_use_count; ++i)
+    {
+        if (server->valid_client_list[i]->network_handle == handle)
+            return true;
+    }
+    return false;
+}
+
+ea_status tcp_nw_info_get_new_handle(tcp_nw_info *server, int32_t *network_handle, logger_object *logger)
+{
+    int32_t h = server->next_handle;
+    if (h < 1)
+    {
+        h = 1;
+        server->wrap_around = 1;
+        EA_LOG(logger, EA_LEVEL_DEBUG, "Wrap_around occurred");
+    }
+    int wraps = 0;
+    while (server->wrap_around != 0 && tcp_nw_info_handle_in_use(server, h))
+    {
+        if (h == INT32_MAX)
+        {
+            if (wraps++ != 0)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Can not generate new network handle.");
+                return EA_ERROR;
+            }
+            h = 1;
+            EA_LOG(logger, EA_LEVEL_DEBUG, "Wrap_around occurred twice");
+        }
+        else
+        {
+            ++h;
+        }
+    }
+    *network_handle = h;
+    // Past the largest value the counter turns negative, which the next call takes as the wrap.
+    server->next_handle = static_cast<int32_t>(static_cast<uint32_t>(h) + 1u);
+    return EA_SUCCESS;
+}
+
+ea_status tcp_nw_info_get_client_status(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger)
+{
+    tcp_nw_handle *slot = &server->tcp_nw_handle_list[workstation_index];
+    if (slot->client_sockfd == EA_INVALID_SOCKET)
+    {
+        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Existing socket is INVALID");
+        return EA_VALID;
+    }
+    ea_network_events events;
+    memset(&events, 0, sizeof(events));
+    if (ea_enum_network_events(slot->client_sockfd, &events) != 0)
+        return EA_VALID;
+    if (ea_check_network_event(&events, EA_FD_READ, nullptr) || ea_check_network_event(&events, EA_FD_CLOSE, nullptr))
+        return EA_SUCCESS;
+    return EA_VALID;
+}
+
+// Reports the connection as gone: a CLIENT_DISCONNECTED record for the session layer, and
+// the socket closed at once. The slot stays in use until the session layer deletes it.
+static ea_status tcp_nw_info_raise_disconnect(tcp_nw_info *server, tcp_nw_handle *slot, uint16_t reason_code,
+                                              queue *disconnect_queue, logger_object *logger)
+{
+    message *notification = message_create(0, CLIENT_DISCONNECTED);
+    if (notification == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+        return EA_ERROR;
+    }
+    notification->workstation_network_handle = slot->network_handle;
+    notification->workstation_index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+    notification->reason_code = reason_code;
+    if (queue_append(disconnect_queue, notification) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed for handle [%d]", slot->network_handle);
+        message_destroy(notification);
+        return EA_ERROR;
+    }
+    if (slot->client_sockfd != EA_INVALID_SOCKET)
+        ea_closesocket(slot->client_sockfd);
+    slot->client_sockfd = EA_INVALID_SOCKET;
+    return EA_SUCCESS;
+}
+
+static ea_status tcp_nw_info_select(tcp_nw_info *server, int32_t socket, int32_t mask, logger_object *logger)
+{
+    if (ea_sync_info_network_event_select(server->client_event, socket, mask) != 0)
+    {
+        int32_t error = ea_socket_last_error();
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]", error,
+               ea_socket_error_text(error));
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t receive_batch_limit,
+                                queue *disconnect_queue, logger_object *logger)
+{
+    uint16_t position = static_cast<uint16_t>(server->resume_position + 1);
+    if (position >= server->in_use_count)
+        position = 0;
+    uint32_t frames = 0;
+    for (; position < server->in_use_count; ++position)
+    {
+        tcp_nw_handle *slot = server->valid_client_list[position];
+        uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+        if (tcp_nw_info_get_client_status(server, index, logger) != EA_SUCCESS)
+            continue;
+
+        int32_t socket = slot->client_sockfd;
+        message *msg = nullptr;
+        uint16_t reason = 0;
+        if (tcp_nw_info_select(server, socket, EA_FD_CLOSE, logger) != EA_SUCCESS)
+            return EA_ERROR;
+        ea_status status = tcp_nw_handle_recv(slot, &msg, &server->receive_sequence, &reason, logger);
+        if (tcp_nw_info_select(server, socket, EA_FD_READ | EA_FD_CLOSE, logger) != EA_SUCCESS)
+        {
+            if (msg != nullptr)
+                message_destroy(msg);
+            return EA_ERROR;
+        }
+
+        if (status == EA_SUCCESS)
+        {
+            msg->workstation_index = index;
+            if (slot->received_count == server->invitation_count)
+                server->invitations_due = 1;
+            if (slot->received_count > server->invitation_count)
+            {
+                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+                       "Disconnecting client with tws nw handle [%d] and tws index [%u], as it exceeded the "
+                       "invitation count. So discarding sequence number [%lu]",
+                       slot->network_handle, index, static_cast<unsigned long>(msg->sequence_number));
+                message_destroy(msg);
+                if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_INVITATION_EXCEEDED, disconnect_queue,
+                                                 logger) != EA_SUCCESS)
+                    return EA_ERROR;
+                EA_LOG(logger, EA_LEVEL_EVENT,
+                       "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason "
+                       "code [%d]",
+                       slot->network_handle, index, TWS_REASON_INVITATION_EXCEEDED);
+                continue;
+            }
+            if (queue_append(data_queue, msg) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
+                message_destroy(msg);
+                return EA_ERROR;
+            }
+            if (++frames >= receive_batch_limit)
+            {
+                server->resume_position = position;
+                return EA_SUCCESS;
+            }
+        }
+        else if (status == TCP_NW_HANDLE_CONNECTION_LOST)
+        {
+            if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
+                return EA_ERROR;
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason code [%d]",
+                   slot->network_handle, index, reason);
+        }
+        else if (status == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_handle_recv failed");
+            return EA_ERROR;
+        }
+    }
+    server->resume_position = server->in_use_count;
+    return frames > 0 ? EA_SUCCESS : EA_VALID;
+}
+
+// The slot a record names, or null (logged) when the index is out of range or the handle
+// is not the slot's current one.
+static tcp_nw_handle *tcp_nw_info_slot_of(tcp_nw_info *server, const message *msg)
+{
+    if (msg->workstation_index >= server->max_clients)
+        return nullptr;
+    tcp_nw_handle *slot = &server->tcp_nw_handle_list[msg->workstation_index];
+    if (slot->network_handle == TCP_NW_HANDLE_FREE || slot->network_handle != msg->workstation_network_handle)
+        return nullptr;
+    return slot;
+}
+
+ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifications, logger_object *logger)
+{
+    if (msg->workstation_index >= server->max_clients)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence discarding the "
+               "message. Sequence number [%lu]",
+               msg->workstation_index, server->max_clients, static_cast<unsigned long>(msg->sequence_number));
+        message_destroy(msg);
+        return EA_VALID;
+    }
+    tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
+    if (slot == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the "
+               "client list. Discarding message. Sequence number [%lu]",
+               msg->workstation_network_handle, msg->workstation_index,
+               server->tcp_nw_handle_list[msg->workstation_index].network_handle,
+               static_cast<unsigned long>(msg->sequence_number));
+        message_destroy(msg);
+        return EA_VALID;
+    }
+    if (msg->tag == CLIENT_INVITATION_MESSAGE)
+    {
+        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Sending client invitation for handle [%d] and index [%u]",
+               slot->network_handle, msg->workstation_index);
+        slot->received_count = 0;
+    }
+    server->total_pending -= slot->pending_count;
+    ea_status status =
+        tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, msg, &slot->pending_count, notifications, logger);
+    server->total_pending += slot->pending_count;
+    if (status == EA_ERROR)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_handle_send return EA_ERROR");
+        return EA_ERROR;
+    }
+    return EA_VALID;
+}
+
+ea_status tcp_nw_info_send_pending(tcp_nw_info *server, queue *disconnect_queue, queue *notifications,
+                                   logger_object *logger)
+{
+    if (server->total_pending == 0)
+        return EA_SUCCESS;
+    for (uint16_t i = 0; i < server->in_use_count; ++i)
+    {
+        tcp_nw_handle *slot = server->valid_client_list[i];
+        if (slot->pending_count <= 0)
+            continue;
+        server->total_pending -= slot->pending_count;
+        ea_status status =
+            tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &slot->pending_count, notifications, logger);
+        server->total_pending += slot->pending_count;
+        if (status == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_handle_send failed");
+            return EA_ERROR;
+        }
+        if (slot->client_sockfd != EA_INVALID_SOCKET && slot->pending_count > server->pending_limit)
+        {
+            uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Disconnecting the client with nw handle [%d] and tws index [%u] as number of pending messages "
+                   "[%d] exceeded the threshold value [%d]",
+                   slot->network_handle, index, slot->pending_count, server->pending_limit);
+            if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_TOO_MANY_PENDING, disconnect_queue, logger) !=
+                EA_SUCCESS)
+                return EA_ERROR;
+        }
+    }
+    if (server->total_pending == 0)
+    {
+        EA_LOG(logger, EA_LEVEL_DEBUG, "All pending messages sent");
+        return EA_SUCCESS;
+    }
+    EA_LOG(logger, EA_LEVEL_DEBUG, "Some messages still pending");
+    return EA_VALID;
+}
+
+// Whether the host link and the gateway can take more traffic from this connection now.
+static bool tcp_nw_info_may_invite(const tcp_nw_info *server, const tcp_nw_handle *slot, uint16_t index)
+{
+    if (slot->link_index == TCP_NW_HANDLE_NO_LINK || slot->client_sockfd == EA_INVALID_SOCKET)
+        return false;
+    uint16_t link = slot->link_index;
+    return ea_flag_get(&server->allow_invitations_flag[link]) == 1 &&
+           ea_flag_get(&server->recovery_queue_overflow[link]) == 0 &&
+           ea_flag_get(&server->session_recovery_flag[link]) == 0 && ea_flag_get(server->abnormal_state_flag) == 0 &&
+           ea_flag_get(&server->user_logoff_in_progress[index]) == 0;
+}
+
+ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notifications, logger_object *logger)
+{
+    if (server->invitations_due == 0 || server->client_invitation_message == nullptr)
+        return EA_SUCCESS;
+    bool stayed_due = false;
+    for (uint16_t i = 0; i < server->in_use_count; ++i)
+    {
+        tcp_nw_handle *slot = server->valid_client_list[i];
+        if (slot->received_count != server->invitation_count)
+            continue;
+        uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+        if (!tcp_nw_info_may_invite(server, slot, index))
+        {
+            stayed_due = true;
+            continue;
+        }
+        server->client_invitation_message->workstation_network_handle = slot->network_handle;
+        server->client_invitation_message->workstation_index = index;
+        message *invitation = message_copy(server->client_invitation_message);
+        if (invitation == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message copy failed.");
+            return EA_ERROR;
+        }
+        ea_status sent = tcp_nw_info_send_mesg(server, invitation, notifications, logger);
+        if (sent != EA_SUCCESS && sent != EA_VALID)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_mesg returned %s for Invitation Message",
+                   tcp_nw_info_send_result_name(sent));
+            return EA_ERROR;
+        }
+        server->invitations_due = 0;
+    }
+    if (stayed_due)
+        server->invitations_due = 1;
+    return EA_SUCCESS;
+}
+
+ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logger_object *logger)
+{
+    if (msg->workstation_index >= server->max_clients)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the message.",
+               msg->workstation_index, server->max_clients);
+        return EA_VALID;
+    }
+    tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
+    if (slot == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the "
+               "client list. Ignoring message.",
+               msg->workstation_network_handle, msg->workstation_index,
+               server->tcp_nw_handle_list[msg->workstation_index].network_handle);
+        return EA_VALID;
+    }
+    if (slot->client_sockfd != EA_INVALID_SOCKET)
+        ea_closesocket(slot->client_sockfd);
+    slot->client_sockfd = EA_INVALID_SOCKET;
+    if (tcp_nw_info_del_client(server, msg->workstation_index, logger) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_del_client failed");
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger)
+{
+    tcp_nw_handle *slot = &server->tcp_nw_handle_list[workstation_index];
+    server->total_pending -= slot->pending_count;
+    for (uint16_t i = 0; i < slot->batch_record_count; ++i)
+    {
+        message *held = slot->last_sent_message[i];
+        if (held == nullptr)
+            continue;
+        EA_LOG(logger, EA_LEVEL_EVENT, "Discarding message with th nw handle [%d], sequence number [%lu]",
+               held->workstation_network_handle, static_cast<unsigned long>(held->sequence_number));
+        message_destroy(held);
+        slot->last_sent_message[i] = nullptr;
+    }
+    while (message *queued = static_cast<message *>(queue_remove_head(slot->send_queue)))
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Discarding message with tws nw handle [%d], tws index [%u]. sequence number [%lu]",
+               queued->workstation_network_handle, queued->workstation_index,
+               static_cast<unsigned long>(queued->sequence_number));
+        message_destroy(queued);
+    }
+    if (slot->client_sockfd != EA_INVALID_SOCKET)
+        ea_closesocket(slot->client_sockfd);
+    tcp_nw_handle_reset(slot);
+    for (uint16_t i = 0; i < server->in_use_count; ++i)
+    {
+        if (server->valid_client_list[i] != slot)
+            continue;
+        for (uint16_t j = i; j + 1 < server->in_use_count; ++j)
+            server->valid_client_list[j] = server->valid_client_list[j + 1];
+        server->valid_client_list[--server->in_use_count] = nullptr;
+        break;
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "Deleted the network handle at index [%d]", workstation_index);
+    return EA_SUCCESS;
+}
+
+ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t number_of_links,
+                                   logger_object *logger)
+{
+    if (msg->link_index >= number_of_links)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "Received invalid link index [%u] tws nw handle[%d] in the message. Hence not updating link index.",
+               msg->link_index, msg->workstation_network_handle);
+        return EA_NOT_FOUND;
+    }
+    if (msg->workstation_index >= server->max_clients)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the message.",
+               msg->workstation_index, server->max_clients);
+        return EA_VALID;
+    }
+    tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
+    if (slot == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the "
+               "client list. Ignoring message.",
+               msg->workstation_network_handle, msg->workstation_index,
+               server->tcp_nw_handle_list[msg->workstation_index].network_handle);
+        return EA_VALID;
+    }
+    slot->link_index = msg->link_index;
+    EA_LOG(logger, EA_LEVEL_EVENT, "Link index [%u] added for tws network handle [%d]", msg->link_index,
+           msg->workstation_network_handle);
+    return EA_SUCCESS;
 }

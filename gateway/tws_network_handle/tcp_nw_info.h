@@ -1,33 +1,74 @@
-// tcp_nw_info: the gateway's TCP server for trader workstations. This build carries its
-// configuration only; the workstation network thread waits on its queue and discards.
+// tcp_nw_info: the gateway's TCP server for trader workstations. It listens on one
+// address, holds accepted sockets until the box communication module says whether new
+// connections are admitted, gives each admitted connection a slot (its workstation index)
+// and a network handle, reads frames from the connections in turn, queues outgoing
+// records on the connection a record names, and invites each workstation to send its next
+// FLOW_CONTROL_COUNT frames only while the host link serving it can take the traffic.
+// The workstation network thread is the only thread that touches it.
 #pragma once
 
 #include <cstdint>
 
 #include "gateway/library/ea_flag.h"
 #include "gateway/library/ea_status.h"
+#include "gateway/tws_network_handle/tcp_nw_handle.h"
 
+struct ea_sync_info;
 struct logger_object;
+struct message;
+struct queue;
+struct shared_queue;
 
 enum
 {
     TCP_NW_INFO_ADDRESS_SIZE = 16,
     TCP_NW_INFO_DEFAULT_PORT = 9602,
     TCP_NW_INFO_DEFAULT_PENDING_LIMIT = 50000,
+    TCP_NW_INFO_LISTEN_BACKLOG = 5,
+    TCP_NW_INFO_NO_RESUME = 0xFFFF,
+};
+
+// Operations of tcp_nw_info_process_incoming_clients.
+enum : int32_t
+{
+    TCP_NW_INFO_ADMIT = 26,
+    TCP_NW_INFO_REFUSE = 27,
+};
+
+// Results of tcp_nw_info_get_client besides 0, 203 and 10000.
+enum
+{
+    TCP_NW_INFO_REFUSED = 10,
 };
 
 struct tcp_nw_info
 {
     char listen_address[TCP_NW_INFO_ADDRESS_SIZE];
     uint16_t port;
+    int32_t listen_sockfd;
+    uint16_t socket_library_started;
+    ea_sync_info *listener_event;
+    ea_sync_info *client_event;    // shared by every connection socket
+    ea_sync_info *continue_event;  // always set; stands in for client_event mid-cycle
+    queue *pending_sockets;        // accepted, waiting for the box's verdict
+    tcp_nw_handle *tcp_nw_handle_list;
+    tcp_nw_handle **valid_client_list;  // slots in use, in order of admission
+    uint16_t in_use_count;
     uint16_t max_clients;
+    int32_t next_handle;
+    int32_t wrap_around;
+    int32_t total_pending;
     int32_t pending_limit;
+    uint16_t resume_position;
     int32_t invitation_count;
-    ea_flag *allow_invitations_flag;
-    ea_flag *recovery_queue_overflow;
+    uint32_t receive_sequence;
+    message *client_invitation_message;
+    ea_flag *recovery_queue_overflow;  // per link
+    ea_flag *allow_invitations_flag;   // per link
+    ea_flag *session_recovery_flag;    // per link
+    ea_flag *user_logoff_in_progress;  // per user slot
     ea_flag *abnormal_state_flag;
-    ea_flag *user_logoff_in_progress;
-    ea_flag *session_recovery_flag;
+    uint16_t invitations_due;
 };
 
 tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
@@ -36,4 +77,29 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
                                 ea_flag *session_recovery_flag, logger_object *logger);
 void tcp_nw_info_destroy(tcp_nw_info *server);
 
+ea_status tcp_nw_info_start(tcp_nw_info *server, logger_object *logger);
+ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_limit, shared_queue **inputs,
+                                   uint32_t input_count, uint32_t wait_time_ms, queue *data_queue,
+                                   queue *disconnect_queue, uint16_t *pending_sockets, uint32_t *refused,
+                                   queue **locals, logger_object *logger);
+ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger);
+ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t operation, message *msg,
+                                               queue *notifications, logger_object *logger);
+ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_t *network_handle,
+                                     uint16_t *workstation_index, logger_object *logger);
+ea_status tcp_nw_info_get_new_handle(tcp_nw_info *server, int32_t *network_handle, logger_object *logger);
+ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t receive_batch_limit,
+                                queue *disconnect_queue, logger_object *logger);
+ea_status tcp_nw_info_get_client_status(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger);
+ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifications, logger_object *logger);
+ea_status tcp_nw_info_send_pending(tcp_nw_info *server, queue *disconnect_queue, queue *notifications,
+                                   logger_object *logger);
+ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notifications, logger_object *logger);
+ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logger_object *logger);
+ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger);
+ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t number_of_links,
+                                   logger_object *logger);
+
+// The workstation network thread (tws_nw_handler_thread.cpp); its argument record is
+// tws_nw_handler_thread_args (tws_nw_handler_thread.h).
 uint32_t tws_nw_handler_thread(void *argument);

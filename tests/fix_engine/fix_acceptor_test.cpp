@@ -6,95 +6,13 @@
 
 #include <memory>
 
-#include "FileLog.h"
-#include "FileStore.h"
-#include "SocketAcceptor.h"
-#include "fix_engine/fix_engine_test_support.h"
+#include "fix_engine/fix_acceptor_test_support.h"
 
 namespace
 {
 
-std::string acceptorSettings(const std::string &folder, uint16_t port, const std::string &defaults,
-                             const std::string &sessionExtra = "", const std::string &target = "CLIENT")
-{
-    return "[DEFAULT]\n"
-           "ConnectionType=acceptor\n"
-           "StartTime=00:00:00\nEndTime=00:00:00\n"
-           "UseDataDictionary=N\n"
-           "SocketAcceptPort=" +
-           std::to_string(port) + "\nFileStorePath=" + folder + "/store\nFileLogPath=" + folder + "/log\n" +
-           defaults + "[SESSION]\nBeginString=FIX.4.2\nSenderCompID=GATEWAY\nTargetCompID=" + target + "\n" +
-           sessionExtra;
-}
-
-// One acceptor with file stores and file logs, started in its own thread.
-struct RunningAcceptor
-{
-    RunningAcceptor(const std::string &settingsText, bool startNow = true)
-        : settings(fix_test::settingsFrom(settingsText)), stores(settings), logs(settings),
-          acceptor(new FIX::SocketAcceptor(application, stores, settings, logs))
-    {
-        if (startNow)
-            start();
-    }
-    // The engine's stop after a failed start would unbalance its shared HTTP server.
-    ~RunningAcceptor()
-    {
-        if (started)
-            acceptor->stop(true);
-    }
-    void start()
-    {
-        acceptor->start();
-        started = true;
-    }
-
-    fix_test::GatewayLikeApplication application;
-    FIX::SessionSettings settings;
-    FIX::FileStoreFactory stores;
-    FIX::FileLogFactory logs;
-    std::unique_ptr<FIX::SocketAcceptor> acceptor;
-    bool started = false;
-};
-
-struct BindCase
-{
-    const char *name;
-    const char *defaults;  // %s: the HTTP port
-    bool onFirst;          // 127.0.0.1
-    bool onSecond;         // 127.0.0.2
-};
-
-class BindAddress : public ::testing::TestWithParam<BindCase>
-{
-};
-
-TEST_P(BindAddress, FixAndHttpListenersBindWhereTold)
-{
-    const BindCase &c = GetParam();
-    fix_test::TempFolder folder;
-    const uint16_t fixPort = fix_test::freePort();
-    const uint16_t httpPort = fix_test::freePort();
-    const std::string defaults = fix_test::fill(c.defaults, std::to_string(httpPort));
-    // A second session on the same port: one listener, bound to the same address.
-    RunningAcceptor running(acceptorSettings(folder.path(), fixPort, defaults,
-                                             "[SESSION]\nBeginString=FIX.4.2\nSenderCompID=GATEWAY\n"
-                                             "TargetCompID=OTHER\n"));
-
-    for (uint16_t port : {fixPort, httpPort})
-    {
-        SCOPED_TRACE(port == fixPort ? "FIX listener" : "HTTP listener");
-        EXPECT_EQ(c.onFirst, fix_test::canConnect("127.0.0.1", port));
-        EXPECT_EQ(c.onSecond, fix_test::canConnect("127.0.0.2", port));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Addresses, BindAddress,
-    ::testing::Values(BindCase{"Absent", "HttpAcceptPort=%s\n", true, true},
-                      BindCase{"First", "HttpAcceptPort=%s\nNicIpAddress=127.0.0.1\n", true, false},
-                      BindCase{"Second", "HttpAcceptPort=%s\nNicIpAddress=127.0.0.2\n", false, true}),
-    [](const ::testing::TestParamInfo<BindCase> &info) { return std::string(info.param.name); });
+using fix_test::acceptorSettings;
+using fix_test::RunningAcceptor;
 
 TEST(BindAddress, SessionSectionAddressIsNotRead)
 {
@@ -121,7 +39,8 @@ TEST(BindAddress, InvalidAddressFailsTheStart)
         }
         catch (const FIX::RuntimeError &e)
         {
-            EXPECT_EQ(0u, e.detail.find("Unable to create, bind, or listen to port " + std::to_string(fixPort)))
+            EXPECT_EQ(0u,
+                      e.detail.find("Unable to create, bind, or listen to port " + std::to_string(fixPort)))
                 << e.detail;
         }
         EXPECT_FALSE(fix_test::canConnect("127.0.0.1", fixPort));
@@ -179,7 +98,7 @@ struct GatewaySide
 
 class LogRollHooks : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         g_loggerRolls = 0;
@@ -192,8 +111,8 @@ protected:
     std::unique_ptr<RunningAcceptor> wired(fix_test::TempFolder &folder, GatewaySide &side,
                                            const std::string &target = "CLIENT")
     {
-        std::unique_ptr<RunningAcceptor> running(
-            new RunningAcceptor(acceptorSettings(folder.path(), fix_test::freePort(), "", "", target), false));
+        std::unique_ptr<RunningAcceptor> running(new RunningAcceptor(
+            acceptorSettings(folder.path(), fix_test::freePort(), "", "", target), false));
         FIX::SocketAcceptor &acceptor = *running->acceptor;
         EXPECT_EQ(nullptr, acceptor.m_pGatewayLogger);
         EXPECT_EQ(nullptr, acceptor.m_pLogReinitFlag);
@@ -275,7 +194,7 @@ TEST_F(LogRollHooks, NoRollWhileShuttingDownOrWithoutTheGatewaysObjects)
     empty->start();
 
     // Each acceptor's socket wait ends at least once a second; give them a few turns.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_EQ(1, m_dayFlag.load());
     EXPECT_EQ(1, withoutObjects.dayFlag.load());
     EXPECT_EQ(0, g_loggerRolls.load());
@@ -296,4 +215,4 @@ TEST_F(LogRollHooks, UnwiredAcceptorRunsAsTheEngines)
     EXPECT_EQ(0, g_loggerRolls.load());
 }
 
-}  // namespace
+} // namespace

@@ -34,7 +34,7 @@ namespace fix_test
 
 class TempFolder
 {
-public:
+  public:
     TempFolder()
     {
         char name[] = "/tmp/qel_fix_engine_XXXXXX";
@@ -44,9 +44,10 @@ public:
     }
     ~TempFolder()
     {
-        nftw(m_path.c_str(),
-             [](const char *path, const struct stat *, int, struct FTW *) { return ::remove(path); }, 16,
-             FTW_DEPTH | FTW_PHYS);
+        nftw(
+            m_path.c_str(),
+            [](const char *path, const struct stat *, int, struct FTW *) { return ::remove(path); }, 16,
+            FTW_DEPTH | FTW_PHYS);
     }
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
@@ -54,11 +55,14 @@ public:
     const std::string &path() const { return m_path; }
     std::string file(const std::string &name) const { return m_path + "/" + name; }
 
-private:
+  private:
     std::string m_path;
 };
 
-inline bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+inline bool fileExists(const std::string &path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
 
 inline std::vector<std::string> readLines(const std::string &path)
 {
@@ -154,7 +158,7 @@ inline std::string readable(std::string text)
 // Records every string a session hands to its transport.
 class RecordingResponder : public FIX::Responder
 {
-public:
+  public:
     bool send(const std::string &text) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -170,7 +174,7 @@ public:
     }
     std::atomic<bool> m_disconnected{false};
 
-private:
+  private:
     std::mutex m_mutex;
     std::vector<std::string> m_sent;
 };
@@ -182,7 +186,7 @@ private:
 // answers are held back.
 class GatewayLikeApplication : public FIX::Application
 {
-public:
+  public:
     void onCreate(const FIX::SessionID &id) override
     {
         FIX::Session *session = FIX::Session::lookupSession(id);
@@ -211,9 +215,7 @@ public:
             session->m_nwHandle = ++m_lastHandle;
         m_admitted++;
     }
-    void fromApp(const FIX::Message &, const FIX::SessionID &) noexcept override
-    {
-    }
+    void fromApp(const FIX::Message &, const FIX::SessionID &) noexcept override {}
 
     std::atomic<int32_t> m_lastHandle{5};
     std::atomic<int> m_created{0};
@@ -226,7 +228,7 @@ public:
 // records the raw text of every message it receives.
 class ClientApplication : public FIX::Application
 {
-public:
+  public:
     void onCreate(const FIX::SessionID &) override {}
     void onLogon(const FIX::SessionID &) override { m_logons++; }
     void onLogout(const FIX::SessionID &) override { m_logouts++; }
@@ -236,14 +238,8 @@ public:
             message.getHeader().setField(99999, "VALID_LOGON");
     }
     void toApp(FIX::Message &, const FIX::SessionID &) noexcept override {}
-    void fromAdmin(const FIX::Message &message, const FIX::SessionID &) noexcept override
-    {
-        record(message);
-    }
-    void fromApp(const FIX::Message &message, const FIX::SessionID &) noexcept override
-    {
-        record(message);
-    }
+    void fromAdmin(const FIX::Message &message, const FIX::SessionID &) noexcept override { record(message); }
+    void fromApp(const FIX::Message &message, const FIX::SessionID &) noexcept override { record(message); }
 
     std::vector<std::string> received()
     {
@@ -253,7 +249,7 @@ public:
     std::atomic<int> m_logons{0};
     std::atomic<int> m_logouts{0};
 
-private:
+  private:
     void record(const FIX::Message &message)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -263,4 +259,4 @@ private:
     std::vector<std::string> m_received;
 };
 
-}  // namespace fix_test
+} // namespace fix_test

@@ -38,8 +38,8 @@ void roll(FIX::Log &log, const std::string &date)
 struct NameCase
 {
     const char *name;
-    const FIX::SessionID *session;  // null: the global log
-    const char *messagesFile;       // %s: the date
+    const FIX::SessionID *session; // null: the global log
+    const char *messagesFile;      // %s: the date
     const char *eventFile;
 };
 
@@ -51,9 +51,10 @@ TEST_P(DatedName, CarriesTheCreationDateBeforeTheLastDot)
 {
     const NameCase &c = GetParam();
     fix_test::TempFolder folder;
-    const std::string path = folder.file("logs/fix");  // created when missing
+    const std::string path = folder.file("logs/fix"); // created when missing
     const time_t before = ::time(nullptr);
-    std::unique_ptr<FIX::FileLog> log(c.session ? new FIX::FileLog(path, *c.session) : new FIX::FileLog(path));
+    std::unique_ptr<FIX::FileLog> log(c.session ? new FIX::FileLog(path, *c.session)
+                                                : new FIX::FileLog(path));
     const time_t after = ::time(nullptr);
 
     // Midnight may pass during construction: either side's date is right.
@@ -90,7 +91,8 @@ TEST(FileLog, EmptyPathWritesInTheWorkingFolder)
     }
     const std::string date = fix_test::localDate(::time(nullptr));
     EXPECT_TRUE(fix_test::fileExists(folder.file("GLOBAL.event." + date + ".log")) ||
-                fix_test::fileExists(folder.file("GLOBAL.event." + fix_test::localDate(::time(nullptr) - 60) + ".log")));
+                fix_test::fileExists(
+                    folder.file("GLOBAL.event." + fix_test::localDate(::time(nullptr) - 60) + ".log")));
     ASSERT_EQ(0, chdir(previous));
 }
 
@@ -110,7 +112,7 @@ TEST(FileLog, SameDayAppendsAndOldDaysStayInPlace)
     }
     {
         FIX::FileLog second(folder.path());
-        if (*second.getMessagesFileName() == messages)  // not across midnight
+        if (*second.getMessagesFileName() == messages) // not across midnight
         {
             second.onOutgoing("second run");
             std::vector<std::string> lines = fix_test::readLines(messages);
@@ -150,7 +152,7 @@ TEST(FileLog, OtherLogsAnswerNull)
 {
     FIX::NullLog nullLog;
     FIX::ScreenLog screenLog(false, false, false);
-    FIX::SessionState state;  // the session's own log forwards none of the four
+    FIX::SessionState state; // the session's own log forwards none of the four
     FIX::Log *logs[] = {&nullLog, &screenLog, &state};
     for (FIX::Log *log : logs)
     {
@@ -176,7 +178,8 @@ TEST(FileLog, FilesThatCannotBeOpenedFailConstruction)
     catch (const FIX::ConfigError &e)
     {
         EXPECT_EQ("Configuration failed", e.type);
-        EXPECT_EQ(0u, e.detail.find("Could not open messages file: " + folder.file("plain/sub/GLOBAL.messages.")));
+        EXPECT_EQ(
+            0u, e.detail.find("Could not open messages file: " + folder.file("plain/sub/GLOBAL.messages.")));
     }
 
     // A folder where the event file should be: the messages file opens, the event file does not.
@@ -206,17 +209,19 @@ TEST(FileLog, RollUnderConcurrentWritersLosesNoLine)
 
     std::vector<std::thread> threads;
     for (int w = 0; w < writers; w++)
-        threads.emplace_back([&, w] {
-            for (int i = 0; i < linesPerWriter; i++)
+        threads.emplace_back(
+            [&, w]
             {
-                const std::string line = "writer " + std::to_string(w) + " line " + std::to_string(i);
-                if (i % 2 == 0)
-                    log.onOutgoing(line);
-                else
-                    log.onEvent(line);
-            }
-            running--;
-        });
+                for (int i = 0; i < linesPerWriter; i++)
+                {
+                    const std::string line = "writer " + std::to_string(w) + " line " + std::to_string(i);
+                    if (i % 2 == 0)
+                        log.onOutgoing(line);
+                    else
+                        log.onEvent(line);
+                }
+                running--;
+            });
     int rolled = 0;
     for (; rolled < rolls; rolled++)
         roll(log, "209901" + std::string(rolled < 9 ? "0" : "") + std::to_string(rolled + 1));
@@ -229,9 +234,8 @@ TEST(FileLog, RollUnderConcurrentWritersLosesNoLine)
     std::vector<std::string> names = {*log.getMessagesFileName()};
     for (int day = 0; day <= rolled; day++)
     {
-        const std::string date = day == 0 ? fix_test::localDate(::time(nullptr)) : "209901" +
-                                                                                        std::string(day < 10 ? "0" : "") +
-                                                                                        std::to_string(day);
+        const std::string date = day == 0 ? fix_test::localDate(::time(nullptr))
+                                          : "209901" + std::string(day < 10 ? "0" : "") + std::to_string(day);
         for (const char *kind : {"messages", "event"})
         {
             for (const std::string &line : fix_test::readLines(
@@ -246,4 +250,4 @@ TEST(FileLog, RollUnderConcurrentWritersLosesNoLine)
     EXPECT_EQ(writers * linesPerWriter / 2, eventLines);
 }
 
-}  // namespace
+} // namespace

@@ -57,7 +57,7 @@ TEST(FileStore, NamesItsFourFilesInOrder)
 TEST(FileStore, StoresWithoutFilesAnswerNull)
 {
     FIX::MemoryStore memory;
-    FIX::SessionState state;  // the session's own store forwards no file list
+    FIX::SessionState state; // the session's own store forwards no file list
     EXPECT_EQ(nullptr, memory.getFileNames());
     EXPECT_EQ(nullptr, state.getFileNames());
 }
@@ -67,7 +67,8 @@ TEST(FileStore, RemovalThroughTheListLeavesNoFile)
     fix_test::TempFolder folder;
     FIX::FileStoreFactory factory(folder.path());
     FIX::MessageStore *store = factory.create(kSession);
-    store->set(1, "8=FIX.4.2\x01" "35=0\x01");
+    store->set(1, "8=FIX.4.2\x01"
+                  "35=0\x01");
     std::unique_ptr<std::vector<std::string *>> list(store->getFileNames());
     std::vector<std::string> names;
     for (std::string *name : *list)
@@ -82,4 +83,4 @@ TEST(FileStore, RemovalThroughTheListLeavesNoFile)
     removeStoreFiles(new FIX::MemoryStore);
 }
 
-}  // namespace
+} // namespace

@@ -57,7 +57,7 @@ FIX::Message ofType(const char *type)
 // recording transport.
 class SessionFixture : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         m_settings = fix_test::settingsFrom(settingsText(m_folder.path(), ""));
@@ -157,18 +157,18 @@ TEST_P(LogonMark, OnlyTheExactHeaderMarkLetsALogonOut)
     EXPECT_FALSE(message.getHeader().isSetField(99999));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, LogonMark,
-    ::testing::Values(LogonMarkCase{"NoMark", false, false, "", false},
-                      LogonMarkCase{"LowerCase", true, false, "valid_logon", false},
-                      LogonMarkCase{"TrailingBlank", true, false, "VALID_LOGON ", false},
-                      LogonMarkCase{"LeadingBlank", true, false, " VALID_LOGON", false},
-                      LogonMarkCase{"Empty", true, false, "", false},
-                      LogonMarkCase{"OtherText", true, false, "VALID", false},
-                      LogonMarkCase{"BodyOnly", false, true, "VALID_LOGON", false},
-                      LogonMarkCase{"Header", true, false, "VALID_LOGON", true},
-                      LogonMarkCase{"HeaderAndBody", true, true, "VALID_LOGON", true}),
-    [](const ::testing::TestParamInfo<LogonMarkCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Values, LogonMark,
+                         ::testing::Values(LogonMarkCase{"NoMark", false, false, "", false},
+                                           LogonMarkCase{"LowerCase", true, false, "valid_logon", false},
+                                           LogonMarkCase{"TrailingBlank", true, false, "VALID_LOGON ", false},
+                                           LogonMarkCase{"LeadingBlank", true, false, " VALID_LOGON", false},
+                                           LogonMarkCase{"Empty", true, false, "", false},
+                                           LogonMarkCase{"OtherText", true, false, "VALID", false},
+                                           LogonMarkCase{"BodyOnly", false, true, "VALID_LOGON", false},
+                                           LogonMarkCase{"Header", true, false, "VALID_LOGON", true},
+                                           LogonMarkCase{"HeaderAndBody", true, true, "VALID_LOGON", true}),
+                         [](const ::testing::TestParamInfo<LogonMarkCase> &info)
+                         { return std::string(info.param.name); });
 
 TEST_F(SessionFixture, ClientLogonAnswerIsHeldUntilTheMarkedLogonGoesOutWithTheSameNumber)
 {
@@ -180,7 +180,7 @@ TEST_F(SessionFixture, ClientLogonAnswerIsHeldUntilTheMarkedLogonGoesOutWithTheS
     EXPECT_TRUE(m_responder.sent().empty());
     EXPECT_EQ(1, m_session->getExpectedSenderNum());
     EXPECT_TRUE(stored().empty());
-    ASSERT_EQ(1u, messagesLog().size());  // the client's Logon only
+    ASSERT_EQ(1u, messagesLog().size()); // the client's Logon only
 
     FIX::Message answer = logon();
     answer.getHeader().setField(99999, "VALID_LOGON");
@@ -221,10 +221,9 @@ TEST_F(SessionFixture, HandleCheckRefusesAStaleOrForeignHandle)
         int32_t callerHandle;
         bool refused;
     } cases[] = {
-        {-1, 5, true},   // before admission or after logout
-        {-1, -1, false}, // -1 has no special meaning in the comparison
-        {6, 6, false},
-        {7, 6, true},    // re-admitted under a new handle
+        {-1, 5, true},                 // before admission or after logout
+        {-1, -1, false},               // -1 has no special meaning in the comparison
+        {6, 6, false},   {7, 6, true}, // re-admitted under a new handle
         {7, 7, false},
     };
     for (const auto &c : cases)
@@ -304,7 +303,7 @@ TEST_F(SessionFixture, LogonAnswerForAClosedConnectionLeavesStoreAndNumbersAlone
 // The same engine as client and as gateway, on loopback.
 class LoopbackSession : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         m_port = fix_test::freePort();
@@ -312,7 +311,8 @@ protected:
             settingsText(m_folder.path(), "SocketAcceptPort=" + std::to_string(m_port) + "\n"));
         m_acceptorStores.reset(new FIX::FileStoreFactory(m_acceptorSettings));
         m_acceptorLogs.reset(new FIX::FileLogFactory(m_acceptorSettings));
-        m_acceptor.reset(new FIX::SocketAcceptor(m_gateway, *m_acceptorStores, m_acceptorSettings, *m_acceptorLogs));
+        m_acceptor.reset(
+            new FIX::SocketAcceptor(m_gateway, *m_acceptorStores, m_acceptorSettings, *m_acceptorLogs));
         m_acceptor->start();
     }
     void TearDown() override
@@ -320,7 +320,8 @@ protected:
         stopClient();
         m_acceptor->stop(true);
         if (HasFailure())
-            std::cerr << fix_test::readFile(*dynamic_cast<FIX::SessionState *>(gatewaySession()->getLog())->log()->getEventFileName());
+            std::cerr << fix_test::readFile(
+                *dynamic_cast<FIX::SessionState *>(gatewaySession()->getLog())->log()->getEventFileName());
     }
 
     void startClient()
@@ -424,4 +425,4 @@ TEST_F(LoopbackSession, DisconnectWhileLogonHeldClearsTheHandle)
     EXPECT_EQ(0, m_client->m_logons.load());
 }
 
-}  // namespace
+} // namespace

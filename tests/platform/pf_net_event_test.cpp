@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <vector>
@@ -61,8 +62,9 @@ struct connection : ::testing::Test
     void connect_pair()
     {
         client = pf_socket_create(AF_INET, SOCK_STREAM, 0);
-        ASSERT_EQ(pf_net_event_select(client, client_event, PF_FD_CONNECT | PF_FD_READ | PF_FD_WRITE | PF_FD_CLOSE),
-                  0);
+        ASSERT_EQ(
+            pf_net_event_select(client, client_event, PF_FD_CONNECT | PF_FD_READ | PF_FD_WRITE | PF_FD_CLOSE),
+            0);
         ASSERT_EQ(pf_socket_connect(client, k_loopback, port), -1);
         ASSERT_EQ(pf_get_last_error(), PF_WSAEWOULDBLOCK);
         record accepted = wait_and_enum(listen_event, listener, 5000);
@@ -189,7 +191,8 @@ TEST_F(PfNetEvent, RefusedConnectIsReportedWithItsError)
     pf_socket_close(listener);
     listener = -1;
     client = pf_socket_create(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(pf_net_event_select(client, client_event, PF_FD_CONNECT | PF_FD_READ | PF_FD_WRITE | PF_FD_CLOSE), 0);
+    ASSERT_EQ(
+        pf_net_event_select(client, client_event, PF_FD_CONNECT | PF_FD_READ | PF_FD_WRITE | PF_FD_CLOSE), 0);
     pf_socket_connect(client, k_loopback, port);
     record r = wait_and_enum(client_event, client, 5000);
     EXPECT_EQ(r.events, PF_FD_CONNECT);
@@ -223,10 +226,15 @@ TEST(PfNetEventErrors, EnumAndSelectRefuseWhatIsNotASocket)
     record r;
     EXPECT_EQ(pf_net_event_enum(-1, &r.events, r.errors), -1);
     EXPECT_EQ(pf_get_last_error(), PF_WSAENOTSOCK);
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
     pf_net_event *event = pf_net_event_create();
-    EXPECT_EQ(pf_net_event_select(0, event, PF_FD_READ), -1);
+    EXPECT_EQ(pf_net_event_select(pipe_ends[0], event, PF_FD_READ), -1);
     EXPECT_EQ(pf_get_last_error(), PF_WSAENOTSOCK);
+    EXPECT_EQ(pf_net_event_enum(pipe_ends[0], &r.events, r.errors), -1);
     pf_net_event_destroy(event);
+    close(pipe_ends[0]);
+    close(pipe_ends[1]);
 }
 
 TEST(PfSocket, SendToAClosedPeerFailsWithoutKillingTheProcess)

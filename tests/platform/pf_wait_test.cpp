@@ -128,17 +128,19 @@ TEST(PfWait, NoWakeUpLostBetweenProducersAndOneConsumer)
     std::vector<std::thread> threads;
     for (int p = 0; p < producers; ++p)
     {
-        threads.emplace_back([&, p] {
-            for (int i = 0; i < per_producer; ++i)
+        threads.emplace_back(
+            [&, p]
             {
-                int q = (p + i) % 3;
-                produced[q].fetch_add(1);
-                if (!pf_semaphore_release(set.items[q], 1, nullptr))
+                for (int i = 0; i < per_producer; ++i)
                 {
-                    ASSERT_EQ(pf_get_last_error(), PF_ERROR_TOO_MANY_POSTS);
+                    int q = (p + i) % 3;
+                    produced[q].fetch_add(1);
+                    if (!pf_semaphore_release(set.items[q], 1, nullptr))
+                    {
+                        ASSERT_EQ(pf_get_last_error(), PF_ERROR_TOO_MANY_POSTS);
+                    }
                 }
-            }
-        });
+            });
     }
     int consumed[3] = {};
     int total = 0;
@@ -165,19 +167,23 @@ TEST(PfMutex, RecursiveForOwnerRefusedToOthers)
     EXPECT_EQ(pf_get_last_error(), PF_ERROR_NOT_OWNER);
     ASSERT_EQ(pf_wait_for_single(w, 0), PF_WAIT_OBJECT_0);
     ASSERT_EQ(pf_wait_for_single(w, 0), PF_WAIT_OBJECT_0);
-    std::thread other([&] {
-        EXPECT_EQ(pf_wait_for_single(w, 20), PF_WAIT_TIMEOUT);
-        EXPECT_FALSE(pf_mutex_release(m));
-        EXPECT_EQ(pf_get_last_error(), PF_ERROR_NOT_OWNER);
-    });
+    std::thread other(
+        [&]
+        {
+            EXPECT_EQ(pf_wait_for_single(w, 20), PF_WAIT_TIMEOUT);
+            EXPECT_FALSE(pf_mutex_release(m));
+            EXPECT_EQ(pf_get_last_error(), PF_ERROR_NOT_OWNER);
+        });
     other.join();
     EXPECT_TRUE(pf_mutex_release(m));
     std::thread still_held([&] { EXPECT_EQ(pf_wait_for_single(w, 0), PF_WAIT_TIMEOUT); });
     still_held.join();
-    std::thread taker([&] {
-        EXPECT_EQ(pf_wait_for_single(w, PF_INFINITE), PF_WAIT_OBJECT_0);
-        EXPECT_TRUE(pf_mutex_release(m));
-    });
+    std::thread taker(
+        [&]
+        {
+            EXPECT_EQ(pf_wait_for_single(w, PF_INFINITE), PF_WAIT_OBJECT_0);
+            EXPECT_TRUE(pf_mutex_release(m));
+        });
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(pf_mutex_release(m));
     taker.join();

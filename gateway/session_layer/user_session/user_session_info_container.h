@@ -95,14 +95,15 @@ ea_status user_session_info_container_get_index(user_session_info_container *con
                                                 int16_t key_type, uint16_t *slot, logger_object *logger);
 
 // A new copy of every slot for the console, freed with user_session_info_list_destroy.
-user_session_info *user_session_info_container_get_user_session_info_array(user_session_info_container *container,
-                                                                           uint32_t *count);
+user_session_info *
+user_session_info_container_get_user_session_info_array(user_session_info_container *container,
+                                                        uint32_t *count);
 
 // Starts the logoff of the slot the record names; the record carries the reason code and
 // is consumed. 0, or EA_ERROR when a record could not be queued.
-ea_status user_session_info_container_initiate_user_logoff(user_session_info_container *container, message *msg,
-                                                           queue *to_request_processing, queue *to_user_side,
-                                                           logger_object *logger);
+ea_status user_session_info_container_initiate_user_logoff(user_session_info_container *container,
+                                                           message *msg, queue *to_request_processing,
+                                                           queue *to_user_side, logger_object *logger);
 
 // Frees a slot once its front end has returned the slot's USER_LOGOFF_FLUSH.
 ea_status user_session_info_container_delete_user(user_session_info_container *container, uint16_t slot);
@@ -113,15 +114,15 @@ message *user_session_info_container_create_user_logoff_message(user_session_inf
 
 // Records from the users' side: the input is the local queue of shared queue 1 or 20.
 ea_status user_session_info_container_process_input_request_messages(user_session_info_container *container,
-                                                                     queue *input, queue *to_request_processing,
+                                                                     queue *input,
+                                                                     queue *to_request_processing,
                                                                      queue *to_user_side, queue *to_fix_send,
                                                                      logger_object *logger);
 
 // Replies from the host (shared queue 7); to_user_side is indexed by user type.
-ea_status user_session_info_container_process_input_response_messages(user_session_info_container *container,
-                                                                      queue *input, queue *to_request_processing,
-                                                                      queue *to_user_side[2], queue *to_console,
-                                                                      logger_object *logger);
+ea_status user_session_info_container_process_input_response_messages(
+    user_session_info_container *container, queue *input, queue *to_request_processing,
+    queue *to_user_side[2], queue *to_console, logger_object *logger);
 
 // Supervision of users in logoff, once per pass of the user session thread.
 ea_status user_session_info_container_process_users(user_session_info_container *container,

@@ -11,7 +11,7 @@ struct message;
 enum : uint32_t
 {
     SIGNON_RESPONSE_LENGTH = 182,
-    SIGNON_RESPONSE_BLANKS = 40,     // fourteen blanks
+    SIGNON_RESPONSE_BLANKS = 40, // fourteen blanks
     SIGNON_RESPONSE_BLANKS_SIZE = 14,
     SIGNON_RESPONSE_TEXT = 54,
     SIGNON_RESPONSE_TEXT_SIZE = 128,

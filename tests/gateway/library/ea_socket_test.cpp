@@ -38,7 +38,8 @@ ea_network_events next_events(ea_sync_info *sync, int32_t fd, uint32_t timeout_m
 {
     ea_network_events events = {};
     int32_t index = -1;
-    if (ea_sync_info_wait_for_multiple_netwrok_event_objects(&sync, 1, false, timeout_ms, &index) == EA_SUCCESS)
+    if (ea_sync_info_wait_for_multiple_netwrok_event_objects(&sync, 1, false, timeout_ms, &index) ==
+        EA_SUCCESS)
     {
         EXPECT_EQ(ea_enum_network_events(fd, &events), 0);
     }
@@ -119,8 +120,11 @@ TEST(EaSocket, CheckNetworkEventReadsTheBitAndItsError)
         int32_t result;
         int32_t error;
     } cases[] = {
-        {EA_FD_READ, 0, -5},   {EA_FD_WRITE, 0, -5}, {EA_FD_ACCEPT, 0, -5},
-        {EA_FD_OOB, 1, -5},    {EA_FD_CONNECT, 1, EA_WSAECONNREFUSED},
+        {EA_FD_READ, 0, -5},
+        {EA_FD_WRITE, 0, -5},
+        {EA_FD_ACCEPT, 0, -5},
+        {EA_FD_OOB, 1, -5},
+        {EA_FD_CONNECT, 1, EA_WSAECONNREFUSED},
         {EA_FD_CLOSE, 1, EA_WSAECONNRESET},
     };
     for (const auto &c : cases)
@@ -157,7 +161,8 @@ TEST(EaSocket, LoopbackConversationThroughTheWrappers)
     ASSERT_GE(server, 0);
     EXPECT_STREQ(peer, "127.0.0.1");
     EXPECT_NE(peer_port, 0);
-    ASSERT_EQ(ea_sync_info_network_event_select(server_sync, server, EA_FD_READ | EA_FD_WRITE | EA_FD_CLOSE), 0);
+    ASSERT_EQ(ea_sync_info_network_event_select(server_sync, server, EA_FD_READ | EA_FD_WRITE | EA_FD_CLOSE),
+              0);
 
     ea_network_events events = next_events(client_sync, client, 5000);
     int32_t error = -1;

@@ -91,12 +91,14 @@ TEST(EaSyncInfo, OwnerMustLeaveAsOftenAsItEnteredAndOthersCannotLeave)
 
     std::atomic<bool> entered{false};
     std::atomic<ea_status> foreign_leave{EA_SUCCESS};
-    std::thread other([&] {
-        foreign_leave = ea_sync_info_leave_critical_section(s);
-        ea_sync_info_enter_critical_section(s);
-        entered = true;
-        ea_sync_info_leave_critical_section(s);
-    });
+    std::thread other(
+        [&]
+        {
+            foreign_leave = ea_sync_info_leave_critical_section(s);
+            ea_sync_info_enter_critical_section(s);
+            entered = true;
+            ea_sync_info_leave_critical_section(s);
+        });
     ASSERT_TRUE(qel_test::wait_until([&] { return foreign_leave.load() != EA_SUCCESS; }, 5000));
     EXPECT_EQ(foreign_leave.load(), EA_ERROR);
     EXPECT_EQ(ea_sync_info_leave_critical_section(s), EA_SUCCESS);
@@ -114,10 +116,12 @@ TEST(EaSyncInfo, MutexIsRecursiveAndReleasedOnlyByItsOwner)
     EXPECT_EQ(ea_sync_info_release_mutex(s), EA_ERROR);
     ASSERT_EQ(ea_sync_info_wait_mutex(s, 0), EA_SUCCESS);
     ASSERT_EQ(ea_sync_info_wait_mutex(s, 0), EA_SUCCESS);
-    std::thread other([&] {
-        EXPECT_EQ(ea_sync_info_wait_mutex(s, 10), EA_WAIT_TIME_OUT);
-        EXPECT_EQ(ea_sync_info_release_mutex(s), EA_ERROR);
-    });
+    std::thread other(
+        [&]
+        {
+            EXPECT_EQ(ea_sync_info_wait_mutex(s, 10), EA_WAIT_TIME_OUT);
+            EXPECT_EQ(ea_sync_info_release_mutex(s), EA_ERROR);
+        });
     other.join();
     EXPECT_EQ(ea_sync_info_release_mutex(s), EA_SUCCESS);
     EXPECT_EQ(ea_sync_info_release_mutex(s), EA_SUCCESS);
@@ -129,12 +133,14 @@ TEST(EaSyncInfo, WaitOn64WakesOnTheLowestReadyIndex)
 {
     sync_list list(64, EA_SYNC_SEMAPHORE);
     int32_t index = -7;
-    std::thread producer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ea_sync_info_release_semaphore(list.objects[63], 1);
-    });
-    ASSERT_EQ(ea_sync_info_wait_for_multiple_objects(list.objects.data(), list.kinds.data(), 64, false, EA_INFINITE,
-                                                     &index),
+    std::thread producer(
+        [&]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ea_sync_info_release_semaphore(list.objects[63], 1);
+        });
+    ASSERT_EQ(ea_sync_info_wait_for_multiple_objects(list.objects.data(), list.kinds.data(), 64, false,
+                                                     EA_INFINITE, &index),
               EA_SUCCESS);
     producer.join();
     EXPECT_EQ(index, 63);
@@ -153,29 +159,33 @@ TEST(EaSyncInfo, MultipleWaitRefusalsAndTimeOut)
 {
     sync_list list(65, EA_SYNC_SEMAPHORE);
     int32_t index = 5;
-    EXPECT_EQ(ea_sync_info_wait_for_multiple_objects(list.objects.data(), list.kinds.data(), 65, false, EA_INFINITE,
-                                                     &index),
+    EXPECT_EQ(ea_sync_info_wait_for_multiple_objects(list.objects.data(), list.kinds.data(), 65, false,
+                                                     EA_INFINITE, &index),
               EA_ERROR);
     EXPECT_EQ(index, -1);
     index = 5;
-    EXPECT_EQ(ea_sync_info_wait_for_multiple_objects(list.objects.data(), list.kinds.data(), 3, false, 10, &index),
-              EA_WAIT_TIME_OUT);
+    EXPECT_EQ(
+        ea_sync_info_wait_for_multiple_objects(list.objects.data(), list.kinds.data(), 3, false, 10, &index),
+        EA_WAIT_TIME_OUT);
     EXPECT_EQ(index, -1);
     // Kind 4 asks for a mutex, which these objects do not have; kind 2 is no kind.
     std::vector<uint32_t> mutex_kinds(3, EA_WAIT_ON_MUTEX);
-    EXPECT_EQ(ea_sync_info_wait_for_multiple_objects(list.objects.data(), mutex_kinds.data(), 3, false, 0, &index),
-              EA_ERROR);
+    EXPECT_EQ(
+        ea_sync_info_wait_for_multiple_objects(list.objects.data(), mutex_kinds.data(), 3, false, 0, &index),
+        EA_ERROR);
     std::vector<uint32_t> bad_kinds(3, 2);
-    EXPECT_EQ(ea_sync_info_wait_for_multiple_objects(list.objects.data(), bad_kinds.data(), 3, false, 0, &index),
-              EA_ERROR);
+    EXPECT_EQ(
+        ea_sync_info_wait_for_multiple_objects(list.objects.data(), bad_kinds.data(), 3, false, 0, &index),
+        EA_ERROR);
     // Wait all reports index -1 on success.
     for (int i = 0; i < 3; ++i)
     {
         ea_sync_info_release_semaphore(list.objects[i], 1);
     }
     index = 5;
-    EXPECT_EQ(ea_sync_info_wait_for_multiple_objects(list.objects.data(), list.kinds.data(), 3, true, 0, &index),
-              EA_SUCCESS);
+    EXPECT_EQ(
+        ea_sync_info_wait_for_multiple_objects(list.objects.data(), list.kinds.data(), 3, true, 0, &index),
+        EA_SUCCESS);
     EXPECT_EQ(index, -1);
 }
 
@@ -192,8 +202,9 @@ TEST(EaSyncInfo, NetworkEventWaitSeesQueueSignalAndSocketData)
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
     ASSERT_EQ(ea_sync_info_network_event_select(list.objects[1], pair[0], EA_FD_READ | EA_FD_CLOSE), 0);
     ASSERT_EQ(send(pair[1], "z", 1, 0), 1);
-    ASSERT_EQ(ea_sync_info_wait_for_multiple_netwrok_event_objects(list.objects.data(), 2, false, 5000, &index),
-              EA_SUCCESS);
+    ASSERT_EQ(
+        ea_sync_info_wait_for_multiple_netwrok_event_objects(list.objects.data(), 2, false, 5000, &index),
+        EA_SUCCESS);
     EXPECT_EQ(index, 1);
     ASSERT_EQ(ea_sync_info_set_network_event(list.objects[0]), EA_SUCCESS);
     ASSERT_EQ(ea_sync_info_wait_for_multiple_netwrok_event_objects(list.objects.data(), 2, false, 0, &index),

@@ -172,5 +172,6 @@ TEST_F(EaThread, ClosingARunningThreadAndANullOne)
     g.open = true;
     testing::internal::CaptureStderr();
     ea_thread_close(nullptr);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("ea_thread is already NULL. File ["), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("ea_thread is already NULL. File ["),
+              std::string::npos);
 }

@@ -91,7 +91,7 @@ TEST(EaTime, BrokenDownTimeInUtcAndLocal)
 {
     setenv("TZ", "Asia/Kolkata", 1);
     tzset();
-    time_t moment = 86400 * 365;  // 1971-01-01 00:00:00 UTC
+    time_t moment = 86400 * 365; // 1971-01-01 00:00:00 UTC
     struct tm out;
     ASSERT_NE(ea_gmtime(&moment, &out), nullptr);
     EXPECT_EQ(out.tm_year, 71);

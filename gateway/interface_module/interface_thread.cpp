@@ -1,0 +1,170 @@
+// The interface thread: one pass takes the console events, admits consoles on both
+// listeners (a new realtime console gets the day's events replayed), reads at most one
+// packet per listener, answers, sends and flushes. It ends on the shutdown flag (204), on
+// a failure of its own (EA_ERROR) or on the console's restart request (EA_RESTART).
+#include "gateway/interface_module/interface_thread.h"
+
+#include "gateway/interface_module/interface_info.h"
+#include "gateway/interface_module/interface_nw_info.h"
+#include "gateway/library/logger.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
+
+namespace
+{
+enum
+{
+    NOTIFICATIONS,
+    REALTIME_INPUT,
+    INTERACTIVE_INPUT,
+    INTERACTIVE_OUTPUT,
+    REALTIME_OUTPUT,
+    LOCAL_QUEUE_COUNT,
+};
+
+uint32_t end_thread(interface_thread_args *args, queue **locals, uint32_t result)
+{
+    if (result != EA_SHUTDOWN)
+        ea_flag_set(args->shutdown_flag, 1);
+    ea_destroy_message_queue_array(locals, LOCAL_QUEUE_COUNT);
+    return result;
+}
+
+// Step 3 and 5 of a pass: admit a waiting console, if any.
+ea_status admit(interface_thread_args *args, interface_nw_info *listener, queue *realtime_input,
+                bool realtime)
+{
+    logger_object *logger = args->logger;
+    uint32_t waiting = 0;
+    ea_status status = interface_nw_info_get_client(listener, &waiting, 0, logger);
+    if (status == EA_VALID)
+        return EA_SUCCESS;
+    if (status != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_get_client failed");
+        return EA_ERROR;
+    }
+    status = interface_nw_info_process_incoming_clients(
+        listener, 1, args->interface_info_p->kova_version_check_message, logger);
+    if (status == EA_ERROR)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_process_incoming_clients failed");
+        return EA_ERROR;
+    }
+    if (!realtime || status != EA_SUCCESS)
+        return EA_SUCCESS;
+    message *incoming = message_create(0, INCOMING_KOVA_CONNECTION);
+    if (incoming == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed");
+        return EA_ERROR;
+    }
+    if (queue_append(realtime_input, incoming) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+        message_destroy(incoming);
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+ea_status send_all(interface_nw_info *listener, queue *output, logger_object *logger)
+{
+    while (queue_get_count(output) > 0)
+    {
+        message *record = static_cast<message *>(queue_remove_head(output));
+        if (interface_nw_info_send_mesg(listener, record, logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interactive_nw_info_send_mesg failed");
+            return EA_ERROR;
+        }
+    }
+    return EA_SUCCESS;
+}
+} // namespace
+
+uint32_t interface_thread(void *argument)
+{
+    interface_thread_args *args = static_cast<interface_thread_args *>(argument);
+    logger_object *logger = args->logger;
+    interface_info *info = args->interface_info_p;
+    queue *locals[LOCAL_QUEUE_COUNT] = {};
+    for (queue *&local : locals)
+    {
+        local = queue_create();
+        if (local == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue creation failed.");
+            return end_thread(args, locals, EA_ERROR);
+        }
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "interface_thread started");
+
+    while (ea_flag_get(args->shutdown_flag) != 1)
+    {
+        if (ea_flag_get(args->day_flag) == 1)
+        {
+            logger_object_reopen(logger);
+            if (interface_info_create_kova_event_log_file(info, logger) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_create_kova_event_log_file failed");
+                return end_thread(args, locals, EA_ERROR);
+            }
+            ea_flag_set(args->day_flag, 0);
+        }
+        ea_status status = shared_queue_get_elements_from_single_queue(
+            args->notifications, locals[NOTIFICATIONS], args->queue_wait_ms);
+        if (status != EA_SUCCESS && status != EA_NO_DATA && status != EA_WAIT_TIME_OUT)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_from_single_queue failed");
+            return end_thread(args, locals, EA_ERROR);
+        }
+        if (admit(args, args->realtime, locals[REALTIME_INPUT], true) != EA_SUCCESS)
+            return end_thread(args, locals, EA_ERROR);
+        // The realtime console sends nothing that the gateway answers: what it sends is still
+        // read, so that a closed or misbehaving console is noticed, and freed with the
+        // realtime input.
+        if (interface_nw_info_recv_mesg(args->realtime, locals[REALTIME_INPUT], 1, args->receive_wait_ms,
+                                        logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
+            return end_thread(args, locals, EA_ERROR);
+        }
+
+        if (admit(args, args->interactive, locals[REALTIME_INPUT], false) != EA_SUCCESS)
+            return end_thread(args, locals, EA_ERROR);
+        if (interface_nw_info_recv_mesg(args->interactive, locals[INTERACTIVE_INPUT], 1,
+                                        args->receive_wait_ms, logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
+            return end_thread(args, locals, EA_ERROR);
+        }
+
+        status = interface_info_process_message(info, locals[NOTIFICATIONS], locals[REALTIME_INPUT],
+                                                locals[INTERACTIVE_INPUT], locals[INTERACTIVE_OUTPUT],
+                                                locals[REALTIME_OUTPUT], logger);
+        if (status == EA_RESTART)
+        {
+            EA_LOG(logger, EA_LEVEL_EVENT, "interface_info_process_message returned EA_RESTART");
+            return end_thread(args, locals, EA_RESTART);
+        }
+        if (status != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_process_message failed");
+            return end_thread(args, locals, EA_ERROR);
+        }
+
+        if (send_all(args->interactive, locals[INTERACTIVE_OUTPUT], logger) != EA_SUCCESS ||
+            send_all(args->realtime, locals[REALTIME_OUTPUT], logger) != EA_SUCCESS)
+            return end_thread(args, locals, EA_ERROR);
+        if (interface_nw_info_send_pending(args->realtime, logger) == EA_ERROR ||
+            interface_nw_info_send_pending(args->interactive, logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
+            return end_thread(args, locals, EA_ERROR);
+        }
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "interface_thread ending on the shutdown flag");
+    return end_thread(args, locals, EA_SHUTDOWN);
+}

@@ -1,0 +1,373 @@
+// The host network thread (thread 9). One pass: wait for sockets and input queues, pass
+// the frames read on, carry out the records from the host send validator and from box
+// communication in arrival order, then send what is pending and give the pull, heart-beat
+// and invitation-flag notices. Flushes mark a point in a record stream: an initiation
+// from box communication enters the inbound stream behind the frames already read, a
+// flush from the host session layer comes back to box communication once every frame
+// sent before it has been queued on the link.
+#include "gateway/th_network_handle/th_nw_handler_thread.h"
+
+#include "gateway/library/logger.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
+#include "gateway/th_network_handle/th_nw_info.h"
+
+namespace
+{
+enum
+{
+    LOCAL_FROM_SEND_VALIDATOR = 0, // queue 11
+    LOCAL_FROM_BOX_COMM = 1,       // queue 16
+    LOCAL_FRAMES_READ = 2,
+    LOCAL_PULL_NOTICES = 3,
+    LOCAL_NOTIFICATIONS = 4,
+    LOCAL_HEART_BEAT_NOTICES = 5,
+    LOCAL_QUEUE_COUNT = 6,
+};
+
+const char *th_nw_tag_name(uint16_t tag)
+{
+    switch (tag)
+    {
+    case BOX_LOGON_REQUEST:
+        return "BOX_LOGON_REQUEST";
+    case BOX_RELOGON_REQUEST:
+        return "BOX_RELOGON_REQUEST";
+    case BOX_LOGOFF_FLUSH:
+        return "BOX_LOGOFF_FLUSH";
+    case SESSION_RECOVERY_FLUSH:
+        return "SESSION_RECOVERY_FLUSH";
+    case RECVD_BOX_LOGOFF_FLUSH:
+        return "RECVD_BOX_LOGOFF_FLUSH";
+    case RECVD_SESSION_RECOVERY_FLUSH:
+        return "RECVD_SESSION_RECOVERY_FLUSH";
+    case DROP_HOST_CONNECTION:
+        return "DROP_HOST_CONNECTION";
+    case DROP_HOST_SESSION:
+        return "DROP_HOST_SESSION";
+    default:
+        return "UNKNOWN";
+    }
+}
+
+// Puts a record on a shared queue; on refusal the record is freed.
+ea_status th_nw_put(shared_queue *sq, message *msg, const char *failure_text, logger_object *logger)
+{
+    if (shared_queue_insert_single_element(sq, msg) == EA_SUCCESS)
+        return EA_SUCCESS;
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", failure_text);
+    EA_FREE_CHECKED(msg, message_destroy, "message");
+    return EA_ERROR;
+}
+
+// A record becomes a console event: no data, no user.
+void th_nw_make_console_event(message *msg)
+{
+    msg->tag = KOVA_MESSAGE;
+    msg->user_id = 0xFFFFFFFFu;
+    msg->data = msg->buffer_base;
+    msg->data_length = 0;
+}
+
+ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
+{
+    th_nw_info *links = args->th_nw_info_p;
+    logger_object *logger = args->logger;
+    uint16_t link_index = msg->link_index;
+    EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
+           th_nw_tag_name(msg->tag), msg->host_network_handle, link_index);
+    if (links->th_nw_handle_list[link_index].network_handle != -1)
+        th_nw_info_disconnect_link(links, link_index, logger);
+
+    int32_t handle = -1;
+    ea_status status = th_nw_info_connect(links, link_index, &handle, logger);
+    if (status == EA_ERROR)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_connect() returned EA_ERROR");
+        EA_FREE_CHECKED(msg, message_destroy, "message");
+        return EA_ERROR;
+    }
+    if (status != EA_SUCCESS)
+    {
+        msg->tag = HOST_CONNECTION_FAILED;
+        msg->reason_code = TH_REASON_CONNECT_FAILED;
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sending HOST_CONNECTION_FAILED message to box_comm_module for nw handle [%d] having link index [%u] "
+               "with reason code [%d]",
+               msg->host_network_handle, link_index, msg->reason_code);
+        return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger);
+    }
+    msg->host_network_handle = handle;
+    if (th_nw_info_send_mesg(links, msg, logger) == EA_ERROR)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_mesg() returned EA_ERROR");
+        return EA_ERROR;
+    }
+    message *initiated = message_create(0, HOST_CONNECTION_INITIATED);
+    if (initiated == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while creating message.");
+        return EA_ERROR;
+    }
+    initiated->host_network_handle = handle;
+    initiated->link_index = link_index;
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Sending HOST_CONNECTION_INITIATED message to box_comm_module for nw handle [%d] having link index [%u]",
+           handle, link_index);
+    return th_nw_put(args->notification_queue, initiated, "Shared queue insertion operation failed", logger);
+}
+
+ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, message *msg, uint32_t waiting)
+{
+    th_nw_info *links = args->th_nw_info_p;
+    logger_object *logger = args->logger;
+    if (msg->link_index >= links->nclients)
+    {
+        EA_LOG(logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]", msg->link_index,
+               links->nclients);
+        EA_FREE_CHECKED(msg, message_destroy, "message");
+        return EA_SUCCESS;
+    }
+    switch (msg->tag)
+    {
+    case BOX_LOGON_REQUEST:
+    case BOX_RELOGON_REQUEST:
+        logger_object_stamp_message(logger, msg, waiting);
+        return th_nw_connect_link(args, msg);
+    case HEART_BEAT_MESSAGE:
+        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received HEART_BEAT_MESSAGE for nw handle [%d] having link index [%u]",
+               msg->host_network_handle, msg->link_index);
+        [[fallthrough]];
+    case NORMAL_MESSAGE:
+        logger_object_stamp_message(logger, msg, waiting);
+        if (th_nw_info_send_mesg(links, msg, logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_mesg() returned EA_ERROR");
+            return EA_ERROR;
+        }
+        return EA_SUCCESS;
+    case BOX_LOGOFF_FLUSH:
+    case SESSION_RECOVERY_FLUSH:
+    {
+        uint16_t answer = msg->tag == BOX_LOGOFF_FLUSH ? RECVD_BOX_LOGOFF_FLUSH : RECVD_SESSION_RECOVERY_FLUSH;
+        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
+               th_nw_tag_name(msg->tag), msg->host_network_handle, msg->link_index);
+        EA_LOG(logger, EA_LEVEL_EVENT, "Sending %s message for nw handle [%d] having link index [%u]",
+               th_nw_tag_name(answer), msg->host_network_handle, msg->link_index);
+        msg->tag = answer;
+        return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger);
+    }
+    case DROP_HOST_CONNECTION:
+    case DROP_HOST_SESSION:
+        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
+               th_nw_tag_name(msg->tag), msg->host_network_handle, msg->link_index);
+        th_nw_info_disconnect_link(links, msg->link_index, logger);
+        if (msg->tag == DROP_HOST_CONNECTION)
+        {
+            EA_FREE_CHECKED(msg, message_destroy, "message");
+            return EA_SUCCESS;
+        }
+        th_nw_make_console_event(msg);
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sending KOVA_MESSAGE to Interface Thread having link index [%u] and reason code [%d]",
+               msg->link_index, msg->reason_code);
+        return th_nw_put(args->interface_queue, msg, "insertion to shared queue failed.", logger);
+    default:
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Unexpected message received. Message tag [%d]. Discarding message",
+               msg->tag);
+        EA_FREE_CHECKED(msg, message_destroy, "message");
+        return EA_SUCCESS;
+    }
+}
+
+ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *msg)
+{
+    th_nw_info *links = args->th_nw_info_p;
+    logger_object *logger = args->logger;
+    if (msg->link_index >= links->nclients)
+    {
+        EA_LOG(logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]", msg->link_index,
+               links->nclients);
+        EA_FREE_CHECKED(msg, message_destroy, "message");
+        return EA_SUCCESS;
+    }
+    switch (msg->tag)
+    {
+    case INITIATE_BOX_LOGOFF_FLUSH:
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received INITIATE_BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] and reason "
+               "code [%d]",
+               msg->host_network_handle, msg->link_index, msg->reason_code);
+        th_nw_info_disconnect_link(links, msg->link_index, logger);
+        message *event = message_copy(msg);
+        if (event == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message copying failed.");
+            EA_FREE_CHECKED(msg, message_destroy, "message");
+            return EA_ERROR;
+        }
+        th_nw_make_console_event(event);
+        EA_LOG(logger, EA_LEVEL_EVENT, "Sending KOVA_MESSAGE message for link index [%u] reason code [%d]",
+               event->link_index, event->reason_code);
+        if (th_nw_put(args->interface_queue, event, "Shared queue insertion operation failed", logger) != EA_SUCCESS)
+        {
+            EA_FREE_CHECKED(msg, message_destroy, "message");
+            return EA_ERROR;
+        }
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sending BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] reason code [%d]",
+               msg->host_network_handle, msg->link_index, msg->reason_code);
+        msg->tag = BOX_LOGOFF_FLUSH;
+        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed", logger);
+    }
+    case INITIATE_SESSION_RECOVERY_FLUSH:
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received INITIATE_SESSION_RECOVERY_FLUSHmessage for nw handle [%d] having link index [%u]",
+               msg->host_network_handle, msg->link_index);
+        th_nw_info_disconnect_link(links, msg->link_index, logger);
+        EA_LOG(logger, EA_LEVEL_EVENT, "Sending SESSION_RECOVERY_FLUSH message for nw handle [%d] having link index [%u]",
+               msg->host_network_handle, msg->link_index);
+        msg->tag = SESSION_RECOVERY_FLUSH;
+        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed", logger);
+    case INITIATE_SESSION_RECOVERED_FLUSH:
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received INITIATE_SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host "
+               "last receive sequence number [%d]",
+               msg->host_network_handle, msg->link_index, msg->last_sequence_number);
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sending SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host last "
+               "receive sequence number [%d]",
+               msg->host_network_handle, msg->link_index, msg->last_sequence_number);
+        msg->tag = SESSION_RECOVERED_FLUSH;
+        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed", logger);
+    default:
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Unexpected message received. Message tag [%d]. Discarding message",
+               msg->tag);
+        EA_FREE_CHECKED(msg, message_destroy, "message");
+        return EA_SUCCESS;
+    }
+}
+
+// Moves every record of a local queue to a shared queue, one by one.
+ea_status th_nw_move_each(queue *local, shared_queue *sq, logger_object *logger)
+{
+    while (message *msg = static_cast<message *>(queue_remove_head(local)))
+    {
+        if (th_nw_put(sq, msg, "Shared queue insertion operation failed", logger) != EA_SUCCESS)
+            return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+ea_status th_nw_insert_all(queue *local, shared_queue *sq, const char *failure_text, logger_object *logger)
+{
+    if (queue_get_count(local) == 0)
+        return EA_SUCCESS;
+    if (shared_queue_insert(sq, local) == EA_SUCCESS)
+        return EA_SUCCESS;
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", failure_text);
+    return EA_ERROR;
+}
+
+// One pass after the wait; EA_ERROR ends the thread.
+ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
+{
+    th_nw_info *links = args->th_nw_info_p;
+    logger_object *logger = args->logger;
+    shared_queue *inputs[2] = {args->send_validator_queue, args->box_comm_queue};
+    queue *input_locals[2] = {locals[LOCAL_FROM_SEND_VALIDATOR], locals[LOCAL_FROM_BOX_COMM]};
+    ea_status status = th_nw_info_get_elements(links, args->frame_limit, inputs, 2, args->wait_time_ms,
+                                               locals[LOCAL_FRAMES_READ], locals[LOCAL_NOTIFICATIONS], input_locals,
+                                               logger);
+    if (status == EA_ERROR)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_get_elements returns ERROR");
+        return EA_ERROR;
+    }
+    if (th_nw_insert_all(locals[LOCAL_FRAMES_READ], args->receive_validator_queue,
+                         "Shared queue insertion operation failed", logger) != EA_SUCCESS)
+        return EA_ERROR;
+
+    queue *from_validator = locals[LOCAL_FROM_SEND_VALIDATOR];
+    while (message *msg = static_cast<message *>(queue_remove_head(from_validator)))
+    {
+        if (th_nw_handle_from_send_validator(args, msg, queue_get_count(from_validator)) != EA_SUCCESS)
+            return EA_ERROR;
+    }
+    while (message *msg = static_cast<message *>(queue_remove_head(locals[LOCAL_FROM_BOX_COMM])))
+    {
+        if (th_nw_handle_from_box_comm(args, msg) != EA_SUCCESS)
+            return EA_ERROR;
+    }
+    if (th_nw_move_each(locals[LOCAL_NOTIFICATIONS], args->notification_queue, logger) != EA_SUCCESS)
+        return EA_ERROR;
+    if (th_nw_info_check_queue_thresholds(links, logger) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_check_queue_thresholds() failed");
+        return EA_ERROR;
+    }
+    if (th_nw_info_send_pending(links, locals[LOCAL_PULL_NOTICES], logger) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_pending() failed");
+        return EA_ERROR;
+    }
+    if (th_nw_insert_all(locals[LOCAL_PULL_NOTICES], args->pull_queue, "shared_queue_insert failed", logger) !=
+        EA_SUCCESS)
+        return EA_ERROR;
+    if (th_nw_info_check_queue_thresholds(links, logger) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_check_queue_thresholds() failed");
+        return EA_ERROR;
+    }
+    if (th_nw_info_process_links(links, locals[LOCAL_HEART_BEAT_NOTICES], logger) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_process_links() failed");
+        return EA_ERROR;
+    }
+    return th_nw_insert_all(locals[LOCAL_HEART_BEAT_NOTICES], args->heart_beat_queue, "shared_queue_insert() failed",
+                            logger);
+}
+} // namespace
+
+uint32_t th_nw_handler_thread(void *argument)
+{
+    th_nw_handler_thread_args *args = static_cast<th_nw_handler_thread_args *>(argument);
+    if (args == nullptr)
+    {
+        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
+        return EA_ERROR;
+    }
+    queue *locals[LOCAL_QUEUE_COUNT] = {};
+    for (int i = 0; i < LOCAL_QUEUE_COUNT; ++i)
+    {
+        locals[i] = queue_create();
+        if (locals[i] == nullptr)
+        {
+            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "Local queue creation failed for queue [%d]", i);
+            ea_destroy_message_queue_array(locals, LOCAL_QUEUE_COUNT);
+            ea_flag_set(args->shutdown_flag, 1);
+            return EA_ERROR;
+        }
+    }
+    for (;;)
+    {
+        if (ea_flag_get(args->shutdown_flag) != 0)
+        {
+            ea_destroy_message_queue_array(locals, LOCAL_QUEUE_COUNT);
+            return EA_SHUTDOWN;
+        }
+        if (ea_flag_get(args->day_flag) != 0)
+        {
+            logger_object_reopen(args->logger);
+            ea_flag_set(args->day_flag, 0);
+        }
+        if (th_nw_pass(args, locals) != EA_SUCCESS)
+        {
+            ea_destroy_message_queue_array(locals, LOCAL_QUEUE_COUNT);
+            ea_flag_set(args->shutdown_flag, 1);
+            return EA_ERROR;
+        }
+    }
+}

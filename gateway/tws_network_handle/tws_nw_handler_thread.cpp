@@ -1,0 +1,316 @@
+// The workstation network thread: each pass waits for network events and for records
+// from the workstation send validator, forwards the frames read to the receive validator,
+// tells box communication of new connections, acts on the control records coming down
+// from the session layer and box communication, sends invitations and queued records, and
+// raises console events. Whatever a single workstation does wrong ends only its own
+// connection; a failure of the thread's own stops the gateway.
+#include "gateway/tws_network_handle/tws_nw_handler_thread.h"
+
+#include "gateway/library/logger.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
+#include "gateway/tws_network_handle/tcp_nw_info.h"
+
+namespace
+{
+enum
+{
+    LOCAL_INPUT = 0,
+    LOCAL_DATA = 1,
+    LOCAL_DISCONNECTS = 2,
+    LOCAL_NOTIFICATIONS = 3,
+    LOCAL_QUEUE_COUNT = 4,
+};
+
+const uint32_t k_gateway_user_id = 0xFFFFFFFFu; // user id -1: an event of the gateway itself
+
+struct tws_nw_handler_state
+{
+    tws_nw_handler_thread_args *args;
+    queue *locals[LOCAL_QUEUE_COUNT];
+};
+
+uint32_t tws_nw_handler_fail(tws_nw_handler_state *state, message *held)
+{
+    if (held != nullptr)
+        message_destroy(held);
+    ea_destroy_message_queue_array(state->locals, LOCAL_QUEUE_COUNT);
+    ea_flag_set(state->args->shutdown_flag, 1);
+    return EA_ERROR;
+}
+
+const char *tws_nw_handler_tag_name(uint16_t tag)
+{
+    switch (tag)
+    {
+    case USER_LOGOFF_FLUSH:
+        return "USER_LOGOFF_FLUSH";
+    case DROP_CLIENT:
+        return "DROP_CLIENT";
+    case CONNECTION_ACCEPT:
+        return "CONNECTION_ACCEPT";
+    case NEW_CONNECTION_REJECT:
+        return "NEW_CONNECTION_REJECT";
+    default:
+        return "UNKNOWN";
+    }
+}
+
+ea_status tws_nw_handler_insert(shared_queue *target, message *msg, logger_object *logger)
+{
+    if (shared_queue_insert_single_element(target, msg) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+// A console event of the gateway itself (user id -1) with a reason code.
+ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_t reason_code)
+{
+    message *event = message_create(0, KOVA_MESSAGE);
+    if (event == nullptr)
+    {
+        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
+        return EA_ERROR;
+    }
+    event->user_id = k_gateway_user_id;
+    event->reason_code = reason_code;
+    if (tws_nw_handler_insert(args->console_out, event, args->logger) != EA_SUCCESS)
+    {
+        message_destroy(event);
+        return EA_ERROR;
+    }
+    EA_LOG(args->logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].", reason_code);
+    return EA_SUCCESS;
+}
+
+// USER_LOGOFF_FLUSH and DROP_CLIENT: the session layer is done with the connection.
+ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *msg)
+{
+    logger_object *logger = args->logger;
+    EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
+           tws_nw_handler_tag_name(msg->tag), msg->workstation_network_handle, msg->workstation_index,
+           msg->reason_code);
+    if (tcp_nw_info_disconnect_client(args->server, msg, logger) == EA_ERROR)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_disconnect_client failed");
+        return EA_ERROR;
+    }
+    message *event = message_copy(msg);
+    if (event == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "creation of notification_message_ptr failed");
+        return EA_ERROR;
+    }
+    event->tag = KOVA_MESSAGE;
+    event->data = event->buffer_base;
+    event->data_length = 0;
+    if (tws_nw_handler_insert(args->console_out, event, logger) != EA_SUCCESS)
+    {
+        message_destroy(event);
+        return EA_ERROR;
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
+           static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->reason_code);
+    return EA_SUCCESS;
+}
+
+// Acts on one record from the send validator; it is consumed whatever the outcome.
+ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
+{
+    tws_nw_handler_thread_args *args = state->args;
+    logger_object *logger = args->logger;
+    switch (msg->tag)
+    {
+    case NORMAL_MESSAGE:
+    case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
+    {
+        if (msg->tag == NORMAL_MESSAGE)
+            logger_object_stamp_message(logger, msg, queue_get_count(state->locals[LOCAL_INPUT]));
+        int32_t handle = msg->workstation_network_handle;
+        uint32_t sequence = msg->sequence_number;
+        if (tcp_nw_info_send_mesg(args->server, msg, state->locals[LOCAL_NOTIFICATIONS], logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_mesg failed for handle [%d], sequence number [%lu]",
+                   handle, static_cast<unsigned long>(sequence));
+            return EA_ERROR;
+        }
+        return EA_SUCCESS;
+    }
+    case USER_LOGOFF_FLUSH:
+    case DROP_CLIENT:
+        if (tws_nw_handler_disconnect(args, msg) != EA_SUCCESS)
+        {
+            message_destroy(msg);
+            return EA_ERROR;
+        }
+        if (msg->tag == DROP_CLIENT)
+        {
+            message_destroy(msg);
+            return EA_SUCCESS;
+        }
+        // The session layer takes the flush back as the confirmation that the connection is gone.
+        if (tws_nw_handler_insert(args->data_out, msg, logger) != EA_SUCCESS)
+        {
+            message_destroy(msg);
+            return EA_ERROR;
+        }
+        return EA_SUCCESS;
+    case BOX_LOGOFF_FLUSH:
+        EA_LOG(logger, EA_LEVEL_EVENT, "Received BOX_LOGOFF_FLUSH message for link index [%u]. Forwarding the same.",
+               msg->link_index);
+        if (tws_nw_handler_insert(args->data_out, msg, logger) != EA_SUCCESS)
+        {
+            message_destroy(msg);
+            return EA_ERROR;
+        }
+        return EA_SUCCESS;
+    case CONNECTION_ACCEPT:
+    case NEW_CONNECTION_REJECT:
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message.", tws_nw_handler_tag_name(msg->tag));
+        int32_t operation = TCP_NW_INFO_ADMIT;
+        if (msg->tag == NEW_CONNECTION_REJECT)
+        {
+            operation = TCP_NW_INFO_REFUSE;
+            if (tws_nw_handler_console_event(args, TWS_REASON_CONNECTIONS_REJECTED) != EA_SUCCESS)
+            {
+                message_destroy(msg);
+                return EA_ERROR;
+            }
+        }
+        if (tcp_nw_info_process_incoming_clients(args->server, operation, msg, state->locals[LOCAL_NOTIFICATIONS],
+                                                 logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_process_incoming_clients failed");
+            return EA_ERROR;
+        }
+        return EA_SUCCESS;
+    }
+    case UPDATE_LINK_INDEX:
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received UPDATE_LINK_INDEX notification for tws network handle [%d] and tws index [%u] with link "
+               "index [%u].",
+               msg->workstation_network_handle, msg->workstation_index, msg->link_index);
+        tcp_nw_info_update_index(args->server, msg, args->number_of_links, logger);
+        message_destroy(msg);
+        return EA_SUCCESS;
+    default:
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d]", msg->tag);
+        message_destroy(msg);
+        return EA_SUCCESS;
+    }
+}
+
+ea_status tws_nw_handler_move(queue *local, shared_queue *target, logger_object *logger)
+{
+    if (shared_queue_insert(target, local) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+// One pass after the wait: what the wait brought in.
+ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pending_sockets, uint32_t refused)
+{
+    tws_nw_handler_thread_args *args = state->args;
+    logger_object *logger = args->logger;
+    // One notification covers every socket accepted before the box answers.
+    if (pending_sockets == 1)
+    {
+        message *notification = message_create(0, INCOMING_CLIENT_CONNECTION);
+        if (notification == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+            return EA_ERROR;
+        }
+        if (tws_nw_handler_insert(args->notifications_out, notification, logger) != EA_SUCCESS)
+        {
+            message_destroy(notification);
+            return EA_ERROR;
+        }
+        EA_LOG(logger, EA_LEVEL_EVENT, "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
+    }
+    for (uint32_t i = 0; i < refused; ++i)
+    {
+        if (tws_nw_handler_console_event(args, TWS_REASON_MAX_CONNECTIONS) != EA_SUCCESS)
+            return EA_ERROR;
+    }
+    if (tws_nw_handler_move(state->locals[LOCAL_DATA], args->data_out, logger) != EA_SUCCESS)
+        return EA_ERROR;
+    while (message *msg = static_cast<message *>(queue_remove_head(state->locals[LOCAL_INPUT])))
+    {
+        if (tws_nw_handler_dispatch(state, msg) != EA_SUCCESS)
+            return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+} // namespace
+
+uint32_t tws_nw_handler_thread(void *argument)
+{
+    tws_nw_handler_thread_args *args = static_cast<tws_nw_handler_thread_args *>(argument);
+    if (args == nullptr)
+    {
+        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
+        return EA_ERROR;
+    }
+    tws_nw_handler_state state = {args, {}};
+    logger_object *logger = args->logger;
+    for (queue *&local : state.locals)
+    {
+        local = queue_create();
+        if (local == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "local mesg queue creation failed");
+            return tws_nw_handler_fail(&state, nullptr);
+        }
+    }
+
+    while (ea_flag_get(args->shutdown_flag) == 0)
+    {
+        if (ea_flag_get(args->day_flag) != 0)
+        {
+            logger_object_reopen(logger);
+            ea_flag_set(args->day_flag, 0);
+        }
+        uint16_t pending_sockets = 0;
+        uint32_t refused = 0;
+        ea_status status = tcp_nw_info_get_elements(
+            args->server, args->receive_batch_limit, args->input_queues, TWS_NW_HANDLER_INPUT_QUEUES,
+            args->wait_time_ms, state.locals[LOCAL_DATA], state.locals[LOCAL_DISCONNECTS], &pending_sockets, &refused,
+            &state.locals[LOCAL_INPUT], logger);
+        if (status == EA_SUCCESS)
+        {
+            if (tws_nw_handler_after_wait(&state, pending_sockets, refused) != EA_SUCCESS)
+                return tws_nw_handler_fail(&state, nullptr);
+        }
+        else if (status != EA_NO_DATA && status != EA_VALID)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
+            return tws_nw_handler_fail(&state, nullptr);
+        }
+        if (tcp_nw_info_send_pending_invitations(args->server, state.locals[LOCAL_NOTIFICATIONS], logger) != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending_invitations failed");
+            return tws_nw_handler_fail(&state, nullptr);
+        }
+        if (tcp_nw_info_send_pending(args->server, state.locals[LOCAL_DISCONNECTS], state.locals[LOCAL_NOTIFICATIONS],
+                                     logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
+            return tws_nw_handler_fail(&state, nullptr);
+        }
+        // Journal-download records handed back by the send side go before the disconnects.
+        if (tws_nw_handler_move(state.locals[LOCAL_NOTIFICATIONS], args->data_out, logger) != EA_SUCCESS ||
+            tws_nw_handler_move(state.locals[LOCAL_DISCONNECTS], args->data_out, logger) != EA_SUCCESS)
+            return tws_nw_handler_fail(&state, nullptr);
+    }
+    ea_destroy_message_queue_array(state.locals, LOCAL_QUEUE_COUNT);
+    return EA_SHUTDOWN;
+}

@@ -1,0 +1,497 @@
+// The console interface without sockets: the event log file (start, same-day append, day
+// mismatch, partial tails, short writes), the packets it builds (golden bytes written from
+// the packet layouts), and the handling of requests by transcode.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+
+#include "gateway/interface_module/interface_info.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "support/console_fixture.h"
+
+using namespace qel_test;
+
+namespace
+{
+// Golden packets, time field zeroed. Fields: length, 18 zero bytes, transcode, time, body.
+const char *const k_zero18 = "000000000000000000000000000000000000";
+
+std::string golden(const std::string &length, const std::string &transcode, const std::string &body)
+{
+    return length + k_zero18 + transcode + "00000000" + body;
+}
+
+const std::string k_user_header = golden("2800", "1327",
+                                         "0000"
+                                         "0000"
+                                         "00000000000000000000");
+const std::string k_user_response = golden("2800", "1527",
+                                           "0000"
+                                           "0000"
+                                           "00000000000000000000");
+const std::string k_version_check = golden("2200", "1227",
+                                           "0000"
+                                           "0000"
+                                           "baa10000");
+
+struct queues
+{
+    queue *notifications = queue_create();
+    queue *realtime_input = queue_create();
+    queue *interactive_input = queue_create();
+    queue *interactive_output = queue_create();
+    queue *realtime_output = queue_create();
+
+    ~queues()
+    {
+        for (queue *q :
+             {notifications, realtime_input, interactive_input, interactive_output, realtime_output})
+            ea_destroy_message_queue(q);
+    }
+
+    ea_status process(interface_info *info)
+    {
+        return interface_info_process_message(info, notifications, realtime_input, interactive_input,
+                                              interactive_output, realtime_output, nullptr);
+    }
+
+    // Takes the records of an output queue as byte strings (time zeroed), freeing them.
+    static std::vector<std::vector<uint8_t>> take(queue *q, std::vector<int32_t> *handles = nullptr)
+    {
+        std::vector<std::vector<uint8_t>> packets;
+        while (queue_get_count(q) > 0)
+        {
+            message *m = static_cast<message *>(queue_remove_head(q));
+            packets.push_back(without_time(std::vector<uint8_t>(m->data, m->data + m->data_length)));
+            if (handles != nullptr)
+                handles->push_back(m->workstation_network_handle);
+            message_destroy(m);
+        }
+        return packets;
+    }
+};
+
+message *request(const std::vector<uint8_t> &bytes, int32_t handle)
+{
+    message *m = message_create(static_cast<uint32_t>(bytes.size()), KOVA_MESSAGE);
+    std::copy(bytes.begin(), bytes.end(), m->data);
+    m->workstation_network_handle = handle;
+    return m;
+}
+
+std::vector<uint8_t> request_bytes(uint16_t transcode, size_t length)
+{
+    std::vector<uint8_t> bytes(length, 0);
+    bytes[0] = static_cast<uint8_t>(length);
+    bytes[1] = static_cast<uint8_t>(length >> 8);
+    if (length > 20)
+        bytes[20] = static_cast<uint8_t>(transcode);
+    if (length > 21)
+        bytes[21] = static_cast<uint8_t>(transcode >> 8);
+    return bytes;
+}
+
+std::vector<uint8_t> file_bytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> day_field(uint16_t day)
+{
+    return {static_cast<uint8_t>(day), static_cast<uint8_t>(day >> 8)};
+}
+
+// A stored event record as the gateway writes it, with a fixed time.
+std::vector<uint8_t> stored_event(uint16_t reason)
+{
+    std::vector<uint8_t> bytes = from_hex(golden("2a00", "1027",
+                                                 "00000000"
+                                                 "6500"
+                                                 "89130000"
+                                                 "0000"
+                                                 "ffffffff"));
+    bytes[22] = 0x44; // a time, kept as stored
+    bytes[36] = static_cast<uint8_t>(reason);
+    bytes[37] = static_cast<uint8_t>(reason >> 8);
+    return bytes;
+}
+} // namespace
+
+TEST(InterfaceInfo, CreationStartsTheEventLogAndBuildsTheVersionCheck)
+{
+    console_fixture f;
+    ASSERT_TRUE(f.ready());
+    ASSERT_NE(f.create_info(), nullptr);
+    EXPECT_EQ(file_bytes(f.event_log), day_field(local_day_of_month()));
+    message *version = f.info->kova_version_check_message;
+    EXPECT_EQ(version->tag, KOVA_MESSAGE);
+    // The version check carries time 0: compared whole.
+    EXPECT_EQ(std::vector<uint8_t>(version->data, version->data + version->data_length),
+              from_hex(k_version_check));
+}
+
+TEST(InterfaceInfo, MissingEventLogKeyFailsCreation)
+{
+    console_fixture f;
+    f.config.omitted.insert("KOVA_EVENT_LOG_FILE");
+    f.config_path = f.config.write(f.dir);
+    EXPECT_EQ(f.create_info(), nullptr);
+}
+
+TEST(InterfaceInfo, EventLogOfTodayIsKeptAndOfAnotherDayStartedAnew)
+{
+    uint16_t today = local_day_of_month();
+    struct case_data
+    {
+        const char *name;
+        uint16_t stored_day;
+        size_t records;
+        size_t partial_tail;
+        size_t expected_records;
+    } cases[] = {
+        {"same day", today, 2, 0, 2},
+        {"same day, partial tail cut off", today, 2, 17, 2},
+        {"same day, partial first record", today, 0, 41, 0},
+        {"other day", static_cast<uint16_t>(today == 1 ? 2 : 1), 2, 0, 0},
+        {"day field only", today, 0, 0, 0},
+    };
+    for (const case_data &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        console_fixture f;
+        std::vector<uint8_t> content = day_field(c.stored_day);
+        for (size_t i = 0; i < c.records; ++i)
+        {
+            std::vector<uint8_t> record = stored_event(static_cast<uint16_t>(11000 + i));
+            content.insert(content.end(), record.begin(), record.end());
+        }
+        content.insert(content.end(), c.partial_tail, 0x5a);
+        write_file(f.event_log, content);
+        ASSERT_NE(f.create_info(), nullptr);
+
+        std::vector<uint8_t> expected = day_field(today);
+        for (size_t i = 0; i < c.expected_records; ++i)
+        {
+            std::vector<uint8_t> record = stored_event(static_cast<uint16_t>(11000 + i));
+            expected.insert(expected.end(), record.begin(), record.end());
+        }
+        EXPECT_EQ(file_bytes(f.event_log), expected);
+
+        // The next event lands on a record boundary.
+        queues q;
+        queue_append(q.notifications, console_event(5001, 11018));
+        ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+        std::vector<uint8_t> after = file_bytes(f.event_log);
+        ASSERT_EQ(after.size(), 2 + 42 * (c.expected_records + 1));
+        EXPECT_EQ(without_time(std::vector<uint8_t>(after.end() - 42, after.end())),
+                  from_hex(golden("2a00", "1027",
+                                  "00000000"
+                                  "6500"
+                                  "89130000"
+                                  "0a2b"
+                                  "ffffffff")));
+    }
+}
+
+TEST(InterfaceInfo, ShortWriteOfAnEventIsCutBackToWholeRecords)
+{
+    console_fixture f;
+    ASSERT_NE(f.create_info(), nullptr);
+    // The child limits its file size so that the second and third events are written only
+    // in part (the third also after the first cut); then it lifts the limit and raises a fourth.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit old_limit;
+        getrlimit(RLIMIT_FSIZE, &old_limit);
+        struct rlimit limit = old_limit;
+        limit.rlim_cur = 2 + 42 + 20;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        queues q;
+        queue_append(q.notifications, console_event(1, 11018));
+        queue_append(q.notifications, console_event(2, 11019));
+        queue_append(q.notifications, console_event(3, 11020));
+        int first = q.process(f.info);
+        setrlimit(RLIMIT_FSIZE, &old_limit);
+        queue_append(q.notifications, console_event(4, 11023));
+        int second = q.process(f.info);
+        // Every event still went to the realtime output.
+        size_t sent = queue_get_count(q.realtime_output);
+        _exit(first == EA_SUCCESS && second == EA_SUCCESS && sent == 4 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::vector<uint8_t> content = file_bytes(f.event_log);
+    ASSERT_EQ(content.size(), 2u + 2 * 42);
+    EXPECT_EQ(content[2 + 32], 1);         // user of the first event
+    EXPECT_EQ(content[2 + 42 + 32], 4);    // user of the fourth event, right after it
+    EXPECT_EQ(content[2 + 42 + 36], 0x0f); // 11023 = 0x2b0f
+    EXPECT_EQ(content[2 + 42 + 37], 0x2b);
+}
+
+TEST(InterfaceInfo, ConsoleEventBecomesALogMessageInFileAndOutput)
+{
+    console_fixture f;
+    ASSERT_NE(f.create_info(), nullptr);
+    queues q;
+    queue_append(q.notifications, console_event(5001, 11018));
+    queue_append(q.notifications, console_event(0xFFFFFFFFu, 12001, 7));
+    queue_append(q.notifications, console_event(0, 13001));
+    message *wrong = message_create(0, NORMAL_MESSAGE);
+    queue_append(q.notifications, wrong);
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+
+    std::vector<int32_t> handles;
+    std::vector<std::vector<uint8_t>> sent = queues::take(q.realtime_output, &handles);
+    std::vector<std::vector<uint8_t>> expected = {
+        from_hex(golden("2a00", "1027",
+                        "00000000"
+                        "6500"
+                        "89130000"
+                        "0a2b"
+                        "ffffffff")),
+        from_hex(golden("2a00", "1027",
+                        "00000000"
+                        "6500"
+                        "ffffffff"
+                        "e12e"
+                        "07000000")),
+        from_hex(golden("2a00", "1027",
+                        "00000000"
+                        "6500"
+                        "00000000"
+                        "c932"
+                        "ffffffff")),
+    };
+    EXPECT_EQ(sent, expected);
+    EXPECT_EQ(handles, (std::vector<int32_t>{-200, -200, -200}));
+    std::vector<uint8_t> content = file_bytes(f.event_log);
+    ASSERT_EQ(content.size(), 2u + 3 * 42);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(without_time(
+                      std::vector<uint8_t>(content.begin() + 2 + 42 * i, content.begin() + 2 + 42 * (i + 1))),
+                  expected[i]);
+}
+
+TEST(InterfaceInfo, NewRealtimeConsoleGetsTheStoredEventsUnchangedBeforeLiveOnes)
+{
+    console_fixture f;
+    std::vector<uint8_t> content = day_field(local_day_of_month());
+    std::vector<uint8_t> first = stored_event(12010), second = stored_event(12012);
+    content.insert(content.end(), first.begin(), first.end());
+    content.insert(content.end(), second.begin(), second.end());
+    write_file(f.event_log, content);
+    ASSERT_NE(f.create_info(), nullptr);
+
+    queues q;
+    queue_append(q.realtime_input, message_create(0, INCOMING_KOVA_CONNECTION));
+    queue_append(q.realtime_input, message_create(40, KOVA_MESSAGE)); // a realtime console's packet: dropped
+    queue_append(q.notifications, console_event(5001, 11018));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+
+    std::vector<int32_t> handles;
+    ASSERT_EQ(queue_get_count(q.realtime_output), 3u);
+    message *m0 = static_cast<message *>(queue_peek(q.realtime_output, 0));
+    EXPECT_EQ(std::vector<uint8_t>(m0->data, m0->data + 42), first); // time kept as stored
+    std::vector<std::vector<uint8_t>> sent = queues::take(q.realtime_output, &handles);
+    EXPECT_EQ(sent[1], without_time(second));
+    EXPECT_EQ(sent[2][36], 0x0a);
+    EXPECT_EQ(handles, (std::vector<int32_t>{-200, -200, -200}));
+    EXPECT_EQ(file_bytes(f.event_log).size(), 2u + 3 * 42);
+}
+
+TEST(InterfaceInfo, UserInformationListsEveryUserInTableOrder)
+{
+    console_fixture f;
+    ASSERT_TRUE(f.ready());
+    ASSERT_NE(f.create_info(), nullptr);
+    f.set_user(1, 5001, 2);
+    f.set_user(3, 5003, 3);
+    f.set_user(CONSOLE_FIXTURE_MAX_CLIENTS + 1, 7001, 1); // a FIX user's slot
+    queues q;
+    // A 40-byte and a 38-byte request get the same answer.
+    queue_append(q.interactive_input, request(request_bytes(10001, 40), 7));
+    queue_append(q.interactive_input, request(request_bytes(10001, 38), 7));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    std::vector<int32_t> handles;
+    std::vector<std::vector<uint8_t>> sent = queues::take(q.interactive_output, &handles);
+    std::vector<std::vector<uint8_t>> one = {
+        from_hex(k_user_header),
+        from_hex(golden("2400", "1427",
+                        "0000"
+                        "0000"
+                        "89130000"
+                        "0200")),
+        from_hex(golden("2400", "1427",
+                        "0000"
+                        "0000"
+                        "8b130000"
+                        "0300")),
+        from_hex(golden("2400", "1427",
+                        "0000"
+                        "0000"
+                        "591b0000"
+                        "0100")),
+        from_hex(k_user_response),
+    };
+    std::vector<std::vector<uint8_t>> expected = one;
+    expected.insert(expected.end(), one.begin(), one.end());
+    EXPECT_EQ(sent, expected);
+    EXPECT_EQ(handles, std::vector<int32_t>(10, 7));
+}
+
+TEST(InterfaceInfo, UserInformationWithNoUsersIsHeaderThenResponse)
+{
+    console_fixture f;
+    ASSERT_NE(f.create_info(), nullptr);
+    queues q;
+    queue_append(q.interactive_input, request(request_bytes(10001, 40), 3));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    EXPECT_EQ(queues::take(q.interactive_output),
+              (std::vector<std::vector<uint8_t>>{from_hex(k_user_header), from_hex(k_user_response)}));
+}
+
+TEST(InterfaceInfo, BoxInformationGivesOneTriplePerLinkInLinkOrder)
+{
+    console_fixture f(2);
+    ASSERT_TRUE(f.ready());
+    ASSERT_NE(f.create_info(), nullptr);
+    f.set_box_status(0, 2);
+    f.set_box_status(1, 3);
+    queues q;
+    queue_append(q.interactive_input, request(request_bytes(6500, 40), 9));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    std::vector<int32_t> handles;
+    std::vector<std::vector<uint8_t>> expected = {
+        from_hex(golden("2800", "6519",
+                        "0000"
+                        "0100"
+                        "00000000"
+                        "6500"
+                        "0000"
+                        "0000")),
+        from_hex(golden("2200", "6619",
+                        "0000"
+                        "0000"
+                        "6500"
+                        "0200")),
+        from_hex(golden("2800", "6719",
+                        "0000"
+                        "0000"
+                        "00000000"
+                        "6500"
+                        "0000"
+                        "0000")),
+        from_hex(golden("2800", "6519",
+                        "0000"
+                        "0100"
+                        "00000000"
+                        "6500"
+                        "0100"
+                        "0000")),
+        from_hex(golden("2200", "6619",
+                        "0000"
+                        "0000"
+                        "6500"
+                        "0300")),
+        from_hex(golden("2800", "6719",
+                        "0000"
+                        "0000"
+                        "00000000"
+                        "6500"
+                        "0000"
+                        "0000")),
+    };
+    EXPECT_EQ(queues::take(q.interactive_output, &handles), expected);
+    EXPECT_EQ(handles, std::vector<int32_t>(6, 9));
+}
+
+TEST(InterfaceInfo, RequestsAreHandledByTranscodeOnly)
+{
+    struct case_data
+    {
+        const char *name;
+        uint16_t transcode;
+        size_t length;
+        size_t answers;
+    } cases[] = {
+        {"user information, 40 bytes", 10001, 40, 2},
+        {"user information, 22 bytes", 10001, 22, 2},
+        {"user information, 2047 bytes", 10001, 2047, 2},
+        {"box information", 6500, 40, 3},
+        {"transcode cut off at 21 bytes", 10001, 21, 0},
+        {"3-byte request", 10001, 3, 0},
+        {"unknown transcode", 4242, 40, 0},
+        {"logon sender's transcode", 1000, 40, 0},
+        {"configuration change transcode", 2100, 40, 0},
+        {"status query transcode", 3000, 40, 0},
+        {"version check sent back", 10002, 34, 0},
+    };
+    for (const case_data &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        console_fixture f;
+        ASSERT_NE(f.create_info(), nullptr);
+        queues q;
+        queue_append(q.interactive_input, request(request_bytes(c.transcode, c.length), 1));
+        ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+        EXPECT_EQ(queue_get_count(q.interactive_output), c.answers);
+        EXPECT_EQ(queue_get_count(q.interactive_input), 0u);
+    }
+}
+
+TEST(InterfaceInfo, RestartRequestStopsAtOnceLeavingLaterRequests)
+{
+    console_fixture f;
+    ASSERT_NE(f.create_info(), nullptr);
+    queues q;
+    queue_append(q.interactive_input, request(request_bytes(10001, 40), 1));
+    queue_append(q.interactive_input, request(request_bytes(8000, 40), 1));
+    queue_append(q.interactive_input, request(request_bytes(6500, 40), 1));
+    queue_append(q.notifications, console_event(5001, 11018));
+    EXPECT_EQ(q.process(f.info), EA_RESTART);
+    EXPECT_EQ(queue_get_count(q.interactive_output), 2u); // the user information answered before
+    EXPECT_EQ(queue_get_count(q.interactive_input), 1u);
+    EXPECT_EQ(queue_get_count(q.notifications), 1u);
+}
+
+TEST(InterfaceInfo, DayChangeStartsTheFileAnew)
+{
+    console_fixture f;
+    ASSERT_NE(f.create_info(), nullptr);
+    queues q;
+    queue_append(q.notifications, console_event(5001, 11018));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    ASSERT_EQ(file_bytes(f.event_log).size(), 44u);
+    ASSERT_EQ(interface_info_create_kova_event_log_file(f.info, nullptr), EA_SUCCESS);
+    EXPECT_EQ(file_bytes(f.event_log), day_field(local_day_of_month()));
+    queues::take(q.realtime_output);
+
+    // A console that connects after the change gets only the events raised since.
+    queue_append(q.notifications, console_event(5002, 11007));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    queues::take(q.realtime_output);
+    queue_append(q.realtime_input, message_create(0, INCOMING_KOVA_CONNECTION));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    std::vector<std::vector<uint8_t>> replayed = queues::take(q.realtime_output);
+    ASSERT_EQ(replayed.size(), 1u);
+    EXPECT_EQ(replayed[0][32], 0x8a); // 5002 = 0x138a
+}

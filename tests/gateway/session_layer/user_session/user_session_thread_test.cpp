@@ -1,0 +1,149 @@
+// The user session thread against real shared queues: a sign-on and its host replies
+// travel the road, supervision runs without input, and the thread stops on the flag.
+#include "gateway/session_layer/user_session/user_session_thread.h"
+
+#include <gtest/gtest.h>
+
+#include "gateway/library/ea_thread.h"
+#include "gateway/library/shared_queue.h"
+#include "user_session_test_support.h"
+
+using namespace user_session_test;
+
+namespace
+{
+
+class UserSessionThread : public UserSessionTest
+{
+  protected:
+    void SetUp() override
+    {
+        UserSessionTest::SetUp();
+        for (shared_queue *&sq : m_queues)
+            sq = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
+        m_args.container = container;
+        m_args.tws_request_queue = m_queues[0];
+        m_args.fix_request_queue = m_queues[1];
+        m_args.response_queue = m_queues[2];
+        m_args.tws_send_queue = m_queues[3];
+        m_args.fix_send_queue = m_queues[4];
+        m_args.request_processing_queue = m_queues[5];
+        m_args.console_queue = m_queues[6];
+        m_args.wait_time_ms = 10;
+        m_args.shutdown_flag = &m_shutdown;
+        m_args.day_flag = &m_day;
+        m_thread = ea_thread_create(user_session_thread, &m_args, nullptr);
+        ASSERT_NE(m_thread, nullptr);
+    }
+
+    void TearDown() override
+    {
+        stop();
+        for (shared_queue *sq : m_queues)
+        {
+            queue *left = queue_create();
+            shared_queue_get_elements_no_wait(sq, left);
+            ea_destroy_message_queue(left);
+            shared_queue_destroy(sq);
+        }
+        UserSessionTest::TearDown();
+    }
+
+    int32_t stop()
+    {
+        if (m_thread == nullptr)
+            return m_exit;
+        ea_flag_set(&m_shutdown, 1);
+        EXPECT_EQ(ea_thread_join(m_thread, 5000, nullptr), EA_SUCCESS);
+        m_exit = m_thread->exit_value;
+        ea_thread_close(m_thread);
+        m_thread = nullptr;
+        return m_exit;
+    }
+
+    void put(shared_queue *sq, message *msg)
+    {
+        ASSERT_EQ(shared_queue_insert_single_element(sq, msg), EA_SUCCESS);
+    }
+
+    // Waits for `n` records on a shared queue and takes them.
+    std::vector<record> collect(shared_queue *sq, size_t n)
+    {
+        std::vector<record> out;
+        queue *local = queue_create();
+        qel_test::wait_until(
+            [&]
+            {
+                shared_queue_get_elements_from_single_queue(sq, local, 10);
+                return queue_get_count(local) >= n;
+            },
+            5000);
+        out = take(local);
+        queue_destroy(local);
+        return out;
+    }
+
+    shared_queue *m_queues[7] = {};
+    user_session_thread_args m_args = {};
+    ea_flag m_shutdown{0};
+    ea_flag m_day{0};
+    ea_thread *m_thread = nullptr;
+    int32_t m_exit = 0;
+};
+
+} // namespace
+
+TEST_F(UserSessionThread, SignOnAndRepliesTravelTheRoad)
+{
+    put(m_queues[0], sign_on_record(0, 50, 12345));
+    auto to_request = collect(m_queues[5], 1);
+    ASSERT_EQ(to_request.size(), 1u);
+    EXPECT_EQ(get_i16_be(to_request[0]->data, 10), 2300);
+    auto to_workstation = collect(m_queues[3], 1);
+    ASSERT_EQ(to_workstation.size(), 1u);
+    EXPECT_EQ(to_workstation[0]->tag, UPDATE_LINK_INDEX);
+
+    put(m_queues[2], reply(12345, 2301));
+    put(m_queues[2], reply(12345, 1601, 0, 3));
+    to_workstation = collect(m_queues[3], 2);
+    ASSERT_EQ(to_workstation.size(), 2u);
+    EXPECT_EQ(get_i16_be(to_workstation[0]->data, 10), 2301);
+    EXPECT_EQ(get_i16_be(to_workstation[1]->data, 10), 1601);
+    auto events = collect(m_queues[6], 1);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]->reason_code, 11018);
+
+    EXPECT_EQ(stop(), EA_SHUTDOWN);
+}
+
+TEST_F(UserSessionThread, FixRecordsAreAnsweredOnTheFixQueue)
+{
+    put(m_queues[1], sign_on_record(kMaxClients, 60, 777));
+    auto to_fix_send = collect(m_queues[4], 1);
+    ASSERT_EQ(to_fix_send.size(), 1u);
+    EXPECT_EQ(to_fix_send[0]->tag, UPDATE_LINK_INDEX);
+    EXPECT_EQ(to_fix_send[0]->user_type, 1);
+    EXPECT_EQ(collect(m_queues[5], 1).size(), 1u);
+}
+
+TEST_F(UserSessionThread, SupervisionRunsWithoutInput)
+{
+    put(m_queues[0], sign_on_record(0, 50, 12345));
+    put(m_queues[0], request(0, 50, vrx(12345, 2320, 0, 40)));
+    // The sign-on, then the status query that the next passes send on their own.
+    auto to_request = collect(m_queues[5], 2);
+    ASSERT_EQ(to_request.size(), 2u);
+    EXPECT_EQ(get_i16_be(to_request[1]->data, 10), 23002);
+}
+
+TEST_F(UserSessionThread, DayFlagIsClearedAndShutdownEndsTheThread)
+{
+    ea_flag_set(&m_day, 1);
+    EXPECT_TRUE(qel_test::wait_until([&] { return ea_flag_get(&m_day) == 0; }, 5000));
+    EXPECT_EQ(stop(), EA_SHUTDOWN);
+}
+
+TEST(UserSessionThreadArgs, MissingArgumentsEndTheThread)
+{
+    EXPECT_EQ(user_session_thread(nullptr), static_cast<uint32_t>(EA_ERROR));
+}
