@@ -21,7 +21,8 @@ static ea_status box_comm_start_logon(box_comm_info_container *container, uint16
         return EA_ERROR;
     if (box_comm_append(to_th_session, request, "queue_append failed", logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Sent a BOX_LOGON_REQUEST Message to TH Session Module over link [%u]", link);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Sent a BOX_LOGON_REQUEST Message to TH Session Module over link [%u]",
+           link);
     box_comm_set_box_status(info, link, LOGON_IN_PROGRESS, logger);
     if (info->link_inactivity_timer.load() == 0)
     {
@@ -37,17 +38,20 @@ ea_status box_comm_admission_incoming_client(box_comm_info_container *container,
 {
     if (msg->user_type == 1)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received INCOMING_CLIENT_CONNECTION Notification from FIX Nw Handler Send Thread");
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received INCOMING_CLIENT_CONNECTION Notification from FIX Nw Handler Send Thread");
         container->incoming_fix_client_response_pending = 1;
     }
     else
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received INCOMING_CLIENT_CONNECTION Notification from TWS Nw Handler");
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received INCOMING_CLIENT_CONNECTION Notification from TWS Nw Handler");
         container->incoming_tws_client_response_pending = 1;
     }
     if (container->incoming_client_response_pending == 1)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Response to INCOMING_CLIENT_CONNECTION is pending. So discarding the notification.");
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Response to INCOMING_CLIENT_CONNECTION is pending. So discarding the notification.");
         message_destroy(msg);
         return EA_SUCCESS;
     }

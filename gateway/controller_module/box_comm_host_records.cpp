@@ -22,17 +22,19 @@ ea_status box_comm_process_sign_on_response(box_comm_info_container *container, 
     box_comm_info *info = &container->box_comm_info_array[link];
     if (info->box_status.load() != LOGON_IN_PROGRESS)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Got Box_Sign_On_Response in status [%d], over link [%u]sequence number [%lu]. So discarding the "
-               "message.",
-               info->box_status.load(), link, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Got Box_Sign_On_Response in status [%d], over link [%u]sequence number [%lu]. So discarding the "
+            "message.",
+            info->box_status.load(), link, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     if (msg->host_network_handle != info->host_nw_handle.load())
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in Box sign on response message [%d] do not match, "
+               "Th_nw_handle for link [%u] in module [%d] and in Box sign on response message [%d] do not "
+               "match, "
                "sequence number [%lu]. So discarding the message.",
                link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
         message_destroy(msg);
@@ -42,7 +44,8 @@ ea_status box_comm_process_sign_on_response(box_comm_info_container *container, 
     if (box_id != container->box_id)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box_id mismatch for link [%u] in Box Module [%d] and Box sign on response message [%d], sequence "
+               "Box_id mismatch for link [%u] in Box Module [%d] and Box sign on response message [%d], "
+               "sequence "
                "number[%lu]. So discarding message.",
                link, container->box_id, box_id, box_comm_seq(msg));
         message_destroy(msg);
@@ -51,9 +54,10 @@ ea_status box_comm_process_sign_on_response(box_comm_info_container *container, 
     int32_t error_code = box_comm_record_field(msg, BOX_SIGN_ON_RESPONSE_ERROR_CODE, 0);
     if (error_code == 0)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received a Successful Box_Sign_On_Response from host over link [%u]. Host network handle [%d]",
-               link, msg->host_network_handle);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Received a Successful Box_Sign_On_Response from host over link [%u]. Host network handle [%d]",
+            link, msg->host_network_handle);
         info->next_expected_transcode = TRANSCODE_BOX_PARAMETERS_OUT;
         EA_LOG(logger, EA_LEVEL_EVENT,
                "The next expected transcode is [%d] from host over link [%u]. Host network handle [%d]",
@@ -61,16 +65,19 @@ ea_status box_comm_process_sign_on_response(box_comm_info_container *container, 
         bool enabled = msg->data[BOX_SIGN_ON_RESPONSE_RECOVERY_FLAG] == 'E';
         ea_flag_set(&info->session_recovery_enabled, enabled ? 1 : 0);
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Session Recovery is %s for this session. Set session recovery enabled flag for link index [%u] to "
+               "Session Recovery is %s for this session. Set session recovery enabled flag for link index "
+               "[%u] to "
                "%s.",
                enabled ? "enabled" : "disabled", link, enabled ? "TRUE" : "FALSE");
         // request_sent_timer keeps running: it now times the arrival of the box parameters.
-        return box_comm_reuse_as_console_event(msg, link, REASON_BOX_PARAMETERS_AWAITED, to_interface, logger);
+        return box_comm_reuse_as_console_event(msg, link, REASON_BOX_PARAMETERS_AWAITED, to_interface,
+                                               logger);
     }
     info->request_sent_timer = 0;
     EA_LOG(logger, EA_LEVEL_EVENT, "Box request_sent timer reset for link [%u].", link);
-    EA_LOG(logger, EA_LEVEL_EVENT, "Received an Unsuccessful Box_Sign_On_Response from host over link [%u]. error code [%d]",
-           link, error_code);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Received an Unsuccessful Box_Sign_On_Response from host over link [%u]. error code [%d]", link,
+           error_code);
     info->host_error_code = error_code;
     int32_t handle = msg->host_network_handle;
     message_destroy(msg);
@@ -84,7 +91,8 @@ ea_status box_comm_process_sign_on_response(box_comm_info_container *container, 
 }
 
 ea_status box_comm_process_sign_off_response(box_comm_info_container *container, message *msg,
-                                             queue *to_th_network, queue *to_th_session, logger_object *logger)
+                                             queue *to_th_network, queue *to_th_session,
+                                             logger_object *logger)
 {
     uint16_t link = msg->link_index;
     box_comm_info *info = &container->box_comm_info_array[link];
@@ -93,7 +101,8 @@ ea_status box_comm_process_sign_off_response(box_comm_info_container *container,
     if (handle != info->host_nw_handle.load())
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in Box sign off response message [%d] do not match, "
+               "Th_nw_handle for link [%u] in module [%d] and in Box sign off response message [%d] do not "
+               "match, "
                "sequence number[%lu]. So discarding the message.",
                link, info->host_nw_handle.load(), handle, seq);
         message_destroy(msg);
@@ -103,15 +112,16 @@ ea_status box_comm_process_sign_off_response(box_comm_info_container *container,
     if (box_id != container->box_id)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box_id mismatch in Box Module [%d] and Box sign off response message [%d], sequence number[%lu]. "
+               "Box_id mismatch in Box Module [%d] and Box sign off response message [%d], sequence "
+               "number[%lu]. "
                "So discarding message.",
                container->box_id, box_id, seq);
         message_destroy(msg);
         return EA_SUCCESS;
     }
     EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received successful Box Logoff Response for link [%u] Host network handle [%d]. Error code [%d]", link,
-           handle, box_comm_record_field(msg, BOX_SIGN_OFF_RESPONSE_ERROR_CODE, 0));
+           "Received successful Box Logoff Response for link [%u] Host network handle [%d]. Error code [%d]",
+           link, handle, box_comm_record_field(msg, BOX_SIGN_OFF_RESPONSE_ERROR_CODE, 0));
     message_destroy(msg);
     switch (info->box_status.load())
     {
@@ -133,7 +143,8 @@ ea_status box_comm_process_sign_off_response(box_comm_info_container *container,
         return EA_SUCCESS;
     default:
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Sequence number [%lu].Hence "
+               "Box status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Sequence number "
+               "[%lu].Hence "
                "discarding the message.",
                link, seq);
         return EA_SUCCESS;
@@ -161,9 +172,10 @@ static uint32_t box_comm_minimum_length(int16_t transcode)
     }
 }
 
-ea_status box_comm_info_container_process_th_session_messages(box_comm_info_container *container, queue *input,
-                                                              queue *to_th_network, queue *to_th_session,
-                                                              queue *to_interface, logger_object *logger)
+ea_status box_comm_info_container_process_th_session_messages(box_comm_info_container *container,
+                                                              queue *input, queue *to_th_network,
+                                                              queue *to_th_session, queue *to_interface,
+                                                              logger_object *logger)
 {
     while (message *msg = static_cast<message *>(queue_remove_head(input)))
     {
@@ -179,11 +191,12 @@ ea_status box_comm_info_container_process_th_session_messages(box_comm_info_cont
         uint32_t minimum = box_comm_minimum_length(msg->transcode);
         if (minimum != 0 && msg->data_length < minimum)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Box record with transcode [%d] over link [%u] is [%d] bytes long, [%d] expected. Sequence "
-                   "number [%lu]. So discarding the message.",
-                   msg->transcode, msg->link_index, msg->data_length, static_cast<int32_t>(minimum),
-                   box_comm_seq(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Box record with transcode [%d] over link [%u] is [%d] bytes long, [%d] expected. Sequence "
+                "number [%lu]. So discarding the message.",
+                msg->transcode, msg->link_index, msg->data_length, static_cast<int32_t>(minimum),
+                box_comm_seq(msg));
             message_destroy(msg);
             continue;
         }
@@ -203,12 +216,13 @@ ea_status box_comm_info_container_process_th_session_messages(box_comm_info_cont
             status = box_comm_process_rate_control_update(container, msg, to_interface, logger);
             break;
         case TRANSCODE_BOX_RELOGON_RESPONSE:
-            status = box_comm_process_relogon_response(container, msg, to_th_network, to_th_session, to_interface,
-                                                       logger);
+            status = box_comm_process_relogon_response(container, msg, to_th_network, to_th_session,
+                                                       to_interface, logger);
             break;
         default:
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid transcode [%d] from TH Session Module over th_nw_handle [%d] and link [%u]. Sequence "
+                   "Invalid transcode [%d] from TH Session Module over th_nw_handle [%d] and link [%u]. "
+                   "Sequence "
                    "number [%lu]. So discarding the message.",
                    msg->transcode, msg->host_network_handle, msg->link_index, box_comm_seq(msg));
             message_destroy(msg);

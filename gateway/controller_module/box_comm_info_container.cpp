@@ -76,8 +76,9 @@ ea_status box_comm_send_console_event(uint16_t link_index, uint16_t reason_code,
     event->event_value = event_value;
     if (box_comm_append(to_interface, event, "queue append failed.", logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Sent a KOVA_MESSAGE to Interface Thread for link [%u] and reason code [%d]",
-           link_index, reason_code);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Sent a KOVA_MESSAGE to Interface Thread for link [%u] and reason code [%d]", link_index,
+           reason_code);
     return EA_SUCCESS;
 }
 
@@ -92,12 +93,14 @@ ea_status box_comm_reuse_as_console_event(message *msg, uint16_t link_index, uin
     msg->data_length = 0; // a console event carries its facts in the header only
     if (box_comm_append(to_interface, msg, "Error while inserting message in queue.", logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Sent a KOVA_MESSAGE to Interface Thread for link [%u] and reason code [%d]",
-           link_index, reason_code);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Sent a KOVA_MESSAGE to Interface Thread for link [%u] and reason code [%d]", link_index,
+           reason_code);
     return EA_SUCCESS;
 }
 
-void box_comm_set_box_status(box_comm_info *info, uint16_t link_index, box_status status, logger_object *logger)
+void box_comm_set_box_status(box_comm_info *info, uint16_t link_index, box_status status,
+                             logger_object *logger)
 {
     static const char *const names[] = {"LOGGED_OFF", "LOGOFF_IN_PROGRESS", "LOGGED_ON", "LOGON_IN_PROGRESS"};
     info->box_status.store(status, std::memory_order_release);
@@ -206,7 +209,8 @@ box_comm_info_container *box_comm_info_container_create(const char *config_file,
     container->link_table = link_table;
     container->rate_control_heart_beat_time_interval = interval;
     container->max_clients = max_clients;
-    container->box_comm_info_array = new (std::nothrow) box_comm_info[number_of_links == 0 ? 1 : number_of_links]();
+    container->box_comm_info_array =
+        new (std::nothrow) box_comm_info[number_of_links == 0 ? 1 : number_of_links]();
     if (container->box_comm_info_array == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Memory allocation failed for box_comm_info_array");
@@ -276,10 +280,11 @@ ea_status box_comm_info_container_initiate_box_logoff(box_comm_info_container *c
     flush->reason_code = reason_code;
     if (box_comm_append(to_th_network, flush, "queue_append failed", logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sent INITIATE_BOX_LOGOFF_FLUSH message to TH Network Handler for link [%u] host network handle [%d] "
-           "Reason Code [%d]",
-           link_index, info->host_nw_handle.load(), reason_code);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Sent INITIATE_BOX_LOGOFF_FLUSH message to TH Network Handler for link [%u] host network handle [%d] "
+        "Reason Code [%d]",
+        link_index, info->host_nw_handle.load(), reason_code);
     return EA_SUCCESS;
 }
 
@@ -301,9 +306,10 @@ ea_status box_comm_info_container_logoff_box(box_comm_info_container *container,
         drop->event_value = info->host_error_code;
     if (box_comm_append(to_th_session, drop, "queue_append failed", logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sent a DROP_HOST_SESSION notification to TH Session Module for link [%u] host network handle [%d].",
-           link_index, host_nw_handle);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Sent a DROP_HOST_SESSION notification to TH Session Module for link [%u] host network handle [%d].",
+        link_index, host_nw_handle);
 
     box_comm_set_box_status(info, link_index, LOGGED_OFF, logger);
     info->host_nw_handle.store(-1);
@@ -340,8 +346,8 @@ static void box_comm_process_box_logoff_flush(box_comm_info_container *container
     ea_flag_set(&info->session_recovery_enabled, 0);
     EA_LOG(logger, EA_LEVEL_EVENT, "Set session_recovery_enabled flag to FALSE for link [%u]", link);
     info->rate_control_per = BOX_FULL_RATE_PERCENT;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Reset rate_control_per value to [%d] for link [%u]", BOX_FULL_RATE_PERCENT,
-           link);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Reset rate_control_per value to [%d] for link [%u]",
+           BOX_FULL_RATE_PERCENT, link);
 }
 
 static void box_comm_process_connection_initiated(box_comm_info_container *container, const message *msg,
@@ -366,7 +372,8 @@ static ea_status box_comm_process_connection_failure(box_comm_info_container *co
 {
     uint16_t link = msg->link_index;
     box_comm_info *info = &container->box_comm_info_array[link];
-    EA_LOG(logger, EA_LEVEL_EVENT, "Received a %s notification for host network handle [%d] link [%u] reason code [%d].",
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Received a %s notification for host network handle [%d] link [%u] reason code [%d].",
            box_comm_tag_name(msg->tag), msg->host_network_handle, link, msg->reason_code);
     if (msg->tag != HOST_CONNECTION_FAILED && msg->host_network_handle != info->host_nw_handle.load())
     {
@@ -389,8 +396,8 @@ static ea_status box_comm_process_connection_failure(box_comm_info_container *co
             if (box_comm_append(to_th_network, msg, "queue_append failed", logger) != EA_SUCCESS)
                 return EA_ERROR;
             EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sent INITIATE_SESSION_RECOVERY_FLUSH notification for link [%u] host network handle [%d]", link,
-                   msg->host_network_handle);
+                   "Sent INITIATE_SESSION_RECOVERY_FLUSH notification for link [%u] host network handle [%d]",
+                   link, msg->host_network_handle);
             return EA_SUCCESS;
         }
         if (info->session_status == RECOVERY_IN_PROGRESS)
@@ -407,7 +414,8 @@ static ea_status box_comm_process_connection_failure(box_comm_info_container *co
                                             to_th_session, logger);
     default:
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box Status for link [%u] is either LOGOFF_IN_PROGRESS or LOGGED_OFF. So discarding notification.",
+               "Box Status for link [%u] is either LOGOFF_IN_PROGRESS or LOGGED_OFF. So discarding "
+               "notification.",
                link);
         return EA_SUCCESS;
     }
@@ -419,8 +427,9 @@ static ea_status box_comm_process_session_timed_out(box_comm_info_container *con
 {
     uint16_t link = msg->link_index;
     box_comm_info *info = &container->box_comm_info_array[link];
-    EA_LOG(logger, EA_LEVEL_EVENT, "Received a HOST_SESSION_TIMED_OUT notification for link [%u] host network handle [%d]",
-           link, msg->host_network_handle);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Received a HOST_SESSION_TIMED_OUT notification for link [%u] host network handle [%d]", link,
+           msg->host_network_handle);
     switch (info->box_status.load())
     {
     case LOGGED_ON:
@@ -436,7 +445,8 @@ static ea_status box_comm_process_session_timed_out(box_comm_info_container *con
                                             REASON_HOST_SESSION_TIMED_OUT, to_th_session, logger);
     default:
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Sequence number [%lu].Hence "
+               "Box status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Sequence number "
+               "[%lu].Hence "
                "discarding the message.",
                link, static_cast<unsigned long>(msg->sequence_number));
         return EA_SUCCESS;
@@ -470,7 +480,8 @@ static ea_status box_comm_process_one_notification(box_comm_info_container *cont
     }
     if (!known)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d] link index [%u]", msg->tag, msg->link_index);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d] link index [%u]", msg->tag,
+               msg->link_index);
         message_destroy(msg);
         return EA_ERROR;
     }
@@ -525,7 +536,8 @@ ea_status box_comm_info_container_process_notifications(box_comm_info_container 
 }
 
 static ea_status box_comm_request_sent_timer(box_comm_info_container *container, uint16_t link, uint32_t now,
-                                             queue *to_th_network, queue *to_th_session, logger_object *logger)
+                                             queue *to_th_network, queue *to_th_session,
+                                             logger_object *logger)
 {
     box_comm_info *info = &container->box_comm_info_array[link];
     if (info->request_sent_timer == 0 ||
@@ -541,15 +553,15 @@ static ea_status box_comm_request_sent_timer(box_comm_info_container *container,
                               ? REASON_BOX_PARAMETERS_FAILED
                               : REASON_BOX_NO_SIGN_ON_RESPONSE;
         info->logoff_reason = static_cast<int16_t>(reason);
-        return box_comm_logoff_during_logon(container, link, info->host_nw_handle.load(), reason, to_th_session,
-                                            logger);
+        return box_comm_logoff_during_logon(container, link, info->host_nw_handle.load(), reason,
+                                            to_th_session, logger);
     }
     if (status == LOGGED_ON && info->session_status == RECOVERY_IN_PROGRESS)
     {
         EA_LOG(logger, EA_LEVEL_EVENT,
                "Box Status is LOGGED_ON and Session Status is RECOVERY_IN_PROGRESS for link [%u]", link);
-        return box_comm_info_container_initiate_box_relogon_attempt(container, link, to_th_network, to_th_session,
-                                                                    1, logger);
+        return box_comm_info_container_initiate_box_relogon_attempt(container, link, to_th_network,
+                                                                    to_th_session, 1, logger);
     }
     return EA_SUCCESS;
 }

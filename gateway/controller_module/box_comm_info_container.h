@@ -69,8 +69,8 @@ enum : uint16_t
 struct box_comm_info
 {
     uint16_t link_valid;
-    ea_flag logon_complete;              // shared: read by the user session layer
-    std::atomic<int16_t> box_status;     // shared: read by the console interface
+    ea_flag logon_complete;          // shared: read by the user session layer
+    std::atomic<int16_t> box_status; // shared: read by the console interface
     int16_t session_status;
     std::atomic<int32_t> host_nw_handle; // shared: read by the host session layer
     uint32_t request_sent_timer;
@@ -113,9 +113,10 @@ box_comm_info_container *box_comm_info_container_create(const char *config_file,
 void box_comm_info_container_destroy(box_comm_info_container *container);
 
 // Records from the host session thread (shared queue 9): the host's box records.
-ea_status box_comm_info_container_process_th_session_messages(box_comm_info_container *container, queue *input,
-                                                              queue *to_th_network, queue *to_th_session,
-                                                              queue *to_interface, logger_object *logger);
+ea_status box_comm_info_container_process_th_session_messages(box_comm_info_container *container,
+                                                              queue *input, queue *to_th_network,
+                                                              queue *to_th_session, queue *to_interface,
+                                                              logger_object *logger);
 // Notifications (shared queue 14).
 ea_status box_comm_info_container_process_notifications(box_comm_info_container *container, queue *input,
                                                         queue *to_th_session, queue *to_th_network,

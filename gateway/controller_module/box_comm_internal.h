@@ -38,7 +38,8 @@ int32_t box_comm_get_base_rate(const box_comm_info_container *container);
 ea_status box_comm_process_sign_on_response(box_comm_info_container *container, message *msg,
                                             queue *to_th_session, queue *to_interface, logger_object *logger);
 ea_status box_comm_process_sign_off_response(box_comm_info_container *container, message *msg,
-                                             queue *to_th_network, queue *to_th_session, logger_object *logger);
+                                             queue *to_th_network, queue *to_th_session,
+                                             logger_object *logger);
 ea_status box_comm_process_box_parameters(box_comm_info_container *container, message *msg,
                                           queue *to_interface, logger_object *logger);
 ea_status box_comm_process_rate_control_update(box_comm_info_container *container, message *msg,
@@ -56,8 +57,8 @@ ea_status box_comm_recovery_connection_failure(box_comm_info_container *containe
 ea_status box_comm_recovery_flush_returned(box_comm_info_container *container, message *msg,
                                            queue *to_th_network, queue *to_th_session, queue *to_interface,
                                            logger_object *logger);
-ea_status box_comm_recovery_relogon_timer(box_comm_info_container *container, uint16_t link_index, uint32_t now,
-                                          queue *to_th_session, logger_object *logger);
+ea_status box_comm_recovery_relogon_timer(box_comm_info_container *container, uint16_t link_index,
+                                          uint32_t now, queue *to_th_session, logger_object *logger);
 
 // Client admission (box_comm_admission.cpp).
 ea_status box_comm_admission_incoming_client(box_comm_info_container *container, message *msg,

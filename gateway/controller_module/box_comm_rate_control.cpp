@@ -23,11 +23,13 @@ static ea_status box_comm_parameters_at_logon(box_comm_info_container *container
     box_comm_info *info = &container->box_comm_info_array[link];
     if (base <= 0 || users <= 0 || users > container->max_clients)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Validation failed for BOX_PARAMETERS_OUT message with values, Base rate [%d], max users per box "
-               "[%d],over link [%u], with max clients set to [%d]. Hence discarding the message. Sequence number "
-               "[%lu].",
-               base, users, link, container->max_clients, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Validation failed for BOX_PARAMETERS_OUT message with values, Base rate [%d], max users per box "
+            "[%d],over link [%u], with max clients set to [%d]. Hence discarding the message. Sequence "
+            "number "
+            "[%lu].",
+            base, users, link, container->max_clients, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -35,8 +37,8 @@ static ea_status box_comm_parameters_at_logon(box_comm_info_container *container
     EA_LOG(logger, EA_LEVEL_EVENT, "Set the Base rate control to [%d], for link [%u]", base, link);
     int32_t count = box_comm_set_rate_count(container, link, base, info->rate_control_per);
     EA_LOG(logger, EA_LEVEL_EVENT,
-           "Set box rate control count for link [%u] to [%d] which is [%d]%% of base rate control count [%d]", link,
-           count, info->rate_control_per, base);
+           "Set box rate control count for link [%u] to [%d] which is [%d]%% of base rate control count [%d]",
+           link, count, info->rate_control_per, base);
     info->max_users_per_box.store(users);
     EA_LOG(logger, EA_LEVEL_EVENT, "Set the max users per BOX to [%d], over link [%u]", users, link);
     if (box_comm_reuse_as_console_event(msg, link, REASON_BOX_PARAMETERS_APPLIED, to_interface, logger) !=
@@ -63,13 +65,15 @@ static ea_status box_comm_parameters_when_logged_on(box_comm_info_container *con
         EA_LOG(logger, EA_LEVEL_EVENT, "Set the Base rate control to [%d], for link [%u],", base, link);
         int32_t count = box_comm_set_rate_count(container, link, base, info->rate_control_per);
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Set box rate control count for link [%u] to [%d] which is [%d]%% of base rate control count [%d]",
+               "Set box rate control count for link [%u] to [%d] which is [%d]%% of base rate control count "
+               "[%d]",
                link, count, info->rate_control_per, base);
         taken = true;
     }
     else
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Got Invalid Base rate control value [%d] in the BOX_PARAMETERS_OUT message, over link [%u] with base "
+               "Got Invalid Base rate control value [%d] in the BOX_PARAMETERS_OUT message, over link [%u] "
+               "with base "
                "rate [%d], Hence discarding the new value",
                base, link, box_comm_get_base_rate(container));
 
@@ -82,25 +86,27 @@ static ea_status box_comm_parameters_when_logged_on(box_comm_info_container *con
     }
     else
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Got Invalid max users per box value [%d] in the BOX_PARAMETERS_OUT message, over link [%u] with max "
+               "Got Invalid max users per box value [%d] in the BOX_PARAMETERS_OUT message, over link [%u] "
+               "with max "
                "users limit [%d], Hence discarding the new value",
                users, link, current);
-    return box_comm_reuse_as_console_event(msg, link,
-                                           taken ? REASON_BOX_PARAMETERS_APPLIED : REASON_BOX_PARAMETERS_FAILED,
-                                           to_interface, logger);
+    return box_comm_reuse_as_console_event(
+        msg, link, taken ? REASON_BOX_PARAMETERS_APPLIED : REASON_BOX_PARAMETERS_FAILED, to_interface,
+        logger);
 }
 
-ea_status box_comm_process_box_parameters(box_comm_info_container *container, message *msg, queue *to_interface,
-                                          logger_object *logger)
+ea_status box_comm_process_box_parameters(box_comm_info_container *container, message *msg,
+                                          queue *to_interface, logger_object *logger)
 {
     uint16_t link = msg->link_index;
     box_comm_info *info = &container->box_comm_info_array[link];
     if (msg->host_network_handle != info->host_nw_handle.load())
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in BOX_PARAMETERS_OUT message [%d] do not match, "
-               "sequence number [%lu]. So discarding the message.",
-               link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Th_nw_handle for link [%u] in module [%d] and in BOX_PARAMETERS_OUT message [%d] do not match, "
+            "sequence number [%lu]. So discarding the message.",
+            link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -117,7 +123,8 @@ ea_status box_comm_process_box_parameters(box_comm_info_container *container, me
     if (status == LOGON_IN_PROGRESS && info->next_expected_transcode != TRANSCODE_BOX_PARAMETERS_OUT)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "BOX status is LOGON_IN_PROGRES. Received [%d] transcode when the expected transcode by QEL is [%d], "
+               "BOX status is LOGON_IN_PROGRES. Received [%d] transcode when the expected transcode by QEL "
+               "is [%d], "
                "over link [%u] sequence number[%lu]. So discarding the message.",
                TRANSCODE_BOX_PARAMETERS_OUT, info->next_expected_transcode, link, box_comm_seq(msg));
         message_destroy(msg);
@@ -127,7 +134,8 @@ ea_status box_comm_process_box_parameters(box_comm_info_container *container, me
     if (box_id != container->box_id)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box_id mismatch in Box Module [%d] and BOX_PARAMETERS_OUT message [%d], sequence number[%lu]. So "
+               "Box_id mismatch in Box Module [%d] and BOX_PARAMETERS_OUT message [%d], sequence "
+               "number[%lu]. So "
                "discarding message.",
                container->box_id, box_id, box_comm_seq(msg));
         message_destroy(msg);
@@ -149,7 +157,8 @@ ea_status box_comm_process_rate_control_update(box_comm_info_container *containe
     if (msg->host_network_handle != info->host_nw_handle.load())
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in update BOX rate control message [%d] do not match, "
+               "Th_nw_handle for link [%u] in module [%d] and in update BOX rate control message [%d] do not "
+               "match, "
                "sequence number [%lu]. So discarding the message.",
                link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
         message_destroy(msg);
@@ -176,7 +185,8 @@ ea_status box_comm_process_rate_control_update(box_comm_info_container *containe
     }
     EA_LOG(logger, EA_LEVEL_EVENT, "Received rate control updation request over link [%u].", link);
     info->rate_control_per = static_cast<int16_t>(percent);
-    EA_LOG(logger, EA_LEVEL_EVENT, "Set the rate control percentage value to [%d], over link [%u].", percent, link);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Set the rate control percentage value to [%d], over link [%u].", percent,
+           link);
     int32_t previous = box_comm_get_rate_count(container, link);
     box_comm_set_rate_count(container, link, box_comm_get_base_rate(container), percent);
     if (percent == 0)
@@ -207,7 +217,8 @@ ea_status box_comm_rate_control_heart_beat_timer(box_comm_info_container *contai
         return EA_ERROR;
     if (box_comm_append(to_th_session, beat, "queue_append failed", logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Sent RATE_CONTROL_HEART_BEAT for link [%u] to TH Session Module.", link_index);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Sent RATE_CONTROL_HEART_BEAT for link [%u] to TH Session Module.",
+           link_index);
     info->box_rate_control_timer = now;
     return EA_SUCCESS;
 }

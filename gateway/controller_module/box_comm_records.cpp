@@ -77,8 +77,8 @@ message *box_comm_info_container_create_box_relogon_message(box_comm_info_contai
     return msg;
 }
 
-message *box_comm_info_container_create_rate_control_heart_beat(box_comm_info_container *, uint16_t link_index,
-                                                                logger_object *logger)
+message *box_comm_info_container_create_rate_control_heart_beat(box_comm_info_container *,
+                                                                uint16_t link_index, logger_object *logger)
 {
     message *msg = box_comm_new_record(RATE_CONTROL_HEART_BEAT_SIZE, NORMAL_MESSAGE, link_index,
                                        TRANSCODE_RATE_CONTROL_HEART_BEAT, logger);

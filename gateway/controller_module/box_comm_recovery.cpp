@@ -41,10 +41,11 @@ ea_status box_comm_info_container_initiate_box_relogon_attempt(box_comm_info_con
             drop->host_network_handle = info->host_nw_handle.load();
             if (box_comm_append(to_th_session, drop, "queue_append failed", logger) != EA_SUCCESS)
                 return EA_ERROR;
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sent DROP_HOST_CONNECTION notification for link [%u] host network handle [%d] to TH Session "
-                   "Module",
-                   link_index, info->host_nw_handle.load());
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Sent DROP_HOST_CONNECTION notification for link [%u] host network handle [%d] to TH Session "
+                "Module",
+                link_index, info->host_nw_handle.load());
         }
         EA_LOG(logger, EA_LEVEL_EVENT, "Session recovery for link [%u] running for [%u] seconds", link_index,
                elapsed / 1000);
@@ -57,10 +58,11 @@ ea_status box_comm_info_container_initiate_box_relogon_attempt(box_comm_info_con
         EA_LOG(logger, EA_LEVEL_EVENT, "Recovery for this session is disabled. Initiating box logoff");
     else
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Session for link [%u] could not be recovered within [%d] seconds. Initiating box logoff", link_index,
-               BOX_SESSION_RECOVERY_WINDOW_MS / 1000);
-    if (box_comm_info_container_initiate_box_logoff(container, link_index, static_cast<uint16_t>(info->logoff_reason),
-                                                    to_th_network, logger) != EA_SUCCESS)
+               "Session for link [%u] could not be recovered within [%d] seconds. Initiating box logoff",
+               link_index, BOX_SESSION_RECOVERY_WINDOW_MS / 1000);
+    if (box_comm_info_container_initiate_box_logoff(container, link_index,
+                                                    static_cast<uint16_t>(info->logoff_reason), to_th_network,
+                                                    logger) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "box_comm_info_container_initiate_box_logoff failed.");
         return EA_ERROR;
@@ -69,7 +71,8 @@ ea_status box_comm_info_container_initiate_box_relogon_attempt(box_comm_info_con
 }
 
 ea_status box_comm_recovery_connection_failure(box_comm_info_container *container, message *msg,
-                                               queue *to_th_network, queue *to_th_session, logger_object *logger)
+                                               queue *to_th_network, queue *to_th_session,
+                                               logger_object *logger)
 {
     EA_LOG(logger, EA_LEVEL_EVENT, "Session status is RECOVERY_IN_PROGRESS for link [%u]", msg->link_index);
     // A sequence failure leaves the connection open; the others have closed it already.
@@ -85,8 +88,8 @@ ea_status box_comm_recovery_flush_returned(box_comm_info_container *container, m
     uint16_t link = msg->link_index;
     box_comm_info *info = &container->box_comm_info_array[link];
     EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received a RECVD_SESSION_RECOVERY_FLUSH notification for link [%u] host network handle [%d].", link,
-           msg->host_network_handle);
+           "Received a RECVD_SESSION_RECOVERY_FLUSH notification for link [%u] host network handle [%d].",
+           link, msg->host_network_handle);
     message_destroy(msg);
     if (info->box_status.load() != LOGGED_ON)
     {
@@ -98,19 +101,21 @@ ea_status box_comm_recovery_flush_returned(box_comm_info_container *container, m
     info->session_recovery_start = ea_get_tick_count();
     if (ea_flag_get(&info->session_recovery_enabled) == 1)
     {
-        if (box_comm_send_console_event(link, REASON_SYSTEM_NOT_READY, -1, to_interface, logger) != EA_SUCCESS)
+        if (box_comm_send_console_event(link, REASON_SYSTEM_NOT_READY, -1, to_interface, logger) !=
+            EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread  for link [%u] reason code [%d]", link,
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sent KOVA_MESSAGE to Interface Thread  for link [%u] reason code [%d]", link,
                REASON_SYSTEM_NOT_READY);
     }
     info->first_box_relogon_attempt_flag = 1;
     EA_LOG(logger, EA_LEVEL_EVENT, "first_box_relogon_attempt_flag set to TRUE for link [%u]", link);
-    return box_comm_info_container_initiate_box_relogon_attempt(container, link, to_th_network, to_th_session, 0,
-                                                                logger);
+    return box_comm_info_container_initiate_box_relogon_attempt(container, link, to_th_network, to_th_session,
+                                                                0, logger);
 }
 
-ea_status box_comm_recovery_relogon_timer(box_comm_info_container *container, uint16_t link_index, uint32_t now,
-                                          queue *to_th_session, logger_object *logger)
+ea_status box_comm_recovery_relogon_timer(box_comm_info_container *container, uint16_t link_index,
+                                          uint32_t now, queue *to_th_session, logger_object *logger)
 {
     box_comm_info *info = &container->box_comm_info_array[link_index];
     if (info->relogon_timer == 0)
@@ -125,11 +130,13 @@ ea_status box_comm_recovery_relogon_timer(box_comm_info_container *container, ui
         return EA_ERROR;
     if (box_comm_append(to_th_session, request, "queue_append failed", logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Sent BOX_RELOGON_REQUEST for link [%u] to TH Session Module.", link_index);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Sent BOX_RELOGON_REQUEST for link [%u] to TH Session Module.",
+           link_index);
     if (first)
     {
         info->first_box_relogon_attempt_flag = 0;
-        EA_LOG(logger, EA_LEVEL_EVENT, "first_box_relogon_attempt_flag set to FALSE for link index [%u]", link_index);
+        EA_LOG(logger, EA_LEVEL_EVENT, "first_box_relogon_attempt_flag set to FALSE for link index [%u]",
+               link_index);
     }
     info->relogon_timer = 0;
     return EA_SUCCESS;
@@ -145,7 +152,8 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
     if (handle != info->host_nw_handle.load())
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in Box relogon response message [%d] do not match, "
+               "Th_nw_handle for link [%u] in module [%d] and in Box relogon response message [%d] do not "
+               "match, "
                "sequence number[%lu]. So discarding the message.",
                link, info->host_nw_handle.load(), handle, box_comm_seq(msg));
         message_destroy(msg);
@@ -155,7 +163,8 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
     if (box_id != container->box_id)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box id mismatch in Box Module [%d] and Box relogon response message [%d], sequence number[%lu]. So "
+               "Box id mismatch in Box Module [%d] and Box relogon response message [%d], sequence "
+               "number[%lu]. So "
                "discarding message.",
                container->box_id, box_id, box_comm_seq(msg));
         message_destroy(msg);
@@ -169,19 +178,21 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
     {
         if (info->session_status != RECOVERY_IN_PROGRESS)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Session Status is not RECOVERY_IN_PROGRESS for link [%u]. Hence discarding the Box Relogon "
-                   "Response. Sequence number [%lu]",
-                   link, box_comm_seq(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Session Status is not RECOVERY_IN_PROGRESS for link [%u]. Hence discarding the Box Relogon "
+                "Response. Sequence number [%lu]",
+                link, box_comm_seq(msg));
             message_destroy(msg);
             return EA_SUCCESS;
         }
-        EA_LOG(logger, EA_LEVEL_EVENT, "Box Status is LOGGED_ON and session status is RECOVERY_IN_PROGRESS for link [%u]",
-               link);
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Box Status is LOGGED_ON and session status is RECOVERY_IN_PROGRESS for link [%u]", link);
         if (error_code != 0)
         {
             EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received unsuccessful Box Relogon Response. Error code [%d] for link [%u] Host network handle [%d]",
+                   "Received unsuccessful Box Relogon Response. Error code [%d] for link [%u] Host network "
+                   "handle [%d]",
                    error_code, link, handle);
             message_destroy(msg);
             if (box_comm_info_container_initiate_box_logoff(container, link,
@@ -195,7 +206,8 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
         }
         int32_t host_last = box_comm_record_field(msg, BOX_RELOGON_RESPONSE_LAST_SEQ_NO, 0);
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received successful Box Relogon Response for link [%u] Host network handle [%d]. Last Sequence Number "
+               "Received successful Box Relogon Response for link [%u] Host network handle [%d]. Last "
+               "Sequence Number "
                "[%d]",
                link, handle, host_last);
         info->session_status = ESTABLISHED;
@@ -209,21 +221,23 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
         msg->data_length = 0;
         if (box_comm_append(to_th_network, msg, "queue_append failed", logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent INITIATE_SESSION_RECOVERED_FLUSH message for link index [%u] Host network handle [%d] Last "
-               "recieved sequence number [%d]",
-               link, handle, acknowledged);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sent INITIATE_SESSION_RECOVERED_FLUSH message for link index [%u] Host network handle [%d] Last "
+            "recieved sequence number [%d]",
+            link, handle, acknowledged);
         return box_comm_send_console_event(link, REASON_SYSTEM_READY, -1, to_interface, logger);
     }
     if (status == LOGON_IN_PROGRESS)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received Box relogin response for link [%u]. host network handle [%d]. error code [%d]",
-               link, handle, error_code);
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received Box relogin response for link [%u]. host network handle [%d]. error code [%d]", link,
+               handle, error_code);
         EA_LOG(logger, EA_LEVEL_EVENT, "Box Status is LOGON_IN_PROGRESS for link [%u].", link);
         info->host_error_code = BOX_RELOGON_DURING_LOGON_ERROR;
         message_destroy(msg);
-        if (box_comm_info_container_logoff_box(container, link, handle, REASON_BOX_SIGN_ON_REFUSED, to_th_session,
-                                               logger) != EA_SUCCESS)
+        if (box_comm_info_container_logoff_box(container, link, handle, REASON_BOX_SIGN_ON_REFUSED,
+                                               to_th_session, logger) != EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "box_comm_info_container_logoff_box failed");
             return EA_ERROR;
@@ -231,7 +245,8 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
         return EA_SUCCESS;
     }
     EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Box Status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Hence discarding the Box Relogon "
+           "Box Status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Hence discarding the Box "
+           "Relogon "
            "Response. Sequence number [%lu]",
            link, box_comm_seq(msg));
     message_destroy(msg);

@@ -42,7 +42,8 @@ template <size_t N> static ea_status box_comm_thread_move(queue **locals, const 
 {
     for (const box_comm_move &move : moves)
     {
-        if (queue_get_count(locals[move.local]) != 0 && shared_queue_insert(move.target, locals[move.local]) != EA_SUCCESS)
+        if (queue_get_count(locals[move.local]) != 0 &&
+            shared_queue_insert(move.target, locals[move.local]) != EA_SUCCESS)
             return EA_ERROR;
     }
     return EA_SUCCESS;
@@ -90,7 +91,8 @@ uint32_t box_comm_thread(void *argument)
             logger_object_reopen(logger);
             ea_flag_set(args->day_flag, 0);
         }
-        ea_status status = shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
+        ea_status status =
+            shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
         if (status == EA_ERROR)
             return box_comm_thread_fail(args, locals,
                                         "shared_queue_get_elements_from_multiple_queues returned EA_ERROR");
@@ -101,7 +103,8 @@ uint32_t box_comm_thread(void *argument)
                 if (box_comm_info_container_process_th_session_messages(
                         container, locals[LOCAL_FROM_TH_SESSION], locals[LOCAL_TO_TH_NETWORK],
                         locals[LOCAL_TO_TH_SESSION], locals[LOCAL_TO_INTERFACE], logger) != EA_SUCCESS)
-                    return box_comm_thread_fail(args, locals, "process_th_session_messages returned EA_ERROR");
+                    return box_comm_thread_fail(args, locals,
+                                                "process_th_session_messages returned EA_ERROR");
                 if (box_comm_thread_move(locals, after_host_records) != EA_SUCCESS)
                     return box_comm_thread_fail(args, locals, "shared_queue_insert failed");
             }

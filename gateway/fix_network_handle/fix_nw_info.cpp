@@ -1,45 +1,283 @@
-// The FIX application as start-up sees it: created last by the global context from the
-// FIX settings file, polled by main, stopped before the queues it writes to are drained.
-// The engine-backed application replaces this object; its entry points stay.
+// Set-up and tear-down of the FIX application and the plain entry points the gateway's
+// modules call. The constructor builds everything in a fixed order and undoes it all when
+// any step fails, so a failed start leaves no engine object behind.
 #include "gateway/fix_network_handle/fix_nw_info.h"
 
-#include <cstdio>
+#include <cstring>
 #include <new>
 
+#include "SessionSettings.h"
+#include "Values.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/library/config_file.h"
+#include "gateway/library/ea_sync_info.h"
 #include "gateway/library/logger.h"
-#include "gateway/qel_main/worker_thread_args.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
 
-class FixNwInfoClass
+int32_t fixNwInfoLoggerObjectReinitializeHook(void *fixLoggerObjectPointer, void *gatewayLogger)
 {
-  public:
-    explicit FixNwInfoClass(logger_object *logger) : m_logger(logger) {}
-    logger_object *m_logger;
-    bool m_stopped = false;
-};
+    return fixNwInfoLoggerObjectReinitialize(static_cast<fixLoggerObject *>(fixLoggerObjectPointer),
+                                             static_cast<logger_object *>(gatewayLogger));
+}
 
-FixNwInfoClass *fix_nw_info_create(uint16_t, const char *fix_file_path, const char *, shared_queue *,
-                                   shared_queue *, shared_queue *, uint16_t, ea_flag *, ea_flag *, ea_flag *,
-                                   ea_flag *, ea_flag *, ea_flag *, ea_flag *, logger_object *logger)
+// A settings file that names no data dictionary gets the dialect's acceptor dictionary
+// generated with the build; without one the engine would neither start a validating
+// session nor parse the dialect's repeating groups.
+static void fixNwInfoDefaultDictionary(FIX::SessionSettings *settings)
 {
-    FILE *settings = fopen(fix_file_path, "r");
-    if (settings == nullptr)
+    if (settings->get().has(FIX::DATA_DICTIONARY))
+        return;
+    FIX::Dictionary defaults = settings->get();
+    defaults.setString(FIX::DATA_DICTIONARY, QEL_FIX_DICTIONARY_DIR "/FIX42_qel_acceptor.xml");
+    settings->set(defaults);
+}
+
+// A settings file that names no session still gives the acceptor one session, which no
+// client can take (its SenderCompID has TraderID 0), so that the listener runs and
+// onCreate can report the missing definitions. Settings the file leaves out are
+// chosen so that this session alone is valid.
+static void fixNwInfoAddDummySession(FIX::SessionSettings *settings)
+{
+    if (!settings->getSessions().empty())
+        return;
+    const FIX::Dictionary &defaults = settings->get();
+    FIX::Dictionary dummy;
+    if (!defaults.has(FIX::CONNECTION_TYPE))
+        dummy.setString(FIX::CONNECTION_TYPE, "acceptor");
+    // Equal start and end times: a session that never closes.
+    if (!defaults.has(FIX::START_TIME))
+        dummy.setString(FIX::START_TIME, "00:00:00");
+    if (!defaults.has(FIX::END_TIME))
+        dummy.setString(FIX::END_TIME, "00:00:00");
+    settings->set(FIX::SessionID(FIX::BeginString_FIX42, FIX_DUMMY_SENDER_COMP_ID, FIX_DUMMY_SENDER_COMP_ID),
+                  dummy);
+}
+
+// FIX_LOGGING: file logs unless the key holds something other than "Y".
+static bool fixFileLogsWanted(const char *configFile)
+{
+    char value[260] = {0};
+    if (config_file_read_string(configFile, "FIX_LOGGING", value, sizeof(value)) != EA_SUCCESS)
+        return true;
+    return strcmp(value, "Y") == 0;
+}
+
+FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
+    : m_currentSessionIndex(FIX_NO_SESSION_INDEX), m_requestQueue(args.requestQueue), m_localQueue(nullptr),
+      jd_output_request_queue(nullptr), m_notificationQueue(args.notificationQueue),
+      m_consoleQueue(args.consoleQueue), m_sessionContainer(nullptr), m_lock(nullptr),
+      m_shutdownFlag(args.shutdownFlag), m_logger(args.logger), m_loggerSlot(args.logger),
+      m_settings(nullptr), m_storeFactory(nullptr), m_logFactory(nullptr), m_acceptor(nullptr),
+      m_fixLoggerObjectSlot(nullptr), m_fixLoggerObject(nullptr), m_fileLogs(true), m_acceptorStarted(false),
+      m_maxSessions(args.maxTwsClients)
+{
+    memset(m_contractExpiryOffset, 0, sizeof(m_contractExpiryOffset));
+
+    m_fixLoggerObject = new (std::nothrow) fixLoggerObject();
+    if (m_fixLoggerObject == nullptr)
+        throw LogException("fixLoggerObject() failed.");
+    m_fixLoggerObjectSlot = m_fixLoggerObject;
+    m_localQueue = queue_create();
+    if (m_localQueue == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "FIX settings file [%s] could not be opened", fix_file_path);
-        return nullptr;
+        fixNwInfoDestroyMembers();
+        throw LogException("queue_create() failed.");
     }
-    fclose(settings);
-    return new (std::nothrow) FixNwInfoClass(logger);
+    jd_output_request_queue = queue_create();
+    if (jd_output_request_queue == nullptr)
+    {
+        fixNwInfoDestroyMembers();
+        throw LogException("queue_create() failed for jd_output_request_queue.");
+    }
+    try
+    {
+        m_sessionContainer = new FixSessionInfoContainer(
+            args.flowControlCount, args.maxTwsClients, args.allowInvitations, args.recoveryQueueOverflow,
+            args.holdWord, args.sessionRecovery, args.userLogoffInProgress, m_logger);
+    }
+    catch (LogException &e)
+    {
+        const std::string text = e.what();
+        fixNwInfoDestroyMembers();
+        throw LogException(text);
+    }
+    catch (std::bad_alloc &)
+    {
+        fixNwInfoDestroyMembers();
+        throw LogException("fix_session_info_create() failed");
+    }
+    m_lock = ea_sync_info_create(EA_SYNC_CRITICAL_SECTION, 0);
+    if (m_lock == nullptr)
+    {
+        fixNwInfoDestroyMembers();
+        throw LogException("ea_sync_info_create fail");
+    }
+    if (config_file_read_string(args.configFile, "CONTRACT_EXPIRY_OFFSET", m_contractExpiryOffset,
+                                sizeof(m_contractExpiryOffset)) != EA_SUCCESS)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "[%s] Parameter not found in config file [%s]",
+               "CONTRACT_EXPIRY_OFFSET", args.configFile);
+        fixNwInfoDestroyMembers();
+        throw LogException("contract expiry offset parameter could not be read");
+    }
+    m_fileLogs = fixFileLogsWanted(args.configFile);
+    m_fixLoggerObject->session_id_array =
+        new (std::nothrow) FIX::SessionID *[m_maxSessions == 0 ? 1 : m_maxSessions];
+    if (m_fixLoggerObject->session_id_array == nullptr)
+    {
+        fixNwInfoDestroyMembers();
+        throw LogException("session_id_array fail");
+    }
+    for (uint16_t i = 0; i < m_maxSessions; ++i)
+        m_fixLoggerObject->session_id_array[i] = nullptr;
+
+    try
+    {
+        m_settings = new FIX::SessionSettings(args.fixFilePath);
+        fixNwInfoDefaultDictionary(m_settings);
+        fixNwInfoAddDummySession(m_settings);
+        m_storeFactory = new FIX::FileStoreFactory(*m_settings);
+        m_logFactory = new FIX::FileLogFactory(*m_settings);
+        // onCreate runs inside this constructor, on this thread, for every session.
+        if (m_fileLogs)
+            m_acceptor = new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings, *m_logFactory);
+        else
+            m_acceptor = new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings);
+        m_acceptor->m_pFixLoggerObject = &m_fixLoggerObjectSlot;
+        m_acceptor->m_pGatewayLogger = &m_loggerSlot;
+        m_acceptor->m_pLogReinitFlag = args.dayFlag;
+        m_acceptor->m_pShutdownFlag = m_shutdownFlag;
+        m_acceptor->setLogReinitialize(fixNwInfoLoggerObjectReinitializeHook, fixNwInfoLogReinitialize);
+        m_acceptor->start();
+        m_acceptorStarted = true;
+    }
+    catch (FIX::Exception &e)
+    {
+        const std::string text = e.what();
+        fixNwInfoDestroyMembers();
+        throw LogException(text);
+    }
+    catch (std::bad_alloc &)
+    {
+        fixNwInfoDestroyMembers();
+        throw LogException("fixNwInfoClass: out of memory");
+    }
+}
+
+// Stops the acceptor first: from then on no engine thread calls into this object.
+void FixNwInfoClass::fixNwInfoDestroyMembers()
+{
+    if (m_acceptor != nullptr)
+    {
+        if (m_acceptorStarted)
+            m_acceptor->stop(true);
+        delete m_acceptor;
+        m_acceptor = nullptr;
+    }
+    delete m_sessionContainer;
+    m_sessionContainer = nullptr;
+    delete m_settings;
+    m_settings = nullptr;
+    delete m_storeFactory;
+    m_storeFactory = nullptr;
+    delete m_logFactory;
+    m_logFactory = nullptr;
+    m_fixLoggerObjectSlot = nullptr;
+    delete m_fixLoggerObject;
+    m_fixLoggerObject = nullptr;
+    if (m_lock != nullptr)
+    {
+        ea_sync_info_destroy(m_lock);
+        m_lock = nullptr;
+    }
+    if (m_localQueue != nullptr)
+    {
+        ea_destroy_message_queue(m_localQueue);
+        m_localQueue = nullptr;
+    }
+    if (jd_output_request_queue != nullptr)
+    {
+        ea_destroy_message_queue(jd_output_request_queue);
+        jd_output_request_queue = nullptr;
+    }
+}
+
+FixNwInfoClass::~FixNwInfoClass()
+{
+    fixNwInfoDestroyMembers();
+}
+
+int32_t FixNwInfoClass::fixNwInfoPollAcceptor()
+{
+    return m_acceptor == nullptr || m_acceptor->isStopped() ? EA_ERROR : EA_SUCCESS;
+}
+
+void FixNwInfoClass::fixNwInfoStopAcceptor()
+{
+    if (m_acceptor != nullptr && m_acceptorStarted)
+        m_acceptor->stop(true);
+}
+
+bool FixNwInfoClass::shuttingDown() const
+{
+    return ea_flag_get(m_shutdownFlag) == 1;
+}
+
+void FixNwInfoClass::setShutdown()
+{
+    ea_flag_set(m_shutdownFlag, 1);
+}
+
+FixNwInfoClass *fix_nw_info_create(uint16_t flow_control_count, const char *fix_file_path,
+                                   const char *config_file, shared_queue *to_user_session,
+                                   shared_queue *to_box_comm, shared_queue *to_interface,
+                                   uint16_t max_tws_clients, ea_flag *shutdown_flag,
+                                   ea_flag *allow_invitations_flag, ea_flag *recovery_queue_overflow,
+                                   ea_flag *abnormal_state_flag, ea_flag *session_recovery_flag,
+                                   ea_flag *user_logoff_in_progress, ea_flag *day_flag, logger_object *logger)
+{
+    const FixNwInfoArgs args = {flow_control_count,
+                                fix_file_path,
+                                config_file,
+                                to_user_session,
+                                to_box_comm,
+                                to_interface,
+                                max_tws_clients,
+                                shutdown_flag,
+                                allow_invitations_flag,
+                                recovery_queue_overflow,
+                                abnormal_state_flag,
+                                session_recovery_flag,
+                                user_logoff_in_progress,
+                                day_flag,
+                                logger};
+    try
+    {
+        return new FixNwInfoClass(args);
+    }
+    catch (LogException &e)
+    {
+        logger_object_log_message(logger_object_set_context(logger, EA_LEVEL_SYSTEM_ERROR,
+                                                            "fix_nw_info_create", __FILE__, __LINE__),
+                                  "%s", e.what());
+    }
+    catch (std::bad_alloc &)
+    {
+    }
+    return nullptr;
 }
 
 ea_status fix_nw_info_poll_acceptor(FixNwInfoClass *application)
 {
-    return application != nullptr && application->m_stopped ? EA_ERROR : EA_SUCCESS;
+    return application == nullptr ? EA_SUCCESS : application->fixNwInfoPollAcceptor();
 }
 
 void fix_nw_info_stop(FixNwInfoClass *application)
 {
     if (application != nullptr)
-        application->m_stopped = true;
+        application->fixNwInfoStopAcceptor();
 }
 
 void fix_nw_info_destroy(FixNwInfoClass *application)
@@ -47,7 +285,31 @@ void fix_nw_info_destroy(FixNwInfoClass *application)
     delete application;
 }
 
-uint32_t fix_nw_handler_send_thread(void *argument)
+ea_status fix_nw_info_send_mesg(FixNwInfoClass *application, message *msg, logger_object *logger)
 {
-    return worker_thread_placeholder_run(static_cast<worker_thread_args *>(argument));
+    return application->fixNwInfoSendMesg(msg, logger);
+}
+
+ea_status fix_nw_info_disconnect_client(FixNwInfoClass *application, message *msg, uint16_t operation,
+                                        logger_object *logger)
+{
+    return application->fixNwInfoDisconnectClient(msg, operation, logger);
+}
+
+ea_status fix_nw_info_process_incoming_clients(FixNwInfoClass *application, uint16_t operation,
+                                               logger_object *logger)
+{
+    return application->fixNwInfoProcessIncomingClients(operation, logger);
+}
+
+ea_status fix_nw_info_update_link_index(FixNwInfoClass *application, message *msg, uint16_t number_of_links,
+                                        logger_object *logger)
+{
+    return application->fixNwInfoUpdateLinkIndex(msg, number_of_links, logger);
+}
+
+ea_status fix_nw_info_process_boxlogoff_flush(FixNwInfoClass *application, message *msg,
+                                              logger_object *logger)
+{
+    return application->fixNwInfoProcessBoxLogoffFlush(msg, logger);
 }

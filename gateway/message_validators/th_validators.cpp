@@ -44,7 +44,8 @@ message *th_network_header_apply(message *msg)
                           : message_lalloc(msg, VRX_NETWORK_HEADER_SIZE);
     if (framed == nullptr)
         return nullptr;
-    md5_checksum(msg->data + VRX_NETWORK_HEADER_SIZE, body_length, msg->data + VRX_NH_DIGEST, MD5_MODE_COMPUTE);
+    md5_checksum(msg->data + VRX_NETWORK_HEADER_SIZE, body_length, msg->data + VRX_NH_DIGEST,
+                 MD5_MODE_COMPUTE);
     put_u16_be(msg->data, VRX_NH_NETWORK_SEQUENCE, msg->network_sequence_number);
     put_u16_be(msg->data, VRX_NH_LAST_SEQUENCE, msg->last_sequence_number);
     put_u16_be(msg->data, VRX_NH_LENGTH, static_cast<uint16_t>(body_length + VRX_NETWORK_HEADER_SIZE));
@@ -69,7 +70,7 @@ int32_t th_network_header_check(message *msg)
                                   static_cast<int32_t>(msg->data_length - VRX_NETWORK_HEADER_SIZE),
                                   msg->data + VRX_NH_DIGEST, MD5_MODE_VERIFY);
     if (result != MD5_RESULT_MATCH)
-        {
+    {
         if (th_frame_is_blank(msg))
             return EA_DISCARD;
         return TH_REASON_DIGEST_MISMATCH;
@@ -121,13 +122,14 @@ ea_status th_send_validator_process(message *msg, shared_queue *output_queue, lo
     return EA_SUCCESS;
 }
 
-static ea_status th_receive_validator_notify(message *msg, uint16_t reason_code, shared_queue *notification_queue,
-                                             logger_object *logger)
+static ea_status th_receive_validator_notify(message *msg, uint16_t reason_code,
+                                             shared_queue *notification_queue, logger_object *logger)
 {
     msg->reason_code = reason_code;
     msg->tag = HOST_VALIDATION_FAILURE;
     EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sent HOST_VALIDATION_FAILURE notification to Box Comm Module for link index [%u] host nw handle [%d] "
+           "Sent HOST_VALIDATION_FAILURE notification to Box Comm Module for link index [%u] host nw handle "
+           "[%d] "
            "and reason code [%d]",
            msg->link_index, msg->host_network_handle, msg->reason_code);
     if (shared_queue_insert_single_element(notification_queue, msg) != EA_SUCCESS)
@@ -139,8 +141,8 @@ static ea_status th_receive_validator_notify(message *msg, uint16_t reason_code,
     return EA_SUCCESS;
 }
 
-ea_status th_receive_validator_process(message *msg, shared_queue *output_queue, shared_queue *notification_queue,
-                                       logger_object *logger)
+ea_status th_receive_validator_process(message *msg, shared_queue *output_queue,
+                                       shared_queue *notification_queue, logger_object *logger)
 {
     EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received message from input queue.");
     switch (msg->tag)
@@ -152,7 +154,8 @@ ea_status th_receive_validator_process(message *msg, shared_queue *output_queue,
         if (verdict == TH_REASON_FRAME_TOO_SHORT)
         {
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Length of the received message buffer [%d] is less than expected [%d], Sequence Number [%lu]",
+                   "Length of the received message buffer [%d] is less than expected [%d], Sequence Number "
+                   "[%lu]",
                    length, VRX_NETWORK_HEADER_SIZE, static_cast<unsigned long>(msg->sequence_number));
             return th_receive_validator_notify(msg, TH_REASON_FRAME_TOO_SHORT, notification_queue, logger);
         }
@@ -170,7 +173,8 @@ ea_status th_receive_validator_process(message *msg, shared_queue *output_queue,
                    static_cast<unsigned long>(msg->sequence_number));
             return th_receive_validator_notify(msg, TH_REASON_DIGEST_MISMATCH, notification_queue, logger);
         }
-        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Checksum verified for the received message. Sequence Number [%lu].",
+        EA_LOG(logger, EA_LEVEL_ACTIVITY,
+               "Checksum verified for the received message. Sequence Number [%lu].",
                static_cast<unsigned long>(msg->sequence_number));
         break;
     }
@@ -245,10 +249,9 @@ uint32_t th_send_validator_thread(void *argument)
         EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
         return EA_ERROR;
     }
-    return th_validator_run(args->input_queue, args->wait_time_ms, args->shutdown_flag, args->day_flag,
-                            args->logger, [args](message *msg) {
-                                return th_send_validator_process(msg, args->output_queue, args->logger);
-                            });
+    return th_validator_run(
+        args->input_queue, args->wait_time_ms, args->shutdown_flag, args->day_flag, args->logger,
+        [args](message *msg) { return th_send_validator_process(msg, args->output_queue, args->logger); });
 }
 
 uint32_t th_receive_validator_thread(void *argument)
@@ -260,7 +263,8 @@ uint32_t th_receive_validator_thread(void *argument)
         return EA_ERROR;
     }
     return th_validator_run(args->input_queue, args->wait_time_ms, args->shutdown_flag, args->day_flag,
-                            args->logger, [args](message *msg) {
+                            args->logger,
+                            [args](message *msg) {
                                 return th_receive_validator_process(msg, args->output_queue,
                                                                     args->notification_queue, args->logger);
                             });

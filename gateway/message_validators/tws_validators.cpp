@@ -86,7 +86,8 @@ bool tws_receive_check_frame(message *msg, logger_object *logger)
     if (msg->data_length < TWS_MIN_FRAME)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "For tws index [%u] Length of the received message buffer [%u] is less than expected [%d], Sequence "
+               "For tws index [%u] Length of the received message buffer [%u] is less than expected [%d], "
+               "Sequence "
                "Number [%lu]",
                msg->workstation_index, msg->data_length, static_cast<int>(TWS_MIN_FRAME),
                static_cast<unsigned long>(msg->sequence_number));
@@ -95,8 +96,9 @@ bool tws_receive_check_frame(message *msg, logger_object *logger)
     }
     // Taken before the digest test, so that a failed record carries it too.
     msg->workstation_sequence_number = get_u32_be(msg->data, TWS_HEADER_SEQUENCE_OFFSET);
-    int32_t verdict = md5_checksum(msg->data + TWS_NETWORK_HEADER_SIZE, msg->data_length - TWS_NETWORK_HEADER_SIZE,
-                                   msg->data + TWS_HEADER_DIGEST_OFFSET, MD5_MODE_VERIFY);
+    int32_t verdict =
+        md5_checksum(msg->data + TWS_NETWORK_HEADER_SIZE, msg->data_length - TWS_NETWORK_HEADER_SIZE,
+                     msg->data + TWS_HEADER_DIGEST_OFFSET, MD5_MODE_VERIFY);
     if (verdict != MD5_RESULT_MATCH)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
@@ -111,15 +113,18 @@ bool tws_receive_check_frame(message *msg, logger_object *logger)
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_ltrim retrun NULL");
         return false;
     }
-    EA_LOG(logger, EA_LEVEL_ACTIVITY,
-           "Checksum Validation successful for message received from network layer [%d] having tws index [%u] "
-           "Recieve sequence No [%d]",
-           msg->workstation_network_handle, msg->workstation_index, static_cast<int>(msg->workstation_sequence_number));
+    EA_LOG(
+        logger, EA_LEVEL_ACTIVITY,
+        "Checksum Validation successful for message received from network layer [%d] having tws index [%u] "
+        "Recieve sequence No [%d]",
+        msg->workstation_network_handle, msg->workstation_index,
+        static_cast<int>(msg->workstation_sequence_number));
     uint16_t vrx_length = get_u16_be(msg->data, TWS_VRX_LENGTH_OFFSET);
     if (vrx_length != msg->data_length)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "For tws index [%u] Length of the message buffer [%u] is less than the message length [%u] in the tws "
+               "For tws index [%u] Length of the message buffer [%u] is less than the message length [%u] in "
+               "the tws "
                "message header of the received message",
                msg->workstation_index, msg->data_length, vrx_length);
         tws_make_validation_failure(msg, TWS_REASON_VRX_LENGTH);
@@ -198,7 +203,8 @@ uint32_t tws_receive_validate_thread(void *argument)
             logger_object_reopen(logger);
             ea_flag_set(args->day_flag, 0);
         }
-        ea_status status = shared_queue_get_elements_from_single_queue(args->from_network, locals[0], args->wait_time_ms);
+        ea_status status =
+            shared_queue_get_elements_from_single_queue(args->from_network, locals[0], args->wait_time_ms);
         if (status == EA_NO_DATA)
             continue;
         if (status == EA_ERROR)
@@ -223,12 +229,14 @@ uint32_t tws_receive_validate_thread(void *argument)
             case BOX_LOGOFF_FLUSH:
             case CLIENT_DISCONNECTED:
             case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-                EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from network layer.", tws_tag_name(msg->tag));
+                EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from network layer.",
+                       tws_tag_name(msg->tag));
                 break;
             default:
                 EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "UNKNOWN MESSAGE TAG [%d]. Surely a Bug: tws nw handle [%d], sequence number [%lu]", msg->tag,
-                       msg->workstation_network_handle, static_cast<unsigned long>(msg->sequence_number));
+                       "UNKNOWN MESSAGE TAG [%d]. Surely a Bug: tws nw handle [%d], sequence number [%lu]",
+                       msg->tag, msg->workstation_network_handle,
+                       static_cast<unsigned long>(msg->sequence_number));
                 return tws_validator_fail(args->shutdown_flag, msg, locals, 2);
             }
             if (!tws_append_output(locals[1], msg, logger))
@@ -271,12 +279,14 @@ uint32_t tws_send_validate_thread(void *argument)
             logger_object_reopen(logger);
             ea_flag_set(args->day_flag, 0);
         }
-        ea_status status = shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
+        ea_status status =
+            shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
         if (status == EA_NO_DATA)
             continue;
         if (status != EA_SUCCESS)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_from_multiple_queues returned ERROR");
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                   "shared_queue_get_elements_from_multiple_queues returned ERROR");
             return tws_validator_fail(args->shutdown_flag, nullptr, locals, LOCAL_COUNT);
         }
         while (message *msg = static_cast<message *>(queue_remove_head(locals[FROM_USER_SESSION])))
@@ -294,13 +304,16 @@ uint32_t tws_send_validate_thread(void *argument)
             case DROP_CLIENT:
             case UPDATE_LINK_INDEX:
             case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-                EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from session layer.", tws_tag_name(msg->tag));
+                EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from session layer.",
+                       tws_tag_name(msg->tag));
                 break;
             default:
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                       "UNKNOWN MESSAGE TAG :Message tag is [%d] Surely a Bug. tws nw handle [%d] user [%ld], sequence "
+                       "UNKNOWN MESSAGE TAG :Message tag is [%d] Surely a Bug. tws nw handle [%d] user "
+                       "[%ld], sequence "
                        "number [%lu]",
-                       msg->tag, msg->workstation_network_handle, static_cast<long>(static_cast<int32_t>(msg->user_id)),
+                       msg->tag, msg->workstation_network_handle,
+                       static_cast<long>(static_cast<int32_t>(msg->user_id)),
                        static_cast<unsigned long>(msg->sequence_number));
                 return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
             }
@@ -329,7 +342,8 @@ uint32_t tws_send_validate_thread(void *argument)
             }
             else
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "UNKNOWN MESSAGE TAG:Message tag is[%d] Surely a Bug", msg->tag);
+                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "UNKNOWN MESSAGE TAG:Message tag is[%d] Surely a Bug",
+                       msg->tag);
                 return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
             }
         }

@@ -43,7 +43,7 @@ struct tws_receive_validate_thread_args
 {
     uint32_t wait_time_ms;
     ea_flag *shutdown_flag;
-    shared_queue *from_network; // shared queue 0
+    shared_queue *from_network;    // shared queue 0
     shared_queue *to_user_session; // shared queue 1
     ea_flag *day_flag;
     logger_object *logger;

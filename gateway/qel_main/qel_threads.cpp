@@ -1,9 +1,9 @@
-// Which shared queues each worker thread consumes and produces, and its module object.
-// Queues are named by their producer and consumer (ea_global.h).
+// The argument record of each worker thread: the shared queues it consumes and produces
+// (named by producer and consumer in ea_global.h), its module object, its wait time, the
+// shutdown flag, its own day flag and its logger.
 #include "gateway/qel_main/qel_threads.h"
 
 #include <cstdlib>
-#include <initializer_list>
 
 #include "gateway/business_processing_layer/request_data_proc_info_container.h"
 #include "gateway/business_processing_layer/response_data_proc_info_container.h"
@@ -13,12 +13,19 @@
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/library/logger.h"
 #include "gateway/message_validators/message_validators.h"
+#include "gateway/message_validators/tws_validators.h"
 #include "gateway/qel_main/ea_global.h"
-#include "gateway/qel_main/worker_thread_args.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
+#include "gateway/session_layer/user_session/user_session_thread.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
+#include "gateway/tws_network_handle/tws_nw_handler_thread.h"
+
+enum
+{
+    WORKER_WAIT_TIME_MS = 10,
+};
 
 const char *const qel_logger_names[QEL_LOGGER_COUNT] = {
     "tws_network_handler_thread",
@@ -57,25 +64,6 @@ static const char *const qel_args_names[QEL_WORKER_THREAD_COUNT] = {
     "fix_nw_handler_send_thread",
 };
 
-static worker_thread_args *qel_worker_args(ea_global *g, int index, logger_object *logger, void *module,
-                                           std::initializer_list<int> inputs,
-                                           std::initializer_list<int> outputs)
-{
-    worker_thread_args *args = static_cast<worker_thread_args *>(calloc(1, sizeof(worker_thread_args)));
-    if (args == nullptr)
-        return nullptr;
-    for (int q : inputs)
-        args->inputs[args->input_count++] = g->array_of_shared_queues[q];
-    for (int q : outputs)
-        args->outputs[args->output_count++] = g->array_of_shared_queues[q];
-    args->module = module;
-    args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[index];
-    args->logger = logger;
-    return args;
-}
-
 static void *qel_state_controller_args(ea_global *g, logger_object *logger)
 {
     state_controller_thread_args *args =
@@ -87,6 +75,211 @@ static void *qel_state_controller_args(ea_global *g, logger_object *logger)
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
     args->shutdown_flag = &g->shutdown_flag;
     args->day_flag = &g->day_flags[11];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_tws_nw_handler_args(ea_global *g, logger_object *logger)
+{
+    tws_nw_handler_thread_args *args =
+        static_cast<tws_nw_handler_thread_args *>(calloc(1, sizeof(tws_nw_handler_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->server = g->tcp_nw_info_p;
+    args->input_queues[0] = g->array_of_shared_queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK];
+    args->data_out = g->array_of_shared_queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR];
+    args->notifications_out = g->array_of_shared_queues[SQ_NOTIFICATIONS_TO_BOX_COMM];
+    args->console_out = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->receive_batch_limit = g->receive_count;
+    args->number_of_links = g->number_of_links;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[0];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_tws_receive_validator_args(ea_global *g, logger_object *logger)
+{
+    tws_receive_validate_thread_args *args =
+        static_cast<tws_receive_validate_thread_args *>(calloc(1, sizeof(tws_receive_validate_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->from_network = g->array_of_shared_queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR];
+    args->to_user_session = g->array_of_shared_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION];
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[1];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_tws_send_validator_args(ea_global *g, logger_object *logger)
+{
+    tws_send_validate_thread_args *args =
+        static_cast<tws_send_validate_thread_args *>(calloc(1, sizeof(tws_send_validate_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->from_user_session = g->array_of_shared_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR];
+    args->from_box_comm = g->array_of_shared_queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR];
+    args->to_network = g->array_of_shared_queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK];
+    args->invitation_count = g->flow_control_count;
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[2];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_interface_args(ea_global *g, logger_object *logger)
+{
+    interface_thread_args *args =
+        static_cast<interface_thread_args *>(calloc(1, sizeof(interface_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->interface_info_p = g->interface_info_p;
+    args->realtime = g->interface_nw_info_realtime;
+    args->interactive = g->interface_nw_info_interactive;
+    args->receive_wait_ms = WORKER_WAIT_TIME_MS;
+    args->notifications = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
+    args->queue_wait_ms = WORKER_WAIT_TIME_MS;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[12];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_fix_send_args(ea_global *g, logger_object *logger)
+{
+    fix_nw_handler_send_thread_args *args =
+        static_cast<fix_nw_handler_send_thread_args *>(calloc(1, sizeof(fix_nw_handler_send_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->from_user_session = g->array_of_shared_queues[SQ_USER_SESSION_TO_FIX_SEND];
+    args->to_box_comm = g->array_of_shared_queues[SQ_NOTIFICATIONS_TO_BOX_COMM];
+    args->to_interface = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
+    args->from_box_comm = g->array_of_shared_queues[SQ_BOX_COMM_TO_FIX_SEND];
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->day_flag = &g->day_flags[13];
+    args->fix_nw_info = g->fix_nw_info;
+    args->number_of_links = g->number_of_links;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_user_session_args(ea_global *g, logger_object *logger)
+{
+    user_session_thread_args *args =
+        static_cast<user_session_thread_args *>(calloc(1, sizeof(user_session_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->container = g->user_session_info_container_p;
+    args->fix_request_queue = g->array_of_shared_queues[SQ_FIX_TO_USER_SESSION];
+    args->fix_send_queue = g->array_of_shared_queues[SQ_USER_SESSION_TO_FIX_SEND];
+    args->tws_request_queue = g->array_of_shared_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION];
+    args->response_queue = g->array_of_shared_queues[SQ_RESPONSE_PROCESSING_TO_USER_SESSION];
+    args->tws_send_queue = g->array_of_shared_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR];
+    args->request_processing_queue = g->array_of_shared_queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING];
+    args->console_queue = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[3];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_th_send_validator_args(ea_global *g, logger_object *logger)
+{
+    th_send_validator_thread_args *args =
+        static_cast<th_send_validator_thread_args *>(calloc(1, sizeof(th_send_validator_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->input_queue = g->array_of_shared_queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR];
+    args->output_queue = g->array_of_shared_queues[SQ_TH_SEND_VALIDATOR_TO_TH_NETWORK];
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[7];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_th_receive_validator_args(ea_global *g, logger_object *logger)
+{
+    th_receive_validator_thread_args *args =
+        static_cast<th_receive_validator_thread_args *>(calloc(1, sizeof(th_receive_validator_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->input_queue = g->array_of_shared_queues[SQ_TH_NETWORK_TO_TH_RECEIVE_VALIDATOR];
+    args->output_queue = g->array_of_shared_queues[SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION];
+    args->notification_queue = g->array_of_shared_queues[SQ_NOTIFICATIONS_TO_BOX_COMM];
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[8];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_th_nw_handler_args(ea_global *g, logger_object *logger)
+{
+    th_nw_handler_thread_args *args =
+        static_cast<th_nw_handler_thread_args *>(calloc(1, sizeof(th_nw_handler_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->th_nw_info_p = g->th_nw_info_p;
+    args->box_comm_queue = g->array_of_shared_queues[SQ_BOX_COMM_TO_TH_NETWORK];
+    args->send_validator_queue = g->array_of_shared_queues[SQ_TH_SEND_VALIDATOR_TO_TH_NETWORK];
+    args->receive_validator_queue = g->array_of_shared_queues[SQ_TH_NETWORK_TO_TH_RECEIVE_VALIDATOR];
+    args->notification_queue = g->array_of_shared_queues[SQ_NOTIFICATIONS_TO_BOX_COMM];
+    args->heart_beat_queue = g->array_of_shared_queues[SQ_TH_NETWORK_TO_HOST_SESSION];
+    args->pull_queue = g->array_of_shared_queues[SQ_TH_NETWORK_TO_REQUEST_PROCESSING];
+    args->interface_queue = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->frame_limit = g->receive_count;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[9];
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_box_comm_args(ea_global *g, logger_object *logger)
+{
+    box_comm_thread_args *args = static_cast<box_comm_thread_args *>(calloc(1, sizeof(box_comm_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->container = g->box_com_info_container_p;
+    args->from_th_session = g->array_of_shared_queues[SQ_HOST_SESSION_TO_BOX_COMM];
+    args->notifications = g->array_of_shared_queues[SQ_NOTIFICATIONS_TO_BOX_COMM];
+    args->to_th_session = g->array_of_shared_queues[SQ_BOX_COMM_TO_HOST_SESSION];
+    args->to_tws_send_validator = g->array_of_shared_queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR];
+    args->to_fix_send = g->array_of_shared_queues[SQ_BOX_COMM_TO_FIX_SEND];
+    args->to_th_network = g->array_of_shared_queues[SQ_BOX_COMM_TO_TH_NETWORK];
+    args->to_interface = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->day_flag = &g->day_flags[10];
+    args->shutdown_flag = &g->shutdown_flag;
+    args->logger = logger;
+    return args;
+}
+
+static void *qel_th_session_args(ea_global *g, logger_object *logger)
+{
+    th_session_module_thread_args *args =
+        static_cast<th_session_module_thread_args *>(calloc(1, sizeof(th_session_module_thread_args)));
+    if (args == nullptr)
+        return nullptr;
+    args->from_th_network = g->array_of_shared_queues[SQ_TH_NETWORK_TO_HOST_SESSION];
+    args->from_request_processing = g->array_of_shared_queues[SQ_REQUEST_PROCESSING_TO_HOST_SESSION];
+    args->from_box_comm = g->array_of_shared_queues[SQ_BOX_COMM_TO_HOST_SESSION];
+    args->from_th_receive_validator = g->array_of_shared_queues[SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION];
+    args->to_th_send_validator = g->array_of_shared_queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR];
+    args->to_response_processing = g->array_of_shared_queues[SQ_HOST_SESSION_TO_RESPONSE_PROCESSING];
+    args->to_box_comm = g->array_of_shared_queues[SQ_HOST_SESSION_TO_BOX_COMM];
+    args->notifications = g->array_of_shared_queues[SQ_NOTIFICATIONS_TO_BOX_COMM];
+    args->container = g->host_session_container_p;
+    args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->shutdown_flag = &g->shutdown_flag;
+    args->day_flag = &g->day_flags[5];
     args->logger = logger;
     return args;
 }
@@ -129,57 +322,33 @@ static void *qel_make_args(int index, ea_global *g, logger_object *logger)
     switch (index)
     {
     case 0:
-        return qel_worker_args(
-            g, index, logger, g->tcp_nw_info_p, {SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK},
-            {SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, SQ_NOTIFICATIONS_TO_BOX_COMM, SQ_EVENTS_TO_INTERFACE});
+        return qel_tws_nw_handler_args(g, logger);
     case 1:
-        return qel_worker_args(g, index, logger, nullptr, {SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR},
-                               {SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION, SQ_EVENTS_TO_INTERFACE});
+        return qel_tws_receive_validator_args(g, logger);
     case 2:
-        return qel_worker_args(g, index, logger, nullptr,
-                               {SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR},
-                               {SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK});
+        return qel_tws_send_validator_args(g, logger);
     case 3:
-        return qel_worker_args(g, index, logger, g->user_session_info_container_p,
-                               {SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION,
-                                SQ_RESPONSE_PROCESSING_TO_USER_SESSION, SQ_FIX_TO_USER_SESSION},
-                               {SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, SQ_USER_SESSION_TO_REQUEST_PROCESSING,
-                                SQ_USER_SESSION_TO_FIX_SEND, SQ_EVENTS_TO_INTERFACE});
+        return qel_user_session_args(g, logger);
     case 4:
         return qel_request_processing_args(g, logger);
     case 5:
-        return qel_worker_args(g, index, logger, g->host_session_container_p,
-                               {SQ_REQUEST_PROCESSING_TO_HOST_SESSION,
-                                SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION, SQ_TH_NETWORK_TO_HOST_SESSION,
-                                SQ_BOX_COMM_TO_HOST_SESSION},
-                               {SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR, SQ_HOST_SESSION_TO_RESPONSE_PROCESSING,
-                                SQ_HOST_SESSION_TO_BOX_COMM, SQ_NOTIFICATIONS_TO_BOX_COMM});
+        return qel_th_session_args(g, logger);
     case 6:
         return qel_response_processing_args(g, logger);
     case 7:
-        return qel_worker_args(g, index, logger, nullptr, {SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR},
-                               {SQ_TH_SEND_VALIDATOR_TO_TH_NETWORK});
+        return qel_th_send_validator_args(g, logger);
     case 8:
-        return qel_worker_args(g, index, logger, nullptr, {SQ_TH_NETWORK_TO_TH_RECEIVE_VALIDATOR},
-                               {SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION, SQ_NOTIFICATIONS_TO_BOX_COMM});
+        return qel_th_receive_validator_args(g, logger);
     case 9:
-        return qel_worker_args(g, index, logger, g->th_nw_info_p,
-                               {SQ_TH_SEND_VALIDATOR_TO_TH_NETWORK, SQ_BOX_COMM_TO_TH_NETWORK},
-                               {SQ_TH_NETWORK_TO_TH_RECEIVE_VALIDATOR, SQ_TH_NETWORK_TO_REQUEST_PROCESSING,
-                                SQ_TH_NETWORK_TO_HOST_SESSION, SQ_NOTIFICATIONS_TO_BOX_COMM});
+        return qel_th_nw_handler_args(g, logger);
     case 10:
-        return qel_worker_args(g, index, logger, g->box_com_info_container_p,
-                               {SQ_HOST_SESSION_TO_BOX_COMM, SQ_NOTIFICATIONS_TO_BOX_COMM},
-                               {SQ_BOX_COMM_TO_HOST_SESSION, SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR,
-                                SQ_BOX_COMM_TO_TH_NETWORK, SQ_BOX_COMM_TO_FIX_SEND, SQ_EVENTS_TO_INTERFACE});
+        return qel_box_comm_args(g, logger);
     case 11:
         return qel_state_controller_args(g, logger);
     case 12:
-        return qel_worker_args(g, index, logger, g->interface_info_p, {SQ_EVENTS_TO_INTERFACE}, {});
+        return qel_interface_args(g, logger);
     case 13:
-        return qel_worker_args(
-            g, index, logger, g->fix_nw_info, {SQ_USER_SESSION_TO_FIX_SEND, SQ_BOX_COMM_TO_FIX_SEND},
-            {SQ_NOTIFICATIONS_TO_BOX_COMM, SQ_EVENTS_TO_INTERFACE, SQ_FIX_TO_USER_SESSION});
+        return qel_fix_send_args(g, logger);
     default:
         return nullptr;
     }

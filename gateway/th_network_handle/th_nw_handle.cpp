@@ -35,8 +35,8 @@ static void th_nw_handle_clear(th_nw_handle *link)
 
 th_nw_handle *th_nw_handle_create(uint16_t number_of_links, logger_object *logger)
 {
-    th_nw_handle *list = static_cast<th_nw_handle *>(calloc(number_of_links == 0 ? 1 : number_of_links,
-                                                            sizeof(th_nw_handle)));
+    th_nw_handle *list =
+        static_cast<th_nw_handle *>(calloc(number_of_links == 0 ? 1 : number_of_links, sizeof(th_nw_handle)));
     if (list == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed");
@@ -92,7 +92,8 @@ void th_nw_handle_reset(th_nw_handle *link, logger_object *logger)
             EA_LOG(logger, EA_LEVEL_EVENT, "Discarding message with th nw handle [%d], sequence number [%lu]",
                    link->network_handle, static_cast<unsigned long>(msg->sequence_number));
         }
-        EA_FREE_CHECKED(link->last_sent_message[count], message_destroy, "th_nw_handle->last_sent_message[count]");
+        EA_FREE_CHECKED(link->last_sent_message[count], message_destroy,
+                        "th_nw_handle->last_sent_message[count]");
     }
     while (message *msg = static_cast<message *>(queue_remove_head(link->pending_queue)))
     {
@@ -104,8 +105,8 @@ void th_nw_handle_reset(th_nw_handle *link, logger_object *logger)
 }
 
 // Result of one receive call: the bytes read, or a status for the caller.
-static ea_status th_nw_handle_recv_piece(th_nw_handle *link, uint16_t wanted, uint16_t *got, uint16_t *reason_code,
-                                         logger_object *logger)
+static ea_status th_nw_handle_recv_piece(th_nw_handle *link, uint16_t wanted, uint16_t *got,
+                                         uint16_t *reason_code, logger_object *logger)
 {
     int32_t n = ea_recv(link->connection_sockfd, link->receive_buffer + link->receive_position, wanted);
     if (n > 0)
@@ -116,7 +117,8 @@ static ea_status th_nw_handle_recv_piece(th_nw_handle *link, uint16_t wanted, ui
     }
     if (n == 0)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "ea_recv failed due to connection reset by Trading Host for handle [%d]",
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "ea_recv failed due to connection reset by Trading Host for handle [%d]",
                link->network_handle);
         *reason_code = TH_REASON_CONNECTION_CLOSED;
         return TH_NW_CONNECTION_LOST;
@@ -124,8 +126,9 @@ static ea_status th_nw_handle_recv_piece(th_nw_handle *link, uint16_t wanted, ui
     int32_t error = ea_socket_last_error();
     if (error == EA_WSAEWOULDBLOCK || error == EA_WSAEINTR)
     {
-        EA_LOG(logger, EA_LEVEL_DEBUG, "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]",
-               error, ea_socket_error_text(error), link->network_handle);
+        EA_LOG(logger, EA_LEVEL_DEBUG,
+               "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]", error,
+               ea_socket_error_text(error), link->network_handle);
         return EA_VALID;
     }
     EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_recv: [%d] - [%s] for handle [%d]", error,
@@ -134,8 +137,8 @@ static ea_status th_nw_handle_recv_piece(th_nw_handle *link, uint16_t wanted, ui
     return TH_NW_CONNECTION_LOST;
 }
 
-ea_status th_nw_handle_recv(th_nw_handle *link, message **msg_out, uint32_t *receive_counter, uint16_t link_index,
-                            uint16_t *reason_code, logger_object *logger)
+ea_status th_nw_handle_recv(th_nw_handle *link, message **msg_out, uint32_t *receive_counter,
+                            uint16_t link_index, uint16_t *reason_code, logger_object *logger)
 {
     (void)link_index;
     *msg_out = nullptr;
@@ -148,8 +151,8 @@ ea_status th_nw_handle_recv(th_nw_handle *link, message **msg_out, uint32_t *rec
     uint16_t got = 0;
     if (link->frame_length == 0)
     {
-        ea_status status =
-            th_nw_handle_recv_piece(link, static_cast<uint16_t>(2 - link->receive_position), &got, reason_code, logger);
+        ea_status status = th_nw_handle_recv_piece(link, static_cast<uint16_t>(2 - link->receive_position),
+                                                   &got, reason_code, logger);
         if (status != EA_SUCCESS)
             return status;
         if (link->receive_position < 2)
@@ -160,8 +163,9 @@ ea_status th_nw_handle_recv(th_nw_handle *link, message **msg_out, uint32_t *rec
         uint16_t frame_length = get_u16_be(link->receive_buffer, VRX_NH_LENGTH);
         if (frame_length < VRX_NH_MIN_FRAME_LENGTH || frame_length > VRX_NH_MAX_FRAME_LENGTH)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT, "Invalid message length received [%d] from Socket [%d], handle [%d]",
-                   frame_length, link->connection_sockfd, link->network_handle);
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Invalid message length received [%d] from Socket [%d], handle [%d]", frame_length,
+                   link->connection_sockfd, link->network_handle);
             *reason_code = TH_REASON_INVALID_FRAME_LENGTH;
             return TH_NW_CONNECTION_LOST;
         }
@@ -208,8 +212,8 @@ static ea_status th_nw_handle_put_back(th_nw_handle *link, message *msg, logger_
     if (queue_prepend(link->pending_queue, msg) == EA_SUCCESS)
         return EA_SUCCESS;
     EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-           "Queue prepend failed for handle [%d] and link index [%u], sequence number [%lu]", link->network_handle,
-           msg->link_index, static_cast<unsigned long>(msg->sequence_number));
+           "Queue prepend failed for handle [%d] and link index [%u], sequence number [%lu]",
+           link->network_handle, msg->link_index, static_cast<unsigned long>(msg->sequence_number));
     EA_FREE_CHECKED(msg, message_destroy, "temp_sent_mesg");
     return EA_ERROR;
 }
@@ -268,9 +272,10 @@ static void th_nw_handle_batch_written(th_nw_handle *link, logger_object *logger
         link->last_send_tick = now;
         if (msg->tag == HEART_BEAT_MESSAGE)
             link->heart_beat_flag = 0;
-        logger_object_binary_log(logger, msg, EA_BINARY_KIND_HOST, EA_REQUEST_LOG, link->batch_tick, msg->stamp_value,
-                                 link->batch_count);
-        EA_FREE_CHECKED(link->last_sent_message[count], message_destroy, "th_nw_handle->last_sent_message[count]");
+        logger_object_binary_log(logger, msg, EA_BINARY_KIND_HOST, EA_REQUEST_LOG, link->batch_tick,
+                                 msg->stamp_value, link->batch_count);
+        EA_FREE_CHECKED(link->last_sent_message[count], message_destroy,
+                        "th_nw_handle->last_sent_message[count]");
     }
     link->batch_count = 0;
 }
@@ -304,7 +309,8 @@ static ea_status th_nw_handle_send_pending(th_nw_handle *link, uint32_t *pending
         }
         while (link->bytes_left > 0)
         {
-            int32_t n = ea_send(link->connection_sockfd, link->send_buffer + link->send_position, link->bytes_left);
+            int32_t n =
+                ea_send(link->connection_sockfd, link->send_buffer + link->send_position, link->bytes_left);
             if (n > 0)
             {
                 link->send_position = static_cast<uint16_t>(link->send_position + n);
@@ -316,7 +322,8 @@ static ea_status th_nw_handle_send_pending(th_nw_handle *link, uint32_t *pending
                 continue;
             if (error == EA_WSAEWOULDBLOCK)
             {
-                EA_LOG(logger, EA_LEVEL_DEBUG, "ea_send() would have blocked for handle [%d]", link->network_handle);
+                EA_LOG(logger, EA_LEVEL_DEBUG, "ea_send() would have blocked for handle [%d]",
+                       link->network_handle);
                 th_nw_handle_set_pending(link, pending_count);
                 return EA_VALID;
             }
@@ -346,7 +353,8 @@ ea_status th_nw_handle_send(th_nw_handle *link, int32_t operation, message *msg,
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
                        "Queue prepend failed for handle [%d] and link index [%u], sequence number [%lu]",
-                       link->network_handle, msg->link_index, static_cast<unsigned long>(msg->sequence_number));
+                       link->network_handle, msg->link_index,
+                       static_cast<unsigned long>(msg->sequence_number));
                 EA_FREE_CHECKED(msg, message_destroy, "message_ptr");
                 return EA_ERROR;
             }

@@ -86,8 +86,8 @@ ea_status th_nw_handle_send(th_nw_handle *link, int32_t operation, message *msg,
 
 // 0 a whole frame is in *msg_out; 203 nothing complete yet; 3 the connection is lost or
 // the frame is invalid (*reason_code set); 10000 no record could be created.
-ea_status th_nw_handle_recv(th_nw_handle *link, message **msg_out, uint32_t *receive_counter, uint16_t link_index,
-                            uint16_t *reason_code, logger_object *logger);
+ea_status th_nw_handle_recv(th_nw_handle *link, message **msg_out, uint32_t *receive_counter,
+                            uint16_t link_index, uint16_t *reason_code, logger_object *logger);
 
 // Frees the batch and the queued records of a link (each logged) and clears the link
 // for a new connection. The socket is closed by the caller first.

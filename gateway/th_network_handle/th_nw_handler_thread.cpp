@@ -93,7 +93,8 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
         msg->tag = HOST_CONNECTION_FAILED;
         msg->reason_code = TH_REASON_CONNECT_FAILED;
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sending HOST_CONNECTION_FAILED message to box_comm_module for nw handle [%d] having link index [%u] "
+               "Sending HOST_CONNECTION_FAILED message to box_comm_module for nw handle [%d] having link "
+               "index [%u] "
                "with reason code [%d]",
                msg->host_network_handle, link_index, msg->reason_code);
         return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger);
@@ -113,7 +114,8 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
     initiated->host_network_handle = handle;
     initiated->link_index = link_index;
     EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sending HOST_CONNECTION_INITIATED message to box_comm_module for nw handle [%d] having link index [%u]",
+           "Sending HOST_CONNECTION_INITIATED message to box_comm_module for nw handle [%d] having link "
+           "index [%u]",
            handle, link_index);
     return th_nw_put(args->notification_queue, initiated, "Shared queue insertion operation failed", logger);
 }
@@ -124,8 +126,8 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
     logger_object *logger = args->logger;
     if (msg->link_index >= links->nclients)
     {
-        EA_LOG(logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]", msg->link_index,
-               links->nclients);
+        EA_LOG(logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]",
+               msg->link_index, links->nclients);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_SUCCESS;
     }
@@ -136,7 +138,8 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
         logger_object_stamp_message(logger, msg, waiting);
         return th_nw_connect_link(args, msg);
     case HEART_BEAT_MESSAGE:
-        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received HEART_BEAT_MESSAGE for nw handle [%d] having link index [%u]",
+        EA_LOG(logger, EA_LEVEL_ACTIVITY,
+               "Received HEART_BEAT_MESSAGE for nw handle [%d] having link index [%u]",
                msg->host_network_handle, msg->link_index);
         [[fallthrough]];
     case NORMAL_MESSAGE:
@@ -150,7 +153,8 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
     case BOX_LOGOFF_FLUSH:
     case SESSION_RECOVERY_FLUSH:
     {
-        uint16_t answer = msg->tag == BOX_LOGOFF_FLUSH ? RECVD_BOX_LOGOFF_FLUSH : RECVD_SESSION_RECOVERY_FLUSH;
+        uint16_t answer =
+            msg->tag == BOX_LOGOFF_FLUSH ? RECVD_BOX_LOGOFF_FLUSH : RECVD_SESSION_RECOVERY_FLUSH;
         EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
                th_nw_tag_name(msg->tag), msg->host_network_handle, msg->link_index);
         EA_LOG(logger, EA_LEVEL_EVENT, "Sending %s message for nw handle [%d] having link index [%u]",
@@ -174,8 +178,8 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
                msg->link_index, msg->reason_code);
         return th_nw_put(args->interface_queue, msg, "insertion to shared queue failed.", logger);
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Unexpected message received. Message tag [%d]. Discarding message",
-               msg->tag);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "Unexpected message received. Message tag [%d]. Discarding message", msg->tag);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_SUCCESS;
     }
@@ -187,8 +191,8 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
     logger_object *logger = args->logger;
     if (msg->link_index >= links->nclients)
     {
-        EA_LOG(logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]", msg->link_index,
-               links->nclients);
+        EA_LOG(logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]",
+               msg->link_index, links->nclients);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_SUCCESS;
     }
@@ -196,10 +200,11 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
     {
     case INITIATE_BOX_LOGOFF_FLUSH:
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received INITIATE_BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] and reason "
-               "code [%d]",
-               msg->host_network_handle, msg->link_index, msg->reason_code);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Received INITIATE_BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] and reason "
+            "code [%d]",
+            msg->host_network_handle, msg->link_index, msg->reason_code);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
         message *event = message_copy(msg);
         if (event == nullptr)
@@ -211,7 +216,8 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
         th_nw_make_console_event(event);
         EA_LOG(logger, EA_LEVEL_EVENT, "Sending KOVA_MESSAGE message for link index [%u] reason code [%d]",
                event->link_index, event->reason_code);
-        if (th_nw_put(args->interface_queue, event, "Shared queue insertion operation failed", logger) != EA_SUCCESS)
+        if (th_nw_put(args->interface_queue, event, "Shared queue insertion operation failed", logger) !=
+            EA_SUCCESS)
         {
             EA_FREE_CHECKED(msg, message_destroy, "message");
             return EA_ERROR;
@@ -220,31 +226,37 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
                "Sending BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] reason code [%d]",
                msg->host_network_handle, msg->link_index, msg->reason_code);
         msg->tag = BOX_LOGOFF_FLUSH;
-        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed", logger);
+        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed",
+                         logger);
     }
     case INITIATE_SESSION_RECOVERY_FLUSH:
         EA_LOG(logger, EA_LEVEL_EVENT,
                "Received INITIATE_SESSION_RECOVERY_FLUSHmessage for nw handle [%d] having link index [%u]",
                msg->host_network_handle, msg->link_index);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
-        EA_LOG(logger, EA_LEVEL_EVENT, "Sending SESSION_RECOVERY_FLUSH message for nw handle [%d] having link index [%u]",
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sending SESSION_RECOVERY_FLUSH message for nw handle [%d] having link index [%u]",
                msg->host_network_handle, msg->link_index);
         msg->tag = SESSION_RECOVERY_FLUSH;
-        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed", logger);
+        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed",
+                         logger);
     case INITIATE_SESSION_RECOVERED_FLUSH:
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received INITIATE_SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host "
+               "Received INITIATE_SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] "
+               "and host "
                "last receive sequence number [%d]",
                msg->host_network_handle, msg->link_index, msg->last_sequence_number);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sending SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host last "
-               "receive sequence number [%d]",
-               msg->host_network_handle, msg->link_index, msg->last_sequence_number);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sending SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host last "
+            "receive sequence number [%d]",
+            msg->host_network_handle, msg->link_index, msg->last_sequence_number);
         msg->tag = SESSION_RECOVERED_FLUSH;
-        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed", logger);
+        return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed",
+                         logger);
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Unexpected message received. Message tag [%d]. Discarding message",
-               msg->tag);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "Unexpected message received. Message tag [%d]. Discarding message", msg->tag);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_SUCCESS;
     }
@@ -278,9 +290,9 @@ ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
     logger_object *logger = args->logger;
     shared_queue *inputs[2] = {args->send_validator_queue, args->box_comm_queue};
     queue *input_locals[2] = {locals[LOCAL_FROM_SEND_VALIDATOR], locals[LOCAL_FROM_BOX_COMM]};
-    ea_status status = th_nw_info_get_elements(links, args->frame_limit, inputs, 2, args->wait_time_ms,
-                                               locals[LOCAL_FRAMES_READ], locals[LOCAL_NOTIFICATIONS], input_locals,
-                                               logger);
+    ea_status status =
+        th_nw_info_get_elements(links, args->frame_limit, inputs, 2, args->wait_time_ms,
+                                locals[LOCAL_FRAMES_READ], locals[LOCAL_NOTIFICATIONS], input_locals, logger);
     if (status == EA_ERROR)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_get_elements returns ERROR");
@@ -313,8 +325,8 @@ ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_pending() failed");
         return EA_ERROR;
     }
-    if (th_nw_insert_all(locals[LOCAL_PULL_NOTICES], args->pull_queue, "shared_queue_insert failed", logger) !=
-        EA_SUCCESS)
+    if (th_nw_insert_all(locals[LOCAL_PULL_NOTICES], args->pull_queue, "shared_queue_insert failed",
+                         logger) != EA_SUCCESS)
         return EA_ERROR;
     if (th_nw_info_check_queue_thresholds(links, logger) != EA_SUCCESS)
     {
@@ -326,8 +338,8 @@ ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_process_links() failed");
         return EA_ERROR;
     }
-    return th_nw_insert_all(locals[LOCAL_HEART_BEAT_NOTICES], args->heart_beat_queue, "shared_queue_insert() failed",
-                            logger);
+    return th_nw_insert_all(locals[LOCAL_HEART_BEAT_NOTICES], args->heart_beat_queue,
+                            "shared_queue_insert() failed", logger);
 }
 } // namespace
 

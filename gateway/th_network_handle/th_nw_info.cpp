@@ -33,7 +33,8 @@ static bool th_nw_info_read_key(const char *config_file, const char *key, bool c
 {
     if (config_file_read_int(config_file, key, value) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] Parameter not found in config file [%s]", key, config_file);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] Parameter not found in config file [%s]", key,
+               config_file);
         return false;
     }
     if (capital)
@@ -47,14 +48,13 @@ static void th_nw_info_read_config(th_nw_info *links, const char *config_file, l
 {
     int32_t value = 0;
     links->heart_beat_interval = TH_NW_INFO_DEFAULT_HEART_BEAT_MS;
-    if (th_nw_info_read_key(config_file, "HEART_BEAT_TIME_INTERVAL", true,
-                            &value, logger))
+    if (th_nw_info_read_key(config_file, "HEART_BEAT_TIME_INTERVAL", true, &value, logger))
     {
         // The interval is kept whole; a value of 0 or below means the default.
         if (value <= 0)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Heart Beat Interval is [%d] so taking default value [%d]", value,
-                   TH_NW_INFO_DEFAULT_HEART_BEAT_MS);
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Heart Beat Interval is [%d] so taking default value [%d]",
+                   value, TH_NW_INFO_DEFAULT_HEART_BEAT_MS);
         }
         else
         {
@@ -63,13 +63,12 @@ static void th_nw_info_read_config(th_nw_info *links, const char *config_file, l
     }
 
     links->upper_threshold = 1;
-    if (th_nw_info_read_key(config_file, "TRIMMED_MESG_UPPER_THRESHOLD", false,
-                            &value, logger))
+    if (th_nw_info_read_key(config_file, "TRIMMED_MESG_UPPER_THRESHOLD", false, &value, logger))
     {
         if (value < 1)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "TRIMMED_MESG_UPPER_THRESHOLD is [%d] so taking default value[%d]",
-                   value, 1);
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                   "TRIMMED_MESG_UPPER_THRESHOLD is [%d] so taking default value[%d]", value, 1);
         }
         else
         {
@@ -78,13 +77,12 @@ static void th_nw_info_read_config(th_nw_info *links, const char *config_file, l
     }
 
     links->lower_threshold = 0;
-    if (th_nw_info_read_key(config_file, "TRIMMED_MESG_LOWER_THRESHOLD", false,
-                            &value, logger))
+    if (th_nw_info_read_key(config_file, "TRIMMED_MESG_LOWER_THRESHOLD", false, &value, logger))
     {
         if (value < 0)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "TRIMMED_MESG_LOWER_THRESHOLD is [%d] so taking default value[%d]",
-                   value, 0);
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                   "TRIMMED_MESG_LOWER_THRESHOLD is [%d] so taking default value[%d]", value, 0);
         }
         else
         {
@@ -268,8 +266,8 @@ ea_status th_nw_info_add_new_connection(th_nw_info *links, uint16_t link_index, 
         ea_setsockopt(link->connection_sockfd, EA_SOCKOPT_TCP_NODELAY) != 0)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_setsockopt: [%d] - [%s] for link index [%u]", error,
-               ea_socket_error_text(error), link_index);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_setsockopt: [%d] - [%s] for link index [%u]",
+               error, ea_socket_error_text(error), link_index);
         ea_closesocket(link->connection_sockfd);
         link->connection_sockfd = EA_INVALID_SOCKET;
         return EA_VALID;
@@ -283,15 +281,16 @@ ea_status th_nw_info_add_new_connection(th_nw_info *links, uint16_t link_index, 
         return EA_VALID;
     }
     link->network_handle = handle;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d].", handle, link->connection_sockfd);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d].", handle,
+           link->connection_sockfd);
     link->receive_position = 0;
     link->send_position = 0;
     return EA_SUCCESS;
 }
 
 // Every failure of a connect after the socket was set up ends here.
-static ea_status th_nw_info_connect_failed(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
-                                           logger_object *logger)
+static ea_status th_nw_info_connect_failed(th_nw_info *links, uint16_t link_index,
+                                           int32_t *network_handle_out, logger_object *logger)
 {
     *network_handle_out = -1;
     links->th_nw_handle_list[link_index].state = TH_LINK_NOT_CONNECTED;
@@ -305,8 +304,9 @@ static bool th_nw_info_select(th_nw_info *links, th_nw_handle *link, int32_t mas
     if (ea_sync_info_network_event_select(links->socket_event, link->connection_sockfd, mask) == 0)
         return true;
     int32_t error = ea_socket_last_error();
-    EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_sync_info_network_event_select: [%d] - [%s] for link index [%u]",
-           error, ea_socket_error_text(error), link_index);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Error in ea_sync_info_network_event_select: [%d] - [%s] for link index [%u]", error,
+           ea_socket_error_text(error), link_index);
     return false;
 }
 
@@ -318,15 +318,16 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
     if (link_index >= links->nclients || links->link_table == nullptr ||
         user_link_info_get_link_info(links->link_table, link_index, &info) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "user_link_info_get_link_info returns EA_NOT_FOUND for link index [%u]",
-               link_index);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "user_link_info_get_link_info returns EA_NOT_FOUND for link index [%u]", link_index);
         return TH_NW_CONNECT_FAILED;
     }
     if (ea_inet_addr(info.host_machine_ip) == 0xFFFFFFFFu)
     {
         int32_t error = ea_socket_last_error();
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Error in ea_inet_addr due to invalid destination IP Address [%s]: [%d] - [%s] for link index [%u]",
+               "Error in ea_inet_addr due to invalid destination IP Address [%s]: [%d] - [%s] for link index "
+               "[%u]",
                info.host_machine_ip, error, ea_socket_error_text(error), link_index);
         return TH_NW_CONNECT_FAILED;
     }
@@ -359,11 +360,13 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
     if (ea_bind(sock, info.machine_wan_ip, 0) != 0)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_EVENT, "Error while binding to Source IP Address [%s]: [%d] - [%s] for link index [%u]",
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Error while binding to Source IP Address [%s]: [%d] - [%s] for link index [%u]",
                info.machine_wan_ip, error, ea_socket_error_text(error), link_index);
         return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Bind operation to source IP address [%s] successful", info.machine_wan_ip);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Bind operation to source IP address [%s] successful",
+           info.machine_wan_ip);
 
     EA_LOG(logger, EA_LEVEL_EVENT, "Connecting to IP address [%s] and port number [%d] over link [%u]",
            info.host_machine_ip, info.host_port_number, link_index);
@@ -377,8 +380,8 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
 
     if (result == 0)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Connection successful for link index [%u] having nw handle [%d]", link_index,
-               link->network_handle);
+        EA_LOG(logger, EA_LEVEL_EVENT, "Connection successful for link index [%u] having nw handle [%d]",
+               link_index, link->network_handle);
         if (!th_nw_info_select(links, link, EA_FD_READ | EA_FD_CLOSE, link_index, logger))
             return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
         link->state = TH_LINK_CONNECTED;
@@ -410,13 +413,15 @@ ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_inde
     if (ea_enum_network_events(link->connection_sockfd, &events) != 0)
         return EA_VALID;
     int32_t error = 0;
-    if (ea_check_network_event(&events, EA_FD_READ, nullptr) || ea_check_network_event(&events, EA_FD_CLOSE, nullptr))
+    if (ea_check_network_event(&events, EA_FD_READ, nullptr) ||
+        ea_check_network_event(&events, EA_FD_CLOSE, nullptr))
         return EA_SUCCESS;
     if (!ea_check_network_event(&events, EA_FD_CONNECT, &error))
         return EA_VALID;
     if (error != 0)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Connection failed for nw handle [%d] having link index [%u]. Error Code [%d]",
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Connection failed for nw handle [%d] having link index [%u]. Error Code [%d]",
                link->network_handle, link_index, error);
         link->state = TH_LINK_NOT_CONNECTED;
         return TH_NW_CONNECT_FAILED;
@@ -468,7 +473,8 @@ static ea_status th_nw_info_report_loss(th_nw_info *links, uint16_t link_index, 
     return EA_SUCCESS;
 }
 
-static bool th_nw_info_select_for_read(th_nw_info *links, th_nw_handle *link, int32_t mask, logger_object *logger)
+static bool th_nw_info_select_for_read(th_nw_info *links, th_nw_handle *link, int32_t mask,
+                                       logger_object *logger)
 {
     if (ea_sync_info_network_event_select(links->socket_event, link->connection_sockfd, mask) == 0)
         return true;
@@ -478,8 +484,8 @@ static bool th_nw_info_select_for_read(th_nw_info *links, th_nw_handle *link, in
     return false;
 }
 
-ea_status th_nw_info_recv_mesg(th_nw_info *links, queue *data_queue, uint32_t frame_limit, queue *notifications,
-                               logger_object *logger)
+ea_status th_nw_info_recv_mesg(th_nw_info *links, queue *data_queue, uint32_t frame_limit,
+                               queue *notifications, logger_object *logger)
 {
     uint32_t start = static_cast<uint32_t>(links->last_serviced_link) + 1;
     if (start >= links->nclients)
@@ -504,7 +510,8 @@ ea_status th_nw_info_recv_mesg(th_nw_info *links, queue *data_queue, uint32_t fr
             return EA_ERROR;
         message *msg = nullptr;
         uint16_t reason_code = 0;
-        ea_status read = th_nw_handle_recv(link, &msg, &links->receive_counter, link_index, &reason_code, logger);
+        ea_status read =
+            th_nw_handle_recv(link, &msg, &links->receive_counter, link_index, &reason_code, logger);
         if (read == TH_NW_CONNECTION_LOST)
         {
             if (th_nw_info_report_loss(links, link_index, reason_code, notifications, logger) != EA_SUCCESS)
@@ -548,7 +555,8 @@ ea_status th_nw_info_get_elements(th_nw_info *links, uint32_t frame_limit, share
     uint32_t count = shared_queue_count + 1;
     if (count > EA_MAX_WAIT_OBJECTS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Number of events [%d] are greater than MAXIMUM WAIT OBJECTS : [%d]",
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "Number of events [%d] are greater than MAXIMUM WAIT OBJECTS : [%d]",
                static_cast<int32_t>(count), static_cast<int32_t>(EA_MAX_WAIT_OBJECTS));
         return EA_ERROR;
     }
@@ -586,7 +594,8 @@ ea_status th_nw_info_get_elements(th_nw_info *links, uint32_t frame_limit, share
                 return EA_ERROR;
             }
         }
-        else if (shared_queue_get_elements_no_wait(shared_queues[index - 1], local_queues[index - 1]) != EA_SUCCESS)
+        else if (shared_queue_get_elements_no_wait(shared_queues[index - 1], local_queues[index - 1]) !=
+                 EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_no_wait failed");
             return EA_ERROR;
@@ -594,12 +603,14 @@ ea_status th_nw_info_get_elements(th_nw_info *links, uint32_t frame_limit, share
         uint32_t next = index + 1;
         if (next >= count)
             break;
-        status = ea_sync_info_wait_for_multiple_netwrok_event_objects(objects + next, count - next, false, 0, &found);
+        status = ea_sync_info_wait_for_multiple_netwrok_event_objects(objects + next, count - next, false, 0,
+                                                                      &found);
         if (status == EA_WAIT_TIME_OUT)
             break;
         if (status != EA_SUCCESS || found < 0)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_wait_for_multiple_netwrok_event_objects failed");
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                   "ea_sync_info_wait_for_multiple_netwrok_event_objects failed");
             return EA_ERROR;
         }
         index = next + static_cast<uint32_t>(found);
@@ -609,7 +620,8 @@ ea_status th_nw_info_get_elements(th_nw_info *links, uint32_t frame_limit, share
 
 ea_status th_nw_info_send_mesg(th_nw_info *links, message *msg, logger_object *logger)
 {
-    th_nw_handle *link = msg->link_index < links->nclients ? &links->th_nw_handle_list[msg->link_index] : nullptr;
+    th_nw_handle *link =
+        msg->link_index < links->nclients ? &links->th_nw_handle_list[msg->link_index] : nullptr;
     // A link without a connection takes nothing: a frame queued there would otherwise
     // leave ahead of the sign-on of the next connection.
     if (link == nullptr || link->network_handle == -1 || msg->host_network_handle != link->network_handle)
@@ -683,9 +695,10 @@ ea_status th_nw_info_check_queue_thresholds(th_nw_info *links, logger_object *lo
         {
             if (ea_flag_get(flag) != 0)
             {
-                EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                       "Setting allow_invitation_flag to FALSE of link index [%u] as rate control count is [%d]", i,
-                       rate_limit);
+                EA_LOG(
+                    logger, EA_LEVEL_ACTIVITY,
+                    "Setting allow_invitation_flag to FALSE of link index [%u] as rate control count is [%d]",
+                    i, rate_limit);
                 ea_flag_set(flag, 0);
             }
         }
@@ -694,7 +707,8 @@ ea_status th_nw_info_check_queue_thresholds(th_nw_info *links, logger_object *lo
             if (waiting >= links->upper_threshold && ea_flag_get(flag) != 0)
             {
                 EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                       "Setting allow_invitation_flag  to FALSE of link index [%u] as pending message count [%d] "
+                       "Setting allow_invitation_flag  to FALSE of link index [%u] as pending message count "
+                       "[%d] "
                        "reached upper threshold [%d]",
                        i, static_cast<int32_t>(waiting), static_cast<int32_t>(links->upper_threshold));
                 ea_flag_set(flag, 0);
@@ -703,7 +717,8 @@ ea_status th_nw_info_check_queue_thresholds(th_nw_info *links, logger_object *lo
         else
         {
             EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                   "Setting allow_invitation_flag to  TRUE of link index [%u] as pending message count [%d] reduced "
+                   "Setting allow_invitation_flag to  TRUE of link index [%u] as pending message count [%d] "
+                   "reduced "
                    "to lower threshold [%d]",
                    i, static_cast<int32_t>(waiting), static_cast<int32_t>(links->lower_threshold));
             ea_flag_set(flag, 1);

@@ -65,8 +65,8 @@ ea_status th_nw_info_get_new_handle(th_nw_info *links, int32_t *handle_out, logg
 ea_status th_nw_info_send_mesg(th_nw_info *links, message *msg, logger_object *logger);
 ea_status th_nw_info_send_pending(th_nw_info *links, queue *notifications, logger_object *logger);
 ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_index, logger_object *logger);
-ea_status th_nw_info_recv_mesg(th_nw_info *links, queue *data_queue, uint32_t frame_limit, queue *notifications,
-                               logger_object *logger);
+ea_status th_nw_info_recv_mesg(th_nw_info *links, queue *data_queue, uint32_t frame_limit,
+                               queue *notifications, logger_object *logger);
 ea_status th_nw_info_get_elements(th_nw_info *links, uint32_t frame_limit, shared_queue **shared_queues,
                                   uint32_t shared_queue_count, uint32_t timeout_ms, queue *data_queue,
                                   queue *notifications, queue **local_queues, logger_object *logger);

@@ -85,8 +85,9 @@ static ea_status tcp_nw_handle_read_piece(tcp_nw_handle *slot, uint16_t wanted, 
         int32_t error = ea_socket_last_error();
         if (error == EA_WSAEWOULDBLOCK || error == EA_WSAEINTR)
         {
-            EA_LOG(logger, EA_LEVEL_DEBUG, "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]",
-                   error, ea_socket_error_text(error), slot->network_handle);
+            EA_LOG(logger, EA_LEVEL_DEBUG,
+                   "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]", error,
+                   ea_socket_error_text(error), slot->network_handle);
             return EA_VALID;
         }
         EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_recv: [%d] - [%s] for handle [%d]", error,
@@ -122,7 +123,8 @@ ea_status tcp_nw_handle_recv(tcp_nw_handle *slot, message **out, uint32_t *recei
     {
         uint16_t have = static_cast<uint16_t>(slot->receive_position - slot->receive_buffer);
         slot->bytes_to_read = static_cast<uint16_t>(TCP_NW_HANDLE_LENGTH_FIELD_SIZE - have);
-        ea_status status = tcp_nw_handle_read_piece(slot, slot->bytes_to_read, &received, reason_code, logger);
+        ea_status status =
+            tcp_nw_handle_read_piece(slot, slot->bytes_to_read, &received, reason_code, logger);
         if (status != EA_SUCCESS)
             return status;
         if (received < slot->bytes_to_read)
@@ -133,8 +135,9 @@ ea_status tcp_nw_handle_recv(tcp_nw_handle *slot, message **out, uint32_t *recei
         uint16_t length = get_u16_be(slot->receive_buffer, 0);
         if (length < TCP_NW_HANDLE_MIN_FRAME || length > TCP_NW_HANDLE_MAX_FRAME)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT, "Invalid message length received [%d] from Socket [%d], handle [%d]",
-                   length, slot->client_sockfd, slot->network_handle);
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Invalid message length received [%d] from Socket [%d], handle [%d]", length,
+                   slot->client_sockfd, slot->network_handle);
             *reason_code = TWS_REASON_INVALID_LENGTH;
             return TCP_NW_HANDLE_CONNECTION_LOST;
         }
@@ -205,18 +208,20 @@ static ea_status tcp_nw_handle_pack(tcp_nw_handle *slot, queue *notifications, l
                    msg->link_index, static_cast<unsigned long>(msg->sequence_number));
             if (notifications == nullptr || queue_append(notifications, msg) != EA_SUCCESS)
             {
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                       "Append failed for handle [%d], SECONDARY_JOURNAL_DOWNLOAD_REQUESTsequence number [%lu]",
-                       slot->network_handle, static_cast<unsigned long>(msg->sequence_number));
+                EA_LOG(
+                    logger, EA_LEVEL_SYSTEM_ERROR,
+                    "Append failed for handle [%d], SECONDARY_JOURNAL_DOWNLOAD_REQUESTsequence number [%lu]",
+                    slot->network_handle, static_cast<unsigned long>(msg->sequence_number));
                 message_destroy(msg);
                 return EA_ERROR;
             }
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sending SECONDARY_JOURNAL_DOWNLOAD message to tws_session_module for USER [%ld] having "
-                   "tws_nw_handle[%d], tws index[%u] over link index [%u] sequence number[%lu] with reason from "
-                   "TH SESSION Module",
-                   static_cast<long>(msg->user_id), msg->workstation_network_handle, msg->workstation_index,
-                   msg->link_index, static_cast<unsigned long>(msg->sequence_number));
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Sending SECONDARY_JOURNAL_DOWNLOAD message to tws_session_module for USER [%ld] having "
+                "tws_nw_handle[%d], tws index[%u] over link index [%u] sequence number[%lu] with reason from "
+                "TH SESSION Module",
+                static_cast<long>(msg->user_id), msg->workstation_network_handle, msg->workstation_index,
+                msg->link_index, static_cast<unsigned long>(msg->sequence_number));
             continue;
         }
         // A record longer than a batch can hold would otherwise wait at the head of the
@@ -235,7 +240,8 @@ static ea_status tcp_nw_handle_pack(tcp_nw_handle *slot, queue *notifications, l
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
                        "Queue prepend failed for handle [%d] and link index [%u], sequence number [%lu]",
-                       slot->network_handle, slot->link_index, static_cast<unsigned long>(msg->sequence_number));
+                       slot->network_handle, slot->link_index,
+                       static_cast<unsigned long>(msg->sequence_number));
                 message_destroy(msg);
                 return EA_ERROR;
             }
@@ -312,8 +318,8 @@ static ea_status tcp_nw_handle_send_pending(tcp_nw_handle *slot, int32_t *pendin
         for (uint16_t i = 0; i < slot->batch_record_count; ++i)
         {
             message *sent = slot->last_sent_message[i];
-            logger_object_binary_log(logger, sent, EA_BINARY_KIND_WORKSTATION, EA_RESPONSE_LOG, slot->batch_tick,
-                                     sent->stamp_value, slot->batch_record_count);
+            logger_object_binary_log(logger, sent, EA_BINARY_KIND_WORKSTATION, EA_RESPONSE_LOG,
+                                     slot->batch_tick, sent->stamp_value, slot->batch_record_count);
             message_destroy(sent);
             slot->last_sent_message[i] = nullptr;
         }
@@ -340,8 +346,9 @@ ea_status tcp_nw_handle_send(tcp_nw_handle *slot, int32_t operation, message *ms
                                                                  : queue_append(slot->send_queue, msg);
         if (status != EA_SUCCESS)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Append/prepend failed for handle [%d], sequence number [%lu]",
-                   slot->network_handle, static_cast<unsigned long>(msg->sequence_number));
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                   "Append/prepend failed for handle [%d], sequence number [%lu]", slot->network_handle,
+                   static_cast<unsigned long>(msg->sequence_number));
             message_destroy(msg);
             return EA_ERROR;
         }

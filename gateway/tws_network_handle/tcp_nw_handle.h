@@ -20,9 +20,9 @@ enum
     TCP_NW_HANDLE_BATCH_RECORDS = 10,
     TCP_NW_HANDLE_LENGTH_FIELD_SIZE = 2,
     TCP_NW_HANDLE_MIN_FRAME = 3,
-    TCP_NW_HANDLE_MAX_FRAME = 2047,     // also the most a batch holds
-    TCP_NW_HANDLE_SEQUENCE_OFFSET = 2,  // the 32-bit sequence number of an outgoing frame
-    TCP_NW_HANDLE_FREE = -1,            // network handle of a free slot
+    TCP_NW_HANDLE_MAX_FRAME = 2047,    // also the most a batch holds
+    TCP_NW_HANDLE_SEQUENCE_OFFSET = 2, // the 32-bit sequence number of an outgoing frame
+    TCP_NW_HANDLE_FREE = -1,           // network handle of a free slot
     TCP_NW_HANDLE_NO_LINK = 0xFFFF,
 };
 
@@ -55,14 +55,14 @@ struct tcp_nw_handle
     int32_t network_handle;
     int32_t client_sockfd;
     uint16_t link_index;
-    uint16_t frame_length;  // 0 while the two length bytes are incomplete
+    uint16_t frame_length; // 0 while the two length bytes are incomplete
     uint8_t receive_buffer[TCP_NW_HANDLE_BUFFER_SIZE];
     uint8_t *receive_position;
     uint16_t bytes_to_read;
     uint16_t batch_length;
     uint8_t send_buffer[TCP_NW_HANDLE_BUFFER_SIZE];
     uint8_t *send_position;
-    uint16_t bytes_left;  // 0: no batch in flight
+    uint16_t bytes_left; // 0: no batch in flight
     int32_t pending_count;
     int32_t received_count;
     int32_t send_sequence_no;

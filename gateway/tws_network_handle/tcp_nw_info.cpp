@@ -36,7 +36,8 @@ static uint16_t tcp_nw_info_pending_socket_count(const tcp_nw_info *server)
     return static_cast<uint16_t>(queue_get_count(server->pending_sockets));
 }
 
-static void tcp_nw_info_read_config(tcp_nw_info *server, const char *config_file, logger_object *logger)
+// False when a key holds a value that cannot be used (start-up then fails).
+static bool tcp_nw_info_read_config(tcp_nw_info *server, const char *config_file, logger_object *logger)
 {
     if (config_file_read_string(config_file, "MACHINE_LAN_IP", server->listen_address,
                                 sizeof(server->listen_address)) != EA_SUCCESS)
@@ -47,20 +48,30 @@ static void tcp_nw_info_read_config(tcp_nw_info *server, const char *config_file
     }
     else
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "MACHINE_LAN_IP", config_file);
+        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "MACHINE_LAN_IP",
+               config_file);
     }
 
     int32_t port = 0;
-    if (config_file_read_int(config_file, "PORT_NUMBER", &port) != EA_SUCCESS || port < 1025 ||
-        !config_value_is_port(port))
+    bool found = config_file_read_int(config_file, "PORT_NUMBER", &port) == EA_SUCCESS;
+    if (found && port > 65535)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Valid [%s] Parameter not found in config file [%s]. Using [%u] as default",
-               "PORT_NUMBER", config_file, static_cast<unsigned>(TCP_NW_INFO_DEFAULT_PORT));
+        // Kept in 16 bits, such a value would silently name another port.
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] value [%d] in config file [%s] is not a valid port number",
+               "PORT_NUMBER", port, config_file);
+        return false;
+    }
+    if (!found || port < 1025)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Valid [%s] Parameter not found in config file [%s]. Using [%u] as default", "PORT_NUMBER",
+               config_file, static_cast<unsigned>(TCP_NW_INFO_DEFAULT_PORT));
         port = TCP_NW_INFO_DEFAULT_PORT;
     }
     else
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "PORT_NUMBER", config_file);
+        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "PORT_NUMBER",
+               config_file);
     }
     server->port = static_cast<uint16_t>(port);
 
@@ -73,9 +84,10 @@ static void tcp_nw_info_read_config(tcp_nw_info *server, const char *config_file
     if (config_file_read_int(config_file, "MAX_CLIENT_PENDING_MESG_COUNT", &limit) != EA_SUCCESS || limit < 1)
         limit = TCP_NW_INFO_DEFAULT_PENDING_LIMIT;
     else
-        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "MAX_CLIENT_PENDING_MESG_COUNT",
-               config_file);
+        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]",
+               "MAX_CLIENT_PENDING_MESG_COUNT", config_file);
     server->pending_limit = limit;
+    return true;
 }
 
 tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
@@ -98,7 +110,11 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
     server->abnormal_state_flag = abnormal_state_flag;
     server->user_logoff_in_progress = user_logoff_in_progress;
     server->session_recovery_flag = session_recovery_flag;
-    tcp_nw_info_read_config(server, config_file, logger);
+    if (!tcp_nw_info_read_config(server, config_file, logger))
+    {
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
 
     server->pending_sockets = queue_create();
     if (server->pending_sockets == nullptr)
@@ -125,7 +141,8 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
     server->listener_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     server->client_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     server->continue_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
-    if (server->listener_event == nullptr || server->client_event == nullptr || server->continue_event == nullptr)
+    if (server->listener_event == nullptr || server->client_event == nullptr ||
+        server->continue_event == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_create failed");
         tcp_nw_info_destroy(server);
@@ -149,7 +166,8 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
 static ea_status tcp_nw_info_start_failed(tcp_nw_info *server, const char *what, logger_object *logger)
 {
     int32_t error = ea_socket_last_error();
-    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in %s: [%d] - [%s]", what, error, ea_socket_error_text(error));
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in %s: [%d] - [%s]", what, error,
+           ea_socket_error_text(error));
     if (server->listen_sockfd != EA_INVALID_SOCKET)
         ea_closesocket(server->listen_sockfd);
     server->listen_sockfd = EA_INVALID_SOCKET;
@@ -169,8 +187,8 @@ ea_status tcp_nw_info_start(tcp_nw_info *server, logger_object *logger)
     if (ea_inet_addr(server->listen_address) == 0xFFFFFFFFu)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_inet_addr due to invalid IP Address: [%d] - [%s]", error,
-               ea_socket_error_text(error));
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_inet_addr due to invalid IP Address: [%d] - [%s]",
+               error, ea_socket_error_text(error));
         strcpy(server->listen_address, "127.0.0.1");
     }
     server->listen_sockfd = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
@@ -235,8 +253,9 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
     uint32_t count = FIRST_QUEUE_ENTRY + input_count;
     if (count > EA_MAX_WAIT_OBJECTS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Number of events [%d] are greater than MAXIMUM WAIT OBJECTS : [%d]",
-               static_cast<int>(count), static_cast<int>(EA_MAX_WAIT_OBJECTS));
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "Number of events [%d] are greater than MAXIMUM WAIT OBJECTS : [%d]", static_cast<int>(count),
+               static_cast<int>(EA_MAX_WAIT_OBJECTS));
         return EA_ERROR;
     }
     ea_sync_info *entries[EA_MAX_WAIT_OBJECTS];
@@ -253,13 +272,14 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
     while (first < count)
     {
         int32_t index = -1;
-        ea_status status = ea_sync_info_wait_for_multiple_netwrok_event_objects(entries + first, count - first,
-                                                                               false, timeout, &index);
+        ea_status status = ea_sync_info_wait_for_multiple_netwrok_event_objects(
+            entries + first, count - first, false, timeout, &index);
         if (status == EA_WAIT_TIME_OUT)
             break;
         if (status != EA_SUCCESS || index < 0)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_wait_for_multiple_netwrok_event_objects failed");
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                   "ea_sync_info_wait_for_multiple_netwrok_event_objects failed");
             return EA_ERROR;
         }
         uint32_t entry = first + static_cast<uint32_t>(index);
@@ -282,7 +302,8 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_reset_network_event failed.");
                 return EA_ERROR;
             }
-            if (tcp_nw_info_recv_mesg(server, data_queue, receive_batch_limit, disconnect_queue, logger) == EA_ERROR)
+            if (tcp_nw_info_recv_mesg(server, data_queue, receive_batch_limit, disconnect_queue, logger) ==
+                EA_ERROR)
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
                 return EA_ERROR;
@@ -311,6 +332,11 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_reset_network_event failed");
         return EA_ERROR;
     }
+    // The event stays signalled while the listener's recorded accept is unread; reading
+    // it here keeps a served accept from waking every later wait.
+    ea_network_events events;
+    memset(&events, 0, sizeof(events));
+    ea_enum_network_events(server->listen_sockfd, &events);
     char peer[TCP_NW_INFO_ADDRESS_SIZE] = "";
     uint16_t peer_port = 0;
     int32_t socket;
@@ -328,7 +354,8 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
             *pending_sockets = tcp_nw_info_pending_socket_count(server);
             return EA_VALID;
         }
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_accept: [%d] - [%s]", error, ea_socket_error_text(error));
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_accept: [%d] - [%s]", error,
+               ea_socket_error_text(error));
         return EA_ERROR;
     }
     EA_LOG(logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]", socket, peer);
@@ -343,7 +370,8 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
         *pending_sockets = tcp_nw_info_pending_socket_count(server);
         return EA_SUCCESS;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
            server->max_clients);
     ea_closesocket(socket);
     *pending_sockets = tcp_nw_info_pending_socket_count(server);
@@ -444,8 +472,8 @@ ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_
     if (ea_sync_info_network_event_select(server->client_event, socket, EA_FD_READ | EA_FD_CLOSE) != 0)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]", error,
-               ea_socket_error_text(error));
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]",
+               error, ea_socket_error_text(error));
         return tcp_nw_info_refuse_socket(socket);
     }
     tcp_nw_handle *slot = nullptr;
@@ -478,8 +506,8 @@ ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_
     slot->send_position = slot->send_buffer;
     slot->network_handle = handle;
     uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d] at tws index [%u].", handle, socket,
-           index);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d] at tws index [%u].", handle,
+           socket, index);
     server->valid_client_list[server->in_use_count++] = slot;
     *network_handle = handle;
     *workstation_index = index;
@@ -529,7 +557,8 @@ ea_status tcp_nw_info_get_new_handle(tcp_nw_info *server, int32_t *network_handl
     return EA_SUCCESS;
 }
 
-ea_status tcp_nw_info_get_client_status(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger)
+ea_status tcp_nw_info_get_client_status(tcp_nw_info *server, uint16_t workstation_index,
+                                        logger_object *logger)
 {
     tcp_nw_handle *slot = &server->tcp_nw_handle_list[workstation_index];
     if (slot->client_sockfd == EA_INVALID_SOCKET)
@@ -541,7 +570,8 @@ ea_status tcp_nw_info_get_client_status(tcp_nw_info *server, uint16_t workstatio
     memset(&events, 0, sizeof(events));
     if (ea_enum_network_events(slot->client_sockfd, &events) != 0)
         return EA_VALID;
-    if (ea_check_network_event(&events, EA_FD_READ, nullptr) || ea_check_network_event(&events, EA_FD_CLOSE, nullptr))
+    if (ea_check_network_event(&events, EA_FD_READ, nullptr) ||
+        ea_check_network_event(&events, EA_FD_CLOSE, nullptr))
         return EA_SUCCESS;
     return EA_VALID;
 }
@@ -577,8 +607,8 @@ static ea_status tcp_nw_info_select(tcp_nw_info *server, int32_t socket, int32_t
     if (ea_sync_info_network_event_select(server->client_event, socket, mask) != 0)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]", error,
-               ea_socket_error_text(error));
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]",
+               error, ea_socket_error_text(error));
         return EA_ERROR;
     }
     return EA_SUCCESS;
@@ -623,13 +653,14 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                        "invitation count. So discarding sequence number [%lu]",
                        slot->network_handle, index, static_cast<unsigned long>(msg->sequence_number));
                 message_destroy(msg);
-                if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_INVITATION_EXCEEDED, disconnect_queue,
-                                                 logger) != EA_SUCCESS)
+                if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_INVITATION_EXCEEDED,
+                                                 disconnect_queue, logger) != EA_SUCCESS)
                     return EA_ERROR;
-                EA_LOG(logger, EA_LEVEL_EVENT,
-                       "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason "
-                       "code [%d]",
-                       slot->network_handle, index, TWS_REASON_INVITATION_EXCEEDED);
+                EA_LOG(
+                    logger, EA_LEVEL_EVENT,
+                    "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason "
+                    "code [%d]",
+                    slot->network_handle, index, TWS_REASON_INVITATION_EXCEEDED);
                 continue;
             }
             if (queue_append(data_queue, msg) != EA_SUCCESS)
@@ -649,7 +680,8 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
             if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
                 return EA_ERROR;
             EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason code [%d]",
+                   "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason "
+                   "code [%d]",
                    slot->network_handle, index, reason);
         }
         else if (status == EA_ERROR)
@@ -674,14 +706,16 @@ static tcp_nw_handle *tcp_nw_info_slot_of(tcp_nw_info *server, const message *ms
     return slot;
 }
 
-ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifications, logger_object *logger)
+ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifications,
+                                logger_object *logger)
 {
     if (msg->workstation_index >= server->max_clients)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence discarding the "
-               "message. Sequence number [%lu]",
-               msg->workstation_index, server->max_clients, static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence discarding the "
+            "message. Sequence number [%lu]",
+            msg->workstation_index, server->max_clients, static_cast<unsigned long>(msg->sequence_number));
         message_destroy(msg);
         return EA_VALID;
     }
@@ -689,7 +723,8 @@ ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifi
     if (slot == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the "
+               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] "
+               "in the "
                "client list. Discarding message. Sequence number [%lu]",
                msg->workstation_network_handle, msg->workstation_index,
                server->tcp_nw_handle_list[msg->workstation_index].network_handle,
@@ -704,8 +739,8 @@ ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifi
         slot->received_count = 0;
     }
     server->total_pending -= slot->pending_count;
-    ea_status status =
-        tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, msg, &slot->pending_count, notifications, logger);
+    ea_status status = tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, msg, &slot->pending_count,
+                                          notifications, logger);
     server->total_pending += slot->pending_count;
     if (status == EA_ERROR)
     {
@@ -726,8 +761,8 @@ ea_status tcp_nw_info_send_pending(tcp_nw_info *server, queue *disconnect_queue,
         if (slot->pending_count <= 0)
             continue;
         server->total_pending -= slot->pending_count;
-        ea_status status =
-            tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &slot->pending_count, notifications, logger);
+        ea_status status = tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &slot->pending_count,
+                                              notifications, logger);
         server->total_pending += slot->pending_count;
         if (status == EA_ERROR)
         {
@@ -738,11 +773,12 @@ ea_status tcp_nw_info_send_pending(tcp_nw_info *server, queue *disconnect_queue,
         {
             uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
             EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Disconnecting the client with nw handle [%d] and tws index [%u] as number of pending messages "
+                   "Disconnecting the client with nw handle [%d] and tws index [%u] as number of pending "
+                   "messages "
                    "[%d] exceeded the threshold value [%d]",
                    slot->network_handle, index, slot->pending_count, server->pending_limit);
-            if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_TOO_MANY_PENDING, disconnect_queue, logger) !=
-                EA_SUCCESS)
+            if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_TOO_MANY_PENDING, disconnect_queue,
+                                             logger) != EA_SUCCESS)
                 return EA_ERROR;
         }
     }
@@ -763,11 +799,13 @@ static bool tcp_nw_info_may_invite(const tcp_nw_info *server, const tcp_nw_handl
     uint16_t link = slot->link_index;
     return ea_flag_get(&server->allow_invitations_flag[link]) == 1 &&
            ea_flag_get(&server->recovery_queue_overflow[link]) == 0 &&
-           ea_flag_get(&server->session_recovery_flag[link]) == 0 && ea_flag_get(server->abnormal_state_flag) == 0 &&
+           ea_flag_get(&server->session_recovery_flag[link]) == 0 &&
+           ea_flag_get(server->abnormal_state_flag) == 0 &&
            ea_flag_get(&server->user_logoff_in_progress[index]) == 0;
 }
 
-ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notifications, logger_object *logger)
+ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notifications,
+                                               logger_object *logger)
 {
     if (server->invitations_due == 0 || server->client_invitation_message == nullptr)
         return EA_SUCCESS;
@@ -810,7 +848,8 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
     if (msg->workstation_index >= server->max_clients)
     {
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the message.",
+               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the "
+               "message.",
                msg->workstation_index, server->max_clients);
         return EA_VALID;
     }
@@ -818,7 +857,8 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
     if (slot == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the "
+               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] "
+               "in the "
                "client list. Ignoring message.",
                msg->workstation_network_handle, msg->workstation_index,
                server->tcp_nw_handle_list[msg->workstation_index].network_handle);
@@ -851,7 +891,8 @@ ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index
     }
     while (message *queued = static_cast<message *>(queue_remove_head(slot->send_queue)))
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Discarding message with tws nw handle [%d], tws index [%u]. sequence number [%lu]",
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Discarding message with tws nw handle [%d], tws index [%u]. sequence number [%lu]",
                queued->workstation_network_handle, queued->workstation_index,
                static_cast<unsigned long>(queued->sequence_number));
         message_destroy(queued);
@@ -878,14 +919,16 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
     if (msg->link_index >= number_of_links)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Received invalid link index [%u] tws nw handle[%d] in the message. Hence not updating link index.",
+               "Received invalid link index [%u] tws nw handle[%d] in the message. Hence not updating link "
+               "index.",
                msg->link_index, msg->workstation_network_handle);
         return EA_NOT_FOUND;
     }
     if (msg->workstation_index >= server->max_clients)
     {
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the message.",
+               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the "
+               "message.",
                msg->workstation_index, server->max_clients);
         return EA_VALID;
     }
@@ -893,7 +936,8 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
     if (slot == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the "
+               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] "
+               "in the "
                "client list. Ignoring message.",
                msg->workstation_network_handle, msg->workstation_index,
                server->tcp_nw_handle_list[msg->workstation_index].network_handle);

@@ -48,11 +48,11 @@ struct tcp_nw_info
     int32_t listen_sockfd;
     uint16_t socket_library_started;
     ea_sync_info *listener_event;
-    ea_sync_info *client_event;    // shared by every connection socket
-    ea_sync_info *continue_event;  // always set; stands in for client_event mid-cycle
-    queue *pending_sockets;        // accepted, waiting for the box's verdict
+    ea_sync_info *client_event;   // shared by every connection socket
+    ea_sync_info *continue_event; // always set; stands in for client_event mid-cycle
+    queue *pending_sockets;       // accepted, waiting for the box's verdict
     tcp_nw_handle *tcp_nw_handle_list;
-    tcp_nw_handle **valid_client_list;  // slots in use, in order of admission
+    tcp_nw_handle **valid_client_list; // slots in use, in order of admission
     uint16_t in_use_count;
     uint16_t max_clients;
     int32_t next_handle;
@@ -63,10 +63,10 @@ struct tcp_nw_info
     int32_t invitation_count;
     uint32_t receive_sequence;
     message *client_invitation_message;
-    ea_flag *recovery_queue_overflow;  // per link
-    ea_flag *allow_invitations_flag;   // per link
-    ea_flag *session_recovery_flag;    // per link
-    ea_flag *user_logoff_in_progress;  // per user slot
+    ea_flag *recovery_queue_overflow; // per link
+    ea_flag *allow_invitations_flag;  // per link
+    ea_flag *session_recovery_flag;   // per link
+    ea_flag *user_logoff_in_progress; // per user slot
     ea_flag *abnormal_state_flag;
     uint16_t invitations_due;
 };
@@ -90,11 +90,14 @@ ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_
 ea_status tcp_nw_info_get_new_handle(tcp_nw_info *server, int32_t *network_handle, logger_object *logger);
 ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t receive_batch_limit,
                                 queue *disconnect_queue, logger_object *logger);
-ea_status tcp_nw_info_get_client_status(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger);
-ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifications, logger_object *logger);
+ea_status tcp_nw_info_get_client_status(tcp_nw_info *server, uint16_t workstation_index,
+                                        logger_object *logger);
+ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifications,
+                                logger_object *logger);
 ea_status tcp_nw_info_send_pending(tcp_nw_info *server, queue *disconnect_queue, queue *notifications,
                                    logger_object *logger);
-ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notifications, logger_object *logger);
+ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notifications,
+                                               logger_object *logger);
 ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logger_object *logger);
 ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger);
 ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t number_of_links,

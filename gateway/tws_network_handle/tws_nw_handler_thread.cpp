@@ -83,7 +83,8 @@ ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG(args->logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].", reason_code);
+    EA_LOG(args->logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].",
+           reason_code);
     return EA_SUCCESS;
 }
 
@@ -91,7 +92,8 @@ ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_
 ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *msg)
 {
     logger_object *logger = args->logger;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
            tws_nw_handler_tag_name(msg->tag), msg->workstation_network_handle, msg->workstation_index,
            msg->reason_code);
     if (tcp_nw_info_disconnect_client(args->server, msg, logger) == EA_ERROR)
@@ -113,7 +115,8 @@ ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *m
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
            static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->reason_code);
     return EA_SUCCESS;
 }
@@ -134,8 +137,9 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
         uint32_t sequence = msg->sequence_number;
         if (tcp_nw_info_send_mesg(args->server, msg, state->locals[LOCAL_NOTIFICATIONS], logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_mesg failed for handle [%d], sequence number [%lu]",
-                   handle, static_cast<unsigned long>(sequence));
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                   "tcp_nw_info_send_mesg failed for handle [%d], sequence number [%lu]", handle,
+                   static_cast<unsigned long>(sequence));
             return EA_ERROR;
         }
         return EA_SUCCESS;
@@ -160,7 +164,8 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
         }
         return EA_SUCCESS;
     case BOX_LOGOFF_FLUSH:
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received BOX_LOGOFF_FLUSH message for link index [%u]. Forwarding the same.",
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received BOX_LOGOFF_FLUSH message for link index [%u]. Forwarding the same.",
                msg->link_index);
         if (tws_nw_handler_insert(args->data_out, msg, logger) != EA_SUCCESS)
         {
@@ -182,8 +187,8 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
                 return EA_ERROR;
             }
         }
-        if (tcp_nw_info_process_incoming_clients(args->server, operation, msg, state->locals[LOCAL_NOTIFICATIONS],
-                                                 logger) == EA_ERROR)
+        if (tcp_nw_info_process_incoming_clients(args->server, operation, msg,
+                                                 state->locals[LOCAL_NOTIFICATIONS], logger) == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_process_incoming_clients failed");
             return EA_ERROR;
@@ -192,7 +197,8 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
     }
     case UPDATE_LINK_INDEX:
         EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received UPDATE_LINK_INDEX notification for tws network handle [%d] and tws index [%u] with link "
+               "Received UPDATE_LINK_INDEX notification for tws network handle [%d] and tws index [%u] with "
+               "link "
                "index [%u].",
                msg->workstation_network_handle, msg->workstation_index, msg->link_index);
         tcp_nw_info_update_index(args->server, msg, args->number_of_links, logger);
@@ -234,7 +240,8 @@ ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pendin
             message_destroy(notification);
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_EVENT, "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
     }
     for (uint32_t i = 0; i < refused; ++i)
     {
@@ -283,8 +290,8 @@ uint32_t tws_nw_handler_thread(void *argument)
         uint32_t refused = 0;
         ea_status status = tcp_nw_info_get_elements(
             args->server, args->receive_batch_limit, args->input_queues, TWS_NW_HANDLER_INPUT_QUEUES,
-            args->wait_time_ms, state.locals[LOCAL_DATA], state.locals[LOCAL_DISCONNECTS], &pending_sockets, &refused,
-            &state.locals[LOCAL_INPUT], logger);
+            args->wait_time_ms, state.locals[LOCAL_DATA], state.locals[LOCAL_DISCONNECTS], &pending_sockets,
+            &refused, &state.locals[LOCAL_INPUT], logger);
         if (status == EA_SUCCESS)
         {
             if (tws_nw_handler_after_wait(&state, pending_sockets, refused) != EA_SUCCESS)
@@ -295,13 +302,14 @@ uint32_t tws_nw_handler_thread(void *argument)
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
             return tws_nw_handler_fail(&state, nullptr);
         }
-        if (tcp_nw_info_send_pending_invitations(args->server, state.locals[LOCAL_NOTIFICATIONS], logger) != EA_SUCCESS)
+        if (tcp_nw_info_send_pending_invitations(args->server, state.locals[LOCAL_NOTIFICATIONS], logger) !=
+            EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending_invitations failed");
             return tws_nw_handler_fail(&state, nullptr);
         }
-        if (tcp_nw_info_send_pending(args->server, state.locals[LOCAL_DISCONNECTS], state.locals[LOCAL_NOTIFICATIONS],
-                                     logger) == EA_ERROR)
+        if (tcp_nw_info_send_pending(args->server, state.locals[LOCAL_DISCONNECTS],
+                                     state.locals[LOCAL_NOTIFICATIONS], logger) == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
             return tws_nw_handler_fail(&state, nullptr);

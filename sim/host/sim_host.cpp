@@ -36,9 +36,7 @@ struct sim_host::connection
     steady::time_point resume_reading;
 };
 
-sim_host::sim_host(host_options options) : m_options(std::move(options))
-{
-}
+sim_host::sim_host(host_options options) : m_options(std::move(options)) {}
 
 sim_host::~sim_host()
 {
@@ -69,7 +67,8 @@ bool sim_host::open_listener()
             }
         }
     }
-    if (!bound || ea_listen(listener, 16) != 0 || ea_sync_info_network_event_select(m_event, listener, EA_FD_ACCEPT) != 0)
+    if (!bound || ea_listen(listener, 16) != 0 ||
+        ea_sync_info_network_event_select(m_event, listener, EA_FD_ACCEPT) != 0)
     {
         ea_closesocket(listener);
         return false;
@@ -105,10 +104,12 @@ bool sim_host::start()
     }
     m_stop = false;
     m_running = true;
-    m_thread = std::thread([this] {
-        t_serving = this;
-        service();
-    });
+    m_thread = std::thread(
+        [this]
+        {
+            t_serving = this;
+            service();
+        });
     return true;
 }
 
@@ -149,11 +150,13 @@ void sim_host::service()
         ea_sync_info_reset_network_event(m_event);
         accept_all();
         read_all();
+        deliver_events();
     }
     for (std::unique_ptr<connection> &c : m_connections)
         close_connection(*c);
     m_connections.clear();
     close_listener();
+    m_connection_events.clear();
     std::deque<std::function<void(bool)>> late;
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -190,6 +193,7 @@ void sim_host::accept_all()
             c->number = ++m_accepted;
             ++m_open;
         }
+        m_connection_events.push_back(std::make_pair(c->number, true));
         m_connections.push_back(std::move(c));
         m_changed.notify_all();
     }
@@ -260,7 +264,7 @@ void sim_host::read_connection(connection &c)
 
 void sim_host::take_frames(connection &c, uint32_t read_index)
 {
-    std::vector<host_record> arrived;
+    std::vector<std::pair<host_frame, std::vector<host_record>>> arrived;
     size_t position = 0;
     while (c.buffer.size() - position >= 2)
     {
@@ -268,8 +272,8 @@ void sim_host::take_frames(connection &c, uint32_t read_index)
         if (length < HOST_HEADER_SIZE || length > HOST_MAX_FRAME)
         {
             std::lock_guard<std::mutex> guard(m_lock);
-            m_errors.push_back(host_error{host_error_kind::bad_length, c.number,
-                                          "frame length " + std::to_string(length)});
+            m_errors.push_back(
+                host_error{host_error_kind::bad_length, c.number, "frame length " + std::to_string(length)});
             close_connection(c);
             break;
         }
@@ -303,19 +307,27 @@ void sim_host::take_frames(connection &c, uint32_t read_index)
         std::lock_guard<std::mutex> guard(m_lock);
         uint32_t frame_index = static_cast<uint32_t>(m_frames.size());
         if (!f.digest_ok)
-            m_errors.push_back(host_error{host_error_kind::digest, c.number, "frame " + std::to_string(frame_index)});
+            m_errors.push_back(
+                host_error{host_error_kind::digest, c.number, "frame " + std::to_string(frame_index)});
         if (!f.sequence_ok && m_options.check_sequence)
             m_errors.push_back(host_error{host_error_kind::sequence, c.number,
                                           "frame " + std::to_string(frame_index) + " sequence " +
                                               std::to_string(f.sequence_number)});
         if (!f.packet_ok)
-            m_errors.push_back(host_error{host_error_kind::packet, c.number, "frame " + std::to_string(frame_index)});
-        m_frames.push_back(std::move(f));
+            m_errors.push_back(
+                host_error{host_error_kind::packet, c.number, "frame " + std::to_string(frame_index)});
+        m_frames.push_back(f);
+        arrived.emplace_back(std::move(f), std::vector<host_record>());
+        uint16_t entry = 0;
         for (bytes &record : records)
         {
             host_record r{c.number, frame_index, be16(record.data()), std::move(record)};
+            r.sequence_number = arrived.back().first.sequence_number;
+            r.last_sequence_number = arrived.back().first.last_sequence_number;
+            r.entries = static_cast<uint16_t>(records.size());
+            r.entry = entry++;
             m_records.push_back(r);
-            arrived.push_back(m_records.back());
+            arrived.back().second.push_back(m_records.back());
         }
     }
     if (c.socket >= 0)
@@ -323,15 +335,42 @@ void sim_host::take_frames(connection &c, uint32_t read_index)
     m_changed.notify_all();
 
     record_handler handler;
+    frame_handler on_frame;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         handler = m_handler;
+        on_frame = m_frame_handler;
     }
-    if (handler)
+    for (const auto &group : arrived)
     {
-        for (const host_record &r : arrived)
-            handler(*this, r);
+        if (on_frame)
+            on_frame(*this, group.first, group.second);
+        if (handler)
+        {
+            for (const host_record &r : group.second)
+                handler(*this, r);
+        }
     }
+}
+
+void sim_host::deliver_events()
+{
+    connection_handler on_connection;
+    tick_handler on_tick;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        on_connection = m_connection_handler;
+        on_tick = m_tick_handler;
+    }
+    std::vector<std::pair<uint32_t, bool>> events;
+    events.swap(m_connection_events);
+    if (on_connection)
+    {
+        for (const auto &event : events)
+            on_connection(*this, event.first, event.second);
+    }
+    if (on_tick)
+        on_tick(*this);
 }
 
 void sim_host::close_connection(connection &c)
@@ -341,11 +380,25 @@ void sim_host::close_connection(connection &c)
     ea_closesocket(c.socket);
     c.socket = -1;
     c.buffer.clear();
+    // Told to the behaviour on the next pass, never from inside one of its own calls.
+    m_connection_events.push_back(std::make_pair(c.number, false));
     {
         std::lock_guard<std::mutex> guard(m_lock);
         --m_open;
     }
     m_changed.notify_all();
+}
+
+sim_host::connection *sim_host::numbered(uint32_t number)
+{
+    if (number == 0)
+        return newest();
+    for (std::unique_ptr<connection> &c : m_connections)
+    {
+        if (c->number == number && c->socket >= 0)
+            return c.get();
+    }
+    return nullptr;
 }
 
 sim_host::connection *sim_host::newest()
@@ -433,17 +486,20 @@ bool sim_host::on_service(const std::function<bool()> &action)
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_stop)
             return false;
-        m_actions.push_back([this, state, action](bool run) {
-            bool result = run && action();
-            std::lock_guard<std::mutex> inner(m_lock);
-            state->result = result;
-            state->done = true;
-            m_changed.notify_all();
-        });
+        m_actions.push_back(
+            [this, state, action](bool run)
+            {
+                bool result = run && action();
+                std::lock_guard<std::mutex> inner(m_lock);
+                state->result = result;
+                state->done = true;
+                m_changed.notify_all();
+            });
     }
     ea_sync_info_set_network_event(m_event);
     std::unique_lock<std::mutex> guard(m_lock);
-    m_changed.wait_for(guard, std::chrono::milliseconds(k_service_call_deadline_ms), [&] { return state->done; });
+    m_changed.wait_for(guard, std::chrono::milliseconds(k_service_call_deadline_ms),
+                       [&] { return state->done; });
     return state->done && state->result;
 }
 
@@ -507,13 +563,15 @@ void sim_host::clear_received()
 bool sim_host::wait_for_frames(size_t count, int timeout_ms) const
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    return m_changed.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] { return m_frames.size() >= count; });
+    return m_changed.wait_for(guard, std::chrono::milliseconds(timeout_ms),
+                              [&] { return m_frames.size() >= count; });
 }
 
 bool sim_host::wait_for_connections(uint32_t accepted, int timeout_ms) const
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    return m_changed.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] { return m_accepted >= accepted; });
+    return m_changed.wait_for(guard, std::chrono::milliseconds(timeout_ms),
+                              [&] { return m_accepted >= accepted; });
 }
 
 bool sim_host::wait_for_peer_close(uint32_t closed, int timeout_ms) const
@@ -527,6 +585,24 @@ void sim_host::on_record(record_handler handler)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_handler = std::move(handler);
+}
+
+void sim_host::on_frame(frame_handler handler)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_frame_handler = std::move(handler);
+}
+
+void sim_host::on_tick(tick_handler handler)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_tick_handler = std::move(handler);
+}
+
+void sim_host::on_connection(connection_handler handler)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_connection_handler = std::move(handler);
 }
 
 void sim_host::set_write_mode(write_mode mode)
@@ -544,18 +620,61 @@ void sim_host::set_slow_reader(uint32_t bytes_per_read, uint32_t pause_ms)
 
 bool sim_host::send_body(const bytes &body, frame_fault fault)
 {
-    return on_service([this, &body, fault] {
-        connection *c = newest();
-        if (c == nullptr)
-            return false;
-        bytes frame = frame_for(*c, body, fault);
-        write_mode mode;
+    return on_service(
+        [this, &body, fault]
         {
-            std::lock_guard<std::mutex> guard(m_lock);
-            mode = m_write_mode;
-        }
-        return write_all(*c, frame.data(), frame.size(), mode);
-    });
+            connection *c = newest();
+            if (c == nullptr)
+                return false;
+            bytes frame = frame_for(*c, body, fault);
+            write_mode mode;
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                mode = m_write_mode;
+            }
+            return write_all(*c, frame.data(), frame.size(), mode);
+        });
+}
+
+bool sim_host::send_frame(uint32_t number, const bytes &body, uint16_t sequence_number,
+                          uint16_t last_sequence_number, frame_fault fault)
+{
+    return on_service(
+        [this, number, &body, sequence_number, last_sequence_number, fault]
+        {
+            connection *c = numbered(number);
+            if (c == nullptr)
+                return false;
+            bytes frame = host_encode_frame(body, sequence_number, last_sequence_number);
+            switch (fault)
+            {
+            case frame_fault::wrong_digest:
+                frame[6] ^= 0x01;
+                break;
+            case frame_fault::short_frame:
+                frame.resize(HOST_HEADER_SIZE - 1);
+                frame[0] = 0;
+                frame[1] = static_cast<uint8_t>(HOST_HEADER_SIZE - 1);
+                break;
+            case frame_fault::bad_length:
+                frame[0] = 0x08;
+                frame[1] = 0x00;
+                break;
+            default:
+                break;
+            }
+            write_mode mode;
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                mode = m_write_mode;
+            }
+            return write_all(*c, frame.data(), frame.size(), mode);
+        });
+}
+
+bool sim_host::is_open(uint32_t number)
+{
+    return on_service([this, number] { return number != 0 && numbered(number) != nullptr; });
 }
 
 bool sim_host::send_records(const std::vector<bytes> &records, frame_fault fault)
@@ -565,62 +684,85 @@ bool sim_host::send_records(const std::vector<bytes> &records, frame_fault fault
 
 bool sim_host::send_coalesced(const std::vector<bytes> &bodies)
 {
-    return on_service([this, &bodies] {
-        connection *c = newest();
-        if (c == nullptr)
-            return false;
-        bytes all;
-        for (const bytes &body : bodies)
+    return on_service(
+        [this, &bodies]
         {
-            bytes frame = frame_for(*c, body, frame_fault::none);
-            all.insert(all.end(), frame.begin(), frame.end());
-        }
-        return write_all(*c, all.data(), all.size(), write_mode::whole);
-    });
+            connection *c = newest();
+            if (c == nullptr)
+                return false;
+            bytes all;
+            for (const bytes &body : bodies)
+            {
+                bytes frame = frame_for(*c, body, frame_fault::none);
+                all.insert(all.end(), frame.begin(), frame.end());
+            }
+            return write_all(*c, all.data(), all.size(), write_mode::whole);
+        });
 }
 
 bool sim_host::send_raw(const bytes &raw)
 {
-    return on_service([this, &raw] {
-        connection *c = newest();
-        return c != nullptr && write_all(*c, raw.data(), raw.size(), write_mode::whole);
-    });
+    return on_service(
+        [this, &raw]
+        {
+            connection *c = newest();
+            return c != nullptr && write_all(*c, raw.data(), raw.size(), write_mode::whole);
+        });
 }
 
 void sim_host::refuse_connections(bool refuse)
 {
-    on_service([this, refuse] {
-        if (refuse)
+    on_service(
+        [this, refuse]
         {
-            close_listener();
-            return true;
-        }
-        return m_listener >= 0 || open_listener();
-    });
+            if (refuse)
+            {
+                close_listener();
+                return true;
+            }
+            return m_listener >= 0 || open_listener();
+        });
 }
 
 bool sim_host::drop_connection()
 {
-    return on_service([this] {
-        connection *c = newest();
-        if (c == nullptr)
-            return false;
-        close_connection(*c);
-        return true;
-    });
+    return on_service(
+        [this]
+        {
+            connection *c = newest();
+            if (c == nullptr)
+                return false;
+            close_connection(*c);
+            return true;
+        });
+}
+
+bool sim_host::drop_connection(uint32_t number)
+{
+    return on_service(
+        [this, number]
+        {
+            connection *c = numbered(number);
+            if (c == nullptr)
+                return false;
+            close_connection(*c);
+            return true;
+        });
 }
 
 bool sim_host::drop_mid_frame(const bytes &body)
 {
-    return on_service([this, &body] {
-        connection *c = newest();
-        if (c == nullptr)
-            return false;
-        bytes frame = frame_for(*c, body, frame_fault::none);
-        bool written = write_all(*c, frame.data(), frame.size() / 2, write_mode::whole);
-        close_connection(*c);
-        return written;
-    });
+    return on_service(
+        [this, &body]
+        {
+            connection *c = newest();
+            if (c == nullptr)
+                return false;
+            bytes frame = frame_for(*c, body, frame_fault::none);
+            bool written = write_all(*c, frame.data(), frame.size() / 2, write_mode::whole);
+            close_connection(*c);
+            return written;
+        });
 }
 
 } // namespace qel_sim

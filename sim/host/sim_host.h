@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sim/host/sim_host_records.h"
@@ -31,9 +32,9 @@ namespace qel_sim
 struct host_options
 {
     std::string address = "127.0.0.1";
-    uint16_t port = 0;                // 0: any free port
-    uint32_t lifetime_ms = 300000;    // the host stops by itself after this
-    bool check_sequence = true;       // report sequence numbers that do not follow on
+    uint16_t port = 0;             // 0: any free port
+    uint32_t lifetime_ms = 300000; // the host stops by itself after this
+    bool check_sequence = true;    // report sequence numbers that do not follow on
 };
 
 // One read of the host socket.
@@ -53,9 +54,9 @@ struct host_frame
     uint16_t last_sequence_number;
     bool digest_ok;
     bool sequence_ok;
-    bool packet_ok;   // the body split into whole records
-    uint16_t weight;  // records counted in the packet
-    bytes frame;      // the whole frame, header included
+    bool packet_ok;  // the body split into whole records
+    uint16_t weight; // records counted in the packet
+    bytes frame;     // the whole frame, header included
     bytes body() const { return bytes(frame.begin() + HOST_HEADER_SIZE, frame.end()); }
 };
 
@@ -66,6 +67,12 @@ struct host_record
     uint32_t frame_index; // index in frames()
     uint16_t transcode;
     bytes data;
+    // From the frame the record came in: its two sequence numbers, the number of records
+    // the packet held and this record's place among them (from 0).
+    uint16_t sequence_number = 0;
+    uint16_t last_sequence_number = 0;
+    uint16_t entries = 0;
+    uint16_t entry = 0;
 };
 
 enum class host_error_kind
@@ -93,6 +100,13 @@ class sim_host
 {
   public:
     typedef std::function<void(sim_host &, const host_record &)> record_handler;
+    // Called once per received frame, before the record handler sees its records.
+    typedef std::function<void(sim_host &, const host_frame &, const std::vector<host_record> &)>
+        frame_handler;
+    // Called on every pass of the service thread (at least every few milliseconds).
+    typedef std::function<void(sim_host &)> tick_handler;
+    // Called when a connection is accepted (open true) or closed by either side.
+    typedef std::function<void(sim_host &, uint32_t connection, bool open)> connection_handler;
 
     explicit sim_host(host_options options = host_options());
     ~sim_host();
@@ -121,6 +135,9 @@ class sim_host
     bool wait_for_peer_close(uint32_t closed, int timeout_ms) const;
 
     void on_record(record_handler handler);
+    void on_frame(frame_handler handler);
+    void on_tick(tick_handler handler);
+    void on_connection(connection_handler handler);
 
     // Sending to the newest open connection. The host numbers its frames 1, 2, ... per
     // connection and puts the last sequence number it received in each. False when no
@@ -130,11 +147,18 @@ class sim_host
     // Several frames in one write.
     bool send_coalesced(const std::vector<bytes> &bodies);
     bool send_raw(const bytes &raw);
+    // A frame with the sequence numbers given by the caller, to one connection (0: the
+    // newest); for behaviours that keep their own session numbering across connections.
+    // Of the faults only wrong_digest, short_frame and bad_length apply here.
+    bool send_frame(uint32_t connection, const bytes &body, uint16_t sequence_number,
+                    uint16_t last_sequence_number, frame_fault fault = frame_fault::none);
+    bool is_open(uint32_t connection);
     void set_write_mode(write_mode mode);
 
     // Faults of the connection.
     void refuse_connections(bool refuse); // closes or reopens the listener
     bool drop_connection();               // closes the newest connection now
+    bool drop_connection(uint32_t connection);
     bool drop_mid_frame(const bytes &body); // half of a frame, then closes
     // Reads at most `bytes_per_read` bytes, then pauses `pause_ms`; 0, 0 for normal.
     void set_slow_reader(uint32_t bytes_per_read, uint32_t pause_ms);
@@ -151,6 +175,8 @@ class sim_host
     void take_frames(connection &c, uint32_t read_index);
     void close_connection(connection &c);
     connection *newest();
+    connection *numbered(uint32_t number); // 0: the newest
+    void deliver_events();                 // connection events, then the tick handler
     bool write_all(connection &c, const uint8_t *data, size_t length, write_mode mode);
     bytes frame_for(connection &c, const bytes &body, frame_fault fault);
     // Runs `action` on the service thread and returns its result.
@@ -162,12 +188,11 @@ class sim_host
     ea_sync_info *m_event = nullptr;
     std::thread m_thread;
     bool m_running = false;
-    uint32_t m_started_tick = 0;
 
     mutable std::mutex m_lock;
     mutable std::condition_variable m_changed;
     std::deque<std::function<void(bool)>> m_actions; // under m_lock; the argument: run it
-    bool m_stop = false;                         // under m_lock
+    bool m_stop = false;                             // under m_lock
     std::vector<host_read> m_reads;
     std::vector<host_frame> m_frames;
     std::vector<host_record> m_records;
@@ -176,11 +201,15 @@ class sim_host
     uint32_t m_open = 0;
     uint32_t m_peer_closed = 0;
     record_handler m_handler;
+    frame_handler m_frame_handler;
+    tick_handler m_tick_handler;
+    connection_handler m_connection_handler;
     write_mode m_write_mode = write_mode::whole;
     uint32_t m_slow_bytes = 0;
     uint32_t m_slow_pause_ms = 0;
 
-    std::vector<std::unique_ptr<connection>> m_connections; // service thread only
+    std::vector<std::unique_ptr<connection>> m_connections;     // service thread only
+    std::vector<std::pair<uint32_t, bool>> m_connection_events; // service thread only
 };
 
 } // namespace qel_sim

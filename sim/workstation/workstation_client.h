@@ -36,12 +36,12 @@ enum : uint32_t
 // How the next frames are spoilt; several may be combined.
 struct workstation_faults
 {
-    bool bad_digest = false;           // one digest byte flipped
-    int32_t frame_length_delta = 0;    // added to the length field (framing) of each frame
-    int32_t vrx_length_delta = 0;      // added to the VRX header's length field (digest still right)
-    int32_t sequence_delta = 0;        // added to each frame's sequence number once (wrong or skipped)
-    bool ignore_invitations = false;   // send whatever the invitation count says
-    bool one_byte_writes = false;      // every frame written one byte per call
+    bool bad_digest = false;         // one digest byte flipped
+    int32_t frame_length_delta = 0;  // added to the length field (framing) of each frame
+    int32_t vrx_length_delta = 0;    // added to the VRX header's length field (digest still right)
+    int32_t sequence_delta = 0;      // added to each frame's sequence number once (wrong or skipped)
+    bool ignore_invitations = false; // send whatever the invitation count says
+    bool one_byte_writes = false;    // every frame written one byte per call
 };
 
 struct workstation_frame
@@ -83,7 +83,7 @@ class workstation_client
     bool wait_for_transcode(int16_t transcode, workstation_frame *out, uint32_t timeout_ms);
     // Reads until an invitation arrives.
     bool wait_for_invitation(uint32_t timeout_ms);
-    // Reads and discards until the gateway closes the connection; true when it did.
+    // Reads and discards until the connection is gone (closed by either side).
     bool wait_for_close(uint32_t timeout_ms);
 
     // Sends part of a frame, then drops the connection without reading what waits (so

@@ -26,6 +26,9 @@ gateway_config::gateway_config()
         {"MACHINE_LAN_IP", "127.0.0.1"},
         {"PORT_NUMBER", std::to_string(free_port())},
         {"KOVA_EVENT_LOG_FILE", "logs/kova_event_log.dat"},
+        {"CONTRACT_EXPIRY_OFFSET", "14:30:00"},
+        {"FIX_LOGGING", "Y"},
+        {"CONTRACT_EXPIRY_OFFSET", "15:30:00"},
     };
 }
 

@@ -113,7 +113,8 @@ void host_session_info_container_destroy(host_session_info_container *container)
     delete container;
 }
 
-static ea_status host_session_append(queue *output, message *msg, const char *failure_text, logger_object *logger)
+static ea_status host_session_append(queue *output, message *msg, const char *failure_text,
+                                     logger_object *logger)
 {
     if (queue_append(output, msg) != EA_SUCCESS)
     {
@@ -131,7 +132,8 @@ ea_status host_session_info_container_req_validate(host_session_info_container *
     host_session_info *info = &container->host_session_info_array[link];
     msg->network_sequence_number = static_cast<uint16_t>(info->send_sequence_no);
     EA_LOG(logger, EA_LEVEL_ACTIVITY,
-           "Session sequence number [%d] applied sucessfully to the message, link index [%u], host nw handle [%d], "
+           "Session sequence number [%d] applied sucessfully to the message, link index [%u], host nw handle "
+           "[%d], "
            "sequence number [%lu]",
            info->send_sequence_no, link, msg->host_network_handle, host_session_seq(msg));
     info->last_send_seq_no = info->send_sequence_no;
@@ -176,7 +178,8 @@ static ea_status host_session_send_sequenced(host_session_info_container *contai
     if (info->discard_flag == 1)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Message discarded for link index [%u], host nw handle [%d], as discard flag is set. Sequence Number "
+               "Message discarded for link index [%u], host nw handle [%d], as discard flag is set. Sequence "
+               "Number "
                "[%lu].",
                link, handle, host_session_seq(msg));
         message_destroy(msg);
@@ -192,11 +195,13 @@ static ea_status host_session_send_sequenced(host_session_info_container *contai
     {
         if (host_session_append(to_send_validator, msg, "queue append failed.", logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Message forwarded for link index [%u],host nw handle [%d].", link, handle);
+        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Message forwarded for link index [%u],host nw handle [%d].", link,
+               handle);
         return EA_SUCCESS;
     }
     EA_LOG(logger, EA_LEVEL_EVENT,
-           " Message not forwaded to TH send validator for link index [%u], host nw handle [%d], Session recovery is "
+           " Message not forwaded to TH send validator for link index [%u], host nw handle [%d], Session "
+           "recovery is "
            "in progress",
            link, handle);
     message_destroy(msg); // its copy waits in the recovery queue
@@ -214,7 +219,8 @@ static void host_session_reset(host_session_info_container *container, uint16_t 
 {
     host_session_info *info = &container->host_session_info_array[link];
     info->discard_flag = 0;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Discard flag reset for link index [%u], host nw handle [%d]", link, handle);
+    EA_LOG(logger, EA_LEVEL_EVENT, "Discard flag reset for link index [%u], host nw handle [%d]", link,
+           handle);
     while (message *old = static_cast<message *>(queue_remove_head(info->recovery_queue)))
     {
         if (log_each_record)
@@ -226,19 +232,20 @@ static void host_session_reset(host_session_info_container *container, uint16_t 
     info->unacknowledged_weight = 0;
     info->unacknowledged_message_count = 0;
     host_session_set_link_flag(container->recovery_queue_overflow, link, 0);
-    EA_LOG(logger, EA_LEVEL_EVENT, "Recovery queue overflow flag reset for link index [%u], host nw handle [%d]", link,
-           handle);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Recovery queue overflow flag reset for link index [%u], host nw handle [%d]", link, handle);
     host_session_set_link_flag(container->session_recovery_flag, link, 0);
     info->validation_failure_flag = EA_FORWARD_MESSAGE;
     info->validation_failure_nw_handle = -1;
-    EA_LOG(logger, EA_LEVEL_EVENT, "validation fail flag set to EA_FORWARD_MESSAGE for link index [%u], host nw handle [%d].",
-           link, handle);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "validation fail flag set to EA_FORWARD_MESSAGE for link index [%u], host nw handle [%d].", link,
+           handle);
     info->relogon_status_flag = 0;
-    EA_LOG(logger, EA_LEVEL_EVENT, "relogon status flag set to FALSE for link index [%u], host nw handle [%d].", link,
-           handle);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "relogon status flag set to FALSE for link index [%u], host nw handle [%d].", link, handle);
     info->send_sequence_wrap_around_flag = 0;
-    EA_LOG(logger, EA_LEVEL_EVENT, "sequence wrap around set to FALSE for link index [%u], host nw handle [%d].", link,
-           handle);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "sequence wrap around set to FALSE for link index [%u], host nw handle [%d].", link, handle);
     info->recv_sequence_no = 1;
     info->send_sequence_no = 1;
     info->last_recv_seq_no = 0;
@@ -246,7 +253,8 @@ static void host_session_reset(host_session_info_container *container, uint16_t 
     info->last_send_seq_no = 0;
 }
 
-static bool host_session_link_ok(const host_session_info_container *container, message *msg, logger_object *logger)
+static bool host_session_link_ok(const host_session_info_container *container, message *msg,
+                                 logger_object *logger)
 {
     if (msg->link_index < container->number_of_links)
         return true;
@@ -259,7 +267,8 @@ static bool host_session_link_ok(const host_session_info_container *container, m
 static ea_status host_session_invalid_tag(message *msg, logger_object *logger)
 {
     EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-           "Received message with invalid message tag [%d]. This message tag was not expected here.", msg->tag);
+           "Received message with invalid message tag [%d]. This message tag was not expected here.",
+           msg->tag);
     message_destroy(msg);
     return EA_ERROR;
 }
@@ -276,22 +285,24 @@ ea_status host_session_info_container_process_request_messages(host_session_info
         int32_t handle = host_session_current_handle(container, link);
         if (msg->tag == NORMAL_MESSAGE)
         {
-            EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE from link index [%u], host nw handle [%d]", link,
-                   handle);
+            EA_LOG(logger, EA_LEVEL_ACTIVITY,
+                   "Received NORMAL_MESSAGE from link index [%u], host nw handle [%d]", link, handle);
             if (host_session_send_sequenced(container, msg, to_send_validator, logger) != EA_SUCCESS)
                 return EA_ERROR;
         }
         else if (msg->tag == BOX_LOGOFF_FLUSH)
         {
             EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received BOX_LOGOFF_FLUSH message for link index [%u],  host nw handle [%d] from Request Data "
+                   "Received BOX_LOGOFF_FLUSH message for link index [%u],  host nw handle [%d] from Request "
+                   "Data "
                    "Processing Module.",
                    link, handle);
             host_session_reset(container, link, handle, true, logger);
             if (host_session_append(to_send_validator, msg, "queue append failed.", logger) != EA_SUCCESS)
                 return EA_ERROR;
             EA_LOG(logger, EA_LEVEL_EVENT,
-                   "The BOX_LOGOFF_FLUSH message forwarded to TH send validator for link index [%u], host nw handle "
+                   "The BOX_LOGOFF_FLUSH message forwarded to TH send validator for link index [%u], host nw "
+                   "handle "
                    "[%d]",
                    link, handle);
         }
@@ -315,8 +326,8 @@ ea_status host_session_info_container_process_box_messages(host_session_info_con
         switch (msg->tag)
         {
         case NORMAL_MESSAGE:
-            EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message for link index [%u], host nw handle [%d].",
-                   link, handle);
+            EA_LOG(logger, EA_LEVEL_ACTIVITY,
+                   "Received NORMAL_MESSAGE message for link index [%u], host nw handle [%d].", link, handle);
             if (host_session_send_sequenced(container, msg, to_send_validator, logger) != EA_SUCCESS)
                 return EA_ERROR;
             continue;
@@ -328,7 +339,8 @@ ea_status host_session_info_container_process_box_messages(host_session_info_con
                 message_destroy(msg);
                 return EA_ERROR;
             }
-            EA_LOG(logger, EA_LEVEL_EVENT, "Forwarded %s to th send validator for link index [%u], host nw handle [%d]",
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Forwarded %s to th send validator for link index [%u], host nw handle [%d]",
                    "BOX_LOGON_REQUEST", link, msg->host_network_handle);
             break;
         case BOX_RELOGON_REQUEST:
@@ -345,19 +357,21 @@ ea_status host_session_info_container_process_box_messages(host_session_info_con
             msg->network_sequence_number = 0;
             // The oldest unacknowledged number, or, with nothing unacknowledged, the next one
             // to be sent: the host resumes the gateway's stream from there.
-            int16_t least = queue_get_count(info->recovery_queue) != 0 ? info->least_send_seq_no
-                                                                       : info->send_sequence_no;
+            int16_t least =
+                queue_get_count(info->recovery_queue) != 0 ? info->least_send_seq_no : info->send_sequence_no;
             put_i16_be(msg->data, BOX_RELOGON_LAST_RECV_SEQ_NO, info->last_recv_seq_no);
             put_i16_be(msg->data, BOX_RELOGON_LEAST_SEND_SEQ_NO, least);
             EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sending BOX_RELOGON_REQUEST with host last received sequence number[%d] least_send_seq_no[%d], "
+                   "Sending BOX_RELOGON_REQUEST with host last received sequence number[%d] "
+                   "least_send_seq_no[%d], "
                    "link index[%u] ",
                    info->last_recv_seq_no, least, link);
             break;
         }
         case DROP_HOST_CONNECTION:
             EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Forwarded DROP_HOST_CONNECTION message to th send validator for link index [%u], host nw handle "
+                   "Forwarded DROP_HOST_CONNECTION message to th send validator for link index [%u], host nw "
+                   "handle "
                    "[%d]",
                    link, msg->host_network_handle);
             break;
@@ -393,7 +407,8 @@ ea_status host_session_info_container_cleanup_recovery_queue(host_session_info_c
         {
             if (least > last && acknowledged <= last)
             {
-                EA_LOG(logger, EA_LEVEL_EVENT, "Adding [%d] wrap around offset to the received sequnece no. [%d] by host",
+                EA_LOG(logger, EA_LEVEL_EVENT,
+                       "Adding [%d] wrap around offset to the received sequnece no. [%d] by host",
                        HOST_SESSION_SEQUENCE_LIMIT, acknowledged);
                 acknowledged += HOST_SESSION_SEQUENCE_LIMIT;
                 last += HOST_SESSION_SEQUENCE_LIMIT;
@@ -416,13 +431,15 @@ ea_status host_session_info_container_cleanup_recovery_queue(host_session_info_c
                     acknowledged -= HOST_SESSION_SEQUENCE_LIMIT;
                     info->send_sequence_wrap_around_flag = 0;
                     EA_LOG(logger, EA_LEVEL_EVENT,
-                           "send sequence wrap around flag set to FALSE for link index [%u], recovery message sequence "
+                           "send sequence wrap around flag set to FALSE for link index [%u], recovery "
+                           "message sequence "
                            "no. [%d], last received sequence no. by host [%d]",
                            link, number, acknowledged);
                 }
                 queue_remove_head(info->recovery_queue);
                 EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                       "Message with session sequence number [%d] deleted from the recovery for link index [%u]. "
+                       "Message with session sequence number [%d] deleted from the recovery for link index "
+                       "[%u]. "
                        "Sequence number [%lu]",
                        number, link, host_session_seq(oldest));
                 info->unacknowledged_weight -= static_cast<uint32_t>(oldest->packing_weight);
@@ -434,7 +451,8 @@ ea_status host_session_info_container_cleanup_recovery_queue(host_session_info_c
                 ++deleted;
             }
             EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                   "Recovery queue cleanup completed for link index [%u],host nw handle [%d], [%d] messages deleted",
+                   "Recovery queue cleanup completed for link index [%u],host nw handle [%d], [%d] messages "
+                   "deleted",
                    link, msg->host_network_handle, deleted);
         }
     }
@@ -442,7 +460,8 @@ ea_status host_session_info_container_cleanup_recovery_queue(host_session_info_c
     {
         info->least_send_seq_no = info->send_sequence_no;
         info->unacknowledged_weight = 0;
-        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Message recovery queue empty for link index [%u], host nw handle [%d]", link,
+        EA_LOG(logger, EA_LEVEL_ACTIVITY,
+               "Message recovery queue empty for link index [%u], host nw handle [%d]", link,
                msg->host_network_handle);
     }
     return EA_SUCCESS;
@@ -458,7 +477,8 @@ ea_status host_session_info_container_resp_validate(host_session_info_container 
         if (msg->host_network_handle == info->validation_failure_nw_handle)
         {
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Validation failure flag set for link index [%u],host nw handle [%d]. Hence discarding message "
+                   "Validation failure flag set for link index [%u],host nw handle [%d]. Hence discarding "
+                   "message "
                    "with sequence number [%lu]",
                    link, msg->host_network_handle, host_session_seq(msg));
             return EA_DO_NOT_FORWARD;
@@ -468,10 +488,11 @@ ea_status host_session_info_container_resp_validate(host_session_info_container 
         // could only run out of time.
         info->validation_failure_flag = EA_FORWARD_MESSAGE;
         info->validation_failure_nw_handle = -1;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Validation failure flag set to EA_FORWARD_MESSAGE for link index [%u]: record from new host nw "
-               "handle [%d]",
-               link, msg->host_network_handle);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Validation failure flag set to EA_FORWARD_MESSAGE for link index [%u]: record from new host nw "
+            "handle [%d]",
+            link, msg->host_network_handle);
     }
     int32_t number = msg->network_sequence_number;
     if (number == 0)
@@ -479,8 +500,8 @@ ea_status host_session_info_container_resp_validate(host_session_info_container 
     if (number == info->recv_sequence_no)
     {
         EA_LOG(logger, EA_LEVEL_ACTIVITY,
-               "Sequence validation successful for sequence no.[%d], link index [%u], host nw handle [%d]", number,
-               link, msg->host_network_handle);
+               "Sequence validation successful for sequence no.[%d], link index [%u], host nw handle [%d]",
+               number, link, msg->host_network_handle);
         info->last_recv_seq_no = static_cast<int16_t>(number);
         if (host_session_recovery_enabled(container, link) &&
             host_session_info_container_cleanup_recovery_queue(container, msg, logger) != EA_SUCCESS)
@@ -494,9 +515,11 @@ ea_status host_session_info_container_resp_validate(host_session_info_container 
     }
     info->validation_failure_flag = EA_DO_NOT_FORWARD;
     info->validation_failure_nw_handle = msg->host_network_handle;
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Sequence verification Failed. Sequence Number [%lu]", host_session_seq(msg));
+    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Sequence verification Failed. Sequence Number [%lu]",
+           host_session_seq(msg));
     EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Validation failure flag set to EA_DO_NOT_FORWARD for link index [%u], host nw handle [%d], received host "
+           "Validation failure flag set to EA_DO_NOT_FORWARD for link index [%u], host nw handle [%d], "
+           "received host "
            "session sequence no. [%d], expected sequence no. [%d] sequence number [%lu]",
            link, msg->host_network_handle, number, info->recv_sequence_no, host_session_seq(msg));
     *reason_code = REASON_HOST_SEQUENCE_FAILURE;
@@ -526,7 +549,8 @@ static ea_status host_session_route_accepted(message *msg, queue *to_response_pr
     if (msg->data_length < HOST_SESSION_MINIMUM_PACKET)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding the message as the messagesize [%d] is less than expected [%d]. Sequence Number [%lu]",
+               "Discarding the message as the messagesize [%d] is less than expected [%d]. Sequence Number "
+               "[%lu]",
                msg->data_length, HOST_SESSION_MINIMUM_PACKET, host_session_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
@@ -536,8 +560,8 @@ static ea_status host_session_route_accepted(message *msg, queue *to_response_pr
         int16_t transcode = get_i16_be(msg->data, BOX_RECORD_TRANSCODE);
         if (host_session_is_box_transcode(transcode))
         {
-            EA_LOG(logger, EA_LEVEL_EVENT, "Received Box related message with transcode [%d] from Th receive validator",
-                   transcode);
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Received Box related message with transcode [%d] from Th receive validator", transcode);
             msg->transcode = transcode;
             if (host_session_append(to_box_comm, msg, "queue append failed.", logger) != EA_SUCCESS)
                 return EA_ERROR;
@@ -554,10 +578,11 @@ static ea_status host_session_route_accepted(message *msg, queue *to_response_pr
         }
         if (transcode == TRANSCODE_HOST_ACKNOWLEDGEMENT)
         {
-            EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                   "Received acknowledgement response with host sequence number [%d] and last received sequence "
-                   "number [%d] from Th receive validator. Discarding the message. Sequence Number [%lu]",
-                   msg->network_sequence_number, msg->last_sequence_number, host_session_seq(msg));
+            EA_LOG(
+                logger, EA_LEVEL_ACTIVITY,
+                "Received acknowledgement response with host sequence number [%d] and last received sequence "
+                "number [%d] from Th receive validator. Discarding the message. Sequence Number [%lu]",
+                msg->network_sequence_number, msg->last_sequence_number, host_session_seq(msg));
             message_destroy(msg);
             return EA_SUCCESS;
         }
@@ -588,7 +613,8 @@ static ea_status host_session_process_inbound(host_session_info_container *conta
                msg->link_index, msg->host_network_handle, reason);
         return EA_SUCCESS;
     case EA_DO_NOT_FORWARD:
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "host_session_info_container_resp_validate() returned EA_DO_NOT_FORWARD");
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "host_session_info_container_resp_validate() returned EA_DO_NOT_FORWARD");
         message_destroy(msg);
         return EA_SUCCESS;
     case EA_SUCCESS:
@@ -599,7 +625,8 @@ static ea_status host_session_process_inbound(host_session_info_container *conta
         return EA_ERROR;
     default:
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               "Surely a bug. Discarding the message.host_session_info_container_resp_validate() returned invalid "
+               "Surely a bug. Discarding the message.host_session_info_container_resp_validate() returned "
+               "invalid "
                "status [%d]",
                verdict);
         message_destroy(msg);
@@ -612,20 +639,22 @@ static void host_session_start_recovery(host_session_info_container *container, 
 {
     host_session_info *info = &container->host_session_info_array[link];
     host_session_set_link_flag(container->recovery_queue_overflow, link, 1);
-    EA_LOG(logger, EA_LEVEL_EVENT, "recovery queue overflow flag set to TRUE for link index [%u],host nw handle [%d].",
-           link, handle);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "recovery queue overflow flag set to TRUE for link index [%u],host nw handle [%d].", link, handle);
     host_session_set_link_flag(container->session_recovery_flag, link, 1);
-    EA_LOG(logger, EA_LEVEL_EVENT, "session recovery flag set to TRUE for link index [%u],host nw handle [%d].", link,
-           handle);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "session recovery flag set to TRUE for link index [%u],host nw handle [%d].", link, handle);
     info->validation_failure_flag = EA_FORWARD_MESSAGE;
     info->validation_failure_nw_handle = -1;
     EA_LOG(logger, EA_LEVEL_EVENT,
-           "Validation failure flag set to EA_FORWARD_MESSAGE for link index [%u], host nw handle [%d].", link, handle);
+           "Validation failure flag set to EA_FORWARD_MESSAGE for link index [%u], host nw handle [%d].",
+           link, handle);
     info->relogon_status_flag = 1;
-    EA_LOG(logger, EA_LEVEL_EVENT, "relogon status flag set to TRUE for link index [%u], host nw handle [%d].", link,
-           handle);
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "relogon status flag set to TRUE for link index [%u], host nw handle [%d].", link, handle);
     info->unacknowledged_message_count = queue_get_count(info->recovery_queue);
-    EA_LOG(logger, EA_LEVEL_EVENT, "unacknowledged message count set to [%ul]index [%u], host nw handle [%d].",
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "unacknowledged message count set to [%ul]index [%u], host nw handle [%d].",
            info->unacknowledged_message_count, link, handle);
 }
 
@@ -636,7 +665,8 @@ static ea_status host_session_resend(host_session_info_container *container, mes
     uint16_t link = flush->link_index;
     host_session_info *info = &container->host_session_info_array[link];
     EA_LOG(logger, EA_LEVEL_EVENT,
-           "Recieved SESSION_RECOVERED_FLUSH message for link index [%u] host nw handle [%d] with host last receive "
+           "Recieved SESSION_RECOVERED_FLUSH message for link index [%u] host nw handle [%d] with host last "
+           "receive "
            "sequence number [%d].",
            link, flush->host_network_handle, flush->last_sequence_number);
     info->relogon_status_flag = 0;
@@ -668,9 +698,9 @@ static ea_status host_session_resend(host_session_info_container *container, mes
 
 ea_status host_session_info_container_process_response_messages(host_session_info_container *container,
                                                                 queue *to_response_processing,
-                                                                queue *to_notifications, queue *to_send_validator,
-                                                                queue *input, queue *to_box_comm,
-                                                                logger_object *logger)
+                                                                queue *to_notifications,
+                                                                queue *to_send_validator, queue *input,
+                                                                queue *to_box_comm, logger_object *logger)
 {
     while (message *msg = static_cast<message *>(queue_remove_head(input)))
     {
@@ -686,37 +716,42 @@ ea_status host_session_info_container_process_response_messages(host_session_inf
                                                   to_box_comm, logger);
             break;
         case BOX_LOGOFF_FLUSH:
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Recieved BOX_LOGOFF_FLUSH message for link index [%u] host nw handle [%d] from TH Receive "
-                   "Validator.",
-                   link, handle);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Recieved BOX_LOGOFF_FLUSH message for link index [%u] host nw handle [%d] from TH Receive "
+                "Validator.",
+                link, handle);
             container->host_session_info_array[link].discard_flag = 1;
-            EA_LOG(logger, EA_LEVEL_EVENT, "Discard flag set for link index [%u], host nw handle [%d]", link, handle);
+            EA_LOG(logger, EA_LEVEL_EVENT, "Discard flag set for link index [%u], host nw handle [%d]", link,
+                   handle);
             status = host_session_append(to_response_processing, msg, "queue append failed.", logger);
             if (status == EA_SUCCESS)
                 EA_LOG(logger, EA_LEVEL_EVENT,
-                       "Forwarded BOX_LOGOFF_FLUSH message for link index [%u] host nw handle [%d] to Response Data "
+                       "Forwarded BOX_LOGOFF_FLUSH message for link index [%u] host nw handle [%d] to "
+                       "Response Data "
                        "Processing Module.",
                        link, handle);
             break;
         case SESSION_RECOVERY_FLUSH:
-            EA_LOG(logger, EA_LEVEL_EVENT, "Recieved SESSION_RECOVERY_FLUSH message for link index [%u] host nw handle [%d].",
-                   link, handle);
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Recieved SESSION_RECOVERY_FLUSH message for link index [%u] host nw handle [%d].", link,
+                   handle);
             host_session_start_recovery(container, link, handle, logger);
             status = host_session_append(to_send_validator, msg, "queue append failed.", logger);
             if (status == EA_SUCCESS)
-                EA_LOG(logger, EA_LEVEL_EVENT,
-                       "Sent SESSION_RECOVERY_FLUSH message for link index [%u] host nw handle [%d] to TH Send "
-                       "Validator.",
-                       link, handle);
+                EA_LOG(
+                    logger, EA_LEVEL_EVENT,
+                    "Sent SESSION_RECOVERY_FLUSH message for link index [%u] host nw handle [%d] to TH Send "
+                    "Validator.",
+                    link, handle);
             break;
         case SESSION_RECOVERED_FLUSH:
             status = host_session_resend(container, msg, to_send_validator, logger);
             break;
         default:
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid message tag [%d]. Discarding message with link index [%u], sequence number [%lu]", msg->tag,
-                   link, host_session_seq(msg));
+                   "Invalid message tag [%d]. Discarding message with link index [%u], sequence number [%lu]",
+                   msg->tag, link, host_session_seq(msg));
             message_destroy(msg);
             break;
         }
@@ -726,8 +761,9 @@ ea_status host_session_info_container_process_response_messages(host_session_inf
     return EA_SUCCESS;
 }
 
-ea_status host_session_info_container_process_timers(host_session_info_container *container, uint16_t link_index,
-                                                     uint16_t *tag, uint16_t *reason_code, logger_object *logger)
+ea_status host_session_info_container_process_timers(host_session_info_container *container,
+                                                     uint16_t link_index, uint16_t *tag,
+                                                     uint16_t *reason_code, logger_object *logger)
 {
     host_session_info *info = &container->host_session_info_array[link_index];
     message *oldest = static_cast<message *>(queue_peek(info->recovery_queue, 0));
@@ -737,7 +773,8 @@ ea_status host_session_info_container_process_timers(host_session_info_container
         static_cast<uint32_t>(container->host_response_timeout))
         return EA_SUCCESS;
     EA_LOG(logger, EA_LEVEL_EVENT,
-           "TH response timed out, no response received for host session sequence number [%d] from TH for link index "
+           "TH response timed out, no response received for host session sequence number [%d] from TH for "
+           "link index "
            "[%u]",
            info->least_send_seq_no, link_index);
     oldest->response_timer_start = 0; // it fires once
@@ -746,8 +783,8 @@ ea_status host_session_info_container_process_timers(host_session_info_container
     return HOST_SESSION_TIMER_EXPIRED;
 }
 
-ea_status host_session_info_container_process_flags(host_session_info_container *container, uint16_t link_index,
-                                                    logger_object *logger)
+ea_status host_session_info_container_process_flags(host_session_info_container *container,
+                                                    uint16_t link_index, logger_object *logger)
 {
     if (!host_session_recovery_enabled(container, link_index))
         return EA_SUCCESS;
@@ -765,12 +802,14 @@ ea_status host_session_info_container_process_flags(host_session_info_container 
     if (weight >= container->recovery_queue_limit && overflow == 0)
     {
         ea_flag_set(&container->recovery_queue_overflow[link_index], 1);
-        EA_LOG(logger, EA_LEVEL_EVENT, "Recovery queue overflow flag set to TRUE for link index [%u]", link_index);
+        EA_LOG(logger, EA_LEVEL_EVENT, "Recovery queue overflow flag set to TRUE for link index [%u]",
+               link_index);
     }
     else if (weight <= container->recovery_queue_low_mark && overflow == 1)
     {
         ea_flag_set(&container->recovery_queue_overflow[link_index], 0);
-        EA_LOG(logger, EA_LEVEL_EVENT, "recovery queue overflow flag set to FALSE for link index [%u]", link_index);
+        EA_LOG(logger, EA_LEVEL_EVENT, "recovery queue overflow flag set to FALSE for link index [%u]",
+               link_index);
     }
     return EA_SUCCESS;
 }

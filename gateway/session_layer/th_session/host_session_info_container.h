@@ -78,9 +78,9 @@ ea_status host_session_info_container_process_box_messages(host_session_info_con
 // Records from the host receive validator (shared queue 13).
 ea_status host_session_info_container_process_response_messages(host_session_info_container *container,
                                                                 queue *to_response_processing,
-                                                                queue *to_notifications, queue *to_send_validator,
-                                                                queue *input, queue *to_box_comm,
-                                                                logger_object *logger);
+                                                                queue *to_notifications,
+                                                                queue *to_send_validator, queue *input,
+                                                                queue *to_box_comm, logger_object *logger);
 
 ea_status host_session_info_container_req_validate(host_session_info_container *container, message *msg,
                                                    logger_object *logger);
@@ -88,10 +88,11 @@ ea_status host_session_info_container_resp_validate(host_session_info_container 
                                                     uint16_t *reason_code, logger_object *logger);
 ea_status host_session_info_container_cleanup_recovery_queue(host_session_info_container *container,
                                                              const message *msg, logger_object *logger);
-ea_status host_session_info_container_process_timers(host_session_info_container *container, uint16_t link_index,
-                                                     uint16_t *tag, uint16_t *reason_code, logger_object *logger);
-ea_status host_session_info_container_process_flags(host_session_info_container *container, uint16_t link_index,
-                                                    logger_object *logger);
+ea_status host_session_info_container_process_timers(host_session_info_container *container,
+                                                     uint16_t link_index, uint16_t *tag,
+                                                     uint16_t *reason_code, logger_object *logger);
+ea_status host_session_info_container_process_flags(host_session_info_container *container,
+                                                    uint16_t link_index, logger_object *logger);
 message *host_session_info_container_generate_heart_beat_message(host_session_info_container *container,
                                                                  const message *notification,
                                                                  logger_object *logger);
@@ -99,14 +100,14 @@ message *host_session_info_container_generate_heart_beat_message(host_session_in
 // Argument record of the host session thread, filled by main.
 struct th_session_module_thread_args
 {
-    shared_queue *from_th_network;          // shared queue 18: heart-beat notices
-    shared_queue *from_request_processing;  // shared queue 5
-    shared_queue *from_box_comm;            // shared queue 10
+    shared_queue *from_th_network;           // shared queue 18: heart-beat notices
+    shared_queue *from_request_processing;   // shared queue 5
+    shared_queue *from_box_comm;             // shared queue 10
     shared_queue *from_th_receive_validator; // shared queue 13
-    shared_queue *to_th_send_validator;     // shared queue 8
-    shared_queue *to_response_processing;   // shared queue 6
-    shared_queue *to_box_comm;              // shared queue 9
-    shared_queue *notifications;            // shared queue 14
+    shared_queue *to_th_send_validator;      // shared queue 8
+    shared_queue *to_response_processing;    // shared queue 6
+    shared_queue *to_box_comm;               // shared queue 9
+    shared_queue *notifications;             // shared queue 14
     host_session_info_container *container;
     uint32_t wait_time_ms;
     ea_flag *shutdown_flag;

@@ -2,25 +2,25 @@
 // the packets of request processing, the box records of box communication and the
 // host's records from the receive validator (in that order of handling), runs the host
 // session layer on them, then, every pass, each link's response timer and flags.
+#include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/library/logger.h"
 #include "gateway/library/message.h"
 #include "gateway/library/queue.h"
 #include "gateway/library/shared_queue.h"
-#include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 
 namespace
 {
 enum
 {
-    IN_HEART_BEAT_NOTICES = 0, // shared queue 18
-    IN_REQUESTS = 1,           // shared queue 5
-    IN_BOX_RECORDS = 2,        // shared queue 10
-    IN_RESPONSES = 3,          // shared queue 13
-    OUT_SEND_VALIDATOR = 4,    // shared queue 8
+    IN_HEART_BEAT_NOTICES = 0,   // shared queue 18
+    IN_REQUESTS = 1,             // shared queue 5
+    IN_BOX_RECORDS = 2,          // shared queue 10
+    IN_RESPONSES = 3,            // shared queue 13
+    OUT_SEND_VALIDATOR = 4,      // shared queue 8
     OUT_RESPONSE_PROCESSING = 5, // shared queue 6
-    OUT_BOX_COMM = 6,          // shared queue 9
-    OUT_NOTIFICATIONS = 7,     // shared queue 14
+    OUT_BOX_COMM = 6,            // shared queue 9
+    OUT_NOTIFICATIONS = 7,       // shared queue 14
     TH_SESSION_LOCAL_QUEUES = 8,
 };
 } // namespace
@@ -48,16 +48,19 @@ static ea_status th_session_module_heart_beats(th_session_module_thread_args *ar
     {
         if (notice->tag != GENERATE_HEART_BEAT_MESSAGE)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Received invalid notification with tag [%d] for link index [%u]",
-                   notice->tag, notice->link_index);
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                   "Received invalid notification with tag [%d] for link index [%u]", notice->tag,
+                   notice->link_index);
             message_destroy(notice);
             *failure = "Received invalid notification";
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_ACTIVITY,
-               "Received GENERATE_HEART_BEAT_MESSAGE notification for link index [%u] and host nw handle [%d]",
-               notice->link_index, notice->host_network_handle);
-        message *beat = host_session_info_container_generate_heart_beat_message(args->container, notice, logger);
+        EA_LOG(
+            logger, EA_LEVEL_ACTIVITY,
+            "Received GENERATE_HEART_BEAT_MESSAGE notification for link index [%u] and host nw handle [%d]",
+            notice->link_index, notice->host_network_handle);
+        message *beat =
+            host_session_info_container_generate_heart_beat_message(args->container, notice, logger);
         message_destroy(notice);
         if (beat == nullptr)
         {
@@ -72,8 +75,8 @@ static ea_status th_session_module_heart_beats(th_session_module_thread_args *ar
             *failure = "shared queue insert failed";
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Sent HEART_BEAT_MESSAGE for link index [%u] and host nw handle [%d]", link,
-               handle);
+        EA_LOG(logger, EA_LEVEL_ACTIVITY,
+               "Sent HEART_BEAT_MESSAGE for link index [%u] and host nw handle [%d]", link, handle);
     }
     return EA_SUCCESS;
 }
@@ -96,7 +99,8 @@ static ea_status th_session_module_links(th_session_module_thread_args *args, co
                 return EA_ERROR;
             }
             notice->link_index = link;
-            notice->host_network_handle = container->box_records->box_comm_info_array[link].host_nw_handle.load();
+            notice->host_network_handle =
+                container->box_records->box_comm_info_array[link].host_nw_handle.load();
             notice->reason_code = reason;
             if (shared_queue_insert_single_element(args->notifications, notice) != EA_SUCCESS)
             {
@@ -138,9 +142,11 @@ uint32_t th_session_module_thread(void *argument)
             logger_object_reopen(logger);
             ea_flag_set(args->day_flag, 0);
         }
-        ea_status status = shared_queue_get_elements_from_multiple_queues(inputs, 4, locals, args->wait_time_ms);
+        ea_status status =
+            shared_queue_get_elements_from_multiple_queues(inputs, 4, locals, args->wait_time_ms);
         if (status == EA_ERROR)
-            return th_session_module_fail(args, locals, "shared queue get elements from multiple queues failed");
+            return th_session_module_fail(args, locals,
+                                          "shared queue get elements from multiple queues failed");
         const char *failure = nullptr;
         if (status != EA_NO_DATA)
         {
@@ -149,34 +155,40 @@ uint32_t th_session_module_thread(void *argument)
 
             if (queue_get_count(locals[IN_REQUESTS]) != 0)
             {
-                if (host_session_info_container_process_request_messages(container, locals[OUT_SEND_VALIDATOR],
-                                                                         locals[IN_REQUESTS], logger) != EA_SUCCESS)
+                if (host_session_info_container_process_request_messages(
+                        container, locals[OUT_SEND_VALIDATOR], locals[IN_REQUESTS], logger) != EA_SUCCESS)
                     return th_session_module_fail(
-                        args, locals, "host_session_info_container_process_request_messages returned EA_ERROR.");
-                if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
+                        args, locals,
+                        "host_session_info_container_process_request_messages returned EA_ERROR.");
+                if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) !=
+                    EA_SUCCESS)
                     return th_session_module_fail(args, locals, "shared queue insert failed");
             }
             if (queue_get_count(locals[IN_BOX_RECORDS]) != 0)
             {
-                if (host_session_info_container_process_box_messages(container, locals[OUT_SEND_VALIDATOR],
-                                                                     locals[IN_BOX_RECORDS], logger) != EA_SUCCESS)
+                if (host_session_info_container_process_box_messages(
+                        container, locals[OUT_SEND_VALIDATOR], locals[IN_BOX_RECORDS], logger) != EA_SUCCESS)
                     return th_session_module_fail(
                         args, locals, "host_session_info_container_process_box_messages returned EA_ERROR.");
-                if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
+                if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) !=
+                    EA_SUCCESS)
                     return th_session_module_fail(args, locals, "shared queue insert failed");
             }
             if (queue_get_count(locals[IN_RESPONSES]) != 0)
             {
                 if (host_session_info_container_process_response_messages(
                         container, locals[OUT_RESPONSE_PROCESSING], locals[OUT_NOTIFICATIONS],
-                        locals[OUT_SEND_VALIDATOR], locals[IN_RESPONSES], locals[OUT_BOX_COMM], logger) != EA_SUCCESS)
+                        locals[OUT_SEND_VALIDATOR], locals[IN_RESPONSES], locals[OUT_BOX_COMM],
+                        logger) != EA_SUCCESS)
                     return th_session_module_fail(
-                        args, locals, "host_session_info_container_process_response_messages returned EA_ERROR.");
+                        args, locals,
+                        "host_session_info_container_process_response_messages returned EA_ERROR.");
                 if (th_session_module_move(locals[OUT_NOTIFICATIONS], args->notifications) != EA_SUCCESS ||
                     th_session_module_move(locals[OUT_BOX_COMM], args->to_box_comm) != EA_SUCCESS ||
                     th_session_module_move(locals[OUT_RESPONSE_PROCESSING], args->to_response_processing) !=
                         EA_SUCCESS ||
-                    th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
+                    th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) !=
+                        EA_SUCCESS)
                     return th_session_module_fail(args, locals, "shared queue insert failed");
             }
         }

@@ -49,15 +49,15 @@ struct BoxController : ::testing::Test
     void notify(message *msg)
     {
         queue_append(input, msg);
-        ASSERT_EQ(box_comm_info_container_process_notifications(env.box, input, to_th_session, to_th_network, to_tws,
-                                                                to_fix, to_interface, env.logger),
+        ASSERT_EQ(box_comm_info_container_process_notifications(env.box, input, to_th_session, to_th_network,
+                                                                to_tws, to_fix, to_interface, env.logger),
                   EA_SUCCESS);
     }
     void host(message *msg)
     {
         queue_append(input, msg);
-        ASSERT_EQ(box_comm_info_container_process_th_session_messages(env.box, input, to_th_network, to_th_session,
-                                                                      to_interface, env.logger),
+        ASSERT_EQ(box_comm_info_container_process_th_session_messages(
+                      env.box, input, to_th_network, to_th_session, to_interface, env.logger),
                   EA_SUCCESS);
     }
     void pass()
@@ -96,7 +96,8 @@ struct BoxController : ::testing::Test
         msg->user_type = user_type;
         notify(msg);
     }
-    message *sign_on_response(uint16_t error, char recovery = 'E', uint16_t box_id = BOX_ID, int32_t handle = HANDLE)
+    message *sign_on_response(uint16_t error, char recovery = 'E', uint16_t box_id = BOX_ID,
+                              int32_t handle = HANDLE)
     {
         message *msg = host_record(23001, 40, {{SIGN_ON_BOX_ID, box_id}, {SIGN_ON_ERROR, error}}, 0, handle);
         msg->data[SIGN_ON_RECOVERY] = static_cast<uint8_t>(recovery);
@@ -104,10 +105,13 @@ struct BoxController : ::testing::Test
     }
     message *parameters(uint16_t base, uint16_t users, uint16_t box_id = BOX_ID)
     {
-        return host_record(23007, 40, {{PARAMS_BASE, base}, {PARAMS_USERS, users}, {PARAMS_BOX_ID, box_id}}, 0,
-                           HANDLE);
+        return host_record(23007, 40, {{PARAMS_BASE, base}, {PARAMS_USERS, users}, {PARAMS_BOX_ID, box_id}},
+                           0, HANDLE);
     }
-    message *rate_update(uint16_t percent) { return host_record(23504, 6, {{RATE_PERCENT, percent}}, 0, HANDLE); }
+    message *rate_update(uint16_t percent)
+    {
+        return host_record(23504, 6, {{RATE_PERCENT, percent}}, 0, HANDLE);
+    }
     void logon(char recovery = 'E')
     {
         client();
@@ -186,17 +190,25 @@ TEST_F(BoxController, RefusalsAndTimeOutsLogTheBoxOffWithTheirReason)
     } cases[] = {
         {"refused sign-on", [](BoxController &t) { t.host(t.sign_on_response(16053)); }, 12001, 16053},
         {"relogon answer during logon",
-         [](BoxController &t) { t.host(host_record(23503, 40, {{RELOGON_BOX_ID, BOX_ID}}, 0, HANDLE)); }, 12001, 15000},
-        {"sign-off", [](BoxController &t) { t.host(host_record(20322, 40, {{SIGN_OFF_BOX_ID, BOX_ID}}, 0, HANDLE)); },
+         [](BoxController &t) {
+             t.host(host_record(23503, 40, {{RELOGON_BOX_ID, BOX_ID}}, 0, HANDLE));
+         },
+         12001, 15000},
+        {"sign-off",
+         [](BoxController &t) {
+             t.host(host_record(20322, 40, {{SIGN_OFF_BOX_ID, BOX_ID}}, 0, HANDLE));
+         },
          12002, -1},
         {"no sign-on response",
-         [](BoxController &t) {
+         [](BoxController &t)
+         {
              pf_tick_advance(10001);
              t.pass();
          },
          12003, -1},
         {"no box parameters",
-         [](BoxController &t) {
+         [](BoxController &t)
+         {
              t.host(t.sign_on_response(0));
              t.host(t.parameters(100, 11)); // more users than MAX_TWS_CLIENTS: refused
              pf_tick_advance(10001);
@@ -205,8 +217,8 @@ TEST_F(BoxController, RefusalsAndTimeOutsLogTheBoxOffWithTheirReason)
          12017, -1},
         {"host session time-out",
          [](BoxController &t) { t.notify(notification(HOST_SESSION_TIMED_OUT, 0, HANDLE)); }, 12005, -1},
-        {"connection lost", [](BoxController &t) { t.notify(notification(HOST_CONNECTION_LOST, 0, HANDLE, 12008)); },
-         12008, -1},
+        {"connection lost",
+         [](BoxController &t) { t.notify(notification(HOST_CONNECTION_LOST, 0, HANDLE, 12008)); }, 12008, -1},
     };
     for (auto &c : cases)
     {
@@ -237,10 +249,10 @@ TEST_F(BoxController, RecordsThatDoNotFitAreDroppedAndChangeNothing)
     client();
     EXPECT_EQ(tags(to_th_session), std::vector<uint16_t>{BOX_LOGON_REQUEST});
     notify(notification(HOST_CONNECTION_INITIATED, 0, HANDLE));
-    host(parameters(100, 5));                             // before the sign-on response
-    host(sign_on_response(0, 'E', BOX_ID + 1));           // another box
-    host(sign_on_response(0, 'E', BOX_ID, HANDLE + 1));   // another connection
-    host(host_record(23001, 10, {}, 0, HANDLE));          // too short to read
+    host(parameters(100, 5));                           // before the sign-on response
+    host(sign_on_response(0, 'E', BOX_ID + 1));         // another box
+    host(sign_on_response(0, 'E', BOX_ID, HANDLE + 1)); // another connection
+    host(host_record(23001, 10, {}, 0, HANDLE));        // too short to read
     notify(notification(HOST_CONNECTION_LOST, 0, HANDLE + 1, 12008));
     notify(notification(HOST_CONNECTION_LOST, 3, HANDLE, 12008)); // no such link
     EXPECT_EQ(env.link0().box_status.load(), LOGON_IN_PROGRESS);
@@ -248,8 +260,8 @@ TEST_F(BoxController, RecordsThatDoNotFitAreDroppedAndChangeNothing)
     EXPECT_TRUE(events().empty());
     EXPECT_TRUE(tags(to_th_session).empty());
     queue_append(input, notification(PULL_NOTIFICATION, 0, HANDLE)); // not for this module: fatal
-    EXPECT_EQ(box_comm_info_container_process_notifications(env.box, input, to_th_session, to_th_network, to_tws,
-                                                            to_fix, to_interface, env.logger),
+    EXPECT_EQ(box_comm_info_container_process_notifications(env.box, input, to_th_session, to_th_network,
+                                                            to_tws, to_fix, to_interface, env.logger),
               EA_ERROR);
 }
 
@@ -414,4 +426,26 @@ TEST_F(BoxController, HostSessionTimeOutLogsOffWithoutRecovery)
     EXPECT_EQ(flush[0]->tag, INITIATE_BOX_LOGOFF_FLUSH);
     EXPECT_EQ(flush[0]->reason_code, 12005);
     free_all(flush);
+}
+
+TEST_F(BoxController, RelogonAnswerAfterTheWrapAcknowledges32000)
+{
+    logon('E');
+    lose_connection();
+    pass();
+    tags(to_th_session);
+    notify(notification(HOST_CONNECTION_INITIATED, 0, HANDLE + 1));
+    host(host_record(23503, 40, {{RELOGON_BOX_ID, BOX_ID}, {RELOGON_LAST_SEQ, 1}}, 0, HANDLE + 1));
+    std::vector<message *> flush = take_all(to_th_network);
+    ASSERT_EQ(flush.size(), 1u);
+    EXPECT_EQ(flush[0]->last_sequence_number, 32000);
+    free_all(flush);
+}
+
+TEST_F(BoxController, RateCountStaysWithinItsSixteenBitLimit)
+{
+    logon();
+    host(parameters(30000, 5));
+    host(rate_update(200)); // 60000 would read as a negative limit
+    EXPECT_EQ(ea_flag_get(&env.box_rate_control_count[0]), 32767);
 }

@@ -129,8 +129,8 @@ TEST(ThSendValidator, TakesTheHeaderUpTo2025DataBytesOnly)
 TEST(ThSendValidator, PassesControlOrdersUnchangedAndRefusesOtherTags)
 {
     queues q;
-    for (uint16_t tag : {BOX_LOGOFF_FLUSH, DROP_HOST_CONNECTION, SESSION_RECOVERY_FLUSH, SESSION_RECOVERED_FLUSH,
-                         DROP_HOST_SESSION})
+    for (uint16_t tag : {BOX_LOGOFF_FLUSH, DROP_HOST_CONNECTION, SESSION_RECOVERY_FLUSH,
+                         SESSION_RECOVERED_FLUSH, DROP_HOST_SESSION})
     {
         message *msg = record(hex("0102"), tag);
         ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS) << tag;
@@ -270,10 +270,13 @@ TEST(ThValidatorThreads, KeepAFlushBehindTheFramesBeforeItAndStopOnTheShutdownFl
     {
         tags.push_back(msg->tag);
         if (msg->tag == NORMAL_MESSAGE)
+        {
             EXPECT_EQ(msg->data_length, 26);
+        }
         message_destroy(msg);
     }
-    EXPECT_EQ(tags, (std::vector<uint16_t>{NORMAL_MESSAGE, NORMAL_MESSAGE, NORMAL_MESSAGE, SESSION_RECOVERY_FLUSH}));
+    EXPECT_EQ(tags, (std::vector<uint16_t>{NORMAL_MESSAGE, NORMAL_MESSAGE, NORMAL_MESSAGE,
+                                           SESSION_RECOVERY_FLUSH}));
 
     ea_flag_set(&shutdown, 1);
     ASSERT_EQ(ea_thread_join(thread, 5000, nullptr), EA_SUCCESS);

@@ -69,7 +69,10 @@ class connection : public ::testing::Test
         ea_socket_cleanup();
     }
 
-    void peer_write(const std::vector<uint8_t> &bytes) { ASSERT_EQ(ea_send(peer, bytes.data(), bytes.size()), (int)bytes.size()); }
+    void peer_write(const std::vector<uint8_t> &bytes)
+    {
+        ASSERT_EQ(ea_send(peer, bytes.data(), bytes.size()), (int)bytes.size());
+    }
 
     // Reads exactly n bytes from the peer side (blocking socket).
     std::vector<uint8_t> peer_read(size_t n)
@@ -92,7 +95,8 @@ class connection : public ::testing::Test
     {
         ea_status status = EA_VALID;
         qel_test::wait_until(
-            [&] {
+            [&]
+            {
                 status = tcp_nw_handle_recv(slot, out, &sequence, reason, nullptr);
                 return status != EA_VALID;
             },
@@ -124,7 +128,8 @@ TEST_F(connection, FrameWrittenOneByteAtATimeIsAssembled)
         peer_write({frame[i]});
         ea_status status = EA_ERROR;
         ASSERT_TRUE(qel_test::wait_until(
-            [&] {
+            [&]
+            {
                 status = tcp_nw_handle_recv(slot, &out, &sequence, &reason, nullptr);
                 return status != EA_VALID || slot->receive_position == slot->receive_buffer + i + 1;
             },
@@ -164,8 +169,10 @@ TEST_F(connection, FrameLengthsOutsideThreeTo2047AreInvalid)
         ea_status expected;
     };
     // Each case on a fresh slot state: an invalid length ends the connection.
-    const length_case cases[] = {{"0002", TCP_NW_HANDLE_CONNECTION_LOST}, {"0800", TCP_NW_HANDLE_CONNECTION_LOST},
-                                 {"0000", TCP_NW_HANDLE_CONNECTION_LOST}, {"ffff", TCP_NW_HANDLE_CONNECTION_LOST}};
+    const length_case cases[] = {{"0002", TCP_NW_HANDLE_CONNECTION_LOST},
+                                 {"0800", TCP_NW_HANDLE_CONNECTION_LOST},
+                                 {"0000", TCP_NW_HANDLE_CONNECTION_LOST},
+                                 {"ffff", TCP_NW_HANDLE_CONNECTION_LOST}};
     for (const length_case &c : cases)
     {
         peer_write(hex(c.length_bytes));
@@ -218,8 +225,8 @@ TEST_F(connection, BatchNumbersFramesAndSendsInvitationFirst)
                                  notifications, nullptr),
               EA_VALID);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE,
-                                 record(hex("0007 00000000 c3"), CLIENT_INVITATION_MESSAGE), &pending, notifications,
-                                 nullptr),
+                                 record(hex("0007 00000000 c3"), CLIENT_INVITATION_MESSAGE), &pending,
+                                 notifications, nullptr),
               EA_VALID);
     EXPECT_EQ(pending, 3);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
@@ -233,7 +240,8 @@ TEST_F(connection, SendSequenceWrapsToOne)
     slot->send_sequence_no = INT32_MAX - 1;
     int32_t pending = 0;
     for (const char *bytes : {"0007 00000000 01", "0007 00000000 02"})
-        tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex(bytes)), &pending, notifications, nullptr);
+        tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex(bytes)), &pending, notifications,
+                           nullptr);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
               EA_SUCCESS);
     EXPECT_EQ(peer_read(14), hex("0007 7fffffff 01 0007 00000001 02"));
@@ -242,12 +250,13 @@ TEST_F(connection, SendSequenceWrapsToOne)
 TEST_F(connection, JournalDownloadRequestIsHandedBackInItsPlace)
 {
     int32_t pending = 0;
-    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 01")), &pending, notifications,
+    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 01")), &pending,
+                       notifications, nullptr);
+    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE,
+                       record(hex("aa"), SECONDARY_JOURNAL_DOWNLOAD_REQUEST), &pending, notifications,
                        nullptr);
-    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("aa"), SECONDARY_JOURNAL_DOWNLOAD_REQUEST),
-                       &pending, notifications, nullptr);
-    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 02")), &pending, notifications,
-                       nullptr);
+    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 02")), &pending,
+                       notifications, nullptr);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
               EA_SUCCESS);
     EXPECT_EQ(peer_read(14), hex("0007 00000001 01 0007 00000002 02"));
@@ -262,8 +271,8 @@ TEST_F(connection, RecordThatCanNeverFitABatchIsDroppedAndTheRestIsSent)
     message *huge = message_create(2048, NORMAL_MESSAGE);
     memset(huge->data, 0x11, 2048);
     tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, huge, &pending, notifications, nullptr);
-    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 09")), &pending, notifications,
-                       nullptr);
+    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 09")), &pending,
+                       notifications, nullptr);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
               EA_SUCCESS);
     EXPECT_EQ(pending, 0);
@@ -296,7 +305,8 @@ TEST_F(connection, WouldBlockKeepsTheBatchAndResumesWhereItStopped)
         std::vector<uint8_t> frame = peer_read(1000);
         ASSERT_EQ(frame.size(), 1000u) << i;
         ASSERT_EQ(frame[0], 0x03);
-        ASSERT_EQ((uint32_t(frame[2]) << 24) | (frame[3] << 16) | (frame[4] << 8) | frame[5], uint32_t(i + 1));
+        ASSERT_EQ((uint32_t(frame[2]) << 24) | (frame[3] << 16) | (frame[4] << 8) | frame[5],
+                  uint32_t(i + 1));
         ASSERT_EQ(frame[999], static_cast<uint8_t>(i)) << i;
     }
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),

@@ -43,7 +43,7 @@ TEST_F(UserSessionReplies, RepliesReachTheirOwnWorkstationOnly)
     log_on(0, 100, 111);
     log_on(1, 101, 222);
     ASSERT_EQ(answer(reply(222, 2001)), EA_SUCCESS);
-    ASSERT_EQ(answer(reply(111, 2073)), EA_SUCCESS);
+    ASSERT_EQ(answer(reply(111, 2222)), EA_SUCCESS); // unsolicited trade
     ASSERT_EQ(answer(reply(333, 2001)), EA_SUCCESS); // no such user: dropped
     auto ws = take(to_ws);
     ASSERT_EQ(ws.size(), 2u);

@@ -1,0 +1,396 @@
+// What the FIX application does to whole sessions: the box's answer to waiting clients,
+// user logoff flushes and drops, link index updates, the box logoff relay, the admission
+// test with its message allowance, and the senders of rejects and logouts.
+//
+// Every Logout to a client leaves after the lock is released; a slot is cleaned up
+// afterwards only while it still holds the handle it had, because the acceptor thread may
+// have freed and reused it in between.
+#include <cstring>
+
+#include "Session.h"
+#include "gateway/fix_network_handle/fix_lock.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/library/ea_sync_info.h"
+#include "gateway/library/logger.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
+
+namespace
+{
+uint16_t fixFlagAt(const ea_flag *array, uint32_t index, uint16_t absent)
+{
+    return array == nullptr ? absent : ea_flag_get(&array[index]);
+}
+} // namespace
+
+int32_t FixNwInfoClass::fixNwInfoProcessIncomingClients(uint16_t operation, logger_object *logger)
+{
+    if (operation != FIX_OPERATION_CONNECTION_ACCEPT)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid operation [%d] specified", operation);
+        return EA_VALID;
+    }
+    FixLock lock(m_lock);
+    FixSessionInfoContainer *c = m_sessionContainer;
+    for (uint16_t i = 0; i < c->valid_client_count; ++i)
+    {
+        FixSessionSlot *slot = c->valid_client_list[i];
+        if (slot == nullptr || slot->pending != 1)
+            continue;
+        if (slot->user_logon_msg != nullptr)
+        {
+            // The record stays in the slot (freed at clean-up) when it cannot be queued.
+            if (queue_append(m_localQueue, slot->user_logon_msg) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed.");
+                return EA_ERROR;
+            }
+            slot->user_logon_msg = nullptr;
+        }
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sent user signon request for userid [%ld] , Nw handle [%d] and tws index [%u]",
+               static_cast<long>(slot->user_id), slot->fix_nw_handle, static_cast<unsigned>(slot - c->slots));
+        slot->pending = 0;
+    }
+    lock.leave();
+    if (queue_get_count(m_localQueue) > 0 && shared_queue_insert(m_requestQueue, m_localQueue) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+int32_t FixNwInfoClass::fixNwInfoDisconnectClient(message *msg, uint16_t operation, logger_object *logger)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    if (operation == FIX_OPERATION_PENDING_CLIENTS)
+    {
+        if (msg != nullptr)
+            message_destroy(msg);
+        for (uint16_t i = 0; i < c->max_sessions; ++i)
+        {
+            FixLock lock(m_lock);
+            FixSessionSlot *slot = &c->slots[i];
+            if (slot->pending != 1 || slot->fix_nw_handle == -1)
+                continue;
+            const int32_t handle = slot->fix_nw_handle;
+            FIX::SessionID *copy = nullptr;
+            if (slot->session_id != nullptr &&
+                fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fixNwInfoGetCopyOfSessionId failed");
+                return EA_ERROR;
+            }
+            lock.leave();
+            if (copy != nullptr)
+            {
+                try
+                {
+                    FIX42::Logout logout;
+                    FIX::Session::sendToTarget(logout, *copy, handle);
+                }
+                catch (FIX::Exception &e)
+                {
+                    EA_LOG(logger, EA_LEVEL_EVENT,
+                           "Send to Target failed for session[%s] index [%u]fix nw handle [%d], reason [%s]",
+                           copy->toString().c_str(), static_cast<unsigned>(i), handle, e.what());
+                }
+                delete copy;
+            }
+            lock.enter();
+            if (slot->fix_nw_handle == handle)
+                c->fixSessionInfoContainerCleanupSession(i, logger);
+        }
+        EA_LOG(logger, EA_LEVEL_EVENT, "All new fix clients disconnected");
+        return EA_SUCCESS;
+    }
+
+    const uint16_t tag = msg->tag;
+    FixLock lock(m_lock);
+    const int32_t slotIndex =
+        static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
+    if (slotIndex < 0 || slotIndex >= c->max_sessions)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Discarding message having message tag[%d] as invalid fix session index [%u]. because Maximum "
+               "fix "
+               "session index is [%u].",
+               tag, static_cast<unsigned>(slotIndex), static_cast<unsigned>(c->max_sessions));
+        message_destroy(msg);
+        return EA_VALID;
+    }
+    FixSessionSlot *slot = &c->slots[slotIndex];
+    const int32_t handle = slot->fix_nw_handle;
+    int32_t result = EA_SUCCESS;
+    if (handle == -1 || handle != msg->workstation_network_handle)
+    {
+        if (tag == USER_LOGOFF_FLUSH)
+            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+                   "Sending USER_LOGOFF_FLUSH message as the tws nw handle [%d] in message for tws index "
+                   "[%u] does "
+                   "not match with tws nw handle [%d] in the client list.",
+                   msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
+        else
+            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+                   "Discarding DROP CLIENT message as the tws nw handle [%d] in message for tws index [%u] "
+                   "does not "
+                   "match with tws nw handle [%d] in the client list.",
+                   msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
+        result = EA_VALID;
+    }
+    else
+    {
+        FIX::SessionID *copy = nullptr;
+        if (slot->session_id != nullptr &&
+            fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fixNwInfoGetCopyOfSessionId failed");
+            message_destroy(msg);
+            return EA_ERROR;
+        }
+        const bool discarding = slot->discard == 1;
+        lock.leave();
+        if (copy != nullptr && !discarding)
+        {
+            try
+            {
+                FIX42::Logout logout;
+                FIX::Session::sendToTarget(logout, *copy, handle);
+            }
+            catch (FIX::SessionNotFound &e)
+            {
+                EA_LOG(
+                    logger, EA_LEVEL_EVENT,
+                    "Exception in SendtoTarget for sending logout request for session[%s] index [%u] fix nw "
+                    "handle [%d]reason [%s]",
+                    copy->toString().c_str(), static_cast<unsigned>(slotIndex), handle, e.what());
+            }
+            catch (FIX::Exception &e)
+            {
+                EA_LOG(logger, EA_LEVEL_EVENT,
+                       "Send to Target failed for session [%s] index [%u]fix nw handle [%d], reason [%s]",
+                       copy->toString().c_str(), static_cast<unsigned>(slotIndex), handle, e.what());
+            }
+        }
+        delete copy;
+        lock.enter();
+        if (slot->fix_nw_handle == handle)
+            c->fixSessionInfoContainerCleanupSession(static_cast<uint16_t>(slotIndex), logger);
+        if (tag == USER_LOGOFF_FLUSH)
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Sending USER_LOGOFF_FLUSH message for tws nw handle [%d] tws index [%u]", handle,
+                   static_cast<unsigned>(slotIndex));
+        else
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Discarding DROP CLIENT message after cleanup for tws nw handle [%d] tws index [%u]",
+                   handle, static_cast<unsigned>(slotIndex));
+    }
+    lock.leave();
+    if (tag != USER_LOGOFF_FLUSH)
+    {
+        message_destroy(msg);
+        return result;
+    }
+    msg->user_type = 1;
+    if (shared_queue_insert_single_element(m_requestQueue, msg) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
+        message_destroy(msg);
+        return EA_ERROR;
+    }
+    return result;
+}
+
+int32_t FixNwInfoClass::fixNwInfoUpdateLinkIndex(message *msg, uint16_t numberOfLinks, logger_object *logger)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    int32_t result = EA_SUCCESS;
+    FixLock lock(m_lock);
+    const int32_t slotIndex =
+        static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
+    if (msg->link_index >= numberOfLinks)
+    {
+        EA_LOG(logger, EA_LEVEL_CONTINUATION,
+               "Received invalid link index [%u] fix nw handle[%d] in the message. Hence not updating link "
+               "index.",
+               static_cast<unsigned>(msg->link_index), msg->workstation_network_handle);
+        result = EA_NOT_FOUND;
+    }
+    else if (slotIndex < 0 || slotIndex >= c->max_sessions)
+    {
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Discarding message having invalid fix session index [%u]. Because Maximum fix session index is "
+            "[%u]. ",
+            static_cast<unsigned>(slotIndex), static_cast<unsigned>(c->max_sessions));
+        result = EA_VALID;
+    }
+    else if (msg->workstation_network_handle == -1 ||
+             msg->workstation_network_handle != c->slots[slotIndex].fix_nw_handle)
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "Discarding message as the fix nw handle [%d] in message for fix index [%u] does not match "
+               "with fix "
+               "nw handle [%d] in the client list. ",
+               msg->workstation_network_handle, static_cast<unsigned>(slotIndex),
+               c->slots[slotIndex].fix_nw_handle);
+        result = EA_VALID;
+    }
+    else
+    {
+        c->slots[slotIndex].link_index = msg->link_index;
+        EA_LOG(logger, EA_LEVEL_CONTINUATION, "Link index [%u] added for fix network handle [%d]",
+               static_cast<unsigned>(msg->link_index), msg->workstation_network_handle);
+    }
+    lock.leave();
+    message_destroy(msg);
+    return result;
+}
+
+int32_t FixNwInfoClass::fixNwInfoProcessBoxLogoffFlush(message *msg, logger_object *logger)
+{
+    msg->user_type = 1;
+    if (shared_queue_insert_single_element(m_requestQueue, msg) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
+        message_destroy(msg);
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+void FixNwInfoClass::fixNwInfoRefreshFlowControl()
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    if (c->allowance_exhausted != 1)
+        return;
+    for (uint16_t i = 0; i < c->valid_client_count; ++i)
+    {
+        FixSessionSlot *slot = c->valid_client_list[i];
+        if (slot == nullptr || slot->link_index == FIX_NO_LINK_INDEX)
+            continue;
+        const uint32_t link = slot->link_index;
+        const uint32_t clientIndex = static_cast<uint32_t>(slot - c->slots) + c->index_base;
+        if (fixFlagAt(c->allow_invitations, link, 1) == 1 &&
+            fixFlagAt(c->recovery_queue_overflow, link, 0) == 0 &&
+            fixFlagAt(c->session_recovery, link, 0) == 0 &&
+            (c->hold_word == nullptr || ea_flag_get(c->hold_word) == 0) &&
+            fixFlagAt(c->user_logoff_in_progress, clientIndex, 0) == 0 &&
+            slot->message_count >= c->flow_control_count)
+            slot->message_count = 0;
+    }
+    c->allowance_exhausted = 0;
+}
+
+int32_t FixNwInfoClass::fixNwInfoProcessSession(const FIX::SessionID &sessionId, uint16_t *slotIndex,
+                                                logger_object *logger)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    fixNwInfoRefreshFlowControl();
+    uint16_t index = 0;
+    if (c->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index, logger) != EA_SUCCESS)
+        return EA_NOT_FOUND;
+    *slotIndex = index;
+    FixSessionSlot *slot = &c->slots[index];
+    if (slot->pending == 1 || slot->discard == 1)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Discarding request messages as the pending status is[%d]and discard status is [%d]",
+               slot->pending, slot->discard);
+        return EA_DISCARD;
+    }
+    if (slot->message_count >= c->flow_control_count)
+    {
+        c->allowance_exhausted = 1;
+        return EA_DISCARD;
+    }
+    switch (slot->state)
+    {
+    case FIX_SLOT_SYSTEM_INFO_AWAITED:
+        return -5;
+    case FIX_SLOT_JOURNAL_DOWNLOAD:
+        return -4;
+    case FIX_SLOT_LOGON_IN_PROGRESS:
+        return -6;
+    default:
+        break;
+    }
+    if (++slot->message_count >= c->flow_control_count)
+        c->allowance_exhausted = 1;
+    return EA_SUCCESS;
+}
+
+int32_t FixNwInfoClass::fixNwInfoSendBusinessReject(const FIX::SessionID &sessionId,
+                                                    const FIX::MsgType &msgType,
+                                                    const FIX::MsgSeqNum &msgSeqNum, const FIX::Text &text,
+                                                    const FIX::BusinessRejectReason &reason)
+{
+    try
+    {
+        FIX42::BusinessMessageReject reject;
+        reject.set(FIX::RefMsgType(msgType.getValue()));
+        reject.set(reason);
+        reject.set(text);
+        reject.set(FIX::RefSeqNum(msgSeqNum.getValue()));
+        FIX::Session::sendToTarget(reject, sessionId);
+        EA_LOG(m_logger, EA_LEVEL_ACTIVITY, "sendToTarget business reject successful for session id [%s]",
+               sessionId.toString().c_str());
+    }
+    catch (FIX::Exception &e)
+    {
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               "Sendtotarget business reject failed for session id [%s], message [%s]",
+               sessionId.toString().c_str(), e.what());
+    }
+    return 1;
+}
+
+int32_t FixNwInfoClass::fixNwInfoSendAdminReject(const FIX::SessionID &sessionId, const FIX::MsgType &msgType,
+                                                 const FIX::MsgSeqNum &msgSeqNum, const FIX::Text &text)
+{
+    try
+    {
+        FIX42::Reject reject;
+        reject.set(text);
+        reject.set(FIX::RefSeqNum(msgSeqNum.getValue()));
+        reject.setField(FIX::RefMsgType(msgType.getValue()));
+        FIX::Session::sendToTarget(reject, sessionId);
+        EA_LOG(m_logger, EA_LEVEL_ACTIVITY, "sendToTarget Admin reject reject successful for session id [%s]",
+               sessionId.toString().c_str());
+    }
+    catch (FIX::Exception &e)
+    {
+        EA_LOG(m_logger, EA_LEVEL_EVENT, "Sendtotarget Admin reject failed for session id [%s], message [%s]",
+               sessionId.toString().c_str(), e.what());
+    }
+    return 1;
+}
+
+int32_t FixNwInfoClass::fixNwInfoLogoutTheUser(const FIX::SessionID &sessionId, const FIX::Text &text)
+{
+    try
+    {
+        FIX42::Logout logout;
+        logout.set(text);
+        FIX::Session::sendToTarget(logout, sessionId);
+        EA_LOG(m_logger, EA_LEVEL_EVENT, "Sent logout successfully for session[%s], logout reason [%s]",
+               sessionId.toString().c_str(), text.getValue().c_str());
+    }
+    catch (FIX::Exception &e)
+    {
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               "Send logout failed for session[%s] exception message[%s]logout reason [%s]",
+               sessionId.toString().c_str(), e.what(), text.getValue().c_str());
+    }
+    return 1;
+}
+
+void FixNwInfoClass::onMessage(const FIX42::Logout &, const FIX::SessionID &sessionId)
+{
+    uint16_t index = 0;
+    if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index,
+                                                            m_logger) == EA_SUCCESS)
+        m_sessionContainer->slots[index].reason_code = FIX_REASON_CLIENT_LOGOUT;
+}

@@ -1,0 +1,197 @@
+// FixNwInfoClass: the gateway's FIX application, where the engine's acceptor thread and the
+// gateway's modules meet. It owns the engine's settings, store and log factories and the
+// socket acceptor, the FIX session table, and the lock that serialises the acceptor
+// thread (callbacks and message handlers) against the FIX send thread (the entry points
+// of fix_nw_info.h). Includes the engine's headers: C++14 only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Application.h"
+#include "FileLog.h"
+#include "FileStore.h"
+#include "SessionSettings.h"
+#include "SocketAcceptor.h"
+#include "fix42/BusinessMessageReject.h"
+#include "fix42/Logon.h"
+#include "fix42/Logout.h"
+#include "fix42/Reject.h"
+#include "fix42/TradingSessionStatus.h"
+#include "fix42/TradingSessionStatusRequest.h"
+#include "gateway/fix_network_handle/fix_dialect_cracker.h"
+#include "gateway/fix_network_handle/fix_session_info_container.h"
+#include "gateway/fix_network_handle/fix_utility.h"
+#include "gateway/library/ea_flag.h"
+
+struct ea_sync_info;
+struct logger_object;
+struct message;
+struct queue;
+struct shared_queue;
+
+enum : uint16_t
+{
+    FIX_NO_SESSION_INDEX = 65535,
+    FIX_CONTRACT_EXPIRY_OFFSET_SIZE = 260,
+    // Operations of the client-control entry points.
+    FIX_OPERATION_NAMED_CLIENT = 0,
+    FIX_OPERATION_PENDING_CLIENTS = 5,
+    FIX_OPERATION_CONNECTION_ACCEPT = 26,
+};
+
+// Console reason codes the FIX side raises.
+enum : uint16_t
+{
+    FIX_REASON_DUPLICATE_LOGOFF_PENDING = 11000,
+    FIX_REASON_CLIENT_LOGOUT = 11007,
+    FIX_REASON_SESSION_ENDED = 11009,
+    FIX_REASON_TABLE_FULL = 11013,
+    FIX_REASON_BOX_REJECTED = 11016,
+    FIX_REASON_INVALID_LOGON_FIELD = 11026,
+};
+
+// The dialect's tags that this part of the front end reads or writes.
+enum : int
+{
+    FIX_TAG_LAST_HOST_MESSAGE_TIME = 6001,
+    FIX_TAG_SIGN_ON_STATUS = 6002,
+    FIX_TAG_SIGN_ON_NAME = 6003,
+    FIX_TAG_SIGN_ON_USER_NAME = 6004,
+    FIX_TAG_SIGN_ON_USER_CLASS = 6005,
+    FIX_TAG_SIGN_ON_SECOND_STATUS = 6006,
+    FIX_TAG_STREAM_COUNT = 6014,
+    FIX_TAG_NO_ON_BEHALF_OF_LOCATION_ID = 6015,
+    FIX_TAG_VALID_LOGON = 99999,
+};
+
+// Construction arguments in the order fix_nw_info_create receives them.
+struct FixNwInfoArgs
+{
+    uint16_t flowControlCount;
+    const char *fixFilePath;
+    const char *configFile;
+    shared_queue *requestQueue;      // 20: to the user session thread
+    shared_queue *notificationQueue; // 14: to the box communication thread
+    shared_queue *consoleQueue;      // 19: to the interface thread
+    uint16_t maxTwsClients;
+    ea_flag *shutdownFlag;
+    ea_flag *allowInvitations;
+    ea_flag *recoveryQueueOverflow;
+    ea_flag *holdWord;
+    ea_flag *sessionRecovery;
+    ea_flag *userLogoffInProgress;
+    ea_flag *dayFlag; // day-change flag 14
+    logger_object *logger;
+};
+
+// The engine's Application interface declares dynamic exception specifications, which
+// C++11 deprecated; the overrides must repeat them to be allowed to throw.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated"
+
+class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
+{
+  public:
+    // Builds everything and starts the acceptor thread; throws LogException.
+    explicit FixNwInfoClass(const FixNwInfoArgs &args);
+    ~FixNwInfoClass() override;
+    FixNwInfoClass(const FixNwInfoClass &) = delete;
+    FixNwInfoClass &operator=(const FixNwInfoClass &) = delete;
+
+    // Engine callbacks (acceptor thread).
+    void onCreate(const FIX::SessionID &sessionId) override;
+    void onLogon(const FIX::SessionID &sessionId) override;
+    void onLogout(const FIX::SessionID &sessionId) override;
+    void toAdmin(FIX::Message &message, const FIX::SessionID &sessionId) override;
+    void toApp(FIX::Message &message, const FIX::SessionID &sessionId) throw(FIX::DoNotSend) override;
+    void fromAdmin(const FIX::Message &message,
+                   const FIX::SessionID &sessionId) throw(FIX::FieldNotFound, FIX::IncorrectDataFormat,
+                                                          FIX::IncorrectTagValue, FIX::RejectLogon) override;
+    void fromApp(const FIX::Message &message,
+                 const FIX::SessionID &sessionId) throw(FIX::FieldNotFound, FIX::IncorrectDataFormat,
+                                                        FIX::IncorrectTagValue,
+                                                        FIX::UnsupportedMessageType) override;
+
+    // Message handlers of the FIX 4.2 cracker (acceptor thread, under the lock).
+    void onMessage(const FIX42::Logon &logon, const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::Logout &logout, const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::TradingSessionStatusRequest &request,
+                   const FIX::SessionID &sessionId) override;
+
+    // Entry points of the FIX send thread; each consumes the record it is given.
+    int32_t fixNwInfoSendMesg(message *msg, logger_object *logger);
+    int32_t fixNwInfoProcessIncomingClients(uint16_t operation, logger_object *logger);
+    int32_t fixNwInfoDisconnectClient(message *msg, uint16_t operation, logger_object *logger);
+    int32_t fixNwInfoUpdateLinkIndex(message *msg, uint16_t numberOfLinks, logger_object *logger);
+    int32_t fixNwInfoProcessBoxLogoffFlush(message *msg, logger_object *logger);
+    int32_t fixNwInfoPollAcceptor();
+    void fixNwInfoStopAcceptor();
+
+    // Admission test of the fromApp gate: 0, -1, -4, -5, -6 or -300.
+    int32_t fixNwInfoProcessSession(const FIX::SessionID &sessionId, uint16_t *slotIndex,
+                                    logger_object *logger);
+    void fixNwInfoRefreshFlowControl();
+
+    // Senders of rejects and logouts (stock send, no handle check); never throw.
+    int32_t fixNwInfoSendBusinessReject(const FIX::SessionID &sessionId, const FIX::MsgType &msgType,
+                                        const FIX::MsgSeqNum &msgSeqNum, const FIX::Text &text,
+                                        const FIX::BusinessRejectReason &reason);
+    int32_t fixNwInfoSendAdminReject(const FIX::SessionID &sessionId, const FIX::MsgType &msgType,
+                                     const FIX::MsgSeqNum &msgSeqNum, const FIX::Text &text);
+    int32_t fixNwInfoLogoutTheUser(const FIX::SessionID &sessionId, const FIX::Text &text);
+
+    // Converts one exchange reply into a new FIX message (null with 0 when there is none
+    // to send); 0, 203 or 10000.
+    int32_t fixNwInfoGetFixMessage(message *msg, int16_t transcode, int16_t errorCode,
+                                   FIX::Message **fixMessage, logger_object *logger);
+
+    // Read by tests and by the reply conversion.
+    FixSessionInfoContainer *sessionContainer() { return m_sessionContainer; }
+    const char *contractExpiryOffset() const { return m_contractExpiryOffset; }
+    bool fileLogsEnabled() const { return m_logFactory != nullptr && m_fileLogs; }
+    fixLoggerObject *loggerObject() { return m_fixLoggerObject; }
+
+  private:
+    void fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX::SessionID &sessionId);
+    void fixNwInfoSendConsoleEvent(uint16_t reasonCode);
+    void fixNwInfoDestroyMembers();
+    bool shuttingDown() const;
+    void setShutdown();
+    void fixNwInfoEmptyJournalQueue();
+    int32_t fixNwInfoSendToClient(message *msg, FIX::Message *fixMessage, uint16_t slotIndex,
+                                  logger_object *logger);
+    FIX::Message *fixNwInfoBuildLogonResponse(const FixSessionSlot *slot);
+    FIX::Message *fixNwInfoBuildTradingSessionStatus(const FixSessionSlot *slot, uint32_t journalValue);
+    int32_t fixNwInfoHandleSignOnResponse(message *msg, uint16_t slotIndex, logger_object *logger);
+
+  public:
+    uint16_t m_currentSessionIndex;
+
+  private:
+    shared_queue *m_requestQueue;
+    queue *m_localQueue;
+    queue *jd_output_request_queue;
+    shared_queue *m_notificationQueue;
+    shared_queue *m_consoleQueue;
+    FixSessionInfoContainer *m_sessionContainer;
+    ea_sync_info *m_lock;
+    ea_flag *m_shutdownFlag;
+    logger_object *m_logger; // "fix_network_handler_recv_thread"
+    void *m_loggerSlot;      // the acceptor reads this slot through its hook
+    FIX::SessionSettings *m_settings;
+    FIX::FileStoreFactory *m_storeFactory;
+    FIX::FileLogFactory *m_logFactory;
+    FIX::SocketAcceptor *m_acceptor;
+    void *m_fixLoggerObjectSlot; // the acceptor reads this slot through its hook
+    fixLoggerObject *m_fixLoggerObject;
+    char m_contractExpiryOffset[FIX_CONTRACT_EXPIRY_OFFSET_SIZE];
+    bool m_fileLogs;
+    bool m_acceptorStarted; // a failed start must not be stopped (the engine's HTTP count)
+    uint16_t m_maxSessions;
+};
+
+#pragma GCC diagnostic pop
+
+// The acceptor's log-roll hook in the form the engine calls it.
+int32_t fixNwInfoLoggerObjectReinitializeHook(void *fixLoggerObjectPointer, void *gatewayLogger);

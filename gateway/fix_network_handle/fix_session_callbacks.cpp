@@ -1,0 +1,514 @@
+// The engine's callbacks into the FIX application and the client's Logon: which FIX
+// clients become exchange users. A Logon is checked, the SenderCompID gives the exchange
+// identity, a slot of the session table is taken with the sign-on request kept in it, and
+// the box communication thread is asked to admit the connection. The engine holds its own
+// Logon answer; the client gets the gateway's once the exchange has accepted the user.
+// fromApp admits each application message only in the slot's right state.
+#include <cstring>
+#include <new>
+
+#include "FieldConvertors.h"
+#include "Session.h"
+#include "gateway/fix_network_handle/fix_field_checks.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/fix_network_handle/fix_request_records.h"
+#include "gateway/library/ea_sync_info.h"
+#include "gateway/library/logger.h"
+#include "gateway/library/message.h"
+#include "gateway/library/shared_queue.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated"
+
+namespace
+{
+enum
+{
+    FIX_LOGON_HEART_BEAT = 30,
+    FIX_PASSWORD_SIZE = 8,
+    FIX_TAG_PASSWORD = 554,
+    FIX_TAG_NEW_PASSWORD = 925,
+};
+} // namespace
+
+void FixNwInfoClass::onCreate(const FIX::SessionID &sessionId)
+{
+    try
+    {
+        if (sessionId.getSenderCompID().getString() == FIX_DUMMY_SENDER_COMP_ID)
+        {
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "No FIX session defined in the config file. Hence created the dummy session [%s]",
+                   FIX_DUMMY_SENDER_COMP_ID.c_str());
+            return;
+        }
+        FIX::Session *session = FIX::Session::lookupSession(sessionId);
+        if (session == nullptr)
+        {
+            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "lookupSession returns NULL for session id[%s]",
+                   sessionId.toString().c_str());
+            return;
+        }
+        session->m_nwHandle = -1;
+        if (m_fixLoggerObject->count >= m_maxSessions)
+        {
+            EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR,
+                   "Surely config files changed manually as the Maximum session creation limit  [%d] has "
+                   "reached. "
+                   "Hence newsession id is [%s] not added into logger object",
+                   m_maxSessions, sessionId.toString().c_str());
+            return;
+        }
+        FIX::SessionID *copy = nullptr;
+        const int32_t status = fixNwInfoGetCopyOfSessionId(&sessionId, &copy, m_logger);
+        if (status == EA_SUCCESS)
+        {
+            m_fixLoggerObject->session_id_array[m_fixLoggerObject->count++] = copy;
+            EA_LOG(m_logger, EA_LEVEL_EVENT, "Session created for session id [%s]",
+                   sessionId.toString().c_str());
+        }
+        else if (status == EA_ERROR)
+        {
+            EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetCopyOfSessionId failed");
+            setShutdown();
+        }
+    }
+    catch (FIX::Exception &e)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "Found Exception [%s] for session id[%s]", e.what(),
+               sessionId.toString().c_str());
+    }
+}
+
+void FixNwInfoClass::onLogon(const FIX::SessionID &) {}
+
+// Nothing is added: a Logon the engine builds itself stays unmarked, so it is held.
+void FixNwInfoClass::toAdmin(FIX::Message &, const FIX::SessionID &) {}
+
+void FixNwInfoClass::toApp(FIX::Message &, const FIX::SessionID &) throw(FIX::DoNotSend) {}
+
+void FixNwInfoClass::fromAdmin(const FIX::Message &message, const FIX::SessionID &sessionId) throw(
+    FIX::FieldNotFound, FIX::IncorrectDataFormat, FIX::IncorrectTagValue, FIX::RejectLogon)
+{
+    if (shuttingDown())
+        return;
+    ea_sync_info_enter_critical_section(m_lock);
+    try
+    {
+        crack(message, sessionId);
+    }
+    catch (FIX::Exception &e)
+    {
+        EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
+               sessionId.toString().c_str(), e.what());
+    }
+    ea_sync_info_leave_critical_section(m_lock);
+}
+
+void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &sessionId) throw(
+    FIX::FieldNotFound, FIX::IncorrectDataFormat, FIX::IncorrectTagValue, FIX::UnsupportedMessageType)
+{
+    if (shuttingDown())
+        return;
+    ea_sync_info_enter_critical_section(m_lock);
+    bool unsupported = false;
+    try
+    {
+        m_currentSessionIndex = FIX_NO_SESSION_INDEX;
+        FIX::MsgType msgType;
+        FIX::MsgSeqNum msgSeqNum;
+        message.getHeader().getField(msgType);
+        message.getHeader().getField(msgSeqNum);
+        const std::string id = sessionId.toString();
+        uint16_t index = FIX_NO_SESSION_INDEX;
+        const int32_t status = fixNwInfoProcessSession(sessionId, &index, m_logger);
+        if (status == EA_SUCCESS || status == -5)
+            m_currentSessionIndex = index;
+        switch (status)
+        {
+        case EA_SUCCESS:
+            crack(message, sessionId);
+            break;
+        case EA_DISCARD:
+            EA_LOG(m_logger, EA_LEVEL_ACTIVITY,
+                   "fixNwInfoProcessSession return EA_DISCARD for Session id [%s] in fix_client_list.Hence "
+                   "discarding the message of type[%s] ",
+                   id.c_str(), msgType.getValue().c_str());
+            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
+                                        FIX::Text("System is not ready to accept requests."),
+                                        FIX::BusinessRejectReason(4));
+            break;
+        case EA_NOT_FOUND:
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   " Session id [%s] not found in fix client list.Hence discarding the message of type [%s]",
+                   id.c_str(), msgType.getValue().c_str());
+            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("Session Not Found"),
+                                        FIX::BusinessRejectReason(0));
+            break;
+        case -4:
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "Journal Download in progress for Session id [%s] in fix client list.Hence discarding the "
+                   "message of type[%s] ",
+                   id.c_str(), msgType.getValue().c_str());
+            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
+                                        FIX::Text("Journal Download In Progress"),
+                                        FIX::BusinessRejectReason(0));
+            break;
+        case -6:
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "user logon is in progress for Session id [%s] in fix client list.Hence discarding the "
+                   "message "
+                   "of type[%s] ",
+                   id.c_str(), msgType.getValue().c_str());
+            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("User Logon is in Progress"),
+                                        FIX::BusinessRejectReason(0));
+            break;
+        case -5:
+            if (msgType.getValue() == FIX::MsgType_TradingSessionStatusRequest)
+            {
+                crack(message, sessionId);
+                break;
+            }
+            EA_LOG(
+                m_logger, EA_LEVEL_EVENT,
+                "Expecting System Information In message for Session id [%s]Hence discarding the message of "
+                "type[%s] ",
+                id.c_str(), msgType.getValue().c_str());
+            fixNwInfoSendBusinessReject(
+                sessionId, msgType, msgSeqNum,
+                FIX::Text("Message type Invalid, Expecting System Information In(35=g)"),
+                FIX::BusinessRejectReason(0));
+            break;
+        default:
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "Unknown return status[%d] by fixNwInfoProcessSession() Hence discarding the message of "
+                   "type[%s] ",
+                   status, msgType.getValue().c_str());
+            break;
+        }
+    }
+    catch (FIX::UnsupportedMessageType &)
+    {
+        // Left to the engine, which answers the client with its own rejection.
+        unsupported = true;
+    }
+    catch (FIX::Exception &e)
+    {
+        EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
+               sessionId.toString().c_str(), e.what());
+    }
+    m_currentSessionIndex = FIX_NO_SESSION_INDEX;
+    ea_sync_info_leave_critical_section(m_lock);
+    if (unsupported)
+        throw FIX::UnsupportedMessageType();
+}
+
+void FixNwInfoClass::fixNwInfoSendConsoleEvent(uint16_t reasonCode)
+{
+    message *event = message_create(0, KOVA_MESSAGE);
+    if (event == nullptr)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+        setShutdown();
+        return;
+    }
+    event->reason_code = reasonCode;
+    EA_LOG(m_logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].",
+           reasonCode);
+    if (shared_queue_insert_single_element(m_consoleQueue, event) != EA_SUCCESS)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "insertion to shared queue failed.");
+        message_destroy(event);
+        setShutdown();
+    }
+}
+
+void FixNwInfoClass::onMessage(const FIX42::Logon &logon, const FIX::SessionID &sessionId)
+{
+    fixNwInfoLogonHandler(logon, sessionId);
+}
+
+void FixNwInfoClass::fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX::SessionID &sessionId)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    const std::string id = sessionId.toString();
+    FIX::SessionID *copy = nullptr;
+    message *signOn = nullptr;
+    try
+    {
+        uint16_t existing = 0;
+        if (c->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &existing, m_logger) ==
+            EA_SUCCESS)
+        {
+            FixSessionSlot *slot = &c->slots[existing];
+            if (slot->discard == 1)
+            {
+                EA_LOG(m_logger, EA_LEVEL_EVENT,
+                       "Rejected new connection for session id [%s] as logoff of previous session is in "
+                       "progress",
+                       id.c_str());
+                fixNwInfoLogoutTheUser(sessionId, FIX::Text("Duplicate Session"));
+                fixNwInfoSendConsoleEvent(FIX_REASON_DUPLICATE_LOGOFF_PENDING);
+            }
+            else
+            {
+                FIX::MsgSeqNum msgSeqNum;
+                FIX::MsgType msgType;
+                logon.getHeader().getField(msgSeqNum);
+                logon.getHeader().getField(msgType);
+                EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR,
+                       "Received Duplicate logon requet for session index [%u], nw handle [%d] hence not "
+                       "processing "
+                       "the request",
+                       static_cast<unsigned>(existing), slot->fix_nw_handle);
+                fixNwInfoSendAdminReject(sessionId, msgType, msgSeqNum,
+                                         FIX::Text("This is duplicate login message."));
+            }
+            return;
+        }
+        if (c->valid_client_count >= c->max_sessions)
+        {
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "Rejected connection from session id [%s] as max connections [%d] was exceeded",
+                   id.c_str(), c->max_sessions);
+            fixNwInfoLogoutTheUser(sessionId, FIX::Text("Max Number of connection exceeds"));
+            fixNwInfoSendConsoleEvent(FIX_REASON_TABLE_FULL);
+            return;
+        }
+
+        FIX::SenderCompID senderCompId;
+        logon.getHeader().getField(senderCompId);
+        int32_t traderId = -1;
+        int16_t branchId = -1;
+        char memberId[FIX_MEMBER_ID_LENGTH];
+        memset(memberId, ' ', sizeof(memberId));
+        fixTokenizeSenderCompId(senderCompId.getValue(), &traderId, memberId, &branchId);
+
+        FIX::HeartBtInt heartBtInt;
+        logon.get(heartBtInt);
+        fixValidateEqual(static_cast<int>(heartBtInt.getValue()), static_cast<int>(FIX_LOGON_HEART_BEAT),
+                         FIX::FIELD::HeartBtInt);
+        if (logon.isSetField(FIX::FIELD::ResetSeqNumFlag))
+        {
+            FIX::ResetSeqNumFlag reset;
+            logon.get(reset);
+            if (!reset.getValue())
+                throw LogException("ResetSeqNumFlag is Invalid");
+        }
+        FIX::EncryptMethod encryptMethod;
+        logon.get(encryptMethod);
+        fixValidateEqual(static_cast<int>(encryptMethod.getValue()), 0, FIX::FIELD::EncryptMethod);
+        FIX::RawDataLength rawDataLength;
+        logon.get(rawDataLength);
+        fixValidateRange(static_cast<int>(rawDataLength.getValue()), 4, 8, FIX::FIELD::RawDataLength);
+        FIX::RawData rawData;
+        logon.get(rawData);
+        int32_t frontEndVersion = 0;
+        try
+        {
+            frontEndVersion = FIX::IntConvertor::convert(rawData.getValue());
+        }
+        catch (FIX::FieldConvertError &e)
+        {
+            EA_LOG(m_logger, EA_LEVEL_EVENT, "FIX::IntConvertor throw exception[%s]", e.what());
+            throw LogException("Front End Version is Invalid");
+        }
+        char password[FIX_PASSWORD_SIZE];
+        memset(password, ' ', sizeof(password));
+        fix_copy_string_field(FIX::StringField(FIX_TAG_PASSWORD, logon.getField(FIX_TAG_PASSWORD)), password,
+                              sizeof(password), FIX_TAG_PASSWORD);
+        char newPassword[FIX_PASSWORD_SIZE];
+        memset(newPassword, ' ', sizeof(newPassword));
+        if (logon.isSetField(FIX_TAG_NEW_PASSWORD))
+            fix_copy_string_field(
+                FIX::StringField(FIX_TAG_NEW_PASSWORD, logon.getField(FIX_TAG_NEW_PASSWORD)), newPassword,
+                sizeof(newPassword), FIX_TAG_NEW_PASSWORD);
+
+        const int32_t copied = fixNwInfoGetCopyOfSessionId(&sessionId, &copy, m_logger);
+        if (copied == EA_ERROR)
+        {
+            EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetCopyOfSessionId failed");
+            setShutdown();
+            return;
+        }
+        if (copied != EA_SUCCESS)
+        {
+            EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetCopyOfSessionId failed");
+            throw LogException("Session Id is Invalid");
+        }
+
+        signOn = create_user_signon_request(static_cast<uint32_t>(traderId), password, newPassword, memberId,
+                                            static_cast<uint32_t>(frontEndVersion), m_logger);
+        if (signOn == nullptr)
+        {
+            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "create_user_signon_request failed");
+            delete copy;
+            setShutdown();
+            return;
+        }
+
+        int32_t handle = -1;
+        uint16_t slotIndex = 0;
+        if (c->fixSessionInfoContainerAddSession(copy, &handle, &slotIndex, m_logger) != EA_SUCCESS)
+        {
+            fixNwInfoLogoutTheUser(sessionId, FIX::Text("Max Number of connection exceeds"));
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "Rejected connection from session id [%s] as max connections [%d] was exceeded",
+                   id.c_str(), c->max_sessions);
+            // Neither the copy nor the request reached the table: both are freed here.
+            delete copy;
+            message_destroy(signOn);
+            return;
+        }
+        copy = nullptr; // the slot owns it now
+        signOn->workstation_index = static_cast<uint16_t>(slotIndex + c->index_base);
+        signOn->workstation_network_handle = handle;
+        signOn->user_type = 1;
+        FixSessionSlot *slot = &c->slots[slotIndex];
+        slot->user_logon_msg = signOn;
+        signOn = nullptr;
+        slot->fix_nw_handle = handle;
+        slot->pending = 1;
+        slot->user_id = static_cast<uint32_t>(traderId);
+        slot->discard = 0;
+        slot->branch_id = static_cast<uint16_t>(branchId);
+        memcpy(slot->member_id, memberId, sizeof(slot->member_id));
+        slot->state = FIX_SLOT_LOGON_IN_PROGRESS;
+        slot->heart_beat_interval = static_cast<uint32_t>(heartBtInt.getValue());
+
+        message *notification = message_create(0, INCOMING_CLIENT_CONNECTION);
+        if (notification == nullptr)
+        {
+            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
+            setShutdown();
+            return;
+        }
+        notification->user_type = 1;
+        if (shared_queue_insert_single_element(m_notificationQueue, notification) != EA_SUCCESS)
+        {
+            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
+            message_destroy(notification);
+            setShutdown();
+            return;
+        }
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               "Sent INCOMING_CLIENT_CONNECTIONnotification to Box Communication Module for session id [%s].",
+               id.c_str());
+    }
+    catch (FIX::FieldNotFound &e)
+    {
+        delete copy;
+        if (signOn != nullptr)
+            message_destroy(signOn);
+        fixNwInfoLogoutTheUser(sessionId, FIX::Text(fixFieldNotFoundText(e)));
+        fixNwInfoSendConsoleEvent(FIX_REASON_INVALID_LOGON_FIELD);
+    }
+    catch (LogException &e)
+    {
+        delete copy;
+        if (signOn != nullptr)
+            message_destroy(signOn);
+        fixNwInfoLogoutTheUser(sessionId, FIX::Text(e.what()));
+        fixNwInfoSendConsoleEvent(FIX_REASON_INVALID_LOGON_FIELD);
+    }
+    catch (FIX::Exception &e)
+    {
+        delete copy;
+        if (signOn != nullptr)
+            message_destroy(signOn);
+        EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
+               id.c_str(), e.what());
+    }
+}
+
+void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
+{
+    if (shuttingDown())
+        return;
+    ea_sync_info_enter_critical_section(m_lock);
+    FixSessionInfoContainer *c = m_sessionContainer;
+    const std::string id = sessionId.toString();
+    uint16_t index = 0;
+    if (c->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index, m_logger) != EA_SUCCESS)
+    {
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               "Session id [%s] not found in the fix_client_list, Hence not sending the notification",
+               id.c_str());
+        ea_sync_info_leave_critical_section(m_lock);
+        return;
+    }
+    EA_LOG(m_logger, EA_LEVEL_EVENT, "Received onLogout for Session id [%s],", id.c_str());
+    FixSessionSlot *slot = &c->slots[index];
+    if (slot->pending == 1)
+    {
+        FIX::Session *session = FIX::Session::lookupSession(sessionId);
+        if (session != nullptr)
+            session->m_nwHandle = -1;
+        else
+            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "lookupSession() : Session id[%s] Not Found", id.c_str());
+        message *event = message_create(0, KOVA_MESSAGE);
+        if (event == nullptr)
+        {
+            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+            c->fixSessionInfoContainerCleanupSession(index, m_logger);
+            ea_sync_info_leave_critical_section(m_lock);
+            setShutdown();
+            return;
+        }
+        event->reason_code = FIX_REASON_SESSION_ENDED;
+        event->user_id = slot->user_id;
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               "Sent KOVA_MESSAGE for user id [%ld] to Interface Thread with reasoncode [%d].",
+               static_cast<long>(static_cast<int32_t>(slot->user_id)), FIX_REASON_SESSION_ENDED);
+        c->fixSessionInfoContainerCleanupSession(index, m_logger);
+        ea_sync_info_leave_critical_section(m_lock);
+        if (shared_queue_insert_single_element(m_consoleQueue, event) != EA_SUCCESS)
+        {
+            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "insertion to shared queue failed.");
+            message_destroy(event);
+            setShutdown();
+        }
+        return;
+    }
+    if (slot->discard == 1)
+    {
+        EA_LOG(m_logger, EA_LEVEL_EVENT, "Session cleanup is in progress for Session id [%s],", id.c_str());
+        ea_sync_info_leave_critical_section(m_lock);
+        return;
+    }
+    message *notification = message_create(0, CLIENT_DISCONNECTED);
+    if (notification == nullptr)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+        ea_sync_info_leave_critical_section(m_lock);
+        setShutdown();
+        return;
+    }
+    notification->user_type = 1;
+    notification->workstation_network_handle = slot->fix_nw_handle;
+    slot->discard = 1;
+    FIX::Session *session = FIX::Session::lookupSession(sessionId);
+    if (session != nullptr)
+        session->m_nwHandle = -1;
+    else
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "lookupSession() : Session id [%s] Not Found", id.c_str());
+    notification->reason_code =
+        slot->reason_code != 0 ? slot->reason_code : static_cast<uint16_t>(FIX_REASON_SESSION_ENDED);
+    notification->user_id = slot->user_id;
+    notification->workstation_index = static_cast<uint16_t>(index + c->index_base);
+    notification->link_index = static_cast<uint16_t>(slot->link_index);
+    ea_sync_info_leave_critical_section(m_lock);
+    EA_LOG(m_logger, EA_LEVEL_EVENT,
+           "Sent CLIENT_DISCONNECTED notification for fix nw handle [%d] and fix session index [%u].reason "
+           "code [%d]",
+           notification->workstation_network_handle, static_cast<unsigned>(notification->workstation_index),
+           notification->reason_code);
+    if (shared_queue_insert_single_element(m_requestQueue, notification) != EA_SUCCESS)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element() failed");
+        message_destroy(notification);
+        setShutdown();
+    }
+}
+
+#pragma GCC diagnostic pop

@@ -1,0 +1,124 @@
+// The FIX send thread's dispatch by tag, with an application that has no client: every
+// record handed to an entry point is consumed by it (the sanitizer builds catch a record
+// freed twice or lost), console events carry the record's user and reason, and unknown
+// tags are dropped without stopping the thread.
+#include <gtest/gtest.h>
+
+#include "gateway/fix_network_handle/fix_front_end_test_support.h"
+
+using namespace fix_front_end_test;
+
+namespace
+{
+message *control(uint16_t tag, uint16_t clientIndex, int32_t handle, uint32_t userId = 0, uint16_t reason = 0)
+{
+    message *m = message_create(0, tag);
+    m->workstation_index = clientIndex;
+    m->workstation_network_handle = handle;
+    m->user_id = userId;
+    m->reason_code = reason;
+    m->user_type = 1;
+    return m;
+}
+
+struct Fixture
+{
+    Fixture() : a(side, 4), sender(side, a.app) {}
+    GatewaySide side;
+    Application a;
+    SendThread sender;
+};
+} // namespace
+
+TEST(FixSendThread, UnknownTagIsDroppedAndTheThreadGoesOn)
+{
+    Fixture f;
+    ASSERT_NE(f.a.app, nullptr);
+    put(f.side.fromUserSession(), control(INITIATE_BOX_LOGOFF_FLUSH, 4, 1));
+    put(f.side.fromBoxComm(), control(DROP_HOST_CONNECTION, 0, 0));
+    message *boxLogoff = control(BOX_LOGOFF_FLUSH, 0, 0);
+    boxLogoff->user_type = 0;
+    boxLogoff->link_index = 0;
+    put(f.side.fromUserSession(), boxLogoff);
+    Record forwarded(f.side.take(f.side.toUserSession()));
+    ASSERT_NE(forwarded, nullptr);
+    EXPECT_EQ(forwarded->tag, BOX_LOGOFF_FLUSH);
+    EXPECT_EQ(forwarded->user_type, 1);
+    EXPECT_EQ(f.side.take(f.side.toInterface(), 100), nullptr);
+    EXPECT_EQ(f.sender.stop(), 204u);
+}
+
+TEST(FixSendThread, LogoffFlushOfAStaleHandleIsForwardedAndReported)
+{
+    Fixture f;
+    ASSERT_NE(f.a.app, nullptr);
+    put(f.side.fromUserSession(), control(USER_LOGOFF_FLUSH, 5, 9, 1001, 11007));
+    Record forwarded(f.side.take(f.side.toUserSession()));
+    ASSERT_NE(forwarded, nullptr);
+    EXPECT_EQ(forwarded->tag, USER_LOGOFF_FLUSH);
+    EXPECT_EQ(forwarded->workstation_network_handle, 9);
+    Record event(f.side.take(f.side.toInterface()));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->tag, KOVA_MESSAGE);
+    EXPECT_EQ(event->user_id, 1001u);
+    EXPECT_EQ(event->reason_code, 11007);
+}
+
+TEST(FixSendThread, DropOfAStaleHandleIsFreedAndReported)
+{
+    Fixture f;
+    ASSERT_NE(f.a.app, nullptr);
+    put(f.side.fromUserSession(), control(DROP_CLIENT, 4, 3, 1002, 11010));
+    // Outside the FIX slots: dropped by the entry point as well.
+    put(f.side.fromUserSession(), control(DROP_CLIENT, 2, 3, 1003, 11010));
+    Record first(f.side.take(f.side.toInterface()));
+    Record second(f.side.take(f.side.toInterface()));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(first->user_id, 1002u);
+    EXPECT_EQ(second->user_id, 1003u);
+    EXPECT_EQ(f.side.take(f.side.toUserSession(), 100), nullptr);
+}
+
+TEST(FixSendThread, RefusedLinkIndexUpdatesAndStrayRepliesAreConsumed)
+{
+    Fixture f;
+    ASSERT_NE(f.a.app, nullptr);
+    message *badLink = control(UPDATE_LINK_INDEX, 4, 1);
+    badLink->link_index = 1; // equal to the number of links
+    put(f.side.fromUserSession(), badLink);
+    put(f.side.fromUserSession(), control(UPDATE_LINK_INDEX, 4, 1)); // no such session
+    put(f.side.fromUserSession(), zeroReply(240, 2012, 0, 3, 1));    // a workstation's index
+    put(f.side.fromUserSession(), zeroReply(240, 2012, 0, 4, 1));    // a free slot
+    message *secondary = zeroReply(48, 7003, 0, 8, 1);               // beyond the table
+    secondary->tag = SECONDARY_JOURNAL_DOWNLOAD_REQUEST;
+    put(f.side.fromUserSession(), secondary);
+    put(f.side.fromUserSession(), control(BOX_LOGOFF_FLUSH, 0, 0));
+    Record forwarded(f.side.take(f.side.toUserSession()));
+    ASSERT_NE(forwarded, nullptr);
+    EXPECT_EQ(forwarded->tag, BOX_LOGOFF_FLUSH); // nothing else got through before it
+    EXPECT_EQ(f.a.app->sessionContainer()->slots[0].link_index, 65535u);
+}
+
+TEST(FixSendThread, BoxRejectionWithoutWaitingClientsGivesOneConsoleEvent)
+{
+    Fixture f;
+    ASSERT_NE(f.a.app, nullptr);
+    put(f.side.fromBoxComm(), control(NEW_CONNECTION_REJECT, 0, 0));
+    put(f.side.fromBoxComm(), control(CONNECTION_ACCEPT, 0, 0));
+    Record event(f.side.take(f.side.toInterface()));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->reason_code, 11016);
+    EXPECT_EQ(event->user_id, 0xFFFFFFFFu);
+    EXPECT_EQ(f.side.take(f.side.toInterface(), 100), nullptr);
+    EXPECT_EQ(f.side.take(f.side.toUserSession(), 100), nullptr);
+}
+
+TEST(FixSendThread, DayFlagReopensTheLogsAndShutdownEndsTheThread)
+{
+    Fixture f;
+    ASSERT_NE(f.a.app, nullptr);
+    ea_flag_set(&f.side.dayFlag13, 1);
+    EXPECT_TRUE(fix_test::waitUntil([&] { return ea_flag_get(&f.side.dayFlag13) == 0; }));
+    EXPECT_EQ(f.sender.stop(), 204u);
+}

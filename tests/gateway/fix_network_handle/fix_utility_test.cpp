@@ -1,0 +1,104 @@
+// Shared pieces of the FIX side: the exact price conversion, SessionID copies, the split
+// of dated FIX log names and the roll of a file log onto today's files.
+#include "gateway/fix_network_handle/fix_utility.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "FileLog.h"
+#include "fix_engine/fix_engine_test_support.h"
+
+TEST(FixPriceConversion, TruncatesTowardsZeroThroughTheDecimalText)
+{
+    struct
+    {
+        double value;
+        int64_t hundredths;
+    } cases[] = {
+        {12.345, 1234}, {12.3, 1230}, {12, 1200},   {0.00001, 0},
+        {-0.019, -1},   {0.29, 29},   {1.005, 100}, {99999999.99, 9999999999},
+        {-12.3, -1230}, {0, 0},
+    };
+    for (const auto &c : cases)
+    {
+        int64_t out = -777;
+        fixNwInfoConvertDoubleToLong(c.value, &out, 2, 100, 44);
+        EXPECT_EQ(out, c.hundredths) << c.value;
+    }
+}
+
+TEST(FixPriceConversion, ValuesOfTenToTheFifteenAreRefusedWithTheCallersTag)
+{
+    int64_t out = 0;
+    try
+    {
+        fixNwInfoConvertDoubleToLong(1e15, &out, 2, 100, 44);
+        FAIL() << "no exception";
+    }
+    catch (const LogException &e)
+    {
+        EXPECT_STREQ(e.what(), "Invalid value for field id 44");
+    }
+    EXPECT_THROW(fixValidateLessUnsigned(5, 5, 0), FIX::Exception);
+    EXPECT_NO_THROW(fixValidateLessUnsigned(4, 5, 0));
+}
+
+TEST(FixSessionIdCopy, CopiesAllFourPartsAndRefusesOversizedTexts)
+{
+    FIX::SessionID source("FIX.4.2", "QEL", "1001,MEMBR,1", "q");
+    FIX::SessionID *copy = nullptr;
+    ASSERT_EQ(fixNwInfoGetCopyOfSessionId(&source, &copy, nullptr), 0);
+    EXPECT_EQ(*copy, source);
+    EXPECT_EQ(copy->getSessionQualifier(), "q");
+    delete copy;
+
+    copy = nullptr;
+    FIX::SessionID longQualifier("FIX.4.2", "QEL", "C", std::string(2047, 'x'));
+    EXPECT_EQ(fixNwInfoGetCopyOfSessionId(&longQualifier, &copy, nullptr), 203);
+    EXPECT_EQ(copy, nullptr);
+    FIX::SessionID emptySender("FIX.4.2", "", "C");
+    EXPECT_EQ(fixNwInfoGetCopyOfSessionId(&emptySender, &copy, nullptr), 203);
+    EXPECT_EQ(fixNwInfoGetCopyOfSessionId(nullptr, &copy, nullptr), 203);
+}
+
+TEST(FixLogNames, SplitAtTheLastDotAroundAnEightCharacterDate)
+{
+    std::string prefix = "p", date = "d", extension = "e";
+    fixNwInfoSplitLogFileName("logs/FIX.4.2-QEL-C.messages20261208.log", &prefix, &date, &extension);
+    EXPECT_EQ(prefix, "logs/FIX.4.2-QEL-C.messages");
+    EXPECT_EQ(date, "20261208");
+    EXPECT_EQ(extension, ".log");
+    fixNwInfoSplitLogFileName("no_dot_here", &prefix, &date, &extension);
+    EXPECT_EQ(prefix, "logs/FIX.4.2-QEL-C.messages");
+    EXPECT_EQ(extension, ".log");
+}
+
+TEST(FixLogRoll, AFileDatedYesterdayMovesToTodayAndTodaysStaysOpen)
+{
+    fix_test::TempFolder dir;
+    FIX::SessionID id("FIX.4.2", "QEL", "1001,MEMBR,1");
+    FIX::FileLog log(dir.path(), id);
+    const std::string today = fixNwInfoGetCurrentDate();
+    ASSERT_EQ(today, fix_test::localDate(time(nullptr)));
+    const std::string eventBefore = *log.getEventFileName();
+
+    // Pretend the messages file was opened yesterday.
+    std::string &messagesName = *log.getMessagesFileName();
+    const std::string::size_type dot = messagesName.rfind('.');
+    const std::string yesterday = fix_test::localDate(time(nullptr) - 86400);
+    messagesName.replace(dot - 8, 8, yesterday);
+    const std::string rolledName = messagesName.substr(0, dot - 8) + today + messagesName.substr(dot);
+
+    fixNwInfoLogReinitialize(&log);
+    EXPECT_EQ(*log.getMessagesFileName(), rolledName);
+    EXPECT_EQ(*log.getEventFileName(), eventBefore);
+    log.onIncoming("8=FIX.4.2|after the roll");
+    log.getMessagesStream()->flush();
+    EXPECT_NE(fix_test::readFile(rolledName).find("after the roll"), std::string::npos);
+
+    // Logs without files are left alone.
+    FIX::NullLog none;
+    fixNwInfoLogReinitialize(&none);
+    fixNwInfoLogReinitialize(nullptr);
+}

@@ -1,0 +1,305 @@
+// The workstation-side validator threads on real shared queues: the receive validator's
+// verdict and reason code for each kind of frame, control records kept in their place,
+// the send validator's header and invitation frame as golden bytes, and the failures that
+// stop the gateway.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "gateway/library/ea_thread.h"
+#include "gateway/library/logger.h"
+#include "gateway/library/md5.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/library/shared_queue.h"
+#include "gateway/message_validators/message_validators.h"
+#include "gateway/message_validators/tws_validators.h"
+#include "support/gateway_config.h"
+#include "support/test_support.h"
+
+namespace
+{
+std::vector<uint8_t> hex(const std::string &text)
+{
+    std::vector<uint8_t> bytes;
+    std::string digits;
+    for (char c : text)
+    {
+        if (c != ' ')
+            digits += c;
+    }
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+std::vector<uint8_t> bytes_of(const message *msg)
+{
+    return std::vector<uint8_t>(msg->data, msg->data + msg->data_length);
+}
+
+// A frame from a workstation: header (length, sequence, digest of the rest) and a VRX
+// record of the given size whose length field says vrx_length.
+std::vector<uint8_t> frame(uint32_t sequence, uint16_t record_size, uint16_t vrx_length)
+{
+    std::vector<uint8_t> bytes(22 + record_size, 0x33);
+    bytes[0] = static_cast<uint8_t>(bytes.size() >> 8);
+    bytes[1] = static_cast<uint8_t>(bytes.size());
+    for (int i = 0; i < 4; ++i)
+        bytes[2 + i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
+    if (record_size >= 40)
+    {
+        bytes[22 + 38] = static_cast<uint8_t>(vrx_length >> 8);
+        bytes[22 + 39] = static_cast<uint8_t>(vrx_length);
+    }
+    md5_checksum(bytes.data() + 22, record_size, bytes.data() + 6, MD5_MODE_COMPUTE);
+    return bytes;
+}
+
+class validators : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        config.values["LOG_FILE_PATH"] = dir.file("logs");
+        std::string file = config.write(dir);
+        const char *names[] = {"tws_receive_validator_thread", "tws_send_validator_thread"};
+        loggers = logger_object_container_create(file.c_str(), names, 2);
+        ASSERT_NE(loggers, nullptr);
+        for (shared_queue *&sq : queues)
+            sq = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
+        local = queue_create();
+        receive_args = {10, &shutdown, queues[0], queues[1], &day[0], loggers->loggers[0]};
+        send_args = {10, 5, &shutdown, queues[2], queues[3], queues[4], &day[1], loggers->loggers[1]};
+    }
+
+    void TearDown() override
+    {
+        ea_flag_set(&shutdown, 1);
+        for (ea_thread *thread : threads)
+        {
+            if (thread == nullptr)
+                continue;
+            ea_thread_join(thread, 5000, nullptr);
+            ea_thread_close(thread);
+        }
+        for (shared_queue *sq : queues)
+        {
+            shared_queue_get_elements_no_wait(sq, local);
+            shared_queue_destroy(sq);
+        }
+        ea_destroy_message_queue(local);
+        logger_object_container_destroy(loggers);
+    }
+
+    void run_receive() { threads[0] = ea_thread_create(tws_receive_validate_thread, &receive_args, nullptr); }
+    void run_send() { threads[1] = ea_thread_create(tws_send_validate_thread, &send_args, nullptr); }
+
+    void put(int index, message *msg)
+    {
+        ASSERT_EQ(shared_queue_insert_single_element(queues[index], msg), EA_SUCCESS);
+    }
+
+    message *put_bytes(int index, const std::vector<uint8_t> &bytes, uint16_t tag = NORMAL_MESSAGE)
+    {
+        message *msg = message_create(bytes.size(), tag);
+        if (!bytes.empty())
+            memcpy(msg->data, bytes.data(), bytes.size());
+        msg->workstation_index = 3;
+        msg->workstation_network_handle = 17;
+        put(index, msg);
+        return msg;
+    }
+
+    message *take(int index)
+    {
+        message *msg = nullptr;
+        qel_test::wait_until(
+            [&]
+            {
+                if (queue_get_count(local) == 0)
+                    shared_queue_get_elements_from_single_queue(queues[index], local, 10);
+                msg = static_cast<message *>(queue_remove_head(local));
+                return msg != nullptr;
+            },
+            3000);
+        return msg;
+    }
+
+    uint32_t exit_value(int i)
+    {
+        EXPECT_EQ(ea_thread_join(threads[i], 5000, nullptr), EA_SUCCESS);
+        uint32_t value = static_cast<uint32_t>(threads[i]->exit_value);
+        ea_thread_close(threads[i]);
+        threads[i] = nullptr;
+        return value;
+    }
+
+    qel_test::temp_dir dir;
+    qel_test::gateway_config config;
+    logger_object_container *loggers = nullptr;
+    ea_flag shutdown{0};
+    ea_flag day[2] = {};
+    shared_queue *queues[5] = {}; // 0 in and 1 out of receive; 2 and 3 in and 4 out of send
+    queue *local = nullptr;
+    tws_receive_validate_thread_args receive_args{};
+    tws_send_validate_thread_args send_args{};
+    ea_thread *threads[2] = {};
+};
+
+TEST_F(validators, ReceiveVerdictForEachKindOfFrame)
+{
+    struct frame_case
+    {
+        const char *name;
+        std::vector<uint8_t> bytes;
+        uint16_t tag;
+        uint16_t reason;
+        uint16_t length_after;
+        uint32_t workstation_sequence;
+    };
+    std::vector<uint8_t> spoilt = frame(9, 100, 100);
+    spoilt.back() ^= 1;
+    std::vector<uint8_t> short_frame = frame(4, 40, 40);
+    short_frame.pop_back();
+    short_frame[1] = 61;
+    const frame_case cases[] = {
+        {"61 bytes", short_frame, CLIENT_VALIDATION_FAILURE, TWS_REASON_SHORT_FRAME, 61, 0},
+        {"62 bytes, VRX length 40", frame(5, 40, 40), NORMAL_MESSAGE, 0, 40, 5},
+        {"VRX length one more", frame(6, 100, 101), CLIENT_VALIDATION_FAILURE, TWS_REASON_VRX_LENGTH, 100, 6},
+        {"VRX length one less", frame(7, 100, 99), CLIENT_VALIDATION_FAILURE, TWS_REASON_VRX_LENGTH, 100, 7},
+        {"digest mismatch", spoilt, CLIENT_VALIDATION_FAILURE, TWS_REASON_CHECKSUM, 122, 9},
+        {"largest frame", frame(0x01020304, 2025, 2025), NORMAL_MESSAGE, 0, 2025, 0x01020304},
+    };
+    run_receive();
+    for (const frame_case &c : cases)
+        put_bytes(0, c.bytes);
+    for (const frame_case &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        message *out = take(1);
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(out->tag, c.tag);
+        EXPECT_EQ(out->reason_code, c.reason);
+        EXPECT_EQ(out->data_length, c.length_after);
+        EXPECT_EQ(out->workstation_sequence_number, c.workstation_sequence);
+        EXPECT_EQ(out->workstation_index, 3);
+        EXPECT_EQ(out->workstation_network_handle, 17);
+        if (c.tag == NORMAL_MESSAGE)
+        {
+            EXPECT_EQ(bytes_of(out), std::vector<uint8_t>(c.bytes.begin() + 22, c.bytes.end()));
+        }
+        message_destroy(out);
+    }
+}
+
+TEST_F(validators, ControlRecordsKeepTheirPlaceAmongFrames)
+{
+    run_receive();
+    put_bytes(0, frame(1, 40, 40));
+    put_bytes(0, {}, CLIENT_DISCONNECTED);
+    put_bytes(0, frame(2, 40, 40));
+    put_bytes(0, {}, USER_LOGOFF_FLUSH);
+    put_bytes(0, {}, BOX_LOGOFF_FLUSH);
+    put_bytes(0, {}, SECONDARY_JOURNAL_DOWNLOAD_REQUEST);
+    for (uint16_t tag : {NORMAL_MESSAGE, CLIENT_DISCONNECTED, NORMAL_MESSAGE, USER_LOGOFF_FLUSH,
+                         BOX_LOGOFF_FLUSH, SECONDARY_JOURNAL_DOWNLOAD_REQUEST})
+    {
+        message *out = take(1);
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(out->tag, tag);
+        message_destroy(out);
+    }
+}
+
+TEST_F(validators, UnknownTagStopsTheReceiveValidator)
+{
+    run_receive();
+    put_bytes(0, {}, HEART_BEAT_MESSAGE);
+    EXPECT_EQ(exit_value(0), static_cast<uint32_t>(EA_ERROR));
+    EXPECT_EQ(ea_flag_get(&shutdown), 1);
+}
+
+TEST_F(validators, SendValidatorPutsTheHeaderOnARecord)
+{
+    run_send();
+    put_bytes(2, hex("01020304"));
+    message *out = take(4);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->tag, NORMAL_MESSAGE);
+    EXPECT_EQ(bytes_of(out), hex("001a 00000001 08d6c05a21512a79a1dfeb9d2a8f262f 01020304"));
+    message_destroy(out);
+}
+
+TEST_F(validators, ConnectionAcceptBecomesAFreshInvitationFrame)
+{
+    run_send();
+    // Whatever the received record carries, none of it is used.
+    message *accept = put_bytes(3, hex("deadbeef"), CONNECTION_ACCEPT);
+    (void)accept;
+    message *out = take(4);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->tag, CONNECTION_ACCEPT);
+    EXPECT_EQ(bytes_of(out), hex("0040 00000001 53253819dbb5c6d79cb03f76bbdee27d"
+                                 "00000000 00000000 0000 3a98 0000"
+                                 "000000000000000000000000000000000000000000000000"
+                                 "002a 0005"));
+    message_destroy(out);
+}
+
+TEST_F(validators, SendValidatorPassesControlOrdersInOrder)
+{
+    run_send();
+    put_bytes(2, {}, USER_LOGOFF_FLUSH);
+    put_bytes(2, {}, DROP_CLIENT);
+    put_bytes(2, {}, UPDATE_LINK_INDEX);
+    put_bytes(2, {}, BOX_LOGOFF_FLUSH);
+    put_bytes(2, {}, SECONDARY_JOURNAL_DOWNLOAD_REQUEST);
+    for (uint16_t tag : {USER_LOGOFF_FLUSH, DROP_CLIENT, UPDATE_LINK_INDEX, BOX_LOGOFF_FLUSH,
+                         SECONDARY_JOURNAL_DOWNLOAD_REQUEST})
+    {
+        message *out = take(4);
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(out->tag, tag);
+        EXPECT_EQ(out->data_length, 0);
+        message_destroy(out);
+    }
+    put_bytes(3, {}, NEW_CONNECTION_REJECT);
+    message *out = take(4);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->tag, NEW_CONNECTION_REJECT);
+    message_destroy(out);
+}
+
+TEST_F(validators, RecordOf2025BytesGetsItsHeader)
+{
+    run_send();
+    put_bytes(2, std::vector<uint8_t>(2025, 0x44));
+    message *out = take(4);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->data_length, 2047);
+    EXPECT_EQ(out->data[0], 0x07);
+    EXPECT_EQ(out->data[1], 0xff);
+    EXPECT_EQ(md5_checksum(out->data + 22, 2025, out->data + 6, MD5_MODE_VERIFY), MD5_RESULT_MATCH);
+    message_destroy(out);
+}
+
+TEST_F(validators, RecordOf2026BytesWithoutHeadRoomStopsTheGateway)
+{
+    run_send();
+    put_bytes(2, std::vector<uint8_t>(2026, 0x44));
+    EXPECT_EQ(exit_value(1), static_cast<uint32_t>(EA_ERROR));
+    EXPECT_EQ(ea_flag_get(&shutdown), 1);
+}
+
+TEST_F(validators, ThreadsEndWithShutdownWhenTheFlagIsSet)
+{
+    run_receive();
+    run_send();
+    ea_flag_set(&shutdown, 1);
+    EXPECT_EQ(exit_value(0), static_cast<uint32_t>(EA_SHUTDOWN));
+    EXPECT_EQ(exit_value(1), static_cast<uint32_t>(EA_SHUTDOWN));
+}
+} // namespace

@@ -1,0 +1,288 @@
+// The workstation server's own rules, driven directly: configuration defaults, network
+// handles with their wrap-around, records for slots that are gone or reused, binding to a
+// link, which flags hold an invitation back, and a listener that binds again at once.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "gateway/library/ea_socket.h"
+#include "gateway/library/logger.h"
+#include "gateway/library/message.h"
+#include "gateway/library/queue.h"
+#include "gateway/tws_network_handle/tcp_nw_info.h"
+#include "support/gateway_config.h"
+#include "support/test_support.h"
+
+namespace
+{
+class server_fixture : public ::testing::Test
+{
+  protected:
+    tcp_nw_info *create(const std::map<std::string, std::string> &overrides = {},
+                        const std::vector<std::string> &omitted = {})
+    {
+        for (const auto &entry : overrides)
+            config.values[entry.first] = entry.second;
+        for (const std::string &key : omitted)
+            config.omitted.insert(key);
+        config.values["LOG_FILE_PATH"] = dir.file("logs");
+        file = config.write(dir);
+        if (loggers == nullptr)
+        {
+            const char *names[] = {"tws_network_handler_thread"};
+            loggers = logger_object_container_create(file.c_str(), names, 1);
+        }
+        for (int i = 0; i < 2; ++i)
+        {
+            ea_flag_set(&allow[i], 1);
+            ea_flag_set(&overflow[i], 0);
+            ea_flag_set(&recovery[i], 0);
+        }
+        for (ea_flag &flag : logoff)
+            ea_flag_set(&flag, 0);
+        return tcp_nw_info_create(file.c_str(), 4, allow, overflow, &abnormal, logoff, recovery, logger());
+    }
+
+    void TearDown() override
+    {
+        tcp_nw_info_destroy(server);
+        if (loggers != nullptr)
+            logger_object_container_destroy(loggers);
+    }
+
+    logger_object *logger() { return loggers != nullptr ? loggers->loggers[0] : nullptr; }
+
+    // Marks slot i in use with the given handle, as admission would.
+    void use_slot(uint16_t i, int32_t handle, int32_t socket = 1000)
+    {
+        tcp_nw_handle *slot = &server->tcp_nw_handle_list[i];
+        slot->network_handle = handle;
+        slot->client_sockfd = socket;
+        slot->link_index = 0;
+        server->valid_client_list[server->in_use_count++] = slot;
+    }
+
+    // Frees the slots marked by use_slot without closing their made-up sockets.
+    void release_slots()
+    {
+        for (uint16_t i = 0; i < server->in_use_count; ++i)
+            server->valid_client_list[i]->client_sockfd = -1;
+    }
+
+    message *record(uint16_t index, int32_t handle, uint16_t tag = NORMAL_MESSAGE)
+    {
+        message *msg = message_create(30, tag);
+        msg->workstation_index = index;
+        msg->workstation_network_handle = handle;
+        return msg;
+    }
+
+    qel_test::temp_dir dir;
+    qel_test::gateway_config config;
+    std::string file;
+    logger_object_container *loggers = nullptr;
+    ea_flag allow[2] = {};
+    ea_flag overflow[2] = {};
+    ea_flag recovery[2] = {};
+    ea_flag logoff[8] = {};
+    ea_flag abnormal{0};
+    tcp_nw_info *server = nullptr;
+};
+
+TEST_F(server_fixture, ConfigurationDefaults)
+{
+    server = create({{"MACHINE_LAN_IP", "not.an.address"}, {"FLOW_CONTROL_COUNT", "0"}},
+                    {"MAX_CLIENT_PENDING_MESG_COUNT"});
+    ASSERT_NE(server, nullptr);
+    EXPECT_STREQ(server->listen_address, "127.0.0.1");
+    EXPECT_EQ(server->invitation_count, 1);
+    EXPECT_EQ(server->pending_limit, 50000);
+    EXPECT_EQ(server->next_handle, 1);
+    EXPECT_EQ(server->resume_position, 0xFFFF);
+    // It listens on the loopback address it fell back to.
+    int32_t client = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+    EXPECT_EQ(ea_connect(client, "127.0.0.1", server->port), 0);
+    ea_closesocket(client);
+}
+
+TEST_F(server_fixture, LowPortFallsBackToTheDefault)
+{
+    server = create({{"PORT_NUMBER", "1024"}, {"MAX_CLIENT_PENDING_MESG_COUNT", "-3"}});
+    if (server == nullptr)
+        GTEST_SKIP() << "port 9602 is taken on this machine";
+    EXPECT_EQ(server->port, 9602);
+    EXPECT_EQ(server->pending_limit, 50000);
+}
+
+TEST_F(server_fixture, ListenerBindsAgainWhileOldConnectionsLinger)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    int32_t client = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+    ASSERT_EQ(ea_connect(client, "127.0.0.1", server->port), 0);
+    uint16_t pending = 0;
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return tcp_nw_info_get_client(server, &pending, logger()) == EA_SUCCESS; }, 2000));
+    EXPECT_EQ(pending, 1);
+    // The server side closes first, so its end of the connection sits in TIME_WAIT.
+    tcp_nw_info_destroy(server);
+    server = nullptr;
+    ea_closesocket(client);
+    server = create();
+    EXPECT_NE(server, nullptr);
+}
+
+TEST_F(server_fixture, HandlesCountFromOne)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    for (int32_t expected = 1; expected <= 3; ++expected)
+    {
+        int32_t handle = 0;
+        ASSERT_EQ(tcp_nw_info_get_new_handle(server, &handle, logger()), EA_SUCCESS);
+        EXPECT_EQ(handle, expected);
+    }
+}
+
+TEST_F(server_fixture, HandlesAfterWrapAroundSkipEveryValueInUse)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    use_slot(0, 1);
+    use_slot(1, 2);
+    use_slot(2, 4);
+    server->next_handle = INT32_MAX;
+    int32_t handle = 0;
+    ASSERT_EQ(tcp_nw_info_get_new_handle(server, &handle, logger()), EA_SUCCESS);
+    EXPECT_EQ(handle, INT32_MAX);
+    ASSERT_EQ(tcp_nw_info_get_new_handle(server, &handle, logger()), EA_SUCCESS);
+    EXPECT_EQ(handle, 3);
+    EXPECT_EQ(server->wrap_around, 1);
+    ASSERT_EQ(tcp_nw_info_get_new_handle(server, &handle, logger()), EA_SUCCESS);
+    EXPECT_EQ(handle, 5);
+    // A search that runs past the largest value starts again from 1.
+    server->next_handle = INT32_MAX;
+    server->tcp_nw_handle_list[3].network_handle = INT32_MAX;
+    server->valid_client_list[server->in_use_count++] = &server->tcp_nw_handle_list[3];
+    ASSERT_EQ(tcp_nw_info_get_new_handle(server, &handle, logger()), EA_SUCCESS);
+    EXPECT_EQ(handle, 3);
+    release_slots();
+}
+
+TEST_F(server_fixture, RecordsForSlotsThatAreGoneOrReusedAreDiscarded)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    use_slot(2, 9);
+    queue *notifications = queue_create();
+    struct stale_case
+    {
+        const char *name;
+        uint16_t index;
+        int32_t handle;
+        ea_status expected;
+        uint32_t queued;
+    };
+    const stale_case cases[] = {
+        {"index beyond the table", 4, 9, EA_VALID, 0},
+        {"free slot", 1, -1, EA_VALID, 0},
+        {"old handle of a reused slot", 2, 8, EA_VALID, 0},
+        {"current handle", 2, 9, EA_VALID, 1},
+    };
+    for (const stale_case &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(tcp_nw_info_send_mesg(server, record(c.index, c.handle), notifications, logger()),
+                  c.expected);
+        EXPECT_EQ(queue_get_count(server->tcp_nw_handle_list[2].send_queue), c.queued);
+    }
+    EXPECT_EQ(server->total_pending, 1);
+    // The session layer's orders for a connection that is not the slot's are ignored.
+    message *drop = record(2, 8, DROP_CLIENT);
+    EXPECT_EQ(tcp_nw_info_disconnect_client(server, drop, logger()), EA_VALID);
+    message_destroy(drop);
+    EXPECT_EQ(server->in_use_count, 1);
+    release_slots();
+    drop = record(2, 9, DROP_CLIENT);
+    EXPECT_EQ(tcp_nw_info_disconnect_client(server, drop, logger()), EA_SUCCESS);
+    message_destroy(drop);
+    EXPECT_EQ(server->in_use_count, 0);
+    EXPECT_EQ(server->total_pending, 0);
+    EXPECT_EQ(server->tcp_nw_handle_list[2].network_handle, -1);
+    EXPECT_EQ(server->tcp_nw_handle_list[2].link_index, 0xFFFF);
+    ea_destroy_message_queue(notifications);
+}
+
+TEST_F(server_fixture, LinkIndexIsBoundOnlyForTheCurrentConnection)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    use_slot(1, 5);
+    message *msg = record(1, 5, UPDATE_LINK_INDEX);
+    msg->link_index = 2;
+    EXPECT_EQ(tcp_nw_info_update_index(server, msg, 2, logger()), EA_NOT_FOUND);
+    msg->link_index = 1;
+    msg->workstation_network_handle = 4;
+    EXPECT_EQ(tcp_nw_info_update_index(server, msg, 2, logger()), EA_VALID);
+    EXPECT_EQ(server->tcp_nw_handle_list[1].link_index, 0);
+    msg->workstation_network_handle = 5;
+    EXPECT_EQ(tcp_nw_info_update_index(server, msg, 2, logger()), EA_SUCCESS);
+    EXPECT_EQ(server->tcp_nw_handle_list[1].link_index, 1);
+    message_destroy(msg);
+    release_slots();
+}
+
+// An invitation that is due goes out only when every flag of its link and slot allows it.
+TEST_F(server_fixture, EachFlagHoldsTheInvitationBack)
+{
+    server = create({{"FLOW_CONTROL_COUNT", "2"}});
+    ASSERT_NE(server, nullptr);
+    server->client_invitation_message = message_create(64, CLIENT_INVITATION_MESSAGE);
+    queue *notifications = queue_create();
+    struct flag_case
+    {
+        const char *name;
+        ea_flag *flag;
+        uint16_t value;
+        bool invited;
+    };
+    const flag_case cases[] = {
+        {"link does not allow invitations", &allow[0], 0, false},
+        {"recovery queue overflow", &overflow[0], 1, false},
+        {"session recovery", &recovery[0], 1, false},
+        {"abnormal state", &abnormal, 1, false},
+        {"user logoff in progress", &logoff[3], 1, false},
+        {"another link's flag", &allow[1], 0, true},
+        {"another slot's logoff", &logoff[2], 1, true},
+    };
+    use_slot(3, 11);
+    for (const flag_case &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        uint16_t before = ea_flag_get(c.flag);
+        ea_flag_set(c.flag, c.value);
+        tcp_nw_handle *slot = &server->tcp_nw_handle_list[3];
+        slot->received_count = 2;
+        server->invitations_due = 1;
+        EXPECT_EQ(tcp_nw_info_send_pending_invitations(server, notifications, logger()), EA_SUCCESS);
+        EXPECT_EQ(slot->received_count, c.invited ? 0 : 2);
+        EXPECT_EQ(server->invitations_due, c.invited ? 0 : 1);
+        ea_flag_set(c.flag, before);
+        // Empty the slot's queue between cases.
+        while (message *queued = static_cast<message *>(queue_remove_head(slot->send_queue)))
+        {
+            EXPECT_EQ(queued->tag, CLIENT_INVITATION_MESSAGE);
+            EXPECT_EQ(queued->workstation_network_handle, 11);
+            EXPECT_EQ(queued->workstation_index, 3);
+            message_destroy(queued);
+        }
+        server->total_pending = 0;
+        slot->pending_count = 0;
+    }
+    release_slots();
+    ea_destroy_message_queue(notifications);
+}
+} // namespace

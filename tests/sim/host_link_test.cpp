@@ -1,0 +1,375 @@
+// The gateway's host link against the simulated exchange host, in one process: sign-on
+// and connect, frames both ways, every fault the host can inject, reconnecting, the
+// heart-beat and pull notices, and the flushes that travel out and back.
+#include <gtest/gtest.h>
+
+#include "gateway/library/ea_time.h"
+#include "platform/pf_tick.h"
+#include "tests/sim/host_link_harness.h"
+
+using qel_sim::bytes;
+using qel_sim::frame_fault;
+using qel_test::host_link_harness;
+
+namespace
+{
+const int k_wait_ms = 5000;
+
+bytes data_of(const message *msg)
+{
+    return bytes(msg->data, msg->data + msg->data_length);
+}
+
+// A host reply: one generic record of 60 bytes.
+bytes reply(uint8_t fill)
+{
+    return host_link_harness::packet(2301, 60, fill);
+}
+} // namespace
+
+TEST(HostLink, TheSignOnOpensTheLinkAndIsItsFirstFrame)
+{
+    host_link_harness h;
+    int32_t handle = h.logon();
+    ASSERT_GE(handle, 1);
+    ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms));
+    std::vector<qel_sim::host_frame> frames = h.host.frames();
+    EXPECT_EQ(h.host.connections_accepted(), 1u);
+    EXPECT_EQ(frames[0].body(), host_link_harness::box_sign_on());
+    EXPECT_TRUE(frames[0].digest_ok);
+    EXPECT_EQ(frames[0].sequence_number, 1);
+    EXPECT_TRUE(frames[0].packet_ok);
+    ASSERT_EQ(h.host.records().size(), 1u);
+    EXPECT_EQ(h.host.records()[0].transcode, 23000);
+    EXPECT_TRUE(h.sees(h.q17, PULL_NOTIFICATION, k_wait_ms));
+    EXPECT_TRUE(qel_test::wait_until([&] { return ea_flag_get(&h.invite[0]) == 1; }, k_wait_ms));
+}
+
+TEST(HostLink, FramesToTheHostKeepTheirOrderDigestsAndSequenceNumbers)
+{
+    host_link_harness h;
+    int32_t handle = h.logon();
+    for (uint8_t i = 0; i < 30; ++i)
+        h.put(h.q8, h.record(host_link_harness::packet(2000, 40 + i, i), NORMAL_MESSAGE, handle));
+    ASSERT_TRUE(h.host.wait_for_frames(31, k_wait_ms));
+    std::vector<qel_sim::host_frame> frames = h.host.frames();
+    for (size_t i = 1; i < frames.size(); ++i)
+    {
+        EXPECT_TRUE(frames[i].digest_ok) << i;
+        EXPECT_TRUE(frames[i].sequence_ok) << i;
+        EXPECT_EQ(frames[i].frame.size(), 22 + 2 + 40 + (i - 1)) << i;
+    }
+    EXPECT_TRUE(h.host.errors().empty());
+}
+
+TEST(HostLink, AFrameFromTheHostReachesTheSessionLayerWithItsSequenceNumbers)
+{
+    host_link_harness h;
+    int32_t handle = h.logon();
+    ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms));
+    ASSERT_TRUE(h.host.send_body(reply(7)));
+    message *msg = h.wait_for(h.q13, NORMAL_MESSAGE);
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(data_of(msg), reply(7));
+    EXPECT_EQ(msg->network_sequence_number, 1);
+    EXPECT_EQ(msg->last_sequence_number, 1); // the host had received the sign-on
+    EXPECT_EQ(msg->host_network_handle, handle);
+    EXPECT_EQ(msg->link_index, 0);
+    message_destroy(msg);
+}
+
+TEST(HostLink, OneByteWritesAreReassembled)
+{
+    host_link_harness h;
+    h.logon();
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+    h.host.set_write_mode(qel_sim::write_mode::one_byte);
+    ASSERT_TRUE(h.host.send_body(reply(1)));
+    ASSERT_TRUE(h.host.send_body(reply(2)));
+    for (uint8_t fill : {1, 2})
+    {
+        message *msg = h.wait_for(h.q13, NORMAL_MESSAGE);
+        ASSERT_NE(msg, nullptr);
+        EXPECT_EQ(data_of(msg), reply(fill));
+        message_destroy(msg);
+    }
+}
+
+TEST(HostLink, CoalescedFramesArriveOneByOneInOrder)
+{
+    host_link_harness h;
+    h.logon();
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+    ASSERT_TRUE(h.host.send_coalesced({reply(1), reply(2), reply(3), bytes()}));
+    for (uint16_t sequence = 1; sequence <= 4; ++sequence)
+    {
+        message *msg = h.wait_for(h.q13, NORMAL_MESSAGE);
+        ASSERT_NE(msg, nullptr);
+        EXPECT_EQ(msg->network_sequence_number, sequence);
+        EXPECT_EQ(msg->data_length, sequence == 4 ? 0 : reply(1).size());
+        message_destroy(msg);
+    }
+}
+
+struct validation_case
+{
+    frame_fault fault;
+    uint16_t reason_code;
+};
+
+TEST(HostLink, AFrameThatFailsValidationIsReportedAndTheLinkStays)
+{
+    for (validation_case c : {validation_case{frame_fault::wrong_digest, 12006},
+                              validation_case{frame_fault::short_frame, 12013}})
+    {
+        host_link_harness h;
+        int32_t handle = h.logon();
+        ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+        ASSERT_TRUE(h.host.send_body(reply(1), c.fault));
+        message *failure = h.wait_for(h.q14, HOST_VALIDATION_FAILURE);
+        ASSERT_NE(failure, nullptr);
+        EXPECT_EQ(failure->reason_code, c.reason_code);
+        EXPECT_EQ(failure->host_network_handle, handle);
+        EXPECT_EQ(failure->link_index, 0);
+        message_destroy(failure);
+        ASSERT_TRUE(h.host.send_body(reply(2)));
+        message *next = h.wait_for(h.q13, NORMAL_MESSAGE);
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(data_of(next), reply(2));
+        message_destroy(next);
+    }
+}
+
+TEST(HostLink, SequenceGapsAndDuplicatesPassToTheSessionLayerAsTheyCame)
+{
+    host_link_harness h;
+    h.logon();
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+    ASSERT_TRUE(h.host.send_body(reply(1)));
+    ASSERT_TRUE(h.host.send_body(reply(2), frame_fault::sequence_gap));
+    ASSERT_TRUE(h.host.send_body(reply(3), frame_fault::sequence_duplicate));
+    std::vector<uint16_t> numbers;
+    for (int i = 0; i < 3; ++i)
+    {
+        message *msg = h.wait_for(h.q13, NORMAL_MESSAGE);
+        ASSERT_NE(msg, nullptr);
+        numbers.push_back(msg->network_sequence_number);
+        message_destroy(msg);
+    }
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 3, 3}));
+}
+
+TEST(HostLink, ABadLengthEndsTheConnectionWith12004)
+{
+    host_link_harness h;
+    int32_t handle = h.logon();
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+    ASSERT_TRUE(h.host.send_body(reply(1), frame_fault::bad_length));
+    message *lost = h.wait_for(h.q14, HOST_CONNECTION_LOST);
+    ASSERT_NE(lost, nullptr);
+    EXPECT_EQ(lost->reason_code, 12004);
+    EXPECT_EQ(lost->host_network_handle, handle);
+    message_destroy(lost);
+    EXPECT_TRUE(h.host.wait_for_peer_close(1, k_wait_ms));
+}
+
+TEST(HostLink, ADropBeforeOrInsideAFrameIsReportedWith12008)
+{
+    for (bool mid_frame : {false, true})
+    {
+        host_link_harness h;
+        int32_t handle = h.logon();
+        ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms));
+        ASSERT_TRUE(mid_frame ? h.host.drop_mid_frame(reply(1)) : h.host.drop_connection());
+        message *lost = h.wait_for(h.q14, HOST_CONNECTION_LOST);
+        ASSERT_NE(lost, nullptr);
+        EXPECT_EQ(lost->reason_code, 12008);
+        EXPECT_EQ(lost->host_network_handle, handle);
+        message_destroy(lost);
+        EXPECT_FALSE(h.sees(h.q13, NORMAL_MESSAGE, 100)) << "half a frame is never delivered";
+    }
+}
+
+TEST(HostLink, ARefusedConnectionIsReported)
+{
+    host_link_harness h;
+    h.host.refuse_connections(true);
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
+    // Refused at once, or when the platform reports the outcome of the connect.
+    bool reported = false;
+    for (int waited = 0; waited < k_wait_ms && !reported; waited += 20)
+    {
+        if (message *failed = h.wait_for(h.q14, HOST_CONNECTION_FAILED, 10))
+        {
+            EXPECT_EQ(failed->reason_code, 12009);
+            message_destroy(failed);
+            reported = true;
+        }
+        else if (message *lost = h.wait_for(h.q14, HOST_CONNECTION_LOST, 10))
+        {
+            EXPECT_EQ(lost->reason_code, 12009);
+            message_destroy(lost);
+            reported = true;
+        }
+    }
+    EXPECT_TRUE(reported);
+}
+
+TEST(HostLink, ASignOnAfterADropReconnectsWithANewHandle)
+{
+    host_link_harness h;
+    int32_t first = h.logon();
+    ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms));
+    ASSERT_TRUE(h.host.drop_connection());
+    ASSERT_TRUE(h.sees(h.q14, HOST_CONNECTION_LOST, k_wait_ms));
+    int32_t second = h.logon(BOX_RELOGON_REQUEST);
+    ASSERT_GE(second, 1);
+    EXPECT_NE(second, first);
+    ASSERT_TRUE(h.host.wait_for_frames(2, k_wait_ms));
+    h.put(h.q8, h.record(reply(1), NORMAL_MESSAGE, first));
+    h.put(h.q8, h.record(reply(2), NORMAL_MESSAGE, second));
+    ASSERT_TRUE(h.host.wait_for_frames(3, k_wait_ms));
+    std::vector<qel_sim::host_frame> frames = h.host.frames();
+    EXPECT_EQ(frames[1].connection, 2u);
+    EXPECT_EQ(frames[1].body(), host_link_harness::box_sign_on());
+    EXPECT_EQ(frames[2].body(), reply(2));
+    EXPECT_EQ(h.host.connections_accepted(), 2u);
+}
+
+TEST(HostLink, ASignOnOnAConnectedLinkReplacesTheConnection)
+{
+    host_link_harness h;
+    int32_t first = h.logon();
+    ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms));
+    int32_t second = h.logon();
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(h.host.wait_for_peer_close(1, k_wait_ms));
+    ASSERT_TRUE(h.host.wait_for_frames(2, k_wait_ms));
+    EXPECT_EQ(h.host.frames()[1].connection, 2u);
+}
+
+TEST(HostLink, ASlowReaderStillGetsEveryFrameInOrder)
+{
+    host_link_harness h;
+    int32_t handle = h.logon();
+    ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms));
+    h.host.set_slow_reader(7, 1);
+    for (uint8_t i = 0; i < 40; ++i)
+        h.put(h.q8, h.record(host_link_harness::packet(2000, 50, i), NORMAL_MESSAGE, handle));
+    ASSERT_TRUE(h.host.wait_for_frames(41, 20000));
+    std::vector<qel_sim::host_frame> frames = h.host.frames();
+    for (size_t i = 1; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].body(), host_link_harness::packet(2000, 50, static_cast<uint8_t>(i - 1)));
+    EXPECT_TRUE(h.host.errors().empty());
+}
+
+TEST(HostLink, AnIdleLinkAsksForOneHeartBeatUntilOneIsWritten)
+{
+    host_link_harness h(std::map<std::string, std::string>{{"HEART_BEAT_TIME_INTERVAL", "2000"}});
+    int32_t handle = h.logon();
+    ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms));
+    pf_tick_advance(2500);
+    message *notice = h.wait_for(h.q18, GENERATE_HEART_BEAT_MESSAGE);
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->host_network_handle, handle);
+    message_destroy(notice);
+    EXPECT_FALSE(h.sees(h.q18, GENERATE_HEART_BEAT_MESSAGE, 100));
+
+    bytes heart_beat;
+    qel_sim::put_be16(heart_beat, 1);
+    qel_sim::put_be16(heart_beat, 23506);
+    message *beat = h.record(heart_beat, HEART_BEAT_MESSAGE, handle);
+    h.put(h.q8, beat);
+    ASSERT_TRUE(h.host.wait_for_frames(2, k_wait_ms));
+    EXPECT_EQ(h.host.frames()[1].sequence_number, 0);
+    EXPECT_EQ(h.host.records()[1].transcode, 23506);
+    pf_tick_advance(2500);
+    EXPECT_TRUE(h.sees(h.q18, GENERATE_HEART_BEAT_MESSAGE, k_wait_ms));
+}
+
+TEST(HostLink, AFlushFromTheSessionLayerComesBackBehindItsFrames)
+{
+    host_link_harness h;
+    int32_t handle = h.logon();
+    for (uint8_t i = 0; i < 3; ++i)
+        h.put(h.q8, h.record(reply(i), NORMAL_MESSAGE, handle));
+    h.put(h.q8, h.record({}, SESSION_RECOVERY_FLUSH, handle));
+    message *back = h.wait_for(h.q14, RECVD_SESSION_RECOVERY_FLUSH);
+    ASSERT_NE(back, nullptr);
+    message_destroy(back);
+    EXPECT_TRUE(h.host.wait_for_frames(4, k_wait_ms)) << "the frames before the flush were queued and leave";
+    h.put(h.q8, h.record({}, BOX_LOGOFF_FLUSH, handle));
+    EXPECT_TRUE(h.sees(h.q14, RECVD_BOX_LOGOFF_FLUSH, k_wait_ms));
+}
+
+TEST(HostLink, FlushInitiationsEnterTheInboundStream)
+{
+    host_link_harness h;
+    int32_t handle = h.logon();
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+
+    message *recovered = h.record({}, INITIATE_SESSION_RECOVERED_FLUSH, handle);
+    recovered->last_sequence_number = 17;
+    h.put(h.q16, recovered);
+    message *flush = h.wait_for(h.q13, SESSION_RECOVERED_FLUSH);
+    ASSERT_NE(flush, nullptr);
+    EXPECT_EQ(flush->last_sequence_number, 17);
+    message_destroy(flush);
+    EXPECT_EQ(h.host.open_connections(), 1u) << "the link is left connected";
+
+    message *logoff = h.record({}, INITIATE_BOX_LOGOFF_FLUSH, handle);
+    logoff->reason_code = 12345;
+    h.put(h.q16, logoff);
+    message *event = h.wait_for(h.q19, KOVA_MESSAGE);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->reason_code, 12345);
+    EXPECT_EQ(event->user_id, 0xFFFFFFFFu);
+    EXPECT_EQ(event->data_length, 0);
+    message_destroy(event);
+    message *box_flush = h.wait_for(h.q13, BOX_LOGOFF_FLUSH);
+    ASSERT_NE(box_flush, nullptr);
+    EXPECT_EQ(box_flush->reason_code, 12345);
+    message_destroy(box_flush);
+    EXPECT_TRUE(h.host.wait_for_peer_close(1, k_wait_ms));
+
+    h.logon();
+    h.put(h.q16, h.record({}, INITIATE_SESSION_RECOVERY_FLUSH, -1));
+    EXPECT_TRUE(h.sees(h.q13, SESSION_RECOVERY_FLUSH, k_wait_ms));
+    EXPECT_TRUE(h.host.wait_for_peer_close(2, k_wait_ms));
+
+    message *wrong_link = h.record({}, INITIATE_SESSION_RECOVERY_FLUSH, -1);
+    wrong_link->link_index = 1;
+    h.put(h.q16, wrong_link);
+    EXPECT_FALSE(h.sees(h.q13, SESSION_RECOVERY_FLUSH, 100));
+}
+
+TEST(HostLink, DropOrdersCloseTheConnection)
+{
+    host_link_harness h;
+    int32_t handle = h.logon();
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+    message *drop = h.record({}, DROP_HOST_SESSION, handle);
+    drop->reason_code = 4242;
+    h.put(h.q8, drop);
+    message *event = h.wait_for(h.q19, KOVA_MESSAGE);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->reason_code, 4242);
+    message_destroy(event);
+    EXPECT_TRUE(h.host.wait_for_peer_close(1, k_wait_ms));
+
+    handle = h.logon();
+    h.put(h.q8, h.record({}, DROP_HOST_CONNECTION, handle));
+    EXPECT_TRUE(h.host.wait_for_peer_close(2, k_wait_ms));
+    EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_LOST, 100)) << "a drop ordered by the gateway is not a loss";
+}
+
+TEST(HostLink, TheThreadsStopOnTheShutdownFlag)
+{
+    host_link_harness h;
+    h.logon();
+    ea_flag_set(&h.shutdown, 1);
+    for (ea_thread *thread : h.threads)
+        ASSERT_EQ(ea_thread_join(thread, 5000, nullptr), EA_SUCCESS);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(h.exit_value(i), EA_SHUTDOWN);
+}
