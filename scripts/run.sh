@@ -1,6 +1,57 @@
 #!/usr/bin/env bash
-# Builds the gateway and its simulated peers and runs the main job.
+# The main job: builds the gateway and its simulated peers, then runs qel_ip with the
+# example configuration against the simulated exchange host, lets a simulated trader at
+# a workstation sign on and trade a few orders, and stops everything in order.
+#   scripts/run.sh [build-dir]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/build.sh" "$top/build"
-echo "Build complete in $top/build."
+build=${1:-$top/build}
+"$top/scripts/build.sh" "$build"
+
+demo=$build/demo
+rm -rf "$demo"
+mkdir -p "$demo/logs"
+cp "$top/config/qel_ip.cfg" "$top/config/fix_settings.cfg" "$demo/"
+cd "$demo"
+
+value() { sed -n "s/^$1=//p" qel_ip.cfg | head -n 1 | tr -d '\r'; }
+host_port=$(value HOST_PORT_NUMBER)
+workstation_port=$(value PORT_NUMBER)
+
+pids=()
+stop_all() {
+    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+}
+trap stop_all EXIT
+
+echo "== simulated exchange host on 127.0.0.1:$host_port"
+"$build/sim/host/sim_host" -p "$host_port" -t 120 -b "$(value BOX_ID)" -k "$(value BROKER_ID)" \
+    -U 1001 -U 1002 > sim_host.out 2>&1 &
+pids+=($!)
+host_pid=$!
+for _ in $(seq 1 100); do
+    grep -q "listening" sim_host.out 2>/dev/null && break
+    sleep 0.1
+done
+
+echo "== qel_ip -c qel_ip.cfg (logs in $demo/logs)"
+"$build/gateway/qel_ip" -c qel_ip.cfg &
+gateway_pid=$!
+pids+=($gateway_pid)
+
+echo "== a trader at a workstation signs on and trades"
+trader_status=0
+"$build/sim/workstation/sim_trader" -p "$workstation_port" -u 1001 -n 3 || trader_status=$?
+
+echo "== stopping the gateway"
+kill -TERM "$gateway_pid"
+gateway_status=0
+wait "$gateway_pid" || gateway_status=$?
+kill -TERM "$host_pid" 2>/dev/null || true
+wait "$host_pid" 2>/dev/null || true
+trap - EXIT
+
+echo "== what the exchange host saw"
+cat sim_host.out
+echo "== qel_ip exited with $gateway_status; the trader with $trader_status"
+[ "$gateway_status" -eq 0 ] && [ "$trader_status" -eq 0 ]

@@ -327,64 +327,108 @@ int32_t FixNwInfoClass::fixNwInfoSendBusinessReject(const FIX::SessionID &sessio
                                                     const FIX::MsgSeqNum &msgSeqNum, const FIX::Text &text,
                                                     const FIX::BusinessRejectReason &reason)
 {
-    try
-    {
-        FIX42::BusinessMessageReject reject;
-        reject.set(FIX::RefMsgType(msgType.getValue()));
-        reject.set(reason);
-        reject.set(text);
-        reject.set(FIX::RefSeqNum(msgSeqNum.getValue()));
-        FIX::Session::sendToTarget(reject, sessionId);
-        EA_LOG(m_logger, EA_LEVEL_ACTIVITY, "sendToTarget business reject successful for session id [%s]",
-               sessionId.toString().c_str());
-    }
-    catch (FIX::Exception &e)
-    {
-        EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Sendtotarget business reject failed for session id [%s], message [%s]",
-               sessionId.toString().c_str(), e.what());
-    }
+    FIX42::BusinessMessageReject *reject = new FIX42::BusinessMessageReject();
+    reject->set(FIX::RefMsgType(msgType.getValue()));
+    reject->set(reason);
+    reject->set(text);
+    reject->set(FIX::RefSeqNum(msgSeqNum.getValue()));
+    fixNwInfoQueueSend(FixDeferredSend::BUSINESS_REJECT, reject, sessionId, -1, std::string());
     return 1;
 }
 
 int32_t FixNwInfoClass::fixNwInfoSendAdminReject(const FIX::SessionID &sessionId, const FIX::MsgType &msgType,
                                                  const FIX::MsgSeqNum &msgSeqNum, const FIX::Text &text)
 {
-    try
-    {
-        FIX42::Reject reject;
-        reject.set(text);
-        reject.set(FIX::RefSeqNum(msgSeqNum.getValue()));
-        reject.setField(FIX::RefMsgType(msgType.getValue()));
-        FIX::Session::sendToTarget(reject, sessionId);
-        EA_LOG(m_logger, EA_LEVEL_ACTIVITY, "sendToTarget Admin reject reject successful for session id [%s]",
-               sessionId.toString().c_str());
-    }
-    catch (FIX::Exception &e)
-    {
-        EA_LOG(m_logger, EA_LEVEL_EVENT, "Sendtotarget Admin reject failed for session id [%s], message [%s]",
-               sessionId.toString().c_str(), e.what());
-    }
+    FIX42::Reject *reject = new FIX42::Reject();
+    reject->set(text);
+    reject->set(FIX::RefSeqNum(msgSeqNum.getValue()));
+    reject->setField(FIX::RefMsgType(msgType.getValue()));
+    fixNwInfoQueueSend(FixDeferredSend::ADMIN_REJECT, reject, sessionId, -1, std::string());
     return 1;
 }
 
 int32_t FixNwInfoClass::fixNwInfoLogoutTheUser(const FIX::SessionID &sessionId, const FIX::Text &text)
 {
+    FIX42::Logout *logout = new FIX42::Logout();
+    logout->set(text);
+    fixNwInfoQueueSend(FixDeferredSend::LOGOUT, logout, sessionId, -1, text.getValue());
+    return 1;
+}
+
+// Inside fromApp and fromAdmin the application's lock is held: a message for the client
+// waits until the lock is released, so that this thread never holds the lock while it
+// takes the engine session's own (which the engine holds when it calls onLogout).
+void FixNwInfoClass::fixNwInfoQueueSend(FixDeferredSend::Kind kind, FIX::Message *message,
+                                        const FIX::SessionID &sessionId, int32_t nwHandle,
+                                        const std::string &reason)
+{
+    FixDeferredSend send = {kind, std::shared_ptr<FIX::Message>(message), sessionId, nwHandle, reason};
+    if (m_deferDepth > 0)
+        m_deferred.push_back(send);
+    else
+        fixNwInfoSendNow(send);
+}
+
+void FixNwInfoClass::fixNwInfoFlushDeferredSends(std::vector<FixDeferredSend> &sends)
+{
+    for (FixDeferredSend &send : sends)
+        fixNwInfoSendNow(send);
+    sends.clear();
+}
+
+void FixNwInfoClass::fixNwInfoSendNow(FixDeferredSend &send)
+{
+    const std::string id = send.sessionId.toString();
     try
     {
-        FIX42::Logout logout;
-        logout.set(text);
-        FIX::Session::sendToTarget(logout, sessionId);
-        EA_LOG(m_logger, EA_LEVEL_EVENT, "Sent logout successfully for session[%s], logout reason [%s]",
-               sessionId.toString().c_str(), text.getValue().c_str());
+        if (send.kind == FixDeferredSend::STATUS)
+            FIX::Session::sendToTarget(*send.message, send.sessionId, send.nwHandle);
+        else
+            FIX::Session::sendToTarget(*send.message, send.sessionId);
+        switch (send.kind)
+        {
+        case FixDeferredSend::BUSINESS_REJECT:
+            EA_LOG(m_logger, EA_LEVEL_ACTIVITY, "sendToTarget business reject successful for session id [%s]",
+                   id.c_str());
+            break;
+        case FixDeferredSend::ADMIN_REJECT:
+            EA_LOG(m_logger, EA_LEVEL_ACTIVITY,
+                   "sendToTarget Admin reject reject successful for session id [%s]", id.c_str());
+            break;
+        case FixDeferredSend::LOGOUT:
+            EA_LOG(m_logger, EA_LEVEL_EVENT, "Sent logout successfully for session[%s], logout reason [%s]",
+                   id.c_str(), send.reason.c_str());
+            break;
+        case FixDeferredSend::STATUS:
+            break;
+        }
     }
     catch (FIX::Exception &e)
     {
-        EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Send logout failed for session[%s] exception message[%s]logout reason [%s]",
-               sessionId.toString().c_str(), e.what(), text.getValue().c_str());
+        switch (send.kind)
+        {
+        case FixDeferredSend::BUSINESS_REJECT:
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "Sendtotarget business reject failed for session id [%s], message [%s]", id.c_str(),
+                   e.what());
+            break;
+        case FixDeferredSend::ADMIN_REJECT:
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "Sendtotarget Admin reject failed for session id [%s], message [%s]", id.c_str(),
+                   e.what());
+            break;
+        case FixDeferredSend::LOGOUT:
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "Send logout failed for session[%s] exception message[%s]logout reason [%s]", id.c_str(),
+                   e.what(), send.reason.c_str());
+            break;
+        case FixDeferredSend::STATUS:
+            EA_LOG(m_logger, EA_LEVEL_EVENT,
+                   "Sendtotarget failed for session [%s], nw handle [%d] reason [%s]", id.c_str(),
+                   send.nwHandle, e.what());
+            break;
+        }
     }
-    return 1;
 }
 
 void FixNwInfoClass::onMessage(const FIX42::Logout &, const FIX::SessionID &sessionId)

@@ -177,8 +177,8 @@ void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request
         }
         // No stream to download: no trailer will ever come, so the download is complete now.
         slot->state = FIX_SLOT_READY;
-        std::unique_ptr<FIX::Message> status(fixNwInfoBuildTradingSessionStatus(slot, 0));
-        FIX::Session::sendToTarget(*status, sessionId, slot->fix_nw_handle);
+        fixNwInfoQueueSend(FixDeferredSend::STATUS, fixNwInfoBuildTradingSessionStatus(slot, 0), sessionId,
+                           slot->fix_nw_handle, std::string());
     }
     catch (FIX::FieldNotFound &e)
     {

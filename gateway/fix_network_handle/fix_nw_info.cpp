@@ -71,7 +71,7 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
       m_shutdownFlag(args.shutdownFlag), m_logger(args.logger), m_loggerSlot(args.logger),
       m_settings(nullptr), m_storeFactory(nullptr), m_logFactory(nullptr), m_acceptor(nullptr),
       m_fixLoggerObjectSlot(nullptr), m_fixLoggerObject(nullptr), m_fileLogs(true), m_acceptorStarted(false),
-      m_maxSessions(args.maxTwsClients)
+      m_deferDepth(0), m_maxSessions(args.maxTwsClients)
 {
     memset(m_contractExpiryOffset, 0, sizeof(m_contractExpiryOffset));
 
@@ -218,6 +218,22 @@ void FixNwInfoClass::fixNwInfoStopAcceptor()
 {
     if (m_acceptor != nullptr && m_acceptorStarted)
         m_acceptor->stop(true);
+}
+
+uint16_t FixNwInfoClass::fixNwInfoValidClientCount()
+{
+    ea_sync_info_enter_critical_section(m_lock);
+    const uint16_t count = m_sessionContainer->valid_client_count;
+    ea_sync_info_leave_critical_section(m_lock);
+    return count;
+}
+
+FixSessionSlot FixNwInfoClass::fixNwInfoSlotSnapshot(uint16_t slotIndex)
+{
+    ea_sync_info_enter_critical_section(m_lock);
+    const FixSessionSlot slot = m_sessionContainer->slots[slotIndex];
+    ea_sync_info_leave_critical_section(m_lock);
+    return slot;
 }
 
 bool FixNwInfoClass::shuttingDown() const

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "Application.h"
 #include "FileLog.h"
@@ -85,6 +87,23 @@ struct FixNwInfoArgs
     logger_object *logger;
 };
 
+// A message for a client that waits until the application's lock is released.
+struct FixDeferredSend
+{
+    enum Kind
+    {
+        BUSINESS_REJECT,
+        ADMIN_REJECT,
+        LOGOUT,
+        STATUS, // sent with the session's network handle
+    };
+    Kind kind;
+    std::shared_ptr<FIX::Message> message;
+    FIX::SessionID sessionId;
+    int32_t nwHandle;
+    std::string reason;
+};
+
 // The engine's Application interface declares dynamic exception specifications, which
 // C++11 deprecated; the overrides must repeat them to be allowed to throw.
 #pragma GCC diagnostic push
@@ -146,6 +165,10 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     int32_t fixNwInfoGetFixMessage(message *msg, int16_t transcode, int16_t errorCode,
                                    FIX::Message **fixMessage, logger_object *logger);
 
+    // Copies taken under the lock, for tests and supervision.
+    uint16_t fixNwInfoValidClientCount();
+    FixSessionSlot fixNwInfoSlotSnapshot(uint16_t slotIndex);
+
     // Read by tests and by the reply conversion.
     FixSessionInfoContainer *sessionContainer() { return m_sessionContainer; }
     const char *contractExpiryOffset() const { return m_contractExpiryOffset; }
@@ -155,6 +178,10 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
   private:
     void fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX::SessionID &sessionId);
     void fixNwInfoSendConsoleEvent(uint16_t reasonCode);
+    void fixNwInfoQueueSend(FixDeferredSend::Kind kind, FIX::Message *message,
+                            const FIX::SessionID &sessionId, int32_t nwHandle, const std::string &reason);
+    void fixNwInfoFlushDeferredSends(std::vector<FixDeferredSend> &sends);
+    void fixNwInfoSendNow(FixDeferredSend &send);
     void fixNwInfoDestroyMembers();
     bool shuttingDown() const;
     void setShutdown();
@@ -187,7 +214,10 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     fixLoggerObject *m_fixLoggerObject;
     char m_contractExpiryOffset[FIX_CONTRACT_EXPIRY_OFFSET_SIZE];
     bool m_fileLogs;
-    bool m_acceptorStarted; // a failed start must not be stopped (the engine's HTTP count)
+    bool m_acceptorStarted;
+    int m_deferDepth; // > 0 inside fromApp and fromAdmin
+    std::vector<FixDeferredSend>
+        m_deferred; // acceptor thread only // a failed start must not be stopped (the engine's HTTP count)
     uint16_t m_maxSessions;
 };
 

@@ -93,6 +93,7 @@ void FixNwInfoClass::fromAdmin(const FIX::Message &message, const FIX::SessionID
     if (shuttingDown())
         return;
     ea_sync_info_enter_critical_section(m_lock);
+    ++m_deferDepth;
     try
     {
         crack(message, sessionId);
@@ -102,7 +103,11 @@ void FixNwInfoClass::fromAdmin(const FIX::Message &message, const FIX::SessionID
         EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
                sessionId.toString().c_str(), e.what());
     }
+    std::vector<FixDeferredSend> sends;
+    if (--m_deferDepth == 0)
+        sends.swap(m_deferred);
     ea_sync_info_leave_critical_section(m_lock);
+    fixNwInfoFlushDeferredSends(sends);
 }
 
 void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &sessionId) throw(
@@ -111,6 +116,7 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
     if (shuttingDown())
         return;
     ea_sync_info_enter_critical_section(m_lock);
+    ++m_deferDepth;
     bool unsupported = false;
     try
     {
@@ -198,7 +204,11 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
                sessionId.toString().c_str(), e.what());
     }
     m_currentSessionIndex = FIX_NO_SESSION_INDEX;
+    std::vector<FixDeferredSend> sends;
+    if (--m_deferDepth == 0)
+        sends.swap(m_deferred);
     ea_sync_info_leave_critical_section(m_lock);
+    fixNwInfoFlushDeferredSends(sends);
     if (unsupported)
         throw FIX::UnsupportedMessageType();
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <sstream>
 
@@ -28,6 +29,8 @@ const int SPREAD_REPLACE_LEG_ORDER[] = {600, 602, 607, 609,  611, 612, 613, 6009
                                         624, 685, 566, 6011, 564, 565, 0};
 
 const char *const FIRST_EXCHANGE_SECOND = "19800101-00:00:00";
+// Streams are numbered with at most two digits.
+const long MAX_STREAM_COUNT = 99;
 
 int rank(fix_client_state state)
 {
@@ -96,10 +99,17 @@ class fix_client_application : public FIX::Application
         std::lock_guard<std::mutex> lock(m_mutex);
         if (type == FIX::MsgType_Logon)
         {
-            // No stream count means no journal can be asked for: the answer is not the gateway's.
-            m_stream_count = message.isSetField(FIX_TAG_STREAM_COUNT)
-                                 ? atoi(message.getField(FIX_TAG_STREAM_COUNT).c_str())
-                                 : -1;
+            // No stream count (or one that two stream digits cannot number) means no
+            // journal can be asked for: the answer is not the gateway's.
+            m_stream_count = -1;
+            if (message.isSetField(FIX_TAG_STREAM_COUNT))
+            {
+                const std::string text = message.getField(FIX_TAG_STREAM_COUNT);
+                char *end = nullptr;
+                const long count = strtol(text.c_str(), &end, 10);
+                if (!text.empty() && *end == '\0' && count >= 0 && count <= MAX_STREAM_COUNT)
+                    m_stream_count = static_cast<int>(count);
+            }
         }
         else if (type == FIX::MsgType_Logout)
         {

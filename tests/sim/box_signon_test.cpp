@@ -314,8 +314,9 @@ TEST(BoxSignOn, TheHostsBoxSignOffLogsTheBoxOff)
 
 TEST(BoxSignOn, RateUpdatesAndWithheldAcknowledgements)
 {
-    box_signon_fixture t(sim_options(), {},
-                         {{"RATE_CONTROL_HEART_BEAT_TIME_INTERVAL", "5000"}, {"HOST_RESPONSE_TIMEOUT", "20000"}});
+    box_signon_fixture t(
+        sim_options(), {},
+        {{"RATE_CONTROL_HEART_BEAT_TIME_INTERVAL", "5000"}, {"HOST_RESPONSE_TIMEOUT", "20000"}});
     t.client_connects();
     ASSERT_EQ(t.wait_for_answer(0), CONNECTION_ACCEPT);
     t.exchange->send_rate_update(50);

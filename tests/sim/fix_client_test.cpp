@@ -48,7 +48,8 @@ class PlainGatewayApplication : public FIX::Application
         if (message.getHeader().getField(FIX::FIELD::MsgType) != FIX::MsgType_Logon || !m_refusal.empty())
             return;
         message.getHeader().setField(99999, "VALID_LOGON");
-        message.setField(6014, std::to_string(m_stream_count));
+        if (m_stream_count >= 0)
+            message.setField(6014, std::to_string(m_stream_count));
     }
     void toApp(FIX::Message &, const FIX::SessionID &) noexcept override {}
     void fromAdmin(const FIX::Message &message, const FIX::SessionID &id) noexcept override
@@ -273,6 +274,18 @@ TEST(FixClient, RequestsOutsideTheDialectAreRefusedByTheAcceptor)
                                                     {{{600, "NIFTY"}, {6011, "10"}}}));
     ASSERT_TRUE(client.wait_for_messages("3", 1, 10000));
     EXPECT_NE(client.received().back().text.find("|371=6011|372=U1|"), std::string::npos);
+    client.stop();
+}
+
+// A Logon answer without the stream count is not the gateway's logon response.
+TEST(FixClient, WaitsForALogonAnswerThatCarriesTheStreamCount)
+{
+    PlainGateway gateway(-1);
+    qel_sim::fix_client client(client_options(gateway.port));
+    ASSERT_TRUE(client.start(nullptr));
+    ASSERT_TRUE(client.wait_for_messages("A", 1, 10000));
+    EXPECT_FALSE(client.wait_for_state(qel_sim::fix_client_state::logged_on, 500));
+    EXPECT_EQ(client.stream_count(), -1);
     client.stop();
 }
 

@@ -104,7 +104,7 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     SendThread sender(side, a.app);
     Client client(a.port);
     logOnPending(side, client);
-    EXPECT_EQ(a.app->sessionContainer()->slots[0].pending, 1);
+    EXPECT_EQ(a.app->fixNwInfoSlotSnapshot(0).pending, 1);
 
     put(side.fromBoxComm(), message_create(0, CONNECTION_ACCEPT));
     Record signOn(side.take(side.toUserSession()));
@@ -120,7 +120,7 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     EXPECT_EQ(std::string(reinterpret_cast<char *>(signOn->data + 52), 8), "        ");
     EXPECT_EQ(std::string(reinterpret_cast<char *>(signOn->data + 90), 5), "MEMBR");
     EXPECT_EQ(get_u32_be(signOn->data, 98), 41402u);
-    EXPECT_EQ(a.app->sessionContainer()->slots[0].pending, 0);
+    EXPECT_EQ(a.app->fixNwInfoSlotSnapshot(0).pending, 0);
 
     put(side.fromUserSession(), signOnResponse(214, 0, 4, 1));
     Record systemInfo(side.take(side.toUserSession()));
@@ -167,7 +167,7 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
                                          "000000000000000000000000 0030 0000000100000000"));
     EXPECT_EQ(second->sequence_number, first->sequence_number + 1);
     EXPECT_EQ(first->workstation_index, 4);
-    EXPECT_EQ(a.app->sessionContainer()->slots[0].state, FIX_SLOT_JOURNAL_DOWNLOAD);
+    EXPECT_EQ(a.app->fixNwInfoSlotSnapshot(0).state, FIX_SLOT_JOURNAL_DOWNLOAD);
 
     put(side.fromUserSession(), zeroReply(40, 7011, 0, 4, 1));
     put(side.fromUserSession(), zeroReply(40, 7031, 0, 4, 1));
@@ -178,7 +178,7 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     const std::string status = client.application.firstOfType("h");
     EXPECT_EQ(tagValue(status, 336), "77");
     EXPECT_EQ(tagValue(status, 340), "2"); // market status 1
-    EXPECT_EQ(a.app->sessionContainer()->slots[0].state, FIX_SLOT_READY);
+    EXPECT_EQ(a.app->fixNwInfoSlotSnapshot(0).state, FIX_SLOT_READY);
     EXPECT_EQ(sender.stop(), 204u);
 }
 
@@ -214,7 +214,7 @@ TEST(FixLogonRoad, ShortSignOnResponseCarriesNoFieldsBeyondItsLength)
     client.send(request);
     ASSERT_TRUE(client.waitFor("h"));
     EXPECT_EQ(tagValue(client.application.firstOfType("h"), 340), "7"); // market status 3
-    EXPECT_EQ(a.app->sessionContainer()->slots[0].state, FIX_SLOT_READY);
+    EXPECT_EQ(a.app->fixNwInfoSlotSnapshot(0).state, FIX_SLOT_READY);
 }
 
 TEST(FixLogonRoad, ExchangeErrorOnSignOnEndsInLogoutWithTheErrorCode)
@@ -281,7 +281,7 @@ TEST(FixLogonRefusals, InvalidLogonFieldsEndInLogoutWithTheirText)
         EXPECT_EQ(event->tag, KOVA_MESSAGE);
         EXPECT_EQ(event->reason_code, 11026);
         EXPECT_EQ(side.take(side.toBoxComm(), 100), nullptr);
-        EXPECT_EQ(a.app->sessionContainer()->valid_client_count, 0);
+        EXPECT_EQ(a.app->fixNwInfoValidClientCount(), 0);
     }
 }
 
@@ -315,7 +315,7 @@ TEST(FixLogonRefusals, BoxRejectionLogsOutEveryWaitingClientWithOneConsoleEvent)
     EXPECT_EQ(event->reason_code, 11016);
     EXPECT_EQ(event->user_id, 0xFFFFFFFFu);
     ASSERT_TRUE(client.waitFor("5"));
-    EXPECT_TRUE(fix_test::waitUntil([&] { return a.app->sessionContainer()->valid_client_count == 0; }));
+    EXPECT_TRUE(fix_test::waitUntil([&] { return a.app->fixNwInfoValidClientCount() == 0; }));
     // Nothing reached the user session thread.
     EXPECT_EQ(side.take(side.toUserSession(), 200), nullptr);
 }
@@ -333,7 +333,7 @@ TEST(FixLogonRefusals, ClientLeavingBeforeAdmissionFreesItsSlotAndTellsTheConsol
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(event->reason_code, 11009);
     EXPECT_EQ(event->user_id, 1001u);
-    EXPECT_TRUE(fix_test::waitUntil([&] { return a.app->sessionContainer()->valid_client_count == 0; }));
+    EXPECT_TRUE(fix_test::waitUntil([&] { return a.app->fixNwInfoValidClientCount() == 0; }));
     EXPECT_EQ(side.take(side.toUserSession(), 100), nullptr);
 }
 
@@ -351,7 +351,7 @@ TEST(FixLogonRefusals, FullTableRefusesTheNextClient)
     Record event(side.take(side.toInterface()));
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(event->reason_code, 11013);
-    EXPECT_EQ(a.app->sessionContainer()->valid_client_count, 1);
+    EXPECT_EQ(a.app->fixNwInfoValidClientCount(), 1);
 }
 
 TEST(FixClientControl, UserLogoffFlushLogsTheClientOutAndFreesItsSlot)
@@ -382,7 +382,7 @@ TEST(FixClientControl, UserLogoffFlushLogsTheClientOutAndFreesItsSlot)
     EXPECT_EQ(event->tag, KOVA_MESSAGE);
     EXPECT_EQ(event->user_id, 1001u);
     EXPECT_EQ(event->reason_code, 11009);
-    EXPECT_EQ(a.app->sessionContainer()->valid_client_count, 0);
+    EXPECT_EQ(a.app->fixNwInfoValidClientCount(), 0);
     // A reply for the old handle no longer reaches anyone.
     put(side.fromUserSession(), zeroReply(40, 7011, 0, 4, 1));
     EXPECT_EQ(side.take(side.toUserSession(), 200), nullptr);

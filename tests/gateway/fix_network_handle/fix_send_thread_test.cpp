@@ -97,7 +97,7 @@ TEST(FixSendThread, RefusedLinkIndexUpdatesAndStrayRepliesAreConsumed)
     Record forwarded(f.side.take(f.side.toUserSession()));
     ASSERT_NE(forwarded, nullptr);
     EXPECT_EQ(forwarded->tag, BOX_LOGOFF_FLUSH); // nothing else got through before it
-    EXPECT_EQ(f.a.app->sessionContainer()->slots[0].link_index, 65535u);
+    EXPECT_EQ(f.a.app->fixNwInfoSlotSnapshot(0).link_index, 65535u);
 }
 
 TEST(FixSendThread, BoxRejectionWithoutWaitingClientsGivesOneConsoleEvent)
