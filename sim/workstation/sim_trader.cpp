@@ -65,13 +65,16 @@ int main(int argc, char *argv[])
         return 1;
     }
     qel_sim::trader trader(client, user, password);
-    trader.on_line([](const std::string &line) {
-        printf("[trader] %s\n", line.c_str());
-        fflush(stdout);
-    });
+    trader.on_line(
+        [](const std::string &line)
+        {
+            printf("[trader] %s\n", line.c_str());
+            fflush(stdout);
+        });
 
     bool ok = true;
-    auto check = [&ok](const qel_sim::trader_reply &reply) {
+    auto check = [&ok](const qel_sim::trader_reply &reply)
+    {
         ok = ok && reply.arrived && reply.error_code == 0;
         return reply.arrived && reply.error_code == 0;
     };

@@ -67,8 +67,8 @@ std::string trader_reply_text(const trader_reply &reply)
 {
     if (!reply.arrived)
         return "no answer";
-    std::string text = "transcode " + std::to_string(reply.transcode) + ", " + std::to_string(reply.record.size()) +
-                       " bytes";
+    std::string text = "transcode " + std::to_string(reply.transcode) + ", " +
+                       std::to_string(reply.record.size()) + " bytes";
     if (reply.error_code != 0)
         text += ", error " + std::to_string(reply.error_code);
     return text;
@@ -126,7 +126,8 @@ trader_reply trader::exchange(const std::vector<uint8_t> &request, const std::ve
     workstation_frame frame;
     while (std::chrono::steady_clock::now() < deadline)
     {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (!m_client.receive(&frame, static_cast<uint32_t>(left.count() > 0 ? left.count() : 1)))
             break;
         int16_t transcode = workstation_record_transcode(frame.record);
@@ -163,11 +164,11 @@ trader_reply trader::system_information(uint32_t timeout_ms)
 
 trader_reply trader::enter(trader_order &order, uint32_t timeout_ms)
 {
-    trader_reply reply = exchange(order_record(2000, order), {2073, 2231},
-                                  "order entry (2000): " + std::string(order.side == 1 ? "buy " : "sell ") +
-                                      std::to_string(order.volume) + " " + order.symbol + " at " +
-                                      std::to_string(order.price),
-                                  timeout_ms);
+    trader_reply reply =
+        exchange(order_record(2000, order), {2073, 2231},
+                 "order entry (2000): " + std::string(order.side == 1 ? "buy " : "sell ") +
+                     std::to_string(order.volume) + " " + order.symbol + " at " + std::to_string(order.price),
+                 timeout_ms);
     if (reply.arrived && reply.transcode == 2073)
     {
         order.order_number = trader_order_number(reply.record);

@@ -19,23 +19,23 @@ enum : uint32_t
 {
     ORDER_RECORD_SIZE = 240,
     ORDER_TOKEN_OFFSET = 54,
-    ORDER_INSTRUMENT_OFFSET = 58,   // 6 characters
-    ORDER_SYMBOL_OFFSET = 64,       // 10 characters
+    ORDER_INSTRUMENT_OFFSET = 58, // 6 characters
+    ORDER_SYMBOL_OFFSET = 64,     // 10 characters
     ORDER_EXPIRY_OFFSET = 74,
     ORDER_STRIKE_OFFSET = 78,
-    ORDER_OPTION_OFFSET = 82,       // 2 characters
-    ORDER_NUMBER_OFFSET = 98,       // 8-byte double, big-endian
-    ORDER_ACCOUNT_OFFSET = 106,     // 10 characters
+    ORDER_OPTION_OFFSET = 82,   // 2 characters
+    ORDER_NUMBER_OFFSET = 98,   // 8-byte double, big-endian
+    ORDER_ACCOUNT_OFFSET = 106, // 10 characters
     ORDER_BOOK_TYPE_OFFSET = 116,
-    ORDER_SIDE_OFFSET = 118,        // 1 buy, 2 sell
+    ORDER_SIDE_OFFSET = 118, // 1 buy, 2 sell
     ORDER_DISCLOSED_OFFSET = 120,
-    ORDER_REMAINING_OFFSET = 128,   // in a modification or cancellation
+    ORDER_REMAINING_OFFSET = 128, // in a modification or cancellation
     ORDER_VOLUME_OFFSET = 132,
     ORDER_FILLED_OFFSET = 136,
     ORDER_PRICE_OFFSET = 140,
     SIGN_ON_RECORD_SIZE = 120,
     SIGN_ON_USER_OFFSET = 40,
-    SIGN_ON_PASSWORD_OFFSET = 44,   // 8 characters
+    SIGN_ON_PASSWORD_OFFSET = 44, // 8 characters
     SYSTEM_INFORMATION_SIZE = 44,
 };
 
@@ -44,13 +44,13 @@ struct trader_order
     std::string symbol = "NIFTY";
     int16_t side = 1;
     uint32_t volume = 50;
-    int32_t price = 1850000;        // hundredths
-    double order_number = 0;        // given by the exchange
+    int32_t price = 1850000; // hundredths
+    double order_number = 0; // given by the exchange
 };
 
 struct trader_reply
 {
-    bool arrived = false;       // the answer came (for a sign-off: the gateway closed the link)
+    bool arrived = false; // the answer came (for a sign-off: the gateway closed the link)
     int16_t transcode = 0;
     int16_t error_code = 0;
     std::vector<uint8_t> record;
@@ -58,7 +58,7 @@ struct trader_reply
 
 class trader
 {
-public:
+  public:
     trader(workstation_client &client, uint32_t user_id, std::string password = "");
 
     // Each sends one request and waits up to timeout_ms for the answer of the given
@@ -78,7 +78,7 @@ public:
     std::vector<uint8_t> sign_on_record() const;
     std::vector<uint8_t> order_record(int16_t transcode, const trader_order &order) const;
 
-private:
+  private:
     trader_reply exchange(const std::vector<uint8_t> &request, const std::vector<int16_t> &answers,
                           const std::string &what, uint32_t timeout_ms);
     void say(const std::string &line);
