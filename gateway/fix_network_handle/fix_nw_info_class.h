@@ -104,7 +104,7 @@ struct FixDeferredSend
     std::string reason;
 };
 
-// The engine's Application interface declares dynamic exception specifications, which
+// The engine's Application interface declares dynamic throw() lists, which
 // C++11 deprecated; the overrides must repeat them to be allowed to throw.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated"

@@ -179,7 +179,7 @@ class RecordingResponder : public FIX::Responder
     std::vector<std::string> m_sent;
 };
 
-// Callbacks are noexcept: tighter than the engine's dynamic exception specifications,
+// Callbacks are noexcept: tighter than the engine's dynamic throw() lists,
 // which C++11 deprecated.
 // The acceptor side as the gateway runs it: -1 in onCreate, a new handle for each
 // admitted Logon, -1 again in onLogout; toAdmin adds nothing, so the engine's own Logon

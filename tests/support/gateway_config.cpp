@@ -28,7 +28,6 @@ gateway_config::gateway_config()
         {"KOVA_EVENT_LOG_FILE", "logs/kova_event_log.dat"},
         {"CONTRACT_EXPIRY_OFFSET", "14:30:00"},
         {"FIX_LOGGING", "Y"},
-        {"CONTRACT_EXPIRY_OFFSET", "15:30:00"},
     };
 }
 
