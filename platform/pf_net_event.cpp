@@ -495,7 +495,11 @@ int32_t pf_net_event_select(int fd, pf_net_event *event, int32_t mask)
     }
     else if (s->state != STATE_CONNECTING)
     {
-        s->state = connected ? STATE_CONNECTED : STATE_IDLE;
+        // A connection the peer has reset has no peer name any more, and a close already
+        // recorded is cleared by this call; either way the close must still be reported,
+        // so a socket that was a connection stays one until it is closed here.
+        bool was_connection = s->state == STATE_CONNECTED || s->state == STATE_DEAD;
+        s->state = connected || was_connection ? STATE_CONNECTED : STATE_IDLE;
     }
     if (mask != 0)
     {

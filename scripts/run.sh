@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job: builds the gateway and its simulated peers, then runs qel_ip with the
 # example configuration against the simulated exchange host, lets a simulated trader at
-# a workstation sign on and trade a few orders, and stops everything in order.
+# a workstation sign on and trade a few orders, then a simulated FIX client log on as the
+# same user (its journal replays the trader's orders), send an order and log out, and
+# stops everything in order.
 #   scripts/run.sh [build-dir]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +19,10 @@ cd "$demo"
 value() { sed -n "s/^$1=//p" qel_ip.cfg | head -n 1 | tr -d '\r'; }
 host_port=$(value HOST_PORT_NUMBER)
 workstation_port=$(value PORT_NUMBER)
+fix_value() { sed -n "s/^$1=//p" fix_settings.cfg | head -n 1 | tr -d '\r'; }
+fix_port=$(fix_value SocketAcceptPort)
+fix_gateway_id=$(fix_value SenderCompID)
+fix_client_id=$(fix_value TargetCompID)
 
 pids=()
 stop_all() {
@@ -43,6 +49,11 @@ echo "== a trader at a workstation signs on and trades"
 trader_status=0
 "$build/sim/workstation/sim_trader" -p "$workstation_port" -u 1001 -n 3 || trader_status=$?
 
+echo "== a FIX client ($fix_client_id) logs on, downloads its journal, sends an order and logs out"
+fix_status=0
+"$build/sim/fix_client/sim_fix_client" -p "$fix_port" -s "$fix_client_id" -t "$fix_gateway_id" -n 1 \
+    -w 10000 || fix_status=$?
+
 echo "== stopping the gateway"
 kill -TERM "$gateway_pid"
 gateway_status=0
@@ -53,5 +64,5 @@ trap - EXIT
 
 echo "== what the exchange host saw"
 cat sim_host.out
-echo "== qel_ip exited with $gateway_status; the trader with $trader_status"
-[ "$gateway_status" -eq 0 ] && [ "$trader_status" -eq 0 ]
+echo "== qel_ip exited with $gateway_status; the trader with $trader_status; the FIX client with $fix_status"
+[ "$gateway_status" -eq 0 ] && [ "$trader_status" -eq 0 ] && [ "$fix_status" -eq 0 ]

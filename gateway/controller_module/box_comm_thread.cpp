@@ -98,16 +98,9 @@ uint32_t box_comm_thread(void *argument)
                                         "shared_queue_get_elements_from_multiple_queues returned EA_ERROR");
         if (status != EA_NO_DATA)
         {
-            if (queue_get_count(locals[LOCAL_FROM_TH_SESSION]) != 0)
-            {
-                if (box_comm_info_container_process_th_session_messages(
-                        container, locals[LOCAL_FROM_TH_SESSION], locals[LOCAL_TO_TH_NETWORK],
-                        locals[LOCAL_TO_TH_SESSION], locals[LOCAL_TO_INTERFACE], logger) != EA_SUCCESS)
-                    return box_comm_thread_fail(args, locals,
-                                                "process_th_session_messages returned EA_ERROR");
-                if (box_comm_thread_move(locals, after_host_records) != EA_SUCCESS)
-                    return box_comm_thread_fail(args, locals, "shared_queue_insert failed");
-            }
+            // Notifications go first: a host connection's HOST_CONNECTION_INITIATED and the
+            // host's first answer over it can arrive in the same pass, and the answer is only
+            // recognised once the connection's handle is known.
             if (queue_get_count(locals[LOCAL_NOTIFICATIONS]) != 0)
             {
                 if (box_comm_info_container_process_notifications(
@@ -116,6 +109,16 @@ uint32_t box_comm_thread(void *argument)
                         locals[LOCAL_TO_INTERFACE], logger) != EA_SUCCESS)
                     return box_comm_thread_fail(args, locals, "process_notifications returned EA_ERROR");
                 if (box_comm_thread_move(locals, after_notifications) != EA_SUCCESS)
+                    return box_comm_thread_fail(args, locals, "shared_queue_insert failed");
+            }
+            if (queue_get_count(locals[LOCAL_FROM_TH_SESSION]) != 0)
+            {
+                if (box_comm_info_container_process_th_session_messages(
+                        container, locals[LOCAL_FROM_TH_SESSION], locals[LOCAL_TO_TH_NETWORK],
+                        locals[LOCAL_TO_TH_SESSION], locals[LOCAL_TO_INTERFACE], logger) != EA_SUCCESS)
+                    return box_comm_thread_fail(args, locals,
+                                                "process_th_session_messages returned EA_ERROR");
+                if (box_comm_thread_move(locals, after_host_records) != EA_SUCCESS)
                     return box_comm_thread_fail(args, locals, "shared_queue_insert failed");
             }
         }

@@ -137,6 +137,10 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void onMessage(const FIX42::Logout &logout, const FIX::SessionID &sessionId) override;
     void onMessage(const FIX42::TradingSessionStatusRequest &request,
                    const FIX::SessionID &sessionId) override;
+    // Single-order requests (fix_order_requests.cpp).
+    void onMessage(const FIX42::NewOrderSingle &order, const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::OrderCancelRequest &cancel, const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::OrderCancelReplaceRequest &modify, const FIX::SessionID &sessionId) override;
 
     // Entry points of the FIX send thread; each consumes the record it is given.
     int32_t fixNwInfoSendMesg(message *msg, logger_object *logger);

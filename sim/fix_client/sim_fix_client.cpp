@@ -38,6 +38,8 @@ size_t count_answers(const qel_sim::fix_client &client)
 
 int main(int argc, char *argv[])
 {
+    // Each line of the road as it happens, also when the output goes to a file.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     qel_sim::fix_client_options options;
     uint32_t orders = 1;
     uint32_t reply_ms = 5000;
@@ -86,15 +88,28 @@ int main(int argc, char *argv[])
 
     qel_sim::fix_client client(options);
     std::string error;
+    printf("road: Logon to %s:%u as %s for %s\n", options.address.c_str(), static_cast<unsigned>(options.port),
+           options.sender_comp_id.c_str(), options.target_comp_id.c_str());
     if (!client.start(&error))
     {
         fprintf(stderr, "sim_fix_client: the FIX initiator did not start: %s\n", error.c_str());
         return 1;
     }
     const uint32_t logon_ms = static_cast<uint32_t>(options.logon_timeout_seconds) * 1000;
-    bool ready = client.wait_for_state(qel_sim::fix_client_state::logged_on, logon_ms) &&
-                 client.request_journal({}) &&
-                 client.wait_for_state(qel_sim::fix_client_state::ready, reply_ms);
+    bool ready = false;
+    if (client.wait_for_state(qel_sim::fix_client_state::logged_on, logon_ms))
+    {
+        printf("road: Logon answered with the stream count %d\n", client.stream_count());
+        ready = client.request_journal({});
+        printf("road: TradingSessionStatusRequest with %d time stamps\n", client.stream_count());
+        ready = ready && client.wait_for_state(qel_sim::fix_client_state::ready, reply_ms);
+        size_t replayed = 0;
+        for (const qel_sim::fix_client_message &m : client.received())
+            replayed += m.poss_resend ? 1 : 0;
+        if (ready)
+            printf("road: journal replayed (%zu resent messages), TradingSessionStatus received: ready\n",
+                   replayed);
+    }
     printf("state: %s, stream count %d\n", qel_sim::fix_client_state_name(client.state()),
            client.stream_count());
     if (!client.logout_text().empty())
@@ -121,7 +136,7 @@ int main(int argc, char *argv[])
                                           {60, "20261209-05:00:00"},
                                           {204, "1"},
                                           {376, "0"},
-                                          {460, "2"}});
+                                          {460, "7"}});
         }
         for (uint32_t waited = 0; count_answers(client) < orders && waited < reply_ms; waited += 50)
             ea_usleep(50000);
@@ -129,6 +144,9 @@ int main(int argc, char *argv[])
     }
     for (const qel_sim::fix_client_message &m : client.received())
         printf("%s%s\n", m.poss_resend ? "(replay) " : "", m.text.c_str());
+    if (ready)
+        printf("road: %u orders sent, %zu answered; Logout\n", orders, count_answers(client));
     client.stop();
+    printf("road: %s\n", qel_sim::fix_client_state_name(client.state()));
     return ready && answered ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 
 #include <lzo/lzo1z.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -378,6 +379,86 @@ bytes encode_short_trade(const sim_order &o, const sim_fill &fill, const std::st
     set_text(r, 140, 12, "");
     r[152] = ' ';
     return r;
+}
+
+namespace
+{
+// Where each field of the short order reply stands in the full one.
+struct reply_field
+{
+    size_t short_offset;
+    size_t width;
+    size_t full_offset;
+};
+const reply_field k_reply_fields[] = {
+    {2, 4, 4},     {6, 4, 0},     {10, 2, 12},   {12, 4, 22},   {16, 4, 26},   {21, 1, 46},
+    {22, 2, 48},   {24, 4, 54},   {28, 6, 58},   {34, 10, 64},  {44, 4, 74},   {48, 4, 78},
+    {52, 2, 82},   {54, 1, 94},   {56, 4, 98},   {60, 4, 102},  {64, 10, 106}, {74, 2, 116},
+    {76, 2, 118},  {78, 4, 120},  {82, 4, 124},  {86, 4, 128},  {90, 4, 132},  {94, 4, 136},
+    {98, 4, 140},  {102, 4, 148}, {106, 4, 152}, {110, 4, 160}, {114, 2, 164}, {116, 2, 166},
+    {118, 4, 168}, {122, 5, 172}, {127, 1, 201}, {128, 12, 202}, {140, 2, 214}, {142, 1, 218},
+    {144, 4, 220}, {148, 4, 224}, {152, 4, 228},
+};
+} // namespace
+
+bytes expand_short_reply(const bytes &s)
+{
+    bytes full(FULL_ORDER_REPLY_SIZE, 0);
+    if (s.size() < SHORT_REPLY_SIZE)
+        return bytes();
+    for (const reply_field &f : k_reply_fields)
+        std::copy(s.begin() + static_cast<long>(f.short_offset),
+                  s.begin() + static_cast<long>(f.short_offset + f.width),
+                  full.begin() + static_cast<long>(f.full_offset));
+    set_be16(full, 10, static_cast<uint16_t>(be16(s.data()) - 18000));
+    set_be16(full, 38, FULL_ORDER_REPLY_SIZE);
+    full[8] = s[34]; // the symbol's first two characters
+    full[9] = s[35];
+    full[37] = s[20] >= '0' && s[20] <= '9' ? static_cast<uint8_t>(s[20] - '0') : 0;
+    full[216] = 0x0a;
+    full[217] = 0x00;
+    full[219] = 'P';
+    return full;
+}
+
+bool decode_journal_request(const bytes &record, journal_request *out)
+{
+    if (record.size() < JOURNAL_REQUEST_SIZE || be16(record.data()) != TC_JOURNAL_REQUEST ||
+        be16(record.data() + 38) != JOURNAL_REQUEST_SIZE)
+        return false;
+    out->user_id = be32(record.data() + 8);
+    out->stream_chars[0] = record[6];
+    out->stream_chars[1] = record[7];
+    out->stream = 0;
+    if (record[6] >= '1' && record[6] <= '9')
+    {
+        out->stream = record[6] - '0';
+        if (record[7] >= '0' && record[7] <= '9')
+            out->stream = out->stream * 10 + (record[7] - '0');
+        else if (record[7] != 0)
+            out->stream = 0;
+    }
+    uint64_t start = (static_cast<uint64_t>(be32(record.data() + 40)) << 32) | be32(record.data() + 44);
+    out->start_time = static_cast<int64_t>(start);
+    return true;
+}
+
+bytes encode_journal_record(uint16_t transcode, const journal_request &request, uint16_t error,
+                            int32_t login_count, uint32_t stamp, const bytes &inner)
+{
+    exchange_header header;
+    header.transcode = transcode;
+    header.second_field = stamp;
+    header.two_chars[0] = request.stream_chars[0];
+    header.two_chars[1] = request.stream_chars[1];
+    header.user_id = request.user_id;
+    header.error = error;
+    bytes record = encode_exchange_record(header, static_cast<uint16_t>(EXCHANGE_HEADER_SIZE + inner.size()));
+    set_be32(record, 14, login_count < 0 ? 0xffffffffu : 0);
+    set_be32(record, 18, static_cast<uint32_t>(login_count));
+    record[37] = static_cast<uint8_t>(request.stream);
+    std::copy(inner.begin(), inner.end(), record.begin() + EXCHANGE_HEADER_SIZE);
+    return record;
 }
 
 bytes host_lzo1z_compress(const bytes &record)

@@ -22,6 +22,10 @@ enum : uint16_t
 {
     TC_SYSTEM_INFORMATION_IN = 1600,
     TC_SYSTEM_INFORMATION_OUT = 1601,
+    TC_JOURNAL_REQUEST = 7000,
+    TC_JOURNAL_HEADER = 7011,
+    TC_JOURNAL_DATA = 7021,
+    TC_JOURNAL_TRAILER = 7031,
     TC_ORDER_MODIFY_REFUSED = 2042,
     TC_ORDER_CANCEL_REFUSED = 2072,
     TC_ORDER_ENTERED = 2073,
@@ -63,6 +67,8 @@ enum : uint32_t
     EXCHANGE_HEADER_SIZE = 40,
     SIGN_ON_RESPONSE_SIZE = 214,
     SYSTEM_INFORMATION_OUT_SIZE = 48,
+    JOURNAL_REQUEST_SIZE = 48,
+    FULL_ORDER_REPLY_SIZE = 240,
 };
 
 uint32_t be32(const uint8_t *p);
@@ -162,6 +168,26 @@ struct sim_fill
 };
 bytes encode_short_trade(const sim_order &order, const sim_fill &fill, const std::string &broker,
                          uint32_t stamp);
+
+// The full order reply (240 bytes, the header in the gateway's internal order) of a short
+// one, field by field; the journal carries the user's orders in this form.
+bytes expand_short_reply(const bytes &short_reply);
+
+// A journal download request (7000, 48 bytes, exchange order): the stream it asks for and
+// where to start, in exchange seconds x 65536.
+struct journal_request
+{
+    uint32_t user_id = 0;
+    uint8_t stream_chars[2] = {0, 0}; // the stream number in decimal digits, as sent
+    int stream = 0;                   // 0 when the digits do not read as 1 to 99
+    int64_t start_time = 0;
+};
+bool decode_journal_request(const bytes &record, journal_request *out);
+// A journal header (7011), data record (7021, the inner record behind the header) or
+// trailer (7031) for one stream: the login count in the first time field, the stream
+// number in the last byte of the third.
+bytes encode_journal_record(uint16_t transcode, const journal_request &request, uint16_t error,
+                            int32_t login_count, uint32_t stamp, const bytes &inner = bytes());
 
 double get_double(const uint8_t *p); // big-endian IEEE double
 void set_double(bytes &out, size_t offset, double value);

@@ -19,6 +19,13 @@
 //   cancellation 20070    -> 20075 cancellation confirmation, the order leaves the book, or
 //                            20072 (16279)
 //   fills (from the test or the demo) -> 20222 trade; the order leaves the book when done
+//   journal download 7000 -> for the stream asked: 7011 header, one 7021 per order of the
+//                            user in the book entered at or after the start time (stream 1
+//                            only: every order reply names stream 1), its inner record the
+//                            full 2073 entry confirmation as the order stands now, in the
+//                            book's order; then 7031 trailer; each with the login count in
+//                            the first time field; header and trailer with 16111 when the
+//                            user is not signed on
 // Order replies echo the order's fields as the exchange holds them.
 #include "sim/host/sim_host_exchange.h"
 
@@ -63,6 +70,8 @@ exchange_answer sim_exchange::handle(uint16_t box_id, const bytes &record, uint3
         return order_change(record, stamp);
     case TC_SIGN_ON_REQUEST:
         return sign_on(box_id, record);
+    case TC_JOURNAL_REQUEST:
+        return journal(record, stamp);
     default:
         break;
     }
@@ -240,6 +249,44 @@ exchange_answer sim_exchange::order_change(const bytes &record, uint32_t stamp)
     order.client_order = change.client_order;
     answer.replies.push_back(encode_short_reply(TC_ORDER_MODIFIED + 18000, order, 0, stamp));
     answer.line = what + ": now " + std::to_string(order.remaining) + " at " + std::to_string(order.price);
+    return answer;
+}
+
+exchange_answer sim_exchange::journal(const bytes &record, uint32_t stamp)
+{
+    exchange_answer answer;
+    journal_request request;
+    if (!decode_journal_request(record, &request))
+    {
+        answer.line = "journal download request of " + std::to_string(record.size()) + " bytes, ignored";
+        return answer;
+    }
+    answer.user_id = request.user_id;
+    std::string what = "journal download user " + std::to_string(request.user_id) + " stream " +
+                       std::to_string(request.stream);
+    if (!signed_on(request.user_id))
+    {
+        for (uint16_t transcode : {TC_JOURNAL_HEADER, TC_JOURNAL_TRAILER})
+            answer.replies.push_back(
+                encode_journal_record(transcode, request, EXCHANGE_ERROR_NOT_SIGNED_ON, -1, stamp));
+        answer.line = what + ": not signed on";
+        return answer;
+    }
+    int32_t count = login_count(request.user_id);
+    answer.replies.push_back(encode_journal_record(TC_JOURNAL_HEADER, request, 0, count, stamp));
+    size_t replayed = 0;
+    for (const auto &entry : m_book)
+    {
+        const sim_order &order = entry.second;
+        if (request.stream != 1 || order.user_id != request.user_id ||
+            static_cast<int64_t>(order.order_time) * 65536 < request.start_time)
+            continue;
+        bytes inner = expand_short_reply(encode_short_reply(TC_ORDER_ENTERED + 18000, order, 0, order.order_time));
+        answer.replies.push_back(encode_journal_record(TC_JOURNAL_DATA, request, 0, count, stamp, inner));
+        ++replayed;
+    }
+    answer.replies.push_back(encode_journal_record(TC_JOURNAL_TRAILER, request, 0, count, stamp));
+    answer.line = what + ": " + std::to_string(replayed) + " orders replayed";
     return answer;
 }
 

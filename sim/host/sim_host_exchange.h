@@ -84,6 +84,7 @@ class sim_exchange
     exchange_answer sign_on(uint16_t box_id, const bytes &record);
     exchange_answer order_entry(const bytes &record, uint32_t stamp);
     exchange_answer order_change(const bytes &record, uint32_t stamp);
+    exchange_answer journal(const bytes &record, uint32_t stamp);
     void trade(sim_order &order, uint32_t quantity, int32_t price, uint32_t stamp, exchange_answer *out);
 
     exchange_options m_options;

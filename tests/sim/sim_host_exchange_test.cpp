@@ -225,3 +225,111 @@ TEST(SimHostExchange, RepliesCanTravelCompressed)
     EXPECT_EQ(out.size(), 214u);
     EXPECT_EQ(bytes(out.begin(), out.begin() + 14), hex("08fd 00000000 2020 000003e9 0000"));
 }
+
+namespace
+{
+// A journal download request as the gateway sends it (exchange order, 48 bytes): the
+// stream number's digits at 6, the start time (exchange seconds x 65536) at 40.
+bytes journal_request(uint32_t user, const std::string &stream_hex, const std::string &start_hex)
+{
+    bytes r = layout(48, {{0, "1b58 00000000 " + stream_hex}, {38, "0030"}, {40, start_hex}});
+    put32(r, 8, user);
+    return r;
+}
+
+std::string hex32(uint32_t value)
+{
+    char text[9];
+    snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+// The records of one packet body, cut by the length field of their exchange header.
+std::vector<bytes> records_of(const bytes &body)
+{
+    std::vector<bytes> out;
+    size_t at = 2;
+    while (at + 40 <= body.size() && out.size() < u16(body, 0))
+    {
+        size_t length = u16(body, at + 38);
+        if (length < 40 || at + length > body.size())
+            break;
+        out.emplace_back(body.begin() + static_cast<long>(at), body.begin() + static_cast<long>(at + length));
+        at += length;
+    }
+    return out;
+}
+} // namespace
+
+TEST(SimHostExchange, JournalDownloadReplaysTheUsersOrders)
+{
+    exchange_fixture t;
+    t.sign_on(1001);
+    t.ask_one(order_entry(1001, 1, 75, 123456, 77));
+    t.sign_on(1001); // login count 2: the journal records carry it
+    std::vector<bytes> records = records_of(t.ask(journal_request(1001, "3100", "0000000000000000")));
+    ASSERT_EQ(records.size(), 3u);
+
+    uint32_t stamp = u32(records[0], 2);
+    uint32_t now = static_cast<uint32_t>(time(nullptr) - 315513000);
+    EXPECT_LE(now - stamp, 60u) << "reply time stamp in exchange seconds";
+    const std::string header = hex32(stamp) + " 3100 000003e9 0000 00000000 00000002";
+    EXPECT_EQ(records[0], layout(40, {{0, "1b63 " + header}, {37, "01 0028"}}));
+    EXPECT_EQ(records[2], layout(40, {{0, "1b77 " + header}, {37, "01 0028"}}));
+
+    // The data record: its header, then the order's entry confirmation in full, internal order.
+    ASSERT_EQ(records[1].size(), 280u);
+    EXPECT_EQ(bytes(records[1].begin(), records[1].begin() + 40),
+              layout(40, {{0, "1b6d " + header}, {37, "01 0118"}}));
+    bytes inner(records[1].begin() + 40, records[1].end());
+    uint32_t entered = u32(inner, 160);
+    EXPECT_EQ(u32(inner, 4), entered);
+    EXPECT_LE(now - entered, 60u);
+    bytes expected = layout(240, {{0, "000003e9 " + hex32(entered) + " 4e49 0819 0000"},
+                                  {37, "01 00f0"},
+                                  {46, "20"},
+                                  {54, "00001267" + ascii("FUTIDXNIFTY     ") + "35a4e900 00000000 2020"},
+                                  {94, "20"},
+                                  {98, std::string(k_first_order) + ascii("          ") + "0001 0001"},
+                                  {120, "00000000 00000000 0000004b 0000004b 00000000 0001e240"},
+                                  {160, hex32(entered) + "0800" + ascii("           ")},
+                                  {201, ascii("             ") + "0001 0a00 2050 0000004d" + ascii("        ")}});
+    EXPECT_EQ(inner, expected);
+}
+
+TEST(SimHostExchange, JournalDownloadPerStreamAndStartTime)
+{
+    exchange_fixture t;
+    t.sign_on(1001);
+    t.ask_one(order_entry(1001, 2, 10, 100, 5));
+    struct row
+    {
+        uint32_t user;
+        const char *stream;
+        const char *start;
+        std::vector<uint16_t> transcodes;
+        uint16_t error;
+        uint8_t stream_byte;
+    } rows[] = {
+        {1001, "3200", "0000000000000000", {7011, 7031}, 0, 2},        // orders are on stream 1 only
+        {1001, "3130", "0000000000000000", {7011, 7031}, 0, 10},       // two digits
+        {1001, "3100", "7fffffffffff0000", {7011, 7031}, 0, 1},        // nothing after the start
+        {1001, "3100", "ffffffffffff0000", {7011, 7021, 7031}, 0, 1},  // one second before 1980
+        {4711, "3100", "0000000000000000", {7011, 7031}, 16111, 1},    // not signed on
+    };
+    for (const row &r : rows)
+    {
+        std::vector<bytes> records = records_of(t.ask(journal_request(r.user, r.stream, r.start)));
+        std::vector<uint16_t> transcodes;
+        for (const bytes &record : records)
+        {
+            transcodes.push_back(u16(record, 0));
+            EXPECT_EQ(u32(record, 8), r.user);
+            EXPECT_EQ(u16(record, 12), r.error) << r.stream;
+            EXPECT_EQ(record[37], r.stream_byte) << r.stream;
+            EXPECT_EQ(bytes(record.begin() + 6, record.begin() + 8), hex(r.stream));
+            EXPECT_EQ(u32(record, 18), r.error == 0 ? 1u : 0xffffffffu) << "login count";
+        }
+        EXPECT_EQ(transcodes, r.transcodes) << r.user << " " << r.stream << " " << r.start;
+    }
+}

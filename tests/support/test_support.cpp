@@ -59,9 +59,12 @@ static void remove_tree(const std::string &path)
     rmdir(path.c_str());
 }
 
+// QEL_KEEP_TEST_DIRS=1 keeps the folders (logs and all) for a look after a failure.
 temp_dir::~temp_dir()
 {
-    remove_tree(m_path);
+    const char *keep = getenv("QEL_KEEP_TEST_DIRS");
+    if (keep == nullptr || strcmp(keep, "1") != 0)
+        remove_tree(m_path);
 }
 
 void temp_dir::write(const std::string &name, const std::string &content) const

@@ -103,3 +103,22 @@ TEST_F(BoxCommThread, UnknownNotificationStopsTheGateway)
     EXPECT_EQ(end(), static_cast<uint32_t>(EA_ERROR));
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
 }
+
+TEST_F(BoxCommThread, HostAnswerInTheSamePassAsItsConnectionIsRecognised)
+{
+    shared_queue_insert_single_element(q14, message_create(0, INCOMING_CLIENT_CONNECTION));
+    EXPECT_EQ(collect(q10, 1), std::vector<uint16_t>{BOX_LOGON_REQUEST});
+    // Stop the thread so that the connection's notice and the host's first answers are
+    // both waiting when it runs again, and so are taken in one pass.
+    ea_flag_set(&shutdown, 1);
+    EXPECT_EQ(end(), static_cast<uint32_t>(EA_SHUTDOWN));
+    ea_flag_set(&shutdown, 0);
+    shared_queue_insert_single_element(q14, notification(HOST_CONNECTION_INITIATED, 0, 5));
+    shared_queue_insert_single_element(q9, host_record(23001, 40, {{4, 0x1234}}, 0, 5));
+    shared_queue_insert_single_element(q9, host_record(23007, 40, {{4, 100}, {6, 5}, {8, 0x1234}}, 0, 5));
+    thread = ea_thread_create(box_comm_thread, &args, nullptr);
+    ASSERT_NE(thread, nullptr);
+
+    EXPECT_EQ(collect(q15, 1), std::vector<uint16_t>{CONNECTION_ACCEPT});
+    EXPECT_EQ(env.link0().box_status.load(), LOGGED_ON);
+}
