@@ -64,25 +64,34 @@ static const char *const qel_args_names[QEL_WORKER_THREAD_COUNT] = {
     "fix_nw_handler_send_thread",
 };
 
+// Every argument record carries the shutdown flag, the thread's own day flag and its
+// logger; the rest is the thread's own.
+template <typename T> static T *qel_new_args(ea_global *g, int index, logger_object *logger)
+{
+    T *args = static_cast<T *>(calloc(1, sizeof(T)));
+    if (args != nullptr)
+    {
+        args->shutdown_flag = &g->shutdown_flag;
+        args->day_flag = &g->day_flags[index];
+        args->logger = logger;
+    }
+    return args;
+}
+
 static void *qel_state_controller_args(ea_global *g, logger_object *logger)
 {
-    state_controller_thread_args *args =
-        static_cast<state_controller_thread_args *>(calloc(1, sizeof(state_controller_thread_args)));
+    state_controller_thread_args *args = qel_new_args<state_controller_thread_args>(g, 11, logger);
     if (args == nullptr)
         return nullptr;
     args->controller = g->state_controller_info_p;
     args->to_interface = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[11];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_tws_nw_handler_args(ea_global *g, logger_object *logger)
 {
-    tws_nw_handler_thread_args *args =
-        static_cast<tws_nw_handler_thread_args *>(calloc(1, sizeof(tws_nw_handler_thread_args)));
+    tws_nw_handler_thread_args *args = qel_new_args<tws_nw_handler_thread_args>(g, 0, logger);
     if (args == nullptr)
         return nullptr;
     args->server = g->tcp_nw_info_p;
@@ -93,31 +102,23 @@ static void *qel_tws_nw_handler_args(ea_global *g, logger_object *logger)
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
     args->receive_batch_limit = g->receive_count;
     args->number_of_links = g->number_of_links;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[0];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_tws_receive_validator_args(ea_global *g, logger_object *logger)
 {
-    tws_receive_validate_thread_args *args =
-        static_cast<tws_receive_validate_thread_args *>(calloc(1, sizeof(tws_receive_validate_thread_args)));
+    tws_receive_validate_thread_args *args = qel_new_args<tws_receive_validate_thread_args>(g, 1, logger);
     if (args == nullptr)
         return nullptr;
     args->from_network = g->array_of_shared_queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR];
     args->to_user_session = g->array_of_shared_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[1];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_tws_send_validator_args(ea_global *g, logger_object *logger)
 {
-    tws_send_validate_thread_args *args =
-        static_cast<tws_send_validate_thread_args *>(calloc(1, sizeof(tws_send_validate_thread_args)));
+    tws_send_validate_thread_args *args = qel_new_args<tws_send_validate_thread_args>(g, 2, logger);
     if (args == nullptr)
         return nullptr;
     args->from_user_session = g->array_of_shared_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR];
@@ -125,16 +126,12 @@ static void *qel_tws_send_validator_args(ea_global *g, logger_object *logger)
     args->to_network = g->array_of_shared_queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK];
     args->invitation_count = g->flow_control_count;
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[2];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_interface_args(ea_global *g, logger_object *logger)
 {
-    interface_thread_args *args =
-        static_cast<interface_thread_args *>(calloc(1, sizeof(interface_thread_args)));
+    interface_thread_args *args = qel_new_args<interface_thread_args>(g, 12, logger);
     if (args == nullptr)
         return nullptr;
     args->interface_info_p = g->interface_info_p;
@@ -143,16 +140,12 @@ static void *qel_interface_args(ea_global *g, logger_object *logger)
     args->receive_wait_ms = WORKER_WAIT_TIME_MS;
     args->notifications = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
     args->queue_wait_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[12];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_fix_send_args(ea_global *g, logger_object *logger)
 {
-    fix_nw_handler_send_thread_args *args =
-        static_cast<fix_nw_handler_send_thread_args *>(calloc(1, sizeof(fix_nw_handler_send_thread_args)));
+    fix_nw_handler_send_thread_args *args = qel_new_args<fix_nw_handler_send_thread_args>(g, 13, logger);
     if (args == nullptr)
         return nullptr;
     args->from_user_session = g->array_of_shared_queues[SQ_USER_SESSION_TO_FIX_SEND];
@@ -160,18 +153,14 @@ static void *qel_fix_send_args(ea_global *g, logger_object *logger)
     args->to_interface = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
     args->from_box_comm = g->array_of_shared_queues[SQ_BOX_COMM_TO_FIX_SEND];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->day_flag = &g->day_flags[13];
     args->fix_nw_info = g->fix_nw_info;
     args->number_of_links = g->number_of_links;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->logger = logger;
     return args;
 }
 
 static void *qel_user_session_args(ea_global *g, logger_object *logger)
 {
-    user_session_thread_args *args =
-        static_cast<user_session_thread_args *>(calloc(1, sizeof(user_session_thread_args)));
+    user_session_thread_args *args = qel_new_args<user_session_thread_args>(g, 3, logger);
     if (args == nullptr)
         return nullptr;
     args->container = g->user_session_info_container_p;
@@ -183,47 +172,35 @@ static void *qel_user_session_args(ea_global *g, logger_object *logger)
     args->request_processing_queue = g->array_of_shared_queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING];
     args->console_queue = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[3];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_th_send_validator_args(ea_global *g, logger_object *logger)
 {
-    th_send_validator_thread_args *args =
-        static_cast<th_send_validator_thread_args *>(calloc(1, sizeof(th_send_validator_thread_args)));
+    th_send_validator_thread_args *args = qel_new_args<th_send_validator_thread_args>(g, 7, logger);
     if (args == nullptr)
         return nullptr;
     args->input_queue = g->array_of_shared_queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR];
     args->output_queue = g->array_of_shared_queues[SQ_TH_SEND_VALIDATOR_TO_TH_NETWORK];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[7];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_th_receive_validator_args(ea_global *g, logger_object *logger)
 {
-    th_receive_validator_thread_args *args =
-        static_cast<th_receive_validator_thread_args *>(calloc(1, sizeof(th_receive_validator_thread_args)));
+    th_receive_validator_thread_args *args = qel_new_args<th_receive_validator_thread_args>(g, 8, logger);
     if (args == nullptr)
         return nullptr;
     args->input_queue = g->array_of_shared_queues[SQ_TH_NETWORK_TO_TH_RECEIVE_VALIDATOR];
     args->output_queue = g->array_of_shared_queues[SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION];
     args->notification_queue = g->array_of_shared_queues[SQ_NOTIFICATIONS_TO_BOX_COMM];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[8];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_th_nw_handler_args(ea_global *g, logger_object *logger)
 {
-    th_nw_handler_thread_args *args =
-        static_cast<th_nw_handler_thread_args *>(calloc(1, sizeof(th_nw_handler_thread_args)));
+    th_nw_handler_thread_args *args = qel_new_args<th_nw_handler_thread_args>(g, 9, logger);
     if (args == nullptr)
         return nullptr;
     args->th_nw_info_p = g->th_nw_info_p;
@@ -236,15 +213,12 @@ static void *qel_th_nw_handler_args(ea_global *g, logger_object *logger)
     args->interface_queue = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
     args->frame_limit = g->receive_count;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[9];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_box_comm_args(ea_global *g, logger_object *logger)
 {
-    box_comm_thread_args *args = static_cast<box_comm_thread_args *>(calloc(1, sizeof(box_comm_thread_args)));
+    box_comm_thread_args *args = qel_new_args<box_comm_thread_args>(g, 10, logger);
     if (args == nullptr)
         return nullptr;
     args->container = g->box_com_info_container_p;
@@ -256,16 +230,12 @@ static void *qel_box_comm_args(ea_global *g, logger_object *logger)
     args->to_th_network = g->array_of_shared_queues[SQ_BOX_COMM_TO_TH_NETWORK];
     args->to_interface = g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->day_flag = &g->day_flags[10];
-    args->shutdown_flag = &g->shutdown_flag;
-    args->logger = logger;
     return args;
 }
 
 static void *qel_th_session_args(ea_global *g, logger_object *logger)
 {
-    th_session_module_thread_args *args =
-        static_cast<th_session_module_thread_args *>(calloc(1, sizeof(th_session_module_thread_args)));
+    th_session_module_thread_args *args = qel_new_args<th_session_module_thread_args>(g, 5, logger);
     if (args == nullptr)
         return nullptr;
     args->from_th_network = g->array_of_shared_queues[SQ_TH_NETWORK_TO_HOST_SESSION];
@@ -278,16 +248,13 @@ static void *qel_th_session_args(ea_global *g, logger_object *logger)
     args->notifications = g->array_of_shared_queues[SQ_NOTIFICATIONS_TO_BOX_COMM];
     args->container = g->host_session_container_p;
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[5];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_request_processing_args(ea_global *g, logger_object *logger)
 {
-    request_data_processing_thread_args *args = static_cast<request_data_processing_thread_args *>(
-        calloc(1, sizeof(request_data_processing_thread_args)));
+    request_data_processing_thread_args *args =
+        qel_new_args<request_data_processing_thread_args>(g, 4, logger);
     if (args == nullptr)
         return nullptr;
     args->from_user_session = g->array_of_shared_queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING];
@@ -295,25 +262,19 @@ static void *qel_request_processing_args(ea_global *g, logger_object *logger)
     args->pull_notifications = g->array_of_shared_queues[SQ_TH_NETWORK_TO_REQUEST_PROCESSING];
     args->container = g->request_data_proc_info_container_p;
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[4];
-    args->logger = logger;
     return args;
 }
 
 static void *qel_response_processing_args(ea_global *g, logger_object *logger)
 {
-    response_data_processing_thread_args *args = static_cast<response_data_processing_thread_args *>(
-        calloc(1, sizeof(response_data_processing_thread_args)));
+    response_data_processing_thread_args *args =
+        qel_new_args<response_data_processing_thread_args>(g, 6, logger);
     if (args == nullptr)
         return nullptr;
     args->from_host_session = g->array_of_shared_queues[SQ_HOST_SESSION_TO_RESPONSE_PROCESSING];
     args->to_user_session = g->array_of_shared_queues[SQ_RESPONSE_PROCESSING_TO_USER_SESSION];
     args->container = g->response_data_proc_info_container_p;
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
-    args->shutdown_flag = &g->shutdown_flag;
-    args->day_flag = &g->day_flags[6];
-    args->logger = logger;
     return args;
 }
 
