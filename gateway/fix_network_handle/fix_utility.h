@@ -70,9 +70,6 @@ int32_t fixNwInfoLoggerObjectReinitialize(fixLoggerObject *object, logger_object
 
 // A FIX price as an integer count of 10^-decimals units, truncated towards zero, computed
 // through its decimal text so that 12.345 never becomes 1234.4999... Throws LogException
-// "Field not found " and the tag of the missing field, the text the clients are sent.
-std::string fixFieldNotFoundText(const FIX::FieldNotFound &missing);
-
 // "Invalid value for field id %d" with the tag for values of 10^15 and above.
 void fixNwInfoConvertDoubleToLong(double value, int64_t *out, int decimals, int64_t multiplier, int tag);
 

@@ -88,8 +88,9 @@ int main(int argc, char *argv[])
 
     qel_sim::fix_client client(options);
     std::string error;
-    printf("road: Logon to %s:%u as %s for %s\n", options.address.c_str(), static_cast<unsigned>(options.port),
-           options.sender_comp_id.c_str(), options.target_comp_id.c_str());
+    printf("road: Logon to %s:%u as %s for %s\n", options.address.c_str(),
+           static_cast<unsigned>(options.port), options.sender_comp_id.c_str(),
+           options.target_comp_id.c_str());
     if (!client.start(&error))
     {
         fprintf(stderr, "sim_fix_client: the FIX initiator did not start: %s\n", error.c_str());

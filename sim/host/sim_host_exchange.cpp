@@ -281,7 +281,8 @@ exchange_answer sim_exchange::journal(const bytes &record, uint32_t stamp)
         if (request.stream != 1 || order.user_id != request.user_id ||
             static_cast<int64_t>(order.order_time) * 65536 < request.start_time)
             continue;
-        bytes inner = expand_short_reply(encode_short_reply(TC_ORDER_ENTERED + 18000, order, 0, order.order_time));
+        bytes inner =
+            expand_short_reply(encode_short_reply(TC_ORDER_ENTERED + 18000, order, 0, order.order_time));
         answer.replies.push_back(encode_journal_record(TC_JOURNAL_DATA, request, 0, count, stamp, inner));
         ++replayed;
     }

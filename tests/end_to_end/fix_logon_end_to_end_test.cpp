@@ -82,10 +82,11 @@ struct fix_road
         std::string path = config.write(dir);
         // Without a DataDictionary line the gateway takes the dialect's acceptor dictionary.
         fix_port = qel_test::free_port();
-        std::string settings = "[DEFAULT]\nConnectionType=acceptor\nNicIpAddress=127.0.0.1\nSocketAcceptPort=" +
-                               std::to_string(fix_port) +
-                               "\nFileStorePath=fix_store\nFileLogPath=logs\nStartTime=00:00:00\n"
-                               "EndTime=00:00:00\nHeartBtInt=30\n";
+        std::string settings =
+            "[DEFAULT]\nConnectionType=acceptor\nNicIpAddress=127.0.0.1\nSocketAcceptPort=" +
+            std::to_string(fix_port) +
+            "\nFileStorePath=fix_store\nFileLogPath=logs\nStartTime=00:00:00\n"
+            "EndTime=00:00:00\nHeartBtInt=30\n";
         for (const char *user : {"1001", "1002", "1003"})
             settings += std::string("[SESSION]\nBeginString=FIX.4.2\nSenderCompID=") + kGatewayCompId +
                         "\nTargetCompID=" + user + ",MEMBR,1\n";
@@ -170,7 +171,8 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
     std::vector<qel_sim::fix_client_message> logons = of_type(*c, "A");
     ASSERT_EQ(logons.size(), 1u);
     EXPECT_EQ(field(logons[0].text, 6014), "2");
-    EXPECT_EQ(logons[0].text.find("99999="), std::string::npos) << "the release mark never leaves the gateway";
+    EXPECT_EQ(logons[0].text.find("99999="), std::string::npos)
+        << "the release mark never leaves the gateway";
 
     ASSERT_TRUE(c->request_journal({}));
     ASSERT_TRUE(c->wait_for_state(qel_sim::fix_client_state::ready, kTimeoutMs)) << c->logout_text();
@@ -269,12 +271,6 @@ TEST(FixLogonEndToEnd, LogoutFreesTheSessionForTheNextLogon)
 {
     fix_road road;
     std::unique_ptr<qel_sim::fix_client> first = road.ready_client(1001);
-    if (first->state() != qel_sim::fix_client_state::ready)
-    {
-        for (const std::string &name : road.dir.list("logs"))
-            printf("LOG %s\n%s\n", name.c_str(), road.dir.read("logs/" + name).c_str());
-        for (const auto &l : road.box->lines()) printf("HOST %s\n", l.c_str());
-    }
     first->stop();
     ASSERT_TRUE(road.box->wait_for_line("2320 sign-off user 1001: signed off", kTimeoutMs));
 
@@ -288,14 +284,6 @@ TEST(FixLogonEndToEnd, LogoutFreesTheSessionForTheNextLogon)
             if (!second->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs))
             {
                 EXPECT_EQ(second->logout_text(), "Duplicate Session");
-                static bool dumped = false;
-                if (!dumped) {
-                dumped = true;
-                for (const auto &m : second->received()) printf("RCV %s\n", m.text.c_str());
-                for (const std::string &name : road.dir.list("logs"))
-                    if (name.find("fix") != std::string::npos || name.find("FIX") != std::string::npos || name.find("user_session") != std::string::npos)
-                    printf("LOG %s\n%s\n", name.c_str(), road.dir.read("logs/" + name).c_str());
-                }
                 second->stop();
                 return false;
             }
@@ -304,7 +292,8 @@ TEST(FixLogonEndToEnd, LogoutFreesTheSessionForTheNextLogon)
         kTimeoutMs);
     ASSERT_TRUE(ready);
     ASSERT_TRUE(second->request_journal({}));
-    EXPECT_TRUE(second->wait_for_state(qel_sim::fix_client_state::ready, kTimeoutMs)) << second->logout_text();
+    EXPECT_TRUE(second->wait_for_state(qel_sim::fix_client_state::ready, kTimeoutMs))
+        << second->logout_text();
     EXPECT_TRUE(road.box->wait_for_line("2300 sign-on user 1001: accepted, login count 2", 1000));
     second->stop();
     EXPECT_TRUE(road.box->session_faults().empty());

@@ -285,15 +285,16 @@ TEST(SimHostExchange, JournalDownloadReplaysTheUsersOrders)
     uint32_t entered = u32(inner, 160);
     EXPECT_EQ(u32(inner, 4), entered);
     EXPECT_LE(now - entered, 60u);
-    bytes expected = layout(240, {{0, "000003e9 " + hex32(entered) + " 4e49 0819 0000"},
-                                  {37, "01 00f0"},
-                                  {46, "20"},
-                                  {54, "00001267" + ascii("FUTIDXNIFTY     ") + "35a4e900 00000000 2020"},
-                                  {94, "20"},
-                                  {98, std::string(k_first_order) + ascii("          ") + "0001 0001"},
-                                  {120, "00000000 00000000 0000004b 0000004b 00000000 0001e240"},
-                                  {160, hex32(entered) + "0800" + ascii("           ")},
-                                  {201, ascii("             ") + "0001 0a00 2050 0000004d" + ascii("        ")}});
+    bytes expected =
+        layout(240, {{0, "000003e9 " + hex32(entered) + " 4e49 0819 0000"},
+                     {37, "01 00f0"},
+                     {46, "20"},
+                     {54, "00001267" + ascii("FUTIDXNIFTY     ") + "35a4e900 00000000 2020"},
+                     {94, "20"},
+                     {98, std::string(k_first_order) + ascii("          ") + "0001 0001"},
+                     {120, "00000000 00000000 0000004b 0000004b 00000000 0001e240"},
+                     {160, hex32(entered) + "0800" + ascii("           ")},
+                     {201, ascii("             ") + "0001 0a00 2050 0000004d" + ascii("        ")}});
     EXPECT_EQ(inner, expected);
 }
 
@@ -311,11 +312,11 @@ TEST(SimHostExchange, JournalDownloadPerStreamAndStartTime)
         uint16_t error;
         uint8_t stream_byte;
     } rows[] = {
-        {1001, "3200", "0000000000000000", {7011, 7031}, 0, 2},        // orders are on stream 1 only
-        {1001, "3130", "0000000000000000", {7011, 7031}, 0, 10},       // two digits
-        {1001, "3100", "7fffffffffff0000", {7011, 7031}, 0, 1},        // nothing after the start
-        {1001, "3100", "ffffffffffff0000", {7011, 7021, 7031}, 0, 1},  // one second before 1980
-        {4711, "3100", "0000000000000000", {7011, 7031}, 16111, 1},    // not signed on
+        {1001, "3200", "0000000000000000", {7011, 7031}, 0, 2},       // orders are on stream 1 only
+        {1001, "3130", "0000000000000000", {7011, 7031}, 0, 10},      // two digits
+        {1001, "3100", "7fffffffffff0000", {7011, 7031}, 0, 1},       // nothing after the start
+        {1001, "3100", "ffffffffffff0000", {7011, 7021, 7031}, 0, 1}, // one second before 1980
+        {4711, "3100", "0000000000000000", {7011, 7031}, 16111, 1},   // not signed on
     };
     for (const row &r : rows)
     {
