@@ -57,8 +57,9 @@ static bool tcp_nw_info_read_config(tcp_nw_info *server, const char *config_file
     if (found && port > 65535)
     {
         // Kept in 16 bits, such a value would silently name another port.
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] value [%d] in config file [%s] is not a valid port number",
-               "PORT_NUMBER", port, config_file);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "[%s] value [%d] in config file [%s] is not a valid port number", "PORT_NUMBER", port,
+               config_file);
         return false;
     }
     if (!found || port < 1025)
@@ -843,6 +844,25 @@ ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notif
     return EA_SUCCESS;
 }
 
+// One non-blocking attempt to write what is queued on a connection about to close.
+// Journal-download requests met while packing have no one left to serve them.
+static void tcp_nw_info_flush_before_close(tcp_nw_handle *slot, logger_object *logger)
+{
+    queue *notifications = queue_create();
+    if (notifications == nullptr)
+        return;
+    int32_t pending = 0;
+    tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, logger);
+    while (message *orphan = static_cast<message *>(queue_remove_head(notifications)))
+    {
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "Discarding message with tag [%u] of the closing connection with handle [%d]", orphan->tag,
+               slot->network_handle);
+        message_destroy(orphan);
+    }
+    queue_destroy(notifications);
+}
+
 ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logger_object *logger)
 {
     if (msg->workstation_index >= server->max_clients)
@@ -865,7 +885,12 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
         return EA_VALID;
     }
     if (slot->client_sockfd != EA_INVALID_SOCKET)
+    {
+        // What the session layer queued before the logoff (a refused sign-on's response,
+        // for one) leaves before the connection closes, as far as the socket takes it now.
+        tcp_nw_info_flush_before_close(slot, logger);
         ea_closesocket(slot->client_sockfd);
+    }
     slot->client_sockfd = EA_INVALID_SOCKET;
     if (tcp_nw_info_del_client(server, msg->workstation_index, logger) != EA_SUCCESS)
     {

@@ -499,3 +499,21 @@ TEST_F(front_end, UnknownTagFromTheSendValidatorIsDroppedAndTheThreadGoesOn)
     admit(client);
 }
 } // namespace
+
+TEST_F(front_end, RecordQueuedBeforeTheLogoffReachesTheWorkstationBeforeTheClose)
+{
+    start();
+    workstation_client client;
+    admit(client);
+    // The session layer's refusal of a sign-on: the response, then the logoff, back to back.
+    reply(1, 0, 2301, 214);
+    put_control(2, USER_LOGOFF_FLUSH, 1, 0, 11001);
+    workstation_frame frame;
+    ASSERT_TRUE(client.receive(&frame, k_wait));
+    EXPECT_EQ(qel_sim::workstation_record_transcode(frame.record), 2301);
+    EXPECT_TRUE(client.wait_for_close(k_wait));
+    message *back = from_workstation();
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->tag, USER_LOGOFF_FLUSH);
+    message_destroy(back);
+}
