@@ -172,6 +172,29 @@ void fixNwInfoLogReinitialize(FIX::Log *log)
     fixRollOneLogFile(eventName, event, today);
 }
 
+void fixNwInfoRemoveStoreFiles(const FIX::SessionID &sessionId)
+{
+    FIX::Session *session = FIX::Session::lookupSession(sessionId);
+    if (session == nullptr)
+        return;
+    FIX::SessionState *state = dynamic_cast<FIX::SessionState *>(session->getLog());
+    FIX::MessageStore *store = state != nullptr ? state->store() : nullptr;
+    if (store == nullptr)
+        return;
+    std::vector<std::string *> *names = store->getFileNames();
+    if (names == nullptr)
+        return;
+    std::vector<std::string> copies;
+    for (const std::string *name : *names)
+    {
+        if (name != nullptr)
+            copies.push_back(*name);
+    }
+    delete names;
+    for (const std::string &name : copies)
+        remove(name.c_str());
+}
+
 int32_t fixNwInfoLoggerObjectReinitialize(fixLoggerObject *object, logger_object *logger)
 {
     logger_object_reopen(logger);

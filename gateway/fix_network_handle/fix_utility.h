@@ -64,6 +64,11 @@ FIX::Log *fixNwInfoGetSessionLog(FIX::Session *session);
 // is not a file log is left alone.
 void fixNwInfoLogReinitialize(FIX::Log *log);
 
+// Removes the message store files of a session from disk (nothing in the gateway calls it;
+// an operator's tool may). A memory store has no files. The store object stays with its
+// session: deleting it would leave the session holding a freed store.
+void fixNwInfoRemoveStoreFiles(const FIX::SessionID &sessionId);
+
 // The acceptor thread's day-change hook: reopens the gateway logger's files and rolls the
 // log of every configured session. 0, or 10000 when a SessionID cannot be copied.
 int32_t fixNwInfoLoggerObjectReinitialize(fixLoggerObject *object, logger_object *logger);

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <unistd.h>
 
 #include "FileLog.h"
+#include "FileStore.h"
+#include "Session.h"
 #include "fix_engine/fix_engine_test_support.h"
 
 TEST(FixPriceConversion, TruncatesTowardsZeroThroughTheDecimalText)
@@ -101,4 +104,30 @@ TEST(FixLogRoll, AFileDatedYesterdayMovesToTodayAndTodaysStaysOpen)
     FIX::NullLog none;
     fixNwInfoLogReinitialize(&none);
     fixNwInfoLogReinitialize(nullptr);
+}
+
+TEST(FixStoreFiles, RemovedFromDiskWhileTheSessionKeepsItsStore)
+{
+    fix_test::TempFolder folder;
+    FIX::FileStoreFactory stores(folder.path());
+    fix_test::GatewayLikeApplication application;
+    FIX::SessionID id("FIX.4.2", "QEL", "CLIENT");
+    FIX::DataDictionaryProvider dictionaries;
+    FIX::TimeRange always(FIX::UtcTimeOnly(0, 0, 0), FIX::UtcTimeOnly(23, 59, 59));
+    FIX::Session *session = new FIX::Session(application, stores, id, dictionaries, always, 30, nullptr);
+
+    auto count_files = [&]
+    {
+        int n = 0;
+        for (const char *suffix : {".body", ".header", ".seqnums", ".session"})
+            n += access((folder.path() + "/FIX.4.2-QEL-CLIENT" + suffix).c_str(), F_OK) == 0;
+        return n;
+    };
+    ASSERT_EQ(count_files(), 4);
+    fixNwInfoRemoveStoreFiles(id);
+    EXPECT_EQ(count_files(), 0);
+    // The session still has its store: it can go on numbering.
+    EXPECT_EQ(session->getExpectedSenderNum(), 1);
+    fixNwInfoRemoveStoreFiles(FIX::SessionID("FIX.4.2", "NOBODY", "CLIENT"));
+    delete session;
 }
