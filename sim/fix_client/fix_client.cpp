@@ -142,6 +142,7 @@ class fix_client_application : public FIX::Application
     int m_stream_count = -1;
     std::string m_logout_text;
     std::vector<fix_client_message> m_received;
+    std::function<void(const fix_client_message &)> m_observer;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
 
@@ -153,6 +154,8 @@ class fix_client_application : public FIX::Application
             header.isSetField(FIX::FIELD::PossResend) && header.getField(FIX::FIELD::PossResend) == "Y";
         m_received.push_back(
             fix_client_message{type, readable(message.toString()), poss_resend, administrative});
+        if (m_observer)
+            m_observer(m_received.back());
     }
 
     const fix_client_options &m_options;
@@ -379,6 +382,12 @@ bool fix_client::wait_for_messages(const std::string &type, size_t count, uint32
                                         seen += m.type == type ? 1 : 0;
                                     return seen >= count;
                                 });
+}
+
+void fix_client::on_message(std::function<void(const fix_client_message &)> observer)
+{
+    std::lock_guard<std::mutex> lock(m_impl->application.m_mutex);
+    m_impl->application.m_observer = std::move(observer);
 }
 
 const char *fix_client_state_name(fix_client_state state)

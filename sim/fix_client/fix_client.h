@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -117,6 +118,10 @@ class fix_client
     std::vector<fix_client_message> received() const;
     // Waits until at least `count` messages of the type have arrived.
     bool wait_for_messages(const std::string &type, size_t count, uint32_t timeout_ms) const;
+    // Called with every message as it is kept (heart-beats left out), on the engine's
+    // thread and under the client's lock: benchmarks time replies here instead of
+    // scanning received(). It must not call back into the client.
+    void on_message(std::function<void(const fix_client_message &)> observer);
 
   private:
     struct impl;

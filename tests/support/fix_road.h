@@ -1,0 +1,137 @@
+// The FIX road as the order suites and the FIX benchmark run it: qel_ip as its own
+// process with a FIX settings file naming the clients' sessions, the simulated exchange
+// host in the caller's process, and FIX clients (initiators of the same engine) taken
+// along the logon road to the ready state. Workstations connect to the same gateway.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gateway/library/ea_socket.h"
+#include "sim/fix_client/fix_client.h"
+#include "sim/host/sim_host.h"
+#include "sim/host/sim_host_box.h"
+#include "support/gateway_config.h"
+#include "support/test_support.h"
+
+namespace qel_test
+{
+
+inline bool fix_port_open(uint16_t port)
+{
+    int32_t s = ea_socket(EA_AF_INET, EA_SOCK_STREAM, 0);
+    if (s < 0)
+        return false;
+    bool open = ea_connect(s, "127.0.0.1", port) == 0;
+    ea_closesocket(s);
+    return open;
+}
+
+// The value of a tag in a client message text ("|"-separated), empty when absent.
+inline std::string fix_field(const std::string &text, int tag)
+{
+    const std::string key = "|" + std::to_string(tag) + "=";
+    size_t at = text.find(key);
+    if (at == std::string::npos)
+        return "";
+    at += key.size();
+    return text.substr(at, text.find('|', at) - at);
+}
+
+struct fix_road
+{
+    static constexpr const char *gateway_comp_id = "QEL";
+
+    qel_test::temp_dir dir;
+    qel_test::gateway_config config;
+    std::unique_ptr<qel_sim::sim_host> host;
+    std::unique_ptr<qel_sim::sim_box_host> box;
+    std::unique_ptr<qel_test::child_process> gateway;
+    uint16_t fix_port = 0;
+    uint16_t workstation_port = 0;
+    bool listening = false;
+
+    // The acceptor knows the sessions "<user>,MEMBR,1" of the given users; config_values
+    // replace or add lines of the gateway's configuration.
+    fix_road(const std::vector<uint32_t> &fix_users,
+             qel_sim::box_options box_options = qel_sim::box_options(),
+             qel_sim::exchange_options exchange = qel_sim::exchange_options(),
+             const std::map<std::string, std::string> &config_values = {})
+    {
+        host.reset(new qel_sim::sim_host());
+        host->start();
+        if (box_options.box_id == 0)
+            box_options.box_id = 101;
+        box.reset(new qel_sim::sim_box_host(*host, box_options, exchange));
+        config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
+        for (const auto &value : config_values)
+            config.values[value.first] = value.second;
+        workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
+        std::string path = config.write(dir);
+        fix_port = qel_test::free_port();
+        // Without a DataDictionary line the gateway takes the dialect's acceptor dictionary.
+        std::string settings =
+            "[DEFAULT]\nConnectionType=acceptor\nNicIpAddress=127.0.0.1\nSocketAcceptPort=" +
+            std::to_string(fix_port) +
+            "\nFileStorePath=fix_store\nFileLogPath=logs\nStartTime=00:00:00\n"
+            "EndTime=00:00:00\nHeartBtInt=30\n";
+        for (uint32_t user : fix_users)
+            settings += std::string("[SESSION]\nBeginString=FIX.4.2\nSenderCompID=") + gateway_comp_id +
+                        "\nTargetCompID=" + session_of(user) + "\n";
+        dir.write(config.values["FIX_FILE_PATH"], settings);
+        gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", path}, dir.path()));
+        listening = qel_test::wait_until([&] { return fix_port_open(fix_port); }, 10000);
+    }
+
+    ~fix_road()
+    {
+        if (gateway)
+            stop();
+        host->stop();
+    }
+
+    static std::string session_of(uint32_t user) { return std::to_string(user) + ",MEMBR,1"; }
+
+    // A started client; *error says why when it could not start.
+    std::unique_ptr<qel_sim::fix_client> client(uint32_t user, std::string *error)
+    {
+        qel_sim::fix_client_options options;
+        options.port = fix_port;
+        options.sender_comp_id = session_of(user);
+        options.target_comp_id = gateway_comp_id;
+        std::unique_ptr<qel_sim::fix_client> c(new qel_sim::fix_client(options));
+        if (!c->start(error))
+            return nullptr;
+        return c;
+    }
+
+    // A client taken along the whole logon road; null with the reason in *error otherwise.
+    std::unique_ptr<qel_sim::fix_client> ready_client(uint32_t user, uint32_t timeout_ms, std::string *error)
+    {
+        std::unique_ptr<qel_sim::fix_client> c = client(user, error);
+        if (!c)
+            return nullptr;
+        if (!c->wait_for_state(qel_sim::fix_client_state::logged_on, timeout_ms) || !c->request_journal({}) ||
+            !c->wait_for_state(qel_sim::fix_client_state::ready, timeout_ms))
+        {
+            *error = std::string("client of user ") + std::to_string(user) + " stopped " +
+                     qel_sim::fix_client_state_name(c->state()) + ": " + c->logout_text();
+            return nullptr;
+        }
+        return c;
+    }
+
+    qel_test::process_result stop()
+    {
+        gateway->signal(SIGTERM);
+        qel_test::process_result result = gateway->wait(20000);
+        gateway.reset();
+        return result;
+    }
+};
+
+} // namespace qel_test
