@@ -844,6 +844,29 @@ ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notif
     return EA_SUCCESS;
 }
 
+// The connection a control record names by slot and handle, or null (logged) when the
+// slot is out of range or holds another connection now.
+static tcp_nw_handle *tcp_nw_info_addressed_slot(tcp_nw_info *server, const message *msg,
+                                                 logger_object *logger)
+{
+    if (msg->workstation_index >= server->max_clients)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the "
+               "message.",
+               msg->workstation_index, server->max_clients);
+        return nullptr;
+    }
+    tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
+    if (slot == nullptr)
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] "
+               "in the client list. Ignoring message.",
+               msg->workstation_network_handle, msg->workstation_index,
+               server->tcp_nw_handle_list[msg->workstation_index].network_handle);
+    return slot;
+}
+
 // One non-blocking attempt to write what is queued on a connection about to close.
 // Journal-download requests met while packing have no one left to serve them.
 static void tcp_nw_info_flush_before_close(tcp_nw_handle *slot, logger_object *logger)
@@ -865,25 +888,9 @@ static void tcp_nw_info_flush_before_close(tcp_nw_handle *slot, logger_object *l
 
 ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logger_object *logger)
 {
-    if (msg->workstation_index >= server->max_clients)
-    {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the "
-               "message.",
-               msg->workstation_index, server->max_clients);
-        return EA_VALID;
-    }
-    tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
+    tcp_nw_handle *slot = tcp_nw_info_addressed_slot(server, msg, logger);
     if (slot == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] "
-               "in the "
-               "client list. Ignoring message.",
-               msg->workstation_network_handle, msg->workstation_index,
-               server->tcp_nw_handle_list[msg->workstation_index].network_handle);
         return EA_VALID;
-    }
     if (slot->client_sockfd != EA_INVALID_SOCKET)
     {
         // What the session layer queued before the logoff (a refused sign-on's response,
@@ -949,25 +956,9 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
                msg->link_index, msg->workstation_network_handle);
         return EA_NOT_FOUND;
     }
-    if (msg->workstation_index >= server->max_clients)
-    {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the "
-               "message.",
-               msg->workstation_index, server->max_clients);
-        return EA_VALID;
-    }
-    tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
+    tcp_nw_handle *slot = tcp_nw_info_addressed_slot(server, msg, logger);
     if (slot == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] "
-               "in the "
-               "client list. Ignoring message.",
-               msg->workstation_network_handle, msg->workstation_index,
-               server->tcp_nw_handle_list[msg->workstation_index].network_handle);
         return EA_VALID;
-    }
     slot->link_index = msg->link_index;
     EA_LOG(logger, EA_LEVEL_EVENT, "Link index [%u] added for tws network handle [%d]", msg->link_index,
            msg->workstation_network_handle);
