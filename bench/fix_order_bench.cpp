@@ -36,6 +36,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "gateway/library/ea_socket.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_echo_acceptor.h"
@@ -80,12 +81,7 @@ class order_road
         std::string other_kinds;    // what the other answers were
         uint32_t lost() const { return sent - reported - other; }
         double rate() const { return seconds > 0 ? reported / seconds : 0; }
-        double at(double q) const
-        {
-            return micros.empty()
-                       ? 0
-                       : micros[std::min(micros.size() - 1, static_cast<size_t>(q * micros.size()))];
-        }
+        double at(double q) const { return bench_percentile(micros, q); }
         double max() const { return micros.empty() ? 0 : micros.back(); }
     };
 
@@ -285,58 +281,19 @@ load load_between(const std::map<int, uint64_t> &before, const std::map<int, uin
     return l;
 }
 
-class report
+class report : public bench_report
 {
   public:
-    void line(const char *format, ...) __attribute__((format(printf, 2, 3)))
-    {
-        char text[512];
-        va_list args;
-        va_start(args, format);
-        vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        printf("%s\n", text);
-        fflush(stdout);
-        m_text << text << "\n";
-    }
-    void latency(const char *who, const order_road::result &r)
-    {
-        line("  %-8s p50 %8.1f us  p99 %8.1f us  p99.9 %8.1f us  max %8.1f us  %8.0f orders/s", who,
-             r.at(0.50), r.at(0.99), r.at(0.999), r.max(), r.rate());
-    }
-    void ratios(const order_road::result &gateway, const order_road::result &plain)
-    {
-        auto ratio = [](double a, double b) { return b > 0 ? a / b : 0; };
-        line("  ratio    p50 %7.2fx    p99 %7.2fx    p99.9 %7.2fx    max %7.2fx    rate %.2fx",
-             ratio(gateway.at(0.50), plain.at(0.50)), ratio(gateway.at(0.99), plain.at(0.99)),
-             ratio(gateway.at(0.999), plain.at(0.999)), ratio(gateway.max(), plain.max()),
-             ratio(gateway.rate(), plain.rate()));
-    }
     void records(const char *who, const order_road::result &r)
     {
         line("  %-8s %u sent, %u ExecutionReports, %u other answers, %u unanswered%s%s", who, r.sent,
              r.reported, r.other, r.lost(), r.other_kinds.empty() ? "" : ":", r.other_kinds.c_str());
     }
-    bool write(const std::string &path) const
-    {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-        std::ofstream file(path);
-        file << m_text.str();
-        return static_cast<bool>(file);
-    }
-
-  private:
-    std::ostringstream m_text;
 };
 
 std::string default_output()
 {
-    // The benchmark lives in <build>/bench/.
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::canonical("/proc/self/exe", error);
-    std::filesystem::path build = error ? std::filesystem::current_path() : self.parent_path().parent_path();
-    return (build / "bench_results" / "fix_order.txt").string();
+    return bench_default_output("fix_order.txt");
 }
 
 bool complete(const order_road::result &r)

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "gateway/library/ea_socket.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
@@ -345,11 +346,7 @@ struct run_result
 
     uint32_t lost() const { return sent - confirmed - rejected; }
     double rate() const { return seconds > 0 ? (confirmed + rejected) / seconds : 0; }
-    double at(double q) const
-    {
-        return micros.empty() ? 0
-                              : micros[std::min(micros.size() - 1, static_cast<size_t>(q * micros.size()))];
-    }
+    double at(double q) const { return bench_percentile(micros, q); }
     double max() const { return micros.empty() ? 0 : micros.back(); }
 };
 
@@ -415,38 +412,9 @@ uint32_t host_orders(const qel_sim::sim_host &host)
     return count;
 }
 
-class report
+class report : public bench_report
 {
   public:
-    void line(const char *format, ...) __attribute__((format(printf, 2, 3)))
-    {
-        char text[512];
-        va_list args;
-        va_start(args, format);
-        vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        printf("%s\n", text);
-        fflush(stdout);
-        m_text << text << "\n";
-    }
-
-    void blank() { line("%s", ""); }
-
-    void latency(const char *who, const run_result &r)
-    {
-        line("  %-8s p50 %8.1f us  p99 %8.1f us  p99.9 %8.1f us  max %8.1f us  %9.0f orders/s", who,
-             r.at(0.50), r.at(0.99), r.at(0.999), r.max(), r.rate());
-    }
-
-    void ratios(const run_result &gateway, const run_result &direct)
-    {
-        auto ratio = [](double a, double b) { return b > 0 ? a / b : 0; };
-        line("  ratio    p50 %7.2fx    p99 %7.2fx    p99.9 %7.2fx    max %7.2fx    rate %.2fx",
-             ratio(gateway.at(0.50), direct.at(0.50)), ratio(gateway.at(0.99), direct.at(0.99)),
-             ratio(gateway.at(0.999), direct.at(0.999)), ratio(gateway.max(), direct.max()),
-             ratio(gateway.rate(), direct.rate()));
-    }
-
     // Every order came back confirmed or rejected with a reason, on both sides.
     void records(const char *who, const run_result &r, int64_t host_seen)
     {
@@ -455,27 +423,11 @@ class report
              who, r.sent, r.confirmed, r.rejected, r.unexplained, r.lost(), host.c_str(),
              r.failures.empty() ? "" : (" -- FAILURE:" + r.failures).c_str());
     }
-
-    bool write(const std::string &path) const
-    {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-        std::ofstream file(path);
-        file << m_text.str();
-        return static_cast<bool>(file);
-    }
-
-  private:
-    std::ostringstream m_text;
 };
 
 std::string default_output()
 {
-    // The benchmark lives in <build>/bench/.
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::canonical("/proc/self/exe", error);
-    std::filesystem::path build = error ? std::filesystem::current_path() : self.parent_path().parent_path();
-    return (build / "bench_results" / "main_road.txt").string();
+    return bench_default_output("main_road.txt");
 }
 } // namespace
 
