@@ -190,7 +190,7 @@ class order_road
     {
         return {{11, std::to_string(id)},
                 {21, "1"},
-                {55, "NIFTY"},
+                {55, "ZORAX"},
                 {48, "35001"},
                 {167, "FUT"},
                 {200, "202612"},
@@ -400,9 +400,9 @@ int main(int argc, char *argv[])
         out.ratios(g, p);
         out.records("gateway", g);
         out.records("plain", p);
-        out.line("  gateway process %.2f cores, busiest thread %.0f%% of a core; client and simulated host "
-                 "%.2f cores, busiest thread %.0f%%",
-                 gw.total_cores, gw.busiest_core * 100, self.total_cores, self.busiest_core * 100);
+        out.line(
+            "  gateway process %.2f cores, busiest thread %.0f%% of a core; client and simulated host %.2f cores, busiest thread %.0f%%",
+            gw.total_cores, gw.busiest_core * 100, self.total_cores, self.busiest_core * 100);
         failed = failed || !complete(g) || !complete(p);
         if (g.rate() > best_g.rate())
         {
@@ -420,8 +420,7 @@ int main(int argc, char *argv[])
 
     out.line("%s", "");
     out.line(
-        "highest sustained rate: gateway %.0f orders/s (window %u), plain acceptor %.0f orders/s (window "
-        "%u), ratio %.2fx",
+        "highest sustained rate: gateway %.0f orders/s (window %u), plain acceptor %.0f orders/s (window %u), ratio %.2fx",
         best_g.rate(), best_g_window, best_p.rate(), best_p_window,
         best_p.rate() > 0 ? best_g.rate() / best_p.rate() : 0);
     std::string cap;
@@ -430,13 +429,12 @@ int main(int argc, char *argv[])
     if (best_g.rate() >= 0.95 * kBaseRate)
         cap = "the exchange's rate control (base rate " + std::to_string(kBaseRate) + "/s)";
     else if (best_g.other > 0)
-        cap = "the gateway's flow control toward the host link: while the link's invitation is withheld a "
-              "client may send " +
-              std::to_string(kFlowControlCount) + " requests, and " + std::to_string(best_g.other) +
-              " were refused (\"System is not ready to accept requests.\"); the busiest gateway thread ran "
-              "at " +
-              std::to_string(gateway_busiest) + "% of a core, the busiest load-side thread at " +
-              std::to_string(load_busiest) + "%";
+        cap =
+            "the gateway's flow control toward the host link: while the link's invitation is withheld a client may send " +
+            std::to_string(kFlowControlCount) + " requests, and " + std::to_string(best_g.other) +
+            " were refused (\"System is not ready to accept requests.\"); the busiest gateway thread ran at " +
+            std::to_string(gateway_busiest) + "% of a core, the busiest load-side thread at " +
+            std::to_string(load_busiest) + "%";
     else if (best_g_gateway.busiest_core >= 0.9)
         cap = "one gateway thread, busy " + std::to_string(gateway_busiest) + "% of a core";
     else if (best_g_bench.busiest_core >= 0.9)

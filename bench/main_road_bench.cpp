@@ -528,9 +528,9 @@ int main(int argc, char *argv[])
     }
 
     out.blank();
-    out.line("highest sustained rate, rate control wide open: %u traders, %u orders each, up to %u in flight "
-             "each:",
-             peak_traders, peak_orders, static_cast<uint32_t>(kInvitationCount));
+    out.line(
+        "highest sustained rate, rate control wide open: %u traders, %u orders each, up to %u in flight each:",
+        peak_traders, peak_orders, static_cast<uint32_t>(kInvitationCount));
     via = run(via_clients, via_traders, peak_traders, peak_orders, kInvitationCount);
     direct = run(direct_clients, direct_traders, peak_traders, peak_orders, kInvitationCount);
     out.latency("gateway", via);
@@ -542,9 +542,9 @@ int main(int argc, char *argv[])
     double peak_rate = via.rate();
 
     out.blank();
-    out.line("aims: median round trip within 3x of the direct one (one order in flight: %.2fx); at least "
-             "50000 orders/s through one gateway (%.0f/s; no single host link can carry more than %d/s)",
-             single_median_ratio, peak_rate, kWideOpenRate);
+    out.line(
+        "aims: median round trip within 3x of the direct one (one order in flight: %.2fx); at least 50000 orders/s through one gateway (%.0f/s; no single host link can carry more than %d/s)",
+        single_median_ratio, peak_rate, kWideOpenRate);
 
     sign_off_all(via_traders);
     sign_off_all(direct_traders);

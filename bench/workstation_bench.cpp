@@ -55,11 +55,10 @@ struct front_end
         folder =
             (std::filesystem::temp_directory_path() / ("workstation_bench_" + std::to_string(port))).string();
         std::filesystem::create_directories(folder);
-        fprintf(config,
-                "MACHINE_LAN_IP=127.0.0.1\nPORT_NUMBER=%u\nFLOW_CONTROL_COUNT=1000\n"
-                "MAX_CLIENT_PENDING_MESG_COUNT=1000000\nLOG_FILE_PATH=%s\nSYSTEM_LOGGING_LEVEL=SYSTEM_ERROR\n"
-                "SYSTEM_BINARY_LOGGING_ENABLED=FALSE\n",
-                static_cast<unsigned>(port), folder.c_str());
+        fprintf(
+            config,
+            "MACHINE_LAN_IP=127.0.0.1\nPORT_NUMBER=%u\nFLOW_CONTROL_COUNT=1000\nMAX_CLIENT_PENDING_MESG_COUNT=1000000\nLOG_FILE_PATH=%s\nSYSTEM_LOGGING_LEVEL=SYSTEM_ERROR\nSYSTEM_BINARY_LOGGING_ENABLED=FALSE\n",
+            static_cast<unsigned>(port), folder.c_str());
         fclose(config);
         const char *names[] = {"tws_network_handler_thread", "tws_receive_validator_thread",
                                "tws_send_validator_thread"};

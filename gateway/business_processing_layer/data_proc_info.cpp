@@ -52,21 +52,19 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
 {
     if (msg->data_length < VRX_INTERNAL_TRANSCODE + 2)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The size of the message buffer [%d] is too small to hold the header of the message to be "
-               "packed. "
-               "Sequence Number [%lu]",
-               msg->data_length, sequence_of(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The size of the message buffer [%d] is too small to hold the header of the message to be packed. Sequence Number [%lu]",
+            msg->data_length, sequence_of(msg));
         return false;
     }
     sizes->transcode = get_i16_be(msg->data, VRX_INTERNAL_TRANSCODE);
     if (msg->data_length < data_proc_info_sizing_bytes(sizes->transcode, false))
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The size of the message buffer [%d] is too small to hold the header of the message to be "
-               "packed. "
-               "Transcode [%d] Sequence Number [%lu]",
-               msg->data_length, sizes->transcode, sequence_of(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The size of the message buffer [%d] is too small to hold the header of the message to be packed. Transcode [%d] Sequence Number [%lu]",
+            msg->data_length, sizes->transcode, sequence_of(msg));
         return false;
     }
 
@@ -85,27 +83,24 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
                    "Invalid length in the message length field [%ld]. Transcode [%d] Sequence Number [%lu]",
                    static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
         else
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid length in the length field of the message to be packed[%ld]. Transcode [%d] "
-                   "Sequence "
-                   "Number [%lu]",
-                   static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Invalid length in the length field of the message to be packed[%ld]. Transcode [%d] Sequence Number [%lu]",
+                static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
         return false;
     }
     if (msg->data_length < sizes->full_size)
     {
         if (single)
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "The size of the message buffer [%d] is less than the length in the length field of the "
-                   "message "
-                   "to be packed [%ld]. Transcode [%d] Sequence Number [%lu]",
-                   msg->data_length, static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "The size of the message buffer [%d] is less than the length in the length field of the message to be packed [%ld]. Transcode [%d] Sequence Number [%lu]",
+                msg->data_length, static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
         else
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "The size of the message buffer [%d] is less than the length present in the length field "
-                   "of the "
-                   "message to be packed[%ld]. Transcode [%d] Sequence Number [%lu]",
-                   msg->data_length, static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "The size of the message buffer [%d] is less than the length present in the length field of the message to be packed[%ld]. Transcode [%d] Sequence Number [%lu]",
+                msg->data_length, static_cast<long>(sizes->full_size), sizes->transcode, sequence_of(msg));
         return false;
     }
 
@@ -126,11 +121,10 @@ bool read_pack_sizes(message *msg, bool single, pack_sizes *sizes, logger_object
                    "Invalid length in the message length field [%ld]. Transcode [%d] Sequence Number [%lu]",
                    static_cast<long>(sizes->trimmed_size), sizes->transcode, sequence_of(msg));
         else
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid length in the length field of the message to be packed [%ld]. Transcode [%d] "
-                   "Sequence "
-                   "Number [%lu]",
-                   static_cast<long>(sizes->trimmed_size), sizes->transcode, sequence_of(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Invalid length in the length field of the message to be packed [%ld]. Transcode [%d] Sequence Number [%lu]",
+                static_cast<long>(sizes->trimmed_size), sizes->transcode, sequence_of(msg));
         return false;
     }
     return true;
@@ -176,9 +170,7 @@ void log_not_enough_bytes(logger_object *logger, uint32_t position, uint32_t nee
 {
     EA_LOG(
         logger, EA_LEVEL_BUSINESS_ERROR,
-        "After unpacking [%d] bytes of packed message, additional [%d] bytes are required for unpacking next "
-        "message. The packed message buffer size is [%d]. So can not unpack message [%d] onwards. Sequence "
-        "Number [%lu]",
+        "After unpacking [%d] bytes of packed message, additional [%d] bytes are required for unpacking next message. The packed message buffer size is [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
         static_cast<int>(position), static_cast<int>(needed), static_cast<int>(length), n,
         sequence_of(packet));
 }
@@ -188,10 +180,7 @@ void log_record_not_inside(logger_object *logger, uint32_t position, int32_t nee
 {
     EA_LOG(
         logger, EA_LEVEL_BUSINESS_ERROR,
-        "After unpacking [%d] bytes of packed message, additional [%ld] bytes are required for unpacking "
-        "next "
-        "message with transcode [%d]. The packed message buffer size is [%d]. So can not unpack message [%d] "
-        "onwards. Sequence Number [%lu]",
+        "After unpacking [%d] bytes of packed message, additional [%ld] bytes are required for unpacking next message with transcode [%d]. The packed message buffer size is [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
         static_cast<int>(position), static_cast<long>(needed), transcode, static_cast<int>(length), n,
         sequence_of(packet));
 }
@@ -238,11 +227,10 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
         if (lzo1z_decompress_safe(data + *position + 2, compressed, buffer, &decompressed, nullptr) !=
             LZO_E_OK)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Decompression of the message failed. So can not unpack message [%d] onwards. Sequence "
-                   "Number "
-                   "[%lu]",
-                   n, sequence_of(packet));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Decompression of the message failed. So can not unpack message [%d] onwards. Sequence Number [%lu]",
+                n, sequence_of(packet));
             return false;
         }
         entry->record = buffer;
@@ -255,35 +243,30 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
         }
         if (size < 1)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid length [%ld] of the decompressed message. Transcode [%d]. So can not unpack "
-                   "message [%d] "
-                   "onwards. Sequence Number [%lu]",
-                   static_cast<long>(size), entry->transcode, n, sequence_of(packet));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Invalid length [%ld] of the decompressed message. Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
+                static_cast<long>(size), entry->transcode, n, sequence_of(packet));
             return false;
         }
         if (decompressed < static_cast<lzo_uint>(size))
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "The size of the decompressed buffer [%d] is less than size required to unpack the "
-                   "decompressed "
-                   "message [%ld] . Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number "
-                   "[%lu]",
-                   static_cast<int>(decompressed), static_cast<long>(size), entry->transcode, n,
-                   sequence_of(packet));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "The size of the decompressed buffer [%d] is less than size required to unpack the decompressed message [%ld] . Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
+                static_cast<int>(decompressed), static_cast<long>(size), entry->transcode, n,
+                sequence_of(packet));
             return false;
         }
         // A compressed entry holds exactly one record; surplus bytes mean the entry is not
         // what its sender meant.
         if (decompressed > static_cast<lzo_uint>(size))
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "The size of the decompressed buffer [%d] is more than size required to unpack the "
-                   "decompressed "
-                   "message [%ld] . Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number "
-                   "[%lu]",
-                   static_cast<int>(decompressed), static_cast<long>(size), entry->transcode, n,
-                   sequence_of(packet));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "The size of the decompressed buffer [%d] is more than size required to unpack the decompressed message [%ld] . Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
+                static_cast<int>(decompressed), static_cast<long>(size), entry->transcode, n,
+                sequence_of(packet));
             return false;
         }
         *position += 2 + compressed;
@@ -309,11 +292,10 @@ bool locate_entry(message *packet, uint32_t *position, int32_t n, uint8_t *buffe
     }
     if (size < 1)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Invalid length [%ld] of the message to be unpacked. Transcode [%d]. So can not unpack "
-               "message [%d] "
-               "onwards. Sequence Number [%lu]",
-               static_cast<long>(size), entry->transcode, n, sequence_of(packet));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Invalid length [%ld] of the message to be unpacked. Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
+            static_cast<long>(size), entry->transcode, n, sequence_of(packet));
         return false;
     }
     if (*position + static_cast<uint32_t>(size) > length)
@@ -373,12 +355,11 @@ ea_status data_proc_info_pack(data_proc_info *packer, message *msg, int32_t limi
     // packets for it for ever.
     if (static_cast<uint32_t>(sizes.trimmed_size) > packer->capacity - PACKET_COUNT_SIZE)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The trimmed length [%ld] of the message is more than a packet can hold [%d]. Transcode [%d] "
-               "Sequence "
-               "Number [%lu]",
-               static_cast<long>(sizes.trimmed_size), static_cast<int>(packer->capacity - PACKET_COUNT_SIZE),
-               sizes.transcode, sequence_of(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The trimmed length [%ld] of the message is more than a packet can hold [%d]. Transcode [%d] Sequence Number [%lu]",
+            static_cast<long>(sizes.trimmed_size), static_cast<int>(packer->capacity - PACKET_COUNT_SIZE),
+            sizes.transcode, sequence_of(msg));
         return DATA_PROC_DROPPED;
     }
     if (static_cast<int32_t>(packer->capacity) - packer->used_length < sizes.trimmed_size)
@@ -434,12 +415,11 @@ ea_status data_proc_info_pack_single_message(data_proc_info *, message *msg, mes
     uint32_t packet_length = static_cast<uint32_t>(sizes.trimmed_size) + PACKET_COUNT_SIZE;
     if (packet_length > PACKET_MAX_LENGTH)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The packet of [%d] bytes for the message is more than a message can carry with its network "
-               "header "
-               "[%d]. Transcode [%d] Sequence Number [%lu]",
-               static_cast<int>(packet_length), static_cast<int>(PACKET_MAX_LENGTH), sizes.transcode,
-               sequence_of(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The packet of [%d] bytes for the message is more than a message can carry with its network header [%d]. Transcode [%d] Sequence Number [%lu]",
+            static_cast<int>(packet_length), static_cast<int>(PACKET_MAX_LENGTH), sizes.transcode,
+            sequence_of(msg));
         return DATA_PROC_DROPPED;
     }
 
@@ -477,19 +457,19 @@ ea_status data_proc_info_unpack(data_proc_info *, message *packet, queue *output
     uint32_t length = packet->data_length;
     if (length < PACKET_COUNT_SIZE)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The size of the packed message buffer [%d] is less than required [%d]. So can not unpack any "
-               "message. Sequence Number [%lu]",
-               static_cast<int>(length), static_cast<int>(PACKET_COUNT_SIZE), sequence_of(packet));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The size of the packed message buffer [%d] is less than required [%d]. So can not unpack any message. Sequence Number [%lu]",
+            static_cast<int>(length), static_cast<int>(PACKET_COUNT_SIZE), sequence_of(packet));
         return DATA_PROC_DROPPED;
     }
     int16_t count = get_i16_be(packet->data, 0);
     if (count < 0)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The first two bytes of the message contains [%d] which is not a positive number. Sequence "
-               "Number[%lu]",
-               count, sequence_of(packet));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The first two bytes of the message contains [%d] which is not a positive number. Sequence Number[%lu]",
+            count, sequence_of(packet));
         return DATA_PROC_DROPPED;
     }
 
@@ -515,11 +495,10 @@ ea_status data_proc_info_unpack(data_proc_info *, message *packet, queue *output
         }
         if (full_size < 1 || full_size > static_cast<int32_t>(MESSAGE_CAPACITY))
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid length [%ld] of the message after unpacking. Transcode [%d]. So can not unpack "
-                   "message "
-                   "[%d] onwards. Sequence Number [%lu]",
-                   static_cast<long>(full_size), entry.transcode, n, sequence_of(packet));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Invalid length [%ld] of the message after unpacking. Transcode [%d]. So can not unpack message [%d] onwards. Sequence Number [%lu]",
+                static_cast<long>(full_size), entry.transcode, n, sequence_of(packet));
             return DATA_PROC_DROPPED;
         }
         int16_t internal_transcode = vrx_record_map_received_transcode(entry.transcode);
@@ -550,10 +529,10 @@ ea_status data_proc_info_unpack(data_proc_info *, message *packet, queue *output
             EA_FREE_CHECKED(msg, message_destroy, "msg");
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_ACTIVITY,
-               "The message [%d] with transcode [%d] and user id [%ld] unpacked successfully. Sequence "
-               "Number [%lu]",
-               n, entry.transcode, static_cast<long>(user_id), sequence_of(msg));
+        EA_LOG(
+            logger, EA_LEVEL_ACTIVITY,
+            "The message [%d] with transcode [%d] and user id [%ld] unpacked successfully. Sequence Number [%lu]",
+            n, entry.transcode, static_cast<long>(user_id), sequence_of(msg));
     }
     return EA_SUCCESS;
 }

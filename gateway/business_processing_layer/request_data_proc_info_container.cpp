@@ -188,8 +188,7 @@ static ea_status request_process_data(request_data_proc_info_container *containe
         {
             EA_LOG(
                 logger, EA_LEVEL_BUSINESS_ERROR,
-                "data_proc_info_pack_single_message() couldn't handle the message. So discarding. sequence "
-                "number [%lu].",
+                "data_proc_info_pack_single_message() couldn't handle the message. So discarding. sequence number [%lu].",
                 sequence);
             return EA_SUCCESS;
         }

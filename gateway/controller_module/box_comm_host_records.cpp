@@ -24,30 +24,27 @@ ea_status box_comm_process_sign_on_response(box_comm_info_container *container, 
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Got Box_Sign_On_Response in status [%d], over link [%u]sequence number [%lu]. So discarding the "
-            "message.",
+            "Got Box_Sign_On_Response in status [%d], over link [%u]sequence number [%lu]. So discarding the message.",
             info->box_status.load(), link, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     if (msg->host_network_handle != info->host_nw_handle.load())
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in Box sign on response message [%d] do not "
-               "match, "
-               "sequence number [%lu]. So discarding the message.",
-               link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Th_nw_handle for link [%u] in module [%d] and in Box sign on response message [%d] do not match, sequence number [%lu]. So discarding the message.",
+            link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     uint16_t box_id = static_cast<uint16_t>(box_comm_record_field(msg, BOX_RECORD_BOX_ID, 0));
     if (box_id != container->box_id)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box_id mismatch for link [%u] in Box Module [%d] and Box sign on response message [%d], "
-               "sequence "
-               "number[%lu]. So discarding message.",
-               link, container->box_id, box_id, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Box_id mismatch for link [%u] in Box Module [%d] and Box sign on response message [%d], sequence number[%lu]. So discarding message.",
+            link, container->box_id, box_id, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -64,11 +61,10 @@ ea_status box_comm_process_sign_on_response(box_comm_info_container *container, 
                TRANSCODE_BOX_PARAMETERS_OUT, link, msg->host_network_handle);
         bool enabled = msg->data[BOX_SIGN_ON_RESPONSE_RECOVERY_FLAG] == 'E';
         ea_flag_set(&info->session_recovery_enabled, enabled ? 1 : 0);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Session Recovery is %s for this session. Set session recovery enabled flag for link index "
-               "[%u] to "
-               "%s.",
-               enabled ? "enabled" : "disabled", link, enabled ? "TRUE" : "FALSE");
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Session Recovery is %s for this session. Set session recovery enabled flag for link index [%u] to %s.",
+            enabled ? "enabled" : "disabled", link, enabled ? "TRUE" : "FALSE");
         // request_sent_timer keeps running: it now times the arrival of the box parameters.
         return box_comm_reuse_as_console_event(msg, link, REASON_BOX_PARAMETERS_AWAITED, to_interface,
                                                logger);
@@ -100,22 +96,20 @@ ea_status box_comm_process_sign_off_response(box_comm_info_container *container,
     unsigned long seq = box_comm_seq(msg);
     if (handle != info->host_nw_handle.load())
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in Box sign off response message [%d] do not "
-               "match, "
-               "sequence number[%lu]. So discarding the message.",
-               link, info->host_nw_handle.load(), handle, seq);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Th_nw_handle for link [%u] in module [%d] and in Box sign off response message [%d] do not match, sequence number[%lu]. So discarding the message.",
+            link, info->host_nw_handle.load(), handle, seq);
         message_destroy(msg);
         return EA_SUCCESS;
     }
     uint16_t box_id = static_cast<uint16_t>(box_comm_record_field(msg, BOX_RECORD_BOX_ID, 0));
     if (box_id != container->box_id)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box_id mismatch in Box Module [%d] and Box sign off response message [%d], sequence "
-               "number[%lu]. "
-               "So discarding message.",
-               container->box_id, box_id, seq);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Box_id mismatch in Box Module [%d] and Box sign off response message [%d], sequence number[%lu]. So discarding message.",
+            container->box_id, box_id, seq);
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -142,11 +136,10 @@ ea_status box_comm_process_sign_off_response(box_comm_info_container *container,
         }
         return EA_SUCCESS;
     default:
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Sequence number "
-               "[%lu].Hence "
-               "discarding the message.",
-               link, seq);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Box status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Sequence number [%lu].Hence discarding the message.",
+            link, seq);
         return EA_SUCCESS;
     }
 }
@@ -181,10 +174,10 @@ ea_status box_comm_info_container_process_th_session_messages(box_comm_info_cont
     {
         if (!box_comm_info_container_is_valid_link(container, msg->link_index, logger))
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Received message with invalid link index [%u]. and transcode [%d] and message tag [%d]. "
-                   "Sequence number [%lu]. So discarding the message.",
-                   msg->link_index, msg->transcode, msg->tag, box_comm_seq(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Received message with invalid link index [%u]. and transcode [%d] and message tag [%d]. Sequence number [%lu]. So discarding the message.",
+                msg->link_index, msg->transcode, msg->tag, box_comm_seq(msg));
             message_destroy(msg);
             continue;
         }
@@ -193,8 +186,7 @@ ea_status box_comm_info_container_process_th_session_messages(box_comm_info_cont
         {
             EA_LOG(
                 logger, EA_LEVEL_BUSINESS_ERROR,
-                "Box record with transcode [%d] over link [%u] is [%d] bytes long, [%d] expected. Sequence "
-                "number [%lu]. So discarding the message.",
+                "Box record with transcode [%d] over link [%u] is [%d] bytes long, [%d] expected. Sequence number [%lu]. So discarding the message.",
                 msg->transcode, msg->link_index, msg->data_length, static_cast<int32_t>(minimum),
                 box_comm_seq(msg));
             message_destroy(msg);
@@ -220,11 +212,10 @@ ea_status box_comm_info_container_process_th_session_messages(box_comm_info_cont
                                                        to_interface, logger);
             break;
         default:
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid transcode [%d] from TH Session Module over th_nw_handle [%d] and link [%u]. "
-                   "Sequence "
-                   "number [%lu]. So discarding the message.",
-                   msg->transcode, msg->host_network_handle, msg->link_index, box_comm_seq(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Invalid transcode [%d] from TH Session Module over th_nw_handle [%d] and link [%u]. Sequence number [%lu]. So discarding the message.",
+                msg->transcode, msg->host_network_handle, msg->link_index, box_comm_seq(msg));
             message_destroy(msg);
             break;
         }

@@ -282,8 +282,7 @@ ea_status box_comm_info_container_initiate_box_logoff(box_comm_info_container *c
         return EA_ERROR;
     EA_LOG(
         logger, EA_LEVEL_EVENT,
-        "Sent INITIATE_BOX_LOGOFF_FLUSH message to TH Network Handler for link [%u] host network handle [%d] "
-        "Reason Code [%d]",
+        "Sent INITIATE_BOX_LOGOFF_FLUSH message to TH Network Handler for link [%u] host network handle [%d] Reason Code [%d]",
         link_index, info->host_nw_handle.load(), reason_code);
     return EA_SUCCESS;
 }
@@ -354,10 +353,10 @@ static void box_comm_process_connection_initiated(box_comm_info_container *conta
                                                   logger_object *logger)
 {
     box_comm_info *info = &container->box_comm_info_array[msg->link_index];
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received a HOST_CONNECTION_INITIATED notification from TH Nw Handler for link [%u] host network "
-           "handle [%d]",
-           msg->link_index, msg->host_network_handle);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received a HOST_CONNECTION_INITIATED notification from TH Nw Handler for link [%u] host network handle [%d]",
+        msg->link_index, msg->host_network_handle);
     info->host_nw_handle.store(msg->host_network_handle);
     info->request_sent_timer = ea_get_tick_count();
     EA_LOG(logger, EA_LEVEL_EVENT, "Updated the host network handle to [%d]. Request Sent Timer is set",
@@ -402,10 +401,10 @@ static ea_status box_comm_process_connection_failure(box_comm_info_container *co
         }
         if (info->session_status == RECOVERY_IN_PROGRESS)
             return box_comm_recovery_connection_failure(container, msg, to_th_network, to_th_session, logger);
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Session status is either CLEANUP_IN_PROGRESS orINACTIVE for link [%u]. So discarding the "
-               "notification.",
-               link);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Session status is either CLEANUP_IN_PROGRESS orINACTIVE for link [%u]. So discarding the notification.",
+            link);
         return EA_SUCCESS;
     case LOGON_IN_PROGRESS:
         info->request_sent_timer = 0;
@@ -413,10 +412,10 @@ static ea_status box_comm_process_connection_failure(box_comm_info_container *co
         return box_comm_logoff_during_logon(container, link, msg->host_network_handle, msg->reason_code,
                                             to_th_session, logger);
     default:
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box Status for link [%u] is either LOGOFF_IN_PROGRESS or LOGGED_OFF. So discarding "
-               "notification.",
-               link);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Box Status for link [%u] is either LOGOFF_IN_PROGRESS or LOGGED_OFF. So discarding notification.",
+            link);
         return EA_SUCCESS;
     }
 }
@@ -444,11 +443,10 @@ static ea_status box_comm_process_session_timed_out(box_comm_info_container *con
         return box_comm_logoff_during_logon(container, link, msg->host_network_handle,
                                             REASON_HOST_SESSION_TIMED_OUT, to_th_session, logger);
     default:
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Sequence number "
-               "[%lu].Hence "
-               "discarding the message.",
-               link, static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Box status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Sequence number [%lu].Hence discarding the message.",
+            link, static_cast<unsigned long>(msg->sequence_number));
         return EA_SUCCESS;
     }
 }

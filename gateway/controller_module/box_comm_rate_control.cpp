@@ -25,10 +25,7 @@ static ea_status box_comm_parameters_at_logon(box_comm_info_container *container
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Validation failed for BOX_PARAMETERS_OUT message with values, Base rate [%d], max users per box "
-            "[%d],over link [%u], with max clients set to [%d]. Hence discarding the message. Sequence "
-            "number "
-            "[%lu].",
+            "Validation failed for BOX_PARAMETERS_OUT message with values, Base rate [%d], max users per box [%d],over link [%u], with max clients set to [%d]. Hence discarding the message. Sequence number [%lu].",
             base, users, link, container->max_clients, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
@@ -64,18 +61,17 @@ static ea_status box_comm_parameters_when_logged_on(box_comm_info_container *con
         ea_flag_set(container->base_rate_control, static_cast<uint16_t>(base));
         EA_LOG(logger, EA_LEVEL_EVENT, "Set the Base rate control to [%d], for link [%u],", base, link);
         int32_t count = box_comm_set_rate_count(container, link, base, info->rate_control_per);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Set box rate control count for link [%u] to [%d] which is [%d]%% of base rate control count "
-               "[%d]",
-               link, count, info->rate_control_per, base);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Set box rate control count for link [%u] to [%d] which is [%d]%% of base rate control count [%d]",
+            link, count, info->rate_control_per, base);
         taken = true;
     }
     else
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Got Invalid Base rate control value [%d] in the BOX_PARAMETERS_OUT message, over link [%u] "
-               "with base "
-               "rate [%d], Hence discarding the new value",
-               base, link, box_comm_get_base_rate(container));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Got Invalid Base rate control value [%d] in the BOX_PARAMETERS_OUT message, over link [%u] with base rate [%d], Hence discarding the new value",
+            base, link, box_comm_get_base_rate(container));
 
     int32_t current = info->max_users_per_box.load();
     if (users > 0 && users <= container->max_clients && users >= current)
@@ -85,11 +81,10 @@ static ea_status box_comm_parameters_when_logged_on(box_comm_info_container *con
         taken = true;
     }
     else
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Got Invalid max users per box value [%d] in the BOX_PARAMETERS_OUT message, over link [%u] "
-               "with max "
-               "users limit [%d], Hence discarding the new value",
-               users, link, current);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Got Invalid max users per box value [%d] in the BOX_PARAMETERS_OUT message, over link [%u] with max users limit [%d], Hence discarding the new value",
+            users, link, current);
     return box_comm_reuse_as_console_event(
         msg, link, taken ? REASON_BOX_PARAMETERS_APPLIED : REASON_BOX_PARAMETERS_FAILED, to_interface,
         logger);
@@ -104,8 +99,7 @@ ea_status box_comm_process_box_parameters(box_comm_info_container *container, me
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Th_nw_handle for link [%u] in module [%d] and in BOX_PARAMETERS_OUT message [%d] do not match, "
-            "sequence number [%lu]. So discarding the message.",
+            "Th_nw_handle for link [%u] in module [%d] and in BOX_PARAMETERS_OUT message [%d] do not match, sequence number [%lu]. So discarding the message.",
             link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
@@ -113,31 +107,29 @@ ea_status box_comm_process_box_parameters(box_comm_info_container *container, me
     int16_t status = info->box_status.load();
     if (status != LOGGED_ON && status != LOGON_IN_PROGRESS)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box Status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Hence discarding the "
-               "BOX_PARAMETERS_OUT message. Sequence number [%lu]",
-               link, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Box Status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Hence discarding the BOX_PARAMETERS_OUT message. Sequence number [%lu]",
+            link, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     if (status == LOGON_IN_PROGRESS && info->next_expected_transcode != TRANSCODE_BOX_PARAMETERS_OUT)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "BOX status is LOGON_IN_PROGRES. Received [%d] transcode when the expected transcode by QEL "
-               "is [%d], "
-               "over link [%u] sequence number[%lu]. So discarding the message.",
-               TRANSCODE_BOX_PARAMETERS_OUT, info->next_expected_transcode, link, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "BOX status is LOGON_IN_PROGRES. Received [%d] transcode when the expected transcode by QEL is [%d], over link [%u] sequence number[%lu]. So discarding the message.",
+            TRANSCODE_BOX_PARAMETERS_OUT, info->next_expected_transcode, link, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     uint16_t box_id = static_cast<uint16_t>(box_comm_record_field(msg, BOX_PARAMETERS_BOX_ID, 0));
     if (box_id != container->box_id)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box_id mismatch in Box Module [%d] and BOX_PARAMETERS_OUT message [%d], sequence "
-               "number[%lu]. So "
-               "discarding message.",
-               container->box_id, box_id, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Box_id mismatch in Box Module [%d] and BOX_PARAMETERS_OUT message [%d], sequence number[%lu]. So discarding message.",
+            container->box_id, box_id, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -156,30 +148,29 @@ ea_status box_comm_process_rate_control_update(box_comm_info_container *containe
     box_comm_info *info = &container->box_comm_info_array[link];
     if (msg->host_network_handle != info->host_nw_handle.load())
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in update BOX rate control message [%d] do not "
-               "match, "
-               "sequence number [%lu]. So discarding the message.",
-               link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Th_nw_handle for link [%u] in module [%d] and in update BOX rate control message [%d] do not match, sequence number [%lu]. So discarding the message.",
+            link, info->host_nw_handle.load(), msg->host_network_handle, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     if (info->box_status.load() != LOGGED_ON)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Got Rate Control Updation request when box status is not LOGGED_ON, over link [%u] sequence "
-               "number[%lu]. So discarding the message.",
-               link, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Got Rate Control Updation request when box status is not LOGGED_ON, over link [%u] sequence number[%lu]. So discarding the message.",
+            link, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     int32_t percent = box_comm_record_field(msg, RATE_CONTROL_UPDATE_PERCENT, 0);
     if (percent < 0)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Got Rate Control Updation request with rate control percenetage [%d]%% over link [%u]. Hence "
-               "discarding the message. Sequence number [%lu].",
-               percent, link, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Got Rate Control Updation request with rate control percenetage [%d]%% over link [%u]. Hence discarding the message. Sequence number [%lu].",
+            percent, link, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }

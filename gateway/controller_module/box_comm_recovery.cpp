@@ -43,8 +43,7 @@ ea_status box_comm_info_container_initiate_box_relogon_attempt(box_comm_info_con
                 return EA_ERROR;
             EA_LOG(
                 logger, EA_LEVEL_EVENT,
-                "Sent DROP_HOST_CONNECTION notification for link [%u] host network handle [%d] to TH Session "
-                "Module",
+                "Sent DROP_HOST_CONNECTION notification for link [%u] host network handle [%d] to TH Session Module",
                 link_index, info->host_nw_handle.load());
         }
         EA_LOG(logger, EA_LEVEL_EVENT, "Session recovery for link [%u] running for [%u] seconds", link_index,
@@ -151,22 +150,20 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
     int32_t handle = msg->host_network_handle;
     if (handle != info->host_nw_handle.load())
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Th_nw_handle for link [%u] in module [%d] and in Box relogon response message [%d] do not "
-               "match, "
-               "sequence number[%lu]. So discarding the message.",
-               link, info->host_nw_handle.load(), handle, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Th_nw_handle for link [%u] in module [%d] and in Box relogon response message [%d] do not match, sequence number[%lu]. So discarding the message.",
+            link, info->host_nw_handle.load(), handle, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     uint16_t box_id = static_cast<uint16_t>(box_comm_record_field(msg, BOX_RECORD_BOX_ID, 0));
     if (box_id != container->box_id)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Box id mismatch in Box Module [%d] and Box relogon response message [%d], sequence "
-               "number[%lu]. So "
-               "discarding message.",
-               container->box_id, box_id, box_comm_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Box id mismatch in Box Module [%d] and Box relogon response message [%d], sequence number[%lu]. So discarding message.",
+            container->box_id, box_id, box_comm_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -180,8 +177,7 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
         {
             EA_LOG(
                 logger, EA_LEVEL_BUSINESS_ERROR,
-                "Session Status is not RECOVERY_IN_PROGRESS for link [%u]. Hence discarding the Box Relogon "
-                "Response. Sequence number [%lu]",
+                "Session Status is not RECOVERY_IN_PROGRESS for link [%u]. Hence discarding the Box Relogon Response. Sequence number [%lu]",
                 link, box_comm_seq(msg));
             message_destroy(msg);
             return EA_SUCCESS;
@@ -190,10 +186,10 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
                "Box Status is LOGGED_ON and session status is RECOVERY_IN_PROGRESS for link [%u]", link);
         if (error_code != 0)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received unsuccessful Box Relogon Response. Error code [%d] for link [%u] Host network "
-                   "handle [%d]",
-                   error_code, link, handle);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Received unsuccessful Box Relogon Response. Error code [%d] for link [%u] Host network handle [%d]",
+                error_code, link, handle);
             message_destroy(msg);
             if (box_comm_info_container_initiate_box_logoff(container, link,
                                                             static_cast<uint16_t>(info->logoff_reason),
@@ -205,11 +201,10 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
             return EA_SUCCESS;
         }
         int32_t host_last = box_comm_record_field(msg, BOX_RELOGON_RESPONSE_LAST_SEQ_NO, 0);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received successful Box Relogon Response for link [%u] Host network handle [%d]. Last "
-               "Sequence Number "
-               "[%d]",
-               link, handle, host_last);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Received successful Box Relogon Response for link [%u] Host network handle [%d]. Last Sequence Number [%d]",
+            link, handle, host_last);
         info->session_status = ESTABLISHED;
         info->logoff_reason = 0;
         EA_LOG(logger, EA_LEVEL_EVENT, "Session status set to ESTABLISHED for link [%u]", link);
@@ -223,8 +218,7 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
             return EA_ERROR;
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Sent INITIATE_SESSION_RECOVERED_FLUSH message for link index [%u] Host network handle [%d] Last "
-            "recieved sequence number [%d]",
+            "Sent INITIATE_SESSION_RECOVERED_FLUSH message for link index [%u] Host network handle [%d] Last recieved sequence number [%d]",
             link, handle, acknowledged);
         return box_comm_send_console_event(link, REASON_SYSTEM_READY, -1, to_interface, logger);
     }
@@ -244,11 +238,10 @@ ea_status box_comm_process_relogon_response(box_comm_info_container *container, 
         }
         return EA_SUCCESS;
     }
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Box Status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Hence discarding the Box "
-           "Relogon "
-           "Response. Sequence number [%lu]",
-           link, box_comm_seq(msg));
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "Box Status is either LOGOFF_IN_PROGRESS or LOGGED_OFF for link [%u]. Hence discarding the Box Relogon Response. Sequence number [%lu]",
+        link, box_comm_seq(msg));
     message_destroy(msg);
     return EA_SUCCESS;
 }

@@ -72,11 +72,10 @@ ea_status state_controller_info_monitor_squeue(state_controller_info *controller
     {
         ea_flag_set(controller->state_flag, 1);
         EA_LOG(logger, EA_LEVEL_EVENT, "QEL application is in Abnormal State");
-        EA_LOG(logger, EA_LEVEL_CONTINUATION,
-               "Shared Queue [%d] is not functioning properly . Timestamp in the shared queue is [%d]. "
-               "Threshold "
-               "Timestamp Value [%d]",
-               stalled, static_cast<int32_t>(stalled_time), static_cast<int32_t>(controller->threshold));
+        EA_LOG(
+            logger, EA_LEVEL_CONTINUATION,
+            "Shared Queue [%d] is not functioning properly . Timestamp in the shared queue is [%d]. Threshold Timestamp Value [%d]",
+            stalled, static_cast<int32_t>(stalled_time), static_cast<int32_t>(controller->threshold));
         return state_controller_info_send_event(REASON_ABNORMAL_STATE, local, logger);
     }
     if (stalled < 0 && ea_flag_get(controller->state_flag) == 1)

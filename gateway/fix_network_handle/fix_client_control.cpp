@@ -113,11 +113,10 @@ int32_t FixNwInfoClass::fixNwInfoDisconnectClient(message *msg, uint16_t operati
         static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
     if (slotIndex < 0 || slotIndex >= c->max_sessions)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Discarding message having message tag[%d] as invalid fix session index [%u]. because Maximum "
-               "fix "
-               "session index is [%u].",
-               tag, static_cast<unsigned>(slotIndex), static_cast<unsigned>(c->max_sessions));
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Discarding message having message tag[%d] as invalid fix session index [%u]. because Maximum fix session index is [%u].",
+            tag, static_cast<unsigned>(slotIndex), static_cast<unsigned>(c->max_sessions));
         message_destroy(msg);
         return EA_VALID;
     }
@@ -127,17 +126,15 @@ int32_t FixNwInfoClass::fixNwInfoDisconnectClient(message *msg, uint16_t operati
     if (handle == -1 || handle != msg->workstation_network_handle)
     {
         if (tag == USER_LOGOFF_FLUSH)
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Sending USER_LOGOFF_FLUSH message as the tws nw handle [%d] in message for tws index "
-                   "[%u] does "
-                   "not match with tws nw handle [%d] in the client list.",
-                   msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Sending USER_LOGOFF_FLUSH message as the tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list.",
+                msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
         else
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Discarding DROP CLIENT message as the tws nw handle [%d] in message for tws index [%u] "
-                   "does not "
-                   "match with tws nw handle [%d] in the client list.",
-                   msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Discarding DROP CLIENT message as the tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list.",
+                msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
         result = EA_VALID;
     }
     else
@@ -163,8 +160,7 @@ int32_t FixNwInfoClass::fixNwInfoDisconnectClient(message *msg, uint16_t operati
             {
                 EA_LOG(
                     logger, EA_LEVEL_EVENT,
-                    "Exception in SendtoTarget for sending logout request for session[%s] index [%u] fix nw "
-                    "handle [%d]reason [%s]",
+                    "Exception in SendtoTarget for sending logout request for session[%s] index [%u] fix nw handle [%d]reason [%s]",
                     copy->toString().c_str(), static_cast<unsigned>(slotIndex), handle, e.what());
             }
             catch (FIX::Exception &e)
@@ -212,30 +208,28 @@ int32_t FixNwInfoClass::fixNwInfoUpdateLinkIndex(message *msg, uint16_t numberOf
         static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
     if (msg->link_index >= numberOfLinks)
     {
-        EA_LOG(logger, EA_LEVEL_CONTINUATION,
-               "Received invalid link index [%u] fix nw handle[%d] in the message. Hence not updating link "
-               "index.",
-               static_cast<unsigned>(msg->link_index), msg->workstation_network_handle);
+        EA_LOG(
+            logger, EA_LEVEL_CONTINUATION,
+            "Received invalid link index [%u] fix nw handle[%d] in the message. Hence not updating link index.",
+            static_cast<unsigned>(msg->link_index), msg->workstation_network_handle);
         result = EA_NOT_FOUND;
     }
     else if (slotIndex < 0 || slotIndex >= c->max_sessions)
     {
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Discarding message having invalid fix session index [%u]. Because Maximum fix session index is "
-            "[%u]. ",
+            "Discarding message having invalid fix session index [%u]. Because Maximum fix session index is [%u]. ",
             static_cast<unsigned>(slotIndex), static_cast<unsigned>(c->max_sessions));
         result = EA_VALID;
     }
     else if (msg->workstation_network_handle == -1 ||
              msg->workstation_network_handle != c->slots[slotIndex].fix_nw_handle)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding message as the fix nw handle [%d] in message for fix index [%u] does not match "
-               "with fix "
-               "nw handle [%d] in the client list. ",
-               msg->workstation_network_handle, static_cast<unsigned>(slotIndex),
-               c->slots[slotIndex].fix_nw_handle);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding message as the fix nw handle [%d] in message for fix index [%u] does not match with fix nw handle [%d] in the client list. ",
+            msg->workstation_network_handle, static_cast<unsigned>(slotIndex),
+            c->slots[slotIndex].fix_nw_handle);
         result = EA_VALID;
     }
     else

@@ -55,10 +55,10 @@ void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request
         request.getHeader().getField(msgType);
         if (m_currentSessionIndex == FIX_NO_SESSION_INDEX)
         {
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   "Session id [%s] not found in the fix_client_list.Hence not processing "
-                   "TradingSessionStatusRequest",
-                   id.c_str());
+            EA_LOG(
+                m_logger, EA_LEVEL_EVENT,
+                "Session id [%s] not found in the fix_client_list.Hence not processing TradingSessionStatusRequest",
+                id.c_str());
             fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
             return;
         }
@@ -75,10 +75,10 @@ void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request
         request.getField(count);
         if (count.getValue() < 0 || static_cast<uint32_t>(count.getValue()) != slot->stream_count)
         {
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   "noOnBehalfOfLocationID [%d] doesn't match with the stream count [%d] for the Session id "
-                   "[%s] ",
-                   count.getValue(), static_cast<int>(slot->stream_count), id.c_str());
+            EA_LOG(
+                m_logger, EA_LEVEL_EVENT,
+                "noOnBehalfOfLocationID [%d] doesn't match with the stream count [%d] for the Session id [%s] ",
+                count.getValue(), static_cast<int>(slot->stream_count), id.c_str());
             throw LogException("NoOnBehalfOfLocationID is Invalid");
         }
         for (uint32_t stream = 1; stream <= slot->stream_count; ++stream)
@@ -140,13 +140,12 @@ void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request
                 setShutdown();
                 return;
             }
-            EA_LOG(m_logger, EA_LEVEL_ACTIVITY,
-                   "Generated Journal download request for stream id [%d] user [%ld] having fix "
-                   "index[%u]fix_nw_handle "
-                   "[%d] link index [%u]to User Session Module",
-                   static_cast<int>(stream), static_cast<long>(static_cast<int32_t>(slot->user_id)),
-                   static_cast<unsigned>(slotIndex), slot->fix_nw_handle,
-                   static_cast<unsigned>(slot->link_index));
+            EA_LOG(
+                m_logger, EA_LEVEL_ACTIVITY,
+                "Generated Journal download request for stream id [%d] user [%ld] having fix index[%u]fix_nw_handle [%d] link index [%u]to User Session Module",
+                static_cast<int>(stream), static_cast<long>(static_cast<int32_t>(slot->user_id)),
+                static_cast<unsigned>(slotIndex), slot->fix_nw_handle,
+                static_cast<unsigned>(slot->link_index));
         }
         int position = 0;
         while (queue_get_count(jd_output_request_queue) > 0)
@@ -154,13 +153,12 @@ void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request
             message *journal = static_cast<message *>(queue_remove_head(jd_output_request_queue));
             c->fixSessionInfoContainerStampMessage(m_logger, journal, EA_BINARY_KIND_FIX, EA_REQUEST_LOG, 0,
                                                    0, 0);
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   "Sending Journal download request for stream id [%d] user [%ld] having fix "
-                   "index[%u]fix_nw_handle "
-                   "[%d] link index [%u]to User Session Module",
-                   ++position, static_cast<long>(static_cast<int32_t>(slot->user_id)),
-                   static_cast<unsigned>(slotIndex), slot->fix_nw_handle,
-                   static_cast<unsigned>(slot->link_index));
+            EA_LOG(
+                m_logger, EA_LEVEL_EVENT,
+                "Sending Journal download request for stream id [%d] user [%ld] having fix index[%u]fix_nw_handle [%d] link index [%u]to User Session Module",
+                ++position, static_cast<long>(static_cast<int32_t>(slot->user_id)),
+                static_cast<unsigned>(slotIndex), slot->fix_nw_handle,
+                static_cast<unsigned>(slot->link_index));
             if (shared_queue_insert_single_element(m_requestQueue, journal) != EA_SUCCESS)
             {
                 EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");

@@ -147,12 +147,11 @@ bool fix_send_from_user_session(fix_nw_handler_send_thread_args *args, message *
         }
         return true;
     case UPDATE_LINK_INDEX:
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received UPDATE_LINK_INDEX notification for fix network handle [%d] and fix index [%u] with "
-               "link "
-               "index [%u].",
-               msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
-               static_cast<unsigned>(msg->link_index));
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Received UPDATE_LINK_INDEX notification for fix network handle [%d] and fix index [%u] with link index [%u].",
+            msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
+            static_cast<unsigned>(msg->link_index));
         // A refused update changes nothing; the record is consumed either way.
         fix_nw_info_update_link_index(args->fix_nw_info, msg, args->number_of_links, logger);
         return true;

@@ -272,18 +272,17 @@ int32_t fixReplyGetFixMessage(const message *msg, int16_t transcode, int16_t err
     const int32_t handle = msg->workstation_network_handle;
     if (kind == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding Unknown Message from length validation case having transcode [%d] and error "
-               "code[%d] for nw_handle[%d] and tws_index[%u]",
-               transcode, errorCode, handle, twsIndex);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding Unknown Message from length validation case having transcode [%d] and error code[%d] for nw_handle[%d] and tws_index[%u]",
+            transcode, errorCode, handle, twsIndex);
         return EA_VALID;
     }
     if (msg->data_length != kind->length)
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Discarding the Message with transcode [%d] having invalid length [%d] Actual length is [%d] for "
-            "nw_handle [%d] tws_index [%u]",
+            "Discarding the Message with transcode [%d] having invalid length [%d] Actual length is [%d] for nw_handle [%d] tws_index [%u]",
             transcode, static_cast<int>(msg->data_length), static_cast<int>(kind->length), handle, twsIndex);
         return EA_VALID;
     }
@@ -298,18 +297,18 @@ int32_t fixReplyGetFixMessage(const message *msg, int16_t transcode, int16_t err
     case FIX_REPLY_POSITION_REPORT:
     case FIX_REPLY_GIVE_UP_REPORT:
     case FIX_REPLY_NEWS:
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding the Message with transcode [%d] and error code[%d] for nw_handle[%d] and "
-               "tws_index[%u]: not converted, the gateway has no FIX conversion for this reply yet",
-               transcode, errorCode, handle, twsIndex);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding the Message with transcode [%d] and error code[%d] for nw_handle[%d] and tws_index[%u]: not converted, the gateway has no FIX conversion for this reply yet",
+            transcode, errorCode, handle, twsIndex);
         return EA_VALID;
     case FIX_REPLY_NO_FAMILY:
         break;
     }
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Discarding Unknown Message having transcode [%d]and error code[%d] for nw_handle[%d] and "
-           "tws_index[%u]",
-           transcode, errorCode, handle, twsIndex);
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "Discarding Unknown Message having transcode [%d]and error code[%d] for nw_handle[%d] and tws_index[%u]",
+        transcode, errorCode, handle, twsIndex);
     return EA_VALID;
 }
 

@@ -249,11 +249,10 @@ int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(message *msg, uint16_t slo
         setShutdown();
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sending SYSTEM_INFORMATION_IN request for user[%ld] having fix index[%u]fix_nw_handle [%d] link "
-           "index "
-           "[%u]to User Session Module",
-           userId, static_cast<unsigned>(slotIndex), handle, linkIndex);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Sending SYSTEM_INFORMATION_IN request for user[%ld] having fix index[%u]fix_nw_handle [%d] link index [%u]to User Session Module",
+        userId, static_cast<unsigned>(slotIndex), handle, linkIndex);
     return EA_SUCCESS;
 }
 
@@ -267,8 +266,7 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence discarding the "
-            "message. ",
+            "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence discarding the message. ",
             static_cast<unsigned>(slotSigned), static_cast<unsigned>(c->max_sessions));
         ea_sync_info_leave_critical_section(m_lock);
         message_destroy(msg);
@@ -280,12 +278,11 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
     // Every reply is read through its VRX header: one without a whole header is dropped.
     if (msg->data_length < VRX_HEADER_LENGTH)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for "
-               "user[%ld] "
-               "having fix_nw_handle[%d]",
-               transcode, msg->data_length, static_cast<int>(VRX_HEADER_LENGTH),
-               static_cast<long>(static_cast<int32_t>(slot->user_id)), slot->fix_nw_handle);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
+            transcode, msg->data_length, static_cast<int>(VRX_HEADER_LENGTH),
+            static_cast<long>(static_cast<int32_t>(slot->user_id)), slot->fix_nw_handle);
         ea_sync_info_leave_critical_section(m_lock);
         message_destroy(msg);
         return EA_VALID;
@@ -294,14 +291,11 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
     if (slot->fix_nw_handle == -1 || msg->workstation_network_handle != slot->fix_nw_handle ||
         slot->discard == 1 || slot->pending == 1)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding message having transocde [%d] as Nw Handle is mis matched OR discard/Pending "
-               "status flag "
-               "is set. The nw_handle[%d] index[%u] in message and  nw handle [%d] in the client list and "
-               "Discard "
-               "flag is[%u] Pending Status flag is[%d].",
-               transcode, msg->workstation_network_handle, static_cast<unsigned>(slotIndex),
-               slot->fix_nw_handle, static_cast<unsigned>(slot->discard), slot->pending);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding message having transocde [%d] as Nw Handle is mis matched OR discard/Pending status flag is set. The nw_handle[%d] index[%u] in message and  nw handle [%d] in the client list and Discard flag is[%u] Pending Status flag is[%d].",
+            transcode, msg->workstation_network_handle, static_cast<unsigned>(slotIndex), slot->fix_nw_handle,
+            static_cast<unsigned>(slot->discard), slot->pending);
         ea_sync_info_leave_critical_section(m_lock);
         message_destroy(msg);
         return EA_VALID;
@@ -316,20 +310,18 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
         case TRANSCODE_SIGN_ON_RESPONSE_FIX:
             if (msg->data_length != SIGN_ON_RESPONSE_LONG && msg->data_length != SIGN_ON_RESPONSE_SHORT)
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Discarding message with transcode[%d] having invalid length[%d]. Actual length is "
-                       "[%d]for "
-                       "user[%ld] having fix_nw_handle[%d]",
-                       transcode, msg->data_length, static_cast<int>(SIGN_ON_RESPONSE_LONG), userId, handle);
+                EA_LOG(
+                    logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
+                    transcode, msg->data_length, static_cast<int>(SIGN_ON_RESPONSE_LONG), userId, handle);
                 ea_sync_info_leave_critical_section(m_lock);
                 message_destroy(msg);
                 return EA_VALID;
             }
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received Logon response Trascode for user [%ld] having fix_nw_handle [%d] fix index [%u] "
-                   "with "
-                   "error code[%d]",
-                   userId, handle, static_cast<unsigned>(slotIndex), errorCode);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Received Logon response Trascode for user [%ld] having fix_nw_handle [%d] fix index [%u] with error code[%d]",
+                userId, handle, static_cast<unsigned>(slotIndex), errorCode);
             if (errorCode == 0)
                 return fixNwInfoHandleSignOnResponse(msg, slotIndex, logger);
             fixMessage = fixNwInfoNewLogout(fixDecimal(errorCode));
@@ -337,20 +329,18 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
         case TRANSCODE_SYSTEM_INFO_OUT_FIX:
             if (slot->user_logon_resp_msg == nullptr)
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Discarding SYSTEM_INFORMATION_OUT message as user logon response message is not "
-                       "received "
-                       "for user [%ld] having fix_nw_handle [%d]",
-                       userId, handle);
+                EA_LOG(
+                    logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Discarding SYSTEM_INFORMATION_OUT message as user logon response message is not received for user [%ld] having fix_nw_handle [%d]",
+                    userId, handle);
                 ea_sync_info_leave_critical_section(m_lock);
                 message_destroy(msg);
                 return EA_VALID;
             }
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received System Information Out Trascode for user[%ld]having fix_nw_handle[%d] fix index "
-                   "[%u] "
-                   "with error code[%d]",
-                   userId, handle, static_cast<unsigned>(slotIndex), errorCode);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Received System Information Out Trascode for user[%ld]having fix_nw_handle[%d] fix index [%u] with error code[%d]",
+                userId, handle, static_cast<unsigned>(slotIndex), errorCode);
             if (errorCode != 0)
             {
                 fixMessage = fixNwInfoNewLogout(fixDecimal(errorCode));
@@ -358,12 +348,11 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
             }
             if (msg->data_length < SYSTEM_INFO_MINIMUM_LENGTH)
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Discarding message with transcode[%d] having invalid length[%d]. Actual length is "
-                       "[%d]for "
-                       "user[%ld] having fix_nw_handle[%d]",
-                       transcode, msg->data_length, static_cast<int>(SYSTEM_INFO_MINIMUM_LENGTH), userId,
-                       handle);
+                EA_LOG(
+                    logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
+                    transcode, msg->data_length, static_cast<int>(SYSTEM_INFO_MINIMUM_LENGTH), userId,
+                    handle);
                 ea_sync_info_leave_critical_section(m_lock);
                 message_destroy(msg);
                 return EA_VALID;
@@ -405,11 +394,10 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
             }
             if (msg->data_length < VRX_HEADER_LENGTH)
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Discarding message with transcode[%d] having invalid length[%d]. Actual length is "
-                       "[%d]for "
-                       "user[%ld] having fix_nw_handle[%d]",
-                       transcode, msg->data_length, static_cast<int>(VRX_HEADER_LENGTH), userId, handle);
+                EA_LOG(
+                    logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
+                    transcode, msg->data_length, static_cast<int>(VRX_HEADER_LENGTH), userId, handle);
                 ea_sync_info_leave_critical_section(m_lock);
                 message_destroy(msg);
                 return EA_VALID;
@@ -430,11 +418,10 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
             break;
         }
         case TRANSCODE_JOURNAL_TRAILER:
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received Journal Trailer Transcode for stream id [%d], user [%ld] having "
-                   "fix_nw_handle[%d] fix "
-                   "index [%u]",
-                   static_cast<int>(slot->stream_count), userId, handle, static_cast<unsigned>(slotIndex));
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Received Journal Trailer Transcode for stream id [%d], user [%ld] having fix_nw_handle[%d] fix index [%u]",
+                static_cast<int>(slot->stream_count), userId, handle, static_cast<unsigned>(slotIndex));
             // A trailer with no stream left to finish is not the download's: it is dropped.
             if (slot->stream_count == 0 || slot->state != FIX_SLOT_JOURNAL_DOWNLOAD)
             {
@@ -462,17 +449,15 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
             const unsigned linkIndex = slot->link_index;
             ea_sync_info_leave_critical_section(m_lock);
             const unsigned long sequence = msg->sequence_number;
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received a SECONDARY_JOURNAL_DOWNLOAD message for user [%ld] for tws nw handle [%d], fix "
-                   "session "
-                   "index [%u] over link index [%u], sequence number [%lu]",
-                   userId, handle, static_cast<unsigned>(slotIndex), linkIndex, sequence);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Received a SECONDARY_JOURNAL_DOWNLOAD message for user [%ld] for tws nw handle [%d], fix session index [%u] over link index [%u], sequence number [%lu]",
+                userId, handle, static_cast<unsigned>(slotIndex), linkIndex, sequence);
             msg->user_type = 1;
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sending the SECONDARY_JOURNAL_DOWNLOAD message to user session module for user [%ld] for "
-                   "tws nw "
-                   "handle [%d], fix session index [%u] over link index [%u], sequence number [%lu]",
-                   userId, handle, static_cast<unsigned>(slotIndex), linkIndex, sequence);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Sending the SECONDARY_JOURNAL_DOWNLOAD message to user session module for user [%ld] for tws nw handle [%d], fix session index [%u] over link index [%u], sequence number [%lu]",
+                userId, handle, static_cast<unsigned>(slotIndex), linkIndex, sequence);
             if (shared_queue_insert_single_element(m_requestQueue, msg) != EA_SUCCESS)
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");

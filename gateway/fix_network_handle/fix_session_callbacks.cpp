@@ -52,11 +52,10 @@ void FixNwInfoClass::onCreate(const FIX::SessionID &sessionId)
         session->m_nwHandle = -1;
         if (m_fixLoggerObject->count >= m_maxSessions)
         {
-            EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Surely config files changed manually as the Maximum session creation limit  [%d] has "
-                   "reached. "
-                   "Hence newsession id is [%s] not added into logger object",
-                   m_maxSessions, sessionId.toString().c_str());
+            EA_LOG(
+                m_logger, EA_LEVEL_BUSINESS_ERROR,
+                "Surely config files changed manually as the Maximum session creation limit  [%d] has reached. Hence newsession id is [%s] not added into logger object",
+                m_maxSessions, sessionId.toString().c_str());
             return;
         }
         FIX::SessionID *copy = nullptr;
@@ -136,10 +135,10 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
             crack(message, sessionId);
             break;
         case EA_DISCARD:
-            EA_LOG(m_logger, EA_LEVEL_ACTIVITY,
-                   "fixNwInfoProcessSession return EA_DISCARD for Session id [%s] in fix_client_list.Hence "
-                   "discarding the message of type[%s] ",
-                   id.c_str(), msgType.getValue().c_str());
+            EA_LOG(
+                m_logger, EA_LEVEL_ACTIVITY,
+                "fixNwInfoProcessSession return EA_DISCARD for Session id [%s] in fix_client_list.Hence discarding the message of type[%s] ",
+                id.c_str(), msgType.getValue().c_str());
             fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
                                         FIX::Text("System is not ready to accept requests."),
                                         FIX::BusinessRejectReason(4));
@@ -152,20 +151,19 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
                                         FIX::BusinessRejectReason(0));
             break;
         case -4:
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   "Journal Download in progress for Session id [%s] in fix client list.Hence discarding the "
-                   "message of type[%s] ",
-                   id.c_str(), msgType.getValue().c_str());
+            EA_LOG(
+                m_logger, EA_LEVEL_EVENT,
+                "Journal Download in progress for Session id [%s] in fix client list.Hence discarding the message of type[%s] ",
+                id.c_str(), msgType.getValue().c_str());
             fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
                                         FIX::Text("Journal Download In Progress"),
                                         FIX::BusinessRejectReason(0));
             break;
         case -6:
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   "user logon is in progress for Session id [%s] in fix client list.Hence discarding the "
-                   "message "
-                   "of type[%s] ",
-                   id.c_str(), msgType.getValue().c_str());
+            EA_LOG(
+                m_logger, EA_LEVEL_EVENT,
+                "user logon is in progress for Session id [%s] in fix client list.Hence discarding the message of type[%s] ",
+                id.c_str(), msgType.getValue().c_str());
             fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("User Logon is in Progress"),
                                         FIX::BusinessRejectReason(0));
             break;
@@ -177,8 +175,7 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
             }
             EA_LOG(
                 m_logger, EA_LEVEL_EVENT,
-                "Expecting System Information In message for Session id [%s]Hence discarding the message of "
-                "type[%s] ",
+                "Expecting System Information In message for Session id [%s]Hence discarding the message of type[%s] ",
                 id.c_str(), msgType.getValue().c_str());
             fixNwInfoSendBusinessReject(
                 sessionId, msgType, msgSeqNum,
@@ -186,10 +183,10 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
                 FIX::BusinessRejectReason(0));
             break;
         default:
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   "Unknown return status[%d] by fixNwInfoProcessSession() Hence discarding the message of "
-                   "type[%s] ",
-                   status, msgType.getValue().c_str());
+            EA_LOG(
+                m_logger, EA_LEVEL_EVENT,
+                "Unknown return status[%d] by fixNwInfoProcessSession() Hence discarding the message of type[%s] ",
+                status, msgType.getValue().c_str());
             break;
         }
     }
@@ -253,10 +250,10 @@ void FixNwInfoClass::fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX:
             FixSessionSlot *slot = &c->slots[existing];
             if (slot->discard == 1)
             {
-                EA_LOG(m_logger, EA_LEVEL_EVENT,
-                       "Rejected new connection for session id [%s] as logoff of previous session is in "
-                       "progress",
-                       id.c_str());
+                EA_LOG(
+                    m_logger, EA_LEVEL_EVENT,
+                    "Rejected new connection for session id [%s] as logoff of previous session is in progress",
+                    id.c_str());
                 fixNwInfoLogoutTheUser(sessionId, FIX::Text("Duplicate Session"));
                 fixNwInfoSendConsoleEvent(FIX_REASON_DUPLICATE_LOGOFF_PENDING);
             }
@@ -266,11 +263,10 @@ void FixNwInfoClass::fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX:
                 FIX::MsgType msgType;
                 logon.getHeader().getField(msgSeqNum);
                 logon.getHeader().getField(msgType);
-                EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Received Duplicate logon requet for session index [%u], nw handle [%d] hence not "
-                       "processing "
-                       "the request",
-                       static_cast<unsigned>(existing), slot->fix_nw_handle);
+                EA_LOG(
+                    m_logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Received Duplicate logon requet for session index [%u], nw handle [%d] hence not processing the request",
+                    static_cast<unsigned>(existing), slot->fix_nw_handle);
                 fixNwInfoSendAdminReject(sessionId, msgType, msgSeqNum,
                                          FIX::Text("This is duplicate login message."));
             }
@@ -508,11 +504,11 @@ void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
     notification->workstation_index = static_cast<uint16_t>(index + c->index_base);
     notification->link_index = static_cast<uint16_t>(slot->link_index);
     ea_sync_info_leave_critical_section(m_lock);
-    EA_LOG(m_logger, EA_LEVEL_EVENT,
-           "Sent CLIENT_DISCONNECTED notification for fix nw handle [%d] and fix session index [%u].reason "
-           "code [%d]",
-           notification->workstation_network_handle, static_cast<unsigned>(notification->workstation_index),
-           notification->reason_code);
+    EA_LOG(
+        m_logger, EA_LEVEL_EVENT,
+        "Sent CLIENT_DISCONNECTED notification for fix nw handle [%d] and fix session index [%u].reason code [%d]",
+        notification->workstation_network_handle, static_cast<unsigned>(notification->workstation_index),
+        notification->reason_code);
     if (shared_queue_insert_single_element(m_requestQueue, notification) != EA_SUCCESS)
     {
         EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element() failed");

@@ -240,11 +240,11 @@ ea_status process_notification(interface_info *info, message *notification, queu
     put_u32_le(event->data, KOVA_LOG_OFFSET_USER_ID, notification->user_id);
     put_u16_le(event->data, KOVA_LOG_OFFSET_REASON_CODE, notification->reason_code);
     put_i32_le(event->data, KOVA_LOG_OFFSET_EXTRA_INFO, notification->event_value);
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sending KOVA_LOG_MESSAGE with box id [%d] user id [%ld] reason code [%d] extra info [%d] to "
-           "realtime",
-           box_id, static_cast<long>(static_cast<int32_t>(notification->user_id)), notification->reason_code,
-           notification->event_value);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Sending KOVA_LOG_MESSAGE with box id [%d] user id [%ld] reason code [%d] extra info [%d] to realtime",
+        box_id, static_cast<long>(static_cast<int32_t>(notification->user_id)), notification->reason_code,
+        notification->event_value);
     message_destroy(notification);
     append_event(info, event->data, logger);
     if (queue_append(realtime_output, event) != EA_SUCCESS)

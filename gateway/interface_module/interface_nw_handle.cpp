@@ -223,11 +223,11 @@ ea_status interface_nw_handle_send(interface_nw_handle *entry, int32_t mode, mes
         {
             if (!valid_send_length(record->data_length))
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Invalid message length [%d] for handle [%d],sequence number [%lu]. So discarding "
-                       "message",
-                       record->data_length, entry->network_handle,
-                       static_cast<unsigned long>(record->sequence_number));
+                EA_LOG(
+                    logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Invalid message length [%d] for handle [%d],sequence number [%lu]. So discarding message",
+                    record->data_length, entry->network_handle,
+                    static_cast<unsigned long>(record->sequence_number));
                 message_destroy(record);
                 *pending_out = entry->pending_count = count_pending(entry);
                 return EA_VALID;

@@ -579,11 +579,10 @@ ea_status interface_nw_info_send_pending(interface_nw_info *listener, logger_obj
             uint32_t elapsed_ms = ea_get_tick_difference(ea_get_tick_count(), entry->send_start);
             if (elapsed_ms / 1000 >= listener->send_timeout)
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Disconnecting the client with nw handle [%d] as the client has not accepted the "
-                       "message for "
-                       "[%d]seconds. Send timeout [%u]",
-                       entry->network_handle, static_cast<int>(elapsed_ms / 1000), listener->send_timeout);
+                EA_LOG(
+                    logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Disconnecting the client with nw handle [%d] as the client has not accepted the message for [%d]seconds. Send timeout [%u]",
+                    entry->network_handle, static_cast<int>(elapsed_ms / 1000), listener->send_timeout);
                 if (interface_nw_info_disconnect_client(listener, entry->network_handle, logger) ==
                     EA_SUCCESS)
                     continue; // the entry is gone; the next one moved into its place

@@ -95,10 +95,10 @@ ea_status th_send_validator_process(message *msg, shared_queue *output_queue, lo
             EA_FREE_CHECKED(msg, message_destroy, "message");
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_ACTIVITY,
-               "Applied checksum to the message received with network sequence number [%d] and last sequence "
-               "number [%d].",
-               msg->network_sequence_number, msg->last_sequence_number);
+        EA_LOG(
+            logger, EA_LEVEL_ACTIVITY,
+            "Applied checksum to the message received with network sequence number [%d] and last sequence number [%d].",
+            msg->network_sequence_number, msg->last_sequence_number);
         break;
     case BOX_LOGOFF_FLUSH:
     case DROP_HOST_CONNECTION:
@@ -127,11 +127,10 @@ static ea_status th_receive_validator_notify(message *msg, uint16_t reason_code,
 {
     msg->reason_code = reason_code;
     msg->tag = HOST_VALIDATION_FAILURE;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sent HOST_VALIDATION_FAILURE notification to Box Comm Module for link index [%u] host nw handle "
-           "[%d] "
-           "and reason code [%d]",
-           msg->link_index, msg->host_network_handle, msg->reason_code);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Sent HOST_VALIDATION_FAILURE notification to Box Comm Module for link index [%u] host nw handle [%d] and reason code [%d]",
+        msg->link_index, msg->host_network_handle, msg->reason_code);
     if (shared_queue_insert_single_element(notification_queue, msg) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Insertion into shared queue failed.");
@@ -153,10 +152,10 @@ ea_status th_receive_validator_process(message *msg, shared_queue *output_queue,
         int32_t verdict = th_network_header_check(msg);
         if (verdict == TH_REASON_FRAME_TOO_SHORT)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Length of the received message buffer [%d] is less than expected [%d], Sequence Number "
-                   "[%lu]",
-                   length, VRX_NETWORK_HEADER_SIZE, static_cast<unsigned long>(msg->sequence_number));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Length of the received message buffer [%d] is less than expected [%d], Sequence Number [%lu]",
+                length, VRX_NETWORK_HEADER_SIZE, static_cast<unsigned long>(msg->sequence_number));
             return th_receive_validator_notify(msg, TH_REASON_FRAME_TOO_SHORT, notification_queue, logger);
         }
         if (verdict == EA_DISCARD)

@@ -85,12 +85,11 @@ bool tws_receive_check_frame(message *msg, logger_object *logger)
     EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Network Layer.");
     if (msg->data_length < TWS_MIN_FRAME)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "For tws index [%u] Length of the received message buffer [%u] is less than expected [%d], "
-               "Sequence "
-               "Number [%lu]",
-               msg->workstation_index, msg->data_length, static_cast<int>(TWS_MIN_FRAME),
-               static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "For tws index [%u] Length of the received message buffer [%u] is less than expected [%d], Sequence Number [%lu]",
+            msg->workstation_index, msg->data_length, static_cast<int>(TWS_MIN_FRAME),
+            static_cast<unsigned long>(msg->sequence_number));
         tws_make_validation_failure(msg, TWS_REASON_SHORT_FRAME);
         return true;
     }
@@ -115,18 +114,16 @@ bool tws_receive_check_frame(message *msg, logger_object *logger)
     }
     EA_LOG(
         logger, EA_LEVEL_ACTIVITY,
-        "Checksum Validation successful for message received from network layer [%d] having tws index [%u] "
-        "Recieve sequence No [%d]",
+        "Checksum Validation successful for message received from network layer [%d] having tws index [%u] Recieve sequence No [%d]",
         msg->workstation_network_handle, msg->workstation_index,
         static_cast<int>(msg->workstation_sequence_number));
     uint16_t vrx_length = get_u16_be(msg->data, TWS_VRX_LENGTH_OFFSET);
     if (vrx_length != msg->data_length)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "For tws index [%u] Length of the message buffer [%u] is less than the message length [%u] in "
-               "the tws "
-               "message header of the received message",
-               msg->workstation_index, msg->data_length, vrx_length);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "For tws index [%u] Length of the message buffer [%u] is less than the message length [%u] in the tws message header of the received message",
+            msg->workstation_index, msg->data_length, vrx_length);
         tws_make_validation_failure(msg, TWS_REASON_VRX_LENGTH);
     }
     return true;
@@ -308,13 +305,12 @@ uint32_t tws_send_validate_thread(void *argument)
                        tws_tag_name(msg->tag));
                 break;
             default:
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                       "UNKNOWN MESSAGE TAG :Message tag is [%d] Surely a Bug. tws nw handle [%d] user "
-                       "[%ld], sequence "
-                       "number [%lu]",
-                       msg->tag, msg->workstation_network_handle,
-                       static_cast<long>(static_cast<int32_t>(msg->user_id)),
-                       static_cast<unsigned long>(msg->sequence_number));
+                EA_LOG(
+                    logger, EA_LEVEL_SYSTEM_ERROR,
+                    "UNKNOWN MESSAGE TAG :Message tag is [%d] Surely a Bug. tws nw handle [%d] user [%ld], sequence number [%lu]",
+                    msg->tag, msg->workstation_network_handle,
+                    static_cast<long>(static_cast<int32_t>(msg->user_id)),
+                    static_cast<unsigned long>(msg->sequence_number));
                 return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
             }
             if (!tws_append_output(locals[OUTPUT], msg, logger))

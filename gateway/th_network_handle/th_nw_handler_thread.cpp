@@ -92,11 +92,10 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
     {
         msg->tag = HOST_CONNECTION_FAILED;
         msg->reason_code = TH_REASON_CONNECT_FAILED;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sending HOST_CONNECTION_FAILED message to box_comm_module for nw handle [%d] having link "
-               "index [%u] "
-               "with reason code [%d]",
-               msg->host_network_handle, link_index, msg->reason_code);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sending HOST_CONNECTION_FAILED message to box_comm_module for nw handle [%d] having link index [%u] with reason code [%d]",
+            msg->host_network_handle, link_index, msg->reason_code);
         return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger);
     }
     msg->host_network_handle = handle;
@@ -113,10 +112,10 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
     }
     initiated->host_network_handle = handle;
     initiated->link_index = link_index;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sending HOST_CONNECTION_INITIATED message to box_comm_module for nw handle [%d] having link "
-           "index [%u]",
-           handle, link_index);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Sending HOST_CONNECTION_INITIATED message to box_comm_module for nw handle [%d] having link index [%u]",
+        handle, link_index);
     return th_nw_put(args->notification_queue, initiated, "Shared queue insertion operation failed", logger);
 }
 
@@ -202,8 +201,7 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
     {
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Received INITIATE_BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] and reason "
-            "code [%d]",
+            "Received INITIATE_BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] and reason code [%d]",
             msg->host_network_handle, msg->link_index, msg->reason_code);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
         message *event = message_copy(msg);
@@ -241,15 +239,13 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
         return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed",
                          logger);
     case INITIATE_SESSION_RECOVERED_FLUSH:
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received INITIATE_SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] "
-               "and host "
-               "last receive sequence number [%d]",
-               msg->host_network_handle, msg->link_index, msg->last_sequence_number);
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Sending SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host last "
-            "receive sequence number [%d]",
+            "Received INITIATE_SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host last receive sequence number [%d]",
+            msg->host_network_handle, msg->link_index, msg->last_sequence_number);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sending SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host last receive sequence number [%d]",
             msg->host_network_handle, msg->link_index, msg->last_sequence_number);
         msg->tag = SESSION_RECOVERED_FLUSH;
         return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed",

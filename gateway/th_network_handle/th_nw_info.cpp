@@ -325,10 +325,10 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
     if (ea_inet_addr(info.host_machine_ip) == 0xFFFFFFFFu)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Error in ea_inet_addr due to invalid destination IP Address [%s]: [%d] - [%s] for link index "
-               "[%u]",
-               info.host_machine_ip, error, ea_socket_error_text(error), link_index);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Error in ea_inet_addr due to invalid destination IP Address [%s]: [%d] - [%s] for link index [%u]",
+            info.host_machine_ip, error, ea_socket_error_text(error), link_index);
         return TH_NW_CONNECT_FAILED;
     }
     if (ea_inet_addr(info.machine_wan_ip) == 0xFFFFFFFFu)
@@ -706,21 +706,19 @@ ea_status th_nw_info_check_queue_thresholds(th_nw_info *links, logger_object *lo
         {
             if (waiting >= links->upper_threshold && ea_flag_get(flag) != 0)
             {
-                EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                       "Setting allow_invitation_flag  to FALSE of link index [%u] as pending message count "
-                       "[%d] "
-                       "reached upper threshold [%d]",
-                       i, static_cast<int32_t>(waiting), static_cast<int32_t>(links->upper_threshold));
+                EA_LOG(
+                    logger, EA_LEVEL_ACTIVITY,
+                    "Setting allow_invitation_flag  to FALSE of link index [%u] as pending message count [%d] reached upper threshold [%d]",
+                    i, static_cast<int32_t>(waiting), static_cast<int32_t>(links->upper_threshold));
                 ea_flag_set(flag, 0);
             }
         }
         else
         {
-            EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                   "Setting allow_invitation_flag to  TRUE of link index [%u] as pending message count [%d] "
-                   "reduced "
-                   "to lower threshold [%d]",
-                   i, static_cast<int32_t>(waiting), static_cast<int32_t>(links->lower_threshold));
+            EA_LOG(
+                logger, EA_LEVEL_ACTIVITY,
+                "Setting allow_invitation_flag to  TRUE of link index [%u] as pending message count [%d] reduced to lower threshold [%d]",
+                i, static_cast<int32_t>(waiting), static_cast<int32_t>(links->lower_threshold));
             ea_flag_set(flag, 1);
         }
     }

@@ -201,11 +201,11 @@ static ea_status tcp_nw_handle_pack(tcp_nw_handle *slot, queue *notifications, l
             break;
         if (msg->tag == SECONDARY_JOURNAL_DOWNLOAD_REQUEST)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received a SECONDARY_JOURNAL_DOWNLOAD message for USER [%ld] for tws_nw_handle[%d], tws "
-                   "index[%u] over link index [%u] sequence number[%lu] with reason from TH SESSION Module",
-                   static_cast<long>(msg->user_id), msg->workstation_network_handle, msg->workstation_index,
-                   msg->link_index, static_cast<unsigned long>(msg->sequence_number));
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Received a SECONDARY_JOURNAL_DOWNLOAD message for USER [%ld] for tws_nw_handle[%d], tws index[%u] over link index [%u] sequence number[%lu] with reason from TH SESSION Module",
+                static_cast<long>(msg->user_id), msg->workstation_network_handle, msg->workstation_index,
+                msg->link_index, static_cast<unsigned long>(msg->sequence_number));
             if (notifications == nullptr || queue_append(notifications, msg) != EA_SUCCESS)
             {
                 EA_LOG(
@@ -217,9 +217,7 @@ static ea_status tcp_nw_handle_pack(tcp_nw_handle *slot, queue *notifications, l
             }
             EA_LOG(
                 logger, EA_LEVEL_EVENT,
-                "Sending SECONDARY_JOURNAL_DOWNLOAD message to tws_session_module for USER [%ld] having "
-                "tws_nw_handle[%d], tws index[%u] over link index [%u] sequence number[%lu] with reason from "
-                "TH SESSION Module",
+                "Sending SECONDARY_JOURNAL_DOWNLOAD message to tws_session_module for USER [%ld] having tws_nw_handle[%d], tws index[%u] over link index [%u] sequence number[%lu] with reason from TH SESSION Module",
                 static_cast<long>(msg->user_id), msg->workstation_network_handle, msg->workstation_index,
                 msg->link_index, static_cast<unsigned long>(msg->sequence_number));
             continue;

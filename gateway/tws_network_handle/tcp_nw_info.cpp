@@ -649,18 +649,17 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                 server->invitations_due = 1;
             if (slot->received_count > server->invitation_count)
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Disconnecting client with tws nw handle [%d] and tws index [%u], as it exceeded the "
-                       "invitation count. So discarding sequence number [%lu]",
-                       slot->network_handle, index, static_cast<unsigned long>(msg->sequence_number));
+                EA_LOG(
+                    logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Disconnecting client with tws nw handle [%d] and tws index [%u], as it exceeded the invitation count. So discarding sequence number [%lu]",
+                    slot->network_handle, index, static_cast<unsigned long>(msg->sequence_number));
                 message_destroy(msg);
                 if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_INVITATION_EXCEEDED,
                                                  disconnect_queue, logger) != EA_SUCCESS)
                     return EA_ERROR;
                 EA_LOG(
                     logger, EA_LEVEL_EVENT,
-                    "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason "
-                    "code [%d]",
+                    "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason code [%d]",
                     slot->network_handle, index, TWS_REASON_INVITATION_EXCEEDED);
                 continue;
             }
@@ -680,10 +679,10 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
         {
             if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
                 return EA_ERROR;
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason "
-                   "code [%d]",
-                   slot->network_handle, index, reason);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason code [%d]",
+                slot->network_handle, index, reason);
         }
         else if (status == EA_ERROR)
         {
@@ -714,8 +713,7 @@ ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifi
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence discarding the "
-            "message. Sequence number [%lu]",
+            "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence discarding the message. Sequence number [%lu]",
             msg->workstation_index, server->max_clients, static_cast<unsigned long>(msg->sequence_number));
         message_destroy(msg);
         return EA_VALID;
@@ -723,13 +721,12 @@ ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifi
     tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
     if (slot == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] "
-               "in the "
-               "client list. Discarding message. Sequence number [%lu]",
-               msg->workstation_network_handle, msg->workstation_index,
-               server->tcp_nw_handle_list[msg->workstation_index].network_handle,
-               static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list. Discarding message. Sequence number [%lu]",
+            msg->workstation_network_handle, msg->workstation_index,
+            server->tcp_nw_handle_list[msg->workstation_index].network_handle,
+            static_cast<unsigned long>(msg->sequence_number));
         message_destroy(msg);
         return EA_VALID;
     }
@@ -773,11 +770,10 @@ ea_status tcp_nw_info_send_pending(tcp_nw_info *server, queue *disconnect_queue,
         if (slot->client_sockfd != EA_INVALID_SOCKET && slot->pending_count > server->pending_limit)
         {
             uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Disconnecting the client with nw handle [%d] and tws index [%u] as number of pending "
-                   "messages "
-                   "[%d] exceeded the threshold value [%d]",
-                   slot->network_handle, index, slot->pending_count, server->pending_limit);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Disconnecting the client with nw handle [%d] and tws index [%u] as number of pending messages [%d] exceeded the threshold value [%d]",
+                slot->network_handle, index, slot->pending_count, server->pending_limit);
             if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_TOO_MANY_PENDING, disconnect_queue,
                                              logger) != EA_SUCCESS)
                 return EA_ERROR;
@@ -851,19 +847,19 @@ static tcp_nw_handle *tcp_nw_info_addressed_slot(tcp_nw_info *server, const mess
 {
     if (msg->workstation_index >= server->max_clients)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the "
-               "message.",
-               msg->workstation_index, server->max_clients);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the message.",
+            msg->workstation_index, server->max_clients);
         return nullptr;
     }
     tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
     if (slot == nullptr)
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] "
-               "in the client list. Ignoring message.",
-               msg->workstation_network_handle, msg->workstation_index,
-               server->tcp_nw_handle_list[msg->workstation_index].network_handle);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list. Ignoring message.",
+            msg->workstation_network_handle, msg->workstation_index,
+            server->tcp_nw_handle_list[msg->workstation_index].network_handle);
     return slot;
 }
 
@@ -950,10 +946,10 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
 {
     if (msg->link_index >= number_of_links)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Received invalid link index [%u] tws nw handle[%d] in the message. Hence not updating link "
-               "index.",
-               msg->link_index, msg->workstation_network_handle);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Received invalid link index [%u] tws nw handle[%d] in the message. Hence not updating link index.",
+            msg->link_index, msg->workstation_network_handle);
         return EA_NOT_FOUND;
     }
     tcp_nw_handle *slot = tcp_nw_info_addressed_slot(server, msg, logger);

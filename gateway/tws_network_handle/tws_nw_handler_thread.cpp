@@ -196,11 +196,10 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
         return EA_SUCCESS;
     }
     case UPDATE_LINK_INDEX:
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received UPDATE_LINK_INDEX notification for tws network handle [%d] and tws index [%u] with "
-               "link "
-               "index [%u].",
-               msg->workstation_network_handle, msg->workstation_index, msg->link_index);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Received UPDATE_LINK_INDEX notification for tws network handle [%d] and tws index [%u] with link index [%u].",
+            msg->workstation_network_handle, msg->workstation_index, msg->link_index);
         tcp_nw_info_update_index(args->server, msg, args->number_of_links, logger);
         message_destroy(msg);
         return EA_SUCCESS;

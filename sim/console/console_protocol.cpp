@@ -80,9 +80,8 @@ const std::pair<uint16_t, const char *> k_reasons[] = {
     {12001, "QEL failed to login to the trading host."},
     {12002, "QEL is logged off by the trading host"},
     {12003, "QEL did not receive logon response from the trading host"},
-    {12004, "QEL has logged off as contents of the \"message length\" field of the message received from the "
-            "trading "
-            "host are invalid"},
+    {12004,
+     "QEL has logged off as contents of the \"message length\" field of the message received from the trading host are invalid"},
     {12005, "QEL has logged off as no response message was received from the host."},
     {12006, "QEL has logged off as checksum verification for message received from the host failed"},
     {12007, "QEL has logged off as sequence number check for message received from the trading host failed"},

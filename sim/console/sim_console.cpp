@@ -25,8 +25,9 @@ namespace
 {
 int usage()
 {
-    fprintf(stderr, "usage: sim_console -p <port> [-r user|box|restart|<transcode>] [-l <length>] "
-                    "[-s <piece>] [-t <seconds>] [-n]\n");
+    fprintf(
+        stderr,
+        "usage: sim_console -p <port> [-r user|box|restart|<transcode>] [-l <length>] [-s <piece>] [-t <seconds>] [-n]\n");
     return 2;
 }
 

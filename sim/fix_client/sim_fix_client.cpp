@@ -21,8 +21,7 @@ void usage()
 {
     fprintf(
         stderr,
-        "usage: sim_fix_client -p port [-a address] [-s sender comp id] [-t target comp id]\n"
-        "                      [-P password] [-n orders] [-w reply ms] [-d dictionary] [-f work folder]\n");
+        "usage: sim_fix_client -p port [-a address] [-s sender comp id] [-t target comp id]\n                      [-P password] [-n orders] [-w reply ms] [-d dictionary] [-f work folder]\n");
 }
 
 size_t count_answers(const qel_sim::fix_client &client)
@@ -124,7 +123,7 @@ int main(int argc, char *argv[])
             const std::string id = std::to_string(i);
             client.send_new_order_single({{11, id},
                                           {21, "1"},
-                                          {55, "NIFTY"},
+                                          {55, "ZORAX"},
                                           {48, "35001"},
                                           {167, "FUT"},
                                           {200, "202612"},

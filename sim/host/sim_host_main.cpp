@@ -23,11 +23,9 @@ namespace
 {
 void usage()
 {
-    fprintf(stderr, "usage: sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate]\n"
-                    "                [-u max users] [-n no session recovery] [-f fill every order]\n"
-                    "                [-z compress replies] [-x refuse unknown users] [-H heart-beat ms]\n"
-                    "                [-U user[:password[:refusal code]]]... [-q frames only]\n"
-                    "       sim_host <port> [seconds]\n");
+    fprintf(
+        stderr,
+        "usage: sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate]\n                [-u max users] [-n no session recovery] [-f fill every order]\n                [-z compress replies] [-x refuse unknown users] [-H heart-beat ms]\n                [-U user[:password[:refusal code]]]... [-q frames only]\n       sim_host <port> [seconds]\n");
 }
 
 qel_sim::exchange_user parse_user(const std::string &text)

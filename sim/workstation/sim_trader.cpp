@@ -44,8 +44,9 @@ int main(int argc, char *argv[])
             timeout_ms = static_cast<uint32_t>(strtoul(ea::optarg, nullptr, 10));
             break;
         default:
-            fprintf(stderr, "usage: sim_trader -p port [-a address] [-u user] [-w password] [-n orders] "
-                            "[-t timeout ms]\n");
+            fprintf(
+                stderr,
+                "usage: sim_trader -p port [-a address] [-u user] [-w password] [-n orders] [-t timeout ms]\n");
             return 2;
         }
     }

@@ -17,9 +17,9 @@ namespace
 {
 void usage()
 {
-    fprintf(stderr,
-            "usage: sim_workstation -p port [-a address] [-u user] [-t transcode] [-l length] [-n count]\n"
-            "                       [-w reply ms] [-f digest|short|vrx|skip|flood|onebyte|reset|noread]\n");
+    fprintf(
+        stderr,
+        "usage: sim_workstation -p port [-a address] [-u user] [-t transcode] [-l length] [-n count]\n                       [-w reply ms] [-f digest|short|vrx|skip|flood|onebyte|reset|noread]\n");
 }
 } // namespace
 

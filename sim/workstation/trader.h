@@ -41,7 +41,7 @@ enum : uint32_t
 
 struct trader_order
 {
-    std::string symbol = "NIFTY";
+    std::string symbol = "ZORAX";
     int16_t side = 1;
     uint32_t volume = 50;
     int32_t price = 1850000; // hundredths

@@ -201,7 +201,7 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
     // Trading requests now pass the gate and reach the exchange.
     ASSERT_TRUE(c->send_new_order_single({{11, "1"},
                                           {21, "1"},
-                                          {55, "NIFTY"},
+                                          {55, "ZORAX"},
                                           {48, "35001"},
                                           {167, "FUT"},
                                           {200, "202612"},

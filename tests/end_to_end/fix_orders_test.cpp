@@ -55,7 +55,7 @@ qel_sim::fix_client_fields order(const qel_sim::fix_client_fields &changes = {})
 {
     qel_sim::fix_client_fields fields = {{11, "1"},
                                          {21, "1"},
-                                         {55, "NIFTY"},
+                                         {55, "ZORAX"},
                                          {48, "35001"},
                                          {167, "FUT"},
                                          {200, "202612"},
@@ -102,7 +102,7 @@ qel_sim::fix_client_fields replace(const std::string &order_id, const std::strin
 
 qel_sim::fix_client_fields cancel(const std::string &order_id, const std::string &cl_ord_id)
 {
-    return {{41, "1"},    {37, order_id},       {11, cl_ord_id}, {55, "NIFTY"}, {48, "35001"},
+    return {{41, "1"},    {37, order_id},       {11, cl_ord_id}, {55, "ZORAX"}, {48, "35001"},
             {167, "FUT"}, {200, "202612"},      {205, "31"},     {54, "1"},     {38, "50"},
             {40, "2"},    {60, utc_now_text()}, {376, "0"},      {460, "7"}};
 }
@@ -180,7 +180,7 @@ TEST(FixOrdersEndToEnd, OrderModificationAndCancellationTravelToTheExchangeAndBa
                             {39, "0"},
                             {22, "8"},
                             {77, "O"},
-                            {55, "NIFTY     "},
+                            {55, "ZORAX     "},
                             {167, "FUT"},
                             {460, "7"},
                             {200, "202612"},
@@ -212,7 +212,7 @@ TEST(FixOrdersEndToEnd, OrderModificationAndCancellationTravelToTheExchangeAndBa
     EXPECT_EQ(held.user_id, 1001u);
     EXPECT_EQ(held.token, 35001u);
     EXPECT_EQ(held.kinds, "FUTIDX");
-    EXPECT_EQ(held.symbol, "NIFTY     ");
+    EXPECT_EQ(held.symbol, "ZORAX     ");
     EXPECT_EQ(held.option, "XX");
     EXPECT_EQ(held.strike, -1);
     EXPECT_EQ(held.side, 1);

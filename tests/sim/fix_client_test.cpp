@@ -106,7 +106,7 @@ class PlainGatewayApplication : public FIX::Application
                                                       {20, "0"},
                                                       {150, "0"},
                                                       {39, "0"},
-                                                      {55, "NIFTY"},
+                                                      {55, "ZORAX"},
                                                       {54, "1"},
                                                       {151, "50"},
                                                       {14, "0"},
@@ -209,24 +209,24 @@ TEST(FixClient, SendsTheDialectsRequestsAsTheAcceptorParsesThem)
     ASSERT_TRUE(client.request_journal({}));
     ASSERT_TRUE(client.wait_for_state(qel_sim::fix_client_state::ready, 10000));
 
-    const qel_sim::fix_client_fields order = {{11, "1"},     {21, "1"},      {55, "NIFTY"},
+    const qel_sim::fix_client_fields order = {{11, "1"},     {21, "1"},      {55, "ZORAX"},
                                               {48, "35001"}, {54, "1"},      {38, "50"},
                                               {40, "2"},     {44, "100.25"}, {60, "20261209-05:00:00"},
                                               {460, "2"}};
-    const qel_sim::fix_client_fields leg_1 = {{600, "NIFTY"}, {602, "35001"}, {624, "1"},
+    const qel_sim::fix_client_fields leg_1 = {{600, "ZORAX"}, {602, "35001"}, {624, "1"},
                                               {685, "50"},    {566, "1.5"},   {6009, "1"}};
     const qel_sim::fix_client_fields leg_2 = {
-        {600, "NIFTY"}, {602, "35002"}, {624, "2"}, {685, "50"}, {566, "0"}};
+        {600, "ZORAX"}, {602, "35002"}, {624, "2"}, {685, "50"}, {566, "0"}};
     qel_sim::fix_client_fields filled_leg_2 = leg_2;
     filled_leg_2.push_back({6011, "10"});
     EXPECT_TRUE(client.send_new_order_single(order));
     EXPECT_TRUE(client.send_order_cancel_request(
-        {{11, "2"}, {41, "1"}, {37, "77"}, {55, "NIFTY"}, {54, "1"}, {60, "20261209-05:00:00"}}));
+        {{11, "2"}, {41, "1"}, {37, "77"}, {55, "ZORAX"}, {54, "1"}, {60, "20261209-05:00:00"}}));
     EXPECT_TRUE(client.send_order_cancel_replace_request({{11, "3"},
                                                           {41, "1"},
                                                           {37, "77"},
                                                           {21, "1"},
-                                                          {55, "NIFTY"},
+                                                          {55, "ZORAX"},
                                                           {54, "1"},
                                                           {40, "2"},
                                                           {14, "0"},
@@ -237,7 +237,7 @@ TEST(FixClient, SendsTheDialectsRequestsAsTheAcceptorParsesThem)
         {{37, "88"}, {11, "5"}, {204, "1"}, {376, "C1"}, {6013, "N"}, {6000, "20261209-05:00:00"}},
         {leg_1, filled_leg_2}));
     EXPECT_TRUE(client.send_position_maintenance_request({{48, "35001"},
-                                                          {55, "NIFTY"},
+                                                          {55, "ZORAX"},
                                                           {460, "2"},
                                                           {167, "FUT"},
                                                           {200, "202612"},
@@ -250,7 +250,7 @@ TEST(FixClient, SendsTheDialectsRequestsAsTheAcceptorParsesThem)
 
     ASSERT_TRUE(fix_test::waitUntil([&] { return !gateway.application.first_of("U4").empty(); }, 10000));
     const std::string spread = gateway.application.first_of("U1");
-    EXPECT_NE(spread.find("|555=2|600=NIFTY|602=35001|6009=1|624=1|685=50|566=1.5|600=NIFTY|602=35002|"),
+    EXPECT_NE(spread.find("|555=2|600=ZORAX|602=35001|6009=1|624=1|685=50|566=1.5|600=ZORAX|602=35002|"),
               std::string::npos)
         << spread;
     EXPECT_NE(gateway.application.first_of("U2").find("|566=0|6011=10|"), std::string::npos);
@@ -271,7 +271,7 @@ TEST(FixClient, RequestsOutsideTheDialectAreRefusedByTheAcceptor)
     ASSERT_TRUE(client.start(nullptr));
     ASSERT_TRUE(client.wait_for_state(qel_sim::fix_client_state::logged_on, 10000));
     EXPECT_TRUE(client.send_spread_multi_leg_single({{11, "4"}, {204, "1"}, {376, "C1"}, {6008, "1"}},
-                                                    {{{600, "NIFTY"}, {6011, "10"}}}));
+                                                    {{{600, "ZORAX"}, {6011, "10"}}}));
     ASSERT_TRUE(client.wait_for_messages("3", 1, 10000));
     EXPECT_NE(client.received().back().text.find("|371=6011|372=U1|"), std::string::npos);
     client.stop();

@@ -79,7 +79,7 @@ TEST(SimHostEncoding, ReadsTheGatewaysBoxRequestsAndOrders)
     EXPECT_EQ(order.user_id, 1001u);
     EXPECT_EQ(order.token, 4711u);
     EXPECT_EQ(order.kinds, "FUTIDX");
-    EXPECT_EQ(order.symbol, "NIFTY     ");
+    EXPECT_EQ(order.symbol, "ZORAX     ");
     EXPECT_EQ(order.side, 2);
     EXPECT_EQ(order.volume, 75u);
     EXPECT_EQ(order.remaining, 75u);
@@ -105,7 +105,7 @@ TEST(SimHostEncoding, OrderRepliesAndTradesPutTheOrderAtTheShortOffsets)
     ASSERT_EQ(reply.size(), 156u);
     qel_sim::bytes expected = layout(156, {{0, "4e69 0a0b0c0d 000003e9 0000"},
                                            {20, "31 20"},
-                                           {24, "00001267" + ascii("FUTIDXNIFTY     ")},
+                                           {24, "00001267" + ascii("FUTIDXZORAX     ")},
                                            {44, "35a4e900 00000000 2020 20"},
                                            {56, "430c6bf526340008" + ascii("          ")},
                                            {74, "0001 0001 00000000"},
@@ -129,7 +129,7 @@ TEST(SimHostEncoding, OrderRepliesAndTradesPutTheOrderAtTheShortOffsets)
                      {64, "00000000 00000000"},
                      {76, "0001e240 0800"},
                      {86, "00000005 0000004b 0001e208 0000004b"},
-                     {108, "00001267" + ascii("FUTIDXNIFTY     ")},
+                     {108, "00001267" + ascii("FUTIDXZORAX     ")},
                      {128, "35a4e900 00000000 2020 20 20"},
                      {140, ascii("             ")}});
     EXPECT_EQ(trade, expected_trade);

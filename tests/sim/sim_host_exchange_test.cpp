@@ -286,10 +286,10 @@ TEST(SimHostExchange, JournalDownloadReplaysTheUsersOrders)
     EXPECT_EQ(u32(inner, 4), entered);
     EXPECT_LE(now - entered, 60u);
     bytes expected =
-        layout(240, {{0, "000003e9 " + hex32(entered) + " 4e49 0819 0000"},
+        layout(240, {{0, "000003e9 " + hex32(entered) + " 5a4f 0819 0000"},
                      {37, "01 00f0"},
                      {46, "20"},
-                     {54, "00001267" + ascii("FUTIDXNIFTY     ") + "35a4e900 00000000 2020"},
+                     {54, "00001267" + ascii("FUTIDXZORAX     ") + "35a4e900 00000000 2020"},
                      {94, "20"},
                      {98, std::string(k_first_order) + ascii("          ") + "0001 0001"},
                      {120, "00000000 00000000 0000004b 0000004b 00000000 0001e240"},

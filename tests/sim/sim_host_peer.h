@@ -274,7 +274,7 @@ inline bytes order_entry(uint32_t user, uint16_t side, uint32_t volume, int32_t 
     put16(r, 0, 20000);
     put32(r, 2, user);
     put32(r, 8, 4711);                            // instrument token
-    bytes kinds = hex(ascii("FUTIDXNIFTY     ")); // kinds (6) and symbol (10) at 12
+    bytes kinds = hex(ascii("FUTIDXZORAX     ")); // kinds (6) and symbol (10) at 12
     std::copy(kinds.begin(), kinds.end(), r.begin() + 12);
     put32(r, 28, 900000000); // expiry
     put32(r, 32, 0);         // strike
@@ -298,7 +298,7 @@ inline bytes order_change(uint16_t transcode, uint32_t user, const std::string &
     put16(r, 0, transcode);
     put32(r, 2, user);
     put32(r, 8, 4711);
-    bytes kinds = hex(ascii("FUTIDXNIFTY     "));
+    bytes kinds = hex(ascii("FUTIDXZORAX     "));
     std::copy(kinds.begin(), kinds.end(), r.begin() + 12);
     bytes number = hex(order_number_hex);
     std::copy(number.begin(), number.end(), r.begin() + 38);

@@ -131,11 +131,10 @@ ea_status host_session_info_container_req_validate(host_session_info_container *
     uint16_t link = msg->link_index;
     host_session_info *info = &container->host_session_info_array[link];
     msg->network_sequence_number = static_cast<uint16_t>(info->send_sequence_no);
-    EA_LOG(logger, EA_LEVEL_ACTIVITY,
-           "Session sequence number [%d] applied sucessfully to the message, link index [%u], host nw handle "
-           "[%d], "
-           "sequence number [%lu]",
-           info->send_sequence_no, link, msg->host_network_handle, host_session_seq(msg));
+    EA_LOG(
+        logger, EA_LEVEL_ACTIVITY,
+        "Session sequence number [%d] applied sucessfully to the message, link index [%u], host nw handle [%d], sequence number [%lu]",
+        info->send_sequence_no, link, msg->host_network_handle, host_session_seq(msg));
     info->last_send_seq_no = info->send_sequence_no;
 
     if (host_session_recovery_enabled(container, link))
@@ -177,11 +176,10 @@ static ea_status host_session_send_sequenced(host_session_info_container *contai
     int32_t handle = host_session_current_handle(container, link);
     if (info->discard_flag == 1)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Message discarded for link index [%u], host nw handle [%d], as discard flag is set. Sequence "
-               "Number "
-               "[%lu].",
-               link, handle, host_session_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Message discarded for link index [%u], host nw handle [%d], as discard flag is set. Sequence Number [%lu].",
+            link, handle, host_session_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -199,11 +197,10 @@ static ea_status host_session_send_sequenced(host_session_info_container *contai
                handle);
         return EA_SUCCESS;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           " Message not forwaded to TH send validator for link index [%u], host nw handle [%d], Session "
-           "recovery is "
-           "in progress",
-           link, handle);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        " Message not forwaded to TH send validator for link index [%u], host nw handle [%d], Session recovery is in progress",
+        link, handle);
     message_destroy(msg); // its copy waits in the recovery queue
     return EA_SUCCESS;
 }
@@ -292,19 +289,17 @@ ea_status host_session_info_container_process_request_messages(host_session_info
         }
         else if (msg->tag == BOX_LOGOFF_FLUSH)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received BOX_LOGOFF_FLUSH message for link index [%u],  host nw handle [%d] from Request "
-                   "Data "
-                   "Processing Module.",
-                   link, handle);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Received BOX_LOGOFF_FLUSH message for link index [%u],  host nw handle [%d] from Request Data Processing Module.",
+                link, handle);
             host_session_reset(container, link, handle, true, logger);
             if (host_session_append(to_send_validator, msg, "queue append failed.", logger) != EA_SUCCESS)
                 return EA_ERROR;
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "The BOX_LOGOFF_FLUSH message forwarded to TH send validator for link index [%u], host nw "
-                   "handle "
-                   "[%d]",
-                   link, handle);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "The BOX_LOGOFF_FLUSH message forwarded to TH send validator for link index [%u], host nw handle [%d]",
+                link, handle);
         }
         else
             return host_session_invalid_tag(msg, logger);
@@ -361,19 +356,17 @@ ea_status host_session_info_container_process_box_messages(host_session_info_con
                 queue_get_count(info->recovery_queue) != 0 ? info->least_send_seq_no : info->send_sequence_no;
             put_i16_be(msg->data, BOX_RELOGON_LAST_RECV_SEQ_NO, info->last_recv_seq_no);
             put_i16_be(msg->data, BOX_RELOGON_LEAST_SEND_SEQ_NO, least);
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sending BOX_RELOGON_REQUEST with host last received sequence number[%d] "
-                   "least_send_seq_no[%d], "
-                   "link index[%u] ",
-                   info->last_recv_seq_no, least, link);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Sending BOX_RELOGON_REQUEST with host last received sequence number[%d] least_send_seq_no[%d], link index[%u] ",
+                info->last_recv_seq_no, least, link);
             break;
         }
         case DROP_HOST_CONNECTION:
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Forwarded DROP_HOST_CONNECTION message to th send validator for link index [%u], host nw "
-                   "handle "
-                   "[%d]",
-                   link, msg->host_network_handle);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Forwarded DROP_HOST_CONNECTION message to th send validator for link index [%u], host nw handle [%d]",
+                link, msg->host_network_handle);
             break;
         case DROP_HOST_SESSION:
             host_session_reset(container, link, msg->host_network_handle, false, logger);
@@ -430,18 +423,16 @@ ea_status host_session_info_container_cleanup_recovery_queue(host_session_info_c
                 {
                     acknowledged -= HOST_SESSION_SEQUENCE_LIMIT;
                     info->send_sequence_wrap_around_flag = 0;
-                    EA_LOG(logger, EA_LEVEL_EVENT,
-                           "send sequence wrap around flag set to FALSE for link index [%u], recovery "
-                           "message sequence "
-                           "no. [%d], last received sequence no. by host [%d]",
-                           link, number, acknowledged);
+                    EA_LOG(
+                        logger, EA_LEVEL_EVENT,
+                        "send sequence wrap around flag set to FALSE for link index [%u], recovery message sequence no. [%d], last received sequence no. by host [%d]",
+                        link, number, acknowledged);
                 }
                 queue_remove_head(info->recovery_queue);
-                EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                       "Message with session sequence number [%d] deleted from the recovery for link index "
-                       "[%u]. "
-                       "Sequence number [%lu]",
-                       number, link, host_session_seq(oldest));
+                EA_LOG(
+                    logger, EA_LEVEL_ACTIVITY,
+                    "Message with session sequence number [%d] deleted from the recovery for link index [%u]. Sequence number [%lu]",
+                    number, link, host_session_seq(oldest));
                 info->unacknowledged_weight -= static_cast<uint32_t>(oldest->packing_weight);
                 if (container->session_recovery_flag != nullptr &&
                     ea_flag_get(&container->session_recovery_flag[link]) == 1 &&
@@ -450,10 +441,10 @@ ea_status host_session_info_container_cleanup_recovery_queue(host_session_info_c
                 message_destroy(oldest);
                 ++deleted;
             }
-            EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                   "Recovery queue cleanup completed for link index [%u],host nw handle [%d], [%d] messages "
-                   "deleted",
-                   link, msg->host_network_handle, deleted);
+            EA_LOG(
+                logger, EA_LEVEL_ACTIVITY,
+                "Recovery queue cleanup completed for link index [%u],host nw handle [%d], [%d] messages deleted",
+                link, msg->host_network_handle, deleted);
         }
     }
     if (queue_get_count(info->recovery_queue) == 0)
@@ -476,11 +467,10 @@ ea_status host_session_info_container_resp_validate(host_session_info_container 
     {
         if (msg->host_network_handle == info->validation_failure_nw_handle)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Validation failure flag set for link index [%u],host nw handle [%d]. Hence discarding "
-                   "message "
-                   "with sequence number [%lu]",
-                   link, msg->host_network_handle, host_session_seq(msg));
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Validation failure flag set for link index [%u],host nw handle [%d]. Hence discarding message with sequence number [%lu]",
+                link, msg->host_network_handle, host_session_seq(msg));
             return EA_DO_NOT_FORWARD;
         }
         // The failure belonged to an earlier connection. Without this, a sequence failure
@@ -490,8 +480,7 @@ ea_status host_session_info_container_resp_validate(host_session_info_container 
         info->validation_failure_nw_handle = -1;
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Validation failure flag set to EA_FORWARD_MESSAGE for link index [%u]: record from new host nw "
-            "handle [%d]",
+            "Validation failure flag set to EA_FORWARD_MESSAGE for link index [%u]: record from new host nw handle [%d]",
             link, msg->host_network_handle);
     }
     int32_t number = msg->network_sequence_number;
@@ -517,11 +506,10 @@ ea_status host_session_info_container_resp_validate(host_session_info_container 
     info->validation_failure_nw_handle = msg->host_network_handle;
     EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Sequence verification Failed. Sequence Number [%lu]",
            host_session_seq(msg));
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Validation failure flag set to EA_DO_NOT_FORWARD for link index [%u], host nw handle [%d], "
-           "received host "
-           "session sequence no. [%d], expected sequence no. [%d] sequence number [%lu]",
-           link, msg->host_network_handle, number, info->recv_sequence_no, host_session_seq(msg));
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "Validation failure flag set to EA_DO_NOT_FORWARD for link index [%u], host nw handle [%d], received host session sequence no. [%d], expected sequence no. [%d] sequence number [%lu]",
+        link, msg->host_network_handle, number, info->recv_sequence_no, host_session_seq(msg));
     *reason_code = REASON_HOST_SEQUENCE_FAILURE;
     return HOST_SESSION_SEQUENCE_FAILURE;
 }
@@ -548,10 +536,10 @@ static ea_status host_session_route_accepted(message *msg, queue *to_response_pr
 {
     if (msg->data_length < HOST_SESSION_MINIMUM_PACKET)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding the message as the messagesize [%d] is less than expected [%d]. Sequence Number "
-               "[%lu]",
-               msg->data_length, HOST_SESSION_MINIMUM_PACKET, host_session_seq(msg));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding the message as the messagesize [%d] is less than expected [%d]. Sequence Number [%lu]",
+            msg->data_length, HOST_SESSION_MINIMUM_PACKET, host_session_seq(msg));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -580,8 +568,7 @@ static ea_status host_session_route_accepted(message *msg, queue *to_response_pr
         {
             EA_LOG(
                 logger, EA_LEVEL_ACTIVITY,
-                "Received acknowledgement response with host sequence number [%d] and last received sequence "
-                "number [%d] from Th receive validator. Discarding the message. Sequence Number [%lu]",
+                "Received acknowledgement response with host sequence number [%d] and last received sequence number [%d] from Th receive validator. Discarding the message. Sequence Number [%lu]",
                 msg->network_sequence_number, msg->last_sequence_number, host_session_seq(msg));
             message_destroy(msg);
             return EA_SUCCESS;
@@ -607,10 +594,10 @@ static ea_status host_session_process_inbound(host_session_info_container *conta
         msg->reason_code = reason;
         if (host_session_append(to_notifications, msg, "queue append failed.", logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent HOST_VALIDATION_FAILURE notification to Box communication thread, for link index [%u], "
-               "host_nw_handle [%d] and reason code [%d]",
-               msg->link_index, msg->host_network_handle, reason);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sent HOST_VALIDATION_FAILURE notification to Box communication thread, for link index [%u], host_nw_handle [%d] and reason code [%d]",
+            msg->link_index, msg->host_network_handle, reason);
         return EA_SUCCESS;
     case EA_DO_NOT_FORWARD:
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
@@ -624,11 +611,10 @@ static ea_status host_session_process_inbound(host_session_info_container *conta
         message_destroy(msg);
         return EA_ERROR;
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               "Surely a bug. Discarding the message.host_session_info_container_resp_validate() returned "
-               "invalid "
-               "status [%d]",
-               verdict);
+        EA_LOG(
+            logger, EA_LEVEL_SYSTEM_ERROR,
+            "Surely a bug. Discarding the message.host_session_info_container_resp_validate() returned invalid status [%d]",
+            verdict);
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -664,11 +650,10 @@ static ea_status host_session_resend(host_session_info_container *container, mes
 {
     uint16_t link = flush->link_index;
     host_session_info *info = &container->host_session_info_array[link];
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Recieved SESSION_RECOVERED_FLUSH message for link index [%u] host nw handle [%d] with host last "
-           "receive "
-           "sequence number [%d].",
-           link, flush->host_network_handle, flush->last_sequence_number);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Recieved SESSION_RECOVERED_FLUSH message for link index [%u] host nw handle [%d] with host last receive sequence number [%d].",
+        link, flush->host_network_handle, flush->last_sequence_number);
     info->relogon_status_flag = 0;
     if (host_session_info_container_cleanup_recovery_queue(container, flush, logger) != EA_SUCCESS)
     {
@@ -718,19 +703,17 @@ ea_status host_session_info_container_process_response_messages(host_session_inf
         case BOX_LOGOFF_FLUSH:
             EA_LOG(
                 logger, EA_LEVEL_EVENT,
-                "Recieved BOX_LOGOFF_FLUSH message for link index [%u] host nw handle [%d] from TH Receive "
-                "Validator.",
+                "Recieved BOX_LOGOFF_FLUSH message for link index [%u] host nw handle [%d] from TH Receive Validator.",
                 link, handle);
             container->host_session_info_array[link].discard_flag = 1;
             EA_LOG(logger, EA_LEVEL_EVENT, "Discard flag set for link index [%u], host nw handle [%d]", link,
                    handle);
             status = host_session_append(to_response_processing, msg, "queue append failed.", logger);
             if (status == EA_SUCCESS)
-                EA_LOG(logger, EA_LEVEL_EVENT,
-                       "Forwarded BOX_LOGOFF_FLUSH message for link index [%u] host nw handle [%d] to "
-                       "Response Data "
-                       "Processing Module.",
-                       link, handle);
+                EA_LOG(
+                    logger, EA_LEVEL_EVENT,
+                    "Forwarded BOX_LOGOFF_FLUSH message for link index [%u] host nw handle [%d] to Response Data Processing Module.",
+                    link, handle);
             break;
         case SESSION_RECOVERY_FLUSH:
             EA_LOG(logger, EA_LEVEL_EVENT,
@@ -741,8 +724,7 @@ ea_status host_session_info_container_process_response_messages(host_session_inf
             if (status == EA_SUCCESS)
                 EA_LOG(
                     logger, EA_LEVEL_EVENT,
-                    "Sent SESSION_RECOVERY_FLUSH message for link index [%u] host nw handle [%d] to TH Send "
-                    "Validator.",
+                    "Sent SESSION_RECOVERY_FLUSH message for link index [%u] host nw handle [%d] to TH Send Validator.",
                     link, handle);
             break;
         case SESSION_RECOVERED_FLUSH:
@@ -772,11 +754,10 @@ ea_status host_session_info_container_process_timers(host_session_info_container
     if (ea_get_tick_difference(ea_get_tick_count(), oldest->response_timer_start) <=
         static_cast<uint32_t>(container->host_response_timeout))
         return EA_SUCCESS;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "TH response timed out, no response received for host session sequence number [%d] from TH for "
-           "link index "
-           "[%u]",
-           info->least_send_seq_no, link_index);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "TH response timed out, no response received for host session sequence number [%d] from TH for link index [%u]",
+        info->least_send_seq_no, link_index);
     oldest->response_timer_start = 0; // it fires once
     *tag = HOST_SESSION_TIMED_OUT;
     *reason_code = 0;

@@ -33,8 +33,7 @@ int32_t user_session_info_req_network_validate(user_session_info *info, uint16_t
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "The tws_nw_handle [%d] in message and tws_nw_handle [%d] is user session info are different for "
-            "tws index [%u]",
+            "The tws_nw_handle [%d] in message and tws_nw_handle [%d] is user session info are different for tws index [%u]",
             msg->workstation_network_handle, info->tws_nw_handle, static_cast<unsigned>(tws_index));
         return EA_DO_NOT_FORWARD;
     }
@@ -55,11 +54,11 @@ int32_t user_session_info_req_network_validate(user_session_info *info, uint16_t
     }
     if (info->validation_failure_flag == EA_DO_NOT_FORWARD)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discard flag is set for tws index [%u] as validation failed for tws nw handle [%d]. Hence "
-               "discarding message. sequence number[%lu]",
-               static_cast<unsigned>(tws_index), msg->workstation_network_handle,
-               static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discard flag is set for tws index [%u] as validation failed for tws nw handle [%d]. Hence discarding message. sequence number[%lu]",
+            static_cast<unsigned>(tws_index), msg->workstation_network_handle,
+            static_cast<unsigned long>(msg->sequence_number));
         return EA_DO_NOT_FORWARD;
     }
     if (msg->user_type == USER_TYPE_FIX || info->user_type == USER_TYPE_FIX)
@@ -79,8 +78,7 @@ int32_t user_session_info_req_network_validate(user_session_info *info, uint16_t
         return 0;
     EA_LOG(
         logger, EA_LEVEL_BUSINESS_ERROR,
-        "Sequence Error for nw_handle [%d] having tws_index[%u]. Received sequence number [%d] is different "
-        "than expected [%d], sequence number [%lu]",
+        "Sequence Error for nw_handle [%d] having tws_index[%u]. Received sequence number [%d] is different than expected [%d], sequence number [%lu]",
         msg->workstation_network_handle, static_cast<unsigned>(tws_index),
         static_cast<int32_t>(msg->workstation_sequence_number), info->recv_sequence_no,
         static_cast<unsigned long>(msg->sequence_number));

@@ -271,11 +271,10 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
 {
     if (!user_session_slot_in_range(container, msg))
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding message having Invalid tws index [%u] or Invalid tws_nw_handle[%d] message type "
-               "[%d].",
-               static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle,
-               msg->user_type);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding message having Invalid tws index [%u] or Invalid tws_nw_handle[%d] message type [%d].",
+            static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle, msg->user_type);
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -287,20 +286,19 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
         msg->tag = DROP_CLIENT;
         msg->user_type = static_cast<uint16_t>(info->user_type);
         user_session_set_logoff_flag(container, slot, 1);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sending DROP_CLIENT having message type[%d], to Validation Layer as User corresponding to "
-               "tws nw "
-               "handle [%d] and tws index [%u] not found. ",
-               msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot));
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sending DROP_CLIENT having message type[%d], to Validation Layer as User corresponding to tws nw handle [%d] and tws index [%u] not found. ",
+            msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot));
         return user_session_append(to_user_side, msg, logger);
     }
     if (info->tws_nw_handle != msg->workstation_network_handle)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding the message having message type [%d], as Nw handle mismatch. The tws nw handle in "
-               "received message is[%d] and in user session object is[%d] for tws index [%u]",
-               msg->user_type, msg->workstation_network_handle, info->tws_nw_handle,
-               static_cast<unsigned>(slot));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding the message having message type [%d], as Nw handle mismatch. The tws nw handle in received message is[%d] and in user session object is[%d] for tws index [%u]",
+            msg->user_type, msg->workstation_network_handle, info->tws_nw_handle,
+            static_cast<unsigned>(slot));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -308,11 +306,10 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
     {
         user_session_mark_logoff(container, slot);
         msg->tag = USER_LOGOFF_FLUSH;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent USER_LOGOFF_FLUSH message for user type [%d]for tws index [%u] having tws nw handle "
-               "[%d] to "
-               "Validation Layer",
-               msg->user_type, static_cast<unsigned>(slot), msg->workstation_network_handle);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sent USER_LOGOFF_FLUSH message for user type [%d]for tws index [%u] having tws nw handle [%d] to Validation Layer",
+            msg->user_type, static_cast<unsigned>(slot), msg->workstation_network_handle);
         return user_session_append(to_user_side, msg, logger);
     }
 
@@ -326,11 +323,11 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
     {
         user_session_mark_logoff(container, slot);
         info->logoff_reason_code = msg->reason_code;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Status of user [%ld] of user type[%d] with nw handle [%d] having tws index [%u] set to "
-               "LOGOFF_IN_PROGRESS. reason code [%d]",
-               static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
-               static_cast<unsigned>(slot), msg->reason_code);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Status of user [%ld] of user type[%d] with nw handle [%d] having tws index [%u] set to LOGOFF_IN_PROGRESS. reason code [%d]",
+            static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
+            static_cast<unsigned>(slot), msg->reason_code);
         message_destroy(msg);
         message *logoff = user_session_info_container_create_user_logoff_message(container, slot, logger);
         if (logoff == nullptr)
@@ -349,29 +346,28 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
     case logon_status::LOGON_IN_PROGRESS:
         info->logoff_reason_code = msg->reason_code;
         user_session_mark_logoff(container, slot);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Status of user [%ld] having user type [%d], with nw handle [%d] having tws index [%u] set to "
-               "LOGOFF_IN_PROGRESS. Also set the request sent timer reason code [%d]",
-               static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
-               static_cast<unsigned>(slot), msg->reason_code);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Status of user [%ld] having user type [%d], with nw handle [%d] having tws index [%u] set to LOGOFF_IN_PROGRESS. Also set the request sent timer reason code [%d]",
+            static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
+            static_cast<unsigned>(slot), msg->reason_code);
         message_destroy(msg);
         info->status_query = 1;
         info->immediate_status_query = 1;
         return EA_SUCCESS;
     default:
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "The user [%ld] of user type [%d], with tws nw handle [%d] having tws index [%u] having "
-               "logon_status flag [%d] is already deleted from qel. Surely a bug",
-               static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
-               static_cast<unsigned>(slot), info->logon_status);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "The user [%ld] of user type [%d], with tws nw handle [%d] having tws index [%u] having logon_status flag [%d] is already deleted from qel. Surely a bug",
+            static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
+            static_cast<unsigned>(slot), info->logon_status);
         user_session_mark_logoff(container, slot);
         msg->tag = USER_LOGOFF_FLUSH;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent USER_LOGOFF_FLUSH for user id [%ld] having user type [%d] and tws nw handle [%d] having "
-               "tws "
-               "index [%u]",
-               static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
-               static_cast<unsigned>(slot));
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sent USER_LOGOFF_FLUSH for user id [%ld] having user type [%d] and tws nw handle [%d] having tws index [%u]",
+            static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
+            static_cast<unsigned>(slot));
         return user_session_append(to_user_side, msg, logger);
     }
 }

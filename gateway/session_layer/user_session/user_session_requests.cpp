@@ -80,13 +80,12 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
     container->connected_users_count[link_index]++;
     user_session_set_logoff_flag(container, slot, 0);
     msg->link_index = link_index;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Added new user [%ld]of user type[%d] having Tws Nw handle [%d] with tws index [%u] and link "
-           "index [%u], "
-           "sequence number [%lu]",
-           static_cast<long>(info->user_id), info->user_type, msg->workstation_network_handle,
-           static_cast<unsigned>(slot), static_cast<unsigned>(link_index),
-           static_cast<unsigned long>(msg->sequence_number));
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Added new user [%ld]of user type[%d] having Tws Nw handle [%d] with tws index [%u] and link index [%u], sequence number [%lu]",
+        static_cast<long>(info->user_id), info->user_type, msg->workstation_network_handle,
+        static_cast<unsigned>(slot), static_cast<unsigned>(link_index),
+        static_cast<unsigned long>(msg->sequence_number));
 
     message *update = message_create(0, UPDATE_LINK_INDEX);
     if (update == nullptr)
@@ -107,8 +106,7 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
     }
     EA_LOG(
         logger, EA_LEVEL_EVENT,
-        "Sent UPDATE_LINK_INDEX notification having user id [%ld] for user type[%d], tws nw handle [%d],tws "
-        "index [%u] and link index [%u]",
+        "Sent UPDATE_LINK_INDEX notification having user id [%ld] for user type[%d], tws nw handle [%d],tws index [%u] and link index [%u]",
         static_cast<long>(info->user_id), info->user_type, msg->workstation_network_handle,
         static_cast<unsigned>(slot), static_cast<unsigned>(link_index));
     long user_id = info->user_id;
@@ -149,8 +147,7 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Invalid userid [%ld] having message type[%d] having Tws Nw handle [%d] tws index [%u], sequence "
-            "number [%lu]",
+            "Invalid userid [%ld] having message type[%d] having Tws Nw handle [%d] tws index [%u], sequence number [%lu]",
             static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
             static_cast<unsigned>(slot), sequence);
         if (send_signon_response(msg, VRX_ERROR_NO_SUCH_DEALER, out, logger) != EA_SUCCESS)
@@ -160,8 +157,7 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         }
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Sent user sigon response for userid [%ld] of message type[%d], Tws Nw handle [%d] and tws index "
-            "[%u] with error code [%d]",
+            "Sent user sigon response for userid [%ld] of message type[%d], Tws Nw handle [%d] and tws index [%u] with error code [%d]",
             static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
             static_cast<unsigned>(slot), VRX_ERROR_NO_SUCH_DEALER);
         return start_logoff(container, msg, REASON_INVALID_USER_ID, out, logger);
@@ -172,13 +168,12 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         EA_SUCCESS)
     {
         const user_session_info *other = &container->user_session_info_list[existing];
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Duplicate connection for userid [%ld] having message type [%d], from Tws Nw handle [%d] "
-               "having tws "
-               "index [%u], sequence number [%lu]. User status is [%s] and existing Tws Nw handle is [%d]",
-               static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
-               static_cast<unsigned>(slot), sequence, user_session_status_text(other->logon_status),
-               other->tws_nw_handle);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Duplicate connection for userid [%ld] having message type [%d], from Tws Nw handle [%d] having tws index [%u], sequence number [%lu]. User status is [%s] and existing Tws Nw handle is [%d]",
+            static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
+            static_cast<unsigned>(slot), sequence, user_session_status_text(other->logon_status),
+            other->tws_nw_handle);
         if (send_signon_response(msg, VRX_ERROR_ALREADY_SIGNED_ON, out, logger) != EA_SUCCESS)
         {
             message_destroy(msg);
@@ -186,8 +181,7 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         }
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Sent user signon response for userid [%ld] of message type [%d], Tws Nw handle [%d] having tws "
-            "index [%u] with error code [%d]",
+            "Sent user signon response for userid [%ld] of message type [%d], Tws Nw handle [%d] having tws index [%u] with error code [%d]",
             static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
             static_cast<unsigned>(slot), VRX_ERROR_ALREADY_SIGNED_ON);
         return start_logoff(container, msg, REASON_USER_ALREADY_LOGGED_ON, out, logger);
@@ -198,11 +192,10 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         user_link_info_get_user_links(container->link_table, static_cast<uint32_t>(user_id), &links,
                                       logger) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Initiating USER LOGOFF for user type[%d]as Userid [%ld] with Tws Nw handle [%d] is not found "
-               "in the "
-               "user_link_mapping table. sequence number [%lu]",
-               msg->user_type, static_cast<long>(user_id), msg->workstation_network_handle, sequence);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Initiating USER LOGOFF for user type[%d]as Userid [%ld] with Tws Nw handle [%d] is not found in the user_link_mapping table. sequence number [%lu]",
+            msg->user_type, static_cast<long>(user_id), msg->workstation_network_handle, sequence);
         return start_logoff(container, msg, REASON_USER_NOT_MAPPED, out, logger);
     }
 
@@ -236,12 +229,11 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         uint32_t began = user_session_link_inactivity_timer(container, link);
         if (ea_get_tick_difference(ea_get_tick_count(), began) < USER_SESSION_LINK_LOGON_GRACE_MS)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Initiating USER LOGOFF for Userid [%ld] of message type [%d] with Tws Nw handle [%d] tws "
-                   "index "
-                   "[%u] reason code [%d] sequence number [%lu]",
-                   static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
-                   static_cast<unsigned>(slot), REASON_LINK_LOGON_IN_PROGRESS, sequence);
+            EA_LOG(
+                logger, EA_LEVEL_BUSINESS_ERROR,
+                "Initiating USER LOGOFF for Userid [%ld] of message type [%d] with Tws Nw handle [%d] tws index [%u] reason code [%d] sequence number [%lu]",
+                static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
+                static_cast<unsigned>(slot), REASON_LINK_LOGON_IN_PROGRESS, sequence);
             return start_logoff(container, msg, REASON_LINK_LOGON_IN_PROGRESS, out, logger);
         }
     }
@@ -251,12 +243,11 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         message_destroy(msg);
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Initiating USER LOGOFF for Userid [%ld] having user type [%d] with Tws Nw handle [%d] tws index "
-           "[%u] "
-           "reason code [%d] sequence number [%lu]",
-           static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
-           static_cast<unsigned>(slot), pending, sequence);
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "Initiating USER LOGOFF for Userid [%ld] having user type [%d] with Tws Nw handle [%d] tws index [%u] reason code [%d] sequence number [%lu]",
+        static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
+        static_cast<unsigned>(slot), pending, sequence);
     return start_logoff(container, msg, pending, out, logger);
 }
 
@@ -278,8 +269,7 @@ ea_status process_user_request(user_session_info_container *container, message *
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "For user [%ld] having user type[%d] the link active flag for the link index [%u] is FALSE. So "
-            "discarding message sequence number [%lu]",
+            "For user [%ld] having user type[%d] the link active flag for the link index [%u] is FALSE. So discarding message sequence number [%lu]",
             user_id, user_type, static_cast<unsigned>(info->link_index), sequence);
         message_destroy(msg);
         return EA_SUCCESS;
@@ -298,11 +288,10 @@ ea_status process_user_request(user_session_info_container *container, message *
     switch (info->logon_status)
     {
     case logon_status::LOGOFF_IN_PROGRESS:
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Status of user [%ld] having user type [%d] is LOGOFF_IN_PROGRESS. So discarding message, "
-               "sequence "
-               "number [%lu]",
-               user_id, user_type, sequence);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Status of user [%ld] having user type [%d] is LOGOFF_IN_PROGRESS. So discarding message, sequence number [%lu]",
+            user_id, user_type, sequence);
         message_destroy(msg);
         return EA_SUCCESS;
     case logon_status::LOGGED_ON:
@@ -313,10 +302,10 @@ ea_status process_user_request(user_session_info_container *container, message *
             info->validation_failure_flag = EA_DO_NOT_FORWARD;
             info->logoff_reason_code = REASON_USER_LOGOFF;
             info->request_sent_timer = ea_get_tick_count();
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received Log off Message from user for user type [%d]. Status of user [%ld] set to "
-                   "LOGOFF_IN_PROGRESS. Also started the request sent timer. sequence number [%lu]",
-                   user_type, user_id, sequence);
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Received Log off Message from user for user type [%d]. Status of user [%ld] set to LOGOFF_IN_PROGRESS. Also started the request sent timer. sequence number [%lu]",
+                user_type, user_id, sequence);
         }
         return user_session_append(out.to_request_processing, msg, logger);
     case logon_status::LOGON_IN_PROGRESS:
@@ -347,17 +336,15 @@ ea_status process_user_request(user_session_info_container *container, message *
             info->immediate_status_query = 1;
             EA_LOG(
                 logger, EA_LEVEL_EVENT,
-                "Status of user [%ld] of user type[%d] set to LOGOFF_IN_PROGRESS.Also set the request sent "
-                "timer. sequence number [%lu]",
+                "Status of user [%ld] of user type[%d] set to LOGOFF_IN_PROGRESS.Also set the request sent timer. sequence number [%lu]",
                 user_id, user_type, sequence);
             message_destroy(msg);
             return EA_SUCCESS;
         }
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding the message with transcode [%d] for user [%ld] having user type[%d], as this "
-               "transcode "
-               "is not allowed inlogon process. sequence number [%lu]",
-               transcode, user_id, user_type, sequence);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding the message with transcode [%d] for user [%ld] having user type[%d], as this transcode is not allowed inlogon process. sequence number [%lu]",
+            transcode, user_id, user_type, sequence);
         message_destroy(msg);
         return EA_SUCCESS;
     default:
@@ -376,11 +363,10 @@ ea_status process_normal_message(user_session_info_container *container, message
     EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Validation Layer.");
     if (!user_session_slot_in_range(container, msg))
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding message having Invalid tws index [%u] or Invalid tws_nw_handle[%d] message type "
-               "[%d].",
-               static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle,
-               msg->user_type);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding message having Invalid tws index [%u] or Invalid tws_nw_handle[%d] message type [%d].",
+            static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle, msg->user_type);
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -389,22 +375,20 @@ ea_status process_normal_message(user_session_info_container *container, message
     int32_t verdict = user_session_info_req_network_validate(info, slot, msg, logger);
     if (verdict == USER_SESSION_SEQUENCE_ERROR)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Initiating USER LOGOFF for User having user type [%d] and Tws Nw handle [%d] tws index [%u] "
-               "reason "
-               "code [%d] sequence number [%lu]",
-               msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot),
-               REASON_SEQUENCE_ERROR, static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Initiating USER LOGOFF for User having user type [%d] and Tws Nw handle [%d] tws index [%u] reason code [%d] sequence number [%lu]",
+            msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot),
+            REASON_SEQUENCE_ERROR, static_cast<unsigned long>(msg->sequence_number));
         return start_logoff(container, msg, REASON_SEQUENCE_ERROR, out, logger);
     }
     if (verdict != 0)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarded Message with message type [%d] tws nw handle [%d] with tws index [%u], sequence "
-               "number "
-               "[%lu]",
-               msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot),
-               static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarded Message with message type [%d] tws nw handle [%d] with tws index [%u], sequence number [%lu]",
+            msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot),
+            static_cast<unsigned long>(msg->sequence_number));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -418,8 +402,7 @@ ea_status process_normal_message(user_session_info_container *container, message
         {
             EA_LOG(
                 logger, EA_LEVEL_BUSINESS_ERROR,
-                "Discarding the Non-login message having message type[%d] with transcode [%d] from NEW user "
-                "having tws_nw_handle[%d] and tws index [%u] with Sequence Number [%lu]",
+                "Discarding the Non-login message having message type[%d] with transcode [%d] from NEW user having tws_nw_handle[%d] and tws index [%u] with Sequence Number [%lu]",
                 msg->user_type, transcode, msg->workstation_network_handle, static_cast<unsigned>(slot),
                 static_cast<unsigned long>(msg->sequence_number));
             return start_logoff(container, msg, REASON_FIRST_RECORD_NOT_SIGN_ON, out, logger);
@@ -428,12 +411,11 @@ ea_status process_normal_message(user_session_info_container *container, message
     }
     if (!has_header)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding message of length [%u] shorter than the record header for user [%ld], sequence "
-               "number "
-               "[%lu]",
-               static_cast<unsigned>(msg->data_length), static_cast<long>(info->user_id),
-               static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding message of length [%u] shorter than the record header for user [%ld], sequence number [%lu]",
+            static_cast<unsigned>(msg->data_length), static_cast<long>(info->user_id),
+            static_cast<unsigned long>(msg->sequence_number));
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -447,20 +429,18 @@ ea_status process_user_logoff_flush(user_session_info_container *container, mess
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Discarding USER_LOGOFF_FLUSH message having invalid tws index [%u] for tws_nw_handle[%d] having "
-            "message type[%d]",
+            "Discarding USER_LOGOFF_FLUSH message having invalid tws index [%u] for tws_nw_handle[%d] having message type[%d]",
             static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle, msg->user_type);
         message_destroy(msg);
         return EA_SUCCESS;
     }
     uint16_t slot = msg->workstation_index;
     user_session_info *info = &container->user_session_info_list[slot];
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received a USER_LOGOFF_FLUSH message for user [%ld] having user type[%d] with tws nw handle [%d] "
-           "with "
-           "tws index [%u] from Validation Layer",
-           static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->user_type,
-           msg->workstation_network_handle, static_cast<unsigned>(slot));
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received a USER_LOGOFF_FLUSH message for user [%ld] having user type[%d] with tws nw handle [%d] with tws index [%u] from Validation Layer",
+        static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->user_type,
+        msg->workstation_network_handle, static_cast<unsigned>(slot));
     if (msg->workstation_network_handle == info->tws_nw_handle &&
         info->logon_status == logon_status::LOGOFF_IN_PROGRESS)
     {
@@ -469,11 +449,10 @@ ea_status process_user_logoff_flush(user_session_info_container *container, mess
         int32_t handle = info->tws_nw_handle;
         unsigned link_index = info->link_index;
         user_session_info_container_delete_user(container, slot);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "The user [%ld] having user type [%d] and tws_nw_handle[%d], tws index [%u] and link index "
-               "[%u] is "
-               "deleted from QEL and status_query flag is reset",
-               user_id, user_type, handle, static_cast<unsigned>(slot), link_index);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "The user [%ld] having user type [%d] and tws_nw_handle[%d], tws index [%u] and link index [%u] is deleted from QEL and status_query flag is reset",
+            user_id, user_type, handle, static_cast<unsigned>(slot), link_index);
     }
     message_destroy(msg);
     return EA_SUCCESS;
@@ -483,10 +462,10 @@ ea_status process_box_logoff_flush(message *msg, const request_outputs &out, log
 {
     if (msg->user_type == USER_TYPE_WORKSTATION)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received a BOX_LOGOFF_FLUSH message of message type [%d] for link index [%u] from Validation "
-               "Layer",
-               msg->user_type, static_cast<unsigned>(msg->link_index));
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Received a BOX_LOGOFF_FLUSH message of message type [%d] for link index [%u] from Validation Layer",
+            msg->user_type, static_cast<unsigned>(msg->link_index));
         msg->user_type = USER_TYPE_FIX;
         unsigned link_index = msg->link_index;
         if (user_session_append(out.to_fix_send, msg, logger) != EA_SUCCESS)
@@ -508,20 +487,18 @@ ea_status process_journal_request(user_session_info_container *container, messag
                                   const request_outputs &out, logger_object *logger)
 {
     unsigned long sequence = msg->sequence_number;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received a SECONDARY_JOURNAL_DOWNLOAD message from Validation Layer for USER [%ld] of type [%d] "
-           "having "
-           "tws_nw_handle[%d] with tws index [%u] for link index [%u] sequence number[%lu]",
-           static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->user_type,
-           msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
-           static_cast<unsigned>(msg->link_index), sequence);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received a SECONDARY_JOURNAL_DOWNLOAD message from Validation Layer for USER [%ld] of type [%d] having tws_nw_handle[%d] with tws index [%u] for link index [%u] sequence number[%lu]",
+        static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->user_type,
+        msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
+        static_cast<unsigned>(msg->link_index), sequence);
     if (!user_session_slot_in_range(container, msg))
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding SECONDARY_JOURNAL_DOWNLOAD_REQUEST message having invalid tws index [%u] for "
-               "tws_nw_handle[%d] having message type[%d]",
-               static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle,
-               msg->user_type);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding SECONDARY_JOURNAL_DOWNLOAD_REQUEST message having invalid tws index [%u] for tws_nw_handle[%d] having message type[%d]",
+            static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle, msg->user_type);
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -530,10 +507,10 @@ ea_status process_journal_request(user_session_info_container *container, messag
     // A free slot has no link: its "link" is never logged on.
     if (user_session_link_logon_complete(container, info->link_index) != 1)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "For user [%ld] the link active flag for the link index [%u] is FALSE. So discarding message, "
-               "sequence number [%lu]",
-               user_id, static_cast<unsigned>(info->link_index), sequence);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "For user [%ld] the link active flag for the link index [%u] is FALSE. So discarding message, sequence number [%lu]",
+            user_id, static_cast<unsigned>(info->link_index), sequence);
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -552,18 +529,17 @@ ea_status process_journal_request(user_session_info_container *container, messag
         unsigned link_index = msg->link_index;
         if (user_session_append(out.to_request_processing, msg, logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sending SECONDARY_JOURNAL_DOWNLOAD message to Processing Layer for USER [%ld] with "
-               "tws_nw_handle[%d] "
-               "for link index [%u] sequence number[%lu]",
-               user_id, handle, link_index, sequence);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sending SECONDARY_JOURNAL_DOWNLOAD message to Processing Layer for USER [%ld] with tws_nw_handle[%d] for link index [%u] sequence number[%lu]",
+            user_id, handle, link_index, sequence);
         return EA_SUCCESS;
     }
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Discarding the SECONDARY_JOURNAL_DOWNLOAD_REQUEST as user [%ld] is not LOGGED_ON having the "
-           "tws_nw_handle[%d] and tws index [%u] for link index [%u] sequence number[%lu]",
-           user_id, msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
-           static_cast<unsigned>(msg->link_index), sequence);
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "Discarding the SECONDARY_JOURNAL_DOWNLOAD_REQUEST as user [%ld] is not LOGGED_ON having the tws_nw_handle[%d] and tws index [%u] for link index [%u] sequence number[%lu]",
+        user_id, msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
+        static_cast<unsigned>(msg->link_index), sequence);
     message_destroy(msg);
     return EA_SUCCESS;
 }
@@ -583,8 +559,7 @@ ea_status process_one_request(user_session_info_container *container, message *m
     case CLIENT_VALIDATION_FAILURE:
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Received %s message having message type[%d] for tws nw handle [%d] having tws index [%u] reason "
-            "code [%d]",
+            "Received %s message having message type[%d] for tws nw handle [%d] having tws index [%u] reason code [%d]",
             msg->tag == CLIENT_DISCONNECTED ? "CLIENT_DISCONNECTED" : "CLIENT_VALIDATION_FAILURE",
             msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
             msg->reason_code);
@@ -594,8 +569,7 @@ ea_status process_one_request(user_session_info_container *container, message *m
     default:
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Invalid message tag [%d] having message type[%d]. Discarding message with userid [%ld], tws nw "
-            "handle [%d] with tws index [%u], sequence number [%lu]",
+            "Invalid message tag [%d] having message type[%d]. Discarding message with userid [%ld], tws nw handle [%d] with tws index [%u], sequence number [%lu]",
             msg->tag, msg->user_type, static_cast<long>(static_cast<int32_t>(msg->user_id)),
             msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
             static_cast<unsigned long>(msg->sequence_number));

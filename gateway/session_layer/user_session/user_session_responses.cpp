@@ -57,11 +57,10 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
     unsigned long sequence = msg->sequence_number;
     if (transcode != TRANSCODE_USER_STATUS_RESPONSE)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Recieved message with transcode [%d] for user [%ld] having user type[%d] which is not a user "
-               "query "
-               "response. So discarding it. sequence number [%lu].",
-               transcode, user_id, user_type, sequence);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Recieved message with transcode [%d] for user [%ld] having user type[%d] which is not a user query response. So discarding it. sequence number [%lu].",
+            transcode, user_id, user_type, sequence);
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -70,8 +69,7 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Recieved a stale user query response with timestamp [%ld] for user [%ld] of user type[%d]. So "
-            "discarding it. sequence number [%lu].",
+            "Recieved a stale user query response with timestamp [%ld] for user [%ld] of user type[%d]. So discarding it. sequence number [%lu].",
             static_cast<long>(stamp), user_id, user_type, sequence);
         message_destroy(msg);
         return EA_SUCCESS;
@@ -92,11 +90,10 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
             msg->event_value = static_cast<int32_t>(info->logoff_error_code);
         if (user_session_append(user_side_queue(out, info->user_type), msg, logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "User [%ld]of user type[%d] is logged off at host. So sent USER_LOGOFF_FLUSH message with nw "
-               "handle "
-               "[%d] and tws index [%u] with reason code [%d]",
-               user_id, user_type, info->tws_nw_handle, static_cast<unsigned>(slot), reason);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "User [%ld]of user type[%d] is logged off at host. So sent USER_LOGOFF_FLUSH message with nw handle [%d] and tws index [%u] with reason code [%d]",
+            user_id, user_type, info->tws_nw_handle, static_cast<unsigned>(slot), reason);
         return EA_SUCCESS;
     }
     message_destroy(msg);
@@ -133,12 +130,11 @@ ea_status process_sign_off_response(user_session_info_container *container, uint
     uint16_t reason = msg->reason_code;
     if (user_session_append(user_side_queue(out, info->user_type), msg, logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received Logoff Response with error code [%d] for user [%ld] of type [%d], having link index "
-           "[%u]. So "
-           "sent USER_LOGOFF_FLUSH message with tws nw handle [%d], tws index [%u] and reason code [%d]",
-           error_code, static_cast<long>(info->user_id), info->user_type,
-           static_cast<unsigned>(info->link_index), info->tws_nw_handle, static_cast<unsigned>(slot), reason);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received Logoff Response with error code [%d] for user [%ld] of type [%d], having link index [%u]. So sent USER_LOGOFF_FLUSH message with tws nw handle [%d], tws index [%u] and reason code [%d]",
+        error_code, static_cast<long>(info->user_id), info->user_type,
+        static_cast<unsigned>(info->link_index), info->tws_nw_handle, static_cast<unsigned>(slot), reason);
     info->logon_status = logon_status::LOGOFF_IN_PROGRESS;
     user_session_set_logoff_flag(container, slot, 1);
     EA_LOG(logger, EA_LEVEL_EVENT, "Status of user [%ld] having user type [%d] set to LOGOFF_IN_PROGRESS",
@@ -154,12 +150,11 @@ ea_status process_logon_reply(user_session_info_container *container, uint16_t s
     user_session_info *info = &container->user_session_info_list[slot];
     int16_t error_code = user_session_error_code(msg);
     int32_t login_count = msg->login_count;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received message with transcode [%d] with error code [%d] for user [%ld] having user type "
-           "[%d]link index "
-           "[%u] and tws_nw_handle[%d], tws index [%u]",
-           transcode, error_code, static_cast<long>(info->user_id), info->user_type,
-           static_cast<unsigned>(info->link_index), info->tws_nw_handle, static_cast<unsigned>(slot));
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received message with transcode [%d] with error code [%d] for user [%ld] having user type [%d]link index [%u] and tws_nw_handle[%d], tws index [%u]",
+        transcode, error_code, static_cast<long>(info->user_id), info->user_type,
+        static_cast<unsigned>(info->link_index), info->tws_nw_handle, static_cast<unsigned>(slot));
     if (user_session_append(user_side_queue(out, info->user_type), msg, logger) != EA_SUCCESS)
         return EA_ERROR;
     if (info->logon_status != logon_status::LOGON_IN_PROGRESS)
@@ -189,11 +184,10 @@ ea_status process_logon_reply(user_session_info_container *container, uint16_t s
     info->immediate_status_query = 1;
     info->logoff_reason_code = REASON_HOST_REFUSED_LOGON;
     info->logoff_error_code = static_cast<uint32_t>(static_cast<int32_t>(error_code));
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received unsuccessful response with transcode [%d] error code [%d]. Status of the user [%ld] "
-           "having user "
-           "type[%d] is set to LOGOFF_IN_PROGRESS. Also set the request sent timer",
-           transcode, error_code, static_cast<long>(info->user_id), info->user_type);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received unsuccessful response with transcode [%d] error code [%d]. Status of the user [%ld] having user type[%d] is set to LOGOFF_IN_PROGRESS. Also set the request sent timer",
+        transcode, error_code, static_cast<long>(info->user_id), info->user_type);
     return EA_SUCCESS;
 }
 
@@ -205,40 +199,35 @@ ea_status process_journal_reply(user_session_info_container *container, uint16_t
     unsigned long sequence = msg->sequence_number;
     EA_LOG(
         logger, EA_LEVEL_EVENT,
-        "Received a SECONDARY_JOURNAL_DOWNLOAD message form Processing Layer for USER [%ld] having "
-        "tws_nw_handle[%d] tws index [%u] over link index [%u] sequence number[%lu] from TH SESSION Module",
+        "Received a SECONDARY_JOURNAL_DOWNLOAD message form Processing Layer for USER [%ld] having tws_nw_handle[%d] tws index [%u] over link index [%u] sequence number[%lu] from TH SESSION Module",
         user_id, info->tws_nw_handle, static_cast<unsigned>(slot), static_cast<unsigned>(info->link_index),
         sequence);
     if (info->logon_status != logon_status::LOGGED_ON)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarded message with transcode [%d] Sequence number [%lu]. as user [%ld] status is not "
-               "LOGGED_ON "
-               "having tws index [%u]",
-               transcode, sequence, user_id, static_cast<unsigned>(slot));
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarded message with transcode [%d] Sequence number [%lu]. as user [%ld] status is not LOGGED_ON having tws index [%u]",
+            transcode, sequence, user_id, static_cast<unsigned>(slot));
         message_destroy(msg);
         return EA_SUCCESS;
     }
     if (!login_count_matches(info, msg))
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarded message with transcode [%d] as login count[%ld] in the message does not match with "
-               "login "
-               "count [%ld] in user session info .Sequence number [%lu].",
-               transcode, static_cast<long>(msg->login_count), static_cast<long>(info->login_count),
-               sequence);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarded message with transcode [%d] as login count[%ld] in the message does not match with login count [%ld] in user session info .Sequence number [%lu].",
+            transcode, static_cast<long>(msg->login_count), static_cast<long>(info->login_count), sequence);
         message_destroy(msg);
         return EA_SUCCESS;
     }
     msg->tag = SECONDARY_JOURNAL_DOWNLOAD_REQUEST;
     if (user_session_append(user_side_queue(out, info->user_type), msg, logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sending SECONDARY_JOURNAL_DOWNLOAD message to Validation Layer for USER [%ld] having "
-           "tws_nw_handle[%d] "
-           "and tws index [%u] over link index [%u] sequence number[%lu]",
-           user_id, info->tws_nw_handle, static_cast<unsigned>(slot), static_cast<unsigned>(info->link_index),
-           sequence);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Sending SECONDARY_JOURNAL_DOWNLOAD message to Validation Layer for USER [%ld] having tws_nw_handle[%d] and tws index [%u] over link index [%u] sequence number[%lu]",
+        user_id, info->tws_nw_handle, static_cast<unsigned>(slot), static_cast<unsigned>(info->link_index),
+        sequence);
     return EA_SUCCESS;
 }
 
@@ -252,8 +241,7 @@ ea_status process_reply(user_session_info_container *container, message *msg, co
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
-            "Discarding reply of length [%u] shorter than the record header for user [%ld], sequence number "
-            "[%lu]",
+            "Discarding reply of length [%u] shorter than the record header for user [%ld], sequence number [%lu]",
             static_cast<unsigned>(msg->data_length), static_cast<long>(static_cast<int32_t>(msg->user_id)),
             sequence);
         message_destroy(msg);
@@ -291,11 +279,10 @@ ea_status process_reply(user_session_info_container *container, message *msg, co
     case TRANSCODE_JOURNAL_DOWNLOAD_REPLY:
         return process_journal_reply(container, slot, msg, transcode, out, logger);
     case TRANSCODE_USER_STATUS_RESPONSE:
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarding Unneeded user_query_response for user [%ld] having user type [%d] and tws nw "
-               "handle [%d], "
-               "tws index [%u] sequence number [%lu]",
-               user_id, user_type, info->tws_nw_handle, static_cast<unsigned>(slot), sequence);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding Unneeded user_query_response for user [%ld] having user type [%d] and tws nw handle [%d], tws index [%u] sequence number [%lu]",
+            user_id, user_type, info->tws_nw_handle, static_cast<unsigned>(slot), sequence);
         message_destroy(msg);
         return EA_SUCCESS;
     default:
@@ -303,22 +290,20 @@ ea_status process_reply(user_session_info_container *container, message *msg, co
     }
     if (info->logon_status != logon_status::LOGGED_ON)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarded message with transcode [%d] Sequence number [%lu] as the user [%ld] of type[%d] "
-               "status is "
-               "not LOGGED_ON",
-               transcode, sequence, user_id, user_type);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarded message with transcode [%d] Sequence number [%lu] as the user [%ld] of type[%d] status is not LOGGED_ON",
+            transcode, sequence, user_id, user_type);
         message_destroy(msg);
         return EA_SUCCESS;
     }
     if (!login_count_matches(info, msg))
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Discarded message with transcode [%d] as login count in the message [%ld] does not match "
-               "with login "
-               "count in user session info [%ld]. Sequence number [%lu] for user [%ld] having user type[%d].",
-               transcode, static_cast<long>(msg->login_count), static_cast<long>(info->login_count), sequence,
-               user_id, user_type);
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarded message with transcode [%d] as login count in the message [%ld] does not match with login count in user session info [%ld]. Sequence number [%lu] for user [%ld] having user type[%d].",
+            transcode, static_cast<long>(msg->login_count), static_cast<long>(info->login_count), sequence,
+            user_id, user_type);
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -362,12 +347,11 @@ ea_status process_box_logoff(user_session_info_container *container, message *ms
             message_destroy(msg);
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent USER_LOGOFF_FLUSH message for user [%ld] of user type[%d]with tws nw handle [%d], tws "
-               "index [%u] "
-               "and reason code [%d]",
-               static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
-               static_cast<unsigned>(slot), REASON_BOX_LOGGED_OFF);
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sent USER_LOGOFF_FLUSH message for user [%ld] of user type[%d]with tws nw handle [%d], tws index [%u] and reason code [%d]",
+            static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
+            static_cast<unsigned>(slot), REASON_BOX_LOGGED_OFF);
     }
     msg->user_type = USER_TYPE_WORKSTATION;
     int reason = msg->reason_code;
@@ -414,11 +398,10 @@ ea_status supervise_user(user_session_info_container *container, user_session_in
         info->request_sent_timer = now;
         info->immediate_status_query = 0;
         info->status_query = 1;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "status_query flag is set for user [%ld] having user type [%d]. Sent User Query Message to "
-               "host with "
-               "timestamp [%lu].",
-               user_id, user_type, static_cast<unsigned long>(now));
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "status_query flag is set for user [%ld] having user type [%d]. Sent User Query Message to host with timestamp [%lu].",
+            user_id, user_type, static_cast<unsigned long>(now));
         message *query = message_create(USER_STATUS_QUERY_LENGTH, NORMAL_MESSAGE);
         if (query == nullptr)
         {
@@ -471,22 +454,20 @@ ea_status supervise_user(user_session_info_container *container, user_session_in
         message_destroy(flush);
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "MAX STATUS QUERY REQUEST COUNT reached so Sending KOVA_MESSAGE to Interface Thread for user "
-           "[%ld] having "
-           "user type[%d] with tws nw handle [%d] and reason code [%d] to Validation Layer.",
-           user_id, user_type, info->tws_nw_handle, REASON_STATUS_QUERY_TIMED_OUT);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "MAX STATUS QUERY REQUEST COUNT reached so Sending KOVA_MESSAGE to Interface Thread for user [%ld] having user type[%d] with tws nw handle [%d] and reason code [%d] to Validation Layer.",
+        user_id, user_type, info->tws_nw_handle, REASON_STATUS_QUERY_TIMED_OUT);
     if (queue_append(user_side_queue(out, info->user_type), flush) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while appending message to queue");
         message_destroy(flush);
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "MAX STATUS QUERY REQUEST COUNT reached so Sending USER_LOGOFF_FLUSH message for user [%ld] "
-           "having user "
-           "type[%d] with tws nw handle [%d] and reason code [%d] to Validation Layer.",
-           user_id, user_type, info->tws_nw_handle, info->logoff_reason_code);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "MAX STATUS QUERY REQUEST COUNT reached so Sending USER_LOGOFF_FLUSH message for user [%ld] having user type[%d] with tws nw handle [%d] and reason code [%d] to Validation Layer.",
+        user_id, user_type, info->tws_nw_handle, info->logoff_reason_code);
     info->request_sent_timer = 0;
     info->immediate_status_query = 0;
     return EA_SUCCESS;

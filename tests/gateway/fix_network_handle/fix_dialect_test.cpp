@@ -62,8 +62,8 @@ std::string validate(const char *file, const std::string &type, const std::strin
     return "";
 }
 
-const std::string LEG_1 = "600=NIFTY|602=35001|607=2|609=FUT|611=20261231|624=1|685=50|566=100.5|";
-const std::string LEG_2 = "600=NIFTY|602=35002|607=2|609=FUT|611=20270128|624=2|685=50|566=0|";
+const std::string LEG_1 = "600=ZORAX|602=35001|607=2|609=FUT|611=20261231|624=1|685=50|566=100.5|";
+const std::string LEG_2 = "600=ZORAX|602=35002|607=2|609=FUT|611=20270128|624=2|685=50|566=0|";
 const std::string U1_HEAD = "1=ACC|11=7|204=0|376=C1|440=CLR|6008=1|";
 
 struct validation_case
@@ -98,12 +98,12 @@ TEST(FixDialectDictionary, AcceptsTheDialectAndRefusesWhatDoesNotBelong)
         {"U2 ExchangeTime not a timestamp", A, "U2", "11=8|37=1234|204=1|376=C1|6000=tomorrow|",
          "Incorrect data format for value"},
         {"U4 exercise request", A, "U4",
-         "48=35001|55=NIFTY|460=2|167=OPT|202=15000|201=1|206=L|200=202612|205=31|204=1|53=50|709=1|710=9|"
+         "48=35001|55=ZORAX|460=2|167=OPT|202=15000|201=1|206=L|200=202612|205=31|204=1|53=50|709=1|710=9|"
          "712=2|714=77|6000=20261209-10:00:00|",
          ""},
-        {"U3 at the client", C, "U3", "37=1|6007=55|6012=1|55=NIFTY|54=1|31=100|32=5|6000=20261209-10:00:00|",
+        {"U3 at the client", C, "U3", "37=1|6007=55|6012=1|55=ZORAX|54=1|31=100|32=5|6000=20261209-10:00:00|",
          ""},
-        {"U5 at the client", C, "U5", "712=1|710=9|709=1|721=4|722=0|55=NIFTY|60=20261209-10:00:00|", ""},
+        {"U5 at the client", C, "U5", "712=1|710=9|709=1|721=4|722=0|55=ZORAX|60=20261209-10:00:00|", ""},
         {"unknown custom type", A, "U9", "11=1|", "Invalid Message Type"},
         {"g with one time per stream", A, "g",
          "335=1|263=0|6015=2|6001=20261209-00:00:00|6001=20261209-01:00:00|", ""},
@@ -113,27 +113,27 @@ TEST(FixDialectDictionary, AcceptsTheDialectAndRefusesWhatDoesNotBelong)
         {"g count differs from its entries", A, "g", "335=1|263=0|6015=2|6001=20261209-00:00:00|",
          "Repeating group count mismatch"},
         {"NewOrderSingle with Product", A, "D",
-         "11=1|21=1|55=NIFTY|48=35001|167=FUT|200=202612|205=31|54=1|38=50|40=2|44=100.25|59=0|"
+         "11=1|21=1|55=ZORAX|48=35001|167=FUT|200=202612|205=31|54=1|38=50|40=2|44=100.25|59=0|"
          "60=20261209-05:00:00|204=1|376=C1|440=CLR|460=2|",
          ""},
         {"NewOrderSingle with an OrdType the handler refuses itself", A, "D",
-         "11=1|21=1|55=NIFTY|54=1|38=50|40=Z|60=20261209-05:00:00|", ""},
+         "11=1|21=1|55=ZORAX|54=1|38=50|40=Z|60=20261209-05:00:00|", ""},
         {"NewOrderSingle with that OrdType at a strict client", C, "D",
-         "11=1|21=1|55=NIFTY|54=1|38=50|40=Z|60=20261209-05:00:00|",
+         "11=1|21=1|55=ZORAX|54=1|38=50|40=Z|60=20261209-05:00:00|",
          "Value is incorrect (out of range) for this tag"},
         {"OrderCancelReplaceRequest with CumQty and ExchangeTime", A, "G",
-         "11=2|41=1|37=1234|21=1|55=NIFTY|54=1|38=50|40=2|44=101|14=10|6000=20261209-10:00:00|", ""},
+         "11=2|41=1|37=1234|21=1|55=ZORAX|54=1|38=50|40=2|44=101|14=10|6000=20261209-10:00:00|", ""},
         {"Logon with password, new password and version", A, "A",
          "98=0|108=30|95=5|96=12345|141=Y|554=secret|925=newpass|", ""},
         {"Logon without HeartBtInt is the handler's to report", A, "A", "98=0|95=5|96=12345|554=secret|", ""},
         {"gateway Logon answer at the client", C, "A",
          "98=0|108=30|554=secret|6002=A|6003=NAME|6004=USER|6005=1|6006=S|6014=3|", ""},
         {"ExecutionReport of a spread at the client", C, "8",
-         "37=1|17=2|20=0|150=0|39=0|55=NIFTY|54=1|151=50|14=0|6=0|6007=1|6008=1|555=2|" + LEG_1 +
+         "37=1|17=2|20=0|150=0|39=0|55=ZORAX|54=1|151=50|14=0|6=0|6007=1|6008=1|555=2|" + LEG_1 +
              "6009=1|6010=50|6011=0|" + LEG_2,
          ""},
         {"ExecutionReport without OrderID at the client", C, "8",
-         "17=2|20=0|150=0|39=0|55=NIFTY|54=1|151=50|14=0|6=0|", "Required tag missing"},
+         "17=2|20=0|150=0|39=0|55=ZORAX|54=1|151=50|14=0|6=0|", "Required tag missing"},
         {"OrderCancelReject of a spread at the client", C, "9", "37=1|11=2|41=1|39=8|434=1|6008=1|58=E|", ""},
         {"TradingSessionStatus at the client", C, "h", "336=4567|340=2|", ""},
     };
@@ -212,14 +212,14 @@ TEST(FixDialectMessages, GroupsAndTimesAreWrittenInTheDialectsForm)
     leg.set(FIX::LegPrice(1.5));
     leg.set(FIX42::LegPutOrCall(1));
     leg.set(FIX::LegSide('1'));
-    leg.set(FIX::LegSymbol("NIFTY"));
+    leg.set(FIX::LegSymbol("ZORAX"));
     spread.addGroup(leg);
     spread.set(FIX42::MultilegOrdType(1));
     std::string text = spread.toString();
     for (char &c : text)
         if (c == '\x01')
             c = '|';
-    EXPECT_NE(text.find("|555=1|600=NIFTY|6009=1|624=1|566=1.5|6008=1|"), std::string::npos) << text;
+    EXPECT_NE(text.find("|555=1|600=ZORAX|6009=1|624=1|566=1.5|6008=1|"), std::string::npos) << text;
 
     FIX42::GiveUpReport report;
     report.set(FIX42::ExchangeTime(FIX::UtcTimeStamp(9, 30, 15, 123, 9, 12, 2026)));

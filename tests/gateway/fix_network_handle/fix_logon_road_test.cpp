@@ -147,7 +147,7 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     EXPECT_TRUE(fix_test::waitUntil([&] { return client.application.m_logons.load() == 1; }));
 
     // An order before the system information request is refused by the gate.
-    FIX42::NewOrderSingle order(FIX::ClOrdID("7"), FIX::HandlInst('1'), FIX::Symbol("NIFTY"), FIX::Side('1'),
+    FIX42::NewOrderSingle order(FIX::ClOrdID("7"), FIX::HandlInst('1'), FIX::Symbol("ZORAX"), FIX::Side('1'),
                                 FIX::TransactTime(), FIX::OrdType('2'));
     client.send(order);
     ASSERT_TRUE(client.waitFor("j"));

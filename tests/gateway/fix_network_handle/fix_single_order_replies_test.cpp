@@ -57,7 +57,7 @@ RecordBytes orderReply(const std::string &transcodeHex, const std::string &error
         .at(46, "20")                         // restatement code ' '
         .at(54, "00003039")                   // token 12345
         .at(58, "4f5054 53544b")              // "OPT" "STK"
-        .at(64, "4e49465459 2020202020")      // "NIFTY     "
+        .at(64, "5a4f524158 2020202020")      // "ZORAX     "
         .at(74, "366008e8")                   // expiry 2008-11-27 14:30 at UTC+05:30
         .at(78, "0012d644")                   // strike 1234500 hundredths
         .at(82, "4341")                       // call, American
@@ -89,7 +89,7 @@ Fields confirmationFields()
             {22, "8"},
             {77, "O"},
             {1, "ACC1      "},
-            {55, "NIFTY     "},
+            {55, "ZORAX     "},
             {167, "OPT"},
             {201, "1"},
             {206, "L"},
