@@ -330,7 +330,8 @@ int main(int argc, char *argv[])
 
     // The plain acceptor of the same engine, and the same client code against it.
     qel_sim::fix_echo_acceptor_options plain_options;
-    plain_options.port = qel_test::free_port();
+    qel_test::reserved_port plain_port;
+    plain_options.port = plain_port.number();
     // The engine keeps its sessions in one table per process: the plain side has its own ids.
     plain_options.sender_comp_id = "PLAIN";
     plain_options.clients = {"1001,MEMBR,2"};

@@ -88,7 +88,8 @@ class direct_responder
         if (m_listener < 0)
             return false;
         ea_setsockopt(m_listener, EA_SOCKOPT_REUSEADDR);
-        m_port = qel_test::free_port();
+        qel_test::reserved_port reservation;
+        m_port = reservation.number();
         if (ea_bind(m_listener, "127.0.0.1", m_port) != 0 || ea_listen(m_listener, 16) != 0)
             return false;
         m_acceptor = std::thread([this] { accept_loop(); });

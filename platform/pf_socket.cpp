@@ -116,6 +116,18 @@ int pf_socket_listen(int fd, int backlog)
     return 0;
 }
 
+int pf_socket_local_port(int fd, uint16_t *port)
+{
+    sockaddr_in sa = {};
+    socklen_t size = sizeof sa;
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &size) != 0)
+    {
+        return fail_with_errno();
+    }
+    *port = ntohs(sa.sin_port);
+    return 0;
+}
+
 int pf_socket_accept(int fd, uint32_t *peer_address, uint16_t *peer_port)
 {
     sockaddr_in sa = {};

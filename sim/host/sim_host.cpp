@@ -4,11 +4,11 @@
 
 #include <chrono>
 #include <cstring>
-#include <random>
 
 #include "gateway/library/ea_socket.h"
 #include "gateway/library/ea_sync_info.h"
 #include "gateway/library/ea_time.h"
+#include "platform/pf_socket.h"
 
 namespace qel_sim
 {
@@ -48,25 +48,9 @@ bool sim_host::open_listener()
     int32_t listener = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
     if (listener < 0)
         return false;
-    bool bound = false;
-    if (m_port != 0)
-    {
-        bound = ea_bind(listener, m_options.address.c_str(), m_port) == 0;
-    }
-    else
-    {
-        // Without a port given, try free-looking ports until one binds.
-        std::mt19937 random(static_cast<uint32_t>(steady::now().time_since_epoch().count()));
-        for (int attempt = 0; attempt < 200 && !bound; ++attempt)
-        {
-            uint16_t candidate = static_cast<uint16_t>(20000 + random() % 40000);
-            if (ea_bind(listener, m_options.address.c_str(), candidate) == 0)
-            {
-                m_port = candidate;
-                bound = true;
-            }
-        }
-    }
+    // Without a port given the system chooses one, and port() tells it.
+    bool bound = ea_bind(listener, m_options.address.c_str(), m_port) == 0 &&
+                 pf_socket_local_port(listener, &m_port) == 0;
     if (!bound || ea_listen(listener, 16) != 0 ||
         ea_sync_info_network_event_select(m_event, listener, EA_FD_ACCEPT) != 0)
     {

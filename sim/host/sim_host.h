@@ -32,7 +32,7 @@ namespace qel_sim
 struct host_options
 {
     std::string address = "127.0.0.1";
-    uint16_t port = 0;             // 0: any free port
+    uint16_t port = 0;             // 0: the system chooses one, port() tells which
     uint32_t lifetime_ms = 300000; // the host stops by itself after this
     bool check_sequence = true;    // report sequence numbers that do not follow on
 };

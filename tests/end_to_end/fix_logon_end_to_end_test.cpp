@@ -81,7 +81,7 @@ struct fix_road
         config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
         std::string path = config.write(dir);
         // Without a DataDictionary line the gateway takes the dialect's acceptor dictionary.
-        fix_port = qel_test::free_port();
+        fix_port = config.fix_port;
         std::string settings =
             "[DEFAULT]\nConnectionType=acceptor\nNicIpAddress=127.0.0.1\nSocketAcceptPort=" +
             std::to_string(fix_port) +

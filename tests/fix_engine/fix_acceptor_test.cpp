@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "fix_engine/fix_acceptor_test_support.h"
 
@@ -17,7 +18,8 @@ using fix_test::RunningAcceptor;
 TEST(BindAddress, SessionSectionAddressIsNotRead)
 {
     fix_test::TempFolder folder;
-    const uint16_t fixPort = fix_test::freePort();
+    qel_test::reserved_port fixReservation;
+    const uint16_t fixPort = fixReservation.number();
     RunningAcceptor running(acceptorSettings(folder.path(), fixPort, "", "NicIpAddress=127.0.0.2\n"));
     EXPECT_TRUE(fix_test::canConnect("127.0.0.1", fixPort));
 }
@@ -29,7 +31,8 @@ TEST(BindAddress, InvalidAddressFailsTheStart)
     {
         SCOPED_TRACE(address);
         fix_test::TempFolder folder;
-        const uint16_t fixPort = fix_test::freePort();
+        qel_test::reserved_port fixReservation;
+        const uint16_t fixPort = fixReservation.number();
         RunningAcceptor running(
             acceptorSettings(folder.path(), fixPort, std::string("NicIpAddress=") + address + "\n"), false);
         try
@@ -111,8 +114,9 @@ class LogRollHooks : public ::testing::Test
     std::unique_ptr<RunningAcceptor> wired(fix_test::TempFolder &folder, GatewaySide &side,
                                            const std::string &target = "CLIENT")
     {
+        m_ports.emplace_back(new qel_test::reserved_port());
         std::unique_ptr<RunningAcceptor> running(new RunningAcceptor(
-            acceptorSettings(folder.path(), fix_test::freePort(), "", "", target), false));
+            acceptorSettings(folder.path(), m_ports.back()->number(), "", "", target), false));
         FIX::SocketAcceptor &acceptor = *running->acceptor;
         EXPECT_EQ(nullptr, acceptor.m_pGatewayLogger);
         EXPECT_EQ(nullptr, acceptor.m_pLogReinitFlag);
@@ -126,6 +130,7 @@ class LogRollHooks : public ::testing::Test
         return running;
     }
 
+    std::vector<std::unique_ptr<qel_test::reserved_port>> m_ports; // outlive the acceptors
     GatewaySide m_side;
     std::atomic<uint16_t> &m_dayFlag = m_side.dayFlag;
     std::atomic<uint16_t> &m_shutdownFlag = m_side.shutdownFlag;
@@ -209,7 +214,8 @@ TEST_F(LogRollHooks, NoRollWhileShuttingDownOrWithoutTheGatewaysObjects)
 TEST_F(LogRollHooks, UnwiredAcceptorRunsAsTheEngines)
 {
     fix_test::TempFolder folder;
-    const uint16_t port = fix_test::freePort();
+    qel_test::reserved_port reservation;
+    const uint16_t port = reservation.number();
     RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
     EXPECT_TRUE(fix_test::canConnect("127.0.0.1", port));
     EXPECT_EQ(0, g_loggerRolls.load());

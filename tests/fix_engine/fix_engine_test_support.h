@@ -1,4 +1,4 @@
-// Helpers of the FIX engine suites: temporary folders, free loopback ports, waiting for a
+// Helpers of the FIX engine suites: temporary folders, reserved ports, waiting for a
 // condition, reading files, a transport that records what a session sends, and an
 // application that plays the gateway's part (handles kept in m_nwHandle, no Logon answer).
 // Header-only and C++14, like every target that includes the engine's headers.
@@ -28,6 +28,7 @@
 #include "Responder.h"
 #include "Session.h"
 #include "SessionSettings.h"
+#include "support/test_support.h"
 
 namespace fix_test
 {
@@ -90,21 +91,6 @@ inline std::string localDate(time_t when)
     char date[16];
     strftime(date, sizeof(date), "%Y%m%d", &local);
     return date;
-}
-
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-inline uint16_t freePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (s < 0 || bind(s, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        throw std::runtime_error("no free port");
-    ::close(s);
-    return ntohs(address.sin_port);
 }
 
 inline bool canConnect(const char *ip, uint16_t port)

@@ -28,8 +28,10 @@ TEST_P(BindAddress, FixAndHttpListenersBindWhereTold)
 {
     const BindCase &c = GetParam();
     fix_test::TempFolder folder;
-    const uint16_t fixPort = fix_test::freePort();
-    const uint16_t httpPort = fix_test::freePort();
+    qel_test::reserved_port fixReservation;
+    qel_test::reserved_port httpReservation;
+    const uint16_t fixPort = fixReservation.number();
+    const uint16_t httpPort = httpReservation.number();
     const std::string defaults = fix_test::fill(c.defaults, std::to_string(httpPort));
     // A second session on the same port: one listener, bound to the same address.
     RunningAcceptor running(acceptorSettings(folder.path(), fixPort, defaults,

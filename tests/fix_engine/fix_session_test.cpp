@@ -306,7 +306,6 @@ class LoopbackSession : public ::testing::Test
   protected:
     void SetUp() override
     {
-        m_port = fix_test::freePort();
         m_acceptorSettings = fix_test::settingsFrom(
             settingsText(m_folder.path(), "SocketAcceptPort=" + std::to_string(m_port) + "\n"));
         m_acceptorStores.reset(new FIX::FileStoreFactory(m_acceptorSettings));
@@ -360,7 +359,8 @@ class LoopbackSession : public ::testing::Test
     }
 
     fix_test::TempFolder m_folder;
-    uint16_t m_port = 0;
+    qel_test::reserved_port m_reservation;
+    uint16_t m_port = m_reservation.number();
     fix_test::GatewayLikeApplication m_gateway;
     FIX::SessionSettings m_acceptorSettings;
     std::unique_ptr<FIX::FileStoreFactory> m_acceptorStores;

@@ -32,7 +32,8 @@ class peer_leaves : public ::testing::TestWithParam<leaving_case>
 
     void SetUp() override
     {
-        uint16_t port = qel_test::free_port();
+        qel_test::reserved_port reservation;
+        uint16_t port = reservation.number();
         listener = pf_socket_create(AF_INET, SOCK_STREAM, 0);
         ASSERT_EQ(pf_socket_bind(listener, k_loopback, port), 0);
         ASSERT_EQ(pf_socket_listen(listener, 5), 0);

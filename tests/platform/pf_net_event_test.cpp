@@ -39,7 +39,7 @@ record wait_and_enum(pf_net_event *event, int fd, uint32_t timeout_ms)
     return r;
 }
 
-// A listener on a free port and a connected pair, each socket with its own event.
+// A listener on a reserved port and a connected pair, each socket with its own event.
 struct connection : ::testing::Test
 {
     pf_net_event *listen_event = pf_net_event_create();
@@ -48,11 +48,11 @@ struct connection : ::testing::Test
     int listener = -1;
     int client = -1;
     int server = -1;
-    uint16_t port = 0;
+    qel_test::reserved_port reservation; // also keeps the port unused once the listener is closed
+    uint16_t port = reservation.number();
 
     void SetUp() override
     {
-        port = qel_test::free_port();
         listener = pf_socket_create(AF_INET, SOCK_STREAM, 0);
         ASSERT_EQ(pf_socket_bind(listener, k_loopback, port), 0);
         ASSERT_EQ(pf_socket_listen(listener, 5), 0);
@@ -264,4 +264,19 @@ TEST(PfSocket, InetAddrAcceptsDottedAddressesOnly)
     char text[16];
     pf_inet_ntoa(htonl(0xC0A80001), text, sizeof text);
     EXPECT_STREQ(text, "192.168.0.1");
+}
+
+TEST(PfSocket, BindToPortZeroTellsThePortTheSystemChose)
+{
+    int listener = pf_socket_create(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(pf_socket_bind(listener, k_loopback, 0), 0);
+    ASSERT_EQ(pf_socket_listen(listener, 1), 0);
+    uint16_t port = 0;
+    ASSERT_EQ(pf_socket_local_port(listener, &port), 0);
+    EXPECT_NE(port, 0);
+    int client = pf_socket_create(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(pf_socket_connect(client, k_loopback, port), 0);
+    pf_socket_close(client);
+    pf_socket_close(listener);
+    EXPECT_EQ(pf_socket_local_port(listener, &port), -1);
 }

@@ -32,8 +32,6 @@ class ConsoleInterface : public ::testing::Test
     {
         ASSERT_TRUE(m_fixture.ready());
         ASSERT_NE(m_fixture.create_info(), nullptr);
-        m_realtime_port = free_port();
-        m_interactive_port = free_port();
         m_args.interface_info_p = m_fixture.info;
         m_args.realtime = interface_nw_info_create(1, m_realtime_port, nullptr);
         m_args.interactive = interface_nw_info_create(1, m_interactive_port, nullptr);
@@ -157,8 +155,10 @@ class ConsoleInterface : public ::testing::Test
     }
 
     console_fixture m_fixture;
-    uint16_t m_realtime_port = 0;
-    uint16_t m_interactive_port = 0;
+    reserved_port m_realtime_reservation;
+    reserved_port m_interactive_reservation;
+    uint16_t m_realtime_port = m_realtime_reservation.number();
+    uint16_t m_interactive_port = m_interactive_reservation.number();
     ea_flag m_shutdown{0};
     ea_flag m_day{0};
     interface_thread_args m_args = {};

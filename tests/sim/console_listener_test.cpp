@@ -26,7 +26,6 @@ class ConsoleListener : public ::testing::Test
   protected:
     void SetUp() override
     {
-        m_port = free_port();
         m_listener = interface_nw_info_create(1, m_port, nullptr);
         ASSERT_NE(m_listener, nullptr);
         m_input = queue_create();
@@ -78,7 +77,8 @@ class ConsoleListener : public ::testing::Test
         EXPECT_EQ(p.transcode(), 10002);
     }
 
-    uint16_t m_port = 0;
+    reserved_port m_reservation;
+    uint16_t m_port = m_reservation.number();
     interface_nw_info *m_listener = nullptr;
     queue *m_input = nullptr;
     message *m_version = nullptr;

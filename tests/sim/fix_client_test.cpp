@@ -130,7 +130,7 @@ class PlainGatewayApplication : public FIX::Application
 struct PlainGateway
 {
     PlainGateway(int stream_count, const std::string &refusal = "")
-        : port(fix_test::freePort()), application(stream_count, refusal),
+        : port(reservation.number()), application(stream_count, refusal),
           settings(fix_test::settingsFrom(
               "[DEFAULT]\nConnectionType=acceptor\nStartTime=00:00:00\n"
               "EndTime=00:00:00\nUseDataDictionary=Y\nDataDictionary=" QEL_FIX_DICTIONARY_DIR
@@ -145,6 +145,7 @@ struct PlainGateway
     }
     ~PlainGateway() { acceptor.stop(true); }
 
+    qel_test::reserved_port reservation;
     uint16_t port;
     PlainGatewayApplication application;
     FIX::SessionSettings settings;

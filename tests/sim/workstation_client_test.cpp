@@ -27,7 +27,8 @@ std::vector<uint8_t> hex(const std::string &text)
 }
 
 // The invitation record with count 2, and its digest.
-const char *const k_invitation = "000000000000000000003a980000000000000000000000000000000000000000000000000000002a0002";
+const char *const k_invitation =
+    "000000000000000000003a980000000000000000000000000000000000000000000000000000002a0002";
 const char *const k_invitation_digest = "3436a96ed5de1443022b5c5730690782";
 
 class fake_gateway : public ::testing::Test
@@ -38,7 +39,6 @@ class fake_gateway : public ::testing::Test
         char text[128];
         uint32_t size = sizeof text;
         ASSERT_EQ(ea_socket_init(text, &size), EA_SUCCESS);
-        port = qel_test::free_port();
         listener = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
         ASSERT_EQ(ea_bind(listener, "127.0.0.1", port), 0);
         ASSERT_EQ(ea_listen(listener, 1), 0);
@@ -57,7 +57,8 @@ class fake_gateway : public ::testing::Test
     void write(const std::string &bytes)
     {
         std::vector<uint8_t> data = hex(bytes);
-        ASSERT_EQ(ea_send(gateway, data.data(), static_cast<int32_t>(data.size())), static_cast<int32_t>(data.size()));
+        ASSERT_EQ(ea_send(gateway, data.data(), static_cast<int32_t>(data.size())),
+                  static_cast<int32_t>(data.size()));
     }
 
     std::vector<uint8_t> read(size_t n)
@@ -75,7 +76,8 @@ class fake_gateway : public ::testing::Test
         return data;
     }
 
-    uint16_t port = 0;
+    qel_test::reserved_port reservation;
+    uint16_t port = reservation.number();
     int32_t listener = -1;
     int32_t gateway = -1;
     qel_sim::workstation_client client;

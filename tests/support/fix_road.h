@@ -72,7 +72,7 @@ struct fix_road
             config.values[value.first] = value.second;
         workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
         std::string path = config.write(dir);
-        fix_port = qel_test::free_port();
+        fix_port = config.fix_port;
         // Without a DataDictionary line the gateway takes the dialect's acceptor dictionary.
         std::string settings =
             "[DEFAULT]\nConnectionType=acceptor\nNicIpAddress=127.0.0.1\nSocketAcceptPort=" +

@@ -103,19 +103,31 @@ std::vector<std::string> temp_dir::list(const std::string &subfolder) const
     return names;
 }
 
-uint16_t free_port()
+reserved_port::reserved_port()
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = 0;
     socklen_t length = sizeof(address);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        throw std::runtime_error("free_port failed");
-    close(fd);
-    return ntohs(address.sin_port);
+    if (m_fd < 0 || setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+        getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    {
+        std::string reason = strerror(errno);
+        if (m_fd >= 0)
+            close(m_fd);
+        throw std::runtime_error("reserving a port failed: " + reason);
+    }
+    m_number = ntohs(address.sin_port);
+}
+
+reserved_port::~reserved_port()
+{
+    if (m_fd >= 0)
+        close(m_fd);
 }
 
 child_process::child_process(const std::vector<std::string> &argv, const std::string &folder)

@@ -1,5 +1,5 @@
 // Helpers shared by the test suites: a temporary folder that removes itself, files in
-// it, free loopback ports, and child processes with a time limit.
+// it, reserved ports, and child processes with a time limit.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +30,28 @@ class temp_dir
 
 std::string read_file(const std::string &path);
 
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-uint16_t free_port();
+// A TCP port kept for a server under test, for as long as the reservation lives. The
+// reservation is a socket bound to the port on every address with address reuse and
+// never listening: the kernel then skips the port when it picks one for another bind to
+// port 0 or for an outgoing connection, while a server that sets address reuse (every
+// listener here does: the gateway's, the simulated peers' and the FIX engine's) can still
+// bind it and listen. Closing a probe socket and hoping instead lets a connection of a
+// test running beside this one take the port first.
+class reserved_port
+{
+  public:
+    reserved_port();
+    ~reserved_port();
+    reserved_port(const reserved_port &) = delete;
+    reserved_port &operator=(const reserved_port &) = delete;
+
+    uint16_t number() const { return m_number; }
+    std::string text() const { return std::to_string(m_number); }
+
+  private:
+    int m_fd = -1;
+    uint16_t m_number = 0;
+};
 
 struct process_result
 {

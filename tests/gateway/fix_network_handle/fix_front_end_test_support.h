@@ -153,7 +153,7 @@ struct Application
                 const std::string &configText = "CONTRACT_EXPIRY_OFFSET=15:30:00\n",
                 const std::string &target = CLIENT_COMP_ID, const std::string &secondTarget = "",
                 logger_object *logger = nullptr)
-        : port(fix_test::freePort())
+        : port(reservation.number())
     {
         std::vector<std::string> targets = {target};
         if (!secondTarget.empty())
@@ -169,6 +169,7 @@ struct Application
     ~Application() { fix_nw_info_destroy(app); }
 
     fix_test::TempFolder dir;
+    qel_test::reserved_port reservation;
     uint16_t port;
     FixNwInfoClass *app = nullptr;
 };

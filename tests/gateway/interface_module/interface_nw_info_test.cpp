@@ -17,7 +17,8 @@ namespace
 {
 interface_nw_info *listener_with_handles(const std::vector<int32_t> &handles)
 {
-    interface_nw_info *listener = interface_nw_info_create(4, free_port(), nullptr);
+    reserved_port port;
+    interface_nw_info *listener = interface_nw_info_create(4, port.number(), nullptr);
     if (listener == nullptr)
         return nullptr;
     for (int32_t handle : handles)
@@ -86,9 +87,9 @@ TEST(InterfaceNwInfo, DeletingAnEntryMovesTheLaterOnesDownAndFreesItsQueue)
 
 TEST(InterfaceNwInfo, PortInUseFailsCreation)
 {
-    uint16_t port = free_port();
-    interface_nw_info *first = interface_nw_info_create(1, port, nullptr);
+    reserved_port port;
+    interface_nw_info *first = interface_nw_info_create(1, port.number(), nullptr);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(interface_nw_info_create(1, port, nullptr), nullptr);
+    EXPECT_EQ(interface_nw_info_create(1, port.number(), nullptr), nullptr);
     interface_nw_info_destroy(first);
 }

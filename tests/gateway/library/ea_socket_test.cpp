@@ -137,7 +137,8 @@ TEST(EaSocket, CheckNetworkEventReadsTheBitAndItsError)
 
 TEST(EaSocket, LoopbackConversationThroughTheWrappers)
 {
-    uint16_t port = qel_test::free_port();
+    qel_test::reserved_port reservation;
+    uint16_t port = reservation.number();
     ea_sync_info *listen_sync = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     ea_sync_info *client_sync = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     ea_sync_info *server_sync = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);

@@ -27,7 +27,8 @@ struct loopback
     loopback()
     {
         int32_t listener = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
-        uint16_t port = qel_test::free_port();
+        qel_test::reserved_port reservation;
+        uint16_t port = reservation.number();
         EXPECT_EQ(ea_bind(listener, "127.0.0.1", port), 0);
         EXPECT_EQ(ea_listen(listener, 1), 0);
         gateway = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);

@@ -41,7 +41,8 @@ class connection : public ::testing::Test
         char text[128];
         uint32_t size = sizeof text;
         ASSERT_EQ(ea_socket_init(text, &size), EA_SUCCESS);
-        uint16_t port = qel_test::free_port();
+        qel_test::reserved_port reservation;
+        uint16_t port = reservation.number();
         int32_t listener = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
         ASSERT_GE(listener, 0);
         ASSERT_EQ(ea_bind(listener, "127.0.0.1", port), 0);
