@@ -1,0 +1,16 @@
+// libFuzzer target: see console_request_fuzz_entry.h for what an input is and what must hold.
+// Run with -close_fd_mask=2, since refused input logs its lines to standard error.
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/console_request_fuzz_entry.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (const char *failure = console_request_fuzz::one(data, size))
+    {
+        fprintf(stdout, "console_request: %s\n", failure);
+        abort();
+    }
+    return 0;
+}
