@@ -16,6 +16,7 @@
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
 #include "sim/workstation/trader.h"
+#include "support/fix_text.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"
 
@@ -49,16 +50,6 @@ bool port_open(uint16_t port)
     bool open = ea_connect(s, "127.0.0.1", port) == 0;
     ea_closesocket(s);
     return open;
-}
-
-std::string field(const std::string &text, int tag)
-{
-    const std::string key = "|" + std::to_string(tag) + "=";
-    size_t at = text.find(key);
-    if (at == std::string::npos)
-        return "";
-    at += key.size();
-    return text.substr(at, text.find('|', at) - at);
 }
 
 // One exchange host, one gateway whose FIX acceptor knows the users 1001 to 1003.
@@ -170,7 +161,7 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
     EXPECT_TRUE(road.box->wait_for_line("1600 system information user 1001", 1000));
     std::vector<qel_sim::fix_client_message> logons = of_type(*c, "A");
     ASSERT_EQ(logons.size(), 1u);
-    EXPECT_EQ(field(logons[0].text, 6014), "2");
+    EXPECT_EQ(qel_test::fix_field(logons[0].text, 6014), "2");
     EXPECT_EQ(logons[0].text.find("99999="), std::string::npos)
         << "the release mark never leaves the gateway";
 
@@ -180,8 +171,8 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
     EXPECT_TRUE(road.box->wait_for_line("7000 journal download user 1001 stream 2: 0 orders replayed", 1000));
     std::vector<qel_sim::fix_client_message> status = of_type(*c, "h");
     ASSERT_EQ(status.size(), 1u);
-    EXPECT_EQ(field(status[0].text, 336), "2") << "the login count of the journal";
-    EXPECT_EQ(field(status[0].text, 340), "2") << "the exchange is open";
+    EXPECT_EQ(qel_test::fix_field(status[0].text, 336), "2") << "the login count of the journal";
+    EXPECT_EQ(qel_test::fix_field(status[0].text, 340), "2") << "the exchange is open";
     // The order in the book comes back first, as a resent ExecutionReport.
     std::vector<qel_sim::fix_client_message> received = c->received();
     size_t replayed = 0;
@@ -193,8 +184,8 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
             continue;
         ++replayed;
         EXPECT_EQ(m.type, "8") << m.text;
-        EXPECT_EQ(field(m.text, 37), "1000000000000001") << m.text;
-        EXPECT_EQ(field(m.text, 39), "0") << m.text;
+        EXPECT_EQ(qel_test::fix_field(m.text, 37), "1000000000000001") << m.text;
+        EXPECT_EQ(qel_test::fix_field(m.text, 39), "0") << m.text;
     }
     EXPECT_EQ(replayed, 1u);
 
@@ -220,13 +211,13 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
     for (const qel_sim::fix_client_message &reject : of_type(*c, "j"))
     {
         for (const char *refusal : kGateRefusals)
-            EXPECT_NE(field(reject.text, 58), refusal) << reject.text;
+            EXPECT_NE(qel_test::fix_field(reject.text, 58), refusal) << reject.text;
     }
     std::vector<qel_sim::fix_client_message> reports = of_type(*c, "8");
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_FALSE(reports[1].poss_resend);
-    EXPECT_EQ(field(reports[1].text, 11), "1");
-    EXPECT_EQ(field(reports[1].text, 37), "1000000000000002");
+    EXPECT_EQ(qel_test::fix_field(reports[1].text, 11), "1");
+    EXPECT_EQ(qel_test::fix_field(reports[1].text, 37), "1000000000000002");
     EXPECT_TRUE(road.box->wait_for_line("20000 order entry user 1001: order 1000000000000002", 1000));
 
     c->stop();

@@ -5,31 +5,17 @@
 #include <string>
 
 #include "sim/host/sim_host_records.h"
+#include "support/hex.h"
 
 using qel_sim::bytes;
 
-namespace
-{
-bytes hex(const std::string &text)
-{
-    std::string digits;
-    for (char c : text)
-    {
-        if (c != ' ')
-            digits += c;
-    }
-    bytes out;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
-} // namespace
+using qel_test::from_hex;
 
 TEST(SimHostEncoding, FramesCarryLengthSequenceNumbersAndTheDigestOfTheBody)
 {
-    EXPECT_EQ(qel_sim::host_encode_frame({}, 7, 9), hex("0016 0007 0009 d41d8cd98f00b204e9800998ecf8427e"));
+    EXPECT_EQ(qel_sim::host_encode_frame({}, 7, 9), from_hex("0016 0007 0009 d41d8cd98f00b204e9800998ecf8427e"));
     EXPECT_EQ(qel_sim::host_encode_frame(bytes{'a', 'b', 'c'}, 0x0102, 0xfffe),
-              hex("0019 0102 fffe 900150983cd24fb0d6963f7d28e17f72 616263"));
+              from_hex("0019 0102 fffe 900150983cd24fb0d6963f7d28e17f72 616263"));
 }
 
 TEST(SimHostEncoding, SplitsPacketsByTheRecordSizes)
@@ -41,7 +27,7 @@ TEST(SimHostEncoding, SplitsPacketsByTheRecordSizes)
     generic[0] = 0x08; // 2301, length at offset 38
     generic[1] = 0xfd;
     generic[39] = 44;
-    bytes heart_beat = hex("5bd2");
+    bytes heart_beat = from_hex("5bd2");
     std::vector<bytes> records;
     ASSERT_TRUE(
         qel_sim::host_decode_packet(qel_sim::host_encode_packet({entry, generic, heart_beat}), &records));
@@ -50,8 +36,8 @@ TEST(SimHostEncoding, SplitsPacketsByTheRecordSizes)
     EXPECT_EQ(records[1], generic);
     EXPECT_EQ(records[2], heart_beat);
 
-    EXPECT_FALSE(qel_sim::host_decode_packet(hex("0002 5bd2"), &records)) << "count says two";
+    EXPECT_FALSE(qel_sim::host_decode_packet(from_hex("0002 5bd2"), &records)) << "count says two";
     EXPECT_EQ(records.size(), 1u);
-    EXPECT_FALSE(qel_sim::host_decode_packet(hex("ffff"), &records));
-    EXPECT_TRUE(qel_sim::host_decode_packet(hex("0000"), &records));
+    EXPECT_FALSE(qel_sim::host_decode_packet(from_hex("ffff"), &records));
+    EXPECT_TRUE(qel_sim::host_decode_packet(from_hex("0000"), &records));
 }

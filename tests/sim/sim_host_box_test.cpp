@@ -126,7 +126,7 @@ TEST(SimHostBox, EachSignOnFaultShowsInWhatTheHostAnswers)
         {
             peer_frame f;
             ASSERT_TRUE(t.gateway.receive(&f)) << r.name;
-            bytes head = hex(expected);
+            bytes head = from_hex(expected);
             EXPECT_EQ(bytes(f.body.begin() + 2, f.body.begin() + 2 + static_cast<long>(head.size())), head)
                 << r.name;
         }
@@ -156,28 +156,28 @@ TEST(SimHostBox, NumberedFramesAreAcknowledgedUnlessAcknowledgementsAreWithheld)
     box_fixture t;
     t.sign_on();
     // A rate-control heart beat gets a numbered acknowledgement naming it.
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 2, 2));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 2, 2));
     peer_frame ack;
     ASSERT_TRUE(t.gateway.receive(&ack));
     EXPECT_EQ(ack.sequence, 3);
     EXPECT_EQ(ack.last, 2);
-    EXPECT_EQ(ack.body, packet({hex("61ab 0002")}));
+    EXPECT_EQ(ack.body, packet({from_hex("61ab 0002")}));
     // The gateway's own heart beats travel unnumbered and get nothing.
-    ASSERT_TRUE(t.gateway.send(packet({hex("5bd2")}), 0, 3));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("5bd2")}), 0, 3));
     peer_frame none;
     EXPECT_FALSE(t.gateway.receive(&none, 200));
 
     qel_sim::box_faults faults;
     faults.withhold_acknowledgements = true;
     t.box->set_faults(faults);
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 3, 3));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 3, 3));
     EXPECT_FALSE(t.gateway.receive(&none, 200)) << "no acknowledgement";
     // Replies still flow, but their header acknowledges nothing beyond 2.
     t.box->send_rate_update(0);
     peer_frame rate;
     ASSERT_TRUE(t.gateway.receive(&rate));
     EXPECT_EQ(rate.last, 2);
-    EXPECT_EQ(rate.body, packet({hex("5bd0 0000")}));
+    EXPECT_EQ(rate.body, packet({from_hex("5bd0 0000")}));
     qel_sim::box_session_state state = t.box->state();
     EXPECT_EQ(state.last_received, 3);
     EXPECT_EQ(state.rate_heart_beats_received, 2u);
@@ -193,11 +193,11 @@ TEST(SimHostBox, HostActionsReachTheGateway)
     peer_frame f;
     ASSERT_TRUE(t.gateway.receive_transcode(23006, &f));
     EXPECT_EQ(f.sequence, 0) << "host heart beats are unnumbered";
-    EXPECT_EQ(f.body, packet({hex("59de")}));
+    EXPECT_EQ(f.body, packet({from_hex("59de")}));
 
     t.box->send_rate_update(50);
     ASSERT_TRUE(t.gateway.receive_transcode(23504, &f));
-    EXPECT_EQ(f.body, packet({hex("5bd0 0032")}));
+    EXPECT_EQ(f.body, packet({from_hex("5bd0 0032")}));
     t.box->send_box_parameters(200, 20);
     ASSERT_TRUE(t.gateway.receive_transcode(23007, &f));
     EXPECT_EQ(f.body, packet({layout(38, {{0, "59df 00c8 0014 0065"}})}));
@@ -217,7 +217,7 @@ TEST(SimHostBox, RelogonResumesTheSessionOnANewConnection)
     peer_frame f;
     ASSERT_TRUE(t.gateway.receive_transcode(23504, &f));
     ASSERT_TRUE(t.gateway.receive_transcode(23504, &f));
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 2, 3));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 2, 3));
     ASSERT_TRUE(t.gateway.receive_transcode(25003, &f));
     EXPECT_EQ(f.sequence, 5);
     t.gateway.close();
@@ -232,11 +232,11 @@ TEST(SimHostBox, RelogonResumesTheSessionOnANewConnection)
     // Frames 4 and 5 again, with their numbers.
     ASSERT_TRUE(t.gateway.receive(&f));
     EXPECT_EQ(f.sequence, 4);
-    EXPECT_EQ(f.body, packet({hex("5bd0 0064")}));
+    EXPECT_EQ(f.body, packet({from_hex("5bd0 0064")}));
     ASSERT_TRUE(t.gateway.receive(&f));
     EXPECT_EQ(f.sequence, 5);
     // The session goes on: the next numbered frame from the gateway is 3.
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 3, 5));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 3, 5));
     ASSERT_TRUE(t.gateway.receive_transcode(25003, &f));
     EXPECT_EQ(f.sequence, 6);
     EXPECT_EQ(f.last, 3);
@@ -276,7 +276,7 @@ TEST(SimHostBox, RelogonFaults)
         ASSERT_TRUE(t.gateway.send(packet({box_relogon(101, "12345", 2, 2)}), 0, 0));
         peer_frame f;
         ASSERT_TRUE(t.gateway.receive(&f)) << rows[i].name;
-        bytes head = hex(rows[i].answer);
+        bytes head = from_hex(rows[i].answer);
         EXPECT_EQ(bytes(f.body.begin() + 2, f.body.begin() + 2 + static_cast<long>(head.size())), head)
             << rows[i].name;
         EXPECT_EQ(u16(f.body, 20), expected_next[i]) << rows[i].name;
@@ -287,7 +287,7 @@ TEST(SimHostBox, RelogonFaults)
     ASSERT_TRUE(t.gateway.send(packet({box_relogon(101, "12345", 1, 0)}), 0, 0));
     peer_frame f;
     ASSERT_TRUE(t.gateway.receive(&f));
-    EXPECT_EQ(bytes(f.body.begin() + 2, f.body.begin() + 8), hex("5bcf 0065 3e82"));
+    EXPECT_EQ(bytes(f.body.begin() + 2, f.body.begin() + 8), from_hex("5bcf 0065 3e82"));
 }
 
 TEST(SimHostBox, LostFramesThenADroppedLinkAreRecoveredByARelogon)
@@ -297,8 +297,8 @@ TEST(SimHostBox, LostFramesThenADroppedLinkAreRecoveredByARelogon)
     qel_sim::box_faults faults;
     faults.lose_then_drop = 2;
     t.box->set_faults(faults);
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 2, 2));
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 3, 2));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 2, 2));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 3, 2));
     EXPECT_TRUE(t.gateway.closed_by_host(5000));
     ASSERT_TRUE(
         t.box->wait_for_state([](const qel_sim::box_session_state &s) { return s.connection == 0; }, 5000));
@@ -309,8 +309,8 @@ TEST(SimHostBox, LostFramesThenADroppedLinkAreRecoveredByARelogon)
     peer_frame f;
     ASSERT_TRUE(t.gateway.receive(&f));
     EXPECT_EQ(u16(f.body, 20), 2) << "the host wants 2 again";
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 2, 2));
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 3, 2));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 2, 2));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 3, 2));
     ASSERT_TRUE(t.box->wait_for_state(
         [](const qel_sim::box_session_state &s) { return s.last_received == 3; }, 5000));
     EXPECT_TRUE(t.box->session_faults().empty());
@@ -332,9 +332,9 @@ TEST(SimHostBox, SequenceFaultsOnBothSides)
     EXPECT_EQ(f.sequence, 1) << "the host's numbering restarted";
 
     // The gateway repeating a number is a duplicate; skipping one is a gap.
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 2, 1));
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 2, 1));
-    ASSERT_TRUE(t.gateway.send(packet({hex("59dc 0000")}), 4, 1));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 2, 1));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 2, 1));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 4, 1));
     ASSERT_TRUE(t.box->wait_for_line("(gap)", 5000));
     std::vector<qel_sim::session_fault> seen = t.box->session_faults();
     ASSERT_EQ(seen.size(), 2u);

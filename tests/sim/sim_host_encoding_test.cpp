@@ -8,7 +8,7 @@
 #include "tests/sim/sim_host_peer.h"
 
 using sim_host_test::ascii;
-using sim_host_test::hex;
+using sim_host_test::from_hex;
 using sim_host_test::layout;
 
 TEST(SimHostEncoding, BoxAnswersHaveTheirFieldsAtTheirPlaces)
@@ -28,10 +28,10 @@ TEST(SimHostEncoding, BoxAnswersHaveTheirFieldsAtTheirPlaces)
         {"relogon response", qel_sim::encode_box_relogon_response(101, 0, 100),
          layout(38, {{0, "5bcf 0065 0000"}, {18, "0064"}})},
         {"box sign-off", qel_sim::encode_box_sign_off(101, 7), layout(38, {{0, "4f62 0065"}, {8, "0007"}})},
-        {"rate update", qel_sim::encode_rate_update(50), hex("5bd0 0032")},
-        {"rate update 0", qel_sim::encode_rate_update(0), hex("5bd0 0000")},
-        {"host heart beat", qel_sim::encode_host_heart_beat(), hex("59de")},
-        {"acknowledgement", qel_sim::encode_acknowledgement(7), hex("61ab 0007")},
+        {"rate update", qel_sim::encode_rate_update(50), from_hex("5bd0 0032")},
+        {"rate update 0", qel_sim::encode_rate_update(0), from_hex("5bd0 0000")},
+        {"host heart beat", qel_sim::encode_host_heart_beat(), from_hex("59de")},
+        {"acknowledgement", qel_sim::encode_acknowledgement(7), from_hex("61ab 0007")},
     };
     for (const row &r : rows)
         EXPECT_EQ(r.actual, r.expected) << r.name;
@@ -72,7 +72,7 @@ TEST(SimHostEncoding, ReadsTheGatewaysBoxRequestsAndOrders)
     EXPECT_EQ(request.address, "127.0.0.1         ");
     EXPECT_EQ(request.least_sent, 9);
     EXPECT_EQ(request.last_received, 4);
-    EXPECT_FALSE(qel_sim::decode_box_request(hex("59d8 0065"), &request));
+    EXPECT_FALSE(qel_sim::decode_box_request(from_hex("59d8 0065"), &request));
 
     qel_sim::sim_order order;
     ASSERT_TRUE(qel_sim::decode_short_entry(sim_host_test::order_entry(1001, 2, 75, 123456, 77), &order));
@@ -85,7 +85,7 @@ TEST(SimHostEncoding, ReadsTheGatewaysBoxRequestsAndOrders)
     EXPECT_EQ(order.remaining, 75u);
     EXPECT_EQ(order.price, 123456);
     EXPECT_EQ(order.book_type, 1);
-    EXPECT_EQ(order.client_order, hex("0000004d"));
+    EXPECT_EQ(order.client_order, from_hex("0000004d"));
 
     ASSERT_TRUE(qel_sim::decode_short_change(
         sim_host_test::order_change(20070, 1001, "430c6bf526340008", 50, 99, 78), &order));

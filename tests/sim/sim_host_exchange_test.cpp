@@ -91,7 +91,7 @@ TEST(SimHostExchange, AUserSignsOnTradesAndSignsOff)
     EXPECT_EQ(u16(entered, 0), 20073);
     EXPECT_EQ(u32(entered, 6), 1001u);
     EXPECT_EQ(u16(entered, 10), 0);
-    EXPECT_EQ(bytes(entered.begin() + 56, entered.begin() + 64), hex(k_first_order));
+    EXPECT_EQ(bytes(entered.begin() + 56, entered.begin() + 64), from_hex(k_first_order));
     EXPECT_EQ(u32(entered, 86), 75u) << "remaining";
     EXPECT_EQ(u32(entered, 98), 123456u) << "price";
     EXPECT_EQ(u32(entered, 144), 77u) << "client order number";
@@ -112,14 +112,14 @@ TEST(SimHostExchange, AUserSignsOnTradesAndSignsOff)
     EXPECT_TRUE(t.box->orders().empty());
     bytes again = t.ask_one(order_change(20070, 1001, k_first_order, 50, 120000, 81));
     EXPECT_EQ(u16(again, 0), 20072);
-    EXPECT_EQ(bytes(again.begin() + 6, again.begin() + 12), hex("000003e9 3f97"));
+    EXPECT_EQ(bytes(again.begin() + 6, again.begin() + 12), from_hex("000003e9 3f97"));
 
     EXPECT_EQ(t.ask_one(exchange_record(2320, 1001, 40)),
               layout(40, {{0, "0911 00000000 2020 000003e9"}, {38, "0028"}}));
     EXPECT_FALSE(t.box->user_signed_on(1001));
     bytes query = layout(40, {{0, "59da 0065 0001 e240 000003e9 0000 41"}, {38, "0028"}}, ' ');
     bytes status = t.ask_one(query);
-    EXPECT_EQ(bytes(status.begin(), status.begin() + 15), hex("59db 0065 0001 e240 000003e9 0000 49"));
+    EXPECT_EQ(bytes(status.begin(), status.begin() + 15), from_hex("59db 0065 0001 e240 000003e9 0000 49"));
 }
 
 TEST(SimHostExchange, SignOnRefusalsAndBadOrders)
@@ -153,7 +153,7 @@ TEST(SimHostExchange, SignOnRefusalsAndBadOrders)
     }
     EXPECT_EQ(u16(t.ask_one(order_entry(4711, 1, 10, 100, 1)), 10), 16111);
     bytes bad_side = t.ask_one(order_entry(1001, 3, 10, 100, 1));
-    EXPECT_EQ(bytes(bad_side.begin(), bad_side.begin() + 2), hex("4f07"));
+    EXPECT_EQ(bytes(bad_side.begin(), bad_side.begin() + 2), from_hex("4f07"));
     EXPECT_EQ(u16(bad_side, 10), 16273);
     EXPECT_EQ(u16(t.ask_one(order_entry(1001, 1, 0, 100, 1)), 10), 16273) << "no volume";
     EXPECT_EQ(u16(t.ask_one(exchange_record(1600, 4711, 44)), 12), 16111);
@@ -172,7 +172,7 @@ TEST(SimHostExchange, OrdersTradeOnEntryOrWhenFilled)
     EXPECT_EQ(u16(trade, 0), 20222);
     EXPECT_EQ(u32(trade, 6), 1001u);
     EXPECT_EQ(bytes(trade.begin() + 34, trade.begin() + 47),
-              hex(std::string(k_first_order) + ascii("12345")));
+              from_hex(std::string(k_first_order) + ascii("12345")));
     EXPECT_EQ(u16(trade, 58), 2) << "side";
     EXPECT_EQ(u32(trade, 68), 0u) << "nothing left";
     EXPECT_EQ(u32(trade, 86), 1u) << "fill number";
@@ -223,7 +223,7 @@ TEST(SimHostExchange, RepliesCanTravelCompressed)
         LZO_E_OK);
     out.resize(length);
     EXPECT_EQ(out.size(), 214u);
-    EXPECT_EQ(bytes(out.begin(), out.begin() + 14), hex("08fd 00000000 2020 000003e9 0000"));
+    EXPECT_EQ(bytes(out.begin(), out.begin() + 14), from_hex("08fd 00000000 2020 000003e9 0000"));
 }
 
 namespace
@@ -328,7 +328,7 @@ TEST(SimHostExchange, JournalDownloadPerStreamAndStartTime)
             EXPECT_EQ(u32(record, 8), r.user);
             EXPECT_EQ(u16(record, 12), r.error) << r.stream;
             EXPECT_EQ(record[37], r.stream_byte) << r.stream;
-            EXPECT_EQ(bytes(record.begin() + 6, record.begin() + 8), hex(r.stream));
+            EXPECT_EQ(bytes(record.begin() + 6, record.begin() + 8), from_hex(r.stream));
             EXPECT_EQ(u32(record, 18), r.error == 0 ? 1u : 0xffffffffu) << "login count";
         }
         EXPECT_EQ(transcodes, r.transcodes) << r.user << " " << r.stream << " " << r.start;

@@ -15,25 +15,13 @@
 #include <vector>
 
 #include "gateway/library/ea_socket.h"
+#include "support/hex.h"
 
 namespace sim_host_test
 {
 
 typedef std::vector<uint8_t> bytes;
-
-inline bytes hex(const std::string &text)
-{
-    std::string digits;
-    for (char c : text)
-    {
-        if (c != ' ')
-            digits += c;
-    }
-    bytes out;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using qel_test::from_hex;
 
 // A record of `size` bytes, zero except for the pieces given as (offset, hex).
 inline bytes layout(size_t size, const std::vector<std::pair<size_t, std::string>> &pieces, uint8_t fill = 0)
@@ -41,7 +29,7 @@ inline bytes layout(size_t size, const std::vector<std::pair<size_t, std::string
     bytes out(size, fill);
     for (const auto &piece : pieces)
     {
-        bytes value = hex(piece.second);
+        bytes value = from_hex(piece.second);
         std::copy(value.begin(), value.end(), out.begin() + static_cast<long>(piece.first));
     }
     return out;
@@ -49,14 +37,7 @@ inline bytes layout(size_t size, const std::vector<std::pair<size_t, std::string
 
 inline std::string ascii(const std::string &text)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (char c : text)
-    {
-        out += digits[static_cast<uint8_t>(c) >> 4];
-        out += digits[static_cast<uint8_t>(c) & 15];
-    }
-    return out;
+    return qel_test::to_hex(reinterpret_cast<const uint8_t *>(text.data()), text.size());
 }
 
 inline uint16_t u16(const bytes &b, size_t offset)
@@ -238,7 +219,7 @@ inline bytes box_relogon(uint16_t box, const std::string &broker, uint16_t least
 {
     bytes r = box_sign_on(box, broker);
     put16(r, 0, 23502);
-    bytes address = hex(ascii("127.0.0.1" + std::string(9, ' ')));
+    bytes address = from_hex(ascii("127.0.0.1" + std::string(9, ' ')));
     r.insert(r.end(), address.begin(), address.end());
     r.resize(44, 0);
     put16(r, 40, least_sent);
@@ -274,7 +255,7 @@ inline bytes order_entry(uint32_t user, uint16_t side, uint32_t volume, int32_t 
     put16(r, 0, 20000);
     put32(r, 2, user);
     put32(r, 8, 4711);                            // instrument token
-    bytes kinds = hex(ascii("FUTIDXZORAX     ")); // kinds (6) and symbol (10) at 12
+    bytes kinds = from_hex(ascii("FUTIDXZORAX     ")); // kinds (6) and symbol (10) at 12
     std::copy(kinds.begin(), kinds.end(), r.begin() + 12);
     put32(r, 28, 900000000); // expiry
     put32(r, 32, 0);         // strike
@@ -298,9 +279,9 @@ inline bytes order_change(uint16_t transcode, uint32_t user, const std::string &
     put16(r, 0, transcode);
     put32(r, 2, user);
     put32(r, 8, 4711);
-    bytes kinds = hex(ascii("FUTIDXZORAX     "));
+    bytes kinds = from_hex(ascii("FUTIDXZORAX     "));
     std::copy(kinds.begin(), kinds.end(), r.begin() + 12);
-    bytes number = hex(order_number_hex);
+    bytes number = from_hex(order_number_hex);
     std::copy(number.begin(), number.end(), r.begin() + 38);
     put16(r, 56, 1);
     put16(r, 58, 1);

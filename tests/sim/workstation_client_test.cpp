@@ -8,23 +8,12 @@
 
 #include "gateway/library/ea_socket.h"
 #include "sim/workstation/workstation_client.h"
+#include "support/hex.h"
 #include "support/test_support.h"
 
 namespace
 {
-std::vector<uint8_t> hex(const std::string &text)
-{
-    std::vector<uint8_t> bytes;
-    std::string digits;
-    for (char c : text)
-    {
-        if (c != ' ')
-            digits += c;
-    }
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
+using qel_test::from_hex;
 
 // The invitation record with count 2, and its digest.
 const char *const k_invitation =
@@ -56,7 +45,7 @@ class fake_gateway : public ::testing::Test
 
     void write(const std::string &bytes)
     {
-        std::vector<uint8_t> data = hex(bytes);
+        std::vector<uint8_t> data = from_hex(bytes);
         ASSERT_EQ(ea_send(gateway, data.data(), static_cast<int32_t>(data.size())),
                   static_cast<int32_t>(data.size()));
     }
@@ -88,10 +77,10 @@ TEST_F(fake_gateway, InvitationGivesCreditAndFramesCarryHeaderAndSequence)
     write(std::string("0040 00000001 ") + k_invitation_digest + k_invitation);
     ASSERT_TRUE(client.wait_for_invitation(2000));
     EXPECT_EQ(client.credit(), 2u);
-    std::vector<uint8_t> record = hex("01020304");
+    std::vector<uint8_t> record = from_hex("01020304");
     ASSERT_TRUE(client.send_record(record, 2000));
     EXPECT_EQ(client.credit(), 1u);
-    EXPECT_EQ(read(26), hex("001a 00000001 08d6c05a21512a79a1dfeb9d2a8f262f 01020304"));
+    EXPECT_EQ(read(26), from_hex("001a 00000001 08d6c05a21512a79a1dfeb9d2a8f262f 01020304"));
     EXPECT_TRUE(client.check_failures().empty());
 }
 
@@ -124,11 +113,11 @@ TEST_F(fake_gateway, MisbehaviourIsWrittenAsAsked)
     client.faults().ignore_invitations = true;
     client.faults().bad_digest = true;
     client.faults().sequence_delta = 4;
-    ASSERT_TRUE(client.send_record(hex("01020304"), 2000));
-    EXPECT_EQ(read(26), hex("001a 00000005 f7d6c05a21512a79a1dfeb9d2a8f262f 01020304"));
+    ASSERT_TRUE(client.send_record(from_hex("01020304"), 2000));
+    EXPECT_EQ(read(26), from_hex("001a 00000005 f7d6c05a21512a79a1dfeb9d2a8f262f 01020304"));
     client.faults().bad_digest = false;
     client.faults().frame_length_delta = 1;
-    ASSERT_TRUE(client.send_record(hex("05"), 2000));
-    EXPECT_EQ(read(23), hex("0018 00000006 8bb6c17838643f9691cc6a4de6c51709 05"));
+    ASSERT_TRUE(client.send_record(from_hex("05"), 2000));
+    EXPECT_EQ(read(23), from_hex("0018 00000006 8bb6c17838643f9691cc6a4de6c51709 05"));
 }
 } // namespace

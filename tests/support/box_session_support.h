@@ -20,6 +20,7 @@
 #include "gateway/qel_main/user_link_info.h"
 #include "platform/pf_tick.h"
 #include "support/gateway_config.h"
+#include "support/hex.h"
 #include "support/test_support.h"
 
 namespace qel_test
@@ -77,18 +78,6 @@ inline message *notification(uint16_t tag, uint16_t link_index, int32_t handle, 
     msg->host_network_handle = handle;
     msg->reason_code = reason_code;
     return msg;
-}
-
-inline std::string hex(const uint8_t *data, uint32_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (uint32_t i = 0; i < length; ++i)
-    {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
-    }
-    return out;
 }
 
 // A box communication controller configured for one link, with its own logger.

@@ -20,6 +20,7 @@
 #include "gateway/qel_main/user_link_info.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "support/gateway_config.h"
+#include "support/hex.h"
 #include "support/test_support.h"
 
 namespace qel_test
@@ -106,20 +107,6 @@ inline message *console_event(uint32_t user_id, uint16_t reason_code, int32_t ev
     event->reason_code = reason_code;
     event->event_value = event_value;
     return event;
-}
-
-inline std::vector<uint8_t> from_hex(const std::string &hex)
-{
-    std::vector<uint8_t> bytes;
-    std::string digits;
-    for (char c : hex)
-    {
-        if (c != ' ')
-            digits += c;
-    }
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
 }
 
 // The bytes with the time field (22..25) zeroed, for comparison with golden packets.

@@ -15,6 +15,7 @@
 #include "sim/fix_client/fix_client.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
+#include "support/fix_text.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"
 
@@ -29,17 +30,6 @@ inline bool fix_port_open(uint16_t port)
     bool open = ea_connect(s, "127.0.0.1", port) == 0;
     ea_closesocket(s);
     return open;
-}
-
-// The value of a tag in a client message text ("|"-separated), empty when absent.
-inline std::string fix_field(const std::string &text, int tag)
-{
-    const std::string key = "|" + std::to_string(tag) + "=";
-    size_t at = text.find(key);
-    if (at == std::string::npos)
-        return "";
-    at += key.size();
-    return text.substr(at, text.find('|', at) - at);
 }
 
 struct fix_road

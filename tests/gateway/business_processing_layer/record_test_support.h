@@ -1,4 +1,4 @@
-// Helpers shared by the business processing suites: hex images, message records made
+// Helpers shared by the business processing suites: message records made
 // from bytes, queues drained into owned records, LZO1Z compression as the host does it,
 // and records built field by field with the tests' own big-endian writers.
 #pragma once
@@ -15,50 +15,13 @@
 
 #include "gateway/library/message.h"
 #include "gateway/library/queue.h"
+#include "support/hex.h"
 
 namespace record_test
 {
 using bytes = std::vector<uint8_t>;
-
-inline bytes from_hex(const std::string &hex)
-{
-    bytes out;
-    int high = -1;
-    for (char c : hex)
-    {
-        int v = (c >= '0' && c <= '9')   ? c - '0'
-                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                                         : -1;
-        if (v < 0)
-            continue;
-        if (high < 0)
-            high = v;
-        else
-        {
-            out.push_back(static_cast<uint8_t>(high * 16 + v));
-            high = -1;
-        }
-    }
-    return out;
-}
-
-inline std::string to_hex(const uint8_t *p, size_t n)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < n; i++)
-    {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
-
-inline std::string to_hex(const bytes &b)
-{
-    return to_hex(b.data(), b.size());
-}
+using qel_test::from_hex;
+using qel_test::to_hex;
 
 inline void be16(bytes &b, size_t off, uint16_t v)
 {

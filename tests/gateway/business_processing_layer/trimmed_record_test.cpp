@@ -139,7 +139,7 @@ TEST(TrimmedRecord, OrderEntryOut)
     bytes full = full_order(2000, 1);
     bytes expected = expected_trimmed(ENTRY, full, 110, 20000);
     EXPECT_EQ(to_hex(convert(2000, full, 110, DATA_PROC_FULL_TO_TRIMMED)), to_hex(expected));
-    EXPECT_EQ(to_hex(expected.data(), 2), "4E20");
+    EXPECT_EQ(to_hex(expected.data(), 2), "4e20");
     EXPECT_EQ(to_hex(expected.data() + 48, 2), "0001");
 }
 

@@ -300,7 +300,7 @@ TEST_F(BoxController, RateControlUpdatesAndHeartBeats)
                 pass();
                 std::vector<message *> beats = take_all(to_th_session);
                 ASSERT_EQ(beats.size(), 1u);
-                EXPECT_EQ(hex(beats[0]->data, beats[0]->data_length), "000159dc0000");
+                EXPECT_EQ(to_hex(beats[0]->data, beats[0]->data_length), "000159dc0000");
                 free_all(beats);
             }
         }

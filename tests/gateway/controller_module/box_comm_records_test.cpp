@@ -18,7 +18,7 @@ TEST(BoxCommRecords, SignOnRequestLayout)
     EXPECT_EQ(msg->host_network_handle, -1);
     EXPECT_EQ(msg->packing_weight, 1);
     // count 1, 23000, box 0x1234, "AB12 " + 0, version 41402, two zero words
-    EXPECT_EQ(hex(msg->data, msg->data_length), "0001"
+    EXPECT_EQ(to_hex(msg->data, msg->data_length), "0001"
                                                 "59d8"
                                                 "1234"
                                                 "4142313220"
@@ -34,7 +34,7 @@ TEST(BoxCommRecords, FiveCharacterBrokerIdFillsItsField)
 {
     box_environment env(std::map<std::string, std::string>{{"BROKER_ID", "ZX987"}});
     message *msg = box_comm_info_container_create_box_logon_message(env.box, 0, env.logger);
-    EXPECT_EQ(hex(msg->data + 6, 6), "5a5839383700");
+    EXPECT_EQ(to_hex(msg->data + 6, 6), "5a5839383700");
     message_destroy(msg);
 }
 
@@ -45,7 +45,7 @@ TEST(BoxCommRecords, RelogonRequestLayout)
     ASSERT_NE(msg, nullptr);
     EXPECT_EQ(msg->tag, BOX_RELOGON_REQUEST);
     EXPECT_EQ(msg->data_length, 46);
-    EXPECT_EQ(hex(msg->data, 24), "0001"
+    EXPECT_EQ(to_hex(msg->data, 24), "0001"
                                   "5bce"
                                   "1234"
                                   "4142313220"
@@ -54,7 +54,7 @@ TEST(BoxCommRecords, RelogonRequestLayout)
                                   "00000000"
                                   "00000000");
     // "10.1.2.3" space-filled to 18 characters, then the two sequence words left 0
-    EXPECT_EQ(hex(msg->data + 24, 22), "31302e312e322e3320202020202020202020"
+    EXPECT_EQ(to_hex(msg->data + 24, 22), "31302e312e322e3320202020202020202020"
                                        "0000"
                                        "0000");
     message_destroy(msg);
@@ -65,7 +65,7 @@ TEST(BoxCommRecords, RateControlHeartBeatLayout)
     box_environment env;
     message *msg = box_comm_info_container_create_rate_control_heart_beat(env.box, 0, env.logger);
     EXPECT_EQ(msg->tag, NORMAL_MESSAGE);
-    EXPECT_EQ(hex(msg->data, msg->data_length), "000159dc0000");
+    EXPECT_EQ(to_hex(msg->data, msg->data_length), "000159dc0000");
     message_destroy(msg);
 }
 

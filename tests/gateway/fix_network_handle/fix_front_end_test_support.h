@@ -24,6 +24,7 @@
 #include "gateway/library/queue.h"
 #include "gateway/library/shared_queue.h"
 #include "gateway/library/wire.h"
+#include "support/hex.h"
 
 namespace fix_front_end_test
 {
@@ -93,17 +94,7 @@ typedef std::unique_ptr<message, RecordDeleter> Record;
 // A reply record as the user session thread hands it to the FIX send thread.
 inline message *replyRecord(const std::string &hex, uint16_t clientIndex, int32_t handle)
 {
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < hex.size();)
-    {
-        if (hex[i] == ' ')
-        {
-            ++i;
-            continue;
-        }
-        bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
+    const std::vector<uint8_t> bytes = qel_test::from_hex(hex);
     message *m = message_create(static_cast<uint32_t>(bytes.size()), NORMAL_MESSAGE);
     if (!bytes.empty())
         memcpy(m->data, bytes.data(), bytes.size());

@@ -7,43 +7,17 @@
 #include <thread>
 
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
+#include "support/fix_text.h"
+#include "support/hex.h"
 
 using namespace fix_front_end_test;
+using qel_test::fix_field;
+using qel_test::fix_has_field;
+using qel_test::hex_digits;
+using qel_test::to_hex;
 
 namespace
 {
-std::string hexOf(const message *m)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint16_t i = 0; i < m->data_length; ++i)
-    {
-        text += digits[m->data[i] >> 4];
-        text += digits[m->data[i] & 15];
-    }
-    return text;
-}
-
-std::string strip(std::string hex)
-{
-    std::string out;
-    for (char c : hex)
-        if (c != ' ')
-            out += c;
-    return out;
-}
-
-// The value of a tag in the client's "|"-separated text of a message.
-std::string tagValue(const std::string &text, int tag)
-{
-    const std::string key = "|" + std::to_string(tag) + "=";
-    std::string::size_type at = text.find(key);
-    if (at == std::string::npos)
-        return "<absent>";
-    at += key.size();
-    return text.substr(at, text.find('|', at) - at);
-}
-
 // The sign-on response 2301 of user 1001 as the exchange sends it (214 or 182 bytes).
 message *signOnResponse(uint32_t length, int16_t errorCode, uint16_t clientIndex, int32_t handle)
 {
@@ -126,7 +100,7 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     Record systemInfo(side.take(side.toUserSession()));
     ASSERT_NE(systemInfo, nullptr);
     // user 1001, zero, two blanks, 1600, error 0, 24 zero bytes, length 44, u32 0
-    EXPECT_EQ(hexOf(systemInfo.get()), strip("000003e9 00000000 2020 0640 0000 000000000000000000000000"
+    EXPECT_EQ(to_hex(systemInfo.get()), hex_digits("000003e9 00000000 2020 0640 0000 000000000000000000000000"
                                              "000000000000000000000000 002c 00000000"));
     EXPECT_EQ(systemInfo->workstation_index, 4);
     EXPECT_EQ(systemInfo->workstation_network_handle, 1);
@@ -135,15 +109,15 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     put(side.fromUserSession(), systemInfoReply(2, 1, 4, 1));
     ASSERT_TRUE(client.waitFor("A"));
     const std::string logon = client.application.firstOfType("A");
-    EXPECT_EQ(tagValue(logon, 6014), "2");
-    EXPECT_EQ(tagValue(logon, 108), "30");
-    EXPECT_EQ(tagValue(logon, 554), "secret");
-    EXPECT_EQ(tagValue(logon, 6004), "TRADER ONE");
-    EXPECT_EQ(tagValue(logon, 6003), "MEMBER NAME");
-    EXPECT_EQ(tagValue(logon, 6002), "A");
-    EXPECT_EQ(tagValue(logon, 6005), "2");
-    EXPECT_EQ(tagValue(logon, 6006), "S");
-    EXPECT_EQ(tagValue(logon, 99999), "<absent>");
+    EXPECT_EQ(fix_field(logon, 6014), "2");
+    EXPECT_EQ(fix_field(logon, 108), "30");
+    EXPECT_EQ(fix_field(logon, 554), "secret");
+    EXPECT_EQ(fix_field(logon, 6004), "TRADER ONE");
+    EXPECT_EQ(fix_field(logon, 6003), "MEMBER NAME");
+    EXPECT_EQ(fix_field(logon, 6002), "A");
+    EXPECT_EQ(fix_field(logon, 6005), "2");
+    EXPECT_EQ(fix_field(logon, 6006), "S");
+    EXPECT_FALSE(fix_has_field(logon, 99999));
     EXPECT_TRUE(fix_test::waitUntil([&] { return client.application.m_logons.load() == 1; }));
 
     // An order before the system information request is refused by the gate.
@@ -151,7 +125,7 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
                                 FIX::TransactTime(), FIX::OrdType('2'));
     client.send(order);
     ASSERT_TRUE(client.waitFor("j"));
-    EXPECT_EQ(tagValue(client.application.firstOfType("j"), 58),
+    EXPECT_EQ(fix_field(client.application.firstOfType("j"), 58),
               "Message type Invalid, Expecting System Information In(35=g)");
 
     FIX42::TradingSessionStatusRequest request = statusRequest({"20261209-03:30:00", "19800101-00:00:00"});
@@ -161,9 +135,9 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     // Stream 1: one second before the client's time (above the floor); stream 2: the floor.
-    EXPECT_EQ(hexOf(first.get()), strip("000003e9 00000000 3100 1b58 0000 000000000000000000000000"
+    EXPECT_EQ(to_hex(first.get()), hex_digits("000003e9 00000000 3100 1b58 0000 000000000000000000000000"
                                         "000000000000000000000000 0030 0000584a728f0000"));
-    EXPECT_EQ(hexOf(second.get()), strip("000003e9 00000000 3200 1b58 0000 000000000000000000000000"
+    EXPECT_EQ(to_hex(second.get()), hex_digits("000003e9 00000000 3200 1b58 0000 000000000000000000000000"
                                          "000000000000000000000000 0030 0000000100000000"));
     EXPECT_EQ(second->sequence_number, first->sequence_number + 1);
     EXPECT_EQ(first->workstation_index, 4);
@@ -176,8 +150,8 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     put(side.fromUserSession(), lastTrailer);
     ASSERT_TRUE(client.waitFor("h"));
     const std::string status = client.application.firstOfType("h");
-    EXPECT_EQ(tagValue(status, 336), "77");
-    EXPECT_EQ(tagValue(status, 340), "2"); // market status 1
+    EXPECT_EQ(fix_field(status, 336), "77");
+    EXPECT_EQ(fix_field(status, 340), "2"); // market status 1
     EXPECT_EQ(a.app->fixNwInfoSlotSnapshot(0).state, FIX_SLOT_READY);
     EXPECT_EQ(sender.stop(), 204u);
 }
@@ -207,13 +181,13 @@ TEST(FixLogonRoad, ShortSignOnResponseCarriesNoFieldsBeyondItsLength)
     put(side.fromUserSession(), systemInfoReply(0, 3, 4, 1));
     ASSERT_TRUE(client.waitFor("A"));
     const std::string logon = client.application.firstOfType("A");
-    EXPECT_EQ(tagValue(logon, 6014), "0");
-    EXPECT_EQ(tagValue(logon, 6002), "<absent>");
-    EXPECT_EQ(tagValue(logon, 6003), "<absent>");
+    EXPECT_EQ(fix_field(logon, 6014), "0");
+    EXPECT_FALSE(fix_has_field(logon, 6002));
+    EXPECT_FALSE(fix_has_field(logon, 6003));
     FIX42::TradingSessionStatusRequest request = statusRequest({});
     client.send(request);
     ASSERT_TRUE(client.waitFor("h"));
-    EXPECT_EQ(tagValue(client.application.firstOfType("h"), 340), "7"); // market status 3
+    EXPECT_EQ(fix_field(client.application.firstOfType("h"), 340), "7"); // market status 3
     EXPECT_EQ(a.app->fixNwInfoSlotSnapshot(0).state, FIX_SLOT_READY);
 }
 
@@ -229,7 +203,7 @@ TEST(FixLogonRoad, ExchangeErrorOnSignOnEndsInLogoutWithTheErrorCode)
     Record signOn(side.take(side.toUserSession()));
     put(side.fromUserSession(), signOnResponse(214, 16042, 4, 1));
     ASSERT_TRUE(client.waitFor("5"));
-    EXPECT_EQ(tagValue(client.application.firstOfType("5"), 58), "16042");
+    EXPECT_EQ(fix_field(client.application.firstOfType("5"), 58), "16042");
     // The exchange knows the user: its logoff goes to the user session thread, with the
     // reason of a client that logged out (the client answered the Logout with its own).
     Record disconnected(side.take(side.toUserSession()));
@@ -275,7 +249,7 @@ TEST(FixLogonRefusals, InvalidLogonFieldsEndInLogoutWithTheirText)
             client.application.logonFields[field.first] = field.second;
         client.start();
         ASSERT_TRUE(client.waitFor("5"));
-        EXPECT_EQ(tagValue(client.application.firstOfType("5"), 58), c.text);
+        EXPECT_EQ(fix_field(client.application.firstOfType("5"), 58), c.text);
         Record event(side.take(side.toInterface()));
         ASSERT_NE(event, nullptr);
         EXPECT_EQ(event->tag, KOVA_MESSAGE);
@@ -294,7 +268,7 @@ TEST(FixLogonRefusals, MissingPasswordIsReportedAsTheMissingField)
     client.application.logonFields[554] = "";
     client.start();
     ASSERT_TRUE(client.waitFor("5"));
-    EXPECT_EQ(tagValue(client.application.firstOfType("5"), 58), "Field not found 554");
+    EXPECT_EQ(fix_field(client.application.firstOfType("5"), 58), "Field not found 554");
     Record event(side.take(side.toInterface()));
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(event->reason_code, 11026);
@@ -347,7 +321,7 @@ TEST(FixLogonRefusals, FullTableRefusesTheNextClient)
     Client second(a.port, "2002,MEMBR,1");
     second.start();
     ASSERT_TRUE(second.waitFor("5"));
-    EXPECT_EQ(tagValue(second.application.firstOfType("5"), 58), "Max Number of connection exceeds");
+    EXPECT_EQ(fix_field(second.application.firstOfType("5"), 58), "Max Number of connection exceeds");
     Record event(side.take(side.toInterface()));
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(event->reason_code, 11013);

@@ -10,49 +10,23 @@
 #include "fix42/OrderCancelReplaceRequest.h"
 #include "fix42/OrderCancelRequest.h"
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
+#include "support/fix_text.h"
+#include "support/hex.h"
 
 using namespace fix_front_end_test;
+using qel_test::fix_field;
+using qel_test::hex_digits;
+using qel_test::to_hex;
 
 namespace
 {
 const uint16_t CLIENT_INDEX = 4; // slot 0 after the 4 workstation slots
 const int32_t HANDLE = 1;
 
-std::string hexOf(const message *m)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint16_t i = 0; i < m->data_length; ++i)
-    {
-        text += digits[m->data[i] >> 4];
-        text += digits[m->data[i] & 15];
-    }
-    return text;
-}
-
-std::string strip(const std::string &hex)
-{
-    std::string out;
-    for (char c : hex)
-        if (c != ' ')
-            out += c;
-    return out;
-}
-
-std::string tagValue(const std::string &text, int tag)
-{
-    const std::string key = "|" + std::to_string(tag) + "=";
-    std::string::size_type at = text.find(key);
-    if (at == std::string::npos)
-        return "<absent>";
-    at += key.size();
-    return text.substr(at, text.find('|', at) - at);
-}
-
 // Bytes [offset, offset + length) of a record, as hex.
 std::string bytesAt(const message *m, uint32_t offset, uint32_t length)
 {
-    return hexOf(m).substr(offset * 2, length * 2);
+    return to_hex(m).substr(offset * 2, length * 2);
 }
 
 typedef std::map<int, std::string> Fields;
@@ -179,7 +153,7 @@ struct ReadyClient
             [&]
             {
                 for (const auto &text : client.application.received())
-                    if (tagValue(text, 35) == "j" && tagValue(text, 45) == std::to_string(seqNum))
+                    if (fix_field(text, 35) == "j" && fix_field(text, 45) == std::to_string(seqNum))
                         found = text;
                 return !found.empty();
             },
@@ -364,7 +338,7 @@ TEST(FixOrderRequests, EachRequestBecomesTheExchangeOrderRecord)
         Record order(r.side.take(r.side.toUserSession()));
         ASSERT_NE(order, nullptr);
         ASSERT_EQ(order->data_length, 240);
-        EXPECT_EQ(hexOf(order.get()), strip(golden.hex));
+        EXPECT_EQ(to_hex(order.get()), hex_digits(golden.hex));
         EXPECT_EQ(order->tag, NORMAL_MESSAGE);
         EXPECT_EQ(order->user_type, 1);
         EXPECT_EQ(order->workstation_index, CLIENT_INDEX);
@@ -389,7 +363,7 @@ TEST(FixOrderRequests, EveryFieldCheckAnswersWithItsReject)
         {
             Record order(r.side.take(r.side.toUserSession()));
             ASSERT_NE(order, nullptr);
-            const std::string expected = strip(c.bytes);
+            const std::string expected = hex_digits(c.bytes);
             EXPECT_EQ(bytesAt(order.get(), static_cast<uint32_t>(c.reason),
                               static_cast<uint32_t>(expected.size() / 2)),
                       expected);
@@ -397,9 +371,9 @@ TEST(FixOrderRequests, EveryFieldCheckAnswersWithItsReject)
         }
         const std::string reject = r.rejectOf(seqNum);
         ASSERT_NE(reject, "");
-        EXPECT_EQ(tagValue(reject, 58), c.text);
-        EXPECT_EQ(tagValue(reject, 380), std::to_string(c.reason));
-        EXPECT_EQ(tagValue(reject, 372), std::string(1, c.type));
+        EXPECT_EQ(fix_field(reject, 58), c.text);
+        EXPECT_EQ(fix_field(reject, 380), std::to_string(c.reason));
+        EXPECT_EQ(fix_field(reject, 372), std::string(1, c.type));
         // The record was dropped: nothing went towards the exchange.
         EXPECT_EQ(r.side.take(r.side.toUserSession(), 50), nullptr);
     }
@@ -415,16 +389,16 @@ TEST(FixOrderRequests, GateRefusesOrdersUntilTheSessionIsReady)
     for (char type : {'D', 'F', 'G'})
     {
         const std::string reject = r.rejectOf(r.send(type, baseOf(type)));
-        EXPECT_EQ(tagValue(reject, 58), "Message type Invalid, Expecting System Information In(35=g)")
+        EXPECT_EQ(fix_field(reject, 58), "Message type Invalid, Expecting System Information In(35=g)")
             << type;
-        EXPECT_EQ(tagValue(reject, 380), "0");
+        EXPECT_EQ(fix_field(reject, 380), "0");
     }
     // Journal download under way.
     r.askForJournal(1);
     Record journal(r.side.take(r.side.toUserSession()));
     ASSERT_NE(journal, nullptr);
     EXPECT_EQ(get_i16_be(journal->data, 10), 7000);
-    EXPECT_EQ(tagValue(r.rejectOf(r.send('D', NEW_ORDER)), 58), "Journal Download In Progress");
+    EXPECT_EQ(fix_field(r.rejectOf(r.send('D', NEW_ORDER)), 58), "Journal Download In Progress");
     EXPECT_EQ(r.side.take(r.side.toUserSession(), 50), nullptr);
 
     put(r.side.fromUserSession(), zeroReply(40, 7031, 0, CLIENT_INDEX, HANDLE));
@@ -438,8 +412,8 @@ TEST(FixOrderRequests, GateRefusesOrdersUntilTheSessionIsReady)
         EXPECT_EQ(order->link_index, 65535);
     }
     const std::string refused = r.rejectOf(r.send('F', CANCEL));
-    EXPECT_EQ(tagValue(refused, 58), "System is not ready to accept requests.");
-    EXPECT_EQ(tagValue(refused, 380), "4");
+    EXPECT_EQ(fix_field(refused, 58), "System is not ready to accept requests.");
+    EXPECT_EQ(fix_field(refused, 380), "4");
     EXPECT_EQ(r.side.take(r.side.toUserSession(), 50), nullptr);
 
     r.assignLink();
@@ -459,7 +433,7 @@ TEST(FixOrderRequests, UnknownSessionIsLoggedOut)
     ASSERT_EQ(r.a.app->m_currentSessionIndex, FIX_NO_SESSION_INDEX);
     r.a.app->onMessage(build<FIX42::OrderCancelRequest>(CANCEL), ACCEPTOR_SESSION);
     ASSERT_TRUE(r.client.waitFor("5"));
-    EXPECT_EQ(tagValue(r.client.application.firstOfType("5"), 58), "Session Not Found");
+    EXPECT_EQ(fix_field(r.client.application.firstOfType("5"), 58), "Session Not Found");
     // What follows on the queue is the end of the session, never an order.
     Record next(r.side.take(r.side.toUserSession(), 200));
     if (next != nullptr)

@@ -14,6 +14,7 @@
 
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
+#include "support/hex.h"
 
 using namespace fix_front_end_test;
 
@@ -174,11 +175,9 @@ TEST_F(HostOutsideExchangeZone, ExchangeTimeStampsBecomeUtcWholeSeconds)
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.stamp);
-        uint8_t bytes[8];
-        for (int i = 0; i < 8; ++i)
-            bytes[i] = static_cast<uint8_t>(std::stoi(std::string(c.stamp + 2 * i, 2), nullptr, 16));
+        const std::vector<uint8_t> bytes = qel_test::from_hex(c.stamp);
         FIX::UtcTimeStamp time(0, 0, 0, 1, 1, 2000);
-        ASSERT_TRUE(fixReplyExchangeStampToUtc(bytes, &time));
+        ASSERT_TRUE(fixReplyExchangeStampToUtc(bytes.data(), &time));
         EXPECT_EQ(FIX::UtcTimeStampConvertor::convert(time, 0), c.utc);
     }
     // Millions of years away: no four-digit FIX year, so no time rather than a wrong one.

@@ -12,21 +12,11 @@
 
 #include "gateway/fix_network_handle/fix_utility.h"
 #include "gateway/library/message.h"
+#include "support/hex.h"
 
 namespace
 {
-
-std::string hex(const uint8_t *bytes, size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < length; i++)
-    {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
+using qel_test::to_hex;
 
 std::string repeat(const char *byte_hex, size_t count)
 {
@@ -73,14 +63,14 @@ TEST(FixRequestRecords, HeaderHasUserTranscodeLengthAndBlanks)
     memset(record, 0xee, sizeof(record));
     set_tws_message_header_with_long(record, 0x01020304, 7000, 48, "9", 0xa1b2c3d4);
     // user id | zero | chars | transcode | error | 24 zero time bytes | length | u32
-    EXPECT_EQ(hex(record, 44), "01020304"
+    EXPECT_EQ(to_hex(record, 44), "01020304"
                                "00000000"
                                "3900"
                                "1b58"
                                "0000" +
                                    repeat("00", 24) + "0030" + "a1b2c3d4");
     set_tws_message_header(record, 12, 1600, 44, nullptr);
-    EXPECT_EQ(hex(record, 12), "0000000c0000000020200640");
+    EXPECT_EQ(to_hex(record, 12), "0000000c0000000020200640");
 }
 
 TEST(FixRequestRecords, SignOnRequestMatchesTheLayout)
@@ -112,13 +102,13 @@ TEST(FixRequestRecords, SignOnRequestMatchesTheLayout)
                                  + "20" + "20" + "0000" + "0000" // 182, 183, 184, 186
                                  + "20"                          // 188
                                  + repeat("20", 25);             // 189
-    EXPECT_EQ(hex(msg->data, msg->data_length), expected);
+    EXPECT_EQ(to_hex(msg->data, msg->data_length), expected);
     message_destroy(msg);
 
     msg = create_user_signon_request(12, "PASSWD01", "NEWPASS1", "ABCDE", 1, nullptr);
     ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(hex(msg->data + 52, 8), "4e45575041535331");
-    EXPECT_EQ(hex(msg->data + 90, 5), "4142434445");
+    EXPECT_EQ(to_hex(msg->data + 52, 8), "4e45575041535331");
+    EXPECT_EQ(to_hex(msg->data + 90, 5), "4142434445");
     message_destroy(msg);
 }
 
@@ -129,7 +119,7 @@ TEST(FixRequestRecords, SystemInformationRequestMatchesTheLayout)
     EXPECT_EQ(msg->data_length, 44);
     EXPECT_EQ(msg->packing_weight, 1);
     EXPECT_EQ(msg->transcode, 1600);
-    EXPECT_EQ(hex(msg->data, 44), "00bc614e" + repeat("00", 4) + "2020" + "0640" + "0000" + repeat("00", 24) +
+    EXPECT_EQ(to_hex(msg->data, 44), "00bc614e" + repeat("00", 4) + "2020" + "0640" + "0000" + repeat("00", 24) +
                                       "002c" + "00000000");
     message_destroy(msg);
 }

@@ -16,6 +16,7 @@
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/library/ea_status.h"
 #include "gateway/library/message.h"
+#include "support/hex.h"
 
 namespace
 {
@@ -27,16 +28,8 @@ struct RecordBytes
     explicit RecordBytes(uint32_t length) : bytes(length, 0) {}
     RecordBytes &at(uint32_t offset, const std::string &hex)
     {
-        for (size_t i = 0; i < hex.size();)
-        {
-            if (hex[i] == ' ')
-            {
-                ++i;
-                continue;
-            }
-            bytes.at(offset++) = static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16));
-            i += 2;
-        }
+        for (uint8_t byte : qel_test::from_hex(hex))
+            bytes.at(offset++) = byte;
         return *this;
     }
     std::vector<uint8_t> bytes;

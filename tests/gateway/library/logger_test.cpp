@@ -22,9 +22,11 @@
 #include <vector>
 
 #include "gateway/library/message.h"
+#include "support/hex.h"
 
 namespace
 {
+using qel_test::from_hex;
 
 namespace fs = std::filesystem;
 
@@ -44,20 +46,6 @@ std::vector<std::string> split(const std::string &text, char separator)
     while (std::getline(in, part, separator))
         parts.push_back(part);
     return parts;
-}
-
-std::vector<uint8_t> from_hex(const std::string &hex)
-{
-    std::vector<uint8_t> bytes;
-    std::string digits;
-    for (char c : hex)
-    {
-        if (isxdigit(static_cast<unsigned char>(c)))
-            digits += c;
-    }
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
 }
 
 std::string stamp_of(int64_t day)

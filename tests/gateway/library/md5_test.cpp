@@ -1,6 +1,7 @@
 // MD5 digest: the RFC 1321 test suite, padding boundaries, length limits and the
 // digest field lying inside the digested bytes.
 #include "gateway/library/md5.h"
+#include "support/hex.h"
 
 #include <gtest/gtest.h>
 
@@ -11,17 +12,7 @@
 
 namespace
 {
-std::string to_hex(const uint8_t *bytes, size_t n)
-{
-    std::string hex;
-    char two[3];
-    for (size_t i = 0; i < n; ++i)
-    {
-        std::snprintf(two, sizeof two, "%02x", bytes[i]);
-        hex += two;
-    }
-    return hex;
-}
+using qel_test::to_hex;
 
 std::string digest_of(const std::string &text)
 {

@@ -12,22 +12,11 @@
 #include "gateway/library/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/th_validators.h"
+#include "support/hex.h"
 
 namespace
 {
-std::vector<uint8_t> hex(const std::string &text)
-{
-    std::string digits;
-    for (char c : text)
-    {
-        if (c != ' ')
-            digits += c;
-    }
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using qel_test::from_hex;
 
 message *record(const std::vector<uint8_t> &data, uint16_t tag)
 {
@@ -74,23 +63,23 @@ struct queues
 TEST(ThSendValidator, FramesAHeartBeatAsTwentySixBytes)
 {
     queues q;
-    message *msg = record(hex("00015bd2"), HEART_BEAT_MESSAGE);
+    message *msg = record(from_hex("00015bd2"), HEART_BEAT_MESSAGE);
     ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS);
     message *out = q.take(q.out);
     ASSERT_NE(out, nullptr);
-    EXPECT_EQ(data_of(out), hex(k_heart_beat_frame));
+    EXPECT_EQ(data_of(out), from_hex(k_heart_beat_frame));
     message_destroy(out);
 }
 
 TEST(ThSendValidator, WritesBothSequenceNumbersInNetworkOrder)
 {
     queues q;
-    message *msg = record(hex("000159d8 41424344"), NORMAL_MESSAGE);
+    message *msg = record(from_hex("000159d8 41424344"), NORMAL_MESSAGE);
     msg->network_sequence_number = 0x0102;
     msg->last_sequence_number = 0x0304;
     ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS);
     message *out = q.take(q.out);
-    EXPECT_EQ(data_of(out), hex(k_record_frame));
+    EXPECT_EQ(data_of(out), from_hex(k_record_frame));
     message_destroy(out);
 }
 
@@ -106,7 +95,7 @@ TEST(ThSendValidator, UsesHeadRoomWithoutMovingTheData)
     ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS);
     message *out = q.take(q.out);
     EXPECT_EQ(out->data, out->buffer_base);
-    EXPECT_EQ(data_of(out), hex(k_record_frame));
+    EXPECT_EQ(data_of(out), from_hex(k_record_frame));
     message_destroy(out);
 }
 
@@ -132,11 +121,11 @@ TEST(ThSendValidator, PassesControlOrdersUnchangedAndRefusesOtherTags)
     for (uint16_t tag : {BOX_LOGOFF_FLUSH, DROP_HOST_CONNECTION, SESSION_RECOVERY_FLUSH,
                          SESSION_RECOVERED_FLUSH, DROP_HOST_SESSION})
     {
-        message *msg = record(hex("0102"), tag);
+        message *msg = record(from_hex("0102"), tag);
         ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS) << tag;
         message *out = q.take(q.out);
         EXPECT_EQ(out->tag, tag);
-        EXPECT_EQ(data_of(out), hex("0102"));
+        EXPECT_EQ(data_of(out), from_hex("0102"));
         message_destroy(out);
     }
     for (uint16_t tag : {PULL_NOTIFICATION, KOVA_MESSAGE, HOST_CONNECTION_LOST})
@@ -146,21 +135,21 @@ TEST(ThSendValidator, PassesControlOrdersUnchangedAndRefusesOtherTags)
 TEST(ThReceiveValidator, StripsTheHeaderAndCopiesTheSequenceNumbers)
 {
     queues q;
-    message *msg = record(hex(k_record_frame), NORMAL_MESSAGE);
+    message *msg = record(from_hex(k_record_frame), NORMAL_MESSAGE);
     ASSERT_EQ(th_receive_validator_process(msg, q.out, q.notifications, nullptr), EA_SUCCESS);
     message *out = q.take(q.out);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->tag, NORMAL_MESSAGE);
     EXPECT_EQ(out->network_sequence_number, 0x0102);
     EXPECT_EQ(out->last_sequence_number, 0x0304);
-    EXPECT_EQ(data_of(out), hex("000159d8 41424344"));
+    EXPECT_EQ(data_of(out), from_hex("000159d8 41424344"));
     message_destroy(out);
 }
 
 TEST(ThReceiveValidator, PassesAFrameOfTheHeaderAlone)
 {
     queues q;
-    ASSERT_EQ(th_receive_validator_process(record(hex(k_empty_frame), NORMAL_MESSAGE), q.out, q.notifications,
+    ASSERT_EQ(th_receive_validator_process(record(from_hex(k_empty_frame), NORMAL_MESSAGE), q.out, q.notifications,
                                            nullptr),
               EA_SUCCESS);
     message *out = q.take(q.out);
@@ -173,7 +162,7 @@ TEST(ThReceiveValidator, PassesAFrameOfTheHeaderAlone)
 TEST(ThReceiveValidator, SequenceBytesAreOutsideTheDigest)
 {
     queues q;
-    std::vector<uint8_t> frame = hex(k_record_frame);
+    std::vector<uint8_t> frame = from_hex(k_record_frame);
     frame[3] = 0x55;
     frame[5] = 0x66;
     ASSERT_EQ(th_receive_validator_process(record(frame, NORMAL_MESSAGE), q.out, q.notifications, nullptr),
@@ -193,11 +182,11 @@ struct failure_case
 
 TEST(ThReceiveValidator, ReportsEachFailureWithItsReasonCode)
 {
-    std::vector<uint8_t> changed_body = hex(k_record_frame);
+    std::vector<uint8_t> changed_body = from_hex(k_record_frame);
     changed_body.back() ^= 0x01;
-    std::vector<uint8_t> short_frame = hex(k_empty_frame);
+    std::vector<uint8_t> short_frame = from_hex(k_empty_frame);
     short_frame.pop_back();
-    std::vector<uint8_t> changed_digest = hex(k_empty_frame);
+    std::vector<uint8_t> changed_digest = from_hex(k_empty_frame);
     changed_digest[21] ^= 0x80;
     const failure_case cases[] = {
         {"21 bytes", short_frame, 12013},
@@ -256,7 +245,7 @@ TEST(ThValidatorThreads, KeepAFlushBehindTheFramesBeforeItAndStopOnTheShutdownFl
     th_send_validator_thread_args args{in, out, 10, &shutdown, &day, nullptr};
     queue *batch = queue_create();
     for (int i = 0; i < 3; ++i)
-        queue_append(batch, record(hex("00015bd2"), NORMAL_MESSAGE));
+        queue_append(batch, record(from_hex("00015bd2"), NORMAL_MESSAGE));
     queue_append(batch, record({}, SESSION_RECOVERY_FLUSH));
     shared_queue_insert(in, batch);
     ea_thread *thread = ea_thread_create(th_send_validator_thread, &args, nullptr);

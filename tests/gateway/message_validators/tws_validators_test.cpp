@@ -17,23 +17,12 @@
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
 #include "support/gateway_config.h"
+#include "support/hex.h"
 #include "support/test_support.h"
 
 namespace
 {
-std::vector<uint8_t> hex(const std::string &text)
-{
-    std::vector<uint8_t> bytes;
-    std::string digits;
-    for (char c : text)
-    {
-        if (c != ' ')
-            digits += c;
-    }
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
+using qel_test::from_hex;
 
 std::vector<uint8_t> bytes_of(const message *msg)
 {
@@ -225,11 +214,11 @@ TEST_F(validators, UnknownTagStopsTheReceiveValidator)
 TEST_F(validators, SendValidatorPutsTheHeaderOnARecord)
 {
     run_send();
-    put_bytes(2, hex("01020304"));
+    put_bytes(2, from_hex("01020304"));
     message *out = take(4);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->tag, NORMAL_MESSAGE);
-    EXPECT_EQ(bytes_of(out), hex("001a 00000001 08d6c05a21512a79a1dfeb9d2a8f262f 01020304"));
+    EXPECT_EQ(bytes_of(out), from_hex("001a 00000001 08d6c05a21512a79a1dfeb9d2a8f262f 01020304"));
     message_destroy(out);
 }
 
@@ -237,12 +226,12 @@ TEST_F(validators, ConnectionAcceptBecomesAFreshInvitationFrame)
 {
     run_send();
     // Whatever the received record carries, none of it is used.
-    message *accept = put_bytes(3, hex("deadbeef"), CONNECTION_ACCEPT);
+    message *accept = put_bytes(3, from_hex("deadbeef"), CONNECTION_ACCEPT);
     (void)accept;
     message *out = take(4);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->tag, CONNECTION_ACCEPT);
-    EXPECT_EQ(bytes_of(out), hex("0040 00000001 53253819dbb5c6d79cb03f76bbdee27d"
+    EXPECT_EQ(bytes_of(out), from_hex("0040 00000001 53253819dbb5c6d79cb03f76bbdee27d"
                                  "00000000 00000000 0000 3a98 0000"
                                  "000000000000000000000000000000000000000000000000"
                                  "002a 0005"));

@@ -13,24 +13,12 @@
 #include "gateway/library/message.h"
 #include "gateway/library/queue.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
+#include "support/hex.h"
 #include "support/test_support.h"
 
 namespace
 {
-std::vector<uint8_t> hex(const std::string &text)
-{
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-    {
-        if (text[i] == ' ')
-        {
-            --i;
-            continue;
-        }
-        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
+using qel_test::from_hex;
 
 // A gateway-side slot connected to a peer socket that the test writes and reads.
 class connection : public ::testing::Test
@@ -121,7 +109,7 @@ class connection : public ::testing::Test
 
 TEST_F(connection, FrameWrittenOneByteAtATimeIsAssembled)
 {
-    std::vector<uint8_t> frame = hex("0008 00000005 aabb");
+    std::vector<uint8_t> frame = from_hex("0008 00000005 aabb");
     message *out = nullptr;
     uint16_t reason = 0;
     for (size_t i = 0; i + 1 < frame.size(); ++i)
@@ -149,8 +137,8 @@ TEST_F(connection, FrameWrittenOneByteAtATimeIsAssembled)
 
 TEST_F(connection, CoalescedFramesComeOutOneAtATime)
 {
-    peer_write(hex("0005 010203 0004 0405 0003 06"));
-    std::vector<std::vector<uint8_t>> expected = {hex("0005010203"), hex("00040405"), hex("000306")};
+    peer_write(from_hex("0005 010203 0004 0405 0003 06"));
+    std::vector<std::vector<uint8_t>> expected = {from_hex("0005010203"), from_hex("00040405"), from_hex("000306")};
     for (size_t i = 0; i < expected.size(); ++i)
     {
         message *out = nullptr;
@@ -176,7 +164,7 @@ TEST_F(connection, FrameLengthsOutsideThreeTo2047AreInvalid)
                                  {"ffff", TCP_NW_HANDLE_CONNECTION_LOST}};
     for (const length_case &c : cases)
     {
-        peer_write(hex(c.length_bytes));
+        peer_write(from_hex(c.length_bytes));
         message *out = nullptr;
         uint16_t reason = 0;
         EXPECT_EQ(recv_until_done(&out, &reason), c.expected) << c.length_bytes;
@@ -192,7 +180,7 @@ TEST_F(connection, LengthsThreeAnd2047AreAccepted)
     std::vector<uint8_t> big(2047, 0x5a);
     big[0] = 0x07;
     big[1] = 0xff;
-    peer_write(hex("000311"));
+    peer_write(from_hex("000311"));
     peer_write(big);
     message *out = nullptr;
     uint16_t reason = 0;
@@ -207,7 +195,7 @@ TEST_F(connection, LengthsThreeAnd2047AreAccepted)
 
 TEST_F(connection, PeerClosingMidFrameIsConnectionLost)
 {
-    peer_write(hex("0010 0102"));
+    peer_write(from_hex("0010 0102"));
     ea_closesocket(peer);
     peer = -1;
     message *out = nullptr;
@@ -219,21 +207,21 @@ TEST_F(connection, PeerClosingMidFrameIsConnectionLost)
 TEST_F(connection, BatchNumbersFramesAndSendsInvitationFirst)
 {
     int32_t pending = 0;
-    EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 a1")), &pending,
+    EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 a1")), &pending,
                                  notifications, nullptr),
               EA_VALID);
-    EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 b2")), &pending,
+    EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 b2")), &pending,
                                  notifications, nullptr),
               EA_VALID);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE,
-                                 record(hex("0007 00000000 c3"), CLIENT_INVITATION_MESSAGE), &pending,
+                                 record(from_hex("0007 00000000 c3"), CLIENT_INVITATION_MESSAGE), &pending,
                                  notifications, nullptr),
               EA_VALID);
     EXPECT_EQ(pending, 3);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
               EA_SUCCESS);
     EXPECT_EQ(pending, 0);
-    EXPECT_EQ(peer_read(21), hex("0007 00000001 c3 0007 00000002 a1 0007 00000003 b2"));
+    EXPECT_EQ(peer_read(21), from_hex("0007 00000001 c3 0007 00000002 a1 0007 00000003 b2"));
 }
 
 TEST_F(connection, SendSequenceWrapsToOne)
@@ -241,26 +229,26 @@ TEST_F(connection, SendSequenceWrapsToOne)
     slot->send_sequence_no = INT32_MAX - 1;
     int32_t pending = 0;
     for (const char *bytes : {"0007 00000000 01", "0007 00000000 02"})
-        tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex(bytes)), &pending, notifications,
+        tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex(bytes)), &pending, notifications,
                            nullptr);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
               EA_SUCCESS);
-    EXPECT_EQ(peer_read(14), hex("0007 7fffffff 01 0007 00000001 02"));
+    EXPECT_EQ(peer_read(14), from_hex("0007 7fffffff 01 0007 00000001 02"));
 }
 
 TEST_F(connection, JournalDownloadRequestIsHandedBackInItsPlace)
 {
     int32_t pending = 0;
-    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 01")), &pending,
+    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 01")), &pending,
                        notifications, nullptr);
     tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE,
-                       record(hex("aa"), SECONDARY_JOURNAL_DOWNLOAD_REQUEST), &pending, notifications,
+                       record(from_hex("aa"), SECONDARY_JOURNAL_DOWNLOAD_REQUEST), &pending, notifications,
                        nullptr);
-    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 02")), &pending,
+    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 02")), &pending,
                        notifications, nullptr);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
               EA_SUCCESS);
-    EXPECT_EQ(peer_read(14), hex("0007 00000001 01 0007 00000002 02"));
+    EXPECT_EQ(peer_read(14), from_hex("0007 00000001 01 0007 00000002 02"));
     ASSERT_EQ(queue_get_count(notifications), 1u);
     EXPECT_EQ(static_cast<message *>(queue_peek(notifications, 0))->tag, SECONDARY_JOURNAL_DOWNLOAD_REQUEST);
 }
@@ -272,12 +260,12 @@ TEST_F(connection, RecordThatCanNeverFitABatchIsDroppedAndTheRestIsSent)
     message *huge = message_create(2048, NORMAL_MESSAGE);
     memset(huge->data, 0x11, 2048);
     tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, huge, &pending, notifications, nullptr);
-    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(hex("0007 00000000 09")), &pending,
+    tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 09")), &pending,
                        notifications, nullptr);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
               EA_SUCCESS);
     EXPECT_EQ(pending, 0);
-    EXPECT_EQ(peer_read(7), hex("0007 00000001 09"));
+    EXPECT_EQ(peer_read(7), from_hex("0007 00000001 09"));
 }
 
 TEST_F(connection, WouldBlockKeepsTheBatchAndResumesWhereItStopped)

@@ -241,7 +241,7 @@ TEST_F(HostSession, HeartBeatIsUnnumberedCountOneTranscode23506)
     EXPECT_EQ(beat->tag, HEART_BEAT_MESSAGE);
     EXPECT_EQ(beat->host_network_handle, HANDLE);
     EXPECT_EQ(beat->network_sequence_number, 0);
-    EXPECT_EQ(hex(beat->data, beat->data_length), "00015bd2");
+    EXPECT_EQ(to_hex(beat->data, beat->data_length), "00015bd2");
     message_destroy(beat);
     message_destroy(notice);
 }
@@ -269,7 +269,7 @@ TEST_F(HostSession, RecoveryHoldsNewRecordsAndResendsWhatTheHostLacksInOrder)
     std::vector<message *> out = take_all(to_send_validator);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0]->network_sequence_number, 0);
-    EXPECT_EQ(hex(out[0]->data + 42, 4), "0003"
+    EXPECT_EQ(to_hex(out[0]->data + 42, 4), "0003"
                                          "0001"); // least unacknowledged 3, last received 1
     free_all(out);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "gateway/library/ea_time.h"
+#include "support/hex.h"
 #include "user_session_test_support.h"
 
 using namespace user_session_test;
@@ -136,7 +137,7 @@ TEST_F(UserSessionRequests, LogonInProgressLetsOnlySystemInformationAndSignOffTh
     ASSERT_EQ(send(request(0, 9, vrx(12345, 1600, 0, 44))), EA_SUCCESS);
     auto host = take(to_host);
     ASSERT_EQ(host.size(), 1u);
-    EXPECT_EQ(hex(host[0]->data + 30, 8), "0000000000000000"); // workstation user: 0.0
+    EXPECT_EQ(to_hex(host[0]->data + 30, 8), hex_digits("0000000000000000")); // workstation user: 0.0
 
     ASSERT_EQ(send(request(0, 9, vrx(12345, 2320, 0, 40))), EA_SUCCESS);
     EXPECT_TRUE(take(to_host).empty()); // the host hears of it through a status query
@@ -247,7 +248,7 @@ TEST_F(UserSessionRequests, FixUsersAreAnsweredOnTheFixSide)
     ASSERT_EQ(send(info), EA_SUCCESS);
     auto host = take(to_host);
     ASSERT_EQ(host.size(), 1u);
-    EXPECT_EQ(hex(host[0]->data + 30, 8), "3FF0000000000000"); // FIX user: 1.0
+    EXPECT_EQ(to_hex(host[0]->data + 30, 8), hex_digits("3FF0000000000000")); // FIX user: 1.0
 }
 
 TEST_F(UserSessionRequests, SlotIsFreedOnlyByItsReturnedLogoffFlush)

@@ -17,10 +17,14 @@
 #include "gateway/qel_main/user_link_info.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "platform/pf_tick.h"
+#include "support/hex.h"
 #include "support/test_support.h"
 
 namespace user_session_test
 {
+using qel_test::hex_digits;
+using qel_test::to_hex;
+
 
 struct message_deleter
 {
@@ -40,18 +44,6 @@ inline std::vector<uint8_t> vrx(uint32_t user_id, int16_t transcode, int16_t err
     put_i16_be(bytes.data(), 12, error_code);
     put_u16_be(bytes.data(), 38, length);
     return bytes;
-}
-
-inline std::string hex(const uint8_t *data, size_t n)
-{
-    std::string out;
-    char digits[3];
-    for (size_t i = 0; i < n; i++)
-    {
-        snprintf(digits, sizeof(digits), "%02X", data[i]);
-        out += digits;
-    }
-    return out;
 }
 
 inline message *make_record(uint16_t tag, const std::vector<uint8_t> &data)

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "gateway/library/message.h"
+#include "support/hex.h"
 #include "user_session_test_support.h"
 
-using user_session_test::hex;
+using qel_test::hex_digits;
+using qel_test::to_hex;
 
 namespace
 {
@@ -51,7 +53,7 @@ TEST(UserSignonResponse, BytesFollowTheRecordLayout)
         message *response = user_signon_response_create(request, c.error_code, nullptr);
         ASSERT_NE(response, nullptr);
         ASSERT_EQ(response->data_length, 182);
-        EXPECT_EQ(hex(response->data, 54), expected_head(c.user_id_hex, c.error_hex));
+        EXPECT_EQ(to_hex(response->data, 54), hex_digits(expected_head(c.user_id_hex, c.error_hex)));
         std::string text(reinterpret_cast<const char *>(response->data + 54), strlen(c.text));
         EXPECT_EQ(text, c.text);
         for (size_t i = 54 + strlen(c.text); i < 182; i++)
