@@ -464,6 +464,10 @@ const char *pf_service_file(const char *name, const char *extension)
 
 bool pf_service_systemd_runs()
 {
+    // QEL_SYSTEMD=no keeps a test's service folder away from the machine's systemd.
+    const char *allowed = getenv("QEL_SYSTEMD");
+    if (allowed != nullptr && strcmp(allowed, "no") == 0)
+        return false;
     struct stat info;
     return stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
 }
@@ -549,7 +553,7 @@ uint32_t pf_service_read_command_line(const char *name, char *buffer, uint32_t s
     return 0;
 }
 
-uint32_t pf_service_start(const char *name)
+uint32_t pf_service_start(const char *name, uint32_t *pid_out)
 {
     std::string content;
     if (name == nullptr || !read_text(service_path(name, "entry"), &content))
@@ -570,6 +574,8 @@ uint32_t pf_service_start(const char *name)
     options.environment.push_back("QEL_SERVICE_DIR=" + field(content, "QEL_SERVICE_DIR"));
     pid_t pid = 0;
     int rc = pf_spawn(words[0].c_str(), words, options, &pid);
+    if (rc == 0 && pid_out != nullptr)
+        *pid_out = static_cast<uint32_t>(pid);
     return static_cast<uint32_t>(rc);
 }
 
