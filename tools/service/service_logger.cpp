@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "gateway/library/config_file.h"
 #include "platform/pf_redirect.h"
@@ -69,9 +71,38 @@ int32_t config_file_read_int(const char *file, const char *key, int32_t *value)
     return service_status(::config_file_read_int(file, key, value));
 }
 
+// The service reads whole lines however long, so that a value too long for the buffer
+// is reported missing instead of being taken cut at a line-length limit.
 int32_t config_file_read_string(const char *file, const char *key, char *buffer, size_t size)
 {
-    return service_status(::config_file_read_string(file, key, buffer, size));
+    FILE *stream = file != nullptr ? fopen(file, "re") : nullptr;
+    if (stream == nullptr)
+        return QEL_FAILURE;
+    char *line = nullptr;
+    size_t capacity = 0;
+    int32_t result = QEL_NOT_FOUND;
+    ssize_t length;
+    while (key != nullptr && buffer != nullptr && (length = getline(&line, &capacity, stream)) >= 0)
+    {
+        std::string text(line, static_cast<size_t>(length));
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        size_t equals = text.find('=');
+        if (equals == std::string::npos || text.compare(0, equals, key) != 0 || strlen(key) != equals)
+            continue;
+        std::string value = text.substr(equals + 1);
+        value = value.substr(0, value.find('='));
+        if (value.size() < size)
+        {
+            value = value.substr(0, value.find_first_of(" \t"));
+            memcpy(buffer, value.c_str(), value.size() + 1);
+            result = QEL_SUCCESS;
+        }
+        break;
+    }
+    free(line);
+    fclose(stream);
+    return result;
 }
 
 int32_t redirect_output(const char *file, int which)
