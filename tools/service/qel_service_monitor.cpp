@@ -460,6 +460,8 @@ void qel_service_terminate_process(qel_service_controller *controller, uint32_t 
         QEL_LOG(logger, LOG_LEVEL_EVENT, "The process[%s] terminated successfully", process->path);
         if (end == PF_PROCESS_EXITED)
             QEL_LOG(logger, LOG_LEVEL_CONTINUATION, "Exit code [%d]", pf_exit_code_from_status(code));
+        else if (end == PF_PROCESS_SIGNALED)
+            QEL_LOG(logger, LOG_LEVEL_CONTINUATION, "Ended by signal [%d]", code);
         pf_process_handle_close(process->handle);
         process->handle = nullptr;
     }

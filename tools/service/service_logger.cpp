@@ -13,7 +13,8 @@
 namespace qel_service
 {
 
-const qel_tools::logging_variant k_service_logging = {false, SERVICE_BINARY_HEADER_SIZE, true};
+// Its one logger is written by the service's entry and by the monitoring thread.
+const qel_tools::logging_variant k_service_logging = {false, SERVICE_BINARY_HEADER_SIZE, true, true};
 
 namespace
 {

@@ -143,6 +143,19 @@ bool gateway_listening(const market &m)
     sim_console::console_client client;
     return client.connect(m.interactive_port());
 }
+
+// The gateway takes its stop request in order only once every thread runs: its main log
+// says so (a gateway that listens may not have got so far).
+bool gateway_ready(const market &m, size_t starts = 1)
+{
+    size_t seen = 0;
+    for (const std::string &name : m.dir.list("logs"))
+    {
+        if (name.rfind("main_text.", 0) == 0)
+            seen += count_of(m.dir.read("logs/" + name), "[fix_network_handler_send_thread] thread created");
+    }
+    return seen >= starts && gateway_listening(m);
+}
 } // namespace
 
 TEST(QelmonCommandLine, UsageVersionAndRefusedOptions)
@@ -332,7 +345,7 @@ TEST(QelmonRun, GatewayRestartsAfterTheConsolesRestartRequest)
         [&]
         {
             uint32_t pid = running_pid(tx.binary);
-            return pid != 0 && pid != first && gateway_listening(tx);
+            return pid != 0 && pid != first && gateway_ready(tx, 2);
         },
         20000))
         << f.log();
@@ -363,7 +376,7 @@ TEST(QelmonRun, HeldProcessesWaitForControl130BesideARunningGateway)
     ASSERT_EQ(f.action("CREATE").exit_code, 0);
     auto run = f.start_run();
     ASSERT_TRUE(qel_test::wait_until(
-        [&] { return gateway_listening(tx) && f.log_has("Not restarting the process", 3); }, 20000))
+        [&] { return gateway_ready(tx) && f.log_has("Not restarting the process", 3); }, 20000))
         << f.log();
     EXPECT_TRUE(f.log_has("Process executable [" + f.dir.file("qel_ip_gone") + "] not found"));
     EXPECT_TRUE(f.log_has("terminated with exit code [10005]"));
@@ -398,7 +411,7 @@ TEST(QelmonRun, AdoptsARunningGatewayAndRestartsItWhenItEnds)
     qelmon_fixture f;
     market tx("qel_ip_tx");
     child_process own({tx.binary, "-c", "qel_ip.cfg"}, tx.dir.path());
-    ASSERT_TRUE(qel_test::wait_until([&] { return gateway_listening(tx); }, 15000));
+    ASSERT_TRUE(qel_test::wait_until([&] { return gateway_ready(tx); }, 15000));
     f.registry(qelmon_fixture::process("2", tx.binary, "-c qel_ip.cfg"));
     ASSERT_EQ(f.action("CREATE").exit_code, 0);
     auto run = f.start_run();
