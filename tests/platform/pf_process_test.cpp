@@ -129,8 +129,16 @@ TEST(ProcessSnapshot, ReplacedExecutableKeepsItsPath)
     temp_dir dir;
     std::string gone = copy_sleep(dir, "qel_ip_gone");
     child_process child({gone, "60"}, dir.path());
-    ASSERT_TRUE(qel_test::wait_until([&] { return snapshot_holder().by_pid(child.pid()) != nullptr; }, 5000));
-    std::string shown = snapshot_holder().by_pid(child.pid())->path;
+    // Until its exec the child is a copy of this program.
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            snapshot_holder s;
+            const pf_process_entry *entry = s.by_pid(child.pid());
+            return entry != nullptr && strcmp(entry->name, "qel_ip_gone") == 0;
+        },
+        5000));
+    std::string shown = snapshot_holder().by_pid(child.pid())->path; // copied while the snapshot lives
     ASSERT_EQ(unlink(gone.c_str()), 0);
     snapshot_holder s;
     ASSERT_NE(s.by_pid(child.pid()), nullptr);

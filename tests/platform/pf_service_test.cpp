@@ -72,7 +72,7 @@ TEST(Spawn, ChildGetsItsFolderArgumentsAndNothingElseOfTheParent)
     options.stderr_fd = out;
     options.own_process_group = true;
     options.environment = {"QEL_SPAWN_TEST=yes"};
-    const char *script = "pwd; echo \"$0|$1|$QEL_SPAWN_TEST\"; ls /proc/$$/fd | tr '\\n' ' '; echo;"
+    const char *script = "pwd; echo \"$0|$1|$QEL_SPAWN_TEST\"; ls -m /proc/$$/fd;"
                          "grep SigIgn /proc/$$/status; read line; echo \"read=$?\";"
                          "cut -d' ' -f5 /proc/$$/stat; echo $$";
     pid_t pid = 0;
@@ -94,7 +94,7 @@ TEST(Spawn, ChildGetsItsFolderArgumentsAndNothingElseOfTheParent)
     ASSERT_NE(realpath(dir.file("work").c_str(), resolved), nullptr);
     EXPECT_EQ(lines[0], resolved);
     EXPECT_EQ(lines[1], "a b||yes");
-    EXPECT_EQ(lines[2], "0 1 2 ") << "only the standard streams";
+    EXPECT_EQ(lines[2], "0, 1, 2") << "only the standard streams";
     // The C library's own internal signals (32 and 33) are its business; the standard ones
     // (SIGPIPE among them, ignored here) are back at their defaults.
     unsigned long long ignored = std::stoull(lines[3].substr(lines[3].find('\t') + 1), nullptr, 16);
