@@ -1,0 +1,202 @@
+// logsweep. The script is started directly (posix_spawn of /bin/sh with one argument per
+// word), never through a command line that a shell would parse: the installation folder
+// comes from the registry and may hold quotes, ";" or "$(...)", which must reach the
+// script as plain text. Every failure is written to the error file and to standard error
+// and gives exit code 2, so that a caller can tell a collection that did not happen.
+#include "tools/logsweep/logsweep.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "gateway/library/ea_time.h"
+#include "platform/pf_error.h"
+#include "platform/pf_registry.h"
+
+extern char **environ;
+
+namespace
+{
+
+const char k_version[] = "4.0 RC3";
+const char k_error_file[] = "logsweep_batch_errors.txt";
+const char k_output_file[] = "logsweep_output.txt";
+const char k_script[] = "logs.bat";
+const char k_shell[] = "/bin/sh";
+
+// One error line into the error file and onto standard error.
+void fail_line(FILE *errors, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void fail_line(FILE *errors, const char *format, ...)
+{
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    fprintf(errors, "%s\n", line);
+    fflush(errors);
+    fprintf(stderr, "logsweep: %s\n", line);
+}
+
+// PATH from the registry into path: true, or false after its error line.
+bool read_installation_path(FILE *errors, char (&path)[LOGSWEEP_PATH_SIZE])
+{
+    pf_reg_key *key = nullptr;
+    uint32_t code = pf_reg_open_key(nullptr, "SOFTWARE\\QEL_IP", &key);
+    if (code != PF_ERROR_SUCCESS)
+    {
+        fail_line(errors, "Cannot Open Registry for QEL path query due to %u", code);
+        if (code != PF_ERROR_FILE_NOT_FOUND)
+            fprintf(stderr, "logsweep: %s\n", pf_reg_problem());
+        return false;
+    }
+    code = pf_reg_query_string(key, "PATH", path, LOGSWEEP_PATH_SIZE);
+    pf_reg_close_key(key);
+    if (code != PF_ERROR_SUCCESS)
+    {
+        fail_line(errors, "Cannot Query Registry for QEL path due to %u", code);
+        return false;
+    }
+    return true;
+}
+
+// Runs the script with its standard output on output_fd: its exit status (128 and the
+// signal when a signal ended it), or -1 with errno when it could not be started.
+int run_script(const std::vector<std::string> &command, int output_fd)
+{
+    std::vector<char *> argv;
+    for (const std::string &word : command)
+        argv.push_back(const_cast<char *>(word.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return -1;
+    pid_t pid = -1;
+    int error = posix_spawn_file_actions_adddup2(&actions, output_fd, STDOUT_FILENO);
+    if (error == 0)
+        error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+    {
+        errno = error;
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+    {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+int collect(FILE *errors, const logsweep_stamps &stamps)
+{
+    char path[LOGSWEEP_PATH_SIZE];
+    if (!read_installation_path(errors, path))
+        return LOGSWEEP_FAILED;
+    struct stat info;
+    errno = 0;
+    if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode))
+    {
+        fail_line(errors, "QEL path [%s] is not a folder due to %d", path, errno != 0 ? errno : ENOTDIR);
+        return LOGSWEEP_FAILED;
+    }
+    if (access(k_script, R_OK) != 0)
+    {
+        fail_line(errors, "Cannot find %s in the current folder due to %d", k_script, errno);
+        return LOGSWEEP_FAILED;
+    }
+    int output_fd = open(k_output_file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (output_fd < 0)
+    {
+        fail_line(errors, "Cannot create %s due to %d", k_output_file, errno);
+        return LOGSWEEP_FAILED;
+    }
+    int status = run_script(logsweep_script_command(stamps, path), output_fd);
+    int error = errno;
+    close(output_fd);
+    if (status != 0)
+    {
+        fail_line(errors, "System call failure due to %d", status < 0 ? error : status);
+        return LOGSWEEP_FAILED;
+    }
+    return LOGSWEEP_SUCCESS;
+}
+
+} // namespace
+
+logsweep_stamps logsweep_make_stamps(const struct tm &local)
+{
+    const int year = local.tm_year + 1900;
+    const int month = local.tm_mon + 1;
+    logsweep_stamps stamps;
+    stamps.date = std::to_string(year * 10000 + month * 100 + local.tm_mday);
+    stamps.script_date =
+        std::to_string(month) + "/" + std::to_string(local.tm_mday) + "/" + std::to_string(year);
+    stamps.time = std::to_string(local.tm_hour * 10000 + local.tm_min * 100 + local.tm_sec);
+    stamps.archive = "QEL_ANALYSIS_" + stamps.date + "_" + stamps.time + ".tgz";
+    return stamps;
+}
+
+std::vector<std::string> logsweep_script_command(const logsweep_stamps &stamps, const std::string &path)
+{
+    return {k_shell, std::string("./") + k_script, stamps.date, stamps.script_date, stamps.archive, path};
+}
+
+const char *logsweep_usage()
+{
+    return "usage: logsweep        collect the logs under the registry's PATH with ./logs.bat\n"
+           "       logsweep -v     print the version\n"
+           "Runs /bin/sh ./logs.bat YYYYMMDD M/D/YYYY QEL_ANALYSIS_<date>_<time>.tgz <PATH> in the\n"
+           "current folder, its output in logsweep_output.txt, errors in logsweep_batch_errors.txt.\n"
+           "Exit status: 0 the script exited with 0, 1 -v or a wrong argument, 2 any failure.\n"
+           "The registry file is named by QEL_REGISTRY_FILE.\n";
+}
+
+int logsweep_run(int argc, const char *const *argv, time_t now)
+{
+    FILE *errors = fopen(k_error_file, "we");
+    if (errors == nullptr)
+    {
+        fprintf(stderr, "logsweep: cannot create %s: %s\n", k_error_file, strerror(errno));
+        return LOGSWEEP_FAILED;
+    }
+    if (argc >= 2)
+    {
+        if (strcasecmp(argv[1], "-v") == 0)
+        {
+            printf("\nVersion Number: %s\n", k_version);
+            printf("Compiled on %s %s\n", __DATE__, __TIME__);
+        }
+        else
+        {
+            printf("\nIncorrect Program Argument. Use -v for Version Number\n");
+        }
+        fclose(errors);
+        return LOGSWEEP_VERSION_OR_HINT;
+    }
+    struct tm local;
+    int result = LOGSWEEP_FAILED;
+    if (ea_localtime(&now, &local) == nullptr)
+        fail_line(errors, "Cannot read the local time");
+    else
+        result = collect(errors, logsweep_make_stamps(local));
+    if (fclose(errors) != 0 && result == LOGSWEEP_SUCCESS)
+    {
+        fprintf(stderr, "logsweep: cannot write %s: %s\n", k_error_file, strerror(errno));
+        result = LOGSWEEP_FAILED;
+    }
+    return result;
+}
