@@ -18,15 +18,17 @@ case $folder in
     -*) folder=./$folder ;;
 esac
 
-if ! [ -d "$folder" ] || ! (cd "$folder"); then
+if ! [ -d "$folder" ] || ! (cd "$folder") 2>/dev/null; then
     echo "logs.bat: cannot enter the folder [$4]" >&2
     exit 1
 fi
 
-# NUL-separated names, so that any name (blanks, quotes, line breaks) goes to tar whole.
+# NUL-separated names, so that any name (blanks, quotes, line breaks) goes to tar whole;
+# sorted, so that the archive lists them in a stable order.
 list=$(mktemp) || exit 1
 trap 'rm -f "$list"' EXIT
-(cd "$folder" && find . -type f \( -name '*.txt' -o -name '*.dat' -o -name '*.csv' \) -printf '%P\0') > "$list"
+(cd "$folder" && find . -type f \( -name '*.txt' -o -name '*.dat' -o -name '*.csv' \) -printf '%P\0') |
+    LC_ALL=C sort -z > "$list"
 if ! [ -s "$list" ]; then
     echo "logs.bat: no *.txt, *.dat or *.csv file under [$4]" >&2
     exit 1
