@@ -159,7 +159,8 @@ std::string parmset_log_folder()
     if (pf_reg_open_key(nullptr, "SOFTWARE\\QEL_IP", &key) != PF_ERROR_SUCCESS)
         return folder;
     char value[LOG_FOLDER_SIZE];
-    if (pf_reg_query_string(key, "PARMSET_LOG_FILES_PATH", value, sizeof value) == PF_ERROR_SUCCESS)
+    if (pf_reg_query_string(key, "PARMSET_LOG_FILES_PATH", value, sizeof value) == PF_ERROR_SUCCESS &&
+        value[0] != '\0')
         folder = value;
     pf_reg_close_key(key);
     return folder;
@@ -213,12 +214,6 @@ void parmset_logger_destroy(parmset_logger *logger)
     if (logger->file != nullptr)
         fclose(logger->file);
     delete logger;
-}
-
-std::string parmset_logger_file(parmset_logger *logger)
-{
-    std::lock_guard<std::mutex> hold(logger->guard);
-    return logger->path.empty() ? choose_file(logger) : logger->path;
 }
 
 void parmset_logger_log(parmset_logger *logger, parmset_log_level level, const char *function,

@@ -22,16 +22,13 @@ enum parmset_log_level
 struct parmset_logger;
 
 // The log folder from the registry: PARMSET_LOG_FILES_PATH under SOFTWARE\QEL_IP, or "."
-// when the registry, the key or the value is missing or unreadable.
+// when the registry, the key or the value is missing, empty or unreadable.
 std::string parmset_log_folder();
 
 // A logger writing into folder, stamped with the local time `now`. Null (with the reason
 // in *error) when the folder is not a folder this process may write into.
 parmset_logger *parmset_logger_create(const std::string &folder, time_t now, std::string *error);
 void parmset_logger_destroy(parmset_logger *logger);
-
-// The file the logger writes (or will write at its first line).
-std::string parmset_logger_file(parmset_logger *logger);
 
 void parmset_logger_log(parmset_logger *logger, parmset_log_level level, const char *function,
                         const char *source_file, int line, const char *format, ...)

@@ -128,6 +128,8 @@ TEST(ParmsetLogger, FolderComesFromTheRegistryElseTheCurrentFolder)
     EXPECT_EQ(parmset_log_folder(), ".") << "no value";
     dir.write("registry", "[SOFTWARE\\QEL_IP]\n\"PARMSET_LOG_FILES_PATH\"=\"/var/log/qel ip\"\n");
     EXPECT_EQ(parmset_log_folder(), "/var/log/qel ip");
+    dir.write("registry", "[SOFTWARE\\QEL_IP]\n\"PARMSET_LOG_FILES_PATH\"=\"\"\n");
+    EXPECT_EQ(parmset_log_folder(), ".") << "an empty value";
     dir.write("registry", "not a registry\n");
     EXPECT_EQ(parmset_log_folder(), ".") << "a malformed registry";
     unsetenv("QEL_REGISTRY_FILE");
