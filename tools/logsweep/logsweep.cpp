@@ -1,15 +1,13 @@
-// logsweep. The script is started directly (posix_spawn of /bin/sh with one argument per
-// word), never through a command line that a shell would parse: the installation folder
-// comes from the registry and may hold quotes, ";" or "$(...)", which must reach the
-// script as plain text. Every failure is written to the error file and to standard error
-// and gives exit code 2, so that a caller can tell a collection that did not happen.
+// logsweep. The script is started directly (/bin/sh with one argument per word, through
+// the platform's process creation), never through a command line that a shell would
+// parse: the installation folder comes from the registry and may hold quotes, ";" or
+// "$(...)", which must reach the script as plain text. Every failure is written to the error file and to
+// standard error and gives exit code 2, so that a caller can tell a collection that did not happen.
 #include "tools/logsweep/logsweep.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,9 +17,9 @@
 
 #include "gateway/library/ea_time.h"
 #include "platform/pf_error.h"
+#include "platform/pf_process_handle.h"
 #include "platform/pf_registry.h"
-
-extern char **environ;
+#include "platform/pf_wait.h"
 
 namespace
 {
@@ -68,37 +66,36 @@ bool read_installation_path(FILE *errors, char (&path)[LOGSWEEP_PATH_SIZE])
     return true;
 }
 
-// Runs the script with its standard output on output_fd: its exit status (128 and the
-// signal when a signal ended it), or -1 with errno when it could not be started.
+// Runs the script with its standard output on output_fd and its errors on ours: its exit
+// status (128 and the signal when a signal ended it), or -1 with errno when it could not
+// be started.
 int run_script(const std::vector<std::string> &command, int output_fd)
 {
-    std::vector<char *> argv;
-    for (const std::string &word : command)
-        argv.push_back(const_cast<char *>(word.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0)
-        return -1;
-    pid_t pid = -1;
-    int error = posix_spawn_file_actions_adddup2(&actions, output_fd, STDOUT_FILENO);
-    if (error == 0)
-        error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0)
+    pf_spawn_options options;
+    options.stdout_fd = output_fd;
+    options.stderr_fd = STDERR_FILENO;
+    int error = 0;
+    pf_process_handle *script = pf_process_handle_create(command[0].c_str(), command, options, &error);
+    if (script == nullptr)
     {
         errno = error;
         return -1;
     }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
+    int code = 0;
+    pf_process_end end = PF_PROCESS_RUNNING;
+    if (pf_wait_for_single(pf_process_handle_waitable(script), PF_INFINITE) == PF_WAIT_OBJECT_0)
+        end = pf_process_handle_end(script, &code);
+    pf_process_handle_close(script);
+    switch (end)
     {
-        if (errno != EINTR)
-            return -1;
+    case PF_PROCESS_EXITED:
+        return code;
+    case PF_PROCESS_SIGNALED:
+        return 128 + code;
+    default:
+        errno = ECHILD;
+        return -1;
     }
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return WEXITSTATUS(status);
 }
 
 int collect(FILE *errors, const logsweep_stamps &stamps)
