@@ -25,6 +25,11 @@ struct rewrite_case
     int result;
 };
 
+void PrintTo(const rewrite_case &c, std::ostream *out)
+{
+    *out << c.what;
+}
+
 class ConfigureParam : public testing::TestWithParam<rewrite_case>
 {
 };
