@@ -104,7 +104,7 @@ TEST(ParmsetCommand, RefusedCommandLinesLeaveTheFileAndSayWhy)
 TEST(ParmsetCommand, ChangesGiveTheirCounts)
 {
     parmset_env env;
-    tool_result r = env.run({"-a", "qel_ip.cfg", "B", "7", "A", "8", "NEW", "9"});
+    tool_result r = env.run({"-a", "qel_ip.cfg", "A", "8", "B", "7", "NEW", "9"});
     EXPECT_EQ(r.out, "RESULT=3\n");
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "");
