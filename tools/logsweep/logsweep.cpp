@@ -1,8 +1,9 @@
 // logsweep. The script is started directly (/bin/sh with one argument per word, through
 // the platform's process creation), never through a command line that a shell would
 // parse: the installation folder comes from the registry and may hold quotes, ";" or
-// "$(...)", which must reach the script as plain text. Every failure is written to the error file and to
-// standard error and gives exit code 2, so that a caller can tell a collection that did not happen.
+// "$(...)", which must reach the script as plain text. Every failure is written to the
+// error file and to standard error and gives exit code 2, so that a caller can tell a
+// collection that did not happen.
 #include "tools/logsweep/logsweep.h"
 
 #include <fcntl.h>
@@ -30,9 +31,11 @@ const char k_output_file[] = "logsweep_output.txt";
 const char k_script[] = "logs.bat";
 const char k_shell[] = "/bin/sh";
 
-// One error line into the error file and onto standard error.
-void fail_line(FILE *errors, const char *format, ...) __attribute__((format(printf, 2, 3)));
-void fail_line(FILE *errors, const char *format, ...)
+// One error line into the error file and onto standard error, where detail (when given)
+// follows it on the same line.
+void fail_line(FILE *errors, const char *detail, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+void fail_line(FILE *errors, const char *detail, const char *format, ...)
 {
     char line[1024];
     va_list args;
@@ -41,7 +44,10 @@ void fail_line(FILE *errors, const char *format, ...)
     va_end(args);
     fprintf(errors, "%s\n", line);
     fflush(errors);
-    fprintf(stderr, "logsweep: %s\n", line);
+    if (detail != nullptr)
+        fprintf(stderr, "logsweep: %s: %s\n", line, detail);
+    else
+        fprintf(stderr, "logsweep: %s\n", line);
 }
 
 // PATH from the registry into path: true, or false after its error line.
@@ -51,16 +57,15 @@ bool read_installation_path(FILE *errors, char (&path)[LOGSWEEP_PATH_SIZE])
     uint32_t code = pf_reg_open_key(nullptr, "SOFTWARE\\QEL_IP", &key);
     if (code != PF_ERROR_SUCCESS)
     {
-        fail_line(errors, "Cannot Open Registry for QEL path query due to %u", code);
-        if (code != PF_ERROR_FILE_NOT_FOUND)
-            fprintf(stderr, "logsweep: %s\n", pf_reg_problem());
+        fail_line(errors, code != PF_ERROR_FILE_NOT_FOUND ? pf_reg_problem() : nullptr,
+                  "Cannot Open Registry for QEL path query due to %u", code);
         return false;
     }
     code = pf_reg_query_string(key, "PATH", path, LOGSWEEP_PATH_SIZE);
     pf_reg_close_key(key);
     if (code != PF_ERROR_SUCCESS)
     {
-        fail_line(errors, "Cannot Query Registry for QEL path due to %u", code);
+        fail_line(errors, nullptr, "Cannot Query Registry for QEL path due to %u", code);
         return false;
     }
     return true;
@@ -107,18 +112,19 @@ int collect(FILE *errors, const logsweep_stamps &stamps)
     errno = 0;
     if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode))
     {
-        fail_line(errors, "QEL path [%s] is not a folder due to %d", path, errno != 0 ? errno : ENOTDIR);
+        fail_line(errors, nullptr, "QEL path [%s] is not a folder due to %d", path,
+                  errno != 0 ? errno : ENOTDIR);
         return LOGSWEEP_FAILED;
     }
     if (access(k_script, R_OK) != 0)
     {
-        fail_line(errors, "Cannot find %s in the current folder due to %d", k_script, errno);
+        fail_line(errors, nullptr, "Cannot find %s in the current folder due to %d", k_script, errno);
         return LOGSWEEP_FAILED;
     }
     int output_fd = open(k_output_file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (output_fd < 0)
     {
-        fail_line(errors, "Cannot create %s due to %d", k_output_file, errno);
+        fail_line(errors, nullptr, "Cannot create %s due to %d", k_output_file, errno);
         return LOGSWEEP_FAILED;
     }
     int status = run_script(logsweep_script_command(stamps, path), output_fd);
@@ -126,7 +132,7 @@ int collect(FILE *errors, const logsweep_stamps &stamps)
     close(output_fd);
     if (status != 0)
     {
-        fail_line(errors, "System call failure due to %d", status < 0 ? error : status);
+        fail_line(errors, nullptr, "System call failure due to %d", status < 0 ? error : status);
         return LOGSWEEP_FAILED;
     }
     return LOGSWEEP_SUCCESS;
@@ -187,7 +193,7 @@ int logsweep_run(int argc, const char *const *argv, time_t now)
     struct tm local;
     int result = LOGSWEEP_FAILED;
     if (ea_localtime(&now, &local) == nullptr)
-        fail_line(errors, "Cannot read the local time");
+        fail_line(errors, nullptr, "Cannot read the local time");
     else
         result = collect(errors, logsweep_make_stamps(local));
     if (fclose(errors) != 0 && result == LOGSWEEP_SUCCESS)

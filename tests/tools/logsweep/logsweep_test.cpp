@@ -155,8 +155,8 @@ TEST(LogsweepCommand, EachFailureExitsTwoWithOneErrorLine)
     const std::string path_260 = path_259 + "p";
     const failure_case cases[] = {
         {"no registry file", "-", stub, "Cannot Open Registry for QEL path query due to 2", false},
-        {"a malformed registry", "[SOFTWARE\\QEL_IP]\nPATH=/opt\n", stub,
-         "Cannot Open Registry for QEL path query due to 1009", false},
+        {"a malformed registry (the reason follows on standard error)", "[SOFTWARE\\QEL_IP]\nPATH=/opt\n",
+         stub, "Cannot Open Registry for QEL path query due to 1009", false},
         {"no PATH value", "[SOFTWARE\\QEL_IP]\n\"OTHER\"=\"/opt\"\n", stub,
          "Cannot Query Registry for QEL path due to 2", false},
         {"PATH of 260 bytes", "[SOFTWARE\\QEL_IP]\n\"PATH\"=\"" + path_260 + "\"\n", stub,
@@ -185,7 +185,8 @@ TEST(LogsweepCommand, EachFailureExitsTwoWithOneErrorLine)
         tool_result r = env.run();
         EXPECT_EQ(r.status, 2) << c.what;
         EXPECT_EQ(env.dir.read("work/logsweep_batch_errors.txt"), c.line + "\n") << c.what;
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), "logsweep: " + c.line + "\n") << c.what;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+        EXPECT_EQ(r.err.compare(0, c.line.size() + 10, "logsweep: " + c.line), 0) << c.what << ": " << r.err;
         std::vector<std::string> files = env.dir.list("work");
         EXPECT_EQ(std::count(files.begin(), files.end(), "ran"), 0) << c.what << ": the script must not run";
     }
