@@ -249,6 +249,17 @@ int pf_socket_set_nonblocking(int fd, bool on)
     return 0;
 }
 
+uint32_t pf_socket_pending_error(int fd)
+{
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+    {
+        return pf_wsa_error_from_errno(errno);
+    }
+    return error == 0 ? 0 : pf_wsa_error_from_errno(error);
+}
+
 uint32_t pf_inet_addr(const char *text)
 {
     in_addr address;

@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev
     liblzo2-dev
     dpkg-dev patch
+    qt6-base-dev fonts-dejavu-core
 )
 
 missing=()
