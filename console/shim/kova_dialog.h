@@ -17,19 +17,9 @@
 #include <QDialog>
 #include <QString>
 
-class QLabel;
+#include "console/shim/kova_message_box.h" // the results IDOK, IDCANCEL, ...
 
-// Dialog results and message-box answers, as the console's code compares them.
-enum : int
-{
-    IDOK = 1,
-    IDCANCEL = 2,
-    IDABORT = 3,
-    IDRETRY = 4,
-    IDIGNORE = 5,
-    IDYES = 6,
-    IDNO = 7,
-};
+class QLabel;
 
 class CDialog : public QDialog
 {

@@ -1,8 +1,8 @@
 // KovaMessageBox: the console's one message box. Text, caption and a type made of one
 // button set, one icon and the default button (MB_YESNO | MB_ICONQUESTION |
-// MB_DEFBUTTON2); answers the button pressed as IDOK, IDCANCEL, IDYES, IDNO, ... (as in
-// kova_dialog.h). Called from a thread other than the user-interface thread, it shows
-// the box there and waits for the answer.
+// MB_DEFBUTTON2); answers the button pressed as IDOK, IDCANCEL, IDYES, IDNO, ...
+// Called from a thread other than the user-interface thread, it shows the box there and
+// waits for the answer.
 //
 // Tests set a hook: every box is then handed to it instead of being shown, and the
 // hook's answer is returned. A hook is called on the thread that asked.
@@ -12,6 +12,18 @@
 #include <functional>
 
 class QWidget;
+
+// Dialog results and message-box answers, as the console's code compares them.
+enum : int
+{
+    IDOK = 1,
+    IDCANCEL = 2,
+    IDABORT = 3,
+    IDRETRY = 4,
+    IDIGNORE = 5,
+    IDYES = 6,
+    IDNO = 7,
+};
 
 enum : unsigned
 {
