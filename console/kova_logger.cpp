@@ -14,6 +14,7 @@
 #include "gateway/library/ea_file.h"
 #include "gateway/library/ea_time.h"
 #include "platform/pf_clock.h"
+#include "platform/pf_registry.h"
 
 namespace
 {
@@ -91,9 +92,14 @@ enum
 // KOVA_LOG_FILES_PATH under SOFTWARE\QEL_IP; false when the key or the value is missing.
 bool read_log_folder(char *folder, size_t size)
 {
-    (void)folder;
-    (void)size;
-    return false;
+    pf_reg_key *key = nullptr;
+    if (pf_reg_open_key(nullptr, "SOFTWARE\\QEL_IP", &key) != 0)
+    {
+        return false;
+    }
+    uint32_t result = pf_reg_query_string(key, "KOVA_LOG_FILES_PATH", folder, static_cast<uint32_t>(size));
+    pf_reg_close_key(key);
+    return result == 0;
 }
 } // namespace
 
