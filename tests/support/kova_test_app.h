@@ -62,9 +62,6 @@ extern "C" const char *__tsan_default_suppressions()
 {
     return "called_from_lib:libQt6Core.so\n"
            "called_from_lib:libQt6Gui.so\n"
-           "called_from_lib:libQt6Widgets.so\n"
-           "race:libQt6Core.so\n"
-           "race:libQt6Gui.so\n"
-           "race:libQt6Widgets.so\n";
+           "called_from_lib:libQt6Widgets.so\n";
 }
 #endif
