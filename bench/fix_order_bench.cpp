@@ -40,6 +40,7 @@
 #include "gateway/library/ea_socket.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_echo_acceptor.h"
+#include "sim/fix_client/fix_sample_order.h"
 #include "support/fix_road.h"
 
 namespace
@@ -188,22 +189,7 @@ class order_road
     // A firm's day limit order, the same for both sides but its ClOrdID.
     qel_sim::fix_client_fields order(uint32_t id) const
     {
-        return {{11, std::to_string(id)},
-                {21, "1"},
-                {55, "ZORAX"},
-                {48, "35001"},
-                {167, "FUT"},
-                {200, "202612"},
-                {205, "31"},
-                {54, "1"},
-                {38, "50"},
-                {40, "2"},
-                {44, "100.25"},
-                {59, "0"},
-                {60, m_time},
-                {204, "1"},
-                {376, "0"},
-                {460, "7"}};
+        return qel_sim::sample_new_order(std::to_string(id), m_time);
     }
 
     qel_sim::fix_client &m_client;

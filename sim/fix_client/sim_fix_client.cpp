@@ -13,6 +13,7 @@
 #include "gateway/library/ea_getopt.h"
 #include "gateway/library/ea_time.h"
 #include "sim/fix_client/fix_client.h"
+#include "sim/fix_client/fix_sample_order.h"
 
 namespace
 {
@@ -121,22 +122,7 @@ int main(int argc, char *argv[])
         for (uint32_t i = 1; i <= orders; i++)
         {
             const std::string id = std::to_string(i);
-            client.send_new_order_single({{11, id},
-                                          {21, "1"},
-                                          {55, "ZORAX"},
-                                          {48, "35001"},
-                                          {167, "FUT"},
-                                          {200, "202612"},
-                                          {205, "31"},
-                                          {54, "1"},
-                                          {38, "50"},
-                                          {40, "2"},
-                                          {44, "100.25"},
-                                          {59, "0"},
-                                          {60, "20261209-05:00:00"},
-                                          {204, "1"},
-                                          {376, "0"},
-                                          {460, "7"}});
+            client.send_new_order_single(qel_sim::sample_new_order(id, "20261209-05:00:00"));
         }
         for (uint32_t waited = 0; count_answers(client) < orders && waited < reply_ms; waited += 50)
             ea_usleep(50000);

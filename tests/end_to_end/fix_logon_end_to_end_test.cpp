@@ -7,18 +7,13 @@
 // error code, and a client that logs out leaves its session free for the next logon.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <memory>
 #include <string>
 
-#include "gateway/library/ea_socket.h"
 #include "sim/fix_client/fix_client.h"
-#include "sim/host/sim_host.h"
-#include "sim/host/sim_host_box.h"
+#include "sim/fix_client/fix_sample_order.h"
 #include "sim/workstation/trader.h"
-#include "support/fix_text.h"
-#include "support/gateway_config.h"
-#include "support/test_support.h"
+#include "support/fix_road.h"
 
 // The engine's session keeps its logon flag and send and receive times without a lock:
 // the timer of its own thread reads them while an application thread sends. That is the
@@ -31,7 +26,6 @@ extern "C" const char *__tsan_default_suppressions()
 namespace
 {
 const uint32_t kTimeoutMs = 15000;
-const char *const kGatewayCompId = "QEL";
 
 // What the gateway's gate answers to a request it does not let through.
 const char *const kGateRefusals[] = {
@@ -42,96 +36,26 @@ const char *const kGateRefusals[] = {
     "Message type Invalid, Expecting System Information In(35=g)",
 };
 
-bool port_open(uint16_t port)
+using qel_test::fix_road;
+using qel_test::of_type;
+
+// A client of the road's gateway, started; the test fails when it cannot start.
+std::unique_ptr<qel_sim::fix_client> started_client(fix_road &road, uint32_t user,
+                                                     const std::string &password = "secret")
 {
-    int32_t s = ea_socket(EA_AF_INET, EA_SOCK_STREAM, 0);
-    if (s < 0)
-        return false;
-    bool open = ea_connect(s, "127.0.0.1", port) == 0;
-    ea_closesocket(s);
-    return open;
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> c = road.client(user, &error, password);
+    EXPECT_TRUE(c) << error;
+    return c;
 }
 
-// One exchange host, one gateway whose FIX acceptor knows the users 1001 to 1003.
-struct fix_road
+// A client taken along the whole road to the ready state; the test fails otherwise.
+std::unique_ptr<qel_sim::fix_client> ready_client(fix_road &road, uint32_t user)
 {
-    qel_test::temp_dir dir;
-    qel_test::gateway_config config;
-    std::unique_ptr<qel_sim::sim_host> host;
-    std::unique_ptr<qel_sim::sim_box_host> box;
-    std::unique_ptr<qel_test::child_process> gateway;
-    uint16_t fix_port = 0;
-
-    explicit fix_road(qel_sim::exchange_options exchange = qel_sim::exchange_options())
-    {
-        host.reset(new qel_sim::sim_host());
-        EXPECT_TRUE(host->start());
-        qel_sim::box_options box_options;
-        box_options.box_id = 101;
-        box.reset(new qel_sim::sim_box_host(*host, box_options, exchange));
-        config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
-        std::string path = config.write(dir);
-        // Without a DataDictionary line the gateway takes the dialect's acceptor dictionary.
-        fix_port = config.fix_port;
-        std::string settings =
-            "[DEFAULT]\nConnectionType=acceptor\nNicIpAddress=127.0.0.1\nSocketAcceptPort=" +
-            std::to_string(fix_port) +
-            "\nFileStorePath=fix_store\nFileLogPath=logs\nStartTime=00:00:00\n"
-            "EndTime=00:00:00\nHeartBtInt=30\n";
-        for (const char *user : {"1001", "1002", "1003"})
-            settings += std::string("[SESSION]\nBeginString=FIX.4.2\nSenderCompID=") + kGatewayCompId +
-                        "\nTargetCompID=" + user + ",MEMBR,1\n";
-        dir.write(config.values["FIX_FILE_PATH"], settings);
-        gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", path}, dir.path()));
-        EXPECT_TRUE(qel_test::wait_until([&] { return port_open(fix_port); }, 10000));
-    }
-
-    ~fix_road()
-    {
-        if (gateway)
-            stop();
-        host->stop();
-    }
-
-    std::unique_ptr<qel_sim::fix_client> client(uint32_t user, const std::string &password = "secret")
-    {
-        qel_sim::fix_client_options options;
-        options.port = fix_port;
-        options.sender_comp_id = std::to_string(user) + ",MEMBR,1";
-        options.target_comp_id = kGatewayCompId;
-        options.password = password;
-        std::unique_ptr<qel_sim::fix_client> c(new qel_sim::fix_client(options));
-        std::string error;
-        EXPECT_TRUE(c->start(&error)) << error;
-        return c;
-    }
-
-    // A client taken along the whole road to the ready state.
-    std::unique_ptr<qel_sim::fix_client> ready_client(uint32_t user)
-    {
-        std::unique_ptr<qel_sim::fix_client> c = client(user);
-        EXPECT_TRUE(c->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs)) << c->logout_text();
-        EXPECT_TRUE(c->request_journal({}));
-        EXPECT_TRUE(c->wait_for_state(qel_sim::fix_client_state::ready, kTimeoutMs)) << c->logout_text();
-        return c;
-    }
-
-    qel_test::process_result stop()
-    {
-        gateway->signal(SIGTERM);
-        qel_test::process_result result = gateway->wait(20000);
-        gateway.reset();
-        return result;
-    }
-};
-
-std::vector<qel_sim::fix_client_message> of_type(const qel_sim::fix_client &c, const std::string &type)
-{
-    std::vector<qel_sim::fix_client_message> out;
-    for (const qel_sim::fix_client_message &m : c.received())
-        if (m.type == type)
-            out.push_back(m);
-    return out;
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> c = road.ready_client(user, kTimeoutMs, &error);
+    EXPECT_TRUE(c) << error;
+    return c;
 }
 } // namespace
 
@@ -139,7 +63,8 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
 {
     qel_sim::exchange_options exchange;
     exchange.streams = 2;
-    fix_road road(exchange);
+    fix_road road({1001, 1002, 1003}, qel_sim::box_options(), exchange);
+    ASSERT_TRUE(road.listening);
 
     // A trader at a workstation leaves an order in the book: the FIX user's journal.
     {
@@ -154,7 +79,7 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
         ASSERT_TRUE(alice.sign_off(kTimeoutMs).arrived);
     }
 
-    std::unique_ptr<qel_sim::fix_client> c = road.client(1001);
+    std::unique_ptr<qel_sim::fix_client> c = started_client(road, 1001);
     ASSERT_TRUE(c->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs)) << c->logout_text();
     EXPECT_EQ(c->stream_count(), 2);
     EXPECT_TRUE(road.box->wait_for_line("2300 sign-on user 1001: accepted, login count 2", 1000));
@@ -190,22 +115,7 @@ TEST(FixLogonEndToEnd, ClientReachesTheReadyStateAfterTheJournalOfEveryStream)
     EXPECT_EQ(replayed, 1u);
 
     // Trading requests now pass the gate and reach the exchange.
-    ASSERT_TRUE(c->send_new_order_single({{11, "1"},
-                                          {21, "1"},
-                                          {55, "ZORAX"},
-                                          {48, "35001"},
-                                          {167, "FUT"},
-                                          {200, "202612"},
-                                          {205, "31"},
-                                          {54, "1"},
-                                          {38, "50"},
-                                          {40, "2"},
-                                          {44, "100.25"},
-                                          {59, "0"},
-                                          {60, "20261209-05:00:00"},
-                                          {204, "1"},
-                                          {376, "0"},
-                                          {460, "7"}}));
+    ASSERT_TRUE(c->send_new_order_single(qel_sim::sample_new_order("1", "20261209-05:00:00")));
     ASSERT_TRUE(qel_test::wait_until([&] { return of_type(*c, "8").size() + of_type(*c, "j").size() > 1; },
                                      kTimeoutMs));
     for (const qel_sim::fix_client_message &reject : of_type(*c, "j"))
@@ -236,7 +146,8 @@ TEST(FixLogonEndToEnd, RefusedSignOnEndsInLogoutWithTheExchangeErrorCode)
     exchange.users[0].refuse_error = 16300;
     exchange.users[1].user_id = 1003;
     exchange.users[1].password = "right";
-    fix_road road(exchange);
+    fix_road road({1001, 1002, 1003}, qel_sim::box_options(), exchange);
+    ASSERT_TRUE(road.listening);
 
     struct row
     {
@@ -246,7 +157,7 @@ TEST(FixLogonEndToEnd, RefusedSignOnEndsInLogoutWithTheExchangeErrorCode)
     } rows[] = {{1002, "secret", "16300"}, {1003, "wrong", "16053"}};
     for (const row &r : rows)
     {
-        std::unique_ptr<qel_sim::fix_client> c = road.client(r.user, r.password);
+        std::unique_ptr<qel_sim::fix_client> c = started_client(road, r.user, r.password);
         ASSERT_TRUE(c->wait_for_state(qel_sim::fix_client_state::logged_out, kTimeoutMs)) << r.user;
         EXPECT_EQ(c->logout_text(), r.text) << r.user;
         EXPECT_EQ(c->stream_count(), -1) << "no Logon answer before the Logout";
@@ -260,8 +171,9 @@ TEST(FixLogonEndToEnd, RefusedSignOnEndsInLogoutWithTheExchangeErrorCode)
 
 TEST(FixLogonEndToEnd, LogoutFreesTheSessionForTheNextLogon)
 {
-    fix_road road;
-    std::unique_ptr<qel_sim::fix_client> first = road.ready_client(1001);
+    fix_road road({1001});
+    ASSERT_TRUE(road.listening);
+    std::unique_ptr<qel_sim::fix_client> first = ready_client(road, 1001);
     first->stop();
     ASSERT_TRUE(road.box->wait_for_line("2320 sign-off user 1001: signed off", kTimeoutMs));
 
@@ -271,7 +183,7 @@ TEST(FixLogonEndToEnd, LogoutFreesTheSessionForTheNextLogon)
     bool ready = qel_test::wait_until(
         [&]
         {
-            second = road.client(1001);
+            second = started_client(road, 1001);
             if (!second->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs))
             {
                 EXPECT_EQ(second->logout_text(), "Duplicate Session");

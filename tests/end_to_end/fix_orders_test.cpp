@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/fix_client/fix_client.h"
+#include "sim/fix_client/fix_sample_order.h"
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
 
@@ -49,44 +50,11 @@ int64_t utc_seconds(const std::string &text)
     return static_cast<int64_t>(timegm(&t));
 }
 
-// A firm's day limit order for a December 2026 index future, field by field as a member's
-// order system spells it; `changes` replace or add fields, an empty value removes one.
+// The sample order with `changes`: a change replaces or adds a field, an empty value
+// removes one.
 qel_sim::fix_client_fields order(const qel_sim::fix_client_fields &changes = {})
 {
-    qel_sim::fix_client_fields fields = {{11, "1"},
-                                         {21, "1"},
-                                         {55, "ZORAX"},
-                                         {48, "35001"},
-                                         {167, "FUT"},
-                                         {200, "202612"},
-                                         {205, "31"},
-                                         {54, "1"},
-                                         {38, "50"},
-                                         {40, "2"},
-                                         {44, "100.25"},
-                                         {59, "0"},
-                                         {60, utc_now_text()},
-                                         {204, "1"},
-                                         {376, "0"},
-                                         {460, "7"}};
-    for (const qel_sim::fix_client_field &change : changes)
-    {
-        bool found = false;
-        for (size_t i = 0; i < fields.size(); ++i)
-        {
-            if (fields[i].tag != change.tag)
-                continue;
-            found = true;
-            if (change.value.empty())
-                fields.erase(fields.begin() + static_cast<std::ptrdiff_t>(i));
-            else
-                fields[i].value = change.value;
-            break;
-        }
-        if (!found && !change.value.empty())
-            fields.push_back(change);
-    }
-    return fields;
+    return qel_sim::with_changes(qel_sim::sample_new_order("1", utc_now_text()), changes);
 }
 
 // The modification of an order: the new quantity and price, what is filled, the client's
@@ -107,6 +75,7 @@ qel_sim::fix_client_fields cancel(const std::string &order_id, const std::string
             {40, "2"},    {60, utc_now_text()}, {376, "0"},      {460, "7"}};
 }
 
+// The messages of one type the client received, resent ones left out.
 std::vector<qel_sim::fix_client_message> of_type(const qel_sim::fix_client &c, const std::string &type)
 {
     std::vector<qel_sim::fix_client_message> out;

@@ -87,12 +87,14 @@ struct fix_road
     static std::string session_of(uint32_t user) { return std::to_string(user) + ",MEMBR,1"; }
 
     // A started client; *error says why when it could not start.
-    std::unique_ptr<qel_sim::fix_client> client(uint32_t user, std::string *error)
+    std::unique_ptr<qel_sim::fix_client> client(uint32_t user, std::string *error,
+                                                const std::string &password = "secret")
     {
         qel_sim::fix_client_options options;
         options.port = fix_port;
         options.sender_comp_id = session_of(user);
         options.target_comp_id = gateway_comp_id;
+        options.password = password;
         std::unique_ptr<qel_sim::fix_client> c(new qel_sim::fix_client(options));
         if (!c->start(error))
             return nullptr;
@@ -123,5 +125,15 @@ struct fix_road
         return result;
     }
 };
+
+// The messages of one type the client received, in order.
+inline std::vector<qel_sim::fix_client_message> of_type(const qel_sim::fix_client &c, const std::string &type)
+{
+    std::vector<qel_sim::fix_client_message> out;
+    for (const qel_sim::fix_client_message &m : c.received())
+        if (m.type == type)
+            out.push_back(m);
+    return out;
+}
 
 } // namespace qel_test
