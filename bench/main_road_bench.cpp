@@ -36,6 +36,7 @@
 #include "gateway/library/ea_socket.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
+#include "sim/sim_wire.h"
 #include "sim/workstation/trader.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"
@@ -50,28 +51,6 @@ const uint32_t kLoadWindow = 8;
 const uint32_t kTimeoutMs = 10000;
 // The exchange's base rate is a signed 16-bit count of records per second and link.
 const int16_t kWideOpenRate = 32767;
-
-void put16(uint8_t *p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-void put32(uint8_t *p, uint32_t v)
-{
-    put16(p, static_cast<uint16_t>(v >> 16));
-    put16(p + 2, static_cast<uint16_t>(v));
-}
-
-uint16_t get16(const uint8_t *p)
-{
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t get32(const uint8_t *p)
-{
-    return (static_cast<uint32_t>(get16(p)) << 16) | get16(p + 2);
-}
 
 // A stand-in for gateway plus exchange: accepts workstation connections, invites
 // kInvitationCount frames at a time, checks each frame's length, sequence and MD5, and
@@ -156,8 +135,8 @@ class direct_responder
     static bool send_frame(int32_t socket, uint32_t *sequence, const std::vector<uint8_t> &record)
     {
         std::vector<uint8_t> frame(qel_sim::WS_HEADER_SIZE + record.size());
-        put16(&frame[qel_sim::WS_LENGTH_OFFSET], static_cast<uint16_t>(frame.size()));
-        put32(&frame[qel_sim::WS_SEQUENCE_OFFSET], ++*sequence);
+        qel_sim::set_be16(&frame[qel_sim::WS_LENGTH_OFFSET], static_cast<uint16_t>(frame.size()));
+        qel_sim::set_be32(&frame[qel_sim::WS_SEQUENCE_OFFSET], ++*sequence);
         unsigned int size = 0;
         EVP_Digest(record.data(), record.size(), &frame[qel_sim::WS_DIGEST_OFFSET], &size, EVP_md5(),
                    nullptr);
@@ -178,13 +157,13 @@ class direct_responder
     {
         std::vector<uint8_t> record =
             qel_sim::workstation_make_record(qel_sim::INVITATION_TRANSCODE, 0, qel_sim::INVITATION_SIZE);
-        put16(&record[qel_sim::INVITATION_COUNT_OFFSET], kInvitationCount);
+        qel_sim::set_be16(&record[qel_sim::INVITATION_COUNT_OFFSET], kInvitationCount);
         return record;
     }
 
     static void set_transcode(std::vector<uint8_t> &record, int16_t transcode)
     {
-        put16(&record[qel_sim::VRX_TRANSCODE_OFFSET], static_cast<uint16_t>(transcode));
+        qel_sim::set_be16(&record[qel_sim::VRX_TRANSCODE_OFFSET], static_cast<uint16_t>(transcode));
     }
 
     void serve(int32_t socket)
@@ -195,7 +174,7 @@ class direct_responder
         uint8_t frame[qel_sim::WS_MAX_FRAME + 1];
         while (open && read_exact(socket, frame, 2))
         {
-            uint16_t length = get16(frame);
+            uint16_t length = qel_sim::be16(frame);
             if (length < qel_sim::WS_HEADER_SIZE + qel_sim::VRX_HEADER_SIZE ||
                 length > qel_sim::WS_MAX_FRAME || !read_exact(socket, frame + 2, length - 2u))
             {
@@ -207,15 +186,15 @@ class direct_responder
             unsigned int size = 0;
             EVP_Digest(record.data(), record.size(), digest, &size, EVP_md5(), nullptr);
             if (memcmp(digest, frame + qel_sim::WS_DIGEST_OFFSET, sizeof digest) != 0 ||
-                get32(frame + qel_sim::WS_SEQUENCE_OFFSET) != expected++ ||
-                get16(&record[qel_sim::VRX_LENGTH_OFFSET]) != record.size())
+                qel_sim::be32(frame + qel_sim::WS_SEQUENCE_OFFSET) != expected++ ||
+                qel_sim::be16(&record[qel_sim::VRX_LENGTH_OFFSET]) != record.size())
                 ++m_failures;
             switch (qel_sim::workstation_record_transcode(record))
             {
             case 2300:
             {
                 std::vector<uint8_t> answer =
-                    qel_sim::workstation_make_record(2301, get32(&record[qel_sim::VRX_USER_ID_OFFSET]), 214);
+                    qel_sim::workstation_make_record(2301, qel_sim::be32(&record[qel_sim::VRX_USER_ID_OFFSET]), 214);
                 memset(&answer[qel_sim::VRX_HEADER_SIZE], 0, answer.size() - qel_sim::VRX_HEADER_SIZE);
                 open = send_frame(socket, &sent, answer);
                 break;
@@ -223,7 +202,7 @@ class direct_responder
             case 1600:
                 open = send_frame(
                     socket, &sent,
-                    qel_sim::workstation_make_record(1601, get32(&record[qel_sim::VRX_USER_ID_OFFSET]), 48));
+                    qel_sim::workstation_make_record(1601, qel_sim::be32(&record[qel_sim::VRX_USER_ID_OFFSET]), 48));
                 break;
             case 2000:
                 if (record.size() == qel_sim::ORDER_RECORD_SIZE)
@@ -233,8 +212,8 @@ class direct_responder
                     uint64_t bits;
                     next_order += 1;
                     memcpy(&bits, &next_order, sizeof bits);
-                    put32(&record[qel_sim::ORDER_NUMBER_OFFSET], static_cast<uint32_t>(bits >> 32));
-                    put32(&record[qel_sim::ORDER_NUMBER_OFFSET + 4], static_cast<uint32_t>(bits));
+                    qel_sim::set_be32(&record[qel_sim::ORDER_NUMBER_OFFSET], static_cast<uint32_t>(bits >> 32));
+                    qel_sim::set_be32(&record[qel_sim::ORDER_NUMBER_OFFSET + 4], static_cast<uint32_t>(bits));
                     open = send_frame(socket, &sent, record);
                 }
                 else
@@ -319,7 +298,7 @@ void run_trader(qel_sim::workstation_client *client, qel_sim::trader *trader, ui
             const std::vector<uint8_t> &answer = got[cursor].record;
             int16_t transcode = qel_sim::workstation_record_transcode(answer);
             int16_t error = answer.size() >= qel_sim::VRX_HEADER_SIZE
-                                ? static_cast<int16_t>(get16(&answer[qel_sim::VRX_ERROR_CODE_OFFSET]))
+                                ? static_cast<int16_t>(qel_sim::be16(&answer[qel_sim::VRX_ERROR_CODE_OFFSET]))
                                 : 0;
             if (transcode == 2073)
                 ++out->confirmed;

@@ -11,24 +11,6 @@
 namespace qel_sim
 {
 
-uint32_t be32(const uint8_t *p)
-{
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-
-void set_be16(bytes &out, size_t offset, uint16_t value)
-{
-    out[offset] = static_cast<uint8_t>(value >> 8);
-    out[offset + 1] = static_cast<uint8_t>(value);
-}
-
-void set_be32(bytes &out, size_t offset, uint32_t value)
-{
-    set_be16(out, offset, static_cast<uint16_t>(value >> 16));
-    set_be16(out, offset + 2, static_cast<uint16_t>(value));
-}
-
 void set_text(bytes &out, size_t offset, size_t width, const std::string &text, uint8_t fill)
 {
     for (size_t i = 0; i < width; ++i)

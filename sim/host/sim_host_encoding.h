@@ -71,9 +71,6 @@ enum : uint32_t
     FULL_ORDER_REPLY_SIZE = 240,
 };
 
-uint32_t be32(const uint8_t *p);
-void set_be16(bytes &out, size_t offset, uint16_t value);
-void set_be32(bytes &out, size_t offset, uint32_t value);
 void set_text(bytes &out, size_t offset, size_t width, const std::string &text, uint8_t fill = ' ');
 std::string get_text(const bytes &in, size_t offset, size_t width);
 

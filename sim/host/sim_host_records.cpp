@@ -6,23 +6,6 @@
 namespace qel_sim
 {
 
-uint16_t be16(const uint8_t *p)
-{
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-void put_be16(bytes &out, uint16_t value)
-{
-    out.push_back(static_cast<uint8_t>(value >> 8));
-    out.push_back(static_cast<uint8_t>(value));
-}
-
-void put_be32(bytes &out, uint32_t value)
-{
-    put_be16(out, static_cast<uint16_t>(value >> 16));
-    put_be16(out, static_cast<uint16_t>(value));
-}
-
 void host_md5(const uint8_t *data, size_t length, uint8_t digest[16])
 {
     // The one-shot call is deprecated in OpenSSL 3 but still the plainest way to say it.

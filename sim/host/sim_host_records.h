@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/sim_wire.h"
+
 namespace qel_sim
 {
 
@@ -29,10 +31,6 @@ enum class frame_fault
     sequence_gap,       // sequence number one further than the next
     sequence_duplicate, // the previous sequence number again
 };
-
-uint16_t be16(const uint8_t *p);
-void put_be16(bytes &out, uint16_t value);
-void put_be32(bytes &out, uint32_t value);
 
 // MD5 of a buffer (OpenSSL).
 void host_md5(const uint8_t *data, size_t length, uint8_t digest[16]);

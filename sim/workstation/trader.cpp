@@ -5,29 +5,13 @@
 #include <chrono>
 #include <cstring>
 
+#include "sim/sim_wire.h"
+
 namespace qel_sim
 {
 
 namespace
 {
-void put16(std::vector<uint8_t> &r, uint32_t at, uint16_t v)
-{
-    r[at] = static_cast<uint8_t>(v >> 8);
-    r[at + 1] = static_cast<uint8_t>(v);
-}
-
-void put32(std::vector<uint8_t> &r, uint32_t at, uint32_t v)
-{
-    put16(r, at, static_cast<uint16_t>(v >> 16));
-    put16(r, at + 2, static_cast<uint16_t>(v));
-}
-
-uint32_t get32(const std::vector<uint8_t> &r, uint32_t at)
-{
-    return (static_cast<uint32_t>(r[at]) << 24) | (static_cast<uint32_t>(r[at + 1]) << 16) |
-           (static_cast<uint32_t>(r[at + 2]) << 8) | r[at + 3];
-}
-
 void put_text(std::vector<uint8_t> &r, uint32_t at, const std::string &text, uint32_t width)
 {
     for (uint32_t i = 0; i < width; ++i)
@@ -38,16 +22,16 @@ void put_double(std::vector<uint8_t> &r, uint32_t at, double value)
 {
     uint64_t bits;
     memcpy(&bits, &value, sizeof(bits));
-    put32(r, at, static_cast<uint32_t>(bits >> 32));
-    put32(r, at + 4, static_cast<uint32_t>(bits));
+    set_be32(r, at, static_cast<uint32_t>(bits >> 32));
+    set_be32(r, at + 4, static_cast<uint32_t>(bits));
 }
 
 std::vector<uint8_t> header(int16_t transcode, uint32_t user_id, uint16_t length)
 {
     std::vector<uint8_t> r(length, 0);
-    put32(r, VRX_USER_ID_OFFSET, user_id);
-    put16(r, VRX_TRANSCODE_OFFSET, static_cast<uint16_t>(transcode));
-    put16(r, VRX_LENGTH_OFFSET, length);
+    set_be32(r, VRX_USER_ID_OFFSET, user_id);
+    set_be16(r, VRX_TRANSCODE_OFFSET, static_cast<uint16_t>(transcode));
+    set_be16(r, VRX_LENGTH_OFFSET, length);
     return r;
 }
 } // namespace
@@ -56,8 +40,8 @@ double trader_order_number(const std::vector<uint8_t> &record)
 {
     if (record.size() < ORDER_NUMBER_OFFSET + 8)
         return 0;
-    uint64_t bits = (static_cast<uint64_t>(get32(record, ORDER_NUMBER_OFFSET)) << 32) |
-                    get32(record, ORDER_NUMBER_OFFSET + 4);
+    uint64_t bits = (static_cast<uint64_t>(be32(record, ORDER_NUMBER_OFFSET)) << 32) |
+                    be32(record, ORDER_NUMBER_OFFSET + 4);
     double value;
     memcpy(&value, &bits, sizeof(value));
     return value;
@@ -88,7 +72,7 @@ void trader::say(const std::string &line)
 std::vector<uint8_t> trader::sign_on_record() const
 {
     std::vector<uint8_t> r = header(2300, m_user_id, SIGN_ON_RECORD_SIZE);
-    put32(r, SIGN_ON_USER_OFFSET, m_user_id);
+    set_be32(r, SIGN_ON_USER_OFFSET, m_user_id);
     put_text(r, SIGN_ON_PASSWORD_OFFSET, m_password, 8);
     return r;
 }
@@ -96,19 +80,19 @@ std::vector<uint8_t> trader::sign_on_record() const
 std::vector<uint8_t> trader::order_record(int16_t transcode, const trader_order &order) const
 {
     std::vector<uint8_t> r = header(transcode, m_user_id, ORDER_RECORD_SIZE);
-    put32(r, ORDER_TOKEN_OFFSET, 35001);
+    set_be32(r, ORDER_TOKEN_OFFSET, 35001);
     put_text(r, ORDER_INSTRUMENT_OFFSET, "FUTIDX", 6);
     put_text(r, ORDER_SYMBOL_OFFSET, order.symbol, 10);
-    put32(r, ORDER_EXPIRY_OFFSET, 0);
-    put32(r, ORDER_STRIKE_OFFSET, static_cast<uint32_t>(-1));
+    set_be32(r, ORDER_EXPIRY_OFFSET, 0);
+    set_be32(r, ORDER_STRIKE_OFFSET, static_cast<uint32_t>(-1));
     put_text(r, ORDER_OPTION_OFFSET, "XX", 2);
     put_double(r, ORDER_NUMBER_OFFSET, order.order_number);
     put_text(r, ORDER_ACCOUNT_OFFSET, "ACC001", 10);
-    put16(r, ORDER_BOOK_TYPE_OFFSET, 1);
-    put16(r, ORDER_SIDE_OFFSET, static_cast<uint16_t>(order.side));
-    put32(r, ORDER_REMAINING_OFFSET, order.volume);
-    put32(r, ORDER_VOLUME_OFFSET, order.volume);
-    put32(r, ORDER_PRICE_OFFSET, static_cast<uint32_t>(order.price));
+    set_be16(r, ORDER_BOOK_TYPE_OFFSET, 1);
+    set_be16(r, ORDER_SIDE_OFFSET, static_cast<uint16_t>(order.side));
+    set_be32(r, ORDER_REMAINING_OFFSET, order.volume);
+    set_be32(r, ORDER_VOLUME_OFFSET, order.volume);
+    set_be32(r, ORDER_PRICE_OFFSET, static_cast<uint32_t>(order.price));
     return r;
 }
 

@@ -11,33 +11,12 @@
 #include "gateway/library/ea_socket.h"
 #include "gateway/library/ea_sync_info.h"
 #include "gateway/library/ea_time.h"
+#include "sim/sim_wire.h"
 
 namespace qel_sim
 {
 namespace
 {
-void put16(uint8_t *p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-void put32(uint8_t *p, uint32_t v)
-{
-    put16(p, static_cast<uint16_t>(v >> 16));
-    put16(p + 2, static_cast<uint16_t>(v));
-}
-
-uint16_t get16(const uint8_t *p)
-{
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t get32(const uint8_t *p)
-{
-    return (static_cast<uint32_t>(get16(p)) << 16) | get16(p + 2);
-}
-
 void md5_of(const uint8_t *data, size_t length, uint8_t digest[WS_DIGEST_SIZE])
 {
     unsigned int size = 0;
@@ -60,9 +39,9 @@ std::string text(const char *first, uint32_t a, const char *second, uint32_t b, 
 std::vector<uint8_t> workstation_make_record(int16_t transcode, uint32_t user_id, uint16_t length)
 {
     std::vector<uint8_t> record(length < VRX_HEADER_SIZE ? uint32_t{VRX_HEADER_SIZE} : uint32_t{length}, 0);
-    put32(&record[VRX_USER_ID_OFFSET], user_id);
-    put16(&record[VRX_TRANSCODE_OFFSET], static_cast<uint16_t>(transcode));
-    put16(&record[VRX_LENGTH_OFFSET], static_cast<uint16_t>(record.size()));
+    set_be32(&record[VRX_USER_ID_OFFSET], user_id);
+    set_be16(&record[VRX_TRANSCODE_OFFSET], static_cast<uint16_t>(transcode));
+    set_be16(&record[VRX_LENGTH_OFFSET], static_cast<uint16_t>(record.size()));
     for (size_t i = VRX_HEADER_SIZE; i < record.size(); ++i)
         record[i] = static_cast<uint8_t>('A' + i % 26);
     return record;
@@ -72,7 +51,7 @@ int16_t workstation_record_transcode(const std::vector<uint8_t> &record)
 {
     if (record.size() < VRX_TRANSCODE_OFFSET + 2)
         return 0;
-    return static_cast<int16_t>(get16(&record[VRX_TRANSCODE_OFFSET]));
+    return static_cast<int16_t>(be16(&record[VRX_TRANSCODE_OFFSET]));
 }
 
 workstation_client::workstation_client() = default;
@@ -194,7 +173,7 @@ workstation_client::read_result workstation_client::read_frame(workstation_frame
     read_result why = READ_FRAME;
     if (!read_exact(frame, 2, deadline, &why))
         return why;
-    uint16_t length = get16(frame + WS_LENGTH_OFFSET);
+    uint16_t length = be16(frame + WS_LENGTH_OFFSET);
     if (length < WS_HEADER_SIZE || length > WS_MAX_FRAME)
     {
         // Framing is lost for good; nothing more can be read from this connection.
@@ -207,7 +186,7 @@ workstation_client::read_result workstation_client::read_frame(workstation_frame
     if (!read_exact(frame + 2, length - 2u, deadline + 2000, &why))
         return why;
 
-    out->sequence = get32(frame + WS_SEQUENCE_OFFSET);
+    out->sequence = be32(frame + WS_SEQUENCE_OFFSET);
     out->record.assign(frame + WS_HEADER_SIZE, frame + length);
     bool valid = true;
     if (out->sequence != m_receive_sequence + 1)
@@ -226,9 +205,9 @@ workstation_client::read_result workstation_client::read_frame(workstation_frame
         valid = false;
     }
     if (out->record.size() >= VRX_HEADER_SIZE &&
-        get16(&out->record[VRX_LENGTH_OFFSET]) != static_cast<uint16_t>(out->record.size()))
+        be16(&out->record[VRX_LENGTH_OFFSET]) != static_cast<uint16_t>(out->record.size()))
     {
-        m_check_failures.push_back(text("VRX length ", get16(&out->record[VRX_LENGTH_OFFSET]),
+        m_check_failures.push_back(text("VRX length ", be16(&out->record[VRX_LENGTH_OFFSET]),
                                         " in a record of ", static_cast<uint32_t>(out->record.size()),
                                         " bytes"));
         valid = false;
@@ -251,7 +230,7 @@ workstation_client::read_result workstation_client::take_next(workstation_frame 
                                             " bytes, expected ", INVITATION_SIZE));
             return READ_INVALID;
         }
-        m_last_invitation_count = get16(&out->record[INVITATION_COUNT_OFFSET]);
+        m_last_invitation_count = be16(&out->record[INVITATION_COUNT_OFFSET]);
         m_credit = m_last_invitation_count;
         m_invitations += 1;
         *was_invitation = true;
@@ -263,12 +242,12 @@ std::vector<uint8_t> workstation_client::build_frame(const std::vector<uint8_t> 
 {
     std::vector<uint8_t> body = record;
     if (m_faults.vrx_length_delta != 0 && body.size() >= VRX_HEADER_SIZE)
-        put16(&body[VRX_LENGTH_OFFSET], static_cast<uint16_t>(body.size() + m_faults.vrx_length_delta));
+        set_be16(&body[VRX_LENGTH_OFFSET], static_cast<uint16_t>(body.size() + m_faults.vrx_length_delta));
     std::vector<uint8_t> frame(WS_HEADER_SIZE + body.size());
-    put16(&frame[WS_LENGTH_OFFSET], static_cast<uint16_t>(frame.size() + m_faults.frame_length_delta));
+    set_be16(&frame[WS_LENGTH_OFFSET], static_cast<uint16_t>(frame.size() + m_faults.frame_length_delta));
     m_send_sequence += 1u + static_cast<uint32_t>(m_faults.sequence_delta);
     m_faults.sequence_delta = 0;
-    put32(&frame[WS_SEQUENCE_OFFSET], m_send_sequence);
+    set_be32(&frame[WS_SEQUENCE_OFFSET], m_send_sequence);
     md5_of(body.data(), body.size(), &frame[WS_DIGEST_OFFSET]);
     if (m_faults.bad_digest)
         frame[WS_DIGEST_OFFSET] ^= 0xFF;

@@ -279,7 +279,7 @@ TEST(SimHostBox, RelogonFaults)
         bytes head = from_hex(rows[i].answer);
         EXPECT_EQ(bytes(f.body.begin() + 2, f.body.begin() + 2 + static_cast<long>(head.size())), head)
             << rows[i].name;
-        EXPECT_EQ(u16(f.body, 20), expected_next[i]) << rows[i].name;
+        EXPECT_EQ(be16(f.body, 20), expected_next[i]) << rows[i].name;
     }
 
     // A relogon for a box that never signed on is refused.
@@ -308,7 +308,7 @@ TEST(SimHostBox, LostFramesThenADroppedLinkAreRecoveredByARelogon)
     ASSERT_TRUE(t.gateway.send(packet({box_relogon(101, "12345", 2, 2)}), 0, 0));
     peer_frame f;
     ASSERT_TRUE(t.gateway.receive(&f));
-    EXPECT_EQ(u16(f.body, 20), 2) << "the host wants 2 again";
+    EXPECT_EQ(be16(f.body, 20), 2) << "the host wants 2 again";
     ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 2, 2));
     ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), 3, 2));
     ASSERT_TRUE(t.box->wait_for_state(

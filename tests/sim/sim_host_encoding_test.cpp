@@ -140,8 +140,8 @@ TEST(SimHostEncoding, CompressedEntriesCarryANegativeLeadAndDecompressToTheRecor
     qel_sim::bytes record = qel_sim::encode_user_sign_on_response(1001, 0, "");
     qel_sim::bytes plain = qel_sim::encode_host_heart_beat();
     qel_sim::bytes packet = qel_sim::host_encode_packet_entries({record, plain}, {true, false});
-    ASSERT_EQ(sim_host_test::u16(packet, 0), 2u);
-    int16_t lead = static_cast<int16_t>(sim_host_test::u16(packet, 2));
+    ASSERT_EQ(sim_host_test::be16(packet, 0), 2u);
+    int16_t lead = static_cast<int16_t>(sim_host_test::be16(packet, 2));
     ASSERT_LT(lead, 0);
     size_t compressed = static_cast<size_t>(-lead);
     ASSERT_EQ(packet.size(), 4 + compressed + plain.size());

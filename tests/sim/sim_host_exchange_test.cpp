@@ -50,7 +50,7 @@ class exchange_fixture
             if (f.transcode() != 25003)
                 return f.body;
         }
-        ADD_FAILURE() << "no answer to " << u16(record, 0);
+        ADD_FAILURE() << "no answer to " << be16(record, 0);
         return bytes();
     }
 
@@ -58,15 +58,15 @@ class exchange_fixture
     bytes ask_one(const bytes &record)
     {
         bytes body = ask(record);
-        EXPECT_EQ(u16(body, 0), 1u);
+        EXPECT_EQ(be16(body, 0), 1u);
         return bytes(body.begin() + 2, body.end());
     }
 
     void sign_on(uint32_t user, const std::string &password = "secret")
     {
         bytes reply = ask_one(user_sign_on(user, password));
-        ASSERT_EQ(u16(reply, 0), 2301);
-        ASSERT_EQ(u16(reply, 12), 0);
+        ASSERT_EQ(be16(reply, 0), 2301);
+        ASSERT_EQ(be16(reply, 12), 0);
     }
 
     qel_sim::sim_host host;
@@ -88,30 +88,30 @@ TEST(SimHostExchange, AUserSignsOnTradesAndSignsOff)
 
     bytes entered = t.ask_one(order_entry(1001, 1, 75, 123456, 77));
     ASSERT_EQ(entered.size(), 156u);
-    EXPECT_EQ(u16(entered, 0), 20073);
-    EXPECT_EQ(u32(entered, 6), 1001u);
-    EXPECT_EQ(u16(entered, 10), 0);
+    EXPECT_EQ(be16(entered, 0), 20073);
+    EXPECT_EQ(be32(entered, 6), 1001u);
+    EXPECT_EQ(be16(entered, 10), 0);
     EXPECT_EQ(bytes(entered.begin() + 56, entered.begin() + 64), from_hex(k_first_order));
-    EXPECT_EQ(u32(entered, 86), 75u) << "remaining";
-    EXPECT_EQ(u32(entered, 98), 123456u) << "price";
-    EXPECT_EQ(u32(entered, 144), 77u) << "client order number";
+    EXPECT_EQ(be32(entered, 86), 75u) << "remaining";
+    EXPECT_EQ(be32(entered, 98), 123456u) << "price";
+    EXPECT_EQ(be32(entered, 144), 77u) << "client order number";
     ASSERT_EQ(t.box->orders().size(), 1u);
 
     bytes modified = t.ask_one(order_change(20040, 1001, k_first_order, 50, 120000, 78));
-    EXPECT_EQ(u16(modified, 0), 20074);
-    EXPECT_EQ(u32(modified, 86), 50u);
-    EXPECT_EQ(u32(modified, 98), 120000u);
-    EXPECT_EQ(u32(modified, 144), 78u);
+    EXPECT_EQ(be16(modified, 0), 20074);
+    EXPECT_EQ(be32(modified, 86), 50u);
+    EXPECT_EQ(be32(modified, 98), 120000u);
+    EXPECT_EQ(be32(modified, 144), 78u);
 
     // Another user's order number, and an unknown one, are refused.
     bytes foreign = t.ask_one(order_change(20040, 1002, k_first_order, 50, 1, 79));
-    EXPECT_EQ(u16(foreign, 0), 20042);
-    EXPECT_EQ(u16(foreign, 10), 16111) << "1002 is not even signed on";
+    EXPECT_EQ(be16(foreign, 0), 20042);
+    EXPECT_EQ(be16(foreign, 10), 16111) << "1002 is not even signed on";
     bytes cancelled = t.ask_one(order_change(20070, 1001, k_first_order, 50, 120000, 80));
-    EXPECT_EQ(u16(cancelled, 0), 20075);
+    EXPECT_EQ(be16(cancelled, 0), 20075);
     EXPECT_TRUE(t.box->orders().empty());
     bytes again = t.ask_one(order_change(20070, 1001, k_first_order, 50, 120000, 81));
-    EXPECT_EQ(u16(again, 0), 20072);
+    EXPECT_EQ(be16(again, 0), 20072);
     EXPECT_EQ(bytes(again.begin() + 6, again.begin() + 12), from_hex("000003e9 3f97"));
 
     EXPECT_EQ(t.ask_one(exchange_record(2320, 1001, 40)),
@@ -147,16 +147,16 @@ TEST(SimHostExchange, SignOnRefusalsAndBadOrders)
     for (const row &r : rows)
     {
         bytes reply = t.ask_one(user_sign_on(r.user, r.password));
-        EXPECT_EQ(u16(reply, 0), 2301) << r.user;
-        EXPECT_EQ(u16(reply, 12), r.error) << r.user << " " << r.password;
+        EXPECT_EQ(be16(reply, 0), 2301) << r.user;
+        EXPECT_EQ(be16(reply, 12), r.error) << r.user << " " << r.password;
         EXPECT_EQ(reply[54] != 0, r.error != 0) << "a reason text with every refusal";
     }
-    EXPECT_EQ(u16(t.ask_one(order_entry(4711, 1, 10, 100, 1)), 10), 16111);
+    EXPECT_EQ(be16(t.ask_one(order_entry(4711, 1, 10, 100, 1)), 10), 16111);
     bytes bad_side = t.ask_one(order_entry(1001, 3, 10, 100, 1));
     EXPECT_EQ(bytes(bad_side.begin(), bad_side.begin() + 2), from_hex("4f07"));
-    EXPECT_EQ(u16(bad_side, 10), 16273);
-    EXPECT_EQ(u16(t.ask_one(order_entry(1001, 1, 0, 100, 1)), 10), 16273) << "no volume";
-    EXPECT_EQ(u16(t.ask_one(exchange_record(1600, 4711, 44)), 12), 16111);
+    EXPECT_EQ(be16(bad_side, 10), 16273);
+    EXPECT_EQ(be16(t.ask_one(order_entry(1001, 1, 0, 100, 1)), 10), 16273) << "no volume";
+    EXPECT_EQ(be16(t.ask_one(exchange_record(1600, 4711, 44)), 12), 16111);
 }
 
 TEST(SimHostExchange, OrdersTradeOnEntryOrWhenFilled)
@@ -166,18 +166,18 @@ TEST(SimHostExchange, OrdersTradeOnEntryOrWhenFilled)
     exchange_fixture t(options);
     t.sign_on(1001);
     bytes body = t.ask(order_entry(1001, 2, 75, 123456, 77));
-    ASSERT_EQ(u16(body, 0), 2u);
+    ASSERT_EQ(be16(body, 0), 2u);
     ASSERT_EQ(body.size(), 2u + 156 + 153);
     bytes trade(body.begin() + 2 + 156, body.end());
-    EXPECT_EQ(u16(trade, 0), 20222);
-    EXPECT_EQ(u32(trade, 6), 1001u);
+    EXPECT_EQ(be16(trade, 0), 20222);
+    EXPECT_EQ(be32(trade, 6), 1001u);
     EXPECT_EQ(bytes(trade.begin() + 34, trade.begin() + 47),
               from_hex(std::string(k_first_order) + ascii("12345")));
-    EXPECT_EQ(u16(trade, 58), 2) << "side";
-    EXPECT_EQ(u32(trade, 68), 0u) << "nothing left";
-    EXPECT_EQ(u32(trade, 86), 1u) << "fill number";
-    EXPECT_EQ(u32(trade, 90), 75u);
-    EXPECT_EQ(u32(trade, 94), 123456u);
+    EXPECT_EQ(be16(trade, 58), 2) << "side";
+    EXPECT_EQ(be32(trade, 68), 0u) << "nothing left";
+    EXPECT_EQ(be32(trade, 86), 1u) << "fill number";
+    EXPECT_EQ(be32(trade, 90), 75u);
+    EXPECT_EQ(be32(trade, 94), 123456u);
     EXPECT_TRUE(t.box->orders().empty());
 }
 
@@ -189,8 +189,8 @@ TEST(SimHostExchange, UnsolicitedRecordsReachTheUser)
     t.box->fill(1000000000000001.0, 25, 123400);
     peer_frame f;
     ASSERT_TRUE(t.gateway.receive_transcode(20222, &f));
-    EXPECT_EQ(u32(f.record(), 68), 50u) << "remaining after the fill";
-    EXPECT_EQ(u32(f.record(), 90), 25u);
+    EXPECT_EQ(be32(f.record(), 68), 50u) << "remaining after the fill";
+    EXPECT_EQ(be32(f.record(), 90), 25u);
     ASSERT_EQ(t.box->orders().size(), 1u);
     EXPECT_EQ(t.box->orders()[0].filled, 25u);
 
@@ -211,8 +211,8 @@ TEST(SimHostExchange, RepliesCanTravelCompressed)
     faults.compress_replies = true;
     exchange_fixture t({}, faults);
     bytes body = t.ask(user_sign_on(1001, "x"));
-    ASSERT_EQ(u16(body, 0), 1u);
-    int16_t lead = static_cast<int16_t>(u16(body, 2));
+    ASSERT_EQ(be16(body, 0), 1u);
+    int16_t lead = static_cast<int16_t>(be16(body, 2));
     ASSERT_LT(lead, 0);
     ASSERT_EQ(body.size(), 4u + static_cast<size_t>(-lead));
     ASSERT_EQ(lzo_init(), LZO_E_OK);
@@ -233,7 +233,7 @@ namespace
 bytes journal_request(uint32_t user, const std::string &stream_hex, const std::string &start_hex)
 {
     bytes r = layout(48, {{0, "1b58 00000000 " + stream_hex}, {38, "0030"}, {40, start_hex}});
-    put32(r, 8, user);
+    set_be32(r, 8, user);
     return r;
 }
 
@@ -249,9 +249,9 @@ std::vector<bytes> records_of(const bytes &body)
 {
     std::vector<bytes> out;
     size_t at = 2;
-    while (at + 40 <= body.size() && out.size() < u16(body, 0))
+    while (at + 40 <= body.size() && out.size() < be16(body, 0))
     {
-        size_t length = u16(body, at + 38);
+        size_t length = be16(body, at + 38);
         if (length < 40 || at + length > body.size())
             break;
         out.emplace_back(body.begin() + static_cast<long>(at), body.begin() + static_cast<long>(at + length));
@@ -270,7 +270,7 @@ TEST(SimHostExchange, JournalDownloadReplaysTheUsersOrders)
     std::vector<bytes> records = records_of(t.ask(journal_request(1001, "3100", "0000000000000000")));
     ASSERT_EQ(records.size(), 3u);
 
-    uint32_t stamp = u32(records[0], 2);
+    uint32_t stamp = be32(records[0], 2);
     uint32_t now = static_cast<uint32_t>(time(nullptr) - 315513000);
     EXPECT_LE(now - stamp, 60u) << "reply time stamp in exchange seconds";
     const std::string header = hex32(stamp) + " 3100 000003e9 0000 00000000 00000002";
@@ -282,8 +282,8 @@ TEST(SimHostExchange, JournalDownloadReplaysTheUsersOrders)
     EXPECT_EQ(bytes(records[1].begin(), records[1].begin() + 40),
               layout(40, {{0, "1b6d " + header}, {37, "01 0118"}}));
     bytes inner(records[1].begin() + 40, records[1].end());
-    uint32_t entered = u32(inner, 160);
-    EXPECT_EQ(u32(inner, 4), entered);
+    uint32_t entered = be32(inner, 160);
+    EXPECT_EQ(be32(inner, 4), entered);
     EXPECT_LE(now - entered, 60u);
     bytes expected =
         layout(240, {{0, "000003e9 " + hex32(entered) + " 5a4f 0819 0000"},
@@ -324,12 +324,12 @@ TEST(SimHostExchange, JournalDownloadPerStreamAndStartTime)
         std::vector<uint16_t> transcodes;
         for (const bytes &record : records)
         {
-            transcodes.push_back(u16(record, 0));
-            EXPECT_EQ(u32(record, 8), r.user);
-            EXPECT_EQ(u16(record, 12), r.error) << r.stream;
+            transcodes.push_back(be16(record, 0));
+            EXPECT_EQ(be32(record, 8), r.user);
+            EXPECT_EQ(be16(record, 12), r.error) << r.stream;
             EXPECT_EQ(record[37], r.stream_byte) << r.stream;
             EXPECT_EQ(bytes(record.begin() + 6, record.begin() + 8), from_hex(r.stream));
-            EXPECT_EQ(u32(record, 18), r.error == 0 ? 1u : 0xffffffffu) << "login count";
+            EXPECT_EQ(be32(record, 18), r.error == 0 ? 1u : 0xffffffffu) << "login count";
         }
         EXPECT_EQ(transcodes, r.transcodes) << r.user << " " << r.stream << " " << r.start;
     }

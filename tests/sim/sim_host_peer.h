@@ -15,12 +15,17 @@
 #include <vector>
 
 #include "gateway/library/ea_socket.h"
+#include "sim/sim_wire.h"
 #include "support/hex.h"
 
 namespace sim_host_test
 {
 
 typedef std::vector<uint8_t> bytes;
+using qel_sim::be16;
+using qel_sim::be32;
+using qel_sim::set_be16;
+using qel_sim::set_be32;
 using qel_test::from_hex;
 
 // A record of `size` bytes, zero except for the pieces given as (offset, hex).
@@ -40,16 +45,6 @@ inline std::string ascii(const std::string &text)
     return qel_test::to_hex(reinterpret_cast<const uint8_t *>(text.data()), text.size());
 }
 
-inline uint16_t u16(const bytes &b, size_t offset)
-{
-    return static_cast<uint16_t>((b[offset] << 8) | b[offset + 1]);
-}
-
-inline uint32_t u32(const bytes &b, size_t offset)
-{
-    return (static_cast<uint32_t>(u16(b, offset)) << 16) | u16(b, offset + 2);
-}
-
 inline bytes packet(const std::vector<bytes> &records)
 {
     bytes out{0, static_cast<uint8_t>(records.size())};
@@ -63,10 +58,10 @@ struct peer_frame
     uint16_t sequence = 0;
     uint16_t last = 0;
     bytes body;
-    uint16_t count() const { return u16(body, 0); }
+    uint16_t count() const { return be16(body, 0); }
     // The first record, when the packet holds one plain record.
     bytes record() const { return bytes(body.begin() + 2, body.end()); }
-    uint16_t transcode() const { return body.size() >= 4 ? u16(body, 2) : 0; }
+    uint16_t transcode() const { return body.size() >= 4 ? be16(body, 2) : 0; }
 };
 
 class peer
@@ -132,12 +127,12 @@ class peer
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         for (;;)
         {
-            if (m_buffer.size() >= 2 && m_buffer.size() >= u16(m_buffer, 0))
+            if (m_buffer.size() >= 2 && m_buffer.size() >= be16(m_buffer, 0))
             {
-                uint16_t length = u16(m_buffer, 0);
+                uint16_t length = be16(m_buffer, 0);
                 EXPECT_GE(length, 22u);
-                out->sequence = u16(m_buffer, 2);
-                out->last = u16(m_buffer, 4);
+                out->sequence = be16(m_buffer, 2);
+                out->last = be16(m_buffer, 4);
                 out->body.assign(m_buffer.begin() + 22, m_buffer.begin() + length);
                 uint8_t digest[16];
                 md5(out->body, digest);
@@ -193,24 +188,12 @@ class peer
 };
 
 // The gateway's records, from their layouts (offsets from the transcode).
-inline void put16(bytes &r, size_t offset, uint16_t value)
-{
-    r[offset] = static_cast<uint8_t>(value >> 8);
-    r[offset + 1] = static_cast<uint8_t>(value);
-}
-
-inline void put32(bytes &r, size_t offset, uint32_t value)
-{
-    put16(r, offset, static_cast<uint16_t>(value >> 16));
-    put16(r, offset + 2, static_cast<uint16_t>(value));
-}
-
 // Box sign-on: transcode 23000, box id, broker (5, space-filled), 0, version 41402, 0, 0.
 inline bytes box_sign_on(uint16_t box, const std::string &broker)
 {
     bytes r =
         layout(22, {{0, "59d8"}, {4, ascii(broker + std::string(5 - broker.size(), ' '))}, {10, "0000a1ba"}});
-    put16(r, 2, box);
+    set_be16(r, 2, box);
     return r;
 }
 
@@ -218,12 +201,12 @@ inline bytes box_sign_on(uint16_t box, const std::string &broker)
 inline bytes box_relogon(uint16_t box, const std::string &broker, uint16_t least_sent, uint16_t last_received)
 {
     bytes r = box_sign_on(box, broker);
-    put16(r, 0, 23502);
+    set_be16(r, 0, 23502);
     bytes address = from_hex(ascii("127.0.0.1" + std::string(9, ' ')));
     r.insert(r.end(), address.begin(), address.end());
     r.resize(44, 0);
-    put16(r, 40, least_sent);
-    put16(r, 42, last_received);
+    set_be16(r, 40, least_sent);
+    set_be16(r, 42, last_received);
     return r;
 }
 
@@ -231,18 +214,18 @@ inline bytes box_relogon(uint16_t box, const std::string &broker, uint16_t least
 inline bytes exchange_record(uint16_t transcode, uint32_t user, uint16_t length)
 {
     bytes r(length, 0);
-    put16(r, 0, transcode);
+    set_be16(r, 0, transcode);
     r[6] = ' ';
     r[7] = ' ';
-    put32(r, 8, user);
-    put16(r, 38, length);
+    set_be32(r, 8, user);
+    set_be16(r, 38, length);
     return r;
 }
 
 inline bytes user_sign_on(uint32_t user, const std::string &password)
 {
     bytes r = exchange_record(2300, user, 214);
-    put32(r, 40, user);
+    set_be32(r, 40, user);
     for (size_t i = 0; i < 8; ++i)
         r[44 + i] = i < password.size() ? static_cast<uint8_t>(password[i]) : ' ';
     return r;
@@ -252,22 +235,22 @@ inline bytes user_sign_on(uint32_t user, const std::string &password)
 inline bytes order_entry(uint32_t user, uint16_t side, uint32_t volume, int32_t price, uint32_t client_order)
 {
     bytes r(110, ' ');
-    put16(r, 0, 20000);
-    put32(r, 2, user);
-    put32(r, 8, 4711);                            // instrument token
+    set_be16(r, 0, 20000);
+    set_be32(r, 2, user);
+    set_be32(r, 8, 4711);                            // instrument token
     bytes kinds = from_hex(ascii("FUTIDXZORAX     ")); // kinds (6) and symbol (10) at 12
     std::copy(kinds.begin(), kinds.end(), r.begin() + 12);
-    put32(r, 28, 900000000); // expiry
-    put32(r, 32, 0);         // strike
-    put16(r, 48, 1);         // book type
-    put16(r, 50, side);
-    put32(r, 52, 0); // disclosed volume
-    put32(r, 56, volume);
-    put32(r, 60, static_cast<uint32_t>(price));
-    put32(r, 64, 0);
-    put16(r, 68, 0x0800); // order terms: day
-    put16(r, 94, 1);      // client order
-    put32(r, 98, client_order);
+    set_be32(r, 28, 900000000); // expiry
+    set_be32(r, 32, 0);         // strike
+    set_be16(r, 48, 1);         // book type
+    set_be16(r, 50, side);
+    set_be32(r, 52, 0); // disclosed volume
+    set_be32(r, 56, volume);
+    set_be32(r, 60, static_cast<uint32_t>(price));
+    set_be32(r, 64, 0);
+    set_be16(r, 68, 0x0800); // order terms: day
+    set_be16(r, 94, 1);      // client order
+    set_be32(r, 98, client_order);
     return r;
 }
 
@@ -276,23 +259,23 @@ inline bytes order_change(uint16_t transcode, uint32_t user, const std::string &
                           uint32_t volume, int32_t price, uint32_t client_order)
 {
     bytes r(138, ' ');
-    put16(r, 0, transcode);
-    put32(r, 2, user);
-    put32(r, 8, 4711);
+    set_be16(r, 0, transcode);
+    set_be32(r, 2, user);
+    set_be32(r, 8, 4711);
     bytes kinds = from_hex(ascii("FUTIDXZORAX     "));
     std::copy(kinds.begin(), kinds.end(), r.begin() + 12);
     bytes number = from_hex(order_number_hex);
     std::copy(number.begin(), number.end(), r.begin() + 38);
-    put16(r, 56, 1);
-    put16(r, 58, 1);
-    put32(r, 60, 0);
-    put32(r, 68, volume);
-    put32(r, 72, volume);
-    put32(r, 76, 0);
-    put32(r, 80, static_cast<uint32_t>(price));
-    put16(r, 96, 0x0800);
-    put16(r, 122, 1);
-    put32(r, 126, client_order);
+    set_be16(r, 56, 1);
+    set_be16(r, 58, 1);
+    set_be32(r, 60, 0);
+    set_be32(r, 68, volume);
+    set_be32(r, 72, volume);
+    set_be32(r, 76, 0);
+    set_be32(r, 80, static_cast<uint32_t>(price));
+    set_be16(r, 96, 0x0800);
+    set_be16(r, 122, 1);
+    set_be32(r, 126, client_order);
     return r;
 }
 
