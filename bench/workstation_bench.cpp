@@ -17,6 +17,7 @@
 #include "gateway/library/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
+#include "gateway/qel_main/ea_global.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 #include "gateway/tws_network_handle/tws_nw_handler_thread.h"
 #include "sim/workstation/workstation_client.h"
@@ -34,7 +35,7 @@ struct front_end
     ea_flag recovery[1] = {};
     ea_flag logoff[2] = {};
     tcp_nw_info *server = nullptr;
-    shared_queue *queues[23] = {};
+    shared_queue *queues[EA_SHARED_QUEUE_COUNT] = {};
     queue *local = nullptr;
     tws_nw_handler_thread_args network_args{};
     tws_receive_validate_thread_args receive_args{};
@@ -70,14 +71,37 @@ struct front_end
         remove(file.c_str());
         if (server == nullptr)
             return;
-        for (int i : {0, 1, 2, 14, 15, 19})
+        for (int i : {SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION,
+                      SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, SQ_NOTIFICATIONS_TO_BOX_COMM,
+                      SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, SQ_EVENTS_TO_INTERFACE})
             queues[i] = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
-        queues[3] = shared_queue_create(SHARED_QUEUE_NETWORK_EVENT);
+        queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK] = shared_queue_create(SHARED_QUEUE_NETWORK_EVENT);
         local = queue_create();
-        network_args = {server, {queues[3]}, queues[0], queues[14], queues[19],         10,
-                        1,      1,           &shutdown, &day[0],    loggers->loggers[0]};
-        receive_args = {10, &shutdown, queues[0], queues[1], &day[1], loggers->loggers[1]};
-        send_args = {10, 1000, &shutdown, queues[2], queues[15], queues[3], &day[2], loggers->loggers[2]};
+        network_args = {server,
+                        {queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK]},
+                        queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR],
+                        queues[SQ_NOTIFICATIONS_TO_BOX_COMM],
+                        queues[SQ_EVENTS_TO_INTERFACE],
+                        10,
+                        1,
+                        1,
+                        &shutdown,
+                        &day[0],
+                        loggers->loggers[0]};
+        receive_args = {10,
+                        &shutdown,
+                        queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR],
+                        queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION],
+                        &day[1],
+                        loggers->loggers[1]};
+        send_args = {10,
+                     1000,
+                     &shutdown,
+                     queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR],
+                     queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR],
+                     queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK],
+                     &day[2],
+                     loggers->loggers[2]};
         threads[0] = ea_thread_create(tws_nw_handler_thread, &network_args, nullptr);
         threads[1] = ea_thread_create(tws_receive_validate_thread, &receive_args, nullptr);
         threads[2] = ea_thread_create(tws_send_validate_thread, &send_args, nullptr);
@@ -87,7 +111,8 @@ struct front_end
         if (note == nullptr)
             return;
         message_destroy(note);
-        shared_queue_insert_single_element(queues[15], message_create(0, CONNECTION_ACCEPT));
+        shared_queue_insert_single_element(queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR],
+                                           message_create(0, CONNECTION_ACCEPT));
         ready = client.wait_for_invitation(3000);
     }
 
@@ -132,7 +157,7 @@ struct front_end
         memcpy(msg->data, record.data(), record.size());
         msg->workstation_network_handle = 1;
         msg->workstation_index = 0;
-        shared_queue_insert_single_element(queues[2], msg);
+        shared_queue_insert_single_element(queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR], msg);
     }
 };
 

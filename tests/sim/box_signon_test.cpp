@@ -19,6 +19,7 @@
 #include "gateway/library/queue.h"
 #include "gateway/library/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
+#include "gateway/qel_main/ea_global.h"
 #include "gateway/qel_main/user_link_info.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "gateway/th_network_handle/th_nw_info.h"
@@ -49,7 +50,7 @@ class box_signon_fixture
     ea_flag shutdown{0};
     ea_flag days[5] = {{0}, {0}, {0}, {0}, {0}};
     std::vector<shared_queue *> queues;
-    shared_queue *q[23] = {};
+    shared_queue *q[EA_SHARED_QUEUE_COUNT] = {};
     th_send_validator_thread_args send_args{};
     th_receive_validator_thread_args receive_args{};
     th_nw_handler_thread_args network_args{};
@@ -64,9 +65,14 @@ class box_signon_fixture
         EXPECT_TRUE(host.start());
         exchange.reset(new qel_sim::sim_box_host(host, options));
         exchange->set_faults(faults);
-        for (int i : {5, 6, 8, 9, 10, 12, 13, 14, 15, 17, 18, 19, 22})
+        for (int i : {SQ_REQUEST_PROCESSING_TO_HOST_SESSION, SQ_HOST_SESSION_TO_RESPONSE_PROCESSING,
+                      SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR, SQ_HOST_SESSION_TO_BOX_COMM,
+                      SQ_BOX_COMM_TO_HOST_SESSION, SQ_TH_NETWORK_TO_TH_RECEIVE_VALIDATOR,
+                      SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION, SQ_NOTIFICATIONS_TO_BOX_COMM,
+                      SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, SQ_TH_NETWORK_TO_REQUEST_PROCESSING,
+                      SQ_TH_NETWORK_TO_HOST_SESSION, SQ_EVENTS_TO_INTERFACE, SQ_BOX_COMM_TO_FIX_SEND})
             q[i] = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
-        for (int i : {11, 16})
+        for (int i : {SQ_TH_SEND_VALIDATOR_TO_TH_NETWORK, SQ_BOX_COMM_TO_TH_NETWORK})
             q[i] = shared_queue_create(SHARED_QUEUE_NETWORK_EVENT);
         qel_test::gateway_config config;
         config.values["HOST_PORT_NUMBER"] = std::to_string(host.port());
@@ -87,13 +93,57 @@ class box_signon_fixture
         session =
             host_session_info_container_create(file.c_str(), 1, box, overflow, &base_rate, recovery, log[3]);
         EXPECT_TRUE(links != nullptr && box != nullptr && session != nullptr);
-        send_args = {q[8], q[11], 10, &shutdown, &days[0], log[0]};
-        receive_args = {q[12], q[13], q[14], 10, &shutdown, &days[1], log[1]};
-        network_args = {links, q[16], q[11], q[12],     q[14],    q[18], q[17],
-                        q[19], 10,    1,     &shutdown, &days[2], log[2]};
-        session_args = {q[18], q[5],    q[10], q[13],     q[8],     q[6],  q[9],
-                        q[14], session, 10,    &shutdown, &days[3], log[3]};
-        box_args = {box, q[9], q[14], q[10], q[15], q[22], q[16], q[19], 10, &days[4], &shutdown, log[4]};
+        send_args = {q[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR],
+                     q[SQ_TH_SEND_VALIDATOR_TO_TH_NETWORK],
+                     10,
+                     &shutdown,
+                     &days[0],
+                     log[0]};
+        receive_args = {q[SQ_TH_NETWORK_TO_TH_RECEIVE_VALIDATOR],
+                        q[SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION],
+                        q[SQ_NOTIFICATIONS_TO_BOX_COMM],
+                        10,
+                        &shutdown,
+                        &days[1],
+                        log[1]};
+        network_args = {links,
+                        q[SQ_BOX_COMM_TO_TH_NETWORK],
+                        q[SQ_TH_SEND_VALIDATOR_TO_TH_NETWORK],
+                        q[SQ_TH_NETWORK_TO_TH_RECEIVE_VALIDATOR],
+                        q[SQ_NOTIFICATIONS_TO_BOX_COMM],
+                        q[SQ_TH_NETWORK_TO_HOST_SESSION],
+                        q[SQ_TH_NETWORK_TO_REQUEST_PROCESSING],
+                        q[SQ_EVENTS_TO_INTERFACE],
+                        10,
+                        1,
+                        &shutdown,
+                        &days[2],
+                        log[2]};
+        session_args = {q[SQ_TH_NETWORK_TO_HOST_SESSION],
+                        q[SQ_REQUEST_PROCESSING_TO_HOST_SESSION],
+                        q[SQ_BOX_COMM_TO_HOST_SESSION],
+                        q[SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION],
+                        q[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR],
+                        q[SQ_HOST_SESSION_TO_RESPONSE_PROCESSING],
+                        q[SQ_HOST_SESSION_TO_BOX_COMM],
+                        q[SQ_NOTIFICATIONS_TO_BOX_COMM],
+                        session,
+                        10,
+                        &shutdown,
+                        &days[3],
+                        log[3]};
+        box_args = {box,
+                    q[SQ_HOST_SESSION_TO_BOX_COMM],
+                    q[SQ_NOTIFICATIONS_TO_BOX_COMM],
+                    q[SQ_BOX_COMM_TO_HOST_SESSION],
+                    q[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR],
+                    q[SQ_BOX_COMM_TO_FIX_SEND],
+                    q[SQ_BOX_COMM_TO_TH_NETWORK],
+                    q[SQ_EVENTS_TO_INTERFACE],
+                    10,
+                    &days[4],
+                    &shutdown,
+                    log[4]};
         threads[0] = ea_thread_create(th_send_validator_thread, &send_args, nullptr);
         threads[1] = ea_thread_create(th_nw_handler_thread, &network_args, nullptr);
         threads[2] = ea_thread_create(th_receive_validator_thread, &receive_args, nullptr);
@@ -138,7 +188,7 @@ class box_signon_fixture
     {
         message *msg = message_create(0, INCOMING_CLIENT_CONNECTION);
         msg->user_type = 0;
-        shared_queue_insert_single_element(q[14], msg);
+        shared_queue_insert_single_element(q[SQ_NOTIFICATIONS_TO_BOX_COMM], msg);
     }
 
     // The answer on queue 15, with the console reasons seen meanwhile. While waiting the
@@ -150,7 +200,7 @@ class box_signon_fixture
         {
             take_console_events();
             queue *local = queue_create();
-            shared_queue_get_elements_from_single_queue(q[15], local, 50);
+            shared_queue_get_elements_from_single_queue(q[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR], local, 50);
             uint16_t answer = 0;
             while (message *msg = static_cast<message *>(queue_remove_head(local)))
             {
@@ -173,7 +223,7 @@ class box_signon_fixture
     void take_console_events()
     {
         queue *local = queue_create();
-        shared_queue_get_elements_no_wait(q[19], local);
+        shared_queue_get_elements_no_wait(q[SQ_EVENTS_TO_INTERFACE], local);
         while (message *msg = static_cast<message *>(queue_remove_head(local)))
         {
             if (msg->tag == KOVA_MESSAGE)

@@ -19,6 +19,7 @@
 #include "gateway/library/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
+#include "gateway/qel_main/ea_global.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 #include "gateway/tws_network_handle/tws_nw_handler_thread.h"
 #include "sim/workstation/workstation_client.h"
@@ -84,19 +85,40 @@ class front_end : public ::testing::Test
                                     recovery, loggers->loggers[0]);
         ASSERT_NE(server, nullptr);
 
-        for (int i : {0, 1, 2, 14, 15, 19})
+        for (int i : {SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION,
+                      SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, SQ_NOTIFICATIONS_TO_BOX_COMM,
+                      SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, SQ_EVENTS_TO_INTERFACE})
             queues[i] = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
-        queues[3] = shared_queue_create(SHARED_QUEUE_NETWORK_EVENT);
-        for (int i : {1, 14, 19})
+        queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK] = shared_queue_create(SHARED_QUEUE_NETWORK_EVENT);
+        for (int i :
+             {SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION, SQ_NOTIFICATIONS_TO_BOX_COMM, SQ_EVENTS_TO_INTERFACE})
             readers[i] = queue_reader{queues[i], queue_create()};
 
-        network_args = {server, {queues[3]}, queues[0], queues[14], queues[19],         10,
-                        1,      k_links,     &shutdown, &day[0],    loggers->loggers[0]};
-        receive_args = {10, &shutdown, queues[0], queues[1], &day[1], loggers->loggers[1]};
-        send_args = {10,         static_cast<uint16_t>(std::stoi(config.values["FLOW_CONTROL_COUNT"])),
-                     &shutdown,  queues[2],
-                     queues[15], queues[3],
-                     &day[2],    loggers->loggers[2]};
+        network_args = {server,
+                        {queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK]},
+                        queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR],
+                        queues[SQ_NOTIFICATIONS_TO_BOX_COMM],
+                        queues[SQ_EVENTS_TO_INTERFACE],
+                        10,
+                        1,
+                        k_links,
+                        &shutdown,
+                        &day[0],
+                        loggers->loggers[0]};
+        receive_args = {10,
+                        &shutdown,
+                        queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR],
+                        queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION],
+                        &day[1],
+                        loggers->loggers[1]};
+        send_args = {10,
+                     static_cast<uint16_t>(std::stoi(config.values["FLOW_CONTROL_COUNT"])),
+                     &shutdown,
+                     queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR],
+                     queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR],
+                     queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK],
+                     &day[2],
+                     loggers->loggers[2]};
         threads[0] = ea_thread_create(tws_nw_handler_thread, &network_args, nullptr);
         threads[1] = ea_thread_create(tws_receive_validate_thread, &receive_args, nullptr);
         threads[2] = ea_thread_create(tws_send_validate_thread, &send_args, nullptr);
@@ -205,7 +227,7 @@ class front_end : public ::testing::Test
     ea_flag recovery[k_links] = {};
     std::unique_ptr<ea_flag[]> logoff;
     tcp_nw_info *server = nullptr;
-    shared_queue *queues[23] = {};
+    shared_queue *queues[EA_SHARED_QUEUE_COUNT] = {};
     queue_reader readers[23] = {};
     tws_nw_handler_thread_args network_args{};
     tws_receive_validate_thread_args receive_args{};
@@ -494,7 +516,8 @@ TEST_F(front_end, UnknownTagFromTheSendValidatorIsDroppedAndTheThreadGoesOn)
     put_control(15, NEW_CONNECTION_REJECT);
     expect_console_event(TWS_REASON_CONNECTIONS_REJECTED);
     message *odd = message_create(0, HEART_BEAT_MESSAGE);
-    ASSERT_EQ(shared_queue_insert_single_element(queues[3], odd), EA_SUCCESS);
+    ASSERT_EQ(shared_queue_insert_single_element(queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK], odd),
+              EA_SUCCESS);
     workstation_client client;
     admit(client);
 }

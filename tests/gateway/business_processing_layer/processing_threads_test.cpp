@@ -8,6 +8,7 @@
 #include "gateway/business_processing_layer/request_data_proc_info_container.h"
 #include "gateway/business_processing_layer/response_data_proc_info_container.h"
 #include "gateway/library/shared_queue.h"
+#include "gateway/qel_main/ea_global.h"
 #include "record_test_support.h"
 #include "support/test_support.h"
 
@@ -160,7 +161,7 @@ TEST_F(RequestProcessing, BoxLogoffFlushDropsTheOpenPacketAndPassesOn)
 
 TEST_F(RequestProcessing, MalformedRecordsFromAWorkstationAreDroppedNotFatal)
 {
-    request(request_record(bytes{0x00, 0x01}, 0, 1));            // too short for a header
+    request(request_record(bytes{0x00, 0x01}, 0, 1)); // too short for a header
     bytes header_only = internal_record(5000, 40, 9);
     be16(header_only, 38, 20); // length field inside the header
     request(request_record(header_only, 0, 2));
@@ -227,17 +228,28 @@ TEST_F(ResponseProcessing, ControlRecordsKeepTheirPlaceAndRecordsAreNumberedAcro
 
 TEST(ProcessingThreads, RecordsTravelThroughTheThreadsAndTheyStopOnShutdown)
 {
-    shared_queue *queues[4];
+    shared_queue *queues[EA_SHARED_QUEUE_COUNT];
     for (shared_queue *&sq : queues)
         sq = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
     ea_flag shutdown{0}, day{0}, limits[1] = {{0}};
 
     request_data_processing_thread_args request_args = {
-        queues[0], queues[1], queues[2], request_data_proc_info_container_create(1, limits, nullptr),
-        10,        &shutdown, &day,      nullptr};
-    response_data_processing_thread_args response_args = {
-        queues[1], queues[3], response_data_proc_info_container_create(nullptr), 10, &shutdown,
-        &day,      nullptr};
+        queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING],
+        queues[SQ_REQUEST_PROCESSING_TO_HOST_SESSION],
+        queues[SQ_TH_NETWORK_TO_REQUEST_PROCESSING],
+        request_data_proc_info_container_create(1, limits, nullptr),
+        10,
+        &shutdown,
+        &day,
+        nullptr};
+    // No host session between them: the response side reads the request side's packets.
+    response_data_processing_thread_args response_args = {queues[SQ_REQUEST_PROCESSING_TO_HOST_SESSION],
+                                                          queues[SQ_RESPONSE_PROCESSING_TO_USER_SESSION],
+                                                          response_data_proc_info_container_create(nullptr),
+                                                          10,
+                                                          &shutdown,
+                                                          &day,
+                                                          nullptr};
     uint32_t request_exit = 0, response_exit = 0;
     std::thread request_thread([&] { request_exit = request_data_processing_thread(&request_args); });
     std::thread response_thread([&] { response_exit = response_data_processing_thread(&response_args); });
@@ -246,15 +258,19 @@ TEST(ProcessingThreads, RecordsTravelThroughTheThreadsAndTheyStopOnShutdown)
     // response side, which must hand back a full record. Only the generic form round-trips
     // unchanged, so the record is a generic one.
     message_ptr record = request_record(internal_record(5000, 64, 77), 0, 1);
-    ASSERT_EQ(shared_queue_insert_single_element(queues[2], control(PULL_NOTIFICATION, 0).release()), 0);
+    ASSERT_EQ(shared_queue_insert_single_element(queues[SQ_TH_NETWORK_TO_REQUEST_PROCESSING],
+                                                 control(PULL_NOTIFICATION, 0).release()),
+              0);
     // Whichever of the two the thread sees first, the pull lets the record's packet leave.
-    ASSERT_EQ(shared_queue_insert_single_element(queues[0], record.release()), 0);
+    ASSERT_EQ(
+        shared_queue_insert_single_element(queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING], record.release()),
+        0);
 
     queue_ptr received{queue_create()};
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {
-            shared_queue_get_elements_no_wait(queues[3], received.get());
+            shared_queue_get_elements_no_wait(queues[SQ_RESPONSE_PROCESSING_TO_USER_SESSION], received.get());
             return queue_get_count(received.get()) == 1;
         },
         5000));

@@ -24,6 +24,7 @@
 #include "gateway/library/queue.h"
 #include "gateway/library/shared_queue.h"
 #include "gateway/library/wire.h"
+#include "gateway/qel_main/ea_global.h"
 #include "support/hex.h"
 
 namespace fix_front_end_test
@@ -38,7 +39,8 @@ struct GatewaySide
 {
     GatewaySide()
     {
-        for (int i = 0; i < 5; ++i)
+        for (int i : {SQ_FIX_TO_USER_SESSION, SQ_NOTIFICATIONS_TO_BOX_COMM, SQ_EVENTS_TO_INTERFACE,
+                      SQ_USER_SESSION_TO_FIX_SEND, SQ_BOX_COMM_TO_FIX_SEND})
         {
             queues[i] = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
             pending[i] = queue_create();
@@ -48,8 +50,10 @@ struct GatewaySide
     }
     ~GatewaySide()
     {
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < EA_SHARED_QUEUE_COUNT; ++i)
         {
+            if (queues[i] == nullptr)
+                continue;
             shared_queue_get_elements_no_wait(queues[i], pending[i]);
             shared_queue_destroy(queues[i]);
             ea_destroy_message_queue(pending[i]);
@@ -60,21 +64,22 @@ struct GatewaySide
     message *take(shared_queue *sq, int timeoutMs = 5000)
     {
         int i = 0;
-        while (i < 5 && queues[i] != sq)
+        while (i < EA_SHARED_QUEUE_COUNT - 1 && queues[i] != sq)
             ++i;
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (queue_get_count(pending[i]) == 0 && std::chrono::steady_clock::now() < end)
             shared_queue_get_elements_from_single_queue(sq, pending[i], 10);
         return static_cast<message *>(queue_remove_head(pending[i]));
     }
-    shared_queue *toUserSession() { return queues[0]; }   // 20
-    shared_queue *toBoxComm() { return queues[1]; }       // 14
-    shared_queue *toInterface() { return queues[2]; }     // 19
-    shared_queue *fromUserSession() { return queues[3]; } // 21
-    shared_queue *fromBoxComm() { return queues[4]; }     // 22
+    shared_queue *toUserSession() { return queues[SQ_FIX_TO_USER_SESSION]; }
+    shared_queue *toBoxComm() { return queues[SQ_NOTIFICATIONS_TO_BOX_COMM]; }
+    shared_queue *toInterface() { return queues[SQ_EVENTS_TO_INTERFACE]; }
+    shared_queue *fromUserSession() { return queues[SQ_USER_SESSION_TO_FIX_SEND]; }
+    shared_queue *fromBoxComm() { return queues[SQ_BOX_COMM_TO_FIX_SEND]; }
 
-    shared_queue *queues[5];
-    queue *pending[5];
+    // The gateway's queues by their indexes; the FIX front end's five exist, the rest are null.
+    shared_queue *queues[EA_SHARED_QUEUE_COUNT] = {};
+    queue *pending[EA_SHARED_QUEUE_COUNT] = {};
     ea_flag shutdown{0};
     ea_flag dayFlag14{0};
     ea_flag dayFlag13{0};

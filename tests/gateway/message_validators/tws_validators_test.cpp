@@ -16,6 +16,7 @@
 #include "gateway/library/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
+#include "gateway/qel_main/ea_global.h"
 #include "support/gateway_config.h"
 #include "support/hex.h"
 #include "support/test_support.h"
@@ -60,8 +61,20 @@ class validators : public ::testing::Test
         for (shared_queue *&sq : queues)
             sq = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
         local = queue_create();
-        receive_args = {10, &shutdown, queues[0], queues[1], &day[0], loggers->loggers[0]};
-        send_args = {10, 5, &shutdown, queues[2], queues[3], queues[4], &day[1], loggers->loggers[1]};
+        receive_args = {10,
+                        &shutdown,
+                        queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR],
+                        queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION],
+                        &day[0],
+                        loggers->loggers[0]};
+        send_args = {10,
+                     5,
+                     &shutdown,
+                     queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR],
+                     queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR],
+                     queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK],
+                     &day[1],
+                     loggers->loggers[1]};
     }
 
     void TearDown() override
@@ -131,7 +144,7 @@ class validators : public ::testing::Test
     logger_object_container *loggers = nullptr;
     ea_flag shutdown{0};
     ea_flag day[2] = {};
-    shared_queue *queues[5] = {}; // 0 in and 1 out of receive; 2 and 3 in and 4 out of send
+    shared_queue *queues[EA_SHARED_QUEUE_COUNT] = {};
     queue *local = nullptr;
     tws_receive_validate_thread_args receive_args{};
     tws_send_validate_thread_args send_args{};
@@ -164,11 +177,11 @@ TEST_F(validators, ReceiveVerdictForEachKindOfFrame)
     };
     run_receive();
     for (const frame_case &c : cases)
-        put_bytes(0, c.bytes);
+        put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, c.bytes);
     for (const frame_case &c : cases)
     {
         SCOPED_TRACE(c.name);
-        message *out = take(1);
+        message *out = take(SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION);
         ASSERT_NE(out, nullptr);
         EXPECT_EQ(out->tag, c.tag);
         EXPECT_EQ(out->reason_code, c.reason);
@@ -187,16 +200,16 @@ TEST_F(validators, ReceiveVerdictForEachKindOfFrame)
 TEST_F(validators, ControlRecordsKeepTheirPlaceAmongFrames)
 {
     run_receive();
-    put_bytes(0, frame(1, 40, 40));
-    put_bytes(0, {}, CLIENT_DISCONNECTED);
-    put_bytes(0, frame(2, 40, 40));
-    put_bytes(0, {}, USER_LOGOFF_FLUSH);
-    put_bytes(0, {}, BOX_LOGOFF_FLUSH);
-    put_bytes(0, {}, SECONDARY_JOURNAL_DOWNLOAD_REQUEST);
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, frame(1, 40, 40));
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, {}, CLIENT_DISCONNECTED);
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, frame(2, 40, 40));
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, {}, USER_LOGOFF_FLUSH);
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, {}, BOX_LOGOFF_FLUSH);
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, {}, SECONDARY_JOURNAL_DOWNLOAD_REQUEST);
     for (uint16_t tag : {NORMAL_MESSAGE, CLIENT_DISCONNECTED, NORMAL_MESSAGE, USER_LOGOFF_FLUSH,
                          BOX_LOGOFF_FLUSH, SECONDARY_JOURNAL_DOWNLOAD_REQUEST})
     {
-        message *out = take(1);
+        message *out = take(SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION);
         ASSERT_NE(out, nullptr);
         EXPECT_EQ(out->tag, tag);
         message_destroy(out);
@@ -206,7 +219,7 @@ TEST_F(validators, ControlRecordsKeepTheirPlaceAmongFrames)
 TEST_F(validators, UnknownTagStopsTheReceiveValidator)
 {
     run_receive();
-    put_bytes(0, {}, HEART_BEAT_MESSAGE);
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, {}, HEART_BEAT_MESSAGE);
     EXPECT_EQ(exit_value(0), static_cast<uint32_t>(EA_ERROR));
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
 }
@@ -214,8 +227,8 @@ TEST_F(validators, UnknownTagStopsTheReceiveValidator)
 TEST_F(validators, SendValidatorPutsTheHeaderOnARecord)
 {
     run_send();
-    put_bytes(2, from_hex("01020304"));
-    message *out = take(4);
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, from_hex("01020304"));
+    message *out = take(SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->tag, NORMAL_MESSAGE);
     EXPECT_EQ(bytes_of(out), from_hex("001a 00000001 08d6c05a21512a79a1dfeb9d2a8f262f 01020304"));
@@ -226,37 +239,37 @@ TEST_F(validators, ConnectionAcceptBecomesAFreshInvitationFrame)
 {
     run_send();
     // Whatever the received record carries, none of it is used.
-    message *accept = put_bytes(3, from_hex("deadbeef"), CONNECTION_ACCEPT);
+    message *accept = put_bytes(SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, from_hex("deadbeef"), CONNECTION_ACCEPT);
     (void)accept;
-    message *out = take(4);
+    message *out = take(SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->tag, CONNECTION_ACCEPT);
     EXPECT_EQ(bytes_of(out), from_hex("0040 00000001 53253819dbb5c6d79cb03f76bbdee27d"
-                                 "00000000 00000000 0000 3a98 0000"
-                                 "000000000000000000000000000000000000000000000000"
-                                 "002a 0005"));
+                                      "00000000 00000000 0000 3a98 0000"
+                                      "000000000000000000000000000000000000000000000000"
+                                      "002a 0005"));
     message_destroy(out);
 }
 
 TEST_F(validators, SendValidatorPassesControlOrdersInOrder)
 {
     run_send();
-    put_bytes(2, {}, USER_LOGOFF_FLUSH);
-    put_bytes(2, {}, DROP_CLIENT);
-    put_bytes(2, {}, UPDATE_LINK_INDEX);
-    put_bytes(2, {}, BOX_LOGOFF_FLUSH);
-    put_bytes(2, {}, SECONDARY_JOURNAL_DOWNLOAD_REQUEST);
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, {}, USER_LOGOFF_FLUSH);
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, {}, DROP_CLIENT);
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, {}, UPDATE_LINK_INDEX);
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, {}, BOX_LOGOFF_FLUSH);
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, {}, SECONDARY_JOURNAL_DOWNLOAD_REQUEST);
     for (uint16_t tag : {USER_LOGOFF_FLUSH, DROP_CLIENT, UPDATE_LINK_INDEX, BOX_LOGOFF_FLUSH,
                          SECONDARY_JOURNAL_DOWNLOAD_REQUEST})
     {
-        message *out = take(4);
+        message *out = take(SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK);
         ASSERT_NE(out, nullptr);
         EXPECT_EQ(out->tag, tag);
         EXPECT_EQ(out->data_length, 0);
         message_destroy(out);
     }
-    put_bytes(3, {}, NEW_CONNECTION_REJECT);
-    message *out = take(4);
+    put_bytes(SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, {}, NEW_CONNECTION_REJECT);
+    message *out = take(SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->tag, NEW_CONNECTION_REJECT);
     message_destroy(out);
@@ -265,8 +278,8 @@ TEST_F(validators, SendValidatorPassesControlOrdersInOrder)
 TEST_F(validators, RecordOf2025BytesGetsItsHeader)
 {
     run_send();
-    put_bytes(2, std::vector<uint8_t>(2025, 0x44));
-    message *out = take(4);
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, std::vector<uint8_t>(2025, 0x44));
+    message *out = take(SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->data_length, 2047);
     EXPECT_EQ(out->data[0], 0x07);
@@ -278,7 +291,7 @@ TEST_F(validators, RecordOf2025BytesGetsItsHeader)
 TEST_F(validators, RecordOf2026BytesWithoutHeadRoomStopsTheGateway)
 {
     run_send();
-    put_bytes(2, std::vector<uint8_t>(2026, 0x44));
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, std::vector<uint8_t>(2026, 0x44));
     EXPECT_EQ(exit_value(1), static_cast<uint32_t>(EA_ERROR));
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
 }

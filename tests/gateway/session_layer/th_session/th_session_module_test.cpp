@@ -5,6 +5,7 @@
 
 #include "gateway/library/ea_thread.h"
 #include "gateway/library/shared_queue.h"
+#include "gateway/qel_main/ea_global.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "support/box_session_support.h"
 
@@ -18,7 +19,7 @@ struct HostSessionThread : ::testing::Test
     ea_flag overflow[1] = {};
     ea_flag recovering[1] = {};
     host_session_info_container *session = nullptr;
-    shared_queue *queues[8] = {};
+    shared_queue *queues[EA_SHARED_QUEUE_COUNT] = {};
     ea_flag shutdown{0};
     ea_flag day{0};
     th_session_module_thread_args args{};
@@ -32,9 +33,19 @@ struct HostSessionThread : ::testing::Test
                                                      &env.base_rate_control, recovering, env.logger);
         for (shared_queue *&sq : queues)
             sq = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
-        // 18, 5, 10, 13 in; 8, 6, 9, 14 out
-        args = {queues[0], queues[1], queues[2], queues[3], queues[4], queues[5], queues[6],
-                queues[7], session,   10,        &shutdown, &day,      env.logger};
+        args = {queues[SQ_TH_NETWORK_TO_HOST_SESSION],
+                queues[SQ_REQUEST_PROCESSING_TO_HOST_SESSION],
+                queues[SQ_BOX_COMM_TO_HOST_SESSION],
+                queues[SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION],
+                queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR],
+                queues[SQ_HOST_SESSION_TO_RESPONSE_PROCESSING],
+                queues[SQ_HOST_SESSION_TO_BOX_COMM],
+                queues[SQ_NOTIFICATIONS_TO_BOX_COMM],
+                session,
+                10,
+                &shutdown,
+                &day,
+                env.logger};
         thread = ea_thread_create(th_session_module_thread, &args, nullptr);
         ASSERT_NE(thread, nullptr);
     }
@@ -74,31 +85,33 @@ struct HostSessionThread : ::testing::Test
 
 TEST_F(HostSessionThread, CarriesRecordsBothWaysAndReportsASilentHost)
 {
-    shared_queue_insert_single_element(queues[0], notification(GENERATE_HEART_BEAT_MESSAGE, 0, 9));
-    std::vector<message *> out = collect(queues[4], 1);
+    shared_queue_insert_single_element(queues[SQ_TH_NETWORK_TO_HOST_SESSION],
+                                       notification(GENERATE_HEART_BEAT_MESSAGE, 0, 9));
+    std::vector<message *> out = collect(queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR], 1);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0]->tag, HEART_BEAT_MESSAGE);
     free_all(out);
 
     message *packet = message_create(10, NORMAL_MESSAGE);
-    shared_queue_insert_single_element(queues[1], packet);
-    out = collect(queues[4], 1);
+    shared_queue_insert_single_element(queues[SQ_REQUEST_PROCESSING_TO_HOST_SESSION], packet);
+    out = collect(queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR], 1);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0]->network_sequence_number, 1);
     free_all(out);
 
     message *answer = host_record(23001, 40, {{4, 0x1234}}, 0, 9);
     answer->network_sequence_number = 1;
-    shared_queue_insert_single_element(queues[3], answer);
-    out = collect(queues[6], 1);
+    shared_queue_insert_single_element(queues[SQ_TH_RECEIVE_VALIDATOR_TO_HOST_SESSION], answer);
+    out = collect(queues[SQ_HOST_SESSION_TO_BOX_COMM], 1);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0]->transcode, 23001);
     free_all(out);
 
-    shared_queue_insert_single_element(queues[1], message_create(10, NORMAL_MESSAGE));
-    free_all(out = collect(queues[4], 1));
+    shared_queue_insert_single_element(queues[SQ_REQUEST_PROCESSING_TO_HOST_SESSION],
+                                       message_create(10, NORMAL_MESSAGE));
+    free_all(out = collect(queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR], 1));
     pf_tick_advance(1001); // the packet numbered 2 is unacknowledged past the time-out
-    out = collect(queues[7], 1);
+    out = collect(queues[SQ_NOTIFICATIONS_TO_BOX_COMM], 1);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0]->tag, HOST_SESSION_TIMED_OUT);
     EXPECT_EQ(out[0]->host_network_handle, 9);
@@ -110,7 +123,8 @@ TEST_F(HostSessionThread, CarriesRecordsBothWaysAndReportsASilentHost)
 
 TEST_F(HostSessionThread, StrayNoticeStopsTheGateway)
 {
-    shared_queue_insert_single_element(queues[0], notification(PULL_NOTIFICATION, 0, 9));
+    shared_queue_insert_single_element(queues[SQ_TH_NETWORK_TO_HOST_SESSION],
+                                       notification(PULL_NOTIFICATION, 0, 9));
     EXPECT_EQ(ea_thread_join(thread, 5000, nullptr), EA_SUCCESS);
     EXPECT_EQ(thread->exit_value, EA_ERROR);
     EXPECT_EQ(ea_flag_get(&shutdown), 1);

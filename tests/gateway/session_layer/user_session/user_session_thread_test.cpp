@@ -1,5 +1,6 @@
 // The user session thread against real shared queues: a sign-on and its host replies
 // travel the road, supervision runs without input, and the thread stops on the flag.
+#include "gateway/qel_main/ea_global.h"
 #include "gateway/session_layer/user_session/user_session_thread.h"
 
 #include <gtest/gtest.h>
@@ -22,13 +23,13 @@ class UserSessionThread : public UserSessionTest
         for (shared_queue *&sq : m_queues)
             sq = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
         m_args.container = container;
-        m_args.tws_request_queue = m_queues[0];
-        m_args.fix_request_queue = m_queues[1];
-        m_args.response_queue = m_queues[2];
-        m_args.tws_send_queue = m_queues[3];
-        m_args.fix_send_queue = m_queues[4];
-        m_args.request_processing_queue = m_queues[5];
-        m_args.console_queue = m_queues[6];
+        m_args.tws_request_queue = m_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION];
+        m_args.fix_request_queue = m_queues[SQ_FIX_TO_USER_SESSION];
+        m_args.response_queue = m_queues[SQ_RESPONSE_PROCESSING_TO_USER_SESSION];
+        m_args.tws_send_queue = m_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR];
+        m_args.fix_send_queue = m_queues[SQ_USER_SESSION_TO_FIX_SEND];
+        m_args.request_processing_queue = m_queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING];
+        m_args.console_queue = m_queues[SQ_EVENTS_TO_INTERFACE];
         m_args.wait_time_ms = 10;
         m_args.shutdown_flag = &m_shutdown;
         m_args.day_flag = &m_day;
@@ -83,7 +84,7 @@ class UserSessionThread : public UserSessionTest
         return out;
     }
 
-    shared_queue *m_queues[7] = {};
+    shared_queue *m_queues[EA_SHARED_QUEUE_COUNT] = {};
     user_session_thread_args m_args = {};
     ea_flag m_shutdown{0};
     ea_flag m_day{0};
@@ -95,21 +96,21 @@ class UserSessionThread : public UserSessionTest
 
 TEST_F(UserSessionThread, SignOnAndRepliesTravelTheRoad)
 {
-    put(m_queues[0], sign_on_record(0, 50, 12345));
-    auto to_request = collect(m_queues[5], 1);
+    put(m_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION], sign_on_record(0, 50, 12345));
+    auto to_request = collect(m_queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING], 1);
     ASSERT_EQ(to_request.size(), 1u);
     EXPECT_EQ(get_i16_be(to_request[0]->data, 10), 2300);
-    auto to_workstation = collect(m_queues[3], 1);
+    auto to_workstation = collect(m_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR], 1);
     ASSERT_EQ(to_workstation.size(), 1u);
     EXPECT_EQ(to_workstation[0]->tag, UPDATE_LINK_INDEX);
 
-    put(m_queues[2], reply(12345, 2301));
-    put(m_queues[2], reply(12345, 1601, 0, 3));
-    to_workstation = collect(m_queues[3], 2);
+    put(m_queues[SQ_RESPONSE_PROCESSING_TO_USER_SESSION], reply(12345, 2301));
+    put(m_queues[SQ_RESPONSE_PROCESSING_TO_USER_SESSION], reply(12345, 1601, 0, 3));
+    to_workstation = collect(m_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR], 2);
     ASSERT_EQ(to_workstation.size(), 2u);
     EXPECT_EQ(get_i16_be(to_workstation[0]->data, 10), 2301);
     EXPECT_EQ(get_i16_be(to_workstation[1]->data, 10), 1601);
-    auto events = collect(m_queues[6], 1);
+    auto events = collect(m_queues[SQ_EVENTS_TO_INTERFACE], 1);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0]->reason_code, 11018);
 
@@ -118,20 +119,20 @@ TEST_F(UserSessionThread, SignOnAndRepliesTravelTheRoad)
 
 TEST_F(UserSessionThread, FixRecordsAreAnsweredOnTheFixQueue)
 {
-    put(m_queues[1], sign_on_record(kMaxClients, 60, 777));
-    auto to_fix_send = collect(m_queues[4], 1);
+    put(m_queues[SQ_FIX_TO_USER_SESSION], sign_on_record(kMaxClients, 60, 777));
+    auto to_fix_send = collect(m_queues[SQ_USER_SESSION_TO_FIX_SEND], 1);
     ASSERT_EQ(to_fix_send.size(), 1u);
     EXPECT_EQ(to_fix_send[0]->tag, UPDATE_LINK_INDEX);
     EXPECT_EQ(to_fix_send[0]->user_type, 1);
-    EXPECT_EQ(collect(m_queues[5], 1).size(), 1u);
+    EXPECT_EQ(collect(m_queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING], 1).size(), 1u);
 }
 
 TEST_F(UserSessionThread, SupervisionRunsWithoutInput)
 {
-    put(m_queues[0], sign_on_record(0, 50, 12345));
-    put(m_queues[0], request(0, 50, vrx(12345, 2320, 0, 40)));
+    put(m_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION], sign_on_record(0, 50, 12345));
+    put(m_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION], request(0, 50, vrx(12345, 2320, 0, 40)));
     // The sign-on, then the status query that the next passes send on their own.
-    auto to_request = collect(m_queues[5], 2);
+    auto to_request = collect(m_queues[SQ_USER_SESSION_TO_REQUEST_PROCESSING], 2);
     ASSERT_EQ(to_request.size(), 2u);
     EXPECT_EQ(get_i16_be(to_request[1]->data, 10), 23002);
 }
