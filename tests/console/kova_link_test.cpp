@@ -14,6 +14,7 @@
 #include "platform/pf_socket.h"
 #include "sim/console/console_port_peer.h"
 #include "support/console_fixture.h"
+#include "support/hex.h"
 #include "support/kova_test_app.h"
 #include "support/test_support.h"
 
@@ -339,10 +340,7 @@ TEST(ConsoleMd5, DigestsVerifiesAndRefusesOverlongInput)
         uint8_t digest[16];
         int32_t length = static_cast<int32_t>(strlen(v.text));
         ASSERT_EQ(md5.Digest(reinterpret_cast<const uint8_t *>(v.text), length, digest, 1), 1);
-        char hex[33];
-        for (int i = 0; i < 16; ++i)
-            snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-        EXPECT_STREQ(hex, v.digest) << v.text;
+        EXPECT_EQ(qel_test::to_hex(digest, sizeof digest), v.digest) << v.text;
         EXPECT_EQ(md5.Digest(reinterpret_cast<const uint8_t *>(v.text), length, digest, 2), 3);
         digest[15] ^= 1;
         EXPECT_EQ(md5.Digest(reinterpret_cast<const uint8_t *>(v.text), length, digest, 2), -2);

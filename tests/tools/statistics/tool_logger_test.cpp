@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hex.h"
 #include "support/test_support.h"
 
 using namespace qel_tools;
@@ -93,14 +94,7 @@ struct stderr_capture
 
 std::string hex(const std::string &bytes)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes)
-    {
-        out.push_back(digits[c >> 4]);
-        out.push_back(digits[c & 15]);
-    }
-    return out;
+    return qel_test::to_hex(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
 }
 } // namespace
 
