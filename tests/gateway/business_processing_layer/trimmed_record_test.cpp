@@ -1,6 +1,6 @@
-// Golden images of every converter family in each direction it has. The expected bytes
-// are built here from the record layouts (rows typed into this file, not taken from the
-// production tables), so a wrong offset or width in the converters fails.
+// Golden images of every converter family in each direction it has. The expected records
+// are golden pieces typed into this file from the record layouts, offset by offset, so a
+// wrong offset or width in the converters' tables fails.
 #include "gateway/business_processing_layer/trimmed_record.h"
 
 #include <gtest/gtest.h>
@@ -11,99 +11,320 @@ using namespace record_test;
 
 namespace
 {
-struct layout_row
+// A golden record: `size` bytes of `fill` with the pieces (offset, hex) written over it.
+// Offsets and values are typed here from the record layouts, never taken from the
+// converters' tables, so a wrong offset or width in a table fails.
+bytes golden(size_t size, uint8_t fill, const std::vector<std::pair<size_t, std::string>> &pieces)
 {
-    uint16_t trimmed;
-    uint16_t width;
-    uint16_t full;
-    uint16_t full_copy; // trade record in: the second place filled, 0 = none
-};
+    bytes b(size, fill);
+    for (const auto &piece : pieces)
+    {
+        bytes value = from_hex(piece.second);
+        EXPECT_LE(piece.first + value.size(), size) << piece.first;
+        std::copy(value.begin(), value.end(), b.begin() + static_cast<long>(piece.first));
+    }
+    return b;
+}
 
-// Order entry, 110 bytes.
-const std::vector<layout_row> ENTRY = {
-    {2, 4, 0, 0},     {6, 2, 48, 0},    {8, 4, 54, 0},    {12, 6, 58, 0},  {18, 10, 64, 0}, {28, 4, 74, 0},
-    {32, 4, 78, 0},   {36, 2, 82, 0},   {38, 10, 106, 0}, {48, 2, 116, 0}, {50, 2, 118, 0}, {52, 4, 120, 0},
-    {56, 4, 132, 0},  {60, 4, 140, 0},  {64, 4, 148, 0},  {68, 2, 164, 0}, {70, 2, 166, 0}, {72, 4, 168, 0},
-    {76, 5, 172, 0},  {81, 1, 201, 0},  {82, 12, 202, 0}, {94, 2, 214, 0}, {96, 1, 218, 0}, {98, 4, 220, 0},
-    {102, 4, 224, 0}, {106, 4, 228, 0},
-};
-
-// Order change, 138 bytes.
-const std::vector<layout_row> CHANGE = {
-    {2, 4, 0, 0},     {6, 1, 46, 0},    {8, 4, 54, 0},     {12, 6, 58, 0},   {18, 10, 64, 0},
-    {28, 4, 74, 0},   {32, 4, 78, 0},   {36, 2, 82, 0},    {38, 4, 98, 0},   {42, 4, 102, 0},
-    {46, 10, 106, 0}, {56, 2, 116, 0},  {58, 2, 118, 0},   {60, 4, 120, 0},  {64, 4, 124, 0},
-    {68, 4, 128, 0},  {72, 4, 132, 0},  {76, 4, 136, 0},   {80, 4, 140, 0},  {84, 4, 148, 0},
-    {88, 4, 152, 0},  {92, 4, 160, 0},  {96, 2, 164, 0},   {98, 2, 166, 0},  {100, 4, 168, 0},
-    {104, 5, 172, 0}, {109, 1, 201, 0}, {110, 12, 202, 0}, {122, 2, 214, 0}, {124, 1, 218, 0},
-    {126, 4, 220, 0}, {130, 4, 224, 0}, {134, 4, 228, 0},
-};
-
-// Order reply, 156 bytes.
-const std::vector<layout_row> REPLY = {
-    {2, 4, 4, 0},     {6, 4, 0, 0},     {10, 2, 12, 0},   {12, 4, 22, 0},    {16, 4, 26, 0},
-    {21, 1, 46, 0},   {22, 2, 48, 0},   {24, 4, 54, 0},   {28, 6, 58, 0},    {34, 10, 64, 0},
-    {44, 4, 74, 0},   {48, 4, 78, 0},   {52, 2, 82, 0},   {54, 1, 94, 0},    {56, 4, 98, 0},
-    {60, 4, 102, 0},  {64, 10, 106, 0}, {74, 2, 116, 0},  {76, 2, 118, 0},   {78, 4, 120, 0},
-    {82, 4, 124, 0},  {86, 4, 128, 0},  {90, 4, 132, 0},  {94, 4, 136, 0},   {98, 4, 140, 0},
-    {102, 4, 148, 0}, {106, 4, 152, 0}, {110, 4, 160, 0}, {114, 2, 164, 0},  {116, 2, 166, 0},
-    {118, 4, 168, 0}, {122, 5, 172, 0}, {127, 1, 201, 0}, {128, 12, 202, 0}, {140, 2, 214, 0},
-    {142, 1, 218, 0}, {144, 4, 220, 0}, {148, 4, 224, 0}, {152, 4, 228, 0},
-};
-
-// Trade record, 153 bytes trimmed, 209 full.
-const std::vector<layout_row> TRADE = {
-    {2, 4, 4, 0},        {6, 4, 0, 54},      {10, 4, 14, 0},    {14, 4, 18, 0},     {18, 4, 22, 0},
-    {22, 4, 26, 0},      {26, 4, 30, 0},     {30, 4, 34, 0},    {34, 4, 40, 118},   {38, 4, 44, 122},
-    {42, 5, 48, 126},    {47, 1, 53, 208},   {48, 10, 58, 172}, {58, 2, 68, 0},     {60, 4, 70, 0},
-    {64, 4, 74, 0},      {68, 4, 78, 0},     {72, 4, 82, 0},    {76, 4, 86, 0},     {80, 2, 90, 0},
-    {82, 4, 92, 0},      {86, 4, 96, 0},     {90, 4, 100, 0},   {94, 4, 104, 0},    {98, 4, 108, 0},
-    {102, 2, 112, 0},    {104, 4, 114, 0},   {108, 4, 132, 0},  {112, 6, 136, 0},   {118, 10, 142, 0},
-    {128, 4, 152, 0},    {132, 4, 156, 0},   {136, 2, 160, 0},  {138, 1, 164, 165}, {139, 1, 166, 0},
-    {140, 12, 182, 194}, {152, 1, 206, 207},
-};
-
-bytes expected_trimmed(const std::vector<layout_row> &rows, const bytes &full, size_t size,
-                       uint16_t transcode)
+// The sources: a full record whose every byte holds its own offset, and a trimmed record
+// whose every byte holds 0x40 + its offset, so that each golden piece below tells where
+// its bytes came from. Transcode, length and book type are set for the family.
+bytes full_source(size_t size, uint16_t transcode, bool book_type_1)
 {
-    bytes t(size, 0x20);
+    bytes f = pattern(size, 0);
+    be16(f, 10, transcode);
+    be16(f, 38, static_cast<uint16_t>(size));
+    if (book_type_1)
+        be16(f, 116, 1);
+    return f;
+}
+
+bytes trimmed_source(size_t size, uint16_t transcode, size_t book_type_offset = 0)
+{
+    bytes t = pattern(size, 0x40);
     be16(t, 0, transcode);
-    for (const layout_row &r : rows)
-        for (size_t i = 0; i < r.width; i++)
-            t[r.trimmed + i] = full[r.full + i];
+    if (book_type_offset != 0)
+        be16(t, book_type_offset, 1);
     return t;
 }
 
-bytes expected_full(const std::vector<layout_row> &rows, const bytes &trimmed, size_t size,
-                    uint16_t transcode)
-{
-    bytes f(size, 0);
-    for (const layout_row &r : rows)
-        for (size_t i = 0; i < r.width; i++)
-        {
-            f[r.full + i] = trimmed[r.trimmed + i];
-            if (r.full_copy != 0)
-                f[r.full_copy + i] = trimmed[r.trimmed + i];
-        }
-    be16(f, 10, transcode);
-    be16(f, 38, static_cast<uint16_t>(size));
-    return f;
-}
+// Order entry 2000 sent as 20000 (110 bytes; byte 97 is no field).
+const std::vector<std::pair<size_t, std::string>> ENTRY_TRIMMED = {
+    {0, "4e20"},          {2, "00010203"},
+    {6, "3031"},          {8, "36373839"},
+    {12, "3a3b3c3d3e3f"}, {18, "40414243444546474849"},
+    {28, "4a4b4c4d"},     {32, "4e4f5051"},
+    {36, "5253"},         {38, "6a6b6c6d6e6f70717273"},
+    {48, "0001"},         {50, "7677"},
+    {52, "78797a7b"},     {56, "84858687"},
+    {60, "8c8d8e8f"},     {64, "94959697"},
+    {68, "a4a5"},         {70, "a6a7"},
+    {72, "a8a9aaab"},     {76, "acadaeafb0"},
+    {81, "c9"},           {82, "cacbcccdcecfd0d1d2d3d4d5"},
+    {94, "d6d7"},         {96, "da"},
+    {98, "dcdddedf"},     {102, "e0e1e2e3"},
+    {106, "e4e5e6e7"},
+};
 
-void order_fixed_bytes(bytes &f)
-{
-    f[216] = 0x0A;
-    f[217] = 0x00;
-    f[219] = 'P';
-}
+// Order entry 20000 received, as the full 2000 of 240 bytes.
+const std::vector<std::pair<size_t, std::string>> ENTRY_FULL = {
+    {0, "42434445"},
+    {10, "07d0"},
+    {38, "00f0"},
+    {48, "4647"},
+    {54, "48494a4b"},
+    {58, "4c4d4e4f5051"},
+    {64, "52535455565758595a5b"},
+    {74, "5c5d5e5f"},
+    {78, "60616263"},
+    {82, "6465"},
+    {106, "666768696a6b6c6d6e6f"},
+    {116, "0001"},
+    {118, "7273"},
+    {120, "74757677"},
+    {132, "78797a7b"},
+    {140, "7c7d7e7f"},
+    {148, "80818283"},
+    {164, "8485"},
+    {166, "8687"},
+    {168, "88898a8b"},
+    {172, "8c8d8e8f90"},
+    {201, "91"},
+    {202, "92939495969798999a9b9c9d"},
+    {214, "9e9f"},
+    {218, "a0"},
+    {220, "a2a3a4a5"},
+    {224, "a6a7a8a9"},
+    {228, "aaabacad"},
+};
 
-bytes full_order(int16_t transcode, uint16_t book_type)
-{
-    bytes f = pattern(240);
-    be16(f, 10, static_cast<uint16_t>(transcode));
-    be16(f, 116, book_type);
-    return f;
-}
+// Order modification 2040 sent as 20040 (138 bytes; bytes 7 and 125 are no field).
+const std::vector<std::pair<size_t, std::string>> CHANGE_TRIMMED = {
+    {0, "4f88"},
+    {2, "00010203"},
+    {6, "2e"},
+    {8, "36373839"},
+    {12, "3a3b3c3d3e3f"},
+    {18, "40414243444546474849"},
+    {28, "4a4b4c4d"},
+    {32, "4e4f5051"},
+    {36, "5253"},
+    {38, "62636465"},
+    {42, "66676869"},
+    {46, "6a6b6c6d6e6f70717273"},
+    {56, "0001"},
+    {58, "7677"},
+    {60, "78797a7b"},
+    {64, "7c7d7e7f"},
+    {68, "80818283"},
+    {72, "84858687"},
+    {76, "88898a8b"},
+    {80, "8c8d8e8f"},
+    {84, "94959697"},
+    {88, "98999a9b"},
+    {92, "a0a1a2a3"},
+    {96, "a4a5"},
+    {98, "a6a7"},
+    {100, "a8a9aaab"},
+    {104, "acadaeafb0"},
+    {109, "c9"},
+    {110, "cacbcccdcecfd0d1d2d3d4d5"},
+    {122, "d6d7"},
+    {124, "da"},
+    {126, "dcdddedf"},
+    {130, "e0e1e2e3"},
+    {134, "e4e5e6e7"},
+};
+
+// Order modification 20040 received, as the full 2040: the header's two characters are
+// trimmed bytes 18 and 19, and 216, 217 and 219 are fixed.
+const std::vector<std::pair<size_t, std::string>> CHANGE_FULL = {
+    {0, "42434445"},
+    {8, "5253"},
+    {10, "07f8"},
+    {38, "00f0"},
+    {46, "46"},
+    {54, "48494a4b"},
+    {58, "4c4d4e4f5051"},
+    {64, "52535455565758595a5b"},
+    {74, "5c5d5e5f"},
+    {78, "60616263"},
+    {82, "6465"},
+    {98, "66676869"},
+    {102, "6a6b6c6d"},
+    {106, "6e6f7071727374757677"},
+    {116, "0001"},
+    {118, "7a7b"},
+    {120, "7c7d7e7f"},
+    {124, "80818283"},
+    {128, "84858687"},
+    {132, "88898a8b"},
+    {136, "8c8d8e8f"},
+    {140, "90919293"},
+    {148, "94959697"},
+    {152, "98999a9b"},
+    {160, "9c9d9e9f"},
+    {164, "a0a1"},
+    {166, "a2a3"},
+    {168, "a4a5a6a7"},
+    {172, "a8a9aaabac"},
+    {201, "ad"},
+    {202, "aeafb0b1b2b3b4b5b6b7b8b9"},
+    {214, "babb"},
+    {216, "0a00"},
+    {218, "bc"},
+    {219, "50"},
+    {220, "bebfc0c1"},
+    {224, "c2c3c4c5"},
+    {228, "c6c7c8c9"},
+};
+
+// Order reply 20041 received, as the full 2041: byte 37 is the digit at trimmed 20 ('7'),
+// the header's two characters are trimmed bytes 34 and 35, and 216, 217 and 219 are fixed.
+const std::vector<std::pair<size_t, std::string>> REPLY_FULL = {
+    {0, "46474849"},
+    {4, "42434445"},
+    {8, "6263"},
+    {10, "07f9"},
+    {12, "4a4b"},
+    {22, "4c4d4e4f"},
+    {26, "50515253"},
+    {37, "07"},
+    {38, "00f0"},
+    {46, "55"},
+    {48, "5657"},
+    {54, "58595a5b"},
+    {58, "5c5d5e5f6061"},
+    {64, "62636465666768696a6b"},
+    {74, "6c6d6e6f"},
+    {78, "70717273"},
+    {82, "7475"},
+    {94, "76"},
+    {98, "78797a7b"},
+    {102, "7c7d7e7f"},
+    {106, "80818283848586878889"},
+    {116, "8a8b"},
+    {118, "8c8d"},
+    {120, "8e8f9091"},
+    {124, "92939495"},
+    {128, "96979899"},
+    {132, "9a9b9c9d"},
+    {136, "9e9fa0a1"},
+    {140, "a2a3a4a5"},
+    {148, "a6a7a8a9"},
+    {152, "aaabacad"},
+    {160, "aeafb0b1"},
+    {164, "b2b3"},
+    {166, "b4b5"},
+    {168, "b6b7b8b9"},
+    {172, "babbbcbdbe"},
+    {201, "bf"},
+    {202, "c0c1c2c3c4c5c6c7c8c9cacb"},
+    {214, "cccd"},
+    {216, "0a00"},
+    {218, "ce"},
+    {219, "50"},
+    {220, "d0d1d2d3"},
+    {224, "d4d5d6d7"},
+    {228, "d8d9dadb"},
+};
+
+// Trade record 20222 sent from the full record's first copies (153 bytes).
+const std::vector<std::pair<size_t, std::string>> TRADE_TRIMMED = {
+    {0, "4efe"},
+    {2, "04050607"},
+    {6, "00010203"},
+    {10, "0e0f1011"},
+    {14, "12131415"},
+    {18, "16171819"},
+    {22, "1a1b1c1d"},
+    {26, "1e1f2021"},
+    {30, "22232425"},
+    {34, "28292a2b"},
+    {38, "2c2d2e2f"},
+    {42, "3031323334"},
+    {47, "35"},
+    {48, "3a3b3c3d3e3f40414243"},
+    {58, "4445"},
+    {60, "46474849"},
+    {64, "4a4b4c4d"},
+    {68, "4e4f5051"},
+    {72, "52535455"},
+    {76, "56575859"},
+    {80, "5a5b"},
+    {82, "5c5d5e5f"},
+    {86, "60616263"},
+    {90, "64656667"},
+    {94, "68696a6b"},
+    {98, "6c6d6e6f"},
+    {102, "7071"},
+    {104, "72737475"},
+    {108, "84858687"},
+    {112, "88898a8b8c8d"},
+    {118, "8e8f9091929394959697"},
+    {128, "98999a9b"},
+    {132, "9c9d9e9f"},
+    {136, "a0a1"},
+    {138, "a4"},
+    {139, "a6"},
+    {140, "b6b7b8b9babbbcbdbebfc0c1"},
+    {152, "ce"},
+};
+
+// Trade record 20222 received, as the full 2222 of 209 bytes: every copy of a field
+// filled, the header's two characters from the field at trimmed 118, error code 0.
+const std::vector<std::pair<size_t, std::string>> TRADE_FULL = {
+    {0, "46474849"},
+    {4, "42434445"},
+    {8, "b6b7"},
+    {10, "08ae"},
+    {12, "0000"},
+    {14, "4a4b4c4d"},
+    {18, "4e4f5051"},
+    {22, "52535455"},
+    {26, "56575859"},
+    {30, "5a5b5c5d"},
+    {34, "5e5f6061"},
+    {38, "00d1"},
+    {40, "62636465"},
+    {44, "66676869"},
+    {48, "6a6b6c6d6e"},
+    {53, "6f"},
+    {54, "46474849"},
+    {58, "70717273747576777879"},
+    {68, "7a7b"},
+    {70, "7c7d7e7f"},
+    {74, "80818283"},
+    {78, "84858687"},
+    {82, "88898a8b"},
+    {86, "8c8d8e8f"},
+    {90, "9091"},
+    {92, "92939495"},
+    {96, "96979899"},
+    {100, "9a9b9c9d"},
+    {104, "9e9fa0a1"},
+    {108, "a2a3a4a5"},
+    {112, "a6a7"},
+    {114, "a8a9aaab"},
+    {118, "62636465"},
+    {122, "66676869"},
+    {126, "6a6b6c6d6e"},
+    {132, "acadaeaf"},
+    {136, "b0b1b2b3b4b5"},
+    {142, "b6b7b8b9babbbcbdbebf"},
+    {152, "c0c1c2c3"},
+    {156, "c4c5c6c7"},
+    {160, "c8c9"},
+    {164, "ca"},
+    {165, "ca"},
+    {166, "cb"},
+    {172, "70717273747576777879"},
+    {182, "cccdcecfd0d1d2d3d4d5d6d7"},
+    {194, "cccdcecfd0d1d2d3d4d5d6d7"},
+    {206, "d8"},
+    {207, "d8"},
+    {208, "6f"},
+};
 
 bytes trimmed_record(size_t size, int16_t transcode, size_t book_type_offset = 0)
 {
@@ -136,39 +357,37 @@ bytes convert(int16_t transcode, bytes source, size_t size, uint32_t operation)
 
 TEST(TrimmedRecord, OrderEntryOut)
 {
-    bytes full = full_order(2000, 1);
-    bytes expected = expected_trimmed(ENTRY, full, 110, 20000);
-    EXPECT_EQ(to_hex(convert(2000, full, 110, DATA_PROC_FULL_TO_TRIMMED)), to_hex(expected));
-    EXPECT_EQ(to_hex(expected.data(), 2), "4e20");
-    EXPECT_EQ(to_hex(expected.data() + 48, 2), "0001");
+    bytes full = full_source(240, 2000, true);
+    EXPECT_EQ(to_hex(convert(2000, full, 110, DATA_PROC_FULL_TO_TRIMMED)),
+              to_hex(golden(110, 0x20, ENTRY_TRIMMED)));
 }
 
 TEST(TrimmedRecord, OrderEntryIn)
 {
-    bytes trimmed = trimmed_record(110, 20000, 48);
-    bytes expected = expected_full(ENTRY, trimmed, 240, 2000);
-    EXPECT_EQ(to_hex(convert(20000, trimmed, 240, DATA_PROC_TRIMMED_TO_FULL)), to_hex(expected));
+    bytes trimmed = trimmed_source(110, 20000, 48);
+    EXPECT_EQ(to_hex(convert(20000, trimmed, 240, DATA_PROC_TRIMMED_TO_FULL)),
+              to_hex(golden(240, 0, ENTRY_FULL)));
 }
 
 TEST(TrimmedRecord, OrderChangeOut)
 {
     for (int16_t transcode : {2040, 2060, 2070})
     {
-        bytes full = full_order(transcode, 1);
-        bytes expected = expected_trimmed(CHANGE, full, 138, static_cast<uint16_t>(transcode + 18000));
+        bytes full = full_source(240, static_cast<uint16_t>(transcode), true);
+        bytes expected = golden(138, 0x20, CHANGE_TRIMMED);
+        be16(expected, 0, static_cast<uint16_t>(transcode + 18000));
         EXPECT_EQ(to_hex(convert(transcode, full, 138, DATA_PROC_FULL_TO_TRIMMED)), to_hex(expected));
     }
+    EXPECT_EQ(to_hex(golden(138, 0x20, CHANGE_TRIMMED).data(), 2), "4f88") << "20040";
 }
 
 TEST(TrimmedRecord, OrderChangeIn)
 {
     for (int16_t transcode : {20040, 20060, 20070})
     {
-        bytes trimmed = trimmed_record(138, transcode, 56);
-        bytes expected = expected_full(CHANGE, trimmed, 240, static_cast<uint16_t>(transcode - 18000));
-        expected[8] = trimmed[18];
-        expected[9] = trimmed[19];
-        order_fixed_bytes(expected);
+        bytes trimmed = trimmed_source(138, static_cast<uint16_t>(transcode), 56);
+        bytes expected = golden(240, 0, CHANGE_FULL);
+        be16(expected, 10, static_cast<uint16_t>(transcode - 18000));
         EXPECT_EQ(to_hex(convert(transcode, trimmed, 240, DATA_PROC_TRIMMED_TO_FULL)), to_hex(expected));
     }
 }
@@ -177,41 +396,40 @@ TEST(TrimmedRecord, OrderReplyIn)
 {
     for (int16_t transcode : {20001, 20012, 20041, 20042, 20072, 20073, 20074, 20075, 20231})
     {
-        bytes trimmed = trimmed_record(156, transcode);
+        bytes trimmed = trimmed_source(156, static_cast<uint16_t>(transcode));
         trimmed[20] = '7';
-        // Whatever the trimmed record holds, bytes 216, 217 and 219 come out fixed.
-        bytes expected = expected_full(REPLY, trimmed, 240, static_cast<uint16_t>(transcode - 18000));
-        expected[37] = 7;
-        expected[8] = trimmed[34];
-        expected[9] = trimmed[35];
-        order_fixed_bytes(expected);
+        bytes expected = golden(240, 0, REPLY_FULL);
+        be16(expected, 10, static_cast<uint16_t>(transcode - 18000));
         EXPECT_EQ(to_hex(convert(transcode, trimmed, 240, DATA_PROC_TRIMMED_TO_FULL)), to_hex(expected));
     }
+    // Whatever the trimmed record holds there, bytes 216, 217 and 219 come out fixed.
+    bytes trimmed(156, 0xFF);
+    be16(trimmed, 0, 20041);
+    trimmed[20] = '0';
+    bytes full = convert(20041, trimmed, 240, DATA_PROC_TRIMMED_TO_FULL);
+    EXPECT_EQ(to_hex(full.data() + 216, 4), "0a00ff50");
+    EXPECT_EQ(full[37], 0);
 }
 
 TEST(TrimmedRecord, OrderReplyHasNoOutboundForm)
 {
-    bytes full = full_order(20041, 1);
+    bytes full = full_source(240, 20041, true);
     bytes trimmed(156, 0x20);
     EXPECT_EQ(run(20041, &full, &trimmed, DATA_PROC_FULL_TO_TRIMMED), EA_ERROR);
 }
 
 TEST(TrimmedRecord, TradeRecordOut)
 {
-    bytes full = pattern(209);
-    be16(full, 10, 20222);
-    bytes expected = expected_trimmed(TRADE, full, 153, 20222);
-    EXPECT_EQ(to_hex(convert(20222, full, 153, DATA_PROC_FULL_TO_TRIMMED)), to_hex(expected));
+    bytes full = full_source(209, 20222, false);
+    EXPECT_EQ(to_hex(convert(20222, full, 153, DATA_PROC_FULL_TO_TRIMMED)),
+              to_hex(golden(153, 0x20, TRADE_TRIMMED)));
 }
 
 TEST(TrimmedRecord, TradeRecordInFillsEveryCopy)
 {
-    bytes trimmed = trimmed_record(153, 20222);
-    bytes expected = expected_full(TRADE, trimmed, 209, 2222);
-    expected[8] = trimmed[118];
-    expected[9] = trimmed[119];
-    EXPECT_EQ(to_hex(convert(20222, trimmed, 209, DATA_PROC_TRIMMED_TO_FULL)), to_hex(expected));
-    EXPECT_EQ(to_hex(expected.data() + 12, 2), "0000");
+    bytes trimmed = trimmed_source(153, 20222);
+    EXPECT_EQ(to_hex(convert(20222, trimmed, 209, DATA_PROC_TRIMMED_TO_FULL)),
+              to_hex(golden(209, 0, TRADE_FULL)));
 }
 
 TEST(TrimmedRecord, ShortHeaderRecordBothWays)
