@@ -3,9 +3,13 @@
 // defaults on every other log, and the roll running while other threads write.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "FileLog.h"
 #include "Log.h"
@@ -128,21 +132,52 @@ TEST(FileLog, AccessorsHandOutTheLogsOwnMembers)
 {
     fix_test::TempFolder folder;
     FIX::FileLog log(folder.path(), kSession);
-    EXPECT_EQ(log.getMessagesStream(), log.getMessagesStream());
-    EXPECT_EQ(log.getMessagesFileName(), log.getMessagesFileName());
-    EXPECT_NE(static_cast<void *>(log.getMessagesStream()), static_cast<void *>(log.getEventStream()));
     EXPECT_TRUE(log.getMessagesStream()->is_open());
     EXPECT_TRUE(log.getEventStream()->is_open());
     ASSERT_NE(nullptr, log.getMutex());
 
-    // Through the pointers a caller renames and reopens; the log writes on under the new name.
+    // What goes through a stream pointer lands in the file its name pointer names, next to
+    // the log's own lines.
     log.onIncoming("before");
+    log.onEvent("event before");
+    *log.getMessagesStream() << "through the messages stream" << std::endl;
+    *log.getEventStream() << "through the event stream" << std::endl;
     const std::string oldMessages = *log.getMessagesFileName();
+    const std::string oldEvent = *log.getEventFileName();
+    EXPECT_NE(oldMessages, oldEvent);
+    std::vector<std::string> messages = fix_test::readLines(oldMessages);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_NE(std::string::npos, messages[0].find(" : before"));
+    EXPECT_EQ("through the messages stream", messages[1]);
+    std::vector<std::string> events = fix_test::readLines(oldEvent);
+    ASSERT_EQ(2u, events.size());
+    EXPECT_NE(std::string::npos, events[0].find(" : event before"));
+    EXPECT_EQ("through the event stream", events[1]);
+
+    // The mutex is the one the log's own writes take: a write waits while a caller holds it.
+    std::atomic<bool> written{false};
+    std::thread writer;
+    {
+        FIX::Locker lock(*log.getMutex());
+        writer = std::thread(
+            [&]
+            {
+                log.onEvent("while held");
+                written = true;
+            });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(written.load()) << "the write went on under the caller's lock";
+    }
+    writer.join();
+    EXPECT_TRUE(written.load());
+
+    // Through the pointers a caller renames and reopens; the log writes on under the new name.
     roll(log, "20991231");
     log.onIncoming("after");
     log.onEvent("event after");
     EXPECT_EQ(folder.file("FIX.4.2-GATEWAY-CLIENT.messages.20991231.log"), *log.getMessagesFileName());
-    EXPECT_EQ(1u, fix_test::readLines(oldMessages).size());
+    EXPECT_EQ(2u, fix_test::readLines(oldMessages).size());
+    EXPECT_EQ(3u, fix_test::readLines(oldEvent).size());
     ASSERT_EQ(1u, fix_test::readLines(*log.getMessagesFileName()).size());
     EXPECT_NE(std::string::npos, fix_test::readLines(*log.getMessagesFileName())[0].find(" : after"));
     EXPECT_EQ(1u, fix_test::readLines(folder.file("FIX.4.2-GATEWAY-CLIENT.event.20991231.log")).size());

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <string>
 #include <thread>
 
 #include "platform/pf_error.h"
@@ -19,6 +21,7 @@ struct gate
 {
     std::atomic<bool> open{false};
     std::atomic<uint32_t> seen_id{0};
+    std::atomic<bool> returning{false};
     uint32_t code = 0;
 };
 
@@ -30,6 +33,7 @@ uint32_t wait_for_gate(void *argument)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    g->returning = true;
     return g->code;
 }
 
@@ -84,10 +88,19 @@ TEST(PfThread, ClosingARunningThreadLetsItFinish)
     // The gate outlives the test: the thread may still read it after the test ends.
     static gate g;
     pf_thread *t = start(wait_for_gate, &g);
+    ASSERT_TRUE(qel_test::wait_until([&] { return g.seen_id.load() != 0; }, 5000));
+    // The kernel's entry of the thread, there for as long as the thread runs.
+    const std::string task = "/proc/self/task/" + std::to_string(g.seen_id.load());
+    ASSERT_TRUE(std::filesystem::exists(task));
     pf_thread_close(t);
-    g.open = true;
-    // Nothing to observe but the absence of a crash or a sanitizer report.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(std::filesystem::exists(task)) << "closing the handle must not end the thread";
+    EXPECT_FALSE(g.returning.load());
+    g.open = true;
+    EXPECT_TRUE(qel_test::wait_until([&] { return g.returning.load(); }, 5000))
+        << "the routine runs to its end";
+    EXPECT_TRUE(qel_test::wait_until([&] { return !std::filesystem::exists(task); }, 5000))
+        << "and the thread ends";
 }
 
 TEST(PfThread, SuspendStopsTheThreadUntilTheLastResume)

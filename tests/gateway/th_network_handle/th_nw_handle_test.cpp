@@ -3,6 +3,7 @@
 // frame, byte and per-second weight limits. Time is moved with the tick offset.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -136,11 +137,21 @@ TEST_F(ThNwHandleLink, AssemblesTheLengthFieldArrivingOneByteAtATime)
 {
     bytes frame = frame_of(26, 0xAB);
     pair.host_writes(bytes(frame.begin(), frame.begin() + 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     message *msg = nullptr;
     uint16_t reason = 0;
+    // Until the first byte arrives and after it, a call gives "nothing complete yet".
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            EXPECT_EQ(th_nw_handle_recv(link, &msg, &counter, 0, &reason, nullptr), EA_VALID);
+            return link->receive_position == 1;
+        },
+        5000));
+    EXPECT_EQ(msg, nullptr);
+    EXPECT_EQ(link->frame_length, 0) << "half a length field is no length";
+    EXPECT_EQ(link->receive_buffer[0], frame[0]);
     EXPECT_EQ(th_nw_handle_recv(link, &msg, &counter, 0, &reason, nullptr), EA_VALID);
-    EXPECT_EQ(link->frame_length, 0);
+    EXPECT_EQ(link->receive_position, 1);
     pair.host_writes(bytes(frame.begin() + 1, frame.end()));
     ASSERT_EQ(receive(&msg, &reason), EA_SUCCESS);
     EXPECT_EQ(bytes(msg->data, msg->data + msg->data_length), frame);
@@ -285,19 +296,21 @@ TEST_F(ThNwHandleLink, AWriteThatWouldBlockResumesWhereItStopped)
         queue_record(msg);
     }
     uint32_t pending = 0;
-    bool blocked = false;
+    std::atomic<bool> blocked{false};
     bytes received;
+    // The host reads only once a write has blocked, however slow the machine.
     std::thread reader(
         [&]
         {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            qel_test::wait_until([&] { return blocked.load(); }, 10000);
             received = pair.host_reads(static_cast<size_t>(frames) * 2000);
         });
     for (int attempt = 0; attempt < 100000; ++attempt)
     {
         ea_status status = send(0, &pending);
         ASSERT_NE(status, EA_ERROR);
-        blocked = blocked || status == EA_VALID;
+        if (status == EA_VALID)
+            blocked = true;
         if (pending == 0)
             break;
         EXPECT_EQ(pending, queue_get_count(link->pending_queue) + link->batch_count);
