@@ -4,12 +4,13 @@
 // shell pattern and want the matching files in a stable (name) order.
 #include "gateway/library/ea_file.h"
 
-#include <glob.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include "platform/pf_file.h"
 
 ea_status ea_find_files(const char *pattern, char names[][EA_MAX_FILE_NAME], uint32_t *count)
 {
@@ -25,49 +26,40 @@ ea_status ea_find_files(const char *pattern, char names[][EA_MAX_FILE_NAME], uin
     const uint32_t room = *count;
     *count = 0;
 
-    glob_t found;
-    std::memset(&found, 0, sizeof found);
-    const int rc = glob(pattern, GLOB_NOSORT, nullptr, &found);
-    if (rc == GLOB_NOMATCH)
+    std::vector<std::string> matches;
+    if (pf_file_find(pattern, &matches) != 0)
     {
-        globfree(&found);
-        return EA_SUCCESS;
-    }
-    if (rc != 0)
-    {
-        globfree(&found);
         return EA_ERROR;
     }
 
     // Sorted by bytes rather than by glob's locale collation, so the order does not depend
     // on the environment the gateway runs in.
-    std::vector<const char *> matches(found.gl_pathv, found.gl_pathv + found.gl_pathc);
     std::sort(matches.begin(), matches.end(),
-              [](const char *a, const char *b) { return std::strcmp(a, b) < 0; });
+              [](const std::string &a, const std::string &b)
+              { return std::strcmp(a.c_str(), b.c_str()) < 0; });
 
     // A filled array gives 203 even when no match is left over: the caller cannot tell.
     ea_status status = (room == 0 && !matches.empty()) ? EA_VALID : EA_SUCCESS;
-    for (const char *match : matches)
+    for (const std::string &match : matches)
     {
         if (*count == room)
         {
             break;
         }
-        const size_t length = std::strlen(match);
+        const size_t length = match.size();
         if (length >= EA_MAX_FILE_NAME)
         {
             // A cut path would name another (or no) file; report a failure instead.
             status = EA_ERROR;
             break;
         }
-        std::memcpy(names[*count], match, length + 1);
+        std::memcpy(names[*count], match.c_str(), length + 1);
         ++*count;
         if (*count == room)
         {
             status = EA_VALID;
         }
     }
-    globfree(&found);
     return status;
 }
 

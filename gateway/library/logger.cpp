@@ -8,11 +8,6 @@
 // "current" name to a "repository" name when it is closed.
 #include "gateway/library/logger.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <new>
@@ -21,6 +16,7 @@
 #include "gateway/library/ea_file.h"
 #include "gateway/library/message.h"
 #include "gateway/library/wire.h"
+#include "platform/pf_file.h"
 
 namespace
 {
@@ -144,12 +140,6 @@ bool logger_build_path(const logger_object *logger, int file, char *path, size_t
     return length > 0 && static_cast<size_t>(length) < size;
 }
 
-bool logger_file_exists(const char *path)
-{
-    struct stat status;
-    return stat(path, &status) == 0;
-}
-
 // Renames one "current" file to its "repository" name; the counter is shared by the
 // whole call so that each taken name moves the next one on.
 ea_status logger_rename_to_repository(const char *path, uint32_t *counter)
@@ -168,12 +158,12 @@ ea_status logger_rename_to_repository(const char *path, uint32_t *counter)
         static_cast<int>(sizeof base))
         return EA_ERROR;
     snprintf(target, sizeof target, "%s%s", base, extension);
-    while (logger_file_exists(target))
+    while (pf_file_exists(target))
     {
         snprintf(target, sizeof target, "%s.%u%s", base, *counter, extension);
         ++*counter;
     }
-    return rename(path, target) == 0 ? EA_SUCCESS : EA_ERROR;
+    return pf_file_rename(path, target) == 0 ? EA_SUCCESS : EA_ERROR;
 }
 
 // Appends text to a search pattern with the pattern characters escaped, so that a folder
@@ -230,7 +220,7 @@ void logger_close_files(logger_object *logger)
     {
         if (logger->descriptors[file] != -1)
         {
-            close(logger->descriptors[file]);
+            pf_file_close(logger->descriptors[file]);
             logger->descriptors[file] = -1;
         }
         if (logger->streams[file] != nullptr)
@@ -246,20 +236,6 @@ ea_status logger_close_and_rename(logger_object *logger)
 {
     logger_close_files(logger);
     return logger_rename_current_files(logger);
-}
-
-void logger_write_all(int descriptor, const char *text, size_t length)
-{
-    while (length > 0)
-    {
-        ssize_t written = write(descriptor, text, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        text += written;
-        length -= static_cast<size_t>(written);
-    }
 }
 
 // Reads the level key of a logger: its own key, else SYSTEM_LOGGING_LEVEL, else EVENT.
@@ -543,10 +519,10 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
     {
         char path[EA_LOG_PATH_SIZE];
         if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof path))
-            descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+            descriptor = pf_file_create(path);
         logger->descriptors[EA_TEXT_LOG] = descriptor;
         if (descriptor == -1)
-            descriptor = STDERR_FILENO;
+            descriptor = PF_FILE_STANDARD_ERROR;
     }
 
     char text[EA_LOG_LINE_SIZE];
@@ -604,7 +580,7 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
         length = static_cast<int>(sizeof line) - 1;
         line[length - 1] = '\n';
     }
-    logger_write_all(descriptor, line, static_cast<size_t>(length));
+    pf_file_write_all(descriptor, line, static_cast<size_t>(length));
 }
 
 void logger_object_binary_log(logger_object *logger, message *msg, uint16_t record_kind, int file,
