@@ -193,16 +193,16 @@ class direct_responder
             {
             case 2300:
             {
-                std::vector<uint8_t> answer =
-                    qel_sim::workstation_make_record(2301, qel_sim::be32(&record[qel_sim::VRX_USER_ID_OFFSET]), 214);
+                std::vector<uint8_t> answer = qel_sim::workstation_make_record(
+                    2301, qel_sim::be32(&record[qel_sim::VRX_USER_ID_OFFSET]), 214);
                 memset(&answer[qel_sim::VRX_HEADER_SIZE], 0, answer.size() - qel_sim::VRX_HEADER_SIZE);
                 open = send_frame(socket, &sent, answer);
                 break;
             }
             case 1600:
-                open = send_frame(
-                    socket, &sent,
-                    qel_sim::workstation_make_record(1601, qel_sim::be32(&record[qel_sim::VRX_USER_ID_OFFSET]), 48));
+                open = send_frame(socket, &sent,
+                                  qel_sim::workstation_make_record(
+                                      1601, qel_sim::be32(&record[qel_sim::VRX_USER_ID_OFFSET]), 48));
                 break;
             case 2000:
                 if (record.size() == qel_sim::ORDER_RECORD_SIZE)
@@ -212,7 +212,8 @@ class direct_responder
                     uint64_t bits;
                     next_order += 1;
                     memcpy(&bits, &next_order, sizeof bits);
-                    qel_sim::set_be32(&record[qel_sim::ORDER_NUMBER_OFFSET], static_cast<uint32_t>(bits >> 32));
+                    qel_sim::set_be32(&record[qel_sim::ORDER_NUMBER_OFFSET],
+                                      static_cast<uint32_t>(bits >> 32));
                     qel_sim::set_be32(&record[qel_sim::ORDER_NUMBER_OFFSET + 4], static_cast<uint32_t>(bits));
                     open = send_frame(socket, &sent, record);
                 }

@@ -13,9 +13,9 @@ namespace qel_sim
 // ClOrdID and TransactTime are the caller's.
 inline fix_client_fields sample_new_order(const std::string &cl_ord_id, const std::string &transact_time)
 {
-    return {{11, cl_ord_id}, {21, "1"},   {55, "ZORAX"},         {48, "35001"}, {167, "FUT"}, {200, "202612"},
-            {205, "31"},     {54, "1"},   {38, "50"},            {40, "2"},     {44, "100.25"}, {59, "0"},
-            {60, transact_time}, {204, "1"}, {376, "0"}, {460, "7"}};
+    return {{11, cl_ord_id},     {21, "1"},  {55, "ZORAX"}, {48, "35001"}, {167, "FUT"},   {200, "202612"},
+            {205, "31"},         {54, "1"},  {38, "50"},    {40, "2"},     {44, "100.25"}, {59, "0"},
+            {60, transact_time}, {204, "1"}, {376, "0"},    {460, "7"}};
 }
 
 // The fields with changes: a change replaces the field of its tag, or is added when there

@@ -41,7 +41,7 @@ using qel_test::of_type;
 
 // A client of the road's gateway, started; the test fails when it cannot start.
 std::unique_ptr<qel_sim::fix_client> started_client(fix_road &road, uint32_t user,
-                                                     const std::string &password = "secret")
+                                                    const std::string &password = "secret")
 {
     std::string error;
     std::unique_ptr<qel_sim::fix_client> c = road.client(user, &error, password);

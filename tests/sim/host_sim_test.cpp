@@ -13,7 +13,8 @@ using qel_test::from_hex;
 
 TEST(SimHostEncoding, FramesCarryLengthSequenceNumbersAndTheDigestOfTheBody)
 {
-    EXPECT_EQ(qel_sim::host_encode_frame({}, 7, 9), from_hex("0016 0007 0009 d41d8cd98f00b204e9800998ecf8427e"));
+    EXPECT_EQ(qel_sim::host_encode_frame({}, 7, 9),
+              from_hex("0016 0007 0009 d41d8cd98f00b204e9800998ecf8427e"));
     EXPECT_EQ(qel_sim::host_encode_frame(bytes{'a', 'b', 'c'}, 0x0102, 0xfffe),
               from_hex("0019 0102 fffe 900150983cd24fb0d6963f7d28e17f72 616263"));
 }

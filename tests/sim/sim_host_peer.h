@@ -237,7 +237,7 @@ inline bytes order_entry(uint32_t user, uint16_t side, uint32_t volume, int32_t 
     bytes r(110, ' ');
     set_be16(r, 0, 20000);
     set_be32(r, 2, user);
-    set_be32(r, 8, 4711);                            // instrument token
+    set_be32(r, 8, 4711);                              // instrument token
     bytes kinds = from_hex(ascii("FUTIDXZORAX     ")); // kinds (6) and symbol (10) at 12
     std::copy(kinds.begin(), kinds.end(), r.begin() + 12);
     set_be32(r, 28, 900000000); // expiry

@@ -19,13 +19,13 @@ TEST(BoxCommRecords, SignOnRequestLayout)
     EXPECT_EQ(msg->packing_weight, 1);
     // count 1, 23000, box 0x1234, "AB12 " + 0, version 41402, two zero words
     EXPECT_EQ(to_hex(msg->data, msg->data_length), "0001"
-                                                "59d8"
-                                                "1234"
-                                                "4142313220"
-                                                "00"
-                                                "0000a1ba"
-                                                "00000000"
-                                                "00000000");
+                                                   "59d8"
+                                                   "1234"
+                                                   "4142313220"
+                                                   "00"
+                                                   "0000a1ba"
+                                                   "00000000"
+                                                   "00000000");
     EXPECT_EQ(env.link0().next_expected_transcode, 23001);
     message_destroy(msg);
 }
@@ -46,17 +46,17 @@ TEST(BoxCommRecords, RelogonRequestLayout)
     EXPECT_EQ(msg->tag, BOX_RELOGON_REQUEST);
     EXPECT_EQ(msg->data_length, 46);
     EXPECT_EQ(to_hex(msg->data, 24), "0001"
-                                  "5bce"
-                                  "1234"
-                                  "4142313220"
-                                  "00"
-                                  "0000a1ba"
-                                  "00000000"
-                                  "00000000");
+                                     "5bce"
+                                     "1234"
+                                     "4142313220"
+                                     "00"
+                                     "0000a1ba"
+                                     "00000000"
+                                     "00000000");
     // "10.1.2.3" space-filled to 18 characters, then the two sequence words left 0
     EXPECT_EQ(to_hex(msg->data + 24, 22), "31302e312e322e3320202020202020202020"
-                                       "0000"
-                                       "0000");
+                                          "0000"
+                                          "0000");
     message_destroy(msg);
 }
 

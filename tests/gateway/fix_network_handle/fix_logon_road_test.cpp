@@ -101,7 +101,7 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     ASSERT_NE(systemInfo, nullptr);
     // user 1001, zero, two blanks, 1600, error 0, 24 zero bytes, length 44, u32 0
     EXPECT_EQ(to_hex(systemInfo.get()), hex_digits("000003e9 00000000 2020 0640 0000 000000000000000000000000"
-                                             "000000000000000000000000 002c 00000000"));
+                                                   "000000000000000000000000 002c 00000000"));
     EXPECT_EQ(systemInfo->workstation_index, 4);
     EXPECT_EQ(systemInfo->workstation_network_handle, 1);
     EXPECT_EQ(systemInfo->user_type, 1);
@@ -136,9 +136,9 @@ TEST(FixLogonRoad, ClientReachesTheReadyStateThroughTheExchangeLogon)
     ASSERT_NE(second, nullptr);
     // Stream 1: one second before the client's time (above the floor); stream 2: the floor.
     EXPECT_EQ(to_hex(first.get()), hex_digits("000003e9 00000000 3100 1b58 0000 000000000000000000000000"
-                                        "000000000000000000000000 0030 0000584a728f0000"));
+                                              "000000000000000000000000 0030 0000584a728f0000"));
     EXPECT_EQ(to_hex(second.get()), hex_digits("000003e9 00000000 3200 1b58 0000 000000000000000000000000"
-                                         "000000000000000000000000 0030 0000000100000000"));
+                                               "000000000000000000000000 0030 0000000100000000"));
     EXPECT_EQ(second->sequence_number, first->sequence_number + 1);
     EXPECT_EQ(first->workstation_index, 4);
     EXPECT_EQ(a.app->fixNwInfoSlotSnapshot(0).state, FIX_SLOT_JOURNAL_DOWNLOAD);

@@ -64,11 +64,11 @@ TEST(FixRequestRecords, HeaderHasUserTranscodeLengthAndBlanks)
     set_tws_message_header_with_long(record, 0x01020304, 7000, 48, "9", 0xa1b2c3d4);
     // user id | zero | chars | transcode | error | 24 zero time bytes | length | u32
     EXPECT_EQ(to_hex(record, 44), "01020304"
-                               "00000000"
-                               "3900"
-                               "1b58"
-                               "0000" +
-                                   repeat("00", 24) + "0030" + "a1b2c3d4");
+                                  "00000000"
+                                  "3900"
+                                  "1b58"
+                                  "0000" +
+                                      repeat("00", 24) + "0030" + "a1b2c3d4");
     set_tws_message_header(record, 12, 1600, 44, nullptr);
     EXPECT_EQ(to_hex(record, 12), "0000000c0000000020200640");
 }
@@ -119,8 +119,8 @@ TEST(FixRequestRecords, SystemInformationRequestMatchesTheLayout)
     EXPECT_EQ(msg->data_length, 44);
     EXPECT_EQ(msg->packing_weight, 1);
     EXPECT_EQ(msg->transcode, 1600);
-    EXPECT_EQ(to_hex(msg->data, 44), "00bc614e" + repeat("00", 4) + "2020" + "0640" + "0000" + repeat("00", 24) +
-                                      "002c" + "00000000");
+    EXPECT_EQ(to_hex(msg->data, 44), "00bc614e" + repeat("00", 4) + "2020" + "0640" + "0000" +
+                                         repeat("00", 24) + "002c" + "00000000");
     message_destroy(msg);
 }
 

@@ -149,8 +149,8 @@ TEST(ThReceiveValidator, StripsTheHeaderAndCopiesTheSequenceNumbers)
 TEST(ThReceiveValidator, PassesAFrameOfTheHeaderAlone)
 {
     queues q;
-    ASSERT_EQ(th_receive_validator_process(record(from_hex(k_empty_frame), NORMAL_MESSAGE), q.out, q.notifications,
-                                           nullptr),
+    ASSERT_EQ(th_receive_validator_process(record(from_hex(k_empty_frame), NORMAL_MESSAGE), q.out,
+                                           q.notifications, nullptr),
               EA_SUCCESS);
     message *out = q.take(q.out);
     EXPECT_EQ(out->data_length, 0);

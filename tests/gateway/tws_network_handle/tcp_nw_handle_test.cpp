@@ -138,7 +138,8 @@ TEST_F(connection, FrameWrittenOneByteAtATimeIsAssembled)
 TEST_F(connection, CoalescedFramesComeOutOneAtATime)
 {
     peer_write(from_hex("0005 010203 0004 0405 0003 06"));
-    std::vector<std::vector<uint8_t>> expected = {from_hex("0005010203"), from_hex("00040405"), from_hex("000306")};
+    std::vector<std::vector<uint8_t>> expected = {from_hex("0005010203"), from_hex("00040405"),
+                                                  from_hex("000306")};
     for (size_t i = 0; i < expected.size(); ++i)
     {
         message *out = nullptr;
@@ -207,11 +208,11 @@ TEST_F(connection, PeerClosingMidFrameIsConnectionLost)
 TEST_F(connection, BatchNumbersFramesAndSendsInvitationFirst)
 {
     int32_t pending = 0;
-    EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 a1")), &pending,
-                                 notifications, nullptr),
+    EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 a1")),
+                                 &pending, notifications, nullptr),
               EA_VALID);
-    EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 b2")), &pending,
-                                 notifications, nullptr),
+    EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex("0007 00000000 b2")),
+                                 &pending, notifications, nullptr),
               EA_VALID);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE,
                                  record(from_hex("0007 00000000 c3"), CLIENT_INVITATION_MESSAGE), &pending,
@@ -229,8 +230,8 @@ TEST_F(connection, SendSequenceWrapsToOne)
     slot->send_sequence_no = INT32_MAX - 1;
     int32_t pending = 0;
     for (const char *bytes : {"0007 00000000 01", "0007 00000000 02"})
-        tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex(bytes)), &pending, notifications,
-                           nullptr);
+        tcp_nw_handle_send(slot, TCP_NW_HANDLE_QUEUE_MESSAGE, record(from_hex(bytes)), &pending,
+                           notifications, nullptr);
     EXPECT_EQ(tcp_nw_handle_send(slot, TCP_NW_HANDLE_SEND_PENDING, nullptr, &pending, notifications, nullptr),
               EA_SUCCESS);
     EXPECT_EQ(peer_read(14), from_hex("0007 7fffffff 01 0007 00000001 02"));

@@ -270,7 +270,7 @@ TEST_F(HostSession, RecoveryHoldsNewRecordsAndResendsWhatTheHostLacksInOrder)
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0]->network_sequence_number, 0);
     EXPECT_EQ(to_hex(out[0]->data + 42, 4), "0003"
-                                         "0001"); // least unacknowledged 3, last received 1
+                                            "0001"); // least unacknowledged 3, last received 1
     free_all(out);
 
     env.link0().host_nw_handle.store(HANDLE + 1);

@@ -196,8 +196,9 @@ TEST_F(UserSessionReplies, SilentHostClosesTheUserAfterTwoTimeouts)
     // user 12345, box 77, time stamp, 23002, error 0, 'A', 23 blanks, length 40.
     char stamp[9];
     snprintf(stamp, sizeof(stamp), "%08X", slot(0).request_sent_timer);
-    EXPECT_EQ(to_hex(host[0]->data, 40), hex_digits(std::string("00003039") + "004D" + stamp + "59DA" + "0000" + "41" +
-                                          "2020202020202020202020202020202020202020202020" + "0028"));
+    EXPECT_EQ(to_hex(host[0]->data, 40),
+              hex_digits(std::string("00003039") + "004D" + stamp + "59DA" + "0000" + "41" +
+                         "2020202020202020202020202020202020202020202020" + "0028"));
     EXPECT_EQ(host[0]->user_id, 12345u);
     EXPECT_EQ(host[0]->link_index, 0);
 
@@ -223,8 +224,9 @@ TEST_F(UserSessionReplies, SignOffRequestBytesFollowTheRecordLayout)
     log_on(0, 9, 12345);
     message *msg = user_session_info_container_create_user_logoff_message(container, 0, nullptr);
     ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(to_hex(msg->data, msg->data_length), hex_digits(std::string("00003039") + "00000000" + "2020" + "0910" +
-                                                    "0000" + std::string(48, '0') + "0028"));
+    EXPECT_EQ(to_hex(msg->data, msg->data_length),
+              hex_digits(std::string("00003039") + "00000000" + "2020" + "0910" + "0000" +
+                         std::string(48, '0') + "0028"));
     EXPECT_EQ(msg->transcode, 2320);
     EXPECT_EQ(msg->link_index, 0);
     message_destroy(msg);

@@ -25,7 +25,6 @@ namespace user_session_test
 using qel_test::hex_digits;
 using qel_test::to_hex;
 
-
 struct message_deleter
 {
     void operator()(message *msg) const { message_destroy(msg); }
