@@ -237,4 +237,14 @@ process_result run_process(const std::vector<std::string> &argv, const std::stri
     return child.wait(timeout_ms);
 }
 
+bool cap_send_buffer(int fd, int bytes)
+{
+    return setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0;
+}
+
+bool cap_receive_buffer(int fd, int bytes)
+{
+    return setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
+}
+
 } // namespace qel_test

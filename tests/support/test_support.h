@@ -62,6 +62,14 @@ class reserved_port
     uint16_t m_number = 0;
 };
 
+// Cap a socket's send or receive buffer at `bytes`, which also stops the kernel growing
+// it: a test that fills a connection until a write would block then fills a known amount,
+// whatever the machine's TCP settings allow (with automatic growth a loopback connection
+// can swallow several megabytes). Cap a receiving end before it connects or listens.
+// False when the kernel refused.
+bool cap_send_buffer(int fd, int bytes);
+bool cap_receive_buffer(int fd, int bytes);
+
 struct process_result
 {
     int exit_code;      // the gateway's value (pf_exit_code_from_wait_status), -1 when killed

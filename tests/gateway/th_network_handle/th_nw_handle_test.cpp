@@ -20,6 +20,9 @@ namespace
 {
 typedef std::vector<uint8_t> bytes;
 
+// Both ends' kernel buffers, far below the 6 MB that the would-block case queues.
+const int kSocketBuffer = 64 * 1024;
+
 // A connected pair: the gateway's end non-blocking, the host's end blocking.
 struct loopback
 {
@@ -31,8 +34,11 @@ struct loopback
         qel_test::reserved_port reservation;
         uint16_t port = reservation.number();
         EXPECT_EQ(ea_bind(listener, "127.0.0.1", port), 0);
+        // The host's end, accepted from the listener, takes its capped receive buffer.
+        EXPECT_TRUE(qel_test::cap_receive_buffer(listener, kSocketBuffer));
         EXPECT_EQ(ea_listen(listener, 1), 0);
         gateway = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+        EXPECT_TRUE(qel_test::cap_send_buffer(gateway, kSocketBuffer));
         EXPECT_EQ(ea_connect(gateway, "127.0.0.1", port), 0);
         host = ea_accept(listener, nullptr, 0, nullptr);
         ea_closesocket(listener);
@@ -287,7 +293,7 @@ TEST_F(ThNwHandleLink, DiscardsFramesThatNoBatchCanCarry)
 
 TEST_F(ThNwHandleLink, AWriteThatWouldBlockResumesWhereItStopped)
 {
-    // Far more than the loopback buffers hold, so that writes block on the way.
+    // Far more than the capped buffers hold, so that writes block on the way.
     const int frames = 3000;
     for (int i = 0; i < frames; ++i)
     {

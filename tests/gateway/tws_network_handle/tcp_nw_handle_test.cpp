@@ -20,6 +20,9 @@ namespace
 {
 using qel_test::from_hex;
 
+// Both ends' kernel buffers, far below the 4 MB that the would-block case queues.
+const int kSocketBuffer = 64 * 1024;
+
 // A gateway-side slot connected to a peer socket that the test writes and reads.
 class connection : public ::testing::Test
 {
@@ -36,10 +39,12 @@ class connection : public ::testing::Test
         ASSERT_EQ(ea_bind(listener, "127.0.0.1", port), 0);
         ASSERT_EQ(ea_listen(listener, 1), 0);
         peer = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+        ASSERT_TRUE(qel_test::cap_receive_buffer(peer, kSocketBuffer));
         ASSERT_EQ(ea_connect(peer, "127.0.0.1", port), 0);
         int32_t accepted = ea_accept(listener, nullptr, 0, nullptr);
         ASSERT_GE(accepted, 0);
         ea_closesocket(listener);
+        ASSERT_TRUE(qel_test::cap_send_buffer(accepted, kSocketBuffer));
         ASSERT_EQ(ea_setsockopt(accepted, EA_SOCKOPT_NONBLOCKING), 0);
         slots = tcp_nw_handle_create(1, nullptr);
         ASSERT_NE(slots, nullptr);
@@ -271,7 +276,7 @@ TEST_F(connection, RecordThatCanNeverFitABatchIsDroppedAndTheRestIsSent)
 
 TEST_F(connection, WouldBlockKeepsTheBatchAndResumesWhereItStopped)
 {
-    // Far more than the socket buffers hold while the peer does not read.
+    // Far more than the capped socket buffers hold while the peer does not read.
     const int records = 4000;
     int32_t pending = 0;
     for (int i = 0; i < records; ++i)
