@@ -158,13 +158,13 @@ class front_end : public ::testing::Test
             logger_object_container_destroy(loggers);
     }
 
-    void put(int index, message *msg)
+    void put(ea_shared_queue_index index, message *msg)
     {
         ASSERT_EQ(shared_queue_insert_single_element(queues[index], msg), EA_SUCCESS);
     }
 
-    void put_control(int index, uint16_t tag, int32_t handle = 0, uint16_t workstation_index = 0,
-                     uint16_t reason = 0)
+    void put_control(ea_shared_queue_index index, uint16_t tag, int32_t handle = 0,
+                     uint16_t workstation_index = 0, uint16_t reason = 0)
     {
         message *msg = message_create(0, tag);
         msg->workstation_network_handle = handle;
@@ -176,11 +176,11 @@ class front_end : public ::testing::Test
     // Box communication's part: the notification of a new connection, answered.
     void answer_box(uint16_t answer)
     {
-        message *note = readers[14].take(k_wait);
+        message *note = readers[SQ_NOTIFICATIONS_TO_BOX_COMM].take(k_wait);
         ASSERT_NE(note, nullptr);
         EXPECT_EQ(note->tag, INCOMING_CLIENT_CONNECTION);
         message_destroy(note);
-        put_control(15, answer);
+        put_control(SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, answer);
     }
 
     void admit(workstation_client &client)
@@ -191,7 +191,7 @@ class front_end : public ::testing::Test
     }
 
     // The session layer's side of one record from the workstation side.
-    message *from_workstation() { return readers[1].take(k_wait); }
+    message *from_workstation() { return readers[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION].take(k_wait); }
 
     void reply(int32_t handle, uint16_t workstation_index, int16_t transcode, uint16_t length = 80)
     {
@@ -200,13 +200,13 @@ class front_end : public ::testing::Test
         memcpy(msg->data, record.data(), record.size());
         msg->workstation_network_handle = handle;
         msg->workstation_index = workstation_index;
-        put(2, msg);
+        put(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, msg);
     }
 
     // Expects the console event with this reason on queue 19.
     void expect_console_event(uint16_t reason)
     {
-        message *event = readers[19].take(k_wait);
+        message *event = readers[SQ_EVENTS_TO_INTERFACE].take(k_wait);
         ASSERT_NE(event, nullptr);
         EXPECT_EQ(event->tag, KOVA_MESSAGE);
         EXPECT_EQ(event->reason_code, reason);
@@ -228,7 +228,7 @@ class front_end : public ::testing::Test
     std::unique_ptr<ea_flag[]> logoff;
     tcp_nw_info *server = nullptr;
     shared_queue *queues[EA_SHARED_QUEUE_COUNT] = {};
-    queue_reader readers[23] = {};
+    queue_reader readers[EA_SHARED_QUEUE_COUNT] = {};
     tws_nw_handler_thread_args network_args{};
     tws_receive_validate_thread_args receive_args{};
     tws_send_validate_thread_args send_args{};
@@ -243,7 +243,7 @@ TEST_F(front_end, AdmittedWorkstationIsInvitedAndTradesBothWays)
     EXPECT_EQ(client.last_invitation_count(), 3u);
     EXPECT_EQ(client.credit(), 3u);
     // One connection, one notification: a served accept does not wake the thread again.
-    EXPECT_EQ(readers[14].take(200), nullptr);
+    EXPECT_EQ(readers[SQ_NOTIFICATIONS_TO_BOX_COMM].take(200), nullptr);
 
     std::vector<uint8_t> sign_on = workstation_make_record(2300, 42, 120);
     ASSERT_TRUE(client.send_record(sign_on, k_wait));
@@ -327,7 +327,7 @@ TEST_F(front_end, InvitationsFollowTheLinkTheConnectionIsBoundTo)
     message *bind = message_create(0, UPDATE_LINK_INDEX);
     bind->workstation_network_handle = 1;
     bind->link_index = 1;
-    put(2, bind);
+    put(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, bind);
     ea_flag_set(&allow[1], 0);
     // Binding passes the send validator; a reply sent after it arrives after it.
     reply(1, 0, 2301);
@@ -399,8 +399,8 @@ TEST_F(front_end, MisbehavingWorkstationsAreReportedWithTheirReasonCodes)
         EXPECT_EQ(note->tag, m.tag);
         EXPECT_EQ(note->reason_code, m.reason);
         // The session layer ends the connection; the slot is free for the next case.
-        put_control(2, DROP_CLIENT, note->workstation_network_handle, note->workstation_index,
-                    note->reason_code);
+        put_control(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, DROP_CLIENT, note->workstation_network_handle,
+                    note->workstation_index, note->reason_code);
         expect_console_event(m.reason);
         message_destroy(note);
         EXPECT_TRUE(client.wait_for_close(k_wait));
@@ -442,7 +442,7 @@ TEST_F(front_end, ConnectionsBeyondTheMaximumAreRefused)
     answer_box(CONNECTION_ACCEPT);
     EXPECT_TRUE(first.wait_for_invitation(k_wait));
     EXPECT_TRUE(second.wait_for_invitation(k_wait));
-    EXPECT_EQ(readers[14].take(100), nullptr);
+    EXPECT_EQ(readers[SQ_NOTIFICATIONS_TO_BOX_COMM].take(100), nullptr);
     ASSERT_TRUE(second.send_record(workstation_make_record(2300, 7, 60), k_wait));
     message *in = from_workstation();
     ASSERT_NE(in, nullptr);
@@ -467,7 +467,7 @@ TEST_F(front_end, StaleRecordForAReusedSlotIsDiscarded)
     start();
     workstation_client old_client;
     admit(old_client);
-    put_control(2, DROP_CLIENT, 1, 0, 11009);
+    put_control(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, DROP_CLIENT, 1, 0, 11009);
     expect_console_event(11009);
     EXPECT_TRUE(old_client.wait_for_close(k_wait));
 
@@ -486,7 +486,7 @@ TEST_F(front_end, UserLogoffFlushReturnsAfterTheConnectionIsGone)
     start();
     workstation_client client;
     admit(client);
-    put_control(2, USER_LOGOFF_FLUSH, 1, 0, 11001);
+    put_control(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, USER_LOGOFF_FLUSH, 1, 0, 11001);
     message *back = from_workstation();
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->tag, USER_LOGOFF_FLUSH);
@@ -513,7 +513,7 @@ TEST_F(front_end, WorkstationThatNeverReadsIsDisconnectedWhenTooMuchWaits)
 TEST_F(front_end, UnknownTagFromTheSendValidatorIsDroppedAndTheThreadGoesOn)
 {
     start();
-    put_control(15, NEW_CONNECTION_REJECT);
+    put_control(SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, NEW_CONNECTION_REJECT);
     expect_console_event(TWS_REASON_CONNECTIONS_REJECTED);
     message *odd = message_create(0, HEART_BEAT_MESSAGE);
     ASSERT_EQ(shared_queue_insert_single_element(queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK], odd),
@@ -530,7 +530,7 @@ TEST_F(front_end, RecordQueuedBeforeTheLogoffReachesTheWorkstationBeforeTheClose
     admit(client);
     // The session layer's refusal of a sign-on: the response, then the logoff, back to back.
     reply(1, 0, 2301, 214);
-    put_control(2, USER_LOGOFF_FLUSH, 1, 0, 11001);
+    put_control(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, USER_LOGOFF_FLUSH, 1, 0, 11001);
     workstation_frame frame;
     ASSERT_TRUE(client.receive(&frame, k_wait));
     EXPECT_EQ(qel_sim::workstation_record_transcode(frame.record), 2301);
