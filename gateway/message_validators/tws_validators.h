@@ -9,7 +9,6 @@
 #include "gateway/library/ea_flag.h"
 
 struct logger_object;
-struct message;
 struct shared_queue;
 
 enum
@@ -61,10 +60,3 @@ struct tws_send_validate_thread_args
     ea_flag *day_flag;
     logger_object *logger;
 };
-
-// Checks one frame from a workstation: length, digest (the sequence number is taken from
-// the header first, so that a failed record carries it too) and the VRX length; strips
-// the network header of a frame that passes. A failed frame becomes a
-// CLIENT_VALIDATION_FAILURE with its reason code. The record is passed on whatever the
-// verdict; false only when stripping the header fails.
-bool tws_receive_check_frame(message *msg, logger_object *logger);

@@ -81,27 +81,6 @@ std::string read_file(const std::string &path)
     return content.str();
 }
 
-std::vector<corpus_input> corpus_inputs(const std::string &target)
-{
-    const std::string folder = std::string(QEL_TEST_DATA_DIR) + "/" + target + "_corpus";
-    std::vector<corpus_input> inputs;
-    DIR *dir = opendir(folder.c_str());
-    if (dir == nullptr)
-        return inputs;
-    while (dirent *entry = readdir(dir))
-    {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        std::string content = read_file(folder + "/" + name);
-        inputs.push_back({name, std::vector<uint8_t>(content.begin(), content.end())});
-    }
-    closedir(dir);
-    std::sort(inputs.begin(), inputs.end(),
-              [](const corpus_input &a, const corpus_input &b) { return a.name < b.name; });
-    return inputs;
-}
-
 std::string temp_dir::read(const std::string &name) const
 {
     return read_file(file(name));

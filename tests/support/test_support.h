@@ -30,15 +30,6 @@ class temp_dir
 
 std::string read_file(const std::string &path);
 
-// The inputs kept for a fuzz target (every file of tests/data/<target>_corpus/), as file
-// name and bytes, in name order.
-struct corpus_input
-{
-    std::string name;
-    std::vector<uint8_t> bytes;
-};
-std::vector<corpus_input> corpus_inputs(const std::string &target);
-
 // A TCP port kept for a server under test, for as long as the reservation lives. The
 // reservation is a socket bound to the port on every address with address reuse and
 // never listening: the kernel then skips the port when it picks one for another bind to
