@@ -131,6 +131,15 @@ CKOVAClientPHASE4Dlg::~CKOVAClientPHASE4Dlg()
 {
     StopThreads();
     // The pages go with the tab controls; the blocks they were handed go after them.
+    m_logTab->disconnect(this);
+    for (CGenericLogs *&page : m_logPages)
+    {
+        if (page != nullptr)
+        {
+            page->disconnect(this);
+        }
+        page = nullptr;
+    }
     delete m_logTab;
     delete m_statisticsTab;
 }

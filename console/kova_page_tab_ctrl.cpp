@@ -12,7 +12,10 @@ CPageTabCtrl::CPageTabCtrl(QWidget *parent)
 
 CPageTabCtrl::~CPageTabCtrl()
 {
-    for (int i = 0; i < m_pageCount; ++i)
+    // Each page's removal changes the selection: no page is left to show by then.
+    int32_t count = m_pageCount;
+    m_pageCount = 0;
+    for (int i = 0; i < count; ++i)
     {
         delete m_pages[i];
     }

@@ -23,7 +23,6 @@ CKovaSingleInstance::~CKovaSingleInstance()
 
 CKovaSingleInstance::Result CKovaSingleInstance::Create(const QString &name)
 {
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (m_server->listen(name))
     {
         return CREATED;

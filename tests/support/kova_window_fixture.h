@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "console/shim/kova_message_box.h"
@@ -22,10 +23,17 @@ namespace kova_test
 // One market's key as the installation writes it.
 struct registry_market
 {
+    registry_market(int number_, int realtime_port_, int interactive_port_,
+                    std::string config_path_ = "/opt/qel_ip/config/qel_ip.cfg", std::string fix_config_path_ = "")
+        : number(number_), realtime_port(realtime_port_), interactive_port(interactive_port_),
+          config_path(std::move(config_path_)), fix_config_path(std::move(fix_config_path_))
+    {
+    }
+
     int number;
     int realtime_port;
     int interactive_port;
-    std::string config_path = "/opt/qel_ip/config/qel_ip.cfg";
+    std::string config_path;
     std::string fix_config_path; // empty: not FIX enabled
     std::string version;         // empty: no VERSION value
     bool omit_interactive_port = false;
