@@ -42,17 +42,18 @@ const component k_common_components[] = {
 };
 } // namespace
 
-CAboutDlg::CAboutDlg(CLogger *logger, QWidget *parent) : CDialog(parent), m_logger(logger), m_list(nullptr)
+CAboutDlg::CAboutDlg(CLogger *logger, QWidget *parent) : CDialog(parent), m_logger(logger), m_list(nullptr), m_icon(nullptr)
 {
     setWindowTitle(QStringLiteral("About KOVA "));
     auto *layout = new QVBoxLayout(this);
     auto *top = new QHBoxLayout();
-    auto *icon = new QLabel(this);
-    icon->setPixmap(windowIcon().pixmap(32, 32));
-    top->addWidget(icon, 0, Qt::AlignTop);
+    m_icon = new QLabel(this);
+    m_icon->setFixedSize(32, 32);
+    top->addWidget(m_icon, 0, Qt::AlignTop);
     auto *group = new QGroupBox(QStringLiteral("List of installed components and their version number"), this);
     auto *group_layout = new QVBoxLayout(group);
     m_list = new CListCtrl(group);
+    m_list->setMinimumWidth(420);
     SetControlId(m_list, IDC_LIST_COMPONENTS);
     group_layout->addWidget(m_list);
     top->addWidget(group);
@@ -62,11 +63,12 @@ CAboutDlg::CAboutDlg(CLogger *logger, QWidget *parent) : CDialog(parent), m_logg
     ok->setDefault(true);
     layout->addWidget(ok, 0, Qt::AlignRight);
     connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
-    resize(480, 300);
+    resize(520, 320);
 }
 
 bool CAboutDlg::OnInitDialog()
 {
+    m_icon->setPixmap(windowIcon().pixmap(32, 32));
     m_list->InsertColumn(0, QStringLiteral("Component"), 300);
     m_list->InsertColumn(1, QStringLiteral("Version No."), 100);
     m_list->SetFullRowSelect(true);

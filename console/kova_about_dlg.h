@@ -8,6 +8,7 @@
 
 class CLogger;
 class CListCtrl;
+class QLabel;
 
 class CAboutDlg : public CDialog
 {
@@ -30,4 +31,5 @@ class CAboutDlg : public CDialog
   private:
     CLogger *m_logger;
     CListCtrl *m_list;
+    QLabel *m_icon;
 };

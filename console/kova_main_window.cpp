@@ -3,6 +3,7 @@
 #include "console/kova_main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -120,6 +121,7 @@ CKOVAClientPHASE4Dlg::CKOVAClientPHASE4Dlg(QWidget *parent)
         m_statusRowOfMarket[i] = -1;
     }
     setWindowIcon(application_icon());
+    QApplication::setWindowIcon(windowIcon());
     BuildMenu();
     BuildContent();
     // F1 is the application's help command.
