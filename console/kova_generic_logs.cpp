@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
+#include <QTimer>
+#include <QTreeWidgetItem>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
@@ -65,7 +67,7 @@ const char *const k_months[12] = {"January", "February", "March",     "April",  
 CGenericLogs::CGenericLogs(CLogger *logger, QWidget *parent)
     : CDialog(parent), m_logger(logger), m_helper(nullptr), m_versionState(VERSION_NOT_ACCEPTED),
       m_marketType(KOVA_NOT_INSTALLED), m_statusList(nullptr), m_list(nullptr), m_linkState(LINK_NONE),
-      m_failureLogged(false), m_localFailure(false)
+      m_failureLogged(false), m_localFailure(false), m_flushTimer(nullptr)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -73,11 +75,16 @@ CGenericLogs::CGenericLogs(CLogger *logger, QWidget *parent)
     m_list = new CListCtrl(this);
     SetControlId(m_list, IDC_LIST_LOGS);
     layout->addWidget(m_list);
+    m_flushTimer = new QTimer(this);
+    m_flushTimer->setSingleShot(true);
+    m_flushTimer->setInterval(FLUSH_INTERVAL_MS);
+    connect(m_flushTimer, &QTimer::timeout, this, [this] { FlushEvents(); });
 }
 
 CGenericLogs::~CGenericLogs()
 {
     delete m_helper;
+    DropPendingEvents();
 }
 
 bool CGenericLogs::OnInitDialog()
@@ -157,6 +164,7 @@ void CGenericLogs::OnConnectionEstablished()
     }
     m_linkState = LINK_UP;
     // The gateway replays the whole day after each connection.
+    DropPendingEvents();
     m_list->DeleteAllItems();
     emit linkChanged();
 }
@@ -253,15 +261,48 @@ void CGenericLogs::AddEvent(const uint8_t *packet)
     cells << EventTimeText(time);
     cells << QString::fromUtf8(ReasonCodeText(reason));
     cells << (extra == -1 ? QString() : QString::number(extra));
-    // Inserted whole, in one change of the list; a list scrolled away from the top keeps
+    m_pending.push_back(new QTreeWidgetItem(cells));
+    if (!m_flushTimer->isActive())
+    {
+        m_flushTimer->start();
+    }
+}
+
+void CGenericLogs::FlushEvents()
+{
+    m_flushTimer->stop();
+    if (m_pending.empty())
+    {
+        return;
+    }
+    // Newest on top, in one change of the list; a list scrolled away from the top keeps
     // showing the rows the operator is reading.
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(static_cast<qsizetype>(m_pending.size()));
+    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it)
+    {
+        rows.append(*it);
+    }
+    m_pending.clear();
     QScrollBar *bar = m_list->verticalScrollBar();
     int position = bar->value();
-    m_list->insertTopLevelItem(0, new QTreeWidgetItem(cells));
+    m_list->insertTopLevelItems(0, rows);
     if (position > 0)
     {
-        bar->setValue(position + 1);
+        m_list->updateGeometry();
+        bar->setMaximum(bar->maximum() + static_cast<int>(rows.size()));
+        bar->setValue(position + static_cast<int>(rows.size()));
     }
+}
+
+void CGenericLogs::DropPendingEvents()
+{
+    m_flushTimer->stop();
+    for (QTreeWidgetItem *item : m_pending)
+    {
+        delete item;
+    }
+    m_pending.clear();
 }
 
 int32_t CGenericLogs::compatible(int32_t version, int32_t reference)

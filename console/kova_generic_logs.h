@@ -10,11 +10,15 @@
 // while the gateway runs and the page has no link, so that a connect refused in the
 // moment between the process appearing and its console listener opening, or a link the
 // gateway dropped, is tried again. A series of failures is logged once.
+//
+// Events reach the list in batches, at most 50 ms after they arrived: a day's replay of
+// a hundred thousand events would otherwise make the list lay itself out anew for each.
 #pragma once
 
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "console/kova_helper.h"
 #include "console/shim/kova_dialog.h"
@@ -22,6 +26,8 @@
 class CLogger;
 class CListCtrl;
 class CGenericLogs;
+class QTimer;
+class QTreeWidgetItem;
 
 // What the main window hands each log page (one block per page, owned by the window).
 struct INPUT_FOR_LOGS_THREAD
@@ -44,6 +50,7 @@ class CGenericLogs : public CDialog, public CConnectionListener
         VERSION_NOT_ACCEPTED = 2,
         VERSION_ACCEPTED = 1,
         INVALID_VERSION_EXIT_CODE = 200,
+        FLUSH_INTERVAL_MS = 50,
     };
 
     CGenericLogs(CLogger *logger, QWidget *parent = nullptr);
@@ -69,6 +76,10 @@ class CGenericLogs : public CDialog, public CConnectionListener
     void RouteMessage(const uint8_t *packet, uint16_t transcode) override;
     void OnConnectionEstablished() override;
     void OnConnectionLost() override;
+
+    // Puts the events that arrived since the last batch on top of the list now.
+    void FlushEvents();
+    size_t PendingEvents() const { return m_pending.size(); }
 
     int32_t compatible(int32_t version, int32_t reference);
     void ShowMarketVersion(const char *market_name, int32_t version);
@@ -101,6 +112,7 @@ class CGenericLogs : public CDialog, public CConnectionListener
     void Connect();
     void VersionCheck(const uint8_t *packet);
     void AddEvent(const uint8_t *packet);
+    void DropPendingEvents();
     bool Widened() const;
 
     CLogger *m_logger;
@@ -114,4 +126,6 @@ class CGenericLogs : public CDialog, public CConnectionListener
     LinkState m_linkState;
     bool m_failureLogged; // the current series of failed connects has been logged
     bool m_localFailure;  // the last connect failed before reaching the gateway
+    std::vector<QTreeWidgetItem *> m_pending; // rows not in the list yet, oldest first
+    QTimer *m_flushTimer;
 };

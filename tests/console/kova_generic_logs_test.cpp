@@ -88,6 +88,7 @@ struct log_page_fixture : kova_test::window_fixture
         uint8_t buffer[1024] = {};
         memcpy(buffer, bytes.data(), bytes.size());
         page->RouteMessage(buffer, static_cast<uint16_t>(buffer[20] | (buffer[21] << 8)));
+        page->FlushEvents();
     }
 
     std::vector<std::string> row(int r)
@@ -238,6 +239,32 @@ TEST_F(log_page_fixture, TimeTextFollowsThePinnedZone)
     EXPECT_EQ(CGenericLogs::EventTimeText(1709577000).toStdString(), "Monday, March 04, 2024, 18:30:00");
     setenv("TZ", "Asia/Kolkata", 1);
     tzset();
+}
+
+TEST_F(log_page_fixture, EventsReachTheListInBatchesWithinFiftyMilliseconds)
+{
+    make_page(2);
+    uint8_t buffer[1024] = {};
+    std::vector<uint8_t> version = version_message(41402);
+    memcpy(buffer, version.data(), version.size());
+    page->RouteMessage(buffer, 10002);
+    std::vector<uint8_t> event = from_hex(k_widened_event);
+    for (uint32_t user = 1; user <= 3; ++user)
+    {
+        memcpy(&event[32], &user, 4);
+        memcpy(buffer, event.data(), event.size());
+        page->RouteMessage(buffer, 10000);
+    }
+    EXPECT_EQ(page->List()->GetItemCount(), 0);
+    EXPECT_EQ(page->PendingEvents(), 3u);
+    ASSERT_TRUE(kova_test::pump_until([&] { return page->List()->GetItemCount() == 3; }, 1000));
+    EXPECT_EQ(row(0)[0], "3");
+    EXPECT_EQ(row(2)[0], "1");
+    // A new connection drops what had not been shown yet.
+    page->RouteMessage(buffer, 10000);
+    page->OnConnectionEstablished();
+    kova_test::pump_for(100);
+    EXPECT_EQ(page->List()->GetItemCount(), 0);
 }
 
 TEST_F(log_page_fixture, AConnectionEmptiesTheListAndTheReplayRefillsItNewestFirst)
