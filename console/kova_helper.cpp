@@ -55,8 +55,8 @@ uint16_t KovaRequestLength(int32_t market)
     }
 }
 
-CNetworkHeader::CNetworkHeader(CLogger *logger)
-    : m_md5(new CMD5()), m_sequence(0), m_acknowledged(0), m_logger(logger)
+CNetworkHeader::CNetworkHeader(CLogger *)
+    : m_md5(new CMD5())
 {
 }
 

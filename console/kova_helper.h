@@ -12,7 +12,7 @@
 // after it), or the connect failed (refused: the gateway is not running). By then the
 // socket is closed and the connected flag is 0. The helper never reconnects by itself.
 // A thread other than the user-interface thread posts EstablishConnection to it
-// (KovaPostToUiThread).
+// (KovaPostToUiThread). The logger must outlive the helper.
 //
 // Console packets: u16 length at 0 (whole packet), zeros to 20, u16 transcode at 20,
 // body; all numbers little-endian. Packets of 3 to 1023 bytes are read; a packet split
@@ -58,9 +58,6 @@ class CNetworkHeader
 
   private:
     CMD5 *m_md5;
-    uint32_t m_sequence;
-    uint32_t m_acknowledged;
-    CLogger *m_logger;
 };
 
 // The three process-wide widened-user-id flags (0 until a market's live event log page
@@ -141,7 +138,6 @@ class CKOVAHelper : public QObject
     void ReadsBackOn();
     int32_t SendFixed(uint8_t *request, uint16_t length, uint16_t transcode);
 
-    std::string m_name;
     CLogger *m_logger;
     std::unique_ptr<CTcp> m_tcp;
     std::unique_ptr<CNetworkHeader> m_header;

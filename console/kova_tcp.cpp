@@ -59,7 +59,7 @@ const char *KovaStartupErrorText(int32_t error)
 }
 
 CTcp::CTcp(CKOVAHelper *owner, CLogger *logger)
-    : m_socket(INVALID_SOCKET_HANDLE), m_owner(owner), m_ownerWindow(nullptr), m_logger(logger), m_events(0),
+    : m_socket(INVALID_SOCKET_HANDLE), m_owner(owner), m_logger(logger), m_events(0),
       m_connecting(false), m_ended(false), m_readNotifier(nullptr), m_writeNotifier(nullptr)
 {
 }
@@ -73,9 +73,7 @@ int32_t CTcp::Initialize()
 {
     uint16_t version = 0;
     const char *description = nullptr;
-    int32_t error = pf_socket_startup(0x0001, &version, &description);
-    m_ownerWindow = m_owner;
-    return error;
+    return pf_socket_startup(0x0001, &version, &description);
 }
 
 int32_t CTcp::OpenConnection()

@@ -88,7 +88,6 @@ class CTcp : public CNetwork
 
     int32_t m_socket;
     CKOVAHelper *m_owner;
-    CKOVAHelper *m_ownerWindow; // taken at Initialize
     std::string m_address;
     std::string m_port;
     CLogger *m_logger;

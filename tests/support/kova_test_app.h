@@ -1,7 +1,9 @@
 // The console suites' Qt set-up: one QApplication for the test process on the offscreen
 // platform (unless QT_QPA_PLATFORM says otherwise), an event pump that waits for a
-// condition, and ThreadSanitizer suppressions that cover Qt's own libraries only (they
-// are not built with the sanitizer). Header-only, included once per test executable.
+// condition, and sanitizer suppressions that cover Qt's own libraries only (they are not
+// built with the sanitizers): ThreadSanitizer's for calls made from inside Qt, and
+// LeakSanitizer's for the font configuration cache that Qt's font database keeps for the
+// life of the process. Header-only, included once per test executable.
 #pragma once
 
 #include <QApplication>
@@ -62,9 +64,20 @@ extern "C" const char *__tsan_default_suppressions()
 {
     return "called_from_lib:libQt6Core.so\n"
            "called_from_lib:libQt6Gui.so\n"
-           "called_from_lib:libQt6Widgets.so\n"
-           "race:libQt6Core.so\n"
-           "race:libQt6Gui.so\n"
-           "race:libQt6Widgets.so\n";
+           "called_from_lib:libQt6Widgets.so\n";
+}
+#endif
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KOVA_TEST_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KOVA_TEST_LSAN 1
+#endif
+#endif
+#ifdef KOVA_TEST_LSAN
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
 }
 #endif
