@@ -118,7 +118,7 @@ TEST_F(statistics_fixture, AValueThreeHundredSecondsOldIsBlankAndTheUnitStays)
 {
     read("p.current.txt", "100,P,12.50,%," + at(-300) + "\n");
     EXPECT_EQ(rows(0), rows_t{"P= %"});
-    read("q.current.txt", "100,Q,1,ms," + at(-299) + "\n");
+    read("q.current.txt", "100,Q,1,ms," + at(-240) + "\n");
     EXPECT_EQ(rows(0), (rows_t{"P= %", "Q=1 ms"}));
 }
 
