@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScrollBar>
+#include <QTest>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -502,6 +503,13 @@ TEST_F(main_window_fixture, HelpOpensTheFileOfTheCurrentFolderOrSaysItIsMissing)
     window->Action(32798)->trigger();
     EXPECT_EQ(opened, std::vector<std::string>{dir.file("kova_ip_help.chm")});
     EXPECT_EQ(box_texts().size(), 1u);
+
+    // F1, the application's help command, opens the same file.
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_F1);
+    EXPECT_EQ(opened.size(), 2u);
 }
 
 TEST_F(main_window_fixture, ASmallerWindowScrollsItsStartUpContentByHundredthsAndTenths)
