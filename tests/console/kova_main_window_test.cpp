@@ -45,6 +45,7 @@ struct main_window_fixture : kova_test::window_fixture
     void SetUp() override
     {
         window_fixture::SetUp();
+        CKOVAClientPHASE4Dlg::SetProcessFilterForTests(kova_test::child_of_this_process);
         CKOVAClientPHASE4Dlg::SetDialogHookForTests(
             [this](const char *dialog, int32_t market) { dialogs.emplace_back(dialog, market); });
     }
@@ -54,6 +55,7 @@ struct main_window_fixture : kova_test::window_fixture
         window.reset();
         CKOVAClientPHASE4Dlg::SetDialogHookForTests(nullptr);
         CKOVAClientPHASE4Dlg::SetHelpOpener(nullptr);
+        CKOVAClientPHASE4Dlg::SetProcessFilterForTests(nullptr);
         for (int32_t &flag : g_kova_fix_enabled)
             flag = 0;
         window_fixture::TearDown();
