@@ -236,6 +236,12 @@ FixSessionSlot FixNwInfoClass::fixNwInfoSlotSnapshot(uint16_t slotIndex)
     return slot;
 }
 
+FixRequestRoad FixNwInfoClass::fixNwInfoRequestRoad()
+{
+    return FixRequestRoad{this,         m_sessionContainer, m_currentSessionIndex, m_requestQueue,
+                          m_logger,     m_contractExpiryOffset};
+}
+
 bool FixNwInfoClass::shuttingDown() const
 {
     return ea_flag_get(m_shutdownFlag) == 1;

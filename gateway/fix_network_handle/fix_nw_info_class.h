@@ -22,6 +22,7 @@
 #include "fix42/TradingSessionStatus.h"
 #include "fix42/TradingSessionStatusRequest.h"
 #include "gateway/fix_network_handle/fix_dialect_cracker.h"
+#include "gateway/fix_network_handle/fix_request_road.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
 #include "gateway/fix_network_handle/fix_utility.h"
 #include "gateway/library/ea_flag.h"
@@ -141,6 +142,18 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void onMessage(const FIX42::NewOrderSingle &order, const FIX::SessionID &sessionId) override;
     void onMessage(const FIX42::OrderCancelRequest &cancel, const FIX::SessionID &sessionId) override;
     void onMessage(const FIX42::OrderCancelReplaceRequest &modify, const FIX::SessionID &sessionId) override;
+    // Multi-leg requests (fix_spread_requests.cpp) and position maintenance
+    // (fix_position_requests.cpp).
+    void onMessage(const FIX42::SpreadMultiLegSingle &spread, const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::SpreadCancelReplaceRequest &replace, const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::PositionMaintenanceRequest &request, const FIX::SessionID &sessionId) override;
+
+    // One leg of a multi-leg request into the record (leg 1) or its leg entry (legs 2 and
+    // 3): 0, or 203 for a leg number outside 1 to 3. Field failures are thrown.
+    int32_t fixNwInfoGetSpreadMultiLegInfo(const FIX42::SpreadMultiLegSingle &spread, uint8_t *destination,
+                                           uint16_t legNumber);
+    int32_t fixNwInfoGetSpreadCancelReplaceLegInfo(const FIX42::SpreadCancelReplaceRequest &replace,
+                                                   uint8_t *destination, uint16_t legNumber, char cancelFlag);
 
     // Entry points of the FIX send thread; each consumes the record it is given.
     int32_t fixNwInfoSendMesg(message *msg, logger_object *logger);
@@ -180,6 +193,11 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     fixLoggerObject *loggerObject() { return m_fixLoggerObject; }
 
   private:
+    FixRequestRoad fixNwInfoRequestRoad();
+    int32_t fixNwInfoBuildSpread(const FIX42::SpreadMultiLegSingle &spread, uint8_t *record,
+                                 const FixSessionSlot &slot);
+    int32_t fixNwInfoBuildSpreadReplace(const FIX42::SpreadCancelReplaceRequest &replace, uint8_t *record,
+                                        const FixSessionSlot &slot);
     void fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX::SessionID &sessionId);
     void fixNwInfoSendConsoleEvent(uint16_t reasonCode);
     void fixNwInfoQueueSend(FixDeferredSend::Kind kind, FIX::Message *message,

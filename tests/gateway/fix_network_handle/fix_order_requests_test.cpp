@@ -248,6 +248,8 @@ const FieldCase FIELD_CASES[] = {
     {"MarketOrderReadsNoPrice", 'D', {{40, "1"}, {44, "0"}}, nullptr, 140, "00000000"},
     {"StopOrderWithoutStopPx", 'D', {{40, "3"}}, "Field not found 99", 5, nullptr},
     {"StopPxTooHigh", 'D', {{40, "3"}, {99, "10000000"}}, "Invalid value for field id 99", 0, nullptr},
+    {"StopPxNegative", 'D', {{40, "3"}, {99, "-1.5"}}, "Invalid value for field id 99", 0, nullptr},
+    {"StopPxZero", 'D', {{40, "4"}, {99, "0"}}, nullptr, 144, "00000000"},
     {"StopOrderBookAndFlag", 'D', {{40, "3"}, {99, "12.345"}}, nullptr, 140, "00000000 000004d2"},
     {"TimeInForceGoodTillCancel", 'D', {{59, "1"}}, "Unsupported value for TimeInForce ", 0, nullptr},
     {"TimeInForceDay", 'D', {{59, "0"}}, nullptr, 164, "0800"},
@@ -272,6 +274,7 @@ const FieldCase FIELD_CASES[] = {
     {"ModifyWithoutCumQty", 'G', {{14, ""}}, "Field not found 14", 5, nullptr},
     {"ModifyWithoutComplianceId", 'G', {{376, ""}}, "Field not found 376", 5, nullptr},
     {"ModifyWithoutOrderId", 'G', {{37, ""}}, "Field not found 37", 5, nullptr},
+    {"ModifyStopPxNegative", 'G', {{40, "4"}, {99, "-0.01"}}, "Invalid value for field id 99", 0, nullptr},
     {"ModifyImmediateOrCancel", 'G', {{59, "3"}}, nullptr, 164, "0210"},
 };
 // clang-format on
