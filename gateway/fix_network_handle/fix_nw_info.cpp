@@ -222,18 +222,14 @@ void FixNwInfoClass::fixNwInfoStopAcceptor()
 
 uint16_t FixNwInfoClass::fixNwInfoValidClientCount()
 {
-    ea_sync_info_enter_critical_section(m_lock);
-    const uint16_t count = m_sessionContainer->valid_client_count;
-    ea_sync_info_leave_critical_section(m_lock);
-    return count;
+    ea_sync_guard lock(m_lock);
+    return m_sessionContainer->valid_client_count;
 }
 
 FixSessionSlot FixNwInfoClass::fixNwInfoSlotSnapshot(uint16_t slotIndex)
 {
-    ea_sync_info_enter_critical_section(m_lock);
-    const FixSessionSlot slot = m_sessionContainer->slots[slotIndex];
-    ea_sync_info_leave_critical_section(m_lock);
-    return slot;
+    ea_sync_guard lock(m_lock);
+    return m_sessionContainer->slots[slotIndex];
 }
 
 FixRequestRoad FixNwInfoClass::fixNwInfoRequestRoad()
