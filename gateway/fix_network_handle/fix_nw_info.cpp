@@ -114,8 +114,11 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
         fixNwInfoDestroyMembers();
         throw LogException("ea_sync_info_create fail");
     }
+    // A blank value reads as an empty one: the orders would carry midnight as the expiry's
+    // time of day, so it is refused like a missing one.
     if (config_file_read_string(args.configFile, "CONTRACT_EXPIRY_OFFSET", m_contractExpiryOffset,
-                                sizeof(m_contractExpiryOffset)) != EA_SUCCESS)
+                                sizeof(m_contractExpiryOffset)) != EA_SUCCESS ||
+        m_contractExpiryOffset[0] == '\0')
     {
         EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "[%s] Parameter not found in config file [%s]",
                "CONTRACT_EXPIRY_OFFSET", args.configFile);

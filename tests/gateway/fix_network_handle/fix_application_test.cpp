@@ -25,6 +25,9 @@ TEST(FixApplicationSetUp, MissingContractExpiryOffsetOrSettingsGiveNoApplication
     GatewaySide side;
     Application noOffset(side, 4, true, "FIX_LOGGING=Y\n");
     EXPECT_EQ(noOffset.app, nullptr);
+    // A blank value reads as an empty one and is refused the same way.
+    Application blankOffset(side, 4, true, "CONTRACT_EXPIRY_OFFSET= \nFIX_LOGGING=Y\n");
+    EXPECT_EQ(blankOffset.app, nullptr);
 
     fix_test::TempFolder dir;
     std::ofstream(dir.file("qel_ip.cfg")) << "CONTRACT_EXPIRY_OFFSET=15:30:00\n";

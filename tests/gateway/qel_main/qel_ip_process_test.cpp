@@ -102,6 +102,27 @@ TEST(QelIpStartup, ConfigurationFailuresExitWith10003)
     }
 }
 
+// A blank value reads as empty: refused at start-up like a missing key, and the log says
+// which key.
+TEST(QelIpStartup, BlankContractExpiryOffsetExitsWith10003NamingTheKey)
+{
+    for (const char *value : {" ", "\t", "   15:30:00"})
+    {
+        SCOPED_TRACE(std::string("[") + value + "]");
+        temp_dir dir;
+        gateway_config config;
+        config.values["CONTRACT_EXPIRY_OFFSET"] = value;
+        process_result result = run_gateway(dir, {"-c", config.write(dir)});
+        EXPECT_EQ(result.exit_code, 10003);
+        EXPECT_FALSE(result.timed_out);
+        bool named = false;
+        for (const std::string &name : dir.list("logs"))
+            named = named || contains(dir.read("logs/" + name),
+                                      "[CONTRACT_EXPIRY_OFFSET] Parameter not found in config file [");
+        EXPECT_TRUE(named) << "no log line names the key";
+    }
+}
+
 TEST(QelIpStartup, MissingConfigurationFileExitsWith10003)
 {
     temp_dir dir;
