@@ -212,9 +212,12 @@ FixNwInfoClass::~FixNwInfoClass()
     fixNwInfoDestroyMembers();
 }
 
+// Stopped on request, or its thread ended by itself (its listener broke): either way no
+// FIX client can reach the gateway any more.
 int32_t FixNwInfoClass::fixNwInfoPollAcceptor()
 {
-    return m_acceptor == nullptr || m_acceptor->isStopped() ? EA_ERROR : EA_SUCCESS;
+    return m_acceptor == nullptr || m_acceptor->isStopped() || m_acceptor->hasThreadEnded() ? EA_ERROR
+                                                                                              : EA_SUCCESS;
 }
 
 void FixNwInfoClass::fixNwInfoStopAcceptor()
