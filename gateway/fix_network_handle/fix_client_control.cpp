@@ -72,7 +72,8 @@ int32_t FixNwInfoClass::fixNwInfoDisconnectPendingClient(uint16_t slotIndex, log
         return EA_SUCCESS;
     const int32_t handle = slot->fix_nw_handle;
     FIX::SessionID *copy = nullptr;
-    if (slot->session_id != nullptr && fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
+    if (slot->session_id != nullptr &&
+        fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fixNwInfoGetCopyOfSessionId failed");
         return EA_ERROR;
@@ -109,7 +110,8 @@ int32_t FixNwInfoClass::fixNwInfoDisconnectPendingClients(logger_object *logger)
 }
 
 // A user logoff flush or drop whose connection the slot no longer holds: only logged.
-void FixNwInfoClass::fixNwInfoLogStaleClientRecord(const message *msg, uint16_t slotIndex, logger_object *logger)
+void FixNwInfoClass::fixNwInfoLogStaleClientRecord(const message *msg, uint16_t slotIndex,
+                                                   logger_object *logger)
 {
     const int32_t handle = m_sessionContainer->slots[slotIndex].fix_nw_handle;
     if (msg->tag == USER_LOGOFF_FLUSH)
@@ -157,7 +159,8 @@ int32_t FixNwInfoClass::fixNwInfoEndClientSession(ea_sync_guard &lock, const mes
     FixSessionSlot *slot = &c->slots[slotIndex];
     const int32_t handle = slot->fix_nw_handle;
     FIX::SessionID *copy = nullptr;
-    if (slot->session_id != nullptr && fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
+    if (slot->session_id != nullptr &&
+        fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fixNwInfoGetCopyOfSessionId failed");
         return EA_ERROR;
@@ -171,8 +174,9 @@ int32_t FixNwInfoClass::fixNwInfoEndClientSession(ea_sync_guard &lock, const mes
     if (slot->fix_nw_handle == handle)
         c->fixSessionInfoContainerCleanupSession(slotIndex, logger);
     if (msg->tag == USER_LOGOFF_FLUSH)
-        EA_LOG(logger, EA_LEVEL_EVENT, "Sending USER_LOGOFF_FLUSH message for tws nw handle [%d] tws index [%u]",
-               handle, static_cast<unsigned>(slotIndex));
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sending USER_LOGOFF_FLUSH message for tws nw handle [%d] tws index [%u]", handle,
+               static_cast<unsigned>(slotIndex));
     else
         EA_LOG(logger, EA_LEVEL_EVENT,
                "Discarding DROP CLIENT message after cleanup for tws nw handle [%d] tws index [%u]", handle,

@@ -44,8 +44,8 @@ void FixNwInfoClass::fixNwInfoEmptyJournalQueue()
 
 // The client's time for one stream, as the slot's requested journal time. Throws
 // LogException when the entry's time does not convert, FIX::FieldNotFound when it is missing.
-void FixNwInfoClass::fixNwInfoReadStreamTime(const FIX42::TradingSessionStatusRequest &request, uint32_t stream,
-                                             FixSessionSlot *slot)
+void FixNwInfoClass::fixNwInfoReadStreamTime(const FIX42::TradingSessionStatusRequest &request,
+                                             uint32_t stream, FixSessionSlot *slot)
 {
     FIX::Group entry(FIX_TAG_NO_ON_BEHALF_OF_LOCATION_ID, FIX_TAG_LAST_HOST_MESSAGE_TIME);
     request.getGroup(stream, entry);
@@ -91,8 +91,9 @@ bool FixNwInfoClass::fixNwInfoQueueJournalRequest(uint16_t slotIndex, uint32_t s
     // A one-digit stream number is followed by a NUL byte.
     memcpy(record + JOURNAL_REQUEST_STREAM, streamText, 2);
     slot->requested_journal_time -= JOURNAL_ONE_SECOND;
-    const int64_t start = slot->requested_journal_time > slot->journal_floor_time ? slot->requested_journal_time
-                                                                                  : slot->journal_floor_time;
+    const int64_t start = slot->requested_journal_time > slot->journal_floor_time
+                              ? slot->requested_journal_time
+                              : slot->journal_floor_time;
     put_u64_be(record, JOURNAL_REQUEST_START_TIME, static_cast<uint64_t>(start));
     journal->user_id = slot->user_id;
     journal->user_type = 1;
@@ -123,12 +124,13 @@ bool FixNwInfoClass::fixNwInfoSendJournalRequests(uint16_t slotIndex)
     while (queue_get_count(jd_output_request_queue) > 0)
     {
         message *journal = static_cast<message *>(queue_remove_head(jd_output_request_queue));
-        c->fixSessionInfoContainerStampMessage(m_logger, journal, EA_BINARY_KIND_FIX, EA_REQUEST_LOG, 0, 0, 0);
+        c->fixSessionInfoContainerStampMessage(m_logger, journal, EA_BINARY_KIND_FIX, EA_REQUEST_LOG, 0, 0,
+                                               0);
         EA_LOG(
             m_logger, EA_LEVEL_EVENT,
             "Sending Journal download request for stream id [%d] user [%ld] having fix index[%u]fix_nw_handle [%d] link index [%u]to User Session Module",
-            ++position, static_cast<long>(static_cast<int32_t>(slot->user_id)), static_cast<unsigned>(slotIndex),
-            slot->fix_nw_handle, static_cast<unsigned>(slot->link_index));
+            ++position, static_cast<long>(static_cast<int32_t>(slot->user_id)),
+            static_cast<unsigned>(slotIndex), slot->fix_nw_handle, static_cast<unsigned>(slot->link_index));
         if (shared_queue_insert_single_element(m_requestQueue, journal) != EA_SUCCESS)
         {
             EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
@@ -148,9 +150,10 @@ void FixNwInfoClass::fixNwInfoStartJournalDownload(const FIX42::TradingSessionSt
     request.getField(count);
     if (count.getValue() < 0 || static_cast<uint32_t>(count.getValue()) != slot->stream_count)
     {
-        EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "noOnBehalfOfLocationID [%d] doesn't match with the stream count [%d] for the Session id [%s] ",
-               count.getValue(), static_cast<int>(slot->stream_count), sessionId.toString().c_str());
+        EA_LOG(
+            m_logger, EA_LEVEL_EVENT,
+            "noOnBehalfOfLocationID [%d] doesn't match with the stream count [%d] for the Session id [%s] ",
+            count.getValue(), static_cast<int>(slot->stream_count), sessionId.toString().c_str());
         throw LogException("NoOnBehalfOfLocationID is Invalid");
     }
     for (uint32_t stream = 1; stream <= slot->stream_count; ++stream)
@@ -180,7 +183,8 @@ void FixNwInfoClass::fixNwInfoStartJournalDownload(const FIX42::TradingSessionSt
                        slot->fix_nw_handle, std::string());
 }
 
-void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request, const FIX::SessionID &sessionId)
+void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request,
+                               const FIX::SessionID &sessionId)
 {
     FIX::MsgSeqNum msgSeqNum;
     FIX::MsgType msgType;
@@ -199,7 +203,8 @@ void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request
         }
         if (m_sessionContainer->slots[m_currentSessionIndex].state == FIX_SLOT_READY)
         {
-            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("The user is already signed on."),
+            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
+                                        FIX::Text("The user is already signed on."),
                                         FIX::BusinessRejectReason(0));
             return;
         }
@@ -214,7 +219,8 @@ void FixNwInfoClass::onMessage(const FIX42::TradingSessionStatusRequest &request
     catch (LogException &e)
     {
         fixNwInfoEmptyJournalQueue();
-        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text(e.what()), FIX::BusinessRejectReason(0));
+        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text(e.what()),
+                                    FIX::BusinessRejectReason(0));
     }
     catch (FIX::Exception &e)
     {

@@ -57,7 +57,8 @@ std::string fixNewsLine(const uint8_t *record, int16_t transcode)
     const news_kind *kind = findNewsKind(transcode);
     if (kind == nullptr)
         throw FIX::Exception("No broadcast for transcode", fixReplyDecimal(transcode));
-    std::string line = kind->prefix != nullptr ? kind->prefix : fixReplyText(record, kind->prefixOffset, PREFIX_SIZE);
+    std::string line =
+        kind->prefix != nullptr ? kind->prefix : fixReplyText(record, kind->prefixOffset, PREFIX_SIZE);
     line += " - ";
     uint32_t length = get_u16_be(record, kind->lengthOffset);
     if (length > NEWS_TEXT_MAXIMUM)

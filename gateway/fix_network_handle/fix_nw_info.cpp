@@ -217,7 +217,7 @@ FixNwInfoClass::~FixNwInfoClass()
 int32_t FixNwInfoClass::fixNwInfoPollAcceptor()
 {
     return m_acceptor == nullptr || m_acceptor->isStopped() || m_acceptor->hasThreadEnded() ? EA_ERROR
-                                                                                              : EA_SUCCESS;
+                                                                                            : EA_SUCCESS;
 }
 
 void FixNwInfoClass::fixNwInfoStopAcceptor()
@@ -240,8 +240,8 @@ FixSessionSlot FixNwInfoClass::fixNwInfoSlotSnapshot(uint16_t slotIndex)
 
 FixRequestRoad FixNwInfoClass::fixNwInfoRequestRoad()
 {
-    return FixRequestRoad{this,         m_sessionContainer, m_currentSessionIndex, m_requestQueue,
-                          m_logger,     m_contractExpiryOffset};
+    return FixRequestRoad{this,           m_sessionContainer, m_currentSessionIndex,
+                          m_requestQueue, m_logger,           m_contractExpiryOffset};
 }
 
 bool FixNwInfoClass::shuttingDown() const

@@ -153,8 +153,10 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     // Multi-leg requests (fix_spread_requests.cpp) and position maintenance
     // (fix_position_requests.cpp).
     void onMessage(const FIX42::SpreadMultiLegSingle &spread, const FIX::SessionID &sessionId) override;
-    void onMessage(const FIX42::SpreadCancelReplaceRequest &replace, const FIX::SessionID &sessionId) override;
-    void onMessage(const FIX42::PositionMaintenanceRequest &request, const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::SpreadCancelReplaceRequest &replace,
+                   const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::PositionMaintenanceRequest &request,
+                   const FIX::SessionID &sessionId) override;
 
     // One leg of a multi-leg request into the record (leg 1) or its leg entry (legs 2 and
     // 3): 0, or 203 for a leg number outside 1 to 3. Field failures are thrown.
@@ -238,27 +240,28 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     // lock held; it ends the reply itself (releasing the lock, with 0, 203 or 10000) or
     // hands back a FIX message to send with FIX_REPLY_TO_SEND, the lock still held.
     typedef int32_t (FixNwInfoClass::*FixReplyHandler)(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
-                                                      FIX::Message **out, logger_object *logger);
+                                                       FIX::Message **out, logger_object *logger);
     FixReplyHandler fixNwInfoReplyHandler(int16_t transcode);
     bool fixNwInfoReplySlot(const message *msg, uint16_t *slotIndex, logger_object *logger);
-    int32_t fixNwInfoOnSignOnResponse(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
-                                      logger_object *logger);
-    int32_t fixNwInfoOnSystemInformation(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
-                                         logger_object *logger);
-    int32_t fixNwInfoOnJournalHeader(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
-                                     logger_object *logger);
+    int32_t fixNwInfoOnSignOnResponse(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                      FIX::Message **out, logger_object *logger);
+    int32_t fixNwInfoOnSystemInformation(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                         FIX::Message **out, logger_object *logger);
+    int32_t fixNwInfoOnJournalHeader(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                     FIX::Message **out, logger_object *logger);
     int32_t fixNwInfoOnJournalData(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
                                    logger_object *logger);
-    int32_t fixNwInfoOnJournalTrailer(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
-                                      logger_object *logger);
-    int32_t fixNwInfoOnSecondaryJournal(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
-                                        logger_object *logger);
+    int32_t fixNwInfoOnJournalTrailer(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                      FIX::Message **out, logger_object *logger);
+    int32_t fixNwInfoOnSecondaryJournal(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                        FIX::Message **out, logger_object *logger);
     int32_t fixNwInfoOnReply(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
                              logger_object *logger);
     int32_t fixNwInfoHandleSignOnResponse(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
                                           logger_object *logger);
     int32_t fixNwInfoLogOnly(ea_sync_guard &lock, message *msg, logger_object *logger);
-    int32_t fixNwInfoConversionEnded(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage, int32_t status);
+    int32_t fixNwInfoConversionEnded(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage,
+                                     int32_t status);
     // Client control (fix_client_control.cpp).
     int32_t fixNwInfoDisconnectPendingClients(logger_object *logger);
     int32_t fixNwInfoDisconnectPendingClient(uint16_t slotIndex, logger_object *logger);
@@ -269,8 +272,8 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     int32_t fixNwInfoEndClientSession(ea_sync_guard &lock, const message *msg, uint16_t slotIndex,
                                       logger_object *logger);
     int32_t fixNwInfoForwardLogoffFlush(message *msg, int32_t result, logger_object *logger);
-    int32_t fixNwInfoSendToClient(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage, uint16_t slotIndex,
-                                  logger_object *logger);
+    int32_t fixNwInfoSendToClient(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage,
+                                  uint16_t slotIndex, logger_object *logger);
 
   public:
     uint16_t m_currentSessionIndex;

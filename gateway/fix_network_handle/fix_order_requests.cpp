@@ -285,8 +285,9 @@ void readClOrdId(const OrderBuild &b)
 {
     FIX::ClOrdID clOrdId;
     b.request->getField(clOrdId);
-    put_u32_le(b.record, CLIENT_ORDER_NUMBER,
-               static_cast<uint32_t>(fixIdentifierBelow(clOrdId.getValue(), 2000000001, FIX::FIELD::ClOrdID)));
+    put_u32_le(
+        b.record, CLIENT_ORDER_NUMBER,
+        static_cast<uint32_t>(fixIdentifierBelow(clOrdId.getValue(), 2000000001, FIX::FIELD::ClOrdID)));
 }
 
 // The fields of a new order and of a modification, in the order they are checked.
@@ -364,7 +365,8 @@ FixRecordBuilder orderBuilder(const FIX::Message &request, OrderKind kind, const
         if (kind == ORDER_NEW)
             writeConstants(build, TRANSCODE_NEW_ORDER, ' ');
         else
-            writeConstants(build, kind == ORDER_CANCEL ? TRANSCODE_CANCEL_ORDER : TRANSCODE_MODIFY_ORDER, 'T');
+            writeConstants(build, kind == ORDER_CANCEL ? TRANSCODE_CANCEL_ORDER : TRANSCODE_MODIFY_ORDER,
+                           'T');
         if (kind == ORDER_CANCEL)
             buildCancellation(build);
         else
@@ -381,9 +383,10 @@ void FixNwInfoClass::onMessage(const FIX42::NewOrderSingle &order, const FIX::Se
         return;
     if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
     {
-        EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Session id [%s] not found in the fix_client_list.Hence not processing the NewOrderSingle message",
-               sessionId.toString().c_str());
+        EA_LOG(
+            m_logger, EA_LEVEL_EVENT,
+            "Session id [%s] not found in the fix_client_list.Hence not processing the NewOrderSingle message",
+            sessionId.toString().c_str());
         fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
         return;
     }
@@ -392,9 +395,10 @@ void FixNwInfoClass::onMessage(const FIX42::NewOrderSingle &order, const FIX::Se
                            orderBuilder(order, ORDER_NEW, m_contractExpiryOffset), &handle))
     {
     case FIX_REQUEST_SENT:
-        EA_LOG(m_logger, EA_LEVEL_ACTIVITY,
-               "Sending newSingleOrder message of session index[%d] and Fix Nw handle [%d] to User Session Module",
-               static_cast<int>(m_currentSessionIndex), handle);
+        EA_LOG(
+            m_logger, EA_LEVEL_ACTIVITY,
+            "Sending newSingleOrder message of session index[%d] and Fix Nw handle [%d] to User Session Module",
+            static_cast<int>(m_currentSessionIndex), handle);
         break;
     case FIX_REQUEST_FATAL:
         setShutdown();
@@ -415,13 +419,14 @@ void FixNwInfoClass::onMessage(const FIX42::OrderCancelRequest &cancel, const FI
         return;
     }
     int32_t handle = -1;
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", cancel, sessionId,
-                           orderBuilder(cancel, ORDER_CANCEL, m_contractExpiryOffset), &handle))
+    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", cancel,
+                           sessionId, orderBuilder(cancel, ORDER_CANCEL, m_contractExpiryOffset), &handle))
     {
     case FIX_REQUEST_SENT:
-        EA_LOG(m_logger, EA_LEVEL_ACTIVITY,
-               "Sending OrderCancelRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module",
-               static_cast<int>(m_currentSessionIndex), handle);
+        EA_LOG(
+            m_logger, EA_LEVEL_ACTIVITY,
+            "Sending OrderCancelRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module",
+            static_cast<int>(m_currentSessionIndex), handle);
         break;
     case FIX_REQUEST_FATAL:
         setShutdown();
@@ -436,15 +441,16 @@ void FixNwInfoClass::onMessage(const FIX42::OrderCancelReplaceRequest &modify,
 {
     if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
     {
-        EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Session id [%s] not found in the fix_client_list. Hence not processing OrderCancelReplaceRequest",
-               sessionId.toString().c_str());
+        EA_LOG(
+            m_logger, EA_LEVEL_EVENT,
+            "Session id [%s] not found in the fix_client_list. Hence not processing OrderCancelReplaceRequest",
+            sessionId.toString().c_str());
         fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
         return;
     }
     int32_t handle = -1;
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed ", modify, sessionId,
-                           orderBuilder(modify, ORDER_MODIFY, m_contractExpiryOffset), &handle))
+    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed ", modify,
+                           sessionId, orderBuilder(modify, ORDER_MODIFY, m_contractExpiryOffset), &handle))
     {
     case FIX_REQUEST_SENT:
         EA_LOG(

@@ -44,7 +44,8 @@ void fixPositionFillReport(FIX::Message &report, const uint8_t *record, int16_t 
         report.setField(FIX::PosTransType(1));
     else if (transactionType == 0 || (event->refused && transactionType == 2))
         report.setField(FIX::PosTransType(2));
-    report.setField(FIX::PosMaintRptID(fixReplyOrderIdText(fixReplyOrderNumber(record, POSITION_REPLY_REQUEST_NUMBER))));
+    report.setField(
+        FIX::PosMaintRptID(fixReplyOrderIdText(fixReplyOrderNumber(record, POSITION_REPLY_REQUEST_NUMBER))));
     if (errorCode != 0)
     {
         report.setField(FIX::PosMaintStatus(2));
@@ -53,7 +54,8 @@ void fixPositionFillReport(FIX::Message &report, const uint8_t *record, int16_t 
     else
         report.setField(FIX::PosMaintStatus(0));
 
-    fixReplySetText(report, FIX::FIELD::Symbol, fixReplyText(record, POSITION_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
+    fixReplySetText(report, FIX::FIELD::Symbol,
+                    fixReplyText(record, POSITION_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string token = fixReplyDecimal(get_u32_be(record, POSITION_REPLY_TOKEN));
     report.setField(FIX::SecurityID(token));
     const std::string kind = fixReplyText(record, POSITION_REPLY_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
@@ -65,8 +67,10 @@ void fixPositionFillReport(FIX::Message &report, const uint8_t *record, int16_t 
     fixReplySetProduct(report, FIX::FIELD::Product,
                        fixReplyText(record, POSITION_REPLY_UNDERLYING_KIND, ORDER_REPLY_KIND_SIZE));
     fixReplySetMaturity(report, get_u32_be(record, POSITION_REPLY_EXPIRY));
-    fixReplySetText(report, FIX::FIELD::Account, fixReplyText(record, POSITION_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
-    fixReplySetExchangeSeconds(report, FIX::FIELD::TransactTime, get_u32_be(record, POSITION_REPLY_REQUEST_TIME));
+    fixReplySetText(report, FIX::FIELD::Account,
+                    fixReplyText(record, POSITION_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
+    fixReplySetExchangeSeconds(report, FIX::FIELD::TransactTime,
+                               get_u32_be(record, POSITION_REPLY_REQUEST_TIME));
     report.setField(FIX::Shares(static_cast<double>(get_u32_be(record, POSITION_REPLY_QUANTITY))));
     const int16_t proClient = get_i16_be(record, POSITION_REPLY_PRO_CLIENT);
     if (proClient == 1)

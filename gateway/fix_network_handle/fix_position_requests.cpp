@@ -105,7 +105,8 @@ void readInstrument(const PositionBuild &b)
     FIX::StringField day(FIX::FIELD::MaturityDay);
     b.request->getField(day);
     fix_copy_string_field_exact(day, date + 6, 2, FIX::FIELD::MaturityDay);
-    put_u32_be(r, EXPIRY_DATE, static_cast<uint32_t>(exchange_date_from_ymd(nullptr, date, nullptr, b.expiryOffset)));
+    put_u32_be(r, EXPIRY_DATE,
+               static_cast<uint32_t>(exchange_date_from_ymd(nullptr, date, nullptr, b.expiryOffset)));
     put_i16_be(r, ZERO_72, 0);
 }
 
@@ -120,7 +121,8 @@ void readRequestTerms(const PositionBuild &b)
         put_i16_be(r, PRO_CLIENT, 1);
         FIX::Account account;
         b.request->getField(account);
-        fix_copy_string_field(account, reinterpret_cast<char *>(r + ACCOUNT), ACCOUNT_SIZE, FIX::FIELD::Account);
+        fix_copy_string_field(account, reinterpret_cast<char *>(r + ACCOUNT), ACCOUNT_SIZE,
+                              FIX::FIELD::Account);
         FIX::ClearingAccount clearing;
         b.request->getField(clearing);
         fix_copy_string_field(clearing, reinterpret_cast<char *>(r + SETTLOR), SETTLOR_SIZE,
@@ -147,7 +149,8 @@ void readRequestTerms(const PositionBuild &b)
 
     FIX::PosReqID reqId;
     b.request->getField(reqId);
-    fix_copy_string_field(reqId, reinterpret_cast<char *>(r + REQUEST_ID), REQUEST_ID_SIZE, FIX::FIELD::PosReqID);
+    fix_copy_string_field(reqId, reinterpret_cast<char *>(r + REQUEST_ID), REQUEST_ID_SIZE,
+                          FIX::FIELD::PosReqID);
     fixIdentifierBelow(reqId.getValue(), 2000000001, FIX::FIELD::PosReqID);
     put_i16_be(r, CONSTANT_84, 1);
     put_i16_be(r, CONSTANT_74, 1);
@@ -178,7 +181,8 @@ void readAction(const PositionBuild &b)
 }
 } // namespace
 
-void FixNwInfoClass::onMessage(const FIX42::PositionMaintenanceRequest &request, const FIX::SessionID &sessionId)
+void FixNwInfoClass::onMessage(const FIX42::PositionMaintenanceRequest &request,
+                               const FIX::SessionID &sessionId)
 {
     if (shuttingDown())
         return;
@@ -202,8 +206,8 @@ void FixNwInfoClass::onMessage(const FIX42::PositionMaintenanceRequest &request,
         return EA_SUCCESS;
     };
     int32_t handle = -1;
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", request, sessionId,
-                           build, &handle))
+    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", request,
+                           sessionId, build, &handle))
     {
     case FIX_REQUEST_SENT:
         EA_LOG(

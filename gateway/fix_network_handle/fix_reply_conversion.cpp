@@ -127,7 +127,8 @@ template <class M> FIX::Message *fixReplyNew()
 }
 
 const fix_reply_family_ops FIX_REPLY_FAMILIES[] = {
-    {FIX_REPLY_ORDER_REPORT, fixReplyNew<FIX42::ExecutionReport>, "Failed to create object of ExecutionReport()",
+    {FIX_REPLY_ORDER_REPORT, fixReplyNew<FIX42::ExecutionReport>,
+     "Failed to create object of ExecutionReport()",
      [](FIX::Message &out, const fix_reply_input &in)
      {
          fixSingleOrderFillExecutionReport(out, in.msg->data, in.transcode, in.errorCode);
@@ -146,13 +147,15 @@ const fix_reply_family_ops FIX_REPLY_FAMILIES[] = {
          fixSpreadFillExecutionReport(out, in.msg->data, in.transcode, in.errorCode);
          return static_cast<int32_t>(EA_SUCCESS);
      }},
-    {FIX_REPLY_SPREAD_CANCEL_REJECT, fixReplyNew<FIX42::OrderCancelReject>, "new failed for OrderCancelReject",
+    {FIX_REPLY_SPREAD_CANCEL_REJECT, fixReplyNew<FIX42::OrderCancelReject>,
+     "new failed for OrderCancelReject",
      [](FIX::Message &out, const fix_reply_input &in)
      {
          fixSpreadFillCancelReject(out, in.msg->data, in.transcode, in.errorCode);
          return static_cast<int32_t>(EA_SUCCESS);
      }},
-    {FIX_REPLY_TRADE_REPORT, fixReplyNew<FIX42::ExecutionReport>, "Failed to create object of ExecutionReport()",
+    {FIX_REPLY_TRADE_REPORT, fixReplyNew<FIX42::ExecutionReport>,
+     "Failed to create object of ExecutionReport()",
      [](FIX::Message &out, const fix_reply_input &in)
      { return fixTradeFillExecutionReport(out, in.msg, in.transcode, in.logger); }},
     {FIX_REPLY_POSITION_REPORT, fixReplyNew<FIX42::PositionMaintenanceReport>,
@@ -380,7 +383,8 @@ void fixReplySetSide(FIX::FieldMap &map, int tag, int16_t side)
         map.setField(FIX::CharField(tag, '2'));
 }
 
-const fix_option_tags FIX_OPTION_TAGS = {FIX::FIELD::PutOrCall, FIX::FIELD::OptAttribute, FIX::FIELD::StrikePrice};
+const fix_option_tags FIX_OPTION_TAGS = {FIX::FIELD::PutOrCall, FIX::FIELD::OptAttribute,
+                                         FIX::FIELD::StrikePrice};
 const fix_option_tags FIX_LEG_OPTION_TAGS = {FIX42::TAG::LegPutOrCall, FIX::FIELD::LegOptAttribute,
                                              FIX::FIELD::LegStrikePrice};
 

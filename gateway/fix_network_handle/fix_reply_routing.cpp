@@ -13,8 +13,8 @@
 
 #include "Session.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
-#include "gateway/library/ea_sync_info.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
+#include "gateway/library/ea_sync_info.h"
 #include "gateway/library/ea_time.h"
 #include "gateway/library/logger.h"
 #include "gateway/library/message.h"
@@ -214,8 +214,8 @@ static int32_t fixNwInfoDiscard(ea_sync_guard &lock, message *msg)
 }
 
 // The record's length is not the one its transcode needs.
-static int32_t fixNwInfoDiscardLength(ea_sync_guard &lock, message *msg, int expected, const FixSessionSlot *slot,
-                                      logger_object *logger)
+static int32_t fixNwInfoDiscardLength(ea_sync_guard &lock, message *msg, int expected,
+                                      const FixSessionSlot *slot, logger_object *logger)
 {
     EA_LOG(
         logger, EA_LEVEL_BUSINESS_ERROR,
@@ -320,8 +320,8 @@ bool FixNwInfoClass::fixNwInfoReplySlot(const message *msg, uint16_t *slotIndex,
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding message having transocde [%d] as Nw Handle is mis matched OR discard/Pending status flag is set. The nw_handle[%d] index[%u] in message and  nw handle [%d] in the client list and Discard flag is[%u] Pending Status flag is[%d].",
-            msg->transcode, msg->workstation_network_handle, static_cast<unsigned>(index), slot->fix_nw_handle,
-            static_cast<unsigned>(slot->discard), slot->pending);
+            msg->transcode, msg->workstation_network_handle, static_cast<unsigned>(index),
+            slot->fix_nw_handle, static_cast<unsigned>(slot->discard), slot->pending);
         return false;
     }
     *slotIndex = static_cast<uint16_t>(index);
@@ -377,7 +377,8 @@ int32_t FixNwInfoClass::fixNwInfoOnSystemInformation(ea_sync_guard &lock, messag
     slot->stream_count = msg->data[SYSTEM_INFO_STREAM_COUNT];
     EA_LOG(logger, EA_LEVEL_CONTINUATION,
            "Received the stream count [%d] for user [%ld] having fix_nw_handle [%d] fix index [%u]",
-           static_cast<int>(slot->stream_count), userId, slot->fix_nw_handle, static_cast<unsigned>(slotIndex));
+           static_cast<int>(slot->stream_count), userId, slot->fix_nw_handle,
+           static_cast<unsigned>(slotIndex));
     // The floor is the 8-byte big-endian time of the stored response (inside both lengths).
     slot->journal_floor_time =
         static_cast<int64_t>(get_u64_be(slot->user_logon_resp_msg->data, SIGN_ON_RESPONSE_JOURNAL_FLOOR));
@@ -393,7 +394,8 @@ int32_t FixNwInfoClass::fixNwInfoOnJournalHeader(ea_sync_guard &lock, message *m
                                                  FIX::Message **, logger_object *logger)
 {
     const FixSessionSlot *slot = &m_sessionContainer->slots[slotIndex];
-    EA_LOG(logger, EA_LEVEL_EVENT, "Received Journal Header for user[%ld]having fix_nw_handle[%d] fix index [%u]",
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Received Journal Header for user[%ld]having fix_nw_handle[%d] fix index [%u]",
            static_cast<long>(static_cast<int32_t>(slot->user_id)), slot->fix_nw_handle,
            static_cast<unsigned>(slotIndex));
     return fixNwInfoLogOnly(lock, msg, logger);
@@ -423,7 +425,8 @@ int32_t FixNwInfoClass::fixNwInfoOnJournalData(ea_sync_guard &lock, message *msg
         return EA_ERROR;
     }
     if (msg->data_length < VRX_HEADER_LENGTH)
-        return fixNwInfoDiscardLength(lock, msg, VRX_HEADER_LENGTH, &m_sessionContainer->slots[slotIndex], logger);
+        return fixNwInfoDiscardLength(lock, msg, VRX_HEADER_LENGTH, &m_sessionContainer->slots[slotIndex],
+                                      logger);
     const int32_t status = fixNwInfoGetFixMessage(msg, get_i16_be(msg->data, VRX_OFFSET_TRANSCODE),
                                                   get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE), out, logger);
     if (status != EA_SUCCESS || *out == nullptr)
@@ -487,8 +490,8 @@ int32_t FixNwInfoClass::fixNwInfoOnSecondaryJournal(ea_sync_guard &lock, message
 int32_t FixNwInfoClass::fixNwInfoOnReply(ea_sync_guard &lock, message *msg, uint16_t, FIX::Message **out,
                                          logger_object *logger)
 {
-    const int32_t status =
-        fixNwInfoGetFixMessage(msg, msg->transcode, get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE), out, logger);
+    const int32_t status = fixNwInfoGetFixMessage(msg, msg->transcode,
+                                                  get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE), out, logger);
     if (status != EA_SUCCESS || *out == nullptr)
         return fixNwInfoConversionEnded(lock, msg, *out, status);
     return FIX_REPLY_TO_SEND;

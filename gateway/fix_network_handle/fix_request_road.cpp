@@ -48,8 +48,9 @@ bool fixRequestBuild(const FixRequestRoad &road, const FIX::SessionID &sessionId
     catch (std::exception &e)
     {
         // A value that does not convert to its type: logged, and the client hears nothing.
-        EA_LOG(road.logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
-               sessionId.toString().c_str(), e.what());
+        EA_LOG(road.logger, EA_LEVEL_BUSINESS_ERROR,
+               "Found exception for session [%s], exception message [%s]", sessionId.toString().c_str(),
+               e.what());
     }
     return false;
 }

@@ -102,8 +102,9 @@ void FixNwInfoClass::fromAdmin(const FIX::Message &message, const FIX::SessionID
         }
         catch (FIX::Exception &e)
         {
-            EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
-                   sessionId.toString().c_str(), e.what());
+            EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR,
+                   "Found exception for session [%s], exception message [%s]", sessionId.toString().c_str(),
+                   e.what());
         }
         if (--m_deferDepth == 0)
             sends.swap(m_deferred);
@@ -113,7 +114,8 @@ void FixNwInfoClass::fromAdmin(const FIX::Message &message, const FIX::SessionID
 
 // The admission test's answer for one application message: cracked, or refused with the
 // reject that says why.
-void FixNwInfoClass::fixNwInfoGate(int32_t status, const FIX::Message &message, const FIX::SessionID &sessionId)
+void FixNwInfoClass::fixNwInfoGate(int32_t status, const FIX::Message &message,
+                                   const FIX::SessionID &sessionId)
 {
     FIX::MsgType msgType;
     FIX::MsgSeqNum msgSeqNum;
@@ -130,13 +132,14 @@ void FixNwInfoClass::fixNwInfoGate(int32_t status, const FIX::Message &message, 
             m_logger, EA_LEVEL_ACTIVITY,
             "fixNwInfoProcessSession return EA_DISCARD for Session id [%s] in fix_client_list.Hence discarding the message of type[%s] ",
             id.c_str(), msgType.getValue().c_str());
-        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("System is not ready to accept requests."),
+        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
+                                    FIX::Text("System is not ready to accept requests."),
                                     FIX::BusinessRejectReason(4));
         break;
     case EA_NOT_FOUND:
         EA_LOG(m_logger, EA_LEVEL_EVENT,
-               " Session id [%s] not found in fix client list.Hence discarding the message of type [%s]", id.c_str(),
-               msgType.getValue().c_str());
+               " Session id [%s] not found in fix client list.Hence discarding the message of type [%s]",
+               id.c_str(), msgType.getValue().c_str());
         fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("Session Not Found"),
                                     FIX::BusinessRejectReason(0));
         break;
@@ -208,8 +211,9 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
         }
         catch (FIX::Exception &e)
         {
-            EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
-                   sessionId.toString().c_str(), e.what());
+            EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR,
+                   "Found exception for session [%s], exception message [%s]", sessionId.toString().c_str(),
+                   e.what());
         }
         m_currentSessionIndex = FIX_NO_SESSION_INDEX;
         if (--m_deferDepth == 0)
@@ -344,7 +348,8 @@ bool FixNwInfoClass::fixNwInfoRefuseFullTable(const FIX::SessionID &sessionId)
     FixSessionInfoContainer *c = m_sessionContainer;
     if (c->valid_client_count < c->max_sessions)
         return false;
-    EA_LOG(m_logger, EA_LEVEL_EVENT, "Rejected connection from session id [%s] as max connections [%d] was exceeded",
+    EA_LOG(m_logger, EA_LEVEL_EVENT,
+           "Rejected connection from session id [%s] as max connections [%d] was exceeded",
            sessionId.toString().c_str(), c->max_sessions);
     fixNwInfoLogoutTheUser(sessionId, FIX::Text("Max Number of connection exceeds"));
     fixNwInfoSendConsoleEvent(FIX_REASON_TABLE_FULL);
@@ -392,8 +397,9 @@ void FixNwInfoClass::fixNwInfoTakeSlot(const FIX::SessionID &sessionId, const Fi
         }
         throw LogException("Session Id is Invalid");
     }
-    message *signOn = create_user_signon_request(static_cast<uint32_t>(f.traderId), f.password, f.newPassword,
-                                                 f.memberId, static_cast<uint32_t>(f.frontEndVersion), m_logger);
+    message *signOn =
+        create_user_signon_request(static_cast<uint32_t>(f.traderId), f.password, f.newPassword, f.memberId,
+                                   static_cast<uint32_t>(f.frontEndVersion), m_logger);
     if (signOn == nullptr)
     {
         EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "create_user_signon_request failed");
@@ -405,7 +411,8 @@ void FixNwInfoClass::fixNwInfoTakeSlot(const FIX::SessionID &sessionId, const Fi
     if (c->fixSessionInfoContainerAddSession(copy.get(), &handle, &slotIndex, m_logger) != EA_SUCCESS)
     {
         fixNwInfoLogoutTheUser(sessionId, FIX::Text("Max Number of connection exceeds"));
-        EA_LOG(m_logger, EA_LEVEL_EVENT, "Rejected connection from session id [%s] as max connections [%d] was exceeded",
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               "Rejected connection from session id [%s] as max connections [%d] was exceeded",
                sessionId.toString().c_str(), c->max_sessions);
         message_destroy(signOn);
         return;
@@ -455,7 +462,8 @@ void FixNwInfoClass::fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX:
 }
 
 // A session that ends before the box admitted it: only the console hears of it.
-void FixNwInfoClass::fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t index, const FIX::SessionID &sessionId)
+void FixNwInfoClass::fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t index,
+                                                const FIX::SessionID &sessionId)
 {
     FixSessionInfoContainer *c = m_sessionContainer;
     FixSessionSlot *slot = &c->slots[index];
@@ -476,7 +484,8 @@ void FixNwInfoClass::fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t in
     }
     event->reason_code = FIX_REASON_SESSION_ENDED;
     event->user_id = slot->user_id;
-    EA_LOG(m_logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE for user id [%ld] to Interface Thread with reasoncode [%d].",
+    EA_LOG(m_logger, EA_LEVEL_EVENT,
+           "Sent KOVA_MESSAGE for user id [%ld] to Interface Thread with reasoncode [%d].",
            static_cast<long>(static_cast<int32_t>(slot->user_id)), FIX_REASON_SESSION_ENDED);
     c->fixSessionInfoContainerCleanupSession(index, m_logger);
     lock.leave();
@@ -489,7 +498,8 @@ void FixNwInfoClass::fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t in
 }
 
 // A session of a user signed on at the exchange: the user session thread logs it off.
-void FixNwInfoClass::fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index, const FIX::SessionID &sessionId)
+void FixNwInfoClass::fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index,
+                                             const FIX::SessionID &sessionId)
 {
     FixSessionInfoContainer *c = m_sessionContainer;
     FixSessionSlot *slot = &c->slots[index];
@@ -536,11 +546,12 @@ void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
     ea_sync_guard lock(m_lock);
     const std::string id = sessionId.toString();
     uint16_t index = 0;
-    if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index, m_logger) !=
-        EA_SUCCESS)
+    if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index,
+                                                            m_logger) != EA_SUCCESS)
     {
         EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Session id [%s] not found in the fix_client_list, Hence not sending the notification", id.c_str());
+               "Session id [%s] not found in the fix_client_list, Hence not sending the notification",
+               id.c_str());
         return;
     }
     EA_LOG(m_logger, EA_LEVEL_EVENT, "Received onLogout for Session id [%s],", id.c_str());

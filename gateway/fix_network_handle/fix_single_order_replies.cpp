@@ -78,13 +78,16 @@ void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *reco
     report.setField(FIX::IDSource("8"));
     report.setField(FIX::OpenClose('O'));
 
-    fixReplySetText(report, FIX::FIELD::Account, fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
-    fixReplySetText(report, FIX::FIELD::Symbol, fixReplyText(record, ORDER_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
+    fixReplySetText(report, FIX::FIELD::Account,
+                    fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
+    fixReplySetText(report, FIX::FIELD::Symbol,
+                    fixReplyText(record, ORDER_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string securityType = fixReplyText(record, ORDER_REPLY_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
     fixReplySetText(report, FIX::FIELD::SecurityType, securityType);
     if (securityType == "OPT")
         fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[ORDER_REPLY_OPTION_TYPE],
-                                record[ORDER_REPLY_EXERCISE_STYLE], get_i32_be(record, ORDER_REPLY_STRIKE_PRICE));
+                                record[ORDER_REPLY_EXERCISE_STYLE],
+                                get_i32_be(record, ORDER_REPLY_STRIKE_PRICE));
     fixReplySetProduct(report, FIX::FIELD::Product,
                        fixReplyText(record, ORDER_REPLY_UNDERLYING_KIND, ORDER_REPLY_KIND_SIZE));
     fixReplySetMaturity(report, get_u32_be(record, ORDER_REPLY_EXPIRY));
@@ -119,7 +122,7 @@ void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *reco
     report.setField(FIX::HandlInst('1'));
     report.setField(FIX::MaxFloor(static_cast<double>(get_u32_be(record, ORDER_REPLY_DISCLOSED_VOLUME))));
     fixReplySetText(report, FIX::FIELD::ClearingAccount,
-            fixReplyText(record, ORDER_REPLY_CLEARING_ACCOUNT, ORDER_REPLY_CLEARING_ACCOUNT_SIZE));
+                    fixReplyText(record, ORDER_REPLY_CLEARING_ACCOUNT, ORDER_REPLY_CLEARING_ACCOUNT_SIZE));
     const int16_t proClient = get_i16_be(record, ORDER_REPLY_PRO_CLIENT);
     if (proClient == 1)
         report.setField(FIX::CustomerOrFirm(0));
@@ -137,7 +140,8 @@ void fixSingleOrderFillCancelReject(FIX::Message &reject, const uint8_t *record,
     reject.setField(FIX::ClOrdID(fixReplyDecimal(clientOrderNumber(record))));
     reject.setField(FIX::OrigClOrdID("0"));
     reject.setField(FIX::OrdStatus('U'));
-    fixReplySetText(reject, FIX::FIELD::Account, fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
+    fixReplySetText(reject, FIX::FIELD::Account,
+                    fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
     fixReplySetSendingTime(reject, record);
     fixReplySetExchangeSeconds(reject, FIX::FIELD::TransactTime,
                                get_u32_be(record, FIX_REPLY_HEADER_TIME_SECONDS));

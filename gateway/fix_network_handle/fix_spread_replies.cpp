@@ -31,8 +31,8 @@ enum spread_family
 
 enum time_source
 {
-    ORDER_TIME,   // the order time at 160
-    HEADER_TIME,  // the reply's own time stamp at header offset 4
+    ORDER_TIME,  // the order time at 160
+    HEADER_TIME, // the reply's own time stamp at header offset 4
 };
 
 struct spread_event
@@ -87,19 +87,24 @@ struct leg_source
 };
 
 const leg_source FIRST_LEG_SOURCE = {
-    ORDER_REPLY_TOKEN,           ORDER_REPLY_INSTRUMENT_KIND, ORDER_REPLY_UNDERLYING_KIND,
-    ORDER_REPLY_SYMBOL,          ORDER_REPLY_EXPIRY,          ORDER_REPLY_STRIKE_PRICE,
-    ORDER_REPLY_OPTION_TYPE,     ORDER_REPLY_EXERCISE_STYLE,  ORDER_REPLY_SIDE,
-    ORDER_REPLY_REMAINING_VOLUME, ORDER_REPLY_FILLED_VOLUME,   ORDER_REPLY_PRICE};
+    ORDER_REPLY_TOKEN,  ORDER_REPLY_INSTRUMENT_KIND,  ORDER_REPLY_UNDERLYING_KIND, ORDER_REPLY_SYMBOL,
+    ORDER_REPLY_EXPIRY, ORDER_REPLY_STRIKE_PRICE,     ORDER_REPLY_OPTION_TYPE,     ORDER_REPLY_EXERCISE_STYLE,
+    ORDER_REPLY_SIDE,   ORDER_REPLY_REMAINING_VOLUME, ORDER_REPLY_FILLED_VOLUME,   ORDER_REPLY_PRICE};
 
 leg_source entrySource(uint32_t entry)
 {
-    return leg_source{entry + SPREAD_LEG_TOKEN,         entry + SPREAD_LEG_INSTRUMENT_KIND,
-                      entry + SPREAD_LEG_UNDERLYING_KIND, entry + SPREAD_LEG_SYMBOL,
-                      entry + SPREAD_LEG_EXPIRY,        entry + SPREAD_LEG_STRIKE_PRICE,
-                      entry + SPREAD_LEG_OPTION_TYPE,   entry + SPREAD_LEG_EXERCISE_STYLE,
-                      entry + SPREAD_LEG_SIDE,          entry + SPREAD_LEG_REMAINING_VOLUME,
-                      entry + SPREAD_LEG_FILLED_VOLUME, entry + SPREAD_LEG_PRICE};
+    return leg_source{entry + SPREAD_LEG_TOKEN,
+                      entry + SPREAD_LEG_INSTRUMENT_KIND,
+                      entry + SPREAD_LEG_UNDERLYING_KIND,
+                      entry + SPREAD_LEG_SYMBOL,
+                      entry + SPREAD_LEG_EXPIRY,
+                      entry + SPREAD_LEG_STRIKE_PRICE,
+                      entry + SPREAD_LEG_OPTION_TYPE,
+                      entry + SPREAD_LEG_EXERCISE_STYLE,
+                      entry + SPREAD_LEG_SIDE,
+                      entry + SPREAD_LEG_REMAINING_VOLUME,
+                      entry + SPREAD_LEG_FILLED_VOLUME,
+                      entry + SPREAD_LEG_PRICE};
 }
 
 // One NoLegs entry. `price` is the leg's LegPrice in hundredths as the family reports it.
@@ -124,7 +129,8 @@ void addLeg(FIX::Message &report, const uint8_t *record, const leg_source &s, sp
         fixReplySetOptionFields(*leg, FIX_LEG_OPTION_TAGS, record[s.optionType], record[s.exerciseStyle],
                                 get_i32_be(record, s.strike));
     }
-    fixReplySetProduct(*leg, FIX::FIELD::LegProduct, fixReplyText(record, s.underlyingKind, ORDER_REPLY_KIND_SIZE));
+    fixReplySetProduct(*leg, FIX::FIELD::LegProduct,
+                       fixReplyText(record, s.underlyingKind, ORDER_REPLY_KIND_SIZE));
     fixReplySetSide(*leg, FIX::FIELD::LegSide, get_i16_be(record, s.side));
     leg->setField(FIX::LegPrice(price / 100.0));
     // Summed at 64 bits: two 32-bit volumes never wrap.
@@ -167,7 +173,8 @@ void fixSpreadFillExecutionReport(FIX::Message &report, const uint8_t *record, i
     report.setField(FIX::IDSource("8"));
     if (event->family == TWO_LEG_SPREAD)
         report.setField(FIX::OpenClose('O'));
-    fixReplySetText(report, FIX::FIELD::Account, fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
+    fixReplySetText(report, FIX::FIELD::Account,
+                    fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
     report.setField(FIX::Symbol("XXXXXXXXXX"));
     report.setField(FIX::Side('L'));
     report.setField(FIX::LeavesQty(0.0));
@@ -205,15 +212,18 @@ void fixSpreadFillExecutionReport(FIX::Message &report, const uint8_t *record, i
     }
 }
 
-void fixSpreadFillCancelReject(FIX::Message &reject, const uint8_t *record, int16_t transcode, int16_t errorCode)
+void fixSpreadFillCancelReject(FIX::Message &reject, const uint8_t *record, int16_t transcode,
+                               int16_t errorCode)
 {
     const double orderNumber = fixReplyOrderNumber(record, ORDER_REPLY_ORDER_NUMBER);
     reject.setField(FIX::OrderID(fixReplyOrderIdText(orderNumber)));
     reject.setField(FIX::ClOrdID(fixReplyDecimal(get_i32_le(record, ORDER_REPLY_CLIENT_ORDER))));
     reject.setField(FIX::OrigClOrdID("0"));
     reject.setField(FIX::OrdStatus('U'));
-    fixReplySetText(reject, FIX::FIELD::Account, fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
-    fixReplySetExchangeSeconds(reject, FIX::FIELD::TransactTime, get_u32_be(record, FIX_REPLY_HEADER_TIME_SECONDS));
+    fixReplySetText(reject, FIX::FIELD::Account,
+                    fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
+    fixReplySetExchangeSeconds(reject, FIX::FIELD::TransactTime,
+                               get_u32_be(record, FIX_REPLY_HEADER_TIME_SECONDS));
     reject.setField(FIX::CxlRejResponseTo(transcode == 2127 ? '1' : '2'));
     reject.setField(FIX::Text(fixReplyDecimal(errorCode)));
     reject.setField(FIX42::MultilegOrdType(TWO_LEG_SPREAD));

@@ -17,18 +17,18 @@ enum : uint32_t
     SPREAD_REPLY_SECOND_LEG = 244,
     SPREAD_REPLY_THIRD_LEG = 324,
 
-    SPREAD_LEG_TOKEN = 0,            // u32
-    SPREAD_LEG_INSTRUMENT_KIND = 4,  // char[3]
-    SPREAD_LEG_UNDERLYING_KIND = 7,  // char[3]
-    SPREAD_LEG_SYMBOL = 10,          // char[10]
-    SPREAD_LEG_EXPIRY = 20,          // u32 exchange seconds
-    SPREAD_LEG_STRIKE_PRICE = 24,    // i32 hundredths
-    SPREAD_LEG_OPTION_TYPE = 28,     // char 'C' / 'P'
-    SPREAD_LEG_EXERCISE_STYLE = 29,  // char 'A' / 'E'
-    SPREAD_LEG_SIDE = 40,            // i16
+    SPREAD_LEG_TOKEN = 0,             // u32
+    SPREAD_LEG_INSTRUMENT_KIND = 4,   // char[3]
+    SPREAD_LEG_UNDERLYING_KIND = 7,   // char[3]
+    SPREAD_LEG_SYMBOL = 10,           // char[10]
+    SPREAD_LEG_EXPIRY = 20,           // u32 exchange seconds
+    SPREAD_LEG_STRIKE_PRICE = 24,     // i32 hundredths
+    SPREAD_LEG_OPTION_TYPE = 28,      // char 'C' / 'P'
+    SPREAD_LEG_EXERCISE_STYLE = 29,   // char 'A' / 'E'
+    SPREAD_LEG_SIDE = 40,             // i16
     SPREAD_LEG_REMAINING_VOLUME = 50, // u32
-    SPREAD_LEG_FILLED_VOLUME = 58,   // u32
-    SPREAD_LEG_PRICE = 62,           // i32 hundredths
+    SPREAD_LEG_FILLED_VOLUME = 58,    // u32
+    SPREAD_LEG_PRICE = 62,            // i32 hundredths
 };
 
 // ExecutionReport of 2124-2126, 2130-2132, 2136, 2154-2156 and 9004. Throws the engine's

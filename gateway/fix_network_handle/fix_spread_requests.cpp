@@ -36,11 +36,11 @@ const uint32_t LEG_START[] = {0, SECOND_LEG, THIRD_LEG};
 // What a leg needs besides its FIX entry.
 struct LegFill
 {
-    uint8_t *destination;  // the record for the first leg, the leg's entry for the others
-    uint16_t legNumber;    // 1 to 3
+    uint8_t *destination; // the record for the first leg, the leg's entry for the others
+    uint16_t legNumber;   // 1 to 3
     const char *expiryOffset;
-    bool replace;          // a leg of U2
-    char cancelFlag;       // U2: 'Y' when the spread is cancelled
+    bool replace;    // a leg of U2
+    char cancelFlag; // U2: 'Y' when the spread is cancelled
 };
 
 const leg_layout &layoutOf(uint16_t legNumber)
@@ -145,7 +145,8 @@ void fillLeg(const FIX::Group &leg, const LegFill &f)
 
     FIX::LegSecurityID securityId;
     leg.getField(securityId);
-    put_i32_be(f.destination, l.token, fixIdentifierAbove(securityId.getValue(), 0, FIX::FIELD::LegSecurityID));
+    put_i32_be(f.destination, l.token,
+               fixIdentifierAbove(securityId.getValue(), 0, FIX::FIELD::LegSecurityID));
 
     readLegInstrument(leg, f);
 
@@ -217,8 +218,8 @@ void readOrderTerms(const SpreadBuild &b)
         put_i16_be(b.record, order::PRO_CLIENT, 1);
         FIX::Account account;
         b.request->getField(account);
-        fix_copy_string_field(account, reinterpret_cast<char *>(b.record + order::ACCOUNT), order::ACCOUNT_SIZE,
-                              FIX::FIELD::Account);
+        fix_copy_string_field(account, reinterpret_cast<char *>(b.record + order::ACCOUNT),
+                              order::ACCOUNT_SIZE, FIX::FIELD::Account);
         FIX::ClearingAccount clearing;
         b.request->getField(clearing);
         fix_copy_string_field(clearing, reinterpret_cast<char *>(b.record + order::SETTLOR),
@@ -229,11 +230,13 @@ void readOrderTerms(const SpreadBuild &b)
     else
         throw LogException("CustomerOrFirm is Invalid");
 
-    fixPutNumberAsDouble(b.record, order::COMPLIANCE_NUMBER, fixStringOf(*b.request, FIX::FIELD::ComplianceID));
+    fixPutNumberAsDouble(b.record, order::COMPLIANCE_NUMBER,
+                         fixStringOf(*b.request, FIX::FIELD::ComplianceID));
     FIX::ClOrdID clOrdId;
     b.request->getField(clOrdId);
-    put_u32_le(b.record, order::CLIENT_ORDER_NUMBER,
-               static_cast<uint32_t>(fixIdentifierBelow(clOrdId.getValue(), 2000000001, FIX::FIELD::ClOrdID)));
+    put_u32_le(
+        b.record, order::CLIENT_ORDER_NUMBER,
+        static_cast<uint32_t>(fixIdentifierBelow(clOrdId.getValue(), 2000000001, FIX::FIELD::ClOrdID)));
 
     if (b.request->isSetField(FIX::FIELD::ExecInst))
     {
@@ -326,9 +329,10 @@ int32_t FixNwInfoClass::fixNwInfoGetSpreadMultiLegInfo(const FIX42::SpreadMultiL
     return EA_SUCCESS;
 }
 
-int32_t FixNwInfoClass::fixNwInfoGetSpreadCancelReplaceLegInfo(const FIX42::SpreadCancelReplaceRequest &replace,
-                                                               uint8_t *destination, uint16_t legNumber,
-                                                               char cancelFlag)
+int32_t
+FixNwInfoClass::fixNwInfoGetSpreadCancelReplaceLegInfo(const FIX42::SpreadCancelReplaceRequest &replace,
+                                                       uint8_t *destination, uint16_t legNumber,
+                                                       char cancelFlag)
 {
     if (legNumber < 1 || legNumber > 3)
     {
@@ -354,13 +358,15 @@ int32_t FixNwInfoClass::fixNwInfoBuildSpread(const FIX42::SpreadMultiLegSingle &
     int32_t status = fixNwInfoGetSpreadMultiLegInfo(spread, record, 1);
     if (status != EA_SUCCESS)
     {
-        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_ONE with status[%d] ", status);
+        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_ONE with status[%d] ",
+               status);
         return status;
     }
     status = fixNwInfoGetSpreadMultiLegInfo(spread, record + SECOND_LEG, 2);
     if (status != EA_SUCCESS)
     {
-        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_TWO with status[%d] ", status);
+        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_TWO with status[%d] ",
+               status);
         return status;
     }
     fixPutBlanks(record, THIRD_LEG + LEG_ENTRY.symbol, order::SYMBOL_SIZE);
@@ -389,8 +395,8 @@ int32_t FixNwInfoClass::fixNwInfoBuildSpread(const FIX42::SpreadMultiLegSingle &
         record[THIRD_LEG + LEG_ENTRY.flags] |= FLAG_IMMEDIATE_OR_CANCEL;
         status = fixNwInfoGetSpreadMultiLegInfo(spread, record + THIRD_LEG, 3);
         if (status != EA_SUCCESS)
-            EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_THREE with status[%d] ",
-                   status);
+            EA_LOG(m_logger, EA_LEVEL_CONTINUATION,
+                   "fixNwInfoGetLegInfo failed for LEG_THREE with status[%d] ", status);
         return status;
     default:
         throw LogException("MultilegOrdType is Invalid");
@@ -427,7 +433,8 @@ int32_t FixNwInfoClass::fixNwInfoBuildSpreadReplace(const FIX42::SpreadCancelRep
     int32_t status = fixNwInfoGetSpreadCancelReplaceLegInfo(replace, record, 1, cancelFlag);
     if (status != EA_SUCCESS)
     {
-        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_ONE with status[%d] ", status);
+        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_ONE with status[%d] ",
+               status);
         return status;
     }
     fixPutBlanks(record, SECOND_LEG + LEG_ENTRY.symbol, order::SYMBOL_SIZE);
@@ -435,7 +442,8 @@ int32_t FixNwInfoClass::fixNwInfoBuildSpreadReplace(const FIX42::SpreadCancelRep
     status = fixNwInfoGetSpreadCancelReplaceLegInfo(replace, record + SECOND_LEG, 2, cancelFlag);
     if (status != EA_SUCCESS)
     {
-        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_TWO with status[%d] ", status);
+        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetLegInfo failed for LEG_TWO with status[%d] ",
+               status);
         return status;
     }
     moveSpreadPrice(record);
@@ -460,8 +468,8 @@ void FixNwInfoClass::onMessage(const FIX42::SpreadMultiLegSingle &spread, const 
     int32_t handle = -1;
     const FixRecordBuilder build = [this, &spread](uint8_t *record, const FixSessionSlot &slot)
     { return fixNwInfoBuildSpread(spread, record, slot); };
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", spread, sessionId,
-                           build, &handle))
+    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", spread,
+                           sessionId, build, &handle))
     {
     case FIX_REQUEST_SENT:
         EA_LOG(
@@ -477,7 +485,8 @@ void FixNwInfoClass::onMessage(const FIX42::SpreadMultiLegSingle &spread, const 
     }
 }
 
-void FixNwInfoClass::onMessage(const FIX42::SpreadCancelReplaceRequest &replace, const FIX::SessionID &sessionId)
+void FixNwInfoClass::onMessage(const FIX42::SpreadCancelReplaceRequest &replace,
+                               const FIX::SessionID &sessionId)
 {
     if (shuttingDown())
         return;
@@ -493,8 +502,8 @@ void FixNwInfoClass::onMessage(const FIX42::SpreadCancelReplaceRequest &replace,
     int32_t handle = -1;
     const FixRecordBuilder build = [this, &replace](uint8_t *record, const FixSessionSlot &slot)
     { return fixNwInfoBuildSpreadReplace(replace, record, slot); };
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", replace, sessionId,
-                           build, &handle))
+    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", replace,
+                           sessionId, build, &handle))
     {
     case FIX_REQUEST_SENT:
         EA_LOG(

@@ -47,13 +47,16 @@ std::string tradeExecId(int16_t transcode, int16_t side, uint32_t fillNumber)
 // The instrument, the order's terms and the volumes both trade replies carry.
 void setOrderFields(FIX::Message &report, const uint8_t *record, bool confirmation)
 {
-    fixReplySetText(report, FIX::FIELD::Account, fixReplyText(record, TRADE_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
-    fixReplySetText(report, FIX::FIELD::Symbol, fixReplyText(record, TRADE_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
+    fixReplySetText(report, FIX::FIELD::Account,
+                    fixReplyText(record, TRADE_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
+    fixReplySetText(report, FIX::FIELD::Symbol,
+                    fixReplyText(record, TRADE_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string kind = fixReplyText(record, TRADE_REPLY_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
     fixReplySetText(report, FIX::FIELD::SecurityType, kind);
     if (kind == "OPT")
         fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[TRADE_REPLY_OPTION_TYPE],
-                                record[TRADE_REPLY_EXERCISE_STYLE], get_i32_be(record, TRADE_REPLY_STRIKE_PRICE));
+                                record[TRADE_REPLY_EXERCISE_STYLE],
+                                get_i32_be(record, TRADE_REPLY_STRIKE_PRICE));
     fixReplySetProduct(report, FIX::FIELD::Product,
                        fixReplyText(record, TRADE_REPLY_UNDERLYING_KIND, ORDER_REPLY_KIND_SIZE));
     fixReplySetMaturity(report, get_u32_be(record, TRADE_REPLY_EXPIRY));
@@ -66,8 +69,8 @@ void setOrderFields(FIX::Message &report, const uint8_t *record, bool confirmati
     report.setField(FIX::CumQty(static_cast<double>(filled)));
 
     const uint8_t terms = record[TRADE_REPLY_TERMS];
-    report.setField(FIX::OrdType(confirmation ? fixReplyOrdType(terms)
-                                              : ((terms & FIX_TERMS_MARKET) != 0 ? '1' : '2')));
+    report.setField(
+        FIX::OrdType(confirmation ? fixReplyOrdType(terms) : ((terms & FIX_TERMS_MARKET) != 0 ? '1' : '2')));
     if (confirmation)
         report.setField(FIX::Price(get_i32_be(record, TRADE_REPLY_PRICE) / 100.0));
     report.setField(FIX::AvgPx(0.0));
@@ -82,11 +85,13 @@ void setOrderFields(FIX::Message &report, const uint8_t *record, bool confirmati
     report.setField(FIX::LeavesQty(static_cast<double>(remaining)));
 
     fixReplySetSendingTime(report, record);
-    fixReplySetExchangeSeconds(report, FIX::FIELD::TransactTime, get_u32_be(record, FIX_REPLY_HEADER_TIME_SECONDS));
+    fixReplySetExchangeSeconds(report, FIX::FIELD::TransactTime,
+                               get_u32_be(record, FIX_REPLY_HEADER_TIME_SECONDS));
     report.setField(FIX::HandlInst('1'));
     report.setField(FIX::MaxFloor(static_cast<double>(get_u32_be(record, TRADE_REPLY_DISCLOSED_VOLUME))));
     // The member's own account: the broker code is the account's first five characters.
-    const bool firm = memcmp(record + TRADE_REPLY_BROKER, record + TRADE_REPLY_ACCOUNT, TRADE_REPLY_BROKER_SIZE) == 0;
+    const bool firm =
+        memcmp(record + TRADE_REPLY_BROKER, record + TRADE_REPLY_ACCOUNT, TRADE_REPLY_BROKER_SIZE) == 0;
     report.setField(FIX::CustomerOrFirm(firm ? 1 : 0));
     report.setField(FIX::SecurityID(fixReplyDecimal(get_u32_be(record, TRADE_REPLY_TOKEN))));
 }
@@ -102,11 +107,11 @@ int32_t fixTradeFillExecutionReport(FIX::Message &report, const message *msg, in
     const bool confirmation = transcode == TRANSCODE_TRADE_CONFIRMATION;
     if (confirmation && side != 1 && side != 2)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
-            "Discarding trade with transcode [%d] having invalid side [%d] fill number [%" PRIu32 "] for nw_handle [%d] tws_index [%u]",
-            transcode, side, fillNumber, msg->workstation_network_handle,
-            static_cast<unsigned>(msg->workstation_index));
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "Discarding trade with transcode [%d] having invalid side [%d] fill number [%" PRIu32
+               "] for nw_handle [%d] tws_index [%u]",
+               transcode, side, fillNumber, msg->workstation_network_handle,
+               static_cast<unsigned>(msg->workstation_index));
         return EA_VALID;
     }
     report.setField(FIX::OrderID(fixReplyOrderIdText(orderNumber)));
@@ -139,13 +144,15 @@ void fixGiveUpFillReport(FIX::Message &report, const uint8_t *record)
         report.setField(FIX42::GiveUpStatus(1));
     else if (record[GIVE_UP_STATUS] == 'R')
         report.setField(FIX42::GiveUpStatus(2));
-    fixReplySetText(report, FIX::FIELD::Symbol, fixReplyText(record, GIVE_UP_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
+    fixReplySetText(report, FIX::FIELD::Symbol,
+                    fixReplyText(record, GIVE_UP_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string kind = fixReplyText(record, GIVE_UP_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
     fixReplySetText(report, FIX::FIELD::SecurityType, kind);
     if (kind == "OPT")
-        fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[GIVE_UP_OPTION_TYPE], record[GIVE_UP_EXERCISE_STYLE],
-                                get_i32_be(record, GIVE_UP_STRIKE_PRICE));
-    fixReplySetProduct(report, FIX::FIELD::Product, fixReplyText(record, GIVE_UP_UNDERLYING_KIND, ORDER_REPLY_KIND_SIZE));
+        fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[GIVE_UP_OPTION_TYPE],
+                                record[GIVE_UP_EXERCISE_STYLE], get_i32_be(record, GIVE_UP_STRIKE_PRICE));
+    fixReplySetProduct(report, FIX::FIELD::Product,
+                       fixReplyText(record, GIVE_UP_UNDERLYING_KIND, ORDER_REPLY_KIND_SIZE));
     fixReplySetMaturity(report, get_u32_be(record, GIVE_UP_EXPIRY));
     fixReplySetSide(report, FIX::FIELD::Side, get_i16_be(record, GIVE_UP_SIDE));
     report.setField(FIX::LastPx(get_i32_be(record, GIVE_UP_FILL_PRICE) / 100.0));

@@ -42,23 +42,23 @@ enum : uint32_t
 // The give-up record.
 enum : uint32_t
 {
-    GIVE_UP_ORDER_NUMBER = 42,     // 8-byte double
-    GIVE_UP_TRADE_NUMBER = 50,     // u32
-    GIVE_UP_INSTRUMENT_KIND = 54,  // char[3]
-    GIVE_UP_UNDERLYING_KIND = 57,  // char[3]
-    GIVE_UP_SYMBOL = 60,           // char[10]
-    GIVE_UP_EXPIRY = 70,           // u32 exchange seconds
-    GIVE_UP_STRIKE_PRICE = 74,     // i32 hundredths
-    GIVE_UP_OPTION_TYPE = 78,      // char
-    GIVE_UP_EXERCISE_STYLE = 79,   // char
-    GIVE_UP_FILL_QUANTITY = 82,    // u32
-    GIVE_UP_FILL_PRICE = 86,       // i32 hundredths
-    GIVE_UP_SIDE = 96,             // i16
-    GIVE_UP_TIME = 100,            // u32 exchange seconds
-    GIVE_UP_OPEN_CLOSE = 105,      // char
-    GIVE_UP_COVERED = 106,         // char 'U' / 'V'
+    GIVE_UP_ORDER_NUMBER = 42,      // 8-byte double
+    GIVE_UP_TRADE_NUMBER = 50,      // u32
+    GIVE_UP_INSTRUMENT_KIND = 54,   // char[3]
+    GIVE_UP_UNDERLYING_KIND = 57,   // char[3]
+    GIVE_UP_SYMBOL = 60,            // char[10]
+    GIVE_UP_EXPIRY = 70,            // u32 exchange seconds
+    GIVE_UP_STRIKE_PRICE = 74,      // i32 hundredths
+    GIVE_UP_OPTION_TYPE = 78,       // char
+    GIVE_UP_EXERCISE_STYLE = 79,    // char
+    GIVE_UP_FILL_QUANTITY = 82,     // u32
+    GIVE_UP_FILL_PRICE = 86,        // i32 hundredths
+    GIVE_UP_SIDE = 96,              // i16
+    GIVE_UP_TIME = 100,             // u32 exchange seconds
+    GIVE_UP_OPEN_CLOSE = 105,       // char
+    GIVE_UP_COVERED = 106,          // char 'U' / 'V'
     GIVE_UP_CLEARING_ACCOUNT = 107, // char[12]
-    GIVE_UP_STATUS = 119,          // char 'A' / 'R'
+    GIVE_UP_STATUS = 119,           // char 'A' / 'R'
 };
 
 // ExecutionReport of 2212 and 2222: 0, or 203 (logged) for a trade confirmation whose

@@ -37,7 +37,8 @@ size_t count_answers(const qel_sim::fix_client &client)
         if (m.poss_resend || (m.type != "8" && m.type != "9" && m.type != "j"))
             continue;
         const size_t at = m.text.find("|11=");
-        const std::string id = at == std::string::npos ? "" : m.text.substr(at, m.text.find('|', at + 1) - at);
+        const std::string id =
+            at == std::string::npos ? "" : m.text.substr(at, m.text.find('|', at + 1) - at);
         if (id.empty() || id != last)
             answers++;
         last = id;
@@ -68,23 +69,22 @@ std::string field(const std::string &text, int tag)
 bool send_spread(qel_sim::fix_client &client, uint32_t cl_ord_id)
 {
     return client.send_spread_multi_leg_single(
-        {{11, std::to_string(cl_ord_id)}, {204, "1"}, {376, "0"}, {6008, "1"}},
-        {{{600, "ZORAX"},
-          {602, "35001"},
-          {607, "7"},
-          {609, "FUT"},
-          {611, "20261231"},
-          {624, "1"},
-          {685, "10"},
-          {566, "2.5"}},
-         {{600, "ZORAX"},
-          {602, "35002"},
-          {607, "7"},
-          {609, "FUT"},
-          {611, "20270128"},
-          {624, "2"},
-          {685, "10"},
-          {566, "0"}}});
+        {{11, std::to_string(cl_ord_id)}, {204, "1"}, {376, "0"}, {6008, "1"}}, {{{600, "ZORAX"},
+                                                                                  {602, "35001"},
+                                                                                  {607, "7"},
+                                                                                  {609, "FUT"},
+                                                                                  {611, "20261231"},
+                                                                                  {624, "1"},
+                                                                                  {685, "10"},
+                                                                                  {566, "2.5"}},
+                                                                                 {{600, "ZORAX"},
+                                                                                  {602, "35002"},
+                                                                                  {607, "7"},
+                                                                                  {609, "FUT"},
+                                                                                  {611, "20270128"},
+                                                                                  {624, "2"},
+                                                                                  {685, "10"},
+                                                                                  {566, "0"}}});
 }
 
 } // namespace

@@ -716,7 +716,8 @@ void sim_box_host::give_up(uint16_t transcode, double order_number, uint32_t tra
         [this, transcode, order_number, trade_number, open_close, status]
         {
             exchange_answer answer;
-            if (m_exchange.give_up(transcode, order_number, trade_number, open_close, status, stamp(), &answer))
+            if (m_exchange.give_up(transcode, order_number, trade_number, open_close, status, stamp(),
+                                   &answer))
                 send_answer(answer);
             else
                 line("give-up not possible");

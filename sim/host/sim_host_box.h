@@ -114,7 +114,8 @@ class sim_box_host
     // signed-on user.
     void cancel_spread(double order_number);
     void trade_reply(double order_number);
-    void give_up(uint16_t transcode, double order_number, uint32_t trade_number, char open_close, char status);
+    void give_up(uint16_t transcode, double order_number, uint32_t trade_number, char open_close,
+                 char status);
     void broadcast(uint16_t transcode, const std::string &prefix, const std::string &text);
     // The market status that system information reports from now on (0 to 4; 1 open).
     void set_market_status(uint16_t status);

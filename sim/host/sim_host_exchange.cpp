@@ -103,10 +103,9 @@ exchange_answer sim_exchange::handle(uint16_t box_id, const bytes &record, uint3
     switch (transcode)
     {
     case TC_SYSTEM_INFORMATION_IN:
-        answer.replies.push_back(
-            encode_system_information_out(header.user_id, on ? 0 : EXCHANGE_ERROR_NOT_SIGNED_ON,
-                                          on ? login_count(header.user_id) : -1, m_options.streams,
-                                          m_options.market_status));
+        answer.replies.push_back(encode_system_information_out(
+            header.user_id, on ? 0 : EXCHANGE_ERROR_NOT_SIGNED_ON, on ? login_count(header.user_id) : -1,
+            m_options.streams, m_options.market_status));
         answer.line =
             "system information" + user +
             (on ? ": login count " + std::to_string(login_count(header.user_id)) : ": not signed on");
@@ -308,9 +307,10 @@ exchange_answer sim_exchange::journal(const bytes &record, uint32_t stamp)
     answer.line = what + ": " + std::to_string(replayed) + " orders replayed";
     if (m_options.broadcast_after_journal && request.stream == m_options.streams)
     {
-        answer.replies.push_back(encode_broadcast(TC_MARKET_OPEN, request.user_id, "", "NORMAL MARKET", stamp));
         answer.replies.push_back(
-            encode_broadcast(TC_GENERAL_BROADCAST, request.user_id, "EXC", "WELCOME TO ZORAX TRADING", stamp));
+            encode_broadcast(TC_MARKET_OPEN, request.user_id, "", "NORMAL MARKET", stamp));
+        answer.replies.push_back(encode_broadcast(TC_GENERAL_BROADCAST, request.user_id, "EXC",
+                                                  "WELCOME TO ZORAX TRADING", stamp));
         answer.line += "; market open and a general broadcast sent";
     }
     return answer;

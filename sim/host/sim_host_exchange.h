@@ -35,12 +35,12 @@ struct exchange_user
 
 struct exchange_options
 {
-    std::vector<exchange_user> users;   // the users the exchange knows
-    bool accept_unknown_users = true;   // sign on users that are not in the list
-    bool refuse_second_sign_on = false; // a signed-on user signing on again gets 16004
-    bool fill_on_entry = false;         // every order trades in full as it enters
-    uint8_t streams = 1;                // stream count given in system information
-    uint16_t market_status = 1;         // in system information: 0 to 4 (1 open)
+    std::vector<exchange_user> users;     // the users the exchange knows
+    bool accept_unknown_users = true;     // sign on users that are not in the list
+    bool refuse_second_sign_on = false;   // a signed-on user signing on again gets 16004
+    bool fill_on_entry = false;           // every order trades in full as it enters
+    uint8_t streams = 1;                  // stream count given in system information
+    uint16_t market_status = 1;           // in system information: 0 to 4 (1 open)
     bool broadcast_after_journal = false; // market open and a general broadcast after a download
     double first_order_number = 1000000000000001.0;
     double first_request_number = 5000000000000001.0; // exercise requests
@@ -77,8 +77,8 @@ class sim_exchange
     bool give_up(uint16_t transcode, double order_number, uint32_t trade_number, char open_close, char status,
                  uint32_t stamp, exchange_answer *out);
     // A broadcast (6501 to 6571, 5295) to every signed-on user, one record each.
-    std::vector<exchange_answer> broadcast(uint16_t transcode, const std::string &prefix, const std::string &text,
-                                           uint32_t stamp);
+    std::vector<exchange_answer> broadcast(uint16_t transcode, const std::string &prefix,
+                                           const std::string &text, uint32_t stamp);
 
     // Every user signed on over the box is signed off (the box left or signed on anew).
     void sign_off_box(uint16_t box_id);

@@ -9,7 +9,8 @@ namespace qel_sim
 
 bool decode_full_record(const bytes &record, uint32_t expected_size, exchange_header *out)
 {
-    return record.size() == expected_size && decode_exchange_header(record, out) && out->length == expected_size;
+    return record.size() == expected_size && decode_exchange_header(record, out) &&
+           out->length == expected_size;
 }
 
 bytes full_reply(const bytes &record, uint16_t transcode, uint16_t error, uint32_t stamp)
@@ -97,8 +98,8 @@ bytes encode_give_up(uint16_t transcode, const sim_order &o, uint32_t trade_numb
     return r;
 }
 
-bytes encode_broadcast(uint16_t transcode, uint32_t user_id, const std::string &prefix, const std::string &text,
-                       uint32_t stamp)
+bytes encode_broadcast(uint16_t transcode, uint32_t user_id, const std::string &prefix,
+                       const std::string &text, uint32_t stamp)
 {
     const bool control = transcode == TC_CONTROL_MESSAGE;
     const uint16_t size = control ? CONTROL_MESSAGE_SIZE : BROADCAST_SIZE;

@@ -82,7 +82,9 @@ exchange_answer sim_exchange::spread_entry(const bytes &record, uint32_t stamp)
     answer.user_id = header.user_id;
     const int legs = legs_of(header.transcode);
     const uint16_t family = family_of(header.transcode);
-    std::string what = std::string(family == 0 ? "two-leg spread" : family == 1 ? "two-leg order" : "three-leg order") +
+    std::string what = std::string(family == 0   ? "two-leg spread"
+                                   : family == 1 ? "two-leg order"
+                                                 : "three-leg order") +
                        " user " + std::to_string(header.user_id);
     std::vector<uint32_t> tokens = spread_tokens(record, legs);
     uint16_t error = 0;
@@ -93,7 +95,8 @@ exchange_answer sim_exchange::spread_entry(const bytes &record, uint32_t stamp)
         error = EXCHANGE_ERROR_INVALID_ORDER;
     if (error != 0)
     {
-        answer.replies.push_back(full_reply(record, static_cast<uint16_t>(TC_SPREAD_REFUSED + family), error, stamp));
+        answer.replies.push_back(
+            full_reply(record, static_cast<uint16_t>(TC_SPREAD_REFUSED + family), error, stamp));
         answer.line = what + ": refused with " + std::to_string(error);
         return answer;
     }
@@ -110,7 +113,8 @@ exchange_answer sim_exchange::spread_entry(const bytes &record, uint32_t stamp)
         m_spreads[number] = order;
         return answer;
     }
-    answer.replies.push_back(full_reply(order, static_cast<uint16_t>(TC_SPREAD_CANCELLED + family), 0, stamp));
+    answer.replies.push_back(
+        full_reply(order, static_cast<uint16_t>(TC_SPREAD_CANCELLED + family), 0, stamp));
     answer.line += ", immediate or cancel: the rest cancelled";
     return answer;
 }
@@ -158,7 +162,8 @@ exchange_answer sim_exchange::spread_change(const bytes &record, uint32_t stamp)
     changed[SPREAD_RESTATEMENT] = ' ';
     found->second = full_reply(changed, TC_SPREAD_CONFIRMED, 0, stamp);
     answer.replies.push_back(changed);
-    answer.line = what + ": now at " + std::to_string(static_cast<int32_t>(be32(record.data() + SPREAD_PRICE)));
+    answer.line =
+        what + ": now at " + std::to_string(static_cast<int32_t>(be32(record.data() + SPREAD_PRICE)));
     return answer;
 }
 
@@ -266,8 +271,8 @@ bool sim_exchange::give_up(uint16_t transcode, double order_number, uint32_t tra
         return false;
     const sim_order &order = found->second;
     out->user_id = order.user_id;
-    out->replies.push_back(encode_give_up(transcode, order, trade_number, order.volume, order.price, open_close,
-                                          status, stamp));
+    out->replies.push_back(
+        encode_give_up(transcode, order, trade_number, order.volume, order.price, open_close, status, stamp));
     out->line = "give-up " + std::to_string(transcode) + " of trade " + std::to_string(trade_number) +
                 " order " + number_text(order_number) + ": " + std::string(1, status);
     return true;

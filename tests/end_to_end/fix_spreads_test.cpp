@@ -54,7 +54,7 @@ std::string nth(const qel_sim::fix_client &c, const std::string &type, size_t n)
 fix_client_fields leg(const char *token, const char *side, const char *quantity, const char *price,
                       const char *maturity = "20261231")
 {
-    return {{600, "ZORAX"}, {602, token}, {607, "7"},     {609, "FUT"},
+    return {{600, "ZORAX"},  {602, token}, {607, "7"},      {609, "FUT"},
             {611, maturity}, {624, side},  {685, quantity}, {566, price}};
 }
 
@@ -92,10 +92,10 @@ std::vector<fix_client_fields> change_legs(const char *quantity)
 // A customer's exercise request for 25 call options of ZORAX.
 fix_client_fields exercise(const char *action, const std::string &report_id = "")
 {
-    fix_client_fields fields = {{48, "42"},    {55, "ZORAX"},  {460, "5"},   {167, "OPT"}, {202, "1300"},
-                                {201, "1"},    {206, "S"},     {200, "202612"}, {205, "31"}, {204, "0"},
-                                {1, "ACC1"},   {440, "CLR01"}, {53, "25"},   {709, "1"},   {710, "REQ7"},
-                                {712, action}};
+    fix_client_fields fields = {{48, "42"},    {55, "ZORAX"}, {460, "5"},    {167, "OPT"},
+                                {202, "1300"}, {201, "1"},    {206, "S"},    {200, "202612"},
+                                {205, "31"},   {204, "0"},    {1, "ACC1"},   {440, "CLR01"},
+                                {53, "25"},    {709, "1"},    {710, "REQ7"}, {712, action}};
     if (!report_id.empty())
     {
         fields.push_back({714, report_id});
@@ -157,7 +157,8 @@ TEST(FixSpreadsEndToEnd, MultiLegOrdersTravelToTheExchangeAndBack)
     EXPECT_TRUE(road.box->wait_for_line("two-leg spread user 1001: order 1000000000000001", 1000));
     std::vector<qel_sim::bytes> book = road.box->spreads();
     ASSERT_EQ(book.size(), 1u);
-    EXPECT_EQ(qel_sim::be32(book[0].data() + qel_sim::SPREAD_PRICE), 250u) << "the spread's price in hundredths";
+    EXPECT_EQ(qel_sim::be32(book[0].data() + qel_sim::SPREAD_PRICE), 250u)
+        << "the spread's price in hundredths";
     EXPECT_EQ(qel_sim::spread_tokens(book[0], 2), (std::vector<uint32_t>{35001, 35002}));
 
     // A two-leg order is immediate or cancel: confirmed, then its rest cancelled.
@@ -167,9 +168,9 @@ TEST(FixSpreadsEndToEnd, MultiLegOrdersTravelToTheExchangeAndBack)
     expect_fields(nth(*c, "8", 3), {{17, "2131OC10000000000000020000000022"}, {150, "4"}, {39, "4"}});
 
     // A three-leg order likewise.
-    ASSERT_TRUE(c->send_spread_multi_leg_single(multi_leg("23", "3"), {leg("35001", "1", "5", "100"),
-                                                                       leg("35002", "2", "5", "101"),
-                                                                       leg("35003", "1", "5", "99")}));
+    ASSERT_TRUE(c->send_spread_multi_leg_single(
+        multi_leg("23", "3"),
+        {leg("35001", "1", "5", "100"), leg("35002", "2", "5", "101"), leg("35003", "1", "5", "99")}));
     std::string three = nth(*c, "8", 4);
     expect_fields(three, {{17, "2126OE10000000000000030000000023"}, {6008, "3"}, {555, "3"}});
     EXPECT_NE(three.find("|602=35003|"), std::string::npos) << three;
@@ -178,8 +179,9 @@ TEST(FixSpreadsEndToEnd, MultiLegOrdersTravelToTheExchangeAndBack)
     // The spread is modified, and then cancelled.
     ASSERT_TRUE(c->send_spread_cancel_replace_request(spread_change("1000000000000001", "24", false),
                                                       change_legs("80")));
-    expect_fields(nth(*c, "8", 6),
-                  {{17, "2136OM10000000000000010000000024"}, {150, "5"}, {39, "5"}, {566, "3.75"}, {6008, "1"}});
+    expect_fields(
+        nth(*c, "8", 6),
+        {{17, "2136OM10000000000000010000000024"}, {150, "5"}, {39, "5"}, {566, "3.75"}, {6008, "1"}});
     ASSERT_TRUE(c->send_spread_cancel_replace_request(spread_change("1000000000000001", "25", true),
                                                       change_legs("80")));
     // The confirmation echoes the spread as it stood, with the client order number of its
@@ -293,9 +295,11 @@ TEST(FixSpreadsEndToEnd, TheExchangesOwnEventsReachTheClient)
                                     {151, "30"},
                                     {14, "20"}});
     road.box->trade_reply(1000000000000001.0);
-    expect_fields(nth(*c, "8", 3), {{17, "2212TG10000000000000010000000000"}, {150, "T"}, {39, "0"}, {6007, ""}});
+    expect_fields(nth(*c, "8", 3),
+                  {{17, "2212TG10000000000000010000000000"}, {150, "T"}, {39, "0"}, {6007, ""}});
     road.box->give_up(qel_sim::TC_GIVE_UP, 1000000000000001.0, 1, 'O', 'A');
-    expect_fields(nth(*c, "U3", 1), {{37, "1000000000000001"}, {6007, "1"}, {6012, "1"}, {77, "O"}, {203, "1"}});
+    expect_fields(nth(*c, "U3", 1),
+                  {{37, "1000000000000001"}, {6007, "1"}, {6012, "1"}, {77, "O"}, {203, "1"}});
     // A give-up whose open or close flag is a zero byte still arrives, without the flag.
     road.box->give_up(qel_sim::TC_GIVE_UP_OTHER, 1000000000000001.0, 1, '\0', 'R');
     expect_fields(nth(*c, "U3", 2), {{6012, "2"}, {77, ""}});
@@ -320,7 +324,8 @@ TEST(FixSpreadsEndToEnd, TheExchangesOwnEventsReachTheClient)
         {qel_sim::TC_MARKET_CLOSED, "", "NORMAL MARKET", "Market Closed", "MKT - NORMAL MARKET"},
         {qel_sim::TC_PREOPEN_BEGINS, "", "", "Preopen Begins", "MKT - "},
         {qel_sim::TC_PREOPEN_ENDS, "", "ZORAX", "Preopen Ends", "MKT - ZORAX"},
-        {qel_sim::TC_CONTROL_MESSAGE, "CTL", "TRADING HALTED", "Message from Control", "CTL - TRADING HALTED"},
+        {qel_sim::TC_CONTROL_MESSAGE, "CTL", "TRADING HALTED", "Message from Control",
+         "CTL - TRADING HALTED"},
     };
     size_t news = 0;
     for (const auto &b : broadcasts)

@@ -15,7 +15,7 @@ namespace qel_test
 
 // The messages of a type a client received, live ones only (no journal replay).
 inline std::vector<qel_sim::fix_client_message> fix_live_messages(const qel_sim::fix_client &c,
-                                                                 const std::string &type)
+                                                                  const std::string &type)
 {
     std::vector<qel_sim::fix_client_message> out;
     for (const qel_sim::fix_client_message &m : c.received())

@@ -12,9 +12,10 @@ using namespace fix_front_end_test;
 namespace
 {
 // A customer's request to exercise 25 stock call options.
-const Fields EXERCISE = {{48, "42"},     {55, "ZORAX"}, {460, "5"},   {167, "OPT"}, {202, "1300"}, {201, "1"},
-                         {206, "S"},     {200, "202612"}, {205, "31"}, {204, "0"},   {1, "ACC1"},   {440, "CLR01"},
-                         {53, "25"},     {709, "1"},    {710, "REQ7"}, {712, "1"}};
+const Fields EXERCISE = {{48, "42"},    {55, "ZORAX"}, {460, "5"},    {167, "OPT"},
+                         {202, "1300"}, {201, "1"},    {206, "S"},    {200, "202612"},
+                         {205, "31"},   {204, "0"},    {1, "ACC1"},   {440, "CLR01"},
+                         {53, "25"},    {709, "1"},    {710, "REQ7"}, {712, "1"}};
 // What a replacement or cancellation adds: the exchange's number of the request and its time.
 const Fields EARLIER = {{714, "5001"}, {6000, "20261209-04:15:30"}};
 

@@ -112,7 +112,8 @@ inline Fields changed(Fields fields, const Fields &changes)
 // on, after the wire: an empty text when it takes it, the refusal otherwise.
 inline std::string clientRefusal(const FIX::Message &converted)
 {
-    static const FIX::DataDictionary dictionary(std::string(QEL_FIX_DICTIONARY_DIR) + "/FIX42_qel_client.xml");
+    static const FIX::DataDictionary dictionary(std::string(QEL_FIX_DICTIONARY_DIR) +
+                                                "/FIX42_qel_client.xml");
     FIX::Message sent(converted);
     FIX::Header &header = sent.getHeader();
     header.setField(FIX::SenderCompID("QEL"));

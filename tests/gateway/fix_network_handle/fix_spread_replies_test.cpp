@@ -49,13 +49,13 @@ RecordBytes spreadReply(int16_t transcode, const std::string &errorHex)
         .at(248, "4f5054 53544b")             // "OPT" "STK"
         .at(254, "5a4f524158 2020202020")
         .at(264, "366008e8")
-        .at(268, "0012d644")                  // strike 12345.00
-        .at(272, "5045")                      // put, European
-        .at(284, "0002")                      // sell
-        .at(294, "00000064")                  // remaining 100
-        .at(302, "0000000a")                  // filled 10
-        .at(306, "000004d2")                  // leg price 12.34
-        .at(324, "000088bb")                  // third leg: token 35003
+        .at(268, "0012d644") // strike 12345.00
+        .at(272, "5045")     // put, European
+        .at(284, "0002")     // sell
+        .at(294, "00000064") // remaining 100
+        .at(302, "0000000a") // filled 10
+        .at(306, "000004d2") // leg price 12.34
+        .at(324, "000088bb") // third leg: token 35003
         .at(328, "465554 494458")
         .at(334, "5a4f524158 2020202020")
         .at(344, "366008e8")
@@ -64,7 +64,7 @@ RecordBytes spreadReply(int16_t transcode, const std::string &errorHex)
         .at(364, "0001")
         .at(374, "00000064")
         .at(382, "0000000a")
-        .at(386, "ffffff38");                 // leg price -2.00
+        .at(386, "ffffff38"); // leg price -2.00
     r.bytes[10] = static_cast<uint8_t>(static_cast<uint16_t>(transcode) >> 8);
     r.bytes[11] = static_cast<uint8_t>(transcode);
     return r;
@@ -102,20 +102,20 @@ Fields spreadFields()
 
 Fields firstLeg(const char *price)
 {
-    return {{600, "ZORAX     "}, {611, "20081127"}, {609, "FUT"}, {607, "7"},    {624, "1"},
+    return {{600, "ZORAX     "}, {611, "20081127"}, {609, "FUT"},  {607, "7"},   {624, "1"},
             {566, price},        {685, "110"},      {6010, "100"}, {6011, "10"}, {602, "35001"}};
 }
 
 Fields secondLeg(const char *price)
 {
-    return {{600, "ZORAX     "}, {611, "20081127"}, {609, "OPT"}, {6009, "0"},  {613, "S"},
-            {612, "12345"},      {607, "5"},        {624, "2"},   {566, price}, {685, "110"},
+    return {{600, "ZORAX     "}, {611, "20081127"}, {609, "OPT"},  {6009, "0"},  {613, "S"},
+            {612, "12345"},      {607, "5"},        {624, "2"},    {566, price}, {685, "110"},
             {6010, "100"},       {6011, "10"},      {602, "35002"}};
 }
 
 Fields thirdLeg()
 {
-    return {{600, "ZORAX     "}, {611, "20081127"}, {609, "FUT"},  {607, "7"},    {624, "1"},
+    return {{600, "ZORAX     "}, {611, "20081127"}, {609, "FUT"},  {607, "7"},   {624, "1"},
             {566, "-2"},         {685, "110"},      {6010, "100"}, {6011, "10"}, {602, "35003"}};
 }
 
@@ -205,7 +205,11 @@ const EventCase EVENT_CASES[] = {
      16273,
      "3f91",
      "20",
-     {{17, "2154OR12345678901234560000000077"}, {150, "8"}, {39, "3"}, {58, "16273"}, {60, "20110908-20:20:00"}},
+     {{17, "2154OR12345678901234560000000077"},
+      {150, "8"},
+      {39, "3"},
+      {58, "16273"},
+      {60, "20110908-20:20:00"}},
      SPREAD_LEGS},
     {"two-leg order refused without error",
      2155,
@@ -284,7 +288,7 @@ TEST_F(SpreadReplies, OpenCloseStandsInTheBodyForOptionLegsOfOrdersAndAlwaysForS
 TEST_F(SpreadReplies, LegValuesOutsideTheMappedOnesAreLeftOut)
 {
     RecordBytes r = spreadReply(2125, "0000");
-    r.at(272, "5841")    // option type 'X', exercise style 'A'
+    r.at(272, "5841")      // option type 'X', exercise style 'A'
         .at(251, "585858") // underlying "XXX"
         .at(284, "0003");  // side 3
     Converted out = convert(r, 2125, 0);
@@ -310,16 +314,9 @@ TEST_F(SpreadReplies, RefusedChangesOfASpreadBecomeCancelRejects)
         Converted out = convert(spreadReply(c.transcode, "3e97"), c.transcode, 16023);
         ASSERT_EQ(out.status, EA_SUCCESS);
         EXPECT_EQ(out.type, "9");
-        const Fields want = {{37, "1234567890123456"},
-                             {11, "77"},
-                             {41, "0"},
-                             {39, "U"},
-                             {1, "ACC1      "},
-                             {60, "20110908-20:20:00"},
-                             {434, c.responseTo},
-                             {58, "16023"},
-                             {6008, "1"},
-                             {144, "3"}};
+        const Fields want = {
+            {37, "1234567890123456"},  {11, "77"},          {41, "0"},     {39, "U"},   {1, "ACC1      "},
+            {60, "20110908-20:20:00"}, {434, c.responseTo}, {58, "16023"}, {6008, "1"}, {144, "3"}};
         EXPECT_EQ(out.fields, want) << "no OnBehalfOfSendingTime";
         EXPECT_TRUE(out.groups.empty());
         EXPECT_EQ(clientRefusal(*out.fix), "");

@@ -17,29 +17,29 @@ namespace
 RecordBytes tradeReply(const std::string &transcodeHex)
 {
     RecordBytes r(209);
-    r.at(0, "000003e9")                  // user 1001
-        .at(4, "3b9acac8")               // reply time 2011-09-08 20:20:00 UTC
-        .at(8, "5a4f")                   // "ZO"
-        .at(10, transcodeHex)            // transcode
-        .at(22, "00003b9aca648000")      // stamp (20:18:20 UTC)
-        .at(37, "03")                    // stream 3
-        .at(38, "00d1")                  // length 209
-        .at(40, "43118b54f22aeb00")      // order number 1234567890123456
-        .at(48, "4d454d4252")            // broker "MEMBR"
-        .at(58, "41434331 202020202020") // account "ACC1      "
-        .at(68, "0002")                  // sell
-        .at(74, "00000032")              // disclosed 50
-        .at(78, "00000005")              // remaining 5
-        .at(86, "00002729")              // order price 100.25
-        .at(90, "08")                    // day
-        .at(96, "00001267")              // fill number 4711
-        .at(100, "0000000f")             // fill quantity 15
-        .at(104, "0000272a")             // fill price 100.26
-        .at(108, "0000002d")             // filled today 45
-        .at(132, "000088b9")             // token 35001
-        .at(136, "465554 494458")        // "FUT" "IDX"
+    r.at(0, "000003e9")                   // user 1001
+        .at(4, "3b9acac8")                // reply time 2011-09-08 20:20:00 UTC
+        .at(8, "5a4f")                    // "ZO"
+        .at(10, transcodeHex)             // transcode
+        .at(22, "00003b9aca648000")       // stamp (20:18:20 UTC)
+        .at(37, "03")                     // stream 3
+        .at(38, "00d1")                   // length 209
+        .at(40, "43118b54f22aeb00")       // order number 1234567890123456
+        .at(48, "4d454d4252")             // broker "MEMBR"
+        .at(58, "41434331 202020202020")  // account "ACC1      "
+        .at(68, "0002")                   // sell
+        .at(74, "00000032")               // disclosed 50
+        .at(78, "00000005")               // remaining 5
+        .at(86, "00002729")               // order price 100.25
+        .at(90, "08")                     // day
+        .at(96, "00001267")               // fill number 4711
+        .at(100, "0000000f")              // fill quantity 15
+        .at(104, "0000272a")              // fill price 100.26
+        .at(108, "0000002d")              // filled today 45
+        .at(132, "000088b9")              // token 35001
+        .at(136, "465554 494458")         // "FUT" "IDX"
         .at(142, "5a4f524158 2020202020") // "ZORAX     "
-        .at(152, "366008e8")             // expiry 2008-11-27 14:30 at UTC+05:30
+        .at(152, "366008e8")              // expiry 2008-11-27 14:30 at UTC+05:30
         .at(156, "ffffffff")
         .at(160, "5858");
     return r;
@@ -123,22 +123,22 @@ RecordBytes giveUp(const std::string &transcodeHex)
         .at(10, transcodeHex)
         .at(22, "00003b9aca648000")
         .at(37, "03")
-        .at(38, "0079")                    // length 121
-        .at(42, "43118b54f22aeb00")        // order number
-        .at(50, "00001267")                // trade number 4711
-        .at(54, "4f5054 53544b")           // "OPT" "STK"
+        .at(38, "0079")             // length 121
+        .at(42, "43118b54f22aeb00") // order number
+        .at(50, "00001267")         // trade number 4711
+        .at(54, "4f5054 53544b")    // "OPT" "STK"
         .at(60, "5a4f524158 2020202020")
         .at(70, "366008e8")
-        .at(74, "0012d644")                // strike 12345.00
-        .at(78, "4341")                    // call, American
-        .at(82, "0000000f")                // 15
-        .at(86, "0000272a")                // 100.26
-        .at(96, "0001")                    // buy
-        .at(100, "3b9aca00")               // 2011-09-08 20:16:40 UTC
-        .at(105, "43")                     // 'C'
-        .at(106, "55")                     // 'U'
+        .at(74, "0012d644")  // strike 12345.00
+        .at(78, "4341")      // call, American
+        .at(82, "0000000f")  // 15
+        .at(86, "0000272a")  // 100.26
+        .at(96, "0001")      // buy
+        .at(100, "3b9aca00") // 2011-09-08 20:16:40 UTC
+        .at(105, "43")       // 'C'
+        .at(106, "55")       // 'U'
         .at(107, "434c52 313233343536373839")
-        .at(119, "41");                    // 'A'
+        .at(119, "41"); // 'A'
     return r;
 }
 
@@ -175,20 +175,20 @@ RecordBytes positionReply(const std::string &transcodeHex, const std::string &er
         .at(12, errorHex)
         .at(22, "00003b9aca648000")
         .at(37, "03")
-        .at(38, "00a2")                       // length 162
-        .at(42, "0000002a")                   // token 42
+        .at(38, "00a2")     // length 162
+        .at(42, "0000002a") // token 42
         .at(46, "4f5054 53544b")
         .at(52, "5a4f524158 2020202020")
         .at(62, "366008e8")
-        .at(66, "0001fbd0")                   // strike 1300.00
-        .at(70, "4345")                       // call, European
-        .at(76, "430c6bf526340038")           // request number 1000000000000007
+        .at(66, "0001fbd0")         // strike 1300.00
+        .at(70, "4345")             // call, European
+        .at(76, "430c6bf526340038") // request number 1000000000000007
         .at(86, "41434331 202020202020")
-        .at(96, "00000019")                   // 25
-        .at(100, "0001")                      // customer
-        .at(102, "0001")                      // exercise
-        .at(104, "3b9aca00")                  // request time 2011-09-08 20:16:40 UTC
-        .at(119, "52455137")                  // "REQ7", then blanks
+        .at(96, "00000019")  // 25
+        .at(100, "0001")     // customer
+        .at(102, "0001")     // exercise
+        .at(104, "3b9aca00") // request time 2011-09-08 20:16:40 UTC
+        .at(119, "52455137") // "REQ7", then blanks
         .at(123, "20202020202020202020202020202020202020202020202020 20")
         .at(149, "434c523031 20202020202020"); // "CLR01       "
     return r;
@@ -277,9 +277,16 @@ TEST_F(TradeReplies, GiveUpsBecomeGiveUpReports)
         {"any printable open or close flag as written", "119a", 4506, {{105, "78"}}, {{77, "x"}}},
         {"zero open or close flag left out", "119a", 4506, {{105, "00"}}, {{77, ""}}},
         {"SOH open or close flag left out", "119a", 4506, {{105, "01"}}, {{77, ""}}},
-        {"unmapped status, cover and side left out", "119a", 4506, {{119, "58"}, {106, "58"}, {96, "0003"}},
+        {"unmapped status, cover and side left out",
+         "119a",
+         4506,
+         {{119, "58"}, {106, "58"}, {96, "0003"}},
          {{6012, ""}, {203, ""}, {54, ""}}},
-        {"future", "119a", 4506, {{54, "465554 494458"}}, {{167, "FUT"}, {460, "7"}, {201, ""}, {206, ""}, {202, ""}}},
+        {"future",
+         "119a",
+         4506,
+         {{54, "465554 494458"}},
+         {{167, "FUT"}, {460, "7"}, {201, ""}, {206, ""}, {202, ""}}},
     };
     for (const auto &c : cases)
     {
@@ -311,12 +318,27 @@ TEST_F(TradeReplies, PositionRepliesBecomePositionMaintenanceReports)
         {"new request refused", "0fa2", 4002, 16042, "3eaa", {}, {{722, "2"}, {58, "16042"}}},
         {"replacement not to exercise", "0fa5", 4005, 0, "0000", {{102, "0000"}}, {{712, "2"}, {709, "2"}}},
         {"replacement with type 2", "0fa5", 4005, 0, "0000", {{102, "0002"}}, {{712, "2"}, {709, ""}}},
-        {"refused replacement with type 2", "0fa7", 4007, 16042, "3eaa", {{102, "0002"}},
+        {"refused replacement with type 2",
+         "0fa7",
+         4007,
+         16042,
+         "3eaa",
+         {{102, "0002"}},
          {{712, "2"}, {709, "2"}, {722, "2"}, {58, "16042"}}},
         {"cancellation", "0fa8", 4008, 0, "0000", {}, {{712, "3"}}},
-        {"refused cancellation, firm", "0faa", 4010, 16042, "3eaa", {{100, "0002"}},
+        {"refused cancellation, firm",
+         "0faa",
+         4010,
+         16042,
+         "3eaa",
+         {{100, "0002"}},
          {{712, "3"}, {722, "2"}, {58, "16042"}, {204, "1"}}},
-        {"future", "0fa0", 4000, 0, "0000", {{46, "465554 494458"}, {66, "00000000"}, {70, "5858"}},
+        {"future",
+         "0fa0",
+         4000,
+         0,
+         "0000",
+         {{46, "465554 494458"}, {66, "00000000"}, {70, "5858"}},
          {{167, "FUT"}, {460, "7"}, {201, ""}, {206, ""}, {202, ""}}},
     };
     for (const auto &c : cases)

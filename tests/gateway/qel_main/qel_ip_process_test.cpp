@@ -236,7 +236,8 @@ TEST(QelIpRun, LostFixListenerStopsTheGatewayInOrderWith10000)
     std::string config_file = config.write(dir);
     qel_test::child_process gateway({QEL_IP_BINARY, "-c", config_file}, dir.path());
     ASSERT_TRUE(qel_test::wait_until(
-        [&] { return any_log_has(dir, "main_text.", "[fix_network_handler_send_thread] thread created"); }, 10000));
+        [&] { return any_log_has(dir, "main_text.", "[fix_network_handler_send_thread] thread created"); },
+        10000));
     const listener_break broken = break_listener_of(gateway.pid(), fix_port_of(dir));
     if (broken == listener_break::not_permitted)
     {
@@ -249,8 +250,9 @@ TEST(QelIpRun, LostFixListenerStopsTheGatewayInOrderWith10000)
     process_result result = gateway.wait(20000);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 10000);
-    EXPECT_TRUE(any_log_has(dir, "main_text.",
-                            "The FIX acceptor has stopped and FIX clients can no longer connect. Stopping the gateway."));
+    EXPECT_TRUE(any_log_has(
+        dir, "main_text.",
+        "The FIX acceptor has stopped and FIX clients can no longer connect. Stopping the gateway."));
     EXPECT_TRUE(any_log_has(dir, "main_text.", "Thread routine[interface_thread] Thread id["))
         << "the threads were stopped and joined";
     for (const std::string &name : dir.list("logs"))
