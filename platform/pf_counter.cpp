@@ -227,9 +227,8 @@ bool read_tcp_established(reading *r)
     while (line_start != std::string::npos && line_start + 1 < text.size())
     {
         size_t line_end = text.find('\n', line_start + 1);
-        std::string line = text.substr(line_start + 1, line_end == std::string::npos
-                                                           ? std::string::npos
-                                                           : line_end - line_start - 1);
+        std::string line = text.substr(
+            line_start + 1, line_end == std::string::npos ? std::string::npos : line_end - line_start - 1);
         line_start = line_end;
         // "sl local_address rem_address st ...": the state is the fourth word, 01 established.
         char state[8] = "";

@@ -19,9 +19,9 @@
 #include "gateway/library/config_file.h"
 #include "tools/statistics/qel_stats_search.h"
 
-using qel_tools::logger_object;
 using qel_tools::LOG_LEVEL_ACTIVITY;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
+using qel_tools::logger_object;
 
 namespace
 {
@@ -29,7 +29,7 @@ namespace
 const char k_create[] = "create_qel_stats_config_parameters";
 const char k_rename[] = "qel_stats_config_parameters_rename_history_files";
 
-#define QEL_STATS_LOG_AS(function, logger, level, ...)                                                      \
+#define QEL_STATS_LOG_AS(function, logger, level, ...)                                                       \
     qel_tools::logging_info_logf((logger), (level), (function), __FILE__, __LINE__, __VA_ARGS__)
 
 struct config_key
@@ -86,9 +86,10 @@ bool current_folder_is_safe(const qel_stats_config_parameters *config, logger_ob
     {
         if (same_folder(config->current_folder, other.folder))
         {
-            QEL_STATS_LOG_AS(k_create, logger, LOG_LEVEL_SYSTEM_ERROR,
-                             "Current files folder [%s] is also the %s folder [%s]: emptying it at start-up would delete those files",
-                             config->current_folder, other.what, other.folder);
+            QEL_STATS_LOG_AS(
+                k_create, logger, LOG_LEVEL_SYSTEM_ERROR,
+                "Current files folder [%s] is also the %s folder [%s]: emptying it at start-up would delete those files",
+                config->current_folder, other.what, other.folder);
             safe = false;
         }
     }
@@ -96,9 +97,10 @@ bool current_folder_is_safe(const qel_stats_config_parameters *config, logger_ob
     {
         if (ends_with(file, ".txt") && same_folder(config->current_folder, folder_of(file).c_str()))
         {
-            QEL_STATS_LOG_AS(k_create, logger, LOG_LEVEL_SYSTEM_ERROR,
-                             "Parameter file [%s] lies in the current files folder [%s]: emptying it at start-up would delete it",
-                             file, config->current_folder);
+            QEL_STATS_LOG_AS(
+                k_create, logger, LOG_LEVEL_SYSTEM_ERROR,
+                "Parameter file [%s] lies in the current files folder [%s]: emptying it at start-up would delete it",
+                file, config->current_folder);
             safe = false;
         }
     }
@@ -110,13 +112,16 @@ bool empty_current_folder(const qel_stats_config_parameters *config, logger_obje
 {
     if (!is_folder(config->current_folder))
     {
-        QEL_STATS_LOG_AS(k_create, logger, LOG_LEVEL_SYSTEM_ERROR, "Invalid file path [%s]", config->current_folder);
+        QEL_STATS_LOG_AS(k_create, logger, LOG_LEVEL_SYSTEM_ERROR, "Invalid file path [%s]",
+                         config->current_folder);
         return false;
     }
     std::vector<std::string> names;
-    if (qel_stats_find_files(qel_stats_pattern_literal(config->current_folder) + "/*.txt", &names) != EA_SUCCESS)
+    if (qel_stats_find_files(qel_stats_pattern_literal(config->current_folder) + "/*.txt", &names) !=
+        EA_SUCCESS)
     {
-        QEL_STATS_LOG_AS(k_create, logger, LOG_LEVEL_SYSTEM_ERROR, "Invalid file path [%s]", config->current_folder);
+        QEL_STATS_LOG_AS(k_create, logger, LOG_LEVEL_SYSTEM_ERROR, "Invalid file path [%s]",
+                         config->current_folder);
         return false;
     }
     int removed = 0;
@@ -127,8 +132,8 @@ bool empty_current_folder(const qel_stats_config_parameters *config, logger_obje
             continue;
         if (unlink(name.c_str()) != 0)
         {
-            QEL_STATS_LOG_AS(k_create, logger, LOG_LEVEL_SYSTEM_ERROR, "Can not remove the file [%s]. Error Code [%d]",
-                             name.c_str(), errno);
+            QEL_STATS_LOG_AS(k_create, logger, LOG_LEVEL_SYSTEM_ERROR,
+                             "Can not remove the file [%s]. Error Code [%d]", name.c_str(), errno);
             return false;
         }
         ++removed;
@@ -153,7 +158,8 @@ bool rename_no_replace(const char *from, const char *to)
 
 } // namespace
 
-qel_stats_config_parameters *create_qel_stats_config_parameters(const char *config_file, logger_object *logger)
+qel_stats_config_parameters *create_qel_stats_config_parameters(const char *config_file,
+                                                                logger_object *logger)
 {
     qel_stats_config_parameters *config = new (std::nothrow) qel_stats_config_parameters();
     if (config == nullptr)
@@ -227,8 +233,8 @@ void qel_stats_config_parameters_rename_history_files(const qel_stats_config_par
             if (errno != EEXIST)
             {
                 QEL_STATS_LOG_AS(k_rename, logger, LOG_LEVEL_SYSTEM_ERROR,
-                                 "History file [%s] could not be renamed to [%s]. Error Code [%d]", name.c_str(),
-                                 target.c_str(), errno);
+                                 "History file [%s] could not be renamed to [%s]. Error Code [%d]",
+                                 name.c_str(), target.c_str(), errno);
                 break;
             }
             target = head + "repository." + std::to_string(counter++) + extension;

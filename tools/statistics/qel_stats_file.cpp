@@ -10,8 +10,8 @@
 
 #include "platform/pf_share_file.h"
 
-using qel_tools::logger_object;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
+using qel_tools::logger_object;
 
 namespace
 {
@@ -42,8 +42,8 @@ std::string qel_stats_file_line(const qel_stats_online_parameter *parameter, int
         if (length < 0 || line.size() + static_cast<size_t>(length) >= QEL_STATS_LINE_SIZE)
         {
             QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR,
-                         "Value record [%u] of parameter [%s] left out: the line would pass [%d] bytes", i + 1,
-                         parameter->name, QEL_STATS_LINE_SIZE - 1);
+                         "Value record [%u] of parameter [%s] left out: the line would pass [%d] bytes",
+                         i + 1, parameter->name, QEL_STATS_LINE_SIZE - 1);
             continue;
         }
         line.append(record, static_cast<size_t>(length));
@@ -55,26 +55,28 @@ std::string qel_stats_file_line(const qel_stats_online_parameter *parameter, int
 }
 
 void qel_stats_file_write(const char *current_folder, const char *history_folder,
-                          const qel_stats_online_parameter *parameter, const char *stamp, const std::string &line,
-                          logger_object *logger)
+                          const qel_stats_online_parameter *parameter, const char *stamp,
+                          const std::string &line, logger_object *logger)
 {
     std::string current = qel_stats_file_path(current_folder, parameter->name, stamp);
     std::string history = qel_stats_file_path(history_folder, parameter->name, stamp);
     int error = 0;
     int current_fd = pf_share_open(current.c_str(), PF_SHARE_REPLACE, &error);
     if (current_fd < 0)
-        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "Open and share operation failed for file [%s]. Error Code [%d]",
-                     current.c_str(), error);
+        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR,
+                     "Open and share operation failed for file [%s]. Error Code [%d]", current.c_str(),
+                     error);
     int history_fd = pf_share_open(history.c_str(), PF_SHARE_APPEND, &error);
     if (history_fd < 0)
-        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "Open and share operation failed for file [%s]. Error Code[%d]",
-                     history.c_str(), error);
-    if (current_fd >= 0 && pf_share_write(current_fd, PF_SHARE_REPLACE, line.data(), line.size(), &error) != 0)
-        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "File write operation failed for file [%s], Error Code [%d]",
-                     current.c_str(), error);
+        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR,
+                     "Open and share operation failed for file [%s]. Error Code[%d]", history.c_str(), error);
+    if (current_fd >= 0 &&
+        pf_share_write(current_fd, PF_SHARE_REPLACE, line.data(), line.size(), &error) != 0)
+        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR,
+                     "File write operation failed for file [%s], Error Code [%d]", current.c_str(), error);
     if (history_fd >= 0 && pf_share_write(history_fd, PF_SHARE_APPEND, line.data(), line.size(), &error) != 0)
-        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "File write operation failed for file [%s], Error Code [%d]",
-                     history.c_str(), error);
+        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR,
+                     "File write operation failed for file [%s], Error Code [%d]", history.c_str(), error);
     pf_share_close(current_fd);
     pf_share_close(history_fd);
 }

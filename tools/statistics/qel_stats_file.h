@@ -28,5 +28,5 @@ std::string qel_stats_file_line(const qel_stats_online_parameter *parameter, int
 // Writes the line over the current file and at the end of the history file; each file
 // that cannot be opened or written is logged, and the other is still written.
 void qel_stats_file_write(const char *current_folder, const char *history_folder,
-                          const qel_stats_online_parameter *parameter, const char *stamp, const std::string &line,
-                          qel_tools::logger_object *logger);
+                          const qel_stats_online_parameter *parameter, const char *stamp,
+                          const std::string &line, qel_tools::logger_object *logger);

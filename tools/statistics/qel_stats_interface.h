@@ -50,11 +50,11 @@ struct qel_stats_online_parameter
     int32_t interval; // seconds
     int32_t argument_count;
     char **arguments;
-    int64_t current_time;   // seconds since 1970, taken at each pass
-    int64_t last_call_time; // 0 until the first call
+    int64_t current_time;        // seconds since 1970, taken at each pass
+    int64_t last_call_time;      // 0 until the first call
     qel_stats_entry entry_point; // init while init runs, then get_qel_statistics; null: none
     void *module;
-    void **context; // QEL_STATS_CONTEXT_WORDS zeroed words the plug-in keeps its handles in
+    void **context;       // QEL_STATS_CONTEXT_WORDS zeroed words the plug-in keeps its handles in
     uint32_t value_count; // set by init
     qel_stats_value *values;
 };

@@ -20,9 +20,9 @@
 #include "tools/statistics/qel_stats_file.h"
 #include "tools/statistics/qel_stats_parameters.h"
 
-using qel_tools::logger_object;
 using qel_tools::LOG_LEVEL_ACTIVITY;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
+using qel_tools::logger_object;
 
 namespace
 {
@@ -78,8 +78,8 @@ void call_online(qel_stats_state *state, qel_stats_online_parameter *record, int
         return;
     }
     std::string line = qel_stats_file_line(record, now + record->interval, logger);
-    qel_stats_file_write(state->config->current_folder, state->config->history_folder, record, state->stamp, line,
-                         logger);
+    qel_stats_file_write(state->config->current_folder, state->config->history_folder, record, state->stamp,
+                         line, logger);
 }
 
 void call_offline(qel_stats_state *state, qel_stats_offline_parameter *record, int position, int64_t now)
@@ -88,12 +88,14 @@ void call_offline(qel_stats_state *state, qel_stats_offline_parameter *record, i
     record->done = 1;
     char stamp[QEL_STATS_STAMP_SIZE];
     qel_stats_offline_stamp(now, record->time_of_day, stamp, sizeof stamp);
-    std::string path = std::string(state->config->offline_folder) + "/" + record->parameter_name + "." + stamp;
+    std::string path =
+        std::string(state->config->offline_folder) + "/" + record->parameter_name + "." + stamp;
     if (path.size() >= sizeof record->name)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR,
-                     "Offline output path [%s] of parameter [%d] is longer than [%d] characters: it does not run today",
-                     path.c_str(), position, static_cast<int>(sizeof record->name) - 1);
+        QEL_TOOL_LOG(
+            logger, LOG_LEVEL_SYSTEM_ERROR,
+            "Offline output path [%s] of parameter [%d] is longer than [%d] characters: it does not run today",
+            path.c_str(), position, static_cast<int>(sizeof record->name) - 1);
         return;
     }
     memset(record->name, 0, sizeof record->name);
@@ -113,10 +115,11 @@ void call_offline(qel_stats_state *state, qel_stats_offline_parameter *record, i
         QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "get_qel_statistics() function failed for dll [%s]",
                      record->plugin_file);
     else if (result == QEL_STATS_VALID)
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "get_qel_statistics() function returned EA_VALID for dll [%s]",
-                     record->plugin_file);
+        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY,
+                     "get_qel_statistics() function returned EA_VALID for dll [%s]", record->plugin_file);
     else
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Offline statistics files generated for parameter [%d]", position);
+        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Offline statistics files generated for parameter [%d]",
+                     position);
 }
 
 void change_day(qel_stats_state *state, int32_t day, int64_t now)
@@ -133,10 +136,11 @@ void change_day(qel_stats_state *state, int32_t day, int64_t now)
     file_stamp(now, state->stamp, sizeof state->stamp);
     for (int32_t i = 0; i < state->config->online_count; ++i)
     {
-        std::string stale = qel_stats_file_path(state->config->current_folder, state->global->online[i].name, previous);
+        std::string stale =
+            qel_stats_file_path(state->config->current_folder, state->global->online[i].name, previous);
         if (unlink(stale.c_str()) != 0 && errno != ENOENT)
-            QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "Can not remove the file [%s]. Error Code [%d]", stale.c_str(),
-                         errno);
+            QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "Can not remove the file [%s]. Error Code [%d]",
+                         stale.c_str(), errno);
     }
 }
 
@@ -160,7 +164,8 @@ qel_stat_global *qel_stats_global_create(qel_stats_config_parameters *config, lo
     global->offline = qel_stats_offline_parameters_create(config, logger);
     if (global->offline == nullptr)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "qel_stats_offline_parameters struction creation failed");
+        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR,
+                     "qel_stats_offline_parameters struction creation failed");
         qel_stats_online_parameters_destroy(global->online, config->online_count, logger);
         delete global;
         return nullptr;
@@ -168,7 +173,8 @@ qel_stat_global *qel_stats_global_create(qel_stats_config_parameters *config, lo
     return global;
 }
 
-void qel_stats_global_destroy(qel_stat_global *global, qel_stats_config_parameters *config, logger_object *logger)
+void qel_stats_global_destroy(qel_stat_global *global, qel_stats_config_parameters *config,
+                              logger_object *logger)
 {
     if (global == nullptr)
         return;
@@ -179,7 +185,8 @@ void qel_stats_global_destroy(qel_stat_global *global, qel_stats_config_paramete
     delete global;
 }
 
-void qel_stats_offline_parameters_reset_flag(qel_stats_offline_parameter *table, int32_t count, logger_object *logger)
+void qel_stats_offline_parameters_reset_flag(qel_stats_offline_parameter *table, int32_t count,
+                                             logger_object *logger)
 {
     for (int32_t i = 0; i < count; ++i)
         table[i].done = 0;

@@ -31,12 +31,13 @@ struct qel_stats_state
     qel_tools::logger_object *logger;
     qel_stats_config_parameters *config;
     qel_stat_global *global;
-    int32_t day;                        // local year * 1000 + day of the year
-    char stamp[QEL_STATS_STAMP_SIZE];   // of the statistics files, %Y%m%d.%H%M%S
+    int32_t day;                      // local year * 1000 + day of the year
+    char stamp[QEL_STATS_STAMP_SIZE]; // of the statistics files, %Y%m%d.%H%M%S
 };
 
 // NULL (after logging why, the tables made so far released) when a table cannot be made.
-qel_stat_global *qel_stats_global_create(qel_stats_config_parameters *config, qel_tools::logger_object *logger);
+qel_stat_global *qel_stats_global_create(qel_stats_config_parameters *config,
+                                         qel_tools::logger_object *logger);
 // Every plug-in destroyed and unloaded, the records freed.
 void qel_stats_global_destroy(qel_stat_global *global, qel_stats_config_parameters *config,
                               qel_tools::logger_object *logger);

@@ -15,12 +15,12 @@
 
 #include "platform/pf_library.h"
 
-using qel_tools::logger_object;
 using qel_tools::LOG_LEVEL_CONTINUATION;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
+using qel_tools::logger_object;
 
 // A line under the function name the operator knows from the table's messages.
-#define QEL_STATS_LOG_AS(function, logger, level, ...)                                                      \
+#define QEL_STATS_LOG_AS(function, logger, level, ...)                                                       \
     qel_tools::logging_info_logf((logger), (level), (function), __FILE__, __LINE__, __VA_ARGS__)
 
 namespace
@@ -145,8 +145,8 @@ uint32_t load_plugin(const char *plugin_file, void **module, const char *functio
     uint32_t error = pf_library_load(plugin_file, &library);
     if (error != 0)
     {
-        QEL_STATS_LOG_AS(function, logger, LOG_LEVEL_SYSTEM_ERROR, "Error while loading module [%s]. Error [%d]",
-                         plugin_file, static_cast<int>(error));
+        QEL_STATS_LOG_AS(function, logger, LOG_LEVEL_SYSTEM_ERROR,
+                         "Error while loading module [%s]. Error [%d]", plugin_file, static_cast<int>(error));
         QEL_STATS_LOG_AS(function, logger, LOG_LEVEL_CONTINUATION, "%s", pf_library_error_text());
         return error;
     }
@@ -181,8 +181,8 @@ bool bind_online(qel_stats_online_parameter *record, int index, logger_object *l
     record->entry_point = nullptr;
     if (result != QEL_STATS_SUCCESS)
     {
-        QEL_STATS_LOG_AS(k_online_create, logger, LOG_LEVEL_SYSTEM_ERROR, "Error while initialising module [%s].",
-                         record->plugin_file);
+        QEL_STATS_LOG_AS(k_online_create, logger, LOG_LEVEL_SYSTEM_ERROR,
+                         "Error while initialising module [%s].", record->plugin_file);
         return true;
     }
     if (record->value_count > 0)
@@ -197,9 +197,10 @@ bool bind_online(qel_stats_online_parameter *record, int index, logger_object *l
     }
     record->entry_point = find_entry(record->module, "get_qel_statistics", &error);
     if (record->entry_point == nullptr)
-        QEL_STATS_LOG_AS(k_online_create, logger, LOG_LEVEL_SYSTEM_ERROR,
-                         "Error while finding proc address of get_qel_statistics()for dll [%s]. Error Code[%d].",
-                         record->plugin_file, static_cast<int>(error));
+        QEL_STATS_LOG_AS(
+            k_online_create, logger, LOG_LEVEL_SYSTEM_ERROR,
+            "Error while finding proc address of get_qel_statistics()for dll [%s]. Error Code[%d].",
+            record->plugin_file, static_cast<int>(error));
     return true;
 }
 
@@ -221,8 +222,8 @@ bool bind_offline(qel_stats_offline_parameter *record, int index, logger_object 
     record->entry_point = nullptr;
     if (result != QEL_STATS_SUCCESS)
     {
-        QEL_STATS_LOG_AS(k_offline_create, logger, LOG_LEVEL_SYSTEM_ERROR, "Error intializing module of dll [%s].",
-                         record->plugin_file);
+        QEL_STATS_LOG_AS(k_offline_create, logger, LOG_LEVEL_SYSTEM_ERROR,
+                         "Error intializing module of dll [%s].", record->plugin_file);
         return true;
     }
     if (record->value_count > 0)
@@ -237,9 +238,10 @@ bool bind_offline(qel_stats_offline_parameter *record, int index, logger_object 
     }
     record->entry_point = find_entry(record->module, "get_qel_statistics", &error);
     if (record->entry_point == nullptr)
-        QEL_STATS_LOG_AS(k_offline_create, logger, LOG_LEVEL_SYSTEM_ERROR,
-                         "Error while finding proc address of get_qel_statistics()for dll [%s]. Error Code[%d].",
-                         record->plugin_file, static_cast<int>(error));
+        QEL_STATS_LOG_AS(
+            k_offline_create, logger, LOG_LEVEL_SYSTEM_ERROR,
+            "Error while finding proc address of get_qel_statistics()for dll [%s]. Error Code[%d].",
+            record->plugin_file, static_cast<int>(error));
     record->done = 0;
     return true;
 }
@@ -254,13 +256,14 @@ void release_plugin(void *record, void **module, qel_stats_entry *entry_point, c
     qel_stats_entry destroy = find_entry(*module, "destroy", &error);
     if (destroy == nullptr)
         QEL_STATS_LOG_AS(function, logger, LOG_LEVEL_SYSTEM_ERROR,
-                         "Error while finding proc address of destroy()for dll [%s]. Error Code[%d].", plugin_file,
-                         static_cast<int>(error));
+                         "Error while finding proc address of destroy()for dll [%s]. Error Code[%d].",
+                         plugin_file, static_cast<int>(error));
     else if (destroy(record, logger) == QEL_STATS_VALID)
         QEL_STATS_LOG_AS(function, logger, LOG_LEVEL_SYSTEM_ERROR, "Error while destroying module [%s].",
                          plugin_file);
     if (pf_library_unload(static_cast<pf_library *>(*module)) != 0)
-        QEL_STATS_LOG_AS(function, logger, LOG_LEVEL_SYSTEM_ERROR, "FreeLibrary() failed for dll [%s]", plugin_file);
+        QEL_STATS_LOG_AS(function, logger, LOG_LEVEL_SYSTEM_ERROR, "FreeLibrary() failed for dll [%s]",
+                         plugin_file);
     *module = nullptr;
     *entry_point = nullptr;
 }
@@ -348,9 +351,11 @@ qel_stats_online_parameter *qel_stats_online_parameters_create(qel_stats_config_
                                                                logger_object *logger)
 {
     std::vector<qel_stats_parameter_fields> parameters;
-    if (!read_parameters(config->online_file, k_online_create, "Config file open error.", &parameters, logger))
+    if (!read_parameters(config->online_file, k_online_create, "Config file open error.", &parameters,
+                         logger))
         return nullptr;
-    qel_stats_online_parameter *table = new (std::nothrow) qel_stats_online_parameter[parameters.size() + 1]();
+    qel_stats_online_parameter *table =
+        new (std::nothrow) qel_stats_online_parameter[parameters.size() + 1]();
     if (table == nullptr)
     {
         QEL_STATS_LOG_AS(k_online_create, logger, LOG_LEVEL_SYSTEM_ERROR,
@@ -367,8 +372,8 @@ qel_stats_online_parameter *qel_stats_online_parameters_create(qel_stats_config_
         snprintf(record->name, sizeof record->name, "%s", fields.name.c_str());
         record->interval = fields.number;
         record->argument_count = static_cast<int32_t>(fields.arguments.size());
-        record->arguments = copy_arguments(fields.arguments, index, k_online_create,
-                                           "qel_stats_online_parameters", logger);
+        record->arguments =
+            copy_arguments(fields.arguments, index, k_online_create, "qel_stats_online_parameters", logger);
         record->current_time = static_cast<int64_t>(time(nullptr));
         record->last_call_time = 0;
         record->context = new (std::nothrow) void *[QEL_STATS_CONTEXT_WORDS]();
@@ -390,7 +395,8 @@ qel_stats_offline_parameter *qel_stats_offline_parameters_create(qel_stats_confi
     if (!read_parameters(config->offline_file, k_offline_create, "Config file open error.Error", &parameters,
                          logger))
         return nullptr;
-    qel_stats_offline_parameter *table = new (std::nothrow) qel_stats_offline_parameter[parameters.size() + 1]();
+    qel_stats_offline_parameter *table =
+        new (std::nothrow) qel_stats_offline_parameter[parameters.size() + 1]();
     if (table == nullptr)
     {
         QEL_STATS_LOG_AS(k_offline_create, logger, LOG_LEVEL_SYSTEM_ERROR,
@@ -408,8 +414,8 @@ qel_stats_offline_parameter *qel_stats_offline_parameters_create(qel_stats_confi
         snprintf(record->parameter_name, sizeof record->parameter_name, "%s", fields.name.c_str());
         record->time_of_day = fields.number;
         record->argument_count = static_cast<int32_t>(fields.arguments.size());
-        record->arguments = copy_arguments(fields.arguments, index, k_offline_create,
-                                           "qel_stats_offline_parameters", logger);
+        record->arguments =
+            copy_arguments(fields.arguments, index, k_offline_create, "qel_stats_offline_parameters", logger);
         config->offline_count = index + 1;
         if (record->arguments == nullptr || !bind_offline(record, index, logger))
         {
@@ -421,7 +427,8 @@ qel_stats_offline_parameter *qel_stats_offline_parameters_create(qel_stats_confi
     return table;
 }
 
-void qel_stats_online_parameters_destroy(qel_stats_online_parameter *table, int32_t count, logger_object *logger)
+void qel_stats_online_parameters_destroy(qel_stats_online_parameter *table, int32_t count,
+                                         logger_object *logger)
 {
     if (table == nullptr)
         return;

@@ -23,8 +23,8 @@
 #include "platform/pf_signal.h"
 #include "tools/statistics/qel_stats_loop.h"
 
-using qel_tools::logger_object_container;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
+using qel_tools::logger_object_container;
 
 namespace
 {
@@ -83,7 +83,8 @@ int run(const char *config_file)
     }
     redirect_output();
 
-    logger_object_container *container = qel_tools::logger_object_container_create(config_file, k_logger_names, 1);
+    logger_object_container *container =
+        qel_tools::logger_object_container_create(config_file, k_logger_names, 1);
     if (container == nullptr)
     {
         fprintf(stderr, "Loggger Object container creation failed\n");
@@ -99,7 +100,8 @@ int run(const char *config_file)
     {
         QEL_TOOL_LOG(state.logger, LOG_LEVEL_SYSTEM_ERROR, "Config parameter creation failed");
         qel_tools::logger_object_container_destroy(container);
-        return start_up_failed("the configuration or the current files folder was refused", log_folder.c_str());
+        return start_up_failed("the configuration or the current files folder was refused",
+                               log_folder.c_str());
     }
     state.global = qel_stats_global_create(state.config, state.logger);
     if (state.global == nullptr)
@@ -115,7 +117,8 @@ int run(const char *config_file)
     qel_stats_begin(&state, static_cast<int64_t>(time(nullptr)));
     qel_stats_run(&state, &stop);
 
-    QEL_TOOL_LOG(state.logger, qel_tools::LOG_LEVEL_EVENT, "Stop requested: the plug-ins are released and the logs rolled");
+    QEL_TOOL_LOG(state.logger, qel_tools::LOG_LEVEL_EVENT,
+                 "Stop requested: the plug-ins are released and the logs rolled");
     qel_stats_global_destroy(state.global, state.config, state.logger);
     qel_stats_config_parameters_destroy(state.config);
     qel_tools::logger_object_container_destroy(container);

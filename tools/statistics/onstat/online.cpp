@@ -20,9 +20,9 @@
 #include "tools/statistics/qel_stats_interface.h"
 #include "tools/statistics/tool_logger.h"
 
-using qel_tools::logger_object;
 using qel_tools::LOG_LEVEL_ACTIVITY;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
+using qel_tools::logger_object;
 
 namespace
 {
@@ -81,17 +81,19 @@ bool arguments_fit(const qel_stats_online_parameter *record, logger_object *logg
     {
         if (strlen(record->arguments[argument.index]) >= argument.size)
         {
-            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY,
-                         "Argument [%d] of onstat for MarketId [%s] is longer than [%d] characters", argument.index + 1,
-                         market_of(record), static_cast<int>(argument.size) - 1);
+            qel_tools::logging_info_logf(
+                logger, LOG_LEVEL_ACTIVITY, "init", __FILE__, __LINE__,
+                "Argument [%d] of onstat for MarketId [%s] is longer than [%d] characters",
+                argument.index + 1, market_of(record), static_cast<int>(argument.size) - 1);
             return false;
         }
     }
     double divisor = 0;
     if (!read_divisor(record->arguments[ARG_DIVISOR], &divisor))
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Divisor [%s] of onstat for MarketId [%s] is not a number other than 0",
-                     record->arguments[ARG_DIVISOR], market_of(record));
+        qel_tools::logging_info_logf(logger, LOG_LEVEL_ACTIVITY, "init", __FILE__, __LINE__,
+                                     "Divisor [%s] of onstat for MarketId [%s] is not a number other than 0",
+                                     record->arguments[ARG_DIVISOR], market_of(record));
         return false;
     }
     return true;
@@ -128,7 +130,8 @@ QEL_STATS_EXPORT int32_t init(void *parameter, logger_object *logger)
         uint32_t status = pf_counter_add(query_of(record), path.c_str(), &counter);
         if (status != PF_PDH_SUCCESS)
         {
-            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "PdhAddCounter failed for onstat and MarketId [%s]. Error Code [%lu]",
+            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY,
+                         "PdhAddCounter failed for onstat and MarketId [%s]. Error Code [%lu]",
                          market_of(record), static_cast<unsigned long>(status));
             return QEL_STATS_VALID;
         }
@@ -147,7 +150,8 @@ QEL_STATS_EXPORT int32_t get_qel_statistics(void *parameter, logger_object *logg
     uint32_t status = pf_counter_collect(query_of(record));
     if (status != PF_PDH_SUCCESS)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "PdhCollectQueryData failed for onstat and MarketId [%s]. Error Code [%lu]",
+        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY,
+                     "PdhCollectQueryData failed for onstat and MarketId [%s]. Error Code [%lu]",
                      market_of(record), static_cast<unsigned long>(status));
         return QEL_STATS_VALID;
     }
@@ -155,7 +159,8 @@ QEL_STATS_EXPORT int32_t get_qel_statistics(void *parameter, logger_object *logg
     status = pf_counter_get_double(counter_of(record), &value);
     if (status == PF_PDH_INVALID_DATA)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "The specified Counter for %s and Market Id [%s] doesn't contain valid data",
+        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY,
+                     "The specified Counter for %s and Market Id [%s] doesn't contain valid data",
                      record->arguments[ARG_NAME], market_of(record));
         return QEL_STATS_VALID;
     }
@@ -184,7 +189,8 @@ QEL_STATS_EXPORT int32_t destroy(void *parameter, logger_object *logger)
         uint32_t status = pf_counter_remove(counter_of(record));
         if (status != PF_PDH_SUCCESS)
         {
-            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "PdhRemoveCounter failed for onstat andMarket Id [%s]. Error Code [%lu]",
+            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY,
+                         "PdhRemoveCounter failed for onstat andMarket Id [%s]. Error Code [%lu]",
                          market_of(record), static_cast<unsigned long>(status));
             return QEL_STATS_VALID;
         }

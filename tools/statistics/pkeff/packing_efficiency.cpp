@@ -24,9 +24,13 @@
 #include "tools/statistics/qel_stats_search.h"
 #include "tools/statistics/tool_logger.h"
 
-using qel_tools::logger_object;
 using qel_tools::LOG_LEVEL_ACTIVITY;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
+using qel_tools::logger_object;
+
+// Every line carries the entry point's name, whichever helper writes it.
+#define PKEFF_LOG(logger, level, ...)                                                                        \
+    qel_tools::logging_info_logf((logger), (level), "get_qel_statistics", __FILE__, __LINE__, __VA_ARGS__)
 
 namespace
 {
@@ -161,7 +165,8 @@ void end_part(const outputs &out)
 }
 
 // Counts one record into the sample.
-void count_record(uint16_t code, const uint8_t *data, uint32_t data_length, counts *sample, logger_object *logger)
+void count_record(uint16_t code, const uint8_t *data, uint32_t data_length, counts *sample,
+                  logger_object *logger)
 {
     if (code == CODE_UNPACKED || code == CODE_UNPACKED_TOO)
     {
@@ -171,7 +176,7 @@ void count_record(uint16_t code, const uint8_t *data, uint32_t data_length, coun
     }
     if (code != CODE_PACKET)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Invalid message format\n");
+        PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "Invalid message format\n");
         return;
     }
     uint16_t n = data_length >= PACKET_RECORD_COUNT + 2 ? get_u16_be(data, PACKET_RECORD_COUNT) : 0;
@@ -192,7 +197,7 @@ bool measure_file(FILE *input, const outputs &out, logger_object *logger)
     uint8_t data[LOG_RECORD_DATA_MAX] = {};
     if (fread(header, 1, LOG_FILE_HEADER_SIZE, input) != LOG_FILE_HEADER_SIZE)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "%s", k_short_file_header);
+        PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "%s", k_short_file_header);
         note(out, k_short_file_header);
         return false;
     }
@@ -204,20 +209,20 @@ bool measure_file(FILE *input, const outputs &out, logger_object *logger)
         memset(header, 0, sizeof header);
         if (fread(header, 1, LOG_RECORD_HEADER_SIZE, input) != LOG_RECORD_HEADER_SIZE)
         {
-            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Message header size is less than what expected");
+            PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "Message header size is less than what expected");
             break;
         }
         int32_t data_length = static_cast<int32_t>(get_u16_le(header, LOG_HDR_TOTAL_LENGTH)) -
                               static_cast<int32_t>(LOG_RECORD_HEADER_SIZE);
         if (data_length < 0 || data_length > static_cast<int32_t>(LOG_RECORD_DATA_MAX))
         {
-            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Record length is not proper");
+            PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "Record length is not proper");
             break;
         }
         size_t got = fread(data, 1, static_cast<size_t>(data_length), input);
         if (got == 0 || got != static_cast<size_t>(data_length))
         {
-            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Record size is less than what expected");
+            PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "Record size is less than what expected");
             break;
         }
         int32_t second = get_i32_le(header, LOG_HDR_SECONDS);
@@ -232,7 +237,8 @@ bool measure_file(FILE *input, const outputs &out, logger_object *logger)
             }
             sample_second = second;
         }
-        count_record(get_u16_le(header, LOG_HDR_CODE), data, static_cast<uint32_t>(data_length), &sample, logger);
+        count_record(get_u16_le(header, LOG_HDR_CODE), data, static_cast<uint32_t>(data_length), &sample,
+                     logger);
         memset(data, 0, static_cast<size_t>(data_length));
     }
     if (sample.packets > 0)
@@ -252,13 +258,14 @@ bool open_outputs(const char *output, outputs *out, logger_object *logger)
     out->csv = fopen(csv.c_str(), "w");
     if (out->csv == nullptr)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Could not open output file [%s] Error [%d].\n", csv.c_str(), errno);
+        PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "Could not open output file [%s] Error [%d].\n", csv.c_str(),
+                  errno);
         return false;
     }
     out->summary = fopen(summary.c_str(), "w");
     if (out->summary == nullptr)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Could not open summary file [%s].\n", summary.c_str());
+        PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "Could not open summary file [%s].\n", summary.c_str());
         fclose(out->csv);
         return false;
     }
@@ -286,21 +293,23 @@ QEL_STATS_EXPORT int32_t get_qel_statistics(void *parameter, logger_object *logg
     qel_stats_offline_parameter *record = static_cast<qel_stats_offline_parameter *>(parameter);
     if (record->argument_count < 2 || record->arguments == nullptr)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "Argument count is lesser than expected for Packing Efficiency dll");
+        PKEFF_LOG(logger, LOG_LEVEL_SYSTEM_ERROR,
+                  "Argument count is lesser than expected for Packing Efficiency dll");
         return QEL_STATS_ERROR;
     }
     const char *prefix = record->arguments[0];
     const char *folder = record->arguments[1];
     std::vector<std::string> files;
-    std::string pattern = qel_stats_pattern_literal(folder) + "/" + qel_stats_pattern_literal(prefix) + ".*.dat";
+    std::string pattern =
+        qel_stats_pattern_literal(folder) + "/" + qel_stats_pattern_literal(prefix) + ".*.dat";
     if (qel_stats_find_files(pattern, &files) != EA_SUCCESS)
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Invalid file path [%s]", prefix);
+        PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "Invalid file path [%s]", prefix);
         return QEL_STATS_VALID;
     }
     if (files.empty())
     {
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "No files to match pattern in the Current folder");
+        PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "No files to match pattern in the Current folder");
         return QEL_STATS_VALID;
     }
     outputs out;
@@ -314,12 +323,12 @@ QEL_STATS_EXPORT int32_t get_qel_statistics(void *parameter, logger_object *logg
     for (size_t i = 0; i < files.size(); ++i)
     {
         const char *name = base_name(files[i]);
-        QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "%s File found to calculate P.Efficiency", name);
+        PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "%s File found to calculate P.Efficiency", name);
         FILE *input = fopen(files[i].c_str(), "rb");
         write_titles(out, static_cast<int>(i + 1), name);
         if (input == nullptr)
         {
-            QEL_TOOL_LOG(logger, LOG_LEVEL_ACTIVITY, "Could not open the input file [%s]. \n", files[i].c_str());
+            PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "Could not open the input file [%s]. \n", files[i].c_str());
             note(out, "Could not open the input file");
             every_file_read = false;
         }
