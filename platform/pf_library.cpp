@@ -26,7 +26,11 @@ thread_local char t_error_text[512];
 
 void keep_error_text(const char *text)
 {
-    snprintf(t_error_text, sizeof t_error_text, "%s", text != nullptr ? text : "");
+    // A longer text is cut: the loader's texts name the file first, then the reason.
+    size_t length = text != nullptr ? strnlen(text, sizeof t_error_text - 1) : 0;
+    if (length > 0)
+        memcpy(t_error_text, text, length);
+    t_error_text[length] = '\0';
 }
 } // namespace
 
@@ -114,7 +118,7 @@ uint32_t pf_library_unload(pf_library *library)
     if (result != 0)
         keep_error_text(dlerror());
     delete library;
-    return result == 0 ? 0 : PF_ERROR_INVALID_HANDLE;
+    return result == 0 ? 0u : static_cast<uint32_t>(PF_ERROR_INVALID_HANDLE);
 }
 
 const char *pf_library_error_text()
