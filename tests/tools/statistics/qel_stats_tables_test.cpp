@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/pf_counter.h"
 #include "support/qel_stats_fixture.h"
 
 using qel_test::parameter_line;
@@ -139,6 +140,39 @@ TEST(QelStatsTables, OfflineTableBindsAndAnUnreadableFileFailsIt)
     snprintf(config.online_file, sizeof config.online_file, "%s", f.dir.file("absent.txt").c_str());
     EXPECT_EQ(qel_stats_online_parameters_create(&config, f.logger), nullptr);
     EXPECT_TRUE(f.logged("System Error|Config file open error.|qel_stats_online_parameters_create|"));
+}
+
+} // namespace
+
+namespace
+{
+
+// The example parameter files: every line is accepted, and every counter onstat is asked
+// for exists.
+TEST(QelStatsTables, ExampleParameterFilesAreWhole)
+{
+    for (const char *file : {"qelstat_online.txt", "qelstat_offline.txt"})
+    {
+        std::string text = qel_test::read_file(QEL_TEST_DATA_DIR "/../../config/" + std::string(file));
+        size_t lines = 0;
+        for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1)
+        {
+            std::string line = text.substr(at, text.find('\n', at) - at);
+            qel_stats_parameter_fields fields;
+            std::string reason;
+            ASSERT_TRUE(qel_stats_parse_parameter_line(line, &fields, &reason)) << line << ": " << reason;
+            ++lines;
+            if (fields.plugin_file != "onstat.so")
+                continue;
+            ASSERT_EQ(fields.arguments.size(), 5u) << line;
+            pf_counter_query *query = nullptr;
+            pf_counter *counter = nullptr;
+            ASSERT_EQ(pf_counter_open_query(&query), 0u);
+            EXPECT_EQ(pf_counter_add(query, ("\\" + fields.arguments[0]).c_str(), &counter), 0u) << line;
+            pf_counter_close_query(query);
+        }
+        EXPECT_GT(lines, 0u) << file;
+    }
 }
 
 } // namespace
