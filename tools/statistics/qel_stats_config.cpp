@@ -1,7 +1,7 @@
 // qelstat's configuration and its two folder chores. Emptying the current folder removes
 // every ".txt" file in it, so start-up first refuses a current folder that is also the
-// history, offline or log folder, or that holds a parameter file: emptying it would
-// delete them. The history roll never replaces a file: a taken "repository" name is
+// history, offline, log or working folder, or that holds a parameter file: emptying it
+// would delete them. The history roll never replaces a file: a taken "repository" name is
 // numbered on, as the logger's own roll does.
 #include "tools/statistics/qel_stats_config.h"
 
@@ -103,6 +103,16 @@ bool current_folder_is_safe(const qel_stats_config_parameters *config, logger_ob
                 file, config->current_folder);
             safe = false;
         }
+    }
+    // The working folder holds qelstat's own qel_text_log_default.txt, open for its output.
+    if (same_folder(config->current_folder, "."))
+    {
+        QEL_STATS_LOG_AS(
+            k_create, logger, LOG_LEVEL_SYSTEM_ERROR,
+            "Current files folder [%s] is the working folder: emptying it at start-up would delete "
+            "qel_text_log_default.txt",
+            config->current_folder);
+        safe = false;
     }
     return safe;
 }

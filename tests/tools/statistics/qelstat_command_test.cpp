@@ -86,6 +86,15 @@ TEST(QelstatCommandLine, StartUpFailuresExit10003WithTheReasonOnTheTerminal)
         contains(f.dir.read("qel_text_log_default.txt"), "Starting QEL_STATISTICS") ||
         contains(r.out, "\nStarting QEL_STATISTICS [3.0 RC10] with config file [" + f.config + "]\n"));
 
+    // The working folder as the current folder would lose qelstat's own output file.
+    size_t current = text.find("CURRENT_FILES_PATH=");
+    f.dir.write("qelstat.cfg", text.substr(0, current) + "CURRENT_FILES_PATH=.\n" +
+                                   text.substr(text.find('\n', current) + 1));
+    r = qelstat({"-c", f.config}, f.dir.path());
+    EXPECT_EQ(r.status, k_start_up_failure);
+    EXPECT_TRUE(f.logged("Current files folder [.] is the working folder")) << f.log();
+    EXPECT_EQ(access(f.dir.file("qel_text_log_default.txt").c_str(), F_OK), 0) << "still there";
+
     // An unreadable parameter file.
     f.dir.write("qelstat.cfg", text);
     unlink(f.dir.file("online.txt").c_str());
