@@ -25,6 +25,8 @@
 
 #include "console/kova_about_dlg.h"
 #include "console/kova_active_users.h"
+#include "console/kova_common_config.h"
+#include "console/kova_fix_configuration.h"
 #include "console/kova_generic_statistics.h"
 #include "console/kova_logger.h"
 #include "console/kova_page_tab_ctrl.h"
@@ -842,8 +844,8 @@ void CKOVAClientPHASE4Dlg::OpenCommonConfiguration()
         hook("CCommonConfig", KOVA_COMMON_MARKET_ID);
         return;
     }
-    KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::OpenCommonConfiguration", k_source, __LINE__,
-            "Common configuration asked for; the dialog is not available in this build");
+    CCommonConfig dialog(KOVA_COMMON_MARKET_ID, m_commonConfigFilePath, m_logger.get(), this);
+    dialog.DoModal();
 }
 
 void CKOVAClientPHASE4Dlg::OpenFixUserConfiguration(int32_t market)
@@ -874,9 +876,9 @@ void CKOVAClientPHASE4Dlg::OpenFixSessionConfiguration(int32_t market)
         hook("CFixConfiguration", market);
         return;
     }
-    KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::OpenFixSessionConfiguration", k_source, __LINE__,
-            "FIX sessions of market %s asked for; the dialog is not available in this build",
-            KovaMarketName(market));
+    CFixConfiguration dialog(market, m_configFilePath[market - 1], m_fixConfigFilePath[market - 1],
+                             m_interactivePort[market - 1], m_logger.get(), this);
+    dialog.DoModal();
 }
 
 void CKOVAClientPHASE4Dlg::OpenActiveUsers(int32_t market)
