@@ -310,7 +310,8 @@ TEST_F(fix_users_fixture, EditChangesTheIdentityInsideItsBlockOnly)
 TEST_F(fix_users_fixture, DeleteTakesTheBlockAndOnlyAnEmptyLineAfterIt)
 {
     const std::string tail = "#BeginSession_30\n[SESSION]\nTargetCompID=30,901,2\n#EndSession_30";
-    open(std::string(k_head) + k_block_5 + k_block_12 + "\n" + tail + "\n");
+    const std::string head = std::string(k_head) + "SessionQualifier=" + std::string(3000, 'q') + "\n";
+    open(head + k_block_5 + k_block_12 + "\n" + tail + "\n");
     take_boxes();
     button(1043)->click();
     EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Alert: No item is selected!"}));
@@ -325,14 +326,14 @@ TEST_F(fix_users_fixture, DeleteTakesTheBlockAndOnlyAnEmptyLineAfterIt)
     select("12");
     button(1043)->click();
     // The block and the empty line in front of the next block; no final newline.
-    EXPECT_EQ(fix(), std::string(k_head) + k_block_5 + "\n" + tail);
+    EXPECT_EQ(fix(), head + k_block_5 + "\n" + tail) << "lines of any length are copied whole";
     EXPECT_EQ(column(0), (std::vector<std::string>{"5", "30"}));
     EXPECT_TRUE(dialog->ChangesMade());
 
     // The last block (by the Delete key): the lines before it stay.
     select("30");
     QTest::keyClick(dialog->List(), Qt::Key_Delete);
-    EXPECT_EQ(fix(), std::string(k_head) + k_block_5);
+    EXPECT_EQ(fix(), head + k_block_5);
     EXPECT_EQ(column(0), (std::vector<std::string>{"5"}));
 }
 
