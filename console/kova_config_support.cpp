@@ -35,7 +35,7 @@ void KovaSetStartApplicationsHookForTests(std::function<void()> hook)
     g_start_hook = std::move(hook);
 }
 
-int32_t KovaQelStatusQuery(int32_t market, CLogger *logger)
+int32_t KovaQelStatusQuery(int32_t market, CLogger *logger, QWidget *parent)
 {
     {
         std::lock_guard<std::mutex> guard(g_hooks_mutex);
@@ -43,6 +43,10 @@ int32_t KovaQelStatusQuery(int32_t market, CLogger *logger)
         {
             return g_status_hook(market);
         }
+    }
+    if (auto *window = qobject_cast<CKOVAClientPHASE4Dlg *>(parent))
+    {
+        return window->qel_status_query(market);
     }
     if (KovaMarketLowerName(market)[0] == '\0')
     {

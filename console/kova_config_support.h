@@ -22,9 +22,10 @@ enum : uint16_t
     QEL_APPLICATION_RESTART_TRANSCODE = 8000,
 };
 
-// 1 when the market's gateway process runs ("qel_ip_<market>" in the process list), 0
-// otherwise. Tests may answer in its place.
-int32_t KovaQelStatusQuery(int32_t market, CLogger *logger);
+// 1 when the market's gateway process runs, 0 otherwise: the main window's answer when
+// parent is the main window, else "qel_ip_<market>" looked for in the process list.
+// Tests may answer in its place.
+int32_t KovaQelStatusQuery(int32_t market, CLogger *logger, QWidget *parent);
 void KovaSetQelStatusHookForTests(std::function<int32_t(int32_t market)> hook);
 // Posts the main window's "Start &Applications" command when parent is the main window
 // (tests may see it instead); nothing otherwise.

@@ -258,7 +258,7 @@ void CFixConfiguration::SaveFixConfigurationParameters()
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__,
             "Parameter(s) updated successfully in configuration file.");
     QString text = QStringLiteral("Parameter(s) updated successfully in configuration file.");
-    if (KovaQelStatusQuery(m_market, m_logger) == 1)
+    if (KovaQelStatusQuery(m_market, m_logger, parentWidget()) == 1)
     {
         text += QStringLiteral(" QEL will restart to take changes into effect.");
         KovaMessageBox(this, text, QStringLiteral("Success"), MB_OK | MB_ICONINFORMATION);

@@ -425,7 +425,7 @@ void CFixUserSessions::CloseRule()
     {
         return; // the restart request is on its way; the dialog closes after it
     }
-    if (m_changesMade && KovaQelStatusQuery(m_market, m_logger) == 1)
+    if (m_changesMade && KovaQelStatusQuery(m_market, m_logger, parentWidget()) == 1)
     {
         KovaMessageBox(this, QStringLiteral("QEL will restart to take changes into effect."), QStringLiteral("Alert"),
                        MB_OK | MB_ICONINFORMATION);

@@ -492,7 +492,7 @@ int32_t CGenericConfiguration::validate_parameters()
 
 void CGenericConfiguration::save_configuration_parameters()
 {
-    bool running = KovaQelStatusQuery(m_market, m_logger) == 1;
+    bool running = KovaQelStatusQuery(m_market, m_logger, parentWidget()) == 1;
     if (running && KovaMessageBox(this,
                                   QStringLiteral(" QEL will restart to take changes into effect. Do you want to "
                                                  "continue?"),

@@ -95,6 +95,7 @@ int32_t market_of(const int32_t *table, int32_t command)
 std::mutex g_hooks_mutex;
 CKOVAClientPHASE4Dlg::DialogHook g_dialog_hook;
 CKOVAClientPHASE4Dlg::HelpOpener g_help_opener;
+CKOVAClientPHASE4Dlg::ProcessFilter g_process_filter;
 
 QIcon application_icon()
 {
@@ -693,7 +694,20 @@ int32_t CKOVAClientPHASE4Dlg::qel_status_query(int32_t market)
                 "Error in CreateToolhelp32Snapshot(). Cannot retrieve snapshot for processes. Error [%u]", error);
         return 0;
     }
-    int32_t running = pf_process_find_by_name(snapshot, name) != nullptr ? 1 : 0;
+    ProcessFilter filter;
+    {
+        std::lock_guard<std::mutex> guard(g_hooks_mutex);
+        filter = g_process_filter;
+    }
+    int32_t running = 0;
+    for (uint32_t i = 0; i < pf_process_snapshot_count(snapshot) && running == 0; ++i)
+    {
+        const pf_process_entry *entry = pf_process_snapshot_entry(snapshot, i);
+        if (pf_process_name_equal(entry->name, name) && (!filter || filter(entry->pid)))
+        {
+            running = 1;
+        }
+    }
     pf_process_snapshot_destroy(snapshot);
     return running;
 }
@@ -1019,6 +1033,12 @@ void CKOVAClientPHASE4Dlg::SetHelpOpener(HelpOpener opener)
 {
     std::lock_guard<std::mutex> guard(g_hooks_mutex);
     g_help_opener = std::move(opener);
+}
+
+void CKOVAClientPHASE4Dlg::SetProcessFilterForTests(ProcessFilter filter)
+{
+    std::lock_guard<std::mutex> guard(g_hooks_mutex);
+    g_process_filter = std::move(filter);
 }
 
 void CKOVAClientPHASE4Dlg::resizeEvent(QResizeEvent *event)

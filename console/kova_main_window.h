@@ -155,6 +155,10 @@ class CKOVAClientPHASE4Dlg : public CDialog
     static void SetDialogHookForTests(DialogHook hook);
     using HelpOpener = std::function<bool(const QString &path)>;
     static void SetHelpOpener(HelpOpener opener);
+    // Tests count only the processes this filter lets through (their own children), so a
+    // gateway that someone else runs on the machine is not taken for theirs.
+    using ProcessFilter = std::function<bool(uint32_t pid)>;
+    static void SetProcessFilterForTests(ProcessFilter filter);
 
   protected:
     void resizeEvent(QResizeEvent *event) override;

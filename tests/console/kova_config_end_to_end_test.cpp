@@ -111,6 +111,7 @@ struct config_end_to_end : kova_test::window_fixture
         write_registry({tx}, "[SOFTWARE\\QEL_IP\\COMMON\\1]\n\"CURRENT_FILES_PATH\"=\"" + dir.file("statistics") +
                                  "\"\n");
 
+        CKOVAClientPHASE4Dlg::SetProcessFilterForTests(kova_test::child_of_this_process);
         pf_service_entry entry = {"QEL_IP", "QEL_IP", "monitoring service", "/opt/qel_ip/qelmon", 30, 10, 0};
         ASSERT_EQ(pf_service_create(&entry), 0u);
         g_controls.clear();
@@ -124,6 +125,7 @@ struct config_end_to_end : kova_test::window_fixture
 
     void TearDown() override
     {
+        CKOVAClientPHASE4Dlg::SetProcessFilterForTests(nullptr);
         if (window)
         {
             box_answer = IDYES;

@@ -57,6 +57,7 @@ struct end_to_end_fixture : kova_test::window_fixture
     void SetUp() override
     {
         window_fixture::SetUp();
+        CKOVAClientPHASE4Dlg::SetProcessFilterForTests(kova_test::child_of_this_process);
         setenv("TZ", "Asia/Kolkata", 1);
         tzset();
         host.reset(new qel_sim::sim_host());
@@ -87,6 +88,7 @@ struct end_to_end_fixture : kova_test::window_fixture
         if (host)
             host->stop();
         TX_USERID_INCREASE_FLAG = 0;
+        CKOVAClientPHASE4Dlg::SetProcessFilterForTests(nullptr);
         window_fixture::TearDown();
     }
 

@@ -2,14 +2,18 @@
 // command line, menu commands, the About box, the process check, the status thread (a
 // gateway seen running gets its page connected and its version shown), the single
 // instance across two processes, Start Applications through the service manager, help,
-// scrolling, exit, and the socket library failing.
+// scrolling, exit, the socket library failing, and the menus and boxes as shown.
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -45,6 +49,7 @@ struct main_window_fixture : kova_test::window_fixture
     void SetUp() override
     {
         window_fixture::SetUp();
+        CKOVAClientPHASE4Dlg::SetProcessFilterForTests(kova_test::child_of_this_process);
         CKOVAClientPHASE4Dlg::SetDialogHookForTests(
             [this](const char *dialog, int32_t market) { dialogs.emplace_back(dialog, market); });
     }
@@ -54,6 +59,7 @@ struct main_window_fixture : kova_test::window_fixture
         window.reset();
         CKOVAClientPHASE4Dlg::SetDialogHookForTests(nullptr);
         CKOVAClientPHASE4Dlg::SetHelpOpener(nullptr);
+        CKOVAClientPHASE4Dlg::SetProcessFilterForTests(nullptr);
         for (int32_t &flag : g_kova_fix_enabled)
             flag = 0;
         window_fixture::TearDown();
@@ -547,4 +553,68 @@ TEST_F(main_window_fixture, ASmallerWindowScrollsItsStartUpContentByHundredthsAn
     kova_test::pump_for(50);
     EXPECT_EQ(window->size(), startup) << "never larger than at start-up";
     EXPECT_EQ(window->ScrollPosition(), 0);
+}
+
+namespace
+{
+// Saves the message box with this text once the window shows it, then presses its
+// button. The box is shown for real: the test hook is off meanwhile.
+void shoot_box(const QString &text, const QString &name, QMessageBox::StandardButton button, bool *shot)
+{
+    auto *poll = new QTimer();
+    QObject::connect(poll, &QTimer::timeout, [poll, text, name, button, shot] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box == nullptr || box->text() != text || box->button(button) == nullptr)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        *shot = KovaSaveScreenshot(box, name);
+        box->button(button)->click();
+    });
+    poll->start(20);
+}
+} // namespace
+
+TEST_F(main_window_fixture, TheWindowsMenusAndBoxesAsTheOperatorSeesThem)
+{
+    write_registry({registry_market(2, 7002, 7012, "/opt/qel_ip/config/qel_ip.cfg", "/opt/qel_ip/config/fix.cfg"),
+                    registry_market(6, 7006, 7016)});
+    KovaSetMessageBoxHook(nullptr);
+    // Without the statistics folder in the registry the statistics thread says so.
+    bool setup_error = false;
+    shoot_box(QStringLiteral("QEL Setup Error."), QStringLiteral("kova_box_setup_error"), QMessageBox::Ok,
+              &setup_error);
+    open();
+    window->show();
+    EXPECT_TRUE(kova_test::pump_until([&] { return setup_error; }, 5000));
+    for (QMenu *menu : window->findChildren<QMenu *>())
+    {
+        QString name = menu->title().remove(QLatin1Char('&')).toLower().replace(QLatin1Char(' '), QLatin1Char('_'));
+        if (!name.isEmpty())
+        {
+            EXPECT_TRUE(KovaSaveScreenshot(menu, QStringLiteral("kova_menu_") + name)) << name.toStdString();
+        }
+    }
+
+    // Asked to exit, the operator says No.
+    bool shot = false;
+    shoot_box(QStringLiteral("Are you sure you want to exit KOVA?"), QStringLiteral("kova_box_exit"), QMessageBox::No,
+              &shot);
+    window->Action(32795)->trigger();
+    EXPECT_TRUE(shot);
+    EXPECT_FALSE(window->IsEnded());
+    // No service manager: Start Applications fails.
+    shot = false;
+    setenv("QEL_SERVICE_DIR", dir.file("no_such_folder").c_str(), 1);
+    shoot_box(QStringLiteral("Couldn't start QEL application"), QStringLiteral("kova_box_start_failed"),
+              QMessageBox::Ok, &shot);
+    window->Action(32797)->trigger();
+    EXPECT_TRUE(shot);
+    // A second console: the first comes to the front and tells the operator.
+    shot = false;
+    shoot_box(QStringLiteral("Another instance of KOVA is already running."),
+              QStringLiteral("kova_box_another_instance"), QMessageBox::Ok, &shot);
+    qel_test::process_result second = qel_test::run_process({KOVA_BINARY}, dir.path(), 20000);
+    EXPECT_EQ(second.exit_code, 0) << second.output;
+    EXPECT_TRUE(kova_test::pump_until([&] { return shot; }, 5000));
 }

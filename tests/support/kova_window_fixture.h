@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -62,6 +64,21 @@ inline std::string registry_text(const std::string &log_folder, const std::vecto
             text += "\"VERSION\"=\"" + m.version + "\"\n";
     }
     return text + extra;
+}
+
+// True when the process is a child of this test process: what the console's process check
+// is limited to in tests, as other suites on the machine run gateways under the same names.
+inline bool child_of_this_process(uint32_t pid)
+{
+    std::string stat = qel_test::read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t name_end = stat.rfind(')'); // the name may hold blanks and parentheses
+    if (name_end == std::string::npos)
+        return false;
+    char state = 0;
+    long parent = 0;
+    if (sscanf(stat.c_str() + name_end + 1, " %c %ld", &state, &parent) != 2)
+        return false;
+    return parent == static_cast<long>(getpid());
 }
 
 struct window_fixture : ::testing::Test
