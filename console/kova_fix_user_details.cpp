@@ -73,7 +73,8 @@ CFixUserDetails::CFixUserDetails(int32_t market, const QString &user_id, const Q
                                  int32_t modification_type, CLogger *logger, QWidget *parent)
     : CDialog(parent), m_market(market), m_userIdText(user_id), m_userId(KovaLeadingNumber(user_id)),
       m_brokerId(broker_id), m_branchIdText(branch_id), m_branchId(KovaLeadingNumber(branch_id)),
-      m_fixConfigPath(fix_config_path), m_modificationType(modification_type), m_logger(logger)
+      m_fixConfigPath(fix_config_path), m_modificationType(modification_type), m_logger(logger),
+      m_recoveryFailed(false)
 {
     const char *fn = "CFixUserDetails::CFixUserDetails";
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market type for dialog is %d - %s", market,
@@ -82,10 +83,7 @@ CFixUserDetails::CFixUserDetails(int32_t market, const QString &user_id, const Q
             fix_config_path.c_str());
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Modification type is %d", modification_type);
     m_tempFilePath = KovaFixTempPath(m_fixConfigPath, market);
-    if (!KovaRecoverFixSettings(m_fixConfigPath, m_tempFilePath, m_logger, fn, k_source))
-    {
-        EndDialog(-1);
-    }
+    m_recoveryFailed = !KovaRecoverFixSettings(m_fixConfigPath, m_tempFilePath, m_logger, fn, k_source);
 
     setWindowTitle(QStringLiteral("FIX User Details"));
     auto *layout = new QVBoxLayout(this);
@@ -118,9 +116,10 @@ CFixUserDetails::CFixUserDetails(int32_t market, const QString &user_id, const Q
 
 bool CFixUserDetails::OnInitDialog()
 {
-    if (IsEnded())
+    if (m_recoveryFailed)
     {
-        return true; // the settings file could not be recovered
+        EndDialog(-1); // the settings file could not be recovered
+        return true;
     }
     m_userIdEdit->setText(m_userIdText);
     m_branchIdEdit->setText(m_branchIdText);

@@ -62,6 +62,7 @@ class CFixUserDetails : public CDialog
     std::string m_tempFilePath;
     int32_t m_modificationType;
     CLogger *m_logger;
+    bool m_recoveryFailed;
     CDigitEdit *m_userIdEdit;
     CDigitEdit *m_branchIdEdit;
     QPushButton *m_save;
