@@ -45,7 +45,8 @@ int32_t KovaLeadingNumber(const QString &text)
     return static_cast<int32_t>(negative ? -value : value);
 }
 
-CCommonConfig::CCommonConfig(int32_t market_type, const std::string &config_path, CLogger *logger, QWidget *parent)
+CCommonConfig::CCommonConfig(int32_t market_type, const std::string &config_path, CLogger *logger,
+                             QWidget *parent)
     : CDialog(parent), m_logger(logger), m_marketType(market_type), m_configPath(config_path), m_savedDays(0)
 {
     KovaLog(m_logger, KOVA_ACTIVITY, "CCommonConfig::CCommonConfig", k_source, __LINE__,
@@ -79,7 +80,8 @@ CCommonConfig::CCommonConfig(int32_t market_type, const std::string &config_path
 
 bool CCommonConfig::OnInitDialog()
 {
-    KovaLog(m_logger, KOVA_ACTIVITY, "CCommonConfig::OnInitDialog", k_source, __LINE__, "Initializing dialog");
+    KovaLog(m_logger, KOVA_ACTIVITY, "CCommonConfig::OnInitDialog", k_source, __LINE__,
+            "Initializing dialog");
     read_configuration_parameters();
     return true;
 }
@@ -112,12 +114,13 @@ void CCommonConfig::read_configuration_parameters()
     }
     if (result != KOVA_PARAM_FOUND)
     {
-        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__, "Cannot read REPOSITORY_HISTORY from config file.");
+        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__,
+                "Cannot read REPOSITORY_HISTORY from config file.");
         value = 0;
     }
     m_daysText = QString::number(value);
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read repository history management in days = %s",
-            m_daysText.toUtf8().constData());
+    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__,
+            "Read repository history management in days = %s", m_daysText.toUtf8().constData());
     m_savedDays = value;
     m_save->setEnabled(false);
     UpdateData(true);
@@ -136,8 +139,8 @@ int32_t CCommonConfig::validate_parameters()
     if (m_daysText.isEmpty())
     {
         KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Repository history value is blank.");
-        KovaMessageBox(this, QStringLiteral("Repository history value can't be blank"), QStringLiteral("Error"),
-                       MB_OK | MB_ICONINFORMATION);
+        KovaMessageBox(this, QStringLiteral("Repository history value can't be blank"),
+                       QStringLiteral("Error"), MB_OK | MB_ICONINFORMATION);
         m_daysText = QString::number(m_savedDays);
         return 200;
     }
@@ -174,7 +177,8 @@ void CCommonConfig::save_configuration_parameters()
     if (result == KOVA_PARAM_WRITE_FAILED)
     {
         KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__, "%s", message);
-        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__, "Parameter(s) updation failed in configuration file.");
+        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__,
+                "Parameter(s) updation failed in configuration file.");
         KovaMessageBox(this, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
         return;
     }

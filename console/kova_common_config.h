@@ -26,7 +26,8 @@ class CCommonConfig : public CDialog
         IDC_EXIT = 1028,
     };
 
-    CCommonConfig(int32_t market_type, const std::string &config_path, CLogger *logger, QWidget *parent = nullptr);
+    CCommonConfig(int32_t market_type, const std::string &config_path, CLogger *logger,
+                  QWidget *parent = nullptr);
 
     bool OnInitDialog() override;
     void read_configuration_parameters();

@@ -2,8 +2,8 @@
 // settings file's temporary file.
 #include "console/kova_config_support.h"
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -59,7 +59,8 @@ int32_t KovaQelStatusQuery(int32_t market, CLogger *logger, QWidget *parent)
     if (error != 0)
     {
         KovaLog(logger, KOVA_SYSTEM_ERROR, "KovaQelStatusQuery", "ConfigSupport", __LINE__,
-                "Error in CreateToolhelp32Snapshot(). Cannot retrieve snapshot for processes. Error [%u]", error);
+                "Error in CreateToolhelp32Snapshot(). Cannot retrieve snapshot for processes. Error [%u]",
+                error);
         return 0;
     }
     int32_t running = pf_process_find_by_name(snapshot, name) != nullptr ? 1 : 0;
@@ -95,7 +96,8 @@ bool KovaSendRestartRequest(CKOVAHelper *helper, int32_t market, CLogger *logger
     if (helper->GeneratePacketHeader(packet, QEL_APPLICATION_RESTART_TRANSCODE) != 1)
     {
         if (widened)
-            KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "Error in Generating %s Packet Header", name);
+            KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "Error in Generating %s Packet Header",
+                    name);
         else
             KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "Error in Generating Packet Header");
         KovaMessageBox(parent, QStringLiteral("KOVA error."), QString(), MB_OK);
@@ -104,7 +106,8 @@ bool KovaSendRestartRequest(CKOVAHelper *helper, int32_t market, CLogger *logger
     if (helper->GenerateNetworkHeader(packet, length) != 1)
     {
         if (widened)
-            KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "Error in Generating %s Network Header", name);
+            KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__,
+                    "Error in Generating %s Network Header", name);
         else
             KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "Error in Generating Network Header");
         KovaMessageBox(parent, QStringLiteral("KOVA error"), QString(), MB_OK);
@@ -189,7 +192,8 @@ bool KovaRecoverFixSettings(const std::string &fix_path, const std::string &temp
     FILE *temp = temp_path.empty() ? nullptr : fopen(temp_path.c_str(), "r");
     if (temp == nullptr)
     {
-        KovaLog(logger, KOVA_SYSTEM_ERROR, function, source, __LINE__, "Temp file for Fix Config is not present");
+        KovaLog(logger, KOVA_SYSTEM_ERROR, function, source, __LINE__,
+                "Temp file for Fix Config is not present");
         return true;
     }
     fclose(temp);

@@ -31,8 +31,8 @@ const char *switch_text(int32_t check)
 } // namespace
 
 CFixConfiguration::CFixConfiguration(int32_t market, const std::string &config_path,
-                                     const std::string &fix_config_path, int32_t interactive_port, CLogger *logger,
-                                     QWidget *parent)
+                                     const std::string &fix_config_path, int32_t interactive_port,
+                                     CLogger *logger, QWidget *parent)
     : CDialog(parent), m_market(market), m_logger(logger), m_configPath(config_path),
       m_fixConfigPath(fix_config_path), m_persistChanged(0), m_fixLoggingChanged(0), m_helper(nullptr),
       m_interactivePort(interactive_port), m_fixLogging(1), m_persistMessages(1)
@@ -40,7 +40,8 @@ CFixConfiguration::CFixConfiguration(int32_t market, const std::string &config_p
     const char *fn = "CFixConfiguration::CFixConfiguration";
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market type for dialog is %d - %s", market,
             KovaMarketName(market));
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "QEL Config file path is - %s", config_path.c_str());
+    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "QEL Config file path is - %s",
+            config_path.c_str());
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "FIX Config file path is - %s",
             fix_config_path.c_str());
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Interface thread interactive port is %u",
@@ -96,8 +97,8 @@ bool CFixConfiguration::OnInitDialog()
     {
         setWindowTitle(QStringLiteral("FIX Configuration- ") + QString::fromUtf8(KovaMarketName(m_market)));
     }
-    KovaLog(m_logger, KOVA_ACTIVITY, "CFixConfiguration::OnInitDialog", k_source, __LINE__, "Market type is %d [%s]",
-            m_market, KovaMarketName(m_market));
+    KovaLog(m_logger, KOVA_ACTIVITY, "CFixConfiguration::OnInitDialog", k_source, __LINE__,
+            "Market type is %d [%s]", m_market, KovaMarketName(m_market));
     ReadFixConfigurationParameters();
     return true;
 }
@@ -137,7 +138,8 @@ bool CFixConfiguration::ReadSwitch(const std::string &path, const char *key, con
         *stored = QStringLiteral("Y");
         KovaLog(m_logger, KOVA_DETAIL, fn, k_source, __LINE__, "%s set to %s", key, "Y");
         *check = 1;
-        KovaLog(m_logger, KOVA_DETAIL, fn, k_source, __LINE__, "%s Configuration (Check Box) set to Checked", key);
+        KovaLog(m_logger, KOVA_DETAIL, fn, k_source, __LINE__, "%s Configuration (Check Box) set to Checked",
+                key);
     }
     return true;
 }
@@ -145,7 +147,8 @@ bool CFixConfiguration::ReadSwitch(const std::string &path, const char *key, con
 void CFixConfiguration::ReadFixConfigurationParameters()
 {
     if (!ReadSwitch(m_fixConfigPath, k_persist, "KOVA could not open FIX config file.",
-                    "Cannot read PersistMessages from FIX config file.", &m_persistMessagesText, &m_persistMessages))
+                    "Cannot read PersistMessages from FIX config file.", &m_persistMessagesText,
+                    &m_persistMessages))
     {
         return;
     }
@@ -165,8 +168,8 @@ void CFixConfiguration::OnCheckChanged()
 {
     m_persistMessages = m_persistBox->isChecked() ? 1 : 0;
     m_fixLogging = m_fixLoggingBox->isChecked() ? 1 : 0;
-    m_persistChanged =
-        QString::fromUtf8(switch_text(m_persistMessages)).compare(m_persistMessagesText, Qt::CaseInsensitive) != 0;
+    m_persistChanged = QString::fromUtf8(switch_text(m_persistMessages))
+                           .compare(m_persistMessagesText, Qt::CaseInsensitive) != 0;
     m_fixLoggingChanged =
         QString::fromUtf8(switch_text(m_fixLogging)).compare(m_fixLoggingText, Qt::CaseInsensitive) != 0;
     m_save->setEnabled(m_persistChanged || m_fixLoggingChanged);
@@ -275,14 +278,14 @@ void CFixConfiguration::KillQELExe(int32_t market)
 {
     // A link of an earlier save is closed and freed before the new one.
     KovaDropHelper(&m_helper, false);
-    m_helper = KovaStartRestartLink(this, this, market, m_interactivePort, m_logger, "CFixConfiguration::KillQELExe",
-                                    k_source);
+    m_helper = KovaStartRestartLink(this, this, market, m_interactivePort, m_logger,
+                                    "CFixConfiguration::KillQELExe", k_source);
 }
 
 void CFixConfiguration::OnConnectionEstablished()
 {
-    KovaSendRestartRequest(m_helper, m_market, m_logger, "CFixConfiguration::OnConnectionEstablished", k_source,
-                           this);
+    KovaSendRestartRequest(m_helper, m_market, m_logger, "CFixConfiguration::OnConnectionEstablished",
+                           k_source, this);
 }
 
 void CFixConfiguration::OnConnectionLost()

@@ -136,7 +136,8 @@ void CFixUserDetails::EnableDisableSaveButton()
 
 int32_t CFixUserDetails::ValidateParameters()
 {
-    auto refuse = [this](const char *text, CDigitEdit *field, const QString &given) {
+    auto refuse = [this](const char *text, CDigitEdit *field, const QString &given)
+    {
         KovaMessageBox(this, QString::fromUtf8(text), QStringLiteral("Error"), MB_OK | MB_ICONINFORMATION);
         field->setText(given);
         return 200;
@@ -152,7 +153,8 @@ int32_t CFixUserDetails::ValidateParameters()
     return 0;
 }
 
-bool CFixUserDetails::UserListed(const std::vector<std::string> &lines, int32_t user_id, const std::string &begin)
+bool CFixUserDetails::UserListed(const std::vector<std::string> &lines, int32_t user_id,
+                                 const std::string &begin)
 {
     if (KovaFindMarker(lines, begin) >= 0)
     {
@@ -188,8 +190,8 @@ bool CFixUserDetails::EditBlock(std::vector<std::string> *lines, int32_t user_id
         if (KovaEqualsIgnoreCase(KovaLineKey(line), "TargetCompID"))
         {
             line = "TargetCompID=" + identity;
-            KovaLog(m_logger, KOVA_ACTIVITY, "CFixUserDetails::SaveFixConfigurationParameters", k_source, __LINE__,
-                    "%s=%s set for Trader ID %d", "TargetCompID", identity.c_str(), user_id);
+            KovaLog(m_logger, KOVA_ACTIVITY, "CFixUserDetails::SaveFixConfigurationParameters", k_source,
+                    __LINE__, "%s=%s set for Trader ID %d", "TargetCompID", identity.c_str(), user_id);
         }
     }
     return true;
@@ -223,8 +225,8 @@ void CFixUserDetails::SaveFixConfigurationParameters()
     }
     if (m_modificationType == NEW_USER && UserListed(lines, user_id, begin))
     {
-        KovaMessageBox(this, QStringLiteral("User ID %1 already exists.\n").arg(user_id), QStringLiteral("Error"),
-                       MB_OK | MB_ICONWARNING);
+        KovaMessageBox(this, QStringLiteral("User ID %1 already exists.\n").arg(user_id),
+                       QStringLiteral("Error"), MB_OK | MB_ICONWARNING);
         KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__,
                 "Addition of trader id %d failed as that trader id already exists.", user_id);
         return;
@@ -232,9 +234,10 @@ void CFixUserDetails::SaveFixConfigurationParameters()
     if (m_modificationType == EDIT_USER && !EditBlock(&lines, user_id, begin, end, identity))
     {
         // Without its two markers the block's extent is unknown: nothing is changed.
-        KovaMessageBox(this, QStringLiteral("User ID %1 cannot be changed: its session block in the FIX "
-                                            "config file has no #BeginSession_%1 or #EndSession_%1 line.")
-                                 .arg(user_id),
+        KovaMessageBox(this,
+                       QStringLiteral("User ID %1 cannot be changed: its session block in the FIX "
+                                      "config file has no #BeginSession_%1 or #EndSession_%1 line.")
+                           .arg(user_id),
                        QStringLiteral("Error"), MB_OK | MB_ICONWARNING);
         KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__,
                 "Change of trader id %d failed as its session block is not whole.", user_id);
@@ -255,8 +258,8 @@ void CFixUserDetails::SaveFixConfigurationParameters()
     if (m_modificationType == NEW_USER)
     {
         fprintf(output, "\n%s\n[SESSION]\nTargetCompID=%s\n%s\n", begin, identity, end);
-        KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "New Session added for Trader ID %d in FIX config file.",
-                user_id);
+        KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__,
+                "New Session added for Trader ID %d in FIX config file.", user_id);
     }
     bool renaming = false;
     int error = KovaFixTempCommit(output, m_tempFilePath, m_fixConfigPath, &renaming);
@@ -268,7 +271,8 @@ void CFixUserDetails::SaveFixConfigurationParameters()
                     m_fixConfigPath.c_str(), error);
         else
             KovaLog(m_logger, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__,
-                    "Writing the temporary file [%s] failed. Error Code : [%d] ", m_tempFilePath.c_str(), error);
+                    "Writing the temporary file [%s] failed. Error Code : [%d] ", m_tempFilePath.c_str(),
+                    error);
         EndDialog(-1);
         return;
     }

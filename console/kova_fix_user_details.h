@@ -35,9 +35,9 @@ class CFixUserDetails : public CDialog
         SAVED = 10,
     };
 
-    CFixUserDetails(int32_t market, const QString &user_id, const QString &broker_id, const QString &branch_id,
-                    const std::string &fix_config_path, int32_t modification_type, CLogger *logger,
-                    QWidget *parent = nullptr);
+    CFixUserDetails(int32_t market, const QString &user_id, const QString &broker_id,
+                    const QString &branch_id, const std::string &fix_config_path, int32_t modification_type,
+                    CLogger *logger, QWidget *parent = nullptr);
 
     bool OnInitDialog() override;
     void OnOK() override {}

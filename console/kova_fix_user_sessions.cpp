@@ -47,8 +47,9 @@ bool KovaBrokerIdUsable(const QString &broker_id)
     return true;
 }
 
-CFixUserSessions::CFixUserSessions(int32_t market, const std::string &config_path, const std::string &fix_config_path,
-                                   int32_t interactive_port, CLogger *logger, QWidget *parent)
+CFixUserSessions::CFixUserSessions(int32_t market, const std::string &config_path,
+                                   const std::string &fix_config_path, int32_t interactive_port,
+                                   CLogger *logger, QWidget *parent)
     : CDialog(parent), m_market(market), m_configPath(config_path), m_fixConfigPath(fix_config_path),
       m_interactivePort(interactive_port), m_logger(logger), m_maxTwsClients(0), m_userCount(0),
       m_changesMade(false), m_recoveryFailed(false), m_sortColumn(0), m_sortDirection(KOVA_SORT_ASCENDING),
@@ -57,7 +58,8 @@ CFixUserSessions::CFixUserSessions(int32_t market, const std::string &config_pat
     const char *fn = "CFixUserSessions::CFixUserSessions";
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market type for dialog is %d - %s", market,
             KovaMarketName(market));
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "QEL Config file path is - %s", config_path.c_str());
+    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "QEL Config file path is - %s",
+            config_path.c_str());
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "FIX Config file path is - %s",
             fix_config_path.c_str());
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Interface thread interactive port is %u",
@@ -100,10 +102,12 @@ CFixUserSessions::CFixUserSessions(int32_t market, const std::string &config_pat
 
     m_restartTimer = new QTimer(this);
     m_restartTimer->setSingleShot(true);
-    connect(m_restartTimer, &QTimer::timeout, this, [this] {
-        if (m_closing && !m_requestSent)
-            RestartFailed("no link within 5 s");
-    });
+    connect(m_restartTimer, &QTimer::timeout, this,
+            [this]
+            {
+                if (m_closing && !m_requestSent)
+                    RestartFailed("no link within 5 s");
+            });
     connect(new_button, &QPushButton::clicked, this, [this] { OnButtonNew(); });
     connect(m_edit, &QPushButton::clicked, this, [this] { OnButtonEdit(); });
     connect(m_delete, &QPushButton::clicked, this, [this] { OnButtonDelete(); });
@@ -179,7 +183,8 @@ bool CFixUserSessions::OnInitDialog()
     }
     if (result != KOVA_PARAM_FOUND)
     {
-        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__, "Cannot read MAX_TWS_CLIENTS from QEL config file.");
+        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__,
+                "Cannot read MAX_TWS_CLIENTS from QEL config file.");
         EndDialog(-1);
         return true;
     }
@@ -210,12 +215,13 @@ int32_t CFixUserSessions::RefreshList()
     std::string key, user, broker, branch;
     for (const std::string &line : lines)
     {
-        if (KovaParseIdentityLine(line, &key, &user, &broker, &branch) && KovaEqualsIgnoreCase(key, "TargetCompID"))
+        if (KovaParseIdentityLine(line, &key, &user, &broker, &branch) &&
+            KovaEqualsIgnoreCase(key, "TargetCompID"))
         {
             int row = m_list->InsertItem(m_list->GetItemCount(), QString::fromStdString(user));
             m_list->SetItemText(row, 1, QString::fromStdString(branch));
-            KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "TraderID = %s , BranchID = %s ", user.c_str(),
-                    branch.c_str());
+            KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "TraderID = %s , BranchID = %s ",
+                    user.c_str(), branch.c_str());
         }
     }
     m_userCount = m_list->GetItemCount();
@@ -242,7 +248,8 @@ void CFixUserSessions::OnColumnClick(int column)
 
 void CFixUserSessions::OnButtonNew()
 {
-    KovaLog(m_logger, KOVA_ACTIVITY, "CFixUserSessions::OnButtonNew", k_source, __LINE__, "New Button Clicked");
+    KovaLog(m_logger, KOVA_ACTIVITY, "CFixUserSessions::OnButtonNew", k_source, __LINE__,
+            "New Button Clicked");
     if (m_userCount < m_maxTwsClients)
     {
         CFixUserDetails details(m_market, QString(), m_brokerId, QString(), m_fixConfigPath,
@@ -268,7 +275,8 @@ void CFixUserSessions::OnButtonEdit()
     int row = m_list->GetSelectedRow();
     if (row < 0)
     {
-        KovaMessageBox(this, QStringLiteral("No item is selected!"), QStringLiteral("Alert"), MB_OK | MB_ICONWARNING);
+        KovaMessageBox(this, QStringLiteral("No item is selected!"), QStringLiteral("Alert"),
+                       MB_OK | MB_ICONWARNING);
         return;
     }
     QString user = m_list->GetItemText(row, 0);
@@ -333,7 +341,8 @@ void CFixUserSessions::OnButtonDelete()
     int row = m_list->GetSelectedRow();
     if (row < 0)
     {
-        KovaMessageBox(this, QStringLiteral("No item is selected!"), QStringLiteral("Alert"), MB_OK | MB_ICONWARNING);
+        KovaMessageBox(this, QStringLiteral("No item is selected!"), QStringLiteral("Alert"),
+                       MB_OK | MB_ICONWARNING);
         return;
     }
     QString user = m_list->GetItemText(row, 0);
@@ -357,12 +366,14 @@ void CFixUserSessions::OnButtonDelete()
     {
         // Without both markers the block's extent is unknown: nothing is deleted.
         KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__,
-                "Deletion of trader id %s failed as its session block is not whole.", user.toUtf8().constData());
-        KovaMessageBox(this,
-                       QStringLiteral("User ID %1 cannot be deleted: its session block in the FIX config file has "
-                                      "no #BeginSession_%1 or #EndSession_%1 line.")
-                           .arg(user),
-                       QStringLiteral("Error"), MB_OK | MB_ICONWARNING);
+                "Deletion of trader id %s failed as its session block is not whole.",
+                user.toUtf8().constData());
+        KovaMessageBox(
+            this,
+            QStringLiteral("User ID %1 cannot be deleted: its session block in the FIX config file has "
+                           "no #BeginSession_%1 or #EndSession_%1 line.")
+                .arg(user),
+            QStringLiteral("Error"), MB_OK | MB_ICONWARNING);
         return;
     }
     size_t after = static_cast<size_t>(last) + 1;
@@ -405,15 +416,15 @@ int32_t CFixUserSessions::OnBrokerIDLocalIPChanged(const char *broker_id, const 
             {
                 line = "TargetCompID=" + user + "," + broker_id + "," + branch;
                 KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__,
-                        "TargetCompID=%s,%s,%s written in fix config file for trader id %s", user.c_str(), broker_id,
-                        branch.c_str(), user.c_str());
+                        "TargetCompID=%s,%s,%s written in fix config file for trader id %s", user.c_str(),
+                        broker_id, branch.c_str(), user.c_str());
             }
         }
         else if (line_key == "NicIpAddress")
         {
             line = std::string("NicIpAddress=") + local_ip;
-            KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "NicIpAddress=%s written in fix config file",
-                    local_ip);
+            KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__,
+                    "NicIpAddress=%s written in fix config file", local_ip);
         }
     }
     return RewriteFile(lines, true, fn);
@@ -427,8 +438,8 @@ void CFixUserSessions::CloseRule()
     }
     if (m_changesMade && KovaQelStatusQuery(m_market, m_logger, parentWidget()) == 1)
     {
-        KovaMessageBox(this, QStringLiteral("QEL will restart to take changes into effect."), QStringLiteral("Alert"),
-                       MB_OK | MB_ICONINFORMATION);
+        KovaMessageBox(this, QStringLiteral("QEL will restart to take changes into effect."),
+                       QStringLiteral("Alert"), MB_OK | MB_ICONINFORMATION);
         m_closing = true;
         KillQELExe(m_market);
         return;
@@ -441,8 +452,8 @@ void CFixUserSessions::KillQELExe(int32_t market)
     KovaDropHelper(&m_helper, false);
     bool connecting = false;
     m_requestSent = false;
-    m_helper = KovaStartRestartLink(this, this, market, m_interactivePort, m_logger, "CFixUserSessions::KillQELExe",
-                                    k_source, &connecting);
+    m_helper = KovaStartRestartLink(this, this, market, m_interactivePort, m_logger,
+                                    "CFixUserSessions::KillQELExe", k_source, &connecting);
     if (!connecting)
     {
         RestartFailed("the connect could not start");
@@ -456,7 +467,8 @@ void CFixUserSessions::RestartFailed(const char *why)
     KovaLog(m_logger, KOVA_EVENT, "CFixUserSessions::RestartFailed", k_source, __LINE__,
             "Restart request for market %s could not be sent: %s.", KovaMarketName(m_market), why);
     m_restartTimer->stop();
-    KovaMessageBox(this, QStringLiteral("KOVA network error."), QStringLiteral("Error"), MB_OK | MB_ICONERROR);
+    KovaMessageBox(this, QStringLiteral("KOVA network error."), QStringLiteral("Error"),
+                   MB_OK | MB_ICONERROR);
     m_closing = false;
     EndDialog(IDCANCEL);
 }

@@ -87,7 +87,7 @@ class CFixUserSessions : public CDialog, public CConnectionListener
     int32_t m_sortColumn;
     int32_t m_sortDirection;
     CKOVAHelper *m_helper;
-    bool m_closing;     // the restart request is on its way; the dialog closes after it
+    bool m_closing; // the restart request is on its way; the dialog closes after it
     bool m_requestSent;
     QTimer *m_restartTimer;
     QLabel *m_brokerIdLabel;

@@ -74,8 +74,10 @@ CGenericConfiguration::CGenericConfiguration(int32_t market, const std::string &
     const char *fn = "CGenericConfiguration::CGenericConfiguration";
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market type for dialog is %d - %s", market,
             KovaMarketName(market));
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "QEL Config file path is - %s", config_path.c_str());
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Opened from the command line: %d", command_line);
+    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "QEL Config file path is - %s",
+            config_path.c_str());
+    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Opened from the command line: %d",
+            command_line);
 
     setWindowTitle(QStringLiteral("Configuration"));
     auto *layout = new QVBoxLayout(this);
@@ -233,7 +235,8 @@ void CGenericConfiguration::read_configuration_parameters()
 
     bool unreadable = false;
     // One key: its text, or the default when absent; false when the file cannot be opened.
-    auto read_text = [&](const char *key, QString *out, const QString &fallback) {
+    auto read_text = [&](const char *key, QString *out, const QString &fallback)
+    {
         if (unreadable)
             return false;
         char value[VALUE_SIZE] = {};
@@ -246,14 +249,16 @@ void CGenericConfiguration::read_configuration_parameters()
         KovaLog(m_logger, KOVA_ACTIVITY, k_read, k_source, __LINE__, "%s = %s", key, value);
         if (result != KOVA_PARAM_FOUND)
         {
-            KovaLog(m_logger, KOVA_EVENT, k_read, k_source, __LINE__, "Cannot read %s from config file.", key);
+            KovaLog(m_logger, KOVA_EVENT, k_read, k_source, __LINE__, "Cannot read %s from config file.",
+                    key);
             *out = fallback;
             return true;
         }
         *out = QString::fromUtf8(value);
         return true;
     };
-    auto read_number = [&](const char *key, int64_t *out) {
+    auto read_number = [&](const char *key, int64_t *out)
+    {
         if (unreadable)
             return false;
         int32_t value = 0;
@@ -265,7 +270,8 @@ void CGenericConfiguration::read_configuration_parameters()
         }
         if (result != KOVA_PARAM_FOUND)
         {
-            KovaLog(m_logger, KOVA_EVENT, k_read, k_source, __LINE__, "Cannot read %s from config file.", key);
+            KovaLog(m_logger, KOVA_EVENT, k_read, k_source, __LINE__, "Cannot read %s from config file.",
+                    key);
             value = 0;
         }
         KovaLog(m_logger, KOVA_ACTIVITY, k_read, k_source, __LINE__, "%s = %d", key, value);
@@ -302,10 +308,12 @@ void CGenericConfiguration::read_configuration_parameters()
     {
         if (current.compare(QStringLiteral("PRIMARY"), Qt::CaseInsensitive) != 0)
         {
-            KovaLog(m_logger, KOVA_ACTIVITY, k_read, k_source, __LINE__, "Unknown value of CURRENT_CONFIG flag");
+            KovaLog(m_logger, KOVA_ACTIVITY, k_read, k_source, __LINE__,
+                    "Unknown value of CURRENT_CONFIG flag");
             KovaLog(m_logger, KOVA_ACTIVITY, k_read, k_source, __LINE__, "Setting default values");
             current = QStringLiteral("PRIMARY");
-            KovaLog(m_logger, KOVA_ACTIVITY, k_read, k_source, __LINE__, "CURRENT_CONFIG set to %s", "PRIMARY");
+            KovaLog(m_logger, KOVA_ACTIVITY, k_read, k_source, __LINE__, "CURRENT_CONFIG set to %s",
+                    "PRIMARY");
             KovaLog(m_logger, KOVA_ACTIVITY, k_read, k_source, __LINE__,
                     "Configuration (Radio Button) set to Primary");
         }
@@ -396,7 +404,8 @@ int32_t CGenericConfiguration::validate_parameters()
     const unsigned info = MB_OK | MB_ICONINFORMATION;
     const QString market = QString::fromUtf8(KovaMarketName(m_market));
     bool bcp = m_nRadioPrimary == 1;
-    auto restore = [this](CIPAddressCtrl *control, const QString &text) {
+    auto restore = [this](CIPAddressCtrl *control, const QString &text)
+    {
         control->ClearAddress();
         if (!text.isEmpty())
             control->SetAddressText(text);
@@ -426,7 +435,8 @@ int32_t CGenericConfiguration::validate_parameters()
     }
     if (!bcp)
     {
-        KovaLog(m_logger, KOVA_ACTIVITY, k_validate, k_source, __LINE__, "Not doing Blank validation for BCP IP");
+        KovaLog(m_logger, KOVA_ACTIVITY, k_validate, k_source, __LINE__,
+                "Not doing Blank validation for BCP IP");
     }
     if (m_boxIdEdit->text().isEmpty())
     {
@@ -459,7 +469,8 @@ int32_t CGenericConfiguration::validate_parameters()
     }
     if (!bcp)
     {
-        KovaLog(m_logger, KOVA_ACTIVITY, k_validate, k_source, __LINE__, "Not doing 0.0.0.0 validation for BCP IP");
+        KovaLog(m_logger, KOVA_ACTIVITY, k_validate, k_source, __LINE__,
+                "Not doing 0.0.0.0 validation for BCP IP");
     }
     int64_t port = KovaBoundedNumber(m_hostPortEdit->text());
     if (port < 1 || port > HOST_PORT_MAX)
@@ -467,24 +478,25 @@ int32_t CGenericConfiguration::validate_parameters()
         KovaLog(m_logger, KOVA_ACTIVITY, k_validate, k_source, __LINE__,
                 "Host port [%lld] is not greater than zero and less than or equal to %u",
                 static_cast<long long>(port), static_cast<unsigned>(HOST_PORT_MAX));
-        return Refuse(QStringLiteral("Host Port value should be greater than zero and less than or equal to %1")
-                          .arg(int(HOST_PORT_MAX)),
-                      info);
+        return Refuse(
+            QStringLiteral("Host Port value should be greater than zero and less than or equal to %1")
+                .arg(int(HOST_PORT_MAX)),
+            info);
     }
     int64_t box = KovaBoundedNumber(m_boxIdEdit->text());
     if (box < 1 || box > BOX_ID_MAX)
     {
         KovaLog(m_logger, KOVA_ACTIVITY, k_validate, k_source, __LINE__,
-                "Box ID [%lld] is not greater than zero and less than or equal to %u", static_cast<long long>(box),
-                static_cast<unsigned>(BOX_ID_MAX));
-        return Refuse(
-            QStringLiteral("Box ID value should be greater than zero and less than or equal to %1").arg(int(BOX_ID_MAX)),
-            info);
+                "Box ID [%lld] is not greater than zero and less than or equal to %u",
+                static_cast<long long>(box), static_cast<unsigned>(BOX_ID_MAX));
+        return Refuse(QStringLiteral("Box ID value should be greater than zero and less than or equal to %1")
+                          .arg(int(BOX_ID_MAX)),
+                      info);
     }
     if (m_nRadioPrimary != 0 && m_nRadioPrimary != 1)
     {
-        KovaLog(m_logger, KOVA_ACTIVITY, k_validate, k_source, __LINE__, "Invalid value of m_nRadioPrimary [%d]",
-                m_nRadioPrimary);
+        KovaLog(m_logger, KOVA_ACTIVITY, k_validate, k_source, __LINE__,
+                "Invalid value of m_nRadioPrimary [%d]", m_nRadioPrimary);
         return 200;
     }
     return 0;
@@ -493,10 +505,11 @@ int32_t CGenericConfiguration::validate_parameters()
 void CGenericConfiguration::save_configuration_parameters()
 {
     bool running = KovaQelStatusQuery(m_market, m_logger, parentWidget()) == 1;
-    if (running && KovaMessageBox(this,
-                                  QStringLiteral(" QEL will restart to take changes into effect. Do you want to "
-                                                 "continue?"),
-                                  QStringLiteral("Warning"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+    if (running &&
+        KovaMessageBox(this,
+                       QStringLiteral(" QEL will restart to take changes into effect. Do you want to "
+                                      "continue?"),
+                       QStringLiteral("Warning"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
     {
         read_configuration_parameters();
         return;
@@ -595,8 +608,8 @@ void CGenericConfiguration::kill_qel_exe()
 
 void CGenericConfiguration::OnConnectionEstablished()
 {
-    KovaSendRestartRequest(m_helper, m_market, m_logger, "CGenericConfiguration::OnConnectionEstablished", k_source,
-                           this);
+    KovaSendRestartRequest(m_helper, m_market, m_logger, "CGenericConfiguration::OnConnectionEstablished",
+                           k_source, this);
 }
 
 void CGenericConfiguration::OnConnectionLost()

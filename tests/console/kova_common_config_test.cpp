@@ -70,7 +70,8 @@ TEST_F(common_fixture, ZeroAndBlankAreRefusedAndTheSavedValueComesBack)
     type("0");
     ASSERT_TRUE(save()->isEnabled());
     save()->click();
-    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: Value of Repository history should be greater than zero (0)"}));
+    EXPECT_EQ(take_boxes(), (std::vector<std::string>{
+                                "Error: Value of Repository history should be greater than zero (0)"}));
     EXPECT_EQ(field()->text().toStdString(), "30");
     EXPECT_FALSE(save()->isEnabled());
     EXPECT_TRUE(logged("Repository history value [0] is less than or equal to zero"));
@@ -90,7 +91,8 @@ TEST_F(common_fixture, TheNumberIsWrittenInDecimalInItsLineAndTheFileReadAgain)
     open("A=1\nREPOSITORY_HISTORY=30\nB=2");
     type("0045");
     save()->click();
-    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Success: Parameter(s) updated successfully in configuration file."}));
+    EXPECT_EQ(take_boxes(), (std::vector<std::string>{
+                                "Success: Parameter(s) updated successfully in configuration file."}));
     EXPECT_EQ(dir.read("common.cfg"), "A=1\nREPOSITORY_HISTORY=45\nB=2\n");
     EXPECT_EQ(field()->text().toStdString(), "45");
     EXPECT_FALSE(save()->isEnabled());
@@ -136,7 +138,8 @@ TEST_F(common_fixture, KeysSaveWithTheMnemonicAndCloseWithEnterEscAndExit)
     open("REPOSITORY_HISTORY=30\n");
     type("12");
     QTest::keyClick(dialog.get(), Qt::Key_S, Qt::AltModifier);
-    ASSERT_TRUE(kova_test::pump_until([&] { return dir.read("common.cfg") == "REPOSITORY_HISTORY=12\n"; }, 2000));
+    ASSERT_TRUE(
+        kova_test::pump_until([&] { return dir.read("common.cfg") == "REPOSITORY_HISTORY=12\n"; }, 2000));
     take_boxes();
 
     type("13");

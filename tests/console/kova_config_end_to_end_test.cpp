@@ -99,17 +99,19 @@ struct config_end_to_end : kova_test::window_fixture
         fix_port = qel_test::free_port();
         dir.write("fix_settings.cfg",
                   "[DEFAULT]\nConnectionType=acceptor\nBeginString=FIX.4.2\nSenderCompID=QEL\n"
-                  "NicIpAddress=127.0.0.1\nSocketAcceptPort=" + std::to_string(fix_port) +
+                  "NicIpAddress=127.0.0.1\nSocketAcceptPort=" +
+                      std::to_string(fix_port) +
                       "\nFileStorePath=fix_store\nFileLogPath=logs\nStartTime=00:00:00\nEndTime=00:00:00\n"
                       "HeartBtInt=30\nPersistMessages=Y\n\n#BeginSession_1001\n[SESSION]\n"
                       "TargetCompID=1001,12345,1\n#EndSession_1001\n");
-        ASSERT_EQ(system(("cp '" + std::string(QEL_IP_BINARY) + "' '" + dir.file("qel_ip_tx") + "'").c_str()), 0);
+        ASSERT_EQ(system(("cp '" + std::string(QEL_IP_BINARY) + "' '" + dir.file("qel_ip_tx") + "'").c_str()),
+                  0);
         kova_test::registry_market tx(2, std::stoi(config.values["INTERFACE_REALTIME_PORT_NUMBER"]),
                                       std::stoi(config.values["INTERFACE_INTERACTIVE_PORT_NUMBER"]),
                                       dir.file("qel_ip.cfg"), dir.file("fix_settings.cfg"));
         ASSERT_EQ(system(("mkdir -p '" + dir.file("statistics") + "'").c_str()), 0);
-        write_registry({tx}, "[SOFTWARE\\QEL_IP\\COMMON\\1]\n\"CURRENT_FILES_PATH\"=\"" + dir.file("statistics") +
-                                 "\"\n");
+        write_registry({tx}, "[SOFTWARE\\QEL_IP\\COMMON\\1]\n\"CURRENT_FILES_PATH\"=\"" +
+                                 dir.file("statistics") + "\"\n");
 
         CKOVAClientPHASE4Dlg::SetProcessFilterForTests(kova_test::child_of_this_process);
         pf_service_entry entry = {"QEL_IP", "QEL_IP", "monitoring service", "/opt/qel_ip/qelmon", 30, 10, 0};
@@ -119,7 +121,10 @@ struct config_end_to_end : kova_test::window_fixture
         dispatcher = std::thread([] { pf_service_run_dispatcher("QEL_IP", service_main); });
         pf_service_query_result state;
         ASSERT_TRUE(qel_test::wait_until(
-            [&] { return pf_service_query("QEL_IP", &state) == 0 && state.status.current_state == PF_SERVICE_RUNNING; },
+            [&] {
+                return pf_service_query("QEL_IP", &state) == 0 &&
+                       state.status.current_state == PF_SERVICE_RUNNING;
+            },
             5000));
     }
 
@@ -150,7 +155,8 @@ struct config_end_to_end : kova_test::window_fixture
 
     void start_gateway()
     {
-        gateway.reset(new qel_test::child_process({dir.file("qel_ip_tx"), "-c", dir.file("qel_ip.cfg")}, dir.path()));
+        gateway.reset(
+            new qel_test::child_process({dir.file("qel_ip_tx"), "-c", dir.file("qel_ip.cfg")}, dir.path()));
         ASSERT_TRUE(qel_test::wait_until([&] { return qel_test::fix_port_open(fix_port); }, 10000));
         if (window)
         {
@@ -182,13 +188,17 @@ struct config_end_to_end : kova_test::window_fixture
     template <typename T> void run_dialog(int32_t command, std::function<void(T *)> script)
     {
         bool ran = false;
-        QTimer::singleShot(0, [&] {
-            kova_test::pump_until([] { return qobject_cast<T *>(QApplication::activeModalWidget()) != nullptr; }, 5000);
-            T *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            ran = true;
-            script(dialog);
-        });
+        QTimer::singleShot(
+            0,
+            [&]
+            {
+                kova_test::pump_until(
+                    [] { return qobject_cast<T *>(QApplication::activeModalWidget()) != nullptr; }, 5000);
+                T *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+                ASSERT_NE(dialog, nullptr);
+                ran = true;
+                script(dialog);
+            });
         window->OnCommand(command);
         EXPECT_TRUE(ran);
     }
@@ -216,52 +226,66 @@ TEST_F(config_end_to_end, EachSaveRestartsTheGatewayAndAnAddedFixUserLogsOn)
     window->OnInitDialog();
     window->show();
     ASSERT_TRUE(kova_test::pump_until([&] { return status() == "Running"; }, 10000));
-    ASSERT_TRUE(kova_test::pump_until([&] { return TX_USERID_INCREASE_FLAG == 1; }, 10000)) << "version 41402 read";
+    ASSERT_TRUE(kova_test::pump_until([&] { return TX_USERID_INCREASE_FLAG == 1; }, 10000))
+        << "version 41402 read";
 
     // Market configuration from the menu: a new broker id; the restart request (40 bytes:
     // the TX page accepted 41402), then "Start Applications" (control 130).
     box_answer = IDYES;
-    run_dialog<CGenericConfiguration>(CKOVAClientPHASE4Dlg::ID_QEL_CONFIGURATION_TX, [&](CGenericConfiguration *d) {
-        EXPECT_EQ(d->windowTitle().toStdString(), "TX - Configuration");
-        QLineEdit *broker = d->Item<QLineEdit>(1027);
-        broker->selectAll();
-        QTest::keyClicks(broker, "67890");
-        d->Item<QPushButton>(1020)->click();
-        EXPECT_TRUE(kova_test::pump_until([&] { return controls_130() == 1; }, 10000));
-        d->OnCancel();
-    });
+    run_dialog<CGenericConfiguration>(
+        CKOVAClientPHASE4Dlg::ID_QEL_CONFIGURATION_TX,
+        [&](CGenericConfiguration *d)
+        {
+            EXPECT_EQ(d->windowTitle().toStdString(), "TX - Configuration");
+            QLineEdit *broker = d->Item<QLineEdit>(1027);
+            broker->selectAll();
+            QTest::keyClicks(broker, "67890");
+            d->Item<QPushButton>(1020)->click();
+            EXPECT_TRUE(kova_test::pump_until([&] { return controls_130() == 1; }, 10000));
+            d->OnCancel();
+        });
     EXPECT_NE(qel_test::read_file(window->Logger()->CurrentFilePath()).find("Request to kill TX qel sent."),
               std::string::npos)
         << "40 bytes: the TX page accepted 41402";
     EXPECT_NE(dir.read("qel_ip.cfg").find("BROKER_ID=67890\n"), std::string::npos);
     EXPECT_NE(dir.read("fix_settings.cfg").find("TargetCompID=1001,67890,1\n"), std::string::npos);
     ASSERT_NO_FATAL_FAILURE(expect_restart("market configuration"));
-    EXPECT_EQ(box_texts(), (std::vector<std::string>{
-                               " QEL will restart to take changes into effect. Do you want to continue?",
-                               "Parameter(s) updated successfully in QEL configuration file. QEL will restart to "
-                               "take changes into effect."}));
+    EXPECT_EQ(box_texts(),
+              (std::vector<std::string>{
+                  " QEL will restart to take changes into effect. Do you want to continue?",
+                  "Parameter(s) updated successfully in QEL configuration file. QEL will restart to "
+                  "take changes into effect."}));
     {
         std::unique_ptr<qel_sim::fix_client> user = logged_on_client("1001,67890,1");
     }
 
     // FIX users from the menu: New 2002 in branch 3; closing restarts the gateway.
-    run_dialog<CFixUserSessions>(CKOVAClientPHASE4Dlg::ID_FIX_USER_CONFIGURATION_FIRST + 1, [&](CFixUserSessions *d) {
-        EXPECT_EQ(d->List()->GetItemCount(), 1);
-        QTimer::singleShot(0, [] {
-            kova_test::pump_until([] { return qobject_cast<CFixUserDetails *>(QApplication::activeModalWidget()); },
-                                  5000);
-            auto *details = qobject_cast<CFixUserDetails *>(QApplication::activeModalWidget());
-            ASSERT_NE(details, nullptr);
-            QTest::keyClicks(details->Item<QLineEdit>(1056), "2002");
-            QTest::keyClicks(details->Item<QLineEdit>(1058), "3");
-            details->Item<QPushButton>(1020)->click();
+    run_dialog<CFixUserSessions>(
+        CKOVAClientPHASE4Dlg::ID_FIX_USER_CONFIGURATION_FIRST + 1,
+        [&](CFixUserSessions *d)
+        {
+            EXPECT_EQ(d->List()->GetItemCount(), 1);
+            QTimer::singleShot(
+                0,
+                []
+                {
+                    kova_test::pump_until(
+                        [] { return qobject_cast<CFixUserDetails *>(QApplication::activeModalWidget()); },
+                        5000);
+                    auto *details = qobject_cast<CFixUserDetails *>(QApplication::activeModalWidget());
+                    ASSERT_NE(details, nullptr);
+                    QTest::keyClicks(details->Item<QLineEdit>(1056), "2002");
+                    QTest::keyClicks(details->Item<QLineEdit>(1058), "3");
+                    details->Item<QPushButton>(1020)->click();
+                });
+            d->Item<QPushButton>(1041)->click();
+            EXPECT_EQ(d->List()->GetItemCount(), 2);
+            d->Item<QPushButton>(1032)->click();
+            EXPECT_TRUE(kova_test::pump_until([&] { return d->IsEnded(); }, 10000))
+                << "closes once the request is sent";
         });
-        d->Item<QPushButton>(1041)->click();
-        EXPECT_EQ(d->List()->GetItemCount(), 2);
-        d->Item<QPushButton>(1032)->click();
-        EXPECT_TRUE(kova_test::pump_until([&] { return d->IsEnded(); }, 10000)) << "closes once the request is sent";
-    });
-    EXPECT_NE(dir.read("fix_settings.cfg").find("\n#BeginSession_2002\n[SESSION]\nTargetCompID=2002,67890,3\n#EndSession_2002\n"),
+    EXPECT_NE(dir.read("fix_settings.cfg")
+                  .find("\n#BeginSession_2002\n[SESSION]\nTargetCompID=2002,67890,3\n#EndSession_2002\n"),
               std::string::npos);
     ASSERT_NO_FATAL_FAILURE(expect_restart("FIX users"));
     {
@@ -271,10 +295,12 @@ TEST_F(config_end_to_end, EachSaveRestartsTheGatewayAndAnAddedFixUserLogsOn)
 
     // FIX configuration from the menu: PersistMessages off.
     run_dialog<CFixConfiguration>(CKOVAClientPHASE4Dlg::ID_FIX_SESSION_CONFIGURATION_FIRST + 1,
-                                  [&](CFixConfiguration *d) {
+                                  [&](CFixConfiguration *d)
+                                  {
                                       d->Item<QCheckBox>(1080)->click();
                                       d->Item<QPushButton>(1020)->click();
-                                      EXPECT_TRUE(kova_test::pump_until([&] { return gateway_exited(); }, 20000));
+                                      EXPECT_TRUE(
+                                          kova_test::pump_until([&] { return gateway_exited(); }, 20000));
                                       d->OnCancel();
                                   });
     EXPECT_NE(dir.read("fix_settings.cfg").find("PersistMessages=N\n"), std::string::npos);
@@ -283,12 +309,14 @@ TEST_F(config_end_to_end, EachSaveRestartsTheGatewayAndAnAddedFixUserLogsOn)
     // The -c form: the restart request, but no "Start Applications".
     size_t before = controls_130();
     run_dialog<CGenericConfiguration>(CKOVAClientPHASE4Dlg::ID_COMMAND_LINE_CONFIGURATION_BASE + 2,
-                                      [&](CGenericConfiguration *d) {
+                                      [&](CGenericConfiguration *d)
+                                      {
                                           QLineEdit *broker = d->Item<QLineEdit>(1027);
                                           broker->selectAll();
                                           QTest::keyClicks(broker, "12345");
                                           d->Item<QPushButton>(1020)->click();
-                                          EXPECT_TRUE(kova_test::pump_until([&] { return gateway_exited(); }, 20000));
+                                          EXPECT_TRUE(
+                                              kova_test::pump_until([&] { return gateway_exited(); }, 20000));
                                           d->OnCancel();
                                       });
     ASSERT_NO_FATAL_FAILURE(expect_restart("-c 2"));
@@ -310,10 +338,11 @@ TEST_F(config_end_to_end, ABlockOfTargetCompIDAloneNeedsBeginStringInDefault)
 {
     // The console's blocks carry TargetCompID alone: without BeginString in [DEFAULT] the
     // gateway cannot start.
-    dir.write("fix_settings.cfg", "[DEFAULT]\nConnectionType=acceptor\nSenderCompID=QEL\nSocketAcceptPort=" +
-                                      std::to_string(fix_port) +
-                                      "\nFileStorePath=fix_store\nFileLogPath=logs\n\n#BeginSession_1001\n[SESSION]\n"
-                                      "TargetCompID=1001,12345,1\n#EndSession_1001\n");
+    dir.write(
+        "fix_settings.cfg",
+        "[DEFAULT]\nConnectionType=acceptor\nSenderCompID=QEL\nSocketAcceptPort=" + std::to_string(fix_port) +
+            "\nFileStorePath=fix_store\nFileLogPath=logs\n\n#BeginSession_1001\n[SESSION]\n"
+            "TargetCompID=1001,12345,1\n#EndSession_1001\n");
     qel_test::process_result result =
         qel_test::run_process({dir.file("qel_ip_tx"), "-c", dir.file("qel_ip.cfg")}, dir.path(), 20000);
     EXPECT_EQ(result.exit_code, 10003) << result.output;

@@ -19,7 +19,8 @@ using qel_test::from_hex;
 
 namespace
 {
-const char *const k_narrow_restart = "2600 00000000 00000000 00000000 00000000 0000 401f 00000000 00000000 00000000 00000000";
+const char *const k_narrow_restart =
+    "2600 00000000 00000000 00000000 00000000 0000 401f 00000000 00000000 00000000 00000000";
 const char *const k_widened_restart =
     "2800 00000000 00000000 00000000 00000000 0000 401f 00000000 00000000 00000000 00000000 0000";
 
@@ -86,8 +87,8 @@ TEST_F(fix_config_fixture, SwitchesAreReadIgnoringCaseAndSaveFollowsTheBoxes)
     EXPECT_TRUE(logged("Market type for dialog is 2 - TX"));
     EXPECT_TRUE(logged("Interface thread interactive port is " + std::to_string(peer.port())));
 
-    dialog.reset(new CFixConfiguration(1, dir.file("qel_ip.cfg"), dir.file("fix/fix_settings.cfg"), peer.port(),
-                                       logger.get()));
+    dialog.reset(new CFixConfiguration(1, dir.file("qel_ip.cfg"), dir.file("fix/fix_settings.cfg"),
+                                       peer.port(), logger.get()));
     dialog->OnInitDialog();
     EXPECT_EQ(dialog->windowTitle().toStdString(), "FIX Configuration - KR");
 }
@@ -107,7 +108,8 @@ TEST_F(fix_config_fixture, UnknownOrAbsentValuesCountAsYesAndAbsentFixLoggingIsA
     save()->click();
     EXPECT_EQ(dir.read("qel_ip.cfg"), "BOX_ID=101\nFIX_LOGGING=N\n");
     EXPECT_EQ(dir.read("fix/fix_settings.cfg"), "[DEFAULT]\nPersistMessages=maybe\n") << "untouched";
-    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Success: Parameter(s) updated successfully in configuration file."}));
+    EXPECT_EQ(take_boxes(), (std::vector<std::string>{
+                                "Success: Parameter(s) updated successfully in configuration file."}));
     EXPECT_FALSE(fix_logging()->isChecked());
     EXPECT_FALSE(save()->isEnabled());
     EXPECT_EQ(peer.connections(), 0) << "gateway stopped: no request";
@@ -122,8 +124,8 @@ TEST_F(fix_config_fixture, EveryPersistMessagesLineIsRewrittenAndOtherLinesCopie
     persist()->click();
     save()->click();
     EXPECT_EQ(dir.read("fix/fix_settings.cfg"),
-              "[DEFAULT]\nPersistMessages=N\n\nPersistMessages=N\nPersistMessagesX=Y\n=PersistMessages\n" + long_line +
-                  "\n[SESSION]\nTargetCompID=1,AB,1\nPersistMessages=N\n");
+              "[DEFAULT]\nPersistMessages=N\n\nPersistMessages=N\nPersistMessagesX=Y\n=PersistMessages\n" +
+                  long_line + "\n[SESSION]\nTargetCompID=1,AB,1\nPersistMessages=N\n");
     EXPECT_EQ(dir.list("fix"), (std::vector<std::string>{"fix_settings.cfg"})) << "no temporary file left";
     EXPECT_EQ(dir.read("qel_ip.cfg"), "BOX_ID=101\nFIX_LOGGING=Y\n") << "FIX_LOGGING unchanged: not written";
     EXPECT_FALSE(persist()->isChecked());
@@ -132,7 +134,8 @@ TEST_F(fix_config_fixture, EveryPersistMessagesLineIsRewrittenAndOtherLinesCopie
 TEST_F(fix_config_fixture, TheTemporaryFileTakesTheMissingSettingsFilesPlace)
 {
     write_fix("");
-    ASSERT_EQ(rename(dir.file("fix/fix_settings.cfg").c_str(), dir.file("fix/temp_QEL_FIX_TX.cfg").c_str()), 0);
+    ASSERT_EQ(rename(dir.file("fix/fix_settings.cfg").c_str(), dir.file("fix/temp_QEL_FIX_TX.cfg").c_str()),
+              0);
     dir.write("fix/temp_QEL_FIX_TX.cfg", "[DEFAULT]\nPersistMessages=N\n");
     open();
     EXPECT_FALSE(dialog->IsEnded());
@@ -144,7 +147,8 @@ TEST_F(fix_config_fixture, TheTemporaryFileTakesTheMissingSettingsFilesPlace)
     // Neither file: the dialog ends at its first read.
     ASSERT_EQ(remove(dir.file("fix/fix_settings.cfg").c_str()), 0);
     take_boxes();
-    CFixConfiguration none(2, dir.file("qel_ip.cfg"), dir.file("fix/fix_settings.cfg"), peer.port(), logger.get());
+    CFixConfiguration none(2, dir.file("qel_ip.cfg"), dir.file("fix/fix_settings.cfg"), peer.port(),
+                           logger.get());
     EXPECT_EQ(none.DoModal(), -1);
     EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: QEL Setup Error."}));
     EXPECT_TRUE(logged("Temp file for Fix Config is not present"));
@@ -152,7 +156,8 @@ TEST_F(fix_config_fixture, TheTemporaryFileTakesTheMissingSettingsFilesPlace)
 
     // A gateway configuration that cannot be read ends it too.
     write_fix("PersistMessages=Y\n");
-    CFixConfiguration no_config(2, dir.file("none.cfg"), dir.file("fix/fix_settings.cfg"), peer.port(), logger.get());
+    CFixConfiguration no_config(2, dir.file("none.cfg"), dir.file("fix/fix_settings.cfg"), peer.port(),
+                                logger.get());
     EXPECT_EQ(no_config.DoModal(), -1);
     EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: QEL Setup Error."}));
     EXPECT_TRUE(logged("KOVA could not open QEL config file."));
@@ -165,9 +170,10 @@ TEST_F(fix_config_fixture, ARunningGatewayGetsTheRestartRequestInItsMarketsForm)
     open(2);
     persist()->click();
     save()->click();
-    EXPECT_EQ(take_boxes(), (std::vector<std::string>{
-                                "Success: Parameter(s) updated successfully in configuration file. QEL will restart to "
-                                "take changes into effect."}));
+    EXPECT_EQ(take_boxes(),
+              (std::vector<std::string>{
+                  "Success: Parameter(s) updated successfully in configuration file. QEL will restart to "
+                  "take changes into effect."}));
     ASSERT_TRUE(received(38));
     std::vector<sim_console::packet> requests = peer.received_packets();
     ASSERT_EQ(requests.size(), 1u);
@@ -176,7 +182,8 @@ TEST_F(fix_config_fixture, ARunningGatewayGetsTheRestartRequestInItsMarketsForm)
     EXPECT_TRUE(logged("Attempting to connect...for market TX"));
     // The gateway stops: its end of the link closes.
     peer.close_connection();
-    ASSERT_TRUE(kova_test::pump_until([&] { return logged("Attempting to close connection...for market TX"); }));
+    ASSERT_TRUE(
+        kova_test::pump_until([&] { return logged("Attempting to close connection...for market TX"); }));
 
     // Widened TX, and KR always, ask with 40 bytes.
     TX_USERID_INCREASE_FLAG = 1;
@@ -229,5 +236,6 @@ TEST_F(fix_config_fixture, EnterEscAndExitCloseWithoutSaving)
     open();
     persist()->click();
     QTest::keyClick(dialog.get(), Qt::Key_S, Qt::AltModifier);
-    EXPECT_TRUE(kova_test::pump_until([&] { return dir.read("fix/fix_settings.cfg") == "PersistMessages=N\n"; }, 2000));
+    EXPECT_TRUE(kova_test::pump_until(
+        [&] { return dir.read("fix/fix_settings.cfg") == "PersistMessages=N\n"; }, 2000));
 }

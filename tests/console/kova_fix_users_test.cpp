@@ -99,16 +99,19 @@ struct fix_users_fixture : kova_test::dialog_fixture
     // open has it cancelled.
     void on_details(std::function<void(CFixUserDetails *)> script)
     {
-        QTimer::singleShot(0, [script] {
-            kova_test::pump_until([] { return qobject_cast<CFixUserDetails *>(QApplication::activeModalWidget()); },
-                                  5000);
-            auto *details = qobject_cast<CFixUserDetails *>(QApplication::activeModalWidget());
-            if (details == nullptr)
-                return;
-            script(details);
-            if (!details->IsEnded())
-                details->OnCancel();
-        });
+        QTimer::singleShot(
+            0,
+            [script]
+            {
+                kova_test::pump_until(
+                    [] { return qobject_cast<CFixUserDetails *>(QApplication::activeModalWidget()); }, 5000);
+                auto *details = qobject_cast<CFixUserDetails *>(QApplication::activeModalWidget());
+                if (details == nullptr)
+                    return;
+                script(details);
+                if (!details->IsEnded())
+                    details->OnCancel();
+            });
     }
     static void fill(CFixUserDetails *d, const char *user, const char *branch)
     {
@@ -132,7 +135,8 @@ TEST_F(fix_users_fixture, TheListShowsEveryIdentityLineSortedByNumber)
 {
     open(std::string(k_head) + k_block_30 + k_block_5 + "\nTargetCompID=100,901,7");
     EXPECT_EQ(dialog->windowTitle().toStdString(), "FIX Users- TX");
-    EXPECT_EQ(column(0), (std::vector<std::string>{"5", "30", "100"})) << "a last line without newline counts once";
+    EXPECT_EQ(column(0), (std::vector<std::string>{"5", "30", "100"}))
+        << "a last line without newline counts once";
     EXPECT_EQ(column(1), (std::vector<std::string>{"1", "2", "7"}));
     EXPECT_EQ(label(1064), "901");
     EXPECT_EQ(label(1034), "3");
@@ -150,7 +154,8 @@ TEST_F(fix_users_fixture, TheListShowsEveryIdentityLineSortedByNumber)
     EXPECT_FALSE(button(1042)->isEnabled());
     EXPECT_FALSE(button(1043)->isEnabled());
 
-    dialog.reset(new CFixUserSessions(1, dir.file("qel_ip.cfg"), dir.file("fix/fix_settings.cfg"), port, logger.get()));
+    dialog.reset(new CFixUserSessions(1, dir.file("qel_ip.cfg"), dir.file("fix/fix_settings.cfg"), port,
+                                      logger.get()));
     dialog->OnInitDialog();
     EXPECT_EQ(dialog->windowTitle().toStdString(), "FIX Users - KR");
 }
@@ -163,7 +168,8 @@ TEST_F(fix_users_fixture, StartUpNeedsABrokerIdTheGatewayTakesAndTheFiles)
     {
         dir.write("qel_ip.cfg", config);
         EXPECT_EQ(open_ended(), -1) << config;
-        EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: Please configure Broker ID in QEL Configuration."}))
+        EXPECT_EQ(take_boxes(),
+                  (std::vector<std::string>{"Error: Please configure Broker ID in QEL Configuration."}))
             << config;
     }
     EXPECT_TRUE(logged("BROKER_ID [AB-12] of QEL config file is not 1 to 5 letters or digits."));
@@ -191,14 +197,16 @@ TEST_F(fix_users_fixture, StartUpNeedsABrokerIdTheGatewayTakesAndTheFiles)
 TEST_F(fix_users_fixture, NewAppendsTheBlockAndRefusesAListedUser)
 {
     open(std::string(k_head) + k_block_5 + "[SESSION]\nTargetCompID=44,901,1");
-    on_details([](CFixUserDetails *d) {
-        EXPECT_EQ(d->windowTitle().toStdString(), "FIX User Details");
-        EXPECT_TRUE(d->Item<QLineEdit>(1056)->isEnabled());
-        EXPECT_FALSE(d->Item<QPushButton>(1020)->isEnabled());
-        KovaSaveScreenshot(d, "kova_fix_user_details");
-        fill(d, "12", "5");
-        EXPECT_EQ(d->EndResult(), 10);
-    });
+    on_details(
+        [](CFixUserDetails *d)
+        {
+            EXPECT_EQ(d->windowTitle().toStdString(), "FIX User Details");
+            EXPECT_TRUE(d->Item<QLineEdit>(1056)->isEnabled());
+            EXPECT_FALSE(d->Item<QPushButton>(1020)->isEnabled());
+            KovaSaveScreenshot(d, "kova_fix_user_details");
+            fill(d, "12", "5");
+            EXPECT_EQ(d->EndResult(), 10);
+        });
     button(1041)->click();
     EXPECT_EQ(fix(), std::string(k_head) + k_block_5 + "[SESSION]\nTargetCompID=44,901,1\n" +
                          "\n#BeginSession_12\n[SESSION]\nTargetCompID=12,901,5\n#EndSession_12\n");
@@ -210,10 +218,12 @@ TEST_F(fix_users_fixture, NewAppendsTheBlockAndRefusesAListedUser)
     std::string before = fix();
     for (const char *listed : {"5", "044"})
     {
-        on_details([&, listed](CFixUserDetails *d) {
-            fill(d, listed, "1");
-            EXPECT_FALSE(d->IsEnded()) << "the dialog stays open";
-        });
+        on_details(
+            [&, listed](CFixUserDetails *d)
+            {
+                fill(d, listed, "1");
+                EXPECT_FALSE(d->IsEnded()) << "the dialog stays open";
+            });
         button(1041)->click();
         std::string id = std::to_string(std::stoi(listed));
         EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: User ID " + id + " already exists.\n"}));
@@ -227,7 +237,8 @@ TEST_F(fix_users_fixture, NewAppendsTheBlockAndRefusesAListedUser)
     // Four users: MAX_TWS_CLIENTS is reached.
     take_boxes();
     button(1041)->click();
-    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: Maximum User limit is reached. New User cannot be added."}));
+    EXPECT_EQ(take_boxes(),
+              (std::vector<std::string>{"Error: Maximum User limit is reached. New User cannot be added."}));
 }
 
 TEST_F(fix_users_fixture, TheDetailsDialogChecksItsFieldsAndKeys)
@@ -248,8 +259,9 @@ TEST_F(fix_users_fixture, TheDetailsDialogChecksItsFieldsAndKeys)
     {
         const char *user, *branch, *box;
     };
-    for (const step &s : {step{"", "1", "User ID can't be blank"}, step{"3", "", "Branch ID can't be blank"},
-                          step{"0", "1", "User ID can't be zero"}, step{"3", "000", "Branch ID can't be zero"}})
+    for (const step &s :
+         {step{"", "1", "User ID can't be blank"}, step{"3", "", "Branch ID can't be blank"},
+          step{"0", "1", "User ID can't be zero"}, step{"3", "000", "Branch ID can't be zero"}})
     {
         user->setText(s.user);
         branch->setText(s.branch);
@@ -282,23 +294,28 @@ TEST_F(fix_users_fixture, EditChangesTheIdentityInsideItsBlockOnly)
     EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Alert: No item is selected!"}));
 
     select("12");
-    on_details([](CFixUserDetails *d) {
-        EXPECT_EQ(d->Item<QLineEdit>(1056)->text().toStdString(), "12");
-        fill(d, nullptr, "9");
-    });
+    on_details(
+        [](CFixUserDetails *d)
+        {
+            EXPECT_EQ(d->Item<QLineEdit>(1056)->text().toStdString(), "12");
+            fill(d, nullptr, "9");
+        });
     button(1042)->click();
     EXPECT_EQ(fix(), std::string(k_head) + k_block_5 +
-                         "\n#BeginSession_12\n[SESSION]\nTargetCompID=12,901,9\n#EndSession_12\n" + unended + k_block_30);
+                         "\n#BeginSession_12\n[SESSION]\nTargetCompID=12,901,9\n#EndSession_12\n" + unended +
+                         k_block_30);
     EXPECT_TRUE(dialog->ChangesMade());
     EXPECT_TRUE(logged("TargetCompID=12,901,9 set for Trader ID 12"));
 
     // A block without its end marker: nothing changes, and the operator is told.
     std::string before = fix();
     select("40");
-    on_details([](CFixUserDetails *d) {
-        fill(d, nullptr, "8");
-        EXPECT_FALSE(d->IsEnded());
-    });
+    on_details(
+        [](CFixUserDetails *d)
+        {
+            fill(d, nullptr, "8");
+            EXPECT_FALSE(d->IsEnded());
+        });
     button(1042)->click();
     std::vector<std::string> shown = take_boxes();
     ASSERT_EQ(shown.size(), 1u);
@@ -324,7 +341,8 @@ TEST_F(fix_users_fixture, DeleteTakesTheBlockAndOnlyAnEmptyLineAfterIt)
     box_answer = IDNO;
     select("12");
     button(1043)->click();
-    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Delete: Are you sure you want to delete User ID 12?"}));
+    EXPECT_EQ(take_boxes(),
+              (std::vector<std::string>{"Delete: Are you sure you want to delete User ID 12?"}));
     EXPECT_EQ(column(0).size(), 3u);
 
     box_answer = IDYES;
@@ -347,8 +365,8 @@ TEST_F(fix_users_fixture, DeleteKeepsWhatFollowsAndLeavesAnUnendedBlockAlone)
     // Hand-edited: the next block's marker follows the end marker at once.
     const std::string next = "#BeginSession_30\n[SESSION]\nTargetCompID=30,901,2\n#EndSession_30";
     const std::string unended = "\n#BeginSession_40\n[SESSION]\nTargetCompID=40,901,4\n";
-    open(std::string(k_head) + "#BeginSession_5\n[SESSION]\nTargetCompID=5,901,1\n#EndSession_5\n" + next + "\n" +
-         unended);
+    open(std::string(k_head) + "#BeginSession_5\n[SESSION]\nTargetCompID=5,901,1\n#EndSession_5\n" + next +
+         "\n" + unended);
     box_answer = IDYES;
     select("5");
     button(1043)->click();
@@ -388,9 +406,11 @@ TEST_F(fix_users_fixture, ClosingAfterAChangeRestartsARunningGatewayThenCloses)
     take_boxes();
     QTest::keyClick(dialog.get(), Qt::Key_X, Qt::AltModifier);
     ASSERT_TRUE(received(38));
-    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Alert: QEL will restart to take changes into effect."}));
-    EXPECT_EQ(peer.received_packets()[0].bytes,
-              from_hex("2600 00000000 00000000 00000000 00000000 0000 401f 00000000 00000000 00000000 00000000"));
+    EXPECT_EQ(take_boxes(),
+              (std::vector<std::string>{"Alert: QEL will restart to take changes into effect."}));
+    EXPECT_EQ(
+        peer.received_packets()[0].bytes,
+        from_hex("2600 00000000 00000000 00000000 00000000 0000 401f 00000000 00000000 00000000 00000000"));
     ASSERT_TRUE(kova_test::pump_until([&] { return dialog->IsEnded(); }));
     EXPECT_EQ(dialog->EndResult(), IDOK);
     EXPECT_TRUE(logged("Request to kill qel sent."));
@@ -443,7 +463,8 @@ TEST_F(fix_users_fixture, NoLinkWithinFiveSecondsIsShownAndTheDialogCloses)
     dialog->OnCancel();
     EXPECT_FALSE(dialog->IsEnded());
     dialog->OnCancel();
-    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Alert: QEL will restart to take changes into effect."}))
+    EXPECT_EQ(take_boxes(),
+              (std::vector<std::string>{"Alert: QEL will restart to take changes into effect."}))
         << "a second Esc while the request is on its way adds nothing";
     ASSERT_TRUE(kova_test::pump_until([&] { return dialog->IsEnded(); }, 8000));
     EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: KOVA network error."}));

@@ -177,7 +177,8 @@ TEST_F(market_config_fixture, AbsentKeysTakeTheirDefaultsAndCurrentConfigIsReadI
     // Primary host from HOST_MACHINE_IP: the next save writes PRIMARY_HOST_IP too.
     open(replaced(k_config, "PRIMARY_HOST_IP=192.168.7.1\n", ""));
     type(1026, "102");
-    EXPECT_EQ(click_save(), (std::vector<std::string>{"Success: Parameter(s) updated successfully in QEL configuration file."}));
+    EXPECT_EQ(click_save(), (std::vector<std::string>{
+                                "Success: Parameter(s) updated successfully in QEL configuration file."}));
     EXPECT_EQ(dir.read("qel_ip.cfg"),
               replaced(replaced(k_config, "PRIMARY_HOST_IP=192.168.7.1\n", ""), "BOX_ID=101", "BOX_ID=102") +
                   "PRIMARY_HOST_IP=192.168.7.1\n");
@@ -188,7 +189,8 @@ TEST_F(market_config_fixture, ASaveWritesTheKeysInPlaceAndOnlyTheMenuFormStartsT
     open(std::string(k_config) + "CURRENT_CONFIG=PRIMARY");
     type(1026, "0207");
     ip(1022)->SetAddressText("10.1.1.6");
-    EXPECT_EQ(click_save(), (std::vector<std::string>{"Success: Parameter(s) updated successfully in QEL configuration file."}));
+    EXPECT_EQ(click_save(), (std::vector<std::string>{
+                                "Success: Parameter(s) updated successfully in QEL configuration file."}));
     std::string expected = replaced(replaced(k_config, "BOX_ID=101", "BOX_ID=207"), "MACHINE_LAN_IP=10.1.1.5",
                                     "MACHINE_LAN_IP=10.1.1.6") +
                            "CURRENT_CONFIG=PRIMARY\n";
@@ -217,10 +219,12 @@ TEST_F(market_config_fixture, BcpModeWritesItsAddressAsHostAndKeepsItForTheNextL
     EXPECT_FALSE(edit(1025)->isEnabled());
     ip(1040)->SetAddressText("192.168.9.9");
     KovaSaveScreenshot(dialog.get(), "kova_market_configuration_bcp");
-    EXPECT_EQ(click_save(), (std::vector<std::string>{"Success: Parameter(s) updated successfully in QEL configuration file."}));
-    std::string expected = replaced(replaced(replaced(k_config, "HOST_MACHINE_IP=192.168.7.1", "HOST_MACHINE_IP=192.168.9.9"),
-                                             "BCP_HOST_IP=192.168.8.1", "BCP_HOST_IP=192.168.9.9"),
-                                    "CURRENT_CONFIG=PRIMARY", "CURRENT_CONFIG=BCP");
+    EXPECT_EQ(click_save(), (std::vector<std::string>{
+                                "Success: Parameter(s) updated successfully in QEL configuration file."}));
+    std::string expected =
+        replaced(replaced(replaced(k_config, "HOST_MACHINE_IP=192.168.7.1", "HOST_MACHINE_IP=192.168.9.9"),
+                          "BCP_HOST_IP=192.168.8.1", "BCP_HOST_IP=192.168.9.9"),
+                 "CURRENT_CONFIG=PRIMARY", "CURRENT_CONFIG=BCP");
     EXPECT_EQ(dir.read("qel_ip.cfg"), expected);
     EXPECT_EQ(dialog->RadioPrimary(), 1);
     EXPECT_EQ(text(1040), "192.168.9.9") << "the address entered, not the old one";
@@ -265,12 +269,19 @@ TEST_F(market_config_fixture, EachValidationShowsItsMessageAndRestoresWhereItSho
         {[&] { ip(1022)->SetAddressText("0.0.0.0"); }, "Local IP can't be 0.0.0.0", 1022, "10.1.1.5"},
         {[&] { ip(1023)->SetAddressText("0.0.0.0"); }, "WAN IP can't be 0.0.0.0", 1023, "172.16.0.9"},
         {[&] { ip(1024)->SetAddressText("0.0.0.0"); }, "Host IP can't be 0.0.0.0", 1024, "192.168.7.1"},
-        {[&] { type(1025, "0"); }, "Host Port value should be greater than zero and less than or equal to 65535", 1025, "0"},
-        {[&] { type(1025, "65536"); }, "Host Port value should be greater than zero and less than or equal to 65535", 1025, "65536"},
-        {[&] { type(1025, "99999999999999999999999"); }, "Host Port value should be greater than zero and less than or equal to 65535", 1025, "99999999999999999999999"},
-        {[&] { type(1026, "0"); }, "Box ID value should be greater than zero and less than or equal to 32767", 1026, "0"},
-        {[&] { type(1026, "32768"); }, "Box ID value should be greater than zero and less than or equal to 32767", 1026, "32768"},
-        {[&] { type(1026, "4294967397"); }, "Box ID value should be greater than zero and less than or equal to 32767", 1026, "4294967397"},
+        {[&] { type(1025, "0"); },
+         "Host Port value should be greater than zero and less than or equal to 65535", 1025, "0"},
+        {[&] { type(1025, "65536"); },
+         "Host Port value should be greater than zero and less than or equal to 65535", 1025, "65536"},
+        {[&] { type(1025, "99999999999999999999999"); },
+         "Host Port value should be greater than zero and less than or equal to 65535", 1025,
+         "99999999999999999999999"},
+        {[&] { type(1026, "0"); }, "Box ID value should be greater than zero and less than or equal to 32767",
+         1026, "0"},
+        {[&] { type(1026, "32768"); },
+         "Box ID value should be greater than zero and less than or equal to 32767", 1026, "32768"},
+        {[&] { type(1026, "4294967397"); },
+         "Box ID value should be greater than zero and less than or equal to 32767", 1026, "4294967397"},
     };
     for (const step &s : steps)
     {
@@ -293,16 +304,19 @@ TEST_F(market_config_fixture, EachValidationShowsItsMessageAndRestoresWhereItSho
     open();
     dialog->Item<QRadioButton>(1037)->click();
     ip(1040)->SetAddressText("0.0.0.0");
-    EXPECT_EQ(click_save(), (std::vector<std::string>{"Error: TX - QEL Setup Error.\nBCP IP can't be 0.0.0.0"}));
+    EXPECT_EQ(click_save(),
+              (std::vector<std::string>{"Error: TX - QEL Setup Error.\nBCP IP can't be 0.0.0.0"}));
     EXPECT_EQ(text(1040), "192.168.8.1");
 
     // The edges are accepted.
     open();
     type(1025, "65535");
     type(1026, "32767");
-    EXPECT_EQ(click_save(), (std::vector<std::string>{"Success: Parameter(s) updated successfully in QEL configuration file."}));
+    EXPECT_EQ(click_save(), (std::vector<std::string>{
+                                "Success: Parameter(s) updated successfully in QEL configuration file."}));
     EXPECT_EQ(dir.read("qel_ip.cfg"),
-              replaced(replaced(k_config, "HOST_PORT_NUMBER=9801", "HOST_PORT_NUMBER=65535"), "BOX_ID=101", "BOX_ID=32767"));
+              replaced(replaced(k_config, "HOST_PORT_NUMBER=9801", "HOST_PORT_NUMBER=65535"), "BOX_ID=101",
+                       "BOX_ID=32767"));
 }
 
 TEST_F(market_config_fixture, TheBrokerIdKeepsOnlyLettersAndDigitsTypedOrPasted)
@@ -325,12 +339,14 @@ TEST_F(market_config_fixture, TheBrokerIdKeepsOnlyLettersAndDigitsTypedOrPasted)
 
 TEST_F(market_config_fixture, AnAddressThatIsNoAddressShowsBlankAndIsWrittenOnlyWhenEntered)
 {
-    std::string config = replaced(replaced(k_config, "MACHINE_WAN_IP=172.16.0.9", "MACHINE_WAN_IP=172.16.300.9"),
-                                  "BCP_HOST_IP=192.168.8.1", "BCP_HOST_IP=backup-host");
+    std::string config =
+        replaced(replaced(k_config, "MACHINE_WAN_IP=172.16.0.9", "MACHINE_WAN_IP=172.16.300.9"),
+                 "BCP_HOST_IP=192.168.8.1", "BCP_HOST_IP=backup-host");
     open(config);
     EXPECT_EQ(text(1023), "");
     EXPECT_EQ(text(1040), "");
-    EXPECT_TRUE(logged("MACHINE_WAN_IP [172.16.300.9] in the config file is not an IP address; shown blank."));
+    EXPECT_TRUE(
+        logged("MACHINE_WAN_IP [172.16.300.9] in the config file is not an IP address; shown blank."));
     EXPECT_FALSE(save()->isEnabled());
     type(1026, "102");
     EXPECT_EQ(click_save(), (std::vector<std::string>{"Error: WAN IP can't be blank"}));
@@ -338,8 +354,9 @@ TEST_F(market_config_fixture, AnAddressThatIsNoAddressShowsBlankAndIsWrittenOnly
     ip(1023)->SetAddressText("172.16.0.10");
     type(1026, "102");
     click_save();
-    EXPECT_EQ(dir.read("qel_ip.cfg"), replaced(replaced(config, "MACHINE_WAN_IP=172.16.300.9", "MACHINE_WAN_IP=172.16.0.10"),
-                                               "BOX_ID=101", "BOX_ID=102"))
+    EXPECT_EQ(dir.read("qel_ip.cfg"),
+              replaced(replaced(config, "MACHINE_WAN_IP=172.16.300.9", "MACHINE_WAN_IP=172.16.0.10"),
+                       "BOX_ID=101", "BOX_ID=102"))
         << "the BCP line stays as it was in primary mode";
 }
 
@@ -349,26 +366,30 @@ TEST_F(market_config_fixture, ARunningGatewayIsAskedFirstAndThenSentTheRestartRe
     open();
     type(1026, "102");
     box_answer = IDNO;
-    EXPECT_EQ(click_save(), (std::vector<std::string>{
-                                "Warning:  QEL will restart to take changes into effect. Do you want to continue?"}));
+    EXPECT_EQ(click_save(),
+              (std::vector<std::string>{
+                  "Warning:  QEL will restart to take changes into effect. Do you want to continue?"}));
     EXPECT_EQ(text(1026), "101") << "No reloads the file";
     EXPECT_FALSE(save()->isEnabled());
     EXPECT_EQ(dir.read("qel_ip.cfg"), k_config);
 
     type(1026, "102");
     box_answer = IDYES;
-    EXPECT_EQ(click_save(),
-              (std::vector<std::string>{
-                  "Warning:  QEL will restart to take changes into effect. Do you want to continue?",
-                  "Success: Parameter(s) updated successfully in QEL configuration file. QEL will restart to take "
-                  "changes into effect."}));
+    EXPECT_EQ(
+        click_save(),
+        (std::vector<std::string>{
+            "Warning:  QEL will restart to take changes into effect. Do you want to continue?",
+            "Success: Parameter(s) updated successfully in QEL configuration file. QEL will restart to take "
+            "changes into effect."}));
     ASSERT_TRUE(received(38));
-    EXPECT_EQ(peer.received_packets()[0].bytes,
-              from_hex("2600 00000000 00000000 00000000 00000000 0000 401f 00000000 00000000 00000000 00000000"));
+    EXPECT_EQ(
+        peer.received_packets()[0].bytes,
+        from_hex("2600 00000000 00000000 00000000 00000000 0000 401f 00000000 00000000 00000000 00000000"));
     ASSERT_TRUE(kova_test::pump_until([&] { return logged("Request to kill qel sent."); }));
     EXPECT_EQ(start_posts.load(), 1);
     peer.close_connection();
-    ASSERT_TRUE(kova_test::pump_until([&] { return logged("Attempting to close connection...for market TX"); }));
+    ASSERT_TRUE(
+        kova_test::pump_until([&] { return logged("Attempting to close connection...for market TX"); }));
 
     // Widened TX asks with 40 bytes; the -c form sends the request but posts nothing.
     TX_USERID_INCREASE_FLAG = 1;
@@ -384,8 +405,9 @@ TEST_F(market_config_fixture, ARunningGatewayIsAskedFirstAndThenSentTheRestartRe
 TEST_F(market_config_fixture, ANewBrokerIdOrLocalAddressRewritesTheFixSettings)
 {
     system(("mkdir -p '" + dir.file("fix") + "'").c_str());
-    const std::string fix = "[DEFAULT]\nNicIpAddress=10.1.1.5\nBeginString=FIX.4.2\n\n#BeginSession_5\n[SESSION]\n"
-                            "TargetCompID=5,AB123,1\n#EndSession_5\nTargetCompID=broken\ntargetcompid=7,AB123,2\n";
+    const std::string fix =
+        "[DEFAULT]\nNicIpAddress=10.1.1.5\nBeginString=FIX.4.2\n\n#BeginSession_5\n[SESSION]\n"
+        "TargetCompID=5,AB123,1\n#EndSession_5\nTargetCompID=broken\ntargetcompid=7,AB123,2\n";
     dir.write("fix/fix_settings.cfg", fix);
     open(k_config, 0, dir.file("fix/fix_settings.cfg"));
     type(1026, "102");
@@ -402,7 +424,8 @@ TEST_F(market_config_fixture, ANewBrokerIdOrLocalAddressRewritesTheFixSettings)
     EXPECT_TRUE(logged("TargetCompID=5,ZZ9,1 written in fix config file for trader id 5"));
 
     // The FIX settings cannot be rewritten: shown, no success, Save stays for another try.
-    system(("rm -rf '" + dir.file("fix") + "' && mkdir -p '" + dir.file("fix/fix_settings.cfg") + "'").c_str());
+    system(
+        ("rm -rf '" + dir.file("fix") + "' && mkdir -p '" + dir.file("fix/fix_settings.cfg") + "'").c_str());
     running = 1;
     box_answer = IDYES;
     type(1027, "ZZ8");
@@ -434,11 +457,13 @@ TEST_F(market_config_fixture, EnterDoesNothingEscAndExitCloseAndMnemonicsReachTh
     QTest::keyClick(dialog.get(), Qt::Key_R, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), edit(1027));
     QTest::keyClick(dialog.get(), Qt::Key_C, Qt::AltModifier);
-    EXPECT_TRUE(kova_test::pump_until([&] { return dialog->RadioPrimary() == 1; }, 2000)) << "Alt+C selects BCP";
+    EXPECT_TRUE(kova_test::pump_until([&] { return dialog->RadioPrimary() == 1; }, 2000))
+        << "Alt+C selects BCP";
     QTest::keyClick(dialog.get(), Qt::Key_P, Qt::AltModifier);
     EXPECT_TRUE(kova_test::pump_until([&] { return dialog->RadioPrimary() == 0; }, 2000));
     QTest::keyClick(dialog.get(), Qt::Key_S, Qt::AltModifier);
-    EXPECT_TRUE(kova_test::pump_until([&] { return dir.read("qel_ip.cfg").find("BOX_ID=102") != std::string::npos; }, 2000));
+    EXPECT_TRUE(kova_test::pump_until(
+        [&] { return dir.read("qel_ip.cfg").find("BOX_ID=102") != std::string::npos; }, 2000));
     QTest::keyClick(edit(1026), Qt::Key_Escape);
     EXPECT_TRUE(dialog->IsEnded());
     open();

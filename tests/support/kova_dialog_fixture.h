@@ -40,7 +40,10 @@ struct dialog_fixture : window_fixture
         window_fixture::TearDown();
     }
 
-    std::string log() { return logger->CurrentFilePath()[0] != '\0' ? qel_test::read_file(logger->CurrentFilePath()) : ""; }
+    std::string log()
+    {
+        return logger->CurrentFilePath()[0] != '\0' ? qel_test::read_file(logger->CurrentFilePath()) : "";
+    }
     bool logged(const std::string &text) { return log().find(text) != std::string::npos; }
 
     // The message boxes so far, each "caption: text", then forgotten.
