@@ -239,3 +239,42 @@ TEST_F(fix_config_fixture, EnterEscAndExitCloseWithoutSaving)
     EXPECT_TRUE(kova_test::pump_until(
         [&] { return dir.read("fix/fix_settings.cfg") == "PersistMessages=N\n"; }, 2000));
 }
+
+TEST_F(fix_config_fixture, TheRestartRequestIsWidenedByMarketAndFlag)
+{
+    struct row
+    {
+        int market;
+        int32_t *flag;
+        size_t length;
+        const char *sent;
+    };
+    const row rows[] = {
+        {1, nullptr, 40, "Request to kill KR qel sent."},
+        {3, nullptr, 38, "Request to kill qel sent."},
+        {4, &GUV_USERID_INCREASE_FLAG, 40, "Request to kill GUV qel sent."},
+        {4, nullptr, 38, "Request to kill qel sent."},
+        {5, nullptr, 38, "Request to kill qel sent."},
+        {6, &RAQE_USERID_INCREASE_FLAG, 40, "Request to kill RAQE qel sent."},
+        {7, nullptr, 38, "Request to kill qel sent."},
+    };
+    write_fix("PersistMessages=Y\n");
+    running = 1;
+    size_t total = 0;
+    for (const row &r : rows)
+    {
+        if (r.flag != nullptr)
+            *r.flag = 1;
+        open(r.market);
+        persist()->click();
+        save()->click();
+        total += r.length;
+        ASSERT_TRUE(received(total)) << r.market;
+        EXPECT_EQ(peer.received_packets().back().bytes.size(), r.length) << r.market;
+        EXPECT_TRUE(kova_test::pump_until([&] { return logged(r.sent); })) << r.market;
+        peer.close_connection();
+        dialog.reset();
+        if (r.flag != nullptr)
+            *r.flag = 0;
+    }
+}
