@@ -7,30 +7,12 @@
 
 #include <map>
 
-#include "fix42/OrderCancelReplaceRequest.h"
-#include "fix42/OrderCancelRequest.h"
-#include "gateway/fix_network_handle/fix_front_end_test_support.h"
-#include "support/fix_text.h"
-#include "support/hex.h"
+#include "gateway/fix_network_handle/fix_request_test_support.h"
 
 using namespace fix_front_end_test;
-using qel_test::fix_field;
-using qel_test::hex_digits;
-using qel_test::to_hex;
 
 namespace
 {
-const uint16_t CLIENT_INDEX = 4; // slot 0 after the 4 workstation slots
-const int32_t HANDLE = 1;
-
-// Bytes [offset, offset + length) of a record, as hex.
-std::string bytesAt(const message *m, uint32_t offset, uint32_t length)
-{
-    return to_hex(m).substr(offset * 2, length * 2);
-}
-
-typedef std::map<int, std::string> Fields;
-
 // A customer's limit order for a future, and the cancellation and modification of an order.
 const Fields NEW_ORDER = {{48, "35001"}, {21, "1"},       {55, "ZORAX"}, {460, "7"},
                           {167, "FUT"},  {200, "202612"}, {205, "31"},   {204, "0"},
@@ -43,129 +25,6 @@ const Fields MODIFY = {
     {205, "31"},   {204, "1"},    {54, "1"},      {111, "5"},   {14, "20"},
     {38, "50"},    {40, "2"},     {44, "123.45"}, {59, "0"},    {6000, "20261209-04:15:30"},
     {37, "98765"}, {376, "1234"}, {11, "9"}};
-
-// The base fields with changes applied; an empty value removes the field.
-Fields with(Fields fields, const Fields &changes)
-{
-    for (const auto &change : changes)
-    {
-        if (change.second.empty())
-            fields.erase(change.first);
-        else
-            fields[change.first] = change.second;
-    }
-    return fields;
-}
-
-template <class Request> Request build(const Fields &fields)
-{
-    Request message;
-    for (const auto &field : fields)
-        message.setField(field.first, field.second);
-    return message;
-}
-
-FIX::Message request(char type, const Fields &fields)
-{
-    if (type == 'D')
-        return build<FIX42::NewOrderSingle>(fields);
-    if (type == 'F')
-        return build<FIX42::OrderCancelRequest>(fields);
-    return build<FIX42::OrderCancelReplaceRequest>(fields);
-}
-
-// The acceptor's side of the client's session.
-const FIX::SessionID ACCEPTOR_SESSION("FIX.4.2", GATEWAY_COMP_ID, CLIENT_COMP_ID);
-
-// The side of the gateway and a client that has gone through the whole exchange logon.
-struct ReadyClient
-{
-    ReadyClient() : a(side, 4), sender(side, a.app), client(a.port) {}
-
-    // Logon, admission, sign-on, system information; `streams` journal streams.
-    void logOn(uint8_t streams)
-    {
-        client.start();
-        Record incoming(side.take(side.toBoxComm()));
-        ASSERT_NE(incoming, nullptr);
-        put(side.fromBoxComm(), message_create(0, CONNECTION_ACCEPT));
-        Record signOn(side.take(side.toUserSession()));
-        ASSERT_NE(signOn, nullptr);
-        message *response = zeroReply(214, 2301, 0, CLIENT_INDEX, HANDLE);
-        put_u32_be(response->data, 0, 1001);
-        put(side.fromUserSession(), response);
-        Record systemInfo(side.take(side.toUserSession()));
-        ASSERT_NE(systemInfo, nullptr);
-        message *reply = zeroReply(44, 1601, 0, CLIENT_INDEX, HANDLE);
-        put_u32_be(reply->data, 0, 1001);
-        reply->data[8] = streams;
-        put(side.fromUserSession(), reply);
-        ASSERT_TRUE(client.waitFor("A"));
-    }
-
-    // The system information request with one time per stream.
-    void askForJournal(int streams)
-    {
-        FIX42::TradingSessionStatusRequest status(FIX::TradSesReqID("1"), FIX::SubscriptionRequestType('0'));
-        status.setField(FIX::IntField(6015, streams));
-        for (int i = 0; i < streams; ++i)
-        {
-            FIX::Group entry(6015, 6001, FIX::message_order(6001, 0));
-            entry.setField(FIX::StringField(6001, "20261209-03:30:00"));
-            status.addGroup(entry);
-        }
-        client.send(status);
-    }
-
-    // The exchange's link for the user: from here the session's allowance is renewed.
-    void assignLink()
-    {
-        message *update = message_create(0, UPDATE_LINK_INDEX);
-        update->user_type = 1;
-        update->link_index = 0;
-        update->workstation_index = CLIENT_INDEX;
-        update->workstation_network_handle = HANDLE;
-        put(side.fromUserSession(), update);
-        ASSERT_TRUE(fix_test::waitUntil([&] { return a.app->fixNwInfoSlotSnapshot(0).link_index == 0; }));
-    }
-
-    void logOnReady()
-    {
-        logOn(0);
-        askForJournal(0);
-        ASSERT_TRUE(client.waitFor("h"));
-        assignLink();
-    }
-
-    // Sends the request; its MsgSeqNum, which the reject names.
-    int send(char type, const Fields &fields)
-    {
-        FIX::Message message = request(type, fields);
-        client.send(message);
-        return std::stoi(message.getHeader().getField(FIX::FIELD::MsgSeqNum));
-    }
-
-    // The BusinessMessageReject that names the request, or an empty text.
-    std::string rejectOf(int seqNum)
-    {
-        std::string found;
-        fix_test::waitUntil(
-            [&]
-            {
-                for (const auto &text : client.application.received())
-                    if (fix_field(text, 35) == "j" && fix_field(text, 45) == std::to_string(seqNum))
-                        found = text;
-                return !found.empty();
-            },
-            5000);
-        return found;
-    }
-
-    GatewaySide side;
-    Application a;
-    SendThread sender;
-    Client client;
-};
 
 // One request with one fault, or none.
 struct FieldCase
@@ -222,6 +81,8 @@ const FieldCase FIELD_CASES[] = {
     {"MarketOrderReadsNoPrice", 'D', {{40, "1"}, {44, "0"}}, nullptr, 140, "00000000"},
     {"StopOrderWithoutStopPx", 'D', {{40, "3"}}, "Field not found 99", 5, nullptr},
     {"StopPxTooHigh", 'D', {{40, "3"}, {99, "10000000"}}, "Invalid value for field id 99", 0, nullptr},
+    {"StopPxNegative", 'D', {{40, "3"}, {99, "-1.5"}}, "Invalid value for field id 99", 0, nullptr},
+    {"StopPxZero", 'D', {{40, "4"}, {99, "0"}}, nullptr, 144, "00000000"},
     {"StopOrderBookAndFlag", 'D', {{40, "3"}, {99, "12.345"}}, nullptr, 140, "00000000 000004d2"},
     {"TimeInForceGoodTillCancel", 'D', {{59, "1"}}, "Unsupported value for TimeInForce ", 0, nullptr},
     {"TimeInForceDay", 'D', {{59, "0"}}, nullptr, 164, "0800"},
@@ -246,6 +107,7 @@ const FieldCase FIELD_CASES[] = {
     {"ModifyWithoutCumQty", 'G', {{14, ""}}, "Field not found 14", 5, nullptr},
     {"ModifyWithoutComplianceId", 'G', {{376, ""}}, "Field not found 376", 5, nullptr},
     {"ModifyWithoutOrderId", 'G', {{37, ""}}, "Field not found 37", 5, nullptr},
+    {"ModifyStopPxNegative", 'G', {{40, "4"}, {99, "-0.01"}}, "Invalid value for field id 99", 0, nullptr},
     {"ModifyImmediateOrCancel", 'G', {{59, "3"}}, nullptr, 164, "0210"},
 };
 // clang-format on
@@ -338,7 +200,7 @@ TEST(FixOrderRequests, EachRequestBecomesTheExchangeOrderRecord)
         Record order(r.side.take(r.side.toUserSession()));
         ASSERT_NE(order, nullptr);
         ASSERT_EQ(order->data_length, 240);
-        EXPECT_EQ(to_hex(order.get()), hex_digits(golden.hex));
+        EXPECT_EQ(hexOf(order.get()), strip(golden.hex));
         EXPECT_EQ(order->tag, NORMAL_MESSAGE);
         EXPECT_EQ(order->user_type, 1);
         EXPECT_EQ(order->workstation_index, CLIENT_INDEX);
@@ -363,7 +225,7 @@ TEST(FixOrderRequests, EveryFieldCheckAnswersWithItsReject)
         {
             Record order(r.side.take(r.side.toUserSession()));
             ASSERT_NE(order, nullptr);
-            const std::string expected = hex_digits(c.bytes);
+            const std::string expected = strip(c.bytes);
             EXPECT_EQ(bytesAt(order.get(), static_cast<uint32_t>(c.reason),
                               static_cast<uint32_t>(expected.size() / 2)),
                       expected);
@@ -371,9 +233,9 @@ TEST(FixOrderRequests, EveryFieldCheckAnswersWithItsReject)
         }
         const std::string reject = r.rejectOf(seqNum);
         ASSERT_NE(reject, "");
-        EXPECT_EQ(fix_field(reject, 58), c.text);
-        EXPECT_EQ(fix_field(reject, 380), std::to_string(c.reason));
-        EXPECT_EQ(fix_field(reject, 372), std::string(1, c.type));
+        EXPECT_EQ(tagValue(reject, 58), c.text);
+        EXPECT_EQ(tagValue(reject, 380), std::to_string(c.reason));
+        EXPECT_EQ(tagValue(reject, 372), std::string(1, c.type));
         // The record was dropped: nothing went towards the exchange.
         EXPECT_EQ(r.side.take(r.side.toUserSession(), 50), nullptr);
     }
@@ -389,16 +251,16 @@ TEST(FixOrderRequests, GateRefusesOrdersUntilTheSessionIsReady)
     for (char type : {'D', 'F', 'G'})
     {
         const std::string reject = r.rejectOf(r.send(type, baseOf(type)));
-        EXPECT_EQ(fix_field(reject, 58), "Message type Invalid, Expecting System Information In(35=g)")
+        EXPECT_EQ(tagValue(reject, 58), "Message type Invalid, Expecting System Information In(35=g)")
             << type;
-        EXPECT_EQ(fix_field(reject, 380), "0");
+        EXPECT_EQ(tagValue(reject, 380), "0");
     }
     // Journal download under way.
     r.askForJournal(1);
     Record journal(r.side.take(r.side.toUserSession()));
     ASSERT_NE(journal, nullptr);
     EXPECT_EQ(get_i16_be(journal->data, 10), 7000);
-    EXPECT_EQ(fix_field(r.rejectOf(r.send('D', NEW_ORDER)), 58), "Journal Download In Progress");
+    EXPECT_EQ(tagValue(r.rejectOf(r.send('D', NEW_ORDER)), 58), "Journal Download In Progress");
     EXPECT_EQ(r.side.take(r.side.toUserSession(), 50), nullptr);
 
     put(r.side.fromUserSession(), zeroReply(40, 7031, 0, CLIENT_INDEX, HANDLE));
@@ -412,8 +274,8 @@ TEST(FixOrderRequests, GateRefusesOrdersUntilTheSessionIsReady)
         EXPECT_EQ(order->link_index, 65535);
     }
     const std::string refused = r.rejectOf(r.send('F', CANCEL));
-    EXPECT_EQ(fix_field(refused, 58), "System is not ready to accept requests.");
-    EXPECT_EQ(fix_field(refused, 380), "4");
+    EXPECT_EQ(tagValue(refused, 58), "System is not ready to accept requests.");
+    EXPECT_EQ(tagValue(refused, 380), "4");
     EXPECT_EQ(r.side.take(r.side.toUserSession(), 50), nullptr);
 
     r.assignLink();
@@ -433,7 +295,7 @@ TEST(FixOrderRequests, UnknownSessionIsLoggedOut)
     ASSERT_EQ(r.a.app->m_currentSessionIndex, FIX_NO_SESSION_INDEX);
     r.a.app->onMessage(build<FIX42::OrderCancelRequest>(CANCEL), ACCEPTOR_SESSION);
     ASSERT_TRUE(r.client.waitFor("5"));
-    EXPECT_EQ(fix_field(r.client.application.firstOfType("5"), 58), "Session Not Found");
+    EXPECT_EQ(tagValue(r.client.application.firstOfType("5"), 58), "Session Not Found");
     // What follows on the queue is the end of the session, never an order.
     Record next(r.side.take(r.side.toUserSession(), 200));
     if (next != nullptr)
