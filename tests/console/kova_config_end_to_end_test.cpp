@@ -96,7 +96,7 @@ struct config_end_to_end : kova_test::window_fixture
         box.reset(new qel_sim::sim_box_host(*host, box_options, qel_sim::exchange_options()));
         config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
         config.write(dir);
-        fix_port = qel_test::free_port();
+        fix_port = config.fix_port; // held by the configuration until the gateway binds it
         dir.write("fix_settings.cfg",
                   "[DEFAULT]\nConnectionType=acceptor\nBeginString=FIX.4.2\nSenderCompID=QEL\n"
                   "NicIpAddress=127.0.0.1\nSocketAcceptPort=" +
