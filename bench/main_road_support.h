@@ -360,12 +360,18 @@ inline void run_paced_trader(qel_sim::workstation_client *client, qel_sim::trade
             std::this_thread::sleep_until(due);
             continue;
         }
-        qel_sim::workstation_frame frame;
-        if (!client->receive(&frame, in_flight.empty() ? kTimeoutMs : 1) && in_flight.empty())
+        if (in_flight.empty())
         {
-            out->failure = "no invitation came";
-            break;
+            // Nothing to wait for but the next invitation.
+            if (!client->wait_for_invitation(kTimeoutMs))
+            {
+                out->failure = "no invitation came";
+                break;
+            }
+            continue;
         }
+        qel_sim::workstation_frame frame;
+        client->receive(&frame, 1);
         now = steady::now();
         const std::vector<qel_sim::workstation_frame> &got = client->received();
         for (; cursor < got.size(); ++cursor)

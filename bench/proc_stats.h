@@ -18,6 +18,7 @@ struct thread_times
 {
     uint64_t run_ns = 0;  // on a processor
     uint64_t wait_ns = 0; // runnable, waiting for one
+    uint64_t slices = 0;  // times it was put on a processor
 };
 
 // Every thread of the process but `leave_out` (a kernel thread id, 0 for none).
@@ -35,7 +36,7 @@ inline std::map<int, thread_times> proc_thread_times(int pid, int leave_out = 0)
             continue;
         std::ifstream stat(folder + "/" + entry->d_name + "/schedstat");
         thread_times t;
-        if (stat >> t.run_ns >> t.wait_ns)
+        if (stat >> t.run_ns >> t.wait_ns >> t.slices)
             times[tid] = t;
     }
     closedir(dir);
@@ -47,6 +48,7 @@ struct process_load
     double cpu_seconds = 0;  // all threads
     double wait_seconds = 0; // runnable but not running, all threads
     double busiest_core = 0; // the busiest thread's share of one core
+    uint64_t slices = 0;     // times its threads were put on a processor, all threads
     double cores(double seconds) const { return seconds > 0 ? cpu_seconds / seconds : 0; }
 };
 
@@ -61,6 +63,7 @@ inline process_load proc_load_between(const std::map<int, thread_times> &before,
         double run = static_cast<double>(t.second.run_ns - start.run_ns) / 1e9;
         load.cpu_seconds += run;
         load.wait_seconds += static_cast<double>(t.second.wait_ns - start.wait_ns) / 1e9;
+        load.slices += t.second.slices - start.slices;
         if (seconds > 0)
             load.busiest_core = std::max(load.busiest_core, run / seconds);
     }
