@@ -17,7 +17,8 @@
 // as lost, on the trader's side and on the host's. Figures are printed and written to a
 // file (bench_results/main_road.txt under the build folder, or the path given).
 //
-//   main_road_bench [output file]
+//   main_road_bench [output file] [sections]
+// sections: a comma-separated choice of idle, single, load, peak, paced (all by default).
 #include <unistd.h>
 
 #include <chrono>
@@ -69,6 +70,10 @@ class report : public main_road_report
 int main(int argc, char *argv[])
 {
     std::string output = argc > 1 ? argv[1] : bench_default_output("main_road.txt");
+    const std::string sections =
+        argc > 2 ? "," + std::string(argv[2]) + "," : ",idle,single,load,peak,paced,";
+    auto wanted = [&](const char *section)
+    { return sections.find("," + std::string(section) + ",") != std::string::npos; };
     const uint32_t single_orders = 10000, load_orders = 4000, peak_orders = 10000, traders = 8;
     const uint32_t paced_orders = 25000;
     char failure_text[256];
@@ -101,6 +106,7 @@ int main(int argc, char *argv[])
     road.host->clear_received();
 
     // Idle: the traffic has just stopped; spinning must stop with it.
+    if (wanted("idle"))
     {
         auto before = proc_thread_times(gateway_pid);
         steady::time_point start = steady::now();
@@ -129,31 +135,40 @@ int main(int argc, char *argv[])
                !direct.failures.empty();
     };
 
-    out.blank();
-    out.line("one order in flight, one trader, %u orders:", single_orders);
-    stage_dump stages_before = stage_dump_take(gateway_pid, road.dir.path());
-    run_result via = run(road.via_clients, road.via_traders, 1, single_orders, 1);
-    stage_dump stages_after = stage_dump_take(gateway_pid, road.dir.path());
-    run_result direct = run(road.direct_clients, road.direct_traders, 1, single_orders, 1);
-    out.latency("gateway", via);
-    out.latency("direct", direct);
-    out.ratios(via, direct);
-    record_both(via, direct);
-    double single_p50 = direct.at(0.50) > 0 ? via.at(0.50) / direct.at(0.50) : 0;
-    double single_p99 = direct.at(0.99) > 0 ? via.at(0.99) / direct.at(0.99) : 0;
-    stage_breakdown single_stages(stages_before, stages_after);
-    if (!single_stages.empty())
+    run_result via, direct;
+    double single_p50 = 0, single_p99 = 0, peak_rate = 0, paced_rate = 0, paced_tail_ms = 0;
+    if (wanted("single"))
     {
-        out.line("  where the gateway's time goes (an instrumented build; queue: time a record waits in it,");
-        out.line("  work: its consumer's time per pass, then how that thread's waits ended):");
-        double inside = single_stages.print(out, k_workstation_road);
-        out.line("  sum of the medians along the road: %.1f us of the %.1f us round trip; the rest is the",
-                 inside, via.at(0.50));
-        out.line("  trader, the loopback connections and the simulated host");
+        out.blank();
+        out.line("one order in flight, one trader, %u orders:", single_orders);
+        stage_dump stages_before = stage_dump_take(gateway_pid, road.dir.path());
+        via = run(road.via_clients, road.via_traders, 1, single_orders, 1);
+        stage_dump stages_after = stage_dump_take(gateway_pid, road.dir.path());
+        direct = run(road.direct_clients, road.direct_traders, 1, single_orders, 1);
+        out.latency("gateway", via);
+        out.latency("direct", direct);
+        out.ratios(via, direct);
+        record_both(via, direct);
+        single_p50 = direct.at(0.50) > 0 ? via.at(0.50) / direct.at(0.50) : 0;
+        single_p99 = direct.at(0.99) > 0 ? via.at(0.99) / direct.at(0.99) : 0;
+        stage_breakdown single_stages(stages_before, stages_after);
+        if (!single_stages.empty())
+        {
+            out.line(
+                "  where the gateway's time goes (an instrumented build; queue: time a record waits in it,");
+            out.line("  work: its consumer's time per pass, then how that thread's waits ended):");
+            double inside = single_stages.print(out, k_workstation_road);
+            out.line(
+                "  sum of the medians along the road: %.1f us of the %.1f us round trip; the rest is the",
+                inside, via.at(0.50));
+            out.line("  trader, the loopback connections and the simulated host");
+        }
     }
 
     for (uint32_t n : {1u, 2u, 4u, 8u})
     {
+        if (!wanted("load"))
+            break;
         out.blank();
         out.line(
             "%u trader(s), each on its own connection and thread, %u orders each, up to %u in flight each:",
@@ -166,54 +181,60 @@ int main(int argc, char *argv[])
         record_both(via, direct);
     }
 
-    out.blank();
-    out.line(
-        "highest sustained rate, rate control at its highest base rate: %u traders, %u orders each, up to %u",
-        traders, peak_orders, static_cast<uint32_t>(kInvitationCount));
-    out.line("in flight each:");
-    auto gateway_before = proc_thread_times(gateway_pid);
-    auto bench_before = proc_thread_times(getpid(), self_tid);
-    via = run(road.via_clients, road.via_traders, traders, peak_orders, kInvitationCount);
-    process_load peak_gateway =
-        proc_load_between(gateway_before, proc_thread_times(gateway_pid), via.seconds);
-    process_load peak_bench =
-        proc_load_between(bench_before, proc_thread_times(getpid(), self_tid), via.seconds);
-    direct = run(road.direct_clients, road.direct_traders, traders, peak_orders, kInvitationCount);
-    out.latency("gateway", via);
-    out.latency("direct", direct);
-    out.ratios(via, direct);
-    record_both(via, direct);
-    out.cost(peak_gateway, peak_bench, via);
-    double peak_rate = via.rate();
-
-    out.blank();
-    out.line(
-        "%.0f orders/s kept up by %u traders (%u orders each), %.0f%% of what one link may carry at base",
-        kPacedRate, traders, paced_orders, 100.0 * kPacedRate / kWideOpenRate);
-    out.line("rate %d:", kWideOpenRate);
-    gateway_before = proc_thread_times(gateway_pid);
-    bench_before = proc_thread_times(getpid(), self_tid);
-    stages_before = stage_dump_take(gateway_pid, road.dir.path());
-    via = run_paced(road.via_clients, road.via_traders, traders, paced_orders, kPacedRate);
-    stages_after = stage_dump_take(gateway_pid, road.dir.path());
-    process_load paced_gateway =
-        proc_load_between(gateway_before, proc_thread_times(gateway_pid), via.seconds);
-    process_load paced_bench =
-        proc_load_between(bench_before, proc_thread_times(getpid(), self_tid), via.seconds);
-    direct = run_paced(road.direct_clients, road.direct_traders, traders, paced_orders, kPacedRate);
-    out.latency("gateway", via);
-    out.latency("direct", direct);
-    out.ratios(via, direct);
-    record_both(via, direct);
-    out.cost(paced_gateway, paced_bench, via);
-    stage_breakdown paced_stages(stages_before, stages_after);
-    if (!paced_stages.empty())
+    if (wanted("peak"))
     {
-        out.line("  where the gateway's time goes at this pace:");
-        paced_stages.print(out, k_workstation_road);
+        out.blank();
+        out.line(
+            "highest sustained rate, rate control at its highest base rate: %u traders, %u orders each, up to %u",
+            traders, peak_orders, static_cast<uint32_t>(kInvitationCount));
+        out.line("in flight each:");
+        auto gateway_before = proc_thread_times(gateway_pid);
+        auto bench_before = proc_thread_times(getpid(), self_tid);
+        via = run(road.via_clients, road.via_traders, traders, peak_orders, kInvitationCount);
+        process_load peak_gateway =
+            proc_load_between(gateway_before, proc_thread_times(gateway_pid), via.seconds);
+        process_load peak_bench =
+            proc_load_between(bench_before, proc_thread_times(getpid(), self_tid), via.seconds);
+        direct = run(road.direct_clients, road.direct_traders, traders, peak_orders, kInvitationCount);
+        out.latency("gateway", via);
+        out.latency("direct", direct);
+        out.ratios(via, direct);
+        record_both(via, direct);
+        out.cost(peak_gateway, peak_bench, via);
+        peak_rate = via.rate();
     }
-    double paced_rate = via.rate();
-    double paced_tail_ms = via.at(0.999) / 1000;
+
+    if (wanted("paced"))
+    {
+        out.blank();
+        out.line(
+            "%.0f orders/s kept up by %u traders (%u orders each), %.0f%% of what one link may carry at base",
+            kPacedRate, traders, paced_orders, 100.0 * kPacedRate / kWideOpenRate);
+        out.line("rate %d:", kWideOpenRate);
+        auto gateway_before = proc_thread_times(gateway_pid);
+        auto bench_before = proc_thread_times(getpid(), self_tid);
+        stage_dump stages_before = stage_dump_take(gateway_pid, road.dir.path());
+        via = run_paced(road.via_clients, road.via_traders, traders, paced_orders, kPacedRate);
+        stage_dump stages_after = stage_dump_take(gateway_pid, road.dir.path());
+        process_load paced_gateway =
+            proc_load_between(gateway_before, proc_thread_times(gateway_pid), via.seconds);
+        process_load paced_bench =
+            proc_load_between(bench_before, proc_thread_times(getpid(), self_tid), via.seconds);
+        direct = run_paced(road.direct_clients, road.direct_traders, traders, paced_orders, kPacedRate);
+        out.latency("gateway", via);
+        out.latency("direct", direct);
+        out.ratios(via, direct);
+        record_both(via, direct);
+        out.cost(paced_gateway, paced_bench, via);
+        stage_breakdown paced_stages(stages_before, stages_after);
+        if (!paced_stages.empty())
+        {
+            out.line("  where the gateway's time goes at this pace:");
+            paced_stages.print(out, k_workstation_road);
+        }
+        paced_rate = via.rate();
+        paced_tail_ms = via.at(0.999) / 1000;
+    }
 
     out.blank();
     out.line(
