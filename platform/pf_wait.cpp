@@ -102,10 +102,15 @@ bool check_all(pf_waitable *const *objects, uint32_t n, const uint32_t *lock_ord
 }
 
 // Polls the descriptors of the included objects (or only their sockets) and hands what
-// the sockets reported to their objects. false when poll() fails.
+// the sockets reported to their objects. false when poll() fails. *reported tells whether
+// any of the objects' own descriptors (socket, timer, process) reported something.
 bool poll_and_deliver(pf_waitable *const *objects, uint32_t n, const bool *included, bool extras_only,
-                      int timeout)
+                      int timeout, bool *reported = nullptr)
 {
+    if (reported != nullptr)
+    {
+        *reported = false;
+    }
     wait_scratch &s = t_scratch;
     s.fds.clear();
     s.extras.clear();
@@ -151,6 +156,10 @@ bool poll_and_deliver(pf_waitable *const *objects, uint32_t n, const bool *inclu
             if (revents != 0)
             {
                 s.extras[k].owner->ops->deliver(&s.extras[k], revents);
+                if (reported != nullptr)
+                {
+                    *reported = true;
+                }
             }
         }
     }
@@ -223,7 +232,10 @@ spin_end spin(pf_waitable *const *objects, uint32_t n, const bool *watch, const 
         }
         if (has_extras && now >= next_socket_poll)
         {
-            if (!poll_and_deliver(objects, n, watch, true, 0))
+            // A descriptor that reports something may have made its object ready without a
+            // raise (a timer or a process is asked its state, not told it): look again.
+            bool reported = false;
+            if (!poll_and_deliver(objects, n, watch, true, 0, &reported) || reported)
             {
                 return SPIN_RAISED;
             }
