@@ -93,6 +93,25 @@ struct semaphore_set
     }
 };
 
+int64_t now_ns()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A wait that lasts its whole time-out of a second although what it waited for had been
+// there since its first half slept through a wake-up: a working wait takes it within a
+// scheduler's latency, and a thread starved of the processor for half a second (the
+// machine is shared) is not mistaken for one.
+const int64_t k_long_wait_ns = 1000000000;
+const int64_t k_there_since_ns = 500000000;
+
+bool slept_through(int64_t began_ns, int64_t ended_ns, int64_t there_at_ns)
+{
+    return ended_ns - began_ns >= k_long_wait_ns && there_at_ns != 0 && there_at_ns < began_ns + k_there_since_ns;
+}
+
 // A releaser keeps only a few counts ahead of the takers, so that the waiters keep
 // running dry and have to spin or sleep; now and then it waits until they have taken
 // everything, so that a release missed by every waiter stays missed until a time-out.
@@ -125,11 +144,11 @@ class PfWaitCompetingWaiters : public ::testing::TestWithParam<competing_case>
 // Several waiters on the same semaphores, several releasers. A waiter that times out knows
 // the releases that had returned before its wait began and, after the time-out, the takes
 // counted so far; every other waiter may have taken one more that it has not counted yet.
-// More releases than that means a count lay in a semaphore for the whole wait. And since
-// the releasers never pause for long unless the waiters fall behind, a wait that lasts its
-// whole second while no waiter takes anything and releases are still to come means every
-// waiter slept through a release (a wait that sleeps past a missed release until its
-// time-out finds the count on its last look and returns it: the length gives it away).
+// More releases than that means a count lay in a semaphore for the whole wait. Releases
+// are stamped with the time they returned: a wait of a whole second during which nobody
+// took anything, while a count had been there since its first half, slept through it (a
+// wait that sleeps past a missed release finds the count on its last look and returns it:
+// only its length gives it away).
 TEST_P(PfWaitCompetingWaiters, EveryCountIsTakenOnceAndNoneLiesThroughATimeOut)
 {
     const competing_case &c = GetParam();
@@ -138,6 +157,7 @@ TEST_P(PfWaitCompetingWaiters, EveryCountIsTakenOnceAndNoneLiesThroughATimeOut)
     const uint64_t total = per_releaser * c.releasers;
     std::atomic<uint64_t> released{0}, taken{0}, timed_out{0}, lost{0}, stalled{0}, failed{0};
     std::vector<std::atomic<uint64_t>> taken_by_index(c.semaphores);
+    std::vector<std::atomic<int64_t>> released_at(total); // by order of counting; 0: not yet
 
     std::vector<std::thread> threads;
     for (uint32_t r = 0; r < c.releasers; ++r)
@@ -151,7 +171,8 @@ TEST_P(PfWaitCompetingWaiters, EveryCountIsTakenOnceAndNoneLiesThroughATimeOut)
                     hold_back(released, taken, rhythm.next() % 4 == 0 ? 0 : 2 * c.waiters);
                     if (!pf_semaphore_release(set.items[rhythm.next() % c.semaphores], 1, nullptr))
                         failed.fetch_add(1);
-                    released.fetch_add(1);
+                    int64_t at = now_ns();
+                    released_at[released.fetch_add(1)].store(at);
                     rhythm.between();
                 }
             });
@@ -165,14 +186,15 @@ TEST_P(PfWaitCompetingWaiters, EveryCountIsTakenOnceAndNoneLiesThroughATimeOut)
                 {
                     uint64_t released_before = released.load();
                     uint64_t taken_before = taken.load();
-                    auto began = std::chrono::steady_clock::now();
+                    int64_t began = now_ns();
                     uint32_t result =
                         pf_wait_for_multiple(set.waitables.data(), c.semaphores, false, c.timeout_ms);
-                    bool whole_time_out =
-                        std::chrono::steady_clock::now() - began >= std::chrono::milliseconds(c.timeout_ms);
+                    int64_t ended = now_ns();
                     uint64_t taken_after = taken.load();
-                    if (c.timeout_ms >= 1000 && whole_time_out && released_before < total &&
-                        taken_after == taken_before)
+                    // Counted releases up to this one outnumber every take, counted or not.
+                    uint64_t beyond_takes = taken_after + (c.waiters - 1);
+                    if (taken_after == taken_before && beyond_takes < total &&
+                        slept_through(began, ended, released_at[beyond_takes].load()))
                         stalled.fetch_add(1);
                     if (result < c.semaphores)
                     {
@@ -199,7 +221,7 @@ TEST_P(PfWaitCompetingWaiters, EveryCountIsTakenOnceAndNoneLiesThroughATimeOut)
     EXPECT_FALSE(set.any_left());
     EXPECT_EQ(lost.load(), 0u) << "waits that timed out with a count waiting, of " << timed_out.load()
                                << " time-outs";
-    EXPECT_EQ(stalled.load(), 0u) << "seconds in which every waiter slept through a release";
+    EXPECT_EQ(stalled.load(), 0u) << "waits of a second that every waiter slept through a release";
     uint64_t by_index = 0;
     for (const std::atomic<uint64_t> &n : taken_by_index)
         by_index += n.load();
@@ -217,13 +239,16 @@ INSTANTIATE_TEST_SUITE_P(Waits, PfWaitCompetingWaiters,
 // thread of its own: the wait sleeps on the ones not yet ready and must wake for each of
 // them in turn. With one taker the count is exact: a time-out while every semaphore had a
 // release the waiter had not yet taken is a lost wake-up; so is a wait that lasts its whole
-// second, since each releaser gets ahead of the waiter within a millisecond.
+// second while every semaphore had been released for it since the first half.
 TEST(PfWaitRace, WaitAllCollectsObjectsRaisedByDifferentThreads)
 {
     const uint32_t n = 3;
     const uint64_t rounds = 200000 / k_scale;
     semaphore_set set(n);
     std::vector<std::atomic<uint64_t>> released(n);
+    std::vector<std::vector<std::atomic<int64_t>>> released_at(n);
+    for (auto &stamps : released_at)
+        stamps = std::vector<std::atomic<int64_t>>(rounds);
     std::atomic<uint64_t> taken{0};
     std::vector<std::thread> releasers;
     for (uint32_t i = 0; i < n; ++i)
@@ -236,12 +261,13 @@ TEST(PfWaitRace, WaitAllCollectsObjectsRaisedByDifferentThreads)
                 {
                     hold_back(released[i], taken, rhythm.next() % 4 == 0 ? 0 : 2);
                     ASSERT_TRUE(pf_semaphore_release(set.items[i], 1, nullptr));
+                    released_at[i][k].store(now_ns());
                     released[i].fetch_add(1);
                     rhythm.between();
                 }
             });
     }
-    uint64_t timed_out = 0, lost = 0, slept_through = 0, failed = 0;
+    uint64_t timed_out = 0, lost = 0, slept = 0, failed = 0;
     for (int timeout_ms : {1000, 1})
     {
         const uint64_t until = timeout_ms == 1000 ? rounds / 2 : rounds;
@@ -250,11 +276,18 @@ TEST(PfWaitRace, WaitAllCollectsObjectsRaisedByDifferentThreads)
             uint64_t ready_before = UINT64_MAX;
             for (uint32_t i = 0; i < n; ++i)
                 ready_before = std::min(ready_before, released[i].load());
-            auto began = std::chrono::steady_clock::now();
+            const uint64_t round = taken.load();
+            int64_t began = now_ns();
             uint32_t result = pf_wait_for_multiple(set.waitables.data(), n, true, timeout_ms);
-            if (timeout_ms >= 1000 &&
-                std::chrono::steady_clock::now() - began >= std::chrono::milliseconds(timeout_ms))
-                ++slept_through;
+            int64_t ended = now_ns();
+            int64_t all_there_at = 0;
+            for (uint32_t i = 0; i < n && (i == 0 || all_there_at != 0); ++i)
+            {
+                int64_t at = released_at[i][round].load();
+                all_there_at = at == 0 ? 0 : std::max(all_there_at, at);
+            }
+            if (slept_through(began, ended, all_there_at))
+                ++slept;
             if (result == PF_WAIT_OBJECT_0)
             {
                 taken.fetch_add(1);
@@ -277,12 +310,12 @@ TEST(PfWaitRace, WaitAllCollectsObjectsRaisedByDifferentThreads)
     EXPECT_FALSE(set.any_left());
     EXPECT_EQ(lost, 0u) << "waits that timed out with every semaphore released, of " << timed_out
                         << " time-outs";
-    EXPECT_EQ(slept_through, 0u) << "waits that lasted their whole second while the releasers were running";
+    EXPECT_EQ(slept, 0u) << "waits of a second that slept through the releases they waited for";
 }
 
 // Owners hand a mutex around, each holding it for a moment. Mutual exclusion is checked
-// by a flag each owner sets and clears. Every owner holds it for a moment only, so a wait
-// that lasts its whole second while no one takes the mutex slept while it was free.
+// by a flag each owner sets and clears. A wait that lasts its whole second and then takes
+// the mutex, released by its last owner in the wait's first half, slept while it was free.
 TEST(PfWaitRace, MutexPassesBetweenOwnersWithoutALostWakeUp)
 {
     const uint32_t owners = 4;
@@ -291,6 +324,7 @@ TEST(PfWaitRace, MutexPassesBetweenOwnersWithoutALostWakeUp)
     pf_waitable *w = pf_mutex_waitable(m);
     std::atomic<bool> inside{false};
     std::atomic<uint64_t> acquisitions{0}, overlapped{0}, lost{0}, failed{0};
+    std::atomic<int64_t> last_release{0};
     uint64_t held_count = 0; // touched only by the owner
     std::vector<std::thread> threads;
     for (uint32_t o = 0; o < owners; ++o)
@@ -303,10 +337,11 @@ TEST(PfWaitRace, MutexPassesBetweenOwnersWithoutALostWakeUp)
                 {
                     uint64_t before = acquisitions.load();
                     uint32_t timeout_ms = k % 2 == 0 ? 1000 : 1;
-                    auto began = std::chrono::steady_clock::now();
+                    int64_t began = now_ns();
                     uint32_t result = pf_wait_for_single(w, timeout_ms);
-                    if (timeout_ms >= 1000 && acquisitions.load() == before &&
-                        std::chrono::steady_clock::now() - began >= std::chrono::milliseconds(timeout_ms))
+                    // Holding it now, this owner knows it was free since the last release.
+                    if (result == PF_WAIT_OBJECT_0 && acquisitions.load() == before &&
+                        slept_through(began, now_ns(), last_release.load()))
                         lost.fetch_add(1);
                     if (result == PF_WAIT_TIMEOUT)
                         continue;
@@ -324,6 +359,11 @@ TEST(PfWaitRace, MutexPassesBetweenOwnersWithoutALostWakeUp)
                     inside.store(false);
                     if (!pf_mutex_release(m))
                         failed.fetch_add(1);
+                    int64_t at = now_ns();
+                    int64_t latest = last_release.load();
+                    while (latest < at && !last_release.compare_exchange_weak(latest, at))
+                    {
+                    }
                     ++k;
                     rhythm.between();
                 }
@@ -334,6 +374,6 @@ TEST(PfWaitRace, MutexPassesBetweenOwnersWithoutALostWakeUp)
     EXPECT_EQ(failed.load(), 0u);
     EXPECT_EQ(overlapped.load(), 0u) << "two owners at once";
     EXPECT_EQ(held_count, owners * each);
-    EXPECT_EQ(lost.load(), 0u) << "waits that slept their whole second on a free mutex";
+    EXPECT_EQ(lost.load(), 0u) << "waits of a second that slept while the mutex was free";
     pf_mutex_destroy(m);
 }
