@@ -21,6 +21,7 @@
 
 #include "bench/bench_report.h"
 #include "gateway/library/ea_socket.h"
+#include "platform/pf_socket.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
 #include "sim/workstation/trader.h"
@@ -75,8 +76,11 @@ class direct_responder
         if (m_listener < 0)
             return false;
         ea_setsockopt(m_listener, EA_SOCKOPT_REUSEADDR);
-        m_port = qel_test::free_port();
-        if (ea_bind(m_listener, "127.0.0.1", m_port) != 0 || ea_listen(m_listener, 16) != 0)
+        // Port 0: a port chosen in advance could be the one the gateway is about to take.
+        if (ea_bind(m_listener, "127.0.0.1", 0) != 0 || ea_listen(m_listener, 16) != 0)
+            return false;
+        m_port = pf_socket_local_port(m_listener);
+        if (m_port == 0)
             return false;
         m_acceptor = std::thread([this] { accept_loop(); });
         return true;
