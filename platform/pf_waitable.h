@@ -37,8 +37,10 @@ struct pf_waitable_ops
     void (*take)(pf_waitable *w, uint32_t self);
     // Optional, called without the object's lock: add the descriptors to watch besides
     // the eventfd, and hand over what poll() reported for one of them. A waiter that
-    // spins polls these descriptors now and then without sleeping; deliver raises the
-    // object when what it was told makes the object ready.
+    // spins polls these descriptors now and then without sleeping, and looks at its
+    // objects again whenever one reports; deliver raises the object when what it was told
+    // makes it ready (a kind that asks its descriptor in ready, a timer or a process,
+    // need not).
     void (*collect)(pf_waitable *w, std::vector<pf_wait_extra> *out);
     void (*deliver)(const pf_wait_extra *extra, short revents);
 };
