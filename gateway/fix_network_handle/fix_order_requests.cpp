@@ -75,6 +75,13 @@ int32_t truncateToInt32(double value, int tag)
     return static_cast<int32_t>(value);
 }
 
+// A quantity has no sign: a negative one is refused with the field's reject.
+void refuseNegative(double value, int tag)
+{
+    if (!(value >= 0.0))
+        throw fixInvalidValueException(tag);
+}
+
 // A price in hundredths through its decimal text (12.345 gives 1234).
 int32_t hundredths(double value, int tag)
 {
@@ -271,6 +278,7 @@ void readMaxFloor(const OrderBuild &b, bool copyToRemaining)
     FIX::MaxFloor maxFloor;
     b.request->getField(maxFloor);
     fixValidateLess(maxFloor.getValue(), 999999999, FIX::FIELD::MaxFloor);
+    refuseNegative(maxFloor.getValue(), FIX::FIELD::MaxFloor);
     const int32_t disclosed = truncateToInt32(maxFloor.getValue(), FIX::FIELD::MaxFloor);
     put_i32_be(b.record, DISCLOSED_VOLUME, disclosed);
     if (copyToRemaining)
@@ -367,6 +375,7 @@ void buildEntryOrModification(const OrderBuild &b, OrderKind kind)
         FIX::CumQty cumQty;
         b.request->getField(cumQty);
         fixValidateLess(cumQty.getValue(), 999999999, FIX::FIELD::CumQty);
+        refuseNegative(cumQty.getValue(), FIX::FIELD::CumQty);
         put_i32_be(b.record, FILLED_VOLUME, truncateToInt32(cumQty.getValue(), FIX::FIELD::CumQty));
         FIX::OrderQty quantity;
         b.request->getField(quantity);
@@ -533,6 +542,22 @@ bool fixOrderHandle(FixNwInfoClass &app, const OrderRoad &road, OrderKind kind, 
     return false;
 }
 } // namespace
+
+bool fixOrderRequestBuild(FixOrderRequestKind kind, FixSessionInfoContainer *container, uint16_t slotIndex,
+                          const char *expiryOffset, const FIX::Message &request, message *orderMessage,
+                          int *rejectReason, std::string *rejectText, logger_object *logger)
+{
+    const OrderRoad road = {container, slotIndex, nullptr, logger, expiryOffset};
+    const FIX::SessionID sessionId;
+    if (kind == FIX_ORDER_REQUEST_CANCEL)
+        return fixOrderBuild(road, ORDER_CANCEL, CANCEL_TEXTS, request, sessionId, orderMessage, rejectReason,
+                             rejectText);
+    if (kind == FIX_ORDER_REQUEST_MODIFY)
+        return fixOrderBuild(road, ORDER_MODIFY, MODIFY_TEXTS, request, sessionId, orderMessage, rejectReason,
+                             rejectText);
+    return fixOrderBuild(road, ORDER_NEW, NEW_ORDER_TEXTS, request, sessionId, orderMessage, rejectReason,
+                         rejectText);
+}
 
 // Only a new order tests the shutdown flag itself; the gate in fromApp tests it for all.
 void FixNwInfoClass::onMessage(const FIX42::NewOrderSingle &order, const FIX::SessionID &sessionId)
