@@ -134,7 +134,9 @@ void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *reco
     setText(report, FIX::FIELD::Account, fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
     setText(report, FIX::FIELD::Symbol, fixReplyText(record, ORDER_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string securityType = fixReplyText(record, ORDER_REPLY_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
-    setText(report, FIX::FIELD::SecurityType, securityType);
+    // Only the kinds the dialect knows: a client's session refuses a report with any other.
+    if (securityType == "FUT" || securityType == "OPT")
+        report.setField(FIX::SecurityType(securityType));
     if (securityType == "OPT")
     {
         const char optionType = static_cast<char>(record[ORDER_REPLY_OPTION_TYPE]);

@@ -66,6 +66,21 @@ def add_custom_fields(root, additions):
         fields.append(ET.Element('field', dict(custom.attrib)))
 
 
+def add_values(root, additions):
+    definitions = {f.get('name'): f for f in field_definitions(root).findall('field')}
+    for extension in additions.findall('values'):
+        definition = definitions.get(extension.get('field'))
+        if definition is None:
+            raise DictionaryError('values for the undefined field %s' % extension.get('field'))
+        # A field without a value list takes any value already.
+        present = {value.get('enum') for value in definition.findall('value')}
+        if not present:
+            continue
+        for value in extension.findall('value'):
+            if value.get('enum') not in present:
+                definition.append(ET.Element('value', dict(value.attrib)))
+
+
 def add_messages(root, additions):
     messages = root.find('messages')
     types = {m.get('msgtype') for m in messages.findall('message')}
@@ -140,6 +155,7 @@ def main():
         later_roots = [ET.parse(path).getroot() for path in options.later]
         import_later_fields(root, additions, later_roots)
         add_custom_fields(root, additions)
+        add_values(root, additions)
         add_messages(root, additions)
         extend_messages(root, additions)
         relax(root, additions, options.variant)
