@@ -10,6 +10,7 @@ packages=(
     liblzo2-dev
     dpkg-dev patch
     tar gzip
+    qt6-base-dev fonts-dejavu-core
 )
 
 missing=()
