@@ -8,7 +8,7 @@
 // trailer a logged-on client's session would carry. Whatever the fields: the request is
 // either refused with a reason a client can be told (a missing field or a failed check,
 // with a text), refused silently, or becomes a record of the request's transcode whose
-// quantities and limit price are within the exchange's fields.
+// quantities and prices are within the exchange's fields.
 // Includes the engine's headers: C++14 only.
 #pragma once
 
@@ -76,7 +76,7 @@ inline void fix_order_fuzz_check_record(const message *order, uint16_t transcode
     if (order->data_length != RECORD_LENGTH || get_u16_be(r, TRANSCODE) != transcode ||
         get_u16_be(r, LENGTH) != RECORD_LENGTH)
         abort();
-    for (uint32_t offset : {VOLUME, REMAINING_VOLUME, FILLED_VOLUME, DISCLOSED_VOLUME, PRICE})
+    for (uint32_t offset : {VOLUME, REMAINING_VOLUME, FILLED_VOLUME, DISCLOSED_VOLUME, PRICE, TRIGGER_PRICE})
     {
         int32_t value = get_i32_be(r, offset);
         if (value < 0 || value >= 999999999)
