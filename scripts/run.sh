@@ -3,7 +3,8 @@
 # example configuration against the simulated exchange host, lets a simulated trader at
 # a workstation sign on and trade a few orders, then a simulated FIX client log on as the
 # same user (its journal replays the trader's orders), send an order and a two-leg spread,
-# print the exchange's broadcasts as News and log out, and stops everything in order.
+# print the exchange's broadcasts as News and log out, and stops everything in order; then
+# qelstat runs pkeff once over the gateway's host-link request log and prints its summary.
 #   scripts/run.sh [build-dir]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -61,6 +62,20 @@ wait "$gateway_pid" || gateway_status=$?
 kill -TERM "$host_pid" 2>/dev/null || true
 wait "$host_pid" 2>/dev/null || true
 trap - EXIT
+
+echo "== qelstat: pkeff's packing summary of the gateway's host-link request log"
+mkdir -p statistics/current statistics/history statistics/offline
+cp "$top/config/qelstat.cfg" "$top/config/qelstat_online.txt" "$top/config/qelstat_offline.txt" .
+"$build/tools/statistics/qelstat" -c qelstat.cfg > /dev/null 2>&1 &
+qelstat_pid=$!
+# The offline line's time of day (00:00) has passed, so pkeff runs on qelstat's first pass.
+for _ in $(seq 1 30); do
+    ls statistics/offline/*.summary.csv > /dev/null 2>&1 && break
+    sleep 0.1
+done
+kill -TERM "$qelstat_pid" 2>/dev/null || true
+wait "$qelstat_pid" || true
+cat statistics/offline/*.summary.csv 2>/dev/null || echo "(no summary: see $demo/logs/main_text.*)"
 
 echo "== what the exchange host saw"
 cat sim_host.out
