@@ -328,8 +328,8 @@ static bool th_nw_info_select(th_nw_info *links, th_nw_handle *link, int32_t mas
     return false;
 }
 
-static ea_status th_nw_info_open_connection(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
-                                             logger_object *logger)
+static ea_status th_nw_info_open_connection(th_nw_info *links, uint16_t link_index,
+                                            int32_t *network_handle_out, logger_object *logger)
 {
     *network_handle_out = -1;
     link_info_record info;

@@ -117,11 +117,9 @@ message *user_session_info_container_create_user_logoff_message(user_session_inf
 
 // Records from the users' side: the input is the local queue of shared queue 1 or 20;
 // the console events of refused requests go to to_console (shared queue 19).
-ea_status user_session_info_container_process_input_request_messages(user_session_info_container *container,
-                                                                     queue *input,
-                                                                     queue *to_request_processing,
-                                                                     queue *to_user_side, queue *to_fix_send,
-                                                                     queue *to_console, logger_object *logger);
+ea_status user_session_info_container_process_input_request_messages(
+    user_session_info_container *container, queue *input, queue *to_request_processing, queue *to_user_side,
+    queue *to_fix_send, queue *to_console, logger_object *logger);
 
 // Replies from the host (shared queue 7); to_user_side is indexed by user type.
 ea_status user_session_info_container_process_input_response_messages(

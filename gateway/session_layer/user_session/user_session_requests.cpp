@@ -12,8 +12,8 @@
 #include "gateway/library/queue.h"
 #include "gateway/library/wire.h"
 #include "gateway/qel_main/user_link_info.h"
-#include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/session_layer/user_session/user_request_filter.h"
+#include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_internal.h"
 #include "gateway/session_layer/user_session/user_signon_response.h"
 

@@ -37,27 +37,27 @@ void run(uint32_t start, const attempt_case *cases, size_t count)
 
 // A link whose connection breaks at once, again and again, until one stays up.
 const attempt_case kBreaksAtOnce[] = {
-    {0, 5, 0, 0},            // the first attempt goes at once
-    {0, 5, 995, 1000},       // 1 s after the previous attempt
-    {0, 5, 1995, 2000},      // then 2 s
-    {0, 5, 3995, 4000},      // 4 s
-    {0, 5, 7995, 8000},      // 8 s
-    {0, 5, 15995, 16000},    // 16 s
-    {0, 5, 29995, 30000},    // at most 30 s
-    {0, 5, 29995, 30000},    // and stays there
+    {0, 5, 0, 0},             // the first attempt goes at once
+    {0, 5, 995, 1000},        // 1 s after the previous attempt
+    {0, 5, 1995, 2000},       // then 2 s
+    {0, 5, 3995, 4000},       // 4 s
+    {0, 5, 7995, 8000},       // 8 s
+    {0, 5, 15995, 16000},     // 16 s
+    {0, 5, 29995, 30000},     // at most 30 s
+    {0, 5, 29995, 30000},     // and stays there
     {0, 40000, 29995, 30000}, // this one stays up 40 s
-    {0, 5, 0, 0},            // so the next attempt goes at once
-    {0, 5, 995, 1000},       // and a new failure starts from 1 s again
+    {0, 5, 0, 0},             // so the next attempt goes at once
+    {0, 5, 995, 1000},        // and a new failure starts from 1 s again
 };
 
 // Requests that come later than the step wait only what is left of it, or nothing.
 const attempt_case kLateRequests[] = {
     {0, 100, 0, 0},
-    {400, 100, 500, 1000},   // 500 ms after the previous attempt: 500 left
-    {5000, 100, 0, 2000},    // 5.1 s after: nothing left, the step still doubles
+    {400, 100, 500, 1000},     // 500 ms after the previous attempt: 500 left
+    {5000, 100, 0, 2000},      // 5.1 s after: nothing left, the step still doubles
     {2000, 29900, 1900, 4000}, // stays up 29.9 s: not long enough
-    {0, 30000, 0, 8000},     // asked for 29.9 s after the attempt: nothing left
-    {0, 10, 0, 0},           // stayed up exactly 30 s: reset
+    {0, 30000, 0, 8000},       // asked for 29.9 s after the attempt: nothing left
+    {0, 10, 0, 0},             // stayed up exactly 30 s: reset
 };
 
 TEST(ThNwBackoff, DoublesFromOneSecondToThirtyAndResetsAfterASessionThatStayedUp)

@@ -1,6 +1,6 @@
 // Records from the users' side: logon admission and its refusals, the state check of
-// requests, the refusal of what users may not send, sequence checks, the confirmation that frees a slot, the box logoff flush
-// relay and journal download requests.
+// requests, the refusal of what users may not send, sequence checks, the confirmation that frees a slot, the
+// box logoff flush relay and journal download requests.
 #include <gtest/gtest.h>
 
 #include "gateway/library/ea_time.h"
