@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -288,12 +289,15 @@ struct dispatcher
 dispatcher *g_dispatcher = nullptr;
 std::mutex g_dispatcher_lock;
 int g_signal_pipe[2] = {-1, -1};
+// The handler's end, published after the pipe is made (a handler may run on any thread).
+std::atomic<int> g_signal_write_fd{-1};
 
 void on_termination_signal(int)
 {
     int saved = errno;
     char byte = 1;
-    ssize_t written = write(g_signal_pipe[1], &byte, 1);
+    int fd = g_signal_write_fd.load(std::memory_order_acquire);
+    ssize_t written = fd >= 0 ? write(fd, &byte, 1) : 0;
     (void)written;
     errno = saved;
 }
@@ -464,6 +468,10 @@ const char *pf_service_file(const char *name, const char *extension)
 
 bool pf_service_systemd_runs()
 {
+    // QEL_SYSTEMD=no keeps a test's service folder away from the machine's systemd.
+    const char *allowed = getenv("QEL_SYSTEMD");
+    if (allowed != nullptr && strcmp(allowed, "no") == 0)
+        return false;
     struct stat info;
     return stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
 }
@@ -549,7 +557,7 @@ uint32_t pf_service_read_command_line(const char *name, char *buffer, uint32_t s
     return 0;
 }
 
-uint32_t pf_service_start(const char *name)
+uint32_t pf_service_start(const char *name, uint32_t *pid_out)
 {
     std::string content;
     if (name == nullptr || !read_text(service_path(name, "entry"), &content))
@@ -570,6 +578,8 @@ uint32_t pf_service_start(const char *name)
     options.environment.push_back("QEL_SERVICE_DIR=" + field(content, "QEL_SERVICE_DIR"));
     pid_t pid = 0;
     int rc = pf_spawn(words[0].c_str(), words, options, &pid);
+    if (rc == 0 && pid_out != nullptr)
+        *pid_out = static_cast<uint32_t>(pid);
     return static_cast<uint32_t>(rc);
 }
 
@@ -654,6 +664,8 @@ uint32_t pf_service_run_dispatcher(const char *name, pf_service_main_routine mai
     d.stopped_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         result = static_cast<uint32_t>(errno);
+    else
+        g_signal_write_fd.store(g_signal_pipe[1], std::memory_order_release);
     if (result == 0 && d.stopped_fd < 0)
         result = static_cast<uint32_t>(errno);
     if (result == 0)

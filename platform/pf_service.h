@@ -83,7 +83,8 @@ struct pf_service_entry
 // call; empty when it would not fit).
 const char *pf_service_dir();
 const char *pf_service_file(const char *name, const char *extension);
-// True on a machine whose init is systemd; systemctl is then worth calling.
+// True on a machine whose init is systemd (and QEL_SYSTEMD is not "no", as in the tests);
+// systemctl is then worth calling.
 bool pf_service_systemd_runs();
 // True when this process was started by systemd as a unit (so systemd restarts it).
 bool pf_service_started_by_systemd();
@@ -95,8 +96,9 @@ uint32_t pf_service_create(const pf_service_entry *entry);
 // Removes the entry and the unit (a running service goes on); 1060 without an entry.
 uint32_t pf_service_delete(const char *name);
 // Starts the entry's command line detached (own session, no terminal, stdin and outputs
-// on /dev/null); it returns at once: the caller follows the status. 1060, 1056 (running).
-uint32_t pf_service_start(const char *name);
+// on /dev/null); it returns at once with the new process's id (the caller's child, to be
+// reaped by it): the caller follows the status. 1060, 1056 (running).
+uint32_t pf_service_start(const char *name, uint32_t *pid_out);
 // The entry's command line as stored (1060 without an entry, 234 when it does not fit).
 uint32_t pf_service_read_command_line(const char *name, char *buffer, uint32_t size);
 // Sends a control code and waits for the handler's result (30 s at most: 1053). 1060

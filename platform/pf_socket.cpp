@@ -249,6 +249,36 @@ int pf_socket_set_nonblocking(int fd, bool on)
     return 0;
 }
 
+uint16_t pf_socket_local_port(int fd)
+{
+    sockaddr_in sa = {};
+    socklen_t size = sizeof sa;
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &size) != 0)
+    {
+        fail_with_errno();
+        return 0;
+    }
+    return ntohs(sa.sin_port);
+}
+
+int pf_socket_close_reset(int fd)
+{
+    linger abort_on_close = {1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+    return pf_socket_close(fd);
+}
+
+uint32_t pf_socket_pending_error(int fd)
+{
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+    {
+        return pf_wsa_error_from_errno(errno);
+    }
+    return error == 0 ? 0 : pf_wsa_error_from_errno(error);
+}
+
 uint32_t pf_inet_addr(const char *text)
 {
     in_addr address;

@@ -37,6 +37,15 @@ enum pf_socket_option
 
 int pf_socket_set_option(int fd, pf_socket_option option, bool on);
 int pf_socket_set_nonblocking(int fd, bool on);
+// The local port a socket is bound to (a listener bound to port 0 learns its port); 0
+// on failure.
+uint16_t pf_socket_local_port(int fd);
+// Closes a connected socket with a reset instead of an orderly close, as a peer that
+// aborts its connection.
+int pf_socket_close_reset(int fd);
+// The socket's pending error as a Windows Sockets number, 0 when none (reading it clears
+// it): the outcome of a non-blocking connect once the socket turns writable.
+uint32_t pf_socket_pending_error(int fd);
 
 // Dotted IPv4 text to network order; 0xFFFFFFFF when it is not an address.
 uint32_t pf_inet_addr(const char *text);

@@ -9,6 +9,8 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev
     liblzo2-dev
     dpkg-dev patch
+    tar gzip
+    qt6-base-dev fonts-dejavu-core
 )
 
 missing=()

@@ -19,39 +19,6 @@ enum
     CONFIG_WORD_SIZE = 512, // a longer word or line is read as several
 };
 
-struct config_split
-{
-    const char *name;  // null when the text has no name
-    const char *value; // null when there is no value part
-};
-
-// Splits a word or a line in place at "=": leading "=" characters are skipped, the name
-// runs to the next "=", and the value from the run of "=" after it up to the next "=".
-config_split config_split_at_equals(char *text)
-{
-    config_split split = {nullptr, nullptr};
-    char *p = text;
-    while (*p == '=')
-        ++p;
-    if (*p == '\0')
-        return split;
-    split.name = p;
-    while (*p != '\0' && *p != '=')
-        ++p;
-    if (*p == '\0')
-        return split;
-    *p++ = '\0';
-    while (*p == '=')
-        ++p;
-    if (*p == '\0')
-        return split;
-    split.value = p;
-    while (*p != '\0' && *p != '=')
-        ++p;
-    *p = '\0';
-    return split;
-}
-
 // Reads the next white-space separated word, at most CONFIG_WORD_SIZE - 1 characters.
 // False at the end of the file.
 bool config_read_word(FILE *file, char *word)
@@ -87,6 +54,31 @@ int32_t config_to_int(const char *text)
 }
 
 } // namespace
+
+config_split config_split_at_equals(char *text)
+{
+    config_split split = {nullptr, nullptr};
+    char *p = text;
+    while (*p == '=')
+        ++p;
+    if (*p == '\0')
+        return split;
+    split.name = p;
+    while (*p != '\0' && *p != '=')
+        ++p;
+    if (*p == '\0')
+        return split;
+    *p++ = '\0';
+    while (*p == '=')
+        ++p;
+    if (*p == '\0')
+        return split;
+    split.value = p;
+    while (*p != '\0' && *p != '=')
+        ++p;
+    *p = '\0';
+    return split;
+}
 
 ea_status config_file_read_int(const char *file_name, const char *key, int32_t *value)
 {

@@ -136,6 +136,8 @@ static int32_t qel_main_run(const char *config_file)
     if (redirect_output(QEL_DEFAULT_TEXT_LOG, PF_REDIRECT_BOTH) != EA_SUCCESS)
         EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "redirect_output failed. Text messages would be lost");
 
+    // The listeners open before the shutdown flag exists; a stop request meanwhile is held.
+    pf_hold_termination_signal();
     qel_main_state s = {};
     s.local = queue_create();
     if (s.local == nullptr)

@@ -126,6 +126,28 @@ std::vector<uint8_t> build_frame(uint16_t length_field, size_t size, uint16_t tr
     return bytes;
 }
 
+std::vector<uint8_t> build_version_message(uint32_t version)
+{
+    std::vector<uint8_t> bytes = build_frame(34, 34, TC_VERSION_CHECK);
+    put16(bytes, 30, static_cast<uint16_t>(version));
+    put16(bytes, 32, static_cast<uint16_t>(version >> 16));
+    return bytes;
+}
+
+std::vector<uint8_t> build_log_event(const log_event &event, uint32_t time)
+{
+    std::vector<uint8_t> bytes = build_frame(42, 42, TC_KOVA_LOG_MESSAGE);
+    put16(bytes, 22, static_cast<uint16_t>(time));
+    put16(bytes, 24, static_cast<uint16_t>(time >> 16));
+    put16(bytes, 30, event.box_id);
+    put16(bytes, 32, static_cast<uint16_t>(event.user_id));
+    put16(bytes, 34, static_cast<uint16_t>(event.user_id >> 16));
+    put16(bytes, 36, event.reason_code);
+    put16(bytes, 38, static_cast<uint16_t>(event.extra_info));
+    put16(bytes, 40, static_cast<uint16_t>(event.extra_info >> 16));
+    return bytes;
+}
+
 std::string reason_text(uint16_t code)
 {
     for (const auto &reason : k_reasons)

@@ -68,6 +68,12 @@ std::vector<uint8_t> build_request(uint16_t transcode, uint16_t length = REQUEST
 // The bytes of a frame with an arbitrary length field and `size` bytes in all.
 std::vector<uint8_t> build_frame(uint16_t length_field, size_t size, uint16_t transcode);
 
+// Packets as a gateway sends them: the version check (34 bytes, version at 30) and a
+// console event (42 bytes: time at 22, box id at 30, user id at 32, reason at 36, extra
+// information at 38).
+std::vector<uint8_t> build_version_message(uint32_t version = GATEWAY_VERSION);
+std::vector<uint8_t> build_log_event(const log_event &event, uint32_t time);
+
 // The console's text for a reason code, or "No description for reason code [%d]".
 std::string reason_text(uint16_t code);
 // The console's text of a logon status.

@@ -76,11 +76,15 @@ TEST(ProcessNames, CompareIgnoringCaseAndATrailingExe)
 TEST(ProcessSnapshot, FindsGatewaysByNameAndByPath)
 {
     temp_dir dir;
-    std::string tx = copy_sleep(dir, "qel_ip_tx");
-    ASSERT_EQ(link(tx.c_str(), dir.file("qel_ip_hy").c_str()), 0);
-    ASSERT_EQ(symlink(tx.c_str(), dir.file("qel_ip_kr").c_str()), 0);
-    child_process hy({dir.file("qel_ip_hy"), "60"}, dir.path());
-    child_process kr({dir.file("qel_ip_kr"), "60"}, dir.path());
+    // The snapshot is the machine's: names of this process's own make the test's gateways
+    // unique beside those that other suites run at the same time.
+    const std::string id = std::to_string(getpid());
+    const std::string tx_name = "qel_ip_tx" + id, hy_name = "qel_ip_hy" + id, kr_name = "qel_ip_kr" + id;
+    std::string tx = copy_sleep(dir, tx_name);
+    ASSERT_EQ(link(tx.c_str(), dir.file(hy_name).c_str()), 0);
+    ASSERT_EQ(symlink(tx.c_str(), dir.file(kr_name).c_str()), 0);
+    child_process hy({dir.file(hy_name), "60"}, dir.path());
+    child_process kr({dir.file(kr_name), "60"}, dir.path());
 
     ASSERT_TRUE(qel_test::wait_until(
         [&]
@@ -88,31 +92,30 @@ TEST(ProcessSnapshot, FindsGatewaysByNameAndByPath)
             snapshot_holder s;
             const pf_process_entry *a = s.by_pid(hy.pid());
             const pf_process_entry *b = s.by_pid(kr.pid());
-            return a != nullptr && b != nullptr && strcmp(a->name, "qel_ip_hy") == 0 &&
-                   strcmp(b->name, "qel_ip_tx") == 0;
+            return a != nullptr && b != nullptr && a->name == hy_name && b->name == tx_name;
         },
         5000));
 
     snapshot_holder s;
-    EXPECT_EQ(s.by_pid(hy.pid())->path, real(dir.file("qel_ip_hy")));
+    EXPECT_EQ(s.by_pid(hy.pid())->path, real(dir.file(hy_name)));
     EXPECT_EQ(s.by_pid(kr.pid())->path, real(tx)); // a symlink shows its target
 
-    const pf_process_entry *found = pf_process_find_by_name(s.snapshot, "QEL_IP_HY.exe");
+    const pf_process_entry *found = pf_process_find_by_name(s.snapshot, ("QEL_IP_HY" + id + ".exe").c_str());
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->pid, static_cast<uint32_t>(hy.pid()));
-    found = pf_process_find_by_name(s.snapshot, "qel_ip_tx.exe");
+    found = pf_process_find_by_name(s.snapshot, (tx_name + ".EXE").c_str());
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->pid, static_cast<uint32_t>(kr.pid()));
-    EXPECT_EQ(pf_process_find_by_name(s.snapshot, "qel_ip_kr"), nullptr);
+    EXPECT_EQ(pf_process_find_by_name(s.snapshot, kr_name.c_str()), nullptr);
 
     // By path: the configured path's symlinks resolve before the comparison.
-    found = pf_process_find_by_path(s.snapshot, dir.file("qel_ip_kr").c_str());
+    found = pf_process_find_by_path(s.snapshot, dir.file(kr_name).c_str());
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->pid, static_cast<uint32_t>(kr.pid()));
-    found = pf_process_find_by_path(s.snapshot, dir.file("qel_ip_hy").c_str());
+    found = pf_process_find_by_path(s.snapshot, dir.file(hy_name).c_str());
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->pid, static_cast<uint32_t>(hy.pid()));
-    EXPECT_EQ(pf_process_find_by_path(s.snapshot, dir.file("qel_ip_gv").c_str()), nullptr);
+    EXPECT_EQ(pf_process_find_by_path(s.snapshot, dir.file("qel_ip_gv" + id).c_str()), nullptr);
 
     // This process too, ascending ids throughout.
     const pf_process_entry *self = s.by_pid(getpid());
@@ -127,15 +130,24 @@ TEST(ProcessSnapshot, FindsGatewaysByNameAndByPath)
 TEST(ProcessSnapshot, ReplacedExecutableKeepsItsPath)
 {
     temp_dir dir;
-    std::string gone = copy_sleep(dir, "qel_ip_gone");
+    const std::string gone_name = "qel_ip_gone" + std::to_string(getpid());
+    std::string gone = copy_sleep(dir, gone_name);
     child_process child({gone, "60"}, dir.path());
-    ASSERT_TRUE(qel_test::wait_until([&] { return snapshot_holder().by_pid(child.pid()) != nullptr; }, 5000));
-    std::string shown = snapshot_holder().by_pid(child.pid())->path;
+    // Until its exec the child is a copy of this program.
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            snapshot_holder s;
+            const pf_process_entry *entry = s.by_pid(child.pid());
+            return entry != nullptr && entry->name == gone_name;
+        },
+        5000));
+    std::string shown = snapshot_holder().by_pid(child.pid())->path; // copied while the snapshot lives
     ASSERT_EQ(unlink(gone.c_str()), 0);
     snapshot_holder s;
     ASSERT_NE(s.by_pid(child.pid()), nullptr);
     EXPECT_EQ(std::string(s.by_pid(child.pid())->path), shown);
-    EXPECT_STREQ(s.by_pid(child.pid())->name, "qel_ip_gone");
+    EXPECT_EQ(s.by_pid(child.pid())->name, gone_name);
 }
 
 TEST(ProcessSnapshot, ZombiesAreNotRunning)

@@ -345,3 +345,19 @@ TEST(Registry, UnreadableFileOrFolderIsAccessDenied)
     EXPECT_EQ(pf_reg_open_key(nullptr, "SOFTWARE\\QEL_IP", &other.key), 5u);
     chmod(f.file.c_str(), 0600);
 }
+
+TEST(Registry, ExampleRegistryFileReadsAsTheServiceAndConsoleRead)
+{
+    setenv("QEL_REGISTRY_FILE", QEL_TEST_DATA_DIR "/../../config/registry", 1);
+    key_holder root, market, common;
+    ASSERT_EQ(pf_reg_open_key(nullptr, "SOFTWARE\\QEL_IP", &root.key), 0u) << pf_reg_problem();
+    uint32_t status = 1;
+    EXPECT_EQ(pf_reg_query_dword(root.key, "SERVICESTATUS", &status), 0u);
+    EXPECT_EQ(status, 0u);
+    ASSERT_EQ(pf_reg_open_key(root.key, "2", &market.key), 0u);
+    uint32_t port = 0;
+    EXPECT_EQ(pf_reg_query_dword(market.key, "INTERFACE_THREAD_INTERACTIVE_PORT", &port), 0u);
+    EXPECT_EQ(port, 9702u) << "the interactive port of config/qel_ip.cfg";
+    ASSERT_EQ(pf_reg_open_key(root.key, "COMMON\\1", &common.key), 0u);
+    unsetenv("QEL_REGISTRY_FILE");
+}

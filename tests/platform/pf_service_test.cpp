@@ -72,7 +72,7 @@ TEST(Spawn, ChildGetsItsFolderArgumentsAndNothingElseOfTheParent)
     options.stderr_fd = out;
     options.own_process_group = true;
     options.environment = {"QEL_SPAWN_TEST=yes"};
-    const char *script = "pwd; echo \"$0|$1|$QEL_SPAWN_TEST\"; ls /proc/$$/fd | tr '\\n' ' '; echo;"
+    const char *script = "pwd; echo \"$0|$1|$QEL_SPAWN_TEST\"; ls -m /proc/$$/fd;"
                          "grep SigIgn /proc/$$/status; read line; echo \"read=$?\";"
                          "cut -d' ' -f5 /proc/$$/stat; echo $$";
     pid_t pid = 0;
@@ -94,7 +94,7 @@ TEST(Spawn, ChildGetsItsFolderArgumentsAndNothingElseOfTheParent)
     ASSERT_NE(realpath(dir.file("work").c_str(), resolved), nullptr);
     EXPECT_EQ(lines[0], resolved);
     EXPECT_EQ(lines[1], "a b||yes");
-    EXPECT_EQ(lines[2], "0 1 2 ") << "only the standard streams";
+    EXPECT_EQ(lines[2], "0, 1, 2") << "only the standard streams";
     // The C library's own internal signals (32 and 33) are its business; the standard ones
     // (SIGPIPE among them, ignored here) are back at their defaults.
     unsigned long long ignored = std::stoull(lines[3].substr(lines[3].find('\t') + 1), nullptr, 16);
@@ -223,7 +223,7 @@ TEST(Service, ControlsFailWithoutEntryOrWhileNotRunning)
     pf_service_query_result result;
     EXPECT_EQ(pf_service_control("QEL_IP", 130, nullptr), 1060u);
     EXPECT_EQ(pf_service_query("QEL_IP", &result), 1060u);
-    EXPECT_EQ(pf_service_start("QEL_IP"), 1060u);
+    EXPECT_EQ(pf_service_start("QEL_IP", nullptr), 1060u);
     ASSERT_EQ(f.create(), 0u);
     EXPECT_EQ(pf_service_control("QEL_IP", 130, nullptr), 1062u);
     ASSERT_EQ(pf_service_query("QEL_IP", &result), 0u);
@@ -244,7 +244,7 @@ TEST(Service, DispatcherServesControlsByStateUntilStopped)
     ASSERT_TRUE(qel_test::wait_until([&] { return g_handle.load() != nullptr; }, 5000));
     EXPECT_EQ(state_of("QEL_IP"), PF_SERVICE_START_PENDING);
     EXPECT_EQ(pf_service_control("QEL_IP", 130, nullptr), 1061u);
-    EXPECT_EQ(pf_service_start("QEL_IP"), 1056u);
+    EXPECT_EQ(pf_service_start("QEL_IP", nullptr), 1056u);
     // A second dispatcher on the folder (another process's lock) is refused.
     EXPECT_EQ(pf_service_run_dispatcher("QEL_IP", test_main), 1056u);
 
@@ -345,7 +345,7 @@ TEST(Service, StartRunsTheStoredCommandDetachedWithTheEntrysEnvironment)
         f.dir.file("started.txt") + "\"";
     ASSERT_EQ(f.create(command.c_str()), 0u);
     unsetenv("QEL_REGISTRY_FILE"); // the entry's value reaches the service all the same
-    ASSERT_EQ(pf_service_start("QEL_IP"), 0u);
+    ASSERT_EQ(pf_service_start("QEL_IP", nullptr), 0u);
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {

@@ -17,6 +17,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -26,7 +27,7 @@
 namespace qel_tools
 {
 
-const logging_variant k_tools_logging = {true, LOG_BINARY_HEADER_SIZE, false};
+const logging_variant k_tools_logging = {true, LOG_BINARY_HEADER_SIZE, false, false};
 
 namespace
 {
@@ -60,6 +61,17 @@ enum : uint32_t
     SERVICE_HDR_VALUE = 8,
     SERVICE_HDR_NAME = 12,
 };
+
+// The lock of the variants whose logger several threads share (the service's entry and
+// its monitoring thread). Recursive: a refused binary record logs its refusal.
+std::recursive_mutex g_serialised_lock;
+
+std::unique_lock<std::recursive_mutex> serialise(const logger_object *logger)
+{
+    if (logger != nullptr && logger->info->variant->serialised)
+        return std::unique_lock<std::recursive_mutex>(g_serialised_lock);
+    return std::unique_lock<std::recursive_mutex>();
+}
 
 void put_u16_le(uint8_t *out, uint32_t offset, uint16_t value)
 {
@@ -336,6 +348,7 @@ void logging_info_log(logger_object *logger, const char *message, int16_t level,
 {
     if (level < LOG_LEVEL_SYSTEM_ERROR || level > LOG_LEVEL_CONTINUATION)
         return;
+    std::unique_lock<std::recursive_mutex> guard = serialise(logger);
     const char *level_name = k_level_names[LOG_LEVEL_SYSTEM_ERROR];
     char blanks[LOG_LEVEL_TEXT_SIZE];
     FILE *stream = stderr;
@@ -406,6 +419,7 @@ int logger_object_binary_log(logger_object *logger, const void *data, uint32_t d
     if (logger == nullptr || file_kind < LOG_FILE_BINARY || file_kind > LOG_FILE_OUTGOING_BINARY ||
         (data == nullptr && data_length > 0))
         return -1;
+    std::unique_lock<std::recursive_mutex> guard = serialise(logger);
     const logging_variant *variant = logger->info->variant;
     uint64_t total = static_cast<uint64_t>(data_length) + variant->binary_header_size;
     if (total > LOG_RECORD_MAX_TOTAL)
@@ -459,6 +473,7 @@ int logger_object_reopen(logger_object *logger)
 {
     if (logger == nullptr)
         return -1;
+    std::unique_lock<std::recursive_mutex> guard = serialise(logger);
     logger_object_close_files(logger);
     int result = logger_object_roll_files(logger);
     logger->time_stamp = logger->info->time_stamp;

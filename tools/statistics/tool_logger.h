@@ -58,6 +58,7 @@ struct logging_variant
     bool milliseconds;           // ":%03u" after the time in a text line
     uint32_t binary_header_size; // 102, or 32 for the service
     bool integer_level_fallback; // level 0 found: the integer LOGGING_LEVEL minus 1 decides
+    bool serialised;             // writes take a process-wide lock (a logger shared by threads)
 };
 
 struct logging_info

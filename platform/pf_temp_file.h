@@ -1,0 +1,20 @@
+// Files rewritten through a temporary file beside them: the temporary file is created in
+// the target's own folder (so the final rename never crosses file systems) with the
+// target's permission bits, synced to disk before it replaces the target in one rename.
+// Failures answer -1 with errno set (the C run-time's error number, which the callers
+// put into their messages).
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// Creates and opens for writing a new, uniquely named file beside target_path, with the
+// permission bits of the target (0644 when the target does not exist). Its path goes
+// into temp_path (size bytes; the pattern tried on failure). Null on failure.
+FILE *pf_temp_file_create_beside(const char *target_path, char *temp_path, size_t size);
+// Flushes the stream and the file's data to the disk, then closes it; 0 or -1 (closed
+// in any case).
+int pf_temp_file_close_synced(FILE *file);
+// Renames the temporary file over the target in one step (the target's old contents stay
+// whole until then); 0 or -1.
+int pf_temp_file_replace(const char *temp_path, const char *target_path);

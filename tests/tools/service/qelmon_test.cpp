@@ -1,0 +1,439 @@
+// qelmon as a real program over a test registry and service folder: its command line,
+// each action and its failures, and RUN supervising real gateways (qel_ip under market
+// names): restart after the console's restart request, held processes released by control
+// 130, a missing executable beside a running gateway, adoption, the stop in order, and
+// the registry's refusals.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/pf_process.h"
+#include "platform/pf_service.h"
+#include "sim/console/console_client.h"
+#include "support/gateway_config.h"
+#include "support/test_support.h"
+
+using qel_test::child_process;
+using qel_test::gateway_config;
+using qel_test::process_result;
+using qel_test::temp_dir;
+
+namespace
+{
+const int k_failure = 1000 & 0xFF; // qelmon's 1000 as a parent sees it
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+size_t count_of(const std::string &text, const std::string &part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// A market folder: the gateway under its market name, its configuration and logs.
+struct market
+{
+    temp_dir dir;
+    gateway_config config;
+    std::string binary;
+
+    explicit market(const std::string &name)
+    {
+        config.write(dir);
+        binary = dir.file(name);
+        if (link(QEL_IP_BINARY, binary.c_str()) != 0)
+        {
+            dir.write(name, qel_test::read_file(QEL_IP_BINARY));
+            chmod(binary.c_str(), 0755);
+        }
+    }
+    uint16_t interactive_port() const
+    {
+        return static_cast<uint16_t>(std::stoi(config.values.at("INTERFACE_INTERACTIVE_PORT_NUMBER")));
+    }
+};
+
+// qelmon's folder: registry, service folder, configuration and log folder.
+struct qelmon_fixture
+{
+    temp_dir dir;
+    std::string config = dir.file("qelmon.cfg");
+
+    qelmon_fixture()
+    {
+        mkdir(dir.file("service").c_str(), 0700);
+        mkdir(dir.file("logs").c_str(), 0700);
+        dir.write("qelmon.cfg", "LOG_FILE_PATH=" + dir.file("logs") + "\nSYSTEM_LOGGING_LEVEL=DEBUG\n");
+        setenv("QEL_REGISTRY_FILE", dir.file("registry").c_str(), 1);
+        setenv("QEL_SERVICE_DIR", dir.file("service").c_str(), 1);
+        setenv("QEL_SYSTEMD", "no", 1);
+        registry("");
+    }
+    ~qelmon_fixture()
+    {
+        unsetenv("QEL_REGISTRY_FILE");
+        unsetenv("QEL_SERVICE_DIR");
+    }
+    // The registry: SOFTWARE\QEL_IP with SERVICESTATUS 0, COMMON, and the given sections.
+    void registry(const std::string &sections, const std::string &status = "dword:00000000") const
+    {
+        dir.write("registry", "[SOFTWARE\\QEL_IP]\n\"SERVICESTATUS\"=" + status +
+                                  "\n[SOFTWARE\\QEL_IP\\COMMON]\n" + sections);
+    }
+    static std::string process(const std::string &key, const std::string &path, const std::string &argument)
+    {
+        return "[SOFTWARE\\QEL_IP\\" + key + "]\n\"path\"=\"" + path + "\"\n\"argument\"=\"" + argument +
+               "\"\n";
+    }
+    process_result run(std::vector<std::string> args, int timeout_ms = 20000) const
+    {
+        args.insert(args.begin(), QELMON_BINARY);
+        return qel_test::run_process(args, dir.path(), timeout_ms);
+    }
+    process_result action(const std::string &name) const
+    {
+        return run({"-w", dir.path(), "-c", config, "-a", name}, 40000);
+    }
+    std::string log() const
+    {
+        std::string text;
+        for (const std::string &name : dir.list("logs"))
+            text += dir.read("logs/" + name);
+        return text;
+    }
+    std::string default_log() const { return dir.read("qel_monitoring_service_text_log_default.txt"); }
+    bool log_has(const std::string &part, size_t times = 1) const { return count_of(log(), part) >= times; }
+    std::unique_ptr<child_process> start_run() const
+    {
+        return std::make_unique<child_process>(
+            std::vector<std::string>{QELMON_BINARY, "-w", dir.path(), "-c", config, "-a", "RUN"}, dir.path());
+    }
+    uint32_t state() const
+    {
+        pf_service_query_result result;
+        return pf_service_query("QEL_IP", &result) == 0 ? result.status.current_state : 0;
+    }
+};
+
+// The process id of the program at path, 0 when none runs.
+uint32_t running_pid(const std::string &path)
+{
+    pf_process_snapshot *snapshot = nullptr;
+    if (pf_process_snapshot_create(&snapshot) != 0)
+        return 0;
+    const pf_process_entry *entry = pf_process_find_by_path(snapshot, path.c_str());
+    uint32_t pid = entry != nullptr ? entry->pid : 0;
+    pf_process_snapshot_destroy(snapshot);
+    return pid;
+}
+
+bool gateway_listening(const market &m)
+{
+    sim_console::console_client client;
+    return client.connect(m.interactive_port());
+}
+
+// The gateway takes its stop request in order only once every thread runs: its main log
+// says so (a gateway that listens may not have got so far).
+bool gateway_ready(const market &m, size_t starts = 1)
+{
+    size_t seen = 0;
+    for (const std::string &name : m.dir.list("logs"))
+    {
+        if (name.rfind("main_text.", 0) == 0)
+            seen += count_of(m.dir.read("logs/" + name), "[fix_network_handler_send_thread] thread created");
+    }
+    return seen >= starts && gateway_listening(m);
+}
+} // namespace
+
+TEST(QelmonCommandLine, UsageVersionAndRefusedOptions)
+{
+    qelmon_fixture f;
+    process_result none = f.run({});
+    EXPECT_EQ(none.exit_code, k_failure);
+    EXPECT_TRUE(contains(none.output, "Usage: ")) << none.output;
+    process_result help = f.run({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_TRUE(contains(help.output, "-a : action [START\\STOP\\DELETE\\CREATE]"));
+    process_result version = f.run({"-v"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_TRUE(contains(version.output, "QEL Monitoring Service Version 3.0 RC6\n")) << version.output;
+    for (std::vector<std::string> args : {std::vector<std::string>{"-x"}, {"-a"}, {"-a", "RUN", "extra"}})
+    {
+        process_result refused = f.run(args);
+        EXPECT_EQ(refused.exit_code, k_failure);
+        EXPECT_EQ(refused.output, "Invalid options.\n");
+    }
+    for (const std::string &name : f.dir.list())
+        EXPECT_FALSE(contains(name, "default")) << "nothing half-started: " << name;
+}
+
+TEST(QelmonCommandLine, BadActionOrConfigurationFailsWithAReasonOnTheTerminal)
+{
+    qelmon_fixture f;
+    struct
+    {
+        std::vector<std::string> args;
+        const char *reason;
+    } cases[] = {
+        {{"-w", f.dir.path(), "-c", f.config, "-a", "REBOOT"}, "Invalid action [REBOOT] specified."},
+        {{"-w", f.dir.path(), "-c", f.config, "-a", "run"}, "Invalid action [run] specified."},
+        {{"-w", f.dir.path(), "-a", "RUN"}, "no configuration file given (-c)"},
+        {{"-w", f.dir.path(), "-c", f.dir.file("absent.cfg"), "-a", "RUN"},
+         "the configuration file cannot be read"},
+    };
+    for (const auto &c : cases)
+    {
+        process_result result = f.run(c.args);
+        EXPECT_EQ(result.exit_code, k_failure) << c.reason;
+        EXPECT_TRUE(contains(result.output, std::string("failed: ") + c.reason)) << result.output;
+        EXPECT_TRUE(contains(result.output, "qel_monitoring_service_text_log_default.txt")) << result.output;
+    }
+    f.dir.write("nolog.cfg", "SYSTEM_LOGGING_LEVEL=DEBUG\n");
+    process_result no_folder = f.run({"-w", f.dir.path(), "-c", f.dir.file("nolog.cfg"), "-a", "RUN"});
+    EXPECT_EQ(no_folder.exit_code, k_failure);
+    EXPECT_TRUE(contains(f.default_log(), "Parameter LOG_FILE_PATH_PARAM not found in config file."));
+    EXPECT_EQ(f.state(), 0u) << "no entry was made";
+}
+
+TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
+{
+    qelmon_fixture f;
+    EXPECT_EQ(f.action("START").exit_code, k_failure);
+    EXPECT_TRUE(f.log_has("Error Code [1060]: The specified service does not exist."));
+    EXPECT_EQ(f.action("STOP").exit_code, k_failure);
+    EXPECT_EQ(f.action("DELETE").exit_code, k_failure);
+
+    // CREATE with -w . stores the folder of qelmon's executable.
+    process_result created = f.run({"-w", ".", "-c", f.config, "-a", "CREATE"});
+    ASSERT_EQ(created.exit_code, 0) << created.output;
+    std::string binary_folder = QELMON_BINARY;
+    binary_folder = binary_folder.substr(0, binary_folder.rfind('/'));
+    char command[2048];
+    ASSERT_EQ(pf_service_read_command_line("QEL_IP", command, sizeof command), 0u);
+    char real_folder[4096];
+    ASSERT_NE(realpath(binary_folder.c_str(), real_folder), nullptr);
+    EXPECT_TRUE(contains(command, std::string("-w \"") + real_folder + "\" -c \"")) << command;
+    EXPECT_TRUE(contains(command, "\" -a \"RUN\"")) << command;
+    EXPECT_EQ(f.action("CREATE").exit_code, k_failure);
+    EXPECT_TRUE(f.log_has("Error Code [1073]: The specified service already exists in this database."));
+
+    // The stored command runs in the executable's folder: make the entry name this one.
+    ASSERT_EQ(f.action("DELETE").exit_code, 0);
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    EXPECT_EQ(f.state(), PF_SERVICE_STOPPED);
+    ASSERT_EQ(f.action("START").exit_code, 0) << f.log();
+    EXPECT_EQ(f.state(), PF_SERVICE_RUNNING);
+    EXPECT_EQ(f.action("START").exit_code, k_failure);
+    EXPECT_TRUE(f.log_has("Error Code [1056]: The specified service is already running."));
+    EXPECT_EQ(pf_service_control("QEL_IP", 130, nullptr), 0u) << "130 with nothing held changes nothing";
+    ASSERT_EQ(f.action("STOP").exit_code, 0);
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.state() == PF_SERVICE_STOPPED; }, 10000));
+    pf_service_query_result result;
+    ASSERT_EQ(pf_service_query("QEL_IP", &result), 0u);
+    EXPECT_EQ(result.status.service_specific_exit_code, 0u);
+    EXPECT_EQ(f.action("STOP").exit_code, k_failure);
+    EXPECT_TRUE(f.log_has("Error Code [1062]: The service has not been started"));
+    EXPECT_EQ(f.action("DELETE").exit_code, 0);
+    EXPECT_EQ(f.action("DELETE").exit_code, k_failure);
+}
+
+TEST(QelmonActions, StartOfAServiceThatCannotRunReportsItsExitCode)
+{
+    qelmon_fixture f;
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    f.registry("", "dword:00000001");
+    process_result start = f.action("START");
+    EXPECT_EQ(start.exit_code, k_failure);
+    EXPECT_TRUE(f.log_has("Service failed to start. Error Code [1000].")) << f.log();
+    EXPECT_TRUE(contains(start.output, "Service failed to start. Error Code [1000].")) << start.output;
+}
+
+TEST(QelmonRun, RefusesABadRegistryBeforeStartingAnything)
+{
+    market tx("qel_ip_tx");
+    struct
+    {
+        std::string registry; // empty: no file at all
+        const char *line;
+    } cases[] = {
+        {"", "RegOpenKeyEx failed for [SOFTWARE\\QEL_IP] , return code [2] "},
+        {"[SOFTWARE\\QEL_IP]\n\"SERVICESTATUS\"=dword:1\n\"path\"=oops\n", "return code [1009]"},
+        {"[SOFTWARE\\QEL_IP]\n\"SERVICESTATUS\"=dword:1\n[SOFTWARE\\QEL_IP\\COMMON]\n" +
+             qelmon_fixture::process("2", tx.binary, "-c qel_ip.cfg"),
+         "Qel Installation is in progress, can't start service"},
+        {"[SOFTWARE\\QEL_IP]\n[SOFTWARE\\QEL_IP\\COMMON]\n",
+         "RegQueryValueEx failed for [SOFTWARE\\QEL_IP\\SERVICESTATUS]"},
+    };
+    std::string many;
+    for (int i = 0; i < 64; ++i)
+        many += qelmon_fixture::process("M" + std::to_string(100 + i), tx.binary, "-c qel_ip.cfg");
+    for (const auto &c : cases)
+    {
+        qelmon_fixture f;
+        ASSERT_EQ(f.action("CREATE").exit_code, 0);
+        if (c.registry.empty())
+            unlink(f.dir.file("registry").c_str());
+        else
+            f.dir.write("registry", c.registry);
+        process_result run = f.action("RUN");
+        EXPECT_EQ(run.exit_code, k_failure) << c.line;
+        EXPECT_TRUE(f.log_has(c.line)) << f.log();
+        EXPECT_TRUE(contains(run.output, "qelmon: action [RUN] failed: ")) << run.output;
+        pf_service_query_result result;
+        ASSERT_EQ(pf_service_query("QEL_IP", &result), 0u);
+        EXPECT_EQ(result.status.current_state, PF_SERVICE_STOPPED);
+        EXPECT_EQ(result.status.service_specific_exit_code, 1000u);
+        EXPECT_TRUE(contains(result.note, "started by hand or by START")) << result.note;
+        EXPECT_EQ(running_pid(tx.binary), 0u);
+    }
+    qelmon_fixture f;
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    f.registry(many);
+    EXPECT_EQ(f.action("RUN").exit_code, k_failure);
+    EXPECT_TRUE(f.log_has("Too many processes in the registry: at most [63] can be supervised"));
+    EXPECT_EQ(running_pid(tx.binary), 0u);
+    // One RUN per folder.
+    process_result second;
+    {
+        qelmon_fixture g;
+        ASSERT_EQ(g.action("CREATE").exit_code, 0);
+        auto run = g.start_run();
+        ASSERT_TRUE(qel_test::wait_until([&] { return g.state() == PF_SERVICE_RUNNING; }, 10000));
+        second = g.action("RUN");
+        EXPECT_EQ(second.exit_code, k_failure);
+        EXPECT_TRUE(g.log_has("Error Code [1056]")) << g.log();
+        run->signal(SIGTERM);
+        EXPECT_EQ(run->wait(30000).exit_code, 0);
+    }
+}
+
+TEST(QelmonRun, GatewayRestartsAfterTheConsolesRestartRequest)
+{
+    qelmon_fixture f;
+    market tx("qel_ip_tx");
+    f.registry(qelmon_fixture::process("2", tx.binary, "-c qel_ip.cfg") +
+               "[SOFTWARE\\QEL_IP\\1]\n\"CONFIG_FILE_PATH\"=\"x\"\n"); // a market without path: skipped
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until([&] { return gateway_listening(tx); }, 15000)) << f.log();
+    EXPECT_EQ(f.state(), PF_SERVICE_RUNNING);
+    uint32_t first = running_pid(tx.binary);
+    ASSERT_NE(first, 0u);
+    EXPECT_TRUE(f.log_has("RegQueryValueEx failed for [SOFTWARE\\QEL_IP\\1] , return code [2] "));
+    // Its working folder is the market folder: the gateway's logs land there.
+    EXPECT_FALSE(tx.dir.list("logs").empty());
+
+    sim_console::console_client console;
+    ASSERT_TRUE(console.connect(tx.interactive_port()));
+    ASSERT_TRUE(console.send_request(sim_console::TC_RESTART));
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.log_has("terminated with exit code [10001]"); }, 20000))
+        << f.log();
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            uint32_t pid = running_pid(tx.binary);
+            return pid != 0 && pid != first && gateway_ready(tx, 2);
+        },
+        20000))
+        << f.log();
+    EXPECT_TRUE(f.log_has("The process [" + tx.binary + "] created successfully with process id: ["));
+
+    // SIGTERM stops the service: the gateway stops in order (exit 0, its files rolled).
+    run->signal(SIGTERM);
+    process_result ended = run->wait(40000);
+    EXPECT_EQ(ended.exit_code, 0);
+    EXPECT_EQ(running_pid(tx.binary), 0u);
+    EXPECT_TRUE(f.log_has("The process[" + tx.binary + "] terminated successfully"));
+    EXPECT_TRUE(f.log_has("Exit code [0]")) << f.log();
+    for (const std::string &name : tx.dir.list("logs"))
+        EXPECT_FALSE(contains(name, ".current.")) << name;
+    EXPECT_EQ(f.state(), PF_SERVICE_STOPPED);
+}
+
+TEST(QelmonRun, HeldProcessesWaitForControl130BesideARunningGateway)
+{
+    qelmon_fixture f;
+    market tx("qel_ip_tx");
+    market kr("qel_ip_kr");
+    market hy("qel_ip_hy");
+    f.registry(qelmon_fixture::process("1", kr.binary, "-x") +                     // usage error: 10005
+               qelmon_fixture::process("2", tx.binary, "-c qel_ip.cfg") +          // runs
+               qelmon_fixture::process("3", hy.binary, "-c \\\"no such.cfg\\\"") + // start-up failure: 10003
+               qelmon_fixture::process("4", f.dir.file("qel_ip_gone"), "-c qel_ip.cfg"));
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return gateway_ready(tx) && f.log_has("Not restarting the process", 3); }, 20000))
+        << f.log();
+    EXPECT_TRUE(f.log_has("Process executable [" + f.dir.file("qel_ip_gone") + "] not found"));
+    EXPECT_TRUE(f.log_has("terminated with exit code [10005]"));
+    EXPECT_TRUE(f.log_has("terminated with exit code [10003]"));
+    uint32_t gateway = running_pid(tx.binary);
+
+    // One 130 releases every held process; they fail again and are held again.
+    ASSERT_EQ(pf_service_control("QEL_IP", 130, nullptr), 0u);
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.log_has("Not restarting the process", 6); }, 20000))
+        << f.log();
+    EXPECT_TRUE(f.log_has("Start event is set. Starting all non running processes"));
+    EXPECT_TRUE(f.log_has("terminated with exit code [10005]", 2));
+    EXPECT_TRUE(f.log_has("terminated with exit code [10003]", 2));
+    EXPECT_TRUE(f.log_has("Process executable [" + f.dir.file("qel_ip_gone") + "] not found", 2));
+    EXPECT_EQ(running_pid(tx.binary), gateway) << "the running gateway was not disturbed";
+
+    // The missing executable appears: the next 130 starts it.
+    ASSERT_EQ(link(tx.binary.c_str(), f.dir.file("qel_ip_gone").c_str()), 0);
+    ASSERT_EQ(pf_service_control("QEL_IP", 130, nullptr), 0u);
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return f.log_has("The process [" + f.dir.file("qel_ip_gone") + "] created successfully"); },
+        20000))
+        << f.log();
+
+    run->signal(SIGTERM);
+    EXPECT_EQ(run->wait(40000).exit_code, 0);
+    EXPECT_EQ(running_pid(tx.binary), 0u);
+}
+
+TEST(QelmonRun, AdoptsARunningGatewayAndRestartsItWhenItEnds)
+{
+    qelmon_fixture f;
+    market tx("qel_ip_tx");
+    child_process own({tx.binary, "-c", "qel_ip.cfg"}, tx.dir.path());
+    ASSERT_TRUE(qel_test::wait_until([&] { return gateway_ready(tx); }, 15000));
+    f.registry(qelmon_fixture::process("2", tx.binary, "-c qel_ip.cfg"));
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.state() == PF_SERVICE_RUNNING; }, 10000)) << f.log();
+    EXPECT_TRUE(f.log_has("Started monitoring the process which is running already with process id: [" +
+                          std::to_string(own.pid()) + "]"))
+        << f.log();
+    EXPECT_EQ(running_pid(tx.binary), static_cast<uint32_t>(own.pid())) << "not started twice";
+
+    own.signal(SIGTERM);
+    EXPECT_EQ(own.wait(20000).exit_code, 0);
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            uint32_t pid = running_pid(tx.binary);
+            return pid != 0 && pid != static_cast<uint32_t>(own.pid());
+        },
+        20000))
+        << f.log();
+    EXPECT_TRUE(f.log_has("Its exit code is unknown: it was adopted, not started here."));
+
+    ASSERT_EQ(f.action("STOP").exit_code, 0);
+    EXPECT_EQ(run->wait(40000).exit_code, 0);
+    EXPECT_EQ(running_pid(tx.binary), 0u);
+}

@@ -1,0 +1,348 @@
+// Rewriting a configuration file safely. The file is the gateway's whole configuration, so
+// it is never removed or truncated in place: the new text goes to a temporary file beside
+// it (a rename within one file system is atomic), which takes the original's mode, is
+// synced to the disk and then renamed over the original. A symbolic link is followed to
+// its target, so the link itself stays. The folder is synced too, so that the new name
+// survives a power cut.
+#include "tools/parmset/write_config_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+#include "gateway/library/config_file.h"
+#include "tools/parmset/parmset_logger.h"
+#include "tools/parmset/parmset_status.h"
+
+namespace
+{
+
+// One line as read: its bytes without the line end, and which end it had.
+struct config_line
+{
+    std::string body;     // without "\n" and a "\r" before it
+    bool newline = false; // ended with "\n"
+    bool carriage_return = false;
+    std::string name; // body up to the first "="
+};
+
+// Whole lines of any length, NUL bytes included.
+class line_reader
+{
+  public:
+    explicit line_reader(FILE *file) : m_file(file) {}
+    ~line_reader() { free(m_buffer); }
+    line_reader(const line_reader &) = delete;
+    line_reader &operator=(const line_reader &) = delete;
+
+    bool next(config_line *line)
+    {
+        ssize_t length = getline(&m_buffer, &m_capacity, m_file);
+        if (length < 0)
+            return false;
+        line->body.assign(m_buffer, static_cast<size_t>(length));
+        line->newline = !line->body.empty() && line->body.back() == '\n';
+        if (line->newline)
+            line->body.pop_back();
+        line->carriage_return = !line->body.empty() && line->body.back() == '\r';
+        if (line->carriage_return)
+            line->body.pop_back();
+        line->name = line->body.substr(0, line->body.find('='));
+        return true;
+    }
+
+  private:
+    FILE *m_file;
+    char *m_buffer = nullptr;
+    size_t m_capacity = 0;
+};
+
+std::string format_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string format_message(const char *format, ...)
+{
+    char buffer[PATH_MAX + 256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+// The line's own ending (a file edited on Windows keeps its CRLF), a newline added where
+// the last line had none.
+std::string line_end(const config_line &line)
+{
+    return line.carriage_return ? "\r\n" : "\n";
+}
+
+std::string copied(const config_line &line)
+{
+    return line.body + line_end(line);
+}
+
+FILE *open_for_reading(const std::string &file_name, struct stat *info, std::string *message)
+{
+    FILE *file = fopen(file_name.c_str(), "r");
+    if (file != nullptr && fstat(fileno(file), info) == 0 && S_ISREG(info->st_mode))
+        return file;
+    if (file != nullptr)
+        fclose(file);
+    *message = format_message("Couldn't open file [%s] in read mode.", file_name.c_str());
+    return nullptr;
+}
+
+bool sync_folder(const std::string &folder)
+{
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+using line_editor = std::function<std::string(const config_line &)>;
+using tail_writer = std::function<std::string()>;
+
+// Copies the file through edit (what replaces each line) and tail (what is appended), and
+// puts the copy in the original's place. 0, or 200 or 300 with the reason in *message.
+int rewrite_config_file(const std::string &file_name, const line_editor &edit, const tail_writer &tail,
+                        std::string *message, parmset_logger *logger)
+{
+    struct stat info;
+    FILE *in = open_for_reading(file_name, &info, message);
+    if (in == nullptr)
+        return PARMSET_OPEN_FAILED;
+    PARMSET_LOG(logger, PARMSET_ACTIVITY, "Orignal file opened successfully");
+
+    char resolved[PATH_MAX];
+    if (realpath(file_name.c_str(), resolved) == nullptr)
+    {
+        *message = format_message("Couldn't open file [%s] in read mode.", file_name.c_str());
+        fclose(in);
+        return PARMSET_OPEN_FAILED;
+    }
+    const std::string target = resolved;
+    const std::string folder = target.substr(0, target.rfind('/') + 1);
+    std::string temp_name = folder + ".parmset_XXXXXX";
+    int fd = mkostemp(&temp_name[0], O_CLOEXEC);
+    if (fd < 0)
+    {
+        *message = format_message("Couldn't open temporary file [%s] in write mode. Error Code : [%d]",
+                                  temp_name.c_str(), errno);
+        fclose(in);
+        return PARMSET_REWRITE_FAILED;
+    }
+    // Root may rewrite another user's file: the copy keeps the owner where it can.
+    if (fchown(fd, info.st_uid, info.st_gid) != 0)
+        errno = 0;
+    FILE *out = fchmod(fd, info.st_mode & 07777) == 0 ? fdopen(fd, "w") : nullptr;
+    if (out == nullptr)
+    {
+        *message = format_message("Couldn't open temporary file [%s] in write mode. Error Code : [%d]",
+                                  temp_name.c_str(), errno);
+        close(fd);
+        unlink(temp_name.c_str());
+        fclose(in);
+        return PARMSET_REWRITE_FAILED;
+    }
+    PARMSET_LOG(logger, PARMSET_ACTIVITY, "Temp file opened successfully");
+
+    int write_error = 0;
+    auto put = [&](const std::string &text)
+    {
+        if (write_error == 0 && fwrite(text.data(), 1, text.size(), out) != text.size())
+            write_error = errno != 0 ? errno : EIO;
+    };
+    {
+        line_reader reader(in);
+        config_line line;
+        while (write_error == 0 && reader.next(&line))
+            put(edit(line));
+    }
+    int read_error = ferror(in) != 0 ? (errno != 0 ? errno : EIO) : 0;
+    fclose(in);
+    if (read_error == 0)
+        put(tail());
+    if (write_error == 0 && (fflush(out) != 0 || fsync(fileno(out)) != 0))
+        write_error = errno;
+    if (fclose(out) != 0 && write_error == 0)
+        write_error = errno;
+    if (read_error != 0 || write_error != 0)
+    {
+        *message =
+            read_error != 0
+                ? format_message("Couldn't read file [%s]. Error Code : [%d]", file_name.c_str(), read_error)
+                : format_message("Writing the temporary file [%s] failed. Error Code : [%d]",
+                                 temp_name.c_str(), write_error);
+        unlink(temp_name.c_str());
+        return read_error != 0 ? PARMSET_OPEN_FAILED : PARMSET_REWRITE_FAILED;
+    }
+    if (rename(temp_name.c_str(), target.c_str()) != 0)
+    {
+        *message = format_message("Renaming the temporary file failed. Error Code : [%d]", errno);
+        unlink(temp_name.c_str());
+        return PARMSET_REWRITE_FAILED;
+    }
+    sync_folder(folder);
+    PARMSET_LOG(logger, PARMSET_ACTIVITY, "Temp file renamed");
+    return PARMSET_SUCCESS;
+}
+
+} // namespace
+
+int configure_param(const std::string &file_name, const std::vector<parameter_request> &requests,
+                    std::string *message, parmset_logger *logger)
+{
+    // A name asked for twice takes its last value; the earlier request is left out.
+    std::vector<bool> active(requests.size(), true);
+    for (size_t i = 0; i < requests.size(); ++i)
+    {
+        for (size_t j = i + 1; j < requests.size() && active[i]; ++j)
+            active[i] = requests[i].name != requests[j].name;
+    }
+    std::vector<bool> found(requests.size(), false);
+    int result = PARMSET_UNCHANGED;
+
+    line_editor edit = [&](const config_line &line)
+    {
+        for (size_t i = 0; i < requests.size(); ++i)
+        {
+            if (!active[i] || requests[i].name != line.name)
+                continue;
+            found[i] = true;
+            if (requests[i].value.empty())
+            {
+                PARMSET_LOG_IN("configure_param", logger, PARMSET_ACTIVITY,
+                               "Value of %s deleted from config file", line.name.c_str());
+                result = PARMSET_LINE_DELETED;
+                return std::string();
+            }
+            PARMSET_LOG_IN("configure_param", logger, PARMSET_ACTIVITY, "Value of %s written to config file",
+                           line.name.c_str());
+            result = PARMSET_LINE_WRITTEN;
+            return line.name + "=" + requests[i].value + line_end(line);
+        }
+        return copied(line);
+    };
+    tail_writer tail = [&]()
+    {
+        std::string text;
+        for (size_t i = 0; i < requests.size(); ++i)
+        {
+            if (!active[i] || found[i] || requests[i].value.empty())
+                continue;
+            PARMSET_LOG_IN("configure_param", logger, PARMSET_ACTIVITY, "Value of %s appended to config file",
+                           requests[i].name.c_str());
+            text += requests[i].name + "=" + requests[i].value + "\n";
+            result = PARMSET_LINE_APPENDED;
+        }
+        return text;
+    };
+    int status = rewrite_config_file(file_name, edit, tail, message, logger);
+    return status == PARMSET_SUCCESS ? result : status;
+}
+
+int get_duplicate_count_of_param(const std::string &file_name, const std::string &name, uint32_t *count,
+                                 std::string *message, parmset_logger *logger)
+{
+    *count = 0;
+    struct stat info;
+    FILE *in = open_for_reading(file_name, &info, message);
+    if (in == nullptr)
+    {
+        PARMSET_LOG(logger, PARMSET_ERROR, "%s", message->c_str());
+        return PARMSET_OPEN_FAILED;
+    }
+    line_reader reader(in);
+    config_line line;
+    while (reader.next(&line))
+    {
+        if (line.name == name)
+            ++*count;
+    }
+    bool failed = ferror(in) != 0;
+    fclose(in);
+    if (failed)
+    {
+        *message = format_message("Couldn't read file [%s]. Error Code : [%d]", file_name.c_str(), errno);
+        PARMSET_LOG(logger, PARMSET_ERROR, "%s", message->c_str());
+        return PARMSET_OPEN_FAILED;
+    }
+    return PARMSET_SUCCESS;
+}
+
+int remove_duplicate_params(const std::string &file_name, const std::string &name, std::string *message,
+                            parmset_logger *logger)
+{
+    PARMSET_LOG(logger, PARMSET_CONTINUATION, "Removing duplicates of %s from config file", name.c_str());
+    int removed = 0;
+    line_editor edit = [&](const config_line &line)
+    {
+        if (line.name == name)
+        {
+            ++removed;
+            PARMSET_LOG_IN("remove_duplicate_params", logger, PARMSET_ACTIVITY,
+                           "Removed occurrance#%d of %s from config file", removed, name.c_str());
+            return std::string();
+        }
+        PARMSET_LOG_IN("remove_duplicate_params", logger, PARMSET_ACTIVITY,
+                       "Value of %s written to config file", line.name.c_str());
+        return copied(line);
+    };
+    int status = rewrite_config_file(
+        file_name, edit, []() { return std::string(); }, message, logger);
+    return status == PARMSET_SUCCESS ? removed : status;
+}
+
+int read_config_param(const std::string &file_name, const std::string &name, std::string *value,
+                      std::string *message)
+{
+    struct stat info;
+    FILE *in = open_for_reading(file_name, &info, message);
+    if (in == nullptr)
+        return PARMSET_OPEN_FAILED;
+    int result = PARMSET_NAME_NOT_FOUND;
+    {
+        line_reader reader(in);
+        config_line line;
+        while (reader.next(&line))
+        {
+            // The gateway reader's own split, on the text up to any NUL byte as the gateway
+            // sees it, so that name and value end where the gateway ends them.
+            std::string text = line.body.c_str();
+            config_split split = config_split_at_equals(&text[0]);
+            if (split.name == nullptr || name != split.name)
+                continue;
+            if (split.value == nullptr)
+            {
+                result = PARMSET_NAME_WITHOUT_VALUE;
+            }
+            else if (strlen(split.value) > PARMSET_MAX_VALUE_LENGTH)
+            {
+                result = PARMSET_VALUE_TOO_LONG;
+            }
+            else
+            {
+                *value = split.value;
+                result = PARMSET_SUCCESS;
+            }
+            break;
+        }
+    }
+    if (result == PARMSET_NAME_NOT_FOUND && ferror(in) != 0)
+    {
+        *message = format_message("Couldn't read file [%s]. Error Code : [%d]", file_name.c_str(), errno);
+        result = PARMSET_OPEN_FAILED;
+    }
+    fclose(in);
+    return result;
+}

@@ -1,0 +1,95 @@
+// The running service "QEL_IP": its controller record, the RUN action (the dispatcher),
+// the service's entry point and control handler, and the supervision of the processes
+// that the registry lists (the monitoring thread).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/pf_service.h"
+#include "tools/service/service_logger.h"
+
+struct pf_event;
+struct pf_process_handle;
+struct pf_timer;
+
+namespace qel_service
+{
+
+enum
+{
+    QEL_PROCESS_TEXT_SIZE = 1024,
+    QEL_MAX_PROCESSES = 63, // the 64-object wait, one slot kept for the start event
+    QEL_SERVICE_CONTROL_START_APPLICATIONS = 130,
+    QEL_RESTART_DELAY_MS = 1000,
+    QEL_STOP_GRACE_MS = 20000,
+};
+
+// Where a supervised process stands.
+enum qel_process_state
+{
+    QEL_PROCESS_RUNNING,         // its handle is in the wait
+    QEL_PROCESS_RESTART_PENDING, // its timer is in the wait
+    QEL_PROCESS_HELD,            // waits for control 130 (the start event's one slot)
+};
+
+struct qel_process
+{
+    char working_folder[QEL_PROCESS_TEXT_SIZE]; // path up to its last "/"
+    char path[QEL_PROCESS_TEXT_SIZE];
+    char command_line[QEL_PROCESS_TEXT_SIZE]; // " " and the registry's argument
+    pf_process_handle *handle;
+    pf_timer *timer;
+    qel_process_state state;
+};
+
+struct qel_service_controller
+{
+    std::mutex status_lock; // the handler's thread and the service's threads report
+    pf_service_status status;
+    pf_service_status_handle *status_handle;
+    std::atomic<uint32_t> stop_flag;
+    pf_event *start_event;
+    std::atomic<uint32_t> waiting_for_start_event;
+    qel_process *qel_process_p;
+    uint32_t process_count;
+    logger_object_container *container;
+    logger_object *logger;
+    int32_t exit_code; // the service's, which RUN exits with
+};
+
+extern qel_service_controller g_controller;
+
+// RUN: 0 or 1000 (the service's own exit code once it ran).
+int32_t qel_service_initialize(logger_object_container *container, logger_object *logger);
+void qel_service_main(uint32_t argc, char **argv);
+uint32_t qel_service_control_handler(uint32_t control);
+void qel_service_stop(int32_t exit_code, logger_object *logger);
+// Sets the state (under the status lock) and reports it; false after logging a failure.
+bool qel_service_report_state(uint32_t state, logger_object *logger);
+
+// Supervision.
+int32_t qel_service_get_qel_arguments(qel_service_controller *controller, logger_object *logger);
+uint32_t qel_service_monitor(void *unused);
+void qel_service_terminate_process(qel_service_controller *controller, uint32_t count, logger_object *logger);
+void qel_service_free_processes(qel_service_controller *controller);
+
+// The reason of the last failure line, for the terminal.
+const char *qel_service_last_failure();
+void qel_service_note_failure(const char *text);
+
+} // namespace qel_service
+
+// A failure line: logged at level 0 and kept as the reason the terminal is told.
+#define QEL_FAIL(logger, ...)                                                                                \
+    do                                                                                                       \
+    {                                                                                                        \
+        char qel_fail_text_[1024];                                                                           \
+        snprintf(qel_fail_text_, sizeof qel_fail_text_, __VA_ARGS__);                                        \
+        qel_service::qel_service_note_failure(qel_fail_text_);                                               \
+        qel_service::logging_info_log((logger), qel_fail_text_, qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, \
+                                      __FILE__, __LINE__);                                                   \
+    } while (0)
+
+#define QEL_LOG(logger, level, ...) QEL_TOOL_LOG((logger), (level), __VA_ARGS__)
