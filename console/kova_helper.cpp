@@ -104,6 +104,12 @@ void CKOVAHelper::Create(QObject *owner)
     setObjectName(QStringLiteral("KOVA Helper"));
 }
 
+void CKOVAHelper::SetLogger(CLogger *logger)
+{
+    m_logger = logger;
+    m_tcp->SetLogger(logger);
+}
+
 QWidget *CKOVAHelper::OwnerWidget() const
 {
     return qobject_cast<QWidget *>(parent());

@@ -124,6 +124,11 @@ class CKOVAHelper : public QObject
     int32_t ReceivePacket(uint8_t *buffer, int32_t *length);
     void ReceiveData();
 
+    // Changes the logger of the helper and its socket (null: the link writes no lines,
+    // for an owner that logs a series of failed connects once).
+    void SetLogger(CLogger *logger);
+    CLogger *Logger() const { return m_logger; }
+
     CTcp *Tcp() const { return m_tcp.get(); }
     int32_t Identifier() const { return m_identifier; }
     QWidget *OwnerWidget() const;

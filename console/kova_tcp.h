@@ -74,6 +74,8 @@ class CTcp : public CNetwork
     std::string GetPort() const override { return m_port; }
     void SetPort(const std::string &port) override { m_port = port; }
 
+    void SetLogger(CLogger *logger) { m_logger = logger; }
+
     int32_t Socket() const { return m_socket; }
     // True once a read saw the end of the stream (its FD_CLOSE is on its way).
     bool Ended() const { return m_ended; }

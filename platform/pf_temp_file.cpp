@@ -1,17 +1,49 @@
 // The temporary file beside a target: mkstemp in the target's folder, fchmod to the
-// target's mode, fsync before close, rename over the target.
+// target's mode, fsync before close, rename over the target, fsync of the folder.
 #include "platform/pf_temp_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+namespace
+{
+
+// The file a path names once symbolic links are followed; the path itself when it does
+// not exist yet (a new file is created under the name given).
+std::string followed(const char *path)
+{
+    char resolved[PATH_MAX];
+    int error = errno;
+    std::string result = realpath(path, resolved) != nullptr ? resolved : path;
+    errno = error;
+    return result;
+}
+
+void sync_folder_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0)
+    {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+} // namespace
+
 FILE *pf_temp_file_create_beside(const char *target_path, char *temp_path, size_t size)
 {
-    std::string pattern = std::string(target_path) + ".XXXXXX";
+    const std::string target = followed(target_path);
+    std::string pattern = target + ".XXXXXX";
     if (size > 0)
     {
         snprintf(temp_path, size, "%s", pattern.c_str());
@@ -21,19 +53,20 @@ FILE *pf_temp_file_create_beside(const char *target_path, char *temp_path, size_
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    mode_t mode = 0644;
-    struct stat target;
-    if (stat(target_path, &target) == 0)
-    {
-        mode = target.st_mode & 07777;
-    }
-    int fd = mkstemp(temp_path);
+    struct stat held;
+    bool exists = stat(target.c_str(), &held) == 0;
+    int fd = mkostemp(temp_path, O_CLOEXEC);
     if (fd < 0)
     {
         return nullptr;
     }
+    // Root may rewrite another user's file: the copy keeps the owner where it can.
+    if (exists && fchown(fd, held.st_uid, held.st_gid) != 0)
+    {
+        errno = 0;
+    }
     FILE *file = nullptr;
-    if (fchmod(fd, mode) == 0)
+    if (fchmod(fd, exists ? held.st_mode & 07777 : 0644) == 0)
     {
         file = fdopen(fd, "w");
     }
@@ -61,5 +94,11 @@ int pf_temp_file_close_synced(FILE *file)
 
 int pf_temp_file_replace(const char *temp_path, const char *target_path)
 {
-    return rename(temp_path, target_path) == 0 ? 0 : -1;
+    const std::string target = followed(target_path);
+    if (rename(temp_path, target.c_str()) != 0)
+    {
+        return -1;
+    }
+    sync_folder_of(target);
+    return 0;
 }

@@ -1,8 +1,10 @@
 // Files rewritten through a temporary file beside them: the temporary file is created in
 // the target's own folder (so the final rename never crosses file systems) with the
-// target's permission bits, synced to disk before it replaces the target in one rename.
-// Failures answer -1 with errno set (the C run-time's error number, which the callers
-// put into their messages).
+// target's permission bits and, where allowed, its owner, synced to disk before it
+// replaces the target in one rename; the folder is synced after it, so the new name
+// survives a power cut. A target that is a symbolic link is followed: the file it names
+// is replaced and the link stays. Failures answer -1 (or null) with errno set (the C
+// run-time's error number, which the callers put into their messages).
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// Windows error numbers that the registry, process and service layers return. The tools
+// Windows error numbers that the registry, process, service and library layers return. The tools
 // log and compare these numbers as the originals did ("return code [2]", "Error Code
 // [1060]"), so the layers keep them instead of errno; each is named once here.
 #pragma once
@@ -12,7 +12,10 @@ enum : uint32_t
     PF_ERROR_DISK_FULL = 112,
     PF_ERROR_INSUFFICIENT_BUFFER = 122,
     PF_ERROR_INVALID_NAME = 123,
+    PF_ERROR_MOD_NOT_FOUND = 126,
+    PF_ERROR_PROC_NOT_FOUND = 127,
     PF_ERROR_BAD_PATHNAME = 161,
+    PF_ERROR_BAD_EXE_FORMAT = 193,
     PF_ERROR_MORE_DATA = 234,
     PF_ERROR_NO_MORE_ITEMS = 259,
     PF_ERROR_BADDB = 1009,

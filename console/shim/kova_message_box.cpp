@@ -6,9 +6,11 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
+#include <condition_variable>
 #include <mutex>
 
 #include "console/shim/kova_dialog.h"
+#include "console/shim/kova_ui_thread.h"
 
 namespace
 {
@@ -95,10 +97,21 @@ int KovaMessageBox(QWidget *parent, const QString &text, const QString &caption,
     {
         return show_box(parent, text, caption, type);
     }
+    // Shown on the user-interface thread; this thread waits for the answer.
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
     int answer = IDCANCEL;
     QPointer<QWidget> owner(parent);
-    QMetaObject::invokeMethod(
-        qApp, [&] { answer = show_box(owner.data(), text, caption, type); }, Qt::BlockingQueuedConnection);
+    KovaPostToUiThread([&] {
+        int pressed = show_box(owner.data(), text, caption, type);
+        std::lock_guard<std::mutex> guard(mutex);
+        answer = pressed;
+        done = true;
+        answered.notify_one();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    answered.wait(lock, [&] { return done; });
     return answer;
 }
 

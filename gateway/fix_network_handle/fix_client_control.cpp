@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "Session.h"
-#include "gateway/fix_network_handle/fix_lock.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/library/ea_sync_info.h"
 #include "gateway/library/logger.h"
@@ -31,7 +30,7 @@ int32_t FixNwInfoClass::fixNwInfoProcessIncomingClients(uint16_t operation, logg
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid operation [%d] specified", operation);
         return EA_VALID;
     }
-    FixLock lock(m_lock);
+    ea_sync_guard lock(m_lock);
     FixSessionInfoContainer *c = m_sessionContainer;
     for (uint16_t i = 0; i < c->valid_client_count; ++i)
     {
@@ -62,129 +61,134 @@ int32_t FixNwInfoClass::fixNwInfoProcessIncomingClients(uint16_t operation, logg
     return EA_SUCCESS;
 }
 
-int32_t FixNwInfoClass::fixNwInfoDisconnectClient(message *msg, uint16_t operation, logger_object *logger)
+// One pending client of a refused admission: logged out outside the lock, then its slot
+// cleaned up when it still holds the same connection.
+int32_t FixNwInfoClass::fixNwInfoDisconnectPendingClient(uint16_t slotIndex, logger_object *logger)
 {
     FixSessionInfoContainer *c = m_sessionContainer;
-    if (operation == FIX_OPERATION_PENDING_CLIENTS)
-    {
-        if (msg != nullptr)
-            message_destroy(msg);
-        for (uint16_t i = 0; i < c->max_sessions; ++i)
-        {
-            FixLock lock(m_lock);
-            FixSessionSlot *slot = &c->slots[i];
-            if (slot->pending != 1 || slot->fix_nw_handle == -1)
-                continue;
-            const int32_t handle = slot->fix_nw_handle;
-            FIX::SessionID *copy = nullptr;
-            if (slot->session_id != nullptr &&
-                fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
-            {
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fixNwInfoGetCopyOfSessionId failed");
-                return EA_ERROR;
-            }
-            lock.leave();
-            if (copy != nullptr)
-            {
-                try
-                {
-                    FIX42::Logout logout;
-                    FIX::Session::sendToTarget(logout, *copy, handle);
-                }
-                catch (FIX::Exception &e)
-                {
-                    EA_LOG(logger, EA_LEVEL_EVENT,
-                           "Send to Target failed for session[%s] index [%u]fix nw handle [%d], reason [%s]",
-                           copy->toString().c_str(), static_cast<unsigned>(i), handle, e.what());
-                }
-                delete copy;
-            }
-            lock.enter();
-            if (slot->fix_nw_handle == handle)
-                c->fixSessionInfoContainerCleanupSession(i, logger);
-        }
-        EA_LOG(logger, EA_LEVEL_EVENT, "All new fix clients disconnected");
+    ea_sync_guard lock(m_lock);
+    FixSessionSlot *slot = &c->slots[slotIndex];
+    if (slot->pending != 1 || slot->fix_nw_handle == -1)
         return EA_SUCCESS;
+    const int32_t handle = slot->fix_nw_handle;
+    FIX::SessionID *copy = nullptr;
+    if (slot->session_id != nullptr &&
+        fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fixNwInfoGetCopyOfSessionId failed");
+        return EA_ERROR;
     }
+    lock.leave();
+    if (copy != nullptr)
+    {
+        try
+        {
+            FIX42::Logout logout;
+            FIX::Session::sendToTarget(logout, *copy, handle);
+        }
+        catch (FIX::Exception &e)
+        {
+            EA_LOG(logger, EA_LEVEL_EVENT,
+                   "Send to Target failed for session[%s] index [%u]fix nw handle [%d], reason [%s]",
+                   copy->toString().c_str(), static_cast<unsigned>(slotIndex), handle, e.what());
+        }
+        delete copy;
+    }
+    lock.enter();
+    if (slot->fix_nw_handle == handle)
+        c->fixSessionInfoContainerCleanupSession(slotIndex, logger);
+    return EA_SUCCESS;
+}
 
-    const uint16_t tag = msg->tag;
-    FixLock lock(m_lock);
-    const int32_t slotIndex =
-        static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
-    if (slotIndex < 0 || slotIndex >= c->max_sessions)
+int32_t FixNwInfoClass::fixNwInfoDisconnectPendingClients(logger_object *logger)
+{
+    for (uint16_t i = 0; i < m_sessionContainer->max_sessions; ++i)
+        if (fixNwInfoDisconnectPendingClient(i, logger) == EA_ERROR)
+            return EA_ERROR;
+    EA_LOG(logger, EA_LEVEL_EVENT, "All new fix clients disconnected");
+    return EA_SUCCESS;
+}
+
+// A user logoff flush or drop whose connection the slot no longer holds: only logged.
+void FixNwInfoClass::fixNwInfoLogStaleClientRecord(const message *msg, uint16_t slotIndex,
+                                                   logger_object *logger)
+{
+    const int32_t handle = m_sessionContainer->slots[slotIndex].fix_nw_handle;
+    if (msg->tag == USER_LOGOFF_FLUSH)
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Sending USER_LOGOFF_FLUSH message as the tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list.",
+            msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
+    else
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding DROP CLIENT message as the tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list.",
+            msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
+}
+
+// The Logout of a client that the gateway ends; sent outside the lock.
+void FixNwInfoClass::fixNwInfoSendClientLogout(const FIX::SessionID &copy, int32_t handle, uint16_t slotIndex,
+                                               logger_object *logger)
+{
+    try
+    {
+        FIX42::Logout logout;
+        FIX::Session::sendToTarget(logout, copy, handle);
+    }
+    catch (FIX::SessionNotFound &e)
     {
         EA_LOG(
             logger, EA_LEVEL_EVENT,
-            "Discarding message having message tag[%d] as invalid fix session index [%u]. because Maximum fix session index is [%u].",
-            tag, static_cast<unsigned>(slotIndex), static_cast<unsigned>(c->max_sessions));
-        message_destroy(msg);
-        return EA_VALID;
+            "Exception in SendtoTarget for sending logout request for session[%s] index [%u] fix nw handle [%d]reason [%s]",
+            copy.toString().c_str(), static_cast<unsigned>(slotIndex), handle, e.what());
     }
+    catch (FIX::Exception &e)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Send to Target failed for session [%s] index [%u]fix nw handle [%d], reason [%s]",
+               copy.toString().c_str(), static_cast<unsigned>(slotIndex), handle, e.what());
+    }
+}
+
+// The client the record names is logged out (unless its session is already being taken
+// down) and its slot cleaned up. Called and returns with the lock held.
+int32_t FixNwInfoClass::fixNwInfoEndClientSession(ea_sync_guard &lock, const message *msg, uint16_t slotIndex,
+                                                  logger_object *logger)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
     FixSessionSlot *slot = &c->slots[slotIndex];
     const int32_t handle = slot->fix_nw_handle;
-    int32_t result = EA_SUCCESS;
-    if (handle == -1 || handle != msg->workstation_network_handle)
+    FIX::SessionID *copy = nullptr;
+    if (slot->session_id != nullptr &&
+        fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
     {
-        if (tag == USER_LOGOFF_FLUSH)
-            EA_LOG(
-                logger, EA_LEVEL_BUSINESS_ERROR,
-                "Sending USER_LOGOFF_FLUSH message as the tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list.",
-                msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
-        else
-            EA_LOG(
-                logger, EA_LEVEL_BUSINESS_ERROR,
-                "Discarding DROP CLIENT message as the tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list.",
-                msg->workstation_network_handle, static_cast<unsigned>(slotIndex), handle);
-        result = EA_VALID;
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fixNwInfoGetCopyOfSessionId failed");
+        return EA_ERROR;
     }
-    else
-    {
-        FIX::SessionID *copy = nullptr;
-        if (slot->session_id != nullptr &&
-            fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger) == EA_ERROR)
-        {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fixNwInfoGetCopyOfSessionId failed");
-            message_destroy(msg);
-            return EA_ERROR;
-        }
-        const bool discarding = slot->discard == 1;
-        lock.leave();
-        if (copy != nullptr && !discarding)
-        {
-            try
-            {
-                FIX42::Logout logout;
-                FIX::Session::sendToTarget(logout, *copy, handle);
-            }
-            catch (FIX::SessionNotFound &e)
-            {
-                EA_LOG(
-                    logger, EA_LEVEL_EVENT,
-                    "Exception in SendtoTarget for sending logout request for session[%s] index [%u] fix nw handle [%d]reason [%s]",
-                    copy->toString().c_str(), static_cast<unsigned>(slotIndex), handle, e.what());
-            }
-            catch (FIX::Exception &e)
-            {
-                EA_LOG(logger, EA_LEVEL_EVENT,
-                       "Send to Target failed for session [%s] index [%u]fix nw handle [%d], reason [%s]",
-                       copy->toString().c_str(), static_cast<unsigned>(slotIndex), handle, e.what());
-            }
-        }
-        delete copy;
-        lock.enter();
-        if (slot->fix_nw_handle == handle)
-            c->fixSessionInfoContainerCleanupSession(static_cast<uint16_t>(slotIndex), logger);
-        if (tag == USER_LOGOFF_FLUSH)
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sending USER_LOGOFF_FLUSH message for tws nw handle [%d] tws index [%u]", handle,
-                   static_cast<unsigned>(slotIndex));
-        else
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Discarding DROP CLIENT message after cleanup for tws nw handle [%d] tws index [%u]",
-                   handle, static_cast<unsigned>(slotIndex));
-    }
+    const bool discarding = slot->discard == 1;
     lock.leave();
-    if (tag != USER_LOGOFF_FLUSH)
+    if (copy != nullptr && !discarding)
+        fixNwInfoSendClientLogout(*copy, handle, slotIndex, logger);
+    delete copy;
+    lock.enter();
+    if (slot->fix_nw_handle == handle)
+        c->fixSessionInfoContainerCleanupSession(slotIndex, logger);
+    if (msg->tag == USER_LOGOFF_FLUSH)
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Sending USER_LOGOFF_FLUSH message for tws nw handle [%d] tws index [%u]", handle,
+               static_cast<unsigned>(slotIndex));
+    else
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Discarding DROP CLIENT message after cleanup for tws nw handle [%d] tws index [%u]", handle,
+               static_cast<unsigned>(slotIndex));
+    return EA_SUCCESS;
+}
+
+// After a user logoff flush or a drop: the flush goes on to the user session thread, the
+// drop is freed. `result` is what the caller returns when nothing fails here.
+int32_t FixNwInfoClass::fixNwInfoForwardLogoffFlush(message *msg, int32_t result, logger_object *logger)
+{
+    if (msg->tag != USER_LOGOFF_FLUSH)
     {
         message_destroy(msg);
         return result;
@@ -199,11 +203,52 @@ int32_t FixNwInfoClass::fixNwInfoDisconnectClient(message *msg, uint16_t operati
     return result;
 }
 
+int32_t FixNwInfoClass::fixNwInfoDisconnectNamedClient(message *msg, logger_object *logger)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    ea_sync_guard lock(m_lock);
+    const int32_t slotIndex =
+        static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
+    if (slotIndex < 0 || slotIndex >= c->max_sessions)
+    {
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Discarding message having message tag[%d] as invalid fix session index [%u]. because Maximum fix session index is [%u].",
+            msg->tag, static_cast<unsigned>(slotIndex), static_cast<unsigned>(c->max_sessions));
+        message_destroy(msg);
+        return EA_VALID;
+    }
+    const uint16_t index = static_cast<uint16_t>(slotIndex);
+    const int32_t handle = c->slots[index].fix_nw_handle;
+    int32_t result = EA_SUCCESS;
+    if (handle == -1 || handle != msg->workstation_network_handle)
+    {
+        fixNwInfoLogStaleClientRecord(msg, index, logger);
+        result = EA_VALID;
+    }
+    else if (fixNwInfoEndClientSession(lock, msg, index, logger) == EA_ERROR)
+    {
+        message_destroy(msg);
+        return EA_ERROR;
+    }
+    lock.leave();
+    return fixNwInfoForwardLogoffFlush(msg, result, logger);
+}
+
+int32_t FixNwInfoClass::fixNwInfoDisconnectClient(message *msg, uint16_t operation, logger_object *logger)
+{
+    if (operation != FIX_OPERATION_PENDING_CLIENTS)
+        return fixNwInfoDisconnectNamedClient(msg, logger);
+    if (msg != nullptr)
+        message_destroy(msg);
+    return fixNwInfoDisconnectPendingClients(logger);
+}
+
 int32_t FixNwInfoClass::fixNwInfoUpdateLinkIndex(message *msg, uint16_t numberOfLinks, logger_object *logger)
 {
     FixSessionInfoContainer *c = m_sessionContainer;
     int32_t result = EA_SUCCESS;
-    FixLock lock(m_lock);
+    ea_sync_guard lock(m_lock);
     const int32_t slotIndex =
         static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
     if (msg->link_index >= numberOfLinks)

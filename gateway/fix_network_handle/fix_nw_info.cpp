@@ -114,8 +114,11 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
         fixNwInfoDestroyMembers();
         throw LogException("ea_sync_info_create fail");
     }
+    // A blank value reads as an empty one: the orders would carry midnight as the expiry's
+    // time of day, so it is refused like a missing one.
     if (config_file_read_string(args.configFile, "CONTRACT_EXPIRY_OFFSET", m_contractExpiryOffset,
-                                sizeof(m_contractExpiryOffset)) != EA_SUCCESS)
+                                sizeof(m_contractExpiryOffset)) != EA_SUCCESS ||
+        m_contractExpiryOffset[0] == '\0')
     {
         EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "[%s] Parameter not found in config file [%s]",
                "CONTRACT_EXPIRY_OFFSET", args.configFile);
@@ -209,9 +212,12 @@ FixNwInfoClass::~FixNwInfoClass()
     fixNwInfoDestroyMembers();
 }
 
+// Stopped on request, or its thread ended by itself (its listener broke): either way no
+// FIX client can reach the gateway any more.
 int32_t FixNwInfoClass::fixNwInfoPollAcceptor()
 {
-    return m_acceptor == nullptr || m_acceptor->isStopped() ? EA_ERROR : EA_SUCCESS;
+    return m_acceptor == nullptr || m_acceptor->isStopped() || m_acceptor->hasThreadEnded() ? EA_ERROR
+                                                                                            : EA_SUCCESS;
 }
 
 void FixNwInfoClass::fixNwInfoStopAcceptor()
@@ -222,18 +228,20 @@ void FixNwInfoClass::fixNwInfoStopAcceptor()
 
 uint16_t FixNwInfoClass::fixNwInfoValidClientCount()
 {
-    ea_sync_info_enter_critical_section(m_lock);
-    const uint16_t count = m_sessionContainer->valid_client_count;
-    ea_sync_info_leave_critical_section(m_lock);
-    return count;
+    ea_sync_guard lock(m_lock);
+    return m_sessionContainer->valid_client_count;
 }
 
 FixSessionSlot FixNwInfoClass::fixNwInfoSlotSnapshot(uint16_t slotIndex)
 {
-    ea_sync_info_enter_critical_section(m_lock);
-    const FixSessionSlot slot = m_sessionContainer->slots[slotIndex];
-    ea_sync_info_leave_critical_section(m_lock);
-    return slot;
+    ea_sync_guard lock(m_lock);
+    return m_sessionContainer->slots[slotIndex];
+}
+
+FixRequestRoad FixNwInfoClass::fixNwInfoRequestRoad()
+{
+    return FixRequestRoad{this,           m_sessionContainer, m_currentSessionIndex,
+                          m_requestQueue, m_logger,           m_contractExpiryOffset};
 }
 
 bool FixNwInfoClass::shuttingDown() const

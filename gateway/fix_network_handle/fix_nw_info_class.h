@@ -22,11 +22,13 @@
 #include "fix42/TradingSessionStatus.h"
 #include "fix42/TradingSessionStatusRequest.h"
 #include "gateway/fix_network_handle/fix_dialect_cracker.h"
+#include "gateway/fix_network_handle/fix_request_road.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
 #include "gateway/fix_network_handle/fix_utility.h"
 #include "gateway/library/ea_flag.h"
+#include "gateway/library/ea_sync_info.h"
 
-struct ea_sync_info;
+struct FixLogonFields;
 struct logger_object;
 struct message;
 struct queue;
@@ -40,6 +42,13 @@ enum : uint16_t
     FIX_OPERATION_NAMED_CLIENT = 0,
     FIX_OPERATION_PENDING_CLIENTS = 5,
     FIX_OPERATION_CONNECTION_ACCEPT = 26,
+};
+
+// A reply handler's result that asks for the FIX message it built to be sent; apart from
+// the gateway's status codes 0, 203 and 10000.
+enum : int32_t
+{
+    FIX_REPLY_TO_SEND = 1,
 };
 
 // Console reason codes the FIX side raises.
@@ -141,6 +150,20 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void onMessage(const FIX42::NewOrderSingle &order, const FIX::SessionID &sessionId) override;
     void onMessage(const FIX42::OrderCancelRequest &cancel, const FIX::SessionID &sessionId) override;
     void onMessage(const FIX42::OrderCancelReplaceRequest &modify, const FIX::SessionID &sessionId) override;
+    // Multi-leg requests (fix_spread_requests.cpp) and position maintenance
+    // (fix_position_requests.cpp).
+    void onMessage(const FIX42::SpreadMultiLegSingle &spread, const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::SpreadCancelReplaceRequest &replace,
+                   const FIX::SessionID &sessionId) override;
+    void onMessage(const FIX42::PositionMaintenanceRequest &request,
+                   const FIX::SessionID &sessionId) override;
+
+    // One leg of a multi-leg request into the record (leg 1) or its leg entry (legs 2 and
+    // 3): 0, or 203 for a leg number outside 1 to 3. Field failures are thrown.
+    int32_t fixNwInfoGetSpreadMultiLegInfo(const FIX42::SpreadMultiLegSingle &spread, uint8_t *destination,
+                                           uint16_t legNumber);
+    int32_t fixNwInfoGetSpreadCancelReplaceLegInfo(const FIX42::SpreadCancelReplaceRequest &replace,
+                                                   uint8_t *destination, uint16_t legNumber, char cancelFlag);
 
     // Entry points of the FIX send thread; each consumes the record it is given.
     int32_t fixNwInfoSendMesg(message *msg, logger_object *logger);
@@ -180,7 +203,20 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     fixLoggerObject *loggerObject() { return m_fixLoggerObject; }
 
   private:
+    FixRequestRoad fixNwInfoRequestRoad();
+    int32_t fixNwInfoBuildSpread(const FIX42::SpreadMultiLegSingle &spread, uint8_t *record,
+                                 const FixSessionSlot &slot);
+    int32_t fixNwInfoBuildSpreadReplace(const FIX42::SpreadCancelReplaceRequest &replace, uint8_t *record,
+                                        const FixSessionSlot &slot);
+    // Logon admission (fix_session_callbacks.cpp), on the acceptor thread under the lock.
     void fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX::SessionID &sessionId);
+    bool fixNwInfoRefuseKnownSession(const FIX42::Logon &logon, const FIX::SessionID &sessionId);
+    bool fixNwInfoRefuseFullTable(const FIX::SessionID &sessionId);
+    void fixNwInfoTakeSlot(const FIX::SessionID &sessionId, const FixLogonFields &fields);
+    void fixNwInfoNotifyBoxOfClient(const FIX::SessionID &sessionId);
+    void fixNwInfoGate(int32_t status, const FIX::Message &message, const FIX::SessionID &sessionId);
+    void fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t index, const FIX::SessionID &sessionId);
+    void fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index, const FIX::SessionID &sessionId);
     void fixNwInfoSendConsoleEvent(uint16_t reasonCode);
     void fixNwInfoQueueSend(FixDeferredSend::Kind kind, FIX::Message *message,
                             const FIX::SessionID &sessionId, int32_t nwHandle, const std::string &reason);
@@ -189,12 +225,55 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void fixNwInfoDestroyMembers();
     bool shuttingDown() const;
     void setShutdown();
+    // Journal download (fix_journal_download.cpp), on the acceptor thread under the lock.
     void fixNwInfoEmptyJournalQueue();
-    int32_t fixNwInfoSendToClient(message *msg, FIX::Message *fixMessage, uint16_t slotIndex,
-                                  logger_object *logger);
+    void fixNwInfoStartJournalDownload(const FIX42::TradingSessionStatusRequest &request,
+                                       const FIX::SessionID &sessionId, uint16_t slotIndex);
+    void fixNwInfoReadStreamTime(const FIX42::TradingSessionStatusRequest &request, uint32_t stream,
+                                 FixSessionSlot *slot);
+    bool fixNwInfoQueueJournalRequest(uint16_t slotIndex, uint32_t stream);
+    bool fixNwInfoSendJournalRequests(uint16_t slotIndex);
     FIX::Message *fixNwInfoBuildLogonResponse(const FixSessionSlot *slot);
     FIX::Message *fixNwInfoBuildTradingSessionStatus(const FixSessionSlot *slot, uint32_t journalValue);
-    int32_t fixNwInfoHandleSignOnResponse(message *msg, uint16_t slotIndex, logger_object *logger);
+
+    // Reply routing (fix_reply_routing.cpp). Each handler of a transcode is called with the
+    // lock held; it ends the reply itself (releasing the lock, with 0, 203 or 10000) or
+    // hands back a FIX message to send with FIX_REPLY_TO_SEND, the lock still held.
+    typedef int32_t (FixNwInfoClass::*FixReplyHandler)(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                                       FIX::Message **out, logger_object *logger);
+    FixReplyHandler fixNwInfoReplyHandler(int16_t transcode);
+    bool fixNwInfoReplySlot(const message *msg, uint16_t *slotIndex, logger_object *logger);
+    int32_t fixNwInfoOnSignOnResponse(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                      FIX::Message **out, logger_object *logger);
+    int32_t fixNwInfoOnSystemInformation(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                         FIX::Message **out, logger_object *logger);
+    int32_t fixNwInfoOnJournalHeader(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                     FIX::Message **out, logger_object *logger);
+    int32_t fixNwInfoOnJournalData(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
+                                   logger_object *logger);
+    int32_t fixNwInfoOnJournalTrailer(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                      FIX::Message **out, logger_object *logger);
+    int32_t fixNwInfoOnSecondaryJournal(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                        FIX::Message **out, logger_object *logger);
+    int32_t fixNwInfoOnReply(ea_sync_guard &lock, message *msg, uint16_t slotIndex, FIX::Message **out,
+                             logger_object *logger);
+    int32_t fixNwInfoHandleSignOnResponse(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                          logger_object *logger);
+    int32_t fixNwInfoLogOnly(ea_sync_guard &lock, message *msg, logger_object *logger);
+    int32_t fixNwInfoConversionEnded(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage,
+                                     int32_t status);
+    // Client control (fix_client_control.cpp).
+    int32_t fixNwInfoDisconnectPendingClients(logger_object *logger);
+    int32_t fixNwInfoDisconnectPendingClient(uint16_t slotIndex, logger_object *logger);
+    int32_t fixNwInfoDisconnectNamedClient(message *msg, logger_object *logger);
+    void fixNwInfoLogStaleClientRecord(const message *msg, uint16_t slotIndex, logger_object *logger);
+    void fixNwInfoSendClientLogout(const FIX::SessionID &copy, int32_t handle, uint16_t slotIndex,
+                                   logger_object *logger);
+    int32_t fixNwInfoEndClientSession(ea_sync_guard &lock, const message *msg, uint16_t slotIndex,
+                                      logger_object *logger);
+    int32_t fixNwInfoForwardLogoffFlush(message *msg, int32_t result, logger_object *logger);
+    int32_t fixNwInfoSendToClient(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage,
+                                  uint16_t slotIndex, logger_object *logger);
 
   public:
     uint16_t m_currentSessionIndex;

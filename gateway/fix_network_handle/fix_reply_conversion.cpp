@@ -1,25 +1,28 @@
 // Conversion of one exchange reply into the FIX message that goes to the client: the
 // length check against the reply table, the creation of the family's message, the
-// family's fields, and the two header fields that tell the client when and on which
-// exchange stream the reply was made. The send thread calls it under the application's
-// lock; it reads only its arguments and never keeps the record.
-//
-// Families whose converters are not in the gateway yet are still recognised, checked
-// and dropped with a log line that says they were not converted, so that no reply a FIX
-// client should get is ever taken for an unknown one.
+// family's fields, and the header field that tells the client on which exchange stream
+// the reply was made. The send thread calls it under the application's lock; it reads
+// only its arguments and never keeps the record.
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 
 #include "fix42/ExecutionReport.h"
+#include "fix42/News.h"
 #include "fix42/OrderCancelReject.h"
+#include "gateway/fix_network_handle/fix_dialect.h"
+#include "gateway/fix_network_handle/fix_news_replies.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/fix_network_handle/fix_position_replies.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
+#include "gateway/fix_network_handle/fix_spread_replies.h"
+#include "gateway/fix_network_handle/fix_trade_replies.h"
 #include "gateway/library/ea_status.h"
 #include "gateway/library/ea_time.h"
 #include "gateway/library/logger.h"
@@ -99,52 +102,123 @@ bool fixReplyUnixToUtc(int64_t unixSeconds, FIX::UtcTimeStamp *out)
     return true;
 }
 
-int32_t fixReplyBuildSingleOrder(const message *msg, const fix_reply_kind *kind, int16_t errorCode,
-                                 FIX::Message **out, logger_object *logger)
+// What a family is given besides the message it fills.
+struct fix_reply_input
 {
-    const bool report = kind->family == FIX_REPLY_ORDER_REPORT;
-    FIX::Message *built = nullptr;
-    try
+    const message *msg;
+    int16_t transcode;
+    int16_t errorCode;
+    logger_object *logger;
+};
+
+// A family: how its message is made, what is logged when it cannot be, and how it is
+// filled (0, or 203 when the family discards the reply after logging why).
+struct fix_reply_family_ops
+{
+    fix_reply_family family;
+    FIX::Message *(*create)();
+    const char *createFailed;
+    int32_t (*fill)(FIX::Message &out, const fix_reply_input &in);
+};
+
+template <class M> FIX::Message *fixReplyNew()
+{
+    return new (std::nothrow) M();
+}
+
+const fix_reply_family_ops FIX_REPLY_FAMILIES[] = {
+    {FIX_REPLY_ORDER_REPORT, fixReplyNew<FIX42::ExecutionReport>,
+     "Failed to create object of ExecutionReport()",
+     [](FIX::Message &out, const fix_reply_input &in)
+     {
+         fixSingleOrderFillExecutionReport(out, in.msg->data, in.transcode, in.errorCode);
+         return static_cast<int32_t>(EA_SUCCESS);
+     }},
+    {FIX_REPLY_ORDER_CANCEL_REJECT, fixReplyNew<FIX42::OrderCancelReject>,
+     "Failed to create object of OrderCancelReject()",
+     [](FIX::Message &out, const fix_reply_input &in)
+     {
+         fixSingleOrderFillCancelReject(out, in.msg->data, in.transcode, in.errorCode);
+         return static_cast<int32_t>(EA_SUCCESS);
+     }},
+    {FIX_REPLY_SPREAD_REPORT, fixReplyNew<FIX42::ExecutionReport>, "new failed for ExecutionReport",
+     [](FIX::Message &out, const fix_reply_input &in)
+     {
+         fixSpreadFillExecutionReport(out, in.msg->data, in.transcode, in.errorCode);
+         return static_cast<int32_t>(EA_SUCCESS);
+     }},
+    {FIX_REPLY_SPREAD_CANCEL_REJECT, fixReplyNew<FIX42::OrderCancelReject>,
+     "new failed for OrderCancelReject",
+     [](FIX::Message &out, const fix_reply_input &in)
+     {
+         fixSpreadFillCancelReject(out, in.msg->data, in.transcode, in.errorCode);
+         return static_cast<int32_t>(EA_SUCCESS);
+     }},
+    {FIX_REPLY_TRADE_REPORT, fixReplyNew<FIX42::ExecutionReport>,
+     "Failed to create object of ExecutionReport()",
+     [](FIX::Message &out, const fix_reply_input &in)
+     { return fixTradeFillExecutionReport(out, in.msg, in.transcode, in.logger); }},
+    {FIX_REPLY_POSITION_REPORT, fixReplyNew<FIX42::PositionMaintenanceReport>,
+     "new failed for PositionMaintenanceReport",
+     [](FIX::Message &out, const fix_reply_input &in)
+     {
+         fixPositionFillReport(out, in.msg->data, in.transcode, in.errorCode);
+         return static_cast<int32_t>(EA_SUCCESS);
+     }},
+    {FIX_REPLY_GIVE_UP_REPORT, fixReplyNew<FIX42::GiveUpReport>, "Failed to create object of GiveUpReport()",
+     [](FIX::Message &out, const fix_reply_input &in)
+     {
+         fixGiveUpFillReport(out, in.msg->data);
+         return static_cast<int32_t>(EA_SUCCESS);
+     }},
+    {FIX_REPLY_NEWS, fixReplyNew<FIX42::News>, "Failed to create object of News()",
+     [](FIX::Message &out, const fix_reply_input &in)
+     {
+         fixNewsFill(out, in.msg->data, in.transcode);
+         return static_cast<int32_t>(EA_SUCCESS);
+     }},
+};
+
+const fix_reply_family_ops *fixReplyFamily(fix_reply_family family)
+{
+    for (const fix_reply_family_ops &ops : FIX_REPLY_FAMILIES)
+        if (ops.family == family)
+            return &ops;
+    return nullptr;
+}
+
+// Creates and fills the family's message; the stream header field comes last.
+int32_t fixReplyBuild(const fix_reply_family_ops &ops, const fix_reply_input &in, FIX::Message **out)
+{
+    std::unique_ptr<FIX::Message> built(ops.create());
+    if (!built)
     {
-        if (report)
-            built = new (std::nothrow) FIX42::ExecutionReport();
-        else
-            built = new (std::nothrow) FIX42::OrderCancelReject();
-    }
-    catch (std::bad_alloc &)
-    {
-        built = nullptr;
-    }
-    if (built == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               report ? "Failed to create object of ExecutionReport()"
-                      : "Failed to create object of OrderCancelReject()");
+        EA_LOG(in.logger, EA_LEVEL_SYSTEM_ERROR, "%s", ops.createFailed);
         return EA_ERROR;
     }
     try
     {
-        if (report)
-            fixSingleOrderFillExecutionReport(*built, msg->data, kind->transcode, errorCode);
-        else
-            fixSingleOrderFillCancelReject(*built, msg->data, kind->transcode, errorCode);
-        fixReplySetLocationId(*built, msg->data);
+        const int32_t status = ops.fill(*built, in);
+        if (status != EA_SUCCESS)
+            return status;
+        fixReplySetLocationId(*built, in.msg->data);
+    }
+    catch (FixReplyOutOfMemory &e)
+    {
+        EA_LOG(in.logger, EA_LEVEL_SYSTEM_ERROR, "%s", e.text);
+        return EA_ERROR;
+    }
+    catch (std::bad_alloc &)
+    {
+        EA_LOG(in.logger, EA_LEVEL_SYSTEM_ERROR, "%s", ops.createFailed);
+        return EA_ERROR;
     }
     catch (FIX::Exception &e)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Found Exception :%s", e.what());
-        delete built;
+        EA_LOG(in.logger, EA_LEVEL_BUSINESS_ERROR, "Found Exception :%s", e.what());
         return EA_VALID;
     }
-    catch (std::bad_alloc &)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               report ? "Failed to create object of ExecutionReport()"
-                      : "Failed to create object of OrderCancelReject()");
-        delete built;
-        return EA_ERROR;
-    }
-    *out = built;
+    *out = built.release();
     return EA_SUCCESS;
 }
 } // namespace
@@ -246,6 +320,94 @@ void fixReplySetMaturity(FIX::FieldMap &map, uint32_t expirySeconds)
     map.setField(FIX::StringField(FIX::FIELD::MaturityDay, day));
 }
 
+void fixReplySetText(FIX::FieldMap &map, int tag, const std::string &text)
+{
+    if (!text.empty())
+        map.setField(FIX::StringField(tag, text));
+}
+
+char fixReplyOrdType(uint8_t terms)
+{
+    const bool market = (terms & FIX_TERMS_MARKET) != 0;
+    if ((terms & FIX_TERMS_STOP) != 0)
+        return market ? '3' : '4';
+    return market ? '1' : '2';
+}
+
+char fixReplyTimeInForce(uint8_t terms)
+{
+    if ((terms & FIX_TERMS_GTC) != 0)
+        return '1';
+    if ((terms & FIX_TERMS_DAY) != 0)
+        return '0';
+    if ((terms & FIX_TERMS_AT_OPENING) != 0)
+        return '2';
+    if ((terms & FIX_TERMS_IOC) != 0)
+        return '3';
+    return '\0';
+}
+
+bool fixReplyRestatement(uint8_t code, char *execType, int *reason)
+{
+    switch (code)
+    {
+    case 'B':
+        *reason = 52;
+        break;
+    case 'C':
+        *reason = 50;
+        break;
+    case 'M':
+        *reason = 51;
+        break;
+    default:
+        return false;
+    }
+    *execType = 'D';
+    return true;
+}
+
+void fixReplySetProduct(FIX::FieldMap &map, int tag, const std::string &underlying)
+{
+    if (underlying == "STK")
+        map.setField(FIX::IntField(tag, 5));
+    else if (underlying == "IDX")
+        map.setField(FIX::IntField(tag, 7));
+}
+
+void fixReplySetSide(FIX::FieldMap &map, int tag, int16_t side)
+{
+    if (side == 1)
+        map.setField(FIX::CharField(tag, '1'));
+    else if (side == 2)
+        map.setField(FIX::CharField(tag, '2'));
+}
+
+const fix_option_tags FIX_OPTION_TAGS = {FIX::FIELD::PutOrCall, FIX::FIELD::OptAttribute,
+                                         FIX::FIELD::StrikePrice};
+const fix_option_tags FIX_LEG_OPTION_TAGS = {FIX42::TAG::LegPutOrCall, FIX::FIELD::LegOptAttribute,
+                                             FIX::FIELD::LegStrikePrice};
+
+void fixReplySetOptionFields(FIX::FieldMap &map, const fix_option_tags &tags, uint8_t optionType,
+                             uint8_t exerciseStyle, int32_t strike)
+{
+    if (optionType == 'C')
+        map.setField(FIX::IntField(tags.putOrCall, 1));
+    else if (optionType == 'P')
+        map.setField(FIX::IntField(tags.putOrCall, 0));
+    if (exerciseStyle == 'A')
+        map.setField(FIX::CharField(tags.optAttribute, 'L'));
+    else if (exerciseStyle == 'E')
+        map.setField(FIX::CharField(tags.optAttribute, 'S'));
+    map.setField(FIX::DoubleField(tags.strikePrice, strike / 100.0));
+}
+
+void fixReplySetErrorText(FIX::FieldMap &map, fix_text_rule rule, int16_t errorCode)
+{
+    if (rule == FIX_TEXT_ALWAYS || (rule == FIX_TEXT_ERROR_ABOVE_ZERO && errorCode > 0))
+        map.setField(FIX::Text(fixReplyDecimal(errorCode)));
+}
+
 void fixReplySetSendingTime(FIX::Message &fixMessage, const uint8_t *record)
 {
     FIX::UtcTimeStamp time(0, 0, 0, 1, 1, 1970);
@@ -286,25 +448,9 @@ int32_t fixReplyGetFixMessage(const message *msg, int16_t transcode, int16_t err
             transcode, static_cast<int>(msg->data_length), static_cast<int>(kind->length), handle, twsIndex);
         return EA_VALID;
     }
-    switch (kind->family)
-    {
-    case FIX_REPLY_ORDER_REPORT:
-    case FIX_REPLY_ORDER_CANCEL_REJECT:
-        return fixReplyBuildSingleOrder(msg, kind, errorCode, out, logger);
-    case FIX_REPLY_SPREAD_REPORT:
-    case FIX_REPLY_SPREAD_CANCEL_REJECT:
-    case FIX_REPLY_TRADE_REPORT:
-    case FIX_REPLY_POSITION_REPORT:
-    case FIX_REPLY_GIVE_UP_REPORT:
-    case FIX_REPLY_NEWS:
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
-            "Discarding the Message with transcode [%d] and error code[%d] for nw_handle[%d] and tws_index[%u]: not converted, the gateway has no FIX conversion for this reply yet",
-            transcode, errorCode, handle, twsIndex);
-        return EA_VALID;
-    case FIX_REPLY_NO_FAMILY:
-        break;
-    }
+    const fix_reply_family_ops *ops = fixReplyFamily(kind->family);
+    if (ops != nullptr)
+        return fixReplyBuild(*ops, fix_reply_input{msg, transcode, errorCode, logger}, out);
     EA_LOG(
         logger, EA_LEVEL_BUSINESS_ERROR,
         "Discarding Unknown Message having transcode [%d]and error code[%d] for nw_handle[%d] and tws_index[%u]",

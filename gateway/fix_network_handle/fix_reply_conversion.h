@@ -51,6 +51,17 @@ enum : uint32_t
     FIX_REPLY_HEADER_STREAM_NUMBER = 37, // u8
 };
 
+// Order-terms flag bits of the order, spread and trade records.
+enum : uint8_t
+{
+    FIX_TERMS_IOC = 0x02,
+    FIX_TERMS_GTC = 0x04,
+    FIX_TERMS_DAY = 0x08,
+    FIX_TERMS_STOP = 0x20,
+    FIX_TERMS_MARKET = 0x40,
+    FIX_TERMS_AT_OPENING = 0x80,
+};
+
 // The table entry of a transcode, or null for a transcode no FIX client is sent.
 const fix_reply_kind *fixReplyFindKind(int16_t transcode);
 // The whole table (for the tests and for anyone listing what reaches FIX clients).
@@ -85,6 +96,51 @@ std::string fixReplyText(const uint8_t *record, uint32_t offset, uint32_t width)
 std::string fixReplyDecimal(int64_t value);
 // MaturityMonthYear (200) and MaturityDay (205) of an expiry in exchange seconds.
 void fixReplySetMaturity(FIX::FieldMap &map, uint32_t expirySeconds);
+
+// Pieces the families share. A text field is left out when empty: an empty FIX field
+// would make the client's engine refuse the whole message.
+void fixReplySetText(FIX::FieldMap &map, int tag, const std::string &text);
+// OrdType (40) from the order-terms flags: stop-loss with market '3', stop-loss '4',
+// market '1', otherwise '2'.
+char fixReplyOrdType(uint8_t terms);
+// TimeInForce (59): the first of good-till-cancelled '1', day '0', at-the-opening '2',
+// immediate-or-cancel '3' that is set; '\0' when none is.
+char fixReplyTimeInForce(uint8_t terms);
+// The restatement code of a changed order ('B', 'C' or 'M'): ExecType 'D' and the
+// ExecRestatementReason (52, 50, 51). False for any other code.
+bool fixReplyRestatement(uint8_t code, char *execType, int *reason);
+// Product (or LegProduct) 5 for "STK" and 7 for "IDX"; left out otherwise.
+void fixReplySetProduct(FIX::FieldMap &map, int tag, const std::string &underlying);
+// Side (or LegSide) '1' for 1 and '2' for 2; left out otherwise.
+void fixReplySetSide(FIX::FieldMap &map, int tag, int16_t side);
+// The option fields of an "OPT" instrument: put or call 1 for 'C', 0 for 'P', exercise
+// style 'L' for 'A', 'S' for 'E' (each left out for another byte), the strike / 100.
+struct fix_option_tags
+{
+    int putOrCall;
+    int optAttribute;
+    int strikePrice;
+};
+extern const fix_option_tags FIX_OPTION_TAGS;
+extern const fix_option_tags FIX_LEG_OPTION_TAGS;
+void fixReplySetOptionFields(FIX::FieldMap &map, const fix_option_tags &tags, uint8_t optionType,
+                             uint8_t exerciseStyle, int32_t strike);
+
+// When a report carries the error code as its Text (58).
+enum fix_text_rule
+{
+    FIX_TEXT_NEVER,
+    FIX_TEXT_ERROR_ABOVE_ZERO,
+    FIX_TEXT_ALWAYS,
+};
+void fixReplySetErrorText(FIX::FieldMap &map, fix_text_rule rule, int16_t errorCode);
+
+// Thrown by a family when a part of its message cannot be allocated: the frame logs the
+// text at level 0 and the gateway stops.
+struct FixReplyOutOfMemory
+{
+    const char *text;
+};
 
 // Header fields: OnBehalfOfSendingTime (370) from the exchange time stamp, and
 // OnBehalfOfLocationID (144) from the stream number.

@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "Session.h"
-#include "gateway/fix_network_handle/fix_lock.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
+#include "gateway/library/ea_sync_info.h"
 #include "gateway/library/ea_time.h"
 #include "gateway/library/logger.h"
 #include "gateway/library/message.h"
@@ -148,8 +148,8 @@ FIX::Message *FixNwInfoClass::fixNwInfoBuildTradingSessionStatus(const FixSessio
 }
 
 // The send of step 6: called with the lock held, returns with it released.
-int32_t FixNwInfoClass::fixNwInfoSendToClient(message *msg, FIX::Message *fixMessage, uint16_t slotIndex,
-                                              logger_object *logger)
+int32_t FixNwInfoClass::fixNwInfoSendToClient(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage,
+                                              uint16_t slotIndex, logger_object *logger)
 {
     FixSessionInfoContainer *c = m_sessionContainer;
     FixSessionSlot *slot = &c->slots[slotIndex];
@@ -159,7 +159,7 @@ int32_t FixNwInfoClass::fixNwInfoSendToClient(message *msg, FIX::Message *fixMes
     FIX::SessionID *copy = nullptr;
     const int32_t copied = fixNwInfoGetCopyOfSessionId(slot->session_id, &copy, logger);
     const int32_t handle = slot->fix_nw_handle;
-    ea_sync_info_leave_critical_section(m_lock);
+    lock.leave();
     if (copied == EA_ERROR)
     {
         setShutdown();
@@ -205,9 +205,41 @@ int32_t FixNwInfoClass::fixNwInfoSendToClient(message *msg, FIX::Message *fixMes
     return EA_SUCCESS;
 }
 
+// A reply dropped where it stands: the lock is released first.
+static int32_t fixNwInfoDiscard(ea_sync_guard &lock, message *msg)
+{
+    lock.leave();
+    message_destroy(msg);
+    return EA_VALID;
+}
+
+// The record's length is not the one its transcode needs.
+static int32_t fixNwInfoDiscardLength(ea_sync_guard &lock, message *msg, int expected,
+                                      const FixSessionSlot *slot, logger_object *logger)
+{
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
+        msg->transcode, msg->data_length, expected, static_cast<long>(static_cast<int32_t>(slot->user_id)),
+        slot->fix_nw_handle);
+    return fixNwInfoDiscard(lock, msg);
+}
+
+// A record kept only in the binary response log, on the tick of the last send.
+int32_t FixNwInfoClass::fixNwInfoLogOnly(ea_sync_guard &lock, message *msg, logger_object *logger)
+{
+    m_sessionContainer->last_send_tick = ea_get_tick_count();
+    const uint32_t tick = m_sessionContainer->last_send_tick;
+    lock.leave();
+    logger_object_binary_log(logger, msg, EA_BINARY_KIND_FIX, EA_RESPONSE_LOG, tick, 1, 0);
+    message_destroy(msg);
+    return EA_SUCCESS;
+}
+
 // A 2301 for the slot: kept, and the system information request goes out. Called with
 // the lock held; returns with it released.
-int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(message *msg, uint16_t slotIndex, logger_object *logger)
+int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                                      logger_object *logger)
 {
     FixSessionInfoContainer *c = m_sessionContainer;
     FixSessionSlot *slot = &c->slots[slotIndex];
@@ -219,7 +251,7 @@ int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(message *msg, uint16_t slo
                "Discarding repeated logon response for user [%ld] having fix_nw_handle [%d] fix index [%u]",
                static_cast<long>(static_cast<int32_t>(slot->user_id)), slot->fix_nw_handle,
                static_cast<unsigned>(slotIndex));
-        ea_sync_info_leave_critical_section(m_lock);
+        lock.leave();
         message_destroy(msg);
         return EA_VALID;
     }
@@ -227,7 +259,7 @@ int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(message *msg, uint16_t slo
     if (request == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "create_system_info_request return NULL");
-        ea_sync_info_leave_critical_section(m_lock);
+        lock.leave();
         message_destroy(msg);
         setShutdown();
         return EA_ERROR;
@@ -240,7 +272,7 @@ int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(message *msg, uint16_t slo
     const long userId = static_cast<long>(static_cast<int32_t>(slot->user_id));
     const int32_t handle = slot->fix_nw_handle;
     const unsigned linkIndex = slot->link_index;
-    ea_sync_info_leave_critical_section(m_lock);
+    lock.leave();
     logger_object_binary_log(logger, request, EA_BINARY_KIND_FIX, EA_REQUEST_LOG, 0, 0, 0);
     if (shared_queue_insert_single_element(m_requestQueue, request) != EA_SUCCESS)
     {
@@ -256,249 +288,265 @@ int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(message *msg, uint16_t slo
     return EA_SUCCESS;
 }
 
-int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
+// The slot that a reply names, when the reply still belongs to the client's session:
+// the index must lie inside the table, the record hold a whole header, and the slot be
+// the live session of the reply's handle. Anything else is logged and false.
+bool FixNwInfoClass::fixNwInfoReplySlot(const message *msg, uint16_t *slotIndex, logger_object *logger)
 {
     FixSessionInfoContainer *c = m_sessionContainer;
-    ea_sync_info_enter_critical_section(m_lock);
-    const int32_t slotSigned =
-        static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
-    if (slotSigned < 0 || slotSigned >= c->max_sessions)
+    const int32_t index = static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
+    if (index < 0 || index >= c->max_sessions)
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
             "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence discarding the message. ",
-            static_cast<unsigned>(slotSigned), static_cast<unsigned>(c->max_sessions));
-        ea_sync_info_leave_critical_section(m_lock);
-        message_destroy(msg);
-        return EA_VALID;
+            static_cast<unsigned>(index), static_cast<unsigned>(c->max_sessions));
+        return false;
     }
-    const uint16_t slotIndex = static_cast<uint16_t>(slotSigned);
-    FixSessionSlot *slot = &c->slots[slotIndex];
-    const int16_t transcode = msg->transcode;
+    const FixSessionSlot *slot = &c->slots[index];
     // Every reply is read through its VRX header: one without a whole header is dropped.
     if (msg->data_length < VRX_HEADER_LENGTH)
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
-            transcode, msg->data_length, static_cast<int>(VRX_HEADER_LENGTH),
+            msg->transcode, msg->data_length, static_cast<int>(VRX_HEADER_LENGTH),
             static_cast<long>(static_cast<int32_t>(slot->user_id)), slot->fix_nw_handle);
-        ea_sync_info_leave_critical_section(m_lock);
-        message_destroy(msg);
-        return EA_VALID;
+        return false;
     }
-    const int16_t errorCode = get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE);
     if (slot->fix_nw_handle == -1 || msg->workstation_network_handle != slot->fix_nw_handle ||
         slot->discard == 1 || slot->pending == 1)
     {
         EA_LOG(
             logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding message having transocde [%d] as Nw Handle is mis matched OR discard/Pending status flag is set. The nw_handle[%d] index[%u] in message and  nw handle [%d] in the client list and Discard flag is[%u] Pending Status flag is[%d].",
-            transcode, msg->workstation_network_handle, static_cast<unsigned>(slotIndex), slot->fix_nw_handle,
-            static_cast<unsigned>(slot->discard), slot->pending);
-        ea_sync_info_leave_critical_section(m_lock);
-        message_destroy(msg);
-        return EA_VALID;
+            msg->transcode, msg->workstation_network_handle, static_cast<unsigned>(index),
+            slot->fix_nw_handle, static_cast<unsigned>(slot->discard), slot->pending);
+        return false;
     }
+    *slotIndex = static_cast<uint16_t>(index);
+    return true;
+}
+
+// 2301: kept when accepted (the system information request follows), a Logout otherwise.
+int32_t FixNwInfoClass::fixNwInfoOnSignOnResponse(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                                  FIX::Message **out, logger_object *logger)
+{
+    const FixSessionSlot *slot = &m_sessionContainer->slots[slotIndex];
+    if (msg->data_length != SIGN_ON_RESPONSE_LONG && msg->data_length != SIGN_ON_RESPONSE_SHORT)
+        return fixNwInfoDiscardLength(lock, msg, SIGN_ON_RESPONSE_LONG, slot, logger);
+    const int16_t errorCode = get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received Logon response Trascode for user [%ld] having fix_nw_handle [%d] fix index [%u] with error code[%d]",
+        static_cast<long>(static_cast<int32_t>(slot->user_id)), slot->fix_nw_handle,
+        static_cast<unsigned>(slotIndex), errorCode);
+    if (errorCode == 0)
+        return fixNwInfoHandleSignOnResponse(lock, msg, slotIndex, logger);
+    *out = fixNwInfoNewLogout(fixDecimal(errorCode));
+    return FIX_REPLY_TO_SEND;
+}
+
+// 1601: the custom logon response, or a Logout with the exchange's error.
+int32_t FixNwInfoClass::fixNwInfoOnSystemInformation(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                                     FIX::Message **out, logger_object *logger)
+{
+    FixSessionSlot *slot = &m_sessionContainer->slots[slotIndex];
+    const long userId = static_cast<long>(static_cast<int32_t>(slot->user_id));
+    if (slot->user_logon_resp_msg == nullptr)
+    {
+        EA_LOG(
+            logger, EA_LEVEL_BUSINESS_ERROR,
+            "Discarding SYSTEM_INFORMATION_OUT message as user logon response message is not received for user [%ld] having fix_nw_handle [%d]",
+            userId, slot->fix_nw_handle);
+        return fixNwInfoDiscard(lock, msg);
+    }
+    const int16_t errorCode = get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received System Information Out Trascode for user[%ld]having fix_nw_handle[%d] fix index [%u] with error code[%d]",
+        userId, slot->fix_nw_handle, static_cast<unsigned>(slotIndex), errorCode);
+    if (errorCode != 0)
+    {
+        *out = fixNwInfoNewLogout(fixDecimal(errorCode));
+        return FIX_REPLY_TO_SEND;
+    }
+    if (msg->data_length < SYSTEM_INFO_MINIMUM_LENGTH)
+        return fixNwInfoDiscardLength(lock, msg, SYSTEM_INFO_MINIMUM_LENGTH, slot, logger);
+    slot->market_status = get_u16_be(msg->data, SYSTEM_INFO_MARKET_STATUS);
+    slot->stream_count = msg->data[SYSTEM_INFO_STREAM_COUNT];
+    EA_LOG(logger, EA_LEVEL_CONTINUATION,
+           "Received the stream count [%d] for user [%ld] having fix_nw_handle [%d] fix index [%u]",
+           static_cast<int>(slot->stream_count), userId, slot->fix_nw_handle,
+           static_cast<unsigned>(slotIndex));
+    // The floor is the 8-byte big-endian time of the stored response (inside both lengths).
+    slot->journal_floor_time =
+        static_cast<int64_t>(get_u64_be(slot->user_logon_resp_msg->data, SIGN_ON_RESPONSE_JOURNAL_FLOOR));
+    *out = fixNwInfoBuildLogonResponse(slot);
+    message_destroy(slot->user_logon_resp_msg);
+    slot->user_logon_resp_msg = nullptr;
+    slot->state = FIX_SLOT_SYSTEM_INFO_AWAITED;
+    return FIX_REPLY_TO_SEND;
+}
+
+// 7011: kept in the binary log only.
+int32_t FixNwInfoClass::fixNwInfoOnJournalHeader(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                                 FIX::Message **, logger_object *logger)
+{
+    const FixSessionSlot *slot = &m_sessionContainer->slots[slotIndex];
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Received Journal Header for user[%ld]having fix_nw_handle[%d] fix index [%u]",
+           static_cast<long>(static_cast<int32_t>(slot->user_id)), slot->fix_nw_handle,
+           static_cast<unsigned>(slotIndex));
+    return fixNwInfoLogOnly(lock, msg, logger);
+}
+
+// The result of a conversion that gave no message to send.
+int32_t FixNwInfoClass::fixNwInfoConversionEnded(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage,
+                                                 int32_t status)
+{
+    lock.leave();
+    delete fixMessage;
+    message_destroy(msg);
+    if (status == EA_ERROR)
+        setShutdown();
+    return status == EA_SUCCESS ? EA_VALID : status;
+}
+
+// 7021: the inner record converted and resent with PossResend.
+int32_t FixNwInfoClass::fixNwInfoOnJournalData(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                               FIX::Message **out, logger_object *logger)
+{
+    if (message_ltrim(msg, VRX_HEADER_LENGTH) == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_ltrim retrun NULL");
+        fixNwInfoDiscard(lock, msg);
+        setShutdown();
+        return EA_ERROR;
+    }
+    if (msg->data_length < VRX_HEADER_LENGTH)
+        return fixNwInfoDiscardLength(lock, msg, VRX_HEADER_LENGTH, &m_sessionContainer->slots[slotIndex],
+                                      logger);
+    const int32_t status = fixNwInfoGetFixMessage(msg, get_i16_be(msg->data, VRX_OFFSET_TRANSCODE),
+                                                  get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE), out, logger);
+    if (status != EA_SUCCESS || *out == nullptr)
+        return fixNwInfoConversionEnded(lock, msg, *out, status);
+    (*out)->getHeader().setField(FIX::PossResend(true));
+    return FIX_REPLY_TO_SEND;
+}
+
+// 7031: one stream finished; after the last, the TradingSessionStatus and trading.
+int32_t FixNwInfoClass::fixNwInfoOnJournalTrailer(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                                  FIX::Message **out, logger_object *logger)
+{
+    FixSessionSlot *slot = &m_sessionContainer->slots[slotIndex];
+    const long userId = static_cast<long>(static_cast<int32_t>(slot->user_id));
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received Journal Trailer Transcode for stream id [%d], user [%ld] having fix_nw_handle[%d] fix index [%u]",
+        static_cast<int>(slot->stream_count), userId, slot->fix_nw_handle, static_cast<unsigned>(slotIndex));
+    // A trailer with no stream left to finish is not the download's: it is dropped.
+    if (slot->stream_count == 0 || slot->state != FIX_SLOT_JOURNAL_DOWNLOAD)
+        return fixNwInfoDiscard(lock, msg);
+    if (--slot->stream_count != 0)
+        return fixNwInfoLogOnly(lock, msg, logger);
+    *out = fixNwInfoBuildTradingSessionStatus(slot, static_cast<uint32_t>(msg->login_count));
+    EA_LOG(logger, EA_LEVEL_EVENT,
+           "Received Journal Trailer Trascode for user[%ld]having fix_nw_handle[%d]fix index [%u]", userId,
+           slot->fix_nw_handle, static_cast<unsigned>(slotIndex));
+    slot->state = FIX_SLOT_READY;
+    return FIX_REPLY_TO_SEND;
+}
+
+// 7003: back to the user session thread.
+int32_t FixNwInfoClass::fixNwInfoOnSecondaryJournal(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
+                                                    FIX::Message **, logger_object *logger)
+{
+    const FixSessionSlot *slot = &m_sessionContainer->slots[slotIndex];
     const long userId = static_cast<long>(static_cast<int32_t>(slot->user_id));
     const int32_t handle = slot->fix_nw_handle;
+    const unsigned linkIndex = slot->link_index;
+    lock.leave();
+    const unsigned long sequence = msg->sequence_number;
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Received a SECONDARY_JOURNAL_DOWNLOAD message for user [%ld] for tws nw handle [%d], fix session index [%u] over link index [%u], sequence number [%lu]",
+        userId, handle, static_cast<unsigned>(slotIndex), linkIndex, sequence);
+    msg->user_type = 1;
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Sending the SECONDARY_JOURNAL_DOWNLOAD message to user session module for user [%ld] for tws nw handle [%d], fix session index [%u] over link index [%u], sequence number [%lu]",
+        userId, handle, static_cast<unsigned>(slotIndex), linkIndex, sequence);
+    if (shared_queue_insert_single_element(m_requestQueue, msg) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
+        message_destroy(msg);
+        return EA_ERROR;
+    }
+    return EA_VALID;
+}
+
+// Any other reply: converted into its FIX message.
+int32_t FixNwInfoClass::fixNwInfoOnReply(ea_sync_guard &lock, message *msg, uint16_t, FIX::Message **out,
+                                         logger_object *logger)
+{
+    const int32_t status = fixNwInfoGetFixMessage(msg, msg->transcode,
+                                                  get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE), out, logger);
+    if (status != EA_SUCCESS || *out == nullptr)
+        return fixNwInfoConversionEnded(lock, msg, *out, status);
+    return FIX_REPLY_TO_SEND;
+}
+
+FixNwInfoClass::FixReplyHandler FixNwInfoClass::fixNwInfoReplyHandler(int16_t transcode)
+{
+    switch (transcode)
+    {
+    case TRANSCODE_SIGN_ON_RESPONSE_FIX:
+        return &FixNwInfoClass::fixNwInfoOnSignOnResponse;
+    case TRANSCODE_SYSTEM_INFO_OUT_FIX:
+        return &FixNwInfoClass::fixNwInfoOnSystemInformation;
+    case TRANSCODE_JOURNAL_HEADER:
+        return &FixNwInfoClass::fixNwInfoOnJournalHeader;
+    case TRANSCODE_JOURNAL_DATA:
+        return &FixNwInfoClass::fixNwInfoOnJournalData;
+    case TRANSCODE_JOURNAL_TRAILER:
+        return &FixNwInfoClass::fixNwInfoOnJournalTrailer;
+    case TRANSCODE_SECONDARY_JOURNAL:
+        return &FixNwInfoClass::fixNwInfoOnSecondaryJournal;
+    default:
+        return &FixNwInfoClass::fixNwInfoOnReply;
+    }
+}
+
+int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
+{
+    ea_sync_guard lock(m_lock);
+    uint16_t slotIndex = 0;
+    if (!fixNwInfoReplySlot(msg, &slotIndex, logger))
+        return fixNwInfoDiscard(lock, msg);
     FIX::Message *fixMessage = nullptr;
+    int32_t status = EA_VALID;
     try
     {
-        switch (transcode)
-        {
-        case TRANSCODE_SIGN_ON_RESPONSE_FIX:
-            if (msg->data_length != SIGN_ON_RESPONSE_LONG && msg->data_length != SIGN_ON_RESPONSE_SHORT)
-            {
-                EA_LOG(
-                    logger, EA_LEVEL_BUSINESS_ERROR,
-                    "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
-                    transcode, msg->data_length, static_cast<int>(SIGN_ON_RESPONSE_LONG), userId, handle);
-                ea_sync_info_leave_critical_section(m_lock);
-                message_destroy(msg);
-                return EA_VALID;
-            }
-            EA_LOG(
-                logger, EA_LEVEL_EVENT,
-                "Received Logon response Trascode for user [%ld] having fix_nw_handle [%d] fix index [%u] with error code[%d]",
-                userId, handle, static_cast<unsigned>(slotIndex), errorCode);
-            if (errorCode == 0)
-                return fixNwInfoHandleSignOnResponse(msg, slotIndex, logger);
-            fixMessage = fixNwInfoNewLogout(fixDecimal(errorCode));
-            break;
-        case TRANSCODE_SYSTEM_INFO_OUT_FIX:
-            if (slot->user_logon_resp_msg == nullptr)
-            {
-                EA_LOG(
-                    logger, EA_LEVEL_BUSINESS_ERROR,
-                    "Discarding SYSTEM_INFORMATION_OUT message as user logon response message is not received for user [%ld] having fix_nw_handle [%d]",
-                    userId, handle);
-                ea_sync_info_leave_critical_section(m_lock);
-                message_destroy(msg);
-                return EA_VALID;
-            }
-            EA_LOG(
-                logger, EA_LEVEL_EVENT,
-                "Received System Information Out Trascode for user[%ld]having fix_nw_handle[%d] fix index [%u] with error code[%d]",
-                userId, handle, static_cast<unsigned>(slotIndex), errorCode);
-            if (errorCode != 0)
-            {
-                fixMessage = fixNwInfoNewLogout(fixDecimal(errorCode));
-                break;
-            }
-            if (msg->data_length < SYSTEM_INFO_MINIMUM_LENGTH)
-            {
-                EA_LOG(
-                    logger, EA_LEVEL_BUSINESS_ERROR,
-                    "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
-                    transcode, msg->data_length, static_cast<int>(SYSTEM_INFO_MINIMUM_LENGTH), userId,
-                    handle);
-                ea_sync_info_leave_critical_section(m_lock);
-                message_destroy(msg);
-                return EA_VALID;
-            }
-            slot->market_status = get_u16_be(msg->data, SYSTEM_INFO_MARKET_STATUS);
-            slot->stream_count = msg->data[SYSTEM_INFO_STREAM_COUNT];
-            EA_LOG(logger, EA_LEVEL_CONTINUATION,
-                   "Received the stream count [%d] for user [%ld] having fix_nw_handle [%d] fix index [%u]",
-                   static_cast<int>(slot->stream_count), userId, handle, static_cast<unsigned>(slotIndex));
-            // The floor is the 8-byte big-endian time of the stored response (inside both lengths).
-            slot->journal_floor_time = static_cast<int64_t>(
-                get_u64_be(slot->user_logon_resp_msg->data, SIGN_ON_RESPONSE_JOURNAL_FLOOR));
-            fixMessage = fixNwInfoBuildLogonResponse(slot);
-            message_destroy(slot->user_logon_resp_msg);
-            slot->user_logon_resp_msg = nullptr;
-            slot->state = FIX_SLOT_SYSTEM_INFO_AWAITED;
-            break;
-        case TRANSCODE_JOURNAL_HEADER:
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received Journal Header for user[%ld]having fix_nw_handle[%d] fix index [%u]", userId,
-                   handle, static_cast<unsigned>(slotIndex));
-            c->last_send_tick = ea_get_tick_count();
-            {
-                const uint32_t tick = c->last_send_tick;
-                ea_sync_info_leave_critical_section(m_lock);
-                logger_object_binary_log(logger, msg, EA_BINARY_KIND_FIX, EA_RESPONSE_LOG, tick, 1, 0);
-            }
-            message_destroy(msg);
-            return EA_SUCCESS;
-        case TRANSCODE_JOURNAL_DATA:
-        {
-            if (message_ltrim(msg, VRX_HEADER_LENGTH) == nullptr)
-            {
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_ltrim retrun NULL");
-                ea_sync_info_leave_critical_section(m_lock);
-                message_destroy(msg);
-                setShutdown();
-                return EA_ERROR;
-            }
-            if (msg->data_length < VRX_HEADER_LENGTH)
-            {
-                EA_LOG(
-                    logger, EA_LEVEL_BUSINESS_ERROR,
-                    "Discarding message with transcode[%d] having invalid length[%d]. Actual length is [%d]for user[%ld] having fix_nw_handle[%d]",
-                    transcode, msg->data_length, static_cast<int>(VRX_HEADER_LENGTH), userId, handle);
-                ea_sync_info_leave_critical_section(m_lock);
-                message_destroy(msg);
-                return EA_VALID;
-            }
-            const int32_t status =
-                fixNwInfoGetFixMessage(msg, get_i16_be(msg->data, VRX_OFFSET_TRANSCODE),
-                                       get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE), &fixMessage, logger);
-            if (status != EA_SUCCESS || fixMessage == nullptr)
-            {
-                ea_sync_info_leave_critical_section(m_lock);
-                delete fixMessage;
-                message_destroy(msg);
-                if (status == EA_ERROR)
-                    setShutdown();
-                return status == EA_SUCCESS ? EA_VALID : status;
-            }
-            fixMessage->getHeader().setField(FIX::PossResend(true));
-            break;
-        }
-        case TRANSCODE_JOURNAL_TRAILER:
-            EA_LOG(
-                logger, EA_LEVEL_EVENT,
-                "Received Journal Trailer Transcode for stream id [%d], user [%ld] having fix_nw_handle[%d] fix index [%u]",
-                static_cast<int>(slot->stream_count), userId, handle, static_cast<unsigned>(slotIndex));
-            // A trailer with no stream left to finish is not the download's: it is dropped.
-            if (slot->stream_count == 0 || slot->state != FIX_SLOT_JOURNAL_DOWNLOAD)
-            {
-                ea_sync_info_leave_critical_section(m_lock);
-                message_destroy(msg);
-                return EA_VALID;
-            }
-            if (--slot->stream_count != 0)
-            {
-                c->last_send_tick = ea_get_tick_count();
-                const uint32_t tick = c->last_send_tick;
-                ea_sync_info_leave_critical_section(m_lock);
-                logger_object_binary_log(logger, msg, EA_BINARY_KIND_FIX, EA_RESPONSE_LOG, tick, 1, 0);
-                message_destroy(msg);
-                return EA_SUCCESS;
-            }
-            fixMessage = fixNwInfoBuildTradingSessionStatus(slot, static_cast<uint32_t>(msg->login_count));
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received Journal Trailer Trascode for user[%ld]having fix_nw_handle[%d]fix index [%u]",
-                   userId, handle, static_cast<unsigned>(slotIndex));
-            slot->state = FIX_SLOT_READY;
-            break;
-        case TRANSCODE_SECONDARY_JOURNAL:
-        {
-            const unsigned linkIndex = slot->link_index;
-            ea_sync_info_leave_critical_section(m_lock);
-            const unsigned long sequence = msg->sequence_number;
-            EA_LOG(
-                logger, EA_LEVEL_EVENT,
-                "Received a SECONDARY_JOURNAL_DOWNLOAD message for user [%ld] for tws nw handle [%d], fix session index [%u] over link index [%u], sequence number [%lu]",
-                userId, handle, static_cast<unsigned>(slotIndex), linkIndex, sequence);
-            msg->user_type = 1;
-            EA_LOG(
-                logger, EA_LEVEL_EVENT,
-                "Sending the SECONDARY_JOURNAL_DOWNLOAD message to user session module for user [%ld] for tws nw handle [%d], fix session index [%u] over link index [%u], sequence number [%lu]",
-                userId, handle, static_cast<unsigned>(slotIndex), linkIndex, sequence);
-            if (shared_queue_insert_single_element(m_requestQueue, msg) != EA_SUCCESS)
-            {
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
-                message_destroy(msg);
-                return EA_ERROR;
-            }
-            return EA_VALID;
-        }
-        default:
-        {
-            const int32_t status = fixNwInfoGetFixMessage(msg, transcode, errorCode, &fixMessage, logger);
-            if (status != EA_SUCCESS || fixMessage == nullptr)
-            {
-                ea_sync_info_leave_critical_section(m_lock);
-                delete fixMessage;
-                message_destroy(msg);
-                if (status == EA_ERROR)
-                    setShutdown();
-                return status == EA_SUCCESS ? EA_VALID : status;
-            }
-            break;
-        }
-        }
+        status = (this->*fixNwInfoReplyHandler(msg->transcode))(lock, msg, slotIndex, &fixMessage, logger);
     }
     catch (FIX::Exception &e)
     {
+        const FixSessionSlot *slot = &m_sessionContainer->slots[slotIndex];
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
                slot->session_id != nullptr ? slot->session_id->toString().c_str() : "", e.what());
-        ea_sync_info_leave_critical_section(m_lock);
         delete fixMessage;
-        message_destroy(msg);
-        return EA_VALID;
+        return fixNwInfoDiscard(lock, msg);
     }
     catch (std::bad_alloc &)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Failed to create object of custom_logon_response()");
-        ea_sync_info_leave_critical_section(m_lock);
         delete fixMessage;
-        message_destroy(msg);
+        fixNwInfoDiscard(lock, msg);
         setShutdown();
         return EA_ERROR;
     }
-    return fixNwInfoSendToClient(msg, fixMessage, slotIndex, logger);
+    if (status != FIX_REPLY_TO_SEND)
+        return status;
+    return fixNwInfoSendToClient(lock, msg, fixMessage, slotIndex, logger);
 }

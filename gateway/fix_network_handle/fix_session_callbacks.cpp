@@ -5,6 +5,7 @@
 // Logon answer; the client gets the gateway's once the exchange has accepted the user.
 // fromApp admits each application message only in the slot's right state.
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "FieldConvertors.h"
@@ -91,22 +92,94 @@ void FixNwInfoClass::fromAdmin(const FIX::Message &message, const FIX::SessionID
 {
     if (shuttingDown())
         return;
-    ea_sync_info_enter_critical_section(m_lock);
-    ++m_deferDepth;
-    try
-    {
-        crack(message, sessionId);
-    }
-    catch (FIX::Exception &e)
-    {
-        EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
-               sessionId.toString().c_str(), e.what());
-    }
     std::vector<FixDeferredSend> sends;
-    if (--m_deferDepth == 0)
-        sends.swap(m_deferred);
-    ea_sync_info_leave_critical_section(m_lock);
+    {
+        ea_sync_guard lock(m_lock);
+        ++m_deferDepth;
+        try
+        {
+            crack(message, sessionId);
+        }
+        catch (FIX::Exception &e)
+        {
+            EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR,
+                   "Found exception for session [%s], exception message [%s]", sessionId.toString().c_str(),
+                   e.what());
+        }
+        if (--m_deferDepth == 0)
+            sends.swap(m_deferred);
+    }
     fixNwInfoFlushDeferredSends(sends);
+}
+
+// The admission test's answer for one application message: cracked, or refused with the
+// reject that says why.
+void FixNwInfoClass::fixNwInfoGate(int32_t status, const FIX::Message &message,
+                                   const FIX::SessionID &sessionId)
+{
+    FIX::MsgType msgType;
+    FIX::MsgSeqNum msgSeqNum;
+    message.getHeader().getField(msgType);
+    message.getHeader().getField(msgSeqNum);
+    const std::string id = sessionId.toString();
+    switch (status)
+    {
+    case EA_SUCCESS:
+        crack(message, sessionId);
+        break;
+    case EA_DISCARD:
+        EA_LOG(
+            m_logger, EA_LEVEL_ACTIVITY,
+            "fixNwInfoProcessSession return EA_DISCARD for Session id [%s] in fix_client_list.Hence discarding the message of type[%s] ",
+            id.c_str(), msgType.getValue().c_str());
+        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
+                                    FIX::Text("System is not ready to accept requests."),
+                                    FIX::BusinessRejectReason(4));
+        break;
+    case EA_NOT_FOUND:
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               " Session id [%s] not found in fix client list.Hence discarding the message of type [%s]",
+               id.c_str(), msgType.getValue().c_str());
+        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("Session Not Found"),
+                                    FIX::BusinessRejectReason(0));
+        break;
+    case -4:
+        EA_LOG(
+            m_logger, EA_LEVEL_EVENT,
+            "Journal Download in progress for Session id [%s] in fix client list.Hence discarding the message of type[%s] ",
+            id.c_str(), msgType.getValue().c_str());
+        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("Journal Download In Progress"),
+                                    FIX::BusinessRejectReason(0));
+        break;
+    case -6:
+        EA_LOG(
+            m_logger, EA_LEVEL_EVENT,
+            "user logon is in progress for Session id [%s] in fix client list.Hence discarding the message of type[%s] ",
+            id.c_str(), msgType.getValue().c_str());
+        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("User Logon is in Progress"),
+                                    FIX::BusinessRejectReason(0));
+        break;
+    case -5:
+        if (msgType.getValue() == FIX::MsgType_TradingSessionStatusRequest)
+        {
+            crack(message, sessionId);
+            break;
+        }
+        EA_LOG(
+            m_logger, EA_LEVEL_EVENT,
+            "Expecting System Information In message for Session id [%s]Hence discarding the message of type[%s] ",
+            id.c_str(), msgType.getValue().c_str());
+        fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
+                                    FIX::Text("Message type Invalid, Expecting System Information In(35=g)"),
+                                    FIX::BusinessRejectReason(0));
+        break;
+    default:
+        EA_LOG(
+            m_logger, EA_LEVEL_EVENT,
+            "Unknown return status[%d] by fixNwInfoProcessSession() Hence discarding the message of type[%s] ",
+            status, msgType.getValue().c_str());
+        break;
+    }
 }
 
 void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &sessionId) throw(
@@ -114,97 +187,38 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
 {
     if (shuttingDown())
         return;
-    ea_sync_info_enter_critical_section(m_lock);
-    ++m_deferDepth;
-    bool unsupported = false;
-    try
-    {
-        m_currentSessionIndex = FIX_NO_SESSION_INDEX;
-        FIX::MsgType msgType;
-        FIX::MsgSeqNum msgSeqNum;
-        message.getHeader().getField(msgType);
-        message.getHeader().getField(msgSeqNum);
-        const std::string id = sessionId.toString();
-        uint16_t index = FIX_NO_SESSION_INDEX;
-        const int32_t status = fixNwInfoProcessSession(sessionId, &index, m_logger);
-        if (status == EA_SUCCESS || status == -5)
-            m_currentSessionIndex = index;
-        switch (status)
-        {
-        case EA_SUCCESS:
-            crack(message, sessionId);
-            break;
-        case EA_DISCARD:
-            EA_LOG(
-                m_logger, EA_LEVEL_ACTIVITY,
-                "fixNwInfoProcessSession return EA_DISCARD for Session id [%s] in fix_client_list.Hence discarding the message of type[%s] ",
-                id.c_str(), msgType.getValue().c_str());
-            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
-                                        FIX::Text("System is not ready to accept requests."),
-                                        FIX::BusinessRejectReason(4));
-            break;
-        case EA_NOT_FOUND:
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   " Session id [%s] not found in fix client list.Hence discarding the message of type [%s]",
-                   id.c_str(), msgType.getValue().c_str());
-            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("Session Not Found"),
-                                        FIX::BusinessRejectReason(0));
-            break;
-        case -4:
-            EA_LOG(
-                m_logger, EA_LEVEL_EVENT,
-                "Journal Download in progress for Session id [%s] in fix client list.Hence discarding the message of type[%s] ",
-                id.c_str(), msgType.getValue().c_str());
-            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum,
-                                        FIX::Text("Journal Download In Progress"),
-                                        FIX::BusinessRejectReason(0));
-            break;
-        case -6:
-            EA_LOG(
-                m_logger, EA_LEVEL_EVENT,
-                "user logon is in progress for Session id [%s] in fix client list.Hence discarding the message of type[%s] ",
-                id.c_str(), msgType.getValue().c_str());
-            fixNwInfoSendBusinessReject(sessionId, msgType, msgSeqNum, FIX::Text("User Logon is in Progress"),
-                                        FIX::BusinessRejectReason(0));
-            break;
-        case -5:
-            if (msgType.getValue() == FIX::MsgType_TradingSessionStatusRequest)
-            {
-                crack(message, sessionId);
-                break;
-            }
-            EA_LOG(
-                m_logger, EA_LEVEL_EVENT,
-                "Expecting System Information In message for Session id [%s]Hence discarding the message of type[%s] ",
-                id.c_str(), msgType.getValue().c_str());
-            fixNwInfoSendBusinessReject(
-                sessionId, msgType, msgSeqNum,
-                FIX::Text("Message type Invalid, Expecting System Information In(35=g)"),
-                FIX::BusinessRejectReason(0));
-            break;
-        default:
-            EA_LOG(
-                m_logger, EA_LEVEL_EVENT,
-                "Unknown return status[%d] by fixNwInfoProcessSession() Hence discarding the message of type[%s] ",
-                status, msgType.getValue().c_str());
-            break;
-        }
-    }
-    catch (FIX::UnsupportedMessageType &)
-    {
-        // Left to the engine, which answers the client with its own rejection.
-        unsupported = true;
-    }
-    catch (FIX::Exception &e)
-    {
-        EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
-               sessionId.toString().c_str(), e.what());
-    }
-    m_currentSessionIndex = FIX_NO_SESSION_INDEX;
     std::vector<FixDeferredSend> sends;
-    if (--m_deferDepth == 0)
-        sends.swap(m_deferred);
-    ea_sync_info_leave_critical_section(m_lock);
+    bool unsupported = false;
+    {
+        ea_sync_guard lock(m_lock);
+        ++m_deferDepth;
+        try
+        {
+            m_currentSessionIndex = FIX_NO_SESSION_INDEX;
+            // A message without its MsgType or MsgSeqNum is not admitted at all.
+            message.getHeader().getField(FIX::FIELD::MsgType);
+            message.getHeader().getField(FIX::FIELD::MsgSeqNum);
+            uint16_t index = FIX_NO_SESSION_INDEX;
+            const int32_t status = fixNwInfoProcessSession(sessionId, &index, m_logger);
+            if (status == EA_SUCCESS || status == -5)
+                m_currentSessionIndex = index;
+            fixNwInfoGate(status, message, sessionId);
+        }
+        catch (FIX::UnsupportedMessageType &)
+        {
+            // Left to the engine, which answers the client with its own rejection.
+            unsupported = true;
+        }
+        catch (FIX::Exception &e)
+        {
+            EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR,
+                   "Found exception for session [%s], exception message [%s]", sessionId.toString().c_str(),
+                   e.what());
+        }
+        m_currentSessionIndex = FIX_NO_SESSION_INDEX;
+        if (--m_deferDepth == 0)
+            sends.swap(m_deferred);
+    }
     fixNwInfoFlushDeferredSends(sends);
     if (unsupported)
         throw FIX::UnsupportedMessageType();
@@ -235,258 +249,265 @@ void FixNwInfoClass::onMessage(const FIX42::Logon &logon, const FIX::SessionID &
     fixNwInfoLogonHandler(logon, sessionId);
 }
 
-void FixNwInfoClass::fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX::SessionID &sessionId)
+// What a client's Logon gives the gateway, read and checked in this order.
+struct FixLogonFields
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
-    const std::string id = sessionId.toString();
-    FIX::SessionID *copy = nullptr;
-    message *signOn = nullptr;
+    int32_t traderId;
+    int16_t branchId;
+    char memberId[FIX_MEMBER_ID_LENGTH];
+    int heartBeat;
+    int32_t frontEndVersion;
+    char password[FIX_PASSWORD_SIZE];
+    char newPassword[FIX_PASSWORD_SIZE];
+};
+
+namespace
+{
+// Throws FIX::FieldNotFound or LogException with the text the client is logged out with.
+void fixReadLogonFields(const FIX42::Logon &logon, FixLogonFields *f, logger_object *logger)
+{
+    FIX::SenderCompID senderCompId;
+    logon.getHeader().getField(senderCompId);
+    f->traderId = -1;
+    f->branchId = -1;
+    memset(f->memberId, ' ', sizeof(f->memberId));
+    fixTokenizeSenderCompId(senderCompId.getValue(), &f->traderId, f->memberId, &f->branchId);
+
+    FIX::HeartBtInt heartBtInt;
+    logon.get(heartBtInt);
+    fixValidateEqual(static_cast<int>(heartBtInt.getValue()), static_cast<int>(FIX_LOGON_HEART_BEAT),
+                     FIX::FIELD::HeartBtInt);
+    f->heartBeat = heartBtInt.getValue();
+    if (logon.isSetField(FIX::FIELD::ResetSeqNumFlag))
+    {
+        FIX::ResetSeqNumFlag reset;
+        logon.get(reset);
+        if (!reset.getValue())
+            throw LogException("ResetSeqNumFlag is Invalid");
+    }
+    FIX::EncryptMethod encryptMethod;
+    logon.get(encryptMethod);
+    fixValidateEqual(static_cast<int>(encryptMethod.getValue()), 0, FIX::FIELD::EncryptMethod);
+    FIX::RawDataLength rawDataLength;
+    logon.get(rawDataLength);
+    fixValidateRange(static_cast<int>(rawDataLength.getValue()), 4, 8, FIX::FIELD::RawDataLength);
+    FIX::RawData rawData;
+    logon.get(rawData);
     try
     {
-        uint16_t existing = 0;
-        if (c->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &existing, m_logger) ==
-            EA_SUCCESS)
-        {
-            FixSessionSlot *slot = &c->slots[existing];
-            if (slot->discard == 1)
-            {
-                EA_LOG(
-                    m_logger, EA_LEVEL_EVENT,
-                    "Rejected new connection for session id [%s] as logoff of previous session is in progress",
-                    id.c_str());
-                fixNwInfoLogoutTheUser(sessionId, FIX::Text("Duplicate Session"));
-                fixNwInfoSendConsoleEvent(FIX_REASON_DUPLICATE_LOGOFF_PENDING);
-            }
-            else
-            {
-                FIX::MsgSeqNum msgSeqNum;
-                FIX::MsgType msgType;
-                logon.getHeader().getField(msgSeqNum);
-                logon.getHeader().getField(msgType);
-                EA_LOG(
-                    m_logger, EA_LEVEL_BUSINESS_ERROR,
-                    "Received Duplicate logon requet for session index [%u], nw handle [%d] hence not processing the request",
-                    static_cast<unsigned>(existing), slot->fix_nw_handle);
-                fixNwInfoSendAdminReject(sessionId, msgType, msgSeqNum,
-                                         FIX::Text("This is duplicate login message."));
-            }
-            return;
-        }
-        if (c->valid_client_count >= c->max_sessions)
-        {
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   "Rejected connection from session id [%s] as max connections [%d] was exceeded",
-                   id.c_str(), c->max_sessions);
-            fixNwInfoLogoutTheUser(sessionId, FIX::Text("Max Number of connection exceeds"));
-            fixNwInfoSendConsoleEvent(FIX_REASON_TABLE_FULL);
-            return;
-        }
+        f->frontEndVersion = FIX::IntConvertor::convert(rawData.getValue());
+    }
+    catch (FIX::FieldConvertError &e)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "FIX::IntConvertor throw exception[%s]", e.what());
+        throw LogException("Front End Version is Invalid");
+    }
+    memset(f->password, ' ', sizeof(f->password));
+    fix_copy_string_field(FIX::StringField(FIX_TAG_PASSWORD, logon.getField(FIX_TAG_PASSWORD)), f->password,
+                          sizeof(f->password), FIX_TAG_PASSWORD);
+    memset(f->newPassword, ' ', sizeof(f->newPassword));
+    if (logon.isSetField(FIX_TAG_NEW_PASSWORD))
+        fix_copy_string_field(FIX::StringField(FIX_TAG_NEW_PASSWORD, logon.getField(FIX_TAG_NEW_PASSWORD)),
+                              f->newPassword, sizeof(f->newPassword), FIX_TAG_NEW_PASSWORD);
+}
+} // namespace
 
-        FIX::SenderCompID senderCompId;
-        logon.getHeader().getField(senderCompId);
-        int32_t traderId = -1;
-        int16_t branchId = -1;
-        char memberId[FIX_MEMBER_ID_LENGTH];
-        memset(memberId, ' ', sizeof(memberId));
-        fixTokenizeSenderCompId(senderCompId.getValue(), &traderId, memberId, &branchId);
-
-        FIX::HeartBtInt heartBtInt;
-        logon.get(heartBtInt);
-        fixValidateEqual(static_cast<int>(heartBtInt.getValue()), static_cast<int>(FIX_LOGON_HEART_BEAT),
-                         FIX::FIELD::HeartBtInt);
-        if (logon.isSetField(FIX::FIELD::ResetSeqNumFlag))
-        {
-            FIX::ResetSeqNumFlag reset;
-            logon.get(reset);
-            if (!reset.getValue())
-                throw LogException("ResetSeqNumFlag is Invalid");
-        }
-        FIX::EncryptMethod encryptMethod;
-        logon.get(encryptMethod);
-        fixValidateEqual(static_cast<int>(encryptMethod.getValue()), 0, FIX::FIELD::EncryptMethod);
-        FIX::RawDataLength rawDataLength;
-        logon.get(rawDataLength);
-        fixValidateRange(static_cast<int>(rawDataLength.getValue()), 4, 8, FIX::FIELD::RawDataLength);
-        FIX::RawData rawData;
-        logon.get(rawData);
-        int32_t frontEndVersion = 0;
-        try
-        {
-            frontEndVersion = FIX::IntConvertor::convert(rawData.getValue());
-        }
-        catch (FIX::FieldConvertError &e)
-        {
-            EA_LOG(m_logger, EA_LEVEL_EVENT, "FIX::IntConvertor throw exception[%s]", e.what());
-            throw LogException("Front End Version is Invalid");
-        }
-        char password[FIX_PASSWORD_SIZE];
-        memset(password, ' ', sizeof(password));
-        fix_copy_string_field(FIX::StringField(FIX_TAG_PASSWORD, logon.getField(FIX_TAG_PASSWORD)), password,
-                              sizeof(password), FIX_TAG_PASSWORD);
-        char newPassword[FIX_PASSWORD_SIZE];
-        memset(newPassword, ' ', sizeof(newPassword));
-        if (logon.isSetField(FIX_TAG_NEW_PASSWORD))
-            fix_copy_string_field(
-                FIX::StringField(FIX_TAG_NEW_PASSWORD, logon.getField(FIX_TAG_NEW_PASSWORD)), newPassword,
-                sizeof(newPassword), FIX_TAG_NEW_PASSWORD);
-
-        const int32_t copied = fixNwInfoGetCopyOfSessionId(&sessionId, &copy, m_logger);
-        if (copied == EA_ERROR)
-        {
-            EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetCopyOfSessionId failed");
-            setShutdown();
-            return;
-        }
-        if (copied != EA_SUCCESS)
-        {
-            EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetCopyOfSessionId failed");
-            throw LogException("Session Id is Invalid");
-        }
-
-        signOn = create_user_signon_request(static_cast<uint32_t>(traderId), password, newPassword, memberId,
-                                            static_cast<uint32_t>(frontEndVersion), m_logger);
-        if (signOn == nullptr)
-        {
-            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "create_user_signon_request failed");
-            delete copy;
-            setShutdown();
-            return;
-        }
-
-        int32_t handle = -1;
-        uint16_t slotIndex = 0;
-        if (c->fixSessionInfoContainerAddSession(copy, &handle, &slotIndex, m_logger) != EA_SUCCESS)
-        {
-            fixNwInfoLogoutTheUser(sessionId, FIX::Text("Max Number of connection exceeds"));
-            EA_LOG(m_logger, EA_LEVEL_EVENT,
-                   "Rejected connection from session id [%s] as max connections [%d] was exceeded",
-                   id.c_str(), c->max_sessions);
-            // Neither the copy nor the request reached the table: both are freed here.
-            delete copy;
-            message_destroy(signOn);
-            return;
-        }
-        copy = nullptr; // the slot owns it now
-        signOn->workstation_index = static_cast<uint16_t>(slotIndex + c->index_base);
-        signOn->workstation_network_handle = handle;
-        signOn->user_type = 1;
-        FixSessionSlot *slot = &c->slots[slotIndex];
-        slot->user_logon_msg = signOn;
-        signOn = nullptr;
-        slot->fix_nw_handle = handle;
-        slot->pending = 1;
-        slot->user_id = static_cast<uint32_t>(traderId);
-        slot->discard = 0;
-        slot->branch_id = static_cast<uint16_t>(branchId);
-        memcpy(slot->member_id, memberId, sizeof(slot->member_id));
-        slot->state = FIX_SLOT_LOGON_IN_PROGRESS;
-        slot->heart_beat_interval = static_cast<uint32_t>(heartBtInt.getValue());
-
-        message *notification = message_create(0, INCOMING_CLIENT_CONNECTION);
-        if (notification == nullptr)
-        {
-            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
-            setShutdown();
-            return;
-        }
-        notification->user_type = 1;
-        if (shared_queue_insert_single_element(m_notificationQueue, notification) != EA_SUCCESS)
-        {
-            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
-            message_destroy(notification);
-            setShutdown();
-            return;
-        }
+// A Logon for a session that already has a slot: a duplicate, or one whose previous
+// session is still being taken down. False when the session has no slot.
+bool FixNwInfoClass::fixNwInfoRefuseKnownSession(const FIX42::Logon &logon, const FIX::SessionID &sessionId)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    uint16_t existing = 0;
+    if (c->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &existing, m_logger) != EA_SUCCESS)
+        return false;
+    FixSessionSlot *slot = &c->slots[existing];
+    if (slot->discard == 1)
+    {
         EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Sent INCOMING_CLIENT_CONNECTIONnotification to Box Communication Module for session id [%s].",
-               id.c_str());
+               "Rejected new connection for session id [%s] as logoff of previous session is in progress",
+               sessionId.toString().c_str());
+        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Duplicate Session"));
+        fixNwInfoSendConsoleEvent(FIX_REASON_DUPLICATE_LOGOFF_PENDING);
+        return true;
+    }
+    FIX::MsgSeqNum msgSeqNum;
+    FIX::MsgType msgType;
+    logon.getHeader().getField(msgSeqNum);
+    logon.getHeader().getField(msgType);
+    EA_LOG(
+        m_logger, EA_LEVEL_BUSINESS_ERROR,
+        "Received Duplicate logon requet for session index [%u], nw handle [%d] hence not processing the request",
+        static_cast<unsigned>(existing), slot->fix_nw_handle);
+    fixNwInfoSendAdminReject(sessionId, msgType, msgSeqNum, FIX::Text("This is duplicate login message."));
+    return true;
+}
+
+// The table has no free slot: the client is logged out. False when it has one.
+bool FixNwInfoClass::fixNwInfoRefuseFullTable(const FIX::SessionID &sessionId)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    if (c->valid_client_count < c->max_sessions)
+        return false;
+    EA_LOG(m_logger, EA_LEVEL_EVENT,
+           "Rejected connection from session id [%s] as max connections [%d] was exceeded",
+           sessionId.toString().c_str(), c->max_sessions);
+    fixNwInfoLogoutTheUser(sessionId, FIX::Text("Max Number of connection exceeds"));
+    fixNwInfoSendConsoleEvent(FIX_REASON_TABLE_FULL);
+    return true;
+}
+
+// The box communication thread is told of the new client; a failure stops the gateway.
+void FixNwInfoClass::fixNwInfoNotifyBoxOfClient(const FIX::SessionID &sessionId)
+{
+    message *notification = message_create(0, INCOMING_CLIENT_CONNECTION);
+    if (notification == nullptr)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
+        setShutdown();
+        return;
+    }
+    notification->user_type = 1;
+    if (shared_queue_insert_single_element(m_notificationQueue, notification) != EA_SUCCESS)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
+        message_destroy(notification);
+        setShutdown();
+        return;
+    }
+    EA_LOG(m_logger, EA_LEVEL_EVENT,
+           "Sent INCOMING_CLIENT_CONNECTIONnotification to Box Communication Module for session id [%s].",
+           sessionId.toString().c_str());
+}
+
+// A slot for the checked Logon, holding its sign-on request until the box admits the
+// client. Throws LogException when the SessionID cannot be copied.
+void FixNwInfoClass::fixNwInfoTakeSlot(const FIX::SessionID &sessionId, const FixLogonFields &f)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    FIX::SessionID *copied = nullptr;
+    const int32_t status = fixNwInfoGetCopyOfSessionId(&sessionId, &copied, m_logger);
+    std::unique_ptr<FIX::SessionID> copy(copied);
+    if (status != EA_SUCCESS)
+    {
+        EA_LOG(m_logger, EA_LEVEL_CONTINUATION, "fixNwInfoGetCopyOfSessionId failed");
+        if (status == EA_ERROR)
+        {
+            setShutdown();
+            return;
+        }
+        throw LogException("Session Id is Invalid");
+    }
+    message *signOn =
+        create_user_signon_request(static_cast<uint32_t>(f.traderId), f.password, f.newPassword, f.memberId,
+                                   static_cast<uint32_t>(f.frontEndVersion), m_logger);
+    if (signOn == nullptr)
+    {
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "create_user_signon_request failed");
+        setShutdown();
+        return;
+    }
+    int32_t handle = -1;
+    uint16_t slotIndex = 0;
+    if (c->fixSessionInfoContainerAddSession(copy.get(), &handle, &slotIndex, m_logger) != EA_SUCCESS)
+    {
+        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Max Number of connection exceeds"));
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               "Rejected connection from session id [%s] as max connections [%d] was exceeded",
+               sessionId.toString().c_str(), c->max_sessions);
+        message_destroy(signOn);
+        return;
+    }
+    copy.release(); // the slot owns it now
+    signOn->workstation_index = static_cast<uint16_t>(slotIndex + c->index_base);
+    signOn->workstation_network_handle = handle;
+    signOn->user_type = 1;
+    FixSessionSlot *slot = &c->slots[slotIndex];
+    slot->user_logon_msg = signOn;
+    slot->fix_nw_handle = handle;
+    slot->pending = 1;
+    slot->user_id = static_cast<uint32_t>(f.traderId);
+    slot->discard = 0;
+    slot->branch_id = static_cast<uint16_t>(f.branchId);
+    memcpy(slot->member_id, f.memberId, sizeof(slot->member_id));
+    slot->state = FIX_SLOT_LOGON_IN_PROGRESS;
+    slot->heart_beat_interval = static_cast<uint32_t>(f.heartBeat);
+    fixNwInfoNotifyBoxOfClient(sessionId);
+}
+
+void FixNwInfoClass::fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX::SessionID &sessionId)
+{
+    try
+    {
+        if (fixNwInfoRefuseKnownSession(logon, sessionId) || fixNwInfoRefuseFullTable(sessionId))
+            return;
+        FixLogonFields fields;
+        fixReadLogonFields(logon, &fields, m_logger);
+        fixNwInfoTakeSlot(sessionId, fields);
     }
     catch (FIX::FieldNotFound &e)
     {
-        delete copy;
-        if (signOn != nullptr)
-            message_destroy(signOn);
         fixNwInfoLogoutTheUser(sessionId, FIX::Text(fixFieldNotFoundText(e)));
         fixNwInfoSendConsoleEvent(FIX_REASON_INVALID_LOGON_FIELD);
     }
     catch (LogException &e)
     {
-        delete copy;
-        if (signOn != nullptr)
-            message_destroy(signOn);
         fixNwInfoLogoutTheUser(sessionId, FIX::Text(e.what()));
         fixNwInfoSendConsoleEvent(FIX_REASON_INVALID_LOGON_FIELD);
     }
     catch (FIX::Exception &e)
     {
-        delete copy;
-        if (signOn != nullptr)
-            message_destroy(signOn);
         EA_LOG(m_logger, EA_LEVEL_BUSINESS_ERROR, "Found exception for session [%s], exception message [%s]",
-               id.c_str(), e.what());
+               sessionId.toString().c_str(), e.what());
     }
 }
 
-void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
+// A session that ends before the box admitted it: only the console hears of it.
+void FixNwInfoClass::fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t index,
+                                                const FIX::SessionID &sessionId)
 {
-    if (shuttingDown())
-        return;
-    ea_sync_info_enter_critical_section(m_lock);
     FixSessionInfoContainer *c = m_sessionContainer;
-    const std::string id = sessionId.toString();
-    uint16_t index = 0;
-    if (c->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index, m_logger) != EA_SUCCESS)
-    {
-        EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Session id [%s] not found in the fix_client_list, Hence not sending the notification",
-               id.c_str());
-        ea_sync_info_leave_critical_section(m_lock);
-        return;
-    }
-    EA_LOG(m_logger, EA_LEVEL_EVENT, "Received onLogout for Session id [%s],", id.c_str());
     FixSessionSlot *slot = &c->slots[index];
-    if (slot->pending == 1)
+    FIX::Session *session = FIX::Session::lookupSession(sessionId);
+    if (session != nullptr)
+        session->m_nwHandle = -1;
+    else
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "lookupSession() : Session id[%s] Not Found",
+               sessionId.toString().c_str());
+    message *event = message_create(0, KOVA_MESSAGE);
+    if (event == nullptr)
     {
-        FIX::Session *session = FIX::Session::lookupSession(sessionId);
-        if (session != nullptr)
-            session->m_nwHandle = -1;
-        else
-            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "lookupSession() : Session id[%s] Not Found", id.c_str());
-        message *event = message_create(0, KOVA_MESSAGE);
-        if (event == nullptr)
-        {
-            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
-            c->fixSessionInfoContainerCleanupSession(index, m_logger);
-            ea_sync_info_leave_critical_section(m_lock);
-            setShutdown();
-            return;
-        }
-        event->reason_code = FIX_REASON_SESSION_ENDED;
-        event->user_id = slot->user_id;
-        EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Sent KOVA_MESSAGE for user id [%ld] to Interface Thread with reasoncode [%d].",
-               static_cast<long>(static_cast<int32_t>(slot->user_id)), FIX_REASON_SESSION_ENDED);
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
         c->fixSessionInfoContainerCleanupSession(index, m_logger);
-        ea_sync_info_leave_critical_section(m_lock);
-        if (shared_queue_insert_single_element(m_consoleQueue, event) != EA_SUCCESS)
-        {
-            EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "insertion to shared queue failed.");
-            message_destroy(event);
-            setShutdown();
-        }
+        lock.leave();
+        setShutdown();
         return;
     }
-    if (slot->discard == 1)
+    event->reason_code = FIX_REASON_SESSION_ENDED;
+    event->user_id = slot->user_id;
+    EA_LOG(m_logger, EA_LEVEL_EVENT,
+           "Sent KOVA_MESSAGE for user id [%ld] to Interface Thread with reasoncode [%d].",
+           static_cast<long>(static_cast<int32_t>(slot->user_id)), FIX_REASON_SESSION_ENDED);
+    c->fixSessionInfoContainerCleanupSession(index, m_logger);
+    lock.leave();
+    if (shared_queue_insert_single_element(m_consoleQueue, event) != EA_SUCCESS)
     {
-        EA_LOG(m_logger, EA_LEVEL_EVENT, "Session cleanup is in progress for Session id [%s],", id.c_str());
-        ea_sync_info_leave_critical_section(m_lock);
-        return;
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "insertion to shared queue failed.");
+        message_destroy(event);
+        setShutdown();
     }
+}
+
+// A session of a user signed on at the exchange: the user session thread logs it off.
+void FixNwInfoClass::fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index,
+                                             const FIX::SessionID &sessionId)
+{
+    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionSlot *slot = &c->slots[index];
     message *notification = message_create(0, CLIENT_DISCONNECTED);
     if (notification == nullptr)
     {
         EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
-        ea_sync_info_leave_critical_section(m_lock);
+        lock.leave();
         setShutdown();
         return;
     }
@@ -497,13 +518,14 @@ void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
     if (session != nullptr)
         session->m_nwHandle = -1;
     else
-        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "lookupSession() : Session id [%s] Not Found", id.c_str());
+        EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "lookupSession() : Session id [%s] Not Found",
+               sessionId.toString().c_str());
     notification->reason_code =
         slot->reason_code != 0 ? slot->reason_code : static_cast<uint16_t>(FIX_REASON_SESSION_ENDED);
     notification->user_id = slot->user_id;
     notification->workstation_index = static_cast<uint16_t>(index + c->index_base);
     notification->link_index = static_cast<uint16_t>(slot->link_index);
-    ea_sync_info_leave_critical_section(m_lock);
+    lock.leave();
     EA_LOG(
         m_logger, EA_LEVEL_EVENT,
         "Sent CLIENT_DISCONNECTED notification for fix nw handle [%d] and fix session index [%u].reason code [%d]",
@@ -515,6 +537,31 @@ void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
         message_destroy(notification);
         setShutdown();
     }
+}
+
+void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
+{
+    if (shuttingDown())
+        return;
+    ea_sync_guard lock(m_lock);
+    const std::string id = sessionId.toString();
+    uint16_t index = 0;
+    if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index,
+                                                            m_logger) != EA_SUCCESS)
+    {
+        EA_LOG(m_logger, EA_LEVEL_EVENT,
+               "Session id [%s] not found in the fix_client_list, Hence not sending the notification",
+               id.c_str());
+        return;
+    }
+    EA_LOG(m_logger, EA_LEVEL_EVENT, "Received onLogout for Session id [%s],", id.c_str());
+    const FixSessionSlot *slot = &m_sessionContainer->slots[index];
+    if (slot->pending == 1)
+        fixNwInfoEndPendingSession(lock, index, sessionId);
+    else if (slot->discard == 1)
+        EA_LOG(m_logger, EA_LEVEL_EVENT, "Session cleanup is in progress for Session id [%s],", id.c_str());
+    else
+        fixNwInfoEndLiveSession(lock, index, sessionId);
 }
 
 #pragma GCC diagnostic pop

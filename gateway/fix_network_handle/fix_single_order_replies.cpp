@@ -18,13 +18,6 @@
 
 namespace
 {
-enum text_rule
-{
-    TEXT_NEVER,
-    TEXT_ERROR_ABOVE_ZERO,
-    TEXT_ALWAYS,
-};
-
 struct order_event
 {
     int16_t transcode;
@@ -33,17 +26,17 @@ struct order_event
     char ordStatus;
     int restatementReason; // 0: not set
     bool restated;         // ExecType and reason follow the record's restatement code
-    text_rule text;
+    fix_text_rule text;
 };
 
 const order_event ORDER_EVENTS[] = {
-    {2012, "OP", 'D', '0', 3, false, TEXT_NEVER},
-    {2073, "OE", '0', '0', 0, false, TEXT_ERROR_ABOVE_ZERO},
-    {2074, "OM", '5', '5', 0, true, TEXT_ERROR_ABOVE_ZERO},
-    {2075, "OC", '4', '4', 0, true, TEXT_ERROR_ABOVE_ZERO},
-    {2170, "OF", '7', '7', 0, false, TEXT_NEVER},
-    {2231, "OR", '8', '3', 0, false, TEXT_ALWAYS},
-    {9002, "OX", 'C', '3', 0, false, TEXT_NEVER},
+    {2012, "OP", 'D', '0', 3, false, FIX_TEXT_NEVER},
+    {2073, "OE", '0', '0', 0, false, FIX_TEXT_ERROR_ABOVE_ZERO},
+    {2074, "OM", '5', '5', 0, true, FIX_TEXT_ERROR_ABOVE_ZERO},
+    {2075, "OC", '4', '4', 0, true, FIX_TEXT_ERROR_ABOVE_ZERO},
+    {2170, "OF", '7', '7', 0, false, FIX_TEXT_NEVER},
+    {2231, "OR", '8', '3', 0, false, FIX_TEXT_ALWAYS},
+    {9002, "OX", 'C', '3', 0, false, FIX_TEXT_NEVER},
 };
 
 const order_event *findOrderEvent(int16_t transcode)
@@ -54,37 +47,9 @@ const order_event *findOrderEvent(int16_t transcode)
     return nullptr;
 }
 
-void setText(FIX::FieldMap &map, int tag, const std::string &text)
-{
-    if (!text.empty())
-        map.setField(FIX::StringField(tag, text));
-}
-
 int32_t clientOrderNumber(const uint8_t *record)
 {
     return get_i32_le(record, ORDER_REPLY_CLIENT_ORDER);
-}
-
-char ordType(uint8_t terms)
-{
-    const bool market = (terms & ORDER_TERMS_MARKET) != 0;
-    if ((terms & ORDER_TERMS_STOP) != 0)
-        return market ? '3' : '4';
-    return market ? '1' : '2';
-}
-
-// The first bit set in this order decides; none: no TimeInForce.
-char timeInForce(uint8_t terms)
-{
-    if ((terms & ORDER_TERMS_GTC) != 0)
-        return '1';
-    if ((terms & ORDER_TERMS_DAY) != 0)
-        return '0';
-    if ((terms & ORDER_TERMS_AT_OPENING) != 0)
-        return '2';
-    if ((terms & ORDER_TERMS_IOC) != 0)
-        return '3';
-    return '\0';
 }
 } // namespace
 
@@ -105,25 +70,7 @@ void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *reco
     char execType = event->execType;
     int reason = event->restatementReason;
     if (event->restated)
-    {
-        switch (static_cast<char>(record[ORDER_REPLY_RESTATEMENT_CODE]))
-        {
-        case 'B':
-            execType = 'D';
-            reason = 52;
-            break;
-        case 'C':
-            execType = 'D';
-            reason = 50;
-            break;
-        case 'M':
-            execType = 'D';
-            reason = 51;
-            break;
-        default:
-            break;
-        }
-    }
+        fixReplyRestatement(record[ORDER_REPLY_RESTATEMENT_CODE], &execType, &reason);
     report.setField(FIX::ExecType(execType));
     report.setField(FIX::OrdStatus(event->ordStatus));
     if (reason != 0)
@@ -131,36 +78,21 @@ void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *reco
     report.setField(FIX::IDSource("8"));
     report.setField(FIX::OpenClose('O'));
 
-    setText(report, FIX::FIELD::Account, fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
-    setText(report, FIX::FIELD::Symbol, fixReplyText(record, ORDER_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
+    fixReplySetText(report, FIX::FIELD::Account,
+                    fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
+    fixReplySetText(report, FIX::FIELD::Symbol,
+                    fixReplyText(record, ORDER_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string securityType = fixReplyText(record, ORDER_REPLY_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
-    setText(report, FIX::FIELD::SecurityType, securityType);
+    fixReplySetText(report, FIX::FIELD::SecurityType, securityType);
     if (securityType == "OPT")
-    {
-        const char optionType = static_cast<char>(record[ORDER_REPLY_OPTION_TYPE]);
-        if (optionType == 'C')
-            report.setField(FIX::PutOrCall(1));
-        else if (optionType == 'P')
-            report.setField(FIX::PutOrCall(0));
-        const char style = static_cast<char>(record[ORDER_REPLY_EXERCISE_STYLE]);
-        if (style == 'A')
-            report.setField(FIX::OptAttribute('L'));
-        else if (style == 'E')
-            report.setField(FIX::OptAttribute('S'));
-        report.setField(FIX::StrikePrice(get_i32_be(record, ORDER_REPLY_STRIKE_PRICE) / 100.0));
-    }
-    const std::string underlying = fixReplyText(record, ORDER_REPLY_UNDERLYING_KIND, ORDER_REPLY_KIND_SIZE);
-    if (underlying == "STK")
-        report.setField(FIX::Product(5));
-    else if (underlying == "IDX")
-        report.setField(FIX::Product(7));
+        fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[ORDER_REPLY_OPTION_TYPE],
+                                record[ORDER_REPLY_EXERCISE_STYLE],
+                                get_i32_be(record, ORDER_REPLY_STRIKE_PRICE));
+    fixReplySetProduct(report, FIX::FIELD::Product,
+                       fixReplyText(record, ORDER_REPLY_UNDERLYING_KIND, ORDER_REPLY_KIND_SIZE));
     fixReplySetMaturity(report, get_u32_be(record, ORDER_REPLY_EXPIRY));
 
-    const int16_t side = get_i16_be(record, ORDER_REPLY_SIDE);
-    if (side == 1)
-        report.setField(FIX::Side('1'));
-    else if (side == 2)
-        report.setField(FIX::Side('2'));
+    fixReplySetSide(report, FIX::FIELD::Side, get_i16_be(record, ORDER_REPLY_SIDE));
 
     // Summed at 64 bits: two 32-bit volumes never wrap.
     const uint32_t remaining = get_u32_be(record, ORDER_REPLY_REMAINING_VOLUME);
@@ -172,13 +104,13 @@ void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *reco
         report.setField(FIX::OrdStatus('1'));
 
     const uint8_t terms = record[ORDER_REPLY_TERMS];
-    report.setField(FIX::OrdType(ordType(terms)));
+    report.setField(FIX::OrdType(fixReplyOrdType(terms)));
     const double price = get_i32_be(record, ORDER_REPLY_PRICE) / 100.0;
     // An order-price-changed reply shows the price without its sign.
     report.setField(FIX::Price(transcode == 2012 ? std::fabs(price) : price));
     report.setField(FIX::AvgPx(0.0));
     report.setField(FIX::StopPx(get_u32_be(record, ORDER_REPLY_TRIGGER_PRICE) / 100.0));
-    const char tif = timeInForce(terms);
+    const char tif = fixReplyTimeInForce(terms);
     if (tif != '\0')
         report.setField(FIX::TimeInForce(tif));
 
@@ -189,15 +121,14 @@ void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *reco
                                                  : get_u32_be(record, ORDER_REPLY_ORDER_TIME));
     report.setField(FIX::HandlInst('1'));
     report.setField(FIX::MaxFloor(static_cast<double>(get_u32_be(record, ORDER_REPLY_DISCLOSED_VOLUME))));
-    setText(report, FIX::FIELD::ClearingAccount,
-            fixReplyText(record, ORDER_REPLY_CLEARING_ACCOUNT, ORDER_REPLY_CLEARING_ACCOUNT_SIZE));
+    fixReplySetText(report, FIX::FIELD::ClearingAccount,
+                    fixReplyText(record, ORDER_REPLY_CLEARING_ACCOUNT, ORDER_REPLY_CLEARING_ACCOUNT_SIZE));
     const int16_t proClient = get_i16_be(record, ORDER_REPLY_PRO_CLIENT);
     if (proClient == 1)
         report.setField(FIX::CustomerOrFirm(0));
     else if (proClient == 2)
         report.setField(FIX::CustomerOrFirm(1));
-    if (event->text == TEXT_ALWAYS || (event->text == TEXT_ERROR_ABOVE_ZERO && errorCode > 0))
-        report.setField(FIX::Text(fixReplyDecimal(errorCode)));
+    fixReplySetErrorText(report, event->text, errorCode);
     report.setField(FIX::SecurityID(fixReplyDecimal(get_u32_be(record, ORDER_REPLY_TOKEN))));
 }
 
@@ -209,7 +140,8 @@ void fixSingleOrderFillCancelReject(FIX::Message &reject, const uint8_t *record,
     reject.setField(FIX::ClOrdID(fixReplyDecimal(clientOrderNumber(record))));
     reject.setField(FIX::OrigClOrdID("0"));
     reject.setField(FIX::OrdStatus('U'));
-    setText(reject, FIX::FIELD::Account, fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
+    fixReplySetText(reject, FIX::FIELD::Account,
+                    fixReplyText(record, ORDER_REPLY_ACCOUNT, ORDER_REPLY_ACCOUNT_SIZE));
     fixReplySetSendingTime(reject, record);
     fixReplySetExchangeSeconds(reject, FIX::FIELD::TransactTime,
                                get_u32_be(record, FIX_REPLY_HEADER_TIME_SECONDS));

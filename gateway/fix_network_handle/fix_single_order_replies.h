@@ -44,17 +44,6 @@ enum : uint32_t
     ORDER_REPLY_KIND_SIZE = 3,
 };
 
-// Order-terms flag bits (byte at ORDER_REPLY_TERMS).
-enum : uint8_t
-{
-    ORDER_TERMS_IOC = 0x02,
-    ORDER_TERMS_GTC = 0x04,
-    ORDER_TERMS_DAY = 0x08,
-    ORDER_TERMS_STOP = 0x20,
-    ORDER_TERMS_MARKET = 0x40,
-    ORDER_TERMS_AT_OPENING = 0x80,
-};
-
 // ExecutionReport of 2012, 2073, 2074, 2075, 2170, 2231 and 9002. Throws the engine's
 // exceptions.
 void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *record, int16_t transcode,

@@ -82,3 +82,36 @@ ea_status ea_sync_info_wait_for_multiple_objects(ea_sync_info **objects, const u
 ea_status ea_sync_info_wait_for_multiple_netwrok_event_objects(ea_sync_info **objects, uint32_t n,
                                                                bool wait_all, uint32_t timeout_ms,
                                                                int32_t *index_out);
+
+// Scoped hold of an object's critical section: entered on construction, left on
+// destruction, so that no return path of a function can keep it. A function that must
+// not hold it across a send or a queue insert leaves it early, and may enter it again.
+class ea_sync_guard
+{
+  public:
+    explicit ea_sync_guard(ea_sync_info *sync) : m_sync(sync), m_held(true)
+    {
+        ea_sync_info_enter_critical_section(m_sync);
+    }
+    ~ea_sync_guard() { leave(); }
+    ea_sync_guard(const ea_sync_guard &) = delete;
+    ea_sync_guard &operator=(const ea_sync_guard &) = delete;
+
+    void leave()
+    {
+        if (m_held)
+            ea_sync_info_leave_critical_section(m_sync);
+        m_held = false;
+    }
+    void enter()
+    {
+        if (!m_held)
+            ea_sync_info_enter_critical_section(m_sync);
+        m_held = true;
+    }
+    bool held() const { return m_held; }
+
+  private:
+    ea_sync_info *m_sync;
+    bool m_held;
+};

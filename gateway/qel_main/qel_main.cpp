@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "gateway/fix_network_handle/fix_nw_info.h"
 #include "gateway/library/ea_getopt.h"
 #include "gateway/library/ea_thread.h"
 #include "gateway/library/ea_time.h"
@@ -24,7 +23,8 @@
 
 enum
 {
-    MAIN_LOOP_WAIT_MS = 600000,
+    // Each pass of the loop watches the FIX acceptor, whose end no thread reports.
+    MAIN_LOOP_WAIT_MS = 1000,
     SHUTDOWN_WAIT_MS = 15000,
 };
 
@@ -105,7 +105,8 @@ static int32_t qel_main_abort_start(qel_main_state *s)
     return qel_main_cleanup(s, EA_ERROR);
 }
 
-static int32_t qel_main_shutdown(qel_main_state *s)
+// `failed`: the gateway stops because a part of it was lost, whatever the threads say.
+static int32_t qel_main_shutdown(qel_main_state *s, bool failed)
 {
     ea_flag_set(&s->global->shutdown_flag, 1);
     ea_global_stop_fix(s->global);
@@ -126,7 +127,7 @@ static int32_t qel_main_shutdown(qel_main_state *s)
         EA_LOG(s->logger, EA_LEVEL_SYSTEM_ERROR, "Thread routine[%s] Thread id[%d] Exit value[%d]",
                qel_logger_names[i], static_cast<int32_t>(thread->thread_id), thread->exit_value);
     }
-    return qel_main_cleanup(s, qel_main_exit_code(exit_values, QEL_WORKER_THREAD_COUNT));
+    return qel_main_cleanup(s, failed ? EA_ERROR : qel_main_exit_code(exit_values, QEL_WORKER_THREAD_COUNT));
 }
 
 static int32_t qel_main_run(const char *config_file)
@@ -181,11 +182,12 @@ static int32_t qel_main_run(const char *config_file)
         EA_LOG(s.logger, EA_LEVEL_EVENT, "[%s] thread created", qel_logger_names[i]);
     }
 
+    bool fix_lost = false;
     for (;;)
     {
         qel_main_roll_day(time(nullptr), &noted_day, s.loggers, s.logger, s.global);
-        if (fix_nw_info_poll_acceptor(s.global->fix_nw_info) == EA_ERROR)
-            ea_flag_set(&s.global->shutdown_flag, 1);
+        if (!fix_lost)
+            fix_lost = qel_main_fix_acceptor_lost(s.global, s.logger);
         int32_t index = -1;
         ea_status status = ea_multiple_thread_join(s.threads.threads, QEL_WORKER_THREAD_COUNT, false,
                                                    MAIN_LOOP_WAIT_MS, &index, s.logger);
@@ -201,7 +203,7 @@ static int32_t qel_main_run(const char *config_file)
                 return EA_ERROR;
             return qel_main_cleanup(&s, EA_ERROR);
         }
-        return qel_main_shutdown(&s);
+        return qel_main_shutdown(&s, fix_lost);
     }
 }
 

@@ -25,5 +25,11 @@ bool qel_main_roll_day(time_t now, int *noted_day, logger_object_container *logg
 // Local day of the year of a time, or -1.
 int qel_main_day_of_year(time_t now);
 
+// The watch of the FIX acceptor on each pass of main's loop: true, with a level 0 line
+// and the shutdown flag raised, when the acceptor has stopped or its thread has ended on
+// its own (no FIX client can reach the gateway any more); the gateway then stops in order
+// and exits with 10000.
+bool qel_main_fix_acceptor_lost(ea_global *global, logger_object *logger);
+
 // The exit code from the threads' exit values: 10000 wins over 10001, which wins over 0.
 int32_t qel_main_exit_code(const int32_t *exit_values, uint32_t count);

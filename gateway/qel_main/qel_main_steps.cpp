@@ -1,10 +1,11 @@
-// The steps of main that tests drive on their own: output redirection, the daily roll
-// and the exit code from the threads' exit values.
+// The steps of main that tests drive on their own: output redirection, the daily roll,
+// the watch of the FIX acceptor and the exit code from the threads' exit values.
 #include "gateway/qel_main/qel_main.h"
 
 #include <cerrno>
 #include <cstring>
 
+#include "gateway/fix_network_handle/fix_nw_info.h"
 #include "gateway/library/ea_time.h"
 #include "gateway/library/logger.h"
 #include "gateway/qel_main/ea_global.h"
@@ -50,6 +51,16 @@ bool qel_main_roll_day(time_t now, int *noted_day, logger_object_container *logg
     for (ea_flag &flag : global->day_flags)
         ea_flag_set(&flag, 1);
     *noted_day = day;
+    return true;
+}
+
+bool qel_main_fix_acceptor_lost(ea_global *global, logger_object *logger)
+{
+    if (fix_nw_info_poll_acceptor(global->fix_nw_info) != EA_ERROR)
+        return false;
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+           "The FIX acceptor has stopped and FIX clients can no longer connect. Stopping the gateway.");
+    ea_flag_set(&global->shutdown_flag, 1);
     return true;
 }
 

@@ -82,7 +82,15 @@ class fix_client_application : public FIX::Application
     // The engine lets a Logon leave only with the release mark, and removes the mark.
     void toAdmin(FIX::Message &message, const FIX::SessionID &) override
     {
-        if (message.getHeader().getField(FIX::FIELD::MsgType) != FIX::MsgType_Logon)
+        const std::string type = message.getHeader().getField(FIX::FIELD::MsgType);
+        if (type == FIX::MsgType_Reject)
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_refused.push_back(readable(message.toString()));
+            m_changed.notify_all();
+            return;
+        }
+        if (type != FIX::MsgType_Logon)
             return;
         message.getHeader().setField(FIX_TAG_VALID_LOGON_MARK, "VALID_LOGON");
         message.setField(FIX_TAG_PASSWORD, m_options.password);
@@ -142,6 +150,7 @@ class fix_client_application : public FIX::Application
     int m_stream_count = -1;
     std::string m_logout_text;
     std::vector<fix_client_message> m_received;
+    std::vector<std::string> m_refused;
     std::function<void(const fix_client_message &)> m_observer;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
@@ -362,6 +371,12 @@ bool fix_client::send_spread_cancel_replace_request(const fix_client_fields &bod
 bool fix_client::send_position_maintenance_request(const fix_client_fields &body)
 {
     return send_message("U4", body);
+}
+
+std::vector<std::string> fix_client::refused() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->application.m_mutex);
+    return m_impl->application.m_refused;
 }
 
 std::vector<fix_client_message> fix_client::received() const

@@ -114,6 +114,10 @@ class fix_client
     bool send_message(const std::string &type, const fix_client_fields &body,
                       const std::vector<fix_client_fields> &legs = {});
 
+    // The session-level Rejects this client sent: every message its engine refused (a
+    // value or a field the client dictionary does not take), as the Reject's text.
+    std::vector<std::string> refused() const;
+
     // Every message received so far, in order (heart-beats left out).
     std::vector<fix_client_message> received() const;
     // Waits until at least `count` messages of the type have arrived.

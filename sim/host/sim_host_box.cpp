@@ -671,6 +671,75 @@ void sim_box_host::fill(double order_number, uint32_t quantity, int32_t price)
         });
 }
 
+void sim_box_host::send_answer(const exchange_answer &answer)
+{
+    line(answer.line);
+    auto found = m_sessions.find(m_exchange.box_of(answer.user_id));
+    if (found == m_sessions.end())
+    {
+        line("user " + std::to_string(answer.user_id) + " is not signed on; record not sent");
+        return;
+    }
+    send_replies(found->second, answer.replies);
+}
+
+void sim_box_host::cancel_spread(double order_number)
+{
+    queue_action(
+        [this, order_number]
+        {
+            exchange_answer answer;
+            if (m_exchange.cancel_spread(order_number, stamp(), &answer))
+                send_answer(answer);
+            else
+                line("spread cancellation not possible");
+        });
+}
+
+void sim_box_host::trade_reply(double order_number)
+{
+    queue_action(
+        [this, order_number]
+        {
+            exchange_answer answer;
+            if (m_exchange.trade_reply(order_number, stamp(), &answer))
+                send_answer(answer);
+            else
+                line("trade reply not possible");
+        });
+}
+
+void sim_box_host::give_up(uint16_t transcode, double order_number, uint32_t trade_number, char open_close,
+                           char status)
+{
+    queue_action(
+        [this, transcode, order_number, trade_number, open_close, status]
+        {
+            exchange_answer answer;
+            if (m_exchange.give_up(transcode, order_number, trade_number, open_close, status, stamp(),
+                                   &answer))
+                send_answer(answer);
+            else
+                line("give-up not possible");
+        });
+}
+
+void sim_box_host::broadcast(uint16_t transcode, const std::string &prefix, const std::string &text)
+{
+    queue_action(
+        [this, transcode, prefix, text]
+        {
+            for (const exchange_answer &answer : m_exchange.broadcast(transcode, prefix, text, stamp()))
+                send_answer(answer);
+        });
+}
+
+void sim_box_host::set_market_status(uint16_t status)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_exchange.set_market_status(status);
+}
+
 void sim_box_host::drop_link()
 {
     queue_action(
@@ -717,6 +786,18 @@ std::vector<sim_order> sim_box_host::orders() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_exchange.orders();
+}
+
+std::vector<bytes> sim_box_host::spreads() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_exchange.spreads();
+}
+
+std::vector<bytes> sim_box_host::position_requests() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_exchange.position_requests();
 }
 
 bool sim_box_host::wait_for_line(const std::string &text, int timeout_ms) const

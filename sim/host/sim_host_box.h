@@ -109,6 +109,16 @@ class sim_box_host
     void send_heart_beat();
     void send_to_user(uint32_t user_id, const bytes &record);
     void fill(double order_number, uint32_t quantity, int32_t price);
+    // The exchange's own events (sim_exchange): a resting spread cancelled (9004), the
+    // trade reply of an order (2212), a give-up of one of its fills, a broadcast to every
+    // signed-on user.
+    void cancel_spread(double order_number);
+    void trade_reply(double order_number);
+    void give_up(uint16_t transcode, double order_number, uint32_t trade_number, char open_close,
+                 char status);
+    void broadcast(uint16_t transcode, const std::string &prefix, const std::string &text);
+    // The market status that system information reports from now on (0 to 4; 1 open).
+    void set_market_status(uint16_t status);
     void drop_link();
 
     box_session_state state() const;
@@ -116,6 +126,8 @@ class sim_box_host
     std::vector<session_fault> session_faults() const;
     bool user_signed_on(uint32_t user_id) const;
     std::vector<sim_order> orders() const;
+    std::vector<bytes> spreads() const;
+    std::vector<bytes> position_requests() const;
     // Waits until a line containing `text` was written (counting from the start).
     bool wait_for_line(const std::string &text, int timeout_ms) const;
     bool wait_for_state(const std::function<bool(const box_session_state &)> &condition,
@@ -147,6 +159,8 @@ class sim_box_host
     void send_numbered(session &s, const bytes &body);
     void send_unnumbered(session &s, const bytes &body);
     void send_replies(session &s, const std::vector<bytes> &replies);
+    // Sends an answer of the exchange's own to the session of its user.
+    void send_answer(const exchange_answer &answer);
     void later(uint32_t delay_ms, std::function<void()> run);
     void queue_action(std::function<void()> run);
     session *session_of_connection(uint32_t connection);

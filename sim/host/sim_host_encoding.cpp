@@ -192,7 +192,8 @@ bytes encode_user_sign_on_response(uint32_t user_id, uint16_t error, const std::
     return record;
 }
 
-bytes encode_system_information_out(uint32_t user_id, uint16_t error, int32_t login_count, uint8_t streams)
+bytes encode_system_information_out(uint32_t user_id, uint16_t error, int32_t login_count, uint8_t streams,
+                                    uint16_t market_status)
 {
     exchange_header header;
     header.transcode = TC_SYSTEM_INFORMATION_OUT;
@@ -204,7 +205,7 @@ bytes encode_system_information_out(uint32_t user_id, uint16_t error, int32_t lo
     uint32_t high = login_count < 0 ? 0xffffffffu : 0;
     set_be32(record, 14, high);
     set_be32(record, 18, static_cast<uint32_t>(login_count));
-    set_be16(record, 40, 1); // market status: open
+    set_be16(record, 40, market_status); // 1: open
     return record;
 }
 

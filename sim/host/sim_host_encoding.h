@@ -115,7 +115,8 @@ bool decode_exchange_header(const bytes &record, exchange_header *out);
 bytes encode_exchange_record(const exchange_header &header, uint16_t length);
 
 bytes encode_user_sign_on_response(uint32_t user_id, uint16_t error, const std::string &reason);
-bytes encode_system_information_out(uint32_t user_id, uint16_t error, int32_t login_count, uint8_t streams);
+bytes encode_system_information_out(uint32_t user_id, uint16_t error, int32_t login_count, uint8_t streams,
+                                    uint16_t market_status = 1);
 bytes encode_user_sign_off_response(uint32_t user_id, uint16_t error);
 // Echoes the query's time stamp; `active` false answers 'I' (not signed on here).
 bytes encode_user_status_reply(const bytes &query, bool active);

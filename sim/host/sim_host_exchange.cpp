@@ -26,6 +26,10 @@
 //                            book's order; then 7031 trailer; each with the login count in
 //                            the first time field; header and trailer with 16111 when the
 //                            user is not signed on
+//   multi-leg orders and exercise requests: see sim_host_spreads.cpp
+//   market status      -> 1601 says the configured status; with broadcast_after_journal the
+//                            last stream's trailer is followed by a market open (6511) and a
+//                            general broadcast (6501) for the user
 // Order replies echo the order's fields as the exchange holds them.
 #include "sim/host/sim_host_exchange.h"
 
@@ -52,7 +56,8 @@ std::string order_text(double number)
 } // namespace
 
 sim_exchange::sim_exchange(exchange_options options)
-    : m_options(std::move(options)), m_next_order_number(m_options.first_order_number)
+    : m_options(std::move(options)), m_next_order_number(m_options.first_order_number),
+      m_next_request_number(m_options.first_request_number)
 {
 }
 
@@ -72,6 +77,17 @@ exchange_answer sim_exchange::handle(uint16_t box_id, const bytes &record, uint3
         return sign_on(box_id, record);
     case TC_JOURNAL_REQUEST:
         return journal(record, stamp);
+    case TC_TWO_LEG_SPREAD:
+    case TC_TWO_LEG_ORDER:
+    case TC_THREE_LEG_ORDER:
+        return spread_entry(record, stamp);
+    case TC_SPREAD_MODIFY:
+    case TC_SPREAD_CANCEL:
+        return spread_change(record, stamp);
+    case TC_POSITION_NEW:
+    case TC_POSITION_REPLACE:
+    case TC_POSITION_CANCEL:
+        return position(record, stamp);
     default:
         break;
     }
@@ -87,9 +103,9 @@ exchange_answer sim_exchange::handle(uint16_t box_id, const bytes &record, uint3
     switch (transcode)
     {
     case TC_SYSTEM_INFORMATION_IN:
-        answer.replies.push_back(
-            encode_system_information_out(header.user_id, on ? 0 : EXCHANGE_ERROR_NOT_SIGNED_ON,
-                                          on ? login_count(header.user_id) : -1, m_options.streams));
+        answer.replies.push_back(encode_system_information_out(
+            header.user_id, on ? 0 : EXCHANGE_ERROR_NOT_SIGNED_ON, on ? login_count(header.user_id) : -1,
+            m_options.streams, m_options.market_status));
         answer.line =
             "system information" + user +
             (on ? ": login count " + std::to_string(login_count(header.user_id)) : ": not signed on");
@@ -286,8 +302,17 @@ exchange_answer sim_exchange::journal(const bytes &record, uint32_t stamp)
         answer.replies.push_back(encode_journal_record(TC_JOURNAL_DATA, request, 0, count, stamp, inner));
         ++replayed;
     }
+    replay_spreads(request, count, stamp, &answer, &replayed);
     answer.replies.push_back(encode_journal_record(TC_JOURNAL_TRAILER, request, 0, count, stamp));
     answer.line = what + ": " + std::to_string(replayed) + " orders replayed";
+    if (m_options.broadcast_after_journal && request.stream == m_options.streams)
+    {
+        answer.replies.push_back(
+            encode_broadcast(TC_MARKET_OPEN, request.user_id, "", "NORMAL MARKET", stamp));
+        answer.replies.push_back(encode_broadcast(TC_GENERAL_BROADCAST, request.user_id, "EXC",
+                                                  "WELCOME TO ZORAX TRADING", stamp));
+        answer.line += "; market open and a general broadcast sent";
+    }
     return answer;
 }
 

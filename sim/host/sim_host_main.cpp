@@ -5,6 +5,7 @@
 //
 //   sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate] [-u users]
 //            [-n] [-f] [-z] [-x] [-H heart-beat ms] [-U user[:password[:refusal]]]... [-q]
+//            [-s streams] [-m market status] [-N]
 //   (the older form "sim_host <port> [seconds]" still works)
 #include <atomic>
 #include <chrono>
@@ -25,7 +26,7 @@ void usage()
 {
     fprintf(
         stderr,
-        "usage: sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate]\n                [-u max users] [-n no session recovery] [-f fill every order]\n                [-z compress replies] [-x refuse unknown users] [-H heart-beat ms]\n                [-U user[:password[:refusal code]]]... [-q frames only]\n       sim_host <port> [seconds]\n");
+        "usage: sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate]\n                [-u max users] [-n no session recovery] [-f fill every order]\n                [-z compress replies] [-x refuse unknown users] [-H heart-beat ms]\n                [-U user[:password[:refusal code]]]... [-q frames only]\n                [-s journal streams] [-m market status 0-4] [-N news after a journal download]\n       sim_host <port> [seconds]\n");
 }
 
 qel_sim::exchange_user parse_user(const std::string &text)
@@ -54,7 +55,7 @@ int main(int argc, char **argv)
     bool frames_only = false;
     bool compress = false;
     int option;
-    while ((option = ea::getopt(argc, argv, "p:t:b:k:r:u:nfzxH:U:q")) != -1)
+    while ((option = ea::getopt(argc, argv, "p:t:b:k:r:u:nfzxH:U:qs:m:N")) != -1)
     {
         switch (option)
         {
@@ -96,6 +97,15 @@ int main(int argc, char **argv)
             break;
         case 'q':
             frames_only = true;
+            break;
+        case 's':
+            exchange.streams = static_cast<uint8_t>(atoi(ea::optarg));
+            break;
+        case 'm':
+            exchange.market_status = static_cast<uint16_t>(atoi(ea::optarg));
+            break;
+        case 'N':
+            exchange.broadcast_after_journal = true;
             break;
         default:
             usage();

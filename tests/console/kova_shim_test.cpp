@@ -350,6 +350,28 @@ TEST(KovaMessageBox, AShownBoxAnswersTheButtonPressedAndPresetsTheDefault)
               IDYES);
 }
 
+TEST(KovaMessageBox, AskedOnAWorkerItIsShownOnTheUserInterfaceThreadAndTheWorkerGetsTheAnswer)
+{
+    kova_test::application();
+    std::atomic<bool> shown_on_ui{false};
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        poll.stop();
+        shown_on_ui = KovaIsUiThread() && box->text() == "QEL Setup Error.";
+        box->button(QMessageBox::No)->click();
+    });
+    poll.start(10);
+    std::atomic<int> answer{0};
+    std::thread worker([&] { answer = KovaMessageBox(nullptr, "QEL Setup Error.", "Error", MB_YESNO); });
+    EXPECT_TRUE(kova_test::pump_until([&] { return answer.load() != 0; }, 5000));
+    worker.join();
+    EXPECT_TRUE(shown_on_ui);
+    EXPECT_EQ(answer.load(), IDNO);
+}
+
 TEST(KovaUiThread, WorkPostedFromAWorkerRunsOnTheUserInterfaceThread)
 {
     kova_test::application();

@@ -6,9 +6,7 @@
 // survives a power cut.
 #include "tools/parmset/write_config_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -21,6 +19,7 @@
 #include "gateway/library/config_file.h"
 #include "tools/parmset/parmset_logger.h"
 #include "tools/parmset/parmset_status.h"
+#include "platform/pf_temp_file.h"
 
 namespace
 {
@@ -99,16 +98,6 @@ FILE *open_for_reading(const std::string &file_name, struct stat *info, std::str
     return nullptr;
 }
 
-bool sync_folder(const std::string &folder)
-{
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = fsync(fd) == 0;
-    close(fd);
-    return ok;
-}
-
 using line_editor = std::function<std::string(const config_line &)>;
 using tail_writer = std::function<std::string()>;
 
@@ -123,34 +112,12 @@ int rewrite_config_file(const std::string &file_name, const line_editor &edit, c
         return PARMSET_OPEN_FAILED;
     PARMSET_LOG(logger, PARMSET_ACTIVITY, "Orignal file opened successfully");
 
-    char resolved[PATH_MAX];
-    if (realpath(file_name.c_str(), resolved) == nullptr)
-    {
-        *message = format_message("Couldn't open file [%s] in read mode.", file_name.c_str());
-        fclose(in);
-        return PARMSET_OPEN_FAILED;
-    }
-    const std::string target = resolved;
-    const std::string folder = target.substr(0, target.rfind('/') + 1);
-    std::string temp_name = folder + ".parmset_XXXXXX";
-    int fd = mkostemp(&temp_name[0], O_CLOEXEC);
-    if (fd < 0)
-    {
-        *message = format_message("Couldn't open temporary file [%s] in write mode. Error Code : [%d]",
-                                  temp_name.c_str(), errno);
-        fclose(in);
-        return PARMSET_REWRITE_FAILED;
-    }
-    // Root may rewrite another user's file: the copy keeps the owner where it can.
-    if (fchown(fd, info.st_uid, info.st_gid) != 0)
-        errno = 0;
-    FILE *out = fchmod(fd, info.st_mode & 07777) == 0 ? fdopen(fd, "w") : nullptr;
+    char temp_name[PATH_MAX + 16];
+    FILE *out = pf_temp_file_create_beside(file_name.c_str(), temp_name, sizeof temp_name);
     if (out == nullptr)
     {
-        *message = format_message("Couldn't open temporary file [%s] in write mode. Error Code : [%d]",
-                                  temp_name.c_str(), errno);
-        close(fd);
-        unlink(temp_name.c_str());
+        *message = format_message("Couldn't open temporary file [%s] in write mode. Error Code : [%d]", temp_name,
+                                  errno);
         fclose(in);
         return PARMSET_REWRITE_FAILED;
     }
@@ -172,27 +139,24 @@ int rewrite_config_file(const std::string &file_name, const line_editor &edit, c
     fclose(in);
     if (read_error == 0)
         put(tail());
-    if (write_error == 0 && (fflush(out) != 0 || fsync(fileno(out)) != 0))
-        write_error = errno;
-    if (fclose(out) != 0 && write_error == 0)
-        write_error = errno;
+    if (pf_temp_file_close_synced(out) != 0 && write_error == 0)
+        write_error = errno != 0 ? errno : EIO;
     if (read_error != 0 || write_error != 0)
     {
         *message =
             read_error != 0
                 ? format_message("Couldn't read file [%s]. Error Code : [%d]", file_name.c_str(), read_error)
                 : format_message("Writing the temporary file [%s] failed. Error Code : [%d]",
-                                 temp_name.c_str(), write_error);
-        unlink(temp_name.c_str());
+                                 temp_name, write_error);
+        remove(temp_name);
         return read_error != 0 ? PARMSET_OPEN_FAILED : PARMSET_REWRITE_FAILED;
     }
-    if (rename(temp_name.c_str(), target.c_str()) != 0)
+    if (pf_temp_file_replace(temp_name, file_name.c_str()) != 0)
     {
         *message = format_message("Renaming the temporary file failed. Error Code : [%d]", errno);
-        unlink(temp_name.c_str());
+        remove(temp_name);
         return PARMSET_REWRITE_FAILED;
     }
-    sync_folder(folder);
     PARMSET_LOG(logger, PARMSET_ACTIVITY, "Temp file renamed");
     return PARMSET_SUCCESS;
 }

@@ -107,6 +107,28 @@ def relax(root, additions, variant):
                     definition.remove(value)
 
 
+def widen_values(root, additions, variant):
+    """Adds values to a field's value list, or removes the list (any="Y"), per variant."""
+    fields = {f.get('name'): f for f in field_definitions(root).findall('field')}
+    for rule in additions.findall('values'):
+        if rule.get('variant') != variant:
+            continue
+        definition = fields.get(rule.get('field'))
+        if definition is None:
+            raise DictionaryError('values for the undefined field %s' % rule.get('field'))
+        if rule.get('any') == 'Y':
+            for value in definition.findall('value'):
+                definition.remove(value)
+            continue
+        known = {v.get('enum') for v in definition.findall('value')}
+        if not known:
+            continue  # no list (or one relaxed away): every value is taken already
+        for value in rule.findall('value'):
+            if value.get('enum') in known:
+                raise DictionaryError('field %s already has the value %s' % (rule.get('field'), value.get('enum')))
+            definition.append(ET.Element('value', dict(value.attrib)))
+
+
 def check(root):
     definitions = field_definitions(root).findall('field')
     names = [f.get('name') for f in definitions]
@@ -143,6 +165,7 @@ def main():
         add_messages(root, additions)
         extend_messages(root, additions)
         relax(root, additions, options.variant)
+        widen_values(root, additions, options.variant)
         check(root)
     except (DictionaryError, ET.ParseError, OSError) as error:
         sys.stderr.write('make_fix_dictionary.py: %s\n' % error)

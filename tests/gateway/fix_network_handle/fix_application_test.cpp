@@ -4,6 +4,8 @@
 // message allowance.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
@@ -18,6 +20,25 @@ bool folderExists(const std::string &path)
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
+
+// Makes the acceptor's listening socket on the port stop listening, as a broken listener
+// does; false when this process has no such socket.
+bool breakListener(uint16_t port)
+{
+    for (int fd = 0; fd < 1024; ++fd)
+    {
+        sockaddr_in address = {};
+        socklen_t length = sizeof(address);
+        int listening = 0;
+        socklen_t size = sizeof(listening);
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0 ||
+            address.sin_family != AF_INET || ntohs(address.sin_port) != port ||
+            getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || listening == 0)
+            continue;
+        return shutdown(fd, SHUT_RDWR) == 0;
+    }
+    return false;
+}
 } // namespace
 
 TEST(FixApplicationSetUp, MissingContractExpiryOffsetOrSettingsGiveNoApplication)
@@ -25,6 +46,9 @@ TEST(FixApplicationSetUp, MissingContractExpiryOffsetOrSettingsGiveNoApplication
     GatewaySide side;
     Application noOffset(side, 4, true, "FIX_LOGGING=Y\n");
     EXPECT_EQ(noOffset.app, nullptr);
+    // A blank value reads as an empty one and is refused the same way.
+    Application blankOffset(side, 4, true, "CONTRACT_EXPIRY_OFFSET= \nFIX_LOGGING=Y\n");
+    EXPECT_EQ(blankOffset.app, nullptr);
 
     fix_test::TempFolder dir;
     std::ofstream(dir.file("qel_ip.cfg")) << "CONTRACT_EXPIRY_OFFSET=15:30:00\n";
@@ -50,6 +74,18 @@ TEST(FixApplicationSetUp, SettingsWithoutSessionsGiveTheDummySession)
     EXPECT_EQ(fix_nw_info_poll_acceptor(a.app), 0);
     fix_nw_info_stop(a.app);
     EXPECT_EQ(fix_nw_info_poll_acceptor(a.app), 10000);
+}
+
+TEST(FixApplicationSetUp, ListenerEndingOnItsOwnIsSeenByThePoll)
+{
+    GatewaySide side;
+    Application a(side, 4, true);
+    ASSERT_NE(a.app, nullptr);
+    ASSERT_EQ(fix_nw_info_poll_acceptor(a.app), 0);
+    ASSERT_TRUE(breakListener(a.port));
+    EXPECT_TRUE(fix_test::waitUntil([&] { return fix_nw_info_poll_acceptor(a.app) == 10000; }, 10000))
+        << "the acceptor's thread went on without a listener";
+    EXPECT_FALSE(fix_test::canConnect("127.0.0.1", a.port));
 }
 
 TEST(FixApplicationSetUp, FixLoggingOtherThanYTurnsFileLogsOff)

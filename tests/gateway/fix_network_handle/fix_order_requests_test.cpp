@@ -7,56 +7,12 @@
 
 #include <map>
 
-#include "fix42/OrderCancelReplaceRequest.h"
-#include "fix42/OrderCancelRequest.h"
-#include "gateway/fix_network_handle/fix_front_end_test_support.h"
+#include "gateway/fix_network_handle/fix_request_test_support.h"
 
 using namespace fix_front_end_test;
 
 namespace
 {
-const uint16_t CLIENT_INDEX = 4; // slot 0 after the 4 workstation slots
-const int32_t HANDLE = 1;
-
-std::string hexOf(const message *m)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint16_t i = 0; i < m->data_length; ++i)
-    {
-        text += digits[m->data[i] >> 4];
-        text += digits[m->data[i] & 15];
-    }
-    return text;
-}
-
-std::string strip(const std::string &hex)
-{
-    std::string out;
-    for (char c : hex)
-        if (c != ' ')
-            out += c;
-    return out;
-}
-
-std::string tagValue(const std::string &text, int tag)
-{
-    const std::string key = "|" + std::to_string(tag) + "=";
-    std::string::size_type at = text.find(key);
-    if (at == std::string::npos)
-        return "<absent>";
-    at += key.size();
-    return text.substr(at, text.find('|', at) - at);
-}
-
-// Bytes [offset, offset + length) of a record, as hex.
-std::string bytesAt(const message *m, uint32_t offset, uint32_t length)
-{
-    return hexOf(m).substr(offset * 2, length * 2);
-}
-
-typedef std::map<int, std::string> Fields;
-
 // A customer's limit order for a future, and the cancellation and modification of an order.
 const Fields NEW_ORDER = {{48, "35001"}, {21, "1"},       {55, "ZORAX"}, {460, "7"},
                           {167, "FUT"},  {200, "202612"}, {205, "31"},   {204, "0"},
@@ -69,129 +25,6 @@ const Fields MODIFY = {
     {205, "31"},   {204, "1"},    {54, "1"},      {111, "5"},   {14, "20"},
     {38, "50"},    {40, "2"},     {44, "123.45"}, {59, "0"},    {6000, "20261209-04:15:30"},
     {37, "98765"}, {376, "1234"}, {11, "9"}};
-
-// The base fields with changes applied; an empty value removes the field.
-Fields with(Fields fields, const Fields &changes)
-{
-    for (const auto &change : changes)
-    {
-        if (change.second.empty())
-            fields.erase(change.first);
-        else
-            fields[change.first] = change.second;
-    }
-    return fields;
-}
-
-template <class Request> Request build(const Fields &fields)
-{
-    Request message;
-    for (const auto &field : fields)
-        message.setField(field.first, field.second);
-    return message;
-}
-
-FIX::Message request(char type, const Fields &fields)
-{
-    if (type == 'D')
-        return build<FIX42::NewOrderSingle>(fields);
-    if (type == 'F')
-        return build<FIX42::OrderCancelRequest>(fields);
-    return build<FIX42::OrderCancelReplaceRequest>(fields);
-}
-
-// The acceptor's side of the client's session.
-const FIX::SessionID ACCEPTOR_SESSION("FIX.4.2", GATEWAY_COMP_ID, CLIENT_COMP_ID);
-
-// The side of the gateway and a client that has gone through the whole exchange logon.
-struct ReadyClient
-{
-    ReadyClient() : a(side, 4), sender(side, a.app), client(a.port) {}
-
-    // Logon, admission, sign-on, system information; `streams` journal streams.
-    void logOn(uint8_t streams)
-    {
-        client.start();
-        Record incoming(side.take(side.toBoxComm()));
-        ASSERT_NE(incoming, nullptr);
-        put(side.fromBoxComm(), message_create(0, CONNECTION_ACCEPT));
-        Record signOn(side.take(side.toUserSession()));
-        ASSERT_NE(signOn, nullptr);
-        message *response = zeroReply(214, 2301, 0, CLIENT_INDEX, HANDLE);
-        put_u32_be(response->data, 0, 1001);
-        put(side.fromUserSession(), response);
-        Record systemInfo(side.take(side.toUserSession()));
-        ASSERT_NE(systemInfo, nullptr);
-        message *reply = zeroReply(44, 1601, 0, CLIENT_INDEX, HANDLE);
-        put_u32_be(reply->data, 0, 1001);
-        reply->data[8] = streams;
-        put(side.fromUserSession(), reply);
-        ASSERT_TRUE(client.waitFor("A"));
-    }
-
-    // The system information request with one time per stream.
-    void askForJournal(int streams)
-    {
-        FIX42::TradingSessionStatusRequest status(FIX::TradSesReqID("1"), FIX::SubscriptionRequestType('0'));
-        status.setField(FIX::IntField(6015, streams));
-        for (int i = 0; i < streams; ++i)
-        {
-            FIX::Group entry(6015, 6001, FIX::message_order(6001, 0));
-            entry.setField(FIX::StringField(6001, "20261209-03:30:00"));
-            status.addGroup(entry);
-        }
-        client.send(status);
-    }
-
-    // The exchange's link for the user: from here the session's allowance is renewed.
-    void assignLink()
-    {
-        message *update = message_create(0, UPDATE_LINK_INDEX);
-        update->user_type = 1;
-        update->link_index = 0;
-        update->workstation_index = CLIENT_INDEX;
-        update->workstation_network_handle = HANDLE;
-        put(side.fromUserSession(), update);
-        ASSERT_TRUE(fix_test::waitUntil([&] { return a.app->fixNwInfoSlotSnapshot(0).link_index == 0; }));
-    }
-
-    void logOnReady()
-    {
-        logOn(0);
-        askForJournal(0);
-        ASSERT_TRUE(client.waitFor("h"));
-        assignLink();
-    }
-
-    // Sends the request; its MsgSeqNum, which the reject names.
-    int send(char type, const Fields &fields)
-    {
-        FIX::Message message = request(type, fields);
-        client.send(message);
-        return std::stoi(message.getHeader().getField(FIX::FIELD::MsgSeqNum));
-    }
-
-    // The BusinessMessageReject that names the request, or an empty text.
-    std::string rejectOf(int seqNum)
-    {
-        std::string found;
-        fix_test::waitUntil(
-            [&]
-            {
-                for (const auto &text : client.application.received())
-                    if (tagValue(text, 35) == "j" && tagValue(text, 45) == std::to_string(seqNum))
-                        found = text;
-                return !found.empty();
-            },
-            5000);
-        return found;
-    }
-
-    GatewaySide side;
-    Application a;
-    SendThread sender;
-    Client client;
-};
 
 // One request with one fault, or none.
 struct FieldCase
@@ -248,6 +81,8 @@ const FieldCase FIELD_CASES[] = {
     {"MarketOrderReadsNoPrice", 'D', {{40, "1"}, {44, "0"}}, nullptr, 140, "00000000"},
     {"StopOrderWithoutStopPx", 'D', {{40, "3"}}, "Field not found 99", 5, nullptr},
     {"StopPxTooHigh", 'D', {{40, "3"}, {99, "10000000"}}, "Invalid value for field id 99", 0, nullptr},
+    {"StopPxNegative", 'D', {{40, "3"}, {99, "-1.5"}}, "Invalid value for field id 99", 0, nullptr},
+    {"StopPxZero", 'D', {{40, "4"}, {99, "0"}}, nullptr, 144, "00000000"},
     {"StopOrderBookAndFlag", 'D', {{40, "3"}, {99, "12.345"}}, nullptr, 140, "00000000 000004d2"},
     {"TimeInForceGoodTillCancel", 'D', {{59, "1"}}, "Unsupported value for TimeInForce ", 0, nullptr},
     {"TimeInForceDay", 'D', {{59, "0"}}, nullptr, 164, "0800"},
@@ -272,6 +107,7 @@ const FieldCase FIELD_CASES[] = {
     {"ModifyWithoutCumQty", 'G', {{14, ""}}, "Field not found 14", 5, nullptr},
     {"ModifyWithoutComplianceId", 'G', {{376, ""}}, "Field not found 376", 5, nullptr},
     {"ModifyWithoutOrderId", 'G', {{37, ""}}, "Field not found 37", 5, nullptr},
+    {"ModifyStopPxNegative", 'G', {{40, "4"}, {99, "-0.01"}}, "Invalid value for field id 99", 0, nullptr},
     {"ModifyImmediateOrCancel", 'G', {{59, "3"}}, nullptr, 164, "0210"},
 };
 // clang-format on

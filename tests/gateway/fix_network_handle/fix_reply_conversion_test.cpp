@@ -47,26 +47,23 @@ std::string typeOf(const FIX::Message &m)
     return m.getHeader().getField(35);
 }
 
-// Every reply that reaches a FIX client, with its exact length and what the client gets:
-// "8" ExecutionReport, "9" OrderCancelReject, "later" for families whose conversion the
-// gateway does not have yet (dropped and logged as not converted), "none" for order
-// replies without a FIX form.
+// Every reply that reaches a FIX client, with its exact length and the MsgType the client
+// gets; "none" for order replies without a FIX form. A zero trade confirmation names no
+// side, so it has no ExecID and is dropped ("no side").
 const struct
 {
     int16_t transcode;
     uint32_t length;
     const char *outcome;
 } REPLIES[] = {
-    {2001, 240, "none"},  {2012, 240, "8"},     {2041, 240, "none"},  {2042, 240, "9"},
-    {2072, 240, "9"},     {2073, 240, "8"},     {2074, 240, "8"},     {2075, 240, "8"},
-    {2170, 240, "8"},     {2231, 240, "8"},     {9002, 240, "8"},     {2124, 404, "later"},
-    {2125, 404, "later"}, {2126, 404, "later"}, {2127, 404, "later"}, {2130, 404, "later"},
-    {2131, 404, "later"}, {2132, 404, "later"}, {2133, 404, "later"}, {2136, 404, "later"},
-    {2154, 404, "later"}, {2155, 404, "later"}, {2156, 404, "later"}, {9004, 404, "later"},
-    {2212, 209, "later"}, {2222, 209, "later"}, {4000, 162, "later"}, {4002, 162, "later"},
-    {4005, 162, "later"}, {4007, 162, "later"}, {4008, 162, "later"}, {4010, 162, "later"},
-    {4506, 121, "later"}, {4507, 121, "later"}, {5295, 289, "later"}, {6501, 319, "later"},
-    {6511, 319, "later"}, {6521, 319, "later"}, {6531, 319, "later"}, {6571, 319, "later"},
+    {2001, 240, "none"},    {2012, 240, "8"},  {2041, 240, "none"}, {2042, 240, "9"},  {2072, 240, "9"},
+    {2073, 240, "8"},       {2074, 240, "8"},  {2075, 240, "8"},    {2170, 240, "8"},  {2231, 240, "8"},
+    {9002, 240, "8"},       {2124, 404, "8"},  {2125, 404, "8"},    {2126, 404, "8"},  {2127, 404, "9"},
+    {2130, 404, "8"},       {2131, 404, "8"},  {2132, 404, "8"},    {2133, 404, "9"},  {2136, 404, "8"},
+    {2154, 404, "8"},       {2155, 404, "8"},  {2156, 404, "8"},    {9004, 404, "8"},  {2212, 209, "8"},
+    {2222, 209, "no side"}, {4000, 162, "U5"}, {4002, 162, "U5"},   {4005, 162, "U5"}, {4007, 162, "U5"},
+    {4008, 162, "U5"},      {4010, 162, "U5"}, {4506, 121, "U3"},   {4507, 121, "U3"}, {5295, 289, "B"},
+    {6501, 319, "B"},       {6511, 319, "B"},  {6521, 319, "B"},    {6531, 319, "B"},  {6571, 319, "B"},
 };
 
 class HostOutsideExchangeZone : public ::testing::Test
@@ -106,25 +103,29 @@ TEST(FixReplyDispatch, EveryReplyForFixClientsIsDispatchedAtItsLength)
         EXPECT_EQ(kind->length, reply.length);
         Converted c = convertZero(reply.length, reply.transcode, 0, 2);
         const std::string outcome = reply.outcome;
-        if (outcome == "8" || outcome == "9")
-        {
-            ASSERT_EQ(c.status, EA_SUCCESS);
-            ASSERT_NE(c.fix, nullptr);
-            EXPECT_EQ(typeOf(*c.fix), outcome);
-            EXPECT_EQ(c.fix->getHeader().getField(144), "2");
-            EXPECT_EQ(c.log, "");
-            continue;
-        }
-        EXPECT_EQ(c.status, EA_VALID);
-        EXPECT_EQ(c.fix, nullptr);
         const std::string code = std::to_string(reply.transcode);
-        if (outcome == "later")
-            EXPECT_EQ(c.log, "Discarding the Message with transcode [" + code +
-                                 "] and error code[0] for nw_handle[1] and tws_index[4]: not converted, the "
-                                 "gateway has no FIX conversion for this reply yet\n");
-        else
+        if (outcome == "none")
+        {
+            EXPECT_EQ(c.status, EA_VALID);
+            EXPECT_EQ(c.fix, nullptr);
             EXPECT_EQ(c.log, "Discarding Unknown Message having transcode [" + code +
                                  "]and error code[0] for nw_handle[1] and tws_index[4]\n");
+            continue;
+        }
+        if (outcome == "no side")
+        {
+            EXPECT_EQ(c.status, EA_VALID);
+            EXPECT_EQ(c.fix, nullptr);
+            EXPECT_EQ(c.log,
+                      "Discarding trade with transcode [" + code +
+                          "] having invalid side [0] fill number [0] for nw_handle [1] tws_index [4]\n");
+            continue;
+        }
+        ASSERT_EQ(c.status, EA_SUCCESS) << c.log;
+        ASSERT_NE(c.fix, nullptr);
+        EXPECT_EQ(typeOf(*c.fix), outcome);
+        EXPECT_EQ(c.fix->getHeader().getField(144), "2");
+        EXPECT_EQ(c.log, "");
     }
 }
 

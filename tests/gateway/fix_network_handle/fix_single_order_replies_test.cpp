@@ -5,43 +5,12 @@
 // the exchange's: exchange times and expiry dates must not depend on it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <map>
-#include <memory>
-#include <string>
-#include <vector>
+#include "gateway/fix_network_handle/fix_reply_test_support.h"
 
-#include "Message.h"
-#include "gateway/fix_network_handle/fix_reply_conversion.h"
-#include "gateway/library/ea_status.h"
-#include "gateway/library/message.h"
+using namespace fix_reply_test;
 
 namespace
 {
-typedef std::map<int, std::string> Fields;
-
-// A record of `length` zero bytes written field by field as hex at layout offsets.
-struct RecordBytes
-{
-    explicit RecordBytes(uint32_t length) : bytes(length, 0) {}
-    RecordBytes &at(uint32_t offset, const std::string &hex)
-    {
-        for (size_t i = 0; i < hex.size();)
-        {
-            if (hex[i] == ' ')
-            {
-                ++i;
-                continue;
-            }
-            bytes.at(offset++) = static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16));
-            i += 2;
-        }
-        return *this;
-    }
-    std::vector<uint8_t> bytes;
-};
-
 // An option order of user 1001 as the exchange echoes it; transcode and error code per case.
 RecordBytes orderReply(const std::string &transcodeHex, const std::string &errorHex)
 {
@@ -117,58 +86,8 @@ Fields confirmationFields()
             {144, "3"}};
 }
 
-struct Converted
+class SingleOrderReplies : public HostOutsideExchangeZone
 {
-    int32_t status = -1;
-    std::unique_ptr<FIX::Message> fix;
-    std::string type;
-    Fields fields; // body, plus header tags 370, 144 and 97 when present
-};
-
-Converted convert(const RecordBytes &r, int16_t transcode, int16_t errorCode)
-{
-    message *m = message_create(static_cast<uint32_t>(r.bytes.size()), NORMAL_MESSAGE);
-    memcpy(m->data, r.bytes.data(), r.bytes.size());
-    m->workstation_index = 4;
-    m->workstation_network_handle = 1;
-    FIX::Message *out = nullptr;
-    Converted c;
-    c.status = fixReplyGetFixMessage(m, transcode, errorCode, &out, nullptr);
-    message_destroy(m);
-    c.fix.reset(out);
-    if (out == nullptr)
-        return c;
-    c.type = out->getHeader().getField(35);
-    for (FIX::FieldMap::const_iterator i = out->begin(); i != out->end(); ++i)
-        c.fields[i->getTag()] = i->getString();
-    for (int tag : {370, 144, 97})
-        if (out->getHeader().isSetField(tag))
-            c.fields[tag] = out->getHeader().getField(tag);
-    return c;
-}
-
-// The host keeps a zone far from UTC+05:30 for every test here.
-class SingleOrderReplies : public ::testing::Test
-{
-  protected:
-    void SetUp() override
-    {
-        const char *zone = getenv("TZ");
-        saved = zone != nullptr ? zone : "";
-        hadZone = zone != nullptr;
-        setenv("TZ", "America/New_York", 1);
-        tzset();
-    }
-    void TearDown() override
-    {
-        if (hadZone)
-            setenv("TZ", saved.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    std::string saved;
-    bool hadZone = false;
 };
 
 struct ReportCase
@@ -305,6 +224,7 @@ TEST_F(SingleOrderReplies, EachOrderEventBecomesItsExecutionReport)
         ASSERT_EQ(out.status, EA_SUCCESS);
         EXPECT_EQ(out.type, "8");
         EXPECT_EQ(out.fields, expected(c.changed));
+        EXPECT_EQ(clientRefusal(*out.fix), "");
     }
 }
 
@@ -333,6 +253,7 @@ TEST_F(SingleOrderReplies, RefusedModificationAndCancellationBecomeCancelRejects
                              {370, "20110908-20:18:20"},
                              {144, "3"}};
         EXPECT_EQ(out.fields, want);
+        EXPECT_EQ(clientRefusal(*out.fix), "");
     }
     // The error text is there even without an error.
     Converted zero = convert(orderReply("0818", "0000"), 2072, 0);

@@ -2,8 +2,15 @@
 // path, and a full start that stops in order with every log file closed and renamed.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 #include "support/gateway_config.h"
 #include "support/test_support.h"
@@ -23,6 +30,64 @@ process_result run_gateway(const temp_dir &dir, std::vector<std::string> args)
 bool contains(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;
+}
+
+bool any_log_has(const temp_dir &dir, const std::string &prefix, const std::string &text)
+{
+    for (const std::string &name : dir.list("logs"))
+    {
+        if (name.rfind(prefix, 0) == 0 && contains(dir.read("logs/" + name), text))
+            return true;
+    }
+    return false;
+}
+
+enum class listener_break
+{
+    done,
+    not_found,
+    not_permitted, // the system does not let this process take another's descriptors
+};
+
+// Makes the listening socket on `port` of the process stop listening, as a listener
+// broken under a running program does: a copy of its descriptor is taken and shut down.
+listener_break break_listener_of(int pid, uint16_t port)
+{
+    int process = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (process < 0)
+        return listener_break::not_permitted;
+    listener_break result = listener_break::not_found;
+    for (int fd = 0; fd < 1024 && result == listener_break::not_found; ++fd)
+    {
+        int copy = static_cast<int>(syscall(SYS_pidfd_getfd, process, fd, 0));
+        if (copy < 0)
+        {
+            if (errno == EPERM || errno == ENOSYS)
+                result = listener_break::not_permitted;
+            continue;
+        }
+        sockaddr_in address = {};
+        socklen_t length = sizeof(address);
+        int listening = 0;
+        socklen_t size = sizeof(listening);
+        if (getsockname(copy, reinterpret_cast<sockaddr *>(&address), &length) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            getsockopt(copy, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening != 0 &&
+            shutdown(copy, SHUT_RDWR) == 0)
+            result = listener_break::done;
+        close(copy);
+    }
+    close(process);
+    return result;
+}
+
+// The FIX port the test configuration's settings file names.
+uint16_t fix_port_of(const temp_dir &dir)
+{
+    const std::string settings = dir.read("fix_settings.cfg");
+    const std::string key = "SocketAcceptPort=";
+    size_t at = settings.find(key);
+    return at == std::string::npos ? 0 : static_cast<uint16_t>(atoi(settings.c_str() + at + key.size()));
 }
 } // namespace
 
@@ -102,6 +167,27 @@ TEST(QelIpStartup, ConfigurationFailuresExitWith10003)
     }
 }
 
+// A blank value reads as empty: refused at start-up like a missing key, and the log says
+// which key.
+TEST(QelIpStartup, BlankContractExpiryOffsetExitsWith10003NamingTheKey)
+{
+    for (const char *value : {" ", "\t", "   15:30:00"})
+    {
+        SCOPED_TRACE(std::string("[") + value + "]");
+        temp_dir dir;
+        gateway_config config;
+        config.values["CONTRACT_EXPIRY_OFFSET"] = value;
+        process_result result = run_gateway(dir, {"-c", config.write(dir)});
+        EXPECT_EQ(result.exit_code, 10003);
+        EXPECT_FALSE(result.timed_out);
+        bool named = false;
+        for (const std::string &name : dir.list("logs"))
+            named = named || contains(dir.read("logs/" + name),
+                                      "[CONTRACT_EXPIRY_OFFSET] Parameter not found in config file [");
+        EXPECT_TRUE(named) << "no log line names the key";
+    }
+}
+
 TEST(QelIpStartup, MissingConfigurationFileExitsWith10003)
 {
     temp_dir dir;
@@ -141,4 +227,34 @@ TEST(QelIpRun, StartsAndStopsInOrderOnTerminationRequest)
     EXPECT_TRUE(main_log_has("Exit value[204]"));
     std::vector<std::string> files = dir.list();
     EXPECT_NE(std::find(files.begin(), files.end(), "qel_text_log_default.txt"), files.end());
+}
+
+TEST(QelIpRun, LostFixListenerStopsTheGatewayInOrderWith10000)
+{
+    temp_dir dir;
+    gateway_config config;
+    std::string config_file = config.write(dir);
+    qel_test::child_process gateway({QEL_IP_BINARY, "-c", config_file}, dir.path());
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return any_log_has(dir, "main_text.", "[fix_network_handler_send_thread] thread created"); },
+        10000));
+    const listener_break broken = break_listener_of(gateway.pid(), fix_port_of(dir));
+    if (broken == listener_break::not_permitted)
+    {
+        gateway.signal(SIGTERM);
+        gateway.wait(20000);
+        GTEST_SKIP() << "this system does not let a test take a child's descriptors";
+    }
+    ASSERT_EQ(broken, listener_break::done);
+    // No signal: the gateway notices by itself and stops.
+    process_result result = gateway.wait(20000);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 10000);
+    EXPECT_TRUE(any_log_has(
+        dir, "main_text.",
+        "The FIX acceptor has stopped and FIX clients can no longer connect. Stopping the gateway."));
+    EXPECT_TRUE(any_log_has(dir, "main_text.", "Thread routine[interface_thread] Thread id["))
+        << "the threads were stopped and joined";
+    for (const std::string &name : dir.list("logs"))
+        EXPECT_FALSE(contains(name, ".current.")) << name << " was left open";
 }

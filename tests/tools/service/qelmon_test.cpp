@@ -329,7 +329,8 @@ TEST(QelmonRun, GatewayRestartsAfterTheConsolesRestartRequest)
     ASSERT_EQ(f.action("CREATE").exit_code, 0);
     auto run = f.start_run();
     ASSERT_TRUE(qel_test::wait_until([&] { return gateway_listening(tx); }, 15000)) << f.log();
-    EXPECT_EQ(f.state(), PF_SERVICE_RUNNING);
+    // The service says it runs once every process is started, which may be after this one listens.
+    EXPECT_TRUE(qel_test::wait_until([&] { return f.state() == PF_SERVICE_RUNNING; }, 15000)) << f.state();
     uint32_t first = running_pid(tx.binary);
     ASSERT_NE(first, 0u);
     EXPECT_TRUE(f.log_has("RegQueryValueEx failed for [SOFTWARE\\QEL_IP\\1] , return code [2] "));

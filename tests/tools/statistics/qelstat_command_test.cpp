@@ -1,0 +1,200 @@
+// qelstat as a real program: its command line and exit codes, start-up failures told on
+// the terminal, a run stopped by SIGTERM (plug-ins destroyed, logs rolled, exit 0), and
+// qelstat started once by qelmon from the registry's COMMON\1 key.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/pf_process.h"
+#include "support/qel_stats_fixture.h"
+#include "support/tool_process.h"
+
+using qel_test::parameter_line;
+using qel_test::stats_fixture;
+
+namespace
+{
+
+const int k_start_up_failure = 10003 & 0xFF;
+const int k_usage_error = 10005 & 0xFF;
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+qel_test::tool_result qelstat(const std::vector<std::string> &arguments, const std::string &folder)
+{
+    std::vector<std::string> argv{QELSTAT_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    qel_test::tool_options options;
+    options.folder = folder;
+    options.timeout_ms = 20000;
+    return qel_test::run_tool(argv, options);
+}
+
+TEST(QelstatCommandLine, VersionHelpAndUsageErrors)
+{
+    qel_test::temp_dir dir;
+    qel_test::tool_result r = qelstat({"-v"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(contains(r.out, "\nQel Application Version: 3.0 RC10\nCompiled on ")) << r.out;
+
+    r = qelstat({"--help"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    std::string usage =
+        std::string("\nUsage: ") + QELSTAT_BINARY +
+        " -v|c [config-file name]\n\nOptions:\n\tv: Displays QEL version\n\tc [config-file name]: "
+        "Starts QEL with the specified config file\n";
+    EXPECT_EQ(r.out, usage);
+
+    r = qelstat({}, dir.path());
+    EXPECT_EQ(r.status, k_usage_error);
+    EXPECT_EQ(r.out, usage);
+    r = qelstat({"-c"}, dir.path());
+    EXPECT_EQ(r.status, k_usage_error);
+    EXPECT_EQ(r.out, "\nArgument missing for option c\n" + usage);
+    r = qelstat({"-x", "-v"}, dir.path());
+    EXPECT_EQ(r.status, k_usage_error) << "only the first option counts";
+    EXPECT_EQ(r.out, "\nInvalid option\n" + usage);
+    EXPECT_TRUE(dir.list().empty()) << "nothing written on a usage error";
+}
+
+TEST(QelstatCommandLine, StartUpFailuresExit10003WithTheReasonOnTheTerminal)
+{
+    stats_fixture f("", false);
+    qel_test::tool_result r = qelstat({"-c", f.dir.file("absent.cfg")}, f.dir.path());
+    EXPECT_EQ(r.status, k_start_up_failure);
+    EXPECT_TRUE(contains(r.err, "absent.cfg] cannot be read")) << r.err;
+
+    // A missing key: the log says which, the terminal where to look.
+    std::string text = f.dir.read("qelstat.cfg");
+    size_t at = text.find("HISTORY_FILES_PATH=");
+    f.dir.write("qelstat.cfg", text.substr(0, at) + text.substr(text.find('\n', at) + 1));
+    r = qelstat({"-c", f.config}, f.dir.path());
+    EXPECT_EQ(r.status, k_start_up_failure);
+    EXPECT_TRUE(contains(r.err, "qelstat: start-up failed")) << r.err;
+    EXPECT_TRUE(f.logged("System Error|Parameter HISTORY_FILES_PARAMnot found in config file|")) << f.log();
+    EXPECT_TRUE(f.logged("System Error|Config parameter creation failed|"));
+    EXPECT_TRUE(
+        contains(f.dir.read("qel_text_log_default.txt"), "Starting QEL_STATISTICS") ||
+        contains(r.out, "\nStarting QEL_STATISTICS [3.0 RC10] with config file [" + f.config + "]\n"));
+
+    // The working folder as the current folder would lose qelstat's own output file.
+    size_t current = text.find("CURRENT_FILES_PATH=");
+    f.dir.write("qelstat.cfg", text.substr(0, current) + "CURRENT_FILES_PATH=.\n" +
+                                   text.substr(text.find('\n', current) + 1));
+    r = qelstat({"-c", f.config}, f.dir.path());
+    EXPECT_EQ(r.status, k_start_up_failure);
+    EXPECT_TRUE(f.logged("Current files folder [.] is the working folder")) << f.log();
+    EXPECT_EQ(access(f.dir.file("qel_text_log_default.txt").c_str(), F_OK), 0) << "still there";
+
+    // An unreadable parameter file.
+    f.dir.write("qelstat.cfg", text);
+    unlink(f.dir.file("online.txt").c_str());
+    r = qelstat({"-c", f.config}, f.dir.path());
+    EXPECT_EQ(r.status, k_start_up_failure);
+    EXPECT_TRUE(f.logged("System Error|qel_stats_global object cteation failed|")) << f.log();
+}
+
+TEST(QelstatRun, StopsInOrderOnSigterm)
+{
+    stats_fixture f("", false);
+    f.dir.write("online.txt",
+                parameter_line(STATS_PROBE_PLUGIN, "probe", 1, {"0", "1", "o", "2", "online"}) +
+                    parameter_line("onstat.so", "memory", 1,
+                                   {"Memory\\Available Bytes", "100", "Free memory", "KB", "1024"}));
+    f.dir.write("current/old.txt", "stale");
+    qel_test::child_process run({QELSTAT_BINARY, "-c", f.config}, f.dir.path());
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.dir.list("current").size() == 2; }, 10000)) << f.log();
+    std::vector<std::string> current = f.dir.list("current");
+    EXPECT_EQ(current[0].compare(0, 7, "memory."), 0) << "bare plug-in names come from qelstat's folder";
+    EXPECT_EQ(current[1].compare(0, 6, "probe."), 0) << "the old file was removed";
+    run.signal(SIGTERM);
+    qel_test::process_result result = run.wait(10000);
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_TRUE(f.logged("probe destroy for [probe]"));
+    for (const std::string &name : f.dir.list("logs"))
+        EXPECT_FALSE(contains(name, ".current.")) << name << " was rolled";
+    EXPECT_TRUE(contains(f.dir.read("qel_text_log_default.txt"), "Starting QEL_STATISTICS") ||
+                contains(result.output, "Starting QEL_STATISTICS"));
+}
+
+uint32_t running_pid(const std::string &path)
+{
+    pf_process_snapshot *snapshot = nullptr;
+    if (pf_process_snapshot_create(&snapshot) != 0)
+        return 0;
+    const pf_process_entry *entry = pf_process_find_by_path(snapshot, path.c_str());
+    uint32_t pid = entry != nullptr ? entry->pid : 0;
+    pf_process_snapshot_destroy(snapshot);
+    return pid;
+}
+
+TEST(QelstatUnderQelmon, StartedOnceFromCommon1AndKeptRunning)
+{
+    stats_fixture f("", false);
+    // qelstat under a name of its own, with its plug-ins beside it.
+    std::string folder = f.dir.file("bin");
+    mkdir(folder.c_str(), 0700);
+    std::string binary = folder + "/qelstat_" + std::to_string(getpid());
+    f.dir.write("bin/qelstat_" + std::to_string(getpid()), qel_test::read_file(QELSTAT_BINARY));
+    chmod(binary.c_str(), 0755);
+    f.dir.write("bin/onstat.so", qel_test::read_file(ONSTAT_PLUGIN));
+    f.dir.write("online.txt",
+                parameter_line("onstat.so", "memory", 1,
+                               {"Memory\\Available Bytes", "100", "Free memory", "KB", "1024"}));
+    mkdir(f.dir.file("service").c_str(), 0700);
+    f.dir.write("qelmon.cfg", "LOG_FILE_PATH=" + f.dir.file("logs") + "\nSYSTEM_LOGGING_LEVEL=DEBUG\n");
+    f.dir.write("registry",
+                "[SOFTWARE\\QEL_IP]\n\"SERVICESTATUS\"=dword:00000000\n[SOFTWARE\\QEL_IP\\COMMON]\n"
+                "[SOFTWARE\\QEL_IP\\COMMON\\1]\n\"path\"=\"" +
+                    binary + "\"\n\"argument\"=\"-c " + f.config + "\"\n\"CURRENT_FILES_PATH\"=\"" +
+                    f.dir.file("current") + "\"\n");
+    setenv("QEL_REGISTRY_FILE", f.dir.file("registry").c_str(), 1);
+    setenv("QEL_SERVICE_DIR", f.dir.file("service").c_str(), 1);
+    setenv("QEL_SYSTEMD", "no", 1);
+    std::vector<std::string> qelmon{QELMON_BINARY, "-w", f.dir.path(), "-c", f.dir.file("qelmon.cfg"), "-a"};
+    auto action = [&](const char *name)
+    {
+        std::vector<std::string> argv = qelmon;
+        argv.push_back(name);
+        return qel_test::run_process(argv, f.dir.path(), 40000).exit_code;
+    };
+    ASSERT_EQ(action("CREATE"), 0);
+    std::vector<std::string> run_argv = qelmon;
+    run_argv.push_back("RUN");
+    qel_test::child_process run(run_argv, f.dir.path());
+
+    uint32_t pid = 0;
+    ASSERT_TRUE(qel_test::wait_until([&] { return (pid = running_pid(binary)) != 0; }, 20000)) << f.log();
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.dir.list("current").size() == 1; }, 10000)) << f.log();
+    std::string history = "history/" + f.dir.list("current")[0];
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            std::string text = f.dir.read(history);
+            return std::count(text.begin(), text.end(), '\n') >= 3;
+        },
+        10000));
+    EXPECT_EQ(running_pid(binary), pid) << "started once, still running";
+    EXPECT_EQ(f.times_logged("|Process [" + binary + "], working dir [" + folder + "]"), 1u) << f.log();
+    EXPECT_EQ(
+        f.times_logged("The process created successfully with process id: [" + std::to_string(pid) + "]"),
+        1u);
+    EXPECT_EQ(access((folder + "/qel_text_log_default.txt").c_str(), F_OK), 0) << "started in its own folder";
+
+    EXPECT_EQ(action("STOP"), 0);
+    EXPECT_EQ(run.wait(40000).exit_code, 0);
+    EXPECT_EQ(running_pid(binary), 0u);
+    unsetenv("QEL_REGISTRY_FILE");
+    unsetenv("QEL_SERVICE_DIR");
+}
+
+} // namespace
