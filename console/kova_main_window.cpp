@@ -25,6 +25,10 @@
 
 #include "console/kova_about_dlg.h"
 #include "console/kova_active_users.h"
+#include "console/kova_common_config.h"
+#include "console/kova_fix_configuration.h"
+#include "console/kova_fix_user_sessions.h"
+#include "console/kova_generic_configuration.h"
 #include "console/kova_generic_statistics.h"
 #include "console/kova_logger.h"
 #include "console/kova_page_tab_ctrl.h"
@@ -825,8 +829,8 @@ void CKOVAClientPHASE4Dlg::OnCommand(int32_t command)
     }
 }
 
-// The configuration dialogs are opened here, each modally with what it is to edit. Until
-// their classes are built, the hook (tests) or the log says which one was asked for.
+// The configuration dialogs are opened here, each modally with what it is to edit (tests
+// see which one was asked for through the hook instead).
 void CKOVAClientPHASE4Dlg::OpenQelConfiguration(int32_t market, int32_t command_line)
 {
     DialogHook hook;
@@ -839,9 +843,9 @@ void CKOVAClientPHASE4Dlg::OpenQelConfiguration(int32_t market, int32_t command_
         hook(command_line ? "CGenericConfiguration -c" : "CGenericConfiguration", market);
         return;
     }
-    KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::OpenQelConfiguration", k_source, __LINE__,
-            "Configuration of market %s asked for; the dialog is not available in this build",
-            KovaMarketName(market));
+    CGenericConfiguration dialog(market, m_configFilePath[market - 1], m_fixConfigFilePath[market - 1],
+                                 m_interactivePort[market - 1], m_logger.get(), this, command_line);
+    dialog.DoModal();
 }
 
 void CKOVAClientPHASE4Dlg::OpenCommonConfiguration()
@@ -856,8 +860,8 @@ void CKOVAClientPHASE4Dlg::OpenCommonConfiguration()
         hook("CCommonConfig", KOVA_COMMON_MARKET_ID);
         return;
     }
-    KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::OpenCommonConfiguration", k_source, __LINE__,
-            "Common configuration asked for; the dialog is not available in this build");
+    CCommonConfig dialog(KOVA_COMMON_MARKET_ID, m_commonConfigFilePath, m_logger.get(), this);
+    dialog.DoModal();
 }
 
 void CKOVAClientPHASE4Dlg::OpenFixUserConfiguration(int32_t market)
@@ -872,8 +876,9 @@ void CKOVAClientPHASE4Dlg::OpenFixUserConfiguration(int32_t market)
         hook("CFixUserSessions", market);
         return;
     }
-    KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::OpenFixUserConfiguration", k_source, __LINE__,
-            "FIX users of market %s asked for; the dialog is not available in this build", KovaMarketName(market));
+    CFixUserSessions dialog(market, m_configFilePath[market - 1], m_fixConfigFilePath[market - 1],
+                            m_interactivePort[market - 1], m_logger.get(), this);
+    dialog.DoModal();
 }
 
 void CKOVAClientPHASE4Dlg::OpenFixSessionConfiguration(int32_t market)
@@ -888,9 +893,9 @@ void CKOVAClientPHASE4Dlg::OpenFixSessionConfiguration(int32_t market)
         hook("CFixConfiguration", market);
         return;
     }
-    KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::OpenFixSessionConfiguration", k_source, __LINE__,
-            "FIX sessions of market %s asked for; the dialog is not available in this build",
-            KovaMarketName(market));
+    CFixConfiguration dialog(market, m_configFilePath[market - 1], m_fixConfigFilePath[market - 1],
+                             m_interactivePort[market - 1], m_logger.get(), this);
+    dialog.DoModal();
 }
 
 void CKOVAClientPHASE4Dlg::OpenActiveUsers(int32_t market)
