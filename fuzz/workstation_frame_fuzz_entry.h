@@ -64,8 +64,9 @@ inline void workstation_frame_fuzz_one(const uint8_t *data, size_t size)
     queue *to_request_processing = queue_create();
     queue *to_user_side = queue_create();
     queue *to_fix_send = queue_create();
+    queue *to_console = queue_create();
     if (slot == nullptr || input == nullptr || to_request_processing == nullptr || to_user_side == nullptr ||
-        to_fix_send == nullptr)
+        to_fix_send == nullptr || to_console == nullptr)
         abort();
     fuzz_stream pair;
     const int32_t handle = 7;
@@ -80,12 +81,13 @@ inline void workstation_frame_fuzz_one(const uint8_t *data, size_t size)
     auto session_layer = [&](message *record) {
         if (queue_append(input, record) != EA_SUCCESS ||
             user_session_info_container_process_input_request_messages(users, input, to_request_processing,
-                                                                        to_user_side, to_fix_send,
+                                                                        to_user_side, to_fix_send, to_console,
                                                                         nullptr) != EA_SUCCESS)
             abort();
         workstation_frame_fuzz_drain(to_request_processing);
         workstation_frame_fuzz_drain(to_user_side);
         workstation_frame_fuzz_drain(to_fix_send);
+        workstation_frame_fuzz_drain(to_console);
     };
     fuzz_feed(pair, stream, control, [&]() {
         for (;;)
@@ -141,7 +143,7 @@ inline void workstation_frame_fuzz_one(const uint8_t *data, size_t size)
     session_layer(gone);
 
     tcp_nw_handle_destroy(slot, 1, nullptr);
-    for (queue *q : {input, to_request_processing, to_user_side, to_fix_send})
+    for (queue *q : {input, to_request_processing, to_user_side, to_fix_send, to_console})
         ea_destroy_message_queue(q);
     user_session_info_container_destroy(users);
 }
