@@ -255,9 +255,9 @@ bool KovaEqualsIgnoreCase(const std::string &a, const std::string &b)
     return true;
 }
 
-FILE *KovaFixTempOpen(const std::string &temp_path)
+FILE *KovaFixTempOpen(const std::string &temp_path, const std::string &fix_path)
 {
-    return temp_path.empty() ? nullptr : fopen(temp_path.c_str(), "w");
+    return temp_path.empty() ? nullptr : pf_temp_file_create_named(fix_path.c_str(), temp_path.c_str());
 }
 
 int KovaFixTempCommit(FILE *temp, const std::string &temp_path, const std::string &fix_path, bool *renaming)

@@ -64,8 +64,9 @@ std::string KovaLineText(const std::string &line);
 // The text before the first "=" (the whole line when it has none).
 std::string KovaLineKey(const std::string &line);
 bool KovaEqualsIgnoreCase(const std::string &a, const std::string &b);
-// Opens the temporary file for writing, created or emptied; null on failure (errno).
-FILE *KovaFixTempOpen(const std::string &temp_path);
+// Opens the temporary file for writing, created or emptied, with the settings file's
+// permission bits; null on failure (errno).
+FILE *KovaFixTempOpen(const std::string &temp_path, const std::string &fix_path);
 // Syncs and closes the temporary file and renames it over the settings file; 0, or
 // errno of the step that failed with *renaming telling which (the temporary file is
 // removed when writing it failed, kept when only the rename failed).

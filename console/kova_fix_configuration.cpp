@@ -187,7 +187,7 @@ bool CFixConfiguration::RewritePersistMessages(const char *value)
                 m_fixConfigPath.c_str());
         return false;
     }
-    FILE *output = KovaFixTempOpen(m_tempFilePath);
+    FILE *output = KovaFixTempOpen(m_tempFilePath, m_fixConfigPath);
     if (output == nullptr)
     {
         KovaLog(m_logger, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__,

@@ -243,7 +243,7 @@ void CFixUserDetails::SaveFixConfigurationParameters()
                 "Change of trader id %d failed as its session block is not whole.", user_id);
         return;
     }
-    FILE *output = KovaFixTempOpen(m_tempFilePath);
+    FILE *output = KovaFixTempOpen(m_tempFilePath, m_fixConfigPath);
     if (output == nullptr)
     {
         KovaLog(m_logger, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__,

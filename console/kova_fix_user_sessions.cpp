@@ -298,7 +298,7 @@ void CFixUserSessions::OnButtonEdit()
 int32_t CFixUserSessions::RewriteFile(const std::vector<std::string> &lines, bool final_newline,
                                       const char *function)
 {
-    FILE *output = KovaFixTempOpen(m_tempFilePath);
+    FILE *output = KovaFixTempOpen(m_tempFilePath, m_fixConfigPath);
     if (output == nullptr)
     {
         KovaLog(m_logger, KOVA_SYSTEM_ERROR, function, k_source, __LINE__,

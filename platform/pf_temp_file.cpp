@@ -40,26 +40,15 @@ void sync_folder_of(const std::string &path)
 
 } // namespace
 
-FILE *pf_temp_file_create_beside(const char *target_path, char *temp_path, size_t size)
+namespace
 {
-    const std::string target = followed(target_path);
-    std::string pattern = target + ".XXXXXX";
-    if (size > 0)
-    {
-        snprintf(temp_path, size, "%s", pattern.c_str());
-    }
-    if (pattern.size() + 1 > size)
-    {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
+
+// Gives the new file the target's owner (where allowed) and mode, and opens it as a stream;
+// on failure the file is closed and removed.
+FILE *open_like_target(int fd, const char *temp_path, const std::string &target)
+{
     struct stat held;
     bool exists = stat(target.c_str(), &held) == 0;
-    int fd = mkostemp(temp_path, O_CLOEXEC);
-    if (fd < 0)
-    {
-        return nullptr;
-    }
     // Root may rewrite another user's file: the copy keeps the owner where it can.
     if (exists && fchown(fd, held.st_uid, held.st_gid) != 0)
     {
@@ -78,6 +67,31 @@ FILE *pf_temp_file_create_beside(const char *target_path, char *temp_path, size_
         errno = error;
     }
     return file;
+}
+
+} // namespace
+
+FILE *pf_temp_file_create_beside(const char *target_path, char *temp_path, size_t size)
+{
+    const std::string target = followed(target_path);
+    std::string pattern = target + ".XXXXXX";
+    if (size > 0)
+    {
+        snprintf(temp_path, size, "%s", pattern.c_str());
+    }
+    if (pattern.size() + 1 > size)
+    {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    int fd = mkostemp(temp_path, O_CLOEXEC);
+    return fd < 0 ? nullptr : open_like_target(fd, temp_path, target);
+}
+
+FILE *pf_temp_file_create_named(const char *target_path, const char *temp_path)
+{
+    int fd = open(temp_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    return fd < 0 ? nullptr : open_like_target(fd, temp_path, followed(target_path));
 }
 
 int pf_temp_file_close_synced(FILE *file)

@@ -14,6 +14,9 @@
 // permission bits of the target (0644 when the target does not exist). Its path goes
 // into temp_path (size bytes; the pattern tried on failure). Null on failure.
 FILE *pf_temp_file_create_beside(const char *target_path, char *temp_path, size_t size);
+// The same for a temporary file of a fixed name (created, or emptied when it is left over
+// from an earlier write). Null on failure.
+FILE *pf_temp_file_create_named(const char *target_path, const char *temp_path);
 // Flushes the stream and the file's data to the disk, then closes it; 0 or -1 (closed
 // in any case).
 int pf_temp_file_close_synced(FILE *file);

@@ -1,13 +1,19 @@
 // The common part of every object a thread can wait on (semaphore, mutex, network event,
-// thread). Each one is backed by an eventfd that is readable whenever the object may be
-// ready, so that a wait on up to 64 objects is one poll() over their descriptors.
+// thread). Each one is backed by an eventfd, so that a wait on up to 64 objects that has
+// to sleep is one poll() over their descriptors.
 //
-// The descriptor is raised when the object becomes ready and lowered lazily: only a
-// waiter that finds the object not ready and is about to sleep drains it. So a release
-// costs at most one eventfd write, and none while the consumer has not yet gone back to
-// sleep.
+// A hand-over between two busy threads must not cost a system call on each side, so the
+// descriptor is written only for a waiter that sleeps: a waiter about to poll() registers
+// as a sleeper under the object's lock (lowering the descriptor) and re-checks the object,
+// and a raise under the same lock writes the descriptor only while someone is registered.
+// Every raise also counts up `raises`, which a waiter that spins before sleeping watches
+// without the lock. So a kind of object plugs in by keeping its state under `lock`,
+// answering ready/take, and calling pf_waitable_raise whenever it may have become ready;
+// a kind whose readiness comes from the kernel (a socket, a process or timer descriptor)
+// hands its descriptors to the wait through collect/deliver instead.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -30,7 +36,11 @@ struct pf_waitable_ops
     bool (*ready)(const pf_waitable *w, uint32_t self);
     void (*take)(pf_waitable *w, uint32_t self);
     // Optional, called without the object's lock: add the descriptors to watch besides
-    // the eventfd, and hand over what poll() reported for one of them.
+    // the eventfd, and hand over what poll() reported for one of them. A waiter that
+    // spins polls these descriptors now and then without sleeping, and looks at its
+    // objects again whenever one reports; deliver raises the object when what it was told
+    // makes it ready (a kind that asks its descriptor in ready, a timer or a process,
+    // need not).
     void (*collect)(pf_waitable *w, std::vector<pf_wait_extra> *out);
     void (*deliver)(const pf_wait_extra *extra, short revents);
 };
@@ -39,14 +49,17 @@ struct pf_waitable
 {
     const pf_waitable_ops *ops;
     std::mutex lock;
-    int fd;            // eventfd; -1 when creation failed
-    bool fd_signalled; // the eventfd holds a count (under lock)
+    int fd;                         // eventfd; -1 when creation failed
+    bool fd_signalled;              // the eventfd holds a count (under lock)
+    std::atomic<uint32_t> sleepers; // waiters registered to sleep (raised under lock)
+    std::atomic<uint32_t> raises;   // counts every raise; read without the lock
 };
 
 // false when no eventfd could be made (last error set).
 bool pf_waitable_init(pf_waitable *w, const pf_waitable_ops *ops);
 void pf_waitable_destroy(pf_waitable *w);
-// Under the object's lock: raise the descriptor (one write, only when it is down) and
-// lower it (one read, only when it is up).
+// Under the object's lock: the object may have become ready. Counts the raise, and
+// writes the descriptor (once, while it is down) only when a waiter sleeps on it.
 void pf_waitable_raise(pf_waitable *w);
+// Under the object's lock: lowers the descriptor (one read, only when it is up).
 void pf_waitable_lower(pf_waitable *w);

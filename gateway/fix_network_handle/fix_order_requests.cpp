@@ -215,6 +215,9 @@ void readMaxFloor(const OrderBuild &b, bool copyToRemaining)
     FIX::MaxFloor maxFloor;
     b.request->getField(maxFloor);
     fixValidateLess(maxFloor.getValue(), 999999999, FIX::FIELD::MaxFloor);
+    // A disclosed quantity has no sign.
+    if (maxFloor.getValue() < 0.0)
+        throw fixInvalidValueException(FIX::FIELD::MaxFloor);
     const int32_t disclosed = fixTruncateToInt32(maxFloor.getValue(), FIX::FIELD::MaxFloor);
     put_i32_be(b.record, DISCLOSED_VOLUME, disclosed);
     if (copyToRemaining)
@@ -313,6 +316,9 @@ void buildEntryOrModification(const OrderBuild &b, OrderKind kind)
         FIX::CumQty cumQty;
         b.request->getField(cumQty);
         fixValidateLess(cumQty.getValue(), 999999999, FIX::FIELD::CumQty);
+        // A filled quantity has no sign.
+        if (cumQty.getValue() < 0.0)
+            throw fixInvalidValueException(FIX::FIELD::CumQty);
         put_i32_be(b.record, FILLED_VOLUME, fixTruncateToInt32(cumQty.getValue(), FIX::FIELD::CumQty));
         FIX::OrderQty quantity;
         b.request->getField(quantity);
@@ -375,6 +381,18 @@ FixRecordBuilder orderBuilder(const FIX::Message &request, OrderKind kind, const
     };
 }
 } // namespace
+
+bool fixOrderRequestBuild(FixOrderRequestKind kind, FixSessionInfoContainer *container, uint16_t slotIndex,
+                          const char *expiryOffset, const FIX::Message &request, message *orderMessage,
+                          int *rejectReason, std::string *rejectText, logger_object *logger)
+{
+    const FixRequestRoad road = {nullptr, container, slotIndex, nullptr, logger, expiryOffset};
+    const OrderKind orderKind = kind == FIX_ORDER_REQUEST_CANCEL   ? ORDER_CANCEL
+                                : kind == FIX_ORDER_REQUEST_MODIFY ? ORDER_MODIFY
+                                                                   : ORDER_NEW;
+    return fixRequestBuild(road, FIX::SessionID(), orderMessage, orderBuilder(request, orderKind, expiryOffset),
+                           rejectReason, rejectText);
+}
 
 // Only a new order tests the shutdown flag itself; the gate in fromApp tests it for all.
 void FixNwInfoClass::onMessage(const FIX42::NewOrderSingle &order, const FIX::SessionID &sessionId)

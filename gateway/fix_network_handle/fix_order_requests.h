@@ -12,6 +12,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "Message.h"
+
+class FixSessionInfoContainer;
+struct logger_object;
+struct message;
 
 namespace vrx_order_layout
 {
@@ -84,3 +91,18 @@ enum : uint16_t
     TRANSCODE_CANCEL_ORDER = 2070,
 };
 } // namespace vrx_order_layout
+
+enum FixOrderRequestKind
+{
+    FIX_ORDER_REQUEST_NEW,
+    FIX_ORDER_REQUEST_CANCEL,
+    FIX_ORDER_REQUEST_MODIFY,
+};
+
+// What a handler makes of one request from the client in the container's slot, without
+// the session and the queue around it: true with the order record in orderMessage (of
+// RECORD_LENGTH bytes), or false with the reject's reason (5 a missing field, 0 a failed
+// check, -1 the client is told nothing) and its text.
+bool fixOrderRequestBuild(FixOrderRequestKind kind, FixSessionInfoContainer *container, uint16_t slotIndex,
+                          const char *expiryOffset, const FIX::Message &request, message *orderMessage,
+                          int *rejectReason, std::string *rejectText, logger_object *logger);

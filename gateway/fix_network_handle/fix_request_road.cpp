@@ -23,9 +23,8 @@ enum : uint32_t
 {
     RECORD_TRANSCODE = 10,
 };
+} // namespace
 
-// Builds the record. False with the reject's reason (5 for a missing field, 0 for a
-// failed check) and text, or with reason -1 when the client is told nothing.
 bool fixRequestBuild(const FixRequestRoad &road, const FIX::SessionID &sessionId, message *record,
                      const FixRecordBuilder &builder, int *rejectReason, std::string *rejectText)
 {
@@ -54,7 +53,6 @@ bool fixRequestBuild(const FixRequestRoad &road, const FIX::SessionID &sessionId
     }
     return false;
 }
-} // namespace
 
 FixRequestOutcome fixRequestSend(const FixRequestRoad &road, uint32_t length, const char *creationFailed,
                                  const FIX::Message &request, const FIX::SessionID &sessionId,

@@ -17,6 +17,7 @@
 
 class FixNwInfoClass;
 struct logger_object;
+struct message;
 struct shared_queue;
 
 // Upper bound (exclusive) of quantities and of prices in hundredths.
@@ -51,6 +52,12 @@ enum FixRequestOutcome
 FixRequestOutcome fixRequestSend(const FixRequestRoad &road, uint32_t length, const char *creationFailed,
                                  const FIX::Message &request, const FIX::SessionID &sessionId,
                                  const FixRecordBuilder &builder, int32_t *sentHandle);
+
+// The builder's part of the road alone: zeroes and builds the record. False with the
+// reject's reason (5 for a missing field, 0 for a failed check) and text, or with reason
+// -1 when the client is told nothing (logged).
+bool fixRequestBuild(const FixRequestRoad &road, const FIX::SessionID &sessionId, message *record,
+                     const FixRecordBuilder &builder, int *rejectReason, std::string *rejectText);
 
 // Field writers.
 void fixPutText(uint8_t *record, uint32_t offset, const char *text, size_t length);

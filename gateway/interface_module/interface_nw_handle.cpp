@@ -71,6 +71,13 @@ bool valid_send_length(uint32_t length)
     return length >= INTERFACE_SEND_MIN_LENGTH && length <= INTERFACE_SEND_MAX_LENGTH;
 }
 
+// A send error that says the console is gone: nothing sent later can reach it.
+bool peer_has_gone(int32_t error)
+{
+    return error == EA_WSAECONNRESET || error == EA_WSAECONNABORTED || error == EA_WSAENOTCONN ||
+           error == EA_WSAESHUTDOWN || error == EA_WSAENETRESET;
+}
+
 // Sends the buffer and then the queued records until the socket would block.
 ea_status send_loop(interface_nw_handle *entry, logger_object *logger)
 {
@@ -114,7 +121,7 @@ ea_status send_loop(interface_nw_handle *entry, logger_object *logger)
             // would put a second copy of the bytes already taken on the stream.
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Error in ea_send: [%d] - [%s] for handle [%d]", error,
                    ea_socket_error_text(error), entry->network_handle);
-            return INTERFACE_CONNECTION_FAILED;
+            return peer_has_gone(error) ? INTERFACE_CONNECTION_RESET : INTERFACE_CONNECTION_FAILED;
         }
         entry->send_position = static_cast<uint16_t>(entry->send_position + sent);
         entry->send_remaining = static_cast<uint16_t>(entry->send_remaining - sent);

@@ -20,6 +20,7 @@ enum
     INTERFACE_SEND_MIN_LENGTH = 2,
     INTERFACE_SEND_MAX_LENGTH = 2048,
     INTERFACE_CONNECTION_FAILED = 3, // result of recv and send: the connection is gone
+    INTERFACE_CONNECTION_RESET = 4,  // result of send: the console reset or closed the connection
 };
 
 // Modes of interface_nw_handle_send.
@@ -62,7 +63,9 @@ ea_status interface_nw_handle_recv(interface_nw_handle *entry, message **out, ui
                                    logger_object *logger);
 // Queues `record` (INTERFACE_SEND_NEW_PACKET) or only continues (INTERFACE_SEND_FLUSH), and
 // sends what the socket takes. 0 when nothing is left, 203 when something is,
-// INTERFACE_CONNECTION_FAILED after a send error, EA_ERROR when a record cannot be queued.
+// INTERFACE_CONNECTION_RESET when the console reset or closed the connection,
+// INTERFACE_CONNECTION_FAILED after any other send error, EA_ERROR when a record cannot be
+// queued.
 // *pending_out is the entry's pending count afterwards.
 ea_status interface_nw_handle_send(interface_nw_handle *entry, int32_t mode, message *record,
                                    uint32_t *pending_out, logger_object *logger);

@@ -1,5 +1,6 @@
 // A console listener: admission (one console at a time), network handles, the read set
-// and round-robin reading, sending to one console or all, and the send time-out.
+// and round-robin reading, sending to one console or all, the send time-out for a console
+// that stops reading, and the drop at once of a console that reset or closed its end.
 //
 // The read set is a network event that the clients' sockets are associated with; waiting
 // on it stands for the select over the set, and each client whose socket recorded a read
@@ -22,7 +23,6 @@
 namespace
 {
 const char k_loopback[] = "127.0.0.1";
-const int32_t k_wsaeconnaborted = 10053; // a connection reset before it was accepted
 
 void *socket_to_element(int32_t socket)
 {
@@ -69,6 +69,9 @@ void sort_clients(interface_nw_info *listener)
     }
 }
 
+// Sends to one console. A console that reset or closed its connection is dropped at once
+// (its entry is deleted, so the later entries move down by one): everything sent to it
+// afterwards would only fail again.
 ea_status send_to_entry(interface_nw_info *listener, interface_nw_handle *entry, int32_t mode,
                         message *record, logger_object *logger)
 {
@@ -76,7 +79,19 @@ ea_status send_to_entry(interface_nw_info *listener, interface_nw_handle *entry,
     uint32_t after = before;
     ea_status status = interface_nw_handle_send(entry, mode, record, &after, logger);
     listener->total_pending = listener->total_pending - before + after;
-    return status;
+    if (status != INTERFACE_CONNECTION_RESET)
+        return status;
+    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+           "Disconnecting the client with nw handle [%d] as it has reset or closed the connection",
+           entry->network_handle);
+    close_client_socket(listener, entry);
+    if (interface_nw_info_del_client(listener, static_cast<int32_t>(entry - listener->client_list), logger) !=
+        EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_del_client failed");
+        return EA_ERROR;
+    }
+    return INTERFACE_CONNECTION_RESET;
 }
 } // namespace
 
@@ -191,7 +206,7 @@ ea_status interface_nw_info_get_client(interface_nw_info *listener, uint32_t *wa
         if (error == EA_WSAEWOULDBLOCK)
             return EA_VALID;
         // A console that went away before it was taken is no failure of the listener.
-        if (error == k_wsaeconnaborted || error == EA_WSAECONNRESET)
+        if (error == EA_WSAECONNABORTED || error == EA_WSAECONNRESET)
         {
             EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Error in ea_accept: [%d] - [%s]", error,
                    ea_socket_error_text(error));
@@ -511,7 +526,8 @@ ea_status interface_nw_info_send_mesg(interface_nw_info *listener, message *reco
 {
     if (record->workstation_network_handle == INTERFACE_ALL_CLIENTS)
     {
-        for (uint32_t i = 0; i < listener->nclients; ++i)
+        uint32_t i = 0;
+        while (i < listener->nclients)
         {
             interface_nw_handle *entry = &listener->client_list[i];
             message *copy = message_copy(record);
@@ -522,14 +538,18 @@ ea_status interface_nw_info_send_mesg(interface_nw_info *listener, message *reco
                 return EA_ERROR;
             }
             copy->workstation_network_handle = entry->network_handle;
-            if (send_to_entry(listener, entry, INTERFACE_SEND_NEW_PACKET, copy, logger) == EA_ERROR)
+            int32_t handle = entry->network_handle;
+            ea_status status = send_to_entry(listener, entry, INTERFACE_SEND_NEW_PACKET, copy, logger);
+            if (status == EA_ERROR)
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                       "interface_nw_handle_send failed for handle [%d], sequence number [%lu]",
-                       entry->network_handle, static_cast<unsigned long>(record->sequence_number));
+                       "interface_nw_handle_send failed for handle [%d], sequence number [%lu]", handle,
+                       static_cast<unsigned long>(record->sequence_number));
                 message_destroy(record);
                 return EA_ERROR;
             }
+            if (status != INTERFACE_CONNECTION_RESET)
+                ++i; // a dropped console's place is taken by the next one
         }
         message_destroy(record);
         return EA_SUCCESS;
@@ -553,7 +573,7 @@ ea_status interface_nw_info_send_mesg(interface_nw_info *listener, message *reco
                "interface_nw_handle_send failed for handle [%d] sequence number [%lu]", handle, sequence);
         return EA_ERROR;
     }
-    return status == INTERFACE_CONNECTION_FAILED ? EA_VALID : status;
+    return status == INTERFACE_CONNECTION_FAILED || status == INTERFACE_CONNECTION_RESET ? EA_VALID : status;
 }
 
 ea_status interface_nw_info_send_pending(interface_nw_info *listener, logger_object *logger)
@@ -569,11 +589,14 @@ ea_status interface_nw_info_send_pending(interface_nw_info *listener, logger_obj
             ++i;
             continue;
         }
-        if (send_to_entry(listener, entry, INTERFACE_SEND_FLUSH, nullptr, logger) == EA_ERROR)
+        ea_status status = send_to_entry(listener, entry, INTERFACE_SEND_FLUSH, nullptr, logger);
+        if (status == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_handle_send failed");
             return EA_ERROR;
         }
+        if (status == INTERFACE_CONNECTION_RESET)
+            continue; // the entry is gone; the next one moved into its place
         if (entry->send_remaining > 0 && entry->send_start != 0)
         {
             uint32_t elapsed_ms = ea_get_tick_difference(ea_get_tick_count(), entry->send_start);

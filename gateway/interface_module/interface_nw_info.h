@@ -1,8 +1,9 @@
 // interface_nw_info: a console listener on 127.0.0.1. It admits a limited number of
 // consoles (one for each of the gateway's two listeners), reads their packets into
 // records, sends records to one console or to all of them (handle -200), and drops a
-// console that has not taken a packet within the send time-out. Single-threaded: only the
-// interface thread uses it.
+// console that has not taken a packet within the send time-out, or at once when a send
+// finds that it reset or closed the connection. Single-threaded: only the interface thread
+// uses it.
 #pragma once
 
 #include <cstdint>

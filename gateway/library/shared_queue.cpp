@@ -11,6 +11,7 @@
 #include "gateway/library/ea_sync_info.h"
 #include "gateway/library/ea_time.h"
 #include "gateway/library/queue.h"
+#include "gateway/library/shared_queue_stages.h"
 #include "platform/pf_error.h"
 
 namespace
@@ -44,6 +45,7 @@ ea_status shared_queue_move_all(shared_queue *sq, queue *local)
         return EA_ERROR;
     uint32_t oldest = sq->time_of_oldest_entry.exchange(0, std::memory_order_relaxed);
     ea_status result = EA_SUCCESS;
+    uint32_t moved = 0;
     while (queue_get_count(sq->elements) > 0)
     {
         void *element = queue_remove_head(sq->elements);
@@ -56,7 +58,9 @@ ea_status shared_queue_move_all(shared_queue *sq, queue *local)
             result = EA_ERROR;
             break;
         }
+        moved++;
     }
+    shared_queue_stages_drained(sq, moved);
     // After a failed move the event stays set for the records left behind.
     if (result == EA_SUCCESS && sq->type == SHARED_QUEUE_NETWORK_EVENT &&
         ea_sync_info_reset_network_event(sq->sync) != EA_SUCCESS)
@@ -98,6 +102,7 @@ shared_queue *shared_queue_create(uint32_t type)
         shared_queue_destroy(sq);
         return nullptr;
     }
+    shared_queue_stages_created(sq);
     return sq;
 }
 
@@ -113,11 +118,13 @@ ea_status shared_queue_insert_single_element(shared_queue *sq, void *element)
         ea_sync_info_leave_critical_section(sq->sync);
         return EA_ERROR;
     }
+    shared_queue_stages_inserted(sq, 1);
     shared_queue_stamp_if_first(sq, was_empty);
     if (shared_queue_signal(sq) != EA_SUCCESS)
     {
         // The element is still the caller's: it is at the tail, since we hold the lock.
         queue_remove_tail(sq->elements);
+        shared_queue_stages_taken_back(sq, 1);
         if (was_empty)
             sq->time_of_oldest_entry.store(0, std::memory_order_relaxed);
         ea_sync_info_leave_critical_section(sq->sync);
@@ -143,15 +150,18 @@ ea_status shared_queue_insert(shared_queue *sq, queue *local)
         {
             // The records already moved stay in the shared queue.
             queue_prepend(local, element);
+            shared_queue_stages_inserted(sq, moved);
             shared_queue_stamp_if_first(sq, was_empty);
             ea_sync_info_leave_critical_section(sq->sync);
             return EA_ERROR;
         }
         moved++;
     }
+    shared_queue_stages_inserted(sq, moved);
     shared_queue_stamp_if_first(sq, was_empty);
     if (shared_queue_signal(sq) != EA_SUCCESS)
     {
+        shared_queue_stages_taken_back(sq, moved);
         // Only this call's records go back, in their order: they are the last `moved`
         // entries, and records of other producers before them stay where they are. The
         // local queue is empty now and held them all before, so prepending cannot fail.
@@ -248,6 +258,7 @@ void shared_queue_destroy(shared_queue *sq)
 {
     if (sq == nullptr)
         return;
+    shared_queue_stages_destroyed(sq);
     queue_destroy(sq->elements);
     if (sq->sync != nullptr)
         ea_sync_info_destroy(sq->sync);

@@ -78,8 +78,8 @@ void tws_make_validation_failure(message *msg, uint16_t reason_code)
     msg->tag = CLIENT_VALIDATION_FAILURE;
 }
 
-// Checks one frame from a workstation. The record is passed on whatever the verdict,
-// unless stripping the header fails (false).
+} // namespace
+
 bool tws_receive_check_frame(message *msg, logger_object *logger)
 {
     EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Network Layer.");
@@ -129,6 +129,8 @@ bool tws_receive_check_frame(message *msg, logger_object *logger)
     return true;
 }
 
+namespace
+{
 // The invitation frame that answers a CONNECTION_ACCEPT; null (logged) on failure.
 message *tws_build_invitation(uint16_t invitation_count, logger_object *logger)
 {

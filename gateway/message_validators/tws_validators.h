@@ -9,6 +9,7 @@
 #include "gateway/library/ea_flag.h"
 
 struct logger_object;
+struct message;
 struct shared_queue;
 
 enum
@@ -60,3 +61,9 @@ struct tws_send_validate_thread_args
     ea_flag *day_flag;
     logger_object *logger;
 };
+
+// Checks one frame from a workstation: length, digest and VRX length. A frame that passes
+// loses its network header and keeps its sequence number in the record; one that fails
+// becomes a CLIENT_VALIDATION_FAILURE with its reason code. The record is passed on
+// whatever the verdict; false only when the header cannot be stripped.
+bool tws_receive_check_frame(message *msg, logger_object *logger);

@@ -4,9 +4,13 @@
 // and invitation-flag notices. Flushes mark a point in a record stream: an initiation
 // from box communication enters the inbound stream behind the frames already read, a
 // flush from the host session layer comes back to box communication once every frame
-// sent before it has been queued on the link.
+// sent before it has been queued on the link. A connect order that comes too soon after
+// a connection that did not stay up waits for the link's back-off (th_nw_backoff.h), so
+// that a broken host or a record that breaks the session cannot make the gateway
+// reconnect in a tight loop.
 #include "gateway/th_network_handle/th_nw_handler_thread.h"
 
+#include "gateway/library/ea_time.h"
 #include "gateway/library/logger.h"
 #include "gateway/library/message.h"
 #include "gateway/library/queue.h"
@@ -70,16 +74,13 @@ void th_nw_make_console_event(message *msg)
     msg->data_length = 0;
 }
 
+// Connects the link for a box logon or relogon request and queues the request as the
+// new connection's first frame.
 ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
 {
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
     uint16_t link_index = msg->link_index;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
-           th_nw_tag_name(msg->tag), msg->host_network_handle, link_index);
-    if (links->th_nw_handle_list[link_index].network_handle != -1)
-        th_nw_info_disconnect_link(links, link_index, logger);
-
     int32_t handle = -1;
     ea_status status = th_nw_info_connect(links, link_index, &handle, logger);
     if (status == EA_ERROR)
@@ -119,6 +120,79 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
     return th_nw_put(args->notification_queue, initiated, "Shared queue insertion operation failed", logger);
 }
 
+// A held connect order is overtaken by the controller's next order for the link.
+void th_nw_discard_held_order(th_nw_info *links, uint16_t link_index, const char *because,
+                              logger_object *logger)
+{
+    th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+    if (attempts->held_order == nullptr)
+        return;
+    EA_LOG(logger, EA_LEVEL_EVENT, "Discarding the held %s for link index [%u]: %s",
+           th_nw_tag_name(attempts->held_order->tag), link_index, because);
+    EA_FREE_CHECKED(attempts->held_order, message_destroy, "held_order");
+}
+
+// A box logon or relogon request: the link's connection goes at once; the new one is made
+// now, or held until the link's back-off allows it.
+ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg)
+{
+    th_nw_info *links = args->th_nw_info_p;
+    logger_object *logger = args->logger;
+    uint16_t link_index = msg->link_index;
+    EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
+           th_nw_tag_name(msg->tag), msg->host_network_handle, link_index);
+    if (links->th_nw_handle_list[link_index].network_handle != -1)
+        th_nw_info_disconnect_link(links, link_index, logger);
+
+    th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+    if (attempts->held_order != nullptr)
+    {
+        // The newer order takes the older one's place and its time.
+        th_nw_discard_held_order(links, link_index, "a newer connect order replaces it", logger);
+        attempts->held_order = msg;
+        return EA_SUCCESS;
+    }
+    uint32_t now = ea_get_tick_count();
+    uint32_t previous_step = attempts->backoff.step_ms;
+    uint32_t wait = th_nw_backoff_next_wait(&attempts->backoff, now);
+    uint32_t uptime = th_nw_backoff_last_uptime(&attempts->backoff, now);
+    if (previous_step != 0 && attempts->backoff.step_ms == 0)
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Host connection back-off reset for link index [%u]: the last connection stayed up [%u] ms",
+               link_index, uptime);
+    if (wait == 0)
+        return th_nw_connect_link(args, msg);
+    attempts->held_order = msg;
+    attempts->held_tick = now;
+    attempts->held_wait = wait;
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Host connection attempt for link index [%u] held back [%u] ms: the last connection lasted [%u] ms, back-off step [%u] ms",
+        link_index, wait, uptime, attempts->backoff.step_ms);
+    return EA_SUCCESS;
+}
+
+// Makes the held connect orders whose wait is over.
+ea_status th_nw_release_held_orders(th_nw_handler_thread_args *args)
+{
+    th_nw_info *links = args->th_nw_info_p;
+    uint32_t now = ea_get_tick_count();
+    for (uint16_t link_index = 0; link_index < links->nclients; ++link_index)
+    {
+        th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+        if (attempts->held_order == nullptr ||
+            ea_get_tick_difference(now, attempts->held_tick) < attempts->held_wait)
+            continue;
+        message *msg = attempts->held_order;
+        attempts->held_order = nullptr;
+        EA_LOG(args->logger, EA_LEVEL_EVENT, "Making the held %s for link index [%u]",
+               th_nw_tag_name(msg->tag), link_index);
+        if (th_nw_connect_link(args, msg) != EA_SUCCESS)
+            return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
 ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, message *msg, uint32_t waiting)
 {
     th_nw_info *links = args->th_nw_info_p;
@@ -135,7 +209,7 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
     case BOX_LOGON_REQUEST:
     case BOX_RELOGON_REQUEST:
         logger_object_stamp_message(logger, msg, waiting);
-        return th_nw_connect_link(args, msg);
+        return th_nw_connect_order(args, msg);
     case HEART_BEAT_MESSAGE:
         EA_LOG(logger, EA_LEVEL_ACTIVITY,
                "Received HEART_BEAT_MESSAGE for nw handle [%d] having link index [%u]",
@@ -166,6 +240,7 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
         EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
                th_nw_tag_name(msg->tag), msg->host_network_handle, msg->link_index);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
+        th_nw_discard_held_order(links, msg->link_index, "the link's connection is dropped", logger);
         if (msg->tag == DROP_HOST_CONNECTION)
         {
             EA_FREE_CHECKED(msg, message_destroy, "message");
@@ -204,6 +279,7 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
             "Received INITIATE_BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] and reason code [%d]",
             msg->host_network_handle, msg->link_index, msg->reason_code);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
+        th_nw_discard_held_order(links, msg->link_index, "the box logs off", logger);
         message *event = message_copy(msg);
         if (event == nullptr)
         {
@@ -232,6 +308,7 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
                "Received INITIATE_SESSION_RECOVERY_FLUSHmessage for nw handle [%d] having link index [%u]",
                msg->host_network_handle, msg->link_index);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
+        th_nw_discard_held_order(links, msg->link_index, "the session's recovery starts", logger);
         EA_LOG(logger, EA_LEVEL_EVENT,
                "Sending SESSION_RECOVERY_FLUSH message for nw handle [%d] having link index [%u]",
                msg->host_network_handle, msg->link_index);
@@ -309,6 +386,8 @@ ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
         if (th_nw_handle_from_box_comm(args, msg) != EA_SUCCESS)
             return EA_ERROR;
     }
+    if (th_nw_release_held_orders(args) != EA_SUCCESS)
+        return EA_ERROR;
     if (th_nw_move_each(locals[LOCAL_NOTIFICATIONS], args->notification_queue, logger) != EA_SUCCESS)
         return EA_ERROR;
     if (th_nw_info_check_queue_thresholds(links, logger) != EA_SUCCESS)

@@ -125,6 +125,14 @@ th_nw_info *th_nw_info_create(const char *config_file, uint16_t number_of_links,
         free(links);
         return nullptr;
     }
+    links->connect_attempts =
+        static_cast<th_nw_connect_attempts *>(calloc(number_of_links, sizeof(th_nw_connect_attempts)));
+    if (number_of_links > 0 && links->connect_attempts == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed for the links' connection attempts");
+        th_nw_info_destroy(links);
+        return nullptr;
+    }
     links->socket_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     links->always_set_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     if (links->socket_event == nullptr || links->always_set_event == nullptr)
@@ -157,6 +165,15 @@ void th_nw_info_destroy(th_nw_info *links)
     if (links == nullptr)
         return;
     th_nw_handle_destroy(links->th_nw_handle_list, links->nclients);
+    if (links->connect_attempts != nullptr)
+    {
+        for (uint16_t i = 0; i < links->nclients; ++i)
+        {
+            if (links->connect_attempts[i].held_order != nullptr)
+                message_destroy(links->connect_attempts[i].held_order);
+        }
+        free(links->connect_attempts);
+    }
     if (links->socket_event != nullptr)
         ea_sync_info_destroy(links->socket_event);
     if (links->always_set_event != nullptr)
@@ -219,6 +236,7 @@ ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_obj
     }
     ea_flag_set(&links->allow_invitations_flag[link_index], 0);
     th_nw_handle_reset(&links->th_nw_handle_list[link_index], logger);
+    th_nw_backoff_end(&links->connect_attempts[link_index].backoff, ea_get_tick_count());
     EA_LOG(logger, EA_LEVEL_EVENT, "Link with index [%u] reset successfully.", link_index);
     return EA_SUCCESS;
 }
@@ -310,8 +328,8 @@ static bool th_nw_info_select(th_nw_info *links, th_nw_handle *link, int32_t mas
     return false;
 }
 
-ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
-                             logger_object *logger)
+static ea_status th_nw_info_open_connection(th_nw_info *links, uint16_t link_index,
+                                            int32_t *network_handle_out, logger_object *logger)
 {
     *network_handle_out = -1;
     link_info_record info;
@@ -399,6 +417,20 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
     EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_connect: [%d] - [%s] for link index [%u]", error,
            ea_socket_error_text(error), link_index);
     return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
+}
+
+// Every attempt counts for the link's back-off; one that fails at once has ended.
+ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
+                             logger_object *logger)
+{
+    th_nw_backoff *backoff =
+        link_index < links->nclients ? &links->connect_attempts[link_index].backoff : nullptr;
+    if (backoff != nullptr)
+        th_nw_backoff_attempt(backoff, ea_get_tick_count());
+    ea_status status = th_nw_info_open_connection(links, link_index, network_handle_out, logger);
+    if (status != EA_SUCCESS && backoff != nullptr)
+        th_nw_backoff_end(backoff, ea_get_tick_count());
+    return status;
 }
 
 ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_index, logger_object *logger)

@@ -2,14 +2,16 @@
 // host link, connects a link from its local address to the trading host, runs the
 // round-robin receive pass, waits on the sockets and the host network thread's input
 // queues together, and gives the pull, heart-beat and connection-loss notices. It also
-// writes the per-link invitation flags (back-pressure towards the workstations). All of
-// it runs in the host network thread; nothing here is locked.
+// writes the per-link invitation flags (back-pressure towards the workstations) and
+// spaces each link's connection attempts (th_nw_backoff.h). All of it runs in the host
+// network thread; nothing here is locked.
 #pragma once
 
 #include <cstdint>
 
 #include "gateway/library/ea_flag.h"
 #include "gateway/library/ea_status.h"
+#include "gateway/th_network_handle/th_nw_backoff.h"
 #include "gateway/th_network_handle/th_nw_handle.h"
 
 struct ea_sync_info;
@@ -32,6 +34,16 @@ enum : int32_t
     TH_NW_CONNECT_FAILED = 501,
 };
 
+// A link's connection attempts: their spacing, and a connect order (box logon or relogon
+// request) held until the spacing allows it.
+struct th_nw_connect_attempts
+{
+    th_nw_backoff backoff;
+    message *held_order; // null when none is held
+    uint32_t held_tick;  // when it was held
+    uint32_t held_wait;  // ms it waits from then
+};
+
 struct th_nw_info
 {
     ea_flag *box_rate_control_count; // per link: weight per second; written by box communication
@@ -49,6 +61,7 @@ struct th_nw_info
     uint32_t lower_threshold;
     user_link_info *link_table;
     bool socket_library_started;
+    th_nw_connect_attempts *connect_attempts; // one per link
 };
 
 th_nw_info *th_nw_info_create(const char *config_file, uint16_t number_of_links,

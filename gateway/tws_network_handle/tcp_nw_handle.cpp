@@ -102,6 +102,8 @@ static ea_status tcp_nw_handle_read_piece(tcp_nw_handle *slot, uint16_t wanted, 
         *reason_code = TWS_REASON_CONNECTION_LOST;
         return TCP_NW_HANDLE_CONNECTION_LOST;
     }
+    if (slot->receive_position == slot->receive_buffer)
+        slot->frame_start_tick = ea_get_tick_count();
     slot->receive_position += n;
     *received = n;
     return EA_SUCCESS;
@@ -168,6 +170,7 @@ ea_status tcp_nw_handle_recv(tcp_nw_handle *slot, message **out, uint32_t *recei
     slot->receive_position = slot->receive_buffer;
     slot->bytes_to_read = 0;
     slot->frame_length = 0;
+    slot->frame_start_tick = 0;
     slot->received_count += 1;
     *out = msg;
     return EA_SUCCESS;

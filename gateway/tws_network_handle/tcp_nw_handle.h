@@ -42,6 +42,8 @@ enum : uint16_t
     TWS_REASON_TOO_MANY_PENDING = 11012,
     TWS_REASON_MAX_CONNECTIONS = 11013,
     TWS_REASON_CONNECTIONS_REJECTED = 11016,
+    TWS_REASON_SIGN_ON_TIMEOUT = 11027,       // no sign-on within the time allowed
+    TWS_REASON_PARTIAL_FRAME_TIMEOUT = 11028, // part of a frame held beyond the time allowed
 };
 
 // tcp_nw_handle_recv: the connection is lost or its frame is invalid.
@@ -70,6 +72,9 @@ struct tcp_nw_handle
     message *last_sent_message[TCP_NW_HANDLE_BATCH_RECORDS];
     uint16_t batch_record_count;
     uint32_t batch_tick;
+    uint32_t admitted_tick;    // tick at which the connection was given the slot
+    uint32_t frame_start_tick; // tick of the first byte of the frame being read; 0 between frames
+    uint16_t signed_on;        // 1 once the user session layer bound the connection to its link
 };
 
 tcp_nw_handle *tcp_nw_handle_create(uint16_t count, logger_object *logger);

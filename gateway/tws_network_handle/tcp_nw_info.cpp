@@ -3,6 +3,8 @@
 // connection's send side. One wait covers the listener, all connection sockets (one shared
 // event) and the input queue; a reading cycle takes at most one frame per connection per
 // pass and resumes at the next connection, so a fast workstation cannot starve the others.
+// A connection that takes a slot and does not use it (no sign-on, a frame never finished)
+// gives the slot back after 30 s, so that idle connections cannot lock traders out.
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 
 #include <climits>
@@ -13,6 +15,7 @@
 #include "gateway/library/config_file.h"
 #include "gateway/library/ea_socket.h"
 #include "gateway/library/ea_sync_info.h"
+#include "gateway/library/ea_time.h"
 #include "gateway/library/logger.h"
 #include "gateway/library/message.h"
 #include "gateway/library/queue.h"
@@ -506,6 +509,7 @@ ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_
     slot->receive_position = slot->receive_buffer;
     slot->send_position = slot->send_buffer;
     slot->network_handle = handle;
+    slot->admitted_tick = ea_get_tick_count();
     uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
     EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d] at tws index [%u].", handle,
            socket, index);
@@ -956,7 +960,53 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
     if (slot == nullptr)
         return EA_VALID;
     slot->link_index = msg->link_index;
+    slot->signed_on = 1;
     EA_LOG(logger, EA_LEVEL_EVENT, "Link index [%u] added for tws network handle [%d]", msg->link_index,
            msg->workstation_network_handle);
+    return EA_SUCCESS;
+}
+
+// The reason a connection no longer deserves its slot, or 0.
+static uint16_t tcp_nw_info_idle_reason(const tcp_nw_handle *slot, uint32_t now)
+{
+    if (slot->signed_on == 0 &&
+        ea_get_tick_difference(now, slot->admitted_tick) >= TCP_NW_INFO_SIGN_ON_TIMEOUT_MS)
+        return TWS_REASON_SIGN_ON_TIMEOUT;
+    if (slot->frame_start_tick != 0 &&
+        ea_get_tick_difference(now, slot->frame_start_tick) >= TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS)
+        return TWS_REASON_PARTIAL_FRAME_TIMEOUT;
+    return 0;
+}
+
+ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_queue, logger_object *logger)
+{
+    uint32_t now = ea_get_tick_count();
+    if (server->last_idle_check != 0 &&
+        ea_get_tick_difference(now, server->last_idle_check) < TCP_NW_INFO_IDLE_CHECK_INTERVAL_MS)
+        return EA_SUCCESS;
+    server->last_idle_check = now;
+    for (uint16_t position = 0; position < server->in_use_count; ++position)
+    {
+        tcp_nw_handle *slot = server->valid_client_list[position];
+        if (slot->client_sockfd == EA_INVALID_SOCKET)
+            continue;
+        uint16_t reason = tcp_nw_info_idle_reason(slot, now);
+        if (reason == 0)
+            continue;
+        uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "Disconnecting client with tws nw handle [%d] and tws index [%u], as it %s within [%u] ms",
+               slot->network_handle, index,
+               reason == TWS_REASON_SIGN_ON_TIMEOUT ? "did not sign on" : "did not complete its frame",
+               static_cast<unsigned>(reason == TWS_REASON_SIGN_ON_TIMEOUT
+                                         ? TCP_NW_INFO_SIGN_ON_TIMEOUT_MS
+                                         : TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS));
+        if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
+            return EA_ERROR;
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason code [%d]",
+            slot->network_handle, index, reason);
+    }
     return EA_SUCCESS;
 }

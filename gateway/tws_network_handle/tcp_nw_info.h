@@ -26,6 +26,11 @@ enum
     TCP_NW_INFO_DEFAULT_PENDING_LIMIT = 50000,
     TCP_NW_INFO_LISTEN_BACKLOG = 5,
     TCP_NW_INFO_NO_RESUME = 0xFFFF,
+    // A connection holds a slot only while it uses it: it signs on within this time of its
+    // admission, and no part of a frame waits longer for the rest.
+    TCP_NW_INFO_SIGN_ON_TIMEOUT_MS = 30000,
+    TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS = 30000,
+    TCP_NW_INFO_IDLE_CHECK_INTERVAL_MS = 1000,
 };
 
 // Operations of tcp_nw_info_process_incoming_clients.
@@ -69,6 +74,7 @@ struct tcp_nw_info
     ea_flag *user_logoff_in_progress; // per user slot
     ea_flag *abnormal_state_flag;
     uint16_t invitations_due;
+    uint32_t last_idle_check; // tick of the last look for connections that hold a slot idle
 };
 
 tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
@@ -102,6 +108,11 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
 ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger);
 ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t number_of_links,
                                    logger_object *logger);
+// At most once a second: closes every connection that has not signed on within 30 s of its
+// admission or has held part of a frame for 30 s, each with a CLIENT_DISCONNECTED record
+// on the disconnect queue (so the user session layer and the console hear of it). 0 or
+// 10000.
+ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_queue, logger_object *logger);
 
 // The workstation network thread (tws_nw_handler_thread.cpp); its argument record is
 // tws_nw_handler_thread_args (tws_nw_handler_thread.h).

@@ -301,6 +301,12 @@ uint32_t tws_nw_handler_thread(void *argument)
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
             return tws_nw_handler_fail(&state, nullptr);
         }
+        if (tcp_nw_info_check_idle_clients(args->server, state.locals[LOCAL_DISCONNECTS], logger) !=
+            EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_check_idle_clients failed");
+            return tws_nw_handler_fail(&state, nullptr);
+        }
         if (tcp_nw_info_send_pending_invitations(args->server, state.locals[LOCAL_NOTIFICATIONS], logger) !=
             EA_SUCCESS)
         {

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "console/kova_fix_configuration.h"
 #include "console/shim/kova_screenshot.h"
 #include "sim/console/console_port_peer.h"
@@ -129,6 +131,19 @@ TEST_F(fix_config_fixture, EveryPersistMessagesLineIsRewrittenAndOtherLinesCopie
     EXPECT_EQ(dir.list("fix"), (std::vector<std::string>{"fix_settings.cfg"})) << "no temporary file left";
     EXPECT_EQ(dir.read("qel_ip.cfg"), "BOX_ID=101\nFIX_LOGGING=Y\n") << "FIX_LOGGING unchanged: not written";
     EXPECT_FALSE(persist()->isChecked());
+}
+
+TEST_F(fix_config_fixture, TheRewrittenSettingsFileKeepsItsPermissions)
+{
+    write_fix("[DEFAULT]\nPersistMessages=Y\n");
+    ASSERT_EQ(chmod(dir.file("fix/fix_settings.cfg").c_str(), 0640), 0);
+    open();
+    persist()->click();
+    save()->click();
+    EXPECT_EQ(dir.read("fix/fix_settings.cfg"), "[DEFAULT]\nPersistMessages=N\n");
+    struct stat info;
+    ASSERT_EQ(stat(dir.file("fix/fix_settings.cfg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
 TEST_F(fix_config_fixture, TheTemporaryFileTakesTheMissingSettingsFilesPlace)

@@ -18,14 +18,6 @@
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
 
-// The engine's session keeps its logon flag and send and receive times without a lock:
-// the timer of its own thread reads them while an application thread sends. That is the
-// engine's; this suite's ThreadSanitizer runs leave it out.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:FIX::SessionState::\n";
-}
-
 namespace
 {
 const uint32_t kTimeoutMs = 15000;

@@ -1,7 +1,8 @@
 // A console listener against the simulated console, driven step by step from the test:
 // admission of one console at a time, the version check first, packet assembly from split
 // writes, the length limits, new handles after a reconnect, replies to consoles that are
-// gone, and the drop of a console that stops reading (time moved with the tick offset).
+// gone, the drop of a console that stops reading (time moved with the tick offset), and
+// the drop at once of a console that closed its end while replies were still being sent.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -251,4 +252,38 @@ TEST_F(ConsoleListener, ConsoleThatNeverReadsIsDroppedAfterTheSendTimeOut)
 
     // The next console is admitted as usual.
     admit(client);
+}
+
+// The console goes away without the listener reading its close; what is sent to it then
+// fails with a reset, and the first such send ends its connection, for one console and for
+// every console alike.
+TEST_F(ConsoleListener, ConsoleThatResetsIsDroppedAtTheFirstFailedSend)
+{
+    for (int32_t address : {int32_t(1), int32_t(INTERFACE_ALL_CLIENTS)})
+    {
+        SCOPED_TRACE(address);
+        console_client client;
+        admit(client);
+        int32_t handle = m_listener->client_list[0].network_handle;
+        client.close();
+        // The first packet after the close may still be taken by the kernel; the peer
+        // answers it with a reset, and a later send fails.
+        int sends = 0;
+        ASSERT_TRUE(wait_until(
+            [&]
+            {
+                ++sends;
+                ea_status status = interface_nw_info_send_mesg(
+                    m_listener, packet_record(40, address == 1 ? handle : address), nullptr);
+                EXPECT_NE(status, EA_ERROR);
+                return m_listener->nclients == 0;
+            },
+            2000));
+        EXPECT_LE(sends, 20);
+        EXPECT_EQ(m_listener->total_pending, 0u);
+        // The slot is free for the next console at once.
+        admit(client);
+        client.close();
+        ASSERT_TRUE(pump_until([&] { return m_listener->nclients == 0; }));
+    }
 }

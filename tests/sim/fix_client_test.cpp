@@ -18,14 +18,6 @@
 #include "SocketAcceptor.h"
 #include "fix_engine/fix_engine_test_support.h"
 
-// The engine's session keeps its logon flag and send and receive times without a lock:
-// the timer of its own thread reads them while an application thread sends. That is the
-// engine's, not the client's; this suite's ThreadSanitizer runs leave it out.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:FIX::SessionState::\n";
-}
-
 namespace
 {
 

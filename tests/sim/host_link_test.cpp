@@ -1,7 +1,10 @@
 // The gateway's host link against the simulated exchange host, in one process: sign-on
 // and connect, frames both ways, every fault the host can inject, reconnecting, the
-// heart-beat and pull notices, and the flushes that travel out and back.
+// heart-beat and pull notices, the flushes that travel out and back, and the back-off
+// that spaces connection attempts after connections that did not stay up.
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "gateway/library/ea_time.h"
 #include "platform/pf_tick.h"
@@ -361,6 +364,74 @@ TEST(HostLink, DropOrdersCloseTheConnection)
     h.put(h.q8, h.record({}, DROP_HOST_CONNECTION, handle));
     EXPECT_TRUE(h.host.wait_for_peer_close(2, k_wait_ms));
     EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_LOST, 100)) << "a drop ordered by the gateway is not a loss";
+}
+
+// The test moves the tick count instead of sleeping through the waits.
+TEST(HostLink, ConnectOrdersAfterShortLivedConnectionsWaitForTheBackOff)
+{
+    host_link_harness h;
+    uint32_t offset = pf_tick_get_offset();
+    ASSERT_GE(h.logon(), 1); // the first connection is made at once
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+    uint32_t connections = 1;
+    for (uint32_t step : {1000u, 2000u, 4000u})
+    {
+        // Real time runs beside the moved ticks: a "not yet" holds only while the real time
+        // since the order, with the ticks moved, is still short of the step (a stalled
+        // machine may pass it).
+        const auto ordered = std::chrono::steady_clock::now();
+        uint32_t moved = 0;
+        bool initiated = false;
+        auto not_yet = [&](uint32_t within_ms)
+        {
+            initiated = h.sees(h.q14, HOST_CONNECTION_INITIATED, within_ms);
+            const auto real = std::chrono::steady_clock::now() - ordered;
+            if (std::chrono::duration_cast<std::chrono::milliseconds>(real).count() + moved < step)
+            {
+                EXPECT_FALSE(initiated) << step;
+            }
+        };
+        h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
+        // The connection that did not stay up goes at once; the new one waits.
+        EXPECT_TRUE(h.host.wait_for_peer_close(connections, k_wait_ms)) << step;
+        not_yet(200);
+        if (!initiated)
+        {
+            moved = step / 2;
+            pf_tick_advance(moved);
+            not_yet(100);
+        }
+        if (!initiated)
+        {
+            pf_tick_advance(step / 2);
+            EXPECT_TRUE(h.sees(h.q14, HOST_CONNECTION_INITIATED, k_wait_ms)) << step;
+        }
+        ASSERT_TRUE(h.host.wait_for_connections(++connections, k_wait_ms)) << step;
+    }
+    // This connection stays up 30 s: the next order connects at once.
+    pf_tick_advance(30000);
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_RELOGON_REQUEST, -1));
+    EXPECT_TRUE(h.sees(h.q14, HOST_CONNECTION_INITIATED, k_wait_ms));
+    EXPECT_TRUE(h.host.wait_for_connections(++connections, k_wait_ms));
+    pf_tick_set_offset(offset);
+}
+
+TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
+{
+    host_link_harness h;
+    uint32_t offset = pf_tick_get_offset();
+    int32_t handle = h.logon();
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, handle));
+    EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 200)); // held for the back-off
+    message *drop = h.record({}, DROP_HOST_SESSION, -1);
+    drop->reason_code = 12001;
+    h.put(h.q8, drop);
+    ASSERT_TRUE(h.sees(h.q19, KOVA_MESSAGE, k_wait_ms));
+    pf_tick_advance(5000);
+    EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 300));
+    EXPECT_EQ(h.host.connections_accepted(), 1u);
+    pf_tick_set_offset(offset);
 }
 
 TEST(HostLink, TheThreadsStopOnTheShutdownFlag)

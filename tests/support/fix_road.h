@@ -46,11 +46,13 @@ struct fix_road
     bool listening = false;
 
     // The acceptor knows the sessions "<user>,MEMBR,1" of the given users; config_values
-    // replace or add lines of the gateway's configuration.
+    // replace or add lines of the gateway's configuration, fix_defaults are added to the
+    // DEFAULT section of the FIX settings.
     fix_road(const std::vector<uint32_t> &fix_users,
              qel_sim::box_options box_options = qel_sim::box_options(),
              qel_sim::exchange_options exchange = qel_sim::exchange_options(),
-             const std::map<std::string, std::string> &config_values = {})
+             const std::map<std::string, std::string> &config_values = {},
+             const std::string &fix_defaults = "")
     {
         host.reset(new qel_sim::sim_host());
         host->start();
@@ -68,7 +70,8 @@ struct fix_road
             "[DEFAULT]\nConnectionType=acceptor\nNicIpAddress=127.0.0.1\nSocketAcceptPort=" +
             std::to_string(fix_port) +
             "\nFileStorePath=fix_store\nFileLogPath=logs\nStartTime=00:00:00\n"
-            "EndTime=00:00:00\nHeartBtInt=30\n";
+            "EndTime=00:00:00\nHeartBtInt=30\n" +
+            fix_defaults;
         for (uint32_t user : fix_users)
             settings += std::string("[SESSION]\nBeginString=FIX.4.2\nSenderCompID=") + gateway_comp_id +
                         "\nTargetCompID=" + session_of(user) + "\n";

@@ -59,6 +59,9 @@ enum : uint16_t
     REASON_RATE_CONTROL_ZERO = 11021,
     REASON_LINK_USER_LIMIT = 11022,
     REASON_STATUS_QUERY_TIMED_OUT = 11023,
+    // Console event (not a disconnection): a signed-on user sent a record users may not
+    // send; the event's value is its transcode.
+    REASON_REQUEST_REFUSED = 11029,
 };
 
 struct user_session_info_container
@@ -112,12 +115,11 @@ ea_status user_session_info_container_delete_user(user_session_info_container *c
 message *user_session_info_container_create_user_logoff_message(user_session_info_container *container,
                                                                 uint16_t slot, logger_object *logger);
 
-// Records from the users' side: the input is the local queue of shared queue 1 or 20.
-ea_status user_session_info_container_process_input_request_messages(user_session_info_container *container,
-                                                                     queue *input,
-                                                                     queue *to_request_processing,
-                                                                     queue *to_user_side, queue *to_fix_send,
-                                                                     logger_object *logger);
+// Records from the users' side: the input is the local queue of shared queue 1 or 20;
+// the console events of refused requests go to to_console (shared queue 19).
+ea_status user_session_info_container_process_input_request_messages(
+    user_session_info_container *container, queue *input, queue *to_request_processing, queue *to_user_side,
+    queue *to_fix_send, queue *to_console, logger_object *logger);
 
 // Replies from the host (shared queue 7); to_user_side is indexed by user type.
 ea_status user_session_info_container_process_input_response_messages(

@@ -1,6 +1,7 @@
 // Records from the users' side (workstation receive validator, FIX front end): the state
-// check of each request against its slot, logon admission, the confirmation of a
-// disconnection that frees a slot, the box logoff flush relay and journal downloads.
+// check of each request against its slot, logon admission, the refusal of what a user
+// may not send, the confirmation of a disconnection that frees a slot, the box logoff
+// flush relay and journal downloads.
 #include <cstring>
 
 #include "gateway/business_processing_layer/vrx_record.h"
@@ -11,6 +12,7 @@
 #include "gateway/library/queue.h"
 #include "gateway/library/wire.h"
 #include "gateway/qel_main/user_link_info.h"
+#include "gateway/session_layer/user_session/user_request_filter.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_internal.h"
 #include "gateway/session_layer/user_session/user_signon_response.h"
@@ -23,6 +25,7 @@ struct request_outputs
     queue *to_request_processing;
     queue *to_user_side;
     queue *to_fix_send;
+    queue *to_console;
 };
 
 const char *user_session_status_text(int16_t status)
@@ -251,6 +254,39 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
     return start_logoff(container, msg, pending, out, logger);
 }
 
+// A request the user may not send: logged, raised to the console with the transcode as
+// the event's value, answered where the workstation protocol has an answer (a second
+// sign-on gets the already-signed-on response), and freed. The user's session goes on.
+ea_status refuse_user_request(user_session_info_container *container, message *msg, int16_t transcode,
+                              user_request_verdict verdict, const request_outputs &out, logger_object *logger)
+{
+    uint16_t slot = msg->workstation_index;
+    const user_session_info *info = &container->user_session_info_list[slot];
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "Refused the message with transcode [%d] from user [%ld] having user type [%d], tws nw handle [%d], tws index [%u]: %s. Sequence number [%lu]",
+        transcode, static_cast<long>(info->user_id), info->user_type, msg->workstation_network_handle,
+        static_cast<unsigned>(slot),
+        verdict == USER_REQUEST_SECOND_SIGN_ON ? "the user is already signed on"
+                                               : "the transcode belongs to the host link",
+        static_cast<unsigned long>(msg->sequence_number));
+    if (verdict == USER_REQUEST_SECOND_SIGN_ON && info->user_type == USER_TYPE_WORKSTATION &&
+        send_signon_response(msg, VRX_ERROR_ALREADY_SIGNED_ON, out, logger) != EA_SUCCESS)
+    {
+        message_destroy(msg);
+        return EA_ERROR;
+    }
+    message *event = user_session_control_record(container, slot, KOVA_MESSAGE, REASON_REQUEST_REFUSED);
+    message_destroy(msg);
+    if (event == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
+        return EA_ERROR;
+    }
+    event->event_value = transcode;
+    return user_session_append(out.to_console, event, logger);
+}
+
 // A request of a connection whose user has been admitted.
 ea_status process_user_request(user_session_info_container *container, message *msg,
                                const request_outputs &out, logger_object *logger)
@@ -264,6 +300,10 @@ ea_status process_user_request(user_session_info_container *container, message *
     // Every request of a connection travels under the user admitted on it.
     put_u32_be(msg->data, VRX_INTERNAL_USER_ID, static_cast<uint32_t>(info->user_id));
     msg->user_id = static_cast<uint32_t>(info->user_id);
+    int16_t transcode = user_session_transcode(msg);
+    user_request_verdict verdict = user_request_filter_check(transcode);
+    if (verdict != USER_REQUEST_ALLOWED)
+        return refuse_user_request(container, msg, transcode, verdict, out, logger);
 
     if (user_session_link_logon_complete(container, info->link_index) != 1)
     {
@@ -284,7 +324,6 @@ ea_status process_user_request(user_session_info_container *container, message *
         return EA_SUCCESS;
     }
     msg->link_index = info->link_index;
-    int16_t transcode = user_session_transcode(msg);
     switch (info->logon_status)
     {
     case logon_status::LOGOFF_IN_PROGRESS:
@@ -584,9 +623,9 @@ ea_status user_session_info_container_process_input_request_messages(user_sessio
                                                                      queue *input,
                                                                      queue *to_request_processing,
                                                                      queue *to_user_side, queue *to_fix_send,
-                                                                     logger_object *logger)
+                                                                     queue *to_console, logger_object *logger)
 {
-    const request_outputs out = {to_request_processing, to_user_side, to_fix_send};
+    const request_outputs out = {to_request_processing, to_user_side, to_fix_send, to_console};
     ea_status status = EA_SUCCESS;
     ea_sync_info_enter_critical_section(container->lock);
     while (queue_get_count(input) > 0)

@@ -45,14 +45,13 @@ uint32_t fail(user_session_thread_args *args, thread_queues *q)
 }
 
 // Moves the outputs in the given order; false when a shared queue refuses them.
-bool move_outputs(user_session_thread_args *args, thread_queues *q, bool with_console)
+bool move_outputs(user_session_thread_args *args, thread_queues *q)
 {
     shared_queue *targets[OUTPUT_COUNT] = {args->tws_send_queue, args->fix_send_queue,
                                            args->request_processing_queue, args->console_queue};
     const int order[OUTPUT_COUNT] = {OUTPUT_REQUEST_PROCESSING, OUTPUT_WORKSTATION, OUTPUT_FIX,
                                      OUTPUT_CONSOLE};
-    int count = with_console ? OUTPUT_COUNT : OUTPUT_COUNT - 1;
-    for (int i = 0; i < count; i++)
+    for (int i = 0; i < OUTPUT_COUNT; i++)
     {
         if (shared_queue_insert(targets[order[i]], q->outputs[order[i]]) != EA_SUCCESS)
         {
@@ -119,14 +118,15 @@ uint32_t user_session_thread(void *argument)
                         continue;
                     if (user_session_info_container_process_input_request_messages(
                             container, q.inputs[input], q.outputs[OUTPUT_REQUEST_PROCESSING],
-                            q.outputs[input], q.outputs[OUTPUT_FIX], logger) != EA_SUCCESS)
+                            q.outputs[input], q.outputs[OUTPUT_FIX], q.outputs[OUTPUT_CONSOLE],
+                            logger) != EA_SUCCESS)
                     {
                         EA_LOG(
                             logger, EA_LEVEL_CONTINUATION,
                             "user_session_info_container_process_input_request_messages returned EA_ERROR");
                         return fail(args, &q);
                     }
-                    if (!move_outputs(args, &q, false))
+                    if (!move_outputs(args, &q))
                         return fail(args, &q);
                 }
                 if (queue_get_count(q.inputs[INPUT_REPLIES]) != 0)
@@ -140,7 +140,7 @@ uint32_t user_session_thread(void *argument)
                             "user_session_info_container_process_input_response_messages returned EA_ERROR");
                         return fail(args, &q);
                     }
-                    if (!move_outputs(args, &q, true))
+                    if (!move_outputs(args, &q))
                         return fail(args, &q);
                 }
             }
@@ -151,7 +151,7 @@ uint32_t user_session_thread(void *argument)
                 EA_LOG(logger, EA_LEVEL_CONTINUATION, "process_users returned EA_ERROR");
                 return fail(args, &q);
             }
-            if (!move_outputs(args, &q, true))
+            if (!move_outputs(args, &q))
                 return fail(args, &q);
         }
     }

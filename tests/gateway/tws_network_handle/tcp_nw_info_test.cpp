@@ -1,6 +1,7 @@
 // The workstation server's own rules, driven directly: configuration defaults, network
 // handles with their wrap-around, records for slots that are gone or reused, binding to a
-// link, which flags hold an invitation back, and a listener that binds again at once.
+// link, which flags hold an invitation back, a listener that binds again at once, and
+// connections that hold a slot without signing on or with a frame never finished.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -13,6 +14,7 @@
 #include "gateway/library/message.h"
 #include "gateway/library/queue.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
+#include "platform/pf_tick.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"
 
@@ -285,4 +287,80 @@ TEST_F(server_fixture, EachFlagHoldsTheInvitationBack)
     release_slots();
     ea_destroy_message_queue(notifications);
 }
+// The test moves the tick count instead of waiting half a minute.
+TEST_F(server_fixture, ConnectionsThatHoldASlotIdleAreClosedAfterThirtySeconds)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    uint32_t offset = pf_tick_get_offset();
+    // Three workstations connect and are admitted: one signs on and stays quiet, one signs
+    // on and sends the first byte of a frame, one never signs on.
+    int32_t clients[3];
+    uint16_t pending = 0;
+    for (int32_t &client : clients)
+    {
+        client = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+        ASSERT_EQ(ea_connect(client, "127.0.0.1", server->port), 0);
+        ASSERT_TRUE(qel_test::wait_until(
+            [&] { return tcp_nw_info_get_client(server, &pending, logger()) == EA_SUCCESS; }, 2000));
+    }
+    queue *notifications = queue_create();
+    queue *disconnects = queue_create();
+    queue *data = queue_create();
+    ASSERT_EQ(tcp_nw_info_process_incoming_clients(
+                  server, TCP_NW_INFO_ADMIT, message_create(64, CONNECTION_ACCEPT), notifications, logger()),
+              EA_SUCCESS);
+    ASSERT_EQ(server->in_use_count, 3);
+    for (uint16_t index : {0, 1})
+    {
+        message *bind = record(index, server->tcp_nw_handle_list[index].network_handle, UPDATE_LINK_INDEX);
+        bind->link_index = 0;
+        ASSERT_EQ(tcp_nw_info_update_index(server, bind, 1, logger()), EA_SUCCESS);
+        message_destroy(bind);
+    }
+    const uint8_t first_byte = 0;
+    ASSERT_EQ(ea_send(clients[1], &first_byte, 1), 1);
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            uint16_t sockets = 0;
+            uint32_t refused = 0;
+            tcp_nw_info_get_elements(server, 1, nullptr, 0, 10, data, disconnects, &sockets, &refused,
+                                     nullptr, logger());
+            return server->tcp_nw_handle_list[1].frame_start_tick != 0;
+        },
+        2000));
+
+    pf_tick_advance(TCP_NW_INFO_SIGN_ON_TIMEOUT_MS - 1000);
+    ASSERT_EQ(tcp_nw_info_check_idle_clients(server, disconnects, logger()), EA_SUCCESS);
+    EXPECT_EQ(queue_get_count(disconnects), 0u);
+    pf_tick_advance(1000);
+    ASSERT_EQ(tcp_nw_info_check_idle_clients(server, disconnects, logger()), EA_SUCCESS);
+    std::map<uint16_t, uint16_t> reasons; // tws index to reason code
+    while (message *msg = static_cast<message *>(queue_remove_head(disconnects)))
+    {
+        EXPECT_EQ(msg->tag, CLIENT_DISCONNECTED);
+        EXPECT_EQ(msg->workstation_network_handle,
+                  server->tcp_nw_handle_list[msg->workstation_index].network_handle);
+        reasons[msg->workstation_index] = msg->reason_code;
+        message_destroy(msg);
+    }
+    EXPECT_EQ(reasons, (std::map<uint16_t, uint16_t>{{1, 11028}, {2, 11027}}));
+    // The quiet signed-on workstation keeps its connection; the other two are closed.
+    EXPECT_NE(server->tcp_nw_handle_list[0].client_sockfd, -1);
+    EXPECT_EQ(server->tcp_nw_handle_list[1].client_sockfd, -1);
+    EXPECT_EQ(server->tcp_nw_handle_list[2].client_sockfd, -1);
+    uint8_t byte = 0;
+    EXPECT_EQ(ea_recv(clients[2], &byte, 1), 0);
+    // Checked again within the second, nothing more happens.
+    ASSERT_EQ(tcp_nw_info_check_idle_clients(server, disconnects, logger()), EA_SUCCESS);
+    EXPECT_EQ(queue_get_count(disconnects), 0u);
+
+    pf_tick_set_offset(offset);
+    for (int32_t client : clients)
+        ea_closesocket(client);
+    for (queue *q : {notifications, disconnects, data})
+        ea_destroy_message_queue(q);
+}
+
 } // namespace

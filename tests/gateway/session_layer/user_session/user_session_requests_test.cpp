@@ -1,6 +1,6 @@
 // Records from the users' side: logon admission and its refusals, the state check of
-// requests, sequence checks, the confirmation that frees a slot, the box logoff flush
-// relay and journal download requests.
+// requests, the refusal of what users may not send, sequence checks, the confirmation that frees a slot, the
+// box logoff flush relay and journal download requests.
 #include <gtest/gtest.h>
 
 #include "gateway/library/ea_time.h"
@@ -158,6 +158,80 @@ TEST_F(UserSessionRequests, LoggedOnRequestsTravelUnderTheAdmittedUser)
     EXPECT_EQ(host[0]->link_index, 0);
 }
 
+TEST_F(UserSessionRequests, RecordsOfTheHostLinkAreRefusedAndTheSessionGoesOn)
+{
+    log_on(0, 9, 12345);
+    log_on(1, 10, 23456);
+    for (int16_t transcode : {23000, 23502, 23506, 20000, -2})
+    {
+        ASSERT_EQ(send(request(0, 9, vrx(12345, transcode, 0, 46))), EA_SUCCESS);
+        EXPECT_TRUE(take(to_host).empty()) << transcode;
+        EXPECT_TRUE(take(to_ws).empty()) << transcode; // the workstation protocol has no answer
+        auto events = take(to_console);
+        ASSERT_EQ(events.size(), 1u) << transcode;
+        EXPECT_EQ(events[0]->tag, KOVA_MESSAGE);
+        EXPECT_EQ(events[0]->reason_code, 11029);
+        EXPECT_EQ(events[0]->user_id, 12345u);
+        EXPECT_EQ(events[0]->event_value, transcode);
+        EXPECT_EQ(events[0]->data_length, 0u);
+    }
+    EXPECT_EQ(slot(0).logon_status, logon_status::LOGGED_ON);
+    EXPECT_EQ(logoff_flag(0), 0);
+    // Both users' orders still reach the host, each under its own user.
+    ASSERT_EQ(send(request(0, 9, vrx(12345, 2000, 0, 240))), EA_SUCCESS);
+    ASSERT_EQ(send(request(1, 10, vrx(23456, 2000, 0, 240))), EA_SUCCESS);
+    auto host = take(to_host);
+    ASSERT_EQ(host.size(), 2u);
+    EXPECT_EQ(host[0]->user_id, 12345u);
+    EXPECT_EQ(host[1]->user_id, 23456u);
+}
+
+TEST_F(UserSessionRequests, SecondSignOnOfASignedOnSessionIsAnsweredAndRefused)
+{
+    log_on(0, 9, 12345);
+    ASSERT_EQ(send(sign_on_record(0, 9, 54321)), EA_SUCCESS);
+    EXPECT_TRUE(take(to_host).empty());
+    auto ws = take(to_ws);
+    ASSERT_EQ(ws.size(), 1u);
+    EXPECT_EQ(get_i16_be(ws[0]->data, 10), 2301);
+    EXPECT_EQ(get_i16_be(ws[0]->data, 12), 16004);
+    EXPECT_EQ(get_u32_be(ws[0]->data, 0), 12345u); // answered as the admitted user
+    EXPECT_EQ(ws[0]->workstation_network_handle, 9);
+    auto events = take(to_console);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]->reason_code, 11029);
+    EXPECT_EQ(events[0]->event_value, 2300);
+    EXPECT_EQ(slot(0).user_id, 12345);
+    EXPECT_EQ(container->active_user_count, 1);
+    uint16_t found = 0;
+    EXPECT_EQ(user_session_info_container_get_index(container, 54321, USERID_KEY, &found, nullptr), -1);
+
+    // While the logon is still in progress the second sign-on is refused the same way.
+    ASSERT_EQ(send(sign_on_record(2, 11, 777)), EA_SUCCESS);
+    drain();
+    ASSERT_EQ(send(sign_on_record(2, 11, 888)), EA_SUCCESS);
+    EXPECT_TRUE(take(to_host).empty());
+    EXPECT_EQ(take(to_ws).size(), 1u);
+    EXPECT_EQ(take(to_console).size(), 1u);
+    EXPECT_EQ(slot(2).user_id, 777);
+}
+
+TEST_F(UserSessionRequests, SecondSignOnOfAFixSessionIsRefusedWithoutAnAnswer)
+{
+    const uint16_t fix_slot = kMaxClients + 2;
+    message *first = sign_on_record(fix_slot, 3001, 777);
+    ASSERT_EQ(send(first), EA_SUCCESS);
+    ASSERT_EQ(answer(reply(777, 1601, 0, 3)), EA_SUCCESS);
+    drain();
+    ASSERT_EQ(send(sign_on_record(fix_slot, 3001, 888)), EA_SUCCESS);
+    EXPECT_TRUE(take(to_host).empty());
+    EXPECT_TRUE(take(to_fix).empty()); // a sign-on answer would log the FIX session out
+    auto events = take(to_console);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]->user_id, 777u);
+    EXPECT_EQ(slot(fix_slot).logon_status, logon_status::LOGGED_ON);
+}
+
 TEST_F(UserSessionRequests, SignOffOfALoggedOnUserReachesTheHostAndBlocksTheConnection)
 {
     log_on(0, 9, 12345);
@@ -308,7 +382,7 @@ TEST_F(UserSessionRequests, BoxLogoffFlushIsRelayedFromEachSide)
     from_fix->user_type = 1;
     queue_append(input, from_fix);
     ASSERT_EQ(user_session_info_container_process_input_request_messages(container, input, to_host, to_fix,
-                                                                         to_fix, nullptr),
+                                                                         to_fix, to_console, nullptr),
               EA_SUCCESS);
     auto host = take(to_host);
     ASSERT_EQ(host.size(), 1u);

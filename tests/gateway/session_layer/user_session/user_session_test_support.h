@@ -136,7 +136,7 @@ class UserSessionTest : public ::testing::Test
     {
         queue_append(input, msg);
         return user_session_info_container_process_input_request_messages(
-            container, input, to_host, msg->user_type == 1 ? to_fix : to_ws, to_fix, nullptr);
+            container, input, to_host, msg->user_type == 1 ? to_fix : to_ws, to_fix, to_console, nullptr);
     }
     ea_status answer(message *msg)
     {

@@ -1,0 +1,296 @@
+// Hostile and broken peers (see hostile_peers.h). Sockets are the platform layer's,
+// non-blocking, polled against a steady-clock deadline: the gateway under attack may stop
+// reading, and a peer must then report it instead of hanging the test.
+#include "sim/hostile/hostile_peers.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/pf_error.h"
+#include "platform/pf_socket.h"
+#include "sim/workstation/trader.h"
+#include "sim/workstation/workstation_client.h"
+
+namespace qel_sim
+{
+namespace
+{
+using clock_type = std::chrono::steady_clock;
+
+clock_type::time_point deadline_after(uint32_t timeout_ms)
+{
+    return clock_type::now() + std::chrono::milliseconds(timeout_ms);
+}
+
+void pause_briefly()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool transient(uint32_t error)
+{
+    return error == PF_WSAEWOULDBLOCK || error == PF_WSAEINTR;
+}
+
+void put_be32(std::vector<uint8_t> &record, size_t offset, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        record[offset + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+const int16_t k_sign_on_request = 2300;
+const int16_t k_sign_on_response = 2301;
+const int16_t k_already_signed_on = 16004;
+const uint16_t k_host_link_record_length = 46;
+} // namespace
+
+const std::vector<int16_t> &hostile_host_link_transcodes()
+{
+    // Box sign-on, relogon, rate-control heart beat and the gateway's heart beat.
+    static const std::vector<int16_t> transcodes = {23000, 23502, 23004, 23506};
+    return transcodes;
+}
+
+raw_peer::~raw_peer()
+{
+    close();
+}
+
+bool raw_peer::connect(uint16_t port)
+{
+    close();
+    pf_ignore_sigpipe();
+    int fd = pf_socket_create(2, 1, 6);
+    if (fd < 0)
+        return false;
+    if (pf_socket_connect(fd, pf_inet_addr("127.0.0.1"), port) != 0 ||
+        pf_socket_set_nonblocking(fd, true) != 0)
+    {
+        pf_socket_close(fd);
+        return false;
+    }
+    m_socket = fd;
+    m_received.clear();
+    return true;
+}
+
+void raw_peer::close()
+{
+    if (m_socket >= 0)
+        pf_socket_close(m_socket);
+    m_socket = -1;
+}
+
+bool raw_peer::send_all(const std::string &bytes, uint32_t timeout_ms, bool *timed_out)
+{
+    if (timed_out != nullptr)
+        *timed_out = false;
+    auto deadline = deadline_after(timeout_ms);
+    size_t sent = 0;
+    while (m_socket >= 0 && sent < bytes.size())
+    {
+        int n = pf_socket_send(m_socket, bytes.data() + sent, static_cast<int32_t>(bytes.size() - sent));
+        if (n > 0)
+        {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && !transient(pf_get_last_error()))
+            return false;
+        if (clock_type::now() >= deadline)
+        {
+            if (timed_out != nullptr)
+                *timed_out = true;
+            return false;
+        }
+        pause_briefly();
+    }
+    return m_socket >= 0;
+}
+
+bool raw_peer::wait_closed(uint32_t timeout_ms)
+{
+    auto deadline = deadline_after(timeout_ms);
+    while (m_socket >= 0)
+    {
+        char buffer[4096];
+        int n = pf_socket_recv(m_socket, buffer, sizeof buffer);
+        if (n > 0)
+        {
+            m_received.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n == 0 || !transient(pf_get_last_error()))
+            return true;
+        if (clock_type::now() >= deadline)
+            return false;
+        pause_briefly();
+    }
+    return true;
+}
+
+hostile_workstation::hostile_workstation(uint16_t port, uint32_t user_id)
+    : m_port(port), m_user_id(user_id), m_client(new workstation_client)
+{
+}
+
+hostile_workstation::~hostile_workstation() = default;
+
+bool hostile_workstation::connected() const
+{
+    return m_client->connected() && !m_client->peer_closed();
+}
+
+bool hostile_workstation::sign_on(uint32_t timeout_ms)
+{
+    if (!m_client->connect("127.0.0.1", m_port))
+        return false;
+    m_trader.reset(new trader(*m_client, m_user_id));
+    trader_reply signed_on = m_trader->sign_on(timeout_ms);
+    if (!signed_on.arrived || signed_on.error_code != 0)
+        return false;
+    trader_reply information = m_trader->system_information(timeout_ms);
+    m_seen = m_client->received().size();
+    return information.arrived && information.error_code == 0;
+}
+
+bool hostile_workstation::attack_round(uint32_t other_user, uint32_t timeout_ms)
+{
+    for (int16_t transcode : hostile_host_link_transcodes())
+    {
+        if (!m_client->send_record(workstation_make_record(transcode, m_user_id, k_host_link_record_length),
+                                   timeout_ms))
+            return false;
+        m_counts.host_link_records_sent++;
+    }
+    std::vector<uint8_t> sign_on = workstation_make_record(k_sign_on_request, m_user_id, SIGN_ON_RECORD_SIZE);
+    put_be32(sign_on, SIGN_ON_USER_OFFSET, other_user);
+    if (!m_client->send_record(sign_on, timeout_ms))
+        return false;
+    m_counts.second_sign_ons_sent++;
+    workstation_frame answer;
+    if (m_client->wait_for_transcode(k_sign_on_response, &answer, timeout_ms))
+    {
+        int16_t error = static_cast<int16_t>((answer.record[VRX_ERROR_CODE_OFFSET] << 8) |
+                                             answer.record[VRX_ERROR_CODE_OFFSET + 1]);
+        if (error == k_already_signed_on)
+            m_counts.already_signed_on_answers++;
+        else
+            m_counts.other_answers++;
+    }
+    take_answers();
+    return connected();
+}
+
+void hostile_workstation::take_answers()
+{
+    const std::vector<workstation_frame> &received = m_client->received();
+    // The sign-on answers were counted as they came; anything else is unexpected.
+    for (; m_seen < received.size(); ++m_seen)
+        if (workstation_record_transcode(received[m_seen].record) != k_sign_on_response)
+            m_counts.other_answers++;
+}
+
+bool hostile_workstation::sign_off(uint32_t timeout_ms)
+{
+    return m_trader && m_trader->sign_off(timeout_ms).arrived;
+}
+
+uint32_t slot_holders::open(uint16_t port, uint32_t count)
+{
+    uint32_t opened = 0;
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        std::unique_ptr<raw_peer> peer(new raw_peer);
+        // The first byte of a frame's length field, and nothing after it.
+        if (!peer->connect(port) || !peer->send_all(std::string(1, '\0'), 1000))
+            continue;
+        m_peers.push_back(std::move(peer));
+        ++opened;
+    }
+    return opened;
+}
+
+uint32_t slot_holders::wait_closed(uint32_t timeout_ms)
+{
+    auto deadline = deadline_after(timeout_ms);
+    uint32_t closed = 0;
+    for (std::unique_ptr<raw_peer> &peer : m_peers)
+    {
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now()).count();
+        if (peer->wait_closed(left > 0 ? static_cast<uint32_t>(left) : 0))
+            ++closed;
+    }
+    return closed;
+}
+
+void slot_holders::close_all()
+{
+    m_peers.clear();
+}
+
+bool console_request_and_vanish(uint16_t port, uint32_t requests)
+{
+    raw_peer peer;
+    if (!peer.connect(port))
+        return false;
+    // A user information request: length 40 in the console's little-endian order, the
+    // transcode 10001 at offset 20, zeros elsewhere.
+    std::string request(40, '\0');
+    request[0] = 40;
+    request[20] = static_cast<char>(10001 & 0xFF);
+    request[21] = static_cast<char>(10001 >> 8);
+    std::string burst;
+    burst.reserve(request.size() * requests);
+    for (uint32_t i = 0; i < requests; ++i)
+        burst += request;
+    peer.send_all(burst, 2000);
+    // Closing with the version check and every reply unread makes the kernel reset the
+    // connection under the gateway's next send.
+    peer.close();
+    return true;
+}
+
+fix_flood_result fix_flood(uint16_t port, uint64_t limit_bytes, uint32_t timeout_ms)
+{
+    fix_flood_result result;
+    raw_peer peer;
+    if (!peer.connect(port))
+        return result;
+    result.connected = true;
+    auto deadline = deadline_after(timeout_ms);
+    std::string head = std::string("8=FIX.4.2") + '\x01' + "9=99999999" + '\x01' + "35=A" + '\x01';
+    const std::string filler(65536, 'x');
+    const std::string *next = &head;
+    while (result.bytes_sent < limit_bytes && clock_type::now() < deadline)
+    {
+        bool timed_out = false;
+        if (!peer.send_all(*next, 200, &timed_out))
+        {
+            if (!timed_out)
+            {
+                result.cut = true;
+                return result;
+            }
+            continue; // the gateway reads slower than we write: keep at it
+        }
+        result.bytes_sent += next->size();
+        next = &filler;
+    }
+    // Out of bytes or time: the connection may still be cut a little later.
+    result.cut = peer.wait_closed(1000);
+    return result;
+}
+
+std::string http_status(uint16_t port, const std::string &path, uint32_t timeout_ms)
+{
+    raw_peer peer;
+    if (!peer.connect(port) || !peer.send_all("GET " + path + " HTTP/1.0\r\n\r\n", timeout_ms))
+        return "";
+    peer.wait_closed(timeout_ms);
+    const std::string &answer = peer.received();
+    return answer.substr(0, answer.find("\r\n"));
+}
+
+} // namespace qel_sim

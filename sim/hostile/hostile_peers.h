@@ -1,0 +1,122 @@
+// Hostile and broken peers of the gateway, for the tests and the attack benchmark. Each
+// repeats one thing a user with a workstation, a console or a FIX connection can do to
+// the gateway, and counts what the gateway did about it:
+//   - a signed-on workstation user who sends the records of the box's own conversation
+//     with the host and signs on again for other users;
+//   - connections that take workstation slots and send one byte, never a sign-on;
+//   - a console that fills the interactive port with requests and goes away unread;
+//   - a FIX connection without a logon that announces a huge message and sends filler;
+//   - a caller of the FIX engine's HTTP status page that asks it to change the sessions.
+// They build their bytes with their own code (the workstation peer through the simulated
+// workstation) and never wait without a deadline.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qel_sim
+{
+
+class workstation_client;
+class trader;
+
+// The box and host-session transcodes a hostile user sends, in the order sent.
+const std::vector<int16_t> &hostile_host_link_transcodes();
+
+// A socket connected to 127.0.0.1, non-blocking underneath, every call bounded in time.
+class raw_peer
+{
+  public:
+    raw_peer() = default;
+    ~raw_peer();
+    raw_peer(const raw_peer &) = delete;
+    raw_peer &operator=(const raw_peer &) = delete;
+
+    bool connect(uint16_t port);
+    bool connected() const { return m_socket >= 0; }
+    // Writes everything; false when the gateway closed or reset the connection, or the time
+    // ran out with bytes still unsent (then *timed_out is set).
+    bool send_all(const std::string &bytes, uint32_t timeout_ms, bool *timed_out = nullptr);
+    // Reads until the gateway closes the connection; true when it did within the time.
+    // What arrived is kept in received().
+    bool wait_closed(uint32_t timeout_ms);
+    const std::string &received() const { return m_received; }
+    void close();
+
+  private:
+    int m_socket = -1;
+    std::string m_received;
+};
+
+struct hostile_workstation_counts
+{
+    uint32_t host_link_records_sent = 0;
+    uint32_t second_sign_ons_sent = 0;
+    uint32_t already_signed_on_answers = 0; // 2301 with 16004 for a second sign-on
+    uint32_t other_answers = 0;             // anything else that came back
+};
+
+// A workstation user who signs on properly, then attacks the host link through its own
+// session.
+class hostile_workstation
+{
+  public:
+    hostile_workstation(uint16_t port, uint32_t user_id);
+    ~hostile_workstation();
+
+    bool sign_on(uint32_t timeout_ms);
+    // One round: every transcode of hostile_host_link_transcodes(), then a sign-on for
+    // `other_user`. False when the gateway closed the connection or stopped inviting.
+    bool attack_round(uint32_t other_user, uint32_t timeout_ms);
+    // Signs off; true when the gateway ended the session for it.
+    bool sign_off(uint32_t timeout_ms);
+    const hostile_workstation_counts &counts() const { return m_counts; }
+    bool connected() const;
+
+  private:
+    void take_answers();
+
+    uint16_t m_port;
+    uint32_t m_user_id;
+    std::unique_ptr<workstation_client> m_client;
+    std::unique_ptr<trader> m_trader;
+    hostile_workstation_counts m_counts;
+    size_t m_seen = 0; // records of m_client->received() already counted
+};
+
+// Connections that each take a workstation slot and send one byte of a frame.
+class slot_holders
+{
+  public:
+    // Opens up to `count` connections; the number opened.
+    uint32_t open(uint16_t port, uint32_t count);
+    // How many of them the gateway has closed within the time (waiting for all).
+    uint32_t wait_closed(uint32_t timeout_ms);
+    void close_all();
+
+  private:
+    std::vector<std::unique_ptr<raw_peer>> m_peers;
+};
+
+// Connects to the console's interactive port, reads nothing, sends `requests` user
+// information requests in one write and closes with the replies unread, so that the
+// gateway's replies meet a reset. False when the port refused the connection.
+bool console_request_and_vanish(uint16_t port, uint32_t requests);
+
+struct fix_flood_result
+{
+    bool connected = false;
+    bool cut = false;        // the gateway closed or reset the connection
+    uint64_t bytes_sent = 0; // before it was cut (or before the limit or time ran out)
+};
+
+// A FIX connection that sends "8=FIX.4.2|9=99999999|35=A|" and then filler, up to
+// `limit_bytes`, until the gateway cuts it or the time runs out.
+fix_flood_result fix_flood(uint16_t port, uint64_t limit_bytes, uint32_t timeout_ms);
+
+// The status line of the HTTP answer to "GET <path>", or "" when none came.
+std::string http_status(uint16_t port, const std::string &path, uint32_t timeout_ms);
+
+} // namespace qel_sim

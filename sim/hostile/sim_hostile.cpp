@@ -1,0 +1,111 @@
+// sim_hostile: runs one attack of a hostile peer against a running gateway and says what
+// the gateway did about it. Exit 0 when the gateway refused or cut off every attempt,
+// 1 when some attempt got through or nothing could connect, 2 on a bad command line.
+//
+//   sim_hostile workstation <port> <user> <rounds>   box records and second sign-ons
+//   sim_hostile slots <port> <count>                 connections that send one byte
+//   sim_hostile console <port> <rounds>              requests, then gone unread
+//   sim_hostile fix <port> <rounds>                  huge BodyLength and filler
+//   sim_hostile http <port> <path>                   one request to the status page
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "sim/hostile/hostile_peers.h"
+
+namespace
+{
+const uint32_t k_timeout_ms = 10000;
+
+void usage()
+{
+    fprintf(stderr, "usage: sim_hostile workstation <port> <user> <rounds>\n"
+                    "       sim_hostile slots <port> <count>\n"
+                    "       sim_hostile console <port> <rounds>\n"
+                    "       sim_hostile fix <port> <rounds>\n"
+                    "       sim_hostile http <port> <path>\n");
+}
+
+uint32_t number(const char *text)
+{
+    return static_cast<uint32_t>(strtoul(text, nullptr, 10));
+}
+
+int workstation(uint16_t port, uint32_t user, uint32_t rounds)
+{
+    qel_sim::hostile_workstation peer(port, user);
+    if (!peer.sign_on(k_timeout_ms))
+    {
+        fprintf(stderr, "sim_hostile: user %u could not sign on\n", user);
+        return 1;
+    }
+    for (uint32_t i = 0; i < rounds && peer.attack_round(user + 1 + i, k_timeout_ms); ++i)
+    {
+    }
+    const qel_sim::hostile_workstation_counts &c = peer.counts();
+    printf("host link records sent %u, second sign-ons sent %u, refused as already signed on %u, other "
+           "answers %u, still connected %s\n",
+           c.host_link_records_sent, c.second_sign_ons_sent, c.already_signed_on_answers, c.other_answers,
+           peer.connected() ? "yes" : "no");
+    return c.already_signed_on_answers == c.second_sign_ons_sent && c.other_answers == 0 ? 0 : 1;
+}
+
+int slots(uint16_t port, uint32_t count)
+{
+    qel_sim::slot_holders holders;
+    uint32_t opened = holders.open(port, count);
+    uint32_t closed = holders.wait_closed(60000);
+    printf("connections opened %u, closed by the gateway %u\n", opened, closed);
+    return opened > 0 && closed == opened ? 0 : 1;
+}
+
+int console(uint16_t port, uint32_t rounds)
+{
+    uint32_t connected = 0;
+    for (uint32_t i = 0; i < rounds; ++i)
+        connected += qel_sim::console_request_and_vanish(port, 2000) ? 1 : 0;
+    printf("console connections %u of %u\n", connected, rounds);
+    return connected > 0 ? 0 : 1;
+}
+
+int fix(uint16_t port, uint32_t rounds)
+{
+    uint32_t cut = 0;
+    for (uint32_t i = 0; i < rounds; ++i)
+    {
+        qel_sim::fix_flood_result r = qel_sim::fix_flood(port, 64u << 20, k_timeout_ms);
+        printf("connection %u: %s after %llu bytes\n", i + 1,
+               !r.connected ? "refused" : (r.cut ? "cut" : "not cut"),
+               static_cast<unsigned long long>(r.bytes_sent));
+        cut += r.cut ? 1 : 0;
+    }
+    return cut == rounds ? 0 : 1;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 3)
+    {
+        usage();
+        return 2;
+    }
+    const std::string attack = argv[1];
+    const uint16_t port = static_cast<uint16_t>(number(argv[2]));
+    if (attack == "workstation" && argc == 5)
+        return workstation(port, number(argv[3]), number(argv[4]));
+    if (attack == "slots" && argc == 4)
+        return slots(port, number(argv[3]));
+    if (attack == "console" && argc == 4)
+        return console(port, number(argv[3]));
+    if (attack == "fix" && argc == 4)
+        return fix(port, number(argv[3]));
+    if (attack == "http" && argc == 4)
+    {
+        std::string status = qel_sim::http_status(port, argv[3], k_timeout_ms);
+        printf("%s\n", status.empty() ? "no answer" : status.c_str());
+        return status.find(" 403 ") != std::string::npos ? 0 : 1;
+    }
+    usage();
+    return 2;
+}

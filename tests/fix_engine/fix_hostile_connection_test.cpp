@@ -1,0 +1,233 @@
+// What one connection can do to the acceptor before it has logged on: a message whose
+// BodyLength or whose unfinished bytes pass the largest message size is refused and its
+// connection dropped with an event in the log, and a connection that feeds its first
+// message slowly holds no thread: other sessions log on meanwhile, and it is dropped once
+// its time for a whole first message is over.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "Parser.h"
+#include "SocketInitiator.h"
+#include "fix_engine/fix_acceptor_test_support.h"
+
+namespace
+{
+
+using fix_test::acceptorSettings;
+using fix_test::RunningAcceptor;
+
+const std::string kSoh(1, '\x01');
+
+// A message of the given body, framed as the parser frames it (the CheckSum's value is not
+// checked by the parser).
+std::string framed(const std::string &body)
+{
+    return "8=FIX.4.2" + kSoh + "9=" + std::to_string(body.size()) + kSoh + body + "10=000" + kSoh;
+}
+
+// A body of exactly `size` bytes.
+std::string bodyOf(size_t size)
+{
+    std::string body = "35=0" + kSoh + "58=";
+    body += std::string(size - body.size() - 1, 'x') + kSoh;
+    return body;
+}
+
+// Bytes of the header in front of a body of this size: "8=FIX.4.2|9=<size>|".
+size_t headerOf(size_t size)
+{
+    return std::string("8=FIX.4.2" + kSoh + "9=" + std::to_string(size) + kSoh).size();
+}
+
+struct ParseCase
+{
+    const char *name;
+    std::string bytes;
+    bool tooLarge; // the bytes are refused with MessageTooLarge
+    bool whole;    // otherwise: a whole message is read
+};
+
+TEST(MessageSize, TheParserReadsMessagesUpToTheLimitAndRefusesLargerOnes)
+{
+    const size_t limit = FIX::Parser::MAX_MESSAGE_SIZE;
+    const size_t largestBody = limit - headerOf(limit - 20);
+    const ParseCase cases[] = {
+        {"ordinary message", framed(bodyOf(40)), false, true},
+        {"body reaching the limit", framed(bodyOf(largestBody)), false, true},
+        {"body one byte past the limit", framed(bodyOf(largestBody + 1)), true, false},
+        {"huge BodyLength, nothing behind it", "8=FIX.4.2" + kSoh + "9=99999999" + kSoh + "35=A" + kSoh, true,
+         false},
+        {"unfinished message within the limit",
+         "8=FIX.4.2" + kSoh + "9=50" + kSoh + std::string(limit / 2, 'x'), false, false},
+        {"small BodyLength, no CheckSum, filler past the limit",
+         "8=FIX.4.2" + kSoh + "9=5" + kSoh + std::string(limit + 10, 'x'), true, false},
+        {"no BodyLength within the limit", "8=FIX.4.2" + kSoh + std::string(limit + 10, 'x'), true, false},
+        {"no BeginString within the limit", std::string(limit + 10, 'x'), true, false},
+    };
+    for (const ParseCase &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        FIX::Parser parser;
+        std::string message;
+        bool whole = false;
+        bool tooLarge = false;
+        // Fed in pieces, as the socket hands them over.
+        for (size_t at = 0; at < c.bytes.size() && !whole && !tooLarge; at += 4096)
+        {
+            parser.addToStream(c.bytes.substr(at, 4096));
+            try
+            {
+                whole = parser.readFixMessage(message);
+            }
+            catch (FIX::MessageTooLarge &)
+            {
+                tooLarge = true;
+            }
+        }
+        EXPECT_EQ(c.tooLarge, tooLarge);
+        EXPECT_EQ(c.whole, whole);
+        if (whole)
+        {
+            EXPECT_EQ(c.bytes, message);
+        }
+        // After a refusal nothing is kept: the next message is read as it comes.
+        if (tooLarge)
+        {
+            parser.addToStream(framed(bodyOf(40)));
+            EXPECT_TRUE(parser.readFixMessage(message));
+            EXPECT_EQ(framed(bodyOf(40)), message);
+        }
+    }
+}
+
+int connectTo(uint16_t port)
+{
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
+    {
+        ::close(s);
+        return -1;
+    }
+    return s;
+}
+
+bool sendAll(int s, const std::string &bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size())
+    {
+        ssize_t n = ::send(s, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string globalEvents(const fix_test::TempFolder &folder)
+{
+    return fix_test::readFile(folder.file("log/GLOBAL.event." + fix_test::localDate(time(nullptr)) + ".log"));
+}
+
+// The same engine as a client that logs on to the acceptor's session "CLIENT".
+struct Client
+{
+    explicit Client(uint16_t port)
+        : settings(fix_test::settingsFrom("[DEFAULT]\nConnectionType=initiator\nSocketConnectHost=127.0.0.1\n"
+                                          "SocketConnectPort=" +
+                                          std::to_string(port) +
+                                          "\nStartTime=00:00:00\nEndTime=00:00:00\nHeartBtInt=30\n"
+                                          "ReconnectInterval=1\nResetOnLogon=Y\nUseDataDictionary=N\n"
+                                          "[SESSION]\nBeginString=FIX.4.2\nSenderCompID=CLIENT\n"
+                                          "TargetCompID=GATEWAY\n")),
+          initiator(application, stores, settings)
+    {
+        initiator.start();
+    }
+    ~Client() { initiator.stop(true); }
+
+    fix_test::ClientApplication application;
+    FIX::SessionSettings settings;
+    FIX::MemoryStoreFactory stores;
+    FIX::SocketInitiator initiator;
+};
+
+TEST(HostileConnection, AnOversizedFirstMessageDropsItsConnectionAndOthersAreServed)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
+    int attacker = connectTo(port);
+    ASSERT_GE(attacker, 0);
+    ASSERT_TRUE(sendAll(attacker, "8=FIX.4.2" + kSoh + "9=99999999" + kSoh + "35=A" + kSoh));
+    // Filler until the acceptor has closed the connection; far less than the BodyLength.
+    const std::string filler(65536, 'x');
+    size_t sent = 0;
+    while (sent < (64u << 20) && sendAll(attacker, filler))
+        sent += filler.size();
+    EXPECT_LT(sent, 64u << 20) << "the connection was never dropped";
+    ::close(attacker);
+    EXPECT_TRUE(fix_test::waitUntil(
+        [&]
+        {
+            return globalEvents(folder).find("passes the largest message size, "
+                                             "connection dropped") != std::string::npos;
+        }))
+        << globalEvents(folder);
+
+    Client client(port);
+    EXPECT_TRUE(fix_test::waitUntil([&] { return running.application.m_admitted.load() == 1; }));
+}
+
+TEST(HostileConnection, AFirstMessageFedSlowlyHoldsNoThreadAndRunsOutOfTime)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
+    int attacker = connectTo(port);
+    ASSERT_GE(attacker, 0);
+    std::atomic<bool> dropped{false};
+    std::atomic<bool> stop{false};
+    const auto started = std::chrono::steady_clock::now();
+    std::thread drip(
+        [&]
+        {
+            if (!sendAll(attacker, "8=FIX.4.2" + kSoh + "9=1000" + kSoh))
+                return;
+            // One byte every 200 ms, well inside the second the engine waited for each piece.
+            while (!stop && !dropped)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                dropped = !sendAll(attacker, "x");
+            }
+        });
+
+    {
+        Client client(port);
+        EXPECT_TRUE(fix_test::waitUntil([&] { return running.application.m_admitted.load() == 1; }, 3000))
+            << "a logon waited behind the slow connection";
+    }
+    EXPECT_TRUE(fix_test::waitUntil([&] { return dropped.load(); },
+                                    (FIX::SocketConnection::FIRST_MESSAGE_TIMEOUT + 3) * 1000));
+    const auto lasted = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(lasted, std::chrono::seconds(FIX::SocketConnection::FIRST_MESSAGE_TIMEOUT - 1));
+    stop = true;
+    drip.join();
+    ::close(attacker);
+    EXPECT_NE(std::string::npos,
+              globalEvents(folder).find("No whole message within 10 seconds of the first data, "
+                                        "connection dropped"));
+}
+
+} // namespace
