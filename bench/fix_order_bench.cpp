@@ -202,15 +202,7 @@ class order_road
     std::map<std::string, uint32_t> m_kinds;
     uint32_t m_reports_at_start = 0, m_other_at_start = 0;
     uint32_t m_next = 1;
-    std::string m_time = []
-    {
-        time_t now = time(nullptr);
-        struct tm t;
-        gmtime_r(&now, &t);
-        char text[32];
-        strftime(text, sizeof text, "%Y%m%d-%H:%M:%S", &t);
-        return std::string(text);
-    }();
+    std::string m_time = qel_sim::utc_timestamp();
 };
 
 // The FIX road through the gateway: the acceptor thread's record to the user session,

@@ -3,12 +3,25 @@
 // field by field as a member's order system spells it. Header-only, no engine headers.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "sim/fix_client/fix_client.h"
 
 namespace qel_sim
 {
+
+// A UTCTimestamp ("YYYYMMDD-HH:MM:SS") of now, moved by shift_seconds.
+inline std::string utc_timestamp(int64_t shift_seconds = 0)
+{
+    time_t now = time(nullptr) + static_cast<time_t>(shift_seconds);
+    struct tm t;
+    gmtime_r(&now, &t);
+    char text[32];
+    strftime(text, sizeof text, "%Y%m%d-%H:%M:%S", &t);
+    return text;
+}
 
 // ClOrdID and TransactTime are the caller's.
 inline fix_client_fields sample_new_order(const std::string &cl_ord_id, const std::string &transact_time)

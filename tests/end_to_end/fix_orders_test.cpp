@@ -25,12 +25,7 @@ using qel_test::fix_field;
 
 std::string utc_now_text(int64_t shift_seconds = 0)
 {
-    time_t now = time(nullptr) + static_cast<time_t>(shift_seconds);
-    struct tm t;
-    gmtime_r(&now, &t);
-    char text[32];
-    strftime(text, sizeof text, "%Y%m%d-%H:%M:%S", &t);
-    return text;
+    return qel_sim::utc_timestamp(shift_seconds);
 }
 
 // Unix seconds of a UTCTimestamp "YYYYMMDD-HH:MM:SS", -1 when it is not one.

@@ -20,6 +20,7 @@
 
 #include "sim/console/console_client.h"
 #include "sim/fix_client/fix_client.h"
+#include "sim/fix_client/fix_sample_order.h"
 #include "sim/hostile/hostile_peers.h"
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
@@ -57,34 +58,9 @@ const long kSanitizerFactor = 1;
 #endif
 const long kMemoryGrowthKb = 48 * 1024 * kSanitizerFactor;
 
-std::string utc_now_text()
-{
-    time_t now = time(nullptr);
-    struct tm t;
-    gmtime_r(&now, &t);
-    char text[32];
-    strftime(text, sizeof text, "%Y%m%d-%H:%M:%S", &t);
-    return text;
-}
-
 qel_sim::fix_client_fields fix_order(uint32_t id)
 {
-    return {{11, std::to_string(id)},
-            {21, "1"},
-            {55, "ZORAX"},
-            {48, "35001"},
-            {167, "FUT"},
-            {200, "202612"},
-            {205, "31"},
-            {54, "1"},
-            {38, "50"},
-            {40, "2"},
-            {44, "100.25"},
-            {59, "0"},
-            {60, utc_now_text()},
-            {204, "1"},
-            {376, "0"},
-            {460, "7"}};
+    return qel_sim::sample_new_order(std::to_string(id), qel_sim::utc_timestamp());
 }
 
 // A field of /proc/<pid>/status in kB, -1 when absent.
