@@ -20,6 +20,7 @@
 #include "platform/pf_mutex.h"
 #include "platform/pf_semaphore.h"
 #include "platform/pf_waitable.h"
+#include "support/race_pace.h"
 
 namespace
 {
@@ -35,36 +36,9 @@ const uint32_t k_scale = 1;
 const uint32_t k_scale = 1;
 #endif
 
-// Each thread's own sequence of paces: mostly back to back, now and then a short busy
-// pause, a yield, or a sleep long enough for a waiter to stop spinning and sleep.
-struct pace
-{
-    uint64_t state;
-    uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<uint32_t>(state >> 32);
-    }
-    void between()
-    {
-        uint32_t roll = next() % 1000;
-        if (roll < 880)
-            return;
-        if (roll < 960)
-        {
-            auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(next() % 60);
-            while (std::chrono::steady_clock::now() < until)
-            {
-            }
-        }
-        else if (roll < 998)
-            std::this_thread::yield();
-        else
-            std::this_thread::sleep_for(std::chrono::microseconds(50 + next() % 700));
-    }
-};
+// Each thread's pace: mostly back to back, now and then a short busy pause, a yield, or a
+// sleep long enough for a waiter to stop spinning and sleep.
+const qel_test::race_pace_mix k_pace = {880, 960, 998, 60, 700};
 
 struct semaphore_set
 {
@@ -165,7 +139,7 @@ TEST_P(PfWaitCompetingWaiters, EveryCountIsTakenOnceAndNoneLiesThroughATimeOut)
         threads.emplace_back(
             [&, r]
             {
-                pace rhythm{0x9E3779B97F4A7C15ull * (r + 1)};
+                qel_test::race_pace rhythm{0x9E3779B97F4A7C15ull * (r + 1), k_pace};
                 for (uint64_t i = 0; i < per_releaser; ++i)
                 {
                     hold_back(released, taken, rhythm.next() % 4 == 0 ? 0 : 2 * c.waiters);
@@ -256,7 +230,7 @@ TEST(PfWaitRace, WaitAllCollectsObjectsRaisedByDifferentThreads)
         releasers.emplace_back(
             [&, i]
             {
-                pace rhythm{0xD1B54A32D192ED03ull * (i + 1)};
+                qel_test::race_pace rhythm{0xD1B54A32D192ED03ull * (i + 1), k_pace};
                 for (uint64_t k = 0; k < rounds; ++k)
                 {
                     hold_back(released[i], taken, rhythm.next() % 4 == 0 ? 0 : 2);
@@ -332,7 +306,7 @@ TEST(PfWaitRace, MutexPassesBetweenOwnersWithoutALostWakeUp)
         threads.emplace_back(
             [&, o]
             {
-                pace rhythm{0xA0761D6478BD642Full * (o + 1)};
+                qel_test::race_pace rhythm{0xA0761D6478BD642Full * (o + 1), k_pace};
                 for (uint64_t k = 0; k < each;)
                 {
                     uint64_t before = acquisitions.load();

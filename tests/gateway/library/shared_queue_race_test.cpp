@@ -20,6 +20,7 @@
 
 #include "gateway/library/ea_sync_info.h"
 #include "gateway/library/queue.h"
+#include "support/race_pace.h"
 
 namespace
 {
@@ -60,37 +61,9 @@ void PrintTo(const race_case &c, std::ostream *os)
     *os << c.name;
 }
 
-// A small generator of its own, so that every producer has its own sequence of paces.
-struct pace
-{
-    uint64_t state;
-    uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<uint32_t>(state >> 32);
-    }
-    // Mostly bursts; now and then a short busy pause, a yield, or a sleep long enough for
-    // the consumer to stop spinning and sleep itself.
-    void between_inserts()
-    {
-        uint32_t roll = next() % 1000;
-        if (roll < 900)
-            return;
-        if (roll < 970)
-        {
-            auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(next() % 50);
-            while (std::chrono::steady_clock::now() < until)
-            {
-            }
-        }
-        else if (roll < 999)
-            std::this_thread::yield();
-        else
-            std::this_thread::sleep_for(std::chrono::microseconds(50 + next() % 500));
-    }
-};
+// The producers' pace: mostly bursts; now and then a short busy pause, a yield, or a sleep
+// long enough for the consumer to stop spinning and sleep itself.
+const qel_test::race_pace_mix k_producer_pace = {900, 970, 999, 50, 500};
 
 uintptr_t encode(uint32_t producer, uint32_t seq)
 {
@@ -104,7 +77,7 @@ class SharedQueueRace : public ::testing::TestWithParam<race_case>
     {
         shared_queue *sq = m_queues[p % m_queues.size()];
         queue *local = queue_create();
-        pace rhythm{0x9E3779B97F4A7C15ull * (p + 1)};
+        qel_test::race_pace rhythm{0x9E3779B97F4A7C15ull * (p + 1), k_producer_pace};
         uint32_t seq = 0;
         while (seq < count)
         {
@@ -122,7 +95,7 @@ class SharedQueueRace : public ::testing::TestWithParam<race_case>
                 ASSERT_EQ(shared_queue_insert(sq, local), EA_SUCCESS);
             }
             m_published[p].store(seq, std::memory_order_release);
-            rhythm.between_inserts();
+            rhythm.between();
         }
         queue_destroy(local);
     }
