@@ -97,6 +97,21 @@ CKOVAClientPHASE4Dlg::DialogHook g_dialog_hook;
 CKOVAClientPHASE4Dlg::HelpOpener g_help_opener;
 CKOVAClientPHASE4Dlg::ProcessFilter g_process_filter;
 
+// Tests see which dialog was asked for through the hook, instead of the dialog: true when
+// a hook is set and has been told.
+bool TakenByDialogHook(const char *dialog, int32_t market)
+{
+    CKOVAClientPHASE4Dlg::DialogHook hook;
+    {
+        std::lock_guard<std::mutex> guard(g_hooks_mutex);
+        hook = g_dialog_hook;
+    }
+    if (!hook)
+        return false;
+    hook(dialog, market);
+    return true;
+}
+
 QIcon application_icon()
 {
     QPixmap pixmap(32, 32);
@@ -833,16 +848,8 @@ void CKOVAClientPHASE4Dlg::OnCommand(int32_t command)
 // see which one was asked for through the hook instead).
 void CKOVAClientPHASE4Dlg::OpenQelConfiguration(int32_t market, int32_t command_line)
 {
-    DialogHook hook;
-    {
-        std::lock_guard<std::mutex> guard(g_hooks_mutex);
-        hook = g_dialog_hook;
-    }
-    if (hook)
-    {
-        hook(command_line ? "CGenericConfiguration -c" : "CGenericConfiguration", market);
+    if (TakenByDialogHook(command_line ? "CGenericConfiguration -c" : "CGenericConfiguration", market))
         return;
-    }
     CGenericConfiguration dialog(market, m_configFilePath[market - 1], m_fixConfigFilePath[market - 1],
                                  m_interactivePort[market - 1], m_logger.get(), this, command_line);
     dialog.DoModal();
@@ -850,32 +857,16 @@ void CKOVAClientPHASE4Dlg::OpenQelConfiguration(int32_t market, int32_t command_
 
 void CKOVAClientPHASE4Dlg::OpenCommonConfiguration()
 {
-    DialogHook hook;
-    {
-        std::lock_guard<std::mutex> guard(g_hooks_mutex);
-        hook = g_dialog_hook;
-    }
-    if (hook)
-    {
-        hook("CCommonConfig", KOVA_COMMON_MARKET_ID);
+    if (TakenByDialogHook("CCommonConfig", KOVA_COMMON_MARKET_ID))
         return;
-    }
     CCommonConfig dialog(KOVA_COMMON_MARKET_ID, m_commonConfigFilePath, m_logger.get(), this);
     dialog.DoModal();
 }
 
 void CKOVAClientPHASE4Dlg::OpenFixUserConfiguration(int32_t market)
 {
-    DialogHook hook;
-    {
-        std::lock_guard<std::mutex> guard(g_hooks_mutex);
-        hook = g_dialog_hook;
-    }
-    if (hook)
-    {
-        hook("CFixUserSessions", market);
+    if (TakenByDialogHook("CFixUserSessions", market))
         return;
-    }
     CFixUserSessions dialog(market, m_configFilePath[market - 1], m_fixConfigFilePath[market - 1],
                             m_interactivePort[market - 1], m_logger.get(), this);
     dialog.DoModal();
@@ -883,16 +874,8 @@ void CKOVAClientPHASE4Dlg::OpenFixUserConfiguration(int32_t market)
 
 void CKOVAClientPHASE4Dlg::OpenFixSessionConfiguration(int32_t market)
 {
-    DialogHook hook;
-    {
-        std::lock_guard<std::mutex> guard(g_hooks_mutex);
-        hook = g_dialog_hook;
-    }
-    if (hook)
-    {
-        hook("CFixConfiguration", market);
+    if (TakenByDialogHook("CFixConfiguration", market))
         return;
-    }
     CFixConfiguration dialog(market, m_configFilePath[market - 1], m_fixConfigFilePath[market - 1],
                              m_interactivePort[market - 1], m_logger.get(), this);
     dialog.DoModal();
@@ -900,32 +883,16 @@ void CKOVAClientPHASE4Dlg::OpenFixSessionConfiguration(int32_t market)
 
 void CKOVAClientPHASE4Dlg::OpenActiveUsers(int32_t market)
 {
-    DialogHook hook;
-    {
-        std::lock_guard<std::mutex> guard(g_hooks_mutex);
-        hook = g_dialog_hook;
-    }
-    if (hook)
-    {
-        hook("CGenericActiveUsersList", market);
+    if (TakenByDialogHook("CGenericActiveUsersList", market))
         return;
-    }
     CGenericActiveUsersList dialog(market, m_interactivePort[market - 1], m_logger.get(), this);
     dialog.DoModal();
 }
 
 void CKOVAClientPHASE4Dlg::OpenAbout()
 {
-    DialogHook hook;
-    {
-        std::lock_guard<std::mutex> guard(g_hooks_mutex);
-        hook = g_dialog_hook;
-    }
-    if (hook)
-    {
-        hook("CAboutDlg", 0);
+    if (TakenByDialogHook("CAboutDlg", 0))
         return;
-    }
     CAboutDlg about(m_logger.get(), this);
     about.setWindowIcon(windowIcon());
     about.DoModal();
