@@ -2,6 +2,8 @@
 // and the page's link kept up while its gateway runs.
 #include "console/kova_generic_logs.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
@@ -90,7 +92,11 @@ CGenericLogs::~CGenericLogs()
 bool CGenericLogs::OnInitDialog()
 {
     m_list->InsertColumn(0, QStringLiteral("User ID"), 50);
-    m_list->InsertColumn(1, QStringLiteral("Time"), 200);
+    // The longest time text stays whole: the window's 200 pixels were laid out for a
+    // smaller font than this one.
+    const int timeWidth = m_list->fontMetrics().horizontalAdvance(
+                              QStringLiteral("Wednesday, September 30, 2026, 23:59:59")) + 16;
+    m_list->InsertColumn(1, QStringLiteral("Time"), std::max(200, timeWidth));
     m_list->InsertColumn(2, QStringLiteral("Message"), 400);
     m_list->InsertColumn(3, QStringLiteral("Reason"), 50);
     m_list->SetFullRowSelect(true);

@@ -203,6 +203,9 @@ TEST_F(log_page_fixture, NarrowAndWidenedEventsShowTheirCells)
     EXPECT_EQ(row(0), (std::vector<std::string>{"5001", "Wednesday, November 15, 2023, 03:43:20",
                                                 "The user successfully logged on to the trading host", ""}));
     EXPECT_EQ(row(1)[0], "NEW") << "the older event moved down";
+    const QString longest = QStringLiteral("Wednesday, September 30, 2026, 23:59:59");
+    EXPECT_GT(page->List()->columnWidth(1), page->List()->fontMetrics().horizontalAdvance(longest))
+        << "the time is shown whole";
 
     // User id -1 leaves the cell empty; an unknown reason shows the default text.
     std::vector<uint8_t> event = from_hex(k_widened_event);
