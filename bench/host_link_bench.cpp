@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <string>
 
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
 #include "gateway/message_validators/th_validators.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "sim/host/sim_host.h"
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "bench/bench_report.h"
-#include "gateway/library/ea_socket.h"
-#include "platform/pf_socket.h"
+#include "common/ea_socket.h"
+#include "platform/core/pf_socket.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
 #include "sim/sim_wire.h"

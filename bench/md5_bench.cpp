@@ -1,6 +1,6 @@
 // Cost of one frame digest at the sizes the validators see: a short record, a typical
 // packet and a full message buffer.
-#include "gateway/library/md5.h"
+#include "common/md5.h"
 
 #include <benchmark/benchmark.h>
 

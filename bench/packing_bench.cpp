@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "gateway/business_processing_layer/data_proc_info.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 
 namespace
 {

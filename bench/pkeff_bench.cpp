@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/pf_library.h"
+#include "platform/admin/pf_library.h"
 #include "tools/statistics/qel_stats_interface.h"
-#include "tools/statistics/tool_logger.h"
+#include "tools/logging/tool_logger.h"
 
 namespace
 {

@@ -16,9 +16,9 @@
 
 #include "bench/bench_report.h"
 
-#include "platform/pf_semaphore.h"
-#include "platform/pf_wait.h"
-#include "platform/pf_waitable.h"
+#include "platform/core/pf_semaphore.h"
+#include "platform/core/pf_wait.h"
+#include "platform/core/pf_waitable.h"
 
 static void BM_ReleaseThenWaitSameThread(benchmark::State &state)
 {

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "bench/bench_report.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 
 namespace
 {

@@ -1,5 +1,5 @@
 // The per-stage breakdown of an order's time inside a running gateway built with
-// QEL_STAGE_TIMES (platform/pf_stage_times.h): the benchmark asks the gateway for a dump
+// QEL_STAGE_TIMES (platform/core/pf_stage_times.h): the benchmark asks the gateway for a dump
 // (SIGUSR2) before and after a measurement, and prints the difference hop by hop along
 // the road: how long records sat in each shared queue, how long each thread worked per
 // pass and how its waits ended. A gateway built without the option writes no dump, and

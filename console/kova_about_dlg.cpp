@@ -11,7 +11,7 @@
 #include "console/kova_markets.h"
 #include "console/shim/kova_list.h"
 #include "console/shim/kova_message_box.h"
-#include "platform/pf_registry.h"
+#include "platform/admin/pf_registry.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 
 #include "console/kova_main_window.h"
 #include "console/shim/kova_message_box.h"
-#include "platform/pf_socket.h"
+#include "platform/core/pf_socket.h"
 
 int32_t CKOVAClientPHASE4App::InitInstance()
 {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pf_temp_file.h"
+#include "platform/admin/pf_temp_file.h"
 
 namespace
 {

@@ -13,8 +13,8 @@
 #include "console/kova_main_window.h"
 #include "console/kova_markets.h"
 #include "console/shim/kova_message_box.h"
-#include "platform/pf_process.h"
-#include "platform/pf_temp_file.h"
+#include "platform/admin/pf_process.h"
+#include "platform/admin/pf_temp_file.h"
 
 namespace
 {

@@ -19,7 +19,7 @@
 #include "console/kova_reason_codes.h"
 #include "console/shim/kova_list.h"
 #include "console/shim/kova_message_box.h"
-#include "gateway/library/ea_time.h"
+#include "common/ea_time.h"
 
 namespace
 {

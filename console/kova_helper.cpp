@@ -7,7 +7,7 @@
 
 #include "console/kova_logger.h"
 #include "console/shim/kova_message_box.h"
-#include "platform/pf_error.h"
+#include "platform/core/pf_error.h"
 
 namespace
 {

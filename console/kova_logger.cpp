@@ -11,10 +11,10 @@
 #include <string>
 #include <strings.h>
 
-#include "gateway/library/ea_file.h"
-#include "gateway/library/ea_time.h"
-#include "platform/pf_clock.h"
-#include "platform/pf_registry.h"
+#include "common/ea_file.h"
+#include "common/ea_time.h"
+#include "platform/core/pf_clock.h"
+#include "platform/admin/pf_registry.h"
 
 namespace
 {

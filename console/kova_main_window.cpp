@@ -36,10 +36,10 @@
 #include "console/shim/kova_list.h"
 #include "console/shim/kova_message_box.h"
 #include "console/shim/kova_ui_thread.h"
-#include "platform/pf_process.h"
-#include "platform/pf_registry.h"
-#include "platform/pf_service.h"
-#include "platform/pf_thread.h"
+#include "platform/admin/pf_process.h"
+#include "platform/admin/pf_registry.h"
+#include "platform/admin/pf_service.h"
+#include "platform/core/pf_thread.h"
 
 namespace
 {

@@ -9,8 +9,8 @@
 #include "console/kova_helper.h"
 #include "console/kova_logger.h"
 #include "console/shim/kova_message_box.h"
-#include "platform/pf_error.h"
-#include "platform/pf_socket.h"
+#include "platform/core/pf_error.h"
+#include "platform/core/pf_socket.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 // 0 bytes or a reset posts one FD_CLOSE (with 0 or 10054), after which the socket is
 // never watched again, so an ended socket that stays readable never spins the loop.
 //
-// Errors are Windows Sockets numbers (platform/pf_error.h). Create and use a CTcp on
+// Errors are Windows Sockets numbers (platform/core/pf_error.h). Create and use a CTcp on
 // the user-interface thread only.
 #pragma once
 

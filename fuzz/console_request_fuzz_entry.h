@@ -17,9 +17,9 @@
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/kova_console_packet.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 
 enum : uint8_t
 {

@@ -23,9 +23,9 @@
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_order_requests.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
-#include "gateway/library/ea_flag.h"
-#include "gateway/library/message.h"
-#include "gateway/library/wire.h"
+#include "common/ea_flag.h"
+#include "common/message.h"
+#include "common/wire.h"
 
 struct fix_order_fuzz_gateway
 {

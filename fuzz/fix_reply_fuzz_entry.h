@@ -23,9 +23,9 @@
 #include "Message.h"
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
-#include "gateway/library/ea_status.h"
-#include "gateway/library/message.h"
-#include "gateway/library/wire.h"
+#include "common/ea_status.h"
+#include "common/message.h"
+#include "common/wire.h"
 
 enum : uint8_t
 {

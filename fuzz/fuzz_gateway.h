@@ -12,8 +12,8 @@
 #include <string>
 
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/library/ea_flag.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "common/ea_flag.h"
+#include "gateway/shared/user_link_info.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 
 enum : uint16_t

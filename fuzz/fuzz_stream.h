@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "gateway/library/md5.h"
-#include "platform/pf_socket.h"
+#include "common/md5.h"
+#include "platform/core/pf_socket.h"
 
 enum : uint8_t
 {

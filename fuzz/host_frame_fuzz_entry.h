@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_stream.h"
-#include "gateway/library/md5.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
-#include "gateway/library/wire.h"
+#include "common/md5.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
+#include "common/wire.h"
 #include "gateway/message_validators/th_validators.h"
 #include "gateway/message_validators/vrx_network_header.h"
 #include "gateway/th_network_handle/th_nw_handle.h"

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "gateway/business_processing_layer/data_proc_info.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/message.h"
+#include "common/queue.h"
 
 inline ea_status unpack_fuzz_one(const uint8_t *data, size_t size)
 {

@@ -15,9 +15,9 @@
 
 #include "fuzz/fuzz_gateway.h"
 #include "fuzz/fuzz_stream.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 #include "gateway/message_validators/tws_validators.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 

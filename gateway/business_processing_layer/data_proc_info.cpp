@@ -12,10 +12,10 @@
 #include <new>
 
 #include "gateway/business_processing_layer/vrx_record.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 
 namespace
 {

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "gateway/business_processing_layer/trimmed_record.h"
-#include "gateway/library/ea_status.h"
+#include "common/ea_status.h"
 
 struct message;
 struct queue;

@@ -7,11 +7,11 @@
 
 #include "gateway/business_processing_layer/data_proc_info.h"
 #include "gateway/business_processing_layer/vrx_record.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
+#include "common/wire.h"
 
 request_data_proc_info_container *request_data_proc_info_container_create(uint16_t number_of_links,
                                                                           ea_flag *box_rate_control_count,

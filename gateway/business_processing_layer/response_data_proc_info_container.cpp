@@ -5,10 +5,10 @@
 #include <cstdlib>
 
 #include "gateway/business_processing_layer/data_proc_info.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 
 response_data_proc_info_container *response_data_proc_info_container_create(logger_object *logger)
 {

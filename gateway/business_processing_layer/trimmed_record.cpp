@@ -8,7 +8,7 @@
 
 #include "gateway/business_processing_layer/trimmed_record_tables.h"
 #include "gateway/business_processing_layer/vrx_record.h"
-#include "gateway/library/wire.h"
+#include "common/wire.h"
 
 namespace
 {

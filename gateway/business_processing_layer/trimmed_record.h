@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "gateway/library/ea_status.h"
+#include "common/ea_status.h"
 
 struct data_proc_info;
 

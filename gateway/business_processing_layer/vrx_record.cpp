@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "gateway/library/wire.h"
+#include "common/wire.h"
 
 namespace
 {

@@ -6,9 +6,9 @@
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/box_comm_internal.h"
 #include "gateway/controller_module/box_comm_records.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
 
 static unsigned long box_comm_seq(const message *msg)
 {

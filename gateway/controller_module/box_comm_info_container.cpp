@@ -10,14 +10,14 @@
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_internal.h"
 #include "gateway/controller_module/box_comm_records.h"
-#include "gateway/library/config_file.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/qel_main/config_value.h"
-#include "gateway/qel_main/qel_version.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "common/config_file.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "gateway/shared/config_value.h"
+#include "gateway/shared/qel_version.h"
+#include "gateway/shared/user_link_info.h"
 
 const char *box_comm_tag_name(uint16_t tag)
 {

@@ -6,10 +6,10 @@
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/box_comm_internal.h"
 #include "gateway/controller_module/box_comm_records.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
 
 static unsigned long box_comm_seq(const message *msg)
 {

@@ -6,11 +6,11 @@
 
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/wire.h"
-#include "gateway/qel_main/qel_version.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/wire.h"
+#include "gateway/shared/qel_version.h"
+#include "gateway/shared/user_link_info.h"
 
 // Count, transcode, box id, space-filled broker id, a zero byte, the version, two zero words.
 static void box_comm_write_sign_on_fields(const box_comm_info_container *container, uint8_t *data,

@@ -4,9 +4,9 @@
 // pass (at least every 10 ms, traffic or not), and moves what the controller produced to
 // the host session, host network, workstation, FIX and console queues.
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/logger.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 
 namespace
 {

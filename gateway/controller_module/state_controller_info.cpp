@@ -5,11 +5,11 @@
 
 #include <cstdlib>
 
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 
 state_controller_info *state_controller_info_create(ea_flag *state_flag, ea_flag *base_value,
                                                     shared_queue **shared_queues, logger_object *logger)

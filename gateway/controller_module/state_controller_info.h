@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "gateway/library/ea_flag.h"
-#include "gateway/library/ea_status.h"
+#include "common/ea_flag.h"
+#include "common/ea_status.h"
 
 struct logger_object;
 struct queue;

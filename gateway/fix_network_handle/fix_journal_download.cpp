@@ -10,11 +10,11 @@
 #include "Session.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
+#include "common/wire.h"
 
 namespace
 {

@@ -8,10 +8,10 @@
 #include <cstdint>
 
 #include "gateway/fix_network_handle/fix_nw_info.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 
 namespace
 {

@@ -25,8 +25,8 @@
 #include "gateway/fix_network_handle/fix_request_road.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
 #include "gateway/fix_network_handle/fix_utility.h"
-#include "gateway/library/ea_flag.h"
-#include "gateway/library/ea_sync_info.h"
+#include "common/ea_flag.h"
+#include "common/ea_sync_info.h"
 
 struct FixLogonFields;
 struct logger_object;

@@ -15,10 +15,10 @@
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_request_road.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/shared_queue.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/shared_queue.h"
+#include "common/wire.h"
 
 using namespace vrx_order_layout;
 

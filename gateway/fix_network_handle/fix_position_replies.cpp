@@ -9,7 +9,7 @@
 #include "FixFields.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
-#include "gateway/library/wire.h"
+#include "common/wire.h"
 
 namespace
 {

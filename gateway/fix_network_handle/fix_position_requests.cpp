@@ -11,8 +11,8 @@
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_request_road.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/wire.h"
 
 using namespace vrx_position_layout;
 

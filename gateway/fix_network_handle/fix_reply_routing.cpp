@@ -14,12 +14,12 @@
 #include "Session.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
-#include "gateway/library/ea_sync_info.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/shared_queue.h"
-#include "gateway/library/wire.h"
+#include "common/ea_sync_info.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/shared_queue.h"
+#include "common/wire.h"
 
 namespace
 {

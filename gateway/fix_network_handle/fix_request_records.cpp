@@ -10,9 +10,9 @@
 
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/fix_network_handle/fix_utility.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/wire.h"
 
 namespace
 {

@@ -8,8 +8,8 @@
 
 #include "Session.h"
 #include "gateway/fix_network_handle/fix_utility.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
+#include "common/logger.h"
+#include "common/message.h"
 
 static void fixSlotInitialise(FixSessionSlot *slot)
 {

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "SessionID.h"
-#include "gateway/library/ea_flag.h"
+#include "common/ea_flag.h"
 
 struct logger_object;
 struct message;

@@ -14,7 +14,7 @@
 
 #include "FixFields.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
-#include "gateway/library/wire.h"
+#include "common/wire.h"
 
 namespace
 {

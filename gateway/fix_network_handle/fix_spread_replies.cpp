@@ -18,7 +18,7 @@
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
-#include "gateway/library/wire.h"
+#include "common/wire.h"
 
 namespace
 {

@@ -16,8 +16,8 @@
 #include "gateway/fix_network_handle/fix_order_requests.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_request_road.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/wire.h"
 
 using namespace vrx_spread_layout;
 

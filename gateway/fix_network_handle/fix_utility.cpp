@@ -12,8 +12,8 @@
 #include "Mutex.h"
 #include "Session.h"
 #include "SessionState.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
 
 namespace
 {

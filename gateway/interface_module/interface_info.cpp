@@ -15,13 +15,13 @@
 
 #include "gateway/interface_module/interface_info_sources.h"
 #include "gateway/interface_module/kova_console_packet.h"
-#include "gateway/library/config_file.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
-#include "gateway/qel_main/qel_version.h"
+#include "common/config_file.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
+#include "gateway/shared/qel_version.h"
 
 namespace
 {

@@ -10,7 +10,7 @@
 
 #include "gateway/interface_module/interface_nw_info.h"
 #include "gateway/interface_module/interface_thread.h"
-#include "gateway/library/ea_status.h"
+#include "common/ea_status.h"
 
 struct logger_object;
 struct message;

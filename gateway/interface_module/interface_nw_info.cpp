@@ -13,12 +13,12 @@
 #include <cstring>
 
 #include "gateway/interface_module/interface_nw_handle.h"
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/ea_sync_info.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/ea_socket.h"
+#include "common/ea_sync_info.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
 
 namespace
 {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "gateway/library/ea_status.h"
+#include "common/ea_status.h"
 
 struct ea_sync_info;
 struct interface_nw_handle;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "gateway/library/ea_flag.h"
+#include "common/ea_flag.h"
 
 struct interface_info;
 struct interface_nw_info;

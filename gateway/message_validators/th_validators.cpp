@@ -6,12 +6,12 @@
 
 #include <cstdio>
 
-#include "gateway/library/logger.h"
-#include "gateway/library/md5.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/md5.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
+#include "common/wire.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/vrx_network_header.h"
 

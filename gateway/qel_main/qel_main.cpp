@@ -8,18 +8,18 @@
 #include <cstring>
 #include <ctime>
 
-#include "gateway/library/ea_getopt.h"
-#include "gateway/library/ea_thread.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/ea_getopt.h"
+#include "common/ea_thread.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 #include "gateway/qel_main/ea_global.h"
 #include "gateway/qel_main/qel_threads.h"
-#include "gateway/qel_main/qel_version.h"
-#include "platform/pf_redirect.h"
-#include "platform/pf_signal.h"
+#include "gateway/shared/qel_version.h"
+#include "platform/core/pf_redirect.h"
+#include "platform/core/pf_signal.h"
 
 enum
 {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "gateway/library/ea_status.h"
+#include "common/ea_status.h"
 
 struct ea_global;
 struct logger_object;

@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "gateway/fix_network_handle/fix_nw_info.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
 #include "gateway/qel_main/ea_global.h"
-#include "platform/pf_redirect.h"
+#include "platform/core/pf_redirect.h"
 
 ea_status redirect_output(const char *file_name, int which)
 {

@@ -11,7 +11,7 @@
 #include "gateway/controller_module/state_controller_info.h"
 #include "gateway/fix_network_handle/fix_nw_info.h"
 #include "gateway/interface_module/interface_info.h"
-#include "gateway/library/logger.h"
+#include "common/logger.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
 #include "gateway/qel_main/ea_global.h"

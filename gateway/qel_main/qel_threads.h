@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "gateway/library/ea_thread.h"
+#include "common/ea_thread.h"
 
 struct ea_global;
 struct logger_object_container;

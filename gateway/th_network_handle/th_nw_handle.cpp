@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
+#include "common/ea_socket.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 #include "gateway/message_validators/vrx_network_header.h"
 
 uint32_t th_nw_handle_current_second(logger_object *logger)

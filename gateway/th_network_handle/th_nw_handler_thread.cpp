@@ -10,11 +10,11 @@
 // reconnect in a tight loop.
 #include "gateway/th_network_handle/th_nw_handler_thread.h"
 
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 
 namespace

@@ -7,15 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gateway/library/config_file.h"
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/ea_sync_info.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "common/config_file.h"
+#include "common/ea_socket.h"
+#include "common/ea_sync_info.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
+#include "gateway/shared/user_link_info.h"
 
 enum
 {

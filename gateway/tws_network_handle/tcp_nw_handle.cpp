@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
+#include "common/ea_socket.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 
 void tcp_nw_handle_reset(tcp_nw_handle *slot)
 {

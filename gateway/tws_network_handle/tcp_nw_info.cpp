@@ -12,15 +12,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gateway/library/config_file.h"
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/ea_sync_info.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
-#include "gateway/qel_main/config_value.h"
+#include "common/config_file.h"
+#include "common/ea_socket.h"
+#include "common/ea_sync_info.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
+#include "gateway/shared/config_value.h"
 
 // Sockets ride in the pending-socket queue as pointers; one is added so that a socket
 // numbered 0 is not taken for an empty slot.

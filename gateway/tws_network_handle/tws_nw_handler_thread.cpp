@@ -6,10 +6,10 @@
 // connection; a failure of the thread's own stops the gateway.
 #include "gateway/tws_network_handle/tws_nw_handler_thread.h"
 
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 
 namespace

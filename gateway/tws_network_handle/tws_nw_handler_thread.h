@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "gateway/library/ea_flag.h"
+#include "common/ea_flag.h"
 
 struct logger_object;
 struct shared_queue;

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/pf_error.h"
-#include "platform/pf_socket.h"
+#include "platform/core/pf_error.h"
+#include "platform/core/pf_socket.h"
 
 namespace sim_console
 {

@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-#include "platform/pf_error.h"
-#include "platform/pf_socket.h"
+#include "platform/core/pf_error.h"
+#include "platform/core/pf_socket.h"
 
 namespace sim_console
 {

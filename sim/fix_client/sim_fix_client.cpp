@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "gateway/library/ea_getopt.h"
-#include "gateway/library/ea_time.h"
+#include "common/ea_getopt.h"
+#include "common/ea_time.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_sample_order.h"
 

@@ -5,10 +5,10 @@
 #include <chrono>
 #include <cstring>
 
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/ea_sync_info.h"
-#include "gateway/library/ea_time.h"
-#include "platform/pf_socket.h"
+#include "common/ea_socket.h"
+#include "common/ea_sync_info.h"
+#include "common/ea_time.h"
+#include "platform/core/pf_socket.h"
 
 namespace qel_sim
 {

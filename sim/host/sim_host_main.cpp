@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "gateway/library/ea_getopt.h"
-#include "platform/pf_signal.h"
+#include "common/ea_getopt.h"
+#include "platform/core/pf_signal.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/pf_error.h"
-#include "platform/pf_socket.h"
+#include "platform/core/pf_error.h"
+#include "platform/core/pf_socket.h"
 #include "sim/workstation/trader.h"
 #include "sim/workstation/workstation_client.h"
 

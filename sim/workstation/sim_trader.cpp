@@ -9,7 +9,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "gateway/library/ea_getopt.h"
+#include "common/ea_getopt.h"
 #include "sim/workstation/trader.h"
 
 int main(int argc, char *argv[])

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "gateway/library/ea_getopt.h"
+#include "common/ea_getopt.h"
 #include "sim/workstation/workstation_client.h"
 
 namespace

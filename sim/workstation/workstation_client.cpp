@@ -8,9 +8,9 @@
 
 #include <cstring>
 
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/ea_sync_info.h"
-#include "gateway/library/ea_time.h"
+#include "common/ea_socket.h"
+#include "common/ea_sync_info.h"
+#include "common/ea_time.h"
 #include "sim/sim_wire.h"
 
 namespace qel_sim

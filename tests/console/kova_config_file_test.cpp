@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "console/kova_config_file.h"
-#include "gateway/library/config_file.h"
+#include "common/config_file.h"
 #include "support/test_support.h"
 
 namespace

@@ -11,7 +11,7 @@
 #include "console/kova_helper.h"
 #include "console/kova_logger.h"
 #include "console/shim/kova_message_box.h"
-#include "platform/pf_socket.h"
+#include "platform/core/pf_socket.h"
 #include "sim/console/console_port_peer.h"
 #include "support/console_fixture.h"
 #include "support/hex.h"

@@ -32,8 +32,8 @@
 #include "console/kova_page_tab_ctrl.h"
 #include "console/shim/kova_list.h"
 #include "console/shim/kova_screenshot.h"
-#include "platform/pf_service.h"
-#include "platform/pf_socket.h"
+#include "platform/admin/pf_service.h"
+#include "platform/core/pf_socket.h"
 #include "sim/console/console_port_peer.h"
 #include "support/kova_window_fixture.h"
 

@@ -9,10 +9,10 @@
 
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/interface_module/interface_thread.h"
-#include "gateway/library/ea_thread.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/ea_thread.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 #include "sim/console/console_client.h"
 #include "support/console_fixture.h"
 

@@ -9,9 +9,9 @@
 
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/interface_nw_info.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "platform/pf_tick.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "platform/core/pf_tick.h"
 #include "sim/console/console_client.h"
 #include "support/test_support.h"
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "gateway/library/ea_thread.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/ea_thread.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "sim/host/sim_host.h"
 #include "support/gateway_config.h"

@@ -6,8 +6,8 @@
 
 #include <chrono>
 
-#include "gateway/library/ea_time.h"
-#include "platform/pf_tick.h"
+#include "common/ea_time.h"
+#include "platform/core/pf_tick.h"
 #include "tests/sim/host_link_harness.h"
 
 using qel_sim::bytes;

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "gateway/library/ea_socket.h"
+#include "common/ea_socket.h"
 #include "sim/sim_wire.h"
 #include "support/hex.h"
 

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/library/ea_flag.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/qel_main/user_link_info.h"
-#include "platform/pf_tick.h"
+#include "common/ea_flag.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "gateway/shared/user_link_info.h"
+#include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
 #include "support/hex.h"
 #include "support/test_support.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/library/message.h"
+#include "common/message.h"
 
 namespace qel_test
 {

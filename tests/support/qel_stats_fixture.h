@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "support/test_support.h"
-#include "tools/statistics/tool_logger.h"
+#include "tools/logging/tool_logger.h"
 
 namespace qel_test
 {

@@ -21,7 +21,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/exit_status.h"
+#include "platform/admin/exit_status.h"
 
 namespace qel_test
 {

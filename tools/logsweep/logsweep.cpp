@@ -16,11 +16,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gateway/library/ea_time.h"
-#include "platform/pf_error.h"
-#include "platform/pf_process_handle.h"
-#include "platform/pf_registry.h"
-#include "platform/pf_wait.h"
+#include "common/ea_time.h"
+#include "platform/core/pf_error.h"
+#include "platform/admin/pf_process_handle.h"
+#include "platform/admin/pf_registry.h"
+#include "platform/core/pf_wait.h"
 
 namespace
 {

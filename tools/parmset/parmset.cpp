@@ -8,8 +8,8 @@
 #include <ctime>
 #include <vector>
 
-#include "platform/pf_error.h"
-#include "platform/pf_registry.h"
+#include "platform/core/pf_error.h"
+#include "platform/admin/pf_registry.h"
 #include "tools/parmset/parmset_logger.h"
 #include "tools/parmset/parmset_status.h"
 #include "tools/parmset/system_environment.h"

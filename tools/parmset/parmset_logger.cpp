@@ -13,10 +13,10 @@
 #include <memory>
 #include <mutex>
 
-#include "gateway/library/ea_file.h"
-#include "gateway/library/ea_time.h"
-#include "platform/pf_error.h"
-#include "platform/pf_registry.h"
+#include "common/ea_file.h"
+#include "common/ea_time.h"
+#include "platform/core/pf_error.h"
+#include "platform/admin/pf_registry.h"
 
 struct parmset_logger
 {

@@ -16,10 +16,10 @@
 #include <cstring>
 #include <functional>
 
-#include "gateway/library/config_file.h"
+#include "common/config_file.h"
 #include "tools/parmset/parmset_logger.h"
 #include "tools/parmset/parmset_status.h"
-#include "platform/pf_temp_file.h"
+#include "platform/admin/pf_temp_file.h"
 
 namespace
 {

@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/pf_error.h"
-#include "platform/pf_event.h"
-#include "platform/pf_thread.h"
-#include "platform/pf_wait.h"
+#include "platform/core/pf_error.h"
+#include "platform/admin/pf_event.h"
+#include "platform/core/pf_thread.h"
+#include "platform/core/pf_wait.h"
 
 namespace qel_service
 {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/pf_service.h"
+#include "platform/admin/pf_service.h"
 #include "tools/service/service_logger.h"
 
 struct pf_event;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/pf_service.h"
-#include "platform/pf_spawn.h"
+#include "platform/admin/pf_service.h"
+#include "platform/admin/pf_spawn.h"
 #include "tools/service/qel_service_controller.h"
 
 namespace qel_service

@@ -17,17 +17,17 @@
 #include <string>
 #include <vector>
 
-#include "gateway/library/ea_status.h"
-#include "platform/exit_status.h"
-#include "platform/pf_error.h"
-#include "platform/pf_event.h"
-#include "platform/pf_process.h"
-#include "platform/pf_process_handle.h"
-#include "platform/pf_registry.h"
-#include "platform/pf_spawn.h"
-#include "platform/pf_thread.h"
-#include "platform/pf_timer.h"
-#include "platform/pf_wait.h"
+#include "common/ea_status.h"
+#include "platform/admin/exit_status.h"
+#include "platform/core/pf_error.h"
+#include "platform/admin/pf_event.h"
+#include "platform/admin/pf_process.h"
+#include "platform/admin/pf_process_handle.h"
+#include "platform/admin/pf_registry.h"
+#include "platform/admin/pf_spawn.h"
+#include "platform/core/pf_thread.h"
+#include "platform/admin/pf_timer.h"
+#include "platform/core/pf_wait.h"
 #include "tools/service/qel_service_controller.h"
 
 namespace qel_service

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <string>
 
-#include "gateway/library/ea_getopt.h"
+#include "common/ea_getopt.h"
 #include "tools/service/qel_service_controller.h"
 #include "tools/service/qel_service_management.h"
 

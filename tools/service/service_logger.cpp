@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "gateway/library/config_file.h"
-#include "platform/pf_redirect.h"
+#include "common/config_file.h"
+#include "platform/core/pf_redirect.h"
 
 namespace qel_service
 {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tools/statistics/tool_logger.h"
+#include "tools/logging/tool_logger.h"
 
 namespace qel_service
 {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/library/config_file.h"
+#include "common/config_file.h"
 #include "tools/statistics/qel_stats_search.h"
 
 using qel_tools::LOG_LEVEL_ACTIVITY;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "tools/statistics/tool_logger.h"
+#include "tools/logging/tool_logger.h"
 
 enum
 {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/pf_share_file.h"
+#include "platform/admin/pf_share_file.h"
 
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
 using qel_tools::logger_object;

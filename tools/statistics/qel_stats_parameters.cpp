@@ -13,7 +13,7 @@
 #include <ctime>
 #include <new>
 
-#include "platform/pf_library.h"
+#include "platform/admin/pf_library.h"
 
 using qel_tools::LOG_LEVEL_CONTINUATION;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;

@@ -16,7 +16,7 @@
 
 #include "tools/statistics/qel_stats_config.h"
 #include "tools/statistics/qel_stats_interface.h"
-#include "tools/statistics/tool_logger.h"
+#include "tools/logging/tool_logger.h"
 
 enum
 {

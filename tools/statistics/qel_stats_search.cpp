@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "gateway/library/ea_file.h"
+#include "common/ea_file.h"
 
 namespace
 {

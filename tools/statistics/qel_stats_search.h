@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/library/ea_status.h"
+#include "common/ea_status.h"
 
 // 0 with the matches (none: an empty list), 10000 when the search fails.
 ea_status qel_stats_find_files(const std::string &pattern, std::vector<std::string> *names);

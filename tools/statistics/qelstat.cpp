@@ -18,9 +18,9 @@
 #include <ctime>
 #include <string>
 
-#include "gateway/library/ea_getopt.h"
-#include "platform/pf_redirect.h"
-#include "platform/pf_signal.h"
+#include "common/ea_getopt.h"
+#include "platform/core/pf_redirect.h"
+#include "platform/core/pf_signal.h"
 #include "tools/statistics/qel_stats_loop.h"
 
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;

@@ -9,12 +9,12 @@
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/box_comm_records.h"
-#include "gateway/library/config_file.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
+#include "common/config_file.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 
 static int32_t host_session_current_handle(const host_session_info_container *container, uint16_t link)
 {

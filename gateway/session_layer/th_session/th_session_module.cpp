@@ -3,10 +3,10 @@
 // host's records from the receive validator (in that order of handling), runs the host
 // session layer on them, then, every pass, each link's response timer and flags.
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 
 namespace

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
+#include "common/logger.h"
+#include "common/message.h"
 
 void user_session_info_reset(user_session_info *info)
 {

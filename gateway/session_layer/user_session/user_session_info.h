@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "gateway/library/ea_status.h"
+#include "common/ea_status.h"
 
 struct logger_object;
 struct message;

@@ -9,12 +9,12 @@
 
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/library/ea_sync_info.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
+#include "common/ea_sync_info.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 #include "gateway/session_layer/user_session/user_session_internal.h"
 
 bool user_session_slot_in_range(const user_session_info_container *container, const message *msg)

@@ -4,9 +4,9 @@
 // host-bound records first.
 #include "gateway/session_layer/user_session/user_session_thread.h"
 
-#include "gateway/library/logger.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/logger.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 
 namespace

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "gateway/business_processing_layer/vrx_record.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/wire.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/wire.h"
 
 // The reason text for an error code; an empty text for codes without one.
 static void user_signon_response_text(int16_t error_code, int32_t user_id, char *text, size_t size)

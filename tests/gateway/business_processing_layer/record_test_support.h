@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/message.h"
+#include "common/queue.h"
 #include "support/hex.h"
 
 namespace record_test

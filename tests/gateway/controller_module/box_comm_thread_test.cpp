@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/library/ea_thread.h"
-#include "gateway/library/shared_queue.h"
+#include "common/ea_thread.h"
+#include "common/shared_queue.h"
 #include "support/box_session_support.h"
 
 using namespace qel_test;

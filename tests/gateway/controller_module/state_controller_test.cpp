@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
-#include "platform/pf_tick.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
+#include "platform/core/pf_tick.h"
 
 namespace
 {

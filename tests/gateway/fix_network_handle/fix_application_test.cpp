@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
-#include "gateway/library/logger.h"
+#include "common/logger.h"
 
 using namespace fix_front_end_test;
 

@@ -11,8 +11,8 @@
 #include "fix42/OrderCancelReplaceRequest.h"
 #include "gateway/fix_network_handle/fix_order_requests.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
-#include "gateway/library/message.h"
-#include "gateway/library/wire.h"
+#include "common/message.h"
+#include "common/wire.h"
 
 namespace
 {

@@ -13,8 +13,8 @@
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
-#include "gateway/library/message.h"
-#include "gateway/library/wire.h"
+#include "common/message.h"
+#include "common/wire.h"
 
 namespace
 {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "gateway/fix_network_handle/fix_utility.h"
-#include "gateway/library/message.h"
+#include "common/message.h"
 #include "support/hex.h"
 
 namespace

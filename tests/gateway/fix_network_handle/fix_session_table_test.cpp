@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "gateway/fix_network_handle/fix_utility.h"
-#include "gateway/library/message.h"
+#include "common/message.h"
 
 namespace
 {

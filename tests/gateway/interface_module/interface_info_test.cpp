@@ -12,8 +12,8 @@
 #include <fstream>
 
 #include "gateway/interface_module/interface_info.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/message.h"
+#include "common/queue.h"
 #include "support/console_fixture.h"
 
 using namespace qel_test;

@@ -7,8 +7,8 @@
 
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/interface_nw_info.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/message.h"
+#include "common/queue.h"
 #include "support/test_support.h"
 
 using namespace qel_test;

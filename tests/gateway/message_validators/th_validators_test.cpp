@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "gateway/library/ea_thread.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/shared_queue.h"
+#include "common/ea_thread.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/th_validators.h"
 #include "support/hex.h"

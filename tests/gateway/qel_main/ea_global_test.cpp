@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "gateway/library/logger.h"
-#include "gateway/library/shared_queue.h"
+#include "common/logger.h"
+#include "common/shared_queue.h"
 #include "gateway/qel_main/qel_main.h"
 #include "gateway/qel_main/qel_threads.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "gateway/shared/user_link_info.h"
 #include "support/gateway_config.h"
 
 using qel_test::gateway_config;

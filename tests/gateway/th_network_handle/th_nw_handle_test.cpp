@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/ea_time.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/ea_socket.h"
+#include "common/ea_time.h"
+#include "common/message.h"
+#include "common/queue.h"
 #include "gateway/th_network_handle/th_nw_handle.h"
-#include "platform/pf_tick.h"
+#include "platform/core/pf_tick.h"
 #include "support/test_support.h"
 
 namespace

@@ -7,12 +7,12 @@
 #include <map>
 #include <string>
 
-#include "gateway/library/ea_time.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "common/ea_time.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"
-#include "platform/pf_tick.h"
+#include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
 
 namespace

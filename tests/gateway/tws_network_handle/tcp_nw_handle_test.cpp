@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/ea_socket.h"
+#include "common/message.h"
+#include "common/queue.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 #include "support/hex.h"
 #include "support/test_support.h"

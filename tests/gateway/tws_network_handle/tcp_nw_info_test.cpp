@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "gateway/library/ea_socket.h"
-#include "gateway/library/logger.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
+#include "common/ea_socket.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/queue.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
-#include "platform/pf_tick.h"
+#include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/pf_process.h"
-#include "platform/pf_service.h"
+#include "platform/admin/pf_process.h"
+#include "platform/admin/pf_service.h"
 #include "sim/console/console_client.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"

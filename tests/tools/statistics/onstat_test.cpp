@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/pf_library.h"
+#include "platform/admin/pf_library.h"
 #include "support/qel_stats_fixture.h"
 #include "tools/statistics/qel_stats_interface.h"
 

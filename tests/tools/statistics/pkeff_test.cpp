@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pf_library.h"
+#include "platform/admin/pf_library.h"
 #include "support/qel_stats_fixture.h"
 #include "tools/statistics/qel_stats_interface.h"
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/pf_counter.h"
+#include "platform/admin/pf_counter.h"
 #include "support/qel_stats_fixture.h"
 
 using qel_test::parameter_line;

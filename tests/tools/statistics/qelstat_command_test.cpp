@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pf_process.h"
+#include "platform/admin/pf_process.h"
 #include "support/qel_stats_fixture.h"
 #include "support/tool_process.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "tools/statistics/qel_stats_interface.h"
-#include "tools/statistics/tool_logger.h"
+#include "tools/logging/tool_logger.h"
 
 namespace
 {

@@ -16,9 +16,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/pf_counter.h"
+#include "platform/admin/pf_counter.h"
 #include "tools/statistics/qel_stats_interface.h"
-#include "tools/statistics/tool_logger.h"
+#include "tools/logging/tool_logger.h"
 
 using qel_tools::LOG_LEVEL_ACTIVITY;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;

@@ -22,7 +22,7 @@
 
 #include "tools/statistics/qel_stats_interface.h"
 #include "tools/statistics/qel_stats_search.h"
-#include "tools/statistics/tool_logger.h"
+#include "tools/logging/tool_logger.h"
 
 using qel_tools::LOG_LEVEL_ACTIVITY;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;

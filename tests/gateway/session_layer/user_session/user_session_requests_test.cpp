@@ -3,7 +3,7 @@
 // box logoff flush relay and journal download requests.
 #include <gtest/gtest.h>
 
-#include "gateway/library/ea_time.h"
+#include "common/ea_time.h"
 #include "support/hex.h"
 #include "user_session_test_support.h"
 

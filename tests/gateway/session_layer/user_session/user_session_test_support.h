@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/library/message.h"
-#include "gateway/library/queue.h"
-#include "gateway/library/wire.h"
-#include "gateway/qel_main/user_link_info.h"
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
+#include "gateway/shared/user_link_info.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
-#include "platform/pf_tick.h"
+#include "platform/core/pf_tick.h"
 #include "support/hex.h"
 #include "support/test_support.h"
 

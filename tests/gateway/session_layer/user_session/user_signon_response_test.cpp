@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "gateway/library/message.h"
+#include "common/message.h"
 #include "support/hex.h"
 #include "user_session_test_support.h"
 

@@ -1,0 +1,689 @@
+// The gateway's per-thread logger. A logger object belongs to one thread and writes
+// without locks: one text line per event with one write call, and binary records of the
+// messages its thread sends and receives. The container's logging_info is shared: all of
+// it is fixed at creation except the day and the start of the tick-derived clock, which
+// main re-bases at each change of day while the other threads read it (sequence lock).
+//
+// A file is opened on the first write after creation or re-open and is renamed from its
+// "current" name to a "repository" name when it is closed.
+#include "common/logger.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <new>
+
+#include "common/config_file.h"
+#include "common/ea_file.h"
+#include "common/message.h"
+#include "common/wire.h"
+#include "platform/core/pf_file.h"
+
+namespace
+{
+
+enum
+{
+    // Folder, "/", logger name, "_", kind, stamp, "current" and the extension.
+    EA_LOG_PATH_SIZE = EA_LOG_FOLDER_SIZE + EA_LOGGER_NAME_SIZE + 64,
+    EA_LOG_KEY_SIZE = EA_LOGGER_NAME_SIZE + 32,
+    EA_LOG_TIME_TEXT_SIZE = 64,
+    EA_RENAME_SEARCH_COUNT = 3,
+    EA_TEXT_LOG = 0,
+    EA_LOG_FILE_COUNT = 3,
+};
+
+// Exchange time: the tick-derived clock starts at the wall clock plus 5 h 30 min and is
+// formatted as universal time, so it shows +05:30 whatever the host's zone.
+const int64_t EA_EXCHANGE_ZONE_SECONDS = 19800;
+
+const char *const level_name_table[EA_LOG_LEVEL_COUNT] = {"System Error", "Business Error", "Event",
+                                                          "Activity", "Debug"};
+const char *const file_kinds[EA_LOG_FILE_COUNT] = {"text", "request", "response"};
+const char *const file_extensions[EA_LOG_FILE_COUNT] = {"txt", "dat", "dat"};
+const char current_word[] = ".current.";
+
+// Binary log record header offsets.
+enum : uint32_t
+{
+    BL_RECORD_LENGTH = 0,
+    BL_RECORD_KIND = 2,
+    BL_FLAGS = 4,
+    BL_SEQUENCE_NUMBER = 6,
+    BL_ROUTING_AREA_A = 10,
+    BL_ROUTING_AREA_B = 30,
+    BL_NOW_SECONDS = 50,
+    BL_NOW_MILLISECONDS = 54,
+    BL_NOW_COUNTER = 56,
+    BL_STAMP_SECONDS = 64,
+    BL_STAMP_MILLISECONDS = 68,
+    BL_STAMP_COUNTER = 70,
+    BL_WORKSTATION_INDEX = 78,
+    BL_WORKSTATION_HANDLE = 80,
+    BL_LINK_INDEX = 84,
+    BL_HOST_HANDLE = 86,
+    BL_CALLER_TICK_SECONDS = 90,
+    BL_VALUE16 = 94,
+    BL_USER_TYPE = 96,
+    BL_VALUE32 = 98,
+};
+static_assert(BL_VALUE32 + 4 == EA_BINARY_LOG_HEADER_SIZE, "binary log header layout");
+
+// Starts a writer's section of the clock: the sequence becomes odd. Writers exclude one
+// another by the compare-exchange, so a stray second writer cannot corrupt the clock.
+uint32_t logging_clock_begin_write(logging_info *info)
+{
+    for (;;)
+    {
+        uint32_t sequence = info->clock_sequence.load(std::memory_order_relaxed);
+        if ((sequence & 1u) == 0 &&
+            info->clock_sequence.compare_exchange_weak(sequence, sequence + 1, std::memory_order_acquire,
+                                                       std::memory_order_relaxed))
+        {
+            std::atomic_thread_fence(std::memory_order_release);
+            return sequence + 1;
+        }
+    }
+}
+
+void logging_clock_end_write(logging_info *info, uint32_t sequence, const logging_clock &clock)
+{
+    info->start_seconds.store(clock.start_seconds, std::memory_order_relaxed);
+    info->start_milliseconds.store(clock.start_milliseconds, std::memory_order_relaxed);
+    info->start_tick.store(clock.start_tick, std::memory_order_relaxed);
+    info->clock_sequence.store(sequence + 1, std::memory_order_release);
+}
+
+// A time on the tick-derived clock. A tick taken shortly before the last re-base (a record
+// stamped just before the change of day) lies before the start tick: it is placed before
+// the start time instead of wrapping 49 days ahead.
+void logging_clock_time_of(const logging_clock &clock, uint32_t tick, int64_t *seconds,
+                           uint16_t *milliseconds)
+{
+    int32_t elapsed = static_cast<int32_t>(ea_get_tick_difference(tick, clock.start_tick));
+    if (elapsed >= 0)
+    {
+        ea_add_milliseconds(seconds, milliseconds, clock.start_seconds, clock.start_milliseconds,
+                            static_cast<uint32_t>(elapsed));
+        return;
+    }
+    int64_t total = clock.start_seconds * 1000 + clock.start_milliseconds + elapsed;
+    int64_t whole = total / 1000;
+    int64_t rest = total % 1000;
+    if (rest < 0)
+    {
+        rest += 1000;
+        --whole;
+    }
+    *seconds = whole;
+    *milliseconds = static_cast<uint16_t>(rest);
+}
+
+void logger_format_time(int64_t seconds, bool universal, char *text, size_t size)
+{
+    time_t when = static_cast<time_t>(seconds);
+    struct tm broken;
+    struct tm *result = universal ? ea_gmtime(&when, &broken) : ea_localtime(&when, &broken);
+    if (result == nullptr || strftime(text, size, "%a %b %d %Y %H:%M:%S", result) == 0)
+        text[0] = '\0';
+}
+
+bool logger_build_path(const logger_object *logger, int file, char *path, size_t size)
+{
+    time_t day = static_cast<time_t>(logger->day);
+    struct tm broken;
+    char stamp[EA_LOG_TIME_TEXT_SIZE];
+    if (ea_localtime(&day, &broken) == nullptr ||
+        strftime(stamp, sizeof stamp, "%Y%m%d.%H%M%S", &broken) == 0)
+        return false;
+    int length = snprintf(path, size, "%s/%s_%s.%s.current.%s", logger->info->log_folder, logger->name,
+                          file_kinds[file], stamp, file_extensions[file]);
+    return length > 0 && static_cast<size_t>(length) < size;
+}
+
+// Renames one "current" file to its "repository" name; the counter is shared by the
+// whole call so that each taken name moves the next one on.
+ea_status logger_rename_to_repository(const char *path, uint32_t *counter)
+{
+    const char *current = nullptr;
+    for (const char *p = strstr(path, current_word); p != nullptr; p = strstr(p + 1, current_word))
+        current = p;
+    if (current == nullptr)
+        return EA_ERROR;
+    const char *extension = strchr(current + 1, '.');
+    size_t prefix_length = static_cast<size_t>(current - path) + 1;
+
+    char base[EA_MAX_FILE_NAME + 16];
+    char target[EA_MAX_FILE_NAME + 48];
+    if (snprintf(base, sizeof base, "%.*s%s", static_cast<int>(prefix_length), path, "repository") >=
+        static_cast<int>(sizeof base))
+        return EA_ERROR;
+    snprintf(target, sizeof target, "%s%s", base, extension);
+    while (pf_file_exists(target))
+    {
+        snprintf(target, sizeof target, "%s.%u%s", base, *counter, extension);
+        ++*counter;
+    }
+    return pf_file_rename(path, target) == 0 ? EA_SUCCESS : EA_ERROR;
+}
+
+// Appends text to a search pattern with the pattern characters escaped, so that a folder
+// or logger name holding "[", "*" or "?" still matches only itself.
+size_t logger_escape_pattern(const char *text, char *pattern, size_t length, size_t size)
+{
+    for (const char *p = text; *p != '\0' && length + 2 < size; ++p)
+    {
+        if (*p == '*' || *p == '?' || *p == '[' || *p == ']' || *p == '\\')
+            pattern[length++] = '\\';
+        pattern[length++] = *p;
+    }
+    pattern[length] = '\0';
+    return length;
+}
+
+// Renames every "current" file of this logger in its folder. Each kind is searched by
+// its own pattern, so a logger whose name begins another logger's name never takes the
+// other's files.
+ea_status logger_rename_current_files(const logger_object *logger)
+{
+    uint32_t counter = 1;
+    for (int file = 0; file < EA_LOG_FILE_COUNT; ++file)
+    {
+        char pattern[2 * EA_LOG_PATH_SIZE];
+        size_t length = logger_escape_pattern(logger->info->log_folder, pattern, 0, sizeof pattern);
+        length = logger_escape_pattern("/", pattern, length, sizeof pattern);
+        length = logger_escape_pattern(logger->name, pattern, length, sizeof pattern);
+        int tail = snprintf(pattern + length, sizeof pattern - length, "_%s.*.current.*", file_kinds[file]);
+        if (tail < 0 || static_cast<size_t>(tail) >= sizeof pattern - length)
+            return EA_ERROR;
+        ea_status search;
+        do
+        {
+            char names[EA_RENAME_SEARCH_COUNT][EA_MAX_FILE_NAME];
+            uint32_t count = EA_RENAME_SEARCH_COUNT;
+            search = ea_find_files(pattern, names, &count);
+            for (uint32_t i = 0; i < count; ++i)
+            {
+                ea_status renamed = logger_rename_to_repository(names[i], &counter);
+                if (renamed != EA_SUCCESS)
+                    return renamed;
+            }
+            if (search == EA_ERROR)
+                return EA_ERROR;
+        } while (search == EA_VALID);
+    }
+    return EA_SUCCESS;
+}
+
+void logger_close_files(logger_object *logger)
+{
+    for (int file = 0; file < EA_LOG_FILE_COUNT; ++file)
+    {
+        if (logger->descriptors[file] != -1)
+        {
+            pf_file_close(logger->descriptors[file]);
+            logger->descriptors[file] = -1;
+        }
+        if (logger->streams[file] != nullptr)
+        {
+            fflush(logger->streams[file]);
+            fclose(logger->streams[file]);
+            logger->streams[file] = nullptr;
+        }
+    }
+}
+
+ea_status logger_close_and_rename(logger_object *logger)
+{
+    logger_close_files(logger);
+    return logger_rename_current_files(logger);
+}
+
+// Reads the level key of a logger: its own key, else SYSTEM_LOGGING_LEVEL, else EVENT.
+// A value that is none of the key-form level names gives level 0.
+int16_t logger_read_level(const char *config_file, const char *upper_name, const logging_info *info)
+{
+    char key[EA_LOG_KEY_SIZE];
+    char value[EA_LEVEL_NAME_SIZE];
+    snprintf(key, sizeof key, "%s_LOGGING_LEVEL", upper_name);
+    if (config_file_read_string(config_file, key, value, sizeof value) != EA_SUCCESS &&
+        config_file_read_string(config_file, "SYSTEM_LOGGING_LEVEL", value, sizeof value) != EA_SUCCESS)
+        snprintf(value, sizeof value, "%s", "EVENT");
+    for (int16_t level = 0; level < EA_LOG_LEVEL_COUNT; ++level)
+    {
+        if (strcmp(value, info->key_level_names[level]) == 0)
+            return level;
+    }
+    return EA_LEVEL_SYSTEM_ERROR;
+}
+
+uint16_t logger_read_binary_logging(const char *config_file, const char *upper_name)
+{
+    char key[EA_LOG_KEY_SIZE];
+    char value[EA_LEVEL_NAME_SIZE];
+    snprintf(key, sizeof key, "%s_BINARY_LOGGING_ENABLED", upper_name);
+    if (config_file_read_string(config_file, key, value, sizeof value) != EA_SUCCESS &&
+        config_file_read_string(config_file, "SYSTEM_BINARY_LOGGING_ENABLED", value, sizeof value) !=
+            EA_SUCCESS)
+        snprintf(value, sizeof value, "%s", "TRUE");
+    return strcmp(value, "TRUE") == 0 ? 1 : 0;
+}
+
+logger_object *logger_object_create(const char *config_file, const char *name, logging_info *info)
+{
+    // A name that does not fit would be cut and then name other keys and files.
+    if (name == nullptr || strlen(name) >= EA_LOGGER_NAME_SIZE)
+        return nullptr;
+    logger_object *logger = new (std::nothrow) logger_object();
+    if (logger == nullptr)
+        return nullptr;
+    snprintf(logger->name, sizeof logger->name, "%s", name);
+    logger->info = info;
+    logger->day = info->day.load(std::memory_order_relaxed);
+    logger->last_level = -1;
+    for (int file = 0; file < EA_LOG_FILE_COUNT; ++file)
+    {
+        logger->descriptors[file] = -1;
+        logger->streams[file] = nullptr;
+    }
+
+    char upper_name[EA_LOGGER_NAME_SIZE];
+    snprintf(upper_name, sizeof upper_name, "%s", name);
+    ea_strupr(upper_name);
+    logger->level = logger_read_level(config_file, upper_name, info);
+    logger->binary_logging = logger_read_binary_logging(config_file, upper_name);
+
+    // Files an earlier run left "current" are closed for good: move them aside first.
+    logger_rename_current_files(logger);
+    return logger;
+}
+
+bool logger_open_binary_stream(logger_object *logger, int file)
+{
+    char path[EA_LOG_PATH_SIZE];
+    if (!logger_build_path(logger, file, path, sizeof path))
+        return false;
+    FILE *stream = fopen(path, "ab+");
+    if (stream == nullptr)
+        return false;
+    // The file header goes only at the start of a file: in the middle of one it would be
+    // read as a record.
+    if (fseek(stream, 0, SEEK_END) == 0 && ftell(stream) == 0)
+    {
+        uint8_t header[EA_BINARY_FILE_HEADER_SIZE];
+        put_u64_le(header, 0, static_cast<uint64_t>(logger->info->timer.counter));
+        put_u64_le(header, 8, static_cast<uint64_t>(logger->info->timer.frequency));
+        fwrite(header, 1, sizeof header, stream);
+    }
+    logger->streams[file] = stream;
+    return true;
+}
+
+} // namespace
+
+logging_clock logging_info_read_clock(const logging_info *info)
+{
+    logging_clock clock;
+    for (;;)
+    {
+        uint32_t before = info->clock_sequence.load(std::memory_order_acquire);
+        clock.start_seconds = info->start_seconds.load(std::memory_order_relaxed);
+        clock.start_milliseconds = info->start_milliseconds.load(std::memory_order_relaxed);
+        clock.start_tick = info->start_tick.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        uint32_t after = info->clock_sequence.load(std::memory_order_relaxed);
+        if (before == after && (before & 1u) == 0)
+            return clock;
+    }
+}
+
+logger_object_container *logger_object_container_create(const char *config_file, const char *const names[],
+                                                        uint32_t count)
+{
+    logger_object_container *container = new (std::nothrow) logger_object_container();
+    logging_info *info = new (std::nothrow) logging_info();
+    if (container == nullptr || info == nullptr)
+    {
+        logger_object_log_message(nullptr, "Creation of logging_info object failed");
+        delete info;
+        delete container;
+        return nullptr;
+    }
+    container->info = info;
+    if (config_file_read_string(config_file, "LOG_FILE_PATH", info->log_folder, sizeof info->log_folder) !=
+        EA_SUCCESS)
+    {
+        logger_object_log_message(nullptr, "Parameter LOG_FILE_PATH_PARAM not found in config file.");
+        delete info;
+        delete container;
+        return nullptr;
+    }
+
+    for (int level = 0; level < EA_LOG_LEVEL_COUNT; ++level)
+    {
+        snprintf(info->level_names[level], EA_LEVEL_NAME_SIZE, "%s", level_name_table[level]);
+        snprintf(info->key_level_names[level], EA_LEVEL_NAME_SIZE, "%s", level_name_table[level]);
+        ea_strupr(info->key_level_names[level]);
+        for (char *p = info->key_level_names[level]; *p != '\0'; ++p)
+        {
+            if (*p == ' ')
+                *p = '_';
+        }
+    }
+
+    int64_t now_seconds;
+    uint16_t now_milliseconds;
+    ea_ftime(&now_seconds, &now_milliseconds);
+    info->day.store(now_seconds, std::memory_order_relaxed);
+    info->high_resolution = 0;
+    info->timer.counter = 0;
+    info->timer.frequency = 0;
+    if (ea_check_processor() == EA_SUCCESS && ea_start_high_resolution_timer(&info->timer) == EA_SUCCESS)
+    {
+        info->high_resolution = 1;
+    }
+    else
+    {
+        info->timer.counter = 0;
+        info->timer.frequency = 0;
+    }
+
+    ea_ftime(&now_seconds, &now_milliseconds);
+    info->start_seconds.store(now_seconds + EA_EXCHANGE_ZONE_SECONDS, std::memory_order_relaxed);
+    info->start_milliseconds.store(now_milliseconds, std::memory_order_relaxed);
+    info->start_tick.store(ea_get_tick_count(), std::memory_order_relaxed);
+    info->clock_sequence.store(0, std::memory_order_relaxed);
+    info->time_synchronised.store(0, std::memory_order_relaxed);
+
+    container->loggers = new (std::nothrow) logger_object *[count > 0 ? count : 1]();
+    if (container->loggers == nullptr)
+    {
+        logger_object_log_message(nullptr, "Creation of array of logger_objects failed");
+        delete info;
+        delete container;
+        return nullptr;
+    }
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        container->loggers[i] =
+            logger_object_create(config_file, names != nullptr ? names[i] : nullptr, info);
+        if (container->loggers[i] == nullptr)
+        {
+            logger_object_log_message(nullptr, "Creation of a logger_object failed");
+            logger_object_container_destroy(container);
+            return nullptr;
+        }
+        container->count = i + 1;
+    }
+    return container;
+}
+
+void logger_object_container_destroy(logger_object_container *container)
+{
+    if (container == nullptr)
+        return;
+    for (uint32_t i = 0; i < container->count; ++i)
+        logger_object_free(container->loggers[i]);
+    delete[] container->loggers;
+    delete container->info;
+    delete container;
+}
+
+void logger_object_container_day_change(logger_object_container *container)
+{
+    if (container == nullptr)
+        return;
+    logging_info *info = container->info;
+    int64_t now_seconds;
+    uint16_t now_milliseconds;
+    ea_ftime(&now_seconds, &now_milliseconds);
+    info->day.store(now_seconds, std::memory_order_relaxed);
+
+    uint32_t sequence = logging_clock_begin_write(info);
+    logging_clock clock;
+    clock.start_seconds = info->start_seconds.load(std::memory_order_relaxed);
+    clock.start_milliseconds = info->start_milliseconds.load(std::memory_order_relaxed);
+    clock.start_tick = info->start_tick.load(std::memory_order_relaxed);
+    uint32_t now_tick = ea_get_tick_count();
+    logging_clock rebased;
+    ea_add_milliseconds(&rebased.start_seconds, &rebased.start_milliseconds, clock.start_seconds,
+                        clock.start_milliseconds, ea_get_tick_difference(now_tick, clock.start_tick));
+    rebased.start_tick = now_tick;
+    logging_clock_end_write(info, sequence, rebased);
+}
+
+void logger_object_container_set_start_time(logger_object_container *container, int64_t seconds,
+                                            uint16_t milliseconds)
+{
+    if (container == nullptr)
+        return;
+    logging_info *info = container->info;
+    uint32_t sequence = logging_clock_begin_write(info);
+    logging_clock clock;
+    clock.start_seconds = seconds;
+    clock.start_milliseconds = milliseconds;
+    clock.start_tick = ea_get_tick_count();
+    logging_clock_end_write(info, sequence, clock);
+    info->time_synchronised.store(1, std::memory_order_relaxed);
+}
+
+logger_object *logger_object_set_context(logger_object *logger, int16_t level, const char *function_name,
+                                         const char *source_file, uint32_t line)
+{
+    if (logger == nullptr)
+        return nullptr;
+    logger->context.level = level;
+    logger->context.function_name = function_name;
+    logger->context.source_file = source_file;
+    logger->context.line = line;
+    logger->context.logger = logger;
+    return logger;
+}
+
+void logger_object_log_message(logger_object *logger, const char *format, ...)
+{
+    va_list arguments;
+    if (format == nullptr)
+        format = "";
+    if (logger == nullptr)
+    {
+        va_start(arguments, format);
+        vfprintf(stderr, format, arguments);
+        va_end(arguments);
+        size_t format_length = strlen(format);
+        if (format_length == 0 || format[format_length - 1] != '\n')
+            fputc('\n', stderr);
+        fflush(stderr);
+        return;
+    }
+
+    const logger_context &context = logger->context;
+    int32_t level = context.level;
+    bool continuation = level == EA_LEVEL_CONTINUATION;
+    if (continuation)
+    {
+        if (logger->last_level == -1)
+            return;
+        level = logger->last_level;
+    }
+    else
+    {
+        logger->last_level = level;
+    }
+    // Only the five named levels can be written; anything else has no level column.
+    if (level < 0 || level >= EA_LOG_LEVEL_COUNT || level > logger->level)
+        return;
+
+    const logging_info *info = logger->info;
+    int descriptor = logger->descriptors[EA_TEXT_LOG];
+    if (descriptor == -1)
+    {
+        char path[EA_LOG_PATH_SIZE];
+        if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof path))
+            descriptor = pf_file_create(path);
+        logger->descriptors[EA_TEXT_LOG] = descriptor;
+        if (descriptor == -1)
+            descriptor = PF_FILE_STANDARD_ERROR;
+    }
+
+    char text[EA_LOG_LINE_SIZE];
+    va_start(arguments, format);
+    int text_length = vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (text_length < 0)
+        text[0] = '\0';
+    for (char *p = text; *p != '\0'; ++p)
+    {
+        if (*p == '|' || *p == '\n')
+            *p = ',';
+    }
+
+    char blanks[EA_LEVEL_NAME_SIZE];
+    const char *level_column = info->level_names[level];
+    if (continuation)
+    {
+        size_t width = strlen(level_column);
+        memset(blanks, ' ', width);
+        blanks[width] = '\0';
+        level_column = blanks;
+    }
+
+    int64_t wall_seconds;
+    uint16_t wall_milliseconds;
+    ea_ftime(&wall_seconds, &wall_milliseconds);
+    char wall_text[EA_LOG_TIME_TEXT_SIZE];
+    logger_format_time(wall_seconds, false, wall_text, sizeof wall_text);
+
+    logging_clock clock = logging_info_read_clock(info);
+    int64_t tick_seconds;
+    uint16_t tick_milliseconds;
+    logging_clock_time_of(clock, ea_get_tick_count(), &tick_seconds, &tick_milliseconds);
+    char tick_text[EA_LOG_TIME_TEXT_SIZE];
+    logger_format_time(tick_seconds, true, tick_text, sizeof tick_text);
+
+    double elapsed = 0.0;
+    int64_t counter_now;
+    if (info->high_resolution == 1 && ea_query_performance_counter(&counter_now) == EA_SUCCESS)
+        elapsed = ea_get_elapsed_microseconds(info->timer.counter, info->timer.frequency, counter_now);
+
+    const char *function_name = context.function_name != nullptr ? context.function_name : "";
+    const char *source_file = context.source_file != nullptr ? ea_get_file_name(context.source_file) : "";
+    char line[EA_LOG_LINE_SIZE];
+    int length = snprintf(line, sizeof line, "%s%c%s%c%s%c%s%c%u%c%s:%03u%c%s:%03u%c%0.3f%c", level_column,
+                          '|', text, '|', function_name, '|', source_file, '|', context.line, '|', wall_text,
+                          static_cast<unsigned>(wall_milliseconds), '|', tick_text,
+                          static_cast<unsigned>(tick_milliseconds), '|', elapsed, '\n');
+    if (length < 0)
+        return;
+    if (static_cast<size_t>(length) >= sizeof line)
+    {
+        // A cut line still ends the line, or the next one would run on from it.
+        length = static_cast<int>(sizeof line) - 1;
+        line[length - 1] = '\n';
+    }
+    pf_file_write_all(descriptor, line, static_cast<size_t>(length));
+}
+
+void logger_object_binary_log(logger_object *logger, message *msg, uint16_t record_kind, int file,
+                              uint32_t tick, uint32_t value32, uint16_t value16)
+{
+    if (logger == nullptr || msg == nullptr || logger->binary_logging != 1)
+        return;
+    if (file != EA_REQUEST_LOG && file != EA_RESPONSE_LOG)
+        return;
+    // The record length is 16 bits and the record buffer is sized for one message.
+    if (msg->data_length > MESSAGE_CAPACITY || (msg->data_length > 0 && msg->data == nullptr))
+        return;
+    if (logger->streams[file] == nullptr && !logger_open_binary_stream(logger, file))
+        return;
+
+    const logging_info *info = logger->info;
+    if (info->time_synchronised.load(std::memory_order_relaxed) == 0)
+        msg->flags = static_cast<uint16_t>(msg->flags | MESSAGE_FLAG_NOT_SYNCHRONISED);
+
+    uint8_t record[EA_BINARY_LOG_HEADER_SIZE + MESSAGE_CAPACITY];
+    memset(record, 0, EA_BINARY_LOG_HEADER_SIZE);
+    put_u16_le(record, BL_RECORD_LENGTH, static_cast<uint16_t>(msg->data_length + EA_BINARY_LOG_HEADER_SIZE));
+    put_u16_le(record, BL_RECORD_KIND, record_kind);
+    put_u16_le(record, BL_FLAGS, msg->flags);
+    put_u32_le(record, BL_SEQUENCE_NUMBER, msg->sequence_number);
+    for (uint32_t word = 0; word < MESSAGE_ROUTING_WORDS; ++word)
+    {
+        put_u32_le(record, BL_ROUTING_AREA_A + 4 * word, msg->routing_area_a[word]);
+        put_u32_le(record, BL_ROUTING_AREA_B + 4 * word, msg->routing_area_b[word]);
+    }
+
+    logging_clock clock = logging_info_read_clock(info);
+    int64_t seconds;
+    uint16_t milliseconds;
+    logging_clock_time_of(clock, ea_get_tick_count(), &seconds, &milliseconds);
+    put_u32_le(record, BL_NOW_SECONDS, static_cast<uint32_t>(seconds));
+    put_u16_le(record, BL_NOW_MILLISECONDS, milliseconds);
+    int64_t counter_now = 0;
+    if (info->high_resolution == 1 && ea_query_performance_counter(&counter_now) != EA_SUCCESS)
+        counter_now = 0;
+    put_u64_le(record, BL_NOW_COUNTER, static_cast<uint64_t>(counter_now));
+    if (msg->stamp_tick != 0)
+    {
+        logging_clock_time_of(clock, msg->stamp_tick, &seconds, &milliseconds);
+        put_u32_le(record, BL_STAMP_SECONDS, static_cast<uint32_t>(seconds));
+        put_u16_le(record, BL_STAMP_MILLISECONDS, milliseconds);
+        put_u64_le(record, BL_STAMP_COUNTER, static_cast<uint64_t>(msg->high_resolution_stamp));
+    }
+    put_u16_le(record, BL_WORKSTATION_INDEX, msg->workstation_index);
+    put_i32_le(record, BL_WORKSTATION_HANDLE, msg->workstation_network_handle);
+    put_u16_le(record, BL_LINK_INDEX, msg->link_index);
+    put_i32_le(record, BL_HOST_HANDLE, msg->host_network_handle);
+    if (tick != 0)
+    {
+        logging_clock_time_of(clock, tick, &seconds, &milliseconds);
+        put_u32_le(record, BL_CALLER_TICK_SECONDS, static_cast<uint32_t>(seconds));
+    }
+    put_u16_le(record, BL_VALUE16, value16);
+    put_u16_le(record, BL_USER_TYPE, msg->user_type);
+    put_u32_le(record, BL_VALUE32, value32);
+    if (msg->data_length > 0)
+        memcpy(record + EA_BINARY_LOG_HEADER_SIZE, msg->data, msg->data_length);
+
+    // Flushed at once, like the text log, so that a crash loses no record already logged.
+    fwrite(record, 1, EA_BINARY_LOG_HEADER_SIZE + msg->data_length, logger->streams[file]);
+    fflush(logger->streams[file]);
+}
+
+void logger_object_stamp_message(logger_object *logger, message *msg, uint32_t value)
+{
+    if (msg == nullptr)
+        return;
+    msg->stamp_tick = ea_get_tick_count();
+    int64_t counter;
+    if (logger != nullptr && logger->info->high_resolution == 1 &&
+        ea_query_performance_counter(&counter) == EA_SUCCESS)
+        msg->high_resolution_stamp = counter;
+    msg->stamp_value = value;
+}
+
+int64_t logger_object_get_current_time(logger_object *logger)
+{
+    if (logger == nullptr)
+        return 0;
+    logging_clock clock = logging_info_read_clock(logger->info);
+    int64_t seconds;
+    uint16_t milliseconds;
+    logging_clock_time_of(clock, ea_get_tick_count(), &seconds, &milliseconds);
+    return seconds;
+}
+
+void logger_object_reopen(logger_object *logger)
+{
+    if (logger == nullptr)
+        return;
+    logger_close_and_rename(logger);
+    logger->day = logger->info->day.load(std::memory_order_relaxed);
+}
+
+void logger_object_free(logger_object *logger)
+{
+    if (logger == nullptr)
+        return;
+    logger_close_and_rename(logger);
+    delete logger;
+}

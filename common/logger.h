@@ -1,0 +1,150 @@
+// The gateway's logger. Each thread owns one logger_object, named after the thread, and
+// writes through it without locks: one text line per event and, where enabled, binary
+// logs of the records it sends and receives. One logger_object_container holds every
+// logger of the process and the shared logging_info (log folder, level names, start time
+// and the high-resolution timer). Files carry "current" in their names while written and
+// are renamed to "repository" names when closed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "common/ea_status.h"
+#include "common/ea_time.h"
+
+struct message;
+
+enum : int16_t
+{
+    EA_LEVEL_SYSTEM_ERROR = 0,
+    EA_LEVEL_BUSINESS_ERROR = 1,
+    EA_LEVEL_EVENT = 2,
+    EA_LEVEL_ACTIVITY = 3,
+    EA_LEVEL_DEBUG = 4,
+    EA_LEVEL_CONTINUATION = 5, // a line under the previous line's level
+};
+
+enum
+{
+    EA_LOG_LEVEL_COUNT = 5,
+    EA_LOG_LINE_SIZE = 1024,
+    EA_LOG_FOLDER_SIZE = 1024,
+    EA_LOGGER_NAME_SIZE = 500,
+    EA_LEVEL_NAME_SIZE = 256,
+    EA_BINARY_LOG_HEADER_SIZE = 102,
+    EA_BINARY_FILE_HEADER_SIZE = 16,
+};
+
+// Binary log record kinds used by the gateway's writers.
+enum : uint16_t
+{
+    EA_BINARY_KIND_WORKSTATION = 0,
+    EA_BINARY_KIND_FIX = 1,
+    EA_BINARY_KIND_HOST = 3,
+};
+
+// Binary log files.
+enum
+{
+    EA_REQUEST_LOG = 1,
+    EA_RESPONSE_LOG = 2,
+};
+
+// The start of the tick-derived clock, as one consistent snapshot.
+struct logging_clock
+{
+    int64_t start_seconds; // wall-clock seconds + 19800 (UTC+05:30)
+    uint16_t start_milliseconds;
+    uint32_t start_tick;
+};
+
+// The day change re-bases the clock while other threads read it, so the three fields are
+// published with a sequence lock: clock_sequence is odd while a writer rewrites them, and
+// a reader retries until it sees the same even sequence before and after its reads.
+struct logging_info
+{
+    std::atomic<int64_t> day; // wall-clock time at creation or at the last day change
+    std::atomic<uint32_t> clock_sequence;
+    std::atomic<int64_t> start_seconds;
+    std::atomic<uint16_t> start_milliseconds;
+    std::atomic<uint32_t> start_tick;
+    std::atomic<uint32_t> time_synchronised;
+    char log_folder[EA_LOG_FOLDER_SIZE];
+    char key_level_names[EA_LOG_LEVEL_COUNT][EA_LEVEL_NAME_SIZE];
+    char level_names[EA_LOG_LEVEL_COUNT][EA_LEVEL_NAME_SIZE];
+    ea_high_resolution_timer timer;
+    uint32_t high_resolution;
+};
+
+// Reads the tick-derived clock's start as one snapshot (never half of a re-base).
+logging_clock logging_info_read_clock(const logging_info *info);
+
+struct logger_context
+{
+    int16_t level;
+    const char *function_name;
+    const char *source_file;
+    uint32_t line;
+    struct logger_object *logger;
+};
+
+struct logger_object
+{
+    int64_t day;
+    char name[EA_LOGGER_NAME_SIZE];
+    int16_t level;
+    uint16_t binary_logging;
+    int32_t last_level;
+    int32_t descriptors[3]; // text, request, response; -1 when closed
+    FILE *streams[3];       // text, request, response; null when closed
+    logging_info *info;
+    logger_context context;
+};
+
+struct logger_object_container
+{
+    logging_info *info;
+    uint32_t count;
+    logger_object **loggers;
+};
+
+logger_object_container *logger_object_container_create(const char *config_file, const char *const names[],
+                                                        uint32_t count);
+void logger_object_container_destroy(logger_object_container *container);
+void logger_object_container_day_change(logger_object_container *container);
+void logger_object_container_set_start_time(logger_object_container *container, int64_t seconds,
+                                            uint16_t milliseconds);
+
+logger_object *logger_object_set_context(logger_object *logger, int16_t level, const char *function_name,
+                                         const char *source_file, uint32_t line);
+void logger_object_log_message(logger_object *logger, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+void logger_object_binary_log(logger_object *logger, message *msg, uint16_t record_kind, int file,
+                              uint32_t tick, uint32_t value32, uint16_t value16);
+void logger_object_stamp_message(logger_object *logger, message *msg, uint32_t value);
+int64_t logger_object_get_current_time(logger_object *logger);
+void logger_object_reopen(logger_object *logger);
+void logger_object_free(logger_object *logger);
+
+// Every log call of the gateway: level, then a printf format and its arguments.
+#define EA_LOG(logger, level, ...)                                                                           \
+    logger_object_log_message(logger_object_set_context((logger), (level), __func__, __FILE__, __LINE__),    \
+                              __VA_ARGS__)
+
+// Frees through a null test; a pointer already null prints the given name to standard
+// error ("message is already NULL. File [...], line [...]") and frees nothing.
+#define EA_FREE_CHECKED(pointer, free_function, name)                                                        \
+    do                                                                                                       \
+    {                                                                                                        \
+        if ((pointer) != nullptr)                                                                            \
+        {                                                                                                    \
+            free_function(pointer);                                                                          \
+            (pointer) = nullptr;                                                                             \
+        }                                                                                                    \
+        else                                                                                                 \
+        {                                                                                                    \
+            fprintf(stderr, "%s is already NULL. File [%s], line [%d]", name, __FILE__, __LINE__);           \
+        }                                                                                                    \
+    } while (0)
