@@ -13,6 +13,8 @@
 //     kept at that pace by eight traders: latency, processor time per order;
 //   - the gateway idle for 10 s after the traffic stops, its traders signed on: its share
 //     of one core.
+// Beside each section's latencies: the gateway's system calls and context switches per
+// order, counted for its process alone.
 // Every order must come back confirmed or rejected with a reason; anything else is counted
 // as lost, on the trader's side and on the host's. Figures are printed and written to a
 // file (bench_results/main_road.txt under the build folder, or the path given).
@@ -23,6 +25,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +67,17 @@ class report : public main_road_report
         line("           (traders, simulated host) used %.2f cores, its busiest thread %.0f%%",
              bench.cores(r.seconds), bench.busiest_core * 100);
     }
+
+    void switches(const switch_rates &r)
+    {
+        if (r.syscalls_known)
+            line("  gateway  %.1f system calls and %.1f context switches per order (%.1f of them preempted)",
+                 r.syscalls, r.voluntary + r.involuntary, r.involuntary);
+        else
+            line(
+                "  gateway  %.1f context switches per order (%.1f of them preempted); system calls not countable here",
+                r.voluntary + r.involuntary, r.involuntary);
+    }
 };
 } // namespace
 
@@ -89,6 +103,17 @@ int main(int argc, char *argv[])
     }
     const int gateway_pid = road.gateway->pid();
     const int self_tid = static_cast<int>(gettid());
+    proc_switch_counter gateway_switches(gateway_pid);
+    // Runs the road through the gateway, counting its system calls and context switches.
+    switch_rates switched;
+    auto counted = [&](const std::function<run_result()> &road_run)
+    {
+        switch_counts before = gateway_switches.take();
+        run_result r = road_run();
+        switched = switch_rates_between(before, gateway_switches.take(), r.confirmed + r.rejected,
+                                        gateway_switches.counting());
+        return r;
+    };
 
     report out;
     out.line("main road: workstation -> qel_ip -> simulated exchange host -> back, beside a direct");
@@ -137,17 +162,20 @@ int main(int argc, char *argv[])
 
     run_result via, direct;
     double single_p50 = 0, single_p99 = 0, peak_rate = 0, paced_rate = 0, paced_tail_ms = 0;
+    switch_rates single_switches;
     if (wanted("single"))
     {
         out.blank();
         out.line("one order in flight, one trader, %u orders:", single_orders);
         stage_dump stages_before = stage_dump_take(gateway_pid, road.dir.path());
-        via = run(road.via_clients, road.via_traders, 1, single_orders, 1);
+        via = counted([&] { return run(road.via_clients, road.via_traders, 1, single_orders, 1); });
+        single_switches = switched;
         stage_dump stages_after = stage_dump_take(gateway_pid, road.dir.path());
         direct = run(road.direct_clients, road.direct_traders, 1, single_orders, 1);
         out.latency("gateway", via);
         out.latency("direct", direct);
         out.ratios(via, direct);
+        out.switches(switched);
         record_both(via, direct);
         single_p50 = direct.at(0.50) > 0 ? via.at(0.50) / direct.at(0.50) : 0;
         single_p99 = direct.at(0.99) > 0 ? via.at(0.99) / direct.at(0.99) : 0;
@@ -173,11 +201,12 @@ int main(int argc, char *argv[])
         out.line(
             "%u trader(s), each on its own connection and thread, %u orders each, up to %u in flight each:",
             n, load_orders, kLoadWindow);
-        via = run(road.via_clients, road.via_traders, n, load_orders, kLoadWindow);
+        via = counted([&] { return run(road.via_clients, road.via_traders, n, load_orders, kLoadWindow); });
         direct = run(road.direct_clients, road.direct_traders, n, load_orders, kLoadWindow);
         out.latency("gateway", via);
         out.latency("direct", direct);
         out.ratios(via, direct);
+        out.switches(switched);
         record_both(via, direct);
     }
 
@@ -190,7 +219,8 @@ int main(int argc, char *argv[])
         out.line("in flight each:");
         auto gateway_before = proc_thread_times(gateway_pid);
         auto bench_before = proc_thread_times(getpid(), self_tid);
-        via = run(road.via_clients, road.via_traders, traders, peak_orders, kInvitationCount);
+        via = counted(
+            [&] { return run(road.via_clients, road.via_traders, traders, peak_orders, kInvitationCount); });
         process_load peak_gateway =
             proc_load_between(gateway_before, proc_thread_times(gateway_pid), via.seconds);
         process_load peak_bench =
@@ -199,6 +229,7 @@ int main(int argc, char *argv[])
         out.latency("gateway", via);
         out.latency("direct", direct);
         out.ratios(via, direct);
+        out.switches(switched);
         record_both(via, direct);
         out.cost(peak_gateway, peak_bench, via);
         peak_rate = via.rate();
@@ -214,7 +245,8 @@ int main(int argc, char *argv[])
         auto gateway_before = proc_thread_times(gateway_pid);
         auto bench_before = proc_thread_times(getpid(), self_tid);
         stage_dump stages_before = stage_dump_take(gateway_pid, road.dir.path());
-        via = run_paced(road.via_clients, road.via_traders, traders, paced_orders, kPacedRate);
+        via = counted(
+            [&] { return run_paced(road.via_clients, road.via_traders, traders, paced_orders, kPacedRate); });
         stage_dump stages_after = stage_dump_take(gateway_pid, road.dir.path());
         process_load paced_gateway =
             proc_load_between(gateway_before, proc_thread_times(gateway_pid), via.seconds);
@@ -224,6 +256,7 @@ int main(int argc, char *argv[])
         out.latency("gateway", via);
         out.latency("direct", direct);
         out.ratios(via, direct);
+        out.switches(switched);
         record_both(via, direct);
         out.cost(paced_gateway, paced_bench, via);
         stage_breakdown paced_stages(stages_before, stages_after);
@@ -240,6 +273,9 @@ int main(int argc, char *argv[])
     out.line(
         "aims: one order in flight, median within 3x of the direct one (%.2fx) and p99 within 5x (%.2fx);",
         single_p50, single_p99);
+    if (single_switches.syscalls_known)
+        out.line("      one order in flight, at most 50 gateway system calls per order (%.1f)",
+                 single_switches.syscalls);
     out.line(
         "      at least 30000 orders/s through one host link with p99.9 under 10 ms (%.0f orders/s, p99.9 %.1f ms);",
         paced_rate, paced_tail_ms);
