@@ -55,6 +55,7 @@ void pf_event_destroy(pf_event *event)
 
 void pf_event_set(pf_event *event)
 {
+    pf_waitable_raise_scope raising;
     std::lock_guard<std::mutex> guard(event->w.lock);
     event->set = true;
     pf_waitable_raise(&event->w);

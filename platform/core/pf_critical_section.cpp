@@ -9,6 +9,7 @@
 
 #include "platform/core/pf_error.h"
 #include "platform/core/pf_thread.h"
+#include "platform/core/pf_waitable.h"
 
 struct pf_critical_section
 {
@@ -40,7 +41,14 @@ void pf_critical_section_enter(pf_critical_section *section)
         ++section->depth;
         return;
     }
-    section->lock.lock();
+    if (!section->lock.try_lock())
+    {
+        // Wakes held back for a section this thread holds must not wait for a thread that
+        // may need them to leave the one it is about to wait for.
+        pf_waitable_wake_all();
+        section->lock.lock();
+    }
+    pf_waitable_section_entered();
     section->owner.store(self, std::memory_order_relaxed);
     section->depth = 1;
 }
@@ -57,6 +65,7 @@ bool pf_critical_section_try_enter(pf_critical_section *section)
     {
         return false;
     }
+    pf_waitable_section_entered();
     section->owner.store(self, std::memory_order_relaxed);
     section->depth = 1;
     return true;
@@ -73,6 +82,7 @@ bool pf_critical_section_leave(pf_critical_section *section)
     {
         section->owner.store(0, std::memory_order_relaxed);
         section->lock.unlock();
+        pf_waitable_section_left();
     }
     return true;
 }

@@ -46,6 +46,7 @@ pf_mutex *pf_mutex_create(bool initially_owned)
         delete mutex;
         return nullptr;
     }
+    pf_waitable_raise_scope raising;
     std::lock_guard<std::mutex> guard(mutex->w.lock);
     mutex->owner = initially_owned ? pf_thread_current_id() : 0;
     mutex->depth = initially_owned ? 1 : 0;
@@ -67,6 +68,7 @@ void pf_mutex_destroy(pf_mutex *mutex)
 
 bool pf_mutex_release(pf_mutex *mutex)
 {
+    pf_waitable_raise_scope raising;
     std::lock_guard<std::mutex> guard(mutex->w.lock);
     if (mutex->depth == 0 || mutex->owner != pf_thread_current_id())
     {

@@ -358,6 +358,7 @@ void event_deliver(const pf_wait_extra *extra, short revents)
 {
     pf_net_event *event = reinterpret_cast<pf_net_event *>(extra->owner);
     bool raise = false;
+    pf_waitable_raise_scope raising;
     {
         std::lock_guard<std::mutex> guard(g_net_lock);
         // The socket may have been closed or moved to another event since the poll set
@@ -438,6 +439,7 @@ void pf_net_event_destroy(pf_net_event *event)
 
 bool pf_net_event_set(pf_net_event *event)
 {
+    pf_waitable_raise_scope raising;
     std::lock_guard<std::mutex> guard(event->w.lock);
     event->set_by_call = true;
     pf_waitable_raise(&event->w);

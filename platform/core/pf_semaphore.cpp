@@ -52,6 +52,7 @@ pf_semaphore *pf_semaphore_create(int32_t initial_count, int32_t maximum_count)
     semaphore->maximum = maximum_count;
     if (initial_count > 0)
     {
+        pf_waitable_raise_scope raising;
         std::lock_guard<std::mutex> guard(semaphore->w.lock);
         pf_waitable_raise(&semaphore->w);
     }
@@ -74,6 +75,7 @@ bool pf_semaphore_release(pf_semaphore *semaphore, int32_t count, int32_t *previ
         pf_set_last_error(PF_ERROR_INVALID_PARAMETER);
         return false;
     }
+    pf_waitable_raise_scope raising;
     std::lock_guard<std::mutex> guard(semaphore->w.lock);
     if (count > semaphore->maximum - semaphore->count)
     {

@@ -142,6 +142,7 @@ void *trampoline(void *argument)
     sigaddset(&both, resume_signal());
     pthread_sigmask(SIG_BLOCK, &both, nullptr);
     {
+        pf_waitable_raise_scope raising;
         std::lock_guard<std::mutex> guard(thread->w.lock);
         thread->exit_code = code;
         thread->ended.store(true, std::memory_order_release);

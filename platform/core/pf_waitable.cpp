@@ -24,8 +24,58 @@ bool pf_waitable_init(pf_waitable *w, const pf_waitable_ops *ops)
     return true;
 }
 
+namespace
+{
+// Descriptors this thread marked up and has not written yet, each with the number of
+// critical sections it held at the raise. When the list is full the write is made at
+// once, under the lock: slower, never wrong.
+struct held_wake
+{
+    pf_waitable *w;
+    int sections;
+};
+const int k_held_max = 16;
+thread_local held_wake t_held[k_held_max];
+thread_local int t_held_count = 0;
+thread_local int t_sections = 0; // critical sections this thread holds
+
+void write_wake(pf_waitable *w)
+{
+    uint64_t one = 1;
+    // An eventfd write of 1 cannot block or overflow here: the count is 0 or 1.
+    ssize_t written = write(w->fd, &one, sizeof one);
+    (void)written;
+}
+
+// Writes the wakes raised inside more than `sections` critical sections.
+void wake_above(int sections)
+{
+    int kept = 0;
+    for (int i = 0; i < t_held_count; ++i)
+    {
+        if (t_held[i].sections > sections)
+        {
+            write_wake(t_held[i].w);
+        }
+        else
+        {
+            t_held[kept++] = t_held[i];
+        }
+    }
+    t_held_count = kept;
+}
+} // namespace
+
 void pf_waitable_destroy(pf_waitable *w)
 {
+    for (int i = 0; i < t_held_count; ++i)
+    {
+        if (t_held[i].w == w)
+        {
+            t_held[i] = t_held[--t_held_count];
+            break;
+        }
+    }
     if (w->fd >= 0)
     {
         close(w->fd);
@@ -40,11 +90,15 @@ void pf_waitable_raise(pf_waitable *w)
     // will see the object's new state before it sleeps.
     if (!w->fd_signalled && w->sleepers.load(std::memory_order_relaxed) != 0)
     {
-        uint64_t one = 1;
-        // An eventfd write of 1 cannot block or overflow here: the count is 0 or 1.
-        ssize_t written = write(w->fd, &one, sizeof one);
-        (void)written;
         w->fd_signalled = true;
+        if (t_held_count < k_held_max)
+        {
+            t_held[t_held_count++] = held_wake{w, t_sections};
+        }
+        else
+        {
+            write_wake(w);
+        }
     }
 }
 
@@ -53,8 +107,38 @@ void pf_waitable_lower(pf_waitable *w)
     if (w->fd_signalled)
     {
         uint64_t value = 0;
-        ssize_t got = read(w->fd, &value, sizeof value);
-        (void)got;
-        w->fd_signalled = false;
+        // Nothing to read yet: the raiser has not written. The mark stays, and the write
+        // wakes the next poll() once, harmlessly.
+        if (read(w->fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value))
+        {
+            w->fd_signalled = false;
+        }
+    }
+}
+
+void pf_waitable_wake_all()
+{
+    wake_above(-1);
+}
+
+void pf_waitable_wake_held()
+{
+    if (t_sections == 0 && t_held_count != 0)
+    {
+        wake_above(-1);
+    }
+}
+
+void pf_waitable_section_entered()
+{
+    ++t_sections;
+}
+
+void pf_waitable_section_left()
+{
+    --t_sections;
+    if (t_held_count != 0)
+    {
+        wake_above(t_sections);
     }
 }

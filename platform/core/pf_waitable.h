@@ -7,10 +7,18 @@
 // as a sleeper under the object's lock (lowering the descriptor) and re-checks the object,
 // and a raise under the same lock writes the descriptor only while someone is registered.
 // Every raise also counts up `raises`, which a waiter that spins before sleeping watches
-// without the lock. So a kind of object plugs in by keeping its state under `lock`,
-// answering ready/take, and calling pf_waitable_raise whenever it may have become ready;
-// a kind whose readiness comes from the kernel (a socket, a process or timer descriptor)
-// hands its descriptors to the wait through collect/deliver instead.
+// without the lock.
+//
+// The write itself waits until the raising thread has released the object's lock and left
+// the critical section it raised in (a producer raises inside its queue's section): a woken
+// thread would otherwise run straight into a lock its waker still holds, and both would pay
+// a futex call. The held-back writes also go out before the thread blocks on a section and
+// before it waits, so that nothing it may wait for waits on them.
+//
+// So a kind of object plugs in by keeping its state under `lock`, answering ready/take, and
+// calling pf_waitable_raise whenever it may have become ready; a kind whose readiness comes
+// from the kernel (a socket, a process or timer descriptor) hands its descriptors to the
+// wait through collect/deliver instead.
 #pragma once
 
 #include <atomic>
@@ -58,8 +66,28 @@ struct pf_waitable
 // false when no eventfd could be made (last error set).
 bool pf_waitable_init(pf_waitable *w, const pf_waitable_ops *ops);
 void pf_waitable_destroy(pf_waitable *w);
-// Under the object's lock: the object may have become ready. Counts the raise, and
-// writes the descriptor (once, while it is down) only when a waiter sleeps on it.
+// Under the object's lock: the object may have become ready. Counts the raise, and marks
+// the descriptor up (once, while it is down) only when a waiter sleeps on it; its write is
+// held back until the lock is released (pf_waitable_raise_scope).
 void pf_waitable_raise(pf_waitable *w);
-// Under the object's lock: lowers the descriptor (one read, only when it is up).
+// Under the object's lock: lowers the descriptor (one read, only when it is up). A write
+// still on its way leaves it marked up, so the sleeper's poll() sees it land.
 void pf_waitable_lower(pf_waitable *w);
+
+// Writes the descriptors this thread has held back outside any critical section.
+// pf_waitable_wake_all writes every one whatever the thread holds.
+void pf_waitable_wake_held();
+void pf_waitable_wake_all();
+// Told by the critical sections: taken, left, or about to block on one.
+void pf_waitable_section_entered();
+void pf_waitable_section_left();
+
+// Declared before the lock guard of a raise, so that it ends after the lock is released.
+class pf_waitable_raise_scope
+{
+  public:
+    pf_waitable_raise_scope() = default;
+    ~pf_waitable_raise_scope() { pf_waitable_wake_held(); }
+    pf_waitable_raise_scope(const pf_waitable_raise_scope &) = delete;
+    pf_waitable_raise_scope &operator=(const pf_waitable_raise_scope &) = delete;
+};
