@@ -1,11 +1,14 @@
 // The wait on up to 64 objects in three steps. First the objects are checked and taken
-// under their own locks in index order (the sockets of network events polled before,
-// without sleeping). Then, when this thread has had traffic lately (pf_spin.h), it spins
-// for a bounded time, watching the objects' raise counts without their locks and polling
-// the sockets now and then. Last it registers as a sleeper on each object under its lock,
-// which makes the next raise write the object's eventfd, re-checks, and sleeps in one
-// poll() over the eventfds and sockets. A lost race simply waits again with the time that
-// remains on CLOCK_MONOTONIC.
+// under their own locks in index order. Sockets (and other descriptors an object owns)
+// report only when polled, so a socket-owning object below the first ready one is polled
+// first, without sleeping, as it may be the lowest ready object after all; when nothing is
+// ready the look costs no system call, as the next steps watch the sockets anyway. Then,
+// when this thread has had traffic lately (pf_spin.h), it spins for a bounded time,
+// watching the objects' raise counts without their locks and polling the sockets now and
+// then. Last it registers as a sleeper on each object under its lock, which makes the next
+// raise write the object's eventfd, re-checks, and sleeps in one poll() over the eventfds
+// and sockets. A lost race simply waits again with the time that remains on
+// CLOCK_MONOTONIC. A wait without a time-out is a look: it polls only the sockets.
 #include "platform/core/pf_wait.h"
 
 #include <poll.h>
@@ -56,8 +59,8 @@ int remaining_ms(bool infinite, int64_t deadline_ns)
     return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
-// Wait any: takes the lowest ready object.
-int32_t check_any(pf_waitable *const *objects, uint32_t n, uint32_t self)
+// Wait any: the index of the lowest ready object, which is taken when `take` says so.
+int32_t check_any(pf_waitable *const *objects, uint32_t n, uint32_t self, bool take)
 {
     for (uint32_t i = 0; i < n; ++i)
     {
@@ -65,7 +68,10 @@ int32_t check_any(pf_waitable *const *objects, uint32_t n, uint32_t self)
         std::lock_guard<std::mutex> guard(w->lock);
         if (w->ops->ready(w, self))
         {
-            w->ops->take(w, self);
+            if (take)
+            {
+                w->ops->take(w, self);
+            }
             return static_cast<int32_t>(i);
         }
     }
@@ -283,141 +289,261 @@ bool register_sleeper(pf_waitable *const *objects, uint32_t n, const bool *watch
     }
     return true;
 }
+
+// One call's arguments and what its steps share.
+struct wait_call
+{
+    pf_waitable *const *objects;
+    uint32_t n;
+    bool wait_all;
+    uint32_t timeout_ms;
+    uint32_t self;
+    bool infinite;
+    int64_t start_ns;
+    int64_t deadline_ns;
+    uint32_t first_extras; // the lowest index of an object with descriptors of its own; n: none
+    uint32_t lock_order[PF_MAXIMUM_WAIT_OBJECTS];
+    bool all[PF_MAXIMUM_WAIT_OBJECTS];
+    bool not_ready[PF_MAXIMUM_WAIT_OBJECTS];
+    uint32_t seen[PF_MAXIMUM_WAIT_OBJECTS];
+    const bool *watch; // what the spin and the sleep watch: all, or (wait all) the not ready
+    bool may_spin;
+    int64_t spun_ns;
+    pf_stage_wait_end_kind how;
+};
+
+// Refuses no objects, more than 64, a null one or one without its eventfd, and (wait all)
+// the same object twice. Fills the lock order and where the sockets begin.
+bool wait_call_valid(wait_call *call)
+{
+    if (call->objects == nullptr || call->n == 0 || call->n > PF_MAXIMUM_WAIT_OBJECTS)
+    {
+        pf_set_last_error(PF_ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    call->first_extras = call->n;
+    for (uint32_t i = 0; i < call->n; ++i)
+    {
+        pf_waitable *w = call->objects[i];
+        if (w == nullptr || w->fd < 0)
+        {
+            pf_set_last_error(PF_ERROR_INVALID_HANDLE);
+            return false;
+        }
+        if (w->ops->collect != nullptr && call->first_extras == call->n)
+        {
+            call->first_extras = i;
+        }
+        call->lock_order[i] = i;
+    }
+    if (!call->wait_all)
+    {
+        return true;
+    }
+    pf_waitable *const *objects = call->objects;
+    std::sort(call->lock_order, call->lock_order + call->n,
+              [objects](uint32_t a, uint32_t b) { return objects[a] < objects[b]; });
+    for (uint32_t k = 1; k < call->n; ++k)
+    {
+        if (objects[call->lock_order[k]] == objects[call->lock_order[k - 1]])
+        {
+            pf_set_last_error(PF_ERROR_INVALID_PARAMETER);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool owns_sockets(const wait_call *call)
+{
+    return call->first_extras < call->n;
+}
+
+enum check_result
+{
+    CHECK_TAKEN,
+    CHECK_NOTHING,
+    CHECK_FAILED,
+};
+
+// Looks at the objects and takes what is ready; `fresh`: the sockets were just polled.
+check_result check_objects(wait_call *call, bool fresh, uint32_t *result)
+{
+    pf_waitable *const *objects = call->objects;
+    call->watch = call->all;
+    if (call->may_spin)
+    {
+        snapshot(objects, call->n, call->all, call->seen);
+    }
+    if (call->wait_all)
+    {
+        if (owns_sockets(call) && !fresh && !poll_and_deliver(objects, call->n, call->all, true, 0))
+        {
+            return CHECK_FAILED;
+        }
+        call->watch = call->not_ready;
+        *result = PF_WAIT_OBJECT_0;
+        return check_all(objects, call->n, call->lock_order, call->self, call->not_ready) ? CHECK_TAKEN
+                                                                                          : CHECK_NOTHING;
+    }
+    if (owns_sockets(call) && !fresh)
+    {
+        int32_t ready = check_any(objects, call->n, call->self, false);
+        uint32_t below = ready < 0 ? 0 : static_cast<uint32_t>(ready);
+        if (below > call->first_extras && !poll_and_deliver(objects, below, call->all, true, 0))
+        {
+            return CHECK_FAILED;
+        }
+    }
+    int32_t index = check_any(objects, call->n, call->self, true);
+    *result = PF_WAIT_OBJECT_0 + static_cast<uint32_t>(index);
+    return index >= 0 ? CHECK_TAKEN : CHECK_NOTHING;
+}
+
+// A wait without a time-out that found nothing ready: the sockets, which report only when
+// polled, are polled once and the objects looked at again.
+check_result check_after_socket_poll(wait_call *call, uint32_t *result)
+{
+    if (!owns_sockets(call))
+    {
+        return CHECK_NOTHING;
+    }
+    if (!poll_and_deliver(call->objects, call->n, call->watch, true, 0))
+    {
+        return CHECK_FAILED;
+    }
+    return check_objects(call, true, result);
+}
+
+// Spins once per wait, when the spin policy allows; true when a raise was caught.
+bool spin_phase(wait_call *call)
+{
+    call->may_spin = false;
+    int64_t spin_start = monotonic_ns();
+    int64_t budget = pf_spin_budget_ns(spin_start);
+    if (budget <= 0)
+    {
+        return false;
+    }
+    int64_t end_ns = spin_start + budget;
+    if (!call->infinite && call->deadline_ns < end_ns)
+    {
+        end_ns = call->deadline_ns;
+    }
+    bool caught =
+        spin(call->objects, call->n, call->watch, call->seen, owns_sockets(call), end_ns) == SPIN_RAISED;
+    call->spun_ns = monotonic_ns() - spin_start;
+    if (caught)
+    {
+        call->how = PF_STAGE_CAUGHT_SPINNING;
+    }
+    return caught;
+}
+
+enum sleep_result
+{
+    SLEEP_WOKEN,   // something reported, or the time ran out: look again
+    SLEEP_EXPIRED, // the last look is due: the time was up before the poll
+    SLEEP_RECHECK, // an object turned ready while registering
+    SLEEP_FAILED,
+};
+
+// Registers as a sleeper and sleeps in one poll() over the eventfds and the sockets.
+sleep_result sleep_phase(wait_call *call)
+{
+    if (!register_sleeper(call->objects, call->n, call->watch, call->self))
+    {
+        return SLEEP_RECHECK;
+    }
+    int ms = remaining_ms(call->infinite, call->deadline_ns);
+    bool polled = poll_and_deliver(call->objects, call->n, call->watch, false, ms);
+    unregister_sleeper(call->objects, call->n, call->watch);
+    if (!polled)
+    {
+        return SLEEP_FAILED;
+    }
+    call->how = PF_STAGE_AFTER_SLEEP;
+    return ms == 0 ? SLEEP_EXPIRED : SLEEP_WOKEN;
+}
+
+// Teaches the spin policy and the stage times how the wait ended.
+uint32_t finish(wait_call *call, bool taken, uint32_t result)
+{
+    if (call->timeout_ms != 0)
+    {
+        int64_t now = monotonic_ns();
+        if (taken)
+        {
+            pf_spin_note_ready(now - call->start_ns);
+        }
+        else
+        {
+            pf_spin_note_timeout();
+            call->how = PF_STAGE_TIMED_OUT;
+        }
+        pf_stage_wait_end(now, call->how, now - call->start_ns, call->spun_ns);
+    }
+    return taken ? result : PF_WAIT_TIMEOUT;
+}
 } // namespace
 
 uint32_t pf_wait_for_multiple(pf_waitable *const *objects, uint32_t n, bool wait_all, uint32_t timeout_ms)
 {
-    if (objects == nullptr || n == 0 || n > PF_MAXIMUM_WAIT_OBJECTS)
+    // Wakes this thread still holds back go out before it may sleep.
+    pf_waitable_wake_all();
+    wait_call call;
+    call.objects = objects;
+    call.n = n;
+    call.wait_all = wait_all;
+    call.timeout_ms = timeout_ms;
+    if (!wait_call_valid(&call))
     {
-        pf_set_last_error(PF_ERROR_INVALID_PARAMETER);
         return PF_WAIT_FAILED;
     }
-    bool has_extras = false;
-    uint32_t lock_order[PF_MAXIMUM_WAIT_OBJECTS];
-    for (uint32_t i = 0; i < n; ++i)
-    {
-        if (objects[i] == nullptr || objects[i]->fd < 0)
-        {
-            pf_set_last_error(PF_ERROR_INVALID_HANDLE);
-            return PF_WAIT_FAILED;
-        }
-        has_extras = has_extras || objects[i]->ops->collect != nullptr;
-        lock_order[i] = i;
-    }
-    if (wait_all)
-    {
-        std::sort(lock_order, lock_order + n,
-                  [objects](uint32_t a, uint32_t b) { return objects[a] < objects[b]; });
-        for (uint32_t k = 1; k < n; ++k)
-        {
-            if (objects[lock_order[k]] == objects[lock_order[k - 1]])
-            {
-                pf_set_last_error(PF_ERROR_INVALID_PARAMETER);
-                return PF_WAIT_FAILED;
-            }
-        }
-    }
-
-    uint32_t self = pf_thread_current_id();
-    bool infinite = timeout_ms == PF_INFINITE;
-    int64_t start_ns = monotonic_ns();
-    int64_t deadline_ns = infinite ? 0 : start_ns + static_cast<int64_t>(timeout_ms) * 1000000;
-    bool all[PF_MAXIMUM_WAIT_OBJECTS];
-    std::fill(all, all + n, true);
-    bool not_ready[PF_MAXIMUM_WAIT_OBJECTS];
-    uint32_t seen[PF_MAXIMUM_WAIT_OBJECTS];
+    call.self = pf_thread_current_id();
+    call.infinite = timeout_ms == PF_INFINITE;
+    call.start_ns = monotonic_ns();
+    call.deadline_ns = call.infinite ? 0 : call.start_ns + static_cast<int64_t>(timeout_ms) * 1000000;
+    std::fill(call.all, call.all + n, true);
     // A wait without a time-out is a look, not a wait: it neither spins nor teaches the
     // spin policy.
-    bool may_spin = timeout_ms != 0;
-    if (may_spin)
+    call.may_spin = timeout_ms != 0;
+    call.spun_ns = 0;
+    call.how = PF_STAGE_READY_AT_ONCE;
+    if (call.may_spin)
     {
-        pf_stage_wait_begin(start_ns);
+        pf_stage_wait_begin(call.start_ns);
     }
-    pf_stage_wait_end_kind how = PF_STAGE_READY_AT_ONCE;
-    int64_t spun_ns = 0;
     bool fresh = false;
-    bool expired = false;
+    bool expired = timeout_ms == 0;
     for (;;)
     {
-        // Sockets report only when polled: look at them before deciding, so that a ready
-        // object at a lower index is not hidden by one found ready first.
-        if (has_extras && !fresh && !poll_and_deliver(objects, n, all, true, 0))
+        uint32_t result = PF_WAIT_FAILED;
+        check_result checked = check_objects(&call, fresh, &result);
+        if (checked == CHECK_NOTHING && expired && !fresh)
+        {
+            checked = check_after_socket_poll(&call, &result);
+        }
+        if (checked == CHECK_FAILED)
         {
             return PF_WAIT_FAILED;
         }
+        if (checked == CHECK_TAKEN || expired)
+        {
+            return finish(&call, checked == CHECK_TAKEN, result);
+        }
         fresh = false;
-        const bool *watch = all;
-        if (may_spin)
-        {
-            snapshot(objects, n, all, seen);
-        }
-        bool taken = false;
-        uint32_t result = PF_WAIT_OBJECT_0;
-        if (!wait_all)
-        {
-            int32_t index = check_any(objects, n, self);
-            taken = index >= 0;
-            result = PF_WAIT_OBJECT_0 + static_cast<uint32_t>(index);
-        }
-        else
-        {
-            taken = check_all(objects, n, lock_order, self, not_ready);
-            watch = not_ready;
-        }
-        if (taken || expired)
-        {
-            if (timeout_ms != 0)
-            {
-                int64_t now = monotonic_ns();
-                if (taken)
-                {
-                    pf_spin_note_ready(now - start_ns);
-                }
-                else
-                {
-                    pf_spin_note_timeout();
-                    how = PF_STAGE_TIMED_OUT;
-                }
-                pf_stage_wait_end(now, how, now - start_ns, spun_ns);
-            }
-            return taken ? result : PF_WAIT_TIMEOUT;
-        }
-        if (may_spin)
-        {
-            // One spin per wait: a wait that slept and lost a race sleeps again.
-            may_spin = false;
-            int64_t spin_start = monotonic_ns();
-            int64_t budget = pf_spin_budget_ns(spin_start);
-            if (budget > 0)
-            {
-                int64_t end_ns = spin_start + budget;
-                if (!infinite && deadline_ns < end_ns)
-                {
-                    end_ns = deadline_ns;
-                }
-                bool caught = spin(objects, n, watch, seen, has_extras, end_ns) == SPIN_RAISED;
-                spun_ns = monotonic_ns() - spin_start;
-                if (caught)
-                {
-                    how = PF_STAGE_CAUGHT_SPINNING;
-                    continue;
-                }
-            }
-        }
-        if (!register_sleeper(objects, n, watch, self))
+        if (call.may_spin && spin_phase(&call))
         {
             continue;
         }
-        int ms = remaining_ms(infinite, deadline_ns);
-        bool polled = poll_and_deliver(objects, n, watch, false, ms);
-        unregister_sleeper(objects, n, watch);
-        if (!polled)
+        sleep_result slept = sleep_phase(&call);
+        if (slept == SLEEP_FAILED)
         {
             return PF_WAIT_FAILED;
         }
-        how = PF_STAGE_AFTER_SLEEP;
-        fresh = true;
-        expired = ms == 0;
+        fresh = slept != SLEEP_RECHECK;
+        expired = slept == SLEEP_EXPIRED;
     }
 }
 

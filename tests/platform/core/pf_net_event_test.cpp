@@ -221,6 +221,22 @@ TEST_F(PfNetEvent, SetByCallAndSocketEventsAreIndependent)
     EXPECT_EQ(pf_wait_for_multiple(both, 2, false, 10), PF_WAIT_TIMEOUT);
 }
 
+// A wait without a time-out is a look: sockets report only when polled, so the look polls
+// them, also below an object that is ready without them.
+TEST_F(PfNetEvent, ALookFindsDataNoWaitHasPolledYet)
+{
+    connect_pair();
+    ASSERT_EQ(pf_socket_send(client, "q", 1), 1);
+    EXPECT_EQ(wait_and_enum(server_event, server, 0).events, PF_FD_READ);
+    char byte;
+    ASSERT_EQ(pf_socket_recv(server, &byte, 1), 1);
+
+    pf_waitable *both[2] = {pf_net_event_waitable(server_event), pf_net_event_waitable(client_event)};
+    ASSERT_TRUE(pf_net_event_set(client_event));
+    ASSERT_EQ(pf_socket_send(client, "r", 1), 1);
+    EXPECT_EQ(pf_wait_for_multiple(both, 2, false, 0), PF_WAIT_OBJECT_0);
+}
+
 TEST(PfNetEventErrors, EnumAndSelectRefuseWhatIsNotASocket)
 {
     record r;
