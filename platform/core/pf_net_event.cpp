@@ -6,6 +6,14 @@
 // The per-socket state lives in a table indexed by descriptor. One process-wide lock
 // guards the associations and the records; the enabling bits are atomic so that a
 // receive or a send re-enables its event without taking it.
+//
+// The network threads re-associate a socket around every receive, so an association must
+// not ask the kernel what it already knows. A socket the socket layer made (created or
+// accepted) is remembered from then on: every change of its state (listen, connect, the
+// outcome of a connect, a close or reset seen by poll, its blocking mode, its close) passes
+// through here, and its entry is replaced when its number comes back. Only a descriptor
+// made elsewhere is asked whether it is a socket, whether it listens and whether it has a
+// peer, each time.
 #include "platform/core/pf_net_event.h"
 
 #include <fcntl.h>
@@ -39,6 +47,9 @@ struct net_socket
     int fd;
     uint64_t serial;
     socket_state state;
+    bool known;          // made by the socket layer: its state is remembered, not asked
+    bool nonblocking;    // known to be non-blocking
+    bool listener;       // known to listen (it stays a listener when poll finds it failed)
     pf_net_event *event; // null when not associated
     int32_t mask;
     std::atomic<int32_t> enabled; // events that may be reported now
@@ -97,6 +108,28 @@ net_socket *lookup(int fd)
     return slot == nullptr ? nullptr : slot->load(std::memory_order_acquire);
 }
 
+// Under g_net_lock: an entry not yet known to the socket layer.
+net_socket *new_entry(int fd)
+{
+    net_socket *s = new (std::nothrow) net_socket;
+    if (s == nullptr)
+    {
+        return nullptr;
+    }
+    s->fd = fd;
+    s->serial = g_next_serial++;
+    s->state = STATE_IDLE;
+    s->known = false;
+    s->nonblocking = false;
+    s->listener = false;
+    s->event = nullptr;
+    s->mask = 0;
+    s->enabled.store(0, std::memory_order_relaxed);
+    s->recorded = 0;
+    std::fill(s->errors, s->errors + PF_FD_MAX_EVENTS, 0);
+    return s;
+}
+
 // Under g_net_lock.
 net_socket *lookup_or_create(int fd)
 {
@@ -108,20 +141,11 @@ net_socket *lookup_or_create(int fd)
     net_socket *s = slot->load(std::memory_order_relaxed);
     if (s == nullptr)
     {
-        s = new (std::nothrow) net_socket;
-        if (s == nullptr)
+        s = new_entry(fd);
+        if (s != nullptr)
         {
-            return nullptr;
+            slot->store(s, std::memory_order_release);
         }
-        s->fd = fd;
-        s->serial = g_next_serial++;
-        s->state = STATE_IDLE;
-        s->event = nullptr;
-        s->mask = 0;
-        s->enabled.store(0, std::memory_order_relaxed);
-        s->recorded = 0;
-        std::fill(s->errors, s->errors + PF_FD_MAX_EVENTS, 0);
-        slot->store(s, std::memory_order_release);
     }
     return s;
 }
@@ -159,6 +183,32 @@ void attach(net_socket *s, pf_net_event *event, int32_t mask)
     s->mask = mask;
     s->enabled.store(mask, std::memory_order_relaxed);
     event->sockets.push_back(s);
+}
+
+// Under g_net_lock: forgets whatever the number meant before and starts a fresh entry for
+// a socket the socket layer has just made. Null when there is no memory for it.
+net_socket *replace_entry(int fd, bool nonblocking)
+{
+    std::atomic<net_socket *> *slot = slot_for(fd, true);
+    if (slot == nullptr)
+    {
+        return nullptr;
+    }
+    net_socket *old = slot->load(std::memory_order_relaxed);
+    if (old != nullptr)
+    {
+        detach(old);
+        slot->store(nullptr, std::memory_order_release);
+        delete old;
+    }
+    net_socket *s = new_entry(fd);
+    if (s != nullptr)
+    {
+        s->known = true;
+        s->nonblocking = nonblocking;
+        slot->store(s, std::memory_order_release);
+    }
+    return s;
 }
 
 // Under g_net_lock. Returns true when the socket's record went from empty to not empty.
@@ -402,6 +452,53 @@ bool is_socket(int fd)
     socklen_t size = sizeof type;
     return getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0;
 }
+
+bool make_nonblocking(int fd)
+{
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+    {
+        pf_set_last_error(pf_wsa_error_from_errno(errno));
+        return false;
+    }
+    return true;
+}
+
+// A descriptor the socket layer did not make is asked what it is on every association.
+// false with the last error set.
+bool ask_kernel(int fd, bool nonblocking, bool *listening, bool *connected)
+{
+    if (!is_socket(fd))
+    {
+        pf_set_last_error(PF_WSAENOTSOCK);
+        return false;
+    }
+    if (nonblocking && !make_nonblocking(fd))
+    {
+        return false;
+    }
+    *listening = is_listening(fd);
+    *connected = !*listening && is_connected(fd);
+    return true;
+}
+
+// Under g_net_lock: the state an association starts from. A connect under way keeps its
+// outcome to report. A connection the peer has reset has no peer name any more, and a close
+// already recorded is cleared by the association; either way the close must still be
+// reported, so a socket that was a connection stays one until it is closed here.
+socket_state state_on_select(const net_socket *s, bool listening, bool connected)
+{
+    if (listening)
+    {
+        return STATE_LISTENING;
+    }
+    if (s->state == STATE_CONNECTING)
+    {
+        return STATE_CONNECTING;
+    }
+    bool was_connection = s->state == STATE_CONNECTED || s->state == STATE_DEAD;
+    return connected || was_connection ? STATE_CONNECTED : STATE_IDLE;
+}
 } // namespace
 
 pf_net_event *pf_net_event_create()
@@ -465,44 +562,39 @@ int32_t pf_net_event_select(int fd, pf_net_event *event, int32_t mask)
         pf_set_last_error(PF_WSAEINVAL);
         return -1;
     }
-    if (!is_socket(fd))
+    std::unique_lock<std::mutex> guard(g_net_lock);
+    net_socket *s = lookup(fd);
+    if (s != nullptr && s->known)
     {
-        pf_set_last_error(PF_WSAENOTSOCK);
-        return -1;
-    }
-    if (mask != 0)
-    {
-        int flags = fcntl(fd, F_GETFL);
-        if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+        if (mask != 0 && !s->nonblocking)
         {
-            pf_set_last_error(pf_wsa_error_from_errno(errno));
+            if (!make_nonblocking(fd))
+            {
+                return -1;
+            }
+            s->nonblocking = true;
+        }
+        s->state = state_on_select(s, s->listener, false);
+    }
+    else
+    {
+        guard.unlock();
+        bool listening = false;
+        bool connected = false;
+        if (!ask_kernel(fd, mask != 0, &listening, &connected))
+        {
             return -1;
         }
-    }
-    bool listening = is_listening(fd);
-    bool connected = !listening && is_connected(fd);
-    std::lock_guard<std::mutex> guard(g_net_lock);
-    net_socket *s = lookup_or_create(fd);
-    if (s == nullptr)
-    {
-        pf_set_last_error(PF_WSAENOBUFS);
-        return -1;
+        guard.lock();
+        s = lookup_or_create(fd);
+        if (s == nullptr)
+        {
+            pf_set_last_error(PF_WSAENOBUFS);
+            return -1;
+        }
+        s->state = state_on_select(s, listening, connected);
     }
     detach(s);
-    // Taken from the socket itself, except a connect under way, whose outcome is still
-    // to be reported.
-    if (listening)
-    {
-        s->state = STATE_LISTENING;
-    }
-    else if (s->state != STATE_CONNECTING)
-    {
-        // A connection the peer has reset has no peer name any more, and a close already
-        // recorded is cleared by this call; either way the close must still be reported,
-        // so a socket that was a connection stays one until it is closed here.
-        bool was_connection = s->state == STATE_CONNECTED || s->state == STATE_DEAD;
-        s->state = connected || was_connection ? STATE_CONNECTED : STATE_IDLE;
-    }
     if (mask != 0)
     {
         attach(s, event, mask);
@@ -542,7 +634,8 @@ int32_t pf_net_event_enum(int fd, int32_t *events, int32_t errors[PF_FD_MAX_EVEN
 void pf_net_socket_on_create(int fd)
 {
     // A descriptor number that comes back must not inherit the state of its last use.
-    pf_net_socket_on_close(fd);
+    std::lock_guard<std::mutex> guard(g_net_lock);
+    replace_entry(fd, false);
 }
 
 void pf_net_socket_on_close(int fd)
@@ -565,6 +658,7 @@ void pf_net_socket_on_listen(int fd)
     if (s != nullptr)
     {
         s->state = STATE_LISTENING;
+        s->listener = true;
     }
 }
 
@@ -578,7 +672,7 @@ void pf_net_socket_on_connect(int fd, bool pending)
     }
 }
 
-void pf_net_socket_on_accept(int listener, int accepted)
+void pf_net_socket_on_accept(int listener, int accepted, bool nonblocking)
 {
     std::lock_guard<std::mutex> guard(g_net_lock);
     net_socket *l = lookup(listener);
@@ -591,17 +685,26 @@ void pf_net_socket_on_accept(int listener, int accepted)
     {
         return;
     }
-    net_socket *s = lookup_or_create(accepted);
+    net_socket *s = replace_entry(accepted, nonblocking);
     if (s == nullptr)
     {
         return;
     }
-    detach(s);
     s->state = STATE_CONNECTED;
     // An accepted socket starts with the listener's association.
     if (l->event != nullptr)
     {
         attach(s, l->event, l->mask);
+    }
+}
+
+void pf_net_socket_on_blocking_mode(int fd, bool nonblocking)
+{
+    std::lock_guard<std::mutex> guard(g_net_lock);
+    net_socket *s = lookup(fd);
+    if (s != nullptr)
+    {
+        s->nonblocking = nonblocking;
     }
 }
 

@@ -57,11 +57,14 @@ int32_t pf_net_event_select(int fd, pf_net_event *event, int32_t mask);
 // (errors[PF_FD_*_BIT]). 0, or -1 with last error 10038 when fd is not a socket.
 int32_t pf_net_event_enum(int fd, int32_t *events, int32_t errors[PF_FD_MAX_EVENTS]);
 
-// Told by the socket layer.
+// Told by the socket layer, which makes every socket of the gateway: what it tells is
+// remembered, so that an association asks the kernel nothing about such a socket.
 void pf_net_socket_on_create(int fd);
 void pf_net_socket_on_close(int fd);
 void pf_net_socket_on_listen(int fd);
 void pf_net_socket_on_connect(int fd, bool pending);
-void pf_net_socket_on_accept(int listener, int accepted);
+// accepted: -1 when the accept failed; nonblocking: the accepted socket's mode.
+void pf_net_socket_on_accept(int listener, int accepted, bool nonblocking);
+void pf_net_socket_on_blocking_mode(int fd, bool nonblocking);
 void pf_net_socket_on_recv(int fd);
 void pf_net_socket_on_send_blocked(int fd);

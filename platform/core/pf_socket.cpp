@@ -133,7 +133,8 @@ int pf_socket_accept(int fd, uint32_t *peer_address, uint16_t *peer_port)
     sockaddr_in sa = {};
     socklen_t size = sizeof sa;
     // The accepted socket inherits the listener's blocking mode, as on Windows Sockets.
-    int flags = SOCK_CLOEXEC | (is_nonblocking(fd) ? SOCK_NONBLOCK : 0);
+    bool nonblocking = is_nonblocking(fd);
+    int flags = SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0);
     int accepted;
     do
     {
@@ -142,11 +143,11 @@ int pf_socket_accept(int fd, uint32_t *peer_address, uint16_t *peer_port)
     if (accepted < 0)
     {
         int error = errno;
-        pf_net_socket_on_accept(fd, -1);
+        pf_net_socket_on_accept(fd, -1, false);
         errno = error;
         return fail_with_errno();
     }
-    pf_net_socket_on_accept(fd, accepted);
+    pf_net_socket_on_accept(fd, accepted, nonblocking);
     if (peer_address != nullptr)
     {
         *peer_address = sa.sin_addr.s_addr;
@@ -258,6 +259,7 @@ int pf_socket_set_nonblocking(int fd, bool on)
     {
         return fail_with_errno();
     }
+    pf_net_socket_on_blocking_mode(fd, on);
     return 0;
 }
 
