@@ -255,7 +255,8 @@ short poll_events_for(const net_socket *s)
     case STATE_CONNECTED:
         if ((on & PF_FD_READ) != 0)
         {
-            events |= POLLIN;
+            // With the peer's shutdown asked as well, readable without it means data.
+            events |= POLLIN | POLLRDHUP;
         }
         if ((on & PF_FD_OOB) != 0)
         {
@@ -285,7 +286,12 @@ bool deliver_connected(net_socket *s, short revents)
     bool first = false;
     int32_t on = s->enabled.load(std::memory_order_relaxed) & s->mask;
     bool hangup = (revents & (POLLHUP | POLLERR)) != 0;
-    if ((revents & (POLLIN | POLLRDHUP)) != 0 || hangup)
+    if ((revents & POLLIN) != 0 && (revents & POLLRDHUP) == 0 && !hangup && (on & PF_FD_READ) != 0)
+    {
+        // Data, and the peer has not left: no need to look at it first.
+        first |= record(s, PF_FD_READ, PF_FD_READ_BIT, 0);
+    }
+    else if ((revents & (POLLIN | POLLRDHUP)) != 0 || hangup)
     {
         char byte;
         ssize_t n = recv(s->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
