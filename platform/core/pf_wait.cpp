@@ -5,10 +5,12 @@
 // ready the look costs no system call, as the next steps watch the sockets anyway. Then,
 // when this thread has had traffic lately (pf_spin.h), it spins for a bounded time,
 // watching the objects' raise counts without their locks and polling the sockets now and
-// then. Last it registers as a sleeper on each object under its lock, which makes the next
-// raise write the object's eventfd, re-checks, and sleeps in one poll() over the eventfds
-// and sockets. A lost race simply waits again with the time that remains on
-// CLOCK_MONOTONIC. A wait without a time-out is a look: it polls only the sockets.
+// then. Last it sleeps, registered with each object under its lock after a last check
+// there: on objects that own no descriptors it parks on its own semaphore, which the next
+// raise posts; otherwise the next raise writes the object's eventfd and it sleeps in one
+// poll() over the eventfds and sockets. A lost race simply waits again with the time that
+// remains on CLOCK_MONOTONIC. A wait without a time-out is a look: it polls only the
+// sockets.
 #include "platform/core/pf_wait.h"
 
 #include <poll.h>
@@ -107,16 +109,12 @@ bool check_all(pf_waitable *const *objects, uint32_t n, const uint32_t *lock_ord
     return all_ready;
 }
 
-// Polls the descriptors of the included objects (or only their sockets) and hands what
-// the sockets reported to their objects. false when poll() fails. *reported tells whether
-// any of the objects' own descriptors (socket, timer, process) reported something.
-bool poll_and_deliver(pf_waitable *const *objects, uint32_t n, const bool *included, bool extras_only,
-                      int timeout, bool *reported = nullptr)
+// Polls the descriptors of the included objects (or only their sockets) without handing
+// over what they reported: poll()'s result, 0 when interrupted or when there was nothing to
+// poll, -1 on failure (last error set).
+int poll_descriptors(pf_waitable *const *objects, uint32_t n, const bool *included, bool extras_only,
+                     int timeout)
 {
-    if (reported != nullptr)
-    {
-        *reported = false;
-    }
     wait_scratch &s = t_scratch;
     s.fds.clear();
     s.extras.clear();
@@ -135,41 +133,53 @@ bool poll_and_deliver(pf_waitable *const *objects, uint32_t n, const bool *inclu
             objects[i]->ops->collect(objects[i], &s.extras);
         }
     }
-    size_t base = s.fds.size();
     if (extras_only && s.extras.empty())
     {
-        return true;
+        return 0;
     }
     for (const pf_wait_extra &extra : s.extras)
     {
         s.fds.push_back(pollfd{extra.fd, extra.events, 0});
     }
     int rc = poll(s.fds.data(), s.fds.size(), timeout);
-    if (rc < 0)
+    if (rc < 0 && errno != EINTR)
     {
-        if (errno == EINTR)
-        {
-            return true;
-        }
         pf_set_last_error(PF_ERROR_INVALID_HANDLE);
-        return false;
+        return -1;
     }
-    if (rc > 0)
+    return rc < 0 ? 0 : rc;
+}
+
+// Hands what the last poll reported for the sockets to their objects; whether any did.
+bool deliver_reported()
+{
+    wait_scratch &s = t_scratch;
+    size_t base = s.fds.size() - s.extras.size();
+    bool reported = false;
+    for (size_t k = 0; k < s.extras.size(); ++k)
     {
-        for (size_t k = 0; k < s.extras.size(); ++k)
+        short revents = s.fds[base + k].revents;
+        if (revents != 0)
         {
-            short revents = s.fds[base + k].revents;
-            if (revents != 0)
-            {
-                s.extras[k].owner->ops->deliver(&s.extras[k], revents);
-                if (reported != nullptr)
-                {
-                    *reported = true;
-                }
-            }
+            s.extras[k].owner->ops->deliver(&s.extras[k], revents);
+            reported = true;
         }
     }
-    return true;
+    return reported;
+}
+
+// Polls and hands over. false when poll() fails. *reported tells whether any of the
+// objects' own descriptors (socket, timer, process) reported something.
+bool poll_and_deliver(pf_waitable *const *objects, uint32_t n, const bool *included, bool extras_only,
+                      int timeout, bool *reported = nullptr)
+{
+    int rc = poll_descriptors(objects, n, included, extras_only, timeout);
+    bool delivered = rc > 0 && deliver_reported();
+    if (reported != nullptr)
+    {
+        *reported = delivered;
+    }
+    return rc >= 0;
 }
 
 // The raise count of each watched object, taken before the objects are checked so that
@@ -448,19 +458,93 @@ enum sleep_result
     SLEEP_FAILED,
 };
 
-// Registers as a sleeper and sleeps in one poll() over the eventfds and the sockets.
+enum park_result
+{
+    PARKED,
+    PARK_FOUND_READY,
+    PARK_NO_ROOM,
+};
+
+void unpark_all(wait_call *call, pf_parker *p, uint32_t up_to)
+{
+    for (uint32_t i = 0; i < up_to; ++i)
+    {
+        if (call->watch[i])
+        {
+            pf_waitable *w = call->objects[i];
+            std::lock_guard<std::mutex> guard(w->lock);
+            pf_waitable_unpark(w, p);
+        }
+    }
+}
+
+// Parks the thread on each watched object under its lock, re-checking it there; nothing
+// stays parked unless every object took it.
+park_result park_all(wait_call *call, pf_parker *p)
+{
+    pf_parker_arm(p);
+    for (uint32_t i = 0; i < call->n; ++i)
+    {
+        if (!call->watch[i])
+        {
+            continue;
+        }
+        pf_waitable *w = call->objects[i];
+        park_result refused = PARKED;
+        {
+            std::lock_guard<std::mutex> guard(w->lock);
+            if (w->ops->ready(w, call->self))
+            {
+                refused = PARK_FOUND_READY;
+            }
+            else if (!pf_waitable_park(w, p))
+            {
+                refused = PARK_NO_ROOM;
+            }
+        }
+        if (refused != PARKED)
+        {
+            unpark_all(call, p, i);
+            return refused;
+        }
+    }
+    return PARKED;
+}
+
+// Registers as a sleeper and sleeps: parked when no object owns descriptors, otherwise in
+// one poll() over the eventfds and the sockets.
 sleep_result sleep_phase(wait_call *call)
 {
+    pf_parker *p = owns_sockets(call) ? nullptr : pf_parker_self();
+    park_result parked = p == nullptr ? PARK_NO_ROOM : park_all(call, p);
+    if (parked == PARK_FOUND_READY)
+    {
+        return SLEEP_RECHECK;
+    }
+    if (parked == PARKED)
+    {
+        bool time_left = call->infinite || remaining_ms(false, call->deadline_ns) > 0;
+        bool woken = time_left && pf_parker_sleep(p, call->infinite, call->deadline_ns);
+        unpark_all(call, p, call->n);
+        call->how = PF_STAGE_AFTER_SLEEP;
+        return woken ? SLEEP_WOKEN : SLEEP_EXPIRED;
+    }
     if (!register_sleeper(call->objects, call->n, call->watch, call->self))
     {
         return SLEEP_RECHECK;
     }
     int ms = remaining_ms(call->infinite, call->deadline_ns);
-    bool polled = poll_and_deliver(call->objects, call->n, call->watch, false, ms);
+    int polled = poll_descriptors(call->objects, call->n, call->watch, false, ms);
+    // Awake again before the sockets' news is handed over: a raise it makes then need not
+    // write an eventfd for this thread.
     unregister_sleeper(call->objects, call->n, call->watch);
-    if (!polled)
+    if (polled < 0)
     {
         return SLEEP_FAILED;
+    }
+    if (polled > 0)
+    {
+        deliver_reported();
     }
     call->how = PF_STAGE_AFTER_SLEEP;
     return ms == 0 ? SLEEP_EXPIRED : SLEEP_WOKEN;

@@ -9,6 +9,12 @@
 // Every raise also counts up `raises`, which a waiter that spins before sleeping watches
 // without the lock.
 //
+// A waiter whose objects own no descriptors (the queues' semaphores of the worker threads)
+// need not poll: it parks on a condition variable of its own, registered with each object
+// instead of counting as a sleeper, and a raise notifies it. A hand-over then costs the
+// waker's notify and the waiter's sleep, where the eventfd cost a write, a poll() and the
+// read that lowers it again.
+//
 // The write itself waits until the raising thread has released the object's lock and left
 // the critical section it raised in (a producer raises inside its queue's section): a woken
 // thread would otherwise run straight into a lock its waker still holds, and both would pay
@@ -27,6 +33,12 @@
 #include <vector>
 
 struct pf_waitable;
+struct pf_parker;
+
+enum
+{
+    PF_PARKED_MAX = 4, // parked waiters an object keeps; more sleep on its eventfd
+};
 
 // A descriptor watched on an object's behalf (a socket of a network event).
 struct pf_wait_extra
@@ -57,22 +69,35 @@ struct pf_waitable
 {
     const pf_waitable_ops *ops;
     std::mutex lock;
-    int fd;                         // eventfd; -1 when creation failed
-    bool fd_signalled;              // the eventfd holds a count (under lock)
-    std::atomic<uint32_t> sleepers; // waiters registered to sleep (raised under lock)
-    std::atomic<uint32_t> raises;   // counts every raise; read without the lock
+    int fd;                           // eventfd; -1 when creation failed
+    bool fd_signalled;                // the eventfd holds a count (under lock)
+    std::atomic<uint32_t> sleepers;   // waiters registered to sleep (raised under lock)
+    std::atomic<uint32_t> raises;     // counts every raise; read without the lock
+    pf_parker *parked[PF_PARKED_MAX]; // waiters parked on it (under lock)
+    uint32_t parked_count;
 };
 
 // false when no eventfd could be made (last error set).
 bool pf_waitable_init(pf_waitable *w, const pf_waitable_ops *ops);
 void pf_waitable_destroy(pf_waitable *w);
-// Under the object's lock: the object may have become ready. Counts the raise, and marks
-// the descriptor up (once, while it is down) only when a waiter sleeps on it; its write is
-// held back until the lock is released (pf_waitable_raise_scope).
+// Under the object's lock: the object may have become ready. Counts the raise, marks the
+// descriptor up (once, while it is down) only when a waiter sleeps on it, and marks each
+// parked waiter woken; the writes and notifies are held back until the lock is released
+// (pf_waitable_raise_scope).
 void pf_waitable_raise(pf_waitable *w);
 // Under the object's lock: lowers the descriptor (one read, only when it is up). A write
 // still on its way leaves it marked up, so the sleeper's poll() sees it land.
 void pf_waitable_lower(pf_waitable *w);
+
+// The calling thread's parker. Arm it, park it on each object (under the object's lock;
+// false when the object has no room left), sleep, and unpark it from each.
+pf_parker *pf_parker_self();
+void pf_parker_arm(pf_parker *p);
+bool pf_waitable_park(pf_waitable *w, pf_parker *p);
+void pf_waitable_unpark(pf_waitable *w, pf_parker *p);
+// Sleeps until a raise of an object it is parked on, or until the deadline (ns on
+// CLOCK_MONOTONIC, none when infinite); true when woken by a raise.
+bool pf_parker_sleep(pf_parker *p, bool infinite, int64_t deadline_ns);
 
 // Writes the descriptors this thread has held back outside any critical section.
 // pf_waitable_wake_all writes every one whatever the thread holds.

@@ -1,13 +1,16 @@
-// A release made inside a critical section wakes its sleeping waiter once the section is
-// left, and before the releasing thread blocks on another section: a waiter that holds that
-// other section while it waits must not sleep through the wake until its time-out. (A wait
-// that times out still takes a count that is there by then, so what tells a missed wake is
-// that the wait lasted its whole time-out.)
+// Wakes of sleeping waiters. A release made inside a critical section wakes its waiter once
+// the section is left, and before the releasing thread blocks on another section: a waiter
+// that holds that other section while it waits must not sleep through the wake until its
+// time-out. Every waiter of one object is woken, also beyond those it can keep parked. (A
+// wait that times out still takes a count that is there by then, so what tells a missed
+// wake is that the wait lasted its whole time-out.)
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/core/pf_critical_section.h"
 #include "platform/core/pf_semaphore.h"
@@ -38,7 +41,7 @@ struct timed_wait
     }
 };
 
-struct section_wake : ::testing::Test
+struct wake : ::testing::Test
 {
     pf_semaphore *semaphore = pf_semaphore_create(0, 1);
     pf_critical_section *outer = pf_critical_section_create();
@@ -58,7 +61,7 @@ struct section_wake : ::testing::Test
 };
 } // namespace
 
-TEST_F(section_wake, ArrivesWhenTheSectionOfTheReleaseIsLeft)
+TEST_F(wake, ArrivesWhenTheSectionOfTheReleaseIsLeft)
 {
     timed_wait wait;
     std::thread waiter([&] { wait.run(semaphore); });
@@ -76,7 +79,7 @@ TEST_F(section_wake, ArrivesWhenTheSectionOfTheReleaseIsLeft)
     EXPECT_EQ(wait.result.load(), PF_WAIT_OBJECT_0);
 }
 
-TEST_F(section_wake, GoesOutBeforeTheReleaserBlocksOnTheWaitersSection)
+TEST_F(wake, GoesOutBeforeTheReleaserBlocksOnTheWaitersSection)
 {
     std::atomic<bool> holding{false};
     timed_wait wait;
@@ -99,4 +102,28 @@ TEST_F(section_wake, GoesOutBeforeTheReleaserBlocksOnTheWaitersSection)
     waiter.join();
     EXPECT_TRUE(wait.woken.load()) << "the waiter slept until its time-out";
     EXPECT_EQ(wait.result.load(), PF_WAIT_OBJECT_0);
+}
+
+TEST_F(wake, ReachesEveryWaiterOfOneSemaphoreMoreThanItKeepsParked)
+{
+    const int waiters = PF_PARKED_MAX + 3;
+    pf_semaphore *many = pf_semaphore_create(0, waiters);
+    std::vector<std::unique_ptr<timed_wait>> waits;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < waiters; ++i)
+    {
+        waits.emplace_back(new timed_wait);
+        timed_wait *w = waits.back().get();
+        threads.emplace_back([w, many] { w->run(many); });
+    }
+    let_it_fall_asleep();
+    EXPECT_TRUE(pf_semaphore_release(many, waiters, nullptr));
+    for (std::thread &t : threads)
+        t.join();
+    for (int i = 0; i < waiters; ++i)
+    {
+        EXPECT_TRUE(waits[i]->woken.load()) << "waiter " << i << " slept until its time-out";
+        EXPECT_EQ(waits[i]->result.load(), PF_WAIT_OBJECT_0);
+    }
+    pf_semaphore_destroy(many);
 }
