@@ -10,6 +10,7 @@
 //     window sizes, with the exchange's base rate at its highest (32767 records a second);
 //     the gateway's processor time per order and the busiest threads of both processes
 //     say what caps it, and the refusals of the gateway's flow control are counted.
+// Each run through the gateway also counts its system calls and context switches per order.
 // A gateway built with QEL_STAGE_TIMES also says where its time goes, hop by hop.
 // Every order must come back as an ExecutionReport; anything else is counted.
 // Figures are printed and written to bench_results/fix_order.txt under the build folder
@@ -315,17 +316,33 @@ int main(int argc, char *argv[])
     bool failed = false;
     const int gateway_pid = road.gateway->pid();
     const int self_tid = static_cast<int>(gettid());
+    proc_switch_counter gateway_switches(gateway_pid);
+    // The gateway's system calls and context switches per answer over a run through it.
+    auto switches = [&](const switch_counts &before, const switch_counts &after, const order_road::result &r)
+    {
+        switch_rates rates = switch_rates_between(before, after, r.reported, gateway_switches.counting());
+        if (rates.syscalls_known)
+            out.line(
+                "  gateway  %.1f system calls and %.1f context switches per order (%.1f of them preempted)",
+                rates.syscalls, rates.voluntary + rates.involuntary, rates.involuntary);
+        else
+            out.line("  gateway  %.1f context switches per order (%.1f of them preempted)",
+                     rates.voluntary + rates.involuntary, rates.involuntary);
+    };
     out.line("machine: %u processors, load average %.1f at the start", std::thread::hardware_concurrency(),
              machine_load_average());
     out.line("%s", "");
     out.line("NewOrderSingle to ExecutionReport, one order in flight, %u orders:", kSingleOrders);
     stage_dump stages_before = stage_dump_take(gateway_pid, road.dir.path());
+    switch_counts switches_before = gateway_switches.take();
     order_road::result g = gateway_road.run(kSingleOrders, 1);
+    switch_counts switches_after = gateway_switches.take();
     stage_dump stages_after = stage_dump_take(gateway_pid, road.dir.path());
     order_road::result p = plain_road.run(kSingleOrders, 1);
     out.latency("gateway", g);
     out.latency("plain", p);
     out.ratios(g, p);
+    switches(switches_before, switches_after, g);
     out.records("gateway", g);
     out.records("plain", p);
     failed = failed || !complete(g) || !complete(p);
@@ -351,13 +368,16 @@ int main(int argc, char *argv[])
         out.line("sustained rate, %u orders, up to %u in flight:", kRateOrders, window);
         auto gw_before = proc_thread_times(gateway_pid);
         auto self_before = proc_thread_times(getpid(), self_tid);
+        switches_before = gateway_switches.take();
         g = gateway_road.run(kRateOrders, window);
+        switches_after = gateway_switches.take();
         process_load gw = proc_load_between(gw_before, proc_thread_times(gateway_pid), g.seconds);
         process_load self = proc_load_between(self_before, proc_thread_times(getpid(), self_tid), g.seconds);
         p = plain_road.run(kRateOrders, window);
         out.latency("gateway", g);
         out.latency("plain", p);
         out.ratios(g, p);
+        switches(switches_before, switches_after, g);
         out.records("gateway", g);
         out.records("plain", p);
         out.line(
