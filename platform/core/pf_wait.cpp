@@ -452,8 +452,8 @@ bool spin_phase(wait_call *call)
 
 enum sleep_result
 {
-    SLEEP_WOKEN,   // something reported, or the time ran out: look again
-    SLEEP_EXPIRED, // the last look is due: the time was up before the poll
+    SLEEP_WOKEN,   // something reported or was raised, or poll()'s time ran out: look again
+    SLEEP_EXPIRED, // the time is up: one last look
     SLEEP_RECHECK, // an object turned ready while registering
     SLEEP_FAILED,
 };

@@ -1,6 +1,6 @@
 // eventfd bookkeeping shared by every waitable object: the descriptor is written only for
 // a registered sleeper, and read back when the next sleeper registers. And the parkers:
-// one per thread, taken from a pool that never shrinks, so that a notify held back for a
+// one per thread, taken from a pool that never shrinks, so that a post held back for a
 // thread that has since ended reaches a parker that still exists (at worst it wakes its
 // next owner once, for nothing).
 #include "platform/core/pf_waitable.h"
@@ -61,7 +61,7 @@ struct parker_holder
 };
 thread_local parker_holder t_parker;
 
-void notify(pf_parker *p)
+void post(pf_parker *p)
 {
     sem_post(&p->posts);
 }
@@ -102,7 +102,7 @@ void wake_above(int sections)
             }
             else
             {
-                notify(t_held[i].p);
+                post(t_held[i].p);
             }
         }
         else
@@ -161,7 +161,7 @@ void pf_waitable_raise(pf_waitable *w)
         }
         else
         {
-            notify(p);
+            post(p);
         }
     }
 }
@@ -192,7 +192,7 @@ pf_parker *pf_parker_self()
 
 void pf_parker_arm(pf_parker *p)
 {
-    // Posts left from earlier waits (a notify that came after its waiter had moved on) are
+    // Posts left from earlier waits (one that came after its waiter had moved on) are
     // dropped, without a system call while there are none.
     while (sem_trywait(&p->posts) == 0)
     {

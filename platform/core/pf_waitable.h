@@ -10,16 +10,16 @@
 // without the lock.
 //
 // A waiter whose objects own no descriptors (the queues' semaphores of the worker threads)
-// need not poll: it parks on a condition variable of its own, registered with each object
-// instead of counting as a sleeper, and a raise notifies it. A hand-over then costs the
-// waker's notify and the waiter's sleep, where the eventfd cost a write, a poll() and the
-// read that lowers it again.
+// need not poll: it parks on a POSIX semaphore of its own, registered with each object
+// instead of counting as a sleeper, and a raise posts it. A hand-over then costs the
+// waker's post and the waiter's sleep (a futex call each), where the eventfd cost a write,
+// a poll() and the read that lowers it again.
 //
-// The write itself waits until the raising thread has released the object's lock and left
-// the critical section it raised in (a producer raises inside its queue's section): a woken
-// thread would otherwise run straight into a lock its waker still holds, and both would pay
-// a futex call. The held-back writes also go out before the thread blocks on a section and
-// before it waits, so that nothing it may wait for waits on them.
+// The wake itself (write or post) waits until the raising thread has released the object's
+// lock and left the critical section it raised in (a producer raises inside its queue's
+// section): a woken thread would otherwise run straight into a lock its waker still holds,
+// and both would pay a futex call. The held-back wakes also go out before the thread blocks
+// on a section and before it waits, so that nothing it may wait for waits on them.
 //
 // So a kind of object plugs in by keeping its state under `lock`, answering ready/take, and
 // calling pf_waitable_raise whenever it may have become ready; a kind whose readiness comes
@@ -82,7 +82,7 @@ bool pf_waitable_init(pf_waitable *w, const pf_waitable_ops *ops);
 void pf_waitable_destroy(pf_waitable *w);
 // Under the object's lock: the object may have become ready. Counts the raise, marks the
 // descriptor up (once, while it is down) only when a waiter sleeps on it, and marks each
-// parked waiter woken; the writes and notifies are held back until the lock is released
+// parked waiter woken; the writes and posts are held back until the lock is released
 // (pf_waitable_raise_scope).
 void pf_waitable_raise(pf_waitable *w);
 // Under the object's lock: lowers the descriptor (one read, only when it is up). A write
@@ -99,8 +99,8 @@ void pf_waitable_unpark(pf_waitable *w, pf_parker *p);
 // CLOCK_MONOTONIC, none when infinite); true when woken by a raise.
 bool pf_parker_sleep(pf_parker *p, bool infinite, int64_t deadline_ns);
 
-// Writes the descriptors this thread has held back outside any critical section.
-// pf_waitable_wake_all writes every one whatever the thread holds.
+// Makes the wakes this thread has held back outside any critical section.
+// pf_waitable_wake_all makes every one whatever the thread holds.
 void pf_waitable_wake_held();
 void pf_waitable_wake_all();
 // Told by the critical sections: taken, left, or about to block on one.
