@@ -382,7 +382,7 @@ int32_t CGenericConfiguration::validate_parameters()
     const unsigned info = MB_OK | MB_ICONINFORMATION;
     const QString market = QString::fromUtf8(KovaMarketName(m_market));
     bool bcp = m_nRadioPrimary == 1;
-    auto restore = [this](CIPAddressCtrl *control, const QString &text)
+    auto restore = [](CIPAddressCtrl *control, const QString &text)
     {
         control->ClearAddress();
         if (!text.isEmpty())
