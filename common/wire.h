@@ -1,7 +1,7 @@
 // Explicit readers and writers of wire and file fields. Every record layout of the
 // gateway is read and written through these, never by laying a struct over bytes:
 // network order (big-endian) on the host and workstation links, little-endian where
-// the original machine wrote its own order (console frames, binary logs, event files).
+// the Windows design writes its machine order (console frames, binary logs, event files).
 #pragma once
 
 #include <cstdint>

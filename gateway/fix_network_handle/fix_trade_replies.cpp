@@ -34,7 +34,7 @@ enum : int16_t
     TRANSCODE_TRADE_CONFIRMATION = 2222,
 };
 
-// "%0.4dTB%0.16ld%0.10d" of the record layouts, with the fill number read as the
+// "%0.4dTB%0.16ld%0.10d" of the exchange's trade record format, with the fill number read as the
 // unsigned 32-bit number it is.
 std::string tradeExecId(int16_t transcode, int16_t side, uint32_t fillNumber)
 {

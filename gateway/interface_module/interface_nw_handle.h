@@ -1,6 +1,6 @@
 // interface_nw_handle: one connected console of a console listener. It assembles the
-// console's length-framed packets (16-bit length first, in the original machine's
-// little-endian order) from non-blocking reads, and sends queued records without ever
+// console's length-framed packets (16-bit length first, in the little-endian order
+// of the system's Windows design) from non-blocking reads, and sends queued records without ever
 // blocking: the packet in flight sits in a send buffer, later ones wait in a queue.
 #pragma once
 

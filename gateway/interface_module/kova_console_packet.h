@@ -1,6 +1,6 @@
 // The console packet (kova_console_packet): the records that the gateway and the operator
 // console exchange, and the console event record kept in the day's event log file. Every
-// number is little-endian (the original machine's own order), written and read with the
+// number is little-endian (the machine order of the system's Windows design), written and read with the
 // *_le helpers of wire.h; these offsets are the one place the layout stands.
 #pragma once
 

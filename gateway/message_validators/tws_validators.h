@@ -1,4 +1,4 @@
-// Argument records and record layouts of the workstation-side validators: the receive
+// Argument records and record formats of the workstation-side validators: the receive
 // validator checks and strips the 22-byte network header of every workstation frame, the
 // send validator puts it on every record for a workstation and builds the invitation
 // frame that answers each CONNECTION_ACCEPT of box communication.

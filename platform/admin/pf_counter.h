@@ -1,4 +1,4 @@
-// Performance counters over /proc, standing in for the original platform's performance
+// Performance counters over /proc, standing in for Windows' performance
 // data helper: a query holds counters named by path, each collection reads them all, and
 // a counter's value is formatted from its last one or two collections.
 //

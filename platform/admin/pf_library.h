@@ -1,8 +1,8 @@
-// Run-time loading of libraries by file name, standing in for the original platform's
+// Run-time loading of libraries by file name, standing in for the Windows
 // library loader: the statistics tool loads its plug-ins (pkeff.so, onstat.so) by the
 // file name its parameter files give.
 //
-// As the original loader searched the program's own folder first, a name without "/" is
+// As the Windows loader searches the program's own folder first, a name without "/" is
 // taken from the folder of the running executable; a path is used as it stands. Symbols
 // are bound at once and kept local to the library (RTLD_NOW | RTLD_LOCAL), so two
 // plug-ins never see each other's names.

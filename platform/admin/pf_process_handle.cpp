@@ -1,6 +1,6 @@
 // Process handles over pidfds. The pidfd is watched beside the waitable's eventfd: it
 // turns readable when the process ends and stays so, which is the process handle's
-// "signalled for good" of the original platform. A child is reaped through its pidfd when
+// "signalled for good" of the Windows design. A child is reaped through its pidfd when
 // its end is asked for, so that its exit status is read once and no zombie stays.
 #include "platform/admin/pf_process_handle.h"
 

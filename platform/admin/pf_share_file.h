@@ -1,4 +1,4 @@
-// Files opened "denying other writers", as the original platform's share modes did: the
+// Files opened "denying other writers", as Windows share modes do: the
 // statistics tool writes its statistics files while the console reads them. Here the
 // denial is an exclusive advisory lock (flock) taken at once or not at all, which every
 // writer of these files takes; readers take none and are never kept out.

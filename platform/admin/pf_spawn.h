@@ -1,4 +1,4 @@
-// Starting a program without a shell, as process creation did on the original platform:
+// Starting a program without a shell, as process creation does on Windows:
 // the command line is split here (blanks separate words, double quotes group them), the
 // program gets a working folder, its own standard streams and nothing else of its
 // parent's: no other descriptors, default signal dispositions, an empty signal mask.

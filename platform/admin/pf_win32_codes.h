@@ -1,5 +1,5 @@
 // Windows error numbers that the registry, process, service and library layers return. The tools
-// log and compare these numbers as the originals did ("return code [2]", "Error Code
+// log and compare these numbers as the Windows design does ("return code [2]", "Error Code
 // [1060]"), so the layers keep them instead of errno; each is named once here.
 #pragma once
 

@@ -5,7 +5,7 @@
 // suspender bumps the count, sends PF_SIGNAL_SUSPEND and waits for the target to
 // acknowledge from inside its handler; the handler then sleeps in sigsuspend(), which
 // only the resume signal can interrupt, until the count is back at 0. The target thus
-// stops only at a point where it can take a signal, as it would on the original platform
+// stops only at a point where it can take a signal, as it would on Windows
 // at an instruction boundary.
 #include "platform/core/pf_thread.h"
 

@@ -1,7 +1,7 @@
 // The console protocol as the simulated console sees it: its own offsets and lengths of
 // the packets a gateway sends and the requests it accepts, the reason-code texts the
 // operator sees, and a checker that says what is wrong with a received packet. Written
-// from the record layouts, independently of the gateway's code, so that it catches the
+// from the console packet formats, independently of the gateway's code, so that it catches the
 // gateway's faults.
 #pragma once
 

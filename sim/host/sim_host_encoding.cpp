@@ -1,5 +1,5 @@
 // The simulated host's record encoding (see sim_host_encoding.h). Every offset is written
-// out here from the record layouts; bytes that no field names are zero.
+// out here from the exchange's record formats; bytes that no field names are zero.
 #include "sim/host/sim_host_encoding.h"
 
 #include <lzo/lzo1z.h>

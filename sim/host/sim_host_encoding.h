@@ -2,7 +2,7 @@
 // records (sign-on, parameters, relogon, sign-off, rate update, heart beat, acknowledgement),
 // user records in the exchange's header order (sign-on, system information, sign-off, user
 // status), and the short order records (entry, change, order reply, trade). Offsets are
-// this file's own, written from the record layouts; nothing here uses the gateway's
+// this file's own, written from the exchange's record formats; nothing here uses the gateway's
 // converters, so a disagreement between the two shows up in a test.
 //
 // Offsets in this file count from the record's first byte (its transcode), not from the

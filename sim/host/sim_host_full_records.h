@@ -2,7 +2,7 @@
 // exchange-order header (transcode first): the 404-byte spread order record, the 162-byte
 // position record, the 209-byte trade record of the trade reply, the 121-byte give-up
 // record and the broadcasts (319 bytes; 289 for a message from control). Offsets are this
-// file's own, written from the record layouts, and count from the record's first byte;
+// file's own, written from the exchange's record formats, and count from the record's first byte;
 // behind the header the layouts are the same in both header orders.
 #pragma once
 

@@ -1,6 +1,6 @@
 // The simulated host's own encoding of what travels on the host link: the 22-byte
 // network header with its MD5 digest, packets (a 16-bit count and the records back to
-// back) and the sizes of the records the gateway sends. Written from the record layouts,
+// back) and the sizes of the records the gateway sends. Written from the exchange's record formats,
 // independently of the gateway's code, so that a disagreement shows up in a test.
 #pragma once
 

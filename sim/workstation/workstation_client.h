@@ -14,7 +14,7 @@ struct ea_sync_info;
 namespace qel_sim
 {
 
-// Layout of the workstation link, written from the record layouts.
+// Layout of the workstation link, written from the exchange's record formats.
 enum : uint32_t
 {
     WS_HEADER_SIZE = 22,

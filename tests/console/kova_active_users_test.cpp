@@ -23,7 +23,7 @@ using qel_test::from_hex;
 
 namespace
 {
-// Replies as the gateway sends them, written from the layouts.
+// Replies as the gateway sends them, written from the console packet formats.
 const char *const k_box_header = "2800 00000000 00000000 00000000 00000000 0000 6519 00000000 00000000 00000000 00000000 0000";
 const char *const k_box_data = "2200 00000000 00000000 00000000 00000000 0000 6619 00000000 00000000 6500 0200";
 const char *const k_box_response = "2800 00000000 00000000 00000000 00000000 0000 6719 00000000 00000000 00000000 00000000 0000";

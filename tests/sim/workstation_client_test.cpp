@@ -1,5 +1,5 @@
 // The simulated workstation catches a gateway's faults: frames written here byte by byte
-// from the record layouts, some of them wrong, and what the client makes of each. Also the
+// from the exchange's record formats, some of them wrong, and what the client makes of each. Also the
 // frames it writes itself, as golden bytes.
 #include <gtest/gtest.h>
 

@@ -15,7 +15,9 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -130,16 +132,33 @@ reserved_port::~reserved_port()
         close(m_fd);
 }
 
+bool main_thread_forks()
+{
+    return syscall(SYS_gettid) == getpid();
+}
+
+void die_with_parent(int parent, bool forked_by_main_thread)
+{
+    if (!forked_by_main_thread)
+        return;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) // the test ended before the signal was armed
+        _exit(127);
+}
+
 child_process::child_process(const std::vector<std::string> &argv, const std::string &folder)
 {
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0)
         throw std::runtime_error("pipe failed");
+    const pid_t parent = getpid();
+    const bool by_main_thread = main_thread_forks();
     m_pid = fork();
     if (m_pid < 0)
         throw std::runtime_error("fork failed");
     if (m_pid == 0)
     {
+        die_with_parent(parent, by_main_thread);
         if (chdir(folder.c_str()) != 0)
             _exit(127);
         int null_fd = open("/dev/null", O_RDONLY);

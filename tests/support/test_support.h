@@ -69,10 +69,18 @@ struct process_result
     std::string output; // standard output and error together
 };
 
-// Runs a program in a folder, with a time limit; stdin is /dev/null.
+// Runs a program in a folder, with a time limit; stdin is /dev/null. It dies with the test.
 process_result run_process(const std::vector<std::string> &argv, const std::string &folder, int timeout_ms);
 
-// A child process running in the background until stopped.
+// Called in a child between fork and exec: the child is killed when the test process ends,
+// however it ends (an interrupted or killed run leaves no gateway behind). The kernel ties
+// this to the thread that forked, so `forked_by_main_thread` (main_thread_forks() read
+// before fork) keeps it off for children forked by a test's own threads, which may end
+// before their children. Async-signal-safe; `parent` is the test's pid read before fork.
+void die_with_parent(int parent, bool forked_by_main_thread);
+bool main_thread_forks();
+
+// A child process running in the background until stopped; it dies with the test.
 class child_process
 {
   public:

@@ -1,6 +1,7 @@
 // fork and exec with both output pipes drained by poll, so that a chatty tool never
 // blocks on a full pipe while the test waits for it.
 #include "support/tool_process.h"
+#include "support/test_support.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -45,11 +46,14 @@ tool_result run_tool(const std::vector<std::string> &argv, const tool_options &o
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
+    const pid_t parent = getpid();
+    const bool by_main_thread = main_thread_forks();
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0)
     {
+        die_with_parent(parent, by_main_thread);
         if (!options.folder.empty() && chdir(options.folder.c_str()) != 0)
             _exit(127);
         if (options.file_size_limit >= 0)

@@ -1,6 +1,6 @@
 // Parameter tables. Lines are read with a fixed buffer and split by hand, so that no
 // field is ever copied into a record it does not fit: a line that does not fit is refused
-// whole, never cut. The plug-in is bound as the loader of the original did it, one line at
+// whole, never cut. The plug-in is bound one line at
 // a time, and a plug-in that fails leaves only its own parameter without an entry point.
 #include "tools/statistics/qel_stats_parameters.h"
 

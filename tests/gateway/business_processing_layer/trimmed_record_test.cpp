@@ -1,5 +1,5 @@
 // Golden images of every converter family in each direction it has. The expected records
-// are golden pieces typed into this file from the record layouts, offset by offset, so a
+// are golden pieces typed into this file from the exchange's record formats, offset by offset, so a
 // wrong offset or width in the converters' tables fails.
 #include "gateway/business_processing_layer/trimmed_record.h"
 
@@ -12,7 +12,7 @@ using namespace record_test;
 namespace
 {
 // A golden record: `size` bytes of `fill` with the pieces (offset, hex) written over it.
-// Offsets and values are typed here from the record layouts, never taken from the
+// Offsets and values are typed here from the exchange's record formats, never taken from the
 // converters' tables, so a wrong offset or width in a table fails.
 bytes golden(size_t size, uint8_t fill, const std::vector<std::pair<size_t, std::string>> &pieces)
 {

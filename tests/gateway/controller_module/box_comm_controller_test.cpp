@@ -13,7 +13,7 @@ using namespace qel_test;
 
 namespace
 {
-// Host record offsets, from the box record layouts (count at 0, transcode at 2).
+// Host record offsets, from the box record formats (count at 0, transcode at 2).
 enum : uint32_t
 {
     SIGN_ON_BOX_ID = 4,

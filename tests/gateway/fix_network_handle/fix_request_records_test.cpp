@@ -1,4 +1,4 @@
-// The records the FIX side builds (golden bytes written from the record layouts) and the
+// The records the FIX side builds (golden bytes written from the exchange's record formats) and the
 // conversions between FIX timestamps, exchange dates and exchange seconds, which must give
 // the same results whatever the host's time zone.
 #include "gateway/fix_network_handle/fix_request_records.h"

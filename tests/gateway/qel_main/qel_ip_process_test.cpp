@@ -258,3 +258,48 @@ TEST(QelIpRun, LostFixListenerStopsTheGatewayInOrderWith10000)
     for (const std::string &name : dir.list("logs"))
         EXPECT_FALSE(contains(name, ".current.")) << name << " was left open";
 }
+
+// A run that is interrupted or killed leaves no gateway behind: every process a test starts
+// is killed when the test process ends, however it ends.
+TEST(QelIpRun, AGatewayStartedByATestEndsWhenTheTestIsKilled)
+{
+    temp_dir dir;
+    gateway_config config;
+    std::string config_file = config.write(dir);
+    int pid_pipe[2];
+    ASSERT_EQ(pipe(pid_pipe), 0);
+    pid_t test = fork();
+    ASSERT_GE(test, 0);
+    if (test == 0)
+    {
+        // The stand-in for a test process: it starts a gateway and is then killed.
+        qel_test::child_process gateway({QEL_IP_BINARY, "-c", config_file}, dir.path());
+        int pid = gateway.pid();
+        if (write(pid_pipe[1], &pid, sizeof pid) != static_cast<ssize_t>(sizeof pid))
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(pid_pipe[1]);
+    int gateway_pid = 0;
+    ASSERT_EQ(read(pid_pipe[0], &gateway_pid, sizeof gateway_pid), static_cast<ssize_t>(sizeof gateway_pid));
+    close(pid_pipe[0]);
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return any_log_has(dir, "main_text.", "[fix_network_handler_send_thread] thread created"); },
+        10000));
+
+    kill(test, SIGKILL);
+    waitpid(test, nullptr, 0);
+    auto gateway_gone = [&]
+    {
+        std::string stat = qel_test::read_file("/proc/" + std::to_string(gateway_pid) + "/stat");
+        // "pid (name) S ...": no such process, a zombie (Z) or a dead task (X) has ended.
+        size_t close_paren = stat.rfind(')');
+        return stat.empty() || close_paren == std::string::npos || stat.compare(close_paren + 2, 1, "Z") == 0 ||
+               stat.compare(close_paren + 2, 1, "X") == 0;
+    };
+    bool gone = qel_test::wait_until(gateway_gone, 10000);
+    if (!gone)
+        kill(gateway_pid, SIGKILL);
+    EXPECT_TRUE(gone) << "the gateway outlived the test that started it";
+}

@@ -227,6 +227,7 @@ TEST(QelStatsLoop, CurrentFileKeepsOnlyTheNewestLineWhenItIsShorter)
 
 TEST(QelStatsLoop, OfflineRunsOnceADayFromItsTimeWithAPaddedStamp)
 {
+    stats_fixture f; // first: it pins the zone the stamps are computed in
     char stamp[32];
     qel_stats_offline_stamp(utc_seconds(2012, 3, 5, 9, 30), 930, stamp, sizeof stamp);
     EXPECT_STREQ(stamp, "20120305.093000");
@@ -235,7 +236,6 @@ TEST(QelStatsLoop, OfflineRunsOnceADayFromItsTimeWithAPaddedStamp)
     qel_stats_offline_stamp(utc_seconds(2012, 11, 1, 0, 0), 0, stamp, sizeof stamp);
     EXPECT_STREQ(stamp, "20121101.000000") << "11 January and 1 November no longer share a stamp";
 
-    stats_fixture f;
     f.dir.write("offline.txt", probe_offline("early", 0) + probe_offline("a", 930) + probe_offline("b", 930) +
                                    probe_offline("late", 2300, "v") +
                                    parameter_line("nosuch.so", "gone", 930, {}));

@@ -1,5 +1,5 @@
 // A user session container on a two-link box, with the thread's local queues, and VRX
-// records built in the test from the record layouts (internal header order, big-endian).
+// records built in the test from the exchange's record formats (internal header order, big-endian).
 #pragma once
 
 #include <gtest/gtest.h>
