@@ -1,7 +1,6 @@
 // The common configuration dialog.
 #include "console/kova_common_config.h"
 
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -10,6 +9,7 @@
 #include <cstdio>
 
 #include "console/kova_config_file.h"
+#include "console/kova_config_support.h"
 #include "console/kova_logger.h"
 #include "console/shim/kova_edit.h"
 #include "console/shim/kova_message_box.h"
@@ -62,20 +62,9 @@ CCommonConfig::CCommonConfig(int32_t market_type, const std::string &config_path
     row->addWidget(KovaLabel(QStringLiteral("Repository Management (in Days) : "), m_days, this));
     row->addWidget(m_days);
     layout->addLayout(row);
-    auto *buttons = new QHBoxLayout();
-    m_save = new QPushButton(QStringLiteral("&Save"), this);
-    SetControlId(m_save, IDC_SAVE);
-    m_save->setEnabled(false);
-    auto *exit_button = new QPushButton(QStringLiteral("E&xit"), this);
-    SetControlId(exit_button, IDC_EXIT);
-    buttons->addStretch();
-    buttons->addWidget(m_save);
-    buttons->addWidget(exit_button);
-    layout->addLayout(buttons);
+    m_save = KovaAddSaveExitRow(this, layout, IDC_EXIT, [this] { save_configuration_parameters(); });
 
     connect(m_days, &QLineEdit::textChanged, this, [this] { OnChangeRepositoryHistory(); });
-    connect(m_save, &QPushButton::clicked, this, [this] { save_configuration_parameters(); });
-    connect(exit_button, &QPushButton::clicked, this, [this] { OnCancel(); });
 }
 
 bool CCommonConfig::OnInitDialog()
@@ -157,6 +146,19 @@ int32_t CCommonConfig::validate_parameters()
     return 200;
 }
 
+bool CCommonConfig::WriteRepositoryHistory()
+{
+    char names[1][KOVA_PARAM_SLOT_SIZE] = {};
+    char values[1][KOVA_PARAM_SLOT_SIZE] = {};
+    snprintf(names[0], sizeof names[0], "%s", k_key);
+    snprintf(values[0], sizeof values[0], "%d", KovaLeadingNumber(m_daysText));
+    char message[KOVA_PARAM_MESSAGE_SIZE] = {};
+    uint32_t result = ReplaceParameterValues(m_configPath.c_str(), names, values, 1, message);
+    return KovaWriteSucceeded(result, message, "Parameter(s) updation failed in configuration file.",
+                              "KOVA Could not open QEL config file", m_logger,
+                              "CCommonConfig::save_configuration_parameters", k_source, this);
+}
+
 void CCommonConfig::save_configuration_parameters()
 {
     const char *fn = "CCommonConfig::save_configuration_parameters";
@@ -168,24 +170,8 @@ void CCommonConfig::save_configuration_parameters()
         return;
     }
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Validation(s) Successful.");
-    char names[1][KOVA_PARAM_SLOT_SIZE] = {};
-    char values[1][KOVA_PARAM_SLOT_SIZE] = {};
-    snprintf(names[0], sizeof names[0], "%s", k_key);
-    snprintf(values[0], sizeof values[0], "%d", KovaLeadingNumber(m_daysText));
-    char message[KOVA_PARAM_MESSAGE_SIZE] = {};
-    uint32_t result = ReplaceParameterValues(m_configPath.c_str(), names, values, 1, message);
-    if (result == KOVA_PARAM_WRITE_FAILED)
+    if (!WriteRepositoryHistory())
     {
-        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__, "%s", message);
-        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__,
-                "Parameter(s) updation failed in configuration file.");
-        KovaMessageBox(this, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
-        return;
-    }
-    if (result == KOVA_PARAM_OPEN_FAILED)
-    {
-        KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__, "KOVA Could not open QEL config file");
-        KovaMessageBox(this, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
         return;
     }
     KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__,

@@ -40,6 +40,8 @@ class CCommonConfig : public CDialog
 
   private:
     void UpdateData(bool to_controls);
+    // REPOSITORY_HISTORY as the field holds it, into the file; false on failure (shown).
+    bool WriteRepositoryHistory();
 
     CLogger *m_logger;
     int32_t m_marketType;

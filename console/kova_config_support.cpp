@@ -2,6 +2,8 @@
 // settings file's temporary file.
 #include "console/kova_config_support.h"
 
+#include <QBoxLayout>
+#include <QPushButton>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include "console/kova_logger.h"
 #include "console/kova_main_window.h"
 #include "console/kova_markets.h"
+#include "console/shim/kova_dialog.h"
 #include "console/shim/kova_message_box.h"
 #include "platform/admin/pf_process.h"
 #include "platform/admin/pf_temp_file.h"
@@ -157,6 +160,54 @@ void KovaDropHelper(CKOVAHelper **helper, bool deferred)
         delete *helper;
     }
     *helper = nullptr;
+}
+
+QPushButton *KovaAddSaveExitRow(CDialog *dialog, QBoxLayout *layout, int exit_id, std::function<void()> save)
+{
+    auto *buttons = new QHBoxLayout();
+    auto *save_button = new QPushButton(QStringLiteral("&Save"), dialog);
+    SetControlId(save_button, 1020);
+    save_button->setEnabled(false);
+    auto *exit_button = new QPushButton(QStringLiteral("E&xit"), dialog);
+    SetControlId(exit_button, exit_id);
+    buttons->addStretch();
+    buttons->addWidget(save_button);
+    buttons->addWidget(exit_button);
+    layout->addLayout(buttons);
+    QObject::connect(save_button, &QPushButton::clicked, dialog, std::move(save));
+    QObject::connect(exit_button, &QPushButton::clicked, dialog, [dialog] { dialog->OnCancel(); });
+    return save_button;
+}
+
+bool KovaWriteSucceeded(uint32_t result, const char *message, const char *update_failed,
+                        const char *open_failed, CLogger *logger, const char *function, const char *source,
+                        QWidget *parent)
+{
+    if (result != KOVA_PARAM_WRITE_FAILED && result != KOVA_PARAM_OPEN_FAILED)
+    {
+        return true;
+    }
+    KovaLog(logger, KOVA_EVENT, function, source, __LINE__, "%s", message);
+    KovaLog(logger, KOVA_EVENT, function, source, __LINE__, "%s",
+            result == KOVA_PARAM_WRITE_FAILED ? update_failed : open_failed);
+    KovaMessageBox(parent, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
+    return false;
+}
+
+bool KovaStartFixDialog(int32_t market, const std::string &config_path, const std::string &fix_path,
+                        int32_t interactive_port, CLogger *logger, const char *function, const char *source,
+                        std::string *temp_path)
+{
+    KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "Market type for dialog is %d - %s", market,
+            KovaMarketName(market));
+    KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "QEL Config file path is - %s",
+            config_path.c_str());
+    KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "FIX Config file path is - %s",
+            fix_path.c_str());
+    KovaLog(logger, KOVA_ACTIVITY, function, source, __LINE__, "Interface thread interactive port is %u",
+            static_cast<unsigned>(interactive_port));
+    *temp_path = KovaFixTempPath(fix_path, market);
+    return KovaRecoverFixSettings(fix_path, *temp_path, logger, function, source);
 }
 
 std::string KovaFixTempPath(const std::string &fix_path, int32_t market)

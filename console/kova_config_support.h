@@ -12,9 +12,12 @@
 #include <string>
 
 class CConnectionListener;
+class CDialog;
 class CKOVAHelper;
 class CLogger;
+class QBoxLayout;
 class QObject;
+class QPushButton;
 class QWidget;
 
 enum : uint16_t
@@ -48,6 +51,24 @@ CKOVAHelper *KovaStartRestartLink(CConnectionListener *listener, QObject *owner,
 // Closes a dialog's link helper and frees it (null afterwards); deferred, when called
 // from inside one of the helper's own listener calls.
 void KovaDropHelper(CKOVAHelper **helper, bool deferred);
+
+// The dialog's bottom row: "&Save" (1020, disabled until something changed) and "E&xit"
+// (exit_id) at its right; Save runs save, Exit cancels the dialog. Answers Save.
+QPushButton *KovaAddSaveExitRow(CDialog *dialog, QBoxLayout *layout, int exit_id, std::function<void()> save);
+
+// The end of a save through the configuration-file writer: true on success; on 200 or
+// 300 logs the writer's message and update_failed (200) or open_failed (300) under
+// function and source, shows "QEL Setup Error." over parent and answers false.
+bool KovaWriteSucceeded(uint32_t result, const char *message, const char *update_failed,
+                        const char *open_failed, CLogger *logger, const char *function, const char *source,
+                        QWidget *parent);
+
+// A FIX dialog's construction: logs its arguments under function and source, sets
+// *temp_path to the settings file's temporary file and recovers the settings file from
+// it (KovaRecoverFixSettings, whose answer it gives).
+bool KovaStartFixDialog(int32_t market, const std::string &config_path, const std::string &fix_path,
+                        int32_t interactive_port, CLogger *logger, const char *function, const char *source,
+                        std::string *temp_path);
 
 // The fixed temporary file of a market's FIX settings file: its folder,
 // "/temp_QEL_FIX_", the market name, ".cfg"; empty when the path names no file.

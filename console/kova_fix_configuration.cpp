@@ -2,13 +2,15 @@
 #include "console/kova_fix_configuration.h"
 
 #include <QCheckBox>
-#include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "console/kova_config_file.h"
 #include "console/kova_config_support.h"
+#include "console/kova_fix_user_details.h"
 #include "console/kova_logger.h"
 #include "console/kova_markets.h"
 #include "console/shim/kova_message_box.h"
@@ -28,27 +30,34 @@ const char *switch_text(int32_t check)
 {
     return check ? "Y" : "N";
 }
+
+bool is_persist_line(const std::string &line)
+{
+    std::string key = KovaLineKey(line);
+    return !key.empty() && line[0] != '=' && KovaEqualsIgnoreCase(key, k_persist);
+}
+
+// The header line of the [DEFAULT] section, blanks around it allowed.
+bool is_default_section(const std::string &line)
+{
+    std::string text = KovaLineText(line);
+    size_t first = text.find_first_not_of(" \t");
+    size_t last = text.find_last_not_of(" \t");
+    return first != std::string::npos &&
+           KovaEqualsIgnoreCase(text.substr(first, last - first + 1), "[DEFAULT]");
+}
 } // namespace
 
 CFixConfiguration::CFixConfiguration(int32_t market, const std::string &config_path,
                                      const std::string &fix_config_path, int32_t interactive_port,
                                      CLogger *logger, QWidget *parent)
-    : CDialog(parent), m_market(market), m_logger(logger), m_configPath(config_path),
-      m_fixConfigPath(fix_config_path), m_persistChanged(0), m_fixLoggingChanged(0), m_helper(nullptr),
-      m_interactivePort(interactive_port), m_fixLogging(1), m_persistMessages(1)
+    : CRestartDialog("CFixConfiguration", k_source, market, interactive_port, logger, parent),
+      m_configPath(config_path), m_fixConfigPath(fix_config_path), m_persistChanged(0),
+      m_fixLoggingChanged(0), m_fixLogging(1), m_persistMessages(1)
 {
-    const char *fn = "CFixConfiguration::CFixConfiguration";
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market type for dialog is %d - %s", market,
-            KovaMarketName(market));
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "QEL Config file path is - %s",
-            config_path.c_str());
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "FIX Config file path is - %s",
-            fix_config_path.c_str());
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Interface thread interactive port is %u",
-            static_cast<unsigned>(interactive_port));
-    m_tempFilePath = KovaFixTempPath(m_fixConfigPath, market);
     // A failed recovery shows at the first read: the settings file is not there.
-    KovaRecoverFixSettings(m_fixConfigPath, m_tempFilePath, m_logger, fn, k_source);
+    KovaStartFixDialog(market, config_path, fix_config_path, interactive_port, m_logger,
+                       "CFixConfiguration::CFixConfiguration", k_source, &m_tempFilePath);
 
     setWindowTitle(QStringLiteral("FIX Configuration"));
     auto *layout = new QVBoxLayout(this);
@@ -58,33 +67,11 @@ CFixConfiguration::CFixConfiguration(int32_t market, const std::string &config_p
     SetControlId(m_fixLoggingBox, IDC_CHECK_FIX_LOGGING);
     layout->addWidget(m_persistBox);
     layout->addWidget(m_fixLoggingBox);
-    auto *buttons = new QHBoxLayout();
-    m_save = new QPushButton(QStringLiteral("&Save"), this);
-    SetControlId(m_save, IDC_SAVE);
-    m_save->setEnabled(false);
-    auto *exit_button = new QPushButton(QStringLiteral("E&xit"), this);
-    SetControlId(exit_button, IDC_EXIT);
-    buttons->addStretch();
-    buttons->addWidget(m_save);
-    buttons->addWidget(exit_button);
-    layout->addLayout(buttons);
+    m_save = KovaAddSaveExitRow(this, layout, IDC_EXIT, [this] { SaveFixConfigurationParameters(); });
     resize(280, 130);
 
     connect(m_persistBox, &QCheckBox::clicked, this, [this] { OnCheckChanged(); });
     connect(m_fixLoggingBox, &QCheckBox::clicked, this, [this] { OnCheckChanged(); });
-    connect(m_save, &QPushButton::clicked, this, [this] { SaveFixConfigurationParameters(); });
-    connect(exit_button, &QPushButton::clicked, this, [this] { OnCancel(); });
-}
-
-CFixConfiguration::~CFixConfiguration()
-{
-    KovaDropHelper(&m_helper, false);
-}
-
-void CFixConfiguration::done(int result)
-{
-    KovaDropHelper(&m_helper, true);
-    CDialog::done(result);
 }
 
 bool CFixConfiguration::OnInitDialog()
@@ -178,8 +165,8 @@ void CFixConfiguration::OnCheckChanged()
 bool CFixConfiguration::RewritePersistMessages(const char *value)
 {
     const char *fn = "CFixConfiguration::SaveFixConfigurationParameters";
-    FILE *input = fopen(m_fixConfigPath.c_str(), "r");
-    if (input == nullptr)
+    std::vector<std::string> lines;
+    if (!KovaReadAllLines(m_fixConfigPath, &lines))
     {
         KovaMessageBox(this, QStringLiteral("Can not open FIX config file"), QStringLiteral("Error"),
                        MB_OK | MB_ICONEXCLAMATION);
@@ -192,24 +179,32 @@ bool CFixConfiguration::RewritePersistMessages(const char *value)
     {
         KovaLog(m_logger, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__,
                 "Couldn't open temporary file [%s] in write mode.", m_tempFilePath.c_str());
-        fclose(input);
         return false;
     }
-    std::string line;
-    while (KovaReadLine(input, &line))
+    // Without a line of its own the switch would stay at the engine's default (Y)
+    // whatever the box says: it goes into [DEFAULT], which every session takes.
+    bool written = std::any_of(lines.begin(), lines.end(), is_persist_line);
+    for (const std::string &line : lines)
     {
-        std::string key = KovaLineKey(line);
-        if (!key.empty() && line[0] != '=' && KovaEqualsIgnoreCase(key, k_persist))
+        if (is_persist_line(line))
         {
             fprintf(output, "PersistMessages=%s\n", value);
+            continue;
         }
-        else
+        fwrite(line.data(), 1, line.size(), output);
+        fputc('\n', output);
+        if (!written && is_default_section(line))
         {
-            fwrite(line.data(), 1, line.size(), output);
-            fputc('\n', output);
+            fprintf(output, "PersistMessages=%s\n", value);
+            written = true;
         }
     }
-    fclose(input);
+    if (!written)
+    {
+        // An empty line first: deleting the FIX user whose block ends the file takes
+        // the line after its end marker with it.
+        fprintf(output, "\n[DEFAULT]\nPersistMessages=%s\n", value);
+    }
     bool renaming = false;
     int error = KovaFixTempCommit(output, m_tempFilePath, m_fixConfigPath, &renaming);
     if (error != 0 && renaming)
@@ -230,29 +225,26 @@ bool CFixConfiguration::RewritePersistMessages(const char *value)
     return true;
 }
 
+bool CFixConfiguration::WriteFixLogging(const char *value)
+{
+    char names[1][KOVA_PARAM_SLOT_SIZE] = {};
+    char values[1][KOVA_PARAM_SLOT_SIZE] = {};
+    snprintf(names[0], sizeof names[0], "%s", k_fix_logging);
+    snprintf(values[0], sizeof values[0], "%s", value);
+    char message[KOVA_PARAM_MESSAGE_SIZE] = {};
+    uint32_t result = ReplaceParameterValues(m_configPath.c_str(), names, values, 1, message);
+    return KovaWriteSucceeded(result, message, "Parameter(s) updation failed in QEL configuration file.",
+                              "KOVA could not open QEL config file", m_logger,
+                              "CFixConfiguration::SaveFixConfigurationParameters", k_source, this);
+}
+
 void CFixConfiguration::SaveFixConfigurationParameters()
 {
     const char *fn = "CFixConfiguration::SaveFixConfigurationParameters";
     OnCheckChanged();
-    if (m_fixLoggingChanged)
+    if (m_fixLoggingChanged && !WriteFixLogging(switch_text(m_fixLogging)))
     {
-        char names[1][KOVA_PARAM_SLOT_SIZE] = {};
-        char values[1][KOVA_PARAM_SLOT_SIZE] = {};
-        snprintf(names[0], sizeof names[0], "%s", k_fix_logging);
-        snprintf(values[0], sizeof values[0], "%s", switch_text(m_fixLogging));
-        char message[KOVA_PARAM_MESSAGE_SIZE] = {};
-        uint32_t result = ReplaceParameterValues(m_configPath.c_str(), names, values, 1, message);
-        if (result == KOVA_PARAM_WRITE_FAILED || result == KOVA_PARAM_OPEN_FAILED)
-        {
-            KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__, "%s", message);
-            if (result == KOVA_PARAM_WRITE_FAILED)
-                KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__,
-                        "Parameter(s) updation failed in QEL configuration file.");
-            else
-                KovaLog(m_logger, KOVA_EVENT, fn, k_source, __LINE__, "KOVA could not open QEL config file");
-            KovaMessageBox(this, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
-            return;
-        }
+        return;
     }
     if (m_persistChanged && !RewritePersistMessages(switch_text(m_persistMessages)))
     {
@@ -276,24 +268,6 @@ void CFixConfiguration::SaveFixConfigurationParameters()
 
 void CFixConfiguration::KillQELExe(int32_t market)
 {
-    // A link of an earlier save is closed and freed before the new one.
-    KovaDropHelper(&m_helper, false);
-    m_helper = KovaStartRestartLink(this, this, market, m_interactivePort, m_logger,
-                                    "CFixConfiguration::KillQELExe", k_source);
-}
-
-void CFixConfiguration::OnConnectionEstablished()
-{
-    KovaSendRestartRequest(m_helper, m_market, m_logger, "CFixConfiguration::OnConnectionEstablished",
-                           k_source, this);
-}
-
-void CFixConfiguration::OnConnectionLost()
-{
-    KovaLog(m_logger, KOVA_ACTIVITY, "CFixConfiguration::OnConnectionLost", k_source, __LINE__,
-            "Attempting to close connection...for market %s", KovaMarketName(m_market));
-    if (m_helper != nullptr)
-    {
-        m_helper->Tcp()->CloseConnection();
-    }
+    m_market = market;
+    StartRestartRequest("CFixConfiguration::KillQELExe");
 }

@@ -11,14 +11,13 @@
 #include <cstdint>
 #include <string>
 
-#include "console/kova_helper.h"
-#include "console/shim/kova_dialog.h"
+#include "console/kova_restart_dialog.h"
 
 class CLogger;
 class QCheckBox;
 class QPushButton;
 
-class CFixConfiguration : public CDialog, public CConnectionListener
+class CFixConfiguration : public CRestartDialog
 {
     Q_OBJECT
 
@@ -34,7 +33,6 @@ class CFixConfiguration : public CDialog, public CConnectionListener
 
     CFixConfiguration(int32_t market, const std::string &config_path, const std::string &fix_config_path,
                       int32_t interactive_port, CLogger *logger, QWidget *parent = nullptr);
-    ~CFixConfiguration() override;
 
     bool OnInitDialog() override;
     void ReadFixConfigurationParameters();
@@ -43,32 +41,23 @@ class CFixConfiguration : public CDialog, public CConnectionListener
     // A check box was clicked: Save only while a box differs from its stored value.
     void OnCheckChanged();
 
-    void RouteMessage(const uint8_t *, uint16_t) override {}
-    void OnConnectionEstablished() override;
-    void OnConnectionLost() override;
-
-    CKOVAHelper *Helper() const { return m_helper; }
     const std::string &TempFilePath() const { return m_tempFilePath; }
-
-  protected:
-    void done(int result) override;
 
   private:
     // Reads one switch; false when its file cannot be opened (the dialog has ended).
     bool ReadSwitch(const std::string &path, const char *key, const char *open_failed, const char *missing,
                     QString *stored, int32_t *check);
-    // Rewrites every PersistMessages line of the FIX settings file; false on failure.
+    // Rewrites every PersistMessages line of the FIX settings file, or adds one to its
+    // [DEFAULT] section when it has none; false on failure.
     bool RewritePersistMessages(const char *value);
+    // Writes FIX_LOGGING into the gateway configuration; false on failure (shown).
+    bool WriteFixLogging(const char *value);
 
-    int32_t m_market;
-    CLogger *m_logger;
     std::string m_configPath;
     std::string m_fixConfigPath;
     std::string m_tempFilePath;
     int32_t m_persistChanged;
     int32_t m_fixLoggingChanged;
-    CKOVAHelper *m_helper;
-    int32_t m_interactivePort;
     QPushButton *m_save;
     QCheckBox *m_fixLoggingBox;
     QCheckBox *m_persistBox;

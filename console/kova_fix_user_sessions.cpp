@@ -6,7 +6,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <vector>
@@ -50,22 +49,12 @@ bool KovaBrokerIdUsable(const QString &broker_id)
 CFixUserSessions::CFixUserSessions(int32_t market, const std::string &config_path,
                                    const std::string &fix_config_path, int32_t interactive_port,
                                    CLogger *logger, QWidget *parent)
-    : CDialog(parent), m_market(market), m_configPath(config_path), m_fixConfigPath(fix_config_path),
-      m_interactivePort(interactive_port), m_logger(logger), m_maxTwsClients(0), m_userCount(0),
-      m_changesMade(false), m_recoveryFailed(false), m_sortColumn(0), m_sortDirection(KOVA_SORT_ASCENDING),
-      m_helper(nullptr), m_closing(false), m_requestSent(false)
+    : CRestartDialog("CFixUserSessions", k_source, market, interactive_port, logger, parent),
+      m_configPath(config_path), m_fixConfigPath(fix_config_path), m_maxTwsClients(0), m_userCount(0),
+      m_changesMade(false), m_recoveryFailed(false), m_sortColumn(0), m_sortDirection(KOVA_SORT_ASCENDING)
 {
-    const char *fn = "CFixUserSessions::CFixUserSessions";
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market type for dialog is %d - %s", market,
-            KovaMarketName(market));
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "QEL Config file path is - %s",
-            config_path.c_str());
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "FIX Config file path is - %s",
-            fix_config_path.c_str());
-    KovaLog(m_logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Interface thread interactive port is %u",
-            static_cast<unsigned>(interactive_port));
-    m_tempFilePath = KovaFixTempPath(m_fixConfigPath, market);
-    m_recoveryFailed = !KovaRecoverFixSettings(m_fixConfigPath, m_tempFilePath, m_logger, fn, k_source);
+    m_recoveryFailed = !KovaStartFixDialog(market, config_path, fix_config_path, interactive_port, m_logger,
+                                           "CFixUserSessions::CFixUserSessions", k_source, &m_tempFilePath);
 
     setWindowTitle(QStringLiteral("FIX Users"));
     auto *layout = new QVBoxLayout(this);
@@ -100,14 +89,6 @@ CFixUserSessions::CFixUserSessions(int32_t market, const std::string &config_pat
     layout->addLayout(buttons);
     resize(320, 360);
 
-    m_restartTimer = new QTimer(this);
-    m_restartTimer->setSingleShot(true);
-    connect(m_restartTimer, &QTimer::timeout, this,
-            [this]
-            {
-                if (m_closing && !m_requestSent)
-                    RestartFailed("no link within 5 s");
-            });
     connect(new_button, &QPushButton::clicked, this, [this] { OnButtonNew(); });
     connect(m_edit, &QPushButton::clicked, this, [this] { OnButtonEdit(); });
     connect(m_delete, &QPushButton::clicked, this, [this] { OnButtonDelete(); });
@@ -115,18 +96,6 @@ CFixUserSessions::CFixUserSessions(int32_t market, const std::string &config_pat
     connect(m_list, &CListCtrl::rowDoubleClicked, this, [this] { OnButtonEdit(); });
     connect(m_list, &CListCtrl::deleteKeyPressed, this, [this] { OnButtonDelete(); });
     connect(m_list, &CListCtrl::columnClicked, this, [this](int column) { OnColumnClick(column); });
-}
-
-CFixUserSessions::~CFixUserSessions()
-{
-    KovaDropHelper(&m_helper, false);
-}
-
-void CFixUserSessions::done(int result)
-{
-    m_restartTimer->stop();
-    KovaDropHelper(&m_helper, true);
-    CDialog::done(result);
 }
 
 bool CFixUserSessions::OnInitDialog()
@@ -432,7 +401,7 @@ int32_t CFixUserSessions::OnBrokerIDLocalIPChanged(const char *broker_id, const 
 
 void CFixUserSessions::CloseRule()
 {
-    if (m_closing)
+    if (RestartPending())
     {
         return; // the restart request is on its way; the dialog closes after it
     }
@@ -440,7 +409,6 @@ void CFixUserSessions::CloseRule()
     {
         KovaMessageBox(this, QStringLiteral("QEL will restart to take changes into effect."),
                        QStringLiteral("Alert"), MB_OK | MB_ICONINFORMATION);
-        m_closing = true;
         KillQELExe(m_market);
         return;
     }
@@ -449,60 +417,6 @@ void CFixUserSessions::CloseRule()
 
 void CFixUserSessions::KillQELExe(int32_t market)
 {
-    KovaDropHelper(&m_helper, false);
-    bool connecting = false;
-    m_requestSent = false;
-    m_helper = KovaStartRestartLink(this, this, market, m_interactivePort, m_logger,
-                                    "CFixUserSessions::KillQELExe", k_source, &connecting);
-    if (!connecting)
-    {
-        RestartFailed("the connect could not start");
-        return;
-    }
-    m_restartTimer->start(RESTART_WAIT_MS);
-}
-
-void CFixUserSessions::RestartFailed(const char *why)
-{
-    KovaLog(m_logger, KOVA_EVENT, "CFixUserSessions::RestartFailed", k_source, __LINE__,
-            "Restart request for market %s could not be sent: %s.", KovaMarketName(m_market), why);
-    m_restartTimer->stop();
-    KovaMessageBox(this, QStringLiteral("KOVA network error."), QStringLiteral("Error"),
-                   MB_OK | MB_ICONERROR);
-    m_closing = false;
-    EndDialog(IDCANCEL);
-}
-
-void CFixUserSessions::OnConnectionEstablished()
-{
-    if (!KovaSendRestartRequest(m_helper, m_market, m_logger, "CFixUserSessions::OnConnectionEstablished",
-                                k_source, this))
-    {
-        if (m_closing)
-        {
-            RestartFailed("the send failed");
-        }
-        return;
-    }
-    m_requestSent = true;
-    if (m_closing)
-    {
-        m_restartTimer->stop();
-        m_closing = false;
-        EndDialog(IDOK);
-    }
-}
-
-void CFixUserSessions::OnConnectionLost()
-{
-    KovaLog(m_logger, KOVA_ACTIVITY, "CFixUserSessions::OnConnectionLost", k_source, __LINE__,
-            "Attempting to close connection...for market %s", KovaMarketName(m_market));
-    if (m_helper != nullptr)
-    {
-        m_helper->Tcp()->CloseConnection();
-    }
-    if (m_closing && !m_requestSent)
-    {
-        RestartFailed("the link was refused or lost");
-    }
+    m_market = market;
+    StartRestartRequest("CFixUserSessions::KillQELExe");
 }

@@ -11,16 +11,14 @@
 #include <cstdint>
 #include <string>
 
-#include "console/kova_helper.h"
-#include "console/shim/kova_dialog.h"
+#include "console/kova_restart_dialog.h"
 
 class CLogger;
 class CListCtrl;
 class QLabel;
 class QPushButton;
-class QTimer;
 
-class CFixUserSessions : public CDialog, public CConnectionListener
+class CFixUserSessions : public CRestartDialog
 {
     Q_OBJECT
 
@@ -35,12 +33,10 @@ class CFixUserSessions : public CDialog, public CConnectionListener
         IDC_BUTTON_EDIT = 1042,
         IDC_BUTTON_DELETE = 1043,
         IDC_BUTTON_EXIT = 1032,
-        RESTART_WAIT_MS = 5000,
     };
 
     CFixUserSessions(int32_t market, const std::string &config_path, const std::string &fix_config_path,
                      int32_t interactive_port, CLogger *logger, QWidget *parent = nullptr);
-    ~CFixUserSessions() override;
 
     bool OnInitDialog() override;
     int32_t RefreshList();
@@ -56,29 +52,21 @@ class CFixUserSessions : public CDialog, public CConnectionListener
     void OnOK() override { CloseRule(); }
     void OnCancel() override { CloseRule(); }
 
-    void RouteMessage(const uint8_t *, uint16_t) override {}
-    void OnConnectionEstablished() override;
-    void OnConnectionLost() override;
-
     CListCtrl *List() const { return m_list; }
     bool ChangesMade() const { return m_changesMade; }
-    CKOVAHelper *Helper() const { return m_helper; }
 
   protected:
-    void done(int result) override;
+    // The restart request left, or could not be sent (said): the dialog closes.
+    void OnRestartSent() override { EndDialog(IDOK); }
+    void OnRestartFailed() override { EndDialog(IDCANCEL); }
 
   private:
     void CloseRule();
-    // The restart request could not be sent: said, and the dialog closes.
-    void RestartFailed(const char *why);
     int32_t RewriteFile(const std::vector<std::string> &lines, bool final_newline, const char *function);
 
-    int32_t m_market;
     std::string m_configPath;
     std::string m_fixConfigPath;
     std::string m_tempFilePath;
-    int32_t m_interactivePort;
-    CLogger *m_logger;
     QString m_brokerId;
     int32_t m_maxTwsClients;
     int32_t m_userCount;
@@ -86,10 +74,6 @@ class CFixUserSessions : public CDialog, public CConnectionListener
     bool m_recoveryFailed;
     int32_t m_sortColumn;
     int32_t m_sortDirection;
-    CKOVAHelper *m_helper;
-    bool m_closing; // the restart request is on its way; the dialog closes after it
-    bool m_requestSent;
-    QTimer *m_restartTimer;
     QLabel *m_brokerIdLabel;
     QLabel *m_userCountLabel;
     CListCtrl *m_list;

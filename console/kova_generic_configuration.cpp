@@ -66,8 +66,8 @@ int64_t KovaBoundedNumber(const QString &text)
 CGenericConfiguration::CGenericConfiguration(int32_t market, const std::string &config_path,
                                              const std::string &fix_config_path, int32_t interactive_port,
                                              CLogger *logger, QWidget *parent, int32_t command_line)
-    : CDialog(parent), m_market(market), m_configPath(config_path), m_fixConfigPath(fix_config_path),
-      m_interactivePort(interactive_port), m_logger(logger), m_commandLine(command_line), m_helper(nullptr),
+    : CRestartDialog("CGenericConfiguration", k_source, market, interactive_port, logger, parent),
+      m_configPath(config_path), m_fixConfigPath(fix_config_path), m_commandLine(command_line),
       m_nRadioPrimary(0), m_hostPort(0), m_boxId(0), m_brokerIdChanged(false), m_localIpChanged(false),
       m_loading(false)
 {
@@ -132,16 +132,7 @@ CGenericConfiguration::CGenericConfiguration(int32_t market, const std::string &
     host_grid->addWidget(m_hostPortEdit, 2, 1);
     layout->addWidget(host);
 
-    auto *buttons = new QHBoxLayout();
-    m_save = new QPushButton(QStringLiteral("&Save"), this);
-    SetControlId(m_save, IDC_SAVE);
-    m_save->setEnabled(false);
-    auto *exit_button = new QPushButton(QStringLiteral("E&xit"), this);
-    SetControlId(exit_button, IDC_EXIT);
-    buttons->addStretch();
-    buttons->addWidget(m_save);
-    buttons->addWidget(exit_button);
-    layout->addLayout(buttons);
+    m_save = KovaAddSaveExitRow(this, layout, IDC_EXIT, [this] { save_configuration_parameters(); });
 
     for (CIPAddressCtrl *control : {m_localIpCtrl, m_wanIpCtrl, m_hostIpCtrl, m_bcpIpCtrl})
     {
@@ -152,19 +143,6 @@ CGenericConfiguration::CGenericConfiguration(int32_t market, const std::string &
     connect(m_brokerIdEdit, &QLineEdit::textChanged, this, [this] { OnBrokerIdChanged(); });
     connect(m_primaryRadio, &QRadioButton::clicked, this, [this] { OnRadioPrimary(); });
     connect(m_bcpRadio, &QRadioButton::clicked, this, [this] { OnRadioBcp(); });
-    connect(m_save, &QPushButton::clicked, this, [this] { save_configuration_parameters(); });
-    connect(exit_button, &QPushButton::clicked, this, [this] { OnCancel(); });
-}
-
-CGenericConfiguration::~CGenericConfiguration()
-{
-    KovaDropHelper(&m_helper, false);
-}
-
-void CGenericConfiguration::done(int result)
-{
-    KovaDropHelper(&m_helper, true);
-    CDialog::done(result);
 }
 
 bool CGenericConfiguration::OnInitDialog()
@@ -404,7 +382,7 @@ int32_t CGenericConfiguration::validate_parameters()
     const unsigned info = MB_OK | MB_ICONINFORMATION;
     const QString market = QString::fromUtf8(KovaMarketName(m_market));
     bool bcp = m_nRadioPrimary == 1;
-    auto restore = [this](CIPAddressCtrl *control, const QString &text)
+    auto restore = [](CIPAddressCtrl *control, const QString &text)
     {
         control->ClearAddress();
         if (!text.isEmpty())
@@ -502,9 +480,8 @@ int32_t CGenericConfiguration::validate_parameters()
     return 0;
 }
 
-void CGenericConfiguration::save_configuration_parameters()
+bool CGenericConfiguration::RestartAgreed(bool running)
 {
-    bool running = KovaQelStatusQuery(m_market, m_logger, parentWidget()) == 1;
     if (running &&
         KovaMessageBox(this,
                        QStringLiteral(" QEL will restart to take changes into effect. Do you want to "
@@ -512,19 +489,14 @@ void CGenericConfiguration::save_configuration_parameters()
                        QStringLiteral("Warning"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
     {
         read_configuration_parameters();
-        return;
+        return false;
     }
-    if (validate_parameters() != 0)
-    {
-        KovaLog(m_logger, KOVA_ACTIVITY, k_save, k_source, __LINE__, "Validation(s) failed.");
-        m_save->setEnabled(false);
-        return;
-    }
-    KovaLog(m_logger, KOVA_ACTIVITY, k_save, k_source, __LINE__, "Validation(s) Successful.");
+    return true;
+}
 
+bool CGenericConfiguration::WriteParameters(const QString &local, const QString &broker)
+{
     bool bcp = m_nRadioPrimary == 1;
-    QString local = KovaAddressText(m_localIpCtrl);
-    QString broker = m_brokerIdEdit->text();
     const QString entries[][2] = {
         {QStringLiteral("MACHINE_LAN_IP"), local},
         {QStringLiteral("MACHINE_WAN_IP"), KovaAddressText(m_wanIpCtrl)},
@@ -547,36 +519,32 @@ void CGenericConfiguration::save_configuration_parameters()
     }
     char message[KOVA_PARAM_MESSAGE_SIZE] = {};
     uint32_t result = ReplaceParameterValues(m_configPath.c_str(), names, values, count, message);
-    if (result == KOVA_PARAM_WRITE_FAILED)
-    {
-        KovaLog(m_logger, KOVA_EVENT, k_save, k_source, __LINE__, "%s", message);
-        KovaLog(m_logger, KOVA_EVENT, k_save, k_source, __LINE__,
-                "Parameter(s) updation failed in qel configuration file.");
-        KovaMessageBox(this, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
-        return;
-    }
-    if (result == KOVA_PARAM_OPEN_FAILED)
-    {
-        KovaLog(m_logger, KOVA_EVENT, k_save, k_source, __LINE__, "KOVA could not open QEL config file");
-        KovaMessageBox(this, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
-        return;
-    }
+    return KovaWriteSucceeded(result, message, "Parameter(s) updation failed in qel configuration file.",
+                              "KOVA could not open QEL config file", m_logger, k_save, k_source, this);
+}
 
-    if (!m_fixConfigPath.empty() && (m_brokerIdChanged || m_localIpChanged))
+bool CGenericConfiguration::FollowInFixSettings(const QString &local, const QString &broker)
+{
+    if (m_fixConfigPath.empty() || !(m_brokerIdChanged || m_localIpChanged))
     {
-        CFixUserSessions users(m_market, m_configPath, m_fixConfigPath, m_interactivePort, m_logger, this);
-        QByteArray broker_bytes = broker.toUtf8(), local_bytes = local.toUtf8();
-        if (users.OnBrokerIDLocalIPChanged(broker_bytes.constData(), local_bytes.constData()) != 0)
-        {
-            // The FIX identities and listener address would not follow the new values:
-            // no restart, and Save stays so that the operator can try again.
-            KovaLog(m_logger, KOVA_EVENT, k_save, k_source, __LINE__,
-                    "FIX config file could not be rewritten for the new broker id and local IP.");
-            KovaMessageBox(this, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
-            return;
-        }
+        return true;
     }
+    CFixUserSessions users(m_market, m_configPath, m_fixConfigPath, m_interactivePort, m_logger, this);
+    QByteArray broker_bytes = broker.toUtf8(), local_bytes = local.toUtf8();
+    if (users.OnBrokerIDLocalIPChanged(broker_bytes.constData(), local_bytes.constData()) == 0)
+    {
+        return true;
+    }
+    // The FIX identities and listener address would not follow the new values: no
+    // restart, and Save stays so that the operator can try again.
+    KovaLog(m_logger, KOVA_EVENT, k_save, k_source, __LINE__,
+            "FIX config file could not be rewritten for the new broker id and local IP.");
+    KovaMessageBox(this, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"), MB_OK);
+    return false;
+}
 
+void CGenericConfiguration::ReportSaved(bool running)
+{
     QString text = QStringLiteral("Parameter(s) updated successfully in QEL configuration file.");
     if (running)
     {
@@ -587,37 +555,40 @@ void CGenericConfiguration::save_configuration_parameters()
         {
             KovaPostStartApplications(parentWidget());
         }
+        return;
     }
-    else
+    if (!m_commandLine)
     {
-        if (!m_commandLine)
-        {
-            KovaPostStartApplications(parentWidget());
-        }
-        KovaMessageBox(this, text, QStringLiteral("Success"), MB_OK);
+        KovaPostStartApplications(parentWidget());
     }
+    KovaMessageBox(this, text, QStringLiteral("Success"), MB_OK);
+}
+
+void CGenericConfiguration::save_configuration_parameters()
+{
+    bool running = KovaQelStatusQuery(m_market, m_logger, parentWidget()) == 1;
+    if (!RestartAgreed(running))
+    {
+        return;
+    }
+    if (validate_parameters() != 0)
+    {
+        KovaLog(m_logger, KOVA_ACTIVITY, k_save, k_source, __LINE__, "Validation(s) failed.");
+        m_save->setEnabled(false);
+        return;
+    }
+    KovaLog(m_logger, KOVA_ACTIVITY, k_save, k_source, __LINE__, "Validation(s) Successful.");
+    QString local = KovaAddressText(m_localIpCtrl);
+    QString broker = m_brokerIdEdit->text();
+    if (!WriteParameters(local, broker) || !FollowInFixSettings(local, broker))
+    {
+        return;
+    }
+    ReportSaved(running);
     read_configuration_parameters();
 }
 
 void CGenericConfiguration::kill_qel_exe()
 {
-    KovaDropHelper(&m_helper, false);
-    m_helper = KovaStartRestartLink(this, this, m_market, m_interactivePort, m_logger,
-                                    "CGenericConfiguration::kill_qel_exe", k_source);
-}
-
-void CGenericConfiguration::OnConnectionEstablished()
-{
-    KovaSendRestartRequest(m_helper, m_market, m_logger, "CGenericConfiguration::OnConnectionEstablished",
-                           k_source, this);
-}
-
-void CGenericConfiguration::OnConnectionLost()
-{
-    KovaLog(m_logger, KOVA_ACTIVITY, "CGenericConfiguration::OnConnectionLost", k_source, __LINE__,
-            "Attempting to close connection...for market %s", KovaMarketName(m_market));
-    if (m_helper != nullptr)
-    {
-        m_helper->Tcp()->CloseConnection();
-    }
+    StartRestartRequest("CGenericConfiguration::kill_qel_exe");
 }

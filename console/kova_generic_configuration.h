@@ -17,8 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "console/kova_helper.h"
-#include "console/shim/kova_dialog.h"
+#include "console/kova_restart_dialog.h"
 
 class CLogger;
 class CDigitEdit;
@@ -28,7 +27,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-class CGenericConfiguration : public CDialog, public CConnectionListener
+class CGenericConfiguration : public CRestartDialog
 {
     Q_OBJECT
 
@@ -57,7 +56,6 @@ class CGenericConfiguration : public CDialog, public CConnectionListener
     CGenericConfiguration(int32_t market, const std::string &config_path, const std::string &fix_config_path,
                           int32_t interactive_port, CLogger *logger, QWidget *parent = nullptr,
                           int32_t command_line = 0);
-    ~CGenericConfiguration() override;
 
     bool OnInitDialog() override;
     void OnOK() override {}
@@ -70,15 +68,7 @@ class CGenericConfiguration : public CDialog, public CConnectionListener
     void OnRadioPrimary();
     void OnRadioBcp();
 
-    void RouteMessage(const uint8_t *, uint16_t) override {}
-    void OnConnectionEstablished() override;
-    void OnConnectionLost() override;
-
     int32_t RadioPrimary() const { return m_nRadioPrimary; }
-    CKOVAHelper *Helper() const { return m_helper; }
-
-  protected:
-    void done(int result) override;
 
   private:
     // One address key into its control; the remembered text ("" when blank).
@@ -86,14 +76,17 @@ class CGenericConfiguration : public CDialog, public CConnectionListener
     void ShowPrimaryMode();
     void ShowBcpMode();
     int32_t Refuse(const QString &text, unsigned type);
+    // The steps of a save: the restart question while the gateway runs (false: No, the
+    // file reloaded), the keys written, the FIX settings following a new broker id or
+    // local address, and the outcome told (with the restart request).
+    bool RestartAgreed(bool running);
+    bool WriteParameters(const QString &local, const QString &broker);
+    bool FollowInFixSettings(const QString &local, const QString &broker);
+    void ReportSaved(bool running);
 
-    int32_t m_market;
     std::string m_configPath;
     std::string m_fixConfigPath;
-    int32_t m_interactivePort;
-    CLogger *m_logger;
     int32_t m_commandLine;
-    CKOVAHelper *m_helper;
 
     CIPAddressCtrl *m_localIpCtrl;
     CIPAddressCtrl *m_wanIpCtrl;

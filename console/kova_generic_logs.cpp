@@ -14,12 +14,12 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "common/ea_time.h"
 #include "console/kova_logger.h"
 #include "console/kova_markets.h"
 #include "console/kova_reason_codes.h"
 #include "console/shim/kova_list.h"
 #include "console/shim/kova_message_box.h"
-#include "common/ea_time.h"
 
 namespace
 {
@@ -39,7 +39,8 @@ enum : int32_t
 };
 
 // Reference versions of markets 1 to 7 (release * 100 + market code).
-const int32_t k_reference_versions[KOVA_MARKET_COUNT + 1] = {0, 10101, 10102, 30903, 30904, 10105, 30906, 30107};
+const int32_t k_reference_versions[KOVA_MARKET_COUNT + 1] = {0,     10101, 10102, 30903,
+                                                             30904, 10105, 30906, 30107};
 
 uint16_t get_u16_le(const uint8_t *bytes)
 {
@@ -69,7 +70,7 @@ const char *const k_months[12] = {"January", "February", "March",     "April",  
 CGenericLogs::CGenericLogs(CLogger *logger, QWidget *parent)
     : CDialog(parent), m_logger(logger), m_helper(nullptr), m_versionState(VERSION_NOT_ACCEPTED),
       m_marketType(KOVA_NOT_INSTALLED), m_statusList(nullptr), m_list(nullptr), m_linkState(LINK_NONE),
-      m_failureLogged(false), m_localFailure(false), m_flushTimer(nullptr)
+      m_failureLogged(false), m_localFailure(false), m_rowsDropped(false), m_flushTimer(nullptr)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -94,8 +95,9 @@ bool CGenericLogs::OnInitDialog()
     m_list->InsertColumn(0, QStringLiteral("User ID"), 50);
     // The longest time text stays whole: the window's 200 pixels were laid out for a
     // smaller font than this one.
-    const int timeWidth = m_list->fontMetrics().horizontalAdvance(
-                              QStringLiteral("Wednesday, September 30, 2026, 23:59:59")) + 16;
+    const int timeWidth =
+        m_list->fontMetrics().horizontalAdvance(QStringLiteral("Wednesday, September 30, 2026, 23:59:59")) +
+        16;
     m_list->InsertColumn(1, QStringLiteral("Time"), std::max(200, timeWidth));
     m_list->InsertColumn(2, QStringLiteral("Message"), 400);
     m_list->InsertColumn(3, QStringLiteral("Reason"), 50);
@@ -171,6 +173,7 @@ void CGenericLogs::OnConnectionEstablished()
     m_linkState = LINK_UP;
     // The gateway replays the whole day after each connection.
     DropPendingEvents();
+    m_rowsDropped = false;
     m_list->DeleteAllItems();
     emit linkChanged();
 }
@@ -204,8 +207,8 @@ void CGenericLogs::RouteMessage(const uint8_t *packet, uint16_t transcode)
 void CGenericLogs::VersionCheck(const uint8_t *packet)
 {
     int32_t version = static_cast<int32_t>(get_u32_le(packet + VERSION_OFFSET));
-    KovaLog(m_logger, KOVA_EVENT, "CGenericLogs::RouteMessage", k_source, __LINE__, "Received market version is %d",
-            version);
+    KovaLog(m_logger, KOVA_EVENT, "CGenericLogs::RouteMessage", k_source, __LINE__,
+            "Received market version is %d", version);
     if (m_marketType < 1 || m_marketType > KOVA_MARKET_COUNT)
     {
         return;
@@ -217,8 +220,10 @@ void CGenericLogs::VersionCheck(const uint8_t *packet)
         ShowMarketVersion(name, version);
         return;
     }
-    QString text = QString::asprintf("%s. Version %d is invalid for market %s", "QEL Setup Error.", version, name);
-    KovaLog(m_logger, KOVA_ACTIVITY, "CGenericLogs::RouteMessage", k_source, __LINE__, "%s", text.toUtf8().constData());
+    QString text =
+        QString::asprintf("%s. Version %d is invalid for market %s", "QEL Setup Error.", version, name);
+    KovaLog(m_logger, KOVA_ACTIVITY, "CGenericLogs::RouteMessage", k_source, __LINE__, "%s",
+            text.toUtf8().constData());
     KovaMessageBox(this, text, QStringLiteral("Invalid version"), MB_OK | MB_ICONEXCLAMATION);
     g_exit_process(INVALID_VERSION_EXIT_CODE);
 }
@@ -268,6 +273,11 @@ void CGenericLogs::AddEvent(const uint8_t *packet)
     cells << QString::fromUtf8(ReasonCodeText(reason));
     cells << (extra == -1 ? QString() : QString::number(extra));
     m_pending.push_back(new QTreeWidgetItem(cells));
+    if (m_pending.size() >= MAX_ROWS)
+    {
+        FlushEvents(); // what waits never holds more than the list keeps
+        return;
+    }
     if (!m_flushTimer->isActive())
     {
         m_flushTimer->start();
@@ -293,11 +303,29 @@ void CGenericLogs::FlushEvents()
     QScrollBar *bar = m_list->verticalScrollBar();
     int position = bar->value();
     m_list->insertTopLevelItems(0, rows);
+    DropOldestRows();
     if (position > 0)
     {
         m_list->updateGeometry();
         bar->setMaximum(bar->maximum() + static_cast<int>(rows.size()));
         bar->setValue(position + static_cast<int>(rows.size()));
+    }
+}
+
+void CGenericLogs::DropOldestRows()
+{
+    int excess = m_list->topLevelItemCount() - MAX_ROWS;
+    if (excess <= 0)
+    {
+        return;
+    }
+    m_list->model()->removeRows(MAX_ROWS, excess);
+    if (!m_rowsDropped)
+    {
+        KovaLog(m_logger, KOVA_EVENT, "CGenericLogs::FlushEvents", k_source, __LINE__,
+                "The %s page keeps the newest %d events; older ones are dropped from the page.",
+                KovaMarketName(m_marketType), static_cast<int>(MAX_ROWS));
+        m_rowsDropped = true;
     }
 }
 
@@ -334,8 +362,8 @@ int32_t CGenericLogs::compatible(int32_t version, int32_t reference)
         if (rule.market == m_marketType)
         {
             *rule.flag = release >= rule.threshold ? 1 : 0;
-            KovaLog(m_logger, KOVA_ACTIVITY, "CGenericLogs::compatible", k_source, __LINE__, "%s = %s", rule.name,
-                    *rule.flag ? "TRUE" : "FALSE");
+            KovaLog(m_logger, KOVA_ACTIVITY, "CGenericLogs::compatible", k_source, __LINE__, "%s = %s",
+                    rule.name, *rule.flag ? "TRUE" : "FALSE");
         }
     }
     return market_code == reference_code && release >= reference_release ? 1 : 0;

@@ -13,6 +13,9 @@
 //
 // Events reach the list in batches, at most 50 ms after they arrived: a day's replay of
 // a hundred thousand events would otherwise make the list lay itself out anew for each.
+// The list keeps the newest MAX_ROWS events (about a kilobyte each) and drops the oldest,
+// so that a flood of events cannot grow the console without end; the day's whole log
+// stays in the gateway's event log file.
 #pragma once
 
 #include <QString>
@@ -51,6 +54,7 @@ class CGenericLogs : public CDialog, public CConnectionListener
         VERSION_ACCEPTED = 1,
         INVALID_VERSION_EXIT_CODE = 200,
         FLUSH_INTERVAL_MS = 50,
+        MAX_ROWS = 50000, // the newest events kept; older rows are dropped
     };
 
     CGenericLogs(CLogger *logger, QWidget *parent = nullptr);
@@ -113,6 +117,8 @@ class CGenericLogs : public CDialog, public CConnectionListener
     void VersionCheck(const uint8_t *packet);
     void AddEvent(const uint8_t *packet);
     void DropPendingEvents();
+    // Beyond MAX_ROWS, the oldest rows (at the bottom) go; said once per connection.
+    void DropOldestRows();
     bool Widened() const;
 
     CLogger *m_logger;
@@ -124,8 +130,9 @@ class CGenericLogs : public CDialog, public CConnectionListener
     CListCtrl *m_statusList;
     CListCtrl *m_list;
     LinkState m_linkState;
-    bool m_failureLogged; // the current series of failed connects has been logged
-    bool m_localFailure;  // the last connect failed before reaching the gateway
+    bool m_failureLogged;                     // the current series of failed connects has been logged
+    bool m_localFailure;                      // the last connect failed before reaching the gateway
+    bool m_rowsDropped;                       // the bound has been reached since the connection
     std::vector<QTreeWidgetItem *> m_pending; // rows not in the list yet, oldest first
     QTimer *m_flushTimer;
 };

@@ -128,12 +128,13 @@ QIcon application_icon()
 } // namespace
 
 CKOVAClientPHASE4Dlg::CKOVAClientPHASE4Dlg(QWidget *parent)
-    : CDialog(parent), m_logger(new CLogger()), m_dialogResult(0), m_singleInstance(nullptr), m_secondInstance(false),
-      m_numberOfMarkets(0), m_nonInteractivePort(), m_interactivePort(), m_stopThreads(false), m_logPages(),
-      m_logTemplates(), m_statisticsPages(), m_statisticsTemplates(), m_statisticsInput(), m_logPageOfMarket(),
-      m_statusRowOfMarket(), m_startupHeight(CONTENT_HEIGHT), m_clientHeight(CONTENT_HEIGHT), m_scrollPosition(0),
-      m_menuBar(nullptr), m_fixUserMenu(nullptr), m_fixSessionMenu(nullptr), m_viewport(nullptr), m_content(nullptr),
-      m_scrollBar(nullptr), m_statusList(nullptr), m_statisticsTab(nullptr), m_logTab(nullptr), m_linkStatus(nullptr)
+    : CDialog(parent), m_logger(new CLogger()), m_dialogResult(0), m_singleInstance(nullptr),
+      m_secondInstance(false), m_numberOfMarkets(0), m_nonInteractivePort(), m_interactivePort(),
+      m_stopThreads(false), m_logPages(), m_logTemplates(), m_statisticsPages(), m_statisticsTemplates(),
+      m_statisticsInput(), m_logPageOfMarket(), m_statusRowOfMarket(), m_startupHeight(CONTENT_HEIGHT),
+      m_clientHeight(CONTENT_HEIGHT), m_scrollPosition(0), m_menuBar(nullptr), m_fixUserMenu(nullptr),
+      m_fixSessionMenu(nullptr), m_viewport(nullptr), m_content(nullptr), m_scrollBar(nullptr),
+      m_statusList(nullptr), m_statisticsTab(nullptr), m_logTab(nullptr), m_linkStatus(nullptr)
 {
     for (int32_t i = 0; i < KOVA_MARKET_COUNT; ++i)
     {
@@ -182,7 +183,8 @@ void CKOVAClientPHASE4Dlg::AddMarketItems(QMenu *menu, const int32_t *commands, 
 void CKOVAClientPHASE4Dlg::BuildMenu()
 {
     m_menuBar = new QMenuBar(this);
-    auto add = [this](QMenu *menu, const QString &text, int32_t command) {
+    auto add = [this](QMenu *menu, const QString &text, int32_t command)
+    {
         QAction *action = menu != nullptr ? menu->addAction(text) : m_menuBar->addAction(text);
         action->setObjectName(QString::number(command));
         connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
@@ -211,7 +213,8 @@ void CKOVAClientPHASE4Dlg::BuildMenu()
     AddMarketItems(m_fixSessionMenu, fix_sessions, k_market_items);
 
     QMenu *help = m_menuBar->addMenu(QStringLiteral("&Help"));
-    add(help, QStringLiteral("&KOVA Help            F1"), ID_HELP_KOVA)->setStatusTip(QStringLiteral("Shows Help"));
+    add(help, QStringLiteral("&KOVA Help            F1"), ID_HELP_KOVA)
+        ->setStatusTip(QStringLiteral("Shows Help"));
     add(help, QStringLiteral("&About KOVA"), ID_ABOUT_KOVA)
         ->setStatusTip(QStringLiteral("Displays Information about KOVA"));
     add(nullptr, QStringLiteral("E&xit"), ID_EXIT_KOVA)->setStatusTip(QStringLiteral("Exits KOVA"));
@@ -219,9 +222,12 @@ void CKOVAClientPHASE4Dlg::BuildMenu()
     for (int32_t i = 0; i < KOVA_MARKET_COUNT; ++i)
     {
         QString name = QString::fromUtf8(KovaMarketName(i + 1));
-        m_actions[k_qel_configuration[i]]->setStatusTip(QStringLiteral("Configure Setting for %1 market").arg(name));
-        m_actions[k_active_users[i]]->setStatusTip(QStringLiteral("Show users connected to %1 market.").arg(name));
-        m_actions[fix_user_command(i)]->setStatusTip(QStringLiteral("Configure FIX Users for %1 market").arg(name));
+        m_actions[k_qel_configuration[i]]->setStatusTip(
+            QStringLiteral("Configure Setting for %1 market").arg(name));
+        m_actions[k_active_users[i]]->setStatusTip(
+            QStringLiteral("Show users connected to %1 market.").arg(name));
+        m_actions[fix_user_command(i)]->setStatusTip(
+            QStringLiteral("Configure FIX Users for %1 market").arg(name));
         m_actions[fix_session_command(i)]->setStatusTip(
             QStringLiteral("Configure FIX Sessions for %1 market").arg(name));
     }
@@ -264,32 +270,34 @@ void CKOVAClientPHASE4Dlg::BuildContent()
     m_scrollBar->setRange(0, 0);
     m_scrollBar->setEnabled(false);
     // The bar's own step is replaced by the window's (the action's position is reset).
-    connect(m_scrollBar, &QScrollBar::actionTriggered, this, [this](int action) {
-        int32_t code = -1;
-        switch (action)
-        {
-        case QAbstractSlider::SliderSingleStepSub:
-            code = 0;
-            break;
-        case QAbstractSlider::SliderSingleStepAdd:
-            code = 1;
-            break;
-        case QAbstractSlider::SliderPageStepSub:
-            code = 2;
-            break;
-        case QAbstractSlider::SliderPageStepAdd:
-            code = 3;
-            break;
-        case QAbstractSlider::SliderMove:
-            code = 4;
-            break;
-        default:
-            break;
-        }
-        int32_t thumb = m_scrollBar->sliderPosition();
-        m_scrollBar->setSliderPosition(m_scrollPosition);
-        OnVScroll(code, thumb);
-    });
+    connect(m_scrollBar, &QScrollBar::actionTriggered, this,
+            [this](int action)
+            {
+                int32_t code = -1;
+                switch (action)
+                {
+                case QAbstractSlider::SliderSingleStepSub:
+                    code = 0;
+                    break;
+                case QAbstractSlider::SliderSingleStepAdd:
+                    code = 1;
+                    break;
+                case QAbstractSlider::SliderPageStepSub:
+                    code = 2;
+                    break;
+                case QAbstractSlider::SliderPageStepAdd:
+                    code = 3;
+                    break;
+                case QAbstractSlider::SliderMove:
+                    code = 4;
+                    break;
+                default:
+                    break;
+                }
+                int32_t thumb = m_scrollBar->sliderPosition();
+                m_scrollBar->setSliderPosition(m_scrollPosition);
+                OnVScroll(code, thumb);
+            });
     resize(CONTENT_WIDTH + m_scrollBar->sizeHint().width(), CONTENT_HEIGHT + m_menuBar->sizeHint().height());
 }
 
@@ -310,20 +318,10 @@ void CKOVAClientPHASE4Dlg::EnableMenuItem(int32_t command, bool enabled)
 bool CKOVAClientPHASE4Dlg::OnInitDialog()
 {
     const char *fn = "CKOVAClientPHASE4Dlg::OnInitDialog";
-    m_singleInstance = new CKovaSingleInstance(this);
-    CKovaSingleInstance::Result instance = m_singleInstance->Create(QString::fromUtf8(k_single_instance_name));
-    if (instance == CKovaSingleInstance::ALREADY_EXISTS)
+    if (!TakeSingleInstance())
     {
-        m_secondInstance = true;
-        EndDialog(0);
         return true;
     }
-    if (instance == CKovaSingleInstance::FAILED)
-    {
-        KovaLog(m_logger.get(), KOVA_SYSTEM_ERROR, fn, k_source, __LINE__,
-                "Cannot create the single-instance event %s", k_single_instance_name);
-    }
-
     KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__, "Initializing dialog");
     m_startupHeight = CONTENT_HEIGHT;
     m_scrollPosition = 0;
@@ -333,18 +331,52 @@ bool CKOVAClientPHASE4Dlg::OnInitDialog()
     m_statisticsTab->SetLogger(m_logger.get());
 
     KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__, "Initializing all members.");
-    KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__, "Reading path of common config file from registry.");
+    KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__,
+            "Reading path of common config file from registry.");
     GetNumberOfMarkets();
     KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__,
             "Initializing types of market, configuration file paths and port numbers.from registry.");
     InitTypesOfMarketsConfigFilePathsAndPorts();
 
-    // Log tabs, one per installed market.
+    CreateLogPages();
+    despatch_threads_for_logs_windows();
+    CreateStatisticsPages();
+    despatch_threads_for_statistics_windows();
+    FillStatusList();
+    UpdateLinkStatus();
+    m_statusThread = std::thread(show_qel_status, this);
+    OpenFromCommandLine();
+    return true;
+}
+
+bool CKOVAClientPHASE4Dlg::TakeSingleInstance()
+{
+    m_singleInstance = new CKovaSingleInstance(this);
+    CKovaSingleInstance::Result instance =
+        m_singleInstance->Create(QString::fromUtf8(k_single_instance_name));
+    if (instance == CKovaSingleInstance::ALREADY_EXISTS)
+    {
+        m_secondInstance = true;
+        EndDialog(0);
+        return false;
+    }
+    if (instance == CKovaSingleInstance::FAILED)
+    {
+        KovaLog(m_logger.get(), KOVA_SYSTEM_ERROR, "CKOVAClientPHASE4Dlg::OnInitDialog", k_source, __LINE__,
+                "Cannot create the single-instance event %s", k_single_instance_name);
+    }
+    return true;
+}
+
+void CKOVAClientPHASE4Dlg::CreateLogPages()
+{
+    // One tab per installed market.
     for (int32_t i = 0; i < KOVA_MARKET_COUNT; ++i)
     {
         if (m_marketType[i] != KOVA_NOT_INSTALLED)
         {
-            int32_t tab = m_logTab->InsertTab(m_logTab->PageCount() + 0x7fff, QString::fromUtf8(KovaMarketName(i + 1)));
+            int32_t tab =
+                m_logTab->InsertTab(m_logTab->PageCount() + 0x7fff, QString::fromUtf8(KovaMarketName(i + 1)));
             m_logTemplates[tab] = IDD_LOGS;
         }
     }
@@ -361,14 +393,17 @@ bool CKOVAClientPHASE4Dlg::OnInitDialog()
             m_logPageOfMarket[market - 1] = m_logPages[k];
         }
         connect(m_logPages[k], &CGenericLogs::linkChanged, this, [this] { UpdateLinkStatus(); });
-        KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__,
-                "QEL status list control's handle assigned to m_dialog_handles_for_tab_display_for_logs[%d]", k);
+        KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::OnInitDialog", k_source, __LINE__,
+                "QEL status list control's handle assigned to m_dialog_handles_for_tab_display_for_logs[%d]",
+                k);
     }
     m_logTab->SetCurSel(0);
     m_logTab->ShowSelectedPage();
-    despatch_threads_for_logs_windows();
+}
 
-    // Statistics tabs: "Common", then one per installed market.
+void CKOVAClientPHASE4Dlg::CreateStatisticsPages()
+{
+    // "Common", then one tab per installed market.
     m_statisticsTab->InsertTab(0, QStringLiteral("Common"));
     for (int32_t i = 0; i < KOVA_MARKET_COUNT; ++i)
     {
@@ -390,9 +425,10 @@ bool CKOVAClientPHASE4Dlg::OnInitDialog()
     }
     m_statisticsTab->SetCurSel(0);
     m_statisticsTab->ShowSelectedPage();
-    despatch_threads_for_statistics_windows();
+}
 
-    // The status list, then its thread.
+void CKOVAClientPHASE4Dlg::FillStatusList()
+{
     m_statusList->InsertColumn(0, QStringLiteral("Market"), 100);
     m_statusList->InsertColumn(1, QStringLiteral("Status"), 100);
     m_statusList->InsertColumn(2, QStringLiteral("Version"), 100);
@@ -401,44 +437,39 @@ bool CKOVAClientPHASE4Dlg::OnInitDialog()
     {
         if (m_marketType[i] != KOVA_NOT_INSTALLED)
         {
-            int row = m_statusList->InsertItem(m_statusList->GetItemCount(), QString::fromUtf8(KovaMarketName(i + 1)));
+            int row = m_statusList->InsertItem(m_statusList->GetItemCount(),
+                                               QString::fromUtf8(KovaMarketName(i + 1)));
             m_statusList->SetItemText(row, 1, QStringLiteral("Not Running"));
             m_statusRowOfMarket[i] = row;
         }
     }
-    UpdateLinkStatus();
-    m_statusThread = std::thread(show_qel_status, this);
+}
 
-    // The command line: -c <market> opens that market's configuration.
-    if (!m_arguments.isEmpty() && m_arguments[0] == QStringLiteral("-c") && m_arguments.size() >= 2)
+void CKOVAClientPHASE4Dlg::OpenFromCommandLine()
+{
+    // Only "-c <market>" opens something: that market's configuration.
+    const char *fn = "CKOVAClientPHASE4Dlg::OnInitDialog";
+    if (m_arguments.isEmpty() || m_arguments[0] != QStringLiteral("-c") || m_arguments.size() < 2)
     {
-        int market = 0;
-        QByteArray argument = m_arguments[1].toUtf8();
-        if (sscanf(argument.constData(), "%d", &market) != 1)
-        {
-            market = 0;
-        }
-        if (market >= 1 && market <= KOVA_MARKET_COUNT)
-        {
-            if (m_marketType[market - 1] != KOVA_NOT_INSTALLED)
-            {
-                PostCommand(ID_COMMAND_LINE_CONFIGURATION_BASE + market);
-                KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__, "Posted message to open %s configuration",
-                        KovaMarketName(market));
-            }
-            else
-            {
-                KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__,
-                        "Market %s not installed. Not opening configuration window", KovaMarketName(market));
-            }
-        }
-        else
-        {
-            KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__,
-                    "Invalid market type specified. Not opening any configuration window");
-        }
+        return;
     }
-    return true;
+    int market = 0;
+    QByteArray argument = m_arguments[1].toUtf8();
+    if (sscanf(argument.constData(), "%d", &market) != 1 || market < 1 || market > KOVA_MARKET_COUNT)
+    {
+        KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__,
+                "Invalid market type specified. Not opening any configuration window");
+        return;
+    }
+    if (m_marketType[market - 1] == KOVA_NOT_INSTALLED)
+    {
+        KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__,
+                "Market %s not installed. Not opening configuration window", KovaMarketName(market));
+        return;
+    }
+    PostCommand(ID_COMMAND_LINE_CONFIGURATION_BASE + market);
+    KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__, "Posted message to open %s configuration",
+            KovaMarketName(market));
 }
 
 void CKOVAClientPHASE4Dlg::GetNumberOfMarkets()
@@ -447,7 +478,8 @@ void CKOVAClientPHASE4Dlg::GetNumberOfMarkets()
     pf_reg_key *key = nullptr;
     if (pf_reg_open_key(nullptr, k_base_key, &key) != 0)
     {
-        KovaLog(m_logger.get(), KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot open registry for %s.", k_base_key);
+        KovaLog(m_logger.get(), KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot open registry for %s.",
+                k_base_key);
         return;
     }
     char path[PATH_SIZE];
@@ -455,7 +487,8 @@ void CKOVAClientPHASE4Dlg::GetNumberOfMarkets()
     pf_reg_close_key(key);
     if (result != 0)
     {
-        KovaLog(m_logger.get(), KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot query registry. Error = %u.", result);
+        KovaLog(m_logger.get(), KOVA_SYSTEM_ERROR, fn, k_source, __LINE__,
+                "Cannot query registry. Error = %u.", result);
         return;
     }
     m_commonConfigFilePath = path;
@@ -465,93 +498,106 @@ void CKOVAClientPHASE4Dlg::GetNumberOfMarkets()
 void CKOVAClientPHASE4Dlg::InitTypesOfMarketsConfigFilePathsAndPorts()
 {
     const char *fn = "CKOVAClientPHASE4Dlg::InitTypesOfMarketsConfigFilePathsAndPorts";
-    CLogger *log = m_logger.get();
     bool any_fix = false;
     for (int32_t market = 1; market <= KOVA_MARKET_COUNT; ++market)
     {
-        int32_t i = market - 1;
-        const char *name = KovaMarketName(market);
         char path[64];
         snprintf(path, sizeof path, "%s\\%d", k_base_key, market);
         pf_reg_key *key = nullptr;
         if (pf_reg_open_key(nullptr, path, &key) != 0)
         {
-            KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market %s is not installed", name);
+            KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__, "Market %s is not installed",
+                    KovaMarketName(market));
             continue;
         }
         ++m_numberOfMarkets;
-        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market %s is installed", name);
-        m_marketType[i] = market;
-
-        uint32_t port = 0;
-        char text[PATH_SIZE];
-        // A missing value ends the whole scan: this market stays counted, with its
-        // items disabled, and the markets after it are not looked at.
-        if (pf_reg_query_dword(key, "INTERFACE_THREAD_NON_INTERACTIVE_PORT", &port) != 0)
-        {
-            KovaLog(log, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot query registry for %s.",
-                    "INTERFACE_THREAD_NON_INTERACTIVE_PORT");
-            pf_reg_close_key(key);
-            return;
-        }
-        m_nonInteractivePort[i] = static_cast<int32_t>(port);
-        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read interface_thread_non_interactive_port = %d",
-                m_nonInteractivePort[i]);
-        if (pf_reg_query_dword(key, "INTERFACE_THREAD_INTERACTIVE_PORT", &port) != 0)
-        {
-            KovaLog(log, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot query registry for %s.",
-                    "INTERFACE_THREAD_INTERACTIVE_PORT");
-            pf_reg_close_key(key);
-            return;
-        }
-        m_interactivePort[i] = static_cast<int32_t>(port);
-        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read interface_thread_interactive_port = %d",
-                m_interactivePort[i]);
-        if (pf_reg_query_string(key, "CONFIG_FILE_PATH", text, sizeof text) != 0)
-        {
-            KovaLog(log, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot query registry for %s.",
-                    "CONFIG_FILE_PATH");
-            pf_reg_close_key(key);
-            return;
-        }
-        m_configFilePath[i] = text;
-        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read QEL config file path = %s", text);
-        if (pf_reg_query_string(key, "FIX_CONFIG_FILE_PATH", text, sizeof text) == 0)
-        {
-            g_kova_fix_enabled[i] = 1;
-            m_fixConfigFilePath[i] = text;
-            any_fix = true;
-            KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market %s is FIX enabled", name);
-            KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read FIX config file path = %s", text);
-        }
-        else
-        {
-            g_kova_fix_enabled[i] = 0;
-            KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Cannot query registry for %s.",
-                    "FIX_CONFIG_FILE_PATH");
-        }
+        KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__, "Market %s is installed",
+                KovaMarketName(market));
+        m_marketType[market - 1] = market;
+        bool complete = ReadMarketKey(market, key);
         pf_reg_close_key(key);
-
-        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabling QEL configuraion menu");
-        EnableMenuItem(k_qel_configuration[i], true);
-        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabled.");
-        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabling Active users menu");
-        EnableMenuItem(k_active_users[i], true);
-        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabled.");
-        if (g_kova_fix_enabled[i])
+        if (!complete)
         {
-            KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabling FIX - User configuraion menu");
-            EnableMenuItem(fix_user_command(i), true);
-            KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabled.");
-            KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabling FIX configuraion menu");
-            EnableMenuItem(fix_session_command(i), true);
-            KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabled.");
+            // This market stays counted, with its items disabled, and the markets after
+            // it are not looked at.
+            return;
         }
+        any_fix = any_fix || g_kova_fix_enabled[market - 1] != 0;
+        EnableMarketMenus(market);
     }
     if (!any_fix)
     {
         m_fixUserMenu->menuAction()->setEnabled(false);
         m_fixSessionMenu->menuAction()->setEnabled(false);
+    }
+}
+
+bool CKOVAClientPHASE4Dlg::ReadMarketKey(int32_t market, pf_reg_key *key)
+{
+    const char *fn = "CKOVAClientPHASE4Dlg::InitTypesOfMarketsConfigFilePathsAndPorts";
+    CLogger *log = m_logger.get();
+    int32_t i = market - 1;
+    uint32_t port = 0;
+    char text[PATH_SIZE];
+    if (pf_reg_query_dword(key, "INTERFACE_THREAD_NON_INTERACTIVE_PORT", &port) != 0)
+    {
+        KovaLog(log, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot query registry for %s.",
+                "INTERFACE_THREAD_NON_INTERACTIVE_PORT");
+        return false;
+    }
+    m_nonInteractivePort[i] = static_cast<int32_t>(port);
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read interface_thread_non_interactive_port = %d",
+            m_nonInteractivePort[i]);
+    if (pf_reg_query_dword(key, "INTERFACE_THREAD_INTERACTIVE_PORT", &port) != 0)
+    {
+        KovaLog(log, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot query registry for %s.",
+                "INTERFACE_THREAD_INTERACTIVE_PORT");
+        return false;
+    }
+    m_interactivePort[i] = static_cast<int32_t>(port);
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read interface_thread_interactive_port = %d",
+            m_interactivePort[i]);
+    if (pf_reg_query_string(key, "CONFIG_FILE_PATH", text, sizeof text) != 0)
+    {
+        KovaLog(log, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot query registry for %s.",
+                "CONFIG_FILE_PATH");
+        return false;
+    }
+    m_configFilePath[i] = text;
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read QEL config file path = %s", text);
+    if (pf_reg_query_string(key, "FIX_CONFIG_FILE_PATH", text, sizeof text) != 0)
+    {
+        g_kova_fix_enabled[i] = 0;
+        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Cannot query registry for %s.",
+                "FIX_CONFIG_FILE_PATH");
+        return true;
+    }
+    g_kova_fix_enabled[i] = 1;
+    m_fixConfigFilePath[i] = text;
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Market %s is FIX enabled", KovaMarketName(market));
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Read FIX config file path = %s", text);
+    return true;
+}
+
+void CKOVAClientPHASE4Dlg::EnableMarketMenus(int32_t market)
+{
+    const char *fn = "CKOVAClientPHASE4Dlg::InitTypesOfMarketsConfigFilePathsAndPorts";
+    CLogger *log = m_logger.get();
+    int32_t i = market - 1;
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabling QEL configuraion menu");
+    EnableMenuItem(k_qel_configuration[i], true);
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabled.");
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabling Active users menu");
+    EnableMenuItem(k_active_users[i], true);
+    KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabled.");
+    if (g_kova_fix_enabled[i])
+    {
+        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabling FIX - User configuraion menu");
+        EnableMenuItem(fix_user_command(i), true);
+        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabled.");
+        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabling FIX configuraion menu");
+        EnableMenuItem(fix_session_command(i), true);
+        KovaLog(log, KOVA_ACTIVITY, fn, k_source, __LINE__, "Enabled.");
     }
 }
 
@@ -570,13 +616,13 @@ void CKOVAClientPHASE4Dlg::despatch_threads_for_logs_windows()
             break;
         }
         int32_t i = market_index++;
-        m_logsInput[k].reset(new INPUT_FOR_LOGS_THREAD{m_logPages[k], m_interactivePort[i], m_nonInteractivePort[i],
-                                                       m_logger.get()});
+        m_logsInput[k].reset(new INPUT_FOR_LOGS_THREAD{m_logPages[k], m_interactivePort[i],
+                                                       m_nonInteractivePort[i], m_logger.get()});
         KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__,
                 "Details of INPUT_FOR_LOGS_THREAD for market type %d - %s", m_marketType[i],
                 KovaMarketName(m_marketType[i]));
-        KovaLog(m_logger.get(), KOVA_DETAIL, fn, k_source, __LINE__, "interface_thread_non_interactive_port = %d",
-                m_nonInteractivePort[i]);
+        KovaLog(m_logger.get(), KOVA_DETAIL, fn, k_source, __LINE__,
+                "interface_thread_non_interactive_port = %d", m_nonInteractivePort[i]);
         KovaLog(m_logger.get(), KOVA_DETAIL, fn, k_source, __LINE__, "interface_thread_interactive_port = %d",
                 m_interactivePort[i]);
         KovaLog(m_logger.get(), KOVA_ACTIVITY, fn, k_source, __LINE__, "Initializing connection data");
@@ -607,7 +653,8 @@ void CKOVAClientPHASE4Dlg::despatch_threads_for_statistics_windows()
 bool CKOVAClientPHASE4Dlg::SleepUnlessStopped(int32_t ms)
 {
     std::unique_lock<std::mutex> lock(m_sleepMutex);
-    return !m_sleepWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_stopThreads.load(); });
+    return !m_sleepWake.wait_for(lock, std::chrono::milliseconds(ms),
+                                 [this] { return m_stopThreads.load(); });
 }
 
 void CKOVAClientPHASE4Dlg::StopThreads()
@@ -629,8 +676,8 @@ void CKOVAClientPHASE4Dlg::StopThreads()
 
 void CKOVAClientPHASE4Dlg::show_qel_status(CKOVAClientPHASE4Dlg *window)
 {
-    KovaLog(window->m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::show_qel_status", k_source, __LINE__,
-            "Thread id for show_qel_status thread is [%u]", pf_thread_current_id());
+    KovaLog(window->m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::show_qel_status", k_source,
+            __LINE__, "Thread id for show_qel_status thread is [%u]", pf_thread_current_id());
     int32_t previous[KOVA_MARKET_COUNT];
     for (int32_t &state : previous)
     {
@@ -667,8 +714,8 @@ void CKOVAClientPHASE4Dlg::StatusPass(int32_t *previous)
         {
             if (current == QEL_RUNNING && previous[i] == QEL_NOT_RUNNING)
             {
-                KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::show_qel_status", k_source, __LINE__,
-                        "Attempting to connect...for market %s", KovaMarketName(i + 1));
+                KovaLog(m_logger.get(), KOVA_ACTIVITY, "CKOVAClientPHASE4Dlg::show_qel_status", k_source,
+                        __LINE__, "Attempting to connect...for market %s", KovaMarketName(i + 1));
                 KovaPostToUiThread(page, [page] { page->ConnectToGateway(); });
             }
             else if (current == QEL_RUNNING)
@@ -690,7 +737,8 @@ void CKOVAClientPHASE4Dlg::ShowAnotherInstance()
     show();
     raise();
     activateWindow();
-    KovaMessageBox(this, QStringLiteral("Another instance of KOVA is already running."), QStringLiteral("KOVA"));
+    KovaMessageBox(this, QStringLiteral("Another instance of KOVA is already running."),
+                   QStringLiteral("KOVA"));
 }
 
 int32_t CKOVAClientPHASE4Dlg::qel_status_query(int32_t market)
@@ -705,8 +753,9 @@ int32_t CKOVAClientPHASE4Dlg::qel_status_query(int32_t market)
     uint32_t error = pf_process_snapshot_create(&snapshot);
     if (error != 0)
     {
-        KovaLog(m_logger.get(), KOVA_SYSTEM_ERROR, "CKOVAClientPHASE4Dlg::qel_status_query", k_source, __LINE__,
-                "Error in CreateToolhelp32Snapshot(). Cannot retrieve snapshot for processes. Error [%u]", error);
+        KovaLog(
+            m_logger.get(), KOVA_SYSTEM_ERROR, "CKOVAClientPHASE4Dlg::qel_status_query", k_source, __LINE__,
+            "Error in CreateToolhelp32Snapshot(). Cannot retrieve snapshot for processes. Error [%u]", error);
         return 0;
     }
     ProcessFilter filter;
@@ -731,8 +780,8 @@ void CKOVAClientPHASE4Dlg::show_qel_statistics(INPUT_FOR_STATISTICS_THREAD *inpu
 {
     const char *fn = "CKOVAClientPHASE4Dlg::show_qel_statistics";
     CKOVAClientPHASE4Dlg *window = input->main_window;
-    KovaLog(input->logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Thread id for show_qel_statistics thread is [%u]",
-            pf_thread_current_id());
+    KovaLog(input->logger, KOVA_ACTIVITY, fn, k_source, __LINE__,
+            "Thread id for show_qel_statistics thread is [%u]", pf_thread_current_id());
     char path[64];
     snprintf(path, sizeof path, "%s\\%s\\%d", k_base_key, "COMMON", 1);
     pf_reg_key *key = nullptr;
@@ -740,7 +789,8 @@ void CKOVAClientPHASE4Dlg::show_qel_statistics(INPUT_FOR_STATISTICS_THREAD *inpu
     bool read = false;
     if (pf_reg_open_key(nullptr, path, &key) != 0)
     {
-        KovaLog(input->logger, KOVA_EVENT, fn, k_source, __LINE__, "Cannot open registry for statistics thread.");
+        KovaLog(input->logger, KOVA_EVENT, fn, k_source, __LINE__,
+                "Cannot open registry for statistics thread.");
     }
     else
     {
@@ -754,15 +804,16 @@ void CKOVAClientPHASE4Dlg::show_qel_statistics(INPUT_FOR_STATISTICS_THREAD *inpu
     }
     if (!read)
     {
-        KovaPostToUiThread(window, [window] {
-            KovaMessageBox(window, QStringLiteral("QEL Setup Error."), QStringLiteral("Error"));
-        });
+        KovaPostToUiThread(
+            window, [window]
+            { KovaMessageBox(window, QStringLiteral("QEL Setup Error."), QStringLiteral("Error")); });
         return;
     }
     QDir dir(QString::fromUtf8(folder));
     do
     {
-        const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        const QFileInfoList entries =
+            dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
         for (const QFileInfo &entry : entries)
         {
             ReadStatisticsFile(input->pages, entry.filePath().toUtf8().constData(),
@@ -795,7 +846,8 @@ void CKOVAClientPHASE4Dlg::UpdateLinkStatus()
 
 void CKOVAClientPHASE4Dlg::PostCommand(int32_t command)
 {
-    QMetaObject::invokeMethod(this, [this, command] { OnCommand(command); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, command] { OnCommand(command); }, Qt::QueuedConnection);
 }
 
 void CKOVAClientPHASE4Dlg::OnCommand(int32_t command)
@@ -813,7 +865,8 @@ void CKOVAClientPHASE4Dlg::OnCommand(int32_t command)
     {
         OpenActiveUsers(users_market);
     }
-    else if (command >= ID_FIX_USER_CONFIGURATION_FIRST && command < ID_FIX_USER_CONFIGURATION_FIRST + KOVA_MARKET_COUNT)
+    else if (command >= ID_FIX_USER_CONFIGURATION_FIRST &&
+             command < ID_FIX_USER_CONFIGURATION_FIRST + KOVA_MARKET_COUNT)
     {
         OpenFixUserConfiguration(command - ID_FIX_USER_CONFIGURATION_FIRST + 1);
     }
@@ -901,12 +954,11 @@ void CKOVAClientPHASE4Dlg::OpenAbout()
 void CKOVAClientPHASE4Dlg::StartApplications()
 {
     const char *fn = "CKOVAClientPHASE4Dlg::StartApplications";
-    auto show_failure = [this] {
-        KovaMessageBox(this, QStringLiteral("Couldn't start QEL application"), QStringLiteral("Error"));
-    };
+    auto show_failure = [this]
+    { KovaMessageBox(this, QStringLiteral("Couldn't start QEL application"), QStringLiteral("Error")); };
     // Opening the service manager: its folder must be there and readable.
     QFileInfo folder(QString::fromUtf8(pf_service_dir()));
-    uint32_t error = !folder.exists() ? uint32_t{SCM_DATABASE_DOES_NOT_EXIST}
+    uint32_t error = !folder.exists()                          ? uint32_t{SCM_DATABASE_DOES_NOT_EXIST}
                      : !folder.isDir() || !folder.isReadable() ? uint32_t{SCM_ACCESS_DENIED}
                                                                : 0;
     if (error != 0)
@@ -973,7 +1025,8 @@ void KovaOpenHelpFile(CLogger *logger, QWidget *parent)
     KovaLog(logger, KOVA_ACTIVITY, fn, k_source, __LINE__, "Help file path is %s", path_text.constData());
     if (!QFileInfo(path).isFile())
     {
-        KovaLog(logger, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Help file %s not found", path_text.constData());
+        KovaLog(logger, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Help file %s not found",
+                path_text.constData());
         KovaMessageBox(parent, QStringLiteral("Help file %1 not found.").arg(path), QStringLiteral("KOVA"));
         return;
     }
@@ -985,7 +1038,8 @@ void KovaOpenHelpFile(CLogger *logger, QWidget *parent)
     bool opened = opener ? opener(path) : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     if (!opened)
     {
-        KovaLog(logger, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot open help file %s", path_text.constData());
+        KovaLog(logger, KOVA_SYSTEM_ERROR, fn, k_source, __LINE__, "Cannot open help file %s",
+                path_text.constData());
         KovaMessageBox(parent, QStringLiteral("Cannot open help file %1.").arg(path), QStringLiteral("KOVA"));
     }
 }

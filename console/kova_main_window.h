@@ -39,6 +39,7 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QScrollBar;
+struct pf_reg_key;
 
 // What the statistics thread is handed.
 struct INPUT_FOR_STATISTICS_THREAD
@@ -174,6 +175,18 @@ class CKOVAClientPHASE4Dlg : public CDialog
 
     void BuildMenu();
     void BuildContent();
+    // The steps of start-up: false when another console runs (the dialog has ended);
+    // the log pages; the statistics pages; the status list's columns and rows; the
+    // dialog that "-c <market>" asks for.
+    bool TakeSingleInstance();
+    void CreateLogPages();
+    void CreateStatisticsPages();
+    void FillStatusList();
+    void OpenFromCommandLine();
+    // One installed market's registry values; false when one of its console ports or its
+    // configuration path is missing (the scan of the markets ends there).
+    bool ReadMarketKey(int32_t market, pf_reg_key *key);
+    void EnableMarketMenus(int32_t market);
     void AddMarketItems(QMenu *menu, const int32_t *commands, const char *const *texts);
     void EnableMenuItem(int32_t command, bool enabled);
     void UpdateLinkStatus();

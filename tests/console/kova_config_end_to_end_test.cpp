@@ -187,20 +187,7 @@ struct config_end_to_end : kova_test::window_fixture
     // Runs command; script drives the modal dialog of type T it opens and closes it.
     template <typename T> void run_dialog(int32_t command, std::function<void(T *)> script)
     {
-        bool ran = false;
-        QTimer::singleShot(
-            0,
-            [&]
-            {
-                kova_test::pump_until(
-                    [] { return qobject_cast<T *>(QApplication::activeModalWidget()) != nullptr; }, 5000);
-                T *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
-                ASSERT_NE(dialog, nullptr);
-                ran = true;
-                script(dialog);
-            });
-        window->OnCommand(command);
-        EXPECT_TRUE(ran);
+        EXPECT_TRUE(kova_test::run_modal<T>(window.get(), command, script));
     }
 
     std::unique_ptr<qel_sim::fix_client> logged_on_client(const std::string &identity)

@@ -133,6 +133,35 @@ TEST_F(fix_config_fixture, EveryPersistMessagesLineIsRewrittenAndOtherLinesCopie
     EXPECT_FALSE(persist()->isChecked());
 }
 
+TEST_F(fix_config_fixture, AnAbsentPersistMessagesIsWrittenIntoTheDefaultSection)
+{
+    // As the example settings file stood: no PersistMessages line anywhere.
+    const std::string sessions = "\n#BeginSession_5\n[SESSION]\nTargetCompID=5,AB,1\n#EndSession_5\n";
+    write_fix("# comment\n [default] \nConnectionType=acceptor\nBeginString=FIX.4.2\n" + sessions);
+    open();
+    EXPECT_TRUE(persist()->isChecked());
+    EXPECT_TRUE(logged("Cannot read PersistMessages from FIX config file."));
+    persist()->click();
+    save()->click();
+    EXPECT_EQ(dir.read("fix/fix_settings.cfg"),
+              "# comment\n [default] \nPersistMessages=N\nConnectionType=acceptor\nBeginString=FIX.4.2\n" +
+                  sessions)
+        << "in the [DEFAULT] section, so that every session takes it";
+    EXPECT_FALSE(persist()->isChecked()) << "read back as saved";
+    dialog.reset();
+    open();
+    EXPECT_FALSE(persist()->isChecked()) << "and so when the dialog opens again";
+
+    // Without a [DEFAULT] section, one is added after the sessions, apart from their blocks.
+    write_fix("[SESSION]\nTargetCompID=5,AB,1\n");
+    dialog.reset();
+    open();
+    persist()->click();
+    save()->click();
+    EXPECT_EQ(dir.read("fix/fix_settings.cfg"),
+              "[SESSION]\nTargetCompID=5,AB,1\n\n[DEFAULT]\nPersistMessages=N\n");
+}
+
 TEST_F(fix_config_fixture, TheRewrittenSettingsFileKeepsItsPermissions)
 {
     write_fix("[DEFAULT]\nPersistMessages=Y\n");
@@ -215,6 +244,46 @@ TEST_F(fix_config_fixture, ARunningGatewayGetsTheRestartRequestInItsMarketsForm)
     ASSERT_TRUE(received(38 + 40 + 40));
     EXPECT_EQ(peer.received_packets().back().bytes, from_hex(k_widened_restart));
     ASSERT_TRUE(kova_test::pump_until([&] { return logged("Request to kill KR qel sent."); }));
+}
+
+TEST_F(fix_config_fixture, ARestartRequestThatCannotBeSentIsShownAndTheDialogStaysOpen)
+{
+    // The gateway's console port is gone: the connect is refused.
+    write_fix("PersistMessages=Y\n");
+    running = 1;
+    open(2);
+    peer.stop();
+    persist()->click();
+    save()->click();
+    ASSERT_TRUE(kova_test::pump_until([&] { return box_shown("KOVA network error."); }));
+    EXPECT_EQ(take_boxes(), (std::vector<std::string>{
+                                "Success: Parameter(s) updated successfully in configuration file. QEL "
+                                "will restart to take changes into effect.",
+                                "Error: KOVA network error."}));
+    EXPECT_TRUE(logged("Restart request for market TX could not be sent: the link was refused or lost."));
+    EXPECT_FALSE(dialog->IsEnded());
+    EXPECT_EQ(dialog->Helper(), nullptr);
+    EXPECT_FALSE(persist()->isChecked()) << "the file was saved all the same";
+
+    // A connect that hangs: after 5 s it is given up and said.
+    kova_test::stalled_port stalled;
+    dialog.reset(new CFixConfiguration(2, dir.file("qel_ip.cfg"), dir.file("fix/fix_settings.cfg"),
+                                       stalled.port, logger.get()));
+    dialog->OnInitDialog();
+    activate(dialog.get());
+    persist()->click();
+    take_boxes();
+    save()->click();
+    EXPECT_TRUE(dialog->RestartPending());
+    kova_test::pump_for(4000);
+    EXPECT_EQ(take_boxes(), (std::vector<std::string>{
+                                "Success: Parameter(s) updated successfully in configuration file. QEL "
+                                "will restart to take changes into effect."}))
+        << "nothing more before 5 s";
+    ASSERT_TRUE(kova_test::pump_until([&] { return box_shown("KOVA network error."); }, 4000));
+    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: KOVA network error."}));
+    EXPECT_TRUE(logged("Restart request for market TX could not be sent: no link within 5 s."));
+    EXPECT_FALSE(dialog->IsEnded());
 }
 
 TEST_F(fix_config_fixture, ASecondSaveClosesAndFreesTheFirstLink)

@@ -12,11 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <functional>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "console/kova_fix_user_details.h"
@@ -434,25 +430,8 @@ TEST_F(fix_users_fixture, ARestartRequestThatCannotBeSentIsShownAndTheDialogClos
 
 TEST_F(fix_users_fixture, NoLinkWithinFiveSecondsIsShownAndTheDialogCloses)
 {
-    // A listener that accepts nothing, its queue filled: the console's connect hangs.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 0), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i)
-    {
-        int c = socket(AF_INET, SOCK_STREAM, 0);
-        fcntl(c, F_SETFL, O_NONBLOCK);
-        connect(c, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        fillers.push_back(c);
-    }
-    kova_test::pump_for(200);
-    port = ntohs(address.sin_port);
+    kova_test::stalled_port stalled; // the console's connect hangs
+    port = stalled.port;
 
     running = 1;
     open(std::string(k_head) + k_block_5 + k_block_12);
@@ -469,7 +448,4 @@ TEST_F(fix_users_fixture, NoLinkWithinFiveSecondsIsShownAndTheDialogCloses)
     ASSERT_TRUE(kova_test::pump_until([&] { return dialog->IsEnded(); }, 8000));
     EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: KOVA network error."}));
     EXPECT_TRUE(logged("Restart request for market TX could not be sent: no link within 5 s."));
-    for (int c : fillers)
-        close(c);
-    close(listener);
 }

@@ -402,6 +402,46 @@ TEST_F(market_config_fixture, ARunningGatewayIsAskedFirstAndThenSentTheRestartRe
     TX_USERID_INCREASE_FLAG = 0;
 }
 
+TEST_F(market_config_fixture, ARestartRequestThatCannotBeSentIsShownAndTheDialogStaysOpen)
+{
+    // The gateway's console port is gone: the connect is refused.
+    running = 1;
+    box_answer = IDYES;
+    open();
+    peer.stop();
+    type(1026, "102");
+    take_boxes();
+    save()->click();
+    ASSERT_TRUE(kova_test::pump_until([&] { return box_shown("KOVA network error."); }));
+    EXPECT_EQ(
+        take_boxes(),
+        (std::vector<std::string>{
+            "Warning:  QEL will restart to take changes into effect. Do you want to continue?",
+            "Success: Parameter(s) updated successfully in QEL configuration file. QEL will restart to take "
+            "changes into effect.",
+            "Error: KOVA network error."}));
+    EXPECT_TRUE(logged("Restart request for market TX could not be sent: the link was refused or lost."));
+    EXPECT_FALSE(dialog->IsEnded()) << "the dialog stays open, as after every save";
+    EXPECT_EQ(dialog->Helper(), nullptr);
+    EXPECT_EQ(text(1026), "102") << "the file was saved all the same";
+
+    // A connect that hangs: after 5 s it is given up and said; nothing is sent later.
+    kova_test::stalled_port stalled;
+    dialog.reset(new CGenericConfiguration(2, dir.file("qel_ip.cfg"), "", stalled.port, logger.get()));
+    dialog->OnInitDialog();
+    activate(dialog.get());
+    type(1026, "103");
+    click_save();
+    EXPECT_TRUE(dialog->RestartPending());
+    kova_test::pump_for(4000);
+    EXPECT_EQ(take_boxes(), std::vector<std::string>()) << "not before 5 s";
+    ASSERT_TRUE(kova_test::pump_until([&] { return box_shown("KOVA network error."); }, 4000));
+    EXPECT_EQ(take_boxes(), (std::vector<std::string>{"Error: KOVA network error."}));
+    EXPECT_TRUE(logged("Restart request for market TX could not be sent: no link within 5 s."));
+    EXPECT_FALSE(dialog->RestartPending());
+    EXPECT_FALSE(dialog->IsEnded());
+}
+
 TEST_F(market_config_fixture, ANewBrokerIdOrLocalAddressRewritesTheFixSettings)
 {
     system(("mkdir -p '" + dir.file("fix") + "'").c_str());

@@ -115,7 +115,7 @@ std::vector<uint8_t> version_message(uint32_t version)
 
 // A widened event: time 1700000000, box 101, user 5001, reason 11018, extra -1.
 const char *const k_widened_event = "2a00 000000000000000000000000000000000000 1027 00f15365 00000000 6500 "
-                                     "89130000 0a2b ffffffff";
+                                    "89130000 0a2b ffffffff";
 // A narrow event: time 1700000000, box 101, user 0, reason 12010 (0x2eea), extra 7.
 const char *const k_narrow_event = "2800 000000000000000000000000000000000000 1027 00f15365 00000000 6500 "
                                    "0000 ea2e 07000000";
@@ -132,10 +132,10 @@ struct version_case
 TEST_F(log_page_fixture, EachMarketAcceptsOrRefusesVersionsAndSetsItsFlag)
 {
     const version_case cases[] = {
-        {1, 10101, true, -1},  {1, 41402, false, -1}, {2, 41402, true, 1},   {2, 40802, true, 0},
-        {2, 40902, true, 1},   {2, 10002, false, 0},  {2, 41401, false, 1},  {3, 30903, true, -1},
-        {3, 30803, false, -1}, {4, 31204, true, 1},   {4, 31104, true, 0},   {4, 30902, false, 0},
-        {5, 10105, true, -1},  {6, 31006, true, 1},   {6, 30906, true, 0},   {6, 30806, false, 0},
+        {1, 10101, true, -1},  {1, 41402, false, -1}, {2, 41402, true, 1},  {2, 40802, true, 0},
+        {2, 40902, true, 1},   {2, 10002, false, 0},  {2, 41401, false, 1}, {3, 30903, true, -1},
+        {3, 30803, false, -1}, {4, 31204, true, 1},   {4, 31104, true, 0},  {4, 30902, false, 0},
+        {5, 10105, true, -1},  {6, 31006, true, 1},   {6, 30906, true, 0},  {6, 30806, false, 0},
         {7, 30107, true, -1},  {7, 30007, false, -1},
     };
     for (const version_case &c : cases)
@@ -150,18 +150,19 @@ TEST_F(log_page_fixture, EachMarketAcceptsOrRefusesVersionsAndSetsItsFlag)
         make_page(c.market);
         route(version_message(c.version));
         EXPECT_EQ(page->VersionState(), c.accepted ? 1 : 2);
-        EXPECT_EQ(status->GetItemText(c.market - 1, 2).toStdString(), c.accepted ? std::to_string(c.version) : "");
+        EXPECT_EQ(status->GetItemText(c.market - 1, 2).toStdString(),
+                  c.accepted ? std::to_string(c.version) : "");
         EXPECT_EQ(g_exit_code, c.accepted ? -1 : 200);
         if (!c.accepted)
         {
             ASSERT_EQ(boxes.size(), 1u);
             std::string name = KovaMarketName(c.market);
-            EXPECT_EQ(boxes[0].text.toStdString(),
-                      "QEL Setup Error.. Version " + std::to_string(c.version) + " is invalid for market " + name);
+            EXPECT_EQ(boxes[0].text.toStdString(), "QEL Setup Error.. Version " + std::to_string(c.version) +
+                                                       " is invalid for market " + name);
             EXPECT_EQ(boxes[0].caption.toStdString(), "Invalid version");
             EXPECT_EQ(boxes[0].type, MB_OK | MB_ICONEXCLAMATION);
         }
-        int32_t flag = c.market == 2 ? TX_USERID_INCREASE_FLAG
+        int32_t flag = c.market == 2   ? TX_USERID_INCREASE_FLAG
                        : c.market == 4 ? GUV_USERID_INCREASE_FLAG
                        : c.market == 6 ? RAQE_USERID_INCREASE_FLAG
                                        : -1;
@@ -270,6 +271,45 @@ TEST_F(log_page_fixture, EventsReachTheListInBatchesWithinFiftyMilliseconds)
     EXPECT_EQ(page->List()->GetItemCount(), 0);
 }
 
+TEST_F(log_page_fixture, TheListKeepsItsNewestRowsUpToItsBound)
+{
+    // A flood of events (refused connects, a long day) would otherwise grow the console
+    // without end: the oldest rows go.
+    make_page(2);
+    route(version_message(41402));
+    const uint32_t bound = CGenericLogs::MAX_ROWS;
+    uint8_t buffer[1024] = {};
+    std::vector<uint8_t> event = from_hex(k_widened_event);
+    auto add = [&](uint32_t user)
+    {
+        memcpy(&event[32], &user, 4);
+        memcpy(buffer, event.data(), event.size());
+        page->RouteMessage(buffer, 10000);
+    };
+    uint32_t user = 0;
+    while (user < bound + 25)
+    {
+        add(++user);
+        if (user % 1000 == 0)
+            page->FlushEvents(); // as the batch timer would
+    }
+    page->FlushEvents();
+    ASSERT_EQ(page->List()->GetItemCount(), static_cast<int>(bound));
+    EXPECT_EQ(row(0)[0], std::to_string(bound + 25)) << "the newest on top";
+    EXPECT_EQ(row(static_cast<int>(bound) - 1)[0], "26") << "the 25 oldest dropped";
+    EXPECT_NE(log().find("The TX page keeps the newest " + std::to_string(bound) + " events"),
+              std::string::npos);
+
+    // A burst that the batch timer never sees: what waits is bounded as well.
+    for (uint32_t i = 0; i < bound + 10; ++i)
+        add(++user);
+    EXPECT_LE(page->PendingEvents(), static_cast<size_t>(bound));
+    page->FlushEvents();
+    ASSERT_EQ(page->List()->GetItemCount(), static_cast<int>(bound));
+    EXPECT_EQ(row(0)[0], std::to_string(user));
+    EXPECT_EQ(row(static_cast<int>(bound) - 1)[0], std::to_string(user - bound + 1));
+}
+
 TEST_F(log_page_fixture, AConnectionEmptiesTheListAndTheReplayRefillsItNewestFirst)
 {
     sim_console::console_port_peer peer;
@@ -367,7 +407,8 @@ TEST_F(log_page_fixture, ARefusedConnectIsTriedAgainAndTheSeriesIsLoggedOnce)
     refusing_port gateway;
     make_page(2, gateway.port);
     page->ConnectToGateway();
-    ASSERT_TRUE(kova_test::pump_until([&] { return log().find("Trying again while it runs.") != std::string::npos; }));
+    ASSERT_TRUE(kova_test::pump_until(
+        [&] { return log().find("Trying again while it runs.") != std::string::npos; }));
     for (int pass = 0; pass < 4; ++pass)
     {
         page->EnsureConnection();

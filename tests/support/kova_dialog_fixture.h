@@ -7,9 +7,15 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <arpa/inet.h>
 #include <atomic>
+#include <fcntl.h>
 #include <memory>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 #include "console/kova_config_support.h"
 #include "console/kova_logger.h"
@@ -17,6 +23,44 @@
 
 namespace kova_test
 {
+
+// A loopback port whose listener accepts nothing and whose queue is full: a console's
+// connect to it neither succeeds nor fails while the test waits.
+struct stalled_port
+{
+    int listener = -1;
+    std::vector<int> fillers;
+    uint16_t port = 0;
+
+    stalled_port()
+    {
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(listener, 0), 0);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+        port = ntohs(address.sin_port);
+        for (int i = 0; i < 3; ++i)
+        {
+            int c = socket(AF_INET, SOCK_STREAM, 0);
+            fcntl(c, F_SETFL, O_NONBLOCK);
+            connect(c, reinterpret_cast<sockaddr *>(&address), sizeof address);
+            fillers.push_back(c);
+        }
+        usleep(200 * 1000); // the fillers' handshakes complete and fill the queue
+    }
+    ~stalled_port()
+    {
+        for (int c : fillers)
+            close(c);
+        close(listener);
+    }
+    stalled_port(const stalled_port &) = delete;
+    stalled_port &operator=(const stalled_port &) = delete;
+};
 
 struct dialog_fixture : window_fixture
 {

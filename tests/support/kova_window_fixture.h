@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QTimer>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unistd.h>
@@ -26,7 +29,8 @@ namespace kova_test
 struct registry_market
 {
     registry_market(int number_, int realtime_port_, int interactive_port_,
-                    std::string config_path_ = "/opt/qel_ip/config/qel_ip.cfg", std::string fix_config_path_ = "")
+                    std::string config_path_ = "/opt/qel_ip/config/qel_ip.cfg",
+                    std::string fix_config_path_ = "")
         : number(number_), realtime_port(realtime_port_), interactive_port(interactive_port_),
           config_path(std::move(config_path_)), fix_config_path(std::move(fix_config_path_))
     {
@@ -81,6 +85,27 @@ inline bool child_of_this_process(uint32_t pid)
     return parent == static_cast<long>(getpid());
 }
 
+// Runs a menu command of window that opens a modal dialog of type T; script drives the
+// dialog once it shows and ends it. False when no such dialog showed.
+template <typename T, typename Window>
+bool run_modal(Window *window, int32_t command, std::function<void(T *)> script)
+{
+    bool ran = false;
+    QTimer::singleShot(
+        0,
+        [&]
+        {
+            pump_until([] { return qobject_cast<T *>(QApplication::activeModalWidget()) != nullptr; }, 5000);
+            T *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+            if (dialog == nullptr)
+                return;
+            ran = true;
+            script(dialog);
+        });
+    window->OnCommand(command);
+    return ran;
+}
+
 struct window_fixture : ::testing::Test
 {
     qel_test::temp_dir dir;
@@ -95,19 +120,21 @@ struct window_fixture : ::testing::Test
         char cwd[4096];
         old_folder = getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
         ASSERT_EQ(chdir(dir.path().c_str()), 0);
-        ASSERT_EQ(system(("mkdir -p '" + dir.file("logs") + "' '" + dir.file("tmp") + "' '" + dir.file("service") +
-                          "'")
+        ASSERT_EQ(system(("mkdir -p '" + dir.file("logs") + "' '" + dir.file("tmp") + "' '" +
+                          dir.file("service") + "'")
                              .c_str()),
                   0);
         setenv("TMPDIR", dir.file("tmp").c_str(), 1);
         setenv("QEL_SERVICE_DIR", dir.file("service").c_str(), 1);
         setenv("QEL_REGISTRY_FILE", dir.file("registry").c_str(), 1);
         write_registry({});
-        KovaSetMessageBoxHook([this](const KovaMessageBoxCall &call) {
-            std::lock_guard<std::mutex> guard(boxes_mutex);
-            boxes.push_back(call);
-            return box_answer;
-        });
+        KovaSetMessageBoxHook(
+            [this](const KovaMessageBoxCall &call)
+            {
+                std::lock_guard<std::mutex> guard(boxes_mutex);
+                boxes.push_back(call);
+                return box_answer;
+            });
     }
 
     void TearDown() override
