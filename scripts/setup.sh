@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    clang libclang-rt-dev
+    clang libclang-rt-dev clang-format
     libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev
     liblzo2-dev
     dpkg-dev patch
