@@ -138,8 +138,10 @@ ea_status config_file_read_string(const char *file_name, const char *key, char *
             continue;
         if (split.value != nullptr)
         {
+            // A value that the cut leaves empty ("KEY= text") is as good as none: the
+            // caller takes its default or refuses, instead of using an empty text.
             size_t value_length = strcspn(split.value, " \t");
-            if (value_length < buffer_size)
+            if (value_length > 0 && value_length < buffer_size)
             {
                 memcpy(buffer, split.value, value_length);
                 buffer[value_length] = '\0';

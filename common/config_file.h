@@ -18,6 +18,8 @@ struct config_split
 config_split config_split_at_equals(char *text);
 
 // 0 and the value, -1 (EA_NOT_FOUND) when the key is missing or has no value,
-// 10000 when the file cannot be opened.
+// 10000 when the file cannot be opened. The string reader cuts the value at its first
+// blank or tab; a value that the cut leaves empty counts as none, and so does one that
+// is not shorter than buffer_size.
 ea_status config_file_read_int(const char *file_name, const char *key, int32_t *value);
 ea_status config_file_read_string(const char *file_name, const char *key, char *buffer, size_t buffer_size);

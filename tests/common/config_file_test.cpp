@@ -63,6 +63,7 @@ TEST_F(ConfigFile, IntegerReaderMatchesWordsSplitAtEquals)
         {"===\nB=8\n", "B", EA_SUCCESS, 8},
         {"B=99999999999\n", "B", EA_SUCCESS, INT32_MAX},
         {"\tB=4\t\n", "B", EA_SUCCESS, 4},
+        {"HOST_PORT_NUMBER= 9000\n", "HOST_PORT_NUMBER", EA_NOT_FOUND, 0},
     };
     for (const int_case &c : cases)
     {
@@ -102,6 +103,11 @@ TEST_F(ConfigFile, StringReaderMatchesLinesAndCutsValues)
         {"\n=\nKEY=v\n", "KEY", 64, EA_SUCCESS, "v"},
         {"OTHER=1\nKEY=last", "KEY", 64, EA_SUCCESS, "last"},
         {long_line.c_str(), "HOST", 64, EA_SUCCESS, "10.0.0.1"},
+        // A blank or tab right after "=" leaves nothing once the value is cut: no value.
+        {"LOG_FILE_PATH= /var/log/qel\n", "LOG_FILE_PATH", 64, EA_NOT_FOUND, nullptr},
+        {"MAIN_LOGGING_LEVEL=\tDEBUG\r\n", "MAIN_LOGGING_LEVEL", 64, EA_NOT_FOUND, nullptr},
+        {"OFFLINE_FILES_PATH= \nOFFLINE_FILES_PATH=/data\n", "OFFLINE_FILES_PATH", 64, EA_NOT_FOUND, nullptr},
+        {"BOX_ID= \r\n", "BOX_ID", 64, EA_NOT_FOUND, nullptr},
     };
     for (const string_case &c : cases)
     {
