@@ -119,6 +119,65 @@ TEST_F(ConfigFile, StringReaderMatchesLinesAndCutsValues)
     }
 }
 
+struct find_case
+{
+    config_syntax syntax;
+    const char *key;
+    ea_status status;
+    const char *value;
+};
+
+// The gateway's split, the console's integer split and its whole-rest string split
+// over the same lines.
+TEST_F(ConfigFile, EachSyntaxSplitsTheSameLinesItsOwnWay)
+{
+    const char *path = write("==LEAD=1\nKEY==2=x\nREST=a b=c\n");
+    const config_syntax gateway_words = {true, CONFIG_SPLIT_EQUALS_RUNS};
+    const config_syntax gateway_lines = {false, CONFIG_SPLIT_EQUALS_RUNS};
+    const config_syntax console_words = {true, CONFIG_SPLIT_FIRST_EQUALS};
+    const config_syntax console_lines = {false, CONFIG_SPLIT_WHOLE_REST};
+    const find_case cases[] = {
+        {gateway_words, "LEAD", EA_SUCCESS, "1"},       {gateway_words, "KEY", EA_SUCCESS, "2"},
+        {gateway_words, "REST", EA_SUCCESS, "a"},       {gateway_lines, "KEY", EA_SUCCESS, "2"},
+        {gateway_lines, "REST", EA_SUCCESS, "a b"},     {console_words, "LEAD", EA_NOT_FOUND, nullptr},
+        {console_words, "KEY", EA_NOT_FOUND, nullptr},  {console_words, "REST", EA_SUCCESS, "a"},
+        {console_lines, "LEAD", EA_NOT_FOUND, nullptr}, {console_lines, "KEY", EA_SUCCESS, "=2=x"},
+        {console_lines, "REST", EA_SUCCESS, "a b=c"},
+    };
+    for (const find_case &c : cases)
+    {
+        SCOPED_TRACE(std::string(c.key) + (c.syntax.words ? " in words" : " in lines") + ", rule " +
+                     std::to_string(c.syntax.split));
+        char value[CONFIG_PIECE_SIZE] = "unchanged";
+        EXPECT_EQ(config_file_find(path, c.key, &c.syntax, value), c.status);
+        EXPECT_STREQ(value, c.status == EA_SUCCESS ? c.value : "unchanged");
+    }
+}
+
+TEST(ConfigLeadingNumber, ReadsAsTheCLibraryAndStaysInside32Bits)
+{
+    const struct
+    {
+        const char *text;
+        int32_t value;
+    } cases[] = {
+        {"42", 42},
+        {"  -7x", -7},
+        {"+5", 5},
+        {"abc", 0},
+        {"", 0},
+        {"\t12", 12},
+        {"1 2", 1},
+        {"007", 7},
+        {"2147483647", INT32_MAX},
+        {"99999999999", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"-99999999999", INT32_MIN},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(config_leading_number(c.text), c.value) << c.text;
+}
+
 TEST_F(ConfigFile, MissingFileIsAnErrorForBothReaders)
 {
     const std::string missing = folder_ + "/absent.cfg";
