@@ -1,7 +1,7 @@
 // Rewriting a configuration file safely. The file is the gateway's whole configuration, so
 // it is never removed or truncated in place: the new text goes to a temporary file beside
-// it (a rename within one file system is atomic), which takes the original's mode, is
-// synced to the disk and then renamed over the original. A symbolic link is followed to
+// it (a rename within one file system is atomic), which takes the old file's mode, is
+// synced to the disk and then renamed over the old file. A symbolic link is followed to
 // its target, so the link itself stays. The folder is synced too, so that the new name
 // survives a power cut.
 #include "tools/parmset/write_config_file.h"
@@ -124,7 +124,7 @@ using line_editor = std::function<std::string(const config_line &)>;
 using tail_writer = std::function<std::string()>;
 
 // Copies the file through edit (what replaces each line) and tail (what is appended), and
-// puts the copy in the original's place. 0, or 200 or 300 with the reason in *message.
+// puts the copy in the old file's place. 0, or 200 or 300 with the reason in *message.
 int rewrite_config_file(const std::string &file_name, const line_editor &edit, const tail_writer &tail,
                         std::string *message, parmset_logger *logger)
 {

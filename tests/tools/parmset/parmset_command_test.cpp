@@ -298,7 +298,7 @@ TEST(ParmsetCommand, MissingLogFolderGives401AndChangesNothing)
     EXPECT_EQ(env.dir.read("qel_ip.cfg"), k_config);
 }
 
-TEST(ParmsetCommand, RewriteThatCannotBeWrittenLeavesTheOriginal)
+TEST(ParmsetCommand, RewriteThatCannotBeWrittenLeavesTheFileAsItWas)
 {
     // A file-size limit below the file's size: the copy fails part way, as on a full disk.
     parmset_env env;
