@@ -22,11 +22,16 @@ std::string read_all(FILE *file)
     return text;
 }
 
-TEST(PfTempFileLock, ASecondLockerWaitsItsBoundThenFails)
+class PfTempFileLock : public testing::Test
 {
+  protected:
+    PfTempFileLock() { dir.write("qel_ip.cfg", "A=1\n"); }
     qel_test::temp_dir dir;
-    dir.write("qel_ip.cfg", "A=1\n");
     const std::string path = dir.file("qel_ip.cfg");
+};
+
+TEST_F(PfTempFileLock, ASecondLockerWaitsItsBoundThenFails)
+{
     FILE *first = pf_temp_file_open_locked(path.c_str(), 0);
     ASSERT_NE(first, nullptr);
     errno = 0;
@@ -42,11 +47,8 @@ TEST(PfTempFileLock, ASecondLockerWaitsItsBoundThenFails)
     EXPECT_EQ(errno, ENOENT);
 }
 
-TEST(PfTempFileLock, AWaiterOnAReplacedFileLocksTheNewOne)
+TEST_F(PfTempFileLock, AWaiterOnAReplacedFileLocksTheNewOne)
 {
-    qel_test::temp_dir dir;
-    dir.write("qel_ip.cfg", "A=1\n");
-    const std::string path = dir.file("qel_ip.cfg");
     FILE *rewriter = pf_temp_file_open_locked(path.c_str(), 0);
     ASSERT_NE(rewriter, nullptr);
 
