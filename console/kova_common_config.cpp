@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/config_file.h"
 #include "console/kova_config_file.h"
 #include "console/kova_config_support.h"
 #include "console/kova_logger.h"
@@ -22,27 +23,7 @@ const char *const k_key = "REPOSITORY_HISTORY";
 
 int32_t KovaLeadingNumber(const QString &text)
 {
-    QByteArray bytes = text.toUtf8();
-    const char *p = bytes.constData();
-    while (*p == ' ' || *p == '\t')
-    {
-        ++p;
-    }
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-    {
-        ++p;
-    }
-    int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-    {
-        value = value * 10 + (*p - '0');
-        if (value > INT32_MAX)
-        {
-            value = INT32_MAX; // a number past any 32-bit range stays at its edge
-        }
-    }
-    return static_cast<int32_t>(negative ? -value : value);
+    return config_leading_number(text.toUtf8().constData());
 }
 
 CCommonConfig::CCommonConfig(int32_t market_type, const std::string &config_path, CLogger *logger,

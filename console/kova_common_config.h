@@ -52,5 +52,6 @@ class CCommonConfig : public CDialog
     int32_t m_savedDays;
 };
 
-// The leading decimal digits of text as a number (none give 0), held in 32 bits.
+// The leading decimal number of text (none gives 0), held in 32 bits: the configuration
+// reader's conversion, so that a number typed reads as the gateway will read it.
 int32_t KovaLeadingNumber(const QString &text);

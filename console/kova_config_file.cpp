@@ -6,54 +6,24 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cctype>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/config_file.h"
 #include "platform/admin/pf_temp_file.h"
 
 namespace
 {
-enum
-{
-    PIECE_SIZE = 512, // 511 characters and the terminator
-};
+const config_syntax k_console_words = {true, CONFIG_SPLIT_FIRST_EQUALS};
+const config_syntax k_console_lines = {false, CONFIG_SPLIT_WHOLE_REST};
 
-// The next blank-separated word of at most PIECE_SIZE - 1 characters; false at the end.
-bool read_word(FILE *file, char *word)
+uint32_t console_result(ea_status status)
 {
-    int c;
-    do
-    {
-        c = fgetc(file);
-    } while (c != EOF && isspace(c));
-    if (c == EOF)
-    {
-        return false;
-    }
-    size_t length = 0;
-    while (c != EOF && !isspace(c))
-    {
-        word[length++] = static_cast<char>(c);
-        if (length == PIECE_SIZE - 1)
-        {
-            break;
-        }
-        c = fgetc(file);
-    }
-    word[length] = '\0';
-    return true;
-}
-
-// The leading decimal number of text (sign allowed, no digits give 0), held in 32 bits.
-int32_t leading_number(const char *text)
-{
-    long long value = strtoll(text, nullptr, 10);
-    return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+    return status == EA_SUCCESS ? KOVA_PARAM_FOUND
+           : status == EA_ERROR ? KOVA_PARAM_OPEN_FAILED
+                                : KOVA_PARAM_NOT_FOUND;
 }
 
 // One line of any length, its newline included when it had one; false at the end.
@@ -94,99 +64,29 @@ std::string slot_text(const char *slot)
 
 uint32_t GetIntParameterValue(const char *path, const char *name, int32_t *value)
 {
-    FILE *file = path != nullptr ? fopen(path, "r") : nullptr;
-    if (file == nullptr)
+    char text[CONFIG_PIECE_SIZE];
+    ea_status status = config_file_find(path, name, &k_console_words, text);
+    if (status == EA_SUCCESS && value != nullptr)
     {
-        return KOVA_PARAM_OPEN_FAILED;
+        *value = config_leading_number(text);
     }
-    char word[PIECE_SIZE];
-    for (;;)
-    {
-        if (!read_word(file, word))
-        {
-            fclose(file);
-            return KOVA_PARAM_NOT_FOUND;
-        }
-        char *equals = strchr(word, '=');
-        if (equals == word)
-        {
-            continue; // no name
-        }
-        if (equals != nullptr)
-        {
-            *equals = '\0';
-        }
-        if (name == nullptr || strcmp(word, name) != 0)
-        {
-            continue;
-        }
-        if (equals == nullptr || equals[1] == '\0' || equals[1] == '=')
-        {
-            fclose(file);
-            return KOVA_PARAM_NOT_FOUND;
-        }
-        char *end = strchr(equals + 1, '=');
-        if (end != nullptr)
-        {
-            *end = '\0';
-        }
-        if (value != nullptr)
-        {
-            *value = leading_number(equals + 1);
-        }
-        fclose(file);
-        return KOVA_PARAM_FOUND;
-    }
+    return console_result(status);
 }
 
 uint32_t GetStringParameterValue(const char *path, const char *name, char *buffer, size_t size)
 {
-    FILE *file = path != nullptr ? fopen(path, "r") : nullptr;
-    if (file == nullptr)
+    char text[CONFIG_PIECE_SIZE];
+    ea_status status = config_file_find(path, buffer != nullptr ? name : nullptr, &k_console_lines, text);
+    if (status == EA_SUCCESS)
     {
-        return KOVA_PARAM_OPEN_FAILED;
-    }
-    char line[PIECE_SIZE];
-    for (;;)
-    {
-        if (fgets(line, sizeof line, file) == nullptr)
+        size_t length = strlen(text);
+        if (length >= size)
         {
-            fclose(file);
             return KOVA_PARAM_NOT_FOUND;
         }
-        size_t length = strlen(line);
-        if (length > 0 && line[length - 1] == '\n')
-        {
-            line[--length] = '\0';
-        }
-        if (length > 0 && line[length - 1] == '\r')
-        {
-            line[--length] = '\0';
-        }
-        char *equals = strchr(line, '=');
-        if (equals == line || length == 0)
-        {
-            continue; // no name
-        }
-        if (equals != nullptr)
-        {
-            *equals = '\0';
-        }
-        if (name == nullptr || strcmp(line, name) != 0)
-        {
-            continue;
-        }
-        const char *rest = equals != nullptr ? equals + 1 : "";
-        size_t rest_length = strlen(rest);
-        uint32_t result = KOVA_PARAM_NOT_FOUND;
-        if (rest_length > 0 && buffer != nullptr && rest_length < size)
-        {
-            memcpy(buffer, rest, rest_length + 1);
-            result = KOVA_PARAM_FOUND;
-        }
-        fclose(file);
-        return result;
+        memcpy(buffer, text, length + 1);
     }
+    return console_result(status);
 }
 
 uint32_t ReplaceParameterValues(const char *path, const char (*names)[KOVA_PARAM_SLOT_SIZE],

@@ -1,8 +1,10 @@
 // The temporary file beside a target: mkstemp in the target's folder, fchmod to the
-// target's mode, fsync before close, rename over the target, fsync of the folder.
+// target's mode, fsync before close, rename over the target, fsync of the folder; and the
+// flock on the target that rewriters take from their read to their rename.
 #include "platform/admin/pf_temp_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "platform/core/pf_clock.h"
 
 namespace
 {
@@ -35,6 +39,33 @@ void sync_folder_of(const std::string &path)
     {
         fsync(fd);
         close(fd);
+    }
+}
+
+// True when fd is still the file that path names (not replaced by a rename since).
+bool still_named(int fd, const char *path)
+{
+    struct stat held, named;
+    return fstat(fd, &held) == 0 && stat(path, &named) == 0 && held.st_ino == named.st_ino &&
+           held.st_dev == named.st_dev;
+}
+
+// The lock on fd, retried until the deadline (performance-counter nanoseconds) passes;
+// a rewrite holds it for milliseconds, so a short poll costs nothing.
+int lock_until(int fd, int64_t deadline)
+{
+    for (;;)
+    {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return -1;
+        if (pf_performance_counter() >= deadline)
+        {
+            errno = EWOULDBLOCK;
+            return -1;
+        }
+        pf_sleep_ms(2);
     }
 }
 
@@ -115,4 +146,34 @@ int pf_temp_file_replace(const char *temp_path, const char *target_path)
     }
     sync_folder_of(target);
     return 0;
+}
+
+FILE *pf_temp_file_open_locked(const char *target_path, uint32_t wait_ms)
+{
+    const int64_t deadline = pf_performance_counter() + static_cast<int64_t>(wait_ms) * 1000000;
+    for (;;)
+    {
+        int fd = open(target_path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return nullptr;
+        if (lock_until(fd, deadline) != 0)
+        {
+            int error = errno;
+            close(fd);
+            errno = error;
+            return nullptr;
+        }
+        if (still_named(fd, target_path))
+        {
+            FILE *file = fdopen(fd, "r");
+            if (file == nullptr)
+            {
+                int error = errno;
+                close(fd);
+                errno = error;
+            }
+            return file;
+        }
+        close(fd); // replaced while we waited: lock the file that holds the name now
+    }
 }

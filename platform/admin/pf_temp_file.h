@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // Creates and opens for writing a new, uniquely named file beside target_path, with the
@@ -23,3 +24,11 @@ int pf_temp_file_close_synced(FILE *file);
 // Renames the temporary file over the target in one step (the target's old contents stay
 // whole until then); 0 or -1.
 int pf_temp_file_replace(const char *temp_path, const char *target_path);
+// Opens target_path for reading under an exclusive advisory lock (flock) that every
+// rewriter of the file takes from its read to its rename, so that two rewrites never
+// work on the same old contents. Waits at most wait_ms for a rewrite under way; since
+// that rewrite replaces the file by a rename, a caller that waited on the old file locks
+// the one that holds the name afterwards. The lock lasts until the stream is closed:
+// keep it open until the replace is done. Null on failure with errno set (EWOULDBLOCK
+// when the wait ran out).
+FILE *pf_temp_file_open_locked(const char *target_path, uint32_t wait_ms);

@@ -63,6 +63,7 @@ TEST_F(ConfigFile, IntegerReaderMatchesWordsSplitAtEquals)
         {"===\nB=8\n", "B", EA_SUCCESS, 8},
         {"B=99999999999\n", "B", EA_SUCCESS, INT32_MAX},
         {"\tB=4\t\n", "B", EA_SUCCESS, 4},
+        {"HOST_PORT_NUMBER= 9000\n", "HOST_PORT_NUMBER", EA_NOT_FOUND, 0},
     };
     for (const int_case &c : cases)
     {
@@ -102,6 +103,11 @@ TEST_F(ConfigFile, StringReaderMatchesLinesAndCutsValues)
         {"\n=\nKEY=v\n", "KEY", 64, EA_SUCCESS, "v"},
         {"OTHER=1\nKEY=last", "KEY", 64, EA_SUCCESS, "last"},
         {long_line.c_str(), "HOST", 64, EA_SUCCESS, "10.0.0.1"},
+        // A blank or tab right after "=" leaves nothing once the value is cut: no value.
+        {"LOG_FILE_PATH= /var/log/qel\n", "LOG_FILE_PATH", 64, EA_NOT_FOUND, nullptr},
+        {"MAIN_LOGGING_LEVEL=\tDEBUG\r\n", "MAIN_LOGGING_LEVEL", 64, EA_NOT_FOUND, nullptr},
+        {"OFFLINE_FILES_PATH= \nOFFLINE_FILES_PATH=/data\n", "OFFLINE_FILES_PATH", 64, EA_NOT_FOUND, nullptr},
+        {"BOX_ID= \r\n", "BOX_ID", 64, EA_NOT_FOUND, nullptr},
     };
     for (const string_case &c : cases)
     {
@@ -111,6 +117,65 @@ TEST_F(ConfigFile, StringReaderMatchesLinesAndCutsValues)
         EXPECT_EQ(config_file_read_string(write(c.content), c.key, buffer, c.size), c.status);
         EXPECT_STREQ(buffer, c.status == EA_SUCCESS ? c.value : "unchanged");
     }
+}
+
+struct find_case
+{
+    config_syntax syntax;
+    const char *key;
+    ea_status status;
+    const char *value;
+};
+
+// The gateway's split, the console's integer split and its whole-rest string split
+// over the same lines.
+TEST_F(ConfigFile, EachSyntaxSplitsTheSameLinesItsOwnWay)
+{
+    const char *path = write("==LEAD=1\nKEY==2=x\nREST=a b=c\n");
+    const config_syntax gateway_words = {true, CONFIG_SPLIT_EQUALS_RUNS};
+    const config_syntax gateway_lines = {false, CONFIG_SPLIT_EQUALS_RUNS};
+    const config_syntax console_words = {true, CONFIG_SPLIT_FIRST_EQUALS};
+    const config_syntax console_lines = {false, CONFIG_SPLIT_WHOLE_REST};
+    const find_case cases[] = {
+        {gateway_words, "LEAD", EA_SUCCESS, "1"},       {gateway_words, "KEY", EA_SUCCESS, "2"},
+        {gateway_words, "REST", EA_SUCCESS, "a"},       {gateway_lines, "KEY", EA_SUCCESS, "2"},
+        {gateway_lines, "REST", EA_SUCCESS, "a b"},     {console_words, "LEAD", EA_NOT_FOUND, nullptr},
+        {console_words, "KEY", EA_NOT_FOUND, nullptr},  {console_words, "REST", EA_SUCCESS, "a"},
+        {console_lines, "LEAD", EA_NOT_FOUND, nullptr}, {console_lines, "KEY", EA_SUCCESS, "=2=x"},
+        {console_lines, "REST", EA_SUCCESS, "a b=c"},
+    };
+    for (const find_case &c : cases)
+    {
+        SCOPED_TRACE(std::string(c.key) + (c.syntax.words ? " in words" : " in lines") + ", rule " +
+                     std::to_string(c.syntax.split));
+        char value[CONFIG_PIECE_SIZE] = "unchanged";
+        EXPECT_EQ(config_file_find(path, c.key, &c.syntax, value), c.status);
+        EXPECT_STREQ(value, c.status == EA_SUCCESS ? c.value : "unchanged");
+    }
+}
+
+TEST(ConfigLeadingNumber, ReadsAsTheCLibraryAndStaysInside32Bits)
+{
+    const struct
+    {
+        const char *text;
+        int32_t value;
+    } cases[] = {
+        {"42", 42},
+        {"  -7x", -7},
+        {"+5", 5},
+        {"abc", 0},
+        {"", 0},
+        {"\t12", 12},
+        {"1 2", 1},
+        {"007", 7},
+        {"2147483647", INT32_MAX},
+        {"99999999999", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"-99999999999", INT32_MIN},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(config_leading_number(c.text), c.value) << c.text;
 }
 
 TEST_F(ConfigFile, MissingFileIsAnErrorForBothReaders)

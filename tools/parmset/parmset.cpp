@@ -8,8 +8,8 @@
 #include <ctime>
 #include <vector>
 
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_registry.h"
+#include "platform/core/pf_error.h"
 #include "tools/parmset/parmset_logger.h"
 #include "tools/parmset/parmset_status.h"
 #include "tools/parmset/system_environment.h"
@@ -76,6 +76,15 @@ int check_value(const command &cmd, const std::string &name, const std::string &
     {
         PARMSET_LOG(cmd.logger, PARMSET_ERROR, "Parameter value of %s holds a line break", name.c_str());
         *cmd.error = "the value of " + name + " holds a line break";
+        return PARMSET_BLANK_VALUE;
+    }
+    // The gateway's reader ends a value at its first blank or tab, and its integer reader
+    // takes each blank-separated word as an entry: "5 MAX_TWS_CLIENTS=1" would set a
+    // second key nobody named.
+    if (value.find_first_of(" \t") != std::string::npos)
+    {
+        PARMSET_LOG(cmd.logger, PARMSET_ERROR, "Parameter value of %s holds a blank or a tab", name.c_str());
+        *cmd.error = "the value of " + name + " holds a blank or a tab";
         return PARMSET_BLANK_VALUE;
     }
     return PARMSET_SUCCESS;

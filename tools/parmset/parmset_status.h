@@ -25,4 +25,5 @@ enum : int
 enum
 {
     PARMSET_MAX_VALUE_LENGTH = 1023, // a value read for the registry is shorter than 1024
+    PARMSET_LOCK_WAIT_MS = 10000,    // how long a rewrite waits for another run's to end
 };

@@ -1,7 +1,7 @@
 // Rewriting a configuration file safely. The file is the gateway's whole configuration, so
 // it is never removed or truncated in place: the new text goes to a temporary file beside
-// it (a rename within one file system is atomic), which takes the original's mode, is
-// synced to the disk and then renamed over the original. A symbolic link is followed to
+// it (a rename within one file system is atomic), which takes the old file's mode, is
+// synced to the disk and then renamed over the old file. A symbolic link is followed to
 // its target, so the link itself stays. The folder is synced too, so that the new name
 // survives a power cut.
 #include "tools/parmset/write_config_file.h"
@@ -15,11 +15,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include "common/config_file.h"
+#include "platform/admin/pf_temp_file.h"
 #include "tools/parmset/parmset_logger.h"
 #include "tools/parmset/parmset_status.h"
-#include "platform/admin/pf_temp_file.h"
 
 namespace
 {
@@ -98,27 +99,49 @@ FILE *open_for_reading(const std::string &file_name, struct stat *info, std::str
     return nullptr;
 }
 
+// The file opened for a rewrite, under the lock that other runs of parmset wait for
+// until this run has put its new file in place: without it two runs would each copy the
+// same old file and the later rename would drop the other's change. Null with *result
+// 300 when the file cannot be read, 200 when another run held it for the whole wait.
+FILE *open_for_rewrite(const std::string &file_name, std::string *message, int *result)
+{
+    FILE *file = pf_temp_file_open_locked(file_name.c_str(), PARMSET_LOCK_WAIT_MS);
+    struct stat info;
+    if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode))
+        return file;
+    int error = errno;
+    if (file != nullptr)
+        fclose(file);
+    *result = file == nullptr && error == EWOULDBLOCK ? PARMSET_REWRITE_FAILED : PARMSET_OPEN_FAILED;
+    *message = *result == PARMSET_REWRITE_FAILED
+                   ? format_message("Couldn't lock file [%s]: another run is rewriting it. Error Code : [%d]",
+                                    file_name.c_str(), error)
+                   : format_message("Couldn't open file [%s] in read mode.", file_name.c_str());
+    return nullptr;
+}
+
 using line_editor = std::function<std::string(const config_line &)>;
 using tail_writer = std::function<std::string()>;
 
 // Copies the file through edit (what replaces each line) and tail (what is appended), and
-// puts the copy in the original's place. 0, or 200 or 300 with the reason in *message.
+// puts the copy in the old file's place. 0, or 200 or 300 with the reason in *message.
 int rewrite_config_file(const std::string &file_name, const line_editor &edit, const tail_writer &tail,
                         std::string *message, parmset_logger *logger)
 {
-    struct stat info;
-    FILE *in = open_for_reading(file_name, &info, message);
+    int opened = PARMSET_OPEN_FAILED;
+    FILE *in = open_for_rewrite(file_name, message, &opened);
     if (in == nullptr)
-        return PARMSET_OPEN_FAILED;
+        return opened;
+    // Closing the file releases the lock: it stays open until the rename is done.
+    std::unique_ptr<FILE, int (*)(FILE *)> held(in, fclose);
     PARMSET_LOG(logger, PARMSET_ACTIVITY, "Orignal file opened successfully");
 
     char temp_name[PATH_MAX + 16];
     FILE *out = pf_temp_file_create_beside(file_name.c_str(), temp_name, sizeof temp_name);
     if (out == nullptr)
     {
-        *message = format_message("Couldn't open temporary file [%s] in write mode. Error Code : [%d]", temp_name,
-                                  errno);
-        fclose(in);
+        *message = format_message("Couldn't open temporary file [%s] in write mode. Error Code : [%d]",
+                                  temp_name, errno);
         return PARMSET_REWRITE_FAILED;
     }
     PARMSET_LOG(logger, PARMSET_ACTIVITY, "Temp file opened successfully");
@@ -136,7 +159,6 @@ int rewrite_config_file(const std::string &file_name, const line_editor &edit, c
             put(edit(line));
     }
     int read_error = ferror(in) != 0 ? (errno != 0 ? errno : EIO) : 0;
-    fclose(in);
     if (read_error == 0)
         put(tail());
     if (pf_temp_file_close_synced(out) != 0 && write_error == 0)
@@ -146,8 +168,8 @@ int rewrite_config_file(const std::string &file_name, const line_editor &edit, c
         *message =
             read_error != 0
                 ? format_message("Couldn't read file [%s]. Error Code : [%d]", file_name.c_str(), read_error)
-                : format_message("Writing the temporary file [%s] failed. Error Code : [%d]",
-                                 temp_name, write_error);
+                : format_message("Writing the temporary file [%s] failed. Error Code : [%d]", temp_name,
+                                 write_error);
         remove(temp_name);
         return read_error != 0 ? PARMSET_OPEN_FAILED : PARMSET_REWRITE_FAILED;
     }

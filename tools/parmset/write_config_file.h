@@ -1,8 +1,8 @@
 // parmset's access to a gateway configuration file of "name=value" lines.
 //
 // Every change copies the file line by line into a temporary file in the same folder
-// (same mode), flushes it to the disk and renames it over the original: whatever fails,
-// the original stays as it was and the temporary file is removed. Lines of any length are
+// (same mode), flushes it to the disk and renames it over the old file: whatever fails,
+// the file stays as it was and the temporary file is removed. Lines of any length are
 // copied whole; a line's name is its text up to the first "=", compared exactly.
 #pragma once
 

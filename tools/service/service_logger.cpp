@@ -96,8 +96,11 @@ int32_t config_file_read_string(const char *file, const char *key, char *buffer,
         if (value.size() < size)
         {
             value = value.substr(0, value.find_first_of(" \t"));
-            memcpy(buffer, value.c_str(), value.size() + 1);
-            result = QEL_SUCCESS;
+            if (!value.empty()) // "KEY=" or "KEY= text": no value, as in the gateway's reader
+            {
+                memcpy(buffer, value.c_str(), value.size() + 1);
+                result = QEL_SUCCESS;
+            }
         }
         break;
     }

@@ -112,6 +112,9 @@ TEST(ToolLogger, LevelComesFromTheNameKeyThenTheSystemKey)
         {"MAIN_LOGGING_LEVEL=ACTIVITY\n", LOG_LEVEL_ACTIVITY},
         {"MAIN_LOGGING_LEVEL=NONSENSE\nSYSTEM_LOGGING_LEVEL=DEBUG\n", LOG_LEVEL_SYSTEM_ERROR},
         {"LOGGING_LEVEL=4\n", LOG_LEVEL_SYSTEM_ERROR}, // the integer key is the service's alone
+        // A blank after "=" leaves no value: the next key decides.
+        {"MAIN_LOGGING_LEVEL= DEBUG\nSYSTEM_LOGGING_LEVEL=ACTIVITY\n", LOG_LEVEL_ACTIVITY},
+        {"SYSTEM_LOGGING_LEVEL=\tEVENT\nMAIN_LOGGING_LEVEL=\n", LOG_LEVEL_SYSTEM_ERROR},
     };
     for (const auto &c : cases)
     {
@@ -329,6 +332,7 @@ TEST(ToolLogger, ContainerFailuresFreeEverythingAndSayWhy)
         const char *message;
     } cases[] = {
         {"SYSTEM_LOGGING_LEVEL=DEBUG\n", {"main"}, "Parameter LOG_FILE_PATH_PARAM not found in config file."},
+        {"LOG_FILE_PATH= /tmp\n", {"main"}, "Parameter LOG_FILE_PATH_PARAM not found in config file."},
         {nullptr, {"main", ""}, "Creation of a logger_object failed"},
         {nullptr, {"main", "a/b"}, "Creation of a logger_object failed"},
     };

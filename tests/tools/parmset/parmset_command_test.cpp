@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "support/test_support.h"
 #include "support/tool_process.h"
@@ -76,6 +77,9 @@ TEST(ParmsetCommand, RefusedCommandLinesLeaveTheFileAndSayWhy)
         {{"-a", "qel_ip.cfg", "A=B", "5"}, 5003, "holds \"=\" or a line break"},
         {{"-a", "qel_ip.cfg", "A\nHOST_PORT_NUMBER", "5"}, 5003, "holds \"=\" or a line break"},
         {{"-a", "qel_ip.cfg", "A", "5\nHOST_PORT_NUMBER=1"}, 5004, "holds a line break"},
+        {{"-a", "qel_ip.cfg", "A", "5 MAX_TWS_CLIENTS=1"}, 5004, "holds a blank or a tab"},
+        {{"-m", "qel_ip.cfg", "A", "5", "B", "x\tBOX_ID=2"}, 5004, "holds a blank or a tab"},
+        {{"-a", "qel_ip.cfg", "A", " 5"}, 5004, "holds a blank or a tab"},
         {{"-d", "qel_ip.cfg", "A", ""}, 5003, "Parameter name is blank"},
         {{"-a", "missing.cfg", "A", "5"}, 300, "KOVA could not open QEL config file"},
         {{"-d", "logs", "A"}, 300, "Couldn't open file [logs] in read mode."},
@@ -99,6 +103,44 @@ TEST(ParmsetCommand, RefusedCommandLinesLeaveTheFileAndSayWhy)
         EXPECT_NE(env.log().find(c.log_text), std::string::npos) << what << "\n" << env.log();
         EXPECT_EQ(env.dir.list(), (std::vector<std::string>{"logs", "qel_ip.cfg", "registry"})) << what;
     }
+}
+
+TEST(ParmsetCommand, ConcurrentRunsLoseNoChange)
+{
+    // Two installers appending to one file at once: each run waits for the other's
+    // rewrite, so every appended line survives.
+    parmset_env env;
+    const int runs = 60;
+    int failed[2] = {0, 0};
+    auto appender = [&](int who)
+    {
+        for (int i = 0; i < runs; ++i)
+        {
+            std::string name = "R" + std::to_string(who) + "_" + std::to_string(i);
+            if (env.run({"-a", "qel_ip.cfg", name, std::to_string(i)}).status != 1)
+                ++failed[who];
+        }
+    };
+    std::thread first(appender, 0);
+    std::thread second(appender, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(failed[0] + failed[1], 0);
+    std::string text = env.dir.read("qel_ip.cfg");
+    EXPECT_EQ(text.compare(0, k_config.size(), k_config), 0) << "the lines before are kept";
+    int lost = 0;
+    for (int who = 0; who < 2; ++who)
+    {
+        for (int i = 0; i < runs; ++i)
+        {
+            std::string line =
+                "\nR" + std::to_string(who) + "_" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+            lost += text.find(line) == std::string::npos ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(line_count(text), line_count(k_config) + 2 * runs);
+    EXPECT_EQ(env.dir.list(), (std::vector<std::string>{"logs", "qel_ip.cfg", "registry"}));
 }
 
 TEST(ParmsetCommand, ChangesGiveTheirCounts)
@@ -256,7 +298,7 @@ TEST(ParmsetCommand, MissingLogFolderGives401AndChangesNothing)
     EXPECT_EQ(env.dir.read("qel_ip.cfg"), k_config);
 }
 
-TEST(ParmsetCommand, RewriteThatCannotBeWrittenLeavesTheOriginal)
+TEST(ParmsetCommand, RewriteThatCannotBeWrittenLeavesTheFileAsItWas)
 {
     // A file-size limit below the file's size: the copy fails part way, as on a full disk.
     parmset_env env;

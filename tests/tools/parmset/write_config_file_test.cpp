@@ -1,5 +1,5 @@
 // The configuration file rewrite: which lines change, which survive byte for byte, and
-// that a rewrite which cannot finish leaves the original untouched.
+// that a rewrite which cannot finish leaves the file as it was.
 #include "tools/parmset/write_config_file.h"
 
 #include <gtest/gtest.h>
@@ -176,21 +176,21 @@ TEST(ConfigFileRewrite, KeepsTheModeAndALinkToTheFile)
     EXPECT_EQ(dir.list("real"), std::vector<std::string>{"qel_ip.cfg"});
 }
 
-TEST(ConfigFileRewrite, AFolderThatRefusesTheTemporaryFileLeavesTheOriginal)
+TEST(ConfigFileRewrite, AFolderThatRefusesTheTemporaryFileLeavesTheFileAsItWas)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root writes into any folder";
     temp_dir dir;
     mkdir(dir.file("locked").c_str(), 0700);
-    const std::string original = "A=1\r\nLONG=" + k_long_value + "\nB=2";
-    dir.write("locked/qel_ip.cfg", original);
+    const std::string as_it_was = "A=1\r\nLONG=" + k_long_value + "\nB=2";
+    dir.write("locked/qel_ip.cfg", as_it_was);
     chmod(dir.file("locked").c_str(), 0500);
     std::string message;
     EXPECT_EQ(configure_param(dir.file("locked/qel_ip.cfg"), {{"A", "9"}}, &message, nullptr),
               PARMSET_REWRITE_FAILED);
     EXPECT_NE(message.find("Couldn't open temporary file"), std::string::npos) << message;
     chmod(dir.file("locked").c_str(), 0700);
-    EXPECT_EQ(dir.read("locked/qel_ip.cfg"), original);
+    EXPECT_EQ(dir.read("locked/qel_ip.cfg"), as_it_was);
     EXPECT_EQ(dir.list("locked"), std::vector<std::string>{"qel_ip.cfg"});
 }
 

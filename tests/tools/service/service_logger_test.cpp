@@ -98,7 +98,8 @@ TEST(ServiceLogger, LinesHaveWholeSecondsAndRecordsA32ByteHeader)
 TEST(ServiceLogger, ReadersAnswerWithTheServicesCodes)
 {
     temp_dir dir;
-    dir.write("c.cfg", "PORT=42\nLOG_FILE_PATH=" + std::string(1024, 'p') + "\nNAME=value with blank\n");
+    dir.write("c.cfg", "PORT=42\nLOG_FILE_PATH=" + std::string(1024, 'p') +
+                           "\nNAME=value with blank\nFOLDER= /var/log/qel\nEMPTY=\n");
     std::string file = dir.file("c.cfg");
     int32_t number = 0;
     EXPECT_EQ(config_file_read_int(file.c_str(), "PORT", &number), QEL_SUCCESS);
@@ -110,6 +111,10 @@ TEST(ServiceLogger, ReadersAnswerWithTheServicesCodes)
         << "a value of 1024 characters does not fit";
     EXPECT_EQ(config_file_read_string(file.c_str(), "NAME", buffer, sizeof buffer), QEL_SUCCESS);
     EXPECT_STREQ(buffer, "value");
+    EXPECT_EQ(config_file_read_string(file.c_str(), "FOLDER", buffer, sizeof buffer), QEL_NOT_FOUND)
+        << "a blank after \"=\" leaves no value";
+    EXPECT_EQ(config_file_read_string(file.c_str(), "EMPTY", buffer, sizeof buffer), QEL_NOT_FOUND);
+    EXPECT_STREQ(buffer, "value") << "untouched";
     EXPECT_EQ(config_file_read_string(dir.file("absent").c_str(), "NAME", buffer, sizeof buffer),
               QEL_FAILURE);
     EXPECT_EQ(redirect_output(dir.file("out.txt").c_str(), 4), QEL_FAILURE);

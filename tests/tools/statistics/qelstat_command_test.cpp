@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,20 @@ TEST(QelstatCommandLine, StartUpFailuresExit10003WithTheReasonOnTheTerminal)
     r = qelstat({"-c", f.config}, f.dir.path());
     EXPECT_EQ(r.status, k_start_up_failure);
     EXPECT_TRUE(f.logged("System Error|qel_stats_global object cteation failed|")) << f.log();
+}
+
+TEST(QelstatCommandLine, ABlankAfterEqualsIsAMissingKey)
+{
+    stats_fixture f("", false);
+    std::string text = f.dir.read("qelstat.cfg");
+    size_t at = text.find("OFFLINE_FILES_PATH=");
+    text.insert(at + strlen("OFFLINE_FILES_PATH="), " ");
+    f.dir.write("qelstat.cfg", text);
+    qel_test::tool_result r = qelstat({"-c", f.config}, f.dir.path());
+    EXPECT_EQ(r.status, k_start_up_failure) << "no offline folder, not the root folder";
+    EXPECT_TRUE(f.logged("System Error|Parameter OFFLINE_FILES_PATH_PARAMnot found in config file|"))
+        << f.log();
+    EXPECT_TRUE(f.dir.list("offline").empty());
 }
 
 TEST(QelstatRun, StopsInOrderOnSigterm)
