@@ -92,4 +92,5 @@ void qel_service_note_failure(const char *text);
                                       __FILE__, __LINE__);                                                   \
     } while (0)
 
-#define QEL_LOG(logger, level, ...) QEL_TOOL_LOG((logger), (level), __VA_ARGS__)
+#define QEL_LOG(logger, level, ...)                                                                          \
+    qel_service::logging_info_logf((logger), (level), __func__, __FILE__, __LINE__, __VA_ARGS__)

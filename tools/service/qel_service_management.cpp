@@ -32,8 +32,8 @@ const int k_start_limit_ms = 30000;
 void log_error_text(logger_object *logger, uint32_t code)
 {
     char text[512];
-    logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text), LOG_LEVEL_CONTINUATION,
-                     __func__, __FILE__, __LINE__);
+    qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
+                                  LOG_LEVEL_CONTINUATION, __func__, __FILE__, __LINE__);
 }
 
 // Runs systemctl with the given arguments and waits for it; its exit status.

@@ -19,14 +19,14 @@
 
 #include "common/ea_status.h"
 #include "platform/admin/exit_status.h"
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_event.h"
 #include "platform/admin/pf_process.h"
 #include "platform/admin/pf_process_handle.h"
 #include "platform/admin/pf_registry.h"
 #include "platform/admin/pf_spawn.h"
-#include "platform/core/pf_thread.h"
 #include "platform/admin/pf_timer.h"
+#include "platform/core/pf_error.h"
+#include "platform/core/pf_thread.h"
 #include "platform/core/pf_wait.h"
 #include "tools/service/qel_service_controller.h"
 
@@ -47,15 +47,15 @@ const uint32_t k_wait_ms = 500;
 void log_error_text(logger_object *logger, uint32_t code)
 {
     char text[512];
-    logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text), LOG_LEVEL_CONTINUATION,
-                     "qel_service_monitor", __FILE__, __LINE__);
+    qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
+                                  LOG_LEVEL_CONTINUATION, "qel_service_monitor", __FILE__, __LINE__);
 }
 
 void log_registry_problem(logger_object *logger, uint32_t code)
 {
     if (code == PF_ERROR_BADDB || code == PF_ERROR_REGISTRY_IO_FAILED)
-        logging_info_log(logger, pf_reg_problem(), LOG_LEVEL_CONTINUATION, "qel_service_get_qel_arguments",
-                         __FILE__, __LINE__);
+        qel_service::logging_info_log(logger, pf_reg_problem(), LOG_LEVEL_CONTINUATION,
+                                      "qel_service_get_qel_arguments", __FILE__, __LINE__);
 }
 
 // Adds one process from a sub-key holding path and argument; false on a failure that

@@ -137,8 +137,9 @@ int main(int argc, char **argv)
     {
         qel_service_note_failure(config_file == nullptr ? "no configuration file given (-c)"
                                                         : "the configuration file cannot be read");
-        logging_info_logf(nullptr, qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__, __LINE__,
-                          "Configuration file [%s] cannot be read.", config_file ? config_file : "");
+        qel_service::logging_info_logf(nullptr, qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__,
+                                       __LINE__, "Configuration file [%s] cannot be read.",
+                                       config_file ? config_file : "");
         tell_terminal(action ? action : "", folder, "-");
         return QEL_FAILURE;
     }
@@ -146,8 +147,8 @@ int main(int argc, char **argv)
     if (container == nullptr)
     {
         qel_service_note_failure("Creation of logger object container failed.");
-        logging_info_log(nullptr, "Creation of logger object container failed.",
-                         qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__, __LINE__);
+        qel_service::logging_info_log(nullptr, "Creation of logger object container failed.",
+                                      qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__, __LINE__);
         tell_terminal(action ? action : "", folder, "-");
         return QEL_FAILURE;
     }

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/admin/pf_process.h"
@@ -206,6 +208,48 @@ TEST(QelmonCommandLine, BadActionOrConfigurationFailsWithAReasonOnTheTerminal)
     EXPECT_EQ(no_folder.exit_code, k_failure);
     EXPECT_TRUE(contains(f.default_log(), "Parameter LOG_FILE_PATH_PARAM not found in config file."));
     EXPECT_EQ(f.state(), 0u) << "no entry was made";
+}
+
+TEST(QelmonCommandLine, LoggerReadsItsKeysAsWholeLinesAndLogsWholeSeconds)
+{
+    qelmon_fixture f;
+    // A folder named by a line longer than a 511-character read: found whole.
+    std::string deep = f.dir.file("logs");
+    for (char part : {'a', 'b', 'c'})
+    {
+        deep += "/" + std::string(200, part);
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    }
+    f.dir.write("deep.cfg", "LOG_FILE_PATH=" + deep + "\nSYSTEM_LOGGING_LEVEL=DEBUG\n");
+    EXPECT_EQ(f.run({"-w", f.dir.path(), "-c", f.dir.file("deep.cfg"), "-a", "STOP"}).exit_code, k_failure);
+    std::vector<std::string> names = f.dir.list(deep.substr(f.dir.path().size() + 1));
+    ASSERT_EQ(names.size(), 1u) << f.default_log();
+    std::string deep_log = qel_test::read_file(deep + "/" + names[0]);
+    EXPECT_TRUE(contains(deep_log, "Error Code [1060]: The specified service does not exist.")) << deep_log;
+
+    // A value of 1024 characters does not fit the folder's buffer: missing.
+    f.dir.write("long.cfg", "LOG_FILE_PATH=" + f.dir.file("logs") + "/" +
+                                std::string(1023 - f.dir.file("logs").size(), 'p') + "\n");
+    process_result refused = f.run({"-w", f.dir.path(), "-c", f.dir.file("long.cfg"), "-a", "REBOOT"});
+    EXPECT_EQ(refused.exit_code, k_failure);
+    EXPECT_TRUE(contains(refused.output, "failed: Creation of logger object container failed."))
+        << refused.output;
+    std::string fallback = f.default_log();
+    EXPECT_TRUE(contains(fallback, "Parameter LOG_FILE_PATH_PARAM not found in config file.")) << fallback;
+    // The NULL logger's lines end in whole seconds, as the logger's own do.
+    const std::regex whole_seconds(
+        "System Error\\|[^|]*\\|[^|]*\\|[^|]*\\|\\d+\\|[A-Z][a-z]{2} [A-Z][a-z]{2} "
+        "\\d{2} \\d{4} \\d{2}:\\d{2}:\\d{2}");
+    size_t lines = 0;
+    for (size_t at = 0; at < fallback.size(); ++lines)
+    {
+        size_t end = fallback.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << fallback;
+        std::string line = fallback.substr(at, end - at);
+        EXPECT_TRUE(std::regex_match(line, whole_seconds)) << line;
+        at = end + 1;
+    }
+    EXPECT_GE(lines, 2u) << fallback;
 }
 
 TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
