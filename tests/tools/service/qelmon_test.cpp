@@ -451,6 +451,26 @@ TEST(QelmonRun, HeldProcessesWaitForControl130BesideARunningGateway)
     EXPECT_EQ(running_pid(tx.binary), 0u);
 }
 
+TEST(QelmonRun, AProgramThatEndsAtOnceIsRestartedLessAndLessOften)
+{
+    qelmon_fixture f;
+    f.dir.write("crash.sh", "#!/bin/sh\necho started >> " + f.dir.file("starts.txt") + "\nexit 1\n");
+    ASSERT_EQ(chmod(f.dir.file("crash.sh").c_str(), 0755), 0);
+    f.registry(qelmon_fixture::process("5", f.dir.file("crash.sh"), ""));
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto starts = [&] { return count_of(f.dir.read("starts.txt"), "started"); };
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until([&] { return starts() >= 1; }, 15000)) << f.log();
+    // Restarts after 1 s, then 2 s, then 4 s: three starts in the next 4 s at most, where
+    // a restart every second makes five.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_LE(starts(), 3u) << f.log();
+    EXPECT_TRUE(qel_test::wait_until([&] { return starts() >= 3; }, 15000)) << f.log();
+    EXPECT_TRUE(f.log_has("did not stay up for [30] s: its restart waits [2000] ms")) << f.log();
+    run->signal(SIGTERM);
+    EXPECT_EQ(run->wait(30000).exit_code, 0);
+}
+
 TEST(QelmonRun, AdoptsARunningGatewayAndRestartsItWhenItEnds)
 {
     qelmon_fixture f;
