@@ -10,7 +10,8 @@
 //                 line each, readable with cat); replaced atomically; a status whose
 //                 process is gone reads as stopped
 //   NAME.control  the running service's control socket (Unix stream, mode 0660): a
-//                 32-bit control code in, a 32-bit result out, both little-endian
+//                 32-bit control code in, a 32-bit result out, both little-endian; a
+//                 connection without its whole code within a second is closed
 //
 // Only one dispatcher runs per folder. Failures are Windows error numbers where the
 // service manager had one (1052, 1053, 1056, 1060, 1061, 1062, 1073; see

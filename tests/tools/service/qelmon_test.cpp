@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,6 +19,7 @@
 
 #include "platform/admin/pf_process.h"
 #include "platform/admin/pf_service.h"
+#include "platform/core/pf_socket.h"
 #include "sim/console/console_client.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"
@@ -292,6 +295,39 @@ TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
     EXPECT_TRUE(f.log_has("Error Code [1062]: The service has not been started"));
     EXPECT_EQ(f.action("DELETE").exit_code, 0);
     EXPECT_EQ(f.action("DELETE").exit_code, k_failure);
+}
+
+TEST(QelmonActions, StopIsAnsweredWhileJunkConnectionsHoldTheControlSocket)
+{
+    qelmon_fixture f;
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.state() == PF_SERVICE_RUNNING; }, 10000)) << f.log();
+    // More connections than the socket's backlog, each silent or with half a code; they
+    // stay open on this side until the stop has been answered.
+    std::vector<int> junk;
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    snprintf(address.sun_path, sizeof address.sun_path, "%s", f.dir.file("service/QEL_IP.control").c_str());
+    for (int i = 0; i < 24; ++i)
+    {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        junk.push_back(fd);
+        bool connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        if (connected && i % 2 == 1)
+        {
+            EXPECT_EQ(send(fd, "\x01\x00", 2, MSG_NOSIGNAL), 2);
+        }
+    }
+    // Served one after the other, each junk connection held the stop back for seconds:
+    // together longer than this run may take.
+    process_result stop = f.run({"-w", f.dir.path(), "-c", f.config, "-a", "STOP"}, 15000);
+    EXPECT_FALSE(stop.timed_out);
+    EXPECT_EQ(stop.exit_code, 0) << stop.output << f.log();
+    EXPECT_EQ(run->wait(30000).exit_code, 0);
+    for (int fd : junk)
+        pf_socket_close(fd);
 }
 
 TEST(QelmonActions, StartOfAServiceThatCannotRunReportsItsExitCode)
