@@ -601,7 +601,10 @@ uint32_t pf_service_create(const pf_service_entry *entry)
         unit += "\nEnvironment=\"QEL_REGISTRY_FILE=" + unit_escape(registry) + "\"";
     unit += "\nEnvironment=\"QEL_SERVICE_DIR=" + unit_escape(pf_service_dir()) + "\"";
     unit += "\nRestart=on-failure\nRestartSec=" + std::to_string(entry->restart_delay_ms) +
-            "ms\nKillMode=process\n\n[Install]\nWantedBy=multi-user.target\n";
+            "ms\nKillMode=process";
+    if (entry->open_files_limit != 0)
+        unit += "\nLimitNOFILE=" + std::to_string(entry->open_files_limit);
+    unit += "\n\n[Install]\nWantedBy=multi-user.target\n";
     error = write_atomically(service_path(entry->name, "service"), unit, 0644);
     if (error != 0)
     {

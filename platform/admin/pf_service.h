@@ -78,6 +78,7 @@ struct pf_service_entry
     uint32_t reset_period_seconds;
     uint32_t restart_count;
     uint32_t restart_delay_ms;
+    uint32_t open_files_limit = 0; // the unit's LimitNOFILE=; 0 leaves systemd's default
 };
 
 // The service folder in use, and the paths of a service's files (a static buffer each

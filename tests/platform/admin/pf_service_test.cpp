@@ -234,6 +234,15 @@ TEST(Service, CreateWritesTheEntryAndTheUnitOnce)
     EXPECT_TRUE(f.dir.list().empty());
 }
 
+TEST(Service, UnitCarriesTheEntrysDescriptorLimit)
+{
+    service_fixture f;
+    pf_service_entry entry = {"QEL_IP", "QEL_IP", "", "/opt/qel/qelmon", 30, 10, 0, 65536};
+    ASSERT_EQ(pf_service_create(&entry), 0u);
+    std::string unit = f.dir.read("QEL_IP.service");
+    EXPECT_NE(unit.find("\nKillMode=process\nLimitNOFILE=65536\n\n[Install]\n"), std::string::npos) << unit;
+}
+
 TEST(Service, ControlsFailWithoutEntryOrWhileNotRunning)
 {
     service_fixture f;

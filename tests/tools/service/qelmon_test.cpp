@@ -274,6 +274,8 @@ TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
     ASSERT_NE(realpath(binary_folder.c_str(), real_folder), nullptr);
     EXPECT_TRUE(contains(command, std::string("-w \"") + real_folder + "\" -c \"")) << command;
     EXPECT_TRUE(contains(command, "\" -a \"RUN\"")) << command;
+    EXPECT_TRUE(contains(f.dir.read("service/QEL_IP.service"), "\nLimitNOFILE=65536\n"))
+        << "the gateways it starts need more than systemd's 1024 descriptors";
     EXPECT_EQ(f.action("CREATE").exit_code, k_failure);
     EXPECT_TRUE(f.log_has("Error Code [1073]: The specified service already exists in this database."));
 
