@@ -22,12 +22,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_spawn.h"
+#include "platform/core/pf_error.h"
+#include "platform/core/pf_socket.h"
 #include "platform/core/pf_thread.h"
 #include "platform/core/pf_wait.h"
 
@@ -42,6 +44,11 @@ namespace
 const char k_default_service_dir[] = "/var/lib/qel_ip/service";
 const int k_control_timeout_ms = 30000;
 const int k_control_read_timeout_ms = 2000;
+// A control connection must bring its whole request within a second of its accept, and
+// the dispatcher waits for several at once: connections that send nothing cannot hold a
+// stop control back.
+const int k_control_request_ms = 1000;
+const size_t k_control_pending_max = 64;
 
 const char *state_name(uint32_t state)
 {
@@ -314,13 +321,25 @@ std::string status_text(const dispatcher &d)
     return text;
 }
 
-// Answers one control connection: the code, the state check, the handler's result.
-void serve_control(dispatcher *d, int connection)
+int64_t monotonic_ms()
 {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// A control connection whose 4-byte request is still arriving.
+struct pending_control
+{
+    int fd;
     uint8_t bytes[4];
-    if (!io_all(connection, bytes, sizeof bytes, true, k_control_read_timeout_ms))
-        return;
-    uint32_t control = get_u32_le(bytes);
+    size_t got;
+    int64_t deadline_ms;
+};
+
+// The state check and the handler's result for one control code.
+uint32_t answer_control(dispatcher *d, uint32_t control)
+{
     pf_service_handler handler;
     uint32_t state, accepted;
     {
@@ -342,8 +361,65 @@ void serve_control(dispatcher *d, int connection)
         result = handler(control);
     else
         result = PF_ERROR_INVALID_SERVICE_CONTROL;
-    put_u32_le(bytes, result);
-    io_all(connection, bytes, sizeof bytes, false, k_control_read_timeout_ms);
+    return result;
+}
+
+// Reads what has arrived of a request and answers it once whole; true when the
+// connection is done with (answered, ended by its peer, or failed).
+bool read_control(dispatcher *d, pending_control *c)
+{
+    while (c->got < sizeof c->bytes)
+    {
+        ssize_t n = recv(c->fd, c->bytes + c->got, sizeof c->bytes - c->got, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return false;
+        if (n <= 0)
+            return true;
+        c->got += static_cast<size_t>(n);
+    }
+    uint8_t reply[4];
+    put_u32_le(reply, answer_control(d, get_u32_le(c->bytes)));
+    io_all(c->fd, reply, sizeof reply, false, k_control_read_timeout_ms);
+    return true;
+}
+
+// Takes every waiting connection; the oldest pending one makes room when too many wait.
+void accept_controls(dispatcher *d, int listener, std::vector<pending_control> *pending)
+{
+    int connection;
+    while ((connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0)
+    {
+        if (pending->size() >= k_control_pending_max)
+        {
+            pf_socket_close(pending->front().fd);
+            pending->erase(pending->begin());
+        }
+        pending_control c = {connection, {0, 0, 0, 0}, 0, monotonic_ms() + k_control_request_ms};
+        if (read_control(d, &c))
+            pf_socket_close(connection);
+        else
+            pending->push_back(c);
+    }
+}
+
+// Reads the pending connections that poll found ready; closes those done with and those
+// whose request did not arrive in time.
+void serve_pending(dispatcher *d, const pollfd *ready, std::vector<pending_control> *pending)
+{
+    int64_t now = monotonic_ms();
+    std::vector<pending_control> kept;
+    for (size_t i = 0; i < pending->size(); ++i)
+    {
+        pending_control &c = (*pending)[i];
+        bool done = ready[i].revents != 0 && read_control(d, &c);
+        if (done || now >= c.deadline_ms)
+            pf_socket_close(c.fd);
+        else
+            kept.push_back(c);
+    }
+    pending->swap(kept);
 }
 
 // A termination signal is the stop control, whatever the state; before the handler is
@@ -376,10 +452,14 @@ uint32_t run_main(void *argument)
 // Serves controls until the stopped state is reported or main has returned.
 void serve(dispatcher *d, int listener, pf_thread *main_thread)
 {
+    std::vector<pending_control> pending;
+    std::vector<pollfd> fds;
     for (;;)
     {
-        pollfd fds[3] = {{listener, POLLIN, 0}, {g_signal_pipe[0], POLLIN, 0}, {d->stopped_fd, POLLIN, 0}};
-        int ready = poll(fds, 3, 100);
+        fds = {{listener, POLLIN, 0}, {g_signal_pipe[0], POLLIN, 0}, {d->stopped_fd, POLLIN, 0}};
+        for (const pending_control &c : pending)
+            fds.push_back({c.fd, POLLIN, 0});
+        int ready = poll(fds.data(), fds.size(), 100);
         if (ready < 0 && errno != EINTR)
             break;
         if (fds[2].revents != 0)
@@ -405,23 +485,19 @@ void serve(dispatcher *d, int listener, pf_thread *main_thread)
             }
             deliver_stop(d);
         }
-        bool pending;
+        bool pending_stop;
         {
             std::lock_guard<std::mutex> guard(d->lock);
-            pending = d->stop_pending_delivery && d->handler != nullptr;
+            pending_stop = d->stop_pending_delivery && d->handler != nullptr;
         }
-        if (pending)
+        if (pending_stop)
             deliver_stop(d);
+        serve_pending(d, fds.data() + 3, &pending);
         if (fds[0].revents != 0)
-        {
-            int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection >= 0)
-            {
-                serve_control(d, connection);
-                close(connection);
-            }
-        }
+            accept_controls(d, listener, &pending);
     }
+    for (const pending_control &c : pending)
+        pf_socket_close(c.fd);
 }
 
 // The folder's lock and the control socket; 0 or the failure.
@@ -525,7 +601,10 @@ uint32_t pf_service_create(const pf_service_entry *entry)
         unit += "\nEnvironment=\"QEL_REGISTRY_FILE=" + unit_escape(registry) + "\"";
     unit += "\nEnvironment=\"QEL_SERVICE_DIR=" + unit_escape(pf_service_dir()) + "\"";
     unit += "\nRestart=on-failure\nRestartSec=" + std::to_string(entry->restart_delay_ms) +
-            "ms\nKillMode=process\n\n[Install]\nWantedBy=multi-user.target\n";
+            "ms\nKillMode=process";
+    if (entry->open_files_limit != 0)
+        unit += "\nLimitNOFILE=" + std::to_string(entry->open_files_limit);
+    unit += "\n\n[Install]\nWantedBy=multi-user.target\n";
     error = write_atomically(service_path(entry->name, "service"), unit, 0644);
     if (error != 0)
     {

@@ -10,7 +10,8 @@
 //                 line each, readable with cat); replaced atomically; a status whose
 //                 process is gone reads as stopped
 //   NAME.control  the running service's control socket (Unix stream, mode 0660): a
-//                 32-bit control code in, a 32-bit result out, both little-endian
+//                 32-bit control code in, a 32-bit result out, both little-endian; a
+//                 connection without its whole code within a second is closed
 //
 // Only one dispatcher runs per folder. Failures are Windows error numbers where the
 // service manager had one (1052, 1053, 1056, 1060, 1061, 1062, 1073; see
@@ -77,6 +78,7 @@ struct pf_service_entry
     uint32_t reset_period_seconds;
     uint32_t restart_count;
     uint32_t restart_delay_ms;
+    uint32_t open_files_limit = 0; // the unit's LimitNOFILE=; 0 leaves systemd's default
 };
 
 // The service folder in use, and the paths of a service's files (a static buffer each

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_event.h"
+#include "platform/core/pf_error.h"
 #include "platform/core/pf_thread.h"
 #include "platform/core/pf_wait.h"
 
@@ -30,8 +30,8 @@ char g_last_failure[1024];
 void log_error_text(logger_object *logger, uint32_t code)
 {
     char text[512];
-    logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
-                     qel_tools::LOG_LEVEL_CONTINUATION, __func__, __FILE__, __LINE__);
+    qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
+                                  qel_tools::LOG_LEVEL_CONTINUATION, __func__, __FILE__, __LINE__);
 }
 
 // Called with the status lock held.

@@ -24,7 +24,23 @@ enum
     QEL_SERVICE_CONTROL_START_APPLICATIONS = 130,
     QEL_RESTART_DELAY_MS = 1000,
     QEL_STOP_GRACE_MS = 20000,
+    // A process that keeps ending soon after its start is restarted after 1 s, 2 s, 4 s
+    // ... up to 30 s, as the gateway's host link retries. One that ran for 30 s (longer
+    // than any start-up of a gateway, which logs on and loads its configuration within
+    // seconds) counts as having started well: its next restart is after 1 s again.
+    QEL_RESTART_DELAY_MAX_MS = 30000,
+    QEL_STAYS_UP_MS = 30000,
 };
+
+// The delay before a process's next restart: 1 s after a process that stayed up, else
+// double the last one up to the maximum.
+struct qel_restart_backoff
+{
+    uint32_t next_delay_ms;
+};
+void qel_restart_backoff_reset(qel_restart_backoff *backoff);
+// The delay for the restart of a process that ran for up_ms; the next one is doubled.
+uint32_t qel_restart_backoff_next(qel_restart_backoff *backoff, int64_t up_ms);
 
 // Where a supervised process stands.
 enum qel_process_state
@@ -42,6 +58,8 @@ struct qel_process
     pf_process_handle *handle;
     pf_timer *timer;
     qel_process_state state;
+    int64_t started_ms; // monotonic time of its start or adoption
+    qel_restart_backoff backoff;
 };
 
 struct qel_service_controller
@@ -92,4 +110,5 @@ void qel_service_note_failure(const char *text);
                                       __FILE__, __LINE__);                                                   \
     } while (0)
 
-#define QEL_LOG(logger, level, ...) QEL_TOOL_LOG((logger), (level), __VA_ARGS__)
+#define QEL_LOG(logger, level, ...)                                                                          \
+    qel_service::logging_info_logf((logger), (level), __func__, __FILE__, __LINE__, __VA_ARGS__)

@@ -28,12 +28,20 @@ const char k_service_name[] = "QEL_IP";
 const char k_description[] = "Service to start/ stop and monitor Quick Exchange Link For IP";
 const int k_start_poll_ms = 100;
 const int k_start_limit_ms = 30000;
+// The service's descriptor limit, which the processes it starts inherit. A gateway holds
+// a socket per workstation connection (MAX_TWS_CLIENTS) and per FIX session (as many
+// again), each FIX session's message store and log files, and the text and binary logs
+// of its threads; systemd's default of 1024 made a gateway exit under many idle FIX
+// connections. 65536 leaves room for thousands of clients of each kind and stays far
+// below the kernel's ceiling for one process (fs.nr_open, 1048576 by default), so the
+// unit starts on any machine.
+const uint32_t k_open_files_limit = 65536;
 
 void log_error_text(logger_object *logger, uint32_t code)
 {
     char text[512];
-    logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text), LOG_LEVEL_CONTINUATION,
-                     __func__, __FILE__, __LINE__);
+    qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
+                                  LOG_LEVEL_CONTINUATION, __func__, __FILE__, __LINE__);
 }
 
 // Runs systemctl with the given arguments and waits for it; its exit status.
@@ -120,7 +128,8 @@ int32_t create_qel_service_entry(const char *working_folder, const char *config_
         snprintf(config, sizeof config, "%s", config_file);
     std::string command =
         std::string("\"") + self + "\" -w \"" + working_folder + "\" -c \"" + config + "\" -a \"RUN\"";
-    pf_service_entry entry = {k_service_name, k_service_name, k_description, command.c_str(), 30, 10, 0};
+    pf_service_entry entry = {k_service_name,    k_service_name, k_description, command.c_str(), 30, 10, 0,
+                              k_open_files_limit};
     uint32_t result = pf_service_create(&entry);
     if (result != 0)
     {

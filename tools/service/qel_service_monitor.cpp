@@ -5,8 +5,10 @@
 // same object twice.
 //
 // A process that cannot be started because its file is missing or not executable is held
-// like one that failed its start-up; any other creation failure is retried after 1 s.
-// Neither ends the supervision of the others.
+// like one that failed its start-up; any other creation failure is retried later. Neither
+// ends the supervision of the others. A process that keeps ending soon after its start
+// (or cannot be created) is restarted after a delay that doubles up to 30 s, so that a
+// program crashing at once does not fill the logs and the machine.
 #include <signal.h>
 #include <unistd.h>
 
@@ -19,14 +21,14 @@
 
 #include "common/ea_status.h"
 #include "platform/admin/exit_status.h"
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_event.h"
 #include "platform/admin/pf_process.h"
 #include "platform/admin/pf_process_handle.h"
 #include "platform/admin/pf_registry.h"
 #include "platform/admin/pf_spawn.h"
-#include "platform/core/pf_thread.h"
 #include "platform/admin/pf_timer.h"
+#include "platform/core/pf_error.h"
+#include "platform/core/pf_thread.h"
 #include "platform/core/pf_wait.h"
 #include "tools/service/qel_service_controller.h"
 
@@ -47,15 +49,15 @@ const uint32_t k_wait_ms = 500;
 void log_error_text(logger_object *logger, uint32_t code)
 {
     char text[512];
-    logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text), LOG_LEVEL_CONTINUATION,
-                     "qel_service_monitor", __FILE__, __LINE__);
+    qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
+                                  LOG_LEVEL_CONTINUATION, "qel_service_monitor", __FILE__, __LINE__);
 }
 
 void log_registry_problem(logger_object *logger, uint32_t code)
 {
     if (code == PF_ERROR_BADDB || code == PF_ERROR_REGISTRY_IO_FAILED)
-        logging_info_log(logger, pf_reg_problem(), LOG_LEVEL_CONTINUATION, "qel_service_get_qel_arguments",
-                         __FILE__, __LINE__);
+        qel_service::logging_info_log(logger, pf_reg_problem(), LOG_LEVEL_CONTINUATION,
+                                      "qel_service_get_qel_arguments", __FILE__, __LINE__);
 }
 
 // Adds one process from a sub-key holding path and argument; false on a failure that
@@ -83,6 +85,7 @@ bool add_process(qel_service_controller *controller, const char *path, const cha
     snprintf(process->working_folder, sizeof process->working_folder, "%s", pf_folder_of(path).c_str());
     snprintf(process->command_line, sizeof process->command_line, " %s", argument);
     process->state = QEL_PROCESS_RESTART_PENDING;
+    qel_restart_backoff_reset(&process->backoff);
     controller->process_count += 1;
     return true;
 }
@@ -138,6 +141,13 @@ uint32_t current_thread_id()
     return pf_thread_current_id();
 }
 
+int64_t monotonic_ms()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 // Starts a process: 0 running, 1 held (missing or unusable file), 2 retry after 1 s.
 int start_process(qel_process *process, bool restart, logger_object *logger)
 {
@@ -169,6 +179,7 @@ int start_process(qel_process *process, bool restart, logger_object *logger)
         log_error_text(logger, static_cast<uint32_t>(error));
         return (error == ENOENT || error == EACCES || error == ENOEXEC) ? 1 : 2;
     }
+    process->started_ms = monotonic_ms();
     if (restart)
         QEL_LOG(logger, LOG_LEVEL_EVENT,
                 "The process [%s] created successfully with process id: [%u] through thread with id: [%u].",
@@ -180,8 +191,27 @@ int start_process(qel_process *process, bool restart, logger_object *logger)
     return 0;
 }
 
-// Puts a process in its next state after a start attempt; false on a failure that ends
-// the supervision (a timer that cannot be set).
+// Sets a process's timer for its restart; false on a failure that ends the supervision.
+bool restart_later(qel_service_controller *controller, uint32_t index, uint32_t delay_ms,
+                   logger_object *logger)
+{
+    qel_process *process = &controller->qel_process_p[index];
+    if (!pf_timer_set(process->timer, delay_ms))
+    {
+        QEL_FAIL(logger, "set waitable timer failed.");
+        return false;
+    }
+    process->state = QEL_PROCESS_RESTART_PENDING;
+    QEL_LOG(logger, LOG_LEVEL_DEBUG, "Waitable timer set sucessfully, process index [%u]", index);
+    if (delay_ms > QEL_RESTART_DELAY_MS)
+        QEL_LOG(logger, LOG_LEVEL_EVENT,
+                "The process [%s] did not stay up for [%d] s: its restart waits [%u] ms", process->path,
+                static_cast<int>(QEL_STAYS_UP_MS / 1000), delay_ms);
+    return true;
+}
+
+// Puts a process in its next state after a start attempt (0 running, 1 held, 2 to be
+// tried again); false on a failure that ends the supervision (a timer that cannot be set).
 bool after_start(qel_service_controller *controller, uint32_t index, int started, logger_object *logger)
 {
     qel_process *process = &controller->qel_process_p[index];
@@ -198,14 +228,7 @@ bool after_start(qel_service_controller *controller, uint32_t index, int started
         QEL_LOG(logger, LOG_LEVEL_DEBUG, "Set waiting_for_start_event flag to TRUE");
         return true;
     }
-    if (!pf_timer_set(process->timer, QEL_RESTART_DELAY_MS))
-    {
-        QEL_FAIL(logger, "set waitable timer failed.");
-        return false;
-    }
-    process->state = QEL_PROCESS_RESTART_PENDING;
-    QEL_LOG(logger, LOG_LEVEL_DEBUG, "Waitable timer set sucessfully, process index [%u]", index);
-    return true;
+    return restart_later(controller, index, qel_restart_backoff_next(&process->backoff, 0), logger);
 }
 
 // Handles the end of a running process; false when supervision must end.
@@ -237,7 +260,8 @@ bool process_ended(qel_service_controller *controller, uint32_t index, logger_ob
             "The process [%s], id [%u] terminated. Its exit code is unknown: it was adopted, not started here. ",
             process->path, pid);
     }
-    return after_start(controller, index, 2, logger);
+    int64_t up_ms = monotonic_ms() - process->started_ms;
+    return restart_later(controller, index, qel_restart_backoff_next(&process->backoff, up_ms), logger);
 }
 
 // The first start of every process: adopted when it already runs.
@@ -266,6 +290,7 @@ bool start_all(qel_service_controller *controller, logger_object *logger)
         if (running != nullptr && (process->handle = pf_process_handle_open(running->pid, &error)) != nullptr)
         {
             process->state = QEL_PROCESS_RUNNING;
+            process->started_ms = monotonic_ms();
             QEL_LOG(logger, LOG_LEVEL_EVENT,
                     "Started monitoring the process which is running already with process id: [%u]",
                     running->pid);
@@ -322,10 +347,14 @@ bool wait_once(qel_service_controller *controller, logger_object *logger)
     if (owner < 0)
     {
         QEL_LOG(logger, LOG_LEVEL_EVENT, "Start event is set. Starting all non running processes");
+        // The operator's request is a fresh start: the delays begin again at 1 s.
         for (uint32_t i = 0; i < controller->process_count; ++i)
         {
-            if (controller->qel_process_p[i].state == QEL_PROCESS_HELD &&
-                !after_start(controller, i, 2, logger))
+            qel_process *held = &controller->qel_process_p[i];
+            if (held->state != QEL_PROCESS_HELD)
+                continue;
+            qel_restart_backoff_reset(&held->backoff);
+            if (!restart_later(controller, i, QEL_RESTART_DELAY_MS, logger))
                 return false;
         }
         controller->waiting_for_start_event = 0;
@@ -346,6 +375,21 @@ int local_day_of_month()
     return localtime_r(&now, &local) != nullptr ? local.tm_mday : 0;
 }
 } // namespace
+
+void qel_restart_backoff_reset(qel_restart_backoff *backoff)
+{
+    backoff->next_delay_ms = QEL_RESTART_DELAY_MS;
+}
+
+uint32_t qel_restart_backoff_next(qel_restart_backoff *backoff, int64_t up_ms)
+{
+    if (up_ms >= QEL_STAYS_UP_MS)
+        qel_restart_backoff_reset(backoff);
+    uint32_t delay = backoff->next_delay_ms;
+    uint32_t most = QEL_RESTART_DELAY_MAX_MS;
+    backoff->next_delay_ms = delay >= most / 2 ? most : delay * 2;
+    return delay;
+}
 
 int32_t qel_service_get_qel_arguments(qel_service_controller *controller, logger_object *logger)
 {

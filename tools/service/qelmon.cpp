@@ -65,11 +65,19 @@ void tell_terminal(const char *action, const std::string &folder, const char *lo
     ssize_t written = write(g_terminal, text.data(), text.size());
     (void)written;
 }
-} // namespace
 
-int main(int argc, char **argv)
+// What the command line asks for.
+struct qelmon_options
 {
-    signal(SIGPIPE, SIG_IGN);
+    const char *action = nullptr;
+    const char *config_file = nullptr;
+    const char *working = ".";
+};
+
+// -1 when the action is to run; otherwise the program's exit code (usage, version, a
+// refused option).
+int parse_command_line(int argc, char **argv, qelmon_options *options)
+{
     if (argc < 2)
     {
         usage(argv[0]);
@@ -83,9 +91,6 @@ int main(int argc, char **argv)
             return QEL_SUCCESS;
         }
     }
-    const char *action = nullptr;
-    const char *config_file = nullptr;
-    const char *working = ".";
     int option;
     while ((option = ea::getopt(argc, argv, ":va:c:w:")) != -1)
     {
@@ -96,13 +101,13 @@ int main(int argc, char **argv)
             printf("%s : compiled on %s at %s.\n", argv[0], __DATE__, __TIME__);
             return QEL_SUCCESS;
         case 'a':
-            action = ea::optarg;
+            options->action = ea::optarg;
             break;
         case 'c':
-            config_file = ea::optarg;
+            options->config_file = ea::optarg;
             break;
         case 'w':
-            working = ea::optarg;
+            options->working = ea::optarg;
             break;
         default:
             printf("Invalid options.\n");
@@ -114,7 +119,13 @@ int main(int argc, char **argv)
         printf("Invalid options.\n");
         return QEL_FAILURE;
     }
+    return -1;
+}
 
+// Changes to the working folder ("." is the executable's own); the folder as it then
+// stands, or as given when the change failed.
+std::string enter_working_folder(const char *working)
+{
     std::string folder = working;
     if (folder == "." && !self_folder(&folder))
     {
@@ -126,50 +137,74 @@ int main(int argc, char **argv)
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) != nullptr)
         folder = cwd;
+    return folder;
+}
 
+// Sends both outputs to the default text log (the terminal's kept for a failure) and
+// creates the logger container; null after the failure has been told.
+logger_object_container *open_logs(const qelmon_options &options, const std::string &folder)
+{
+    const char *action = options.action ? options.action : "";
+    const char *config_file = options.config_file;
     g_terminal = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     if (redirect_output(k_default_log, REDIRECT_BOTH) != QEL_SUCCESS)
     {
         dprintf(g_terminal, "Redirecting the output failed.\n");
-        return QEL_FAILURE;
+        return nullptr;
     }
     if (config_file == nullptr || access(config_file, R_OK) != 0)
     {
         qel_service_note_failure(config_file == nullptr ? "no configuration file given (-c)"
                                                         : "the configuration file cannot be read");
-        logging_info_logf(nullptr, qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__, __LINE__,
-                          "Configuration file [%s] cannot be read.", config_file ? config_file : "");
-        tell_terminal(action ? action : "", folder, "-");
-        return QEL_FAILURE;
+        qel_service::logging_info_logf(nullptr, qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__,
+                                       __LINE__, "Configuration file [%s] cannot be read.",
+                                       config_file ? config_file : "");
+        tell_terminal(action, folder, "-");
+        return nullptr;
     }
     logger_object_container *container = logger_object_container_create(config_file, k_logger_names, 1);
     if (container == nullptr)
     {
         qel_service_note_failure("Creation of logger object container failed.");
-        logging_info_log(nullptr, "Creation of logger object container failed.",
-                         qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__, __LINE__);
-        tell_terminal(action ? action : "", folder, "-");
-        return QEL_FAILURE;
+        qel_service::logging_info_log(nullptr, "Creation of logger object container failed.",
+                                      qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__, __LINE__);
+        tell_terminal(action, folder, "-");
     }
-    logger_object *logger = container->loggers[0];
+    return container;
+}
 
-    int32_t result;
-    std::string what = action != nullptr ? action : "";
+int32_t run_action(const std::string &what, const std::string &folder, const char *config_file,
+                   logger_object_container *container)
+{
+    logger_object *logger = container->loggers[0];
     if (what == "CREATE")
-        result = create_qel_service_entry(folder.c_str(), config_file, logger);
-    else if (what == "DELETE")
-        result = delete_qel_service_entry(logger);
-    else if (what == "START")
-        result = control_qel_service(QEL_CONTROL_START, logger);
-    else if (what == "STOP")
-        result = control_qel_service(QEL_CONTROL_STOP, logger);
-    else if (what == "RUN")
-        result = qel_service_initialize(container, logger);
-    else
-    {
-        QEL_FAIL(logger, "Invalid action [%s] specified.", what.c_str());
-        result = QEL_FAILURE;
-    }
+        return create_qel_service_entry(folder.c_str(), config_file, logger);
+    if (what == "DELETE")
+        return delete_qel_service_entry(logger);
+    if (what == "START")
+        return control_qel_service(QEL_CONTROL_START, logger);
+    if (what == "STOP")
+        return control_qel_service(QEL_CONTROL_STOP, logger);
+    if (what == "RUN")
+        return qel_service_initialize(container, logger);
+    QEL_FAIL(logger, "Invalid action [%s] specified.", what.c_str());
+    return QEL_FAILURE;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    signal(SIGPIPE, SIG_IGN);
+    qelmon_options options;
+    int ended = parse_command_line(argc, argv, &options);
+    if (ended >= 0)
+        return ended;
+    std::string folder = enter_working_folder(options.working);
+    logger_object_container *container = open_logs(options, folder);
+    if (container == nullptr)
+        return QEL_FAILURE;
+    std::string what = options.action != nullptr ? options.action : "";
+    int32_t result = run_action(what, folder, options.config_file, container);
     std::string log_folder = container->info->log_folder;
     logger_object_container_destroy(container);
     if (result != QEL_SUCCESS)

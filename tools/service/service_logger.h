@@ -1,7 +1,8 @@
 // qelmon's logging: the tools' logging library in its older variant (no milliseconds in
-// a line, a 32-bit binary header, the integer LOGGING_LEVEL as the last word on the
-// level), with the service's status codes, its configuration readers and the redirection
-// of its standard streams. Everything else is the library of tools/statistics itself.
+// a line, the NULL logger's included, a 32-bit binary header, the integer LOGGING_LEVEL as
+// the last word on the level), with the service's status codes, its configuration readers
+// (which the container reads its keys with) and the redirection of its standard streams.
+// Writing, rolling and reopening are the library of tools/logging itself.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +32,8 @@ enum
 
 extern const qel_tools::logging_variant k_service_logging;
 
+// The container with its keys read by the service's readers below (LOG_FILE_PATH and the
+// level keys), NULL after a line on standard error.
 logger_object_container *logger_object_container_create(const char *config_file, const char *const names[],
                                                         uint32_t count);
 using qel_tools::logger_object_binary_log;
@@ -38,8 +41,14 @@ using qel_tools::logger_object_container_destroy;
 using qel_tools::logger_object_container_update_time;
 using qel_tools::logger_object_free;
 using qel_tools::logger_object_reopen;
-using qel_tools::logging_info_log;
-using qel_tools::logging_info_logf;
+
+// One text line as in the tools' library; the NULL logger's line on standard error has
+// no milliseconds either.
+void logging_info_log(logger_object *logger, const char *message, int16_t level, const char *function_name,
+                      const char *source_file, uint32_t line);
+void logging_info_logf(logger_object *logger, int16_t level, const char *function_name,
+                       const char *source_file, uint32_t line, const char *format, ...)
+    __attribute__((format(printf, 6, 7)));
 
 // 0 with the value, 1004 when the key is missing (or, for a string, its value does not
 // fit the buffer), 1000 when the file cannot be opened.

@@ -7,7 +7,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "platform/admin/pf_spawn.h"
+#include "platform/core/pf_socket.h"
 #include "support/test_support.h"
 
 using qel_test::temp_dir;
@@ -176,6 +179,20 @@ void test_main(uint32_t, char **)
     report(PF_SERVICE_STOPPED, 1000);
 }
 
+// A connection to a control socket, -1 on failure.
+int connect_control(const std::string &path)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        pf_socket_close(fd);
+    return -1;
+}
+
 uint32_t state_of(const char *name)
 {
     pf_service_query_result result;
@@ -215,6 +232,15 @@ TEST(Service, CreateWritesTheEntryAndTheUnitOnce)
     ASSERT_EQ(pf_service_delete("QEL_IP"), 0u);
     EXPECT_EQ(pf_service_delete("QEL_IP"), 1060u);
     EXPECT_TRUE(f.dir.list().empty());
+}
+
+TEST(Service, UnitCarriesTheEntrysDescriptorLimit)
+{
+    service_fixture f;
+    pf_service_entry entry = {"QEL_IP", "QEL_IP", "", "/opt/qel/qelmon", 30, 10, 0, 65536};
+    ASSERT_EQ(pf_service_create(&entry), 0u);
+    std::string unit = f.dir.read("QEL_IP.service");
+    EXPECT_NE(unit.find("\nKillMode=process\nLimitNOFILE=65536\n\n[Install]\n"), std::string::npos) << unit;
 }
 
 TEST(Service, ControlsFailWithoutEntryOrWhileNotRunning)
@@ -261,12 +287,24 @@ TEST(Service, DispatcherServesControlsByStateUntilStopped)
     pf_service_status status = {};
     EXPECT_EQ(pf_service_control("QEL_IP", 130, &status), 0u);
     EXPECT_EQ(status.current_state, PF_SERVICE_RUNNING);
+    // A code that arrives in two pieces is answered once whole.
+    int raw = connect_control(f.dir.file("QEL_IP.control"));
+    ASSERT_GE(raw, 0);
+    const uint8_t code[4] = {130, 0, 0, 0};
+    ASSERT_EQ(send(raw, code, 2, 0), 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(send(raw, code + 2, 2, 0), 2);
+    uint8_t reply[5] = {9, 9, 9, 9, 9};
+    EXPECT_EQ(recv(raw, reply, 4, MSG_WAITALL), 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(reply), 4), std::string(4, '\0'));
+    EXPECT_EQ(recv(raw, reply, 1, 0), 0) << "closed after the answer";
+    pf_socket_close(raw);
     EXPECT_EQ(pf_service_control("QEL_IP", 2, nullptr), 1052u); // pause: not accepted
     EXPECT_EQ(pf_service_control("QEL_IP", 256, nullptr), 1052u);
     EXPECT_EQ(pf_service_control("QEL_IP", PF_SERVICE_CONTROL_STOP, nullptr), 0u);
     dispatcher.join();
     EXPECT_EQ(dispatcher_result, 0u);
-    EXPECT_EQ(g_controls, (std::vector<uint32_t>{130, 1}));
+    EXPECT_EQ(g_controls, (std::vector<uint32_t>{130, 130, 1}));
 
     ASSERT_EQ(pf_service_query("QEL_IP", &result), 0u);
     EXPECT_EQ(result.status.current_state, PF_SERVICE_STOPPED);

@@ -6,15 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/admin/pf_process.h"
 #include "platform/admin/pf_service.h"
+#include "platform/core/pf_socket.h"
 #include "sim/console/console_client.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"
@@ -208,6 +213,48 @@ TEST(QelmonCommandLine, BadActionOrConfigurationFailsWithAReasonOnTheTerminal)
     EXPECT_EQ(f.state(), 0u) << "no entry was made";
 }
 
+TEST(QelmonCommandLine, LoggerReadsItsKeysAsWholeLinesAndLogsWholeSeconds)
+{
+    qelmon_fixture f;
+    // A folder named by a line longer than a 511-character read: found whole.
+    std::string deep = f.dir.file("logs");
+    for (char part : {'a', 'b', 'c'})
+    {
+        deep += "/" + std::string(200, part);
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    }
+    f.dir.write("deep.cfg", "LOG_FILE_PATH=" + deep + "\nSYSTEM_LOGGING_LEVEL=DEBUG\n");
+    EXPECT_EQ(f.run({"-w", f.dir.path(), "-c", f.dir.file("deep.cfg"), "-a", "STOP"}).exit_code, k_failure);
+    std::vector<std::string> names = f.dir.list(deep.substr(f.dir.path().size() + 1));
+    ASSERT_EQ(names.size(), 1u) << f.default_log();
+    std::string deep_log = qel_test::read_file(deep + "/" + names[0]);
+    EXPECT_TRUE(contains(deep_log, "Error Code [1060]: The specified service does not exist.")) << deep_log;
+
+    // A value of 1024 characters does not fit the folder's buffer: missing.
+    f.dir.write("long.cfg", "LOG_FILE_PATH=" + f.dir.file("logs") + "/" +
+                                std::string(1023 - f.dir.file("logs").size(), 'p') + "\n");
+    process_result refused = f.run({"-w", f.dir.path(), "-c", f.dir.file("long.cfg"), "-a", "REBOOT"});
+    EXPECT_EQ(refused.exit_code, k_failure);
+    EXPECT_TRUE(contains(refused.output, "failed: Creation of logger object container failed."))
+        << refused.output;
+    std::string fallback = f.default_log();
+    EXPECT_TRUE(contains(fallback, "Parameter LOG_FILE_PATH_PARAM not found in config file.")) << fallback;
+    // The NULL logger's lines end in whole seconds, as the logger's own do.
+    const std::regex whole_seconds(
+        "System Error\\|[^|]*\\|[^|]*\\|[^|]*\\|\\d+\\|[A-Z][a-z]{2} [A-Z][a-z]{2} "
+        "\\d{2} \\d{4} \\d{2}:\\d{2}:\\d{2}");
+    size_t lines = 0;
+    for (size_t at = 0; at < fallback.size(); ++lines)
+    {
+        size_t end = fallback.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << fallback;
+        std::string line = fallback.substr(at, end - at);
+        EXPECT_TRUE(std::regex_match(line, whole_seconds)) << line;
+        at = end + 1;
+    }
+    EXPECT_GE(lines, 2u) << fallback;
+}
+
 TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
 {
     qelmon_fixture f;
@@ -227,6 +274,8 @@ TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
     ASSERT_NE(realpath(binary_folder.c_str(), real_folder), nullptr);
     EXPECT_TRUE(contains(command, std::string("-w \"") + real_folder + "\" -c \"")) << command;
     EXPECT_TRUE(contains(command, "\" -a \"RUN\"")) << command;
+    EXPECT_TRUE(contains(f.dir.read("service/QEL_IP.service"), "\nLimitNOFILE=65536\n"))
+        << "the gateways it starts need more than systemd's 1024 descriptors";
     EXPECT_EQ(f.action("CREATE").exit_code, k_failure);
     EXPECT_TRUE(f.log_has("Error Code [1073]: The specified service already exists in this database."));
 
@@ -248,6 +297,39 @@ TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
     EXPECT_TRUE(f.log_has("Error Code [1062]: The service has not been started"));
     EXPECT_EQ(f.action("DELETE").exit_code, 0);
     EXPECT_EQ(f.action("DELETE").exit_code, k_failure);
+}
+
+TEST(QelmonActions, StopIsAnsweredWhileJunkConnectionsHoldTheControlSocket)
+{
+    qelmon_fixture f;
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.state() == PF_SERVICE_RUNNING; }, 10000)) << f.log();
+    // More connections than the socket's backlog, each silent or with half a code; they
+    // stay open on this side until the stop has been answered.
+    std::vector<int> junk;
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    snprintf(address.sun_path, sizeof address.sun_path, "%s", f.dir.file("service/QEL_IP.control").c_str());
+    for (int i = 0; i < 24; ++i)
+    {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        junk.push_back(fd);
+        bool connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        if (connected && i % 2 == 1)
+        {
+            EXPECT_EQ(send(fd, "\x01\x00", 2, MSG_NOSIGNAL), 2);
+        }
+    }
+    // Served one after the other, each junk connection held the stop back for seconds:
+    // together longer than this run may take.
+    process_result stop = f.run({"-w", f.dir.path(), "-c", f.config, "-a", "STOP"}, 15000);
+    EXPECT_FALSE(stop.timed_out);
+    EXPECT_EQ(stop.exit_code, 0) << stop.output << f.log();
+    EXPECT_EQ(run->wait(30000).exit_code, 0);
+    for (int fd : junk)
+        pf_socket_close(fd);
 }
 
 TEST(QelmonActions, StartOfAServiceThatCannotRunReportsItsExitCode)
@@ -405,6 +487,26 @@ TEST(QelmonRun, HeldProcessesWaitForControl130BesideARunningGateway)
     run->signal(SIGTERM);
     EXPECT_EQ(run->wait(40000).exit_code, 0);
     EXPECT_EQ(running_pid(tx.binary), 0u);
+}
+
+TEST(QelmonRun, AProgramThatEndsAtOnceIsRestartedLessAndLessOften)
+{
+    qelmon_fixture f;
+    f.dir.write("crash.sh", "#!/bin/sh\necho started >> " + f.dir.file("starts.txt") + "\nexit 1\n");
+    ASSERT_EQ(chmod(f.dir.file("crash.sh").c_str(), 0755), 0);
+    f.registry(qelmon_fixture::process("5", f.dir.file("crash.sh"), ""));
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto starts = [&] { return count_of(f.dir.read("starts.txt"), "started"); };
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until([&] { return starts() >= 1; }, 15000)) << f.log();
+    // Restarts after 1 s, then 2 s, then 4 s: three starts in the next 4 s at most, where
+    // a restart every second makes five.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_LE(starts(), 3u) << f.log();
+    EXPECT_TRUE(qel_test::wait_until([&] { return starts() >= 3; }, 15000)) << f.log();
+    EXPECT_TRUE(f.log_has("did not stay up for [30] s: its restart waits [2000] ms")) << f.log();
+    run->signal(SIGTERM);
+    EXPECT_EQ(run->wait(30000).exit_code, 0);
 }
 
 TEST(QelmonRun, AdoptsARunningGatewayAndRestartsItWhenItEnds)

@@ -43,7 +43,7 @@ TEST(ServiceLogger, IntegerLoggingLevelDecidesWhenNoLevelKeyDoes)
 {
     struct
     {
-        const char *keys;
+        std::string keys;
         int16_t level;
     } cases[] = {
         {"LOGGING_LEVEL=3\n", qel_tools::LOG_LEVEL_EVENT},
@@ -54,6 +54,8 @@ TEST(ServiceLogger, IntegerLoggingLevelDecidesWhenNoLevelKeyDoes)
         {"QEL_MONITORING_THREAD_LOGGING_LEVEL=SYSTEM_ERROR\nLOGGING_LEVEL=4\n",
          qel_tools::LOG_LEVEL_ACTIVITY},
         {"", qel_tools::LOG_LEVEL_SYSTEM_ERROR},
+        // A key that only a 511-character read would see at the start of a line.
+        {"X=" + std::string(509, 'x') + "SYSTEM_LOGGING_LEVEL=DEBUG\n", qel_tools::LOG_LEVEL_SYSTEM_ERROR},
     };
     for (const auto &c : cases)
     {
@@ -68,8 +70,9 @@ TEST(ServiceLogger, LinesHaveWholeSecondsAndRecordsA32ByteHeader)
     service_log_fixture f("LOGGING_LEVEL=5\n");
     ASSERT_NE(f.container, nullptr);
     logger_object *logger = f.container->loggers[0];
-    logging_info_log(logger, "Service status set to SERVICE_RUNNING.", qel_tools::LOG_LEVEL_EVENT,
-                     "qel_service_monitor", "tools/service/qel_service_monitor.cpp", 7);
+    qel_service::logging_info_log(logger, "Service status set to SERVICE_RUNNING.",
+                                  qel_tools::LOG_LEVEL_EVENT, "qel_service_monitor",
+                                  "tools/service/qel_service_monitor.cpp", 7);
     std::string text = f.only_file("qel_monitoring_thread_text.");
     EXPECT_TRUE(std::regex_match(
         text, std::regex("Event\\|Service status set to SERVICE_RUNNING\\.\\|qel_service_monitor\\|"
