@@ -1,15 +1,20 @@
-// What one connection can do to the acceptor before it has logged on: a message whose
+// What connections can do to the acceptor before they have logged on: a message whose
 // BodyLength or whose unfinished bytes pass the largest message size is refused and its
-// connection dropped with an event in the log, and a connection that feeds its first
-// message slowly holds no thread: other sessions log on meanwhile, and it is dropped once
-// its time for a whole first message is over.
+// connection dropped with an event in the log; a connection that feeds its first message
+// slowly holds no thread: other sessions log on meanwhile, and it is dropped once its
+// logon time-out is over, as are connections that send nothing or half a message and then
+// nothing; past 128 connections without a Logon the oldest are dropped; and a connection
+// whose descriptor number is past what a select set holds is served like any other.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 
 #include <atomic>
+#include <cerrno>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Parser.h"
 #include "SocketInitiator.h"
@@ -219,15 +224,135 @@ TEST(HostileConnection, AFirstMessageFedSlowlyHoldsNoThreadAndRunsOutOfTime)
             << "a logon waited behind the slow connection";
     }
     EXPECT_TRUE(fix_test::waitUntil([&] { return dropped.load(); },
-                                    (FIX::SocketConnection::FIRST_MESSAGE_TIMEOUT + 3) * 1000));
+                                    (FIX::SocketAcceptor::DEFAULT_LOGON_TIMEOUT + 3) * 1000));
     const auto lasted = std::chrono::steady_clock::now() - started;
-    EXPECT_GE(lasted, std::chrono::seconds(FIX::SocketConnection::FIRST_MESSAGE_TIMEOUT - 1));
+    EXPECT_GE(lasted, std::chrono::seconds(FIX::SocketAcceptor::DEFAULT_LOGON_TIMEOUT - 1));
     stop = true;
     drip.join();
     ::close(attacker);
     EXPECT_NE(std::string::npos,
-              globalEvents(folder).find("No whole message within 10 seconds of the first data, "
-                                        "connection dropped"));
+              globalEvents(folder).find("No Logon from 127.0.0.1 within 10 seconds, connection dropped"));
+}
+
+// True when the peer has closed the connection; false while it stays open with nothing
+// to read. Waits for neither.
+bool closedByPeer(int s)
+{
+    char byte = 0;
+    const ssize_t n = ::recv(s, &byte, 1, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+size_t occurrences(const std::string &text, const std::string &what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(HostileConnection, SilentAndHalfMessageConnectionsAreDroppedAfterTheLogonTimeOut)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    RunningAcceptor running(acceptorSettings(folder.path(), port, "LogonTimeout=2\n"));
+    const size_t kEach = 20;
+    std::vector<int> idle;
+    for (size_t i = 0; i < 2 * kEach; ++i)
+    {
+        int s = connectTo(port);
+        ASSERT_GE(s, 0);
+        idle.push_back(s);
+    }
+    // Half the connections send the start of a Logon and then nothing.
+    for (size_t i = kEach; i < idle.size(); ++i)
+        ASSERT_TRUE(sendAll(idle[i], "8=FIX.4.2" + kSoh + "9=70" + kSoh + "35=A" + kSoh + "49=CLI"));
+
+    Client client(port);
+    ASSERT_TRUE(fix_test::waitUntil([&] { return running.application.m_admitted.load() == 1; }));
+
+    const std::string dropped = "No Logon from 127.0.0.1 within 2 seconds, connection dropped";
+    EXPECT_TRUE(
+        fix_test::waitUntil([&] { return occurrences(globalEvents(folder), dropped) == idle.size(); }, 15000))
+        << globalEvents(folder);
+    for (size_t i = 0; i < idle.size(); ++i)
+    {
+        EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(idle[i]); }, 2000)) << "connection " << i;
+        ::close(idle[i]);
+    }
+    // The session that logged on is not touched by the time-out.
+    EXPECT_EQ(0, running.application.m_logouts.load());
+    EXPECT_EQ(1, running.application.m_admitted.load());
+}
+
+TEST(HostileConnection, PastTheBoundTheOldestConnectionsWithoutALogonAreDropped)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    // A long time-out: only the bound drops connections here.
+    RunningAcceptor running(acceptorSettings(folder.path(), port, "LogonTimeout=120\n"));
+    const size_t bound = FIX::SocketAcceptor::MAX_CONNECTIONS_WITHOUT_LOGON;
+    const size_t kExtra = 30;
+    std::vector<int> idle;
+    for (size_t i = 0; i < bound + kExtra; ++i)
+    {
+        int s = connectTo(port);
+        ASSERT_GE(s, 0);
+        idle.push_back(s);
+    }
+    const std::string line = "More than 128 connections without a Logon, the oldest from 127.0.0.1 dropped";
+    EXPECT_TRUE(fix_test::waitUntil([&] { return occurrences(globalEvents(folder), line) == kExtra; }))
+        << globalEvents(folder);
+    // The first to come are the ones dropped; the newest stay.
+    for (size_t i = 0; i < kExtra; ++i)
+        EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(idle[i]); }, 2000)) << "connection " << i;
+    for (size_t i = kExtra; i < idle.size(); ++i)
+        EXPECT_FALSE(closedByPeer(idle[i])) << "connection " << i;
+
+    // A client that logs on at once is served while the bound is full.
+    Client client(port);
+    EXPECT_TRUE(fix_test::waitUntil([&] { return running.application.m_admitted.load() == 1; }));
+    for (int s : idle)
+        ::close(s);
+}
+
+// Descriptors 1,024 and above, where a select set ends: the acceptor's listener, its
+// files and every connection get such numbers here. The client logs on and nothing is
+// written past a set (the address sanitizer's build would stop at it).
+TEST(HostileConnection, ConnectionsPastTheSelectSetLimitAreServed)
+{
+    rlimit limit = {};
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+    const rlim_t wanted = 2048;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted)
+        GTEST_SKIP() << "the hard limit of descriptors is " << limit.rlim_max;
+    const rlimit before = limit;
+    limit.rlim_cur = wanted;
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
+
+    // Every number below 1,030 is taken, so whatever opens next gets a higher one.
+    std::vector<int> fillers;
+    for (;;)
+    {
+        int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        fillers.push_back(fd);
+        if (fd >= 1030)
+            break;
+    }
+    {
+        fix_test::TempFolder folder;
+        qel_test::reserved_port portReservation; // held until the server binds it
+        const uint16_t port = portReservation.number();
+        RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
+        Client client(port);
+        EXPECT_TRUE(fix_test::waitUntil([&] { return running.application.m_admitted.load() == 1; }));
+    }
+    for (int fd : fillers)
+        ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &before);
 }
 
 } // namespace

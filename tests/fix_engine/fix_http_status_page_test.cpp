@@ -1,10 +1,18 @@
 // The engine's HTTP status page is read-only: the session list and a session's page are
 // shown, and every link that would reset, refresh, enable or disable the sessions, or
 // change a session's settings or sequence numbers, is refused with 403 and changes
-// nothing. Its own executable: the engine's HTTP server is shared by the process.
+// nothing. Every request gets exactly one answer, and the connection ends with it; a
+// request that has not come whole within its time is answered 408, so that a slow
+// client does not keep the page from the others. Its own executable: the engine's HTTP server is shared by
+// the process.
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "fix_engine/fix_acceptor_test_support.h"
 
@@ -14,8 +22,49 @@ namespace
 using fix_test::acceptorSettings;
 using fix_test::RunningAcceptor;
 
-// The status line of the answer to a GET of `path`.
-std::string statusOf(uint16_t port, const std::string &path)
+// Everything the page sends for one request, read until it closes the connection.
+struct Answer
+{
+    std::string text;
+    bool closed = false; // the connection ended (not a guard time-out or a reset)
+};
+
+Answer answerTo(uint16_t port, const std::string &request)
+{
+    Answer answer;
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
+    {
+        ::close(s);
+        answer.text = "no connection";
+        return answer;
+    }
+    // Only a guard against a page that never closes: far longer than any answer takes.
+    timeval guard = {30, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
+        answer.text.append(buffer, static_cast<size_t>(n));
+    answer.closed = n == 0;
+    ::close(s);
+    return answer;
+}
+
+size_t statusLines(const std::string &text)
+{
+    size_t count = 0;
+    for (size_t at = text.find("HTTP/1."); at != std::string::npos; at = text.find("HTTP/1.", at + 1))
+        ++count;
+    return count;
+}
+
+int connectTo(uint16_t port)
 {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
@@ -25,17 +74,36 @@ std::string statusOf(uint16_t port, const std::string &path)
     if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
     {
         ::close(s);
-        return "no connection";
+        return -1;
     }
-    const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
-    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer;
+    return s;
+}
+
+// Reads what is left until the connection ends (or the guard runs out).
+Answer readToEnd(int s)
+{
+    Answer answer;
+    timeval guard = {30, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
     char buffer[4096];
     ssize_t n = 0;
     while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
-        answer.append(buffer, static_cast<size_t>(n));
-    ::close(s);
-    return answer.substr(0, answer.find("\r\n"));
+        answer.text.append(buffer, static_cast<size_t>(n));
+    answer.closed = n == 0;
+    return answer;
+}
+
+// The status line of the answer to a GET of `path`, when the page gave exactly one answer
+// and then closed the connection; otherwise a text that says what came instead.
+std::string statusOf(uint16_t port, const std::string &path)
+{
+    const Answer answer = answerTo(port, "GET " + path + " HTTP/1.0\r\n\r\n");
+    const std::string status = answer.text.substr(0, answer.text.find("\r\n"));
+    if (!answer.closed)
+        return "connection not closed after: " + status;
+    if (statusLines(answer.text) != 1)
+        return std::to_string(statusLines(answer.text)) + " answers: " + answer.text;
+    return status;
 }
 
 struct PageCase
@@ -91,6 +159,92 @@ TEST(HttpStatusPage, ShowsTheSessionsAndRefusesEveryChange)
     EXPECT_EQ(nextOutgoing, session->getExpectedSenderNum());
     EXPECT_FALSE(session->getResetOnLogon());
     EXPECT_TRUE(session->getPersistMessages());
+}
+
+// An answered connection ends with its answer: the page sends nothing after it (it sent
+// a 408 Request Timeout two seconds later) and closes the connection at once. Bad
+// requests get one 400, not one for the failed parse and one for the empty request.
+TEST(HttpStatusPage, EveryRequestGetsOneAnswerAndTheConnectionEndsWithIt)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port fixPortReservation; // held until the server binds it
+    const uint16_t fixPort = fixPortReservation.number();
+    qel_test::reserved_port httpPortReservation; // held until the server binds it
+    const uint16_t httpPort = httpPortReservation.number();
+    RunningAcceptor running(
+        acceptorSettings(folder.path(), fixPort, "HttpAcceptPort=" + std::to_string(httpPort) + "\n"));
+    ASSERT_TRUE(fix_test::waitUntil([&] { return fix_test::canConnect("127.0.0.1", httpPort); }));
+
+    struct RequestCase
+    {
+        const char *name;
+        std::string request;
+        const char *status;
+    };
+    const RequestCase cases[] = {
+        {"session list", "GET / HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK"},
+        {"session page", "GET /session" + kSession + " HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK"},
+        {"unknown page", "GET /nowhere HTTP/1.0\r\n\r\n", "HTTP/1.1 404 Not Found"},
+        {"refused change", "GET /resetSessions?confirm=1 HTTP/1.0\r\n\r\n", "HTTP/1.1 403 Forbidden"},
+        {"no request line", "\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"request past the parser's size", "GET /" + std::string(3000, 'a') + " HTTP/1.0\r\n\r\n",
+         "HTTP/1.1 400 Bad Request"},
+    };
+    for (const RequestCase &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const Answer answer = answerTo(httpPort, c.request);
+        EXPECT_TRUE(answer.closed);
+        EXPECT_EQ(1u, statusLines(answer.text)) << answer.text;
+        EXPECT_EQ(c.status, answer.text.substr(0, answer.text.find("\r\n")));
+        EXPECT_EQ("</HTML>", answer.text.substr(answer.text.size() < 7 ? 0 : answer.text.size() - 7));
+    }
+}
+
+// A client that sends its request a byte at a time, each well within the two seconds
+// that the page waited for the next piece, is answered 408 once the request's time is
+// over, and a client that came after it is served meanwhile (it waited for ever).
+TEST(HttpStatusPage, ASlowRequestRunsOutOfTimeAndTheNextClientIsServed)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port fixPortReservation; // held until the server binds it
+    const uint16_t fixPort = fixPortReservation.number();
+    qel_test::reserved_port httpPortReservation; // held until the server binds it
+    const uint16_t httpPort = httpPortReservation.number();
+    RunningAcceptor running(
+        acceptorSettings(folder.path(), fixPort, "HttpAcceptPort=" + std::to_string(httpPort) + "\n"));
+    ASSERT_TRUE(fix_test::waitUntil([&] { return fix_test::canConnect("127.0.0.1", httpPort); }));
+
+    // Connected first, so the page takes it first.
+    const int slow = connectTo(httpPort);
+    ASSERT_GE(slow, 0);
+    ASSERT_EQ(3, ::send(slow, "GET", 3, MSG_NOSIGNAL));
+    std::atomic<bool> stop{false};
+    std::thread drip(
+        [&]
+        {
+            // Bounded: at most a minute of bytes, and none once an answer has come.
+            for (int i = 0; i < 300 && !stop; ++i)
+            {
+                char peek = 0;
+                if (::recv(slow, &peek, 1, MSG_PEEK | MSG_DONTWAIT) >= 0)
+                    return;
+                if (::send(slow, " ", 1, MSG_NOSIGNAL) != 1)
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+
+    const std::string served = statusOf(httpPort, "/");
+    stop = true;
+    drip.join();
+    EXPECT_EQ("HTTP/1.1 200 OK", served);
+
+    const Answer timedOut = readToEnd(slow);
+    ::close(slow);
+    EXPECT_TRUE(timedOut.closed);
+    EXPECT_EQ(1u, statusLines(timedOut.text)) << timedOut.text;
+    EXPECT_EQ("HTTP/1.1 408 Request Timeout", timedOut.text.substr(0, timedOut.text.find("\r\n")));
 }
 
 } // namespace
