@@ -204,6 +204,12 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
 
   private:
     FixRequestRoad fixNwInfoRequestRoad();
+    // The request handlers' common course (fix_request_road.cpp): the shutdown test where
+    // the handler has one, the session check that logs the client out, the road to the
+    // queue and the outcome's log line or the gateway's stop.
+    void fixNwInfoTakeRequest(const FixRequestTexts &texts, const FIX::Message &request,
+                              const FIX::SessionID &sessionId, uint32_t length,
+                              const FixRecordBuilder &builder);
     int32_t fixNwInfoBuildSpread(const FIX42::SpreadMultiLegSingle &spread, uint8_t *record,
                                  const FixSessionSlot &slot);
     int32_t fixNwInfoBuildSpreadReplace(const FIX42::SpreadCancelReplaceRequest &replace, uint8_t *record,
