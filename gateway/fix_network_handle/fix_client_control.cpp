@@ -8,12 +8,12 @@
 #include <cstring>
 
 #include "Session.h"
-#include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "common/ea_sync_info.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
 
 namespace
 {
@@ -30,8 +30,8 @@ int32_t FixNwInfoClass::fixNwInfoProcessIncomingClients(uint16_t operation, logg
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid operation [%d] specified", operation);
         return EA_VALID;
     }
-    ea_sync_guard lock(m_lock);
-    FixSessionInfoContainer *c = m_sessionContainer;
+    ea_sync_guard lock(m_lock.get());
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     for (uint16_t i = 0; i < c->valid_client_count; ++i)
     {
         FixSessionSlot *slot = c->valid_client_list[i];
@@ -40,7 +40,7 @@ int32_t FixNwInfoClass::fixNwInfoProcessIncomingClients(uint16_t operation, logg
         if (slot->user_logon_msg != nullptr)
         {
             // The record stays in the slot (freed at clean-up) when it cannot be queued.
-            if (queue_append(m_localQueue, slot->user_logon_msg) != EA_SUCCESS)
+            if (queue_append(m_localQueue.get(), slot->user_logon_msg) != EA_SUCCESS)
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed.");
                 return EA_ERROR;
@@ -53,7 +53,8 @@ int32_t FixNwInfoClass::fixNwInfoProcessIncomingClients(uint16_t operation, logg
         slot->pending = 0;
     }
     lock.leave();
-    if (queue_get_count(m_localQueue) > 0 && shared_queue_insert(m_requestQueue, m_localQueue) != EA_SUCCESS)
+    if (queue_get_count(m_localQueue.get()) > 0 &&
+        shared_queue_insert(m_requestQueue, m_localQueue.get()) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
         return EA_ERROR;
@@ -65,8 +66,8 @@ int32_t FixNwInfoClass::fixNwInfoProcessIncomingClients(uint16_t operation, logg
 // cleaned up when it still holds the same connection.
 int32_t FixNwInfoClass::fixNwInfoDisconnectPendingClient(uint16_t slotIndex, logger_object *logger)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
-    ea_sync_guard lock(m_lock);
+    FixSessionInfoContainer *c = m_sessionContainer.get();
+    ea_sync_guard lock(m_lock.get());
     FixSessionSlot *slot = &c->slots[slotIndex];
     if (slot->pending != 1 || slot->fix_nw_handle == -1)
         return EA_SUCCESS;
@@ -155,7 +156,7 @@ void FixNwInfoClass::fixNwInfoSendClientLogout(const FIX::SessionID &copy, int32
 int32_t FixNwInfoClass::fixNwInfoEndClientSession(ea_sync_guard &lock, const message *msg, uint16_t slotIndex,
                                                   logger_object *logger)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     FixSessionSlot *slot = &c->slots[slotIndex];
     const int32_t handle = slot->fix_nw_handle;
     FIX::SessionID *copy = nullptr;
@@ -205,8 +206,8 @@ int32_t FixNwInfoClass::fixNwInfoForwardLogoffFlush(message *msg, int32_t result
 
 int32_t FixNwInfoClass::fixNwInfoDisconnectNamedClient(message *msg, logger_object *logger)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
-    ea_sync_guard lock(m_lock);
+    FixSessionInfoContainer *c = m_sessionContainer.get();
+    ea_sync_guard lock(m_lock.get());
     const int32_t slotIndex =
         static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
     if (slotIndex < 0 || slotIndex >= c->max_sessions)
@@ -246,9 +247,9 @@ int32_t FixNwInfoClass::fixNwInfoDisconnectClient(message *msg, uint16_t operati
 
 int32_t FixNwInfoClass::fixNwInfoUpdateLinkIndex(message *msg, uint16_t numberOfLinks, logger_object *logger)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     int32_t result = EA_SUCCESS;
-    ea_sync_guard lock(m_lock);
+    ea_sync_guard lock(m_lock.get());
     const int32_t slotIndex =
         static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
     if (msg->link_index >= numberOfLinks)
@@ -302,7 +303,7 @@ int32_t FixNwInfoClass::fixNwInfoProcessBoxLogoffFlush(message *msg, logger_obje
 
 void FixNwInfoClass::fixNwInfoRefreshFlowControl()
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     if (c->allowance_exhausted != 1)
         return;
     for (uint16_t i = 0; i < c->valid_client_count; ++i)
@@ -326,7 +327,7 @@ void FixNwInfoClass::fixNwInfoRefreshFlowControl()
 int32_t FixNwInfoClass::fixNwInfoProcessSession(const FIX::SessionID &sessionId, uint16_t *slotIndex,
                                                 logger_object *logger)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     fixNwInfoRefreshFlowControl();
     uint16_t index = 0;
     if (c->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index, logger) != EA_SUCCESS)

@@ -8,13 +8,13 @@
 #include <memory>
 
 #include "Session.h"
-#include "gateway/fix_network_handle/fix_nw_info_class.h"
-#include "gateway/fix_network_handle/fix_request_records.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
 #include "common/wire.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/fix_network_handle/fix_request_records.h"
 
 namespace
 {
@@ -35,9 +35,9 @@ enum : uint16_t
 
 void FixNwInfoClass::fixNwInfoEmptyJournalQueue()
 {
-    while (queue_get_count(jd_output_request_queue) > 0)
+    while (queue_get_count(jd_output_request_queue.get()) > 0)
     {
-        message *request = static_cast<message *>(queue_remove_head(jd_output_request_queue));
+        message *request = static_cast<message *>(queue_remove_head(jd_output_request_queue.get()));
         EA_FREE_CHECKED(request, message_destroy, "journal_request");
     }
 }
@@ -74,7 +74,7 @@ void FixNwInfoClass::fixNwInfoReadStreamTime(const FIX42::TradingSessionStatusRe
 // stop (logged).
 bool FixNwInfoClass::fixNwInfoQueueJournalRequest(uint16_t slotIndex, uint32_t stream)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     FixSessionSlot *slot = &c->slots[slotIndex];
     message *journal = message_create(JOURNAL_REQUEST_LENGTH, NORMAL_MESSAGE);
     if (journal == nullptr)
@@ -100,7 +100,7 @@ bool FixNwInfoClass::fixNwInfoQueueJournalRequest(uint16_t slotIndex, uint32_t s
     journal->workstation_index = static_cast<uint16_t>(slotIndex + c->index_base);
     journal->workstation_network_handle = slot->fix_nw_handle;
     journal->transcode = static_cast<int16_t>(TRANSCODE_JOURNAL_REQUEST);
-    if (queue_append(jd_output_request_queue, journal) != EA_SUCCESS)
+    if (queue_append(jd_output_request_queue.get(), journal) != EA_SUCCESS)
     {
         EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed.");
         message_destroy(journal);
@@ -118,12 +118,12 @@ bool FixNwInfoClass::fixNwInfoQueueJournalRequest(uint16_t slotIndex, uint32_t s
 // gateway must stop (logged).
 bool FixNwInfoClass::fixNwInfoSendJournalRequests(uint16_t slotIndex)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     const FixSessionSlot *slot = &c->slots[slotIndex];
     int position = 0;
-    while (queue_get_count(jd_output_request_queue) > 0)
+    while (queue_get_count(jd_output_request_queue.get()) > 0)
     {
-        message *journal = static_cast<message *>(queue_remove_head(jd_output_request_queue));
+        message *journal = static_cast<message *>(queue_remove_head(jd_output_request_queue.get()));
         c->fixSessionInfoContainerStampMessage(m_logger, journal, EA_BINARY_KIND_FIX, EA_REQUEST_LOG, 0, 0,
                                                0);
         EA_LOG(

@@ -1,6 +1,6 @@
 // Set-up and tear-down of the FIX application and the plain entry points the gateway's
-// modules call. The constructor builds everything in a fixed order and undoes it all when
-// any step fails, so a failed start leaves no engine object behind.
+// modules call. The constructor builds everything in a fixed order into owning members,
+// so a failed start leaves no engine object behind.
 #include "gateway/fix_network_handle/fix_nw_info.h"
 
 #include <cstring>
@@ -8,13 +8,13 @@
 
 #include "SessionSettings.h"
 #include "Values.h"
-#include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "common/config_file.h"
 #include "common/ea_sync_info.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
 
 int32_t fixNwInfoLoggerObjectReinitializeHook(void *fixLoggerObjectPointer, void *gatewayLogger)
 {
@@ -64,56 +64,49 @@ static bool fixFileLogsWanted(const char *configFile)
     return strcmp(value, "Y") == 0;
 }
 
+void FixQueueFree::operator()(queue *q) const
+{
+    ea_destroy_message_queue(q);
+}
+
+void FixLockFree::operator()(ea_sync_info *lock) const
+{
+    ea_sync_info_destroy(lock);
+}
+
 FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
-    : m_currentSessionIndex(FIX_NO_SESSION_INDEX), m_requestQueue(args.requestQueue), m_localQueue(nullptr),
-      jd_output_request_queue(nullptr), m_notificationQueue(args.notificationQueue),
-      m_consoleQueue(args.consoleQueue), m_sessionContainer(nullptr), m_lock(nullptr),
+    : m_currentSessionIndex(FIX_NO_SESSION_INDEX), m_requestQueue(args.requestQueue),
+      m_notificationQueue(args.notificationQueue), m_consoleQueue(args.consoleQueue),
       m_shutdownFlag(args.shutdownFlag), m_logger(args.logger), m_loggerSlot(args.logger),
-      m_settings(nullptr), m_storeFactory(nullptr), m_logFactory(nullptr), m_acceptor(nullptr),
-      m_fixLoggerObjectSlot(nullptr), m_fixLoggerObject(nullptr), m_fileLogs(true), m_acceptorStarted(false),
-      m_deferDepth(0), m_maxSessions(args.maxTwsClients)
+      m_fixLoggerObjectSlot(nullptr), m_fileLogs(true), m_acceptorStarted(false), m_deferDepth(0),
+      m_maxSessions(args.maxTwsClients)
 {
     memset(m_contractExpiryOffset, 0, sizeof(m_contractExpiryOffset));
 
-    m_fixLoggerObject = new (std::nothrow) fixLoggerObject();
+    m_fixLoggerObject.reset(new (std::nothrow) fixLoggerObject());
     if (m_fixLoggerObject == nullptr)
         throw LogException("fixLoggerObject() failed.");
-    m_fixLoggerObjectSlot = m_fixLoggerObject;
-    m_localQueue = queue_create();
+    m_fixLoggerObjectSlot = m_fixLoggerObject.get();
+    m_localQueue.reset(queue_create());
     if (m_localQueue == nullptr)
-    {
-        fixNwInfoDestroyMembers();
         throw LogException("queue_create() failed.");
-    }
-    jd_output_request_queue = queue_create();
+    jd_output_request_queue.reset(queue_create());
     if (jd_output_request_queue == nullptr)
-    {
-        fixNwInfoDestroyMembers();
         throw LogException("queue_create() failed for jd_output_request_queue.");
-    }
     try
     {
-        m_sessionContainer = new FixSessionInfoContainer(
+        // Its own LogException goes up as it is.
+        m_sessionContainer.reset(new FixSessionInfoContainer(
             args.flowControlCount, args.maxTwsClients, args.allowInvitations, args.recoveryQueueOverflow,
-            args.holdWord, args.sessionRecovery, args.userLogoffInProgress, m_logger);
-    }
-    catch (LogException &e)
-    {
-        const std::string text = e.what();
-        fixNwInfoDestroyMembers();
-        throw LogException(text);
+            args.holdWord, args.sessionRecovery, args.userLogoffInProgress, m_logger));
     }
     catch (std::bad_alloc &)
     {
-        fixNwInfoDestroyMembers();
         throw LogException("fix_session_info_create() failed");
     }
-    m_lock = ea_sync_info_create(EA_SYNC_CRITICAL_SECTION, 0);
+    m_lock.reset(ea_sync_info_create(EA_SYNC_CRITICAL_SECTION, 0));
     if (m_lock == nullptr)
-    {
-        fixNwInfoDestroyMembers();
         throw LogException("ea_sync_info_create fail");
-    }
     // A blank value reads as an empty one: the orders would carry midnight as the expiry's
     // time of day, so it is refused like a missing one.
     if (config_file_read_string(args.configFile, "CONTRACT_EXPIRY_OFFSET", m_contractExpiryOffset,
@@ -122,32 +115,28 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
     {
         EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "[%s] Parameter not found in config file [%s]",
                "CONTRACT_EXPIRY_OFFSET", args.configFile);
-        fixNwInfoDestroyMembers();
         throw LogException("contract expiry offset parameter could not be read");
     }
     m_fileLogs = fixFileLogsWanted(args.configFile);
     m_fixLoggerObject->session_id_array =
         new (std::nothrow) FIX::SessionID *[m_maxSessions == 0 ? 1 : m_maxSessions];
     if (m_fixLoggerObject->session_id_array == nullptr)
-    {
-        fixNwInfoDestroyMembers();
         throw LogException("session_id_array fail");
-    }
     for (uint16_t i = 0; i < m_maxSessions; ++i)
         m_fixLoggerObject->session_id_array[i] = nullptr;
 
     try
     {
-        m_settings = new FIX::SessionSettings(args.fixFilePath);
-        fixNwInfoDefaultDictionary(m_settings);
-        fixNwInfoAddDummySession(m_settings);
-        m_storeFactory = new FIX::FileStoreFactory(*m_settings);
-        m_logFactory = new FIX::FileLogFactory(*m_settings);
+        m_settings.reset(new FIX::SessionSettings(args.fixFilePath));
+        fixNwInfoDefaultDictionary(m_settings.get());
+        fixNwInfoAddDummySession(m_settings.get());
+        m_storeFactory.reset(new FIX::FileStoreFactory(*m_settings));
+        m_logFactory.reset(new FIX::FileLogFactory(*m_settings));
         // onCreate runs inside this constructor, on this thread, for every session.
         if (m_fileLogs)
-            m_acceptor = new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings, *m_logFactory);
+            m_acceptor.reset(new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings, *m_logFactory));
         else
-            m_acceptor = new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings);
+            m_acceptor.reset(new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings));
         m_acceptor->m_pFixLoggerObject = &m_fixLoggerObjectSlot;
         m_acceptor->m_pGatewayLogger = &m_loggerSlot;
         m_acceptor->m_pLogReinitFlag = args.dayFlag;
@@ -158,58 +147,19 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
     }
     catch (FIX::Exception &e)
     {
-        const std::string text = e.what();
-        fixNwInfoDestroyMembers();
-        throw LogException(text);
+        throw LogException(e.what());
     }
     catch (std::bad_alloc &)
     {
-        fixNwInfoDestroyMembers();
         throw LogException("fixNwInfoClass: out of memory");
     }
 }
 
-// Stops the acceptor first: from then on no engine thread calls into this object.
-void FixNwInfoClass::fixNwInfoDestroyMembers()
-{
-    if (m_acceptor != nullptr)
-    {
-        if (m_acceptorStarted)
-            m_acceptor->stop(true);
-        delete m_acceptor;
-        m_acceptor = nullptr;
-    }
-    delete m_sessionContainer;
-    m_sessionContainer = nullptr;
-    delete m_settings;
-    m_settings = nullptr;
-    delete m_storeFactory;
-    m_storeFactory = nullptr;
-    delete m_logFactory;
-    m_logFactory = nullptr;
-    m_fixLoggerObjectSlot = nullptr;
-    delete m_fixLoggerObject;
-    m_fixLoggerObject = nullptr;
-    if (m_lock != nullptr)
-    {
-        ea_sync_info_destroy(m_lock);
-        m_lock = nullptr;
-    }
-    if (m_localQueue != nullptr)
-    {
-        ea_destroy_message_queue(m_localQueue);
-        m_localQueue = nullptr;
-    }
-    if (jd_output_request_queue != nullptr)
-    {
-        ea_destroy_message_queue(jd_output_request_queue);
-        jd_output_request_queue = nullptr;
-    }
-}
-
+// The acceptor stops while everything it calls into still stands; the members then free
+// themselves.
 FixNwInfoClass::~FixNwInfoClass()
 {
-    fixNwInfoDestroyMembers();
+    fixNwInfoStopAcceptor();
 }
 
 // Stopped on request, or its thread ended by itself (its listener broke): either way no
@@ -228,20 +178,20 @@ void FixNwInfoClass::fixNwInfoStopAcceptor()
 
 uint16_t FixNwInfoClass::fixNwInfoValidClientCount()
 {
-    ea_sync_guard lock(m_lock);
+    ea_sync_guard lock(m_lock.get());
     return m_sessionContainer->valid_client_count;
 }
 
 FixSessionSlot FixNwInfoClass::fixNwInfoSlotSnapshot(uint16_t slotIndex)
 {
-    ea_sync_guard lock(m_lock);
+    ea_sync_guard lock(m_lock.get());
     return m_sessionContainer->slots[slotIndex];
 }
 
 FixRequestRoad FixNwInfoClass::fixNwInfoRequestRoad()
 {
-    return FixRequestRoad{this,           m_sessionContainer, m_currentSessionIndex,
-                          m_requestQueue, m_logger,           m_contractExpiryOffset};
+    return FixRequestRoad{this,     m_sessionContainer.get(), m_currentSessionIndex, m_requestQueue,
+                          m_logger, m_contractExpiryOffset};
 }
 
 bool FixNwInfoClass::shuttingDown() const

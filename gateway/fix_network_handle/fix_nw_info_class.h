@@ -15,6 +15,8 @@
 #include "FileStore.h"
 #include "SessionSettings.h"
 #include "SocketAcceptor.h"
+#include "common/ea_flag.h"
+#include "common/ea_sync_info.h"
 #include "fix42/BusinessMessageReject.h"
 #include "fix42/Logon.h"
 #include "fix42/Logout.h"
@@ -25,8 +27,6 @@
 #include "gateway/fix_network_handle/fix_request_road.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
 #include "gateway/fix_network_handle/fix_utility.h"
-#include "common/ea_flag.h"
-#include "common/ea_sync_info.h"
 
 struct FixLogonFields;
 struct logger_object;
@@ -94,6 +94,16 @@ struct FixNwInfoArgs
     ea_flag *userLogoffInProgress;
     ea_flag *dayFlag; // day-change flag 14
     logger_object *logger;
+};
+
+// Deleters of the gateway's own objects that the application owns.
+struct FixQueueFree
+{
+    void operator()(queue *q) const;
+};
+struct FixLockFree
+{
+    void operator()(ea_sync_info *lock) const;
 };
 
 // A message for a client that waits until the application's lock is released.
@@ -197,13 +207,19 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     FixSessionSlot fixNwInfoSlotSnapshot(uint16_t slotIndex);
 
     // Read by tests and by the reply conversion.
-    FixSessionInfoContainer *sessionContainer() { return m_sessionContainer; }
+    FixSessionInfoContainer *sessionContainer() { return m_sessionContainer.get(); }
     const char *contractExpiryOffset() const { return m_contractExpiryOffset; }
     bool fileLogsEnabled() const { return m_logFactory != nullptr && m_fileLogs; }
-    fixLoggerObject *loggerObject() { return m_fixLoggerObject; }
+    fixLoggerObject *loggerObject() { return m_fixLoggerObject.get(); }
 
   private:
     FixRequestRoad fixNwInfoRequestRoad();
+    // The request handlers' common course (fix_request_road.cpp): the shutdown test where
+    // the handler has one, the session check that logs the client out, the road to the
+    // queue and the outcome's log line or the gateway's stop.
+    void fixNwInfoTakeRequest(const FixRequestTexts &texts, const FIX::Message &request,
+                              const FIX::SessionID &sessionId, uint32_t length,
+                              const FixRecordBuilder &builder);
     int32_t fixNwInfoBuildSpread(const FIX42::SpreadMultiLegSingle &spread, uint8_t *record,
                                  const FixSessionSlot &slot);
     int32_t fixNwInfoBuildSpreadReplace(const FIX42::SpreadCancelReplaceRequest &replace, uint8_t *record,
@@ -222,7 +238,6 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
                             const FIX::SessionID &sessionId, int32_t nwHandle, const std::string &reason);
     void fixNwInfoFlushDeferredSends(std::vector<FixDeferredSend> &sends);
     void fixNwInfoSendNow(FixDeferredSend &send);
-    void fixNwInfoDestroyMembers();
     bool shuttingDown() const;
     void setShutdown();
     // Journal download (fix_journal_download.cpp), on the acceptor thread under the lock.
@@ -280,28 +295,31 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
 
   private:
     shared_queue *m_requestQueue;
-    queue *m_localQueue;
-    queue *jd_output_request_queue;
     shared_queue *m_notificationQueue;
     shared_queue *m_consoleQueue;
-    FixSessionInfoContainer *m_sessionContainer;
-    ea_sync_info *m_lock;
     ea_flag *m_shutdownFlag;
-    logger_object *m_logger; // "fix_network_handler_recv_thread"
-    void *m_loggerSlot;      // the acceptor reads this slot through its hook
-    FIX::SessionSettings *m_settings;
-    FIX::FileStoreFactory *m_storeFactory;
-    FIX::FileLogFactory *m_logFactory;
-    FIX::SocketAcceptor *m_acceptor;
+    logger_object *m_logger;     // "fix_network_handler_recv_thread"
+    void *m_loggerSlot;          // the acceptor reads this slot through its hook
     void *m_fixLoggerObjectSlot; // the acceptor reads this slot through its hook
-    fixLoggerObject *m_fixLoggerObject;
     char m_contractExpiryOffset[FIX_CONTRACT_EXPIRY_OFFSET_SIZE];
     bool m_fileLogs;
-    bool m_acceptorStarted;
-    int m_deferDepth; // > 0 inside fromApp and fromAdmin
-    std::vector<FixDeferredSend>
-        m_deferred; // acceptor thread only // a failed start must not be stopped (the engine's HTTP count)
+    bool m_acceptorStarted;                  // a failed start must not be stopped (the engine's HTTP count)
+    int m_deferDepth;                        // > 0 inside fromApp and fromAdmin
+    std::vector<FixDeferredSend> m_deferred; // acceptor thread only
     uint16_t m_maxSessions;
+
+    // What the application makes, in the order the constructor makes it: a constructor
+    // that fails part-way frees what it has made, and the destructor frees everything,
+    // in the reverse order, the acceptor (which calls into all of it) first.
+    std::unique_ptr<fixLoggerObject> m_fixLoggerObject;
+    std::unique_ptr<queue, FixQueueFree> m_localQueue;
+    std::unique_ptr<queue, FixQueueFree> jd_output_request_queue;
+    std::unique_ptr<FixSessionInfoContainer> m_sessionContainer;
+    std::unique_ptr<ea_sync_info, FixLockFree> m_lock;
+    std::unique_ptr<FIX::SessionSettings> m_settings;
+    std::unique_ptr<FIX::FileStoreFactory> m_storeFactory;
+    std::unique_ptr<FIX::FileLogFactory> m_logFactory;
+    std::unique_ptr<FIX::SocketAcceptor> m_acceptor;
 };
 
 #pragma GCC diagnostic pop

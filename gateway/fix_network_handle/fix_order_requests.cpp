@@ -11,14 +11,14 @@
 #include <cstring>
 #include <string>
 
-#include "gateway/fix_network_handle/fix_field_checks.h"
-#include "gateway/fix_network_handle/fix_nw_info_class.h"
-#include "gateway/fix_network_handle/fix_request_records.h"
-#include "gateway/fix_network_handle/fix_request_road.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/shared_queue.h"
 #include "common/wire.h"
+#include "gateway/fix_network_handle/fix_field_checks.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/fix_network_handle/fix_request_records.h"
+#include "gateway/fix_network_handle/fix_request_road.h"
 
 using namespace vrx_order_layout;
 
@@ -390,96 +390,47 @@ bool fixOrderRequestBuild(FixOrderRequestKind kind, FixSessionInfoContainer *con
     const OrderKind orderKind = kind == FIX_ORDER_REQUEST_CANCEL   ? ORDER_CANCEL
                                 : kind == FIX_ORDER_REQUEST_MODIFY ? ORDER_MODIFY
                                                                    : ORDER_NEW;
-    return fixRequestBuild(road, FIX::SessionID(), orderMessage, orderBuilder(request, orderKind, expiryOffset),
-                           rejectReason, rejectText);
+    return fixRequestBuild(road, FIX::SessionID(), orderMessage,
+                           orderBuilder(request, orderKind, expiryOffset), rejectReason, rejectText);
 }
 
 // Only a new order tests the shutdown flag itself; the gate in fromApp tests it for all.
 void FixNwInfoClass::onMessage(const FIX42::NewOrderSingle &order, const FIX::SessionID &sessionId)
 {
-    if (shuttingDown())
-        return;
-    if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
-    {
-        EA_LOG(
-            m_logger, EA_LEVEL_EVENT,
-            "Session id [%s] not found in the fix_client_list.Hence not processing the NewOrderSingle message",
-            sessionId.toString().c_str());
-        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
-        return;
-    }
-    int32_t handle = -1;
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", order, sessionId,
-                           orderBuilder(order, ORDER_NEW, m_contractExpiryOffset), &handle))
-    {
-    case FIX_REQUEST_SENT:
-        EA_LOG(
-            m_logger, EA_LEVEL_ACTIVITY,
-            "Sending newSingleOrder message of session index[%d] and Fix Nw handle [%d] to User Session Module",
-            static_cast<int>(m_currentSessionIndex), handle);
-        break;
-    case FIX_REQUEST_FATAL:
-        setShutdown();
-        break;
-    case FIX_REQUEST_REFUSED:
-        break;
-    }
+    const FixRequestTexts texts = {
+        __FILE__,
+        __LINE__,
+        true,
+        "Session id [%s] not found in the fix_client_list.Hence not processing the NewOrderSingle message",
+        "Message creation failed",
+        "Sending newSingleOrder message of session index[%d] and Fix Nw handle [%d] to User Session Module"};
+    fixNwInfoTakeRequest(texts, order, sessionId, RECORD_LENGTH,
+                         orderBuilder(order, ORDER_NEW, m_contractExpiryOffset));
 }
 
 void FixNwInfoClass::onMessage(const FIX42::OrderCancelRequest &cancel, const FIX::SessionID &sessionId)
 {
-    if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
-    {
-        EA_LOG(m_logger, EA_LEVEL_EVENT,
-               "Session id [%s] not found in the fix_client_list.Hence not processing OrderCancelRequest.",
-               sessionId.toString().c_str());
-        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
-        return;
-    }
-    int32_t handle = -1;
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", cancel,
-                           sessionId, orderBuilder(cancel, ORDER_CANCEL, m_contractExpiryOffset), &handle))
-    {
-    case FIX_REQUEST_SENT:
-        EA_LOG(
-            m_logger, EA_LEVEL_ACTIVITY,
-            "Sending OrderCancelRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module",
-            static_cast<int>(m_currentSessionIndex), handle);
-        break;
-    case FIX_REQUEST_FATAL:
-        setShutdown();
-        break;
-    case FIX_REQUEST_REFUSED:
-        break;
-    }
+    const FixRequestTexts texts = {
+        __FILE__,
+        __LINE__,
+        false,
+        "Session id [%s] not found in the fix_client_list.Hence not processing OrderCancelRequest.",
+        "Message creation failed",
+        "Sending OrderCancelRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module"};
+    fixNwInfoTakeRequest(texts, cancel, sessionId, RECORD_LENGTH,
+                         orderBuilder(cancel, ORDER_CANCEL, m_contractExpiryOffset));
 }
 
 void FixNwInfoClass::onMessage(const FIX42::OrderCancelReplaceRequest &modify,
                                const FIX::SessionID &sessionId)
 {
-    if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
-    {
-        EA_LOG(
-            m_logger, EA_LEVEL_EVENT,
-            "Session id [%s] not found in the fix_client_list. Hence not processing OrderCancelReplaceRequest",
-            sessionId.toString().c_str());
-        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
-        return;
-    }
-    int32_t handle = -1;
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed ", modify,
-                           sessionId, orderBuilder(modify, ORDER_MODIFY, m_contractExpiryOffset), &handle))
-    {
-    case FIX_REQUEST_SENT:
-        EA_LOG(
-            m_logger, EA_LEVEL_ACTIVITY,
-            "Sending OrderCancelReplaceRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module",
-            static_cast<int>(m_currentSessionIndex), handle);
-        break;
-    case FIX_REQUEST_FATAL:
-        setShutdown();
-        break;
-    case FIX_REQUEST_REFUSED:
-        break;
-    }
+    const FixRequestTexts texts = {
+        __FILE__,
+        __LINE__,
+        false,
+        "Session id [%s] not found in the fix_client_list. Hence not processing OrderCancelReplaceRequest",
+        "Message creation failed ",
+        "Sending OrderCancelReplaceRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module"};
+    fixNwInfoTakeRequest(texts, modify, sessionId, RECORD_LENGTH,
+                         orderBuilder(modify, ORDER_MODIFY, m_contractExpiryOffset));
 }

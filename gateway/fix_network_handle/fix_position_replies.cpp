@@ -59,7 +59,7 @@ void fixPositionFillReport(FIX::Message &report, const uint8_t *record, int16_t 
     const std::string token = fixReplyDecimal(get_u32_be(record, POSITION_REPLY_TOKEN));
     report.setField(FIX::SecurityID(token));
     const std::string kind = fixReplyText(record, POSITION_REPLY_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
-    fixReplySetSecurityType(report, FIX::FIELD::SecurityType, kind);
+    fixReplySetText(report, FIX::FIELD::SecurityType, kind);
     if (kind == "OPT")
         fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[POSITION_REPLY_OPTION_TYPE],
                                 record[POSITION_REPLY_EXERCISE_STYLE],

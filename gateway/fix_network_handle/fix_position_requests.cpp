@@ -7,12 +7,12 @@
 
 #include <cstring>
 
+#include "common/logger.h"
+#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_field_checks.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_request_road.h"
-#include "common/logger.h"
-#include "common/wire.h"
 
 using namespace vrx_position_layout;
 
@@ -184,17 +184,13 @@ void readAction(const PositionBuild &b)
 void FixNwInfoClass::onMessage(const FIX42::PositionMaintenanceRequest &request,
                                const FIX::SessionID &sessionId)
 {
-    if (shuttingDown())
-        return;
-    if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
-    {
-        EA_LOG(
-            m_logger, EA_LEVEL_EVENT,
-            "Session id [%s] not found in the fix_client_list.Hence not processing the PositionMaintenanceRequest message",
-            sessionId.toString().c_str());
-        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
-        return;
-    }
+    const FixRequestTexts texts = {
+        __FILE__,
+        __LINE__,
+        true,
+        "Session id [%s] not found in the fix_client_list.Hence not processing the PositionMaintenanceRequest message",
+        "Message creation failed",
+        "Sending PositionMaintenanceRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module"};
     const char *expiryOffset = m_contractExpiryOffset;
     const FixRecordBuilder build = [&request, expiryOffset](uint8_t *record, const FixSessionSlot &slot)
     {
@@ -205,20 +201,5 @@ void FixNwInfoClass::onMessage(const FIX42::PositionMaintenanceRequest &request,
         readAction(b);
         return EA_SUCCESS;
     };
-    int32_t handle = -1;
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", request,
-                           sessionId, build, &handle))
-    {
-    case FIX_REQUEST_SENT:
-        EA_LOG(
-            m_logger, EA_LEVEL_ACTIVITY,
-            "Sending PositionMaintenanceRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module",
-            static_cast<int>(m_currentSessionIndex), handle);
-        break;
-    case FIX_REQUEST_FATAL:
-        setShutdown();
-        break;
-    case FIX_REQUEST_REFUSED:
-        break;
-    }
+    fixNwInfoTakeRequest(texts, request, sessionId, RECORD_LENGTH, build);
 }

@@ -367,11 +367,6 @@ bool fixReplyRestatement(uint8_t code, char *execType, int *reason)
     return true;
 }
 
-void fixReplySetSecurityType(FIX::FieldMap &map, int tag, const std::string &kind)
-{
-    if (kind == "FUT" || kind == "OPT")
-        map.setField(FIX::StringField(tag, kind));
-}
 
 void fixReplySetProduct(FIX::FieldMap &map, int tag, const std::string &underlying)
 {

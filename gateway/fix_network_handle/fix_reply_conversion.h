@@ -109,9 +109,6 @@ char fixReplyTimeInForce(uint8_t terms);
 // The restatement code of a changed order ('B', 'C' or 'M'): ExecType 'D' and the
 // ExecRestatementReason (52, 50, 51). False for any other code.
 bool fixReplyRestatement(uint8_t code, char *execType, int *reason);
-// SecurityType (or LegSecurityType) "FUT" or "OPT" as the record has it; left out for any
-// other kind, which a client's session would refuse.
-void fixReplySetSecurityType(FIX::FieldMap &map, int tag, const std::string &kind);
 // Product (or LegProduct) 5 for "STK" and 7 for "IDX"; left out otherwise.
 void fixReplySetProduct(FIX::FieldMap &map, int tag, const std::string &underlying);
 // Side (or LegSide) '1' for 1 and '2' for 2; left out otherwise.

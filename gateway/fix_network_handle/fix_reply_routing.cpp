@@ -12,14 +12,14 @@
 #include <memory>
 
 #include "Session.h"
-#include "gateway/fix_network_handle/fix_nw_info_class.h"
-#include "gateway/fix_network_handle/fix_request_records.h"
 #include "common/ea_sync_info.h"
 #include "common/ea_time.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/shared_queue.h"
 #include "common/wire.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/fix_network_handle/fix_request_records.h"
 
 namespace
 {
@@ -151,7 +151,7 @@ FIX::Message *FixNwInfoClass::fixNwInfoBuildTradingSessionStatus(const FixSessio
 int32_t FixNwInfoClass::fixNwInfoSendToClient(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage,
                                               uint16_t slotIndex, logger_object *logger)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     FixSessionSlot *slot = &c->slots[slotIndex];
     std::unique_ptr<FIX::Message> owned(fixMessage);
     c->last_send_tick = ea_get_tick_count();
@@ -241,7 +241,7 @@ int32_t FixNwInfoClass::fixNwInfoLogOnly(ea_sync_guard &lock, message *msg, logg
 int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(ea_sync_guard &lock, message *msg, uint16_t slotIndex,
                                                       logger_object *logger)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     FixSessionSlot *slot = &c->slots[slotIndex];
     // A second sign-on response would replace (and leak) the first, and answer the
     // client's Logon twice: only the first one of a logon counts.
@@ -293,7 +293,7 @@ int32_t FixNwInfoClass::fixNwInfoHandleSignOnResponse(ea_sync_guard &lock, messa
 // the live session of the reply's handle. Anything else is logged and false.
 bool FixNwInfoClass::fixNwInfoReplySlot(const message *msg, uint16_t *slotIndex, logger_object *logger)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     const int32_t index = static_cast<int32_t>(msg->workstation_index) - static_cast<int32_t>(c->index_base);
     if (index < 0 || index >= c->max_sessions)
     {
@@ -520,7 +520,7 @@ FixNwInfoClass::FixReplyHandler FixNwInfoClass::fixNwInfoReplyHandler(int16_t tr
 
 int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
 {
-    ea_sync_guard lock(m_lock);
+    ea_sync_guard lock(m_lock.get());
     uint16_t slotIndex = 0;
     if (!fixNwInfoReplySlot(msg, &slotIndex, logger))
         return fixNwInfoDiscard(lock, msg);

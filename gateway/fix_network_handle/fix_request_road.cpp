@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fix42/BusinessMessageReject.h"
-#include "gateway/fix_network_handle/fix_field_checks.h"
-#include "gateway/fix_network_handle/fix_nw_info_class.h"
-#include "gateway/fix_network_handle/fix_request_records.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/shared_queue.h"
 #include "common/wire.h"
+#include "fix42/BusinessMessageReject.h"
+#include "gateway/fix_network_handle/fix_field_checks.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/fix_network_handle/fix_request_records.h"
 
 const double FIX_REQUEST_LIMIT = 999999999.0;
 
@@ -97,6 +97,41 @@ FixRequestOutcome fixRequestSend(const FixRequestRoad &road, uint32_t length, co
     }
     *sentHandle = handle;
     return FIX_REQUEST_SENT;
+}
+
+void FixNwInfoClass::fixNwInfoTakeRequest(const FixRequestTexts &texts, const FIX::Message &request,
+                                          const FIX::SessionID &sessionId, uint32_t length,
+                                          const FixRecordBuilder &builder)
+{
+    if (texts.testsShutdown && shuttingDown())
+        return;
+// Each format is one of the handlers' literals, whose arguments this function gives.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
+    {
+        logger_object_log_message(
+            logger_object_set_context(m_logger, EA_LEVEL_EVENT, "onMessage", texts.file, texts.line),
+            texts.noSession, sessionId.toString().c_str());
+        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
+        return;
+    }
+    int32_t handle = -1;
+    switch (fixRequestSend(fixNwInfoRequestRoad(), length, texts.creationFailed, request, sessionId, builder,
+                           &handle))
+    {
+    case FIX_REQUEST_SENT:
+        logger_object_log_message(
+            logger_object_set_context(m_logger, EA_LEVEL_ACTIVITY, "onMessage", texts.file, texts.line),
+            texts.sent, static_cast<int>(m_currentSessionIndex), handle);
+        break;
+    case FIX_REQUEST_FATAL:
+        setShutdown();
+        break;
+    case FIX_REQUEST_REFUSED:
+        break;
+    }
+#pragma GCC diagnostic pop
 }
 
 void fixPutText(uint8_t *record, uint32_t offset, const char *text, size_t length)

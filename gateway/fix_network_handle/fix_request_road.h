@@ -53,6 +53,20 @@ FixRequestOutcome fixRequestSend(const FixRequestRoad &road, uint32_t length, co
                                  const FIX::Message &request, const FIX::SessionID &sessionId,
                                  const FixRecordBuilder &builder, int32_t *sentHandle);
 
+// What sets one request handler apart on the road the handlers share: whether it tests
+// the shutdown flag itself, and its own texts. The texts are logged as the handler's
+// (function "onMessage", the handler's file and the line of its texts), so that a line
+// of the log leads to the handler that owns it.
+struct FixRequestTexts
+{
+    const char *file;
+    uint32_t line;
+    bool testsShutdown;
+    const char *noSession;      // format of the session id: the gate found no slot
+    const char *creationFailed; // the record could not be created
+    const char *sent;           // format of the slot index and the network handle
+};
+
 // The builder's part of the road alone: zeroes and builds the record. False with the
 // reject's reason (5 for a missing field, 0 for a failed check) and text, or with reason
 // -1 when the client is told nothing (logged).

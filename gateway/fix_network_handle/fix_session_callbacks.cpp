@@ -10,13 +10,13 @@
 
 #include "FieldConvertors.h"
 #include "Session.h"
-#include "gateway/fix_network_handle/fix_field_checks.h"
-#include "gateway/fix_network_handle/fix_nw_info_class.h"
-#include "gateway/fix_network_handle/fix_request_records.h"
 #include "common/ea_sync_info.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/shared_queue.h"
+#include "gateway/fix_network_handle/fix_field_checks.h"
+#include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/fix_network_handle/fix_request_records.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated"
@@ -94,7 +94,7 @@ void FixNwInfoClass::fromAdmin(const FIX::Message &message, const FIX::SessionID
         return;
     std::vector<FixDeferredSend> sends;
     {
-        ea_sync_guard lock(m_lock);
+        ea_sync_guard lock(m_lock.get());
         ++m_deferDepth;
         try
         {
@@ -190,7 +190,7 @@ void FixNwInfoClass::fromApp(const FIX::Message &message, const FIX::SessionID &
     std::vector<FixDeferredSend> sends;
     bool unsupported = false;
     {
-        ea_sync_guard lock(m_lock);
+        ea_sync_guard lock(m_lock.get());
         ++m_deferDepth;
         try
         {
@@ -316,7 +316,7 @@ void fixReadLogonFields(const FIX42::Logon &logon, FixLogonFields *f, logger_obj
 // session is still being taken down. False when the session has no slot.
 bool FixNwInfoClass::fixNwInfoRefuseKnownSession(const FIX42::Logon &logon, const FIX::SessionID &sessionId)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     uint16_t existing = 0;
     if (c->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &existing, m_logger) != EA_SUCCESS)
         return false;
@@ -345,7 +345,7 @@ bool FixNwInfoClass::fixNwInfoRefuseKnownSession(const FIX42::Logon &logon, cons
 // The table has no free slot: the client is logged out. False when it has one.
 bool FixNwInfoClass::fixNwInfoRefuseFullTable(const FIX::SessionID &sessionId)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     if (c->valid_client_count < c->max_sessions)
         return false;
     EA_LOG(m_logger, EA_LEVEL_EVENT,
@@ -383,7 +383,7 @@ void FixNwInfoClass::fixNwInfoNotifyBoxOfClient(const FIX::SessionID &sessionId)
 // client. Throws LogException when the SessionID cannot be copied.
 void FixNwInfoClass::fixNwInfoTakeSlot(const FIX::SessionID &sessionId, const FixLogonFields &f)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     FIX::SessionID *copied = nullptr;
     const int32_t status = fixNwInfoGetCopyOfSessionId(&sessionId, &copied, m_logger);
     std::unique_ptr<FIX::SessionID> copy(copied);
@@ -465,7 +465,7 @@ void FixNwInfoClass::fixNwInfoLogonHandler(const FIX42::Logon &logon, const FIX:
 void FixNwInfoClass::fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t index,
                                                 const FIX::SessionID &sessionId)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     FixSessionSlot *slot = &c->slots[index];
     FIX::Session *session = FIX::Session::lookupSession(sessionId);
     if (session != nullptr)
@@ -501,7 +501,7 @@ void FixNwInfoClass::fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t in
 void FixNwInfoClass::fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index,
                                              const FIX::SessionID &sessionId)
 {
-    FixSessionInfoContainer *c = m_sessionContainer;
+    FixSessionInfoContainer *c = m_sessionContainer.get();
     FixSessionSlot *slot = &c->slots[index];
     message *notification = message_create(0, CLIENT_DISCONNECTED);
     if (notification == nullptr)
@@ -543,7 +543,7 @@ void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
 {
     if (shuttingDown())
         return;
-    ea_sync_guard lock(m_lock);
+    ea_sync_guard lock(m_lock.get());
     const std::string id = sessionId.toString();
     uint16_t index = 0;
     if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index,

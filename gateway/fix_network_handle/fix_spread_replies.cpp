@@ -120,7 +120,7 @@ void addLeg(FIX::Message &report, const uint8_t *record, const leg_source &s, sp
     exchange_time_to_ymd_strings(static_cast<int64_t>(get_u32_be(record, s.expiry)), yearMonth, day);
     leg->setField(FIX::LegMaturityDate(std::string(yearMonth) + day));
     const std::string kind = fixReplyText(record, s.instrumentKind, ORDER_REPLY_KIND_SIZE);
-    fixReplySetSecurityType(*leg, FIX::FIELD::LegSecurityType, kind);
+    fixReplySetText(*leg, FIX::FIELD::LegSecurityType, kind);
     if (kind == "OPT")
     {
         // An order of options legs is opened: said once, in the body.

@@ -11,13 +11,13 @@
 
 #include <cstring>
 
+#include "common/logger.h"
+#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_field_checks.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_order_requests.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_request_road.h"
-#include "common/logger.h"
-#include "common/wire.h"
 
 using namespace vrx_spread_layout;
 
@@ -454,67 +454,29 @@ int32_t FixNwInfoClass::fixNwInfoBuildSpreadReplace(const FIX42::SpreadCancelRep
 
 void FixNwInfoClass::onMessage(const FIX42::SpreadMultiLegSingle &spread, const FIX::SessionID &sessionId)
 {
-    if (shuttingDown())
-        return;
-    if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
-    {
-        EA_LOG(
-            m_logger, EA_LEVEL_EVENT,
-            "Session id [%s] not found in the fix_client_list.Hence not processing the SpreadMultiLegSingle message",
-            sessionId.toString().c_str());
-        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
-        return;
-    }
-    int32_t handle = -1;
-    const FixRecordBuilder build = [this, &spread](uint8_t *record, const FixSessionSlot &slot)
-    { return fixNwInfoBuildSpread(spread, record, slot); };
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", spread,
-                           sessionId, build, &handle))
-    {
-    case FIX_REQUEST_SENT:
-        EA_LOG(
-            m_logger, EA_LEVEL_ACTIVITY,
-            "Sending spreadMultiLegSingle message of session index[%d] and Fix Nw handle [%d] to User Session Module",
-            static_cast<int>(m_currentSessionIndex), handle);
-        break;
-    case FIX_REQUEST_FATAL:
-        setShutdown();
-        break;
-    case FIX_REQUEST_REFUSED:
-        break;
-    }
+    const FixRequestTexts texts = {
+        __FILE__,
+        __LINE__,
+        true,
+        "Session id [%s] not found in the fix_client_list.Hence not processing the SpreadMultiLegSingle message",
+        "Message creation failed",
+        "Sending spreadMultiLegSingle message of session index[%d] and Fix Nw handle [%d] to User Session Module"};
+    fixNwInfoTakeRequest(texts, spread, sessionId, RECORD_LENGTH,
+                         [this, &spread](uint8_t *record, const FixSessionSlot &slot)
+                         { return fixNwInfoBuildSpread(spread, record, slot); });
 }
 
 void FixNwInfoClass::onMessage(const FIX42::SpreadCancelReplaceRequest &replace,
                                const FIX::SessionID &sessionId)
 {
-    if (shuttingDown())
-        return;
-    if (m_currentSessionIndex >= m_sessionContainer->max_sessions)
-    {
-        EA_LOG(
-            m_logger, EA_LEVEL_EVENT,
-            "Session id [%s] not found in the fix_client_list.Hence not processing the SpreadCancelReplaceRequest message",
-            sessionId.toString().c_str());
-        fixNwInfoLogoutTheUser(sessionId, FIX::Text("Session Not Found"));
-        return;
-    }
-    int32_t handle = -1;
-    const FixRecordBuilder build = [this, &replace](uint8_t *record, const FixSessionSlot &slot)
-    { return fixNwInfoBuildSpreadReplace(replace, record, slot); };
-    switch (fixRequestSend(fixNwInfoRequestRoad(), RECORD_LENGTH, "Message creation failed", replace,
-                           sessionId, build, &handle))
-    {
-    case FIX_REQUEST_SENT:
-        EA_LOG(
-            m_logger, EA_LEVEL_ACTIVITY,
-            "Sending spreadCancelReplaceRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module",
-            static_cast<int>(m_currentSessionIndex), handle);
-        break;
-    case FIX_REQUEST_FATAL:
-        setShutdown();
-        break;
-    case FIX_REQUEST_REFUSED:
-        break;
-    }
+    const FixRequestTexts texts = {
+        __FILE__,
+        __LINE__,
+        true,
+        "Session id [%s] not found in the fix_client_list.Hence not processing the SpreadCancelReplaceRequest message",
+        "Message creation failed",
+        "Sending spreadCancelReplaceRequest message of session index[%d] and Fix Nw handle [%d] to User Session Module"};
+    fixNwInfoTakeRequest(texts, replace, sessionId, RECORD_LENGTH,
+                         [this, &replace](uint8_t *record, const FixSessionSlot &slot)
+                         { return fixNwInfoBuildSpreadReplace(replace, record, slot); });
 }

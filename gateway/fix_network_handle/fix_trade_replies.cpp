@@ -52,7 +52,7 @@ void setOrderFields(FIX::Message &report, const uint8_t *record, bool confirmati
     fixReplySetText(report, FIX::FIELD::Symbol,
                     fixReplyText(record, TRADE_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string kind = fixReplyText(record, TRADE_REPLY_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
-    fixReplySetSecurityType(report, FIX::FIELD::SecurityType, kind);
+    fixReplySetText(report, FIX::FIELD::SecurityType, kind);
     if (kind == "OPT")
         fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[TRADE_REPLY_OPTION_TYPE],
                                 record[TRADE_REPLY_EXERCISE_STYLE],
@@ -147,7 +147,7 @@ void fixGiveUpFillReport(FIX::Message &report, const uint8_t *record)
     fixReplySetText(report, FIX::FIELD::Symbol,
                     fixReplyText(record, GIVE_UP_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string kind = fixReplyText(record, GIVE_UP_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
-    fixReplySetSecurityType(report, FIX::FIELD::SecurityType, kind);
+    fixReplySetText(report, FIX::FIELD::SecurityType, kind);
     if (kind == "OPT")
         fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[GIVE_UP_OPTION_TYPE],
                                 record[GIVE_UP_EXERCISE_STYLE], get_i32_be(record, GIVE_UP_STRIKE_PRICE));

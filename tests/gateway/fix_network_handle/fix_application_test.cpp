@@ -8,8 +8,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include "gateway/fix_network_handle/fix_front_end_test_support.h"
 #include "common/logger.h"
+#include "gateway/fix_network_handle/fix_front_end_test_support.h"
 
 using namespace fix_front_end_test;
 
@@ -59,6 +59,30 @@ TEST(FixApplicationSetUp, MissingContractExpiryOffsetOrSettingsGiveNoApplication
                            side.sessionRecovery, side.userLogoffInProgress, &side.dayFlag14, nullptr);
     EXPECT_EQ(app, nullptr);
     fix_nw_info_destroy(nullptr);
+}
+
+TEST(FixApplicationSetUp, StartThatFailsPartWayLeavesNoEngineSessionBehind)
+{
+    GatewaySide side;
+    Application listening(side, 4);
+    ASSERT_NE(listening.app, nullptr);
+    // A second application on the same port makes its session, then cannot listen.
+    const char *const other = "1002,MEMBR,1";
+    fix_test::TempFolder dir;
+    std::ofstream(dir.file("fix_settings.cfg")) << acceptorSettings(dir, listening.port, true, {other});
+    std::ofstream(dir.file("qel_ip.cfg")) << "CONTRACT_EXPIRY_OFFSET=15:30:00\n";
+    FixNwInfoClass *app =
+        fix_nw_info_create(2, dir.file("fix_settings.cfg").c_str(), dir.file("qel_ip.cfg").c_str(),
+                           side.toUserSession(), side.toBoxComm(), side.toInterface(), 4, &side.shutdown,
+                           side.allowInvitations, side.recoveryQueueOverflow, &side.holdWord,
+                           side.sessionRecovery, side.userLogoffInProgress, &side.dayFlag14, nullptr);
+    EXPECT_EQ(app, nullptr);
+    fix_nw_info_destroy(app);
+    EXPECT_EQ(FIX::Session::lookupSession(FIX::SessionID("FIX.4.2", GATEWAY_COMP_ID, other)), nullptr);
+    // The first application is untouched.
+    EXPECT_NE(FIX::Session::lookupSession(FIX::SessionID("FIX.4.2", GATEWAY_COMP_ID, CLIENT_COMP_ID)),
+              nullptr);
+    EXPECT_EQ(fix_nw_info_poll_acceptor(listening.app), 0);
 }
 
 TEST(FixApplicationSetUp, SettingsWithoutSessionsGiveTheDummySession)

@@ -315,3 +315,22 @@ TEST(FixOrderRequests, NewOrderDuringShutdownGetsNoAnswer)
     EXPECT_EQ(r.client.application.firstOfType("j"), "");
     EXPECT_EQ(r.client.application.firstOfType("5"), "");
 }
+
+TEST(FixOrderRequests, EachHandlerLogsItsOwnLines)
+{
+    const std::string id = ACCEPTOR_SESSION.toString();
+    expectHandlerLines(
+        request('D', NEW_ORDER), "fix_order_requests.cpp",
+        "Sending newSingleOrder message of session index[0] and Fix Nw handle [1] to User Session Module",
+        "Session id [" + id +
+            "] not found in the fix_client_list.Hence not processing the NewOrderSingle message");
+    expectHandlerLines(
+        request('F', CANCEL), "fix_order_requests.cpp",
+        "Sending OrderCancelRequest message of session index[0] and Fix Nw handle [1] to User Session Module",
+        "Session id [" + id + "] not found in the fix_client_list.Hence not processing OrderCancelRequest.");
+    expectHandlerLines(
+        request('G', MODIFY), "fix_order_requests.cpp",
+        "Sending OrderCancelReplaceRequest message of session index[0] and Fix Nw handle [1] to User Session Module",
+        "Session id [" + id +
+            "] not found in the fix_client_list. Hence not processing OrderCancelReplaceRequest");
+}

@@ -163,3 +163,12 @@ TEST(FixPositionRequests, UnknownSessionIsLoggedOut)
     ASSERT_TRUE(r.client.waitFor("5"));
     EXPECT_EQ(tagValue(r.client.application.firstOfType("5"), 58), "Session Not Found");
 }
+
+TEST(FixPositionRequests, TheHandlerLogsItsOwnLines)
+{
+    expectHandlerLines(
+        build<FIX42::PositionMaintenanceRequest>(EXERCISE), "fix_position_requests.cpp",
+        "Sending PositionMaintenanceRequest message of session index[0] and Fix Nw handle [1] to User Session Module",
+        "Session id [" + ACCEPTOR_SESSION.toString() +
+            "] not found in the fix_client_list.Hence not processing the PositionMaintenanceRequest message");
+}

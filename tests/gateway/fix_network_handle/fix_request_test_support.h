@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "common/logger.h"
 #include "fix42/OrderCancelReplaceRequest.h"
 #include "fix42/OrderCancelRequest.h"
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
 #include "support/fix_text.h"
 #include "support/hex.h"
+#include "support/test_support.h"
 
 namespace fix_front_end_test
 {
@@ -97,7 +99,11 @@ const FIX::SessionID ACCEPTOR_SESSION("FIX.4.2", GATEWAY_COMP_ID, CLIENT_COMP_ID
 // The side of the gateway and a client that has gone through the whole exchange logon.
 struct ReadyClient
 {
-    ReadyClient() : a(side, 4), sender(side, a.app), client(a.port) {}
+    explicit ReadyClient(logger_object *logger = nullptr)
+        : a(side, 4, true, "CONTRACT_EXPIRY_OFFSET=15:30:00\n", CLIENT_COMP_ID, "", logger),
+          sender(side, a.app), client(a.port)
+    {
+    }
 
     // Logon, admission, sign-on, system information; `streams` journal streams.
     void logOn(uint8_t streams)
@@ -183,5 +189,57 @@ struct ReadyClient
     SendThread sender;
     Client client;
 };
+
+// The gateway's log of the FIX receive thread in a temporary folder, at the level that
+// writes every line of the request handlers, and its text lines read back.
+struct HandlerLog
+{
+    HandlerLog()
+    {
+        folder.write("log.cfg", "LOG_FILE_PATH=" + folder.path() + "\nSYSTEM_LOGGING_LEVEL=ACTIVITY\n");
+        const char *names[] = {"fix_network_handler_recv_thread"};
+        loggers = logger_object_container_create(folder.file("log.cfg").c_str(), names, 1);
+    }
+    ~HandlerLog() { logger_object_container_destroy(loggers); }
+    HandlerLog(const HandlerLog &) = delete;
+    HandlerLog &operator=(const HandlerLog &) = delete;
+
+    logger_object *logger() { return loggers == nullptr ? nullptr : loggers->loggers[0]; }
+
+    // Whether a line holds the text, then the function and the file that logged it.
+    bool hasLine(const std::string &text, const std::string &function, const std::string &file) const
+    {
+        const std::string wanted = "|" + text + "|" + function + "|" + file + "|";
+        for (const std::string &name : folder.list())
+            if (name.find("_text.") != std::string::npos &&
+                qel_test::read_file(folder.file(name)).find(wanted) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    qel_test::temp_dir folder;
+    logger_object_container *loggers = nullptr;
+};
+
+// A request that goes through, then the same request handed to its handler with no
+// session slot: the handler's line of the record it sent (slot 0, handle 1) and its line
+// of the unknown session both stand in the log as written by its onMessage in `file`.
+inline void expectHandlerLines(const FIX::Message &request, const std::string &file, const std::string &sent,
+                               const std::string &noSession)
+{
+    HandlerLog log;
+    ASSERT_NE(log.logger(), nullptr);
+    ReadyClient r(log.logger());
+    r.logOnReady();
+    r.send(request);
+    Record record(r.side.take(r.side.toUserSession()));
+    ASSERT_NE(record, nullptr);
+    r.a.app->fixNwInfoValidClientCount();
+    ASSERT_EQ(r.a.app->m_currentSessionIndex, FIX_NO_SESSION_INDEX);
+    r.a.app->crack(request, ACCEPTOR_SESSION);
+    ASSERT_TRUE(r.client.waitFor("5"));
+    EXPECT_TRUE(log.hasLine(sent, "onMessage", file)) << sent;
+    EXPECT_TRUE(log.hasLine(noSession, "onMessage", file)) << noSession;
+}
 
 } // namespace fix_front_end_test

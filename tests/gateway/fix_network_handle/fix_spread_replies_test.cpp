@@ -301,6 +301,23 @@ TEST_F(SpreadReplies, LegValuesOutsideTheMappedOnesAreLeftOut)
     EXPECT_EQ(second.count(624), 0u);
 }
 
+TEST_F(SpreadReplies, ALegOfAnyKindCarriesItAndAnEmptyKindIsLeftOut)
+{
+    RecordBytes r = spreadReply(2126, "0000");
+    r.text(248, "SPR")      // second leg
+        .at(328, "000000"); // third leg: no kind
+    Converted out = convert(r, 2126, 0);
+    ASSERT_EQ(out.status, EA_SUCCESS) << out.log;
+    ASSERT_EQ(out.groups.size(), 3u);
+    EXPECT_EQ(out.groups[0][609], "FUT");
+    Fields second = out.groups[1];
+    EXPECT_EQ(second[609], "SPR");
+    EXPECT_EQ(second.count(6009) + second.count(613) + second.count(612), 0u) << "option fields for OPT only";
+    EXPECT_EQ(out.groups[2].count(609), 0u);
+    EXPECT_EQ(out.groups[2][602], "35003") << "the rest of the entry stays";
+    EXPECT_EQ(clientRefusal(*out.fix), "");
+}
+
 TEST_F(SpreadReplies, RefusedChangesOfASpreadBecomeCancelRejects)
 {
     const struct

@@ -418,3 +418,18 @@ TEST(FixSpreadRequests, SpreadDuringShutdownGetsNoAnswer)
     EXPECT_EQ(ready.side.take(ready.side.toUserSession(), 200), nullptr);
     EXPECT_EQ(ready.client.application.firstOfType("j"), "");
 }
+
+TEST(FixSpreadRequests, EachHandlerLogsItsOwnLines)
+{
+    const std::string id = ACCEPTOR_SESSION.toString();
+    expectHandlerLines(
+        withLegs<FIX42::SpreadMultiLegSingle>(SPREAD, SPREAD_LEGS), "fix_spread_requests.cpp",
+        "Sending spreadMultiLegSingle message of session index[0] and Fix Nw handle [1] to User Session Module",
+        "Session id [" + id +
+            "] not found in the fix_client_list.Hence not processing the SpreadMultiLegSingle message");
+    expectHandlerLines(
+        withLegs<FIX42::SpreadCancelReplaceRequest>(MODIFY, MODIFY_LEGS), "fix_spread_requests.cpp",
+        "Sending spreadCancelReplaceRequest message of session index[0] and Fix Nw handle [1] to User Session Module",
+        "Session id [" + id +
+            "] not found in the fix_client_list.Hence not processing the SpreadCancelReplaceRequest message");
+}

@@ -354,3 +354,41 @@ TEST_F(TradeReplies, PositionRepliesBecomePositionMaintenanceReports)
         EXPECT_EQ(clientRefusal(*out.fix), "");
     }
 }
+
+TEST_F(TradeReplies, AnyInstrumentKindReachesTheClientAndAnEmptyOneIsLeftOut)
+{
+    const struct
+    {
+        const char *name;
+        RecordBytes record;
+        uint32_t kindOffset;
+        int16_t transcode;
+    } families[] = {
+        {"trade confirmation", tradeReply("08ae"), 136, 2222},
+        {"trade reply", tradeReply("08a4"), 136, 2212},
+        {"give-up", giveUp("119a"), 54, 4506},
+        {"position", positionReply("0fa0", "0000"), 46, 4000},
+    };
+    for (const auto &f : families)
+    {
+        for (const char *kind : {"ABC", "SPR", "FUT"})
+        {
+            SCOPED_TRACE(std::string(f.name) + " " + kind);
+            RecordBytes r = f.record;
+            r.text(f.kindOffset, kind);
+            Converted out = convert(r, f.transcode, 0);
+            ASSERT_EQ(out.status, EA_SUCCESS) << out.log;
+            EXPECT_EQ(out.fields[167], kind);
+            EXPECT_EQ(out.fields.count(201) + out.fields.count(206) + out.fields.count(202), 0u)
+                << "option fields for OPT only";
+            EXPECT_EQ(clientRefusal(*out.fix), "");
+        }
+        SCOPED_TRACE(std::string(f.name) + " without a kind");
+        RecordBytes r = f.record;
+        r.at(f.kindOffset, "000000");
+        Converted out = convert(r, f.transcode, 0);
+        ASSERT_EQ(out.status, EA_SUCCESS) << out.log;
+        EXPECT_EQ(out.fields.count(167), 0u);
+        EXPECT_EQ(clientRefusal(*out.fix), "");
+    }
+}
