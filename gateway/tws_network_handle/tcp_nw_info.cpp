@@ -1010,3 +1010,35 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
     }
     return EA_SUCCESS;
 }
+
+void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded)
+{
+    uint32_t now = ea_get_tick_count();
+    *at_once = 0;
+    *folded = 0;
+    if (server->refusal_report_open != 0 &&
+        ea_get_tick_difference(now, server->refusal_report_tick) >= TCP_NW_INFO_REFUSAL_REPORT_MS)
+    {
+        // A second with refusals ends in one event that counts them; a quiet one closes the spell.
+        if (server->refusals_unreported > 0)
+        {
+            *folded = server->refusals_unreported;
+            server->refusals_unreported = 0;
+            server->refusal_report_tick = now;
+        }
+        else
+        {
+            server->refusal_report_open = 0;
+        }
+    }
+    if (refused == 0)
+        return;
+    if (server->refusal_report_open == 0)
+    {
+        *at_once = 1;
+        refused -= 1;
+        server->refusal_report_open = 1;
+        server->refusal_report_tick = now;
+    }
+    server->refusals_unreported += refused;
+}
