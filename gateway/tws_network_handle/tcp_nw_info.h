@@ -31,6 +31,9 @@ enum
     TCP_NW_INFO_SIGN_ON_TIMEOUT_MS = 30000,
     TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS = 30000,
     TCP_NW_INFO_IDLE_CHECK_INTERVAL_MS = 1000,
+    // When every slot is taken, a new connection takes the slot of the oldest one that has
+    // sent no whole frame, once that one has had this long to sign on.
+    TCP_NW_INFO_SLOT_GRACE_MS = 500,
     // Refused connections reach the console at most once in this time, the later ones counted.
     TCP_NW_INFO_REFUSAL_REPORT_MS = 1000,
 };
@@ -80,6 +83,7 @@ struct tcp_nw_info
     uint32_t refusals_unreported; // refused since the last console event about refusals
     uint32_t refusal_report_tick; // tick of that event
     uint16_t refusal_report_open; // 1 within a second of that event
+    uint32_t slots_given;         // connections closed to give their slot to a new one, not yet reported
 };
 
 tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
@@ -93,6 +97,8 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
                                    uint32_t input_count, uint32_t wait_time_ms, queue *data_queue,
                                    queue *disconnect_queue, uint16_t *pending_sockets, uint32_t *refused,
                                    queue **locals, logger_object *logger);
+// A full table makes room by giving the new connection the slot of the oldest connection
+// that has sent no whole frame within its grace; that one counts as refused.
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger);
 ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t operation, message *msg,
                                                queue *notifications, logger_object *logger);

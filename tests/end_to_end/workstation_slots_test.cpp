@@ -1,6 +1,7 @@
-// The workstation port of a running gateway when its slots are all taken: a burst of
-// refused connects reaches the console as a handful of events that count them instead of
-// one event each.
+// The workstation port of a running gateway when its slots are all taken: connections that
+// hold a slot without signing on make room for a trader, a signed-on trader never does,
+// and a burst of refused connects reaches the console as a handful of events that count
+// them instead of one event each.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -73,6 +74,59 @@ struct signed_on_trader
     }
 };
 } // namespace
+
+TEST(WorkstationSlots, HoldersOfEverySlotMakeRoomForATraderButSignedOnTradersKeepTheirs)
+{
+    qel_test::fix_road road({1001}, box_of(4), qel_sim::exchange_options(), {{"MAX_TWS_CLIENTS", "4"}});
+    ASSERT_TRUE(road.listening);
+    signed_on_trader first;
+    ASSERT_TRUE(qel_test::wait_until([&] { return first.client.connect("127.0.0.1", road.workstation_port); },
+                                     10000));
+    first.trader.reset(new qel_sim::trader(first.client, 2001));
+    ASSERT_TRUE(first.trader->sign_on(kTimeoutMs).arrived);
+
+    // Three connections take the other slots and send one byte of a frame, no sign-on.
+    qel_sim::slot_holders holders;
+    ASSERT_EQ(holders.open(road.workstation_port, 3), 3u);
+    const auto held_since = std::chrono::steady_clock::now();
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] {
+            return occurrences(thread_logs(road.dir, "tws_network_handler_thread"),
+                               "Added new network handle") >= 4;
+        },
+        kTimeoutMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200)); // past the holders' grace
+
+    // A trader still signs on, in far less than the time after which idle holders are cut.
+    signed_on_trader second;
+    ASSERT_TRUE(second.sign_on(road.workstation_port, 2002));
+    EXPECT_LT(std::chrono::steady_clock::now() - held_since, std::chrono::seconds(20));
+    const std::string log = thread_logs(road.dir, "tws_network_handler_thread");
+    EXPECT_EQ(occurrences(log, "to a new connection, as it has not signed on"), 1u);
+
+    // More connects take the remaining holders' slots, never a signed-on trader's.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    std::vector<std::unique_ptr<qel_sim::raw_peer>> newcomers;
+    for (int i = 0; i < 6; ++i)
+    {
+        newcomers.emplace_back(new qel_sim::raw_peer);
+        newcomers.back()->connect(road.workstation_port);
+    }
+    EXPECT_EQ(holders.wait_closed(kTimeoutMs), 3u);
+    EXPECT_EQ(occurrences(thread_logs(road.dir, "tws_network_handler_thread"),
+                          "to a new connection, as it has not signed on"),
+              3u);
+    EXPECT_TRUE(first.trader->system_information(kTimeoutMs).arrived);
+    EXPECT_TRUE(second.trader->system_information(kTimeoutMs).arrived);
+    EXPECT_FALSE(first.client.peer_closed());
+    EXPECT_FALSE(second.client.peer_closed());
+
+    EXPECT_TRUE(first.trader->sign_off(kTimeoutMs).arrived);
+    EXPECT_TRUE(second.trader->sign_off(kTimeoutMs).arrived);
+    qel_test::process_result result = road.stop();
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0);
+}
 
 TEST(WorkstationSlots, ABurstOfRefusedConnectsReachesTheConsoleOnceASecondWithItsCount)
 {
