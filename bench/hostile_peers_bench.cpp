@@ -525,16 +525,17 @@ int run_item(bench_report &report, const char *title, int seconds, const std::st
                  users.fix_refusals[1]);
     for (const std::string &note : notes)
         report.line("  %s", note.c_str());
-    report.line("attack / alone: trader answered %.2fx, FIX answered %.2fx, peak resident %.2fx, descriptors "
-                "%.2fx",
-                users.trader_orders[0].answered > 0
-                    ? static_cast<double>(users.trader_orders[1].answered) / users.trader_orders[0].answered
-                    : 0,
-                users.fix_orders[0].answered > 0
-                    ? static_cast<double>(users.fix_orders[1].answered) / users.fix_orders[0].answered
-                    : 0,
-                alone.peak_rss > 0 ? static_cast<double>(attacked.peak_rss) / alone.peak_rss : 0,
-                alone.peak_fds > 0 ? static_cast<double>(attacked.peak_fds) / alone.peak_fds : 0);
+    // Phases may differ in length: orders are compared as answers a second.
+    auto per_second = [](const orders &o, const phase_figures &f)
+    { return f.seconds > 0 ? o.answered / f.seconds : 0; };
+    auto ratio = [](double attack, double baseline) { return baseline > 0 ? attack / baseline : 0; };
+    report.line(
+        "attack / alone: trader answers a second %.2fx, FIX answers a second %.2fx, peak resident %.2fx, "
+        "descriptors %.2fx",
+        ratio(per_second(users.trader_orders[1], attacked), per_second(users.trader_orders[0], alone)),
+        ratio(per_second(users.fix_orders[1], attacked), per_second(users.fix_orders[0], alone)),
+        ratio(static_cast<double>(attacked.peak_rss), static_cast<double>(alone.peak_rss)),
+        ratio(static_cast<double>(attacked.peak_fds), static_cast<double>(alone.peak_fds)));
     if (pair.fix)
         pair.fix->stop();
     return 0;
