@@ -7,17 +7,25 @@
 // the FIX status page to disable every session. For each phase it reports the honest
 // users' orders sent and answered with their latencies, the gateway's CPU and memory, the
 // host connections and box sign-ons, the bytes of log written, and what the attackers got.
+// Three more items each run a gateway of their own, the trader and the FIX client trading
+// alone first (the item's baseline) and then beside one attack: (1) about 950 connections
+// to the FIX port that send nothing or half a logon, (2) a flood of connects to a full
+// workstation port, with a console that connects after it and takes the day's events, and
+// (5) slot holders on every free workstation slot that connect again at once whenever
+// they are dropped, while a newcomer trader tries to sign on.
 // Figures are printed and written to bench_results/hostile_peers.txt under the build
 // folder (or the file given). A gateway binary other than this build's may be given, to
-// measure a build without the mends on the same machine in the same way.
+// measure a build without the mends on the same machine in the same way; the items to run
+// may be chosen (default "0125", 0 being the attacks together).
 //
-//   hostile_peers_bench [seconds per phase] [output file] [qel_ip binary]
+//   hostile_peers_bench [seconds per phase] [output file] [qel_ip binary] [items]
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -30,6 +38,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "sim/console/console_client.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_sample_order.h"
 #include "sim/host/sim_host.h"
@@ -49,6 +58,8 @@ const uint32_t kHostileUser = 3001;
 const uint32_t kFixUser = 1001;
 const uint32_t kMaxClients = 10;
 const uint32_t kFreeSlots = kMaxClients - 2;
+// Threads of the connect flood: each connect that meets a full backlog waits for its retry.
+const int kFlooders = 64;
 
 double since_ms(steady::time_point start)
 {
@@ -103,6 +114,17 @@ process_sample sample(int pid)
     return s;
 }
 
+// Open descriptors of the gateway.
+long descriptors(int pid)
+{
+    long count = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end;
+         !error && it != end; it.increment(error))
+        ++count;
+    return count;
+}
+
 uint64_t folder_bytes(const std::string &folder)
 {
     uint64_t total = 0;
@@ -150,9 +172,9 @@ struct gateway_run
     std::unique_ptr<qel_sim::sim_host> host;
     std::unique_ptr<qel_sim::sim_box_host> box;
     std::unique_ptr<qel_test::child_process> gateway;
-    uint16_t workstation_port = 0, fix_port = 0, http_port = 0, interactive_port = 0;
+    uint16_t workstation_port = 0, fix_port = 0, http_port = 0, interactive_port = 0, realtime_port = 0;
 
-    explicit gateway_run(const std::string &binary)
+    explicit gateway_run(const std::string &binary, uint32_t max_clients = kMaxClients)
     {
         qel_sim::host_options options;
         options.lifetime_ms = 3600 * 1000;
@@ -160,14 +182,15 @@ struct gateway_run
         host->start();
         qel_sim::box_options box_options;
         box_options.box_id = 101;
-        box_options.max_users = static_cast<int16_t>(kMaxClients);
+        box_options.max_users = static_cast<int16_t>(max_clients);
         box.reset(new qel_sim::sim_box_host(*host, box_options));
         config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
-        config.values["MAX_TWS_CLIENTS"] = std::to_string(kMaxClients);
+        config.values["MAX_TWS_CLIENTS"] = std::to_string(max_clients);
         config.values["SYSTEM_LOGGING_LEVEL"] = "EVENT";
         workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
         interactive_port =
             static_cast<uint16_t>(std::stoi(config.values["INTERFACE_INTERACTIVE_PORT_NUMBER"]));
+        realtime_port = static_cast<uint16_t>(std::stoi(config.values["INTERFACE_REALTIME_PORT_NUMBER"]));
         std::string path = config.write(dir);
         fix_port = config.fix_port; // the configuration holds both until the gateway binds them
         http_port = config.reserve_port();
@@ -202,7 +225,8 @@ struct honest_users
     std::mutex lock;
     std::thread trader_thread, fix_thread;
 
-    void start(qel_sim::trader &trader, qel_sim::fix_client &fix)
+    // The FIX user trades only when there is one.
+    void start(qel_sim::trader &trader, qel_sim::fix_client *fix_client)
     {
         trader_thread = std::thread(
             [&]
@@ -217,6 +241,9 @@ struct honest_users
                     trader_orders[at].add(reply.arrived && reply.transcode == 2073, since_ms(begin));
                 }
             });
+        if (fix_client == nullptr)
+            return;
+        qel_sim::fix_client &fix = *fix_client;
         fix.on_message(
             [this](const qel_sim::fix_client_message &m)
             {
@@ -258,7 +285,8 @@ struct honest_users
     {
         stop = true;
         trader_thread.join();
-        fix_thread.join();
+        if (fix_thread.joinable())
+            fix_thread.join();
     }
 };
 
@@ -314,7 +342,7 @@ struct phase_figures
     uint32_t connections_start = 0, connections_end = 0, sign_ons_start = 0, sign_ons_end = 0,
              relogons_start = 0, relogons_end = 0;
     uint64_t log_start = 0, log_end = 0;
-    long peak_rss = 0;
+    long peak_rss = 0, peak_fds = 0;
     double seconds = 0;
 };
 
@@ -334,8 +362,9 @@ void report_phase(bench_report &report, const char *name, phase_figures &f, orde
     report.line("  host            connections %u (%u since the start), box sign-ons %u, relogons %u",
                 f.connections_end - f.connections_start, f.connections_end, f.sign_ons_end - f.sign_ons_start,
                 f.relogons_end - f.relogons_start);
-    report.line("  logs written    %.1f MB (%.2f MB/min)", (f.log_end - f.log_start) / 1e6,
-                f.seconds > 0 ? (f.log_end - f.log_start) / 1e6 * 60 / f.seconds : 0);
+    report.line("  logs written    %.1f MB (%.2f MB/min);  descriptors at the peak %ld",
+                (f.log_end - f.log_start) / 1e6,
+                f.seconds > 0 ? (f.log_end - f.log_start) / 1e6 * 60 / f.seconds : 0, f.peak_fds);
 }
 
 // Runs a phase of `seconds`, sampling the gateway every 100 ms.
@@ -352,6 +381,7 @@ void run_phase(gateway_run &run, phase_figures &f, int seconds)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         f.peak_rss = std::max(f.peak_rss, sample(pid).rss_kb);
+        f.peak_fds = std::max(f.peak_fds, descriptors(pid));
     }
     f.seconds = since_ms(begin) / 1000.0;
     f.end = sample(pid);
@@ -360,43 +390,56 @@ void run_phase(gateway_run &run, phase_figures &f, int seconds)
     f.relogons_end = run.box->state().relogons;
     f.log_end = folder_bytes(run.dir.file("logs"));
 }
-} // namespace
 
-int main(int argc, char *argv[])
+// The honest trader at a workstation and the FIX client, signed on and ready.
+struct honest_pair
 {
-    const int seconds = argc > 1 ? atoi(argv[1]) : 20;
-    const std::string output = argc > 2 ? argv[2] : bench_default_output("hostile_peers.txt");
-    const std::string binary = argc > 3 ? argv[3] : QEL_IP_BINARY;
-    bench_report report;
-    report.line("hostile_peers_bench: %d s alone, then %d s under attack; gateway %s", seconds, seconds,
-                binary.c_str());
-
-    gateway_run run(binary);
     qel_sim::workstation_client trader_client;
-    if (!qel_test::wait_until([&] { return trader_client.connect("127.0.0.1", run.workstation_port); },
-                              10000))
+    std::unique_ptr<qel_sim::trader> trader;
+    std::unique_ptr<qel_sim::fix_client> fix;
+
+    bool start(gateway_run &run, bool with_fix = true)
     {
-        fprintf(stderr, "hostile_peers_bench: the gateway does not listen\n");
-        return 1;
+        if (!qel_test::wait_until([&] { return trader_client.connect("127.0.0.1", run.workstation_port); },
+                                  10000))
+        {
+            fprintf(stderr, "hostile_peers_bench: the gateway does not listen\n");
+            return false;
+        }
+        trader.reset(new qel_sim::trader(trader_client, kTraderUser));
+        if (!trader->sign_on(10000).arrived || !trader->system_information(10000).arrived)
+        {
+            fprintf(stderr, "hostile_peers_bench: the trader could not sign on\n");
+            return false;
+        }
+        if (!with_fix)
+            return true;
+        qel_sim::fix_client_options options;
+        options.port = run.fix_port;
+        options.sender_comp_id = std::to_string(kFixUser) + ",MEMBR,1";
+        options.target_comp_id = "QEL";
+        fix.reset(new qel_sim::fix_client(options));
+        std::string error;
+        if (!fix->start(&error) || !fix->wait_for_state(qel_sim::fix_client_state::logged_on, 10000) ||
+            !fix->request_journal({}) || !fix->wait_for_state(qel_sim::fix_client_state::ready, 10000))
+        {
+            fprintf(stderr, "hostile_peers_bench: the FIX client is not ready: %s\n", error.c_str());
+            return false;
+        }
+        return true;
     }
-    qel_sim::trader trader(trader_client, kTraderUser);
-    if (!trader.sign_on(10000).arrived || !trader.system_information(10000).arrived)
-    {
-        fprintf(stderr, "hostile_peers_bench: the trader could not sign on\n");
+};
+
+// Item 0: every attack of sim/hostile at once.
+int run_together(bench_report &report, int seconds, const std::string &binary)
+{
+    report.line("item 0, the attacks together: %d s alone, then %d s under attack", seconds, seconds);
+    gateway_run run(binary);
+    honest_pair pair;
+    if (!pair.start(run))
         return 1;
-    }
-    qel_sim::fix_client_options options;
-    options.port = run.fix_port;
-    options.sender_comp_id = std::to_string(kFixUser) + ",MEMBR,1";
-    options.target_comp_id = "QEL";
-    qel_sim::fix_client fix(options);
-    std::string error;
-    if (!fix.start(&error) || !fix.wait_for_state(qel_sim::fix_client_state::logged_on, 10000) ||
-        !fix.request_journal({}) || !fix.wait_for_state(qel_sim::fix_client_state::ready, 10000))
-    {
-        fprintf(stderr, "hostile_peers_bench: the FIX client is not ready: %s\n", error.c_str());
-        return 1;
-    }
+    qel_sim::trader &trader = *pair.trader;
+    qel_sim::fix_client &fix = *pair.fix;
     qel_sim::hostile_workstation hostile(run.workstation_port, kHostileUser);
     if (!hostile.sign_on(10000))
     {
@@ -405,7 +448,7 @@ int main(int argc, char *argv[])
     }
 
     honest_users users;
-    users.start(trader, fix);
+    users.start(trader, &fix);
     phase_figures alone, attacked;
     run_phase(run, alone, seconds);
 
@@ -454,7 +497,254 @@ int main(int argc, char *argv[])
             ? static_cast<double>(attacked.log_end - attacked.log_start) / (alone.log_end - alone.log_start)
             : 0);
     fix.stop();
+    return 0;
+}
+
+// An item of its own gateway: the honest pair trades alone (the baseline), then beside the
+// attack, which runs its phase through `phase` and says what it saw in `notes`.
+template <typename Attack>
+int run_item(bench_report &report, const char *title, int seconds, const std::string &binary,
+             uint32_t max_clients, bool with_fix, Attack attack)
+{
+    report.blank();
+    report.line("%s: %d s alone, then under attack", title, seconds);
+    gateway_run run(binary, max_clients);
+    honest_pair pair;
+    if (!pair.start(run, with_fix))
+        return 1;
+    honest_users users;
+    users.start(*pair.trader, pair.fix.get());
+    phase_figures alone, attacked;
+    run_phase(run, alone, seconds);
+    users.phase = 1;
+    std::vector<std::string> notes;
+    attack(run, attacked, notes);
+    users.finish();
+    report_phase(report, "alone", alone, users.trader_orders[0], users.fix_orders[0], users.fix_refusals[0]);
+    report_phase(report, "under attack", attacked, users.trader_orders[1], users.fix_orders[1],
+                 users.fix_refusals[1]);
+    for (const std::string &note : notes)
+        report.line("  %s", note.c_str());
+    // Phases may differ in length: orders are compared as answers a second.
+    auto per_second = [](const orders &o, const phase_figures &f)
+    { return f.seconds > 0 ? o.answered / f.seconds : 0; };
+    auto ratio = [](double attack, double baseline) { return baseline > 0 ? attack / baseline : 0; };
+    report.line(
+        "attack / alone: trader answers a second %.2fx, FIX answers a second %.2fx, peak resident %.2fx, "
+        "descriptors %.2fx",
+        ratio(per_second(users.trader_orders[1], attacked), per_second(users.trader_orders[0], alone)),
+        ratio(per_second(users.fix_orders[1], attacked), per_second(users.fix_orders[0], alone)),
+        ratio(static_cast<double>(attacked.peak_rss), static_cast<double>(alone.peak_rss)),
+        ratio(static_cast<double>(attacked.peak_fds), static_cast<double>(alone.peak_fds)));
+    if (pair.fix)
+        pair.fix->stop();
+    return 0;
+}
+
+std::string format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// Item 1: connections to the FIX port that send nothing, or half a logon, and stay.
+void idle_fix_connections(gateway_run &run, phase_figures &f, std::vector<std::string> &notes, int seconds)
+{
+    const uint32_t wanted = 950;
+    const std::string half_logon = std::string("8=FIX.4.2\x01") + "9=72\x01" + "35=A\x01" + "34=1\x01";
+    std::vector<std::unique_ptr<qel_sim::raw_peer>> idle;
+    for (uint32_t i = 0; i < wanted; ++i)
+    {
+        std::unique_ptr<qel_sim::raw_peer> peer(new qel_sim::raw_peer);
+        if (!peer->connect(run.fix_port))
+            continue;
+        if (i % 2 == 1)
+            peer->send_all(half_logon, 200);
+        idle.push_back(std::move(peer));
+    }
+    run_phase(run, f, seconds);
+    uint32_t closed = 0;
+    for (std::unique_ptr<qel_sim::raw_peer> &peer : idle)
+        closed += peer->closed_by_peer() ? 1 : 0;
+    notes.push_back(format("idle FIX connections  %zu opened (every other one with half a logon), %u of them "
+                           "closed by the gateway by the end of the phase",
+                           idle.size(), closed));
+}
+
+// Item 2: a full workstation port (the trader and a second user on its two slots) takes a
+// flood of connects; then a console connects to the realtime port and takes what the
+// gateway sends it, while the gateway's memory is watched. The box allows no more users
+// than the port has slots and a FIX user counts among them, so a port full of signed-on
+// users leaves no FIX user: this item runs without one.
+void refused_connect_flood(gateway_run &run, phase_figures &f, std::vector<std::string> &notes, int seconds)
+{
+    qel_sim::workstation_client second_client;
+    qel_sim::trader second(second_client, kHostileUser);
+    if (!second_client.connect("127.0.0.1", run.workstation_port) || !second.sign_on(10000).arrived)
+    {
+        notes.push_back("refused-connect flood  the second user could not sign on; no flood");
+        return;
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> connects{0};
+    std::vector<std::thread> flooders;
+    for (int i = 0; i < kFlooders; ++i)
+        flooders.emplace_back(
+            [&]
+            {
+                while (!stop)
+                {
+                    qel_sim::raw_peer peer;
+                    connects += peer.connect(run.workstation_port) ? 1 : 0;
+                }
+            });
+    run_phase(run, f, seconds);
+    stop = true;
+    for (std::thread &t : flooders)
+        t.join();
+
+    int pid = run.gateway->pid();
+    long before_kb = sample(pid).rss_kb, peak_kb = before_kb;
+    sim_console::console_client console;
+    uint32_t events = 0, refusal_events = 0, drop_notices = 0;
+    uint64_t refusals_counted = 0, drops_counted = 0;
+    auto begin = steady::now();
+    if (console.connect(run.realtime_port))
+    {
+        // Everything the gateway sends until it has been quiet for 3 s (at most 120 s).
+        sim_console::packet packet;
+        auto last = steady::now();
+        while (since_ms(last) < 3000 && since_ms(begin) < 120000)
+        {
+            if (console.receive(&packet, 100) != sim_console::receive_result::packet)
+            {
+                peak_kb = std::max(peak_kb, sample(pid).rss_kb);
+                continue;
+            }
+            last = steady::now();
+            if ((events & 1023) == 0)
+                peak_kb = std::max(peak_kb, sample(pid).rss_kb);
+            if (packet.transcode() != 10000)
+                continue;
+            ++events;
+            int32_t extra = static_cast<int32_t>(packet.u32(38));
+            if (packet.u16(36) == 11013)
+            {
+                ++refusal_events;
+                refusals_counted += extra == -1 ? 1 : static_cast<uint32_t>(extra);
+            }
+            if (packet.u16(36) == 13003)
+            {
+                ++drop_notices;
+                drops_counted += static_cast<uint32_t>(extra);
+            }
+        }
+    }
+    notes.push_back(format("refused-connect flood  %u connects in %.0f s (%.0f a second)", connects.load(),
+                           f.seconds, f.seconds > 0 ? connects / f.seconds : 0));
+    notes.push_back(format("late console  received %u events in %.1f s: %u refusal events counting %llu "
+                           "refusals, %u drop notices counting %llu events",
+                           events, since_ms(begin) / 1000.0 - 3, refusal_events,
+                           static_cast<unsigned long long>(refusals_counted), drop_notices,
+                           static_cast<unsigned long long>(drops_counted)));
+    notes.push_back(format("late console  gateway resident %ld kB before it connected, %ld kB at the peak of "
+                           "its replay",
+                           before_kb, peak_kb));
+    second.sign_off(2000);
+}
+
+// Item 5: holders on every free slot (and one more) that connect again at once when
+// dropped, and a newcomer trader who tries to sign on (connect, wait up to 1 s for the
+// answer, 100 ms pause) until it succeeds or the phase ends.
+void reconnecting_holders(gateway_run &run, phase_figures &f, std::vector<std::string> &notes, int seconds,
+                          uint32_t holder_count)
+{
+    qel_sim::reconnecting_slot_holders holders;
+    holders.start(run.workstation_port, holder_count);
+    // There is one holder more than free slots: once one is refused again and again, the
+    // holders have taken every slot.
+    qel_test::wait_until([&] { return holders.reconnects() >= 50; }, 20000);
+    std::atomic<bool> stop{false};
+    double waited_ms = -1;
+    uint32_t attempts = 0;
+    bool dropped_later = false;
+    std::thread newcomer(
+        [&]
+        {
+            auto begin = steady::now();
+            while (!stop)
+            {
+                ++attempts;
+                qel_sim::workstation_client client;
+                qel_sim::trader trader(client, kHostileUser);
+                if (client.connect("127.0.0.1", run.workstation_port))
+                {
+                    qel_sim::trader_reply reply = trader.sign_on(1000);
+                    if (reply.arrived && reply.error_code == 0)
+                    {
+                        waited_ms = since_ms(begin);
+                        // Signed on: it keeps its connection for the rest of the phase.
+                        while (!stop)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                        dropped_later = client.peer_closed() || !trader.system_information(2000).arrived;
+                        trader.sign_off(2000);
+                        return;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    run_phase(run, f, seconds);
+    stop = true;
+    newcomer.join();
+    holders.stop();
+    if (waited_ms >= 0)
+        notes.push_back(
+            format("reconnecting holders  %u on %u free slots, %u reconnects; the newcomer signed on after "
+                   "%.1f s (%u attempts) and %s its connection to the end",
+                   holder_count, holder_count - 1, holders.reconnects(), waited_ms / 1000.0, attempts,
+                   dropped_later ? "lost" : "kept"));
+    else
+        notes.push_back(
+            format("reconnecting holders  %u on %u free slots, %u reconnects; the newcomer did not sign on "
+                   "within %.0f s (%u attempts)",
+                   holder_count, holder_count - 1, holders.reconnects(), f.seconds, attempts));
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const int seconds = argc > 1 ? atoi(argv[1]) : 20;
+    const std::string output = argc > 2 ? argv[2] : bench_default_output("hostile_peers.txt");
+    const std::string binary = argc > 3 ? argv[3] : QEL_IP_BINARY;
+    const std::string items = argc > 4 ? argv[4] : "0125";
+    bench_report report;
+    report.line("hostile_peers_bench: items %s, %d s a phase; gateway %s", items.c_str(), seconds,
+                binary.c_str());
+    int status = 0;
+    if (items.find('0') != std::string::npos)
+        status |= run_together(report, seconds, binary);
+    if (items.find('1') != std::string::npos)
+        status |= run_item(report, "item 1, idle FIX connections", seconds, binary, kMaxClients, true,
+                           [&](gateway_run &run, phase_figures &f, std::vector<std::string> &notes)
+                           { idle_fix_connections(run, f, notes, seconds); });
+    if (items.find('2') != std::string::npos)
+        status |=
+            run_item(report, "item 2, refused-connect flood and a late console", seconds, binary, 2, false,
+                     [&](gateway_run &run, phase_figures &f, std::vector<std::string> &notes)
+                     { refused_connect_flood(run, f, notes, seconds); });
+    // Idle holders were cut after 30 s before the mend, so this phase lasts at least 45 s.
+    const uint32_t holders = 50; // on 49 free slots
+    if (items.find('5') != std::string::npos)
+        status |= run_item(report, "item 5, reconnecting slot holders", seconds, binary, holders, true,
+                           [&](gateway_run &run, phase_figures &f, std::vector<std::string> &notes)
+                           { reconnecting_holders(run, f, notes, std::max(seconds, 45), holders); });
     if (!report.write(output))
         fprintf(stderr, "hostile_peers_bench: cannot write %s\n", output.c_str());
-    return 0;
+    return status;
 }

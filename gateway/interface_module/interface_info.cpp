@@ -13,14 +13,15 @@
 #include <filesystem>
 #include <system_error>
 
-#include "gateway/interface_module/interface_info_sources.h"
-#include "gateway/interface_module/kova_console_packet.h"
 #include "common/config_file.h"
 #include "common/ea_time.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/wire.h"
+#include "gateway/interface_module/interface_info_sources.h"
+#include "gateway/interface_module/interface_nw_handle.h"
+#include "gateway/interface_module/kova_console_packet.h"
 #include "gateway/shared/qel_version.h"
 
 namespace
@@ -162,6 +163,41 @@ void append_event(interface_info *info, const uint8_t *packet, logger_object *lo
                info->event_log_file, static_cast<unsigned long>(info->event_log_size));
 }
 
+// A console queues at most INTERFACE_OUTGOING_LIMIT records, so a replay sends no more than
+// the newest that many events of the day: it starts there (the file positioned after the
+// day field), with one event that counts the older ones left out.
+ea_status skip_old_events(interface_info *info, queue *realtime_output, logger_object *logger)
+{
+    FILE *file = info->event_log;
+    long start = ftell(file);
+    if (start < 0 || fseek(file, 0, SEEK_END) != 0)
+        return EA_SUCCESS;
+    long end = ftell(file);
+    long events = end > start ? (end - start) / KOVA_LOG_MESSAGE_LENGTH : 0;
+    long skipped = events > INTERFACE_OUTGOING_LIMIT ? events - INTERFACE_OUTGOING_LIMIT : 0;
+    if (fseek(file, start + skipped * KOVA_LOG_MESSAGE_LENGTH, SEEK_SET) != 0 || skipped == 0)
+        return EA_SUCCESS;
+    message *notice =
+        create_packet(KOVA_LOG_MESSAGE_LENGTH, KOVA_LOG_MESSAGE, now_seconds(), INTERFACE_ALL_CLIENTS);
+    if (notice == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed.");
+        return EA_ERROR;
+    }
+    put_u16_le(notice->data, KOVA_LOG_OFFSET_BOX_ID,
+               interface_info_read_box_id(info->box_comm_info_container));
+    put_u16_le(notice->data, KOVA_LOG_OFFSET_REASON_CODE, KOVA_REASON_EVENTS_DROPPED);
+    put_u32_le(notice->data, KOVA_LOG_OFFSET_EXTRA_INFO, static_cast<uint32_t>(skipped));
+    EA_LOG(logger, EA_LEVEL_EVENT, "KOVA event log download leaves out the oldest [%ld] messages", skipped);
+    if (queue_append(realtime_output, notice) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+        message_destroy(notice);
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
 ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_object *logger)
 {
     EA_LOG(logger, EA_LEVEL_EVENT, "Received INCOMING_KOVA_CONNECTION message for realtime.");
@@ -175,6 +211,8 @@ ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_
     else
     {
         EA_LOG(logger, EA_LEVEL_EVENT, "KOVA event log download start");
+        if (skip_old_events(info, realtime_output, logger) != EA_SUCCESS)
+            return EA_ERROR;
         for (;;)
         {
             message *record = message_create(KOVA_LOG_MESSAGE_LENGTH, KOVA_MESSAGE);

@@ -11,6 +11,7 @@
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/wire.h"
+#include "gateway/interface_module/kova_console_packet.h"
 
 namespace
 {
@@ -76,6 +77,58 @@ bool peer_has_gone(int32_t error)
 {
     return error == EA_WSAECONNRESET || error == EA_WSAECONNABORTED || error == EA_WSAENOTCONN ||
            error == EA_WSAESHUTDOWN || error == EA_WSAENETRESET;
+}
+
+// Makes room for one more record in a full queue by dropping the oldest queued one (the
+// packet in the send buffer is already on its way and stays).
+void drop_oldest(interface_nw_handle *entry, logger_object *logger)
+{
+    message *oldest = static_cast<message *>(queue_remove_head(entry->outgoing));
+    if (oldest == nullptr)
+        return;
+    if (oldest->data_length >= KOVA_LOG_MESSAGE_LENGTH &&
+        get_u16_le(oldest->data, KOVA_OFFSET_TRANSCODE) == KOVA_LOG_MESSAGE)
+        entry->dropped_box_id = get_u16_le(oldest->data, KOVA_LOG_OFFSET_BOX_ID);
+    message_destroy(oldest);
+    if (entry->dropped++ == 0)
+        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+               "Dropping the oldest messages queued for handle [%d] as [%u] messages are waiting",
+               entry->network_handle, static_cast<unsigned>(INTERFACE_OUTGOING_LIMIT));
+}
+
+// Once a console that lost records has taken half of its queue, one console event tells it
+// how many: reason KOVA_REASON_EVENTS_DROPPED, the count as its extra info.
+ea_status queue_drop_notice(interface_nw_handle *entry, logger_object *logger)
+{
+    if (entry->dropped == 0 || queue_get_count(entry->outgoing) > INTERFACE_OUTGOING_LIMIT / 2)
+        return EA_SUCCESS;
+    message *notice = message_create(KOVA_LOG_MESSAGE_LENGTH, KOVA_MESSAGE);
+    if (notice == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed.");
+        return EA_ERROR;
+    }
+    int64_t seconds = 0;
+    uint16_t milliseconds = 0;
+    ea_ftime(&seconds, &milliseconds);
+    memset(notice->data, 0, KOVA_LOG_MESSAGE_LENGTH);
+    put_u16_le(notice->data, KOVA_OFFSET_LENGTH, KOVA_LOG_MESSAGE_LENGTH);
+    put_u16_le(notice->data, KOVA_OFFSET_TRANSCODE, KOVA_LOG_MESSAGE);
+    put_u32_le(notice->data, KOVA_OFFSET_TIME, static_cast<uint32_t>(seconds));
+    put_u16_le(notice->data, KOVA_LOG_OFFSET_BOX_ID, entry->dropped_box_id);
+    put_u16_le(notice->data, KOVA_LOG_OFFSET_REASON_CODE, KOVA_REASON_EVENTS_DROPPED);
+    put_u32_le(notice->data, KOVA_LOG_OFFSET_EXTRA_INFO, entry->dropped);
+    notice->workstation_network_handle = entry->network_handle;
+    if (queue_append(entry->outgoing, notice) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+        message_destroy(notice);
+        return EA_ERROR;
+    }
+    EA_LOG(logger, EA_LEVEL_EVENT, "Queued the notice of [%u] dropped messages for handle [%d]",
+           static_cast<unsigned>(entry->dropped), entry->network_handle);
+    entry->dropped = 0;
+    return EA_SUCCESS;
 }
 
 // Sends the buffer and then the queued records until the socket would block.
@@ -241,17 +294,28 @@ ea_status interface_nw_handle_send(interface_nw_handle *entry, int32_t mode, mes
             }
             load_send_buffer(entry, record);
         }
-        else if (queue_append(entry->outgoing, record) != EA_SUCCESS)
+        else
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                   "Append/prepend failed for handle [%d], sequence number [%lu]", entry->network_handle,
-                   static_cast<unsigned long>(record->sequence_number));
-            message_destroy(record);
-            *pending_out = entry->pending_count = count_pending(entry);
-            return EA_ERROR;
+            if (queue_get_count(entry->outgoing) >= INTERFACE_OUTGOING_LIMIT)
+                drop_oldest(entry, logger);
+            if (queue_append(entry->outgoing, record) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+                       "Append/prepend failed for handle [%d], sequence number [%lu]", entry->network_handle,
+                       static_cast<unsigned long>(record->sequence_number));
+                message_destroy(record);
+                *pending_out = entry->pending_count = count_pending(entry);
+                return EA_ERROR;
+            }
         }
     }
     status = send_loop(entry, logger);
+    if (queue_drop_notice(entry, logger) != EA_SUCCESS)
+    {
+        *pending_out = entry->pending_count = count_pending(entry);
+        return EA_ERROR;
+    }
+    // A notice queued after the socket took everything else leaves with the next flush.
     *pending_out = entry->pending_count = count_pending(entry);
     if (status == EA_SUCCESS && entry->pending_count > 0)
         status = EA_VALID;

@@ -21,6 +21,9 @@ enum
     INTERFACE_SEND_MAX_LENGTH = 2048,
     INTERFACE_CONNECTION_FAILED = 3, // result of recv and send: the connection is gone
     INTERFACE_CONNECTION_RESET = 4,  // result of send: the console reset or closed the connection
+    // Records queued for one console at most: past it the oldest queued one is dropped, and
+    // once the queue is down to half of it the console is told how many went.
+    INTERFACE_OUTGOING_LIMIT = 4096,
 };
 
 // Modes of interface_nw_handle_send.
@@ -50,6 +53,8 @@ struct interface_nw_handle
     uint32_t pending_count; // queued records, plus one for a packet part-sent
     uint32_t received_count;
     queue *outgoing;
+    uint32_t dropped;        // records dropped from the queue since the console was last told
+    uint16_t dropped_box_id; // box id of the last console event dropped
 };
 
 // `count` cleared entries, each with its own outgoing queue; null on failure.
@@ -62,8 +67,9 @@ void interface_nw_handle_clear(interface_nw_handle *entry);
 ea_status interface_nw_handle_recv(interface_nw_handle *entry, message **out, uint32_t *receive_counter,
                                    logger_object *logger);
 // Queues `record` (INTERFACE_SEND_NEW_PACKET) or only continues (INTERFACE_SEND_FLUSH), and
-// sends what the socket takes. 0 when nothing is left, 203 when something is,
-// INTERFACE_CONNECTION_RESET when the console reset or closed the connection,
+// sends what the socket takes. A queue at INTERFACE_OUTGOING_LIMIT loses its oldest record;
+// the drops are counted in one console event queued when the queue has drained to half. 0 when nothing is
+// left, 203 when something is, INTERFACE_CONNECTION_RESET when the console reset or closed the connection,
 // INTERFACE_CONNECTION_FAILED after any other send error, EA_ERROR when a record cannot be
 // queued.
 // *pending_out is the entry's pending count afterwards.

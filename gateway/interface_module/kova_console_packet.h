@@ -67,6 +67,13 @@ enum : uint16_t
     QEL_APPLICATION_RESTART_TRANSCODE = 8000,
 };
 
+// Reason code of the console event that says how many events a console did not take in
+// time were dropped (the count is its extra info); 13xxx are the gateway's own queues.
+enum : uint16_t
+{
+    KOVA_REASON_EVENTS_DROPPED = 13003,
+};
+
 // The event log file: a u16 day of the month, then whole KOVA_LOG_MESSAGE packets.
 enum : uint32_t
 {

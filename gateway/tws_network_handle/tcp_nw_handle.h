@@ -75,6 +75,7 @@ struct tcp_nw_handle
     uint32_t admitted_tick;    // tick at which the connection was given the slot
     uint32_t frame_start_tick; // tick of the first byte of the frame being read; 0 between frames
     uint16_t signed_on;        // 1 once the user session layer bound the connection to its link
+    uint16_t delivered;        // 1 once a frame of the connection went to the session layer
 };
 
 tcp_nw_handle *tcp_nw_handle_create(uint16_t count, logger_object *logger);

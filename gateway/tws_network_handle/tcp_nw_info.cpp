@@ -297,6 +297,9 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
             }
             if (accepted == TCP_NW_INFO_REFUSED)
                 *refused += 1;
+            // A connection that gave up its slot reaches the console as a refused one.
+            *refused += server->slots_given;
+            server->slots_given = 0;
         }
         else if (entry == CLIENT_ENTRY)
         {
@@ -327,6 +330,39 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
         timeout = 0;
     }
     return done ? EA_SUCCESS : EA_NO_DATA;
+}
+
+// The oldest connection that may give its slot to a new one: it has sent no whole frame
+// (a sign-on on its way is never cut off) and has had its grace to do so.
+static tcp_nw_handle *tcp_nw_info_slot_to_give(tcp_nw_info *server)
+{
+    uint32_t now = ea_get_tick_count();
+    for (uint16_t position = 0; position < server->in_use_count; ++position)
+    {
+        tcp_nw_handle *slot = server->valid_client_list[position];
+        if (slot->signed_on == 0 && slot->delivered == 0 && slot->client_sockfd != EA_INVALID_SOCKET &&
+            ea_get_tick_difference(now, slot->admitted_tick) >= TCP_NW_INFO_SLOT_GRACE_MS)
+            return slot;
+    }
+    return nullptr;
+}
+
+// Closes a connection that has not signed on so that a new one gets its slot. The session
+// layer has never seen it, so the slot is free at once and only the console hears of it,
+// counted with the refused connections. True when a slot was freed.
+static bool tcp_nw_info_give_slot(tcp_nw_info *server, logger_object *logger)
+{
+    tcp_nw_handle *slot = tcp_nw_info_slot_to_give(server);
+    if (slot == nullptr)
+        return false;
+    uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Giving the slot of tws nw handle [%d] at tws index [%u] to a new connection, as it has not signed on",
+        slot->network_handle, index);
+    tcp_nw_info_del_client(server, index, logger);
+    server->slots_given++;
+    return true;
 }
 
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger)
@@ -363,7 +399,8 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
         return EA_ERROR;
     }
     EA_LOG(logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]", socket, peer);
-    if (server->in_use_count + tcp_nw_info_pending_socket_count(server) < server->max_clients)
+    if (server->in_use_count + tcp_nw_info_pending_socket_count(server) < server->max_clients ||
+        tcp_nw_info_give_slot(server, logger))
     {
         if (queue_append(server->pending_sockets, tcp_nw_info_socket_entry(socket)) != EA_SUCCESS)
         {
@@ -673,6 +710,7 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                 message_destroy(msg);
                 return EA_ERROR;
             }
+            slot->delivered = 1;
             if (++frames >= receive_batch_limit)
             {
                 server->resume_position = position;
@@ -1009,4 +1047,36 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
             slot->network_handle, index, reason);
     }
     return EA_SUCCESS;
+}
+
+void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded)
+{
+    uint32_t now = ea_get_tick_count();
+    *at_once = 0;
+    *folded = 0;
+    if (server->refusal_report_open != 0 &&
+        ea_get_tick_difference(now, server->refusal_report_tick) >= TCP_NW_INFO_REFUSAL_REPORT_MS)
+    {
+        // A second with refusals ends in one event that counts them; a quiet one closes the spell.
+        if (server->refusals_unreported > 0)
+        {
+            *folded = server->refusals_unreported;
+            server->refusals_unreported = 0;
+            server->refusal_report_tick = now;
+        }
+        else
+        {
+            server->refusal_report_open = 0;
+        }
+    }
+    if (refused == 0)
+        return;
+    if (server->refusal_report_open == 0)
+    {
+        *at_once = 1;
+        refused -= 1;
+        server->refusal_report_open = 1;
+        server->refusal_report_tick = now;
+    }
+    server->refusals_unreported += refused;
 }

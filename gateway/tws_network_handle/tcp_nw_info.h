@@ -31,6 +31,11 @@ enum
     TCP_NW_INFO_SIGN_ON_TIMEOUT_MS = 30000,
     TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS = 30000,
     TCP_NW_INFO_IDLE_CHECK_INTERVAL_MS = 1000,
+    // When every slot is taken, a new connection takes the slot of the oldest one that has
+    // sent no whole frame, once that one has had this long to sign on.
+    TCP_NW_INFO_SLOT_GRACE_MS = 500,
+    // Refused connections reach the console at most once in this time, the later ones counted.
+    TCP_NW_INFO_REFUSAL_REPORT_MS = 1000,
 };
 
 // Operations of tcp_nw_info_process_incoming_clients.
@@ -74,7 +79,11 @@ struct tcp_nw_info
     ea_flag *user_logoff_in_progress; // per user slot
     ea_flag *abnormal_state_flag;
     uint16_t invitations_due;
-    uint32_t last_idle_check; // tick of the last look for connections that hold a slot idle
+    uint32_t last_idle_check;     // tick of the last look for connections that hold a slot idle
+    uint32_t refusals_unreported; // refused since the last console event about refusals
+    uint32_t refusal_report_tick; // tick of that event
+    uint16_t refusal_report_open; // 1 within a second of that event
+    uint32_t slots_given;         // connections closed to give their slot to a new one, not yet reported
 };
 
 tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
@@ -88,6 +97,8 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
                                    uint32_t input_count, uint32_t wait_time_ms, queue *data_queue,
                                    queue *disconnect_queue, uint16_t *pending_sockets, uint32_t *refused,
                                    queue **locals, logger_object *logger);
+// A full table makes room by giving the new connection the slot of the oldest connection
+// that has sent no whole frame within its grace; that one counts as refused.
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger);
 ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t operation, message *msg,
                                                queue *notifications, logger_object *logger);
@@ -113,6 +124,12 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
 // on the disconnect queue (so the user session layer and the console hear of it). 0 or
 // 10000.
 ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_queue, logger_object *logger);
+
+// The console events due for refused connections, `refused` more of them just now: the
+// first after a quiet second is raised at once with its usual event (*at_once 1); the later
+// ones are counted and, a second after the last event, raised as one event whose extra
+// info says how many (*folded, 0 when none is due).
+void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded);
 
 // The workstation network thread (tws_nw_handler_thread.cpp); its argument record is
 // tws_nw_handler_thread_args (tws_nw_handler_thread.h).

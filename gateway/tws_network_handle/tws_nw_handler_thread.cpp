@@ -67,8 +67,10 @@ ea_status tws_nw_handler_insert(shared_queue *target, message *msg, logger_objec
     return EA_SUCCESS;
 }
 
-// A console event of the gateway itself (user id -1) with a reason code.
-ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_t reason_code)
+// A console event of the gateway itself (user id -1) with a reason code and, when the
+// code's event counts something, that count as its extra info.
+ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_t reason_code,
+                                       int32_t extra_info = -1)
 {
     message *event = message_create(0, KOVA_MESSAGE);
     if (event == nullptr)
@@ -78,6 +80,7 @@ ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_
     }
     event->user_id = k_gateway_user_id;
     event->reason_code = reason_code;
+    event->event_value = extra_info;
     if (tws_nw_handler_insert(args->console_out, event, args->logger) != EA_SUCCESS)
     {
         message_destroy(event);
@@ -220,8 +223,27 @@ ea_status tws_nw_handler_move(queue *local, shared_queue *target, logger_object 
     return EA_SUCCESS;
 }
 
+// Refused connections reach the console folded: the first of a spell at once, the rest
+// once a second with their count as the extra info of the same event.
+ea_status tws_nw_handler_refusal_events(tws_nw_handler_thread_args *args, uint32_t refused)
+{
+    uint32_t at_once = 0;
+    uint32_t folded = 0;
+    tcp_nw_info_refusal_events(args->server, refused, &at_once, &folded);
+    if (folded > 0)
+    {
+        if (tws_nw_handler_console_event(args, TWS_REASON_MAX_CONNECTIONS, static_cast<int32_t>(folded)) !=
+            EA_SUCCESS)
+            return EA_ERROR;
+        EA_LOG(args->logger, EA_LEVEL_EVENT, "The KOVA_MESSAGE counts [%u] refused connections.", folded);
+    }
+    if (at_once > 0)
+        return tws_nw_handler_console_event(args, TWS_REASON_MAX_CONNECTIONS);
+    return EA_SUCCESS;
+}
+
 // One pass after the wait: what the wait brought in.
-ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pending_sockets, uint32_t refused)
+ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pending_sockets)
 {
     tws_nw_handler_thread_args *args = state->args;
     logger_object *logger = args->logger;
@@ -241,11 +263,6 @@ ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pendin
         }
         EA_LOG(logger, EA_LEVEL_EVENT,
                "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
-    }
-    for (uint32_t i = 0; i < refused; ++i)
-    {
-        if (tws_nw_handler_console_event(args, TWS_REASON_MAX_CONNECTIONS) != EA_SUCCESS)
-            return EA_ERROR;
     }
     if (tws_nw_handler_move(state->locals[LOCAL_DATA], args->data_out, logger) != EA_SUCCESS)
         return EA_ERROR;
@@ -293,7 +310,7 @@ uint32_t tws_nw_handler_thread(void *argument)
             &refused, &state.locals[LOCAL_INPUT], logger);
         if (status == EA_SUCCESS)
         {
-            if (tws_nw_handler_after_wait(&state, pending_sockets, refused) != EA_SUCCESS)
+            if (tws_nw_handler_after_wait(&state, pending_sockets) != EA_SUCCESS)
                 return tws_nw_handler_fail(&state, nullptr);
         }
         else if (status != EA_NO_DATA && status != EA_VALID)
@@ -301,6 +318,8 @@ uint32_t tws_nw_handler_thread(void *argument)
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
             return tws_nw_handler_fail(&state, nullptr);
         }
+        if (tws_nw_handler_refusal_events(args, refused) != EA_SUCCESS)
+            return tws_nw_handler_fail(&state, nullptr);
         if (tcp_nw_info_check_idle_clients(args->server, state.locals[LOCAL_DISCONNECTS], logger) !=
             EA_SUCCESS)
         {

@@ -230,6 +230,55 @@ void slot_holders::close_all()
     m_peers.clear();
 }
 
+bool raw_peer::closed_by_peer()
+{
+    if (m_socket < 0)
+        return true;
+    char buffer[4096];
+    int n = pf_socket_recv(m_socket, buffer, sizeof buffer);
+    if (n > 0 || (n < 0 && transient(pf_get_last_error())))
+        return false;
+    close();
+    return true;
+}
+
+reconnecting_slot_holders::~reconnecting_slot_holders()
+{
+    stop();
+}
+
+void reconnecting_slot_holders::start(uint16_t port, uint32_t count)
+{
+    m_stop = false;
+    m_thread = std::thread(
+        [this, port, count]
+        {
+            std::vector<std::unique_ptr<raw_peer>> peers;
+            for (uint32_t i = 0; i < count; ++i)
+                peers.emplace_back(new raw_peer);
+            bool first = true;
+            while (!m_stop)
+            {
+                for (std::unique_ptr<raw_peer> &peer : peers)
+                {
+                    if (!peer->closed_by_peer())
+                        continue;
+                    if (peer->connect(port) && peer->send_all(std::string(1, '\0'), 1000) && !first)
+                        ++m_reconnects;
+                }
+                first = false;
+                pause_briefly();
+            }
+        });
+}
+
+void reconnecting_slot_holders::stop()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
 bool console_request_and_vanish(uint16_t port, uint32_t requests)
 {
     raw_peer peer;

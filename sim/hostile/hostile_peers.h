@@ -11,9 +11,11 @@
 // workstation) and never wait without a deadline.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qel_sim
@@ -36,6 +38,8 @@ class raw_peer
 
     bool connect(uint16_t port);
     bool connected() const { return m_socket >= 0; }
+    // True once the gateway has closed or reset the connection (reads and drops what came).
+    bool closed_by_peer();
     // Writes everything; false when the gateway closed or reset the connection, or the time
     // ran out with bytes still unsent (then *timed_out is set).
     bool send_all(const std::string &bytes, uint32_t timeout_ms, bool *timed_out = nullptr);
@@ -98,6 +102,22 @@ class slot_holders
 
   private:
     std::vector<std::unique_ptr<raw_peer>> m_peers;
+};
+
+// Slot holders that connect again at once whenever the gateway drops them, each sending the
+// first byte of a frame again, on a thread of their own until stop().
+class reconnecting_slot_holders
+{
+  public:
+    ~reconnecting_slot_holders();
+    void start(uint16_t port, uint32_t count);
+    void stop();
+    uint32_t reconnects() const { return m_reconnects; }
+
+  private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint32_t> m_reconnects{0};
 };
 
 // Connects to the console's interactive port, reads nothing, sends `requests` user

@@ -11,9 +11,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "gateway/interface_module/interface_info.h"
 #include "common/message.h"
 #include "common/queue.h"
+#include "gateway/interface_module/interface_info.h"
+#include "gateway/interface_module/interface_nw_handle.h"
 #include "support/console_fixture.h"
 
 using namespace qel_test;
@@ -316,6 +317,43 @@ TEST(InterfaceInfo, NewRealtimeConsoleGetsTheStoredEventsUnchangedBeforeLiveOnes
     EXPECT_EQ(sent[2][36], 0x0a);
     EXPECT_EQ(handles, (std::vector<int32_t>{-200, -200, -200}));
     EXPECT_EQ(file_bytes(f.event_log).size(), 2u + 3 * 42);
+}
+
+// A day's file longer than a console's queue replays its newest events only, after one
+// event that counts the older ones left out (reason 13003, the count as extra info).
+TEST(InterfaceInfo, ReplayOfALongDaySendsTheNewestEventsAfterOneThatCountsTheRest)
+{
+    console_fixture f;
+    const uint32_t stored = INTERFACE_OUTGOING_LIMIT + 250;
+    std::vector<uint8_t> content = day_field(local_day_of_month());
+    for (uint32_t i = 0; i < stored; ++i)
+    {
+        std::vector<uint8_t> event = stored_event(11013);
+        event[38] = static_cast<uint8_t>(i);
+        event[39] = static_cast<uint8_t>(i >> 8);
+        event[40] = event[41] = 0;
+        content.insert(content.end(), event.begin(), event.end());
+    }
+    write_file(f.event_log, content);
+    ASSERT_NE(f.create_info(), nullptr);
+
+    queues q;
+    queue_append(q.realtime_input, message_create(0, INCOMING_KOVA_CONNECTION));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    std::vector<std::vector<uint8_t>> sent = queues::take(q.realtime_output);
+    ASSERT_EQ(sent.size(), static_cast<size_t>(INTERFACE_OUTGOING_LIMIT) + 1);
+    EXPECT_EQ(sent[0], from_hex(golden("2a00", "1027",
+                                       "00000000"
+                                       "6500"
+                                       "00000000"
+                                       "cb32"
+                                       "fa000000")));
+    EXPECT_EQ(sent[1][38] | (sent[1][39] << 8), 250);
+    EXPECT_EQ(sent.back()[38] | (sent.back()[39] << 8), static_cast<int>(stored - 1));
+    // A later event is appended at the end of the file as before.
+    queue_append(q.notifications, console_event(5001, 11018));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    EXPECT_EQ(file_bytes(f.event_log).size(), 2u + (stored + 1) * 42);
 }
 
 TEST(InterfaceInfo, UserInformationListsEveryUserInTableOrder)

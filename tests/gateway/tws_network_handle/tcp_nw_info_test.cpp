@@ -364,3 +364,41 @@ TEST_F(server_fixture, ConnectionsThatHoldASlotIdleAreClosedAfterThirtySeconds)
 }
 
 } // namespace
+
+// The test moves the tick count: each step is the refusals of one moment and what the
+// console is due to hear then.
+TEST_F(server_fixture, RefusalsReachTheConsoleFirstAtOnceThenOnceASecondWithTheirCount)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    uint32_t offset = pf_tick_get_offset();
+    struct step
+    {
+        uint32_t advance_ms;
+        uint32_t refused;
+        uint32_t at_once;
+        uint32_t folded;
+    } steps[] = {
+        {0, 0, 0, 0},     // quiet
+        {10, 1, 1, 0},    // the first refusal of a spell goes at once
+        {10, 500, 0, 0},  // the rest of the second is counted
+        {500, 300, 0, 0}, //
+        {489, 0, 0, 0},   // 999 ms after the first: not yet
+        {1, 0, 0, 800},   // a second after it, one event counts them
+        {200, 4, 0, 0},   // the refusals go on: counted for the next second
+        {800, 0, 0, 4},   //
+        {1000, 0, 0, 0},  // a quiet second ends the spell
+        {5, 2, 1, 0},     // and the next refusal goes at once again
+        {1000, 0, 0, 1},  //
+    };
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i)
+    {
+        SCOPED_TRACE(i);
+        pf_tick_advance(steps[i].advance_ms);
+        uint32_t at_once = 9, folded = 9;
+        tcp_nw_info_refusal_events(server, steps[i].refused, &at_once, &folded);
+        EXPECT_EQ(at_once, steps[i].at_once);
+        EXPECT_EQ(folded, steps[i].folded);
+    }
+    pf_tick_set_offset(offset);
+}
