@@ -5,10 +5,17 @@
 // a file: it searches by the logger's own name and kind ("<name>_<kind>.", so the logger
 // main never takes main2's files), renames without replacing, and stops at the first file
 // it cannot move instead of finding it again and again.
+//
+// Several processes log under one name in one folder: the service that runs and each
+// qelmon command beside it. A logger holds a shared flock on each file it has open, for
+// as long as it has it open, and the roll moves only a file whose exclusive lock it can
+// take: a file a live process writes keeps its "current" name (and its writer goes on
+// into it), while one a finished or crashed process left is rolled as before.
 #include "tools/logging/tool_logger.h"
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -17,12 +24,15 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 
 #include "common/config_file.h"
 #include "common/ea_file.h"
+#include "platform/core/pf_file.h"
 
 namespace qel_tools
 {
@@ -36,10 +46,12 @@ const char *const k_level_names[LOG_LEVEL_COUNT] = {"System Error", "Business Er
                                                     "Debug"};
 const char *const k_kind_words[LOG_FILE_KINDS] = {"text", "binary", "incoming_binary", "outgoing_binary"};
 const char *const k_extensions[LOG_FILE_KINDS] = {"txt", "dat", "dat", "dat"};
-const char *const k_open_modes[LOG_FILE_KINDS] = {"a+", "ab+", "ab+", "ab+"};
+// "e": the descriptor, and so its lock, does not pass to the programs the service starts.
+const char *const k_open_modes[LOG_FILE_KINDS] = {"a+e", "ab+e", "ab+e", "ab+e"};
 const char k_container_function[] = "logger_object_container_create";
 const char k_container_source[] = "logger_object_container";
 const uint32_t k_roll_search_count = 4;
+const int k_open_attempts = 3; // a file rolled between its opening and its lock is opened anew
 
 enum
 {
@@ -127,26 +139,71 @@ bool rename_no_replace(const char *from, const char *to)
     return unlink(from) == 0;
 }
 
+enum roll_result
+{
+    ROLL_MOVED,
+    ROLL_HELD, // a live process writes it: left alone
+    ROLL_FAILED,
+};
+
+// The exclusive lock of a "current" file, held while it is renamed: -1 with held set when
+// a live logger has it open, -1 alone when it cannot be opened (the rename then goes on
+// as it would without locks), else the descriptor to close after the rename.
+int lock_for_roll(const char *path, bool *held)
+{
+    *held = false;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    {
+        *held = errno == EWOULDBLOCK;
+        pf_file_close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Moves one "current" file to its "repository" name, numbering on while names are taken.
-bool roll_one(const char *path, uint32_t *counter)
+roll_result roll_one(const char *path, uint32_t *counter)
 {
     const char *base = strrchr(path, '/');
     base = base != nullptr ? base + 1 : path;
     const char *current = strstr(base, ".current.");
     if (current == nullptr)
-        return false;
+        return ROLL_FAILED;
+    bool held = false;
+    int lock = lock_for_roll(path, &held);
+    if (held)
+        return ROLL_HELD;
     std::string head(path, static_cast<size_t>(current - path) + 1); // up to "."
     std::string extension = current + strlen(".current");            // ".txt"
     std::string target = head + "repository" + extension;
+    roll_result result = ROLL_MOVED;
     for (;;)
     {
         if (rename_no_replace(path, target.c_str()))
-            return true;
+            break;
         if (errno != EEXIST)
-            return false;
+        {
+            result = ROLL_FAILED;
+            break;
+        }
         target = head + "repository." + std::to_string(*counter) + extension;
         ++*counter;
     }
+    if (lock >= 0)
+        pf_file_close(lock);
+    return result;
+}
+
+// Whether the open stream is still the file of that path (a roll may have moved it
+// between the opening and the lock).
+bool still_named(FILE *stream, const char *path)
+{
+    struct stat opened, named;
+    return fstat(fileno(stream), &opened) == 0 && stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
 }
 
 int16_t read_level(const char *config_file, const char *name, const logging_info *info)
@@ -295,8 +352,25 @@ bool logger_object_open_file(logger_object *logger, int file_kind)
     char path[LOG_PATH_SIZE];
     if (!build_path(logger, file_kind, path, sizeof path))
         return false;
-    logger->streams[file_kind] = fopen(path, k_open_modes[file_kind]);
-    return logger->streams[file_kind] != nullptr;
+    for (int attempt = 0; attempt < k_open_attempts; ++attempt)
+    {
+        FILE *stream = fopen(path, k_open_modes[file_kind]);
+        if (stream == nullptr)
+            return false;
+        // Shared: a logger of the same name and second in another process writes beside
+        // this one; only a roll wants the lock alone. A file system without locks still logs.
+        int locked;
+        do
+            locked = flock(fileno(stream), LOCK_SH);
+        while (locked != 0 && errno == EINTR);
+        if (locked != 0 || still_named(stream, path))
+        {
+            logger->streams[file_kind] = stream;
+            return true;
+        }
+        fclose(stream);
+    }
+    return false;
 }
 
 void logger_object_close_files(logger_object *logger)
@@ -325,16 +399,28 @@ int logger_object_roll_files(logger_object *logger)
         pattern += "/";
         append_escaped(&pattern, logger->name);
         pattern += std::string("_") + k_kind_words[kind] + ".*.current.*";
+        // The search starts afresh each time; files left held are found again, so each
+        // search asks for four names more than those.
+        std::set<std::string> held;
         ea_status search;
         do
         {
-            char names[k_roll_search_count][EA_MAX_FILE_NAME];
-            uint32_t found = k_roll_search_count;
-            search = ea_find_files(pattern.c_str(), names, &found);
+            uint32_t room = static_cast<uint32_t>(held.size()) + k_roll_search_count;
+            std::unique_ptr<char[][EA_MAX_FILE_NAME]> names(new (std::nothrow) char[room][EA_MAX_FILE_NAME]);
+            if (!names)
+                return -1;
+            uint32_t found = room;
+            search = ea_find_files(pattern.c_str(), names.get(), &found);
             for (uint32_t i = 0; i < found; ++i)
             {
-                if (!roll_one(names[i], &counter))
+                const char *name = names[i];
+                if (held.count(name) != 0)
+                    continue;
+                roll_result rolled = roll_one(name, &counter);
+                if (rolled == ROLL_FAILED)
                     return -1; // it would be found again: the roll ends here
+                if (rolled == ROLL_HELD)
+                    held.insert(name);
             }
             if (search == EA_ERROR)
                 return -1;

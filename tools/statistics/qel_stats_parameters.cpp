@@ -1,4 +1,4 @@
-// Parameter tables. Lines are read with a fixed buffer and split by hand, so that no
+// Parameter tables. Lines are read into a bounded text and split by hand, so that no
 // field is ever copied into a record it does not fit: a line that does not fit is refused
 // whole, never cut. The plug-in is bound one line at
 // a time, and a plug-in that fails leaves only its own parameter without an entry point.
@@ -37,6 +37,7 @@ struct parameter_line
     int number;
     std::string text;
     bool too_long;
+    bool zero_byte; // the text stops before it
 };
 
 bool blank(const std::string &text)
@@ -45,33 +46,33 @@ bool blank(const std::string &text)
 }
 
 // Reads every line, each at most QEL_STATS_LINE_MAX characters (a longer one is marked,
-// the rest of it skipped). false when the file cannot be opened.
+// the rest of it skipped; so is one holding a zero byte, which no C text can carry).
+// false when the file cannot be opened.
 bool read_lines(const char *file_name, std::vector<parameter_line> *lines)
 {
     FILE *file = fopen(file_name, "r");
     if (file == nullptr)
         return false;
-    char buffer[QEL_STATS_LINE_MAX + 2];
     int number = 0;
-    while (fgets(buffer, sizeof buffer, file) != nullptr)
+    int c = fgetc(file);
+    while (c != EOF)
     {
-        ++number;
-        size_t length = strlen(buffer);
-        bool ended = length > 0 && buffer[length - 1] == '\n';
-        parameter_line line{number, std::string(buffer, ended ? length - 1 : length), false};
-        if (!ended && !feof(file))
+        parameter_line line{++number, std::string(), false, false};
+        size_t length = 0; // of the whole line, its newline left out
+        for (; c != EOF && c != '\n'; c = fgetc(file))
         {
-            line.too_long = true;
-            int c;
-            while ((c = fgetc(file)) != EOF && c != '\n')
-            {
-            }
+            ++length;
+            if (c == '\0')
+                line.zero_byte = true;
+            else if (!line.zero_byte && length <= QEL_STATS_LINE_MAX)
+                line.text.push_back(static_cast<char>(c));
         }
+        if (c == '\n')
+            c = fgetc(file);
+        line.too_long = length > QEL_STATS_LINE_MAX;
         if (!line.text.empty() && line.text.back() == '\r')
             line.text.pop_back();
-        if (line.text.size() > QEL_STATS_LINE_MAX)
-            line.too_long = true;
-        if (line.too_long || !blank(line.text))
+        if (line.too_long || line.zero_byte || !blank(line.text))
             lines->push_back(line);
     }
     fclose(file);
@@ -286,7 +287,9 @@ bool read_parameters(const char *file_name, const char *function, const char *op
         std::string reason;
         if (line.too_long)
             reason = "it is longer than " + std::to_string(QEL_STATS_LINE_MAX) + " characters";
-        if (line.too_long || !qel_stats_parse_parameter_line(line.text, &fields, &reason))
+        if (line.zero_byte)
+            reason = "it holds a zero byte";
+        if (line.too_long || line.zero_byte || !qel_stats_parse_parameter_line(line.text, &fields, &reason))
         {
             QEL_STATS_LOG_AS(function, logger, LOG_LEVEL_SYSTEM_ERROR,
                              "Parameter line [%d] of file [%s] refused: %s", line.number, file_name,

@@ -217,6 +217,50 @@ TEST(ToolLogger, RollEndsAtAFileItCannotMove)
     logger_object_container_destroy(container);
 }
 
+TEST(ToolLogger, RollLeavesTheFilesOfALiveLoggerAlone)
+{
+    log_fixture f;
+    // Five loggers of the name main live (the running service), each writing its own
+    // stamp's file; a crashed run left two more files, sorted after them.
+    const char *names[] = {"main"};
+    std::vector<logger_object_container *> live;
+    std::vector<std::string> held;
+    for (int i = 0; i < 5; ++i)
+    {
+        live.push_back(logger_object_container_create(f.config.c_str(), names, 1));
+        ASSERT_NE(live.back(), nullptr);
+        logger_object *logger = live.back()->loggers[0];
+        logger->time_stamp = 1329392671 + i; // 2012-02-16, some seconds apart
+        logging_info_log(logger, "first", LOG_LEVEL_SYSTEM_ERROR, "f", "a.cpp", 1);
+        held.push_back(f.text_of(logger));
+    }
+    f.dir.write("logs/main_text.20990101.000000.current.txt", "crashed\n");
+    f.dir.write("logs/main_text.20990101.000001.current.txt", "crashed too\n");
+
+    // Another process's logger of the same name (a qelmon command) comes and goes.
+    logger_object *other = f.create();
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(logger_object_roll_files(other), 0);
+    logger_object_container_destroy(f.container);
+    f.container = nullptr;
+
+    for (size_t i = 0; i < live.size(); ++i)
+    {
+        logging_info_log(live[i]->loggers[0], "second", LOG_LEVEL_SYSTEM_ERROR, "f", "a.cpp", 2);
+        std::string text = f.dir.read(held[i]);
+        EXPECT_NE(text.find("|first|"), std::string::npos) << held[i];
+        EXPECT_NE(text.find("|second|"), std::string::npos) << held[i] << " kept its name and grew";
+    }
+    EXPECT_EQ(f.dir.read("logs/main_text.20990101.000000.repository.txt"), "crashed\n");
+    EXPECT_EQ(f.dir.read("logs/main_text.20990101.000001.repository.txt"), "crashed too\n");
+
+    // Once its logger ends, a file rolls as before.
+    for (logger_object_container *container : live)
+        logger_object_container_destroy(container);
+    for (const std::string &name : f.logs())
+        EXPECT_EQ(name.find(".current."), std::string::npos) << name;
+}
+
 TEST(ToolLogger, DayChangeClosesRollsAndReopensUnderTheNewStamp)
 {
     log_fixture f;

@@ -1,16 +1,20 @@
 // pkeff, loaded as qelstat loads it, over binary packet logs crafted from the record
 // layout: samples per second, packing counts (1 to 4 only), unpacked records, refused
-// codes, the records that end a file, two files in two numbered blocks, and the 203 and
-// 10000 answers.
+// codes, the records that end a file, two files in two numbered blocks, files that are
+// not regular files, and the 203 and 10000 answers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/admin/pf_library.h"
+#include "platform/core/pf_file.h"
 #include "support/qel_stats_fixture.h"
 #include "tools/statistics/qel_stats_interface.h"
 
@@ -135,7 +139,6 @@ TEST(Pkeff, SamplesPackingCountsAndSummaryOfOneLog)
               "% 3 packed messages, 16.67\n"
               "% 4 packed messages, 16.67\n"
               "% 5 packed messages, 0.00\n"
-              "\n\n"
               "\n\n");
     EXPECT_TRUE(f.logged("Activity|Invalid message format,|get_qel_statistics|"));
     EXPECT_TRUE(f.logged("Activity|Message header size is less than what expected|get_qel_statistics|"
@@ -183,12 +186,62 @@ TEST(Pkeff, BadRecordsEndOnlyTheirFileAndAShortHeaderIsNoted)
     EXPECT_EQ(csv.find("1331000001,1,3"), std::string::npos);
     EXPECT_NE(summary.find("File Name - p.4.dat\nTotal Packet Count, 0\nTotal Message Count, 0\n"),
               std::string::npos);
-    EXPECT_NE(summary.find("Number of Samples, 0\n\nPacking Efficiency\n\n\n"), std::string::npos);
+    // Each block ends in two line breaks, then the next one begins.
+    EXPECT_NE(summary.find("Number of Samples, 0\n\nPacking Efficiency\n\n\nOutput File No. 5, "),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("% 5 packed messages, 0.00\n\n\nOutput File No. 2, "), std::string::npos)
+        << summary;
     EXPECT_NE(summary.find("File Name - p.5.dat\nFile header size is less than what expected\n"),
               std::string::npos);
     EXPECT_TRUE(f.logged("Record length is not proper"));
     EXPECT_TRUE(f.logged("Record size is less than what expected"));
     EXPECT_TRUE(f.logged("File header size is less than what expected"));
+}
+
+TEST(Pkeff, ReadsRegularFilesOnlyAndAFifoDoesNotHoldItUp)
+{
+    stats_fixture f;
+    // Not the logger's folder: reading the log back must not open the FIFO.
+    mkdir(f.dir.file("input").c_str(), 0700);
+    crafted_log log;
+    log.packet(1331000000, 2);
+    log.write(f.dir.file("input/p.1.dat"));
+    log.write(f.dir.file("input/p.3.dat"));
+    std::string fifo = f.dir.file("input/p.2.dat");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    mkdir(f.dir.file("input/p.4.dat").c_str(), 0700);
+
+    pkeff_plugin plugin;
+    std::atomic<bool> done(false);
+    int32_t result = 0;
+    std::thread call(
+        [&]
+        {
+            result = plugin.run(f, {"p", f.dir.file("input")}, f.dir.file("offline/out"));
+            done = true;
+        });
+    bool finished = qel_test::wait_until([&] { return done.load(); }, 20000);
+    if (!finished)
+    {
+        // A reader stuck in the FIFO's open or read: a writer that comes and goes frees it.
+        int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            pf_file_close(writer);
+    }
+    call.join();
+    ASSERT_TRUE(finished) << "pkeff waited on the FIFO";
+    EXPECT_EQ(result, QEL_STATS_VALID) << "as for any file it cannot read";
+    EXPECT_TRUE(f.logged("Could not open the input file [" + fifo + "]. ,")) << f.log();
+    EXPECT_TRUE(f.logged("Could not open the input file [" + f.dir.file("input/p.4.dat") + "]. ,"));
+    std::string csv = f.dir.read("offline/out.csv");
+    EXPECT_NE(
+        csv.find("File Name - p.2.dat\n\n" + std::string(k_heading) + "Could not open the input file\n"),
+        std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find("File Name - p.3.dat\n\n" + std::string(k_heading) + "1331000000,1,2,0,1,0,0,0,"),
+              std::string::npos)
+        << "the file after it is read: " << csv;
 }
 
 TEST(Pkeff, RefusalsAnswer203Or10000)

@@ -111,6 +111,34 @@ TEST(QelStatsTables, EachLineBindsOrStaysWithoutEntryPointAndTheOthersGoOn)
     EXPECT_EQ(f.times_logged("probe destroy for ["), 4u);
 }
 
+TEST(QelStatsTables, ZeroByteAndOverlongLinesAreRefusedForWhatTheyAre)
+{
+    stats_fixture f;
+    const std::string head = "nosuch.so,exact,5,1,";
+    std::string exact = head + std::string(4096 - head.size() - 1, 'a') + ",";
+    ASSERT_EQ(exact.size(), 4096u);
+    std::string over = head + std::string(4096 - head.size(), 'a') + ",";
+    f.dir.write("online.txt", std::string("nosuch.so,zero,5,1,a") + '\0' + "b,\n" + exact + "\n" + over +
+                                  "\n" + exact + "\r\n" + "nosuch.so,after,5,0,\n");
+    qel_stats_config_parameters config = {};
+    snprintf(config.online_file, sizeof config.online_file, "%s", f.dir.file("online.txt").c_str());
+    qel_stats_online_parameter *table = qel_stats_online_parameters_create(&config, f.logger);
+    ASSERT_NE(table, nullptr) << f.log();
+    ASSERT_EQ(config.online_count, 2) << f.log();
+    EXPECT_STREQ(table[0].name, "exact");
+    EXPECT_STREQ(table[1].name, "after");
+    auto line = [&](int n) {
+        return "Parameter line [" + std::to_string(n) + "] of file [" + f.dir.file("online.txt") +
+               "] refused: ";
+    };
+    EXPECT_TRUE(f.logged(line(1) + "it holds a zero byte|")) << f.log();
+    EXPECT_TRUE(f.logged(line(3) + "it is longer than 4096 characters|")) << f.log();
+    EXPECT_TRUE(f.logged(line(4) + "it is longer than 4096 characters|"))
+        << "its carriage return counts, as the line was read" << f.log();
+    EXPECT_EQ(f.times_logged("longer than"), 2u);
+    qel_stats_online_parameters_destroy(table, config.online_count, f.logger);
+}
+
 TEST(QelStatsTables, OfflineTableBindsAndAnUnreadableFileFailsIt)
 {
     stats_fixture f;

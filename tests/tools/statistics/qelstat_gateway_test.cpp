@@ -216,6 +216,8 @@ TEST(QelstatOnAGateway, PkeffCountsTheHostsFramesAndOnstatReadsTheGatewaysThread
               std::string::npos)
         << summary;
     EXPECT_EQ(summary.find("Output File No. 2"), std::string::npos);
+    ASSERT_GE(summary.size(), 4u);
+    EXPECT_EQ(summary.substr(summary.size() - 4), "0\n\n\n") << "the block ends in two line breaks";
     packing_counts measured;
     measured.packets = summary_value(summary, "Total Packet Count");
     measured.messages = summary_value(summary, "Total Message Count");

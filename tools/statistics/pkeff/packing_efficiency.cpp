@@ -9,9 +9,13 @@
 //
 // A log is a 16-byte file header, then records of a 102-byte header and the record's
 // data. A bad record ends its own file (what was read is still counted and written); a
-// file that cannot be opened or has no whole file header is noted in both outputs and the
-// next file is read, and the call then answers 203. The gateway writes each record's
-// second as its exchange time (UTC+05:30 already added), so it is shown as UTC.
+// file that cannot be opened (or is not a regular file) or has no whole file header is
+// noted in both outputs and the next file is read, and the call then answers 203. The
+// gateway writes each record's second as its exchange time (UTC+05:30 already added), so
+// it is shown as UTC.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -20,9 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/pf_file.h"
+#include "tools/logging/tool_logger.h"
 #include "tools/statistics/qel_stats_interface.h"
 #include "tools/statistics/qel_stats_search.h"
-#include "tools/logging/tool_logger.h"
 
 using qel_tools::LOG_LEVEL_ACTIVITY;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;
@@ -135,7 +140,7 @@ void write_summary(FILE *summary, const counts &totals, int64_t samples)
             fprintf(summary, "%% %d packed messages, %.2lf\n", i + 1,
                     static_cast<double>(totals.packing[i]) * 100 / totals.packets);
     }
-    fprintf(summary, "\n\n");
+    // The block's closing "\n\n" is the one end_part writes to both outputs.
 }
 
 void write_titles(const outputs &out, int number, const char *name)
@@ -251,6 +256,28 @@ bool measure_file(FILE *input, const outputs &out, logger_object *logger)
     return true;
 }
 
+// A log for reading, or NULL. Only a regular file is read: anything else named like a log
+// (a FIFO would block the call until a writer came) counts as a file that cannot be
+// opened. The descriptor is opened without waiting, then checked.
+FILE *open_input(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    struct stat status;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    {
+        pf_file_close(fd);
+        return nullptr;
+    }
+    FILE *input = fdopen(fd, "rb");
+    if (input == nullptr)
+        pf_file_close(fd);
+    return input;
+}
+
 bool open_outputs(const char *output, outputs *out, logger_object *logger)
 {
     std::string csv = std::string(output) + ".csv";
@@ -324,7 +351,7 @@ QEL_STATS_EXPORT int32_t get_qel_statistics(void *parameter, logger_object *logg
     {
         const char *name = base_name(files[i]);
         PKEFF_LOG(logger, LOG_LEVEL_ACTIVITY, "%s File found to calculate P.Efficiency", name);
-        FILE *input = fopen(files[i].c_str(), "rb");
+        FILE *input = open_input(files[i].c_str());
         write_titles(out, static_cast<int>(i + 1), name);
         if (input == nullptr)
         {
