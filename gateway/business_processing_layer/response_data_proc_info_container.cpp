@@ -78,11 +78,7 @@ struct response_steps : worker_steps
     response_data_processing_thread_args *args;
     queue *locals[2] = {}; // input, output
 
-    ea_status fail(const char *text)
-    {
-        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
-        return EA_ERROR;
-    }
+    explicit response_steps(response_data_processing_thread_args *thread_args) : args(thread_args) {}
 
     ea_status wait()
     {
@@ -90,16 +86,17 @@ struct response_steps : worker_steps
                                                                              locals[0], args->wait_time_ms);
         if (status == EA_NO_DATA || status == EA_SUCCESS)
             return status;
-        return fail("retreival from shared queue failed.");
+        return worker_step_failed(args->logger, "retreival from shared queue failed.");
     }
 
     ea_status process()
     {
         if (response_data_proc_info_container_process_messages(args->container, locals[0], locals[1],
                                                                args->logger) != EA_SUCCESS)
-            return fail("response_data_proc_info_container_process_messages returned EA_ERROR.");
+            return worker_step_failed(
+                args->logger, "response_data_proc_info_container_process_messages returned EA_ERROR.");
         if (shared_queue_insert(args->to_user_session, locals[1]) != EA_SUCCESS)
-            return fail("shared queue insert failed.");
+            return worker_step_failed(args->logger, "shared queue insert failed.");
         return EA_SUCCESS;
     }
 };
@@ -109,7 +106,5 @@ uint32_t response_data_processing_thread(void *argument)
 {
     response_data_processing_thread_args *args =
         static_cast<response_data_processing_thread_args *>(argument);
-    response_steps steps;
-    steps.args = args;
-    return worker_thread_run(args, steps, steps.locals, "malloc failed for input local queue.");
+    return worker_thread_main<response_steps>(args, "malloc failed for input local queue.");
 }

@@ -102,6 +102,8 @@ struct state_controller_steps : worker_steps
     state_controller_thread_args *args;
     queue *locals[1] = {};
 
+    explicit state_controller_steps(state_controller_thread_args *thread_args) : args(thread_args) {}
+
     ea_status wait()
     {
         ea_usleep(args->wait_time_ms * 1000);
@@ -128,7 +130,5 @@ struct state_controller_steps : worker_steps
 uint32_t state_controller_thread(void *argument)
 {
     state_controller_thread_args *args = static_cast<state_controller_thread_args *>(argument);
-    state_controller_steps steps;
-    steps.args = args;
-    return worker_thread_run(args, steps, steps.locals, "Error while creating the queue object");
+    return worker_thread_main<state_controller_steps>(args, "Error while creating the queue object");
 }

@@ -164,6 +164,11 @@ struct fix_send_steps : worker_steps
     queue *locals[FIX_SEND_QUEUE_COUNT] = {};
     shared_queue *inputs[FIX_SEND_QUEUE_COUNT];
 
+    explicit fix_send_steps(fix_nw_handler_send_thread_args *thread_args)
+        : args(thread_args), inputs{thread_args->from_box_comm, thread_args->from_user_session}
+    {
+    }
+
     ea_status wait()
     {
         const ea_status status = shared_queue_get_elements_from_multiple_queues(inputs, FIX_SEND_QUEUE_COUNT,
@@ -201,9 +206,5 @@ struct fix_send_steps : worker_steps
 uint32_t fix_nw_handler_send_thread(void *argument)
 {
     fix_nw_handler_send_thread_args *args = static_cast<fix_nw_handler_send_thread_args *>(argument);
-    fix_send_steps steps;
-    steps.args = args;
-    steps.inputs[FIX_SEND_FROM_BOX_COMM] = args->from_box_comm;
-    steps.inputs[FIX_SEND_FROM_USER_SESSION] = args->from_user_session;
-    return worker_thread_run(args, steps, steps.locals, "queue_create failed.");
+    return worker_thread_main<fix_send_steps>(args, "queue_create failed.");
 }

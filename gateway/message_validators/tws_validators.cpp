@@ -177,6 +177,19 @@ bool tws_append_output(queue *output, message *msg, logger_object *logger)
     }
     return true;
 }
+// Hands every record of `input` to `handle` and appends it to `output`; a record that
+// fails either is freed and ends the pass.
+template <typename Handle>
+ea_status tws_pass_each(queue *input, queue *output, logger_object *logger, Handle handle)
+{
+    while (message *msg = static_cast<message *>(queue_remove_head(input)))
+    {
+        if (handle(msg) != EA_SUCCESS || !tws_append_output(output, msg, logger))
+            return tws_validator_drop(msg);
+    }
+    return EA_SUCCESS;
+}
+
 // The receive validator's steps: frames and control records from the network thread, in
 // arrival order, to the session layer.
 struct tws_receive_steps : worker_steps
@@ -234,11 +247,9 @@ struct tws_receive_steps : worker_steps
 
     ea_status process()
     {
-        while (message *msg = static_cast<message *>(queue_remove_head(locals[FROM_NETWORK])))
-        {
-            if (check(msg) != EA_SUCCESS || !tws_append_output(locals[TO_USER_SESSION], msg, logger))
-                return tws_validator_drop(msg);
-        }
+        if (tws_pass_each(locals[FROM_NETWORK], locals[TO_USER_SESSION], logger,
+                          [this](message *msg) { return check(msg); }) != EA_SUCCESS)
+            return EA_ERROR;
         return tws_flush_output(args->to_user_session, locals[TO_USER_SESSION], logger) ? EA_SUCCESS
                                                                                         : EA_ERROR;
     }
@@ -310,12 +321,8 @@ struct tws_send_steps : worker_steps
 
     ea_status take_session_records()
     {
-        while (message *msg = static_cast<message *>(queue_remove_head(locals[FROM_USER_SESSION])))
-        {
-            if (frame_from_session(msg) != EA_SUCCESS || !tws_append_output(locals[OUTPUT], msg, logger))
-                return tws_validator_drop(msg);
-        }
-        return EA_SUCCESS;
+        return tws_pass_each(locals[FROM_USER_SESSION], locals[OUTPUT], logger,
+                             [this](message *msg) { return frame_from_session(msg); });
     }
 
     // CONNECTION_ACCEPT is replaced by a fresh invitation frame.
@@ -374,24 +381,12 @@ struct tws_send_steps : worker_steps
 
 uint32_t tws_receive_validate_thread(void *argument)
 {
-    tws_receive_validate_thread_args *args = static_cast<tws_receive_validate_thread_args *>(argument);
-    if (args == nullptr)
-    {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
-    }
-    tws_receive_steps steps(args);
-    return worker_thread_run(args, steps, steps.locals, "input local queue is not created");
+    return worker_thread_main_checked<tws_receive_steps, tws_receive_validate_thread_args>(
+        argument, "input local queue is not created");
 }
 
 uint32_t tws_send_validate_thread(void *argument)
 {
-    tws_send_validate_thread_args *args = static_cast<tws_send_validate_thread_args *>(argument);
-    if (args == nullptr)
-    {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
-    }
-    tws_send_steps steps(args);
-    return worker_thread_run(args, steps, steps.locals, "input local queue is not created");
+    return worker_thread_main_checked<tws_send_steps, tws_send_validate_thread_args>(
+        argument, "input local queue is not created");
 }

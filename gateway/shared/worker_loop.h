@@ -31,6 +31,13 @@ struct worker_steps
     ea_status each_pass() { return EA_SUCCESS; }
 };
 
+// A step's failure: logs the text and gives EA_ERROR.
+inline ea_status worker_step_failed(logger_object *logger, const char *text)
+{
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+    return EA_ERROR;
+}
+
 // Runs the passes; EA_SHUTDOWN when the shutdown flag ended them, else the status of the
 // step that did. The day flag stays set when new_day() fails.
 template <typename Steps>
@@ -98,4 +105,25 @@ uint32_t worker_thread_run(const Args *args, Steps &steps, queue *(&locals)[N], 
     else
         result = worker_loop_run(steps, args->shutdown_flag, args->day_flag, args->logger);
     return worker_thread_end(args->shutdown_flag, locals, result);
+}
+
+// A worker thread's routine whose Steps are made from the argument record and hold the
+// thread's local queues in `locals`.
+template <typename Steps, typename Args> uint32_t worker_thread_main(Args *args, const char *creation_failure)
+{
+    Steps steps(args);
+    return worker_thread_run(args, steps, steps.locals, creation_failure);
+}
+
+// The same for a thread that first makes sure it was given an argument record.
+template <typename Steps, typename Args>
+uint32_t worker_thread_main_checked(void *argument, const char *creation_failure)
+{
+    Args *args = static_cast<Args *>(argument);
+    if (args == nullptr)
+    {
+        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
+        return EA_ERROR;
+    }
+    return worker_thread_main<Steps>(args, creation_failure);
 }

@@ -256,6 +256,9 @@ struct tws_nw_handler_steps : worker_steps
     tws_nw_handler_state state;
     uint16_t pending_sockets = 0;
     uint32_t refused = 0;
+    queue *(&locals)[LOCAL_QUEUE_COUNT] = state.locals;
+
+    explicit tws_nw_handler_steps(tws_nw_handler_thread_args *thread_args) : state{thread_args, {}} {}
 
     ea_status wait()
     {
@@ -309,13 +312,6 @@ struct tws_nw_handler_steps : worker_steps
 
 uint32_t tws_nw_handler_thread(void *argument)
 {
-    tws_nw_handler_thread_args *args = static_cast<tws_nw_handler_thread_args *>(argument);
-    if (args == nullptr)
-    {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
-    }
-    tws_nw_handler_steps steps;
-    steps.state = {args, {}};
-    return worker_thread_run(args, steps, steps.state.locals, "local mesg queue creation failed");
+    return worker_thread_main_checked<tws_nw_handler_steps, tws_nw_handler_thread_args>(
+        argument, "local mesg queue creation failed");
 }

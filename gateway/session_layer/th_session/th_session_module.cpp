@@ -126,18 +126,12 @@ struct th_session_steps : worker_steps
     {
     }
 
-    ea_status fail(const char *text)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
-        return EA_ERROR;
-    }
-
     ea_status wait()
     {
         const ea_status status =
             shared_queue_get_elements_from_multiple_queues(inputs, 4, locals, args->wait_time_ms);
         if (status == EA_ERROR)
-            return fail("shared queue get elements from multiple queues failed");
+            return worker_step_failed(logger, "shared queue get elements from multiple queues failed");
         return status == EA_NO_DATA ? EA_NO_DATA : EA_SUCCESS;
     }
 
@@ -145,23 +139,25 @@ struct th_session_steps : worker_steps
     {
         const char *failure = nullptr;
         if (th_session_module_heart_beats(args, locals[IN_HEART_BEAT_NOTICES], &failure) != EA_SUCCESS)
-            return fail(failure);
+            return worker_step_failed(logger, failure);
 
         if (queue_get_count(locals[IN_REQUESTS]) != 0)
         {
             if (host_session_info_container_process_request_messages(
                     container, locals[OUT_SEND_VALIDATOR], locals[IN_REQUESTS], logger) != EA_SUCCESS)
-                return fail("host_session_info_container_process_request_messages returned EA_ERROR.");
+                return worker_step_failed(
+                    logger, "host_session_info_container_process_request_messages returned EA_ERROR.");
             if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
-                return fail("shared queue insert failed");
+                return worker_step_failed(logger, "shared queue insert failed");
         }
         if (queue_get_count(locals[IN_BOX_RECORDS]) != 0)
         {
             if (host_session_info_container_process_box_messages(
                     container, locals[OUT_SEND_VALIDATOR], locals[IN_BOX_RECORDS], logger) != EA_SUCCESS)
-                return fail("host_session_info_container_process_box_messages returned EA_ERROR.");
+                return worker_step_failed(
+                    logger, "host_session_info_container_process_box_messages returned EA_ERROR.");
             if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
-                return fail("shared queue insert failed");
+                return worker_step_failed(logger, "shared queue insert failed");
         }
         if (queue_get_count(locals[IN_RESPONSES]) != 0)
         {
@@ -169,13 +165,14 @@ struct th_session_steps : worker_steps
                     container, locals[OUT_RESPONSE_PROCESSING], locals[OUT_NOTIFICATIONS],
                     locals[OUT_SEND_VALIDATOR], locals[IN_RESPONSES], locals[OUT_BOX_COMM],
                     logger) != EA_SUCCESS)
-                return fail("host_session_info_container_process_response_messages returned EA_ERROR.");
+                return worker_step_failed(
+                    logger, "host_session_info_container_process_response_messages returned EA_ERROR.");
             if (th_session_module_move(locals[OUT_NOTIFICATIONS], args->notifications) != EA_SUCCESS ||
                 th_session_module_move(locals[OUT_BOX_COMM], args->to_box_comm) != EA_SUCCESS ||
                 th_session_module_move(locals[OUT_RESPONSE_PROCESSING], args->to_response_processing) !=
                     EA_SUCCESS ||
                 th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
-                return fail("shared queue insert failed");
+                return worker_step_failed(logger, "shared queue insert failed");
         }
         return EA_SUCCESS;
     }
@@ -185,7 +182,7 @@ struct th_session_steps : worker_steps
     {
         const char *failure = nullptr;
         if (th_session_module_links(args, &failure) != EA_SUCCESS)
-            return fail(failure);
+            return worker_step_failed(logger, failure);
         return EA_SUCCESS;
     }
 };
@@ -193,12 +190,6 @@ struct th_session_steps : worker_steps
 
 uint32_t th_session_module_thread(void *argument)
 {
-    th_session_module_thread_args *args = static_cast<th_session_module_thread_args *>(argument);
-    if (args == nullptr)
-    {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
-    }
-    th_session_steps steps(args);
-    return worker_thread_run(args, steps, steps.locals, "malloc failed for input local queues.");
+    return worker_thread_main_checked<th_session_steps, th_session_module_thread_args>(
+        argument, "malloc failed for input local queues.");
 }

@@ -122,12 +122,6 @@ struct user_session_steps : worker_steps
 
 uint32_t user_session_thread(void *argument)
 {
-    user_session_thread_args *args = static_cast<user_session_thread_args *>(argument);
-    if (args == nullptr)
-    {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
-    }
-    user_session_steps steps(args);
-    return worker_thread_run(args, steps, steps.locals, "creation of local queue failed");
+    return worker_thread_main_checked<user_session_steps, user_session_thread_args>(
+        argument, "creation of local queue failed");
 }

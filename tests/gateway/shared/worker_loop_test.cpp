@@ -209,4 +209,25 @@ TEST(WorkerThread, RunOnARaisedFlagEndsWithShutdownAndLeavesTheFlagAsItIs)
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
 }
 
+// Steps made from the argument record, as a thread routine makes them.
+struct made_steps : wait_only_steps
+{
+    queue *locals[2] = {};
+    explicit made_steps(thread_args *args) { shutdown_flag = args->shutdown_flag; }
+};
+
+TEST(WorkerThread, MainMakesTheStepsFromTheArgumentRecordAndChecksItWhenAsked)
+{
+    ea_flag shutdown{0};
+    ea_flag day{0};
+    thread_args args = {&shutdown, &day, nullptr};
+    EXPECT_EQ((worker_thread_main_checked<made_steps, thread_args>(&args, "not used")),
+              static_cast<uint32_t>(EA_SHUTDOWN));
+    EXPECT_EQ(ea_flag_get(&shutdown), 1); // raised by the steps' second wait
+    ea_flag_set(&shutdown, 0);
+    EXPECT_EQ((worker_thread_main_checked<made_steps, thread_args>(nullptr, "not used")),
+              static_cast<uint32_t>(EA_ERROR));
+    EXPECT_EQ(ea_flag_get(&shutdown), 0);
+}
+
 } // namespace
