@@ -177,6 +177,7 @@ bool tws_append_output(queue *output, message *msg, logger_object *logger)
     }
     return true;
 }
+
 // Hands every record of `input` to `handle` and appends it to `output`; a record that
 // fails either is freed and ends the pass.
 template <typename Handle>

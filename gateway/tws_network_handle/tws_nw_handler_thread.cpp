@@ -248,6 +248,7 @@ ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pendin
     }
     return EA_SUCCESS;
 }
+
 // The thread's steps: the wait takes in network events and the send validator's records,
 // then every pass looks after idle clients, invitations, pending sends and the records
 // handed back.
