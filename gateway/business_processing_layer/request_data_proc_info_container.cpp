@@ -5,13 +5,14 @@
 
 #include <cstdlib>
 
-#include "gateway/business_processing_layer/data_proc_info.h"
-#include "gateway/business_processing_layer/vrx_record.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
 #include "common/wire.h"
+#include "gateway/business_processing_layer/data_proc_info.h"
+#include "gateway/business_processing_layer/vrx_record.h"
+#include "gateway/shared/worker_loop.h"
 
 request_data_proc_info_container *request_data_proc_info_container_create(uint16_t number_of_links,
                                                                           ea_flag *box_rate_control_count,
@@ -300,50 +301,51 @@ request_data_proc_info_container_process_request_messages(request_data_proc_info
     return EA_SUCCESS;
 }
 
-static uint32_t request_thread_fail(request_data_processing_thread_args *args, queue **locals,
-                                    const char *text)
+namespace
 {
-    EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
-    ea_destroy_message_queue_array(locals, 3);
-    ea_flag_set(args->shutdown_flag, 1);
-    return EA_ERROR;
-}
+struct request_steps : worker_steps
+{
+    request_data_processing_thread_args *args;
+    // locals[0] notifications (queue 17), locals[1] requests (queue 4), locals[2] output.
+    queue *locals[3] = {};
+    shared_queue *inputs[2];
+
+    explicit request_steps(request_data_processing_thread_args *thread_args)
+        : args(thread_args), inputs{thread_args->pull_notifications, thread_args->from_user_session}
+    {
+    }
+
+    ea_status wait()
+    {
+        const ea_status status =
+            shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
+        if (status == EA_NO_DATA || status == EA_SUCCESS)
+            return status;
+        return worker_step_failed(args->logger, "retreival from shared queue failed.");
+    }
+
+    // The pulls first, then the requests; the output moves on after each.
+    ea_status process()
+    {
+        if (request_data_proc_info_container_process_notifications(args->container, locals[0], locals[2],
+                                                                   args->logger) != EA_SUCCESS)
+            return worker_step_failed(
+                args->logger, "request_data_proc_info_container_process_notifications returned EA_ERROR.");
+        if (shared_queue_insert(args->to_host_session, locals[2]) != EA_SUCCESS)
+            return worker_step_failed(args->logger, "Insertion to shared queue failed.");
+        if (request_data_proc_info_container_process_request_messages(args->container, locals[1], locals[2],
+                                                                      args->logger) != EA_SUCCESS)
+            return worker_step_failed(
+                args->logger, "request_data_proc_info_container_process_request_messages returned EA_ERROR.");
+        if (shared_queue_insert(args->to_host_session, locals[2]) != EA_SUCCESS)
+            return worker_step_failed(args->logger, "Insertion to shared queue failed.");
+        return EA_SUCCESS;
+    }
+};
+} // namespace
 
 uint32_t request_data_processing_thread(void *argument)
 {
     request_data_processing_thread_args *args = static_cast<request_data_processing_thread_args *>(argument);
-    // locals[0] notifications (queue 17), locals[1] requests (queue 4), locals[2] output.
-    queue *locals[3] = {queue_create(), queue_create(), queue_create()};
-    if (locals[0] == nullptr || locals[1] == nullptr || locals[2] == nullptr)
-        return request_thread_fail(args, locals, "malloc failed for input local queue.");
-    shared_queue *inputs[2] = {args->pull_notifications, args->from_user_session};
-
-    while (ea_flag_get(args->shutdown_flag) == 0)
-    {
-        if (ea_flag_get(args->day_flag) != 0)
-        {
-            logger_object_reopen(args->logger);
-            ea_flag_set(args->day_flag, 0);
-        }
-        ea_status status =
-            shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
-        if (status == EA_NO_DATA)
-            continue;
-        if (status != EA_SUCCESS)
-            return request_thread_fail(args, locals, "retreival from shared queue failed.");
-        if (request_data_proc_info_container_process_notifications(args->container, locals[0], locals[2],
-                                                                   args->logger) != EA_SUCCESS)
-            return request_thread_fail(
-                args, locals, "request_data_proc_info_container_process_notifications returned EA_ERROR.");
-        if (shared_queue_insert(args->to_host_session, locals[2]) != EA_SUCCESS)
-            return request_thread_fail(args, locals, "Insertion to shared queue failed.");
-        if (request_data_proc_info_container_process_request_messages(args->container, locals[1], locals[2],
-                                                                      args->logger) != EA_SUCCESS)
-            return request_thread_fail(
-                args, locals, "request_data_proc_info_container_process_request_messages returned EA_ERROR.");
-        if (shared_queue_insert(args->to_host_session, locals[2]) != EA_SUCCESS)
-            return request_thread_fail(args, locals, "Insertion to shared queue failed.");
-    }
-    ea_destroy_message_queue_array(locals, 3);
-    return EA_SHUTDOWN;
+    return worker_thread_main<request_steps>(args, "malloc failed for input local queue.");
 }

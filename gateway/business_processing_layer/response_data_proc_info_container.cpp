@@ -4,11 +4,12 @@
 
 #include <cstdlib>
 
-#include "gateway/business_processing_layer/data_proc_info.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/business_processing_layer/data_proc_info.h"
+#include "gateway/shared/worker_loop.h"
 
 response_data_proc_info_container *response_data_proc_info_container_create(logger_object *logger)
 {
@@ -70,43 +71,40 @@ ea_status response_data_proc_info_container_process_messages(response_data_proc_
     return EA_SUCCESS;
 }
 
-static uint32_t response_thread_fail(response_data_processing_thread_args *args, queue **locals,
-                                     const char *text)
+namespace
 {
-    EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
-    ea_destroy_message_queue_array(locals, 2);
-    ea_flag_set(args->shutdown_flag, 1);
-    return EA_ERROR;
-}
+struct response_steps : worker_steps
+{
+    response_data_processing_thread_args *args;
+    queue *locals[2] = {}; // input, output
+
+    explicit response_steps(response_data_processing_thread_args *thread_args) : args(thread_args) {}
+
+    ea_status wait()
+    {
+        const ea_status status = shared_queue_get_elements_from_single_queue(args->from_host_session,
+                                                                             locals[0], args->wait_time_ms);
+        if (status == EA_NO_DATA || status == EA_SUCCESS)
+            return status;
+        return worker_step_failed(args->logger, "retreival from shared queue failed.");
+    }
+
+    ea_status process()
+    {
+        if (response_data_proc_info_container_process_messages(args->container, locals[0], locals[1],
+                                                               args->logger) != EA_SUCCESS)
+            return worker_step_failed(
+                args->logger, "response_data_proc_info_container_process_messages returned EA_ERROR.");
+        if (shared_queue_insert(args->to_user_session, locals[1]) != EA_SUCCESS)
+            return worker_step_failed(args->logger, "shared queue insert failed.");
+        return EA_SUCCESS;
+    }
+};
+} // namespace
 
 uint32_t response_data_processing_thread(void *argument)
 {
     response_data_processing_thread_args *args =
         static_cast<response_data_processing_thread_args *>(argument);
-    queue *locals[2] = {queue_create(), queue_create()}; // input, output
-    if (locals[0] == nullptr || locals[1] == nullptr)
-        return response_thread_fail(args, locals, "malloc failed for input local queue.");
-
-    while (ea_flag_get(args->shutdown_flag) == 0)
-    {
-        if (ea_flag_get(args->day_flag) != 0)
-        {
-            logger_object_reopen(args->logger);
-            ea_flag_set(args->day_flag, 0);
-        }
-        ea_status status = shared_queue_get_elements_from_single_queue(args->from_host_session, locals[0],
-                                                                       args->wait_time_ms);
-        if (status == EA_NO_DATA)
-            continue;
-        if (status != EA_SUCCESS)
-            return response_thread_fail(args, locals, "retreival from shared queue failed.");
-        if (response_data_proc_info_container_process_messages(args->container, locals[0], locals[1],
-                                                               args->logger) != EA_SUCCESS)
-            return response_thread_fail(
-                args, locals, "response_data_proc_info_container_process_messages returned EA_ERROR.");
-        if (shared_queue_insert(args->to_user_session, locals[1]) != EA_SUCCESS)
-            return response_thread_fail(args, locals, "shared queue insert failed.");
-    }
-    ea_destroy_message_queue_array(locals, 2);
-    return EA_SHUTDOWN;
+    return worker_thread_main<response_steps>(args, "malloc failed for input local queue.");
 }

@@ -10,6 +10,7 @@
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/shared/worker_loop.h"
 
 state_controller_info *state_controller_info_create(ea_flag *state_flag, ea_flag *base_value,
                                                     shared_queue **shared_queues, logger_object *logger)
@@ -92,40 +93,42 @@ void state_controller_info_destroy(state_controller_info *controller)
     free(controller);
 }
 
-static uint32_t state_controller_thread_fail(state_controller_thread_args *args, queue *local,
-                                             const char *text)
+namespace
 {
-    EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
-    if (local != nullptr)
-        ea_destroy_message_queue(local);
-    ea_flag_set(args->shutdown_flag, 1);
-    return EA_ERROR;
-}
+// The state controller has no input queue: its wait is a sleep, and every pass looks at
+// the shared queues and sends what changed to the console.
+struct state_controller_steps : worker_steps
+{
+    state_controller_thread_args *args;
+    queue *locals[1] = {};
+
+    explicit state_controller_steps(state_controller_thread_args *thread_args) : args(thread_args) {}
+
+    ea_status wait()
+    {
+        ea_usleep(args->wait_time_ms * 1000);
+        return EA_SUCCESS;
+    }
+
+    ea_status process()
+    {
+        if (state_controller_info_monitor_squeue(args->controller, locals[0], args->logger) != EA_SUCCESS)
+        {
+            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "Could not perform shared queue monitoring");
+            return EA_ERROR;
+        }
+        if (shared_queue_insert(args->to_interface, locals[0]) != EA_SUCCESS)
+        {
+            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "Error while inserting elements to shared queue");
+            return EA_ERROR;
+        }
+        return EA_SUCCESS;
+    }
+};
+} // namespace
 
 uint32_t state_controller_thread(void *argument)
 {
     state_controller_thread_args *args = static_cast<state_controller_thread_args *>(argument);
-    queue *local = queue_create();
-    if (local == nullptr)
-        return state_controller_thread_fail(args, nullptr, "Error while creating the queue object");
-
-    for (;;)
-    {
-        if (ea_flag_get(args->shutdown_flag) != 0)
-        {
-            ea_destroy_message_queue(local);
-            return EA_SHUTDOWN;
-        }
-        if (ea_flag_get(args->day_flag) != 0)
-        {
-            logger_object_reopen(args->logger);
-            ea_flag_set(args->day_flag, 0);
-        }
-        ea_usleep(args->wait_time_ms * 1000);
-        if (state_controller_info_monitor_squeue(args->controller, local, args->logger) != EA_SUCCESS)
-            return state_controller_thread_fail(args, local, "Could not perform shared queue monitoring");
-        if (shared_queue_insert(args->to_interface, local) != EA_SUCCESS)
-            return state_controller_thread_fail(args, local,
-                                                "Error while inserting elements to shared queue");
-    }
+    return worker_thread_main<state_controller_steps>(args, "Error while creating the queue object");
 }

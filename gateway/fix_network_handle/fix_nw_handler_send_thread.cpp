@@ -7,11 +7,12 @@
 // frees only the records it does not hand on.
 #include <cstdint>
 
-#include "gateway/fix_network_handle/fix_nw_info.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/fix_network_handle/fix_nw_info.h"
+#include "gateway/shared/worker_loop.h"
 
 namespace
 {
@@ -21,11 +22,6 @@ enum : uint32_t
     FIX_SEND_FROM_USER_SESSION = 1,
     FIX_SEND_QUEUE_COUNT = 2,
 };
-
-void fix_send_destroy_locals(queue **locals)
-{
-    ea_destroy_message_queue_array(locals, FIX_SEND_QUEUE_COUNT);
-}
 
 // A console event for the interface thread; false when it could not be made or queued.
 bool fix_send_console_event(shared_queue *to_interface, uint16_t reason_code, logger_object *logger)
@@ -161,40 +157,35 @@ bool fix_send_from_user_session(fix_nw_handler_send_thread_args *args, message *
         return true;
     }
 }
-} // namespace
 
-uint32_t fix_nw_handler_send_thread(void *argument)
+struct fix_send_steps : worker_steps
 {
-    fix_nw_handler_send_thread_args *args = static_cast<fix_nw_handler_send_thread_args *>(argument);
-    logger_object *logger = args->logger;
-    queue *locals[FIX_SEND_QUEUE_COUNT] = {queue_create(), queue_create()};
-    if (locals[FIX_SEND_FROM_BOX_COMM] == nullptr || locals[FIX_SEND_FROM_USER_SESSION] == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_create failed.");
-        fix_send_destroy_locals(locals);
-        ea_flag_set(args->shutdown_flag, 1);
-        return EA_ERROR;
-    }
-    shared_queue *inputs[FIX_SEND_QUEUE_COUNT] = {args->from_box_comm, args->from_user_session};
+    fix_nw_handler_send_thread_args *args;
+    queue *locals[FIX_SEND_QUEUE_COUNT] = {};
+    shared_queue *inputs[FIX_SEND_QUEUE_COUNT];
 
-    while (ea_flag_get(args->shutdown_flag) != 1)
+    explicit fix_send_steps(fix_nw_handler_send_thread_args *thread_args)
+        : args(thread_args), inputs{thread_args->from_box_comm, thread_args->from_user_session}
     {
-        if (ea_flag_get(args->day_flag) == 1)
-        {
-            logger_object_reopen(logger);
-            ea_flag_set(args->day_flag, 0);
-        }
+    }
+
+    ea_status wait()
+    {
         const ea_status status = shared_queue_get_elements_from_multiple_queues(inputs, FIX_SEND_QUEUE_COUNT,
                                                                                 locals, args->wait_time_ms);
         if (status == EA_NO_DATA || status == EA_WAIT_TIME_OUT)
-            continue;
+            return EA_NO_DATA;
         if (status != EA_SUCCESS)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "retreival from shared queue failed.");
-            fix_send_destroy_locals(locals);
-            ea_flag_set(args->shutdown_flag, 1);
+            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "retreival from shared queue failed.");
             return EA_ERROR;
         }
+        return EA_SUCCESS;
+    }
+
+    // Box communication's records first, then the user session's.
+    ea_status process()
+    {
         for (uint32_t index = 0; index < FIX_SEND_QUEUE_COUNT; ++index)
         {
             while (message *msg = static_cast<message *>(queue_remove_head(locals[index])))
@@ -204,14 +195,16 @@ uint32_t fix_nw_handler_send_thread(void *argument)
                                          : fix_send_from_user_session(
                                                args, msg, queue_get_count(locals[FIX_SEND_FROM_BOX_COMM]));
                 if (!handled)
-                {
-                    fix_send_destroy_locals(locals);
-                    ea_flag_set(args->shutdown_flag, 1);
                     return EA_ERROR;
-                }
             }
         }
+        return EA_SUCCESS;
     }
-    fix_send_destroy_locals(locals);
-    return EA_SHUTDOWN;
+};
+} // namespace
+
+uint32_t fix_nw_handler_send_thread(void *argument)
+{
+    fix_nw_handler_send_thread_args *args = static_cast<fix_nw_handler_send_thread_args *>(argument);
+    return worker_thread_main<fix_send_steps>(args, "queue_create failed.");
 }

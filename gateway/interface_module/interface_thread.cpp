@@ -4,12 +4,13 @@
 // a failure of its own (EA_ERROR) or on the console's restart request (EA_RESTART).
 #include "gateway/interface_module/interface_thread.h"
 
-#include "gateway/interface_module/interface_info.h"
-#include "gateway/interface_module/interface_nw_info.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/interface_module/interface_info.h"
+#include "gateway/interface_module/interface_nw_info.h"
+#include "gateway/shared/worker_loop.h"
 
 namespace
 {
@@ -22,14 +23,6 @@ enum
     REALTIME_OUTPUT,
     LOCAL_QUEUE_COUNT,
 };
-
-uint32_t end_thread(interface_thread_args *args, queue **locals, uint32_t result)
-{
-    if (result != EA_SHUTDOWN)
-        ea_flag_set(args->shutdown_flag, 1);
-    ea_destroy_message_queue_array(locals, LOCAL_QUEUE_COUNT);
-    return result;
-}
 
 // Step 3 and 5 of a pass: admit a waiting console, if any.
 ea_status admit(interface_thread_args *args, interface_nw_info *listener, queue *realtime_input,
@@ -82,46 +75,47 @@ ea_status send_all(interface_nw_info *listener, queue *output, logger_object *lo
     }
     return EA_SUCCESS;
 }
-} // namespace
 
-uint32_t interface_thread(void *argument)
+struct interface_steps : worker_steps
 {
-    interface_thread_args *args = static_cast<interface_thread_args *>(argument);
-    logger_object *logger = args->logger;
-    interface_info *info = args->interface_info_p;
+    interface_thread_args *args;
+    logger_object *logger;
+    interface_info *info;
     queue *locals[LOCAL_QUEUE_COUNT] = {};
-    for (queue *&local : locals)
-    {
-        local = queue_create();
-        if (local == nullptr)
-        {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue creation failed.");
-            return end_thread(args, locals, EA_ERROR);
-        }
-    }
-    EA_LOG(logger, EA_LEVEL_EVENT, "interface_thread started");
 
-    while (ea_flag_get(args->shutdown_flag) != 1)
+    explicit interface_steps(interface_thread_args *thread_args)
+        : args(thread_args), logger(thread_args->logger), info(thread_args->interface_info_p)
     {
-        if (ea_flag_get(args->day_flag) == 1)
+    }
+
+    // The console's event log starts a new file with the day.
+    ea_status new_day()
+    {
+        if (interface_info_create_kova_event_log_file(info, logger) != EA_SUCCESS)
         {
-            logger_object_reopen(logger);
-            if (interface_info_create_kova_event_log_file(info, logger) != EA_SUCCESS)
-            {
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_create_kova_event_log_file failed");
-                return end_thread(args, locals, EA_ERROR);
-            }
-            ea_flag_set(args->day_flag, 0);
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_create_kova_event_log_file failed");
+            return EA_ERROR;
         }
-        ea_status status = shared_queue_get_elements_from_single_queue(
+        return EA_SUCCESS;
+    }
+
+    ea_status wait()
+    {
+        const ea_status status = shared_queue_get_elements_from_single_queue(
             args->notifications, locals[NOTIFICATIONS], args->queue_wait_ms);
         if (status != EA_SUCCESS && status != EA_NO_DATA && status != EA_WAIT_TIME_OUT)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_from_single_queue failed");
-            return end_thread(args, locals, EA_ERROR);
+            return EA_ERROR;
         }
+        return EA_SUCCESS;
+    }
+
+    // Whether or not events came, both listeners are served on every pass.
+    ea_status process()
+    {
         if (admit(args, args->realtime, locals[REALTIME_INPUT], true) != EA_SUCCESS)
-            return end_thread(args, locals, EA_ERROR);
+            return EA_ERROR;
         // The realtime console sends nothing that the gateway answers: what it sends is still
         // read, so that a closed or misbehaving console is noticed, and freed with the
         // realtime input.
@@ -129,42 +123,58 @@ uint32_t interface_thread(void *argument)
                                         logger) == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
-            return end_thread(args, locals, EA_ERROR);
+            return EA_ERROR;
         }
 
         if (admit(args, args->interactive, locals[REALTIME_INPUT], false) != EA_SUCCESS)
-            return end_thread(args, locals, EA_ERROR);
+            return EA_ERROR;
         if (interface_nw_info_recv_mesg(args->interactive, locals[INTERACTIVE_INPUT], 1,
                                         args->receive_wait_ms, logger) == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
-            return end_thread(args, locals, EA_ERROR);
+            return EA_ERROR;
         }
 
-        status = interface_info_process_message(info, locals[NOTIFICATIONS], locals[REALTIME_INPUT],
-                                                locals[INTERACTIVE_INPUT], locals[INTERACTIVE_OUTPUT],
-                                                locals[REALTIME_OUTPUT], logger);
+        ea_status status = interface_info_process_message(
+            info, locals[NOTIFICATIONS], locals[REALTIME_INPUT], locals[INTERACTIVE_INPUT],
+            locals[INTERACTIVE_OUTPUT], locals[REALTIME_OUTPUT], logger);
         if (status == EA_RESTART)
         {
             EA_LOG(logger, EA_LEVEL_EVENT, "interface_info_process_message returned EA_RESTART");
-            return end_thread(args, locals, EA_RESTART);
+            return EA_RESTART;
         }
         if (status != EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_process_message failed");
-            return end_thread(args, locals, EA_ERROR);
+            return EA_ERROR;
         }
 
         if (send_all(args->interactive, locals[INTERACTIVE_OUTPUT], logger) != EA_SUCCESS ||
             send_all(args->realtime, locals[REALTIME_OUTPUT], logger) != EA_SUCCESS)
-            return end_thread(args, locals, EA_ERROR);
+            return EA_ERROR;
         if (interface_nw_info_send_pending(args->realtime, logger) == EA_ERROR ||
             interface_nw_info_send_pending(args->interactive, logger) == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
-            return end_thread(args, locals, EA_ERROR);
+            return EA_ERROR;
         }
+        return EA_SUCCESS;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "interface_thread ending on the shutdown flag");
-    return end_thread(args, locals, EA_SHUTDOWN);
+};
+} // namespace
+
+uint32_t interface_thread(void *argument)
+{
+    interface_thread_args *args = static_cast<interface_thread_args *>(argument);
+    interface_steps steps(args);
+    if (worker_queues_create(steps.locals) >= 0)
+    {
+        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "queue creation failed.");
+        return worker_thread_end(args->shutdown_flag, steps.locals, EA_ERROR);
+    }
+    EA_LOG(args->logger, EA_LEVEL_EVENT, "interface_thread started");
+    const ea_status result = worker_loop_run(steps, args->shutdown_flag, args->day_flag, args->logger);
+    if (result == EA_SHUTDOWN)
+        EA_LOG(args->logger, EA_LEVEL_EVENT, "interface_thread ending on the shutdown flag");
+    return worker_thread_end(args->shutdown_flag, steps.locals, result);
 }

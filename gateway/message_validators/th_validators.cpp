@@ -14,6 +14,7 @@
 #include "common/wire.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/vrx_network_header.h"
+#include "gateway/shared/worker_loop.h"
 
 static const char *th_validator_tag_name(uint16_t tag)
 {
@@ -197,47 +198,40 @@ ea_status th_receive_validator_process(message *msg, shared_queue *output_queue,
     return EA_SUCCESS;
 }
 
-// The loop both validator threads share; `process` handles one record.
-template <typename Process>
-static uint32_t th_validator_run(shared_queue *input_queue, uint32_t wait_time_ms, ea_flag *shutdown_flag,
-                                 ea_flag *day_flag, logger_object *logger, Process process)
+// The steps both validator threads share; `process_one` handles one record.
+template <typename Process> struct th_validator_steps : worker_steps
 {
-    queue *local = queue_create();
-    if (local == nullptr)
+    shared_queue *input_queue;
+    uint32_t wait_time_ms;
+    logger_object *logger;
+    Process process_one;
+    queue *locals[1] = {};
+
+    ea_status wait()
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "creation of local queue failed");
-        ea_flag_set(shutdown_flag, 1);
+        const ea_status status =
+            shared_queue_get_elements_from_single_queue(input_queue, locals[0], wait_time_ms);
+        if (status == EA_NO_DATA || status == EA_SUCCESS)
+            return status;
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Getting messages from shared queue failed");
         return EA_ERROR;
     }
-    while (ea_flag_get(shutdown_flag) == 0)
+
+    ea_status process()
     {
-        if (ea_flag_get(day_flag) != 0)
+        while (message *msg = static_cast<message *>(queue_remove_head(locals[0])))
         {
-            logger_object_reopen(logger);
-            ea_flag_set(day_flag, 0);
-        }
-        ea_status status = shared_queue_get_elements_from_single_queue(input_queue, local, wait_time_ms);
-        if (status == EA_NO_DATA)
-            continue;
-        if (status != EA_SUCCESS)
-        {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Getting messages from shared queue failed");
-            ea_destroy_message_queue(local);
-            ea_flag_set(shutdown_flag, 1);
-            return EA_ERROR;
-        }
-        while (message *msg = static_cast<message *>(queue_remove_head(local)))
-        {
-            if (process(msg) != EA_SUCCESS)
-            {
-                ea_destroy_message_queue(local);
-                ea_flag_set(shutdown_flag, 1);
+            if (process_one(msg) != EA_SUCCESS)
                 return EA_ERROR;
-            }
         }
+        return EA_SUCCESS;
     }
-    ea_destroy_message_queue(local);
-    return EA_SHUTDOWN;
+};
+
+template <typename Args, typename Process> static uint32_t th_validator_run(Args *args, Process process)
+{
+    th_validator_steps<Process> steps{{}, args->input_queue, args->wait_time_ms, args->logger, process};
+    return worker_thread_run(args, steps, steps.locals, "creation of local queue failed");
 }
 
 uint32_t th_send_validator_thread(void *argument)
@@ -248,9 +242,8 @@ uint32_t th_send_validator_thread(void *argument)
         EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
         return EA_ERROR;
     }
-    return th_validator_run(
-        args->input_queue, args->wait_time_ms, args->shutdown_flag, args->day_flag, args->logger,
-        [args](message *msg) { return th_send_validator_process(msg, args->output_queue, args->logger); });
+    return th_validator_run(args, [args](message *msg)
+                            { return th_send_validator_process(msg, args->output_queue, args->logger); });
 }
 
 uint32_t th_receive_validator_thread(void *argument)
@@ -261,8 +254,7 @@ uint32_t th_receive_validator_thread(void *argument)
         EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
         return EA_ERROR;
     }
-    return th_validator_run(args->input_queue, args->wait_time_ms, args->shutdown_flag, args->day_flag,
-                            args->logger,
+    return th_validator_run(args,
                             [args](message *msg) {
                                 return th_receive_validator_process(msg, args->output_queue,
                                                                     args->notification_queue, args->logger);

@@ -15,6 +15,7 @@
 #include "common/wire.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
+#include "gateway/shared/worker_loop.h"
 
 namespace
 {
@@ -39,12 +40,11 @@ const char *tws_tag_name(uint16_t tag)
     }
 }
 
-uint32_t tws_validator_fail(ea_flag *shutdown_flag, message *held, queue **locals, uint32_t count)
+// Ends a pass on a failure, freeing the record in hand.
+ea_status tws_validator_drop(message *held)
 {
     if (held != nullptr)
         message_destroy(held);
-    ea_destroy_message_queue_array(locals, count);
-    ea_flag_set(shutdown_flag, 1);
     return EA_ERROR;
 }
 
@@ -177,86 +177,90 @@ bool tws_append_output(queue *output, message *msg, logger_object *logger)
     }
     return true;
 }
-} // namespace
 
-uint32_t tws_receive_validate_thread(void *argument)
+// Hands every record of `input` to `handle` and appends it to `output`; a record that
+// fails either is freed and ends the pass.
+template <typename Handle>
+ea_status tws_pass_each(queue *input, queue *output, logger_object *logger, Handle handle)
 {
-    tws_receive_validate_thread_args *args = static_cast<tws_receive_validate_thread_args *>(argument);
-    if (args == nullptr)
+    while (message *msg = static_cast<message *>(queue_remove_head(input)))
     {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
+        if (handle(msg) != EA_SUCCESS || !tws_append_output(output, msg, logger))
+            return tws_validator_drop(msg);
     }
-    logger_object *logger = args->logger;
-    // 0: records taken from the network thread; 1: records going to the session layer.
-    queue *locals[2] = {queue_create(), queue_create()};
-    if (locals[0] == nullptr || locals[1] == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "input local queue is not created");
-        return tws_validator_fail(args->shutdown_flag, nullptr, locals, 2);
-    }
-    while (ea_flag_get(args->shutdown_flag) == 0)
-    {
-        if (ea_flag_get(args->day_flag) != 0)
-        {
-            logger_object_reopen(logger);
-            ea_flag_set(args->day_flag, 0);
-        }
-        ea_status status =
-            shared_queue_get_elements_from_single_queue(args->from_network, locals[0], args->wait_time_ms);
-        if (status == EA_NO_DATA)
-            continue;
-        if (status == EA_ERROR)
-        {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_from_single_queue return ERROR");
-            return tws_validator_fail(args->shutdown_flag, nullptr, locals, 2);
-        }
-        if (status != EA_SUCCESS)
-        {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Default case occurs: Surely a Bug");
-            return tws_validator_fail(args->shutdown_flag, nullptr, locals, 2);
-        }
-        while (message *msg = static_cast<message *>(queue_remove_head(locals[0])))
-        {
-            switch (msg->tag)
-            {
-            case NORMAL_MESSAGE:
-                if (!tws_receive_check_frame(msg, logger))
-                    return tws_validator_fail(args->shutdown_flag, msg, locals, 2);
-                break;
-            case USER_LOGOFF_FLUSH:
-            case BOX_LOGOFF_FLUSH:
-            case CLIENT_DISCONNECTED:
-            case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-                EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from network layer.",
-                       tws_tag_name(msg->tag));
-                break;
-            default:
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "UNKNOWN MESSAGE TAG [%d]. Surely a Bug: tws nw handle [%d], sequence number [%lu]",
-                       msg->tag, msg->workstation_network_handle,
-                       static_cast<unsigned long>(msg->sequence_number));
-                return tws_validator_fail(args->shutdown_flag, msg, locals, 2);
-            }
-            if (!tws_append_output(locals[1], msg, logger))
-                return tws_validator_fail(args->shutdown_flag, msg, locals, 2);
-        }
-        if (!tws_flush_output(args->to_user_session, locals[1], logger))
-            return tws_validator_fail(args->shutdown_flag, nullptr, locals, 2);
-    }
-    ea_destroy_message_queue_array(locals, 2);
-    return EA_SHUTDOWN;
+    return EA_SUCCESS;
 }
 
-uint32_t tws_send_validate_thread(void *argument)
+// The receive validator's steps: frames and control records from the network thread, in
+// arrival order, to the session layer.
+struct tws_receive_steps : worker_steps
 {
-    tws_send_validate_thread_args *args = static_cast<tws_send_validate_thread_args *>(argument);
-    if (args == nullptr)
+    enum
     {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
+        FROM_NETWORK = 0,
+        TO_USER_SESSION = 1,
+        LOCAL_COUNT = 2,
+    };
+    tws_receive_validate_thread_args *args;
+    logger_object *logger;
+    queue *locals[LOCAL_COUNT] = {};
+
+    explicit tws_receive_steps(tws_receive_validate_thread_args *thread_args)
+        : args(thread_args), logger(thread_args->logger)
+    {
+    }
+
+    ea_status wait()
+    {
+        const ea_status status = shared_queue_get_elements_from_single_queue(
+            args->from_network, locals[FROM_NETWORK], args->wait_time_ms);
+        if (status == EA_NO_DATA || status == EA_SUCCESS)
+            return status;
+        if (status == EA_ERROR)
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_from_single_queue return ERROR");
+        else
+            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Default case occurs: Surely a Bug");
         return EA_ERROR;
     }
-    logger_object *logger = args->logger;
+
+    // One record from the network thread; a frame that fails its checks goes on as a
+    // CLIENT_VALIDATION_FAILURE.
+    ea_status check(message *msg)
+    {
+        switch (msg->tag)
+        {
+        case NORMAL_MESSAGE:
+            return tws_receive_check_frame(msg, logger) ? EA_SUCCESS : EA_ERROR;
+        case USER_LOGOFF_FLUSH:
+        case BOX_LOGOFF_FLUSH:
+        case CLIENT_DISCONNECTED:
+        case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
+            EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from network layer.", tws_tag_name(msg->tag));
+            return EA_SUCCESS;
+        default:
+            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
+                   "UNKNOWN MESSAGE TAG [%d]. Surely a Bug: tws nw handle [%d], sequence number [%lu]",
+                   msg->tag, msg->workstation_network_handle,
+                   static_cast<unsigned long>(msg->sequence_number));
+            return EA_ERROR;
+        }
+    }
+
+    ea_status process()
+    {
+        if (tws_pass_each(locals[FROM_NETWORK], locals[TO_USER_SESSION], logger,
+                          [this](message *msg) { return check(msg); }) != EA_SUCCESS)
+            return EA_ERROR;
+        return tws_flush_output(args->to_user_session, locals[TO_USER_SESSION], logger) ? EA_SUCCESS
+                                                                                        : EA_ERROR;
+    }
+};
+
+// The send validator's steps: the session layer's records get their network header, box
+// communication's CONNECTION_ACCEPT becomes an invitation frame; both go to the network
+// thread in one batch a pass, the session layer's first.
+struct tws_send_steps : worker_steps
+{
     enum
     {
         FROM_USER_SESSION = 0,
@@ -264,90 +268,126 @@ uint32_t tws_send_validate_thread(void *argument)
         OUTPUT = 2,
         LOCAL_COUNT = 3,
     };
-    queue *locals[LOCAL_COUNT] = {queue_create(), queue_create(), queue_create()};
-    if (locals[0] == nullptr || locals[1] == nullptr || locals[2] == nullptr)
+    tws_send_validate_thread_args *args;
+    logger_object *logger;
+    queue *locals[LOCAL_COUNT] = {};
+    shared_queue *inputs[2];
+
+    explicit tws_send_steps(tws_send_validate_thread_args *thread_args)
+        : args(thread_args),
+          logger(thread_args->logger), inputs{thread_args->from_user_session, thread_args->from_box_comm}
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "input local queue is not created");
-        return tws_validator_fail(args->shutdown_flag, nullptr, locals, LOCAL_COUNT);
     }
-    shared_queue *inputs[2] = {args->from_user_session, args->from_box_comm};
-    while (ea_flag_get(args->shutdown_flag) == 0)
+
+    ea_status wait()
     {
-        if (ea_flag_get(args->day_flag) != 0)
-        {
-            logger_object_reopen(logger);
-            ea_flag_set(args->day_flag, 0);
-        }
-        ea_status status =
+        const ea_status status =
             shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
-        if (status == EA_NO_DATA)
-            continue;
-        if (status != EA_SUCCESS)
+        if (status == EA_NO_DATA || status == EA_SUCCESS)
+            return status;
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
+               "shared_queue_get_elements_from_multiple_queues returned ERROR");
+        return EA_ERROR;
+    }
+
+    // One record from the session layer: a data record gets its network header, a control
+    // record passes as it is.
+    ea_status frame_from_session(message *msg)
+    {
+        switch (msg->tag)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                   "shared_queue_get_elements_from_multiple_queues returned ERROR");
-            return tws_validator_fail(args->shutdown_flag, nullptr, locals, LOCAL_COUNT);
+        case NORMAL_MESSAGE:
+            EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Session Layer.");
+            if (!tws_put_network_header(msg, logger))
+                return EA_ERROR;
+            EA_LOG(logger, EA_LEVEL_ACTIVITY, "Checksum applied successfully.");
+            return EA_SUCCESS;
+        case USER_LOGOFF_FLUSH:
+        case BOX_LOGOFF_FLUSH:
+        case DROP_CLIENT:
+        case UPDATE_LINK_INDEX:
+        case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
+            EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from session layer.", tws_tag_name(msg->tag));
+            return EA_SUCCESS;
+        default:
+            EA_LOG(
+                logger, EA_LEVEL_SYSTEM_ERROR,
+                "UNKNOWN MESSAGE TAG :Message tag is [%d] Surely a Bug. tws nw handle [%d] user [%ld], sequence number [%lu]",
+                msg->tag, msg->workstation_network_handle,
+                static_cast<long>(static_cast<int32_t>(msg->user_id)),
+                static_cast<unsigned long>(msg->sequence_number));
+            return EA_ERROR;
         }
-        while (message *msg = static_cast<message *>(queue_remove_head(locals[FROM_USER_SESSION])))
-        {
-            switch (msg->tag)
-            {
-            case NORMAL_MESSAGE:
-                EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Session Layer.");
-                if (!tws_put_network_header(msg, logger))
-                    return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
-                EA_LOG(logger, EA_LEVEL_ACTIVITY, "Checksum applied successfully.");
-                break;
-            case USER_LOGOFF_FLUSH:
-            case BOX_LOGOFF_FLUSH:
-            case DROP_CLIENT:
-            case UPDATE_LINK_INDEX:
-            case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-                EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from session layer.",
-                       tws_tag_name(msg->tag));
-                break;
-            default:
-                EA_LOG(
-                    logger, EA_LEVEL_SYSTEM_ERROR,
-                    "UNKNOWN MESSAGE TAG :Message tag is [%d] Surely a Bug. tws nw handle [%d] user [%ld], sequence number [%lu]",
-                    msg->tag, msg->workstation_network_handle,
-                    static_cast<long>(static_cast<int32_t>(msg->user_id)),
-                    static_cast<unsigned long>(msg->sequence_number));
-                return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
-            }
-            if (!tws_append_output(locals[OUTPUT], msg, logger))
-                return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
-        }
+    }
+
+    ea_status take_session_records()
+    {
+        return tws_pass_each(locals[FROM_USER_SESSION], locals[OUTPUT], logger,
+                             [this](message *msg) { return frame_from_session(msg); });
+    }
+
+    // CONNECTION_ACCEPT is replaced by a fresh invitation frame.
+    ea_status invite(message *accept)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Received  CONNECTION_ACCEPT message");
+        message_destroy(accept);
+        message *invitation = tws_build_invitation(args->invitation_count, logger);
+        if (invitation == nullptr)
+            return EA_ERROR;
+        if (!tws_append_output(locals[OUTPUT], invitation, logger))
+            return tws_validator_drop(invitation);
+        EA_LOG(logger, EA_LEVEL_EVENT, "Forwarded CONNECTION_ACCEPT message to network layer");
+        return EA_SUCCESS;
+    }
+
+    ea_status pass_reject(message *reject)
+    {
+        EA_LOG(logger, EA_LEVEL_EVENT, "Received NEW_CONNECTION_REJECT Message");
+        if (!tws_append_output(locals[OUTPUT], reject, logger))
+            return tws_validator_drop(reject);
+        EA_LOG(logger, EA_LEVEL_EVENT, "Forwarded NEW_CONNECTION_REJECT message");
+        return EA_SUCCESS;
+    }
+
+    ea_status take_box_comm_records()
+    {
         while (message *msg = static_cast<message *>(queue_remove_head(locals[FROM_BOX_COMM])))
         {
+            ea_status status = EA_ERROR;
             if (msg->tag == CONNECTION_ACCEPT)
-            {
-                EA_LOG(logger, EA_LEVEL_EVENT, "Received  CONNECTION_ACCEPT message");
-                message_destroy(msg);
-                msg = tws_build_invitation(args->invitation_count, logger);
-                if (msg == nullptr)
-                    return tws_validator_fail(args->shutdown_flag, nullptr, locals, LOCAL_COUNT);
-                if (!tws_append_output(locals[OUTPUT], msg, logger))
-                    return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
-                EA_LOG(logger, EA_LEVEL_EVENT, "Forwarded CONNECTION_ACCEPT message to network layer");
-            }
+                status = invite(msg);
             else if (msg->tag == NEW_CONNECTION_REJECT)
-            {
-                EA_LOG(logger, EA_LEVEL_EVENT, "Received NEW_CONNECTION_REJECT Message");
-                if (!tws_append_output(locals[OUTPUT], msg, logger))
-                    return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
-                EA_LOG(logger, EA_LEVEL_EVENT, "Forwarded NEW_CONNECTION_REJECT message");
-            }
+                status = pass_reject(msg);
             else
             {
                 EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "UNKNOWN MESSAGE TAG:Message tag is[%d] Surely a Bug",
                        msg->tag);
-                return tws_validator_fail(args->shutdown_flag, msg, locals, LOCAL_COUNT);
+                tws_validator_drop(msg);
             }
+            if (status != EA_SUCCESS)
+                return EA_ERROR;
         }
-        if (!tws_flush_output(args->to_network, locals[OUTPUT], logger))
-            return tws_validator_fail(args->shutdown_flag, nullptr, locals, LOCAL_COUNT);
+        return EA_SUCCESS;
     }
-    ea_destroy_message_queue_array(locals, LOCAL_COUNT);
-    return EA_SHUTDOWN;
+
+    ea_status process()
+    {
+        if (take_session_records() != EA_SUCCESS || take_box_comm_records() != EA_SUCCESS)
+            return EA_ERROR;
+        return tws_flush_output(args->to_network, locals[OUTPUT], logger) ? EA_SUCCESS : EA_ERROR;
+    }
+};
+
+} // namespace
+
+uint32_t tws_receive_validate_thread(void *argument)
+{
+    return worker_thread_main_checked<tws_receive_steps, tws_receive_validate_thread_args>(
+        argument, "input local queue is not created");
+}
+
+uint32_t tws_send_validate_thread(void *argument)
+{
+    return worker_thread_main_checked<tws_send_steps, tws_send_validate_thread_args>(
+        argument, "input local queue is not created");
 }

@@ -15,6 +15,7 @@
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/shared/worker_loop.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 
 namespace
@@ -356,21 +357,26 @@ ea_status th_nw_insert_all(queue *local, shared_queue *sq, const char *failure_t
     return EA_ERROR;
 }
 
-// One pass after the wait; EA_ERROR ends the thread.
+// The wait for sockets and input queues; EA_ERROR ends the thread.
+ea_status th_nw_wait(th_nw_handler_thread_args *args, queue **locals)
+{
+    shared_queue *inputs[2] = {args->send_validator_queue, args->box_comm_queue};
+    queue *input_locals[2] = {locals[LOCAL_FROM_SEND_VALIDATOR], locals[LOCAL_FROM_BOX_COMM]};
+    if (th_nw_info_get_elements(args->th_nw_info_p, args->frame_limit, inputs, 2, args->wait_time_ms,
+                                locals[LOCAL_FRAMES_READ], locals[LOCAL_NOTIFICATIONS], input_locals,
+                                args->logger) == EA_ERROR)
+    {
+        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_get_elements returns ERROR");
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+// One pass after the wait, whatever it brought; EA_ERROR ends the thread.
 ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
 {
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
-    shared_queue *inputs[2] = {args->send_validator_queue, args->box_comm_queue};
-    queue *input_locals[2] = {locals[LOCAL_FROM_SEND_VALIDATOR], locals[LOCAL_FROM_BOX_COMM]};
-    ea_status status =
-        th_nw_info_get_elements(links, args->frame_limit, inputs, 2, args->wait_time_ms,
-                                locals[LOCAL_FRAMES_READ], locals[LOCAL_NOTIFICATIONS], input_locals, logger);
-    if (status == EA_ERROR)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_get_elements returns ERROR");
-        return EA_ERROR;
-    }
     if (th_nw_insert_all(locals[LOCAL_FRAMES_READ], args->receive_validator_queue,
                          "Shared queue insertion operation failed", logger) != EA_SUCCESS)
         return EA_ERROR;
@@ -416,6 +422,15 @@ ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
     return th_nw_insert_all(locals[LOCAL_HEART_BEAT_NOTICES], args->heart_beat_queue,
                             "shared_queue_insert() failed", logger);
 }
+
+struct th_nw_steps : worker_steps
+{
+    th_nw_handler_thread_args *args;
+    queue *locals[LOCAL_QUEUE_COUNT];
+
+    ea_status wait() { return th_nw_wait(args, locals); }
+    ea_status process() { return th_nw_pass(args, locals); }
+};
 } // namespace
 
 uint32_t th_nw_handler_thread(void *argument)
@@ -426,35 +441,13 @@ uint32_t th_nw_handler_thread(void *argument)
         EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
         return EA_ERROR;
     }
-    queue *locals[LOCAL_QUEUE_COUNT] = {};
-    for (int i = 0; i < LOCAL_QUEUE_COUNT; ++i)
+    th_nw_steps steps{{}, args, {}};
+    const int missing = worker_queues_create(steps.locals);
+    if (missing >= 0)
     {
-        locals[i] = queue_create();
-        if (locals[i] == nullptr)
-        {
-            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "Local queue creation failed for queue [%d]", i);
-            ea_destroy_message_queue_array(locals, LOCAL_QUEUE_COUNT);
-            ea_flag_set(args->shutdown_flag, 1);
-            return EA_ERROR;
-        }
+        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "Local queue creation failed for queue [%d]", missing);
+        return worker_thread_end(args->shutdown_flag, steps.locals, EA_ERROR);
     }
-    for (;;)
-    {
-        if (ea_flag_get(args->shutdown_flag) != 0)
-        {
-            ea_destroy_message_queue_array(locals, LOCAL_QUEUE_COUNT);
-            return EA_SHUTDOWN;
-        }
-        if (ea_flag_get(args->day_flag) != 0)
-        {
-            logger_object_reopen(args->logger);
-            ea_flag_set(args->day_flag, 0);
-        }
-        if (th_nw_pass(args, locals) != EA_SUCCESS)
-        {
-            ea_destroy_message_queue_array(locals, LOCAL_QUEUE_COUNT);
-            ea_flag_set(args->shutdown_flag, 1);
-            return EA_ERROR;
-        }
-    }
+    const ea_status result = worker_loop_run(steps, args->shutdown_flag, args->day_flag, args->logger);
+    return worker_thread_end(args->shutdown_flag, steps.locals, result);
 }

@@ -10,6 +10,7 @@
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/shared/worker_loop.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 
 namespace
@@ -30,15 +31,6 @@ struct tws_nw_handler_state
     tws_nw_handler_thread_args *args;
     queue *locals[LOCAL_QUEUE_COUNT];
 };
-
-uint32_t tws_nw_handler_fail(tws_nw_handler_state *state, message *held)
-{
-    if (held != nullptr)
-        message_destroy(held);
-    ea_destroy_message_queue_array(state->locals, LOCAL_QUEUE_COUNT);
-    ea_flag_set(state->args->shutdown_flag, 1);
-    return EA_ERROR;
-}
 
 const char *tws_nw_handler_tag_name(uint16_t tag)
 {
@@ -273,76 +265,74 @@ ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pendin
     }
     return EA_SUCCESS;
 }
-} // namespace
 
-uint32_t tws_nw_handler_thread(void *argument)
+// The thread's steps: the wait takes in network events and the send validator's records,
+// then every pass looks after idle clients, invitations, pending sends and the records
+// handed back.
+struct tws_nw_handler_steps : worker_steps
 {
-    tws_nw_handler_thread_args *args = static_cast<tws_nw_handler_thread_args *>(argument);
-    if (args == nullptr)
-    {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
-    }
-    tws_nw_handler_state state = {args, {}};
-    logger_object *logger = args->logger;
-    for (queue *&local : state.locals)
-    {
-        local = queue_create();
-        if (local == nullptr)
-        {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "local mesg queue creation failed");
-            return tws_nw_handler_fail(&state, nullptr);
-        }
-    }
+    tws_nw_handler_state state;
+    uint16_t pending_sockets = 0;
+    uint32_t refused = 0;
+    queue *(&locals)[LOCAL_QUEUE_COUNT] = state.locals;
 
-    while (ea_flag_get(args->shutdown_flag) == 0)
+    explicit tws_nw_handler_steps(tws_nw_handler_thread_args *thread_args) : state{thread_args, {}} {}
+
+    ea_status wait()
     {
-        if (ea_flag_get(args->day_flag) != 0)
-        {
-            logger_object_reopen(logger);
-            ea_flag_set(args->day_flag, 0);
-        }
-        uint16_t pending_sockets = 0;
-        uint32_t refused = 0;
-        ea_status status = tcp_nw_info_get_elements(
+        tws_nw_handler_thread_args *args = state.args;
+        pending_sockets = 0;
+        refused = 0;
+        const ea_status status = tcp_nw_info_get_elements(
             args->server, args->receive_batch_limit, args->input_queues, TWS_NW_HANDLER_INPUT_QUEUES,
             args->wait_time_ms, state.locals[LOCAL_DATA], state.locals[LOCAL_DISCONNECTS], &pending_sockets,
-            &refused, &state.locals[LOCAL_INPUT], logger);
+            &refused, &state.locals[LOCAL_INPUT], args->logger);
         if (status == EA_SUCCESS)
-        {
-            if (tws_nw_handler_after_wait(&state, pending_sockets) != EA_SUCCESS)
-                return tws_nw_handler_fail(&state, nullptr);
-        }
-        else if (status != EA_NO_DATA && status != EA_VALID)
-        {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
-            return tws_nw_handler_fail(&state, nullptr);
-        }
+            return EA_SUCCESS;
+        if (status == EA_NO_DATA || status == EA_VALID)
+            return EA_NO_DATA;
+        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
+        return EA_ERROR;
+    }
+
+    ea_status process() { return tws_nw_handler_after_wait(&state, pending_sockets); }
+
+    ea_status each_pass()
+    {
+        tws_nw_handler_thread_args *args = state.args;
+        logger_object *logger = args->logger;
+        // Refusals are counted on every pass, so a count still goes out when all is quiet.
         if (tws_nw_handler_refusal_events(args, refused) != EA_SUCCESS)
-            return tws_nw_handler_fail(&state, nullptr);
+            return EA_ERROR;
         if (tcp_nw_info_check_idle_clients(args->server, state.locals[LOCAL_DISCONNECTS], logger) !=
             EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_check_idle_clients failed");
-            return tws_nw_handler_fail(&state, nullptr);
+            return EA_ERROR;
         }
         if (tcp_nw_info_send_pending_invitations(args->server, state.locals[LOCAL_NOTIFICATIONS], logger) !=
             EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending_invitations failed");
-            return tws_nw_handler_fail(&state, nullptr);
+            return EA_ERROR;
         }
         if (tcp_nw_info_send_pending(args->server, state.locals[LOCAL_DISCONNECTS],
                                      state.locals[LOCAL_NOTIFICATIONS], logger) == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
-            return tws_nw_handler_fail(&state, nullptr);
+            return EA_ERROR;
         }
         // Journal-download records handed back by the send side go before the disconnects.
         if (tws_nw_handler_move(state.locals[LOCAL_NOTIFICATIONS], args->data_out, logger) != EA_SUCCESS ||
             tws_nw_handler_move(state.locals[LOCAL_DISCONNECTS], args->data_out, logger) != EA_SUCCESS)
-            return tws_nw_handler_fail(&state, nullptr);
+            return EA_ERROR;
+        return EA_SUCCESS;
     }
-    ea_destroy_message_queue_array(state.locals, LOCAL_QUEUE_COUNT);
-    return EA_SHUTDOWN;
+};
+} // namespace
+
+uint32_t tws_nw_handler_thread(void *argument)
+{
+    return worker_thread_main_checked<tws_nw_handler_steps, tws_nw_handler_thread_args>(
+        argument, "local mesg queue creation failed");
 }

@@ -2,12 +2,13 @@
 // the packets of request processing, the box records of box communication and the
 // host's records from the receive validator (in that order of handling), runs the host
 // session layer on them, then, every pass, each link's response timer and flags.
-#include "gateway/controller_module/box_comm_info_container.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
+#include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
+#include "gateway/shared/worker_loop.h"
 
 namespace
 {
@@ -24,14 +25,6 @@ enum
     TH_SESSION_LOCAL_QUEUES = 8,
 };
 } // namespace
-
-static uint32_t th_session_module_fail(th_session_module_thread_args *args, queue **locals, const char *text)
-{
-    EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
-    ea_destroy_message_queue_array(locals, TH_SESSION_LOCAL_QUEUES);
-    ea_flag_set(args->shutdown_flag, 1);
-    return EA_ERROR;
-}
 
 static ea_status th_session_module_move(queue *local, shared_queue *target)
 {
@@ -116,85 +109,87 @@ static ea_status th_session_module_links(th_session_module_thread_args *args, co
     return EA_SUCCESS;
 }
 
-uint32_t th_session_module_thread(void *argument)
+namespace
 {
-    th_session_module_thread_args *args = static_cast<th_session_module_thread_args *>(argument);
-    if (args == nullptr)
-    {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
-    }
+struct th_session_steps : worker_steps
+{
+    th_session_module_thread_args *args;
+    host_session_info_container *container;
+    logger_object *logger;
     queue *locals[TH_SESSION_LOCAL_QUEUES] = {};
-    for (queue *&local : locals)
-    {
-        if ((local = queue_create()) == nullptr)
-            return th_session_module_fail(args, locals, "malloc failed for input local queues.");
-    }
-    shared_queue *inputs[4] = {args->from_th_network, args->from_request_processing, args->from_box_comm,
-                               args->from_th_receive_validator};
-    host_session_info_container *container = args->container;
-    logger_object *logger = args->logger;
+    shared_queue *inputs[4];
 
-    while (ea_flag_get(args->shutdown_flag) == 0)
+    explicit th_session_steps(th_session_module_thread_args *a)
+        : args(a), container(a->container),
+          logger(a->logger), inputs{a->from_th_network, a->from_request_processing, a->from_box_comm,
+                                    a->from_th_receive_validator}
     {
-        if (ea_flag_get(args->day_flag) != 0)
-        {
-            logger_object_reopen(logger);
-            ea_flag_set(args->day_flag, 0);
-        }
-        ea_status status =
+    }
+
+    ea_status wait()
+    {
+        const ea_status status =
             shared_queue_get_elements_from_multiple_queues(inputs, 4, locals, args->wait_time_ms);
         if (status == EA_ERROR)
-            return th_session_module_fail(args, locals,
-                                          "shared queue get elements from multiple queues failed");
-        const char *failure = nullptr;
-        if (status != EA_NO_DATA)
-        {
-            if (th_session_module_heart_beats(args, locals[IN_HEART_BEAT_NOTICES], &failure) != EA_SUCCESS)
-                return th_session_module_fail(args, locals, failure);
-
-            if (queue_get_count(locals[IN_REQUESTS]) != 0)
-            {
-                if (host_session_info_container_process_request_messages(
-                        container, locals[OUT_SEND_VALIDATOR], locals[IN_REQUESTS], logger) != EA_SUCCESS)
-                    return th_session_module_fail(
-                        args, locals,
-                        "host_session_info_container_process_request_messages returned EA_ERROR.");
-                if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) !=
-                    EA_SUCCESS)
-                    return th_session_module_fail(args, locals, "shared queue insert failed");
-            }
-            if (queue_get_count(locals[IN_BOX_RECORDS]) != 0)
-            {
-                if (host_session_info_container_process_box_messages(
-                        container, locals[OUT_SEND_VALIDATOR], locals[IN_BOX_RECORDS], logger) != EA_SUCCESS)
-                    return th_session_module_fail(
-                        args, locals, "host_session_info_container_process_box_messages returned EA_ERROR.");
-                if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) !=
-                    EA_SUCCESS)
-                    return th_session_module_fail(args, locals, "shared queue insert failed");
-            }
-            if (queue_get_count(locals[IN_RESPONSES]) != 0)
-            {
-                if (host_session_info_container_process_response_messages(
-                        container, locals[OUT_RESPONSE_PROCESSING], locals[OUT_NOTIFICATIONS],
-                        locals[OUT_SEND_VALIDATOR], locals[IN_RESPONSES], locals[OUT_BOX_COMM],
-                        logger) != EA_SUCCESS)
-                    return th_session_module_fail(
-                        args, locals,
-                        "host_session_info_container_process_response_messages returned EA_ERROR.");
-                if (th_session_module_move(locals[OUT_NOTIFICATIONS], args->notifications) != EA_SUCCESS ||
-                    th_session_module_move(locals[OUT_BOX_COMM], args->to_box_comm) != EA_SUCCESS ||
-                    th_session_module_move(locals[OUT_RESPONSE_PROCESSING], args->to_response_processing) !=
-                        EA_SUCCESS ||
-                    th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) !=
-                        EA_SUCCESS)
-                    return th_session_module_fail(args, locals, "shared queue insert failed");
-            }
-        }
-        if (th_session_module_links(args, &failure) != EA_SUCCESS)
-            return th_session_module_fail(args, locals, failure);
+            return worker_step_failed(logger, "shared queue get elements from multiple queues failed");
+        return status == EA_NO_DATA ? EA_NO_DATA : EA_SUCCESS;
     }
-    ea_destroy_message_queue_array(locals, TH_SESSION_LOCAL_QUEUES);
-    return EA_SHUTDOWN;
+
+    ea_status process()
+    {
+        const char *failure = nullptr;
+        if (th_session_module_heart_beats(args, locals[IN_HEART_BEAT_NOTICES], &failure) != EA_SUCCESS)
+            return worker_step_failed(logger, failure);
+
+        if (queue_get_count(locals[IN_REQUESTS]) != 0)
+        {
+            if (host_session_info_container_process_request_messages(
+                    container, locals[OUT_SEND_VALIDATOR], locals[IN_REQUESTS], logger) != EA_SUCCESS)
+                return worker_step_failed(
+                    logger, "host_session_info_container_process_request_messages returned EA_ERROR.");
+            if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
+                return worker_step_failed(logger, "shared queue insert failed");
+        }
+        if (queue_get_count(locals[IN_BOX_RECORDS]) != 0)
+        {
+            if (host_session_info_container_process_box_messages(
+                    container, locals[OUT_SEND_VALIDATOR], locals[IN_BOX_RECORDS], logger) != EA_SUCCESS)
+                return worker_step_failed(
+                    logger, "host_session_info_container_process_box_messages returned EA_ERROR.");
+            if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
+                return worker_step_failed(logger, "shared queue insert failed");
+        }
+        if (queue_get_count(locals[IN_RESPONSES]) != 0)
+        {
+            if (host_session_info_container_process_response_messages(
+                    container, locals[OUT_RESPONSE_PROCESSING], locals[OUT_NOTIFICATIONS],
+                    locals[OUT_SEND_VALIDATOR], locals[IN_RESPONSES], locals[OUT_BOX_COMM],
+                    logger) != EA_SUCCESS)
+                return worker_step_failed(
+                    logger, "host_session_info_container_process_response_messages returned EA_ERROR.");
+            if (th_session_module_move(locals[OUT_NOTIFICATIONS], args->notifications) != EA_SUCCESS ||
+                th_session_module_move(locals[OUT_BOX_COMM], args->to_box_comm) != EA_SUCCESS ||
+                th_session_module_move(locals[OUT_RESPONSE_PROCESSING], args->to_response_processing) !=
+                    EA_SUCCESS ||
+                th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
+                return worker_step_failed(logger, "shared queue insert failed");
+        }
+        return EA_SUCCESS;
+    }
+
+    // Each link's response timer and flags, on every pass.
+    ea_status each_pass()
+    {
+        const char *failure = nullptr;
+        if (th_session_module_links(args, &failure) != EA_SUCCESS)
+            return worker_step_failed(logger, failure);
+        return EA_SUCCESS;
+    }
+};
+} // namespace
+
+uint32_t th_session_module_thread(void *argument)
+{
+    return worker_thread_main_checked<th_session_steps, th_session_module_thread_args>(
+        argument, "malloc failed for input local queues.");
 }

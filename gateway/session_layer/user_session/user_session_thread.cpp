@@ -8,6 +8,7 @@
 #include "common/queue.h"
 #include "common/shared_queue.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
+#include "gateway/shared/worker_loop.h"
 
 namespace
 {
@@ -25,27 +26,8 @@ enum
     OUTPUT_COUNT = 4,
 };
 
-struct thread_queues
-{
-    queue *inputs[INPUT_COUNT];
-    queue *outputs[OUTPUT_COUNT];
-};
-
-void free_queues(thread_queues *q)
-{
-    ea_destroy_message_queue_array(q->inputs, INPUT_COUNT);
-    ea_destroy_message_queue_array(q->outputs, OUTPUT_COUNT);
-}
-
-uint32_t fail(user_session_thread_args *args, thread_queues *q)
-{
-    free_queues(q);
-    ea_flag_set(args->shutdown_flag, 1);
-    return EA_ERROR;
-}
-
 // Moves the outputs in the given order; false when a shared queue refuses them.
-bool move_outputs(user_session_thread_args *args, thread_queues *q)
+bool move_outputs(user_session_thread_args *args, queue **outputs)
 {
     shared_queue *targets[OUTPUT_COUNT] = {args->tws_send_queue, args->fix_send_queue,
                                            args->request_processing_queue, args->console_queue};
@@ -53,7 +35,7 @@ bool move_outputs(user_session_thread_args *args, thread_queues *q)
                                      OUTPUT_CONSOLE};
     for (int i = 0; i < OUTPUT_COUNT; i++)
     {
-        if (shared_queue_insert(targets[order[i]], q->outputs[order[i]]) != EA_SUCCESS)
+        if (shared_queue_insert(targets[order[i]], outputs[order[i]]) != EA_SUCCESS)
         {
             EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
             return false;
@@ -62,101 +44,84 @@ bool move_outputs(user_session_thread_args *args, thread_queues *q)
     return true;
 }
 
+struct user_session_steps : worker_steps
+{
+    user_session_thread_args *args;
+    // The input queues, then the output queues.
+    queue *locals[INPUT_COUNT + OUTPUT_COUNT] = {};
+    queue **inputs = locals;
+    queue **outputs = locals + INPUT_COUNT;
+    shared_queue *waited[INPUT_COUNT];
+
+    explicit user_session_steps(user_session_thread_args *thread_args)
+        : args(thread_args), waited{thread_args->tws_request_queue, thread_args->fix_request_queue,
+                                    thread_args->response_queue}
+    {
+    }
+
+    ea_status wait()
+    {
+        const ea_status status =
+            shared_queue_get_elements_from_multiple_queues(waited, INPUT_COUNT, inputs, args->wait_time_ms);
+        if (status == EA_ERROR)
+        {
+            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR,
+                   "shared_queue_get_elements_from_multiple_queues returned EA_ERROR");
+            return EA_ERROR;
+        }
+        return status == EA_NO_DATA ? EA_NO_DATA : EA_SUCCESS;
+    }
+
+    // The request handlers for workstation then FIX records, then the reply handler; each
+    // handler's output moves on before the next runs.
+    ea_status process()
+    {
+        for (int input = INPUT_WORKSTATION; input <= INPUT_FIX; input++)
+        {
+            if (queue_get_count(inputs[input]) == 0)
+                continue;
+            if (user_session_info_container_process_input_request_messages(
+                    args->container, inputs[input], outputs[OUTPUT_REQUEST_PROCESSING], outputs[input],
+                    outputs[OUTPUT_FIX], outputs[OUTPUT_CONSOLE], args->logger) != EA_SUCCESS)
+            {
+                EA_LOG(args->logger, EA_LEVEL_CONTINUATION,
+                       "user_session_info_container_process_input_request_messages returned EA_ERROR");
+                return EA_ERROR;
+            }
+            if (!move_outputs(args, outputs))
+                return EA_ERROR;
+        }
+        if (queue_get_count(inputs[INPUT_REPLIES]) == 0)
+            return EA_SUCCESS;
+        if (user_session_info_container_process_input_response_messages(
+                args->container, inputs[INPUT_REPLIES], outputs[OUTPUT_REQUEST_PROCESSING], outputs,
+                outputs[OUTPUT_CONSOLE], args->logger) != EA_SUCCESS)
+        {
+            EA_LOG(args->logger, EA_LEVEL_CONTINUATION,
+                   "user_session_info_container_process_input_response_messages returned EA_ERROR");
+            return EA_ERROR;
+        }
+        return move_outputs(args, outputs) ? EA_SUCCESS : EA_ERROR;
+    }
+
+    // The supervision of users runs after every wait.
+    ea_status each_pass()
+    {
+        if (user_session_info_container_process_users(args->container, outputs[OUTPUT_REQUEST_PROCESSING],
+                                                      outputs, outputs[OUTPUT_CONSOLE],
+                                                      args->logger) != EA_SUCCESS)
+        {
+            EA_LOG(args->logger, EA_LEVEL_CONTINUATION, "process_users returned EA_ERROR");
+            return EA_ERROR;
+        }
+        return move_outputs(args, outputs) ? EA_SUCCESS : EA_ERROR;
+    }
+};
+
 } // namespace
 
 uint32_t user_session_thread(void *argument)
 {
-    user_session_thread_args *args = static_cast<user_session_thread_args *>(argument);
-    if (args == nullptr)
-    {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
-        return EA_ERROR;
-    }
-    thread_queues q = {};
-    for (queue *&local : q.inputs)
-        local = queue_create();
-    for (queue *&local : q.outputs)
-        local = queue_create();
-    for (queue *local : q.inputs)
-        if (local == nullptr)
-            goto creation_failed;
-    for (queue *local : q.outputs)
-        if (local == nullptr)
-            goto creation_failed;
-
-    {
-        user_session_info_container *container = args->container;
-        logger_object *logger = args->logger;
-        shared_queue *waited[INPUT_COUNT] = {args->tws_request_queue, args->fix_request_queue,
-                                             args->response_queue};
-        queue *user_side[2] = {q.outputs[OUTPUT_WORKSTATION], q.outputs[OUTPUT_FIX]};
-        for (;;)
-        {
-            if (ea_flag_get(args->shutdown_flag) != 0)
-            {
-                free_queues(&q);
-                return EA_SHUTDOWN;
-            }
-            if (ea_flag_get(args->day_flag) != 0)
-            {
-                logger_object_reopen(logger);
-                ea_flag_set(args->day_flag, 0);
-            }
-            ea_status waited_status = shared_queue_get_elements_from_multiple_queues(
-                waited, INPUT_COUNT, q.inputs, args->wait_time_ms);
-            if (waited_status == EA_ERROR)
-            {
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                       "shared_queue_get_elements_from_multiple_queues returned EA_ERROR");
-                return fail(args, &q);
-            }
-            if (waited_status != EA_NO_DATA)
-            {
-                for (int input = INPUT_WORKSTATION; input <= INPUT_FIX; input++)
-                {
-                    if (queue_get_count(q.inputs[input]) == 0)
-                        continue;
-                    if (user_session_info_container_process_input_request_messages(
-                            container, q.inputs[input], q.outputs[OUTPUT_REQUEST_PROCESSING],
-                            q.outputs[input], q.outputs[OUTPUT_FIX], q.outputs[OUTPUT_CONSOLE],
-                            logger) != EA_SUCCESS)
-                    {
-                        EA_LOG(
-                            logger, EA_LEVEL_CONTINUATION,
-                            "user_session_info_container_process_input_request_messages returned EA_ERROR");
-                        return fail(args, &q);
-                    }
-                    if (!move_outputs(args, &q))
-                        return fail(args, &q);
-                }
-                if (queue_get_count(q.inputs[INPUT_REPLIES]) != 0)
-                {
-                    if (user_session_info_container_process_input_response_messages(
-                            container, q.inputs[INPUT_REPLIES], q.outputs[OUTPUT_REQUEST_PROCESSING],
-                            user_side, q.outputs[OUTPUT_CONSOLE], logger) != EA_SUCCESS)
-                    {
-                        EA_LOG(
-                            logger, EA_LEVEL_CONTINUATION,
-                            "user_session_info_container_process_input_response_messages returned EA_ERROR");
-                        return fail(args, &q);
-                    }
-                    if (!move_outputs(args, &q))
-                        return fail(args, &q);
-                }
-            }
-            if (user_session_info_container_process_users(container, q.outputs[OUTPUT_REQUEST_PROCESSING],
-                                                          user_side, q.outputs[OUTPUT_CONSOLE],
-                                                          logger) != EA_SUCCESS)
-            {
-                EA_LOG(logger, EA_LEVEL_CONTINUATION, "process_users returned EA_ERROR");
-                return fail(args, &q);
-            }
-            if (!move_outputs(args, &q))
-                return fail(args, &q);
-        }
-    }
-
-creation_failed:
-    EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "creation of local queue failed");
-    return fail(args, &q);
+    return worker_thread_main_checked<user_session_steps, user_session_thread_args>(
+        argument, "creation of local queue failed");
 }
