@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "gateway/business_processing_layer/data_proc_info.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/wire.h"
+#include "gateway/business_processing_layer/data_proc_info.h"
 
 namespace
 {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/admin/pf_library.h"
-#include "tools/statistics/qel_stats_interface.h"
 #include "tools/logging/tool_logger.h"
+#include "tools/statistics/qel_stats_interface.h"
 
 namespace
 {

@@ -13,8 +13,8 @@ enum
 struct queue
 {
     uint32_t count;
-    int32_t head;       // slot of the first element; -1 when empty
-    int32_t tail;       // slot of the last element; -1 when empty
+    int32_t head; // slot of the first element; -1 when empty
+    int32_t tail; // slot of the last element; -1 when empty
     void **slots;
     uint32_t capacity;
     float growth_factor;

@@ -21,7 +21,7 @@ enum : uint32_t
 struct shared_queue
 {
     ea_sync_info *sync;
-    std::atomic<uint32_t> time_of_oldest_entry;  // read by the state controller without the lock
+    std::atomic<uint32_t> time_of_oldest_entry; // read by the state controller without the lock
     queue *elements;
     uint32_t type;
 };

@@ -70,8 +70,8 @@ inline uint16_t get_u16_le(const uint8_t *buf, uint32_t off)
 
 inline uint32_t get_u32_le(const uint8_t *buf, uint32_t off)
 {
-    return buf[off] | (static_cast<uint32_t>(buf[off + 1]) << 8) | (static_cast<uint32_t>(buf[off + 2]) << 16) |
-           (static_cast<uint32_t>(buf[off + 3]) << 24);
+    return buf[off] | (static_cast<uint32_t>(buf[off + 1]) << 8) |
+           (static_cast<uint32_t>(buf[off + 2]) << 16) | (static_cast<uint32_t>(buf[off + 3]) << 24);
 }
 
 inline uint64_t get_u64_le(const uint8_t *buf, uint32_t off)

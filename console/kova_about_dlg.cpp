@@ -42,7 +42,8 @@ const component k_common_components[] = {
 };
 } // namespace
 
-CAboutDlg::CAboutDlg(CLogger *logger, QWidget *parent) : CDialog(parent), m_logger(logger), m_list(nullptr), m_icon(nullptr)
+CAboutDlg::CAboutDlg(CLogger *logger, QWidget *parent)
+    : CDialog(parent), m_logger(logger), m_list(nullptr), m_icon(nullptr)
 {
     setWindowTitle(QStringLiteral("About KOVA "));
     auto *layout = new QVBoxLayout(this);
@@ -50,7 +51,8 @@ CAboutDlg::CAboutDlg(CLogger *logger, QWidget *parent) : CDialog(parent), m_logg
     m_icon = new QLabel(this);
     m_icon->setFixedSize(32, 32);
     top->addWidget(m_icon, 0, Qt::AlignTop);
-    auto *group = new QGroupBox(QStringLiteral("List of installed components and their version number"), this);
+    auto *group =
+        new QGroupBox(QStringLiteral("List of installed components and their version number"), this);
     auto *group_layout = new QVBoxLayout(group);
     m_list = new CListCtrl(group);
     m_list->setMinimumWidth(420);
@@ -95,7 +97,8 @@ void CAboutDlg::DisplayInstalledComponents()
             show_setup_error(this);
             return;
         }
-        int row = m_list->InsertItem(m_list->GetItemCount(), QString::asprintf("QEL %s", KovaMarketName(market)));
+        int row =
+            m_list->InsertItem(m_list->GetItemCount(), QString::asprintf("QEL %s", KovaMarketName(market)));
         m_list->SetItemText(row, 1, QString::fromUtf8(value));
     }
     pf_reg_key *common = nullptr;

@@ -55,9 +55,9 @@ QLabel *value_label(int id, const QString &text, QWidget *parent)
 
 CGenericActiveUsersList::CGenericActiveUsersList(int32_t market, int32_t interactive_port, CLogger *logger,
                                                  QWidget *parent)
-    : CDialog(parent), m_logger(logger), m_market(market), m_sortColumn(0), m_sortDirection(KOVA_SORT_ASCENDING),
-      m_helper(nullptr), m_host("127.0.0.1"), m_port(std::to_string(interactive_port)),
-      m_connectedUsers(QStringLiteral("0"))
+    : CDialog(parent), m_logger(logger), m_market(market), m_sortColumn(0),
+      m_sortDirection(KOVA_SORT_ASCENDING), m_helper(nullptr), m_host("127.0.0.1"),
+      m_port(std::to_string(interactive_port)), m_connectedUsers(QStringLiteral("0"))
 {
     KovaLog(m_logger, KOVA_ACTIVITY, "CGenericActiveUsersList::CGenericActiveUsersList", k_source, __LINE__,
             "Market type for dialog is %d - %s", market, KovaMarketName(market));
@@ -186,27 +186,29 @@ bool CGenericActiveUsersList::SendRequest(uint16_t transcode, const char *what)
     if (m_helper->GeneratePacketHeader(packet, transcode) != 1)
     {
         if (widened)
-            KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__, "Error in Generating %s Packet Header",
-                    name);
+            KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__,
+                    "Error in Generating %s Packet Header", name);
         else
-            KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__, "Error in Generating Packet Header");
+            KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__,
+                    "Error in Generating Packet Header");
         KovaMessageBox(this, QStringLiteral("KOVA error."), QString(), MB_OK);
         return false;
     }
     if (m_helper->GenerateNetworkHeader(packet, length) != 1)
     {
         if (widened)
-            KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__, "Error in Generating %s Network Header",
-                    name);
+            KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__,
+                    "Error in Generating %s Network Header", name);
         else
-            KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__, "Error in Generating Network Header");
+            KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__,
+                    "Error in Generating Network Header");
         KovaMessageBox(this, QStringLiteral("KOVA error"), QString(), MB_OK);
         return false;
     }
     m_helper->SendPacket(packet, length);
     if (widened)
-        KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__, "%s information request for %s sent.", what,
-                name);
+        KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__, "%s information request for %s sent.",
+                what, name);
     else
         KovaLog(m_logger, KOVA_ACTIVITY, k_refresh, k_source, __LINE__, "%s information request sent.", what);
     return true;
@@ -323,7 +325,8 @@ void SortListControl(CListCtrl *list, int32_t column, int32_t direction, int32_t
         {
             QString other = list->GetItemText(j, column);
             int order = compare_keys(key, other, key_type);
-            if ((direction == KOVA_SORT_ASCENDING && order > 0) || (direction == KOVA_SORT_DESCENDING && order < 0))
+            if ((direction == KOVA_SORT_ASCENDING && order > 0) ||
+                (direction == KOVA_SORT_DESCENDING && order < 0))
             {
                 SwapListRows(list, i, j);
                 key = other;

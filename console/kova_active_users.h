@@ -41,7 +41,8 @@ class CGenericActiveUsersList : public CDialog, public CConnectionListener
         IDC_BUTTON_EXIT = 1028,
     };
 
-    CGenericActiveUsersList(int32_t market, int32_t interactive_port, CLogger *logger, QWidget *parent = nullptr);
+    CGenericActiveUsersList(int32_t market, int32_t interactive_port, CLogger *logger,
+                            QWidget *parent = nullptr);
     ~CGenericActiveUsersList() override;
 
     bool OnInitDialog() override;

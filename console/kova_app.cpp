@@ -11,7 +11,8 @@ int32_t CKOVAClientPHASE4App::InitInstance()
     const char *description = nullptr;
     if (pf_socket_startup(0x0101, &version, &description) != 0)
     {
-        KovaMessageBox(nullptr, QStringLiteral("Windows sockets initialization failed."), QStringLiteral("KOVA"));
+        KovaMessageBox(nullptr, QStringLiteral("Windows sockets initialization failed."),
+                       QStringLiteral("KOVA"));
         return m_result; // still the initial 50
     }
     CKOVAClientPHASE4Dlg dialog;

@@ -57,15 +57,14 @@ KovaStatisticsRecord parse_record(const char *p, const char *end)
     {
         ++p;
     }
-    std::string time(word, static_cast<size_t>(p - word) < FIELD_MAX ? static_cast<size_t>(p - word) : FIELD_MAX);
+    std::string time(word,
+                     static_cast<size_t>(p - word) < FIELD_MAX ? static_cast<size_t>(p - word) : FIELD_MAX);
     record.time = static_cast<int64_t>(strtoull(time.c_str(), nullptr, 10));
     return record;
 }
 } // namespace
 
-CGenericStatistics::CGenericStatistics(QWidget *parent) : CGenericStatistics(nullptr, parent)
-{
-}
+CGenericStatistics::CGenericStatistics(QWidget *parent) : CGenericStatistics(nullptr, parent) {}
 
 CGenericStatistics::CGenericStatistics(CLogger *logger, QWidget *parent)
     : CDialog(parent), m_logger(logger), m_marketId(0), m_list(nullptr)
@@ -91,7 +90,9 @@ int CGenericStatistics::FindStatisticsRow(const QString &name) const
 {
     for (int row = 0; row < m_list->GetItemCount(); ++row)
     {
-        if (m_list->GetItemText(row, 0).left(static_cast<int>(FIELD_MAX)).compare(name, Qt::CaseInsensitive) == 0)
+        if (m_list->GetItemText(row, 0)
+                .left(static_cast<int>(FIELD_MAX))
+                .compare(name, Qt::CaseInsensitive) == 0)
         {
             return row;
         }
@@ -194,9 +195,8 @@ void ReadStatisticsFile(CGenericStatistics *const pages[8], const char *path, ui
             QString unit = QString::fromUtf8(r.unit.c_str());
             int64_t time = r.time;
             int32_t id = r.id;
-            KovaPostToUiThread(page, [page, id, name, value, unit, time] {
-                page->UpdateStatisticsRow(id, name, value, unit, time);
-            });
+            KovaPostToUiThread(page, [page, id, name, value, unit, time]
+                               { page->UpdateStatisticsRow(id, name, value, unit, time); });
         }
     }
 }

@@ -80,5 +80,4 @@ std::vector<KovaStatisticsRecord> KovaParseStatistics(const char *text, size_t s
 bool KovaReadStatisticsRecords(const char *path, uint64_t size, std::vector<KovaStatisticsRecord> *records);
 // Reads one file and posts each record to every page (of the eight slots; null slots are
 // skipped) whose market id is the record's id.
-void ReadStatisticsFile(CGenericStatistics *const pages[8], const char *path,
-                        uint64_t size);
+void ReadStatisticsFile(CGenericStatistics *const pages[8], const char *path, uint64_t size);

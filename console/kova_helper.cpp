@@ -55,10 +55,7 @@ uint16_t KovaRequestLength(int32_t market)
     }
 }
 
-CNetworkHeader::CNetworkHeader(CLogger *)
-    : m_md5(new CMD5())
-{
-}
+CNetworkHeader::CNetworkHeader(CLogger *) : m_md5(new CMD5()) {}
 
 CNetworkHeader::~CNetworkHeader()
 {
@@ -177,7 +174,8 @@ int32_t CKOVAHelper::OnSocketMessage(uintptr_t wParam, intptr_t lParam)
         {
             m_listener->m_connected = 1;
         }
-        KovaLog(m_logger, KOVA_EVENT, "CKOVAHelper::OnSocketMessage", k_source, __LINE__, "Connection established.");
+        KovaLog(m_logger, KOVA_EVENT, "CKOVAHelper::OnSocketMessage", k_source, __LINE__,
+                "Connection established.");
         if (m_listener != nullptr)
         {
             m_listener->OnConnectionEstablished();
@@ -284,7 +282,8 @@ void CKOVAHelper::ReceiveData()
     }
     if (!m_header->ValidateCheckSum(buffer, buffer + NETWORK_HEADER, length))
     {
-        KovaLog(m_logger, KOVA_EVENT, "CKOVAHelper::ReceiveData", k_source, __LINE__, "Error in validating CheckSum");
+        KovaLog(m_logger, KOVA_EVENT, "CKOVAHelper::ReceiveData", k_source, __LINE__,
+                "Error in validating CheckSum");
         KovaMessageBox(OwnerWidget(), "Error in validating CheckSum", k_caption);
     }
     if (!m_header->ValidateSequenceNo(buffer))

@@ -13,8 +13,8 @@
 
 #include "common/ea_file.h"
 #include "common/ea_time.h"
-#include "platform/core/pf_clock.h"
 #include "platform/admin/pf_registry.h"
+#include "platform/core/pf_clock.h"
 
 namespace
 {
@@ -43,7 +43,8 @@ struct tm local_now(uint16_t *milliseconds)
     return local;
 }
 
-const char *const k_weekdays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+const char *const k_weekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                  "Thursday", "Friday", "Saturday"};
 const char *const k_months[] = {"January", "February", "March",     "April",   "May",      "June",
                                 "July",    "August",   "September", "October", "November", "December"};
 
@@ -80,7 +81,8 @@ void rename_to_repository(const char *folder, const char *name)
         return;
     }
     std::string from = std::string(folder) + "/" + name;
-    std::string to = std::string(folder) + "/" + parts[0] + "." + parts[1] + "." + parts[2] + ".repository.txt";
+    std::string to =
+        std::string(folder) + "/" + parts[0] + "." + parts[1] + "." + parts[2] + ".repository.txt";
     rename(from.c_str(), to.c_str());
 }
 
@@ -204,8 +206,8 @@ void CLogger::WriteLineLocked()
         char todays_file[EA_MAX_FILE_NAME];
         FindTodaysFile(todays_file, sizeof todays_file);
         std::string path = todays_file[0] != '\0' ? std::string(m_folder) + "/" + todays_file
-                                                    : std::string(m_folder) + "/" + m_prefix + "." + m_dateStamp +
-                                                          "." + m_timeStamp + ".current.txt";
+                                                  : std::string(m_folder) + "/" + m_prefix + "." +
+                                                        m_dateStamp + "." + m_timeStamp + ".current.txt";
         if (path.size() >= sizeof m_currentFilePath)
         {
             return; // a path this long is not supported
@@ -239,9 +241,10 @@ void CLogger::LogLevelLine(const char *level, const char *message, const char *f
         memset(blanks, ' ', static_cast<size_t>(width));
         blanks[width] = '\0';
     }
-    int length = snprintf(m_line, sizeof m_line, "%s|%s|%s|%s|%d|%s\n", level != nullptr ? level : blanks,
-                          message != nullptr ? message : "", ea_get_file_name(source != nullptr ? source : ""),
-                          function != nullptr ? function : "", line, m_timeText);
+    int length =
+        snprintf(m_line, sizeof m_line, "%s|%s|%s|%s|%d|%s\n", level != nullptr ? level : blanks,
+                 message != nullptr ? message : "", ea_get_file_name(source != nullptr ? source : ""),
+                 function != nullptr ? function : "", line, m_timeText);
     if (length >= static_cast<int>(sizeof m_line))
     {
         m_line[sizeof m_line - 2] = '\n'; // a cut line still ends its line

@@ -9,8 +9,8 @@
 enum : int32_t
 {
     KOVA_MARKET_COUNT = 7,
-    KOVA_NOT_INSTALLED = -1,      // the market type of a market without a registry key
-    KOVA_COMMON_MARKET_ID = 100,  // the statistics records of the "Common" page
+    KOVA_NOT_INSTALLED = -1,       // the market type of a market without a registry key
+    KOVA_COMMON_MARKET_ID = 100,   // the statistics records of the "Common" page
     KOVA_STATISTICS_PAGES_MAX = 8, // "Common" and one per market
 };
 

@@ -43,7 +43,8 @@ void CPageTabCtrl::CreatePages(const int32_t *template_ids, CDialog **pages_out,
         m_templateIds[i] = template_ids != nullptr ? template_ids[i] : 0; // the layouts are the pages' own
     }
     int32_t next_market = 0; // index into market_types
-    auto next_installed = [&]() -> int32_t {
+    auto next_installed = [&]() -> int32_t
+    {
         while (next_market < KOVA_MARKET_COUNT && market_types[next_market] == KOVA_NOT_INSTALLED)
         {
             ++next_market;
@@ -62,7 +63,8 @@ void CPageTabCtrl::CreatePages(const int32_t *template_ids, CDialog **pages_out,
         }
         else if (kind == KIND_STATISTICS)
         {
-            auto *statistics = i == 0 ? new CGenericStatistics(logger, parent) : new CGenericStatistics(parent);
+            auto *statistics =
+                i == 0 ? new CGenericStatistics(logger, parent) : new CGenericStatistics(parent);
             statistics->SetMarketId(i == 0 ? int32_t{KOVA_COMMON_MARKET_ID} : next_installed());
             page = statistics;
         }

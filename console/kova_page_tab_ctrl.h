@@ -36,8 +36,8 @@ class CPageTabCtrl : public CTabCtrl
     // its tab, and writes them into pages_out too. market_types holds the seven markets'
     // types (-1 when not installed): log page i gets the i-th installed market, a
     // statistics page 1 + i too, page 0 the "Common" id 100.
-    void CreatePages(const int32_t *template_ids, CDialog **pages_out, const int32_t *market_types, int32_t count,
-                     int32_t kind, CLogger *logger);
+    void CreatePages(const int32_t *template_ids, CDialog **pages_out, const int32_t *market_types,
+                     int32_t count, int32_t kind, CLogger *logger);
     void ShowSelectedPage();
     int32_t PageCount() const { return m_pageCount; }
     CDialog *Page(int index) const { return index >= 0 && index < m_pageCount ? m_pages[index] : nullptr; }

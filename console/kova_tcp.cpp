@@ -59,8 +59,8 @@ const char *KovaStartupErrorText(int32_t error)
 }
 
 CTcp::CTcp(CKOVAHelper *owner, CLogger *logger)
-    : m_socket(INVALID_SOCKET_HANDLE), m_owner(owner), m_logger(logger), m_events(0),
-      m_connecting(false), m_ended(false), m_readNotifier(nullptr), m_writeNotifier(nullptr)
+    : m_socket(INVALID_SOCKET_HANDLE), m_owner(owner), m_logger(logger), m_events(0), m_connecting(false),
+      m_ended(false), m_readNotifier(nullptr), m_writeNotifier(nullptr)
 {
 }
 
@@ -85,11 +85,13 @@ int32_t CTcp::OpenConnection()
         uint32_t error = pf_get_last_error();
         KovaLog(m_logger, KOVA_SYSTEM_ERROR, "CTcp::OpenConnection", k_source, __LINE__,
                 "Unable to create socket. Error [%u] - %s", error, pf_error_text(error));
-        KovaMessageBox(m_owner != nullptr ? m_owner->OwnerWidget() : nullptr, "Unable to Create Socket", "KOVA");
+        KovaMessageBox(m_owner != nullptr ? m_owner->OwnerWidget() : nullptr, "Unable to Create Socket",
+                       "KOVA");
         return 0;
     }
     if (pf_socket_set_option(fd, PF_SOCKET_REUSEADDR, true) != 0 ||
-        pf_socket_set_option(fd, PF_SOCKET_TCP_NODELAY, true) != 0 || pf_socket_set_nonblocking(fd, true) != 0)
+        pf_socket_set_option(fd, PF_SOCKET_TCP_NODELAY, true) != 0 ||
+        pf_socket_set_nonblocking(fd, true) != 0)
     {
         pf_socket_close(fd);
         return 0;
@@ -122,7 +124,8 @@ void CTcp::CloseConnection()
     {
         if (pf_socket_close(m_socket) == 0)
         {
-            KovaLog(m_logger, KOVA_EVENT, "CTcp::CloseConnection", k_source, __LINE__, "Socket closed successfully.");
+            KovaLog(m_logger, KOVA_EVENT, "CTcp::CloseConnection", k_source, __LINE__,
+                    "Socket closed successfully.");
         }
     }
     m_socket = INVALID_SOCKET_HANDLE;
@@ -138,7 +141,8 @@ int32_t CTcp::Process(uintptr_t wParam, intptr_t lParam)
     {
         return 0;
     }
-    KovaLog(m_logger, KOVA_ACTIVITY, "CTcp::Process", k_source, __LINE__, "Attempting to close connection...");
+    KovaLog(m_logger, KOVA_ACTIVITY, "CTcp::Process", k_source, __LINE__,
+            "Attempting to close connection...");
     CloseConnection();
     return 1;
 }
@@ -210,7 +214,8 @@ void CTcp::OnWritable()
     m_connecting = false;
     uint32_t error = pf_socket_pending_error(m_socket);
     Watch();
-    m_owner->OnSocketMessage(static_cast<uintptr_t>(m_socket), static_cast<intptr_t>(FD_CONNECT | (error << 16)));
+    m_owner->OnSocketMessage(static_cast<uintptr_t>(m_socket),
+                             static_cast<intptr_t>(FD_CONNECT | (error << 16)));
 }
 
 void CTcp::OnReadable()
@@ -241,7 +246,8 @@ void CTcp::PostClose(uint32_t error)
     QMetaObject::invokeMethod(
         owner,
         [owner, socket, error] {
-            owner->OnSocketMessage(static_cast<uintptr_t>(socket), static_cast<intptr_t>(FD_CLOSE | (error << 16)));
+            owner->OnSocketMessage(static_cast<uintptr_t>(socket),
+                                   static_cast<intptr_t>(FD_CLOSE | (error << 16)));
         },
         Qt::QueuedConnection);
 }

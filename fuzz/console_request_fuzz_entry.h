@@ -12,14 +12,14 @@
 #include <cstring>
 #include <vector>
 
+#include "common/message.h"
+#include "common/queue.h"
+#include "common/wire.h"
 #include "fuzz/fuzz_gateway.h"
 #include "fuzz/fuzz_stream.h"
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/kova_console_packet.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 
 enum : uint8_t
 {
@@ -84,52 +84,59 @@ inline void console_request_fuzz_one(const uint8_t *data, size_t size)
     size_t next_packet = 0;
     uint32_t counter = 0;
     bool ended = false;
-    fuzz_feed(pair, stream, control, [&]() {
-        for (;;)
-        {
-            message *packet = nullptr;
-            ea_status status = interface_nw_handle_recv(entry, &packet, &counter, nullptr);
-            if (status == EA_VALID)
-                return true;
-            if (status == INTERFACE_CONNECTION_FAILED)
-            {
-                bool bad_length = false;
-                if (next_packet + 2 <= stream.size())
-                {
-                    size_t length = fuzz_frame_length(stream, next_packet, true);
-                    bad_length = length < INTERFACE_RECV_MIN_LENGTH || length > INTERFACE_RECV_MAX_LENGTH;
-                }
-                if (!bad_length && pair.writer >= 0)
-                    abort();
-                ended = true;
-                return false;
-            }
-            if (status != EA_SUCCESS || packet == nullptr)
-                abort();
-            uint16_t length = packet->data_length;
-            if (next_packet + length > stream.size() || fuzz_frame_length(stream, next_packet, true) != length ||
-                memcmp(packet->data, stream.data() + next_packet, length) != 0 || packet->tag != KOVA_MESSAGE)
-                abort();
-            next_packet += length;
-            const bool restart = length > KOVA_OFFSET_TRANSCODE + 1 &&
-                                 get_u16_le(stream.data() + next_packet - length, KOVA_OFFSET_TRANSCODE) ==
-                                     QEL_APPLICATION_RESTART_TRANSCODE;
-            if (queue_append(realtime ? realtime_input : interactive_input, packet) != EA_SUCCESS)
-                abort();
-            status = interface_info_process_message(console.info, notifications, realtime_input, interactive_input,
-                                                    interactive_output, realtime_output, nullptr);
-            if (status != (restart && !realtime ? EA_RESTART : EA_SUCCESS))
-                abort();
-            console_request_fuzz_drain(interactive_output);
-            if (queue_get_count(realtime_output) != 0)
-                abort();
-            if (status == EA_RESTART)
-            {
-                ended = true;
-                return false;
-            }
-        }
-    });
+    fuzz_feed(pair, stream, control,
+              [&]()
+              {
+                  for (;;)
+                  {
+                      message *packet = nullptr;
+                      ea_status status = interface_nw_handle_recv(entry, &packet, &counter, nullptr);
+                      if (status == EA_VALID)
+                          return true;
+                      if (status == INTERFACE_CONNECTION_FAILED)
+                      {
+                          bool bad_length = false;
+                          if (next_packet + 2 <= stream.size())
+                          {
+                              size_t length = fuzz_frame_length(stream, next_packet, true);
+                              bad_length =
+                                  length < INTERFACE_RECV_MIN_LENGTH || length > INTERFACE_RECV_MAX_LENGTH;
+                          }
+                          if (!bad_length && pair.writer >= 0)
+                              abort();
+                          ended = true;
+                          return false;
+                      }
+                      if (status != EA_SUCCESS || packet == nullptr)
+                          abort();
+                      uint16_t length = packet->data_length;
+                      if (next_packet + length > stream.size() ||
+                          fuzz_frame_length(stream, next_packet, true) != length ||
+                          memcmp(packet->data, stream.data() + next_packet, length) != 0 ||
+                          packet->tag != KOVA_MESSAGE)
+                          abort();
+                      next_packet += length;
+                      const bool restart =
+                          length > KOVA_OFFSET_TRANSCODE + 1 &&
+                          get_u16_le(stream.data() + next_packet - length, KOVA_OFFSET_TRANSCODE) ==
+                              QEL_APPLICATION_RESTART_TRANSCODE;
+                      if (queue_append(realtime ? realtime_input : interactive_input, packet) != EA_SUCCESS)
+                          abort();
+                      status = interface_info_process_message(console.info, notifications, realtime_input,
+                                                              interactive_input, interactive_output,
+                                                              realtime_output, nullptr);
+                      if (status != (restart && !realtime ? EA_RESTART : EA_SUCCESS))
+                          abort();
+                      console_request_fuzz_drain(interactive_output);
+                      if (queue_get_count(realtime_output) != 0)
+                          abort();
+                      if (status == EA_RESTART)
+                      {
+                          ended = true;
+                          return false;
+                      }
+                  }
+              });
     if (!ended)
         abort();
     interface_nw_handle_destroy(entry, 1);

@@ -20,12 +20,12 @@
 
 #include "DataDictionary.h"
 #include "Message.h"
-#include "gateway/fix_network_handle/fix_dialect.h"
-#include "gateway/fix_network_handle/fix_order_requests.h"
-#include "gateway/fix_network_handle/fix_session_info_container.h"
 #include "common/ea_flag.h"
 #include "common/message.h"
 #include "common/wire.h"
+#include "gateway/fix_network_handle/fix_dialect.h"
+#include "gateway/fix_network_handle/fix_order_requests.h"
+#include "gateway/fix_network_handle/fix_session_info_container.h"
 
 struct fix_order_fuzz_gateway
 {
@@ -60,7 +60,9 @@ inline std::string fix_order_fuzz_text(const uint8_t *data, size_t size)
                        "52=20261209-04:15:30\x01";
     for (size_t i = 1; i < size; ++i)
         body += data[i] == '|' ? '\x01' : static_cast<char>(data[i]);
-    std::string text = "8=FIX.4.2\x01" "9=" + std::to_string(body.size()) + "\x01" + body;
+    std::string text = "8=FIX.4.2\x01"
+                       "9=" +
+                       std::to_string(body.size()) + "\x01" + body;
     unsigned sum = 0;
     for (char c : text)
         sum += static_cast<unsigned char>(c);

@@ -21,11 +21,11 @@
 
 #include "DataDictionary.h"
 #include "Message.h"
-#include "gateway/fix_network_handle/fix_dialect.h"
-#include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "common/ea_status.h"
 #include "common/message.h"
 #include "common/wire.h"
+#include "gateway/fix_network_handle/fix_dialect.h"
+#include "gateway/fix_network_handle/fix_reply_conversion.h"
 
 enum : uint8_t
 {
@@ -41,7 +41,8 @@ enum : size_t
 // client would refuse it.
 inline void fix_reply_fuzz_check_message(FIX::Message &converted)
 {
-    static FIX::DataDictionary clients(std::string(QEL_FIX_DICTIONARY_DIR) + "/" + FIX42::CLIENT_DICTIONARY_FILE);
+    static FIX::DataDictionary clients(std::string(QEL_FIX_DICTIONARY_DIR) + "/" +
+                                       FIX42::CLIENT_DICTIONARY_FILE);
     FIX::Header &header = converted.getHeader();
     header.setField(FIX::BeginString("FIX.4.2"));
     header.setField(FIX::SenderCompID("QEL"));

@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <string>
 
-#include "gateway/controller_module/box_comm_info_container.h"
 #include "common/ea_flag.h"
-#include "gateway/shared/user_link_info.h"
+#include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
+#include "gateway/shared/user_link_info.h"
 
 enum : uint16_t
 {
@@ -42,12 +42,13 @@ struct fuzz_gateway
         FILE *config = fopen(config_path.c_str(), "w");
         if (config == nullptr)
             abort();
-        fprintf(config,
-                "NUMBER_OF_LINKS=%d\nMAX_TWS_CLIENTS=%d\nBOX_ID=101\nBROKER_ID=12345\nFLOW_CONTROL_COUNT=1\n"
-                "HOST_MACHINE_IP=127.0.0.1\nHOST_PORT_NUMBER=9\nMACHINE_WAN_IP=127.0.0.1\nMACHINE_LAN_IP=127.0.0.1\n"
-                "PORT_NUMBER=9\nKOVA_EVENT_LOG_FILE=%s/kova_event_log.dat\nLOG_FILE_PATH=%s\n"
-                "CONTRACT_EXPIRY_OFFSET=14:30:00\n",
-                FUZZ_GATEWAY_LINKS, FUZZ_GATEWAY_CLIENTS, folder.c_str(), folder.c_str());
+        fprintf(
+            config,
+            "NUMBER_OF_LINKS=%d\nMAX_TWS_CLIENTS=%d\nBOX_ID=101\nBROKER_ID=12345\nFLOW_CONTROL_COUNT=1\n"
+            "HOST_MACHINE_IP=127.0.0.1\nHOST_PORT_NUMBER=9\nMACHINE_WAN_IP=127.0.0.1\nMACHINE_LAN_IP=127.0.0.1\n"
+            "PORT_NUMBER=9\nKOVA_EVENT_LOG_FILE=%s/kova_event_log.dat\nLOG_FILE_PATH=%s\n"
+            "CONTRACT_EXPIRY_OFFSET=14:30:00\n",
+            FUZZ_GATEWAY_LINKS, FUZZ_GATEWAY_CLIENTS, folder.c_str(), folder.c_str());
         fclose(config);
         links = user_link_info_create(config_path.c_str(), FUZZ_GATEWAY_LINKS, nullptr);
         if (links == nullptr)
@@ -81,9 +82,8 @@ struct fuzz_gateway
     {
         for (ea_flag &flag : logoff_flags)
             ea_flag_set(&flag, 0);
-        user_session_info_container *users =
-            user_session_info_container_create(FUZZ_GATEWAY_CLIENTS, links, box, rate_control, logoff_flags,
-                                               FUZZ_GATEWAY_LINKS, nullptr);
+        user_session_info_container *users = user_session_info_container_create(
+            FUZZ_GATEWAY_CLIENTS, links, box, rate_control, logoff_flags, FUZZ_GATEWAY_LINKS, nullptr);
         if (users == nullptr)
             abort();
         return users;

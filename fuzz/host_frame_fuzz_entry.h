@@ -12,12 +12,12 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz/fuzz_stream.h"
 #include "common/md5.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/shared_queue.h"
 #include "common/wire.h"
+#include "fuzz/fuzz_stream.h"
 #include "gateway/message_validators/th_validators.h"
 #include "gateway/message_validators/vrx_network_header.h"
 #include "gateway/th_network_handle/th_nw_handle.h"
@@ -47,7 +47,8 @@ inline void host_frame_fuzz_check_validator(const uint8_t *frame, uint16_t lengt
     if (length < VRX_NETWORK_HEADER_SIZE || (!signed_right && !blank))
     {
         message *notice = static_cast<message *>(queue_remove_head(failed));
-        uint16_t reason = length < VRX_NETWORK_HEADER_SIZE ? TH_REASON_FRAME_TOO_SHORT : TH_REASON_DIGEST_MISMATCH;
+        uint16_t reason =
+            length < VRX_NETWORK_HEADER_SIZE ? TH_REASON_FRAME_TOO_SHORT : TH_REASON_DIGEST_MISMATCH;
         if (notice == nullptr || notice->tag != HOST_VALIDATION_FAILURE || notice->reason_code != reason)
             abort();
         message_destroy(notice);
@@ -90,40 +91,45 @@ inline void host_frame_fuzz_one(const uint8_t *data, size_t size)
     size_t next_frame = 0; // where the next frame starts in the stream
     uint32_t counter = 0;
     bool lost = false;
-    fuzz_feed(pair, stream, control, [&]() {
-        for (;;)
-        {
-            message *msg = nullptr;
-            uint16_t reason = 0;
-            ea_status status = th_nw_handle_recv(link, &msg, &counter, 0, &reason, nullptr);
-            if (status == EA_VALID)
-                return true;
-            if (status == TH_NW_CONNECTION_LOST)
-            {
-                // Lost at a bad length field, or at the end of the stream.
-                bool bad_length = false;
-                if (next_frame + 2 <= stream.size())
-                {
-                    size_t length = fuzz_frame_length(stream, next_frame, false);
-                    bad_length = length < VRX_NH_MIN_FRAME_LENGTH || length > VRX_NH_MAX_FRAME_LENGTH;
-                }
-                if (bad_length ? reason != TH_REASON_INVALID_FRAME_LENGTH
-                               : reason != TH_REASON_CONNECTION_CLOSED || pair.writer >= 0)
-                    abort();
-                lost = true;
-                return false;
-            }
-            if (status != EA_SUCCESS || msg == nullptr)
-                abort();
-            uint16_t length = msg->data_length;
-            if (next_frame + length > stream.size() || length < VRX_NH_MIN_FRAME_LENGTH ||
-                fuzz_frame_length(stream, next_frame, false) != length ||
-                memcmp(msg->data, stream.data() + next_frame, length) != 0 || msg->sequence_number != counter)
-                abort();
-            host_frame_fuzz_check_validator(stream.data() + next_frame, length, msg, output, notifications);
-            next_frame += length;
-        }
-    });
+    fuzz_feed(pair, stream, control,
+              [&]()
+              {
+                  for (;;)
+                  {
+                      message *msg = nullptr;
+                      uint16_t reason = 0;
+                      ea_status status = th_nw_handle_recv(link, &msg, &counter, 0, &reason, nullptr);
+                      if (status == EA_VALID)
+                          return true;
+                      if (status == TH_NW_CONNECTION_LOST)
+                      {
+                          // Lost at a bad length field, or at the end of the stream.
+                          bool bad_length = false;
+                          if (next_frame + 2 <= stream.size())
+                          {
+                              size_t length = fuzz_frame_length(stream, next_frame, false);
+                              bad_length =
+                                  length < VRX_NH_MIN_FRAME_LENGTH || length > VRX_NH_MAX_FRAME_LENGTH;
+                          }
+                          if (bad_length ? reason != TH_REASON_INVALID_FRAME_LENGTH
+                                         : reason != TH_REASON_CONNECTION_CLOSED || pair.writer >= 0)
+                              abort();
+                          lost = true;
+                          return false;
+                      }
+                      if (status != EA_SUCCESS || msg == nullptr)
+                          abort();
+                      uint16_t length = msg->data_length;
+                      if (next_frame + length > stream.size() || length < VRX_NH_MIN_FRAME_LENGTH ||
+                          fuzz_frame_length(stream, next_frame, false) != length ||
+                          memcmp(msg->data, stream.data() + next_frame, length) != 0 ||
+                          msg->sequence_number != counter)
+                          abort();
+                      host_frame_fuzz_check_validator(stream.data() + next_frame, length, msg, output,
+                                                      notifications);
+                      next_frame += length;
+                  }
+              });
     if (!lost)
         abort();
     th_nw_handle_destroy(link, 1);

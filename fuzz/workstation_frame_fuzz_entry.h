@@ -13,11 +13,11 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz/fuzz_gateway.h"
-#include "fuzz/fuzz_stream.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/wire.h"
+#include "fuzz/fuzz_gateway.h"
+#include "fuzz/fuzz_stream.h"
 #include "gateway/message_validators/tws_validators.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 
@@ -78,59 +78,64 @@ inline void workstation_frame_fuzz_one(const uint8_t *data, size_t size)
     size_t next_frame = 0;
     uint32_t counter = 0;
     bool lost = false;
-    auto session_layer = [&](message *record) {
+    auto session_layer = [&](message *record)
+    {
         if (queue_append(input, record) != EA_SUCCESS ||
             user_session_info_container_process_input_request_messages(users, input, to_request_processing,
-                                                                        to_user_side, to_fix_send, to_console,
-                                                                        nullptr) != EA_SUCCESS)
+                                                                       to_user_side, to_fix_send, to_console,
+                                                                       nullptr) != EA_SUCCESS)
             abort();
         workstation_frame_fuzz_drain(to_request_processing);
         workstation_frame_fuzz_drain(to_user_side);
         workstation_frame_fuzz_drain(to_fix_send);
         workstation_frame_fuzz_drain(to_console);
     };
-    fuzz_feed(pair, stream, control, [&]() {
-        for (;;)
+    fuzz_feed(
+        pair, stream, control,
+        [&]()
         {
-            message *msg = nullptr;
-            uint16_t reason = 0;
-            ea_status status = tcp_nw_handle_recv(slot, &msg, &counter, &reason, nullptr);
-            if (status == EA_VALID)
-                return true;
-            if (status == TCP_NW_HANDLE_CONNECTION_LOST)
+            for (;;)
             {
-                bool bad_length = false;
-                if (next_frame + 2 <= stream.size())
+                message *msg = nullptr;
+                uint16_t reason = 0;
+                ea_status status = tcp_nw_handle_recv(slot, &msg, &counter, &reason, nullptr);
+                if (status == EA_VALID)
+                    return true;
+                if (status == TCP_NW_HANDLE_CONNECTION_LOST)
                 {
-                    size_t length = fuzz_frame_length(stream, next_frame, false);
-                    bad_length = length < TCP_NW_HANDLE_MIN_FRAME || length > TCP_NW_HANDLE_MAX_FRAME;
+                    bool bad_length = false;
+                    if (next_frame + 2 <= stream.size())
+                    {
+                        size_t length = fuzz_frame_length(stream, next_frame, false);
+                        bad_length = length < TCP_NW_HANDLE_MIN_FRAME || length > TCP_NW_HANDLE_MAX_FRAME;
+                    }
+                    if (bad_length ? reason != TWS_REASON_INVALID_LENGTH
+                                   : reason != TWS_REASON_CONNECTION_LOST || pair.writer >= 0)
+                        abort();
+                    lost = true;
+                    return false;
                 }
-                if (bad_length ? reason != TWS_REASON_INVALID_LENGTH
-                               : reason != TWS_REASON_CONNECTION_LOST || pair.writer >= 0)
+                if (status != EA_SUCCESS || msg == nullptr)
                     abort();
-                lost = true;
-                return false;
+                uint16_t length = msg->data_length;
+                if (next_frame + length > stream.size() ||
+                    fuzz_frame_length(stream, next_frame, false) != length ||
+                    memcmp(msg->data, stream.data() + next_frame, length) != 0)
+                    abort();
+                next_frame += length;
+                msg->workstation_index = 0;
+                msg->link_index = 0;
+                if (!tws_receive_check_frame(msg, nullptr))
+                    abort();
+                if (msg->tag == NORMAL_MESSAGE &&
+                    (msg->data_length != length - TWS_NETWORK_HEADER_SIZE ||
+                     msg->workstation_sequence_number != get_u32_be(stream.data() + next_frame - length, 2)))
+                    abort();
+                if (msg->tag != NORMAL_MESSAGE && msg->tag != CLIENT_VALIDATION_FAILURE)
+                    abort();
+                session_layer(msg);
             }
-            if (status != EA_SUCCESS || msg == nullptr)
-                abort();
-            uint16_t length = msg->data_length;
-            if (next_frame + length > stream.size() || fuzz_frame_length(stream, next_frame, false) != length ||
-                memcmp(msg->data, stream.data() + next_frame, length) != 0)
-                abort();
-            next_frame += length;
-            msg->workstation_index = 0;
-            msg->link_index = 0;
-            if (!tws_receive_check_frame(msg, nullptr))
-                abort();
-            if (msg->tag == NORMAL_MESSAGE &&
-                (msg->data_length != length - TWS_NETWORK_HEADER_SIZE ||
-                 msg->workstation_sequence_number != get_u32_be(stream.data() + next_frame - length, 2)))
-                abort();
-            if (msg->tag != NORMAL_MESSAGE && msg->tag != CLIENT_VALIDATION_FAILURE)
-                abort();
-            session_layer(msg);
-        }
-    });
+        });
     if (!lost)
         abort();
     // The network thread's notice of the lost connection ends the slot's user.

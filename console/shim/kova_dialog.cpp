@@ -7,9 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-CDialog::CDialog(QWidget *parent) : QDialog(parent)
-{
-}
+CDialog::CDialog(QWidget *parent) : QDialog(parent) {}
 
 int CDialog::DoModal()
 {

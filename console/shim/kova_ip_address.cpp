@@ -29,13 +29,15 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget *parent) : QWidget(parent)
         {
             layout->addWidget(new QLabel(QStringLiteral("."), this));
         }
-        connect(m_fields[i], &QLineEdit::textEdited, this, [this, i](const QString &text) {
-            if (text.size() == 3 && i < 3)
-            {
-                m_fields[i + 1]->setFocus();
-                m_fields[i + 1]->selectAll();
-            }
-        });
+        connect(m_fields[i], &QLineEdit::textEdited, this,
+                [this, i](const QString &text)
+                {
+                    if (text.size() == 3 && i < 3)
+                    {
+                        m_fields[i + 1]->setFocus();
+                        m_fields[i + 1]->selectAll();
+                    }
+                });
         connect(m_fields[i], &QLineEdit::textChanged, this, &CIPAddressCtrl::fieldChanged);
     }
     layout->addStretch();

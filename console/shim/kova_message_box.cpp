@@ -30,7 +30,8 @@ std::vector<button_answer> buttons_of(unsigned type)
     case MB_OKCANCEL:
         return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
     case MB_ABORTRETRYIGNORE:
-        return {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+        return {
+            {QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
     case MB_YESNOCANCEL:
         return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
     case MB_YESNO:
@@ -103,13 +104,15 @@ int KovaMessageBox(QWidget *parent, const QString &text, const QString &caption,
     bool done = false;
     int answer = IDCANCEL;
     QPointer<QWidget> owner(parent);
-    KovaPostToUiThread([&] {
-        int pressed = show_box(owner.data(), text, caption, type);
-        std::lock_guard<std::mutex> guard(mutex);
-        answer = pressed;
-        done = true;
-        answered.notify_one();
-    });
+    KovaPostToUiThread(
+        [&]
+        {
+            int pressed = show_box(owner.data(), text, caption, type);
+            std::lock_guard<std::mutex> guard(mutex);
+            answer = pressed;
+            done = true;
+            answered.notify_one();
+        });
     std::unique_lock<std::mutex> lock(mutex);
     answered.wait(lock, [&] { return done; });
     return answer;

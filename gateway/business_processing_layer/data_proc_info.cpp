@@ -11,11 +11,11 @@
 #include <cstring>
 #include <new>
 
-#include "gateway/business_processing_layer/vrx_record.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/wire.h"
+#include "gateway/business_processing_layer/vrx_record.h"
 
 namespace
 {

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "gateway/business_processing_layer/trimmed_record.h"
 #include "common/ea_status.h"
+#include "gateway/business_processing_layer/trimmed_record.h"
 
 struct message;
 struct queue;

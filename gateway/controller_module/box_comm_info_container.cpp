@@ -7,14 +7,14 @@
 
 #include <new>
 
-#include "gateway/business_processing_layer/vrx_record.h"
-#include "gateway/controller_module/box_comm_internal.h"
-#include "gateway/controller_module/box_comm_records.h"
 #include "common/config_file.h"
 #include "common/ea_time.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
+#include "gateway/business_processing_layer/vrx_record.h"
+#include "gateway/controller_module/box_comm_internal.h"
+#include "gateway/controller_module/box_comm_records.h"
 #include "gateway/shared/config_value.h"
 #include "gateway/shared/qel_version.h"
 #include "gateway/shared/user_link_info.h"

@@ -3,14 +3,14 @@
 // controller, if the host allowed it at sign-on, logs the box on again over a new
 // connection (relogon) and resumes the session where the host left it; otherwise, or when
 // no relogon succeeds within the 20-second window, it logs the box off.
-#include "gateway/business_processing_layer/vrx_record.h"
-#include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/controller_module/box_comm_internal.h"
-#include "gateway/controller_module/box_comm_records.h"
 #include "common/ea_time.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
+#include "gateway/business_processing_layer/vrx_record.h"
+#include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/controller_module/box_comm_internal.h"
+#include "gateway/controller_module/box_comm_records.h"
 
 static unsigned long box_comm_seq(const message *msg)
 {

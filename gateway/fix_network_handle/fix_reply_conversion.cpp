@@ -12,6 +12,11 @@
 #include <memory>
 #include <new>
 
+#include "common/ea_status.h"
+#include "common/ea_time.h"
+#include "common/logger.h"
+#include "common/message.h"
+#include "common/wire.h"
 #include "fix42/ExecutionReport.h"
 #include "fix42/News.h"
 #include "fix42/OrderCancelReject.h"
@@ -23,11 +28,6 @@
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
 #include "gateway/fix_network_handle/fix_spread_replies.h"
 #include "gateway/fix_network_handle/fix_trade_replies.h"
-#include "common/ea_status.h"
-#include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/wire.h"
 
 namespace
 {
@@ -366,7 +366,6 @@ bool fixReplyRestatement(uint8_t code, char *execType, int *reason)
     *execType = 'D';
     return true;
 }
-
 
 void fixReplySetProduct(FIX::FieldMap &map, int tag, const std::string &underlying)
 {

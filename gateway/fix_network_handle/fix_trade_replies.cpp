@@ -18,13 +18,13 @@
 #include <string>
 
 #include "FixFields.h"
-#include "gateway/fix_network_handle/fix_dialect.h"
-#include "gateway/fix_network_handle/fix_reply_conversion.h"
-#include "gateway/fix_network_handle/fix_single_order_replies.h"
 #include "common/ea_status.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/wire.h"
+#include "gateway/fix_network_handle/fix_dialect.h"
+#include "gateway/fix_network_handle/fix_reply_conversion.h"
+#include "gateway/fix_network_handle/fix_single_order_replies.h"
 
 namespace
 {

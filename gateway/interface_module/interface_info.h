@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/ea_status.h"
 #include "gateway/interface_module/interface_nw_info.h"
 #include "gateway/interface_module/interface_thread.h"
-#include "common/ea_status.h"
 
 struct logger_object;
 struct message;

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/shared/user_link_info.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
+#include "gateway/shared/user_link_info.h"
 
 interface_user_entry *interface_info_copy_user_table(user_session_info_container *container, uint32_t *count)
 {

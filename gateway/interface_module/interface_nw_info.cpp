@@ -12,13 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gateway/interface_module/interface_nw_handle.h"
 #include "common/ea_socket.h"
 #include "common/ea_sync_info.h"
 #include "common/ea_time.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
+#include "gateway/interface_module/interface_nw_handle.h"
 
 namespace
 {

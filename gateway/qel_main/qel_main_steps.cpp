@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "gateway/fix_network_handle/fix_nw_info.h"
 #include "common/ea_time.h"
 #include "common/logger.h"
+#include "gateway/fix_network_handle/fix_nw_info.h"
 #include "gateway/qel_main/ea_global.h"
 #include "platform/core/pf_redirect.h"
 

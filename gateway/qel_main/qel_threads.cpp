@@ -5,13 +5,13 @@
 
 #include <cstdlib>
 
+#include "common/logger.h"
 #include "gateway/business_processing_layer/request_data_proc_info_container.h"
 #include "gateway/business_processing_layer/response_data_proc_info_container.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/state_controller_info.h"
 #include "gateway/fix_network_handle/fix_nw_info.h"
 #include "gateway/interface_module/interface_info.h"
-#include "common/logger.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
 #include "gateway/qel_main/ea_global.h"

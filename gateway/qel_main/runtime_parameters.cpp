@@ -2,15 +2,15 @@
 // what the gateway was configured with, as its modules read it.
 #include "gateway/qel_main/qel_main.h"
 
+#include "common/logger.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/state_controller_info.h"
 #include "gateway/interface_module/interface_info.h"
-#include "common/logger.h"
 #include "gateway/qel_main/ea_global.h"
-#include "gateway/shared/qel_version.h"
-#include "gateway/shared/user_link_info.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
+#include "gateway/shared/qel_version.h"
+#include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 

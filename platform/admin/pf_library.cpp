@@ -12,8 +12,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_win32_codes.h"
+#include "platform/core/pf_error.h"
 
 struct pf_library
 {

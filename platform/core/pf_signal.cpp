@@ -16,7 +16,8 @@ static void pf_on_termination(int)
 static void pf_catch_termination()
 {
     static_assert(std::atomic<uint16_t>::is_always_lock_free, "the stop flag must be lock-free");
-    static_assert(std::atomic<std::atomic<uint16_t> *>::is_always_lock_free, "the flag pointer must be lock-free");
+    static_assert(std::atomic<std::atomic<uint16_t> *>::is_always_lock_free,
+                  "the flag pointer must be lock-free");
     struct sigaction action = {};
     action.sa_handler = pf_on_termination;
     sigemptyset(&action.sa_mask);

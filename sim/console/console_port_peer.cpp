@@ -101,8 +101,8 @@ void console_port_peer::run()
                 int n;
                 while ((n = pf_socket_recv(m_connection, buffer, sizeof buffer)) > 0)
                     m_received.insert(m_received.end(), buffer, buffer + n);
-                if (n == 0 || (n < 0 && pf_get_last_error() != PF_WSAEWOULDBLOCK &&
-                               pf_get_last_error() != PF_WSAEINTR))
+                if (n == 0 ||
+                    (n < 0 && pf_get_last_error() != PF_WSAEWOULDBLOCK && pf_get_last_error() != PF_WSAEINTR))
                     m_peer_closed = true;
             }
         }

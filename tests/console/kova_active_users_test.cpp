@@ -24,16 +24,22 @@ using qel_test::from_hex;
 namespace
 {
 // Replies as the gateway sends them, written from the console packet formats.
-const char *const k_box_header = "2800 00000000 00000000 00000000 00000000 0000 6519 00000000 00000000 00000000 00000000 0000";
-const char *const k_box_data = "2200 00000000 00000000 00000000 00000000 0000 6619 00000000 00000000 6500 0200";
-const char *const k_box_response = "2800 00000000 00000000 00000000 00000000 0000 6719 00000000 00000000 00000000 00000000 0000";
-const char *const k_user_header = "2800 00000000 00000000 00000000 00000000 0000 1327 00000000 00000000 00000000 00000000 0000";
-const char *const k_user_response = "2800 00000000 00000000 00000000 00000000 0000 1527 00000000 00000000 00000000 00000000 0000";
+const char *const k_box_header =
+    "2800 00000000 00000000 00000000 00000000 0000 6519 00000000 00000000 00000000 00000000 0000";
+const char *const k_box_data =
+    "2200 00000000 00000000 00000000 00000000 0000 6619 00000000 00000000 6500 0200";
+const char *const k_box_response =
+    "2800 00000000 00000000 00000000 00000000 0000 6719 00000000 00000000 00000000 00000000 0000";
+const char *const k_user_header =
+    "2800 00000000 00000000 00000000 00000000 0000 1327 00000000 00000000 00000000 00000000 0000";
+const char *const k_user_response =
+    "2800 00000000 00000000 00000000 00000000 0000 1527 00000000 00000000 00000000 00000000 0000";
 
 // A widened user record: 36 bytes, user id (32-bit) at 30, logon status at 34.
 std::vector<uint8_t> widened_user(int32_t user, uint16_t status)
 {
-    std::vector<uint8_t> bytes = from_hex("2400 00000000 00000000 00000000 00000000 0000 1427 00000000 0000 0000 00000000 0000");
+    std::vector<uint8_t> bytes =
+        from_hex("2400 00000000 00000000 00000000 00000000 0000 1427 00000000 0000 0000 00000000 0000");
     memcpy(&bytes[30], &user, 4);
     memcpy(&bytes[34], &status, 2);
     return bytes;
@@ -42,7 +48,8 @@ std::vector<uint8_t> widened_user(int32_t user, uint16_t status)
 // A narrow user record: 34 bytes, user id (16-bit) at 30, logon status at 32.
 std::vector<uint8_t> narrow_user(uint16_t user, uint16_t status)
 {
-    std::vector<uint8_t> bytes = from_hex("2200 00000000 00000000 00000000 00000000 0000 1427 00000000 0000 0000 0000 0000");
+    std::vector<uint8_t> bytes =
+        from_hex("2200 00000000 00000000 00000000 00000000 0000 1427 00000000 0000 0000 0000 0000");
     memcpy(&bytes[30], &user, 2);
     memcpy(&bytes[32], &status, 2);
     return bytes;
@@ -110,8 +117,12 @@ TEST_F(users_fixture, NarrowTxAsksWith38BytesAndReadsSixteenBitIds)
     ASSERT_TRUE(peer.wait_received(76, 5000));
     std::vector<sim_console::packet> requests = peer.received_packets();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].bytes, from_hex("2600 00000000 00000000 00000000 00000000 0000 6419 00000000 00000000 00000000 00000000"));
-    EXPECT_EQ(requests[1].bytes, from_hex("2600 00000000 00000000 00000000 00000000 0000 1127 00000000 00000000 00000000 00000000"));
+    EXPECT_EQ(
+        requests[0].bytes,
+        from_hex("2600 00000000 00000000 00000000 00000000 0000 6419 00000000 00000000 00000000 00000000"));
+    EXPECT_EQ(
+        requests[1].bytes,
+        from_hex("2600 00000000 00000000 00000000 00000000 0000 1127 00000000 00000000 00000000 00000000"));
     EXPECT_TRUE(refresh_enabled());
     answer({narrow_user(5, 2), narrow_user(3, 0), narrow_user(9, 7)});
     ASSERT_TRUE(kova_test::pump_until([&] { return dialog->List()->GetItemCount() == 3; }));
@@ -131,10 +142,14 @@ TEST_F(users_fixture, WidenedTxAsksWith40BytesAndReadsThirtyTwoBitIds)
     ASSERT_TRUE(peer.wait_received(80, 5000));
     std::vector<sim_console::packet> requests = peer.received_packets();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].bytes,
-              from_hex("2800 00000000 00000000 00000000 00000000 0000 6419 00000000 00000000 00000000 00000000 0000"));
-    EXPECT_EQ(requests[1].bytes,
-              from_hex("2800 00000000 00000000 00000000 00000000 0000 1127 00000000 00000000 00000000 00000000 0000"));
+    EXPECT_EQ(
+        requests[0].bytes,
+        from_hex(
+            "2800 00000000 00000000 00000000 00000000 0000 6419 00000000 00000000 00000000 00000000 0000"));
+    EXPECT_EQ(
+        requests[1].bytes,
+        from_hex(
+            "2800 00000000 00000000 00000000 00000000 0000 1127 00000000 00000000 00000000 00000000 0000"));
     answer({widened_user(70001, 3), widened_user(-2, 1)});
     ASSERT_TRUE(kova_test::pump_until([&] { return dialog->List()->GetItemCount() == 2; }));
     EXPECT_EQ(column(0), (std::vector<std::string>{"-2", "70001"}));
@@ -153,7 +168,8 @@ TEST_F(users_fixture, TwoRefreshesBeforeTheAnswersListEveryUserOnce)
     ASSERT_TRUE(peer.wait_received(160, 5000));
     answer({widened_user(5001, 2), widened_user(5002, 2)});
     answer({widened_user(5001, 2), widened_user(5002, 2)});
-    ASSERT_TRUE(kova_test::pump_until([&] { return peer.received().size() >= 160 && dialog->List()->GetItemCount() >= 2; }));
+    ASSERT_TRUE(kova_test::pump_until(
+        [&] { return peer.received().size() >= 160 && dialog->List()->GetItemCount() >= 2; }));
     kova_test::pump_for(200);
     EXPECT_EQ(column(0), (std::vector<std::string>{"5002", "5001"}));
     EXPECT_EQ(dialog->ConnectedUsersText().toStdString(), "2");
@@ -192,9 +208,11 @@ TEST_F(users_fixture, TheGatewayClosingEmptiesTheFieldsButKeepsTheCount)
 
 TEST_F(users_fixture, BoxAndLoginStatesHaveTheirTexts)
 {
-    const char *const texts[] = {"Logged Off.", "Logoff in progress.", "Logged on.", "Logon in progress.", "", ""};
+    const char *const texts[] = {
+        "Logged Off.", "Logoff in progress.", "Logged on.", "Logon in progress.", "", ""};
     for (int state = 0; state < 6; ++state)
-        EXPECT_EQ(CGenericActiveUsersList::LoginStateText(state == 5 ? 65535 : state).toStdString(), texts[state]);
+        EXPECT_EQ(CGenericActiveUsersList::LoginStateText(state == 5 ? 65535 : state).toStdString(),
+                  texts[state]);
 }
 
 TEST_F(users_fixture, ColumnClicksSortByNumberThenByText)
@@ -250,7 +268,8 @@ TEST(ListSort, SortsRowsByTheColumnsTexts)
         for (size_t i = 0; i < c.sorted.size(); ++i)
         {
             EXPECT_EQ(list.GetItemText(static_cast<int>(i), 0).toStdString(), c.sorted[i]);
-            EXPECT_EQ(list.GetItemText(static_cast<int>(i), 1).toStdString(), "tag" + c.sorted[i]) << "rows move whole";
+            EXPECT_EQ(list.GetItemText(static_cast<int>(i), 1).toStdString(), "tag" + c.sorted[i])
+                << "rows move whole";
         }
     }
 }

@@ -11,8 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "console/kova_config_file.h"
 #include "common/config_file.h"
+#include "console/kova_config_file.h"
 #include "support/test_support.h"
 
 namespace
@@ -66,8 +66,8 @@ struct table
     {
         using slot = const char[KOVA_PARAM_SLOT_SIZE];
         return ReplaceParameterValues(path.c_str(), reinterpret_cast<slot *>(names.data()),
-                                      reinterpret_cast<slot *>(values.data()), static_cast<int32_t>(names.size()),
-                                      message);
+                                      reinterpret_cast<slot *>(values.data()),
+                                      static_cast<int32_t>(names.size()), message);
     }
 };
 } // namespace
@@ -77,11 +77,20 @@ TEST(ConsoleConfigReaders, IntegerReaderTakesBlankSeparatedWords)
     qel_test::temp_dir dir;
     dir.write("qel_ip.cfg", k_sample);
     const int_case cases[] = {
-        {"BOX_ID", 0, 101},      {"BOX_ID_X", 0, 7}, {"A", 0, 0},  {"EMPTY", KOVA_PARAM_NOT_FOUND, -5},
-        {"NAMEONLY", KOVA_PARAM_NOT_FOUND, -5},      {"SPACED", KOVA_PARAM_NOT_FOUND, -5},
-        {"NONAME", KOVA_PARAM_NOT_FOUND, -5},        {"INT_NEG", 0, -42},
-        {"INT_JUNK", 0, 12},     {"INT_NONE", 0, 0}, {"DOUBLE", KOVA_PARAM_NOT_FOUND, -5},
-        {"WIN", 0, 5},           {"LAST", 0, 9},     {"MISSING", KOVA_PARAM_NOT_FOUND, -5},
+        {"BOX_ID", 0, 101},
+        {"BOX_ID_X", 0, 7},
+        {"A", 0, 0},
+        {"EMPTY", KOVA_PARAM_NOT_FOUND, -5},
+        {"NAMEONLY", KOVA_PARAM_NOT_FOUND, -5},
+        {"SPACED", KOVA_PARAM_NOT_FOUND, -5},
+        {"NONAME", KOVA_PARAM_NOT_FOUND, -5},
+        {"INT_NEG", 0, -42},
+        {"INT_JUNK", 0, 12},
+        {"INT_NONE", 0, 0},
+        {"DOUBLE", KOVA_PARAM_NOT_FOUND, -5},
+        {"WIN", 0, 5},
+        {"LAST", 0, 9},
+        {"MISSING", KOVA_PARAM_NOT_FOUND, -5},
         {"box_id", KOVA_PARAM_NOT_FOUND, -5},
     };
     for (const int_case &c : cases)
@@ -113,7 +122,8 @@ TEST(ConsoleConfigReaders, StringReaderTakesTheRestOfTheLine)
     for (const string_case &c : cases)
     {
         char buffer[64] = "untouched";
-        EXPECT_EQ(GetStringParameterValue(dir.file("qel_ip.cfg").c_str(), c.name, buffer, sizeof buffer), c.result)
+        EXPECT_EQ(GetStringParameterValue(dir.file("qel_ip.cfg").c_str(), c.name, buffer, sizeof buffer),
+                  c.result)
             << c.name;
         EXPECT_STREQ(buffer, c.value) << c.name;
     }
@@ -122,7 +132,8 @@ TEST(ConsoleConfigReaders, StringReaderTakesTheRestOfTheLine)
     EXPECT_EQ(GetStringParameterValue(dir.file("qel_ip.cfg").c_str(), "BOX_ID", buffer, 4), 0u);
     EXPECT_STREQ(buffer, "101");
     char small[3] = "xy";
-    EXPECT_EQ(GetStringParameterValue(dir.file("qel_ip.cfg").c_str(), "BOX_ID", small, 3), KOVA_PARAM_NOT_FOUND);
+    EXPECT_EQ(GetStringParameterValue(dir.file("qel_ip.cfg").c_str(), "BOX_ID", small, 3),
+              KOVA_PARAM_NOT_FOUND);
     EXPECT_STREQ(small, "xy");
     EXPECT_EQ(GetStringParameterValue(dir.file("absent.cfg").c_str(), "BOX_ID", small, 3), 300u);
 }
@@ -172,10 +183,20 @@ TEST(ConsoleConfigWriter, RewritesReplacesRemovesAndAppends)
         {"replace after append order", "A=1\n", {{"Z", "1"}, {"A", "2"}}, 9002, "A=2\nZ=1\n"},
         {"a line without = never matches", "A\nB=2\n", {{"A", "1"}}, 9002, "A\nB=2\nA=1\n"},
         {"names compare case-sensitively", "a=1\n", {{"A", "2"}}, 9002, "a=1\nA=2\n"},
-        {"a 600-character line is copied whole", long_line + "A=1\n", {{"A", "2"}}, 9000, long_line + "A=2\n"},
-        {"NUL bytes and carriage returns are copied", nul_line + "W=1\r\nA=1\n", {{"A", "2"}}, 9000,
+        {"a 600-character line is copied whole",
+         long_line + "A=1\n",
+         {{"A", "2"}},
+         9000,
+         long_line + "A=2\n"},
+        {"NUL bytes and carriage returns are copied",
+         nul_line + "W=1\r\nA=1\n",
+         {{"A", "2"}},
+         9000,
          nul_line + "W=1\r\nA=2\n"},
-        {"a value of 39 characters", "A=1\n", {{"A", "123456789012345678901234567890123456789"}}, 9000,
+        {"a value of 39 characters",
+         "A=1\n",
+         {{"A", "123456789012345678901234567890123456789"}},
+         9000,
          "A=123456789012345678901234567890123456789\n"},
     };
     for (const writer_case &c : cases)
@@ -185,7 +206,8 @@ TEST(ConsoleConfigWriter, RewritesReplacesRemovesAndAppends)
         char message[KOVA_PARAM_MESSAGE_SIZE] = "";
         EXPECT_EQ(c.changes.apply(dir.file("qel_ip.cfg"), message), c.result) << c.what;
         EXPECT_EQ(dir.read("qel_ip.cfg"), c.after) << c.what;
-        EXPECT_EQ(dir.list(), std::vector<std::string>{"qel_ip.cfg"}) << c.what << ": no temporary file is left";
+        EXPECT_EQ(dir.list(), std::vector<std::string>{"qel_ip.cfg"})
+            << c.what << ": no temporary file is left";
     }
 }
 
@@ -283,8 +305,8 @@ TEST(ConsoleConfigWriter, TheGatewaysReaderReadsWhatTheWriterWrote)
         EXPECT_EQ(GetStringParameterValue(path.c_str(), s[0], console, sizeof console), 0u) << s[0];
         EXPECT_STREQ(console, s[1]);
     }
-    const std::pair<const char *, int32_t> numbers[] = {{"HOST_PORT_NUMBER", 10263}, {"BOX_ID", 4711},
-                                                        {"NUMBER_OF_LINKS", 1}};
+    const std::pair<const char *, int32_t> numbers[] = {
+        {"HOST_PORT_NUMBER", 10263}, {"BOX_ID", 4711}, {"NUMBER_OF_LINKS", 1}};
     for (const auto &number : numbers)
     {
         int32_t gateway = 0, console = 0;

@@ -81,10 +81,12 @@ TEST(ConsoleLinkToGateway, UsersEventsAndTheEndOfTheGateway)
     ASSERT_EQ(chdir(road.dir.path().c_str()), 0); // the console's log goes beside the gateway's
     setenv("QEL_REGISTRY_FILE", road.dir.file("no_registry").c_str(), 1);
     std::vector<std::string> boxes;
-    KovaSetMessageBoxHook([&](const KovaMessageBoxCall &call) {
-        boxes.push_back(call.text.toStdString());
-        return IDOK;
-    });
+    KovaSetMessageBoxHook(
+        [&](const KovaMessageBoxCall &call)
+        {
+            boxes.push_back(call.text.toStdString());
+            return IDOK;
+        });
     {
         CLogger logger;
         QObject page, dialog;
@@ -96,8 +98,8 @@ TEST(ConsoleLinkToGateway, UsersEventsAndTheEndOfTheGateway)
         interactive_helper.Create(&dialog);
 
         ASSERT_TRUE(connect(realtime_helper, realtime, road.config.values["INTERFACE_REALTIME_PORT_NUMBER"]));
-        ASSERT_TRUE(
-            connect(interactive_helper, interactive, road.config.values["INTERFACE_INTERACTIVE_PORT_NUMBER"]));
+        ASSERT_TRUE(connect(interactive_helper, interactive,
+                            road.config.values["INTERFACE_INTERACTIVE_PORT_NUMBER"]));
         EXPECT_EQ(realtime.m_connected, 1);
 
         // A 40-byte user information request, built as the active users list builds it.
@@ -107,7 +109,8 @@ TEST(ConsoleLinkToGateway, UsersEventsAndTheEndOfTheGateway)
         interactive_helper.GenerateNetworkHeader(request, KovaRequestLength(KOVA_MARKET_KR));
         ASSERT_EQ(interactive_helper.SendPacket(request, sizeof request), 1);
         ASSERT_TRUE(kova_test::pump_until(
-            [&] { return !interactive.packets.empty() && u16(interactive.packets.back(), 20) == 10005; }, 10000));
+            [&] { return !interactive.packets.empty() && u16(interactive.packets.back(), 20) == 10005; },
+            10000));
         ASSERT_GE(interactive.packets.size(), 4u);
         EXPECT_EQ(u16(interactive.packets[0], 20), 10002) << "the version comes first";
         EXPECT_EQ(u32(interactive.packets[0], 30), 41402u);
@@ -127,7 +130,8 @@ TEST(ConsoleLinkToGateway, UsersEventsAndTheEndOfTheGateway)
         EXPECT_EQ(u32(realtime.packets[0], 30), 41402u);
         bool logon_event = false;
         ASSERT_TRUE(kova_test::pump_until(
-            [&] {
+            [&]
+            {
                 for (size_t i = 1; i < realtime.packets.size(); ++i)
                 {
                     const std::vector<uint8_t> &p = realtime.packets[i];
@@ -135,8 +139,9 @@ TEST(ConsoleLinkToGateway, UsersEventsAndTheEndOfTheGateway)
                     EXPECT_EQ(p.size(), 42u);
                     std::string text = ReasonCodeText(u16(p, 36));
                     EXPECT_EQ(text.find("No description"), std::string::npos) << u16(p, 36);
-                    logon_event = logon_event ||
-                                  (u32(p, 32) == 5001 && text == "The user successfully logged on to the trading host");
+                    logon_event =
+                        logon_event ||
+                        (u32(p, 32) == 5001 && text == "The user successfully logged on to the trading host");
                 }
                 return logon_event;
             },
@@ -145,7 +150,8 @@ TEST(ConsoleLinkToGateway, UsersEventsAndTheEndOfTheGateway)
         // The gateway exits: each link ends once.
         qel_test::process_result result = road.stop();
         EXPECT_EQ(result.exit_code, 0) << result.output;
-        ASSERT_TRUE(kova_test::pump_until([&] { return realtime.lost == 1 && interactive.lost == 1; }, 10000));
+        ASSERT_TRUE(
+            kova_test::pump_until([&] { return realtime.lost == 1 && interactive.lost == 1; }, 10000));
         kova_test::pump_for(300);
         EXPECT_EQ(realtime.lost, 1);
         EXPECT_EQ(interactive.lost, 1);

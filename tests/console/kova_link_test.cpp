@@ -66,10 +66,12 @@ struct link_fixture : ::testing::Test
         old_folder = getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
         ASSERT_EQ(chdir(dir.path().c_str()), 0);
         logger.reset(new CLogger());
-        KovaSetMessageBoxHook([this](const KovaMessageBoxCall &call) {
-            boxes.push_back(call.text.toStdString());
-            return IDOK;
-        });
+        KovaSetMessageBoxHook(
+            [this](const KovaMessageBoxCall &call)
+            {
+                boxes.push_back(call.text.toStdString());
+                return IDOK;
+            });
         helper = new CKOVAHelper(logger.get());
         helper->SetListener(&listener, KOVA_MARKET_TX);
         helper->Create(&owner);
@@ -112,7 +114,8 @@ TEST_F(link_fixture, HelperIsANamedChildOfItsOwnerAndConnects)
     EXPECT_EQ(listener.m_connected, 0);
     connect_to_peer();
     EXPECT_EQ(listener.m_connected, 1);
-    EXPECT_NE(log().find("Establishing connection to 127.0.0.1:" + std::to_string(peer.port())), std::string::npos);
+    EXPECT_NE(log().find("Establishing connection to 127.0.0.1:" + std::to_string(peer.port())),
+              std::string::npos);
     EXPECT_NE(log().find("Connection established.|"), std::string::npos);
     EXPECT_TRUE(boxes.empty());
 }
@@ -152,8 +155,8 @@ TEST_F(link_fixture, AFrameSplitAtAnyOffsetIsAssembled)
 TEST_F(link_fixture, FramesJoinedInOneSegmentAreDeliveredInOrder)
 {
     connect_to_peer();
-    ASSERT_TRUE(peer.send_joined({event_frame(1, 11000), event_frame(2, 11001), sim_console::build_version_message(),
-                                  event_frame(3, 11002)}));
+    ASSERT_TRUE(peer.send_joined({event_frame(1, 11000), event_frame(2, 11001),
+                                  sim_console::build_version_message(), event_frame(3, 11002)}));
     ASSERT_TRUE(kova_test::pump_until([&] { return routed() == 4; }));
     EXPECT_EQ(listener.packets[0], event_frame(1, 11000));
     EXPECT_EQ(listener.packets[1], event_frame(2, 11001));
@@ -182,8 +185,8 @@ TEST_F(link_fixture, ALengthOutsideTheLimitsEndsTheLink)
     {
         SCOPED_TRACE(bad);
         connect_to_peer();
-        ASSERT_TRUE(peer.send_joined({event_frame(1, 11000), sim_console::build_frame(bad, 40, 10000),
-                                      event_frame(2, 11001)}));
+        ASSERT_TRUE(peer.send_joined(
+            {event_frame(1, 11000), sim_console::build_frame(bad, 40, 10000), event_frame(2, 11001)}));
         ASSERT_TRUE(kova_test::pump_until([&] { return listener.count("lost") == 1; }));
         kova_test::pump_for(50);
         EXPECT_EQ(listener.calls, (std::vector<std::string>{"established", "route 10000 42", "lost"}));
@@ -245,7 +248,8 @@ TEST_F(link_fixture, ARefusedConnectIsReportedAsALostConnection)
     ASSERT_GE(closed_port_socket, 0);
     ASSERT_EQ(pf_socket_bind(closed_port_socket, pf_inet_addr("127.0.0.1"), 0), 0);
     uint16_t port = pf_socket_local_port(closed_port_socket);
-    ASSERT_EQ(helper->EstablishConnection("127.0.0.1", std::to_string(port)), 1) << "the attempt is under way";
+    ASSERT_EQ(helper->EstablishConnection("127.0.0.1", std::to_string(port)), 1)
+        << "the attempt is under way";
     ASSERT_TRUE(kova_test::pump_until([&] { return listener.count("lost") == 1; }));
     kova_test::pump_for(100);
     EXPECT_EQ(listener.calls, std::vector<std::string>{"lost"});

@@ -188,7 +188,8 @@ TEST_F(logger_fixture, WithoutTheRegistryValueTheFilesGoToTheCurrentFolder)
 
 TEST_F(logger_fixture, AFolderThatCannotBeWrittenLosesTheLinesQuietly)
 {
-    dir.write("registry", "[SOFTWARE\\QEL_IP]\n\"KOVA_LOG_FILES_PATH\"=\"" + dir.file("missing/folder") + "\"\n");
+    dir.write("registry",
+              "[SOFTWARE\\QEL_IP]\n\"KOVA_LOG_FILES_PATH\"=\"" + dir.file("missing/folder") + "\"\n");
     CLogger logger;
     logger.LogSystemError("nowhere to go", "F", "S", 1);
     logger.RollOverIfNewDay();
@@ -206,17 +207,19 @@ TEST_F(logger_fixture, ThreeThreadsWritingTenThousandLinesEachNeverInterleave)
         std::vector<std::thread> writers;
         for (int t = 0; t < 3; ++t)
         {
-            writers.emplace_back([&logger, t] {
-                char message[64];
-                for (int n = 0; n < 10000; ++n)
+            writers.emplace_back(
+                [&logger, t]
                 {
-                    snprintf(message, sizeof message, "writer %d line %d", t, n);
-                    if (n % 2 == 0)
-                        logger.LogEvent(message, "CTest::Writer", "kova_logger_test.cpp", t);
-                    else
-                        logger.LogDetail(message, "CTest::Writer", "kova_logger_test.cpp", t);
-                }
-            });
+                    char message[64];
+                    for (int n = 0; n < 10000; ++n)
+                    {
+                        snprintf(message, sizeof message, "writer %d line %d", t, n);
+                        if (n % 2 == 0)
+                            logger.LogEvent(message, "CTest::Writer", "kova_logger_test.cpp", t);
+                        else
+                            logger.LogDetail(message, "CTest::Writer", "kova_logger_test.cpp", t);
+                    }
+                });
         }
         for (std::thread &w : writers)
             w.join();

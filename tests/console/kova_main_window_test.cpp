@@ -50,8 +50,8 @@ struct main_window_fixture : kova_test::window_fixture
     {
         window_fixture::SetUp();
         CKOVAClientPHASE4Dlg::SetProcessFilterForTests(kova_test::child_of_this_process);
-        CKOVAClientPHASE4Dlg::SetDialogHookForTests(
-            [this](const char *dialog, int32_t market) { dialogs.emplace_back(dialog, market); });
+        CKOVAClientPHASE4Dlg::SetDialogHookForTests([this](const char *dialog, int32_t market)
+                                                    { dialogs.emplace_back(dialog, market); });
     }
 
     void TearDown() override
@@ -82,7 +82,10 @@ struct main_window_fixture : kova_test::window_fixture
         return labels;
     }
 
-    std::string status_cell(int row, int col) { return window->StatusList()->GetItemText(row, col).toStdString(); }
+    std::string status_cell(int row, int col)
+    {
+        return window->StatusList()->GetItemText(row, col).toStdString();
+    }
 };
 
 // A program of a given name that runs until it is killed (a copy of sleep), or that has
@@ -93,10 +96,8 @@ std::unique_ptr<qel_test::child_process> named_process(const qel_test::temp_dir 
     std::string path = dir.file(name);
     std::string copy = std::string("cp ") + (ends_at_once ? "/bin/true" : "/bin/sleep") + " '" + path + "'";
     EXPECT_EQ(system(copy.c_str()), 0);
-    return std::unique_ptr<qel_test::child_process>(
-        new qel_test::child_process(ends_at_once ? std::vector<std::string>{path}
-                                                 : std::vector<std::string>{path, "120"},
-                                    dir.path()));
+    return std::unique_ptr<qel_test::child_process>(new qel_test::child_process(
+        ends_at_once ? std::vector<std::string>{path} : std::vector<std::string>{path, "120"}, dir.path()));
 }
 
 const int32_t k_qel_items[] = {32775, 32776, 32777, 32778, 32801, 32802, 32780};
@@ -130,7 +131,8 @@ TEST_F(main_window_fixture, AMarketWithoutItsInteractivePortEndsTheScan)
 {
     registry_market zbl{3, 7103, 0};
     zbl.omit_interactive_port = true;
-    write_registry({{1, 7001, 7011}, {2, 7002, 7012, "/cfg/tx.cfg", "/cfg/tx_fix.cfg"}, zbl, {5, 7005, 7015}});
+    write_registry(
+        {{1, 7001, 7011}, {2, 7002, 7012, "/cfg/tx.cfg", "/cfg/tx_fix.cfg"}, zbl, {5, 7005, 7015}});
     open();
     EXPECT_EQ(window->NumberOfMarkets(), 3);
     EXPECT_EQ(window->MarketType(0), 1);
@@ -281,9 +283,10 @@ TEST_F(main_window_fixture, TheAboutBoxListsComponentsUntilTheFirstMissingValue)
     kr.version = "4.14.1";
     registry_market raqe{6, 7006, 7016};
     raqe.version = "3.10.6";
-    const std::string full = "[SOFTWARE\\QEL_IP\\COMMON]\n\"LOGSWEEP_VERSION\"=\"1.2\"\n\"QEL_REPORTS_VERSION\"=\"7.0\"\n"
-                             "\"QEL_MONITORING_VERSION\"=\"2.1\"\n\"QEL_STATISTICS_VERSION\"=\"3.0 RC10\"\n"
-                             "\"KOVA_IP_VERSION\"=\"4.0\"\n\"UNINSTALLER_VERSION\"=\"1.0\"\n";
+    const std::string full =
+        "[SOFTWARE\\QEL_IP\\COMMON]\n\"LOGSWEEP_VERSION\"=\"1.2\"\n\"QEL_REPORTS_VERSION\"=\"7.0\"\n"
+        "\"QEL_MONITORING_VERSION\"=\"2.1\"\n\"QEL_STATISTICS_VERSION\"=\"3.0 RC10\"\n"
+        "\"KOVA_IP_VERSION\"=\"4.0\"\n\"UNINSTALLER_VERSION\"=\"1.0\"\n";
     const std::string no_statistics = "[SOFTWARE\\QEL_IP\\COMMON]\n\"LOGSWEEP_VERSION\"=\"1.2\"\n"
                                       "\"QEL_REPORTS_VERSION\"=\"7.0\"\n\"QEL_MONITORING_VERSION\"=\"2.1\"\n"
                                       "\"KOVA_IP_VERSION\"=\"4.0\"\n\"UNINSTALLER_VERSION\"=\"1.0\"\n";
@@ -294,7 +297,8 @@ TEST_F(main_window_fixture, TheAboutBoxListsComponentsUntilTheFirstMissingValue)
          false},
         {"", {"QEL KR=4.14.1", "QEL RAQE=3.10.6"}, true},
         {no_statistics,
-         {"QEL KR=4.14.1", "QEL RAQE=3.10.6", "logsweep=1.2", "QEL Reports=7.0", "QEL Monitoring Service=2.1"},
+         {"QEL KR=4.14.1", "QEL RAQE=3.10.6", "logsweep=1.2", "QEL Reports=7.0",
+          "QEL Monitoring Service=2.1"},
          true},
     };
     for (const about_case &c : cases)
@@ -382,8 +386,8 @@ TEST_F(main_window_fixture, ASecondConsoleEndsAndTheFirstTellsTheOperator)
     qel_test::process_result second = qel_test::run_process({KOVA_BINARY}, dir.path(), 20000);
     EXPECT_EQ(second.exit_code, 0) << second.output;
     EXPECT_FALSE(second.timed_out);
-    ASSERT_TRUE(kova_test::pump_until([&] { return box_shown("Another instance of KOVA is already running."); },
-                                      5000));
+    ASSERT_TRUE(kova_test::pump_until(
+        [&] { return box_shown("Another instance of KOVA is already running."); }, 5000));
     EXPECT_EQ(boxes.back().caption.toStdString(), "KOVA");
     kova_test::pump_for(700);
     size_t shown = 0;
@@ -408,7 +412,8 @@ TEST_F(main_window_fixture, TheSocketOfACrashedConsoleIsTakenOver)
     EXPECT_FALSE(window->IsSecondInstance());
     qel_test::process_result second = qel_test::run_process({KOVA_BINARY}, dir.path(), 20000);
     EXPECT_EQ(second.exit_code, 0);
-    EXPECT_TRUE(kova_test::pump_until([&] { return box_shown("Another instance of KOVA is already running."); }));
+    EXPECT_TRUE(
+        kova_test::pump_until([&] { return box_shown("Another instance of KOVA is already running."); }));
 }
 
 TEST_F(main_window_fixture, TheProgramPrintsItsUsage)
@@ -467,7 +472,10 @@ TEST_F(main_window_fixture, StartApplicationsSendsControl130ToTheService)
     std::thread dispatcher([] { pf_service_run_dispatcher("QEL_IP", service_main); });
     pf_service_query_result state;
     ASSERT_TRUE(qel_test::wait_until(
-        [&] { return pf_service_query("QEL_IP", &state) == 0 && state.status.current_state == PF_SERVICE_RUNNING; },
+        [&] {
+            return pf_service_query("QEL_IP", &state) == 0 &&
+                   state.status.current_state == PF_SERVICE_RUNNING;
+        },
         5000));
     window->Action(32797)->trigger();
     EXPECT_TRUE(box_texts().empty());
@@ -477,12 +485,14 @@ TEST_F(main_window_fixture, StartApplicationsSendsControl130ToTheService)
 
     // Not running any more: the control fails.
     window->StartApplications();
-    EXPECT_NE(console_log().find("Error in ControlService(). Cannot send control signal to QEL serivce. Error [1062]|"),
+    EXPECT_NE(console_log().find(
+                  "Error in ControlService(). Cannot send control signal to QEL serivce. Error [1062]|"),
               std::string::npos);
     // No service entry.
     ASSERT_EQ(pf_service_delete("QEL_IP"), 0u);
     window->StartApplications();
-    EXPECT_NE(console_log().find("Error in OpenService(). Cannot access QEL Service. Error [1060]|"), std::string::npos);
+    EXPECT_NE(console_log().find("Error in OpenService(). Cannot access QEL Service. Error [1060]|"),
+              std::string::npos);
     // No service manager at all.
     setenv("QEL_SERVICE_DIR", dir.file("no_such_folder").c_str(), 1);
     window->StartApplications();
@@ -496,15 +506,18 @@ TEST_F(main_window_fixture, HelpOpensTheFileOfTheCurrentFolderOrSaysItIsMissing)
 {
     open();
     std::vector<std::string> opened;
-    CKOVAClientPHASE4Dlg::SetHelpOpener([&](const QString &path) {
-        opened.push_back(path.toStdString());
-        return true;
-    });
+    CKOVAClientPHASE4Dlg::SetHelpOpener(
+        [&](const QString &path)
+        {
+            opened.push_back(path.toStdString());
+            return true;
+        });
     window->Action(32798)->trigger();
     EXPECT_TRUE(opened.empty());
     ASSERT_EQ(box_texts().size(), 1u);
     EXPECT_EQ(box_texts()[0], "Help file " + dir.file("kova_ip_help.chm") + " not found.");
-    EXPECT_NE(console_log().find("Help file path is " + dir.file("kova_ip_help.chm") + "|"), std::string::npos);
+    EXPECT_NE(console_log().find("Help file path is " + dir.file("kova_ip_help.chm") + "|"),
+              std::string::npos);
     dir.write("kova_ip_help.chm", "help");
     window->Action(32798)->trigger();
     EXPECT_EQ(opened, std::vector<std::string>{dir.file("kova_ip_help.chm")});
@@ -562,23 +575,26 @@ namespace
 void shoot_box(const QString &text, const QString &name, QMessageBox::StandardButton button, bool *shot)
 {
     auto *poll = new QTimer();
-    QObject::connect(poll, &QTimer::timeout, [poll, text, name, button, shot] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box == nullptr || box->text() != text || box->button(button) == nullptr)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        *shot = KovaSaveScreenshot(box, name);
-        box->button(button)->click();
-    });
+    QObject::connect(poll, &QTimer::timeout,
+                     [poll, text, name, button, shot]
+                     {
+                         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                         if (box == nullptr || box->text() != text || box->button(button) == nullptr)
+                             return;
+                         poll->stop();
+                         poll->deleteLater();
+                         *shot = KovaSaveScreenshot(box, name);
+                         box->button(button)->click();
+                     });
     poll->start(20);
 }
 } // namespace
 
 TEST_F(main_window_fixture, TheWindowsMenusAndBoxesAsTheOperatorSeesThem)
 {
-    write_registry({registry_market(2, 7002, 7012, "/opt/qel_ip/config/qel_ip.cfg", "/opt/qel_ip/config/fix.cfg"),
-                    registry_market(6, 7006, 7016)});
+    write_registry(
+        {registry_market(2, 7002, 7012, "/opt/qel_ip/config/qel_ip.cfg", "/opt/qel_ip/config/fix.cfg"),
+         registry_market(6, 7006, 7016)});
     KovaSetMessageBoxHook(nullptr);
     // Without the statistics folder in the registry the statistics thread says so.
     bool setup_error = false;
@@ -589,7 +605,8 @@ TEST_F(main_window_fixture, TheWindowsMenusAndBoxesAsTheOperatorSeesThem)
     EXPECT_TRUE(kova_test::pump_until([&] { return setup_error; }, 5000));
     for (QMenu *menu : window->findChildren<QMenu *>())
     {
-        QString name = menu->title().remove(QLatin1Char('&')).toLower().replace(QLatin1Char(' '), QLatin1Char('_'));
+        QString name =
+            menu->title().remove(QLatin1Char('&')).toLower().replace(QLatin1Char(' '), QLatin1Char('_'));
         if (!name.isEmpty())
         {
             EXPECT_TRUE(KovaSaveScreenshot(menu, QStringLiteral("kova_menu_") + name)) << name.toStdString();
@@ -598,8 +615,8 @@ TEST_F(main_window_fixture, TheWindowsMenusAndBoxesAsTheOperatorSeesThem)
 
     // Asked to exit, the operator says No.
     bool shot = false;
-    shoot_box(QStringLiteral("Are you sure you want to exit KOVA?"), QStringLiteral("kova_box_exit"), QMessageBox::No,
-              &shot);
+    shoot_box(QStringLiteral("Are you sure you want to exit KOVA?"), QStringLiteral("kova_box_exit"),
+              QMessageBox::No, &shot);
     window->Action(32795)->trigger();
     EXPECT_TRUE(shot);
     EXPECT_FALSE(window->IsEnded());

@@ -23,9 +23,11 @@ TEST(ReasonCodeText, GapsAndNeighboursOfTheRangesGetTheDefaultText)
 {
     const int32_t codes[] = {12014, 10999, 11027, 12000, 12019, 13000, 13003, 0, -1, 70000};
     for (int32_t code : codes)
-        EXPECT_EQ(std::string(ReasonCodeText(code)), "No description for reason code [" + std::to_string(code) + "]");
-    EXPECT_STREQ(ReasonCodeText(11011), "Disconnected the user as contents of the \"message length\" field of the "
-                                        "received message are invalid");
+        EXPECT_EQ(std::string(ReasonCodeText(code)),
+                  "No description for reason code [" + std::to_string(code) + "]");
+    EXPECT_STREQ(ReasonCodeText(11011),
+                 "Disconnected the user as contents of the \"message length\" field of the "
+                 "received message are invalid");
     EXPECT_STREQ(ReasonCodeText(11009), "User has disconnected. ");
 }
 

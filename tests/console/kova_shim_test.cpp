@@ -115,11 +115,13 @@ TEST(KovaDialog, InitRunsBeforeTheFirstShowAndEndingThereNeverShows)
     EXPECT_EQ(ended.handled, std::vector<std::string>{"init before show"});
 
     sample_dialog modal;
-    QTimer::singleShot(0, &modal, [&] {
-        EXPECT_TRUE(modal.isVisible());
-        EXPECT_TRUE(KovaSaveScreenshot(&modal, "shim_sample_dialog"));
-        QTest::keyClick(&modal, Qt::Key_Escape);
-    });
+    QTimer::singleShot(0, &modal,
+                       [&]
+                       {
+                           EXPECT_TRUE(modal.isVisible());
+                           EXPECT_TRUE(KovaSaveScreenshot(&modal, "shim_sample_dialog"));
+                           QTest::keyClick(&modal, Qt::Key_Escape);
+                       });
     EXPECT_EQ(modal.DoModal(), IDCANCEL);
     EXPECT_EQ(modal.handled, (std::vector<std::string>{"init before show", "cancel"}));
     EXPECT_TRUE(QFile::exists(KovaScreenshotFolder() + "/shim_sample_dialog.png"));
@@ -191,8 +193,10 @@ TEST(KovaListCtrl, ColumnsRowsAndNotifications)
     EXPECT_EQ(list->GetSelectedRow(), -1);
 
     std::vector<std::string> notes;
-    QObject::connect(list, &CListCtrl::columnClicked, [&](int c) { notes.push_back("column " + std::to_string(c)); });
-    QObject::connect(list, &CListCtrl::rowDoubleClicked, [&](int r) { notes.push_back("double " + std::to_string(r)); });
+    QObject::connect(list, &CListCtrl::columnClicked,
+                     [&](int c) { notes.push_back("column " + std::to_string(c)); });
+    QObject::connect(list, &CListCtrl::rowDoubleClicked,
+                     [&](int r) { notes.push_back("double " + std::to_string(r)); });
     QObject::connect(list, &CListCtrl::deleteKeyPressed, [&] { notes.push_back("delete"); });
     activate(&d);
     QHeaderView *header = list->header();
@@ -226,8 +230,9 @@ TEST(KovaIpAddress, FourFieldsOfZeroTo255BlankWhenEmpty)
         bool accepted;
         const char *shown;
     } cases[] = {
-        {"10.0.0.255", true, "10.0.0.255"}, {"192.168.010.7", true, "192.168.10.7"}, {"10.0.0.256", false, "0.0.0.0"},
-        {"10.0.0", false, "0.0.0.0"},       {"a.b.c.d", false, "0.0.0.0"},           {"", false, "0.0.0.0"},
+        {"10.0.0.255", true, "10.0.0.255"}, {"192.168.010.7", true, "192.168.10.7"},
+        {"10.0.0.256", false, "0.0.0.0"},   {"10.0.0", false, "0.0.0.0"},
+        {"a.b.c.d", false, "0.0.0.0"},      {"", false, "0.0.0.0"},
     };
     for (const text_case &c : cases)
     {
@@ -242,7 +247,8 @@ TEST(KovaIpAddress, FourFieldsOfZeroTo255BlankWhenEmpty)
     QWidget *first = ip.findChild<QWidget *>("field0");
     first->setFocus();
     // Each key goes where the focus is at that moment, as when a person types.
-    auto type = [](const char *keys) {
+    auto type = [](const char *keys)
+    {
         for (const char *k = keys; *k != '\0'; ++k)
             QTest::keyClick(QApplication::focusWidget(), *k);
     };
@@ -315,12 +321,15 @@ TEST(KovaMessageBox, TheHookRecordsAndAnswersOnTheAskingThread)
     kova_test::application();
     std::vector<KovaMessageBoxCall> calls;
     std::mutex calls_mutex;
-    KovaSetMessageBoxHook([&](const KovaMessageBoxCall &call) {
-        std::lock_guard<std::mutex> guard(calls_mutex);
-        calls.push_back(call);
-        return call.type & MB_YESNO ? IDNO : IDOK;
-    });
-    EXPECT_EQ(KovaMessageBox(nullptr, " QEL will restart to take changes into effect. Do you want to continue?",
+    KovaSetMessageBoxHook(
+        [&](const KovaMessageBoxCall &call)
+        {
+            std::lock_guard<std::mutex> guard(calls_mutex);
+            calls.push_back(call);
+            return call.type & MB_YESNO ? IDNO : IDOK;
+        });
+    EXPECT_EQ(KovaMessageBox(nullptr,
+                             " QEL will restart to take changes into effect. Do you want to continue?",
                              "Warning", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2),
               IDNO);
     std::thread worker([] { EXPECT_EQ(KovaMessageBox(nullptr, "QEL Setup Error.", "Error"), IDOK); });
@@ -336,15 +345,17 @@ TEST(KovaMessageBox, TheHookRecordsAndAnswersOnTheAskingThread)
 TEST(KovaMessageBox, AShownBoxAnswersTheButtonPressedAndPresetsTheDefault)
 {
     kova_test::application();
-    QTimer::singleShot(50, [] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->windowTitle(), "KOVA");
-        EXPECT_EQ(box->icon(), QMessageBox::Question);
-        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
-        KovaSaveScreenshot(box, "shim_message_box");
-        box->button(QMessageBox::Yes)->click();
-    });
+    QTimer::singleShot(50,
+                       []
+                       {
+                           auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                           ASSERT_NE(box, nullptr);
+                           EXPECT_EQ(box->windowTitle(), "KOVA");
+                           EXPECT_EQ(box->icon(), QMessageBox::Question);
+                           EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+                           KovaSaveScreenshot(box, "shim_message_box");
+                           box->button(QMessageBox::Yes)->click();
+                       });
     EXPECT_EQ(KovaMessageBox(nullptr, "Are you sure you want to exit KOVA?", "KOVA",
                              MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2),
               IDYES);
@@ -355,14 +366,16 @@ TEST(KovaMessageBox, AskedOnAWorkerItIsShownOnTheUserInterfaceThreadAndTheWorker
     kova_test::application();
     std::atomic<bool> shown_on_ui{false};
     QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box == nullptr)
-            return;
-        poll.stop();
-        shown_on_ui = KovaIsUiThread() && box->text() == "QEL Setup Error.";
-        box->button(QMessageBox::No)->click();
-    });
+    QObject::connect(&poll, &QTimer::timeout,
+                     [&]
+                     {
+                         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                         if (box == nullptr)
+                             return;
+                         poll.stop();
+                         shown_on_ui = KovaIsUiThread() && box->text() == "QEL Setup Error.";
+                         box->button(QMessageBox::No)->click();
+                     });
     poll.start(10);
     std::atomic<int> answer{0};
     std::thread worker([&] { answer = KovaMessageBox(nullptr, "QEL Setup Error.", "Error", MB_YESNO); });
@@ -377,14 +390,18 @@ TEST(KovaUiThread, WorkPostedFromAWorkerRunsOnTheUserInterfaceThread)
     kova_test::application();
     std::atomic<bool> ran_on_ui{false}, ran{false}, dropped_ran{false};
     auto *context = new QObject();
-    std::thread worker([&] {
-        EXPECT_FALSE(KovaIsUiThread());
-        KovaPostToUiThread([&] {
-            ran_on_ui = KovaIsUiThread();
-            ran = true;
+    std::thread worker(
+        [&]
+        {
+            EXPECT_FALSE(KovaIsUiThread());
+            KovaPostToUiThread(
+                [&]
+                {
+                    ran_on_ui = KovaIsUiThread();
+                    ran = true;
+                });
+            KovaPostToUiThread(context, [&] { dropped_ran = true; });
         });
-        KovaPostToUiThread(context, [&] { dropped_ran = true; });
-    });
     worker.join();
     delete context; // before the event loop ran: its work is dropped
     EXPECT_TRUE(kova_test::pump_until([&] { return ran.load(); }));

@@ -33,7 +33,8 @@ struct statistics_fixture : kova_test::window_fixture
         const int32_t ids[] = {100, 1, 2};
         for (int i = 0; i < 3; ++i)
         {
-            pages[i] = i == 0 ? new CGenericStatistics(logger.get(), host.get()) : new CGenericStatistics(host.get());
+            pages[i] = i == 0 ? new CGenericStatistics(logger.get(), host.get())
+                              : new CGenericStatistics(host.get());
             pages[i]->SetMarketId(ids[i]);
             pages[i]->Create(host.get());
             pages[i]->resize(400, 200);
@@ -62,7 +63,8 @@ struct statistics_fixture : kova_test::window_fixture
         std::vector<std::string> all;
         CListCtrl *list = pages[page]->List();
         for (int r = 0; r < list->GetItemCount(); ++r)
-            all.push_back(list->GetItemText(r, 0).toStdString() + "=" + list->GetItemText(r, 1).toStdString() + " " +
+            all.push_back(list->GetItemText(r, 0).toStdString() + "=" +
+                          list->GetItemText(r, 1).toStdString() + " " +
                           list->GetItemText(r, 2).toStdString());
         return all;
     }

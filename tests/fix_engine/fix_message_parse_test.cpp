@@ -20,7 +20,9 @@ std::string fixText(const std::string &fields)
     std::string body;
     for (char c : fields)
         body += c == '|' ? '\x01' : c;
-    std::string text = "8=FIX.4.2\x01" "9=" + std::to_string(body.size()) + "\x01" + body;
+    std::string text = "8=FIX.4.2\x01"
+                       "9=" +
+                       std::to_string(body.size()) + "\x01" + body;
     unsigned sum = 0;
     for (char c : text)
         sum += static_cast<unsigned char>(c);
@@ -88,9 +90,12 @@ TEST(FixMessageParse, ADataFieldMustEndInsideTheMessage)
 {
     const std::string head = "35=D|49=C|56=QEL|34=2|52=20261209-04:15:30|11=1|";
     // The length says exactly the data: parsed, SOH inside the data kept.
-    EXPECT_EQ(refusal(head + "95=3|96=a\x01" "c|"), "");
+    EXPECT_EQ(refusal(head + "95=3|96=a\x01"
+                             "c|"),
+              "");
     // Past the end of the message, or negative: refused, nothing read outside it.
     EXPECT_NE(refusal(head + "95=900|96=abc|").find("out of range for data field 96"), std::string::npos);
     EXPECT_NE(refusal(head + "95=-9|96=abc|").find("out of range for data field 96"), std::string::npos);
-    EXPECT_NE(refusal(head + "95=2147483647|96=abc|").find("out of range for data field 96"), std::string::npos);
+    EXPECT_NE(refusal(head + "95=2147483647|96=abc|").find("out of range for data field 96"),
+              std::string::npos);
 }

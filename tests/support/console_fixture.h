@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "gateway/controller_module/box_comm_info_container.h"
-#include "gateway/interface_module/interface_info.h"
 #include "common/ea_flag.h"
 #include "common/ea_time.h"
 #include "common/message.h"
-#include "gateway/shared/user_link_info.h"
+#include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/interface_module/interface_info.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
+#include "gateway/shared/user_link_info.h"
 #include "support/gateway_config.h"
 #include "support/hex.h"
 #include "support/test_support.h"

@@ -19,7 +19,8 @@ inline QApplication *application()
     static int argc = 1;
     static char name[] = "kova_test";
     static char *argv[] = {name, nullptr};
-    static QApplication *app = [] {
+    static QApplication *app = []
+    {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         return new QApplication(argc, argv);
     }();

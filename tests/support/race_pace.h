@@ -13,9 +13,9 @@ namespace qel_test
 // How often each kind of pause comes, per thousand steps, and how long it lasts.
 struct race_pace_mix
 {
-    uint32_t back_to_back;   // steps in 1000 with no pause
-    uint32_t busy_before;    // below this roll: a busy pause of up to busy_max_us
-    uint32_t yield_before;   // below this roll: a yield; the rest sleep
+    uint32_t back_to_back; // steps in 1000 with no pause
+    uint32_t busy_before;  // below this roll: a busy pause of up to busy_max_us
+    uint32_t yield_before; // below this roll: a yield; the rest sleep
     uint32_t busy_max_us;
     uint32_t sleep_spread_us; // a sleep lasts 50 us plus up to this
 };
@@ -39,7 +39,8 @@ struct race_pace
             return;
         if (roll < mix.busy_before)
         {
-            auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(next() % mix.busy_max_us);
+            auto until =
+                std::chrono::steady_clock::now() + std::chrono::microseconds(next() % mix.busy_max_us);
             while (std::chrono::steady_clock::now() < until)
             {
             }

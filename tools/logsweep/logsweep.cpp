@@ -17,9 +17,9 @@
 #include <cstring>
 
 #include "common/ea_time.h"
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_process_handle.h"
 #include "platform/admin/pf_registry.h"
+#include "platform/core/pf_error.h"
 #include "platform/core/pf_wait.h"
 
 namespace

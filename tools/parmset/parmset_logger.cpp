@@ -15,8 +15,8 @@
 
 #include "common/ea_file.h"
 #include "common/ea_time.h"
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_registry.h"
+#include "platform/core/pf_error.h"
 
 struct parmset_logger
 {

@@ -1,8 +1,8 @@
 // Each failure is logged at ERROR with the registry's own account of a malformed file.
 #include "tools/parmset/system_environment.h"
 
-#include "platform/core/pf_error.h"
 #include "platform/admin/pf_registry.h"
+#include "platform/core/pf_error.h"
 #include "tools/parmset/parmset_logger.h"
 
 namespace

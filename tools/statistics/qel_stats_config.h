@@ -25,7 +25,8 @@ struct qel_stats_config_parameters
 };
 
 // Reads the keys, refuses a current folder that emptying would harm (the history, offline,
-// log or working folder), empties it and rolls the history files. NULL (after the reason's log line) when start-up cannot go on.
+// log or working folder), empties it and rolls the history files. NULL (after the reason's log line) when
+// start-up cannot go on.
 qel_stats_config_parameters *create_qel_stats_config_parameters(const char *config_file,
                                                                 qel_tools::logger_object *logger);
 void qel_stats_config_parameters_destroy(qel_stats_config_parameters *config);

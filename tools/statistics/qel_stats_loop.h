@@ -10,9 +10,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "tools/logging/tool_logger.h"
 #include "tools/statistics/qel_stats_config.h"
 #include "tools/statistics/qel_stats_interface.h"
-#include "tools/logging/tool_logger.h"
 
 struct qel_stat_global
 {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/logging/tool_logger.h"
 #include "tools/statistics/qel_stats_config.h"
 #include "tools/statistics/qel_stats_interface.h"
-#include "tools/logging/tool_logger.h"
 
 enum
 {

@@ -4,18 +4,18 @@
 // flush relay and journal downloads.
 #include <cstring>
 
-#include "gateway/business_processing_layer/vrx_record.h"
 #include "common/ea_sync_info.h"
 #include "common/ea_time.h"
 #include "common/logger.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/wire.h"
-#include "gateway/shared/user_link_info.h"
+#include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/session_layer/user_session/user_request_filter.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_internal.h"
 #include "gateway/session_layer/user_session/user_signon_response.h"
+#include "gateway/shared/user_link_info.h"
 
 namespace
 {

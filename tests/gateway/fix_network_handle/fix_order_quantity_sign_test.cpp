@@ -7,25 +7,29 @@
 #include <map>
 #include <string>
 
+#include "common/message.h"
+#include "common/wire.h"
 #include "fix42/NewOrderSingle.h"
 #include "fix42/OrderCancelReplaceRequest.h"
 #include "gateway/fix_network_handle/fix_order_requests.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
-#include "common/message.h"
-#include "common/wire.h"
 
 namespace
 {
 typedef std::map<int, std::string> Fields;
 
-const Fields NEW_ORDER = {{48, "35001"}, {21, "1"},       {55, "ZORAX"}, {460, "7"},
-                          {167, "FUT"},  {200, "202612"}, {205, "31"},   {204, "1"},
-                          {54, "1"},     {38, "50"},      {40, "2"},     {44, "123.45"},
-                          {376, "1234"}, {11, "7"}};
-const Fields MODIFY = {{48, "35001"}, {55, "ZORAX"}, {460, "7"},     {167, "FUT"}, {200, "202612"},
-                       {205, "31"},   {204, "1"},    {54, "1"},      {14, "20"},   {38, "50"},
-                       {40, "2"},     {44, "123.45"}, {59, "0"},     {6000, "20261209-04:15:30"},
-                       {37, "98765"}, {376, "1234"}, {11, "9"}};
+const Fields NEW_ORDER = {{48, "35001"},   {21, "1"},      {55, "ZORAX"}, {460, "7"}, {167, "FUT"},
+                          {200, "202612"}, {205, "31"},    {204, "1"},    {54, "1"},  {38, "50"},
+                          {40, "2"},       {44, "123.45"}, {376, "1234"}, {11, "7"}};
+const Fields MODIFY = {{48, "35001"},   {55, "ZORAX"},
+                       {460, "7"},      {167, "FUT"},
+                       {200, "202612"}, {205, "31"},
+                       {204, "1"},      {54, "1"},
+                       {14, "20"},      {38, "50"},
+                       {40, "2"},       {44, "123.45"},
+                       {59, "0"},       {6000, "20261209-04:15:30"},
+                       {37, "98765"},   {376, "1234"},
+                       {11, "9"}};
 
 struct Outcome
 {
@@ -51,7 +55,8 @@ Outcome convert(FixOrderRequestKind kind, const Fields &base, const Fields &chan
         request.setField(field.first, field.second);
     message *record = message_create(vrx_order_layout::RECORD_LENGTH, NORMAL_MESSAGE);
     Outcome o;
-    o.built = fixOrderRequestBuild(kind, &container, 0, "14:30:00", request, record, &o.reason, &o.text, nullptr);
+    o.built =
+        fixOrderRequestBuild(kind, &container, 0, "14:30:00", request, record, &o.reason, &o.text, nullptr);
     o.disclosed = get_i32_be(record->data, vrx_order_layout::DISCLOSED_VOLUME);
     o.filled = get_i32_be(record->data, vrx_order_layout::FILLED_VOLUME);
     message_destroy(record);

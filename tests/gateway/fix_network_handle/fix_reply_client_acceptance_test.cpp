@@ -10,16 +10,17 @@
 
 #include "DataDictionary.h"
 #include "Message.h"
+#include "common/message.h"
+#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
-#include "common/message.h"
-#include "common/wire.h"
 
 namespace
 {
 // A limit order of a future on the index, as the exchange's reply record carries it.
-std::unique_ptr<message, void (*)(message *)> orderReply(int16_t transcode, char restatement, const char *kind)
+std::unique_ptr<message, void (*)(message *)> orderReply(int16_t transcode, char restatement,
+                                                         const char *kind)
 {
     std::unique_ptr<message, void (*)(message *)> m(message_create(240, NORMAL_MESSAGE), message_destroy);
     uint8_t *r = m->data;
@@ -56,8 +57,9 @@ Received receive(const message *reply)
     static const FIX::DataDictionary clients(std::string(QEL_FIX_DICTIONARY_DIR) + "/" +
                                              FIX42::CLIENT_DICTIONARY_FILE);
     FIX::Message *out = nullptr;
-    EXPECT_EQ(fixReplyGetFixMessage(reply, get_i16_be(reply->data, FIX_REPLY_HEADER_TRANSCODE), 0, &out, nullptr),
-              0);
+    EXPECT_EQ(
+        fixReplyGetFixMessage(reply, get_i16_be(reply->data, FIX_REPLY_HEADER_TRANSCODE), 0, &out, nullptr),
+        0);
     std::unique_ptr<FIX::Message> report(out);
     Received r;
     if (report == nullptr)
@@ -93,8 +95,8 @@ TEST(FixReplyClientAcceptance, RestatedReportsCarryTheDialectsRestatementReasons
         int16_t transcode;
         char code;
         const char *reason;
-    } cases[] = {{2074, 'C', "50"}, {2074, 'M', "51"}, {2074, 'B', "52"},
-                 {2075, 'C', "50"}, {2075, 'M', "51"}, {2075, 'B', "52"}, {2074, 'X', ""}};
+    } cases[] = {{2074, 'C', "50"}, {2074, 'M', "51"}, {2074, 'B', "52"}, {2075, 'C', "50"},
+                 {2075, 'M', "51"}, {2075, 'B', "52"}, {2074, 'X', ""}};
     for (const auto &c : cases)
     {
         Received r = receive(orderReply(c.transcode, c.code, "FUT").get());

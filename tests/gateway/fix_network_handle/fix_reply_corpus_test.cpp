@@ -8,8 +8,9 @@
 TEST(FixReplyCorpus, EveryKeptReplyIsDroppedOrBecomesAMessageTheClientAccepts)
 {
     testing::internal::CaptureStderr();
-    size_t replayed = fuzz_corpus_replay(std::string(QEL_TEST_DATA_DIR) + "/fix_reply_corpus",
-                                         [](const uint8_t *data, size_t size) { fix_reply_fuzz_one(data, size); });
+    size_t replayed =
+        fuzz_corpus_replay(std::string(QEL_TEST_DATA_DIR) + "/fix_reply_corpus",
+                           [](const uint8_t *data, size_t size) { fix_reply_fuzz_one(data, size); });
     testing::internal::GetCapturedStderr();
     EXPECT_GE(replayed, 10u);
 }

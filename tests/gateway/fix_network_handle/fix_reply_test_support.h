@@ -16,9 +16,9 @@
 
 #include "DataDictionary.h"
 #include "Message.h"
-#include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "common/ea_status.h"
 #include "common/message.h"
+#include "gateway/fix_network_handle/fix_reply_conversion.h"
 
 namespace fix_reply_test
 {

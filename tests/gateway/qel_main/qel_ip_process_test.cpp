@@ -295,8 +295,8 @@ TEST(QelIpRun, AGatewayStartedByATestEndsWhenTheTestIsKilled)
         std::string stat = qel_test::read_file("/proc/" + std::to_string(gateway_pid) + "/stat");
         // "pid (name) S ...": no such process, a zombie (Z) or a dead task (X) has ended.
         size_t close_paren = stat.rfind(')');
-        return stat.empty() || close_paren == std::string::npos || stat.compare(close_paren + 2, 1, "Z") == 0 ||
-               stat.compare(close_paren + 2, 1, "X") == 0;
+        return stat.empty() || close_paren == std::string::npos ||
+               stat.compare(close_paren + 2, 1, "Z") == 0 || stat.compare(close_paren + 2, 1, "X") == 0;
     };
     bool gone = qel_test::wait_until(gateway_gone, 10000);
     if (!gone)

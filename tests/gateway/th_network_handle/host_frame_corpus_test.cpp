@@ -8,8 +8,9 @@
 TEST(HostFrameCorpus, EveryKeptStreamIsFramedAndCheckedSoundly)
 {
     testing::internal::CaptureStderr();
-    size_t replayed = fuzz_corpus_replay(std::string(QEL_TEST_DATA_DIR) + "/host_frame_corpus",
-                                         [](const uint8_t *data, size_t size) { host_frame_fuzz_one(data, size); });
+    size_t replayed =
+        fuzz_corpus_replay(std::string(QEL_TEST_DATA_DIR) + "/host_frame_corpus",
+                           [](const uint8_t *data, size_t size) { host_frame_fuzz_one(data, size); });
     testing::internal::GetCapturedStderr();
     EXPECT_GE(replayed, 10u);
 }

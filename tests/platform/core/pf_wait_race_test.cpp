@@ -83,7 +83,8 @@ const int64_t k_there_since_ns = 500000000;
 
 bool slept_through(int64_t began_ns, int64_t ended_ns, int64_t there_at_ns)
 {
-    return ended_ns - began_ns >= k_long_wait_ns && there_at_ns != 0 && there_at_ns < began_ns + k_there_since_ns;
+    return ended_ns - began_ns >= k_long_wait_ns && there_at_ns != 0 &&
+           there_at_ns < began_ns + k_there_since_ns;
 }
 
 // A releaser keeps only a few counts ahead of the takers, so that the waiters keep
@@ -204,7 +205,8 @@ TEST_P(PfWaitCompetingWaiters, EveryCountIsTakenOnceAndNoneLiesThroughATimeOut)
 
 INSTANTIATE_TEST_SUITE_P(Waits, PfWaitCompetingWaiters,
                          ::testing::Values(competing_case{"TwoWaitersOneSemaphore", 2, 1, 1, 600000, 1000},
-                                           competing_case{"FourWaitersThreeSemaphores", 4, 3, 3, 600000, 1000},
+                                           competing_case{"FourWaitersThreeSemaphores", 4, 3, 3, 600000,
+                                                          1000},
                                            competing_case{"ThreeWaitersShortTimeOuts", 3, 2, 2, 300000, 1}),
                          [](const ::testing::TestParamInfo<competing_case> &info)
                          { return std::string(info.param.name); });

@@ -17,8 +17,8 @@
 #include <string>
 
 #include "platform/admin/pf_counter.h"
-#include "tools/statistics/qel_stats_interface.h"
 #include "tools/logging/tool_logger.h"
+#include "tools/statistics/qel_stats_interface.h"
 
 using qel_tools::LOG_LEVEL_ACTIVITY;
 using qel_tools::LOG_LEVEL_SYSTEM_ERROR;

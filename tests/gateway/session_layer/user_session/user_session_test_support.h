@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "gateway/controller_module/box_comm_info_container.h"
 #include "common/message.h"
 #include "common/queue.h"
 #include "common/wire.h"
-#include "gateway/shared/user_link_info.h"
+#include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
+#include "gateway/shared/user_link_info.h"
 #include "platform/core/pf_tick.h"
 #include "support/hex.h"
 #include "support/test_support.h"
