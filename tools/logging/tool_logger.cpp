@@ -37,7 +37,20 @@
 namespace qel_tools
 {
 
-const logging_variant k_tools_logging = {true, LOG_BINARY_HEADER_SIZE, false, false};
+namespace
+{
+bool read_text(const char *file, const char *key, char *buffer, size_t size)
+{
+    return config_file_read_string(file, key, buffer, size) == EA_SUCCESS;
+}
+
+bool read_number(const char *file, const char *key, int32_t *value)
+{
+    return config_file_read_int(file, key, value) == EA_SUCCESS;
+}
+} // namespace
+
+const logging_variant k_tools_logging = {true, LOG_BINARY_HEADER_SIZE, false, false, read_text, read_number};
 
 namespace
 {
@@ -97,10 +110,10 @@ void put_u32_le(uint8_t *out, uint32_t offset, uint32_t value)
         out[offset + static_cast<uint32_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-void container_failure(const char *message)
+void container_failure(const logging_variant *variant, const char *message)
 {
-    logging_info_log(nullptr, message, LOG_LEVEL_SYSTEM_ERROR, k_container_function, k_container_source,
-                     __LINE__);
+    logging_info_log_variant(variant, nullptr, message, LOG_LEVEL_SYSTEM_ERROR, k_container_function,
+                             k_container_source, __LINE__);
 }
 
 bool build_path(const logger_object *logger, int kind, char *path, size_t size)
@@ -213,8 +226,9 @@ int16_t read_level(const char *config_file, const char *name, const logging_info
     ea_strupr(key);
     char value[LOG_LEVEL_TEXT_SIZE];
     int16_t level = LOG_LEVEL_SYSTEM_ERROR;
-    if (config_file_read_string(config_file, key, value, sizeof value) == EA_SUCCESS ||
-        config_file_read_string(config_file, "SYSTEM_LOGGING_LEVEL", value, sizeof value) == EA_SUCCESS)
+    const logging_variant *variant = info->variant;
+    if (variant->read_text(config_file, key, value, sizeof value) ||
+        variant->read_text(config_file, "SYSTEM_LOGGING_LEVEL", value, sizeof value))
     {
         for (int16_t i = 0; i < LOG_LEVEL_COUNT; ++i)
         {
@@ -223,8 +237,8 @@ int16_t read_level(const char *config_file, const char *name, const logging_info
         }
     }
     int32_t number = 0;
-    if (level == LOG_LEVEL_SYSTEM_ERROR && info->variant->integer_level_fallback &&
-        config_file_read_int(config_file, "LOGGING_LEVEL", &number) == EA_SUCCESS)
+    if (level == LOG_LEVEL_SYSTEM_ERROR && variant->integer_level_fallback &&
+        variant->read_number(config_file, "LOGGING_LEVEL", &number))
     {
         // LOGGING_LEVEL 1 to 5 selects System Error to Debug; values outside stay inside.
         number -= 1;
@@ -271,20 +285,21 @@ logger_object_container *logger_object_container_create_variant(const char *conf
                                                                 const char *const names[], uint32_t count,
                                                                 const logging_variant *variant)
 {
+    if (variant == nullptr)
+        variant = &k_tools_logging;
     logger_object_container *container = new (std::nothrow) logger_object_container();
     logging_info *info = container != nullptr ? new (std::nothrow) logging_info() : nullptr;
     if (info == nullptr)
     {
-        container_failure("Creation of logging_info object failed");
+        container_failure(variant, "Creation of logging_info object failed");
         delete container;
         return nullptr;
     }
     container->info = info;
-    info->variant = variant != nullptr ? variant : &k_tools_logging;
-    if (config_file_read_string(config_file, "LOG_FILE_PATH", info->log_folder, sizeof info->log_folder) !=
-        EA_SUCCESS)
+    info->variant = variant;
+    if (!variant->read_text(config_file, "LOG_FILE_PATH", info->log_folder, sizeof info->log_folder))
     {
-        container_failure("Parameter LOG_FILE_PATH_PARAM not found in config file.");
+        container_failure(variant, "Parameter LOG_FILE_PATH_PARAM not found in config file.");
         delete info;
         delete container;
         return nullptr;
@@ -304,7 +319,7 @@ logger_object_container *logger_object_container_create_variant(const char *conf
     container->loggers = new (std::nothrow) logger_object *[count > 0 ? count : 1]();
     if (container->loggers == nullptr)
     {
-        container_failure("Creation of array of logger_objects failed");
+        container_failure(variant, "Creation of array of logger_objects failed");
         delete info;
         delete container;
         return nullptr;
@@ -315,7 +330,7 @@ logger_object_container *logger_object_container_create_variant(const char *conf
             logger_object_create(config_file, names != nullptr ? names[i] : nullptr, info);
         if (container->loggers[i] == nullptr)
         {
-            container_failure("Creation of a logger_object failed");
+            container_failure(variant, "Creation of a logger_object failed");
             logger_object_container_destroy(container);
             return nullptr;
         }
@@ -432,13 +447,20 @@ int logger_object_roll_files(logger_object *logger)
 void logging_info_log(logger_object *logger, const char *message, int16_t level, const char *function_name,
                       const char *source_file, uint32_t line)
 {
+    logging_info_log_variant(&k_tools_logging, logger, message, level, function_name, source_file, line);
+}
+
+void logging_info_log_variant(const logging_variant *variant, logger_object *logger, const char *message,
+                              int16_t level, const char *function_name, const char *source_file,
+                              uint32_t line)
+{
     if (level < LOG_LEVEL_SYSTEM_ERROR || level > LOG_LEVEL_CONTINUATION)
         return;
     std::unique_lock<std::recursive_mutex> guard = serialise(logger);
     const char *level_name = k_level_names[LOG_LEVEL_SYSTEM_ERROR];
     char blanks[LOG_LEVEL_TEXT_SIZE];
     FILE *stream = stderr;
-    bool milliseconds = true;
+    bool milliseconds = variant->milliseconds;
     if (logger != nullptr)
     {
         milliseconds = logger->info->variant->milliseconds;

@@ -59,6 +59,9 @@ struct logging_variant
     uint32_t binary_header_size; // 102, or 32 for the service
     bool integer_level_fallback; // level 0 found: the integer LOGGING_LEVEL minus 1 decides
     bool serialised;             // writes take a process-wide lock (a logger shared by threads)
+    // The configuration readers the container reads its keys with: true with a value.
+    bool (*read_text)(const char *file, const char *key, char *buffer, size_t size);
+    bool (*read_number)(const char *file, const char *key, int32_t *value);
 };
 
 struct logging_info
@@ -101,6 +104,10 @@ logger_object *logger_object_create(const char *config_file, const char *name, l
 // One text line (logger NULL: standard error, as "System Error", never filtered).
 void logging_info_log(logger_object *logger, const char *message, int16_t level, const char *function_name,
                       const char *source_file, uint32_t line);
+// The same in a variant's manner: the NULL logger's line takes the variant's time format.
+void logging_info_log_variant(const logging_variant *variant, logger_object *logger, const char *message,
+                              int16_t level, const char *function_name, const char *source_file,
+                              uint32_t line);
 // Appends one binary record (kinds 1 to 3) and flushes. 0, or -1 when nothing was written:
 // the file could not be opened, the record would exceed 65535 bytes in all (logged), or
 // the write failed (the file is cut back to the record's start).

@@ -17,9 +17,6 @@
 namespace qel_service
 {
 
-// Its one logger is written by the service's entry and by the monitoring thread.
-const qel_tools::logging_variant k_service_logging = {false, SERVICE_BINARY_HEADER_SIZE, true, true};
-
 namespace
 {
 int32_t service_status(ea_status status)
@@ -64,103 +61,27 @@ const error_text k_error_texts[] = {
     {1075, "The service depends on a service that does not exist or has been marked for deletion."},
 };
 
-const char k_container_function[] = "logger_object_container_create";
-const char k_container_source[] = "logger_object_container";
-
-void container_failure(const char *message)
+bool read_text(const char *file, const char *key, char *buffer, size_t size)
 {
-    qel_service::logging_info_log(nullptr, message, qel_tools::LOG_LEVEL_SYSTEM_ERROR, k_container_function,
-                                  k_container_source, __LINE__);
+    return qel_service::config_file_read_string(file, key, buffer, size) == QEL_SUCCESS;
 }
 
-void fill_level_texts(logging_info *info)
+bool read_number(const char *file, const char *key, int32_t *value)
 {
-    static const char *const k_level_names[qel_tools::LOG_LEVEL_COUNT] = {"System Error", "Business Error",
-                                                                          "Event", "Activity", "Debug"};
-    for (int i = 0; i < qel_tools::LOG_LEVEL_COUNT; ++i)
-    {
-        snprintf(info->level_names[i], qel_tools::LOG_LEVEL_TEXT_SIZE, "%s", k_level_names[i]);
-        char *key = info->level_keys[i];
-        snprintf(key, qel_tools::LOG_LEVEL_TEXT_SIZE, "%s", k_level_names[i]);
-        for (char *p = key; *p != '\0'; ++p)
-            *p = *p == ' ' ? '_' : static_cast<char>(toupper(static_cast<unsigned char>(*p)));
-    }
-}
-
-// The level of a logger: its own key, else SYSTEM_LOGGING_LEVEL; when that leaves it at
-// System Error, the integer LOGGING_LEVEL minus 1 (1 to 5 select System Error to Debug).
-int16_t read_level(const char *config_file, const char *name, const logging_info *info)
-{
-    std::string key = std::string(name) + "_LOGGING_LEVEL";
-    for (char &c : key)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    char value[qel_tools::LOG_LEVEL_TEXT_SIZE];
-    int16_t level = qel_tools::LOG_LEVEL_SYSTEM_ERROR;
-    if (config_file_read_string(config_file, key.c_str(), value, sizeof value) == QEL_SUCCESS ||
-        config_file_read_string(config_file, "SYSTEM_LOGGING_LEVEL", value, sizeof value) == QEL_SUCCESS)
-    {
-        for (int16_t i = 0; i < qel_tools::LOG_LEVEL_COUNT; ++i)
-        {
-            if (strcmp(value, info->level_keys[i]) == 0)
-                level = i;
-        }
-    }
-    int32_t number = 0;
-    if (level == qel_tools::LOG_LEVEL_SYSTEM_ERROR &&
-        config_file_read_int(config_file, "LOGGING_LEVEL", &number) == QEL_SUCCESS)
-    {
-        number -= 1; // values outside 1 to 5 stay inside
-        level = static_cast<int16_t>(number < 0 ? 0 : (number > qel_tools::LOG_LEVEL_DEBUG ? 4 : number));
-    }
-    return level;
-}
-
-logger_object *create_logger(const char *config_file, const char *name, logging_info *info)
-{
-    // A name that does not fit, or that holds a "/", would name other files.
-    if (name == nullptr || *name == '\0' || strlen(name) >= qel_tools::LOGGER_NAME_SIZE ||
-        strchr(name, '/') != nullptr)
-        return nullptr;
-    logger_object *logger = new (std::nothrow) logger_object();
-    if (logger == nullptr)
-        return nullptr;
-    snprintf(logger->name, sizeof logger->name, "%s", name);
-    logger->time_stamp = info->time_stamp;
-    logger->last_level = -1;
-    logger->info = info;
-    logger->level = read_level(config_file, name, info);
-    // Files an earlier run left "current" are closed for good: a restart never appends.
-    qel_tools::logger_object_roll_files(logger);
-    return logger;
+    return qel_service::config_file_read_int(file, key, value) == QEL_SUCCESS;
 }
 } // namespace
+
+// Its one logger is written by the service's entry and by the monitoring thread; its keys
+// are read by the service's own readers below.
+const qel_tools::logging_variant k_service_logging = {
+    false, SERVICE_BINARY_HEADER_SIZE, true, true, read_text, read_number};
 
 void logging_info_log(logger_object *logger, const char *message, int16_t level, const char *function_name,
                       const char *source_file, uint32_t line)
 {
-    if (logger != nullptr)
-    {
-        qel_tools::logging_info_log(logger, message, level, function_name, source_file, line);
-        return;
-    }
-    // The NULL logger: the library's line on standard error, in whole seconds.
-    if (level < qel_tools::LOG_LEVEL_SYSTEM_ERROR || level > qel_tools::LOG_LEVEL_CONTINUATION)
-        return;
-    std::string text = message != nullptr ? message : "";
-    for (char &c : text)
-    {
-        if (c == '|' || c == '\n')
-            c = ',';
-    }
-    time_t now = time(nullptr);
-    struct tm local;
-    char when[64] = "";
-    if (localtime_r(&now, &local) != nullptr)
-        strftime(when, sizeof when, "%a %b %d %Y %H:%M:%S", &local);
-    fprintf(stderr, "%s%c%s%c%s%c%s%c%u%c%s%c", "System Error", '|', text.c_str(), '|',
-            function_name != nullptr ? function_name : "", '|',
-            qel_tools::logger_source_base_name(source_file), '|', line, '|', when, '\n');
-    fflush(stderr);
+    qel_tools::logging_info_log_variant(&k_service_logging, logger, message, level, function_name,
+                                        source_file, line);
 }
 
 void logging_info_logf(logger_object *logger, int16_t level, const char *function_name,
@@ -177,46 +98,7 @@ void logging_info_logf(logger_object *logger, int16_t level, const char *functio
 logger_object_container *logger_object_container_create(const char *config_file, const char *const names[],
                                                         uint32_t count)
 {
-    logger_object_container *container = new (std::nothrow) logger_object_container();
-    logging_info *info = container != nullptr ? new (std::nothrow) logging_info() : nullptr;
-    if (info == nullptr)
-    {
-        container_failure("Creation of logging_info object failed");
-        delete container;
-        return nullptr;
-    }
-    container->info = info;
-    info->variant = &k_service_logging;
-    if (config_file_read_string(config_file, "LOG_FILE_PATH", info->log_folder, sizeof info->log_folder) !=
-        QEL_SUCCESS)
-    {
-        container_failure("Parameter LOG_FILE_PATH_PARAM not found in config file.");
-        delete info;
-        delete container;
-        return nullptr;
-    }
-    fill_level_texts(info);
-    info->time_stamp = static_cast<int64_t>(time(nullptr));
-    container->loggers = new (std::nothrow) logger_object *[count > 0 ? count : 1]();
-    if (container->loggers == nullptr)
-    {
-        container_failure("Creation of array of logger_objects failed");
-        delete info;
-        delete container;
-        return nullptr;
-    }
-    for (uint32_t i = 0; i < count; ++i)
-    {
-        container->loggers[i] = create_logger(config_file, names != nullptr ? names[i] : nullptr, info);
-        if (container->loggers[i] == nullptr)
-        {
-            container_failure("Creation of a logger_object failed");
-            logger_object_container_destroy(container);
-            return nullptr;
-        }
-        container->count = i + 1;
-    }
-    return container;
+    return qel_tools::logger_object_container_create_variant(config_file, names, count, &k_service_logging);
 }
 
 int32_t config_file_read_int(const char *file, const char *key, int32_t *value)
