@@ -93,16 +93,28 @@ inline std::string localDate(time_t when)
     return date;
 }
 
-inline bool canConnect(const char *ip, uint16_t port)
+// A connected socket to ip:port, or -1.
+inline int connectTo(uint16_t port, const char *ip = "127.0.0.1")
 {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     inet_pton(AF_INET, ip, &address.sin_addr);
-    bool connected = connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
-    ::close(s);
-    return connected;
+    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
+    {
+        ::close(s);
+        return -1;
+    }
+    return s;
+}
+
+inline bool canConnect(const char *ip, uint16_t port)
+{
+    const int s = connectTo(port, ip);
+    if (s >= 0)
+        ::close(s);
+    return s >= 0;
 }
 
 inline bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 5000)

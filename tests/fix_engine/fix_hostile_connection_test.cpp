@@ -110,21 +110,6 @@ TEST(MessageSize, TheParserReadsMessagesUpToTheLimitAndRefusesLargerOnes)
     }
 }
 
-int connectTo(uint16_t port)
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
-    {
-        ::close(s);
-        return -1;
-    }
-    return s;
-}
-
 bool sendAll(int s, const std::string &bytes)
 {
     size_t done = 0;
@@ -172,7 +157,7 @@ TEST(HostileConnection, AnOversizedFirstMessageDropsItsConnectionAndOthersAreSer
     qel_test::reserved_port portReservation; // held until the server binds it
     const uint16_t port = portReservation.number();
     RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
-    int attacker = connectTo(port);
+    int attacker = fix_test::connectTo(port);
     ASSERT_GE(attacker, 0);
     ASSERT_TRUE(sendAll(attacker, "8=FIX.4.2" + kSoh + "9=99999999" + kSoh + "35=A" + kSoh));
     // Filler until the acceptor has closed the connection; far less than the BodyLength.
@@ -200,7 +185,7 @@ TEST(HostileConnection, AFirstMessageFedSlowlyHoldsNoThreadAndRunsOutOfTime)
     qel_test::reserved_port portReservation; // held until the server binds it
     const uint16_t port = portReservation.number();
     RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
-    int attacker = connectTo(port);
+    int attacker = fix_test::connectTo(port);
     ASSERT_GE(attacker, 0);
     std::atomic<bool> dropped{false};
     std::atomic<bool> stop{false};
@@ -261,7 +246,7 @@ TEST(HostileConnection, SilentAndHalfMessageConnectionsAreDroppedAfterTheLogonTi
     std::vector<int> idle;
     for (size_t i = 0; i < 2 * kEach; ++i)
     {
-        int s = connectTo(port);
+        int s = fix_test::connectTo(port);
         ASSERT_GE(s, 0);
         idle.push_back(s);
     }
@@ -298,7 +283,7 @@ TEST(HostileConnection, PastTheBoundTheOldestConnectionsWithoutALogonAreDropped)
     std::vector<int> idle;
     for (size_t i = 0; i < bound + kExtra; ++i)
     {
-        int s = connectTo(port);
+        int s = fix_test::connectTo(port);
         ASSERT_GE(s, 0);
         idle.push_back(s);
     }

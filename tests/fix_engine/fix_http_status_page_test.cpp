@@ -64,21 +64,6 @@ size_t statusLines(const std::string &text)
     return count;
 }
 
-int connectTo(uint16_t port)
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
-    {
-        ::close(s);
-        return -1;
-    }
-    return s;
-}
-
 // Reads what is left until the connection ends (or the guard runs out).
 Answer readToEnd(int s)
 {
@@ -112,17 +97,22 @@ struct PageCase
     const char *status;
 };
 
+// An acceptor with its status page, on ports held until the server binds them.
+struct StatusPage
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port fixPort;
+    qel_test::reserved_port httpPort;
+    RunningAcceptor running{acceptorSettings(folder.path(), fixPort.number(),
+                                             "HttpAcceptPort=" + std::to_string(httpPort.number()) + "\n")};
+};
+
 const std::string kSession = "?BeginString=FIX.4.2&SenderCompID=GATEWAY&TargetCompID=CLIENT";
 
 TEST(HttpStatusPage, ShowsTheSessionsAndRefusesEveryChange)
 {
-    fix_test::TempFolder folder;
-    qel_test::reserved_port fixPortReservation; // held until the server binds it
-    const uint16_t fixPort = fixPortReservation.number();
-    qel_test::reserved_port httpPortReservation; // held until the server binds it
-    const uint16_t httpPort = httpPortReservation.number();
-    RunningAcceptor running(
-        acceptorSettings(folder.path(), fixPort, "HttpAcceptPort=" + std::to_string(httpPort) + "\n"));
+    StatusPage page;
+    const uint16_t httpPort = page.httpPort.number();
     ASSERT_TRUE(fix_test::waitUntil([&] { return fix_test::canConnect("127.0.0.1", httpPort); }));
     FIX::Session *session = FIX::Session::lookupSession(FIX::SessionID("FIX.4.2", "GATEWAY", "CLIENT"));
     ASSERT_NE(session, nullptr);
@@ -166,13 +156,8 @@ TEST(HttpStatusPage, ShowsTheSessionsAndRefusesEveryChange)
 // requests get one 400, not one for the failed parse and one for the empty request.
 TEST(HttpStatusPage, EveryRequestGetsOneAnswerAndTheConnectionEndsWithIt)
 {
-    fix_test::TempFolder folder;
-    qel_test::reserved_port fixPortReservation; // held until the server binds it
-    const uint16_t fixPort = fixPortReservation.number();
-    qel_test::reserved_port httpPortReservation; // held until the server binds it
-    const uint16_t httpPort = httpPortReservation.number();
-    RunningAcceptor running(
-        acceptorSettings(folder.path(), fixPort, "HttpAcceptPort=" + std::to_string(httpPort) + "\n"));
+    StatusPage page;
+    const uint16_t httpPort = page.httpPort.number();
     ASSERT_TRUE(fix_test::waitUntil([&] { return fix_test::canConnect("127.0.0.1", httpPort); }));
 
     struct RequestCase
@@ -206,17 +191,12 @@ TEST(HttpStatusPage, EveryRequestGetsOneAnswerAndTheConnectionEndsWithIt)
 // over, and a client that came after it is served meanwhile (it waited for ever).
 TEST(HttpStatusPage, ASlowRequestRunsOutOfTimeAndTheNextClientIsServed)
 {
-    fix_test::TempFolder folder;
-    qel_test::reserved_port fixPortReservation; // held until the server binds it
-    const uint16_t fixPort = fixPortReservation.number();
-    qel_test::reserved_port httpPortReservation; // held until the server binds it
-    const uint16_t httpPort = httpPortReservation.number();
-    RunningAcceptor running(
-        acceptorSettings(folder.path(), fixPort, "HttpAcceptPort=" + std::to_string(httpPort) + "\n"));
+    StatusPage page;
+    const uint16_t httpPort = page.httpPort.number();
     ASSERT_TRUE(fix_test::waitUntil([&] { return fix_test::canConnect("127.0.0.1", httpPort); }));
 
     // Connected first, so the page takes it first.
-    const int slow = connectTo(httpPort);
+    const int slow = fix_test::connectTo(httpPort);
     ASSERT_GE(slow, 0);
     ASSERT_EQ(3, ::send(slow, "GET", 3, MSG_NOSIGNAL));
     std::atomic<bool> stop{false};
