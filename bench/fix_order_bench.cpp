@@ -39,7 +39,7 @@
 #include "bench/bench_report.h"
 #include "bench/proc_stats.h"
 #include "bench/stage_report.h"
-#include "common/ea_socket.h"
+#include "gateway/runtime/ea_socket.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_echo_acceptor.h"
 #include "sim/fix_client/fix_sample_order.h"

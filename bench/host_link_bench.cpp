@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <string>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/message_validators/th_validators.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "sim/host/sim_host.h"

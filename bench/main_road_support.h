@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
-#include "common/ea_socket.h"
+#include "gateway/runtime/ea_socket.h"
 #include "platform/core/pf_socket.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "gateway/business_processing_layer/data_proc_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

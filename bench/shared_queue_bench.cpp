@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "bench/bench_report.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 
 namespace
 {

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "common/ea_thread.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 #include "gateway/tws_network_handle/tws_nw_handler_thread.h"
 #include "sim/workstation/workstation_client.h"

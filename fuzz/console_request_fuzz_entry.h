@@ -12,14 +12,14 @@
 #include <cstring>
 #include <vector>
 
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "fuzz/fuzz_gateway.h"
 #include "fuzz/fuzz_stream.h"
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/kova_console_packet.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 
 enum : uint8_t
 {

@@ -20,12 +20,12 @@
 
 #include "DataDictionary.h"
 #include "Message.h"
-#include "common/ea_flag.h"
-#include "common/message.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_order_requests.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
+#include "gateway/runtime/ea_flag.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 
 struct fix_order_fuzz_gateway
 {

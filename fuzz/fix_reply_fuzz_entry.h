@@ -22,10 +22,10 @@
 #include "DataDictionary.h"
 #include "Message.h"
 #include "common/ea_status.h"
-#include "common/message.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 
 enum : uint8_t
 {

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <string>
 
-#include "common/ea_flag.h"
 #include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/runtime/ea_flag.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/shared/user_link_info.h"
 

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "common/md5.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
-#include "common/wire.h"
 #include "fuzz/fuzz_stream.h"
 #include "gateway/message_validators/th_validators.h"
 #include "gateway/message_validators/vrx_network_header.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/th_network_handle/th_nw_handle.h"
 
 // What the validator must make of one whole frame.

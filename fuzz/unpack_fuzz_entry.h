@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/business_processing_layer/data_proc_info.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 
 inline ea_status unpack_fuzz_one(const uint8_t *data, size_t size)
 {

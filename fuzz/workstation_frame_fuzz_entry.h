@@ -13,12 +13,12 @@
 #include <cstring>
 #include <vector>
 
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "fuzz/fuzz_gateway.h"
 #include "fuzz/fuzz_stream.h"
 #include "gateway/message_validators/tws_validators.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 
 // Sets each whole frame's VRX length (behind the network header) to what the frame holds.

@@ -11,11 +11,11 @@
 #include <cstring>
 #include <new>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "gateway/business_processing_layer/vrx_record.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

@@ -5,13 +5,13 @@
 
 #include <cstdlib>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
-#include "common/wire.h"
 #include "gateway/business_processing_layer/data_proc_info.h"
 #include "gateway/business_processing_layer/vrx_record.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/shared/worker_loop.h"
 
 request_data_proc_info_container *request_data_proc_info_container_create(uint16_t number_of_links,

@@ -4,11 +4,11 @@
 
 #include <cstdlib>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/business_processing_layer/data_proc_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/worker_loop.h"
 
 response_data_proc_info_container *response_data_proc_info_container_create(logger_object *logger)

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "common/wire.h"
 #include "gateway/business_processing_layer/trimmed_record_tables.h"
 #include "gateway/business_processing_layer/vrx_record.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

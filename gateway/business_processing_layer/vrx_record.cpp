@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "common/wire.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

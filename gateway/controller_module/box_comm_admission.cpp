@@ -4,12 +4,12 @@
 // for every waiting connection of that side, and while a logon is under way it is held
 // until every valid link has finished logging on or off.
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/box_comm_internal.h"
 #include "gateway/controller_module/box_comm_records.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 
 static ea_status box_comm_start_logon(box_comm_info_container *container, uint16_t link, queue *to_th_session,
                                       logger_object *logger)

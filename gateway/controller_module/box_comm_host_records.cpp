@@ -2,13 +2,13 @@
 // dispatch by transcode and the sign-on and sign-off responses. The box parameters and
 // rate updates are in box_comm_rate_control.cpp, the relogon response in
 // box_comm_recovery.cpp. A record that fails a check is logged and freed and changes nothing.
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/box_comm_internal.h"
 #include "gateway/controller_module/box_comm_records.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 
 static unsigned long box_comm_seq(const message *msg)
 {

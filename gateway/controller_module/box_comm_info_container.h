@@ -11,8 +11,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "common/ea_flag.h"
 #include "common/ea_status.h"
+#include "gateway/runtime/ea_flag.h"
 
 struct logger_object;
 struct message;

@@ -3,13 +3,13 @@
 // rate-control heart beat that tells the host the box still waits while its rate is 0.
 // The per-link count that the host network layer enforces is base x percent / 100.
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/box_comm_internal.h"
 #include "gateway/controller_module/box_comm_records.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 
 static unsigned long box_comm_seq(const message *msg)
 {

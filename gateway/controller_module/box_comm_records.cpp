@@ -4,11 +4,11 @@
 
 #include <cstring>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/wire.h"
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/shared/qel_version.h"
 #include "gateway/shared/user_link_info.h"
 

@@ -4,13 +4,13 @@
 // connection (relogon) and resumes the session where the host left it; otherwise, or when
 // no relogon succeeds within the 20-second window, it logs the box off.
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/box_comm_internal.h"
 #include "gateway/controller_module/box_comm_records.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 
 static unsigned long box_comm_seq(const message *msg)
 {

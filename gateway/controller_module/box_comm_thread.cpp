@@ -3,10 +3,10 @@
 // (shared queue 14), hands them to the controller, runs the controller's timers on every
 // pass (at least every 10 ms, traffic or not), and moves what the controller produced to
 // the host session, host network, workstation, FIX and console queues.
-#include "common/logger.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/worker_loop.h"
 
 namespace

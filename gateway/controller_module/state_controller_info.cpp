@@ -6,10 +6,10 @@
 #include <cstdlib>
 
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/worker_loop.h"
 
 state_controller_info *state_controller_info_create(ea_flag *state_flag, ea_flag *base_value,

@@ -8,12 +8,12 @@
 #include <cstring>
 
 #include "Session.h"
-#include "common/ea_sync_info.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 
 namespace
 {

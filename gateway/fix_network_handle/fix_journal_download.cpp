@@ -8,13 +8,13 @@
 #include <memory>
 
 #include "Session.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

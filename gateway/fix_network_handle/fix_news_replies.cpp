@@ -7,9 +7,9 @@
 #include "gateway/fix_network_handle/fix_news_replies.h"
 
 #include "FixFields.h"
-#include "common/wire.h"
 #include "fix42/News.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

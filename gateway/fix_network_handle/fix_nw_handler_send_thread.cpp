@@ -7,11 +7,11 @@
 // frees only the records it does not hand on.
 #include <cstdint>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/fix_network_handle/fix_nw_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/worker_loop.h"
 
 namespace

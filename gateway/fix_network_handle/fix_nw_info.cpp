@@ -9,12 +9,12 @@
 #include "SessionSettings.h"
 #include "Values.h"
 #include "common/config_file.h"
-#include "common/ea_sync_info.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 
 int32_t fixNwInfoLoggerObjectReinitializeHook(void *fixLoggerObjectPointer, void *gatewayLogger)
 {

@@ -15,8 +15,6 @@
 #include "FileStore.h"
 #include "SessionSettings.h"
 #include "SocketAcceptor.h"
-#include "common/ea_flag.h"
-#include "common/ea_sync_info.h"
 #include "fix42/BusinessMessageReject.h"
 #include "fix42/Logon.h"
 #include "fix42/Logout.h"
@@ -27,6 +25,8 @@
 #include "gateway/fix_network_handle/fix_request_road.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
 #include "gateway/fix_network_handle/fix_utility.h"
+#include "gateway/runtime/ea_flag.h"
+#include "gateway/runtime/ea_sync_info.h"
 
 struct FixLogonFields;
 struct logger_object;

@@ -11,14 +11,14 @@
 #include <cstring>
 #include <string>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/shared_queue.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_field_checks.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_request_road.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 
 using namespace vrx_order_layout;
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "FixFields.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

@@ -14,9 +14,6 @@
 
 #include "common/ea_status.h"
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/wire.h"
 #include "fix42/ExecutionReport.h"
 #include "fix42/News.h"
 #include "fix42/OrderCancelReject.h"
@@ -28,6 +25,9 @@
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
 #include "gateway/fix_network_handle/fix_spread_replies.h"
 #include "gateway/fix_network_handle/fix_trade_replies.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <limits>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/wire.h"
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/fix_network_handle/fix_utility.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/shared_queue.h"
-#include "common/wire.h"
 #include "fix42/BusinessMessageReject.h"
 #include "gateway/fix_network_handle/fix_field_checks.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 
 const double FIX_REQUEST_LIMIT = 999999999.0;
 

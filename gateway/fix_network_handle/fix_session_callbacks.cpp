@@ -10,13 +10,13 @@
 
 #include "FieldConvertors.h"
 #include "Session.h"
-#include "common/ea_sync_info.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/shared_queue.h"
 #include "gateway/fix_network_handle/fix_field_checks.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/shared_queue.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated"

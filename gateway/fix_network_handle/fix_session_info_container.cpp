@@ -7,9 +7,9 @@
 #include <new>
 
 #include "Session.h"
-#include "common/logger.h"
-#include "common/message.h"
 #include "gateway/fix_network_handle/fix_utility.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
 
 static void fixSlotInitialise(FixSessionSlot *slot)
 {

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "SessionID.h"
-#include "common/ea_flag.h"
+#include "gateway/runtime/ea_flag.h"
 
 struct logger_object;
 struct message;

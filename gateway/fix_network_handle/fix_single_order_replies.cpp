@@ -13,8 +13,8 @@
 #include <string>
 
 #include "FixFields.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

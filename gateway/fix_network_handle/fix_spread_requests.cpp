@@ -11,13 +11,13 @@
 
 #include <cstring>
 
-#include "common/logger.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_field_checks.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_order_requests.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/fix_network_handle/fix_request_road.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/wire.h"
 
 using namespace vrx_spread_layout;
 

@@ -19,12 +19,12 @@
 
 #include "FixFields.h"
 #include "common/ea_status.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

@@ -13,7 +13,7 @@
 #include "Session.h"
 #include "SessionState.h"
 #include "common/ea_time.h"
-#include "common/logger.h"
+#include "gateway/runtime/logger.h"
 
 namespace
 {

@@ -15,13 +15,13 @@
 
 #include "common/config_file.h"
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "gateway/interface_module/interface_info_sources.h"
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/kova_console_packet.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/shared/qel_version.h"
 
 namespace

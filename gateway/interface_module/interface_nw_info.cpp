@@ -12,13 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/ea_socket.h"
-#include "common/ea_sync_info.h"
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/interface_module/interface_nw_handle.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 
 namespace
 {

@@ -4,12 +4,12 @@
 // a failure of its own (EA_ERROR) or on the console's restart request (EA_RESTART).
 #include "gateway/interface_module/interface_thread.h"
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/interface_module/interface_nw_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/worker_loop.h"
 
 namespace

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "common/ea_flag.h"
+#include "gateway/runtime/ea_flag.h"
 
 struct interface_info;
 struct interface_nw_info;

@@ -6,14 +6,14 @@
 
 #include <cstdio>
 
-#include "common/logger.h"
 #include "common/md5.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
-#include "common/wire.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/vrx_network_header.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/shared/worker_loop.h"
 
 static const char *th_validator_tag_name(uint16_t tag)

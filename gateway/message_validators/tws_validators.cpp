@@ -7,14 +7,14 @@
 // the record's own buffer.
 #include <cstring>
 
-#include "common/logger.h"
 #include "common/md5.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
-#include "common/wire.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/shared/worker_loop.h"
 
 namespace

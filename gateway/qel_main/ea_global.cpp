@@ -7,14 +7,14 @@
 #include <new>
 
 #include "common/config_file.h"
-#include "common/logger.h"
-#include "common/shared_queue.h"
 #include "gateway/business_processing_layer/request_data_proc_info_container.h"
 #include "gateway/business_processing_layer/response_data_proc_info_container.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/state_controller_info.h"
 #include "gateway/fix_network_handle/fix_nw_info.h"
 #include "gateway/interface_module/interface_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/shared/config_value.h"

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "common/ea_time.h"
-#include "common/logger.h"
 #include "gateway/fix_network_handle/fix_nw_info.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/logger.h"
 #include "platform/core/pf_redirect.h"
 
 ea_status redirect_output(const char *file_name, int which)

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 
-#include "common/logger.h"
 #include "gateway/business_processing_layer/request_data_proc_info_container.h"
 #include "gateway/business_processing_layer/response_data_proc_info_container.h"
 #include "gateway/controller_module/box_comm_info_container.h"
@@ -15,6 +14,7 @@
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/logger.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_thread.h"

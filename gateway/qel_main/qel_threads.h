@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "common/ea_thread.h"
+#include "gateway/runtime/ea_thread.h"
 
 struct ea_global;
 struct logger_object_container;

@@ -2,11 +2,11 @@
 // what the gateway was configured with, as its modules read it.
 #include "gateway/qel_main/qel_main.h"
 
-#include "common/logger.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/controller_module/state_controller_info.h"
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/logger.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/shared/qel_version.h"

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "common/config_file.h"
-#include "common/ea_sync_info.h"
-#include "common/logger.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/logger.h"
 #include "gateway/shared/config_value.h"
 
 user_link_info *user_link_info_create(const char *config_file, uint16_t number_of_links,

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "common/ea_status.h"
-#include "common/hash_table.h"
+#include "gateway/runtime/hash_table.h"
 
 struct ea_sync_info;
 struct logger_object;

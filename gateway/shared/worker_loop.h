@@ -18,10 +18,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/ea_flag.h"
 #include "common/ea_status.h"
-#include "common/logger.h"
-#include "common/queue.h"
+#include "gateway/runtime/ea_flag.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/queue.h"
 
 // The steps a thread may leave out.
 struct worker_steps

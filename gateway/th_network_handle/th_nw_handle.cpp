@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/ea_socket.h"
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "gateway/message_validators/vrx_network_header.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 
 uint32_t th_nw_handle_current_second(logger_object *logger)
 {

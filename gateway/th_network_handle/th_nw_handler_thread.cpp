@@ -11,10 +11,10 @@
 #include "gateway/th_network_handle/th_nw_handler_thread.h"
 
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/worker_loop.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "common/ea_flag.h"
+#include "gateway/runtime/ea_flag.h"
 
 struct logger_object;
 struct shared_queue;

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "common/ea_flag.h"
 #include "common/ea_status.h"
+#include "gateway/runtime/ea_flag.h"
 #include "gateway/th_network_handle/th_nw_backoff.h"
 #include "gateway/th_network_handle/th_nw_handle.h"
 

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/ea_socket.h"
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 
 void tcp_nw_handle_reset(tcp_nw_handle *slot)
 {

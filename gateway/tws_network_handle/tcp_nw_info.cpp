@@ -13,13 +13,13 @@
 #include <cstring>
 
 #include "common/config_file.h"
-#include "common/ea_socket.h"
-#include "common/ea_sync_info.h"
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/config_value.h"
 
 // Sockets ride in the pending-socket queue as pointers; one is added so that a socket

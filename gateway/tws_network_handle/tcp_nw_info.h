@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "common/ea_flag.h"
 #include "common/ea_status.h"
+#include "gateway/runtime/ea_flag.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 
 struct ea_sync_info;

@@ -6,10 +6,10 @@
 // connection; a failure of the thread's own stops the gateway.
 #include "gateway/tws_network_handle/tws_nw_handler_thread.h"
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/worker_loop.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "common/ea_socket.h"
-#include "common/ea_sync_info.h"
 #include "common/ea_time.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/ea_sync_info.h"
 #include "platform/core/pf_socket.h"
 
 namespace qel_sim

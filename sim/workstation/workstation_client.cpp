@@ -8,9 +8,9 @@
 
 #include <cstring>
 
-#include "common/ea_socket.h"
-#include "common/ea_sync_info.h"
 #include "common/ea_time.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/ea_sync_info.h"
 #include "sim/sim_wire.h"
 
 namespace qel_sim

@@ -12,14 +12,14 @@
 #include <set>
 #include <thread>
 
-#include "common/ea_thread.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"

@@ -7,12 +7,12 @@
 
 #include <fstream>
 
-#include "common/ea_thread.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/interface_module/interface_thread.h"
+#include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "sim/console/console_client.h"
 #include "support/console_fixture.h"
 

@@ -7,10 +7,10 @@
 
 #include <functional>
 
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/interface_nw_info.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "platform/core/pf_tick.h"
 #include "sim/console/console_client.h"
 #include "support/test_support.h"

@@ -6,9 +6,9 @@
 #include <map>
 #include <string>
 
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/message_validators/th_validators.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "platform/core/pf_tick.h"

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "common/ea_thread.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
+#include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "sim/host/sim_host.h"

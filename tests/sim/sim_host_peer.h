@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/ea_socket.h"
+#include "gateway/runtime/ea_socket.h"
 #include "sim/sim_wire.h"
 #include "support/hex.h"
 

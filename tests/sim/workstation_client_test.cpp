@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/ea_socket.h"
+#include "gateway/runtime/ea_socket.h"
 #include "sim/workstation/workstation_client.h"
 #include "support/hex.h"
 #include "support/test_support.h"

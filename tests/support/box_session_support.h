@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "common/ea_flag.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/runtime/ea_flag.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "gateway/shared/user_link_info.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "common/ea_flag.h"
 #include "common/ea_time.h"
-#include "common/message.h"
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/interface_module/interface_info.h"
+#include "gateway/runtime/ea_flag.h"
+#include "gateway/runtime/message.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/shared/user_link_info.h"
 #include "support/gateway_config.h"

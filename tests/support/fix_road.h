@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/ea_socket.h"
+#include "gateway/runtime/ea_socket.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"

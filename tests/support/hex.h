@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/message.h"
+#include "gateway/runtime/message.h"
 
 namespace qel_test
 {

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "common/ea_flag.h"
 #include "common/ea_status.h"
+#include "gateway/runtime/ea_flag.h"
 
 struct logger_object;
 struct box_comm_info_container;

@@ -2,11 +2,11 @@
 // the packets of request processing, the box records of box communication and the
 // host's records from the receive validator (in that order of handling), runs the host
 // session layer on them, then, every pass, each link's response timer and flags.
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "gateway/shared/worker_loop.h"
 

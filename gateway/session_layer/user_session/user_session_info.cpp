@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "common/logger.h"
-#include "common/message.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
 
 void user_session_info_reset(user_session_info *info)
 {

@@ -7,14 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/ea_sync_info.h"
 #include "common/ea_time.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "gateway/business_processing_layer/vrx_record.h"
 #include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/session_layer/user_session/user_session_internal.h"
 
 bool user_session_slot_in_range(const user_session_info_container *container, const message *msg)

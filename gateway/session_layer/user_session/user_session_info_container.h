@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "common/ea_flag.h"
 #include "common/ea_status.h"
+#include "gateway/runtime/ea_flag.h"
 #include "gateway/session_layer/user_session/user_session_info.h"
 #include "gateway/session_layer/user_session/user_session_thread.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "common/message.h"
+#include "gateway/runtime/message.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 
 struct queue;

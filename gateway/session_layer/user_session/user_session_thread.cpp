@@ -4,9 +4,9 @@
 // host-bound records first.
 #include "gateway/session_layer/user_session/user_session_thread.h"
 
-#include "common/logger.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/shared/worker_loop.h"
 

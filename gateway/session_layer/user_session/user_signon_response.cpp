@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/wire.h"
 #include "gateway/business_processing_layer/vrx_record.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 
 // The reason text for an error code; an empty text for codes without one.
 static void user_signon_response_text(int16_t error_code, int32_t user_id, char *text, size_t size)

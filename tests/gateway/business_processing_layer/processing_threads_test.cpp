@@ -5,10 +5,10 @@
 
 #include <thread>
 
-#include "common/shared_queue.h"
 #include "gateway/business_processing_layer/request_data_proc_info_container.h"
 #include "gateway/business_processing_layer/response_data_proc_info_container.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/shared_queue.h"
 #include "record_test_support.h"
 #include "support/test_support.h"
 

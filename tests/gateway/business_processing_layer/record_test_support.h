@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "common/message.h"
-#include "common/queue.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "support/hex.h"
 
 namespace record_test

@@ -3,9 +3,9 @@
 // day flag is served, and an unknown notification stops the gateway.
 #include <gtest/gtest.h>
 
-#include "common/ea_thread.h"
-#include "common/shared_queue.h"
 #include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/shared_queue.h"
 #include "support/box_session_support.h"
 
 using namespace qel_test;

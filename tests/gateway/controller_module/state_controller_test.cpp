@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "platform/core/pf_tick.h"
 
 namespace

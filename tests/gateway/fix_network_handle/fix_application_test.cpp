@@ -8,8 +8,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include "common/logger.h"
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
+#include "gateway/runtime/logger.h"
 
 using namespace fix_front_end_test;
 

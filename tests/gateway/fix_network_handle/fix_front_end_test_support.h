@@ -14,17 +14,17 @@
 
 #include "FileStore.h"
 #include "SocketInitiator.h"
-#include "common/ea_flag.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
-#include "common/wire.h"
 #include "fix42/NewOrderSingle.h"
 #include "fix42/TradingSessionStatusRequest.h"
 #include "fix_engine/fix_engine_test_support.h"
 #include "gateway/fix_network_handle/fix_nw_info.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/ea_flag.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 #include "support/hex.h"
 
 namespace fix_front_end_test

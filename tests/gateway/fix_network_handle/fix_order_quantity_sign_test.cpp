@@ -7,12 +7,12 @@
 #include <map>
 #include <string>
 
-#include "common/message.h"
-#include "common/wire.h"
 #include "fix42/NewOrderSingle.h"
 #include "fix42/OrderCancelReplaceRequest.h"
 #include "gateway/fix_network_handle/fix_order_requests.h"
 #include "gateway/fix_network_handle/fix_session_info_container.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

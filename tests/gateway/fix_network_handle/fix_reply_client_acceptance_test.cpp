@@ -10,11 +10,11 @@
 
 #include "DataDictionary.h"
 #include "Message.h"
-#include "common/message.h"
-#include "common/wire.h"
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/fix_network_handle/fix_single_order_replies.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 
 namespace
 {

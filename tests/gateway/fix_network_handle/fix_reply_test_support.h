@@ -17,8 +17,8 @@
 #include "DataDictionary.h"
 #include "Message.h"
 #include "common/ea_status.h"
-#include "common/message.h"
 #include "gateway/fix_network_handle/fix_reply_conversion.h"
+#include "gateway/runtime/message.h"
 
 namespace fix_reply_test
 {

@@ -10,8 +10,8 @@
 #include <ctime>
 #include <string>
 
-#include "common/message.h"
 #include "gateway/fix_network_handle/fix_utility.h"
+#include "gateway/runtime/message.h"
 #include "support/hex.h"
 
 namespace

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "common/logger.h"
 #include "fix42/OrderCancelReplaceRequest.h"
 #include "fix42/OrderCancelRequest.h"
 #include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
+#include "gateway/runtime/logger.h"
 #include "support/fix_text.h"
 #include "support/hex.h"
 #include "support/test_support.h"

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/message.h"
 #include "gateway/fix_network_handle/fix_utility.h"
+#include "gateway/runtime/message.h"
 
 namespace
 {

@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/interface_module/interface_info.h"
 #include "gateway/interface_module/interface_nw_handle.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "support/console_fixture.h"
 
 using namespace qel_test;

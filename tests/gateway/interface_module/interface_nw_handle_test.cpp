@@ -7,11 +7,11 @@
 #include <cstring>
 #include <vector>
 
-#include "common/ea_socket.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "gateway/interface_module/interface_nw_handle.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 #include "support/test_support.h"
 
 namespace

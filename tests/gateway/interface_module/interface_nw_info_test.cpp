@@ -5,10 +5,10 @@
 
 #include <climits>
 
-#include "common/message.h"
-#include "common/queue.h"
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/interface_nw_info.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "support/test_support.h"
 
 using namespace qel_test;

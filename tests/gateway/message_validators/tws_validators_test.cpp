@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "common/ea_thread.h"
-#include "common/logger.h"
 #include "common/md5.h"
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/shared_queue.h"
 #include "gateway/message_validators/message_validators.h"
 #include "gateway/message_validators/tws_validators.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue.h"
 #include "support/gateway_config.h"
 #include "support/hex.h"
 #include "support/test_support.h"

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "common/logger.h"
-#include "common/shared_queue.h"
 #include "gateway/qel_main/qel_main.h"
 #include "gateway/qel_main/qel_threads.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/user_link_info.h"
 #include "support/gateway_config.h"
 

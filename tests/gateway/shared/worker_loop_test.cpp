@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "common/message.h"
-#include "common/queue.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 
 namespace
 {

@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "common/ea_socket.h"
 #include "common/ea_time.h"
-#include "common/message.h"
-#include "common/queue.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "gateway/th_network_handle/th_nw_handle.h"
 #include "platform/core/pf_tick.h"
 #include "support/test_support.h"

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "common/ea_time.h"
-#include "common/message.h"
-#include "common/queue.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "gateway/shared/user_link_info.h"
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "platform/core/pf_tick.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "common/ea_socket.h"
-#include "common/message.h"
-#include "common/queue.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 #include "support/hex.h"
 #include "support/test_support.h"

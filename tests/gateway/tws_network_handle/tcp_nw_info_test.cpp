@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "common/ea_socket.h"
-#include "common/logger.h"
-#include "common/message.h"
-#include "common/queue.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"

@@ -3,9 +3,9 @@
 // host raises HOST_SESSION_TIMED_OUT, and a stray notice stops the gateway.
 #include <gtest/gtest.h>
 
-#include "common/ea_thread.h"
-#include "common/shared_queue.h"
 #include "gateway/qel_main/ea_global.h"
+#include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/shared_queue.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "support/box_session_support.h"
 

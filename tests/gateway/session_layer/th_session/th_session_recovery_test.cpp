@@ -5,7 +5,7 @@
 // record exactly once and in order, also when the first relogon answer is misnumbered.
 #include <gtest/gtest.h>
 
-#include "common/wire.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "support/box_session_support.h"
 

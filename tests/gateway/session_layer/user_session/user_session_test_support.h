@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "common/message.h"
-#include "common/queue.h"
-#include "common/wire.h"
 #include "gateway/controller_module/box_comm_info_container.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/shared/user_link_info.h"
 #include "platform/core/pf_tick.h"

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/ea_thread.h"
-#include "common/shared_queue.h"
+#include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/shared_queue.h"
 #include "user_session_test_support.h"
 
 using namespace user_session_test;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "common/message.h"
+#include "gateway/runtime/message.h"
 #include "support/hex.h"
 #include "user_session_test_support.h"
 

@@ -1,7 +1,7 @@
 // The shared queues' stage times: a side table from queue to its insertion times, so that
 // the queue's own record stays as it is. The table is a fixed array scanned linearly; a
 // gateway has 23 queues.
-#include "common/shared_queue_stages.h"
+#include "gateway/runtime/shared_queue_stages.h"
 
 #ifdef QEL_STAGE_TIMES
 

@@ -1,7 +1,7 @@
 // The per-thread logger: file names, levels and keys, the text line, the binary record
 // layout, the "current" to "repository" renames, and the tick-derived clock under a
 // concurrent change of day.
-#include "common/logger.h"
+#include "gateway/runtime/logger.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/message.h"
+#include "gateway/runtime/message.h"
 #include "support/hex.h"
 
 namespace

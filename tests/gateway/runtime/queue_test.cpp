@@ -1,13 +1,13 @@
 // The local queue keeps its order through wrap-around, growth, prepends and removals
 // from both ends, and frees message records when asked to.
-#include "common/queue.h"
+#include "gateway/runtime/queue.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
 
-#include "common/message.h"
+#include "gateway/runtime/message.h"
 
 namespace
 {

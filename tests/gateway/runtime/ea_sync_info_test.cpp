@@ -1,7 +1,7 @@
 // The synchronisation object: semaphore of maximum 1, the re-entrant critical section
 // with its owner checks, the mutex, and the multiple waits on semaphores and on network
 // events, with the gateway's status codes and indexes.
-#include "common/ea_sync_info.h"
+#include "gateway/runtime/ea_sync_info.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/ea_socket.h"
-#include "common/ea_thread.h"
+#include "gateway/runtime/ea_socket.h"
+#include "gateway/runtime/ea_thread.h"
 #include "support/test_support.h"
 
 namespace

@@ -6,7 +6,7 @@
 // wait may sleep to the end of its time-out while the producers, who never pause for
 // more than about a millisecond, are still inserting (with a time-out of a second, that
 // is a wake-up lost, not a slow machine). No speed is asserted.
-#include "common/shared_queue.h"
+#include "gateway/runtime/shared_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/ea_sync_info.h"
-#include "common/queue.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/queue.h"
 #include "support/race_pace.h"
 
 namespace

@@ -1,10 +1,10 @@
 // ea_sync_info: the gateway's synchronisation object, over the platform's semaphore,
 // critical section, mutex and network event, with the gateway's status codes.
-#include "common/ea_sync_info.h"
+#include "gateway/runtime/ea_sync_info.h"
 
 #include <new>
 
-#include "common/ea_socket.h"
+#include "gateway/runtime/ea_socket.h"
 #include "platform/core/pf_critical_section.h"
 #include "platform/core/pf_error.h"
 #include "platform/core/pf_mutex.h"

@@ -1,6 +1,6 @@
 // String-keyed hash table: bucket counts, sorted chains, replace and delete, the hash of
 // a key, the error printer and ownership of values.
-#include "common/hash_table.h"
+#include "gateway/runtime/hash_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The message record: creation, copy, and the trims and allocations that move its data
 // pointer inside its own buffer. Every room test works on full values, so an operation
 // without room refuses, also when the buffer is exactly full.
-#include "common/message.h"
+#include "gateway/runtime/message.h"
 
 #include <cstdlib>
 #include <cstring>

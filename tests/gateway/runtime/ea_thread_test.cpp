@@ -1,6 +1,6 @@
 // Thread objects: exit values, joining one thread or any/all of several with time-outs,
 // suspension, and the log lines each function writes.
-#include "common/ea_thread.h"
+#include "gateway/runtime/ea_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "common/ea_sync_info.h"
-#include "common/logger.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/logger.h"
 #include "support/test_support.h"
 
 namespace

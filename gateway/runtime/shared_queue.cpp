@@ -4,14 +4,14 @@
 // through a semaphore of maximum count 1 (it says "something arrived", it does not
 // count), type 1 through a network event that a network thread waits on together with
 // its sockets. Failures return EA_ERROR without logging; callers log with their own text.
-#include "common/shared_queue.h"
+#include "gateway/runtime/shared_queue.h"
 
 #include <new>
 
-#include "common/ea_sync_info.h"
 #include "common/ea_time.h"
-#include "common/queue.h"
-#include "common/shared_queue_stages.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/queue.h"
+#include "gateway/runtime/shared_queue_stages.h"
 #include "platform/core/pf_error.h"
 
 namespace

@@ -1,7 +1,7 @@
 // Socket helpers of the gateway's library: start-up with its failure texts, the socket
 // options by the gateway's codes, the network-event record, and thin wrappers that the
 // network layers call (and name in their log lines).
-#include "common/ea_socket.h"
+#include "gateway/runtime/ea_socket.h"
 
 #include <cstdio>
 #include <cstring>

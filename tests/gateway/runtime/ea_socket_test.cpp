@@ -1,6 +1,6 @@
 // Socket helpers: start-up texts, option codes, the network-event record, and one
 // conversation over loopback through the wrappers the network layers use.
-#include "common/ea_socket.h"
+#include "gateway/runtime/ea_socket.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/ea_sync_info.h"
+#include "gateway/runtime/ea_sync_info.h"
 #include "platform/core/pf_socket.h"
 #include "support/test_support.h"
 

@@ -1,7 +1,7 @@
 // Shared queues hand records between threads without losing or reordering any, signal
 // their one consumer once per call, drain every ready queue of a multiple wait in one
 // call, keep the age of their oldest entry, and give a failed insert back to its caller.
-#include "common/shared_queue.h"
+#include "gateway/runtime/shared_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/ea_sync_info.h"
-#include "common/queue.h"
+#include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/queue.h"
 
 namespace
 {

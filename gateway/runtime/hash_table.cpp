@@ -4,7 +4,7 @@
 // order so a search can stop at the first larger key. Errors are printed through vperror,
 // which stays silent unless the environment variable "VPERROR_PRINT" asks for output, and
 // every function returns the runtime's error number on failure.
-#include "common/hash_table.h"
+#include "gateway/runtime/hash_table.h"
 
 #include <atomic>
 #include <cerrno>

@@ -2,13 +2,13 @@
 // It starts at 10000 slots and grows by its factor whenever an append or prepend finds
 // it full; growth keeps the order of a wrapped ring by moving the part from the head to
 // the end of the larger array.
-#include "common/queue.h"
+#include "gateway/runtime/queue.h"
 
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
-#include "common/message.h"
+#include "gateway/runtime/message.h"
 
 namespace
 {

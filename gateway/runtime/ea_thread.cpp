@@ -1,11 +1,11 @@
 // ea_thread: worker threads that keep their routine's 32-bit result, joined one by one
 // or up to 64 at a time, with every failure logged through the caller's logger.
-#include "common/ea_thread.h"
+#include "gateway/runtime/ea_thread.h"
 
 #include <cstdio>
 #include <new>
 
-#include "common/logger.h"
+#include "gateway/runtime/logger.h"
 #include "platform/core/pf_error.h"
 #include "platform/core/pf_thread.h"
 #include "platform/core/pf_wait.h"

@@ -6,7 +6,7 @@
 //
 // A file is opened on the first write after creation or re-open and is renamed from its
 // "current" name to a "repository" name when it is closed.
-#include "common/logger.h"
+#include "gateway/runtime/logger.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -14,8 +14,8 @@
 
 #include "common/config_file.h"
 #include "common/ea_file.h"
-#include "common/message.h"
-#include "common/wire.h"
+#include "gateway/runtime/message.h"
+#include "gateway/runtime/wire.h"
 #include "platform/core/pf_file.h"
 
 namespace

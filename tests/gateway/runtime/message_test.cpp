@@ -1,5 +1,5 @@
 // The message record's trims and allocations keep its data inside its own buffer.
-#include "common/message.h"
+#include "gateway/runtime/message.h"
 
 #include <gtest/gtest.h>
 
