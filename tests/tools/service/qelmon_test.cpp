@@ -1,8 +1,8 @@
 // qelmon as a real program over a test registry and service folder: its command line,
 // each action and its failures, and RUN supervising real gateways (qel_ip under market
-// names): restart after the console's restart request, held processes released by control
-// 130, a missing executable beside a running gateway, adoption, the stop in order (also
-// on a hang-up), and the registry's refusals.
+// names): restart after the console's restart request (never backed off), held processes
+// released by control 130, a missing executable beside a running gateway, adoption, the
+// stop in order (also on a hang-up), and the registry's refusals.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -505,6 +505,28 @@ TEST(QelmonRun, AProgramThatEndsAtOnceIsRestartedLessAndLessOften)
     EXPECT_LE(starts(), 3u) << f.log();
     EXPECT_TRUE(qel_test::wait_until([&] { return starts() >= 3; }, 15000)) << f.log();
     EXPECT_TRUE(f.log_has("did not stay up for [30] s: its restart waits [2000] ms")) << f.log();
+    run->signal(SIGTERM);
+    EXPECT_EQ(run->wait(30000).exit_code, 0);
+}
+
+TEST(QelmonRun, TheConsolesRestartRequestIsNeverBackedOff)
+{
+    qelmon_fixture f;
+    // Ends as a gateway does after the console's restart request (10001, which a parent
+    // sees as 17), 0.3 s after each start.
+    f.dir.write("restart.sh",
+                "#!/bin/sh\necho started >> " + f.dir.file("starts.txt") + "\nsleep 0.3\nexit 17\n");
+    ASSERT_EQ(chmod(f.dir.file("restart.sh").c_str(), 0755), 0);
+    f.registry(qelmon_fixture::process("5", f.dir.file("restart.sh"), ""));
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto starts = [&] { return count_of(f.dir.read("starts.txt"), "started"); };
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until([&] { return starts() >= 1; }, 15000)) << f.log();
+    // A restart every 1.3 s makes seven starts in about 8 s; backed off (1, 2, 4, 8, 16 and
+    // 30 s) the seventh would come after more than 61 s.
+    EXPECT_TRUE(qel_test::wait_until([&] { return starts() >= 7; }, 45000)) << f.log();
+    EXPECT_TRUE(f.log_has("terminated with exit code [10001]", 6)) << f.log();
+    EXPECT_FALSE(f.log_has("did not stay up")) << f.log();
     run->signal(SIGTERM);
     EXPECT_EQ(run->wait(30000).exit_code, 0);
 }
