@@ -29,6 +29,7 @@
 
 #include "platform/admin/pf_spawn.h"
 #include "platform/core/pf_error.h"
+#include "platform/core/pf_signal.h"
 #include "platform/core/pf_socket.h"
 #include "platform/core/pf_thread.h"
 #include "platform/core/pf_wait.h"
@@ -755,11 +756,8 @@ uint32_t pf_service_run_dispatcher(const char *name, pf_service_main_routine mai
             std::lock_guard<std::mutex> guard(g_dispatcher_lock);
             g_dispatcher = &d;
         }
-        struct sigaction action = {}, old_term = {}, old_int = {};
-        action.sa_handler = on_termination_signal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGTERM, &action, &old_term);
-        sigaction(SIGINT, &action, &old_int);
+        struct sigaction old_actions[PF_TERMINATION_SIGNAL_COUNT] = {};
+        pf_catch_termination_signals(on_termination_signal, old_actions);
 
         main_start start = {main, {const_cast<char *>(name), nullptr}};
         const char *error_text = nullptr;
@@ -778,8 +776,7 @@ uint32_t pf_service_run_dispatcher(const char *name, pf_service_main_routine mai
             pf_wait_for_single(pf_thread_waitable(thread), PF_INFINITE);
             pf_thread_close(thread);
         }
-        sigaction(SIGTERM, &old_term, nullptr);
-        sigaction(SIGINT, &old_int, nullptr);
+        pf_restore_termination_signals(old_actions);
         std::lock_guard<std::mutex> guard(g_dispatcher_lock);
         g_dispatcher = nullptr;
     }

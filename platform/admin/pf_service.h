@@ -119,8 +119,9 @@ struct pf_service_status_handle;
 // Runs the service in this process: takes the folder (1056 when another dispatcher holds
 // it), needs the entry (1060), opens the control socket (ENAMETOOLONG for a path over 107
 // bytes), reports start-pending, starts main on its own thread and serves controls on the
-// calling thread until the service reports stopped; SIGTERM and SIGINT arrive as the stop
-// control. 0 after the stopped state was reported; the socket is gone then.
+// calling thread until the service reports stopped; the termination signals
+// (pf_signal.h) arrive as the stop control. 0 after the stopped state was reported; the
+// socket is gone then.
 uint32_t pf_service_run_dispatcher(const char *name, pf_service_main_routine main);
 // From main: the handler for the controls (run on the dispatcher's thread). Null with
 // the last error set when no dispatcher of that name runs in this process.

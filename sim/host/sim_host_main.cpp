@@ -1,7 +1,8 @@
 // sim_host: the simulated exchange host as a program, for the demo and for trying the
 // gateway by hand. It listens on a loopback port and behaves as the exchange: it signs
 // the gateway's box on, keeps the session, answers users and orders, and prints one line
-// for every record that comes or goes. It stops after its lifetime or on SIGTERM/SIGINT.
+// for every record that comes or goes. It stops after its lifetime or on SIGTERM, SIGINT
+// or SIGHUP.
 //
 //   sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate] [-u users]
 //            [-n] [-f] [-z] [-x] [-H heart-beat ms] [-U user[:password[:refusal]]]... [-q]

@@ -159,6 +159,9 @@ child_process::child_process(const std::vector<std::string> &argv, const std::st
     if (m_pid == 0)
     {
         die_with_parent(parent, by_main_thread);
+        // A hang-up reaches the program as it would from a terminal, also when the tests
+        // themselves run under nohup.
+        ::signal(SIGHUP, SIG_DFL);
         if (chdir(folder.c_str()) != 0)
             _exit(127);
         int null_fd = open("/dev/null", O_RDONLY);

@@ -1,6 +1,7 @@
 // fork and exec with both output pipes drained by poll, so that a chatty tool never
 // blocks on a full pipe while the test waits for it.
 #include "support/tool_process.h"
+#include "support/permissions.h"
 #include "support/test_support.h"
 
 #include <fcntl.h>
@@ -56,6 +57,13 @@ tool_result run_tool(const std::vector<std::string> &argv, const tool_options &o
         die_with_parent(parent, by_main_thread);
         if (!options.folder.empty() && chdir(options.folder.c_str()) != 0)
             _exit(127);
+        if (options.permissions_bind && !drop_permission_override_before_exec())
+        {
+            static const char failed[] = "the capabilities that pass the mode bits could not be dropped\n";
+            ssize_t written = write(err_pipe[1], failed, sizeof failed - 1);
+            (void)written;
+            _exit(126);
+        }
         if (options.file_size_limit >= 0)
         {
             // Writes past the limit fail with EFBIG instead of raising SIGXFSZ.

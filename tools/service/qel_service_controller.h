@@ -41,6 +41,11 @@ struct qel_restart_backoff
 void qel_restart_backoff_reset(qel_restart_backoff *backoff);
 // The delay for the restart of a process that ran for up_ms; the next one is doubled.
 uint32_t qel_restart_backoff_next(qel_restart_backoff *backoff, int64_t up_ms);
+// The delay for the restart of a process that ended with exit_code (the gateway's value;
+// -1 when it did not exit by itself or its code is unknown) after up_ms. An end with
+// EA_RESTART is the console's restart request, an operator's deliberate act however often
+// it comes: 1 s, and the back-off starts over. Every other end is backed off.
+uint32_t qel_restart_delay_after_end(qel_restart_backoff *backoff, int32_t exit_code, int64_t up_ms);
 
 // Where a supervised process stands.
 enum qel_process_state

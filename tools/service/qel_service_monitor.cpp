@@ -8,7 +8,8 @@
 // like one that failed its start-up; any other creation failure is retried later. Neither
 // ends the supervision of the others. A process that keeps ending soon after its start
 // (or cannot be created) is restarted after a delay that doubles up to 30 s, so that a
-// program crashing at once does not fill the logs and the machine.
+// program crashing at once does not fill the logs and the machine; an end with 10001, the
+// restart the console asked for, is never delayed so.
 #include <signal.h>
 #include <unistd.h>
 
@@ -240,9 +241,10 @@ bool process_ended(qel_service_controller *controller, uint32_t index, logger_ob
     uint32_t pid = pf_process_handle_pid(process->handle);
     pf_process_handle_close(process->handle);
     process->handle = nullptr;
+    int32_t exit_code = -1;
     if (end == PF_PROCESS_EXITED)
     {
-        int32_t exit_code = pf_exit_code_from_status(code);
+        exit_code = pf_exit_code_from_status(code);
         QEL_LOG(logger, LOG_LEVEL_EVENT, "The process [%s], id [%u] terminated with exit code [%d]. ",
                 process->path, pid, exit_code);
         if (exit_code == EXIT_STARTUP_FAILURE || exit_code == EXIT_USAGE)
@@ -261,7 +263,8 @@ bool process_ended(qel_service_controller *controller, uint32_t index, logger_ob
             process->path, pid);
     }
     int64_t up_ms = monotonic_ms() - process->started_ms;
-    return restart_later(controller, index, qel_restart_backoff_next(&process->backoff, up_ms), logger);
+    return restart_later(controller, index, qel_restart_delay_after_end(&process->backoff, exit_code, up_ms),
+                         logger);
 }
 
 // The first start of every process: adopted when it already runs.
@@ -389,6 +392,14 @@ uint32_t qel_restart_backoff_next(qel_restart_backoff *backoff, int64_t up_ms)
     uint32_t most = QEL_RESTART_DELAY_MAX_MS;
     backoff->next_delay_ms = delay >= most / 2 ? most : delay * 2;
     return delay;
+}
+
+uint32_t qel_restart_delay_after_end(qel_restart_backoff *backoff, int32_t exit_code, int64_t up_ms)
+{
+    if (exit_code != EA_RESTART)
+        return qel_restart_backoff_next(backoff, up_ms);
+    qel_restart_backoff_reset(backoff);
+    return QEL_RESTART_DELAY_MS;
 }
 
 int32_t qel_service_get_qel_arguments(qel_service_controller *controller, logger_object *logger)

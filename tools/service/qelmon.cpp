@@ -5,9 +5,9 @@
 //   qelmon --help      usage
 //
 // RUN is the service itself (systemd's ExecStart, or a terminal): it starts and watches
-// every process of the registry until the stop control, SIGTERM or SIGINT. Exit code 0,
-// or 1000 on any failure (a parent sees 232); a failed action also tells the terminal
-// why and where its log is.
+// every process of the registry until the stop control, SIGTERM, SIGINT or SIGHUP. Exit
+// code 0, or 1000 on any failure (a parent sees 232); a failed action also tells the
+// terminal why and where its log is.
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>

@@ -1,7 +1,7 @@
 // qelstat: computes the installation's statistics through its plug-ins and writes the
 // files the console's statistics pages show.
 //
-//   qelstat -c config-file    runs until SIGTERM or SIGINT (then exits 0)
+//   qelstat -c config-file    runs until SIGTERM, SIGINT or SIGHUP (then exits 0)
 //   qelstat -v                version
 //   qelstat --help            usage
 //

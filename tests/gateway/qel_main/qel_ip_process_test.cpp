@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "support/gateway_config.h"
 #include "support/test_support.h"
@@ -198,35 +199,41 @@ TEST(QelIpStartup, MissingConfigurationFileExitsWith10003)
 
 TEST(QelIpRun, StartsAndStopsInOrderOnTerminationRequest)
 {
-    temp_dir dir;
-    gateway_config config;
-    std::string config_file = config.write(dir);
-    qel_test::child_process gateway({QEL_IP_BINARY, "-c", config_file}, dir.path());
-
-    auto main_log_has = [&](const std::string &text)
+    // A supervisor's stop, and the hang-up of the terminal the gateway was started from.
+    for (int signal_number : {SIGTERM, SIGHUP})
     {
-        for (const std::string &name : dir.list("logs"))
-        {
-            if (name.rfind("main_text.", 0) == 0 && contains(dir.read("logs/" + name), text))
-                return true;
-        }
-        return false;
-    };
-    ASSERT_TRUE(qel_test::wait_until(
-        [&] { return main_log_has("[fix_network_handler_send_thread] thread created"); }, 10000));
-    gateway.signal(SIGTERM);
-    process_result result = gateway.wait(20000);
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.exit_code, 0);
+        SCOPED_TRACE(strsignal(signal_number));
+        temp_dir dir;
+        gateway_config config;
+        std::string config_file = config.write(dir);
+        qel_test::child_process gateway({QEL_IP_BINARY, "-c", config_file}, dir.path());
 
-    std::vector<std::string> logs = dir.list("logs");
-    for (const std::string &name : logs)
-        EXPECT_FALSE(contains(name, ".current.")) << name << " was left open";
-    EXPECT_TRUE(main_log_has("============ QEL Parameters [START] ============"));
-    EXPECT_TRUE(main_log_has("Thread routine[interface_thread] Thread id["));
-    EXPECT_TRUE(main_log_has("Exit value[204]"));
-    std::vector<std::string> files = dir.list();
-    EXPECT_NE(std::find(files.begin(), files.end(), "qel_text_log_default.txt"), files.end());
+        auto main_log_has = [&](const std::string &text)
+        {
+            for (const std::string &name : dir.list("logs"))
+            {
+                if (name.rfind("main_text.", 0) == 0 && contains(dir.read("logs/" + name), text))
+                    return true;
+            }
+            return false;
+        };
+        ASSERT_TRUE(qel_test::wait_until(
+            [&] { return main_log_has("[fix_network_handler_send_thread] thread created"); }, 10000));
+        gateway.signal(signal_number);
+        process_result result = gateway.wait(20000);
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(result.signal, 0) << "ended by the signal itself";
+        EXPECT_EQ(result.exit_code, 0);
+
+        std::vector<std::string> logs = dir.list("logs");
+        for (const std::string &name : logs)
+            EXPECT_FALSE(contains(name, ".current.")) << name << " was left open";
+        EXPECT_TRUE(main_log_has("============ QEL Parameters [START] ============"));
+        EXPECT_TRUE(main_log_has("Thread routine[interface_thread] Thread id["));
+        EXPECT_TRUE(main_log_has("Exit value[204]"));
+        std::vector<std::string> files = dir.list();
+        EXPECT_NE(std::find(files.begin(), files.end(), "qel_text_log_default.txt"), files.end());
+    }
 }
 
 TEST(QelIpRun, LostFixListenerStopsTheGatewayInOrderWith10000)

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/permissions.h"
 #include "support/test_support.h"
 
 using qel_test::temp_dir;
@@ -331,12 +332,12 @@ TEST(Registry, TwoProcessesWritingAtOnceLoseNoChange)
 
 TEST(Registry, UnreadableFileOrFolderIsAccessDenied)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind the superuser";
     registry_fixture f;
     f.write(sample);
     key_holder key;
     ASSERT_EQ(pf_reg_open_key(nullptr, "SOFTWARE\\QEL_IP", &key.key), 0u);
+    qel_test::permissions_bind as_a_user;
+    ASSERT_TRUE(as_a_user.held());
     chmod(f.dir.path().c_str(), 0500);
     EXPECT_EQ(pf_reg_set_dword(key.key, "SERVICESTATUS", 1), 5u);
     chmod(f.dir.path().c_str(), 0700);

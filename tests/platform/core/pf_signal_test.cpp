@@ -23,3 +23,35 @@ TEST(TerminationSignal, RequestBeforeTheFlagExistsIsHeldAndPassedOn)
     pf_stop_on_termination_signal(&next);
     EXPECT_EQ(next.load(), 0);
 }
+
+// A terminal that hangs up asks for the same ordered stop, unless the program was started
+// to outlive it (nohup ignores SIGHUP before the program starts).
+TEST(TerminationSignal, HangUpIsAStopRequestUnlessItWasIgnoredFromTheStart)
+{
+    // From the defaults, as a program started from a terminal has them.
+    struct sigaction before[PF_TERMINATION_SIGNAL_COUNT];
+    pf_catch_termination_signals(SIG_DFL, before);
+    signal(SIGHUP, SIG_DFL);
+    std::atomic<uint16_t> flag{0};
+    pf_stop_on_termination_signal(&flag);
+    ASSERT_EQ(raise(SIGHUP), 0); // the process survives it
+    EXPECT_EQ(flag.load(), 1);
+
+    signal(SIGHUP, SIG_IGN);
+    std::atomic<uint16_t> ignored{0};
+    pf_stop_on_termination_signal(&ignored);
+    ASSERT_EQ(raise(SIGHUP), 0);
+    EXPECT_EQ(ignored.load(), 0);
+    ASSERT_EQ(raise(SIGTERM), 0);
+    EXPECT_EQ(ignored.load(), 1) << "the other termination signals are caught all the same";
+
+    // What was replaced is put back.
+    struct sigaction caught[PF_TERMINATION_SIGNAL_COUNT];
+    pf_catch_termination_signals(SIG_DFL, caught);
+    pf_restore_termination_signals(caught);
+    struct sigaction now;
+    ASSERT_EQ(sigaction(SIGTERM, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, caught[0].sa_handler);
+    EXPECT_NE(now.sa_handler, SIG_DFL);
+    pf_restore_termination_signals(before);
+}

@@ -1,8 +1,8 @@
 // qelmon as a real program over a test registry and service folder: its command line,
 // each action and its failures, and RUN supervising real gateways (qel_ip under market
-// names): restart after the console's restart request, held processes released by control
-// 130, a missing executable beside a running gateway, adoption, the stop in order, and
-// the registry's refusals.
+// names): restart after the console's restart request (never backed off), held processes
+// released by control 130, a missing executable beside a running gateway, adoption, the
+// stop in order (also on a hang-up), and the registry's refusals.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -507,6 +507,55 @@ TEST(QelmonRun, AProgramThatEndsAtOnceIsRestartedLessAndLessOften)
     EXPECT_TRUE(f.log_has("did not stay up for [30] s: its restart waits [2000] ms")) << f.log();
     run->signal(SIGTERM);
     EXPECT_EQ(run->wait(30000).exit_code, 0);
+}
+
+TEST(QelmonRun, TheConsolesRestartRequestIsNeverBackedOff)
+{
+    qelmon_fixture f;
+    // Ends as a gateway does after the console's restart request (10001, which a parent
+    // sees as 17), 0.3 s after each start.
+    f.dir.write("restart.sh",
+                "#!/bin/sh\necho started >> " + f.dir.file("starts.txt") + "\nsleep 0.3\nexit 17\n");
+    ASSERT_EQ(chmod(f.dir.file("restart.sh").c_str(), 0755), 0);
+    f.registry(qelmon_fixture::process("5", f.dir.file("restart.sh"), ""));
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto starts = [&] { return count_of(f.dir.read("starts.txt"), "started"); };
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until([&] { return starts() >= 1; }, 15000)) << f.log();
+    // A restart every 1.3 s makes seven starts in about 8 s; backed off (1, 2, 4, 8, 16 and
+    // 30 s) the seventh would come after more than 61 s.
+    EXPECT_TRUE(qel_test::wait_until([&] { return starts() >= 7; }, 45000)) << f.log();
+    EXPECT_TRUE(f.log_has("terminated with exit code [10001]", 6)) << f.log();
+    EXPECT_FALSE(f.log_has("did not stay up")) << f.log();
+    run->signal(SIGTERM);
+    EXPECT_EQ(run->wait(30000).exit_code, 0);
+}
+
+TEST(QelmonRun, HangUpStopsTheServiceInOrder)
+{
+    qelmon_fixture f;
+    // A supervised program that notes the stop request it is sent (and ends by itself
+    // after a minute, should nothing stop it).
+    f.dir.write("serve.sh", "#!/bin/sh\ntrap 'echo stopped >> " + f.dir.file("stops.txt") +
+                                "; exit 0' TERM\necho started >> " + f.dir.file("starts.txt") +
+                                "\ni=0\nwhile [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done\n");
+    ASSERT_EQ(chmod(f.dir.file("serve.sh").c_str(), 0755), 0);
+    f.registry(qelmon_fixture::process("5", f.dir.file("serve.sh"), ""));
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return f.state() == PF_SERVICE_RUNNING && contains(f.dir.read("starts.txt"), "started"); },
+        15000))
+        << f.log();
+    // The terminal qelmon was started from hangs up.
+    run->signal(SIGHUP);
+    process_result ended = run->wait(30000);
+    EXPECT_EQ(ended.signal, 0) << "ended by the signal itself";
+    EXPECT_EQ(ended.exit_code, 0);
+    EXPECT_EQ(f.state(), PF_SERVICE_STOPPED);
+    EXPECT_EQ(f.dir.read("stops.txt"), "stopped\n") << "the program was stopped in order";
+    EXPECT_TRUE(f.log_has("The process[" + f.dir.file("serve.sh") + "] terminated successfully")) << f.log();
+    EXPECT_TRUE(f.log_has("Exit code [0]")) << f.log();
 }
 
 TEST(QelmonRun, AdoptsARunningGatewayAndRestartsItWhenItEnds)

@@ -21,3 +21,15 @@ TEST(RestartBackoff, DoublesUpToThirtySecondsAndStartsOverAfterAProcessStayedUp)
     qel_restart_backoff_reset(&backoff);
     EXPECT_EQ(qel_restart_backoff_next(&backoff, 0), 1000u);
 }
+
+TEST(RestartBackoff, TheConsolesRestartRequestComesAfterOneSecondAndStartsTheBackOffOver)
+{
+    qel_restart_backoff backoff;
+    qel_restart_backoff_reset(&backoff);
+    std::vector<uint32_t> delays;
+    for (int32_t exit_code : {10000, 10000, 10000, 10000, 10001, 10001, 10001, 10000, 0, -1})
+        delays.push_back(qel_restart_delay_after_end(&backoff, exit_code, 300));
+    // Quick failures back off; every restart request comes after 1 s and starts the back-off
+    // over; the ends after it (a failure, a normal end, a signal) are backed off again.
+    EXPECT_EQ(delays, (std::vector<uint32_t>{1000, 2000, 4000, 8000, 1000, 1000, 1000, 1000, 2000, 4000}));
+}

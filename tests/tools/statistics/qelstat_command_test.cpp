@@ -1,6 +1,6 @@
 // qelstat as a real program: its command line and exit codes, start-up failures told on
-// the terminal, a run stopped by SIGTERM (plug-ins destroyed, logs rolled, exit 0), and
-// qelstat started once by qelmon from the registry's COMMON\1 key.
+// the terminal, a run stopped by SIGTERM or SIGHUP (plug-ins destroyed, logs rolled,
+// exit 0), and qelstat started once by qelmon from the registry's COMMON\1 key.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -118,7 +118,8 @@ TEST(QelstatCommandLine, ABlankAfterEqualsIsAMissingKey)
     EXPECT_TRUE(f.dir.list("offline").empty());
 }
 
-TEST(QelstatRun, StopsInOrderOnSigterm)
+// Runs qelstat with two online parameters until it is sent signal_number; it stops in order.
+void expect_stop_in_order_on(int signal_number)
 {
     stats_fixture f("", false);
     f.dir.write("online.txt",
@@ -131,14 +132,27 @@ TEST(QelstatRun, StopsInOrderOnSigterm)
     std::vector<std::string> current = f.dir.list("current");
     EXPECT_EQ(current[0].compare(0, 7, "memory."), 0) << "bare plug-in names come from qelstat's folder";
     EXPECT_EQ(current[1].compare(0, 6, "probe."), 0) << "the old file was removed";
-    run.signal(SIGTERM);
+    run.signal(signal_number);
     qel_test::process_result result = run.wait(10000);
+    EXPECT_EQ(result.signal, 0) << "ended by the signal itself";
     EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_TRUE(f.logged("Stop requested: the plug-ins are released and the logs rolled")) << f.log();
     EXPECT_TRUE(f.logged("probe destroy for [probe]"));
     for (const std::string &name : f.dir.list("logs"))
         EXPECT_FALSE(contains(name, ".current.")) << name << " was rolled";
     EXPECT_TRUE(contains(f.dir.read("qel_text_log_default.txt"), "Starting QEL_STATISTICS") ||
                 contains(result.output, "Starting QEL_STATISTICS"));
+}
+
+TEST(QelstatRun, StopsInOrderOnSigterm)
+{
+    expect_stop_in_order_on(SIGTERM);
+}
+
+// The terminal qelstat was started from hangs up.
+TEST(QelstatRun, StopsInOrderOnHangUp)
+{
+    expect_stop_in_order_on(SIGHUP);
 }
 
 uint32_t running_pid(const std::string &path)
