@@ -1,8 +1,13 @@
-// The global context: keys and their defaults, the queue types, and a creation that
-// fails late taking down everything built before it.
+// The global context: keys and their defaults, the queue types, a creation that fails
+// late taking down everything built before it, and the function its lines are logged under.
 #include "gateway/qel_main/ea_global.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "gateway/qel_main/qel_main.h"
 #include "gateway/qel_main/qel_threads.h"
@@ -10,6 +15,7 @@
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/user_link_info.h"
 #include "support/gateway_config.h"
+#include "support/gateway_log.h"
 
 using qel_test::gateway_config;
 using qel_test::temp_dir;
@@ -111,6 +117,72 @@ TEST(EaGlobal, LateFailureDestroysEverythingBuiltBefore)
     EXPECT_EQ(
         ea_global_create(f.config_file.c_str(), f.main_logger(), f.loggers->loggers[QEL_FIX_LOGGER_INDEX]),
         nullptr);
+}
+
+TEST(EaGlobal, CreationLogsItsLinesUnderEaGlobalCreate)
+{
+    const struct
+    {
+        const char *name;
+        std::map<std::string, std::string> values;
+        std::set<std::string> omitted;
+        bool created;
+        std::vector<std::string> lines; // beginnings of main's lines
+        bool fix_failed;                // the FIX application's reason, on its own logger
+    } cases[] = {
+        {"keys found, a flow-control count replaced",
+         {{"NUMBER_OF_LINKS", "2"}, {"FLOW_CONTROL_COUNT", "0"}},
+         {},
+         true,
+         {"[NUMBER_OF_LINKS] parameter found in config file",
+          "[FLOW_CONTROL_COUNT] parameter found in config file",
+          "FLOW_CONTROL_COUNT is [0] so taking default value[1]"},
+         false},
+        {"a required key missing",
+         {},
+         {"MAX_TWS_CLIENTS"},
+         false,
+         {"[MAX_TWS_CLIENTS] parameter not found"},
+         false},
+        {"a port out of range",
+         {{"INTERFACE_REALTIME_PORT_NUMBER", "70000"}},
+         {},
+         false,
+         {"[INTERFACE_REALTIME_PORT_NUMBER] value [70000] in config file"},
+         false},
+        {"a module that cannot be made",
+         {},
+         {"HOST_PORT_NUMBER"},
+         false,
+         {"ea_global_ptr->user_link_info: is NULL."},
+         false},
+        {"the FIX application that cannot be made",
+         {{"FIX_FILE_PATH", "does_not_exist.cfg"}},
+         {},
+         false,
+         {"ea_global_ptr->fix_nw_info: is NULL."},
+         true},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        global_fixture f;
+        for (const auto &value : c.values)
+            f.config.values[value.first] = value.second;
+        f.config.omitted = c.omitted;
+        EXPECT_EQ(f.create() != nullptr, c.created);
+        const auto lines = qel_test::gateway_log_lines(f.dir.file("logs"), "main");
+        for (const std::string &text : c.lines)
+            EXPECT_EQ(qel_test::functions_of_lines(lines, text), std::vector<std::string>{"ea_global_create"})
+                << text;
+        if (c.fix_failed)
+        {
+            const auto fix_lines =
+                qel_test::gateway_log_lines(f.dir.file("logs"), "fix_network_handler_recv_thread");
+            ASSERT_FALSE(fix_lines.empty());
+            EXPECT_EQ(fix_lines.back().function, "fix_nw_info_create");
+        }
+    }
 }
 
 TEST(QelMain, ExitCodeFromThreadExitValues)
