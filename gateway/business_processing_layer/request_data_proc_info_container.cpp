@@ -321,7 +321,7 @@ struct request_steps : worker_steps
             shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
         if (status == EA_NO_DATA || status == EA_SUCCESS)
             return status;
-        return worker_step_failed(args->logger, "retreival from shared queue failed.");
+        return worker_step_failed(routine, args->logger, "retreival from shared queue failed.");
     }
 
     // The pulls first, then the requests; the output moves on after each.
@@ -330,15 +330,17 @@ struct request_steps : worker_steps
         if (request_data_proc_info_container_process_notifications(args->container, locals[0], locals[2],
                                                                    args->logger) != EA_SUCCESS)
             return worker_step_failed(
-                args->logger, "request_data_proc_info_container_process_notifications returned EA_ERROR.");
+                routine, args->logger,
+                "request_data_proc_info_container_process_notifications returned EA_ERROR.");
         if (shared_queue_insert(args->to_host_session, locals[2]) != EA_SUCCESS)
-            return worker_step_failed(args->logger, "Insertion to shared queue failed.");
+            return worker_step_failed(routine, args->logger, "Insertion to shared queue failed.");
         if (request_data_proc_info_container_process_request_messages(args->container, locals[1], locals[2],
                                                                       args->logger) != EA_SUCCESS)
             return worker_step_failed(
-                args->logger, "request_data_proc_info_container_process_request_messages returned EA_ERROR.");
+                routine, args->logger,
+                "request_data_proc_info_container_process_request_messages returned EA_ERROR.");
         if (shared_queue_insert(args->to_host_session, locals[2]) != EA_SUCCESS)
-            return worker_step_failed(args->logger, "Insertion to shared queue failed.");
+            return worker_step_failed(routine, args->logger, "Insertion to shared queue failed.");
         return EA_SUCCESS;
     }
 };
@@ -347,5 +349,5 @@ struct request_steps : worker_steps
 uint32_t request_data_processing_thread(void *argument)
 {
     request_data_processing_thread_args *args = static_cast<request_data_processing_thread_args *>(argument);
-    return worker_thread_main<request_steps>(args, "malloc failed for input local queue.");
+    return worker_thread_main<request_steps>(args, __func__, "malloc failed for input local queue.");
 }

@@ -86,7 +86,7 @@ struct response_steps : worker_steps
                                                                              locals[0], args->wait_time_ms);
         if (status == EA_NO_DATA || status == EA_SUCCESS)
             return status;
-        return worker_step_failed(args->logger, "retreival from shared queue failed.");
+        return worker_step_failed(routine, args->logger, "retreival from shared queue failed.");
     }
 
     ea_status process()
@@ -94,9 +94,10 @@ struct response_steps : worker_steps
         if (response_data_proc_info_container_process_messages(args->container, locals[0], locals[1],
                                                                args->logger) != EA_SUCCESS)
             return worker_step_failed(
-                args->logger, "response_data_proc_info_container_process_messages returned EA_ERROR.");
+                routine, args->logger,
+                "response_data_proc_info_container_process_messages returned EA_ERROR.");
         if (shared_queue_insert(args->to_user_session, locals[1]) != EA_SUCCESS)
-            return worker_step_failed(args->logger, "shared queue insert failed.");
+            return worker_step_failed(routine, args->logger, "shared queue insert failed.");
         return EA_SUCCESS;
     }
 };
@@ -106,5 +107,5 @@ uint32_t response_data_processing_thread(void *argument)
 {
     response_data_processing_thread_args *args =
         static_cast<response_data_processing_thread_args *>(argument);
-    return worker_thread_main<response_steps>(args, "malloc failed for input local queue.");
+    return worker_thread_main<response_steps>(args, __func__, "malloc failed for input local queue.");
 }

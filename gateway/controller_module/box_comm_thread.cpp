@@ -77,7 +77,7 @@ struct box_comm_steps : worker_steps
         const ea_status status =
             shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
         if (status == EA_ERROR)
-            return worker_step_failed(logger,
+            return worker_step_failed(routine, logger,
                                       "shared_queue_get_elements_from_multiple_queues returned EA_ERROR");
         return status == EA_NO_DATA ? EA_NO_DATA : EA_SUCCESS;
     }
@@ -93,18 +93,18 @@ struct box_comm_steps : worker_steps
                     container, locals[LOCAL_NOTIFICATIONS], locals[LOCAL_TO_TH_SESSION],
                     locals[LOCAL_TO_TH_NETWORK], locals[LOCAL_TO_TWS], locals[LOCAL_TO_FIX],
                     locals[LOCAL_TO_INTERFACE], logger) != EA_SUCCESS)
-                return worker_step_failed(logger, "process_notifications returned EA_ERROR");
+                return worker_step_failed(routine, logger, "process_notifications returned EA_ERROR");
             if (box_comm_thread_move(locals, after_notifications) != EA_SUCCESS)
-                return worker_step_failed(logger, "shared_queue_insert failed");
+                return worker_step_failed(routine, logger, "shared_queue_insert failed");
         }
         if (queue_get_count(locals[LOCAL_FROM_TH_SESSION]) != 0)
         {
             if (box_comm_info_container_process_th_session_messages(
                     container, locals[LOCAL_FROM_TH_SESSION], locals[LOCAL_TO_TH_NETWORK],
                     locals[LOCAL_TO_TH_SESSION], locals[LOCAL_TO_INTERFACE], logger) != EA_SUCCESS)
-                return worker_step_failed(logger, "process_th_session_messages returned EA_ERROR");
+                return worker_step_failed(routine, logger, "process_th_session_messages returned EA_ERROR");
             if (box_comm_thread_move(locals, after_host_records) != EA_SUCCESS)
-                return worker_step_failed(logger, "shared_queue_insert failed");
+                return worker_step_failed(routine, logger, "shared_queue_insert failed");
         }
         return EA_SUCCESS;
     }
@@ -115,9 +115,9 @@ struct box_comm_steps : worker_steps
         if (box_comm_info_container_process_box(container, locals[LOCAL_TO_TH_NETWORK], locals[LOCAL_TO_TWS],
                                                 locals[LOCAL_TO_FIX], locals[LOCAL_TO_TH_SESSION],
                                                 logger) != EA_SUCCESS)
-            return worker_step_failed(logger, "process_box returned EA_ERROR");
+            return worker_step_failed(routine, logger, "process_box returned EA_ERROR");
         if (box_comm_thread_move(locals, after_pass) != EA_SUCCESS)
-            return worker_step_failed(logger, "shared_queue_insert failed");
+            return worker_step_failed(routine, logger, "shared_queue_insert failed");
         return EA_SUCCESS;
     }
 };
@@ -125,6 +125,6 @@ struct box_comm_steps : worker_steps
 
 uint32_t box_comm_thread(void *argument)
 {
-    return worker_thread_main_checked<box_comm_steps, box_comm_thread_args>(argument,
+    return worker_thread_main_checked<box_comm_steps, box_comm_thread_args>(argument, __func__,
                                                                             "creation of local queue failed");
 }

@@ -114,12 +114,14 @@ struct state_controller_steps : worker_steps
     {
         if (state_controller_info_monitor_squeue(args->controller, locals[0], args->logger) != EA_SUCCESS)
         {
-            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "Could not perform shared queue monitoring");
+            EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR,
+                      "Could not perform shared queue monitoring");
             return EA_ERROR;
         }
         if (shared_queue_insert(args->to_interface, locals[0]) != EA_SUCCESS)
         {
-            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "Error while inserting elements to shared queue");
+            EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR,
+                      "Error while inserting elements to shared queue");
             return EA_ERROR;
         }
         return EA_SUCCESS;
@@ -130,5 +132,6 @@ struct state_controller_steps : worker_steps
 uint32_t state_controller_thread(void *argument)
 {
     state_controller_thread_args *args = static_cast<state_controller_thread_args *>(argument);
-    return worker_thread_main<state_controller_steps>(args, "Error while creating the queue object");
+    return worker_thread_main<state_controller_steps>(args, __func__,
+                                                      "Error while creating the queue object");
 }

@@ -177,7 +177,7 @@ struct fix_send_steps : worker_steps
             return EA_NO_DATA;
         if (status != EA_SUCCESS)
         {
-            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "retreival from shared queue failed.");
+            EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR, "retreival from shared queue failed.");
             return EA_ERROR;
         }
         return EA_SUCCESS;
@@ -206,5 +206,5 @@ struct fix_send_steps : worker_steps
 uint32_t fix_nw_handler_send_thread(void *argument)
 {
     fix_nw_handler_send_thread_args *args = static_cast<fix_nw_handler_send_thread_args *>(argument);
-    return worker_thread_main<fix_send_steps>(args, "queue_create failed.");
+    return worker_thread_main<fix_send_steps>(args, __func__, "queue_create failed.");
 }

@@ -83,9 +83,7 @@ void fixSingleOrderFillExecutionReport(FIX::Message &report, const uint8_t *reco
     fixReplySetText(report, FIX::FIELD::Symbol,
                     fixReplyText(record, ORDER_REPLY_SYMBOL, ORDER_REPLY_SYMBOL_SIZE));
     const std::string securityType = fixReplyText(record, ORDER_REPLY_INSTRUMENT_KIND, ORDER_REPLY_KIND_SIZE);
-    // A single order is of a future or an option: any other kind is left out of its report.
-    if (securityType == "FUT" || securityType == "OPT")
-        report.setField(FIX::SecurityType(securityType));
+    fixReplySetText(report, FIX::FIELD::SecurityType, securityType);
     if (securityType == "OPT")
         fixReplySetOptionFields(report, FIX_OPTION_TAGS, record[ORDER_REPLY_OPTION_TYPE],
                                 record[ORDER_REPLY_EXERCISE_STYLE],

@@ -93,7 +93,8 @@ struct interface_steps : worker_steps
     {
         if (interface_info_create_kova_event_log_file(info, logger) != EA_SUCCESS)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_create_kova_event_log_file failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                      "interface_info_create_kova_event_log_file failed");
             return EA_ERROR;
         }
         return EA_SUCCESS;
@@ -105,7 +106,8 @@ struct interface_steps : worker_steps
             args->notifications, locals[NOTIFICATIONS], args->queue_wait_ms);
         if (status != EA_SUCCESS && status != EA_NO_DATA && status != EA_WAIT_TIME_OUT)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_from_single_queue failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                      "shared_queue_get_elements_from_single_queue failed");
             return EA_ERROR;
         }
         return EA_SUCCESS;
@@ -122,7 +124,7 @@ struct interface_steps : worker_steps
         if (interface_nw_info_recv_mesg(args->realtime, locals[REALTIME_INPUT], 1, args->receive_wait_ms,
                                         logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
             return EA_ERROR;
         }
 
@@ -131,7 +133,7 @@ struct interface_steps : worker_steps
         if (interface_nw_info_recv_mesg(args->interactive, locals[INTERACTIVE_INPUT], 1,
                                         args->receive_wait_ms, logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_recv_mesg failed");
             return EA_ERROR;
         }
 
@@ -140,12 +142,12 @@ struct interface_steps : worker_steps
             locals[INTERACTIVE_OUTPUT], locals[REALTIME_OUTPUT], logger);
         if (status == EA_RESTART)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT, "interface_info_process_message returned EA_RESTART");
+            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "interface_info_process_message returned EA_RESTART");
             return EA_RESTART;
         }
         if (status != EA_SUCCESS)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_process_message failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_process_message failed");
             return EA_ERROR;
         }
 
@@ -155,7 +157,7 @@ struct interface_steps : worker_steps
         if (interface_nw_info_send_pending(args->realtime, logger) == EA_ERROR ||
             interface_nw_info_send_pending(args->interactive, logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
             return EA_ERROR;
         }
         return EA_SUCCESS;
@@ -167,6 +169,7 @@ uint32_t interface_thread(void *argument)
 {
     interface_thread_args *args = static_cast<interface_thread_args *>(argument);
     interface_steps steps(args);
+    steps.routine = __func__;
     if (worker_queues_create(steps.locals) >= 0)
     {
         EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "queue creation failed.");

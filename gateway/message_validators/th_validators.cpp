@@ -213,7 +213,7 @@ template <typename Process> struct th_validator_steps : worker_steps
             shared_queue_get_elements_from_single_queue(input_queue, locals[0], wait_time_ms);
         if (status == EA_NO_DATA || status == EA_SUCCESS)
             return status;
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Getting messages from shared queue failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Getting messages from shared queue failed");
         return EA_ERROR;
     }
 
@@ -228,10 +228,12 @@ template <typename Process> struct th_validator_steps : worker_steps
     }
 };
 
-template <typename Args, typename Process> static uint32_t th_validator_run(Args *args, Process process)
+// Runs the validator whose thread routine is named `routine`.
+template <typename Args, typename Process>
+static uint32_t th_validator_run(Args *args, const char *routine, Process process)
 {
     th_validator_steps<Process> steps{{}, args->input_queue, args->wait_time_ms, args->logger, process};
-    return worker_thread_run(args, steps, steps.locals, "creation of local queue failed");
+    return worker_thread_run(args, steps, steps.locals, routine, "creation of local queue failed");
 }
 
 uint32_t th_send_validator_thread(void *argument)
@@ -242,7 +244,8 @@ uint32_t th_send_validator_thread(void *argument)
         EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
         return EA_ERROR;
     }
-    return th_validator_run(args, [args](message *msg)
+    return th_validator_run(args, __func__,
+                            [args](message *msg)
                             { return th_send_validator_process(msg, args->output_queue, args->logger); });
 }
 
@@ -254,7 +257,7 @@ uint32_t th_receive_validator_thread(void *argument)
         EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
         return EA_ERROR;
     }
-    return th_validator_run(args,
+    return th_validator_run(args, __func__,
                             [args](message *msg) {
                                 return th_receive_validator_process(msg, args->output_queue,
                                                                     args->notification_queue, args->logger);

@@ -217,9 +217,10 @@ struct tws_receive_steps : worker_steps
         if (status == EA_NO_DATA || status == EA_SUCCESS)
             return status;
         if (status == EA_ERROR)
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_get_elements_from_single_queue return ERROR");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                      "shared_queue_get_elements_from_single_queue return ERROR");
         else
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Default case occurs: Surely a Bug");
+            EA_LOG_IN(routine, logger, EA_LEVEL_BUSINESS_ERROR, "Default case occurs: Surely a Bug");
         return EA_ERROR;
     }
 
@@ -235,13 +236,14 @@ struct tws_receive_steps : worker_steps
         case BOX_LOGOFF_FLUSH:
         case CLIENT_DISCONNECTED:
         case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-            EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from network layer.", tws_tag_name(msg->tag));
+            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message from network layer.",
+                      tws_tag_name(msg->tag));
             return EA_SUCCESS;
         default:
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "UNKNOWN MESSAGE TAG [%d]. Surely a Bug: tws nw handle [%d], sequence number [%lu]",
-                   msg->tag, msg->workstation_network_handle,
-                   static_cast<unsigned long>(msg->sequence_number));
+            EA_LOG_IN(routine, logger, EA_LEVEL_BUSINESS_ERROR,
+                      "UNKNOWN MESSAGE TAG [%d]. Surely a Bug: tws nw handle [%d], sequence number [%lu]",
+                      msg->tag, msg->workstation_network_handle,
+                      static_cast<unsigned long>(msg->sequence_number));
             return EA_ERROR;
         }
     }
@@ -285,8 +287,8 @@ struct tws_send_steps : worker_steps
             shared_queue_get_elements_from_multiple_queues(inputs, 2, locals, args->wait_time_ms);
         if (status == EA_NO_DATA || status == EA_SUCCESS)
             return status;
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               "shared_queue_get_elements_from_multiple_queues returned ERROR");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                  "shared_queue_get_elements_from_multiple_queues returned ERROR");
         return EA_ERROR;
     }
 
@@ -297,21 +299,23 @@ struct tws_send_steps : worker_steps
         switch (msg->tag)
         {
         case NORMAL_MESSAGE:
-            EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Session Layer.");
+            EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY,
+                      "Received NORMAL_MESSAGE message from Session Layer.");
             if (!tws_put_network_header(msg, logger))
                 return EA_ERROR;
-            EA_LOG(logger, EA_LEVEL_ACTIVITY, "Checksum applied successfully.");
+            EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY, "Checksum applied successfully.");
             return EA_SUCCESS;
         case USER_LOGOFF_FLUSH:
         case BOX_LOGOFF_FLUSH:
         case DROP_CLIENT:
         case UPDATE_LINK_INDEX:
         case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-            EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message from session layer.", tws_tag_name(msg->tag));
+            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message from session layer.",
+                      tws_tag_name(msg->tag));
             return EA_SUCCESS;
         default:
-            EA_LOG(
-                logger, EA_LEVEL_SYSTEM_ERROR,
+            EA_LOG_IN(
+                routine, logger, EA_LEVEL_SYSTEM_ERROR,
                 "UNKNOWN MESSAGE TAG :Message tag is [%d] Surely a Bug. tws nw handle [%d] user [%ld], sequence number [%lu]",
                 msg->tag, msg->workstation_network_handle,
                 static_cast<long>(static_cast<int32_t>(msg->user_id)),
@@ -329,23 +333,23 @@ struct tws_send_steps : worker_steps
     // CONNECTION_ACCEPT is replaced by a fresh invitation frame.
     ea_status invite(message *accept)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received  CONNECTION_ACCEPT message");
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received  CONNECTION_ACCEPT message");
         message_destroy(accept);
         message *invitation = tws_build_invitation(args->invitation_count, logger);
         if (invitation == nullptr)
             return EA_ERROR;
         if (!tws_append_output(locals[OUTPUT], invitation, logger))
             return tws_validator_drop(invitation);
-        EA_LOG(logger, EA_LEVEL_EVENT, "Forwarded CONNECTION_ACCEPT message to network layer");
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Forwarded CONNECTION_ACCEPT message to network layer");
         return EA_SUCCESS;
     }
 
     ea_status pass_reject(message *reject)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received NEW_CONNECTION_REJECT Message");
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received NEW_CONNECTION_REJECT Message");
         if (!tws_append_output(locals[OUTPUT], reject, logger))
             return tws_validator_drop(reject);
-        EA_LOG(logger, EA_LEVEL_EVENT, "Forwarded NEW_CONNECTION_REJECT message");
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Forwarded NEW_CONNECTION_REJECT message");
         return EA_SUCCESS;
     }
 
@@ -360,8 +364,8 @@ struct tws_send_steps : worker_steps
                 status = pass_reject(msg);
             else
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "UNKNOWN MESSAGE TAG:Message tag is[%d] Surely a Bug",
-                       msg->tag);
+                EA_LOG_IN(routine, logger, EA_LEVEL_BUSINESS_ERROR,
+                          "UNKNOWN MESSAGE TAG:Message tag is[%d] Surely a Bug", msg->tag);
                 tws_validator_drop(msg);
             }
             if (status != EA_SUCCESS)
@@ -383,11 +387,11 @@ struct tws_send_steps : worker_steps
 uint32_t tws_receive_validate_thread(void *argument)
 {
     return worker_thread_main_checked<tws_receive_steps, tws_receive_validate_thread_args>(
-        argument, "input local queue is not created");
+        argument, __func__, "input local queue is not created");
 }
 
 uint32_t tws_send_validate_thread(void *argument)
 {
     return worker_thread_main_checked<tws_send_steps, tws_send_validate_thread_args>(
-        argument, "input local queue is not created");
+        argument, __func__, "input local queue is not created");
 }

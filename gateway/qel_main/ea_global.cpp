@@ -28,45 +28,51 @@ static bool ea_global_is_network_event_queue(int index)
            index == SQ_BOX_COMM_TO_TH_NETWORK;
 }
 
-static bool ea_global_key_missing(const char *key, const char *config_file, logger_object *logger)
+// The helpers below log under the name of the function they work for, ea_global_create,
+// which hands it down as `caller`.
+static bool ea_global_key_missing(const char *key, const char *config_file, logger_object *logger,
+                                  const char *caller)
 {
-    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] parameter not found in config file [%s]", key, config_file);
+    EA_LOG_IN(caller, logger, EA_LEVEL_SYSTEM_ERROR, "[%s] parameter not found in config file [%s]", key,
+              config_file);
     return false;
 }
 
 // A required integer key that must lie in [minimum, maximum]: the fields that keep these
 // values are 16 bits wide, so an out-of-range value fails start-up instead of wrapping.
 static bool ea_global_read_bounded(const char *config_file, const char *key, int32_t minimum, int32_t maximum,
-                                   int32_t *value, logger_object *logger)
+                                   int32_t *value, logger_object *logger, const char *caller)
 {
     // A value below the minimum counts as missing, as it always has for these keys.
     if (config_file_read_int(config_file, key, value) != EA_SUCCESS || *value < minimum)
-        return ea_global_key_missing(key, config_file, logger);
+        return ea_global_key_missing(key, config_file, logger, caller);
     if (*value > maximum)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "[%s] value [%d] in config file [%s] is out of range [%d, %d]",
-               key, *value, config_file, minimum, maximum);
+        EA_LOG_IN(caller, logger, EA_LEVEL_SYSTEM_ERROR,
+                  "[%s] value [%d] in config file [%s] is out of range [%d, %d]", key, *value, config_file,
+                  minimum, maximum);
         return false;
     }
     return true;
 }
 
-static bool ea_global_read_keys(ea_global *global, const char *config_file, logger_object *logger)
+static bool ea_global_read_keys(ea_global *global, const char *config_file, logger_object *logger,
+                                const char *caller)
 {
     if (config_file_read_string(config_file, "FIX_FILE_PATH", global->fix_file_path,
                                 sizeof(global->fix_file_path)) != EA_SUCCESS)
-        return ea_global_key_missing("FIX_FILE_PATH", config_file, logger);
+        return ea_global_key_missing("FIX_FILE_PATH", config_file, logger, caller);
 
     int32_t links = 1;
     if (config_file_read_int(config_file, "NUMBER_OF_LINKS", &links) == EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] parameter found in config file [%s]", "NUMBER_OF_LINKS",
-               config_file);
+        EA_LOG_IN(caller, logger, EA_LEVEL_EVENT, "[%s] parameter found in config file [%s]",
+                  "NUMBER_OF_LINKS", config_file);
         if (links < 1 || links > 0xFFFF)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                   "[%s] value [%d] in config file [%s] is out of range [%d, %d]", "NUMBER_OF_LINKS", links,
-                   config_file, 1, 0xFFFF);
+            EA_LOG_IN(caller, logger, EA_LEVEL_SYSTEM_ERROR,
+                      "[%s] value [%d] in config file [%s] is out of range [%d, %d]", "NUMBER_OF_LINKS",
+                      links, config_file, 1, 0xFFFF);
             return false;
         }
     }
@@ -75,31 +81,32 @@ static bool ea_global_read_keys(ea_global *global, const char *config_file, logg
     // Workstation slots and FIX slots together number 2 x MAX_TWS_CLIENTS, and slot
     // indexes travel in 16-bit fields.
     int32_t clients = 0;
-    if (!ea_global_read_bounded(config_file, "MAX_TWS_CLIENTS", 1, 0x7FFF, &clients, logger))
+    if (!ea_global_read_bounded(config_file, "MAX_TWS_CLIENTS", 1, 0x7FFF, &clients, logger, caller))
         return false;
     global->max_tws_clients = static_cast<uint16_t>(clients);
 
     if (!ea_global_read_bounded(config_file, "INTERFACE_REALTIME_PORT_NUMBER", 1, 65535,
-                                &global->interface_realtime_port, logger) ||
+                                &global->interface_realtime_port, logger, caller) ||
         !ea_global_read_bounded(config_file, "INTERFACE_INTERACTIVE_PORT_NUMBER", 1, 65535,
-                                &global->interface_interactive_port, logger))
+                                &global->interface_interactive_port, logger, caller))
         return false;
 
     int32_t flow = 1;
     if (config_file_read_int(config_file, "FLOW_CONTROL_COUNT", &flow) == EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] parameter found in config file [%s]", "FLOW_CONTROL_COUNT",
-               config_file);
+        EA_LOG_IN(caller, logger, EA_LEVEL_EVENT, "[%s] parameter found in config file [%s]",
+                  "FLOW_CONTROL_COUNT", config_file);
         if (flow < 1)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT, "FLOW_CONTROL_COUNT is [%d] so taking default value[%d]", flow, 1);
+            EA_LOG_IN(caller, logger, EA_LEVEL_EVENT,
+                      "FLOW_CONTROL_COUNT is [%d] so taking default value[%d]", flow, 1);
             flow = 1;
         }
         else if (flow > 0xFFFF)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                   "[%s] value [%d] in config file [%s] is out of range [%d, %d]", "FLOW_CONTROL_COUNT", flow,
-                   config_file, 1, 0xFFFF);
+            EA_LOG_IN(caller, logger, EA_LEVEL_SYSTEM_ERROR,
+                      "[%s] value [%d] in config file [%s] is out of range [%d, %d]", "FLOW_CONTROL_COUNT",
+                      flow, config_file, 1, 0xFFFF);
             return false;
         }
     }
@@ -107,12 +114,13 @@ static bool ea_global_read_keys(ea_global *global, const char *config_file, logg
     return true;
 }
 
-static ea_flag *ea_global_new_flags(uint32_t count, const char *name, logger_object *logger)
+static ea_flag *ea_global_new_flags(uint32_t count, const char *name, logger_object *logger,
+                                    const char *caller)
 {
     ea_flag *flags = new (std::nothrow) ea_flag[count];
     if (flags == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "memory allocation failed for %s", name);
+        EA_LOG_IN(caller, logger, EA_LEVEL_SYSTEM_ERROR, "memory allocation failed for %s", name);
         return nullptr;
     }
     for (uint32_t i = 0; i < count; ++i)
@@ -120,68 +128,74 @@ static ea_flag *ea_global_new_flags(uint32_t count, const char *name, logger_obj
     return flags;
 }
 
-static bool ea_global_allocate_arrays(ea_global *global, logger_object *logger)
+static bool ea_global_allocate_arrays(ea_global *global, logger_object *logger, const char *caller)
 {
     uint32_t links = global->number_of_links;
-    return (global->box_rate_control_count = ea_global_new_flags(links, "box_rate_control_count", logger)) &&
+    return (global->box_rate_control_count =
+                ea_global_new_flags(links, "box_rate_control_count", logger, caller)) &&
            (global->recovery_queue_overflow =
-                ea_global_new_flags(links, "recovery_queue_overflow", logger)) &&
-           (global->allow_invitations_flag = ea_global_new_flags(links, "allow_invitations_flag", logger)) &&
-           (global->user_logoff_in_progress =
-                ea_global_new_flags(2u * global->max_tws_clients, "user_logoff_in_progress", logger)) &&
-           (global->session_recovery_flag = ea_global_new_flags(links, "session_recovery_flag", logger));
+                ea_global_new_flags(links, "recovery_queue_overflow", logger, caller)) &&
+           (global->allow_invitations_flag =
+                ea_global_new_flags(links, "allow_invitations_flag", logger, caller)) &&
+           (global->user_logoff_in_progress = ea_global_new_flags(
+                2u * global->max_tws_clients, "user_logoff_in_progress", logger, caller)) &&
+           (global->session_recovery_flag =
+                ea_global_new_flags(links, "session_recovery_flag", logger, caller));
 }
 
 // Logs the field that could not be created; always false so it ends the creation chain.
-static bool ea_global_module_failed(const char *text, logger_object *logger)
+static bool ea_global_module_failed(const char *text, logger_object *logger, const char *caller)
 {
-    EA_LOG(logger, EA_LEVEL_CONTINUATION, "%s", text);
+    EA_LOG_IN(caller, logger, EA_LEVEL_CONTINUATION, "%s", text);
     return false;
 }
 
 static bool ea_global_create_modules(ea_global *g, const char *config_file, logger_object *logger,
-                                     logger_object *fix_logger)
+                                     logger_object *fix_logger, const char *caller)
 {
     if (!(g->state_controller_info_p = state_controller_info_create(
               &g->abnormal_state_flag, &g->base_rate_control, g->array_of_shared_queues, logger)))
-        return ea_global_module_failed("ea_global_ptr->state_controller_info: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->state_controller_info: is NULL.", logger, caller);
     if (!(g->user_link_info_p = user_link_info_create(config_file, g->number_of_links, logger)))
-        return ea_global_module_failed("ea_global_ptr->user_link_info: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->user_link_info: is NULL.", logger, caller);
     if (!(g->tcp_nw_info_p = tcp_nw_info_create(
               config_file, g->max_tws_clients, g->allow_invitations_flag, g->recovery_queue_overflow,
               &g->abnormal_state_flag, g->user_logoff_in_progress, g->session_recovery_flag, logger)))
-        return ea_global_module_failed("ea_global_ptr->tcp_nw_info_p: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->tcp_nw_info_p: is NULL.", logger, caller);
     if (!(g->th_nw_info_p = th_nw_info_create(config_file, g->number_of_links, g->box_rate_control_count,
                                               g->user_link_info_p, g->allow_invitations_flag, logger)))
-        return ea_global_module_failed("ea_global_ptr->th_nw_info: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->th_nw_info: is NULL.", logger, caller);
     if (!(g->box_com_info_container_p = box_comm_info_container_create(
               config_file, g->number_of_links, g->box_rate_control_count, g->user_link_info_p,
               &g->base_rate_control, g->max_tws_clients, logger)))
-        return ea_global_module_failed("ea_global_ptr->box_com_info_container_p: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->box_com_info_container_p: is NULL.", logger, caller);
     if (!(g->user_session_info_container_p = user_session_info_container_create(
               g->max_tws_clients, g->user_link_info_p, g->box_com_info_container_p, g->box_rate_control_count,
               g->user_logoff_in_progress, g->number_of_links, logger)))
-        return ea_global_module_failed("ea_global_ptr->user_session_info_container_p: is NULL", logger);
+        return ea_global_module_failed("ea_global_ptr->user_session_info_container_p: is NULL", logger,
+                                       caller);
     if (!(g->host_session_container_p = host_session_info_container_create(
               config_file, g->number_of_links, g->box_com_info_container_p, g->recovery_queue_overflow,
               &g->base_rate_control, g->session_recovery_flag, logger)))
-        return ea_global_module_failed("ea_global_ptr->host_session_container_p: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->host_session_container_p: is NULL.", logger, caller);
     if (!(g->request_data_proc_info_container_p =
               request_data_proc_info_container_create(g->number_of_links, g->box_rate_control_count, logger)))
         return ea_global_module_failed(
-            "ea_global_ptr->ea_global_ptr->request_data_proc_info_container: is NULL.", logger);
+            "ea_global_ptr->ea_global_ptr->request_data_proc_info_container: is NULL.", logger, caller);
     if (!(g->response_data_proc_info_container_p = response_data_proc_info_container_create(logger)))
-        return ea_global_module_failed("ea_global_ptr->response_data_proc_info_container:is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->response_data_proc_info_container:is NULL.", logger,
+                                       caller);
     if (!(g->interface_info_p =
               interface_info_create(config_file, g->user_session_info_container_p,
                                     g->box_com_info_container_p, g->user_link_info_p, logger)))
-        return ea_global_module_failed("ea_global_ptr->interface_info: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->interface_info: is NULL.", logger, caller);
     if (!(g->interface_nw_info_interactive =
               interface_nw_info_create(1, static_cast<uint16_t>(g->interface_interactive_port), logger)))
-        return ea_global_module_failed("ea_global_ptr->interface_nw_info_interactive: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->interface_nw_info_interactive: is NULL.", logger,
+                                       caller);
     if (!(g->interface_nw_info_realtime =
               interface_nw_info_create(1, static_cast<uint16_t>(g->interface_realtime_port), logger)))
-        return ea_global_module_failed("ea_global_ptr->interface_nw_info_realtime: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->interface_nw_info_realtime: is NULL.", logger, caller);
     if (!(g->fix_nw_info = fix_nw_info_create(
               g->flow_control_count, g->fix_file_path, config_file,
               g->array_of_shared_queues[SQ_FIX_TO_USER_SESSION],
@@ -189,7 +203,7 @@ static bool ea_global_create_modules(ea_global *g, const char *config_file, logg
               g->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE], g->max_tws_clients, &g->shutdown_flag,
               g->allow_invitations_flag, g->recovery_queue_overflow, &g->abnormal_state_flag,
               g->session_recovery_flag, g->user_logoff_in_progress, &g->day_flags[14], fix_logger)))
-        return ea_global_module_failed("ea_global_ptr->fix_nw_info: is NULL.", logger);
+        return ea_global_module_failed("ea_global_ptr->fix_nw_info: is NULL.", logger, caller);
     return true;
 }
 
@@ -218,8 +232,9 @@ ea_global *ea_global_create(const char *config_file, logger_object *logger, logg
     }
 
     ea_flag_set(&global->base_rate_control, EA_INITIAL_BASE_RATE_CONTROL);
-    if (!ea_global_read_keys(global, config_file, logger) || !ea_global_allocate_arrays(global, logger) ||
-        !ea_global_create_modules(global, config_file, logger, fix_logger))
+    if (!ea_global_read_keys(global, config_file, logger, __func__) ||
+        !ea_global_allocate_arrays(global, logger, __func__) ||
+        !ea_global_create_modules(global, config_file, logger, fix_logger, __func__))
     {
         ea_global_destroy(global, logger);
         return nullptr;

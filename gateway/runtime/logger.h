@@ -132,6 +132,11 @@ void logger_object_free(logger_object *logger);
 #define EA_LOG(logger, level, ...)                                                                           \
     logger_object_log_message(logger_object_set_context((logger), (level), __func__, __FILE__, __LINE__),    \
                               __VA_ARGS__)
+// The same under the name of the function whose line it is, handed down by that function to
+// the helper or step that writes the line for it.
+#define EA_LOG_IN(function, logger, level, ...)                                                              \
+    logger_object_log_message(logger_object_set_context((logger), (level), (function), __FILE__, __LINE__),  \
+                              __VA_ARGS__)
 
 // Frees through a null test; a pointer already null prints the given name to standard
 // error ("message is already NULL. File [...], line [...]") and frees nothing.

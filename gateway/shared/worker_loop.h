@@ -11,8 +11,9 @@
 //
 // A step returns EA_SUCCESS to go on; any other status ends the loop with that status, the
 // step having logged why. The texts and the order of work inside the steps are the
-// thread's own. Header only (and C++14), so that the FIX front end and the processing
-// layer use it as the other modules do.
+// thread's own, and so is the name they are logged under: the thread routine hands its
+// name down (`routine`), and the steps and the lines written here for the thread use it. Header only (and
+// C++14), so that the FIX front end and the processing layer use it as the other modules do.
 #pragma once
 
 #include <cstddef>
@@ -23,18 +24,20 @@
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/queue.h"
 
-// The steps a thread may leave out.
+// The steps a thread may leave out, and the name its lines are logged under.
 struct worker_steps
 {
+    const char *routine = "";
+
     ea_status new_day() { return EA_SUCCESS; }
     ea_status process() { return EA_SUCCESS; }
     ea_status each_pass() { return EA_SUCCESS; }
 };
 
-// A step's failure: logs the text and gives EA_ERROR.
-inline ea_status worker_step_failed(logger_object *logger, const char *text)
+// A step's failure: logs the text under the thread routine's name and gives EA_ERROR.
+inline ea_status worker_step_failed(const char *routine, logger_object *logger, const char *text)
 {
-    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+    EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
     return EA_ERROR;
 }
 
@@ -93,37 +96,41 @@ template <size_t N> uint32_t worker_thread_end(ea_flag *shutdown_flag, queue *(&
     return static_cast<uint32_t>(result);
 }
 
-// A worker thread's life after its argument record was checked: its local queues are made
-// (`creation_failure` is logged when one cannot be), the loop runs, the thread ends. The
-// argument record carries the shutdown flag, the thread's day flag and its logger.
+// A worker thread's life after its argument record was checked: the steps take the thread
+// routine's name, its local queues are made (`creation_failure` is logged when one cannot
+// be), the loop runs, the thread ends. The argument record carries the shutdown flag, the
+// thread's day flag and its logger.
 template <typename Args, typename Steps, size_t N>
-uint32_t worker_thread_run(const Args *args, Steps &steps, queue *(&locals)[N], const char *creation_failure)
+uint32_t worker_thread_run(const Args *args, Steps &steps, queue *(&locals)[N], const char *routine,
+                           const char *creation_failure)
 {
+    steps.routine = routine;
     ea_status result = EA_ERROR;
     if (worker_queues_create(locals) >= 0)
-        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", creation_failure);
+        EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", creation_failure);
     else
         result = worker_loop_run(steps, args->shutdown_flag, args->day_flag, args->logger);
     return worker_thread_end(args->shutdown_flag, locals, result);
 }
 
-// A worker thread's routine whose Steps are made from the argument record and hold the
-// thread's local queues in `locals`.
-template <typename Steps, typename Args> uint32_t worker_thread_main(Args *args, const char *creation_failure)
+// A worker thread's routine, named `routine`, whose Steps are made from the argument record
+// and hold the thread's local queues in `locals`.
+template <typename Steps, typename Args>
+uint32_t worker_thread_main(Args *args, const char *routine, const char *creation_failure)
 {
     Steps steps(args);
-    return worker_thread_run(args, steps, steps.locals, creation_failure);
+    return worker_thread_run(args, steps, steps.locals, routine, creation_failure);
 }
 
 // The same for a thread that first makes sure it was given an argument record.
 template <typename Steps, typename Args>
-uint32_t worker_thread_main_checked(void *argument, const char *creation_failure)
+uint32_t worker_thread_main_checked(void *argument, const char *routine, const char *creation_failure)
 {
     Args *args = static_cast<Args *>(argument);
     if (args == nullptr)
     {
-        EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
+        EA_LOG_IN(routine, nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
         return EA_ERROR;
     }
-    return worker_thread_main<Steps>(args, creation_failure);
+    return worker_thread_main<Steps>(args, routine, creation_failure);
 }

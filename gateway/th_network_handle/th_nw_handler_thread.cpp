@@ -347,18 +347,20 @@ ea_status th_nw_move_each(queue *local, shared_queue *sq, logger_object *logger)
     return EA_SUCCESS;
 }
 
-ea_status th_nw_insert_all(queue *local, shared_queue *sq, const char *failure_text, logger_object *logger)
+ea_status th_nw_insert_all(queue *local, shared_queue *sq, const char *failure_text, logger_object *logger,
+                           const char *routine)
 {
     if (queue_get_count(local) == 0)
         return EA_SUCCESS;
     if (shared_queue_insert(sq, local) == EA_SUCCESS)
         return EA_SUCCESS;
-    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", failure_text);
+    EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "%s", failure_text);
     return EA_ERROR;
 }
 
-// The wait for sockets and input queues; EA_ERROR ends the thread.
-ea_status th_nw_wait(th_nw_handler_thread_args *args, queue **locals)
+// The wait for sockets and input queues; EA_ERROR ends the thread. The loop's own lines
+// are logged under the name of the thread routine, `routine`.
+ea_status th_nw_wait(th_nw_handler_thread_args *args, queue **locals, const char *routine)
 {
     shared_queue *inputs[2] = {args->send_validator_queue, args->box_comm_queue};
     queue *input_locals[2] = {locals[LOCAL_FROM_SEND_VALIDATOR], locals[LOCAL_FROM_BOX_COMM]};
@@ -366,19 +368,19 @@ ea_status th_nw_wait(th_nw_handler_thread_args *args, queue **locals)
                                 locals[LOCAL_FRAMES_READ], locals[LOCAL_NOTIFICATIONS], input_locals,
                                 args->logger) == EA_ERROR)
     {
-        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_get_elements returns ERROR");
+        EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_get_elements returns ERROR");
         return EA_ERROR;
     }
     return EA_SUCCESS;
 }
 
 // One pass after the wait, whatever it brought; EA_ERROR ends the thread.
-ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
+ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals, const char *routine)
 {
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
     if (th_nw_insert_all(locals[LOCAL_FRAMES_READ], args->receive_validator_queue,
-                         "Shared queue insertion operation failed", logger) != EA_SUCCESS)
+                         "Shared queue insertion operation failed", logger, routine) != EA_SUCCESS)
         return EA_ERROR;
 
     queue *from_validator = locals[LOCAL_FROM_SEND_VALIDATOR];
@@ -398,29 +400,29 @@ ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals)
         return EA_ERROR;
     if (th_nw_info_check_queue_thresholds(links, logger) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_check_queue_thresholds() failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_check_queue_thresholds() failed");
         return EA_ERROR;
     }
     if (th_nw_info_send_pending(links, locals[LOCAL_PULL_NOTICES], logger) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_pending() failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_pending() failed");
         return EA_ERROR;
     }
-    if (th_nw_insert_all(locals[LOCAL_PULL_NOTICES], args->pull_queue, "shared_queue_insert failed",
-                         logger) != EA_SUCCESS)
+    if (th_nw_insert_all(locals[LOCAL_PULL_NOTICES], args->pull_queue, "shared_queue_insert failed", logger,
+                         routine) != EA_SUCCESS)
         return EA_ERROR;
     if (th_nw_info_check_queue_thresholds(links, logger) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_check_queue_thresholds() failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_check_queue_thresholds() failed");
         return EA_ERROR;
     }
     if (th_nw_info_process_links(links, locals[LOCAL_HEART_BEAT_NOTICES], logger) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_process_links() failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_process_links() failed");
         return EA_ERROR;
     }
     return th_nw_insert_all(locals[LOCAL_HEART_BEAT_NOTICES], args->heart_beat_queue,
-                            "shared_queue_insert() failed", logger);
+                            "shared_queue_insert() failed", logger, routine);
 }
 
 struct th_nw_steps : worker_steps
@@ -428,8 +430,8 @@ struct th_nw_steps : worker_steps
     th_nw_handler_thread_args *args;
     queue *locals[LOCAL_QUEUE_COUNT];
 
-    ea_status wait() { return th_nw_wait(args, locals); }
-    ea_status process() { return th_nw_pass(args, locals); }
+    ea_status wait() { return th_nw_wait(args, locals, routine); }
+    ea_status process() { return th_nw_pass(args, locals, routine); }
 };
 } // namespace
 
@@ -442,6 +444,7 @@ uint32_t th_nw_handler_thread(void *argument)
         return EA_ERROR;
     }
     th_nw_steps steps{{}, args, {}};
+    steps.routine = __func__;
     const int missing = worker_queues_create(steps.locals);
     if (missing >= 0)
     {

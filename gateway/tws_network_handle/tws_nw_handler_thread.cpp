@@ -291,7 +291,7 @@ struct tws_nw_handler_steps : worker_steps
             return EA_SUCCESS;
         if (status == EA_NO_DATA || status == EA_VALID)
             return EA_NO_DATA;
-        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
+        EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_client failed");
         return EA_ERROR;
     }
 
@@ -307,19 +307,19 @@ struct tws_nw_handler_steps : worker_steps
         if (tcp_nw_info_check_idle_clients(args->server, state.locals[LOCAL_DISCONNECTS], logger) !=
             EA_SUCCESS)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_check_idle_clients failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_check_idle_clients failed");
             return EA_ERROR;
         }
         if (tcp_nw_info_send_pending_invitations(args->server, state.locals[LOCAL_NOTIFICATIONS], logger) !=
             EA_SUCCESS)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending_invitations failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending_invitations failed");
             return EA_ERROR;
         }
         if (tcp_nw_info_send_pending(args->server, state.locals[LOCAL_DISCONNECTS],
                                      state.locals[LOCAL_NOTIFICATIONS], logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_send_pending failed");
             return EA_ERROR;
         }
         // Journal-download records handed back by the send side go before the disconnects.
@@ -334,5 +334,5 @@ struct tws_nw_handler_steps : worker_steps
 uint32_t tws_nw_handler_thread(void *argument)
 {
     return worker_thread_main_checked<tws_nw_handler_steps, tws_nw_handler_thread_args>(
-        argument, "local mesg queue creation failed");
+        argument, __func__, "local mesg queue creation failed");
 }

@@ -14,11 +14,18 @@
 // through here, and its entry is replaced when its number comes back. Only a descriptor
 // made elsewhere is asked whether it is a socket, whether it listens and whether it has a
 // peer, each time.
+//
+// The entry also keeps the socket's identity (device and inode of its open file). A socket
+// closed with a plain close() instead of the socket layer's leaves its entry behind, and a
+// socket made elsewhere may get its number; an association checks the identity (one
+// fstat) and, when the descriptor is not the socket remembered, drops the entry and asks
+// the kernel, instead of taking the new socket for a listener or leaving it blocking.
 #include "platform/core/pf_net_event.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,15 +49,23 @@ enum socket_state : uint8_t
     STATE_DEAD, // closed by the peer or failed: nothing more to report
 };
 
+// The open file behind a descriptor, which a number that comes back does not share.
+struct socket_identity
+{
+    dev_t dev;
+    ino_t ino;
+};
+
 struct net_socket
 {
     int fd;
     uint64_t serial;
     socket_state state;
-    bool known;          // made by the socket layer: its state is remembered, not asked
-    bool nonblocking;    // known to be non-blocking
-    bool listener;       // known to listen (it stays a listener when poll finds it failed)
-    pf_net_event *event; // null when not associated
+    bool known;               // made by the socket layer: its state is remembered, not asked
+    socket_identity identity; // of the socket made, when known
+    bool nonblocking;         // known to be non-blocking
+    bool listener;            // known to listen (it stays a listener when poll finds it failed)
+    pf_net_event *event;      // null when not associated
     int32_t mask;
     std::atomic<int32_t> enabled; // events that may be reported now
     int32_t recorded;
@@ -120,6 +135,7 @@ net_socket *new_entry(int fd)
     s->serial = g_next_serial++;
     s->state = STATE_IDLE;
     s->known = false;
+    s->identity = socket_identity{};
     s->nonblocking = false;
     s->listener = false;
     s->event = nullptr;
@@ -185,26 +201,55 @@ void attach(net_socket *s, pf_net_event *event, int32_t mask)
     event->sockets.push_back(s);
 }
 
+bool identify(int fd, socket_identity *identity)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+    {
+        return false;
+    }
+    identity->dev = st.st_dev;
+    identity->ino = st.st_ino;
+    return true;
+}
+
+bool same_socket(const socket_identity &a, const socket_identity &b)
+{
+    return a.dev == b.dev && a.ino == b.ino;
+}
+
+// Under g_net_lock: the number's entry, if any, is gone.
+void forget(int fd)
+{
+    std::atomic<net_socket *> *slot = slot_for(fd, false);
+    net_socket *s = slot == nullptr ? nullptr : slot->load(std::memory_order_relaxed);
+    if (s != nullptr)
+    {
+        detach(s);
+        slot->store(nullptr, std::memory_order_release);
+        delete s;
+    }
+}
+
 // Under g_net_lock: forgets whatever the number meant before and starts a fresh entry for
-// a socket the socket layer has just made. Null when there is no memory for it.
-net_socket *replace_entry(int fd, bool nonblocking)
+// a socket the socket layer has just made, remembered when its identity is known (null
+// identity: asked like a socket made elsewhere). Null when there is no memory for it.
+net_socket *replace_entry(int fd, bool nonblocking, const socket_identity *identity)
 {
     std::atomic<net_socket *> *slot = slot_for(fd, true);
     if (slot == nullptr)
     {
         return nullptr;
     }
-    net_socket *old = slot->load(std::memory_order_relaxed);
-    if (old != nullptr)
-    {
-        detach(old);
-        slot->store(nullptr, std::memory_order_release);
-        delete old;
-    }
+    forget(fd);
     net_socket *s = new_entry(fd);
     if (s != nullptr)
     {
-        s->known = true;
+        s->known = identity != nullptr;
+        if (identity != nullptr)
+        {
+            s->identity = *identity;
+        }
         s->nonblocking = nonblocking;
         slot->store(s, std::memory_order_release);
     }
@@ -568,8 +613,17 @@ int32_t pf_net_event_select(int fd, pf_net_event *event, int32_t mask)
         pf_set_last_error(PF_WSAEINVAL);
         return -1;
     }
+    // Only an association that will be polled relies on what is remembered.
+    socket_identity seen{};
+    const bool identified = mask != 0 && identify(fd, &seen);
     std::unique_lock<std::mutex> guard(g_net_lock);
     net_socket *s = lookup(fd);
+    if (s != nullptr && s->known && mask != 0 && !(identified && same_socket(s->identity, seen)))
+    {
+        // Closed without the socket layer, and the number now belongs to another socket.
+        forget(fd);
+        s = nullptr;
+    }
     if (s != nullptr && s->known)
     {
         if (mask != 0 && !s->nonblocking)
@@ -640,21 +694,16 @@ int32_t pf_net_event_enum(int fd, int32_t *events, int32_t errors[PF_FD_MAX_EVEN
 void pf_net_socket_on_create(int fd)
 {
     // A descriptor number that comes back must not inherit the state of its last use.
+    socket_identity identity{};
+    const bool identified = identify(fd, &identity);
     std::lock_guard<std::mutex> guard(g_net_lock);
-    replace_entry(fd, false);
+    replace_entry(fd, false, identified ? &identity : nullptr);
 }
 
 void pf_net_socket_on_close(int fd)
 {
     std::lock_guard<std::mutex> guard(g_net_lock);
-    std::atomic<net_socket *> *slot = slot_for(fd, false);
-    net_socket *s = slot == nullptr ? nullptr : slot->load(std::memory_order_relaxed);
-    if (s != nullptr)
-    {
-        detach(s);
-        slot->store(nullptr, std::memory_order_release);
-        delete s;
-    }
+    forget(fd);
 }
 
 void pf_net_socket_on_listen(int fd)
@@ -680,6 +729,8 @@ void pf_net_socket_on_connect(int fd, bool pending)
 
 void pf_net_socket_on_accept(int listener, int accepted, bool nonblocking)
 {
+    socket_identity identity{};
+    const bool identified = accepted >= 0 && identify(accepted, &identity);
     std::lock_guard<std::mutex> guard(g_net_lock);
     net_socket *l = lookup(listener);
     if (l == nullptr)
@@ -691,7 +742,7 @@ void pf_net_socket_on_accept(int listener, int accepted, bool nonblocking)
     {
         return;
     }
-    net_socket *s = replace_entry(accepted, nonblocking);
+    net_socket *s = replace_entry(accepted, nonblocking, identified ? &identity : nullptr);
     if (s == nullptr)
     {
         return;

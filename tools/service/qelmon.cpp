@@ -141,8 +141,10 @@ std::string enter_working_folder(const char *working)
 }
 
 // Sends both outputs to the default text log (the terminal's kept for a failure) and
-// creates the logger container; null after the failure has been told.
-logger_object_container *open_logs(const qelmon_options &options, const std::string &folder)
+// creates the logger container; null after the failure has been told. Its lines are those
+// of the start-up, logged under the name of `caller` (main), as are run_action's.
+logger_object_container *open_logs(const qelmon_options &options, const std::string &folder,
+                                   const char *caller)
 {
     const char *action = options.action ? options.action : "";
     const char *config_file = options.config_file;
@@ -156,8 +158,8 @@ logger_object_container *open_logs(const qelmon_options &options, const std::str
     {
         qel_service_note_failure(config_file == nullptr ? "no configuration file given (-c)"
                                                         : "the configuration file cannot be read");
-        qel_service::logging_info_logf(nullptr, qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__,
-                                       __LINE__, "Configuration file [%s] cannot be read.",
+        qel_service::logging_info_logf(nullptr, qel_tools::LOG_LEVEL_SYSTEM_ERROR, caller, __FILE__, __LINE__,
+                                       "Configuration file [%s] cannot be read.",
                                        config_file ? config_file : "");
         tell_terminal(action, folder, "-");
         return nullptr;
@@ -167,14 +169,14 @@ logger_object_container *open_logs(const qelmon_options &options, const std::str
     {
         qel_service_note_failure("Creation of logger object container failed.");
         qel_service::logging_info_log(nullptr, "Creation of logger object container failed.",
-                                      qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, __FILE__, __LINE__);
+                                      qel_tools::LOG_LEVEL_SYSTEM_ERROR, caller, __FILE__, __LINE__);
         tell_terminal(action, folder, "-");
     }
     return container;
 }
 
 int32_t run_action(const std::string &what, const std::string &folder, const char *config_file,
-                   logger_object_container *container)
+                   logger_object_container *container, const char *caller)
 {
     logger_object *logger = container->loggers[0];
     if (what == "CREATE")
@@ -187,7 +189,11 @@ int32_t run_action(const std::string &what, const std::string &folder, const cha
         return control_qel_service(QEL_CONTROL_STOP, logger);
     if (what == "RUN")
         return qel_service_initialize(container, logger);
-    QEL_FAIL(logger, "Invalid action [%s] specified.", what.c_str());
+    char text[1024];
+    snprintf(text, sizeof text, "Invalid action [%s] specified.", what.c_str());
+    qel_service_note_failure(text);
+    qel_service::logging_info_log(logger, text, qel_tools::LOG_LEVEL_SYSTEM_ERROR, caller, __FILE__,
+                                  __LINE__);
     return QEL_FAILURE;
 }
 } // namespace
@@ -200,11 +206,11 @@ int main(int argc, char **argv)
     if (ended >= 0)
         return ended;
     std::string folder = enter_working_folder(options.working);
-    logger_object_container *container = open_logs(options, folder);
+    logger_object_container *container = open_logs(options, folder, __func__);
     if (container == nullptr)
         return QEL_FAILURE;
     std::string what = options.action != nullptr ? options.action : "";
-    int32_t result = run_action(what, folder, options.config_file, container);
+    int32_t result = run_action(what, folder, options.config_file, container, __func__);
     std::string log_folder = container->info->log_folder;
     logger_object_container_destroy(container);
     if (result != QEL_SUCCESS)

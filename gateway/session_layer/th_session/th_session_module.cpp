@@ -131,7 +131,8 @@ struct th_session_steps : worker_steps
         const ea_status status =
             shared_queue_get_elements_from_multiple_queues(inputs, 4, locals, args->wait_time_ms);
         if (status == EA_ERROR)
-            return worker_step_failed(logger, "shared queue get elements from multiple queues failed");
+            return worker_step_failed(routine, logger,
+                                      "shared queue get elements from multiple queues failed");
         return status == EA_NO_DATA ? EA_NO_DATA : EA_SUCCESS;
     }
 
@@ -139,25 +140,26 @@ struct th_session_steps : worker_steps
     {
         const char *failure = nullptr;
         if (th_session_module_heart_beats(args, locals[IN_HEART_BEAT_NOTICES], &failure) != EA_SUCCESS)
-            return worker_step_failed(logger, failure);
+            return worker_step_failed(routine, logger, failure);
 
         if (queue_get_count(locals[IN_REQUESTS]) != 0)
         {
             if (host_session_info_container_process_request_messages(
                     container, locals[OUT_SEND_VALIDATOR], locals[IN_REQUESTS], logger) != EA_SUCCESS)
                 return worker_step_failed(
-                    logger, "host_session_info_container_process_request_messages returned EA_ERROR.");
+                    routine, logger,
+                    "host_session_info_container_process_request_messages returned EA_ERROR.");
             if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
-                return worker_step_failed(logger, "shared queue insert failed");
+                return worker_step_failed(routine, logger, "shared queue insert failed");
         }
         if (queue_get_count(locals[IN_BOX_RECORDS]) != 0)
         {
             if (host_session_info_container_process_box_messages(
                     container, locals[OUT_SEND_VALIDATOR], locals[IN_BOX_RECORDS], logger) != EA_SUCCESS)
                 return worker_step_failed(
-                    logger, "host_session_info_container_process_box_messages returned EA_ERROR.");
+                    routine, logger, "host_session_info_container_process_box_messages returned EA_ERROR.");
             if (th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
-                return worker_step_failed(logger, "shared queue insert failed");
+                return worker_step_failed(routine, logger, "shared queue insert failed");
         }
         if (queue_get_count(locals[IN_RESPONSES]) != 0)
         {
@@ -166,13 +168,14 @@ struct th_session_steps : worker_steps
                     locals[OUT_SEND_VALIDATOR], locals[IN_RESPONSES], locals[OUT_BOX_COMM],
                     logger) != EA_SUCCESS)
                 return worker_step_failed(
-                    logger, "host_session_info_container_process_response_messages returned EA_ERROR.");
+                    routine, logger,
+                    "host_session_info_container_process_response_messages returned EA_ERROR.");
             if (th_session_module_move(locals[OUT_NOTIFICATIONS], args->notifications) != EA_SUCCESS ||
                 th_session_module_move(locals[OUT_BOX_COMM], args->to_box_comm) != EA_SUCCESS ||
                 th_session_module_move(locals[OUT_RESPONSE_PROCESSING], args->to_response_processing) !=
                     EA_SUCCESS ||
                 th_session_module_move(locals[OUT_SEND_VALIDATOR], args->to_th_send_validator) != EA_SUCCESS)
-                return worker_step_failed(logger, "shared queue insert failed");
+                return worker_step_failed(routine, logger, "shared queue insert failed");
         }
         return EA_SUCCESS;
     }
@@ -182,7 +185,7 @@ struct th_session_steps : worker_steps
     {
         const char *failure = nullptr;
         if (th_session_module_links(args, &failure) != EA_SUCCESS)
-            return worker_step_failed(logger, failure);
+            return worker_step_failed(routine, logger, failure);
         return EA_SUCCESS;
     }
 };
@@ -191,5 +194,5 @@ struct th_session_steps : worker_steps
 uint32_t th_session_module_thread(void *argument)
 {
     return worker_thread_main_checked<th_session_steps, th_session_module_thread_args>(
-        argument, "malloc failed for input local queues.");
+        argument, __func__, "malloc failed for input local queues.");
 }

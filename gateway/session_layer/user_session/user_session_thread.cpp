@@ -65,8 +65,8 @@ struct user_session_steps : worker_steps
             shared_queue_get_elements_from_multiple_queues(waited, INPUT_COUNT, inputs, args->wait_time_ms);
         if (status == EA_ERROR)
         {
-            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR,
-                   "shared_queue_get_elements_from_multiple_queues returned EA_ERROR");
+            EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR,
+                      "shared_queue_get_elements_from_multiple_queues returned EA_ERROR");
             return EA_ERROR;
         }
         return status == EA_NO_DATA ? EA_NO_DATA : EA_SUCCESS;
@@ -84,8 +84,8 @@ struct user_session_steps : worker_steps
                     args->container, inputs[input], outputs[OUTPUT_REQUEST_PROCESSING], outputs[input],
                     outputs[OUTPUT_FIX], outputs[OUTPUT_CONSOLE], args->logger) != EA_SUCCESS)
             {
-                EA_LOG(args->logger, EA_LEVEL_CONTINUATION,
-                       "user_session_info_container_process_input_request_messages returned EA_ERROR");
+                EA_LOG_IN(routine, args->logger, EA_LEVEL_CONTINUATION,
+                          "user_session_info_container_process_input_request_messages returned EA_ERROR");
                 return EA_ERROR;
             }
             if (!move_outputs(args, outputs))
@@ -97,8 +97,8 @@ struct user_session_steps : worker_steps
                 args->container, inputs[INPUT_REPLIES], outputs[OUTPUT_REQUEST_PROCESSING], outputs,
                 outputs[OUTPUT_CONSOLE], args->logger) != EA_SUCCESS)
         {
-            EA_LOG(args->logger, EA_LEVEL_CONTINUATION,
-                   "user_session_info_container_process_input_response_messages returned EA_ERROR");
+            EA_LOG_IN(routine, args->logger, EA_LEVEL_CONTINUATION,
+                      "user_session_info_container_process_input_response_messages returned EA_ERROR");
             return EA_ERROR;
         }
         return move_outputs(args, outputs) ? EA_SUCCESS : EA_ERROR;
@@ -111,7 +111,7 @@ struct user_session_steps : worker_steps
                                                       outputs, outputs[OUTPUT_CONSOLE],
                                                       args->logger) != EA_SUCCESS)
         {
-            EA_LOG(args->logger, EA_LEVEL_CONTINUATION, "process_users returned EA_ERROR");
+            EA_LOG_IN(routine, args->logger, EA_LEVEL_CONTINUATION, "process_users returned EA_ERROR");
             return EA_ERROR;
         }
         return move_outputs(args, outputs) ? EA_SUCCESS : EA_ERROR;
@@ -123,5 +123,5 @@ struct user_session_steps : worker_steps
 uint32_t user_session_thread(void *argument)
 {
     return worker_thread_main_checked<user_session_steps, user_session_thread_args>(
-        argument, "creation of local queue failed");
+        argument, __func__, "creation of local queue failed");
 }

@@ -1,7 +1,7 @@
 // Order reports as a client's session reads them under the dialect's client dictionary
 // (fuzz findings): a restated report's ExecRestatementReason 50, 51 or 52 is one of the
-// dialect's values, and an instrument kind other than FUT or OPT is left out of the
-// report instead of being sent as a SecurityType the client refuses.
+// dialect's values, and the instrument kind reaches the client whatever it is, blanks
+// kept, and is left out only when the record has none.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -49,6 +49,7 @@ struct Received
     std::string refusal; // empty when the client's session accepts the report
     std::string restatementReason;
     bool hasSecurityType = false;
+    std::string securityType;
 };
 
 // Converts the reply, puts on the header the session would, and reads it back as a client.
@@ -79,6 +80,8 @@ Received receive(const message *reply)
         if (read.isSetField(FIX::FIELD::ExecRestatementReason))
             r.restatementReason = read.getField(FIX::FIELD::ExecRestatementReason);
         r.hasSecurityType = read.isSetField(FIX::FIELD::SecurityType);
+        if (r.hasSecurityType)
+            r.securityType = read.getField(FIX::FIELD::SecurityType);
     }
     catch (FIX::Exception &e)
     {
@@ -105,18 +108,23 @@ TEST(FixReplyClientAcceptance, RestatedReportsCarryTheDialectsRestatementReasons
     }
 }
 
-TEST(FixReplyClientAcceptance, AnInstrumentKindOutsideTheDialectIsLeftOut)
+TEST(FixReplyClientAcceptance, AnyInstrumentKindIsCarriedWholeAndAnEmptyOneIsLeftOut)
 {
-    for (const char *kind : {"FUT", "OPT"})
+    for (const char *kind : {"FUT", "OPT", "B=C", "XYZ", "SPR", "   ", "F  "})
     {
         Received r = receive(orderReply(2073, ' ', kind).get());
         EXPECT_EQ(r.refusal, "") << kind;
-        EXPECT_TRUE(r.hasSecurityType) << kind;
+        EXPECT_EQ(r.securityType, kind);
     }
-    for (const char *kind : {"B=C", "XYZ", "   "})
+    for (int16_t transcode : {2012, 2074, 2075, 2170, 2231, 9002})
     {
-        Received r = receive(orderReply(2073, ' ', kind).get());
-        EXPECT_EQ(r.refusal, "") << kind;
-        EXPECT_FALSE(r.hasSecurityType) << kind;
+        Received r = receive(orderReply(transcode, ' ', "ABC").get());
+        EXPECT_EQ(r.refusal, "") << transcode;
+        EXPECT_EQ(r.securityType, "ABC") << transcode;
     }
+    Received cut = receive(orderReply(2073, ' ', "FU\0").get());
+    EXPECT_EQ(cut.securityType, "FU") << "the kind ends at its first zero byte";
+    Received none = receive(orderReply(2073, ' ', "\0\0\0").get());
+    EXPECT_EQ(none.refusal, "");
+    EXPECT_FALSE(none.hasSecurityType);
 }

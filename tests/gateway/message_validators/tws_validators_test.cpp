@@ -1,7 +1,7 @@
 // The workstation-side validator threads on real shared queues: the receive validator's
 // verdict and reason code for each kind of frame, control records kept in their place,
 // the send validator's header and invitation frame as golden bytes, and the failures that
-// stop the gateway.
+// stop the gateway, logged under the threads' routines.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,6 +18,7 @@
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
 #include "support/gateway_config.h"
+#include "support/gateway_log.h"
 #include "support/hex.h"
 #include "support/test_support.h"
 
@@ -222,6 +223,30 @@ TEST_F(validators, UnknownTagStopsTheReceiveValidator)
     put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, {}, HEART_BEAT_MESSAGE);
     EXPECT_EQ(exit_value(0), static_cast<uint32_t>(EA_ERROR));
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
+    EXPECT_EQ(qel_test::functions_of_lines(
+                  qel_test::gateway_log_lines(dir.file("logs"), "tws_receive_validator_thread"),
+                  "UNKNOWN MESSAGE TAG [" + std::to_string(HEART_BEAT_MESSAGE) + "]"),
+              std::vector<std::string>{"tws_receive_validate_thread"});
+}
+
+TEST_F(validators, SendValidatorLogsItsRecordsUnderItsRoutine)
+{
+    run_send();
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, from_hex("01020304"));
+    put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, {}, DROP_CLIENT);
+    put_bytes(SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, {}, CONNECTION_ACCEPT);
+    put_bytes(SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, {}, NEW_CONNECTION_REJECT);
+    put_bytes(SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR, {}, HEART_BEAT_MESSAGE);
+    EXPECT_EQ(exit_value(1), static_cast<uint32_t>(EA_ERROR));
+    const auto lines = qel_test::gateway_log_lines(dir.file("logs"), "tws_send_validator_thread");
+    for (const char *text :
+         {"Received NORMAL_MESSAGE message from Session Layer.", "Checksum applied successfully.",
+          "Received DROP_CLIENT message from session layer.", "Received  CONNECTION_ACCEPT message",
+          "Forwarded CONNECTION_ACCEPT message to network layer", "Received NEW_CONNECTION_REJECT Message",
+          "Forwarded NEW_CONNECTION_REJECT message", "UNKNOWN MESSAGE TAG:Message tag is["})
+        EXPECT_EQ(qel_test::functions_of_lines(lines, text),
+                  std::vector<std::string>{"tws_send_validate_thread"})
+            << text;
 }
 
 TEST_F(validators, SendValidatorPutsTheHeaderOnARecord)

@@ -1,15 +1,24 @@
-// The global context: keys and their defaults, the queue types, and a creation that
-// fails late taking down everything built before it.
+// The global context: keys and their defaults, the queue types, a creation that fails
+// late taking down everything built before it, and the function its lines are logged under;
+// the worker threads made from it log their loop's lines under their routines' names.
 #include "gateway/qel_main/ea_global.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "gateway/qel_main/qel_main.h"
 #include "gateway/qel_main/qel_threads.h"
+#include "gateway/runtime/ea_thread.h"
 #include "gateway/runtime/logger.h"
+#include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/user_link_info.h"
 #include "support/gateway_config.h"
+#include "support/gateway_log.h"
 
 using qel_test::gateway_config;
 using qel_test::temp_dir;
@@ -111,6 +120,139 @@ TEST(EaGlobal, LateFailureDestroysEverythingBuiltBefore)
     EXPECT_EQ(
         ea_global_create(f.config_file.c_str(), f.main_logger(), f.loggers->loggers[QEL_FIX_LOGGER_INDEX]),
         nullptr);
+}
+
+TEST(EaGlobal, CreationLogsItsLinesUnderEaGlobalCreate)
+{
+    const struct
+    {
+        const char *name;
+        std::map<std::string, std::string> values;
+        std::set<std::string> omitted;
+        bool created;
+        std::vector<std::string> lines; // beginnings of main's lines
+        bool fix_failed;                // the FIX application's reason, on its own logger
+    } cases[] = {
+        {"keys found, a flow-control count replaced",
+         {{"NUMBER_OF_LINKS", "2"}, {"FLOW_CONTROL_COUNT", "0"}},
+         {},
+         true,
+         {"[NUMBER_OF_LINKS] parameter found in config file",
+          "[FLOW_CONTROL_COUNT] parameter found in config file",
+          "FLOW_CONTROL_COUNT is [0] so taking default value[1]"},
+         false},
+        {"a required key missing",
+         {},
+         {"MAX_TWS_CLIENTS"},
+         false,
+         {"[MAX_TWS_CLIENTS] parameter not found"},
+         false},
+        {"a port out of range",
+         {{"INTERFACE_REALTIME_PORT_NUMBER", "70000"}},
+         {},
+         false,
+         {"[INTERFACE_REALTIME_PORT_NUMBER] value [70000] in config file"},
+         false},
+        {"a module that cannot be made",
+         {},
+         {"HOST_PORT_NUMBER"},
+         false,
+         {"ea_global_ptr->user_link_info: is NULL."},
+         false},
+        {"the FIX application that cannot be made",
+         {{"FIX_FILE_PATH", "does_not_exist.cfg"}},
+         {},
+         false,
+         {"ea_global_ptr->fix_nw_info: is NULL."},
+         true},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        global_fixture f;
+        for (const auto &value : c.values)
+            f.config.values[value.first] = value.second;
+        f.config.omitted = c.omitted;
+        EXPECT_EQ(f.create() != nullptr, c.created);
+        const auto lines = qel_test::gateway_log_lines(f.dir.file("logs"), "main");
+        for (const std::string &text : c.lines)
+            EXPECT_EQ(qel_test::functions_of_lines(lines, text), std::vector<std::string>{"ea_global_create"})
+                << text;
+        if (c.fix_failed)
+        {
+            const auto fix_lines =
+                qel_test::gateway_log_lines(f.dir.file("logs"), "fix_network_handler_recv_thread");
+            ASSERT_FALSE(fix_lines.empty());
+            EXPECT_EQ(fix_lines.back().function, "fix_nw_info_create");
+        }
+    }
+}
+
+TEST(QelThreads, AFailedWaitIsLoggedUnderTheThreadRoutinesName)
+{
+    // Every thread waits on shared queues of the other kind than it expects, so that its
+    // first wait fails. The state controller only sleeps in its wait.
+    const struct
+    {
+        int index;
+        const char *routine;
+        const char *line;
+    } threads[] = {
+        {0, "tws_nw_handler_thread", "tcp_nw_info_get_client failed"},
+        {1, "tws_receive_validate_thread", "shared_queue_get_elements_from_single_queue return ERROR"},
+        {2, "tws_send_validate_thread", "shared_queue_get_elements_from_multiple_queues returned ERROR"},
+        {3, "user_session_thread", "shared_queue_get_elements_from_multiple_queues returned EA_ERROR"},
+        {4, "request_data_processing_thread", "retreival from shared queue failed."},
+        {5, "th_session_module_thread", "shared queue get elements from multiple queues failed"},
+        {6, "response_data_processing_thread", "retreival from shared queue failed."},
+        {7, "th_send_validator_thread", "Getting messages from shared queue failed"},
+        {8, "th_receive_validator_thread", "Getting messages from shared queue failed"},
+        {9, "th_nw_handler_thread", "th_nw_info_get_elements returns ERROR"},
+        {10, "box_comm_thread", "shared_queue_get_elements_from_multiple_queues returned EA_ERROR"},
+        {12, "interface_thread", "shared_queue_get_elements_from_single_queue failed"},
+        {13, "fix_nw_handler_send_thread", "retreival from shared queue failed."},
+    };
+    global_fixture f;
+    ASSERT_NE(f.create(), nullptr);
+    shared_queue *kept[EA_SHARED_QUEUE_COUNT];
+    for (int i = 0; i < EA_SHARED_QUEUE_COUNT; ++i)
+    {
+        kept[i] = f.global->array_of_shared_queues[i];
+        f.global->array_of_shared_queues[i] = shared_queue_create(
+            shared_queue_get_type(kept[i]) == SHARED_QUEUE_SEMAPHORE ? SHARED_QUEUE_NETWORK_EVENT
+                                                                     : SHARED_QUEUE_SEMAPHORE);
+        ASSERT_NE(f.global->array_of_shared_queues[i], nullptr);
+    }
+    qel_thread_table table{};
+    ASSERT_EQ(qel_threads_create_args(&table, f.global, f.loggers, f.main_logger()), EA_SUCCESS);
+    for (const auto &t : threads)
+    {
+        SCOPED_TRACE(t.routine);
+        ea_flag_set(&f.global->shutdown_flag, 0);
+        ea_thread *thread = ea_thread_create(table.routines[t.index], table.args[t.index], nullptr);
+        ASSERT_NE(thread, nullptr);
+        const ea_status joined = ea_thread_join(thread, 30000, nullptr);
+        if (joined != EA_SUCCESS)
+        {
+            ea_flag_set(&f.global->shutdown_flag, 1);
+            ea_thread_join(thread, 30000, nullptr);
+        }
+        EXPECT_EQ(joined, EA_SUCCESS) << "the thread did not end on its failed wait";
+        EXPECT_EQ(thread->exit_value, static_cast<int32_t>(EA_ERROR));
+        ea_thread_close(thread);
+        EXPECT_EQ(qel_test::functions_of_lines(
+                      qel_test::gateway_log_lines(f.dir.file("logs"), qel_logger_names[t.index]), t.line),
+                  std::vector<std::string>{t.routine});
+    }
+    qel_threads_free_args(&table);
+    queue *left = queue_create();
+    for (int i = 0; i < EA_SHARED_QUEUE_COUNT; ++i)
+    {
+        shared_queue_get_elements_no_wait(f.global->array_of_shared_queues[i], left);
+        shared_queue_destroy(f.global->array_of_shared_queues[i]);
+        f.global->array_of_shared_queues[i] = kept[i];
+    }
+    ea_destroy_message_queue(left);
 }
 
 TEST(QelMain, ExitCodeFromThreadExitValues)

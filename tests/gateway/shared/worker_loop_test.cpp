@@ -1,13 +1,17 @@
 // The worker threads' loop: the order of a pass's steps, what a wait without records skips,
-// the day change, and how a failing step or the shutdown flag ends the loop.
+// the day change, how a failing step or the shutdown flag ends the loop, and the routine's
+// name that the steps' lines are logged under.
 #include "gateway/shared/worker_loop.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
+#include "support/gateway_log.h"
+#include "support/test_support.h"
 
 namespace
 {
@@ -191,7 +195,8 @@ TEST(WorkerThread, RunGivesTheStepsTheirQueuesAndEndsWithTheLoop)
     ea_flag day{0};
     thread_args args = {&shutdown, &day, nullptr};
     queue_steps steps;
-    EXPECT_EQ(worker_thread_run(&args, steps, steps.locals, "not used"), static_cast<uint32_t>(EA_RESTART));
+    EXPECT_EQ(worker_thread_run(&args, steps, steps.locals, "a_thread", "not used"),
+              static_cast<uint32_t>(EA_RESTART));
     EXPECT_TRUE(steps.saw_queues);
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
     EXPECT_EQ(steps.locals[0], nullptr);
@@ -204,7 +209,8 @@ TEST(WorkerThread, RunOnARaisedFlagEndsWithShutdownAndLeavesTheFlagAsItIs)
     thread_args args = {&shutdown, &day, nullptr};
     wait_only_steps steps;
     queue *locals[1] = {};
-    EXPECT_EQ(worker_thread_run(&args, steps, locals, "not used"), static_cast<uint32_t>(EA_SHUTDOWN));
+    EXPECT_EQ(worker_thread_run(&args, steps, locals, "a_thread", "not used"),
+              static_cast<uint32_t>(EA_SHUTDOWN));
     EXPECT_EQ(steps.waits, 0);
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
 }
@@ -221,13 +227,51 @@ TEST(WorkerThread, MainMakesTheStepsFromTheArgumentRecordAndChecksItWhenAsked)
     ea_flag shutdown{0};
     ea_flag day{0};
     thread_args args = {&shutdown, &day, nullptr};
-    EXPECT_EQ((worker_thread_main_checked<made_steps, thread_args>(&args, "not used")),
+    EXPECT_EQ((worker_thread_main_checked<made_steps, thread_args>(&args, "a_thread", "not used")),
               static_cast<uint32_t>(EA_SHUTDOWN));
     EXPECT_EQ(ea_flag_get(&shutdown), 1); // raised by the steps' second wait
     ea_flag_set(&shutdown, 0);
-    EXPECT_EQ((worker_thread_main_checked<made_steps, thread_args>(nullptr, "not used")),
+    EXPECT_EQ((worker_thread_main_checked<made_steps, thread_args>(nullptr, "a_thread", "not used")),
               static_cast<uint32_t>(EA_ERROR));
     EXPECT_EQ(ea_flag_get(&shutdown), 0);
+}
+
+TEST(WorkerThread, StepsLogTheirLinesUnderTheNameTheRoutineGave)
+{
+    // A thread whose wait fails on its second pass, after a line of its own on the first.
+    struct logging_steps : worker_steps
+    {
+        logger_object *logger = nullptr;
+        queue *locals[1] = {};
+        int waits = 0;
+        ea_status wait()
+        {
+            if (++waits == 1)
+            {
+                EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "first pass");
+                return EA_NO_DATA;
+            }
+            return worker_step_failed(routine, logger, "wait failed");
+        }
+    };
+    qel_test::temp_dir dir;
+    dir.write("log.cfg", "LOG_FILE_PATH=" + dir.path() + "\n");
+    const char *names[] = {"a_thread"};
+    logger_object_container *loggers = logger_object_container_create(dir.file("log.cfg").c_str(), names, 1);
+    ASSERT_NE(loggers, nullptr);
+    ea_flag shutdown{0};
+    ea_flag day{0};
+    thread_args args = {&shutdown, &day, loggers->loggers[0]};
+    logging_steps steps;
+    steps.logger = loggers->loggers[0];
+    EXPECT_EQ(worker_thread_run(&args, steps, steps.locals, "a_thread_routine", "not used"),
+              static_cast<uint32_t>(EA_ERROR));
+    const auto lines = qel_test::gateway_log_lines(dir.path(), "a_thread");
+    EXPECT_EQ(qel_test::functions_of_lines(lines, "first pass"),
+              std::vector<std::string>{"a_thread_routine"});
+    EXPECT_EQ(qel_test::functions_of_lines(lines, "wait failed"),
+              std::vector<std::string>{"a_thread_routine"});
+    logger_object_container_destroy(loggers);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // What the network events remember of a socket the socket layer made, instead of asking the
 // kernel at every association: a descriptor number that comes back starts afresh, a connect
 // that completes turns the socket into a connection, its blocking mode follows the socket
-// layer's calls, and a connection reset while its reader re-arms it is still reported.
+// layer's calls, a connection reset while its reader re-arms it is still reported, and a
+// socket closed behind the socket layer's back leaves nothing to the socket made elsewhere
+// that takes its number.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -182,6 +184,80 @@ TEST_F(remembered, NumberReusedByADescriptorMadeElsewhereIsAskedWhatItIs)
     close(ends[1]);
     if (reused < 0)
         GTEST_SKIP() << "the pipe did not take the socket's number";
+}
+
+// A socket made with socket() itself, not through the socket layer, that takes the number
+// of a socket closed with a plain close(); -1 if the number did not come back within a few
+// sockets (the others stay open until the end).
+class closed_behind_its_back : public remembered
+{
+  protected:
+    std::vector<int> raw;
+
+    void TearDown() override
+    {
+        for (int fd : raw)
+            close(fd);
+        remembered::TearDown();
+    }
+
+    int raw_socket_numbered(int number)
+    {
+        for (int i = 0; i < 64; ++i)
+        {
+            int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd < 0)
+                return -1;
+            raw.push_back(fd);
+            if (fd == number)
+                return fd;
+        }
+        return -1;
+    }
+
+    void close_plainly(int fd)
+    {
+        close(fd);
+        for (int &kept : sockets)
+            if (kept == fd)
+                kept = -1;
+    }
+};
+
+TEST_F(closed_behind_its_back, ListenersNumberTakenByAConnectionMadeElsewhereReportsItsData)
+{
+    int old_listener = make(pf_socket_create(AF_INET, SOCK_STREAM, 0));
+    ASSERT_EQ(pf_socket_bind(old_listener, k_loopback, 0), 0);
+    ASSERT_EQ(pf_socket_listen(old_listener, 4), 0);
+    ASSERT_EQ(pf_net_event_select(old_listener, event, PF_FD_ACCEPT), 0);
+    close_plainly(old_listener);
+
+    int client = raw_socket_numbered(old_listener);
+    ASSERT_EQ(client, old_listener);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = k_loopback;
+    to.sin_port = htons(port);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    int server = make(pf_socket_accept(listener, nullptr, nullptr));
+    ASSERT_GE(server, 0);
+    ASSERT_EQ(pf_net_event_select(client, event, PF_FD_READ | PF_FD_CLOSE), 0);
+    ASSERT_EQ(pf_socket_send(server, "hi", 2), 2);
+    EXPECT_EQ(next(client, 5000).events, PF_FD_READ);
+}
+
+TEST_F(closed_behind_its_back, NonBlockingSocketsNumberTakenBySocketMadeElsewhereIsMadeNonBlocking)
+{
+    int first = make(pf_socket_create(AF_INET, SOCK_STREAM, 0));
+    ASSERT_EQ(pf_net_event_select(first, event, PF_FD_READ), 0);
+    ASSERT_TRUE(is_nonblocking(first));
+    close_plainly(first);
+
+    int second = raw_socket_numbered(first);
+    ASSERT_EQ(second, first);
+    ASSERT_FALSE(is_nonblocking(second));
+    ASSERT_EQ(pf_net_event_select(second, event, PF_FD_READ), 0);
+    EXPECT_TRUE(is_nonblocking(second));
 }
 
 TEST_F(remembered, ConnectThatCompletesIsAConnectionAtTheNextAssociation)

@@ -192,12 +192,20 @@ TEST(QelmonCommandLine, BadActionOrConfigurationFailsWithAReasonOnTheTerminal)
     {
         std::vector<std::string> args;
         const char *reason;
+        const char *line; // as logged, under main's name
     } cases[] = {
-        {{"-w", f.dir.path(), "-c", f.config, "-a", "REBOOT"}, "Invalid action [REBOOT] specified."},
-        {{"-w", f.dir.path(), "-c", f.config, "-a", "run"}, "Invalid action [run] specified."},
-        {{"-w", f.dir.path(), "-a", "RUN"}, "no configuration file given (-c)"},
+        {{"-w", f.dir.path(), "-c", f.config, "-a", "REBOOT"},
+         "Invalid action [REBOOT] specified.",
+         "|Invalid action [REBOOT] specified.|"},
+        {{"-w", f.dir.path(), "-c", f.config, "-a", "run"},
+         "Invalid action [run] specified.",
+         "|Invalid action [run] specified.|"},
+        {{"-w", f.dir.path(), "-a", "RUN"},
+         "no configuration file given (-c)",
+         "|Configuration file [] cannot be read.|"},
         {{"-w", f.dir.path(), "-c", f.dir.file("absent.cfg"), "-a", "RUN"},
-         "the configuration file cannot be read"},
+         "the configuration file cannot be read",
+         "cannot be read.|"},
     };
     for (const auto &c : cases)
     {
@@ -205,6 +213,8 @@ TEST(QelmonCommandLine, BadActionOrConfigurationFailsWithAReasonOnTheTerminal)
         EXPECT_EQ(result.exit_code, k_failure) << c.reason;
         EXPECT_TRUE(contains(result.output, std::string("failed: ") + c.reason)) << result.output;
         EXPECT_TRUE(contains(result.output, "qel_monitoring_service_text_log_default.txt")) << result.output;
+        const std::string logged = f.log() + f.default_log();
+        EXPECT_TRUE(contains(logged, std::string(c.line) + "main|qelmon.cpp|")) << logged;
     }
     f.dir.write("nolog.cfg", "SYSTEM_LOGGING_LEVEL=DEBUG\n");
     process_result no_folder = f.run({"-w", f.dir.path(), "-c", f.dir.file("nolog.cfg"), "-a", "RUN"});
