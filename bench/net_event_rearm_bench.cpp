@@ -1,5 +1,5 @@
 // Cost of the network threads' cycle around a receive: the socket's association with its
-// network event is ended, the receive runs, and the socket is associated again. Measured
+// network event is narrowed to FD_CLOSE, the receive runs, and it is widened again. Measured
 // for an accepted socket of the socket layer, whose state the network events remember,
 // beside a bare receive (the cycle's own system call) and beside the same cycle for a
 // socket made with socket() itself, which every association asks the kernel about. Every
@@ -67,7 +67,7 @@ void rearm_around_receive(benchmark::State &state, bool socket_layer, bool assoc
     for (auto _ : state)
     {
         if (associate)
-            pf_net_event_select(fd, event, 0);
+            pf_net_event_select(fd, event, PF_FD_CLOSE);
         benchmark::DoNotOptimize(pf_socket_recv(fd, buffer, sizeof buffer));
         if (associate)
             pf_net_event_select(fd, event, PF_FD_READ | PF_FD_CLOSE);

@@ -18,8 +18,9 @@
 // The entry also keeps the socket's identity (device and inode of its open file). A socket
 // closed with a plain close() instead of the socket layer's leaves its entry behind, and a
 // socket made elsewhere may get its number; an association checks the identity (one
-// fstat) and, when the descriptor is not the socket remembered, drops the entry and asks
-// the kernel, instead of taking the new socket for a listener or leaving it blocking.
+// fstat; a re-arm on the event it is associated with is checked in debug builds only) and, when the
+// descriptor is not the socket remembered, drops the entry and asks the kernel, instead of
+// taking the new socket for a listener or leaving it blocking.
 #include "platform/core/pf_net_event.h"
 
 #include <fcntl.h>
@@ -216,6 +217,23 @@ bool identify(int fd, socket_identity *identity)
 bool same_socket(const socket_identity &a, const socket_identity &b)
 {
     return a.dev == b.dev && a.ino == b.ino;
+}
+
+// Under g_net_lock: whether an association must first make sure that the descriptor is still
+// the socket remembered. A reader that re-arms a socket on the event it is associated with
+// (the network threads narrow it to FD_CLOSE around each receive and widen it again) keeps
+// the socket it had, so outside debug builds only an association with another event is
+// checked and the receive path makes no system call for it; debug builds (the sanitizer
+// runs) check every one.
+bool needs_identity_check(const net_socket *s, const pf_net_event *event)
+{
+#ifdef NDEBUG
+    return s->event != event;
+#else
+    (void)s;
+    (void)event;
+    return true;
+#endif
 }
 
 // Under g_net_lock: the number's entry, if any, is gone.
@@ -613,16 +631,22 @@ int32_t pf_net_event_select(int fd, pf_net_event *event, int32_t mask)
         pf_set_last_error(PF_WSAEINVAL);
         return -1;
     }
-    // Only an association that will be polled relies on what is remembered.
-    socket_identity seen{};
-    const bool identified = mask != 0 && identify(fd, &seen);
     std::unique_lock<std::mutex> guard(g_net_lock);
     net_socket *s = lookup(fd);
-    if (s != nullptr && s->known && mask != 0 && !(identified && same_socket(s->identity, seen)))
+    // Only an association that will be polled relies on what is remembered.
+    if (s != nullptr && s->known && mask != 0 && needs_identity_check(s, event))
     {
-        // Closed without the socket layer, and the number now belongs to another socket.
-        forget(fd);
-        s = nullptr;
+        guard.unlock();
+        socket_identity seen{};
+        const bool identified = identify(fd, &seen);
+        guard.lock();
+        s = lookup(fd);
+        if (s != nullptr && s->known && !(identified && same_socket(s->identity, seen)))
+        {
+            // Closed without the socket layer, and the number now belongs to another socket.
+            forget(fd);
+            s = nullptr;
+        }
     }
     if (s != nullptr && s->known)
     {

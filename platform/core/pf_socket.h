@@ -20,8 +20,9 @@ void pf_socket_set_startup_result(int32_t error, uint16_t version);
 // plain close(): the network events (pf_net_event.h) remember by descriptor number what the
 // socket layer tells them of its sockets (listening, connected, non-blocking), and only
 // pf_socket_close makes them forget. A number closed behind their back that comes back for
-// a socket made elsewhere is found out by the socket's identity when it is next associated
-// with an event, and what was remembered is dropped then.
+// a socket made elsewhere is found out by the socket's identity when it is associated with
+// another event than the one the closed socket had, and what was remembered is dropped
+// then; debug builds check every association, re-arms on the same event included.
 int pf_socket_create(int domain, int type, int protocol);
 // Addresses are IPv4 in network order; port in host order. Stream sockets get
 // SO_REUSEADDR before binding, so a listener can come back while old connections linger.
