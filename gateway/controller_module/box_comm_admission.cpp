@@ -10,6 +10,7 @@
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
+#include "gateway/shared/log_fold.h"
 
 static ea_status box_comm_start_logon(box_comm_info_container *container, uint16_t link, queue *to_th_session,
                                       logger_object *logger)
@@ -44,14 +45,15 @@ ea_status box_comm_admission_incoming_client(box_comm_info_container *container,
     }
     else
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received INCOMING_CLIENT_CONNECTION Notification from TWS Nw Handler");
+        EA_LOG_FOLDED(&container->tws_admission_lines, logger, EA_LEVEL_EVENT,
+                      "Received INCOMING_CLIENT_CONNECTION Notification from TWS Nw Handler");
         container->incoming_tws_client_response_pending = 1;
     }
+    log_fold *fold = msg->user_type == 1 ? nullptr : &container->tws_admission_lines;
     if (container->incoming_client_response_pending == 1)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Response to INCOMING_CLIENT_CONNECTION is pending. So discarding the notification.");
+        EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
+                      "Response to INCOMING_CLIENT_CONNECTION is pending. So discarding the notification.");
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -92,7 +94,8 @@ ea_status box_comm_admission_incoming_client(box_comm_info_container *container,
     {
         if (box_comm_append(to_tws_send_validator, msg, "queue_append failed", logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_EVENT, "Sent CONNECTION_ACCEPT notification to TWS Session Validator");
+        EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
+                      "Sent CONNECTION_ACCEPT notification to TWS Session Validator");
         container->incoming_tws_client_response_pending = 0;
     }
     return EA_SUCCESS;

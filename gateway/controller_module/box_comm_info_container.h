@@ -13,6 +13,7 @@
 
 #include "common/ea_status.h"
 #include "gateway/runtime/ea_flag.h"
+#include "gateway/shared/log_fold.h"
 
 struct logger_object;
 struct message;
@@ -103,6 +104,10 @@ struct box_comm_info_container
     user_link_info *link_table;
     int32_t rate_control_heart_beat_time_interval;
     int32_t max_clients;
+    // The admission of workstation connections, asked for by every connection before it
+    // can sign on: its lines are folded (log_fold.h), so that a flood of connections that
+    // never sign on cannot fill the log.
+    log_fold tws_admission_lines;
 };
 
 box_comm_info_container *box_comm_info_container_create(const char *config_file, uint16_t number_of_links,

@@ -163,19 +163,46 @@ void append_event(interface_info *info, const uint8_t *packet, logger_object *lo
                info->event_log_file, static_cast<unsigned long>(info->event_log_size));
 }
 
+// Whether a stored event is about a connection on which no user has signed on: a
+// connection event (110xx) that names no user (0) or is the gateway's own (-1). Peers that
+// never sign on raise these; they are folded, but a long enough flood of them still grows
+// the day's file.
+bool about_connection_without_user(const uint8_t *event)
+{
+    uint16_t reason = get_u16_le(event, KOVA_LOG_OFFSET_REASON_CODE);
+    uint32_t user = get_u32_le(event, KOVA_LOG_OFFSET_USER_ID);
+    return reason >= 11000 && reason < 11100 && (user == 0 || user == 0xFFFFFFFFu);
+}
+
+// The events a replay leaves out, oldest first of each kind.
+struct replay_plan
+{
+    long without_user = 0; // of the events about connections without a user
+    long others = 0;       // of the rest
+};
+
 // A console queues at most INTERFACE_OUTGOING_LIMIT records, so a replay sends no more than
-// the newest that many events of the day: it starts there (the file positioned after the
-// day field), with one event that counts the older ones left out.
-ea_status skip_old_events(interface_info *info, queue *realtime_output, logger_object *logger)
+// that many events of the day, after one event that counts those left out. The events
+// about connections on which no user signed on are left out first, so that a flood of them
+// cannot push the gateway's own events (a lost host link) out of a late console's view.
+// The file is left positioned after the day field.
+ea_status plan_replay(interface_info *info, queue *realtime_output, replay_plan *plan, logger_object *logger)
 {
     FILE *file = info->event_log;
     long start = ftell(file);
-    if (start < 0 || fseek(file, 0, SEEK_END) != 0)
+    if (start < 0)
         return EA_SUCCESS;
-    long end = ftell(file);
-    long events = end > start ? (end - start) / KOVA_LOG_MESSAGE_LENGTH : 0;
-    long skipped = events > INTERFACE_OUTGOING_LIMIT ? events - INTERFACE_OUTGOING_LIMIT : 0;
-    if (fseek(file, start + skipped * KOVA_LOG_MESSAGE_LENGTH, SEEK_SET) != 0 || skipped == 0)
+    long without_user = 0, others = 0;
+    uint8_t event[KOVA_LOG_MESSAGE_LENGTH];
+    while (fread(event, 1, sizeof(event), file) == sizeof(event))
+        ++(about_connection_without_user(event) ? without_user : others);
+    clearerr(file);
+    long skipped = without_user + others > INTERFACE_OUTGOING_LIMIT
+                       ? without_user + others - INTERFACE_OUTGOING_LIMIT
+                       : 0;
+    plan->without_user = skipped < without_user ? skipped : without_user;
+    plan->others = skipped - plan->without_user;
+    if (fseek(file, start, SEEK_SET) != 0 || skipped == 0)
         return EA_SUCCESS;
     message *notice =
         create_packet(KOVA_LOG_MESSAGE_LENGTH, KOVA_LOG_MESSAGE, now_seconds(), INTERFACE_ALL_CLIENTS);
@@ -188,7 +215,10 @@ ea_status skip_old_events(interface_info *info, queue *realtime_output, logger_o
                interface_info_read_box_id(info->box_comm_info_container));
     put_u16_le(notice->data, KOVA_LOG_OFFSET_REASON_CODE, KOVA_REASON_EVENTS_DROPPED);
     put_u32_le(notice->data, KOVA_LOG_OFFSET_EXTRA_INFO, static_cast<uint32_t>(skipped));
-    EA_LOG(logger, EA_LEVEL_EVENT, "KOVA event log download leaves out the oldest [%ld] messages", skipped);
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "KOVA event log download leaves out [%ld] messages, [%ld] of them about connections without a user",
+        skipped, plan->without_user);
     if (queue_append(realtime_output, notice) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
@@ -196,6 +226,16 @@ ea_status skip_old_events(interface_info *info, queue *realtime_output, logger_o
         return EA_ERROR;
     }
     return EA_SUCCESS;
+}
+
+// Whether the plan leaves this stored event out (counting it off the plan).
+bool left_out_of_replay(const uint8_t *event, replay_plan *plan)
+{
+    long &left = about_connection_without_user(event) ? plan->without_user : plan->others;
+    if (left == 0)
+        return false;
+    --left;
+    return true;
 }
 
 ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_object *logger)
@@ -211,7 +251,8 @@ ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_
     else
     {
         EA_LOG(logger, EA_LEVEL_EVENT, "KOVA event log download start");
-        if (skip_old_events(info, realtime_output, logger) != EA_SUCCESS)
+        replay_plan plan;
+        if (plan_replay(info, realtime_output, &plan, logger) != EA_SUCCESS)
             return EA_ERROR;
         for (;;)
         {
@@ -228,6 +269,11 @@ ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_
                     EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Reading from kova event log file failed.");
                 message_destroy(record);
                 break;
+            }
+            if (left_out_of_replay(record->data, &plan))
+            {
+                message_destroy(record);
+                continue;
             }
             record->workstation_network_handle = INTERFACE_ALL_CLIENTS;
             EA_LOG(logger, EA_LEVEL_ACTIVITY,

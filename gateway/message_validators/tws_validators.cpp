@@ -4,7 +4,8 @@
 // CLIENT_VALIDATION_FAILURE for the session layer. The send validator puts the network
 // header on every record for a workstation and answers box communication's
 // CONNECTION_ACCEPT with a fresh invitation frame. Headers are added and removed inside
-// the record's own buffer.
+// the record's own buffer. The lines about connections on which no user has signed on
+// (records marked so by the network thread, and every admission) are folded.
 #include <cstring>
 
 #include "common/md5.h"
@@ -15,6 +16,7 @@
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/runtime/wire.h"
+#include "gateway/shared/log_fold.h"
 #include "gateway/shared/worker_loop.h"
 
 namespace
@@ -78,15 +80,31 @@ void tws_make_validation_failure(message *msg, uint16_t reason_code)
     msg->tag = CLIENT_VALIDATION_FAILURE;
 }
 
+// The fold that lines about a record go through: the thread's when the record is about a
+// connection on which no user has signed on.
+log_fold *tws_fold_of(const message *msg, log_fold *unsigned_lines)
+{
+    return (msg->flags & MESSAGE_FLAG_NO_USER) != 0 ? unsigned_lines : nullptr;
+}
+
+// The count of lines left out, once a second while they are.
+void tws_report_left_out(log_fold *unsigned_lines, logger_object *logger)
+{
+    const uint32_t left_out = log_fold_due(unsigned_lines);
+    if (left_out > 0)
+        EA_LOG(logger, EA_LEVEL_EVENT, "Left out [%u] log lines about connections that have not signed on.",
+               left_out);
+}
+
 } // namespace
 
-bool tws_receive_check_frame(message *msg, logger_object *logger)
+bool tws_receive_check_frame(message *msg, logger_object *logger, log_fold *fold)
 {
-    EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Network Layer.");
+    EA_LOG_FOLDED(fold, logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Network Layer.");
     if (msg->data_length < TWS_MIN_FRAME)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_BUSINESS_ERROR,
             "For tws index [%u] Length of the received message buffer [%u] is less than expected [%d], Sequence Number [%lu]",
             msg->workstation_index, msg->data_length, static_cast<int>(TWS_MIN_FRAME),
             static_cast<unsigned long>(msg->sequence_number));
@@ -100,10 +118,10 @@ bool tws_receive_check_frame(message *msg, logger_object *logger)
                      msg->data + TWS_HEADER_DIGEST_OFFSET, MD5_MODE_VERIFY);
     if (verdict != MD5_RESULT_MATCH)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Checksum Error for tws nw handle [%d] having tws index [%u], sequence number [%lu]",
-               msg->workstation_network_handle, msg->workstation_index,
-               static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG_FOLDED(fold, logger, EA_LEVEL_BUSINESS_ERROR,
+                      "Checksum Error for tws nw handle [%d] having tws index [%u], sequence number [%lu]",
+                      msg->workstation_network_handle, msg->workstation_index,
+                      static_cast<unsigned long>(msg->sequence_number));
         tws_make_validation_failure(msg, TWS_REASON_CHECKSUM);
         return true;
     }
@@ -112,16 +130,16 @@ bool tws_receive_check_frame(message *msg, logger_object *logger)
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_ltrim retrun NULL");
         return false;
     }
-    EA_LOG(
-        logger, EA_LEVEL_ACTIVITY,
+    EA_LOG_FOLDED(
+        fold, logger, EA_LEVEL_ACTIVITY,
         "Checksum Validation successful for message received from network layer [%d] having tws index [%u] Recieve sequence No [%d]",
         msg->workstation_network_handle, msg->workstation_index,
         static_cast<int>(msg->workstation_sequence_number));
     uint16_t vrx_length = get_u16_be(msg->data, TWS_VRX_LENGTH_OFFSET);
     if (vrx_length != msg->data_length)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_BUSINESS_ERROR,
             "For tws index [%u] Length of the message buffer [%u] is less than the message length [%u] in the tws message header of the received message",
             msg->workstation_index, msg->data_length, vrx_length);
         tws_make_validation_failure(msg, TWS_REASON_VRX_LENGTH);
@@ -204,6 +222,7 @@ struct tws_receive_steps : worker_steps
     tws_receive_validate_thread_args *args;
     logger_object *logger;
     queue *locals[LOCAL_COUNT] = {};
+    log_fold unsigned_lines = {};
 
     explicit tws_receive_steps(tws_receive_validate_thread_args *thread_args)
         : args(thread_args), logger(thread_args->logger)
@@ -231,13 +250,14 @@ struct tws_receive_steps : worker_steps
         switch (msg->tag)
         {
         case NORMAL_MESSAGE:
-            return tws_receive_check_frame(msg, logger) ? EA_SUCCESS : EA_ERROR;
+            return tws_receive_check_frame(msg, logger, tws_fold_of(msg, &unsigned_lines)) ? EA_SUCCESS
+                                                                                           : EA_ERROR;
         case USER_LOGOFF_FLUSH:
         case BOX_LOGOFF_FLUSH:
         case CLIENT_DISCONNECTED:
         case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message from network layer.",
-                      tws_tag_name(msg->tag));
+            EA_LOG_FOLDED_IN(routine, tws_fold_of(msg, &unsigned_lines), logger, EA_LEVEL_EVENT,
+                             "Received %s message from network layer.", tws_tag_name(msg->tag));
             return EA_SUCCESS;
         default:
             EA_LOG_IN(routine, logger, EA_LEVEL_BUSINESS_ERROR,
@@ -255,6 +275,12 @@ struct tws_receive_steps : worker_steps
             return EA_ERROR;
         return tws_flush_output(args->to_user_session, locals[TO_USER_SESSION], logger) ? EA_SUCCESS
                                                                                         : EA_ERROR;
+    }
+
+    ea_status each_pass()
+    {
+        tws_report_left_out(&unsigned_lines, logger);
+        return EA_SUCCESS;
     }
 };
 
@@ -274,6 +300,8 @@ struct tws_send_steps : worker_steps
     logger_object *logger;
     queue *locals[LOCAL_COUNT] = {};
     shared_queue *inputs[2];
+    // Lines about connections not signed on: their control records and every admission.
+    log_fold unsigned_lines = {};
 
     explicit tws_send_steps(tws_send_validate_thread_args *thread_args)
         : args(thread_args),
@@ -310,8 +338,8 @@ struct tws_send_steps : worker_steps
         case DROP_CLIENT:
         case UPDATE_LINK_INDEX:
         case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message from session layer.",
-                      tws_tag_name(msg->tag));
+            EA_LOG_FOLDED_IN(routine, tws_fold_of(msg, &unsigned_lines), logger, EA_LEVEL_EVENT,
+                             "Received %s message from session layer.", tws_tag_name(msg->tag));
             return EA_SUCCESS;
         default:
             EA_LOG_IN(
@@ -333,23 +361,27 @@ struct tws_send_steps : worker_steps
     // CONNECTION_ACCEPT is replaced by a fresh invitation frame.
     ea_status invite(message *accept)
     {
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received  CONNECTION_ACCEPT message");
+        EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
+                         "Received  CONNECTION_ACCEPT message");
         message_destroy(accept);
         message *invitation = tws_build_invitation(args->invitation_count, logger);
         if (invitation == nullptr)
             return EA_ERROR;
         if (!tws_append_output(locals[OUTPUT], invitation, logger))
             return tws_validator_drop(invitation);
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Forwarded CONNECTION_ACCEPT message to network layer");
+        EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
+                         "Forwarded CONNECTION_ACCEPT message to network layer");
         return EA_SUCCESS;
     }
 
     ea_status pass_reject(message *reject)
     {
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received NEW_CONNECTION_REJECT Message");
+        EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
+                         "Received NEW_CONNECTION_REJECT Message");
         if (!tws_append_output(locals[OUTPUT], reject, logger))
             return tws_validator_drop(reject);
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Forwarded NEW_CONNECTION_REJECT message");
+        EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
+                         "Forwarded NEW_CONNECTION_REJECT message");
         return EA_SUCCESS;
     }
 
@@ -379,6 +411,12 @@ struct tws_send_steps : worker_steps
         if (take_session_records() != EA_SUCCESS || take_box_comm_records() != EA_SUCCESS)
             return EA_ERROR;
         return tws_flush_output(args->to_network, locals[OUTPUT], logger) ? EA_SUCCESS : EA_ERROR;
+    }
+
+    ea_status each_pass()
+    {
+        tws_report_left_out(&unsigned_lines, logger);
+        return EA_SUCCESS;
     }
 };
 

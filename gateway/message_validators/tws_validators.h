@@ -8,6 +8,7 @@
 
 #include "gateway/runtime/ea_flag.h"
 
+struct log_fold;
 struct logger_object;
 struct message;
 struct shared_queue;
@@ -65,5 +66,6 @@ struct tws_send_validate_thread_args
 // Checks one frame from a workstation: length, digest and VRX length. A frame that passes
 // loses its network header and keeps its sequence number in the record; one that fails
 // becomes a CLIENT_VALIDATION_FAILURE with its reason code. The record is passed on
-// whatever the verdict; false only when the header cannot be stripped.
-bool tws_receive_check_frame(message *msg, logger_object *logger);
+// whatever the verdict; false only when the header cannot be stripped. The lines about it
+// go through `fold` (none: all written).
+bool tws_receive_check_frame(message *msg, logger_object *logger, log_fold *fold = nullptr);

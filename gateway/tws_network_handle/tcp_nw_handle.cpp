@@ -13,6 +13,23 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/wire.h"
+#include "gateway/shared/log_fold.h"
+
+log_fold *tcp_nw_handle_fold(const tcp_nw_handle *slot)
+{
+    return slot->signed_on != 0 ? nullptr : slot->unsigned_lines;
+}
+
+// A binary log record about the connection, through its fold like its lines.
+static void tcp_nw_handle_binary_log(const tcp_nw_handle *slot, message *msg, int file, uint32_t tick,
+                                     uint32_t value32, uint16_t value16, logger_object *logger)
+{
+    log_fold *fold = tcp_nw_handle_fold(slot);
+    if (logger == nullptr || logger->binary_logging != 1 ||
+        (fold != nullptr && !log_fold_admit(fold, LOG_FOLD_LINES_AT_ONCE)))
+        return;
+    logger_object_binary_log(logger, msg, EA_BINARY_KIND_WORKSTATION, file, tick, value32, value16);
+}
 
 void tcp_nw_handle_reset(tcp_nw_handle *slot)
 {
@@ -85,20 +102,22 @@ static ea_status tcp_nw_handle_read_piece(tcp_nw_handle *slot, uint16_t wanted, 
         int32_t error = ea_socket_last_error();
         if (error == EA_WSAEWOULDBLOCK || error == EA_WSAEINTR)
         {
-            EA_LOG(logger, EA_LEVEL_DEBUG,
-                   "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]", error,
-                   ea_socket_error_text(error), slot->network_handle);
+            EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_DEBUG,
+                          "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]", error,
+                          ea_socket_error_text(error), slot->network_handle);
             return EA_VALID;
         }
-        EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_recv: [%d] - [%s] for handle [%d]", error,
-               ea_socket_error_text(error), slot->network_handle);
+        EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
+                      "Error in ea_recv: [%d] - [%s] for handle [%d]", error, ea_socket_error_text(error),
+                      slot->network_handle);
         *reason_code = TWS_REASON_CONNECTION_LOST;
         return TCP_NW_HANDLE_CONNECTION_LOST;
     }
     if (n == 0)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "ea_recv failed due to connection reset by client for handle [%d]",
-               slot->network_handle);
+        EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
+                      "ea_recv failed due to connection reset by client for handle [%d]",
+                      slot->network_handle);
         *reason_code = TWS_REASON_CONNECTION_LOST;
         return TCP_NW_HANDLE_CONNECTION_LOST;
     }
@@ -131,15 +150,15 @@ ea_status tcp_nw_handle_recv(tcp_nw_handle *slot, message **out, uint32_t *recei
             return status;
         if (received < slot->bytes_to_read)
         {
-            EA_LOG(logger, EA_LEVEL_DEBUG, "Length field not read yet");
+            EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_DEBUG, "Length field not read yet");
             return EA_VALID;
         }
         uint16_t length = get_u16_be(slot->receive_buffer, 0);
         if (length < TCP_NW_HANDLE_MIN_FRAME || length > TCP_NW_HANDLE_MAX_FRAME)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Invalid message length received [%d] from Socket [%d], handle [%d]", length,
-                   slot->client_sockfd, slot->network_handle);
+            EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
+                          "Invalid message length received [%d] from Socket [%d], handle [%d]", length,
+                          slot->client_sockfd, slot->network_handle);
             *reason_code = TWS_REASON_INVALID_LENGTH;
             return TCP_NW_HANDLE_CONNECTION_LOST;
         }
@@ -164,7 +183,7 @@ ea_status tcp_nw_handle_recv(tcp_nw_handle *slot, message **out, uint32_t *recei
     *receive_sequence += 1;
     msg->sequence_number = *receive_sequence;
     msg->workstation_network_handle = slot->network_handle;
-    logger_object_binary_log(logger, msg, EA_BINARY_KIND_WORKSTATION, EA_REQUEST_LOG, 0, 1, 0);
+    tcp_nw_handle_binary_log(slot, msg, EA_REQUEST_LOG, 0, 1, 0, logger);
 
     memset(slot->receive_buffer, 0, slot->frame_length);
     slot->receive_position = slot->receive_buffer;
@@ -274,8 +293,8 @@ static ea_status tcp_nw_handle_send_pending(tcp_nw_handle *slot, int32_t *pendin
 {
     if (slot->client_sockfd == EA_INVALID_SOCKET)
     {
-        EA_LOG(logger, EA_LEVEL_ACTIVITY, "client_sockfd is already Invalid_Socket for handle [%d]",
-               slot->network_handle);
+        EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_ACTIVITY,
+                      "client_sockfd is already Invalid_Socket for handle [%d]", slot->network_handle);
         *pending_count = tcp_nw_handle_pending(slot);
         return EA_VALID;
     }
@@ -299,8 +318,8 @@ static ea_status tcp_nw_handle_send_pending(tcp_nw_handle *slot, int32_t *pendin
                 int32_t error = ea_socket_last_error();
                 if (error == EA_WSAEWOULDBLOCK)
                 {
-                    EA_LOG(logger, EA_LEVEL_DEBUG, "ea_send() would have blocked for handle [%d]",
-                           slot->network_handle);
+                    EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_DEBUG,
+                                  "ea_send() would have blocked for handle [%d]", slot->network_handle);
                     *pending_count = tcp_nw_handle_pending(slot);
                     return EA_VALID;
                 }
@@ -309,8 +328,9 @@ static ea_status tcp_nw_handle_send_pending(tcp_nw_handle *slot, int32_t *pendin
                 slot->send_position = slot->send_buffer;
                 slot->bytes_left = slot->batch_length;
                 *pending_count = tcp_nw_handle_pending(slot);
-                EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_send: [%d] - [%s] for handle [%d]", error,
-                       ea_socket_error_text(error), slot->network_handle);
+                EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
+                              "Error in ea_send: [%d] - [%s] for handle [%d]", error,
+                              ea_socket_error_text(error), slot->network_handle);
                 return TCP_NW_HANDLE_CONNECTION_LOST;
             }
             slot->send_position += n;
@@ -319,8 +339,8 @@ static ea_status tcp_nw_handle_send_pending(tcp_nw_handle *slot, int32_t *pendin
         for (uint16_t i = 0; i < slot->batch_record_count; ++i)
         {
             message *sent = slot->last_sent_message[i];
-            logger_object_binary_log(logger, sent, EA_BINARY_KIND_WORKSTATION, EA_RESPONSE_LOG,
-                                     slot->batch_tick, sent->stamp_value, slot->batch_record_count);
+            tcp_nw_handle_binary_log(slot, sent, EA_RESPONSE_LOG, slot->batch_tick, sent->stamp_value,
+                                     slot->batch_record_count, logger);
             message_destroy(sent);
             slot->last_sent_message[i] = nullptr;
         }

@@ -10,6 +10,7 @@
 
 #include "common/ea_status.h"
 
+struct log_fold;
 struct logger_object;
 struct message;
 struct queue;
@@ -76,7 +77,13 @@ struct tcp_nw_handle
     uint32_t frame_start_tick; // tick of the first byte of the frame being read; 0 between frames
     uint16_t signed_on;        // 1 once the user session layer bound the connection to its link
     uint16_t delivered;        // 1 once a frame of the connection went to the session layer
+    uint32_t peer_address;     // the workstation's IPv4 address, as ea_inet_addr gives it
+    log_fold *unsigned_lines;  // the server's fold of log lines about connections not signed on
 };
+
+// The fold that the lines and binary records about this connection go through: the
+// server's while it has not signed on, none (everything written) once it has.
+log_fold *tcp_nw_handle_fold(const tcp_nw_handle *slot);
 
 tcp_nw_handle *tcp_nw_handle_create(uint16_t count, logger_object *logger);
 void tcp_nw_handle_destroy(tcp_nw_handle *list, uint16_t count, logger_object *logger);

@@ -4,9 +4,13 @@
 // event) and the input queue; a reading cycle takes at most one frame per connection per
 // pass and resumes at the next connection, so a fast workstation cannot starve the others.
 // A connection that takes a slot and does not use it (no sign-on, a frame never finished)
-// gives the slot back after 30 s, so that idle connections cannot lock traders out.
+// gives the slot back after 30 s, so that idle connections cannot lock traders out; no
+// peer address holds more than three quarters of the slots with connections that have not
+// signed on. What connections that have not signed on make the thread log goes through
+// one fold, and the console events about them through one fold per reason code.
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -22,16 +26,31 @@
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/config_value.h"
 
-// Sockets ride in the pending-socket queue as pointers; one is added so that a socket
-// numbered 0 is not taken for an empty slot.
-static void *tcp_nw_info_socket_entry(int32_t socket)
+// Sockets ride in the pending-socket queue as pointers, the peer's address in the upper
+// half; one is added to the socket so that socket 0 from address 0 is not taken for an
+// empty slot.
+static_assert(sizeof(uintptr_t) >= 8, "a pending-socket entry holds a socket and an address");
+
+static void *tcp_nw_info_socket_entry(int32_t socket, uint32_t address)
 {
-    return reinterpret_cast<void *>(static_cast<intptr_t>(socket) + 1);
+    return reinterpret_cast<void *>((static_cast<uintptr_t>(address) << 32) |
+                                    static_cast<uint32_t>(socket + 1));
 }
 
-static int32_t tcp_nw_info_entry_socket(void *entry)
+static int32_t tcp_nw_info_entry_socket(const void *entry)
 {
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(entry) - 1);
+    return static_cast<int32_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry))) - 1;
+}
+
+static uint32_t tcp_nw_info_entry_address(const void *entry)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry) >> 32);
+}
+
+// The fold of lines about a connection: the server's while it has not signed on.
+static log_fold *tcp_nw_info_lines_of(tcp_nw_info *server, const tcp_nw_handle *slot)
+{
+    return slot->signed_on != 0 ? nullptr : &server->unsigned_lines;
 }
 
 static uint16_t tcp_nw_info_pending_socket_count(const tcp_nw_info *server)
@@ -136,7 +155,8 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
     }
     server->valid_client_list =
         static_cast<tcp_nw_handle **>(calloc(max_clients == 0 ? 1 : max_clients, sizeof(tcp_nw_handle *)));
-    if (server->valid_client_list == nullptr)
+    server->addresses = static_cast<uint32_t *>(calloc(max_clients == 0 ? 1 : max_clients, sizeof(uint32_t)));
+    if (server->valid_client_list == nullptr || server->addresses == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Calloc failed for valid client list");
         tcp_nw_info_destroy(server);
@@ -220,6 +240,7 @@ void tcp_nw_info_destroy(tcp_nw_info *server)
         ea_closesocket(server->listen_sockfd);
     tcp_nw_handle_destroy(server->tcp_nw_handle_list, server->max_clients, nullptr);
     free(server->valid_client_list);
+    free(server->addresses);
     if (server->pending_sockets != nullptr)
     {
         while (queue_get_count(server->pending_sockets) > 0)
@@ -297,9 +318,6 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
             }
             if (accepted == TCP_NW_INFO_REFUSED)
                 *refused += 1;
-            // A connection that gave up its slot reaches the console as a refused one.
-            *refused += server->slots_given;
-            server->slots_given = 0;
         }
         else if (entry == CLIENT_ENTRY)
         {
@@ -332,37 +350,107 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
     return done ? EA_SUCCESS : EA_NO_DATA;
 }
 
-// The oldest connection that may give its slot to a new one: it has sent no whole frame
-// (a sign-on on its way is never cut off) and has had its grace to do so.
-static tcp_nw_handle *tcp_nw_info_slot_to_give(tcp_nw_info *server)
+// Connections from `address` that have not signed on: those in the table and those that
+// wait for the box's verdict.
+static uint32_t tcp_nw_info_unsigned_from(const tcp_nw_info *server, uint32_t address)
 {
+    uint32_t count = 0;
+    for (uint16_t position = 0; position < server->in_use_count; ++position)
+    {
+        const tcp_nw_handle *slot = server->valid_client_list[position];
+        count += slot->signed_on == 0 && slot->peer_address == address ? 1 : 0;
+    }
+    uint32_t pending = queue_get_count(server->pending_sockets);
+    for (uint32_t i = 0; i < pending; ++i)
+        count += tcp_nw_info_entry_address(queue_peek(server->pending_sockets, i)) == address ? 1 : 0;
+    return count;
+}
+
+// The most connections not signed on that one address may hold: three quarters of the
+// slots, so that a quarter stays open to the others whatever one address does.
+static uint32_t tcp_nw_info_address_limit(const tcp_nw_info *server)
+{
+    uint32_t limit = server->max_clients - server->max_clients / 4u;
+    return limit > 0 ? limit : 1;
+}
+
+// Whether a connection may give its slot to a new one: it has not signed on, has sent
+// nothing (a sign-on on its way keeps its slot until the partial-frame limit) and has had
+// its grace to do so.
+static bool tcp_nw_info_may_give_slot(const tcp_nw_handle *slot, uint32_t now)
+{
+    return slot->signed_on == 0 && slot->delivered == 0 && slot->client_sockfd != EA_INVALID_SOCKET &&
+           slot->receive_position == slot->receive_buffer &&
+           ea_get_tick_difference(now, slot->admitted_tick) >= TCP_NW_INFO_SLOT_GRACE_MS;
+}
+
+// The connection that gives its slot to a new one from `address`: of those that may, the
+// oldest of the address that holds the most connections not signed on, when that address
+// holds more of them than the new connection's does with it. So peers of one address
+// never take slots from each other, and a slot taken goes to an address that held fewer.
+static tcp_nw_handle *tcp_nw_info_slot_to_give(const tcp_nw_info *server, uint32_t address)
+{
+    // The addresses of every connection not signed on, sorted, so that each count is a
+    // lookup: a full table of a thousand is counted in a few thousand steps.
+    uint32_t *end = server->addresses;
+    for (uint16_t position = 0; position < server->in_use_count; ++position)
+    {
+        const tcp_nw_handle *slot = server->valid_client_list[position];
+        if (slot->signed_on == 0)
+            *end++ = slot->peer_address;
+    }
+    uint32_t pending = queue_get_count(server->pending_sockets);
+    for (uint32_t i = 0; i < pending && end < server->addresses + server->max_clients; ++i)
+        *end++ = tcp_nw_info_entry_address(queue_peek(server->pending_sockets, i));
+    std::sort(server->addresses, end);
+    auto count_of = [&](uint32_t peer)
+    {
+        auto range = std::equal_range(server->addresses, end, peer);
+        return static_cast<uint32_t>(range.second - range.first);
+    };
+
     uint32_t now = ea_get_tick_count();
+    tcp_nw_handle *chosen = nullptr;
+    uint32_t chosen_count = count_of(address) + 1;
     for (uint16_t position = 0; position < server->in_use_count; ++position)
     {
         tcp_nw_handle *slot = server->valid_client_list[position];
-        if (slot->signed_on == 0 && slot->delivered == 0 && slot->client_sockfd != EA_INVALID_SOCKET &&
-            ea_get_tick_difference(now, slot->admitted_tick) >= TCP_NW_INFO_SLOT_GRACE_MS)
-            return slot;
+        if (!tcp_nw_info_may_give_slot(slot, now))
+            continue;
+        uint32_t count = count_of(slot->peer_address);
+        if (count > chosen_count)
+        {
+            chosen = slot;
+            chosen_count = count;
+        }
     }
-    return nullptr;
+    return chosen;
 }
 
 // Closes a connection that has not signed on so that a new one gets its slot. The session
 // layer has never seen it, so the slot is free at once and only the console hears of it,
-// counted with the refused connections. True when a slot was freed.
-static bool tcp_nw_info_give_slot(tcp_nw_info *server, logger_object *logger)
+// counted in slots_given. True when a slot was freed.
+static bool tcp_nw_info_give_slot(tcp_nw_info *server, uint32_t address, logger_object *logger)
 {
-    tcp_nw_handle *slot = tcp_nw_info_slot_to_give(server);
+    tcp_nw_handle *slot = tcp_nw_info_slot_to_give(server, address);
     if (slot == nullptr)
         return false;
     uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_FOLDED(
+        &server->unsigned_lines, logger, EA_LEVEL_EVENT,
         "Giving the slot of tws nw handle [%d] at tws index [%u] to a new connection, as it has not signed on",
         slot->network_handle, index);
     tcp_nw_info_del_client(server, index, logger);
     server->slots_given++;
     return true;
+}
+
+// Closes an accepted socket at once; the refusal is counted by the caller.
+static ea_status tcp_nw_info_refuse_accepted(tcp_nw_info *server, int32_t socket, uint16_t *pending_sockets)
+{
+    ea_closesocket(socket);
+    *pending_sockets = tcp_nw_info_pending_socket_count(server);
+    return TCP_NW_INFO_REFUSED;
 }
 
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger)
@@ -398,11 +486,22 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
                ea_socket_error_text(error));
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]", socket, peer);
-    if (server->in_use_count + tcp_nw_info_pending_socket_count(server) < server->max_clients ||
-        tcp_nw_info_give_slot(server, logger))
+    EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT,
+                  "Incoming client connection from socket [%d], IP [%s]", socket, peer);
+    uint32_t address = ea_inet_addr(peer);
+    uint32_t held = tcp_nw_info_unsigned_from(server, address);
+    if (held >= tcp_nw_info_address_limit(server))
     {
-        if (queue_append(server->pending_sockets, tcp_nw_info_socket_entry(socket)) != EA_SUCCESS)
+        EA_LOG_FOLDED(
+            &server->unsigned_lines, logger, EA_LEVEL_EVENT,
+            "Rejected connection from socket [%d] as [%u] connections from IP [%s] have not signed on",
+            socket, held, peer);
+        return tcp_nw_info_refuse_accepted(server, socket, pending_sockets);
+    }
+    if (server->in_use_count + tcp_nw_info_pending_socket_count(server) < server->max_clients ||
+        tcp_nw_info_give_slot(server, address, logger))
+    {
+        if (queue_append(server->pending_sockets, tcp_nw_info_socket_entry(socket, address)) != EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
             ea_closesocket(socket);
@@ -411,12 +510,10 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
         *pending_sockets = tcp_nw_info_pending_socket_count(server);
         return EA_SUCCESS;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
-           server->max_clients);
-    ea_closesocket(socket);
-    *pending_sockets = tcp_nw_info_pending_socket_count(server);
-    return TCP_NW_INFO_REFUSED;
+    EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT,
+                  "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
+                  server->max_clients);
+    return tcp_nw_info_refuse_accepted(server, socket, pending_sockets);
 }
 
 static const char *tcp_nw_info_send_result_name(ea_status status)
@@ -431,7 +528,7 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
     {
         while (queue_get_count(server->pending_sockets) > 0)
             ea_closesocket(tcp_nw_info_entry_socket(queue_remove_head(server->pending_sockets)));
-        EA_LOG(logger, EA_LEVEL_EVENT, "All new client sockets closed");
+        EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT, "All new client sockets closed");
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -455,7 +552,8 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
 
     while (queue_get_count(server->pending_sockets) > 0)
     {
-        int32_t socket = tcp_nw_info_entry_socket(queue_remove_head(server->pending_sockets));
+        void *entry = queue_remove_head(server->pending_sockets);
+        int32_t socket = tcp_nw_info_entry_socket(entry);
         int32_t handle = TCP_NW_HANDLE_FREE;
         uint16_t index = 0;
         ea_status added = tcp_nw_info_add_new_client(server, socket, &handle, &index, logger);
@@ -467,6 +565,7 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
         }
         if (added != EA_SUCCESS)
             continue;
+        server->tcp_nw_handle_list[index].peer_address = tcp_nw_info_entry_address(entry);
         msg->workstation_network_handle = handle;
         msg->workstation_index = index;
         message *invitation = message_copy(msg);
@@ -485,7 +584,7 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
             return EA_ERROR;
         }
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "All new client sockets added");
+    EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT, "All new client sockets added");
     message_destroy(msg);
     return EA_SUCCESS;
 }
@@ -547,9 +646,10 @@ ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_
     slot->send_position = slot->send_buffer;
     slot->network_handle = handle;
     slot->admitted_tick = ea_get_tick_count();
+    slot->unsigned_lines = &server->unsigned_lines;
     uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d] at tws index [%u].", handle,
-           socket, index);
+    EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT,
+                  "Added new network handle [%d] for socket [%d] at tws index [%u].", handle, socket, index);
     server->valid_client_list[server->in_use_count++] = slot;
     *network_handle = handle;
     *workstation_index = index;
@@ -632,6 +732,8 @@ static ea_status tcp_nw_info_raise_disconnect(tcp_nw_info *server, tcp_nw_handle
     notification->workstation_network_handle = slot->network_handle;
     notification->workstation_index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
     notification->reason_code = reason_code;
+    if (slot->signed_on == 0)
+        notification->flags |= MESSAGE_FLAG_NO_USER;
     if (queue_append(disconnect_queue, notification) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed for handle [%d]", slot->network_handle);
@@ -690,20 +792,22 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                 server->invitations_due = 1;
             if (slot->received_count > server->invitation_count)
             {
-                EA_LOG(
-                    logger, EA_LEVEL_BUSINESS_ERROR,
+                EA_LOG_FOLDED(
+                    tcp_nw_info_lines_of(server, slot), logger, EA_LEVEL_BUSINESS_ERROR,
                     "Disconnecting client with tws nw handle [%d] and tws index [%u], as it exceeded the invitation count. So discarding sequence number [%lu]",
                     slot->network_handle, index, static_cast<unsigned long>(msg->sequence_number));
                 message_destroy(msg);
                 if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_INVITATION_EXCEEDED,
                                                  disconnect_queue, logger) != EA_SUCCESS)
                     return EA_ERROR;
-                EA_LOG(
-                    logger, EA_LEVEL_EVENT,
+                EA_LOG_FOLDED(
+                    tcp_nw_info_lines_of(server, slot), logger, EA_LEVEL_EVENT,
                     "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason code [%d]",
                     slot->network_handle, index, TWS_REASON_INVITATION_EXCEEDED);
                 continue;
             }
+            if (slot->signed_on == 0)
+                msg->flags |= MESSAGE_FLAG_NO_USER;
             if (queue_append(data_queue, msg) != EA_SUCCESS)
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
@@ -721,8 +825,8 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
         {
             if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
                 return EA_ERROR;
-            EA_LOG(
-                logger, EA_LEVEL_EVENT,
+            EA_LOG_FOLDED(
+                tcp_nw_info_lines_of(server, slot), logger, EA_LEVEL_EVENT,
                 "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason code [%d]",
                 slot->network_handle, index, reason);
         }
@@ -774,8 +878,9 @@ ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifi
     }
     if (msg->tag == CLIENT_INVITATION_MESSAGE)
     {
-        EA_LOG(logger, EA_LEVEL_ACTIVITY, "Sending client invitation for handle [%d] and index [%u]",
-               slot->network_handle, msg->workstation_index);
+        EA_LOG_FOLDED(tcp_nw_info_lines_of(server, slot), logger, EA_LEVEL_ACTIVITY,
+                      "Sending client invitation for handle [%d] and index [%u]", slot->network_handle,
+                      msg->workstation_index);
         slot->received_count = 0;
     }
     server->total_pending -= slot->pending_count;
@@ -887,18 +992,19 @@ ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notif
 static tcp_nw_handle *tcp_nw_info_addressed_slot(tcp_nw_info *server, const message *msg,
                                                  logger_object *logger)
 {
+    log_fold *fold = tcp_nw_info_is_unsigned(server, msg) ? &server->unsigned_lines : nullptr;
     if (msg->workstation_index >= server->max_clients)
     {
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
             "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the message.",
             msg->workstation_index, server->max_clients);
         return nullptr;
     }
     tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
     if (slot == nullptr)
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_BUSINESS_ERROR,
             "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list. Ignoring message.",
             msg->workstation_network_handle, msg->workstation_index,
             server->tcp_nw_handle_list[msg->workstation_index].network_handle);
@@ -948,23 +1054,25 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
 ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger)
 {
     tcp_nw_handle *slot = &server->tcp_nw_handle_list[workstation_index];
+    log_fold *fold = tcp_nw_info_lines_of(server, slot);
     server->total_pending -= slot->pending_count;
     for (uint16_t i = 0; i < slot->batch_record_count; ++i)
     {
         message *held = slot->last_sent_message[i];
         if (held == nullptr)
             continue;
-        EA_LOG(logger, EA_LEVEL_EVENT, "Discarding message with th nw handle [%d], sequence number [%lu]",
-               held->workstation_network_handle, static_cast<unsigned long>(held->sequence_number));
+        EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
+                      "Discarding message with th nw handle [%d], sequence number [%lu]",
+                      held->workstation_network_handle, static_cast<unsigned long>(held->sequence_number));
         message_destroy(held);
         slot->last_sent_message[i] = nullptr;
     }
     while (message *queued = static_cast<message *>(queue_remove_head(slot->send_queue)))
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Discarding message with tws nw handle [%d], tws index [%u]. sequence number [%lu]",
-               queued->workstation_network_handle, queued->workstation_index,
-               static_cast<unsigned long>(queued->sequence_number));
+        EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
+                      "Discarding message with tws nw handle [%d], tws index [%u]. sequence number [%lu]",
+                      queued->workstation_network_handle, queued->workstation_index,
+                      static_cast<unsigned long>(queued->sequence_number));
         message_destroy(queued);
     }
     if (slot->client_sockfd != EA_INVALID_SOCKET)
@@ -979,7 +1087,8 @@ ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index
         server->valid_client_list[--server->in_use_count] = nullptr;
         break;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Deleted the network handle at index [%d]", workstation_index);
+    EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT, "Deleted the network handle at index [%d]",
+                  workstation_index);
     return EA_SUCCESS;
 }
 
@@ -1032,51 +1141,83 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
         if (reason == 0)
             continue;
         uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Disconnecting client with tws nw handle [%d] and tws index [%u], as it %s within [%u] ms",
-               slot->network_handle, index,
-               reason == TWS_REASON_SIGN_ON_TIMEOUT ? "did not sign on" : "did not complete its frame",
-               static_cast<unsigned>(reason == TWS_REASON_SIGN_ON_TIMEOUT
-                                         ? TCP_NW_INFO_SIGN_ON_TIMEOUT_MS
-                                         : TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS));
+        log_fold *fold = tcp_nw_info_lines_of(server, slot);
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_BUSINESS_ERROR,
+            "Disconnecting client with tws nw handle [%d] and tws index [%u], as it %s within [%u] ms",
+            slot->network_handle, index,
+            reason == TWS_REASON_SIGN_ON_TIMEOUT ? "did not sign on" : "did not complete its frame",
+            static_cast<unsigned>(reason == TWS_REASON_SIGN_ON_TIMEOUT
+                                      ? TCP_NW_INFO_SIGN_ON_TIMEOUT_MS
+                                      : TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS));
         if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
             "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason code [%d]",
             slot->network_handle, index, reason);
     }
     return EA_SUCCESS;
 }
 
+// The fold of console events with this reason code, made on first use; null when every
+// entry holds another code (the event is then raised unfolded).
+static log_fold *tcp_nw_info_event_fold(tcp_nw_info *server, uint16_t reason_code)
+{
+    for (uint32_t i = 0; i < TCP_NW_INFO_EVENT_FOLDS; ++i)
+    {
+        if (server->event_fold_reasons[i] == reason_code)
+            return &server->event_folds[i];
+        if (server->event_fold_reasons[i] == 0)
+        {
+            server->event_fold_reasons[i] = reason_code;
+            return &server->event_folds[i];
+        }
+    }
+    return nullptr;
+}
+
+bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code)
+{
+    log_fold *fold = tcp_nw_info_event_fold(server, reason_code);
+    return fold == nullptr || log_fold_admit(fold, 1);
+}
+
+uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, uint16_t *reason_codes, uint32_t *counts,
+                                         uint32_t max)
+{
+    uint32_t filled = 0;
+    for (uint32_t i = 0; i < TCP_NW_INFO_EVENT_FOLDS && server->event_fold_reasons[i] != 0 && filled < max;
+         ++i)
+    {
+        if (server->event_fold_reasons[i] == TWS_REASON_MAX_CONNECTIONS)
+            continue; // refusals have their own report (tcp_nw_info_refusal_events)
+        uint32_t count = log_fold_due(&server->event_folds[i]);
+        if (count == 0)
+            continue;
+        reason_codes[filled] = server->event_fold_reasons[i];
+        counts[filled++] = count;
+    }
+    return filled;
+}
+
 void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded)
 {
-    uint32_t now = ea_get_tick_count();
+    log_fold *fold = tcp_nw_info_event_fold(server, TWS_REASON_MAX_CONNECTIONS);
+    *folded = fold != nullptr ? log_fold_due(fold) : 0;
     *at_once = 0;
-    *folded = 0;
-    if (server->refusal_report_open != 0 &&
-        ea_get_tick_difference(now, server->refusal_report_tick) >= TCP_NW_INFO_REFUSAL_REPORT_MS)
+    for (uint32_t i = 0; i < refused; ++i)
+        *at_once += fold == nullptr || log_fold_admit(fold, 1) ? 1 : 0;
+}
+
+bool tcp_nw_info_is_unsigned(const tcp_nw_info *server, const message *msg)
+{
+    if (msg->workstation_index < server->max_clients)
     {
-        // A second with refusals ends in one event that counts them; a quiet one closes the spell.
-        if (server->refusals_unreported > 0)
-        {
-            *folded = server->refusals_unreported;
-            server->refusals_unreported = 0;
-            server->refusal_report_tick = now;
-        }
-        else
-        {
-            server->refusal_report_open = 0;
-        }
+        const tcp_nw_handle *slot = &server->tcp_nw_handle_list[msg->workstation_index];
+        if (slot->network_handle != TCP_NW_HANDLE_FREE &&
+            slot->network_handle == msg->workstation_network_handle)
+            return slot->signed_on == 0;
     }
-    if (refused == 0)
-        return;
-    if (server->refusal_report_open == 0)
-    {
-        *at_once = 1;
-        refused -= 1;
-        server->refusal_report_open = 1;
-        server->refusal_report_tick = now;
-    }
-    server->refusals_unreported += refused;
+    return (msg->flags & MESSAGE_FLAG_NO_USER) != 0;
 }

@@ -11,6 +11,7 @@
 
 #include "common/ea_status.h"
 #include "gateway/runtime/ea_flag.h"
+#include "gateway/shared/log_fold.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 
 struct ea_sync_info;
@@ -32,10 +33,11 @@ enum
     TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS = 30000,
     TCP_NW_INFO_IDLE_CHECK_INTERVAL_MS = 1000,
     // When every slot is taken, a new connection takes the slot of the oldest one that has
-    // sent no whole frame, once that one has had this long to sign on.
+    // sent nothing yet, once that one has had this long to sign on.
     TCP_NW_INFO_SLOT_GRACE_MS = 500,
-    // Refused connections reach the console at most once in this time, the later ones counted.
-    TCP_NW_INFO_REFUSAL_REPORT_MS = 1000,
+    // Reason codes whose console events about connections that have not signed on are
+    // folded, each code on its own.
+    TCP_NW_INFO_EVENT_FOLDS = 24,
 };
 
 // Operations of tcp_nw_info_process_incoming_clients.
@@ -79,11 +81,12 @@ struct tcp_nw_info
     ea_flag *user_logoff_in_progress; // per user slot
     ea_flag *abnormal_state_flag;
     uint16_t invitations_due;
-    uint32_t last_idle_check;     // tick of the last look for connections that hold a slot idle
-    uint32_t refusals_unreported; // refused since the last console event about refusals
-    uint32_t refusal_report_tick; // tick of that event
-    uint16_t refusal_report_open; // 1 within a second of that event
-    uint32_t slots_given;         // connections closed to give their slot to a new one, not yet reported
+    uint32_t last_idle_check; // tick of the last look for connections that hold a slot idle
+    uint32_t slots_given;     // connections closed to give their slot to a new one, not yet reported
+    uint32_t *addresses;      // room for the peer address of every connection, for counting them
+    log_fold unsigned_lines;  // log lines and binary records about connections not signed on
+    uint16_t event_fold_reasons[TCP_NW_INFO_EVENT_FOLDS]; // 0: entry unused
+    log_fold event_folds[TCP_NW_INFO_EVENT_FOLDS];
 };
 
 tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
@@ -97,8 +100,13 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
                                    uint32_t input_count, uint32_t wait_time_ms, queue *data_queue,
                                    queue *disconnect_queue, uint16_t *pending_sockets, uint32_t *refused,
                                    queue **locals, logger_object *logger);
-// A full table makes room by giving the new connection the slot of the oldest connection
-// that has sent no whole frame within its grace; that one counts as refused.
+// No peer address holds more than three quarters of the slots (and pending sockets) with
+// connections that have not signed on: a connection past that is refused, so that the
+// rest stay open to other addresses. A full table makes room for a new connection with the
+// slot of a connection that has sent nothing within its grace, taken from the address that
+// holds the most connections not signed on, and only when that address holds more of them
+// than the new connection's own does with it; the connection that gave its slot is
+// counted in slots_given.
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger);
 ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t operation, message *msg,
                                                queue *notifications, logger_object *logger);
@@ -130,6 +138,20 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
 // ones are counted and, a second after the last event, raised as one event whose extra
 // info says how many (*folded, 0 when none is due).
 void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded);
+
+// Console events about connections that have not signed on are folded so, one fold per
+// reason code: true when an event of this code is to be raised now, false when it is
+// counted instead.
+bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code);
+// The folded events due now: for up to `max` reason codes, the code and the count of events
+// that its next event stands for. The number of entries filled.
+uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, uint16_t *reason_codes, uint32_t *counts,
+                                         uint32_t max);
+
+// Whether a record that the session layer sends down (DROP_CLIENT, USER_LOGOFF_FLUSH) is
+// about a connection on which no user signed on: its slot still holds it and it has not
+// signed on, or the slot is gone and the record came from such a connection.
+bool tcp_nw_info_is_unsigned(const tcp_nw_info *server, const message *msg);
 
 // The workstation network thread (tws_nw_handler_thread.cpp); its argument record is
 // tws_nw_handler_thread_args (tws_nw_handler_thread.h).

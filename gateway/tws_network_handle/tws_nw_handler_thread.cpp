@@ -3,7 +3,9 @@
 // tells box communication of new connections, acts on the control records coming down
 // from the session layer and box communication, sends invitations and queued records, and
 // raises console events. Whatever a single workstation does wrong ends only its own
-// connection; a failure of the thread's own stops the gateway.
+// connection; a failure of the thread's own stops the gateway. What connections that have
+// not signed on make the thread write is folded (log_fold.h): their lines through one fold,
+// their console events through one fold per reason code.
 #include "gateway/tws_network_handle/tws_nw_handler_thread.h"
 
 #include "gateway/runtime/logger.h"
@@ -59,10 +61,11 @@ ea_status tws_nw_handler_insert(shared_queue *target, message *msg, logger_objec
     return EA_SUCCESS;
 }
 
-// A console event of the gateway itself (user id -1) with a reason code and, when the
-// code's event counts something, that count as its extra info.
+// A console event with a reason code about `user_id` (-1: the gateway itself) and, when the
+// event counts something, that count as its extra info; its line goes through `fold`.
 ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_t reason_code,
-                                       int32_t extra_info = -1)
+                                       int32_t extra_info = -1, uint32_t user_id = k_gateway_user_id,
+                                       log_fold *fold = nullptr)
 {
     message *event = message_create(0, KOVA_MESSAGE);
     if (event == nullptr)
@@ -70,7 +73,7 @@ ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_
         EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
         return EA_ERROR;
     }
-    event->user_id = k_gateway_user_id;
+    event->user_id = user_id;
     event->reason_code = reason_code;
     event->event_value = extra_info;
     if (tws_nw_handler_insert(args->console_out, event, args->logger) != EA_SUCCESS)
@@ -78,24 +81,37 @@ ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG(args->logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].",
-           reason_code);
+    EA_LOG_FOLDED(fold, args->logger, EA_LEVEL_EVENT,
+                  "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].", reason_code);
     return EA_SUCCESS;
 }
 
-// USER_LOGOFF_FLUSH and DROP_CLIENT: the session layer is done with the connection.
+// The user id of a folded event's count: the gateway's own for its own events, none for
+// the events about connections.
+uint32_t tws_nw_handler_count_user(uint16_t reason_code)
+{
+    return reason_code == TWS_REASON_CONNECTIONS_REJECTED ? k_gateway_user_id : 0;
+}
+
+// USER_LOGOFF_FLUSH and DROP_CLIENT: the session layer is done with the connection. The
+// console event about a connection on which no user signed on is folded with the others of
+// its reason code.
 ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *msg)
 {
     logger_object *logger = args->logger;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
-           tws_nw_handler_tag_name(msg->tag), msg->workstation_network_handle, msg->workstation_index,
-           msg->reason_code);
+    const bool unsigned_connection = tcp_nw_info_is_unsigned(args->server, msg);
+    log_fold *fold = unsigned_connection ? &args->server->unsigned_lines : nullptr;
+    EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
+                  "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
+                  tws_nw_handler_tag_name(msg->tag), msg->workstation_network_handle, msg->workstation_index,
+                  msg->reason_code);
     if (tcp_nw_info_disconnect_client(args->server, msg, logger) == EA_ERROR)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_disconnect_client failed");
         return EA_ERROR;
     }
+    if (unsigned_connection && !tcp_nw_info_unsigned_event(args->server, msg->reason_code))
+        return EA_SUCCESS;
     message *event = message_copy(msg);
     if (event == nullptr)
     {
@@ -103,6 +119,7 @@ ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *m
         return EA_ERROR;
     }
     event->tag = KOVA_MESSAGE;
+    event->flags = 0;
     event->data = event->buffer_base;
     event->data_length = 0;
     if (tws_nw_handler_insert(args->console_out, event, logger) != EA_SUCCESS)
@@ -110,9 +127,9 @@ ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *m
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
-           static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->reason_code);
+    EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
+                  "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
+                  static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->reason_code);
     return EA_SUCCESS;
 }
 
@@ -171,12 +188,17 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
     case CONNECTION_ACCEPT:
     case NEW_CONNECTION_REJECT:
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message.", tws_nw_handler_tag_name(msg->tag));
+        // Every answer of the box is for connections that have not signed on yet.
+        log_fold *fold = &args->server->unsigned_lines;
+        EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT, "Received %s message.",
+                      tws_nw_handler_tag_name(msg->tag));
         int32_t operation = TCP_NW_INFO_ADMIT;
         if (msg->tag == NEW_CONNECTION_REJECT)
         {
             operation = TCP_NW_INFO_REFUSE;
-            if (tws_nw_handler_console_event(args, TWS_REASON_CONNECTIONS_REJECTED) != EA_SUCCESS)
+            if (tcp_nw_info_unsigned_event(args->server, TWS_REASON_CONNECTIONS_REJECTED) &&
+                tws_nw_handler_console_event(args, TWS_REASON_CONNECTIONS_REJECTED, -1, k_gateway_user_id,
+                                             fold) != EA_SUCCESS)
             {
                 message_destroy(msg);
                 return EA_ERROR;
@@ -230,7 +252,43 @@ ea_status tws_nw_handler_refusal_events(tws_nw_handler_thread_args *args, uint32
         EA_LOG(args->logger, EA_LEVEL_EVENT, "The KOVA_MESSAGE counts [%u] refused connections.", folded);
     }
     if (at_once > 0)
-        return tws_nw_handler_console_event(args, TWS_REASON_MAX_CONNECTIONS);
+        return tws_nw_handler_console_event(args, TWS_REASON_MAX_CONNECTIONS, -1, k_gateway_user_id,
+                                            &args->server->unsigned_lines);
+    return EA_SUCCESS;
+}
+
+// The console events and log lines about connections that have not signed on: a slot given
+// to a new connection is one that did not sign on in time (11027); each reason code's events
+// go out folded, and so do the lines.
+ea_status tws_nw_handler_unsigned_reports(tws_nw_handler_thread_args *args)
+{
+    tcp_nw_info *server = args->server;
+    logger_object *logger = args->logger;
+    for (; server->slots_given > 0; --server->slots_given)
+    {
+        if (tcp_nw_info_unsigned_event(server, TWS_REASON_SIGN_ON_TIMEOUT) &&
+            tws_nw_handler_console_event(args, TWS_REASON_SIGN_ON_TIMEOUT, -1, 0, &server->unsigned_lines) !=
+                EA_SUCCESS)
+            return EA_ERROR;
+    }
+    uint16_t reasons[TCP_NW_INFO_EVENT_FOLDS];
+    uint32_t counts[TCP_NW_INFO_EVENT_FOLDS];
+    uint32_t due = tcp_nw_info_unsigned_events_due(server, reasons, counts, TCP_NW_INFO_EVENT_FOLDS);
+    for (uint32_t i = 0; i < due; ++i)
+    {
+        if (tws_nw_handler_console_event(args, reasons[i], static_cast<int32_t>(counts[i]),
+                                         tws_nw_handler_count_user(reasons[i])) != EA_SUCCESS)
+            return EA_ERROR;
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "The KOVA_MESSAGE counts [%u] events with reason code [%d] about connections that have not signed on.",
+            counts[i], reasons[i]);
+    }
+    uint32_t left_out = log_fold_due(&server->unsigned_lines);
+    if (left_out > 0)
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Left out [%u] log lines and binary log records about connections that have not signed on.",
+               left_out);
     return EA_SUCCESS;
 }
 
@@ -253,8 +311,8 @@ ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pendin
             message_destroy(notification);
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
+        EA_LOG_FOLDED(&args->server->unsigned_lines, logger, EA_LEVEL_EVENT,
+                      "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
     }
     if (tws_nw_handler_move(state->locals[LOCAL_DATA], args->data_out, logger) != EA_SUCCESS)
         return EA_ERROR;
@@ -301,8 +359,10 @@ struct tws_nw_handler_steps : worker_steps
     {
         tws_nw_handler_thread_args *args = state.args;
         logger_object *logger = args->logger;
-        // Refusals are counted on every pass, so a count still goes out when all is quiet.
-        if (tws_nw_handler_refusal_events(args, refused) != EA_SUCCESS)
+        // Refusals and the rest are counted on every pass, so a count still goes out when
+        // all is quiet.
+        if (tws_nw_handler_refusal_events(args, refused) != EA_SUCCESS ||
+            tws_nw_handler_unsigned_reports(args) != EA_SUCCESS)
             return EA_ERROR;
         if (tcp_nw_info_check_idle_clients(args->server, state.locals[LOCAL_DISCONNECTS], logger) !=
             EA_SUCCESS)

@@ -342,4 +342,57 @@ std::string http_status(uint16_t port, const std::string &path, uint32_t timeout
     return answer.substr(0, answer.find("\r\n"));
 }
 
+unsigned_connection_flood::~unsigned_connection_flood()
+{
+    stop();
+}
+
+void unsigned_connection_flood::start(uint16_t port, unsigned_connection_attack attack, uint32_t threads)
+{
+    m_stop = false;
+    for (uint32_t i = 0; i < threads; ++i)
+        m_threads.emplace_back([this, port, attack] { run(port, attack); });
+}
+
+void unsigned_connection_flood::stop()
+{
+    m_stop = true;
+    for (std::thread &t : m_threads)
+        t.join();
+    m_threads.clear();
+}
+
+void unsigned_connection_flood::run(uint16_t port, unsigned_connection_attack attack)
+{
+    // The gateway's invitation: a 22-byte network header and a 42-byte record.
+    const size_t invitation_frame = 64;
+    // A frame of 10 bytes (whole, but shorter than the 62 bytes of the two headers), then
+    // the length field of a frame of 1 byte.
+    const std::string bad_frames("\x00\x0a\x00\x00\x00\x01\x00\x00\x00\x00\x00\x01", 12);
+    while (!m_stop)
+    {
+        raw_peer peer;
+        ++m_attempts;
+        if (!peer.connect(port))
+        {
+            pause_briefly();
+            continue;
+        }
+        ++m_connections;
+        if (attack == unsigned_connection_attack::close_at_once)
+            continue;
+        // Reads (keeping what comes) until the invitation is in or the gateway closed.
+        auto deadline = deadline_after(2000);
+        bool closed = false;
+        while (!closed && peer.received().size() < invitation_frame && clock_type::now() < deadline)
+            closed = peer.wait_closed(5);
+        if (peer.received().size() < invitation_frame)
+            continue;
+        ++m_invited;
+        if (attack == unsigned_connection_attack::bad_frame_after_invitation && !closed &&
+            peer.send_all(bad_frames, 1000))
+            peer.wait_closed(2000);
+    }
+}
+
 } // namespace qel_sim

@@ -139,4 +139,38 @@ fix_flood_result fix_flood(uint16_t port, uint64_t limit_bytes, uint32_t timeout
 // The status line of the HTTP answer to "GET <path>", or "" when none came.
 std::string http_status(uint16_t port, const std::string &path, uint32_t timeout_ms);
 
+// What a connection to the workstation port does before it would sign on, in an
+// unsigned_connection_flood.
+enum class unsigned_connection_attack
+{
+    close_at_once,              // closes as soon as it is connected
+    close_after_invitation,     // waits for its first invitation, then closes
+    bad_frame_after_invitation, // after its invitation: a whole frame too short for the network
+                                // and VRX headers, then a length field below 3; waits to be closed
+};
+
+// Connections from 127.0.0.1 that each do one thing of unsigned_connection_attack and then
+// connect again, on `threads` threads of their own until stop(). None ever signs on.
+class unsigned_connection_flood
+{
+  public:
+    ~unsigned_connection_flood();
+    void start(uint16_t port, unsigned_connection_attack attack, uint32_t threads);
+    void stop();
+    uint32_t connections() const { return m_connections; } // connects that succeeded
+    // Connects tried: one that failed here may still have reached the gateway (a connect
+    // given up on this side after the gateway's kernel completed it).
+    uint32_t attempts() const { return m_attempts; }
+    uint32_t invited() const { return m_invited; } // connections that got an invitation
+
+  private:
+    void run(uint16_t port, unsigned_connection_attack attack);
+
+    std::vector<std::thread> m_threads;
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint32_t> m_connections{0};
+    std::atomic<uint32_t> m_attempts{0};
+    std::atomic<uint32_t> m_invited{0};
+};
+
 } // namespace qel_sim

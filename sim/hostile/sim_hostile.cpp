@@ -7,9 +7,15 @@
 //   sim_hostile console <port> <rounds>              requests, then gone unread
 //   sim_hostile fix <port> <rounds>                  huge BodyLength and filler
 //   sim_hostile http <port> <path>                   one request to the status page
+//   sim_hostile unsigned <port> <kind> <seconds>     connections that never sign on, again
+//                                                    and again: kind close (at once),
+//                                                    invited (close after the invitation)
+//                                                    or badframe (a bad frame after it)
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "sim/hostile/hostile_peers.h"
 
@@ -23,7 +29,8 @@ void usage()
                     "       sim_hostile slots <port> <count>\n"
                     "       sim_hostile console <port> <rounds>\n"
                     "       sim_hostile fix <port> <rounds>\n"
-                    "       sim_hostile http <port> <path>\n");
+                    "       sim_hostile http <port> <path>\n"
+                    "       sim_hostile unsigned <port> close|invited|badframe <seconds>\n");
 }
 
 uint32_t number(const char *text)
@@ -81,6 +88,29 @@ int fix(uint16_t port, uint32_t rounds)
     }
     return cut == rounds ? 0 : 1;
 }
+
+// 2 for a kind it does not know.
+int unsigned_connections(uint16_t port, const std::string &kind, uint32_t seconds)
+{
+    qel_sim::unsigned_connection_attack attack;
+    if (kind == "close")
+        attack = qel_sim::unsigned_connection_attack::close_at_once;
+    else if (kind == "invited")
+        attack = qel_sim::unsigned_connection_attack::close_after_invitation;
+    else if (kind == "badframe")
+        attack = qel_sim::unsigned_connection_attack::bad_frame_after_invitation;
+    else
+    {
+        usage();
+        return 2;
+    }
+    qel_sim::unsigned_connection_flood flood;
+    flood.start(port, attack, attack == qel_sim::unsigned_connection_attack::close_at_once ? 64 : 4);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    flood.stop();
+    printf("connections %u in %u s, %u of them invited\n", flood.connections(), seconds, flood.invited());
+    return flood.connections() > 0 ? 0 : 1;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -100,6 +130,8 @@ int main(int argc, char *argv[])
         return console(port, number(argv[3]));
     if (attack == "fix" && argc == 4)
         return fix(port, number(argv[3]));
+    if (attack == "unsigned" && argc == 5)
+        return unsigned_connections(port, argv[3], number(argv[4]));
     if (attack == "http" && argc == 4)
     {
         std::string status = qel_sim::http_status(port, argv[3], k_timeout_ms);

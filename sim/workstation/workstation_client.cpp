@@ -6,7 +6,9 @@
 
 #include <openssl/evp.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "common/ea_time.h"
 #include "gateway/runtime/ea_socket.h"
@@ -65,7 +67,7 @@ workstation_client::~workstation_client()
         ea_socket_cleanup();
 }
 
-bool workstation_client::connect(const std::string &address, uint16_t port)
+bool workstation_client::connect(const std::string &address, uint16_t port, const std::string &from)
 {
     if (!m_library_started)
     {
@@ -81,7 +83,8 @@ bool workstation_client::connect(const std::string &address, uint16_t port)
     m_socket = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
     if (m_socket < 0)
         return false;
-    if (ea_connect(m_socket, address.c_str(), port) != 0 ||
+    if ((!from.empty() && ea_bind(m_socket, from.c_str(), 0) != 0) ||
+        ea_connect(m_socket, address.c_str(), port) != 0 ||
         ea_setsockopt(m_socket, EA_SOCKOPT_TCP_NODELAY) != 0 ||
         ea_sync_info_network_event_select(m_event, m_socket, EA_FD_READ | EA_FD_WRITE | EA_FD_CLOSE) != 0)
     {
@@ -117,9 +120,18 @@ bool workstation_client::write_all(const uint8_t *bytes, uint32_t length)
 {
     uint32_t deadline = ea_get_tick_count() + 5000;
     uint32_t done = 0;
+    const uint32_t half = m_faults.mid_frame_pause_ms > 0 ? length / 2 : length;
+    bool paused = false;
     while (done < length && m_socket >= 0)
     {
-        int32_t piece = m_faults.one_byte_writes ? 1 : static_cast<int32_t>(length - done);
+        if (done == half && half < length && !paused)
+        {
+            paused = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_faults.mid_frame_pause_ms));
+            deadline = ea_get_tick_count() + 5000;
+        }
+        uint32_t end = done < half ? half : length;
+        int32_t piece = m_faults.one_byte_writes ? 1 : static_cast<int32_t>(end - done);
         int32_t n = ea_send(m_socket, bytes + done, piece);
         if (n > 0)
         {

@@ -42,6 +42,7 @@ struct workstation_faults
     int32_t sequence_delta = 0;      // added to each frame's sequence number once (wrong or skipped)
     bool ignore_invitations = false; // send whatever the invitation count says
     bool one_byte_writes = false;    // every frame written one byte per call
+    uint32_t mid_frame_pause_ms = 0; // every frame written in two halves this far apart
 };
 
 struct workstation_frame
@@ -62,7 +63,9 @@ class workstation_client
     workstation_client(const workstation_client &) = delete;
     workstation_client &operator=(const workstation_client &) = delete;
 
-    bool connect(const std::string &address, uint16_t port);
+    // Connects to address:port; from a given local address when `from` is not empty (a
+    // trader on 127.0.0.2, say, beside peers on 127.0.0.1).
+    bool connect(const std::string &address, uint16_t port, const std::string &from = "");
     bool connected() const { return m_socket >= 0; }
 
     workstation_faults &faults() { return m_faults; }

@@ -1,10 +1,14 @@
 // The workstation port of a running gateway when its slots are all taken: connections that
 // hold a slot without signing on make room for a trader, a signed-on trader never does,
 // and a burst of refused connects reaches the console as a handful of events that count
-// them instead of one event each.
+// them instead of one event each. Against reconnecting holders that want more slots than
+// there are, a trader on another address gets in every time, and so does one whose
+// sign-on arrives in two parts. Traders connect from 127.0.0.2, the holders from 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,24 +21,8 @@ namespace
 {
 const uint32_t kTimeoutMs = 15000;
 const uint16_t kMaxConnectionsReason = 11013;
-
-// Every log file of a gateway thread, one text.
-std::string thread_logs(const qel_test::temp_dir &dir, const std::string &logger)
-{
-    std::string text;
-    for (const std::string &name : dir.list("logs"))
-        if (name.compare(0, logger.size(), logger) == 0)
-            text += qel_test::read_file(dir.file("logs/" + name));
-    return text;
-}
-
-size_t occurrences(const std::string &text, const std::string &what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++count;
-    return count;
-}
+const uint16_t kNoSignOnInTimeReason = 11027;
+const char *const kTraderAddress = "127.0.0.2";
 
 // The extra infos of the console events with `reason` in the day's event log (42-byte
 // events after the 2-byte day; reason at 36 and extra info at 38, little-endian).
@@ -52,6 +40,67 @@ std::vector<int32_t> console_events(const qel_test::temp_dir &dir, uint16_t reas
     return extra;
 }
 
+// How many happenings the console events of `reason` stand for: one each, or the count a
+// folded one carries.
+int64_t counted(const std::vector<int32_t> &events)
+{
+    int64_t total = 0;
+    for (int32_t extra : events)
+        total += extra == -1 ? 1 : extra;
+    return total;
+}
+
+// Waits until the console events of `reason` stand for `expected` happenings (the folded
+// counts go out a second after the last); what they stand for then.
+int64_t counted_when(const qel_test::temp_dir &dir, uint16_t reason, int64_t expected)
+{
+    int64_t total = 0;
+    qel_test::wait_until(
+        [&]
+        {
+            total = counted(console_events(dir, reason));
+            return total >= expected;
+        },
+        5000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // nothing more comes
+    return counted(console_events(dir, reason));
+}
+
+// Silent connections from an address: each connects, is invited or refused, and sends nothing.
+struct silent_peers
+{
+    std::vector<std::unique_ptr<qel_sim::workstation_client>> clients;
+
+    uint32_t open(uint16_t port, const char *from, uint32_t count)
+    {
+        uint32_t opened = 0;
+        for (uint32_t i = 0; i < count; ++i)
+        {
+            clients.emplace_back(new qel_sim::workstation_client);
+            opened += clients.back()->connect("127.0.0.1", port, from) ? 1 : 0;
+        }
+        return opened;
+    }
+
+    // Waits until each is invited or closed; how many were invited.
+    uint32_t invited(uint32_t timeout_ms)
+    {
+        uint32_t count = 0;
+        for (auto &client : clients)
+            count += client->wait_for_invitation(timeout_ms) ? 1 : 0;
+        return count;
+    }
+
+    // How many the gateway has closed by now (waiting up to the time for each still open).
+    uint32_t closed(uint32_t timeout_ms)
+    {
+        uint32_t count = 0;
+        for (auto &client : clients)
+            count += client->peer_closed() || client->wait_for_close(timeout_ms) ? 1 : 0;
+        return count;
+    }
+};
+
 // A box whose host allows as many users as the gateway has slots.
 qel_sim::box_options box_of(int16_t users)
 {
@@ -67,7 +116,7 @@ struct signed_on_trader
 
     bool sign_on(uint16_t port, uint32_t user)
     {
-        if (!client.connect("127.0.0.1", port))
+        if (!client.connect("127.0.0.1", port, kTraderAddress))
             return false;
         trader.reset(new qel_sim::trader(client, user));
         return trader->sign_on(kTimeoutMs).arrived && trader->system_information(kTimeoutMs).arrived;
@@ -80,42 +129,35 @@ TEST(WorkstationSlots, HoldersOfEverySlotMakeRoomForATraderButSignedOnTradersKee
     qel_test::fix_road road({1001}, box_of(4), qel_sim::exchange_options(), {{"MAX_TWS_CLIENTS", "4"}});
     ASSERT_TRUE(road.listening);
     signed_on_trader first;
-    ASSERT_TRUE(qel_test::wait_until([&] { return first.client.connect("127.0.0.1", road.workstation_port); },
-                                     10000));
-    first.trader.reset(new qel_sim::trader(first.client, 2001));
-    ASSERT_TRUE(first.trader->sign_on(kTimeoutMs).arrived);
+    ASSERT_TRUE(qel_test::wait_until([&] { return first.sign_on(road.workstation_port, 2001); }, 10000));
 
-    // Three connections take the other slots and send one byte of a frame, no sign-on.
-    qel_sim::slot_holders holders;
-    ASSERT_EQ(holders.open(road.workstation_port, 3), 3u);
+    // Three connections from 127.0.0.1 take the other slots and send nothing.
+    silent_peers holders;
+    ASSERT_EQ(holders.open(road.workstation_port, "127.0.0.1", 3), 3u);
+    ASSERT_EQ(holders.invited(kTimeoutMs), 3u);
     const auto held_since = std::chrono::steady_clock::now();
-    ASSERT_TRUE(qel_test::wait_until(
-        [&] {
-            return occurrences(thread_logs(road.dir, "tws_network_handler_thread"),
-                               "Added new network handle") >= 4;
-        },
-        kTimeoutMs));
     std::this_thread::sleep_for(std::chrono::milliseconds(1200)); // past the holders' grace
 
-    // A trader still signs on, in far less than the time after which idle holders are cut.
+    // A trader still signs on, in far less than the time after which idle holders are cut;
+    // the holder that gave its slot is counted as one that did not sign on in time, not
+    // as a refused connection.
     signed_on_trader second;
     ASSERT_TRUE(second.sign_on(road.workstation_port, 2002));
     EXPECT_LT(std::chrono::steady_clock::now() - held_since, std::chrono::seconds(20));
-    const std::string log = thread_logs(road.dir, "tws_network_handler_thread");
-    EXPECT_EQ(occurrences(log, "to a new connection, as it has not signed on"), 1u);
+    EXPECT_EQ(counted_when(road.dir, kNoSignOnInTimeReason, 1), 1);
+    EXPECT_EQ(counted(console_events(road.dir, kMaxConnectionsReason)), 0);
 
-    // More connects take the remaining holders' slots, never a signed-on trader's.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    std::vector<std::unique_ptr<qel_sim::raw_peer>> newcomers;
-    for (int i = 0; i < 6; ++i)
-    {
-        newcomers.emplace_back(new qel_sim::raw_peer);
-        newcomers.back()->connect(road.workstation_port);
-    }
-    EXPECT_EQ(holders.wait_closed(kTimeoutMs), 3u);
-    EXPECT_EQ(occurrences(thread_logs(road.dir, "tws_network_handler_thread"),
-                          "to a new connection, as it has not signed on"),
-              3u);
+    // More connects: from the holders' own address they take no slot of it; from another
+    // address one takes a slot of the address that holds more, and then that address holds
+    // no more than the newcomers'. A signed-on trader's slot is never taken.
+    silent_peers same_address, other_address;
+    same_address.open(road.workstation_port, "127.0.0.1", 3);
+    EXPECT_EQ(same_address.closed(kTimeoutMs), 3u);
+    other_address.open(road.workstation_port, "127.0.0.3", 3);
+    EXPECT_EQ(other_address.invited(kTimeoutMs), 1u);
+    EXPECT_EQ(holders.closed(2000), 2u);
+    EXPECT_EQ(counted_when(road.dir, kNoSignOnInTimeReason, 2), 2);
+    EXPECT_EQ(counted_when(road.dir, kMaxConnectionsReason, 5), 5);
     EXPECT_TRUE(first.trader->system_information(kTimeoutMs).arrived);
     EXPECT_TRUE(second.trader->system_information(kTimeoutMs).arrived);
     EXPECT_FALSE(first.client.peer_closed());
@@ -137,37 +179,21 @@ TEST(WorkstationSlots, ABurstOfRefusedConnectsReachesTheConsoleOnceASecondWithIt
     ASSERT_TRUE(second.sign_on(road.workstation_port, 2002));
 
     const auto burst_start = std::chrono::steady_clock::now();
+    int64_t refused = 0;
     for (int i = 0; i < 300; ++i)
     {
         qel_sim::raw_peer peer;
         if (peer.connect(road.workstation_port))
-            peer.wait_closed(2000);
+            refused += peer.wait_closed(2000) ? 1 : 0;
     }
     const double burst_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - burst_start).count();
 
     // Every refusal is counted once: the first by its own event, the rest in the extra info
     // of the events that fold them, the last of which comes a second after the burst.
-    size_t refused = 0;
-    std::vector<int32_t> events;
-    auto counted = [&]
-    {
-        int64_t total = 0;
-        for (int32_t extra : events)
-            total += extra == -1 ? 1 : extra;
-        return total;
-    };
-    qel_test::wait_until(
-        [&]
-        {
-            refused = occurrences(thread_logs(road.dir, "tws_network_handler_thread"),
-                                  "as max connections [2] was exceeded");
-            events = console_events(road.dir, kMaxConnectionsReason);
-            return refused > 0 && counted() == static_cast<int64_t>(refused);
-        },
-        5000);
-    EXPECT_GT(refused, 100u);
-    EXPECT_EQ(counted(), static_cast<int64_t>(refused));
+    EXPECT_GT(refused, 100);
+    EXPECT_EQ(counted_when(road.dir, kMaxConnectionsReason, refused), refused);
+    std::vector<int32_t> events = console_events(road.dir, kMaxConnectionsReason);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front(), -1);
     EXPECT_LE(events.size(), static_cast<size_t>(burst_seconds) + 3) << "burst of " << burst_seconds << " s";
@@ -177,4 +203,81 @@ TEST(WorkstationSlots, ABurstOfRefusedConnectsReachesTheConsoleOnceASecondWithIt
     qel_test::process_result result = road.stop();
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0);
+}
+
+namespace
+{
+// The gateway with 10 slots, a trader on one that keeps trading, and reconnecting holders
+// from 127.0.0.1 that want five slots more than the nine left: each time a newcomer on
+// 127.0.0.2 tries to sign on (with its sign-on frame in two parts 0.8 s apart when
+// `split`), signs off again once in. The number of tries that signed on.
+uint32_t sign_ons_beside_reconnecting_holders(uint32_t tries, bool split)
+{
+    const uint32_t slots = 10;
+    qel_test::fix_road road({1001}, box_of(static_cast<int16_t>(slots)), qel_sim::exchange_options(),
+                            {{"MAX_TWS_CLIENTS", std::to_string(slots)}});
+    EXPECT_TRUE(road.listening);
+    signed_on_trader trading;
+    if (!qel_test::wait_until([&] { return trading.sign_on(road.workstation_port, 2001); }, 10000))
+    {
+        ADD_FAILURE() << "the trading trader could not sign on";
+        return 0;
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> orders{0}, answered{0};
+    std::thread trade(
+        [&]
+        {
+            while (!stop)
+            {
+                qel_sim::trader_order order;
+                ++orders;
+                qel_sim::trader_reply reply = trading.trader->enter(order, kTimeoutMs);
+                answered += reply.arrived && reply.transcode == 2073 ? 1 : 0;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+
+    qel_sim::reconnecting_slot_holders holders;
+    holders.start(road.workstation_port, slots - 1 + 5);
+    // The holders have taken what they can once some have been dropped or refused often.
+    EXPECT_TRUE(qel_test::wait_until([&] { return holders.reconnects() >= 200; }, 20000));
+
+    uint32_t signed_on = 0;
+    for (uint32_t i = 0; i < tries; ++i)
+    {
+        qel_sim::workstation_client client;
+        client.faults().mid_frame_pause_ms = split ? 800 : 0;
+        qel_sim::trader newcomer(client, 3001 + i);
+        if (!client.connect("127.0.0.1", road.workstation_port, kTraderAddress))
+            continue;
+        qel_sim::trader_reply reply = newcomer.sign_on(5000);
+        if (!reply.arrived || reply.error_code != 0)
+            continue;
+        ++signed_on;
+        EXPECT_TRUE(newcomer.sign_off(kTimeoutMs).arrived);
+    }
+    const uint32_t reconnects = holders.reconnects();
+    holders.stop();
+    stop = true;
+    trade.join();
+    std::cout << (split ? "split sign-ons " : "sign-ons ") << signed_on << " of " << tries << " beside "
+              << slots - 1 + 5 << " reconnecting holders on " << slots - 1 << " free slots (" << reconnects
+              << " reconnects); trader " << answered << " of " << orders << " answered\n";
+    EXPECT_GT(orders.load(), 0u);
+    EXPECT_EQ(answered.load(), orders.load());
+    EXPECT_FALSE(trading.client.peer_closed());
+    EXPECT_TRUE(trading.trader->sign_off(kTimeoutMs).arrived);
+    return signed_on;
+}
+} // namespace
+
+TEST(WorkstationSlots, ATraderGetsInBesideMoreReconnectingHoldersThanSlots)
+{
+    EXPECT_GE(sign_ons_beside_reconnecting_holders(10, false), 8u);
+}
+
+TEST(WorkstationSlots, ASignOnInTwoPartsKeepsItsSlotBesideReconnectingHolders)
+{
+    EXPECT_EQ(sign_ons_beside_reconnecting_holders(10, true), 10u);
 }

@@ -265,14 +265,20 @@ static void user_session_mark_logoff(user_session_info_container *container, uin
     user_session_set_logoff_flag(container, slot, 1);
 }
 
+log_fold *user_session_fold_of(user_session_info_container *container, const message *msg)
+{
+    return (msg->flags & MESSAGE_FLAG_NO_USER) != 0 ? &container->unsigned_lines : nullptr;
+}
+
 ea_status user_session_info_container_initiate_user_logoff(user_session_info_container *container,
                                                            message *msg, queue *to_request_processing,
                                                            queue *to_user_side, logger_object *logger)
 {
+    log_fold *fold = user_session_fold_of(container, msg);
     if (!user_session_slot_in_range(container, msg))
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding message having Invalid tws index [%u] or Invalid tws_nw_handle[%d] message type [%d].",
             static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle, msg->user_type);
         message_destroy(msg);
@@ -286,16 +292,16 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
         msg->tag = DROP_CLIENT;
         msg->user_type = static_cast<uint16_t>(info->user_type);
         user_session_set_logoff_flag(container, slot, 1);
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
             "Sending DROP_CLIENT having message type[%d], to Validation Layer as User corresponding to tws nw handle [%d] and tws index [%u] not found. ",
             msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot));
         return user_session_append(to_user_side, msg, logger);
     }
     if (info->tws_nw_handle != msg->workstation_network_handle)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding the message having message type [%d], as Nw handle mismatch. The tws nw handle in received message is[%d] and in user session object is[%d] for tws index [%u]",
             msg->user_type, msg->workstation_network_handle, info->tws_nw_handle,
             static_cast<unsigned>(slot));
@@ -306,8 +312,8 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
     {
         user_session_mark_logoff(container, slot);
         msg->tag = USER_LOGOFF_FLUSH;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
             "Sent USER_LOGOFF_FLUSH message for user type [%d]for tws index [%u] having tws nw handle [%d] to Validation Layer",
             msg->user_type, static_cast<unsigned>(slot), msg->workstation_network_handle);
         return user_session_append(to_user_side, msg, logger);

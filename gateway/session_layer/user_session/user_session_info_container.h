@@ -12,6 +12,7 @@
 #include "gateway/runtime/ea_flag.h"
 #include "gateway/session_layer/user_session/user_session_info.h"
 #include "gateway/session_layer/user_session/user_session_thread.h"
+#include "gateway/shared/log_fold.h"
 
 struct box_comm_info_container;
 struct ea_sync_info;
@@ -83,7 +84,15 @@ struct user_session_info_container
     // Held by the three handlers and by the console's copy, so that a copy never mixes
     // the states of a slot before and after a change.
     ea_sync_info *lock;
+    // Lines about workstation connections on which no user has signed on (records marked
+    // MESSAGE_FLAG_NO_USER): folded, so that a flood of them cannot fill the log. Used by
+    // the user session thread alone.
+    log_fold unsigned_lines;
 };
+
+// The fold that lines about a record go through: the container's when the record is about
+// a workstation connection on which no user has signed on, none otherwise.
+log_fold *user_session_fold_of(user_session_info_container *container, const message *msg);
 
 user_session_info_container *
 user_session_info_container_create(uint16_t max_clients, user_link_info *link_table,

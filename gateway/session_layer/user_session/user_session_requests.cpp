@@ -83,6 +83,7 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
     container->connected_users_count[link_index]++;
     user_session_set_logoff_flag(container, slot, 0);
     msg->link_index = link_index;
+    msg->flags &= static_cast<uint16_t>(~MESSAGE_FLAG_NO_USER);
     EA_LOG(
         logger, EA_LEVEL_EVENT,
         "Added new user [%ld]of user type[%d] having Tws Nw handle [%d] with tws index [%u] and link index [%u], sequence number [%lu]",
@@ -399,7 +400,8 @@ ea_status process_user_request(user_session_info_container *container, message *
 ea_status process_normal_message(user_session_info_container *container, message *msg,
                                  const request_outputs &out, logger_object *logger)
 {
-    EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Validation Layer.");
+    log_fold *fold = user_session_fold_of(container, msg);
+    EA_LOG_FOLDED(fold, logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Validation Layer.");
     if (!user_session_slot_in_range(container, msg))
     {
         EA_LOG(
@@ -439,8 +441,8 @@ ea_status process_normal_message(user_session_info_container *container, message
     {
         if (transcode != TRANSCODE_SIGN_ON_REQUEST)
         {
-            EA_LOG(
-                logger, EA_LEVEL_BUSINESS_ERROR,
+            EA_LOG_FOLDED(
+                fold, logger, EA_LEVEL_BUSINESS_ERROR,
                 "Discarding the Non-login message having message type[%d] with transcode [%d] from NEW user having tws_nw_handle[%d] and tws index [%u] with Sequence Number [%lu]",
                 msg->user_type, transcode, msg->workstation_network_handle, static_cast<unsigned>(slot),
                 static_cast<unsigned long>(msg->sequence_number));
@@ -458,6 +460,8 @@ ea_status process_normal_message(user_session_info_container *container, message
         message_destroy(msg);
         return EA_SUCCESS;
     }
+    // The record goes on towards the host as the signed-on user's.
+    msg->flags &= static_cast<uint16_t>(~MESSAGE_FLAG_NO_USER);
     return process_user_request(container, msg, out, logger);
 }
 
@@ -475,8 +479,9 @@ ea_status process_user_logoff_flush(user_session_info_container *container, mess
     }
     uint16_t slot = msg->workstation_index;
     user_session_info *info = &container->user_session_info_list[slot];
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    log_fold *fold = user_session_fold_of(container, msg);
+    EA_LOG_FOLDED(
+        fold, logger, EA_LEVEL_EVENT,
         "Received a USER_LOGOFF_FLUSH message for user [%ld] having user type[%d] with tws nw handle [%d] with tws index [%u] from Validation Layer",
         static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->user_type,
         msg->workstation_network_handle, static_cast<unsigned>(slot));
@@ -488,8 +493,8 @@ ea_status process_user_logoff_flush(user_session_info_container *container, mess
         int32_t handle = info->tws_nw_handle;
         unsigned link_index = info->link_index;
         user_session_info_container_delete_user(container, slot);
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
             "The user [%ld] having user type [%d] and tws_nw_handle[%d], tws index [%u] and link index [%u] is deleted from QEL and status_query flag is reset",
             user_id, user_type, handle, static_cast<unsigned>(slot), link_index);
     }
@@ -596,8 +601,8 @@ ea_status process_one_request(user_session_info_container *container, message *m
         return process_box_logoff_flush(msg, out, logger);
     case CLIENT_DISCONNECTED:
     case CLIENT_VALIDATION_FAILURE:
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED(
+            user_session_fold_of(container, msg), logger, EA_LEVEL_EVENT,
             "Received %s message having message type[%d] for tws nw handle [%d] having tws index [%u] reason code [%d]",
             msg->tag == CLIENT_DISCONNECTED ? "CLIENT_DISCONNECTED" : "CLIENT_VALIDATION_FAILURE",
             msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),

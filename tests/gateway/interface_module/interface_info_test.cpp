@@ -356,6 +356,48 @@ TEST(InterfaceInfo, ReplayOfALongDaySendsTheNewestEventsAfterOneThatCountsTheRes
     EXPECT_EQ(file_bytes(f.event_log).size(), 2u + (stored + 1) * 42);
 }
 
+// When the day holds more than a console takes, the events about connections on which no
+// user signed on (no user, or the gateway's own, with a connection's reason) are left out
+// first: a flood of them cannot push out the gateway's own events.
+TEST(InterfaceInfo, ReplayOfALongDayLeavesOutEventsAboutConnectionsWithoutAUserFirst)
+{
+    console_fixture f;
+    std::vector<uint8_t> content = day_field(local_day_of_month());
+    auto add = [&](uint16_t reason, uint32_t user, uint32_t extra)
+    {
+        std::vector<uint8_t> event = stored_event(reason);
+        for (int i = 0; i < 4; ++i)
+        {
+            event[32 + i] = static_cast<uint8_t>(user >> (8 * i));
+            event[38 + i] = static_cast<uint8_t>(extra >> (8 * i));
+        }
+        content.insert(content.end(), event.begin(), event.end());
+    };
+    add(12008, 0, 0xFFFFFFFFu);    // the host link lost
+    add(11009, 5001, 0xFFFFFFFFu); // a signed-on user's connection lost
+    const uint32_t flood = INTERFACE_OUTGOING_LIMIT + 250;
+    for (uint32_t i = 0; i < flood; ++i)
+        add(i % 2 == 0 ? 11009 : 11013, i % 2 == 0 ? 0 : 0xFFFFFFFFu, i);
+    add(11018, 5002, 0xFFFFFFFFu);
+    write_file(f.event_log, content);
+    ASSERT_NE(f.create_info(), nullptr);
+
+    queues q;
+    queue_append(q.realtime_input, message_create(0, INCOMING_KOVA_CONNECTION));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    std::vector<std::vector<uint8_t>> sent = queues::take(q.realtime_output);
+    ASSERT_EQ(sent.size(), static_cast<size_t>(INTERFACE_OUTGOING_LIMIT) + 1);
+    const uint32_t left_out = flood + 3 - INTERFACE_OUTGOING_LIMIT;
+    EXPECT_EQ(sent[0][36] | (sent[0][37] << 8), 13003);
+    EXPECT_EQ(static_cast<uint32_t>(sent[0][38] | (sent[0][39] << 8)), left_out);
+    EXPECT_EQ(sent[1][36] | (sent[1][37] << 8), 12008);
+    EXPECT_EQ(sent[2][36] | (sent[2][37] << 8), 11009);
+    EXPECT_EQ(sent[2][32] | (sent[2][33] << 8), 5001);
+    // The flood's newest follow, in the file's order.
+    EXPECT_EQ(static_cast<uint32_t>(sent[3][38] | (sent[3][39] << 8)), left_out);
+    EXPECT_EQ(sent.back()[36] | (sent.back()[37] << 8), 11018);
+}
+
 TEST(InterfaceInfo, UserInformationListsEveryUserInTableOrder)
 {
     console_fixture f;

@@ -1,13 +1,15 @@
 // The workstation server's own rules, driven directly: configuration defaults, network
 // handles with their wrap-around, records for slots that are gone or reused, binding to a
-// link, which flags hold an invitation back, a listener that binds again at once, and
-// connections that hold a slot without signing on or with a frame never finished.
+// link, which flags hold an invitation back, a listener that binds again at once,
+// connections that hold a slot without signing on or with a frame never finished, and
+// which connection gives its slot to a new one when the table is full.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gateway/runtime/ea_socket.h"
 #include "gateway/runtime/logger.h"
@@ -50,6 +52,8 @@ class server_fixture : public ::testing::Test
 
     void TearDown() override
     {
+        for (int32_t client : clients)
+            ea_closesocket(client);
         tcp_nw_info_destroy(server);
         if (loggers != nullptr)
             logger_object_container_destroy(loggers);
@@ -74,6 +78,70 @@ class server_fixture : public ::testing::Test
             server->valid_client_list[i]->client_sockfd = -1;
     }
 
+    // A connection from the given local address, accepted by the server; the server's
+    // verdict (EA_SUCCESS: waits for admission, TCP_NW_INFO_REFUSED: closed) in *verdict.
+    int32_t connect_from(const char *from, ea_status *verdict)
+    {
+        int32_t client = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+        EXPECT_EQ(ea_bind(client, from, 0), 0);
+        EXPECT_EQ(ea_connect(client, "127.0.0.1", server->port), 0);
+        EXPECT_EQ(ea_setsockopt(client, EA_SOCKOPT_NONBLOCKING), 0); // so a look at it never waits
+        uint16_t pending = 0;
+        *verdict = EA_VALID;
+        qel_test::wait_until(
+            [&]
+            {
+                *verdict = tcp_nw_info_get_client(server, &pending, logger());
+                return *verdict != EA_VALID;
+            },
+            2000);
+        clients.push_back(client);
+        return client;
+    }
+
+    // Admits every accepted connection, as the box's CONNECTION_ACCEPT would.
+    void admit()
+    {
+        queue *notifications = queue_create();
+        ASSERT_EQ(tcp_nw_info_process_incoming_clients(server, TCP_NW_INFO_ADMIT,
+                                                       message_create(64, CONNECTION_ACCEPT), notifications,
+                                                       logger()),
+                  EA_SUCCESS);
+        ea_destroy_message_queue(notifications);
+    }
+
+    // Runs the server's reading until the slot's connection has begun a frame.
+    bool frame_begun(uint16_t index)
+    {
+        queue *data = queue_create();
+        queue *disconnects = queue_create();
+        bool begun = qel_test::wait_until(
+            [&]
+            {
+                uint16_t sockets = 0;
+                uint32_t refused = 0;
+                tcp_nw_info_get_elements(server, 1, nullptr, 0, 10, data, disconnects, &sockets, &refused,
+                                         nullptr, logger());
+                return server->tcp_nw_handle_list[index].frame_start_tick != 0;
+            },
+            2000);
+        ea_destroy_message_queue(data);
+        ea_destroy_message_queue(disconnects);
+        return begun;
+    }
+
+    // Whether the server has closed this client's connection (reading what waits).
+    static bool closed_by_server(int32_t client)
+    {
+        return qel_test::wait_until(
+            [&]
+            {
+                uint8_t bytes[128];
+                return ea_recv(client, bytes, sizeof bytes) == 0;
+            },
+            2000);
+    }
+
     message *record(uint16_t index, int32_t handle, uint16_t tag = NORMAL_MESSAGE)
     {
         message *msg = message_create(30, tag);
@@ -92,6 +160,7 @@ class server_fixture : public ::testing::Test
     ea_flag logoff[8] = {};
     ea_flag abnormal{0};
     tcp_nw_info *server = nullptr;
+    std::vector<int32_t> clients;
 };
 
 TEST_F(server_fixture, ConfigurationDefaults)
@@ -401,4 +470,92 @@ TEST_F(server_fixture, RefusalsReachTheConsoleFirstAtOnceThenOnceASecondWithThei
         EXPECT_EQ(folded, steps[i].folded);
     }
     pf_tick_set_offset(offset);
+}
+
+// The table holds 4. The test moves the tick count past the grace instead of waiting.
+TEST_F(server_fixture, AConnectionWithAFrameUnderWayKeepsItsSlotWhenANewOneNeedsIt)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    uint32_t offset = pf_tick_get_offset();
+    // The oldest connection has sent the first half of its sign-on's length field; the
+    // others have sent nothing.
+    ea_status verdict = EA_VALID;
+    int32_t under_way = connect_from("127.0.0.1", &verdict);
+    ASSERT_EQ(verdict, EA_SUCCESS);
+    int32_t silent = connect_from("127.0.0.1", &verdict);
+    ASSERT_EQ(verdict, EA_SUCCESS);
+    connect_from("127.0.0.3", &verdict);
+    connect_from("127.0.0.3", &verdict);
+    admit();
+    ASSERT_EQ(server->in_use_count, 4);
+    const uint8_t first_byte = 0;
+    ASSERT_EQ(ea_send(under_way, &first_byte, 1), 1);
+    ASSERT_TRUE(frame_begun(0));
+    pf_tick_advance(TCP_NW_INFO_SLOT_GRACE_MS);
+
+    connect_from("127.0.0.2", &verdict);
+    EXPECT_EQ(verdict, EA_SUCCESS);
+    EXPECT_EQ(server->slots_given, 1u);
+    EXPECT_TRUE(closed_by_server(silent));
+    EXPECT_NE(server->tcp_nw_handle_list[0].client_sockfd, -1);
+    pf_tick_set_offset(offset);
+}
+
+// Connections from 127.0.0.1 and 127.0.0.3 that send nothing fill the table of 4; a new
+// connection takes a slot only from the address that holds more than its own does with it.
+TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreThanItsOwn)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    uint32_t offset = pf_tick_get_offset();
+    struct step
+    {
+        const char *from;
+        ea_status verdict;
+        uint32_t slots_given;
+    } steps[] = {
+        {"127.0.0.1", EA_SUCCESS, 0},          {"127.0.0.1", EA_SUCCESS, 0},
+        {"127.0.0.3", EA_SUCCESS, 0},          {"127.0.0.3", EA_SUCCESS, 0}, // the table is full
+        {"127.0.0.1", TCP_NW_INFO_REFUSED, 0}, // peers of one address take no slot from each other
+        {"127.0.0.2", EA_SUCCESS, 1},          // 2 from .1 against 1 from .2 with the newcomer
+        {"127.0.0.2", TCP_NW_INFO_REFUSED, 1}, // .2 would hold as many as any other
+        {"127.0.0.3", TCP_NW_INFO_REFUSED, 1}, // .3 holds the most
+    };
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i)
+    {
+        SCOPED_TRACE(i);
+        ea_status verdict = EA_VALID;
+        connect_from(steps[i].from, &verdict);
+        admit();
+        pf_tick_advance(TCP_NW_INFO_SLOT_GRACE_MS);
+        EXPECT_EQ(verdict, steps[i].verdict);
+        EXPECT_EQ(server->slots_given, steps[i].slots_given);
+    }
+    // The slot given was the oldest of 127.0.0.1.
+    EXPECT_TRUE(closed_by_server(clients[0]));
+    pf_tick_set_offset(offset);
+}
+
+// No address holds more than three quarters of the table with connections that have not
+// signed on, so the rest is open to others; one that signs on no longer counts.
+TEST_F(server_fixture, OneAddressHoldsAtMostThreeQuartersOfTheSlotsWithoutSigningOn)
+{
+    server = create();
+    ASSERT_NE(server, nullptr);
+    ea_status verdict = EA_VALID;
+    for (int i = 0; i < 3; ++i)
+    {
+        connect_from("127.0.0.1", &verdict);
+        EXPECT_EQ(verdict, EA_SUCCESS);
+    }
+    connect_from("127.0.0.1", &verdict);
+    EXPECT_EQ(verdict, TCP_NW_INFO_REFUSED);
+    admit();
+    message *bind = record(0, server->tcp_nw_handle_list[0].network_handle, UPDATE_LINK_INDEX);
+    bind->link_index = 0;
+    ASSERT_EQ(tcp_nw_info_update_index(server, bind, 1, logger()), EA_SUCCESS);
+    message_destroy(bind);
+    connect_from("127.0.0.1", &verdict);
+    EXPECT_EQ(verdict, EA_SUCCESS);
 }

@@ -1,0 +1,49 @@
+// The spell of a fold (log_fold.h): its start, its allowance and its counts, on the tick
+// count.
+#include "gateway/shared/log_fold.h"
+
+#include "common/ea_time.h"
+
+namespace
+{
+// at_once once the spell's first second is over: from then on everything is counted.
+const uint16_t k_allowance_spent = 0xFFFF;
+} // namespace
+
+bool log_fold_admit(log_fold *fold, uint16_t allowance)
+{
+    if (fold->open == 0)
+    {
+        fold->open = 1;
+        fold->tick = ea_get_tick_count();
+        fold->left_out = 0;
+        fold->at_once = 1;
+        return true;
+    }
+    if (fold->at_once < allowance)
+    {
+        fold->at_once++;
+        return true;
+    }
+    fold->left_out++;
+    return false;
+}
+
+uint32_t log_fold_due(log_fold *fold)
+{
+    if (fold->open == 0)
+        return 0;
+    uint32_t now = ea_get_tick_count();
+    if (ea_get_tick_difference(now, fold->tick) < LOG_FOLD_SECOND_MS)
+        return 0;
+    if (fold->left_out == 0)
+    {
+        fold->open = 0;
+        return 0;
+    }
+    uint32_t counted = fold->left_out;
+    fold->left_out = 0;
+    fold->tick = now;
+    fold->at_once = k_allowance_spent;
+    return counted;
+}

@@ -1,0 +1,391 @@
+// Connections to the workstation port that never sign on, against the running gateway
+// while a trader on another address (127.0.0.2) keeps trading: thousands a second from
+// 127.0.0.1 that close as soon as they are connected or invited, or send a bad frame after
+// their invitation, or hold slots with one byte and connect again when refused. Each attack raises a handful
+// of console events a second, the first of each kind at once and then one a second that counts the others, so
+// that the console hears of every connection exactly once; it adds a few kB a second to the logs whatever its
+// rate; and a real event of the day (a lost host link) stays in the view of a console that connects after it.
+// The trader is answered every time. The gateway logs at the shipped level (EVENT, binary logs on).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/console/console_client.h"
+#include "sim/hostile/hostile_peers.h"
+#include "sim/workstation/trader.h"
+#include "support/fix_road.h"
+
+namespace
+{
+const uint32_t kTimeoutMs = 15000;
+const int kPhaseSeconds = 6;
+const uint32_t kTraderUser = 2001;
+const char *const kTraderAddress = "127.0.0.2";
+// Threads of an attack that waits for its invitation; one that closes at once meets a full
+// listen backlog often and then waits for its connect to be retried, so it runs on more.
+const uint32_t kFloodThreads = 4;
+const uint32_t kCloseAtOnceThreads = 64;
+// The trader's pace. Its orders log the same bytes each, so what an attack adds to the logs
+// is what its phase logged less the quiet phase's bytes per order for each of its orders.
+const int kOrderPauseMs = 100;
+// What an attack may add to the logs for each second it lasts (and the two after it, in
+// which the last counts go out), and the console events it may raise in that time.
+const long kLogBytesPerSecond = 8 * 1024;
+const size_t kEventsPerSecond = 4;
+
+const uint16_t kConnectionLost = 11009;
+const uint16_t kInvalidLength = 11011;
+const uint16_t kRefused = 11013;
+const uint16_t kShortFrame = 11024;
+const uint16_t kNoSignOnInTime = 11027;
+
+struct console_event
+{
+    uint16_t reason;
+    int32_t extra;
+};
+
+// The day's console events (42-byte events after the 2-byte day; reason at 36 and extra
+// info at 38, little-endian).
+std::vector<console_event> console_events(const qel_test::temp_dir &dir)
+{
+    std::string file = qel_test::read_file(dir.file("logs/kova_event_log.dat"));
+    std::vector<console_event> events;
+    for (size_t at = 2; at + 42 <= file.size(); at += 42)
+    {
+        const uint8_t *e = reinterpret_cast<const uint8_t *>(file.data() + at);
+        events.push_back({static_cast<uint16_t>(e[36] | (e[37] << 8)),
+                          static_cast<int32_t>(e[38] | (e[39] << 8) | (e[40] << 16) |
+                                               (static_cast<uint32_t>(e[41]) << 24))});
+    }
+    return events;
+}
+
+bool has_event(const std::vector<console_event> &events, uint16_t reason)
+{
+    for (const console_event &e : events)
+        if (e.reason == reason)
+            return true;
+    return false;
+}
+
+// The size of every file in the gateway's log folder.
+std::map<std::string, long> log_sizes(const qel_test::temp_dir &dir)
+{
+    std::map<std::string, long> sizes;
+    for (const std::string &name : dir.list("logs"))
+    {
+        struct stat st;
+        if (stat(dir.file("logs/" + name).c_str(), &st) == 0)
+            sizes[name] = static_cast<long>(st.st_size);
+    }
+    return sizes;
+}
+
+// What the log folder grew by, in all and (for the report) file by file, named by logger.
+long growth(const std::map<std::string, long> &before, const std::map<std::string, long> &after,
+            std::string *by_file)
+{
+    long sum = 0;
+    for (const auto &entry : after)
+    {
+        auto old = before.find(entry.first);
+        long grown = entry.second - (old == before.end() ? 0 : old->second);
+        sum += grown;
+        if (grown > 0)
+            *by_file += " " + entry.first.substr(0, entry.first.find('.')) + " " + std::to_string(grown);
+    }
+    return sum;
+}
+
+// A gateway at the shipped logging level with a trader on 127.0.0.2 signed on.
+struct attacked_gateway
+{
+    qel_test::fix_road road{
+        {1001}, qel_sim::box_options(), qel_sim::exchange_options(), {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}};
+    qel_sim::workstation_client client;
+    std::unique_ptr<qel_sim::trader> trader;
+
+    // Signs the trader on and waits until the console has heard of it, so that the events
+    // of the start-up are all in before anything is measured.
+    bool trader_signed_on()
+    {
+        if (!road.listening ||
+            !qel_test::wait_until(
+                [&] { return client.connect("127.0.0.1", road.workstation_port, kTraderAddress); }, 10000))
+            return false;
+        trader.reset(new qel_sim::trader(client, kTraderUser));
+        return trader->sign_on(kTimeoutMs).arrived && trader->system_information(kTimeoutMs).arrived &&
+               qel_test::wait_until([&] { return has_event(console_events(road.dir), 11018); }, kTimeoutMs);
+    }
+};
+
+struct phase_figures
+{
+    uint32_t connections = 0;
+    uint32_t attempts = 0;
+    uint32_t invited = 0;
+    uint32_t orders = 0;
+    uint32_t answered = 0;
+    double seconds = 0;
+    long log_bytes = 0;
+    std::string by_file;
+    std::vector<console_event> events;                // raised from the phase's start until 2 s after it
+    std::map<uint16_t, uint64_t> connections_counted; // per reason: the events and the counts they carry
+};
+
+// An attack beside the trader: started with its phase, stopped at its end, and asked then
+// how many connections it made and how many of them were invited.
+struct attack_run
+{
+    std::function<void()> start;
+    std::function<void()> stop;
+    std::function<uint32_t()> connections;
+    std::function<uint32_t()> attempts;
+    std::function<uint32_t()> invited;
+};
+
+attack_run flood_run(qel_sim::unsigned_connection_flood &flood, uint16_t port,
+                     qel_sim::unsigned_connection_attack attack, uint32_t threads)
+{
+    return {[&flood, port, attack, threads] { flood.start(port, attack, threads); },
+            [&flood] { flood.stop(); }, [&flood] { return flood.connections(); },
+            [&flood] { return flood.attempts(); }, [&flood] { return flood.invited(); }};
+}
+
+// One phase: the trader trades at its pace for kPhaseSeconds, beside the attack when there
+// is one; then 2.5 s for the last folded counts to go out.
+phase_figures run_phase(attacked_gateway &g, const attack_run *attack)
+{
+    phase_figures f;
+    const size_t events_before = console_events(g.road.dir).size();
+    const std::map<std::string, long> logs_before = log_sizes(g.road.dir);
+    const auto start = std::chrono::steady_clock::now();
+    if (attack != nullptr)
+        attack->start();
+    const auto end = start + std::chrono::seconds(kPhaseSeconds);
+    while (std::chrono::steady_clock::now() < end)
+    {
+        qel_sim::trader_order order;
+        ++f.orders;
+        qel_sim::trader_reply reply = g.trader->enter(order, kTimeoutMs);
+        f.answered += reply.arrived && reply.transcode == 2073 ? 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kOrderPauseMs));
+    }
+    if (attack != nullptr)
+    {
+        attack->stop();
+        f.connections = attack->connections();
+        f.attempts = attack->attempts();
+        f.invited = attack->invited();
+    }
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const std::vector<console_event> events = console_events(g.road.dir);
+    f.events.assign(events.begin() + static_cast<long>(events_before), events.end());
+    for (const console_event &e : f.events)
+        f.connections_counted[e.reason] += e.extra == -1 ? 1 : static_cast<uint64_t>(e.extra);
+    f.log_bytes = growth(logs_before, log_sizes(g.road.dir), &f.by_file);
+    return f;
+}
+
+// The trader's phase without an attack, then the attack's; what the attack cost is what it
+// added to the quiet phase's figures.
+struct attack_result
+{
+    phase_figures quiet;
+    phase_figures attack;
+    long added_log_bytes = 0;
+    double seconds = 0; // the attack's and the two after it
+};
+
+attack_result run_attack(attacked_gateway &g, const attack_run &attack, const char *name)
+{
+    attack_result r;
+    r.quiet = run_phase(g, nullptr);
+    r.attack = run_phase(g, &attack);
+    const double per_order = r.quiet.orders > 0 ? static_cast<double>(r.quiet.log_bytes) / r.quiet.orders : 0;
+    r.added_log_bytes = r.attack.log_bytes - static_cast<long>(per_order * r.attack.orders);
+    r.seconds = r.attack.seconds + 2.5;
+    std::cout << name << ": " << r.attack.connections << " connections of " << r.attack.attempts
+              << " connects tried (" << r.attack.invited << " invited) in " << r.attack.seconds << " s; "
+              << r.attack.events.size() << " console events (" << r.attack.events.size() / r.seconds
+              << " a second); " << r.added_log_bytes << " bytes of log added ("
+              << r.added_log_bytes / r.seconds << " a second); trader " << r.attack.answered << " of "
+              << r.attack.orders << " answered\n  quiet:" << r.quiet.by_file
+              << "\n  attack:" << r.attack.by_file << "\n";
+    return r;
+}
+
+// Every console event of the attack is one of the attack's reasons, the first of each goes
+// out on its own and the later ones count others; the trader was answered every time.
+void expect_bounded(const attack_result &r, const std::vector<uint16_t> &reasons)
+{
+    EXPECT_GT(r.attack.connections, 100u);
+    EXPECT_EQ(r.attack.answered, r.attack.orders);
+    EXPECT_EQ(r.quiet.answered, r.quiet.orders);
+    EXPECT_LE(r.attack.events.size(), kEventsPerSecond * static_cast<size_t>(r.seconds + 1));
+    EXPECT_LE(r.added_log_bytes, static_cast<long>(kLogBytesPerSecond * (r.seconds + 1)));
+    std::map<uint16_t, bool> seen;
+    for (const console_event &e : r.attack.events)
+    {
+        bool known = false;
+        for (uint16_t reason : reasons)
+            known = known || e.reason == reason;
+        EXPECT_TRUE(known) << "event with reason " << e.reason;
+        if (!seen[e.reason])
+        {
+            EXPECT_EQ(e.extra, -1) << "the first event of reason " << e.reason << " counts others";
+        }
+        seen[e.reason] = true;
+    }
+}
+
+uint64_t counted(const attack_result &r, uint16_t reason)
+{
+    auto c = r.attack.connections_counted.find(reason);
+    return c == r.attack.connections_counted.end() ? 0 : c->second;
+}
+// Every connection the attacker made reached the console once; a connect it gave up on may
+// have reached the gateway all the same, so the attempts bound the count from above.
+void expect_each_connection_once(const attack_result &r, uint64_t reached)
+{
+    EXPECT_GE(reached, r.attack.connections);
+    EXPECT_LE(reached, r.attack.attempts);
+}
+} // namespace
+
+TEST(UnsignedConnections, ClosesAfterTheInvitationReachTheConsoleFoldedAndLogLittle)
+{
+    attacked_gateway g;
+    ASSERT_TRUE(g.trader_signed_on());
+    qel_sim::unsigned_connection_flood flood;
+    attack_result r =
+        run_attack(g,
+                   flood_run(flood, g.road.workstation_port,
+                             qel_sim::unsigned_connection_attack::close_after_invitation, kFloodThreads),
+                   "close after the invitation");
+    expect_bounded(r, {kConnectionLost, kRefused});
+    // Each connection reached the console once: lost after its invitation, or refused.
+    EXPECT_GE(counted(r, kConnectionLost), r.attack.invited);
+    expect_each_connection_once(r, counted(r, kConnectionLost) + counted(r, kRefused));
+}
+
+TEST(UnsignedConnections, BadFramesAfterTheInvitationReachTheConsoleFoldedAndLogLittle)
+{
+    attacked_gateway g;
+    ASSERT_TRUE(g.trader_signed_on());
+    qel_sim::unsigned_connection_flood flood;
+    attack_result r =
+        run_attack(g,
+                   flood_run(flood, g.road.workstation_port,
+                             qel_sim::unsigned_connection_attack::bad_frame_after_invitation, kFloodThreads),
+                   "bad frame after the invitation");
+    expect_bounded(r, {kShortFrame, kInvalidLength, kConnectionLost, kRefused});
+    // Each invited connection's short frame reached the console once.
+    EXPECT_GE(counted(r, kShortFrame), r.attack.invited);
+    EXPECT_LE(counted(r, kShortFrame) + counted(r, kRefused), r.attack.attempts);
+}
+
+TEST(UnsignedConnections, ClosesAtOnceReachTheConsoleFoldedAndLogLittle)
+{
+    attacked_gateway g;
+    ASSERT_TRUE(g.trader_signed_on());
+    qel_sim::unsigned_connection_flood flood;
+    attack_result r =
+        run_attack(g,
+                   flood_run(flood, g.road.workstation_port,
+                             qel_sim::unsigned_connection_attack::close_at_once, kCloseAtOnceThreads),
+                   "close at once");
+    expect_bounded(r, {kConnectionLost, kRefused});
+    expect_each_connection_once(r, counted(r, kConnectionLost) + counted(r, kRefused));
+}
+
+// Holders that send one byte and connect again whenever they are refused or dropped, five
+// more than the free slots (the trader has one of the gateway's 10).
+TEST(UnsignedConnections, ReconnectingHoldersReachTheConsoleFoldedAndLogLittle)
+{
+    attacked_gateway g;
+    ASSERT_TRUE(g.trader_signed_on());
+    qel_sim::reconnecting_slot_holders holders;
+    const uint16_t port = g.road.workstation_port;
+    attack_run run{[&] { holders.start(port, 9 + 5); }, [&] { holders.stop(); },
+                   [&] { return holders.reconnects(); }, [&] { return holders.reconnects(); },
+                   [] { return 0u; }};
+    attack_result r = run_attack(g, run, "reconnecting holders");
+    expect_bounded(r, {kRefused, kConnectionLost, kNoSignOnInTime});
+    EXPECT_GT(counted(r, kRefused), 100u);
+}
+
+// The gateway loses its host link and logs on again; then the bad-frame attack runs, and a
+// console that connects after it still gets the lost link among the day's events.
+TEST(UnsignedConnections, ALostHostLinkStaysInTheViewOfAConsoleThatConnectsAfterAnAttack)
+{
+    attacked_gateway g;
+    ASSERT_TRUE(g.trader_signed_on());
+    // The host drops the link and takes no connection for a while: the session cannot be
+    // recovered, and the gateway logs off.
+    const size_t before = console_events(g.road.dir).size();
+    g.road.host->refuse_connections(true);
+    ASSERT_TRUE(g.road.host->drop_connection());
+    uint16_t lost_reason = 0;
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            std::vector<console_event> events = console_events(g.road.dir);
+            for (size_t i = before; i < events.size(); ++i)
+                if (events[i].reason >= 12002 && events[i].reason <= 12009)
+                    lost_reason = events[i].reason;
+            return lost_reason != 0;
+        },
+        60000));
+    g.road.host->refuse_connections(false);
+    // The trader signs on again once the gateway is back with the host.
+    g.client.close();
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            if (!g.client.connect("127.0.0.1", g.road.workstation_port, kTraderAddress))
+                return false;
+            qel_sim::trader_reply reply = g.trader->sign_on(5000);
+            if (reply.arrived && reply.error_code == 0)
+                return true;
+            g.client.close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return false;
+        },
+        60000));
+
+    qel_sim::unsigned_connection_flood flood;
+    flood.start(g.road.workstation_port, qel_sim::unsigned_connection_attack::bad_frame_after_invitation,
+                kFloodThreads);
+    std::this_thread::sleep_for(std::chrono::seconds(kPhaseSeconds));
+    flood.stop();
+    EXPECT_GT(flood.connections(), 100u);
+
+    sim_console::console_client console;
+    ASSERT_TRUE(console.connect(
+        static_cast<uint16_t>(std::stoi(g.road.config.values["INTERFACE_REALTIME_PORT_NUMBER"]))));
+    std::vector<uint16_t> replayed;
+    sim_console::packet packet;
+    while (console.receive(&packet, 2000) == sim_console::receive_result::packet)
+        if (packet.transcode() == 10000)
+            replayed.push_back(packet.u16(36));
+    size_t lost = 0;
+    for (uint16_t reason : replayed)
+        lost += reason == lost_reason ? 1 : 0;
+    EXPECT_GE(lost, 1u) << replayed.size() << " events replayed";
+    std::cout << "late console: " << replayed.size() << " events replayed after " << flood.connections()
+              << " connections with bad frames, " << lost << " of them the lost host link (" << lost_reason
+              << ")\n";
+    EXPECT_TRUE(g.trader->system_information(kTimeoutMs).arrived);
+}
