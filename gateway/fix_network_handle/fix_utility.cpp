@@ -12,6 +12,7 @@
 #include "Mutex.h"
 #include "Session.h"
 #include "SessionState.h"
+#include "Utility.h"
 #include "common/ea_time.h"
 #include "gateway/runtime/logger.h"
 
@@ -148,6 +149,8 @@ static void fixRollOneLogFile(std::string *fileName, std::ofstream *stream, cons
         return;
     *fileName = prefix + today + extension;
     stream->close();
+    // The new day's file holds what clients send, passwords included: its owner's only.
+    FIX::file_createPrivate(fileName->c_str());
     stream->open(fileName->c_str(), std::ios::out | std::ios::trunc);
 }
 

@@ -4,6 +4,8 @@
 #include "sim/hostile/hostile_peers.h"
 
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <thread>
 
 #include "platform/core/pf_error.h"
@@ -393,6 +395,243 @@ void unsigned_connection_flood::run(uint16_t port, unsigned_connection_attack at
             peer.send_all(bad_frames, 1000))
             peer.wait_closed(2000);
     }
+}
+
+namespace
+{
+// A blocking socket connected from `local_address` to address:port, or -1.
+int connect_from(const std::string &local_address, const std::string &address, uint16_t port)
+{
+    pf_ignore_sigpipe();
+    int fd = pf_socket_create(2, 1, 6);
+    if (fd < 0)
+        return -1;
+    if (pf_socket_bind(fd, pf_inet_addr(local_address.c_str()), 0) != 0 ||
+        pf_socket_connect(fd, pf_inet_addr(address.c_str()), port) != 0)
+    {
+        pf_socket_close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+const char k_soh = '\x01';
+
+// SendingTime (52) now: YYYYMMDD-HH:MM:SS.sss in UTC.
+std::string fix_sending_time()
+{
+    const auto now = std::chrono::system_clock::now();
+    const time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    struct tm utc;
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    strftime(text, sizeof text, "%Y%m%d-%H:%M:%S", &utc);
+    const std::string millis = std::to_string(1000 + ms);
+    return text + ("." + millis.substr(1));
+}
+
+// BeginString, BodyLength and CheckSum around a body that begins with MsgType (35).
+std::string fix_framed(const std::string &body)
+{
+    std::string message =
+        std::string("8=FIX.4.2") + k_soh + "9=" + std::to_string(body.size()) + k_soh + body;
+    unsigned sum = 0;
+    for (unsigned char c : message)
+        sum += c;
+    char trailer[16];
+    snprintf(trailer, sizeof trailer, "10=%03u", sum % 256);
+    return message + trailer + k_soh;
+}
+
+// The value of a tag in one message, "" when it has none.
+std::string fix_value(const std::string &message, const std::string &tag)
+{
+    const std::string key = k_soh + tag + "=";
+    const std::string::size_type at = message.find(key);
+    if (at == std::string::npos)
+        return "";
+    const std::string::size_type start = at + key.size();
+    return message.substr(start, message.find(k_soh, start) - start);
+}
+
+// Takes the first whole message off the front of `bytes`; false while none is whole.
+bool take_fix_message(std::string &bytes, std::string *message)
+{
+    const std::string::size_type checksum = bytes.find(std::string(1, k_soh) + "10=");
+    if (checksum == std::string::npos)
+        return false;
+    const std::string::size_type end = bytes.find(k_soh, checksum + 1);
+    if (end == std::string::npos)
+        return false;
+    *message = bytes.substr(0, end + 1);
+    bytes.erase(0, end + 1);
+    return true;
+}
+
+// True once the gateway has closed or reset a non-blocking connection that it was sent
+// nothing on.
+bool closed_by_gateway(int fd)
+{
+    char buffer[64];
+    const int n = pf_socket_recv(fd, buffer, sizeof buffer);
+    return n == 0 || (n < 0 && !transient(pf_get_last_error()));
+}
+
+const uint32_t k_flood_wait_ms = 200;
+} // namespace
+
+silent_connect_flood::~silent_connect_flood()
+{
+    stop();
+}
+
+void silent_connect_flood::start(const std::string &local_address, uint16_t port, uint32_t threads,
+                                 uint32_t per_second, uint32_t held)
+{
+    m_stop = false;
+    for (uint32_t t = 0; t < threads; ++t)
+        m_threads.emplace_back(
+            [this, local_address, port, per_second, held]
+            {
+                std::vector<int> ring(held, -1);
+                size_t next = 0;
+                uint64_t made = 0;
+                const auto begin = clock_type::now();
+                while (!m_stop)
+                {
+                    if (per_second != 0)
+                    {
+                        const auto due = begin + std::chrono::microseconds(made * 1000000 / per_second);
+                        if (clock_type::now() < due)
+                        {
+                            std::this_thread::sleep_until(due);
+                            continue;
+                        }
+                    }
+                    int &oldest = ring[next];
+                    if (oldest >= 0)
+                    {
+                        // The acceptor closes the oldest connections once it holds too many:
+                        // waiting for that a little keeps the flood to the pace at which
+                        // the acceptor takes connections in, and the listen queue short.
+                        // A full queue would hold back every connect, the flood's own too.
+                        const auto until = deadline_after(k_flood_wait_ms);
+                        while (!m_stop && !closed_by_gateway(oldest) && clock_type::now() < until)
+                            pause_briefly();
+                        pf_socket_close(oldest);
+                        oldest = -1;
+                    }
+                    const int fd = connect_from(local_address, "127.0.0.1", port);
+                    if (fd < 0 || pf_socket_set_nonblocking(fd, true) != 0)
+                    {
+                        if (fd >= 0)
+                            pf_socket_close(fd);
+                        pause_briefly();
+                        continue;
+                    }
+                    oldest = fd;
+                    next = (next + 1) % ring.size();
+                    ++made;
+                    ++m_connects;
+                }
+                for (int fd : ring)
+                    if (fd >= 0)
+                        pf_socket_close(fd);
+            });
+}
+
+void silent_connect_flood::stop()
+{
+    m_stop = true;
+    for (std::thread &thread : m_threads)
+        if (thread.joinable())
+            thread.join();
+    m_threads.clear();
+}
+
+const char *fix_late_logon_outcome_name(fix_late_logon_outcome outcome)
+{
+    switch (outcome)
+    {
+    case fix_late_logon_outcome::not_connected:
+        return "not connected";
+    case fix_late_logon_outcome::logged_on:
+        return "logged on";
+    case fix_late_logon_outcome::logged_out:
+        return "logged out";
+    case fix_late_logon_outcome::cut:
+        return "cut";
+    case fix_late_logon_outcome::no_answer:
+        return "no answer";
+    }
+    return "?";
+}
+
+fix_late_logon_outcome fix_late_logon(const fix_late_logon_options &options, std::string *logout_text)
+{
+    const int fd = connect_from(options.local_address, options.address, options.port);
+    if (fd < 0 || pf_socket_set_nonblocking(fd, true) != 0)
+    {
+        if (fd >= 0)
+            pf_socket_close(fd);
+        return fix_late_logon_outcome::not_connected;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.pause_ms));
+
+    const std::string logon = fix_framed(
+        std::string("35=A") + k_soh + "34=1" + k_soh + "49=" + options.sender_comp_id + k_soh +
+        "52=" + fix_sending_time() + k_soh + "56=" + options.target_comp_id + k_soh + "98=0" + k_soh +
+        "108=30" + k_soh + "141=Y" + k_soh + "95=" + std::to_string(options.front_end_version.size()) +
+        k_soh + "96=" + options.front_end_version + k_soh + "554=" + options.password + k_soh);
+    const auto deadline = deadline_after(options.timeout_ms);
+    fix_late_logon_outcome outcome = fix_late_logon_outcome::no_answer;
+    size_t sent = 0;
+    std::string received;
+    bool answered = false;
+    while (!answered && clock_type::now() < deadline)
+    {
+        if (sent < logon.size())
+        {
+            const int n = pf_socket_send(fd, logon.data() + sent, static_cast<int32_t>(logon.size() - sent));
+            if (n > 0)
+                sent += static_cast<size_t>(n);
+            else if (n < 0 && !transient(pf_get_last_error()))
+            {
+                outcome = fix_late_logon_outcome::cut;
+                break;
+            }
+        }
+        char buffer[4096];
+        const int n = pf_socket_recv(fd, buffer, sizeof buffer);
+        const bool ended = n == 0 || (n < 0 && !transient(pf_get_last_error()));
+        if (n > 0)
+            received.append(buffer, static_cast<size_t>(n));
+        std::string message;
+        while (!answered && take_fix_message(received, &message))
+        {
+            const std::string type = fix_value(message, "35");
+            if (type == "A")
+                outcome = fix_late_logon_outcome::logged_on;
+            else if (type == "5")
+            {
+                outcome = fix_late_logon_outcome::logged_out;
+                if (logout_text != nullptr)
+                    *logout_text = fix_value(message, "58");
+            }
+            answered = type == "A" || type == "5";
+        }
+        if (!answered && ended)
+        {
+            outcome = fix_late_logon_outcome::cut;
+            break;
+        }
+        if (!answered && n <= 0)
+            pause_briefly();
+    }
+    pf_socket_close(fd);
+    return outcome;
 }
 
 } // namespace qel_sim

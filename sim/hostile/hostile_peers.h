@@ -6,7 +6,9 @@
 //   - connections that take workstation slots and send one byte, never a sign-on;
 //   - a console that fills the interactive port with requests and goes away unread;
 //   - a FIX connection without a logon that announces a huge message and sends filler;
-//   - a caller of the FIX engine's HTTP status page that asks it to change the sessions.
+//   - a caller of the FIX engine's HTTP status page that asks it to change the sessions;
+//   - connections to the FIX port from one address that send nothing, beside a FIX client
+//     from another address whose Logon comes late (the party the flood must not push out).
 // They build their bytes with their own code (the workstation peer through the simulated
 // workstation) and never wait without a deadline.
 #pragma once
@@ -172,5 +174,58 @@ class unsigned_connection_flood
     std::atomic<uint32_t> m_attempts{0};
     std::atomic<uint32_t> m_invited{0};
 };
+
+// Connections to the FIX port that send nothing, from one local address, on threads of
+// their own until stop(): each thread connects again and again, `per_second` times a
+// second at most (0: no limit), and keeps its newest `held` connections open. Before it
+// opens one more it waits up to 200 ms for the gateway to close its oldest, and then
+// closes it itself: the flood goes as fast as the acceptor takes connections in, and the
+// acceptor always has a crowd of new silent connections from that address.
+class silent_connect_flood
+{
+  public:
+    ~silent_connect_flood();
+    void start(const std::string &local_address, uint16_t port, uint32_t threads, uint32_t per_second,
+               uint32_t held = 160);
+    void stop();
+    uint64_t connects() const { return m_connects; }
+
+  private:
+    std::vector<std::thread> m_threads;
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint64_t> m_connects{0};
+};
+
+struct fix_late_logon_options
+{
+    std::string local_address = "127.0.0.2"; // the client's own address
+    std::string address = "127.0.0.1";       // the gateway's FIX port
+    uint16_t port = 0;
+    std::string sender_comp_id;
+    std::string target_comp_id;
+    std::string password = "secret";
+    std::string front_end_version = "12345";
+    uint32_t pause_ms = 100;     // between the connect and the Logon
+    uint32_t timeout_ms = 10000; // for sending the Logon and for its answer
+};
+
+enum class fix_late_logon_outcome
+{
+    not_connected,
+    logged_on,  // the gateway answered with a Logon
+    logged_out, // it answered with a Logout
+    cut,        // it closed the connection without an answer
+    no_answer,  // nothing came within the time
+};
+
+const char *fix_late_logon_outcome_name(fix_late_logon_outcome outcome);
+
+// A FIX client whose Logon comes a while after its connect, as one across a WAN or behind
+// a proxy: it connects from its own local address, pauses, sends a Logon (sequence number
+// 1 with ResetSeqNumFlag, the password and the front-end version the gateway asks for)
+// and waits for the first answer, then closes the connection. *logout_text gets the Text
+// (58) of a Logout answer.
+fix_late_logon_outcome fix_late_logon(const fix_late_logon_options &options,
+                                      std::string *logout_text = nullptr);
 
 } // namespace qel_sim

@@ -2,13 +2,18 @@
 // that send nothing and some that send half a Logon and then nothing. The oldest past the
 // engine's bound are cut at once, the rest when the logon time-out (10 s, the gateway's
 // FIX settings name none) is over, each with its line in the engine's log, while a FIX
-// client logs on and trades beside them; the gateway then stops as usual.
+// client logs on and trades beside them; the gateway then stops as usual. A flood of
+// silent connects from one address does not push out a client from another address whose
+// Logon comes 100 ms after its connect.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/fix_client/fix_client.h"
@@ -106,6 +111,92 @@ TEST(FixIdleConnections, ConnectionsWithoutALogonAreCutWhileAClientTrades)
     ASSERT_TRUE(fix->send_new_order_single(
         qel_sim::sample_new_order(std::to_string(kOrders + 1), qel_sim::utc_timestamp())));
     EXPECT_TRUE(fix->wait_for_messages("8", kOrders + 1, kTimeoutMs));
+
+    fix->stop();
+    qel_test::process_result result = road.stop();
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+}
+
+// Four threads connect silently from 127.0.0.1, thousands of times a second, while a
+// FIX client trades; a client on 127.0.0.2 that sends its Logon 100 ms after each connect
+// (a new user each time) logs on every time.
+TEST(FixIdleConnections, ALateLogonFromAnotherAddressGetsInBesideASilentConnectFlood)
+{
+    const uint32_t kLateUsers = 10;
+    std::vector<uint32_t> users = {kFixUser};
+    for (uint32_t i = 1; i <= kLateUsers; ++i)
+        users.push_back(2000 + i);
+    qel_test::fix_road road(users);
+    ASSERT_TRUE(road.listening);
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kFixUser, kTimeoutMs, &error);
+    ASSERT_TRUE(fix) << error;
+
+    // The trading client sends an order every 20 ms, each once the last one is answered:
+    // with an ExecutionReport, or refused while the host allows no more.
+    std::atomic<bool> stop_trading{false};
+    std::atomic<uint32_t> sent{0};
+    std::atomic<uint32_t> answered{0};
+    auto answers = [&] { return qel_test::of_type(*fix, "8").size() + qel_test::of_type(*fix, "j").size(); };
+    std::thread trading(
+        [&]
+        {
+            while (!stop_trading)
+            {
+                const uint32_t id = sent + 1;
+                if (!fix->send_new_order_single(
+                        qel_sim::sample_new_order(std::to_string(id), qel_sim::utc_timestamp())))
+                    return;
+                ++sent;
+                if (!qel_test::wait_until([&] { return answers() >= id; }, kTimeoutMs))
+                    return;
+                ++answered;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+
+    // Four threads, as fast as the acceptor takes their connections in.
+    qel_sim::silent_connect_flood flood;
+    const auto flood_began = std::chrono::steady_clock::now();
+    flood.start("127.0.0.1", road.fix_port, 4, 0);
+    EXPECT_TRUE(qel_test::wait_until([&] { return flood.connects() >= 1000; }, kTimeoutMs));
+
+    uint32_t logged_on = 0;
+    for (uint32_t i = 1; i <= kLateUsers; ++i)
+    {
+        qel_sim::fix_late_logon_options options;
+        options.local_address = "127.0.0.2";
+        options.port = road.fix_port;
+        options.sender_comp_id = qel_test::fix_road::session_of(2000 + i);
+        options.target_comp_id = qel_test::fix_road::gateway_comp_id;
+        options.pause_ms = 100;
+        options.timeout_ms = kTimeoutMs;
+        std::string logout_text;
+        const qel_sim::fix_late_logon_outcome outcome = qel_sim::fix_late_logon(options, &logout_text);
+        EXPECT_EQ(qel_sim::fix_late_logon_outcome::logged_on, outcome)
+            << "user " << 2000 + i << ": " << qel_sim::fix_late_logon_outcome_name(outcome) << " "
+            << logout_text;
+        logged_on += outcome == qel_sim::fix_late_logon_outcome::logged_on ? 1 : 0;
+    }
+    flood.stop();
+    const auto flood_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - flood_began)
+            .count();
+    std::printf("late Logons: %u of %u logged on, beside %llu silent connects in %lld ms\n", logged_on,
+                kLateUsers, static_cast<unsigned long long>(flood.connects()),
+                static_cast<long long>(flood_ms));
+
+    // The trading client was answered every order.
+    stop_trading = true;
+    trading.join();
+    EXPECT_GT(sent.load(), 0u);
+    EXPECT_EQ(sent.load(), answered.load());
+    const size_t reports = qel_test::of_type(*fix, "8").size();
+    std::printf("trading client: %u orders, %zu execution reports, %zu refused\n", sent.load(), reports,
+                qel_test::of_type(*fix, "j").size());
+    EXPECT_GT(reports, 0u);
+    EXPECT_EQ(fix->state(), qel_sim::fix_client_state::ready);
 
     fix->stop();
     qel_test::process_result result = road.stop();

@@ -4,8 +4,11 @@
 // the gateway signs its user on at the exchange, asks for the system information, answers
 // the client's Logon with the stream count, downloads the journal of every stream and
 // reports the trading session status; refusals end in a Logout carrying the exchange's
-// error code, and a client that logs out leaves its session free for the next logon.
+// error code, and a client that logs out leaves its session free for the next logon. The
+// engine's logs and store, which hold the Logon's password, are their owner's only.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -206,4 +209,43 @@ TEST(FixLogonEndToEnd, LogoutFreesTheSessionForTheNextLogon)
     EXPECT_TRUE(road.box->wait_for_line("2300 sign-on user 1001: accepted, login count 2", 1000));
     second->stop();
     EXPECT_TRUE(road.box->session_faults().empty());
+}
+
+// The engine's message log holds each Logon with its password: started under the usual
+// umask, the gateway creates it, the event logs and the store for their owner only.
+TEST(FixLogonEndToEnd, TheEnginesLogsAndStoreAreTheirOwnersOnly)
+{
+    const mode_t previous = umask(022);
+    std::unique_ptr<fix_road> road(new fix_road({1001}));
+    umask(previous);
+    ASSERT_TRUE(road->listening);
+    std::unique_ptr<qel_sim::fix_client> client = ready_client(*road, 1001);
+    ASSERT_TRUE(client);
+    client->stop();
+    qel_test::process_result result = road->stop();
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+
+    auto mode_of = [&](const std::string &name)
+    {
+        struct stat status;
+        return stat(road->dir.file(name).c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777)
+                                                                : -1;
+    };
+    size_t logs = 0;
+    bool password_logged = false;
+    for (const std::string &name : road->dir.list("logs"))
+    {
+        if (name.rfind("FIX.4.2-", 0) != 0 && name.rfind("GLOBAL.", 0) != 0)
+            continue;
+        ++logs;
+        EXPECT_EQ(mode_of("logs/" + name), 0600) << name;
+        password_logged =
+            password_logged || road->dir.read("logs/" + name).find("554=secret") != std::string::npos;
+    }
+    EXPECT_EQ(logs, 4u) << "the session's and the acceptor's messages and event logs";
+    EXPECT_TRUE(password_logged) << "what the log holds is unchanged";
+    const std::vector<std::string> store = road->dir.list("fix_store");
+    EXPECT_EQ(store.size(), 4u);
+    for (const std::string &name : store)
+        EXPECT_EQ(mode_of("fix_store/" + name), 0600) << name;
 }

@@ -1,6 +1,7 @@
-// Helpers of the FIX engine suites: temporary folders, reserved ports, waiting for a
-// condition, reading files, a transport that records what a session sends, and an
-// application that plays the gateway's part (handles kept in m_nwHandle, no Logon answer).
+// Helpers of the FIX engine suites: temporary folders, reserved ports, connections from
+// a chosen loopback address, waiting for a condition, reading files and their modes under
+// a chosen umask, a transport that records what a session sends, and an application that
+// plays the gateway's part (handles kept in m_nwHandle, no Logon answer).
 // Header-only and C++14, like every target that includes the engine's headers.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <ftw.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -65,6 +67,26 @@ inline bool fileExists(const std::string &path)
     return access(path.c_str(), F_OK) == 0;
 }
 
+// The permission bits of a file, or -1 when it cannot be read.
+inline int fileMode(const std::string &path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
+
+// The process's umask for as long as it lives.
+class ScopedUmask
+{
+  public:
+    explicit ScopedUmask(mode_t mask) : m_previous(umask(mask)) {}
+    ~ScopedUmask() { umask(m_previous); }
+    ScopedUmask(const ScopedUmask &) = delete;
+    ScopedUmask &operator=(const ScopedUmask &) = delete;
+
+  private:
+    mode_t m_previous;
+};
+
 inline std::vector<std::string> readLines(const std::string &path)
 {
     std::vector<std::string> lines;
@@ -102,6 +124,27 @@ inline int connectTo(uint16_t port, const char *ip = "127.0.0.1")
     address.sin_port = htons(port);
     inet_pton(AF_INET, ip, &address.sin_addr);
     if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
+    {
+        ::close(s);
+        return -1;
+    }
+    return s;
+}
+
+// A socket connected from the local address `from` to 127.0.0.1:port, or -1: peers on
+// different loopback addresses.
+inline int connectFrom(const char *from, uint16_t port)
+{
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof(local)) != 0 ||
+        connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
     {
         ::close(s);
         return -1;

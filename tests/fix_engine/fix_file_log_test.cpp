@@ -1,6 +1,7 @@
 // The engine's file log with the gateway's changes: the local date in both file names,
-// the four accessors through which the gateway rolls a log to a new day, their null
-// defaults on every other log, and the roll running while other threads write.
+// files for their owner only, the four accessors through which the gateway rolls a log to
+// a new day, their null defaults on every other log, and the roll running while other
+// threads write.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -181,6 +182,58 @@ TEST(FileLog, AccessorsHandOutTheLogsOwnMembers)
     ASSERT_EQ(1u, fix_test::readLines(*log.getMessagesFileName()).size());
     EXPECT_NE(std::string::npos, fix_test::readLines(*log.getMessagesFileName())[0].find(" : after"));
     EXPECT_EQ(1u, fix_test::readLines(folder.file("FIX.4.2-GATEWAY-CLIENT.event.20991231.log")).size());
+}
+
+// Both files hold what clients send, passwords included: whatever the umask, they are
+// created for their owner only, again after a clear and a backup; a file that was there
+// keeps its mode and its lines.
+TEST(FileLog, FilesAreCreatedForTheirOwnerOnly)
+{
+    for (mode_t mask : {mode_t(022), mode_t(0277), mode_t(0)})
+    {
+        SCOPED_TRACE("umask " + std::to_string(mask));
+        fix_test::TempFolder folder;
+        const std::string path = folder.file("logs");
+        ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+        fix_test::ScopedUmask umask(mask);
+        FIX::FileLog global(path);
+        FIX::FileLog session(path, kSession);
+        for (FIX::FileLog *log : {&global, &session})
+        {
+            log->onIncoming("8=FIX.4.2|35=A|554=secret|");
+            log->onEvent("Received logon request");
+            EXPECT_EQ(0600, fix_test::fileMode(*log->getMessagesFileName())) << *log->getMessagesFileName();
+            EXPECT_EQ(0600, fix_test::fileMode(*log->getEventFileName())) << *log->getEventFileName();
+        }
+        session.backup();
+        session.onIncoming("after the backup");
+        EXPECT_EQ(0600, fix_test::fileMode(*session.getMessagesFileName()));
+        EXPECT_EQ(0600, fix_test::fileMode(*session.getEventFileName()));
+        const std::string backup = path + "/FIX.4.2-GATEWAY-CLIENT.messages.backup.1.log";
+        EXPECT_EQ(0600, fix_test::fileMode(backup));
+        EXPECT_NE(std::string::npos, fix_test::readFile(backup).find("554=secret"));
+        // A clear makes a file that has gone anew.
+        ASSERT_EQ(0, ::remove(global.getEventFileName()->c_str()));
+        global.clear();
+        EXPECT_EQ(0600, fix_test::fileMode(*global.getMessagesFileName()));
+        EXPECT_EQ(0600, fix_test::fileMode(*global.getEventFileName()));
+    }
+
+    fix_test::TempFolder folder;
+    const std::string date = fix_test::localDate(::time(nullptr));
+    const std::string earlier = folder.file("GLOBAL.messages." + date + ".log");
+    {
+        std::ofstream old(earlier.c_str());
+        old << "an earlier line\n";
+    }
+    ASSERT_EQ(0, chmod(earlier.c_str(), 0640));
+    FIX::FileLog log(folder.path());
+    if (*log.getMessagesFileName() == earlier) // not across midnight
+    {
+        log.onIncoming("a later line");
+        EXPECT_EQ(0640, fix_test::fileMode(earlier));
+        EXPECT_EQ(2u, fix_test::readLines(earlier).size());
+    }
 }
 
 TEST(FileLog, OtherLogsAnswerNull)

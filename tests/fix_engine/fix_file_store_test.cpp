@@ -1,6 +1,6 @@
 // The message store's file list: a file store names its four files in a fixed order, a
 // memory store (and the session's own state) names none, and a caller can remove the
-// files the way the gateway's FIX front end does.
+// files the way the gateway's FIX front end does. The four files are their owner's only.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -52,6 +52,35 @@ TEST(FileStore, NamesItsFourFilesInOrder)
     std::unique_ptr<std::vector<std::string *>> again(store.getFileNames());
     EXPECT_NE(names.get(), again.get());
     EXPECT_EQ(*names, *again);
+}
+
+// Whatever the umask, the four files are created for their owner only, again when a
+// reset makes them anew; what is stored reads back as it was written.
+TEST(FileStore, FilesAreCreatedForTheirOwnerOnly)
+{
+    for (mode_t mask : {mode_t(022), mode_t(0277), mode_t(0)})
+    {
+        SCOPED_TRACE("umask " + std::to_string(mask));
+        fix_test::TempFolder folder;
+        const std::string path = folder.file("store");
+        ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+        fix_test::ScopedUmask umask(mask);
+        FIX::FileStore store(path, kSession);
+        const std::string message = "8=FIX.4.2\x01"
+                                    "35=8\x01";
+        ASSERT_TRUE(store.set(1, message));
+        store.setNextSenderMsgSeqNum(2);
+        std::unique_ptr<std::vector<std::string *>> names(store.getFileNames());
+        for (const std::string *name : *names)
+            EXPECT_EQ(0600, fix_test::fileMode(*name)) << *name;
+        std::vector<std::string> stored;
+        store.get(1, 1, stored);
+        EXPECT_EQ(std::vector<std::string>{message}, stored);
+
+        store.reset();
+        for (const std::string *name : *names)
+            EXPECT_EQ(0600, fix_test::fileMode(*name)) << "after the reset: " << *name;
+    }
 }
 
 TEST(FileStore, StoresWithoutFilesAnswerNull)

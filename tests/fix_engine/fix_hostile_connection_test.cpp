@@ -3,8 +3,10 @@
 // connection dropped with an event in the log; a connection that feeds its first message
 // slowly holds no thread: other sessions log on meanwhile, and it is dropped once its
 // logon time-out is over, as are connections that send nothing or half a message and then
-// nothing; past 128 connections without a Logon the oldest are dropped; and a connection
-// whose descriptor number is past what a select set holds is served like any other.
+// nothing; past 128 connections without a Logon the oldest of the address that holds the
+// most are dropped, so a flood of silent connects from one address does not push out a
+// client from another whose Logon comes late; and a connection whose descriptor number is
+// past what a select set holds is served like any other.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,9 +18,11 @@
 #include <thread>
 #include <vector>
 
+#include "FieldConvertors.h"
 #include "Parser.h"
 #include "SocketInitiator.h"
 #include "fix_engine/fix_acceptor_test_support.h"
+#include "sim/hostile/hostile_peers.h"
 
 namespace
 {
@@ -338,6 +342,160 @@ TEST(HostileConnection, ConnectionsPastTheSelectSetLimitAreServed)
     for (int fd : fillers)
         ::close(fd);
     setrlimit(RLIMIT_NOFILE, &before);
+}
+
+// A Logon of the acceptor's session "CLIENT" with sequence number 1 and a reset, framed
+// with its real CheckSum, which the session checks.
+std::string clientLogon()
+{
+    const std::string body = "35=A" + kSoh + "34=1" + kSoh + "49=CLIENT" + kSoh +
+                             "52=" + FIX::UtcTimeStampConvertor::convert(FIX::UtcTimeStamp(), 3) + kSoh +
+                             "56=GATEWAY" + kSoh + "98=0" + kSoh + "108=30" + kSoh + "141=Y" + kSoh;
+    std::string message = "8=FIX.4.2" + kSoh + "9=" + std::to_string(body.size()) + kSoh + body;
+    unsigned sum = 0;
+    for (unsigned char c : message)
+        sum += c;
+    char checksum[8];
+    snprintf(checksum, sizeof(checksum), "%03u", sum % 256);
+    return message + "10=" + checksum + kSoh;
+}
+
+// Silent connections held open from one address, numbered in the order they came.
+struct Crowd
+{
+    Crowd(const char *from, uint16_t port, size_t count) : address(from)
+    {
+        for (size_t i = 0; i < count; ++i)
+            add(port);
+    }
+    ~Crowd()
+    {
+        for (int s : sockets)
+            ::close(s);
+    }
+    void add(uint16_t port)
+    {
+        const int s = fix_test::connectFrom(address.c_str(), port);
+        EXPECT_GE(s, 0) << address << " connection " << sockets.size();
+        sockets.push_back(s);
+    }
+    std::string droppedLine() const
+    {
+        return "More than 128 connections without a Logon, the oldest from " + address + " dropped";
+    }
+
+    std::string address;
+    std::vector<int> sockets;
+};
+
+TEST(HostileConnection, PastTheBoundTheAddressThatHoldsTheMostLosesItsOldest)
+{
+    const size_t bound = FIX::SocketAcceptor::MAX_CONNECTIONS_WITHOUT_LOGON;
+    {
+        fix_test::TempFolder folder;
+        qel_test::reserved_port portReservation; // held until the server binds it
+        const uint16_t port = portReservation.number();
+        // A long time-out: only the bound drops connections here.
+        RunningAcceptor running(acceptorSettings(folder.path(), port, "LogonTimeout=120\n"));
+        Crowd flood("127.0.0.1", port, bound);
+        // A client from another address has connected and not yet sent its Logon while
+        // the flood goes on, well past the bound.
+        Crowd client("127.0.0.2", port, 1);
+        const size_t kMore = 2 * bound;
+        for (size_t i = 0; i < kMore; ++i)
+            flood.add(port);
+
+        // Every connection past the bound cost the flood its own oldest.
+        EXPECT_TRUE(fix_test::waitUntil(
+            [&] { return occurrences(globalEvents(folder), flood.droppedLine()) == kMore + 1; }, 15000))
+            << occurrences(globalEvents(folder), flood.droppedLine());
+        EXPECT_EQ(0u, occurrences(globalEvents(folder), client.droppedLine()));
+        for (size_t i = 0; i <= kMore; ++i)
+            EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(flood.sockets[i]); }, 2000))
+                << "connection " << i;
+        for (size_t i = kMore + 1; i < flood.sockets.size(); ++i)
+            EXPECT_FALSE(closedByPeer(flood.sockets[i])) << "connection " << i;
+        ASSERT_FALSE(closedByPeer(client.sockets[0]));
+
+        // Its Logon, however late, is served.
+        ASSERT_TRUE(sendAll(client.sockets[0], clientLogon()));
+        EXPECT_TRUE(fix_test::waitUntil([&] { return running.application.m_admitted.load() == 1; }));
+    }
+    {
+        // Two addresses that hold as many: the one whose oldest came first loses it.
+        fix_test::TempFolder folder;
+        qel_test::reserved_port portReservation;
+        const uint16_t port = portReservation.number();
+        RunningAcceptor running(acceptorSettings(folder.path(), port, "LogonTimeout=120\n"));
+        Crowd first("127.0.0.3", port, bound / 2);
+        Crowd second("127.0.0.4", port, bound / 2);
+        Crowd third("127.0.0.5", port, 0);
+        third.add(port); // the first holds as many as the second and came first
+        EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(first.sockets[0]); }));
+        third.add(port); // now the second holds the most
+        EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(second.sockets[0]); }));
+        third.add(port); // as many again: the first's oldest came first
+        EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(first.sockets[1]); }));
+
+        const std::string events = globalEvents(folder);
+        EXPECT_EQ(2u, occurrences(events, first.droppedLine())) << events;
+        EXPECT_EQ(1u, occurrences(events, second.droppedLine())) << events;
+        EXPECT_EQ(0u, occurrences(events, third.droppedLine())) << events;
+        for (size_t i = 2; i < first.sockets.size(); ++i)
+            EXPECT_FALSE(closedByPeer(first.sockets[i])) << "first, connection " << i;
+        for (size_t i = 1; i < second.sockets.size(); ++i)
+            EXPECT_FALSE(closedByPeer(second.sockets[i])) << "second, connection " << i;
+        for (size_t i = 0; i < third.sockets.size(); ++i)
+            EXPECT_FALSE(closedByPeer(third.sockets[i])) << "third, connection " << i;
+    }
+}
+
+// A client that sends its Logon 100 ms after connecting, as one across a WAN or behind a
+// proxy, logs on every time while several threads connect silently from another address,
+// thousands of times a second.
+TEST(HostileConnection, ALateLogonIsServedBesideASilentConnectFloodFromAnotherAddress)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
+    // Four threads, as fast as the acceptor takes their connections in.
+    qel_sim::silent_connect_flood flood;
+    const auto floodBegan = std::chrono::steady_clock::now();
+    flood.start("127.0.0.1", port, 4, 0);
+    // The flood is under way before the first try.
+    ASSERT_TRUE(fix_test::waitUntil([&] { return flood.connects() >= 1000; }, 15000));
+
+    const int kTries = 10;
+    int admitted = 0;
+    for (int i = 1; i <= kTries; ++i)
+    {
+        const int s = fix_test::connectFrom("127.0.0.2", port);
+        ASSERT_GE(s, 0) << "try " << i;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const bool sent = sendAll(s, clientLogon());
+        const bool in =
+            sent &&
+            fix_test::waitUntil(
+                [&] { return running.application.m_admitted.load() == admitted + 1 || closedByPeer(s); },
+                10000) &&
+            running.application.m_admitted.load() == admitted + 1;
+        ::close(s);
+        if (in)
+        {
+            ++admitted;
+            // The session is free again once the engine has seen the connection go.
+            EXPECT_TRUE(
+                fix_test::waitUntil([&] { return running.application.m_logouts.load() == admitted; }, 10000));
+        }
+    }
+    flood.stop();
+    EXPECT_EQ(kTries, admitted) << "late Logons served beside " << flood.connects() << " silent connects";
+    const long long floodMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - floodBegan)
+            .count();
+    std::printf("late Logons served: %d of %d, beside %llu silent connects in %lld ms\n", admitted, kTries,
+                static_cast<unsigned long long>(flood.connects()), floodMs);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Shared pieces of the FIX side: the exact price conversion, SessionID copies, the split
-// of dated FIX log names and the roll of a file log onto today's files.
+// of dated FIX log names and the roll of a file log onto today's files (its owner's only).
 #include "gateway/fix_network_handle/fix_utility.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +104,31 @@ TEST(FixLogRoll, AFileDatedYesterdayMovesToTodayAndTodaysStaysOpen)
     FIX::NullLog none;
     fixNwInfoLogReinitialize(&none);
     fixNwInfoLogReinitialize(nullptr);
+}
+
+// The new day's files hold what clients send, passwords included: whatever the umask,
+// the roll creates them for their owner only.
+TEST(FixLogRoll, TheNewDaysFilesAreTheirOwnersOnly)
+{
+    fix_test::TempFolder dir;
+    fix_test::ScopedUmask umask(022);
+    FIX::FileLog log(dir.path(), FIX::SessionID("FIX.4.2", "QEL", "1001,MEMBR,1"));
+    const std::string yesterday = fix_test::localDate(time(nullptr) - 86400);
+    // Opened yesterday; today's files are not there yet.
+    for (std::string *name : {log.getMessagesFileName(), log.getEventFileName()})
+    {
+        ::remove(name->c_str());
+        name->replace(name->rfind('.') - 8, 8, yesterday);
+    }
+
+    fixNwInfoLogReinitialize(&log);
+    log.onIncoming("8=FIX.4.2|35=A|554=secret|");
+    const std::string today = fixNwInfoGetCurrentDate();
+    for (const std::string *name : {log.getMessagesFileName(), log.getEventFileName()})
+    {
+        EXPECT_NE(std::string::npos, name->find(today)) << *name;
+        EXPECT_EQ(0600, fix_test::fileMode(*name)) << *name;
+    }
 }
 
 TEST(FixStoreFiles, RemovedFromDiskWhileTheSessionKeepsItsStore)

@@ -189,6 +189,26 @@ TEST(QelIpStartup, BlankContractExpiryOffsetExitsWith10003NamingTheKey)
     }
 }
 
+// An address that is not one refuses the start, and the log says which setting is wrong
+// instead of an error left over from an earlier call.
+TEST(QelIpStartup, AnInvalidNicIpAddressExitsWith10003NamingTheAddress)
+{
+    temp_dir dir;
+    gateway_config config;
+    const std::string config_file = config.write(dir);
+    dir.write("fix_settings.cfg", dir.read("fix_settings.cfg") + "NicIpAddress=127.0.0.300\n");
+    process_result result = run_gateway(dir, {"-c", config_file});
+    EXPECT_EQ(result.exit_code, 10003);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_TRUE(any_log_has(
+        dir, "fix_network_handler_recv_thread_text.",
+        "|Runtime error: Unable to create, bind, or listen to port " + std::to_string(config.fix_port) +
+            " (Socket Error: Invalid argument: NicIpAddress=127.0.0.300)|fix_nw_info_create|"))
+        << result.output;
+    for (const std::string &name : dir.list("logs"))
+        EXPECT_FALSE(contains(dir.read("logs/" + name), "File exists")) << name;
+}
+
 TEST(QelIpStartup, MissingConfigurationFileExitsWith10003)
 {
     temp_dir dir;
