@@ -79,18 +79,42 @@ bool peer_has_gone(int32_t error)
            error == EA_WSAESHUTDOWN || error == EA_WSAENETRESET;
 }
 
+bool is_console_event(const message *record)
+{
+    return record->data_length >= KOVA_LOG_MESSAGE_LENGTH &&
+           get_u16_le(record->data, KOVA_OFFSET_TRANSCODE) == KOVA_LOG_MESSAGE;
+}
+
+bool is_drop_notice(const message *record)
+{
+    return is_console_event(record) &&
+           get_u16_le(record->data, KOVA_LOG_OFFSET_REASON_CODE) == KOVA_REASON_EVENTS_DROPPED;
+}
+
 // Makes room for one more record in a full queue by dropping the oldest queued one (the
-// packet in the send buffer is already on its way and stays).
+// packet in the send buffer is already on its way and stays). A notice of dropped events
+// that is itself dropped hands its count on to the next notice, so that the console still
+// hears of every event it missed.
 void drop_oldest(interface_nw_handle *entry, logger_object *logger)
 {
     message *oldest = static_cast<message *>(queue_remove_head(entry->outgoing));
     if (oldest == nullptr)
         return;
-    if (oldest->data_length >= KOVA_LOG_MESSAGE_LENGTH &&
-        get_u16_le(oldest->data, KOVA_OFFSET_TRANSCODE) == KOVA_LOG_MESSAGE)
-        entry->dropped_box_id = get_u16_le(oldest->data, KOVA_LOG_OFFSET_BOX_ID);
+    const uint32_t before = entry->dropped;
+    if (is_drop_notice(oldest))
+    {
+        entry->dropped += get_u32_le(oldest->data, KOVA_LOG_OFFSET_EXTRA_INFO);
+        if (before == 0)
+            entry->dropped_box_id = get_u16_le(oldest->data, KOVA_LOG_OFFSET_BOX_ID);
+    }
+    else
+    {
+        if (is_console_event(oldest))
+            entry->dropped_box_id = get_u16_le(oldest->data, KOVA_LOG_OFFSET_BOX_ID);
+        entry->dropped++;
+    }
     message_destroy(oldest);
-    if (entry->dropped++ == 0)
+    if (before == 0)
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
                "Dropping the oldest messages queued for handle [%d] as [%u] messages are waiting",
                entry->network_handle, static_cast<unsigned>(INTERFACE_OUTGOING_LIMIT));

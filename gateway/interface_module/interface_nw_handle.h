@@ -68,7 +68,8 @@ ea_status interface_nw_handle_recv(interface_nw_handle *entry, message **out, ui
                                    logger_object *logger);
 // Queues `record` (INTERFACE_SEND_NEW_PACKET) or only continues (INTERFACE_SEND_FLUSH), and
 // sends what the socket takes. A queue at INTERFACE_OUTGOING_LIMIT loses its oldest record;
-// the drops are counted in one console event queued when the queue has drained to half. 0 when nothing is
+// the drops are counted in one console event queued when the queue has drained to half (a
+// lost notice's count passes to the next). 0 when nothing is
 // left, 203 when something is, INTERFACE_CONNECTION_RESET when the console reset or closed the connection,
 // INTERFACE_CONNECTION_FAILED after any other send error, EA_ERROR when a record cannot be
 // queued.
