@@ -11,9 +11,10 @@
 // is its owner's alone: the binary logs hold sign-on records.
 //
 // A line or record goes out with one write; one that fails (a full log folder) leaves
-// nothing behind and counts as lost. The first failure of a spell and the first success
-// after it are said on standard error and to the container's write notice (the console),
-// and the end also in the thread's text log; a write that succeeds costs one test more.
+// nothing behind and counts as lost. The beginning and the end of a spell of failing
+// writes (pf_log_write_note) are said on standard error and to the container's write
+// notice (the console), and the end also in the thread's text log; a write that succeeds
+// costs one test more.
 #include "gateway/runtime/logger.h"
 
 #include <sys/stat.h>
@@ -300,6 +301,8 @@ int logger_format_line(const logger_object *logger, const char *level_column, co
     return length;
 }
 
+void logger_note_write(logger_object *logger, int file, bool written, int error);
+
 // Opens a binary log for appending; a new file starts with the 16-byte file header (in
 // the middle of a file the header would be read as a record).
 bool logger_open_binary_file(logger_object *logger, int file)
@@ -310,15 +313,23 @@ bool logger_open_binary_file(logger_object *logger, int file)
     int descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND);
     if (descriptor < 0)
         return false;
+    logger->descriptors[file] = descriptor;
     struct stat status;
     if (fstat(descriptor, &status) == 0 && status.st_size == 0)
     {
         uint8_t header[EA_BINARY_FILE_HEADER_SIZE];
         put_u64_le(header, 0, static_cast<uint64_t>(logger->info->timer.counter));
         put_u64_le(header, 8, static_cast<uint64_t>(logger->info->timer.frequency));
-        pf_log_file_append(descriptor, header, sizeof header);
+        if (!pf_log_file_append(descriptor, header, sizeof header))
+        {
+            // No record may go in before the header: the record is lost, and the file
+            // opens again at the next one.
+            logger_note_write(logger, file, false, errno);
+            pf_file_close(descriptor);
+            logger->descriptors[file] = -1;
+            return false;
+        }
     }
-    logger->descriptors[file] = descriptor;
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/core/pf_file.h"
+#include "platform/core/pf_tick.h"
 
 namespace
 {
@@ -187,6 +188,7 @@ pf_log_write_turn pf_log_write_turn_of(pf_log_write_watch *watch, const char *pa
 {
     if (!written)
     {
+        watch->last_failure_tick = pf_tick_count();
         if (watch->failing)
         {
             ++watch->lost;
@@ -199,7 +201,7 @@ pf_log_write_turn pf_log_write_turn_of(pf_log_write_watch *watch, const char *pa
         fflush(stderr);
         return PF_LOG_WRITES_FAILING;
     }
-    if (!watch->failing)
+    if (!watch->failing || pf_tick_count() - watch->last_failure_tick < PF_LOG_SPELL_QUIET_MS)
         return PF_LOG_WRITES_AS_BEFORE;
     watch->failing = false;
     char text[PF_LOG_TEXT_SIZE];

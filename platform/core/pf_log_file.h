@@ -63,25 +63,36 @@ bool pf_file_rename_no_replace(const char *from, const char *to);
 
 // Whether one log file's writes are failing, and the lines lost since they began to. One
 // per open log file, kept by its writer.
+//
+// On a full disk a short line may still fit in the room left in a file's last block
+// while a longer one fails: a spell ends only at a write that succeeds a second or more
+// after the last one that failed, so that a file on a full disk is one spell, not one
+// per line or two.
 struct pf_log_write_watch
 {
     bool failing;
-    uint64_t lost; // lines lost in the spell that runs, or in the last one once it ended
+    uint64_t lost;              // lines lost in the spell that runs, or in the last one once it ended
+    uint32_t last_failure_tick; // pf_tick_count() of the spell's last failed write
+};
+
+enum
+{
+    PF_LOG_SPELL_QUIET_MS = 1000, // how long writes succeed before a spell ends
 };
 
 enum pf_log_write_turn
 {
     PF_LOG_WRITES_AS_BEFORE,
     PF_LOG_WRITES_FAILING, // the first failure of a spell; the error number is the caller's errno
-    PF_LOG_WRITES_RESUMED, // the first success after a spell; watch->lost counts the lines lost
+    PF_LOG_WRITES_RESUMED, // a spell ended (see above); watch->lost counts the lines lost
 };
 
 pf_log_write_turn pf_log_write_turn_of(pf_log_write_watch *watch, const char *path, bool written, int error);
 
 // Notes the result of one write (of one line or record) to the log file `path`, with the
 // errno of a failed write: a failure counts a lost line, and the first failure of a spell
-// and the first success after it are said on standard error. A write that succeeds while
-// none failed costs one test.
+// and its end are said on standard error. A write that succeeds while none failed costs
+// one test.
 inline pf_log_write_turn pf_log_write_note(pf_log_write_watch *watch, const char *path, bool written,
                                            int error)
 {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FileLog.h"
@@ -75,6 +77,8 @@ TEST(FileLogFailedWrites, LinesAreLostWholeAndEachSpellIsSaidOnceAsItBeginsAndEn
         EXPECT_EQ(alarms[0].value, static_cast<unsigned long long>(EFBIG));
         EXPECT_EQ(alarms[1].fileName, events);
     }
+    // A spell ends at a write that succeeds a second or more after the last failure.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     log->onIncoming("8=FIX.4.2\x01"
                     "35=D\x01"
                     "11=kept\x01");
@@ -136,6 +140,7 @@ TEST(FileLogFailedWrites, ALineThatGoesOutInPartIsTakenBack)
         log->onEvent("nor this one");
         EXPECT_EQ(fix_test::readFile(events), before);
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     log->onEvent("room again");
     log.reset();
     const std::vector<std::string> lines = texts(events);

@@ -9,9 +9,9 @@
 // again and again.
 //
 // A line or record is written with one write of the whole on the stream's descriptor, so
-// that a write that fails (a full log folder) leaves no part behind; the first failure of
-// a spell and the first success after it are said on standard error, and the lines lost
-// in the log itself.
+// that a write that fails (a full log folder) leaves no part behind; the beginning and
+// the end of a spell of failing writes (pf_log_write_note) are said on standard error,
+// and the end with the lines lost in the log itself.
 #include "tools/logging/tool_logger.h"
 
 #include <stdio.h>

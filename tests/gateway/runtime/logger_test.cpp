@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "gateway/runtime/message.h"
+#include "platform/core/pf_tick.h"
 #include "support/full_disk.h"
 #include "support/hex.h"
 
@@ -446,13 +447,19 @@ TEST_F(Logger, FailingWritesAreToldOnceAsTheyBeginAndOnceAsTheyEnd)
             EA_LOG(logger, EA_LEVEL_EVENT, "lost %d", i);
         for (int i = 0; i < 2; ++i)
             logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
-        EXPECT_EQ(told, (std::vector<notice_record>{{true, EFBIG}, {true, EFBIG}}));
+        // A binary log opened while the folder is full: not even its header goes in.
+        logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_REQUEST_LOG, 0, 0, 0);
+        EXPECT_EQ(told, (std::vector<notice_record>{{true, EFBIG}, {true, EFBIG}, {true, EFBIG}}));
     }
+    const uint32_t offset = pf_tick_get_offset();
+    pf_tick_advance(PF_LOG_SPELL_QUIET_MS); // the folder has had room for a while
     EA_LOG(logger, EA_LEVEL_EVENT, "after");
     for (int i = 0; i < 5; ++i)
         EA_LOG(logger, EA_LEVEL_EVENT, "on");
     logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
-    EXPECT_EQ(told, (std::vector<notice_record>{{true, EFBIG}, {true, EFBIG}, {false, 3}, {false, 2}}));
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_REQUEST_LOG, 0, 0, 0);
+    EXPECT_EQ(told, (std::vector<notice_record>{
+                        {true, EFBIG}, {true, EFBIG}, {true, EFBIG}, {false, 3}, {false, 2}, {false, 1}}));
 
     const std::string said = capture.text();
     EXPECT_EQ(
@@ -468,10 +475,10 @@ TEST_F(Logger, FailingWritesAreToldOnceAsTheyBeginAndOnceAsTheyEnd)
     EXPECT_EQ(
         qel_test::count_of(said, "Log writes to [" + response + "] succeed again: [2] lines were lost\n"), 1u)
         << said;
-    EXPECT_EQ(qel_test::count_of(said, "Log writes to"), 4u) << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to"), 6u) << said;
 
     const std::vector<std::string> lines = split(read_file(text), '\n');
-    ASSERT_EQ(lines.size(), 9u);
+    ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(lines[0].find("Event|before|"), 0u);
     EXPECT_EQ(lines[1].find("Event|after|"), 0u);
     EXPECT_EQ(lines[2].find("System Error|Log writes to [" + text + "] succeed again: [3] lines were lost|"),
@@ -482,7 +489,11 @@ TEST_F(Logger, FailingWritesAreToldOnceAsTheyBeginAndOnceAsTheyEnd)
         0u)
         << lines[8];
     EXPECT_EQ(read_file(response).size(), 16u + 2 * 142u) << "whole records only";
+    const std::string request = read_file(path("main_request." + stamp + ".current.dat"));
+    ASSERT_EQ(request.size(), 16u + 142u) << "the header, then the record";
+    EXPECT_EQ(static_cast<uint8_t>(request[16]) | (static_cast<uint8_t>(request[17]) << 8), 142);
     logger_object_container_set_write_notice(container.get(), nullptr);
+    pf_tick_set_offset(offset);
 }
 
 TEST_F(Logger, BinaryRecordMatchesTheLayoutByteForByte)
