@@ -186,9 +186,15 @@ int pf_log_files_roll(const char *pattern, uint32_t *counter)
 
 pf_log_write_turn pf_log_write_turn_of(pf_log_write_watch *watch, const char *path, bool written, int error)
 {
+    return pf_log_write_turn_at(watch, path, written, error, pf_tick_count());
+}
+
+pf_log_write_turn pf_log_write_turn_at(pf_log_write_watch *watch, const char *path, bool written, int error,
+                                       uint32_t now_tick)
+{
     if (!written)
     {
-        watch->last_failure_tick = pf_tick_count();
+        watch->last_failure_tick = now_tick;
         if (watch->failing)
         {
             ++watch->lost;
@@ -201,7 +207,7 @@ pf_log_write_turn pf_log_write_turn_of(pf_log_write_watch *watch, const char *pa
         fflush(stderr);
         return PF_LOG_WRITES_FAILING;
     }
-    if (!watch->failing || pf_tick_count() - watch->last_failure_tick < PF_LOG_SPELL_QUIET_MS)
+    if (!watch->failing || now_tick - watch->last_failure_tick < PF_LOG_SPELL_QUIET_MS)
         return PF_LOG_WRITES_AS_BEFORE;
     watch->failing = false;
     char text[PF_LOG_TEXT_SIZE];

@@ -88,6 +88,9 @@ enum pf_log_write_turn
 };
 
 pf_log_write_turn pf_log_write_turn_of(pf_log_write_watch *watch, const char *path, bool written, int error);
+// The same at a given pf_tick_count() (tests).
+pf_log_write_turn pf_log_write_turn_at(pf_log_write_watch *watch, const char *path, bool written, int error,
+                                       uint32_t now_tick);
 
 // Notes the result of one write (of one line or record) to the log file `path`, with the
 // errno of a failed write: a failure counts a lost line, and the first failure of a spell

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "platform/core/pf_file.h"
-#include "platform/core/pf_tick.h"
 #include "support/full_disk.h"
 #include "support/test_support.h"
 
@@ -256,31 +255,31 @@ TEST(PfLogFile, ALineThatCannotGoOutWholeLeavesNothingBehind)
 
 TEST(PfLogFile, ASpellOfFailingWritesIsSaidOnceAsItBeginsAndOnceAsItEnds)
 {
-    const uint32_t offset = pf_tick_get_offset();
     qel_test::stderr_capture capture;
     pf_log_write_watch watch = {};
     const char *path = "/logs/main_text.20990101.000001.current.txt";
+    // The writes' results at given ticks.
+    auto note = [&](uint32_t tick, bool written, int error = 0)
+    { return pf_log_write_turn_at(&watch, path, written, error, tick); };
     EXPECT_EQ(pf_log_write_note(&watch, path, true, 0), PF_LOG_WRITES_AS_BEFORE);
     EXPECT_EQ(capture.text(), "");
-    EXPECT_EQ(pf_log_write_note(&watch, path, false, ENOSPC), PF_LOG_WRITES_FAILING);
+    const uint32_t start = 0xFFFFFF00u; // the tick count wraps during the spell
+    EXPECT_EQ(note(start, false, ENOSPC), PF_LOG_WRITES_FAILING);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(pf_log_write_note(&watch, path, false, ENOSPC), PF_LOG_WRITES_AS_BEFORE);
+        EXPECT_EQ(note(start + 10, false, ENOSPC), PF_LOG_WRITES_AS_BEFORE);
     EXPECT_EQ(capture.text(),
               "Log writes to [/logs/main_text.20990101.000001.current.txt] are failing ([No space "
               "left on device]): lines are lost until they succeed again\n");
 
     // A short line that fits in what a full disk has left, between longer ones that do
     // not, ends no spell.
-    pf_tick_advance(PF_LOG_SPELL_QUIET_MS - 1);
-    EXPECT_EQ(pf_log_write_note(&watch, path, true, 0), PF_LOG_WRITES_AS_BEFORE);
-    EXPECT_EQ(pf_log_write_note(&watch, path, false, ENOSPC), PF_LOG_WRITES_AS_BEFORE);
-    pf_tick_advance(PF_LOG_SPELL_QUIET_MS - 1);
-    EXPECT_EQ(pf_log_write_note(&watch, path, true, 0), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(note(start + 10 + PF_LOG_SPELL_QUIET_MS - 1, true), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(note(start + 2000, false, ENOSPC), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(note(start + 2000 + PF_LOG_SPELL_QUIET_MS - 1, true), PF_LOG_WRITES_AS_BEFORE);
     EXPECT_EQ(qel_test::count_of(capture.text(), "Log writes to"), 1u);
 
     // Writes that go on succeeding for a second end it, with the lines lost.
-    pf_tick_advance(1);
-    EXPECT_EQ(pf_log_write_note(&watch, path, true, 0), PF_LOG_WRITES_RESUMED);
+    EXPECT_EQ(note(start + 2000 + PF_LOG_SPELL_QUIET_MS, true), PF_LOG_WRITES_RESUMED);
     EXPECT_EQ(watch.lost, 5u);
     EXPECT_EQ(pf_log_write_note(&watch, path, true, 0), PF_LOG_WRITES_AS_BEFORE);
     EXPECT_EQ(qel_test::count_of(capture.text(), "Log writes to"), 2u);
@@ -291,12 +290,10 @@ TEST(PfLogFile, ASpellOfFailingWritesIsSaidOnceAsItBeginsAndOnceAsItEnds)
         << capture.text();
 
     // A second spell counts afresh.
-    EXPECT_EQ(pf_log_write_note(&watch, path, false, EFBIG), PF_LOG_WRITES_FAILING);
-    pf_tick_advance(PF_LOG_SPELL_QUIET_MS);
-    EXPECT_EQ(pf_log_write_note(&watch, path, true, 0), PF_LOG_WRITES_RESUMED);
+    EXPECT_EQ(note(7, false, EFBIG), PF_LOG_WRITES_FAILING);
+    EXPECT_EQ(note(7 + PF_LOG_SPELL_QUIET_MS, true), PF_LOG_WRITES_RESUMED);
     EXPECT_EQ(watch.lost, 1u);
     char text[256];
     pf_log_writes_resumed_text(text, sizeof text, "x.txt", 7);
     EXPECT_STREQ(text, "Log writes to [x.txt] succeed again: [7] lines were lost");
-    pf_tick_set_offset(offset);
 }
