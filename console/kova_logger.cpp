@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 #include <strings.h>
-#include <unistd.h>
 
 #include "common/ea_file.h"
 #include "common/ea_time.h"
 #include "platform/admin/pf_registry.h"
 #include "platform/core/pf_clock.h"
+#include "platform/core/pf_file.h"
 #include "platform/core/pf_log_file.h"
 
 namespace
@@ -225,7 +225,7 @@ void CLogger::WriteLineLocked()
         {
             if (descriptor >= 0)
             {
-                close(descriptor);
+                pf_file_close(descriptor);
             }
             return; // the line is lost; the next one tries again
         }

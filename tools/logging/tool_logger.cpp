@@ -16,7 +16,6 @@
 
 #include <stdio.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -28,6 +27,7 @@
 
 #include "common/config_file.h"
 #include "common/ea_file.h"
+#include "platform/core/pf_file.h"
 #include "platform/core/pf_log_file.h"
 
 namespace qel_tools
@@ -341,7 +341,7 @@ bool logger_object_open_file(logger_object *logger, int file_kind)
     FILE *stream = fdopen(descriptor, file_kind == LOG_FILE_TEXT ? "a" : "ab");
     if (stream == nullptr)
     {
-        close(descriptor);
+        pf_file_close(descriptor);
         return false;
     }
     logger->streams[file_kind] = stream;

@@ -19,6 +19,7 @@
 #include "common/ea_time.h"
 #include "platform/admin/pf_registry.h"
 #include "platform/core/pf_error.h"
+#include "platform/core/pf_file.h"
 #include "platform/core/pf_log_file.h"
 
 struct parmset_logger
@@ -267,7 +268,7 @@ void parmset_logger_log(parmset_logger *logger, parmset_log_level level, const c
         {
             report_failure(logger, "open");
             if (descriptor >= 0)
-                close(descriptor);
+                pf_file_close(descriptor);
             return;
         }
     }
