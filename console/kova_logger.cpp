@@ -15,6 +15,8 @@
 #include "common/ea_time.h"
 #include "platform/admin/pf_registry.h"
 #include "platform/core/pf_clock.h"
+#include "platform/core/pf_file.h"
+#include "platform/core/pf_log_file.h"
 
 namespace
 {
@@ -71,19 +73,21 @@ bool first_three_parts(const char *name, std::string parts[3])
     return true;
 }
 
-// Renames folder/name to folder/a.b.c.repository.txt; a failure is ignored (the file is
-// swept at the next start).
-void rename_to_repository(const char *folder, const char *name)
+// Renames folder/name to folder/a.b.c.repository.txt (numbered a.b.c.repository.1.txt
+// and on while that name is taken), keeping the system's rule for log files: a file that
+// another live process has open is left alone. A failure is ignored (the file is swept at
+// the next start). True when the file was moved.
+bool rename_to_repository(const char *folder, const char *name)
 {
     std::string parts[3];
     if (!first_three_parts(name, parts))
     {
-        return;
+        return false;
     }
     std::string from = std::string(folder) + "/" + name;
-    std::string to =
-        std::string(folder) + "/" + parts[0] + "." + parts[1] + "." + parts[2] + ".repository.txt";
-    rename(from.c_str(), to.c_str());
+    std::string head = std::string(folder) + "/" + parts[0] + "." + parts[1] + "." + parts[2] + ".";
+    uint32_t counter = 1;
+    return pf_log_file_roll(from.c_str(), head.c_str(), ".txt", &counter) == PF_LOG_ROLLED;
 }
 
 enum
@@ -189,8 +193,10 @@ void CLogger::SweepOldCurrentFiles(const char *todays_file)
             {
                 continue;
             }
-            rename_to_repository(m_folder, name);
-            ++renamed;
+            if (rename_to_repository(m_folder, name))
+            {
+                ++renamed;
+            }
         }
         if (count < SWEEP_BATCH || renamed == 0)
         {
@@ -213,9 +219,14 @@ void CLogger::WriteLineLocked()
             return; // a path this long is not supported
         }
         memcpy(m_currentFilePath, path.c_str(), path.size() + 1);
-        m_file = fopen(m_currentFilePath, "a+");
+        int descriptor = pf_log_file_open(m_currentFilePath, PF_LOG_FILE_READABLE, PF_LOG_APPEND);
+        m_file = descriptor >= 0 ? fdopen(descriptor, "a") : nullptr;
         if (m_file == nullptr)
         {
+            if (descriptor >= 0)
+            {
+                pf_file_close(descriptor);
+            }
             return; // the line is lost; the next one tries again
         }
     }

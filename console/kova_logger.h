@@ -1,9 +1,11 @@
 // CLogger: the console's own text log, one file per day in the folder that the registry
 // value KOVA_LOG_FILES_PATH names ("." without it). The day's file is written as
 // kova.<date>.<time>.current.txt and renamed to kova.<date>.<time>.repository.txt when
-// it is finished: at start-up every other current file of the folder, and while running
-// the day's file when the date changes (RollOverIfNewDay, called by the status thread).
-// A console started again the same day appends to the day's file.
+// it is finished: at start-up every other current file of the folder that no live
+// program holds open (the system's rule for log files, platform/core/pf_log_file.h: the
+// console holds a shared lock on its file, and a roll never replaces a file), and while
+// running the day's file when the date changes (RollOverIfNewDay, called by the status
+// thread). A console started again the same day appends to the day's file.
 //
 // Lines are "level|message|source|function|line|time\n"; a detail line has as many
 // blanks as the last level name in place of the level. Every thread of the console

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <new>
 
+#include "FileLog.h"
 #include "SessionSettings.h"
 #include "Values.h"
 #include "common/config_file.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/log_write_events.h"
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
@@ -53,6 +55,14 @@ static void fixNwInfoAddDummySession(FIX::SessionSettings *settings)
         dummy.setString(FIX::END_TIME, "00:00:00");
     settings->set(FIX::SessionID(FIX::BeginString_FIX42, FIX_DUMMY_SENDER_COMP_ID, FIX_DUMMY_SENDER_COMP_ID),
                   dummy);
+}
+
+// The engine's file logs tell of failing writes as the gateway's own loggers do: by a
+// console event on the queue that `consoleQueue` is.
+static void fixNwInfoLogWriteAlarm(void *consoleQueue, const std::string &, bool failing,
+                                   unsigned long long value)
+{
+    log_write_event_raise(static_cast<shared_queue *>(consoleQueue), failing, value);
 }
 
 // FIX_LOGGING: file logs unless the key holds something other than "Y".
@@ -132,6 +142,7 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
         fixNwInfoAddDummySession(m_settings.get());
         m_storeFactory.reset(new FIX::FileStoreFactory(*m_settings));
         m_logFactory.reset(new FIX::FileLogFactory(*m_settings));
+        FIX::FileLog::setWriteAlarm(fixNwInfoLogWriteAlarm, m_consoleQueue);
         // onCreate runs inside this constructor, on this thread, for every session.
         if (m_fileLogs)
             m_acceptor.reset(new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings, *m_logFactory));
@@ -147,10 +158,12 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
     }
     catch (FIX::Exception &e)
     {
+        FIX::FileLog::setWriteAlarm(nullptr, nullptr);
         throw LogException(e.what());
     }
     catch (std::bad_alloc &)
     {
+        FIX::FileLog::setWriteAlarm(nullptr, nullptr);
         throw LogException("fixNwInfoClass: out of memory");
     }
 }
@@ -174,6 +187,8 @@ void FixNwInfoClass::fixNwInfoStopAcceptor()
 {
     if (m_acceptor != nullptr && m_acceptorStarted)
         m_acceptor->stop(true);
+    // Nothing of the engine writes a log any more; the console queue may go.
+    FIX::FileLog::setWriteAlarm(nullptr, nullptr);
 }
 
 uint16_t FixNwInfoClass::fixNwInfoValidClientCount()

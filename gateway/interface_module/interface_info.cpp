@@ -23,6 +23,7 @@
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/wire.h"
 #include "gateway/shared/qel_version.h"
+#include "platform/core/pf_file.h"
 
 namespace
 {
@@ -406,7 +407,8 @@ ea_status interface_info_create_kova_event_log_file(interface_info *info, logger
         info->event_log = nullptr;
     }
     info->event_log_size = 0;
-    FILE *file = fopen(info->event_log_file, "w+b");
+    // The day's events name the users who signed on and off: the owner's alone.
+    FILE *file = pf_file_create_stream(info->event_log_file);
     if (file == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error opening kova log file [%s] in write mode",

@@ -13,6 +13,7 @@
 #include "gateway/qel_main/ea_global.h"
 #include "gateway/qel_main/qel_threads.h"
 #include "gateway/runtime/ea_thread.h"
+#include "gateway/runtime/log_write_events.h"
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
@@ -72,6 +73,7 @@ struct qel_main_state
     ea_global *global;
     qel_thread_table threads;
     uint32_t started;
+    logging_write_notice write_notice; // failing log writes become console events
 };
 
 // Clean-up once every started thread has ended: queues drained, context, argument
@@ -79,6 +81,7 @@ struct qel_main_state
 static int32_t qel_main_cleanup(qel_main_state *s, int32_t code)
 {
     ea_global_stop_fix(s->global);
+    logger_object_container_set_write_notice(s->loggers, nullptr); // queue 19 goes next
     qel_main_drain_queues(s->global, s->local);
     ea_global_destroy(s->global, s->logger);
     qel_threads_free_args(&s->threads);
@@ -162,6 +165,8 @@ static int32_t qel_main_run(const char *config_file)
         logger_object_container_destroy(s.loggers);
         return EXIT_STARTUP_FAILURE;
     }
+    s.write_notice = {log_write_event_tell, s.global->array_of_shared_queues[SQ_EVENTS_TO_INTERFACE]};
+    logger_object_container_set_write_notice(s.loggers, &s.write_notice);
     print_runtime_parameters(s.global, s.logger);
     // An operator's or supervisor's stop request ends the gateway as a failing thread would.
     pf_stop_on_termination_signal(&s.global->shutdown_flag);

@@ -5,9 +5,21 @@
 // main re-bases at each change of day while the other threads read it (sequence lock).
 //
 // A file is opened on the first write after creation or re-open and is renamed from its
-// "current" name to a "repository" name when it is closed.
+// "current" name to a "repository" name when it is closed. Opening, locking and rolling
+// follow the system's rule for log files (platform/core/pf_log_file.h): the gateway and
+// qelstat both log as "main", and neither rolls a file the other has open. Every file
+// is its owner's alone: the binary logs hold sign-on records.
+//
+// A line or record goes out with one write; one that fails (a full log folder) leaves
+// nothing behind and counts as lost. The beginning and the end of a spell of failing
+// writes (pf_log_write_note) are said on standard error and to the container's write
+// notice (the console), and the end also in the thread's text log; a write that succeeds
+// costs one test more.
 #include "gateway/runtime/logger.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <new>
@@ -17,17 +29,15 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/wire.h"
 #include "platform/core/pf_file.h"
+#include "platform/core/pf_log_file.h"
 
 namespace
 {
 
 enum
 {
-    // Folder, "/", logger name, "_", kind, stamp, "current" and the extension.
-    EA_LOG_PATH_SIZE = EA_LOG_FOLDER_SIZE + EA_LOGGER_NAME_SIZE + 64,
     EA_LOG_KEY_SIZE = EA_LOGGER_NAME_SIZE + 32,
     EA_LOG_TIME_TEXT_SIZE = 64,
-    EA_RENAME_SEARCH_COUNT = 3,
     EA_TEXT_LOG = 0,
     EA_LOG_FILE_COUNT = 3,
 };
@@ -40,7 +50,6 @@ const char *const level_name_table[EA_LOG_LEVEL_COUNT] = {"System Error", "Busin
                                                           "Activity", "Debug"};
 const char *const file_kinds[EA_LOG_FILE_COUNT] = {"text", "request", "response"};
 const char *const file_extensions[EA_LOG_FILE_COUNT] = {"txt", "dat", "dat"};
-const char current_word[] = ".current.";
 
 // Binary log record header offsets.
 enum : uint32_t
@@ -140,32 +149,6 @@ bool logger_build_path(const logger_object *logger, int file, char *path, size_t
     return length > 0 && static_cast<size_t>(length) < size;
 }
 
-// Renames one "current" file to its "repository" name; the counter is shared by the
-// whole call so that each taken name moves the next one on.
-ea_status logger_rename_to_repository(const char *path, uint32_t *counter)
-{
-    const char *current = nullptr;
-    for (const char *p = strstr(path, current_word); p != nullptr; p = strstr(p + 1, current_word))
-        current = p;
-    if (current == nullptr)
-        return EA_ERROR;
-    const char *extension = strchr(current + 1, '.');
-    size_t prefix_length = static_cast<size_t>(current - path) + 1;
-
-    char base[EA_MAX_FILE_NAME + 16];
-    char target[EA_MAX_FILE_NAME + 48];
-    if (snprintf(base, sizeof base, "%.*s%s", static_cast<int>(prefix_length), path, "repository") >=
-        static_cast<int>(sizeof base))
-        return EA_ERROR;
-    snprintf(target, sizeof target, "%s%s", base, extension);
-    while (pf_file_exists(target))
-    {
-        snprintf(target, sizeof target, "%s.%u%s", base, *counter, extension);
-        ++*counter;
-    }
-    return pf_file_rename(path, target) == 0 ? EA_SUCCESS : EA_ERROR;
-}
-
 // Appends text to a search pattern with the pattern characters escaped, so that a folder
 // or logger name holding "[", "*" or "?" still matches only itself.
 size_t logger_escape_pattern(const char *text, char *pattern, size_t length, size_t size)
@@ -180,9 +163,9 @@ size_t logger_escape_pattern(const char *text, char *pattern, size_t length, siz
     return length;
 }
 
-// Renames every "current" file of this logger in its folder. Each kind is searched by
-// its own pattern, so a logger whose name begins another logger's name never takes the
-// other's files.
+// Renames every "current" file of this logger in its folder that no live process holds,
+// one counter for the whole call. Each kind is searched by its own pattern, so a logger
+// whose name begins another logger's name never takes the other's files.
 ea_status logger_rename_current_files(const logger_object *logger)
 {
     uint32_t counter = 1;
@@ -195,21 +178,8 @@ ea_status logger_rename_current_files(const logger_object *logger)
         int tail = snprintf(pattern + length, sizeof pattern - length, "_%s.*.current.*", file_kinds[file]);
         if (tail < 0 || static_cast<size_t>(tail) >= sizeof pattern - length)
             return EA_ERROR;
-        ea_status search;
-        do
-        {
-            char names[EA_RENAME_SEARCH_COUNT][EA_MAX_FILE_NAME];
-            uint32_t count = EA_RENAME_SEARCH_COUNT;
-            search = ea_find_files(pattern, names, &count);
-            for (uint32_t i = 0; i < count; ++i)
-            {
-                ea_status renamed = logger_rename_to_repository(names[i], &counter);
-                if (renamed != EA_SUCCESS)
-                    return renamed;
-            }
-            if (search == EA_ERROR)
-                return EA_ERROR;
-        } while (search == EA_VALID);
+        if (pf_log_files_roll(pattern, &counter) != 0)
+            return EA_ERROR;
     }
     return EA_SUCCESS;
 }
@@ -222,12 +192,6 @@ void logger_close_files(logger_object *logger)
         {
             pf_file_close(logger->descriptors[file]);
             logger->descriptors[file] = -1;
-        }
-        if (logger->streams[file] != nullptr)
-        {
-            fflush(logger->streams[file]);
-            fclose(logger->streams[file]);
-            logger->streams[file] = nullptr;
         }
     }
 }
@@ -281,10 +245,7 @@ logger_object *logger_object_create(const char *config_file, const char *name, l
     logger->day = info->day.load(std::memory_order_relaxed);
     logger->last_level = -1;
     for (int file = 0; file < EA_LOG_FILE_COUNT; ++file)
-    {
         logger->descriptors[file] = -1;
-        logger->streams[file] = nullptr;
-    }
 
     char upper_name[EA_LOGGER_NAME_SIZE];
     snprintf(upper_name, sizeof upper_name, "%s", name);
@@ -297,25 +258,117 @@ logger_object *logger_object_create(const char *config_file, const char *name, l
     return logger;
 }
 
-bool logger_open_binary_stream(logger_object *logger, int file)
+// One text line, at most 1023 characters, always ending in a line break: level column |
+// text | function | source file | line | wall time | tick time | elapsed microseconds. The
+// length, or -1.
+int logger_format_line(const logger_object *logger, const char *level_column, const char *text,
+                       const char *function_name, const char *source_file, uint32_t source_line, char *line,
+                       size_t size)
 {
-    char path[EA_LOG_PATH_SIZE];
-    if (!logger_build_path(logger, file, path, sizeof path))
+    const logging_info *info = logger->info;
+    int64_t wall_seconds;
+    uint16_t wall_milliseconds;
+    ea_ftime(&wall_seconds, &wall_milliseconds);
+    char wall_text[EA_LOG_TIME_TEXT_SIZE];
+    logger_format_time(wall_seconds, false, wall_text, sizeof wall_text);
+
+    logging_clock clock = logging_info_read_clock(info);
+    int64_t tick_seconds;
+    uint16_t tick_milliseconds;
+    logging_clock_time_of(clock, ea_get_tick_count(), &tick_seconds, &tick_milliseconds);
+    char tick_text[EA_LOG_TIME_TEXT_SIZE];
+    logger_format_time(tick_seconds, true, tick_text, sizeof tick_text);
+
+    double elapsed = 0.0;
+    int64_t counter_now;
+    if (info->high_resolution == 1 && ea_query_performance_counter(&counter_now) == EA_SUCCESS)
+        elapsed = ea_get_elapsed_microseconds(info->timer.counter, info->timer.frequency, counter_now);
+
+    const char *function = function_name != nullptr ? function_name : "";
+    const char *source = source_file != nullptr ? ea_get_file_name(source_file) : "";
+    int length = snprintf(line, size, "%s%c%s%c%s%c%s%c%u%c%s:%03u%c%s:%03u%c%0.3f%c", level_column, '|',
+                          text, '|', function, '|', source, '|', source_line, '|', wall_text,
+                          static_cast<unsigned>(wall_milliseconds), '|', tick_text,
+                          static_cast<unsigned>(tick_milliseconds), '|', elapsed, '\n');
+    if (length < 0)
+        return -1;
+    if (static_cast<size_t>(length) >= size)
+    {
+        // A cut line still ends the line, or the next one would run on from it.
+        length = static_cast<int>(size) - 1;
+        line[length - 1] = '\n';
+    }
+    return length;
+}
+
+void logger_note_write(logger_object *logger, int file, bool written, int error);
+
+// Opens a binary log for appending; a new file starts with the 16-byte file header (in
+// the middle of a file the header would be read as a record).
+bool logger_open_binary_file(logger_object *logger, int file)
+{
+    char *path = logger->paths[file];
+    if (!logger_build_path(logger, file, path, sizeof logger->paths[file]))
         return false;
-    FILE *stream = fopen(path, "ab+");
-    if (stream == nullptr)
+    int descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND);
+    if (descriptor < 0)
         return false;
-    // The file header goes only at the start of a file: in the middle of one it would be
-    // read as a record.
-    if (fseek(stream, 0, SEEK_END) == 0 && ftell(stream) == 0)
+    logger->descriptors[file] = descriptor;
+    struct stat status;
+    if (fstat(descriptor, &status) == 0 && status.st_size == 0)
     {
         uint8_t header[EA_BINARY_FILE_HEADER_SIZE];
         put_u64_le(header, 0, static_cast<uint64_t>(logger->info->timer.counter));
         put_u64_le(header, 8, static_cast<uint64_t>(logger->info->timer.frequency));
-        fwrite(header, 1, sizeof header, stream);
+        if (!pf_log_file_append(descriptor, header, sizeof header))
+        {
+            // No record may go in before the header: the record is lost, and the file
+            // opens again at the next one.
+            logger_note_write(logger, file, false, errno);
+            pf_file_close(descriptor);
+            logger->descriptors[file] = -1;
+            return false;
+        }
     }
-    logger->streams[file] = stream;
     return true;
+}
+
+void logger_write_text(logger_object *logger, int descriptor, const char *line, size_t length);
+
+// The result of one write to one of the logger's files: a spell of failures is said as
+// it begins and as it ends, on standard error and to the write notice, and its end also
+// in the logger's text log.
+void logger_note_write(logger_object *logger, int file, bool written, int error)
+{
+    pf_log_write_watch *watch = &logger->watches[file];
+    pf_log_write_turn turn = pf_log_write_note(watch, logger->paths[file], written, error);
+    if (turn == PF_LOG_WRITES_AS_BEFORE)
+        return;
+    const logging_write_notice *notice = logger->info->write_notice.load(std::memory_order_acquire);
+    bool failing = turn == PF_LOG_WRITES_FAILING;
+    if (notice != nullptr && notice->tell != nullptr)
+        notice->tell(notice->context, failing, failing ? static_cast<uint64_t>(error) : watch->lost);
+    if (failing || logger->descriptors[EA_TEXT_LOG] == -1)
+        return;
+    char text[EA_LOG_LINE_SIZE];
+    pf_log_writes_resumed_text(text, sizeof text, logger->paths[file], watch->lost);
+    char line[EA_LOG_LINE_SIZE];
+    int length = logger_format_line(logger, logger->info->level_names[EA_LEVEL_SYSTEM_ERROR], text, __func__,
+                                    __FILE__, __LINE__, line, sizeof line);
+    if (length > 0)
+        logger_write_text(logger, logger->descriptors[EA_TEXT_LOG], line, static_cast<size_t>(length));
+}
+
+void logger_write_text(logger_object *logger, int descriptor, const char *line, size_t length)
+{
+    if (descriptor == PF_FILE_STANDARD_ERROR)
+    {
+        pf_file_write_all(descriptor, line, length);
+        return;
+    }
+    bool written = pf_log_file_append(descriptor, line, length);
+    if (!written || logger->watches[EA_TEXT_LOG].failing)
+        logger_note_write(logger, EA_TEXT_LOG, written, errno);
 }
 
 } // namespace
@@ -393,6 +446,7 @@ logger_object_container *logger_object_container_create(const char *config_file,
     info->start_tick.store(ea_get_tick_count(), std::memory_order_relaxed);
     info->clock_sequence.store(0, std::memory_order_relaxed);
     info->time_synchronised.store(0, std::memory_order_relaxed);
+    info->write_notice.store(nullptr, std::memory_order_relaxed);
 
     container->loggers = new (std::nothrow) logger_object *[count > 0 ? count : 1]();
     if (container->loggers == nullptr)
@@ -513,13 +567,12 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
     if (level < 0 || level >= EA_LOG_LEVEL_COUNT || level > logger->level)
         return;
 
-    const logging_info *info = logger->info;
     int descriptor = logger->descriptors[EA_TEXT_LOG];
     if (descriptor == -1)
     {
-        char path[EA_LOG_PATH_SIZE];
-        if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof path))
-            descriptor = pf_file_create(path);
+        char *path = logger->paths[EA_TEXT_LOG];
+        if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof logger->paths[EA_TEXT_LOG]))
+            descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
         logger->descriptors[EA_TEXT_LOG] = descriptor;
         if (descriptor == -1)
             descriptor = PF_FILE_STANDARD_ERROR;
@@ -538,7 +591,7 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
     }
 
     char blanks[EA_LEVEL_NAME_SIZE];
-    const char *level_column = info->level_names[level];
+    const char *level_column = logger->info->level_names[level];
     if (continuation)
     {
         size_t width = strlen(level_column);
@@ -546,41 +599,11 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
         blanks[width] = '\0';
         level_column = blanks;
     }
-
-    int64_t wall_seconds;
-    uint16_t wall_milliseconds;
-    ea_ftime(&wall_seconds, &wall_milliseconds);
-    char wall_text[EA_LOG_TIME_TEXT_SIZE];
-    logger_format_time(wall_seconds, false, wall_text, sizeof wall_text);
-
-    logging_clock clock = logging_info_read_clock(info);
-    int64_t tick_seconds;
-    uint16_t tick_milliseconds;
-    logging_clock_time_of(clock, ea_get_tick_count(), &tick_seconds, &tick_milliseconds);
-    char tick_text[EA_LOG_TIME_TEXT_SIZE];
-    logger_format_time(tick_seconds, true, tick_text, sizeof tick_text);
-
-    double elapsed = 0.0;
-    int64_t counter_now;
-    if (info->high_resolution == 1 && ea_query_performance_counter(&counter_now) == EA_SUCCESS)
-        elapsed = ea_get_elapsed_microseconds(info->timer.counter, info->timer.frequency, counter_now);
-
-    const char *function_name = context.function_name != nullptr ? context.function_name : "";
-    const char *source_file = context.source_file != nullptr ? ea_get_file_name(context.source_file) : "";
     char line[EA_LOG_LINE_SIZE];
-    int length = snprintf(line, sizeof line, "%s%c%s%c%s%c%s%c%u%c%s:%03u%c%s:%03u%c%0.3f%c", level_column,
-                          '|', text, '|', function_name, '|', source_file, '|', context.line, '|', wall_text,
-                          static_cast<unsigned>(wall_milliseconds), '|', tick_text,
-                          static_cast<unsigned>(tick_milliseconds), '|', elapsed, '\n');
-    if (length < 0)
-        return;
-    if (static_cast<size_t>(length) >= sizeof line)
-    {
-        // A cut line still ends the line, or the next one would run on from it.
-        length = static_cast<int>(sizeof line) - 1;
-        line[length - 1] = '\n';
-    }
-    pf_file_write_all(descriptor, line, static_cast<size_t>(length));
+    int length = logger_format_line(logger, level_column, text, context.function_name, context.source_file,
+                                    context.line, line, sizeof line);
+    if (length > 0)
+        logger_write_text(logger, descriptor, line, static_cast<size_t>(length));
 }
 
 void logger_object_binary_log(logger_object *logger, message *msg, uint16_t record_kind, int file,
@@ -593,7 +616,7 @@ void logger_object_binary_log(logger_object *logger, message *msg, uint16_t reco
     // The record length is 16 bits and the record buffer is sized for one message.
     if (msg->data_length > MESSAGE_CAPACITY || (msg->data_length > 0 && msg->data == nullptr))
         return;
-    if (logger->streams[file] == nullptr && !logger_open_binary_stream(logger, file))
+    if (logger->descriptors[file] == -1 && !logger_open_binary_file(logger, file))
         return;
 
     const logging_info *info = logger->info;
@@ -644,9 +667,11 @@ void logger_object_binary_log(logger_object *logger, message *msg, uint16_t reco
     if (msg->data_length > 0)
         memcpy(record + EA_BINARY_LOG_HEADER_SIZE, msg->data, msg->data_length);
 
-    // Flushed at once, like the text log, so that a crash loses no record already logged.
-    fwrite(record, 1, EA_BINARY_LOG_HEADER_SIZE + msg->data_length, logger->streams[file]);
-    fflush(logger->streams[file]);
+    // Written at once, like the text log, so that a crash loses no record already logged.
+    bool written =
+        pf_log_file_append(logger->descriptors[file], record, EA_BINARY_LOG_HEADER_SIZE + msg->data_length);
+    if (!written || logger->watches[file].failing)
+        logger_note_write(logger, file, written, errno);
 }
 
 void logger_object_stamp_message(logger_object *logger, message *msg, uint32_t value)
@@ -678,6 +703,13 @@ void logger_object_reopen(logger_object *logger)
         return;
     logger_close_and_rename(logger);
     logger->day = logger->info->day.load(std::memory_order_relaxed);
+}
+
+void logger_object_container_set_write_notice(logger_object_container *container,
+                                              const logging_write_notice *notice)
+{
+    if (container != nullptr)
+        container->info->write_notice.store(notice, std::memory_order_release);
 }
 
 void logger_object_free(logger_object *logger)

@@ -13,6 +13,7 @@
 
 #include "common/ea_status.h"
 #include "common/ea_time.h"
+#include "platform/core/pf_log_file.h"
 
 struct message;
 
@@ -35,6 +36,8 @@ enum
     EA_LEVEL_NAME_SIZE = 256,
     EA_BINARY_LOG_HEADER_SIZE = 102,
     EA_BINARY_FILE_HEADER_SIZE = 16,
+    // Folder, "/", logger name, "_", kind, stamp, "current" and the extension.
+    EA_LOG_PATH_SIZE = EA_LOG_FOLDER_SIZE + EA_LOGGER_NAME_SIZE + 64,
 };
 
 // Binary log record kinds used by the gateway's writers.
@@ -60,6 +63,15 @@ struct logging_clock
     uint32_t start_tick;
 };
 
+// Who is told when writes to a log file begin to fail (failing true, value the error
+// number) and when they succeed again (failing false, value the lines lost meanwhile):
+// once per spell and file, from the thread whose write it was. It must not log.
+struct logging_write_notice
+{
+    void (*tell)(void *context, bool failing, uint64_t value);
+    void *context;
+};
+
 // The day change re-bases the clock while other threads read it, so the three fields are
 // published with a sequence lock: clock_sequence is odd while a writer rewrites them, and
 // a reader retries until it sees the same even sequence before and after its reads.
@@ -76,6 +88,7 @@ struct logging_info
     char level_names[EA_LOG_LEVEL_COUNT][EA_LEVEL_NAME_SIZE];
     ea_high_resolution_timer timer;
     uint32_t high_resolution;
+    std::atomic<const logging_write_notice *> write_notice; // null: standard error alone
 };
 
 // Reads the tick-derived clock's start as one snapshot (never half of a re-base).
@@ -98,9 +111,10 @@ struct logger_object
     uint16_t binary_logging;
     int32_t last_level;
     int32_t descriptors[3]; // text, request, response; -1 when closed
-    FILE *streams[3];       // text, request, response; null when closed
     logging_info *info;
     logger_context context;
+    char paths[3][EA_LOG_PATH_SIZE]; // of the open files
+    pf_log_write_watch watches[3];
 };
 
 struct logger_object_container
@@ -127,6 +141,11 @@ void logger_object_stamp_message(logger_object *logger, message *msg, uint32_t v
 int64_t logger_object_get_current_time(logger_object *logger);
 void logger_object_reopen(logger_object *logger);
 void logger_object_free(logger_object *logger);
+
+// Points the container's loggers at who is told of failing log writes (null: no one but
+// standard error). The notice must outlive every write after it is set.
+void logger_object_container_set_write_notice(logger_object_container *container,
+                                              const logging_write_notice *notice);
 
 // Every log call of the gateway: level, then a printf format and its arguments.
 #define EA_LOG(logger, level, ...)                                                                           \

@@ -15,6 +15,26 @@ int pf_file_create(const char *path)
     return open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
 }
 
+static int pf_file_create_for_update(const char *path)
+{
+    return open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+}
+
+FILE *pf_file_create_stream(const char *path)
+{
+    int descriptor = pf_file_create_for_update(path);
+    if (descriptor < 0)
+        return nullptr;
+    FILE *stream = fdopen(descriptor, "w+b");
+    if (stream == nullptr)
+    {
+        int error = errno;
+        close(descriptor);
+        errno = error;
+    }
+    return stream;
+}
+
 bool pf_file_write_all(int descriptor, const void *data, size_t length)
 {
     const char *text = static_cast<const char *>(data);

@@ -1,9 +1,11 @@
 // Files by descriptor for the gateway's logs: create, write whole, close, ask whether a
-// path exists, rename, and search by shell pattern. The logger writes its text files
+// path exists, rename, and search by shell pattern; and the owner-only stream of the
+// console event log. The logger writes its text files
 // through these and nothing above platform/ touches a descriptor call itself.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,9 @@ enum
 // Creates (or empties) a file for writing, readable and writable by its owner only, not
 // inherited by child processes. The descriptor, or -1 with errno set.
 int pf_file_create(const char *path);
+// The same as a binary stream open for reading and writing ("w+b"), positioned at its
+// start. Null with errno set.
+FILE *pf_file_create_stream(const char *path);
 // Writes all `length` bytes, going on after interrupted and partial writes. False, with
 // errno set, when the file refuses more.
 bool pf_file_write_all(int descriptor, const void *data, size_t length);

@@ -1,6 +1,7 @@
 // The console logger: the day's file by name and stamps, reuse the same day, the sweep
-// of old current files, the roll-over at a change of date (on a moved clock), the line
-// format with detail indentation, and many threads writing whole lines.
+// of old current files (leaving those a live program holds, replacing none), the
+// roll-over at a change of date (on a moved clock), the line format with detail
+// indentation, and many threads writing whole lines.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +13,8 @@
 #include <unistd.h>
 
 #include "console/kova_logger.h"
+#include "platform/core/pf_file.h"
+#include "platform/core/pf_log_file.h"
 #include "support/test_support.h"
 
 namespace
@@ -119,6 +122,29 @@ TEST_F(logger_fixture, AStartOnANewDaySweepsEveryOtherCurrentFile)
     EXPECT_EQ(read("kova.20120319.080000.repository.txt"), "yesterday\n");
     EXPECT_EQ(read("kova.20120320.070000.current.txt"), "earlier today\n\nLogger object initialized.\n")
         << "today's file is kept and appended to";
+}
+
+TEST_F(logger_fixture, TheSweepLeavesAFileALiveProgramHoldsAndReplacesNoRepositoryFile)
+{
+    // A gateway logging into the console's folder has its file open.
+    dir.write("logs/main_text.20120320.080000.current.txt", "the gateway's first line\n");
+    int gateway = pf_log_file_open((logs + "/main_text.20120320.080000.current.txt").c_str(),
+                                   PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND);
+    ASSERT_GE(gateway, 0);
+    dir.write("logs/kova.20120319.080000.current.txt", "yesterday\n");
+    dir.write("logs/kova.20120319.080000.repository.txt", "an earlier console's\n");
+    {
+        CLogger logger;
+    }
+    const std::string line = "the gateway's second line\n";
+    ASSERT_TRUE(pf_log_file_append(gateway, line.data(), line.size()));
+    pf_file_close(gateway);
+    EXPECT_EQ(files(), (std::vector<std::string>{
+                           "kova.20120319.080000.repository.1.txt", "kova.20120319.080000.repository.txt",
+                           "kova.20120320.091502.current.txt", "main_text.20120320.080000.current.txt"}));
+    EXPECT_EQ(read("kova.20120319.080000.repository.txt"), "an earlier console's\n");
+    EXPECT_EQ(read("kova.20120319.080000.repository.1.txt"), "yesterday\n");
+    EXPECT_EQ(read("main_text.20120320.080000.current.txt"), "the gateway's first line\n" + line);
 }
 
 TEST_F(logger_fixture, LinesCarryLevelMessageSourceFunctionLineAndTime)

@@ -1,38 +1,34 @@
 // The tools' logging library. A logger is written by one thread at a time, so nothing
 // here locks. Files open lazily: a logger that never logs leaves no file behind.
 //
-// The roll moves a logger's "current" files to "repository" names without ever replacing
-// a file: it searches by the logger's own name and kind ("<name>_<kind>.", so the logger
-// main never takes main2's files), renames without replacing, and stops at the first file
-// it cannot move instead of finding it again and again.
+// How a log file is opened, locked and rolled is the system's one rule for log files
+// (platform/core/pf_log_file.h): a logger holds a shared lock on each file it has open,
+// a roll moves only files no live process holds and never replaces a file. The roll
+// searches by the logger's own name and kind ("<name>_<kind>.", so the logger main never
+// takes main2's files) and stops at the first file it cannot move instead of finding it
+// again and again.
 //
-// Several processes log under one name in one folder: the service that runs and each
-// qelmon command beside it. A logger holds a shared flock on each file it has open, for
-// as long as it has it open, and the roll moves only a file whose exclusive lock it can
-// take: a file a live process writes keeps its "current" name (and its writer goes on
-// into it), while one a finished or crashed process left is rolled as before.
+// A line or record is written with one write of the whole on the stream's descriptor, so
+// that a write that fails (a full log folder) leaves no part behind; the beginning and
+// the end of a spell of failing writes (pf_log_write_note) are said on standard error,
+// and the end with the lines lost in the log itself.
 #include "tools/logging/tool_logger.h"
 
-#include <fcntl.h>
 #include <stdio.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <mutex>
 #include <new>
-#include <set>
 #include <string>
 
 #include "common/config_file.h"
 #include "common/ea_file.h"
 #include "platform/core/pf_file.h"
+#include "platform/core/pf_log_file.h"
 
 namespace qel_tools
 {
@@ -59,17 +55,13 @@ const char *const k_level_names[LOG_LEVEL_COUNT] = {"System Error", "Business Er
                                                     "Debug"};
 const char *const k_kind_words[LOG_FILE_KINDS] = {"text", "binary", "incoming_binary", "outgoing_binary"};
 const char *const k_extensions[LOG_FILE_KINDS] = {"txt", "dat", "dat", "dat"};
-// "e": the descriptor, and so its lock, does not pass to the programs the service starts.
-const char *const k_open_modes[LOG_FILE_KINDS] = {"a+e", "ab+e", "ab+e", "ab+e"};
 const char k_container_function[] = "logger_object_container_create";
 const char k_container_source[] = "logger_object_container";
-const uint32_t k_roll_search_count = 4;
-const int k_open_attempts = 3; // a file rolled between its opening and its lock is opened anew
 
 enum
 {
     LOG_MESSAGE_SIZE = 4096,
-    LOG_PATH_SIZE = LOG_FOLDER_SIZE + LOGGER_NAME_SIZE + 64,
+    LOG_LINE_SIZE = LOG_MESSAGE_SIZE + 1024, // the message and the fields around it
 };
 
 // Binary header offsets of the two variants.
@@ -139,86 +131,6 @@ void append_escaped(std::string *pattern, const char *text)
     }
 }
 
-// Renames without replacing: false with errno EEXIST when the name is taken.
-bool rename_no_replace(const char *from, const char *to)
-{
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: a hard link fails on an existing name just the same.
-    if (link(from, to) != 0)
-        return false;
-    return unlink(from) == 0;
-}
-
-enum roll_result
-{
-    ROLL_MOVED,
-    ROLL_HELD, // a live process writes it: left alone
-    ROLL_FAILED,
-};
-
-// The exclusive lock of a "current" file, held while it is renamed: -1 with held set when
-// a live logger has it open, -1 alone when it cannot be opened (the rename then goes on
-// as it would without locks), else the descriptor to close after the rename.
-int lock_for_roll(const char *path, bool *held)
-{
-    *held = false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-    {
-        *held = errno == EWOULDBLOCK;
-        pf_file_close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Moves one "current" file to its "repository" name, numbering on while names are taken.
-roll_result roll_one(const char *path, uint32_t *counter)
-{
-    const char *base = strrchr(path, '/');
-    base = base != nullptr ? base + 1 : path;
-    const char *current = strstr(base, ".current.");
-    if (current == nullptr)
-        return ROLL_FAILED;
-    bool held = false;
-    int lock = lock_for_roll(path, &held);
-    if (held)
-        return ROLL_HELD;
-    std::string head(path, static_cast<size_t>(current - path) + 1); // up to "."
-    std::string extension = current + strlen(".current");            // ".txt"
-    std::string target = head + "repository" + extension;
-    roll_result result = ROLL_MOVED;
-    for (;;)
-    {
-        if (rename_no_replace(path, target.c_str()))
-            break;
-        if (errno != EEXIST)
-        {
-            result = ROLL_FAILED;
-            break;
-        }
-        target = head + "repository." + std::to_string(*counter) + extension;
-        ++*counter;
-    }
-    if (lock >= 0)
-        pf_file_close(lock);
-    return result;
-}
-
-// Whether the open stream is still the file of that path (a roll may have moved it
-// between the opening and the lock).
-bool still_named(FILE *stream, const char *path)
-{
-    struct stat opened, named;
-    return fstat(fileno(stream), &opened) == 0 && stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
-           opened.st_ino == named.st_ino;
-}
-
 int16_t read_level(const char *config_file, const char *name, const logging_info *info)
 {
     char key[LOGGER_NAME_SIZE + 32];
@@ -258,6 +170,62 @@ void write_binary_header(const logging_variant *variant, uint8_t *header, uint32
     put_u32_le(header, service ? SERVICE_HDR_TIME : TOOL_HDR_TIME, static_cast<uint32_t>(time(nullptr)));
     if (name_buffer != nullptr)
         memcpy(header + (service ? SERVICE_HDR_NAME : TOOL_HDR_NAME), name_buffer, LOG_NAME_BUFFER_SIZE);
+}
+
+void note_write(logger_object *logger, int file_kind, bool written, int error);
+
+// One text line, to the logger's text file (standard error without one): level name,
+// message, function, source base name, line number and the local time.
+void write_text_line(const logging_variant *variant, logger_object *logger, const char *level_name,
+                     const char *text, const char *function_name, const char *source_file, uint32_t line)
+{
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    time_t seconds = now.tv_sec;
+    struct tm local;
+    char when[64] = "";
+    if (localtime_r(&seconds, &local) != nullptr)
+        strftime(when, sizeof when, "%a %b %d %Y %H:%M:%S", &local);
+    const char *function = function_name != nullptr ? function_name : "";
+    const char *source = logger_source_base_name(source_file);
+    char formatted[LOG_LINE_SIZE];
+    int length;
+    if (variant->milliseconds)
+        length = snprintf(formatted, sizeof formatted, "%s%c%s%c%s%c%s%c%u%c%s:%03u%c", level_name, '|', text,
+                          '|', function, '|', source, '|', line, '|', when,
+                          static_cast<unsigned>(now.tv_usec / 1000), '\n');
+    else
+        length = snprintf(formatted, sizeof formatted, "%s%c%s%c%s%c%s%c%u%c%s%c", level_name, '|', text, '|',
+                          function, '|', source, '|', line, '|', when, '\n');
+    if (length < 0)
+        return;
+    if (static_cast<size_t>(length) >= sizeof formatted)
+    {
+        length = static_cast<int>(sizeof formatted) - 1;
+        formatted[length - 1] = '\n'; // a cut line still ends its line
+    }
+    if (logger == nullptr || !logger_object_open_file(logger, LOG_FILE_TEXT))
+    {
+        fputs(formatted, stderr);
+        fflush(stderr);
+        return;
+    }
+    bool written =
+        pf_log_file_append(fileno(logger->streams[LOG_FILE_TEXT]), formatted, static_cast<size_t>(length));
+    note_write(logger, LOG_FILE_TEXT, written, errno);
+}
+
+// The result of one write to a logger's file: a spell of failures is said on standard
+// error as it begins and ends, and its end also in the logger's text log.
+void note_write(logger_object *logger, int file_kind, bool written, int error)
+{
+    if (pf_log_write_note(&logger->watches[file_kind], logger->paths[file_kind], written, error) !=
+        PF_LOG_WRITES_RESUMED)
+        return;
+    char text[LOG_MESSAGE_SIZE];
+    pf_log_writes_resumed_text(text, sizeof text, logger->paths[file_kind], logger->watches[file_kind].lost);
+    write_text_line(logger->info->variant, logger, logger->info->level_names[LOG_LEVEL_SYSTEM_ERROR], text,
+                    __func__, __FILE__, __LINE__);
 }
 
 } // namespace
@@ -364,28 +332,20 @@ bool logger_object_open_file(logger_object *logger, int file_kind)
         return false;
     if (logger->streams[file_kind] != nullptr)
         return true;
-    char path[LOG_PATH_SIZE];
-    if (!build_path(logger, file_kind, path, sizeof path))
+    char *path = logger->paths[file_kind];
+    if (!build_path(logger, file_kind, path, sizeof logger->paths[file_kind]))
         return false;
-    for (int attempt = 0; attempt < k_open_attempts; ++attempt)
+    int descriptor = pf_log_file_open(path, PF_LOG_FILE_READABLE, PF_LOG_APPEND);
+    if (descriptor < 0)
+        return false;
+    FILE *stream = fdopen(descriptor, file_kind == LOG_FILE_TEXT ? "a" : "ab");
+    if (stream == nullptr)
     {
-        FILE *stream = fopen(path, k_open_modes[file_kind]);
-        if (stream == nullptr)
-            return false;
-        // Shared: a logger of the same name and second in another process writes beside
-        // this one; only a roll wants the lock alone. A file system without locks still logs.
-        int locked;
-        do
-            locked = flock(fileno(stream), LOCK_SH);
-        while (locked != 0 && errno == EINTR);
-        if (locked != 0 || still_named(stream, path))
-        {
-            logger->streams[file_kind] = stream;
-            return true;
-        }
-        fclose(stream);
+        pf_file_close(descriptor);
+        return false;
     }
-    return false;
+    logger->streams[file_kind] = stream;
+    return true;
 }
 
 void logger_object_close_files(logger_object *logger)
@@ -414,32 +374,8 @@ int logger_object_roll_files(logger_object *logger)
         pattern += "/";
         append_escaped(&pattern, logger->name);
         pattern += std::string("_") + k_kind_words[kind] + ".*.current.*";
-        // The search starts afresh each time; files left held are found again, so each
-        // search asks for four names more than those.
-        std::set<std::string> held;
-        ea_status search;
-        do
-        {
-            uint32_t room = static_cast<uint32_t>(held.size()) + k_roll_search_count;
-            std::unique_ptr<char[][EA_MAX_FILE_NAME]> names(new (std::nothrow) char[room][EA_MAX_FILE_NAME]);
-            if (!names)
-                return -1;
-            uint32_t found = room;
-            search = ea_find_files(pattern.c_str(), names.get(), &found);
-            for (uint32_t i = 0; i < found; ++i)
-            {
-                const char *name = names[i];
-                if (held.count(name) != 0)
-                    continue;
-                roll_result rolled = roll_one(name, &counter);
-                if (rolled == ROLL_FAILED)
-                    return -1; // it would be found again: the roll ends here
-                if (rolled == ROLL_HELD)
-                    held.insert(name);
-            }
-            if (search == EA_ERROR)
-                return -1;
-        } while (search == EA_VALID);
+        if (pf_log_files_roll(pattern.c_str(), &counter) != 0)
+            return -1;
     }
     return 0;
 }
@@ -459,11 +395,9 @@ void logging_info_log_variant(const logging_variant *variant, logger_object *log
     std::unique_lock<std::recursive_mutex> guard = serialise(logger);
     const char *level_name = k_level_names[LOG_LEVEL_SYSTEM_ERROR];
     char blanks[LOG_LEVEL_TEXT_SIZE];
-    FILE *stream = stderr;
-    bool milliseconds = variant->milliseconds;
     if (logger != nullptr)
     {
-        milliseconds = logger->info->variant->milliseconds;
+        variant = logger->info->variant;
         if (level == LOG_LEVEL_CONTINUATION)
         {
             if (logger->last_level < 0)
@@ -481,10 +415,7 @@ void logging_info_log_variant(const logging_variant *variant, logger_object *log
         }
         if (level > logger->level)
             return;
-        if (logger_object_open_file(logger, LOG_FILE_TEXT))
-            stream = logger->streams[LOG_FILE_TEXT];
     }
-
     char text[LOG_MESSAGE_SIZE];
     snprintf(text, sizeof text, "%s", message != nullptr ? message : "");
     for (char *p = text; *p != '\0'; ++p)
@@ -492,22 +423,7 @@ void logging_info_log_variant(const logging_variant *variant, logger_object *log
         if (*p == '|' || *p == '\n')
             *p = ',';
     }
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    time_t seconds = now.tv_sec;
-    struct tm local;
-    char when[64] = "";
-    if (localtime_r(&seconds, &local) != nullptr)
-        strftime(when, sizeof when, "%a %b %d %Y %H:%M:%S", &local);
-    const char *function = function_name != nullptr ? function_name : "";
-    const char *source = logger_source_base_name(source_file);
-    if (milliseconds)
-        fprintf(stream, "%s%c%s%c%s%c%s%c%u%c%s:%03u%c", level_name, '|', text, '|', function, '|', source,
-                '|', line, '|', when, static_cast<unsigned>(now.tv_usec / 1000), '\n');
-    else
-        fprintf(stream, "%s%c%s%c%s%c%s%c%u%c%s%c", level_name, '|', text, '|', function, '|', source, '|',
-                line, '|', when, '\n');
-    fflush(stream);
+    write_text_line(variant, logger, level_name, text, function_name, source_file, line);
 }
 
 void logging_info_logf(logger_object *logger, int16_t level, const char *function_name,
@@ -548,27 +464,11 @@ int logger_object_binary_log(logger_object *logger, const void *data, uint32_t d
     if (data_length > 0)
         record.append(static_cast<const char *>(data), data_length);
 
-    // One write of the whole record on the append descriptor; a record cut short would
-    // make every later record unreadable, so the file is cut back to where it began.
-    int fd = fileno(stream);
-    struct stat before;
-    if (fflush(stream) != 0 || fstat(fd, &before) != 0)
-        return -1;
-    size_t done = 0;
-    while (done < record.size())
-    {
-        ssize_t written = write(fd, record.data() + done, record.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-        {
-            int cut = ftruncate(fd, before.st_size);
-            (void)cut; // nothing more to do when even that fails
-            return -1;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return 0;
+    // One write of the whole record: a record cut short would make every later record
+    // unreadable, so a write that fails part way takes its part back.
+    bool written = pf_log_file_append(fileno(stream), record.data(), record.size());
+    note_write(logger, file_kind, written, errno);
+    return written ? 0 : -1;
 }
 
 void logger_object_container_update_time(logger_object_container *container)

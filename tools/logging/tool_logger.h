@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/core/pf_log_file.h"
+
 namespace qel_tools
 {
 
@@ -50,6 +52,7 @@ enum
     LOG_NAME_BUFFER_SIZE = 20,    // bytes of the caller's name buffer in a binary header
     LOG_BINARY_HEADER_SIZE = 102, // the size of the gateway's binary record header
     LOG_RECORD_MAX_TOTAL = 65535, // the 16-bit total length, header included
+    LOG_PATH_SIZE = LOG_FOLDER_SIZE + LOGGER_NAME_SIZE + 64,
 };
 
 // What tells the service's older variant from the tools' library.
@@ -81,6 +84,8 @@ struct logger_object
     int32_t last_level; // of the last line asked for at a level other than 5; -1 before
     FILE *streams[LOG_FILE_KINDS];
     logging_info *info;
+    char paths[LOG_FILE_KINDS][LOG_PATH_SIZE]; // of the open streams
+    pf_log_write_watch watches[LOG_FILE_KINDS];
 };
 
 struct logger_object_container

@@ -4,9 +4,10 @@
 #     /bin/sh ./logs.bat YYYYMMDD M/D/YYYY QEL_ANALYSIS_<date>_<time>.tgz <installation folder>
 # It archives every *.txt, *.dat and *.csv file under the installation folder, by names
 # relative to that folder, into the named gzip-compressed tar archive in the current
-# folder, and then lists what it archived on standard output. It exits with 1 when the
-# folder cannot be entered, when no file matches or when tar fails, with 2 on a wrong
-# command line. (The name stays the installation's, though this is a /bin/sh script.)
+# folder (readable by its owner only), and then lists what it archived on standard
+# output. It exits with 1 when the folder cannot be entered, when no file matches or when
+# tar fails, with 2 on a wrong command line. (The name stays the installation's, though
+# this is a /bin/sh script.)
 
 if [ $# -ne 4 ]; then
     echo "usage: logs.bat YYYYMMDD M/D/YYYY ARCHIVE FOLDER" >&2
@@ -33,6 +34,10 @@ if ! [ -s "$list" ]; then
     echo "logs.bat: no *.txt, *.dat or *.csv file under [$4]" >&2
     exit 1
 fi
+
+# The archive holds the gateway's binary logs, which hold sign-on records: its owner's
+# alone, whatever umask the script was started with.
+umask 077
 
 # tar answers 1 when a file changed while it was read: a running gateway writes its logs
 # all the time, and the archive is complete all the same.

@@ -1,6 +1,8 @@
 // parmset's logger. The roll touches parmset's own "current" files only: the folder may be
 // shared with other tools' logs and the statistics tool's current files, which are not
-// parmset's to rename.
+// parmset's to rename. Opening and rolling keep the system's rule for log files
+// (platform/core/pf_log_file.h): a run holds a shared lock on the day's file while it
+// has it open, and a roll leaves a file another live run holds and never replaces one.
 #include "tools/parmset/parmset_logger.h"
 
 #include <sys/stat.h>
@@ -17,6 +19,8 @@
 #include "common/ea_time.h"
 #include "platform/admin/pf_registry.h"
 #include "platform/core/pf_error.h"
+#include "platform/core/pf_file.h"
+#include "platform/core/pf_log_file.h"
 
 struct parmset_logger
 {
@@ -102,9 +106,9 @@ void roll_current_files(parmset_logger *logger)
                 today_kept = true;
                 continue;
             }
-            std::string target =
-                logger->folder + "/" + parts[0] + "." + parts[1] + "." + parts[2] + ".repository.txt";
-            if (rename(names[i], target.c_str()) == 0)
+            std::string head = logger->folder + "/" + parts[0] + "." + parts[1] + "." + parts[2] + ".";
+            uint32_t counter = 1;
+            if (pf_log_file_roll(names[i], head.c_str(), ".txt", &counter) == PF_LOG_ROLLED)
                 ++renamed;
         }
         if (status != EA_VALID || renamed == 0)
@@ -258,10 +262,13 @@ void parmset_logger_log(parmset_logger *logger, parmset_log_level level, const c
     if (logger->file == nullptr)
     {
         logger->path = choose_file(logger);
-        logger->file = fopen(logger->path.c_str(), "a+");
+        int descriptor = pf_log_file_open(logger->path.c_str(), PF_LOG_FILE_READABLE, PF_LOG_APPEND);
+        logger->file = descriptor >= 0 ? fdopen(descriptor, "a") : nullptr;
         if (logger->file == nullptr)
         {
             report_failure(logger, "open");
+            if (descriptor >= 0)
+                pf_file_close(descriptor);
             return;
         }
     }

@@ -3,6 +3,8 @@
 // the packet layouts), and the handling of requests by transcode.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -143,6 +145,21 @@ TEST(InterfaceInfo, CreationStartsTheEventLogAndBuildsTheVersionCheck)
     // The version check carries time 0: compared whole.
     EXPECT_EQ(std::vector<uint8_t>(version->data, version->data + version->data_length),
               from_hex(k_version_check));
+}
+
+TEST(InterfaceInfo, TheEventLogIsItsOwnersAloneWhateverTheUmask)
+{
+    // The day's events name the users who signed on and off.
+    console_fixture f;
+    ASSERT_TRUE(f.ready());
+    const mode_t old_mask = umask(022);
+    interface_info *info = f.create_info();
+    umask(old_mask);
+    ASSERT_NE(info, nullptr);
+    struct stat status;
+    ASSERT_EQ(stat(f.event_log.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(file_bytes(f.event_log), day_field(local_day_of_month()));
 }
 
 TEST(InterfaceInfo, MissingEventLogKeyFailsCreation)

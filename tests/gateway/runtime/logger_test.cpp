@@ -1,11 +1,13 @@
 // The per-thread logger: file names, levels and keys, the text line, the binary record
-// layout, the "current" to "repository" renames, and the tick-derived clock under a
+// layout, the "current" to "repository" renames (another live logger's files left alone),
+// the files' modes, a spell of failing writes, and the tick-derived clock under a
 // concurrent change of day.
 #include "gateway/runtime/logger.h"
 
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -22,6 +24,8 @@
 #include <vector>
 
 #include "gateway/runtime/message.h"
+#include "platform/core/pf_tick.h"
+#include "support/full_disk.h"
 #include "support/hex.h"
 
 namespace
@@ -347,6 +351,149 @@ TEST_F(Logger, ReopenAndDestroyRenameToRepository)
     ASSERT_EQ(files(), expected);
     EXPECT_NE(read_file(path(expected[0])).find("second file"), std::string::npos);
     EXPECT_NE(read_file(path(expected[1])).find("first file"), std::string::npos);
+}
+
+TEST_F(Logger, AnotherLiveLoggerOfTheSameNameKeepsItsFilesWhereTheyAre)
+{
+    // The gateway and qelstat both log as main in one folder: each one's start, day change
+    // and end leaves the other's open files under their "current" names.
+    container_ptr first = create("");
+    ASSERT_NE(first, nullptr);
+    first->info->day.store(first->info->day.load() - 3600);
+    first->loggers[0]->day = first->info->day.load();
+    logger_object *logger = first->loggers[0];
+    EA_LOG(logger, EA_LEVEL_EVENT, "first line");
+    message_ptr msg(message_create(4, NORMAL_MESSAGE));
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_REQUEST_LOG, 0, 0, 0);
+    const std::string stamp = stamp_of(logger->day);
+    const std::string text = path("main_text." + stamp + ".current.txt");
+    const std::string request = path("main_request." + stamp + ".current.dat");
+    const auto inode_of = [](const std::string &file)
+    {
+        struct stat info;
+        return stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    const ino_t text_inode = inode_of(text);
+    ASSERT_NE(text_inode, 0u);
+
+    container_ptr second = create("");
+    ASSERT_NE(second, nullptr);
+    EA_LOG(second->loggers[0], EA_LEVEL_EVENT, "the other program");
+    logger_object_reopen(second->loggers[0]);
+    second.reset();
+    EA_LOG(logger, EA_LEVEL_EVENT, "second line");
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_REQUEST_LOG, 0, 0, 0);
+    EXPECT_EQ(inode_of(text), text_inode);
+    const std::string content = read_file(text);
+    EXPECT_NE(content.find("|first line|"), std::string::npos);
+    EXPECT_NE(content.find("|second line|"), std::string::npos);
+    EXPECT_EQ(read_file(request).size(), 16u + 2 * 106u);
+    EXPECT_EQ(content.find("the other program"), std::string::npos);
+}
+
+TEST_F(Logger, BinaryLogsAreTheOwnersAloneWhateverTheUmask)
+{
+    const mode_t old_mask = umask(022);
+    container_ptr container = create("");
+    logger_object *logger = container->loggers[0];
+    message_ptr msg(message_create(4, NORMAL_MESSAGE));
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_WORKSTATION, EA_REQUEST_LOG, 0, 0, 0);
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_WORKSTATION, EA_RESPONSE_LOG, 0, 0, 0);
+    EA_LOG(logger, EA_LEVEL_EVENT, "text");
+    umask(old_mask);
+    const std::vector<std::string> names = files();
+    ASSERT_EQ(names.size(), 3u);
+    for (const std::string &name : names)
+    {
+        EXPECT_EQ(fs::status(path(name)).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << name;
+    }
+}
+
+struct notice_record
+{
+    bool failing;
+    uint64_t value;
+    bool operator==(const notice_record &other) const
+    {
+        return failing == other.failing && value == other.value;
+    }
+};
+
+void record_notice(void *context, bool failing, uint64_t value)
+{
+    static_cast<std::vector<notice_record> *>(context)->push_back({failing, value});
+}
+
+TEST_F(Logger, FailingWritesAreToldOnceAsTheyBeginAndOnceAsTheyEnd)
+{
+    container_ptr container = create("");
+    logger_object *logger = container->loggers[0];
+    std::vector<notice_record> told;
+    const logging_write_notice notice = {record_notice, &told};
+    logger_object_container_set_write_notice(container.get(), &notice);
+    message_ptr msg(message_create(40, NORMAL_MESSAGE));
+    EA_LOG(logger, EA_LEVEL_EVENT, "before");
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    const std::string stamp = stamp_of(container->info->day.load());
+    const std::string text = path("main_text." + stamp + ".current.txt");
+    const std::string response = path("main_response." + stamp + ".current.dat");
+
+    qel_test::stderr_capture capture;
+    {
+        qel_test::file_size_cap full(0); // the log folder is full
+        for (int i = 0; i < 3; ++i)
+            EA_LOG(logger, EA_LEVEL_EVENT, "lost %d", i);
+        for (int i = 0; i < 2; ++i)
+            logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+        // A binary log opened while the folder is full: not even its header goes in.
+        logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_REQUEST_LOG, 0, 0, 0);
+        EXPECT_EQ(told, (std::vector<notice_record>{{true, EFBIG}, {true, EFBIG}, {true, EFBIG}}));
+    }
+    const uint32_t offset = pf_tick_get_offset();
+    pf_tick_advance(PF_LOG_SPELL_QUIET_MS); // the folder has had room for a while
+    EA_LOG(logger, EA_LEVEL_EVENT, "after");
+    for (int i = 0; i < 5; ++i)
+        EA_LOG(logger, EA_LEVEL_EVENT, "on");
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_REQUEST_LOG, 0, 0, 0);
+    EXPECT_EQ(told, (std::vector<notice_record>{
+                        {true, EFBIG}, {true, EFBIG}, {true, EFBIG}, {false, 3}, {false, 2}, {false, 1}}));
+
+    const std::string said = capture.text();
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + text +
+                                     "] are failing ([File too large]): lines are lost until they succeed "
+                                     "again\n"),
+        1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + text + "] succeed again: [3] lines were lost\n"),
+              1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + response + "] are failing"), 1u) << said;
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + response + "] succeed again: [2] lines were lost\n"), 1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to"), 6u) << said;
+
+    const std::vector<std::string> lines = split(read_file(text), '\n');
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[0].find("Event|before|"), 0u);
+    EXPECT_EQ(lines[1].find("Event|after|"), 0u);
+    EXPECT_EQ(lines[2].find("System Error|Log writes to [" + text + "] succeed again: [3] lines were lost|"),
+              0u)
+        << lines[2];
+    EXPECT_EQ(
+        lines[8].find("System Error|Log writes to [" + response + "] succeed again: [2] lines were lost|"),
+        0u)
+        << lines[8];
+    EXPECT_EQ(read_file(response).size(), 16u + 2 * 142u) << "whole records only";
+    const std::string request = read_file(path("main_request." + stamp + ".current.dat"));
+    ASSERT_EQ(request.size(), 16u + 142u) << "the header, then the record";
+    EXPECT_EQ(static_cast<uint8_t>(request[16]) | (static_cast<uint8_t>(request[17]) << 8), 142);
+    logger_object_container_set_write_notice(container.get(), nullptr);
+    pf_tick_set_offset(offset);
 }
 
 TEST_F(Logger, BinaryRecordMatchesTheLayoutByteForByte)

@@ -1,6 +1,7 @@
 // The tools' logging library: levels from the configuration, the text line and its
 // continuation, file names and the roll to "repository" names, the day change, binary
-// headers byte for byte, the length limit and a write cut short.
+// headers byte for byte, the length limit, a write cut short, and a spell of failing
+// writes said on standard error and in the log.
 #include "tools/logging/tool_logger.h"
 
 #include <gtest/gtest.h>
@@ -15,10 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/pf_tick.h"
+#include "support/full_disk.h"
 #include "support/hex.h"
 #include "support/test_support.h"
 
 using namespace qel_tools;
+using qel_test::stderr_capture;
 using qel_test::temp_dir;
 
 namespace
@@ -64,31 +68,6 @@ struct log_fixture
             at = end + 1;
         }
         return out;
-    }
-};
-
-// Standard error captured into a file for the length of a scope.
-struct stderr_capture
-{
-    temp_dir dir;
-    int saved = dup(2);
-    stderr_capture()
-    {
-        fflush(stderr);
-        FILE *file = fopen(dir.file("err").c_str(), "w");
-        dup2(fileno(file), 2);
-        fclose(file);
-    }
-    std::string text()
-    {
-        fflush(stderr);
-        return dir.read("err");
-    }
-    ~stderr_capture()
-    {
-        fflush(stderr);
-        dup2(saved, 2);
-        close(saved);
     }
 };
 
@@ -365,6 +344,61 @@ TEST(ToolLogger, WriteCutShortLeavesNoPartialRecord)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0b111100);
     EXPECT_EQ(f.dir.read(path).size(), 800u);
+}
+
+TEST(ToolLogger, FailingWritesAreSaidOnceAsTheyBeginAndOnceAsTheyEndWithTheLinesLost)
+{
+    log_fixture f;
+    logger_object *logger = f.create();
+    ASSERT_NE(logger, nullptr);
+    logging_info_log(logger, "before", LOG_LEVEL_SYSTEM_ERROR, "f", "a.cpp", 1);
+    std::string path = f.text_of(logger);
+    std::string binary = f.text_of(logger, "binary", "dat");
+    ASSERT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), 0);
+    stderr_capture capture;
+    {
+        qel_test::file_size_cap full(0); // the log folder is full
+        for (int i = 0; i < 3; ++i)
+            logging_info_log(logger, "lost", LOG_LEVEL_SYSTEM_ERROR, "f", "a.cpp", 2);
+        EXPECT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), -1);
+        EXPECT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), -1);
+    }
+    const uint32_t offset = pf_tick_get_offset();
+    pf_tick_advance(PF_LOG_SPELL_QUIET_MS); // the folder has had room for a while
+    logging_info_log(logger, "after", LOG_LEVEL_SYSTEM_ERROR, "f", "a.cpp", 3);
+    ASSERT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), 0);
+
+    std::string said = capture.text();
+    std::string text_file = f.dir.file(path);
+    std::string binary_file = f.dir.file(binary);
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + text_file +
+                                           "] are failing ([File too large]): lines "
+                                           "are lost until they succeed again\n"),
+              1u)
+        << said;
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + text_file + "] succeed again: [3] lines were lost\n"),
+        1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + binary_file + "] are failing"), 1u) << said;
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + binary_file + "] succeed again: [2] lines were lost"),
+        1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to"), 4u) << said;
+
+    std::vector<std::string> lines = f.lines(logger);
+    ASSERT_EQ(lines.size(), 4u) << f.dir.read(path);
+    EXPECT_NE(lines[0].find("|before|"), std::string::npos);
+    EXPECT_NE(lines[1].find("|after|"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(lines[2], std::regex("^System Error\\|Log writes to \\[" + text_file +
+                                                       "\\] succeed again: \\[3\\] lines were lost\\|")))
+        << lines[2];
+    EXPECT_NE(lines[3].find("Log writes to [" + binary_file + "] succeed again: [2] lines were lost|"),
+              std::string::npos)
+        << lines[3];
+    EXPECT_EQ(f.dir.read(binary).size(), 2u * (102 + 3)) << "whole records only";
+    pf_tick_set_offset(offset);
 }
 
 TEST(ToolLogger, ContainerFailuresFreeEverythingAndSayWhy)

@@ -279,6 +279,30 @@ TEST(LogsBat, ArchivesTxtDatAndCsvFilesByRelativeName)
     EXPECT_EQ(env.archived(), std::vector<std::string>{"y.csv"});
 }
 
+TEST(LogsBat, TheArchiveIsItsOwnersAloneWhateverTheUmask)
+{
+    // It holds the gateway's binary logs, and they hold sign-on records.
+    logsweep_env env;
+    env.use_project_script();
+    mkdir(env.dir.file("inst/logs").c_str(), 0700);
+    env.dir.write("inst/logs/tws_network_handler_thread_request.20091110.000007.current.dat",
+                  "sign-on record\n");
+    const mode_t old_mask = umask(022);
+    tool_result r = env.run();
+    umask(old_mask);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_NE(env.archive(), "");
+    struct stat info;
+    ASSERT_EQ(stat(env.archive().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    tool_result content = qel_test::run_tool(
+        {"/bin/sh", "-c",
+         "exec tar -xzOf \"$0\" logs/tws_network_handler_thread_request.20091110.000007.current.dat",
+         env.archive()},
+        tool_options());
+    EXPECT_EQ(content.out, "sign-on record\n");
+}
+
 TEST(LogsBat, NothingToArchiveIsAFailure)
 {
     logsweep_env env;

@@ -1,5 +1,6 @@
 // parmset's log: the line layout, the day's file shared by the day's runs, and a roll that
-// touches parmset's own earlier files only.
+// touches parmset's own earlier files only, leaves one a live run holds and never
+// replaces a repository file.
 #include "tools/parmset/parmset_logger.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 
 #include <cstdlib>
 
+#include "platform/core/pf_file.h"
+#include "platform/core/pf_log_file.h"
 #include "support/test_support.h"
 
 using qel_test::temp_dir;
@@ -106,6 +109,35 @@ TEST(ParmsetLogger, RollRenamesOnlyParmsetsEarlierCurrentFiles)
     ASSERT_EQ(lines.size(), 2u) << "the day's file is appended to";
     EXPECT_EQ(lines[0], "today");
     EXPECT_EQ(lines[1].substr(0, 15), "EVENT|appended|");
+}
+
+TEST(ParmsetLogger, RollLeavesAFileALiveRunHoldsAndReplacesNoRepositoryFile)
+{
+    temp_dir dir;
+    // A run that began before midnight still writes yesterday's file.
+    dir.write("parmset.20091109.235959.current.txt", "a run of yesterday\n");
+    int live = pf_log_file_open(dir.file("parmset.20091109.235959.current.txt").c_str(), PF_LOG_FILE_READABLE,
+                                PF_LOG_APPEND);
+    ASSERT_GE(live, 0);
+    dir.write("parmset.20091108.120000.current.txt", "crashed run\n");
+    dir.write("parmset.20091108.120000.repository.txt", "kept\n");
+
+    std::string error;
+    parmset_logger *logger = parmset_logger_create(dir.path(), november_tenth(), &error);
+    ASSERT_NE(logger, nullptr) << error;
+    parmset_logger_log(logger, PARMSET_EVENT, "main", "parmset.cpp", 1, "today");
+    parmset_logger_destroy(logger);
+    const std::string line = "still yesterday's run\n";
+    ASSERT_TRUE(pf_log_file_append(live, line.data(), line.size()));
+    pf_file_close(live);
+
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"parmset.20091108.120000.repository.1.txt",
+                                                    "parmset.20091108.120000.repository.txt",
+                                                    "parmset.20091109.235959.current.txt",
+                                                    "parmset.20091110.000007.current.txt"}));
+    EXPECT_EQ(dir.read("parmset.20091108.120000.repository.txt"), "kept\n");
+    EXPECT_EQ(dir.read("parmset.20091108.120000.repository.1.txt"), "crashed run\n");
+    EXPECT_EQ(dir.read("parmset.20091109.235959.current.txt"), "a run of yesterday\nstill yesterday's run\n");
 }
 
 TEST(ParmsetLogger, FolderMustBeAWritableFolder)

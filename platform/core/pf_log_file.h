@@ -1,0 +1,109 @@
+// Log files that several programs write in one folder. The gateway, qelstat, qelmon and
+// each qelmon command, parmset and the console may log under one name in one folder (the
+// gateway and qelstat both log as "main"), and each rolls "current" files to "repository"
+// names. Every logger of the system keeps one rule, written here:
+//   - a logger holds a shared lock (flock) on each log file for as long as it has it open;
+//   - a roll moves a "current" file only while it holds that file's exclusive lock, so a
+//     file that a live process writes keeps its name (and its writer writes on into it),
+//     while one a finished or crashed process left is rolled;
+//   - a roll never replaces a file: it renames without replacing and takes the next free
+//     name.
+// And one rule for writing: a line or record goes out whole or not at all, and a log whose
+// writes fail says so once on standard error when they begin to fail and once when they
+// succeed again, with the count of lines lost (pf_log_write_note).
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+enum
+{
+    PF_LOG_FILE_OWNER_ONLY = 0600, // a file holding what clients or the host sent
+    PF_LOG_FILE_READABLE = 0666,   // the umask decides
+};
+
+enum pf_log_open_mode
+{
+    PF_LOG_APPEND,     // write on after what the file holds
+    PF_LOG_START_EMPTY // empty the file first, unless another live process holds it
+};
+
+// Opens a log file for appending, created with `mode` (less the umask) when missing, not
+// inherited by child processes, and holds the shared lock on it until it is closed. A
+// file rolled away between its opening and its lock is opened anew under its name. The
+// descriptor, or -1 with errno set.
+int pf_log_file_open(const char *path, int mode, pf_log_open_mode how);
+
+// Appends one line or record as a whole: a write that stops part way (a full disk) has its
+// part cut off again, so that the file keeps whole lines and records. False with errno set.
+bool pf_log_file_append(int descriptor, const void *data, size_t length);
+
+enum pf_log_roll_result
+{
+    PF_LOG_ROLLED,
+    PF_LOG_ROLL_HELD,   // a live process has the file open: left under its name
+    PF_LOG_ROLL_FAILED, // errno says why
+};
+
+// Rolls the file `path` to head + "repository" + tail, or, while that name is taken, to
+// head + "repository." + n + tail with n = *counter, *counter + 1, ... (the counter moves
+// on, so one counter can serve every file of one roll). Never replaces a file. A file that
+// is gone meanwhile (another process rolled it) counts as rolled.
+pf_log_roll_result pf_log_file_roll(const char *path, const char *head, const char *tail, uint32_t *counter);
+
+// Rolls every file that matches the shell pattern and holds ".current." in its name (the
+// gateway's and the tools' "<name>_<kind>.<stamp>.current.<ext>") to the name with
+// "repository" in place of "current", numbered as above, each found once. 0, or -1 at
+// the first file that could not be moved (the roll stops there: it would find it again).
+int pf_log_files_roll(const char *pattern, uint32_t *counter);
+
+// Renames without replacing: false with errno EEXIST when `to` exists.
+bool pf_file_rename_no_replace(const char *from, const char *to);
+
+// Whether one log file's writes are failing, and the lines lost since they began to. One
+// per open log file, kept by its writer.
+//
+// On a full disk a short line may still fit in the room left in a file's last block
+// while a longer one fails: a spell ends only at a write that succeeds a second or more
+// after the last one that failed, so that a file on a full disk is one spell, not one
+// per line or two.
+struct pf_log_write_watch
+{
+    bool failing;
+    uint64_t lost;              // lines lost in the spell that runs, or in the last one once it ended
+    uint32_t last_failure_tick; // pf_tick_count() of the spell's last failed write
+};
+
+enum
+{
+    PF_LOG_SPELL_QUIET_MS = 1000, // how long writes succeed before a spell ends
+};
+
+enum pf_log_write_turn
+{
+    PF_LOG_WRITES_AS_BEFORE,
+    PF_LOG_WRITES_FAILING, // the first failure of a spell; the error number is the caller's errno
+    PF_LOG_WRITES_RESUMED, // a spell ended (see above); watch->lost counts the lines lost
+};
+
+pf_log_write_turn pf_log_write_turn_of(pf_log_write_watch *watch, const char *path, bool written, int error);
+// The same at a given pf_tick_count() (tests).
+pf_log_write_turn pf_log_write_turn_at(pf_log_write_watch *watch, const char *path, bool written, int error,
+                                       uint32_t now_tick);
+
+// Notes the result of one write (of one line or record) to the log file `path`, with the
+// errno of a failed write: a failure counts a lost line, and the first failure of a spell
+// and its end are said on standard error. A write that succeeds while none failed costs
+// one test.
+inline pf_log_write_turn pf_log_write_note(pf_log_write_watch *watch, const char *path, bool written,
+                                           int error)
+{
+    if (written && !watch->failing)
+        return PF_LOG_WRITES_AS_BEFORE;
+    return pf_log_write_turn_of(watch, path, written, error);
+}
+
+// The line that says a spell ended, for the log itself: "Log writes to [path] succeed
+// again: [n] lines were lost", without a line break. The length snprintf gives.
+int pf_log_writes_resumed_text(char *buffer, size_t size, const char *path, uint64_t lost);

@@ -1,0 +1,151 @@
+// The engine's file log when its folder is full: a line that cannot be written is lost
+// whole (never written later, never left in part), and each file's spell of failures is
+// said once as it begins and once as it ends, on standard error, to the application's
+// write alarm and, at the end, in the file itself with the number of lines lost.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FileLog.h"
+#include "fix_engine/fix_engine_test_support.h"
+#include "support/full_disk.h"
+
+namespace
+{
+
+const FIX::SessionID kSession("FIX.4.2", "GATEWAY", "CLIENT");
+
+struct Alarm
+{
+    std::string fileName;
+    bool failing;
+    unsigned long long value;
+};
+
+void recordAlarm(void *context, const std::string &fileName, bool failing, unsigned long long value)
+{
+    static_cast<std::vector<Alarm> *>(context)->push_back(Alarm{fileName, failing, value});
+}
+
+// The text after " : " of each line.
+std::vector<std::string> texts(const std::string &path)
+{
+    std::vector<std::string> out;
+    for (const std::string &line : fix_test::readLines(path))
+    {
+        const std::string::size_type at = line.find(" : ");
+        out.push_back(at == std::string::npos ? "(no time) " + line : line.substr(at + 3));
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(FileLogFailedWrites, LinesAreLostWholeAndEachSpellIsSaidOnceAsItBeginsAndEnds)
+{
+    fix_test::TempFolder folder;
+    std::vector<Alarm> alarms;
+    FIX::FileLog::setWriteAlarm(recordAlarm, &alarms);
+    std::unique_ptr<FIX::FileLog> log(new FIX::FileLog(folder.path(), kSession));
+    const std::string messages = *log->getMessagesFileName();
+    const std::string events = *log->getEventFileName();
+    log->onIncoming("8=FIX.4.2\x01"
+                    "35=A\x01");
+    log->onEvent("Created session");
+
+    qel_test::stderr_capture capture;
+    {
+        qel_test::file_size_cap full(0); // the log folder is full
+        log->onIncoming("8=FIX.4.2\x01"
+                        "35=D\x01"
+                        "11=lost-1\x01");
+        log->onOutgoing("8=FIX.4.2\x01"
+                        "35=8\x01"
+                        "11=lost-1\x01");
+        log->onIncoming("8=FIX.4.2\x01"
+                        "35=D\x01"
+                        "11=lost-2\x01");
+        log->onEvent("lost event");
+        ASSERT_EQ(alarms.size(), 2u);
+        EXPECT_EQ(alarms[0].fileName, messages);
+        EXPECT_TRUE(alarms[0].failing);
+        EXPECT_EQ(alarms[0].value, static_cast<unsigned long long>(EFBIG));
+        EXPECT_EQ(alarms[1].fileName, events);
+    }
+    // A spell ends at a write that succeeds a second or more after the last failure.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    log->onIncoming("8=FIX.4.2\x01"
+                    "35=D\x01"
+                    "11=kept\x01");
+    log->onEvent("kept event");
+    log->onEvent("and on");
+    ASSERT_EQ(alarms.size(), 4u);
+    EXPECT_EQ(alarms[2].fileName, messages);
+    EXPECT_FALSE(alarms[2].failing);
+    EXPECT_EQ(alarms[2].value, 3u);
+    EXPECT_EQ(alarms[3].fileName, events);
+    EXPECT_EQ(alarms[3].value, 1u);
+    log.reset();
+    FIX::FileLog::setWriteAlarm(0, 0);
+
+    EXPECT_EQ(texts(messages), (std::vector<std::string>{
+                                   "8=FIX.4.2\x01"
+                                   "35=A\x01",
+                                   "8=FIX.4.2\x01"
+                                   "35=D\x01"
+                                   "11=kept\x01",
+                                   "Log writes to [" + messages + "] succeed again: [3] lines were lost",
+                               }));
+    EXPECT_EQ(texts(events), (std::vector<std::string>{
+                                 "Created session",
+                                 "kept event",
+                                 "Log writes to [" + events + "] succeed again: [1] lines were lost",
+                                 "and on",
+                             }));
+
+    const std::string said = capture.text();
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + messages +
+                                     "] are failing ([File too large]): lines are lost until they succeed "
+                                     "again\n"),
+        1u)
+        << said;
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + messages + "] succeed again: [3] lines were lost\n"), 1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + events + "] are failing"), 1u) << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + events + "] succeed again: [1] lines were lost\n"),
+              1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to"), 4u) << said;
+}
+
+TEST(FileLogFailedWrites, ALineThatGoesOutInPartIsTakenBack)
+{
+    fix_test::TempFolder folder;
+    std::unique_ptr<FIX::FileLog> log(new FIX::FileLog(folder.path()));
+    const std::string events = *log->getEventFileName();
+    log->onEvent("first");
+    const std::string before = fix_test::readFile(events);
+    qel_test::stderr_capture capture;
+    {
+        // Room for a few bytes of the next line only.
+        qel_test::file_size_cap full(before.size() + 10);
+        log->onEvent("a line that does not fit in the room left");
+        log->onEvent("nor this one");
+        EXPECT_EQ(fix_test::readFile(events), before);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    log->onEvent("room again");
+    log.reset();
+    const std::vector<std::string> lines = texts(events);
+    ASSERT_EQ(lines.size(), 3u) << fix_test::readFile(events);
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_EQ(lines[1], "room again");
+    EXPECT_EQ(lines[2], "Log writes to [" + events + "] succeed again: [2] lines were lost");
+}

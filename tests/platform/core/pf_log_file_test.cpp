@@ -1,0 +1,299 @@
+// The rule every logger of the system keeps for its files: two writers of one folder each
+// keep their own file under its name through the other's roll, a file a crashed writer
+// left still rolls, rolls at the same time never replace a repository file, a line goes
+// out whole or not at all, and a spell of failing writes is said once as it begins and
+// once as it ends.
+#include "platform/core/pf_log_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/core/pf_file.h"
+#include "support/full_disk.h"
+#include "support/test_support.h"
+
+namespace
+{
+
+struct stat_result
+{
+    bool exists;
+    ino_t inode;
+    off_t size;
+    mode_t mode;
+};
+
+stat_result status_of(const std::string &path)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return {false, 0, 0, 0};
+    return {true, info.st_ino, info.st_size, info.st_mode & 0777};
+}
+
+bool append(int descriptor, const std::string &text)
+{
+    return pf_log_file_append(descriptor, text.data(), text.size());
+}
+
+// The folder's "<name>_text.*.current.*" files rolled as a logger of that name rolls them.
+int roll_logger(const qel_test::temp_dir &dir, const std::string &name)
+{
+    uint32_t counter = 1;
+    return pf_log_files_roll(dir.file(name + "_text.*.current.*").c_str(), &counter);
+}
+
+} // namespace
+
+TEST(PfLogFile, TwoLoggersOfOneNameKeepTheirOwnFilesThroughEachOthersRolls)
+{
+    qel_test::temp_dir dir;
+    // The gateway and qelstat both log as main, each under its own start's stamp.
+    const std::string gateway = dir.file("main_text.20990101.000001.current.txt");
+    const std::string qelstat = dir.file("main_text.20990101.000002.current.txt");
+    int gateway_file = pf_log_file_open(gateway.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+    ASSERT_GE(gateway_file, 0);
+    ASSERT_TRUE(append(gateway_file, "gateway 1\n"));
+    const stat_result gateway_before = status_of(gateway);
+
+    // qelstat starts: its roll leaves the gateway's file, then it opens its own.
+    ASSERT_EQ(roll_logger(dir, "main"), 0);
+    int qelstat_file = pf_log_file_open(qelstat.c_str(), PF_LOG_FILE_READABLE, PF_LOG_APPEND);
+    ASSERT_GE(qelstat_file, 0);
+    ASSERT_TRUE(append(qelstat_file, "qelstat 1\n"));
+    // The gateway restarts (its own file closed, so rolled) while qelstat writes on.
+    pf_file_close(gateway_file);
+    ASSERT_EQ(roll_logger(dir, "main"), 0);
+    EXPECT_EQ(qel_test::read_file(dir.file("main_text.20990101.000001.repository.txt")), "gateway 1\n");
+    EXPECT_FALSE(status_of(gateway).exists);
+    const stat_result qelstat_before = status_of(qelstat);
+    ASSERT_TRUE(qelstat_before.exists) << "qelstat's live file kept its name";
+    ASSERT_TRUE(append(qelstat_file, "qelstat 2\n"));
+    EXPECT_EQ(status_of(qelstat).inode, qelstat_before.inode);
+    EXPECT_EQ(qel_test::read_file(qelstat), "qelstat 1\nqelstat 2\n");
+    EXPECT_NE(gateway_before.inode, 0u);
+
+    // qelstat's own roll at its end takes its file once it has let it go.
+    pf_file_close(qelstat_file);
+    ASSERT_EQ(roll_logger(dir, "main"), 0);
+    EXPECT_EQ(qel_test::read_file(dir.file("main_text.20990101.000002.repository.txt")),
+              "qelstat 1\nqelstat 2\n");
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"main_text.20990101.000001.repository.txt",
+                                                    "main_text.20990101.000002.repository.txt"}));
+}
+
+TEST(PfLogFile, OpenHoldsCreatesWithTheModeAndEmptiesOnlyAFileNoOneElseHolds)
+{
+    qel_test::temp_dir dir;
+    const std::string path = dir.file("main_text.20990101.000001.current.txt");
+    mode_t old_mask = umask(022);
+    int first = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+    umask(old_mask);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(status_of(path).mode, 0600u);
+    ASSERT_TRUE(append(first, "first writer\n"));
+    uint32_t counter = 1;
+    EXPECT_EQ(
+        pf_log_file_roll(path.c_str(), dir.file("main_text.20990101.000001.").c_str(), ".txt", &counter),
+        PF_LOG_ROLL_HELD);
+
+    // A second writer of the same name and second (two programs started together) writes
+    // beside the first instead of wiping its lines.
+    int second = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+    ASSERT_GE(second, 0);
+    ASSERT_TRUE(append(second, "second writer\n"));
+    ASSERT_TRUE(append(first, "first again\n"));
+    EXPECT_EQ(qel_test::read_file(path), "first writer\nsecond writer\nfirst again\n");
+    pf_file_close(first);
+    pf_file_close(second);
+
+    // Alone, a start empties what an earlier run left.
+    int third = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+    ASSERT_GE(third, 0);
+    ASSERT_TRUE(append(third, "third\n"));
+    EXPECT_EQ(qel_test::read_file(path), "third\n");
+    pf_file_close(third);
+
+    EXPECT_EQ(
+        pf_log_file_open(dir.file("no/such/folder/x.txt").c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND),
+        -1);
+}
+
+TEST(PfLogFile, AFileACrashedWriterLeftStillRolls)
+{
+    qel_test::temp_dir dir;
+    const std::string path = dir.file("main_text.20990101.000001.current.txt");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        int file = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+        bool written = file >= 0 && append(file, "before the crash\n");
+        char done = written ? 1 : 0;
+        if (write(ready[1], &done, 1) != 1)
+            _exit(2);
+        pause(); // killed with the file open
+        _exit(0);
+    }
+    close(ready[1]);
+    char done = 0;
+    ASSERT_EQ(read(ready[0], &done, 1), 1);
+    close(ready[0]);
+    ASSERT_EQ(done, 1);
+    ASSERT_EQ(roll_logger(dir, "main"), 0);
+    EXPECT_TRUE(status_of(path).exists) << "the live writer's file stays";
+
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(roll_logger(dir, "main"), 0);
+    EXPECT_FALSE(status_of(path).exists);
+    EXPECT_EQ(qel_test::read_file(dir.file("main_text.20990101.000001.repository.txt")),
+              "before the crash\n");
+}
+
+TEST(PfLogFile, RollsAtTheSameTimeNeverReplaceARepositoryFile)
+{
+    qel_test::temp_dir dir;
+    // Two programs that restart in the same second make one "current" name again and
+    // again, and each rolls what it finds under it: every file made must survive under a
+    // name of its own.
+    const std::string path = dir.file("main_text.20990101.000001.current.txt");
+    const std::string head = dir.file("main_text.20990101.000001.");
+    const int k_files_each = 150;
+    std::atomic<int> failures{0};
+    auto program = [&](char who)
+    {
+        for (int i = 0; i < k_files_each; ++i)
+        {
+            std::string line = std::string(1, who) + std::to_string(i) + "\n";
+            int file = -1;
+            while ((file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)) < 0)
+            {
+                uint32_t counter = 1;
+                if (pf_log_file_roll(path.c_str(), head.c_str(), ".txt", &counter) == PF_LOG_ROLL_FAILED)
+                    ++failures;
+            }
+            if (!append(file, line))
+                ++failures;
+            pf_file_close(file);
+            uint32_t counter = 1;
+            if (pf_log_file_roll(path.c_str(), head.c_str(), ".txt", &counter) == PF_LOG_ROLL_FAILED)
+                ++failures;
+        }
+    };
+    std::thread a(program, 'a');
+    std::thread b(program, 'b');
+    a.join();
+    b.join();
+    EXPECT_EQ(failures.load(), 0);
+
+    std::multiset<std::string> lines;
+    for (const std::string &name : dir.list())
+    {
+        EXPECT_NE(name.find(".repository."), std::string::npos) << name;
+        lines.insert(dir.read(name));
+    }
+    EXPECT_EQ(lines.size(), 2u * k_files_each);
+    for (char who : {'a', 'b'})
+    {
+        for (int i = 0; i < k_files_each; ++i)
+            EXPECT_EQ(lines.count(std::string(1, who) + std::to_string(i) + "\n"), 1u) << who << i;
+    }
+}
+
+TEST(PfLogFile, RollNumbersOnPastTakenNamesWithOneCounter)
+{
+    qel_test::temp_dir dir;
+    dir.write("main_text.1.current.txt", "one");
+    dir.write("main_text.1.repository.txt", "kept");
+    dir.write("main_text.2.current.txt", "two");
+    dir.write("main_text.2.repository.txt", "kept too");
+    dir.write("main_text.3.current.txt", "three");
+    ASSERT_EQ(roll_logger(dir, "main"), 0);
+    EXPECT_EQ(dir.list(),
+              (std::vector<std::string>{"main_text.1.repository.1.txt", "main_text.1.repository.txt",
+                                        "main_text.2.repository.2.txt", "main_text.2.repository.txt",
+                                        "main_text.3.repository.txt"}));
+    EXPECT_EQ(dir.read("main_text.1.repository.txt"), "kept");
+    EXPECT_EQ(dir.read("main_text.2.repository.2.txt"), "two");
+}
+
+TEST(PfLogFile, ALineThatCannotGoOutWholeLeavesNothingBehind)
+{
+    qel_test::temp_dir dir;
+    const std::string path = dir.file("main_binary.20990101.000001.current.dat");
+    int file = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND);
+    ASSERT_GE(file, 0);
+    ASSERT_TRUE(append(file, "0123456789\n"));
+    {
+        // Room for five bytes more: the next line goes out in part, then fails.
+        qel_test::file_size_cap cap(16);
+        errno = 0;
+        EXPECT_FALSE(append(file, "a line of twenty-six bytes\n"));
+        EXPECT_EQ(errno, EFBIG);
+        EXPECT_EQ(status_of(path).size, 11) << "the part that went out was taken back";
+        cap.lift();
+        EXPECT_TRUE(append(file, "after\n"));
+    }
+    pf_file_close(file);
+    EXPECT_EQ(qel_test::read_file(path), "0123456789\nafter\n");
+}
+
+TEST(PfLogFile, ASpellOfFailingWritesIsSaidOnceAsItBeginsAndOnceAsItEnds)
+{
+    qel_test::stderr_capture capture;
+    pf_log_write_watch watch = {};
+    const char *path = "/logs/main_text.20990101.000001.current.txt";
+    // The writes' results at given ticks.
+    auto note = [&](uint32_t tick, bool written, int error = 0)
+    { return pf_log_write_turn_at(&watch, path, written, error, tick); };
+    EXPECT_EQ(pf_log_write_note(&watch, path, true, 0), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(capture.text(), "");
+    const uint32_t start = 0xFFFFFF00u; // the tick count wraps during the spell
+    EXPECT_EQ(note(start, false, ENOSPC), PF_LOG_WRITES_FAILING);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(note(start + 10, false, ENOSPC), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(capture.text(),
+              "Log writes to [/logs/main_text.20990101.000001.current.txt] are failing ([No space "
+              "left on device]): lines are lost until they succeed again\n");
+
+    // A short line that fits in what a full disk has left, between longer ones that do
+    // not, ends no spell.
+    EXPECT_EQ(note(start + 10 + PF_LOG_SPELL_QUIET_MS - 1, true), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(note(start + 2000, false, ENOSPC), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(note(start + 2000 + PF_LOG_SPELL_QUIET_MS - 1, true), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(qel_test::count_of(capture.text(), "Log writes to"), 1u);
+
+    // Writes that go on succeeding for a second end it, with the lines lost.
+    EXPECT_EQ(note(start + 2000 + PF_LOG_SPELL_QUIET_MS, true), PF_LOG_WRITES_RESUMED);
+    EXPECT_EQ(watch.lost, 5u);
+    EXPECT_EQ(pf_log_write_note(&watch, path, true, 0), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_EQ(qel_test::count_of(capture.text(), "Log writes to"), 2u);
+    EXPECT_NE(
+        capture.text().find("Log writes to [/logs/main_text.20990101.000001.current.txt] succeed again: "
+                            "[5] lines were lost\n"),
+        std::string::npos)
+        << capture.text();
+
+    // A second spell counts afresh.
+    EXPECT_EQ(note(7, false, EFBIG), PF_LOG_WRITES_FAILING);
+    EXPECT_EQ(note(7 + PF_LOG_SPELL_QUIET_MS, true), PF_LOG_WRITES_RESUMED);
+    EXPECT_EQ(watch.lost, 1u);
+    char text[256];
+    pf_log_writes_resumed_text(text, sizeof text, "x.txt", 7);
+    EXPECT_STREQ(text, "Log writes to [x.txt] succeed again: [7] lines were lost");
+}
