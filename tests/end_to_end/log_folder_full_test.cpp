@@ -318,7 +318,9 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
     EXPECT_NE(said.find("): lines are lost until they succeed again\n"), std::string::npos) << said;
     EXPECT_NE(said.find(" lines were lost\n"), std::string::npos) << said;
     if (with_fix)
+    {
         EXPECT_NE(said.find(".messages."), std::string::npos) << "the FIX message log's spell: " << said;
+    }
 
     bool in_a_log = false;
     for (const std::string &name : road.dir.list("logs"))
