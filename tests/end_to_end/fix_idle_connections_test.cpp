@@ -1,10 +1,11 @@
 // Connections to the FIX port that never log on, against the running gateway: hundreds
 // that send nothing and some that send half a Logon and then nothing. The oldest past the
 // engine's bound are cut at once, the rest when the logon time-out (10 s, the gateway's
-// FIX settings name none) is over, each with its line in the engine's log, while a FIX
-// client logs on and trades beside them; the gateway then stops as usual. A flood of
-// silent connects from one address does not push out a client from another address whose
-// Logon comes 100 ms after its connect.
+// FIX settings name none) is over, each with its line in the engine's log, written or
+// counted, while a FIX client logs on and trades beside them; the gateway then stops as
+// usual. A flood of silent connects from one address does not push out a client from
+// another address whose Logon comes 100 ms after its connect, and adds a few kB a second
+// to the logs and no console event.
 #include <gtest/gtest.h>
 
 #include <atomic>
