@@ -26,7 +26,8 @@
 inline void host_frame_fuzz_check_validator(const uint8_t *frame, uint16_t length, message *msg,
                                             shared_queue *output, shared_queue *notifications)
 {
-    if (th_receive_validator_process(msg, output, notifications, nullptr) != EA_SUCCESS)
+    if (th_receive_validator_process(msg, output, notifications, "th_receive_validator_thread", nullptr) !=
+        EA_SUCCESS)
         abort();
     queue *passed = queue_create();
     queue *failed = queue_create();

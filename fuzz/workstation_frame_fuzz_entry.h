@@ -125,7 +125,7 @@ inline void workstation_frame_fuzz_one(const uint8_t *data, size_t size)
                 next_frame += length;
                 msg->workstation_index = 0;
                 msg->link_index = 0;
-                if (!tws_receive_check_frame(msg, nullptr))
+                if (!tws_receive_check_frame(msg, "tws_receive_validate_thread", nullptr))
                     abort();
                 if (msg->tag == NORMAL_MESSAGE &&
                     (msg->data_length != length - TWS_NETWORK_HEADER_SIZE ||

@@ -115,8 +115,8 @@ struct box_comm_steps : worker_steps
     {
         const uint32_t left_out = log_fold_due(&container->tws_admission_lines);
         if (left_out > 0)
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Left out [%u] log lines about the admission of workstation connections.", left_out);
+            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                      "Left out [%u] log lines about the admission of workstation connections.", left_out);
         if (box_comm_info_container_process_box(container, locals[LOCAL_TO_TH_NETWORK], locals[LOCAL_TO_TWS],
                                                 locals[LOCAL_TO_FIX], locals[LOCAL_TO_TH_SESSION],
                                                 logger) != EA_SUCCESS)

@@ -29,24 +29,27 @@ state_controller_info *state_controller_info_create(ea_flag *state_flag, ea_flag
     return controller;
 }
 
-static ea_status state_controller_info_send_event(uint16_t reason_code, queue *local, logger_object *logger)
+// The console event of a change of state; its lines are logged under the name of the
+// check that calls it, `caller`.
+static ea_status state_controller_info_send_event(uint16_t reason_code, queue *local, const char *caller,
+                                                  logger_object *logger)
 {
     message *event = message_create(0, KOVA_MESSAGE);
     if (event == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+        EA_LOG_IN(caller, logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
         return EA_ERROR;
     }
     event->reason_code = reason_code;
     event->user_id = static_cast<uint32_t>(-1);
     if (queue_append(local, event) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Insertion to the queue failed.");
+        EA_LOG_IN(caller, logger, EA_LEVEL_SYSTEM_ERROR, "Insertion to the queue failed.");
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d]",
-           reason_code);
+    EA_LOG_IN(caller, logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d]",
+              reason_code);
     return EA_SUCCESS;
 }
 
@@ -77,13 +80,13 @@ ea_status state_controller_info_monitor_squeue(state_controller_info *controller
             logger, EA_LEVEL_CONTINUATION,
             "Shared Queue [%d] is not functioning properly . Timestamp in the shared queue is [%d]. Threshold Timestamp Value [%d]",
             stalled, static_cast<int32_t>(stalled_time), static_cast<int32_t>(controller->threshold));
-        return state_controller_info_send_event(REASON_ABNORMAL_STATE, local, logger);
+        return state_controller_info_send_event(REASON_ABNORMAL_STATE, local, __func__, logger);
     }
     if (stalled < 0 && ea_flag_get(controller->state_flag) == 1)
     {
         ea_flag_set(controller->state_flag, 0);
         EA_LOG(logger, EA_LEVEL_EVENT, "QEL application is now in Normal State");
-        return state_controller_info_send_event(REASON_NORMAL_STATE, local, logger);
+        return state_controller_info_send_event(REASON_NORMAL_STATE, local, __func__, logger);
     }
     return EA_SUCCESS;
 }

@@ -23,22 +23,24 @@ enum : uint32_t
     FIX_SEND_QUEUE_COUNT = 2,
 };
 
-// A console event for the interface thread; false when it could not be made or queued.
-bool fix_send_console_event(shared_queue *to_interface, uint16_t reason_code, logger_object *logger)
+// A console event for the interface thread; false when it could not be made or queued. The
+// helpers of the thread log under the name of its routine, `routine`.
+bool fix_send_console_event(shared_queue *to_interface, uint16_t reason_code, const char *routine,
+                            logger_object *logger)
 {
     message *event = message_create(0, KOVA_MESSAGE);
     if (event == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
         return false;
     }
     event->reason_code = reason_code;
     event->user_id = static_cast<uint32_t>(-1);
-    EA_LOG(logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].",
-           reason_code);
+    EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].",
+              reason_code);
     if (shared_queue_insert_single_element(to_interface, event) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Shared queue insertion failed.");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Shared queue insertion failed.");
         message_destroy(event);
         return false;
     }
@@ -46,25 +48,25 @@ bool fix_send_console_event(shared_queue *to_interface, uint16_t reason_code, lo
 }
 
 // One record of the box communication thread; false on a fatal failure.
-bool fix_send_from_box_comm(fix_nw_handler_send_thread_args *args, message *msg)
+bool fix_send_from_box_comm(fix_nw_handler_send_thread_args *args, message *msg, const char *routine)
 {
     logger_object *logger = args->logger;
     if (msg->tag == CONNECTION_ACCEPT)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message.", "CONNECTION_ACCEPT");
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message.", "CONNECTION_ACCEPT");
         message_destroy(msg);
         if (fix_nw_info_process_incoming_clients(args->fix_nw_info, FIX_NW_OPERATION_CONNECTION_ACCEPT,
                                                  logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_CONTINUATION, "fix_nw_info_process_incoming_clients()failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_CONTINUATION, "fix_nw_info_process_incoming_clients()failed");
             return false;
         }
         return true;
     }
     if (msg->tag == NEW_CONNECTION_REJECT)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message.", "NEW_CONNECTION_REJECT");
-        if (!fix_send_console_event(args->to_interface, FIX_NW_REASON_BOX_REJECTED, logger))
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message.", "NEW_CONNECTION_REJECT");
+        if (!fix_send_console_event(args->to_interface, FIX_NW_REASON_BOX_REJECTED, routine, logger))
         {
             message_destroy(msg);
             return false;
@@ -72,18 +74,19 @@ bool fix_send_from_box_comm(fix_nw_handler_send_thread_args *args, message *msg)
         if (fix_nw_info_disconnect_client(args->fix_nw_info, msg, FIX_NW_OPERATION_PENDING_CLIENTS, logger) ==
             EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fix_nw_info_disconnect_client() failed.");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "fix_nw_info_disconnect_client() failed.");
             return false;
         }
         return true;
     }
-    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d]", msg->tag);
+    EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d]", msg->tag);
     message_destroy(msg);
     return true;
 }
 
 // One record of the user session thread; false on a fatal failure.
-bool fix_send_from_user_session(fix_nw_handler_send_thread_args *args, message *msg, uint32_t waiting)
+bool fix_send_from_user_session(fix_nw_handler_send_thread_args *args, message *msg, uint32_t waiting,
+                                const char *routine)
 {
     logger_object *logger = args->logger;
     switch (msg->tag)
@@ -94,57 +97,57 @@ bool fix_send_from_user_session(fix_nw_handler_send_thread_args *args, message *
     case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
         if (fix_nw_info_send_mesg(args->fix_nw_info, msg, logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fix_nw_info_send_mesg() failed.");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "fix_nw_info_send_mesg() failed.");
             return false;
         }
         return true;
     case USER_LOGOFF_FLUSH:
     case DROP_CLIENT:
     {
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received %s message for fix nw handle [%d] and fix index [%u] with reason code [%d].",
-               msg->tag == USER_LOGOFF_FLUSH ? "USER_LOGOFF_FLUSH" : "DROP_CLIENT",
-               msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
-               msg->reason_code);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Received %s message for fix nw handle [%d] and fix index [%u] with reason code [%d].",
+                  msg->tag == USER_LOGOFF_FLUSH ? "USER_LOGOFF_FLUSH" : "DROP_CLIENT",
+                  msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
+                  msg->reason_code);
         message *notification = message_copy(msg);
         if (notification == nullptr)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "creation of notification_message_ptr failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "creation of notification_message_ptr failed");
             message_destroy(msg);
             return false;
         }
         if (fix_nw_info_disconnect_client(args->fix_nw_info, msg, FIX_NW_OPERATION_NAMED_CLIENT, logger) ==
             EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fix_nw_info_disconnect_client() failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "fix_nw_info_disconnect_client() failed");
             message_destroy(notification);
             return false;
         }
         notification->tag = KOVA_MESSAGE;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
-               static_cast<long>(static_cast<int32_t>(notification->user_id)), notification->reason_code);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
+                  static_cast<long>(static_cast<int32_t>(notification->user_id)), notification->reason_code);
         if (shared_queue_insert_single_element(args->to_interface, notification) != EA_SUCCESS)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
             message_destroy(notification);
             return false;
         }
         return true;
     }
     case BOX_LOGOFF_FLUSH:
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received BOX_LOGOFF_FLUSH message for link index [%u]. Forwarding the same.",
-               static_cast<unsigned>(msg->link_index));
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Received BOX_LOGOFF_FLUSH message for link index [%u]. Forwarding the same.",
+                  static_cast<unsigned>(msg->link_index));
         if (fix_nw_info_process_boxlogoff_flush(args->fix_nw_info, msg, logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "fix_nw_info_process_boxlogoff_flush() failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "fix_nw_info_process_boxlogoff_flush() failed");
             return false;
         }
         return true;
     case UPDATE_LINK_INDEX:
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
             "Received UPDATE_LINK_INDEX notification for fix network handle [%d] and fix index [%u] with link index [%u].",
             msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),
             static_cast<unsigned>(msg->link_index));
@@ -152,7 +155,7 @@ bool fix_send_from_user_session(fix_nw_handler_send_thread_args *args, message *
         fix_nw_info_update_link_index(args->fix_nw_info, msg, args->number_of_links, logger);
         return true;
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d]", msg->tag);
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d]", msg->tag);
         message_destroy(msg);
         return true;
     }
@@ -190,10 +193,11 @@ struct fix_send_steps : worker_steps
         {
             while (message *msg = static_cast<message *>(queue_remove_head(locals[index])))
             {
-                const bool handled = index == FIX_SEND_FROM_BOX_COMM
-                                         ? fix_send_from_box_comm(args, msg)
-                                         : fix_send_from_user_session(
-                                               args, msg, queue_get_count(locals[FIX_SEND_FROM_BOX_COMM]));
+                const bool handled =
+                    index == FIX_SEND_FROM_BOX_COMM
+                        ? fix_send_from_box_comm(args, msg, routine)
+                        : fix_send_from_user_session(
+                              args, msg, queue_get_count(locals[FIX_SEND_FROM_BOX_COMM]), routine);
                 if (!handled)
                     return EA_ERROR;
             }

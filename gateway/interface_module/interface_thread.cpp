@@ -24,9 +24,10 @@ enum
     LOCAL_QUEUE_COUNT,
 };
 
-// Step 3 and 5 of a pass: admit a waiting console, if any.
+// Step 3 and 5 of a pass: admit a waiting console, if any. Like send_all, it logs under
+// the name of the thread routine, `routine`.
 ea_status admit(interface_thread_args *args, interface_nw_info *listener, queue *realtime_input,
-                bool realtime)
+                bool realtime, const char *routine)
 {
     logger_object *logger = args->logger;
     uint32_t waiting = 0;
@@ -35,14 +36,15 @@ ea_status admit(interface_thread_args *args, interface_nw_info *listener, queue 
         return EA_SUCCESS;
     if (status != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_get_client failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_get_client failed");
         return EA_ERROR;
     }
     status = interface_nw_info_process_incoming_clients(
         listener, 1, args->interface_info_p->kova_version_check_message, logger);
     if (status == EA_ERROR)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_process_incoming_clients failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                  "interface_nw_info_process_incoming_clients failed");
         return EA_ERROR;
     }
     if (!realtime || status != EA_SUCCESS)
@@ -50,26 +52,26 @@ ea_status admit(interface_thread_args *args, interface_nw_info *listener, queue 
     message *incoming = message_create(0, INCOMING_KOVA_CONNECTION);
     if (incoming == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed");
         return EA_ERROR;
     }
     if (queue_append(realtime_input, incoming) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
         message_destroy(incoming);
         return EA_ERROR;
     }
     return EA_SUCCESS;
 }
 
-ea_status send_all(interface_nw_info *listener, queue *output, logger_object *logger)
+ea_status send_all(interface_nw_info *listener, queue *output, const char *routine, logger_object *logger)
 {
     while (queue_get_count(output) > 0)
     {
         message *record = static_cast<message *>(queue_remove_head(output));
         if (interface_nw_info_send_mesg(listener, record, logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interactive_nw_info_send_mesg failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "interactive_nw_info_send_mesg failed");
             return EA_ERROR;
         }
     }
@@ -116,7 +118,7 @@ struct interface_steps : worker_steps
     // Whether or not events came, both listeners are served on every pass.
     ea_status process()
     {
-        if (admit(args, args->realtime, locals[REALTIME_INPUT], true) != EA_SUCCESS)
+        if (admit(args, args->realtime, locals[REALTIME_INPUT], true, routine) != EA_SUCCESS)
             return EA_ERROR;
         // The realtime console sends nothing that the gateway answers: what it sends is still
         // read, so that a closed or misbehaving console is noticed, and freed with the
@@ -128,7 +130,7 @@ struct interface_steps : worker_steps
             return EA_ERROR;
         }
 
-        if (admit(args, args->interactive, locals[REALTIME_INPUT], false) != EA_SUCCESS)
+        if (admit(args, args->interactive, locals[REALTIME_INPUT], false, routine) != EA_SUCCESS)
             return EA_ERROR;
         if (interface_nw_info_recv_mesg(args->interactive, locals[INTERACTIVE_INPUT], 1,
                                         args->receive_wait_ms, logger) == EA_ERROR)
@@ -151,8 +153,8 @@ struct interface_steps : worker_steps
             return EA_ERROR;
         }
 
-        if (send_all(args->interactive, locals[INTERACTIVE_OUTPUT], logger) != EA_SUCCESS ||
-            send_all(args->realtime, locals[REALTIME_OUTPUT], logger) != EA_SUCCESS)
+        if (send_all(args->interactive, locals[INTERACTIVE_OUTPUT], routine, logger) != EA_SUCCESS ||
+            send_all(args->realtime, locals[REALTIME_OUTPUT], routine, logger) != EA_SUCCESS)
             return EA_ERROR;
         if (interface_nw_info_send_pending(args->realtime, logger) == EA_ERROR ||
             interface_nw_info_send_pending(args->interactive, logger) == EA_ERROR)

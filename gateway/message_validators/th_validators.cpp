@@ -82,7 +82,8 @@ int32_t th_network_header_check(message *msg)
     return 0;
 }
 
-ea_status th_send_validator_process(message *msg, shared_queue *output_queue, logger_object *logger)
+ea_status th_send_validator_process(message *msg, shared_queue *output_queue, const char *routine,
+                                    logger_object *logger)
 {
     switch (msg->tag)
     {
@@ -92,12 +93,12 @@ ea_status th_send_validator_process(message *msg, shared_queue *output_queue, lo
     case BOX_RELOGON_REQUEST:
         if (th_network_header_apply(msg) == nullptr)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_lalloc retrun NULL");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "message_lalloc retrun NULL");
             EA_FREE_CHECKED(msg, message_destroy, "message");
             return EA_ERROR;
         }
-        EA_LOG(
-            logger, EA_LEVEL_ACTIVITY,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_ACTIVITY,
             "Applied checksum to the message received with network sequence number [%d] and last sequence number [%d].",
             msg->network_sequence_number, msg->last_sequence_number);
         break;
@@ -106,17 +107,17 @@ ea_status th_send_validator_process(message *msg, shared_queue *output_queue, lo
     case SESSION_RECOVERY_FLUSH:
     case SESSION_RECOVERED_FLUSH:
     case DROP_HOST_SESSION:
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message.", th_validator_tag_name(msg->tag));
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message.", th_validator_tag_name(msg->tag));
         break;
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               "Received message is unknown message with invalid message tag [%d].", msg->tag);
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                  "Received message is unknown message with invalid message tag [%d].", msg->tag);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_ERROR;
     }
     if (shared_queue_insert_single_element(output_queue, msg) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Insertion into queue failed.");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Insertion into queue failed.");
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_ERROR;
     }
@@ -124,17 +125,18 @@ ea_status th_send_validator_process(message *msg, shared_queue *output_queue, lo
 }
 
 static ea_status th_receive_validator_notify(message *msg, uint16_t reason_code,
-                                             shared_queue *notification_queue, logger_object *logger)
+                                             shared_queue *notification_queue, const char *routine,
+                                             logger_object *logger)
 {
     msg->reason_code = reason_code;
     msg->tag = HOST_VALIDATION_FAILURE;
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_IN(
+        routine, logger, EA_LEVEL_EVENT,
         "Sent HOST_VALIDATION_FAILURE notification to Box Comm Module for link index [%u] host nw handle [%d] and reason code [%d]",
         msg->link_index, msg->host_network_handle, msg->reason_code);
     if (shared_queue_insert_single_element(notification_queue, msg) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Insertion into shared queue failed.");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Insertion into shared queue failed.");
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_ERROR;
     }
@@ -142,9 +144,10 @@ static ea_status th_receive_validator_notify(message *msg, uint16_t reason_code,
 }
 
 ea_status th_receive_validator_process(message *msg, shared_queue *output_queue,
-                                       shared_queue *notification_queue, logger_object *logger)
+                                       shared_queue *notification_queue, const char *routine,
+                                       logger_object *logger)
 {
-    EA_LOG(logger, EA_LEVEL_ACTIVITY, "Received message from input queue.");
+    EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY, "Received message from input queue.");
     switch (msg->tag)
     {
     case NORMAL_MESSAGE:
@@ -153,52 +156,56 @@ ea_status th_receive_validator_process(message *msg, shared_queue *output_queue,
         int32_t verdict = th_network_header_check(msg);
         if (verdict == TH_REASON_FRAME_TOO_SHORT)
         {
-            EA_LOG(
-                logger, EA_LEVEL_BUSINESS_ERROR,
+            EA_LOG_IN(
+                routine, logger, EA_LEVEL_BUSINESS_ERROR,
                 "Length of the received message buffer [%d] is less than expected [%d], Sequence Number [%lu]",
                 length, VRX_NETWORK_HEADER_SIZE, static_cast<unsigned long>(msg->sequence_number));
-            return th_receive_validator_notify(msg, TH_REASON_FRAME_TOO_SHORT, notification_queue, logger);
+            return th_receive_validator_notify(msg, TH_REASON_FRAME_TOO_SHORT, notification_queue, routine,
+                                               logger);
         }
         if (verdict == EA_DISCARD)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Received blank message. Discarding the message. Sequence Number [%lu]",
-                   static_cast<unsigned long>(msg->sequence_number));
+            EA_LOG_IN(routine, logger, EA_LEVEL_BUSINESS_ERROR,
+                      "Received blank message. Discarding the message. Sequence Number [%lu]",
+                      static_cast<unsigned long>(msg->sequence_number));
             EA_FREE_CHECKED(msg, message_destroy, "message");
             return EA_SUCCESS;
         }
         if (verdict == TH_REASON_DIGEST_MISMATCH)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Checksum verification Failed. Sequence Number [%lu]",
-                   static_cast<unsigned long>(msg->sequence_number));
-            return th_receive_validator_notify(msg, TH_REASON_DIGEST_MISMATCH, notification_queue, logger);
+            EA_LOG_IN(routine, logger, EA_LEVEL_BUSINESS_ERROR,
+                      "Checksum verification Failed. Sequence Number [%lu]",
+                      static_cast<unsigned long>(msg->sequence_number));
+            return th_receive_validator_notify(msg, TH_REASON_DIGEST_MISMATCH, notification_queue, routine,
+                                               logger);
         }
-        EA_LOG(logger, EA_LEVEL_ACTIVITY,
-               "Checksum verified for the received message. Sequence Number [%lu].",
-               static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY,
+                  "Checksum verified for the received message. Sequence Number [%lu].",
+                  static_cast<unsigned long>(msg->sequence_number));
         break;
     }
     case BOX_LOGOFF_FLUSH:
     case SESSION_RECOVERY_FLUSH:
     case SESSION_RECOVERED_FLUSH:
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message.", th_validator_tag_name(msg->tag));
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message.", th_validator_tag_name(msg->tag));
         break;
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               "Received message is unknown message with invalid message tag [%d].", msg->tag);
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                  "Received message is unknown message with invalid message tag [%d].", msg->tag);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_ERROR;
     }
     if (shared_queue_insert_single_element(output_queue, msg) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Insertion into queue failed.");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Insertion into queue failed.");
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_ERROR;
     }
     return EA_SUCCESS;
 }
 
-// The steps both validator threads share; `process_one` handles one record.
+// The steps both validator threads share; `process_one` handles one record, logging under
+// the thread routine's name it is given.
 template <typename Process> struct th_validator_steps : worker_steps
 {
     shared_queue *input_queue;
@@ -221,7 +228,7 @@ template <typename Process> struct th_validator_steps : worker_steps
     {
         while (message *msg = static_cast<message *>(queue_remove_head(locals[0])))
         {
-            if (process_one(msg) != EA_SUCCESS)
+            if (process_one(msg, routine) != EA_SUCCESS)
                 return EA_ERROR;
         }
         return EA_SUCCESS;
@@ -244,9 +251,10 @@ uint32_t th_send_validator_thread(void *argument)
         EA_LOG(nullptr, EA_LEVEL_SYSTEM_ERROR, "Thread arguments not available");
         return EA_ERROR;
     }
-    return th_validator_run(args, __func__,
-                            [args](message *msg)
-                            { return th_send_validator_process(msg, args->output_queue, args->logger); });
+    return th_validator_run(
+        args, __func__,
+        [args](message *msg, const char *routine)
+        { return th_send_validator_process(msg, args->output_queue, routine, args->logger); });
 }
 
 uint32_t th_receive_validator_thread(void *argument)
@@ -258,8 +266,9 @@ uint32_t th_receive_validator_thread(void *argument)
         return EA_ERROR;
     }
     return th_validator_run(args, __func__,
-                            [args](message *msg) {
-                                return th_receive_validator_process(msg, args->output_queue,
-                                                                    args->notification_queue, args->logger);
+                            [args](message *msg, const char *routine)
+                            {
+                                return th_receive_validator_process(
+                                    msg, args->output_queue, args->notification_queue, routine, args->logger);
                             });
 }

@@ -54,7 +54,10 @@ message *th_network_header_apply(message *msg);
 int32_t th_network_header_check(message *msg);
 
 // One record through each validator, as the threads do it: the record is passed on,
-// turned into a notification, or freed. 0, or EA_ERROR after which the thread fails.
-ea_status th_send_validator_process(message *msg, shared_queue *output_queue, logger_object *logger);
+// turned into a notification, or freed. 0, or EA_ERROR after which the thread fails. The
+// lines are logged under the name of the thread routine, `routine`.
+ea_status th_send_validator_process(message *msg, shared_queue *output_queue, const char *routine,
+                                    logger_object *logger);
 ea_status th_receive_validator_process(message *msg, shared_queue *output_queue,
-                                       shared_queue *notification_queue, logger_object *logger);
+                                       shared_queue *notification_queue, const char *routine,
+                                       logger_object *logger);

@@ -53,14 +53,16 @@ ea_status tws_validator_drop(message *held)
 // Puts the 22-byte network header in front of the record: length, sequence number 1 (the
 // network layer writes the connection's own when it sends) and the digest of the record.
 // Uses head room where the record has it, else moves the data up. False when it cannot.
-bool tws_put_network_header(message *msg, logger_object *logger)
+// Its lines are logged under the thread routine's name, `routine`, as are those of every
+// helper below.
+bool tws_put_network_header(message *msg, const char *routine, logger_object *logger)
 {
     message *done = message_head_room(msg) >= TWS_NETWORK_HEADER_SIZE
                         ? message_use_head_room(msg, TWS_NETWORK_HEADER_SIZE)
                         : message_lalloc(msg, TWS_NETWORK_HEADER_SIZE);
     if (done == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_lalloc retrun NULL");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "message_lalloc retrun NULL");
         return false;
     }
     put_u16_be(msg->data, TWS_HEADER_LENGTH_OFFSET, msg->data_length);
@@ -68,7 +70,7 @@ bool tws_put_network_header(message *msg, logger_object *logger)
     if (md5_checksum(msg->data + TWS_NETWORK_HEADER_SIZE, msg->data_length - TWS_NETWORK_HEADER_SIZE,
                      msg->data + TWS_HEADER_DIGEST_OFFSET, MD5_MODE_COMPUTE) != MD5_RESULT_WRITTEN)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in applying checksum.");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Error in applying checksum.");
         return false;
     }
     return true;
@@ -88,23 +90,24 @@ log_fold *tws_fold_of(const message *msg, log_fold *unsigned_lines)
 }
 
 // The count of lines left out, once a second while they are.
-void tws_report_left_out(log_fold *unsigned_lines, logger_object *logger)
+void tws_report_left_out(log_fold *unsigned_lines, const char *routine, logger_object *logger)
 {
     const uint32_t left_out = log_fold_due(unsigned_lines);
     if (left_out > 0)
-        EA_LOG(logger, EA_LEVEL_EVENT, "Left out [%u] log lines about connections that have not signed on.",
-               left_out);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Left out [%u] log lines about connections that have not signed on.", left_out);
 }
 
 } // namespace
 
-bool tws_receive_check_frame(message *msg, logger_object *logger, log_fold *fold)
+bool tws_receive_check_frame(message *msg, const char *routine, logger_object *logger, log_fold *fold)
 {
-    EA_LOG_FOLDED(fold, logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Network Layer.");
+    EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_ACTIVITY,
+                     "Received NORMAL_MESSAGE message from Network Layer.");
     if (msg->data_length < TWS_MIN_FRAME)
     {
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_FOLDED_IN(
+            routine, fold, logger, EA_LEVEL_BUSINESS_ERROR,
             "For tws index [%u] Length of the received message buffer [%u] is less than expected [%d], Sequence Number [%lu]",
             msg->workstation_index, msg->data_length, static_cast<int>(TWS_MIN_FRAME),
             static_cast<unsigned long>(msg->sequence_number));
@@ -118,28 +121,28 @@ bool tws_receive_check_frame(message *msg, logger_object *logger, log_fold *fold
                      msg->data + TWS_HEADER_DIGEST_OFFSET, MD5_MODE_VERIFY);
     if (verdict != MD5_RESULT_MATCH)
     {
-        EA_LOG_FOLDED(fold, logger, EA_LEVEL_BUSINESS_ERROR,
-                      "Checksum Error for tws nw handle [%d] having tws index [%u], sequence number [%lu]",
-                      msg->workstation_network_handle, msg->workstation_index,
-                      static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_BUSINESS_ERROR,
+                         "Checksum Error for tws nw handle [%d] having tws index [%u], sequence number [%lu]",
+                         msg->workstation_network_handle, msg->workstation_index,
+                         static_cast<unsigned long>(msg->sequence_number));
         tws_make_validation_failure(msg, TWS_REASON_CHECKSUM);
         return true;
     }
     if (message_ltrim(msg, TWS_NETWORK_HEADER_SIZE) == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message_ltrim retrun NULL");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "message_ltrim retrun NULL");
         return false;
     }
-    EA_LOG_FOLDED(
-        fold, logger, EA_LEVEL_ACTIVITY,
+    EA_LOG_FOLDED_IN(
+        routine, fold, logger, EA_LEVEL_ACTIVITY,
         "Checksum Validation successful for message received from network layer [%d] having tws index [%u] Recieve sequence No [%d]",
         msg->workstation_network_handle, msg->workstation_index,
         static_cast<int>(msg->workstation_sequence_number));
     uint16_t vrx_length = get_u16_be(msg->data, TWS_VRX_LENGTH_OFFSET);
     if (vrx_length != msg->data_length)
     {
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_FOLDED_IN(
+            routine, fold, logger, EA_LEVEL_BUSINESS_ERROR,
             "For tws index [%u] Length of the message buffer [%u] is less than the message length [%u] in the tws message header of the received message",
             msg->workstation_index, msg->data_length, vrx_length);
         tws_make_validation_failure(msg, TWS_REASON_VRX_LENGTH);
@@ -150,12 +153,12 @@ bool tws_receive_check_frame(message *msg, logger_object *logger, log_fold *fold
 namespace
 {
 // The invitation frame that answers a CONNECTION_ACCEPT; null (logged) on failure.
-message *tws_build_invitation(uint16_t invitation_count, logger_object *logger)
+message *tws_build_invitation(uint16_t invitation_count, const char *routine, logger_object *logger)
 {
     message *invitation = message_create(TWS_INVITATION_SIZE, CLIENT_INVITATION_MESSAGE);
     if (invitation == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invitation message creation failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Invitation message creation failed");
         return nullptr;
     }
     uint8_t *record = invitation->data;
@@ -167,30 +170,31 @@ message *tws_build_invitation(uint16_t invitation_count, logger_object *logger)
     put_u16_be(record, TWS_INVITATION_COUNT_OFFSET, invitation_count == 0 ? 1 : invitation_count);
     // The network thread reads the tag as the admission order.
     invitation->tag = CONNECTION_ACCEPT;
-    if (!tws_put_network_header(invitation, logger))
+    if (!tws_put_network_header(invitation, routine, logger))
     {
         message_destroy(invitation);
         return nullptr;
     }
-    EA_LOG(logger, EA_LEVEL_ACTIVITY, "Checksum applied successfully on CONNECTION ACCEPT message.");
+    EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY,
+              "Checksum applied successfully on CONNECTION ACCEPT message.");
     return invitation;
 }
 
-bool tws_flush_output(shared_queue *target, queue *output, logger_object *logger)
+bool tws_flush_output(shared_queue *target, queue *output, const char *routine, logger_object *logger)
 {
     if (shared_queue_insert(target, output) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
         return false;
     }
     return true;
 }
 
-bool tws_append_output(queue *output, message *msg, logger_object *logger)
+bool tws_append_output(queue *output, message *msg, const char *routine, logger_object *logger)
 {
     if (queue_append(output, msg) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
         return false;
     }
     return true;
@@ -199,11 +203,12 @@ bool tws_append_output(queue *output, message *msg, logger_object *logger)
 // Hands every record of `input` to `handle` and appends it to `output`; a record that
 // fails either is freed and ends the pass.
 template <typename Handle>
-ea_status tws_pass_each(queue *input, queue *output, logger_object *logger, Handle handle)
+ea_status tws_pass_each(queue *input, queue *output, const char *routine, logger_object *logger,
+                        Handle handle)
 {
     while (message *msg = static_cast<message *>(queue_remove_head(input)))
     {
-        if (handle(msg) != EA_SUCCESS || !tws_append_output(output, msg, logger))
+        if (handle(msg) != EA_SUCCESS || !tws_append_output(output, msg, routine, logger))
             return tws_validator_drop(msg);
     }
     return EA_SUCCESS;
@@ -250,8 +255,9 @@ struct tws_receive_steps : worker_steps
         switch (msg->tag)
         {
         case NORMAL_MESSAGE:
-            return tws_receive_check_frame(msg, logger, tws_fold_of(msg, &unsigned_lines)) ? EA_SUCCESS
-                                                                                           : EA_ERROR;
+            return tws_receive_check_frame(msg, routine, logger, tws_fold_of(msg, &unsigned_lines))
+                       ? EA_SUCCESS
+                       : EA_ERROR;
         case USER_LOGOFF_FLUSH:
         case BOX_LOGOFF_FLUSH:
         case CLIENT_DISCONNECTED:
@@ -270,16 +276,16 @@ struct tws_receive_steps : worker_steps
 
     ea_status process()
     {
-        if (tws_pass_each(locals[FROM_NETWORK], locals[TO_USER_SESSION], logger,
+        if (tws_pass_each(locals[FROM_NETWORK], locals[TO_USER_SESSION], routine, logger,
                           [this](message *msg) { return check(msg); }) != EA_SUCCESS)
             return EA_ERROR;
-        return tws_flush_output(args->to_user_session, locals[TO_USER_SESSION], logger) ? EA_SUCCESS
-                                                                                        : EA_ERROR;
+        return tws_flush_output(args->to_user_session, locals[TO_USER_SESSION], routine, logger) ? EA_SUCCESS
+                                                                                                 : EA_ERROR;
     }
 
     ea_status each_pass()
     {
-        tws_report_left_out(&unsigned_lines, logger);
+        tws_report_left_out(&unsigned_lines, routine, logger);
         return EA_SUCCESS;
     }
 };
@@ -329,7 +335,7 @@ struct tws_send_steps : worker_steps
         case NORMAL_MESSAGE:
             EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY,
                       "Received NORMAL_MESSAGE message from Session Layer.");
-            if (!tws_put_network_header(msg, logger))
+            if (!tws_put_network_header(msg, routine, logger))
                 return EA_ERROR;
             EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY, "Checksum applied successfully.");
             return EA_SUCCESS;
@@ -354,7 +360,7 @@ struct tws_send_steps : worker_steps
 
     ea_status take_session_records()
     {
-        return tws_pass_each(locals[FROM_USER_SESSION], locals[OUTPUT], logger,
+        return tws_pass_each(locals[FROM_USER_SESSION], locals[OUTPUT], routine, logger,
                              [this](message *msg) { return frame_from_session(msg); });
     }
 
@@ -364,10 +370,10 @@ struct tws_send_steps : worker_steps
         EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
                          "Received  CONNECTION_ACCEPT message");
         message_destroy(accept);
-        message *invitation = tws_build_invitation(args->invitation_count, logger);
+        message *invitation = tws_build_invitation(args->invitation_count, routine, logger);
         if (invitation == nullptr)
             return EA_ERROR;
-        if (!tws_append_output(locals[OUTPUT], invitation, logger))
+        if (!tws_append_output(locals[OUTPUT], invitation, routine, logger))
             return tws_validator_drop(invitation);
         EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
                          "Forwarded CONNECTION_ACCEPT message to network layer");
@@ -378,7 +384,7 @@ struct tws_send_steps : worker_steps
     {
         EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
                          "Received NEW_CONNECTION_REJECT Message");
-        if (!tws_append_output(locals[OUTPUT], reject, logger))
+        if (!tws_append_output(locals[OUTPUT], reject, routine, logger))
             return tws_validator_drop(reject);
         EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
                          "Forwarded NEW_CONNECTION_REJECT message");
@@ -410,12 +416,12 @@ struct tws_send_steps : worker_steps
     {
         if (take_session_records() != EA_SUCCESS || take_box_comm_records() != EA_SUCCESS)
             return EA_ERROR;
-        return tws_flush_output(args->to_network, locals[OUTPUT], logger) ? EA_SUCCESS : EA_ERROR;
+        return tws_flush_output(args->to_network, locals[OUTPUT], routine, logger) ? EA_SUCCESS : EA_ERROR;
     }
 
     ea_status each_pass()
     {
-        tws_report_left_out(&unsigned_lines, logger);
+        tws_report_left_out(&unsigned_lines, routine, logger);
         return EA_SUCCESS;
     }
 };

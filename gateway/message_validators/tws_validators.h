@@ -67,5 +67,7 @@ struct tws_send_validate_thread_args
 // loses its network header and keeps its sequence number in the record; one that fails
 // becomes a CLIENT_VALIDATION_FAILURE with its reason code. The record is passed on
 // whatever the verdict; false only when the header cannot be stripped. The lines about it
-// go through `fold` (none: all written).
-bool tws_receive_check_frame(message *msg, logger_object *logger, log_fold *fold = nullptr);
+// go through `fold` (none: all written) and are logged under the name of the thread
+// routine that checks the frame, `routine`.
+bool tws_receive_check_frame(message *msg, const char *routine, logger_object *logger,
+                             log_fold *fold = nullptr);

@@ -56,12 +56,14 @@ const char *th_nw_tag_name(uint16_t tag)
     }
 }
 
-// Puts a record on a shared queue; on refusal the record is freed.
-ea_status th_nw_put(shared_queue *sq, message *msg, const char *failure_text, logger_object *logger)
+// Puts a record on a shared queue; on refusal the record is freed. Like every helper of the
+// thread, it logs under the name of the thread routine, `routine`.
+ea_status th_nw_put(shared_queue *sq, message *msg, const char *failure_text, logger_object *logger,
+                    const char *routine)
 {
     if (shared_queue_insert_single_element(sq, msg) == EA_SUCCESS)
         return EA_SUCCESS;
-    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", failure_text);
+    EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "%s", failure_text);
     EA_FREE_CHECKED(msg, message_destroy, "message");
     return EA_ERROR;
 }
@@ -77,7 +79,7 @@ void th_nw_make_console_event(message *msg)
 
 // Connects the link for a box logon or relogon request and queues the request as the
 // new connection's first frame.
-ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
+ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg, const char *routine)
 {
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
@@ -86,7 +88,7 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
     ea_status status = th_nw_info_connect(links, link_index, &handle, logger);
     if (status == EA_ERROR)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_connect() returned EA_ERROR");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_connect() returned EA_ERROR");
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_ERROR;
     }
@@ -94,54 +96,57 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg)
     {
         msg->tag = HOST_CONNECTION_FAILED;
         msg->reason_code = TH_REASON_CONNECT_FAILED;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
             "Sending HOST_CONNECTION_FAILED message to box_comm_module for nw handle [%d] having link index [%u] with reason code [%d]",
             msg->host_network_handle, link_index, msg->reason_code);
-        return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger);
+        return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger,
+                         routine);
     }
     msg->host_network_handle = handle;
     if (th_nw_info_send_mesg(links, msg, logger) == EA_ERROR)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_mesg() returned EA_ERROR");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_mesg() returned EA_ERROR");
         return EA_ERROR;
     }
     message *initiated = message_create(0, HOST_CONNECTION_INITIATED);
     if (initiated == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while creating message.");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Error while creating message.");
         return EA_ERROR;
     }
     initiated->host_network_handle = handle;
     initiated->link_index = link_index;
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_IN(
+        routine, logger, EA_LEVEL_EVENT,
         "Sending HOST_CONNECTION_INITIATED message to box_comm_module for nw handle [%d] having link index [%u]",
         handle, link_index);
-    return th_nw_put(args->notification_queue, initiated, "Shared queue insertion operation failed", logger);
+    return th_nw_put(args->notification_queue, initiated, "Shared queue insertion operation failed", logger,
+                     routine);
 }
 
 // A held connect order is overtaken by the controller's next order for the link.
 void th_nw_discard_held_order(th_nw_info *links, uint16_t link_index, const char *because,
-                              logger_object *logger)
+                              logger_object *logger, const char *routine)
 {
     th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
     if (attempts->held_order == nullptr)
         return;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Discarding the held %s for link index [%u]: %s",
-           th_nw_tag_name(attempts->held_order->tag), link_index, because);
+    EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Discarding the held %s for link index [%u]: %s",
+              th_nw_tag_name(attempts->held_order->tag), link_index, because);
     EA_FREE_CHECKED(attempts->held_order, message_destroy, "held_order");
 }
 
 // A box logon or relogon request: the link's connection goes at once; the new one is made
 // now, or held until the link's back-off allows it.
-ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg)
+ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg, const char *routine)
 {
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
     uint16_t link_index = msg->link_index;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
-           th_nw_tag_name(msg->tag), msg->host_network_handle, link_index);
+    EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+              "Received %s message for nw handle [%d] having link index [%u]", th_nw_tag_name(msg->tag),
+              msg->host_network_handle, link_index);
     if (links->th_nw_handle_list[link_index].network_handle != -1)
         th_nw_info_disconnect_link(links, link_index, logger);
 
@@ -149,7 +154,7 @@ ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg)
     if (attempts->held_order != nullptr)
     {
         // The newer order takes the older one's place and its time.
-        th_nw_discard_held_order(links, link_index, "a newer connect order replaces it", logger);
+        th_nw_discard_held_order(links, link_index, "a newer connect order replaces it", logger, routine);
         attempts->held_order = msg;
         return EA_SUCCESS;
     }
@@ -158,23 +163,23 @@ ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg)
     uint32_t wait = th_nw_backoff_next_wait(&attempts->backoff, now);
     uint32_t uptime = th_nw_backoff_last_uptime(&attempts->backoff, now);
     if (previous_step != 0 && attempts->backoff.step_ms == 0)
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Host connection back-off reset for link index [%u]: the last connection stayed up [%u] ms",
-               link_index, uptime);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Host connection back-off reset for link index [%u]: the last connection stayed up [%u] ms",
+                  link_index, uptime);
     if (wait == 0)
-        return th_nw_connect_link(args, msg);
+        return th_nw_connect_link(args, msg, routine);
     attempts->held_order = msg;
     attempts->held_tick = now;
     attempts->held_wait = wait;
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_IN(
+        routine, logger, EA_LEVEL_EVENT,
         "Host connection attempt for link index [%u] held back [%u] ms: the last connection lasted [%u] ms, back-off step [%u] ms",
         link_index, wait, uptime, attempts->backoff.step_ms);
     return EA_SUCCESS;
 }
 
 // Makes the held connect orders whose wait is over.
-ea_status th_nw_release_held_orders(th_nw_handler_thread_args *args)
+ea_status th_nw_release_held_orders(th_nw_handler_thread_args *args, const char *routine)
 {
     th_nw_info *links = args->th_nw_info_p;
     uint32_t now = ea_get_tick_count();
@@ -186,22 +191,23 @@ ea_status th_nw_release_held_orders(th_nw_handler_thread_args *args)
             continue;
         message *msg = attempts->held_order;
         attempts->held_order = nullptr;
-        EA_LOG(args->logger, EA_LEVEL_EVENT, "Making the held %s for link index [%u]",
-               th_nw_tag_name(msg->tag), link_index);
-        if (th_nw_connect_link(args, msg) != EA_SUCCESS)
+        EA_LOG_IN(routine, args->logger, EA_LEVEL_EVENT, "Making the held %s for link index [%u]",
+                  th_nw_tag_name(msg->tag), link_index);
+        if (th_nw_connect_link(args, msg, routine) != EA_SUCCESS)
             return EA_ERROR;
     }
     return EA_SUCCESS;
 }
 
-ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, message *msg, uint32_t waiting)
+ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, message *msg, uint32_t waiting,
+                                           const char *routine)
 {
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
     if (msg->link_index >= links->nclients)
     {
-        EA_LOG(logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]",
-               msg->link_index, links->nclients);
+        EA_LOG_IN(routine, logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]",
+                  msg->link_index, links->nclients);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_SUCCESS;
     }
@@ -210,17 +216,17 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
     case BOX_LOGON_REQUEST:
     case BOX_RELOGON_REQUEST:
         logger_object_stamp_message(logger, msg, waiting);
-        return th_nw_connect_order(args, msg);
+        return th_nw_connect_order(args, msg, routine);
     case HEART_BEAT_MESSAGE:
-        EA_LOG(logger, EA_LEVEL_ACTIVITY,
-               "Received HEART_BEAT_MESSAGE for nw handle [%d] having link index [%u]",
-               msg->host_network_handle, msg->link_index);
+        EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY,
+                  "Received HEART_BEAT_MESSAGE for nw handle [%d] having link index [%u]",
+                  msg->host_network_handle, msg->link_index);
         [[fallthrough]];
     case NORMAL_MESSAGE:
         logger_object_stamp_message(logger, msg, waiting);
         if (th_nw_info_send_mesg(links, msg, logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_mesg() returned EA_ERROR");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_send_mesg() returned EA_ERROR");
             return EA_ERROR;
         }
         return EA_SUCCESS;
@@ -229,45 +235,49 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
     {
         uint16_t answer =
             msg->tag == BOX_LOGOFF_FLUSH ? RECVD_BOX_LOGOFF_FLUSH : RECVD_SESSION_RECOVERY_FLUSH;
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
-               th_nw_tag_name(msg->tag), msg->host_network_handle, msg->link_index);
-        EA_LOG(logger, EA_LEVEL_EVENT, "Sending %s message for nw handle [%d] having link index [%u]",
-               th_nw_tag_name(answer), msg->host_network_handle, msg->link_index);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Received %s message for nw handle [%d] having link index [%u]", th_nw_tag_name(msg->tag),
+                  msg->host_network_handle, msg->link_index);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Sending %s message for nw handle [%d] having link index [%u]", th_nw_tag_name(answer),
+                  msg->host_network_handle, msg->link_index);
         msg->tag = answer;
-        return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger);
+        return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger,
+                         routine);
     }
     case DROP_HOST_CONNECTION:
     case DROP_HOST_SESSION:
-        EA_LOG(logger, EA_LEVEL_EVENT, "Received %s message for nw handle [%d] having link index [%u]",
-               th_nw_tag_name(msg->tag), msg->host_network_handle, msg->link_index);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Received %s message for nw handle [%d] having link index [%u]", th_nw_tag_name(msg->tag),
+                  msg->host_network_handle, msg->link_index);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
-        th_nw_discard_held_order(links, msg->link_index, "the link's connection is dropped", logger);
+        th_nw_discard_held_order(links, msg->link_index, "the link's connection is dropped", logger, routine);
         if (msg->tag == DROP_HOST_CONNECTION)
         {
             EA_FREE_CHECKED(msg, message_destroy, "message");
             return EA_SUCCESS;
         }
         th_nw_make_console_event(msg);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sending KOVA_MESSAGE to Interface Thread having link index [%u] and reason code [%d]",
-               msg->link_index, msg->reason_code);
-        return th_nw_put(args->interface_queue, msg, "insertion to shared queue failed.", logger);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Sending KOVA_MESSAGE to Interface Thread having link index [%u] and reason code [%d]",
+                  msg->link_index, msg->reason_code);
+        return th_nw_put(args->interface_queue, msg, "insertion to shared queue failed.", logger, routine);
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               "Unexpected message received. Message tag [%d]. Discarding message", msg->tag);
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                  "Unexpected message received. Message tag [%d]. Discarding message", msg->tag);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_SUCCESS;
     }
 }
 
-ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *msg)
+ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *msg, const char *routine)
 {
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
     if (msg->link_index >= links->nclients)
     {
-        EA_LOG(logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]",
-               msg->link_index, links->nclients);
+        EA_LOG_IN(routine, logger, EA_LEVEL_DEBUG, "Invalid link_index [%d]. th_nw_info->nclients is [%d]",
+                  msg->link_index, links->nclients);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_SUCCESS;
     }
@@ -275,73 +285,75 @@ ea_status th_nw_handle_from_box_comm(th_nw_handler_thread_args *args, message *m
     {
     case INITIATE_BOX_LOGOFF_FLUSH:
     {
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
             "Received INITIATE_BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] and reason code [%d]",
             msg->host_network_handle, msg->link_index, msg->reason_code);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
-        th_nw_discard_held_order(links, msg->link_index, "the box logs off", logger);
+        th_nw_discard_held_order(links, msg->link_index, "the box logs off", logger, routine);
         message *event = message_copy(msg);
         if (event == nullptr)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message copying failed.");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Message copying failed.");
             EA_FREE_CHECKED(msg, message_destroy, "message");
             return EA_ERROR;
         }
         th_nw_make_console_event(event);
-        EA_LOG(logger, EA_LEVEL_EVENT, "Sending KOVA_MESSAGE message for link index [%u] reason code [%d]",
-               event->link_index, event->reason_code);
-        if (th_nw_put(args->interface_queue, event, "Shared queue insertion operation failed", logger) !=
-            EA_SUCCESS)
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Sending KOVA_MESSAGE message for link index [%u] reason code [%d]", event->link_index,
+                  event->reason_code);
+        if (th_nw_put(args->interface_queue, event, "Shared queue insertion operation failed", logger,
+                      routine) != EA_SUCCESS)
         {
             EA_FREE_CHECKED(msg, message_destroy, "message");
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sending BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] reason code [%d]",
-               msg->host_network_handle, msg->link_index, msg->reason_code);
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
+            "Sending BOX_LOGOFF_FLUSH message for nw handle [%d] having link index [%u] reason code [%d]",
+            msg->host_network_handle, msg->link_index, msg->reason_code);
         msg->tag = BOX_LOGOFF_FLUSH;
         return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed",
-                         logger);
+                         logger, routine);
     }
     case INITIATE_SESSION_RECOVERY_FLUSH:
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received INITIATE_SESSION_RECOVERY_FLUSHmessage for nw handle [%d] having link index [%u]",
-               msg->host_network_handle, msg->link_index);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Received INITIATE_SESSION_RECOVERY_FLUSHmessage for nw handle [%d] having link index [%u]",
+                  msg->host_network_handle, msg->link_index);
         th_nw_info_disconnect_link(links, msg->link_index, logger);
-        th_nw_discard_held_order(links, msg->link_index, "the session's recovery starts", logger);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sending SESSION_RECOVERY_FLUSH message for nw handle [%d] having link index [%u]",
-               msg->host_network_handle, msg->link_index);
+        th_nw_discard_held_order(links, msg->link_index, "the session's recovery starts", logger, routine);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Sending SESSION_RECOVERY_FLUSH message for nw handle [%d] having link index [%u]",
+                  msg->host_network_handle, msg->link_index);
         msg->tag = SESSION_RECOVERY_FLUSH;
         return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed",
-                         logger);
+                         logger, routine);
     case INITIATE_SESSION_RECOVERED_FLUSH:
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
             "Received INITIATE_SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host last receive sequence number [%d]",
             msg->host_network_handle, msg->link_index, msg->last_sequence_number);
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
             "Sending SESSION_RECOVERED_FLUSH message for nw handle [%d] having link index [%u] and host last receive sequence number [%d]",
             msg->host_network_handle, msg->link_index, msg->last_sequence_number);
         msg->tag = SESSION_RECOVERED_FLUSH;
         return th_nw_put(args->receive_validator_queue, msg, "Shared queue insertion operation failed",
-                         logger);
+                         logger, routine);
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-               "Unexpected message received. Message tag [%d]. Discarding message", msg->tag);
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                  "Unexpected message received. Message tag [%d]. Discarding message", msg->tag);
         EA_FREE_CHECKED(msg, message_destroy, "message");
         return EA_SUCCESS;
     }
 }
 
 // Moves every record of a local queue to a shared queue, one by one.
-ea_status th_nw_move_each(queue *local, shared_queue *sq, logger_object *logger)
+ea_status th_nw_move_each(queue *local, shared_queue *sq, logger_object *logger, const char *routine)
 {
     while (message *msg = static_cast<message *>(queue_remove_head(local)))
     {
-        if (th_nw_put(sq, msg, "Shared queue insertion operation failed", logger) != EA_SUCCESS)
+        if (th_nw_put(sq, msg, "Shared queue insertion operation failed", logger, routine) != EA_SUCCESS)
             return EA_ERROR;
     }
     return EA_SUCCESS;
@@ -386,17 +398,18 @@ ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals, const char
     queue *from_validator = locals[LOCAL_FROM_SEND_VALIDATOR];
     while (message *msg = static_cast<message *>(queue_remove_head(from_validator)))
     {
-        if (th_nw_handle_from_send_validator(args, msg, queue_get_count(from_validator)) != EA_SUCCESS)
+        if (th_nw_handle_from_send_validator(args, msg, queue_get_count(from_validator), routine) !=
+            EA_SUCCESS)
             return EA_ERROR;
     }
     while (message *msg = static_cast<message *>(queue_remove_head(locals[LOCAL_FROM_BOX_COMM])))
     {
-        if (th_nw_handle_from_box_comm(args, msg) != EA_SUCCESS)
+        if (th_nw_handle_from_box_comm(args, msg, routine) != EA_SUCCESS)
             return EA_ERROR;
     }
-    if (th_nw_release_held_orders(args) != EA_SUCCESS)
+    if (th_nw_release_held_orders(args, routine) != EA_SUCCESS)
         return EA_ERROR;
-    if (th_nw_move_each(locals[LOCAL_NOTIFICATIONS], args->notification_queue, logger) != EA_SUCCESS)
+    if (th_nw_move_each(locals[LOCAL_NOTIFICATIONS], args->notification_queue, logger, routine) != EA_SUCCESS)
         return EA_ERROR;
     if (th_nw_info_check_queue_thresholds(links, logger) != EA_SUCCESS)
     {

@@ -51,11 +51,12 @@ const char *tws_nw_handler_tag_name(uint16_t tag)
     }
 }
 
-ea_status tws_nw_handler_insert(shared_queue *target, message *msg, logger_object *logger)
+ea_status tws_nw_handler_insert(shared_queue *target, message *msg, const char *routine,
+                                logger_object *logger)
 {
     if (shared_queue_insert_single_element(target, msg) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert_single_element failed");
         return EA_ERROR;
     }
     return EA_SUCCESS;
@@ -63,26 +64,26 @@ ea_status tws_nw_handler_insert(shared_queue *target, message *msg, logger_objec
 
 // A console event with a reason code about `user_id` (-1: the gateway itself) and, when the
 // event counts something, that count as its extra info; its line goes through `fold`.
-ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, uint16_t reason_code,
-                                       int32_t extra_info = -1, uint32_t user_id = k_gateway_user_id,
-                                       log_fold *fold = nullptr)
+ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, const char *routine,
+                                       uint16_t reason_code, int32_t extra_info = -1,
+                                       uint32_t user_id = k_gateway_user_id, log_fold *fold = nullptr)
 {
     message *event = message_create(0, KOVA_MESSAGE);
     if (event == nullptr)
     {
-        EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
+        EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
         return EA_ERROR;
     }
     event->user_id = user_id;
     event->reason_code = reason_code;
     event->event_value = extra_info;
-    if (tws_nw_handler_insert(args->console_out, event, args->logger) != EA_SUCCESS)
+    if (tws_nw_handler_insert(args->console_out, event, routine, args->logger) != EA_SUCCESS)
     {
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG_FOLDED(fold, args->logger, EA_LEVEL_EVENT,
-                  "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].", reason_code);
+    EA_LOG_FOLDED_IN(routine, fold, args->logger, EA_LEVEL_EVENT,
+                     "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].", reason_code);
     return EA_SUCCESS;
 }
 
@@ -96,18 +97,18 @@ uint32_t tws_nw_handler_count_user(uint16_t reason_code)
 // USER_LOGOFF_FLUSH and DROP_CLIENT: the session layer is done with the connection. The
 // console event about a connection on which no user signed on is folded with the others of
 // its reason code.
-ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *msg)
+ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *msg, const char *routine)
 {
     logger_object *logger = args->logger;
     const bool unsigned_connection = tcp_nw_info_is_unsigned(args->server, msg);
     log_fold *fold = unsigned_connection ? &args->server->unsigned_lines : nullptr;
-    EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
-                  "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
-                  tws_nw_handler_tag_name(msg->tag), msg->workstation_network_handle, msg->workstation_index,
-                  msg->reason_code);
+    EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_EVENT,
+                     "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
+                     tws_nw_handler_tag_name(msg->tag), msg->workstation_network_handle,
+                     msg->workstation_index, msg->reason_code);
     if (tcp_nw_info_disconnect_client(args->server, msg, logger) == EA_ERROR)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_disconnect_client failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_disconnect_client failed");
         return EA_ERROR;
     }
     if (unsigned_connection && !tcp_nw_info_unsigned_event(args->server, msg->reason_code))
@@ -115,26 +116,27 @@ ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *m
     message *event = message_copy(msg);
     if (event == nullptr)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "creation of notification_message_ptr failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "creation of notification_message_ptr failed");
         return EA_ERROR;
     }
     event->tag = KOVA_MESSAGE;
     event->flags = 0;
     event->data = event->buffer_base;
     event->data_length = 0;
-    if (tws_nw_handler_insert(args->console_out, event, logger) != EA_SUCCESS)
+    if (tws_nw_handler_insert(args->console_out, event, routine, logger) != EA_SUCCESS)
     {
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
-                  "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
-                  static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->reason_code);
+    EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_EVENT,
+                     "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
+                     static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->reason_code);
     return EA_SUCCESS;
 }
 
-// Acts on one record from the send validator; it is consumed whatever the outcome.
-ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
+// Acts on one record from the send validator; it is consumed whatever the outcome. Like
+// every helper of the thread, it logs under the name of the thread routine, `routine`.
+ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg, const char *routine)
 {
     tws_nw_handler_thread_args *args = state->args;
     logger_object *logger = args->logger;
@@ -149,16 +151,16 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
         uint32_t sequence = msg->sequence_number;
         if (tcp_nw_info_send_mesg(args->server, msg, state->locals[LOCAL_NOTIFICATIONS], logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                   "tcp_nw_info_send_mesg failed for handle [%d], sequence number [%lu]", handle,
-                   static_cast<unsigned long>(sequence));
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                      "tcp_nw_info_send_mesg failed for handle [%d], sequence number [%lu]", handle,
+                      static_cast<unsigned long>(sequence));
             return EA_ERROR;
         }
         return EA_SUCCESS;
     }
     case USER_LOGOFF_FLUSH:
     case DROP_CLIENT:
-        if (tws_nw_handler_disconnect(args, msg) != EA_SUCCESS)
+        if (tws_nw_handler_disconnect(args, msg, routine) != EA_SUCCESS)
         {
             message_destroy(msg);
             return EA_ERROR;
@@ -169,17 +171,17 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
             return EA_SUCCESS;
         }
         // The session layer takes the flush back as the confirmation that the connection is gone.
-        if (tws_nw_handler_insert(args->data_out, msg, logger) != EA_SUCCESS)
+        if (tws_nw_handler_insert(args->data_out, msg, routine, logger) != EA_SUCCESS)
         {
             message_destroy(msg);
             return EA_ERROR;
         }
         return EA_SUCCESS;
     case BOX_LOGOFF_FLUSH:
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Received BOX_LOGOFF_FLUSH message for link index [%u]. Forwarding the same.",
-               msg->link_index);
-        if (tws_nw_handler_insert(args->data_out, msg, logger) != EA_SUCCESS)
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Received BOX_LOGOFF_FLUSH message for link index [%u]. Forwarding the same.",
+                  msg->link_index);
+        if (tws_nw_handler_insert(args->data_out, msg, routine, logger) != EA_SUCCESS)
         {
             message_destroy(msg);
             return EA_ERROR;
@@ -190,15 +192,15 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
     {
         // Every answer of the box is for connections that have not signed on yet.
         log_fold *fold = &args->server->unsigned_lines;
-        EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT, "Received %s message.",
-                      tws_nw_handler_tag_name(msg->tag));
+        EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_EVENT, "Received %s message.",
+                         tws_nw_handler_tag_name(msg->tag));
         int32_t operation = TCP_NW_INFO_ADMIT;
         if (msg->tag == NEW_CONNECTION_REJECT)
         {
             operation = TCP_NW_INFO_REFUSE;
             if (tcp_nw_info_unsigned_event(args->server, TWS_REASON_CONNECTIONS_REJECTED) &&
-                tws_nw_handler_console_event(args, TWS_REASON_CONNECTIONS_REJECTED, -1, k_gateway_user_id,
-                                             fold) != EA_SUCCESS)
+                tws_nw_handler_console_event(args, routine, TWS_REASON_CONNECTIONS_REJECTED, -1,
+                                             k_gateway_user_id, fold) != EA_SUCCESS)
             {
                 message_destroy(msg);
                 return EA_ERROR;
@@ -207,31 +209,31 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg)
         if (tcp_nw_info_process_incoming_clients(args->server, operation, msg,
                                                  state->locals[LOCAL_NOTIFICATIONS], logger) == EA_ERROR)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_process_incoming_clients failed");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_process_incoming_clients failed");
             return EA_ERROR;
         }
         return EA_SUCCESS;
     }
     case UPDATE_LINK_INDEX:
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
             "Received UPDATE_LINK_INDEX notification for tws network handle [%d] and tws index [%u] with link index [%u].",
             msg->workstation_network_handle, msg->workstation_index, msg->link_index);
         tcp_nw_info_update_index(args->server, msg, args->number_of_links, logger);
         message_destroy(msg);
         return EA_SUCCESS;
     default:
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d]", msg->tag);
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Invalid message tag [%d]", msg->tag);
         message_destroy(msg);
         return EA_SUCCESS;
     }
 }
 
-ea_status tws_nw_handler_move(queue *local, shared_queue *target, logger_object *logger)
+ea_status tws_nw_handler_move(queue *local, shared_queue *target, const char *routine, logger_object *logger)
 {
     if (shared_queue_insert(target, local) != EA_SUCCESS)
     {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
+        EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
         return EA_ERROR;
     }
     return EA_SUCCESS;
@@ -239,20 +241,22 @@ ea_status tws_nw_handler_move(queue *local, shared_queue *target, logger_object 
 
 // Refused connections reach the console folded: the first of a spell at once, the rest
 // once a second with their count as the extra info of the same event.
-ea_status tws_nw_handler_refusal_events(tws_nw_handler_thread_args *args, uint32_t refused)
+ea_status tws_nw_handler_refusal_events(tws_nw_handler_thread_args *args, const char *routine,
+                                        uint32_t refused)
 {
     uint32_t at_once = 0;
     uint32_t folded = 0;
     tcp_nw_info_refusal_events(args->server, refused, &at_once, &folded);
     if (folded > 0)
     {
-        if (tws_nw_handler_console_event(args, TWS_REASON_MAX_CONNECTIONS, static_cast<int32_t>(folded)) !=
-            EA_SUCCESS)
+        if (tws_nw_handler_console_event(args, routine, TWS_REASON_MAX_CONNECTIONS,
+                                         static_cast<int32_t>(folded)) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(args->logger, EA_LEVEL_EVENT, "The KOVA_MESSAGE counts [%u] refused connections.", folded);
+        EA_LOG_IN(routine, args->logger, EA_LEVEL_EVENT, "The KOVA_MESSAGE counts [%u] refused connections.",
+                  folded);
     }
     if (at_once > 0)
-        return tws_nw_handler_console_event(args, TWS_REASON_MAX_CONNECTIONS, -1, k_gateway_user_id,
+        return tws_nw_handler_console_event(args, routine, TWS_REASON_MAX_CONNECTIONS, -1, k_gateway_user_id,
                                             &args->server->unsigned_lines);
     return EA_SUCCESS;
 }
@@ -260,15 +264,15 @@ ea_status tws_nw_handler_refusal_events(tws_nw_handler_thread_args *args, uint32
 // The console events and log lines about connections that have not signed on: a slot given
 // to a new connection is one that did not sign on in time (11027); each reason code's events
 // go out folded, and so do the lines.
-ea_status tws_nw_handler_unsigned_reports(tws_nw_handler_thread_args *args)
+ea_status tws_nw_handler_unsigned_reports(tws_nw_handler_thread_args *args, const char *routine)
 {
     tcp_nw_info *server = args->server;
     logger_object *logger = args->logger;
     for (; server->slots_given > 0; --server->slots_given)
     {
         if (tcp_nw_info_unsigned_event(server, TWS_REASON_SIGN_ON_TIMEOUT) &&
-            tws_nw_handler_console_event(args, TWS_REASON_SIGN_ON_TIMEOUT, -1, 0, &server->unsigned_lines) !=
-                EA_SUCCESS)
+            tws_nw_handler_console_event(args, routine, TWS_REASON_SIGN_ON_TIMEOUT, -1, 0,
+                                         &server->unsigned_lines) != EA_SUCCESS)
             return EA_ERROR;
     }
     uint16_t reasons[TCP_NW_INFO_EVENT_FOLDS];
@@ -276,24 +280,25 @@ ea_status tws_nw_handler_unsigned_reports(tws_nw_handler_thread_args *args)
     uint32_t due = tcp_nw_info_unsigned_events_due(server, reasons, counts, TCP_NW_INFO_EVENT_FOLDS);
     for (uint32_t i = 0; i < due; ++i)
     {
-        if (tws_nw_handler_console_event(args, reasons[i], static_cast<int32_t>(counts[i]),
+        if (tws_nw_handler_console_event(args, routine, reasons[i], static_cast<int32_t>(counts[i]),
                                          tws_nw_handler_count_user(reasons[i])) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
             "The KOVA_MESSAGE counts [%u] events with reason code [%d] about connections that have not signed on.",
             counts[i], reasons[i]);
     }
     uint32_t left_out = log_fold_due(&server->unsigned_lines);
     if (left_out > 0)
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Left out [%u] log lines and binary log records about connections that have not signed on.",
-               left_out);
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Left out [%u] log lines and binary log records about connections that have not signed on.",
+                  left_out);
     return EA_SUCCESS;
 }
 
 // One pass after the wait: what the wait brought in.
-ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pending_sockets)
+ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pending_sockets,
+                                    const char *routine)
 {
     tws_nw_handler_thread_args *args = state->args;
     logger_object *logger = args->logger;
@@ -303,22 +308,22 @@ ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pendin
         message *notification = message_create(0, INCOMING_CLIENT_CONNECTION);
         if (notification == nullptr)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
             return EA_ERROR;
         }
-        if (tws_nw_handler_insert(args->notifications_out, notification, logger) != EA_SUCCESS)
+        if (tws_nw_handler_insert(args->notifications_out, notification, routine, logger) != EA_SUCCESS)
         {
             message_destroy(notification);
             return EA_ERROR;
         }
-        EA_LOG_FOLDED(&args->server->unsigned_lines, logger, EA_LEVEL_EVENT,
-                      "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
+        EA_LOG_FOLDED_IN(routine, &args->server->unsigned_lines, logger, EA_LEVEL_EVENT,
+                         "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
     }
-    if (tws_nw_handler_move(state->locals[LOCAL_DATA], args->data_out, logger) != EA_SUCCESS)
+    if (tws_nw_handler_move(state->locals[LOCAL_DATA], args->data_out, routine, logger) != EA_SUCCESS)
         return EA_ERROR;
     while (message *msg = static_cast<message *>(queue_remove_head(state->locals[LOCAL_INPUT])))
     {
-        if (tws_nw_handler_dispatch(state, msg) != EA_SUCCESS)
+        if (tws_nw_handler_dispatch(state, msg, routine) != EA_SUCCESS)
             return EA_ERROR;
     }
     return EA_SUCCESS;
@@ -353,7 +358,7 @@ struct tws_nw_handler_steps : worker_steps
         return EA_ERROR;
     }
 
-    ea_status process() { return tws_nw_handler_after_wait(&state, pending_sockets); }
+    ea_status process() { return tws_nw_handler_after_wait(&state, pending_sockets, routine); }
 
     ea_status each_pass()
     {
@@ -361,8 +366,8 @@ struct tws_nw_handler_steps : worker_steps
         logger_object *logger = args->logger;
         // Refusals and the rest are counted on every pass, so a count still goes out when
         // all is quiet.
-        if (tws_nw_handler_refusal_events(args, refused) != EA_SUCCESS ||
-            tws_nw_handler_unsigned_reports(args) != EA_SUCCESS)
+        if (tws_nw_handler_refusal_events(args, routine, refused) != EA_SUCCESS ||
+            tws_nw_handler_unsigned_reports(args, routine) != EA_SUCCESS)
             return EA_ERROR;
         if (tcp_nw_info_check_idle_clients(args->server, state.locals[LOCAL_DISCONNECTS], logger) !=
             EA_SUCCESS)
@@ -383,8 +388,10 @@ struct tws_nw_handler_steps : worker_steps
             return EA_ERROR;
         }
         // Journal-download records handed back by the send side go before the disconnects.
-        if (tws_nw_handler_move(state.locals[LOCAL_NOTIFICATIONS], args->data_out, logger) != EA_SUCCESS ||
-            tws_nw_handler_move(state.locals[LOCAL_DISCONNECTS], args->data_out, logger) != EA_SUCCESS)
+        if (tws_nw_handler_move(state.locals[LOCAL_NOTIFICATIONS], args->data_out, routine, logger) !=
+                EA_SUCCESS ||
+            tws_nw_handler_move(state.locals[LOCAL_DISCONNECTS], args->data_out, routine, logger) !=
+                EA_SUCCESS)
             return EA_ERROR;
         return EA_SUCCESS;
     }

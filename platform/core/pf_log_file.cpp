@@ -148,7 +148,9 @@ pf_log_roll_result pf_log_file_roll(const char *path, const char *head, const ch
     {
         if (errno != EEXIST)
         {
-            result = errno == ENOENT && !pf_file_exists(path) ? PF_LOG_ROLLED : PF_LOG_ROLL_FAILED;
+            // Gone from under us: another process rolled it, and whatever stands under
+            // the name now is that process's own new file, not this roll's to move.
+            result = errno == ENOENT ? PF_LOG_ROLLED : PF_LOG_ROLL_FAILED;
             break;
         }
         target = std::string(head) + "repository." + std::to_string(*counter) + tail;

@@ -1,6 +1,7 @@
 // sim_hostile: runs one attack of a hostile peer against a running gateway and says what
 // the gateway did about it. Exit 0 when the gateway refused or cut off every attempt,
-// 1 when some attempt got through or nothing could connect, 2 on a bad command line.
+// 1 when some attempt got through or nothing could connect, 2 on a bad command line;
+// latelogon, the client such attacks must not keep out, exits 0 when it logged on.
 //
 //   sim_hostile workstation <port> <user> <rounds>   box records and second sign-ons
 //   sim_hostile slots <port> <count>                 connections that send one byte
@@ -11,6 +12,12 @@
 //                                                    and again: kind close (at once),
 //                                                    invited (close after the invitation)
 //                                                    or badframe (a bad frame after it)
+//   sim_hostile silent <port> <threads> <seconds>    connections to the FIX port from
+//                                                    127.0.0.1 that send nothing, as fast
+//                                                    as the gateway takes them in
+//   sim_hostile latelogon <port> <sender> <target> <pause ms>
+//                                                    a FIX Logon from 127.0.0.2 that comes
+//                                                    a pause after its connect
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +37,9 @@ void usage()
                     "       sim_hostile console <port> <rounds>\n"
                     "       sim_hostile fix <port> <rounds>\n"
                     "       sim_hostile http <port> <path>\n"
-                    "       sim_hostile unsigned <port> close|invited|badframe <seconds>\n");
+                    "       sim_hostile unsigned <port> close|invited|badframe <seconds>\n"
+                    "       sim_hostile silent <port> <threads> <seconds>\n"
+                    "       sim_hostile latelogon <port> <sender> <target> <pause ms>\n");
 }
 
 uint32_t number(const char *text)
@@ -111,6 +120,33 @@ int unsigned_connections(uint16_t port, const std::string &kind, uint32_t second
     printf("connections %u in %u s, %u of them invited\n", flood.connections(), seconds, flood.invited());
     return flood.connections() > 0 ? 0 : 1;
 }
+int silent_connects(uint16_t port, uint32_t threads, uint32_t seconds)
+{
+    qel_sim::silent_connect_flood flood;
+    flood.start("127.0.0.1", port, threads, 0);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    flood.stop();
+    const unsigned long long connects = flood.connects();
+    printf("silent connects %llu in %u s (%llu a second)\n", connects, seconds,
+           seconds > 0 ? connects / seconds : connects);
+    return connects > 0 ? 0 : 1;
+}
+
+int late_logon(uint16_t port, const char *sender, const char *target, uint32_t pause_ms)
+{
+    qel_sim::fix_late_logon_options options;
+    options.port = port;
+    options.sender_comp_id = sender;
+    options.target_comp_id = target;
+    options.pause_ms = pause_ms;
+    options.timeout_ms = k_timeout_ms;
+    std::string logout_text;
+    const qel_sim::fix_late_logon_outcome outcome = qel_sim::fix_late_logon(options, &logout_text);
+    printf("Logon %u ms after the connect from %s: %s%s%s\n", pause_ms, options.local_address.c_str(),
+           qel_sim::fix_late_logon_outcome_name(outcome), logout_text.empty() ? "" : ", ",
+           logout_text.c_str());
+    return outcome == qel_sim::fix_late_logon_outcome::logged_on ? 0 : 1;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -132,6 +168,10 @@ int main(int argc, char *argv[])
         return fix(port, number(argv[3]));
     if (attack == "unsigned" && argc == 5)
         return unsigned_connections(port, argv[3], number(argv[4]));
+    if (attack == "silent" && argc == 5 && number(argv[3]) > 0)
+        return silent_connects(port, number(argv[3]), number(argv[4]));
+    if (attack == "latelogon" && argc == 6)
+        return late_logon(port, argv[3], argv[4], number(argv[5]));
     if (attack == "http" && argc == 4)
     {
         std::string status = qel_sim::http_status(port, argv[3], k_timeout_ms);

@@ -5,8 +5,11 @@
 // logon time-out is over, as are connections that send nothing or half a message and then
 // nothing; past 128 connections without a Logon the oldest of the address that holds the
 // most are dropped, so a flood of silent connects from one address does not push out a
-// client from another whose Logon comes late; and a connection whose descriptor number is
-// past what a select set holds is served like any other.
+// client from another whose Logon comes late; the acceptor's lines about connections that
+// have not logged on are folded, a few a second however fast they come, with every one
+// written or counted, while the lines of a session are all written and a quiet second
+// ends the fold; and a connection whose descriptor number is past what a select set holds
+// is served like any other.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,6 +17,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +28,7 @@
 #include "SocketInitiator.h"
 #include "fix_engine/fix_acceptor_test_support.h"
 #include "sim/hostile/hostile_peers.h"
+#include "support/fix_event_log.h"
 
 namespace
 {
@@ -130,6 +136,12 @@ bool sendAll(int s, const std::string &bytes)
 std::string globalEvents(const fix_test::TempFolder &folder)
 {
     return fix_test::readFile(folder.file("log/GLOBAL.event." + fix_test::localDate(time(nullptr)) + ".log"));
+}
+
+// Lines about connections without a Logon that only came and went, written or counted.
+unsigned long long linesWithoutLogon(const fix_test::TempFolder &folder)
+{
+    return qel_test::fix_log_lines_without_logon(globalEvents(folder));
 }
 
 // The same engine as a client that logs on to the acceptor's session "CLIENT".
@@ -261,9 +273,9 @@ TEST(HostileConnection, SilentAndHalfMessageConnectionsAreDroppedAfterTheLogonTi
     Client client(port);
     ASSERT_TRUE(fix_test::waitUntil([&] { return running.application.m_admitted.load() == 1; }));
 
-    const std::string dropped = "No Logon from 127.0.0.1 within 2 seconds, connection dropped";
-    EXPECT_TRUE(
-        fix_test::waitUntil([&] { return occurrences(globalEvents(folder), dropped) == idle.size(); }, 15000))
+    // Each connection's acceptance and its drop are written or, as they come together,
+    // counted; so is the client's acceptance.
+    EXPECT_TRUE(fix_test::waitUntil([&] { return linesWithoutLogon(folder) == 2 * idle.size() + 1; }, 15000))
         << globalEvents(folder);
     for (size_t i = 0; i < idle.size(); ++i)
     {
@@ -291,8 +303,8 @@ TEST(HostileConnection, PastTheBoundTheOldestConnectionsWithoutALogonAreDropped)
         ASSERT_GE(s, 0);
         idle.push_back(s);
     }
-    const std::string line = "More than 128 connections without a Logon, the oldest from 127.0.0.1 dropped";
-    EXPECT_TRUE(fix_test::waitUntil([&] { return occurrences(globalEvents(folder), line) == kExtra; }))
+    // Each acceptance and each drop is written or counted.
+    EXPECT_TRUE(fix_test::waitUntil([&] { return linesWithoutLogon(folder) == idle.size() + kExtra; }))
         << globalEvents(folder);
     // The first to come are the ones dropped; the newest stay.
     for (size_t i = 0; i < kExtra; ++i)
@@ -405,10 +417,12 @@ TEST(HostileConnection, PastTheBoundTheAddressThatHoldsTheMostLosesItsOldest)
         for (size_t i = 0; i < kMore; ++i)
             flood.add(port);
 
-        // Every connection past the bound cost the flood its own oldest.
-        EXPECT_TRUE(fix_test::waitUntil(
-            [&] { return occurrences(globalEvents(folder), flood.droppedLine()) == kMore + 1; }, 15000))
-            << occurrences(globalEvents(folder), flood.droppedLine());
+        // Every connection past the bound cost the flood its own oldest: each acceptance and
+        // each drop is written or counted, and no line names the client.
+        const size_t accepted = bound + 1 + kMore;
+        EXPECT_TRUE(
+            fix_test::waitUntil([&] { return linesWithoutLogon(folder) == accepted + kMore + 1; }, 15000))
+            << globalEvents(folder);
         EXPECT_EQ(0u, occurrences(globalEvents(folder), client.droppedLine()));
         for (size_t i = 0; i <= kMore; ++i)
             EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(flood.sockets[i]); }, 2000))
@@ -429,6 +443,11 @@ TEST(HostileConnection, PastTheBoundTheAddressThatHoldsTheMostLosesItsOldest)
         RunningAcceptor running(acceptorSettings(folder.path(), port, "LogonTimeout=120\n"));
         Crowd first("127.0.0.3", port, bound / 2);
         Crowd second("127.0.0.4", port, bound / 2);
+        // Their lines are written or counted; a quiet second after the last count the lines
+        // of the next connections are written at once, each naming its address.
+        ASSERT_TRUE(fix_test::waitUntil([&] { return linesWithoutLogon(folder) == bound; }))
+            << globalEvents(folder);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
         Crowd third("127.0.0.5", port, 0);
         third.add(port); // the first holds as many as the second and came first
         EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(first.sockets[0]); }));
@@ -496,6 +515,117 @@ TEST(HostileConnection, ALateLogonIsServedBesideASilentConnectFloodFromAnotherAd
             .count();
     std::printf("late Logons served: %d of %d, beside %llu silent connects in %lld ms\n", admitted, kTries,
                 static_cast<unsigned long long>(flood.connects()), floodMs);
+}
+
+// Four threads connect silently as fast as the acceptor takes them in: the first lines of
+// the spell are written, then one line a second counts those left out, and every
+// connection's acceptance is written or counted.
+TEST(HostileConnection, AFloodOfConnectionsWithoutALogonWritesAFewLinesASecond)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
+    qel_sim::silent_connect_flood flood;
+    const auto began = std::chrono::steady_clock::now();
+    flood.start("127.0.0.1", port, 4, 0);
+    ASSERT_TRUE(fix_test::waitUntil([&] { return flood.connects() >= 5000; }, 30000));
+    flood.stop();
+    // The last count goes out a second after the one before it.
+    EXPECT_TRUE(fix_test::waitUntil([&] { return linesWithoutLogon(folder) >= flood.connects(); }, 10000))
+        << linesWithoutLogon(folder) << " lines for " << flood.connects() << " connections";
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+
+    // A spell writes its first lines and then a count a second; a spell begins only after a
+    // quiet second, so however the acceptor's thread was scheduled there is at most one a
+    // second.
+    const std::string events = globalEvents(folder);
+    const size_t perSecond = FIX::SocketAcceptor::LINES_WITHOUT_LOGON_AT_ONCE + 1;
+    const size_t written = occurrences(events, "\n");
+    EXPECT_LE(written, static_cast<size_t>(perSecond * (seconds + 1))) << events;
+    EXPECT_LE(occurrences(events, " : Left out "), static_cast<size_t>(seconds + 1)) << events;
+    EXPECT_GT(qel_test::fix_log_lines_left_out(events), 0u) << events;
+    std::printf("%llu silent connects in %.1f s: %zu lines, %zu bytes in the event log\n",
+                static_cast<unsigned long long>(flood.connects()), seconds, written, events.size());
+}
+
+// A burst of silent connections with a client logging on among them: the burst's lines are
+// folded, the session's are all written; a quiet second after the last count the next
+// connection is logged at once.
+TEST(HostileConnection, TheLinesOfASessionAreWrittenAndAQuietSecondEndsTheFold)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    // A long time-out: the connections stay, and write no more lines.
+    RunningAcceptor running(acceptorSettings(folder.path(), port, "LogonTimeout=120\n"));
+    const auto began = std::chrono::steady_clock::now();
+    const size_t kBurst = 100;
+    Crowd burst("127.0.0.1", port, kBurst);
+    {
+        Client client(port);
+        ASSERT_TRUE(fix_test::waitUntil([&] { return running.application.m_admitted.load() == 1; }));
+        const std::string session = fix_test::readFile(
+            folder.file("log/FIX.4.2-GATEWAY-CLIENT.event." + fix_test::localDate(time(nullptr)) + ".log"));
+        EXPECT_NE(std::string::npos, session.find(" : Received logon request\n")) << session;
+        EXPECT_NE(std::string::npos, session.find(" : Responding to logon request\n")) << session;
+    }
+    // The burst's acceptances and the client's: the first written, the rest counted.
+    ASSERT_TRUE(fix_test::waitUntil([&] { return linesWithoutLogon(folder) == kBurst + 1; }))
+        << globalEvents(folder);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    std::string events = globalEvents(folder);
+    EXPECT_LE(occurrences(events, " : Accepted connection from "),
+              static_cast<size_t>(FIX::SocketAcceptor::LINES_WITHOUT_LOGON_AT_ONCE * (seconds + 1)))
+        << events;
+    EXPECT_GT(qel_test::fix_log_lines_left_out(events), 0u) << events;
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    Crowd late("127.0.0.2", port, 1);
+    EXPECT_TRUE(fix_test::waitUntil(
+        [&]
+        { return occurrences(globalEvents(folder), " : Accepted connection from 127.0.0.2 on port ") == 1; }))
+        << globalEvents(folder);
+}
+
+// Connections whose first message belongs to no session of the acceptor, one after another:
+// the lines that say so and the messages themselves are folded too.
+TEST(HostileConnection, FirstMessagesOfNoSessionAreFolded)
+{
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    RunningAcceptor running(acceptorSettings(folder.path(), port, ""));
+    const auto began = std::chrono::steady_clock::now();
+    const std::string logon =
+        framed("35=A" + kSoh + "34=1" + kSoh + "49=NOBODY" + kSoh + "56=GATEWAY" + kSoh + "98=0" + kSoh);
+    const size_t kTries = 60;
+    for (size_t i = 0; i < kTries; ++i)
+    {
+        const int s = fix_test::connectTo(port);
+        ASSERT_GE(s, 0) << "try " << i;
+        ASSERT_TRUE(sendAll(s, logon));
+        EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(s); })) << "try " << i;
+        ::close(s);
+    }
+    const std::string messagesFile =
+        folder.file("log/GLOBAL.messages." + fix_test::localDate(time(nullptr)) + ".log");
+    // Each connection's acceptance, the line about its message and the message: written or
+    // counted.
+    auto accounted = [&]
+    {
+        const std::string events = globalEvents(folder);
+        return occurrences(events, " : Accepted connection from ") +
+               occurrences(events, " : Session not found for incoming message: ") +
+               occurrences(fix_test::readFile(messagesFile), "\n") + qel_test::fix_log_lines_left_out(events);
+    };
+    EXPECT_TRUE(fix_test::waitUntil([&] { return accounted() == 3 * kTries; })) << globalEvents(folder);
+    EXPECT_GT(qel_test::fix_log_lines_left_out(globalEvents(folder)), 0u) << globalEvents(folder);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    const size_t perSecond = FIX::SocketAcceptor::LINES_WITHOUT_LOGON_AT_ONCE + 1;
+    EXPECT_LE(occurrences(globalEvents(folder), "\n") + occurrences(fix_test::readFile(messagesFile), "\n"),
+              static_cast<size_t>(perSecond * (seconds + 1)))
+        << globalEvents(folder);
 }
 
 } // namespace

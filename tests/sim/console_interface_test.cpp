@@ -8,13 +8,16 @@
 #include <fstream>
 
 #include "gateway/interface_module/interface_info.h"
+#include "gateway/interface_module/interface_nw_info.h"
 #include "gateway/interface_module/interface_thread.h"
+#include "gateway/runtime/ea_socket.h"
 #include "gateway/runtime/ea_thread.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
 #include "sim/console/console_client.h"
 #include "support/console_fixture.h"
+#include "support/gateway_log.h"
 
 using namespace qel_test;
 using sim_console::console_client;
@@ -354,6 +357,21 @@ TEST_F(ConsoleInterface, DayFlagStartsTheEventLogAnew)
     EXPECT_EQ(reasons(receive_checked(console, 1)), std::vector<uint16_t>{11007});
     EXPECT_TRUE(console.stays_silent(100));
     EXPECT_EQ(stop(), EA_SHUTDOWN);
+}
+
+TEST_F(ConsoleInterface, AListenerThatFailsEndsTheThreadUnderItsRoutine)
+{
+    gateway_test_loggers loggers({"interface_thread"});
+    m_args.logger = loggers.get("interface_thread");
+    // A socket that does not listen takes the realtime listener's place: its accept fails.
+    ea_closesocket(m_args.realtime->listen_socket);
+    m_args.realtime->listen_socket = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
+    ASSERT_GE(m_args.realtime->listen_socket, 0);
+    start();
+    EXPECT_EQ(wait_for_end(), EA_ERROR);
+    EXPECT_EQ(ea_flag_get(&m_shutdown), 1);
+    expect_lines_under(loggers.lines("interface_thread"), {"interface_nw_info_get_client failed"},
+                       "interface_thread");
 }
 
 TEST_F(ConsoleInterface, RestartRequestEndsTheThreadWithRestart)

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "sim/host/sim_host.h"
 #include "support/gateway_config.h"
+#include "support/gateway_log.h"
 
 namespace qel_test
 {
@@ -47,8 +49,10 @@ class host_link_harness
     th_nw_handler_thread_args network_args{};
     ea_thread *threads[3] = {};
     uint16_t next_sequence = 1;
+    // The three threads' loggers when the harness was asked to log; else they log nothing.
+    std::unique_ptr<gateway_test_loggers> loggers;
 
-    explicit host_link_harness(const std::map<std::string, std::string> &keys = {})
+    explicit host_link_harness(const std::map<std::string, std::string> &keys = {}, bool logged = false)
     {
         host.start();
         gateway_config config;
@@ -58,9 +62,25 @@ class host_link_harness
         std::string file = config.write(dir);
         table = user_link_info_create(file.c_str(), 1, nullptr);
         links = th_nw_info_create(file.c_str(), 1, rate, table, invite, nullptr);
-        send_args = {q8, q11, 10, &shutdown, &days[0], nullptr};
-        receive_args = {q12, q13, q14, 10, &shutdown, &days[1], nullptr};
-        network_args = {links, q16, q11, q12, q14, q18, q17, q19, 10, 1, &shutdown, &days[2], nullptr};
+        if (logged)
+            loggers.reset(new gateway_test_loggers(
+                {"th_send_validator_thread", "th_network_handler_thread", "th_receive_validator_thread"}));
+        auto logger = [&](const char *name) { return loggers != nullptr ? loggers->get(name) : nullptr; };
+        send_args = {q8, q11, 10, &shutdown, &days[0], logger("th_send_validator_thread")};
+        receive_args = {q12, q13, q14, 10, &shutdown, &days[1], logger("th_receive_validator_thread")};
+        network_args = {links,
+                        q16,
+                        q11,
+                        q12,
+                        q14,
+                        q18,
+                        q17,
+                        q19,
+                        10,
+                        1,
+                        &shutdown,
+                        &days[2],
+                        logger("th_network_handler_thread")};
         threads[0] = ea_thread_create(th_send_validator_thread, &send_args, nullptr);
         threads[1] = ea_thread_create(th_nw_handler_thread, &network_args, nullptr);
         threads[2] = ea_thread_create(th_receive_validator_thread, &receive_args, nullptr);
@@ -68,15 +88,7 @@ class host_link_harness
 
     ~host_link_harness()
     {
-        ea_flag_set(&shutdown, 1);
-        for (ea_thread *thread : threads)
-        {
-            if (thread != nullptr)
-            {
-                ea_thread_join(thread, 10000, nullptr);
-                ea_thread_close(thread);
-            }
-        }
+        stop();
         th_nw_info_destroy(links);
         user_link_info_destroy(table);
         queue *rest = queue_create();
@@ -92,6 +104,21 @@ class host_link_harness
                 message_destroy(msg);
         }
         host.stop();
+    }
+
+    // Ends the three threads through the shutdown flag.
+    void stop()
+    {
+        ea_flag_set(&shutdown, 1);
+        for (ea_thread *&thread : threads)
+        {
+            if (thread != nullptr)
+            {
+                ea_thread_join(thread, 10000, nullptr);
+                ea_thread_close(thread);
+                thread = nullptr;
+            }
+        }
     }
 
     // The exit values of the three threads once they ended (after shutdown).

@@ -8,6 +8,7 @@
 
 #include "common/ea_time.h"
 #include "platform/core/pf_tick.h"
+#include "support/gateway_log.h"
 #include "tests/sim/host_link_harness.h"
 
 using qel_sim::bytes;
@@ -432,6 +433,56 @@ TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
     EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 300));
     EXPECT_EQ(h.host.connections_accepted(), 1u);
     pf_tick_set_offset(offset);
+}
+
+// The records of both inputs, a held connect order among them, are logged under the
+// network thread's routine (the test moves the tick count instead of sleeping).
+TEST(HostLink, TheNetworkThreadLogsItsRecordsUnderItsRoutine)
+{
+    host_link_harness h({}, true);
+    uint32_t offset = pf_tick_get_offset();
+    int32_t handle = h.logon();
+    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
+    h.put(h.q8, h.record(bytes{0x00, 0x01, 0x5b, 0xd2}, HEART_BEAT_MESSAGE, handle));
+    message *elsewhere = h.record({}, DROP_HOST_CONNECTION, handle);
+    elsewhere->link_index = 1;
+    h.put(h.q8, elsewhere);
+    h.put(h.q8, h.record({}, BOX_LOGOFF_FLUSH, handle));
+    ASSERT_TRUE(h.sees(h.q14, RECVD_BOX_LOGOFF_FLUSH, k_wait_ms));
+    h.put(h.q16, h.record({}, INITIATE_SESSION_RECOVERED_FLUSH, handle));
+    ASSERT_TRUE(h.sees(h.q13, SESSION_RECOVERED_FLUSH, k_wait_ms));
+    h.put(h.q16, h.record({}, PULL_NOTIFICATION, handle));
+    message *drop = h.record({}, DROP_HOST_SESSION, handle);
+    drop->reason_code = 12001;
+    h.put(h.q8, drop);
+    ASSERT_TRUE(h.sees(h.q19, KOVA_MESSAGE, k_wait_ms));
+    // The connection did not stay up: the next is held for the back-off, then made.
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
+    EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 100));
+    pf_tick_advance(5000);
+    message *initiated = h.wait_for(h.q14, HOST_CONNECTION_INITIATED);
+    ASSERT_NE(initiated, nullptr);
+    handle = initiated->host_network_handle;
+    message_destroy(initiated);
+    message *logoff = h.record({}, INITIATE_BOX_LOGOFF_FLUSH, handle);
+    logoff->reason_code = 12345;
+    h.put(h.q16, logoff);
+    ASSERT_TRUE(h.sees(h.q13, BOX_LOGOFF_FLUSH, k_wait_ms));
+    h.stop();
+    pf_tick_set_offset(offset);
+    qel_test::expect_lines_under(
+        h.loggers->lines("th_network_handler_thread"),
+        {"Received BOX_LOGON_REQUEST message for nw handle [-1] having link index [0]",
+         "Sending HOST_CONNECTION_INITIATED message to box_comm_module",
+         "Received HEART_BEAT_MESSAGE for nw handle", "Invalid link_index [1]",
+         "Received BOX_LOGOFF_FLUSH message for nw handle", "Sending RECVD_BOX_LOGOFF_FLUSH message",
+         "Received INITIATE_SESSION_RECOVERED_FLUSH message", "Sending SESSION_RECOVERED_FLUSH message",
+         "Unexpected message received. Message tag [17]", "Received DROP_HOST_SESSION message",
+         "Sending KOVA_MESSAGE to Interface Thread having link index [0] and reason code [12001]",
+         "Host connection attempt for link index [0] held back", "Making the held BOX_LOGON_REQUEST",
+         "Received INITIATE_BOX_LOGOFF_FLUSH message", "Sending KOVA_MESSAGE message for link index [0]",
+         "Sending BOX_LOGOFF_FLUSH message for nw handle"},
+        "th_nw_handler_thread");
 }
 
 TEST(HostLink, TheThreadsStopOnTheShutdownFlag)

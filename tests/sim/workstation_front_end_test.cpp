@@ -24,6 +24,7 @@
 #include "gateway/tws_network_handle/tws_nw_handler_thread.h"
 #include "sim/workstation/workstation_client.h"
 #include "support/gateway_config.h"
+#include "support/gateway_log.h"
 #include "support/test_support.h"
 
 namespace
@@ -126,7 +127,8 @@ class front_end : public ::testing::Test
             ASSERT_NE(thread, nullptr);
     }
 
-    void TearDown() override
+    // Ends the three threads through the shutdown flag.
+    void stop()
     {
         ea_flag_set(&shutdown, 1);
         for (ea_thread *&thread : threads)
@@ -138,6 +140,11 @@ class front_end : public ::testing::Test
             ea_thread_close(thread);
             thread = nullptr;
         }
+    }
+
+    void TearDown() override
+    {
+        stop();
         for (queue_reader &reader : readers)
         {
             if (reader.local != nullptr)
@@ -522,6 +529,43 @@ TEST_F(front_end, UnknownTagFromTheSendValidatorIsDroppedAndTheThreadGoesOn)
     admit(client);
 }
 } // namespace
+
+TEST_F(front_end, NetworkThreadLogsItsRecordsUnderItsRoutine)
+{
+    start();
+    workstation_client client;
+    admit(client);
+    message *link = message_create(0, UPDATE_LINK_INDEX);
+    link->workstation_network_handle = 1;
+    link->link_index = 1;
+    put(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, link);
+    ASSERT_EQ(shared_queue_insert_single_element(queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK],
+                                                 message_create(0, HEART_BEAT_MESSAGE)),
+              EA_SUCCESS);
+    put_control(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, BOX_LOGOFF_FLUSH);
+    message *flush = from_workstation();
+    ASSERT_NE(flush, nullptr);
+    EXPECT_EQ(flush->tag, BOX_LOGOFF_FLUSH);
+    message_destroy(flush);
+    put_control(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, DROP_CLIENT, 1, 0, 11009);
+    expect_console_event(11009);
+    EXPECT_TRUE(client.wait_for_close(k_wait));
+    stop();
+    const auto lines = qel_test::gateway_log_lines(dir.file("logs"), "tws_network_handler_thread");
+    qel_test::expect_lines_under(
+        lines,
+        {"Received UPDATE_LINK_INDEX notification for tws network handle [1]", "Invalid message tag [25]",
+         "Received BOX_LOGOFF_FLUSH message for link index [0]. Forwarding the same.",
+         "Received DROP_CLIENT message for tws nw handle [1]",
+         "Sent KOVA_MESSAGE to Interface Thread with user id [0] and reason code [11009]."},
+        "tws_nw_handler_thread");
+    // The lines about the connection before it signed on may have been folded; those
+    // written are the routine's too.
+    for (const qel_test::gateway_log_line &line : lines)
+        EXPECT_TRUE(line.function.compare(0, 15, "tws_nw_handler_") != 0 ||
+                    line.function == "tws_nw_handler_thread")
+            << line.function << ": " << line.text;
+}
 
 TEST_F(front_end, RecordQueuedBeforeTheLogoffReachesTheWorkstationBeforeTheClose)
 {

@@ -2,11 +2,12 @@
 #include "support/gateway_log.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <sstream>
-
-#include "support/test_support.h"
 
 namespace qel_test
 {
@@ -65,6 +66,48 @@ std::vector<std::string> functions_of_lines(const std::vector<gateway_log_line> 
         if (line.text.compare(0, text_start.size(), text_start) == 0)
             functions.push_back(line.function);
     return functions;
+}
+
+void expect_lines_under(const std::vector<gateway_log_line> &lines, const std::vector<std::string> &texts,
+                        const std::string &function)
+{
+    for (const std::string &text : texts)
+    {
+        const std::vector<std::string> functions = functions_of_lines(lines, text);
+        EXPECT_FALSE(functions.empty()) << "no line begins with: " << text;
+        EXPECT_EQ(functions, std::vector<std::string>(functions.size(), function)) << text;
+    }
+}
+
+gateway_test_loggers::gateway_test_loggers(const std::vector<std::string> &names) : m_names(names)
+{
+    mkdir(m_dir.file("logs").c_str(), 0700);
+    m_dir.write("loggers.cfg", "LOG_FILE_PATH=" + m_dir.file("logs") +
+                                   "\nSYSTEM_LOGGING_LEVEL=DEBUG\nSYSTEM_BINARY_LOGGING_ENABLED=FALSE\n");
+    std::vector<const char *> pointers;
+    for (const std::string &name : m_names)
+        pointers.push_back(name.c_str());
+    m_container = logger_object_container_create(m_dir.file("loggers.cfg").c_str(), pointers.data(),
+                                                 static_cast<uint32_t>(pointers.size()));
+}
+
+gateway_test_loggers::~gateway_test_loggers()
+{
+    if (m_container != nullptr)
+        logger_object_container_destroy(m_container);
+}
+
+logger_object *gateway_test_loggers::get(const std::string &name) const
+{
+    for (size_t i = 0; m_container != nullptr && i < m_names.size(); ++i)
+        if (m_names[i] == name)
+            return m_container->loggers[i];
+    return nullptr;
+}
+
+std::vector<gateway_log_line> gateway_test_loggers::lines(const std::string &name) const
+{
+    return gateway_log_lines(m_dir.file("logs"), name);
 }
 
 } // namespace qel_test

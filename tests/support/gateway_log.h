@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "gateway/runtime/logger.h"
+#include "support/test_support.h"
+
 namespace qel_test
 {
 
@@ -24,5 +27,30 @@ std::vector<gateway_log_line> gateway_log_lines(const std::string &folder, const
 // The functions of the lines whose text begins with `text_start`, in the order written.
 std::vector<std::string> functions_of_lines(const std::vector<gateway_log_line> &lines,
                                             const std::string &text_start);
+
+// Checks that each text begins at least one line and that every such line was written under
+// `function` (a failure names the text).
+void expect_lines_under(const std::vector<gateway_log_line> &lines, const std::vector<std::string> &texts,
+                        const std::string &function);
+
+// Gateway loggers of the given names that write every level into a folder of their own, for
+// a test that reads back what a module logged and under which function.
+class gateway_test_loggers
+{
+  public:
+    explicit gateway_test_loggers(const std::vector<std::string> &names);
+    ~gateway_test_loggers();
+    gateway_test_loggers(const gateway_test_loggers &) = delete;
+    gateway_test_loggers &operator=(const gateway_test_loggers &) = delete;
+
+    // The logger of that name; null when it is not one of them.
+    logger_object *get(const std::string &name) const;
+    std::vector<gateway_log_line> lines(const std::string &name) const;
+
+  private:
+    temp_dir m_dir;
+    std::vector<std::string> m_names;
+    logger_object_container *m_container = nullptr;
+};
 
 } // namespace qel_test

@@ -27,21 +27,22 @@ const char k_service_name[] = "QEL_IP";
 thread_local char t_last_failure[1024];
 char g_last_failure[1024];
 
-void log_error_text(logger_object *logger, uint32_t code)
+// The error's text, continuing the failure line of `function`.
+void log_error_text(const char *function, logger_object *logger, uint32_t code)
 {
     char text[512];
     qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
-                                  qel_tools::LOG_LEVEL_CONTINUATION, __func__, __FILE__, __LINE__);
+                                  qel_tools::LOG_LEVEL_CONTINUATION, function, __FILE__, __LINE__);
 }
 
-// Called with the status lock held.
-bool report_status(logger_object *logger)
+// Called with the status lock held; a failure is logged under the name of the caller.
+bool report_status(logger_object *logger, const char *caller)
 {
     if (pf_service_set_status(g_controller.status_handle, &g_controller.status))
         return true;
     uint32_t error = pf_get_last_error();
-    QEL_FAIL(logger, "Error while setting service status.");
-    log_error_text(logger, error);
+    QEL_FAIL_IN(caller, logger, "Error while setting service status.");
+    log_error_text(caller, logger, error);
     return false;
 }
 } // namespace
@@ -73,7 +74,7 @@ int32_t qel_service_initialize(logger_object_container *container, logger_object
     if (g_controller.start_event == nullptr)
     {
         QEL_FAIL(logger, "Error while creating the event.");
-        log_error_text(logger, pf_get_last_error());
+        log_error_text(__func__, logger, pf_get_last_error());
         return QEL_FAILURE;
     }
     g_controller.waiting_for_start_event = 0;
@@ -91,7 +92,7 @@ int32_t qel_service_initialize(logger_object_container *container, logger_object
     if (result != 0)
     {
         QEL_FAIL(logger, "Error while starting service control dispatcher.");
-        log_error_text(logger, result);
+        log_error_text(__func__, logger, result);
         return QEL_FAILURE;
     }
     return g_controller.exit_code;
@@ -104,7 +105,7 @@ void qel_service_main(uint32_t, char **)
     if (g_controller.status_handle == nullptr)
     {
         QEL_FAIL(logger, "Error while registering service control handler.");
-        log_error_text(logger, pf_get_last_error());
+        log_error_text(__func__, logger, pf_get_last_error());
         qel_service_stop(QEL_FAILURE, logger);
         return;
     }
@@ -153,17 +154,17 @@ uint32_t qel_service_control_handler(uint32_t control)
         pf_event_set(g_controller.start_event);
     }
     // A failed report is logged; the state stays what it truly is.
-    report_status(nullptr);
+    report_status(nullptr, __func__);
     return 0;
 }
 
-bool qel_service_report_state(uint32_t state, logger_object *logger)
+bool qel_service_report_state(uint32_t state, logger_object *logger, const char *caller)
 {
     std::lock_guard<std::mutex> guard(g_controller.status_lock);
     // A stop asked for meanwhile stays stop-pending.
     if (g_controller.status.current_state != PF_SERVICE_STOP_PENDING || state == PF_SERVICE_STOPPED)
         g_controller.status.current_state = state;
-    return report_status(logger);
+    return report_status(logger, caller);
 }
 
 void qel_service_stop(int32_t exit_code, logger_object *logger)
@@ -185,7 +186,7 @@ void qel_service_stop(int32_t exit_code, logger_object *logger)
         QEL_LOG(logger, qel_tools::LOG_LEVEL_SYSTEM_ERROR, "Service stopped with exit code [%d]: %s",
                 exit_code, note);
     }
-    if (g_controller.status_handle != nullptr && report_status(logger))
+    if (g_controller.status_handle != nullptr && report_status(logger, __func__))
         QEL_LOG(logger, qel_tools::LOG_LEVEL_EVENT, "Service status set to SERVICE_STOPPED.");
 }
 

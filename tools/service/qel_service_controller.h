@@ -89,8 +89,9 @@ int32_t qel_service_initialize(logger_object_container *container, logger_object
 void qel_service_main(uint32_t argc, char **argv);
 uint32_t qel_service_control_handler(uint32_t control);
 void qel_service_stop(int32_t exit_code, logger_object *logger);
-// Sets the state (under the status lock) and reports it; false after logging a failure.
-bool qel_service_report_state(uint32_t state, logger_object *logger);
+// Sets the state (under the status lock) and reports it; false after logging a failure under
+// the name of the caller, `caller`.
+bool qel_service_report_state(uint32_t state, logger_object *logger, const char *caller);
 
 // Supervision.
 int32_t qel_service_get_qel_arguments(qel_service_controller *controller, logger_object *logger);
@@ -105,15 +106,19 @@ void qel_service_note_failure(const char *text);
 } // namespace qel_service
 
 // A failure line: logged at level 0 and kept as the reason the terminal is told.
-#define QEL_FAIL(logger, ...)                                                                                \
+#define QEL_FAIL(logger, ...) QEL_FAIL_IN(__func__, logger, __VA_ARGS__)
+// The same under the name of the function whose line it is, handed down by that function to
+// the helper that writes the line for it.
+#define QEL_FAIL_IN(function, logger, ...)                                                                   \
     do                                                                                                       \
     {                                                                                                        \
         char qel_fail_text_[1024];                                                                           \
         snprintf(qel_fail_text_, sizeof qel_fail_text_, __VA_ARGS__);                                        \
         qel_service::qel_service_note_failure(qel_fail_text_);                                               \
-        qel_service::logging_info_log((logger), qel_fail_text_, qel_tools::LOG_LEVEL_SYSTEM_ERROR, __func__, \
-                                      __FILE__, __LINE__);                                                   \
+        qel_service::logging_info_log((logger), qel_fail_text_, qel_tools::LOG_LEVEL_SYSTEM_ERROR,           \
+                                      (function), __FILE__, __LINE__);                                       \
     } while (0)
 
-#define QEL_LOG(logger, level, ...)                                                                          \
-    qel_service::logging_info_logf((logger), (level), __func__, __FILE__, __LINE__, __VA_ARGS__)
+#define QEL_LOG(logger, level, ...) QEL_LOG_IN(__func__, logger, level, __VA_ARGS__)
+#define QEL_LOG_IN(function, logger, level, ...)                                                             \
+    qel_service::logging_info_logf((logger), (level), (function), __FILE__, __LINE__, __VA_ARGS__)

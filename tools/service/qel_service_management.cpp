@@ -37,15 +37,17 @@ const int k_start_limit_ms = 30000;
 // unit starts on any machine.
 const uint32_t k_open_files_limit = 65536;
 
-void log_error_text(logger_object *logger, uint32_t code)
+// The error's text, continuing the failure line of `function`.
+void log_error_text(const char *function, logger_object *logger, uint32_t code)
 {
     char text[512];
     qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
-                                  LOG_LEVEL_CONTINUATION, __func__, __FILE__, __LINE__);
+                                  LOG_LEVEL_CONTINUATION, function, __FILE__, __LINE__);
 }
 
-// Runs systemctl with the given arguments and waits for it; its exit status.
-int systemctl(const std::vector<std::string> &arguments, logger_object *logger)
+// Runs systemctl with the given arguments and waits for it; its exit status. Its failures are
+// logged under the name of the action that runs it, `caller`, as are those of START's wait.
+int systemctl(const std::vector<std::string> &arguments, logger_object *logger, const char *caller)
 {
     std::vector<std::string> argv = {"systemctl"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -57,17 +59,17 @@ int systemctl(const std::vector<std::string> &arguments, logger_object *logger)
     int error = pf_spawn(program, argv, options, &pid);
     if (error != 0)
     {
-        QEL_FAIL(logger, "Error while running [%s %s].", program,
-                 arguments.empty() ? "" : arguments[0].c_str());
-        log_error_text(logger, static_cast<uint32_t>(error));
+        QEL_FAIL_IN(caller, logger, "Error while running [%s %s].", program,
+                    arguments.empty() ? "" : arguments[0].c_str());
+        log_error_text(caller, logger, static_cast<uint32_t>(error));
         return -1;
     }
     int status = 0;
     waitpid(pid, &status, 0);
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (code != 0)
-        QEL_FAIL(logger, "[%s %s] failed with exit status [%d].", program,
-                 arguments.empty() ? "" : arguments[0].c_str(), code);
+        QEL_FAIL_IN(caller, logger, "[%s %s] failed with exit status [%d].", program,
+                    arguments.empty() ? "" : arguments[0].c_str(), code);
     return code;
 }
 
@@ -79,7 +81,7 @@ void sleep_ms(int ms)
 
 // START's wait: 0 once the started service runs, 1000 (logged) when it stopped or did
 // not leave the start-pending state within 30 s.
-int32_t wait_for_start(uint32_t pid, logger_object *logger)
+int32_t wait_for_start(uint32_t pid, logger_object *logger, const char *caller)
 {
     for (int waited = 0; waited <= k_start_limit_ms; waited += k_start_poll_ms)
     {
@@ -87,8 +89,8 @@ int32_t wait_for_start(uint32_t pid, logger_object *logger)
         uint32_t error = pf_service_query(k_service_name, &result);
         if (error != 0)
         {
-            QEL_FAIL(logger, "Error while starting the service.");
-            log_error_text(logger, error);
+            QEL_FAIL_IN(caller, logger, "Error while starting the service.");
+            log_error_text(caller, logger, error);
             return QEL_FAILURE;
         }
         bool ours = result.process_id == pid;
@@ -99,15 +101,15 @@ int32_t wait_for_start(uint32_t pid, logger_object *logger)
         if (ended)
         {
             pf_service_query(k_service_name, &result);
-            QEL_FAIL(logger, "Service failed to start. Error Code [%u].",
-                     result.status.service_specific_exit_code);
+            QEL_FAIL_IN(caller, logger, "Service failed to start. Error Code [%u].",
+                        result.status.service_specific_exit_code);
             return QEL_FAILURE;
         }
         sleep_ms(k_start_poll_ms);
     }
-    QEL_FAIL(logger, "Service failed to start. Error Code [%u].",
-             static_cast<uint32_t>(PF_ERROR_SERVICE_REQUEST_TIMEOUT));
-    log_error_text(logger, PF_ERROR_SERVICE_REQUEST_TIMEOUT);
+    QEL_FAIL_IN(caller, logger, "Service failed to start. Error Code [%u].",
+                static_cast<uint32_t>(PF_ERROR_SERVICE_REQUEST_TIMEOUT));
+    log_error_text(caller, logger, PF_ERROR_SERVICE_REQUEST_TIMEOUT);
     return QEL_FAILURE;
 }
 } // namespace
@@ -134,15 +136,15 @@ int32_t create_qel_service_entry(const char *working_folder, const char *config_
     if (result != 0)
     {
         QEL_FAIL(logger, "Error while getting handle to created service.");
-        log_error_text(logger, result);
+        log_error_text(__func__, logger, result);
         return QEL_FAILURE;
     }
     QEL_LOG(logger, LOG_LEVEL_EVENT, "Service [%s] created with command line [%s] in [%s]", k_service_name,
             command.c_str(), pf_service_dir());
     if (pf_service_systemd_runs())
     {
-        if (systemctl({"link", pf_service_file(k_service_name, "service")}, logger) != 0 ||
-            systemctl({"enable", "--now", k_service_name}, logger) != 0)
+        if (systemctl({"link", pf_service_file(k_service_name, "service")}, logger, __func__) != 0 ||
+            systemctl({"enable", "--now", k_service_name}, logger, __func__) != 0)
             return QEL_FAILURE;
         QEL_LOG(logger, LOG_LEVEL_EVENT, "Service unit linked and enabled in systemd");
     }
@@ -152,14 +154,14 @@ int32_t create_qel_service_entry(const char *working_folder, const char *config_
 int32_t delete_qel_service_entry(logger_object *logger)
 {
     if (pf_service_systemd_runs())
-        systemctl({"disable", k_service_name}, logger);
+        systemctl({"disable", k_service_name}, logger, __func__);
     uint32_t result = pf_service_delete(k_service_name);
     if (result != 0)
     {
         QEL_FAIL(logger, result == PF_ERROR_SERVICE_DOES_NOT_EXIST
                              ? "Error while getting handle to the service."
                              : "Error while deleting service.");
-        log_error_text(logger, result);
+        log_error_text(__func__, logger, result);
         return QEL_FAILURE;
     }
     QEL_LOG(logger, LOG_LEVEL_EVENT, "Service [%s] deleted", k_service_name);
@@ -171,7 +173,7 @@ int32_t control_qel_service(int action, logger_object *logger)
     if (action == QEL_CONTROL_START)
     {
         if (pf_service_systemd_runs() && access(pf_service_file(k_service_name, "entry"), F_OK) == 0)
-            return systemctl({"start", k_service_name}, logger) == 0 ? QEL_SUCCESS : QEL_FAILURE;
+            return systemctl({"start", k_service_name}, logger, __func__) == 0 ? QEL_SUCCESS : QEL_FAILURE;
         uint32_t pid = 0;
         uint32_t result = pf_service_start(k_service_name, &pid);
         if (result != 0)
@@ -179,10 +181,10 @@ int32_t control_qel_service(int action, logger_object *logger)
             QEL_FAIL(logger, result == PF_ERROR_SERVICE_DOES_NOT_EXIST
                                  ? "Error while getting handle to existing service."
                                  : "Error while starting the service.");
-            log_error_text(logger, result);
+            log_error_text(__func__, logger, result);
             return QEL_FAILURE;
         }
-        return wait_for_start(pid, logger);
+        return wait_for_start(pid, logger, __func__);
     }
     uint32_t result = pf_service_control(k_service_name, PF_SERVICE_CONTROL_STOP, nullptr);
     if (result != 0)
@@ -190,7 +192,7 @@ int32_t control_qel_service(int action, logger_object *logger)
         QEL_FAIL(logger, result == PF_ERROR_SERVICE_DOES_NOT_EXIST
                              ? "Error while getting handle to existing service."
                              : "Error while stopping the service.");
-        log_error_text(logger, result);
+        log_error_text(__func__, logger, result);
         return QEL_FAILURE;
     }
     QEL_LOG(logger, LOG_LEVEL_EVENT, "Stop control sent to service [%s]", k_service_name);

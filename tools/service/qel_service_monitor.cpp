@@ -47,36 +47,40 @@ const char k_root_key[] = "SOFTWARE\\QEL_IP";
 const char k_common_key[] = "SOFTWARE\\QEL_IP\\COMMON";
 const uint32_t k_wait_ms = 500;
 
-void log_error_text(logger_object *logger, uint32_t code)
+// The helpers below log under the name of the function whose step they are, `caller`: the
+// reading of the registry, the monitoring thread or the termination.
+
+// The error's text, continuing the caller's failure line.
+void log_error_text(const char *caller, logger_object *logger, uint32_t code)
 {
     char text[512];
     qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
-                                  LOG_LEVEL_CONTINUATION, "qel_service_monitor", __FILE__, __LINE__);
+                                  LOG_LEVEL_CONTINUATION, caller, __FILE__, __LINE__);
 }
 
-void log_registry_problem(logger_object *logger, uint32_t code)
+void log_registry_problem(const char *caller, logger_object *logger, uint32_t code)
 {
     if (code == PF_ERROR_BADDB || code == PF_ERROR_REGISTRY_IO_FAILED)
-        qel_service::logging_info_log(logger, pf_reg_problem(), LOG_LEVEL_CONTINUATION,
-                                      "qel_service_get_qel_arguments", __FILE__, __LINE__);
+        qel_service::logging_info_log(logger, pf_reg_problem(), LOG_LEVEL_CONTINUATION, caller, __FILE__,
+                                      __LINE__);
 }
 
 // Adds one process from a sub-key holding path and argument; false on a failure that
 // ends the reading (too many processes).
 bool add_process(qel_service_controller *controller, const char *path, const char *argument,
-                 logger_object *logger)
+                 logger_object *logger, const char *caller)
 {
     if (controller->process_count >= QEL_MAX_PROCESSES)
     {
-        QEL_FAIL(logger, "Too many processes in the registry: at most [%d] can be supervised",
-                 static_cast<int>(QEL_MAX_PROCESSES));
+        QEL_FAIL_IN(caller, logger, "Too many processes in the registry: at most [%d] can be supervised",
+                    static_cast<int>(QEL_MAX_PROCESSES));
         return false;
     }
     qel_process *grown = static_cast<qel_process *>(
         realloc(controller->qel_process_p, sizeof(qel_process) * (controller->process_count + 1)));
     if (grown == nullptr)
     {
-        QEL_FAIL(logger, "realloc failed for qel_process_p");
+        QEL_FAIL_IN(caller, logger, "realloc failed for qel_process_p");
         return false;
     }
     controller->qel_process_p = grown;
@@ -93,7 +97,7 @@ bool add_process(qel_service_controller *controller, const char *path, const cha
 
 // Reads every sub-key of a key (skipping the one named skip); false on a failure.
 bool read_sub_keys(qel_service_controller *controller, const pf_reg_key *key, const char *skip,
-                   logger_object *logger)
+                   logger_object *logger, const char *caller)
 {
     for (uint32_t index = 0;; ++index)
     {
@@ -104,9 +108,9 @@ bool read_sub_keys(qel_service_controller *controller, const pf_reg_key *key, co
             return true;
         if (result != 0)
         {
-            QEL_FAIL(logger, "RegEnumKeyEx failed for [%s] , return code [%u] ", pf_reg_key_path(key),
-                     result);
-            log_registry_problem(logger, result);
+            QEL_FAIL_IN(caller, logger, "RegEnumKeyEx failed for [%s] , return code [%u] ",
+                        pf_reg_key_path(key), result);
+            log_registry_problem(caller, logger, result);
             return false;
         }
         if (skip != nullptr && pf_process_name_equal(name, skip))
@@ -116,8 +120,8 @@ bool read_sub_keys(qel_service_controller *controller, const pf_reg_key *key, co
         result = pf_reg_open_key(key, name, &sub);
         if (result != 0)
         {
-            QEL_LOG(logger, LOG_LEVEL_EVENT, "RegOpenKeyEx failed for [%s] , return code [%u] ", full.c_str(),
-                    result);
+            QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT, "RegOpenKeyEx failed for [%s] , return code [%u] ",
+                       full.c_str(), result);
             continue;
         }
         char path[QEL_PROCESS_TEXT_SIZE];
@@ -128,11 +132,11 @@ bool read_sub_keys(qel_service_controller *controller, const pf_reg_key *key, co
         pf_reg_close_key(sub);
         if (result != 0)
         {
-            QEL_LOG(logger, LOG_LEVEL_EVENT, "RegQueryValueEx failed for [%s] , return code [%u] ",
-                    full.c_str(), result);
+            QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT, "RegQueryValueEx failed for [%s] , return code [%u] ",
+                       full.c_str(), result);
             continue;
         }
-        if (!add_process(controller, path, argument, logger))
+        if (!add_process(controller, path, argument, logger, caller))
             return false;
     }
 }
@@ -150,18 +154,18 @@ int64_t monotonic_ms()
 }
 
 // Starts a process: 0 running, 1 held (missing or unusable file), 2 retry after 1 s.
-int start_process(qel_process *process, bool restart, logger_object *logger)
+int start_process(qel_process *process, bool restart, logger_object *logger, const char *caller)
 {
     std::vector<std::string> words;
     bool split = pf_split_command_line(process->command_line, &words);
     if (!split || access(process->path, X_OK) != 0)
     {
-        QEL_FAIL(logger, "Process executable [%s] not found", process->path);
+        QEL_FAIL_IN(caller, logger, "Process executable [%s] not found", process->path);
         if (!split)
-            QEL_LOG(logger, LOG_LEVEL_CONTINUATION, "Unterminated quote in arguments [%s]",
-                    process->command_line);
+            QEL_LOG_IN(caller, logger, LOG_LEVEL_CONTINUATION, "Unterminated quote in arguments [%s]",
+                       process->command_line);
         else
-            log_error_text(logger, static_cast<uint32_t>(errno));
+            log_error_text(caller, logger, static_cast<uint32_t>(errno));
         return 1;
     }
     words.insert(words.begin(), process->path);
@@ -171,49 +175,51 @@ int start_process(qel_process *process, bool restart, logger_object *logger)
     options.stderr_fd = STDERR_FILENO;
     options.own_process_group = true;
     int error = 0;
-    QEL_LOG(logger, LOG_LEVEL_EVENT, "Process [%s], working dir [%s], arguments [%s]", process->path,
-            process->working_folder, process->command_line);
+    QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT, "Process [%s], working dir [%s], arguments [%s]",
+               process->path, process->working_folder, process->command_line);
     process->handle = pf_process_handle_create(process->path, words, options, &error);
     if (process->handle == nullptr)
     {
-        QEL_FAIL(logger, "Error while creating the process.");
-        log_error_text(logger, static_cast<uint32_t>(error));
+        QEL_FAIL_IN(caller, logger, "Error while creating the process.");
+        log_error_text(caller, logger, static_cast<uint32_t>(error));
         return (error == ENOENT || error == EACCES || error == ENOEXEC) ? 1 : 2;
     }
     process->started_ms = monotonic_ms();
     if (restart)
-        QEL_LOG(logger, LOG_LEVEL_EVENT,
-                "The process [%s] created successfully with process id: [%u] through thread with id: [%u].",
-                process->path, pf_process_handle_pid(process->handle), current_thread_id());
+        QEL_LOG_IN(
+            caller, logger, LOG_LEVEL_EVENT,
+            "The process [%s] created successfully with process id: [%u] through thread with id: [%u].",
+            process->path, pf_process_handle_pid(process->handle), current_thread_id());
     else
-        QEL_LOG(logger, LOG_LEVEL_EVENT,
-                "The process created successfully with process id: [%u] through thread with id: [%u].",
-                pf_process_handle_pid(process->handle), current_thread_id());
+        QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT,
+                   "The process created successfully with process id: [%u] through thread with id: [%u].",
+                   pf_process_handle_pid(process->handle), current_thread_id());
     return 0;
 }
 
 // Sets a process's timer for its restart; false on a failure that ends the supervision.
 bool restart_later(qel_service_controller *controller, uint32_t index, uint32_t delay_ms,
-                   logger_object *logger)
+                   logger_object *logger, const char *caller)
 {
     qel_process *process = &controller->qel_process_p[index];
     if (!pf_timer_set(process->timer, delay_ms))
     {
-        QEL_FAIL(logger, "set waitable timer failed.");
+        QEL_FAIL_IN(caller, logger, "set waitable timer failed.");
         return false;
     }
     process->state = QEL_PROCESS_RESTART_PENDING;
-    QEL_LOG(logger, LOG_LEVEL_DEBUG, "Waitable timer set sucessfully, process index [%u]", index);
+    QEL_LOG_IN(caller, logger, LOG_LEVEL_DEBUG, "Waitable timer set sucessfully, process index [%u]", index);
     if (delay_ms > QEL_RESTART_DELAY_MS)
-        QEL_LOG(logger, LOG_LEVEL_EVENT,
-                "The process [%s] did not stay up for [%d] s: its restart waits [%u] ms", process->path,
-                static_cast<int>(QEL_STAYS_UP_MS / 1000), delay_ms);
+        QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT,
+                   "The process [%s] did not stay up for [%d] s: its restart waits [%u] ms", process->path,
+                   static_cast<int>(QEL_STAYS_UP_MS / 1000), delay_ms);
     return true;
 }
 
 // Puts a process in its next state after a start attempt (0 running, 1 held, 2 to be
 // tried again); false on a failure that ends the supervision (a timer that cannot be set).
-bool after_start(qel_service_controller *controller, uint32_t index, int started, logger_object *logger)
+bool after_start(qel_service_controller *controller, uint32_t index, int started, logger_object *logger,
+                 const char *caller)
 {
     qel_process *process = &controller->qel_process_p[index];
     if (started == 0)
@@ -225,15 +231,16 @@ bool after_start(qel_service_controller *controller, uint32_t index, int started
     {
         process->state = QEL_PROCESS_HELD;
         controller->waiting_for_start_event = 1;
-        QEL_LOG(logger, LOG_LEVEL_EVENT, "Not restarting the process [%s]", process->path);
-        QEL_LOG(logger, LOG_LEVEL_DEBUG, "Set waiting_for_start_event flag to TRUE");
+        QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT, "Not restarting the process [%s]", process->path);
+        QEL_LOG_IN(caller, logger, LOG_LEVEL_DEBUG, "Set waiting_for_start_event flag to TRUE");
         return true;
     }
-    return restart_later(controller, index, qel_restart_backoff_next(&process->backoff, 0), logger);
+    return restart_later(controller, index, qel_restart_backoff_next(&process->backoff, 0), logger, caller);
 }
 
 // Handles the end of a running process; false when supervision must end.
-bool process_ended(qel_service_controller *controller, uint32_t index, logger_object *logger)
+bool process_ended(qel_service_controller *controller, uint32_t index, logger_object *logger,
+                   const char *caller)
 {
     qel_process *process = &controller->qel_process_p[index];
     int code = 0;
@@ -245,37 +252,39 @@ bool process_ended(qel_service_controller *controller, uint32_t index, logger_ob
     if (end == PF_PROCESS_EXITED)
     {
         exit_code = pf_exit_code_from_status(code);
-        QEL_LOG(logger, LOG_LEVEL_EVENT, "The process [%s], id [%u] terminated with exit code [%d]. ",
-                process->path, pid, exit_code);
+        QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT,
+                   "The process [%s], id [%u] terminated with exit code [%d]. ", process->path, pid,
+                   exit_code);
         if (exit_code == EXIT_STARTUP_FAILURE || exit_code == EXIT_USAGE)
-            return after_start(controller, index, 1, logger);
+            return after_start(controller, index, 1, logger, caller);
     }
     else if (end == PF_PROCESS_SIGNALED)
     {
-        QEL_LOG(logger, LOG_LEVEL_EVENT, "The process [%s], id [%u] was ended by signal [%d]. ",
-                process->path, pid, code);
+        QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT, "The process [%s], id [%u] was ended by signal [%d]. ",
+                   process->path, pid, code);
     }
     else
     {
-        QEL_LOG(
-            logger, LOG_LEVEL_EVENT,
+        QEL_LOG_IN(
+            caller, logger, LOG_LEVEL_EVENT,
             "The process [%s], id [%u] terminated. Its exit code is unknown: it was adopted, not started here. ",
             process->path, pid);
     }
     int64_t up_ms = monotonic_ms() - process->started_ms;
     return restart_later(controller, index, qel_restart_delay_after_end(&process->backoff, exit_code, up_ms),
-                         logger);
+                         logger, caller);
 }
 
 // The first start of every process: adopted when it already runs.
-bool start_all(qel_service_controller *controller, logger_object *logger)
+bool start_all(qel_service_controller *controller, logger_object *logger, const char *caller)
 {
     pf_process_snapshot *snapshot = nullptr;
     uint32_t result = pf_process_snapshot_create(&snapshot);
     if (result != 0)
     {
-        QEL_FAIL(logger, "Error while getting handle to process list.");
-        log_error_text(logger, result);
+        // The look-up among the running processes reports under its own name.
+        QEL_FAIL_IN("qel_service_get_process_info", logger, "Error while getting handle to process list.");
+        log_error_text("qel_service_get_process_info", logger, result);
         return false;
     }
     for (uint32_t i = 0; i < controller->process_count; ++i)
@@ -284,7 +293,7 @@ bool start_all(qel_service_controller *controller, logger_object *logger)
         process->timer = pf_timer_create();
         if (process->timer == nullptr)
         {
-            QEL_FAIL(logger, "Error while creating waitable timer.");
+            QEL_FAIL_IN(caller, logger, "Error while creating waitable timer.");
             pf_process_snapshot_destroy(snapshot);
             return false;
         }
@@ -294,12 +303,12 @@ bool start_all(qel_service_controller *controller, logger_object *logger)
         {
             process->state = QEL_PROCESS_RUNNING;
             process->started_ms = monotonic_ms();
-            QEL_LOG(logger, LOG_LEVEL_EVENT,
-                    "Started monitoring the process which is running already with process id: [%u]",
-                    running->pid);
+            QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT,
+                       "Started monitoring the process which is running already with process id: [%u]",
+                       running->pid);
             continue;
         }
-        if (!after_start(controller, i, start_process(process, false, logger), logger))
+        if (!after_start(controller, i, start_process(process, false, logger, caller), logger, caller))
         {
             pf_process_snapshot_destroy(snapshot);
             return false;
@@ -310,7 +319,7 @@ bool start_all(qel_service_controller *controller, logger_object *logger)
 }
 
 // One pass of the wait; false when supervision must end.
-bool wait_once(qel_service_controller *controller, logger_object *logger)
+bool wait_once(qel_service_controller *controller, logger_object *logger, const char *caller)
 {
     pf_waitable *objects[PF_MAXIMUM_WAIT_OBJECTS];
     int32_t owners[PF_MAXIMUM_WAIT_OBJECTS]; // process index, or -1 for the start event
@@ -343,13 +352,14 @@ bool wait_once(qel_service_controller *controller, logger_object *logger)
         return true;
     if (result >= n)
     {
-        QEL_FAIL(logger, "Waiting for process(s) failed with error code [%u]", pf_get_last_error());
+        QEL_FAIL_IN(caller, logger, "Waiting for process(s) failed with error code [%u]",
+                    pf_get_last_error());
         return false;
     }
     int32_t owner = owners[result];
     if (owner < 0)
     {
-        QEL_LOG(logger, LOG_LEVEL_EVENT, "Start event is set. Starting all non running processes");
+        QEL_LOG_IN(caller, logger, LOG_LEVEL_EVENT, "Start event is set. Starting all non running processes");
         // The operator's request is a fresh start: the delays begin again at 1 s.
         for (uint32_t i = 0; i < controller->process_count; ++i)
         {
@@ -357,18 +367,18 @@ bool wait_once(qel_service_controller *controller, logger_object *logger)
             if (held->state != QEL_PROCESS_HELD)
                 continue;
             qel_restart_backoff_reset(&held->backoff);
-            if (!restart_later(controller, i, QEL_RESTART_DELAY_MS, logger))
+            if (!restart_later(controller, i, QEL_RESTART_DELAY_MS, logger, caller))
                 return false;
         }
         controller->waiting_for_start_event = 0;
-        QEL_LOG(logger, LOG_LEVEL_DEBUG, "Set waiting_for_start_event flag to FALSE");
+        QEL_LOG_IN(caller, logger, LOG_LEVEL_DEBUG, "Set waiting_for_start_event flag to FALSE");
         return true;
     }
     uint32_t index = static_cast<uint32_t>(owner);
     qel_process *process = &controller->qel_process_p[index];
     if (process->state == QEL_PROCESS_RESTART_PENDING)
-        return after_start(controller, index, start_process(process, true, logger), logger);
-    return process_ended(controller, index, logger);
+        return after_start(controller, index, start_process(process, true, logger, caller), logger, caller);
+    return process_ended(controller, index, logger, caller);
 }
 
 int local_day_of_month()
@@ -410,7 +420,7 @@ int32_t qel_service_get_qel_arguments(qel_service_controller *controller, logger
     if (result != 0)
     {
         QEL_FAIL(logger, "RegOpenKeyEx failed for [%s] , return code [%u] ", k_root_key, result);
-        log_registry_problem(logger, result);
+        log_registry_problem(__func__, logger, result);
         QEL_LOG(logger, LOG_LEVEL_CONTINUATION, "Registry file [%s]", pf_registry_file());
         return QEL_FAILURE;
     }
@@ -441,8 +451,8 @@ int32_t qel_service_get_qel_arguments(qel_service_controller *controller, logger
             ok = false;
         }
     }
-    ok = ok && read_sub_keys(controller, root, "COMMON", logger) &&
-         read_sub_keys(controller, common, nullptr, logger);
+    ok = ok && read_sub_keys(controller, root, "COMMON", logger, __func__) &&
+         read_sub_keys(controller, common, nullptr, logger, __func__);
     pf_reg_close_key(root);
     pf_reg_close_key(common);
     return ok ? QEL_SUCCESS : QEL_FAILURE;
@@ -452,14 +462,14 @@ uint32_t qel_service_monitor(void *)
 {
     qel_service_controller *controller = &g_controller;
     logger_object *logger = controller->logger;
-    if (!qel_service_report_state(PF_SERVICE_START_PENDING, logger))
+    if (!qel_service_report_state(PF_SERVICE_START_PENDING, logger, __func__))
         return QEL_FAILURE;
-    if (!start_all(controller, logger))
+    if (!start_all(controller, logger, __func__))
     {
         qel_service_terminate_process(controller, controller->process_count, logger);
         return QEL_FAILURE;
     }
-    qel_service_report_state(PF_SERVICE_RUNNING, logger);
+    qel_service_report_state(PF_SERVICE_RUNNING, logger, __func__);
     QEL_LOG(logger, LOG_LEVEL_EVENT, "Set service status to SERVICE_RUNNING.");
     int day = local_day_of_month();
     while (controller->stop_flag == 0)
@@ -471,7 +481,7 @@ uint32_t qel_service_monitor(void *)
             logger_object_container_update_time(controller->container);
             logger_object_reopen(logger);
         }
-        if (!wait_once(controller, logger))
+        if (!wait_once(controller, logger, __func__))
             break;
     }
     qel_service_terminate_process(controller, controller->process_count, logger);
@@ -489,7 +499,7 @@ void qel_service_terminate_process(qel_service_controller *controller, uint32_t 
         {
             QEL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "Error while terminating the process[%s].",
                     process->path);
-            log_error_text(logger, static_cast<uint32_t>(errno));
+            log_error_text(__func__, logger, static_cast<uint32_t>(errno));
         }
     }
     struct timespec start;

@@ -33,23 +33,25 @@ static ea_status th_session_module_move(queue *local, shared_queue *target)
     return shared_queue_insert(target, local);
 }
 
+// The heart beats the host network thread asked for. Like the other helper below, it logs
+// under the name of the thread routine, `routine`.
 static ea_status th_session_module_heart_beats(th_session_module_thread_args *args, queue *notices,
-                                               const char **failure)
+                                               const char *routine, const char **failure)
 {
     logger_object *logger = args->logger;
     while (message *notice = static_cast<message *>(queue_remove_head(notices)))
     {
         if (notice->tag != GENERATE_HEART_BEAT_MESSAGE)
         {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
-                   "Received invalid notification with tag [%d] for link index [%u]", notice->tag,
-                   notice->link_index);
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
+                      "Received invalid notification with tag [%d] for link index [%u]", notice->tag,
+                      notice->link_index);
             message_destroy(notice);
             *failure = "Received invalid notification";
             return EA_ERROR;
         }
-        EA_LOG(
-            logger, EA_LEVEL_ACTIVITY,
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_ACTIVITY,
             "Received GENERATE_HEART_BEAT_MESSAGE notification for link index [%u] and host nw handle [%d]",
             notice->link_index, notice->host_network_handle);
         message *beat =
@@ -68,13 +70,14 @@ static ea_status th_session_module_heart_beats(th_session_module_thread_args *ar
             *failure = "shared queue insert failed";
             return EA_ERROR;
         }
-        EA_LOG(logger, EA_LEVEL_ACTIVITY,
-               "Sent HEART_BEAT_MESSAGE for link index [%u] and host nw handle [%d]", link, handle);
+        EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY,
+                  "Sent HEART_BEAT_MESSAGE for link index [%u] and host nw handle [%d]", link, handle);
     }
     return EA_SUCCESS;
 }
 
-static ea_status th_session_module_links(th_session_module_thread_args *args, const char **failure)
+static ea_status th_session_module_links(th_session_module_thread_args *args, const char *routine,
+                                         const char **failure)
 {
     host_session_info_container *container = args->container;
     logger_object *logger = args->logger;
@@ -101,8 +104,9 @@ static ea_status th_session_module_links(th_session_module_thread_args *args, co
                 *failure = "shared queue insert failed";
                 return EA_ERROR;
             }
-            EA_LOG(logger, EA_LEVEL_EVENT, "Sent %s message to Box Communication Module with link index [%u]",
-                   "HOST_SESSION_TIMED_OUT", link);
+            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                      "Sent %s message to Box Communication Module with link index [%u]",
+                      "HOST_SESSION_TIMED_OUT", link);
         }
         host_session_info_container_process_flags(container, link, logger);
     }
@@ -139,7 +143,8 @@ struct th_session_steps : worker_steps
     ea_status process()
     {
         const char *failure = nullptr;
-        if (th_session_module_heart_beats(args, locals[IN_HEART_BEAT_NOTICES], &failure) != EA_SUCCESS)
+        if (th_session_module_heart_beats(args, locals[IN_HEART_BEAT_NOTICES], routine, &failure) !=
+            EA_SUCCESS)
             return worker_step_failed(routine, logger, failure);
 
         if (queue_get_count(locals[IN_REQUESTS]) != 0)
@@ -184,7 +189,7 @@ struct th_session_steps : worker_steps
     ea_status each_pass()
     {
         const char *failure = nullptr;
-        if (th_session_module_links(args, &failure) != EA_SUCCESS)
+        if (th_session_module_links(args, routine, &failure) != EA_SUCCESS)
             return worker_step_failed(routine, logger, failure);
         return EA_SUCCESS;
     }

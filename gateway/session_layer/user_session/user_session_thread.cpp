@@ -26,8 +26,9 @@ enum
     OUTPUT_COUNT = 4,
 };
 
-// Moves the outputs in the given order; false when a shared queue refuses them.
-bool move_outputs(user_session_thread_args *args, queue **outputs)
+// Moves the outputs in the given order; false when a shared queue refuses them, logged
+// under the name of the thread routine, `routine`.
+bool move_outputs(user_session_thread_args *args, queue **outputs, const char *routine)
 {
     shared_queue *targets[OUTPUT_COUNT] = {args->tws_send_queue, args->fix_send_queue,
                                            args->request_processing_queue, args->console_queue};
@@ -37,7 +38,7 @@ bool move_outputs(user_session_thread_args *args, queue **outputs)
     {
         if (shared_queue_insert(targets[order[i]], outputs[order[i]]) != EA_SUCCESS)
         {
-            EA_LOG(args->logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
+            EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR, "shared_queue_insert failed");
             return false;
         }
     }
@@ -88,7 +89,7 @@ struct user_session_steps : worker_steps
                           "user_session_info_container_process_input_request_messages returned EA_ERROR");
                 return EA_ERROR;
             }
-            if (!move_outputs(args, outputs))
+            if (!move_outputs(args, outputs, routine))
                 return EA_ERROR;
         }
         if (queue_get_count(inputs[INPUT_REPLIES]) == 0)
@@ -101,7 +102,7 @@ struct user_session_steps : worker_steps
                       "user_session_info_container_process_input_response_messages returned EA_ERROR");
             return EA_ERROR;
         }
-        return move_outputs(args, outputs) ? EA_SUCCESS : EA_ERROR;
+        return move_outputs(args, outputs, routine) ? EA_SUCCESS : EA_ERROR;
     }
 
     // The supervision of users runs after every wait, and so does the count of lines left
@@ -110,8 +111,8 @@ struct user_session_steps : worker_steps
     {
         const uint32_t left_out = log_fold_due(&args->container->unsigned_lines);
         if (left_out > 0)
-            EA_LOG(args->logger, EA_LEVEL_EVENT,
-                   "Left out [%u] log lines about connections that have not signed on.", left_out);
+            EA_LOG_IN(routine, args->logger, EA_LEVEL_EVENT,
+                      "Left out [%u] log lines about connections that have not signed on.", left_out);
         if (user_session_info_container_process_users(args->container, outputs[OUTPUT_REQUEST_PROCESSING],
                                                       outputs, outputs[OUTPUT_CONSOLE],
                                                       args->logger) != EA_SUCCESS)
@@ -119,7 +120,7 @@ struct user_session_steps : worker_steps
             EA_LOG_IN(routine, args->logger, EA_LEVEL_CONTINUATION, "process_users returned EA_ERROR");
             return EA_ERROR;
         }
-        return move_outputs(args, outputs) ? EA_SUCCESS : EA_ERROR;
+        return move_outputs(args, outputs, routine) ? EA_SUCCESS : EA_ERROR;
     }
 };
 

@@ -6,7 +6,10 @@
 #include "gateway/controller_module/box_comm_info_container.h"
 #include "gateway/runtime/ea_thread.h"
 #include "gateway/runtime/shared_queue.h"
+#include "gateway/shared/log_fold.h"
+#include "platform/core/pf_tick.h"
 #include "support/box_session_support.h"
+#include "support/gateway_log.h"
 
 using namespace qel_test;
 
@@ -121,4 +124,36 @@ TEST_F(BoxCommThread, HostAnswerInTheSamePassAsItsConnectionIsRecognised)
 
     EXPECT_EQ(collect(q15, 1), std::vector<uint16_t>{CONNECTION_ACCEPT});
     EXPECT_EQ(env.link0().box_status.load(), LOGGED_ON);
+}
+
+// The admission lines of a flood of workstation connections are folded; the count of those
+// left out is logged under the routine (the test moves the tick count to the end of the
+// spell; box_environment puts it back).
+TEST_F(BoxCommThread, CountsTheAdmissionLinesItLeftOutUnderItsRoutine)
+{
+    const int notices = 3 * LOG_FOLD_LINES_AT_ONCE;
+    queue *batch = queue_create();
+    for (int i = 0; i < notices; ++i)
+        queue_append(batch, message_create(0, INCOMING_CLIENT_CONNECTION));
+    shared_queue_insert(q14, batch);
+    queue_destroy(batch);
+    EXPECT_EQ(collect(q10, 1), std::vector<uint16_t>{BOX_LOGON_REQUEST});
+    // Once the thread has taken them all (the queue holds none), the pass that took them
+    // handles them before the thread sees the shutdown flag.
+    EXPECT_TRUE(wait_until([&] { return shared_queue_is_empty(q14) == 0; }, 5000));
+    auto lines = [&] { return gateway_log_lines(env.dir.file("logs"), "box_session_test"); };
+    const char *const received = "Received INCOMING_CLIENT_CONNECTION Notification from TWS Nw Handler";
+    ea_flag_set(&shutdown, 1);
+    EXPECT_EQ(end(), static_cast<uint32_t>(EA_SHUTDOWN));
+    const size_t written = functions_of_lines(lines(), received).size();
+    // Only a machine stalled for a second inside the pass writes them all.
+    if (written < static_cast<size_t>(notices))
+    {
+        pf_tick_advance(LOG_FOLD_SECOND_MS + 1);
+        ea_flag_set(&shutdown, 0);
+        thread = ea_thread_create(box_comm_thread, &args, nullptr);
+        ASSERT_NE(thread, nullptr);
+        EXPECT_TRUE(wait_until([&] { return !functions_of_lines(lines(), "Left out [").empty(); }, 3000));
+        expect_lines_under(lines(), {"Left out ["}, "box_comm_thread");
+    }
 }

@@ -8,6 +8,7 @@
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
 #include "platform/core/pf_tick.h"
+#include "support/gateway_log.h"
 
 namespace
 {
@@ -120,6 +121,25 @@ TEST_F(StateController, ThresholdFollowsTheBaseRate)
     pf_tick_advance(2100);
     EXPECT_EQ(check(), std::vector<uint16_t>{REASON_ABNORMAL_STATE});
     EXPECT_EQ(controller->threshold, 2000u);
+}
+
+TEST_F(StateController, EachCheckLogsItsLinesUnderItsOwnName)
+{
+    qel_test::gateway_test_loggers loggers({"state_controller_thread"});
+    logger_object *logger = loggers.get("state_controller_thread");
+    put_record(3);
+    pf_tick_advance(10100);
+    EXPECT_EQ(state_controller_info_monitor_squeue(controller, events, logger), EA_SUCCESS);
+    drain(3);
+    EXPECT_EQ(state_controller_info_monitor_squeue(controller, events, logger), EA_SUCCESS);
+    EXPECT_EQ(take_events(), (std::vector<uint16_t>{REASON_ABNORMAL_STATE, REASON_NORMAL_STATE}));
+    qel_test::expect_lines_under(loggers.lines("state_controller_thread"),
+                                 {"QEL application is in Abnormal State",
+                                  "Shared Queue [3] is not functioning",
+                                  "QEL application is now in Normal State",
+                                  "Sent KOVA_MESSAGE to Interface Thread with reason code [13001]",
+                                  "Sent KOVA_MESSAGE to Interface Thread with reason code [13002]"},
+                                 "state_controller_info_monitor_squeue");
 }
 
 TEST_F(StateController, TickWrapBetweenInsertAndCheck)

@@ -246,7 +246,7 @@ struct Client
 // The FIX send thread run in-process on the side's queues.
 struct SendThread
 {
-    SendThread(GatewaySide &side, FixNwInfoClass *app)
+    SendThread(GatewaySide &side, FixNwInfoClass *app, logger_object *logger = nullptr)
     {
         args.from_user_session = side.fromUserSession();
         args.to_box_comm = side.toBoxComm();
@@ -257,7 +257,7 @@ struct SendThread
         args.fix_nw_info = app;
         args.number_of_links = 1;
         args.shutdown_flag = &side.shutdown;
-        args.logger = nullptr;
+        args.logger = logger;
         thread = std::thread([this] { result = fix_nw_handler_send_thread(&args); });
     }
     ~SendThread() { stop(); }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
+#include "support/gateway_log.h"
 
 using namespace fix_front_end_test;
 
@@ -121,4 +122,34 @@ TEST(FixSendThread, DayFlagReopensTheLogsAndShutdownEndsTheThread)
     ea_flag_set(&f.side.dayFlag13, 1);
     EXPECT_TRUE(fix_test::waitUntil([&] { return ea_flag_get(&f.side.dayFlag13) == 0; }));
     EXPECT_EQ(f.sender.stop(), 204u);
+}
+
+TEST(FixSendThread, LogsItsDispatchUnderItsRoutine)
+{
+    qel_test::gateway_test_loggers loggers({"fix_network_handler_send_thread"});
+    GatewaySide side;
+    Application a(side, 4);
+    ASSERT_NE(a.app, nullptr);
+    SendThread sender(side, a.app, loggers.get("fix_network_handler_send_thread"));
+    put(side.fromBoxComm(), control(NEW_CONNECTION_REJECT, 0, 0));
+    put(side.fromBoxComm(), control(CONNECTION_ACCEPT, 0, 0));
+    put(side.fromBoxComm(), control(DROP_HOST_CONNECTION, 0, 0));
+    put(side.fromUserSession(), control(USER_LOGOFF_FLUSH, 5, 9, 1001, 11007));
+    put(side.fromUserSession(), control(UPDATE_LINK_INDEX, 4, 1));
+    put(side.fromUserSession(), control(INITIATE_BOX_LOGOFF_FLUSH, 4, 1));
+    put(side.fromUserSession(), control(BOX_LOGOFF_FLUSH, 0, 0));
+    Record logoff(side.take(side.toUserSession()));
+    Record flush(side.take(side.toUserSession()));
+    ASSERT_NE(flush, nullptr);
+    EXPECT_EQ(flush->tag, BOX_LOGOFF_FLUSH);
+    EXPECT_EQ(sender.stop(), 204u);
+    qel_test::expect_lines_under(loggers.lines("fix_network_handler_send_thread"),
+                                 {"Received CONNECTION_ACCEPT message.",
+                                  "Received NEW_CONNECTION_REJECT message.",
+                                  "Sent KOVA_MESSAGE to Interface Thread with reason code [11016].",
+                                  "Received USER_LOGOFF_FLUSH message for fix nw handle [9]",
+                                  "Sent KOVA_MESSAGE to Interface Thread with user id [1001]",
+                                  "Received UPDATE_LINK_INDEX notification", "Invalid message tag [",
+                                  "Received BOX_LOGOFF_FLUSH message for link index [0]."},
+                                 "fix_nw_handler_send_thread");
 }

@@ -12,6 +12,7 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
+#include "support/gateway_log.h"
 #include "support/hex.h"
 
 namespace
@@ -64,7 +65,7 @@ TEST(ThSendValidator, FramesAHeartBeatAsTwentySixBytes)
 {
     queues q;
     message *msg = record(from_hex("00015bd2"), HEART_BEAT_MESSAGE);
-    ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS);
+    ASSERT_EQ(th_send_validator_process(msg, q.out, "th_send_validator_thread", nullptr), EA_SUCCESS);
     message *out = q.take(q.out);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(data_of(out), from_hex(k_heart_beat_frame));
@@ -77,7 +78,7 @@ TEST(ThSendValidator, WritesBothSequenceNumbersInNetworkOrder)
     message *msg = record(from_hex("000159d8 41424344"), NORMAL_MESSAGE);
     msg->network_sequence_number = 0x0102;
     msg->last_sequence_number = 0x0304;
-    ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS);
+    ASSERT_EQ(th_send_validator_process(msg, q.out, "th_send_validator_thread", nullptr), EA_SUCCESS);
     message *out = q.take(q.out);
     EXPECT_EQ(data_of(out), from_hex(k_record_frame));
     message_destroy(out);
@@ -92,7 +93,7 @@ TEST(ThSendValidator, UsesHeadRoomWithoutMovingTheData)
     std::copy(body, body + 8, msg->data);
     msg->network_sequence_number = 0x0102;
     msg->last_sequence_number = 0x0304;
-    ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS);
+    ASSERT_EQ(th_send_validator_process(msg, q.out, "th_send_validator_thread", nullptr), EA_SUCCESS);
     message *out = q.take(q.out);
     EXPECT_EQ(out->data, out->buffer_base);
     EXPECT_EQ(data_of(out), from_hex(k_record_frame));
@@ -103,7 +104,7 @@ TEST(ThSendValidator, TakesTheHeaderUpTo2025DataBytesOnly)
 {
     queues q;
     message *fits = message_create(2025, NORMAL_MESSAGE);
-    ASSERT_EQ(th_send_validator_process(fits, q.out, nullptr), EA_SUCCESS);
+    ASSERT_EQ(th_send_validator_process(fits, q.out, "th_send_validator_thread", nullptr), EA_SUCCESS);
     message *out = q.take(q.out);
     EXPECT_EQ(out->data_length, 2047);
     EXPECT_EQ(out->data[0], 0x07);
@@ -111,7 +112,7 @@ TEST(ThSendValidator, TakesTheHeaderUpTo2025DataBytesOnly)
     message_destroy(out);
 
     message *too_long = message_create(2026, NORMAL_MESSAGE);
-    EXPECT_EQ(th_send_validator_process(too_long, q.out, nullptr), EA_ERROR);
+    EXPECT_EQ(th_send_validator_process(too_long, q.out, "th_send_validator_thread", nullptr), EA_ERROR);
     EXPECT_EQ(shared_queue_is_empty(q.out), 0u);
 }
 
@@ -122,21 +123,26 @@ TEST(ThSendValidator, PassesControlOrdersUnchangedAndRefusesOtherTags)
                          SESSION_RECOVERED_FLUSH, DROP_HOST_SESSION})
     {
         message *msg = record(from_hex("0102"), tag);
-        ASSERT_EQ(th_send_validator_process(msg, q.out, nullptr), EA_SUCCESS) << tag;
+        ASSERT_EQ(th_send_validator_process(msg, q.out, "th_send_validator_thread", nullptr), EA_SUCCESS)
+            << tag;
         message *out = q.take(q.out);
         EXPECT_EQ(out->tag, tag);
         EXPECT_EQ(data_of(out), from_hex("0102"));
         message_destroy(out);
     }
     for (uint16_t tag : {PULL_NOTIFICATION, KOVA_MESSAGE, HOST_CONNECTION_LOST})
-        EXPECT_EQ(th_send_validator_process(record({}, tag), q.out, nullptr), EA_ERROR) << tag;
+        EXPECT_EQ(th_send_validator_process(record({}, tag), q.out, "th_send_validator_thread", nullptr),
+                  EA_ERROR)
+            << tag;
 }
 
 TEST(ThReceiveValidator, StripsTheHeaderAndCopiesTheSequenceNumbers)
 {
     queues q;
     message *msg = record(from_hex(k_record_frame), NORMAL_MESSAGE);
-    ASSERT_EQ(th_receive_validator_process(msg, q.out, q.notifications, nullptr), EA_SUCCESS);
+    ASSERT_EQ(
+        th_receive_validator_process(msg, q.out, q.notifications, "th_receive_validator_thread", nullptr),
+        EA_SUCCESS);
     message *out = q.take(q.out);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->tag, NORMAL_MESSAGE);
@@ -150,7 +156,7 @@ TEST(ThReceiveValidator, PassesAFrameOfTheHeaderAlone)
 {
     queues q;
     ASSERT_EQ(th_receive_validator_process(record(from_hex(k_empty_frame), NORMAL_MESSAGE), q.out,
-                                           q.notifications, nullptr),
+                                           q.notifications, "th_receive_validator_thread", nullptr),
               EA_SUCCESS);
     message *out = q.take(q.out);
     EXPECT_EQ(out->data_length, 0);
@@ -165,7 +171,8 @@ TEST(ThReceiveValidator, SequenceBytesAreOutsideTheDigest)
     std::vector<uint8_t> frame = from_hex(k_record_frame);
     frame[3] = 0x55;
     frame[5] = 0x66;
-    ASSERT_EQ(th_receive_validator_process(record(frame, NORMAL_MESSAGE), q.out, q.notifications, nullptr),
+    ASSERT_EQ(th_receive_validator_process(record(frame, NORMAL_MESSAGE), q.out, q.notifications,
+                                           "th_receive_validator_thread", nullptr),
               EA_SUCCESS);
     message *out = q.take(q.out);
     EXPECT_EQ(out->network_sequence_number, 0x0155);
@@ -200,7 +207,10 @@ TEST(ThReceiveValidator, ReportsEachFailureWithItsReasonCode)
         message *msg = record(c.frame, NORMAL_MESSAGE);
         msg->link_index = 3;
         msg->host_network_handle = 42;
-        ASSERT_EQ(th_receive_validator_process(msg, q.out, q.notifications, nullptr), EA_SUCCESS) << c.name;
+        ASSERT_EQ(
+            th_receive_validator_process(msg, q.out, q.notifications, "th_receive_validator_thread", nullptr),
+            EA_SUCCESS)
+            << c.name;
         EXPECT_EQ(shared_queue_is_empty(q.out), 0u) << c.name;
         message *out = q.take(q.notifications);
         ASSERT_NE(out, nullptr) << c.name;
@@ -216,7 +226,7 @@ TEST(ThReceiveValidator, DropsAFrameOfBlanksSilently)
 {
     queues q;
     ASSERT_EQ(th_receive_validator_process(record(std::vector<uint8_t>(40, ' '), NORMAL_MESSAGE), q.out,
-                                           q.notifications, nullptr),
+                                           q.notifications, "th_receive_validator_thread", nullptr),
               EA_SUCCESS);
     EXPECT_EQ(shared_queue_is_empty(q.out), 0u);
     EXPECT_EQ(shared_queue_is_empty(q.notifications), 0u);
@@ -227,12 +237,15 @@ TEST(ThReceiveValidator, PassesFlushesAndRefusesOtherTags)
     queues q;
     for (uint16_t tag : {BOX_LOGOFF_FLUSH, SESSION_RECOVERY_FLUSH, SESSION_RECOVERED_FLUSH})
     {
-        ASSERT_EQ(th_receive_validator_process(record({}, tag), q.out, q.notifications, nullptr), EA_SUCCESS);
+        ASSERT_EQ(th_receive_validator_process(record({}, tag), q.out, q.notifications,
+                                               "th_receive_validator_thread", nullptr),
+                  EA_SUCCESS);
         message *out = q.take(q.out);
         EXPECT_EQ(out->tag, tag);
         message_destroy(out);
     }
-    EXPECT_EQ(th_receive_validator_process(record({}, DROP_HOST_CONNECTION), q.out, q.notifications, nullptr),
+    EXPECT_EQ(th_receive_validator_process(record({}, DROP_HOST_CONNECTION), q.out, q.notifications,
+                                           "th_receive_validator_thread", nullptr),
               EA_ERROR);
 }
 
@@ -294,4 +307,57 @@ TEST(ThValidatorThreads, FailsOnAnUnknownTagAndSetsTheShutdownFlag)
     EXPECT_EQ(th_receive_validator_thread(nullptr), static_cast<uint32_t>(EA_ERROR));
     for (shared_queue *sq : {in, out, notifications})
         shared_queue_destroy(sq);
+}
+
+TEST(ThValidatorThreads, LogTheirRecordsUnderTheirRoutines)
+{
+    qel_test::gateway_test_loggers loggers({"th_send_validator_thread", "th_receive_validator_thread"});
+    shared_queue *queues[4];
+    for (shared_queue *&sq : queues)
+        sq = shared_queue_create(SHARED_QUEUE_SEMAPHORE);
+    ea_flag shutdown{0};
+    ea_flag day{0};
+    th_send_validator_thread_args send_args{queues[0], queues[1], 10,
+                                            &shutdown, &day,      loggers.get("th_send_validator_thread")};
+    th_receive_validator_thread_args receive_args{
+        queues[2], queues[1], queues[3], 10, &shutdown, &day, loggers.get("th_receive_validator_thread")};
+    for (message *msg : {record(from_hex("00015bd2"), HEART_BEAT_MESSAGE), record({}, SESSION_RECOVERY_FLUSH),
+                         record({}, KOVA_MESSAGE)})
+        shared_queue_insert_single_element(queues[0], msg);
+    std::vector<uint8_t> spoilt = from_hex(k_record_frame);
+    spoilt.back() ^= 1;
+    for (message *msg : {record(from_hex(k_record_frame), NORMAL_MESSAGE),
+                         record(std::vector<uint8_t>(21, 0), NORMAL_MESSAGE), record(spoilt, NORMAL_MESSAGE),
+                         record(std::vector<uint8_t>(40, ' '), NORMAL_MESSAGE), record({}, BOX_LOGOFF_FLUSH),
+                         record({}, KOVA_MESSAGE)})
+        shared_queue_insert_single_element(queues[2], msg);
+    for (auto run : {std::make_pair(th_send_validator_thread, static_cast<void *>(&send_args)),
+                     std::make_pair(th_receive_validator_thread, static_cast<void *>(&receive_args))})
+    {
+        ea_flag_set(&shutdown, 0);
+        ea_thread *thread = ea_thread_create(run.first, run.second, nullptr);
+        ASSERT_EQ(ea_thread_join(thread, 5000, nullptr), EA_SUCCESS);
+        EXPECT_EQ(thread->exit_value, EA_ERROR); // at the unknown tag
+        ea_thread_close(thread);
+    }
+    qel_test::expect_lines_under(loggers.lines("th_send_validator_thread"),
+                                 {"Applied checksum to the message received with network sequence number",
+                                  "Received SESSION_RECOVERY_FLUSH message.",
+                                  "Received message is unknown message with invalid message tag"},
+                                 "th_send_validator_thread");
+    qel_test::expect_lines_under(
+        loggers.lines("th_receive_validator_thread"),
+        {"Received message from input queue.", "Checksum verified for the received message.",
+         "Length of the received message buffer [21]", "Checksum verification Failed.",
+         "Sent HOST_VALIDATION_FAILURE notification", "Received blank message.",
+         "Received BOX_LOGOFF_FLUSH message.",
+         "Received message is unknown message with invalid message tag"},
+        "th_receive_validator_thread");
+    queue *rest = queue_create();
+    for (shared_queue *sq : queues)
+    {
+        shared_queue_get_elements_no_wait(sq, rest);
+        shared_queue_destroy(sq);
+    }
+    ea_destroy_message_queue(rest);
 }

@@ -17,6 +17,8 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
+#include "gateway/shared/log_fold.h"
+#include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
 #include "support/gateway_log.h"
 #include "support/hex.h"
@@ -229,6 +231,57 @@ TEST_F(validators, UnknownTagStopsTheReceiveValidator)
               std::vector<std::string>{"tws_receive_validate_thread"});
 }
 
+TEST_F(validators, ReceiveValidatorLogsItsFramesUnderItsRoutine)
+{
+    std::vector<uint8_t> spoilt = frame(9, 100, 100);
+    spoilt.back() ^= 1;
+    run_receive();
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, std::vector<uint8_t>(61, 0x33));
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, spoilt);
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, frame(6, 100, 101));
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, frame(5, 40, 40));
+    put_bytes(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, {}, HEART_BEAT_MESSAGE);
+    EXPECT_EQ(exit_value(0), static_cast<uint32_t>(EA_ERROR));
+    qel_test::expect_lines_under(
+        qel_test::gateway_log_lines(dir.file("logs"), "tws_receive_validator_thread"),
+        {"Received NORMAL_MESSAGE message from Network Layer.", "For tws index [3] Length of the received",
+         "Checksum Error for tws nw handle [17]", "Checksum Validation successful",
+         "For tws index [3] Length of the message buffer [100] is less than the message length [101]"},
+        "tws_receive_validate_thread");
+}
+
+// Records about connections that never signed on are folded; the count of those left out
+// is logged under the routine too (the test moves the tick count to the end of the spell).
+TEST_F(validators, ReceiveValidatorCountsTheLinesItLeftOutUnderItsRoutine)
+{
+    const int records = 3 * LOG_FOLD_LINES_AT_ONCE;
+    for (int i = 0; i < records; ++i)
+    {
+        message *gone = message_create(0, CLIENT_DISCONNECTED);
+        gone->flags |= MESSAGE_FLAG_NO_USER;
+        put(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, gone);
+    }
+    const uint32_t offset = pf_tick_get_offset();
+    run_receive();
+    for (int i = 0; i < records; ++i)
+        message_destroy(take(SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION));
+    pf_tick_advance(LOG_FOLD_SECOND_MS + 1);
+    auto lines = [&]
+    { return qel_test::gateway_log_lines(dir.file("logs"), "tws_receive_validator_thread"); };
+    const size_t written = qel_test::functions_of_lines(lines(), "Received CLIENT_DISCONNECTED").size();
+    // Only a machine stalled for a second inside the pass writes them all.
+    if (written < static_cast<size_t>(records))
+    {
+        EXPECT_TRUE(qel_test::wait_until(
+            [&] { return !qel_test::functions_of_lines(lines(), "Left out [").empty(); }, 3000));
+        qel_test::expect_lines_under(lines(), {"Left out [", "Received CLIENT_DISCONNECTED"},
+                                     "tws_receive_validate_thread");
+    }
+    ea_flag_set(&shutdown, 1);
+    EXPECT_EQ(exit_value(0), static_cast<uint32_t>(EA_SHUTDOWN));
+    pf_tick_set_offset(offset);
+}
+
 TEST_F(validators, SendValidatorLogsItsRecordsUnderItsRoutine)
 {
     run_send();
@@ -242,6 +295,7 @@ TEST_F(validators, SendValidatorLogsItsRecordsUnderItsRoutine)
     for (const char *text :
          {"Received NORMAL_MESSAGE message from Session Layer.", "Checksum applied successfully.",
           "Received DROP_CLIENT message from session layer.", "Received  CONNECTION_ACCEPT message",
+          "Checksum applied successfully on CONNECTION ACCEPT message.",
           "Forwarded CONNECTION_ACCEPT message to network layer", "Received NEW_CONNECTION_REJECT Message",
           "Forwarded NEW_CONNECTION_REJECT message", "UNKNOWN MESSAGE TAG:Message tag is["})
         EXPECT_EQ(qel_test::functions_of_lines(lines, text),
@@ -319,6 +373,10 @@ TEST_F(validators, RecordOf2026BytesWithoutHeadRoomStopsTheGateway)
     put_bytes(SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR, std::vector<uint8_t>(2026, 0x44));
     EXPECT_EQ(exit_value(1), static_cast<uint32_t>(EA_ERROR));
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
+    EXPECT_EQ(qel_test::functions_of_lines(
+                  qel_test::gateway_log_lines(dir.file("logs"), "tws_send_validator_thread"),
+                  "message_lalloc retrun NULL"),
+              std::vector<std::string>{"tws_send_validate_thread"});
 }
 
 TEST_F(validators, ThreadsEndWithShutdownWhenTheFlagIsSet)

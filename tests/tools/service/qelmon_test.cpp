@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -130,6 +131,40 @@ struct qelmon_fixture
         return pf_service_query("QEL_IP", &result) == 0 ? result.status.current_state : 0;
     }
 };
+
+// The functions of the log's lines ("level|text|function|file|line|time") whose text begins
+// with `text_start`, in the order written.
+std::vector<std::string> functions_of(const std::string &log, const std::string &text_start)
+{
+    std::vector<std::string> functions;
+    size_t start = 0;
+    while (start < log.size())
+    {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos)
+            end = log.size();
+        const std::string line = log.substr(start, end - start);
+        start = end + 1;
+        const size_t text = line.find('|');
+        const size_t function = text == std::string::npos ? text : line.find('|', text + 1);
+        const size_t file = function == std::string::npos ? function : line.find('|', function + 1);
+        if (file != std::string::npos && line.compare(text + 1, text_start.size(), text_start) == 0)
+            functions.push_back(line.substr(function + 1, file - function - 1));
+    }
+    return functions;
+}
+
+// Each text begins at least one line, and every such line was written under `function`.
+void expect_lines_under(const std::string &log, const std::vector<std::string> &texts,
+                        const std::string &function)
+{
+    for (const std::string &text : texts)
+    {
+        const std::vector<std::string> functions = functions_of(log, text);
+        EXPECT_FALSE(functions.empty()) << "no line begins with: " << text;
+        EXPECT_EQ(functions, std::vector<std::string>(functions.size(), function)) << text;
+    }
+}
 
 // The process id of the program at path, 0 when none runs.
 uint32_t running_pid(const std::string &path)
@@ -307,6 +342,26 @@ TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
     EXPECT_TRUE(f.log_has("Error Code [1062]: The service has not been started"));
     EXPECT_EQ(f.action("DELETE").exit_code, 0);
     EXPECT_EQ(f.action("DELETE").exit_code, k_failure);
+}
+
+TEST(QelmonActions, FailuresAndTheirErrorTextsAreLoggedUnderTheAction)
+{
+    qelmon_fixture f;
+    EXPECT_EQ(f.action("START").exit_code, k_failure);
+    EXPECT_EQ(f.action("DELETE").exit_code, k_failure);
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    EXPECT_EQ(f.action("CREATE").exit_code, k_failure);
+    EXPECT_EQ(f.action("STOP").exit_code, k_failure);
+    ASSERT_EQ(f.action("DELETE").exit_code, 0);
+    const std::string log = f.log();
+    expect_lines_under(log, {"Error while getting handle to existing service.", "Error Code [1062]"},
+                       "control_qel_service");
+    expect_lines_under(log, {"Error while getting handle to the service."}, "delete_qel_service_entry");
+    std::vector<std::string> missing = functions_of(log, "Error Code [1060]");
+    std::sort(missing.begin(), missing.end());
+    EXPECT_EQ(missing, (std::vector<std::string>{"control_qel_service", "delete_qel_service_entry"}));
+    expect_lines_under(log, {"Error while getting handle to created service.", "Error Code [1073]"},
+                       "create_qel_service_entry");
 }
 
 TEST(QelmonActions, StopIsAnsweredWhileJunkConnectionsHoldTheControlSocket)
@@ -497,6 +552,55 @@ TEST(QelmonRun, HeldProcessesWaitForControl130BesideARunningGateway)
     run->signal(SIGTERM);
     EXPECT_EQ(run->wait(40000).exit_code, 0);
     EXPECT_EQ(running_pid(tx.binary), 0u);
+}
+
+TEST(QelmonRun, SupervisionLogsUnderTheMonitoringThreadAndTheRegistryReader)
+{
+    qelmon_fixture f;
+    f.dir.write("crash.sh", "#!/bin/sh\nexit 1\n");
+    f.dir.write("held.sh", "#!/bin/sh\nexit 19\n"); // 10003, a start-up failure, as a parent sees it
+    f.dir.write(
+        "serve.sh",
+        "#!/bin/sh\ntrap 'exit 0' TERM\ni=0\nwhile [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done\n");
+    for (const char *script : {"crash.sh", "held.sh", "serve.sh"})
+        ASSERT_EQ(chmod(f.dir.file(script).c_str(), 0755), 0);
+    f.registry(qelmon_fixture::process("2", f.dir.file("crash.sh"), "") +
+               qelmon_fixture::process("3", f.dir.file("held.sh"), "") +
+               qelmon_fixture::process("4", f.dir.file("gone.sh"), "") +
+               qelmon_fixture::process("5", f.dir.file("serve.sh"), "") +
+               "[SOFTWARE\\QEL_IP\\1]\n\"CONFIG_FILE_PATH\"=\"x\"\n"); // a market without path: skipped
+    ASSERT_EQ(f.action("CREATE").exit_code, 0);
+    auto run = f.start_run();
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return f.log_has("did not stay up for [30] s") && f.log_has("Not restarting the process", 2); },
+        20000))
+        << f.log();
+    ASSERT_EQ(pf_service_control("QEL_IP", 130, nullptr), 0u);
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.log_has("Not restarting the process", 4); }, 20000))
+        << f.log();
+    run->signal(SIGTERM);
+    EXPECT_EQ(run->wait(30000).exit_code, 0);
+    const std::string log = f.log();
+    expect_lines_under(log,
+                       {"Registry key [SOFTWARE\\QEL_IP] read successfully",
+                        "Key Service Status read successfully",
+                        "RegQueryValueEx failed for [SOFTWARE\\QEL_IP\\1] , return code [2] "},
+                       "qel_service_get_qel_arguments");
+    expect_lines_under(
+        log,
+        {"Process [" + f.dir.file("crash.sh") + "], working dir [",
+         "The process created successfully with process id: [",
+         "The process [" + f.dir.file("crash.sh") + "] created successfully with process id: [",
+         "The process [" + f.dir.file("crash.sh") + "], id [", "Waitable timer set sucessfully",
+         "The process [" + f.dir.file("crash.sh") + "] did not stay up for [30] s",
+         "Process executable [" + f.dir.file("gone.sh") + "] not found",
+         "Error Code [2]: ", "Not restarting the process [" + f.dir.file("held.sh") + "]",
+         "Set waiting_for_start_event flag to TRUE", "Set service status to SERVICE_RUNNING.",
+         "Start event is set. Starting all non running processes",
+         "Set waiting_for_start_event flag to FALSE"},
+        "qel_service_monitor");
+    expect_lines_under(log, {"The process[" + f.dir.file("serve.sh") + "] terminated successfully"},
+                       "qel_service_terminate_process");
 }
 
 TEST(QelmonRun, AProgramThatEndsAtOnceIsRestartedLessAndLessOften)

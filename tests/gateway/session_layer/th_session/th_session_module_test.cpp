@@ -8,6 +8,7 @@
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/session_layer/th_session/host_session_info_container.h"
 #include "support/box_session_support.h"
+#include "support/gateway_log.h"
 
 using namespace qel_test;
 
@@ -130,4 +131,29 @@ TEST_F(HostSessionThread, StrayNoticeStopsTheGateway)
     EXPECT_EQ(ea_flag_get(&shutdown), 1);
     ea_thread_close(thread);
     thread = nullptr;
+}
+
+TEST_F(HostSessionThread, LogsItsPassUnderItsRoutine)
+{
+    std::vector<message *> out;
+    shared_queue_insert_single_element(queues[SQ_TH_NETWORK_TO_HOST_SESSION],
+                                       notification(GENERATE_HEART_BEAT_MESSAGE, 0, 9));
+    free_all(out = collect(queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR], 1));
+    shared_queue_insert_single_element(queues[SQ_REQUEST_PROCESSING_TO_HOST_SESSION],
+                                       message_create(10, NORMAL_MESSAGE));
+    free_all(out = collect(queues[SQ_HOST_SESSION_TO_TH_SEND_VALIDATOR], 1));
+    pf_tick_advance(1001);
+    free_all(out = collect(queues[SQ_NOTIFICATIONS_TO_BOX_COMM], 1));
+    shared_queue_insert_single_element(queues[SQ_TH_NETWORK_TO_HOST_SESSION],
+                                       notification(PULL_NOTIFICATION, 0, 9));
+    EXPECT_EQ(ea_thread_join(thread, 5000, nullptr), EA_SUCCESS);
+    EXPECT_EQ(thread->exit_value, EA_ERROR);
+    ea_thread_close(thread);
+    thread = nullptr;
+    expect_lines_under(gateway_log_lines(env.dir.file("logs"), "box_session_test"),
+                       {"Received GENERATE_HEART_BEAT_MESSAGE notification for link index [0]",
+                        "Sent HEART_BEAT_MESSAGE for link index [0]",
+                        "Sent HOST_SESSION_TIMED_OUT message to Box Communication Module with link index [0]",
+                        "Received invalid notification with tag"},
+                       "th_session_module_thread");
 }

@@ -7,6 +7,8 @@
 
 #include "gateway/runtime/ea_thread.h"
 #include "gateway/runtime/shared_queue.h"
+#include "gateway/shared/log_fold.h"
+#include "support/gateway_log.h"
 #include "user_session_test_support.h"
 
 using namespace user_session_test;
@@ -141,6 +143,39 @@ TEST_F(UserSessionThread, DayFlagIsClearedAndShutdownEndsTheThread)
 {
     ea_flag_set(&m_day, 1);
     EXPECT_TRUE(qel_test::wait_until([&] { return ea_flag_get(&m_day) == 0; }, 5000));
+    EXPECT_EQ(stop(), EA_SHUTDOWN);
+}
+
+// Lines about connections that never signed on are folded; the count of those left out is
+// logged under the routine (the test moves the tick count to the end of the spell).
+TEST_F(UserSessionThread, CountsTheLinesItLeftOutUnderItsRoutine)
+{
+    ASSERT_EQ(stop(), EA_SHUTDOWN);
+    qel_test::gateway_test_loggers loggers({"user_session_thread"});
+    m_args.logger = loggers.get("user_session_thread");
+    const int records = 3 * LOG_FOLD_LINES_AT_ONCE;
+    for (int i = 0; i < records; ++i)
+    {
+        message *gone = make_record(CLIENT_DISCONNECTED, {});
+        gone->flags |= MESSAGE_FLAG_NO_USER;
+        gone->workstation_network_handle = 1;
+        put(m_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION], gone);
+    }
+    ea_flag_set(&m_shutdown, 0);
+    m_thread = ea_thread_create(user_session_thread, &m_args, nullptr);
+    ASSERT_NE(m_thread, nullptr);
+    EXPECT_EQ(collect(m_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR], records).size(),
+              static_cast<size_t>(records));
+    pf_tick_advance(LOG_FOLD_SECOND_MS + 1);
+    auto lines = [&] { return loggers.lines("user_session_thread"); };
+    const size_t written = qel_test::functions_of_lines(lines(), "Received CLIENT_DISCONNECTED").size();
+    // Only a machine stalled for a second inside the pass writes them all.
+    if (written < static_cast<size_t>(records))
+    {
+        EXPECT_TRUE(qel_test::wait_until(
+            [&] { return !qel_test::functions_of_lines(lines(), "Left out [").empty(); }, 3000));
+        qel_test::expect_lines_under(lines(), {"Left out ["}, "user_session_thread");
+    }
     EXPECT_EQ(stop(), EA_SHUTDOWN);
 }
 

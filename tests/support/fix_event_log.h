@@ -1,0 +1,45 @@
+// The FIX engine's global event log as the suites read it: how often a line stands in it,
+// and how many lines about connections without a Logon it accounts for, written or counted
+// in the lines that say how many were left out. Header-only and C++14, for the FIX suites.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+namespace qel_test
+{
+
+inline size_t fix_log_occurrences(const std::string &text, const std::string &what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// The sum of the counts of the "Left out <n> lines about connections without a Logon" lines.
+inline unsigned long long fix_log_lines_left_out(const std::string &events)
+{
+    const std::string before = " : Left out ";
+    const std::string after = " lines about connections without a Logon\n";
+    unsigned long long sum = 0;
+    for (size_t at = events.find(before); at != std::string::npos; at = events.find(before, at + 1))
+    {
+        const size_t number = at + before.size();
+        const size_t end = events.find(after, number);
+        if (end != std::string::npos && events.find('\n', number) == end + after.size() - 1)
+            sum += std::strtoull(events.substr(number, end - number).c_str(), nullptr, 10);
+    }
+    return sum;
+}
+
+// Lines about connections without a Logon, written or left out, where the connections only
+// come and go: their acceptance and their drop past the bound or at the logon time-out.
+inline unsigned long long fix_log_lines_without_logon(const std::string &events)
+{
+    return fix_log_occurrences(events, " : Accepted connection from ") +
+           fix_log_occurrences(events, " connections without a Logon, the oldest from ") +
+           fix_log_occurrences(events, " : No Logon from ") + fix_log_lines_left_out(events);
+}
+
+} // namespace qel_test
