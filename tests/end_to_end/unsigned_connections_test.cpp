@@ -23,6 +23,7 @@
 #include "sim/hostile/hostile_peers.h"
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
+#include "support/log_folder_figures.h"
 
 namespace
 {
@@ -48,26 +49,11 @@ const uint16_t kRefused = 11013;
 const uint16_t kShortFrame = 11024;
 const uint16_t kNoSignOnInTime = 11027;
 
-struct console_event
-{
-    uint16_t reason;
-    int32_t extra;
-};
+using qel_test::console_event;
 
-// The day's console events (42-byte events after the 2-byte day; reason at 36 and extra
-// info at 38, little-endian).
 std::vector<console_event> console_events(const qel_test::temp_dir &dir)
 {
-    std::string file = qel_test::read_file(dir.file("logs/kova_event_log.dat"));
-    std::vector<console_event> events;
-    for (size_t at = 2; at + 42 <= file.size(); at += 42)
-    {
-        const uint8_t *e = reinterpret_cast<const uint8_t *>(file.data() + at);
-        events.push_back({static_cast<uint16_t>(e[36] | (e[37] << 8)),
-                          static_cast<int32_t>(e[38] | (e[39] << 8) | (e[40] << 16) |
-                                               (static_cast<uint32_t>(e[41]) << 24))});
-    }
-    return events;
+    return qel_test::day_console_events(dir);
 }
 
 bool has_event(const std::vector<console_event> &events, uint16_t reason)
@@ -139,7 +125,7 @@ struct phase_figures
     double seconds = 0;
     long log_bytes = 0;
     std::string by_file;
-    std::vector<console_event> events;                // raised from the phase's start until 2 s after it
+    std::vector<console_event> events;                // about unsigned connections, until all are out
     std::map<uint16_t, uint64_t> connections_counted; // per reason: the events and the counts they carry
 };
 
@@ -189,9 +175,23 @@ phase_figures run_phase(attacked_gateway &g, const attack_run *attack)
         f.invited = attack->invited();
     }
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // The last folded counts go out a second or so after the attack's end; on a loaded
+    // machine later, so the events are read once none has come for two seconds.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    size_t seen = console_events(g.road.dir).size();
+    for (int quiet_ms = 0, waited_ms = 0; quiet_ms < 2000 && waited_ms < 20000; waited_ms += 250)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const size_t now = console_events(g.road.dir).size();
+        quiet_ms = now == seen ? quiet_ms + 250 : 0;
+        seen = now;
+    }
+    // Only the events about connections that never signed on: the FIX client's session
+    // ending on a slow machine raises 11009 too, under its user id.
     const std::vector<console_event> events = console_events(g.road.dir);
-    f.events.assign(events.begin() + static_cast<long>(events_before), events.end());
+    for (auto e = events.begin() + static_cast<long>(events_before); e != events.end(); ++e)
+        if (qel_test::about_unsigned_connection(*e))
+            f.events.push_back(*e);
     for (const console_event &e : f.events)
         f.connections_counted[e.reason] += e.extra == -1 ? 1 : static_cast<uint64_t>(e.extra);
     f.log_bytes = growth(logs_before, log_sizes(g.road.dir), &f.by_file);
@@ -256,11 +256,20 @@ uint64_t counted(const attack_result &r, uint16_t reason)
     return c == r.attack.connections_counted.end() ? 0 : c->second;
 }
 // Every connection the attacker made reached the console once; a connect it gave up on may
-// have reached the gateway all the same, so the attempts bound the count from above.
+// have reached the gateway all the same, so the attempts bound the count from above. Beside
+// the attacker's, a connect or two from elsewhere may reach the port: the gateway binds a
+// port the system picks, and a test running beside this one may still be trying to connect
+// to its own gateway's port, ended and given out again. The gateway's own account is exact
+// (each accepted connection refused or reported closed once); two strays are allowed.
+const uint64_t kStrayConnects = 2;
+
 void expect_each_connection_once(const attack_result &r, uint64_t reached)
 {
-    EXPECT_GE(reached, r.attack.connections);
-    EXPECT_LE(reached, r.attack.attempts);
+    std::string events;
+    for (const console_event &e : r.attack.events)
+        events += " " + std::to_string(e.reason) + ":" + std::to_string(e.extra);
+    EXPECT_GE(reached, r.attack.connections) << "events (reason:count)" << events;
+    EXPECT_LE(reached, r.attack.attempts + kStrayConnects) << "events (reason:count)" << events;
 }
 } // namespace
 

@@ -5,7 +5,6 @@
 // numbered on, as the logger's own roll does.
 #include "tools/statistics/qel_stats_config.h"
 
-#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "common/config_file.h"
+#include "platform/core/pf_log_file.h"
 #include "tools/statistics/qel_stats_search.h"
 
 using qel_tools::LOG_LEVEL_ACTIVITY;
@@ -153,19 +153,6 @@ bool empty_current_folder(const qel_stats_config_parameters *config, logger_obje
     return true;
 }
 
-// Renames without replacing: false with errno EEXIST when the name is taken.
-bool rename_no_replace(const char *from, const char *to)
-{
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: a hard link fails on an existing name just the same.
-    if (link(from, to) != 0)
-        return false;
-    return unlink(from) == 0;
-}
-
 } // namespace
 
 qel_stats_config_parameters *create_qel_stats_config_parameters(const char *config_file,
@@ -238,7 +225,7 @@ void qel_stats_config_parameters_rename_history_files(const qel_stats_config_par
         std::string head = name.substr(0, previous_dot + 1);
         std::string extension = name.substr(last_dot);
         std::string target = head + "repository" + extension;
-        while (!rename_no_replace(name.c_str(), target.c_str()))
+        while (!pf_file_rename_no_replace(name.c_str(), target.c_str()))
         {
             if (errno != EEXIST)
             {
