@@ -215,6 +215,8 @@ bool fix_client::start(std::string *error)
          << "\nReconnectInterval=3600\nResetOnLogon=Y\nUseDataDictionary=Y\nDataDictionary="
          << (o.dictionary.empty() ? default_dictionary() : o.dictionary)
          << "\nSocketConnectHost=" << o.address << "\nSocketConnectPort=" << o.port << "\n";
+    if (!o.local_address.empty())
+        text << "SocketConnectSourceHost=" << o.local_address << "\n";
     if (!o.work_folder.empty())
         text << "FileStorePath=" << o.work_folder << "/store\nFileLogPath=" << o.work_folder << "/log\n";
     text << "[SESSION]\nBeginString=FIX.4.2\nSenderCompID=" << o.sender_comp_id

@@ -46,6 +46,7 @@ struct fix_client_options
 {
     std::string address = "127.0.0.1";
     uint16_t port = 0;
+    std::string local_address; // the client's own address (127.0.0.2, say); empty: the system's choice
     std::string sender_comp_id = "12,AB,0"; // trader id, member id, branch id
     std::string target_comp_id = "GATEWAY";
     std::string password = "secret";

@@ -11,16 +11,8 @@
 // away: the limit would fail the FIX store as well, which is not a log.
 #include "main_road_fixture.h"
 
-#include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -28,6 +20,7 @@
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_sample_order.h"
 #include "support/full_disk.h"
+#include "support/full_log_folder.h"
 
 using qel_test::answered;
 using qel_test::kTimeoutMs;
@@ -43,105 +36,6 @@ const uint16_t k_resumed = 13005;
 const int k_wait_ms = 60000;
 const uint32_t k_fix_user = 1001;
 
-// The folder that fills: a tmpfs mounted on the log folder, or, without the right to
-// mount, the gateway's file size limit.
-class full_log_folder
-{
-  public:
-    explicit full_log_folder(const std::string &folder) : m_folder(folder)
-    {
-        m_mounted = unshare(CLONE_NEWNS) == 0 &&
-                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                    mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=32m,mode=0700") == 0;
-        signal(SIGXFSZ, SIG_IGN); // inherited by the gateway, for the size limit
-    }
-    ~full_log_folder()
-    {
-        if (m_mounted)
-            umount2(m_folder.c_str(), MNT_DETACH);
-        signal(SIGXFSZ, SIG_DFL);
-    }
-    full_log_folder(const full_log_folder &) = delete;
-    full_log_folder &operator=(const full_log_folder &) = delete;
-
-    bool mounted() const { return m_mounted; }
-    int expected_error() const { return m_mounted ? ENOSPC : EFBIG; }
-
-    void fill(int gateway)
-    {
-        if (!m_mounted)
-        {
-            struct rlimit full = {0, RLIM_INFINITY};
-            ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &m_old), 0);
-            full.rlim_max = m_old.rlim_max;
-            ASSERT_EQ(prlimit(gateway, RLIMIT_FSIZE, &full, nullptr), 0) << strerror(errno);
-            return;
-        }
-        int filler = open((m_folder + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ASSERT_GE(filler, 0);
-        std::vector<char> block(1 << 20, 'f');
-        for (;;)
-        {
-            ssize_t written = write(filler, block.data(), block.size());
-            if (written <= 0)
-                break;
-        }
-        ASSERT_EQ(errno, ENOSPC);
-        close(filler);
-    }
-    void free_space(int gateway)
-    {
-        if (!m_mounted)
-        {
-            ASSERT_EQ(prlimit(gateway, RLIMIT_FSIZE, &m_old, nullptr), 0) << strerror(errno);
-            return;
-        }
-        ASSERT_EQ(unlink((m_folder + "/filler").c_str()), 0);
-    }
-
-  private:
-    std::string m_folder;
-    bool m_mounted = false;
-    struct rlimit m_old = {};
-};
-
-// The gateway's standard error: its redirect file, or a pipe in its place.
-class gateway_stderr
-{
-  public:
-    explicit gateway_stderr(const std::string &path, bool as_pipe) : m_path(path)
-    {
-        if (!as_pipe)
-            return;
-        EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
-        m_pipe = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        fcntl(m_pipe, F_SETPIPE_SZ, 1 << 20);
-    }
-    ~gateway_stderr()
-    {
-        if (m_pipe >= 0)
-            close(m_pipe);
-    }
-    gateway_stderr(const gateway_stderr &) = delete;
-    gateway_stderr &operator=(const gateway_stderr &) = delete;
-
-    std::string text()
-    {
-        if (m_pipe < 0)
-            return qel_test::read_file(m_path);
-        char buffer[4096];
-        ssize_t got;
-        while ((got = read(m_pipe, buffer, sizeof buffer)) > 0)
-            m_text.append(buffer, static_cast<size_t>(got));
-        return m_text;
-    }
-
-  private:
-    std::string m_path;
-    int m_pipe = -1;
-    std::string m_text;
-};
-
 struct log_event
 {
     uint16_t reason;
@@ -153,8 +47,8 @@ struct road_with_full_folder
 {
     qel_test::temp_dir dir;
     qel_test::gateway_config config;
-    std::unique_ptr<full_log_folder> folder;
-    std::unique_ptr<gateway_stderr> stderr_file;
+    std::unique_ptr<qel_test::full_log_folder> folder;
+    std::unique_ptr<qel_test::gateway_stderr> stderr_file;
     std::unique_ptr<qel_sim::sim_host> host;
     std::unique_ptr<qel_sim::sim_box_host> box;
     std::unique_ptr<qel_test::child_process> gateway;
@@ -177,8 +71,10 @@ struct road_with_full_folder
                       "StartTime=00:00:00\nEndTime=00:00:00\nHeartBtInt=30\n[SESSION]\nBeginString=FIX.4.2\n"
                       "SenderCompID=QEL\nTargetCompID=" +
                       std::to_string(k_fix_user) + ",MEMBR,1\n");
-        folder.reset(new full_log_folder(dir.file("logs")));
-        stderr_file.reset(new gateway_stderr(dir.file("qel_text_log_default.txt"), !folder->mounted()));
+        folder.reset(new qel_test::full_log_folder(dir.file("logs")));
+        stderr_file.reset(
+            new qel_test::gateway_stderr(dir.file("qel_text_log_default.txt"), !folder->mounted()));
+        EXPECT_TRUE(stderr_file->ready());
         gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", config_file}, dir.path()));
     }
     ~road_with_full_folder()
@@ -264,7 +160,8 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
     ASSERT_TRUE(events.empty());
 
     // The folder fills: the gateway trades on, and the console hears of it.
-    road.folder->fill(road.gateway->pid());
+    std::string error;
+    ASSERT_TRUE(road.folder->fill(road.gateway->pid(), &error)) << error;
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {
@@ -281,7 +178,7 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
         EXPECT_EQ(e.extra, static_cast<uint32_t>(road.folder->expected_error()));
 
     // Room again: each log that failed says how many lines it lost.
-    road.folder->free_space(road.gateway->pid());
+    ASSERT_TRUE(road.folder->free_space(road.gateway->pid(), &error)) << error;
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {
