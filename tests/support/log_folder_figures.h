@@ -36,8 +36,8 @@ inline std::vector<console_event> day_console_events(const temp_dir &dir)
     for (size_t at = 2; at + 42 <= file.size(); at += 42)
     {
         const uint8_t *e = reinterpret_cast<const uint8_t *>(file.data() + at);
-        events.push_back({static_cast<uint16_t>(e[36] | (e[37] << 8)), static_cast<int32_t>(u32(e + 38)),
-                          u32(e + 32)});
+        events.push_back(
+            {static_cast<uint16_t>(e[36] | (e[37] << 8)), static_cast<int32_t>(u32(e + 38)), u32(e + 32)});
     }
     return events;
 }
