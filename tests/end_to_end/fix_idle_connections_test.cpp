@@ -51,6 +51,55 @@ std::string local_date()
     strftime(date, sizeof date, "%Y%m%d", &local);
     return date;
 }
+
+// A FIX client trading on its own thread: an order, then, once it is answered (with an
+// ExecutionReport, or refused while the host allows no more), a pause and the next.
+class paced_trading
+{
+  public:
+    paced_trading(qel_sim::fix_client &fix, int pause_ms)
+        : m_fix(fix), m_thread([this, pause_ms] { run(pause_ms); })
+    {
+    }
+    ~paced_trading() { stop(); }
+
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    uint32_t sent() const { return m_sent; }
+    uint32_t answered() const { return m_answered; }
+    // The client's ExecutionReports and refusals so far.
+    size_t answers() const
+    {
+        return qel_test::of_type(m_fix, "8").size() + qel_test::of_type(m_fix, "j").size();
+    }
+
+  private:
+    void run(int pause_ms)
+    {
+        while (!m_stop)
+        {
+            const uint32_t id = m_sent + 1;
+            if (!m_fix.send_new_order_single(
+                    qel_sim::sample_new_order(std::to_string(id), qel_sim::utc_timestamp())))
+                return;
+            ++m_sent;
+            if (!qel_test::wait_until([&] { return answers() >= id; }, kTimeoutMs))
+                return;
+            ++m_answered;
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        }
+    }
+
+    qel_sim::fix_client &m_fix;
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint32_t> m_sent{0};
+    std::atomic<uint32_t> m_answered{0};
+    std::thread m_thread;
+};
 } // namespace
 
 TEST(FixIdleConnections, ConnectionsWithoutALogonAreCutWhileAClientTrades)
@@ -133,28 +182,8 @@ TEST(FixIdleConnections, ALateLogonFromAnotherAddressGetsInBesideASilentConnectF
     std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kFixUser, kTimeoutMs, &error);
     ASSERT_TRUE(fix) << error;
 
-    // The trading client sends an order every 20 ms, each once the last one is answered:
-    // with an ExecutionReport, or refused while the host allows no more.
-    std::atomic<bool> stop_trading{false};
-    std::atomic<uint32_t> sent{0};
-    std::atomic<uint32_t> answered{0};
-    auto answers = [&] { return qel_test::of_type(*fix, "8").size() + qel_test::of_type(*fix, "j").size(); };
-    std::thread trading(
-        [&]
-        {
-            while (!stop_trading)
-            {
-                const uint32_t id = sent + 1;
-                if (!fix->send_new_order_single(
-                        qel_sim::sample_new_order(std::to_string(id), qel_sim::utc_timestamp())))
-                    return;
-                ++sent;
-                if (!qel_test::wait_until([&] { return answers() >= id; }, kTimeoutMs))
-                    return;
-                ++answered;
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
+    // The trading client sends an order every 20 ms or so.
+    paced_trading trading(*fix, 20);
 
     // Four threads, as fast as the acceptor takes their connections in.
     qel_sim::silent_connect_flood flood;
@@ -188,12 +217,11 @@ TEST(FixIdleConnections, ALateLogonFromAnotherAddressGetsInBesideASilentConnectF
                 static_cast<long long>(flood_ms));
 
     // The trading client was answered every order.
-    stop_trading = true;
-    trading.join();
-    EXPECT_GT(sent.load(), 0u);
-    EXPECT_EQ(sent.load(), answered.load());
+    trading.stop();
+    EXPECT_GT(trading.sent(), 0u);
+    EXPECT_EQ(trading.sent(), trading.answered());
     const size_t reports = qel_test::of_type(*fix, "8").size();
-    std::printf("trading client: %u orders, %zu execution reports, %zu refused\n", sent.load(), reports,
+    std::printf("trading client: %u orders, %zu execution reports, %zu refused\n", trading.sent(), reports,
                 qel_test::of_type(*fix, "j").size());
     EXPECT_GT(reports, 0u);
     EXPECT_EQ(fix->state(), qel_sim::fix_client_state::ready);
@@ -226,28 +254,8 @@ TEST(FixIdleConnections, ASilentConnectFloodAddsLittleToTheLogsAndTheConsole)
     std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kFixUser, kTimeoutMs, &error);
     ASSERT_TRUE(fix) << error;
 
-    // Orders at a steady pace, each once the last one is answered: with an ExecutionReport,
-    // or refused while the host allows no more.
-    std::atomic<bool> stop_trading{false};
-    std::atomic<uint32_t> sent{0};
-    std::atomic<uint32_t> answered{0};
-    auto answers = [&] { return qel_test::of_type(*fix, "8").size() + qel_test::of_type(*fix, "j").size(); };
-    std::thread trading(
-        [&]
-        {
-            while (!stop_trading)
-            {
-                const uint32_t id = sent + 1;
-                if (!fix->send_new_order_single(
-                        qel_sim::sample_new_order(std::to_string(id), qel_sim::utc_timestamp())))
-                    return;
-                ++sent;
-                if (!qel_test::wait_until([&] { return answers() >= id; }, kTimeoutMs))
-                    return;
-                ++answered;
-                std::this_thread::sleep_for(std::chrono::milliseconds(kOrderPauseMs));
-            }
-        });
+    // Orders at a steady pace.
+    paced_trading trading(*fix, kOrderPauseMs);
 
     struct phase
     {
@@ -262,13 +270,13 @@ TEST(FixIdleConnections, ASilentConnectFloodAddsLittleToTheLogsAndTheConsole)
     {
         const std::map<std::string, long> sizes = qel_test::log_folder_sizes(road.dir);
         const size_t events = qel_test::day_console_events(road.dir).size();
-        const uint32_t orders = answered;
+        const uint32_t orders = trading.answered();
         const auto began = std::chrono::steady_clock::now();
         if (begin)
             begin();
         std::this_thread::sleep_for(std::chrono::seconds(kPhaseSeconds));
         p->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        p->orders = answered - orders;
+        p->orders = trading.answered() - orders;
         p->log_bytes = qel_test::log_folder_growth(sizes, qel_test::log_folder_sizes(road.dir), &p->by_file);
         p->events = qel_test::day_console_events(road.dir).size() - events;
     };
@@ -311,14 +319,13 @@ TEST(FixIdleConnections, ASilentConnectFloodAddsLittleToTheLogsAndTheConsole)
     flood.stop();
 
     // The trading client was answered every order and trades on.
-    stop_trading = true;
-    trading.join();
-    EXPECT_EQ(sent.load(), answered.load());
+    trading.stop();
+    EXPECT_EQ(trading.sent(), trading.answered());
     EXPECT_EQ(fix->state(), qel_sim::fix_client_state::ready);
-    const uint32_t next = sent + 1;
+    const uint32_t next = trading.sent() + 1;
     ASSERT_TRUE(fix->send_new_order_single(
         qel_sim::sample_new_order(std::to_string(next), qel_sim::utc_timestamp())));
-    EXPECT_TRUE(qel_test::wait_until([&] { return answers() >= next; }, kTimeoutMs));
+    EXPECT_TRUE(qel_test::wait_until([&] { return trading.answers() >= next; }, kTimeoutMs));
 
     fix->stop();
     qel_test::process_result result = road.stop();
