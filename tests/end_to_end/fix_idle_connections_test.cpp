@@ -52,6 +52,24 @@ std::string local_date()
     return date;
 }
 
+// A FIX client on 127.0.0.2 that sends its Logon as `user` 100 ms after its connect;
+// whether it logged on (a failure says how it ended).
+bool late_logon(const qel_test::fix_road &road, uint32_t user)
+{
+    qel_sim::fix_late_logon_options options;
+    options.local_address = "127.0.0.2";
+    options.port = road.fix_port;
+    options.sender_comp_id = qel_test::fix_road::session_of(user);
+    options.target_comp_id = qel_test::fix_road::gateway_comp_id;
+    options.pause_ms = 100;
+    options.timeout_ms = kTimeoutMs;
+    std::string logout_text;
+    const qel_sim::fix_late_logon_outcome outcome = qel_sim::fix_late_logon(options, &logout_text);
+    EXPECT_EQ(qel_sim::fix_late_logon_outcome::logged_on, outcome)
+        << "user " << user << ": " << qel_sim::fix_late_logon_outcome_name(outcome) << " " << logout_text;
+    return outcome == qel_sim::fix_late_logon_outcome::logged_on;
+}
+
 // A FIX client trading on its own thread: an order, then, once it is answered (with an
 // ExecutionReport, or refused while the host allows no more), a pause and the next.
 class paced_trading
@@ -194,19 +212,7 @@ TEST(FixIdleConnections, ALateLogonFromAnotherAddressGetsInBesideASilentConnectF
     uint32_t logged_on = 0;
     for (uint32_t i = 1; i <= kLateUsers; ++i)
     {
-        qel_sim::fix_late_logon_options options;
-        options.local_address = "127.0.0.2";
-        options.port = road.fix_port;
-        options.sender_comp_id = qel_test::fix_road::session_of(2000 + i);
-        options.target_comp_id = qel_test::fix_road::gateway_comp_id;
-        options.pause_ms = 100;
-        options.timeout_ms = kTimeoutMs;
-        std::string logout_text;
-        const qel_sim::fix_late_logon_outcome outcome = qel_sim::fix_late_logon(options, &logout_text);
-        EXPECT_EQ(qel_sim::fix_late_logon_outcome::logged_on, outcome)
-            << "user " << 2000 + i << ": " << qel_sim::fix_late_logon_outcome_name(outcome) << " "
-            << logout_text;
-        logged_on += outcome == qel_sim::fix_late_logon_outcome::logged_on ? 1 : 0;
+        logged_on += late_logon(road, 2000 + i) ? 1 : 0;
     }
     flood.stop();
     const auto flood_ms =
@@ -303,18 +309,7 @@ TEST(FixIdleConnections, ASilentConnectFloodAddsLittleToTheLogsAndTheConsole)
     // The flood goes on: a client whose Logon is late logs on beside it every time.
     for (uint32_t i = 1; i <= kLateUsers; ++i)
     {
-        qel_sim::fix_late_logon_options options;
-        options.local_address = "127.0.0.2";
-        options.port = road.fix_port;
-        options.sender_comp_id = qel_test::fix_road::session_of(2000 + i);
-        options.target_comp_id = qel_test::fix_road::gateway_comp_id;
-        options.pause_ms = 100;
-        options.timeout_ms = kTimeoutMs;
-        std::string logout_text;
-        const qel_sim::fix_late_logon_outcome outcome = qel_sim::fix_late_logon(options, &logout_text);
-        EXPECT_EQ(qel_sim::fix_late_logon_outcome::logged_on, outcome)
-            << "user " << 2000 + i << ": " << qel_sim::fix_late_logon_outcome_name(outcome) << " "
-            << logout_text;
+        late_logon(road, 2000 + i);
     }
     flood.stop();
 

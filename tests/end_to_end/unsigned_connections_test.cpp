@@ -8,8 +8,6 @@
 // The trader is answered every time. The gateway logs at the shipped level (EVENT, binary logs on).
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <functional>
 #include <iostream>
@@ -62,19 +60,6 @@ bool has_event(const std::vector<console_event> &events, uint16_t reason)
         if (e.reason == reason)
             return true;
     return false;
-}
-
-// The size of every file in the gateway's log folder.
-std::map<std::string, long> log_sizes(const qel_test::temp_dir &dir)
-{
-    std::map<std::string, long> sizes;
-    for (const std::string &name : dir.list("logs"))
-    {
-        struct stat st;
-        if (stat(dir.file("logs/" + name).c_str(), &st) == 0)
-            sizes[name] = static_cast<long>(st.st_size);
-    }
-    return sizes;
 }
 
 // What the log folder grew by, in all and (for the report) file by file, named by logger.
@@ -154,7 +139,7 @@ phase_figures run_phase(attacked_gateway &g, const attack_run *attack)
 {
     phase_figures f;
     const size_t events_before = console_events(g.road.dir).size();
-    const std::map<std::string, long> logs_before = log_sizes(g.road.dir);
+    const std::map<std::string, long> logs_before = qel_test::log_folder_sizes(g.road.dir);
     const auto start = std::chrono::steady_clock::now();
     if (attack != nullptr)
         attack->start();
@@ -194,7 +179,7 @@ phase_figures run_phase(attacked_gateway &g, const attack_run *attack)
             f.events.push_back(*e);
     for (const console_event &e : f.events)
         f.connections_counted[e.reason] += e.extra == -1 ? 1 : static_cast<uint64_t>(e.extra);
-    f.log_bytes = growth(logs_before, log_sizes(g.road.dir), &f.by_file);
+    f.log_bytes = growth(logs_before, qel_test::log_folder_sizes(g.road.dir), &f.by_file);
     return f;
 }
 
