@@ -256,18 +256,22 @@ void expect_each_connection_once(const attack_result &r, uint64_t reached)
     EXPECT_GE(reached, r.attack.connections) << "events (reason:count)" << events;
     EXPECT_LE(reached, r.attack.attempts + kStrayConnects) << "events (reason:count)" << events;
 }
+
+// One flood of connections that never sign on, beside the trader.
+attack_result flood_attack(attacked_gateway &g, qel_sim::unsigned_connection_attack attack, uint32_t threads,
+                           const char *name)
+{
+    qel_sim::unsigned_connection_flood flood;
+    return run_attack(g, flood_run(flood, g.road.workstation_port, attack, threads), name);
+}
 } // namespace
 
 TEST(UnsignedConnections, ClosesAfterTheInvitationReachTheConsoleFoldedAndLogLittle)
 {
     attacked_gateway g;
     ASSERT_TRUE(g.trader_signed_on());
-    qel_sim::unsigned_connection_flood flood;
-    attack_result r =
-        run_attack(g,
-                   flood_run(flood, g.road.workstation_port,
-                             qel_sim::unsigned_connection_attack::close_after_invitation, kFloodThreads),
-                   "close after the invitation");
+    attack_result r = flood_attack(g, qel_sim::unsigned_connection_attack::close_after_invitation,
+                                   kFloodThreads, "close after the invitation");
     expect_bounded(r, {kConnectionLost, kRefused});
     // Each connection reached the console once: lost after its invitation, or refused.
     EXPECT_GE(counted(r, kConnectionLost), r.attack.invited);
@@ -278,12 +282,8 @@ TEST(UnsignedConnections, BadFramesAfterTheInvitationReachTheConsoleFoldedAndLog
 {
     attacked_gateway g;
     ASSERT_TRUE(g.trader_signed_on());
-    qel_sim::unsigned_connection_flood flood;
-    attack_result r =
-        run_attack(g,
-                   flood_run(flood, g.road.workstation_port,
-                             qel_sim::unsigned_connection_attack::bad_frame_after_invitation, kFloodThreads),
-                   "bad frame after the invitation");
+    attack_result r = flood_attack(g, qel_sim::unsigned_connection_attack::bad_frame_after_invitation,
+                                   kFloodThreads, "bad frame after the invitation");
     expect_bounded(r, {kShortFrame, kInvalidLength, kConnectionLost, kRefused});
     // Each invited connection's short frame reached the console once.
     EXPECT_GE(counted(r, kShortFrame), r.attack.invited);
@@ -294,12 +294,8 @@ TEST(UnsignedConnections, ClosesAtOnceReachTheConsoleFoldedAndLogLittle)
 {
     attacked_gateway g;
     ASSERT_TRUE(g.trader_signed_on());
-    qel_sim::unsigned_connection_flood flood;
-    attack_result r =
-        run_attack(g,
-                   flood_run(flood, g.road.workstation_port,
-                             qel_sim::unsigned_connection_attack::close_at_once, kCloseAtOnceThreads),
-                   "close at once");
+    attack_result r = flood_attack(g, qel_sim::unsigned_connection_attack::close_at_once, kCloseAtOnceThreads,
+                                   "close at once");
     expect_bounded(r, {kConnectionLost, kRefused});
     expect_each_connection_once(r, counted(r, kConnectionLost) + counted(r, kRefused));
 }
