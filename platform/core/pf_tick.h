@@ -12,3 +12,7 @@ uint32_t pf_tick_get_offset();
 void pf_tick_advance(uint32_t milliseconds);
 // Sets the offset so that the tick count reads `value` now.
 void pf_tick_set(uint32_t value);
+// Holds the tick count still: until released it moves only by the calls above, so a test
+// can stand exactly at a boundary. Release lets it run on from where it stands.
+void pf_tick_hold();
+void pf_tick_release();

@@ -5,6 +5,7 @@
 
 #include "gateway/shared/log_fold.h"
 #include "platform/core/pf_tick.h"
+#include "support/held_tick.h"
 
 namespace
 {
@@ -18,7 +19,7 @@ struct step
 
 void run(const step *steps, size_t count, uint16_t allowance)
 {
-    uint32_t offset = pf_tick_get_offset();
+    qel_test::held_tick held;
     log_fold fold = {};
     for (size_t i = 0; i < count; ++i)
     {
@@ -30,7 +31,6 @@ void run(const step *steps, size_t count, uint16_t allowance)
             at_once += log_fold_admit(&fold, allowance) ? 1 : 0;
         EXPECT_EQ(at_once, steps[i].at_once);
     }
-    pf_tick_set_offset(offset);
 }
 } // namespace
 

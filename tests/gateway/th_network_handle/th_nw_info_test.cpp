@@ -14,6 +14,7 @@
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
+#include "support/held_tick.h"
 
 namespace
 {
@@ -185,6 +186,7 @@ TEST(ThNwInfoNotices, AHeartBeatNoticeComesOnceAfterTheIntervalSinceTheLastWrite
 {
     layer l(std::map<std::string, std::string>{{"HEART_BEAT_TIME_INTERVAL", "1000"}});
     th_nw_handle *link = l.connected(0, 5);
+    qel_test::held_tick held;
     pf_tick_advance(5000);
     th_nw_info_process_links(l.links, l.out, nullptr);
     EXPECT_TRUE(l.take_tags().empty()) << "nothing written yet on this connection";

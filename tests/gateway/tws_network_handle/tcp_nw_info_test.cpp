@@ -18,6 +18,7 @@
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
+#include "support/held_tick.h"
 #include "support/test_support.h"
 
 namespace
@@ -434,13 +435,13 @@ TEST_F(server_fixture, ConnectionsThatHoldASlotIdleAreClosedAfterThirtySeconds)
 
 } // namespace
 
-// The test moves the tick count: each step is the refusals of one moment and what the
-// console is due to hear then.
+// The test holds the tick count and moves it: each step is the refusals of one moment and
+// what the console is due to hear then.
 TEST_F(server_fixture, RefusalsReachTheConsoleFirstAtOnceThenOnceASecondWithTheirCount)
 {
     server = create();
     ASSERT_NE(server, nullptr);
-    uint32_t offset = pf_tick_get_offset();
+    qel_test::held_tick held;
     struct step
     {
         uint32_t advance_ms;
@@ -469,7 +470,6 @@ TEST_F(server_fixture, RefusalsReachTheConsoleFirstAtOnceThenOnceASecondWithThei
         EXPECT_EQ(at_once, steps[i].at_once);
         EXPECT_EQ(folded, steps[i].folded);
     }
-    pf_tick_set_offset(offset);
 }
 
 // The table holds 4. The test moves the tick count past the grace instead of waiting.

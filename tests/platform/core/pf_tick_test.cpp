@@ -1,4 +1,4 @@
-// The tick count's offset: setting, advancing and crossing the 32-bit wrap.
+// The tick count's offset: setting, advancing, holding and crossing the 32-bit wrap.
 #include "platform/core/pf_tick.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +34,24 @@ TEST_F(PfTick, SetNearTheWrapCrossesIt)
     uint32_t after = pf_tick_count();
     EXPECT_LT(after, 1000u);
     EXPECT_GE(after - before, 10u);
+}
+
+TEST_F(PfTick, AHeldCountMovesOnlyWhenTheTestMovesIt)
+{
+    pf_tick_hold();
+    uint32_t held = pf_tick_count();
+    pf_sleep_ms(5);
+    EXPECT_EQ(pf_tick_count(), held);
+    pf_tick_advance(999);
+    EXPECT_EQ(pf_tick_count(), held + 999);
+    pf_tick_set(0xFFFFFFFFu);
+    pf_sleep_ms(2);
+    EXPECT_EQ(pf_tick_count(), 0xFFFFFFFFu);
+    pf_tick_release();
+    uint32_t released = pf_tick_count();
+    EXPECT_LT(released - 0xFFFFFFFFu, 1000u) << "runs on from where it stood";
+    pf_sleep_ms(5);
+    EXPECT_GE(pf_tick_count() - released, 5u);
 }
 
 TEST(PfClock, PerformanceCounterRunsInNanoseconds)
