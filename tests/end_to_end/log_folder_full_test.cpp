@@ -11,14 +11,13 @@
 // away: the limit would fail the FIX store as well, which is not a log.
 #include "main_road_fixture.h"
 
-#include <signal.h>
-
 #include <string>
 #include <vector>
 
 #include "sim/console/console_client.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_sample_order.h"
+#include "support/fix_road.h"
 #include "support/full_disk.h"
 #include "support/full_log_folder.h"
 
@@ -42,49 +41,26 @@ struct log_event
     uint32_t extra;
 };
 
-// The gateway of the main road, with its log folder able to fill.
+// The main road with a FIX session, its log folder able to fill.
 struct road_with_full_folder
 {
-    qel_test::temp_dir dir;
-    qel_test::gateway_config config;
+    qel_test::fix_road road{{k_fix_user}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}, "", false};
     std::unique_ptr<qel_test::full_log_folder> folder;
     std::unique_ptr<qel_test::gateway_stderr> stderr_file;
-    std::unique_ptr<qel_sim::sim_host> host;
-    std::unique_ptr<qel_sim::sim_box_host> box;
-    std::unique_ptr<qel_test::child_process> gateway;
-    uint16_t workstation_port = 0;
 
     road_with_full_folder()
     {
-        host.reset(new qel_sim::sim_host());
-        EXPECT_TRUE(host->start());
-        qel_sim::box_options box_options;
-        box_options.box_id = 101;
-        box.reset(new qel_sim::sim_box_host(*host, box_options, qel_sim::exchange_options()));
-        config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
-        config.values["SYSTEM_LOGGING_LEVEL"] = "EVENT";
-        workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
-        std::string config_file = config.write(dir);
-        // One FIX session, for the FIX client.
-        dir.write(config.values["FIX_FILE_PATH"],
-                  qel_test::read_file(dir.file(config.values["FIX_FILE_PATH"])) +
-                      "StartTime=00:00:00\nEndTime=00:00:00\nHeartBtInt=30\n[SESSION]\nBeginString=FIX.4.2\n"
-                      "SenderCompID=QEL\nTargetCompID=" +
-                      std::to_string(k_fix_user) + ",MEMBR,1\n");
-        folder.reset(new qel_test::full_log_folder(dir.file("logs")));
+        folder.reset(new qel_test::full_log_folder(road.dir.file("logs")));
         stderr_file.reset(
-            new qel_test::gateway_stderr(dir.file("qel_text_log_default.txt"), !folder->mounted()));
+            new qel_test::gateway_stderr(road.dir.file("qel_text_log_default.txt"), !folder->mounted()));
         EXPECT_TRUE(stderr_file->ready());
-        gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", config_file}, dir.path()));
+        road.start();
     }
+    // The gateway goes before its folder does.
     ~road_with_full_folder()
     {
-        if (gateway)
-        {
-            gateway->signal(SIGTERM);
-            gateway->wait(20000);
-        }
-        host->stop();
+        if (road.gateway)
+            road.stop();
     }
 };
 
@@ -92,7 +68,8 @@ struct road_with_full_folder
 
 TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySucceedAgain)
 {
-    road_with_full_folder road;
+    road_with_full_folder full;
+    qel_test::fix_road &road = full.road;
     qel_sim::workstation_client client;
     ASSERT_TRUE(
         qel_test::wait_until([&] { return client.connect("127.0.0.1", road.workstation_port); }, 10000));
@@ -104,19 +81,11 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
     ASSERT_TRUE(console.connect(
         static_cast<uint16_t>(std::stoi(road.config.values["INTERFACE_REALTIME_PORT_NUMBER"]))));
     std::unique_ptr<qel_sim::fix_client> fix;
-    if (road.folder->mounted())
+    if (full.folder->mounted())
     {
-        qel_sim::fix_client_options options;
-        options.port = road.config.fix_port;
-        options.sender_comp_id = std::to_string(k_fix_user) + ",MEMBR,1";
-        options.target_comp_id = "QEL";
-        fix.reset(new qel_sim::fix_client(options));
         std::string error;
-        ASSERT_TRUE(fix->start(&error)) << error;
-        ASSERT_TRUE(fix->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs))
-            << fix->logout_text();
-        ASSERT_TRUE(fix->request_journal({}));
-        ASSERT_TRUE(fix->wait_for_state(qel_sim::fix_client_state::ready, kTimeoutMs)) << fix->logout_text();
+        fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
+        ASSERT_TRUE(fix) << error;
     }
     std::vector<log_event> events;
     auto hear = [&](int timeout_ms)
@@ -161,7 +130,7 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
 
     // The folder fills: the gateway trades on, and the console hears of it.
     std::string error;
-    ASSERT_TRUE(road.folder->fill(road.gateway->pid(), &error)) << error;
+    ASSERT_TRUE(full.folder->fill(road.gateway->pid(), &error)) << error;
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {
@@ -175,10 +144,10 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
     hear(500);
     EXPECT_EQ(count(k_resumed), 0u);
     for (const log_event &e : events)
-        EXPECT_EQ(e.extra, static_cast<uint32_t>(road.folder->expected_error()));
+        EXPECT_EQ(e.extra, static_cast<uint32_t>(full.folder->expected_error()));
 
     // Room again: each log that failed says how many lines it lost.
-    ASSERT_TRUE(road.folder->free_space(road.gateway->pid(), &error)) << error;
+    ASSERT_TRUE(full.folder->free_space(road.gateway->pid(), &error)) << error;
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {
@@ -206,10 +175,8 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
 
     const bool with_fix = fix != nullptr;
     fix.reset();
-    road.gateway->signal(SIGTERM);
-    EXPECT_EQ(road.gateway->wait(20000).exit_code, 0);
-    road.gateway.reset();
-    const std::string said = road.stderr_file->text();
+    EXPECT_EQ(road.stop().exit_code, 0);
+    const std::string said = full.stderr_file->text();
     EXPECT_EQ(qel_test::count_of(said, "] are failing (["), failing) << said;
     EXPECT_GE(qel_test::count_of(said, "] succeed again: ["), count(k_resumed)) << said;
     EXPECT_NE(said.find("): lines are lost until they succeed again\n"), std::string::npos) << said;

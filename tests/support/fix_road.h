@@ -43,16 +43,18 @@ struct fix_road
     std::unique_ptr<qel_test::child_process> gateway;
     uint16_t fix_port = 0;
     uint16_t workstation_port = 0;
+    std::string config_file;
     bool listening = false;
 
     // The acceptor knows the sessions "<user>,MEMBR,1" of the given users; config_values
     // replace or add lines of the gateway's configuration, fix_defaults are added to the
-    // DEFAULT section of the FIX settings.
+    // DEFAULT section of the FIX settings. Without start_now the caller readies the folder
+    // and calls start().
     fix_road(const std::vector<uint32_t> &fix_users,
              qel_sim::box_options box_options = qel_sim::box_options(),
              qel_sim::exchange_options exchange = qel_sim::exchange_options(),
              const std::map<std::string, std::string> &config_values = {},
-             const std::string &fix_defaults = "")
+             const std::string &fix_defaults = "", bool start_now = true)
     {
         host.reset(new qel_sim::sim_host());
         host->start();
@@ -63,7 +65,7 @@ struct fix_road
         for (const auto &value : config_values)
             config.values[value.first] = value.second;
         workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
-        std::string path = config.write(dir);
+        config_file = config.write(dir);
         fix_port = config.fix_port;
         // Without a DataDictionary line the gateway takes the dialect's acceptor dictionary.
         std::string settings =
@@ -76,7 +78,13 @@ struct fix_road
             settings += std::string("[SESSION]\nBeginString=FIX.4.2\nSenderCompID=") + gateway_comp_id +
                         "\nTargetCompID=" + session_of(user) + "\n";
         dir.write(config.values["FIX_FILE_PATH"], settings);
-        gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", path}, dir.path()));
+        if (start_now)
+            start();
+    }
+
+    void start()
+    {
+        gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", config_file}, dir.path()));
         listening = qel_test::wait_until([&] { return fix_port_open(fix_port); }, 10000);
     }
 
