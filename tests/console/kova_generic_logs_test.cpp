@@ -23,7 +23,9 @@
 #include "sim/console/console_port_peer.h"
 #include "support/console_fixture.h"
 #include "support/kova_window_fixture.h"
+#include "support/test_support.h"
 
+using qel_test::count_of;
 using qel_test::from_hex;
 
 namespace
@@ -393,14 +395,6 @@ struct refusing_port
     }
     ~refusing_port() { close(fd); }
 };
-
-size_t count_of(const std::string &text, const std::string &what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
 
 TEST_F(log_page_fixture, ARefusedConnectIsTriedAgainAndTheSeriesIsLoggedOnce)
 {

@@ -244,14 +244,6 @@ bool closedByPeer(int s)
     return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
-size_t occurrences(const std::string &text, const std::string &what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 TEST(HostileConnection, SilentAndHalfMessageConnectionsAreDroppedAfterTheLogonTimeOut)
 {
     fix_test::TempFolder folder;
@@ -423,7 +415,7 @@ TEST(HostileConnection, PastTheBoundTheAddressThatHoldsTheMostLosesItsOldest)
         EXPECT_TRUE(
             fix_test::waitUntil([&] { return linesWithoutLogon(folder) == accepted + kMore + 1; }, 15000))
             << globalEvents(folder);
-        EXPECT_EQ(0u, occurrences(globalEvents(folder), client.droppedLine()));
+        EXPECT_EQ(0u, qel_test::count_of(globalEvents(folder), client.droppedLine()));
         for (size_t i = 0; i <= kMore; ++i)
             EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(flood.sockets[i]); }, 2000))
                 << "connection " << i;
@@ -457,9 +449,9 @@ TEST(HostileConnection, PastTheBoundTheAddressThatHoldsTheMostLosesItsOldest)
         EXPECT_TRUE(fix_test::waitUntil([&] { return closedByPeer(first.sockets[1]); }));
 
         const std::string events = globalEvents(folder);
-        EXPECT_EQ(2u, occurrences(events, first.droppedLine())) << events;
-        EXPECT_EQ(1u, occurrences(events, second.droppedLine())) << events;
-        EXPECT_EQ(0u, occurrences(events, third.droppedLine())) << events;
+        EXPECT_EQ(2u, qel_test::count_of(events, first.droppedLine())) << events;
+        EXPECT_EQ(1u, qel_test::count_of(events, second.droppedLine())) << events;
+        EXPECT_EQ(0u, qel_test::count_of(events, third.droppedLine())) << events;
         for (size_t i = 2; i < first.sockets.size(); ++i)
             EXPECT_FALSE(closedByPeer(first.sockets[i])) << "first, connection " << i;
         for (size_t i = 1; i < second.sockets.size(); ++i)
@@ -541,9 +533,9 @@ TEST(HostileConnection, AFloodOfConnectionsWithoutALogonWritesAFewLinesASecond)
     // second.
     const std::string events = globalEvents(folder);
     const size_t perSecond = FIX::SocketAcceptor::LINES_WITHOUT_LOGON_AT_ONCE + 1;
-    const size_t written = occurrences(events, "\n");
+    const size_t written = qel_test::count_of(events, "\n");
     EXPECT_LE(written, static_cast<size_t>(perSecond * (seconds + 1))) << events;
-    EXPECT_LE(occurrences(events, " : Left out "), static_cast<size_t>(seconds + 1)) << events;
+    EXPECT_LE(qel_test::count_of(events, " : Left out "), static_cast<size_t>(seconds + 1)) << events;
     EXPECT_GT(qel_test::fix_log_lines_left_out(events), 0u) << events;
     std::printf("%llu silent connects in %.1f s: %zu lines, %zu bytes in the event log\n",
                 static_cast<unsigned long long>(flood.connects()), seconds, written, events.size());
@@ -575,7 +567,7 @@ TEST(HostileConnection, TheLinesOfASessionAreWrittenAndAQuietSecondEndsTheFold)
         << globalEvents(folder);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     std::string events = globalEvents(folder);
-    EXPECT_LE(occurrences(events, " : Accepted connection from "),
+    EXPECT_LE(qel_test::count_of(events, " : Accepted connection from "),
               static_cast<size_t>(FIX::SocketAcceptor::LINES_WITHOUT_LOGON_AT_ONCE * (seconds + 1)))
         << events;
     EXPECT_GT(qel_test::fix_log_lines_left_out(events), 0u) << events;
@@ -583,8 +575,10 @@ TEST(HostileConnection, TheLinesOfASessionAreWrittenAndAQuietSecondEndsTheFold)
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     Crowd late("127.0.0.2", port, 1);
     EXPECT_TRUE(fix_test::waitUntil(
-        [&]
-        { return occurrences(globalEvents(folder), " : Accepted connection from 127.0.0.2 on port ") == 1; }))
+        [&] {
+            return qel_test::count_of(globalEvents(folder),
+                                      " : Accepted connection from 127.0.0.2 on port ") == 1;
+        }))
         << globalEvents(folder);
 }
 
@@ -615,15 +609,17 @@ TEST(HostileConnection, FirstMessagesOfNoSessionAreFolded)
     auto accounted = [&]
     {
         const std::string events = globalEvents(folder);
-        return occurrences(events, " : Accepted connection from ") +
-               occurrences(events, " : Session not found for incoming message: ") +
-               occurrences(fix_test::readFile(messagesFile), "\n") + qel_test::fix_log_lines_left_out(events);
+        return qel_test::count_of(events, " : Accepted connection from ") +
+               qel_test::count_of(events, " : Session not found for incoming message: ") +
+               qel_test::count_of(fix_test::readFile(messagesFile), "\n") +
+               qel_test::fix_log_lines_left_out(events);
     };
     EXPECT_TRUE(fix_test::waitUntil([&] { return accounted() == 3 * kTries; })) << globalEvents(folder);
     EXPECT_GT(qel_test::fix_log_lines_left_out(globalEvents(folder)), 0u) << globalEvents(folder);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const size_t perSecond = FIX::SocketAcceptor::LINES_WITHOUT_LOGON_AT_ONCE + 1;
-    EXPECT_LE(occurrences(globalEvents(folder), "\n") + occurrences(fix_test::readFile(messagesFile), "\n"),
+    EXPECT_LE(qel_test::count_of(globalEvents(folder), "\n") +
+                  qel_test::count_of(fix_test::readFile(messagesFile), "\n"),
               static_cast<size_t>(perSecond * (seconds + 1)))
         << globalEvents(folder);
 }

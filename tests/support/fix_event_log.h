@@ -6,16 +6,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/test_support.h"
+
 namespace qel_test
 {
-
-inline size_t fix_log_occurrences(const std::string &text, const std::string &what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
 
 // The sum of the counts of the "Left out <n> lines about connections without a Logon" lines.
 inline unsigned long long fix_log_lines_left_out(const std::string &events)
@@ -37,9 +31,9 @@ inline unsigned long long fix_log_lines_left_out(const std::string &events)
 // come and go: their acceptance and their drop past the bound or at the logon time-out.
 inline unsigned long long fix_log_lines_without_logon(const std::string &events)
 {
-    return fix_log_occurrences(events, " : Accepted connection from ") +
-           fix_log_occurrences(events, " connections without a Logon, the oldest from ") +
-           fix_log_occurrences(events, " : No Logon from ") + fix_log_lines_left_out(events);
+    return count_of(events, " : Accepted connection from ") +
+           count_of(events, " connections without a Logon, the oldest from ") +
+           count_of(events, " : No Logon from ") + fix_log_lines_left_out(events);
 }
 
 } // namespace qel_test

@@ -93,13 +93,4 @@ class stderr_capture
     std::string m_text;
 };
 
-// How often `part` stands in `text`.
-inline size_t count_of(const std::string &text, const std::string &part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 } // namespace qel_test

@@ -57,14 +57,7 @@ struct stats_fixture
         return text;
     }
     bool logged(const std::string &part) const { return log().find(part) != std::string::npos; }
-    size_t times_logged(const std::string &part) const
-    {
-        std::string text = log();
-        size_t n = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-            ++n;
-        return n;
-    }
+    size_t times_logged(const std::string &part) const { return qel_test::count_of(log(), part); }
 };
 
 // A parameter line: plug-in, name, number, then the arguments, each followed by a comma.

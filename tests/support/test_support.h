@@ -30,6 +30,15 @@ class temp_dir
 
 std::string read_file(const std::string &path);
 
+// How often `part` stands in `text`.
+inline size_t count_of(const std::string &text, const std::string &part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 // A TCP port kept for a server under test, for as long as the reservation lives. The
 // reservation is a socket bound to the port on every address with address reuse and
 // never listening: the kernel then skips the port when it picks one for another bind to

@@ -26,6 +26,7 @@
 #include "support/test_support.h"
 
 using qel_test::child_process;
+using qel_test::count_of;
 using qel_test::gateway_config;
 using qel_test::process_result;
 using qel_test::temp_dir;
@@ -37,14 +38,6 @@ const int k_failure = 1000 & 0xFF; // qelmon's 1000 as a parent sees it
 bool contains(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;
-}
-
-size_t count_of(const std::string &text, const std::string &part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
 }
 
 // A market folder: the gateway under its market name, its configuration and logs.
