@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/core/pf_error.h"
+#include "platform/core/pf_file.h"
 
 struct pf_reg_key
 {
@@ -499,9 +500,7 @@ template <typename Edit> uint32_t change(Edit edit)
             set_problem(name, 0, strerror(error));
             return error_from_errno(error);
         }
-        struct stat held, named;
-        if (fstat(fd, &held) == 0 && stat(name, &named) == 0 && held.st_ino == named.st_ino &&
-            held.st_dev == named.st_dev)
+        if (pf_file_still_named(fd, name))
             break;
         close(fd); // replaced while we waited: lock the new file
     }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/core/pf_clock.h"
+#include "platform/core/pf_file.h"
 
 namespace
 {
@@ -40,14 +41,6 @@ void sync_folder_of(const std::string &path)
         fsync(fd);
         close(fd);
     }
-}
-
-// True when fd is still the file that path names (not replaced by a rename since).
-bool still_named(int fd, const char *path)
-{
-    struct stat held, named;
-    return fstat(fd, &held) == 0 && stat(path, &named) == 0 && held.st_ino == named.st_ino &&
-           held.st_dev == named.st_dev;
 }
 
 // The lock on fd, retried until the deadline (performance-counter nanoseconds) passes;
@@ -163,7 +156,7 @@ FILE *pf_temp_file_open_locked(const char *target_path, uint32_t wait_ms)
             errno = error;
             return nullptr;
         }
-        if (still_named(fd, target_path))
+        if (pf_file_still_named(fd, target_path))
         {
             FILE *file = fdopen(fd, "r");
             if (file == nullptr)

@@ -68,6 +68,25 @@ int pf_file_rename(const char *from, const char *to)
     return rename(from, to);
 }
 
+bool pf_file_rename_no_replace(const char *from, const char *to)
+{
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a hard link refuses an existing name just the same.
+    if (link(from, to) != 0)
+        return false;
+    return unlink(from) == 0;
+}
+
+bool pf_file_still_named(int descriptor, const char *path)
+{
+    struct stat opened, named;
+    return fstat(descriptor, &opened) == 0 && stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
 int pf_file_find(const char *pattern, std::vector<std::string> *paths)
 {
     paths->clear();

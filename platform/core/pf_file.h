@@ -1,7 +1,7 @@
-// Files by descriptor for the gateway's logs: create, write whole, close, ask whether a
-// path exists, rename, and search by shell pattern; and the owner-only stream of the
-// console event log. The logger writes its text files
-// through these and nothing above platform/ touches a descriptor call itself.
+// Files by descriptor: create, write whole, close, ask whether a path exists, rename (also
+// without replacing), and search by shell pattern; and the owner-only stream of the
+// console event log. The log files themselves are opened, appended to and rolled through
+// pf_log_file.h; nothing above platform/ touches a descriptor call itself.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +27,11 @@ void pf_file_close(int descriptor);
 bool pf_file_exists(const char *path);
 // 0, or -1 with errno set.
 int pf_file_rename(const char *from, const char *to);
+// Renames without replacing: false with errno EEXIST when `to` exists.
+bool pf_file_rename_no_replace(const char *from, const char *to);
+// Whether the descriptor is still the file that `path` names (not replaced by a rename
+// since it was opened).
+bool pf_file_still_named(int descriptor, const char *path);
 
 // The paths that match a shell pattern ("*", "?", "[...]", "\\" escapes), in no order.
 // 0 with the matches (none is not a failure), -1 when the search itself failed.

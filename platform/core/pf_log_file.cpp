@@ -1,5 +1,5 @@
-// Log files shared between processes: flock for who holds a file, renameat2 without
-// replacing for the roll, ftruncate to take back a part-written line.
+// Log files shared between processes: flock for who holds a file, a rename that never
+// replaces for the roll, ftruncate to take back a part-written line.
 #include "platform/core/pf_log_file.h"
 
 #include <fcntl.h>
@@ -36,14 +36,6 @@ int lock_retrying(int descriptor, int operation)
         locked = flock(descriptor, operation);
     while (locked != 0 && errno == EINTR);
     return locked;
-}
-
-// Whether the descriptor is still the file of that name.
-bool still_named(int descriptor, const char *path)
-{
-    struct stat opened, named;
-    return fstat(descriptor, &opened) == 0 && stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
-           opened.st_ino == named.st_ino;
 }
 
 // Empties the file when no other live process holds it: while this process has the
@@ -88,7 +80,7 @@ int pf_log_file_open(const char *path, int mode, pf_log_open_mode how)
         if (descriptor < 0)
             return -1;
         // A file system without locks still logs.
-        if (lock_for_writing(descriptor, how) != 0 || still_named(descriptor, path))
+        if (lock_for_writing(descriptor, how) != 0 || pf_file_still_named(descriptor, path))
             return descriptor;
         close(descriptor);
     }
@@ -122,18 +114,6 @@ bool pf_log_file_append(int descriptor, const void *data, size_t length)
         return false;
     }
     return true;
-}
-
-bool pf_file_rename_no_replace(const char *from, const char *to)
-{
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: a hard link refuses an existing name just the same.
-    if (link(from, to) != 0)
-        return false;
-    return unlink(from) == 0;
 }
 
 pf_log_roll_result pf_log_file_roll(const char *path, const char *head, const char *tail, uint32_t *counter)

@@ -58,9 +58,6 @@ pf_log_roll_result pf_log_file_roll(const char *path, const char *head, const ch
 // the first file that could not be moved (the roll stops there: it would find it again).
 int pf_log_files_roll(const char *pattern, uint32_t *counter);
 
-// Renames without replacing: false with errno EEXIST when `to` exists.
-bool pf_file_rename_no_replace(const char *from, const char *to);
-
 // Whether one log file's writes are failing, and the lines lost since they began to. One
 // per open log file, kept by its writer.
 //

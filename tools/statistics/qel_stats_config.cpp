@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "common/config_file.h"
-#include "platform/core/pf_log_file.h"
+#include "platform/core/pf_file.h"
 #include "tools/statistics/qel_stats_search.h"
 
 using qel_tools::LOG_LEVEL_ACTIVITY;
