@@ -82,22 +82,6 @@ void tws_make_validation_failure(message *msg, uint16_t reason_code)
     msg->tag = CLIENT_VALIDATION_FAILURE;
 }
 
-// The fold that lines about a record go through: the thread's when the record is about a
-// connection on which no user has signed on.
-log_fold *tws_fold_of(const message *msg, log_fold *unsigned_lines)
-{
-    return (msg->flags & MESSAGE_FLAG_NO_USER) != 0 ? unsigned_lines : nullptr;
-}
-
-// The count of lines left out, once a second while they are.
-void tws_report_left_out(log_fold *unsigned_lines, const char *routine, logger_object *logger)
-{
-    const uint32_t left_out = log_fold_due(unsigned_lines);
-    if (left_out > 0)
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-                  "Left out [%u] log lines about connections that have not signed on.", left_out);
-}
-
 } // namespace
 
 bool tws_receive_check_frame(message *msg, const char *routine, logger_object *logger, log_fold *fold)
@@ -255,14 +239,14 @@ struct tws_receive_steps : worker_steps
         switch (msg->tag)
         {
         case NORMAL_MESSAGE:
-            return tws_receive_check_frame(msg, routine, logger, tws_fold_of(msg, &unsigned_lines))
+            return tws_receive_check_frame(msg, routine, logger, log_fold_of_record(msg, &unsigned_lines))
                        ? EA_SUCCESS
                        : EA_ERROR;
         case USER_LOGOFF_FLUSH:
         case BOX_LOGOFF_FLUSH:
         case CLIENT_DISCONNECTED:
         case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-            EA_LOG_FOLDED_IN(routine, tws_fold_of(msg, &unsigned_lines), logger, EA_LEVEL_EVENT,
+            EA_LOG_FOLDED_IN(routine, log_fold_of_record(msg, &unsigned_lines), logger, EA_LEVEL_EVENT,
                              "Received %s message from network layer.", tws_tag_name(msg->tag));
             return EA_SUCCESS;
         default:
@@ -285,7 +269,7 @@ struct tws_receive_steps : worker_steps
 
     ea_status each_pass()
     {
-        tws_report_left_out(&unsigned_lines, routine, logger);
+        log_fold_report_unsigned(&unsigned_lines, routine, logger);
         return EA_SUCCESS;
     }
 };
@@ -344,7 +328,7 @@ struct tws_send_steps : worker_steps
         case DROP_CLIENT:
         case UPDATE_LINK_INDEX:
         case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-            EA_LOG_FOLDED_IN(routine, tws_fold_of(msg, &unsigned_lines), logger, EA_LEVEL_EVENT,
+            EA_LOG_FOLDED_IN(routine, log_fold_of_record(msg, &unsigned_lines), logger, EA_LEVEL_EVENT,
                              "Received %s message from session layer.", tws_tag_name(msg->tag));
             return EA_SUCCESS;
         default:
@@ -421,7 +405,7 @@ struct tws_send_steps : worker_steps
 
     ea_status each_pass()
     {
-        tws_report_left_out(&unsigned_lines, routine, logger);
+        log_fold_report_unsigned(&unsigned_lines, routine, logger);
         return EA_SUCCESS;
     }
 };

@@ -47,3 +47,11 @@ uint32_t log_fold_due(log_fold *fold)
     fold->at_once = k_allowance_spent;
     return counted;
 }
+
+void log_fold_report_unsigned(log_fold *unsigned_lines, const char *routine, logger_object *logger)
+{
+    const uint32_t left_out = log_fold_due(unsigned_lines);
+    if (left_out > 0)
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Left out [%u] log lines about connections that have not signed on.", left_out);
+}

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "gateway/runtime/logger.h"
+#include "gateway/runtime/message.h"
 
 enum
 {
@@ -37,6 +38,17 @@ bool log_fold_admit(log_fold *fold, uint16_t allowance);
 // what was counted in it (the caller writes or raises it), or 0 when nothing is due. A
 // second that counted nothing ends the spell. The owning thread asks on every pass.
 uint32_t log_fold_due(log_fold *fold);
+
+// The fold that lines about a record go through: `unsigned_lines` when the record is about
+// a connection on which no user has signed on, none otherwise.
+inline log_fold *log_fold_of_record(const message *msg, log_fold *unsigned_lines)
+{
+    return (msg->flags & MESSAGE_FLAG_NO_USER) != 0 ? unsigned_lines : nullptr;
+}
+
+// Writes under `routine`, once a second while there are any, the count of lines about
+// connections that have not signed on that `unsigned_lines` left out.
+void log_fold_report_unsigned(log_fold *unsigned_lines, const char *routine, logger_object *logger);
 
 // Whether the logger writes lines of this level at all: a line it drops anyway neither
 // spends a fold's allowance nor counts as left out.

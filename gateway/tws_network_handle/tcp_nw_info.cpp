@@ -47,12 +47,6 @@ static uint32_t tcp_nw_info_entry_address(const void *entry)
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry) >> 32);
 }
 
-// The fold of lines about a connection: the server's while it has not signed on.
-static log_fold *tcp_nw_info_lines_of(tcp_nw_info *server, const tcp_nw_handle *slot)
-{
-    return slot->signed_on != 0 ? nullptr : &server->unsigned_lines;
-}
-
 static uint16_t tcp_nw_info_pending_socket_count(const tcp_nw_info *server)
 {
     return static_cast<uint16_t>(queue_get_count(server->pending_sockets));
@@ -793,7 +787,7 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
             if (slot->received_count > server->invitation_count)
             {
                 EA_LOG_FOLDED(
-                    tcp_nw_info_lines_of(server, slot), logger, EA_LEVEL_BUSINESS_ERROR,
+                    tcp_nw_handle_fold(slot), logger, EA_LEVEL_BUSINESS_ERROR,
                     "Disconnecting client with tws nw handle [%d] and tws index [%u], as it exceeded the invitation count. So discarding sequence number [%lu]",
                     slot->network_handle, index, static_cast<unsigned long>(msg->sequence_number));
                 message_destroy(msg);
@@ -801,7 +795,7 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                                                  disconnect_queue, logger) != EA_SUCCESS)
                     return EA_ERROR;
                 EA_LOG_FOLDED(
-                    tcp_nw_info_lines_of(server, slot), logger, EA_LEVEL_EVENT,
+                    tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
                     "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason code [%d]",
                     slot->network_handle, index, TWS_REASON_INVITATION_EXCEEDED);
                 continue;
@@ -826,7 +820,7 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
             if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
                 return EA_ERROR;
             EA_LOG_FOLDED(
-                tcp_nw_info_lines_of(server, slot), logger, EA_LEVEL_EVENT,
+                tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
                 "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason code [%d]",
                 slot->network_handle, index, reason);
         }
@@ -878,7 +872,7 @@ ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifi
     }
     if (msg->tag == CLIENT_INVITATION_MESSAGE)
     {
-        EA_LOG_FOLDED(tcp_nw_info_lines_of(server, slot), logger, EA_LEVEL_ACTIVITY,
+        EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_ACTIVITY,
                       "Sending client invitation for handle [%d] and index [%u]", slot->network_handle,
                       msg->workstation_index);
         slot->received_count = 0;
@@ -992,7 +986,8 @@ ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notif
 static tcp_nw_handle *tcp_nw_info_addressed_slot(tcp_nw_info *server, const message *msg,
                                                  logger_object *logger)
 {
-    log_fold *fold = tcp_nw_info_is_unsigned(server, msg) ? &server->unsigned_lines : nullptr;
+    // Lines about a record that names no current connection go by the record's mark.
+    log_fold *fold = log_fold_of_record(msg, &server->unsigned_lines);
     if (msg->workstation_index >= server->max_clients)
     {
         EA_LOG_FOLDED(
@@ -1054,7 +1049,7 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
 ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger)
 {
     tcp_nw_handle *slot = &server->tcp_nw_handle_list[workstation_index];
-    log_fold *fold = tcp_nw_info_lines_of(server, slot);
+    log_fold *fold = tcp_nw_handle_fold(slot);
     server->total_pending -= slot->pending_count;
     for (uint16_t i = 0; i < slot->batch_record_count; ++i)
     {
@@ -1141,7 +1136,7 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
         if (reason == 0)
             continue;
         uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-        log_fold *fold = tcp_nw_info_lines_of(server, slot);
+        log_fold *fold = tcp_nw_handle_fold(slot);
         EA_LOG_FOLDED(
             fold, logger, EA_LEVEL_BUSINESS_ERROR,
             "Disconnecting client with tws nw handle [%d] and tws index [%u], as it %s within [%u] ms",
@@ -1210,14 +1205,8 @@ void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t 
         *at_once += fold == nullptr || log_fold_admit(fold, 1) ? 1 : 0;
 }
 
-bool tcp_nw_info_is_unsigned(const tcp_nw_info *server, const message *msg)
+bool tcp_nw_info_is_unsigned(tcp_nw_info *server, const message *msg)
 {
-    if (msg->workstation_index < server->max_clients)
-    {
-        const tcp_nw_handle *slot = &server->tcp_nw_handle_list[msg->workstation_index];
-        if (slot->network_handle != TCP_NW_HANDLE_FREE &&
-            slot->network_handle == msg->workstation_network_handle)
-            return slot->signed_on == 0;
-    }
-    return (msg->flags & MESSAGE_FLAG_NO_USER) != 0;
+    const tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
+    return slot != nullptr ? slot->signed_on == 0 : (msg->flags & MESSAGE_FLAG_NO_USER) != 0;
 }

@@ -32,8 +32,8 @@ enum
     TCP_NW_INFO_SIGN_ON_TIMEOUT_MS = 30000,
     TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS = 30000,
     TCP_NW_INFO_IDLE_CHECK_INTERVAL_MS = 1000,
-    // When every slot is taken, a new connection takes the slot of the oldest one that has
-    // sent nothing yet, once that one has had this long to sign on.
+    // A connection that has sent nothing has this long to sign on before a new one may take
+    // its slot when every slot is taken (tcp_nw_info_get_client says which gives it).
     TCP_NW_INFO_SLOT_GRACE_MS = 500,
     // Reason codes whose console events about connections that have not signed on are
     // folded, each code on its own.
@@ -151,7 +151,7 @@ uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, uint16_t *reason_c
 // Whether a record that the session layer sends down (DROP_CLIENT, USER_LOGOFF_FLUSH) is
 // about a connection on which no user signed on: its slot still holds it and it has not
 // signed on, or the slot is gone and the record came from such a connection.
-bool tcp_nw_info_is_unsigned(const tcp_nw_info *server, const message *msg);
+bool tcp_nw_info_is_unsigned(tcp_nw_info *server, const message *msg);
 
 // The workstation network thread (tws_nw_handler_thread.cpp); its argument record is
 // tws_nw_handler_thread_args (tws_nw_handler_thread.h).

@@ -267,7 +267,7 @@ static void user_session_mark_logoff(user_session_info_container *container, uin
 
 log_fold *user_session_fold_of(user_session_info_container *container, const message *msg)
 {
-    return (msg->flags & MESSAGE_FLAG_NO_USER) != 0 ? &container->unsigned_lines : nullptr;
+    return log_fold_of_record(msg, &container->unsigned_lines);
 }
 
 ea_status user_session_info_container_initiate_user_logoff(user_session_info_container *container,

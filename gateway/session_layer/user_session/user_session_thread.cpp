@@ -109,10 +109,7 @@ struct user_session_steps : worker_steps
     // out about connections on which no user signed on.
     ea_status each_pass()
     {
-        const uint32_t left_out = log_fold_due(&args->container->unsigned_lines);
-        if (left_out > 0)
-            EA_LOG_IN(routine, args->logger, EA_LEVEL_EVENT,
-                      "Left out [%u] log lines about connections that have not signed on.", left_out);
+        log_fold_report_unsigned(&args->container->unsigned_lines, routine, args->logger);
         if (user_session_info_container_process_users(args->container, outputs[OUTPUT_REQUEST_PROCESSING],
                                                       outputs, outputs[OUTPUT_CONSOLE],
                                                       args->logger) != EA_SUCCESS)
