@@ -85,6 +85,7 @@ const uint32_t kLateFixUser = 4000;  // the sessions of Logons tried one after a
 const uint32_t kNewcomerUser = 5000; // newcomers at a workstation sign on as 5001 and on
 const uint32_t kMaxClients = 10;
 const uint32_t kFreeSlots = kMaxClients - 2;
+const uint32_t kSlotsBesideTheTrader = kMaxClients - 1; // the honest trader holds one
 // Threads of the connect flood: each connect that meets a full backlog waits for its retry.
 const int kFlooders = 64;
 
@@ -106,29 +107,36 @@ struct process_sample
     long peak_kb = 0;
 };
 
+// The fields of /proc/<pid>/stat after the process's name: its state first. None once the
+// process is gone.
+std::vector<std::string> stat_fields(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::vector<std::string> fields;
+    size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return fields;
+    size_t at = close + 2;
+    while (at < text.size())
+    {
+        size_t end = text.find(' ', at);
+        fields.push_back(text.substr(at, end - at));
+        if (end == std::string::npos)
+            break;
+        at = end + 1;
+    }
+    return fields;
+}
+
 process_sample sample(int pid)
 {
     process_sample s;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    if (close != std::string::npos)
-    {
-        std::vector<std::string> fields;
-        size_t at = close + 2;
-        while (at < text.size())
-        {
-            size_t end = text.find(' ', at);
-            fields.push_back(text.substr(at, end - at));
-            if (end == std::string::npos)
-                break;
-            at = end + 1;
-        }
-        // utime and stime are the 14th and 15th fields, 12th and 13th after the name.
-        if (fields.size() > 12)
-            s.cpu_seconds =
-                (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
+    const std::vector<std::string> fields = stat_fields(pid);
+    // utime and stime are the 14th and 15th fields, 12th and 13th after the name.
+    if (fields.size() > 12)
+        s.cpu_seconds =
+            (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
@@ -730,16 +738,17 @@ void refused_connect_flood(gateway_run &run, phase_figures &f, std::vector<std::
             last = steady::now();
             if ((events & 1023) == 0)
                 peak_kb = std::max(peak_kb, sample(pid).rss_kb);
-            if (packet.transcode() != 10000)
+            if (packet.transcode() != sim_console::TC_KOVA_LOG_MESSAGE)
                 continue;
             ++events;
-            int32_t extra = static_cast<int32_t>(packet.u32(38));
-            if (packet.u16(36) == 11013)
+            const sim_console::log_event event = sim_console::decode_log_event(packet);
+            int32_t extra = static_cast<int32_t>(event.extra_info);
+            if (event.reason_code == 11013)
             {
                 ++refusal_events;
                 refusals_counted += extra == -1 ? 1 : static_cast<uint32_t>(extra);
             }
-            if (packet.u16(36) == 13003)
+            if (event.reason_code == 13003)
             {
                 ++drop_notices;
                 drops_counted += static_cast<uint32_t>(extra);
@@ -824,16 +833,22 @@ const uint32_t kHonestPauseMs = 20; // the honest pair's pause after each answer
 // True while the process runs (a zombie has ended).
 bool alive(int pid)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+    const std::vector<std::string> fields = stat_fields(pid);
+    return !fields.empty() && fields[0] != "Z";
 }
 
 void report_gateway(bench_report &report, gateway_run &run)
 {
     report.line("  gateway         %s at the end of the item",
                 alive(run.gateway->pid()) ? "still running" : "had ended");
+}
+
+// The end of an item that could not be measured: why, and whether the gateway still runs.
+int not_measured(bench_report &report, gateway_run &run, const std::string &why)
+{
+    report.line("  not measured: %s", why.c_str());
+    report_gateway(report, run);
+    return 1;
 }
 
 // The size of each file under a folder, by its name with every run of digits written as
@@ -949,10 +964,12 @@ class console_watch
                 m_dropped = true;
                 return;
             }
-            if (r != sim_console::receive_result::packet || packet.transcode() != 10000)
+            if (r != sim_console::receive_result::packet ||
+                packet.transcode() != sim_console::TC_KOVA_LOG_MESSAGE)
                 continue;
-            const uint16_t reason = packet.u16(36);
-            const int32_t extra = static_cast<int32_t>(packet.u32(38));
+            const sim_console::log_event event = sim_console::decode_log_event(packet);
+            const uint16_t reason = event.reason_code;
+            const int32_t extra = static_cast<int32_t>(event.extra_info);
             std::lock_guard<std::mutex> guard(m_lock);
             events &e = m_events[m_phase];
             ++e.count;
@@ -1108,9 +1125,7 @@ int run_probed(bench_report &report, const char *title, int seconds, const std::
     honest_pair pair;
     if (!pair.start(run, true, kHonestAddress))
     {
-        report.line("  not measured: %s", pair.error.c_str());
-        report_gateway(report, run);
-        return 1;
+        return not_measured(report, run, pair.error);
     }
     console_watch console;
     const bool watching = console.start(run.realtime_port);
@@ -1291,15 +1306,11 @@ int never_signed_on(bench_report &report, int seconds, const std::string &binary
     // The box signs on with the first user.
     if (!pair.start(run, false, kHonestAddress))
     {
-        report.line("  not measured: %s", pair.error.c_str());
-        report_gateway(report, run);
-        return 1;
+        return not_measured(report, run, pair.error);
     }
     if (!console.start(run.realtime_port, link_reasons))
     {
-        report.line("  not measured: the console port refused");
-        report_gateway(report, run);
-        return 1;
+        return not_measured(report, run, "the console port refused");
     }
 
     // The lost host link: the real event that must stay in view.
@@ -1317,9 +1328,7 @@ int never_signed_on(bench_report &report, int seconds, const std::string &binary
     const bool kept = !pair.trader_client.peer_closed() && pair.trader->system_information(5000).arrived;
     if (!(kept ? pair.start_fix(run, kHonestAddress, 90000) : pair.start(run, true, kHonestAddress, 90000)))
     {
-        report.line("  not measured: %s", pair.error.c_str());
-        report_gateway(report, run);
-        return 1;
+        return not_measured(report, run, pair.error);
     }
     honest_users users;
     users.pause_ms = 100;
@@ -1350,9 +1359,8 @@ int never_signed_on(bench_report &report, int seconds, const std::string &binary
                  return format("%u connections of %u tried, %u invited", floods[i].connections(),
                                floods[i].attempts(), floods[i].invited());
              }});
-    const uint32_t free_slots = kMaxClients - 1;
     attacks.push_back({"reconnecting holders (5 more than the free slots)",
-                       [&] { holders.start(port, free_slots + 5); }, [&] { holders.stop(); },
+                       [&] { holders.start(port, kSlotsBesideTheTrader + 5); }, [&] { holders.stop(); },
                        [&] { return format("%u reconnects", holders.reconnects()); }});
 
     const std::string logs = run.dir.file("logs");
@@ -1424,14 +1432,15 @@ int never_signed_on(bench_report &report, int seconds, const std::string &binary
         auto begin = steady::now();
         while (since_ms(begin) < 60000 && late.receive(&packet, 2000) == sim_console::receive_result::packet)
         {
-            if (packet.transcode() != 10000)
+            if (packet.transcode() != sim_console::TC_KOVA_LOG_MESSAGE)
                 continue;
             ++replayed;
-            lost += told && packet.u16(36) == lost_reason ? 1 : 0;
-            if (packet.u16(36) == 13003)
+            const sim_console::log_event event = sim_console::decode_log_event(packet);
+            lost += told && event.reason_code == lost_reason ? 1 : 0;
+            if (event.reason_code == 13003)
             {
                 ++drop_notices;
-                left_out += packet.u32(38);
+                left_out += event.extra_info;
             }
         }
     }
@@ -1471,10 +1480,7 @@ int log_folder_full(bench_report &report, int seconds, const std::string &binary
     console_watch console;
     if (!pair.start(run, mounted, kHonestAddress) || !console.start(run.realtime_port, {13004, 13005}))
     {
-        report.line("  not measured: %s",
-                    pair.error.empty() ? "the console port refused" : pair.error.c_str());
-        report_gateway(report, run);
-        return 1;
+        return not_measured(report, run, pair.error.empty() ? "the console port refused" : pair.error);
     }
     const size_t stderr_before = run.standard_error->text().size();
     honest_users users;
@@ -1567,17 +1573,16 @@ int main(int argc, char *argv[])
         status |= run_item(report, "item 5, reconnecting slot holders", seconds, binary, holders, true,
                            [&](gateway_run &run, phase_figures &f, std::vector<std::string> &notes)
                            { reconnecting_holders(run, f, notes, std::max(seconds, 45), holders); });
-    const uint32_t free_slots = kMaxClients - 1; // the honest trader holds one
     if (items.find('a') != std::string::npos)
     {
-        holders_item item(free_slots, 0, true);
+        holders_item item(kSlotsBesideTheTrader, 0, true);
         status |= run_probed(report,
                              "item a, a sign-on in two parts beside reconnecting holders on every free slot",
                              seconds, binary, gateway_options(), item, 100, "signed on");
     }
     if (items.find('b') != std::string::npos)
     {
-        holders_item item(free_slots, 5, false);
+        holders_item item(kSlotsBesideTheTrader, 5, false);
         status |=
             run_probed(report, "item b, a newcomer beside five more reconnecting holders than free slots",
                        seconds, binary, gateway_options(), item, 100, "signed on");

@@ -58,14 +58,15 @@ raw_peer::~raw_peer()
     close();
 }
 
-bool raw_peer::connect(uint16_t port)
+bool raw_peer::connect(uint16_t port, const char *local_address)
 {
     close();
     pf_ignore_sigpipe();
     int fd = pf_socket_create(2, 1, 6);
     if (fd < 0)
         return false;
-    if (pf_socket_connect(fd, pf_inet_addr("127.0.0.1"), port) != 0 ||
+    if ((local_address != nullptr && pf_socket_bind(fd, pf_inet_addr(local_address), 0) != 0) ||
+        pf_socket_connect(fd, pf_inet_addr("127.0.0.1"), port) != 0 ||
         pf_socket_set_nonblocking(fd, true) != 0)
     {
         pf_socket_close(fd);
@@ -399,22 +400,6 @@ void unsigned_connection_flood::run(uint16_t port, unsigned_connection_attack at
 
 namespace
 {
-// A blocking socket connected from `local_address` to address:port, or -1.
-int connect_from(const std::string &local_address, const std::string &address, uint16_t port)
-{
-    pf_ignore_sigpipe();
-    int fd = pf_socket_create(2, 1, 6);
-    if (fd < 0)
-        return -1;
-    if (pf_socket_bind(fd, pf_inet_addr(local_address.c_str()), 0) != 0 ||
-        pf_socket_connect(fd, pf_inet_addr(address.c_str()), port) != 0)
-    {
-        pf_socket_close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 const char k_soh = '\x01';
 
 // SendingTime (52) now: YYYYMMDD-HH:MM:SS.sss in UTC.
@@ -470,15 +455,6 @@ bool take_fix_message(std::string &bytes, std::string *message)
     return true;
 }
 
-// True once the gateway has closed or reset a non-blocking connection that it was sent
-// nothing on.
-bool closed_by_gateway(int fd)
-{
-    char buffer[64];
-    const int n = pf_socket_recv(fd, buffer, sizeof buffer);
-    return n == 0 || (n < 0 && !transient(pf_get_last_error()));
-}
-
 const uint32_t k_flood_wait_ms = 200;
 } // namespace
 
@@ -495,7 +471,7 @@ void silent_connect_flood::start(const std::string &local_address, uint16_t port
         m_threads.emplace_back(
             [this, local_address, port, per_second, held]
             {
-                std::vector<int> ring(held, -1);
+                std::vector<raw_peer> ring(held);
                 size_t next = 0;
                 uint64_t made = 0;
                 const auto begin = clock_type::now();
@@ -510,35 +486,27 @@ void silent_connect_flood::start(const std::string &local_address, uint16_t port
                             continue;
                         }
                     }
-                    int &oldest = ring[next];
-                    if (oldest >= 0)
+                    raw_peer &oldest = ring[next];
+                    if (oldest.connected())
                     {
                         // The acceptor closes the oldest connections once it holds too many:
                         // waiting for that a little keeps the flood to the pace at which
                         // the acceptor takes connections in, and the listen queue short.
                         // A full queue would hold back every connect, the flood's own too.
                         const auto until = deadline_after(k_flood_wait_ms);
-                        while (!m_stop && !closed_by_gateway(oldest) && clock_type::now() < until)
+                        while (!m_stop && !oldest.closed_by_peer() && clock_type::now() < until)
                             pause_briefly();
-                        pf_socket_close(oldest);
-                        oldest = -1;
+                        oldest.close();
                     }
-                    const int fd = connect_from(local_address, "127.0.0.1", port);
-                    if (fd < 0 || pf_socket_set_nonblocking(fd, true) != 0)
+                    if (!oldest.connect(port, local_address.c_str()))
                     {
-                        if (fd >= 0)
-                            pf_socket_close(fd);
                         pause_briefly();
                         continue;
                     }
-                    oldest = fd;
                     next = (next + 1) % ring.size();
                     ++made;
                     ++m_connects;
                 }
-                for (int fd : ring)
-                    if (fd >= 0)
-                        pf_socket_close(fd);
             });
 }
 
@@ -571,13 +539,10 @@ const char *fix_late_logon_outcome_name(fix_late_logon_outcome outcome)
 
 fix_late_logon_outcome fix_late_logon(const fix_late_logon_options &options, std::string *logout_text)
 {
-    const int fd = connect_from(options.local_address, options.address, options.port);
-    if (fd < 0 || pf_socket_set_nonblocking(fd, true) != 0)
-    {
-        if (fd >= 0)
-            pf_socket_close(fd);
+    raw_peer peer;
+    if (!peer.connect(options.port, options.local_address.c_str()))
         return fix_late_logon_outcome::not_connected;
-    }
+    const int fd = peer.descriptor();
     std::this_thread::sleep_for(std::chrono::milliseconds(options.pause_ms));
 
     const std::string logon = fix_framed(
@@ -630,7 +595,6 @@ fix_late_logon_outcome fix_late_logon(const fix_late_logon_options &options, std
         if (!answered && n <= 0)
             pause_briefly();
     }
-    pf_socket_close(fd);
     return outcome;
 }
 

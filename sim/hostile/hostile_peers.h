@@ -38,8 +38,12 @@ class raw_peer
     raw_peer(const raw_peer &) = delete;
     raw_peer &operator=(const raw_peer &) = delete;
 
-    bool connect(uint16_t port);
+    // Connects from `local_address` when one is given (else from the address the system
+    // picks).
+    bool connect(uint16_t port, const char *local_address = nullptr);
     bool connected() const { return m_socket >= 0; }
+    // The connected socket (-1 when closed), for a caller that drives the connection itself.
+    int descriptor() const { return m_socket; }
     // True once the gateway has closed or reset the connection (reads and drops what came).
     bool closed_by_peer();
     // Writes everything; false when the gateway closed or reset the connection, or the time
@@ -199,7 +203,6 @@ class silent_connect_flood
 struct fix_late_logon_options
 {
     std::string local_address = "127.0.0.2"; // the client's own address
-    std::string address = "127.0.0.1";       // the gateway's FIX port
     uint16_t port = 0;
     std::string sender_comp_id;
     std::string target_comp_id;

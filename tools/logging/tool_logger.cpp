@@ -8,7 +8,7 @@
 // takes main2's files) and stops at the first file it cannot move instead of finding it
 // again and again.
 //
-// A line or record is written with one write of the whole on the stream's descriptor, so
+// A line or record is written with one write of the whole on the file's descriptor, so
 // that a write that fails (a full log folder) leaves no part behind; the beginning and
 // the end of a spell of failing writes (pf_log_write_note) are said on standard error,
 // and the end with the lines lost in the log itself.
@@ -211,7 +211,7 @@ void write_text_line(const logging_variant *variant, logger_object *logger, cons
         return;
     }
     bool written =
-        pf_log_file_append(fileno(logger->streams[LOG_FILE_TEXT]), formatted, static_cast<size_t>(length));
+        pf_log_file_append(logger->descriptors[LOG_FILE_TEXT], formatted, static_cast<size_t>(length));
     note_write(logger, LOG_FILE_TEXT, written, errno);
 }
 
@@ -320,6 +320,8 @@ logger_object *logger_object_create(const char *config_file, const char *name, l
     logger->time_stamp = info->time_stamp;
     logger->last_level = -1;
     logger->info = info;
+    for (int &descriptor : logger->descriptors)
+        descriptor = -1;
     logger->level = read_level(config_file, name, info);
     // Files an earlier run left "current" are closed for good: a restart never appends.
     logger_object_roll_files(logger);
@@ -330,7 +332,7 @@ bool logger_object_open_file(logger_object *logger, int file_kind)
 {
     if (logger == nullptr || file_kind < 0 || file_kind >= LOG_FILE_KINDS)
         return false;
-    if (logger->streams[file_kind] != nullptr)
+    if (logger->descriptors[file_kind] != -1)
         return true;
     char *path = logger->paths[file_kind];
     if (!build_path(logger, file_kind, path, sizeof logger->paths[file_kind]))
@@ -338,13 +340,7 @@ bool logger_object_open_file(logger_object *logger, int file_kind)
     int descriptor = pf_log_file_open(path, PF_LOG_FILE_READABLE, PF_LOG_APPEND);
     if (descriptor < 0)
         return false;
-    FILE *stream = fdopen(descriptor, file_kind == LOG_FILE_TEXT ? "a" : "ab");
-    if (stream == nullptr)
-    {
-        pf_file_close(descriptor);
-        return false;
-    }
-    logger->streams[file_kind] = stream;
+    logger->descriptors[file_kind] = descriptor;
     return true;
 }
 
@@ -352,12 +348,12 @@ void logger_object_close_files(logger_object *logger)
 {
     if (logger == nullptr)
         return;
-    for (FILE *&stream : logger->streams)
+    for (int &descriptor : logger->descriptors)
     {
-        if (stream != nullptr)
+        if (descriptor != -1)
         {
-            fclose(stream);
-            stream = nullptr;
+            pf_file_close(descriptor);
+            descriptor = -1;
         }
     }
 }
@@ -456,7 +452,6 @@ int logger_object_binary_log(logger_object *logger, const void *data, uint32_t d
     }
     if (!logger_object_open_file(logger, file_kind))
         return -1;
-    FILE *stream = logger->streams[file_kind];
     uint8_t header[LOG_BINARY_HEADER_SIZE];
     write_binary_header(variant, header, static_cast<uint32_t>(total), record_code, value, name_buffer);
 
@@ -466,7 +461,7 @@ int logger_object_binary_log(logger_object *logger, const void *data, uint32_t d
 
     // One write of the whole record: a record cut short would make every later record
     // unreadable, so a write that fails part way takes its part back.
-    bool written = pf_log_file_append(fileno(stream), record.data(), record.size());
+    bool written = pf_log_file_append(logger->descriptors[file_kind], record.data(), record.size());
     note_write(logger, file_kind, written, errno);
     return written ? 0 : -1;
 }

@@ -33,7 +33,7 @@ enum : int16_t
     LOG_LEVEL_CONTINUATION = 5, // no name of its own: continues the previous line
 };
 
-// File kinds: index into a logger's streams.
+// File kinds: index into a logger's descriptors.
 enum
 {
     LOG_FILE_TEXT = 0,
@@ -80,11 +80,11 @@ struct logger_object
 {
     int64_t time_stamp; // copied from logging_info at creation and at each reopen
     char name[LOGGER_NAME_SIZE];
-    int16_t level;      // 0 to 4
-    int32_t last_level; // of the last line asked for at a level other than 5; -1 before
-    FILE *streams[LOG_FILE_KINDS];
+    int16_t level;                   // 0 to 4
+    int32_t last_level;              // of the last line asked for at a level other than 5; -1 before
+    int descriptors[LOG_FILE_KINDS]; // -1 when closed
     logging_info *info;
-    char paths[LOG_FILE_KINDS][LOG_PATH_SIZE]; // of the open streams
+    char paths[LOG_FILE_KINDS][LOG_PATH_SIZE]; // of the open files
     pf_log_write_watch watches[LOG_FILE_KINDS];
 };
 

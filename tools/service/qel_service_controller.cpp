@@ -27,14 +27,6 @@ const char k_service_name[] = "QEL_IP";
 thread_local char t_last_failure[1024];
 char g_last_failure[1024];
 
-// The error's text, continuing the failure line of `function`.
-void log_error_text(const char *function, logger_object *logger, uint32_t code)
-{
-    char text[512];
-    qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
-                                  qel_tools::LOG_LEVEL_CONTINUATION, function, __FILE__, __LINE__);
-}
-
 // Called with the status lock held; a failure is logged under the name of the caller.
 bool report_status(logger_object *logger, const char *caller)
 {
@@ -42,7 +34,7 @@ bool report_status(logger_object *logger, const char *caller)
         return true;
     uint32_t error = pf_get_last_error();
     QEL_FAIL_IN(caller, logger, "Error while setting service status.");
-    log_error_text(caller, logger, error);
+    QEL_ERROR_TEXT_IN(caller, logger, error);
     return false;
 }
 } // namespace
@@ -74,7 +66,7 @@ int32_t qel_service_initialize(logger_object_container *container, logger_object
     if (g_controller.start_event == nullptr)
     {
         QEL_FAIL(logger, "Error while creating the event.");
-        log_error_text(__func__, logger, pf_get_last_error());
+        QEL_ERROR_TEXT_IN(__func__, logger, pf_get_last_error());
         return QEL_FAILURE;
     }
     g_controller.waiting_for_start_event = 0;
@@ -92,7 +84,7 @@ int32_t qel_service_initialize(logger_object_container *container, logger_object
     if (result != 0)
     {
         QEL_FAIL(logger, "Error while starting service control dispatcher.");
-        log_error_text(__func__, logger, result);
+        QEL_ERROR_TEXT_IN(__func__, logger, result);
         return QEL_FAILURE;
     }
     return g_controller.exit_code;
@@ -105,7 +97,7 @@ void qel_service_main(uint32_t, char **)
     if (g_controller.status_handle == nullptr)
     {
         QEL_FAIL(logger, "Error while registering service control handler.");
-        log_error_text(__func__, logger, pf_get_last_error());
+        QEL_ERROR_TEXT_IN(__func__, logger, pf_get_last_error());
         qel_service_stop(QEL_FAILURE, logger);
         return;
     }

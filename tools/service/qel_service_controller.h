@@ -119,6 +119,18 @@ void qel_service_note_failure(const char *text);
                                       (function), __FILE__, __LINE__);                                       \
     } while (0)
 
+// The text of the error `code`, continuing the failure line of `function`.
+#define QEL_ERROR_TEXT_IN(function, logger, code)                                                            \
+    do                                                                                                       \
+    {                                                                                                        \
+        uint32_t qel_error_code_ = static_cast<uint32_t>(code);                                              \
+        char qel_error_text_[512];                                                                           \
+        qel_service::logging_info_log((logger),                                                              \
+                                      qel_service::qel_service_get_error_text(                               \
+                                          qel_error_code_, qel_error_text_, sizeof qel_error_text_),         \
+                                      qel_tools::LOG_LEVEL_CONTINUATION, (function), __FILE__, __LINE__);    \
+    } while (0)
+
 #define QEL_LOG(logger, level, ...) QEL_LOG_IN(__func__, logger, level, __VA_ARGS__)
 #define QEL_LOG_IN(function, logger, level, ...)                                                             \
     qel_service::logging_info_logf((logger), (level), (function), __FILE__, __LINE__, __VA_ARGS__)

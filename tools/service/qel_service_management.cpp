@@ -21,7 +21,6 @@ namespace qel_service
 
 namespace
 {
-using qel_tools::LOG_LEVEL_CONTINUATION;
 using qel_tools::LOG_LEVEL_EVENT;
 
 const char k_service_name[] = "QEL_IP";
@@ -36,14 +35,6 @@ const int k_start_limit_ms = 30000;
 // below the kernel's ceiling for one process (fs.nr_open, 1048576 by default), so the
 // unit starts on any machine.
 const uint32_t k_open_files_limit = 65536;
-
-// The error's text, continuing the failure line of `function`.
-void log_error_text(const char *function, logger_object *logger, uint32_t code)
-{
-    char text[512];
-    qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
-                                  LOG_LEVEL_CONTINUATION, function, __FILE__, __LINE__);
-}
 
 // Runs systemctl with the given arguments and waits for it; its exit status. Its failures are
 // logged under the name of the action that runs it, `caller`, as are those of START's wait.
@@ -61,7 +52,7 @@ int systemctl(const std::vector<std::string> &arguments, logger_object *logger, 
     {
         QEL_FAIL_IN(caller, logger, "Error while running [%s %s].", program,
                     arguments.empty() ? "" : arguments[0].c_str());
-        log_error_text(caller, logger, static_cast<uint32_t>(error));
+        QEL_ERROR_TEXT_IN(caller, logger, static_cast<uint32_t>(error));
         return -1;
     }
     int status = 0;
@@ -90,7 +81,7 @@ int32_t wait_for_start(uint32_t pid, logger_object *logger, const char *caller)
         if (error != 0)
         {
             QEL_FAIL_IN(caller, logger, "Error while starting the service.");
-            log_error_text(caller, logger, error);
+            QEL_ERROR_TEXT_IN(caller, logger, error);
             return QEL_FAILURE;
         }
         bool ours = result.process_id == pid;
@@ -109,7 +100,7 @@ int32_t wait_for_start(uint32_t pid, logger_object *logger, const char *caller)
     }
     QEL_FAIL_IN(caller, logger, "Service failed to start. Error Code [%u].",
                 static_cast<uint32_t>(PF_ERROR_SERVICE_REQUEST_TIMEOUT));
-    log_error_text(caller, logger, PF_ERROR_SERVICE_REQUEST_TIMEOUT);
+    QEL_ERROR_TEXT_IN(caller, logger, PF_ERROR_SERVICE_REQUEST_TIMEOUT);
     return QEL_FAILURE;
 }
 } // namespace
@@ -136,7 +127,7 @@ int32_t create_qel_service_entry(const char *working_folder, const char *config_
     if (result != 0)
     {
         QEL_FAIL(logger, "Error while getting handle to created service.");
-        log_error_text(__func__, logger, result);
+        QEL_ERROR_TEXT_IN(__func__, logger, result);
         return QEL_FAILURE;
     }
     QEL_LOG(logger, LOG_LEVEL_EVENT, "Service [%s] created with command line [%s] in [%s]", k_service_name,
@@ -161,7 +152,7 @@ int32_t delete_qel_service_entry(logger_object *logger)
         QEL_FAIL(logger, result == PF_ERROR_SERVICE_DOES_NOT_EXIST
                              ? "Error while getting handle to the service."
                              : "Error while deleting service.");
-        log_error_text(__func__, logger, result);
+        QEL_ERROR_TEXT_IN(__func__, logger, result);
         return QEL_FAILURE;
     }
     QEL_LOG(logger, LOG_LEVEL_EVENT, "Service [%s] deleted", k_service_name);
@@ -181,7 +172,7 @@ int32_t control_qel_service(int action, logger_object *logger)
             QEL_FAIL(logger, result == PF_ERROR_SERVICE_DOES_NOT_EXIST
                                  ? "Error while getting handle to existing service."
                                  : "Error while starting the service.");
-            log_error_text(__func__, logger, result);
+            QEL_ERROR_TEXT_IN(__func__, logger, result);
             return QEL_FAILURE;
         }
         return wait_for_start(pid, logger, __func__);
@@ -192,7 +183,7 @@ int32_t control_qel_service(int action, logger_object *logger)
         QEL_FAIL(logger, result == PF_ERROR_SERVICE_DOES_NOT_EXIST
                              ? "Error while getting handle to existing service."
                              : "Error while stopping the service.");
-        log_error_text(__func__, logger, result);
+        QEL_ERROR_TEXT_IN(__func__, logger, result);
         return QEL_FAILURE;
     }
     QEL_LOG(logger, LOG_LEVEL_EVENT, "Stop control sent to service [%s]", k_service_name);

@@ -50,14 +50,6 @@ const uint32_t k_wait_ms = 500;
 // The helpers below log under the name of the function whose step they are, `caller`: the
 // reading of the registry, the monitoring thread or the termination.
 
-// The error's text, continuing the caller's failure line.
-void log_error_text(const char *caller, logger_object *logger, uint32_t code)
-{
-    char text[512];
-    qel_service::logging_info_log(logger, qel_service_get_error_text(code, text, sizeof text),
-                                  LOG_LEVEL_CONTINUATION, caller, __FILE__, __LINE__);
-}
-
 void log_registry_problem(const char *caller, logger_object *logger, uint32_t code)
 {
     if (code == PF_ERROR_BADDB || code == PF_ERROR_REGISTRY_IO_FAILED)
@@ -165,7 +157,7 @@ int start_process(qel_process *process, bool restart, logger_object *logger, con
             QEL_LOG_IN(caller, logger, LOG_LEVEL_CONTINUATION, "Unterminated quote in arguments [%s]",
                        process->command_line);
         else
-            log_error_text(caller, logger, static_cast<uint32_t>(errno));
+            QEL_ERROR_TEXT_IN(caller, logger, static_cast<uint32_t>(errno));
         return 1;
     }
     words.insert(words.begin(), process->path);
@@ -181,7 +173,7 @@ int start_process(qel_process *process, bool restart, logger_object *logger, con
     if (process->handle == nullptr)
     {
         QEL_FAIL_IN(caller, logger, "Error while creating the process.");
-        log_error_text(caller, logger, static_cast<uint32_t>(error));
+        QEL_ERROR_TEXT_IN(caller, logger, static_cast<uint32_t>(error));
         return (error == ENOENT || error == EACCES || error == ENOEXEC) ? 1 : 2;
     }
     process->started_ms = monotonic_ms();
@@ -284,7 +276,7 @@ bool start_all(qel_service_controller *controller, logger_object *logger, const 
     {
         // The look-up among the running processes reports under its own name.
         QEL_FAIL_IN("qel_service_get_process_info", logger, "Error while getting handle to process list.");
-        log_error_text("qel_service_get_process_info", logger, result);
+        QEL_ERROR_TEXT_IN("qel_service_get_process_info", logger, result);
         return false;
     }
     for (uint32_t i = 0; i < controller->process_count; ++i)
@@ -499,7 +491,7 @@ void qel_service_terminate_process(qel_service_controller *controller, uint32_t 
         {
             QEL_LOG(logger, LOG_LEVEL_SYSTEM_ERROR, "Error while terminating the process[%s].",
                     process->path);
-            log_error_text(__func__, logger, static_cast<uint32_t>(errno));
+            QEL_ERROR_TEXT_IN(__func__, logger, static_cast<uint32_t>(errno));
         }
     }
     struct timespec start;

@@ -167,9 +167,7 @@ logger_object_container *open_logs(const qelmon_options &options, const std::str
     logger_object_container *container = logger_object_container_create(config_file, k_logger_names, 1);
     if (container == nullptr)
     {
-        qel_service_note_failure("Creation of logger object container failed.");
-        qel_service::logging_info_log(nullptr, "Creation of logger object container failed.",
-                                      qel_tools::LOG_LEVEL_SYSTEM_ERROR, caller, __FILE__, __LINE__);
+        QEL_FAIL_IN(caller, nullptr, "Creation of logger object container failed.");
         tell_terminal(action, folder, "-");
     }
     return container;
@@ -189,11 +187,7 @@ int32_t run_action(const std::string &what, const std::string &folder, const cha
         return control_qel_service(QEL_CONTROL_STOP, logger);
     if (what == "RUN")
         return qel_service_initialize(container, logger);
-    char text[1024];
-    snprintf(text, sizeof text, "Invalid action [%s] specified.", what.c_str());
-    qel_service_note_failure(text);
-    qel_service::logging_info_log(logger, text, qel_tools::LOG_LEVEL_SYSTEM_ERROR, caller, __FILE__,
-                                  __LINE__);
+    QEL_FAIL_IN(caller, logger, "Invalid action [%s] specified.", what.c_str());
     return QEL_FAILURE;
 }
 } // namespace
