@@ -216,6 +216,11 @@ uint32_t ea_inet_addr(const char *ip_address)
     return pf_inet_addr(ip_address);
 }
 
+void ea_inet_ntoa(uint32_t address, char *text, size_t size)
+{
+    pf_inet_ntoa(address, text, size);
+}
+
 int32_t ea_socket_last_error()
 {
     return static_cast<int32_t>(pf_get_last_error());

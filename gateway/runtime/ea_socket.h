@@ -94,6 +94,8 @@ int32_t ea_send(int32_t socket, const void *buffer, int32_t length);
 int32_t ea_closesocket(int32_t socket);
 // Dotted address to a network-order 32-bit value; 0xFFFFFFFF when it is not one.
 uint32_t ea_inet_addr(const char *ip_address);
+// A network-order 32-bit address as dotted text.
+void ea_inet_ntoa(uint32_t address, char *text, size_t size);
 int32_t ea_socket_last_error();
 // Text of a socket error code, for log lines.
 const char *ea_socket_error_text(int32_t error_code);

@@ -533,30 +533,18 @@ logger_object *logger_object_set_context(logger_object *logger, int16_t level, c
     return logger;
 }
 
-void logger_object_log_message(logger_object *logger, const char *format, ...)
+// The text line of the context's call, formatted now: its length, or 0 when the logger
+// writes no line of that level (a continuation follows its previous line's level).
+static size_t logger_vformat_message(logger_object *logger, char *line, size_t size, const char *format,
+                                     va_list arguments)
 {
-    va_list arguments;
-    if (format == nullptr)
-        format = "";
-    if (logger == nullptr)
-    {
-        va_start(arguments, format);
-        vfprintf(stderr, format, arguments);
-        va_end(arguments);
-        size_t format_length = strlen(format);
-        if (format_length == 0 || format[format_length - 1] != '\n')
-            fputc('\n', stderr);
-        fflush(stderr);
-        return;
-    }
-
     const logger_context &context = logger->context;
     int32_t level = context.level;
     bool continuation = level == EA_LEVEL_CONTINUATION;
     if (continuation)
     {
         if (logger->last_level == -1)
-            return;
+            return 0;
         level = logger->last_level;
     }
     else
@@ -565,23 +553,10 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
     }
     // Only the five named levels can be written; anything else has no level column.
     if (level < 0 || level >= EA_LOG_LEVEL_COUNT || level > logger->level)
-        return;
-
-    int descriptor = logger->descriptors[EA_TEXT_LOG];
-    if (descriptor == -1)
-    {
-        char *path = logger->paths[EA_TEXT_LOG];
-        if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof logger->paths[EA_TEXT_LOG]))
-            descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
-        logger->descriptors[EA_TEXT_LOG] = descriptor;
-        if (descriptor == -1)
-            descriptor = PF_FILE_STANDARD_ERROR;
-    }
+        return 0;
 
     char text[EA_LOG_LINE_SIZE];
-    va_start(arguments, format);
     int text_length = vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
     if (text_length < 0)
         text[0] = '\0';
     for (char *p = text; *p != '\0'; ++p)
@@ -599,31 +574,80 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
         blanks[width] = '\0';
         level_column = blanks;
     }
-    char line[EA_LOG_LINE_SIZE];
     int length = logger_format_line(logger, level_column, text, context.function_name, context.source_file,
-                                    context.line, line, sizeof line);
-    if (length > 0)
-        logger_write_text(logger, descriptor, line, static_cast<size_t>(length));
+                                    context.line, line, size);
+    return length > 0 ? static_cast<size_t>(length) : 0;
 }
 
-void logger_object_binary_log(logger_object *logger, message *msg, uint16_t record_kind, int file,
-                              uint32_t tick, uint32_t value32, uint16_t value16)
+void logger_object_log_message(logger_object *logger, const char *format, ...)
+{
+    va_list arguments;
+    if (format == nullptr)
+        format = "";
+    if (logger == nullptr)
+    {
+        va_start(arguments, format);
+        vfprintf(stderr, format, arguments);
+        va_end(arguments);
+        size_t format_length = strlen(format);
+        if (format_length == 0 || format[format_length - 1] != '\n')
+            fputc('\n', stderr);
+        fflush(stderr);
+        return;
+    }
+    char line[EA_LOG_LINE_SIZE];
+    va_start(arguments, format);
+    size_t length = logger_vformat_message(logger, line, sizeof line, format, arguments);
+    va_end(arguments);
+    if (length > 0)
+        logger_object_write_line(logger, line, length);
+}
+
+size_t logger_object_format_message(logger_object *logger, char *line, size_t size, const char *format, ...)
+{
+    if (logger == nullptr || size == 0)
+        return 0;
+    va_list arguments;
+    va_start(arguments, format);
+    size_t length = logger_vformat_message(logger, line, size, format != nullptr ? format : "", arguments);
+    va_end(arguments);
+    return length;
+}
+
+void logger_object_write_line(logger_object *logger, const char *line, size_t length)
+{
+    if (logger == nullptr || length == 0)
+        return;
+    int descriptor = logger->descriptors[EA_TEXT_LOG];
+    if (descriptor == -1)
+    {
+        char *path = logger->paths[EA_TEXT_LOG];
+        if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof logger->paths[EA_TEXT_LOG]))
+            descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+        logger->descriptors[EA_TEXT_LOG] = descriptor;
+        if (descriptor == -1)
+            descriptor = PF_FILE_STANDARD_ERROR;
+    }
+    logger_write_text(logger, descriptor, line, length);
+}
+
+size_t logger_object_format_binary(logger_object *logger, message *msg, uint16_t record_kind, int file,
+                                   uint32_t tick, uint32_t value32, uint16_t value16, uint8_t *record,
+                                   size_t size)
 {
     if (logger == nullptr || msg == nullptr || logger->binary_logging != 1)
-        return;
+        return 0;
     if (file != EA_REQUEST_LOG && file != EA_RESPONSE_LOG)
-        return;
+        return 0;
     // The record length is 16 bits and the record buffer is sized for one message.
-    if (msg->data_length > MESSAGE_CAPACITY || (msg->data_length > 0 && msg->data == nullptr))
-        return;
-    if (logger->descriptors[file] == -1 && !logger_open_binary_file(logger, file))
-        return;
+    if (msg->data_length > MESSAGE_CAPACITY || (msg->data_length > 0 && msg->data == nullptr) ||
+        size < EA_BINARY_LOG_HEADER_SIZE + static_cast<size_t>(msg->data_length))
+        return 0;
 
     const logging_info *info = logger->info;
     if (info->time_synchronised.load(std::memory_order_relaxed) == 0)
         msg->flags = static_cast<uint16_t>(msg->flags | MESSAGE_FLAG_NOT_SYNCHRONISED);
 
-    uint8_t record[EA_BINARY_LOG_HEADER_SIZE + MESSAGE_CAPACITY];
     memset(record, 0, EA_BINARY_LOG_HEADER_SIZE);
     put_u16_le(record, BL_RECORD_LENGTH, static_cast<uint16_t>(msg->data_length + EA_BINARY_LOG_HEADER_SIZE));
     put_u16_le(record, BL_RECORD_KIND, record_kind);
@@ -666,12 +690,29 @@ void logger_object_binary_log(logger_object *logger, message *msg, uint16_t reco
     put_u32_le(record, BL_VALUE32, value32);
     if (msg->data_length > 0)
         memcpy(record + EA_BINARY_LOG_HEADER_SIZE, msg->data, msg->data_length);
+    return EA_BINARY_LOG_HEADER_SIZE + static_cast<size_t>(msg->data_length);
+}
 
+void logger_object_write_binary(logger_object *logger, int file, const uint8_t *record, size_t length)
+{
+    if (logger == nullptr || length == 0 || (file != EA_REQUEST_LOG && file != EA_RESPONSE_LOG))
+        return;
+    if (logger->descriptors[file] == -1 && !logger_open_binary_file(logger, file))
+        return;
     // Written at once, like the text log, so that a crash loses no record already logged.
-    bool written =
-        pf_log_file_append(logger->descriptors[file], record, EA_BINARY_LOG_HEADER_SIZE + msg->data_length);
+    bool written = pf_log_file_append(logger->descriptors[file], record, length);
     if (!written || logger->watches[file].failing)
         logger_note_write(logger, file, written, errno);
+}
+
+void logger_object_binary_log(logger_object *logger, message *msg, uint16_t record_kind, int file,
+                              uint32_t tick, uint32_t value32, uint16_t value16)
+{
+    uint8_t record[EA_BINARY_LOG_HEADER_SIZE + MESSAGE_CAPACITY];
+    size_t length = logger_object_format_binary(logger, msg, record_kind, file, tick, value32, value16,
+                                                record, sizeof record);
+    if (length > 0)
+        logger_object_write_binary(logger, file, record, length);
 }
 
 void logger_object_stamp_message(logger_object *logger, message *msg, uint32_t value)

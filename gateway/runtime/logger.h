@@ -137,6 +137,17 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 void logger_object_binary_log(logger_object *logger, message *msg, uint16_t record_kind, int file,
                               uint32_t tick, uint32_t value32, uint16_t value16);
+// The same two in two steps, for a line or record that is held before it is written (what
+// the gateway writes about a connection that has not signed on): the format functions make
+// the line or record now, with the time and context of the call, and give its length (0 when
+// the logger would write none); the write functions write it later, unchanged.
+size_t logger_object_format_message(logger_object *logger, char *line, size_t size, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+void logger_object_write_line(logger_object *logger, const char *line, size_t length);
+size_t logger_object_format_binary(logger_object *logger, message *msg, uint16_t record_kind, int file,
+                                   uint32_t tick, uint32_t value32, uint16_t value16, uint8_t *record,
+                                   size_t size);
+void logger_object_write_binary(logger_object *logger, int file, const uint8_t *record, size_t length);
 void logger_object_stamp_message(logger_object *logger, message *msg, uint32_t value);
 int64_t logger_object_get_current_time(logger_object *logger);
 void logger_object_reopen(logger_object *logger);

@@ -86,6 +86,9 @@ struct message
     int32_t login_count;
     uint16_t reason_code;
     int32_t event_value;
+    // The workstation's IPv4 address (as ea_inet_addr gives it) on the records of a
+    // workstation connection, stamped by the network thread; 0 when unknown.
+    uint32_t peer_address;
     uint8_t *buffer_base;
     uint16_t capacity;
     uint8_t *data;

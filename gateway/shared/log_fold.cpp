@@ -48,10 +48,19 @@ uint32_t log_fold_due(log_fold *fold)
     return counted;
 }
 
-void log_fold_report_unsigned(log_fold *unsigned_lines, const char *routine, logger_object *logger)
+uint32_t log_fold_due_now(log_fold *fold)
 {
-    const uint32_t left_out = log_fold_due(unsigned_lines);
+    const uint32_t counted = fold->open != 0 ? fold->left_out : 0;
+    *fold = log_fold{};
+    return counted;
+}
+
+void log_fold_report_admissions(log_fold *admission_lines, const char *routine, logger_object *logger,
+                                bool all)
+{
+    const uint32_t left_out = all ? log_fold_due_now(admission_lines) : log_fold_due(admission_lines);
     if (left_out > 0)
         EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-                  "Left out [%u] log lines about connections that have not signed on.", left_out);
+                  "Left out [%u] log lines about admissions of connections that have not signed on.",
+                  left_out);
 }

@@ -6,7 +6,9 @@
 // next one goes out at once again. The gateway folds this way what connections that
 // never sign on make it write: a peer that has not signed on cannot fill the disk or push
 // real events out of the console's view, while a quiet gateway writes every line as
-// before. A fold belongs to one thread and is not locked.
+// before. What is written about one connection is held until it signs on instead
+// (log_hold.h, which folds the stories of those that never do); a fold takes what belongs to
+// no one connection. A fold belongs to one thread and is not locked.
 #pragma once
 
 #include <cstdint>
@@ -38,17 +40,15 @@ bool log_fold_admit(log_fold *fold, uint16_t allowance);
 // what was counted in it (the caller writes or raises it), or 0 when nothing is due. A
 // second that counted nothing ends the spell. The owning thread asks on every pass.
 uint32_t log_fold_due(log_fold *fold);
+// Everything counted, due or not, and the spell ends: for the owning thread's stop, so that
+// no count is lost with it.
+uint32_t log_fold_due_now(log_fold *fold);
 
-// The fold that lines about a record go through: `unsigned_lines` when the record is about
-// a connection on which no user has signed on, none otherwise.
-inline log_fold *log_fold_of_record(const message *msg, log_fold *unsigned_lines)
-{
-    return (msg->flags & MESSAGE_FLAG_NO_USER) != 0 ? unsigned_lines : nullptr;
-}
-
-// Writes under `routine`, once a second while there are any, the count of lines about
-// connections that have not signed on that `unsigned_lines` left out.
-void log_fold_report_unsigned(log_fold *unsigned_lines, const char *routine, logger_object *logger);
+// Writes under `routine`, once a second while there are any (with `all`, now), the count of
+// lines about admissions of connections that `admission_lines` left out: an admission
+// round serves every connection waiting at once, so its lines belong to none of them.
+void log_fold_report_admissions(log_fold *admission_lines, const char *routine, logger_object *logger,
+                                bool all);
 
 // Whether the logger writes lines of this level at all: a line it drops anyway neither
 // spends a fold's allowance nor counts as left out.

@@ -8,6 +8,9 @@
 //                EA_NO_DATA
 //   each_pass()  the work of every pass, records or not (timers, supervision, sending)
 //   new_day()    what the thread does on a day change besides reopening its log
+//   at_stop()    once, when the passes are over however they ended: what the thread still
+//                holds back or counts (log_hold.h, log_fold.h) is written, so that nothing
+//                vanishes with the stop
 //
 // A step returns EA_SUCCESS to go on; any other status ends the loop with that status, the
 // step having logged why. The texts and the order of work inside the steps are the
@@ -32,6 +35,7 @@ struct worker_steps
     ea_status new_day() { return EA_SUCCESS; }
     ea_status process() { return EA_SUCCESS; }
     ea_status each_pass() { return EA_SUCCESS; }
+    void at_stop() {}
 };
 
 // A step's failure: logs the text under the thread routine's name and gives EA_ERROR.
@@ -109,7 +113,10 @@ uint32_t worker_thread_run(const Args *args, Steps &steps, queue *(&locals)[N], 
     if (worker_queues_create(locals) >= 0)
         EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR, "%s", creation_failure);
     else
+    {
         result = worker_loop_run(steps, args->shutdown_flag, args->day_flag, args->logger);
+        steps.at_stop();
+    }
     return worker_thread_end(args->shutdown_flag, locals, result);
 }
 
