@@ -113,10 +113,7 @@ struct box_comm_steps : worker_steps
     // admission lines left out.
     ea_status each_pass()
     {
-        const uint32_t left_out = log_fold_due(&container->tws_admission_lines);
-        if (left_out > 0)
-            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-                      "Left out [%u] log lines about the admission of workstation connections.", left_out);
+        log_fold_report_admissions(&container->tws_admission_lines, routine, logger, false);
         if (box_comm_info_container_process_box(container, locals[LOCAL_TO_TH_NETWORK], locals[LOCAL_TO_TWS],
                                                 locals[LOCAL_TO_FIX], locals[LOCAL_TO_TH_SESSION],
                                                 logger) != EA_SUCCESS)
@@ -125,6 +122,8 @@ struct box_comm_steps : worker_steps
             return worker_step_failed(routine, logger, "shared_queue_insert failed");
         return EA_SUCCESS;
     }
+
+    void at_stop() { log_fold_report_admissions(&container->tws_admission_lines, routine, logger, true); }
 };
 } // namespace
 

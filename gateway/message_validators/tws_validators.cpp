@@ -4,8 +4,9 @@
 // CLIENT_VALIDATION_FAILURE for the session layer. The send validator puts the network
 // header on every record for a workstation and answers box communication's
 // CONNECTION_ACCEPT with a fresh invitation frame. Headers are added and removed inside
-// the record's own buffer. The lines about connections on which no user has signed on
-// (records marked so by the network thread, and every admission) are folded.
+// the record's own buffer. What they write about a connection that has not signed on is
+// held until it does (log_hold.h); the lines about admissions, which serve many
+// connections at once, are folded.
 #include <cstring>
 
 #include "common/md5.h"
@@ -17,6 +18,7 @@
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/runtime/wire.h"
 #include "gateway/shared/log_fold.h"
+#include "gateway/shared/log_hold.h"
 #include "gateway/shared/worker_loop.h"
 
 namespace
@@ -84,14 +86,14 @@ void tws_make_validation_failure(message *msg, uint16_t reason_code)
 
 } // namespace
 
-bool tws_receive_check_frame(message *msg, const char *routine, logger_object *logger, log_fold *fold)
+bool tws_receive_check_frame(message *msg, const char *routine, logger_object *logger, log_hold_entry *held)
 {
-    EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_ACTIVITY,
-                     "Received NORMAL_MESSAGE message from Network Layer.");
+    EA_LOG_HELD_IN(routine, held, logger, EA_LEVEL_ACTIVITY,
+                   "Received NORMAL_MESSAGE message from Network Layer.");
     if (msg->data_length < TWS_MIN_FRAME)
     {
-        EA_LOG_FOLDED_IN(
-            routine, fold, logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD_IN(
+            routine, held, logger, EA_LEVEL_BUSINESS_ERROR,
             "For tws index [%u] Length of the received message buffer [%u] is less than expected [%d], Sequence Number [%lu]",
             msg->workstation_index, msg->data_length, static_cast<int>(TWS_MIN_FRAME),
             static_cast<unsigned long>(msg->sequence_number));
@@ -105,10 +107,10 @@ bool tws_receive_check_frame(message *msg, const char *routine, logger_object *l
                      msg->data + TWS_HEADER_DIGEST_OFFSET, MD5_MODE_VERIFY);
     if (verdict != MD5_RESULT_MATCH)
     {
-        EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_BUSINESS_ERROR,
-                         "Checksum Error for tws nw handle [%d] having tws index [%u], sequence number [%lu]",
-                         msg->workstation_network_handle, msg->workstation_index,
-                         static_cast<unsigned long>(msg->sequence_number));
+        EA_LOG_HELD_IN(routine, held, logger, EA_LEVEL_BUSINESS_ERROR,
+                       "Checksum Error for tws nw handle [%d] having tws index [%u], sequence number [%lu]",
+                       msg->workstation_network_handle, msg->workstation_index,
+                       static_cast<unsigned long>(msg->sequence_number));
         tws_make_validation_failure(msg, TWS_REASON_CHECKSUM);
         return true;
     }
@@ -117,16 +119,16 @@ bool tws_receive_check_frame(message *msg, const char *routine, logger_object *l
         EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "message_ltrim retrun NULL");
         return false;
     }
-    EA_LOG_FOLDED_IN(
-        routine, fold, logger, EA_LEVEL_ACTIVITY,
+    EA_LOG_HELD_IN(
+        routine, held, logger, EA_LEVEL_ACTIVITY,
         "Checksum Validation successful for message received from network layer [%d] having tws index [%u] Recieve sequence No [%d]",
         msg->workstation_network_handle, msg->workstation_index,
         static_cast<int>(msg->workstation_sequence_number));
     uint16_t vrx_length = get_u16_be(msg->data, TWS_VRX_LENGTH_OFFSET);
     if (vrx_length != msg->data_length)
     {
-        EA_LOG_FOLDED_IN(
-            routine, fold, logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD_IN(
+            routine, held, logger, EA_LEVEL_BUSINESS_ERROR,
             "For tws index [%u] Length of the message buffer [%u] is less than the message length [%u] in the tws message header of the received message",
             msg->workstation_index, msg->data_length, vrx_length);
         tws_make_validation_failure(msg, TWS_REASON_VRX_LENGTH);
@@ -211,12 +213,16 @@ struct tws_receive_steps : worker_steps
     tws_receive_validate_thread_args *args;
     logger_object *logger;
     queue *locals[LOCAL_COUNT] = {};
-    log_fold unsigned_lines = {};
+    log_hold *held_lines;
 
     explicit tws_receive_steps(tws_receive_validate_thread_args *thread_args)
-        : args(thread_args), logger(thread_args->logger)
+        : args(thread_args), logger(thread_args->logger),
+          held_lines(log_hold_create(thread_args->slot_count, thread_args->book))
     {
     }
+    ~tws_receive_steps() { log_hold_destroy(held_lines); }
+    tws_receive_steps(const tws_receive_steps &) = delete;
+    tws_receive_steps &operator=(const tws_receive_steps &) = delete;
 
     ea_status wait()
     {
@@ -232,6 +238,17 @@ struct tws_receive_steps : worker_steps
         return EA_ERROR;
     }
 
+    // Where the lines about a record go: held while its connection has not signed on.
+    log_hold_entry *held_of(const message *msg)
+    {
+        if (msg->tag == BOX_LOGOFF_FLUSH)
+            return nullptr;
+        log_hold_entry *held = log_hold_of_record(held_lines, msg);
+        if (msg->tag == CLIENT_DISCONNECTED)
+            log_hold_set_reason(held, msg->reason_code);
+        return held;
+    }
+
     // One record from the network thread; a frame that fails its checks goes on as a
     // CLIENT_VALIDATION_FAILURE.
     ea_status check(message *msg)
@@ -239,15 +256,13 @@ struct tws_receive_steps : worker_steps
         switch (msg->tag)
         {
         case NORMAL_MESSAGE:
-            return tws_receive_check_frame(msg, routine, logger, log_fold_of_record(msg, &unsigned_lines))
-                       ? EA_SUCCESS
-                       : EA_ERROR;
+            return tws_receive_check_frame(msg, routine, logger, held_of(msg)) ? EA_SUCCESS : EA_ERROR;
         case USER_LOGOFF_FLUSH:
         case BOX_LOGOFF_FLUSH:
         case CLIENT_DISCONNECTED:
         case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-            EA_LOG_FOLDED_IN(routine, log_fold_of_record(msg, &unsigned_lines), logger, EA_LEVEL_EVENT,
-                             "Received %s message from network layer.", tws_tag_name(msg->tag));
+            EA_LOG_HELD_IN(routine, held_of(msg), logger, EA_LEVEL_EVENT,
+                           "Received %s message from network layer.", tws_tag_name(msg->tag));
             return EA_SUCCESS;
         default:
             EA_LOG_IN(routine, logger, EA_LEVEL_BUSINESS_ERROR,
@@ -269,9 +284,11 @@ struct tws_receive_steps : worker_steps
 
     ea_status each_pass()
     {
-        log_fold_report_unsigned(&unsigned_lines, routine, logger);
+        log_hold_pass(held_lines, routine, logger);
         return EA_SUCCESS;
     }
+
+    void at_stop() { log_hold_stop(held_lines, routine, logger); }
 };
 
 // The send validator's steps: the session layer's records get their network header, box
@@ -290,14 +307,20 @@ struct tws_send_steps : worker_steps
     logger_object *logger;
     queue *locals[LOCAL_COUNT] = {};
     shared_queue *inputs[2];
-    // Lines about connections not signed on: their control records and every admission.
-    log_fold unsigned_lines = {};
+    // What is written about connections not signed on, held until they do, and the lines
+    // about admissions, folded.
+    log_hold *held_lines;
+    log_fold admission_lines = {};
 
     explicit tws_send_steps(tws_send_validate_thread_args *thread_args)
         : args(thread_args),
-          logger(thread_args->logger), inputs{thread_args->from_user_session, thread_args->from_box_comm}
+          logger(thread_args->logger), inputs{thread_args->from_user_session, thread_args->from_box_comm},
+          held_lines(log_hold_create(thread_args->slot_count, thread_args->book))
     {
     }
+    ~tws_send_steps() { log_hold_destroy(held_lines); }
+    tws_send_steps(const tws_send_steps &) = delete;
+    tws_send_steps &operator=(const tws_send_steps &) = delete;
 
     ea_status wait()
     {
@@ -317,20 +340,29 @@ struct tws_send_steps : worker_steps
         switch (msg->tag)
         {
         case NORMAL_MESSAGE:
-            EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY,
-                      "Received NORMAL_MESSAGE message from Session Layer.");
+            EA_LOG_HELD_IN(routine, log_hold_of_record(held_lines, msg), logger, EA_LEVEL_ACTIVITY,
+                           "Received NORMAL_MESSAGE message from Session Layer.");
             if (!tws_put_network_header(msg, routine, logger))
                 return EA_ERROR;
-            EA_LOG_IN(routine, logger, EA_LEVEL_ACTIVITY, "Checksum applied successfully.");
+            EA_LOG_HELD_IN(routine, log_hold_of_record(held_lines, msg), logger, EA_LEVEL_ACTIVITY,
+                           "Checksum applied successfully.");
+            return EA_SUCCESS;
+        case BOX_LOGOFF_FLUSH:
+            EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Received %s message from session layer.",
+                      tws_tag_name(msg->tag));
             return EA_SUCCESS;
         case USER_LOGOFF_FLUSH:
-        case BOX_LOGOFF_FLUSH:
         case DROP_CLIENT:
         case UPDATE_LINK_INDEX:
         case SECONDARY_JOURNAL_DOWNLOAD_REQUEST:
-            EA_LOG_FOLDED_IN(routine, log_fold_of_record(msg, &unsigned_lines), logger, EA_LEVEL_EVENT,
-                             "Received %s message from session layer.", tws_tag_name(msg->tag));
+        {
+            log_hold_entry *held = log_hold_of_record(held_lines, msg);
+            if (msg->tag == USER_LOGOFF_FLUSH || msg->tag == DROP_CLIENT)
+                log_hold_set_reason(held, msg->reason_code);
+            EA_LOG_HELD_IN(routine, held, logger, EA_LEVEL_EVENT, "Received %s message from session layer.",
+                           tws_tag_name(msg->tag));
             return EA_SUCCESS;
+        }
         default:
             EA_LOG_IN(
                 routine, logger, EA_LEVEL_SYSTEM_ERROR,
@@ -351,7 +383,7 @@ struct tws_send_steps : worker_steps
     // CONNECTION_ACCEPT is replaced by a fresh invitation frame.
     ea_status invite(message *accept)
     {
-        EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED_IN(routine, &admission_lines, logger, EA_LEVEL_EVENT,
                          "Received  CONNECTION_ACCEPT message");
         message_destroy(accept);
         message *invitation = tws_build_invitation(args->invitation_count, routine, logger);
@@ -359,18 +391,18 @@ struct tws_send_steps : worker_steps
             return EA_ERROR;
         if (!tws_append_output(locals[OUTPUT], invitation, routine, logger))
             return tws_validator_drop(invitation);
-        EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED_IN(routine, &admission_lines, logger, EA_LEVEL_EVENT,
                          "Forwarded CONNECTION_ACCEPT message to network layer");
         return EA_SUCCESS;
     }
 
     ea_status pass_reject(message *reject)
     {
-        EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED_IN(routine, &admission_lines, logger, EA_LEVEL_EVENT,
                          "Received NEW_CONNECTION_REJECT Message");
         if (!tws_append_output(locals[OUTPUT], reject, routine, logger))
             return tws_validator_drop(reject);
-        EA_LOG_FOLDED_IN(routine, &unsigned_lines, logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED_IN(routine, &admission_lines, logger, EA_LEVEL_EVENT,
                          "Forwarded NEW_CONNECTION_REJECT message");
         return EA_SUCCESS;
     }
@@ -405,8 +437,15 @@ struct tws_send_steps : worker_steps
 
     ea_status each_pass()
     {
-        log_fold_report_unsigned(&unsigned_lines, routine, logger);
+        log_hold_pass(held_lines, routine, logger);
+        log_fold_report_admissions(&admission_lines, routine, logger, false);
         return EA_SUCCESS;
+    }
+
+    void at_stop()
+    {
+        log_hold_stop(held_lines, routine, logger);
+        log_fold_report_admissions(&admission_lines, routine, logger, true);
     }
 };
 

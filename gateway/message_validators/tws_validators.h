@@ -8,7 +8,8 @@
 
 #include "gateway/runtime/ea_flag.h"
 
-struct log_fold;
+struct connection_book;
+struct log_hold_entry;
 struct logger_object;
 struct message;
 struct shared_queue;
@@ -49,6 +50,10 @@ struct tws_receive_validate_thread_args
     shared_queue *to_user_session; // shared queue 1
     ea_flag *day_flag;
     logger_object *logger;
+    // The workstation connections' verdicts, for holding what is written about those that
+    // have not signed on (none: everything is written at once); one slot per workstation.
+    const connection_book *book;
+    uint16_t slot_count;
 };
 
 struct tws_send_validate_thread_args
@@ -61,13 +66,15 @@ struct tws_send_validate_thread_args
     shared_queue *to_network;        // shared queue 3
     ea_flag *day_flag;
     logger_object *logger;
+    const connection_book *book; // as the receive validator's
+    uint16_t slot_count;
 };
 
 // Checks one frame from a workstation: length, digest and VRX length. A frame that passes
 // loses its network header and keeps its sequence number in the record; one that fails
 // becomes a CLIENT_VALIDATION_FAILURE with its reason code. The record is passed on
 // whatever the verdict; false only when the header cannot be stripped. The lines about it
-// go through `fold` (none: all written) and are logged under the name of the thread
-// routine that checks the frame, `routine`.
+// are held in `held` until its connection signs on (none: written at once) and are logged
+// under the name of the thread routine that checks the frame, `routine`.
 bool tws_receive_check_frame(message *msg, const char *routine, logger_object *logger,
-                             log_fold *fold = nullptr);
+                             log_hold_entry *held = nullptr);

@@ -174,6 +174,8 @@ static bool ea_global_create_modules(ea_global *g, const char *config_file, logg
               g->user_logoff_in_progress, g->number_of_links, logger)))
         return ea_global_module_failed("ea_global_ptr->user_session_info_container_p: is NULL", logger,
                                        caller);
+    // The user session layer says which workstation connections signed on.
+    user_session_info_container_set_connection_book(g->user_session_info_container_p, g->tcp_nw_info_p->book);
     if (!(g->host_session_container_p = host_session_info_container_create(
               config_file, g->number_of_links, g->box_com_info_container_p, g->recovery_queue_overflow,
               &g->base_rate_control, g->session_recovery_flag, logger)))

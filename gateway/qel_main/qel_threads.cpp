@@ -113,6 +113,8 @@ static void *qel_tws_receive_validator_args(ea_global *g, logger_object *logger)
     args->from_network = g->array_of_shared_queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR];
     args->to_user_session = g->array_of_shared_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION];
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->book = g->tcp_nw_info_p->book;
+    args->slot_count = g->max_tws_clients;
     return args;
 }
 
@@ -126,6 +128,8 @@ static void *qel_tws_send_validator_args(ea_global *g, logger_object *logger)
     args->to_network = g->array_of_shared_queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK];
     args->invitation_count = g->flow_control_count;
     args->wait_time_ms = WORKER_WAIT_TIME_MS;
+    args->book = g->tcp_nw_info_p->book;
+    args->slot_count = g->max_tws_clients;
     return args;
 }
 

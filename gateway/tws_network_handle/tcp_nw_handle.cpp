@@ -13,29 +13,34 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/wire.h"
-#include "gateway/shared/log_fold.h"
+#include "gateway/shared/log_hold.h"
 
-log_fold *tcp_nw_handle_fold(const tcp_nw_handle *slot)
+log_hold_entry *tcp_nw_handle_held(const tcp_nw_handle *slot)
 {
-    return slot->signed_on != 0 ? nullptr : slot->unsigned_lines;
+    if (slot->signed_on != 0 || slot->held_lines == nullptr || slot->network_handle == TCP_NW_HANDLE_FREE)
+        return nullptr;
+    return log_hold_of_slot(slot->held_lines, slot->index, slot->network_handle, slot->peer_address);
 }
 
-// A binary log record about the connection, through its fold like its lines.
+// A binary log record about the connection, held like its lines until it signs on.
 static void tcp_nw_handle_binary_log(const tcp_nw_handle *slot, message *msg, int file, uint32_t tick,
                                      uint32_t value32, uint16_t value16, logger_object *logger)
 {
-    log_fold *fold = tcp_nw_handle_fold(slot);
-    if (logger == nullptr || logger->binary_logging != 1 ||
-        (fold != nullptr && !log_fold_admit(fold, LOG_FOLD_LINES_AT_ONCE)))
+    if (logger == nullptr || logger->binary_logging != 1)
         return;
-    logger_object_binary_log(logger, msg, EA_BINARY_KIND_WORKSTATION, file, tick, value32, value16);
+    log_hold_binary(tcp_nw_handle_held(slot), logger, msg, EA_BINARY_KIND_WORKSTATION, file, tick, value32,
+                    value16);
 }
 
 void tcp_nw_handle_reset(tcp_nw_handle *slot)
 {
     queue *kept = slot->send_queue;
+    log_hold *hold = slot->held_lines;
+    uint16_t index = slot->index;
     memset(slot, 0, sizeof(*slot));
     slot->send_queue = kept;
+    slot->held_lines = hold;
+    slot->index = index;
     slot->network_handle = TCP_NW_HANDLE_FREE;
     slot->client_sockfd = EA_INVALID_SOCKET;
     slot->link_index = TCP_NW_HANDLE_NO_LINK;
@@ -54,6 +59,7 @@ tcp_nw_handle *tcp_nw_handle_create(uint16_t count, logger_object *logger)
     }
     for (uint16_t i = 0; i < count; ++i)
     {
+        list[i].index = i;
         tcp_nw_handle_reset(&list[i]);
         list[i].send_queue = queue_create();
         if (list[i].send_queue == nullptr)
@@ -102,28 +108,29 @@ static ea_status tcp_nw_handle_read_piece(tcp_nw_handle *slot, uint16_t wanted, 
         int32_t error = ea_socket_last_error();
         if (error == EA_WSAEWOULDBLOCK || error == EA_WSAEINTR)
         {
-            EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_DEBUG,
-                          "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]", error,
-                          ea_socket_error_text(error), slot->network_handle);
+            EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_DEBUG,
+                        "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]", error,
+                        ea_socket_error_text(error), slot->network_handle);
             return EA_VALID;
         }
-        EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
-                      "Error in ea_recv: [%d] - [%s] for handle [%d]", error, ea_socket_error_text(error),
-                      slot->network_handle);
+        EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
+                    "Error in ea_recv: [%d] - [%s] for handle [%d]", error, ea_socket_error_text(error),
+                    slot->network_handle);
         *reason_code = TWS_REASON_CONNECTION_LOST;
         return TCP_NW_HANDLE_CONNECTION_LOST;
     }
     if (n == 0)
     {
-        EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
-                      "ea_recv failed due to connection reset by client for handle [%d]",
-                      slot->network_handle);
+        EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
+                    "ea_recv failed due to connection reset by client for handle [%d]", slot->network_handle);
         *reason_code = TWS_REASON_CONNECTION_LOST;
         return TCP_NW_HANDLE_CONNECTION_LOST;
     }
     if (slot->receive_position == slot->receive_buffer)
         slot->frame_start_tick = ea_get_tick_count();
     slot->receive_position += n;
+    if (slot->header_tick == 0 && slot->receive_position - slot->receive_buffer >= TCP_NW_HANDLE_HEADER_SIZE)
+        slot->header_tick = ea_get_tick_count();
     *received = n;
     return EA_SUCCESS;
 }
@@ -150,15 +157,15 @@ ea_status tcp_nw_handle_recv(tcp_nw_handle *slot, message **out, uint32_t *recei
             return status;
         if (received < slot->bytes_to_read)
         {
-            EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_DEBUG, "Length field not read yet");
+            EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_DEBUG, "Length field not read yet");
             return EA_VALID;
         }
         uint16_t length = get_u16_be(slot->receive_buffer, 0);
         if (length < TCP_NW_HANDLE_MIN_FRAME || length > TCP_NW_HANDLE_MAX_FRAME)
         {
-            EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
-                          "Invalid message length received [%d] from Socket [%d], handle [%d]", length,
-                          slot->client_sockfd, slot->network_handle);
+            EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
+                        "Invalid message length received [%d] from Socket [%d], handle [%d]", length,
+                        slot->client_sockfd, slot->network_handle);
             *reason_code = TWS_REASON_INVALID_LENGTH;
             return TCP_NW_HANDLE_CONNECTION_LOST;
         }
@@ -190,6 +197,7 @@ ea_status tcp_nw_handle_recv(tcp_nw_handle *slot, message **out, uint32_t *recei
     slot->bytes_to_read = 0;
     slot->frame_length = 0;
     slot->frame_start_tick = 0;
+    slot->header_tick = 0;
     slot->received_count += 1;
     *out = msg;
     return EA_SUCCESS;
@@ -293,8 +301,8 @@ static ea_status tcp_nw_handle_send_pending(tcp_nw_handle *slot, int32_t *pendin
 {
     if (slot->client_sockfd == EA_INVALID_SOCKET)
     {
-        EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_ACTIVITY,
-                      "client_sockfd is already Invalid_Socket for handle [%d]", slot->network_handle);
+        EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
+                    "client_sockfd is already Invalid_Socket for handle [%d]", slot->network_handle);
         *pending_count = tcp_nw_handle_pending(slot);
         return EA_VALID;
     }
@@ -318,8 +326,8 @@ static ea_status tcp_nw_handle_send_pending(tcp_nw_handle *slot, int32_t *pendin
                 int32_t error = ea_socket_last_error();
                 if (error == EA_WSAEWOULDBLOCK)
                 {
-                    EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_DEBUG,
-                                  "ea_send() would have blocked for handle [%d]", slot->network_handle);
+                    EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_DEBUG,
+                                "ea_send() would have blocked for handle [%d]", slot->network_handle);
                     *pending_count = tcp_nw_handle_pending(slot);
                     return EA_VALID;
                 }
@@ -328,9 +336,9 @@ static ea_status tcp_nw_handle_send_pending(tcp_nw_handle *slot, int32_t *pendin
                 slot->send_position = slot->send_buffer;
                 slot->bytes_left = slot->batch_length;
                 *pending_count = tcp_nw_handle_pending(slot);
-                EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
-                              "Error in ea_send: [%d] - [%s] for handle [%d]", error,
-                              ea_socket_error_text(error), slot->network_handle);
+                EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
+                            "Error in ea_send: [%d] - [%s] for handle [%d]", error,
+                            ea_socket_error_text(error), slot->network_handle);
                 return TCP_NW_HANDLE_CONNECTION_LOST;
             }
             slot->send_position += n;

@@ -10,7 +10,8 @@
 
 #include "common/ea_status.h"
 
-struct log_fold;
+struct log_hold;
+struct log_hold_entry;
 struct logger_object;
 struct message;
 struct queue;
@@ -25,6 +26,9 @@ enum
     TCP_NW_HANDLE_SEQUENCE_OFFSET = 2, // the 32-bit sequence number of an outgoing frame
     TCP_NW_HANDLE_FREE = -1,           // network handle of a free slot
     TCP_NW_HANDLE_NO_LINK = 0xFFFF,
+    // The network header of a frame (length, sequence number, digest): once it has come, the
+    // frame counts as on its way.
+    TCP_NW_HANDLE_HEADER_SIZE = 22,
 };
 
 // Operations of tcp_nw_handle_send.
@@ -75,21 +79,25 @@ struct tcp_nw_handle
     uint32_t batch_tick;
     uint32_t admitted_tick;    // tick at which the connection was given the slot
     uint32_t frame_start_tick; // tick of the first byte of the frame being read; 0 between frames
-    uint16_t signed_on;        // 1 once the user session layer bound the connection to its link
+    uint32_t header_tick;      // tick at which that frame's network header was whole; 0 before
+    uint16_t signed_on;        // 1 once the host accepted the sign-on of the connection's user
+    uint16_t bound;            // 1 once the user session layer bound the connection to its link
     uint16_t delivered;        // 1 once a frame of the connection went to the session layer
+    uint16_t gated;            // 1 while its first frame waits unread (tcp_nw_info.h)
     uint32_t peer_address;     // the workstation's IPv4 address, as ea_inet_addr gives it
-    log_fold *unsigned_lines;  // the server's fold of log lines about connections not signed on
+    uint16_t index;            // the slot's place in the table, its workstation index
+    log_hold *held_lines;      // the server's hold of what is written about connections not signed on
 };
 
-// The fold that the lines and binary records about this connection go through: the
-// server's while it has not signed on, none (everything written) once it has.
-log_fold *tcp_nw_handle_fold(const tcp_nw_handle *slot);
+// The entry that the lines and binary records about this connection are held in until it
+// signs on; none (everything written at once) once it has.
+log_hold_entry *tcp_nw_handle_held(const tcp_nw_handle *slot);
 
 tcp_nw_handle *tcp_nw_handle_create(uint16_t count, logger_object *logger);
 void tcp_nw_handle_destroy(tcp_nw_handle *list, uint16_t count, logger_object *logger);
 
-// Empties a slot back to its never-used state; the send queue object is kept (and must be
-// empty), every other field is cleared.
+// Empties a slot back to its never-used state; the send queue object, its place and the
+// hold are kept (the queue must be empty), every other field is cleared.
 void tcp_nw_handle_reset(tcp_nw_handle *slot);
 
 // 0 with a whole frame in *out (its sequence number taken from *receive_sequence), 203

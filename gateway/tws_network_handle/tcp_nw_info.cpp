@@ -3,11 +3,14 @@
 // connection's send side. One wait covers the listener, all connection sockets (one shared
 // event) and the input queue; a reading cycle takes at most one frame per connection per
 // pass and resumes at the next connection, so a fast workstation cannot starve the others.
-// A connection that takes a slot and does not use it (no sign-on, a frame never finished)
-// gives the slot back after 30 s, so that idle connections cannot lock traders out; no
-// peer address holds more than three quarters of the slots with connections that have not
-// signed on. What connections that have not signed on make the thread log goes through
-// one fold, and the console events about them through one fold per reason code.
+//
+// Connections that have not signed on (the host has not accepted a sign-on on them) follow
+// one rule: they hold a slot only while they use it (no sign-on within 30 s, a frame never
+// finished: the slot is given back), a full table is contested by peer address (a newcomer
+// takes the slot of an unprotected one from an address that holds more of them), one
+// address has a few sign-ons under way at a time, what the thread writes about them is held
+// until they sign on (log_hold.h), and their console events are folded per reason code
+// and user.
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 
 #include <algorithm>
@@ -26,25 +29,17 @@
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/shared/config_value.h"
 
-// Sockets ride in the pending-socket queue as pointers, the peer's address in the upper
-// half; one is added to the socket so that socket 0 from address 0 is not taken for an
-// empty slot.
-static_assert(sizeof(uintptr_t) >= 8, "a pending-socket entry holds a socket and an address");
-
-static void *tcp_nw_info_socket_entry(int32_t socket, uint32_t address)
+static tcp_nw_pending *tcp_nw_info_pending_at(const tcp_nw_info *server, uint32_t position)
 {
-    return reinterpret_cast<void *>((static_cast<uintptr_t>(address) << 32) |
-                                    static_cast<uint32_t>(socket + 1));
+    return static_cast<tcp_nw_pending *>(queue_peek(server->pending_sockets, position));
 }
 
-static int32_t tcp_nw_info_entry_socket(const void *entry)
+// Closes a socket that never got a slot; what was held about it ends with the reason.
+static void tcp_nw_info_drop_pending(tcp_nw_pending *pending, uint16_t reason_code)
 {
-    return static_cast<int32_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry))) - 1;
-}
-
-static uint32_t tcp_nw_info_entry_address(const void *entry)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(entry) >> 32);
+    ea_closesocket(pending->socket);
+    log_hold_ended(pending->held, reason_code);
+    free(pending);
 }
 
 static uint16_t tcp_nw_info_pending_socket_count(const tcp_nw_info *server)
@@ -147,6 +142,16 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
         tcp_nw_info_destroy(server);
         return nullptr;
     }
+    server->book = connection_book_create(max_clients);
+    server->held_lines = server->book != nullptr ? log_hold_create(max_clients, server->book) : nullptr;
+    if (server->held_lines == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Calloc failed for the connection book");
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
+    for (uint16_t i = 0; i < max_clients; ++i)
+        server->tcp_nw_handle_list[i].held_lines = server->held_lines;
     server->valid_client_list =
         static_cast<tcp_nw_handle **>(calloc(max_clients == 0 ? 1 : max_clients, sizeof(tcp_nw_handle *)));
     server->addresses = static_cast<uint32_t *>(calloc(max_clients == 0 ? 1 : max_clients, sizeof(uint32_t)));
@@ -238,9 +243,17 @@ void tcp_nw_info_destroy(tcp_nw_info *server)
     if (server->pending_sockets != nullptr)
     {
         while (queue_get_count(server->pending_sockets) > 0)
-            ea_closesocket(tcp_nw_info_entry_socket(queue_remove_head(server->pending_sockets)));
+        {
+            tcp_nw_pending *pending =
+                static_cast<tcp_nw_pending *>(queue_remove_head(server->pending_sockets));
+            ea_closesocket(pending->socket);
+            log_hold_discard(pending->held);
+            free(pending);
+        }
         queue_destroy(server->pending_sockets);
     }
+    log_hold_destroy(server->held_lines);
+    connection_book_destroy(server->book);
     if (server->client_invitation_message != nullptr)
         message_destroy(server->client_invitation_message);
     if (server->listener_event != nullptr)
@@ -344,48 +357,11 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
     return done ? EA_SUCCESS : EA_NO_DATA;
 }
 
-// Connections from `address` that have not signed on: those in the table and those that
-// wait for the box's verdict.
-static uint32_t tcp_nw_info_unsigned_from(const tcp_nw_info *server, uint32_t address)
+// The peer addresses of every connection not signed on, in the table and waiting for the
+// box's verdict, sorted into server->addresses, so that each count is a lookup: a full table
+// of a thousand is counted in a few thousand steps. The end of the sorted addresses.
+static const uint32_t *tcp_nw_info_sort_unsigned(tcp_nw_info *server)
 {
-    uint32_t count = 0;
-    for (uint16_t position = 0; position < server->in_use_count; ++position)
-    {
-        const tcp_nw_handle *slot = server->valid_client_list[position];
-        count += slot->signed_on == 0 && slot->peer_address == address ? 1 : 0;
-    }
-    uint32_t pending = queue_get_count(server->pending_sockets);
-    for (uint32_t i = 0; i < pending; ++i)
-        count += tcp_nw_info_entry_address(queue_peek(server->pending_sockets, i)) == address ? 1 : 0;
-    return count;
-}
-
-// The most connections not signed on that one address may hold: three quarters of the
-// slots, so that a quarter stays open to the others whatever one address does.
-static uint32_t tcp_nw_info_address_limit(const tcp_nw_info *server)
-{
-    uint32_t limit = server->max_clients - server->max_clients / 4u;
-    return limit > 0 ? limit : 1;
-}
-
-// Whether a connection may give its slot to a new one: it has not signed on, has sent
-// nothing (a sign-on on its way keeps its slot until the partial-frame limit) and has had
-// its grace to do so.
-static bool tcp_nw_info_may_give_slot(const tcp_nw_handle *slot, uint32_t now)
-{
-    return slot->signed_on == 0 && slot->delivered == 0 && slot->client_sockfd != EA_INVALID_SOCKET &&
-           slot->receive_position == slot->receive_buffer &&
-           ea_get_tick_difference(now, slot->admitted_tick) >= TCP_NW_INFO_SLOT_GRACE_MS;
-}
-
-// The connection that gives its slot to a new one from `address`: of those that may, the
-// oldest of the address that holds the most connections not signed on, when that address
-// holds more of them than the new connection's does with it. So peers of one address
-// never take slots from each other, and a slot taken goes to an address that held fewer.
-static tcp_nw_handle *tcp_nw_info_slot_to_give(const tcp_nw_info *server, uint32_t address)
-{
-    // The addresses of every connection not signed on, sorted, so that each count is a
-    // lookup: a full table of a thousand is counted in a few thousand steps.
     uint32_t *end = server->addresses;
     for (uint16_t position = 0; position < server->in_use_count; ++position)
     {
@@ -395,56 +371,104 @@ static tcp_nw_handle *tcp_nw_info_slot_to_give(const tcp_nw_info *server, uint32
     }
     uint32_t pending = queue_get_count(server->pending_sockets);
     for (uint32_t i = 0; i < pending && end < server->addresses + server->max_clients; ++i)
-        *end++ = tcp_nw_info_entry_address(queue_peek(server->pending_sockets, i));
+        *end++ = tcp_nw_info_pending_at(server, i)->address;
     std::sort(server->addresses, end);
-    auto count_of = [&](uint32_t peer)
-    {
-        auto range = std::equal_range(server->addresses, end, peer);
-        return static_cast<uint32_t>(range.second - range.first);
-    };
+    return end;
+}
 
-    uint32_t now = ea_get_tick_count();
-    tcp_nw_handle *chosen = nullptr;
-    uint32_t chosen_count = count_of(address) + 1;
+static uint32_t tcp_nw_info_count_of(const uint32_t *begin, const uint32_t *end, uint32_t address)
+{
+    auto range = std::equal_range(begin, end, address);
+    return static_cast<uint32_t>(range.second - range.first);
+}
+
+// Whether a connection may give its slot to a new one: it has not signed on, nothing of it
+// has gone to the session layer (which would have to let go of it first), its first 500 ms
+// are over, and it is not within 5 s of a frame's network header. A byte or two of a frame
+// protect nothing.
+static bool tcp_nw_info_may_give_slot(const tcp_nw_handle *slot, uint32_t now)
+{
+    if (slot->signed_on != 0 || slot->delivered != 0 || slot->client_sockfd == EA_INVALID_SOCKET)
+        return false;
+    if (ea_get_tick_difference(now, slot->admitted_tick) < TCP_NW_INFO_SLOT_GRACE_MS)
+        return false;
+    return slot->header_tick == 0 ||
+           ea_get_tick_difference(now, slot->header_tick) >= TCP_NW_INFO_FRAME_PROTECTION_MS;
+}
+
+// What a new connection from `address` may take when every slot is taken: the oldest
+// connection that may give its slot, of an address that holds more connections not signed
+// on than `address` does; else the oldest socket waiting for the box's verdict of such an
+// address (its position in *pending_position). Null when there is none.
+static tcp_nw_handle *tcp_nw_info_place_to_take(tcp_nw_info *server, uint32_t address,
+                                                int32_t *pending_position)
+{
+    const uint32_t *end = tcp_nw_info_sort_unsigned(server);
+    const uint32_t own = tcp_nw_info_count_of(server->addresses, end, address);
+    const uint32_t now = ea_get_tick_count();
+    *pending_position = -1;
     for (uint16_t position = 0; position < server->in_use_count; ++position)
     {
         tcp_nw_handle *slot = server->valid_client_list[position];
-        if (!tcp_nw_info_may_give_slot(slot, now))
-            continue;
-        uint32_t count = count_of(slot->peer_address);
-        if (count > chosen_count)
+        if (tcp_nw_info_may_give_slot(slot, now) &&
+            tcp_nw_info_count_of(server->addresses, end, slot->peer_address) > own)
+            return slot;
+    }
+    uint32_t pending = queue_get_count(server->pending_sockets);
+    for (uint32_t i = 0; i < pending; ++i)
+    {
+        if (tcp_nw_info_count_of(server->addresses, end, tcp_nw_info_pending_at(server, i)->address) > own)
         {
-            chosen = slot;
-            chosen_count = count;
+            *pending_position = static_cast<int32_t>(i);
+            break;
         }
     }
-    return chosen;
+    return nullptr;
 }
 
-// Closes a connection that has not signed on so that a new one gets its slot. The session
-// layer has never seen it, so the slot is free at once and only the console hears of it,
-// counted in slots_given. True when a slot was freed.
+// Takes the waiting socket at `position` out of the queue, keeping the others' order.
+static tcp_nw_pending *tcp_nw_info_take_pending(tcp_nw_info *server, uint32_t position)
+{
+    const uint32_t count = queue_get_count(server->pending_sockets);
+    tcp_nw_pending *taken = nullptr;
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        void *entry = queue_remove_head(server->pending_sockets);
+        if (i == position)
+            taken = static_cast<tcp_nw_pending *>(entry);
+        else
+            queue_append(server->pending_sockets, entry); // room freed by the removal
+    }
+    return taken;
+}
+
+// Closes a connection that has not signed on so that a new one gets its place. Only the
+// console hears of it, counted in slots_given as one that did not sign on in time. True
+// when a place was freed.
 static bool tcp_nw_info_give_slot(tcp_nw_info *server, uint32_t address, logger_object *logger)
 {
-    tcp_nw_handle *slot = tcp_nw_info_slot_to_give(server, address);
-    if (slot == nullptr)
+    int32_t pending_position = -1;
+    tcp_nw_handle *slot = tcp_nw_info_place_to_take(server, address, &pending_position);
+    if (slot != nullptr)
+    {
+        log_hold_entry *held = tcp_nw_handle_held(slot);
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
+            "Giving the slot of tws nw handle [%d] at tws index [%u] to a new connection, as it has not signed on",
+            slot->network_handle, slot->index);
+        log_hold_set_reason(held, TWS_REASON_SIGN_ON_TIMEOUT);
+        tcp_nw_info_del_client(server, slot->index, logger);
+        server->slots_given++;
+        return true;
+    }
+    if (pending_position < 0)
         return false;
-    uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-    EA_LOG_FOLDED(
-        &server->unsigned_lines, logger, EA_LEVEL_EVENT,
-        "Giving the slot of tws nw handle [%d] at tws index [%u] to a new connection, as it has not signed on",
-        slot->network_handle, index);
-    tcp_nw_info_del_client(server, index, logger);
+    tcp_nw_pending *pending = tcp_nw_info_take_pending(server, static_cast<uint32_t>(pending_position));
+    EA_LOG_HELD(pending->held, logger, EA_LEVEL_EVENT,
+                "Giving the place of socket [%d] waiting for admission to a new connection", pending->socket);
+    tcp_nw_info_drop_pending(pending, TWS_REASON_SIGN_ON_TIMEOUT);
     server->slots_given++;
     return true;
-}
-
-// Closes an accepted socket at once; the refusal is counted by the caller.
-static ea_status tcp_nw_info_refuse_accepted(tcp_nw_info *server, int32_t socket, uint16_t *pending_sockets)
-{
-    ea_closesocket(socket);
-    *pending_sockets = tcp_nw_info_pending_socket_count(server);
-    return TCP_NW_INFO_REFUSED;
 }
 
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger)
@@ -480,34 +504,37 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
                ea_socket_error_text(error));
         return EA_ERROR;
     }
-    EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT,
-                  "Incoming client connection from socket [%d], IP [%s]", socket, peer);
-    uint32_t address = ea_inet_addr(peer);
-    uint32_t held = tcp_nw_info_unsigned_from(server, address);
-    if (held >= tcp_nw_info_address_limit(server))
+    tcp_nw_pending *pending = static_cast<tcp_nw_pending *>(calloc(1, sizeof(tcp_nw_pending)));
+    if (pending == nullptr)
     {
-        EA_LOG_FOLDED(
-            &server->unsigned_lines, logger, EA_LEVEL_EVENT,
-            "Rejected connection from socket [%d] as [%u] connections from IP [%s] have not signed on",
-            socket, held, peer);
-        return tcp_nw_info_refuse_accepted(server, socket, pending_sockets);
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed");
+        ea_closesocket(socket);
+        return EA_ERROR;
     }
+    pending->socket = socket;
+    pending->address = ea_inet_addr(peer);
+    pending->accepted_tick = ea_get_tick_count();
+    pending->held = log_hold_entry_create(server->held_lines, pending->address);
+    EA_LOG_HELD(pending->held, logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]",
+                socket, peer);
     if (server->in_use_count + tcp_nw_info_pending_socket_count(server) < server->max_clients ||
-        tcp_nw_info_give_slot(server, address, logger))
+        tcp_nw_info_give_slot(server, pending->address, logger))
     {
-        if (queue_append(server->pending_sockets, tcp_nw_info_socket_entry(socket, address)) != EA_SUCCESS)
+        if (queue_append(server->pending_sockets, pending) != EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
-            ea_closesocket(socket);
+            tcp_nw_info_drop_pending(pending, TWS_REASON_MAX_CONNECTIONS);
             return EA_ERROR;
         }
         *pending_sockets = tcp_nw_info_pending_socket_count(server);
         return EA_SUCCESS;
     }
-    EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT,
-                  "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
-                  server->max_clients);
-    return tcp_nw_info_refuse_accepted(server, socket, pending_sockets);
+    EA_LOG_HELD(pending->held, logger, EA_LEVEL_EVENT,
+                "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
+                server->max_clients);
+    tcp_nw_info_drop_pending(pending, TWS_REASON_MAX_CONNECTIONS);
+    *pending_sockets = tcp_nw_info_pending_socket_count(server);
+    return TCP_NW_INFO_REFUSED;
 }
 
 static const char *tcp_nw_info_send_result_name(ea_status status)
@@ -515,14 +542,20 @@ static const char *tcp_nw_info_send_result_name(ea_status status)
     return status == EA_NOT_FOUND ? "Ea_Not_Found" : "Ea_Error";
 }
 
+static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending *pending,
+                                            int32_t *network_handle, uint16_t *workstation_index,
+                                            logger_object *logger);
+
 ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t operation, message *msg,
                                                queue *notifications, logger_object *logger)
 {
     if (operation == TCP_NW_INFO_REFUSE)
     {
         while (queue_get_count(server->pending_sockets) > 0)
-            ea_closesocket(tcp_nw_info_entry_socket(queue_remove_head(server->pending_sockets)));
-        EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT, "All new client sockets closed");
+            tcp_nw_info_drop_pending(
+                static_cast<tcp_nw_pending *>(queue_remove_head(server->pending_sockets)),
+                TWS_REASON_CONNECTIONS_REJECTED);
+        EA_LOG_FOLDED(&server->admission_lines, logger, EA_LEVEL_EVENT, "All new client sockets closed");
         message_destroy(msg);
         return EA_SUCCESS;
     }
@@ -546,20 +579,28 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
 
     while (queue_get_count(server->pending_sockets) > 0)
     {
-        void *entry = queue_remove_head(server->pending_sockets);
-        int32_t socket = tcp_nw_info_entry_socket(entry);
+        tcp_nw_pending *pending = static_cast<tcp_nw_pending *>(queue_remove_head(server->pending_sockets));
         int32_t handle = TCP_NW_HANDLE_FREE;
         uint16_t index = 0;
-        ea_status added = tcp_nw_info_add_new_client(server, socket, &handle, &index, logger);
+        ea_status added = tcp_nw_info_add_connection(server, pending, &handle, &index, logger);
         if (added == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_add_new_client failed");
+            log_hold_ended(pending->held, TWS_REASON_CONNECTION_LOST);
+            free(pending);
             message_destroy(msg);
             return EA_ERROR;
         }
         if (added != EA_SUCCESS)
+        {
+            // The socket was closed instead (the peer reset it meanwhile): it is a lost
+            // connection like any other, and the console hears of it.
+            log_hold_ended(pending->held, TWS_REASON_CONNECTION_LOST);
+            free(pending);
+            server->lost_at_admission++;
             continue;
-        server->tcp_nw_handle_list[index].peer_address = tcp_nw_info_entry_address(entry);
+        }
+        free(pending);
         msg->workstation_network_handle = handle;
         msg->workstation_index = index;
         message *invitation = message_copy(msg);
@@ -578,7 +619,7 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
             return EA_ERROR;
         }
     }
-    EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT, "All new client sockets added");
+    EA_LOG_FOLDED(&server->admission_lines, logger, EA_LEVEL_EVENT, "All new client sockets added");
     message_destroy(msg);
     return EA_SUCCESS;
 }
@@ -589,25 +630,29 @@ static ea_status tcp_nw_info_refuse_socket(int32_t socket)
     return EA_VALID;
 }
 
-ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_t *network_handle,
-                                     uint16_t *workstation_index, logger_object *logger)
+// Gives a waiting socket its slot and handle; what was held about it moves to the slot.
+static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending *pending,
+                                            int32_t *network_handle, uint16_t *workstation_index,
+                                            logger_object *logger)
 {
+    const int32_t socket = pending->socket;
     static const int32_t options[] = {EA_SOCKOPT_NONBLOCKING, EA_SOCKOPT_TCP_NODELAY, EA_SOCKOPT_KEEPALIVE};
     for (int32_t option : options)
     {
         if (ea_setsockopt(socket, option) != 0)
         {
             int32_t error = ea_socket_last_error();
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_setsockopt: [%d] - [%s]", error,
-                   ea_socket_error_text(error));
+            EA_LOG_HELD(pending->held, logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_setsockopt: [%d] - [%s]",
+                        error, ea_socket_error_text(error));
             return tcp_nw_info_refuse_socket(socket);
         }
     }
     if (ea_sync_info_network_event_select(server->client_event, socket, EA_FD_READ | EA_FD_CLOSE) != 0)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]",
-               error, ea_socket_error_text(error));
+        EA_LOG_HELD(pending->held, logger, EA_LEVEL_SYSTEM_ERROR,
+                    "Error in ea_sync_info_network_event_select: [%d] - [%s]", error,
+                    ea_socket_error_text(error));
         return tcp_nw_info_refuse_socket(socket);
     }
     tcp_nw_handle *slot = nullptr;
@@ -632,22 +677,29 @@ ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_
     }
     // The whole slot is cleared, so the connection counts as bound to link 0 until
     // UPDATE_LINK_INDEX names its link.
-    queue *kept = slot->send_queue;
-    memset(slot, 0, sizeof(*slot));
-    slot->send_queue = kept;
+    tcp_nw_handle_reset(slot);
     slot->client_sockfd = socket;
-    slot->receive_position = slot->receive_buffer;
-    slot->send_position = slot->send_buffer;
     slot->network_handle = handle;
+    slot->link_index = 0;
     slot->admitted_tick = ea_get_tick_count();
-    slot->unsigned_lines = &server->unsigned_lines;
-    uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-    EA_LOG_FOLDED(&server->unsigned_lines, logger, EA_LEVEL_EVENT,
-                  "Added new network handle [%d] for socket [%d] at tws index [%u].", handle, socket, index);
+    slot->peer_address = pending->address;
+    connection_book_opened(server->book, slot->index, handle);
+    log_hold_attach(pending->held, slot->index, handle);
+    pending->held = nullptr;
+    EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
+                "Added new network handle [%d] for socket [%d] at tws index [%u].", handle, socket,
+                slot->index);
     server->valid_client_list[server->in_use_count++] = slot;
     *network_handle = handle;
-    *workstation_index = index;
+    *workstation_index = slot->index;
     return EA_SUCCESS;
+}
+
+ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_t *network_handle,
+                                     uint16_t *workstation_index, logger_object *logger)
+{
+    tcp_nw_pending pending = {socket, 0, ea_get_tick_count(), nullptr};
+    return tcp_nw_info_add_connection(server, &pending, network_handle, workstation_index, logger);
 }
 
 static bool tcp_nw_info_handle_in_use(const tcp_nw_info *server, int32_t handle)
@@ -724,10 +776,12 @@ static ea_status tcp_nw_info_raise_disconnect(tcp_nw_info *server, tcp_nw_handle
         return EA_ERROR;
     }
     notification->workstation_network_handle = slot->network_handle;
-    notification->workstation_index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+    notification->workstation_index = slot->index;
     notification->reason_code = reason_code;
+    notification->peer_address = slot->peer_address;
     if (slot->signed_on == 0)
         notification->flags |= MESSAGE_FLAG_NO_USER;
+    log_hold_set_reason(tcp_nw_handle_held(slot), reason_code);
     if (queue_append(disconnect_queue, notification) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed for handle [%d]", slot->network_handle);
@@ -752,6 +806,67 @@ static ea_status tcp_nw_info_select(tcp_nw_info *server, int32_t socket, int32_t
     return EA_SUCCESS;
 }
 
+// A lost connection: the session layer hears of it with the reason.
+static ea_status tcp_nw_info_lose(tcp_nw_info *server, tcp_nw_handle *slot, uint16_t reason,
+                                  queue *disconnect_queue, logger_object *logger)
+{
+    if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
+        return EA_ERROR;
+    EA_LOG_HELD(
+        tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
+        "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason code [%d]",
+        slot->network_handle, slot->index, reason);
+    return EA_SUCCESS;
+}
+
+// Whether the peer of a connection whose first frame waits unread has left.
+static bool tcp_nw_info_peer_left(const tcp_nw_handle *slot)
+{
+    ea_network_events events;
+    memset(&events, 0, sizeof(events));
+    if (slot->client_sockfd == EA_INVALID_SOCKET || ea_enum_network_events(slot->client_sockfd, &events) != 0)
+        return false;
+    return ea_check_network_event(&events, EA_FD_CLOSE, nullptr);
+}
+
+// Sign-ons under way from an address: connections whose frames went to the session layer
+// and that have neither signed on nor been lost.
+static uint32_t tcp_nw_info_sign_ons_under_way(const tcp_nw_info *server, uint32_t address)
+{
+    uint32_t count = 0;
+    for (uint16_t position = 0; position < server->in_use_count; ++position)
+    {
+        const tcp_nw_handle *slot = server->valid_client_list[position];
+        count += slot->peer_address == address && slot->delivered != 0 && slot->signed_on == 0 &&
+                         slot->client_sockfd != EA_INVALID_SOCKET
+                     ? 1
+                     : 0;
+    }
+    return count;
+}
+
+// Whether the first frame of a connection must wait unread: its address has as many
+// sign-ons under way as it may.
+static bool tcp_nw_info_must_wait(const tcp_nw_info *server, const tcp_nw_handle *slot)
+{
+    return slot->delivered == 0 && slot->signed_on == 0 && slot->receive_position == slot->receive_buffer &&
+           tcp_nw_info_sign_ons_under_way(server, slot->peer_address) >= TCP_NW_INFO_SIGN_ONS_PER_ADDRESS;
+}
+
+// Leaves a connection's first frame in the socket, watching only for its close.
+static ea_status tcp_nw_info_gate(tcp_nw_info *server, tcp_nw_handle *slot, logger_object *logger)
+{
+    if (tcp_nw_info_select(server, slot->client_sockfd, EA_FD_CLOSE, logger) != EA_SUCCESS)
+        return EA_ERROR;
+    slot->gated = 1;
+    server->gated_count++;
+    EA_LOG_HELD(
+        tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
+        "The first frame of tws nw handle [%d] waits, as [%u] sign-ons from its address are under way",
+        slot->network_handle, static_cast<unsigned>(TCP_NW_INFO_SIGN_ONS_PER_ADDRESS));
+    return EA_SUCCESS;
+}
+
 ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t receive_batch_limit,
                                 queue *disconnect_queue, logger_object *logger)
 {
@@ -762,9 +877,23 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
     for (; position < server->in_use_count; ++position)
     {
         tcp_nw_handle *slot = server->valid_client_list[position];
-        uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
+        uint16_t index = slot->index;
+        if (slot->gated != 0)
+        {
+            // Only its close is watched while its first frame waits.
+            if (tcp_nw_info_peer_left(slot) && tcp_nw_info_lose(server, slot, TWS_REASON_CONNECTION_LOST,
+                                                                disconnect_queue, logger) != EA_SUCCESS)
+                return EA_ERROR;
+            continue;
+        }
         if (tcp_nw_info_get_client_status(server, index, logger) != EA_SUCCESS)
             continue;
+        if (tcp_nw_info_must_wait(server, slot))
+        {
+            if (tcp_nw_info_gate(server, slot, logger) != EA_SUCCESS)
+                return EA_ERROR;
+            continue;
+        }
 
         int32_t socket = slot->client_sockfd;
         message *msg = nullptr;
@@ -786,20 +915,21 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                 server->invitations_due = 1;
             if (slot->received_count > server->invitation_count)
             {
-                EA_LOG_FOLDED(
-                    tcp_nw_handle_fold(slot), logger, EA_LEVEL_BUSINESS_ERROR,
+                EA_LOG_HELD(
+                    tcp_nw_handle_held(slot), logger, EA_LEVEL_BUSINESS_ERROR,
                     "Disconnecting client with tws nw handle [%d] and tws index [%u], as it exceeded the invitation count. So discarding sequence number [%lu]",
                     slot->network_handle, index, static_cast<unsigned long>(msg->sequence_number));
                 message_destroy(msg);
                 if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_INVITATION_EXCEEDED,
                                                  disconnect_queue, logger) != EA_SUCCESS)
                     return EA_ERROR;
-                EA_LOG_FOLDED(
-                    tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
+                EA_LOG_HELD(
+                    tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
                     "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason code [%d]",
                     slot->network_handle, index, TWS_REASON_INVITATION_EXCEEDED);
                 continue;
             }
+            msg->peer_address = slot->peer_address;
             if (slot->signed_on == 0)
                 msg->flags |= MESSAGE_FLAG_NO_USER;
             if (queue_append(data_queue, msg) != EA_SUCCESS)
@@ -817,12 +947,8 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
         }
         else if (status == TCP_NW_HANDLE_CONNECTION_LOST)
         {
-            if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
+            if (tcp_nw_info_lose(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
                 return EA_ERROR;
-            EA_LOG_FOLDED(
-                tcp_nw_handle_fold(slot), logger, EA_LEVEL_EVENT,
-                "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u].reason code [%d]",
-                slot->network_handle, index, reason);
         }
         else if (status == EA_ERROR)
         {
@@ -872,9 +998,9 @@ ea_status tcp_nw_info_send_mesg(tcp_nw_info *server, message *msg, queue *notifi
     }
     if (msg->tag == CLIENT_INVITATION_MESSAGE)
     {
-        EA_LOG_FOLDED(tcp_nw_handle_fold(slot), logger, EA_LEVEL_ACTIVITY,
-                      "Sending client invitation for handle [%d] and index [%u]", slot->network_handle,
-                      msg->workstation_index);
+        EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
+                    "Sending client invitation for handle [%d] and index [%u]", slot->network_handle,
+                    msg->workstation_index);
         slot->received_count = 0;
     }
     server->total_pending -= slot->pending_count;
@@ -986,20 +1112,20 @@ ea_status tcp_nw_info_send_pending_invitations(tcp_nw_info *server, queue *notif
 static tcp_nw_handle *tcp_nw_info_addressed_slot(tcp_nw_info *server, const message *msg,
                                                  logger_object *logger)
 {
-    // Lines about a record that names no current connection go by the record's mark.
-    log_fold *fold = log_fold_of_record(msg, &server->unsigned_lines);
+    // Lines about a record that names no current connection go the way of that connection's.
+    log_hold_entry *held = log_hold_of_record(server->held_lines, msg);
     if (msg->workstation_index >= server->max_clients)
     {
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Received message with invalid tws index [%u]. Maximum tws index is [%u]. Hence ignoring the message.",
             msg->workstation_index, server->max_clients);
         return nullptr;
     }
     tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
     if (slot == nullptr)
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "The tws nw handle [%d] in message for tws index [%u] does not match with tws nw handle [%d] in the client list. Ignoring message.",
             msg->workstation_network_handle, msg->workstation_index,
             server->tcp_nw_handle_list[msg->workstation_index].network_handle);
@@ -1049,29 +1175,32 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
 ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger)
 {
     tcp_nw_handle *slot = &server->tcp_nw_handle_list[workstation_index];
-    log_fold *fold = tcp_nw_handle_fold(slot);
+    const int32_t handle = slot->network_handle;
+    log_hold_entry *held = tcp_nw_handle_held(slot);
     server->total_pending -= slot->pending_count;
     for (uint16_t i = 0; i < slot->batch_record_count; ++i)
     {
-        message *held = slot->last_sent_message[i];
-        if (held == nullptr)
+        message *sent = slot->last_sent_message[i];
+        if (sent == nullptr)
             continue;
-        EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
-                      "Discarding message with th nw handle [%d], sequence number [%lu]",
-                      held->workstation_network_handle, static_cast<unsigned long>(held->sequence_number));
-        message_destroy(held);
+        EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                    "Discarding message with th nw handle [%d], sequence number [%lu]",
+                    sent->workstation_network_handle, static_cast<unsigned long>(sent->sequence_number));
+        message_destroy(sent);
         slot->last_sent_message[i] = nullptr;
     }
     while (message *queued = static_cast<message *>(queue_remove_head(slot->send_queue)))
     {
-        EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT,
-                      "Discarding message with tws nw handle [%d], tws index [%u]. sequence number [%lu]",
-                      queued->workstation_network_handle, queued->workstation_index,
-                      static_cast<unsigned long>(queued->sequence_number));
+        EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                    "Discarding message with tws nw handle [%d], tws index [%u]. sequence number [%lu]",
+                    queued->workstation_network_handle, queued->workstation_index,
+                    static_cast<unsigned long>(queued->sequence_number));
         message_destroy(queued);
     }
     if (slot->client_sockfd != EA_INVALID_SOCKET)
         ea_closesocket(slot->client_sockfd);
+    if (slot->gated != 0)
+        server->gated_count--;
     tcp_nw_handle_reset(slot);
     for (uint16_t i = 0; i < server->in_use_count; ++i)
     {
@@ -1082,8 +1211,11 @@ ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index
         server->valid_client_list[--server->in_use_count] = nullptr;
         break;
     }
-    EA_LOG_FOLDED(fold, logger, EA_LEVEL_EVENT, "Deleted the network handle at index [%d]",
-                  workstation_index);
+    EA_LOG_HELD(held, logger, EA_LEVEL_EVENT, "Deleted the network handle at index [%d]", workstation_index);
+    // The connection has left: what was held about it goes the way of a connection that
+    // ended without signing on.
+    connection_book_closed(server->book, workstation_index, handle);
+    log_hold_end_slot(server->held_lines, workstation_index, handle, 0);
     return EA_SUCCESS;
 }
 
@@ -1102,16 +1234,17 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
     if (slot == nullptr)
         return EA_VALID;
     slot->link_index = msg->link_index;
-    slot->signed_on = 1;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Link index [%u] added for tws network handle [%d]", msg->link_index,
-           msg->workstation_network_handle);
+    slot->bound = 1;
+    EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
+                "Link index [%u] added for tws network handle [%d]", msg->link_index,
+                msg->workstation_network_handle);
     return EA_SUCCESS;
 }
 
 // The reason a connection no longer deserves its slot, or 0.
 static uint16_t tcp_nw_info_idle_reason(const tcp_nw_handle *slot, uint32_t now)
 {
-    if (slot->signed_on == 0 &&
+    if (slot->signed_on == 0 && slot->bound == 0 &&
         ea_get_tick_difference(now, slot->admitted_tick) >= TCP_NW_INFO_SIGN_ON_TIMEOUT_MS)
         return TWS_REASON_SIGN_ON_TIMEOUT;
     if (slot->frame_start_tick != 0 &&
@@ -1135,10 +1268,9 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
         uint16_t reason = tcp_nw_info_idle_reason(slot, now);
         if (reason == 0)
             continue;
-        uint16_t index = static_cast<uint16_t>(slot - server->tcp_nw_handle_list);
-        log_fold *fold = tcp_nw_handle_fold(slot);
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_BUSINESS_ERROR,
+        uint16_t index = slot->index;
+        EA_LOG_HELD(
+            tcp_nw_handle_held(slot), logger, EA_LEVEL_BUSINESS_ERROR,
             "Disconnecting client with tws nw handle [%d] and tws index [%u], as it %s within [%u] ms",
             slot->network_handle, index,
             reason == TWS_REASON_SIGN_ON_TIMEOUT ? "did not sign on" : "did not complete its frame",
@@ -1147,66 +1279,119 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
                                       : TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS));
         if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
             "Sent CLIENT_DISCONNECTED notification for tws nw handle [%d] and tws index [%u]. reason code [%d]",
             slot->network_handle, index, reason);
     }
     return EA_SUCCESS;
 }
 
-// The fold of console events with this reason code, made on first use; null when every
-// entry holds another code (the event is then raised unfolded).
-static log_fold *tcp_nw_info_event_fold(tcp_nw_info *server, uint16_t reason_code)
+ea_status tcp_nw_info_watch_connections(tcp_nw_info *server, const char *routine, logger_object *logger)
 {
-    for (uint32_t i = 0; i < TCP_NW_INFO_EVENT_FOLDS; ++i)
+    for (uint16_t position = 0; position < server->in_use_count; ++position)
     {
-        if (server->event_fold_reasons[i] == reason_code)
-            return &server->event_folds[i];
-        if (server->event_fold_reasons[i] == 0)
+        tcp_nw_handle *slot = server->valid_client_list[position];
+        if (slot->signed_on == 0 &&
+            connection_book_verdict(server->book, slot->index, slot->network_handle) == CONNECTION_SIGNED_ON)
         {
-            server->event_fold_reasons[i] = reason_code;
-            return &server->event_folds[i];
+            slot->signed_on = 1;
+            log_hold_of_slot(server->held_lines, slot->index, slot->network_handle, slot->peer_address);
         }
     }
-    return nullptr;
+    for (uint16_t position = 0; position < server->in_use_count && server->gated_count > 0; ++position)
+    {
+        tcp_nw_handle *slot = server->valid_client_list[position];
+        if (slot->gated == 0 || slot->client_sockfd == EA_INVALID_SOCKET ||
+            tcp_nw_info_sign_ons_under_way(server, slot->peer_address) >= TCP_NW_INFO_SIGN_ONS_PER_ADDRESS)
+            continue;
+        // Readable again: a frame already in the socket wakes the next wait.
+        if (tcp_nw_info_select(server, slot->client_sockfd, EA_FD_READ | EA_FD_CLOSE, logger) != EA_SUCCESS)
+            return EA_ERROR;
+        slot->gated = 0;
+        server->gated_count--;
+    }
+    log_hold_pass(server->held_lines, routine, logger);
+    return EA_SUCCESS;
 }
 
-bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code)
+void tcp_nw_info_stop_lines(tcp_nw_info *server, const char *routine, logger_object *logger)
 {
-    log_fold *fold = tcp_nw_info_event_fold(server, reason_code);
-    return fold == nullptr || log_fold_admit(fold, 1);
+    server->held_lines->routine = routine;
+    server->held_lines->logger = logger;
+    const uint32_t waiting = queue_get_count(server->pending_sockets);
+    for (uint32_t i = 0; i < waiting; ++i)
+    {
+        tcp_nw_pending *pending = tcp_nw_info_pending_at(server, i);
+        log_hold_ended(pending->held, 0);
+        pending->held = nullptr;
+    }
+    log_hold_stop(server->held_lines, routine, logger);
 }
 
-uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, uint16_t *reason_codes, uint32_t *counts,
-                                         uint32_t max)
+// The fold of console events with this reason code and user id, made on first use in a free
+// entry or one whose spell is over; when none is left, the events of the pair are counted
+// with the connections that named no user, or else in the last entry.
+static log_fold *tcp_nw_info_event_fold(tcp_nw_info *server, uint16_t reason_code, uint32_t user_id)
+{
+    int32_t claimable = -1;
+    int32_t anonymous = -1;
+    for (uint32_t i = 0; i < TCP_NW_INFO_EVENT_FOLDS; ++i)
+    {
+        const uint16_t reason = server->event_fold_reasons[i];
+        if (reason == reason_code && server->event_fold_users[i] == user_id)
+            return &server->event_folds[i];
+        if (reason == reason_code && server->event_fold_users[i] == 0)
+            anonymous = static_cast<int32_t>(i);
+        if (claimable < 0 && (reason == 0 || server->event_folds[i].open == 0))
+            claimable = static_cast<int32_t>(i);
+    }
+    if (claimable >= 0)
+    {
+        server->event_fold_reasons[claimable] = reason_code;
+        server->event_fold_users[claimable] = user_id;
+        server->event_folds[claimable] = log_fold{};
+        return &server->event_folds[claimable];
+    }
+    return &server->event_folds[anonymous >= 0 ? anonymous : TCP_NW_INFO_EVENT_FOLDS - 1];
+}
+
+bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code, uint32_t user_id)
+{
+    return log_fold_admit(tcp_nw_info_event_fold(server, reason_code, user_id), 1);
+}
+
+uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, tcp_nw_info_folded_event *due, uint32_t max,
+                                         bool all)
 {
     uint32_t filled = 0;
-    for (uint32_t i = 0; i < TCP_NW_INFO_EVENT_FOLDS && server->event_fold_reasons[i] != 0 && filled < max;
-         ++i)
+    for (uint32_t i = 0; i < TCP_NW_INFO_EVENT_FOLDS && filled < max; ++i)
     {
-        if (server->event_fold_reasons[i] == TWS_REASON_MAX_CONNECTIONS)
-            continue; // refusals have their own report (tcp_nw_info_refusal_events)
-        uint32_t count = log_fold_due(&server->event_folds[i]);
-        if (count == 0)
+        const uint16_t reason = server->event_fold_reasons[i];
+        // Refusals have their own report (tcp_nw_info_refusal_events) until the stop.
+        if (reason == 0 || (reason == TWS_REASON_MAX_CONNECTIONS && !all))
             continue;
-        reason_codes[filled] = server->event_fold_reasons[i];
-        counts[filled++] = count;
+        uint32_t count =
+            all ? log_fold_due_now(&server->event_folds[i]) : log_fold_due(&server->event_folds[i]);
+        if (count > 0)
+            due[filled++] = tcp_nw_info_folded_event{reason, server->event_fold_users[i], count};
     }
     return filled;
 }
 
 void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded)
 {
-    log_fold *fold = tcp_nw_info_event_fold(server, TWS_REASON_MAX_CONNECTIONS);
-    *folded = fold != nullptr ? log_fold_due(fold) : 0;
+    log_fold *fold = tcp_nw_info_event_fold(server, TWS_REASON_MAX_CONNECTIONS, 0);
+    *folded = log_fold_due(fold);
     *at_once = 0;
     for (uint32_t i = 0; i < refused; ++i)
-        *at_once += fold == nullptr || log_fold_admit(fold, 1) ? 1 : 0;
+        *at_once += log_fold_admit(fold, 1) ? 1 : 0;
 }
 
 bool tcp_nw_info_is_unsigned(tcp_nw_info *server, const message *msg)
 {
     const tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
-    return slot != nullptr ? slot->signed_on == 0 : (msg->flags & MESSAGE_FLAG_NO_USER) != 0;
+    if (slot == nullptr)
+        return (msg->flags & MESSAGE_FLAG_NO_USER) != 0;
+    return connection_book_verdict(server->book, slot->index, slot->network_handle) != CONNECTION_SIGNED_ON;
 }

@@ -11,7 +11,9 @@
 
 #include "common/ea_status.h"
 #include "gateway/runtime/ea_flag.h"
+#include "gateway/shared/connection_book.h"
 #include "gateway/shared/log_fold.h"
+#include "gateway/shared/log_hold.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 
 struct ea_sync_info;
@@ -32,12 +34,28 @@ enum
     TCP_NW_INFO_SIGN_ON_TIMEOUT_MS = 30000,
     TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS = 30000,
     TCP_NW_INFO_IDLE_CHECK_INTERVAL_MS = 1000,
-    // A connection that has sent nothing has this long to sign on before a new one may take
-    // its slot when every slot is taken (tcp_nw_info_get_client says which gives it).
+    // When every slot is taken, a new connection may take the slot of one that has not
+    // signed on (tcp_nw_info_get_client says which): not in its first 500 ms, nor within 5 s
+    // of the network header of a frame it is sending, nor once a frame of it has gone to the
+    // session layer.
     TCP_NW_INFO_SLOT_GRACE_MS = 500,
-    // Reason codes whose console events about connections that have not signed on are
-    // folded, each code on its own.
-    TCP_NW_INFO_EVENT_FOLDS = 24,
+    TCP_NW_INFO_FRAME_PROTECTION_MS = 5000,
+    // Sign-ons under way from one peer address (a frame delivered, no verdict yet) at once;
+    // the first frame of another connection from it waits unread until one is settled, so
+    // that peers that never sign on cannot take the host link's rate from those who did.
+    TCP_NW_INFO_SIGN_ONS_PER_ADDRESS = 4,
+    // Reason code and user id pairs whose console events about connections that have not
+    // signed on are folded, each pair on its own.
+    TCP_NW_INFO_EVENT_FOLDS = 32,
+};
+
+// A socket accepted and waiting for box communication's verdict.
+struct tcp_nw_pending
+{
+    int32_t socket;
+    uint32_t address;
+    uint32_t accepted_tick;
+    log_hold_entry *held; // what is written about it until it signs on
 };
 
 // Operations of tcp_nw_info_process_incoming_clients.
@@ -62,7 +80,7 @@ struct tcp_nw_info
     ea_sync_info *listener_event;
     ea_sync_info *client_event;   // shared by every connection socket
     ea_sync_info *continue_event; // always set; stands in for client_event mid-cycle
-    queue *pending_sockets;       // accepted, waiting for the box's verdict
+    queue *pending_sockets;       // tcp_nw_pending records: accepted, waiting for the box's verdict
     tcp_nw_handle *tcp_nw_handle_list;
     tcp_nw_handle **valid_client_list; // slots in use, in order of admission
     uint16_t in_use_count;
@@ -81,11 +99,19 @@ struct tcp_nw_info
     ea_flag *user_logoff_in_progress; // per user slot
     ea_flag *abnormal_state_flag;
     uint16_t invitations_due;
-    uint32_t last_idle_check; // tick of the last look for connections that hold a slot idle
-    uint32_t slots_given;     // connections closed to give their slot to a new one, not yet reported
-    uint32_t *addresses;      // room for the peer address of every connection, for counting them
-    log_fold unsigned_lines;  // log lines and binary records about connections not signed on
+    uint32_t last_idle_check;   // tick of the last look for connections that hold a slot idle
+    uint32_t slots_given;       // connections closed to give their slot to a new one, not yet reported
+    uint32_t *addresses;        // room for the peer address of every connection, for counting them
+    uint16_t gated_count;       // connections whose first frame waits unread
+    uint32_t lost_at_admission; // sockets the peer reset before their admission, not yet reported
+    // Which connection holds each slot and which signed on (shared with the threads that
+    // hold their lines), and this thread's own hold of what it writes about connections.
+    connection_book *book;
+    log_hold *held_lines;
+    // Lines about admission rounds, which serve every socket waiting at once.
+    log_fold admission_lines;
     uint16_t event_fold_reasons[TCP_NW_INFO_EVENT_FOLDS]; // 0: entry unused
+    uint32_t event_fold_users[TCP_NW_INFO_EVENT_FOLDS];
     log_fold event_folds[TCP_NW_INFO_EVENT_FOLDS];
 };
 
@@ -100,13 +126,13 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
                                    uint32_t input_count, uint32_t wait_time_ms, queue *data_queue,
                                    queue *disconnect_queue, uint16_t *pending_sockets, uint32_t *refused,
                                    queue **locals, logger_object *logger);
-// No peer address holds more than three quarters of the slots (and pending sockets) with
-// connections that have not signed on: a connection past that is refused, so that the
-// rest stay open to other addresses. A full table makes room for a new connection with the
-// slot of a connection that has sent nothing within its grace, taken from the address that
-// holds the most connections not signed on, and only when that address holds more of them
-// than the new connection's own does with it; the connection that gave its slot is
-// counted in slots_given.
+// A connection is admitted whenever a slot is free. A full table makes room for a new
+// connection with the slot of a connection that has not signed on and is not protected
+// (TCP_NW_INFO_SLOT_GRACE_MS): the oldest of those whose peer address holds more
+// connections not signed on than the new connection's address does, so that slots are
+// contested by address and peers of one address never take slots from each other; the
+// connection that gave its slot is counted in slots_given. With no such slot, the new
+// connection is refused (10).
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger);
 ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t operation, message *msg,
                                                queue *notifications, logger_object *logger);
@@ -127,11 +153,19 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
 ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger);
 ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t number_of_links,
                                    logger_object *logger);
-// At most once a second: closes every connection that has not signed on within 30 s of its
-// admission or has held part of a frame for 30 s, each with a CLIENT_DISCONNECTED record
-// on the disconnect queue (so the user session layer and the console hear of it). 0 or
-// 10000.
+// At most once a second: closes every connection that has not signed on (nor had its
+// sign-on taken to the host) within 30 s of its admission or has held part of a frame for
+// 30 s, each with a CLIENT_DISCONNECTED record on the disconnect queue (so the user
+// session layer and the console hear of it). 0 or 10000.
 ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_queue, logger_object *logger);
+
+// Every pass: the connections the book says signed on (what was held about them is
+// written), the first frames that may now be read, the held lines' verdicts and counts.
+// 0 or 10000.
+ea_status tcp_nw_info_watch_connections(tcp_nw_info *server, const char *routine, logger_object *logger);
+// At the thread's stop: the sockets still waiting and every connection still held count as
+// ended, and every count due is written now.
+void tcp_nw_info_stop_lines(tcp_nw_info *server, const char *routine, logger_object *logger);
 
 // The console events due for refused connections, `refused` more of them just now: the
 // first after a quiet second is raised at once with its usual event (*at_once 1); the later
@@ -140,17 +174,25 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
 void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded);
 
 // Console events about connections that have not signed on are folded so, one fold per
-// reason code: true when an event of this code is to be raised now, false when it is
-// counted instead.
-bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code);
-// The folded events due now: for up to `max` reason codes, the code and the count of events
-// that its next event stands for. The number of entries filled.
-uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, uint16_t *reason_codes, uint32_t *counts,
-                                         uint32_t max);
+// reason code and user id (0 for a connection that named no user): true when an event of
+// this pair is to be raised now, false when it is counted instead.
+bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code, uint32_t user_id);
+// A folded event due now: its reason code, user id and the count of events it stands for.
+struct tcp_nw_info_folded_event
+{
+    uint16_t reason_code;
+    uint32_t user_id;
+    uint32_t count;
+};
+// The folded events due now, at most `max`; the number filled. With `all`, every count
+// still open is due (the thread's stop).
+uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, tcp_nw_info_folded_event *due, uint32_t max,
+                                         bool all);
 
 // Whether a record that the session layer sends down (DROP_CLIENT, USER_LOGOFF_FLUSH) is
-// about a connection on which no user signed on: its slot still holds it and it has not
-// signed on, or the slot is gone and the record came from such a connection.
+// about a connection on which no user signed on (the host never accepted its sign-on): its
+// slot still holds it and it has not signed on, or the slot is gone and the record came from
+// such a connection.
 bool tcp_nw_info_is_unsigned(tcp_nw_info *server, const message *msg);
 
 // The workstation network thread (tws_nw_handler_thread.cpp); its argument record is

@@ -3,9 +3,9 @@
 // tells box communication of new connections, acts on the control records coming down
 // from the session layer and box communication, sends invitations and queued records, and
 // raises console events. Whatever a single workstation does wrong ends only its own
-// connection; a failure of the thread's own stops the gateway. What connections that have
-// not signed on make the thread write is folded (log_fold.h): their lines through one fold,
-// their console events through one fold per reason code.
+// connection; a failure of the thread's own stops the gateway. What the thread writes about
+// a connection that has not signed on is held until it does (log_hold.h), and the console
+// events about such connections are folded per reason code and user.
 #include "gateway/tws_network_handle/tws_nw_handler_thread.h"
 
 #include "gateway/runtime/logger.h"
@@ -62,11 +62,12 @@ ea_status tws_nw_handler_insert(shared_queue *target, message *msg, const char *
     return EA_SUCCESS;
 }
 
-// A console event with a reason code about `user_id` (-1: the gateway itself) and, when the
-// event counts something, that count as its extra info; its line goes through `fold`.
+// A console event with a reason code about `user_id` (-1: the gateway itself, 0: a
+// connection that named no user) and, when the event counts something, that count as its
+// extra info; its line goes to `held` (none: written at once).
 ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, const char *routine,
                                        uint16_t reason_code, int32_t extra_info = -1,
-                                       uint32_t user_id = k_gateway_user_id, log_fold *fold = nullptr)
+                                       uint32_t user_id = k_gateway_user_id, log_hold_entry *held = nullptr)
 {
     message *event = message_create(0, KOVA_MESSAGE);
     if (event == nullptr)
@@ -82,36 +83,31 @@ ea_status tws_nw_handler_console_event(tws_nw_handler_thread_args *args, const c
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG_FOLDED_IN(routine, fold, args->logger, EA_LEVEL_EVENT,
-                     "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].", reason_code);
+    EA_LOG_HELD_IN(routine, held, args->logger, EA_LEVEL_EVENT,
+                   "Sent KOVA_MESSAGE to Interface Thread with reason code [%d].", reason_code);
     return EA_SUCCESS;
-}
-
-// The user id of a folded event's count: the gateway's own for its own events, none for
-// the events about connections.
-uint32_t tws_nw_handler_count_user(uint16_t reason_code)
-{
-    return reason_code == TWS_REASON_CONNECTIONS_REJECTED ? k_gateway_user_id : 0;
 }
 
 // USER_LOGOFF_FLUSH and DROP_CLIENT: the session layer is done with the connection. The
 // console event about a connection on which no user signed on is folded with the others of
-// its reason code.
+// its reason code and user.
 ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *msg, const char *routine)
 {
     logger_object *logger = args->logger;
-    const bool unsigned_connection = tcp_nw_info_is_unsigned(args->server, msg);
-    log_fold *fold = unsigned_connection ? &args->server->unsigned_lines : nullptr;
-    EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_EVENT,
-                     "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
-                     tws_nw_handler_tag_name(msg->tag), msg->workstation_network_handle,
-                     msg->workstation_index, msg->reason_code);
-    if (tcp_nw_info_disconnect_client(args->server, msg, logger) == EA_ERROR)
+    tcp_nw_info *server = args->server;
+    const bool unsigned_connection = tcp_nw_info_is_unsigned(server, msg);
+    if (unsigned_connection)
+        log_hold_set_reason(log_hold_of_record(server->held_lines, msg), msg->reason_code);
+    EA_LOG_HELD_IN(routine, log_hold_of_record(server->held_lines, msg), logger, EA_LEVEL_EVENT,
+                   "Received %s message for tws nw handle [%d] and tws index [%u] with reason code [%d].",
+                   tws_nw_handler_tag_name(msg->tag), msg->workstation_network_handle, msg->workstation_index,
+                   msg->reason_code);
+    if (tcp_nw_info_disconnect_client(server, msg, logger) == EA_ERROR)
     {
         EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_disconnect_client failed");
         return EA_ERROR;
     }
-    if (unsigned_connection && !tcp_nw_info_unsigned_event(args->server, msg->reason_code))
+    if (unsigned_connection && !tcp_nw_info_unsigned_event(server, msg->reason_code, msg->user_id))
         return EA_SUCCESS;
     message *event = message_copy(msg);
     if (event == nullptr)
@@ -128,9 +124,9 @@ ea_status tws_nw_handler_disconnect(tws_nw_handler_thread_args *args, message *m
         message_destroy(event);
         return EA_ERROR;
     }
-    EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_EVENT,
-                     "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
-                     static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->reason_code);
+    EA_LOG_HELD_IN(routine, log_hold_of_record(server->held_lines, msg), logger, EA_LEVEL_EVENT,
+                   "Sent KOVA_MESSAGE to Interface Thread with user id [%ld] and reason code [%d].",
+                   static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->reason_code);
     return EA_SUCCESS;
 }
 
@@ -190,17 +186,19 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg, con
     case CONNECTION_ACCEPT:
     case NEW_CONNECTION_REJECT:
     {
-        // Every answer of the box is for connections that have not signed on yet.
-        log_fold *fold = &args->server->unsigned_lines;
+        // Every answer of the box serves all the sockets waiting: its lines are folded with
+        // the other admission lines.
+        log_fold *fold = &args->server->admission_lines;
         EA_LOG_FOLDED_IN(routine, fold, logger, EA_LEVEL_EVENT, "Received %s message.",
                          tws_nw_handler_tag_name(msg->tag));
         int32_t operation = TCP_NW_INFO_ADMIT;
         if (msg->tag == NEW_CONNECTION_REJECT)
         {
             operation = TCP_NW_INFO_REFUSE;
-            if (tcp_nw_info_unsigned_event(args->server, TWS_REASON_CONNECTIONS_REJECTED) &&
+            if (tcp_nw_info_unsigned_event(args->server, TWS_REASON_CONNECTIONS_REJECTED,
+                                           k_gateway_user_id) &&
                 tws_nw_handler_console_event(args, routine, TWS_REASON_CONNECTIONS_REJECTED, -1,
-                                             k_gateway_user_id, fold) != EA_SUCCESS)
+                                             k_gateway_user_id) != EA_SUCCESS)
             {
                 message_destroy(msg);
                 return EA_ERROR;
@@ -215,8 +213,8 @@ ea_status tws_nw_handler_dispatch(tws_nw_handler_state *state, message *msg, con
         return EA_SUCCESS;
     }
     case UPDATE_LINK_INDEX:
-        EA_LOG_IN(
-            routine, logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD_IN(
+            routine, log_hold_of_record(args->server->held_lines, msg), logger, EA_LEVEL_EVENT,
             "Received UPDATE_LINK_INDEX notification for tws network handle [%d] and tws index [%u] with link index [%u].",
             msg->workstation_network_handle, msg->workstation_index, msg->link_index);
         tcp_nw_info_update_index(args->server, msg, args->number_of_links, logger);
@@ -240,7 +238,8 @@ ea_status tws_nw_handler_move(queue *local, shared_queue *target, const char *ro
 }
 
 // Refused connections reach the console folded: the first of a spell at once, the rest
-// once a second with their count as the extra info of the same event.
+// once a second with their count as the extra info of the same event. A refused connection
+// named no user (0).
 ea_status tws_nw_handler_refusal_events(tws_nw_handler_thread_args *args, const char *routine,
                                         uint32_t refused)
 {
@@ -250,50 +249,65 @@ ea_status tws_nw_handler_refusal_events(tws_nw_handler_thread_args *args, const 
     if (folded > 0)
     {
         if (tws_nw_handler_console_event(args, routine, TWS_REASON_MAX_CONNECTIONS,
-                                         static_cast<int32_t>(folded)) != EA_SUCCESS)
+                                         static_cast<int32_t>(folded), 0) != EA_SUCCESS)
             return EA_ERROR;
         EA_LOG_IN(routine, args->logger, EA_LEVEL_EVENT, "The KOVA_MESSAGE counts [%u] refused connections.",
                   folded);
     }
     if (at_once > 0)
-        return tws_nw_handler_console_event(args, routine, TWS_REASON_MAX_CONNECTIONS, -1, k_gateway_user_id,
-                                            &args->server->unsigned_lines);
+        return tws_nw_handler_console_event(args, routine, TWS_REASON_MAX_CONNECTIONS, -1, 0);
     return EA_SUCCESS;
 }
 
-// The console events and log lines about connections that have not signed on: a slot given
-// to a new connection is one that did not sign on in time (11027); each reason code's events
-// go out folded, and so do the lines.
-ea_status tws_nw_handler_unsigned_reports(tws_nw_handler_thread_args *args, const char *routine)
+// The console events about connections that never had a slot the session layer knew:
+// `count` of them ended with `reason_code`, each folded with the others of its reason.
+ea_status tws_nw_handler_slotless_events(tws_nw_handler_thread_args *args, const char *routine,
+                                         uint16_t reason_code, uint32_t &count)
+{
+    for (; count > 0; --count)
+    {
+        if (tcp_nw_info_unsigned_event(args->server, reason_code, 0) &&
+            tws_nw_handler_console_event(args, routine, reason_code, -1, 0) != EA_SUCCESS)
+            return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+// The folded console events and the admission lines' count due now (all of them at the
+// thread's stop).
+ea_status tws_nw_handler_folded_reports(tws_nw_handler_thread_args *args, const char *routine, bool all)
 {
     tcp_nw_info *server = args->server;
     logger_object *logger = args->logger;
-    for (; server->slots_given > 0; --server->slots_given)
+    tcp_nw_info_folded_event due[TCP_NW_INFO_EVENT_FOLDS];
+    uint32_t count = tcp_nw_info_unsigned_events_due(server, due, TCP_NW_INFO_EVENT_FOLDS, all);
+    for (uint32_t i = 0; i < count; ++i)
     {
-        if (tcp_nw_info_unsigned_event(server, TWS_REASON_SIGN_ON_TIMEOUT) &&
-            tws_nw_handler_console_event(args, routine, TWS_REASON_SIGN_ON_TIMEOUT, -1, 0,
-                                         &server->unsigned_lines) != EA_SUCCESS)
-            return EA_ERROR;
-    }
-    uint16_t reasons[TCP_NW_INFO_EVENT_FOLDS];
-    uint32_t counts[TCP_NW_INFO_EVENT_FOLDS];
-    uint32_t due = tcp_nw_info_unsigned_events_due(server, reasons, counts, TCP_NW_INFO_EVENT_FOLDS);
-    for (uint32_t i = 0; i < due; ++i)
-    {
-        if (tws_nw_handler_console_event(args, routine, reasons[i], static_cast<int32_t>(counts[i]),
-                                         tws_nw_handler_count_user(reasons[i])) != EA_SUCCESS)
+        if (tws_nw_handler_console_event(args, routine, due[i].reason_code,
+                                         static_cast<int32_t>(due[i].count), due[i].user_id) != EA_SUCCESS)
             return EA_ERROR;
         EA_LOG_IN(
             routine, logger, EA_LEVEL_EVENT,
-            "The KOVA_MESSAGE counts [%u] events with reason code [%d] about connections that have not signed on.",
-            counts[i], reasons[i]);
+            "The KOVA_MESSAGE counts [%u] events with reason code [%d] and user id [%ld] about connections that have not signed on.",
+            due[i].count, due[i].reason_code, static_cast<long>(static_cast<int32_t>(due[i].user_id)));
     }
-    uint32_t left_out = log_fold_due(&server->unsigned_lines);
-    if (left_out > 0)
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-                  "Left out [%u] log lines and binary log records about connections that have not signed on.",
-                  left_out);
+    log_fold_report_admissions(&server->admission_lines, routine, logger, all);
     return EA_SUCCESS;
+}
+
+// The console events and log lines about connections that have not signed on: a place given
+// to a new connection is one that did not sign on in time (11027), a socket the peer reset
+// before its admission a lost connection (11009); each pair of reason and user goes out
+// folded.
+ea_status tws_nw_handler_unsigned_reports(tws_nw_handler_thread_args *args, const char *routine)
+{
+    tcp_nw_info *server = args->server;
+    if (tws_nw_handler_slotless_events(args, routine, TWS_REASON_SIGN_ON_TIMEOUT, server->slots_given) !=
+            EA_SUCCESS ||
+        tws_nw_handler_slotless_events(args, routine, TWS_REASON_CONNECTION_LOST,
+                                       server->lost_at_admission) != EA_SUCCESS)
+        return EA_ERROR;
+    return tws_nw_handler_folded_reports(args, routine, false);
 }
 
 // One pass after the wait: what the wait brought in.
@@ -316,7 +330,7 @@ ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pendin
             message_destroy(notification);
             return EA_ERROR;
         }
-        EA_LOG_FOLDED_IN(routine, &args->server->unsigned_lines, logger, EA_LEVEL_EVENT,
+        EA_LOG_FOLDED_IN(routine, &args->server->admission_lines, logger, EA_LEVEL_EVENT,
                          "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
     }
     if (tws_nw_handler_move(state->locals[LOCAL_DATA], args->data_out, routine, logger) != EA_SUCCESS)
@@ -367,7 +381,8 @@ struct tws_nw_handler_steps : worker_steps
         // Refusals and the rest are counted on every pass, so a count still goes out when
         // all is quiet.
         if (tws_nw_handler_refusal_events(args, routine, refused) != EA_SUCCESS ||
-            tws_nw_handler_unsigned_reports(args, routine) != EA_SUCCESS)
+            tws_nw_handler_unsigned_reports(args, routine) != EA_SUCCESS ||
+            tcp_nw_info_watch_connections(args->server, routine, logger) != EA_SUCCESS)
             return EA_ERROR;
         if (tcp_nw_info_check_idle_clients(args->server, state.locals[LOCAL_DISCONNECTS], logger) !=
             EA_SUCCESS)
@@ -394,6 +409,14 @@ struct tws_nw_handler_steps : worker_steps
                 EA_SUCCESS)
             return EA_ERROR;
         return EA_SUCCESS;
+    }
+
+    // What is still held or counted is written before the thread ends.
+    void at_stop()
+    {
+        tws_nw_handler_thread_args *args = state.args;
+        tcp_nw_info_stop_lines(args->server, routine, args->logger);
+        tws_nw_handler_folded_reports(args, routine, true);
     }
 };
 } // namespace

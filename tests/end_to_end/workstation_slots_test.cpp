@@ -240,8 +240,10 @@ uint32_t sign_ons_beside_reconnecting_holders(uint32_t tries, bool split)
 
     qel_sim::reconnecting_slot_holders holders;
     holders.start(road.workstation_port, slots - 1 + 5);
-    // The holders have taken what they can once some have been dropped or refused often.
+    // The holders have taken what they can once some have been dropped or refused often, and
+    // their slots are past the half second a newly admitted connection has for its sign-on.
     EXPECT_TRUE(qel_test::wait_until([&] { return holders.reconnects() >= 200; }, 20000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 
     uint32_t signed_on = 0;
     for (uint32_t i = 0; i < tries; ++i)

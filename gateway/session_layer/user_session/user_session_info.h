@@ -7,6 +7,7 @@
 
 #include "common/ea_status.h"
 
+struct log_hold_entry;
 struct logger_object;
 struct message;
 
@@ -52,6 +53,7 @@ struct user_session_info
     uint16_t logoff_reason_code;
     uint32_t logoff_error_code;
     int32_t login_count;
+    uint32_t peer_address; // of a workstation connection, from its records; 0 when unknown
 };
 
 // Puts a slot back to the values of a free slot.
@@ -59,8 +61,9 @@ void user_session_info_reset(user_session_info *info);
 
 // The network check of a request arriving in the slot: 0 (process), EA_DO_NOT_FORWARD
 // (drop) or USER_SESSION_SEQUENCE_ERROR. The first record of a new handle takes the slot.
+// Its lines go to `held` (none: written at once).
 int32_t user_session_info_req_network_validate(user_session_info *info, uint16_t tws_index, message *msg,
-                                               logger_object *logger);
+                                               logger_object *logger, log_hold_entry *held = nullptr);
 
 // Frees a copy of the slots made for the console.
 void user_session_info_list_destroy(user_session_info *list);

@@ -16,6 +16,7 @@
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/wire.h"
 #include "gateway/session_layer/user_session/user_session_internal.h"
+#include "gateway/shared/connection_book.h"
 
 bool user_session_slot_in_range(const user_session_info_container *container, const message *msg)
 {
@@ -177,7 +178,17 @@ void user_session_info_container_destroy(user_session_info_container *container)
     free(container->user_session_info_list);
     free(container->valid_user_session_info_list);
     free(container->connected_users_count);
+    log_hold_destroy(container->held_lines);
     free(container);
+}
+
+bool user_session_info_container_set_connection_book(user_session_info_container *container,
+                                                     connection_book *book)
+{
+    log_hold_destroy(container->held_lines);
+    container->book = book;
+    container->held_lines = book != nullptr ? log_hold_create(container->max_clients, book) : nullptr;
+    return book == nullptr || container->held_lines != nullptr;
 }
 
 ea_status user_session_info_container_get_index(user_session_info_container *container, int32_t key,
@@ -265,20 +276,44 @@ static void user_session_mark_logoff(user_session_info_container *container, uin
     user_session_set_logoff_flag(container, slot, 1);
 }
 
-log_fold *user_session_fold_of(user_session_info_container *container, const message *msg)
+log_hold_entry *user_session_held(user_session_info_container *container, const message *msg)
 {
-    return log_fold_of_record(msg, &container->unsigned_lines);
+    if (msg->user_type != USER_TYPE_WORKSTATION)
+        return nullptr;
+    return log_hold_of_record(container->held_lines, msg);
+}
+
+log_hold_entry *user_session_held_slot(user_session_info_container *container, uint16_t slot)
+{
+    if (slot >= container->max_clients)
+        return nullptr;
+    const user_session_info *info = &container->user_session_info_list[slot];
+    if (info->user_type != USER_TYPE_WORKSTATION || info->tws_nw_handle == USER_SESSION_FREE_HANDLE)
+        return nullptr;
+    return log_hold_of_slot(container->held_lines, slot, info->tws_nw_handle, info->peer_address);
+}
+
+void user_session_signed_on(user_session_info_container *container, uint16_t slot)
+{
+    if (slot >= container->max_clients)
+        return;
+    const user_session_info *info = &container->user_session_info_list[slot];
+    if (info->user_type != USER_TYPE_WORKSTATION || info->tws_nw_handle == USER_SESSION_FREE_HANDLE)
+        return;
+    connection_book_signed_on(container->book, slot, info->tws_nw_handle);
+    log_hold_of_slot(container->held_lines, slot, info->tws_nw_handle, info->peer_address);
 }
 
 ea_status user_session_info_container_initiate_user_logoff(user_session_info_container *container,
                                                            message *msg, queue *to_request_processing,
                                                            queue *to_user_side, logger_object *logger)
 {
-    log_fold *fold = user_session_fold_of(container, msg);
+    log_hold_entry *held = user_session_held(container, msg);
+    log_hold_set_reason(held, msg->reason_code);
     if (!user_session_slot_in_range(container, msg))
     {
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding message having Invalid tws index [%u] or Invalid tws_nw_handle[%d] message type [%d].",
             static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle, msg->user_type);
         message_destroy(msg);
@@ -292,16 +327,16 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
         msg->tag = DROP_CLIENT;
         msg->user_type = static_cast<uint16_t>(info->user_type);
         user_session_set_logoff_flag(container, slot, 1);
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Sending DROP_CLIENT having message type[%d], to Validation Layer as User corresponding to tws nw handle [%d] and tws index [%u] not found. ",
             msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot));
         return user_session_append(to_user_side, msg, logger);
     }
     if (info->tws_nw_handle != msg->workstation_network_handle)
     {
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding the message having message type [%d], as Nw handle mismatch. The tws nw handle in received message is[%d] and in user session object is[%d] for tws index [%u]",
             msg->user_type, msg->workstation_network_handle, info->tws_nw_handle,
             static_cast<unsigned>(slot));
@@ -312,8 +347,8 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
     {
         user_session_mark_logoff(container, slot);
         msg->tag = USER_LOGOFF_FLUSH;
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Sent USER_LOGOFF_FLUSH message for user type [%d]for tws index [%u] having tws nw handle [%d] to Validation Layer",
             msg->user_type, static_cast<unsigned>(slot), msg->workstation_network_handle);
         return user_session_append(to_user_side, msg, logger);
@@ -329,8 +364,8 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
     {
         user_session_mark_logoff(container, slot);
         info->logoff_reason_code = msg->reason_code;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Status of user [%ld] of user type[%d] with nw handle [%d] having tws index [%u] set to LOGOFF_IN_PROGRESS. reason code [%d]",
             static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
             static_cast<unsigned>(slot), msg->reason_code);
@@ -338,22 +373,22 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
         message *logoff = user_session_info_container_create_user_logoff_message(container, slot, logger);
         if (logoff == nullptr)
         {
-            EA_LOG(logger, EA_LEVEL_CONTINUATION, "create_user_logoff_message failed");
+            EA_LOG_HELD(held, logger, EA_LEVEL_CONTINUATION, "create_user_logoff_message failed");
             return EA_ERROR;
         }
         if (user_session_append(to_request_processing, logoff, logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent user logoff message for user id [%ld] having user type[%d] to Processing Layer",
-               static_cast<long>(info->user_id), info->user_type);
+        EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                    "Sent user logoff message for user id [%ld] having user type[%d] to Processing Layer",
+                    static_cast<long>(info->user_id), info->user_type);
         info->request_sent_timer = ea_get_tick_count();
         return EA_SUCCESS;
     }
     case logon_status::LOGON_IN_PROGRESS:
         info->logoff_reason_code = msg->reason_code;
         user_session_mark_logoff(container, slot);
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Status of user [%ld] having user type [%d], with nw handle [%d] having tws index [%u] set to LOGOFF_IN_PROGRESS. Also set the request sent timer reason code [%d]",
             static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
             static_cast<unsigned>(slot), msg->reason_code);
@@ -362,15 +397,15 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
         info->immediate_status_query = 1;
         return EA_SUCCESS;
     default:
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "The user [%ld] of user type [%d], with tws nw handle [%d] having tws index [%u] having logon_status flag [%d] is already deleted from qel. Surely a bug",
             static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
             static_cast<unsigned>(slot), info->logon_status);
         user_session_mark_logoff(container, slot);
         msg->tag = USER_LOGOFF_FLUSH;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Sent USER_LOGOFF_FLUSH for user id [%ld] having user type [%d] and tws nw handle [%d] having tws index [%u]",
             static_cast<long>(info->user_id), info->user_type, info->tws_nw_handle,
             static_cast<unsigned>(slot));

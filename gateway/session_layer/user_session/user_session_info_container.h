@@ -12,9 +12,10 @@
 #include "gateway/runtime/ea_flag.h"
 #include "gateway/session_layer/user_session/user_session_info.h"
 #include "gateway/session_layer/user_session/user_session_thread.h"
-#include "gateway/shared/log_fold.h"
+#include "gateway/shared/log_hold.h"
 
 struct box_comm_info_container;
+struct connection_book;
 struct ea_sync_info;
 struct logger_object;
 struct message;
@@ -84,15 +85,27 @@ struct user_session_info_container
     // Held by the three handlers and by the console's copy, so that a copy never mixes
     // the states of a slot before and after a change.
     ea_sync_info *lock;
-    // Lines about workstation connections on which no user has signed on (records marked
-    // MESSAGE_FLAG_NO_USER): folded, so that a flood of them cannot fill the log. Used by
-    // the user session thread alone.
-    log_fold unsigned_lines;
+    // Which workstation connections signed on: the layer writes it when the host accepts a
+    // sign-on. What the layer writes about a workstation connection is held until then
+    // (log_hold.h), so that a flood of sign-ons that fail cannot fill the log. Used by the
+    // user session thread alone; none (lines written at once) until the book is set.
+    connection_book *book;
+    log_hold *held_lines;
 };
 
-// The fold that lines about a record go through: the container's when the record is about
-// a workstation connection on which no user has signed on, none otherwise.
-log_fold *user_session_fold_of(user_session_info_container *container, const message *msg);
+// Gives the layer the book of the workstation connections; false when there is no memory
+// for its hold of lines.
+bool user_session_info_container_set_connection_book(user_session_info_container *container,
+                                                     connection_book *book);
+
+// Where the lines about a record go: held while the workstation connection it is about has
+// not signed on, none (written at once) otherwise.
+log_hold_entry *user_session_held(user_session_info_container *container, const message *msg);
+// The same for the connection of a slot.
+log_hold_entry *user_session_held_slot(user_session_info_container *container, uint16_t slot);
+// The host accepted the sign-on of the slot's workstation user: the book says so from now,
+// and what was held about the connection is written.
+void user_session_signed_on(user_session_info_container *container, uint16_t slot);
 
 user_session_info_container *
 user_session_info_container_create(uint16_t max_clients, user_link_info *link_table,

@@ -68,6 +68,7 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
 {
     uint16_t slot = msg->workstation_index;
     user_session_info *info = &container->user_session_info_list[slot];
+    log_hold_entry *held = user_session_held(container, msg);
     container->valid_user_session_info_list[container->active_user_count] = info;
     info->user_id = static_cast<int32_t>(msg->user_id);
     info->user_type = static_cast<int16_t>(msg->user_type);
@@ -84,8 +85,8 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
     user_session_set_logoff_flag(container, slot, 0);
     msg->link_index = link_index;
     msg->flags &= static_cast<uint16_t>(~MESSAGE_FLAG_NO_USER);
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "Added new user [%ld]of user type[%d] having Tws Nw handle [%d] with tws index [%u] and link index [%u], sequence number [%lu]",
         static_cast<long>(info->user_id), info->user_type, msg->workstation_network_handle,
         static_cast<unsigned>(slot), static_cast<unsigned>(link_index),
@@ -108,8 +109,8 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
         message_destroy(msg);
         return EA_ERROR;
     }
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "Sent UPDATE_LINK_INDEX notification having user id [%ld] for user type[%d], tws nw handle [%d],tws index [%u] and link index [%u]",
         static_cast<long>(info->user_id), info->user_type, msg->workstation_network_handle,
         static_cast<unsigned>(slot), static_cast<unsigned>(link_index));
@@ -118,9 +119,10 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
     unsigned long sequence = msg->sequence_number;
     if (user_session_append(out.to_request_processing, msg, logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sent Login message to Processing Layer for userid [%ld] of user type [%d], sequence number [%lu]",
-           user_id, user_type, sequence);
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
+        "Sent Login message to Processing Layer for userid [%ld] of user type [%d], sequence number [%lu]",
+        user_id, user_type, sequence);
     return EA_SUCCESS;
 }
 
@@ -128,6 +130,7 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
 ea_status process_signon(user_session_info_container *container, message *msg, const request_outputs &out,
                          logger_object *logger)
 {
+    log_hold_entry *held = user_session_held(container, msg);
     // A sign-on too short to hold its user id is refused as an invalid user id, without
     // reading past the record.
     int32_t user_id = 0;
@@ -138,10 +141,10 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
     }
     else
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Sign-on request of length [%u] holds no user id, tws nw handle [%d] tws index [%u]",
-               static_cast<unsigned>(msg->data_length), msg->workstation_network_handle,
-               static_cast<unsigned>(msg->workstation_index));
+        EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Sign-on request of length [%u] holds no user id, tws nw handle [%d] tws index [%u]",
+                    static_cast<unsigned>(msg->data_length), msg->workstation_network_handle,
+                    static_cast<unsigned>(msg->workstation_index));
     }
     msg->user_id = static_cast<uint32_t>(user_id);
     uint16_t slot = msg->workstation_index;
@@ -149,8 +152,8 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
 
     if (user_id < 1)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Invalid userid [%ld] having message type[%d] having Tws Nw handle [%d] tws index [%u], sequence number [%lu]",
             static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
             static_cast<unsigned>(slot), sequence);
@@ -159,8 +162,8 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
             message_destroy(msg);
             return EA_ERROR;
         }
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Sent user sigon response for userid [%ld] of message type[%d], Tws Nw handle [%d] and tws index [%u] with error code [%d]",
             static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
             static_cast<unsigned>(slot), VRX_ERROR_NO_SUCH_DEALER);
@@ -172,8 +175,8 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         EA_SUCCESS)
     {
         const user_session_info *other = &container->user_session_info_list[existing];
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Duplicate connection for userid [%ld] having message type [%d], from Tws Nw handle [%d] having tws index [%u], sequence number [%lu]. User status is [%s] and existing Tws Nw handle is [%d]",
             static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
             static_cast<unsigned>(slot), sequence, user_session_status_text(other->logon_status),
@@ -183,8 +186,8 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
             message_destroy(msg);
             return EA_ERROR;
         }
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Sent user signon response for userid [%ld] of message type [%d], Tws Nw handle [%d] having tws index [%u] with error code [%d]",
             static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
             static_cast<unsigned>(slot), VRX_ERROR_ALREADY_SIGNED_ON);
@@ -196,8 +199,8 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         user_link_info_get_user_links(container->link_table, static_cast<uint32_t>(user_id), &links,
                                       logger) != EA_SUCCESS)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Initiating USER LOGOFF for user type[%d]as Userid [%ld] with Tws Nw handle [%d] is not found in the user_link_mapping table. sequence number [%lu]",
             msg->user_type, static_cast<long>(user_id), msg->workstation_network_handle, sequence);
         return start_logoff(container, msg, REASON_USER_NOT_MAPPED, out, logger);
@@ -212,8 +215,9 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         // A mapping naming a link the gateway does not run counts as a link that is down.
         if (!user_session_link_known(container, link))
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Link index [%u] of user [%ld] is not a configured link",
-                   static_cast<unsigned>(link), static_cast<long>(user_id));
+            EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR,
+                        "Link index [%u] of user [%ld] is not a configured link", static_cast<unsigned>(link),
+                        static_cast<long>(user_id));
             continue;
         }
         if (user_session_link_logon_complete(container, link) == 1)
@@ -233,8 +237,8 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         uint32_t began = user_session_link_inactivity_timer(container, link);
         if (ea_get_tick_difference(ea_get_tick_count(), began) < USER_SESSION_LINK_LOGON_GRACE_MS)
         {
-            EA_LOG(
-                logger, EA_LEVEL_BUSINESS_ERROR,
+            EA_LOG_HELD(
+                held, logger, EA_LEVEL_BUSINESS_ERROR,
                 "Initiating USER LOGOFF for Userid [%ld] of message type [%d] with Tws Nw handle [%d] tws index [%u] reason code [%d] sequence number [%lu]",
                 static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
                 static_cast<unsigned>(slot), REASON_LINK_LOGON_IN_PROGRESS, sequence);
@@ -247,8 +251,8 @@ ea_status process_signon(user_session_info_container *container, message *msg, c
         message_destroy(msg);
         return EA_ERROR;
     }
-    EA_LOG(
-        logger, EA_LEVEL_BUSINESS_ERROR,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_BUSINESS_ERROR,
         "Initiating USER LOGOFF for Userid [%ld] having user type [%d] with Tws Nw handle [%d] tws index [%u] reason code [%d] sequence number [%lu]",
         static_cast<long>(user_id), msg->user_type, msg->workstation_network_handle,
         static_cast<unsigned>(slot), pending, sequence);
@@ -263,8 +267,9 @@ ea_status refuse_user_request(user_session_info_container *container, message *m
 {
     uint16_t slot = msg->workstation_index;
     const user_session_info *info = &container->user_session_info_list[slot];
-    EA_LOG(
-        logger, EA_LEVEL_BUSINESS_ERROR,
+    log_hold_entry *held = user_session_held(container, msg);
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_BUSINESS_ERROR,
         "Refused the message with transcode [%d] from user [%ld] having user type [%d], tws nw handle [%d], tws index [%u]: %s. Sequence number [%lu]",
         transcode, static_cast<long>(info->user_id), info->user_type, msg->workstation_network_handle,
         static_cast<unsigned>(slot),
@@ -294,6 +299,7 @@ ea_status process_user_request(user_session_info_container *container, message *
 {
     uint16_t slot = msg->workstation_index;
     user_session_info *info = &container->user_session_info_list[slot];
+    log_hold_entry *held = user_session_held(container, msg);
     unsigned long sequence = msg->sequence_number;
     long user_id = info->user_id;
     int user_type = info->user_type;
@@ -308,8 +314,8 @@ ea_status process_user_request(user_session_info_container *container, message *
 
     if (user_session_link_logon_complete(container, info->link_index) != 1)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "For user [%ld] having user type[%d] the link active flag for the link index [%u] is FALSE. So discarding message sequence number [%lu]",
             user_id, user_type, static_cast<unsigned>(info->link_index), sequence);
         message_destroy(msg);
@@ -317,8 +323,8 @@ ea_status process_user_request(user_session_info_container *container, message *
     }
     if (info->status_query == 1)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Status query sent for user [%ld] of user type[%d]. So discarding message, sequence number [%lu]",
             user_id, user_type, sequence);
         message_destroy(msg);
@@ -328,8 +334,8 @@ ea_status process_user_request(user_session_info_container *container, message *
     switch (info->logon_status)
     {
     case logon_status::LOGOFF_IN_PROGRESS:
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Status of user [%ld] having user type [%d] is LOGOFF_IN_PROGRESS. So discarding message, sequence number [%lu]",
             user_id, user_type, sequence);
         message_destroy(msg);
@@ -342,8 +348,8 @@ ea_status process_user_request(user_session_info_container *container, message *
             info->validation_failure_flag = EA_DO_NOT_FORWARD;
             info->logoff_reason_code = REASON_USER_LOGOFF;
             info->request_sent_timer = ea_get_tick_count();
-            EA_LOG(
-                logger, EA_LEVEL_EVENT,
+            EA_LOG_HELD(
+                held, logger, EA_LEVEL_EVENT,
                 "Received Log off Message from user for user type [%d]. Status of user [%ld] set to LOGOFF_IN_PROGRESS. Also started the request sent timer. sequence number [%lu]",
                 user_type, user_id, sequence);
         }
@@ -351,8 +357,9 @@ ea_status process_user_request(user_session_info_container *container, message *
     case logon_status::LOGON_IN_PROGRESS:
         if (transcode == TRANSCODE_SYSTEM_INFORMATION_IN)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Received SYSTEM_INFORMATION_IN from user [%ld] having user type[%d]", user_id, user_type);
+            EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                        "Received SYSTEM_INFORMATION_IN from user [%ld] having user type[%d]", user_id,
+                        user_type);
             // Time field 3 tells the host which front end asks: 1.0 FIX, 0.0 workstation.
             double marker = info->user_type == USER_TYPE_FIX ? 1.0 : 0.0;
             uint64_t bits = 0;
@@ -360,36 +367,36 @@ ea_status process_user_request(user_session_info_container *container, message *
             put_u64_be(msg->data, VRX_INTERNAL_TIME_3, bits);
             if (user_session_append(out.to_request_processing, msg, logger) != EA_SUCCESS)
                 return EA_ERROR;
-            EA_LOG(logger, EA_LEVEL_EVENT, "Sent SYSTEM_INFORMATION_IN for user [%ld] having user type[%d]",
-                   user_id, user_type);
+            EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                        "Sent SYSTEM_INFORMATION_IN for user [%ld] having user type[%d]", user_id, user_type);
             return EA_SUCCESS;
         }
         if (transcode == TRANSCODE_SIGN_OFF_REQUEST)
         {
-            EA_LOG(logger, EA_LEVEL_EVENT, "Received LOGOFF_TRANSCODE from user [%ld] having user type[%d]",
-                   user_id, user_type);
+            EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                        "Received LOGOFF_TRANSCODE from user [%ld] having user type[%d]", user_id, user_type);
             info->logon_status = logon_status::LOGOFF_IN_PROGRESS;
             user_session_set_logoff_flag(container, slot, 1);
             info->validation_failure_flag = EA_DO_NOT_FORWARD;
             info->logoff_reason_code = REASON_USER_LOGOFF;
             info->status_query = 1;
             info->immediate_status_query = 1;
-            EA_LOG(
-                logger, EA_LEVEL_EVENT,
+            EA_LOG_HELD(
+                held, logger, EA_LEVEL_EVENT,
                 "Status of user [%ld] of user type[%d] set to LOGOFF_IN_PROGRESS.Also set the request sent timer. sequence number [%lu]",
                 user_id, user_type, sequence);
             message_destroy(msg);
             return EA_SUCCESS;
         }
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding the message with transcode [%d] for user [%ld] having user type[%d], as this transcode is not allowed inlogon process. sequence number [%lu]",
             transcode, user_id, user_type, sequence);
         message_destroy(msg);
         return EA_SUCCESS;
     default:
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Status of user [%ld] having user type[%d] is Invalid [%d]. Surely a bug, sequence number [%lu]",
             user_id, user_type, info->logon_status, sequence);
         message_destroy(msg);
@@ -400,12 +407,12 @@ ea_status process_user_request(user_session_info_container *container, message *
 ea_status process_normal_message(user_session_info_container *container, message *msg,
                                  const request_outputs &out, logger_object *logger)
 {
-    log_fold *fold = user_session_fold_of(container, msg);
-    EA_LOG_FOLDED(fold, logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Validation Layer.");
+    log_hold_entry *held = user_session_held(container, msg);
+    EA_LOG_HELD(held, logger, EA_LEVEL_ACTIVITY, "Received NORMAL_MESSAGE message from Validation Layer.");
     if (!user_session_slot_in_range(container, msg))
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding message having Invalid tws index [%u] or Invalid tws_nw_handle[%d] message type [%d].",
             static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle, msg->user_type);
         message_destroy(msg);
@@ -413,11 +420,11 @@ ea_status process_normal_message(user_session_info_container *container, message
     }
     uint16_t slot = msg->workstation_index;
     user_session_info *info = &container->user_session_info_list[slot];
-    int32_t verdict = user_session_info_req_network_validate(info, slot, msg, logger);
+    int32_t verdict = user_session_info_req_network_validate(info, slot, msg, logger, held);
     if (verdict == USER_SESSION_SEQUENCE_ERROR)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Initiating USER LOGOFF for User having user type [%d] and Tws Nw handle [%d] tws index [%u] reason code [%d] sequence number [%lu]",
             msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot),
             REASON_SEQUENCE_ERROR, static_cast<unsigned long>(msg->sequence_number));
@@ -425,8 +432,8 @@ ea_status process_normal_message(user_session_info_container *container, message
     }
     if (verdict != 0)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarded Message with message type [%d] tws nw handle [%d] with tws index [%u], sequence number [%lu]",
             msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(slot),
             static_cast<unsigned long>(msg->sequence_number));
@@ -441,8 +448,8 @@ ea_status process_normal_message(user_session_info_container *container, message
     {
         if (transcode != TRANSCODE_SIGN_ON_REQUEST)
         {
-            EA_LOG_FOLDED(
-                fold, logger, EA_LEVEL_BUSINESS_ERROR,
+            EA_LOG_HELD(
+                held, logger, EA_LEVEL_BUSINESS_ERROR,
                 "Discarding the Non-login message having message type[%d] with transcode [%d] from NEW user having tws_nw_handle[%d] and tws index [%u] with Sequence Number [%lu]",
                 msg->user_type, transcode, msg->workstation_network_handle, static_cast<unsigned>(slot),
                 static_cast<unsigned long>(msg->sequence_number));
@@ -452,8 +459,8 @@ ea_status process_normal_message(user_session_info_container *container, message
     }
     if (!has_header)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding message of length [%u] shorter than the record header for user [%ld], sequence number [%lu]",
             static_cast<unsigned>(msg->data_length), static_cast<long>(info->user_id),
             static_cast<unsigned long>(msg->sequence_number));
@@ -468,10 +475,11 @@ ea_status process_normal_message(user_session_info_container *container, message
 ea_status process_user_logoff_flush(user_session_info_container *container, message *msg,
                                     logger_object *logger)
 {
+    log_hold_entry *held = user_session_held(container, msg);
     if (!user_session_slot_in_range(container, msg))
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Discarding USER_LOGOFF_FLUSH message having invalid tws index [%u] for tws_nw_handle[%d] having message type[%d]",
             static_cast<unsigned>(msg->workstation_index), msg->workstation_network_handle, msg->user_type);
         message_destroy(msg);
@@ -479,9 +487,8 @@ ea_status process_user_logoff_flush(user_session_info_container *container, mess
     }
     uint16_t slot = msg->workstation_index;
     user_session_info *info = &container->user_session_info_list[slot];
-    log_fold *fold = user_session_fold_of(container, msg);
-    EA_LOG_FOLDED(
-        fold, logger, EA_LEVEL_EVENT,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "Received a USER_LOGOFF_FLUSH message for user [%ld] having user type[%d] with tws nw handle [%d] with tws index [%u] from Validation Layer",
         static_cast<long>(static_cast<int32_t>(msg->user_id)), msg->user_type,
         msg->workstation_network_handle, static_cast<unsigned>(slot));
@@ -493,8 +500,8 @@ ea_status process_user_logoff_flush(user_session_info_container *container, mess
         int32_t handle = info->tws_nw_handle;
         unsigned link_index = info->link_index;
         user_session_info_container_delete_user(container, slot);
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "The user [%ld] having user type [%d] and tws_nw_handle[%d], tws index [%u] and link index [%u] is deleted from QEL and status_query flag is reset",
             user_id, user_type, handle, static_cast<unsigned>(slot), link_index);
     }
@@ -601,8 +608,8 @@ ea_status process_one_request(user_session_info_container *container, message *m
         return process_box_logoff_flush(msg, out, logger);
     case CLIENT_DISCONNECTED:
     case CLIENT_VALIDATION_FAILURE:
-        EA_LOG_FOLDED(
-            user_session_fold_of(container, msg), logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            user_session_held(container, msg), logger, EA_LEVEL_EVENT,
             "Received %s message having message type[%d] for tws nw handle [%d] having tws index [%u] reason code [%d]",
             msg->tag == CLIENT_DISCONNECTED ? "CLIENT_DISCONNECTED" : "CLIENT_VALIDATION_FAILURE",
             msg->user_type, msg->workstation_network_handle, static_cast<unsigned>(msg->workstation_index),

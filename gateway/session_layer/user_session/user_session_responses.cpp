@@ -52,13 +52,14 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
                                      int16_t transcode, const response_outputs &out, logger_object *logger)
 {
     user_session_info *info = &container->user_session_info_list[slot];
+    log_hold_entry *held = user_session_held_slot(container, slot);
     long user_id = info->user_id;
     int user_type = info->user_type;
     unsigned long sequence = msg->sequence_number;
     if (transcode != TRANSCODE_USER_STATUS_RESPONSE)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Recieved message with transcode [%d] for user [%ld] having user type[%d] which is not a user query response. So discarding it. sequence number [%lu].",
             transcode, user_id, user_type, sequence);
         message_destroy(msg);
@@ -67,8 +68,8 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
     uint32_t stamp = get_u32_be(msg->data, USER_STATUS_QUERY_TIME_STAMP);
     if (stamp != info->request_sent_timer)
     {
-        EA_LOG(
-            logger, EA_LEVEL_BUSINESS_ERROR,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_BUSINESS_ERROR,
             "Recieved a stale user query response with timestamp [%ld] for user [%ld] of user type[%d]. So discarding it. sequence number [%lu].",
             static_cast<long>(stamp), user_id, user_type, sequence);
         message_destroy(msg);
@@ -77,8 +78,8 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
     info->status_query = 0;
     info->request_sent_timer = 0;
     info->immediate_status_query = 0;
-    EA_LOG(logger, EA_LEVEL_EVENT, "status_query flag of user [%ld]having user type [%d] is  reset", user_id,
-           user_type);
+    EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                "status_query flag of user [%ld]having user type [%d] is  reset", user_id, user_type);
 
     if (msg->data[USER_STATUS_QUERY_STATE] == 'I')
     {
@@ -90,8 +91,8 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
             msg->event_value = static_cast<int32_t>(info->logoff_error_code);
         if (user_session_append(user_side_queue(out, info->user_type), msg, logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "User [%ld]of user type[%d] is logged off at host. So sent USER_LOGOFF_FLUSH message with nw handle [%d] and tws index [%u] with reason code [%d]",
             user_id, user_type, info->tws_nw_handle, static_cast<unsigned>(slot), reason);
         return EA_SUCCESS;
@@ -105,9 +106,9 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
     }
     if (user_session_append(out.to_request_processing, logoff, logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "User [%ld] of type[%d], is not logged off at host. So sent User Logoff Request to host.", user_id,
-           user_type);
+    EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                "User [%ld] of type[%d], is not logged off at host. So sent User Logoff Request to host.",
+                user_id, user_type);
     info->request_sent_timer = ea_get_tick_count();
     return EA_SUCCESS;
 }
@@ -116,6 +117,7 @@ ea_status process_sign_off_response(user_session_info_container *container, uint
                                     const response_outputs &out, logger_object *logger)
 {
     user_session_info *info = &container->user_session_info_list[slot];
+    log_hold_entry *held = user_session_held_slot(container, slot);
     int16_t error_code = user_session_error_code(msg);
     msg->tag = USER_LOGOFF_FLUSH;
     if (info->logoff_reason_code != 0)
@@ -130,15 +132,16 @@ ea_status process_sign_off_response(user_session_info_container *container, uint
     uint16_t reason = msg->reason_code;
     if (user_session_append(user_side_queue(out, info->user_type), msg, logger) != EA_SUCCESS)
         return EA_ERROR;
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "Received Logoff Response with error code [%d] for user [%ld] of type [%d], having link index [%u]. So sent USER_LOGOFF_FLUSH message with tws nw handle [%d], tws index [%u] and reason code [%d]",
         error_code, static_cast<long>(info->user_id), info->user_type,
         static_cast<unsigned>(info->link_index), info->tws_nw_handle, static_cast<unsigned>(slot), reason);
     info->logon_status = logon_status::LOGOFF_IN_PROGRESS;
     user_session_set_logoff_flag(container, slot, 1);
-    EA_LOG(logger, EA_LEVEL_EVENT, "Status of user [%ld] having user type [%d] set to LOGOFF_IN_PROGRESS",
-           static_cast<long>(info->user_id), info->user_type);
+    EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                "Status of user [%ld] having user type [%d] set to LOGOFF_IN_PROGRESS",
+                static_cast<long>(info->user_id), info->user_type);
     return EA_SUCCESS;
 }
 
@@ -148,10 +151,11 @@ ea_status process_logon_reply(user_session_info_container *container, uint16_t s
                               int16_t transcode, const response_outputs &out, logger_object *logger)
 {
     user_session_info *info = &container->user_session_info_list[slot];
+    log_hold_entry *held = user_session_held_slot(container, slot);
     int16_t error_code = user_session_error_code(msg);
     int32_t login_count = msg->login_count;
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "Received message with transcode [%d] with error code [%d] for user [%ld] having user type [%d]link index [%u] and tws_nw_handle[%d], tws index [%u]",
         transcode, error_code, static_cast<long>(info->user_id), info->user_type,
         static_cast<unsigned>(info->link_index), info->tws_nw_handle, static_cast<unsigned>(slot));
@@ -161,20 +165,24 @@ ea_status process_logon_reply(user_session_info_container *container, uint16_t s
         return EA_SUCCESS;
     if (error_code == 0)
     {
+        // The host accepted the user: the connection counts as signed on from here, and
+        // what was held about it is written.
+        user_session_signed_on(container, slot);
+        held = nullptr;
         if (transcode != TRANSCODE_SYSTEM_INFORMATION_OUT)
             return EA_SUCCESS;
         info->logon_status = logon_status::LOGGED_ON;
         info->login_count = login_count;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "Status of user [%ld] having user type[%d]set to LOGGED_ON for link index [%u]. Login Count [%d]",
             static_cast<long>(info->user_id), info->user_type, static_cast<unsigned>(info->link_index),
             info->login_count);
         if (send_console_event(container, slot, REASON_USER_LOGGED_ON, out, logger) != EA_SUCCESS)
             return EA_ERROR;
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Sent KOVA_MESSAGE to Interface Thread for user id [%ld] and reason code [%d]",
-               static_cast<long>(info->user_id), REASON_USER_LOGGED_ON);
+        EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                    "Sent KOVA_MESSAGE to Interface Thread for user id [%ld] and reason code [%d]",
+                    static_cast<long>(info->user_id), REASON_USER_LOGGED_ON);
         return EA_SUCCESS;
     }
     info->logon_status = logon_status::LOGOFF_IN_PROGRESS;
@@ -184,8 +192,9 @@ ea_status process_logon_reply(user_session_info_container *container, uint16_t s
     info->immediate_status_query = 1;
     info->logoff_reason_code = REASON_HOST_REFUSED_LOGON;
     info->logoff_error_code = static_cast<uint32_t>(static_cast<int32_t>(error_code));
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    log_hold_set_reason(held, REASON_HOST_REFUSED_LOGON);
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "Received unsuccessful response with transcode [%d] error code [%d]. Status of the user [%ld] having user type[%d] is set to LOGOFF_IN_PROGRESS. Also set the request sent timer",
         transcode, error_code, static_cast<long>(info->user_id), info->user_type);
     return EA_SUCCESS;
@@ -368,6 +377,7 @@ ea_status supervise_user(user_session_info_container *container, user_session_in
                          const response_outputs &out, logger_object *logger)
 {
     uint16_t slot = static_cast<uint16_t>(info - container->user_session_info_list);
+    log_hold_entry *held = user_session_held_slot(container, slot);
     long user_id = info->user_id;
     int user_type = info->user_type;
     if (info->status_query_count < 1)
@@ -391,15 +401,15 @@ ea_status supervise_user(user_session_info_container *container, user_session_in
                 message_destroy(event);
                 return EA_ERROR;
             }
-            EA_LOG(logger, EA_LEVEL_EVENT,
-                   "Sent KOVA_MESSAGE to Interface Thread  for user id [%ld] reason code [%d]", user_id,
-                   reason);
+            EA_LOG_HELD(held, logger, EA_LEVEL_EVENT,
+                        "Sent KOVA_MESSAGE to Interface Thread  for user id [%ld] reason code [%d]", user_id,
+                        reason);
         }
         info->request_sent_timer = now;
         info->immediate_status_query = 0;
         info->status_query = 1;
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
             "status_query flag is set for user [%ld] having user type [%d]. Sent User Query Message to host with timestamp [%lu].",
             user_id, user_type, static_cast<unsigned long>(now));
         message *query = message_create(USER_STATUS_QUERY_LENGTH, NORMAL_MESSAGE);
@@ -454,8 +464,8 @@ ea_status supervise_user(user_session_info_container *container, user_session_in
         message_destroy(flush);
         return EA_ERROR;
     }
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "MAX STATUS QUERY REQUEST COUNT reached so Sending KOVA_MESSAGE to Interface Thread for user [%ld] having user type[%d] with tws nw handle [%d] and reason code [%d] to Validation Layer.",
         user_id, user_type, info->tws_nw_handle, REASON_STATUS_QUERY_TIMED_OUT);
     if (queue_append(user_side_queue(out, info->user_type), flush) != EA_SUCCESS)
@@ -464,8 +474,8 @@ ea_status supervise_user(user_session_info_container *container, user_session_in
         message_destroy(flush);
         return EA_ERROR;
     }
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "MAX STATUS QUERY REQUEST COUNT reached so Sending USER_LOGOFF_FLUSH message for user [%ld] having user type[%d] with tws nw handle [%d] and reason code [%d] to Validation Layer.",
         user_id, user_type, info->tws_nw_handle, info->logoff_reason_code);
     info->request_sent_timer = 0;

@@ -105,11 +105,11 @@ struct user_session_steps : worker_steps
         return move_outputs(args, outputs, routine) ? EA_SUCCESS : EA_ERROR;
     }
 
-    // The supervision of users runs after every wait, and so does the count of lines left
-    // out about connections on which no user signed on.
+    // The supervision of users runs after every wait, and so does the look at what is held
+    // about connections that have not signed on.
     ea_status each_pass()
     {
-        log_fold_report_unsigned(&args->container->unsigned_lines, routine, args->logger);
+        log_hold_pass(args->container->held_lines, routine, args->logger);
         if (user_session_info_container_process_users(args->container, outputs[OUTPUT_REQUEST_PROCESSING],
                                                       outputs, outputs[OUTPUT_CONSOLE],
                                                       args->logger) != EA_SUCCESS)
@@ -119,6 +119,8 @@ struct user_session_steps : worker_steps
         }
         return move_outputs(args, outputs, routine) ? EA_SUCCESS : EA_ERROR;
     }
+
+    void at_stop() { log_hold_stop(args->container->held_lines, routine, args->logger); }
 };
 
 } // namespace

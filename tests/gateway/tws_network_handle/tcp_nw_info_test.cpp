@@ -27,7 +27,7 @@ class server_fixture : public ::testing::Test
 {
   protected:
     tcp_nw_info *create(const std::map<std::string, std::string> &overrides = {},
-                        const std::vector<std::string> &omitted = {})
+                        const std::vector<std::string> &omitted = {}, uint16_t slots = 4)
     {
         for (const auto &entry : overrides)
             config.values[entry.first] = entry.second;
@@ -48,7 +48,8 @@ class server_fixture : public ::testing::Test
         }
         for (ea_flag &flag : logoff)
             ea_flag_set(&flag, 0);
-        return tcp_nw_info_create(file.c_str(), 4, allow, overflow, &abnormal, logoff, recovery, logger());
+        return tcp_nw_info_create(file.c_str(), slots, allow, overflow, &abnormal, logoff, recovery,
+                                  logger());
     }
 
     void TearDown() override
@@ -131,6 +132,34 @@ class server_fixture : public ::testing::Test
         return begun;
     }
 
+    // Runs the server's waits and reading for a while; the frames it took in, freed.
+    uint32_t read_frames(uint32_t passes = 20)
+    {
+        queue *data = queue_create();
+        queue *disconnects = queue_create();
+        for (uint32_t i = 0; i < passes; ++i)
+        {
+            uint16_t sockets = 0;
+            uint32_t refused = 0;
+            tcp_nw_info_get_elements(server, 1, nullptr, 0, 10, data, disconnects, &sockets, &refused,
+                                     nullptr, logger());
+            tcp_nw_info_watch_connections(server, "test", logger());
+        }
+        uint32_t frames = queue_get_count(data);
+        ea_destroy_message_queue(data);
+        ea_destroy_message_queue(disconnects);
+        return frames;
+    }
+
+    // A whole frame of `length` bytes (only its length field filled in), sent at once.
+    static void send_frame(int32_t client, uint16_t length)
+    {
+        std::vector<uint8_t> frame(length, 0);
+        frame[0] = static_cast<uint8_t>(length >> 8);
+        frame[1] = static_cast<uint8_t>(length & 0xFF);
+        ASSERT_EQ(ea_send(client, frame.data(), length), length);
+    }
+
     // Whether the server has closed this client's connection (reading what waits).
     static bool closed_by_server(int32_t client)
     {
@@ -158,7 +187,7 @@ class server_fixture : public ::testing::Test
     ea_flag allow[2] = {};
     ea_flag overflow[2] = {};
     ea_flag recovery[2] = {};
-    ea_flag logoff[8] = {};
+    ea_flag logoff[16] = {};
     ea_flag abnormal{0};
     tcp_nw_info *server = nullptr;
     std::vector<int32_t> clients;
@@ -472,43 +501,59 @@ TEST_F(server_fixture, RefusalsReachTheConsoleFirstAtOnceThenOnceASecondWithThei
     }
 }
 
-// The table holds 4. The test moves the tick count past the grace instead of waiting.
-TEST_F(server_fixture, AConnectionWithAFrameUnderWayKeepsItsSlotWhenANewOneNeedsIt)
+// The table holds 4. The test moves the tick count instead of waiting. A frame protects its
+// connection's slot once its network header has come, for five seconds; a byte of it
+// protects nothing.
+TEST_F(server_fixture, AFrameProtectsItsSlotForAWhileOnceItsHeaderHasCome)
 {
     server = create();
     ASSERT_NE(server, nullptr);
-    uint32_t offset = pf_tick_get_offset();
-    // The oldest connection has sent the first half of its sign-on's length field; the
-    // others have sent nothing.
+    qel_test::held_tick held;
     ea_status verdict = EA_VALID;
-    int32_t under_way = connect_from("127.0.0.1", &verdict);
-    ASSERT_EQ(verdict, EA_SUCCESS);
-    int32_t silent = connect_from("127.0.0.1", &verdict);
-    ASSERT_EQ(verdict, EA_SUCCESS);
+    int32_t header_sent = connect_from("127.0.0.1", &verdict);
+    int32_t byte_sent = connect_from("127.0.0.1", &verdict);
     connect_from("127.0.0.3", &verdict);
     connect_from("127.0.0.3", &verdict);
     admit();
     ASSERT_EQ(server->in_use_count, 4);
+    const uint8_t header[TCP_NW_HANDLE_HEADER_SIZE] = {0, 64};
+    ASSERT_EQ(ea_send(header_sent, header, sizeof header), static_cast<int32_t>(sizeof header));
     const uint8_t first_byte = 0;
-    ASSERT_EQ(ea_send(under_way, &first_byte, 1), 1);
+    ASSERT_EQ(ea_send(byte_sent, &first_byte, 1), 1);
     ASSERT_TRUE(frame_begun(0));
+    ASSERT_TRUE(frame_begun(1));
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            read_frames(1);
+            return server->tcp_nw_handle_list[0].header_tick != 0;
+        },
+        2000));
     pf_tick_advance(TCP_NW_INFO_SLOT_GRACE_MS);
 
     connect_from("127.0.0.2", &verdict);
     EXPECT_EQ(verdict, EA_SUCCESS);
     EXPECT_EQ(server->slots_given, 1u);
-    EXPECT_TRUE(closed_by_server(silent));
+    EXPECT_TRUE(closed_by_server(byte_sent));
     EXPECT_NE(server->tcp_nw_handle_list[0].client_sockfd, -1);
-    pf_tick_set_offset(offset);
+
+    // Past the protection the stalled frame no longer keeps the slot.
+    admit();
+    pf_tick_advance(TCP_NW_INFO_FRAME_PROTECTION_MS);
+    connect_from("127.0.0.4", &verdict);
+    EXPECT_EQ(verdict, EA_SUCCESS);
+    EXPECT_EQ(server->slots_given, 2u);
+    EXPECT_TRUE(closed_by_server(header_sent));
 }
 
 // Connections from 127.0.0.1 and 127.0.0.3 that send nothing fill the table of 4; a new
-// connection takes a slot only from the address that holds more than its own does with it.
+// connection takes the oldest slot of an address that holds more than its own address does,
+// so the slots go round the addresses and peers of one address never take from each other.
 TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreThanItsOwn)
 {
     server = create();
     ASSERT_NE(server, nullptr);
-    uint32_t offset = pf_tick_get_offset();
+    qel_test::held_tick held;
     struct step
     {
         const char *from;
@@ -518,9 +563,10 @@ TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreTha
         {"127.0.0.1", EA_SUCCESS, 0},          {"127.0.0.1", EA_SUCCESS, 0},
         {"127.0.0.3", EA_SUCCESS, 0},          {"127.0.0.3", EA_SUCCESS, 0}, // the table is full
         {"127.0.0.1", TCP_NW_INFO_REFUSED, 0}, // peers of one address take no slot from each other
-        {"127.0.0.2", EA_SUCCESS, 1},          // 2 from .1 against 1 from .2 with the newcomer
-        {"127.0.0.2", TCP_NW_INFO_REFUSED, 1}, // .2 would hold as many as any other
-        {"127.0.0.3", TCP_NW_INFO_REFUSED, 1}, // .3 holds the most
+        {"127.0.0.2", EA_SUCCESS, 1},          // none from .2 against 2 from .1 and .3: the oldest goes
+        {"127.0.0.2", EA_SUCCESS, 2},          // 1 from .2 against 2 from .3
+        {"127.0.0.3", EA_SUCCESS, 3},          // 1 from .3 against 2 from .2
+        {"127.0.0.3", TCP_NW_INFO_REFUSED, 3}, // 2 from .3: no address holds more
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i)
     {
@@ -532,30 +578,79 @@ TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreTha
         EXPECT_EQ(verdict, steps[i].verdict);
         EXPECT_EQ(server->slots_given, steps[i].slots_given);
     }
-    // The slot given was the oldest of 127.0.0.1.
+    // The slots given were the oldest of 127.0.0.1, of 127.0.0.3 and of 127.0.0.2.
     EXPECT_TRUE(closed_by_server(clients[0]));
-    pf_tick_set_offset(offset);
+    EXPECT_TRUE(closed_by_server(clients[2]));
+    EXPECT_TRUE(closed_by_server(clients[5]));
 }
 
-// No address holds more than three quarters of the table with connections that have not
-// signed on, so the rest is open to others; one that signs on no longer counts.
-TEST_F(server_fixture, OneAddressHoldsAtMostThreeQuartersOfTheSlotsWithoutSigningOn)
+// A connection is admitted whenever a slot is free, however many of the others come from
+// its address (one office behind one address).
+TEST_F(server_fixture, ConnectionsFromOneAddressAreAdmittedWhileASlotIsFree)
 {
     server = create();
     ASSERT_NE(server, nullptr);
     ea_status verdict = EA_VALID;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
     {
         connect_from("127.0.0.1", &verdict);
         EXPECT_EQ(verdict, EA_SUCCESS);
     }
+    admit();
+    EXPECT_EQ(server->in_use_count, 4);
     connect_from("127.0.0.1", &verdict);
     EXPECT_EQ(verdict, TCP_NW_INFO_REFUSED);
+}
+
+// One address has a few sign-ons under way at once: the first frame of a fifth connection
+// from it waits unread until one of them has its verdict, while another address is read.
+TEST_F(server_fixture, TheFirstFrameWaitsWhileItsAddressHasItsSignOnsUnderWay)
+{
+    server = create({}, {}, 8);
+    ASSERT_NE(server, nullptr);
+    ea_status verdict = EA_VALID;
+    std::vector<int32_t> office;
+    for (int i = 0; i < TCP_NW_INFO_SIGN_ONS_PER_ADDRESS + 1; ++i)
+        office.push_back(connect_from("127.0.0.1", &verdict));
+    int32_t other = connect_from("127.0.0.2", &verdict);
     admit();
-    message *bind = record(0, server->tcp_nw_handle_list[0].network_handle, UPDATE_LINK_INDEX);
-    bind->link_index = 0;
-    ASSERT_EQ(tcp_nw_info_update_index(server, bind, 1, logger()), EA_SUCCESS);
-    message_destroy(bind);
-    connect_from("127.0.0.1", &verdict);
-    EXPECT_EQ(verdict, EA_SUCCESS);
+    ASSERT_EQ(server->in_use_count, TCP_NW_INFO_SIGN_ONS_PER_ADDRESS + 2);
+    uint32_t frames = 0;
+    for (int i = 0; i < TCP_NW_INFO_SIGN_ONS_PER_ADDRESS; ++i)
+    {
+        send_frame(office[i], 64);
+        ASSERT_TRUE(qel_test::wait_until(
+            [&]
+            {
+                frames += read_frames(1);
+                return server->tcp_nw_handle_list[i].delivered != 0;
+            },
+            2000));
+    }
+    send_frame(office.back(), 64);
+    send_frame(other, 64);
+    const uint16_t last = TCP_NW_INFO_SIGN_ONS_PER_ADDRESS;
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            frames += read_frames(1);
+            return server->tcp_nw_handle_list[last + 1].delivered != 0 &&
+                   server->tcp_nw_handle_list[last].gated != 0;
+        },
+        2000));
+    frames += read_frames();
+    EXPECT_EQ(frames, static_cast<uint32_t>(TCP_NW_INFO_SIGN_ONS_PER_ADDRESS + 1));
+    EXPECT_EQ(server->tcp_nw_handle_list[last].delivered, 0);
+
+    // One of them signs on: the waiting frame is read.
+    connection_book_signed_on(server->book, 0, server->tcp_nw_handle_list[0].network_handle);
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            frames += read_frames(1);
+            return server->tcp_nw_handle_list[last].delivered != 0;
+        },
+        2000));
+    EXPECT_EQ(server->tcp_nw_handle_list[0].signed_on, 1);
+    EXPECT_EQ(server->gated_count, 0);
 }
