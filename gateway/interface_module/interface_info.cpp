@@ -17,11 +17,13 @@
 #include "common/ea_time.h"
 #include "gateway/interface_module/interface_info_sources.h"
 #include "gateway/interface_module/interface_nw_handle.h"
+#include "gateway/interface_module/interface_nw_info.h"
 #include "gateway/interface_module/kova_console_packet.h"
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/wire.h"
+#include "gateway/shared/log_hold.h"
 #include "gateway/shared/qel_version.h"
 #include "platform/core/pf_file.h"
 
@@ -187,7 +189,8 @@ struct replay_plan
 // about connections on which no user signed on are left out first, so that a flood of them
 // cannot push the gateway's own events (a lost host link) out of a late console's view.
 // The file is left positioned after the day field.
-ea_status plan_replay(interface_info *info, queue *realtime_output, replay_plan *plan, logger_object *logger)
+ea_status plan_replay(interface_info *info, queue *realtime_output, replay_plan *plan, log_hold_entry *held,
+                      logger_object *logger)
 {
     FILE *file = info->event_log;
     long start = ftell(file);
@@ -216,8 +219,8 @@ ea_status plan_replay(interface_info *info, queue *realtime_output, replay_plan 
                interface_info_read_box_id(info->box_comm_info_container));
     put_u16_le(notice->data, KOVA_LOG_OFFSET_REASON_CODE, KOVA_REASON_EVENTS_DROPPED);
     put_u32_le(notice->data, KOVA_LOG_OFFSET_EXTRA_INFO, static_cast<uint32_t>(skipped));
-    EA_LOG(
-        logger, EA_LEVEL_EVENT,
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
         "KOVA event log download leaves out [%ld] messages, [%ld] of them about connections without a user",
         skipped, plan->without_user);
     if (queue_append(realtime_output, notice) != EA_SUCCESS)
@@ -239,21 +242,29 @@ bool left_out_of_replay(const uint8_t *event, replay_plan *plan)
     return true;
 }
 
-ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_object *logger)
+// The day's events for a console that has just connected to the realtime port; its lines
+// join the console's own (held until it has stayed, interface_nw_info.h). A console that
+// has already left gets none.
+ea_status replay_event_log(interface_info *info, queue *realtime_output, int32_t console,
+                           logger_object *logger)
 {
-    EA_LOG(logger, EA_LEVEL_EVENT, "Received INCOMING_KOVA_CONNECTION message for realtime.");
+    log_hold_entry *held = nullptr;
+    if (info->realtime_listener != nullptr &&
+        !interface_nw_info_console_of(info->realtime_listener, console, &held))
+        return EA_SUCCESS;
+    EA_LOG_HELD(held, logger, EA_LEVEL_EVENT, "Received INCOMING_KOVA_CONNECTION message for realtime.");
     FILE *file = info->event_log;
     uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
     uint32_t sent = 0;
     if (file == nullptr || fseek(file, 0, SEEK_SET) != 0 || fread(day_field, 1, sizeof(day_field), file) != 2)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Reading from kova event log file failed.");
+        EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR, "Reading from kova event log file failed.");
     }
     else
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "KOVA event log download start");
+        EA_LOG_HELD(held, logger, EA_LEVEL_EVENT, "KOVA event log download start");
         replay_plan plan;
-        if (plan_replay(info, realtime_output, &plan, logger) != EA_SUCCESS)
+        if (plan_replay(info, realtime_output, &plan, held, logger) != EA_SUCCESS)
             return EA_ERROR;
         for (;;)
         {
@@ -267,7 +278,8 @@ ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_
             if (got != KOVA_LOG_MESSAGE_LENGTH)
             {
                 if (got != 0 || !feof(file))
-                    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Reading from kova event log file failed.");
+                    EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR,
+                                "Reading from kova event log file failed.");
                 message_destroy(record);
                 break;
             }
@@ -277,11 +289,12 @@ ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_
                 continue;
             }
             record->workstation_network_handle = INTERFACE_ALL_CLIENTS;
-            EA_LOG(logger, EA_LEVEL_ACTIVITY,
-                   "Sending KOVA_LOG_MESSAGE with box id [%d] user id [%ld] reason code [%d] to realtime",
-                   get_u16_le(record->data, KOVA_LOG_OFFSET_BOX_ID),
-                   static_cast<long>(static_cast<int32_t>(get_u32_le(record->data, KOVA_LOG_OFFSET_USER_ID))),
-                   get_u16_le(record->data, KOVA_LOG_OFFSET_REASON_CODE));
+            EA_LOG_HELD(
+                held, logger, EA_LEVEL_ACTIVITY,
+                "Sending KOVA_LOG_MESSAGE with box id [%d] user id [%ld] reason code [%d] to realtime",
+                get_u16_le(record->data, KOVA_LOG_OFFSET_BOX_ID),
+                static_cast<long>(static_cast<int32_t>(get_u32_le(record->data, KOVA_LOG_OFFSET_USER_ID))),
+                get_u16_le(record->data, KOVA_LOG_OFFSET_REASON_CODE));
             if (queue_append(realtime_output, record) != EA_SUCCESS)
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
@@ -295,10 +308,11 @@ ea_status replay_event_log(interface_info *info, queue *realtime_output, logger_
     {
         clearerr(file);
         if (fseek(file, 0, SEEK_END) != 0)
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Seeking to the end of kova event log file failed.");
+            EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR,
+                        "Seeking to the end of kova event log file failed.");
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "KOVA event log download end. [%d] messages downloaded.",
-           static_cast<int>(sent));
+    EA_LOG_HELD(held, logger, EA_LEVEL_EVENT, "KOVA event log download end. [%d] messages downloaded.",
+                static_cast<int>(sent));
     return EA_SUCCESS;
 }
 
@@ -483,8 +497,9 @@ ea_status interface_info_process_message(interface_info *info, queue *notificati
         {
             message *record = static_cast<message *>(queue_remove_head(realtime_input));
             bool incoming = record->tag == INCOMING_KOVA_CONNECTION;
+            int32_t console = record->workstation_network_handle;
             message_destroy(record);
-            if (incoming && replay_event_log(info, realtime_output, logger) != EA_SUCCESS)
+            if (incoming && replay_event_log(info, realtime_output, console, logger) != EA_SUCCESS)
                 return EA_ERROR;
         }
         while (queue_get_count(notifications) > 0)

@@ -35,6 +35,9 @@ struct interface_info
     // truncated back to it so that every later event stays on a record boundary.
     uint64_t event_log_size;
     message *kova_version_check_message;
+    // The realtime listener, whose consoles' lines the replay's lines join (set by the
+    // interface thread; none: written at once).
+    struct interface_nw_info *realtime_listener;
 };
 
 interface_info *interface_info_create(const char *config_file, user_session_info_container *user_sessions,

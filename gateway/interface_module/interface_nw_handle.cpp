@@ -12,6 +12,7 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/wire.h"
+#include "gateway/shared/log_hold.h"
 
 namespace
 {
@@ -25,19 +26,21 @@ ea_status read_missing(interface_nw_handle *entry, logger_object *logger)
         int32_t error = ea_socket_last_error();
         if (error == EA_WSAEWOULDBLOCK || error == EA_WSAEINTR)
         {
-            EA_LOG(logger, EA_LEVEL_DEBUG,
-                   "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]", error,
-                   ea_socket_error_text(error), entry->network_handle);
+            EA_LOG_HELD(entry->held, logger, EA_LEVEL_DEBUG,
+                        "ea_recv would have blocked or was interrupted: [%d] - [%s] for handle [%d]", error,
+                        ea_socket_error_text(error), entry->network_handle);
             return EA_VALID;
         }
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Error in ea_recv: [%d] - [%s] for handle [%d]", error,
-               ea_socket_error_text(error), entry->network_handle);
+        EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Error in ea_recv: [%d] - [%s] for handle [%d]", error, ea_socket_error_text(error),
+                    entry->network_handle);
         return INTERFACE_CONNECTION_FAILED;
     }
     if (received == 0)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "ea_recv failed due to connection reset by client for handle [%d]",
-               entry->network_handle);
+        EA_LOG_HELD(entry->held, logger, EA_LEVEL_EVENT,
+                    "ea_recv failed due to connection reset by client for handle [%d]",
+                    entry->network_handle);
         return INTERFACE_CONNECTION_FAILED;
     }
     entry->recv_position = static_cast<uint16_t>(entry->recv_position + received);
@@ -115,9 +118,9 @@ void drop_oldest(interface_nw_handle *entry, logger_object *logger)
     }
     message_destroy(oldest);
     if (before == 0)
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Dropping the oldest messages queued for handle [%d] as [%u] messages are waiting",
-               entry->network_handle, static_cast<unsigned>(INTERFACE_OUTGOING_LIMIT));
+        EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Dropping the oldest messages queued for handle [%d] as [%u] messages are waiting",
+                    entry->network_handle, static_cast<unsigned>(INTERFACE_OUTGOING_LIMIT));
 }
 
 // Once a console that lost records has taken half of its queue, one console event tells it
@@ -149,8 +152,9 @@ ea_status queue_drop_notice(interface_nw_handle *entry, logger_object *logger)
         message_destroy(notice);
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Queued the notice of [%u] dropped messages for handle [%d]",
-           static_cast<unsigned>(entry->dropped), entry->network_handle);
+    EA_LOG_HELD(entry->held, logger, EA_LEVEL_EVENT,
+                "Queued the notice of [%u] dropped messages for handle [%d]",
+                static_cast<unsigned>(entry->dropped), entry->network_handle);
     entry->dropped = 0;
     return EA_SUCCESS;
 }
@@ -160,8 +164,8 @@ ea_status send_loop(interface_nw_handle *entry, logger_object *logger)
 {
     if (entry->socket == EA_INVALID_SOCKET)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "client_sockfd is already Invalid_Socket for handle [%d]",
-               entry->network_handle);
+        EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                    "client_sockfd is already Invalid_Socket for handle [%d]", entry->network_handle);
         return EA_VALID;
     }
     for (;;)
@@ -173,9 +177,9 @@ ea_status send_loop(interface_nw_handle *entry, logger_object *logger)
                 return EA_SUCCESS;
             if (!valid_send_length(next->data_length))
             {
-                EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                       "Invalid message length [%d] for handle [%d]. So discarding message",
-                       next->data_length, entry->network_handle);
+                EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                            "Invalid message length [%d] for handle [%d]. So discarding message",
+                            next->data_length, entry->network_handle);
                 message_destroy(next);
                 return EA_VALID;
             }
@@ -190,14 +194,15 @@ ea_status send_loop(interface_nw_handle *entry, logger_object *logger)
                 continue;
             if (error == EA_WSAEWOULDBLOCK)
             {
-                EA_LOG(logger, EA_LEVEL_DEBUG, "ea_send() would have blocked for handle [%d]",
-                       entry->network_handle);
+                EA_LOG_HELD(entry->held, logger, EA_LEVEL_DEBUG,
+                            "ea_send() would have blocked for handle [%d]", entry->network_handle);
                 return EA_VALID;
             }
             // The rest of the packet stays where it is: starting it again from its first byte
             // would put a second copy of the bytes already taken on the stream.
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Error in ea_send: [%d] - [%s] for handle [%d]", error,
-                   ea_socket_error_text(error), entry->network_handle);
+            EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                        "Error in ea_send: [%d] - [%s] for handle [%d]", error, ea_socket_error_text(error),
+                        entry->network_handle);
             return peer_has_gone(error) ? INTERFACE_CONNECTION_RESET : INTERFACE_CONNECTION_FAILED;
         }
         entry->send_position = static_cast<uint16_t>(entry->send_position + sent);
@@ -254,24 +259,24 @@ ea_status interface_nw_handle_recv(interface_nw_handle *entry, message **out, ui
     *out = nullptr;
     if (entry->socket == EA_INVALID_SOCKET)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "client_sockfd is already Invalid_Socket for handle [%d]",
-               entry->network_handle);
+        EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                    "client_sockfd is already Invalid_Socket for handle [%d]", entry->network_handle);
         return EA_VALID;
     }
     if (entry->expected_length == 0)
     {
         ea_status status = read_missing(entry, logger);
         if (status == EA_VALID && entry->recv_position == 1)
-            EA_LOG(logger, EA_LEVEL_DEBUG, "Length field not read yet");
+            EA_LOG_HELD(entry->held, logger, EA_LEVEL_DEBUG, "Length field not read yet");
         if (status != EA_SUCCESS)
             return status;
         entry->expected_length = get_u16_le(entry->recv_buffer, 0);
         if (entry->expected_length < INTERFACE_RECV_MIN_LENGTH ||
             entry->expected_length > INTERFACE_RECV_MAX_LENGTH)
         {
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-                   "Invalid message length received [%d] from Socket [%d], handle [%d]",
-                   entry->expected_length, entry->socket, entry->network_handle);
+            EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                        "Invalid message length received [%d] from Socket [%d], handle [%d]",
+                        entry->expected_length, entry->socket, entry->network_handle);
             reset_receive(entry);
             return INTERFACE_CONNECTION_FAILED;
         }
@@ -307,8 +312,8 @@ ea_status interface_nw_handle_send(interface_nw_handle *entry, int32_t mode, mes
         {
             if (!valid_send_length(record->data_length))
             {
-                EA_LOG(
-                    logger, EA_LEVEL_BUSINESS_ERROR,
+                EA_LOG_HELD(
+                    entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
                     "Invalid message length [%d] for handle [%d],sequence number [%lu]. So discarding message",
                     record->data_length, entry->network_handle,
                     static_cast<unsigned long>(record->sequence_number));

@@ -8,6 +8,7 @@
 
 #include "common/ea_status.h"
 
+struct log_hold_entry;
 struct logger_object;
 struct message;
 struct queue;
@@ -55,6 +56,10 @@ struct interface_nw_handle
     queue *outgoing;
     uint32_t dropped;        // records dropped from the queue since the console was last told
     uint16_t dropped_box_id; // box id of the last console event dropped
+    // What is written about a console that has not yet sent a packet nor stayed a second,
+    // held until it does (log_hold.h); null once written.
+    log_hold_entry *held;
+    uint32_t admitted_tick;
 };
 
 // `count` cleared entries, each with its own outgoing queue; null on failure.

@@ -19,19 +19,25 @@
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
+#include "gateway/shared/log_hold.h"
 
 namespace
 {
 const char k_loopback[] = "127.0.0.1";
 
-void *socket_to_element(int32_t socket)
+// An accepted socket waiting to be added, with what is held about it.
+struct interface_waiting
 {
-    return reinterpret_cast<void *>(static_cast<intptr_t>(socket));
-}
+    int32_t socket;
+    log_hold_entry *held;
+};
 
-int32_t element_to_socket(void *element)
+// A console that was never added: its socket closes and what was held about it ends.
+void drop_waiting(interface_waiting *waiting)
 {
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(element));
+    ea_closesocket(waiting->socket);
+    log_hold_ended(waiting->held, 0);
+    free(waiting);
 }
 
 // Takes the entry's socket out of the read set and closes it.
@@ -81,9 +87,9 @@ ea_status send_to_entry(interface_nw_info *listener, interface_nw_handle *entry,
     listener->total_pending = listener->total_pending - before + after;
     if (status != INTERFACE_CONNECTION_RESET)
         return status;
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Disconnecting the client with nw handle [%d] as it has reset or closed the connection",
-           entry->network_handle);
+    EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                "Disconnecting the client with nw handle [%d] as it has reset or closed the connection",
+                entry->network_handle);
     close_client_socket(listener, entry);
     if (interface_nw_info_del_client(listener, static_cast<int32_t>(entry - listener->client_list), logger) !=
         EA_SUCCESS)
@@ -110,10 +116,15 @@ interface_nw_info *interface_nw_info_create(uint32_t client_limit, uint16_t port
     listener->next_handle = 1;
     listener->round_robin = -1;
     listener->send_timeout = INTERFACE_SEND_TIMEOUT_SECONDS;
+    listener->last_added_handle = -1;
+    listener->held_lines = log_hold_create(0, nullptr, LOG_HOLD_CONSOLES);
     listener->waiting_sockets = queue_create();
-    if (listener->waiting_sockets == nullptr)
+    if (listener->waiting_sockets == nullptr || listener->held_lines == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_create failed");
+        if (listener->waiting_sockets != nullptr)
+            queue_destroy(listener->waiting_sockets);
+        log_hold_destroy(listener->held_lines);
         free(listener);
         return nullptr;
     }
@@ -122,6 +133,7 @@ interface_nw_info *interface_nw_info_create(uint32_t client_limit, uint16_t port
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_create failed");
         queue_destroy(listener->waiting_sockets);
+        log_hold_destroy(listener->held_lines);
         free(listener);
         return nullptr;
     }
@@ -131,6 +143,7 @@ interface_nw_info *interface_nw_info_create(uint32_t client_limit, uint16_t port
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_handle_create failed");
         ea_sync_info_destroy(listener->read_event);
         queue_destroy(listener->waiting_sockets);
+        log_hold_destroy(listener->held_lines);
         free(listener);
         return nullptr;
     }
@@ -140,6 +153,7 @@ interface_nw_info *interface_nw_info_create(uint32_t client_limit, uint16_t port
         interface_nw_handle_destroy(listener->client_list, client_limit);
         ea_sync_info_destroy(listener->read_event);
         queue_destroy(listener->waiting_sockets);
+        log_hold_destroy(listener->held_lines);
         free(listener);
         return nullptr;
     }
@@ -216,26 +230,39 @@ ea_status interface_nw_info_get_client(interface_nw_info *listener, uint32_t *wa
                ea_socket_error_text(error));
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]", sock, peer_ip);
+    interface_waiting *entry = static_cast<interface_waiting *>(calloc(1, sizeof(interface_waiting)));
+    if (entry == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed");
+        ea_closesocket(sock);
+        return EA_ERROR;
+    }
+    entry->socket = sock;
+    entry->held = log_hold_entry_create(listener->held_lines, ea_inet_addr(peer_ip));
+    EA_LOG_HELD(entry->held, logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]",
+                sock, peer_ip);
     uint32_t waiting = queue_get_count(listener->waiting_sockets);
     if (listener->nclients + waiting < listener->client_limit)
     {
-        if (queue_append(listener->waiting_sockets, socket_to_element(sock)) != EA_SUCCESS)
+        if (queue_append(listener->waiting_sockets, entry) != EA_SUCCESS)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
-            ea_closesocket(sock);
+            drop_waiting(entry);
             return EA_ERROR;
         }
         *waiting_count = waiting + 1;
         return EA_SUCCESS;
     }
-    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-           "Rejected connection from socket [%d] as max connections [%d] was exceeded", sock,
-           static_cast<int>(listener->client_limit));
-    ea_closesocket(sock);
+    EA_LOG_HELD(entry->held, logger, EA_LEVEL_BUSINESS_ERROR,
+                "Rejected connection from socket [%d] as max connections [%d] was exceeded", sock,
+                static_cast<int>(listener->client_limit));
+    drop_waiting(entry);
     *waiting_count = waiting;
     return EA_VALID;
 }
+
+static ea_status add_console(interface_nw_info *listener, interface_waiting *waiting, int32_t *handle_out,
+                             logger_object *logger);
 
 ea_status interface_nw_info_process_incoming_clients(interface_nw_info *listener, uint32_t add,
                                                      const message *version_check, logger_object *logger)
@@ -244,9 +271,11 @@ ea_status interface_nw_info_process_incoming_clients(interface_nw_info *listener
         return EA_SUCCESS;
     while (queue_get_count(listener->waiting_sockets) > 0)
     {
-        int32_t sock = element_to_socket(queue_remove_head(listener->waiting_sockets));
+        interface_waiting *waiting =
+            static_cast<interface_waiting *>(queue_remove_head(listener->waiting_sockets));
         int32_t handle = -1;
-        ea_status status = interface_nw_info_add_new_client(listener, sock, &handle, logger);
+        ea_status status = add_console(listener, waiting, &handle, logger);
+        free(waiting);
         if (status != EA_SUCCESS)
             return status;
         message *copy = message_copy(version_check);
@@ -266,9 +295,13 @@ ea_status interface_nw_info_process_incoming_clients(interface_nw_info *listener
     return EA_SUCCESS;
 }
 
-ea_status interface_nw_info_add_new_client(interface_nw_info *listener, int32_t socket, int32_t *handle_out,
-                                           logger_object *logger)
+// Adds a waiting console; what was held about it moves to its entry, or ends with it when it
+// cannot be added.
+static ea_status add_console(interface_nw_info *listener, interface_waiting *waiting, int32_t *handle_out,
+                             logger_object *logger)
 {
+    const int32_t socket = waiting->socket;
+    log_hold_entry *held = waiting->held;
     *handle_out = -1;
     const int32_t options[] = {EA_SOCKOPT_NONBLOCKING, EA_SOCKOPT_TCP_NODELAY, EA_SOCKOPT_KEEPALIVE};
     for (int32_t option : options)
@@ -276,18 +309,20 @@ ea_status interface_nw_info_add_new_client(interface_nw_info *listener, int32_t 
         if (ea_setsockopt(socket, option) != 0)
         {
             int32_t error = ea_socket_last_error();
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Error in ea_setsockopt: [%d] - [%s]", error,
-                   ea_socket_error_text(error));
+            EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR, "Error in ea_setsockopt: [%d] - [%s]", error,
+                        ea_socket_error_text(error));
             ea_closesocket(socket);
+            log_hold_ended(held, 0);
             return EA_VALID;
         }
     }
     if (listener->nclients >= listener->client_limit)
     {
-        EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR,
-               "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
-               static_cast<int>(listener->client_limit));
+        EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR,
+                    "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
+                    static_cast<int>(listener->client_limit));
         ea_closesocket(socket);
+        log_hold_ended(held, 0);
         return EA_VALID;
     }
     interface_nw_handle *entry = &listener->client_list[listener->nclients];
@@ -298,10 +333,12 @@ ea_status interface_nw_info_add_new_client(interface_nw_info *listener, int32_t 
         if (ea_sync_info_network_event_select(listener->read_event, socket, EA_FD_READ | EA_FD_CLOSE) != 0)
         {
             int32_t error = ea_socket_last_error();
-            EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Error in ea_sync_info_network_event_select: [%d] - [%s]",
-                   error, ea_socket_error_text(error));
+            EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR,
+                        "Error in ea_sync_info_network_event_select: [%d] - [%s]", error,
+                        ea_socket_error_text(error));
             ea_closesocket(socket);
             interface_nw_handle_clear(entry);
+            log_hold_ended(held, 0);
             return EA_VALID;
         }
         listener->read_set_count++;
@@ -312,14 +349,26 @@ ea_status interface_nw_info_add_new_client(interface_nw_info *listener, int32_t 
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_get_new_handle failed");
         close_client_socket(listener, entry);
         interface_nw_handle_clear(entry);
+        log_hold_ended(held, 0);
         return EA_VALID;
     }
     entry->network_handle = handle;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d].", handle, socket);
+    entry->held = held;
+    entry->admitted_tick = ea_get_tick_count();
+    listener->last_added_handle = handle;
+    EA_LOG_HELD(held, logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d].", handle,
+                socket);
     listener->nclients++;
     sort_clients(listener);
     *handle_out = handle;
     return EA_SUCCESS;
+}
+
+ea_status interface_nw_info_add_new_client(interface_nw_info *listener, int32_t socket, int32_t *handle_out,
+                                           logger_object *logger)
+{
+    interface_waiting waiting = {socket, nullptr};
+    return add_console(listener, &waiting, handle_out, logger);
 }
 
 ea_status interface_nw_info_get_new_handle(interface_nw_info *listener, int32_t *handle_out,
@@ -486,6 +535,9 @@ ea_status interface_nw_info_recv_mesg(interface_nw_info *listener, queue *input,
         if (status == EA_SUCCESS)
         {
             entry->ready = 0;
+            // A console that speaks is one: what was held about it is written.
+            log_hold_signed_on(entry->held);
+            entry->held = nullptr;
             if (queue_append(input, record) != EA_SUCCESS)
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
@@ -648,6 +700,8 @@ ea_status interface_nw_info_del_client(interface_nw_info *listener, int32_t inde
         return EA_ERROR;
     }
     interface_nw_handle *list = listener->client_list;
+    log_hold_ended(list[index].held, 0);
+    list[index].held = nullptr;
     listener->total_pending -= list[index].pending_count;
     queue *freed = list[index].outgoing;
     drain_queue(freed);
@@ -662,6 +716,56 @@ ea_status interface_nw_info_del_client(interface_nw_info *listener, int32_t inde
     return EA_SUCCESS;
 }
 
+void interface_nw_info_watch_consoles(interface_nw_info *listener, const char *routine, logger_object *logger)
+{
+    const uint32_t now = ea_get_tick_count();
+    for (uint32_t i = 0; i < listener->nclients; ++i)
+    {
+        interface_nw_handle *entry = &listener->client_list[i];
+        if (entry->held != nullptr &&
+            ea_get_tick_difference(now, entry->admitted_tick) >= INTERFACE_CONSOLE_SETTLED_MS)
+        {
+            log_hold_signed_on(entry->held);
+            entry->held = nullptr;
+        }
+    }
+    log_hold_pass(listener->held_lines, routine, logger);
+}
+
+bool interface_nw_info_console_of(interface_nw_info *listener, int32_t network_handle, log_hold_entry **held)
+{
+    *held = nullptr;
+    for (uint32_t i = 0; i < listener->nclients; ++i)
+    {
+        if (listener->client_list[i].network_handle == network_handle)
+        {
+            *held = listener->client_list[i].held;
+            return true;
+        }
+    }
+    return false;
+}
+
+void interface_nw_info_stop_lines(interface_nw_info *listener, const char *routine, logger_object *logger)
+{
+    listener->held_lines->routine = routine;
+    listener->held_lines->logger = logger;
+    for (uint32_t i = 0; i < listener->nclients; ++i)
+    {
+        // A console connected at the stop is one that stayed.
+        log_hold_signed_on(listener->client_list[i].held);
+        listener->client_list[i].held = nullptr;
+    }
+    const uint32_t waiting = queue_get_count(listener->waiting_sockets);
+    for (uint32_t i = 0; i < waiting; ++i)
+    {
+        interface_waiting *entry = static_cast<interface_waiting *>(queue_peek(listener->waiting_sockets, i));
+        log_hold_ended(entry->held, 0);
+        entry->held = nullptr;
+    }
+    log_hold_stop(listener->held_lines, routine, logger);
+}
+
 void interface_nw_info_destroy(interface_nw_info *listener)
 {
     if (listener == nullptr)
@@ -669,10 +773,21 @@ void interface_nw_info_destroy(interface_nw_info *listener)
     if (listener->listen_socket != EA_INVALID_SOCKET)
         ea_closesocket(listener->listen_socket);
     for (uint32_t i = 0; i < listener->nclients; ++i)
+    {
         close_client_socket(listener, &listener->client_list[i]);
+        log_hold_discard(listener->client_list[i].held);
+        listener->client_list[i].held = nullptr;
+    }
     while (queue_get_count(listener->waiting_sockets) > 0)
-        ea_closesocket(element_to_socket(queue_remove_head(listener->waiting_sockets)));
+    {
+        interface_waiting *waiting =
+            static_cast<interface_waiting *>(queue_remove_head(listener->waiting_sockets));
+        ea_closesocket(waiting->socket);
+        log_hold_discard(waiting->held);
+        free(waiting);
+    }
     queue_destroy(listener->waiting_sockets);
+    log_hold_destroy(listener->held_lines);
     interface_nw_handle_destroy(listener->client_list, listener->client_limit);
     ea_sync_info_destroy(listener->read_event);
     if (listener->listen_socket != EA_INVALID_SOCKET && ea_socket_cleanup() != EA_SUCCESS)

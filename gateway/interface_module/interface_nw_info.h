@@ -12,6 +12,8 @@
 
 struct ea_sync_info;
 struct interface_nw_handle;
+struct log_hold;
+struct log_hold_entry;
 struct logger_object;
 struct message;
 struct queue;
@@ -23,6 +25,7 @@ enum
     INTERFACE_LISTEN_BACKLOG = 5,
     INTERFACE_READ_SET_SIZE = 64,
     INTERFACE_ALL_CLIENTS = -200, // network handle of a record for every client
+    INTERFACE_CONSOLE_SETTLED_MS = 1000,
 };
 
 struct interface_nw_info
@@ -44,6 +47,11 @@ struct interface_nw_info
     int32_t round_robin; // index of the client last read; -1 at first
     uint32_t receive_counter;
     uint32_t send_timeout; // seconds
+    // What is written about a console is held until it sends a packet or has stayed
+    // INTERFACE_CONSOLE_SETTLED_MS (log_hold.h): a console that connects and goes at once,
+    // again and again, cannot fill the log, while one that stays has its story whole.
+    log_hold *held_lines;
+    int32_t last_added_handle; // the console the last admission added; -1 none
 };
 
 interface_nw_info *interface_nw_info_create(uint32_t client_limit, uint16_t port, logger_object *logger);
@@ -79,4 +87,13 @@ int32_t interface_nw_info_isclient_ready(interface_nw_info *listener, int32_t in
 // The select over the read set: marks the ready clients. 0 with *ready_count, or EA_ERROR.
 ea_status interface_nw_info_init_recv_list(interface_nw_info *listener, uint32_t wait_ms,
                                            uint32_t *ready_count, logger_object *logger);
+// Every pass: the consoles that have stayed long enough have what was held about them
+// written, and the counts of the others are written when due.
+void interface_nw_info_watch_consoles(interface_nw_info *listener, const char *routine,
+                                      logger_object *logger);
+// Whether the console of that handle is still connected, and where the lines about it go
+// (*held: its held entry, or null: written at once).
+bool interface_nw_info_console_of(interface_nw_info *listener, int32_t network_handle, log_hold_entry **held);
+// At the thread's stop: what is still held is settled and every count written now.
+void interface_nw_info_stop_lines(interface_nw_info *listener, const char *routine, logger_object *logger);
 void interface_nw_info_destroy(interface_nw_info *listener);

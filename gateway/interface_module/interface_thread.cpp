@@ -55,6 +55,7 @@ ea_status admit(interface_thread_args *args, interface_nw_info *listener, queue 
         EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed");
         return EA_ERROR;
     }
+    incoming->workstation_network_handle = listener->last_added_handle;
     if (queue_append(realtime_input, incoming) != EA_SUCCESS)
     {
         EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
@@ -88,6 +89,21 @@ struct interface_steps : worker_steps
     explicit interface_steps(interface_thread_args *thread_args)
         : args(thread_args), logger(thread_args->logger), info(thread_args->interface_info_p)
     {
+        info->realtime_listener = thread_args->realtime;
+    }
+
+    // What is held about the consoles: written once they have stayed, counted when they left.
+    ea_status each_pass()
+    {
+        interface_nw_info_watch_consoles(args->realtime, routine, logger);
+        interface_nw_info_watch_consoles(args->interactive, routine, logger);
+        return EA_SUCCESS;
+    }
+
+    void at_stop()
+    {
+        interface_nw_info_stop_lines(args->realtime, routine, logger);
+        interface_nw_info_stop_lines(args->interactive, routine, logger);
     }
 
     // The console's event log starts a new file with the day.
@@ -179,6 +195,7 @@ uint32_t interface_thread(void *argument)
     }
     EA_LOG(args->logger, EA_LEVEL_EVENT, "interface_thread started");
     const ea_status result = worker_loop_run(steps, args->shutdown_flag, args->day_flag, args->logger);
+    steps.at_stop();
     if (result == EA_SHUTDOWN)
         EA_LOG(args->logger, EA_LEVEL_EVENT, "interface_thread ending on the shutdown flag");
     return worker_thread_end(args->shutdown_flag, steps.locals, result);

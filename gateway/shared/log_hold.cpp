@@ -98,9 +98,10 @@ void log_hold_write_story(log_hold_entry *entry)
         at += static_cast<uint32_t>(ITEM_HEADER + length);
     }
     if (entry->left_out > 0)
-        EA_LOG_IN(hold->routine, hold->logger, EA_LEVEL_EVENT,
-                  "Left out [%u] log lines and binary log records about tws nw handle [%d] beyond what is held for a connection that has not signed on.",
-                  entry->left_out, entry->handle);
+        EA_LOG_IN(
+            hold->routine, hold->logger, EA_LEVEL_EVENT,
+            "Left out [%u] log lines and binary log records about tws nw handle [%d] beyond what is held for a connection that has not signed on.",
+            entry->left_out, entry->handle);
 }
 
 void log_hold_count_items(log_hold *hold, uint32_t address, uint16_t reason, uint32_t connections,
@@ -130,21 +131,36 @@ void log_hold_count_items(log_hold *hold, uint32_t address, uint16_t reason, uin
     }
 }
 
+void log_hold_write_count(const log_hold *hold, const log_hold_count &count)
+{
+    char address[32];
+    ea_inet_ntoa(count.address, address, sizeof address);
+    if (hold->kind == LOG_HOLD_CONSOLES)
+        EA_LOG_IN(
+            hold->routine, hold->logger, EA_LEVEL_EVENT,
+            "Left out [%u] log lines about [%u] consoles from IP [%s] that left before a request or a second's stay.",
+            count.items, count.connections, address);
+    else
+        EA_LOG_IN(
+            hold->routine, hold->logger, EA_LEVEL_EVENT,
+            "Left out [%u] log lines and binary log records about [%u] connections from IP [%s] that ended without signing on, reason code [%d].",
+            count.items, count.connections, address, count.reason);
+}
+
 void log_hold_write_counts(log_hold *hold)
 {
     for (uint32_t i = 0; i < hold->count_keys; ++i)
-    {
-        const log_hold_count &count = hold->counts[i];
-        char address[32];
-        ea_inet_ntoa(count.address, address, sizeof address);
-        EA_LOG_IN(hold->routine, hold->logger, EA_LEVEL_EVENT,
-                  "Left out [%u] log lines and binary log records about [%u] connections from IP [%s] that ended without signing on, reason code [%d].",
-                  count.items, count.connections, address, count.reason);
-    }
-    if (hold->others.items > 0)
-        EA_LOG_IN(hold->routine, hold->logger, EA_LEVEL_EVENT,
-                  "Left out [%u] log lines and binary log records about [%u] connections from other IP addresses that ended without signing on.",
-                  hold->others.items, hold->others.connections);
+        log_hold_write_count(hold, hold->counts[i]);
+    if (hold->others.items > 0 && hold->kind == LOG_HOLD_CONSOLES)
+        EA_LOG_IN(
+            hold->routine, hold->logger, EA_LEVEL_EVENT,
+            "Left out [%u] log lines about [%u] consoles from other IP addresses that left before a request or a second's stay.",
+            hold->others.items, hold->others.connections);
+    else if (hold->others.items > 0)
+        EA_LOG_IN(
+            hold->routine, hold->logger, EA_LEVEL_EVENT,
+            "Left out [%u] log lines and binary log records about [%u] connections from other IP addresses that ended without signing on.",
+            hold->others.items, hold->others.connections);
     hold->count_keys = 0;
     hold->others = log_hold_count{};
     hold->counting = 0;
@@ -164,11 +180,12 @@ void log_hold_settle_stale(log_hold *hold, uint16_t slot)
 }
 } // namespace
 
-log_hold *log_hold_create(uint16_t slot_count, const connection_book *book)
+log_hold *log_hold_create(uint16_t slot_count, const connection_book *book, log_hold_kind kind)
 {
     log_hold *hold = new (std::nothrow) log_hold{};
     if (hold == nullptr)
         return nullptr;
+    hold->kind = kind;
     hold->book = book;
     hold->routine = "";
     hold->slot_count = slot_count;
@@ -307,8 +324,8 @@ void log_hold_ended(log_hold_entry *entry, uint16_t reason)
             log_hold_count_items(hold, entry->address, entry->reason, 1, items);
     }
     if (entry->slot < hold->slot_count)
-        hold->ended[entry->slot] =
-            log_hold_ended_slot{entry->handle, entry->address, entry->reason, static_cast<uint16_t>(written ? 1 : 0)};
+        hold->ended[entry->slot] = log_hold_ended_slot{entry->handle, entry->address, entry->reason,
+                                                       static_cast<uint16_t>(written ? 1 : 0)};
     log_hold_unplace(entry);
     log_hold_free_entry(entry);
 }
@@ -359,8 +376,8 @@ void log_hold_stop(log_hold *hold, const char *routine, logger_object *logger)
         log_hold_write_counts(hold);
 }
 
-void log_hold_line(log_hold_entry *entry, logger_object *logger, const char *function, const char *source_file,
-                   uint32_t source_line, int16_t level, const char *format, ...)
+void log_hold_line(log_hold_entry *entry, logger_object *logger, const char *function,
+                   const char *source_file, uint32_t source_line, int16_t level, const char *format, ...)
 {
     if (logger == nullptr || (level != EA_LEVEL_CONTINUATION && level > logger->level))
         return;
@@ -389,8 +406,8 @@ void log_hold_line(log_hold_entry *entry, logger_object *logger, const char *fun
         entry->left_out++;
 }
 
-void log_hold_binary(log_hold_entry *entry, logger_object *logger, message *msg, uint16_t record_kind, int file,
-                     uint32_t tick, uint32_t value32, uint16_t value16)
+void log_hold_binary(log_hold_entry *entry, logger_object *logger, message *msg, uint16_t record_kind,
+                     int file, uint32_t tick, uint32_t value32, uint16_t value16)
 {
     if (entry == nullptr)
     {
@@ -407,8 +424,8 @@ void log_hold_binary(log_hold_entry *entry, logger_object *logger, message *msg,
         return;
     }
     uint8_t record[EA_BINARY_LOG_HEADER_SIZE + MESSAGE_CAPACITY];
-    const size_t length =
-        logger_object_format_binary(logger, msg, record_kind, file, tick, value32, value16, record, sizeof record);
+    const size_t length = logger_object_format_binary(logger, msg, record_kind, file, tick, value32, value16,
+                                                      record, sizeof record);
     if (length == 0)
         return;
     if (!log_hold_append(entry, static_cast<uint8_t>(file), record, length))

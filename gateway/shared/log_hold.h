@@ -67,9 +67,18 @@ struct log_hold_count
     uint32_t items;
 };
 
+// Whose lines a hold keeps: workstation connections wait for their sign-on, consoles for a
+// request or a second's stay; each has its own count lines.
+enum log_hold_kind : uint16_t
+{
+    LOG_HOLD_WORKSTATIONS = 0,
+    LOG_HOLD_CONSOLES = 1,
+};
+
 struct log_hold
 {
     logger_object *logger; // the owning thread's, as its last call gave it
+    log_hold_kind kind;
     const connection_book *book;
     const char *routine; // the owning thread's routine, for the hold's own lines
     uint16_t slot_count;
@@ -87,7 +96,8 @@ struct log_hold
     log_hold_entry late;
 };
 
-log_hold *log_hold_create(uint16_t slot_count, const connection_book *book);
+log_hold *log_hold_create(uint16_t slot_count, const connection_book *book,
+                          log_hold_kind kind = LOG_HOLD_WORKSTATIONS);
 // Frees every entry in the slots without writing it (free-standing entries are their owners').
 void log_hold_destroy(log_hold *hold);
 
@@ -122,11 +132,11 @@ void log_hold_stop(log_hold *hold, const char *routine, logger_object *logger);
 
 // A line or binary record about a connection: held in the entry, or written at once when
 // the entry is null.
-void log_hold_line(log_hold_entry *entry, logger_object *logger, const char *function, const char *source_file,
-                   uint32_t source_line, int16_t level, const char *format, ...)
+void log_hold_line(log_hold_entry *entry, logger_object *logger, const char *function,
+                   const char *source_file, uint32_t source_line, int16_t level, const char *format, ...)
     __attribute__((format(printf, 7, 8)));
-void log_hold_binary(log_hold_entry *entry, logger_object *logger, message *msg, uint16_t record_kind, int file,
-                     uint32_t tick, uint32_t value32, uint16_t value16);
+void log_hold_binary(log_hold_entry *entry, logger_object *logger, message *msg, uint16_t record_kind,
+                     int file, uint32_t tick, uint32_t value32, uint16_t value16);
 
 // EA_LOG about a connection, through its entry (none: written at once). The entry is asked
 // for only when the logger writes lines of the level; a line it drops still sets the level
@@ -138,7 +148,7 @@ void log_hold_binary(log_hold_entry *entry, logger_object *logger, message *msg,
     {                                                                                                        \
         if ((level) != EA_LEVEL_CONTINUATION && !log_fold_level_on((logger), (level)))                       \
         {                                                                                                    \
-            EA_LOG_IN(function, logger, level, __VA_ARGS__);                                                  \
+            EA_LOG_IN(function, logger, level, __VA_ARGS__);                                                 \
             break;                                                                                           \
         }                                                                                                    \
         log_hold_entry *entry_of_line = (entry);                                                             \

@@ -124,10 +124,10 @@ TEST_F(hold_fixture, BinaryRecordsAreHeldBesideTheLinesAndWrittenWithThem)
     connection_book_opened(book, 0, 3);
     message *frame = message_create(64, NORMAL_MESSAGE);
     frame->workstation_network_handle = 3;
-    log_hold_binary(log_hold_of_slot(hold, 0, 3, 0), logger(), frame, EA_BINARY_KIND_WORKSTATION, EA_REQUEST_LOG,
-                    0, 1, 0);
-    log_hold_binary(log_hold_of_slot(hold, 0, 3, 0), logger(), frame, EA_BINARY_KIND_WORKSTATION, EA_RESPONSE_LOG,
-                    0, 1, 1);
+    log_hold_binary(log_hold_of_slot(hold, 0, 3, 0), logger(), frame, EA_BINARY_KIND_WORKSTATION,
+                    EA_REQUEST_LOG, 0, 1, 0);
+    log_hold_binary(log_hold_of_slot(hold, 0, 3, 0), logger(), frame, EA_BINARY_KIND_WORKSTATION,
+                    EA_RESPONSE_LOG, 0, 1, 1);
     auto size_of = [&](const char *kind)
     {
         long size = 0;
@@ -212,7 +212,8 @@ TEST_F(hold_fixture, AConnectionHoldsNoMoreThanItsShareAndItsStorySaysWhatWasLef
     connection_book_signed_on(book, 3, 9);
     pass();
     EXPECT_EQ(written(filler), static_cast<size_t>(lines) - left_out);
-    EXPECT_EQ(written("Left out [" + std::to_string(left_out) + "] log lines and binary log records about tws nw "
+    EXPECT_EQ(written("Left out [" + std::to_string(left_out) +
+                      "] log lines and binary log records about tws nw "
                       "handle [9] beyond what is held"),
               1u);
 }
