@@ -1,42 +1,49 @@
-// The spacing of a host link's connection attempts (see th_nw_backoff.h). Ticks wrap at
-// 2^32 ms; every span is an unsigned difference, so the schedule holds across a wrap.
+// The spacing of a host link's box logons (see th_nw_backoff.h). Ticks wrap at 2^32 ms;
+// every span is an unsigned difference, so the schedule holds across a wrap.
 #include "gateway/th_network_handle/th_nw_backoff.h"
 
-uint32_t th_nw_backoff_last_uptime(const th_nw_backoff *backoff, uint32_t now)
+void th_nw_backoff_established(th_nw_backoff *backoff, uint32_t now)
 {
-    if (backoff->attempt_tick == 0)
-        return 0;
-    uint32_t end = backoff->end_tick != 0 ? backoff->end_tick : now;
-    return end - backoff->attempt_tick;
+    if (backoff->up)
+        return;
+    backoff->up = true;
+    backoff->up_tick = now;
 }
 
-uint32_t th_nw_backoff_next_wait(th_nw_backoff *backoff, uint32_t now)
+bool th_nw_backoff_ended(th_nw_backoff *backoff, uint32_t now, uint32_t *uptime_ms)
 {
-    if (backoff->attempt_tick == 0)
-        return 0;
-    if (th_nw_backoff_last_uptime(backoff, now) >= TH_NW_BACKOFF_STAYED_UP_MS)
+    if (!backoff->up)
+        return false;
+    backoff->up = false;
+    const uint32_t uptime = now - backoff->up_tick;
+    *uptime_ms = uptime;
+    if (uptime >= TH_NW_BACKOFF_AT_ONCE_MS)
     {
-        backoff->step_ms = 0;
-        return 0;
+        backoff->ended_at_once = 0;
+        return true;
     }
-    if (backoff->step_ms == 0)
-        backoff->step_ms = TH_NW_BACKOFF_FIRST_MS;
-    else if (backoff->step_ms < TH_NW_BACKOFF_MAX_MS / 2)
-        backoff->step_ms *= 2;
-    else
-        backoff->step_ms = TH_NW_BACKOFF_MAX_MS;
-    uint32_t since_attempt = now - backoff->attempt_tick;
-    return since_attempt >= backoff->step_ms ? 0 : backoff->step_ms - since_attempt;
+    if (backoff->ended_at_once < UINT32_MAX)
+        ++backoff->ended_at_once;
+    backoff->last_end_tick = now;
+    return true;
 }
 
-void th_nw_backoff_attempt(th_nw_backoff *backoff, uint32_t now)
+uint32_t th_nw_backoff_step(uint32_t ended_at_once)
 {
-    backoff->attempt_tick = now;
-    backoff->end_tick = 0;
+    if (ended_at_once <= TH_NW_BACKOFF_FORGIVEN_ENDS)
+        return 0;
+    uint32_t step = TH_NW_BACKOFF_FIRST_MS;
+    for (uint32_t n = TH_NW_BACKOFF_FORGIVEN_ENDS + 1; n < ended_at_once && step < TH_NW_BACKOFF_MAX_MS; ++n)
+        step *= 2;
+    return step < TH_NW_BACKOFF_MAX_MS ? step : TH_NW_BACKOFF_MAX_MS;
 }
 
-void th_nw_backoff_end(th_nw_backoff *backoff, uint32_t now)
+uint32_t th_nw_backoff_wait(const th_nw_backoff *backoff, uint32_t now)
 {
-    if (backoff->attempt_tick != 0 && backoff->end_tick == 0)
-        backoff->end_tick = now;
+    // A connection still up is ended by the order before it connects anew, and counted then.
+    if (backoff->up)
+        return 0;
+    const uint32_t step = th_nw_backoff_step(backoff->ended_at_once);
+    const uint32_t since_end = now - backoff->last_end_tick;
+    return since_end >= step ? 0 : step - since_end;
 }

@@ -1,36 +1,42 @@
-// th_nw_backoff: the spacing of one host link's connection attempts. A connection that
-// ends before it has stayed up for a while (refused, broken, dropped for a poisoned
-// record or a failed check) makes the next attempt wait: 1 s after the first such
-// failure, twice as long after each further one, at most 30 s. A connection that stayed
-// up 30 s or more puts the spacing back to nothing, so a link that breaks once after a
-// day's trading reconnects at once. Pure arithmetic on ticks the caller reads, so that
-// the schedule can be tested with any clock.
+// th_nw_backoff: the spacing of one host link's box logons against a host that takes a
+// connection and ends it at once (closes it, breaks it, or refuses the box on it). With
+// clients arriving, each of which starts a logon, such a host would otherwise make the
+// gateway reconnect without pause. Only connections that were established and ended
+// within TH_NW_BACKOFF_AT_ONCE_MS count: a connect the host refused (the host is down) or a
+// connection that stayed up holds nothing back, so an outage costs a logon no time, and
+// a link whose host is healthy connects at once. One such end is forgiven (a host that
+// refuses a relogon after an outage is answered by a fresh logon); from the second in a
+// row on, the next logon waits 1 s after the last end, then 2 s, then at most 4 s.
+// Session recovery's relogons never wait here: their own schedule spaces them a second
+// apart and gives up after 20 s. Pure arithmetic on ticks the caller reads, so that the
+// schedule can be tested with any clock.
 #pragma once
 
 #include <cstdint>
 
 enum : uint32_t
 {
+    TH_NW_BACKOFF_AT_ONCE_MS = 2000,
+    TH_NW_BACKOFF_FORGIVEN_ENDS = 1,
     TH_NW_BACKOFF_FIRST_MS = 1000,
-    TH_NW_BACKOFF_MAX_MS = 30000,
-    TH_NW_BACKOFF_STAYED_UP_MS = 30000,
+    TH_NW_BACKOFF_MAX_MS = 4000,
 };
 
 struct th_nw_backoff
 {
-    uint32_t step_ms;      // the wait after the last attempt; 0: none
-    uint32_t attempt_tick; // when the last attempt was made; 0: none yet
-    uint32_t end_tick;     // when that attempt's connection ended; 0: not ended
+    bool up;                // a connection is established and has not ended
+    uint32_t up_tick;       // when it was established
+    uint32_t ended_at_once; // established connections in a row that ended at once
+    uint32_t last_end_tick; // when the last of them ended
 };
 
-// A connection attempt is asked for at `now`. Moves the step on (or back to 0) by how long
-// the last attempt's connection lasted, and returns how many milliseconds from now the
-// attempt must wait (0: it may go at once).
-uint32_t th_nw_backoff_next_wait(th_nw_backoff *backoff, uint32_t now);
-// An attempt is made at `now`.
-void th_nw_backoff_attempt(th_nw_backoff *backoff, uint32_t now);
-// The attempt's connection ended (or the attempt failed) at `now`; later calls are ignored
-// until the next attempt.
-void th_nw_backoff_end(th_nw_backoff *backoff, uint32_t now);
-// How long the last attempt's connection lasted, up to `now` while it is still up.
-uint32_t th_nw_backoff_last_uptime(const th_nw_backoff *backoff, uint32_t now);
+// The link's connection was established at `now`; a second report of the same connection
+// changes nothing.
+void th_nw_backoff_established(th_nw_backoff *backoff, uint32_t now);
+// The link's connection ended at `now`, whichever side ended it. False when none was
+// established (a connect that failed); otherwise true, with how long it had been up.
+bool th_nw_backoff_ended(th_nw_backoff *backoff, uint32_t now, uint32_t *uptime_ms);
+// The wait after `ended_at_once` connections in a row that ended at once.
+uint32_t th_nw_backoff_step(uint32_t ended_at_once);
+// How many milliseconds from `now` a box logon must still wait (0: it may go now).
+uint32_t th_nw_backoff_wait(const th_nw_backoff *backoff, uint32_t now);

@@ -4,10 +4,10 @@
 // and invitation-flag notices. Flushes mark a point in a record stream: an initiation
 // from box communication enters the inbound stream behind the frames already read, a
 // flush from the host session layer comes back to box communication once every frame
-// sent before it has been queued on the link. A connect order that comes too soon after
-// a connection that did not stay up waits for the link's back-off (th_nw_backoff.h), so
-// that a broken host or a record that breaks the session cannot make the gateway
-// reconnect in a tight loop.
+// sent before it has been queued on the link. A box logon that comes too soon after
+// connections the host ended at once waits for the link's back-off (th_nw_backoff.h), so
+// that such a host, with clients arriving, cannot make the gateway reconnect in a tight
+// loop; a relogon of session recovery never waits here.
 #include "gateway/th_network_handle/th_nw_handler_thread.h"
 
 #include "common/ea_time.h"
@@ -138,7 +138,8 @@ void th_nw_discard_held_order(th_nw_info *links, uint16_t link_index, const char
 }
 
 // A box logon or relogon request: the link's connection goes at once; the new one is made
-// now, or held until the link's back-off allows it.
+// now, or, for a logon, held until the link's back-off allows it. A newer order takes the
+// place of a held one.
 ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg, const char *routine)
 {
     th_nw_info *links = args->th_nw_info_p;
@@ -149,45 +150,30 @@ ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg, con
               msg->host_network_handle, link_index);
     if (links->th_nw_handle_list[link_index].network_handle != -1)
         th_nw_info_disconnect_link(links, link_index, logger);
+    th_nw_discard_held_order(links, link_index, "a newer connect order replaces it", logger, routine);
 
     th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
-    if (attempts->held_order != nullptr)
-    {
-        // The newer order takes the older one's place and its time.
-        th_nw_discard_held_order(links, link_index, "a newer connect order replaces it", logger, routine);
-        attempts->held_order = msg;
-        return EA_SUCCESS;
-    }
-    uint32_t now = ea_get_tick_count();
-    uint32_t previous_step = attempts->backoff.step_ms;
-    uint32_t wait = th_nw_backoff_next_wait(&attempts->backoff, now);
-    uint32_t uptime = th_nw_backoff_last_uptime(&attempts->backoff, now);
-    if (previous_step != 0 && attempts->backoff.step_ms == 0)
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-                  "Host connection back-off reset for link index [%u]: the last connection stayed up [%u] ms",
-                  link_index, uptime);
+    const uint32_t wait =
+        msg->tag == BOX_LOGON_REQUEST ? th_nw_backoff_wait(&attempts->backoff, ea_get_tick_count()) : 0;
     if (wait == 0)
         return th_nw_connect_link(args, msg, routine);
     attempts->held_order = msg;
-    attempts->held_tick = now;
-    attempts->held_wait = wait;
     EA_LOG_IN(
         routine, logger, EA_LEVEL_EVENT,
-        "Host connection attempt for link index [%u] held back [%u] ms: the last connection lasted [%u] ms, back-off step [%u] ms",
-        link_index, wait, uptime, attempts->backoff.step_ms);
+        "Host connection attempt for link index [%u] held back [%u] ms: [%u] connections in a row ended within [%u] ms of being established",
+        link_index, wait, attempts->backoff.ended_at_once, TH_NW_BACKOFF_AT_ONCE_MS);
     return EA_SUCCESS;
 }
 
-// Makes the held connect orders whose wait is over.
+// Makes the held box logons whose wait is over.
 ea_status th_nw_release_held_orders(th_nw_handler_thread_args *args, const char *routine)
 {
     th_nw_info *links = args->th_nw_info_p;
-    uint32_t now = ea_get_tick_count();
+    const uint32_t now = ea_get_tick_count();
     for (uint16_t link_index = 0; link_index < links->nclients; ++link_index)
     {
         th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
-        if (attempts->held_order == nullptr ||
-            ea_get_tick_difference(now, attempts->held_tick) < attempts->held_wait)
+        if (attempts->held_order == nullptr || th_nw_backoff_wait(&attempts->backoff, now) != 0)
             continue;
         message *msg = attempts->held_order;
         attempts->held_order = nullptr;

@@ -226,6 +226,32 @@ ea_status th_nw_info_get_new_handle(th_nw_info *links, int32_t *handle_out, logg
     return EA_SUCCESS;
 }
 
+// Every end of a connection passes the reset of its link; one that was established counts
+// for the spacing of the link's box logons.
+static void th_nw_info_note_end(th_nw_info *links, uint16_t link_index, logger_object *logger)
+{
+    th_nw_backoff *backoff = &links->connect_attempts[link_index].backoff;
+    const uint32_t in_a_row = backoff->ended_at_once;
+    uint32_t uptime = 0;
+    if (!th_nw_backoff_ended(backoff, ea_get_tick_count(), &uptime))
+        return;
+    if (backoff->ended_at_once != 0)
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Host connection of link index [%u] ended [%u] ms after it was established, [%u] such ends in a row",
+            link_index, uptime, backoff->ended_at_once);
+    else if (in_a_row != 0)
+        EA_LOG(logger, EA_LEVEL_EVENT,
+               "Host connection back-off reset for link index [%u]: the last connection stayed up [%u] ms",
+               link_index, uptime);
+}
+
+// The link's connection is established: its life is timed from now.
+static void th_nw_info_note_established(th_nw_info *links, uint16_t link_index)
+{
+    th_nw_backoff_established(&links->connect_attempts[link_index].backoff, ea_get_tick_count());
+}
+
 ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_object *logger)
 {
     if (link_index >= links->nclients)
@@ -236,7 +262,7 @@ ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_obj
     }
     ea_flag_set(&links->allow_invitations_flag[link_index], 0);
     th_nw_handle_reset(&links->th_nw_handle_list[link_index], logger);
-    th_nw_backoff_end(&links->connect_attempts[link_index].backoff, ea_get_tick_count());
+    th_nw_info_note_end(links, link_index, logger);
     EA_LOG(logger, EA_LEVEL_EVENT, "Link with index [%u] reset successfully.", link_index);
     return EA_SUCCESS;
 }
@@ -328,8 +354,8 @@ static bool th_nw_info_select(th_nw_info *links, th_nw_handle *link, int32_t mas
     return false;
 }
 
-static ea_status th_nw_info_open_connection(th_nw_info *links, uint16_t link_index,
-                                            int32_t *network_handle_out, logger_object *logger)
+ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
+                             logger_object *logger)
 {
     *network_handle_out = -1;
     link_info_record info;
@@ -403,6 +429,7 @@ static ea_status th_nw_info_open_connection(th_nw_info *links, uint16_t link_ind
         if (!th_nw_info_select(links, link, EA_FD_READ | EA_FD_CLOSE, link_index, logger))
             return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
         link->state = TH_LINK_CONNECTED;
+        th_nw_info_note_established(links, link_index);
         *network_handle_out = link->network_handle;
         return EA_SUCCESS;
     }
@@ -417,20 +444,6 @@ static ea_status th_nw_info_open_connection(th_nw_info *links, uint16_t link_ind
     EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_connect: [%d] - [%s] for link index [%u]", error,
            ea_socket_error_text(error), link_index);
     return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
-}
-
-// Every attempt counts for the link's back-off; one that fails at once has ended.
-ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
-                             logger_object *logger)
-{
-    th_nw_backoff *backoff =
-        link_index < links->nclients ? &links->connect_attempts[link_index].backoff : nullptr;
-    if (backoff != nullptr)
-        th_nw_backoff_attempt(backoff, ea_get_tick_count());
-    ea_status status = th_nw_info_open_connection(links, link_index, network_handle_out, logger);
-    if (status != EA_SUCCESS && backoff != nullptr)
-        th_nw_backoff_end(backoff, ea_get_tick_count());
-    return status;
 }
 
 ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_index, logger_object *logger)
@@ -452,6 +465,11 @@ ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_inde
         return EA_VALID;
     if (error != 0)
     {
+        // A host that accepts the connection and resets it before its completion is fetched
+        // shows the reset as the connect's error: the connection was made all the same, and
+        // its end counts for the spacing of the link's logons.
+        if (error == EA_WSAECONNRESET)
+            th_nw_info_note_established(links, link_index);
         EA_LOG(logger, EA_LEVEL_EVENT,
                "Connection failed for nw handle [%d] having link index [%u]. Error Code [%d]",
                link->network_handle, link_index, error);
@@ -467,6 +485,7 @@ ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_inde
     EA_LOG(logger, EA_LEVEL_EVENT, "Connection successful for nw handle [%d] having link index [%u]",
            link->network_handle, link_index);
     link->state = TH_LINK_CONNECTED;
+    th_nw_info_note_established(links, link_index);
     return TH_NW_CONNECT_COMPLETED;
 }
 

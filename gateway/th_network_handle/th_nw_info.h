@@ -3,7 +3,8 @@
 // round-robin receive pass, waits on the sockets and the host network thread's input
 // queues together, and gives the pull, heart-beat and connection-loss notices. It also
 // writes the per-link invitation flags (back-pressure towards the workstations) and
-// spaces each link's connection attempts (th_nw_backoff.h). All of it runs in the host
+// notes when each link's connections are established and end, for the spacing of its
+// box logons (th_nw_backoff.h). All of it runs in the host
 // network thread; nothing here is locked.
 #pragma once
 
@@ -34,14 +35,12 @@ enum : int32_t
     TH_NW_CONNECT_FAILED = 501,
 };
 
-// A link's connection attempts: their spacing, and a connect order (box logon or relogon
-// request) held until the spacing allows it.
+// A link's connection attempts: their spacing, and a box logon request held until the
+// spacing allows it.
 struct th_nw_connect_attempts
 {
     th_nw_backoff backoff;
     message *held_order; // null when none is held
-    uint32_t held_tick;  // when it was held
-    uint32_t held_wait;  // ms it waits from then
 };
 
 struct th_nw_info

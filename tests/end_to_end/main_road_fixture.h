@@ -1,6 +1,7 @@
 // The main road as the end-to-end suites run it: qel_ip as its own process with a full
-// configuration on free loopback ports, the simulated exchange host in the test, and a
-// way to connect workstations to the gateway.
+// configuration on free loopback ports, the simulated exchange host in the test (reached
+// through a proxy that the test can cut, when asked for), and a way to connect
+// workstations to the gateway.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "sim/host/sim_host_box.h"
 #include "sim/workstation/trader.h"
 #include "support/gateway_config.h"
+#include "support/host_link_proxy.h"
 #include "support/test_support.h"
 
 namespace qel_test
@@ -24,11 +26,12 @@ struct main_road
     qel_test::gateway_config config;
     std::unique_ptr<qel_sim::sim_host> host;
     std::unique_ptr<qel_sim::sim_box_host> box;
+    std::unique_ptr<qel_test::host_link_proxy> proxy; // between the gateway and the host, when asked for
     std::unique_ptr<qel_test::child_process> gateway;
     uint16_t workstation_port = 0;
 
     explicit main_road(qel_sim::exchange_options exchange = qel_sim::exchange_options(),
-                       qel_sim::box_faults faults = qel_sim::box_faults())
+                       qel_sim::box_faults faults = qel_sim::box_faults(), bool through_proxy = false)
     {
         host.reset(new qel_sim::sim_host());
         EXPECT_TRUE(host->start());
@@ -36,7 +39,14 @@ struct main_road
         box_options.box_id = 101;
         box.reset(new qel_sim::sim_box_host(*host, box_options, exchange));
         box->set_faults(faults);
-        config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
+        uint16_t host_port = host->port();
+        if (through_proxy)
+        {
+            proxy.reset(new qel_test::host_link_proxy(host_port));
+            EXPECT_TRUE(proxy->start());
+            host_port = proxy->port();
+        }
+        config.values["HOST_PORT_NUMBER"] = std::to_string(host_port);
         workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
         gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", config.write(dir)}, dir.path()));
     }
@@ -45,6 +55,7 @@ struct main_road
     {
         if (gateway)
             stop();
+        proxy.reset();
         host->stop();
     }
 

@@ -1,7 +1,7 @@
 // The gateway's host link against the simulated exchange host, in one process: sign-on
 // and connect, frames both ways, every fault the host can inject, reconnecting, the
 // heart-beat and pull notices, the flushes that travel out and back, and the back-off
-// that spaces connection attempts after connections that did not stay up.
+// that spaces box logons after connections the host ended at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +9,7 @@
 #include "common/ea_time.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_log.h"
+#include "support/held_tick.h"
 #include "tests/sim/host_link_harness.h"
 
 using qel_sim::bytes;
@@ -367,63 +368,120 @@ TEST(HostLink, DropOrdersCloseTheConnection)
     EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_LOST, 100)) << "a drop ordered by the gateway is not a loss";
 }
 
-// The test moves the tick count instead of sleeping through the waits.
-TEST(HostLink, ConnectOrdersAfterShortLivedConnectionsWaitForTheBackOff)
+namespace
+{
+// A connection that the host ends as soon as it is made: the logon's connection is
+// accepted and closed by the host, and the loss reported. `connections` counts the
+// connections the host accepted so far.
+void end_at_once(host_link_harness &h, uint32_t &connections)
+{
+    ASSERT_TRUE(h.host.wait_for_connections(++connections, k_wait_ms)) << connections;
+    ASSERT_TRUE(h.host.drop_connection()) << connections;
+    message *lost = h.wait_for(h.q14, HOST_CONNECTION_LOST);
+    ASSERT_NE(lost, nullptr) << connections;
+    EXPECT_EQ(lost->reason_code, 12008);
+    message_destroy(lost);
+}
+
+// A box logon order that the back-off holds exactly `step` ms from now, the tick count
+// being held still by the test.
+void logon_held_for(host_link_harness &h, uint32_t step)
+{
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
+    EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 200)) << step;
+    pf_tick_advance(step - 1);
+    EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 100)) << step;
+    pf_tick_advance(1);
+    EXPECT_TRUE(h.sees(h.q14, HOST_CONNECTION_INITIATED, k_wait_ms)) << step;
+}
+} // namespace
+
+// The tick count stands still but for the test's steps, so every connection ends at once
+// unless the test moves the ticks while it is up.
+TEST(HostLink, LogonsAfterConnectionsTheHostEndedAtOnceWaitOneSecondDoublingToFour)
 {
     host_link_harness h;
-    uint32_t offset = pf_tick_get_offset();
+    qel_test::held_tick held;
+    uint32_t connections = 0;
     ASSERT_GE(h.logon(), 1); // the first connection is made at once
-    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
-    uint32_t connections = 1;
-    for (uint32_t step : {1000u, 2000u, 4000u})
+    end_at_once(h, connections);
+    ASSERT_GE(h.logon(), 1); // and after one end at once, the next too
+    end_at_once(h, connections);
+    for (uint32_t step : {1000u, 2000u, 4000u, 4000u})
     {
-        // Real time runs beside the moved ticks: a "not yet" holds only while the real time
-        // since the order, with the ticks moved, is still short of the step (a stalled
-        // machine may pass it).
-        const auto ordered = std::chrono::steady_clock::now();
-        uint32_t moved = 0;
-        bool initiated = false;
-        auto not_yet = [&](uint32_t within_ms)
-        {
-            initiated = h.sees(h.q14, HOST_CONNECTION_INITIATED, within_ms);
-            const auto real = std::chrono::steady_clock::now() - ordered;
-            if (std::chrono::duration_cast<std::chrono::milliseconds>(real).count() + moved < step)
-            {
-                EXPECT_FALSE(initiated) << step;
-            }
-        };
-        h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
-        // The connection that did not stay up goes at once; the new one waits.
-        EXPECT_TRUE(h.host.wait_for_peer_close(connections, k_wait_ms)) << step;
-        not_yet(200);
-        if (!initiated)
-        {
-            moved = step / 2;
-            pf_tick_advance(moved);
-            not_yet(100);
-        }
-        if (!initiated)
-        {
-            pf_tick_advance(step / 2);
-            EXPECT_TRUE(h.sees(h.q14, HOST_CONNECTION_INITIATED, k_wait_ms)) << step;
-        }
-        ASSERT_TRUE(h.host.wait_for_connections(++connections, k_wait_ms)) << step;
+        logon_held_for(h, step);
+        end_at_once(h, connections);
     }
-    // This connection stays up 30 s: the next order connects at once.
-    pf_tick_advance(30000);
-    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_RELOGON_REQUEST, -1));
-    EXPECT_TRUE(h.sees(h.q14, HOST_CONNECTION_INITIATED, k_wait_ms));
+    // Session recovery's relogons are never held, however the last connections ended.
+    const int32_t relogon = h.logon(BOX_RELOGON_REQUEST);
+    ASSERT_GE(relogon, 1);
+    ASSERT_TRUE(h.host.wait_for_connections(++connections, k_wait_ms));
+    // This connection stays up 2 s: the next logon connects at once. Its first pull notice
+    // says that the network thread has seen it established.
+    bool seen_connected = false;
+    while (!seen_connected)
+    {
+        message *pull = h.wait_for(h.q17, PULL_NOTIFICATION);
+        ASSERT_NE(pull, nullptr);
+        seen_connected = pull->host_network_handle == relogon;
+        message_destroy(pull);
+    }
+    pf_tick_advance(2000);
+    ASSERT_TRUE(h.host.drop_connection());
+    ASSERT_TRUE(h.sees(h.q14, HOST_CONNECTION_LOST, k_wait_ms));
+    ASSERT_GE(h.logon(), 1);
     EXPECT_TRUE(h.host.wait_for_connections(++connections, k_wait_ms));
-    pf_tick_set_offset(offset);
+}
+
+// While the host is down its refusals hold nothing: a logon after ends at once waits only
+// what is left of its step, and the refusals do not make the step grow.
+TEST(HostLink, RefusedConnectsAreNeitherHeldNorCounted)
+{
+    host_link_harness h;
+    qel_test::held_tick held;
+    uint32_t connections = 0;
+    for (int i = 0; i < 2; ++i)
+    {
+        ASSERT_GE(h.logon(), 1);
+        end_at_once(h, connections);
+    }
+    logon_held_for(h, 1000);
+    end_at_once(h, connections); // the next logon waits 2 s from here
+    pf_tick_advance(2000);
+    h.host.refuse_connections(true);
+    for (int i = 0; i < 5; ++i)
+    {
+        h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
+        // Refused at once, or when the platform reports the outcome of the connect.
+        message *failed = nullptr;
+        for (int waited = 0; waited < k_wait_ms && failed == nullptr; waited += 20)
+        {
+            failed = h.wait_for(h.q14, HOST_CONNECTION_FAILED, 10);
+            if (failed == nullptr)
+                failed = h.wait_for(h.q14, HOST_CONNECTION_LOST, 10);
+        }
+        ASSERT_NE(failed, nullptr) << "refused connect " << i;
+        EXPECT_EQ(failed->reason_code, 12009);
+        message_destroy(failed);
+        h.sees(h.q14, HOST_CONNECTION_INITIATED, 0); // a connect under way comes before its failure
+    }
+    h.host.refuse_connections(false);
+    ASSERT_GE(h.logon(), 1); // the step stayed 2 s, and it is over
+    end_at_once(h, connections);
+    logon_held_for(h, 4000); // the fourth end at once in a row
 }
 
 TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
 {
     host_link_harness h;
-    uint32_t offset = pf_tick_get_offset();
-    int32_t handle = h.logon();
-    ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
-    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, handle));
+    qel_test::held_tick held;
+    uint32_t connections = 0;
+    for (int i = 0; i < 2; ++i)
+    {
+        ASSERT_GE(h.logon(), 1);
+        end_at_once(h, connections);
+    }
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
     EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 200)); // held for the back-off
     message *drop = h.record({}, DROP_HOST_SESSION, -1);
     drop->reason_code = 12001;
@@ -431,8 +489,7 @@ TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
     ASSERT_TRUE(h.sees(h.q19, KOVA_MESSAGE, k_wait_ms));
     pf_tick_advance(5000);
     EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 300));
-    EXPECT_EQ(h.host.connections_accepted(), 1u);
-    pf_tick_set_offset(offset);
+    EXPECT_EQ(h.host.connections_accepted(), connections);
 }
 
 // The records of both inputs, a held connect order among them, are logged under the
@@ -440,7 +497,7 @@ TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
 TEST(HostLink, TheNetworkThreadLogsItsRecordsUnderItsRoutine)
 {
     host_link_harness h({}, true);
-    uint32_t offset = pf_tick_get_offset();
+    qel_test::held_tick held;
     int32_t handle = h.logon();
     ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
     h.put(h.q8, h.record(bytes{0x00, 0x01, 0x5b, 0xd2}, HEART_BEAT_MESSAGE, handle));
@@ -456,7 +513,12 @@ TEST(HostLink, TheNetworkThreadLogsItsRecordsUnderItsRoutine)
     drop->reason_code = 12001;
     h.put(h.q8, drop);
     ASSERT_TRUE(h.sees(h.q19, KOVA_MESSAGE, k_wait_ms));
-    // The connection did not stay up: the next is held for the back-off, then made.
+    // That connection ended at once; so does the next, so the one after is held for the
+    // back-off, then made.
+    ASSERT_GE(h.logon(), 1);
+    ASSERT_TRUE(h.host.wait_for_connections(2, k_wait_ms));
+    ASSERT_TRUE(h.host.drop_connection());
+    ASSERT_TRUE(h.sees(h.q14, HOST_CONNECTION_LOST, k_wait_ms));
     h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
     EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 100));
     pf_tick_advance(5000);
@@ -469,7 +531,6 @@ TEST(HostLink, TheNetworkThreadLogsItsRecordsUnderItsRoutine)
     h.put(h.q16, logoff);
     ASSERT_TRUE(h.sees(h.q13, BOX_LOGOFF_FLUSH, k_wait_ms));
     h.stop();
-    pf_tick_set_offset(offset);
     qel_test::expect_lines_under(
         h.loggers->lines("th_network_handler_thread"),
         {"Received BOX_LOGON_REQUEST message for nw handle [-1] having link index [0]",

@@ -1,7 +1,8 @@
-// The spacing of a host link's connection attempts, driven by ticks given in the test:
-// each connection that ends before it stayed up doubles the wait from 1 s to at most
-// 30 s, one that stayed up 30 s puts it back to nothing, and the spans hold across the
-// wrap of the tick count.
+// The spacing of a host link's box logons, driven by ticks given in the test: only
+// connections that were established and ended within 2 s count, the first of them in a
+// row is forgiven, the wait then runs 1 s, 2 s, 4 s from the last such end and stays at
+// 4 s; a refused connect neither waits nor counts, a connection that stayed up puts the
+// count back to nothing, and the spans hold across the wrap of the tick count.
 #include "gateway/th_network_handle/th_nw_backoff.h"
 
 #include <gtest/gtest.h>
@@ -9,14 +10,15 @@
 namespace
 {
 
-// One attempt: asked for at `ask` (the wait it gets), made once the wait is over, and its
-// connection lasting `lasts` ms.
+const uint32_t kRefused = UINT32_MAX; // the attempt never connected
+
+// One box logon: asked for `gap_ms` after the previous attempt's end, it gets `wait_ms`,
+// goes when that is over, and its connection lasts `lasts_ms` (or is refused).
 struct attempt_case
 {
-    uint32_t gap_ms;   // from the end of the previous connection to the next request
-    uint32_t lasts_ms; // how long the attempt's connection stays up
-    uint32_t wait_ms;  // the wait the request gets
-    uint32_t step_ms;  // the step after the request
+    uint32_t gap_ms;
+    uint32_t wait_ms;
+    uint32_t lasts_ms;
 };
 
 void run(uint32_t start, const attempt_case *cases, size_t count)
@@ -26,70 +28,105 @@ void run(uint32_t start, const attempt_case *cases, size_t count)
     for (size_t i = 0; i < count; ++i)
     {
         now += cases[i].gap_ms;
-        EXPECT_EQ(th_nw_backoff_next_wait(&backoff, now), cases[i].wait_ms) << "attempt " << i;
-        EXPECT_EQ(backoff.step_ms, cases[i].step_ms) << "attempt " << i;
+        EXPECT_EQ(th_nw_backoff_wait(&backoff, now), cases[i].wait_ms) << "attempt " << i;
         now += cases[i].wait_ms;
-        th_nw_backoff_attempt(&backoff, now);
+        EXPECT_EQ(th_nw_backoff_wait(&backoff, now), 0u) << "attempt " << i << " once its wait is over";
+        if (cases[i].lasts_ms == kRefused)
+            continue;
+        th_nw_backoff_established(&backoff, now);
         now += cases[i].lasts_ms;
-        th_nw_backoff_end(&backoff, now);
+        uint32_t uptime = 0;
+        EXPECT_TRUE(th_nw_backoff_ended(&backoff, now, &uptime)) << "attempt " << i;
+        EXPECT_EQ(uptime, cases[i].lasts_ms) << "attempt " << i;
     }
 }
 
-// A link whose connection breaks at once, again and again, until one stays up.
-const attempt_case kBreaksAtOnce[] = {
-    {0, 5, 0, 0},             // the first attempt goes at once
-    {0, 5, 995, 1000},        // 1 s after the previous attempt
-    {0, 5, 1995, 2000},       // then 2 s
-    {0, 5, 3995, 4000},       // 4 s
-    {0, 5, 7995, 8000},       // 8 s
-    {0, 5, 15995, 16000},     // 16 s
-    {0, 5, 29995, 30000},     // at most 30 s
-    {0, 5, 29995, 30000},     // and stays there
-    {0, 40000, 29995, 30000}, // this one stays up 40 s
-    {0, 5, 0, 0},             // so the next attempt goes at once
-    {0, 5, 995, 1000},        // and a new failure starts from 1 s again
+// A host that ends every connection at once, until one stays up.
+const attempt_case kEndsAtOnce[] = {
+    {0, 0, 5},       // the first logon goes at once
+    {0, 0, 5},       // one end at once is forgiven
+    {0, 1000, 5},    // then 1 s after the last end
+    {0, 2000, 5},    // 2 s
+    {0, 4000, 5},    // 4 s
+    {0, 4000, 5},    // and no more
+    {0, 4000, 2500}, // this one stays up 2.5 s
+    {0, 0, 5},       // so the next goes at once
+    {0, 0, 5},       // and a new run of ends is forgiven once again
+    {0, 1000, 5},
 };
 
-// Requests that come later than the step wait only what is left of it, or nothing.
+// A host that is down refuses every connect: nothing waits and nothing is counted, even
+// beside ends at once.
+const attempt_case kRefusedConnects[] = {
+    {0, 0, kRefused},
+    {0, 0, kRefused},
+    {0, 0, kRefused}, // an outage: every logon at once
+    {0, 0, 5},
+    {0, 0, 5},            // two ends at once
+    {300, 700, kRefused}, // a refusal waits what is left of 1 s
+    {0, 0, kRefused},     // and the next counts from the same end
+    {0, 0, 5},            // the third end at once...
+    {0, 2000, kRefused},  // ...makes the step 2 s, not more
+    {5000, 0, 1999},      // long after: no wait; 1999 ms is at once
+    {0, 4000, 2000},      // 2000 ms is not
+    {0, 0, 5},
+};
+
+// Logons that come later than the step wait only what is left of it, or nothing.
 const attempt_case kLateRequests[] = {
-    {0, 100, 0, 0},
-    {400, 100, 500, 1000},     // 500 ms after the previous attempt: 500 left
-    {5000, 100, 0, 2000},      // 5.1 s after: nothing left, the step still doubles
-    {2000, 29900, 1900, 4000}, // stays up 29.9 s: not long enough
-    {0, 30000, 0, 8000},       // asked for 29.9 s after the attempt: nothing left
-    {0, 10, 0, 0},             // stayed up exactly 30 s: reset
+    {0, 0, 10}, {0, 0, 10}, {400, 600, 10}, {1500, 500, 10}, {4100, 0, 10}, {3000, 1000, 10},
 };
 
-TEST(ThNwBackoff, DoublesFromOneSecondToThirtyAndResetsAfterASessionThatStayedUp)
+TEST(ThNwBackoff, EndsAtOnceSpaceTheLogonsFromOneSecondToFourAfterOneForgivenUntilOneStaysUp)
 {
-    run(1000, kBreaksAtOnce, sizeof kBreaksAtOnce / sizeof kBreaksAtOnce[0]);
+    run(1000, kEndsAtOnce, sizeof kEndsAtOnce / sizeof kEndsAtOnce[0]);
 }
 
-TEST(ThNwBackoff, ARequestWaitsOnlyWhatIsLeftOfItsStep)
+TEST(ThNwBackoff, RefusedConnectsNeitherWaitNorCount)
+{
+    run(1000, kRefusedConnects, sizeof kRefusedConnects / sizeof kRefusedConnects[0]);
+}
+
+TEST(ThNwBackoff, ALogonWaitsOnlyWhatIsLeftOfItsStep)
 {
     run(1000, kLateRequests, sizeof kLateRequests / sizeof kLateRequests[0]);
 }
 
 TEST(ThNwBackoff, HoldsAcrossTheWrapOfTheTickCount)
 {
-    run(0xFFFFFFFFu - 3000, kBreaksAtOnce, sizeof kBreaksAtOnce / sizeof kBreaksAtOnce[0]);
+    run(0xFFFFFFFFu - 3000, kEndsAtOnce, sizeof kEndsAtOnce / sizeof kEndsAtOnce[0]);
+    run(0xFFFFFFFFu - 100, kRefusedConnects, sizeof kRefusedConnects / sizeof kRefusedConnects[0]);
 }
 
-TEST(ThNwBackoff, AConnectionStillUpCountsUntilNowAndAnEndIsTakenOnce)
+TEST(ThNwBackoff, AConnectionIsTimedFromItsFirstReportUntilItsOneEnd)
 {
     th_nw_backoff backoff = {};
-    EXPECT_EQ(th_nw_backoff_last_uptime(&backoff, 500), 0u);
-    th_nw_backoff_end(&backoff, 600); // no attempt yet: nothing ends
-    EXPECT_EQ(backoff.end_tick, 0u);
-    th_nw_backoff_attempt(&backoff, 1000);
-    EXPECT_EQ(th_nw_backoff_last_uptime(&backoff, 1700), 700u);
-    th_nw_backoff_end(&backoff, 1800);
-    th_nw_backoff_end(&backoff, 9000); // a second report of the same end changes nothing
-    EXPECT_EQ(th_nw_backoff_last_uptime(&backoff, 50000), 800u);
-    // Asked for while still up 31 s after the attempt: it stayed up.
-    th_nw_backoff_attempt(&backoff, 60000);
-    EXPECT_EQ(th_nw_backoff_next_wait(&backoff, 91000), 0u);
-    EXPECT_EQ(backoff.step_ms, 0u);
+    uint32_t uptime = 77;
+    EXPECT_FALSE(th_nw_backoff_ended(&backoff, 500, &uptime)); // nothing was established
+    EXPECT_EQ(uptime, 77u);
+    for (int i = 0; i < 3; ++i)
+    {
+        th_nw_backoff_established(&backoff, 1000);
+        th_nw_backoff_established(&backoff, 1900); // the same connection reported again
+        EXPECT_TRUE(th_nw_backoff_ended(&backoff, 2000, &uptime));
+        EXPECT_EQ(uptime, 1000u);
+        EXPECT_FALSE(th_nw_backoff_ended(&backoff, 2100, &uptime)) << "an end is taken once";
+    }
+    EXPECT_EQ(backoff.ended_at_once, 3u);
+    // While a connection is up an order does not wait: it ends that connection first.
+    th_nw_backoff_established(&backoff, 2200);
+    EXPECT_EQ(th_nw_backoff_wait(&backoff, 2300), 0u);
+    EXPECT_TRUE(th_nw_backoff_ended(&backoff, 2300, &uptime));
+    EXPECT_EQ(th_nw_backoff_wait(&backoff, 2300), 4000u);
+}
+
+TEST(ThNwBackoff, TheStepStopsAtFourSecondsHoweverLongTheRun)
+{
+    const uint32_t expected[] = {0, 0, 1000, 2000, 4000, 4000, 4000};
+    for (uint32_t n = 0; n < sizeof expected / sizeof expected[0]; ++n)
+        EXPECT_EQ(th_nw_backoff_step(n), expected[n]) << n;
+    EXPECT_EQ(th_nw_backoff_step(1000000), 4000u);
+    EXPECT_EQ(th_nw_backoff_step(UINT32_MAX), 4000u);
 }
 
 } // namespace

@@ -3,11 +3,17 @@
 // and connect orders that cannot be carried out.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <map>
 #include <string>
 
 #include "common/ea_time.h"
+#include "gateway/runtime/ea_sync_info.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/shared/user_link_info.h"
@@ -241,6 +247,55 @@ TEST(ThNwInfoConnect, AnAddressThatIsNotDottedOrALinkNotConfiguredFails)
     strcpy(l.table->link_info[0].record.machine_wan_ip, "300.0.0.1");
     EXPECT_EQ(th_nw_info_connect(l.links, 0, &handle, nullptr), TH_NW_CONNECT_FAILED);
     EXPECT_EQ(l.links->th_nw_handle_list[0].connection_sockfd, -1);
+}
+
+// A host that closes each connection as soon as it accepts it, with an orderly close or
+// with a reset. A reset may come before the link fetched the completion of its connect,
+// which then reports it as its error; either way the connection was made and its end
+// counts for the spacing of the link's logons.
+TEST(ThNwInfoConnect, AConnectionTheHostClosesOrResetsAtOnceCountsAsEndedAtOnce)
+{
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    layer l({{"HOST_PORT_NUMBER", std::to_string(ntohs(address.sin_port))}});
+    qel_test::held_tick held;
+    queue *frames = queue_create();
+
+    for (bool reset : {false, true, false, true})
+    {
+        int32_t handle = -1;
+        ASSERT_EQ(th_nw_info_connect(l.links, 0, &handle, nullptr), EA_SUCCESS);
+        ASSERT_EQ(l.links->th_nw_handle_list[0].state, TH_LINK_CONNECTING) << "under way on loopback";
+        int accepted = accept(listener, nullptr, nullptr);
+        ASSERT_GE(accepted, 0);
+        const linger abortive = {1, 0};
+        if (reset)
+            setsockopt(accepted, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        close(accepted);
+        // The link's passes until it reports the loss.
+        std::vector<uint16_t> tags;
+        for (int pass = 0; pass < 50 && tags.empty(); ++pass)
+        {
+            int32_t index = -1;
+            ea_sync_info_wait_for_multiple_netwrok_event_objects(&l.links->socket_event, 1, false, 100,
+                                                                 &index);
+            ea_sync_info_reset_network_event(l.links->socket_event);
+            ASSERT_NE(th_nw_info_recv_mesg(l.links, frames, 1, l.out, nullptr), EA_ERROR);
+            tags = l.take_tags();
+        }
+        EXPECT_EQ(tags, std::vector<uint16_t>{HOST_CONNECTION_LOST}) << reset;
+        EXPECT_EQ(l.links->th_nw_handle_list[0].network_handle, -1) << reset;
+    }
+    EXPECT_EQ(l.links->connect_attempts[0].backoff.ended_at_once, 4u);
+    EXPECT_EQ(th_nw_backoff_wait(&l.links->connect_attempts[0].backoff, ea_get_tick_count()), 4000u);
+    queue_destroy(frames);
+    close(listener);
 }
 
 TEST(ThNwInfoWait, ReturnsNoDataWhenNothingIsReady)
