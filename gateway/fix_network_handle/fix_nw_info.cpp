@@ -5,11 +5,14 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
+#include "DataDictionary.h"
 #include "FileLog.h"
 #include "SessionSettings.h"
 #include "Values.h"
 #include "common/config_file.h"
+#include "gateway/fix_network_handle/fix_dialect.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/runtime/ea_sync_info.h"
 #include "gateway/runtime/log_write_events.h"
@@ -17,6 +20,7 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
+#include "platform/core/pf_self.h"
 
 int32_t fixNwInfoLoggerObjectReinitializeHook(void *fixLoggerObjectPointer, void *gatewayLogger)
 {
@@ -25,14 +29,23 @@ int32_t fixNwInfoLoggerObjectReinitializeHook(void *fixLoggerObjectPointer, void
 }
 
 // A settings file that names no data dictionary gets the dialect's acceptor dictionary
-// generated with the build; without one the engine would neither start a validating
-// session nor parse the dialect's repeating groups.
+// from beside the gateway's executable, where it is installed with it (the build puts a
+// copy beside the built gateway), so that an installed gateway reads nothing of the build
+// tree. Without one the engine would neither start a validating session nor parse the
+// dialect's repeating groups.
 static void fixNwInfoDefaultDictionary(FIX::SessionSettings *settings)
 {
     if (settings->get().has(FIX::DATA_DICTIONARY))
         return;
+    std::string path;
+    if (!pf_self_beside(FIX42::ACCEPTOR_DICTIONARY_FILE, &path))
+        path = FIX42::ACCEPTOR_DICTIONARY_FILE;
+    // Read once before anything of the engine is built: a missing or broken file fails the
+    // start with the engine's own error naming the path, whereas an acceptor whose
+    // constructor fails on it leaves its global log behind.
+    FIX::DataDictionary readable(path);
     FIX::Dictionary defaults = settings->get();
-    defaults.setString(FIX::DATA_DICTIONARY, QEL_FIX_DICTIONARY_DIR "/FIX42_qel_acceptor.xml");
+    defaults.setString(FIX::DATA_DICTIONARY, path);
     settings->set(defaults);
 }
 

@@ -63,6 +63,26 @@ static bool tcp_nw_info_read_config(tcp_nw_info *server, const char *config_file
                config_file);
     }
 
+    if (!tcp_nw_info_read_port(config_file, &server->port, logger))
+        return false;
+
+    int32_t count = 0;
+    if (config_file_read_int(config_file, "FLOW_CONTROL_COUNT", &count) != EA_SUCCESS || count < 1)
+        count = 1;
+    server->invitation_count = count;
+
+    int32_t limit = 0;
+    if (config_file_read_int(config_file, "MAX_CLIENT_PENDING_MESG_COUNT", &limit) != EA_SUCCESS || limit < 1)
+        limit = TCP_NW_INFO_DEFAULT_PENDING_LIMIT;
+    else
+        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]",
+               "MAX_CLIENT_PENDING_MESG_COUNT", config_file);
+    server->pending_limit = limit;
+    return true;
+}
+
+bool tcp_nw_info_read_port(const char *config_file, uint16_t *port_out, logger_object *logger)
+{
     int32_t port = 0;
     bool found = config_file_read_int(config_file, "PORT_NUMBER", &port) == EA_SUCCESS;
     if (found && port > 65535)
@@ -85,20 +105,7 @@ static bool tcp_nw_info_read_config(tcp_nw_info *server, const char *config_file
         EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]", "PORT_NUMBER",
                config_file);
     }
-    server->port = static_cast<uint16_t>(port);
-
-    int32_t count = 0;
-    if (config_file_read_int(config_file, "FLOW_CONTROL_COUNT", &count) != EA_SUCCESS || count < 1)
-        count = 1;
-    server->invitation_count = count;
-
-    int32_t limit = 0;
-    if (config_file_read_int(config_file, "MAX_CLIENT_PENDING_MESG_COUNT", &limit) != EA_SUCCESS || limit < 1)
-        limit = TCP_NW_INFO_DEFAULT_PENDING_LIMIT;
-    else
-        EA_LOG(logger, EA_LEVEL_EVENT, "[%s] Parameter found in config file [%s]",
-               "MAX_CLIENT_PENDING_MESG_COUNT", config_file);
-    server->pending_limit = limit;
+    *port_out = static_cast<uint16_t>(port);
     return true;
 }
 

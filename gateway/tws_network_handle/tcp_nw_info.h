@@ -120,6 +120,9 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
                                 ea_flag *abnormal_state_flag, ea_flag *user_logoff_in_progress,
                                 ea_flag *session_recovery_flag, logger_object *logger);
 void tcp_nw_info_destroy(tcp_nw_info *server);
+// PORT_NUMBER as the server listens on it (the default when the key is missing or below
+// 1025), read and logged without binding it. False for a value past 65535.
+bool tcp_nw_info_read_port(const char *config_file, uint16_t *port, logger_object *logger);
 
 ea_status tcp_nw_info_start(tcp_nw_info *server, logger_object *logger);
 ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_limit, shared_queue **inputs,

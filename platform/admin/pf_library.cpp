@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/admin/pf_win32_codes.h"
 #include "platform/core/pf_error.h"
+#include "platform/core/pf_self.h"
 
 struct pf_library
 {
@@ -45,16 +47,10 @@ bool pf_library_path(const char *file_name, char *path, size_t size)
     }
     else
     {
-        char self[PATH_MAX];
-        ssize_t got = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (got <= 0)
+        std::string beside;
+        if (!pf_self_beside(file_name, &beside))
             return false;
-        self[got] = '\0';
-        char *slash = strrchr(self, '/');
-        if (slash == nullptr)
-            return false;
-        *slash = '\0';
-        length = snprintf(path, size, "%s/%s", self, file_name);
+        length = snprintf(path, size, "%s", beside.c_str());
     }
     return length > 0 && static_cast<size_t>(length) < size;
 }

@@ -35,6 +35,7 @@
 #include "platform/admin/pf_service.h"
 #include "sim/fix_client/fix_client.h"
 #include "support/fix_road.h"
+#include "support/installation.h"
 #include "support/kova_window_fixture.h"
 
 namespace
@@ -104,8 +105,8 @@ struct config_end_to_end : kova_test::window_fixture
                       "\nFileStorePath=fix_store\nFileLogPath=logs\nStartTime=00:00:00\nEndTime=00:00:00\n"
                       "HeartBtInt=30\nPersistMessages=Y\n\n#BeginSession_1001\n[SESSION]\n"
                       "TargetCompID=1001,12345,1\n#EndSession_1001\n");
-        ASSERT_EQ(system(("cp '" + std::string(QEL_IP_BINARY) + "' '" + dir.file("qel_ip_tx") + "'").c_str()),
-                  0);
+        std::string error;
+        ASSERT_TRUE(qel_test::install_gateway(QEL_IP_BINARY, dir.path(), "qel_ip_tx", &error)) << error;
         kova_test::registry_market tx(2, std::stoi(config.values["INTERFACE_REALTIME_PORT_NUMBER"]),
                                       std::stoi(config.values["INTERFACE_INTERACTIVE_PORT_NUMBER"]),
                                       dir.file("qel_ip.cfg"), dir.file("fix_settings.cfg"));

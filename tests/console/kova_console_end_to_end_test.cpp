@@ -44,6 +44,7 @@
 #include "end_to_end/main_road_fixture.h"
 #include "sim/fix_client/fix_client.h"
 #include "support/fix_road.h"
+#include "support/installation.h"
 #include "support/kova_window_fixture.h"
 
 namespace
@@ -57,8 +58,8 @@ struct tx_gateway
 
     tx_gateway(qel_test::temp_dir &dir_, const std::string &config) : dir(dir_), config_path(config)
     {
-        EXPECT_EQ(system(("cp '" + std::string(QEL_IP_BINARY) + "' '" + dir.file("qel_ip_tx") + "'").c_str()),
-                  0);
+        std::string error;
+        EXPECT_TRUE(qel_test::install_gateway(QEL_IP_BINARY, dir.path(), "qel_ip_tx", &error)) << error;
     }
     void start()
     {
@@ -265,21 +266,11 @@ TEST_F(end_to_end_fixture, TheConsoleFollowsARunningGatewayAcrossItsRestart)
 
 namespace
 {
-// The shipped example's text with one piece replaced by the test's own (the piece must
-// stand in it exactly once).
-std::string replaced_once(std::string text, const std::string &from, const std::string &to)
-{
-    size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    EXPECT_EQ(text.find(from, at + 1), std::string::npos) << from;
-    if (at != std::string::npos)
-        text.replace(at, from.size(), to);
-    return text;
-}
+using qel_test::replaced_once;
 
 std::string example(const std::string &name)
 {
-    return qel_test::read_file(QEL_TEST_DATA_DIR "/../../config/" + name);
+    return qel_test::checkout_file("config/" + name);
 }
 
 std::string dword(uint16_t port)
@@ -354,7 +345,8 @@ struct example_installation : kova_test::window_fixture
         write(bin + "/fix_settings.cfg", fix);
         installed_fix_settings = fix;
         write(root + "/config/qel_ip_common.cfg", example("qel_ip_common.cfg"));
-        ASSERT_EQ(system(("cp '" + std::string(QEL_IP_BINARY) + "' '" + bin + "/qel_ip_tx'").c_str()), 0);
+        std::string error;
+        ASSERT_TRUE(qel_test::install_gateway(QEL_IP_BINARY, bin, "qel_ip_tx", &error)) << error;
     }
 
     static void write(const std::string &path, const std::string &text)

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "common/ea_getopt.h"
+#include "platform/core/pf_self.h"
 #include "tools/service/qel_service_controller.h"
 #include "tools/service/qel_service_management.h"
 
@@ -37,19 +38,6 @@ void usage(const char *program)
     printf(
         "\t\t -w : working folder (\".\": the folder of qelmon's executable)\n\t\t -a RUN : runs the service in "
         "the foreground\n\t\t -v : version\n");
-}
-
-// The folder of this program: /proc/self/exe up to its last "/".
-bool self_folder(std::string *folder)
-{
-    char self[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return false;
-    self[length] = '\0';
-    char *slash = strrchr(self, '/');
-    *folder = slash == self ? "/" : std::string(self, static_cast<size_t>(slash - self));
-    return true;
 }
 
 // The terminal's standard error, kept before the outputs go to the default log.
@@ -127,7 +115,7 @@ int parse_command_line(int argc, char **argv, qelmon_options *options)
 std::string enter_working_folder(const char *working)
 {
     std::string folder = working;
-    if (folder == "." && !self_folder(&folder))
+    if (folder == "." && !pf_self_folder(&folder))
     {
         fprintf(stderr, "Error while getting self name.\n");
         folder = ".";

@@ -18,6 +18,7 @@
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
+#include "support/gateway_log.h"
 #include "support/held_tick.h"
 #include "support/test_support.h"
 
@@ -209,13 +210,51 @@ TEST_F(server_fixture, ConfigurationDefaults)
     ea_closesocket(client);
 }
 
-TEST_F(server_fixture, LowPortFallsBackToTheDefault)
+TEST_F(server_fixture, PendingLimitBelowOneTakesTheDefault)
 {
-    server = create({{"PORT_NUMBER", "1024"}, {"MAX_CLIENT_PENDING_MESG_COUNT", "-3"}});
-    if (server == nullptr)
-        GTEST_SKIP() << "port 9602 is taken on this machine";
-    EXPECT_EQ(server->port, 9602);
+    server = create({{"MAX_CLIENT_PENDING_MESG_COUNT", "-3"}});
+    ASSERT_NE(server, nullptr);
     EXPECT_EQ(server->pending_limit, 50000);
+}
+
+// The port is chosen where the configuration is read, before anything binds, so the
+// default (the demo's port) is checked without taking it from a gateway running here.
+TEST(WorkstationServerPort, ChosenFromTheConfigurationWithoutBinding)
+{
+    const char *const fallback = "Valid [PORT_NUMBER] Parameter not found in config file [";
+    const char *const found = "[PORT_NUMBER] Parameter found in config file [";
+    struct
+    {
+        const char *line; // the configuration's PORT_NUMBER line ("" for none)
+        bool usable;
+        uint16_t port;
+        const char *logged; // the start of the line logged about it
+    } cases[] = {
+        {"", true, 9602, fallback},
+        {"PORT_NUMBER=0\n", true, 9602, fallback},
+        {"PORT_NUMBER=1024\n", true, 9602, fallback},
+        {"PORT_NUMBER=1025\n", true, 1025, found},
+        {"PORT_NUMBER=65535\n", true, 65535, found},
+        {"PORT_NUMBER=65536\n", false, 0, "[PORT_NUMBER] value [65536] in config file ["},
+    };
+    qel_test::gateway_test_loggers loggers({"tws_network_handler_thread"});
+    logger_object *logger = loggers.get("tws_network_handler_thread");
+    qel_test::temp_dir dir;
+    for (const auto &c : cases)
+    {
+        dir.write("qel_ip.cfg", std::string("MACHINE_LAN_IP=127.0.0.1\n") + c.line);
+        uint16_t port = 0;
+        EXPECT_EQ(tcp_nw_info_read_port(dir.file("qel_ip.cfg").c_str(), &port, logger), c.usable) << c.line;
+        if (c.usable)
+        {
+            EXPECT_EQ(port, c.port) << c.line;
+        }
+        std::vector<qel_test::gateway_log_line> lines = loggers.lines("tws_network_handler_thread");
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().text.rfind(c.logged, 0), 0u) << c.line << lines.back().text;
+    }
+    EXPECT_NE(loggers.lines("tws_network_handler_thread").front().text.find("Using [9602] as default"),
+              std::string::npos);
 }
 
 TEST_F(server_fixture, ListenerBindsAgainWhileOldConnectionsLinger)

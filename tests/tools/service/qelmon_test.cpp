@@ -23,6 +23,7 @@
 #include "platform/core/pf_socket.h"
 #include "sim/console/console_client.h"
 #include "support/gateway_config.h"
+#include "support/installation.h"
 #include "support/test_support.h"
 
 using qel_test::child_process;
@@ -51,11 +52,8 @@ struct market
     {
         config.write(dir);
         binary = dir.file(name);
-        if (link(QEL_IP_BINARY, binary.c_str()) != 0)
-        {
-            dir.write(name, qel_test::read_file(QEL_IP_BINARY));
-            chmod(binary.c_str(), 0755);
-        }
+        std::string error;
+        EXPECT_TRUE(qel_test::install_gateway(QEL_IP_BINARY, dir.path(), name, &error)) << error;
     }
     uint16_t interactive_port() const
     {

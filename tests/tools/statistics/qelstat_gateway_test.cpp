@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "end_to_end/main_road_fixture.h"
+#include "support/installation.h"
 #include "support/qel_stats_fixture.h"
 
 using qel_test::kTimeoutMs;
@@ -56,11 +57,8 @@ struct named_road
         config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
         workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
         std::string config_file = config.write(dir);
-        if (link(QEL_IP_BINARY, dir.file(name).c_str()) != 0)
-        {
-            dir.write(name, qel_test::read_file(QEL_IP_BINARY));
-            chmod(dir.file(name).c_str(), 0755);
-        }
+        std::string error;
+        EXPECT_TRUE(qel_test::install_gateway(QEL_IP_BINARY, dir.path(), name, &error)) << error;
         gateway.reset(new qel_test::child_process({dir.file(name), "-c", config_file}, dir.path()));
     }
     ~named_road()
