@@ -310,7 +310,7 @@ bool logger_open_binary_file(logger_object *logger, int file)
     char *path = logger->paths[file];
     if (!logger_build_path(logger, file, path, sizeof logger->paths[file]))
         return false;
-    int descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND);
+    int descriptor = pf_log_file_open(path, PF_LOG_APPEND);
     if (descriptor < 0)
         return false;
     logger->descriptors[file] = descriptor;
@@ -572,7 +572,7 @@ void logger_object_log_message(logger_object *logger, const char *format, ...)
     {
         char *path = logger->paths[EA_TEXT_LOG];
         if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof logger->paths[EA_TEXT_LOG]))
-            descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+            descriptor = pf_log_file_open(path, PF_LOG_START_EMPTY);
         logger->descriptors[EA_TEXT_LOG] = descriptor;
         if (descriptor == -1)
             descriptor = PF_FILE_STANDARD_ERROR;
