@@ -1,7 +1,8 @@
 // The engine's file log when its folder is full: a line that cannot be written is lost
-// whole (never written later, never left in part), and each file's spell of failures is
-// said once as it begins and once as it ends, on standard error, to the application's
-// write alarm and, at the end, in the file itself with the number of lines lost.
+// whole (never written later, never left in part, and taken back only as far as the bytes
+// are its own), and each file's spell of failures is said once as it begins and once as it
+// ends, on standard error, to the application's write alarm and, at the end, in the file
+// itself with the number of lines lost.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -148,4 +149,37 @@ TEST(FileLogFailedWrites, ALineThatGoesOutInPartIsTakenBack)
     EXPECT_EQ(lines[0], "first");
     EXPECT_EQ(lines[1], "room again");
     EXPECT_EQ(lines[2], "Log writes to [" + events + "] succeed again: [2] lines were lost");
+}
+
+TEST(FileLogFailedWrites, APartStaysWhenAnotherWriterHoldsTheFile)
+{
+    fix_test::TempFolder folder;
+    // Two gateways sharing a FIX log folder write the one acceptor-wide log of the day.
+    std::unique_ptr<FIX::FileLog> mine(new FIX::FileLog(folder.path()));
+    std::unique_ptr<FIX::FileLog> theirs(new FIX::FileLog(folder.path()));
+    const std::string events = *mine->getEventFileName();
+    ASSERT_EQ(*theirs->getEventFileName(), events);
+    mine->onEvent("mine");
+    theirs->onEvent("theirs");
+    const std::string before = fix_test::readFile(events);
+    qel_test::stderr_capture capture;
+    {
+        qel_test::file_size_cap full(before.size() + 10);
+        mine->onEvent("a line that does not fit in the room left");
+    }
+    // The other may have appended after the part at any moment: the part is not cut.
+    const std::string after = fix_test::readFile(events);
+    ASSERT_EQ(after.size(), before.size() + 10);
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    theirs->onEvent("theirs again");
+    EXPECT_EQ(texts(events).back(), "theirs again") << "the other writer's line stands whole";
+    theirs.reset();
+
+    // Alone with the file, the part is taken back.
+    const std::string alone = fix_test::readFile(events);
+    {
+        qel_test::file_size_cap full(alone.size() + 10);
+        mine->onEvent("a line that does not fit in the room left");
+    }
+    EXPECT_EQ(fix_test::readFile(events), alone);
 }
