@@ -250,6 +250,7 @@ pf_log_write_turn pf_log_write_turn_at(pf_log_write_watch *watch, const char *pa
         }
         watch->failing = true;
         watch->lost = 1;
+        watch->error = error;
         fprintf(stderr, "Log writes to [%s] are failing ([%s]): lines are lost until they succeed again\n",
                 path != nullptr ? path : "", strerror(error));
         fflush(stderr);
@@ -275,4 +276,65 @@ void pf_log_file_set_step_hook(pf_log_step_hook hook, void *context)
 {
     g_step_context.store(context, std::memory_order_release);
     g_step_hook.store(hook, std::memory_order_release);
+}
+
+bool pf_log_write_watch_close(pf_log_write_watch *watch, const char *path)
+{
+    if (!watch->failing)
+        return false;
+    char text[PF_LOG_TEXT_SIZE];
+    pf_log_writes_closed_text(text, sizeof text, path, watch->lost);
+    fprintf(stderr, "%s\n", text);
+    fflush(stderr);
+    *watch = pf_log_write_watch();
+    return true;
+}
+
+int pf_log_writes_closed_text(char *buffer, size_t size, const char *path, uint64_t lost)
+{
+    return snprintf(buffer, size,
+                    "Log writes to [%s] were still failing when it was closed: [%llu] lines were lost",
+                    path != nullptr ? path : "", static_cast<unsigned long long>(lost));
+}
+
+int pf_log_name_lost_text(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again)
+{
+    const char *name = path != nullptr ? path : "";
+    const unsigned long long count = static_cast<unsigned long long>(lines);
+    if (written_again)
+        return snprintf(
+            buffer, size,
+            "Log file [%s] no longer stood under its name (removed or moved by another program): the [%llu] lines written since it was last seen there went with it; written under its name again",
+            name, count);
+    return snprintf(
+        buffer, size,
+        "Log file [%s] no longer stood under its name (removed or moved by another program): the [%llu] lines written since it was last seen there went with it",
+        name, count);
+}
+
+int pf_log_folder_make(const char *path)
+{
+    if (path == nullptr || *path == '\0')
+    {
+        errno = ENOENT;
+        return -1;
+    }
+    std::string folder(path);
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1))
+    {
+        std::string part = folder.substr(0, at);
+        if (mkdir(part.c_str(), S_IRWXU) != 0 && errno != EEXIST)
+            return -1;
+        if (at == std::string::npos)
+            break;
+    }
+    struct stat status;
+    if (stat(path, &status) != 0)
+        return -1;
+    if (!S_ISDIR(status.st_mode))
+    {
+        errno = ENOTDIR;
+        return -1;
+    }
+    return 0;
 }

@@ -72,6 +72,7 @@ struct pf_log_write_watch
     bool failing;
     uint64_t lost;              // lines lost in the spell that runs, or in the last one once it ended
     uint32_t last_failure_tick; // pf_tick_count() of the spell's last failed write
+    int error;                  // the errno of the spell's first failed write
 };
 
 enum
@@ -106,6 +107,28 @@ inline pf_log_write_turn pf_log_write_note(pf_log_write_watch *watch, const char
 // The line that says a spell ended, for the log itself: "Log writes to [path] succeed
 // again: [n] lines were lost", without a line break. The length snprintf gives.
 int pf_log_writes_resumed_text(char *buffer, size_t size, const char *path, uint64_t lost);
+
+// A file closed while its writes still fail (a program stopped with its folder full): its
+// spell ends there, and standard error hears "Log writes to [path] were still failing when
+// it was closed: [n] lines were lost". True when a spell was open; the watch starts afresh.
+bool pf_log_write_watch_close(pf_log_write_watch *watch, const char *path);
+// That line, for the log itself, without a line break. The length snprintf gives.
+int pf_log_writes_closed_text(char *buffer, size_t size, const char *path, uint64_t lost);
+
+// A log file that no longer stands under its name (its folder removed, or the file moved
+// by another program): the lines written into it since it was last seen under its name
+// went with it. Said once, on standard error and by the caller in the new file, as the
+// file is written under its name again ("...; written under its name again") or as it is
+// closed. The length snprintf gives.
+enum
+{
+    PF_LOG_NAME_CHECK_MS = 5000, // how often a writer looks whether its file still has its name
+};
+int pf_log_name_lost_text(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again);
+
+// Makes the folder that `path` names and every missing folder above it, each readable,
+// writable and searchable by its owner only. 0, or -1 with errno set.
+int pf_log_folder_make(const char *path);
 
 // The steps of the rule at which a test steps in, as another process would, to force an
 // interleaving that the scheduler gives only rarely. None is on the path of a line that is

@@ -4,7 +4,7 @@
 // start that another program overtakes between two of its steps harms no file, files are
 // their owner's alone whatever the umask, a line goes out whole or not at all (taking back
 // only its own bytes), and a spell of failing writes is said once as it begins and once as
-// it ends.
+// it ends, or as its file is closed.
 #include "platform/core/pf_log_file.h"
 
 #include <gtest/gtest.h>
@@ -451,4 +451,23 @@ TEST(PfLogFile, ATakeBackTouchesOnlyItsOwnBytesOfASharedFile)
     }
     EXPECT_EQ(status_of(path).size, before);
     pf_file_close(mine);
+}
+
+TEST(PfLogFile, AFileClosedWhileItsWritesFailSaysTheLinesLost)
+{
+    qel_test::stderr_capture capture;
+    pf_log_write_watch watch = {};
+    const char *path = "/logs/main_text.20990101.000001.current.txt";
+    EXPECT_FALSE(pf_log_write_watch_close(&watch, path));
+    EXPECT_EQ(pf_log_write_turn_at(&watch, path, false, ENOSPC, 10), PF_LOG_WRITES_FAILING);
+    EXPECT_EQ(watch.error, ENOSPC);
+    EXPECT_EQ(pf_log_write_turn_at(&watch, path, false, ENOSPC, 20), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_TRUE(pf_log_write_watch_close(&watch, path));
+    EXPECT_FALSE(watch.failing);
+    EXPECT_FALSE(pf_log_write_watch_close(&watch, path)) << "said once";
+    EXPECT_EQ(qel_test::count_of(capture.text(),
+                                 "Log writes to [/logs/main_text.20990101.000001.current.txt] "
+                                 "were still failing when it was closed: [2] lines were lost\n"),
+              1u)
+        << capture.text();
 }
