@@ -219,7 +219,7 @@ void CLogger::WriteLineLocked()
             return; // a path this long is not supported
         }
         memcpy(m_currentFilePath, path.c_str(), path.size() + 1);
-        int descriptor = pf_log_file_open(m_currentFilePath, PF_LOG_FILE_READABLE, PF_LOG_APPEND);
+        int descriptor = pf_log_file_open(m_currentFilePath, PF_LOG_APPEND);
         m_file = descriptor >= 0 ? fdopen(descriptor, "a") : nullptr;
         if (m_file == nullptr)
         {

@@ -4,13 +4,19 @@
 // The event log file is a u16 day of the month followed by whole 42-byte event packets.
 // It is written unbuffered, one event per write, and kept a whole number of records: a
 // partial tail found at start-up or left by a short write is cut off, so that one failed
-// write never shifts every later event of the day off its record boundary.
+// write never shifts every later event of the day off its record boundary. Every few
+// seconds, at an event, the thread looks whether the file still stands under its name: a
+// file whose folder was removed under the gateway is made again (its folder too), the
+// loss said on standard error, in the thread's log and to the console (13004, then 13005
+// with the events that went with the old file).
 #include "gateway/interface_module/interface_info.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "common/config_file.h"
@@ -19,6 +25,7 @@
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/interface_nw_info.h"
 #include "gateway/interface_module/kova_console_packet.h"
+#include "gateway/runtime/log_write_events.h"
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
@@ -26,6 +33,8 @@
 #include "gateway/shared/log_hold.h"
 #include "gateway/shared/qel_version.h"
 #include "platform/core/pf_file.h"
+#include "platform/core/pf_log_file.h"
+#include "platform/core/pf_tick.h"
 
 namespace
 {
@@ -128,6 +137,8 @@ bool open_existing_event_log(interface_info *info, bool *fatal, logger_object *l
         return false;
     }
     info->event_log = file;
+    info->event_log_seen_tick = pf_tick_count();
+    info->events_since_seen = 0;
     uint64_t size = static_cast<uint64_t>(end);
     uint64_t whole = KOVA_EVENT_LOG_DAY_SIZE +
                      (size - KOVA_EVENT_LOG_DAY_SIZE) / KOVA_LOG_MESSAGE_LENGTH * KOVA_LOG_MESSAGE_LENGTH;
@@ -158,12 +169,57 @@ void append_event(interface_info *info, const uint8_t *packet, logger_object *lo
         fflush(info->event_log) == 0)
     {
         info->event_log_size += KOVA_LOG_MESSAGE_LENGTH;
+        ++info->events_since_seen;
         return;
     }
     EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while writing message to kova log file");
     if (info->event_log != nullptr && !resize_event_log(info, info->event_log_size))
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Truncating kova log file [%s] to [%lu] bytes failed",
                info->event_log_file, static_cast<unsigned long>(info->event_log_size));
+}
+
+// Every few seconds: whether the event log still stands under its name. A file found without
+// it is made again (with its folder), and the two events that say so go to the end of
+// `notifications`, to be stored and sent as any event. EA_ERROR only when they cannot be made.
+ea_status watch_event_log_name(interface_info *info, queue *notifications, logger_object *logger)
+{
+    const uint32_t now = pf_tick_count();
+    if (info->event_log == nullptr || now - info->event_log_seen_tick < PF_LOG_NAME_CHECK_MS)
+        return EA_SUCCESS;
+    info->event_log_seen_tick = now;
+    if (pf_file_still_named(fileno(info->event_log), info->event_log_file))
+    {
+        info->events_since_seen = 0;
+        return EA_SUCCESS;
+    }
+    const uint64_t gone = info->events_since_seen;
+    std::string folder = std::filesystem::path(info->event_log_file).parent_path().string();
+    if (!folder.empty() && !pf_file_exists(folder.c_str()))
+        pf_log_folder_make(folder.c_str());
+    bool again = interface_info_create_kova_event_log_file(info, logger) == EA_SUCCESS;
+    char text[INTERFACE_EVENT_LOG_FILE_SIZE + 256];
+    pf_log_name_lost_text(text, sizeof(text), info->event_log_file, gone, again);
+    fprintf(stderr, "%s\n", text);
+    fflush(stderr);
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+    const bool failing[2] = {true, false};
+    const uint64_t values[2] = {ENOENT, gone};
+    for (int i = 0; i < (again ? 2 : 1); ++i)
+    {
+        message *event = log_write_event_create(failing[i], values[i]);
+        if (event == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed.");
+            return EA_ERROR;
+        }
+        if (queue_append(notifications, event) != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+            message_destroy(event);
+            return EA_ERROR;
+        }
+    }
+    return EA_SUCCESS;
 }
 
 // Whether a stored event is about a connection on which no user has signed on: a
@@ -316,9 +372,14 @@ ea_status replay_event_log(interface_info *info, queue *realtime_output, int32_t
     return EA_SUCCESS;
 }
 
-ea_status process_notification(interface_info *info, message *notification, queue *realtime_output,
-                               logger_object *logger)
+ea_status process_notification(interface_info *info, message *notification, queue *notifications,
+                               queue *realtime_output, logger_object *logger)
 {
+    if (watch_event_log_name(info, notifications, logger) != EA_SUCCESS)
+    {
+        message_destroy(notification);
+        return EA_ERROR;
+    }
     if (notification->tag != KOVA_MESSAGE)
     {
         EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "Invalid message tag [%d]", notification->tag);
@@ -440,6 +501,8 @@ ea_status interface_info_create_kova_event_log_file(interface_info *info, logger
     }
     info->event_log = file;
     info->event_log_size = KOVA_EVENT_LOG_DAY_SIZE;
+    info->event_log_seen_tick = pf_tick_count();
+    info->events_since_seen = 0;
     return EA_SUCCESS;
 }
 
@@ -505,7 +568,8 @@ ea_status interface_info_process_message(interface_info *info, queue *notificati
         while (queue_get_count(notifications) > 0)
         {
             message *notification = static_cast<message *>(queue_remove_head(notifications));
-            if (process_notification(info, notification, realtime_output, logger) != EA_SUCCESS)
+            if (process_notification(info, notification, notifications, realtime_output, logger) !=
+                EA_SUCCESS)
                 return EA_ERROR;
         }
     }

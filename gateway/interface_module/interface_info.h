@@ -34,6 +34,10 @@ struct interface_info
     // Length of the file's whole records (day field included); a write cut short is
     // truncated back to it so that every later event stays on a record boundary.
     uint64_t event_log_size;
+    // When the file was last seen under its name, and the events written into it since: a
+    // file found without it (its folder removed) is made again, and says what went with it.
+    uint32_t event_log_seen_tick;
+    uint64_t events_since_seen;
     message *kova_version_check_message;
     // The realtime listener, whose consoles' lines the replay's lines join (set by the
     // interface thread; none: written at once).

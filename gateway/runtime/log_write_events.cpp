@@ -4,16 +4,24 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/shared_queue.h"
 
+message *log_write_event_create(bool failing, uint64_t value)
+{
+    message *event = message_create(0, KOVA_MESSAGE);
+    if (event == nullptr)
+        return nullptr;
+    event->user_id = static_cast<uint32_t>(-1);
+    event->reason_code = failing ? LOG_WRITES_FAILING_REASON : LOG_WRITES_RESUMED_REASON;
+    event->event_value = static_cast<int32_t>(value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value));
+    return event;
+}
+
 bool log_write_event_raise(shared_queue *events, bool failing, uint64_t value)
 {
     if (events == nullptr)
         return false;
-    message *event = message_create(0, KOVA_MESSAGE);
+    message *event = log_write_event_create(failing, value);
     if (event == nullptr)
         return false;
-    event->user_id = static_cast<uint32_t>(-1);
-    event->reason_code = failing ? LOG_WRITES_FAILING_REASON : LOG_WRITES_RESUMED_REASON;
-    event->event_value = static_cast<int32_t>(value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value));
     if (shared_queue_insert_single_element(events, event) != EA_SUCCESS)
     {
         message_destroy(event);

@@ -14,7 +14,14 @@
 // nothing behind and counts as lost. The beginning and the end of a spell of failing
 // writes (pf_log_write_note) are said on standard error and to the container's write
 // notice (the console), and the end also in the thread's text log; a write that succeeds
-// costs one test more.
+// costs one test more. A spell still open when its file closes (a gateway stopped with its
+// folder full) says its count then, and one that began before the write notice was set
+// (the start-up lines) is told to it at its file's next write.
+//
+// Every few seconds, at a write, each file's writer looks whether the file still stands
+// under its name, and looks once more as it closes it: a file found without it (its folder
+// removed, or moved by another program) is said once and written under its name again,
+// the folder made again. No call is made for this on the way of a line in between.
 #include "gateway/runtime/logger.h"
 
 #include <sys/stat.h>
@@ -184,15 +191,44 @@ ea_status logger_rename_current_files(const logger_object *logger)
     return EA_SUCCESS;
 }
 
+void logger_write_notice_line(logger_object *logger, const char *text, const char *function, uint32_t line);
+void logger_try_own_line(logger_object *logger, const char *text, const char *function, uint32_t line);
+void logger_tell(logger_object *logger, bool failing, uint64_t value);
+
+// Closes the logger's files. What a file's writer alone can say goes out first: a spell of
+// failing writes still open (a gateway stopped with its folder full) and a file found
+// without its name, on standard error and, where the text log can take it, in the text
+// log; the binary logs before the text log, which carries their lines.
 void logger_close_files(logger_object *logger)
 {
-    for (int file = 0; file < EA_LOG_FILE_COUNT; ++file)
+    for (int file = EA_LOG_FILE_COUNT - 1; file >= 0; --file)
     {
-        if (logger->descriptors[file] != -1)
+        int descriptor = logger->descriptors[file];
+        if (descriptor == -1)
+            continue;
+        char text[EA_LOG_LINE_SIZE];
+        pf_log_write_watch *watch = &logger->watches[file];
+        const uint64_t lost = watch->lost;
+        if (pf_log_write_watch_close(watch, logger->paths[file]))
         {
-            pf_file_close(logger->descriptors[file]);
-            logger->descriptors[file] = -1;
+            pf_log_writes_closed_text(text, sizeof text, logger->paths[file], lost);
+            if (file != EA_TEXT_LOG)
+                logger_write_notice_line(logger, text, __func__, __LINE__);
+            else
+                logger_try_own_line(logger, text, __func__, __LINE__);
         }
+        logger->spells_untold[file] = false;
+        if (!pf_file_still_named(descriptor, logger->paths[file]))
+        {
+            pf_log_name_lost_text(text, sizeof text, logger->paths[file], logger->lines_since_seen[file],
+                                  false);
+            fprintf(stderr, "%s\n", text);
+            fflush(stderr);
+            logger->info->folder_lost.store(true, std::memory_order_relaxed);
+            logger_tell(logger, true, ENOENT);
+        }
+        pf_file_close(descriptor);
+        logger->descriptors[file] = -1;
     }
 }
 
@@ -303,6 +339,23 @@ int logger_format_line(const logger_object *logger, const char *level_column, co
 
 void logger_note_write(logger_object *logger, int file, bool written, int error);
 
+// Opens one of the logger's files under its path and starts watching its name. A folder
+// that went away under the gateway (a file was found without its name) is made again.
+int logger_open_file(logger_object *logger, int file, pf_log_open_mode how)
+{
+    const char *path = logger->paths[file];
+    int descriptor = pf_log_file_open(path, how);
+    if (descriptor < 0 && errno == ENOENT && logger->info->folder_lost.load(std::memory_order_relaxed) &&
+        pf_log_folder_make(logger->info->log_folder) == 0)
+        descriptor = pf_log_file_open(path, how);
+    if (descriptor < 0)
+        return -1;
+    logger->descriptors[file] = descriptor;
+    logger->names_checked_ticks[file] = ea_get_tick_count();
+    logger->lines_since_seen[file] = 0;
+    return descriptor;
+}
+
 // Opens a binary log for appending; a new file starts with the 16-byte file header (in
 // the middle of a file the header would be read as a record).
 bool logger_open_binary_file(logger_object *logger, int file)
@@ -310,10 +363,9 @@ bool logger_open_binary_file(logger_object *logger, int file)
     char *path = logger->paths[file];
     if (!logger_build_path(logger, file, path, sizeof logger->paths[file]))
         return false;
-    int descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND);
+    int descriptor = logger_open_file(logger, file, PF_LOG_APPEND);
     if (descriptor < 0)
         return false;
-    logger->descriptors[file] = descriptor;
     struct stat status;
     if (fstat(descriptor, &status) == 0 && status.st_size == 0)
     {
@@ -342,21 +394,91 @@ void logger_note_write(logger_object *logger, int file, bool written, int error)
 {
     pf_log_write_watch *watch = &logger->watches[file];
     pf_log_write_turn turn = pf_log_write_note(watch, logger->paths[file], written, error);
+    const logging_write_notice *notice = logger->info->write_notice.load(std::memory_order_acquire);
+    const bool heard = notice != nullptr && notice->tell != nullptr;
+    bool &untold = logger->spells_untold[file];
+    if (turn == PF_LOG_WRITES_FAILING)
+    {
+        untold = !heard;
+        logger_tell(logger, true, static_cast<uint64_t>(error));
+        return;
+    }
+    // A spell that began before anyone listened is told as soon as someone does.
+    if (untold && heard)
+    {
+        untold = false;
+        notice->tell(notice->context, true, static_cast<uint64_t>(watch->error));
+    }
     if (turn == PF_LOG_WRITES_AS_BEFORE)
         return;
-    const logging_write_notice *notice = logger->info->write_notice.load(std::memory_order_acquire);
-    bool failing = turn == PF_LOG_WRITES_FAILING;
-    if (notice != nullptr && notice->tell != nullptr)
-        notice->tell(notice->context, failing, failing ? static_cast<uint64_t>(error) : watch->lost);
-    if (failing || logger->descriptors[EA_TEXT_LOG] == -1)
-        return;
+    logger_tell(logger, false, watch->lost);
     char text[EA_LOG_LINE_SIZE];
     pf_log_writes_resumed_text(text, sizeof text, logger->paths[file], watch->lost);
-    char line[EA_LOG_LINE_SIZE];
-    int length = logger_format_line(logger, logger->info->level_names[EA_LEVEL_SYSTEM_ERROR], text, __func__,
-                                    __FILE__, __LINE__, line, sizeof line);
+    logger_write_notice_line(logger, text, __func__, __LINE__);
+}
+
+void logger_tell(logger_object *logger, bool failing, uint64_t value)
+{
+    const logging_write_notice *notice = logger->info->write_notice.load(std::memory_order_acquire);
+    if (notice != nullptr && notice->tell != nullptr)
+        notice->tell(notice->context, failing, value);
+}
+
+// A line of the logger's own about its files, at level System Error, into its text log
+// when that is open.
+void logger_write_notice_line(logger_object *logger, const char *text, const char *function, uint32_t line)
+{
+    if (logger->descriptors[EA_TEXT_LOG] == -1)
+        return;
+    char formatted[EA_LOG_LINE_SIZE];
+    int length = logger_format_line(logger, logger->info->level_names[EA_LEVEL_SYSTEM_ERROR], text, function,
+                                    __FILE__, line, formatted, sizeof formatted);
     if (length > 0)
-        logger_write_text(logger, logger->descriptors[EA_TEXT_LOG], line, static_cast<size_t>(length));
+        logger_write_text(logger, logger->descriptors[EA_TEXT_LOG], formatted, static_cast<size_t>(length));
+}
+
+// The same into a text log whose writes were failing as it closes: a line that fails too
+// is not counted, for the count has just been said.
+void logger_try_own_line(logger_object *logger, const char *text, const char *function, uint32_t line)
+{
+    char formatted[EA_LOG_LINE_SIZE];
+    int length = logger_format_line(logger, logger->info->level_names[EA_LEVEL_SYSTEM_ERROR], text, function,
+                                    __FILE__, line, formatted, sizeof formatted);
+    if (length > 0)
+        pf_log_file_append(logger->descriptors[EA_TEXT_LOG], formatted, static_cast<size_t>(length));
+}
+
+// Every few seconds, before a write, a file's writer looks whether its file still stands
+// under its name: a log folder removed under a running gateway (an operator's clean-up, a
+// full-disk panic) would otherwise swallow every later line without a word. A file found
+// without it is said once (standard error, the write notice, the text log) and written
+// under its name again, its folder made again if need be. The tick is the caller's; a
+// write between two looks costs a subtraction.
+void logger_watch_name(logger_object *logger, int file, uint32_t now)
+{
+    if (now - logger->names_checked_ticks[file] < PF_LOG_NAME_CHECK_MS)
+        return;
+    logger->names_checked_ticks[file] = now;
+    if (pf_file_still_named(logger->descriptors[file], logger->paths[file]))
+    {
+        logger->lines_since_seen[file] = 0;
+        return;
+    }
+    const uint64_t gone = logger->lines_since_seen[file];
+    logger->info->folder_lost.store(true, std::memory_order_relaxed);
+    pf_file_close(logger->descriptors[file]);
+    logger->descriptors[file] = -1;
+    logger_tell(logger, true, ENOENT);
+    bool again = file == EA_TEXT_LOG ? logger_open_file(logger, file, PF_LOG_APPEND) >= 0
+                                     : logger_open_binary_file(logger, file);
+    char text[EA_LOG_LINE_SIZE];
+    pf_log_name_lost_text(text, sizeof text, logger->paths[file], gone, again);
+    fprintf(stderr, "%s\n", text);
+    fflush(stderr);
+    if (!again)
+        return;
+    logger_tell(logger, false, gone);
+    logger_write_notice_line(logger, text, __func__, __LINE__);
 }
 
 void logger_write_text(logger_object *logger, int descriptor, const char *line, size_t length)
@@ -367,6 +489,7 @@ void logger_write_text(logger_object *logger, int descriptor, const char *line, 
         return;
     }
     bool written = pf_log_file_append(descriptor, line, length);
+    logger->lines_since_seen[EA_TEXT_LOG] += written ? 1 : 0;
     if (!written || logger->watches[EA_TEXT_LOG].failing)
         logger_note_write(logger, EA_TEXT_LOG, written, errno);
 }
@@ -618,16 +741,19 @@ void logger_object_write_line(logger_object *logger, const char *line, size_t le
 {
     if (logger == nullptr || length == 0)
         return;
-    int descriptor = logger->descriptors[EA_TEXT_LOG];
-    if (descriptor == -1)
+    if (logger->descriptors[EA_TEXT_LOG] == -1)
     {
         char *path = logger->paths[EA_TEXT_LOG];
         if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof logger->paths[EA_TEXT_LOG]))
-            descriptor = pf_log_file_open(path, PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
-        logger->descriptors[EA_TEXT_LOG] = descriptor;
-        if (descriptor == -1)
-            descriptor = PF_FILE_STANDARD_ERROR;
+            logger_open_file(logger, EA_TEXT_LOG, PF_LOG_START_EMPTY);
     }
+    else
+    {
+        logger_watch_name(logger, EA_TEXT_LOG, ea_get_tick_count());
+    }
+    int descriptor = logger->descriptors[EA_TEXT_LOG];
+    if (descriptor == -1)
+        descriptor = PF_FILE_STANDARD_ERROR;
     logger_write_text(logger, descriptor, line, length);
 }
 
@@ -697,10 +823,20 @@ void logger_object_write_binary(logger_object *logger, int file, const uint8_t *
 {
     if (logger == nullptr || length == 0 || (file != EA_REQUEST_LOG && file != EA_RESPONSE_LOG))
         return;
-    if (logger->descriptors[file] == -1 && !logger_open_binary_file(logger, file))
-        return;
+    if (logger->descriptors[file] == -1)
+    {
+        if (!logger_open_binary_file(logger, file))
+            return;
+    }
+    else
+    {
+        logger_watch_name(logger, file, ea_get_tick_count());
+        if (logger->descriptors[file] == -1)
+            return; // its folder cannot be made again: the record is dropped as at any failed open
+    }
     // Written at once, like the text log, so that a crash loses no record already logged.
     bool written = pf_log_file_append(logger->descriptors[file], record, length);
+    logger->lines_since_seen[file] += written ? 1 : 0;
     if (!written || logger->watches[file].failing)
         logger_note_write(logger, file, written, errno);
 }

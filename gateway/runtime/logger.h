@@ -89,6 +89,9 @@ struct logging_info
     ea_high_resolution_timer timer;
     uint32_t high_resolution;
     std::atomic<const logging_write_notice *> write_notice; // null: standard error alone
+    // A log file was found without its name: a folder found missing at an open is made
+    // again (the gateway wrote into it, so it was removed under it), never at start-up.
+    std::atomic<bool> folder_lost;
 };
 
 // Reads the tick-derived clock's start as one snapshot (never half of a re-base).
@@ -115,6 +118,9 @@ struct logger_object
     logger_context context;
     char paths[3][EA_LOG_PATH_SIZE]; // of the open files
     pf_log_write_watch watches[3];
+    bool spells_untold[3];           // a spell began while no one listened (the write notice)
+    uint32_t names_checked_ticks[3]; // when each open file was last seen under its name
+    uint64_t lines_since_seen[3];    // lines and records written since
 };
 
 struct logger_object_container
@@ -154,7 +160,9 @@ void logger_object_reopen(logger_object *logger);
 void logger_object_free(logger_object *logger);
 
 // Points the container's loggers at who is told of failing log writes (null: no one but
-// standard error). The notice must outlive every write after it is set.
+// standard error). The notice must outlive every write after it is set. A spell that
+// began before (the start-up lines come before the console link) is told at the next write
+// to its file.
 void logger_object_container_set_write_notice(logger_object_container *container,
                                               const logging_write_notice *notice);
 

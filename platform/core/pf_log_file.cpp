@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,6 +30,16 @@ enum
 // as for any file it cannot open).
 const int k_open_attempts = 3;
 
+std::atomic<pf_log_step_hook> g_step_hook{nullptr};
+std::atomic<void *> g_step_context{nullptr};
+
+void step(pf_log_step at, const char *path, int descriptor)
+{
+    pf_log_step_hook hook = g_step_hook.load(std::memory_order_acquire);
+    if (hook != nullptr)
+        hook(at, path, descriptor, g_step_context.load(std::memory_order_acquire));
+}
+
 int lock_retrying(int descriptor, int operation)
 {
     int locked;
@@ -39,11 +50,14 @@ int lock_retrying(int descriptor, int operation)
 }
 
 // Empties the file when no other live process holds it: while this process has the
-// exclusive lock no other can be writing into it. Then the shared lock, as every writer
-// holds. The change of lock is not atomic, which the caller's name check covers.
-int lock_for_writing(int descriptor, pf_log_open_mode how)
+// exclusive lock no other can be writing into it, nor roll it, so the file it empties is
+// the one under the name (a roll between the open and the lock moved the file opened, and
+// that is a repository file now). Then the shared lock, as every writer holds. The change
+// of lock is not atomic, which the caller's name check covers.
+int lock_for_writing(int descriptor, const char *path, pf_log_open_mode how)
 {
-    if (how == PF_LOG_START_EMPTY && flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+    if (how == PF_LOG_START_EMPTY && flock(descriptor, LOCK_EX | LOCK_NB) == 0 &&
+        pf_file_still_named(descriptor, path))
     {
         int emptied = ftruncate(descriptor, 0);
         (void)emptied; // a file that cannot be emptied is written on after its old lines
@@ -51,36 +65,63 @@ int lock_for_writing(int descriptor, pf_log_open_mode how)
     return lock_retrying(descriptor, LOCK_SH);
 }
 
-// The exclusive lock of a "current" file for its roll: -1 with *held set when a live
-// process has it open; -1 alone when it cannot be opened or locked (a file system without
-// locks: the roll goes on as it would without them); else the descriptor to close after
-// the rename.
-int lock_for_roll(const char *path, bool *held)
+// Opens the file for appending; one it makes is its owner's alone, whatever the umask.
+int open_for_append(const char *path)
 {
-    *held = false;
-    int descriptor = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (descriptor < 0)
-        return -1;
-    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0)
+    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY;
+    for (int attempt = 0; attempt < k_open_attempts; ++attempt)
     {
-        *held = errno == EWOULDBLOCK;
-        close(descriptor);
-        return -1;
+        int descriptor = open(path, flags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+        if (descriptor >= 0)
+        {
+            int moded = fchmod(descriptor, S_IRUSR | S_IWUSR); // the umask may have taken bits away
+            (void)moded;
+            return descriptor;
+        }
+        if (errno != EEXIST)
+            return -1;
+        descriptor = open(path, flags);
+        if (descriptor >= 0 || errno != ENOENT)
+            return descriptor;
+        // Rolled away between the two opens: make it anew.
     }
-    return descriptor;
+    return -1;
+}
+
+// Takes back the parts of a line that went out before a write failed, from `first` to
+// `end`, but only this writer's own bytes: only while they stand together at the end of
+// the file and no other process holds it, for another writer of a shared file may append
+// after them between the look and the cut. Else they stay. The exclusive lock is the
+// shared one given up for the look and the cut and taken again at once.
+void take_back(int descriptor, off_t first, off_t end, bool together)
+{
+    step(PF_LOG_STEP_WRITE_CUT_SHORT, nullptr, descriptor);
+    if (!together || first < 0)
+        return;
+    if (flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+    {
+        struct stat status;
+        if (fstat(descriptor, &status) == 0 && status.st_size == end)
+        {
+            int cut = ftruncate(descriptor, first);
+            (void)cut; // nothing more to do when even that fails
+        }
+    }
+    lock_retrying(descriptor, LOCK_SH);
 }
 
 } // namespace
 
-int pf_log_file_open(const char *path, int mode, pf_log_open_mode how)
+int pf_log_file_open(const char *path, pf_log_open_mode how)
 {
     for (int attempt = 0; attempt < k_open_attempts; ++attempt)
     {
-        int descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, mode);
+        int descriptor = open_for_append(path);
         if (descriptor < 0)
             return -1;
+        step(PF_LOG_STEP_WRITER_OPENED, path, descriptor);
         // A file system without locks still logs.
-        if (lock_for_writing(descriptor, how) != 0 || pf_file_still_named(descriptor, path))
+        if (lock_for_writing(descriptor, path, how) != 0 || pf_file_still_named(descriptor, path))
             return descriptor;
         close(descriptor);
     }
@@ -92,24 +133,33 @@ bool pf_log_file_append(int descriptor, const void *data, size_t length)
 {
     const char *bytes = static_cast<const char *>(data);
     size_t done = 0;
+    // Where the parts of a line cut short went (appended, each ends where the offset
+    // stands after it); a line written whole, as nearly all are, asks nothing more.
+    off_t first = -1, end = -1;
+    bool together = true;
     while (done < length)
     {
         ssize_t written = write(descriptor, bytes + done, length - done);
         if (written > 0)
         {
             done += static_cast<size_t>(written);
+            if (done == length)
+                break;
+            off_t at = lseek(descriptor, 0, SEEK_CUR);
+            if (at < 0)
+                together = false;
+            else if (first < 0)
+                first = at - written;
+            else if (at - written != end)
+                together = false;
+            end = at;
             continue;
         }
         if (written < 0 && errno == EINTR)
             continue;
         int error = written == 0 ? ENOSPC : errno;
-        // The part that went out is the end of the file: take it back.
-        struct stat status;
-        if (done > 0 && fstat(descriptor, &status) == 0 && status.st_size >= static_cast<off_t>(done))
-        {
-            int cut = ftruncate(descriptor, status.st_size - static_cast<off_t>(done));
-            (void)cut; // nothing more to do when even that fails
-        }
+        if (done > 0)
+            take_back(descriptor, first, end, together);
         errno = error;
         return false;
     }
@@ -118,30 +168,46 @@ bool pf_log_file_append(int descriptor, const void *data, size_t length)
 
 pf_log_roll_result pf_log_file_roll(const char *path, const char *head, const char *tail, uint32_t *counter)
 {
-    bool held = false;
-    int lock = lock_for_roll(path, &held);
-    if (held)
+    int lock = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    int error = errno;
+    step(PF_LOG_STEP_ROLL_OPENED, path, lock);
+    if (lock < 0)
+    {
+        // Gone: another process rolled it, and a file made under the name since is that
+        // process's own, not this roll's to move. One that cannot be opened cannot be
+        // known to be dead: it stays.
+        errno = error;
+        return error == ENOENT ? PF_LOG_ROLLED : PF_LOG_ROLL_HELD;
+    }
+    // A file system without locks: the roll goes on as it would without them.
+    if (flock(lock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    {
+        close(lock);
         return PF_LOG_ROLL_HELD;
+    }
+    // Moved while this roll waited for it (another roll took it first): what stands under
+    // the name now is another writer's file.
+    if (!pf_file_still_named(lock, path))
+    {
+        close(lock);
+        return PF_LOG_ROLLED;
+    }
     std::string target = std::string(head) + "repository" + tail;
     pf_log_roll_result result = PF_LOG_ROLLED;
     while (!pf_file_rename_no_replace(path, target.c_str()))
     {
         if (errno != EEXIST)
         {
-            // Gone from under us: another process rolled it, and whatever stands under
-            // the name now is that process's own new file, not this roll's to move.
+            // Gone from under us: another roll on a file system without locks.
             result = errno == ENOENT ? PF_LOG_ROLLED : PF_LOG_ROLL_FAILED;
             break;
         }
         target = std::string(head) + "repository." + std::to_string(*counter) + tail;
         ++*counter;
     }
-    if (lock >= 0)
-    {
-        int error = errno;
-        close(lock);
-        errno = error;
-    }
+    error = errno;
+    close(lock);
+    errno = error;
     return result;
 }
 
@@ -184,6 +250,7 @@ pf_log_write_turn pf_log_write_turn_at(pf_log_write_watch *watch, const char *pa
         }
         watch->failing = true;
         watch->lost = 1;
+        watch->error = error;
         fprintf(stderr, "Log writes to [%s] are failing ([%s]): lines are lost until they succeed again\n",
                 path != nullptr ? path : "", strerror(error));
         fflush(stderr);
@@ -203,4 +270,71 @@ int pf_log_writes_resumed_text(char *buffer, size_t size, const char *path, uint
 {
     return snprintf(buffer, size, "Log writes to [%s] succeed again: [%llu] lines were lost",
                     path != nullptr ? path : "", static_cast<unsigned long long>(lost));
+}
+
+void pf_log_file_set_step_hook(pf_log_step_hook hook, void *context)
+{
+    g_step_context.store(context, std::memory_order_release);
+    g_step_hook.store(hook, std::memory_order_release);
+}
+
+bool pf_log_write_watch_close(pf_log_write_watch *watch, const char *path)
+{
+    if (!watch->failing)
+        return false;
+    char text[PF_LOG_TEXT_SIZE];
+    pf_log_writes_closed_text(text, sizeof text, path, watch->lost);
+    fprintf(stderr, "%s\n", text);
+    fflush(stderr);
+    *watch = pf_log_write_watch();
+    return true;
+}
+
+int pf_log_writes_closed_text(char *buffer, size_t size, const char *path, uint64_t lost)
+{
+    return snprintf(buffer, size,
+                    "Log writes to [%s] were still failing when it was closed: [%llu] lines were lost",
+                    path != nullptr ? path : "", static_cast<unsigned long long>(lost));
+}
+
+int pf_log_name_lost_text(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again)
+{
+    const char *name = path != nullptr ? path : "";
+    const unsigned long long count = static_cast<unsigned long long>(lines);
+    if (written_again)
+        return snprintf(
+            buffer, size,
+            "Log file [%s] no longer stood under its name (removed or moved by another program): the [%llu] lines written since it was last seen there went with it; written under its name again",
+            name, count);
+    return snprintf(
+        buffer, size,
+        "Log file [%s] no longer stood under its name (removed or moved by another program): the [%llu] lines written since it was last seen there went with it",
+        name, count);
+}
+
+int pf_log_folder_make(const char *path)
+{
+    if (path == nullptr || *path == '\0')
+    {
+        errno = ENOENT;
+        return -1;
+    }
+    std::string folder(path);
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1))
+    {
+        std::string part = folder.substr(0, at);
+        if (mkdir(part.c_str(), S_IRWXU) != 0 && errno != EEXIST)
+            return -1;
+        if (at == std::string::npos)
+            break;
+    }
+    struct stat status;
+    if (stat(path, &status) != 0)
+        return -1;
+    if (!S_ISDIR(status.st_mode))
+    {
+        errno = ENOTDIR;
+        return -1;
+    }
+    return 0;
 }

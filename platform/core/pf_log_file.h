@@ -17,39 +17,41 @@
 #include <cstddef>
 #include <cstdint>
 
-enum
-{
-    PF_LOG_FILE_OWNER_ONLY = 0600, // a file holding what clients or the host sent
-    PF_LOG_FILE_READABLE = 0666,   // the umask decides
-};
-
 enum pf_log_open_mode
 {
     PF_LOG_APPEND,     // write on after what the file holds
     PF_LOG_START_EMPTY // empty the file first, unless another live process holds it
 };
 
-// Opens a log file for appending, created with `mode` (less the umask) when missing, not
-// inherited by child processes, and holds the shared lock on it until it is closed. A
-// file rolled away between its opening and its lock is opened anew under its name. The
-// descriptor, or -1 with errno set.
-int pf_log_file_open(const char *path, int mode, pf_log_open_mode how);
+// Opens a log file for appending, not inherited by child processes, and holds the shared
+// lock on it until it is closed. A missing file is created readable and writable by its
+// owner only (0600, whatever the umask): logs hold what clients and the host sent, and
+// the files of programs that share a name share their lines. A file rolled away between
+// its opening and its lock is opened anew under its name, and "start empty" empties the
+// file only while it still stands under its name. The descriptor, or -1 with errno set.
+int pf_log_file_open(const char *path, pf_log_open_mode how);
 
 // Appends one line or record as a whole: a write that stops part way (a full disk) has its
-// part cut off again, so that the file keeps whole lines and records. False with errno set.
+// part cut off again, so that the file keeps whole lines and records. Only its own bytes:
+// the part is cut only while it is the end of the file and no other process holds the
+// file, for another writer of a shared file may append after it at any moment; else the
+// part stays. False with errno set.
 bool pf_log_file_append(int descriptor, const void *data, size_t length);
 
 enum pf_log_roll_result
 {
     PF_LOG_ROLLED,
-    PF_LOG_ROLL_HELD,   // a live process has the file open: left under its name
+    PF_LOG_ROLL_HELD,   // a live process has the file open, or it cannot be opened to learn
+                        // whether one has: left under its name
     PF_LOG_ROLL_FAILED, // errno says why
 };
 
 // Rolls the file `path` to head + "repository" + tail, or, while that name is taken, to
 // head + "repository." + n + tail with n = *counter, *counter + 1, ... (the counter moves
-// on, so one counter can serve every file of one roll). Never replaces a file. A file that
-// is gone meanwhile (another process rolled it) counts as rolled.
+// on, so one counter can serve every file of one roll). Never replaces a file, and moves
+// only the file it holds the exclusive lock of while that file stands under `path`: a file
+// gone or moved meanwhile (another process rolled it) counts as rolled, and whatever
+// stands under the name since is another process's new file, not this roll's to move.
 pf_log_roll_result pf_log_file_roll(const char *path, const char *head, const char *tail, uint32_t *counter);
 
 // Rolls every file that matches the shell pattern and holds ".current." in its name (the
@@ -70,6 +72,7 @@ struct pf_log_write_watch
     bool failing;
     uint64_t lost;              // lines lost in the spell that runs, or in the last one once it ended
     uint32_t last_failure_tick; // pf_tick_count() of the spell's last failed write
+    int error;                  // the errno of the spell's first failed write
 };
 
 enum
@@ -104,3 +107,37 @@ inline pf_log_write_turn pf_log_write_note(pf_log_write_watch *watch, const char
 // The line that says a spell ended, for the log itself: "Log writes to [path] succeed
 // again: [n] lines were lost", without a line break. The length snprintf gives.
 int pf_log_writes_resumed_text(char *buffer, size_t size, const char *path, uint64_t lost);
+
+// A file closed while its writes still fail (a program stopped with its folder full): its
+// spell ends there, and standard error hears "Log writes to [path] were still failing when
+// it was closed: [n] lines were lost". True when a spell was open; the watch starts afresh.
+bool pf_log_write_watch_close(pf_log_write_watch *watch, const char *path);
+// That line, for the log itself, without a line break. The length snprintf gives.
+int pf_log_writes_closed_text(char *buffer, size_t size, const char *path, uint64_t lost);
+
+// A log file that no longer stands under its name (its folder removed, or the file moved
+// by another program): the lines written into it since it was last seen under its name
+// went with it. Said once, on standard error and by the caller in the new file, as the
+// file is written under its name again ("...; written under its name again") or as it is
+// closed. The length snprintf gives.
+enum
+{
+    PF_LOG_NAME_CHECK_MS = 5000, // how often a writer looks whether its file still has its name
+};
+int pf_log_name_lost_text(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again);
+
+// Makes the folder that `path` names and every missing folder above it, each readable,
+// writable and searchable by its owner only. 0, or -1 with errno set.
+int pf_log_folder_make(const char *path);
+
+// The steps of the rule at which a test steps in, as another process would, to force an
+// interleaving that the scheduler gives only rarely. None is on the path of a line that is
+// written whole; without a hook (the default) each costs one load.
+enum pf_log_step
+{
+    PF_LOG_STEP_ROLL_OPENED,     // a roll opened the file by its name (descriptor -1: it found none)
+    PF_LOG_STEP_WRITER_OPENED,   // a writer opened the file, before its lock (and its emptying)
+    PF_LOG_STEP_WRITE_CUT_SHORT, // a write went out in part and failed: before the take-back
+};
+typedef void (*pf_log_step_hook)(pf_log_step step, const char *path, int descriptor, void *context);
+void pf_log_file_set_step_hook(pf_log_step_hook hook, void *context);

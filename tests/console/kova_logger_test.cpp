@@ -4,6 +4,8 @@
 // indentation, and many threads writing whole lines.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -89,11 +91,16 @@ struct logger_fixture : ::testing::Test
 TEST_F(logger_fixture, FirstStartOfTheDayCreatesTheDaysFileAndTheSameDayAppendsToIt)
 {
     {
+        const mode_t old_mask = umask(0);
         CLogger logger;
+        umask(old_mask);
         EXPECT_STREQ(logger.Folder(), logs.c_str());
     }
     ASSERT_EQ(files(), std::vector<std::string>{"kova.20120320.091502.current.txt"});
     EXPECT_EQ(read("kova.20120320.091502.current.txt"), "\nLogger object initialized.\n");
+    struct stat status;
+    ASSERT_EQ(stat((logs + "/kova.20120320.091502.current.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << "its owner's alone, whatever the umask";
 
     set_clock(local_time(2012, 3, 20, 17, 40, 0));
     {
@@ -128,8 +135,7 @@ TEST_F(logger_fixture, TheSweepLeavesAFileALiveProgramHoldsAndReplacesNoReposito
 {
     // A gateway logging into the console's folder has its file open.
     dir.write("logs/main_text.20120320.080000.current.txt", "the gateway's first line\n");
-    int gateway = pf_log_file_open((logs + "/main_text.20120320.080000.current.txt").c_str(),
-                                   PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND);
+    int gateway = pf_log_file_open((logs + "/main_text.20120320.080000.current.txt").c_str(), PF_LOG_APPEND);
     ASSERT_GE(gateway, 0);
     dir.write("logs/kova.20120319.080000.current.txt", "yesterday\n");
     dir.write("logs/kova.20120319.080000.repository.txt", "an earlier console's\n");

@@ -2,7 +2,8 @@
 // on, and the console hears once per log file (the threads' text and binary logs, the
 // FIX engine's message and event logs) that writes began to fail (13004, the error
 // number) and that they succeed again (13005, the lines lost), never once per line; the
-// same two lines stand in the gateway's standard error, and the end in the logs.
+// same two lines stand in the gateway's standard error, and the end in the logs. A gateway
+// stopped while its folder is still full says the lines each failing log lost.
 //
 // The log folder is a small tmpfs of the test's own mount namespace (it goes with the
 // test process), filled by a file of the test's. Where mounting is not permitted, the
@@ -190,4 +191,35 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
     for (const std::string &name : road.dir.list("logs"))
         in_a_log = in_a_log || road.dir.read("logs/" + name).find("] succeed again: [") != std::string::npos;
     EXPECT_TRUE(in_a_log) << "the end of a spell stands in the log itself";
+}
+
+TEST(LogFolderFull, AGatewayStoppedWhileItsFolderIsFullSaysTheLinesEachLogLost)
+{
+    road_with_full_folder full;
+    qel_test::fix_road &road = full.road;
+    qel_sim::workstation_client client;
+    ASSERT_TRUE(
+        qel_test::wait_until([&] { return client.connect("127.0.0.1", road.workstation_port); }, 10000));
+    qel_sim::trader trader(client, 5001);
+    ASSERT_TRUE(answered(trader.sign_on(kTimeoutMs), 2301));
+    ASSERT_TRUE(answered(trader.system_information(kTimeoutMs), 1601));
+    std::string error;
+    ASSERT_TRUE(full.folder->fill(road.gateway->pid(), &error)) << error;
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            qel_sim::trader_order order;
+            EXPECT_TRUE(answered(trader.enter(order, kTimeoutMs), 2073));
+            return full.stderr_file->text().find("] are failing ([") != std::string::npos;
+        },
+        k_wait_ms));
+
+    // Stopped with the folder still full: no write ends the spells.
+    EXPECT_EQ(road.stop().exit_code, 0);
+    const std::string said = full.stderr_file->text();
+    const size_t failing = qel_test::count_of(said, "] are failing ([");
+    const size_t resumed = qel_test::count_of(said, "] succeed again: [");
+    const size_t closed = qel_test::count_of(said, "] were still failing when it was closed: [");
+    EXPECT_GE(closed, 1u) << said;
+    EXPECT_EQ(closed + resumed, failing) << "every spell ends said, at a write or at the close: " << said;
 }

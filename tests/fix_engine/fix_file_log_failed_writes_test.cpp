@@ -1,8 +1,13 @@
 // The engine's file log when its folder is full: a line that cannot be written is lost
-// whole (never written later, never left in part), and each file's spell of failures is
-// said once as it begins and once as it ends, on standard error, to the application's
-// write alarm and, at the end, in the file itself with the number of lines lost.
+// whole (never written later, never left in part, and taken back only as far as the bytes
+// are its own), and each file's spell of failures is said once as it begins and once as it
+// ends (or as the file closes), on standard error, to the application's write alarm and,
+// at the end, in the file itself with the number of lines lost. A file whose folder is
+// removed under it is said once and made again under its name.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -148,4 +153,108 @@ TEST(FileLogFailedWrites, ALineThatGoesOutInPartIsTakenBack)
     EXPECT_EQ(lines[0], "first");
     EXPECT_EQ(lines[1], "room again");
     EXPECT_EQ(lines[2], "Log writes to [" + events + "] succeed again: [2] lines were lost");
+}
+
+TEST(FileLogFailedWrites, APartStaysWhenAnotherWriterHoldsTheFile)
+{
+    fix_test::TempFolder folder;
+    // Two gateways sharing a FIX log folder write the one acceptor-wide log of the day.
+    std::unique_ptr<FIX::FileLog> mine(new FIX::FileLog(folder.path()));
+    std::unique_ptr<FIX::FileLog> theirs(new FIX::FileLog(folder.path()));
+    const std::string events = *mine->getEventFileName();
+    ASSERT_EQ(*theirs->getEventFileName(), events);
+    mine->onEvent("mine");
+    theirs->onEvent("theirs");
+    const std::string before = fix_test::readFile(events);
+    qel_test::stderr_capture capture;
+    {
+        qel_test::file_size_cap full(before.size() + 10);
+        mine->onEvent("a line that does not fit in the room left");
+    }
+    // The other may have appended after the part at any moment: the part is not cut.
+    const std::string after = fix_test::readFile(events);
+    ASSERT_EQ(after.size(), before.size() + 10);
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    theirs->onEvent("theirs again");
+    EXPECT_EQ(texts(events).back(), "theirs again") << "the other writer's line stands whole";
+    theirs.reset();
+
+    // Alone with the file, the part is taken back.
+    const std::string alone = fix_test::readFile(events);
+    {
+        qel_test::file_size_cap full(alone.size() + 10);
+        mine->onEvent("a line that does not fit in the room left");
+    }
+    EXPECT_EQ(fix_test::readFile(events), alone);
+}
+
+TEST(FileLogFailedWrites, AFileClosedWhileItsWritesFailSaysTheLinesItLost)
+{
+    fix_test::TempFolder folder;
+    std::unique_ptr<FIX::FileLog> log(new FIX::FileLog(folder.path(), kSession));
+    const std::string messages = *log->getMessagesFileName();
+    const std::string events = *log->getEventFileName();
+    log->onIncoming("8=FIX.4.2\x01"
+                    "35=A\x01");
+    log->onEvent("Created session");
+    qel_test::stderr_capture capture;
+    {
+        qel_test::file_size_cap full(0);
+        log->onIncoming("lost 1");
+        log->onOutgoing("lost 2");
+        log->onEvent("lost 3");
+    }
+    // The gateway stops before any write ends the spells; the room is back for the line.
+    log.reset();
+    const std::string said = capture.text();
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + messages +
+                                           "] were still failing when it was closed: [2] lines were lost\n"),
+              1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + events +
+                                           "] were still failing when it was closed: [1] lines were lost\n"),
+              1u)
+        << said;
+    EXPECT_EQ(texts(messages).back(),
+              "Log writes to [" + messages + "] were still failing when it was closed: [2] lines were lost");
+}
+
+TEST(FileLogFailedWrites, AFileWhoseFolderWasRemovedIsSaidOnceAndMadeAgainUnderItsName)
+{
+    fix_test::TempFolder folder;
+    const std::string logs = folder.path() + "/fix_logs";
+    std::vector<Alarm> alarms;
+    FIX::FileLog::setWriteAlarm(recordAlarm, &alarms);
+    std::unique_ptr<FIX::FileLog> log(new FIX::FileLog(logs, kSession));
+    const std::string messages = *log->getMessagesFileName();
+    log->onIncoming("before");
+    // An operator's clean-up removes the folder.
+    ASSERT_EQ(unlink(messages.c_str()), 0);
+    ASSERT_EQ(unlink(log->getEventFileName()->c_str()), 0);
+    ASSERT_EQ(rmdir(logs.c_str()), 0);
+    log->onIncoming("into the removed file");
+    qel_test::stderr_capture capture;
+    // The log looks every five seconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5100));
+    log->onIncoming("after");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5100));
+    log->onIncoming("and on");
+    FIX::FileLog::setWriteAlarm(0, 0);
+
+    ASSERT_EQ(alarms.size(), 2u);
+    EXPECT_EQ(alarms[0].fileName, messages);
+    EXPECT_TRUE(alarms[0].failing);
+    EXPECT_EQ(alarms[0].value, static_cast<unsigned long long>(ENOENT));
+    EXPECT_FALSE(alarms[1].failing);
+    EXPECT_EQ(alarms[1].value, 2u) << "the lines that went with the removed file";
+    const std::string text =
+        "Log file [" + messages +
+        "] no longer stood under its name (removed or moved by another program): the [2] "
+        "lines written since it was last seen there went with it; written under its name "
+        "again";
+    EXPECT_EQ(qel_test::count_of(capture.text(), text + "\n"), 1u) << capture.text();
+    EXPECT_EQ(texts(messages), (std::vector<std::string>{text, "after", "and on"}));
+    struct stat status;
+    ASSERT_EQ(stat(messages.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
 }

@@ -337,7 +337,7 @@ bool logger_object_open_file(logger_object *logger, int file_kind)
     char *path = logger->paths[file_kind];
     if (!build_path(logger, file_kind, path, sizeof logger->paths[file_kind]))
         return false;
-    int descriptor = pf_log_file_open(path, PF_LOG_FILE_READABLE, PF_LOG_APPEND);
+    int descriptor = pf_log_file_open(path, PF_LOG_APPEND);
     if (descriptor < 0)
         return false;
     logger->descriptors[file_kind] = descriptor;

@@ -103,6 +103,21 @@ int run_script(const std::vector<std::string> &command, int output_fd)
     }
 }
 
+// logsweep's own two logs, emptied at every start: its owner's alone, as every log file of
+// the system is, whatever the umask or the mode an earlier run left.
+int open_own_log(const char *name)
+{
+    int descriptor = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (descriptor >= 0 && fchmod(descriptor, S_IRUSR | S_IWUSR) != 0)
+    {
+        const int error = errno;
+        close(descriptor);
+        errno = error;
+        return -1;
+    }
+    return descriptor;
+}
+
 int collect(FILE *errors, const logsweep_stamps &stamps)
 {
     char path[LOGSWEEP_PATH_SIZE];
@@ -121,7 +136,7 @@ int collect(FILE *errors, const logsweep_stamps &stamps)
         fail_line(errors, nullptr, "Cannot find %s in the current folder due to %d", k_script, errno);
         return LOGSWEEP_FAILED;
     }
-    int output_fd = open(k_output_file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int output_fd = open_own_log(k_output_file);
     if (output_fd < 0)
     {
         fail_line(errors, nullptr, "Cannot create %s due to %d", k_output_file, errno);
@@ -170,7 +185,10 @@ const char *logsweep_usage()
 
 int logsweep_run(int argc, const char *const *argv, time_t now)
 {
-    FILE *errors = fopen(k_error_file, "we");
+    const int errors_fd = open_own_log(k_error_file);
+    FILE *errors = errors_fd >= 0 ? fdopen(errors_fd, "w") : nullptr;
+    if (errors == nullptr && errors_fd >= 0)
+        close(errors_fd);
     if (errors == nullptr)
     {
         fprintf(stderr, "logsweep: cannot create %s: %s\n", k_error_file, strerror(errno));

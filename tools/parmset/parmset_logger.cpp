@@ -262,7 +262,7 @@ void parmset_logger_log(parmset_logger *logger, parmset_log_level level, const c
     if (logger->file == nullptr)
     {
         logger->path = choose_file(logger);
-        int descriptor = pf_log_file_open(logger->path.c_str(), PF_LOG_FILE_READABLE, PF_LOG_APPEND);
+        int descriptor = pf_log_file_open(logger->path.c_str(), PF_LOG_APPEND);
         logger->file = descriptor >= 0 ? fdopen(descriptor, "a") : nullptr;
         if (logger->file == nullptr)
         {

@@ -1,6 +1,6 @@
 // The console interface without sockets: the event log file (start, same-day append, day
-// mismatch, partial tails, short writes), the packets it builds (golden bytes written from
-// the packet layouts), and the handling of requests by transcode.
+// mismatch, partial tails, short writes, its folder removed under it), the packets it builds (golden bytes
+// written from the packet layouts), and the handling of requests by transcode.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -17,7 +17,10 @@
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
+#include "platform/core/pf_log_file.h"
+#include "platform/core/pf_tick.h"
 #include "support/console_fixture.h"
+#include "support/full_disk.h"
 
 using namespace qel_test;
 
@@ -307,6 +310,63 @@ TEST(InterfaceInfo, ConsoleEventBecomesALogMessageInFileAndOutput)
         EXPECT_EQ(without_time(
                       std::vector<uint8_t>(content.begin() + 2 + 42 * i, content.begin() + 2 + 42 * (i + 1))),
                   expected[i]);
+}
+
+TEST(InterfaceInfo, AnEventLogWhoseFolderWasRemovedIsMadeAgainAndSaysSo)
+{
+    console_fixture f;
+    f.config.values["KOVA_EVENT_LOG_FILE"] = f.dir.file("logs/kova_event_log.dat");
+    f.config_path = f.config.write(f.dir);
+    f.event_log = f.dir.file("logs/kova_event_log.dat");
+    mkdir(f.dir.file("logs").c_str(), 0700);
+    ASSERT_NE(f.create_info(), nullptr);
+    const uint32_t offset = pf_tick_get_offset();
+    queues q;
+    queue_append(q.notifications, console_event(5001, 11018));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    ASSERT_EQ(queues::take(q.realtime_output).size(), 1u);
+
+    // An operator's clean-up removes the folder; an event goes with it.
+    ASSERT_EQ(unlink(f.event_log.c_str()), 0);
+    ASSERT_EQ(rmdir(f.dir.file("logs").c_str()), 0);
+    queue_append(q.notifications, console_event(5001, 11019));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    ASSERT_EQ(queues::take(q.realtime_output).size(), 1u);
+
+    qel_test::stderr_capture capture;
+    pf_tick_advance(PF_LOG_NAME_CHECK_MS);
+    queue_append(q.notifications, console_event(5001, 11020));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    std::vector<std::vector<uint8_t>> sent = queues::take(q.realtime_output);
+    ASSERT_EQ(sent.size(), 3u);
+    auto reason = [](const std::vector<uint8_t> &p) { return p[36] | (p[37] << 8); };
+    auto extra = [](const std::vector<uint8_t> &p)
+    { return p[38] | (p[39] << 8) | (p[40] << 16) | (p[41] << 24); };
+    EXPECT_EQ(reason(sent[0]), 11020);
+    EXPECT_EQ(reason(sent[1]), 13004);
+    EXPECT_EQ(extra(sent[1]), ENOENT);
+    EXPECT_EQ(reason(sent[2]), 13005);
+    EXPECT_EQ(extra(sent[2]), 2) << "the events that went with the removed file";
+    std::vector<uint8_t> content = file_bytes(f.event_log);
+    ASSERT_EQ(content.size(), 2u + 3 * 42) << "the file made again holds the events since";
+    EXPECT_EQ(content[2 + 36] | (content[2 + 37] << 8), 11020);
+    struct stat status;
+    ASSERT_EQ(stat(f.event_log.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    // Once on standard error, once in the thread's log, which is standard error here.
+    EXPECT_EQ(qel_test::count_of(capture.text(), "Log file [" + f.event_log +
+                                                     "] no longer stood under its name (removed or moved by "
+                                                     "another program): the [2] lines written since it was "
+                                                     "last seen there went with it; written under its name "
+                                                     "again\n"),
+              2u)
+        << capture.text();
+
+    pf_tick_advance(PF_LOG_NAME_CHECK_MS);
+    queue_append(q.notifications, console_event(5001, 11021));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    EXPECT_EQ(queues::take(q.realtime_output).size(), 1u) << "said once";
+    pf_tick_set_offset(offset);
 }
 
 TEST(InterfaceInfo, NewRealtimeConsoleGetsTheStoredEventsUnchangedBeforeLiveOnes)

@@ -496,6 +496,115 @@ TEST_F(Logger, FailingWritesAreToldOnceAsTheyBeginAndOnceAsTheyEnd)
     pf_tick_set_offset(offset);
 }
 
+TEST_F(Logger, ASpellIsToldOnceSomeoneListensAndSaysItsLinesWhenItsFileCloses)
+{
+    container_ptr container = create("");
+    logger_object *logger = container->loggers[0];
+    std::vector<notice_record> told;
+    const logging_write_notice notice = {record_notice, &told};
+    message_ptr msg(message_create(40, NORMAL_MESSAGE));
+    EA_LOG(logger, EA_LEVEL_EVENT, "before");
+    for (int i = 0; i < 10; ++i)
+        logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    const std::string stamp = stamp_of(container->info->day.load());
+    const std::string response = path("main_response." + stamp + ".current.dat");
+    const std::string response_kept = path("main_response." + stamp + ".repository.dat");
+    const std::string text_kept = path("main_text." + stamp + ".repository.txt");
+    const uintmax_t response_size = fs::file_size(response);
+
+    qel_test::stderr_capture capture;
+    {
+        // Room for a few lines of text, none for another record; the first failure comes
+        // before the console link (the start-up lines).
+        qel_test::file_size_cap full(response_size + 100);
+        logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+        EXPECT_TRUE(told.empty());
+        logger_object_container_set_write_notice(container.get(), &notice);
+        EA_LOG(logger, EA_LEVEL_EVENT, "the link is there");
+        EXPECT_TRUE(told.empty()) << "told at the next write to the file whose spell it is";
+        logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+        EXPECT_EQ(told, (std::vector<notice_record>{{true, EFBIG}}));
+        logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+        EXPECT_EQ(told.size(), 1u) << "once per spell";
+        // The gateway stops while its folder is still full.
+        logger_object_container_set_write_notice(container.get(), nullptr);
+        container.reset();
+    }
+    const std::string said = capture.text();
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + response +
+                                           "] were still failing when it was closed: [3] lines were lost\n"),
+              1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to"), 2u) << said;
+    EXPECT_EQ(fs::file_size(response_kept), response_size) << "whole records only";
+    const std::vector<std::string> lines = split(read_file(text_kept), '\n');
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].find("Event|the link is there|"), 0u);
+    EXPECT_EQ(lines[2].find("System Error|Log writes to [" + response +
+                            "] were still failing when it was closed: [3] lines were lost|"),
+              0u)
+        << lines[2];
+}
+
+TEST_F(Logger, AFileFoundWithoutItsNameIsSaidOnceAndWrittenUnderItsNameAgain)
+{
+    container_ptr container = create("");
+    logger_object *logger = container->loggers[0];
+    std::vector<notice_record> told;
+    const logging_write_notice notice = {record_notice, &told};
+    logger_object_container_set_write_notice(container.get(), &notice);
+    message_ptr msg(message_create(40, NORMAL_MESSAGE));
+    const uint32_t offset = pf_tick_get_offset();
+    EA_LOG(logger, EA_LEVEL_EVENT, "first");
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    const std::string stamp = stamp_of(container->info->day.load());
+    const std::string text = path("main_text." + stamp + ".current.txt");
+    const std::string response = path("main_response." + stamp + ".current.dat");
+
+    // An operator's clean-up removes the folder; the next lines go with it.
+    fs::remove_all(logs_);
+    EA_LOG(logger, EA_LEVEL_EVENT, "into the removed file");
+    qel_test::stderr_capture capture;
+    pf_tick_advance(PF_LOG_NAME_CHECK_MS);
+    EA_LOG(logger, EA_LEVEL_EVENT, "after");
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    pf_tick_advance(PF_LOG_NAME_CHECK_MS);
+    EA_LOG(logger, EA_LEVEL_EVENT, "and on");
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    EXPECT_EQ(told, (std::vector<notice_record>{{true, ENOENT}, {false, 2}, {true, ENOENT}, {false, 1}}));
+
+    const std::string said = capture.text();
+    EXPECT_EQ(qel_test::count_of(said, "no longer stood under its name"), 2u) << said;
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log file [" + text +
+                                     "] no longer stood under its name (removed or moved by another "
+                                     "program): the [2] lines written since it was last seen there went "
+                                     "with it; written under its name again\n"),
+        1u)
+        << said;
+    EXPECT_EQ((fs::status(logs_).permissions() & fs::perms::all), fs::perms::owner_all)
+        << "the folder is made again for its owner";
+    const std::vector<std::string> lines = split(read_file(text), '\n');
+    ASSERT_EQ(lines.size(), 4u) << read_file(text);
+    EXPECT_EQ(lines[0].find("System Error|Log file [" + text + "] no longer stood under its name"), 0u);
+    EXPECT_EQ(lines[1].find("Event|after|"), 0u);
+    EXPECT_EQ(lines[2].find("System Error|Log file [" + response +
+                            "] no longer stood under its name (removed or moved by another program): the [1] "
+                            "lines written since it was last seen there went with it; written under its name "
+                            "again|"),
+              0u)
+        << lines[2];
+    EXPECT_EQ(lines[3].find("Event|and on|"), 0u);
+    EXPECT_EQ(read_file(response).size(), 16u + 2 * 142u) << "a new file starts with its header";
+
+    // Removed again just before the gateway stops: said as the files close.
+    fs::remove_all(logs_);
+    logger_object_container_set_write_notice(container.get(), nullptr);
+    container.reset();
+    EXPECT_EQ(qel_test::count_of(capture.text(), "went with it\n"), 2u) << capture.text();
+    pf_tick_set_offset(offset);
+}
+
 TEST_F(Logger, BinaryRecordMatchesTheLayoutByteForByte)
 {
     container_ptr container = create("");

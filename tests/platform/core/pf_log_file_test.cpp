@@ -1,8 +1,10 @@
 // The rule every logger of the system keeps for its files: two writers of one folder each
 // keep their own file under its name through the other's roll, a file a crashed writer
-// left still rolls, rolls at the same time never replace a repository file, a line goes
-// out whole or not at all, and a spell of failing writes is said once as it begins and
-// once as it ends.
+// left still rolls, rolls at the same time never replace a repository file, a roll or a
+// start that another program overtakes between two of its steps harms no file, files are
+// their owner's alone whatever the umask, a line goes out whole or not at all (taking back
+// only its own bytes), and a spell of failing writes is said once as it begins and once as
+// it ends, or as its file is closed.
 #include "platform/core/pf_log_file.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -54,6 +57,34 @@ int roll_logger(const qel_test::temp_dir &dir, const std::string &name)
     return pf_log_files_roll(dir.file(name + "_text.*.current.*").c_str(), &counter);
 }
 
+// Another program's steps, taken at the first time the rule reaches the step `at`: the
+// interleaving a scheduler gives only now and then, every time.
+class step_once
+{
+  public:
+    step_once(pf_log_step at, std::function<void(int descriptor)> act) : m_at(at), m_act(std::move(act))
+    {
+        pf_log_file_set_step_hook(call, this);
+    }
+    ~step_once() { pf_log_file_set_step_hook(nullptr, nullptr); }
+    step_once(const step_once &) = delete;
+    step_once &operator=(const step_once &) = delete;
+    bool done() const { return m_done; }
+
+  private:
+    static void call(pf_log_step step, const char *, int descriptor, void *context)
+    {
+        step_once *self = static_cast<step_once *>(context);
+        if (step != self->m_at || self->m_done)
+            return;
+        self->m_done = true; // the other program's own steps pass
+        self->m_act(descriptor);
+    }
+    pf_log_step m_at;
+    std::function<void(int)> m_act;
+    bool m_done = false;
+};
+
 } // namespace
 
 TEST(PfLogFile, TwoLoggersOfOneNameKeepTheirOwnFilesThroughEachOthersRolls)
@@ -62,14 +93,14 @@ TEST(PfLogFile, TwoLoggersOfOneNameKeepTheirOwnFilesThroughEachOthersRolls)
     // The gateway and qelstat both log as main, each under its own start's stamp.
     const std::string gateway = dir.file("main_text.20990101.000001.current.txt");
     const std::string qelstat = dir.file("main_text.20990101.000002.current.txt");
-    int gateway_file = pf_log_file_open(gateway.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+    int gateway_file = pf_log_file_open(gateway.c_str(), PF_LOG_START_EMPTY);
     ASSERT_GE(gateway_file, 0);
     ASSERT_TRUE(append(gateway_file, "gateway 1\n"));
     const stat_result gateway_before = status_of(gateway);
 
     // qelstat starts: its roll leaves the gateway's file, then it opens its own.
     ASSERT_EQ(roll_logger(dir, "main"), 0);
-    int qelstat_file = pf_log_file_open(qelstat.c_str(), PF_LOG_FILE_READABLE, PF_LOG_APPEND);
+    int qelstat_file = pf_log_file_open(qelstat.c_str(), PF_LOG_APPEND);
     ASSERT_GE(qelstat_file, 0);
     ASSERT_TRUE(append(qelstat_file, "qelstat 1\n"));
     // The gateway restarts (its own file closed, so rolled) while qelstat writes on.
@@ -97,11 +128,16 @@ TEST(PfLogFile, OpenHoldsCreatesWithTheModeAndEmptiesOnlyAFileNoOneElseHolds)
 {
     qel_test::temp_dir dir;
     const std::string path = dir.file("main_text.20990101.000001.current.txt");
-    mode_t old_mask = umask(022);
-    int first = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+    mode_t old_mask = umask(0);
+    int first = pf_log_file_open(path.c_str(), PF_LOG_START_EMPTY);
+    umask(0277); // a mask that would leave the owner unable to write
+    int other = pf_log_file_open(dir.file("other.current.txt").c_str(), PF_LOG_APPEND);
     umask(old_mask);
     ASSERT_GE(first, 0);
+    ASSERT_GE(other, 0);
     EXPECT_EQ(status_of(path).mode, 0600u);
+    EXPECT_EQ(status_of(dir.file("other.current.txt")).mode, 0600u);
+    pf_file_close(other);
     ASSERT_TRUE(append(first, "first writer\n"));
     uint32_t counter = 1;
     EXPECT_EQ(
@@ -110,7 +146,7 @@ TEST(PfLogFile, OpenHoldsCreatesWithTheModeAndEmptiesOnlyAFileNoOneElseHolds)
 
     // A second writer of the same name and second (two programs started together) writes
     // beside the first instead of wiping its lines.
-    int second = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+    int second = pf_log_file_open(path.c_str(), PF_LOG_START_EMPTY);
     ASSERT_GE(second, 0);
     ASSERT_TRUE(append(second, "second writer\n"));
     ASSERT_TRUE(append(first, "first again\n"));
@@ -119,15 +155,13 @@ TEST(PfLogFile, OpenHoldsCreatesWithTheModeAndEmptiesOnlyAFileNoOneElseHolds)
     pf_file_close(second);
 
     // Alone, a start empties what an earlier run left.
-    int third = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+    int third = pf_log_file_open(path.c_str(), PF_LOG_START_EMPTY);
     ASSERT_GE(third, 0);
     ASSERT_TRUE(append(third, "third\n"));
     EXPECT_EQ(qel_test::read_file(path), "third\n");
     pf_file_close(third);
 
-    EXPECT_EQ(
-        pf_log_file_open(dir.file("no/such/folder/x.txt").c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND),
-        -1);
+    EXPECT_EQ(pf_log_file_open(dir.file("no/such/folder/x.txt").c_str(), PF_LOG_APPEND), -1);
 }
 
 TEST(PfLogFile, AFileACrashedWriterLeftStillRolls)
@@ -140,7 +174,7 @@ TEST(PfLogFile, AFileACrashedWriterLeftStillRolls)
     ASSERT_GE(child, 0);
     if (child == 0)
     {
-        int file = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_START_EMPTY);
+        int file = pf_log_file_open(path.c_str(), PF_LOG_START_EMPTY);
         bool written = file >= 0 && append(file, "before the crash\n");
         char done = written ? 1 : 0;
         if (write(ready[1], &done, 1) != 1)
@@ -236,7 +270,7 @@ TEST(PfLogFile, ALineThatCannotGoOutWholeLeavesNothingBehind)
 {
     qel_test::temp_dir dir;
     const std::string path = dir.file("main_binary.20990101.000001.current.dat");
-    int file = pf_log_file_open(path.c_str(), PF_LOG_FILE_OWNER_ONLY, PF_LOG_APPEND);
+    int file = pf_log_file_open(path.c_str(), PF_LOG_APPEND);
     ASSERT_GE(file, 0);
     ASSERT_TRUE(append(file, "0123456789\n"));
     {
@@ -296,4 +330,144 @@ TEST(PfLogFile, ASpellOfFailingWritesIsSaidOnceAsItBeginsAndOnceAsItEnds)
     char text[256];
     pf_log_writes_resumed_text(text, sizeof text, "x.txt", 7);
     EXPECT_STREQ(text, "Log writes to [x.txt] succeed again: [7] lines were lost");
+}
+
+TEST(PfLogFile, ARollOvertakenByAnotherMovesNoFileItDoesNotHold)
+{
+    qel_test::temp_dir dir;
+    const std::string path = dir.file("main_text.20990101.000001.current.txt");
+    const std::string head = dir.file("main_text.20990101.000001.");
+    uint32_t counter = 1;
+
+    // The roll has the dead file open when another program rolls it and a writer of the
+    // same name and second starts: the lock it then takes is the old file's.
+    dir.write("main_text.20990101.000001.current.txt", "a dead writer's line\n");
+    int writer = -1;
+    {
+        step_once other(PF_LOG_STEP_ROLL_OPENED,
+                        [&](int)
+                        {
+                            uint32_t own = 1;
+                            EXPECT_EQ(pf_log_file_roll(path.c_str(), head.c_str(), ".txt", &own),
+                                      PF_LOG_ROLLED);
+                            writer = pf_log_file_open(path.c_str(), PF_LOG_APPEND);
+                        });
+        EXPECT_EQ(pf_log_file_roll(path.c_str(), head.c_str(), ".txt", &counter), PF_LOG_ROLLED);
+        EXPECT_TRUE(other.done());
+    }
+    ASSERT_GE(writer, 0);
+    EXPECT_TRUE(pf_file_still_named(writer, path.c_str())) << "the live writer's file was moved";
+    ASSERT_TRUE(append(writer, "the live writer's line\n"));
+    EXPECT_EQ(qel_test::read_file(path), "the live writer's line\n");
+    EXPECT_EQ(dir.read("main_text.20990101.000001.repository.txt"), "a dead writer's line\n");
+
+    // The roll finds no file (another program rolled it after the search), and a writer
+    // starts before the roll's next step.
+    pf_file_close(writer);
+    ASSERT_EQ(pf_log_file_roll(path.c_str(), head.c_str(), ".txt", &counter), PF_LOG_ROLLED);
+    writer = -1;
+    {
+        step_once other(PF_LOG_STEP_ROLL_OPENED,
+                        [&](int descriptor)
+                        {
+                            EXPECT_EQ(descriptor, -1);
+                            writer = pf_log_file_open(path.c_str(), PF_LOG_APPEND);
+                        });
+        EXPECT_EQ(pf_log_file_roll(path.c_str(), head.c_str(), ".txt", &counter), PF_LOG_ROLLED);
+    }
+    ASSERT_GE(writer, 0);
+    EXPECT_TRUE(pf_file_still_named(writer, path.c_str())) << "the live writer's file was moved";
+    pf_file_close(writer);
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"main_text.20990101.000001.current.txt",
+                                                    "main_text.20990101.000001.repository.1.txt",
+                                                    "main_text.20990101.000001.repository.txt"}));
+}
+
+TEST(PfLogFile, AStartThatEmptiesItsFileEmptiesNothingRolledAwayMeanwhile)
+{
+    qel_test::temp_dir dir;
+    const std::string path = dir.file("main_text.20990101.000001.current.txt");
+    dir.write("main_text.20990101.000001.current.txt", "an earlier run's lines\n");
+    // Between the start's open and its lock, another program rolls the file it opened.
+    step_once other(PF_LOG_STEP_WRITER_OPENED,
+                    [&](int)
+                    {
+                        uint32_t counter = 1;
+                        EXPECT_EQ(pf_log_file_roll(path.c_str(),
+                                                   dir.file("main_text.20990101.000001.").c_str(), ".txt",
+                                                   &counter),
+                                  PF_LOG_ROLLED);
+                    });
+    int file = pf_log_file_open(path.c_str(), PF_LOG_START_EMPTY);
+    ASSERT_GE(file, 0);
+    EXPECT_TRUE(other.done());
+    EXPECT_TRUE(pf_file_still_named(file, path.c_str()));
+    ASSERT_TRUE(append(file, "this run\n"));
+    pf_file_close(file);
+    EXPECT_EQ(dir.read("main_text.20990101.000001.repository.txt"), "an earlier run's lines\n");
+    EXPECT_EQ(qel_test::read_file(path), "this run\n");
+}
+
+TEST(PfLogFile, ATakeBackTouchesOnlyItsOwnBytesOfASharedFile)
+{
+    qel_test::temp_dir dir;
+    const std::string path = dir.file("main_text.20990101.000001.current.txt");
+    int mine = pf_log_file_open(path.c_str(), PF_LOG_APPEND);
+    int theirs = pf_log_file_open(path.c_str(), PF_LOG_APPEND); // another program of the same name
+    ASSERT_GE(mine, 0);
+    ASSERT_GE(theirs, 0);
+    ASSERT_TRUE(append(mine, "0123456789\n"));
+    {
+        // Five bytes of the line go out; the other program appends its line before the
+        // take-back (its disk has room again).
+        qel_test::file_size_cap cap(16);
+        step_once other(PF_LOG_STEP_WRITE_CUT_SHORT,
+                        [&](int)
+                        {
+                            cap.lift();
+                            EXPECT_TRUE(append(theirs, "the other program's line\n"));
+                        });
+        EXPECT_FALSE(append(mine, "a line of twenty-six bytes\n"));
+        EXPECT_TRUE(other.done());
+    }
+    EXPECT_EQ(qel_test::read_file(path), "0123456789\na linthe other program's line\n")
+        << "only the part that is this writer's own may go, and only from the end";
+
+    // Nothing after the part, but another program holds the file and may append after it
+    // at any moment: the part stays.
+    {
+        qel_test::file_size_cap cap(status_of(path).size + 3);
+        EXPECT_FALSE(append(mine, "cut short\n"));
+    }
+    EXPECT_EQ(qel_test::read_file(path), "0123456789\na linthe other program's line\ncut");
+    ASSERT_TRUE(append(theirs, "\n"));
+    pf_file_close(theirs);
+
+    // Alone with the file again: the part is taken back.
+    const off_t before = status_of(path).size;
+    {
+        qel_test::file_size_cap cap(before + 3);
+        EXPECT_FALSE(append(mine, "cut short\n"));
+    }
+    EXPECT_EQ(status_of(path).size, before);
+    pf_file_close(mine);
+}
+
+TEST(PfLogFile, AFileClosedWhileItsWritesFailSaysTheLinesLost)
+{
+    qel_test::stderr_capture capture;
+    pf_log_write_watch watch = {};
+    const char *path = "/logs/main_text.20990101.000001.current.txt";
+    EXPECT_FALSE(pf_log_write_watch_close(&watch, path));
+    EXPECT_EQ(pf_log_write_turn_at(&watch, path, false, ENOSPC, 10), PF_LOG_WRITES_FAILING);
+    EXPECT_EQ(watch.error, ENOSPC);
+    EXPECT_EQ(pf_log_write_turn_at(&watch, path, false, ENOSPC, 20), PF_LOG_WRITES_AS_BEFORE);
+    EXPECT_TRUE(pf_log_write_watch_close(&watch, path));
+    EXPECT_FALSE(watch.failing);
+    EXPECT_FALSE(pf_log_write_watch_close(&watch, path)) << "said once";
+    EXPECT_EQ(qel_test::count_of(capture.text(),
+                                 "Log writes to [/logs/main_text.20990101.000001.current.txt] "
+                                 "were still failing when it was closed: [2] lines were lost\n"),
+              1u)
+        << capture.text();
 }

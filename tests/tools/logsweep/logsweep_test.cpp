@@ -138,6 +138,24 @@ TEST(LogsweepCommand, ScriptGetsTheFourArgumentsAndItsOutputFile)
     EXPECT_EQ(m[9].str(), env.dir.file("inst"));
 }
 
+TEST(LogsweepCommand, ItsOutputAndErrorFilesAreItsOwnersAloneWhateverTheUmask)
+{
+    logsweep_env env;
+    // A file an earlier run left readable by all is made its owner's again.
+    env.dir.write("work/logsweep_output.txt", "an earlier run's output\n");
+    ASSERT_EQ(chmod(env.dir.file("work/logsweep_output.txt").c_str(), 0644), 0);
+    const mode_t old_mask = umask(0);
+    tool_result r = env.run();
+    umask(old_mask);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char *name : {"work/logsweep_output.txt", "work/logsweep_batch_errors.txt"})
+    {
+        struct stat info;
+        ASSERT_EQ(stat(env.dir.file(name).c_str(), &info), 0) << name;
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+    }
+}
+
 struct failure_case
 {
     const char *what;

@@ -332,3 +332,17 @@ TEST(ParmsetCommand, FolderWithoutWriteAccessGives200AndKeepsTheFile)
 }
 
 } // namespace
+
+TEST(ParmsetCommand, ItsLogIsItsOwnersAloneWhateverTheUmask)
+{
+    parmset_env env;
+    const mode_t old_mask = umask(0);
+    tool_result result = env.run({"-a", env.dir.file("qel_ip.cfg"), "A", "5"});
+    umask(old_mask);
+    EXPECT_EQ(result.status, 1) << result.err;
+    const std::vector<std::string> names = env.dir.list("logs");
+    ASSERT_EQ(names.size(), 1u);
+    struct stat status;
+    ASSERT_EQ(stat(env.dir.file("logs/" + names[0]).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}

@@ -116,8 +116,7 @@ TEST(ParmsetLogger, RollLeavesAFileALiveRunHoldsAndReplacesNoRepositoryFile)
     temp_dir dir;
     // A run that began before midnight still writes yesterday's file.
     dir.write("parmset.20091109.235959.current.txt", "a run of yesterday\n");
-    int live = pf_log_file_open(dir.file("parmset.20091109.235959.current.txt").c_str(), PF_LOG_FILE_READABLE,
-                                PF_LOG_APPEND);
+    int live = pf_log_file_open(dir.file("parmset.20091109.235959.current.txt").c_str(), PF_LOG_APPEND);
     ASSERT_GE(live, 0);
     dir.write("parmset.20091108.120000.current.txt", "crashed run\n");
     dir.write("parmset.20091108.120000.repository.txt", "kept\n");

@@ -291,6 +291,22 @@ TEST(QelmonCommandLine, LoggerReadsItsKeysAsWholeLinesAndLogsWholeSeconds)
     EXPECT_GE(lines, 2u) << fallback;
 }
 
+TEST(QelmonCommandLine, ItsLogsAreItsOwnersAloneWhateverTheUmask)
+{
+    qelmon_fixture f;
+    const mode_t old_mask = umask(0);
+    f.action("STOP");
+    umask(old_mask);
+    const std::vector<std::string> names = f.dir.list("logs");
+    ASSERT_FALSE(names.empty());
+    for (const std::string &name : names)
+    {
+        struct stat status;
+        ASSERT_EQ(stat(f.dir.file("logs/" + name).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0600u) << name;
+    }
+}
+
 TEST(QelmonActions, CreateStartStopDeleteAndTheirFailures)
 {
     qelmon_fixture f;

@@ -207,3 +207,46 @@ TEST(SharedLogFolder, GatewayAndQelstatEachRestartedKeepWritingTheirOwnCurrentFi
     EXPECT_EQ(qelstat->wait(k_wait_ms).exit_code, 0);
     EXPECT_TRUE(f.current_main_logs().empty()) << "each program rolled its own file at its end";
 }
+
+TEST(SharedLogFolder, UnderUmaskZeroEveryLogFileOfBothProgramsIsItsOwnersAlone)
+{
+    one_folder f;
+    // qelmon starts qelstat and the gateway in one second: whichever comes first makes
+    // the main text log both write, holding the gateway's start-up lines.
+    const mode_t old_mask = umask(0);
+    qel_test::child_process qelstat({QELSTAT_BINARY, "-c", f.qelstat_config}, f.dir.path());
+    qel_test::child_process gateway({QEL_IP_BINARY, "-c", f.gateway_config}, f.dir.path());
+    umask(old_mask);
+    // Both have written: the gateway's threads are up, and qelstat's idle line came.
+    EXPECT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            std::string all;
+            for (const std::string &path : f.current_main_logs())
+                all += qel_test::read_file(path);
+            return all.find("thread created") != std::string::npos &&
+                   all.find("Function address not found") != std::string::npos;
+        },
+        k_wait_ms));
+    auto modes = [&]
+    {
+        std::string wrong;
+        for (const std::string &name : f.dir.list("logs"))
+        {
+            struct stat status;
+            if (stat(f.dir.file("logs/" + name).c_str(), &status) == 0 && (status.st_mode & 0777) != 0600)
+                wrong += " " + name;
+        }
+        return wrong;
+    };
+    EXPECT_EQ(modes(), "") << "files open";
+    gateway.signal(SIGTERM);
+    qelstat.signal(SIGTERM);
+    EXPECT_EQ(gateway.wait(k_wait_ms).exit_code, 0);
+    EXPECT_EQ(qelstat.wait(k_wait_ms).exit_code, 0);
+    EXPECT_GE(f.dir.list("logs").size(), 3u);
+    EXPECT_EQ(modes(), "") << "files rolled";
+    struct stat status;
+    ASSERT_EQ(stat(f.dir.file("qel_text_log_default.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}

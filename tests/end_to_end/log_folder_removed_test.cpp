@@ -1,0 +1,171 @@
+// The real gateway whose log folder an operator removes while it trades: within seconds
+// each log that is written again (the threads' text and binary logs, the FIX engine's
+// message log, the console event log) is said once on standard error and to the console
+// (13004 with error number 2, then 13005 with the lines that went with the old file), the
+// folder is made again, and the later lines stand in it under the files' own names.
+#include "main_road_fixture.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "sim/console/console_client.h"
+#include "sim/fix_client/fix_client.h"
+#include "sim/fix_client/fix_sample_order.h"
+#include "support/fix_road.h"
+#include "support/log_folder_figures.h"
+
+using qel_test::answered;
+using qel_test::kTimeoutMs;
+using sim_console::console_client;
+using sim_console::packet;
+using sim_console::receive_result;
+
+namespace
+{
+
+const uint32_t k_fix_user = 1001;
+const int k_wait_ms = 60000;
+
+bool remove_folder(const std::string &folder)
+{
+    const qel_test::process_result removed = qel_test::run_process({"/bin/rm", "-rf", folder}, "/", 20000);
+    return removed.exit_code == 0;
+}
+
+} // namespace
+
+TEST(LogFolderRemoved, EachLogSaysSoOnceAndIsWrittenAgainInTheFolderMadeAgain)
+{
+    qel_test::fix_road road{{k_fix_user}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}};
+    qel_sim::workstation_client client;
+    ASSERT_TRUE(
+        qel_test::wait_until([&] { return client.connect("127.0.0.1", road.workstation_port); }, 10000));
+    qel_sim::trader trader(client, 5001);
+    ASSERT_TRUE(answered(trader.sign_on(kTimeoutMs), 2301));
+    ASSERT_TRUE(answered(trader.system_information(kTimeoutMs), 1601));
+    console_client console;
+    ASSERT_TRUE(console.connect(
+        static_cast<uint16_t>(std::stoi(road.config.values["INTERFACE_REALTIME_PORT_NUMBER"]))));
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
+    ASSERT_TRUE(fix) << error;
+
+    std::vector<std::pair<uint16_t, uint32_t>> events;
+    auto hear = [&]
+    {
+        packet p;
+        int timeout_ms = 50;
+        while (console.receive(&p, timeout_ms) == receive_result::packet)
+        {
+            timeout_ms = 0;
+            if (p.transcode() != sim_console::TC_KOVA_LOG_MESSAGE)
+                continue;
+            sim_console::log_event event = sim_console::decode_log_event(p);
+            if (event.reason_code == 13004 || event.reason_code == 13005)
+                events.push_back({event.reason_code, event.extra_info});
+        }
+    };
+    // A workstation connects and goes at each step without signing on: console events,
+    // which the console event log stores.
+    int orders = 0;
+    auto trade = [&]
+    {
+        {
+            qel_sim::workstation_client passing;
+            EXPECT_TRUE(passing.connect("127.0.0.1", road.workstation_port));
+        }
+        qel_sim::trader_order order;
+        EXPECT_TRUE(answered(trader.enter(order, kTimeoutMs), 2073)) << "order " << orders;
+        ++orders;
+        EXPECT_TRUE(fix->send_new_order_single(
+            qel_sim::sample_new_order(std::to_string(orders), qel_sim::utc_timestamp())));
+        EXPECT_TRUE(fix->wait_for_messages("8", static_cast<size_t>(orders), kTimeoutMs))
+            << "FIX order " << orders;
+        hear();
+    };
+    trade();
+    const std::vector<std::string> before = road.dir.list("logs");
+    ASSERT_FALSE(before.empty());
+
+    // The operator's clean-up; the gateway trades on and, within seconds, writes again.
+    ASSERT_TRUE(remove_folder(road.dir.file("logs")));
+    const std::string stderr_path = road.dir.file("qel_text_log_default.txt");
+    auto said = [&] { return qel_test::read_file(stderr_path); };
+    auto written_again = [&](const std::string &what)
+    {
+        const std::string text = said();
+        for (size_t at = text.find("Log file ["); at != std::string::npos;
+             at = text.find("Log file [", at + 1))
+        {
+            const size_t end = text.find('\n', at);
+            const std::string line = text.substr(at, end - at);
+            if (line.find(what) != std::string::npos &&
+                line.find("; written under its name again") != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            trade();
+            return written_again("logs/tws_network_handler_thread_text.") && written_again(".messages.") &&
+                   written_again("kova_event_log.dat") && written_again("_request.");
+        },
+        k_wait_ms))
+        << said();
+    for (int i = 0; i < 5; ++i)
+        trade();
+
+    struct stat status;
+    ASSERT_EQ(stat(road.dir.file("logs").c_str(), &status), 0) << "the folder is made again";
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    const std::vector<std::string> after = road.dir.list("logs");
+    std::string messages_log, tws_log;
+    for (const std::string &name : after)
+    {
+        if (name.find(".messages.") != std::string::npos)
+            messages_log = road.dir.read("logs/" + name);
+        if (name.rfind("tws_network_handler_thread_text.", 0) == 0)
+            tws_log = road.dir.read("logs/" + name);
+    }
+    EXPECT_NE(messages_log.find("no longer stood under its name"), std::string::npos);
+    EXPECT_NE(messages_log.find("35=D"), std::string::npos)
+        << "orders after the removal stand in the new file";
+    EXPECT_NE(tws_log.find("no longer stood under its name"), std::string::npos);
+    const std::vector<qel_test::console_event> stored = qel_test::day_console_events(road.dir);
+    EXPECT_FALSE(stored.empty()) << "the console event log is made again";
+
+    // Each file says it once: no file is reported twice.
+    const std::string text = said();
+    std::vector<std::string> reported;
+    for (size_t at = text.find("Log file ["); at != std::string::npos; at = text.find("Log file [", at + 1))
+    {
+        const std::string name = text.substr(at + 10, text.find(']', at) - at - 10);
+        EXPECT_EQ(std::count(reported.begin(), reported.end(), name), 0) << name << " said twice";
+        reported.push_back(name);
+    }
+    hear();
+    size_t failing = 0, resumed = 0;
+    for (const auto &event : events)
+    {
+        if (event.first == 13004)
+        {
+            ++failing;
+            EXPECT_EQ(event.second, 2u) << "the error number of a file without its name";
+        }
+        else
+        {
+            ++resumed;
+        }
+    }
+    EXPECT_GE(failing, 3u);
+    EXPECT_EQ(resumed, failing) << "each file is written again";
+    EXPECT_LE(failing, reported.size());
+
+    fix.reset();
+    EXPECT_EQ(road.stop().exit_code, 0);
+}
