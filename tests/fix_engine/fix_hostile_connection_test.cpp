@@ -23,7 +23,6 @@
 #include <thread>
 #include <vector>
 
-#include "FieldConvertors.h"
 #include "Parser.h"
 #include "SocketInitiator.h"
 #include "fix_engine/fix_acceptor_test_support.h"
@@ -34,6 +33,7 @@ namespace
 {
 
 using fix_test::acceptorSettings;
+using fix_test::clientLogon;
 using fix_test::RunningAcceptor;
 
 const std::string kSoh(1, '\x01');
@@ -346,22 +346,6 @@ TEST(HostileConnection, ConnectionsPastTheSelectSetLimitAreServed)
     for (int fd : fillers)
         ::close(fd);
     setrlimit(RLIMIT_NOFILE, &before);
-}
-
-// A Logon of the acceptor's session "CLIENT" with sequence number 1 and a reset, framed
-// with its real CheckSum, which the session checks.
-std::string clientLogon()
-{
-    const std::string body = "35=A" + kSoh + "34=1" + kSoh + "49=CLIENT" + kSoh +
-                             "52=" + FIX::UtcTimeStampConvertor::convert(FIX::UtcTimeStamp(), 3) + kSoh +
-                             "56=GATEWAY" + kSoh + "98=0" + kSoh + "108=30" + kSoh + "141=Y" + kSoh;
-    std::string message = "8=FIX.4.2" + kSoh + "9=" + std::to_string(body.size()) + kSoh + body;
-    unsigned sum = 0;
-    for (unsigned char c : message)
-        sum += c;
-    char checksum[8];
-    snprintf(checksum, sizeof(checksum), "%03u", sum % 256);
-    return message + "10=" + checksum + kSoh;
 }
 
 // Silent connections held open from one address, numbered in the order they came.
