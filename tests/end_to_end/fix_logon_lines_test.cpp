@@ -109,12 +109,19 @@ TEST(FixLogonLines, ConnectionsThatEndedJustBeforeTheStopAreAllWrittenOrCounted)
         qel_sim::raw_peer peer;
         ASSERT_TRUE(peer.connect(road.fix_port, "127.0.0.3")) << "connection " << i;
     }
+    // A client that logs on after them marks that the engine has taken them all in (it
+    // takes connections in the order they came).
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> marker = road.client(kFixUser, &error);
+    ASSERT_TRUE(marker) << error;
+    ASSERT_TRUE(marker->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs));
     qel_test::process_result result = road.stop();
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0) << result.output;
+    marker->stop();
 
-    // Theirs, and the gateway's own check of its port at the start (from 127.0.0.1).
+    // Theirs, the client's, and the gateway's own check of its port at the start.
     const std::string events = qel_test::read_file(events_file(road));
-    EXPECT_EQ(kClosed + 1, qel_test::fix_log_lines_without_logon(events)) << events;
+    EXPECT_EQ(kClosed + 2, qel_test::fix_log_lines_without_logon(events)) << events;
     EXPECT_GT(qel_test::fix_log_lines_left_out(events, "127.0.0.3"), 0u) << events;
 }

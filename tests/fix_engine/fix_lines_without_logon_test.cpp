@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,7 +164,9 @@ TEST(LinesWithoutLogon, ConnectionsFromManyAddressesFoldIntoOneCount)
 
 // Connections that close without a Logon just before the acceptor stops, more than a spell
 // writes at once, and some still waiting for their Logon: once it has stopped, every one
-// is written or counted, the count written at the stop though not yet due.
+// is written or counted, the count written at the stop though not yet due. A client that
+// logs on after them all marks that the acceptor has taken them in (it takes connections
+// in the order they came).
 TEST(LinesWithoutLogon, AtTheStopEveryLineHeldOrLeftOutIsWrittenOrCounted)
 {
     fix_test::TempFolder folder;
@@ -172,23 +175,23 @@ TEST(LinesWithoutLogon, AtTheStopEveryLineHeldOrLeftOutIsWrittenOrCounted)
     const size_t kClosed = 30;
     const size_t kWaiting = 20;
     std::vector<int> waiting;
+    std::unique_ptr<Clients> marker;
     {
-        fix_test::RunningAcceptor running(acceptorSettings(folder.path(), port, "LogonTimeout=120\n"));
+        fix_test::RunningAcceptorOf<fix_test::ClientApplication> running(
+            acceptorSettings(folder.path(), port, "LogonTimeout=120\n", "", sessionName(1)));
         connectAndClose("127.0.0.1", port, kClosed);
         for (size_t i = 0; i < kWaiting; ++i)
         {
             waiting.push_back(fix_test::connectFrom("127.0.0.3", port));
             ASSERT_GE(waiting.back(), 0);
         }
-        // The closed ones are in: the first of their spell written, the rest not yet counted.
-        ASSERT_TRUE(fix_test::waitUntil(
-            [&] {
-                return qel_test::count_of(globalEvents(folder), " : Accepted connection from 127.0.0.1 ") > 0;
-            }))
-            << globalEvents(folder);
+        marker.reset(new Clients(port, 1));
+        ASSERT_TRUE(fix_test::waitUntil([&] { return running.application.m_logons.load() == 1; }, 15000));
     }
+    marker.reset();
     const std::string events = globalEvents(folder);
-    EXPECT_EQ(kClosed + kWaiting, qel_test::fix_log_lines_without_logon(events)) << events;
+    EXPECT_EQ(kClosed + kWaiting + 1, qel_test::fix_log_lines_without_logon(events)) << events;
+    EXPECT_EQ(1u, qel_test::count_of(events, " : Accepted connection from 127.0.0.2 ")) << events;
     EXPECT_GT(qel_test::fix_log_lines_left_out(events, "127.0.0.1"), 0u) << events;
     EXPECT_EQ(1u, qel_test::count_of(events, " lines about connections without a Logon from 127.0.0.3 "
                                              "(open at the stop)\n"))
