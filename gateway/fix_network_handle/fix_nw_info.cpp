@@ -78,6 +78,16 @@ static void fixNwInfoLogWriteAlarm(void *consoleQueue, const std::string &, bool
     log_write_event_raise(static_cast<shared_queue *>(consoleQueue), failing, value);
 }
 
+// MAX_CLIENT_PENDING_MESG_COUNT, read as the workstation server reads it: missing or
+// below 1, the default.
+static size_t fixPendingLimit(const char *configFile)
+{
+    int32_t limit = 0;
+    if (config_file_read_int(configFile, "MAX_CLIENT_PENDING_MESG_COUNT", &limit) != EA_SUCCESS || limit < 1)
+        return FIX_DEFAULT_PENDING_LIMIT;
+    return static_cast<size_t>(limit);
+}
+
 // FIX_LOGGING: file logs unless the key holds something other than "Y".
 static bool fixFileLogsWanted(const char *configFile)
 {
@@ -141,6 +151,7 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
         throw LogException("contract expiry offset parameter could not be read");
     }
     m_fileLogs = fixFileLogsWanted(args.configFile);
+    const size_t pendingLimit = fixPendingLimit(args.configFile);
     m_fixLoggerObject->session_id_array =
         new (std::nothrow) FIX::SessionID *[m_maxSessions == 0 ? 1 : m_maxSessions];
     if (m_fixLoggerObject->session_id_array == nullptr)
@@ -166,6 +177,7 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
         m_acceptor->m_pLogReinitFlag = args.dayFlag;
         m_acceptor->m_pShutdownFlag = m_shutdownFlag;
         m_acceptor->setLogReinitialize(fixNwInfoLoggerObjectReinitializeHook, fixNwInfoLogReinitialize);
+        m_acceptor->setOutputLimits(pendingLimit, FIX_HELD_OUTPUT_SECONDS);
         m_acceptor->start();
         m_acceptorStarted = true;
     }

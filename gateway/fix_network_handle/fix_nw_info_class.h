@@ -57,9 +57,24 @@ enum : uint16_t
     FIX_REASON_DUPLICATE_LOGOFF_PENDING = 11000,
     FIX_REASON_CLIENT_LOGOUT = 11007,
     FIX_REASON_SESSION_ENDED = 11009,
+    // The console's text for it speaks of responses pending in the gateway past the
+    // threshold, which is what a FIX client that takes nothing of its output causes.
+    FIX_REASON_OUTPUT_HELD = 11012,
     FIX_REASON_TABLE_FULL = 11013,
     FIX_REASON_BOX_REJECTED = 11016,
     FIX_REASON_INVALID_LOGON_FIELD = 11026,
+};
+
+// Bounds of what waits unsent for one FIX client. MAX_CLIENT_PENDING_MESG_COUNT bounds
+// the messages as it bounds a workstation's, with the same default; a client whose
+// connection has taken none of them for a heartbeat interval (the dialect's 30 s) cannot
+// have read the heartbeat it was owed. Its input is not read meanwhile, so the engine's
+// own check (nothing received for 2.4 intervals) would end it only later, and as if it had
+// gone silent.
+enum : int32_t
+{
+    FIX_DEFAULT_PENDING_LIMIT = 50000,
+    FIX_HELD_OUTPUT_SECONDS = 30,
 };
 
 // The dialect's tags that this part of the front end reads or writes.
@@ -141,6 +156,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void onCreate(const FIX::SessionID &sessionId) override;
     void onLogon(const FIX::SessionID &sessionId) override;
     void onLogout(const FIX::SessionID &sessionId) override;
+    void onOutputHeld(const FIX::SessionID &sessionId, const std::string &reason) override;
     void toAdmin(FIX::Message &message, const FIX::SessionID &sessionId) override;
     void toApp(FIX::Message &message, const FIX::SessionID &sessionId) throw(FIX::DoNotSend) override;
     void fromAdmin(const FIX::Message &message,

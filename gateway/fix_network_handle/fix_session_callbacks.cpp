@@ -539,6 +539,26 @@ void FixNwInfoClass::fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index
     }
 }
 
+// The engine disconnects next a client that takes nothing of what is sent to it; the
+// session then ends as any other, with the reason it ends for.
+void FixNwInfoClass::onOutputHeld(const FIX::SessionID &sessionId, const std::string &reason)
+{
+    if (shuttingDown())
+        return;
+    ea_sync_guard lock(m_lock.get());
+    uint16_t index = 0;
+    if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index,
+                                                            m_logger) != EA_SUCCESS)
+        return;
+    FixSessionSlot *slot = &m_sessionContainer->slots[index];
+    slot->reason_code = FIX_REASON_OUTPUT_HELD;
+    EA_LOG(
+        m_logger, EA_LEVEL_EVENT,
+        "Disconnecting the client of session id [%s] with fix nw handle [%d] and fix index [%u] as its output is held: [%s]",
+        sessionId.toString().c_str(), slot->fix_nw_handle,
+        static_cast<unsigned>(index + m_sessionContainer->index_base), reason.c_str());
+}
+
 void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)
 {
     if (shuttingDown())

@@ -25,6 +25,7 @@
 #include "support/fix_event_log.h"
 #include "support/fix_road.h"
 #include "support/log_folder_figures.h"
+#include "support/paced_requests.h"
 
 // The engine's session keeps its logon flag and send and receive times without a lock:
 // the timer of its own thread reads them while an application thread sends. That is the
@@ -70,54 +71,6 @@ bool late_logon(const qel_test::fix_road &road, uint32_t user)
     return outcome == qel_sim::fix_late_logon_outcome::logged_on;
 }
 
-// A FIX client trading on its own thread: an order, then, once it is answered (with an
-// ExecutionReport, or refused while the host allows no more), a pause and the next.
-class paced_trading
-{
-  public:
-    paced_trading(qel_sim::fix_client &fix, int pause_ms)
-        : m_fix(fix), m_thread([this, pause_ms] { run(pause_ms); })
-    {
-    }
-    ~paced_trading() { stop(); }
-
-    void stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    uint32_t sent() const { return m_sent; }
-    uint32_t answered() const { return m_answered; }
-    // The client's ExecutionReports and refusals so far.
-    size_t answers() const
-    {
-        return qel_test::of_type(m_fix, "8").size() + qel_test::of_type(m_fix, "j").size();
-    }
-
-  private:
-    void run(int pause_ms)
-    {
-        while (!m_stop)
-        {
-            const uint32_t id = m_sent + 1;
-            if (!m_fix.send_new_order_single(
-                    qel_sim::sample_new_order(std::to_string(id), qel_sim::utc_timestamp())))
-                return;
-            ++m_sent;
-            if (!qel_test::wait_until([&] { return answers() >= id; }, kTimeoutMs))
-                return;
-            ++m_answered;
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
-        }
-    }
-
-    qel_sim::fix_client &m_fix;
-    std::atomic<bool> m_stop{false};
-    std::atomic<uint32_t> m_sent{0};
-    std::atomic<uint32_t> m_answered{0};
-    std::thread m_thread;
-};
 } // namespace
 
 TEST(FixIdleConnections, ConnectionsWithoutALogonAreCutWhileAClientTrades)
@@ -201,7 +154,7 @@ TEST(FixIdleConnections, ALateLogonFromAnotherAddressGetsInBesideASilentConnectF
     ASSERT_TRUE(fix) << error;
 
     // The trading client sends an order every 20 ms or so.
-    paced_trading trading(*fix, 20);
+    qel_test::paced_requests trading(qel_test::paced_order(*fix, kTimeoutMs), 20);
 
     // Four threads, as fast as the acceptor takes their connections in.
     qel_sim::silent_connect_flood flood;
@@ -261,7 +214,7 @@ TEST(FixIdleConnections, ASilentConnectFloodAddsLittleToTheLogsAndTheConsole)
     ASSERT_TRUE(fix) << error;
 
     // Orders at a steady pace.
-    paced_trading trading(*fix, kOrderPauseMs);
+    qel_test::paced_requests trading(qel_test::paced_order(*fix, kTimeoutMs), kOrderPauseMs);
 
     struct phase
     {
@@ -320,7 +273,7 @@ TEST(FixIdleConnections, ASilentConnectFloodAddsLittleToTheLogsAndTheConsole)
     const uint32_t next = trading.sent() + 1;
     ASSERT_TRUE(fix->send_new_order_single(
         qel_sim::sample_new_order(std::to_string(next), qel_sim::utc_timestamp())));
-    EXPECT_TRUE(qel_test::wait_until([&] { return trading.answers() >= next; }, kTimeoutMs));
+    EXPECT_TRUE(qel_test::wait_until([&] { return qel_test::order_answers(*fix) >= next; }, kTimeoutMs));
 
     fix->stop();
     qel_test::process_result result = road.stop();

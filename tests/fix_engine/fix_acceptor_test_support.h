@@ -1,9 +1,11 @@
 // An acceptor of the engine with file stores and file logs, for the listener suites.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "FieldConvertors.h"
 #include "FileLog.h"
 #include "FileStore.h"
 #include "SocketAcceptor.h"
@@ -26,18 +28,50 @@ inline std::string acceptorSettings(const std::string &folder, uint16_t port, co
            sessionExtra;
 }
 
-// One acceptor with file stores and file logs, started in its own thread.
-struct RunningAcceptor
+// A message of the acceptor's session with `sender` (by default "CLIENT") as its client
+// sends it, framed with the sending time of now and its real CheckSum, which the session
+// checks; `body` holds the body's fields, each ended by SOH.
+inline std::string clientMessage(const std::string &type, int sequence, const std::string &body,
+                                 const std::string &sender = "CLIENT")
 {
-    RunningAcceptor(const std::string &settingsText, bool startNow = true)
-        : settings(settingsFrom(settingsText)), stores(settings), logs(settings),
-          acceptor(new FIX::SocketAcceptor(application, stores, settings, logs))
+    const std::string soh(1, '\x01');
+    const std::string fields = "35=" + type + soh + "34=" + std::to_string(sequence) + soh + "49=" + sender +
+                               soh + "52=" + FIX::UtcTimeStampConvertor::convert(FIX::UtcTimeStamp(), 3) +
+                               soh + "56=GATEWAY" + soh + body;
+    std::string message = "8=FIX.4.2" + soh + "9=" + std::to_string(fields.size()) + soh + fields;
+    unsigned sum = 0;
+    for (unsigned char c : message)
+        sum += c;
+    char checksum[8];
+    snprintf(checksum, sizeof(checksum), "%03u", sum % 256);
+    return message + "10=" + checksum + soh;
+}
+
+// The client's Logon: sequence number 1 and a reset.
+inline std::string clientLogon()
+{
+    return clientMessage("A", 1,
+                         "98=0\x01"
+                         "108=30\x01"
+                         "141=Y\x01");
+}
+
+// One acceptor with file stores and file logs and an application of the given kind (by
+// default the gateway's part), started in its own thread unless told otherwise; the
+// application's constructor takes the arguments after startNow.
+template <typename AcceptorApplication> struct RunningAcceptorOf
+{
+    template <typename... ApplicationArguments>
+    explicit RunningAcceptorOf(const std::string &settingsText, bool startNow = true,
+                               ApplicationArguments... applicationArguments)
+        : application(applicationArguments...), settings(settingsFrom(settingsText)), stores(settings),
+          logs(settings), acceptor(new FIX::SocketAcceptor(application, stores, settings, logs))
     {
         if (startNow)
             start();
     }
     // The engine's stop after a failed start would unbalance its shared HTTP server.
-    ~RunningAcceptor()
+    ~RunningAcceptorOf()
     {
         if (started)
             acceptor->stop(true);
@@ -48,12 +82,14 @@ struct RunningAcceptor
         started = true;
     }
 
-    GatewayLikeApplication application;
+    AcceptorApplication application;
     FIX::SessionSettings settings;
     FIX::FileStoreFactory stores;
     FIX::FileLogFactory logs;
     std::unique_ptr<FIX::SocketAcceptor> acceptor;
     bool started = false;
 };
+
+typedef RunningAcceptorOf<GatewayLikeApplication> RunningAcceptor;
 
 } // namespace fix_test

@@ -2,9 +2,10 @@
 // shown, and every link that would reset, refresh, enable or disable the sessions, or
 // change a session's settings or sequence numbers, is refused with 403 and changes
 // nothing. Every request gets exactly one answer, and the connection ends with it; a
-// request that has not come whole within its time is answered 408, so that a slow
-// client does not keep the page from the others. Its own executable: the engine's HTTP server is shared by
-// the process.
+// request that has not come whole within its time is answered 408. Connections are served
+// side by side: silent or slow ones keep no other caller waiting, and past the bound of
+// connections served at once the address that holds the most loses its oldest. Its own
+// executable: the engine's HTTP server is shared by the process.
 #include <gtest/gtest.h>
 
 #include <sys/time.h>
@@ -13,7 +14,9 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "HttpServer.h"
 #include "fix_engine/fix_acceptor_test_support.h"
 
 namespace
@@ -225,6 +228,74 @@ TEST(HttpStatusPage, ASlowRequestRunsOutOfTimeAndTheNextClientIsServed)
     EXPECT_TRUE(timedOut.closed);
     EXPECT_EQ(1u, statusLines(timedOut.text)) << timedOut.text;
     EXPECT_EQ("HTTP/1.1 408 Request Timeout", timedOut.text.substr(0, timedOut.text.find("\r\n")));
+}
+
+// Twenty connections that send nothing, then an operator's request: it is answered while
+// they wait for their own time to end (the page served them one after the other, two
+// seconds each, and the request waited forty), and each of them then gets its 408.
+TEST(HttpStatusPage, SilentConnectionsKeepNoRequestWaiting)
+{
+    StatusPage page;
+    const uint16_t httpPort = page.httpPort.number();
+    ASSERT_TRUE(fix_test::waitUntil([&] { return fix_test::canConnect("127.0.0.1", httpPort); }));
+    std::vector<int> silent;
+    for (int i = 0; i < 20; ++i)
+    {
+        silent.push_back(fix_test::connectTo(httpPort));
+        ASSERT_GE(silent.back(), 0);
+    }
+
+    EXPECT_EQ("HTTP/1.1 200 OK", statusOf(httpPort, "/"));
+    size_t answeredFirst = 0;
+    for (int s : silent)
+    {
+        char peek = 0;
+        const ssize_t n = ::recv(s, &peek, 1, MSG_PEEK | MSG_DONTWAIT);
+        answeredFirst += n >= 0 ? 1 : 0;
+    }
+    EXPECT_LT(answeredFirst, silent.size() / 2);
+
+    for (int s : silent)
+    {
+        const Answer timedOut = readToEnd(s);
+        ::close(s);
+        EXPECT_TRUE(timedOut.closed);
+        EXPECT_EQ("HTTP/1.1 408 Request Timeout", timedOut.text.substr(0, timedOut.text.find("\r\n")));
+    }
+}
+
+// A caller from 127.0.0.2 has connected and not yet sent its request while 127.0.0.1 opens
+// connections past the bound: 127.0.0.1 loses its oldest, dropped unanswered, and the
+// caller is served.
+TEST(HttpStatusPage, PastTheBoundTheAddressThatHoldsTheMostLosesItsOldest)
+{
+    StatusPage page;
+    const uint16_t httpPort = page.httpPort.number();
+    ASSERT_TRUE(fix_test::waitUntil([&] { return fix_test::canConnect("127.0.0.1", httpPort); }));
+    const int caller = fix_test::connectFrom("127.0.0.2", httpPort);
+    ASSERT_GE(caller, 0);
+    const size_t kExtra = 10;
+    std::vector<int> crowd;
+    for (size_t i = 0; i < FIX::HttpServer::MAX_CONNECTIONS + kExtra; ++i)
+    {
+        crowd.push_back(fix_test::connectTo(httpPort));
+        ASSERT_GE(crowd.back(), 0);
+    }
+    // The crowd's first are dropped unanswered as the rest come.
+    for (size_t i = 0; i <= kExtra; ++i)
+    {
+        const Answer dropped = readToEnd(crowd[i]);
+        EXPECT_TRUE(dropped.closed) << "connection " << i;
+        EXPECT_EQ("", dropped.text) << "connection " << i;
+    }
+
+    ASSERT_EQ(18, ::send(caller, "GET / HTTP/1.0\r\n\r\n", 18, MSG_NOSIGNAL));
+    const Answer served = readToEnd(caller);
+    EXPECT_TRUE(served.closed);
+    EXPECT_EQ("HTTP/1.1 200 OK", served.text.substr(0, served.text.find("\r\n")));
+    ::close(caller);
+    for (int s : crowd)
+        ::close(s);
 }
 
 } // namespace

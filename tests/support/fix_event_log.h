@@ -11,20 +11,33 @@
 namespace qel_test
 {
 
-// The sum of the counts of the "Left out <n> lines about connections without a Logon" lines.
-inline unsigned long long fix_log_lines_left_out(const std::string &events)
+// The sum of the counts of the lines "Left out <n> lines about connections without a Logon
+// from <address> (<how they ended>)"; with `from` given, of the lines that name that
+// address alone.
+inline unsigned long long fix_log_lines_left_out(const std::string &events, const std::string &from = "")
 {
     const std::string before = " : Left out ";
-    const std::string after = " lines about connections without a Logon\n";
+    const std::string after = " lines about connections without a Logon from ";
     unsigned long long sum = 0;
     for (size_t at = events.find(before); at != std::string::npos; at = events.find(before, at + 1))
     {
         const size_t number = at + before.size();
         const size_t end = events.find(after, number);
-        if (end != std::string::npos && events.find('\n', number) == end + after.size() - 1)
-            sum += std::strtoull(events.substr(number, end - number).c_str(), nullptr, 10);
+        const size_t line_end = events.find('\n', number);
+        if (end == std::string::npos || end > line_end)
+            continue;
+        const size_t address = end + after.size();
+        if (!from.empty() && events.compare(address, from.size() + 2, from + " (") != 0)
+            continue;
+        sum += std::strtoull(events.substr(number, end - number).c_str(), nullptr, 10);
     }
     return sum;
+}
+
+// The count lines in the log, one per spell and second.
+inline size_t fix_log_count_lines(const std::string &events)
+{
+    return count_of(events, " : Left out ");
 }
 
 // Lines about connections without a Logon, written or left out, where the connections only

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "gateway/runtime/ea_socket.h"
 #include "sim/fix_client/fix_client.h"
+#include "sim/fix_client/fix_sample_order.h"
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
 #include "support/fix_text.h"
@@ -145,6 +147,25 @@ inline std::vector<qel_sim::fix_client_message> of_type(const qel_sim::fix_clien
         if (m.type == type)
             out.push_back(m);
     return out;
+}
+
+// The answers to the client's orders so far: ExecutionReports and refusals (while the host
+// allows no more).
+inline size_t order_answers(const qel_sim::fix_client &c)
+{
+    return of_type(c, "8").size() + of_type(c, "j").size();
+}
+
+// One order of a client that trades at a steady pace (paced_requests): the sample order
+// with ClOrdID n, then its answer, within timeout_ms.
+inline std::function<bool(uint32_t)> paced_order(qel_sim::fix_client &c, int timeout_ms)
+{
+    return [&c, timeout_ms](uint32_t n)
+    {
+        return c.send_new_order_single(
+                   qel_sim::sample_new_order(std::to_string(n), qel_sim::utc_timestamp())) &&
+               wait_until([&] { return order_answers(c) >= n; }, timeout_ms);
+    };
 }
 
 } // namespace qel_test

@@ -1,0 +1,210 @@
+// A logged-on FIX client whose reader hangs while its sender runs, against the running
+// gateway: the gateway reads its orders only while it takes their answers, so what it
+// holds for the client stays small and the rest of the orders wait in the kernel; the
+// client is ended at a bound, with a line in the log and a console event naming the user
+// (11012, too many responses pending), and the gateway's resident size stays within a few
+// MB of where it was, while a FIX client and a trader at a workstation, on another address,
+// are answered every order. With a small MAX_CLIENT_PENDING_MESG_COUNT, a client that
+// takes nothing of its journal is ended at that bound.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "sim/fix_client/fix_client.h"
+#include "sim/fix_client/fix_deaf_client.h"
+#include "sim/workstation/trader.h"
+#include "support/fix_road.h"
+#include "support/gateway_log.h"
+#include "support/log_folder_figures.h"
+#include "support/paced_requests.h"
+
+// The engine's session keeps its logon flag and send and receive times without a lock:
+// the timer of its own thread reads them while an application thread sends. That is the
+// engine's; this suite's ThreadSanitizer runs leave it out.
+extern "C" const char *__tsan_default_suppressions()
+{
+    return "race:FIX::SessionState::\n";
+}
+
+namespace
+{
+const uint32_t kTimeoutMs = 15000;
+const uint32_t kFixUser = 1001;
+const uint32_t kDeafUser = 1002;
+const uint32_t kTraderUser = 3001;
+// What the client that stops reading is given to send; the gateway ends it well before.
+const uint32_t kSendingMs = 60000;
+// A sanitizer's shadow memory and quarantine grow with every allocation, and the gateway
+// works several times slower under one: the orders it reads before its answers fill the
+// connection (thousands, with the kernel's own buffer sizes) would take it most of a
+// minute there, with the others' orders queued behind them at the host link. Under a
+// sanitizer the resident size may grow more, and the connections' buffers are small.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+const bool kSanitized = true;
+#else
+const bool kSanitized = false;
+#endif
+#else
+const bool kSanitized = false;
+#endif
+// A few MB: the gateway holds what the client's connection does not take, and no more.
+const long long kResidentGrowthKb = (kSanitized ? 64 : 8) * 1024;
+const char *const kSmallBuffers = "SocketSendBufferSize=16384\nSocketReceiveBufferSize=16384\n";
+
+// The resident size of a process in kB, 0 when it is gone.
+long long resident_kb(int pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmRSS:") == 0)
+            return std::strtoll(line.c_str() + 6, nullptr, 10);
+    return 0;
+}
+
+qel_sim::fix_deaf_client_options deaf_options(const qel_test::fix_road &road, uint32_t user)
+{
+    qel_sim::fix_deaf_client_options options;
+    options.port = road.fix_port;
+    options.local_address = "127.0.0.2";
+    options.sender_comp_id = qel_test::fix_road::session_of(user);
+    options.target_comp_id = qel_test::fix_road::gateway_comp_id;
+    return options;
+}
+
+// The console events of a reason, for a user.
+size_t events_of(const qel_test::temp_dir &dir, uint16_t reason, uint32_t user)
+{
+    size_t n = 0;
+    for (const qel_test::console_event &e : qel_test::day_console_events(dir))
+        n += e.reason == reason && e.user == user ? 1 : 0;
+    return n;
+}
+} // namespace
+
+TEST(FixUnreadOutput, AClientThatSendsWithoutReadingIsEndedAtABoundWhileOthersTrade)
+{
+    qel_test::fix_road road({kFixUser, kDeafUser}, qel_sim::box_options(), qel_sim::exchange_options(), {},
+                            kSanitized ? kSmallBuffers : "");
+    ASSERT_TRUE(road.listening);
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kFixUser, kTimeoutMs, &error);
+    ASSERT_TRUE(fix) << error;
+    qel_sim::workstation_client workstation;
+    ASSERT_TRUE(workstation.connect("127.0.0.1", road.workstation_port));
+    qel_sim::trader trader(workstation, kTraderUser);
+    ASSERT_TRUE(trader.sign_on(kTimeoutMs).arrived);
+    ASSERT_TRUE(trader.system_information(kTimeoutMs).arrived);
+    qel_sim::fix_deaf_client deaf(deaf_options(road, kDeafUser));
+    ASSERT_TRUE(deaf.log_on(&error)) << error;
+
+    // The others trade at a steady pace all along.
+    qel_test::paced_requests fix_orders(qel_test::paced_order(*fix, kTimeoutMs), 50);
+    qel_test::paced_requests trader_orders(
+        [&](uint32_t)
+        {
+            qel_sim::trader_order order;
+            return trader.enter(order, kTimeoutMs).arrived;
+        },
+        50);
+
+    const long long start_kb = resident_kb(road.gateway->pid());
+    const qel_sim::fix_deaf_client_outcome outcome = deaf.send_without_reading(kSendingMs);
+    const long long end_kb = resident_kb(road.gateway->pid());
+    std::printf(
+        "the client that reads nothing: %llu orders taken, ended %s after %.1f s; resident size %lld kB, "
+        "then %lld kB\n",
+        static_cast<unsigned long long>(outcome.orders_sent),
+        outcome.ended_by_gateway ? "by the gateway" : "", outcome.ended_after_seconds, start_kb, end_kb);
+    EXPECT_TRUE(outcome.ended_by_gateway);
+    EXPECT_LE(end_kb - start_kb, kResidentGrowthKb);
+
+    // Its end is told: a line in the log, and the console event of too many responses
+    // pending, naming the user.
+    EXPECT_TRUE(qel_test::wait_until([&] { return events_of(road.dir, 11012, kDeafUser) == 1; }, kTimeoutMs));
+    size_t told = 0;
+    for (const qel_test::gateway_log_line &line :
+         qel_test::gateway_log_lines(road.dir.file("logs"), "fix_network_handler_recv_thread"))
+        told += line.text.find("Disconnecting the client of session id [FIX.4.2:QEL->1002,MEMBR,1]") == 0 &&
+                        line.text.find("as its output is held") != std::string::npos
+                    ? 1
+                    : 0;
+    EXPECT_EQ(1u, told);
+
+    // The others were answered every order, and still are.
+    fix_orders.stop();
+    trader_orders.stop();
+    std::printf("meanwhile: FIX client %u of %u orders answered, slowest %.0f ms; trader %u of %u, slowest "
+                "%.0f ms\n",
+                fix_orders.answered(), fix_orders.sent(), fix_orders.slowest_ms(), trader_orders.answered(),
+                trader_orders.sent(), trader_orders.slowest_ms());
+    EXPECT_GT(fix_orders.sent(), 0u);
+    EXPECT_EQ(fix_orders.sent(), fix_orders.answered());
+    EXPECT_GT(trader_orders.sent(), 0u);
+    EXPECT_EQ(trader_orders.sent(), trader_orders.answered());
+    EXPECT_EQ(fix->state(), qel_sim::fix_client_state::ready);
+
+    // The user may log on again.
+    qel_sim::fix_deaf_client again(deaf_options(road, kDeafUser));
+    EXPECT_TRUE(again.log_on(&error)) << error;
+    again.close();
+
+    fix->stop();
+    qel_test::process_result result = road.stop();
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+}
+
+// The user's journal holds far more orders than MAX_CLIENT_PENDING_MESG_COUNT, and the
+// client asks for it and reads nothing: the gateway's replay passes the bound and the client
+// is ended at it. The gateway's end of each connection holds little (SocketSendBufferSize),
+// so the replay waits in the gateway rather than in the kernel.
+TEST(FixUnreadOutput, AClientThatTakesNothingOfItsJournalIsEndedAtThePendingBound)
+{
+    const uint32_t kOrders = 1000;
+    qel_test::fix_road road({kDeafUser}, qel_sim::box_options(), qel_sim::exchange_options(),
+                            {{"MAX_CLIENT_PENDING_MESG_COUNT", "20"}, {"SYSTEM_LOGGING_LEVEL", "EVENT"}},
+                            "SocketSendBufferSize=4096\n");
+    ASSERT_TRUE(road.listening);
+    {
+        // The user's orders, entered at a workstation, rest in the exchange's book.
+        qel_sim::workstation_client workstation;
+        ASSERT_TRUE(workstation.connect("127.0.0.1", road.workstation_port));
+        qel_sim::trader trader(workstation, kDeafUser);
+        ASSERT_TRUE(trader.sign_on(kTimeoutMs).arrived);
+        ASSERT_TRUE(trader.system_information(kTimeoutMs).arrived);
+        for (uint32_t i = 0; i < kOrders; ++i)
+        {
+            qel_sim::trader_order order;
+            ASSERT_TRUE(trader.enter(order, kTimeoutMs).arrived) << "order " << i;
+        }
+        ASSERT_TRUE(trader.sign_off(kTimeoutMs).arrived);
+    }
+
+    std::string error;
+    qel_sim::fix_deaf_client deaf(deaf_options(road, kDeafUser));
+    ASSERT_TRUE(deaf.log_on(&error, false)) << error;
+    EXPECT_TRUE(qel_test::wait_until([&] { return events_of(road.dir, 11012, kDeafUser) == 1; }, kTimeoutMs));
+    size_t told = 0;
+    for (const qel_test::gateway_log_line &line :
+         qel_test::gateway_log_lines(road.dir.file("logs"), "fix_network_handler_recv_thread"))
+        told += line.text.find("as its output is held: [More than 20 messages unsent to the peer]") !=
+                        std::string::npos
+                    ? 1
+                    : 0;
+    EXPECT_EQ(1u, told);
+    deaf.close();
+
+    qel_test::process_result result = road.stop();
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+}
