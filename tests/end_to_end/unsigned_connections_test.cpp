@@ -295,10 +295,19 @@ uint64_t counted(const attack_result &r, uint16_t reason)
 // attacker gave up on may have reached the gateway all the same, so the attempts bound it
 // from above. Beside the attacker's, a connect or two from elsewhere may reach the port: the
 // gateway binds a port the system picks, and a test running beside this one may still be
-// trying to connect to its own gateway's port, ended and given out again. The gateway's own
-// account is exact (each accepted connection refused or reported closed once); two strays
-// are allowed.
+// trying to connect to its own gateway's port, ended and given out again. And a flood that
+// overflows the gateway's queues makes its system answer SYNs with cookies, and now and then
+// hand the gateway two sockets for one connection: one peer address and port accepted twice
+// within a millisecond, as when the handshake's ACK and the FIN right behind it each pass
+// the cookie check. The gateway's own account is exact (each accepted socket refused or
+// reported closed once); two strays and one connection in a hundred accepted twice are
+// allowed.
 const uint64_t kStrayConnects = 2;
+
+uint64_t most_reached(const phase_figures &f)
+{
+    return f.attempts + f.attempts / 100 + kStrayConnects;
+}
 
 bool each_taken_connection_counted(const phase_figures &f, const event_counts &counts)
 {
@@ -312,7 +321,7 @@ void expect_each_connection_once(const attack_result &r)
         events += " " + std::to_string(e.reason) + ":" + std::to_string(e.extra);
     const uint64_t reached = counted(r.attack.connections_counted, {kConnectionLost, kRefused});
     EXPECT_GE(reached, r.attack.taken) << "events (reason:count)" << events;
-    EXPECT_LE(reached, r.attack.attempts + kStrayConnects) << "events (reason:count)" << events;
+    EXPECT_LE(reached, most_reached(r.attack)) << "events (reason:count)" << events;
 }
 
 // One flood of connections that never sign on, beside the trader; the phase waits until the
@@ -354,7 +363,7 @@ TEST(UnsignedConnections, BadFramesAfterTheInvitationReachTheConsoleFoldedAndLog
     expect_bounded(r, {kShortFrame, kInvalidLength, kConnectionLost, kRefused});
     // Each invited connection's short frame reached the console once.
     EXPECT_GE(counted(r, kShortFrame), r.attack.invited);
-    EXPECT_LE(counted(r, kShortFrame) + counted(r, kRefused), r.attack.attempts + kStrayConnects);
+    EXPECT_LE(counted(r, kShortFrame) + counted(r, kRefused), most_reached(r.attack));
 }
 
 TEST(UnsignedConnections, ClosesAtOnceReachTheConsoleFoldedAndLogLittle)
