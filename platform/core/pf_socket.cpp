@@ -6,13 +6,15 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
+// The kernel's own header, for the TCP_INFO fields that glibc's copy lacks.
+#include <linux/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <mutex>
 
@@ -45,6 +47,10 @@ bool is_stream(int fd)
     socklen_t size = sizeof type;
     return getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0 && type == SOCK_STREAM;
 }
+
+// TCP_CLOSE of the kernel's connection states: glibc names them in a header that cannot
+// stand beside the kernel's.
+const uint8_t k_tcp_closed = 7;
 
 bool is_nonblocking(int fd)
 {
@@ -291,6 +297,35 @@ uint32_t pf_socket_pending_error(int fd)
         return pf_wsa_error_from_errno(errno);
     }
     return error == 0 ? 0 : pf_wsa_error_from_errno(error);
+}
+
+int pf_socket_shutdown_send(int fd)
+{
+    if (shutdown(fd, SHUT_WR) != 0)
+    {
+        return fail_with_errno();
+    }
+    return 0;
+}
+
+pf_fin_state pf_socket_fin_state(int fd)
+{
+    tcp_info info = {};
+    socklen_t size = sizeof info;
+    // A system too old to count the bytes below says nothing about the FIN.
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 ||
+        size < offsetof(tcp_info, tcpi_bytes_retrans) + sizeof info.tcpi_bytes_retrans)
+    {
+        return PF_FIN_FAILED;
+    }
+    // The peer acknowledges the SYN and the FIN as one byte each beside the data, and the
+    // count outlives the connection, so that a close and a reset are told apart here.
+    const uint64_t data = info.tcpi_bytes_sent - info.tcpi_bytes_retrans;
+    if (info.tcpi_bytes_acked >= data + 2)
+    {
+        return PF_FIN_ACKNOWLEDGED;
+    }
+    return info.tcpi_state == k_tcp_closed ? PF_FIN_FAILED : PF_FIN_UNACKNOWLEDGED;
 }
 
 uint32_t pf_inet_addr(const char *text)

@@ -56,6 +56,23 @@ int pf_socket_close_reset(int fd);
 // it): the outcome of a non-blocking connect once the socket turns writable.
 uint32_t pf_socket_pending_error(int fd);
 
+// Ends a connection's sending side: its FIN goes out, and the socket still reads.
+int pf_socket_shutdown_send(int fd);
+
+// What became of the FIN of a connection whose sending side was shut down. It tells whether
+// the peer's system holds the connection at all, which a successful connect does not: a
+// listener whose accept queue is full drops the handshake's last ACK while the connecting
+// side takes itself for connected, and the listener's system acknowledges nothing (the FIN
+// included) until a later segment of the connection finds room, if one ever does before its
+// half-open request expires.
+enum pf_fin_state
+{
+    PF_FIN_UNACKNOWLEDGED, // not yet (or not sent), and the connection is still open
+    PF_FIN_ACKNOWLEDGED,   // the peer's system holds the connection, or held it until its close
+    PF_FIN_FAILED,         // the connection ended without it (reset, timed out), or no connection
+};
+pf_fin_state pf_socket_fin_state(int fd);
+
 // Dotted IPv4 text to network order; 0xFFFFFFFF when it is not an address.
 uint32_t pf_inet_addr(const char *text);
 // Network-order address to dotted text.

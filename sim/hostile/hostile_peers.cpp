@@ -372,29 +372,65 @@ void unsigned_connection_flood::run(uint16_t port, unsigned_connection_attack at
     // A frame of 10 bytes (whole, but shorter than the 62 bytes of the two headers), then
     // the length field of a frame of 1 byte.
     const std::string bad_frames("\x00\x0a\x00\x00\x00\x01\x00\x00\x00\x00\x00\x01", 12);
+    // Connections closed on this side (their FIN sent) without an invitation, until it is
+    // known whether the gateway's system took them.
+    std::vector<std::unique_ptr<raw_peer>> closing;
     while (!m_stop)
     {
-        raw_peer peer;
+        settle(closing, false);
+        std::unique_ptr<raw_peer> peer(new raw_peer);
         ++m_attempts;
-        if (!peer.connect(port))
+        if (!peer->connect(port))
         {
             pause_briefly();
             continue;
         }
         ++m_connections;
-        if (attack == unsigned_connection_attack::close_at_once)
+        if (attack != unsigned_connection_attack::close_at_once)
+        {
+            // Reads (keeping what comes) until the invitation is in or the gateway closed.
+            auto deadline = deadline_after(2000);
+            bool closed = false;
+            while (!closed && peer->received().size() < invitation_frame && clock_type::now() < deadline)
+                closed = peer->wait_closed(5);
+            if (peer->received().size() >= invitation_frame)
+            {
+                ++m_invited;
+                ++m_taken;
+                if (attack == unsigned_connection_attack::bad_frame_after_invitation && !closed &&
+                    peer->send_all(bad_frames, 1000))
+                    peer->wait_closed(2000);
+                continue;
+            }
+        }
+        pf_socket_shutdown_send(peer->descriptor());
+        closing.push_back(std::move(peer));
+    }
+    // An acknowledgement may still be on its way: the rest get a moment before they are
+    // closed uncounted.
+    const auto deadline = deadline_after(1000);
+    while (!closing.empty() && clock_type::now() < deadline)
+    {
+        settle(closing, false);
+        pause_briefly();
+    }
+    settle(closing, true);
+}
+
+void unsigned_connection_flood::settle(std::vector<std::unique_ptr<raw_peer>> &closing, bool last)
+{
+    for (size_t i = 0; i < closing.size();)
+    {
+        const pf_fin_state state = pf_socket_fin_state(closing[i]->descriptor());
+        if (state == PF_FIN_UNACKNOWLEDGED && !last)
+        {
+            ++i;
             continue;
-        // Reads (keeping what comes) until the invitation is in or the gateway closed.
-        auto deadline = deadline_after(2000);
-        bool closed = false;
-        while (!closed && peer.received().size() < invitation_frame && clock_type::now() < deadline)
-            closed = peer.wait_closed(5);
-        if (peer.received().size() < invitation_frame)
-            continue;
-        ++m_invited;
-        if (attack == unsigned_connection_attack::bad_frame_after_invitation && !closed &&
-            peer.send_all(bad_frames, 1000))
-            peer.wait_closed(2000);
+        }
+        if (state == PF_FIN_ACKNOWLEDGED)
+            ++m_taken;
+        closing[i] = std::move(closing.back());
+        closing.pop_back();
     }
 }
 

@@ -168,15 +168,25 @@ class unsigned_connection_flood
     // given up on this side after the gateway's kernel completed it).
     uint32_t attempts() const { return m_attempts; }
     uint32_t invited() const { return m_invited; } // connections that got an invitation
+    // Connections the gateway's system took: it sent something on them or acknowledged their
+    // close, so the gateway accepts each and accounts for it. A connect that succeeded need
+    // not be one: when the listen queue is full, the gateway's system drops the handshake's
+    // last ACK and everything after it, and the connection reaches the gateway later, or
+    // never (pf_socket_fin_state).
+    uint32_t taken() const { return m_taken; }
 
   private:
     void run(uint16_t port, unsigned_connection_attack attack);
+    // Closes the connections whose close the gateway's system acknowledged (counted as taken)
+    // or that ended without it; at the end (`last`), the rest too, uncounted.
+    void settle(std::vector<std::unique_ptr<raw_peer>> &closing, bool last);
 
     std::vector<std::thread> m_threads;
     std::atomic<bool> m_stop{false};
     std::atomic<uint32_t> m_connections{0};
     std::atomic<uint32_t> m_attempts{0};
     std::atomic<uint32_t> m_invited{0};
+    std::atomic<uint32_t> m_taken{0};
 };
 
 // Connections to the FIX port that send nothing, from one local address, on threads of
