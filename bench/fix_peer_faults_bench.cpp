@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -52,23 +51,6 @@ const uint32_t kTraderUser = 3001;
 double ms_since(steady::time_point t)
 {
     return std::chrono::duration<double, std::milli>(steady::now() - t).count();
-}
-
-std::string local_date()
-{
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    char date[16];
-    strftime(date, sizeof date, "%Y%m%d", &local);
-    return date;
-}
-
-// The road on the given gateway binary.
-void start_on(qel_test::fix_road &road, const std::string &binary)
-{
-    road.gateway.reset(new qel_test::child_process({binary, "-c", road.config_file}, road.dir.path()));
-    road.listening = qel_test::wait_until([&] { return qel_test::fix_port_open(road.fix_port); }, 10000);
 }
 
 // The gateway's resident size, sampled until stopped: the highest seen.
@@ -107,7 +89,7 @@ void unread_section(const std::string &binary, uint32_t seconds)
 {
     qel_test::fix_road road({kFixUser, kDeafUser}, qel_sim::box_options(), qel_sim::exchange_options(),
                             {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}, "", false);
-    start_on(road, binary);
+    road.start(binary);
     std::string error;
     std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kFixUser, kTimeoutMs, &error);
     qel_sim::workstation_client client;
@@ -122,12 +104,8 @@ void unread_section(const std::string &binary, uint32_t seconds)
         std::printf("  unread: the road did not start (%s)\n", error.c_str());
         return;
     }
-    qel_sim::fix_deaf_client_options options;
-    options.port = road.fix_port;
-    options.local_address = "127.0.0.2";
-    options.sender_comp_id = qel_test::fix_road::session_of(kDeafUser);
-    options.target_comp_id = qel_test::fix_road::gateway_comp_id;
-    qel_sim::fix_deaf_client deaf(options);
+    qel_sim::fix_deaf_client deaf(
+        road.client_options<qel_sim::fix_deaf_client_options>(kDeafUser, "127.0.0.2"));
     if (!deaf.log_on(&error))
     {
         std::printf("  unread: the client that stops reading did not log on (%s)\n", error.c_str());
@@ -214,7 +192,7 @@ void status_section(const std::string &binary)
     const uint16_t http_port = ports.reserve_port();
     qel_test::fix_road road({kFixUser}, qel_sim::box_options(), qel_sim::exchange_options(), {},
                             "HttpAcceptPort=" + std::to_string(http_port) + "\n", false);
-    start_on(road, binary);
+    road.start(binary);
     std::string status_line;
     double alone = 0;
     for (int i = 0; i < 10; ++i)
@@ -243,7 +221,7 @@ void logons_section(const std::string &binary)
     box.max_users = 16;
     qel_test::fix_road road(users, box, qel_sim::exchange_options(),
                             {{"SYSTEM_LOGGING_LEVEL", "EVENT"}, {"MAX_TWS_CLIENTS", "16"}}, "", false);
-    start_on(road, binary);
+    road.start(binary);
     // The box is up before they come, as at any time of the day but its start.
     std::string error;
     std::unique_ptr<qel_sim::fix_client> first = road.ready_client(kFixUser, kTimeoutMs, &error);
@@ -267,7 +245,7 @@ void logons_section(const std::string &binary)
             });
     for (std::thread &t : threads)
         t.join();
-    const std::string events_file = road.dir.file("logs/GLOBAL.event." + local_date() + ".log");
+    const std::string events_file = road.global_event_log();
     const std::string accepted = " : Accepted connection from 127.0.0.2 ";
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     const size_t lines = qel_test::count_of(qel_test::read_file(events_file), accepted);

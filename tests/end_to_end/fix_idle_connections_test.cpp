@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -43,25 +42,12 @@ const size_t kSilent = 900;
 const size_t kHalfMessage = 50;
 const char kSoh = '\x01';
 
-std::string local_date()
-{
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    char date[16];
-    strftime(date, sizeof date, "%Y%m%d", &local);
-    return date;
-}
-
 // A FIX client on 127.0.0.2 that sends its Logon as `user` 100 ms after its connect;
 // whether it logged on (a failure says how it ended).
 bool late_logon(const qel_test::fix_road &road, uint32_t user)
 {
-    qel_sim::fix_late_logon_options options;
-    options.local_address = "127.0.0.2";
-    options.port = road.fix_port;
-    options.sender_comp_id = qel_test::fix_road::session_of(user);
-    options.target_comp_id = qel_test::fix_road::gateway_comp_id;
+    qel_sim::fix_late_logon_options options =
+        road.client_options<qel_sim::fix_late_logon_options>(user, "127.0.0.2");
     options.pause_ms = 100;
     options.timeout_ms = kTimeoutMs;
     std::string logout_text;
@@ -117,7 +103,7 @@ TEST(FixIdleConnections, ConnectionsWithoutALogonAreCutWhileAClientTrades)
     // Each one's acceptance and its drop are in the engine's log, written or, as they come
     // together, counted; so is the client's acceptance and that of the gateway's start-up
     // check of its port. The last count goes out a second after the one before it.
-    const std::string events_file = road.dir.file("logs/GLOBAL.event." + local_date() + ".log");
+    const std::string events_file = road.global_event_log();
     EXPECT_TRUE(qel_test::wait_until(
         [&] {
             return qel_test::fix_log_lines_without_logon(qel_test::read_file(events_file)) ==

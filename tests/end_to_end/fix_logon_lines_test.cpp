@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -30,16 +29,6 @@ namespace
 {
 const uint32_t kTimeoutMs = 15000;
 const uint32_t kFixUser = 1001;
-
-std::string events_file(const qel_test::fix_road &road)
-{
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    char date[16];
-    strftime(date, sizeof date, "%Y%m%d", &local);
-    return road.dir.file(std::string("logs/GLOBAL.event.") + date + ".log");
-}
 } // namespace
 
 TEST(FixLogonLines, TwelveClientsLoggingOnTogetherBesideAFloodLeaveTwelveAcceptanceLines)
@@ -83,7 +72,7 @@ TEST(FixLogonLines, TwelveClientsLoggingOnTogetherBesideAFloodLeaveTwelveAccepta
     flood.stop();
     EXPECT_EQ(kClients, logged_on.load());
 
-    const std::string events = qel_test::read_file(events_file(road));
+    const std::string events = qel_test::read_file(road.global_event_log());
     EXPECT_EQ(kClients, qel_test::count_of(events, " : Accepted connection from 127.0.0.2 ")) << events;
     EXPECT_EQ(0u, qel_test::fix_log_lines_left_out(events, "127.0.0.2")) << events;
 
@@ -121,7 +110,7 @@ TEST(FixLogonLines, ConnectionsThatEndedJustBeforeTheStopAreAllWrittenOrCounted)
     marker->stop();
 
     // Theirs, the client's, and the gateway's own check of its port at the start.
-    const std::string events = qel_test::read_file(events_file(road));
+    const std::string events = qel_test::read_file(road.global_event_log());
     EXPECT_EQ(kClosed + 2, qel_test::fix_log_lines_without_logon(events)) << events;
     EXPECT_GT(qel_test::fix_log_lines_left_out(events, "127.0.0.3"), 0u) << events;
 }

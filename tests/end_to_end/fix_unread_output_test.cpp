@@ -71,14 +71,10 @@ long long resident_kb(int pid)
     return 0;
 }
 
+// The client that stops reading, on another address than the traders.
 qel_sim::fix_deaf_client_options deaf_options(const qel_test::fix_road &road, uint32_t user)
 {
-    qel_sim::fix_deaf_client_options options;
-    options.port = road.fix_port;
-    options.local_address = "127.0.0.2";
-    options.sender_comp_id = qel_test::fix_road::session_of(user);
-    options.target_comp_id = qel_test::fix_road::gateway_comp_id;
-    return options;
+    return road.client_options<qel_sim::fix_deaf_client_options>(user, "127.0.0.2");
 }
 
 // The console events of a reason, for a user.

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -84,9 +85,10 @@ struct fix_road
             start();
     }
 
-    void start()
+    // The gateway of this build, or the given one (a benchmark compares builds).
+    void start(const std::string &binary = QEL_IP_BINARY)
     {
-        gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", config_file}, dir.path()));
+        gateway.reset(new qel_test::child_process({binary, "-c", config_file}, dir.path()));
         listening = qel_test::wait_until([&] { return fix_port_open(fix_port); }, 10000);
     }
 
@@ -99,14 +101,37 @@ struct fix_road
 
     static std::string session_of(uint32_t user) { return std::to_string(user) + ",MEMBR,1"; }
 
+    // The options of a FIX peer of the road for the user, of whichever simulated client
+    // (fix_client, the deaf client, the late logon): the road's port and CompIDs, and the
+    // peer's own address when one is given.
+    template <typename Options>
+    Options client_options(uint32_t user, const std::string &local_address = "") const
+    {
+        Options options;
+        options.port = fix_port;
+        options.local_address = local_address;
+        options.sender_comp_id = session_of(user);
+        options.target_comp_id = gateway_comp_id;
+        return options;
+    }
+
+    // The FIX engine's global event log of the day: its lines about connections before
+    // their Logon.
+    std::string global_event_log() const
+    {
+        time_t now = time(nullptr);
+        struct tm local;
+        localtime_r(&now, &local);
+        char date[16];
+        strftime(date, sizeof date, "%Y%m%d", &local);
+        return dir.file(std::string("logs/GLOBAL.event.") + date + ".log");
+    }
+
     // A started client; *error says why when it could not start.
     std::unique_ptr<qel_sim::fix_client> client(uint32_t user, std::string *error,
                                                 const std::string &password = "secret")
     {
-        qel_sim::fix_client_options options;
-        options.port = fix_port;
-        options.sender_comp_id = session_of(user);
-        options.target_comp_id = gateway_comp_id;
+        qel_sim::fix_client_options options = client_options<qel_sim::fix_client_options>(user);
         options.password = password;
         std::unique_ptr<qel_sim::fix_client> c(new qel_sim::fix_client(options));
         if (!c->start(error))
