@@ -225,32 +225,15 @@ void logons_section(const std::string &binary)
     // The box is up before they come, as at any time of the day but its start.
     std::string error;
     std::unique_ptr<qel_sim::fix_client> first = road.ready_client(kFixUser, kTimeoutMs, &error);
-    std::vector<std::unique_ptr<qel_sim::fix_client>> clients(kClients);
-    std::vector<std::thread> threads;
-    std::atomic<uint32_t> ready{0};
-    for (uint32_t i = 0; i < kClients; ++i)
-        threads.emplace_back(
-            [&, i]
-            {
-                qel_sim::fix_client_options options;
-                options.port = road.fix_port;
-                options.local_address = "127.0.0.2";
-                options.sender_comp_id = qel_test::fix_road::session_of(users[i]);
-                options.target_comp_id = qel_test::fix_road::gateway_comp_id;
-                clients[i].reset(new qel_sim::fix_client(options));
-                std::string error;
-                if (clients[i]->start(&error) &&
-                    clients[i]->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs))
-                    ++ready;
-            });
-    for (std::thread &t : threads)
-        t.join();
+    std::vector<std::unique_ptr<qel_sim::fix_client>> clients;
+    const uint32_t ready =
+        road.log_on_together({users.begin(), users.begin() + kClients}, "127.0.0.2", kTimeoutMs, &clients);
     const std::string events_file = road.global_event_log();
     const std::string accepted = " : Accepted connection from 127.0.0.2 ";
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     const size_t lines = qel_test::count_of(qel_test::read_file(events_file), accepted);
     std::printf("  logons: %u of %u clients logged on; %zu acceptance lines in the engine's event log\n",
-                ready.load(), kClients, lines);
+                ready, kClients, lines);
     for (auto &c : clients)
         if (c)
             c->stop();

@@ -6,7 +6,6 @@
 // written at the stop though not yet due.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -49,35 +48,18 @@ TEST(FixLogonLines, TwelveClientsLoggingOnTogetherBesideAFloodLeaveTwelveAccepta
     qel_sim::silent_connect_flood flood;
     flood.start("127.0.0.1", road.fix_port, 4, 0);
     ASSERT_TRUE(qel_test::wait_until([&] { return flood.connects() >= 1000; }, kTimeoutMs));
-    std::vector<std::unique_ptr<qel_sim::fix_client>> clients(kClients);
-    std::vector<std::thread> threads;
-    std::atomic<uint32_t> logged_on{0};
-    for (uint32_t i = 0; i < kClients; ++i)
-        threads.emplace_back(
-            [&, i]
-            {
-                qel_sim::fix_client_options options;
-                options.port = road.fix_port;
-                options.local_address = "127.0.0.2";
-                options.sender_comp_id = qel_test::fix_road::session_of(users[i + 1]);
-                options.target_comp_id = qel_test::fix_road::gateway_comp_id;
-                clients[i].reset(new qel_sim::fix_client(options));
-                std::string why;
-                if (clients[i]->start(&why) &&
-                    clients[i]->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs))
-                    ++logged_on;
-            });
-    for (std::thread &t : threads)
-        t.join();
+    std::vector<std::unique_ptr<qel_sim::fix_client>> clients;
+    const uint32_t logged_on =
+        road.log_on_together({users.begin() + 1, users.end()}, "127.0.0.2", kTimeoutMs, &clients);
     flood.stop();
-    EXPECT_EQ(kClients, logged_on.load());
+    EXPECT_EQ(kClients, logged_on);
 
     const std::string events = qel_test::read_file(road.global_event_log());
     EXPECT_EQ(kClients, qel_test::count_of(events, " : Accepted connection from 127.0.0.2 ")) << events;
     EXPECT_EQ(0u, qel_test::fix_log_lines_left_out(events, "127.0.0.2")) << events;
 
     // Each logs out and waits for the answer: all at once.
-    threads.clear();
+    std::vector<std::thread> threads;
     for (auto &c : clients)
         threads.emplace_back([&c] { c->stop(); });
     for (std::thread &t : threads)

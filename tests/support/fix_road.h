@@ -4,6 +4,7 @@
 // along the logon road to the ready state. Workstations connect to the same gateway.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gateway/runtime/ea_socket.h"
@@ -153,6 +155,33 @@ struct fix_road
             return nullptr;
         }
         return c;
+    }
+
+    // Clients of the given users from local_address, started side by side and each waited
+    // for until it logged on: how many did within timeout_ms. *clients holds every client
+    // made, in the order of the users, whether it logged on or not.
+    uint32_t log_on_together(const std::vector<uint32_t> &users, const std::string &local_address,
+                             uint32_t timeout_ms, std::vector<std::unique_ptr<qel_sim::fix_client>> *clients)
+    {
+        clients->clear();
+        clients->resize(users.size());
+        std::atomic<uint32_t> logged_on{0};
+        std::vector<std::thread> threads;
+        for (size_t i = 0; i < users.size(); ++i)
+            threads.emplace_back(
+                [&, i]
+                {
+                    std::unique_ptr<qel_sim::fix_client> &c = (*clients)[i];
+                    c.reset(new qel_sim::fix_client(
+                        client_options<qel_sim::fix_client_options>(users[i], local_address)));
+                    std::string error;
+                    if (c->start(&error) &&
+                        c->wait_for_state(qel_sim::fix_client_state::logged_on, timeout_ms))
+                        ++logged_on;
+                });
+        for (std::thread &t : threads)
+            t.join();
+        return logged_on;
     }
 
     qel_test::process_result stop()
