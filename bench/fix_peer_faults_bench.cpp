@@ -38,6 +38,7 @@
 #include "support/fix_road.h"
 #include "support/log_folder_figures.h"
 #include "support/paced_requests.h"
+#include "support/workstation_trader.h"
 
 namespace
 {
@@ -93,13 +94,10 @@ void unread_section(const std::string &binary, uint32_t seconds)
     std::string error;
     std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kFixUser, kTimeoutMs, &error);
     qel_sim::workstation_client client;
-    const bool connected =
-        qel_test::wait_until([&] { return client.connect("127.0.0.1", road.workstation_port); }, 10000);
     qel_sim::trader trader(client, kTraderUser);
-    const qel_sim::trader_reply signed_on = trader.sign_on(kTimeoutMs);
-    const qel_sim::trader_reply informed = trader.system_information(kTimeoutMs);
-    if (!road.listening || !fix || !connected || !signed_on.arrived || signed_on.error_code != 0 ||
-        !informed.arrived)
+    const bool signed_on =
+        qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs);
+    if (!road.listening || !fix || !signed_on)
     {
         std::printf("  unread: the road did not start (%s)\n", error.c_str());
         return;
@@ -116,15 +114,7 @@ void unread_section(const std::string &binary, uint32_t seconds)
     auto fix_orders = [&]
     { return new qel_test::paced_requests(qel_test::paced_order(*fix, kTimeoutMs), 50); };
     auto trader_orders = [&]
-    {
-        return new qel_test::paced_requests(
-            [&](uint32_t)
-            {
-                qel_sim::trader_order order;
-                return trader.enter(order, kTimeoutMs).arrived;
-            },
-            50);
-    };
+    { return new qel_test::paced_requests(qel_test::paced_trader_order(trader, kTimeoutMs), 50); };
     std::unique_ptr<qel_test::paced_requests> quiet_fix(fix_orders()), quiet_trader(trader_orders());
     std::this_thread::sleep_for(std::chrono::seconds(10));
     quiet_fix->stop();

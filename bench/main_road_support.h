@@ -28,6 +28,7 @@
 #include "sim/workstation/trader.h"
 #include "support/gateway_config.h"
 #include "support/test_support.h"
+#include "support/workstation_trader.h"
 
 namespace main_road
 {
@@ -453,11 +454,8 @@ inline bool sign_on_all(uint16_t port, uint32_t count,
     for (uint32_t i = 0; i < count; ++i)
     {
         clients.emplace_back(new qel_sim::workstation_client());
-        if (!qel_test::wait_until([&] { return clients.back()->connect("127.0.0.1", port); }, 10000))
-            return false;
         people.emplace_back(new qel_sim::trader(*clients.back(), 1001 + i));
-        if (people.back()->sign_on(kTimeoutMs).transcode != 2301 ||
-            people.back()->system_information(kTimeoutMs).transcode != 1601)
+        if (!qel_test::sign_on_at_workstation(*clients.back(), *people.back(), port, kTimeoutMs))
             return false;
     }
     return true;

@@ -23,6 +23,7 @@
 #include "support/gateway_log.h"
 #include "support/log_folder_figures.h"
 #include "support/paced_requests.h"
+#include "support/workstation_trader.h"
 
 // The engine's session keeps its logon flag and send and receive times without a lock:
 // the timer of its own thread reads them while an application thread sends. That is the
@@ -96,22 +97,14 @@ TEST(FixUnreadOutput, AClientThatSendsWithoutReadingIsEndedAtABoundWhileOthersTr
     std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kFixUser, kTimeoutMs, &error);
     ASSERT_TRUE(fix) << error;
     qel_sim::workstation_client workstation;
-    ASSERT_TRUE(workstation.connect("127.0.0.1", road.workstation_port));
     qel_sim::trader trader(workstation, kTraderUser);
-    ASSERT_TRUE(trader.sign_on(kTimeoutMs).arrived);
-    ASSERT_TRUE(trader.system_information(kTimeoutMs).arrived);
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(workstation, trader, road.workstation_port, kTimeoutMs));
     qel_sim::fix_deaf_client deaf(deaf_options(road, kDeafUser));
     ASSERT_TRUE(deaf.log_on(&error)) << error;
 
     // The others trade at a steady pace all along.
     qel_test::paced_requests fix_orders(qel_test::paced_order(*fix, kTimeoutMs), 50);
-    qel_test::paced_requests trader_orders(
-        [&](uint32_t)
-        {
-            qel_sim::trader_order order;
-            return trader.enter(order, kTimeoutMs).arrived;
-        },
-        50);
+    qel_test::paced_requests trader_orders(qel_test::paced_trader_order(trader, kTimeoutMs), 50);
 
     const long long start_kb = resident_kb(road.gateway->pid());
     const qel_sim::fix_deaf_client_outcome outcome = deaf.send_without_reading(kSendingMs);
@@ -174,10 +167,8 @@ TEST(FixUnreadOutput, AClientThatTakesNothingOfItsJournalIsEndedAtThePendingBoun
     {
         // The user's orders, entered at a workstation, rest in the exchange's book.
         qel_sim::workstation_client workstation;
-        ASSERT_TRUE(workstation.connect("127.0.0.1", road.workstation_port));
         qel_sim::trader trader(workstation, kDeafUser);
-        ASSERT_TRUE(trader.sign_on(kTimeoutMs).arrived);
-        ASSERT_TRUE(trader.system_information(kTimeoutMs).arrived);
+        ASSERT_TRUE(qel_test::sign_on_at_workstation(workstation, trader, road.workstation_port, kTimeoutMs));
         for (uint32_t i = 0; i < kOrders; ++i)
         {
             qel_sim::trader_order order;

@@ -23,6 +23,7 @@
 #include "sim/hostile/hostile_peers.h"
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
+#include "support/workstation_trader.h"
 
 // The engine's session keeps its logon flag and send and receive times without a lock:
 // the timer of its own thread reads them while an application thread sends. That is the
@@ -115,11 +116,8 @@ TEST(HostilePeers, AttacksRepeatWhileTradersTradeAndEachAttackerIsCutOff)
     const uint16_t interactive = config_port(road, "INTERFACE_INTERACTIVE_PORT_NUMBER");
 
     qel_sim::workstation_client trader_client;
-    ASSERT_TRUE(qel_test::wait_until(
-        [&] { return trader_client.connect("127.0.0.1", road.workstation_port); }, 10000));
     qel_sim::trader trader(trader_client, kTraderUser);
-    ASSERT_TRUE(trader.sign_on(kTimeoutMs).arrived);
-    ASSERT_TRUE(trader.system_information(kTimeoutMs).arrived);
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(trader_client, trader, road.workstation_port, kTimeoutMs));
     std::string error;
     std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kFixUser, kTimeoutMs, &error);
     ASSERT_TRUE(fix) << error;

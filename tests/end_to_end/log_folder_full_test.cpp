@@ -72,11 +72,8 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
     road_with_full_folder full;
     qel_test::fix_road &road = full.road;
     qel_sim::workstation_client client;
-    ASSERT_TRUE(
-        qel_test::wait_until([&] { return client.connect("127.0.0.1", road.workstation_port); }, 10000));
     qel_sim::trader trader(client, 5001);
-    ASSERT_TRUE(answered(trader.sign_on(kTimeoutMs), 2301));
-    ASSERT_TRUE(answered(trader.system_information(kTimeoutMs), 1601));
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs));
 
     console_client console;
     ASSERT_TRUE(console.connect(
@@ -198,11 +195,8 @@ TEST(LogFolderFull, AGatewayStoppedWhileItsFolderIsFullSaysTheLinesEachLogLost)
     road_with_full_folder full;
     qel_test::fix_road &road = full.road;
     qel_sim::workstation_client client;
-    ASSERT_TRUE(
-        qel_test::wait_until([&] { return client.connect("127.0.0.1", road.workstation_port); }, 10000));
     qel_sim::trader trader(client, 5001);
-    ASSERT_TRUE(answered(trader.sign_on(kTimeoutMs), 2301));
-    ASSERT_TRUE(answered(trader.system_information(kTimeoutMs), 1601));
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs));
     std::string error;
     ASSERT_TRUE(full.folder->fill(road.gateway->pid(), &error)) << error;
     ASSERT_TRUE(qel_test::wait_until(

@@ -41,11 +41,8 @@ TEST(LogFolderRemoved, EachLogSaysSoOnceAndIsWrittenAgainInTheFolderMadeAgain)
 {
     qel_test::fix_road road{{k_fix_user}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}};
     qel_sim::workstation_client client;
-    ASSERT_TRUE(
-        qel_test::wait_until([&] { return client.connect("127.0.0.1", road.workstation_port); }, 10000));
     qel_sim::trader trader(client, 5001);
-    ASSERT_TRUE(answered(trader.sign_on(kTimeoutMs), 2301));
-    ASSERT_TRUE(answered(trader.system_information(kTimeoutMs), 1601));
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs));
     console_client console;
     ASSERT_TRUE(console.connect(
         static_cast<uint16_t>(std::stoi(road.config.values["INTERFACE_REALTIME_PORT_NUMBER"]))));

@@ -15,6 +15,7 @@
 #include "support/gateway_config.h"
 #include "support/host_link_proxy.h"
 #include "support/test_support.h"
+#include "support/workstation_trader.h"
 
 namespace qel_test
 {
@@ -74,9 +75,4 @@ struct main_road
         return result;
     }
 };
-
-inline bool answered(const qel_sim::trader_reply &reply, int16_t transcode)
-{
-    return reply.arrived && reply.transcode == transcode && reply.error_code == 0;
-}
 } // namespace qel_test
