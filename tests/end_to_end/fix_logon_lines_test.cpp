@@ -15,14 +15,7 @@
 #include "sim/hostile/hostile_peers.h"
 #include "support/fix_event_log.h"
 #include "support/fix_road.h"
-
-// The engine's session keeps its logon flag and send and receive times without a lock:
-// the timer of its own thread reads them while an application thread sends. That is the
-// engine's; this suite's ThreadSanitizer runs leave it out.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:FIX::SessionState::\n";
-}
+#include "support/fix_session_race.h"
 
 namespace
 {

@@ -19,13 +19,7 @@
 #include "sim/host/sim_host_full_records.h"
 #include "support/fix_messages.h"
 #include "support/fix_road.h"
-
-// The engine's session keeps its logon flag and send and receive times without a lock:
-// the timer of its own thread reads them while an application thread sends.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:FIX::SessionState::\n";
-}
+#include "support/fix_session_race.h"
 
 namespace
 {

@@ -20,18 +20,12 @@
 #include "sim/fix_client/fix_deaf_client.h"
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
+#include "support/fix_session_race.h"
 #include "support/gateway_log.h"
 #include "support/log_folder_figures.h"
 #include "support/paced_requests.h"
+#include "support/sanitizer_build.h"
 #include "support/workstation_trader.h"
-
-// The engine's session keeps its logon flag and send and receive times without a lock:
-// the timer of its own thread reads them while an application thread sends. That is the
-// engine's; this suite's ThreadSanitizer runs leave it out.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:FIX::SessionState::\n";
-}
 
 namespace
 {
@@ -46,17 +40,7 @@ const uint32_t kSendingMs = 60000;
 // connection (thousands, with the kernel's own buffer sizes) would take it most of a
 // minute there, with the others' orders queued behind them at the host link. Under a
 // sanitizer the resident size may grow more, and the connections' buffers are small.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-const bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-const bool kSanitized = true;
-#else
-const bool kSanitized = false;
-#endif
-#else
-const bool kSanitized = false;
-#endif
+const bool kSanitized = qel_test::k_under_sanitizer;
 // A few MB: the gateway holds what the client's connection does not take, and no more.
 const long long kResidentGrowthKb = (kSanitized ? 64 : 8) * 1024;
 const char *const kSmallBuffers = "SocketSendBufferSize=16384\nSocketReceiveBufferSize=16384\n";

@@ -23,15 +23,9 @@
 #include "sim/hostile/hostile_peers.h"
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
+#include "support/fix_session_race.h"
+#include "support/sanitizer_build.h"
 #include "support/workstation_trader.h"
-
-// The engine's session keeps its logon flag and send and receive times without a lock:
-// the timer of its own thread reads them while an application thread sends. That is the
-// engine's; this suite's ThreadSanitizer runs leave it out.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:FIX::SessionState::\n";
-}
 
 namespace
 {
@@ -45,18 +39,7 @@ const uint32_t kFreeSlots = 8;
 // How much the gateway's resident size may grow under the attacks (it runs in under
 // 10 MB; a flood that it kept would take it past 100 MB within seconds). A sanitizer's
 // shadow memory and quarantine grow with every allocation, so under one the bound is wider.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-const long kSanitizerFactor = 8;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-const long kSanitizerFactor = 8;
-#else
-const long kSanitizerFactor = 1;
-#endif
-#else
-const long kSanitizerFactor = 1;
-#endif
-const long kMemoryGrowthKb = 48 * 1024 * kSanitizerFactor;
+const long kMemoryGrowthKb = 48 * 1024 * (qel_test::k_under_sanitizer ? 8 : 1);
 
 qel_sim::fix_client_fields fix_order(uint32_t id)
 {

@@ -23,20 +23,11 @@
 #include "gateway/runtime/ea_sync_info.h"
 #include "gateway/runtime/queue.h"
 #include "support/race_pace.h"
+#include "support/sanitizer_build.h"
 
 namespace
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-const uint32_t k_scale = 10;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-const uint32_t k_scale = 10;
-#else
-const uint32_t k_scale = 1;
-#endif
-#else
-const uint32_t k_scale = 1;
-#endif
+const uint32_t k_scale = qel_test::k_under_sanitizer ? 10 : 1;
 
 // How the consumer waits: on one semaphore queue, on one network-event queue as the
 // network threads do (the event wait, then a drain without waiting), or on several

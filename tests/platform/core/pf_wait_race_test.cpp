@@ -21,20 +21,11 @@
 #include "platform/core/pf_semaphore.h"
 #include "platform/core/pf_waitable.h"
 #include "support/race_pace.h"
+#include "support/sanitizer_build.h"
 
 namespace
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-const uint32_t k_scale = 10;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-const uint32_t k_scale = 10;
-#else
-const uint32_t k_scale = 1;
-#endif
-#else
-const uint32_t k_scale = 1;
-#endif
+const uint32_t k_scale = qel_test::k_under_sanitizer ? 10 : 1;
 
 // Each thread's pace: mostly back to back, now and then a short busy pause, a yield, or a
 // sleep long enough for a waiter to stop spinning and sleep.
