@@ -383,6 +383,17 @@ void end_at_once(host_link_harness &h, uint32_t &connections)
     message_destroy(lost);
 }
 
+// The first two logons connect at once, and the host ends each connection at once: the
+// back-off holds the logons from then on.
+void two_ends_at_once(host_link_harness &h, uint32_t &connections)
+{
+    for (int i = 0; i < 2; ++i)
+    {
+        ASSERT_GE(h.logon(), 1) << "logon " << i << " connects at once";
+        end_at_once(h, connections);
+    }
+}
+
 // A box logon order that the back-off holds exactly `step` ms from now, the tick count
 // being held still by the test.
 void logon_held_for(host_link_harness &h, uint32_t step)
@@ -403,10 +414,7 @@ TEST(HostLink, LogonsAfterConnectionsTheHostEndedAtOnceWaitOneSecondDoublingToFo
     host_link_harness h;
     qel_test::held_tick held;
     uint32_t connections = 0;
-    ASSERT_GE(h.logon(), 1); // the first connection is made at once
-    end_at_once(h, connections);
-    ASSERT_GE(h.logon(), 1); // and after one end at once, the next too
-    end_at_once(h, connections);
+    ASSERT_NO_FATAL_FAILURE(two_ends_at_once(h, connections));
     for (uint32_t step : {1000u, 2000u, 4000u, 4000u})
     {
         logon_held_for(h, step);
@@ -440,11 +448,7 @@ TEST(HostLink, RefusedConnectsAreNeitherHeldNorCounted)
     host_link_harness h;
     qel_test::held_tick held;
     uint32_t connections = 0;
-    for (int i = 0; i < 2; ++i)
-    {
-        ASSERT_GE(h.logon(), 1);
-        end_at_once(h, connections);
-    }
+    ASSERT_NO_FATAL_FAILURE(two_ends_at_once(h, connections));
     logon_held_for(h, 1000);
     end_at_once(h, connections); // the next logon waits 2 s from here
     pf_tick_advance(2000);
@@ -476,11 +480,7 @@ TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
     host_link_harness h;
     qel_test::held_tick held;
     uint32_t connections = 0;
-    for (int i = 0; i < 2; ++i)
-    {
-        ASSERT_GE(h.logon(), 1);
-        end_at_once(h, connections);
-    }
+    ASSERT_NO_FATAL_FAILURE(two_ends_at_once(h, connections));
     h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
     EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 200)); // held for the back-off
     message *drop = h.record({}, DROP_HOST_SESSION, -1);
