@@ -206,13 +206,7 @@ ea_status interface_nw_info_get_client(interface_nw_info *listener, uint32_t *wa
     (void)wait_ms; // the listening socket is non-blocking: the accept itself is the check
     char peer_ip[INTERFACE_BIND_ADDRESS_SIZE] = "";
     uint16_t peer_port = 0;
-    int32_t sock;
-    for (;;)
-    {
-        sock = ea_accept(listener->listen_socket, peer_ip, sizeof(peer_ip), &peer_port);
-        if (sock >= 0 || ea_socket_last_error() != EA_WSAEINTR)
-            break;
-    }
+    int32_t sock = ea_accept(listener->listen_socket, peer_ip, sizeof(peer_ip), &peer_port);
     if (sock < 0)
     {
         int32_t error = ea_socket_last_error();

@@ -492,15 +492,10 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
     ea_enum_network_events(server->listen_sockfd, &events);
     char peer[TCP_NW_INFO_ADDRESS_SIZE] = "";
     uint16_t peer_port = 0;
-    int32_t socket;
-    int32_t error = 0;
-    do
-    {
-        socket = ea_accept(server->listen_sockfd, peer, sizeof(peer), &peer_port);
-        error = socket == EA_INVALID_SOCKET ? ea_socket_last_error() : 0;
-    } while (socket == EA_INVALID_SOCKET && error == EA_WSAEINTR);
+    int32_t socket = ea_accept(server->listen_sockfd, peer, sizeof(peer), &peer_port);
     if (socket == EA_INVALID_SOCKET)
     {
+        int32_t error = ea_socket_last_error();
         if (error == EA_WSAEWOULDBLOCK)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_accept() would have blocked");

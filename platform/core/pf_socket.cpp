@@ -141,11 +141,13 @@ int pf_socket_accept(int fd, uint32_t *peer_address, uint16_t *peer_port)
     // The accepted socket inherits the listener's blocking mode, as on Windows Sockets.
     bool nonblocking = is_nonblocking(fd);
     int flags = SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0);
+    // Neither a connection its peer aborted before it was taken nor a signal during the
+    // wait ends the accept: it tries again, so that its callers hear only of the listener.
     int accepted;
     do
     {
         accepted = accept4(fd, reinterpret_cast<sockaddr *>(&sa), &size, flags);
-    } while (accepted < 0 && errno == ECONNABORTED);
+    } while (accepted < 0 && (errno == ECONNABORTED || errno == EINTR));
     if (accepted < 0)
     {
         int error = errno;

@@ -30,7 +30,8 @@ int pf_socket_bind(int fd, uint32_t address, uint16_t port);
 int pf_socket_listen(int fd, int backlog);
 // The port a socket is bound to (the one the system chose after a bind to port 0).
 int pf_socket_local_port(int fd, uint16_t *port);
-// Address and port of the peer may be null.
+// Address and port of the peer may be null. Never fails for a connection aborted before it
+// was taken nor for a signal during the wait: it tries again.
 int pf_socket_accept(int fd, uint32_t *peer_address, uint16_t *peer_port);
 int pf_socket_connect(int fd, uint32_t address, uint16_t port);
 int pf_socket_send(int fd, const void *buffer, int32_t length);

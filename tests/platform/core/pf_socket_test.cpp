@@ -1,9 +1,19 @@
 // What a half-closed connection says of the peer's side: its FIN is acknowledged once the
 // peer's system holds the connection (accepted or still in the listen queue) and stays so
 // after the peer closes too; a connection that ends without it, or none at all, failed.
+// A waiting accept that a signal interrupts goes on waiting.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
 #include <cstdint>
+#include <fstream>
+#include <string>
+#include <thread>
 
 #include "platform/core/pf_error.h"
 #include "platform/core/pf_socket.h"
@@ -49,6 +59,23 @@ struct loopback_pair
 bool fin_state_becomes(int fd, pf_fin_state state)
 {
     return qel_test::wait_until([&] { return pf_socket_fin_state(fd) == state; }, 5000);
+}
+
+std::atomic<int> g_signals{0};
+
+void count_signal(int)
+{
+    ++g_signals;
+}
+
+// The state letter of a thread of this process (R running, S sleeping in a call, ...).
+char thread_state(long tid)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t name_end = line.rfind(')');
+    return name_end == std::string::npos || name_end + 2 >= line.size() ? '?' : line[name_end + 2];
 }
 
 // Reads until the peer's close (0) or reset (the error) arrives.
@@ -108,4 +135,51 @@ TEST(PfSocketFinState, FailedWhenTheConnectionEndsWithoutItOrThereIsNone)
     ASSERT_GE(unconnected, 0);
     EXPECT_EQ(pf_socket_fin_state(unconnected), PF_FIN_FAILED);
     pf_socket_close(unconnected);
+}
+
+// The kernel ends a waiting accept with EINTR when a signal arrives whose handler does not
+// ask for restarts; the accept goes on waiting, and its caller sees only its connection.
+TEST(PfSocketAccept, ASignalDuringTheWaitDoesNotEndIt)
+{
+    struct sigaction counting = {};
+    counting.sa_handler = count_signal;
+    sigemptyset(&counting.sa_mask);
+    struct sigaction before = {};
+    ASSERT_EQ(sigaction(SIGUSR1, &counting, &before), 0);
+    const int listener = pf_socket_create(2, 1, 6);
+    ASSERT_GE(listener, 0);
+    ASSERT_EQ(pf_socket_bind(listener, k_loopback, 0), 0);
+    ASSERT_EQ(pf_socket_listen(listener, 5), 0);
+
+    std::atomic<long> waiter_tid{0};
+    std::atomic<int> accepted{-2};
+    std::atomic<int> error{0};
+    std::thread waiter(
+        [&]
+        {
+            waiter_tid = syscall(SYS_gettid);
+            accepted = pf_socket_accept(listener, nullptr, nullptr);
+            error = pf_get_last_error();
+        });
+    // Signalled once it sleeps in the accept, then given its connection whatever happened.
+    const bool sleeping =
+        qel_test::wait_until([&] { return waiter_tid != 0 && thread_state(waiter_tid) == 'S'; }, 5000);
+    const int signals = g_signals;
+    bool signalled = false;
+    if (sleeping)
+    {
+        pthread_kill(waiter.native_handle(), SIGUSR1);
+        signalled = qel_test::wait_until([&] { return g_signals > signals; }, 5000);
+    }
+    const int client = pf_socket_create(2, 1, 6);
+    EXPECT_EQ(pf_socket_connect(client, k_loopback, pf_socket_local_port(listener)), 0);
+    waiter.join();
+    EXPECT_TRUE(sleeping);
+    EXPECT_TRUE(signalled);
+    EXPECT_GE(accepted.load(), 0) << "the accept ended with error " << error.load();
+    if (accepted >= 0)
+        pf_socket_close(accepted);
+    pf_socket_close(client);
+    pf_socket_close(listener);
+    sigaction(SIGUSR1, &before, nullptr);
 }
