@@ -168,7 +168,9 @@ TEST(LogFolderRemoved, EachLogSaysSoOnceAndIsWrittenAgainInTheFolderMadeAgain)
     for (const auto &event : events)
     {
         if (event.first == 13004)
+        {
             EXPECT_EQ(event.second, 2u) << "the error number of a file without its name";
+        }
     }
     EXPECT_GE(failing, 3u);
     EXPECT_EQ(resumed, failing) << "each file is written again";
