@@ -16,10 +16,6 @@ using sim_console::receive_result;
 
 namespace
 {
-uint16_t config_port(main_road &road, const char *key)
-{
-    return static_cast<uint16_t>(std::stoi(road.config.values[key]));
-}
 
 // Packets until one of the transcode arrives (that one included).
 std::vector<packet> receive_until(console_client &console, uint16_t transcode)
@@ -49,7 +45,7 @@ TEST(ConsolePorts, InteractivePortListsSignedOnUsersAndTheBox)
     ASSERT_TRUE(answered(second.sign_on(kTimeoutMs), 2301));
 
     console_client console;
-    ASSERT_TRUE(console.connect(config_port(road, "INTERFACE_INTERACTIVE_PORT_NUMBER")));
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_INTERACTIVE_PORT_NUMBER")));
     packet version;
     ASSERT_EQ(console.receive(&version, kTimeoutMs), receive_result::packet);
     EXPECT_EQ(version.transcode(), sim_console::TC_VERSION_CHECK);
@@ -95,7 +91,7 @@ TEST(ConsolePorts, RealtimePortReplaysTheDayThenStreamsNewEvents)
     ASSERT_TRUE(answered(first.system_information(kTimeoutMs), 1601));
 
     console_client console;
-    ASSERT_TRUE(console.connect(config_port(road, "INTERFACE_REALTIME_PORT_NUMBER")));
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
     packet p;
     ASSERT_EQ(console.receive(&p, kTimeoutMs), receive_result::packet);
     EXPECT_EQ(p.transcode(), sim_console::TC_VERSION_CHECK);

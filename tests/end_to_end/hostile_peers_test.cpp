@@ -82,11 +82,6 @@ std::vector<std::pair<uint16_t, int32_t>> console_events(const qel_test::temp_di
     }
     return events;
 }
-
-uint16_t config_port(qel_test::fix_road &road, const char *key)
-{
-    return static_cast<uint16_t>(std::stoi(road.config.values[key]));
-}
 } // namespace
 
 TEST(HostilePeers, AttacksRepeatWhileTradersTradeAndEachAttackerIsCutOff)
@@ -96,7 +91,7 @@ TEST(HostilePeers, AttacksRepeatWhileTradersTradeAndEachAttackerIsCutOff)
     qel_test::fix_road road({kFixUser, kFixUser + 1}, qel_sim::box_options(), qel_sim::exchange_options(), {},
                             "HttpAcceptPort=" + std::to_string(http_port) + "\n");
     ASSERT_TRUE(road.listening);
-    const uint16_t interactive = config_port(road, "INTERFACE_INTERACTIVE_PORT_NUMBER");
+    const uint16_t interactive = road.config.port("INTERFACE_INTERACTIVE_PORT_NUMBER");
 
     qel_sim::workstation_client trader_client;
     qel_sim::trader trader(trader_client, kTraderUser);

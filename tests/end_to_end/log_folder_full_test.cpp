@@ -76,8 +76,7 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
     ASSERT_TRUE(qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs));
 
     console_client console;
-    ASSERT_TRUE(console.connect(
-        static_cast<uint16_t>(std::stoi(road.config.values["INTERFACE_REALTIME_PORT_NUMBER"]))));
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
     std::unique_ptr<qel_sim::fix_client> fix;
     if (full.folder->mounted())
     {

@@ -44,8 +44,7 @@ TEST(LogFolderRemoved, EachLogSaysSoOnceAndIsWrittenAgainInTheFolderMadeAgain)
     qel_sim::trader trader(client, 5001);
     ASSERT_TRUE(qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs));
     console_client console;
-    ASSERT_TRUE(console.connect(
-        static_cast<uint16_t>(std::stoi(road.config.values["INTERFACE_REALTIME_PORT_NUMBER"]))));
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
     std::string error;
     std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
     ASSERT_TRUE(fix) << error;

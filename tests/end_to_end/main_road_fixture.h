@@ -48,7 +48,7 @@ struct main_road
             host_port = proxy->port();
         }
         config.values["HOST_PORT_NUMBER"] = std::to_string(host_port);
-        workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
+        workstation_port = config.port("PORT_NUMBER");
         gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", config.write(dir)}, dir.path()));
     }
 

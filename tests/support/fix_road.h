@@ -69,7 +69,7 @@ struct fix_road
         config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
         for (const auto &value : config_values)
             config.values[value.first] = value.second;
-        workstation_port = static_cast<uint16_t>(std::stoi(config.values["PORT_NUMBER"]));
+        workstation_port = config.port("PORT_NUMBER");
         config_file = config.write(dir);
         fix_port = config.fix_port;
         // Without a DataDictionary line the gateway takes the dialect's acceptor dictionary.

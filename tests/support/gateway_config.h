@@ -22,6 +22,8 @@ struct gateway_config
     gateway_config();
     // A port kept for as long as this configuration (or a copy of it) lives.
     uint16_t reserve_port();
+    // The port a key of the configuration names (PORT_NUMBER, INTERFACE_REALTIME_PORT_NUMBER, ...).
+    uint16_t port(const std::string &key) const { return static_cast<uint16_t>(std::stoi(values.at(key))); }
     // Writes "qel_ip.cfg", the FIX settings file and the log folder; returns the file's path.
     std::string write(const temp_dir &dir) const;
 
