@@ -20,27 +20,20 @@
 #include "sim/fix_client/fix_sample_order.h"
 #include "support/fix_road.h"
 #include "support/full_disk.h"
+#include "support/console_log_writes.h"
 #include "support/full_log_folder.h"
 
 using qel_test::answered;
+using qel_test::k_log_writes_failing;
+using qel_test::k_log_writes_resumed;
 using qel_test::kTimeoutMs;
 using sim_console::console_client;
-using sim_console::packet;
-using sim_console::receive_result;
 
 namespace
 {
 
-const uint16_t k_failing = 13004;
-const uint16_t k_resumed = 13005;
 const int k_wait_ms = 60000;
 const uint32_t k_fix_user = 1001;
-
-struct log_event
-{
-    uint16_t reason;
-    uint32_t extra;
-};
 
 // The main road with a FIX session, its log folder able to fill.
 struct road_with_full_folder
@@ -84,30 +77,9 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
         fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
         ASSERT_TRUE(fix) << error;
     }
-    std::vector<log_event> events;
-    auto hear = [&](int timeout_ms)
-    {
-        packet p;
-        while (console.receive(&p, timeout_ms) == receive_result::packet)
-        {
-            timeout_ms = 0;
-            if (p.transcode() != sim_console::TC_KOVA_LOG_MESSAGE)
-                continue;
-            sim_console::log_event event = sim_console::decode_log_event(p);
-            if (event.reason_code == k_failing || event.reason_code == k_resumed)
-            {
-                EXPECT_EQ(event.user_id, 0xFFFFFFFFu);
-                events.push_back({event.reason_code, event.extra_info});
-            }
-        }
-    };
-    auto count = [&](uint16_t reason)
-    {
-        size_t n = 0;
-        for (const log_event &e : events)
-            n += e.reason == reason ? 1 : 0;
-        return n;
-    };
+    std::vector<qel_test::log_write_heard> events;
+    auto hear = [&](int timeout_ms) { qel_test::hear_log_writes(console, timeout_ms, &events); };
+    auto count = [&](uint16_t reason) { return qel_test::count_of_reason(events, reason); };
     int orders = 0;
     auto trade = [&]
     {
@@ -133,14 +105,14 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
         {
             trade();
             hear(50);
-            return count(k_failing) > 0;
+            return count(k_log_writes_failing) > 0;
         },
         k_wait_ms));
     for (int i = 0; i < 20; ++i)
         trade();
     hear(500);
-    EXPECT_EQ(count(k_resumed), 0u);
-    for (const log_event &e : events)
+    EXPECT_EQ(count(k_log_writes_resumed), 0u);
+    for (const qel_test::log_write_heard &e : events)
         EXPECT_EQ(e.extra, static_cast<uint32_t>(full.folder->expected_error()));
 
     // Room again: each log that failed says how many lines it lost.
@@ -150,32 +122,33 @@ TEST(LogFolderFull, TheConsoleHearsOncePerFileWhenLogWritesFailAndWhenTheySuccee
         {
             trade();
             hear(50);
-            return count(k_resumed) > 0;
+            return count(k_log_writes_resumed) > 0;
         },
         k_wait_ms));
     for (int i = 0; i < 20; ++i)
         trade();
     hear(500);
     uint32_t lost = 0;
-    for (const log_event &e : events)
+    for (const qel_test::log_write_heard &e : events)
     {
-        if (e.reason == k_resumed)
+        EXPECT_EQ(e.user, 0xFFFFFFFFu) << "the gateway's own event";
+        if (e.reason == k_log_writes_resumed)
         {
             EXPECT_GT(e.extra, 0u);
             lost += e.extra;
         }
     }
-    const size_t failing = count(k_failing);
+    const size_t failing = count(k_log_writes_failing);
     const size_t files = road.dir.list("logs").size();
     EXPECT_LE(failing, files) << "once per file, never per line (" << lost << " lines lost)";
-    EXPECT_LE(count(k_resumed), failing);
+    EXPECT_LE(count(k_log_writes_resumed), failing);
 
     const bool with_fix = fix != nullptr;
     fix.reset();
     EXPECT_EQ(road.stop().exit_code, 0);
     const std::string said = full.stderr_file->text();
     EXPECT_EQ(qel_test::count_of(said, "] are failing (["), failing) << said;
-    EXPECT_GE(qel_test::count_of(said, "] succeed again: ["), count(k_resumed)) << said;
+    EXPECT_GE(qel_test::count_of(said, "] succeed again: ["), count(k_log_writes_resumed)) << said;
     EXPECT_NE(said.find("): lines are lost until they succeed again\n"), std::string::npos) << said;
     EXPECT_NE(said.find(" lines were lost\n"), std::string::npos) << said;
     if (with_fix)

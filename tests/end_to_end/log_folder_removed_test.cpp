@@ -14,14 +14,14 @@
 #include "sim/console/console_client.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_sample_order.h"
+#include "support/console_log_writes.h"
 #include "support/fix_road.h"
 #include "support/log_folder_figures.h"
 
 using qel_test::answered;
+using qel_test::k_log_writes_failing;
 using qel_test::kTimeoutMs;
 using sim_console::console_client;
-using sim_console::packet;
-using sim_console::receive_result;
 
 namespace
 {
@@ -49,21 +49,8 @@ TEST(LogFolderRemoved, EachLogSaysSoOnceAndIsWrittenAgainInTheFolderMadeAgain)
     std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
     ASSERT_TRUE(fix) << error;
 
-    std::vector<std::pair<uint16_t, uint32_t>> events;
-    auto hear = [&]
-    {
-        packet p;
-        int timeout_ms = 50;
-        while (console.receive(&p, timeout_ms) == receive_result::packet)
-        {
-            timeout_ms = 0;
-            if (p.transcode() != sim_console::TC_KOVA_LOG_MESSAGE)
-                continue;
-            sim_console::log_event event = sim_console::decode_log_event(p);
-            if (event.reason_code == 13004 || event.reason_code == 13005)
-                events.push_back({event.reason_code, event.extra_info});
-        }
-    };
+    std::vector<qel_test::log_write_heard> events;
+    auto hear = [&] { qel_test::hear_log_writes(console, 50, &events); };
     // A workstation connects and goes at each step without signing on: console events,
     // which the console event log stores.
     int orders = 0;
@@ -151,8 +138,8 @@ TEST(LogFolderRemoved, EachLogSaysSoOnceAndIsWrittenAgainInTheFolderMadeAgain)
     {
         hear();
         failing = resumed = 0;
-        for (const auto &event : events)
-            ++(event.first == 13004 ? failing : resumed);
+        for (const qel_test::log_write_heard &event : events)
+            ++(event.reason == k_log_writes_failing ? failing : resumed);
         return resumed == failing;
     };
     EXPECT_TRUE(qel_test::wait_until(
@@ -164,11 +151,11 @@ TEST(LogFolderRemoved, EachLogSaysSoOnceAndIsWrittenAgainInTheFolderMadeAgain)
             return false;
         },
         k_wait_ms));
-    for (const auto &event : events)
+    for (const qel_test::log_write_heard &event : events)
     {
-        if (event.first == 13004)
+        if (event.reason == k_log_writes_failing)
         {
-            EXPECT_EQ(event.second, 2u) << "the error number of a file without its name";
+            EXPECT_EQ(event.extra, 2u) << "the error number of a file without its name";
         }
     }
     EXPECT_GE(failing, 3u);
