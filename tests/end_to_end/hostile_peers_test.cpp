@@ -24,6 +24,7 @@
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
 #include "support/fix_session_race.h"
+#include "support/log_folder_figures.h"
 #include "support/sanitizer_build.h"
 #include "support/workstation_trader.h"
 
@@ -65,22 +66,6 @@ std::string thread_logs(const qel_test::temp_dir &dir, const std::string &logger
         if (name.compare(0, logger.size(), logger) == 0)
             text += qel_test::read_file(dir.file("logs/" + name));
     return text;
-}
-
-// Reason codes and extra infos of the console event log (day, then 42-byte events with
-// the reason at 36 and the extra info at 38, little-endian).
-std::vector<std::pair<uint16_t, int32_t>> console_events(const qel_test::temp_dir &dir)
-{
-    std::string file = qel_test::read_file(dir.file("logs/kova_event_log.dat"));
-    std::vector<std::pair<uint16_t, int32_t>> events;
-    for (size_t at = 2; at + 42 <= file.size(); at += 42)
-    {
-        const uint8_t *e = reinterpret_cast<const uint8_t *>(file.data() + at);
-        events.emplace_back(static_cast<uint16_t>(e[36] | (e[37] << 8)),
-                            static_cast<int32_t>(e[38] | (e[39] << 8) | (e[40] << 16) |
-                                                 (static_cast<uint32_t>(e[41]) << 24)));
-    }
-    return events;
 }
 } // namespace
 
@@ -253,11 +238,11 @@ TEST(HostilePeers, AttacksRepeatWhileTradersTradeAndEachAttackerIsCutOff)
         {
             refused_events = 0;
             slot_events = 0;
-            for (const auto &event : console_events(road.dir))
+            for (const qel_test::console_event &event : qel_test::day_console_events(road.dir))
             {
-                refused_events += event.first == 11029 ? 1 : 0;
-                if (event.first == 11027 || event.first == 11028)
-                    slot_events += event.second == -1 ? 1u : static_cast<uint32_t>(event.second);
+                refused_events += event.reason == 11029 ? 1 : 0;
+                if (event.reason == 11027 || event.reason == 11028)
+                    slot_events += event.extra == -1 ? 1u : static_cast<uint32_t>(event.extra);
             }
             return refused_events >= refusals && slot_events >= held;
         },

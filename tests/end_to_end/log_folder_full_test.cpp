@@ -18,9 +18,9 @@
 #include "sim/console/console_client.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_sample_order.h"
+#include "support/console_log_writes.h"
 #include "support/fix_road.h"
 #include "support/full_disk.h"
-#include "support/console_log_writes.h"
 #include "support/full_log_folder.h"
 
 using qel_test::answered;

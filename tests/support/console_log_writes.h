@@ -25,7 +25,8 @@ struct log_write_heard
 
 // Reads what the console has been sent, waiting up to timeout_ms for the first packet only,
 // and adds the log write events among it to *heard.
-inline void hear_log_writes(sim_console::console_client &console, int timeout_ms, std::vector<log_write_heard> *heard)
+inline void hear_log_writes(sim_console::console_client &console, int timeout_ms,
+                            std::vector<log_write_heard> *heard)
 {
     sim_console::packet p;
     while (console.receive(&p, timeout_ms) == sim_console::receive_result::packet)
