@@ -659,6 +659,9 @@ logger_object *logger_object_set_context(logger_object *logger, int16_t level, c
 // The text line of the context's call, formatted now: its length, or 0 when the logger
 // writes no line of that level (a continuation follows its previous line's level).
 static size_t logger_vformat_message(logger_object *logger, char *line, size_t size, const char *format,
+                                     va_list arguments) __attribute__((format(printf, 4, 0)));
+
+static size_t logger_vformat_message(logger_object *logger, char *line, size_t size, const char *format,
                                      va_list arguments)
 {
     const logger_context &context = logger->context;
@@ -730,9 +733,11 @@ size_t logger_object_format_message(logger_object *logger, char *line, size_t si
 {
     if (logger == nullptr || size == 0)
         return 0;
+    if (format == nullptr)
+        return 0;
     va_list arguments;
     va_start(arguments, format);
-    size_t length = logger_vformat_message(logger, line, size, format != nullptr ? format : "", arguments);
+    size_t length = logger_vformat_message(logger, line, size, format, arguments);
     va_end(arguments);
     return length;
 }

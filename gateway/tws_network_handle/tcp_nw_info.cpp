@@ -768,7 +768,7 @@ ea_status tcp_nw_info_get_client_status(tcp_nw_info *server, uint16_t workstatio
 
 // Reports the connection as gone: a CLIENT_DISCONNECTED record for the session layer, and
 // the socket closed at once. The slot stays in use until the session layer deletes it.
-static ea_status tcp_nw_info_raise_disconnect(tcp_nw_info *server, tcp_nw_handle *slot, uint16_t reason_code,
+static ea_status tcp_nw_info_raise_disconnect(tcp_nw_handle *slot, uint16_t reason_code,
                                               queue *disconnect_queue, logger_object *logger)
 {
     message *notification = message_create(0, CLIENT_DISCONNECTED);
@@ -809,10 +809,10 @@ static ea_status tcp_nw_info_select(tcp_nw_info *server, int32_t socket, int32_t
 }
 
 // A lost connection: the session layer hears of it with the reason.
-static ea_status tcp_nw_info_lose(tcp_nw_info *server, tcp_nw_handle *slot, uint16_t reason,
-                                  queue *disconnect_queue, logger_object *logger)
+static ea_status tcp_nw_info_lose(tcp_nw_handle *slot, uint16_t reason, queue *disconnect_queue,
+                                  logger_object *logger)
 {
-    if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
+    if (tcp_nw_info_raise_disconnect(slot, reason, disconnect_queue, logger) != EA_SUCCESS)
         return EA_ERROR;
     EA_LOG_HELD(
         tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
@@ -883,8 +883,8 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
         if (slot->gated != 0)
         {
             // Only its close is watched while its first frame waits.
-            if (tcp_nw_info_peer_left(slot) && tcp_nw_info_lose(server, slot, TWS_REASON_CONNECTION_LOST,
-                                                                disconnect_queue, logger) != EA_SUCCESS)
+            if (tcp_nw_info_peer_left(slot) &&
+                tcp_nw_info_lose(slot, TWS_REASON_CONNECTION_LOST, disconnect_queue, logger) != EA_SUCCESS)
                 return EA_ERROR;
             continue;
         }
@@ -922,8 +922,8 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                     "Disconnecting client with tws nw handle [%d] and tws index [%u], as it exceeded the invitation count. So discarding sequence number [%lu]",
                     slot->network_handle, index, static_cast<unsigned long>(msg->sequence_number));
                 message_destroy(msg);
-                if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_INVITATION_EXCEEDED,
-                                                 disconnect_queue, logger) != EA_SUCCESS)
+                if (tcp_nw_info_raise_disconnect(slot, TWS_REASON_INVITATION_EXCEEDED, disconnect_queue,
+                                                 logger) != EA_SUCCESS)
                     return EA_ERROR;
                 EA_LOG_HELD(
                     tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
@@ -949,7 +949,7 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
         }
         else if (status == TCP_NW_HANDLE_CONNECTION_LOST)
         {
-            if (tcp_nw_info_lose(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
+            if (tcp_nw_info_lose(slot, reason, disconnect_queue, logger) != EA_SUCCESS)
                 return EA_ERROR;
         }
         else if (status == EA_ERROR)
@@ -1043,8 +1043,8 @@ ea_status tcp_nw_info_send_pending(tcp_nw_info *server, queue *disconnect_queue,
                 logger, EA_LEVEL_EVENT,
                 "Disconnecting the client with nw handle [%d] and tws index [%u] as number of pending messages [%d] exceeded the threshold value [%d]",
                 slot->network_handle, index, slot->pending_count, server->pending_limit);
-            if (tcp_nw_info_raise_disconnect(server, slot, TWS_REASON_TOO_MANY_PENDING, disconnect_queue,
-                                             logger) != EA_SUCCESS)
+            if (tcp_nw_info_raise_disconnect(slot, TWS_REASON_TOO_MANY_PENDING, disconnect_queue, logger) !=
+                EA_SUCCESS)
                 return EA_ERROR;
         }
     }
@@ -1279,7 +1279,7 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
             static_cast<unsigned>(reason == TWS_REASON_SIGN_ON_TIMEOUT
                                       ? TCP_NW_INFO_SIGN_ON_TIMEOUT_MS
                                       : TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS));
-        if (tcp_nw_info_raise_disconnect(server, slot, reason, disconnect_queue, logger) != EA_SUCCESS)
+        if (tcp_nw_info_raise_disconnect(slot, reason, disconnect_queue, logger) != EA_SUCCESS)
             return EA_ERROR;
         EA_LOG_HELD(
             tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,

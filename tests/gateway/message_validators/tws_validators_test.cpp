@@ -69,7 +69,9 @@ class validators : public ::testing::Test
                         queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR],
                         queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION],
                         &day[0],
-                        loggers->loggers[0]};
+                        loggers->loggers[0],
+                        nullptr,
+                        0};
         send_args = {10,
                      5,
                      &shutdown,
@@ -77,7 +79,9 @@ class validators : public ::testing::Test
                      queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR],
                      queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK],
                      &day[1],
-                     loggers->loggers[1]};
+                     loggers->loggers[1],
+                     nullptr,
+                     0};
     }
 
     void TearDown() override
