@@ -31,13 +31,26 @@
 //       still sees the lost host link;
 //   (e) the log folder full (a small tmpfs filled by the bench, or the gateway's file size
 //       limit where mounting is not allowed), then freed: orders answered, console events
-//       13004 and 13005, and the gateway's standard error.
+//       13004 and 13005, and the gateway's standard error;
+//   (f) five more reconnecting holders than free slots, spread over 2 and 10 addresses
+//       (one byte each, 50 slots) and 60 addresses (silent, 60 slots), from 127.1.0.1 on,
+//       while a newcomer signs on: sign-ons out of tries and the time each took;
+//   (g) sign-ons that never get through, one flood after another: for no user (8 threads),
+//       with a wrong password for a user the host knows (4 threads), a second sign-on of a
+//       signed-on user (8 threads): the honest pair's answers a second against the
+//       baseline's, the console events and log bytes a second, the sign-ons that reached
+//       the host;
+//   (h) the start of a day: 10 and 50 traders signing on together to a quiet gateway, from
+//       127.0.0.2 alone and from five addresses, connecting in turn (and, to show the listen
+//       queue's limit, in one instant): how many were invited, signed on and traded, how
+//       long their sign-ons took, and how many of their "Incoming client connection" lines
+//       and sign-on request and response records the logs kept.
 // Figures are printed and written to bench_results/hostile_peers.txt under the build
 // folder (or the file given). A gateway binary other than this build's may be given (a
 // gateway built from another tree, to compare), and is measured in the same way on the
 // same machine; what it lacks shows as what happened (a refusal, no event, an exit), not
-// as an end of the run. The items to run may be chosen (default "0125abcde", 0 being the
-// attacks together).
+// as an end of the run. The items to run may be chosen (default "0125abcdefgh", 0 being
+// the attacks together).
 //
 //   hostile_peers_bench [seconds per phase] [output file] [qel_ip binary ("": this build's)] [items]
 #include <unistd.h>
@@ -69,8 +82,11 @@
 #include "sim/host/sim_host_box.h"
 #include "sim/hostile/hostile_peers.h"
 #include "sim/workstation/trader.h"
+#include "sim/workstation/trader_crowd.h"
+#include "support/binary_log.h"
 #include "support/full_log_folder.h"
 #include "support/gateway_config.h"
+#include "support/gateway_log.h"
 #include "support/test_support.h"
 
 namespace
@@ -83,6 +99,8 @@ const uint32_t kHostileUser = 3001;
 const uint32_t kFixUser = 1001;
 const uint32_t kLateFixUser = 4000;  // the sessions of Logons tried one after another are 4001 and on
 const uint32_t kNewcomerUser = 5000; // newcomers at a workstation sign on as 5001 and on
+const uint32_t kKnownUser = 6000;    // a user whose password the host knows
+const uint32_t kCrowdUser = 7000;    // traders of a crowd sign on as 7001 and on
 const uint32_t kMaxClients = 10;
 const uint32_t kFreeSlots = kMaxClients - 2;
 const uint32_t kSlotsBesideTheTrader = kMaxClients - 1; // the honest trader holds one
@@ -208,6 +226,8 @@ struct gateway_options
     uint32_t late_fix_users = 0;
     // A log folder that can fill, mounted before the gateway starts (size of the tmpfs).
     std::string full_folder_size;
+    // Users the host knows, with their passwords (it signs any other user on).
+    std::vector<qel_sim::exchange_user> known_users;
 };
 
 // The gateway with the simulated host, a workstation port, a FIX port and its status page.
@@ -231,7 +251,9 @@ struct gateway_run
         qel_sim::box_options box_options;
         box_options.box_id = 101;
         box_options.max_users = static_cast<int16_t>(o.max_clients);
-        box.reset(new qel_sim::sim_box_host(*host, box_options));
+        qel_sim::exchange_options exchange;
+        exchange.users = o.known_users;
+        box.reset(new qel_sim::sim_box_host(*host, box_options, exchange));
         config.values["HOST_PORT_NUMBER"] = std::to_string(host->port());
         config.values["MAX_TWS_CLIENTS"] = std::to_string(o.max_clients);
         config.values["SYSTEM_LOGGING_LEVEL"] = "EVENT";
@@ -889,6 +911,16 @@ std::string grown_most(const std::map<std::string, uint64_t> &before,
     return text.empty() ? "none" : text;
 }
 
+// How many happenings a console event stands for: one, or the count that a folded one
+// carries as its extra info. The event of a sign-on the host refused (11005) carries the
+// host's error code there instead (16000 and up), never a count that large.
+uint64_t stands_for(uint16_t reason, int32_t extra)
+{
+    if (extra == -1 || (reason == 11005 && extra >= 16000))
+        return 1;
+    return static_cast<uint32_t>(extra);
+}
+
 // A console on the realtime port that reads everything the gateway sends on a thread of
 // its own and files each console event under the phase that is running.
 class console_watch
@@ -974,7 +1006,7 @@ class console_watch
             events &e = m_events[m_phase];
             ++e.count;
             ++e.by_reason[reason];
-            e.counted[reason] += extra == -1 ? 1 : static_cast<uint32_t>(extra);
+            e.counted[reason] += stands_for(reason, extra);
             if (std::find(m_keep.begin(), m_keep.end(), reason) != m_keep.end())
                 e.kept.push_back({reason, extra});
         }
@@ -1192,8 +1224,9 @@ int run_probed(bench_report &report, const char *title, int seconds, const std::
 class holders_item : public probed_item
 {
   public:
-    holders_item(uint32_t free_slots, uint32_t surplus, bool split)
-        : m_free(free_slots), m_surplus(surplus), m_split(split)
+    holders_item(uint32_t free_slots, uint32_t surplus, bool split,
+                 const qel_sim::slot_holding &how = qel_sim::slot_holding())
+        : m_free(free_slots), m_surplus(surplus), m_split(split), m_how(how)
     {
     }
     std::string attempt(gateway_run &run, uint32_t n, std::string *kind, double *ms) override
@@ -1208,7 +1241,7 @@ class holders_item : public probed_item
     }
     void start_attack(gateway_run &run) override
     {
-        m_holders.start(run.workstation_port, m_free + m_surplus);
+        m_holders.start(run.workstation_port, m_free + m_surplus, m_how);
         // Once some have been dropped or refused again and again, the holders have what
         // they can get (a gateway that takes them all makes none reconnect).
         qel_test::wait_until([&] { return m_holders.reconnects() >= 200; }, m_surplus > 0 ? 20000 : 3000);
@@ -1218,10 +1251,11 @@ class holders_item : public probed_item
     {
         const uint32_t reconnects = m_holders.reconnects() - m_at_start;
         m_holders.stop();
-        notes.push_back(
-            format("reconnecting holders  %u on %u free slots: %u reconnects in the phase (%.0f a "
-                   "second)",
-                   m_free + m_surplus, m_free, reconnects, seconds > 0 ? reconnects / seconds : 0));
+        notes.push_back(format("reconnecting holders  %u on %u free slots from %zu address%s (%s): %u "
+                               "reconnects in the phase (%.0f a second)",
+                               m_free + m_surplus, m_free, std::max<size_t>(m_how.addresses.size(), 1),
+                               m_how.addresses.size() > 1 ? "es" : "", m_how.silent ? "silent" : "one byte",
+                               reconnects, seconds > 0 ? reconnects / seconds : 0));
     }
     std::vector<std::string> kinds() const override
     {
@@ -1233,6 +1267,7 @@ class holders_item : public probed_item
   private:
     uint32_t m_free, m_surplus;
     bool m_split;
+    qel_sim::slot_holding m_how;
     qel_sim::reconnecting_slot_holders m_holders;
     uint32_t m_at_start = 0;
 };
@@ -1542,6 +1577,214 @@ int log_folder_full(bench_report &report, int seconds, const std::string &binary
     return 0;
 }
 
+// Item g: sign-ons that never get through, from 127.0.0.1, one flood after another beside
+// the honest pair on kHonestAddress trading at a pace. A flood's log bytes are what its
+// window (its phase and 2.5 s after it) logged beyond the baseline's bytes per honest
+// order; the host's sign-ons are the sign-on requests it received in the window.
+int sign_on_floods(bench_report &report, int seconds, const std::string &binary)
+{
+    report.blank();
+    report.line(
+        "item g, sign-ons that never get through: %d s of baseline, then three floods of %d s; the honest "
+        "pair on %s, the attackers on 127.0.0.1",
+        seconds, seconds, kHonestAddress);
+    gateway_options options;
+    options.known_users.push_back({kKnownUser, "SECRET", 0});
+    gateway_run run(binary, options);
+    honest_pair pair;
+    if (!pair.start(run, true, kHonestAddress))
+        return not_measured(report, run, pair.error);
+    console_watch console;
+    if (!console.start(run.realtime_port))
+        return not_measured(report, run, "the console port refused");
+    honest_users users;
+    users.pause_ms = 100;
+    users.start(*pair.trader, pair.fix.get());
+
+    struct flood
+    {
+        const char *name;
+        qel_sim::sign_on_attack attack;
+        uint32_t threads;
+        uint32_t user;
+        const char *password;
+    };
+    const flood floods[] = {
+        {"sign-ons for user 0 (8 threads)", qel_sim::sign_on_attack::no_user, 8, 0, ""},
+        {"wrong passwords for a user the host knows (4 threads)", qel_sim::sign_on_attack::wrong_password, 4,
+         kKnownUser, "GUESSED"},
+        {"second sign-ons of a signed-on user (8 threads)", qel_sim::sign_on_attack::second_sign_on, 8,
+         kHostileUser, ""},
+    };
+    auto host_sign_ons = [&run]
+    {
+        uint32_t count = 0;
+        for (const std::string &line : run.box->lines())
+            count += line.find("2300 sign-on user") != std::string::npos ? 1 : 0;
+        return count;
+    };
+    const std::string logs = run.dir.file("logs");
+    const double settle_s = 2.5;
+    double per_order = 0;             // log bytes of an honest order, from the baseline
+    double baseline_rate[2] = {0, 0}; // the trader's and the FIX client's answers a second
+    const size_t flood_count = sizeof floods / sizeof floods[0];
+    for (size_t p = 0; p <= flood_count; ++p)
+    {
+        const int at = static_cast<int>(p);
+        const flood *f = p == 0 ? nullptr : &floods[p - 1];
+        users.phase = at;
+        console.set_phase(at);
+        const std::map<std::string, uint64_t> before = file_families(logs);
+        const uint64_t bytes_before = folder_bytes(logs);
+        const uint32_t host_before = host_sign_ons();
+        auto begin = steady::now();
+        qel_sim::sign_on_flood attacker;
+        bool started = true;
+        if (f != nullptr)
+        {
+            qel_sim::sign_on_flood_options o;
+            o.attack = f->attack;
+            o.threads = f->threads;
+            o.user_id = f->user;
+            o.password = f->password;
+            started = attacker.start(run.workstation_port, o);
+        }
+        phase_figures figures;
+        run_phase(run, figures, seconds);
+        attacker.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(settle_s * 1000)));
+        const double window = since_ms(begin) / 1000.0;
+        const uint64_t bytes = folder_bytes(logs) - bytes_before;
+        const uint32_t at_host = host_sign_ons() - host_before;
+        uint32_t honest_orders;
+        double rate[2];
+        {
+            std::lock_guard<std::mutex> guard(users.lock);
+            honest_orders = users.trader_orders[at].sent + users.fix_orders[at].sent;
+            rate[0] = figures.seconds > 0 ? users.trader_orders[at].answered / figures.seconds : 0;
+            rate[1] = figures.seconds > 0 ? users.fix_orders[at].answered / figures.seconds : 0;
+        }
+        if (f == nullptr)
+        {
+            per_order = honest_orders > 0 ? static_cast<double>(bytes) / honest_orders : 0;
+            baseline_rate[0] = rate[0];
+            baseline_rate[1] = rate[1];
+        }
+        const double added = static_cast<double>(bytes) - per_order * honest_orders;
+        const console_watch::events e = console.at(at);
+        report_phase(report, f == nullptr ? "baseline" : f->name, figures, users.trader_orders[at],
+                     users.fix_orders[at], users.fix_refusals[at]);
+        if (f != nullptr && !started)
+            report.line("  attack          the attacker's user could not sign on first; no flood");
+        else if (f != nullptr)
+        {
+            std::string errors;
+            for (const auto &refusal : attacker.refusals())
+                errors += format(" %u with %d", refusal.second, refusal.first);
+            report.line("  attack          %u connections of %u tried, %u sign-ons, %u refused (%s ), %u got "
+                        "through",
+                        attacker.connections(), attacker.attempts(), attacker.sign_ons(), attacker.refused(),
+                        errors.c_str(), attacker.accepted());
+        }
+        report.line("  host            %u sign-ons received in %.1f s (%.1f a second)", at_host, window,
+                    at_host / window);
+        report.line("  console         %u events in %.1f s (%.1f a second): %s", e.count, window,
+                    e.count / window, console_watch::top_reasons(e).c_str());
+        if (f == nullptr)
+            report.line("  logs            %.1f kB in %.1f s, %.0f bytes an honest order", bytes / 1e3,
+                        window, per_order);
+        else
+        {
+            report.line("  logs            %.1f kB in %.1f s, %.1f kB beyond the honest orders' (%.2f kB a "
+                        "second)",
+                        bytes / 1e3, window, added / 1e3, added / 1e3 / window);
+            report.line("  flood / baseline: trader answers a second %.2fx, FIX answers a second %.2fx",
+                        baseline_rate[0] > 0 ? rate[0] / baseline_rate[0] : 0,
+                        baseline_rate[1] > 0 ? rate[1] / baseline_rate[1] : 0);
+        }
+        report.line("  logs grown most %s", grown_most(before, file_families(logs)).c_str());
+    }
+    users.finish();
+    if (console.dropped())
+        report.line("  the watching console was dropped by the gateway");
+    console.stop();
+    report_gateway(report, run);
+    if (pair.fix)
+        pair.fix->stop();
+    return 0;
+}
+
+// Item h: the start of a day: a crowd of traders signs on together to a quiet gateway of
+// its own (room for all, the shipped logging level), each entering one order; after the
+// gateway's stop, what its logs kept of them.
+int sign_on_crowds(bench_report &report, const std::string &binary)
+{
+    report.blank();
+    report.line("item h, traders signing on together to a quiet gateway (logging at EVENT, binary logs on)");
+    struct crowd
+    {
+        uint32_t count;
+        std::vector<std::string> addresses;
+        qel_sim::crowd_connects connects;
+    };
+    const std::vector<std::string> one = {kHonestAddress};
+    const std::vector<std::string> five = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6"};
+    const qel_sim::crowd_connects in_turn = qel_sim::crowd_connects::in_turn;
+    const qel_sim::crowd_connects at_once = qel_sim::crowd_connects::at_once;
+    // The connects come one after another (each once the one before was invited), and
+    // then, to show what the listen queue does with them, all in one instant.
+    const crowd crowds[] = {{10, one, in_turn},  {10, five, in_turn}, {50, one, in_turn},
+                            {50, five, in_turn}, {10, one, at_once},  {50, five, at_once}};
+    for (const crowd &c : crowds)
+    {
+        gateway_options options;
+        options.max_clients = c.count + 5;
+        gateway_run run(binary, options);
+        qel_sim::trader_crowd traders(run.workstation_port, kCrowdUser + 1, c.count, c.addresses);
+        traders.connect(c.connects, 10000, 15000);
+        traders.sign_on_together(15000);
+        uint32_t invited = 0;
+        for (const qel_sim::crowd_member &m : traders.members())
+            invited += m.invited ? 1 : 0;
+        std::vector<double> millis;
+        for (const qel_sim::crowd_member &m : traders.members())
+            if (m.signed_on)
+                millis.push_back(m.sign_on_ms);
+        std::sort(millis.begin(), millis.end());
+        run.gateway->signal(SIGTERM);
+        const qel_test::process_result ended = run.gateway->wait(20000);
+        run.gateway.reset();
+
+        const std::string logs = run.dir.file("logs");
+        const char *thread = "tws_network_handler_thread";
+        uint32_t incoming = 0, left_out = 0, requests = 0, responses = 0;
+        for (const qel_test::gateway_log_line &line : qel_test::gateway_log_lines(logs, thread))
+        {
+            incoming += line.text.compare(0, 26, "Incoming client connection") == 0 ? 1 : 0;
+            left_out += line.text.compare(0, 8, "Left out") == 0 &&
+                                line.text.find("binary log records") != std::string::npos
+                            ? 1
+                            : 0;
+        }
+        auto of_crowd = [&c](uint32_t user) { return user > kCrowdUser && user <= kCrowdUser + c.count; };
+        for (const qel_test::binary_log_record &r : qel_test::binary_log_records(logs, thread, "request"))
+            requests +=
+                qel_test::frame_transcode(r) == 2300 && of_crowd(qel_test::frame_sign_on_user(r)) ? 1 : 0;
+        for (const qel_test::binary_log_record &r : qel_test::binary_log_records(logs, thread, "response"))
+            responses += qel_test::frame_transcode(r) == 2301 && of_crowd(qel_test::frame_user_id(r)) ? 1 : 0;
+        report.line(
+            "  %2u traders from %zu address%s, connecting %s: %u invited, %u signed on, %u traded; sign-ons "
+            "took p50 %.0f ms, max %.0f ms; the logs kept %u of %u \"Incoming client connection\" lines, "
+            "%u sign-on requests, %u sign-on responses; %u \"Left out\" lines about connections; the gateway "
+            "exited with %d",
+            c.count, c.addresses.size(), c.addresses.size() > 1 ? "es" : "",
+            c.connects == in_turn ? "in turn" : "at once", invited, traders.signed_on(), traders.traded(),
+            bench_percentile(millis, 0.5), millis.empty() ? 0 : millis.back(), incoming, c.count, requests,
+            responses, left_out, ended.exit_code);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -1550,7 +1793,7 @@ int main(int argc, char *argv[])
     const std::string output = argc > 2 ? argv[2] : bench_default_output("hostile_peers.txt");
     // An empty binary is this build's, so that items can be chosen without naming one.
     const std::string binary = argc > 3 && argv[3][0] != '\0' ? argv[3] : QEL_IP_BINARY;
-    const std::string items = argc > 4 ? argv[4] : "0125abcde";
+    const std::string items = argc > 4 ? argv[4] : "0125abcdefgh";
     bench_report report;
     report.line("hostile_peers_bench: items %s, %d s a phase; gateway %s", items.c_str(), seconds,
                 binary.c_str());
@@ -1602,6 +1845,33 @@ int main(int argc, char *argv[])
         status |= never_signed_on(report, seconds, binary);
     if (items.find('e') != std::string::npos)
         status |= log_folder_full(report, seconds, binary);
+    if (items.find('f') != std::string::npos)
+    {
+        struct spread
+        {
+            uint32_t addresses;
+            bool silent;
+            uint32_t slots;
+        };
+        for (const spread &s : {spread{2, false, 50}, spread{10, false, 50}, spread{60, true, 60}})
+        {
+            qel_sim::slot_holding how;
+            how.addresses = qel_sim::attacker_addresses(s.addresses);
+            how.silent = s.silent;
+            gateway_options options;
+            options.max_clients = s.slots;
+            holders_item item(s.slots - 1, 5, false, how);
+            const std::string title =
+                format("item f, a newcomer beside five more reconnecting holders than free slots, from %u "
+                       "addresses (%s, %u slots)",
+                       s.addresses, s.silent ? "silent" : "one byte each", s.slots);
+            status |= run_probed(report, title.c_str(), seconds, binary, options, item, 100, "signed on");
+        }
+    }
+    if (items.find('g') != std::string::npos)
+        status |= sign_on_floods(report, seconds, binary);
+    if (items.find('h') != std::string::npos)
+        status |= sign_on_crowds(report, binary);
     if (!report.write(output))
         fprintf(stderr, "hostile_peers_bench: cannot write %s\n", output.c_str());
     return status;

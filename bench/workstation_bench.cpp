@@ -93,7 +93,9 @@ struct front_end
                         queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR],
                         queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION],
                         &day[1],
-                        loggers->loggers[1]};
+                        loggers->loggers[1],
+                        nullptr, // no connection book: the validators write every line at once
+                        0};
         send_args = {10,
                      1000,
                      &shutdown,
@@ -101,7 +103,9 @@ struct front_end
                      queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR],
                      queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK],
                      &day[2],
-                     loggers->loggers[2]};
+                     loggers->loggers[2],
+                     nullptr,
+                     0};
         threads[0] = ea_thread_create(tws_nw_handler_thread, &network_args, nullptr);
         threads[1] = ea_thread_create(tws_receive_validate_thread, &receive_args, nullptr);
         threads[2] = ea_thread_create(tws_send_validate_thread, &send_args, nullptr);

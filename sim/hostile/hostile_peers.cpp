@@ -199,14 +199,32 @@ bool hostile_workstation::sign_off(uint32_t timeout_ms)
     return m_trader && m_trader->sign_off(timeout_ms).arrived;
 }
 
-uint32_t slot_holders::open(uint16_t port, uint32_t count)
+std::vector<std::string> attacker_addresses(uint32_t count)
+{
+    std::vector<std::string> addresses;
+    for (uint32_t i = 0; i < count; ++i)
+        addresses.push_back("127.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
+    return addresses;
+}
+
+namespace
+{
+// Connects holder `i` as `how` says: from its address, then the first byte of a frame's
+// length field (and nothing after it) unless it is silent.
+bool hold_slot(raw_peer &peer, uint16_t port, uint32_t i, const slot_holding &how)
+{
+    const char *from = how.addresses.empty() ? nullptr : how.addresses[i % how.addresses.size()].c_str();
+    return peer.connect(port, from) && (how.silent || peer.send_all(std::string(1, '\0'), 1000));
+}
+} // namespace
+
+uint32_t slot_holders::open(uint16_t port, uint32_t count, const slot_holding &how)
 {
     uint32_t opened = 0;
     for (uint32_t i = 0; i < count; ++i)
     {
         std::unique_ptr<raw_peer> peer(new raw_peer);
-        // The first byte of a frame's length field, and nothing after it.
-        if (!peer->connect(port) || !peer->send_all(std::string(1, '\0'), 1000))
+        if (!hold_slot(*peer, port, i, how))
             continue;
         m_peers.push_back(std::move(peer));
         ++opened;
@@ -250,23 +268,34 @@ reconnecting_slot_holders::~reconnecting_slot_holders()
     stop();
 }
 
-void reconnecting_slot_holders::start(uint16_t port, uint32_t count)
+void reconnecting_slot_holders::start(uint16_t port, uint32_t count, const slot_holding &how)
 {
     m_stop = false;
     m_thread = std::thread(
-        [this, port, count]
+        [this, port, count, how]
         {
             std::vector<std::unique_ptr<raw_peer>> peers;
+            std::vector<clock_type::time_point> dropped(count); // epoch: not seen dropped yet
+            const std::chrono::milliseconds pause(how.reconnect_after_ms);
             for (uint32_t i = 0; i < count; ++i)
                 peers.emplace_back(new raw_peer);
             bool first = true;
             while (!m_stop)
             {
-                for (std::unique_ptr<raw_peer> &peer : peers)
+                const clock_type::time_point now = clock_type::now();
+                for (uint32_t i = 0; i < count; ++i)
                 {
-                    if (!peer->closed_by_peer())
+                    if (!peers[i]->closed_by_peer())
                         continue;
-                    if (peer->connect(port) && peer->send_all(std::string(1, '\0'), 1000) && !first)
+                    if (!first && pause.count() > 0)
+                    {
+                        if (dropped[i] == clock_type::time_point())
+                            dropped[i] = now;
+                        if (now - dropped[i] < pause)
+                            continue;
+                        dropped[i] = clock_type::time_point();
+                    }
+                    if (hold_slot(*peers[i], port, i, how) && !first)
                         ++m_reconnects;
                 }
                 first = false;
@@ -432,6 +461,93 @@ void unsigned_connection_flood::settle(std::vector<std::unique_ptr<raw_peer>> &c
         closing[i] = std::move(closing.back());
         closing.pop_back();
     }
+}
+
+sign_on_flood::sign_on_flood() = default;
+
+sign_on_flood::~sign_on_flood()
+{
+    stop();
+}
+
+bool sign_on_flood::start(uint16_t port, const sign_on_flood_options &options)
+{
+    m_options = options;
+    if (m_options.addresses.empty())
+        m_options.addresses.push_back("127.0.0.1");
+    if (m_options.attack == sign_on_attack::second_sign_on)
+    {
+        // The user signs on properly first, from the flood's first address, and stays.
+        m_holder.reset(new workstation_client);
+        m_holder_trader.reset(new trader(*m_holder, m_options.user_id, m_options.password));
+        if (!m_holder->connect("127.0.0.1", port, m_options.addresses[0]))
+            return false;
+        trader_reply signed_on = m_holder_trader->sign_on(m_options.answer_ms);
+        if (!signed_on.arrived || signed_on.error_code != 0 ||
+            !m_holder_trader->system_information(m_options.answer_ms).arrived)
+            return false;
+    }
+    m_stop = false;
+    for (uint32_t i = 0; i < m_options.threads; ++i)
+    {
+        const std::string address = m_options.addresses[i % m_options.addresses.size()];
+        m_threads.emplace_back([this, port, address] { run(port, address); });
+    }
+    return true;
+}
+
+void sign_on_flood::stop()
+{
+    m_stop = true;
+    for (std::thread &t : m_threads)
+        t.join();
+    m_threads.clear();
+}
+
+std::map<int16_t, uint32_t> sign_on_flood::refusals() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_refusals;
+}
+
+void sign_on_flood::run(uint16_t port, const std::string &address)
+{
+    const uint32_t user = m_options.attack == sign_on_attack::no_user ? 0 : m_options.user_id;
+    workstation_client client;
+    trader signing(client, user, m_options.password);
+    const std::vector<uint8_t> sign_on = signing.sign_on_record();
+    while (!m_stop)
+    {
+        ++m_attempts;
+        if (!client.connect("127.0.0.1", port, address))
+        {
+            pause_briefly();
+            continue;
+        }
+        ++m_connections;
+        // The invitation comes first; a connection whose first frame the gateway leaves
+        // unread waits for its answer like the others.
+        if (!client.send_record(sign_on, m_options.answer_ms))
+            continue;
+        ++m_sign_ons;
+        workstation_frame answer;
+        if (client.wait_for_transcode(k_sign_on_response, &answer, m_options.answer_ms))
+        {
+            const int16_t error = static_cast<int16_t>((answer.record[VRX_ERROR_CODE_OFFSET] << 8) |
+                                                       answer.record[VRX_ERROR_CODE_OFFSET + 1]);
+            if (error == 0)
+                ++m_accepted;
+            else
+            {
+                ++m_refused;
+                std::lock_guard<std::mutex> guard(m_lock);
+                m_refusals[error]++;
+            }
+        }
+        // The gateway ends a refused sign-on's connection itself.
+        client.wait_for_close(m_options.answer_ms);
+    }
+    client.close();
 }
 
 namespace

@@ -3,7 +3,10 @@
 // the gateway, and counts what the gateway did about it:
 //   - a signed-on workstation user who sends the records of the box's own conversation
 //     with the host and signs on again for other users;
-//   - connections that take workstation slots and send one byte, never a sign-on;
+//   - connections that take workstation slots and send one byte (or nothing), never a
+//     sign-on, from one peer address or spread over many;
+//   - connections that sign on for no user, with a wrong password, or again for a user
+//     who is signed on already, again and again;
 //   - a console that fills the interactive port with requests and goes away unread;
 //   - a FIX connection without a logon that announces a huge message and sends filler;
 //   - a caller of the FIX engine's HTTP status page that asks it to change the sessions;
@@ -15,7 +18,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,12 +101,26 @@ class hostile_workstation
     size_t m_seen = 0; // records of m_client->received() already counted
 };
 
-// Connections that each take a workstation slot and send one byte of a frame.
+// The local addresses of `count` attackers: 127.1.0.1, 127.1.0.2, ... (the whole of 127/8
+// is loopback), apart from 127.0.0.1 and from the honest parties' 127.0.0.2.
+std::vector<std::string> attacker_addresses(uint32_t count);
+
+// How slot holders hold: from which local addresses (holder i from address i modulo their
+// number; none: the address the system picks), whether they send the first byte of a frame
+// or nothing at all, and (when they reconnect) how soon.
+struct slot_holding
+{
+    std::vector<std::string> addresses;
+    bool silent = false;
+    uint32_t reconnect_after_ms = 0; // a reconnecting holder's pause after it was dropped
+};
+
+// Connections that each take a workstation slot and send one byte of a frame (or nothing).
 class slot_holders
 {
   public:
     // Opens up to `count` connections; the number opened.
-    uint32_t open(uint16_t port, uint32_t count);
+    uint32_t open(uint16_t port, uint32_t count, const slot_holding &how = slot_holding());
     // How many of them the gateway has closed within the time (waiting for all).
     uint32_t wait_closed(uint32_t timeout_ms);
     void close_all();
@@ -110,13 +129,14 @@ class slot_holders
     std::vector<std::unique_ptr<raw_peer>> m_peers;
 };
 
-// Slot holders that connect again at once whenever the gateway drops them, each sending the
-// first byte of a frame again, on a thread of their own until stop().
+// Slot holders that connect again whenever the gateway drops them (at once, or after the
+// pause `how` names), each holding as `how` says again, on a thread of their own until
+// stop().
 class reconnecting_slot_holders
 {
   public:
     ~reconnecting_slot_holders();
-    void start(uint16_t port, uint32_t count);
+    void start(uint16_t port, uint32_t count, const slot_holding &how = slot_holding());
     void stop();
     uint32_t reconnects() const { return m_reconnects; }
 
@@ -187,6 +207,61 @@ class unsigned_connection_flood
     std::atomic<uint32_t> m_attempts{0};
     std::atomic<uint32_t> m_invited{0};
     std::atomic<uint32_t> m_taken{0};
+};
+
+// What the connections of a sign_on_flood sign on as.
+enum class sign_on_attack
+{
+    no_user,        // user id 0: the gateway refuses it itself (16042)
+    wrong_password, // a user the host knows, with a password that is not the user's (16053)
+    second_sign_on, // a user signed on already, on a new connection (16004); the flood signs
+                    // the user on first, on a connection it keeps
+};
+
+struct sign_on_flood_options
+{
+    sign_on_attack attack = sign_on_attack::no_user;
+    // The user a wrong password or a second sign-on names, and the password sent (for a
+    // wrong one: not the user's).
+    uint32_t user_id = 0;
+    std::string password;
+    // Threads, each with one connection at a time; thread i connects from address i modulo
+    // their number.
+    uint32_t threads = 4;
+    std::vector<std::string> addresses = {"127.0.0.1"};
+    // The most a connection waits for its answer, and then for its close.
+    uint32_t answer_ms = 5000;
+};
+
+// Connections to the workstation port that each send one sign-on, wait for the answer and
+// for the gateway to close them, and connect again, on threads of their own until stop().
+class sign_on_flood
+{
+  public:
+    sign_on_flood();
+    ~sign_on_flood();
+    // False when the user of a second_sign_on could not be signed on first (nothing runs).
+    bool start(uint16_t port, const sign_on_flood_options &options);
+    void stop();
+    uint32_t attempts() const { return m_attempts; }       // connects tried
+    uint32_t connections() const { return m_connections; } // connects that succeeded
+    uint32_t sign_ons() const { return m_sign_ons; }       // sign-ons sent (after an invitation)
+    uint32_t refused() const { return m_refused; }         // answered with an error code
+    uint32_t accepted() const { return m_accepted; }       // answered without one: got through
+    // The refusals by error code.
+    std::map<int16_t, uint32_t> refusals() const;
+
+  private:
+    void run(uint16_t port, const std::string &address);
+
+    sign_on_flood_options m_options;
+    std::unique_ptr<workstation_client> m_holder; // the signed-on user of a second_sign_on
+    std::unique_ptr<trader> m_holder_trader;
+    std::vector<std::thread> m_threads;
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint32_t> m_attempts{0}, m_connections{0}, m_sign_ons{0}, m_refused{0}, m_accepted{0};
+    mutable std::mutex m_lock;
+    std::map<int16_t, uint32_t> m_refusals;
 };
 
 // Connections to the FIX port that send nothing, from one local address, on threads of

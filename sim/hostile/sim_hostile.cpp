@@ -5,6 +5,18 @@
 //
 //   sim_hostile workstation <port> <user> <rounds>   box records and second sign-ons
 //   sim_hostile slots <port> <count>                 connections that send one byte
+//   sim_hostile holders <port> <count> <addresses> byte|silent <seconds> [<pause ms>]
+//                                                    connections that hold slots (one
+//                                                    byte, or nothing) from that many
+//                                                    addresses (127.1.0.1 on; 1: from
+//                                                    127.0.0.1) and connect again when
+//                                                    dropped (at once, or after the pause)
+//   sim_hostile signons <port> <kind> <threads> <seconds> [<user> [<password>]]
+//                                                    sign-ons that never get through, again
+//                                                    and again from 127.0.0.1: kind nouser
+//                                                    (user 0), password (a wrong password
+//                                                    for the user) or second (the user signs
+//                                                    on, then again on new connections)
 //   sim_hostile console <port> <rounds>              requests, then gone unread
 //   sim_hostile fix <port> <rounds>                  huge BodyLength and filler
 //   sim_hostile http <port> <path>                   one request to the status page
@@ -23,6 +35,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/hostile/hostile_peers.h"
 
@@ -32,14 +45,18 @@ const uint32_t k_timeout_ms = 10000;
 
 void usage()
 {
-    fprintf(stderr, "usage: sim_hostile workstation <port> <user> <rounds>\n"
-                    "       sim_hostile slots <port> <count>\n"
-                    "       sim_hostile console <port> <rounds>\n"
-                    "       sim_hostile fix <port> <rounds>\n"
-                    "       sim_hostile http <port> <path>\n"
-                    "       sim_hostile unsigned <port> close|invited|badframe <seconds>\n"
-                    "       sim_hostile silent <port> <threads> <seconds>\n"
-                    "       sim_hostile latelogon <port> <sender> <target> <pause ms>\n");
+    fprintf(stderr,
+            "usage: sim_hostile workstation <port> <user> <rounds>\n"
+            "       sim_hostile slots <port> <count>\n"
+            "       sim_hostile holders <port> <count> <addresses> byte|silent <seconds> [<pause ms>]\n"
+            "       sim_hostile signons <port> nouser|password|second <threads> <seconds> [<user> "
+            "[<password>]]\n"
+            "       sim_hostile console <port> <rounds>\n"
+            "       sim_hostile fix <port> <rounds>\n"
+            "       sim_hostile http <port> <path>\n"
+            "       sim_hostile unsigned <port> close|invited|badframe <seconds>\n"
+            "       sim_hostile silent <port> <threads> <seconds>\n"
+            "       sim_hostile latelogon <port> <sender> <target> <pause ms>\n");
 }
 
 uint32_t number(const char *text)
@@ -73,6 +90,65 @@ int slots(uint16_t port, uint32_t count)
     uint32_t closed = holders.wait_closed(60000);
     printf("connections opened %u, closed by the gateway %u\n", opened, closed);
     return opened > 0 && closed == opened ? 0 : 1;
+}
+
+// 2 for a way of holding it does not know.
+int holders(uint16_t port, uint32_t count, uint32_t addresses, const std::string &way, uint32_t seconds,
+            uint32_t pause_ms)
+{
+    if ((way != "byte" && way != "silent") || addresses == 0)
+    {
+        usage();
+        return 2;
+    }
+    qel_sim::slot_holding how;
+    how.addresses =
+        addresses == 1 ? std::vector<std::string>{"127.0.0.1"} : qel_sim::attacker_addresses(addresses);
+    how.silent = way == "silent";
+    how.reconnect_after_ms = pause_ms;
+    qel_sim::reconnecting_slot_holders holding;
+    holding.start(port, count, how);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    holding.stop();
+    printf("%u holders from %u addresses: %u reconnects in %u s\n", count, addresses, holding.reconnects(),
+           seconds);
+    return holding.reconnects() > 0 ? 0 : 1;
+}
+
+// 0 when every sign-on was refused, 1 when one got through or none was answered, 2 for a
+// kind it does not know.
+int sign_ons(uint16_t port, const std::string &kind, uint32_t threads, uint32_t seconds, uint32_t user,
+             const std::string &password)
+{
+    qel_sim::sign_on_flood_options options;
+    if (kind == "nouser")
+        options.attack = qel_sim::sign_on_attack::no_user;
+    else if (kind == "password")
+        options.attack = qel_sim::sign_on_attack::wrong_password;
+    else if (kind == "second")
+        options.attack = qel_sim::sign_on_attack::second_sign_on;
+    else
+    {
+        usage();
+        return 2;
+    }
+    options.user_id = user;
+    options.password = password;
+    options.threads = threads;
+    qel_sim::sign_on_flood flood;
+    if (!flood.start(port, options))
+    {
+        fprintf(stderr, "sim_hostile: user %u could not sign on first\n", user);
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    flood.stop();
+    std::string errors;
+    for (const auto &refusal : flood.refusals())
+        errors += " " + std::to_string(refusal.second) + " with " + std::to_string(refusal.first);
+    printf("connections %u in %u s, sign-ons sent %u, refused %u (%s ), got through %u\n",
+           flood.connections(), seconds, flood.sign_ons(), flood.refused(), errors.c_str(), flood.accepted());
+    return flood.accepted() == 0 && flood.refused() > 0 ? 0 : 1;
 }
 
 int console(uint16_t port, uint32_t rounds)
@@ -162,6 +238,12 @@ int main(int argc, char *argv[])
         return workstation(port, number(argv[3]), number(argv[4]));
     if (attack == "slots" && argc == 4)
         return slots(port, number(argv[3]));
+    if (attack == "holders" && (argc == 7 || argc == 8))
+        return holders(port, number(argv[3]), number(argv[4]), argv[5], number(argv[6]),
+                       argc == 8 ? number(argv[7]) : 0);
+    if (attack == "signons" && argc >= 6 && argc <= 8 && number(argv[4]) > 0)
+        return sign_ons(port, argv[3], number(argv[4]), number(argv[5]), argc > 6 ? number(argv[6]) : 0,
+                        argc > 7 ? argv[7] : "");
     if (attack == "console" && argc == 4)
         return console(port, number(argv[3]));
     if (attack == "fix" && argc == 4)

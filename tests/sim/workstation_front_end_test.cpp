@@ -111,7 +111,9 @@ class front_end : public ::testing::Test
                         queues[SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR],
                         queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION],
                         &day[1],
-                        loggers->loggers[1]};
+                        loggers->loggers[1],
+                        server->book,
+                        max_clients};
         send_args = {10,
                      static_cast<uint16_t>(std::stoi(config.values["FLOW_CONTROL_COUNT"])),
                      &shutdown,
@@ -119,7 +121,9 @@ class front_end : public ::testing::Test
                      queues[SQ_BOX_COMM_TO_TWS_SEND_VALIDATOR],
                      queues[SQ_TWS_SEND_VALIDATOR_TO_TWS_NETWORK],
                      &day[2],
-                     loggers->loggers[2]};
+                     loggers->loggers[2],
+                     server->book,
+                     max_clients};
         threads[0] = ea_thread_create(tws_nw_handler_thread, &network_args, nullptr);
         threads[1] = ea_thread_create(tws_receive_validate_thread, &receive_args, nullptr);
         threads[2] = ea_thread_create(tws_send_validate_thread, &send_args, nullptr);
