@@ -231,7 +231,13 @@ ea_status tcp_nw_info_start(tcp_nw_info *server, logger_object *logger)
         return tcp_nw_info_start_failed(server, "ea_setsockopt", logger);
     if (ea_bind(server->listen_sockfd, server->listen_address, server->port) != 0)
         return tcp_nw_info_start_failed(server, "ea_bind", logger);
-    if (ea_listen(server->listen_sockfd, TCP_NW_INFO_LISTEN_BACKLOG) != 0)
+    // Past a full queue the kernel drops a connection without a word while its workstation
+    // takes it as made and waits for an invitation that never comes: a crowd connecting at
+    // once (a start of day) needs room for the whole table.
+    const int32_t backlog = server->max_clients > static_cast<int32_t>(TCP_NW_INFO_LISTEN_BACKLOG)
+                                ? server->max_clients
+                                : static_cast<int32_t>(TCP_NW_INFO_LISTEN_BACKLOG);
+    if (ea_listen(server->listen_sockfd, backlog) != 0)
         return tcp_nw_info_start_failed(server, "ea_listen", logger);
     if (ea_sync_info_network_event_select(server->listener_event, server->listen_sockfd, EA_FD_ACCEPT) != 0)
         return tcp_nw_info_start_failed(server, "ea_sync_info_network_event_select", logger);
@@ -364,6 +370,64 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
     return done ? EA_SUCCESS : EA_NO_DATA;
 }
 
+// The mark of an address, made when `make` and there is none (taking the place of one with
+// nothing left to remember, else of the one remembered longest); null when there is none.
+static tcp_nw_address_mark *tcp_nw_info_mark_of(tcp_nw_info *server, uint32_t address, bool make)
+{
+    tcp_nw_address_mark *unused = nullptr;
+    tcp_nw_address_mark *oldest = nullptr;
+    for (tcp_nw_address_mark &mark : server->marks)
+    {
+        if (mark.used != 0 && mark.address == address)
+            return &mark;
+        if (mark.used == 0 && unused == nullptr)
+            unused = &mark;
+        if (mark.used != 0 &&
+            (oldest == nullptr || static_cast<int32_t>(mark.budget_tick - oldest->budget_tick) < 0))
+            oldest = &mark;
+    }
+    if (!make)
+        return nullptr;
+    tcp_nw_address_mark *mark = unused != nullptr ? unused : oldest;
+    *mark = tcp_nw_address_mark{address, TCP_NW_INFO_FAILED_SIGN_ON_BUDGET * 1000, ea_get_tick_count(), 0, 1};
+    return mark;
+}
+
+// The address's budget of failed sign-ons as it stands now, in thousandths.
+static int32_t tcp_nw_info_budget_now(tcp_nw_address_mark *mark)
+{
+    const uint32_t now = ea_get_tick_count();
+    const int64_t refilled = static_cast<int64_t>(mark->budget) +
+                             static_cast<int64_t>(ea_get_tick_difference(now, mark->budget_tick)) *
+                                 TCP_NW_INFO_FAILED_SIGN_ONS_PER_SECOND;
+    mark->budget = static_cast<int32_t>(refilled < TCP_NW_INFO_FAILED_SIGN_ON_BUDGET * 1000
+                                            ? refilled
+                                            : TCP_NW_INFO_FAILED_SIGN_ON_BUDGET * 1000);
+    mark->budget_tick = now;
+    return mark->budget;
+}
+
+// A connection from the address that sent a frame ended without signing on.
+static void tcp_nw_info_spend_budget(tcp_nw_info *server, uint32_t address)
+{
+    tcp_nw_address_mark *mark = tcp_nw_info_mark_of(server, address, true);
+    mark->budget = tcp_nw_info_budget_now(mark) - 1000;
+}
+
+// Whether the address lost a slot to a newcomer within the take-back pause.
+static bool tcp_nw_info_lost_lately(tcp_nw_info *server, uint32_t address)
+{
+    const tcp_nw_address_mark *mark = tcp_nw_info_mark_of(server, address, false);
+    return mark != nullptr && mark->lost_tick != 0 &&
+           ea_get_tick_difference(ea_get_tick_count(), mark->lost_tick) < TCP_NW_INFO_TAKE_BACK_PAUSE_MS;
+}
+
+static void tcp_nw_info_note_loss(tcp_nw_info *server, uint32_t address)
+{
+    tcp_nw_address_mark *mark = tcp_nw_info_mark_of(server, address, true);
+    mark->lost_tick = ea_get_tick_count() | 1u; // never 0, which means never
+}
+
 // The peer addresses of every connection not signed on, in the table and waiting for the
 // box's verdict, sorted into server->addresses, so that each count is a lookup: a full table
 // of a thousand is counted in a few thousand steps. The end of the sorted addresses.
@@ -405,13 +469,15 @@ static bool tcp_nw_info_may_give_slot(const tcp_nw_handle *slot, uint32_t now)
 
 // What a new connection from `address` may take when every slot is taken: the oldest
 // connection that may give its slot, of an address that holds more connections not signed
-// on than `address` does; else the oldest socket waiting for the box's verdict of such an
-// address (its position in *pending_position). Null when there is none.
+// on than `address` does (at least two more when `address` lost a slot lately); else the
+// oldest socket waiting for the box's verdict of such an address (its position in
+// *pending_position). Null when there is none.
 static tcp_nw_handle *tcp_nw_info_place_to_take(tcp_nw_info *server, uint32_t address,
                                                 int32_t *pending_position)
 {
     const uint32_t *end = tcp_nw_info_sort_unsigned(server);
-    const uint32_t own = tcp_nw_info_count_of(server->addresses, end, address);
+    const uint32_t own = tcp_nw_info_count_of(server->addresses, end, address) +
+                         (tcp_nw_info_lost_lately(server, address) ? 1 : 0);
     const uint32_t now = ea_get_tick_count();
     *pending_position = -1;
     for (uint16_t position = 0; position < server->in_use_count; ++position)
@@ -464,6 +530,7 @@ static bool tcp_nw_info_give_slot(tcp_nw_info *server, uint32_t address, logger_
             "Giving the slot of tws nw handle [%d] at tws index [%u] to a new connection, as it has not signed on",
             slot->network_handle, slot->index);
         log_hold_set_reason(held, TWS_REASON_SIGN_ON_TIMEOUT);
+        tcp_nw_info_note_loss(server, slot->peer_address);
         tcp_nw_info_del_client(server, slot->index, logger);
         server->slots_given++;
         return true;
@@ -471,6 +538,7 @@ static bool tcp_nw_info_give_slot(tcp_nw_info *server, uint32_t address, logger_
     if (pending_position < 0)
         return false;
     tcp_nw_pending *pending = tcp_nw_info_take_pending(server, static_cast<uint32_t>(pending_position));
+    tcp_nw_info_note_loss(server, pending->address);
     EA_LOG_HELD(pending->held, logger, EA_LEVEL_EVENT,
                 "Giving the place of socket [%d] waiting for admission to a new connection", pending->socket);
     tcp_nw_info_drop_pending(pending, TWS_REASON_SIGN_ON_TIMEOUT);
@@ -847,12 +915,21 @@ static uint32_t tcp_nw_info_sign_ons_under_way(const tcp_nw_info *server, uint32
     return count;
 }
 
-// Whether the first frame of a connection must wait unread: its address has as many
-// sign-ons under way as it may.
-static bool tcp_nw_info_must_wait(const tcp_nw_info *server, const tcp_nw_handle *slot)
+// Whether a connection from the address may start a sign-on now: the address has fewer
+// sign-ons under way than it may, and budget left for one that fails.
+static bool tcp_nw_info_may_start_sign_on(tcp_nw_info *server, uint32_t address)
+{
+    if (tcp_nw_info_sign_ons_under_way(server, address) >= TCP_NW_INFO_SIGN_ONS_PER_ADDRESS)
+        return false;
+    tcp_nw_address_mark *mark = tcp_nw_info_mark_of(server, address, false);
+    return mark == nullptr || tcp_nw_info_budget_now(mark) >= 1000;
+}
+
+// Whether the first frame of a connection must wait unread.
+static bool tcp_nw_info_must_wait(tcp_nw_info *server, const tcp_nw_handle *slot)
 {
     return slot->delivered == 0 && slot->signed_on == 0 && slot->receive_position == slot->receive_buffer &&
-           tcp_nw_info_sign_ons_under_way(server, slot->peer_address) >= TCP_NW_INFO_SIGN_ONS_PER_ADDRESS;
+           !tcp_nw_info_may_start_sign_on(server, slot->peer_address);
 }
 
 // Leaves a connection's first frame in the socket, watching only for its close.
@@ -1179,6 +1256,10 @@ ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index
     tcp_nw_handle *slot = &server->tcp_nw_handle_list[workstation_index];
     const int32_t handle = slot->network_handle;
     log_hold_entry *held = tcp_nw_handle_held(slot);
+    // A sign-on that went to the session layer and ended without the host's acceptance.
+    if (slot->delivered != 0 && handle != TCP_NW_HANDLE_FREE &&
+        connection_book_verdict(server->book, workstation_index, handle) != CONNECTION_SIGNED_ON)
+        tcp_nw_info_spend_budget(server, slot->peer_address);
     server->total_pending -= slot->pending_count;
     for (uint16_t i = 0; i < slot->batch_record_count; ++i)
     {
@@ -1305,7 +1386,7 @@ ea_status tcp_nw_info_watch_connections(tcp_nw_info *server, const char *routine
     {
         tcp_nw_handle *slot = server->valid_client_list[position];
         if (slot->gated == 0 || slot->client_sockfd == EA_INVALID_SOCKET ||
-            tcp_nw_info_sign_ons_under_way(server, slot->peer_address) >= TCP_NW_INFO_SIGN_ONS_PER_ADDRESS)
+            !tcp_nw_info_may_start_sign_on(server, slot->peer_address))
             continue;
         // Readable again: a frame already in the socket wakes the next wait.
         if (tcp_nw_info_select(server, slot->client_sockfd, EA_FD_READ | EA_FD_CLOSE, logger) != EA_SUCCESS)

@@ -40,13 +40,36 @@ enum
     // session layer.
     TCP_NW_INFO_SLOT_GRACE_MS = 500,
     TCP_NW_INFO_FRAME_PROTECTION_MS = 5000,
-    // Sign-ons under way from one peer address (a frame delivered, no verdict yet) at once;
-    // the first frame of another connection from it waits unread until one is settled, so
-    // that peers that never sign on cannot take the host link's rate from those who did.
-    TCP_NW_INFO_SIGN_ONS_PER_ADDRESS = 4,
+    // A peer address has at most 8 sign-ons under way at once (a frame delivered, no
+    // verdict yet), and its connections that end without signing on after sending one
+    // spend a budget of 8 that comes back at 2 a second. While either is used up, the
+    // first frame of another connection from the address waits unread, so that peers that
+    // never sign on cannot take the host link's rate from traders who did, while an office
+    // whose traders sign on is never held back for long.
+    TCP_NW_INFO_SIGN_ONS_PER_ADDRESS = 8,
+    TCP_NW_INFO_FAILED_SIGN_ON_BUDGET = 8,
+    TCP_NW_INFO_FAILED_SIGN_ONS_PER_SECOND = 2,
+    // An address that lost a slot to a newcomer takes one back, for 10 s, only from an
+    // address that holds at least two more connections not signed on than its own: peers
+    // that reconnect the moment they are dropped cannot take each other's slots round and
+    // round, which would leave every slot too young for a newcomer to take.
+    TCP_NW_INFO_TAKE_BACK_PAUSE_MS = 10000,
+    // Peer addresses the server remembers for those two rules.
+    TCP_NW_INFO_ADDRESS_MARKS = 64,
     // Reason code and user id pairs whose console events about connections that have not
     // signed on are folded, each pair on its own.
     TCP_NW_INFO_EVENT_FOLDS = 32,
+};
+
+// What the server remembers of a peer address: its budget of failed sign-ons (in
+// thousandths, as it stood at `budget_tick`) and when it last lost a slot to a newcomer.
+struct tcp_nw_address_mark
+{
+    uint32_t address;
+    int32_t budget;
+    uint32_t budget_tick;
+    uint32_t lost_tick; // 0: never
+    uint16_t used;
 };
 
 // A socket accepted and waiting for box communication's verdict.
@@ -104,6 +127,7 @@ struct tcp_nw_info
     uint32_t *addresses;        // room for the peer address of every connection, for counting them
     uint16_t gated_count;       // connections whose first frame waits unread
     uint32_t lost_at_admission; // sockets the peer reset before their admission, not yet reported
+    tcp_nw_address_mark marks[TCP_NW_INFO_ADDRESS_MARKS];
     // Which connection holds each slot and which signed on (shared with the threads that
     // hold their lines), and this thread's own hold of what it writes about connections.
     connection_book *book;

@@ -587,7 +587,8 @@ TEST_F(server_fixture, AFrameProtectsItsSlotForAWhileOnceItsHeaderHasCome)
 
 // Connections from 127.0.0.1 and 127.0.0.3 that send nothing fill the table of 4; a new
 // connection takes the oldest slot of an address that holds more than its own address does,
-// so the slots go round the addresses and peers of one address never take from each other.
+// so the slots go round the addresses and peers of one address never take from each other;
+// an address that lost a slot takes one back for a while only from one that holds two more.
 TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreThanItsOwn)
 {
     server = create();
@@ -595,21 +596,27 @@ TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreTha
     qel_test::held_tick held;
     struct step
     {
+        uint32_t advance_ms; // before the connect
         const char *from;
         ea_status verdict;
         uint32_t slots_given;
     } steps[] = {
-        {"127.0.0.1", EA_SUCCESS, 0},          {"127.0.0.1", EA_SUCCESS, 0},
-        {"127.0.0.3", EA_SUCCESS, 0},          {"127.0.0.3", EA_SUCCESS, 0}, // the table is full
-        {"127.0.0.1", TCP_NW_INFO_REFUSED, 0}, // peers of one address take no slot from each other
-        {"127.0.0.2", EA_SUCCESS, 1},          // none from .2 against 2 from .1 and .3: the oldest goes
-        {"127.0.0.2", EA_SUCCESS, 2},          // 1 from .2 against 2 from .3
-        {"127.0.0.3", EA_SUCCESS, 3},          // 1 from .3 against 2 from .2
-        {"127.0.0.3", TCP_NW_INFO_REFUSED, 3}, // 2 from .3: no address holds more
+        {0, "127.0.0.1", EA_SUCCESS, 0},
+        {0, "127.0.0.1", EA_SUCCESS, 0},
+        {0, "127.0.0.3", EA_SUCCESS, 0},
+        {0, "127.0.0.3", EA_SUCCESS, 0},          // the table is full
+        {0, "127.0.0.1", TCP_NW_INFO_REFUSED, 0}, // peers of one address take no slot from each other
+        {0, "127.0.0.2", EA_SUCCESS, 1},          // none from .2 against 2 from .1 and .3: the oldest goes
+        {0, "127.0.0.2", EA_SUCCESS, 2},          // 1 from .2 against 2 from .3
+        {0, "127.0.0.3", TCP_NW_INFO_REFUSED, 2}, // .3 lost one just now: 1 against 2 is not enough
+        {0, "127.0.0.1", TCP_NW_INFO_REFUSED, 2}, // nor for .1
+        {TCP_NW_INFO_TAKE_BACK_PAUSE_MS, "127.0.0.3", EA_SUCCESS, 3}, // the pause is over
+        {0, "127.0.0.3", TCP_NW_INFO_REFUSED, 3},                     // 2 from .3: no address holds more
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i)
     {
         SCOPED_TRACE(i);
+        pf_tick_advance(steps[i].advance_ms);
         ea_status verdict = EA_VALID;
         connect_from(steps[i].from, &verdict);
         admit();
@@ -645,7 +652,7 @@ TEST_F(server_fixture, ConnectionsFromOneAddressAreAdmittedWhileASlotIsFree)
 // from it waits unread until one of them has its verdict, while another address is read.
 TEST_F(server_fixture, TheFirstFrameWaitsWhileItsAddressHasItsSignOnsUnderWay)
 {
-    server = create({}, {}, 8);
+    server = create({}, {}, TCP_NW_INFO_SIGN_ONS_PER_ADDRESS + 4);
     ASSERT_NE(server, nullptr);
     ea_status verdict = EA_VALID;
     std::vector<int32_t> office;
@@ -692,4 +699,55 @@ TEST_F(server_fixture, TheFirstFrameWaitsWhileItsAddressHasItsSignOnsUnderWay)
         2000));
     EXPECT_EQ(server->tcp_nw_handle_list[0].signed_on, 1);
     EXPECT_EQ(server->gated_count, 0);
+}
+
+// Sign-ons that fail spend their address's budget: past it, the first frame of another
+// connection from the address waits unread, and is read once the budget has come back.
+TEST_F(server_fixture, SignOnsThatFailSpendTheirAddresssBudgetAndThenWait)
+{
+    server = create({}, {}, 8);
+    ASSERT_NE(server, nullptr);
+    qel_test::held_tick held;
+    ea_status verdict = EA_VALID;
+    for (int i = 0; i < TCP_NW_INFO_FAILED_SIGN_ON_BUDGET; ++i)
+    {
+        int32_t client = connect_from("127.0.0.1", &verdict);
+        admit();
+        ASSERT_EQ(server->in_use_count, 1);
+        tcp_nw_handle *slot = server->valid_client_list[0];
+        send_frame(client, 64);
+        ASSERT_TRUE(qel_test::wait_until(
+            [&]
+            {
+                read_frames(1);
+                return slot->delivered != 0;
+            },
+            2000));
+        // The session layer refused it: it drops the connection.
+        message *drop = record(slot->index, slot->network_handle, DROP_CLIENT);
+        ASSERT_EQ(tcp_nw_info_disconnect_client(server, drop, logger()), EA_SUCCESS);
+        message_destroy(drop);
+    }
+    int32_t waiting = connect_from("127.0.0.1", &verdict);
+    int32_t elsewhere = connect_from("127.0.0.2", &verdict);
+    admit();
+    send_frame(waiting, 64);
+    send_frame(elsewhere, 64);
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            read_frames(1);
+            return server->tcp_nw_handle_list[1].delivered != 0 && server->tcp_nw_handle_list[0].gated != 0;
+        },
+        2000));
+    read_frames();
+    EXPECT_EQ(server->tcp_nw_handle_list[0].delivered, 0);
+    pf_tick_advance(1000 / TCP_NW_INFO_FAILED_SIGN_ONS_PER_SECOND);
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            read_frames(1);
+            return server->tcp_nw_handle_list[0].delivered != 0;
+        },
+        2000));
 }
