@@ -1128,6 +1128,22 @@ class prober
     std::map<std::string, tries> m_tries[kPhases];
 };
 
+// A phase's console events, and its log bytes: per honest order in the baseline, beyond the
+// honest orders' own under an attack.
+void report_console_and_logs(bench_report &report, const console_watch::events &e, double window,
+                             uint64_t bytes, double per_order, double added, bool attacked)
+{
+    report.line("  console         %u events in %.1f s (%.1f a second): %s", e.count, window,
+                e.count / window, console_watch::top_reasons(e).c_str());
+    if (!attacked)
+        report.line("  logs            %.1f kB in %.1f s, %.0f bytes an honest order", bytes / 1e3, window,
+                    per_order);
+    else
+        report.line(
+            "  logs            %.1f kB in %.1f s, %.1f kB beyond the honest orders' (%.2f kB a second)",
+            bytes / 1e3, window, added / 1e3, added / 1e3 / window);
+}
+
 // A lettered item with a probe: what the party a defence protects tries, again and again,
 // and the attack it is tried beside.
 class probed_item
@@ -1433,15 +1449,7 @@ int never_signed_on(bench_report &report, int seconds, const std::string &binary
                      users.fix_orders[at], users.fix_refusals[at]);
         if (a != nullptr)
             report.line("  attack          %s", a->made().c_str());
-        report.line("  console         %u events in %.1f s (%.1f a second): %s", e.count, window,
-                    e.count / window, console_watch::top_reasons(e).c_str());
-        if (a == nullptr)
-            report.line("  logs            %.1f kB in %.1f s, %.0f bytes an honest order", bytes / 1e3,
-                        window, per_order);
-        else
-            report.line("  logs            %.1f kB in %.1f s, %.1f kB beyond the honest orders' (%.2f kB a "
-                        "second)",
-                        bytes / 1e3, window, added / 1e3, added / 1e3 / window);
+        report_console_and_logs(report, e, window, bytes, per_order, added, a != nullptr);
         report.line("  logs grown most %s", grown_most(before, after).c_str());
     }
     users.finish();
@@ -1688,20 +1696,11 @@ int sign_on_floods(bench_report &report, int seconds, const std::string &binary)
         }
         report.line("  host            %u sign-ons received in %.1f s (%.1f a second)", at_host, window,
                     at_host / window);
-        report.line("  console         %u events in %.1f s (%.1f a second): %s", e.count, window,
-                    e.count / window, console_watch::top_reasons(e).c_str());
-        if (f == nullptr)
-            report.line("  logs            %.1f kB in %.1f s, %.0f bytes an honest order", bytes / 1e3,
-                        window, per_order);
-        else
-        {
-            report.line("  logs            %.1f kB in %.1f s, %.1f kB beyond the honest orders' (%.2f kB a "
-                        "second)",
-                        bytes / 1e3, window, added / 1e3, added / 1e3 / window);
+        report_console_and_logs(report, e, window, bytes, per_order, added, f != nullptr);
+        if (f != nullptr)
             report.line("  flood / baseline: trader answers a second %.2fx, FIX answers a second %.2fx",
                         baseline_rate[0] > 0 ? rate[0] / baseline_rate[0] : 0,
                         baseline_rate[1] > 0 ? rate[1] / baseline_rate[1] : 0);
-        }
         report.line("  logs grown most %s", grown_most(before, file_families(logs)).c_str());
     }
     users.finish();
