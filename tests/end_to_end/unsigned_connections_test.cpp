@@ -6,10 +6,11 @@
 // handful of console events a second, the first of each kind at once and then one a second that counts the
 // others, so that the console hears of every connection exactly once; it adds a few kB a second to the logs
 // whatever its rate; and a real event of the day (a lost host link) stays in the view of a console that
-// connects after it. The trader is answered every time. The gateway logs at the shipped level (EVENT, binary
-// logs on).
+// connects after it. Consoles that connect and go at once are counted the same way. The trader is answered
+// every time. The gateway logs at the shipped level (EVENT, binary logs on).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <initializer_list>
@@ -403,6 +404,58 @@ TEST(UnsignedConnections, ReconnectingHoldersReachTheConsoleFoldedAndLogLittle)
     attack_result r = run_attack(g, run, "reconnecting holders");
     expect_bounded(r, {kRefused, kConnectionLost, kNoSignOnInTime});
     EXPECT_GT(counted(r, kRefused), 100u);
+}
+
+// Consoles that connect to the interactive port and go at once, again and again from two
+// threads, as fast as the port takes them: what the gateway writes about them is counted in
+// a line a second, not written connection by connection, and an operator's console that
+// connects after them is served.
+TEST(UnsignedConnections, ConsolesThatConnectAndGoAtOnceLogLittle)
+{
+    attacked_gateway g;
+    ASSERT_TRUE(g.trader_signed_on());
+    const uint16_t interactive =
+        static_cast<uint16_t>(std::stoi(g.road.config.values["INTERFACE_INTERACTIVE_PORT_NUMBER"]));
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> connects{0};
+    std::vector<std::thread> threads;
+    attack_run run{[&]
+                   {
+                       for (int i = 0; i < 2; ++i)
+                           threads.emplace_back(
+                               [&]
+                               {
+                                   while (!stop)
+                                   {
+                                       sim_console::console_client console;
+                                       if (console.connect(interactive))
+                                           ++connects;
+                                       console.close();
+                                   }
+                               });
+                   },
+                   [&]
+                   {
+                       stop = true;
+                       for (std::thread &t : threads)
+                           t.join();
+                   },
+                   [&] { return connects.load(); },
+                   [&] { return connects.load(); },
+                   [] { return 0u; },
+                   nullptr,
+                   nullptr};
+    attack_result r = run_attack(g, run, "consoles that connect and go");
+    // The console port takes them a few a second; each connection written whole would add
+    // some 450 bytes, so a few a second would pass a kilobyte a second.
+    expect_bounded(r, {}, 10);
+    EXPECT_LE(r.added_log_bytes, static_cast<long>(1024 * (r.seconds + 1)));
+    sim_console::console_client operator_console;
+    ASSERT_TRUE(operator_console.connect(
+        static_cast<uint16_t>(std::stoi(g.road.config.values["INTERFACE_REALTIME_PORT_NUMBER"]))));
+    sim_console::packet packet;
+    EXPECT_EQ(operator_console.receive(&packet, kTimeoutMs), sim_console::receive_result::packet)
+        << "the day's events are replayed to a console that stays";
 }
 
 // The gateway loses its host link and logs on again; then the bad-frame attack runs, and a
