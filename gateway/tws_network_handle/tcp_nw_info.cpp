@@ -939,10 +939,16 @@ static ea_status tcp_nw_info_gate(tcp_nw_info *server, tcp_nw_handle *slot, logg
         return EA_ERROR;
     slot->gated = 1;
     server->gated_count++;
-    EA_LOG_HELD(
-        tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
-        "The first frame of tws nw handle [%d] waits, as [%u] sign-ons from its address are under way",
-        slot->network_handle, static_cast<unsigned>(TCP_NW_INFO_SIGN_ONS_PER_ADDRESS));
+    if (tcp_nw_info_sign_ons_under_way(server, slot->peer_address) >= TCP_NW_INFO_SIGN_ONS_PER_ADDRESS)
+        EA_LOG_HELD(
+            tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
+            "The first frame of tws nw handle [%d] waits, as [%u] sign-ons from its address are under way",
+            slot->network_handle, static_cast<unsigned>(TCP_NW_INFO_SIGN_ONS_PER_ADDRESS));
+    else
+        EA_LOG_HELD(
+            tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
+            "The first frame of tws nw handle [%d] waits, as its address has spent its budget of sign-ons that fail",
+            slot->network_handle);
     return EA_SUCCESS;
 }
 
