@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include <atomic>
 #include <cerrno>
@@ -28,8 +30,12 @@ using fix_test::clientMessage;
 
 const std::string kSoh(1, '\x01');
 const int kBufferBytes = 4096;
-// Both ends of every connection of the acceptor hold little.
-const std::string kSmallBuffers = "SocketSendBufferSize=4096\nSocketReceiveBufferSize=4096\n";
+// Both ends of every connection of the acceptor hold little. With windows this small,
+// small segments held back until the last is acknowledged, against acknowledgements
+// delayed for the next segment, can slow a connection to a few dozen messages a second:
+// neither end holds segments back.
+const std::string kSmallBuffers =
+    "SocketSendBufferSize=4096\nSocketReceiveBufferSize=4096\nSocketNodelay=Y\n";
 
 // The acceptor's application: it answers its peers' Logons, and every application message
 // with `answers` BusinessMessageRejects of `textBytes` characters of Text each, as the
@@ -104,6 +110,8 @@ class Peer
         m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
         qel_test::cap_receive_buffer(m_socket, kBufferBytes);
         qel_test::cap_send_buffer(m_socket, kBufferBytes);
+        const int on = 1;
+        setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
