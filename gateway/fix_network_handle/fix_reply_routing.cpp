@@ -20,6 +20,7 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/runtime/wire.h"
+#include "platform/core/pf_log_file.h"
 
 namespace
 {
@@ -210,7 +211,8 @@ int32_t FixNwInfoClass::fixNwInfoSendToClient(ea_sync_guard &lock, message *msg,
 }
 
 // A reply the engine did not send (its store could not take it, or the session was no
-// longer logged on): the order it answers is named, for the client never saw it.
+// longer logged on): the order it answers is named, for the client never saw it. Said on
+// standard error too, which keeps it while the disk is full (the log is on the same).
 void FixNwInfoClass::fixNwInfoLogUndelivered(const message *msg, const FIX::Message &fixMessage,
                                              const FIX::SessionID &sessionId, int32_t handle,
                                              logger_object *logger)
@@ -220,11 +222,14 @@ void FixNwInfoClass::fixNwInfoLogUndelivered(const message *msg, const FIX::Mess
     const std::string type = fixMessage.getHeader().isSetField(FIX::FIELD::MsgType)
                                  ? fixMessage.getHeader().getField(FIX::FIELD::MsgType)
                                  : std::string();
-    EA_LOG(
-        logger, EA_LEVEL_BUSINESS_ERROR,
+    char text[EA_LOG_LINE_SIZE];
+    snprintf(
+        text, sizeof text,
         "Reply with transcode [%d] was not delivered to session [%s] with nw handle [%d]: message type [%s] for ClOrdID [%s] order number [%s]",
         msg->transcode, sessionId.toString().c_str(), handle, type.c_str(),
         field(FIX::FIELD::ClOrdID).c_str(), field(FIX::FIELD::OrderID).c_str());
+    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "%s", text);
+    pf_log_say(text);
 }
 
 // A reply dropped where it stands: the lock is released first.

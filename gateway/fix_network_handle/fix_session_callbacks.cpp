@@ -19,6 +19,7 @@
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/shared_queue.h"
+#include "platform/core/pf_log_file.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated"
@@ -584,7 +585,8 @@ logger_object *FixSendingLogger::current(logger_object *otherwise)
 // The engine could not store a message of the session, so neither sent nor numbered it,
 // and logs the session out with a Logout that says why; the session then ends as any
 // other. Said in the log of the thread that sent it, on standard error beside the
-// failing logs, and to the console as 13004 with the session's user and the error number.
+// failing logs (kept there until it can be written), and to the console as 13004 with the
+// session's user and the error number.
 void FixNwInfoClass::onMessageNotStored(const FIX::SessionID &sessionId, const std::string &fileName,
                                         int error)
 {
@@ -605,16 +607,14 @@ void FixNwInfoClass::onMessageNotStored(const FIX::SessionID &sessionId, const s
             slot->reason_code = FIX_REASON_SESSION_ENDED;
     }
     lock.leave();
-    const std::string id = sessionId.toString();
-    EA_LOG(
-        logger, EA_LEVEL_SYSTEM_ERROR,
+    char text[EA_LOG_LINE_SIZE];
+    snprintf(
+        text, sizeof text,
         "FIX store writes to [%s] are failing ([%s]): session id [%s] of user [%ld] with fix nw handle [%d] is logged out, a message to it was not sent",
-        fileName.c_str(), strerror(error), id.c_str(), static_cast<long>(static_cast<int32_t>(userId)),
-        handle);
-    fprintf(stderr,
-            "FIX store writes to [%s] are failing ([%s]): session id [%s] of user [%ld] is logged out\n",
-            fileName.c_str(), strerror(error), id.c_str(), static_cast<long>(static_cast<int32_t>(userId)));
-    fflush(stderr);
+        fileName.c_str(), strerror(error), sessionId.toString().c_str(),
+        static_cast<long>(static_cast<int32_t>(userId)), handle);
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+    pf_log_say(text);
     message *event = log_write_event_create(true, static_cast<uint64_t>(error));
     if (event == nullptr)
     {

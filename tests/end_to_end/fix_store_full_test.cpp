@@ -1,15 +1,16 @@
-// The real gateway with its FIX store on a small file system that fills mid-session: the
-// ExecutionReport of an order the host accepted cannot be stored, so it is neither sent
-// nor numbered, and the session ends with a Logout whose Text says why. The console hears
-// 13004 with the user's id and the error number, then the session's end; the logs name
-// the store's file and the order whose report was not delivered; the numbers the client
-// saw have no gap. A trader at a workstation trades on. Once the disk has room the user
-// logs on again, the journal brings the lost report back, and the store takes messages.
+// The real gateway in the shipped layout, its working folder (FIX store, logs and standard
+// error) on one small file system that fills mid-session. The ExecutionReport of an order
+// the host accepted cannot be stored, so it is neither sent nor numbered, and the session
+// ends with a Logout whose Text says why; the client saw no number that nothing answers. A
+// console hears 13004 with the user's id and the error number, then the session's end.
+// A trader at a workstation trades on. Once the disk has room the user logs on again, the
+// journal brings the lost report back and the store takes messages; and the lines the full
+// disk kept from standard error are there: which logs and which store file failed, and the
+// order whose report was not delivered.
 //
-// The store folder is a small tmpfs of the test's own mount namespace. Where mounting is
-// not permitted, the gateway's file size limit at the body file's length stands in for the
-// full disk; its logs then fail as well (so only what the client sees is checked) and its
-// standard error goes into a pipe.
+// The folder is a small tmpfs of the test's own mount namespace. Where mounting is not
+// permitted, the gateway's file size limit at the store's body length stands in for the
+// full disk, and its standard error goes into a pipe, which no limit stops.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -18,14 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "sim/console/console_client.h"
+#include "sim/console/console_protocol.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_sample_order.h"
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
 #include "support/fix_text.h"
 #include "support/full_log_folder.h"
-#include "support/gateway_log.h"
-#include "support/log_folder_figures.h"
 #include "support/workstation_trader.h"
 
 namespace
@@ -33,6 +34,7 @@ namespace
 const uint32_t kTimeoutMs = 15000;
 const uint32_t kFixUser = 1001;
 const uint32_t kTraderUser = 5001;
+const char *const kSession = "FIX.4.2:QEL->1001,MEMBR,1";
 const char *const kBody = "fix_store/FIX.4.2-QEL-1001,MEMBR,1.body";
 
 bool send_order(qel_sim::fix_client &fix, const std::string &cl_ord_id)
@@ -40,12 +42,16 @@ bool send_order(qel_sim::fix_client &fix, const std::string &cl_ord_id)
     return fix.send_new_order_single(qel_sim::sample_new_order(cl_ord_id, qel_sim::utc_timestamp()));
 }
 
-// The ExecutionReports the client received for a ClOrdID, and how many were replayed.
+// The ExecutionReports the client received for a ClOrdID, live or replayed.
 size_t reports_for(const qel_sim::fix_client &fix, const std::string &cl_ord_id, bool replayed)
 {
     size_t n = 0;
     for (const qel_sim::fix_client_message &m : fix.received())
-        n += m.type == "8" && m.poss_resend == replayed && qel_test::fix_field(m.text, 11) == cl_ord_id ? 1 : 0;
+    {
+        const bool match =
+            m.type == "8" && m.poss_resend == replayed && qel_test::fix_field(m.text, 11) == cl_ord_id;
+        n += match ? 1 : 0;
+    }
     return n;
 }
 
@@ -56,57 +62,53 @@ bool trader_answered(qel_sim::trader &trader)
     return answer.arrived && answer.transcode == 2073;
 }
 
-size_t events_of(const qel_test::temp_dir &dir, uint16_t reason, uint32_t user, int32_t extra)
+// What a console on the realtime port heard: reason and user of each event.
+struct heard_event
 {
-    size_t n = 0;
-    for (const qel_test::console_event &e : qel_test::day_console_events(dir))
-        n += e.reason == reason && e.user == user && (extra < 0 || e.extra == extra) ? 1 : 0;
-    return n;
-}
+    uint16_t reason;
+    uint32_t user;
+    uint32_t extra;
+};
 
-size_t lines_with(const qel_test::temp_dir &dir, const std::string &logger, const std::string &text)
+void hear(sim_console::console_client &console, std::vector<heard_event> *heard)
 {
-    size_t n = 0;
-    for (const qel_test::gateway_log_line &line : qel_test::gateway_log_lines(dir.file("logs"), logger))
-        n += line.text.find(text) != std::string::npos ? 1 : 0;
-    return n;
-}
-
-// The numbers of the messages the gateway sent on the session, from its message log.
-std::vector<int> sent_numbers(const qel_test::temp_dir &dir, std::string *last)
-{
-    std::vector<int> numbers;
-    for (const std::string &name : dir.list("logs"))
+    sim_console::packet p;
+    int timeout_ms = 50;
+    while (console.receive(&p, timeout_ms) == sim_console::receive_result::packet)
     {
-        if (name.find("FIX.4.2-QEL-1001,MEMBR,1.messages.") != 0)
+        timeout_ms = 0;
+        if (p.transcode() != sim_console::TC_KOVA_LOG_MESSAGE)
             continue;
-        std::string text = qel_test::read_file(dir.file("logs/" + name));
-        for (char &c : text)
-            c = c == '\x01' ? '|' : c;
-        std::string::size_type begin = 0;
-        for (std::string::size_type end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
-        {
-            const std::string line = text.substr(begin, end - begin);
-            if (qel_test::fix_field(line, 49) != "QEL")
-                continue;
-            numbers.push_back(std::stoi(qel_test::fix_field(line, 34)));
-            *last = line;
-        }
+        const sim_console::log_event e = sim_console::decode_log_event(p);
+        heard->push_back({e.reason_code, e.user_id, e.extra_info});
     }
-    return numbers;
+}
+
+size_t heard_of(const std::vector<heard_event> &heard, uint16_t reason, uint32_t user)
+{
+    size_t n = 0;
+    for (const heard_event &e : heard)
+        n += e.reason == reason && e.user == user ? 1 : 0;
+    return n;
 }
 } // namespace
 
 TEST(FixStoreFull, AReportTheStoreCannotTakeEndsTheSessionWithALogoutAndTheJournalBringsItBack)
 {
     qel_test::fix_road road({kFixUser}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}, "", false);
-    ASSERT_EQ(mkdir(road.dir.file("fix_store").c_str(), 0700), 0);
-    qel_test::full_log_folder disk(road.dir.file("fix_store"), "4m");
-    qel_test::gateway_stderr said(road.dir.file("qel_text_log_default.txt"), !disk.mounted());
+    const std::string folder = road.dir.file("disk");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    qel_test::full_log_folder disk(folder, "4m");
+    ASSERT_EQ(mkdir((folder + "/logs").c_str(), 0700), 0);
+    road.dir.write("disk/fix_settings.cfg", qel_test::read_file(road.dir.file("fix_settings.cfg")));
+    qel_test::gateway_stderr said(folder + "/qel_text_log_default.txt", !disk.mounted());
     ASSERT_TRUE(said.ready());
-    road.start();
+    road.start(QEL_IP_BINARY, folder);
     ASSERT_TRUE(road.listening);
 
+    sim_console::console_client console;
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
+    std::vector<heard_event> heard;
     qel_sim::workstation_client workstation;
     qel_sim::trader trader(workstation, kTraderUser);
     ASSERT_TRUE(qel_test::sign_on_at_workstation(workstation, trader, road.workstation_port, kTimeoutMs));
@@ -119,57 +121,50 @@ TEST(FixStoreFull, AReportTheStoreCannotTakeEndsTheSessionWithALogoutAndTheJourn
     // The disk fills. The body file's last block may still hold a report or two: orders go
     // until one's report cannot be stored.
     struct stat body;
-    ASSERT_EQ(stat(road.dir.file(kBody).c_str(), &body), 0);
+    ASSERT_EQ(stat((folder + "/" + kBody).c_str(), &body), 0);
     ASSERT_TRUE(disk.fill(road.gateway->pid(), &error, static_cast<rlim_t>(body.st_size))) << error;
     std::string lost;
     for (int n = 2; n < 100 && lost.empty(); ++n)
     {
-        ASSERT_TRUE(send_order(*fix, std::to_string(n)));
+        const std::string id = std::to_string(n);
+        ASSERT_TRUE(send_order(*fix, id));
         ASSERT_TRUE(qel_test::wait_until(
-            [&]
-            {
-                return reports_for(*fix, std::to_string(n), false) == 1 ||
+            [&] {
+                return reports_for(*fix, id, false) == 1 ||
                        fix->state() == qel_sim::fix_client_state::logged_out;
             },
             kTimeoutMs));
-        if (reports_for(*fix, std::to_string(n), false) == 0)
-            lost = std::to_string(n);
+        if (reports_for(*fix, id, false) == 0)
+            lost = id;
     }
     ASSERT_FALSE(lost.empty()) << "every report was stored";
     ASSERT_TRUE(fix->wait_for_state(qel_sim::fix_client_state::logged_out, kTimeoutMs));
     const std::string reason = strerror(disk.expected_error());
     EXPECT_EQ(fix->logout_text(),
               "Messages cannot be stored (" + reason + "): a message was not sent and the session ends");
-    for (const qel_sim::fix_client_message &m : fix->received())
-        EXPECT_TRUE(m.type != "4" && m.type != "2") << "no gap to fill: " << m.text;
+    const std::vector<qel_sim::fix_client_message> received = fix->received();
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.back().type, "5");
+    int previous = 0;
+    for (const qel_sim::fix_client_message &m : received)
+    {
+        const int number = std::stoi(qel_test::fix_field(m.text, 34));
+        EXPECT_EQ(number, previous + 1) << "no number without its message: " << m.text;
+        previous = number;
+    }
     EXPECT_TRUE(trader_answered(trader)) << "traders go on";
 
-    if (disk.mounted())
-    {
-        // The operator hears of it on the console and in the logs; the client saw every
-        // number the gateway gave.
-        EXPECT_TRUE(qel_test::wait_until(
-            [&] { return events_of(road.dir, 11009, kFixUser, -1) == 1; }, static_cast<int>(kTimeoutMs)));
-        EXPECT_EQ(events_of(road.dir, 13004, kFixUser, disk.expected_error()), 1u);
-        EXPECT_EQ(lines_with(road.dir, "fix_network_handler_send_thread",
-                             "FIX store writes to [" + std::string(kBody) + "] are failing ([" + reason +
-                                 "]): session id [FIX.4.2:QEL->1001,MEMBR,1] of user [1001]"),
-                  1u);
-        EXPECT_EQ(lines_with(road.dir, "fix_network_handler_send_thread",
-                             "was not delivered to session [FIX.4.2:QEL->1001,MEMBR,1] with nw handle [1]: "
-                             "message type [8] for ClOrdID [" + lost + "] order number ["),
-                  1u);
-        std::string logout;
-        const std::vector<int> numbers = sent_numbers(road.dir, &logout);
-        ASSERT_FALSE(numbers.empty());
-        for (size_t i = 0; i < numbers.size(); ++i)
-            EXPECT_EQ(numbers[i], static_cast<int>(i + 1)) << "numbered without a gap";
-        EXPECT_EQ(qel_test::fix_field(logout, 35), "5") << logout;
-        EXPECT_NE(said.text().find("FIX store writes to [" + std::string(kBody) + "] are failing ([" + reason +
-                                   "]): session id [FIX.4.2:QEL->1001,MEMBR,1] of user [1001] is logged out\n"),
-                  std::string::npos)
-            << said.text();
-    }
+    // The console heard it, naming the user, and the session's end.
+    EXPECT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            hear(console, &heard);
+            return heard_of(heard, 11009, kFixUser) == 1;
+        },
+        static_cast<int>(kTimeoutMs)));
+    EXPECT_EQ(heard_of(heard, 13004, kFixUser), 1u);
+    for (const heard_event &e : heard)
+        EXPECT_TRUE(e.reason != 13004 || e.extra == static_cast<uint32_t>(disk.expected_error())) << e.extra;
 
     // Room again: the user logs on, the journal replays the lost report, and the store
     // takes the next ones.
@@ -180,6 +175,32 @@ TEST(FixStoreFull, AReportTheStoreCannotTakeEndsTheSessionWithALogoutAndTheJourn
     EXPECT_EQ(reports_for(*fix, lost, true), 1u) << "delivered by the journal";
     ASSERT_TRUE(send_order(*fix, "1000"));
     EXPECT_TRUE(qel_test::wait_until([&] { return reports_for(*fix, "1000", false) == 1; }, kTimeoutMs));
+
+    // What standard error could not take while the disk was full is said once it can (the
+    // logs' spells end at their writes a second after the last failure).
+    const std::string store_line = "FIX store writes to [" + std::string(kBody) + "] are failing ([" +
+                                   reason + "]): session id [" + kSession +
+                                   "] of user [1001] with fix nw handle [1]";
+    const std::string order_line = "was not delivered to session [" + std::string(kSession) +
+                                   "] with nw handle [1]: message type [8] for ClOrdID [" + lost +
+                                   "] order number [";
+    EXPECT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            trader_answered(trader);
+            return said.text().find(order_line) != std::string::npos;
+        },
+        static_cast<int>(kTimeoutMs)))
+        << said.text();
+    const std::string text = said.text();
+    EXPECT_EQ(qel_test::count_of(text, store_line), 1u) << text;
+    EXPECT_EQ(qel_test::count_of(text, order_line), 1u) << text;
+    if (disk.mounted())
+    {
+        EXPECT_NE(text.find("] are failing ([" + reason + "]): lines are lost until they succeed again\n"),
+                  std::string::npos)
+            << "the logs' spells, said after the disk had room: " << text;
+    }
     EXPECT_TRUE(trader_answered(trader));
 
     fix->stop();
