@@ -471,10 +471,14 @@ void FixNwInfoClass::fixNwInfoSendNow(FixDeferredSend &send)
     }
 }
 
+// The client's Logout makes its logoff the reason the session ends, unless the session
+// was already being ended for another (the client's Logout then only answers the
+// gateway's).
 void FixNwInfoClass::onMessage(const FIX42::Logout &, const FIX::SessionID &sessionId)
 {
     uint16_t index = 0;
     if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index,
-                                                            m_logger) == EA_SUCCESS)
+                                                            m_logger) == EA_SUCCESS &&
+        m_sessionContainer->slots[index].reason_code == 0)
         m_sessionContainer->slots[index].reason_code = FIX_REASON_CLIENT_LOGOUT;
 }

@@ -138,6 +138,23 @@ struct FixDeferredSend
     std::string reason;
 };
 
+// The logger of the gateway thread that sends into the engine, while it lives: an engine
+// callback made inside the send (a message the store could not take) logs through it, as
+// the acceptor thread's callbacks log through the application's own logger.
+class FixSendingLogger
+{
+  public:
+    explicit FixSendingLogger(logger_object *logger);
+    ~FixSendingLogger();
+    FixSendingLogger(const FixSendingLogger &) = delete;
+    FixSendingLogger &operator=(const FixSendingLogger &) = delete;
+    // The sending thread's logger, or `otherwise` outside a send.
+    static logger_object *current(logger_object *otherwise);
+
+  private:
+    logger_object *m_previous;
+};
+
 // The engine's Application interface declares dynamic throw() lists, which
 // C++11 deprecated; the overrides must repeat them to be allowed to throw.
 #pragma GCC diagnostic push
@@ -157,6 +174,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void onLogon(const FIX::SessionID &sessionId) override;
     void onLogout(const FIX::SessionID &sessionId) override;
     void onOutputHeld(const FIX::SessionID &sessionId, const std::string &reason) override;
+    void onMessageNotStored(const FIX::SessionID &sessionId, const std::string &fileName, int error) override;
     void toAdmin(FIX::Message &message, const FIX::SessionID &sessionId) override;
     void toApp(FIX::Message &message, const FIX::SessionID &sessionId) throw(FIX::DoNotSend) override;
     void fromAdmin(const FIX::Message &message,
@@ -305,6 +323,8 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     int32_t fixNwInfoForwardLogoffFlush(message *msg, int32_t result, logger_object *logger);
     int32_t fixNwInfoSendToClient(ea_sync_guard &lock, message *msg, FIX::Message *fixMessage,
                                   uint16_t slotIndex, logger_object *logger);
+    void fixNwInfoLogUndelivered(const message *msg, const FIX::Message &fixMessage,
+                                 const FIX::SessionID &sessionId, int32_t handle, logger_object *logger);
 
   public:
     uint16_t m_currentSessionIndex;

@@ -20,6 +20,7 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/shared_queue.h"
 #include "gateway/runtime/wire.h"
+#include "platform/core/pf_log_file.h"
 
 namespace
 {
@@ -175,9 +176,11 @@ int32_t FixNwInfoClass::fixNwInfoSendToClient(ea_sync_guard &lock, message *msg,
         return EA_VALID;
     }
     std::unique_ptr<FIX::SessionID> ownedCopy(copy);
+    bool sent = false;
     try
     {
-        FIX::Session::sendToTarget(*owned, *copy, handle);
+        FixSendingLogger sending(logger);
+        sent = FIX::Session::sendToTarget(*owned, *copy, handle);
     }
     catch (FIX::SessionNotFound &e)
     {
@@ -201,8 +204,32 @@ int32_t FixNwInfoClass::fixNwInfoSendToClient(ea_sync_guard &lock, message *msg,
         return EA_VALID;
     }
     logger_object_binary_log(logger, msg, EA_BINARY_KIND_FIX, EA_RESPONSE_LOG, tick, 1, 0);
+    if (!sent)
+        fixNwInfoLogUndelivered(msg, *owned, *copy, handle, logger);
     message_destroy(msg);
-    return EA_SUCCESS;
+    return sent ? EA_SUCCESS : EA_VALID;
+}
+
+// A reply the engine did not send (its store could not take it, or the session was no
+// longer logged on): the order it answers is named, for the client never saw it. Said on
+// standard error too, which keeps it while the disk is full (the log is on the same).
+void FixNwInfoClass::fixNwInfoLogUndelivered(const message *msg, const FIX::Message &fixMessage,
+                                             const FIX::SessionID &sessionId, int32_t handle,
+                                             logger_object *logger)
+{
+    auto field = [&](int tag)
+    { return fixMessage.isSetField(tag) ? fixMessage.getField(tag) : std::string(); };
+    const std::string type = fixMessage.getHeader().isSetField(FIX::FIELD::MsgType)
+                                 ? fixMessage.getHeader().getField(FIX::FIELD::MsgType)
+                                 : std::string();
+    char text[EA_LOG_LINE_SIZE];
+    snprintf(
+        text, sizeof text,
+        "Reply with transcode [%d] was not delivered to session [%s] with nw handle [%d]: message type [%s] for ClOrdID [%s] order number [%s]",
+        msg->transcode, sessionId.toString().c_str(), handle, type.c_str(),
+        field(FIX::FIELD::ClOrdID).c_str(), field(FIX::FIELD::OrderID).c_str());
+    EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "%s", text);
+    pf_log_say(text);
 }
 
 // A reply dropped where it stands: the lock is released first.

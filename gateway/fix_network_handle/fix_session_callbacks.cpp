@@ -4,6 +4,7 @@
 // the box communication thread is asked to admit the connection. The engine holds its own
 // Logon answer; the client gets the gateway's once the exchange has accepted the user.
 // fromApp admits each application message only in the slot's right state.
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -14,9 +15,11 @@
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/runtime/ea_sync_info.h"
+#include "gateway/runtime/log_write_events.h"
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/shared_queue.h"
+#include "platform/core/pf_log_file.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated"
@@ -557,6 +560,75 @@ void FixNwInfoClass::onOutputHeld(const FIX::SessionID &sessionId, const std::st
         "Disconnecting the client of session id [%s] with fix nw handle [%d] and fix index [%u] as its output is held: [%s]",
         sessionId.toString().c_str(), slot->fix_nw_handle,
         static_cast<unsigned>(index + m_sessionContainer->index_base), reason.c_str());
+}
+
+namespace
+{
+thread_local logger_object *t_sendingLogger = nullptr;
+} // namespace
+
+FixSendingLogger::FixSendingLogger(logger_object *logger) : m_previous(t_sendingLogger)
+{
+    t_sendingLogger = logger;
+}
+
+FixSendingLogger::~FixSendingLogger()
+{
+    t_sendingLogger = m_previous;
+}
+
+logger_object *FixSendingLogger::current(logger_object *otherwise)
+{
+    return t_sendingLogger != nullptr ? t_sendingLogger : otherwise;
+}
+
+// The engine could not store a message of the session, so neither sent nor numbered it,
+// and logs the session out with a Logout that says why; the session then ends as any
+// other. Said in the log of the thread that sent it, on standard error beside the
+// failing logs (kept there until it can be written), and to the console as 13004 with the
+// session's user and the error number.
+void FixNwInfoClass::onMessageNotStored(const FIX::SessionID &sessionId, const std::string &fileName,
+                                        int error)
+{
+    if (shuttingDown())
+        return;
+    logger_object *logger = FixSendingLogger::current(m_logger);
+    ea_sync_guard lock(m_lock.get());
+    uint16_t index = 0;
+    uint32_t userId = static_cast<uint32_t>(-1);
+    int32_t handle = -1;
+    if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index, logger) ==
+        EA_SUCCESS)
+    {
+        FixSessionSlot *slot = &m_sessionContainer->slots[index];
+        userId = slot->user_id;
+        handle = slot->fix_nw_handle;
+        if (slot->reason_code == 0) // the client's Logout in answer is not its logoff
+            slot->reason_code = FIX_REASON_SESSION_ENDED;
+    }
+    lock.leave();
+    char text[EA_LOG_LINE_SIZE];
+    snprintf(
+        text, sizeof text,
+        "FIX store writes to [%s] are failing ([%s]): session id [%s] of user [%ld] with fix nw handle [%d] is logged out, a message to it was not sent",
+        fileName.c_str(), strerror(error), sessionId.toString().c_str(),
+        static_cast<long>(static_cast<int32_t>(userId)), handle);
+    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+    pf_log_say(text);
+    message *event = log_write_event_create(true, static_cast<uint64_t>(error));
+    if (event == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+        setShutdown();
+        return;
+    }
+    event->user_id = userId;
+    if (shared_queue_insert_single_element(m_consoleQueue, event) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "insertion to shared queue failed.");
+        message_destroy(event);
+        setShutdown();
+    }
 }
 
 void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)

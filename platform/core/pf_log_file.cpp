@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -232,6 +234,51 @@ int pf_log_files_roll(const char *pattern, uint32_t *counter)
     return 0;
 }
 
+namespace
+{
+// What standard error could not take yet, in the order said.
+struct said_lines
+{
+    std::mutex mutex;
+    std::deque<std::string> kept;
+    uint64_t lost = 0;
+};
+
+said_lines &said()
+{
+    static said_lines lines;
+    return lines;
+}
+
+bool say_now(const std::string &line)
+{
+    const std::string whole = line + "\n";
+    return pf_log_file_append(PF_FILE_STANDARD_ERROR, whole.data(), whole.size());
+}
+} // namespace
+
+void pf_log_say(const char *line)
+{
+    said_lines &s = said();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    while (!s.kept.empty() && say_now(s.kept.front()))
+        s.kept.pop_front();
+    if (s.kept.empty() && s.lost > 0)
+    {
+        char text[128];
+        snprintf(text, sizeof text, "[%llu] more lines were lost while standard error could not be written",
+                 static_cast<unsigned long long>(s.lost));
+        if (say_now(text))
+            s.lost = 0;
+    }
+    if (s.kept.empty() && s.lost == 0 && say_now(line != nullptr ? line : ""))
+        return;
+    if (s.kept.size() < PF_LOG_SAID_KEPT)
+        s.kept.push_back(line != nullptr ? line : "");
+    else
+        ++s.lost;
+}
+
 pf_log_write_turn pf_log_write_turn_of(pf_log_write_watch *watch, const char *path, bool written, int error)
 {
     return pf_log_write_turn_at(watch, path, written, error, pf_tick_count());
@@ -251,9 +298,11 @@ pf_log_write_turn pf_log_write_turn_at(pf_log_write_watch *watch, const char *pa
         watch->failing = true;
         watch->lost = 1;
         watch->error = error;
-        fprintf(stderr, "Log writes to [%s] are failing ([%s]): lines are lost until they succeed again\n",
-                path != nullptr ? path : "", strerror(error));
-        fflush(stderr);
+        char text[PF_LOG_TEXT_SIZE];
+        snprintf(text, sizeof text,
+                 "Log writes to [%s] are failing ([%s]): lines are lost until they succeed again",
+                 path != nullptr ? path : "", strerror(error));
+        pf_log_say(text);
         return PF_LOG_WRITES_FAILING;
     }
     if (!watch->failing || now_tick - watch->last_failure_tick < PF_LOG_SPELL_QUIET_MS)
@@ -261,8 +310,7 @@ pf_log_write_turn pf_log_write_turn_at(pf_log_write_watch *watch, const char *pa
     watch->failing = false;
     char text[PF_LOG_TEXT_SIZE];
     pf_log_writes_resumed_text(text, sizeof text, path, watch->lost);
-    fprintf(stderr, "%s\n", text);
-    fflush(stderr);
+    pf_log_say(text);
     return PF_LOG_WRITES_RESUMED;
 }
 
@@ -284,8 +332,7 @@ bool pf_log_write_watch_close(pf_log_write_watch *watch, const char *path)
         return false;
     char text[PF_LOG_TEXT_SIZE];
     pf_log_writes_closed_text(text, sizeof text, path, watch->lost);
-    fprintf(stderr, "%s\n", text);
-    fflush(stderr);
+    pf_log_say(text);
     *watch = pf_log_write_watch();
     return true;
 }

@@ -104,6 +104,17 @@ inline pf_log_write_turn pf_log_write_note(pf_log_write_watch *watch, const char
     return pf_log_write_turn_of(watch, path, written, error);
 }
 
+// Says one line of the log rule on standard error, whole or not at all. The gateway's
+// standard error goes to a file beside its logs, so a full disk takes it too: a line it
+// cannot take is kept (the first PF_LOG_SAID_KEPT of them; the rest only counted) and said
+// before the next line once it takes lines again, so that the operator still reads what
+// failed after the disk has room.
+enum
+{
+    PF_LOG_SAID_KEPT = 256,
+};
+void pf_log_say(const char *line);
+
 // The line that says a spell ended, for the log itself: "Log writes to [path] succeed
 // again: [n] lines were lost", without a line break. The length snprintf gives.
 int pf_log_writes_resumed_text(char *buffer, size_t size, const char *path, uint64_t lost);

@@ -257,12 +257,27 @@ class GatewayLikeApplication : public FIX::Application
         m_admitted++;
     }
     void fromApp(const FIX::Message &, const FIX::SessionID &) noexcept override {}
+    void onMessageNotStored(const FIX::SessionID &, const std::string &fileName, int error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_notStored.push_back(fileName + " " + std::to_string(error));
+    }
+    // "<file> <error number>" of each message the store could not take.
+    std::vector<std::string> notStored()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_notStored;
+    }
 
     std::atomic<int32_t> m_lastHandle{5};
     std::atomic<int> m_created{0};
     std::atomic<int> m_logons{0};
     std::atomic<int> m_logouts{0};
     std::atomic<int> m_admitted{0};
+
+  private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_notStored;
 };
 
 // A client of the same engine: it marks its own Logon (the engine holds any other), and

@@ -1,6 +1,7 @@
 // The message store's file list: a file store names its four files in a fixed order, a
 // memory store (and the session's own state) names none, and a caller can remove the
-// files the way the gateway's FIX front end does. The four files are their owner's only.
+// files the way the gateway's FIX front end does. The four files are their owner's only,
+// and a message the disk refuses leaves nothing of itself in them.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,6 +10,7 @@
 #include "MessageStore.h"
 #include "SessionState.h"
 #include "fix_engine/fix_engine_test_support.h"
+#include "support/full_disk.h"
 
 namespace
 {
@@ -81,6 +83,75 @@ TEST(FileStore, FilesAreCreatedForTheirOwnerOnly)
         for (const std::string *name : *names)
             EXPECT_EQ(0600, fix_test::fileMode(*name)) << "after the reset: " << *name;
     }
+}
+
+long fileSize(const std::string &path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? static_cast<long>(status.st_size) : -1;
+}
+
+// A disk that takes a part of a message and then refuses the rest (a file size cap just
+// past the body's end): the refused message is taken back whole, so that neither its part
+// nor its index entry is read back, now or by a store opened anew on the files; and once
+// the disk has room the store takes the next message as if nothing had failed.
+TEST(FileStore, AMessageTheDiskRefusesLeavesNothingBehindAndTheNextIsTaken)
+{
+    fix_test::TempFolder folder;
+    const std::string path = folder.file("store");
+    const std::string first = "8=FIX.4.2\x01"
+                              "35=8\x01"
+                              "11=FIRST\x01" +
+                              std::string(100, 'y') + "\x01";
+    const std::string second = "8=FIX.4.2\x01"
+                               "35=8\x01"
+                               "11=SECOND\x01" +
+                               std::string(200, 'x') + "\x01";
+    std::unique_ptr<FIX::FileStore> store(new FIX::FileStore(path, kSession));
+    ASSERT_TRUE(store->set(1, first));
+    store->setNextSenderMsgSeqNum(2);
+    std::unique_ptr<std::vector<std::string *>> names(store->getFileNames());
+    const std::string body = *(*names)[0];
+    const std::string header = *(*names)[1];
+    const long bodyBefore = fileSize(body);
+    const long headerBefore = fileSize(header);
+    ASSERT_GT(bodyBefore, headerBefore + 40) << "the header's next entry fits under the cap";
+
+    std::vector<std::string> stored;
+    {
+        qel_test::stderr_capture quiet;
+        qel_test::file_size_cap cap(static_cast<rlim_t>(bodyBefore + 16));
+        for (int attempt = 0; attempt < 3; ++attempt)
+        {
+            SCOPED_TRACE(attempt);
+            try
+            {
+                store->set(2, second);
+                ADD_FAILURE() << "stored past the cap";
+            }
+            catch (const FIX::IOException &e)
+            {
+                EXPECT_NE(std::string::npos, std::string(e.what()).find(body)) << e.what();
+            }
+            EXPECT_EQ(bodyBefore, fileSize(body)) << "the part that went out is cut off again";
+            EXPECT_EQ(headerBefore, fileSize(header)) << "and its index entry with it";
+            store->get(1, 2, stored);
+            EXPECT_EQ(std::vector<std::string>{first}, stored);
+        }
+        // What fits still goes: the store was not left failing.
+        store->setNextSenderMsgSeqNum(2);
+        EXPECT_EQ(2, store->getNextSenderMsgSeqNum());
+    }
+
+    ASSERT_TRUE(store->set(2, second)) << "the disk has room again";
+    store->setNextSenderMsgSeqNum(3);
+    store->get(1, 3, stored);
+    EXPECT_EQ((std::vector<std::string>{first, second}), stored);
+
+    store.reset(new FIX::FileStore(path, kSession));
+    store->get(1, 3, stored);
+    EXPECT_EQ((std::vector<std::string>{first, second}), stored) << "read back as they were taken";
+    EXPECT_EQ(3, store->getNextSenderMsgSeqNum());
 }
 
 TEST(FileStore, StoresWithoutFilesAnswerNull)

@@ -13,6 +13,7 @@
 #include "SocketAcceptor.h"
 #include "SocketInitiator.h"
 #include "fix_engine/fix_engine_test_support.h"
+#include "support/full_disk.h"
 
 namespace
 {
@@ -298,6 +299,67 @@ TEST_F(SessionFixture, LogonAnswerForAClosedConnectionLeavesStoreAndNumbersAlone
     EXPECT_THROW(FIX::Session::sendToTarget(answer, kGatewaySide, handle), FIX::NwHandleMismatch);
     EXPECT_EQ(1, m_session->getExpectedSenderNum());
     EXPECT_TRUE(stored().empty());
+}
+
+// A full disk under the store (a file size cap at the body's end): an administrative message
+// goes out with its number, unstored; an application message goes neither out nor into the
+// numbers, the application hears which file failed and why, and a Logout that says why
+// follows with the next number. Every later application message is refused alike, even
+// once the disk has room, until the session is disconnected; then it trades as before.
+TEST_F(SessionFixture, AMessageTheStoreCannotTakeIsNeitherSentNorNumberedAndEndsTheSession)
+{
+    receiveClientLogon();
+    FIX::Message answer = logon();
+    answer.getHeader().setField(99999, "VALID_LOGON");
+    ASSERT_TRUE(FIX::Session::sendToTarget(answer, kGatewaySide, m_session->m_nwHandle));
+    std::unique_ptr<std::vector<std::string *>> names(m_store->getFileNames());
+    const std::string body = *(*names)[0];
+    struct stat status;
+    ASSERT_EQ(0, stat(body.c_str(), &status));
+    auto wire = [&](size_t from)
+    {
+        std::vector<std::string> sent = m_responder.sent();
+        return std::vector<std::string>(sent.begin() + static_cast<long>(std::min(from, sent.size())),
+                                        sent.end());
+    };
+
+    qel_test::stderr_capture quiet; // the session's logs fail beside the store
+    qel_test::file_size_cap cap(static_cast<rlim_t>(status.st_size));
+    FIX::Message heartbeat = ofType(FIX::MsgType_Heartbeat);
+    EXPECT_TRUE(FIX::Session::sendToTarget(heartbeat, kGatewaySide));
+    ASSERT_EQ(1u, wire(1).size());
+    EXPECT_NE(std::string::npos, wire(1)[0].find("|35=0|34=2|"));
+    EXPECT_EQ(1u, stored().size()) << "sent unstored";
+
+    for (int i = 0; i < 3; ++i)
+    {
+        SCOPED_TRACE(i);
+        if (i == 2)
+            cap.lift();
+        FIX::Message news = ofType(FIX::MsgType_News);
+        EXPECT_FALSE(FIX::Session::sendToTarget(news, kGatewaySide, m_session->m_nwHandle));
+    }
+    const std::vector<std::string> after = wire(2);
+    ASSERT_EQ(1u, after.size()) << "one Logout, no News";
+    EXPECT_NE(std::string::npos, after[0].find("|35=5|34=3|")) << after[0];
+    EXPECT_NE(std::string::npos,
+              after[0].find("|58=Messages cannot be stored (File too large): a message was not sent and the "
+                            "session ends|"))
+        << after[0];
+    EXPECT_EQ(4, m_session->getExpectedSenderNum());
+    EXPECT_EQ(std::vector<std::string>{body + " " + std::to_string(EFBIG)}, m_application.notStored());
+    EXPECT_EQ(1u, stored().size());
+
+    m_session->disconnect();
+    m_session->setResponder(&m_responder); // the client connects again
+    receiveClientLogon(2);
+    answer.getHeader().setField(99999, "VALID_LOGON");
+    ASSERT_TRUE(FIX::Session::sendToTarget(answer, kGatewaySide, m_session->m_nwHandle));
+    FIX::Message news = ofType(FIX::MsgType_News);
+    EXPECT_TRUE(FIX::Session::sendToTarget(news, kGatewaySide, m_session->m_nwHandle));
+    EXPECT_NE(std::string::npos, m_responder.sent().back().find("|35=B|34=5|"));
+    EXPECT_EQ(3u, stored().size()) << "the Logon answer and the News";
+    EXPECT_EQ(1u, m_application.notStored().size());
 }
 
 // The same engine as client and as gateway, on loopback.

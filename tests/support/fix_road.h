@@ -87,10 +87,12 @@ struct fix_road
             start();
     }
 
-    // The gateway of this build, or the given one (a benchmark compares builds).
-    void start(const std::string &binary = QEL_IP_BINARY)
+    // The gateway of this build, or the given one (a benchmark compares builds), in the
+    // road's folder or the given working folder.
+    void start(const std::string &binary = QEL_IP_BINARY, const std::string &folder = "")
     {
-        gateway.reset(new qel_test::child_process({binary, "-c", config_file}, dir.path()));
+        gateway.reset(
+            new qel_test::child_process({binary, "-c", config_file}, folder.empty() ? dir.path() : folder));
         listening = qel_test::wait_until([&] { return fix_port_open(fix_port); }, 10000);
     }
 

@@ -1,5 +1,6 @@
-// A gateway's log folder that fills and is freed again, and the gateway's standard error
-// beside it, for the end-to-end test of a full log folder and the attack benchmark.
+// A gateway's log folder (or FIX store folder) that fills and is freed again, and the
+// gateway's standard error beside it, for the end-to-end tests of a full log folder and a
+// full FIX store and the attack benchmark.
 //
 // The folder is a small tmpfs of the caller's own mount namespace (it goes with the
 // caller's process), filled by a file of the caller's. Where mounting is not permitted,
@@ -50,12 +51,14 @@ class full_log_folder
     // What a log write of the gateway fails with once the folder is full.
     int expected_error() const { return m_mounted ? ENOSPC : EFBIG; }
 
-    // Fills the folder (or caps the gateway's files); false with the reason in *error.
-    bool fill(int gateway, std::string *error)
+    // Fills the folder (or caps the gateway's files); false with the reason in *error. The
+    // cap of the files stands for the disk's end: 0 refuses every write, a size lets a file
+    // below it be written as a full disk lets a file write into the blocks it holds.
+    bool fill(int gateway, std::string *error, rlim_t cap = 0)
     {
         if (!m_mounted)
         {
-            struct rlimit full = {0, RLIM_INFINITY};
+            struct rlimit full = {cap, RLIM_INFINITY};
             if (getrlimit(RLIMIT_FSIZE, &m_old) != 0)
                 return failed(error, "getrlimit");
             full.rlim_max = m_old.rlim_max;

@@ -332,6 +332,42 @@ TEST(PfLogFile, ASpellOfFailingWritesIsSaidOnceAsItBeginsAndOnceAsItEnds)
     EXPECT_STREQ(text, "Log writes to [x.txt] succeed again: [7] lines were lost");
 }
 
+// Standard error on the full disk too (the gateway's goes to a file beside its logs): what
+// it cannot take is kept and said, in order, before the next line once it can, the first
+// PF_LOG_SAID_KEPT lines whole and the rest counted.
+TEST(PfLogFile, WhatStandardErrorCannotTakeIsSaidOnceItCan)
+{
+    qel_test::temp_dir dir;
+    const std::string file = dir.file("qel_text_log_default.txt");
+    fflush(stderr);
+    const int saved = dup(2);
+    const int redirected = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    ASSERT_GE(redirected, 0);
+    dup2(redirected, 2);
+    close(redirected);
+    std::vector<pf_log_write_watch> watches(PF_LOG_SAID_KEPT + 3);
+    auto path = [](size_t i) { return "/logs/f" + std::to_string(i) + ".txt"; };
+    {
+        qel_test::file_size_cap cap(0);
+        for (size_t i = 0; i < watches.size(); ++i)
+            pf_log_write_turn_at(&watches[i], path(i).c_str(), false, ENOSPC, 0);
+        EXPECT_EQ(status_of(file).size, 0);
+    }
+    EXPECT_EQ(pf_log_write_turn_at(&watches[0], path(0).c_str(), true, 0, PF_LOG_SPELL_QUIET_MS),
+              PF_LOG_WRITES_RESUMED);
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+
+    std::string expected;
+    for (size_t i = 0; i < PF_LOG_SAID_KEPT; ++i)
+        expected += "Log writes to [" + path(i) +
+                    "] are failing ([No space left on device]): lines are lost until they succeed again\n";
+    expected += "[3] more lines were lost while standard error could not be written\n"
+                "Log writes to [/logs/f0.txt] succeed again: [1] lines were lost\n";
+    EXPECT_EQ(qel_test::read_file(file), expected);
+}
+
 TEST(PfLogFile, ARollOvertakenByAnotherMovesNoFileItDoesNotHold)
 {
     qel_test::temp_dir dir;
