@@ -740,6 +740,19 @@ void sim_box_host::set_market_status(uint16_t status)
     m_exchange.set_market_status(status);
 }
 
+void sim_box_host::send_held_answers()
+{
+    queue_action(
+        [this]
+        {
+            for (exchange_answer &answer : m_exchange.held_answers())
+            {
+                answer.line = "late: " + answer.line;
+                send_answer(answer);
+            }
+        });
+}
+
 void sim_box_host::drop_link()
 {
     queue_action(

@@ -120,6 +120,8 @@ class sim_box_host
     // The market status that system information reports from now on (0 to 4; 1 open).
     void set_market_status(uint16_t status);
     void drop_link();
+    // The answers the exchange held back for its unanswered users, sent now (late).
+    void send_held_answers();
 
     box_session_state state() const;
     std::vector<std::string> lines() const;

@@ -33,6 +33,7 @@
 // Order replies echo the order's fields as the exchange holds them.
 #include "sim/host/sim_host_exchange.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qel_sim
@@ -62,6 +63,28 @@ sim_exchange::sim_exchange(exchange_options options)
 }
 
 exchange_answer sim_exchange::handle(uint16_t box_id, const bytes &record, uint32_t stamp)
+{
+    exchange_answer answer = answer_of(box_id, record, stamp);
+    uint16_t transcode = record.size() >= 2 ? be16(record.data()) : 0;
+    const std::vector<uint32_t> &lost = m_options.unanswered_users;
+    if ((transcode == TC_SIGN_ON_REQUEST || transcode == TC_USER_STATUS_QUERY) && !answer.replies.empty() &&
+        std::find(lost.begin(), lost.end(), answer.user_id) != lost.end())
+    {
+        m_held.push_back(answer);
+        answer.replies.clear();
+        answer.line += ", answer held back";
+    }
+    return answer;
+}
+
+std::vector<exchange_answer> sim_exchange::held_answers()
+{
+    std::vector<exchange_answer> held;
+    held.swap(m_held);
+    return held;
+}
+
+exchange_answer sim_exchange::answer_of(uint16_t box_id, const bytes &record, uint32_t stamp)
 {
     exchange_answer answer;
     uint16_t transcode = record.size() >= 2 ? be16(record.data()) : 0;

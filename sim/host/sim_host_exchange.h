@@ -44,6 +44,9 @@ struct exchange_options
     bool broadcast_after_journal = false; // market open and a general broadcast after a download
     double first_order_number = 1000000000000001.0;
     double first_request_number = 5000000000000001.0; // exercise requests
+    // A host that loses the answers to these users' sign-ons and status queries: it acts
+    // on them as ever, but their answers wait (held_answers) until the test sends them late.
+    std::vector<uint32_t> unanswered_users;
 };
 
 // One answer of the exchange: the records for the user, and a line saying what happened.
@@ -82,6 +85,8 @@ class sim_exchange
 
     // Every user signed on over the box is signed off (the box left or signed on anew).
     void sign_off_box(uint16_t box_id);
+    // The answers held back for unanswered users so far, in order; they are no longer held.
+    std::vector<exchange_answer> held_answers();
 
     bool signed_on(uint32_t user_id) const;
     uint16_t box_of(uint32_t user_id) const; // 0 when not signed on
@@ -102,6 +107,7 @@ class sim_exchange
         int32_t login_count = 0;
     };
 
+    exchange_answer answer_of(uint16_t box_id, const bytes &record, uint32_t stamp);
     exchange_answer sign_on(uint16_t box_id, const bytes &record);
     exchange_answer order_entry(const bytes &record, uint32_t stamp);
     exchange_answer order_change(const bytes &record, uint32_t stamp);
@@ -117,6 +123,7 @@ class sim_exchange
     exchange_options m_options;
     std::map<uint32_t, user_state> m_users;
     std::map<double, sim_order> m_book;
+    std::vector<exchange_answer> m_held; // answers of unanswered users, not sent yet
     std::map<double, bytes> m_spreads;   // resting two-leg spreads, as last confirmed
     std::map<double, bytes> m_positions; // exercise requests, as last confirmed
     double m_next_order_number;

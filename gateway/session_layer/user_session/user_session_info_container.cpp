@@ -267,8 +267,7 @@ message *user_session_info_container_create_user_logoff_message(user_session_inf
     return msg;
 }
 
-// The slot's logoff is under way: no request of the connection is forwarded any more.
-static void user_session_mark_logoff(user_session_info_container *container, uint16_t slot)
+void user_session_mark_logoff(user_session_info_container *container, uint16_t slot)
 {
     user_session_info *info = &container->user_session_info_list[slot];
     info->logon_status = logon_status::LOGOFF_IN_PROGRESS;

@@ -32,6 +32,9 @@ enum : uint32_t
     USER_STATUS_QUERY_TIME_STAMP = 6,
     USER_STATUS_QUERY_STATE = 14,
     SIGNON_REQUEST_USER_ID = 40, // first four bytes of the sign-on request's body
+    // logoff_error_code of a failed sign-on without an error code of the host: the close's
+    // event then says none (-1).
+    USER_SESSION_NO_HOST_ERROR = 0xFFFFFFFFu,
 };
 
 // Key types of user_session_info_container_get_index.
@@ -148,7 +151,8 @@ ea_status user_session_info_container_process_input_response_messages(
     user_session_info_container *container, queue *input, queue *to_request_processing,
     queue *to_user_side[2], queue *to_console, logger_object *logger);
 
-// Supervision of users in logoff, once per pass of the user session thread.
+// Supervision of users in logoff and of sign-ons the host has not answered within
+// request_sent_timeout, once per pass of the user session thread.
 ea_status user_session_info_container_process_users(user_session_info_container *container,
                                                     queue *to_request_processing, queue *to_user_side[2],
                                                     queue *to_console, logger_object *logger);

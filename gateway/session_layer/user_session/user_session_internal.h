@@ -24,6 +24,8 @@ int32_t user_session_link_max_users(const user_session_info_container *container
 int16_t user_session_link_rate_control(const user_session_info_container *container, uint16_t link_index);
 
 void user_session_set_logoff_flag(user_session_info_container *container, uint16_t slot, uint16_t value);
+// The slot's logoff is under way: no request of the connection is forwarded any more.
+void user_session_mark_logoff(user_session_info_container *container, uint16_t slot);
 
 // A record without data for the user of a slot (USER_LOGOFF_FLUSH, KOVA_MESSAGE).
 message *user_session_control_record(const user_session_info_container *container, uint16_t slot,

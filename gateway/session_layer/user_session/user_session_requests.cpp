@@ -119,6 +119,10 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
     unsigned long sequence = msg->sequence_number;
     if (user_session_append(out.to_request_processing, msg, logger) != EA_SUCCESS)
         return EA_ERROR;
+    // The host's answer is awaited as the answer to a sign-off is: without one in time the
+    // supervision asks the host for the user's status (process_users).
+    uint32_t now = ea_get_tick_count();
+    info->request_sent_timer = now != 0 ? now : 1;
     EA_LOG_HELD(
         held, logger, EA_LEVEL_EVENT,
         "Sent Login message to Processing Layer for userid [%ld] of user type [%d], sequence number [%lu]",

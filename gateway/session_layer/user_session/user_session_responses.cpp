@@ -1,7 +1,7 @@
 // The host's side of a user's life: replies from response processing routed back to the
 // connection the user is admitted on (completing logons and logoffs on the way), the
-// box logoff of a link spread to its users, and the supervision of users in logoff with
-// the user status query.
+// box logoff of a link spread to its users, and the supervision of users in logoff, and
+// of sign-ons the host does not answer, with the user status query.
 #include <cstring>
 
 #include "common/ea_time.h"
@@ -165,8 +165,9 @@ ea_status process_logon_reply(user_session_info_container *container, uint16_t s
         return EA_SUCCESS;
     if (error_code == 0)
     {
-        // The host accepted the user: the connection counts as signed on from here, and
-        // what was held about it is written.
+        // The host accepted the user: the sign-on is answered, the connection counts as
+        // signed on from here, and what was held about it is written.
+        info->request_sent_timer = 0;
         user_session_signed_on(container, slot);
         held = nullptr;
         if (transcode != TRANSCODE_SYSTEM_INFORMATION_OUT)
@@ -372,6 +373,29 @@ ea_status process_box_logoff(user_session_info_container *container, message *ms
     return EA_SUCCESS;
 }
 
+// The host has not answered a user's sign-on in time: the answer may be lost, or the user
+// signed on at the host without the gateway hearing of it. The logon becomes a logoff that
+// starts with a status query, as when the user leaves during the logon: a user the host
+// says is not signed on is let go, one it says is signed on is signed off, and a host that
+// does not answer the query either is given up with 11023. The close says the sign-on
+// failed, with no error code of the host.
+void give_up_sign_on(user_session_info_container *container, uint16_t slot, log_hold_entry *held,
+                     logger_object *logger)
+{
+    user_session_info *info = &container->user_session_info_list[slot];
+    user_session_mark_logoff(container, slot);
+    info->logoff_reason_code = REASON_HOST_REFUSED_LOGON;
+    info->logoff_error_code = USER_SESSION_NO_HOST_ERROR;
+    info->status_query = 1;
+    info->immediate_status_query = 1;
+    log_hold_set_reason(held, REASON_HOST_REFUSED_LOGON);
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
+        "No answer from the host to the sign-on of user [%ld] having user type [%d] within [%u] ms. Status of the user set to LOGOFF_IN_PROGRESS; querying the user status.",
+        static_cast<long>(info->user_id), info->user_type,
+        static_cast<unsigned>(container->request_sent_timeout));
+}
+
 // One due user of the supervision pass.
 ea_status supervise_user(user_session_info_container *container, user_session_info *info, uint32_t now,
                          const response_outputs &out, logger_object *logger)
@@ -380,6 +404,8 @@ ea_status supervise_user(user_session_info_container *container, user_session_in
     log_hold_entry *held = user_session_held_slot(container, slot);
     long user_id = info->user_id;
     int user_type = info->user_type;
+    if (info->logon_status == logon_status::LOGON_IN_PROGRESS)
+        give_up_sign_on(container, slot, held, logger);
     if (info->status_query_count < 1)
     {
         uint16_t reason = 0;

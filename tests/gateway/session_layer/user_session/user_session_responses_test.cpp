@@ -1,6 +1,6 @@
 // Host replies routed back to their user, logons and logoffs completed by the host, the
-// box logoff spread over a link's users, and the supervision of users in logoff with a
-// moved clock.
+// box logoff spread over a link's users, and the supervision of users in logoff and of
+// sign-ons the host does not answer, with a moved clock.
 #include <gtest/gtest.h>
 
 #include "common/ea_time.h"
@@ -217,6 +217,87 @@ TEST_F(UserSessionReplies, SilentHostClosesTheUserAfterTwoTimeouts)
     ASSERT_EQ(supervise(), EA_SUCCESS); // nothing more until the flush comes back
     EXPECT_TRUE(take(to_console).empty());
     EXPECT_TRUE(take(to_ws).empty());
+}
+
+// A sign-on the host does not answer within 20 s becomes a logoff that starts with a status
+// query, without a console event (no sign-off request was sent); the late sign-on answer is
+// dropped, and the close says the sign-on failed with no error code of the host (-1) whether
+// the host then says the user is not signed on ('I'), says it is (and is asked to sign it
+// off), or says nothing for 20 s more (11023). Sign-ons the host answered are left alone.
+TEST_F(UserSessionReplies, UnansweredSignOnIsGivenUpThroughAStatusQuery)
+{
+    log_on(0, 90, 4000);
+    ASSERT_EQ(send(sign_on_record(1, 91, 4001)), EA_SUCCESS);
+    ASSERT_EQ(answer(reply(4001, 2301)), EA_SUCCESS); // accepted; the logon is not complete yet
+    drain();
+
+    const char host_says[] = {'I', 'A', 0}; // 0: nothing
+    for (uint16_t i = 0; i < 3; i++)
+    {
+        const uint16_t index = static_cast<uint16_t>(2 + i);
+        const int32_t handle = 100 + i;
+        const uint32_t user = 5000u + i;
+        SCOPED_TRACE(host_says[i] == 0 ? std::string("no answer") : std::string(1, host_says[i]));
+        ASSERT_EQ(send(sign_on_record(index, handle, static_cast<int32_t>(user))), EA_SUCCESS);
+        drain();
+        pf_tick_advance(20000);
+        ASSERT_EQ(supervise(), EA_SUCCESS);
+        EXPECT_TRUE(take(to_host).empty()) << "not due before 20 s have passed";
+
+        pf_tick_advance(2);
+        ASSERT_EQ(supervise(), EA_SUCCESS);
+        EXPECT_TRUE(take(to_console).empty());
+        auto host = take(to_host);
+        ASSERT_EQ(host.size(), 1u);
+        EXPECT_EQ(get_i16_be(host[0]->data, 10), 23002);
+        EXPECT_EQ(host[0]->user_id, user);
+        EXPECT_EQ(slot(index).logon_status, logon_status::LOGOFF_IN_PROGRESS);
+        EXPECT_EQ(logoff_flag(index), 1);
+        ASSERT_EQ(answer(reply(user, 2301)), EA_SUCCESS); // the late answer
+        EXPECT_TRUE(take(to_ws).empty());
+
+        if (host_says[i] != 0)
+        {
+            message *status = reply(user, 23003);
+            memcpy(status->data + 6, host[0]->data + 6, 4);
+            status->data[14] = static_cast<uint8_t>(host_says[i]);
+            ASSERT_EQ(answer(status), EA_SUCCESS);
+        }
+        if (host_says[i] == 'A')
+        {
+            host = take(to_host);
+            ASSERT_EQ(host.size(), 1u);
+            EXPECT_EQ(get_i16_be(host[0]->data, 10), 2320);
+            EXPECT_EQ(host[0]->user_id, user);
+            ASSERT_EQ(answer(reply(user, 2321)), EA_SUCCESS);
+        }
+        if (host_says[i] == 0)
+        {
+            pf_tick_advance(20001);
+            ASSERT_EQ(supervise(), EA_SUCCESS);
+            auto console = take(to_console);
+            ASSERT_EQ(console.size(), 1u);
+            EXPECT_EQ(console[0]->reason_code, 11023);
+            EXPECT_EQ(console[0]->user_id, user);
+        }
+        EXPECT_TRUE(take(to_console).empty());
+        EXPECT_TRUE(take(to_host).empty());
+        auto ws = take(to_ws);
+        ASSERT_EQ(ws.size(), 1u);
+        EXPECT_EQ(ws[0]->tag, USER_LOGOFF_FLUSH);
+        EXPECT_EQ(ws[0]->reason_code, 11005);
+        EXPECT_EQ(ws[0]->event_value, -1);
+        EXPECT_EQ(ws[0]->user_id, user);
+        EXPECT_EQ(ws[0]->workstation_network_handle, handle);
+
+        message *back = request(index, handle, {}, USER_LOGOFF_FLUSH);
+        ASSERT_EQ(send(back), EA_SUCCESS);
+        EXPECT_EQ(slot(index).tws_nw_handle, -1) << "the slot is free";
+    }
+    EXPECT_EQ(container->active_user_count, 2);
+    EXPECT_EQ(slot(0).logon_status, logon_status::LOGGED_ON);
+    EXPECT_EQ(slot(1).logon_status, logon_status::LOGON_IN_PROGRESS);
+    EXPECT_EQ(logoff_flag(1), 0);
 }
 
 TEST_F(UserSessionReplies, SignOffRequestBytesFollowTheRecordLayout)
