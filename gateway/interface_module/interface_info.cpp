@@ -137,8 +137,7 @@ bool open_existing_event_log(interface_info *info, bool *fatal, logger_object *l
         return false;
     }
     info->event_log = file;
-    info->event_log_seen_tick = pf_tick_count();
-    info->events_since_seen = 0;
+    pf_log_name_watch_opened(&info->event_log_name, pf_tick_count());
     uint64_t size = static_cast<uint64_t>(end);
     uint64_t whole = KOVA_EVENT_LOG_DAY_SIZE +
                      (size - KOVA_EVENT_LOG_DAY_SIZE) / KOVA_LOG_MESSAGE_LENGTH * KOVA_LOG_MESSAGE_LENGTH;
@@ -169,7 +168,7 @@ void append_event(interface_info *info, const uint8_t *packet, logger_object *lo
         fflush(info->event_log) == 0)
     {
         info->event_log_size += KOVA_LOG_MESSAGE_LENGTH;
-        ++info->events_since_seen;
+        pf_log_name_watch_wrote(&info->event_log_name);
         return;
     }
     EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while writing message to kova log file");
@@ -183,24 +182,16 @@ void append_event(interface_info *info, const uint8_t *packet, logger_object *lo
 // `notifications`, to be stored and sent as any event. EA_ERROR only when they cannot be made.
 ea_status watch_event_log_name(interface_info *info, queue *notifications, logger_object *logger)
 {
-    const uint32_t now = pf_tick_count();
-    if (info->event_log == nullptr || now - info->event_log_seen_tick < PF_LOG_NAME_CHECK_MS)
+    if (info->event_log == nullptr || !pf_log_name_watch_lost(&info->event_log_name, fileno(info->event_log),
+                                                              info->event_log_file, pf_tick_count()))
         return EA_SUCCESS;
-    info->event_log_seen_tick = now;
-    if (pf_file_still_named(fileno(info->event_log), info->event_log_file))
-    {
-        info->events_since_seen = 0;
-        return EA_SUCCESS;
-    }
-    const uint64_t gone = info->events_since_seen;
+    const uint64_t gone = info->event_log_name.lines_since_seen;
     std::string folder = std::filesystem::path(info->event_log_file).parent_path().string();
     if (!folder.empty() && !pf_file_exists(folder.c_str()))
         pf_log_folder_make(folder.c_str());
     bool again = interface_info_create_kova_event_log_file(info, logger) == EA_SUCCESS;
     char text[INTERFACE_EVENT_LOG_FILE_SIZE + 256];
-    pf_log_name_lost_text(text, sizeof(text), info->event_log_file, gone, again);
-    fprintf(stderr, "%s\n", text);
-    fflush(stderr);
+    pf_log_name_lost_say(text, sizeof(text), info->event_log_file, gone, again);
     EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
     const bool failing[2] = {true, false};
     const uint64_t values[2] = {ENOENT, gone};
@@ -501,8 +492,7 @@ ea_status interface_info_create_kova_event_log_file(interface_info *info, logger
     }
     info->event_log = file;
     info->event_log_size = KOVA_EVENT_LOG_DAY_SIZE;
-    info->event_log_seen_tick = pf_tick_count();
-    info->events_since_seen = 0;
+    pf_log_name_watch_opened(&info->event_log_name, pf_tick_count());
     return EA_SUCCESS;
 }
 

@@ -11,6 +11,7 @@
 #include "common/ea_status.h"
 #include "gateway/interface_module/interface_nw_info.h"
 #include "gateway/interface_module/interface_thread.h"
+#include "platform/core/pf_log_file.h"
 
 struct logger_object;
 struct message;
@@ -36,8 +37,7 @@ struct interface_info
     uint64_t event_log_size;
     // When the file was last seen under its name, and the events written into it since: a
     // file found without it (its folder removed) is made again, and says what went with it.
-    uint32_t event_log_seen_tick;
-    uint64_t events_since_seen;
+    pf_log_name_watch event_log_name;
     message *kova_version_check_message;
     // The realtime listener, whose consoles' lines the replay's lines join (set by the
     // interface thread; none: written at once).

@@ -118,9 +118,8 @@ struct logger_object
     logger_context context;
     char paths[3][EA_LOG_PATH_SIZE]; // of the open files
     pf_log_write_watch watches[3];
-    bool spells_untold[3];           // a spell began while no one listened (the write notice)
-    uint32_t names_checked_ticks[3]; // when each open file was last seen under its name
-    uint64_t lines_since_seen[3];    // lines and records written since
+    bool spells_untold[3]; // a spell began while no one listened (the write notice)
+    pf_log_name_watch name_watches[3];
 };
 
 struct logger_object_container
