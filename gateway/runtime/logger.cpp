@@ -16,7 +16,9 @@
 // notice (the console), and the end also in the thread's text log; a write that succeeds
 // costs one test more. A spell still open when its file closes (a gateway stopped with its
 // folder full) says its count then, and one that began before the write notice was set
-// (the start-up lines) is told to it at its file's next write.
+// (the start-up lines) is told to it at its file's next write. Until start-up is over, a
+// System Error line that its file cannot take goes to standard error too: the reason a
+// start failed is never lost with its log.
 //
 // Every few seconds, at a write, each file's writer looks whether the file still stands
 // under its name, and looks once more as it closes it: a file found without it (its folder
@@ -478,6 +480,10 @@ void logger_write_text(logger_object *logger, int descriptor, const char *line, 
         pf_log_name_watch_wrote(&logger->name_watches[EA_TEXT_LOG]);
     if (!written || logger->watches[EA_TEXT_LOG].failing)
         logger_note_write(logger, EA_TEXT_LOG, written, errno);
+    // Until start-up is over, the reason a start fails is never lost with its log.
+    if (!written && logger->last_level == EA_LEVEL_SYSTEM_ERROR &&
+        logger->info->starting.load(std::memory_order_relaxed))
+        pf_file_write_all(PF_FILE_STANDARD_ERROR, line, length);
 }
 
 } // namespace
@@ -556,6 +562,7 @@ logger_object_container *logger_object_container_create(const char *config_file,
     info->clock_sequence.store(0, std::memory_order_relaxed);
     info->time_synchronised.store(0, std::memory_order_relaxed);
     info->write_notice.store(nullptr, std::memory_order_relaxed);
+    info->starting.store(true, std::memory_order_relaxed);
 
     container->loggers = new (std::nothrow) logger_object *[count > 0 ? count : 1]();
     if (container->loggers == nullptr)
@@ -879,6 +886,12 @@ void logger_object_container_set_write_notice(logger_object_container *container
 {
     if (container != nullptr)
         container->info->write_notice.store(notice, std::memory_order_release);
+}
+
+void logger_object_container_started(logger_object_container *container)
+{
+    if (container != nullptr)
+        container->info->starting.store(false, std::memory_order_relaxed);
 }
 
 void logger_object_free(logger_object *logger)

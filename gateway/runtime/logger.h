@@ -92,6 +92,9 @@ struct logging_info
     // A log file was found without its name: a folder found missing at an open is made
     // again (the gateway wrote into it, so it was removed under it), never at start-up.
     std::atomic<bool> folder_lost;
+    // Until main has started every thread: a System Error line that its log cannot take
+    // goes to standard error as well, so that a start that fails on a full disk says why.
+    std::atomic<bool> starting;
 };
 
 // Reads the tick-derived clock's start as one snapshot (never half of a re-base).
@@ -164,6 +167,9 @@ void logger_object_free(logger_object *logger);
 // to its file.
 void logger_object_container_set_write_notice(logger_object_container *container,
                                               const logging_write_notice *notice);
+
+// Start-up is over (see logging_info::starting).
+void logger_object_container_started(logger_object_container *container);
 
 // Every log call of the gateway: level, then a printf format and its arguments.
 #define EA_LOG(logger, level, ...)                                                                           \

@@ -5,7 +5,8 @@
 // same two lines stand in the gateway's standard error, and the end in the logs. A gateway
 // stopped while its folder is still full says the lines each failing log lost. A gateway
 // started with its folder full starts as if it had filled later, and a console that
-// connects hears it from the events the console event log could not take.
+// connects hears it from the events the console event log could not take; one that cannot
+// start (its FIX store full as well) says why on standard error.
 //
 // The log folder is a small tmpfs of the test's own mount namespace (it goes with the
 // test process), filled by a file of the test's. Where mounting is not permitted, the
@@ -40,14 +41,14 @@ const uint32_t k_fix_user = 1001;
 
 // The main road with a FIX session, its log folder able to fill; `started_full`: filled
 // before the gateway starts (a tmpfs only: a file size limit set then would fail the FIX
-// store as well, which is not a log).
+// store as well, which is not a log); without `start` the caller starts the gateway.
 struct road_with_full_folder
 {
     qel_test::fix_road road{{k_fix_user}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}, "", false};
     std::unique_ptr<qel_test::full_log_folder> folder;
     std::unique_ptr<qel_test::gateway_stderr> stderr_file;
 
-    explicit road_with_full_folder(bool started_full = false)
+    explicit road_with_full_folder(bool started_full = false, bool start = true)
     {
         folder.reset(new qel_test::full_log_folder(road.dir.file("logs"), started_full ? "2m" : "32m"));
         stderr_file.reset(
@@ -58,7 +59,7 @@ struct road_with_full_folder
         {
             EXPECT_TRUE(folder->fill(0, &error)) << error;
         }
-        if (!started_full || folder->mounted())
+        if (start && (!started_full || folder->mounted()))
             road.start();
     }
     // The gateway goes before its folder does.
@@ -249,6 +250,8 @@ TEST(LogFolderFull, AGatewayStartedWithItsFolderFullTradesAndAConsoleThatConnect
     }
     const std::string said = full.stderr_file->text();
     EXPECT_NE(said.find("Log writes to [logs/kova_event_log.dat] are failing (["), std::string::npos) << said;
+    EXPECT_NE(said.find("System Error|Error while writing to kova log file."), std::string::npos)
+        << "a start-up line that its log could not take: " << said;
 
     // Room again: the held events go into the console event log, in their order, the logs'
     // spells among them; and a console that connects now hears them from the file.
@@ -271,4 +274,28 @@ TEST(LogFolderFull, AGatewayStartedWithItsFolderFullTradesAndAConsoleThatConnect
     EXPECT_EQ(stored.front().reason, k_log_writes_failing) << "the day begins with the full folder";
     fix.reset();
     EXPECT_EQ(road.stop().exit_code, 0);
+}
+
+TEST(LogFolderFull, AGatewayThatCannotStartForAFullDiskSaysWhyOnStandardError)
+{
+    road_with_full_folder full(true, false);
+    if (!full.folder->mounted())
+        GTEST_SKIP() << "no tmpfs may be mounted here";
+    qel_test::fix_road &road = full.road;
+    // The FIX store on a full disk as well (the shipped layout puts both on one).
+    std::string error;
+    ASSERT_TRUE(full.folder->fill_another(road.dir.file("fix_store"), "1m", &error)) << error;
+    road.start();
+    if (road.listening)
+    {
+        // It starts: as with a full log folder alone.
+        EXPECT_EQ(road.stop().exit_code, 0);
+        return;
+    }
+    const qel_test::process_result ended = road.gateway->wait(20000);
+    road.gateway.reset();
+    EXPECT_EQ(ended.exit_code, 10003) << "a start-up failure";
+    const std::string said = full.stderr_file->text();
+    EXPECT_NE(said.find("System Error|Configuration failed: "), std::string::npos) << said;
+    EXPECT_NE(said.find("fix_store/"), std::string::npos) << "the file it could not write: " << said;
 }
