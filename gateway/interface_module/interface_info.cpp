@@ -799,7 +799,10 @@ void interface_info_destroy(interface_info *info)
         pf_log_write_watch_close(&info->event_log_writes, info->event_log_file);
     }
     if (info->event_log != nullptr)
+    {
+        pf_log_name_watch_close(&info->event_log_name, fileno(info->event_log), info->event_log_file);
         fclose(info->event_log);
+    }
     delete info->held_events;
     free(info);
 }

@@ -383,6 +383,20 @@ TEST(InterfaceInfo, AnEventLogWhoseFolderWasRemovedIsMadeAgainAndSaysSo)
     queue_append(q.notifications, console_event(5001, 11021));
     ASSERT_EQ(q.process(f.info), EA_SUCCESS);
     EXPECT_EQ(queues::take(q.realtime_output).size(), 1u) << "said once";
+
+    // Removed again between two looks: the gateway's stop looks once more.
+    ASSERT_EQ(unlink(f.event_log.c_str()), 0);
+    queue_append(q.notifications, console_event(5001, 11022));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    qel_test::stderr_capture at_stop;
+    interface_info_destroy(f.info);
+    f.info = nullptr;
+    EXPECT_EQ(qel_test::count_of(at_stop.text(), "Log file [" + f.event_log +
+                                                     "] no longer stood under its name (removed or moved by "
+                                                     "another program): the [2] lines written since it was "
+                                                     "last seen there went with it\n"),
+              1u)
+        << at_stop.text();
     pf_tick_set_offset(offset);
 }
 
