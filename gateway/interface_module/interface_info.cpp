@@ -9,6 +9,12 @@
 // file whose folder was removed under the gateway is made again (its folder too), the
 // loss said on standard error, in the thread's log and to the console (13004, then 13005
 // with the events that went with the old file).
+//
+// Events the file cannot take (its folder full) are held (interface_event_hold.h): a
+// console that connects gets them after the file's own, and they go into the file, in
+// order, before the next event once it takes writes again. A file whose day field could
+// not be written (a gateway started with its folder full) is kept empty, and the day field
+// goes in before its first event.
 #include "gateway/interface_module/interface_info.h"
 
 #include <cerrno>
@@ -16,11 +22,13 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 
 #include "common/config_file.h"
 #include "common/ea_time.h"
+#include "gateway/interface_module/interface_event_hold.h"
 #include "gateway/interface_module/interface_info_sources.h"
 #include "gateway/interface_module/interface_nw_handle.h"
 #include "gateway/interface_module/interface_nw_info.h"
@@ -137,8 +145,7 @@ bool open_existing_event_log(interface_info *info, bool *fatal, logger_object *l
         return false;
     }
     info->event_log = file;
-    info->event_log_seen_tick = pf_tick_count();
-    info->events_since_seen = 0;
+    pf_log_name_watch_opened(&info->event_log_name, pf_tick_count());
     uint64_t size = static_cast<uint64_t>(end);
     uint64_t whole = KOVA_EVENT_LOG_DAY_SIZE +
                      (size - KOVA_EVENT_LOG_DAY_SIZE) / KOVA_LOG_MESSAGE_LENGTH * KOVA_LOG_MESSAGE_LENGTH;
@@ -161,21 +168,100 @@ bool open_existing_event_log(interface_info *info, bool *fatal, logger_object *l
     return true;
 }
 
-// Appends one event packet; a failed or short write is logged and undone.
-void append_event(interface_info *info, const uint8_t *packet, logger_object *logger)
+// Writes one record into the file, the day field first into a file that has none yet; a
+// failed or short write is undone. 0, or the error number of the write that failed.
+int write_event_record(interface_info *info, const uint8_t *packet)
 {
-    if (info->event_log != nullptr &&
-        fwrite(packet, 1, KOVA_LOG_MESSAGE_LENGTH, info->event_log) == KOVA_LOG_MESSAGE_LENGTH &&
+    if (info->event_log == nullptr)
+        return ENOENT;
+    if (info->event_log_size == 0)
+    {
+        uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
+        put_u16_le(day_field, 0, today_day_of_month());
+        if (fwrite(day_field, 1, sizeof(day_field), info->event_log) != sizeof(day_field) ||
+            fflush(info->event_log) != 0)
+        {
+            const int error = errno != 0 ? errno : EIO;
+            resize_event_log(info, 0);
+            return error;
+        }
+        info->event_log_size = KOVA_EVENT_LOG_DAY_SIZE;
+    }
+    if (fwrite(packet, 1, KOVA_LOG_MESSAGE_LENGTH, info->event_log) == KOVA_LOG_MESSAGE_LENGTH &&
         fflush(info->event_log) == 0)
     {
         info->event_log_size += KOVA_LOG_MESSAGE_LENGTH;
-        ++info->events_since_seen;
-        return;
+        pf_log_name_watch_wrote(&info->event_log_name);
+        return 0;
     }
-    EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while writing message to kova log file");
-    if (info->event_log != nullptr && !resize_event_log(info, info->event_log_size))
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Truncating kova log file [%s] to [%lu] bytes failed",
-               info->event_log_file, static_cast<unsigned long>(info->event_log_size));
+    const int error = errno != 0 ? errno : EIO;
+    resize_event_log(info, info->event_log_size);
+    return error;
+}
+
+// Notes the result of one write in the file's spell of failing writes, as every log of the
+// gateway does (pf_log_write_note): its beginning and its end are said on standard error
+// and to the consoles (13004, 13005, after the event in hand). The lines it lost are the
+// events the hold let go meanwhile.
+ea_status note_event_write(interface_info *info, int error, queue *notifications, logger_object *logger)
+{
+    pf_log_write_watch *watch = &info->event_log_writes;
+    if (error == 0 && !watch->failing)
+        return EA_SUCCESS;
+    if (error != 0 && !watch->failing)
+        info->let_go_before_spell = info->held_events->let_go;
+    if (error == 0)
+        watch->lost = info->held_events->let_go - info->let_go_before_spell;
+    const pf_log_write_turn turn = pf_log_write_note(watch, info->event_log_file, error == 0, error);
+    if (turn == PF_LOG_WRITES_AS_BEFORE)
+        return EA_SUCCESS;
+    message *event =
+        log_write_event_create(turn == PF_LOG_WRITES_FAILING,
+                               turn == PF_LOG_WRITES_FAILING ? static_cast<uint64_t>(error) : watch->lost);
+    if (event == nullptr || queue_append(notifications, event) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+        if (event != nullptr)
+            message_destroy(event);
+        return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+// Appends one event packet after the events held before it; one the file cannot take is
+// held. The first held event of a spell is logged, and so is the hold's end.
+ea_status append_event(interface_info *info, const uint8_t *packet, queue *notifications,
+                       logger_object *logger)
+{
+    interface_event_hold *hold = info->held_events;
+    const size_t held = interface_event_hold_count(hold);
+    int error = 0;
+    while (const uint8_t *oldest = interface_event_hold_oldest(hold))
+    {
+        if ((error = write_event_record(info, oldest)) != 0)
+            break;
+        interface_event_hold_pop(hold);
+    }
+    if (error == 0)
+        error = write_event_record(info, packet);
+    if (error == 0)
+    {
+        if (held > 0)
+            EA_LOG(
+                logger, EA_LEVEL_EVENT,
+                "Kova log file [%s] takes events again: [%lu] held events written to it, [%llu] let go while it could not",
+                info->event_log_file, static_cast<unsigned long>(held),
+                static_cast<unsigned long long>(hold->let_go - info->let_go_before_spell));
+        return note_event_write(info, 0, notifications, logger);
+    }
+    const ea_status noted = note_event_write(info, error, notifications, logger);
+    interface_event_hold_add(hold, packet);
+    if (held == 0)
+        EA_LOG(
+            logger, EA_LEVEL_SYSTEM_ERROR,
+            "Error while writing message to kova log file [%s]: events are held for the consoles until it takes them again",
+            info->event_log_file);
+    return noted;
 }
 
 // Every few seconds: whether the event log still stands under its name. A file found without
@@ -183,24 +269,16 @@ void append_event(interface_info *info, const uint8_t *packet, logger_object *lo
 // `notifications`, to be stored and sent as any event. EA_ERROR only when they cannot be made.
 ea_status watch_event_log_name(interface_info *info, queue *notifications, logger_object *logger)
 {
-    const uint32_t now = pf_tick_count();
-    if (info->event_log == nullptr || now - info->event_log_seen_tick < PF_LOG_NAME_CHECK_MS)
+    if (info->event_log == nullptr || !pf_log_name_watch_lost(&info->event_log_name, fileno(info->event_log),
+                                                              info->event_log_file, pf_tick_count()))
         return EA_SUCCESS;
-    info->event_log_seen_tick = now;
-    if (pf_file_still_named(fileno(info->event_log), info->event_log_file))
-    {
-        info->events_since_seen = 0;
-        return EA_SUCCESS;
-    }
-    const uint64_t gone = info->events_since_seen;
+    const uint64_t gone = info->event_log_name.lines_since_seen;
     std::string folder = std::filesystem::path(info->event_log_file).parent_path().string();
     if (!folder.empty() && !pf_file_exists(folder.c_str()))
         pf_log_folder_make(folder.c_str());
     bool again = interface_info_create_kova_event_log_file(info, logger) == EA_SUCCESS;
     char text[INTERFACE_EVENT_LOG_FILE_SIZE + 256];
-    pf_log_name_lost_text(text, sizeof(text), info->event_log_file, gone, again);
-    fprintf(stderr, "%s\n", text);
-    fflush(stderr);
+    pf_log_name_lost_say(text, sizeof(text), info->event_log_file, gone, again);
     EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
     const bool failing[2] = {true, false};
     const uint64_t values[2] = {ENOENT, gone};
@@ -222,17 +300,6 @@ ea_status watch_event_log_name(interface_info *info, queue *notifications, logge
     return EA_SUCCESS;
 }
 
-// Whether a stored event is about a connection on which no user has signed on: a
-// connection event (110xx) that names no user (0) or is the gateway's own (-1). Peers that
-// never sign on raise these; they are folded, but a long enough flood of them still grows
-// the day's file.
-bool about_connection_without_user(const uint8_t *event)
-{
-    uint16_t reason = get_u16_le(event, KOVA_LOG_OFFSET_REASON_CODE);
-    uint32_t user = get_u32_le(event, KOVA_LOG_OFFSET_USER_ID);
-    return reason >= 11000 && reason < 11100 && (user == 0 || user == 0xFFFFFFFFu);
-}
-
 // The events a replay leaves out, oldest first of each kind.
 struct replay_plan
 {
@@ -244,25 +311,26 @@ struct replay_plan
 // that many events of the day, after one event that counts those left out. The events
 // about connections on which no user signed on are left out first, so that a flood of them
 // cannot push the gateway's own events (a lost host link) out of a late console's view.
-// The file is left positioned after the day field.
-ea_status plan_replay(interface_info *info, queue *realtime_output, replay_plan *plan, log_hold_entry *held,
-                      logger_object *logger)
+// The events held for want of room in the file come after the file's and are kept before
+// them; those the hold let go count as left out. `file` is the event log positioned after
+// its day field (null: none to read), and is left there.
+ea_status plan_replay(interface_info *info, FILE *file, queue *realtime_output, replay_plan *plan,
+                      log_hold_entry *held, logger_object *logger)
 {
-    FILE *file = info->event_log;
-    long start = ftell(file);
-    if (start < 0)
-        return EA_SUCCESS;
+    long start = file != nullptr ? ftell(file) : -1;
     long without_user = 0, others = 0;
     uint8_t event[KOVA_LOG_MESSAGE_LENGTH];
-    while (fread(event, 1, sizeof(event), file) == sizeof(event))
-        ++(about_connection_without_user(event) ? without_user : others);
-    clearerr(file);
-    long skipped = without_user + others > INTERFACE_OUTGOING_LIMIT
-                       ? without_user + others - INTERFACE_OUTGOING_LIMIT
-                       : 0;
+    while (start >= 0 && fread(event, 1, sizeof(event), file) == sizeof(event))
+        ++(interface_event_about_connection_without_user(event) ? without_user : others);
+    if (start >= 0)
+        clearerr(file);
+    const long room =
+        INTERFACE_OUTGOING_LIMIT - static_cast<long>(interface_event_hold_count(info->held_events));
+    long skipped = without_user + others > room ? without_user + others - room : 0;
     plan->without_user = skipped < without_user ? skipped : without_user;
     plan->others = skipped - plan->without_user;
-    if (fseek(file, start, SEEK_SET) != 0 || skipped == 0)
+    skipped += static_cast<long>(info->held_events->let_go);
+    if ((start >= 0 && fseek(file, start, SEEK_SET) != 0) || skipped == 0)
         return EA_SUCCESS;
     message *notice =
         create_packet(KOVA_LOG_MESSAGE_LENGTH, KOVA_LOG_MESSAGE, now_seconds(), INTERFACE_ALL_CLIENTS);
@@ -291,16 +359,16 @@ ea_status plan_replay(interface_info *info, queue *realtime_output, replay_plan 
 // Whether the plan leaves this stored event out (counting it off the plan).
 bool left_out_of_replay(const uint8_t *event, replay_plan *plan)
 {
-    long &left = about_connection_without_user(event) ? plan->without_user : plan->others;
+    long &left = interface_event_about_connection_without_user(event) ? plan->without_user : plan->others;
     if (left == 0)
         return false;
     --left;
     return true;
 }
 
-// The day's events for a console that has just connected to the realtime port; its lines
-// join the console's own (held until it has stayed, interface_nw_info.h). A console that
-// has already left gets none.
+// The day's events for a console that has just connected to the realtime port, the file's
+// and then those held for want of room in it; its lines join the console's own (held until
+// it has stayed, interface_nw_info.h). A console that has already left gets none.
 ea_status replay_event_log(interface_info *info, queue *realtime_output, int32_t console,
                            logger_object *logger)
 {
@@ -312,53 +380,60 @@ ea_status replay_event_log(interface_info *info, queue *realtime_output, int32_t
     FILE *file = info->event_log;
     uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
     uint32_t sent = 0;
-    if (file == nullptr || fseek(file, 0, SEEK_SET) != 0 || fread(day_field, 1, sizeof(day_field), file) != 2)
-    {
+    const bool readable = file != nullptr && fseek(file, 0, SEEK_SET) == 0 &&
+                          fread(day_field, 1, sizeof(day_field), file) == sizeof(day_field);
+    // A file that has no day field yet (its folder was full from its start) holds nothing.
+    if (!readable && (file == nullptr || info->event_log_size > 0))
         EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR, "Reading from kova event log file failed.");
-    }
-    else
+    auto send = [&](const uint8_t *event)
+    {
+        message *record = message_create(KOVA_LOG_MESSAGE_LENGTH, KOVA_MESSAGE);
+        if (record == nullptr)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed.");
+            return false;
+        }
+        memcpy(record->data, event, KOVA_LOG_MESSAGE_LENGTH);
+        record->workstation_network_handle = INTERFACE_ALL_CLIENTS;
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_ACTIVITY,
+            "Sending KOVA_LOG_MESSAGE with box id [%d] user id [%ld] reason code [%d] to realtime",
+            get_u16_le(record->data, KOVA_LOG_OFFSET_BOX_ID),
+            static_cast<long>(static_cast<int32_t>(get_u32_le(record->data, KOVA_LOG_OFFSET_USER_ID))),
+            get_u16_le(record->data, KOVA_LOG_OFFSET_REASON_CODE));
+        if (queue_append(realtime_output, record) != EA_SUCCESS)
+        {
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
+            message_destroy(record);
+            return false;
+        }
+        sent++;
+        return true;
+    };
+    if (readable || interface_event_hold_count(info->held_events) > 0)
     {
         EA_LOG_HELD(held, logger, EA_LEVEL_EVENT, "KOVA event log download start");
         replay_plan plan;
-        if (plan_replay(info, realtime_output, &plan, held, logger) != EA_SUCCESS)
+        if (plan_replay(info, readable ? file : nullptr, realtime_output, &plan, held, logger) != EA_SUCCESS)
             return EA_ERROR;
+        uint8_t event[KOVA_LOG_MESSAGE_LENGTH];
         for (;;)
         {
-            message *record = message_create(KOVA_LOG_MESSAGE_LENGTH, KOVA_MESSAGE);
-            if (record == nullptr)
-            {
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed.");
-                return EA_ERROR;
-            }
-            size_t got = fread(record->data, 1, KOVA_LOG_MESSAGE_LENGTH, file);
-            if (got != KOVA_LOG_MESSAGE_LENGTH)
+            if (!readable)
+                break;
+            size_t got = fread(event, 1, sizeof(event), file);
+            if (got != sizeof(event))
             {
                 if (got != 0 || !feof(file))
                     EA_LOG_HELD(held, logger, EA_LEVEL_BUSINESS_ERROR,
                                 "Reading from kova event log file failed.");
-                message_destroy(record);
                 break;
             }
-            if (left_out_of_replay(record->data, &plan))
-            {
-                message_destroy(record);
-                continue;
-            }
-            record->workstation_network_handle = INTERFACE_ALL_CLIENTS;
-            EA_LOG_HELD(
-                held, logger, EA_LEVEL_ACTIVITY,
-                "Sending KOVA_LOG_MESSAGE with box id [%d] user id [%ld] reason code [%d] to realtime",
-                get_u16_le(record->data, KOVA_LOG_OFFSET_BOX_ID),
-                static_cast<long>(static_cast<int32_t>(get_u32_le(record->data, KOVA_LOG_OFFSET_USER_ID))),
-                get_u16_le(record->data, KOVA_LOG_OFFSET_REASON_CODE));
-            if (queue_append(realtime_output, record) != EA_SUCCESS)
-            {
-                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
-                message_destroy(record);
+            if (!left_out_of_replay(event, &plan) && !send(event))
                 return EA_ERROR;
-            }
-            sent++;
         }
+        if (!interface_event_hold_each(info->held_events, send))
+            return EA_ERROR;
     }
     if (file != nullptr)
     {
@@ -406,7 +481,11 @@ ea_status process_notification(interface_info *info, message *notification, queu
         box_id, static_cast<long>(static_cast<int32_t>(notification->user_id)), notification->reason_code,
         notification->event_value);
     message_destroy(notification);
-    append_event(info, event->data, logger);
+    if (append_event(info, event->data, notifications, logger) != EA_SUCCESS)
+    {
+        message_destroy(event);
+        return EA_ERROR;
+    }
     if (queue_append(realtime_output, event) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue append failed");
@@ -446,6 +525,14 @@ interface_info *interface_info_create(const char *config_file, user_session_info
         return nullptr;
     }
     memcpy(info->event_log_file, file_name, sizeof(file_name));
+    info->held_events = new (std::nothrow) interface_event_hold();
+    if (info->held_events == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info initialisation failed");
+        free(info);
+        return nullptr;
+    }
+    interface_event_hold_init(info->held_events, INTERFACE_OUTGOING_LIMIT);
     bool fatal = false;
     if (!open_existing_event_log(info, &fatal, logger))
     {
@@ -453,6 +540,7 @@ interface_info *interface_info_create(const char *config_file, user_session_info
         {
             if (!fatal)
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_info_create_kova_event_log_file() failed");
+            delete info->held_events;
             free(info);
             return nullptr;
         }
@@ -467,6 +555,7 @@ interface_info *interface_info_create(const char *config_file, user_session_info
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "message creation failed");
         fclose(info->event_log);
+        delete info->held_events;
         free(info);
         return nullptr;
     }
@@ -491,19 +580,26 @@ ea_status interface_info_create_kova_event_log_file(interface_info *info, logger
         return EA_ERROR;
     }
     setvbuf(file, nullptr, _IONBF, 0);
+    info->event_log = file;
+    pf_log_name_watch_opened(&info->event_log_name, pf_tick_count());
     uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
     put_u16_le(day_field, 0, today_day_of_month());
     if (fwrite(day_field, 1, sizeof(day_field), file) != sizeof(day_field) || fflush(file) != 0)
     {
-        fclose(file);
+        // A full folder: the gateway runs on, the file kept empty until an event goes in.
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error while writing to kova log file.");
-        return EA_ERROR;
+        resize_event_log(info, 0);
+        return EA_SUCCESS;
     }
-    info->event_log = file;
     info->event_log_size = KOVA_EVENT_LOG_DAY_SIZE;
-    info->event_log_seen_tick = pf_tick_count();
-    info->events_since_seen = 0;
     return EA_SUCCESS;
+}
+
+ea_status interface_info_new_day(interface_info *info, logger_object *logger)
+{
+    interface_event_hold_init(info->held_events, INTERFACE_OUTGOING_LIMIT);
+    info->let_go_before_spell = 0;
+    return interface_info_create_kova_event_log_file(info, logger);
 }
 
 ea_status interface_info_process_message(interface_info *info, queue *notifications, queue *realtime_input,
@@ -694,7 +790,19 @@ void interface_info_destroy(interface_info *info)
         return;
     if (info->kova_version_check_message != nullptr)
         message_destroy(info->kova_version_check_message);
+    // Events still held when the gateway stops never reach the file: said with the spell.
+    if (info->event_log_writes.failing || interface_event_hold_count(info->held_events) > 0)
+    {
+        info->event_log_writes.failing = true;
+        info->event_log_writes.lost = interface_event_hold_count(info->held_events) +
+                                      info->held_events->let_go - info->let_go_before_spell;
+        pf_log_write_watch_close(&info->event_log_writes, info->event_log_file);
+    }
     if (info->event_log != nullptr)
+    {
+        pf_log_name_watch_close(&info->event_log_name, fileno(info->event_log), info->event_log_file);
         fclose(info->event_log);
+    }
+    delete info->held_events;
     free(info);
 }

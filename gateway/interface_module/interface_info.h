@@ -11,6 +11,7 @@
 #include "common/ea_status.h"
 #include "gateway/interface_module/interface_nw_info.h"
 #include "gateway/interface_module/interface_thread.h"
+#include "platform/core/pf_log_file.h"
 
 struct logger_object;
 struct message;
@@ -36,8 +37,12 @@ struct interface_info
     uint64_t event_log_size;
     // When the file was last seen under its name, and the events written into it since: a
     // file found without it (its folder removed) is made again, and says what went with it.
-    uint32_t event_log_seen_tick;
-    uint64_t events_since_seen;
+    pf_log_name_watch event_log_name;
+    // The events the file could not take, for the replays and the file once it takes them;
+    // and how many the hold had let go before the file's present spell of failing writes.
+    struct interface_event_hold *held_events;
+    uint64_t let_go_before_spell;
+    pf_log_write_watch event_log_writes; // the file's spell of failing writes
     message *kova_version_check_message;
     // The realtime listener, whose consoles' lines the replay's lines join (set by the
     // interface thread; none: written at once).
@@ -48,6 +53,8 @@ interface_info *interface_info_create(const char *config_file, user_session_info
                                       box_comm_info_container *box_container, user_link_info *link_table,
                                       logger_object *logger);
 ea_status interface_info_create_kova_event_log_file(interface_info *info, logger_object *logger);
+// The day's new file: the events held from the day before go with the old one.
+ea_status interface_info_new_day(interface_info *info, logger_object *logger);
 // Handles everything waiting in the three input queues: 0, EA_ERROR or EA_RESTART.
 ea_status interface_info_process_message(interface_info *info, queue *notifications, queue *realtime_input,
                                          queue *interactive_input, queue *interactive_output,

@@ -109,7 +109,7 @@ struct interface_steps : worker_steps
     // The console's event log starts a new file with the day.
     ea_status new_day()
     {
-        if (interface_info_create_kova_event_log_file(info, logger) != EA_SUCCESS)
+        if (interface_info_new_day(info, logger) != EA_SUCCESS)
         {
             EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
                       "interface_info_create_kova_event_log_file failed");

@@ -186,6 +186,7 @@ static int32_t qel_main_run(const char *config_file)
         ++s.started;
         EA_LOG(s.logger, EA_LEVEL_EVENT, "[%s] thread created", qel_logger_names[i]);
     }
+    logger_object_container_started(s.loggers);
 
     bool fix_lost = false;
     for (;;)

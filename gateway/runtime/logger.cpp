@@ -16,7 +16,9 @@
 // notice (the console), and the end also in the thread's text log; a write that succeeds
 // costs one test more. A spell still open when its file closes (a gateway stopped with its
 // folder full) says its count then, and one that began before the write notice was set
-// (the start-up lines) is told to it at its file's next write.
+// (the start-up lines) is told to it at its file's next write. Until start-up is over, a
+// System Error line that its file cannot take goes to standard error too: the reason a
+// start failed is never lost with its log.
 //
 // Every few seconds, at a write, each file's writer looks whether the file still stands
 // under its name, and looks once more as it closes it: a file found without it (its folder
@@ -218,12 +220,8 @@ void logger_close_files(logger_object *logger)
                 logger_try_own_line(logger, text, __func__, __LINE__);
         }
         logger->spells_untold[file] = false;
-        if (!pf_file_still_named(descriptor, logger->paths[file]))
+        if (pf_log_name_watch_close(&logger->name_watches[file], descriptor, logger->paths[file]))
         {
-            pf_log_name_lost_text(text, sizeof text, logger->paths[file], logger->lines_since_seen[file],
-                                  false);
-            fprintf(stderr, "%s\n", text);
-            fflush(stderr);
             logger->info->folder_lost.store(true, std::memory_order_relaxed);
             logger_tell(logger, true, ENOENT);
         }
@@ -343,16 +341,12 @@ void logger_note_write(logger_object *logger, int file, bool written, int error)
 // that went away under the gateway (a file was found without its name) is made again.
 int logger_open_file(logger_object *logger, int file, pf_log_open_mode how)
 {
-    const char *path = logger->paths[file];
-    int descriptor = pf_log_file_open(path, how);
-    if (descriptor < 0 && errno == ENOENT && logger->info->folder_lost.load(std::memory_order_relaxed) &&
-        pf_log_folder_make(logger->info->log_folder) == 0)
-        descriptor = pf_log_file_open(path, how);
+    int descriptor = pf_log_file_open_again(logger->paths[file], how,
+                                            logger->info->folder_lost.load(std::memory_order_relaxed));
     if (descriptor < 0)
         return -1;
     logger->descriptors[file] = descriptor;
-    logger->names_checked_ticks[file] = ea_get_tick_count();
-    logger->lines_since_seen[file] = 0;
+    pf_log_name_watch_opened(&logger->name_watches[file], ea_get_tick_count());
     return descriptor;
 }
 
@@ -456,15 +450,10 @@ void logger_try_own_line(logger_object *logger, const char *text, const char *fu
 // write between two looks costs a subtraction.
 void logger_watch_name(logger_object *logger, int file, uint32_t now)
 {
-    if (now - logger->names_checked_ticks[file] < PF_LOG_NAME_CHECK_MS)
+    pf_log_name_watch *watch = &logger->name_watches[file];
+    if (!pf_log_name_watch_lost(watch, logger->descriptors[file], logger->paths[file], now))
         return;
-    logger->names_checked_ticks[file] = now;
-    if (pf_file_still_named(logger->descriptors[file], logger->paths[file]))
-    {
-        logger->lines_since_seen[file] = 0;
-        return;
-    }
-    const uint64_t gone = logger->lines_since_seen[file];
+    const uint64_t gone = watch->lines_since_seen;
     logger->info->folder_lost.store(true, std::memory_order_relaxed);
     pf_file_close(logger->descriptors[file]);
     logger->descriptors[file] = -1;
@@ -472,9 +461,7 @@ void logger_watch_name(logger_object *logger, int file, uint32_t now)
     bool again = file == EA_TEXT_LOG ? logger_open_file(logger, file, PF_LOG_APPEND) >= 0
                                      : logger_open_binary_file(logger, file);
     char text[EA_LOG_LINE_SIZE];
-    pf_log_name_lost_text(text, sizeof text, logger->paths[file], gone, again);
-    fprintf(stderr, "%s\n", text);
-    fflush(stderr);
+    pf_log_name_lost_say(text, sizeof text, logger->paths[file], gone, again);
     if (!again)
         return;
     logger_tell(logger, false, gone);
@@ -489,9 +476,14 @@ void logger_write_text(logger_object *logger, int descriptor, const char *line, 
         return;
     }
     bool written = pf_log_file_append(descriptor, line, length);
-    logger->lines_since_seen[EA_TEXT_LOG] += written ? 1 : 0;
+    if (written)
+        pf_log_name_watch_wrote(&logger->name_watches[EA_TEXT_LOG]);
     if (!written || logger->watches[EA_TEXT_LOG].failing)
         logger_note_write(logger, EA_TEXT_LOG, written, errno);
+    // Until start-up is over, the reason a start fails is never lost with its log.
+    if (!written && logger->last_level == EA_LEVEL_SYSTEM_ERROR &&
+        logger->info->starting.load(std::memory_order_relaxed))
+        pf_file_write_all(PF_FILE_STANDARD_ERROR, line, length);
 }
 
 } // namespace
@@ -570,6 +562,7 @@ logger_object_container *logger_object_container_create(const char *config_file,
     info->clock_sequence.store(0, std::memory_order_relaxed);
     info->time_synchronised.store(0, std::memory_order_relaxed);
     info->write_notice.store(nullptr, std::memory_order_relaxed);
+    info->starting.store(true, std::memory_order_relaxed);
 
     container->loggers = new (std::nothrow) logger_object *[count > 0 ? count : 1]();
     if (container->loggers == nullptr)
@@ -841,7 +834,8 @@ void logger_object_write_binary(logger_object *logger, int file, const uint8_t *
     }
     // Written at once, like the text log, so that a crash loses no record already logged.
     bool written = pf_log_file_append(logger->descriptors[file], record, length);
-    logger->lines_since_seen[file] += written ? 1 : 0;
+    if (written)
+        pf_log_name_watch_wrote(&logger->name_watches[file]);
     if (!written || logger->watches[file].failing)
         logger_note_write(logger, file, written, errno);
 }
@@ -892,6 +886,12 @@ void logger_object_container_set_write_notice(logger_object_container *container
 {
     if (container != nullptr)
         container->info->write_notice.store(notice, std::memory_order_release);
+}
+
+void logger_object_container_started(logger_object_container *container)
+{
+    if (container != nullptr)
+        container->info->starting.store(false, std::memory_order_relaxed);
 }
 
 void logger_object_free(logger_object *logger)

@@ -92,6 +92,9 @@ struct logging_info
     // A log file was found without its name: a folder found missing at an open is made
     // again (the gateway wrote into it, so it was removed under it), never at start-up.
     std::atomic<bool> folder_lost;
+    // Until main has started every thread: a System Error line that its log cannot take
+    // goes to standard error as well, so that a start that fails on a full disk says why.
+    std::atomic<bool> starting;
 };
 
 // Reads the tick-derived clock's start as one snapshot (never half of a re-base).
@@ -118,9 +121,8 @@ struct logger_object
     logger_context context;
     char paths[3][EA_LOG_PATH_SIZE]; // of the open files
     pf_log_write_watch watches[3];
-    bool spells_untold[3];           // a spell began while no one listened (the write notice)
-    uint32_t names_checked_ticks[3]; // when each open file was last seen under its name
-    uint64_t lines_since_seen[3];    // lines and records written since
+    bool spells_untold[3]; // a spell began while no one listened (the write notice)
+    pf_log_name_watch name_watches[3];
 };
 
 struct logger_object_container
@@ -165,6 +167,9 @@ void logger_object_free(logger_object *logger);
 // to its file.
 void logger_object_container_set_write_notice(logger_object_container *container,
                                               const logging_write_notice *notice);
+
+// Start-up is over (see logging_info::starting).
+void logger_object_container_started(logger_object_container *container);
 
 // Every log call of the gateway: level, then a printf format and its arguments.
 #define EA_LOG(logger, level, ...)                                                                           \

@@ -359,6 +359,58 @@ int pf_log_name_lost_text(char *buffer, size_t size, const char *path, uint64_t 
         name, count);
 }
 
+void pf_log_name_watch_opened(pf_log_name_watch *watch, uint32_t now_tick)
+{
+    watch->seen_tick = now_tick;
+    watch->lines_since_seen = 0;
+}
+
+bool pf_log_name_watch_lost(pf_log_name_watch *watch, int descriptor, const char *path, uint32_t now_tick)
+{
+    if (now_tick - watch->seen_tick < PF_LOG_NAME_CHECK_MS)
+        return false;
+    watch->seen_tick = now_tick;
+    if (!pf_file_still_named(descriptor, path))
+        return true;
+    watch->lines_since_seen = 0;
+    return false;
+}
+
+bool pf_log_name_watch_close(pf_log_name_watch *watch, int descriptor, const char *path)
+{
+    if (pf_file_still_named(descriptor, path))
+        return false;
+    char text[PF_LOG_TEXT_SIZE];
+    pf_log_name_lost_say(text, sizeof text, path, watch->lines_since_seen, false);
+    return true;
+}
+
+int pf_log_name_lost_say(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again)
+{
+    const int length = pf_log_name_lost_text(buffer, size, path, lines, written_again);
+    fprintf(stderr, "%s\n", buffer);
+    fflush(stderr);
+    return length;
+}
+
+int pf_log_file_open_again(const char *path, pf_log_open_mode how, bool folder_lost)
+{
+    int descriptor = pf_log_file_open(path, how);
+    if (descriptor >= 0 || errno != ENOENT || !folder_lost)
+        return descriptor;
+    std::string folder(path);
+    const size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return descriptor;
+    folder.resize(slash);
+    if (pf_log_folder_make(folder.c_str()) != 0)
+    {
+        errno = ENOENT;
+        return -1;
+    }
+    return pf_log_file_open(path, how);
+}
+
 int pf_log_folder_make(const char *path)
 {
     if (path == nullptr || *path == '\0')

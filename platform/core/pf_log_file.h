@@ -10,7 +10,10 @@
 //     name.
 // And one rule for writing: a line or record goes out whole or not at all, and a log whose
 // writes fail says so once on standard error when they begin to fail and once when they
-// succeed again, with the count of lines lost (pf_log_write_note).
+// succeed again, with the count of lines lost (pf_log_write_note). And one for a cleaned
+// folder: a writer looks every few seconds, at a write, and as it closes whether its file
+// still stands under its name, and says once a file found without it before it writes it
+// under its name again, its folder made again (pf_log_name_watch).
 #pragma once
 
 #include <cerrno>
@@ -136,6 +139,46 @@ enum
     PF_LOG_NAME_CHECK_MS = 5000, // how often a writer looks whether its file still has its name
 };
 int pf_log_name_lost_text(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again);
+
+// Whether one open log file still stands under its name. One per open log file, kept by
+// its writer: opening the file by its name sees it there; a write looks again once
+// PF_LOG_NAME_CHECK_MS have passed since the last look (so the first write long after the
+// open looks at once), and the close looks once more. A write between two looks costs a
+// subtraction.
+struct pf_log_name_watch
+{
+    uint32_t seen_tick;        // pf_tick_count() when the file was last seen under its name
+    uint64_t lines_since_seen; // lines and records written into it since
+};
+
+// The file was opened under its name at the given pf_tick_count().
+void pf_log_name_watch_opened(pf_log_name_watch *watch, uint32_t now_tick);
+
+// A line or record went into the file.
+inline void pf_log_name_watch_wrote(pf_log_name_watch *watch)
+{
+    ++watch->lines_since_seen;
+}
+
+// Before a write to `descriptor`, the file `path`: true when a look was due and found it
+// without its name. The caller then closes the file, opens it again under its name
+// (pf_log_file_open_again) and says so (pf_log_name_lost_say) with lines_since_seen, which
+// is left as it was for that.
+bool pf_log_name_watch_lost(pf_log_name_watch *watch, int descriptor, const char *path, uint32_t now_tick);
+
+// As the file closes: true when it no longer stands under its name, which is then said on
+// standard error with the lines that went with it.
+bool pf_log_name_watch_close(pf_log_name_watch *watch, int descriptor, const char *path);
+
+// Says on standard error that the file `path` was found without its name, with the lines
+// that went with it and whether it is written under its name again, and gives the same
+// text, without a line break, for the caller's own log. The length snprintf gives.
+int pf_log_name_lost_say(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again);
+
+// Opens a log file as pf_log_file_open does; `folder_lost` (a file of the writer was found
+// without its name: its folder was removed under it) makes the file's folder again when
+// the file cannot be opened for want of it. A folder missing at the start is not made.
+int pf_log_file_open_again(const char *path, pf_log_open_mode how, bool folder_lost);
 
 // Makes the folder that `path` names and every missing folder above it, each readable,
 // writable and searchable by its owner only. 0, or -1 with errno set.

@@ -3,7 +3,10 @@
 // FIX engine's message and event logs) that writes began to fail (13004, the error
 // number) and that they succeed again (13005, the lines lost), never once per line; the
 // same two lines stand in the gateway's standard error, and the end in the logs. A gateway
-// stopped while its folder is still full says the lines each failing log lost.
+// stopped while its folder is still full says the lines each failing log lost. A gateway
+// started with its folder full starts as if it had filled later, and a console that
+// connects hears it from the events the console event log could not take; one that cannot
+// start (its FIX store full as well) says why on standard error.
 //
 // The log folder is a small tmpfs of the test's own mount namespace (it goes with the
 // test process), filled by a file of the test's. Where mounting is not permitted, the
@@ -22,6 +25,7 @@
 #include "support/fix_road.h"
 #include "support/full_disk.h"
 #include "support/full_log_folder.h"
+#include "support/log_folder_figures.h"
 
 using qel_test::answered;
 using qel_test::k_log_writes_failing;
@@ -35,20 +39,28 @@ namespace
 const int k_wait_ms = 60000;
 const uint32_t k_fix_user = 1001;
 
-// The main road with a FIX session, its log folder able to fill.
+// The main road with a FIX session, its log folder able to fill; `started_full`: filled
+// before the gateway starts (a tmpfs only: a file size limit set then would fail the FIX
+// store as well, which is not a log); without `start` the caller starts the gateway.
 struct road_with_full_folder
 {
     qel_test::fix_road road{{k_fix_user}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}, "", false};
     std::unique_ptr<qel_test::full_log_folder> folder;
     std::unique_ptr<qel_test::gateway_stderr> stderr_file;
 
-    road_with_full_folder()
+    explicit road_with_full_folder(bool started_full = false, bool start = true)
     {
-        folder.reset(new qel_test::full_log_folder(road.dir.file("logs")));
+        folder.reset(new qel_test::full_log_folder(road.dir.file("logs"), started_full ? "2m" : "32m"));
         stderr_file.reset(
             new qel_test::gateway_stderr(road.dir.file("qel_text_log_default.txt"), !folder->mounted()));
         EXPECT_TRUE(stderr_file->ready());
-        road.start();
+        std::string error;
+        if (started_full && folder->mounted())
+        {
+            EXPECT_TRUE(folder->fill(0, &error)) << error;
+        }
+        if (start && (!started_full || folder->mounted()))
+            road.start();
     }
     // The gateway goes before its folder does.
     ~road_with_full_folder()
@@ -188,4 +200,102 @@ TEST(LogFolderFull, AGatewayStoppedWhileItsFolderIsFullSaysTheLinesEachLogLost)
     const size_t closed = qel_test::count_of(said, "] were still failing when it was closed: [");
     EXPECT_GE(closed, 1u) << said;
     EXPECT_EQ(closed + resumed, failing) << "every spell ends said, at a write or at the close: " << said;
+}
+
+TEST(LogFolderFull, AGatewayStartedWithItsFolderFullTradesAndAConsoleThatConnectsHearsIt)
+{
+    road_with_full_folder full(true);
+    if (!full.folder->mounted())
+        GTEST_SKIP() << "no tmpfs may be mounted here, and a file size limit from the start would fail the "
+                        "FIX store too";
+    qel_test::fix_road &road = full.road;
+    ASSERT_TRUE(road.listening) << full.stderr_file->text();
+    qel_sim::workstation_client client;
+    qel_sim::trader trader(client, 5001);
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs));
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
+    ASSERT_TRUE(fix) << error;
+    int orders = 0;
+    auto trade = [&]
+    {
+        qel_sim::trader_order order;
+        EXPECT_TRUE(answered(trader.enter(order, kTimeoutMs), 2073)) << "order " << orders;
+        ++orders;
+        EXPECT_TRUE(fix->send_new_order_single(
+            qel_sim::sample_new_order(std::to_string(orders), qel_sim::utc_timestamp())));
+        EXPECT_TRUE(fix->wait_for_messages("8", static_cast<size_t>(orders), kTimeoutMs))
+            << "FIX order " << orders;
+    };
+    trade();
+
+    // A console that connects after the start gets the logs' spells from the replay, though
+    // the console event log is on the full folder too.
+    std::vector<qel_test::log_write_heard> events;
+    {
+        console_client console;
+        ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
+        ASSERT_TRUE(qel_test::wait_until(
+            [&]
+            {
+                qel_test::hear_log_writes(console, 50, &events);
+                return qel_test::count_of_reason(events, k_log_writes_failing) >= 3;
+            },
+            k_wait_ms));
+    }
+    for (const qel_test::log_write_heard &e : events)
+    {
+        EXPECT_EQ(e.reason, k_log_writes_failing);
+        EXPECT_EQ(e.extra, static_cast<uint32_t>(ENOSPC));
+    }
+    const std::string said = full.stderr_file->text();
+    EXPECT_NE(said.find("Log writes to [logs/kova_event_log.dat] are failing (["), std::string::npos) << said;
+    EXPECT_NE(said.find("System Error|Error while writing to kova log file."), std::string::npos)
+        << "a start-up line that its log could not take: " << said;
+
+    // Room again: the held events go into the console event log, in their order, the logs'
+    // spells among them; and a console that connects now hears them from the file.
+    ASSERT_TRUE(full.folder->free_space(0, &error)) << error;
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            trade();
+            const std::vector<qel_test::console_event> stored = qel_test::day_console_events(road.dir);
+            size_t failing = 0, resumed = 0;
+            for (const qel_test::console_event &e : stored)
+            {
+                failing += e.reason == k_log_writes_failing ? 1 : 0;
+                resumed += e.reason == k_log_writes_resumed ? 1 : 0;
+            }
+            return failing >= 3 && resumed >= 1;
+        },
+        k_wait_ms));
+    const std::vector<qel_test::console_event> stored = qel_test::day_console_events(road.dir);
+    EXPECT_EQ(stored.front().reason, k_log_writes_failing) << "the day begins with the full folder";
+    fix.reset();
+    EXPECT_EQ(road.stop().exit_code, 0);
+}
+
+TEST(LogFolderFull, AGatewayThatCannotStartForAFullDiskSaysWhyOnStandardError)
+{
+    road_with_full_folder full(true, false);
+    if (!full.folder->mounted())
+        GTEST_SKIP() << "no tmpfs may be mounted here";
+    qel_test::fix_road &road = full.road;
+    // The FIX store on a full disk as well (the shipped layout puts both on one).
+    std::string error;
+    ASSERT_TRUE(full.folder->fill_another(road.dir.file("fix_store"), "1m", &error)) << error;
+    road.start();
+    if (road.listening)
+    {
+        // It starts: as with a full log folder alone.
+        EXPECT_EQ(road.stop().exit_code, 0);
+        return;
+    }
+    const qel_test::process_result ended = road.gateway->wait(20000);
+    road.gateway.reset();
+    EXPECT_EQ(ended.exit_code, 10003) << "a start-up failure";
+    const std::string said = full.stderr_file->text();
+    EXPECT_NE(said.find("System Error|Configuration failed: "), std::string::npos) << said;
+    EXPECT_NE(said.find("fix_store/"), std::string::npos) << "the file it could not write: " << said;
 }

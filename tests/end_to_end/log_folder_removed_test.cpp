@@ -2,13 +2,18 @@
 // each log that is written again (the threads' text and binary logs, the FIX engine's
 // message log, the console event log) is said once on standard error and to the console
 // (13004 with error number 2, then 13005 with the lines that went with the old file), the
-// folder is made again, and the later lines stand in it under the files' own names.
+// folder is made again, and the later lines stand in it under the files' own names. A FIX
+// session that comes and goes between two looks keeps its logs all the same: the first
+// line after a file's open looks at once, and the close looks once more.
 #include "main_road_fixture.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/console/console_client.h"
@@ -33,6 +38,30 @@ bool remove_folder(const std::string &folder)
 {
     const qel_test::process_result removed = qel_test::run_process({"/bin/rm", "-rf", folder}, "/", 20000);
     return removed.exit_code == 0;
+}
+
+// The FIX engine's log of the day: "GLOBAL" or a session's prefix, "messages" or "event".
+std::string engine_log(const std::string &prefix, const std::string &kind)
+{
+    time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    char date[16];
+    strftime(date, sizeof date, "%Y%m%d", &local);
+    return "logs/" + prefix + "." + kind + "." + date + ".log";
+}
+
+// The "Log file [...] no longer stood under its name" lines of a text, by file.
+std::vector<std::string> files_said_lost(const std::string &text, bool written_again)
+{
+    std::vector<std::string> files;
+    for (size_t at = text.find("Log file ["); at != std::string::npos; at = text.find("Log file [", at + 1))
+    {
+        const std::string line = text.substr(at, text.find('\n', at) - at);
+        if ((line.find("; written under its name again") != std::string::npos) == written_again)
+            files.push_back(line.substr(10, line.find(']') - 10));
+    }
+    return files;
 }
 
 } // namespace
@@ -165,4 +194,72 @@ TEST(LogFolderRemoved, EachLogSaysSoOnceAndIsWrittenAgainInTheFolderMadeAgain)
 
     fix.reset();
     EXPECT_EQ(road.stop().exit_code, 0);
+}
+
+TEST(LogFolderRemoved, AFixSessionBetweenTwoLooksLeavesItsLogsAndEachEngineFileSaysTheRemovalOnce)
+{
+    qel_test::fix_road road{{k_fix_user}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}};
+    ASSERT_TRUE(road.listening);
+    console_client console;
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
+    // The clean-up, soon after the start; the FIX client comes more than five seconds after
+    // the engine last saw its files, and goes within two.
+    ASSERT_TRUE(remove_folder(road.dir.file("logs")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    {
+        std::string error;
+        std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
+        ASSERT_TRUE(fix) << error;
+        ASSERT_TRUE(fix->send_new_order_single(qel_sim::sample_new_order("1", qel_sim::utc_timestamp())));
+        ASSERT_TRUE(fix->wait_for_messages("8", 1, kTimeoutMs));
+        fix->stop();
+    }
+    // Each file written again is said to the console too: 13004 with error number 2, then
+    // 13005.
+    const std::string stderr_path = road.dir.file("qel_text_log_default.txt");
+    std::vector<qel_test::log_write_heard> events;
+    EXPECT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            qel_test::hear_log_writes(console, 50, &events);
+            const size_t again = files_said_lost(qel_test::read_file(stderr_path), true).size();
+            return again >= 2 && qel_test::count_of_reason(events, qel_test::k_log_writes_resumed) == again &&
+                   qel_test::count_of_reason(events, k_log_writes_failing) == again;
+        },
+        k_wait_ms))
+        << qel_test::read_file(stderr_path);
+    for (const qel_test::log_write_heard &event : events)
+    {
+        if (event.reason == k_log_writes_failing)
+        {
+            EXPECT_EQ(event.extra, 2u);
+        }
+    }
+    EXPECT_EQ(road.stop().exit_code, 0);
+
+    const std::string session = "FIX.4.2-QEL-" + qel_test::fix_road::session_of(k_fix_user);
+    const std::string messages = road.dir.read(engine_log(session, "messages"));
+    EXPECT_NE(messages.find("35=A"), std::string::npos) << "the Logon stands under the log's name";
+    EXPECT_NE(messages.find("35=D"), std::string::npos) << "the order stands under the log's name";
+    EXPECT_NE(messages.find("35=5"), std::string::npos) << "the Logout stands under the log's name";
+    EXPECT_NE(road.dir.read(engine_log(session, "event")).find("no longer stood under its name"),
+              std::string::npos);
+
+    // Every one of the engine's four files is said once, written again or at the close.
+    const std::string said = qel_test::read_file(stderr_path);
+    std::vector<std::string> files = files_said_lost(said, true);
+    const std::vector<std::string> at_close = files_said_lost(said, false);
+    files.insert(files.end(), at_close.begin(), at_close.end());
+    for (const std::string &prefix : {std::string("GLOBAL"), session})
+    {
+        for (const char *kind : {"messages", "event"})
+        {
+            const std::string file = engine_log(prefix, kind);
+            EXPECT_EQ(std::count(files.begin(), files.end(), file), 1) << file << ": " << said;
+        }
+    }
+    std::vector<std::string> sorted = files;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end())
+        << "a file said twice: " << said;
 }

@@ -258,3 +258,54 @@ TEST(FileLogFailedWrites, AFileWhoseFolderWasRemovedIsSaidOnceAndMadeAgainUnderI
     ASSERT_EQ(stat(messages.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
+
+// A session that logs on long after its log was made, and out again within seconds: its
+// first line looks at once, and a file removed after the last look is said as it closes.
+TEST(FileLogFailedWrites, TheFirstLineAfterTheOpenAndTheCloseLookWhetherTheFileKeptItsName)
+{
+    fix_test::TempFolder folder;
+    const std::string logs = folder.path() + "/fix_logs";
+    std::vector<Alarm> alarms;
+    FIX::FileLog::setWriteAlarm(recordAlarm, &alarms);
+    std::unique_ptr<FIX::FileLog> log(new FIX::FileLog(logs, kSession));
+    const std::string messages = *log->getMessagesFileName();
+    const std::string events = *log->getEventFileName();
+    log->onEvent("Created session");
+    ASSERT_EQ(unlink(messages.c_str()), 0);
+    ASSERT_EQ(unlink(events.c_str()), 0);
+    ASSERT_EQ(rmdir(logs.c_str()), 0);
+
+    qel_test::stderr_capture capture;
+    log->onIncoming("logon, the first message since the open");
+    log->onIncoming("an order");
+    const std::string again = "Log file [" + messages +
+                              "] no longer stood under its name (removed or moved by another program): the "
+                              "[0] lines written since it was last seen there went with it; written under "
+                              "its name again";
+    EXPECT_EQ(texts(messages),
+              (std::vector<std::string>{again, "logon, the first message since the open", "an order"}));
+    ASSERT_EQ(alarms.size(), 2u);
+    EXPECT_EQ(alarms[0].value, static_cast<unsigned long long>(ENOENT));
+    EXPECT_EQ(alarms[1].value, 0u);
+
+    // Removed again within the five seconds between looks; the session ends.
+    ASSERT_EQ(unlink(messages.c_str()), 0);
+    log->onOutgoing("the logout");
+    log.reset();
+    FIX::FileLog::setWriteAlarm(0, 0);
+    const std::string said = capture.text();
+    const std::string lost = "] no longer stood under its name (removed or moved by another program): the ";
+    EXPECT_EQ(qel_test::count_of(said, "Log file [" + messages + lost +
+                                           "[3] lines written since it was last seen there went with it\n"),
+              1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log file [" + events + lost +
+                                           "[1] lines written since it was last seen there went with it\n"),
+              1u)
+        << "the event log, never written since the removal: " << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log file ["), 3u) << said;
+    ASSERT_EQ(alarms.size(), 4u);
+    EXPECT_TRUE(alarms[2].failing);
+    EXPECT_TRUE(alarms[3].failing);
+    EXPECT_EQ(alarms[3].value, static_cast<unsigned long long>(ENOENT));
+}

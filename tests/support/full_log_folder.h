@@ -40,6 +40,8 @@ class full_log_folder
     }
     ~full_log_folder()
     {
+        for (const std::string &other : m_others)
+            umount2(other.c_str(), MNT_DETACH);
         if (m_mounted)
             umount2(m_folder.c_str(), MNT_DETACH);
         signal(SIGXFSZ, SIG_DFL);
@@ -76,6 +78,27 @@ class full_log_folder
         errno = why;
         return why == ENOSPC || failed(error, "fill");
     }
+    // Another folder (made when missing) on a small tmpfs of the same namespace, filled at
+    // once; mounted folders only.
+    bool fill_another(const std::string &folder, const std::string &size, std::string *error)
+    {
+        const std::string options = "size=" + size + ",mode=0700";
+        mkdir(folder.c_str(), 0700);
+        if (!m_mounted || mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+            return failed(error, "mount");
+        m_others.push_back(folder);
+        int filler = open((folder + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (filler < 0)
+            return failed(error, "open filler");
+        std::vector<char> block(1 << 20, 'f');
+        while (write(filler, block.data(), block.size()) > 0)
+        {
+        }
+        const int why = errno;
+        close(filler);
+        errno = why;
+        return why == ENOSPC || failed(error, "fill");
+    }
     bool free_space(int gateway, std::string *error)
     {
         if (!m_mounted)
@@ -92,6 +115,7 @@ class full_log_folder
     }
 
     std::string m_folder;
+    std::vector<std::string> m_others;
     bool m_mounted = false;
     struct rlimit m_old = {};
 };

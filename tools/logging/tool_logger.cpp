@@ -12,6 +12,11 @@
 // that a write that fails (a full log folder) leaves no part behind; the beginning and
 // the end of a spell of failing writes (pf_log_write_note) are said on standard error,
 // and the end with the lines lost in the log itself.
+//
+// Every few seconds, at a write, and once more as it closes, each file's writer looks
+// whether the file still stands under its name (pf_log_name_watch): a file found without
+// it (its folder removed by a clean-up) is said once, on standard error and in the text
+// log, and written under its name again, the folder made again.
 #include "tools/logging/tool_logger.h"
 
 #include <stdio.h>
@@ -29,6 +34,7 @@
 #include "common/ea_file.h"
 #include "platform/core/pf_file.h"
 #include "platform/core/pf_log_file.h"
+#include "platform/core/pf_tick.h"
 
 namespace qel_tools
 {
@@ -173,6 +179,7 @@ void write_binary_header(const logging_variant *variant, uint8_t *header, uint32
 }
 
 void note_write(logger_object *logger, int file_kind, bool written, int error);
+void watch_name(logger_object *logger, int file_kind);
 
 // One text line, to the logger's text file (standard error without one): level name,
 // message, function, source base name, line number and the local time.
@@ -204,6 +211,8 @@ void write_text_line(const logging_variant *variant, logger_object *logger, cons
         length = static_cast<int>(sizeof formatted) - 1;
         formatted[length - 1] = '\n'; // a cut line still ends its line
     }
+    if (logger != nullptr && logger->descriptors[LOG_FILE_TEXT] != -1)
+        watch_name(logger, LOG_FILE_TEXT);
     if (logger == nullptr || !logger_object_open_file(logger, LOG_FILE_TEXT))
     {
         fputs(formatted, stderr);
@@ -212,6 +221,8 @@ void write_text_line(const logging_variant *variant, logger_object *logger, cons
     }
     bool written =
         pf_log_file_append(logger->descriptors[LOG_FILE_TEXT], formatted, static_cast<size_t>(length));
+    if (written)
+        pf_log_name_watch_wrote(&logger->name_watches[LOG_FILE_TEXT]);
     note_write(logger, LOG_FILE_TEXT, written, errno);
 }
 
@@ -226,6 +237,27 @@ void note_write(logger_object *logger, int file_kind, bool written, int error)
     pf_log_writes_resumed_text(text, sizeof text, logger->paths[file_kind], logger->watches[file_kind].lost);
     write_text_line(logger->info->variant, logger, logger->info->level_names[LOG_LEVEL_SYSTEM_ERROR], text,
                     __func__, __FILE__, __LINE__);
+}
+
+// Before a write to an open file: whether it still stands under its name, as the system's
+// rule for log files has it. A file found without it is said once and written under its
+// name again; the line goes into the text log (a binary file's too).
+void watch_name(logger_object *logger, int file_kind)
+{
+    pf_log_name_watch *watch = &logger->name_watches[file_kind];
+    if (!pf_log_name_watch_lost(watch, logger->descriptors[file_kind], logger->paths[file_kind],
+                                pf_tick_count()))
+        return;
+    const uint64_t gone = watch->lines_since_seen;
+    logger->info->folder_lost = true;
+    pf_file_close(logger->descriptors[file_kind]);
+    logger->descriptors[file_kind] = -1;
+    const bool again = logger_object_open_file(logger, file_kind);
+    char text[LOG_MESSAGE_SIZE];
+    pf_log_name_lost_say(text, sizeof text, logger->paths[file_kind], gone, again);
+    if (again && (file_kind == LOG_FILE_TEXT || logger_object_open_file(logger, LOG_FILE_TEXT)))
+        write_text_line(logger->info->variant, logger, logger->info->level_names[LOG_LEVEL_SYSTEM_ERROR],
+                        text, __func__, __FILE__, __LINE__);
 }
 
 } // namespace
@@ -337,24 +369,28 @@ bool logger_object_open_file(logger_object *logger, int file_kind)
     char *path = logger->paths[file_kind];
     if (!build_path(logger, file_kind, path, sizeof logger->paths[file_kind]))
         return false;
-    int descriptor = pf_log_file_open(path, PF_LOG_APPEND);
+    int descriptor = pf_log_file_open_again(path, PF_LOG_APPEND, logger->info->folder_lost);
     if (descriptor < 0)
         return false;
     logger->descriptors[file_kind] = descriptor;
+    pf_log_name_watch_opened(&logger->name_watches[file_kind], pf_tick_count());
     return true;
 }
 
+// A file found without its name as it closes is said on standard error.
 void logger_object_close_files(logger_object *logger)
 {
     if (logger == nullptr)
         return;
-    for (int &descriptor : logger->descriptors)
+    for (int kind = 0; kind < LOG_FILE_KINDS; ++kind)
     {
-        if (descriptor != -1)
-        {
-            pf_file_close(descriptor);
-            descriptor = -1;
-        }
+        int &descriptor = logger->descriptors[kind];
+        if (descriptor == -1)
+            continue;
+        if (pf_log_name_watch_close(&logger->name_watches[kind], descriptor, logger->paths[kind]))
+            logger->info->folder_lost = true;
+        pf_file_close(descriptor);
+        descriptor = -1;
     }
 }
 
@@ -450,6 +486,8 @@ int logger_object_binary_log(logger_object *logger, const void *data, uint32_t d
                      data_length, static_cast<unsigned>(LOG_RECORD_MAX_TOTAL));
         return -1;
     }
+    if (logger->descriptors[file_kind] != -1)
+        watch_name(logger, file_kind);
     if (!logger_object_open_file(logger, file_kind))
         return -1;
     uint8_t header[LOG_BINARY_HEADER_SIZE];
@@ -462,6 +500,8 @@ int logger_object_binary_log(logger_object *logger, const void *data, uint32_t d
     // One write of the whole record: a record cut short would make every later record
     // unreadable, so a write that fails part way takes its part back.
     bool written = pf_log_file_append(logger->descriptors[file_kind], record.data(), record.size());
+    if (written)
+        pf_log_name_watch_wrote(&logger->name_watches[file_kind]);
     note_write(logger, file_kind, written, errno);
     return written ? 0 : -1;
 }

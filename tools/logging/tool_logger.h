@@ -74,6 +74,9 @@ struct logging_info
     char level_keys[LOG_LEVEL_COUNT][LOG_LEVEL_TEXT_SIZE];  // "SYSTEM_ERROR" ... "DEBUG"
     char level_names[LOG_LEVEL_COUNT][LOG_LEVEL_TEXT_SIZE]; // "System Error" ... "Debug"
     const logging_variant *variant;
+    // A file of the container was found without its name: its folder was removed under the
+    // running tool, and is made again as a file opens (never at the start).
+    bool folder_lost;
 };
 
 struct logger_object
@@ -86,6 +89,7 @@ struct logger_object
     logging_info *info;
     char paths[LOG_FILE_KINDS][LOG_PATH_SIZE]; // of the open files
     pf_log_write_watch watches[LOG_FILE_KINDS];
+    pf_log_name_watch name_watches[LOG_FILE_KINDS];
 };
 
 struct logger_object_container

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -228,12 +229,16 @@ TEST(InterfaceInfo, EventLogOfTodayIsKeptAndOfAnotherDayStartedAnew)
     }
 }
 
-TEST(InterfaceInfo, ShortWriteOfAnEventIsCutBackToWholeRecords)
+// Events the file cannot take whole are cut back, held for a console that connects meanwhile,
+// and written into the file in their order once it takes writes again; the file's spell of
+// failing writes is an event of its own (13004 with the error number), held with them.
+TEST(InterfaceInfo, EventsTheFileCannotTakeAreCutBackHeldForTheReplayAndWrittenInOrderLater)
 {
     console_fixture f;
     ASSERT_NE(f.create_info(), nullptr);
     // The child limits its file size so that the second and third events are written only
-    // in part (the third also after the first cut); then it lifts the limit and raises a fourth.
+    // in part (the third also after the first cut); a console connects; then the child lifts
+    // the limit and raises a fourth.
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
@@ -249,23 +254,35 @@ TEST(InterfaceInfo, ShortWriteOfAnEventIsCutBackToWholeRecords)
         queue_append(q.notifications, console_event(2, 11019));
         queue_append(q.notifications, console_event(3, 11020));
         int first = q.process(f.info);
+        const bool live = queues::take(q.realtime_output).size() == 4;
+        queue_append(q.realtime_input, message_create(0, INCOMING_KOVA_CONNECTION));
+        int replay = q.process(f.info);
+        std::vector<std::vector<uint8_t>> replayed = queues::take(q.realtime_output);
+        bool in_order = replayed.size() == 4 && replayed[3][32] == 0xff && replayed[3][36] == 0xcc &&
+                        replayed[3][37] == 0x32 && replayed[3][38] == EFBIG; // 13004 = 0x32cc
+        for (size_t i = 0; in_order && i < 3; ++i)
+            in_order = replayed[i][32] == i + 1;
+        const bool cut_back = file_bytes(f.event_log).size() == 2u + 42;
         setrlimit(RLIMIT_FSIZE, &old_limit);
         queue_append(q.notifications, console_event(4, 11023));
         int second = q.process(f.info);
-        // Every event still went to the realtime output.
         size_t sent = queue_get_count(q.realtime_output);
-        _exit(first == EA_SUCCESS && second == EA_SUCCESS && sent == 4 ? 0 : 1);
+        _exit(first == EA_SUCCESS && replay == EA_SUCCESS && second == EA_SUCCESS && live && in_order &&
+                      cut_back && sent == 1
+                  ? 0
+                  : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     std::vector<uint8_t> content = file_bytes(f.event_log);
-    ASSERT_EQ(content.size(), 2u + 2 * 42);
-    EXPECT_EQ(content[2 + 32], 1);         // user of the first event
-    EXPECT_EQ(content[2 + 42 + 32], 4);    // user of the fourth event, right after it
-    EXPECT_EQ(content[2 + 42 + 36], 0x0f); // 11023 = 0x2b0f
-    EXPECT_EQ(content[2 + 42 + 37], 0x2b);
+    ASSERT_EQ(content.size(), 2u + 5 * 42);
+    const uint8_t users[5] = {1, 2, 3, 0xff, 4};
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(content[2 + 42 * i + 32], users[i]) << "whole records, in their order";
+    EXPECT_EQ(content[2 + 4 * 42 + 36], 0x0f); // 11023 = 0x2b0f
+    EXPECT_EQ(content[2 + 4 * 42 + 37], 0x2b);
 }
 
 TEST(InterfaceInfo, ConsoleEventBecomesALogMessageInFileAndOutput)
@@ -366,6 +383,20 @@ TEST(InterfaceInfo, AnEventLogWhoseFolderWasRemovedIsMadeAgainAndSaysSo)
     queue_append(q.notifications, console_event(5001, 11021));
     ASSERT_EQ(q.process(f.info), EA_SUCCESS);
     EXPECT_EQ(queues::take(q.realtime_output).size(), 1u) << "said once";
+
+    // Removed again between two looks: the gateway's stop looks once more.
+    ASSERT_EQ(unlink(f.event_log.c_str()), 0);
+    queue_append(q.notifications, console_event(5001, 11022));
+    ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+    qel_test::stderr_capture at_stop;
+    interface_info_destroy(f.info);
+    f.info = nullptr;
+    EXPECT_EQ(qel_test::count_of(at_stop.text(), "Log file [" + f.event_log +
+                                                     "] no longer stood under its name (removed or moved by "
+                                                     "another program): the [2] lines written since it was "
+                                                     "last seen there went with it\n"),
+              1u)
+        << at_stop.text();
     pf_tick_set_offset(offset);
 }
 

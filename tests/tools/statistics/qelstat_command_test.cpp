@@ -1,6 +1,7 @@
 // qelstat as a real program: its command line and exit codes, start-up failures told on
 // the terminal, a run stopped by SIGTERM or SIGHUP (plug-ins destroyed, logs rolled,
-// exit 0), and qelstat started once by qelmon from the registry's COMMON\1 key.
+// exit 0), and qelstat started once by qelmon from the registry's COMMON\1 key, both
+// writing their logs under their names again after the log folder they share is removed.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -8,11 +9,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/admin/pf_process.h"
+#include "platform/admin/pf_service.h"
 #include "support/qel_stats_fixture.h"
 #include "support/tool_process.h"
 
@@ -166,43 +171,67 @@ uint32_t running_pid(const std::string &path)
     return pid;
 }
 
-TEST(QelstatUnderQelmon, StartedOnceFromCommon1AndKeptRunning)
+// qelstat under a name of its own, with its plug-ins beside it, in the registry's COMMON\1
+// key of a qelmon installed in the fixture's folder; qelmon logs into qelstat's log folder.
+// With `held_market`, the registry also names a market whose gateway is missing: qelmon
+// holds it, and logs again at each Start Applications (control 130).
+struct qelstat_under_qelmon
 {
-    stats_fixture f("", false);
-    // qelstat under a name of its own, with its plug-ins beside it.
+    stats_fixture f{"", false};
     std::string folder = f.dir.file("bin");
-    mkdir(folder.c_str(), 0700);
     std::string binary = folder + "/qelstat_" + std::to_string(getpid());
-    f.dir.write("bin/qelstat_" + std::to_string(getpid()), qel_test::read_file(QELSTAT_BINARY));
-    chmod(binary.c_str(), 0755);
-    f.dir.write("bin/onstat.so", qel_test::read_file(ONSTAT_PLUGIN));
-    f.dir.write("online.txt",
-                parameter_line("onstat.so", "memory", 1,
-                               {"Memory\\Available Bytes", "100", "Free memory", "KB", "1024"}));
-    mkdir(f.dir.file("service").c_str(), 0700);
-    f.dir.write("qelmon.cfg", "LOG_FILE_PATH=" + f.dir.file("logs") + "\nSYSTEM_LOGGING_LEVEL=DEBUG\n");
-    f.dir.write("registry",
-                "[SOFTWARE\\QEL_IP]\n\"SERVICESTATUS\"=dword:00000000\n[SOFTWARE\\QEL_IP\\COMMON]\n"
-                "[SOFTWARE\\QEL_IP\\COMMON\\1]\n\"path\"=\"" +
-                    binary + "\"\n\"argument\"=\"-c " + f.config + "\"\n\"CURRENT_FILES_PATH\"=\"" +
-                    f.dir.file("current") + "\"\n");
-    setenv("QEL_REGISTRY_FILE", f.dir.file("registry").c_str(), 1);
-    setenv("QEL_SERVICE_DIR", f.dir.file("service").c_str(), 1);
-    setenv("QEL_SYSTEMD", "no", 1);
     std::vector<std::string> qelmon{QELMON_BINARY, "-w", f.dir.path(), "-c", f.dir.file("qelmon.cfg"), "-a"};
-    auto action = [&](const char *name)
+
+    explicit qelstat_under_qelmon(const std::string &online, bool held_market = false)
+    {
+        mkdir(folder.c_str(), 0700);
+        f.dir.write("bin/qelstat_" + std::to_string(getpid()), qel_test::read_file(QELSTAT_BINARY));
+        chmod(binary.c_str(), 0755);
+        f.dir.write("bin/onstat.so", qel_test::read_file(ONSTAT_PLUGIN));
+        f.dir.write("online.txt", online);
+        mkdir(f.dir.file("service").c_str(), 0700);
+        f.dir.write("qelmon.cfg", "LOG_FILE_PATH=" + f.dir.file("logs") + "\nSYSTEM_LOGGING_LEVEL=DEBUG\n");
+        f.dir.write("registry",
+                    "[SOFTWARE\\QEL_IP]\n\"SERVICESTATUS\"=dword:00000000\n[SOFTWARE\\QEL_IP\\COMMON]\n"
+                    "[SOFTWARE\\QEL_IP\\COMMON\\1]\n\"path\"=\"" +
+                        binary + "\"\n\"argument\"=\"-c " + f.config + "\"\n\"CURRENT_FILES_PATH\"=\"" +
+                        f.dir.file("current") + "\"\n" +
+                        (held_market ? "[SOFTWARE\\QEL_IP\\2]\n\"path\"=\"" + f.dir.file("qel_ip_gone") +
+                                           "\"\n\"argument\"=\"-c qel_ip.cfg\"\n"
+                                     : ""));
+        setenv("QEL_REGISTRY_FILE", f.dir.file("registry").c_str(), 1);
+        setenv("QEL_SERVICE_DIR", f.dir.file("service").c_str(), 1);
+        setenv("QEL_SYSTEMD", "no", 1);
+    }
+    ~qelstat_under_qelmon()
+    {
+        unsetenv("QEL_REGISTRY_FILE");
+        unsetenv("QEL_SERVICE_DIR");
+    }
+    int action(const char *name) const
     {
         std::vector<std::string> argv = qelmon;
         argv.push_back(name);
         return qel_test::run_process(argv, f.dir.path(), 40000).exit_code;
-    };
-    ASSERT_EQ(action("CREATE"), 0);
-    std::vector<std::string> run_argv = qelmon;
-    run_argv.push_back("RUN");
-    qel_test::child_process run(run_argv, f.dir.path());
+    }
+    std::unique_ptr<qel_test::child_process> run() const
+    {
+        std::vector<std::string> argv = qelmon;
+        argv.push_back("RUN");
+        return std::unique_ptr<qel_test::child_process>(new qel_test::child_process(argv, f.dir.path()));
+    }
+};
+
+TEST(QelstatUnderQelmon, StartedOnceFromCommon1AndKeptRunning)
+{
+    qelstat_under_qelmon q(parameter_line("onstat.so", "memory", 1,
+                                          {"Memory\\Available Bytes", "100", "Free memory", "KB", "1024"}));
+    stats_fixture &f = q.f;
+    ASSERT_EQ(q.action("CREATE"), 0);
+    std::unique_ptr<qel_test::child_process> run = q.run();
 
     uint32_t pid = 0;
-    ASSERT_TRUE(qel_test::wait_until([&] { return (pid = running_pid(binary)) != 0; }, 20000)) << f.log();
+    ASSERT_TRUE(qel_test::wait_until([&] { return (pid = running_pid(q.binary)) != 0; }, 20000)) << f.log();
     ASSERT_TRUE(qel_test::wait_until([&] { return f.dir.list("current").size() == 1; }, 10000)) << f.log();
     std::string history = "history/" + f.dir.list("current")[0];
     ASSERT_TRUE(qel_test::wait_until(
@@ -212,18 +241,90 @@ TEST(QelstatUnderQelmon, StartedOnceFromCommon1AndKeptRunning)
             return std::count(text.begin(), text.end(), '\n') >= 3;
         },
         10000));
-    EXPECT_EQ(running_pid(binary), pid) << "started once, still running";
-    EXPECT_EQ(f.times_logged("|Process [" + binary + "], working dir [" + folder + "]"), 1u) << f.log();
+    EXPECT_EQ(running_pid(q.binary), pid) << "started once, still running";
+    EXPECT_EQ(f.times_logged("|Process [" + q.binary + "], working dir [" + q.folder + "]"), 1u) << f.log();
     EXPECT_EQ(
         f.times_logged("The process created successfully with process id: [" + std::to_string(pid) + "]"),
         1u);
-    EXPECT_EQ(access((folder + "/qel_text_log_default.txt").c_str(), F_OK), 0) << "started in its own folder";
+    EXPECT_EQ(access((q.folder + "/qel_text_log_default.txt").c_str(), F_OK), 0)
+        << "started in its own folder";
 
-    EXPECT_EQ(action("STOP"), 0);
-    EXPECT_EQ(run.wait(40000).exit_code, 0);
-    EXPECT_EQ(running_pid(binary), 0u);
-    unsetenv("QEL_REGISTRY_FILE");
-    unsetenv("QEL_SERVICE_DIR");
+    EXPECT_EQ(q.action("STOP"), 0);
+    EXPECT_EQ(run->wait(40000).exit_code, 0);
+    EXPECT_EQ(running_pid(q.binary), 0u);
+}
+
+// The "Log file [...] no longer stood under its name" lines of a program's standard error.
+std::vector<std::string> name_lost_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = text.find("Log file ["); at != std::string::npos; at = text.find("Log file [", at + 1))
+        lines.push_back(text.substr(at, text.find('\n', at) - at));
+    return lines;
+}
+
+// An operator's clean-up of the log folder that qelmon and the qelstat it runs share: each
+// says once that its file was found without its name and writes it under its name again,
+// the folder made again.
+TEST(QelstatUnderQelmon, AfterTheLogFolderIsRemovedBothWriteUnderTheirNamesAgainSaidOnce)
+{
+    // A statistic whose plug-in is missing makes qelstat log every second.
+    qelstat_under_qelmon q(parameter_line("no_such_plugin.so", "idle", 1, {"x"}), true);
+    stats_fixture &f = q.f;
+    ASSERT_EQ(q.action("CREATE"), 0);
+    std::unique_ptr<qel_test::child_process> run = q.run();
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return f.logged("Not restarting the process") && f.logged("Function address not found for"); },
+        20000))
+        << f.log();
+
+    const qel_test::process_result removed =
+        qel_test::run_process({"/bin/rm", "-rf", f.dir.file("logs")}, "/", 20000);
+    ASSERT_EQ(removed.exit_code, 0);
+    const std::string qelstat_said = q.folder + "/qel_text_log_default.txt";
+    const std::string qelmon_said = f.dir.file("qel_monitoring_service_text_log_default.txt");
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return !name_lost_lines(qel_test::read_file(qelstat_said)).empty(); }, 20000))
+        << "qelstat, which logs every second, looks within seconds";
+    // qelmon's next line comes more than five seconds after the clean-up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    ASSERT_EQ(pf_service_control("QEL_IP", 130, nullptr), 0u);
+    ASSERT_TRUE(qel_test::wait_until([&] { return f.logged("Start event is set"); }, 20000))
+        << qel_test::read_file(qelmon_said);
+    ASSERT_TRUE(
+        qel_test::wait_until([&] { return f.times_logged("Function address not found for") >= 2; }, 20000));
+
+    // Each program's file stands again under the name its line gives, with the line and what
+    // followed it.
+    struct stat folder_status;
+    ASSERT_EQ(stat(f.dir.file("logs").c_str(), &folder_status), 0);
+    EXPECT_EQ(folder_status.st_mode & 0777, 0700u);
+    const std::vector<std::string> programs_said = {qelstat_said, qelmon_said};
+    const std::vector<std::string> prefixes = {"/logs/main_text.", "/logs/qel_monitoring_thread_text."};
+    const std::vector<std::string> later = {"Function address not found for", "Start event is set"};
+    std::vector<std::string> files;
+    for (size_t i = 0; i < programs_said.size(); ++i)
+    {
+        const std::vector<std::string> lines = name_lost_lines(qel_test::read_file(programs_said[i]));
+        ASSERT_EQ(lines.size(), 1u) << programs_said[i] << ": " << qel_test::read_file(programs_said[i]);
+        const std::string file = lines[0].substr(10, lines[0].find(']') - 10);
+        EXPECT_NE(file.find(prefixes[i]), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find("; written under its name again"), std::string::npos) << lines[0];
+        const std::string text = qel_test::read_file(file);
+        const size_t at = text.find("|" + lines[0] + "|");
+        EXPECT_NE(at, std::string::npos) << "the line stands in the file made again: " << text;
+        EXPECT_NE(text.find(later[i], at), std::string::npos) << text;
+        files.push_back(file);
+    }
+
+    EXPECT_EQ(q.action("STOP"), 0);
+    EXPECT_EQ(run->wait(40000).exit_code, 0);
+    for (size_t i = 0; i < programs_said.size(); ++i)
+    {
+        EXPECT_EQ(name_lost_lines(qel_test::read_file(programs_said[i])).size(), 1u)
+            << "said once, the close included: " << qel_test::read_file(programs_said[i]);
+        EXPECT_NE(access(files[i].c_str(), F_OK), 0) << files[i] << " is rolled at the end";
+    }
 }
 
 } // namespace
