@@ -59,6 +59,19 @@ void drain_queue(queue *q)
         message_destroy(static_cast<message *>(queue_remove_head(q)));
 }
 
+// The consoles in use whose peers have not ended their connections.
+uint32_t clients_staying(interface_nw_info *listener)
+{
+    uint32_t staying = 0;
+    for (uint32_t i = 0; i < listener->nclients; ++i)
+    {
+        const int32_t socket = listener->client_list[i].socket;
+        if (socket != EA_INVALID_SOCKET && ea_socket_peer_ended(socket) == 0)
+            ++staying;
+    }
+    return staying;
+}
+
 // Keeps the entries in use ascending by network handle (a new handle after a wrap-around
 // can be lower than the others).
 void sort_clients(interface_nw_info *listener)
@@ -236,7 +249,17 @@ ea_status interface_nw_info_get_client(interface_nw_info *listener, uint32_t *wa
     EA_LOG_HELD(entry->held, logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]",
                 sock, peer_ip);
     uint32_t waiting = queue_get_count(listener->waiting_sockets);
-    if (listener->nclients + waiting < listener->client_limit)
+    bool has_place = listener->nclients + waiting < listener->client_limit;
+    if (!has_place && clients_staying(listener) + waiting < listener->client_limit)
+    {
+        // A console in use has closed its end, and what it sent before is still to be read:
+        // its place is this one's once it is read to its end and let go.
+        EA_LOG_HELD(entry->held, logger, EA_LEVEL_EVENT,
+                    "Connection from socket [%d] waits for the place of a console that closed its connection",
+                    sock);
+        has_place = true;
+    }
+    if (has_place)
     {
         if (queue_append(listener->waiting_sockets, entry) != EA_SUCCESS)
         {
@@ -263,8 +286,12 @@ ea_status interface_nw_info_process_incoming_clients(interface_nw_info *listener
 {
     if (add == 0)
         return EA_SUCCESS;
+    bool added = false;
     while (queue_get_count(listener->waiting_sockets) > 0)
     {
+        // A console that waits for the place of one that closed is added once that one is gone.
+        if (listener->nclients >= listener->client_limit)
+            return added ? EA_SUCCESS : EA_VALID;
         interface_waiting *waiting =
             static_cast<interface_waiting *>(queue_remove_head(listener->waiting_sockets));
         int32_t handle = -1;
@@ -284,6 +311,7 @@ ea_status interface_nw_info_process_incoming_clients(interface_nw_info *listener
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_send_mesg failed");
             return EA_ERROR;
         }
+        added = true;
     }
     EA_LOG(logger, EA_LEVEL_ACTIVITY, "All new client sockets added");
     return EA_SUCCESS;

@@ -57,10 +57,15 @@ struct interface_nw_info
 interface_nw_info *interface_nw_info_create(uint32_t client_limit, uint16_t port, logger_object *logger);
 ea_status interface_nw_info_start(interface_nw_info *listener, logger_object *logger);
 // Accepts one pending connection: 0 when a socket was queued, 203 when there was none or it
-// was refused (client limit), EA_ERROR. *waiting_count is the number of queued sockets.
+// was refused (client limit), EA_ERROR. *waiting_count is the number of queued sockets. A
+// console is refused while the listener's consoles are all connected; one that comes when a
+// console in use has closed its end (with packets perhaps still to be read) is queued and
+// waits for that console's place, so that what it sends at once is not lost.
 ea_status interface_nw_info_get_client(interface_nw_info *listener, uint32_t *waiting_count, uint32_t wait_ms,
                                        logger_object *logger);
-// Adds every queued socket as a client and sends each a copy of `version_check`.
+// Adds the queued sockets as clients while the listener has places and sends each a copy
+// of `version_check`: 0 when one was added or none waited, 203 when none could be added
+// (those left wait for a place), EA_ERROR.
 ea_status interface_nw_info_process_incoming_clients(interface_nw_info *listener, uint32_t add,
                                                      const message *version_check, logger_object *logger);
 ea_status interface_nw_info_add_new_client(interface_nw_info *listener, int32_t socket, int32_t *handle_out,

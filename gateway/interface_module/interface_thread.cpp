@@ -24,21 +24,22 @@ enum
     LOCAL_QUEUE_COUNT,
 };
 
-// Step 3 and 5 of a pass: admit a waiting console, if any. Like send_all, it logs under
-// the name of the thread routine, `routine`.
+// Step 3 and 5 of a pass: take a new console, if any, and add what waits while there is a
+// place (a console may wait over several passes for the place of one that closed). Like
+// send_all, it logs under the name of the thread routine, `routine`.
 ea_status admit(interface_thread_args *args, interface_nw_info *listener, queue *realtime_input,
                 bool realtime, const char *routine)
 {
     logger_object *logger = args->logger;
     uint32_t waiting = 0;
     ea_status status = interface_nw_info_get_client(listener, &waiting, 0, logger);
-    if (status == EA_VALID)
-        return EA_SUCCESS;
-    if (status != EA_SUCCESS)
+    if (status != EA_SUCCESS && status != EA_VALID)
     {
         EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "interface_nw_info_get_client failed");
         return EA_ERROR;
     }
+    if (waiting == 0)
+        return EA_SUCCESS;
     status = interface_nw_info_process_incoming_clients(
         listener, 1, args->interface_info_p->kova_version_check_message, logger);
     if (status == EA_ERROR)

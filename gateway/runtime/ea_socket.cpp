@@ -211,6 +211,11 @@ int32_t ea_closesocket(int32_t socket)
     return pf_socket_close(socket);
 }
 
+int32_t ea_socket_peer_ended(int32_t socket)
+{
+    return pf_socket_peer_ended(socket) ? 1 : 0;
+}
+
 uint32_t ea_inet_addr(const char *ip_address)
 {
     return pf_inet_addr(ip_address);

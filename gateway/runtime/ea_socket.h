@@ -92,6 +92,9 @@ int32_t ea_connect(int32_t socket, const char *ip_address, uint16_t port);
 int32_t ea_recv(int32_t socket, void *buffer, int32_t length);
 int32_t ea_send(int32_t socket, const void *buffer, int32_t length);
 int32_t ea_closesocket(int32_t socket);
+// 1 when the peer has closed or reset the connection (what it sent before may still wait
+// to be read), else 0.
+int32_t ea_socket_peer_ended(int32_t socket);
 // Dotted address to a network-order 32-bit value; 0xFFFFFFFF when it is not one.
 uint32_t ea_inet_addr(const char *ip_address);
 // A network-order 32-bit address as dotted text.

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 // The kernel's own header, for the TCP_INFO fields that glibc's copy lacks.
 #include <linux/tcp.h>
 #include <signal.h>
@@ -308,6 +309,12 @@ int pf_socket_shutdown_send(int fd)
         return fail_with_errno();
     }
     return 0;
+}
+
+bool pf_socket_peer_ended(int fd)
+{
+    pollfd watched = {fd, POLLRDHUP, 0};
+    return poll(&watched, 1, 0) == 1 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 pf_fin_state pf_socket_fin_state(int fd)

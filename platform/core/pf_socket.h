@@ -60,6 +60,10 @@ uint32_t pf_socket_pending_error(int fd);
 // Ends a connection's sending side: its FIN goes out, and the socket still reads.
 int pf_socket_shutdown_send(int fd);
 
+// Whether the peer has ended the connection: its FIN or a reset has arrived. What it sent
+// before may still wait to be read; nothing is read or cleared here.
+bool pf_socket_peer_ended(int fd);
+
 // What became of the FIN of a connection whose sending side was shut down. It tells whether
 // the peer's system holds the connection at all, which a successful connect does not: a
 // listener whose accept queue is full drops the handshake's last ACK while the connecting

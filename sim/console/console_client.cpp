@@ -62,6 +62,14 @@ void console_client::close()
     m_pending.clear();
 }
 
+void console_client::reset()
+{
+    if (m_socket >= 0)
+        pf_socket_close_reset(m_socket);
+    m_socket = -1;
+    m_pending.clear();
+}
+
 bool console_client::send_bytes(const std::vector<uint8_t> &bytes, int timeout_ms)
 {
     auto deadline = deadline_after(timeout_ms);

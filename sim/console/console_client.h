@@ -32,6 +32,8 @@ class console_client
     // Connects to 127.0.0.1:port; false when refused.
     bool connect(uint16_t port);
     void close();
+    // Ends the connection with a reset instead of an orderly close.
+    void reset();
     bool connected() const { return m_socket >= 0; }
 
     // Writes all bytes within the time; false when the connection failed or it took too long.

@@ -2,7 +2,8 @@
 // and the simulated console as the peer: version check first on both ports, replay of the
 // day's events then live ones (also after the console reconnects), one console per port,
 // user and box information with users logged on, requests the gateway must not answer,
-// a console that breaks the framing, the day change, and the restart request.
+// a console that breaks the framing, the day change, and the restart request (from a
+// console that comes before the one before it is read out).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -374,9 +375,22 @@ TEST_F(ConsoleInterface, AListenerThatFailsEndsTheThreadUnderItsRoutine)
                        "interface_thread");
 }
 
+// The restart comes as a configuration dialog sends it: on a connection of its own, just
+// after the console's previous link closed with requests the thread has not read yet (fifty,
+// one a pass, none answered). The new console waits for that place and is heard.
 TEST_F(ConsoleInterface, RestartRequestEndsTheThreadWithRestart)
 {
     start();
+    console_client before;
+    connect_console(before, m_interactive_port);
+    std::vector<uint8_t> unanswered;
+    for (int i = 0; i < 50; ++i)
+    {
+        std::vector<uint8_t> request = sim_console::build_request(4242);
+        unanswered.insert(unanswered.end(), request.begin(), request.end());
+    }
+    ASSERT_TRUE(before.send_bytes(unanswered));
+    before.close();
     console_client console;
     connect_console(console, m_interactive_port);
     // The restart and a request behind it in one write: the later one is never answered.

@@ -1,9 +1,13 @@
 // A console listener against the simulated console, driven step by step from the test:
 // admission of one console at a time, the version check first, packet assembly from split
 // writes, the length limits, new handles after a reconnect, replies to consoles that are
-// gone, the drop of a console that stops reading (time moved with the tick offset), and
-// the drop at once of a console that closed its end while replies were still being sent.
+// gone, the drop of a console that stops reading (time moved with the tick offset), the
+// drop at once of a console that closed its end while replies were still being sent, and
+// the console that comes while the one before it has closed but is not yet read out.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <functional>
 
@@ -47,10 +51,11 @@ class ConsoleListener : public ::testing::Test
     void pass()
     {
         uint32_t waiting = 0;
-        if (interface_nw_info_get_client(m_listener, &waiting, 0, nullptr) == EA_SUCCESS)
+        ASSERT_NE(interface_nw_info_get_client(m_listener, &waiting, 0, nullptr), EA_ERROR);
+        if (waiting > 0)
         {
-            ASSERT_EQ(interface_nw_info_process_incoming_clients(m_listener, 1, m_version, nullptr),
-                      EA_SUCCESS);
+            ASSERT_NE(interface_nw_info_process_incoming_clients(m_listener, 1, m_version, nullptr),
+                      EA_ERROR);
         }
         ASSERT_NE(interface_nw_info_recv_mesg(m_listener, m_input, 1, 2, nullptr), EA_ERROR);
         ASSERT_NE(interface_nw_info_send_pending(m_listener, nullptr), EA_ERROR);
@@ -113,6 +118,69 @@ TEST_F(ConsoleListener, AdmitsOneConsoleAndRefusesASecond)
     EXPECT_EQ(m->workstation_network_handle, 1);
     EXPECT_EQ(m->data_length, 40);
     EXPECT_EQ(m->tag, KOVA_MESSAGE);
+}
+
+// A console that closes (or resets) its connection is let go only once its packets have been
+// read, one a pass. One that comes meanwhile, as a dialog that connects, sends the restart
+// request and closes at once, waits for that place instead of being refused unread; a
+// third that comes while it waits is refused as ever.
+TEST_F(ConsoleListener, AConsoleThatComesAfterTheFirstClosedWaitsForItsPlaceAndIsRead)
+{
+    for (bool reset : {false, true})
+    {
+        SCOPED_TRACE(reset ? "the first console resets" : "the first console closes");
+        console_client first, restarting, third;
+        admit(first);
+        const int32_t first_handle = m_listener->client_list[0].network_handle;
+        const int32_t first_socket = m_listener->client_list[0].socket;
+        ASSERT_TRUE(first.send_request(sim_console::TC_USER_INFORMATION_REQUEST));
+        reset ? first.reset() : first.close();
+        // The listener's side has seen the end before the next console comes.
+        ASSERT_TRUE(wait_until(
+            [&]
+            {
+                tcp_info info = {};
+                socklen_t size = sizeof info;
+                return getsockopt(first_socket, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+                       (info.tcpi_state == TCP_CLOSE_WAIT || info.tcpi_state == TCP_CLOSE);
+            },
+            5000));
+
+        ASSERT_TRUE(restarting.connect(m_port));
+        ASSERT_TRUE(restarting.send_request(sim_console::TC_RESTART));
+        restarting.close();
+        // Nothing of the first console is read before the restarting one is taken.
+        uint32_t waiting = 0;
+        ASSERT_TRUE(wait_until(
+            [&] { return interface_nw_info_get_client(m_listener, &waiting, 0, nullptr) == EA_SUCCESS; },
+            5000))
+            << "the restarting console was refused";
+        EXPECT_EQ(waiting, 1u);
+        EXPECT_EQ(interface_nw_info_process_incoming_clients(m_listener, 1, m_version, nullptr), EA_VALID);
+        EXPECT_EQ(m_listener->nclients, 1u);
+        ASSERT_TRUE(third.connect(m_port));
+        EXPECT_TRUE(wait_until(
+            [&]
+            {
+                interface_nw_info_get_client(m_listener, &waiting, 0, nullptr);
+                return third.wait_closed(0);
+            },
+            5000))
+            << "a third console is refused while one waits";
+        EXPECT_EQ(waiting, 1u);
+
+        // Both requests are read, the first console's before the restart.
+        ASSERT_TRUE(pump_until([&] { return queue_get_count(m_input) == 2 && m_listener->nclients == 0; }));
+        message *request = static_cast<message *>(queue_remove_head(m_input));
+        EXPECT_EQ(request->workstation_network_handle, first_handle);
+        EXPECT_EQ(request->data[20] | request->data[21] << 8, sim_console::TC_USER_INFORMATION_REQUEST);
+        message_destroy(request);
+        request = static_cast<message *>(queue_remove_head(m_input));
+        EXPECT_GT(request->workstation_network_handle, first_handle);
+        EXPECT_EQ(request->data[20] | request->data[21] << 8, sim_console::TC_RESTART);
+        message_destroy(request);
+        EXPECT_EQ(queue_get_count(m_listener->waiting_sockets), 0u);
+    }
 }
 
 TEST_F(ConsoleListener, LengthFieldOutsideThreeTo2047DropsTheConsole)
