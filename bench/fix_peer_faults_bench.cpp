@@ -8,19 +8,26 @@
 //     client and a trader at a workstation on 127.0.0.1 trading at a steady pace: orders
 //     answered and the slowest answer;
 //   - status: twenty connections to the FIX engine's status page that send nothing, then
-//     an operator's request for the page: how long it waited for its answer;
+//     an operator's request for the page: how long it waited for its answer; then one
+//     silent connection from each of 64 and of 2,000 addresses, each connecting again as
+//     soon as it is dropped, and five requests of the operator from 127.0.0.2 beside them:
+//     how many were answered and how long they took, the crowd's connects a second, and
+//     the gateway's descriptors and resident size meanwhile;
 //   - logons: twelve FIX clients logging on together: the lines of their acceptance in the
 //     engine's global event log.
 //
 //   fix_peer_faults_bench [--seconds N] [--gateway PATH]... [unread] [status] [logons]
 //
 // Without --gateway the gateway of this build runs; without a section, all three.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -165,15 +172,71 @@ void unread_section(const std::string &binary, uint32_t seconds)
 
 // One request for the status page: milliseconds to its whole answer (-1 when none), and
 // the answer's status line.
-double page_request(uint16_t port, std::string *status_line)
+double page_request(uint16_t port, std::string *status_line, const char *from = nullptr,
+                    uint32_t wait_ms = 120000)
 {
     const auto began = steady::now();
     qel_sim::raw_peer peer;
-    if (!peer.connect(port) || !peer.send_all("GET / HTTP/1.0\r\n\r\n", kTimeoutMs) ||
-        !peer.wait_closed(120000))
+    if (!peer.connect(port, from) || !peer.send_all("GET / HTTP/1.0\r\n\r\n", kTimeoutMs) ||
+        !peer.wait_closed(wait_ms))
         return -1;
     *status_line = peer.received().substr(0, peer.received().find("\r\n"));
     return ms_since(began);
+}
+
+size_t open_descriptors(int pid)
+{
+    std::error_code error;
+    size_t count = 0;
+    for (std::filesystem::directory_iterator i("/proc/" + std::to_string(pid) + "/fd", error), end;
+         !error && i != end; i.increment(error))
+        ++count;
+    return count;
+}
+
+// One silent connection from each of `addresses` addresses, each connecting again as soon
+// as it is dropped, and five requests of the operator from its own address beside them.
+void page_beside_crowd(const qel_test::fix_road &road, uint16_t http_port, uint32_t addresses)
+{
+    qel_sim::slot_holding how;
+    how.addresses = qel_sim::attacker_addresses(addresses);
+    how.silent = true;
+    qel_sim::reconnecting_slot_holders holders;
+    holders.start(http_port, addresses, how);
+    const auto started = steady::now();
+    while (holders.reconnects() < addresses && ms_since(started) < 30000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const uint32_t reconnects_before = holders.reconnects();
+    const auto began = steady::now();
+    int answered = 0;
+    double slowest = 0;
+    std::vector<double> times;
+    size_t descriptors = 0;
+    for (int i = 0; i < 5; ++i)
+    {
+        std::string status_line;
+        const double ms = page_request(http_port, &status_line, "127.0.0.2", 15000);
+        descriptors = std::max(descriptors, open_descriptors(road.gateway->pid()));
+        if (ms >= 0 && status_line == "HTTP/1.1 200 OK")
+        {
+            ++answered;
+            slowest = std::max(slowest, ms);
+        }
+        times.push_back(ms);
+    }
+    const double seconds = ms_since(began) / 1000;
+    const uint32_t reconnects = holders.reconnects() - reconnects_before;
+    holders.stop();
+    std::printf("  status beside %u addresses reconnecting: %d of 5 answered", addresses, answered);
+    if (answered > 0)
+        std::printf(", slowest %.0f ms", slowest);
+    std::printf(" (each ended after");
+    for (double ms : times)
+        std::printf(ms < 0 ? " none" : " %.0f", ms);
+    std::printf(" ms); the crowd connected %.0f times a second; the gateway held up to %zu descriptors, "
+                "%llu kB\n",
+                reconnects / std::max(seconds, 0.001), descriptors,
+                static_cast<unsigned long long>(proc_resident_kb(road.gateway->pid())));
 }
 
 void status_section(const std::string &binary)
@@ -197,6 +260,17 @@ void status_section(const std::string &binary)
     std::printf(
         "  status: the page alone, slowest of 10: %.0f ms; beside 20 silent connections %.0f ms (%s)\n",
         alone, beside, status_line.c_str());
+    silent.clear();
+    // The crowd of 2,000 holds that many descriptors here.
+    rlimit limit = {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 4096 &&
+        (limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= 4096))
+    {
+        limit.rlim_cur = 4096;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    for (uint32_t addresses : {64u, 2000u})
+        page_beside_crowd(road, http_port, addresses);
     road.stop();
 }
 

@@ -13,15 +13,17 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
 
-# The listening sockets that keep a demo program from binding 127.0.0.1:<port> (one on
-# that address or on every address), with the program that holds each when ss can say.
+# The listening sockets that keep a demo program from binding 127.0.0.1:<port>, with the
+# program that holds each when ss can say: one on that address, on every IPv4 address, or
+# on every address of both families (ss shows it as "*"). One on every IPv6 address alone
+# ("[::]", IPV6_V6ONLY) or on another address does not: the demo's bind still succeeds.
 port_holders() {
     local port=$1
     if command -v ss > /dev/null; then
         ss -Htlnp "sport = :$port" 2> /dev/null | awk -v port="$port" '
             {
                 address = substr($4, 1, length($4) - length(port) - 1)
-                if (address !~ /^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]|\[::ffff:127\.0\.0\.1\])$/)
+                if (address !~ /^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::ffff:127\.0\.0\.1\]|\[::ffff:0\.0\.0\.0\])$/)
                     next
                 holder = "a program this user may not see (run ss -ltnp as root)"
                 if (match($0, /users:\(\("[^"]*",pid=[0-9]+/)) {

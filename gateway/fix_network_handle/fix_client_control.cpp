@@ -480,5 +480,8 @@ void FixNwInfoClass::onMessage(const FIX42::Logout &, const FIX::SessionID &sess
     if (m_sessionContainer->fixSessionInfoContainerGetIndex(SESSION_ID_KEY, &sessionId, 0, &index,
                                                             m_logger) == EA_SUCCESS &&
         m_sessionContainer->slots[index].reason_code == 0)
+    {
         m_sessionContainer->slots[index].reason_code = FIX_REASON_CLIENT_LOGOUT;
+        m_sessionContainer->slots[index].reason_value = -1;
+    }
 }

@@ -76,6 +76,9 @@ enum : int32_t
     FIX_DEFAULT_PENDING_LIMIT = 50000,
     FIX_HELD_OUTPUT_SECONDS = 30,
 };
+// How the engine's reason begins when a client is ended for taking nothing for those seconds
+// (the other bound's begins "More than").
+constexpr char FIX_HELD_OUTPUT_TIME_REASON[] = "Nothing sent taken by the peer for ";
 
 // The dialect's tags that this part of the front end reads or writes.
 enum : int

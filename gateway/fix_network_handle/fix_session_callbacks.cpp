@@ -525,6 +525,7 @@ void FixNwInfoClass::fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index
                sessionId.toString().c_str());
     notification->reason_code =
         slot->reason_code != 0 ? slot->reason_code : static_cast<uint16_t>(FIX_REASON_SESSION_ENDED);
+    notification->event_value = slot->reason_code != 0 ? slot->reason_value : -1;
     notification->user_id = slot->user_id;
     notification->workstation_index = static_cast<uint16_t>(index + c->index_base);
     notification->link_index = static_cast<uint16_t>(slot->link_index);
@@ -543,7 +544,9 @@ void FixNwInfoClass::fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index
 }
 
 // The engine disconnects next a client that takes nothing of what is sent to it; the
-// session then ends as any other, with the reason it ends for.
+// session then ends as any other, with the reason it ends for. The console's one text for
+// that reason speaks of too many responses pending; a client that took nothing for the
+// heartbeat interval is told apart by the seconds as the event's extra info.
 void FixNwInfoClass::onOutputHeld(const FIX::SessionID &sessionId, const std::string &reason)
 {
     if (shuttingDown())
@@ -555,6 +558,10 @@ void FixNwInfoClass::onOutputHeld(const FIX::SessionID &sessionId, const std::st
         return;
     FixSessionSlot *slot = &m_sessionContainer->slots[index];
     slot->reason_code = FIX_REASON_OUTPUT_HELD;
+    slot->reason_value =
+        reason.compare(0, strlen(FIX_HELD_OUTPUT_TIME_REASON), FIX_HELD_OUTPUT_TIME_REASON) == 0
+            ? FIX_HELD_OUTPUT_SECONDS
+            : -1;
     EA_LOG(
         m_logger, EA_LEVEL_EVENT,
         "Disconnecting the client of session id [%s] with fix nw handle [%d] and fix index [%u] as its output is held: [%s]",

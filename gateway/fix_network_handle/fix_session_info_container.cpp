@@ -28,6 +28,7 @@ static void fixSlotInitialise(FixSessionSlot *slot)
     slot->pending = 0;
     slot->user_logon_msg = nullptr;
     slot->reason_code = 0;
+    slot->reason_value = -1;
     slot->discard = 0;
     slot->user_logon_resp_msg = nullptr;
     slot->stream_count = 0;

@@ -52,6 +52,7 @@ struct FixSessionSlot
     int16_t pending;              // 1 while the sign-on waits for the box's admission
     message *user_logon_msg;      // stored sign-on request, owned
     uint16_t reason_code;         // console reason when the session ends
+    int32_t reason_value;         // that event's extra info, -1 for none
     uint16_t discard;             // 1 once the session is being taken down
     message *user_logon_resp_msg; // stored sign-on response, owned
     uint32_t stream_count;        // journal streams still to finish

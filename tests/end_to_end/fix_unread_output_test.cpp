@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_deaf_client.h"
@@ -63,12 +64,13 @@ qel_sim::fix_deaf_client_options deaf_options(const qel_test::fix_road &road, ui
 }
 
 // The console events of a reason, for a user.
-size_t events_of(const qel_test::temp_dir &dir, uint16_t reason, uint32_t user)
+std::vector<qel_test::console_event> events_of(const qel_test::temp_dir &dir, uint16_t reason, uint32_t user)
 {
-    size_t n = 0;
+    std::vector<qel_test::console_event> found;
     for (const qel_test::console_event &e : qel_test::day_console_events(dir))
-        n += e.reason == reason && e.user == user ? 1 : 0;
-    return n;
+        if (e.reason == reason && e.user == user)
+            found.push_back(e);
+    return found;
 }
 } // namespace
 
@@ -101,16 +103,22 @@ TEST(FixUnreadOutput, AClientThatSendsWithoutReadingIsEndedAtABoundWhileOthersTr
     EXPECT_TRUE(outcome.ended_by_gateway);
     EXPECT_LE(end_kb - start_kb, kResidentGrowthKb);
 
-    // Its end is told: a line in the log, and the console event of too many responses
-    // pending, naming the user.
-    EXPECT_TRUE(qel_test::wait_until([&] { return events_of(road.dir, 11012, kDeafUser) == 1; }, kTimeoutMs));
+    // Its end is told: a line in the log that says it took nothing for 30 s, and the
+    // console event of too many responses pending, naming the user, with those 30 s as its
+    // extra info (the console's one text for it speaks of the other bound).
+    EXPECT_TRUE(
+        qel_test::wait_until([&] { return events_of(road.dir, 11012, kDeafUser).size() == 1; }, kTimeoutMs));
+    const std::vector<qel_test::console_event> ended = events_of(road.dir, 11012, kDeafUser);
+    EXPECT_EQ(30, ended.empty() ? 0 : ended[0].extra);
     size_t told = 0;
     for (const qel_test::gateway_log_line &line :
          qel_test::gateway_log_lines(road.dir.file("logs"), "fix_network_handler_recv_thread"))
-        told += line.text.find("Disconnecting the client of session id [FIX.4.2:QEL->1002,MEMBR,1]") == 0 &&
-                        line.text.find("as its output is held") != std::string::npos
-                    ? 1
-                    : 0;
+        told +=
+            line.text.find("Disconnecting the client of session id [FIX.4.2:QEL->1002,MEMBR,1]") == 0 &&
+                    line.text.find("as its output is held: [Nothing sent taken by the peer for 30 seconds") !=
+                        std::string::npos
+                ? 1
+                : 0;
     EXPECT_EQ(1u, told);
 
     // The others were answered every order, and still are.
@@ -164,7 +172,11 @@ TEST(FixUnreadOutput, AClientThatTakesNothingOfItsJournalIsEndedAtThePendingBoun
     std::string error;
     qel_sim::fix_deaf_client deaf(deaf_options(road, kDeafUser));
     ASSERT_TRUE(deaf.log_on(&error, false)) << error;
-    EXPECT_TRUE(qel_test::wait_until([&] { return events_of(road.dir, 11012, kDeafUser) == 1; }, kTimeoutMs));
+    EXPECT_TRUE(
+        qel_test::wait_until([&] { return events_of(road.dir, 11012, kDeafUser).size() == 1; }, kTimeoutMs));
+    // The bound the console's text names: no extra info.
+    const std::vector<qel_test::console_event> ended = events_of(road.dir, 11012, kDeafUser);
+    EXPECT_EQ(-1, ended.empty() ? 0 : ended[0].extra);
     size_t told = 0;
     for (const qel_test::gateway_log_line &line :
          qel_test::gateway_log_lines(road.dir.file("logs"), "fix_network_handler_recv_thread"))

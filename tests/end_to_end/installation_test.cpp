@@ -17,21 +17,28 @@
 #include <string>
 #include <vector>
 
+#include "sim/workstation/trader.h"
+#include "sim/workstation/workstation_client.h"
 #include "support/fix_road.h"
 #include "support/gateway_log.h"
 #include "support/installation.h"
 #include "support/test_support.h"
+#include "support/workstation_trader.h"
 
 namespace
 {
 const uint32_t kTimeoutMs = 20000;
 const char *const kDictionary = "FIX42_qel_acceptor.xml";
 
-// The first indented block after the heading, one command a line.
-std::vector<std::string> readme_block(const std::string &readme, const std::string &heading)
+// The first indented block after the heading (or after the first line that begins with
+// `after` below it), one command a line.
+std::vector<std::string> readme_block(const std::string &readme, const std::string &heading,
+                                      const std::string &after = "")
 {
     std::vector<std::string> lines;
     size_t at = readme.find("\n## " + heading + "\n");
+    if (at != std::string::npos && !after.empty())
+        at = readme.find("\n" + after, at);
     if (at == std::string::npos)
         return lines;
     at = readme.find("\n    ", at);
@@ -274,5 +281,63 @@ TEST_F(readme_installation, WithoutItsDictionaryTheGatewayStopsNamingTheFile)
     EXPECT_NE(system_errors().find("Configuration failed: " + bin + "/" + kDictionary + ": "),
               std::string::npos)
         << system_errors();
+}
+// The README's simulated host, run as its line stands (on a port of the test's), lets the box
+// sign on as many users as the installed gateway takes (MAX_TWS_CLIENTS): a start of day
+// with a trader in every slot. Without its -u the host took 10, and each trader past them
+// was refused (11022); with more than MAX_TWS_CLIENTS the box could not log on at all.
+TEST_F(readme_installation, TheReadmeHostSignsOnATraderInEverySlot)
+{
+    const std::vector<std::string> host_block =
+        readme_block(qel_test::checkout_file("README.md"), "The example installation by hand", "First the");
+    ASSERT_EQ(host_block.size(), 2u) << "no host block in the README";
+    const std::string port = std::to_string(road->config.reserve_port());
+    std::string script;
+    for (std::string line : host_block)
+    {
+        line = replaced_all(line, "top=$PWD", std::string("top='") + QEL_SOURCE_DIR + "'");
+        line = replaced_all(line, "$top/build/", std::string(QEL_BINARY_DIR) + "/");
+        if (line.find("sim_host") != std::string::npos)
+        {
+            ASSERT_NE(line.find(" -p 9801 "), std::string::npos) << line;
+            line = "exec " + replaced_all(line, " -p 9801 ", " -p " + port + " ") + " > host.out 2>&1";
+        }
+        script += line + "\n";
+    }
+    qel_test::child_process host({program("bash"), "-c", script}, root);
+    ASSERT_TRUE(qel_test::wait_until(
+        [&] { return qel_test::read_file(root + "/host.out").find("listening") != std::string::npos; },
+        10000))
+        << qel_test::read_file(root + "/host.out");
+
+    const std::string config = qel_test::read_file(bin + "/qel_ip.cfg");
+    write(bin + "/qel_ip.cfg",
+          qel_test::replaced_once(config, "\nHOST_PORT_NUMBER=" + std::to_string(road->host->port()) + "\n",
+                                  "\nHOST_PORT_NUMBER=" + port + "\n"));
+    const size_t slots_at = config.find("\nMAX_TWS_CLIENTS=");
+    ASSERT_NE(slots_at, std::string::npos);
+    const int slots = std::atoi(config.c_str() + slots_at + 17);
+    const size_t port_at = config.find("\nPORT_NUMBER=");
+    ASSERT_NE(port_at, std::string::npos);
+    const uint16_t workstation_port = static_cast<uint16_t>(std::atoi(config.c_str() + port_at + 13));
+    start_gateway();
+
+    std::vector<std::unique_ptr<qel_sim::workstation_client>> clients;
+    std::vector<std::unique_ptr<qel_sim::trader>> traders;
+    int signed_on = 0;
+    for (int i = 0; i < slots; ++i)
+    {
+        clients.emplace_back(new qel_sim::workstation_client);
+        traders.emplace_back(new qel_sim::trader(*clients.back(), 2001 + static_cast<uint32_t>(i)));
+        signed_on +=
+            qel_test::sign_on_at_workstation(*clients.back(), *traders.back(), workstation_port, kTimeoutMs)
+                ? 1
+                : 0;
+    }
+    EXPECT_EQ(slots, signed_on) << qel_test::read_file(root + "/host.out").substr(0, 4000);
+    traders.clear();
+    clients.clear();
+    qel_test::process_result stopped = road->stop();
+    EXPECT_EQ(stopped.exit_code, 0) << stopped.output << system_errors();
 }
 } // namespace

@@ -21,7 +21,7 @@ void user_session_info_reset(user_session_info *info)
     info->status_query = 0;
     info->status_query_count = 0;
     info->link_index = USER_SESSION_NO_LINK;
-    info->logoff_reason_code = 0;
+    user_session_set_logoff_reason(info, 0);
     info->logoff_error_code = 0;
     info->login_count = -1;
 }

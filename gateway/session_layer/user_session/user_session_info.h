@@ -51,6 +51,7 @@ struct user_session_info
     int16_t status_query_count;
     uint16_t link_index;
     uint16_t logoff_reason_code;
+    int32_t logoff_event_value; // the extra info of the logoff's console event, -1 for none
     uint32_t logoff_error_code;
     int32_t login_count;
     uint32_t peer_address; // of a workstation connection, from its records; 0 when unknown
@@ -58,6 +59,14 @@ struct user_session_info
 
 // Puts a slot back to the values of a free slot.
 void user_session_info_reset(user_session_info *info);
+
+// The reason the user's logoff will be told with, and the extra info its console event
+// carries (the user's logoff flush takes both).
+inline void user_session_set_logoff_reason(user_session_info *info, uint16_t reason, int32_t value = -1)
+{
+    info->logoff_reason_code = reason;
+    info->logoff_event_value = value;
+}
 
 // The network check of a request arriving in the slot: 0 (process), EA_DO_NOT_FORWARD
 // (drop) or USER_SESSION_SEQUENCE_ERROR. The first record of a new handle takes the slot.

@@ -362,7 +362,7 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
     case logon_status::LOGGED_ON:
     {
         user_session_mark_logoff(container, slot);
-        info->logoff_reason_code = msg->reason_code;
+        user_session_set_logoff_reason(info, msg->reason_code, msg->event_value);
         EA_LOG_HELD(
             held, logger, EA_LEVEL_EVENT,
             "Status of user [%ld] of user type[%d] with nw handle [%d] having tws index [%u] set to LOGOFF_IN_PROGRESS. reason code [%d]",
@@ -384,7 +384,7 @@ ea_status user_session_info_container_initiate_user_logoff(user_session_info_con
         return EA_SUCCESS;
     }
     case logon_status::LOGON_IN_PROGRESS:
-        info->logoff_reason_code = msg->reason_code;
+        user_session_set_logoff_reason(info, msg->reason_code, msg->event_value);
         user_session_mark_logoff(container, slot);
         EA_LOG_HELD(
             held, logger, EA_LEVEL_EVENT,

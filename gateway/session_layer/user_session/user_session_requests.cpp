@@ -350,7 +350,7 @@ ea_status process_user_request(user_session_info_container *container, message *
             info->logon_status = logon_status::LOGOFF_IN_PROGRESS;
             user_session_set_logoff_flag(container, slot, 1);
             info->validation_failure_flag = EA_DO_NOT_FORWARD;
-            info->logoff_reason_code = REASON_USER_LOGOFF;
+            user_session_set_logoff_reason(info, REASON_USER_LOGOFF);
             info->request_sent_timer = ea_get_tick_count();
             EA_LOG_HELD(
                 held, logger, EA_LEVEL_EVENT,
@@ -382,7 +382,7 @@ ea_status process_user_request(user_session_info_container *container, message *
             info->logon_status = logon_status::LOGOFF_IN_PROGRESS;
             user_session_set_logoff_flag(container, slot, 1);
             info->validation_failure_flag = EA_DO_NOT_FORWARD;
-            info->logoff_reason_code = REASON_USER_LOGOFF;
+            user_session_set_logoff_reason(info, REASON_USER_LOGOFF);
             info->status_query = 1;
             info->immediate_status_query = 1;
             EA_LOG_HELD(

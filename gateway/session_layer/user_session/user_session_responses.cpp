@@ -89,6 +89,8 @@ ea_status process_status_query_reply(user_session_info_container *container, uin
         msg->reason_code = reason;
         if (reason == REASON_HOST_REFUSED_LOGON)
             msg->event_value = static_cast<int32_t>(info->logoff_error_code);
+        else if (info->logoff_reason_code != 0)
+            msg->event_value = info->logoff_event_value;
         if (user_session_append(user_side_queue(out, info->user_type), msg, logger) != EA_SUCCESS)
             return EA_ERROR;
         EA_LOG_HELD(
@@ -123,6 +125,7 @@ ea_status process_sign_off_response(user_session_info_container *container, uint
     if (info->logoff_reason_code != 0)
     {
         msg->reason_code = info->logoff_reason_code;
+        msg->event_value = info->logoff_event_value;
     }
     else
     {
@@ -191,7 +194,7 @@ ea_status process_logon_reply(user_session_info_container *container, uint16_t s
     info->validation_failure_flag = EA_DO_NOT_FORWARD;
     info->status_query = 1;
     info->immediate_status_query = 1;
-    info->logoff_reason_code = REASON_HOST_REFUSED_LOGON;
+    user_session_set_logoff_reason(info, REASON_HOST_REFUSED_LOGON);
     info->logoff_error_code = static_cast<uint32_t>(static_cast<int32_t>(error_code));
     log_hold_set_reason(held, REASON_HOST_REFUSED_LOGON);
     EA_LOG_HELD(
@@ -341,7 +344,7 @@ ea_status process_box_logoff(user_session_info_container *container, message *ms
                static_cast<long>(info->user_id), info->user_type);
         user_session_set_logoff_flag(container, slot, 1);
         info->validation_failure_flag = EA_DO_NOT_FORWARD;
-        info->logoff_reason_code = REASON_BOX_LOGGED_OFF;
+        user_session_set_logoff_reason(info, REASON_BOX_LOGGED_OFF);
         message *flush =
             user_session_control_record(container, slot, USER_LOGOFF_FLUSH, REASON_BOX_LOGGED_OFF);
         if (flush == nullptr)
@@ -474,6 +477,8 @@ ea_status supervise_user(user_session_info_container *container, user_session_in
         user_session_control_record(container, slot, KOVA_MESSAGE, REASON_STATUS_QUERY_TIMED_OUT);
     message *flush =
         user_session_control_record(container, slot, USER_LOGOFF_FLUSH, info->logoff_reason_code);
+    if (flush != nullptr)
+        flush->event_value = info->logoff_event_value;
     if (event == nullptr || flush == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
