@@ -25,8 +25,38 @@ struct Listener
     int v6only; // -1: not set (an IPv4 socket)
 };
 
-// A listening socket on the address with a port the kernel picks (0 when it cannot be
-// made here, as without IPv6); *fd is kept open for the caller.
+// A port no socket of any address holds now: the kernel picks it for a socket on every
+// address of both families (every IPv4 address where there is no IPv6), which no other
+// socket on that port may share. Picked for the listener's own address alone, the port
+// could be one that a program beside this one (a gateway of another suite) holds on
+// 127.0.0.1, and the case would judge that program's listener instead of its own.
+uint16_t freeOnEveryAddress()
+{
+    for (const int family : {AF_INET6, AF_INET})
+    {
+        const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            continue;
+        sockaddr_storage address = {};
+        address.ss_family = static_cast<sa_family_t>(family);
+        socklen_t size = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        const int off = 0;
+        if (family == AF_INET6)
+            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        uint16_t port = 0;
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+            port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port
+                                            : reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+        ::close(fd);
+        if (port != 0)
+            return port;
+    }
+    return 0;
+}
+
+// A listening socket on the address with a port free on every address (0 when it cannot
+// be made here, as without IPv6); *fd is kept open for the caller.
 uint16_t listenOn(const Listener &l, int *fd)
 {
     *fd = ::socket(l.family, SOCK_STREAM | SOCK_CLOEXEC, 0); // held by this process alone
@@ -43,6 +73,7 @@ uint16_t listenOn(const Listener &l, int *fd)
         sockaddr_in *in = reinterpret_cast<sockaddr_in *>(&address);
         in->sin_family = AF_INET;
         inet_pton(AF_INET, l.address, &in->sin_addr);
+        in->sin_port = htons(freeOnEveryAddress());
         size = sizeof *in;
     }
     else
@@ -50,6 +81,7 @@ uint16_t listenOn(const Listener &l, int *fd)
         sockaddr_in6 *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
         in6->sin6_family = AF_INET6;
         inet_pton(AF_INET6, l.address, &in6->sin6_addr);
+        in6->sin6_port = htons(freeOnEveryAddress());
         size = sizeof *in6;
     }
     if (::bind(*fd, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(*fd, 4) != 0 ||
