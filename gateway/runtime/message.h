@@ -55,10 +55,6 @@ enum : uint16_t
 {
     MESSAGE_FLAG_RESENT = 0x0001,           // sent again after a session recovery
     MESSAGE_FLAG_NOT_SYNCHRONISED = 0x0002, // set by the binary logger
-    // From a workstation connection on which no user has signed on (a frame or the news of
-    // its loss): the threads it passes fold their lines about it. Set by the workstation
-    // network thread; cleared before a record goes on towards the host.
-    MESSAGE_FLAG_NO_USER = 0x0004,
 };
 
 struct message

@@ -12,10 +12,15 @@ const uint16_t k_allowance_spent = 0xFFFF;
 
 bool log_fold_admit(log_fold *fold, uint16_t allowance)
 {
+    return log_fold_admit_at(fold, allowance, ea_get_tick_count());
+}
+
+bool log_fold_admit_at(log_fold *fold, uint16_t allowance, uint32_t now)
+{
     if (fold->open == 0)
     {
         fold->open = 1;
-        fold->tick = ea_get_tick_count();
+        fold->tick = now;
         fold->left_out = 0;
         fold->at_once = 1;
         return true;
@@ -31,9 +36,13 @@ bool log_fold_admit(log_fold *fold, uint16_t allowance)
 
 uint32_t log_fold_due(log_fold *fold)
 {
+    return log_fold_due_at(fold, ea_get_tick_count());
+}
+
+uint32_t log_fold_due_at(log_fold *fold, uint32_t now)
+{
     if (fold->open == 0)
         return 0;
-    uint32_t now = ea_get_tick_count();
     if (ea_get_tick_difference(now, fold->tick) < LOG_FOLD_SECOND_MS)
         return 0;
     if (fold->left_out == 0)

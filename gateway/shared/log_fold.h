@@ -35,11 +35,14 @@ struct log_fold
 // Whether the next happening goes out now (true) or is counted (false); `allowance` is how
 // many go out at once at the start of a spell.
 bool log_fold_admit(log_fold *fold, uint16_t allowance);
+// The same at the tick `now`, for an owner that keeps its own clock.
+bool log_fold_admit_at(log_fold *fold, uint16_t allowance, uint32_t now);
 
 // The count due now: once the second after the spell's start or its last count is over,
 // what was counted in it (the caller writes or raises it), or 0 when nothing is due. A
 // second that counted nothing ends the spell. The owning thread asks on every pass.
 uint32_t log_fold_due(log_fold *fold);
+uint32_t log_fold_due_at(log_fold *fold, uint32_t now);
 // Everything counted, due or not, and the spell ends: for the owning thread's stop, so that
 // no count is lost with it.
 uint32_t log_fold_due_now(log_fold *fold);

@@ -93,6 +93,9 @@ void tcp_nw_handle_destroy(tcp_nw_handle *list, uint16_t count, logger_object *)
                 message_destroy(held);
             held = nullptr;
         }
+        if (slot->parked != nullptr)
+            message_destroy(slot->parked);
+        slot->parked = nullptr;
     }
     free(list);
 }

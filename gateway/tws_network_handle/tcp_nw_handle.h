@@ -77,16 +77,18 @@ struct tcp_nw_handle
     message *last_sent_message[TCP_NW_HANDLE_BATCH_RECORDS];
     uint16_t batch_record_count;
     uint32_t batch_tick;
-    uint32_t admitted_tick;    // tick at which the connection was given the slot
     uint32_t frame_start_tick; // tick of the first byte of the frame being read; 0 between frames
     uint32_t header_tick;      // tick at which that frame's network header was whole; 0 before
-    uint16_t signed_on;        // 1 once the host accepted the sign-on of the connection's user
-    uint16_t bound;            // 1 once the user session layer bound the connection to its link
-    uint16_t delivered;        // 1 once a frame of the connection went to the session layer
-    uint16_t gated;            // 1 while its first frame waits unread (tcp_nw_info.h)
-    uint32_t peer_address;     // the workstation's IPv4 address, as ea_inet_addr gives it
-    uint16_t index;            // the slot's place in the table, its workstation index
-    log_hold *held_lines;      // the server's hold of what is written about connections not signed on
+    // 1 once the host accepted the sign-on of the connection's user: the connection book's
+    // verdict as this thread last read it, so that the lines about a signed-on connection
+    // are written at once without a look at the book, and the lines held until then are
+    // written when this thread first sees the verdict.
+    uint16_t signed_on;
+    uint32_t serial;       // the connection's serial in the admission policy (tcp_nw_admission.h)
+    message *parked;       // its first frame, read and waiting in the gateway; null when none waits
+    uint32_t peer_address; // the workstation's IPv4 address, as ea_inet_addr gives it
+    uint16_t index;        // the slot's place in the table, its workstation index
+    log_hold *held_lines;  // the server's hold of what is written about connections not signed on
 };
 
 // The entry that the lines and binary records about this connection are held in until it

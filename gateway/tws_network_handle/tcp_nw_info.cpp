@@ -4,13 +4,12 @@
 // event) and the input queue; a reading cycle takes at most one frame per connection per
 // pass and resumes at the next connection, so a fast workstation cannot starve the others.
 //
-// Connections that have not signed on (the host has not accepted a sign-on on them) follow
-// one rule: they hold a slot only while they use it (no sign-on within 30 s, a frame never
-// finished: the slot is given back), a full table is contested by peer address (a newcomer
-// takes the slot of an unprotected one from an address that holds more of them), one
-// address has a few sign-ons under way at a time, what the thread writes about them is held
-// until they sign on (log_hold.h), and their console events are folded per reason code
-// and user.
+// Connections that have not signed on (the host has not accepted a sign-on on them) hold a
+// slot only while they use it (no sign-on within 30 s, a frame never finished: the slot is
+// given back); who gets a place when the table is full and when a first frame goes on is
+// the admission policy's to say (tcp_nw_admission.h), this file acts on it with the
+// sockets; what the thread writes about such connections is held until they sign on
+// (log_hold.h), and their console events are folded per reason code and user.
 #include "gateway/tws_network_handle/tcp_nw_info.h"
 
 #include <algorithm>
@@ -21,12 +20,15 @@
 
 #include "common/config_file.h"
 #include "common/ea_time.h"
+#include "gateway/business_processing_layer/vrx_record.h"
+#include "gateway/message_validators/vrx_network_header.h"
 #include "gateway/runtime/ea_socket.h"
 #include "gateway/runtime/ea_sync_info.h"
 #include "gateway/runtime/logger.h"
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/shared/config_value.h"
 
 static tcp_nw_pending *tcp_nw_info_pending_at(const tcp_nw_info *server, uint32_t position)
@@ -34,11 +36,20 @@ static tcp_nw_pending *tcp_nw_info_pending_at(const tcp_nw_info *server, uint32_
     return static_cast<tcp_nw_pending *>(queue_peek(server->pending_sockets, position));
 }
 
-// Closes a socket that never got a slot; what was held about it ends with the reason.
-static void tcp_nw_info_drop_pending(tcp_nw_pending *pending, uint16_t reason_code)
+// Closes a socket that never got a slot and gives its place back; what was held about it
+// ends with the reason.
+static void tcp_nw_info_drop_socket(tcp_nw_info *server, tcp_nw_pending *pending, uint16_t reason_code)
 {
     ea_closesocket(pending->socket);
     log_hold_ended(pending->held, reason_code);
+    pending->held = nullptr;
+    if (pending->place != TCP_NW_INFO_NO_PLACE)
+        tcp_nw_admission_ended(server->admission, pending->place, pending->serial, ea_get_tick_count());
+}
+
+static void tcp_nw_info_drop_pending(tcp_nw_info *server, tcp_nw_pending *pending, uint16_t reason_code)
+{
+    tcp_nw_info_drop_socket(server, pending, reason_code);
     free(pending);
 }
 
@@ -161,18 +172,27 @@ tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
         server->tcp_nw_handle_list[i].held_lines = server->held_lines;
     server->valid_client_list =
         static_cast<tcp_nw_handle **>(calloc(max_clients == 0 ? 1 : max_clients, sizeof(tcp_nw_handle *)));
-    server->addresses = static_cast<uint32_t *>(calloc(max_clients == 0 ? 1 : max_clients, sizeof(uint32_t)));
-    if (server->valid_client_list == nullptr || server->addresses == nullptr)
+    if (server->valid_client_list == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Calloc failed for valid client list");
+        tcp_nw_info_destroy(server);
+        return nullptr;
+    }
+    server->admission = tcp_nw_admission_create(max_clients);
+    server->event_folds = tcp_nw_event_folds_create(
+        static_cast<uint32_t>(max_clients) * TCP_NW_EVENT_FOLDS_PER_PLACE + TCP_NW_EVENT_FOLDS_SPARE);
+    if (server->admission == nullptr || server->event_folds == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Calloc failed for the admission of connections");
         tcp_nw_info_destroy(server);
         return nullptr;
     }
     server->listener_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     server->client_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     server->continue_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
+    server->quiet_event = ea_sync_info_create(EA_SYNC_NETWORK_EVENT, 0);
     if (server->listener_event == nullptr || server->client_event == nullptr ||
-        server->continue_event == nullptr)
+        server->continue_event == nullptr || server->quiet_event == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "ea_sync_info_create failed");
         tcp_nw_info_destroy(server);
@@ -252,7 +272,6 @@ void tcp_nw_info_destroy(tcp_nw_info *server)
         ea_closesocket(server->listen_sockfd);
     tcp_nw_handle_destroy(server->tcp_nw_handle_list, server->max_clients, nullptr);
     free(server->valid_client_list);
-    free(server->addresses);
     if (server->pending_sockets != nullptr)
     {
         while (queue_get_count(server->pending_sockets) > 0)
@@ -265,6 +284,13 @@ void tcp_nw_info_destroy(tcp_nw_info *server)
         }
         queue_destroy(server->pending_sockets);
     }
+    for (uint16_t i = 0; i < server->waiting_count; ++i)
+    {
+        ea_closesocket(server->waiting[i].socket);
+        log_hold_discard(server->waiting[i].held);
+    }
+    tcp_nw_admission_destroy(server->admission);
+    tcp_nw_event_folds_destroy(server->event_folds);
     log_hold_destroy(server->held_lines);
     connection_book_destroy(server->book);
     if (server->client_invitation_message != nullptr)
@@ -275,6 +301,8 @@ void tcp_nw_info_destroy(tcp_nw_info *server)
         ea_sync_info_destroy(server->client_event);
     if (server->continue_event != nullptr)
         ea_sync_info_destroy(server->continue_event);
+    if (server->quiet_event != nullptr)
+        ea_sync_info_destroy(server->quiet_event);
     if (server->socket_library_started != 0 && ea_socket_cleanup() != EA_SUCCESS)
     {
         int32_t error = ea_socket_last_error();
@@ -304,7 +332,9 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
         return EA_ERROR;
     }
     ea_sync_info *entries[EA_MAX_WAIT_OBJECTS];
-    entries[LISTENER_ENTRY] = server->listener_event;
+    // While as many newcomers wait for a place as may, later ones wait in the listen queue.
+    entries[LISTENER_ENTRY] =
+        server->waiting_count < TCP_NW_INFO_WAITING_NEWCOMERS ? server->listener_event : server->quiet_event;
     bool cycle_unfinished = server->resume_position != TCP_NW_INFO_NO_RESUME &&
                             static_cast<int32_t>(server->resume_position) < server->in_use_count - 1;
     entries[CLIENT_ENTRY] = cycle_unfinished ? server->continue_event : server->client_event;
@@ -370,180 +400,101 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
     return done ? EA_SUCCESS : EA_NO_DATA;
 }
 
-// The mark of an address, made when `make` and there is none (taking the place of one with
-// nothing left to remember, else of the one remembered longest); null when there is none.
-static tcp_nw_address_mark *tcp_nw_info_mark_of(tcp_nw_info *server, uint32_t address, bool make)
+// Closes a connection that has not signed on so that a newcomer gets its place, which the
+// admission policy has given the newcomer already. Only the console hears of it, counted in
+// slots_given as one that did not sign on in time.
+static void tcp_nw_info_give_place(tcp_nw_info *server, uint16_t place, uint32_t serial,
+                                   logger_object *logger)
 {
-    tcp_nw_address_mark *unused = nullptr;
-    tcp_nw_address_mark *oldest = nullptr;
-    for (tcp_nw_address_mark &mark : server->marks)
-    {
-        if (mark.used != 0 && mark.address == address)
-            return &mark;
-        if (mark.used == 0 && unused == nullptr)
-            unused = &mark;
-        if (mark.used != 0 &&
-            (oldest == nullptr || static_cast<int32_t>(mark.budget_tick - oldest->budget_tick) < 0))
-            oldest = &mark;
-    }
-    if (!make)
-        return nullptr;
-    tcp_nw_address_mark *mark = unused != nullptr ? unused : oldest;
-    *mark = tcp_nw_address_mark{address, TCP_NW_INFO_FAILED_SIGN_ON_BUDGET * 1000, ea_get_tick_count(), 0, 1};
-    return mark;
-}
-
-// The address's budget of failed sign-ons as it stands now, in thousandths.
-static int32_t tcp_nw_info_budget_now(tcp_nw_address_mark *mark)
-{
-    const uint32_t now = ea_get_tick_count();
-    const int64_t refilled = static_cast<int64_t>(mark->budget) +
-                             static_cast<int64_t>(ea_get_tick_difference(now, mark->budget_tick)) *
-                                 TCP_NW_INFO_FAILED_SIGN_ONS_PER_SECOND;
-    mark->budget = static_cast<int32_t>(refilled < TCP_NW_INFO_FAILED_SIGN_ON_BUDGET * 1000
-                                            ? refilled
-                                            : TCP_NW_INFO_FAILED_SIGN_ON_BUDGET * 1000);
-    mark->budget_tick = now;
-    return mark->budget;
-}
-
-// A connection from the address that sent a frame ended without signing on.
-static void tcp_nw_info_spend_budget(tcp_nw_info *server, uint32_t address)
-{
-    tcp_nw_address_mark *mark = tcp_nw_info_mark_of(server, address, true);
-    mark->budget = tcp_nw_info_budget_now(mark) - 1000;
-}
-
-// Whether the address lost a slot to a newcomer within the take-back pause.
-static bool tcp_nw_info_lost_lately(tcp_nw_info *server, uint32_t address)
-{
-    const tcp_nw_address_mark *mark = tcp_nw_info_mark_of(server, address, false);
-    return mark != nullptr && mark->lost_tick != 0 &&
-           ea_get_tick_difference(ea_get_tick_count(), mark->lost_tick) < TCP_NW_INFO_TAKE_BACK_PAUSE_MS;
-}
-
-static void tcp_nw_info_note_loss(tcp_nw_info *server, uint32_t address)
-{
-    tcp_nw_address_mark *mark = tcp_nw_info_mark_of(server, address, true);
-    mark->lost_tick = ea_get_tick_count() | 1u; // never 0, which means never
-}
-
-// The peer addresses of every connection not signed on, in the table and waiting for the
-// box's verdict, sorted into server->addresses, so that each count is a lookup: a full table
-// of a thousand is counted in a few thousand steps. The end of the sorted addresses.
-static const uint32_t *tcp_nw_info_sort_unsigned(tcp_nw_info *server)
-{
-    uint32_t *end = server->addresses;
-    for (uint16_t position = 0; position < server->in_use_count; ++position)
-    {
-        const tcp_nw_handle *slot = server->valid_client_list[position];
-        if (slot->signed_on == 0)
-            *end++ = slot->peer_address;
-    }
-    uint32_t pending = queue_get_count(server->pending_sockets);
-    for (uint32_t i = 0; i < pending && end < server->addresses + server->max_clients; ++i)
-        *end++ = tcp_nw_info_pending_at(server, i)->address;
-    std::sort(server->addresses, end);
-    return end;
-}
-
-static uint32_t tcp_nw_info_count_of(const uint32_t *begin, const uint32_t *end, uint32_t address)
-{
-    auto range = std::equal_range(begin, end, address);
-    return static_cast<uint32_t>(range.second - range.first);
-}
-
-// Whether a connection may give its slot to a new one: it has not signed on, nothing of it
-// has gone to the session layer (which would have to let go of it first), its first 500 ms
-// are over, and it is not within 5 s of a frame's network header. A byte or two of a frame
-// protect nothing.
-static bool tcp_nw_info_may_give_slot(const tcp_nw_handle *slot, uint32_t now)
-{
-    if (slot->signed_on != 0 || slot->delivered != 0 || slot->client_sockfd == EA_INVALID_SOCKET)
-        return false;
-    if (ea_get_tick_difference(now, slot->admitted_tick) < TCP_NW_INFO_SLOT_GRACE_MS)
-        return false;
-    return slot->header_tick == 0 ||
-           ea_get_tick_difference(now, slot->header_tick) >= TCP_NW_INFO_FRAME_PROTECTION_MS;
-}
-
-// What a new connection from `address` may take when every slot is taken: the oldest
-// connection that may give its slot, of an address that holds more connections not signed
-// on than `address` does (at least two more when `address` lost a slot lately); else the
-// oldest socket waiting for the box's verdict of such an address (its position in
-// *pending_position). Null when there is none.
-static tcp_nw_handle *tcp_nw_info_place_to_take(tcp_nw_info *server, uint32_t address,
-                                                int32_t *pending_position)
-{
-    const uint32_t *end = tcp_nw_info_sort_unsigned(server);
-    const uint32_t own = tcp_nw_info_count_of(server->addresses, end, address) +
-                         (tcp_nw_info_lost_lately(server, address) ? 1 : 0);
-    const uint32_t now = ea_get_tick_count();
-    *pending_position = -1;
-    for (uint16_t position = 0; position < server->in_use_count; ++position)
-    {
-        tcp_nw_handle *slot = server->valid_client_list[position];
-        if (tcp_nw_info_may_give_slot(slot, now) &&
-            tcp_nw_info_count_of(server->addresses, end, slot->peer_address) > own)
-            return slot;
-    }
-    uint32_t pending = queue_get_count(server->pending_sockets);
-    for (uint32_t i = 0; i < pending; ++i)
-    {
-        if (tcp_nw_info_count_of(server->addresses, end, tcp_nw_info_pending_at(server, i)->address) > own)
-        {
-            *pending_position = static_cast<int32_t>(i);
-            break;
-        }
-    }
-    return nullptr;
-}
-
-// Takes the waiting socket at `position` out of the queue, keeping the others' order.
-static tcp_nw_pending *tcp_nw_info_take_pending(tcp_nw_info *server, uint32_t position)
-{
-    const uint32_t count = queue_get_count(server->pending_sockets);
-    tcp_nw_pending *taken = nullptr;
-    for (uint32_t i = 0; i < count; ++i)
-    {
-        void *entry = queue_remove_head(server->pending_sockets);
-        if (i == position)
-            taken = static_cast<tcp_nw_pending *>(entry);
-        else
-            queue_append(server->pending_sockets, entry); // room freed by the removal
-    }
-    return taken;
-}
-
-// Closes a connection that has not signed on so that a new one gets its place. Only the
-// console hears of it, counted in slots_given as one that did not sign on in time. True
-// when a place was freed.
-static bool tcp_nw_info_give_slot(tcp_nw_info *server, uint32_t address, logger_object *logger)
-{
-    int32_t pending_position = -1;
-    tcp_nw_handle *slot = tcp_nw_info_place_to_take(server, address, &pending_position);
-    if (slot != nullptr)
-    {
-        log_hold_entry *held = tcp_nw_handle_held(slot);
-        EA_LOG_HELD(
-            held, logger, EA_LEVEL_EVENT,
-            "Giving the slot of tws nw handle [%d] at tws index [%u] to a new connection, as it has not signed on",
-            slot->network_handle, slot->index);
-        log_hold_set_reason(held, TWS_REASON_SIGN_ON_TIMEOUT);
-        tcp_nw_info_note_loss(server, slot->peer_address);
-        tcp_nw_info_del_client(server, slot->index, logger);
-        server->slots_given++;
-        return true;
-    }
-    if (pending_position < 0)
-        return false;
-    tcp_nw_pending *pending = tcp_nw_info_take_pending(server, static_cast<uint32_t>(pending_position));
-    tcp_nw_info_note_loss(server, pending->address);
-    EA_LOG_HELD(pending->held, logger, EA_LEVEL_EVENT,
-                "Giving the place of socket [%d] waiting for admission to a new connection", pending->socket);
-    tcp_nw_info_drop_pending(pending, TWS_REASON_SIGN_ON_TIMEOUT);
+    tcp_nw_handle *slot = &server->tcp_nw_handle_list[place];
+    if (slot->network_handle == TCP_NW_HANDLE_FREE || slot->serial != serial)
+        return;
+    log_hold_entry *held = tcp_nw_handle_held(slot);
+    EA_LOG_HELD(
+        held, logger, EA_LEVEL_EVENT,
+        "Giving the slot of tws nw handle [%d] at tws index [%u] to a new connection, as it has not signed on",
+        slot->network_handle, slot->index);
+    log_hold_set_reason(held, TWS_REASON_SIGN_ON_TIMEOUT);
+    tcp_nw_info_del_client(server, slot->index, logger);
     server->slots_given++;
-    return true;
+}
+
+// Puts a socket in its place to wait for the box's verdict; the first of a round asks box
+// communication for one (box_notice_due).
+static ea_status tcp_nw_info_queue_for_verdict(tcp_nw_info *server, const tcp_nw_pending &newcomer,
+                                               logger_object *logger)
+{
+    tcp_nw_pending *pending = static_cast<tcp_nw_pending *>(malloc(sizeof(tcp_nw_pending)));
+    if (pending == nullptr)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed");
+        tcp_nw_pending dropped = newcomer;
+        tcp_nw_info_drop_socket(server, &dropped, TWS_REASON_MAX_CONNECTIONS);
+        return EA_ERROR;
+    }
+    *pending = newcomer;
+    const bool first = queue_get_count(server->pending_sockets) == 0;
+    if (queue_append(server->pending_sockets, pending) != EA_SUCCESS)
+    {
+        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
+        tcp_nw_info_drop_pending(server, pending, TWS_REASON_MAX_CONNECTIONS);
+        return EA_ERROR;
+    }
+    if (first)
+        server->box_notice_due = 1;
+    return EA_SUCCESS;
+}
+
+// What the admission policy says of a newcomer, carried out: it waits for the box's verdict in
+// a place (a free one, or one given up for it) and 0 is returned; it waits for a place to
+// come free (EA_VALID: the caller keeps it waiting); or it is refused and closed (10).
+static ea_status tcp_nw_info_seat(tcp_nw_info *server, tcp_nw_pending *newcomer, logger_object *logger)
+{
+    const uint32_t now = ea_get_tick_count();
+    const tcp_nw_arrival arrival =
+        tcp_nw_admission_arrive(server->admission, newcomer->address, newcomer->accepted_tick, now);
+    switch (arrival.verdict)
+    {
+    case TCP_NW_ARRIVAL_TAKE:
+        tcp_nw_info_give_place(server, arrival.place, arrival.victim_serial, logger);
+        [[fallthrough]];
+    case TCP_NW_ARRIVAL_PLACE:
+        newcomer->place = arrival.place;
+        newcomer->serial = arrival.serial;
+        return tcp_nw_info_queue_for_verdict(server, *newcomer, logger);
+    case TCP_NW_ARRIVAL_WAIT:
+        return EA_VALID;
+    case TCP_NW_ARRIVAL_REFUSE:
+        break;
+    }
+    EA_LOG_HELD(newcomer->held, logger, EA_LEVEL_EVENT,
+                "Rejected connection from socket [%d] as max connections [%d] was exceeded", newcomer->socket,
+                server->max_clients);
+    tcp_nw_info_drop_socket(server, newcomer, TWS_REASON_MAX_CONNECTIONS);
+    return TCP_NW_INFO_REFUSED;
+}
+
+// The newcomers waiting for a place, oldest first, asked again: each one seated or refused
+// leaves the line. The number refused; EA_ERROR in *status when a queue failed.
+static uint32_t tcp_nw_info_seat_waiting(tcp_nw_info *server, ea_status *status, logger_object *logger)
+{
+    uint32_t refused = 0;
+    uint16_t kept = 0;
+    *status = EA_SUCCESS;
+    for (uint16_t i = 0; i < server->waiting_count; ++i)
+    {
+        tcp_nw_pending newcomer = server->waiting[i];
+        const ea_status seated =
+            *status == EA_SUCCESS ? tcp_nw_info_seat(server, &newcomer, logger) : EA_VALID;
+        if (seated == EA_VALID)
+            server->waiting[kept++] = newcomer;
+        else if (seated == TCP_NW_INFO_REFUSED)
+            refused++;
+        else if (seated == EA_ERROR)
+            *status = EA_ERROR;
+    }
+    server->waiting_count = kept;
+    return refused;
 }
 
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger)
@@ -574,37 +525,23 @@ ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets,
                ea_socket_error_text(error));
         return EA_ERROR;
     }
-    tcp_nw_pending *pending = static_cast<tcp_nw_pending *>(calloc(1, sizeof(tcp_nw_pending)));
-    if (pending == nullptr)
-    {
-        EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "calloc failed");
-        ea_closesocket(socket);
-        return EA_ERROR;
-    }
-    pending->socket = socket;
-    pending->address = ea_inet_addr(peer);
-    pending->accepted_tick = ea_get_tick_count();
-    pending->held = log_hold_entry_create(server->held_lines, pending->address);
-    EA_LOG_HELD(pending->held, logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]",
+    tcp_nw_pending newcomer = {};
+    newcomer.socket = socket;
+    newcomer.address = ea_inet_addr(peer);
+    newcomer.accepted_tick = ea_get_tick_count();
+    newcomer.place = TCP_NW_INFO_NO_PLACE;
+    newcomer.held = log_hold_entry_create(server->held_lines, newcomer.address);
+    EA_LOG_HELD(newcomer.held, logger, EA_LEVEL_EVENT, "Incoming client connection from socket [%d], IP [%s]",
                 socket, peer);
-    if (server->in_use_count + tcp_nw_info_pending_socket_count(server) < server->max_clients ||
-        tcp_nw_info_give_slot(server, pending->address, logger))
+    ea_status seated = tcp_nw_info_seat(server, &newcomer, logger);
+    if (seated == EA_VALID)
     {
-        if (queue_append(server->pending_sockets, pending) != EA_SUCCESS)
-        {
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
-            tcp_nw_info_drop_pending(pending, TWS_REASON_MAX_CONNECTIONS);
-            return EA_ERROR;
-        }
-        *pending_sockets = tcp_nw_info_pending_socket_count(server);
-        return EA_SUCCESS;
+        // Room is kept for it: the listener is not served while the line is full.
+        server->waiting[server->waiting_count++] = newcomer;
+        seated = EA_SUCCESS;
     }
-    EA_LOG_HELD(pending->held, logger, EA_LEVEL_EVENT,
-                "Rejected connection from socket [%d] as max connections [%d] was exceeded", socket,
-                server->max_clients);
-    tcp_nw_info_drop_pending(pending, TWS_REASON_MAX_CONNECTIONS);
     *pending_sockets = tcp_nw_info_pending_socket_count(server);
-    return TCP_NW_INFO_REFUSED;
+    return seated;
 }
 
 static const char *tcp_nw_info_send_result_name(ea_status status)
@@ -623,7 +560,7 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
     {
         while (queue_get_count(server->pending_sockets) > 0)
             tcp_nw_info_drop_pending(
-                static_cast<tcp_nw_pending *>(queue_remove_head(server->pending_sockets)),
+                server, static_cast<tcp_nw_pending *>(queue_remove_head(server->pending_sockets)),
                 TWS_REASON_CONNECTIONS_REJECTED);
         EA_LOG_FOLDED(&server->admission_lines, logger, EA_LEVEL_EVENT, "All new client sockets closed");
         message_destroy(msg);
@@ -656,8 +593,7 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
         if (added == EA_ERROR)
         {
             EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_add_new_client failed");
-            log_hold_ended(pending->held, TWS_REASON_CONNECTION_LOST);
-            free(pending);
+            tcp_nw_info_drop_pending(server, pending, TWS_REASON_CONNECTION_LOST);
             message_destroy(msg);
             return EA_ERROR;
         }
@@ -665,8 +601,7 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
         {
             // The socket was closed instead (the peer reset it meanwhile): it is a lost
             // connection like any other, and the console hears of it.
-            log_hold_ended(pending->held, TWS_REASON_CONNECTION_LOST);
-            free(pending);
+            tcp_nw_info_drop_pending(server, pending, TWS_REASON_CONNECTION_LOST);
             server->lost_at_admission++;
             continue;
         }
@@ -694,9 +629,9 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
     return EA_SUCCESS;
 }
 
-static ea_status tcp_nw_info_refuse_socket(int32_t socket)
+// The socket is closed by the caller (tcp_nw_info_drop_pending).
+static ea_status tcp_nw_info_refuse_socket(int32_t)
 {
-    ea_closesocket(socket);
     return EA_VALID;
 }
 
@@ -725,16 +660,12 @@ static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending 
                     ea_socket_error_text(error));
         return tcp_nw_info_refuse_socket(socket);
     }
-    tcp_nw_handle *slot = nullptr;
-    for (uint16_t i = 0; i < server->max_clients; ++i)
-    {
-        if (server->tcp_nw_handle_list[i].network_handle == TCP_NW_HANDLE_FREE)
-        {
-            slot = &server->tcp_nw_handle_list[i];
-            break;
-        }
-    }
-    if (slot == nullptr || server->in_use_count >= server->max_clients)
+    // The slot is the place the connection was given when it was accepted: the lowest free
+    // one then.
+    tcp_nw_handle *slot =
+        pending->place < server->max_clients ? &server->tcp_nw_handle_list[pending->place] : nullptr;
+    if (slot == nullptr || slot->network_handle != TCP_NW_HANDLE_FREE ||
+        server->in_use_count >= server->max_clients)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "No free slot remaining for new client.");
         return tcp_nw_info_refuse_socket(socket);
@@ -751,8 +682,12 @@ static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending 
     slot->client_sockfd = socket;
     slot->network_handle = handle;
     slot->link_index = 0;
-    slot->admitted_tick = ea_get_tick_count();
+    slot->serial = pending->serial;
     slot->peer_address = pending->address;
+    tcp_nw_admission_admitted(server->admission, pending->place, pending->serial, ea_get_tick_count());
+    // The socket and the place are the slot's now.
+    pending->socket = EA_INVALID_SOCKET;
+    pending->place = TCP_NW_INFO_NO_PLACE;
     connection_book_opened(server->book, slot->index, handle);
     log_hold_attach(pending->held, slot->index, handle);
     pending->held = nullptr;
@@ -768,8 +703,21 @@ static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending 
 ea_status tcp_nw_info_add_new_client(tcp_nw_info *server, int32_t socket, int32_t *network_handle,
                                      uint16_t *workstation_index, logger_object *logger)
 {
-    tcp_nw_pending pending = {socket, 0, ea_get_tick_count(), nullptr};
-    return tcp_nw_info_add_connection(server, &pending, network_handle, workstation_index, logger);
+    const uint32_t now = ea_get_tick_count();
+    tcp_nw_pending pending = {socket, 0, now, TCP_NW_INFO_NO_PLACE, 0, nullptr};
+    const tcp_nw_arrival arrival = tcp_nw_admission_arrive(server->admission, 0, now, now);
+    if (arrival.verdict == TCP_NW_ARRIVAL_TAKE)
+        tcp_nw_info_give_place(server, arrival.place, arrival.victim_serial, logger);
+    if (arrival.verdict == TCP_NW_ARRIVAL_PLACE || arrival.verdict == TCP_NW_ARRIVAL_TAKE)
+    {
+        pending.place = arrival.place;
+        pending.serial = arrival.serial;
+    }
+    const ea_status added =
+        tcp_nw_info_add_connection(server, &pending, network_handle, workstation_index, logger);
+    if (added != EA_SUCCESS)
+        tcp_nw_info_drop_socket(server, &pending, 0);
+    return added;
 }
 
 static bool tcp_nw_info_handle_in_use(const tcp_nw_info *server, int32_t handle)
@@ -849,8 +797,6 @@ static ea_status tcp_nw_info_raise_disconnect(tcp_nw_handle *slot, uint16_t reas
     notification->workstation_index = slot->index;
     notification->reason_code = reason_code;
     notification->peer_address = slot->peer_address;
-    if (slot->signed_on == 0)
-        notification->flags |= MESSAGE_FLAG_NO_USER;
     log_hold_set_reason(tcp_nw_handle_held(slot), reason_code);
     if (queue_append(disconnect_queue, notification) != EA_SUCCESS)
     {
@@ -889,7 +835,7 @@ static ea_status tcp_nw_info_lose(tcp_nw_handle *slot, uint16_t reason, queue *d
     return EA_SUCCESS;
 }
 
-// Whether the peer of a connection whose first frame waits unread has left.
+// Whether the peer of a connection whose first frame waits in the gateway has left.
 static bool tcp_nw_info_peer_left(const tcp_nw_handle *slot)
 {
     ea_network_events events;
@@ -899,57 +845,75 @@ static bool tcp_nw_info_peer_left(const tcp_nw_handle *slot)
     return ea_check_network_event(&events, EA_FD_CLOSE, nullptr);
 }
 
-// Sign-ons under way from an address: connections whose frames went to the session layer
-// and that have neither signed on nor been lost.
-static uint32_t tcp_nw_info_sign_ons_under_way(const tcp_nw_info *server, uint32_t address)
+// The user a first frame signs on as: the user id of a sign-on request, 0 for any other
+// frame or one too short to name one. The frame is whole, its network header included.
+static uint32_t tcp_nw_info_sign_on_user(const message *msg)
 {
-    uint32_t count = 0;
-    for (uint16_t position = 0; position < server->in_use_count; ++position)
+    const uint32_t record = VRX_NETWORK_HEADER_SIZE;
+    if (msg->data_length < record + VRX_HEADER_SIZE + 4 ||
+        get_i16_be(msg->data, record + VRX_INTERNAL_TRANSCODE) != TRANSCODE_SIGN_ON_REQUEST)
+        return 0;
+    return get_u32_be(msg->data, record + VRX_HEADER_SIZE);
+}
+
+// Says why first frames wait, once a spell for each reason at EVENT, then a count a second.
+static void tcp_nw_info_say_hold(tcp_nw_info *server, uint32_t peer_address, uint32_t user, tcp_nw_hold hold,
+                                 logger_object *logger)
+{
+    char address[TCP_NW_INFO_ADDRESS_SIZE] = "";
+    ea_inet_ntoa(peer_address, address, sizeof(address));
+    log_fold *fold = &server->hold_lines[hold];
+    switch (hold)
     {
-        const tcp_nw_handle *slot = server->valid_client_list[position];
-        count += slot->peer_address == address && slot->delivered != 0 && slot->signed_on == 0 &&
-                         slot->client_sockfd != EA_INVALID_SOCKET
-                     ? 1
-                     : 0;
+    case TCP_NW_HOLD_USER_BUDGET:
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
+            "Sign-ons of user [%u] from IP [%s] wait in the gateway, as sign-ons of the user from the address failed lately",
+            user, address);
+        break;
+    case TCP_NW_HOLD_ADDRESS_BUDGET:
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
+            "Sign-ons from IP [%s] wait in the gateway, as sign-ons of several users from the address failed lately",
+            address);
+        break;
+    case TCP_NW_HOLD_UNDER_WAY:
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
+            "Sign-ons from IP [%s] wait in the gateway, as [%u] sign-ons from the address are under way and none of its sign-ons has succeeded lately",
+            address, static_cast<unsigned>(TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS));
+        break;
+    default:
+        EA_LOG_FOLDED(
+            fold, logger, EA_LEVEL_EVENT,
+            "Sign-ons from IP [%s] wait in the gateway, as sign-ons from addresses none of whose sign-ons succeeded lately failed too often",
+            address);
+        break;
     }
-    return count;
 }
 
-// Whether a connection from the address may start a sign-on now: the address has fewer
-// sign-ons under way than it may, and budget left for one that fails.
-static bool tcp_nw_info_may_start_sign_on(tcp_nw_info *server, uint32_t address)
+// Delivers a connection's first frame to the session layer, or keeps it in the gateway
+// while the admission policy holds it back: then only the connection's close is watched,
+// and what it sends next waits in the socket.
+static ea_status tcp_nw_info_first_frame(tcp_nw_info *server, tcp_nw_handle *slot, message *msg,
+                                         bool *delivered, logger_object *logger)
 {
-    if (tcp_nw_info_sign_ons_under_way(server, address) >= TCP_NW_INFO_SIGN_ONS_PER_ADDRESS)
-        return false;
-    tcp_nw_address_mark *mark = tcp_nw_info_mark_of(server, address, false);
-    return mark == nullptr || tcp_nw_info_budget_now(mark) >= 1000;
-}
-
-// Whether the first frame of a connection must wait unread.
-static bool tcp_nw_info_must_wait(tcp_nw_info *server, const tcp_nw_handle *slot)
-{
-    return slot->delivered == 0 && slot->signed_on == 0 && slot->receive_position == slot->receive_buffer &&
-           !tcp_nw_info_may_start_sign_on(server, slot->peer_address);
-}
-
-// Leaves a connection's first frame in the socket, watching only for its close.
-static ea_status tcp_nw_info_gate(tcp_nw_info *server, tcp_nw_handle *slot, logger_object *logger)
-{
-    if (tcp_nw_info_select(server, slot->client_sockfd, EA_FD_CLOSE, logger) != EA_SUCCESS)
-        return EA_ERROR;
-    slot->gated = 1;
-    server->gated_count++;
-    if (tcp_nw_info_sign_ons_under_way(server, slot->peer_address) >= TCP_NW_INFO_SIGN_ONS_PER_ADDRESS)
-        EA_LOG_HELD(
-            tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
-            "The first frame of tws nw handle [%d] waits, as [%u] sign-ons from its address are under way",
-            slot->network_handle, static_cast<unsigned>(TCP_NW_INFO_SIGN_ONS_PER_ADDRESS));
-    else
-        EA_LOG_HELD(
-            tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
-            "The first frame of tws nw handle [%d] waits, as its address has spent its budget of sign-ons that fail",
-            slot->network_handle);
-    return EA_SUCCESS;
+    *delivered = true;
+    const tcp_nw_place *place = tcp_nw_admission_place(server->admission, slot->index, slot->serial);
+    if (place == nullptr || place->state != TCP_NW_PLACE_ADMITTED)
+        return EA_SUCCESS;
+    const uint32_t user = tcp_nw_info_sign_on_user(msg);
+    const tcp_nw_hold hold =
+        tcp_nw_admission_first_frame(server->admission, slot->index, slot->serial, user, ea_get_tick_count());
+    if (hold == TCP_NW_HOLD_NONE)
+        return EA_SUCCESS;
+    *delivered = false;
+    slot->parked = msg;
+    EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
+                "The first frame of tws nw handle [%d] waits in the gateway, sequence number [%lu]",
+                slot->network_handle, static_cast<unsigned long>(msg->sequence_number));
+    tcp_nw_info_say_hold(server, slot->peer_address, user, hold, logger);
+    return tcp_nw_info_select(server, slot->client_sockfd, EA_FD_CLOSE, logger);
 }
 
 ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t receive_batch_limit,
@@ -963,7 +927,7 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
     {
         tcp_nw_handle *slot = server->valid_client_list[position];
         uint16_t index = slot->index;
-        if (slot->gated != 0)
+        if (slot->parked != nullptr)
         {
             // Only its close is watched while its first frame waits.
             if (tcp_nw_info_peer_left(slot) &&
@@ -973,12 +937,6 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
         }
         if (tcp_nw_info_get_client_status(server, index, logger) != EA_SUCCESS)
             continue;
-        if (tcp_nw_info_must_wait(server, slot))
-        {
-            if (tcp_nw_info_gate(server, slot, logger) != EA_SUCCESS)
-                return EA_ERROR;
-            continue;
-        }
 
         int32_t socket = slot->client_sockfd;
         message *msg = nullptr;
@@ -992,6 +950,8 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                 message_destroy(msg);
             return EA_ERROR;
         }
+        if (slot->header_tick != 0 && slot->signed_on == 0)
+            tcp_nw_admission_header(server->admission, index, slot->serial, slot->header_tick);
 
         if (status == EA_SUCCESS)
         {
@@ -1015,15 +975,18 @@ ea_status tcp_nw_info_recv_mesg(tcp_nw_info *server, queue *data_queue, uint32_t
                 continue;
             }
             msg->peer_address = slot->peer_address;
-            if (slot->signed_on == 0)
-                msg->flags |= MESSAGE_FLAG_NO_USER;
+            bool delivered = true;
+            if (slot->signed_on == 0 &&
+                tcp_nw_info_first_frame(server, slot, msg, &delivered, logger) != EA_SUCCESS)
+                return EA_ERROR;
+            if (!delivered)
+                continue;
             if (queue_append(data_queue, msg) != EA_SUCCESS)
             {
                 EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
                 message_destroy(msg);
                 return EA_ERROR;
             }
-            slot->delivered = 1;
             if (++frames >= receive_batch_limit)
             {
                 server->resume_position = position;
@@ -1262,10 +1225,18 @@ ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index
     tcp_nw_handle *slot = &server->tcp_nw_handle_list[workstation_index];
     const int32_t handle = slot->network_handle;
     log_hold_entry *held = tcp_nw_handle_held(slot);
-    // A sign-on that went to the session layer and ended without the host's acceptance.
-    if (slot->delivered != 0 && handle != TCP_NW_HANDLE_FREE &&
-        connection_book_verdict(server->book, workstation_index, handle) != CONNECTION_SIGNED_ON)
-        tcp_nw_info_spend_budget(server, slot->peer_address);
+    // The place is free again (a sign-on under way that ends so has failed).
+    if (handle != TCP_NW_HANDLE_FREE)
+        tcp_nw_admission_ended(server->admission, workstation_index, slot->serial, ea_get_tick_count());
+    if (slot->parked != nullptr)
+    {
+        EA_LOG_HELD(
+            held, logger, EA_LEVEL_EVENT,
+            "Discarding the first frame of tws nw handle [%d], which waited in the gateway, sequence number [%lu]",
+            handle, static_cast<unsigned long>(slot->parked->sequence_number));
+        message_destroy(slot->parked);
+        slot->parked = nullptr;
+    }
     server->total_pending -= slot->pending_count;
     for (uint16_t i = 0; i < slot->batch_record_count; ++i)
     {
@@ -1288,8 +1259,6 @@ ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index
     }
     if (slot->client_sockfd != EA_INVALID_SOCKET)
         ea_closesocket(slot->client_sockfd);
-    if (slot->gated != 0)
-        server->gated_count--;
     tcp_nw_handle_reset(slot);
     for (uint16_t i = 0; i < server->in_use_count; ++i)
     {
@@ -1323,7 +1292,6 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
     if (slot == nullptr)
         return EA_VALID;
     slot->link_index = msg->link_index;
-    slot->bound = 1;
     EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_EVENT,
                 "Link index [%u] added for tws network handle [%d]", msg->link_index,
                 msg->workstation_network_handle);
@@ -1331,10 +1299,10 @@ ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t n
 }
 
 // The reason a connection no longer deserves its slot, or 0.
-static uint16_t tcp_nw_info_idle_reason(const tcp_nw_handle *slot, uint32_t now)
+static uint16_t tcp_nw_info_idle_reason(const tcp_nw_info *server, const tcp_nw_handle *slot, uint32_t now)
 {
-    if (slot->signed_on == 0 && slot->bound == 0 &&
-        ea_get_tick_difference(now, slot->admitted_tick) >= TCP_NW_INFO_SIGN_ON_TIMEOUT_MS)
+    if (slot->signed_on == 0 && tcp_nw_admission_unheld_ms(server->admission, slot->index, slot->serial,
+                                                           now) >= TCP_NW_INFO_SIGN_ON_TIMEOUT_MS)
         return TWS_REASON_SIGN_ON_TIMEOUT;
     if (slot->frame_start_tick != 0 &&
         ea_get_tick_difference(now, slot->frame_start_tick) >= TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS)
@@ -1354,7 +1322,7 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
         tcp_nw_handle *slot = server->valid_client_list[position];
         if (slot->client_sockfd == EA_INVALID_SOCKET)
             continue;
-        uint16_t reason = tcp_nw_info_idle_reason(slot, now);
+        uint16_t reason = tcp_nw_info_idle_reason(server, slot, now);
         if (reason == 0)
             continue;
         uint16_t index = slot->index;
@@ -1376,8 +1344,50 @@ ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_
     return EA_SUCCESS;
 }
 
-ea_status tcp_nw_info_watch_connections(tcp_nw_info *server, const char *routine, logger_object *logger)
+// The first frames the admission policy lets go on now, to the session layer; each
+// connection's next frames are read again.
+static ea_status tcp_nw_info_release_frames(tcp_nw_info *server, queue *data_queue, logger_object *logger)
 {
+    uint16_t places[64];
+    uint16_t released = 0;
+    const uint32_t now = ea_get_tick_count();
+    while ((released = tcp_nw_admission_released(server->admission, now, places, 64)) > 0)
+    {
+        for (uint16_t i = 0; i < released; ++i)
+        {
+            tcp_nw_handle *slot = &server->tcp_nw_handle_list[places[i]];
+            message *frame = slot->parked;
+            slot->parked = nullptr;
+            if (frame == nullptr || slot->client_sockfd == EA_INVALID_SOCKET)
+            {
+                if (frame != nullptr)
+                    message_destroy(frame);
+                continue;
+            }
+            EA_LOG_HELD(tcp_nw_handle_held(slot), logger, EA_LEVEL_ACTIVITY,
+                        "The first frame of tws nw handle [%d] goes on, sequence number [%lu]",
+                        slot->network_handle, static_cast<unsigned long>(frame->sequence_number));
+            if (queue_append(data_queue, frame) != EA_SUCCESS)
+            {
+                EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "queue_append failed");
+                message_destroy(frame);
+                return EA_ERROR;
+            }
+            // Readable again: what came meanwhile wakes the next wait.
+            if (tcp_nw_info_select(server, slot->client_sockfd, EA_FD_READ | EA_FD_CLOSE, logger) !=
+                EA_SUCCESS)
+                return EA_ERROR;
+        }
+        if (released < 64)
+            break;
+    }
+    return EA_SUCCESS;
+}
+
+ea_status tcp_nw_info_watch_connections(tcp_nw_info *server, queue *data_queue, uint32_t *refused,
+                                        const char *routine, logger_object *logger)
+{
+    const uint32_t now = ea_get_tick_count();
     for (uint16_t position = 0; position < server->in_use_count; ++position)
     {
         tcp_nw_handle *slot = server->valid_client_list[position];
@@ -1385,21 +1395,16 @@ ea_status tcp_nw_info_watch_connections(tcp_nw_info *server, const char *routine
             connection_book_verdict(server->book, slot->index, slot->network_handle) == CONNECTION_SIGNED_ON)
         {
             slot->signed_on = 1;
+            tcp_nw_admission_signed_on(server->admission, slot->index, slot->serial, now);
             log_hold_of_slot(server->held_lines, slot->index, slot->network_handle, slot->peer_address);
         }
     }
-    for (uint16_t position = 0; position < server->in_use_count && server->gated_count > 0; ++position)
-    {
-        tcp_nw_handle *slot = server->valid_client_list[position];
-        if (slot->gated == 0 || slot->client_sockfd == EA_INVALID_SOCKET ||
-            !tcp_nw_info_may_start_sign_on(server, slot->peer_address))
-            continue;
-        // Readable again: a frame already in the socket wakes the next wait.
-        if (tcp_nw_info_select(server, slot->client_sockfd, EA_FD_READ | EA_FD_CLOSE, logger) != EA_SUCCESS)
-            return EA_ERROR;
-        slot->gated = 0;
-        server->gated_count--;
-    }
+    if (tcp_nw_info_release_frames(server, data_queue, logger) != EA_SUCCESS)
+        return EA_ERROR;
+    ea_status seated = EA_SUCCESS;
+    *refused += tcp_nw_info_seat_waiting(server, &seated, logger);
+    if (seated != EA_SUCCESS)
+        return EA_ERROR;
     log_hold_pass(server->held_lines, routine, logger);
     return EA_SUCCESS;
 }
@@ -1415,72 +1420,40 @@ void tcp_nw_info_stop_lines(tcp_nw_info *server, const char *routine, logger_obj
         log_hold_ended(pending->held, 0);
         pending->held = nullptr;
     }
+    for (uint16_t i = 0; i < server->waiting_count; ++i)
+    {
+        log_hold_ended(server->waiting[i].held, 0);
+        server->waiting[i].held = nullptr;
+    }
     log_hold_stop(server->held_lines, routine, logger);
-}
-
-// The fold of console events with this reason code and user id, made on first use in a free
-// entry or one whose spell is over; when none is left, the events of the pair are counted
-// with the connections that named no user, or else in the last entry.
-static log_fold *tcp_nw_info_event_fold(tcp_nw_info *server, uint16_t reason_code, uint32_t user_id)
-{
-    int32_t claimable = -1;
-    int32_t anonymous = -1;
-    for (uint32_t i = 0; i < TCP_NW_INFO_EVENT_FOLDS; ++i)
-    {
-        const uint16_t reason = server->event_fold_reasons[i];
-        if (reason == reason_code && server->event_fold_users[i] == user_id)
-            return &server->event_folds[i];
-        if (reason == reason_code && server->event_fold_users[i] == 0)
-            anonymous = static_cast<int32_t>(i);
-        if (claimable < 0 && (reason == 0 || server->event_folds[i].open == 0))
-            claimable = static_cast<int32_t>(i);
-    }
-    if (claimable >= 0)
-    {
-        server->event_fold_reasons[claimable] = reason_code;
-        server->event_fold_users[claimable] = user_id;
-        server->event_folds[claimable] = log_fold{};
-        return &server->event_folds[claimable];
-    }
-    return &server->event_folds[anonymous >= 0 ? anonymous : TCP_NW_INFO_EVENT_FOLDS - 1];
 }
 
 bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code, uint32_t user_id)
 {
-    return log_fold_admit(tcp_nw_info_event_fold(server, reason_code, user_id), 1);
+    return tcp_nw_event_folds_admit(server->event_folds, reason_code, user_id, ea_get_tick_count());
 }
 
-uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, tcp_nw_info_folded_event *due, uint32_t max,
+uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, tcp_nw_folded_event *due, uint32_t max,
                                          bool all)
 {
-    uint32_t filled = 0;
-    for (uint32_t i = 0; i < TCP_NW_INFO_EVENT_FOLDS && filled < max; ++i)
-    {
-        const uint16_t reason = server->event_fold_reasons[i];
-        // Refusals have their own report (tcp_nw_info_refusal_events) until the stop.
-        if (reason == 0 || (reason == TWS_REASON_MAX_CONNECTIONS && !all))
-            continue;
-        uint32_t count =
-            all ? log_fold_due_now(&server->event_folds[i]) : log_fold_due(&server->event_folds[i]);
-        if (count > 0)
-            due[filled++] = tcp_nw_info_folded_event{reason, server->event_fold_users[i], count};
-    }
-    return filled;
+    // Refusals have their own report (tcp_nw_info_refusal_events) until the stop.
+    return tcp_nw_event_folds_due(server->event_folds, ea_get_tick_count(), all, TWS_REASON_MAX_CONNECTIONS,
+                                  due, max);
 }
 
 void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded)
 {
-    log_fold *fold = tcp_nw_info_event_fold(server, TWS_REASON_MAX_CONNECTIONS, 0);
-    *folded = log_fold_due(fold);
+    const uint32_t now = ea_get_tick_count();
+    *folded = tcp_nw_event_folds_due_of(server->event_folds, TWS_REASON_MAX_CONNECTIONS, 0, now);
     *at_once = 0;
     for (uint32_t i = 0; i < refused; ++i)
-        *at_once += log_fold_admit(fold, 1) ? 1 : 0;
+        *at_once += tcp_nw_event_folds_admit(server->event_folds, TWS_REASON_MAX_CONNECTIONS, 0, now) ? 1 : 0;
 }
 
 bool tcp_nw_info_is_unsigned(tcp_nw_info *server, const message *msg)
 {
-    const tcp_nw_handle *slot = tcp_nw_info_slot_of(server, msg);
-    if (slot == nullptr)
-        return (msg->flags & MESSAGE_FLAG_NO_USER) != 0;
-    return connection_book_verdict(server->book, slot->index, slot->network_handle) != CONNECTION_SIGNED_ON;
+    if (msg->workstation_index >= server->max_clients)
+        return false;
+    return connection_book_verdict(server->book, msg->workstation_index, msg->workstation_network_handle) !=
+           CONNECTION_SIGNED_ON;
 }

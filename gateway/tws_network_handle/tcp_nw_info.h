@@ -14,6 +14,7 @@
 #include "gateway/shared/connection_book.h"
 #include "gateway/shared/log_fold.h"
 #include "gateway/shared/log_hold.h"
+#include "gateway/tws_network_handle/tcp_nw_admission.h"
 #include "gateway/tws_network_handle/tcp_nw_handle.h"
 
 struct ea_sync_info;
@@ -30,55 +31,31 @@ enum
     TCP_NW_INFO_LISTEN_BACKLOG = 5,
     TCP_NW_INFO_NO_RESUME = 0xFFFF,
     // A connection holds a slot only while it uses it: it signs on within this time of its
-    // admission, and no part of a frame waits longer for the rest.
+    // admission (time its first frame waits in the gateway not counted), and no part of a
+    // frame waits longer for the rest.
     TCP_NW_INFO_SIGN_ON_TIMEOUT_MS = 30000,
     TCP_NW_INFO_PARTIAL_FRAME_TIMEOUT_MS = 30000,
     TCP_NW_INFO_IDLE_CHECK_INTERVAL_MS = 1000,
-    // When every slot is taken, a new connection may take the slot of one that has not
-    // signed on (tcp_nw_info_get_client says which): not in its first 500 ms, nor within 5 s
-    // of the network header of a frame it is sending, nor once a frame of it has gone to the
-    // session layer.
-    TCP_NW_INFO_SLOT_GRACE_MS = 500,
-    TCP_NW_INFO_FRAME_PROTECTION_MS = 5000,
-    // A peer address has at most 8 sign-ons under way at once (a frame delivered, no
-    // verdict yet), and its connections that end without signing on after sending one
-    // spend a budget of 8 that comes back at 2 a second. While either is used up, the
-    // first frame of another connection from the address waits unread, so that peers that
-    // never sign on cannot take the host link's rate from traders who did, while an office
-    // whose traders sign on is never held back for long.
-    TCP_NW_INFO_SIGN_ONS_PER_ADDRESS = 8,
-    TCP_NW_INFO_FAILED_SIGN_ON_BUDGET = 8,
-    TCP_NW_INFO_FAILED_SIGN_ONS_PER_SECOND = 2,
-    // An address that lost a slot to a newcomer takes one back, for 10 s, only from an
-    // address that holds at least two more connections not signed on than its own: peers
-    // that reconnect the moment they are dropped cannot take each other's slots round and
-    // round, which would leave every slot too young for a newcomer to take.
-    TCP_NW_INFO_TAKE_BACK_PAUSE_MS = 10000,
-    // Peer addresses the server remembers for those two rules.
-    TCP_NW_INFO_ADDRESS_MARKS = 64,
-    // Reason code and user id pairs whose console events about connections that have not
-    // signed on are folded, each pair on its own.
-    TCP_NW_INFO_EVENT_FOLDS = 32,
+    // Newcomers that wait for a place to come free (tcp_nw_admission.h) at once; while they
+    // are as many, the listener is not served and later ones wait in its queue, in order.
+    TCP_NW_INFO_WAITING_NEWCOMERS = 4,
 };
 
-// What the server remembers of a peer address: its budget of failed sign-ons (in
-// thousandths, as it stood at `budget_tick`) and when it last lost a slot to a newcomer.
-struct tcp_nw_address_mark
-{
-    uint32_t address;
-    int32_t budget;
-    uint32_t budget_tick;
-    uint32_t lost_tick; // 0: never
-    uint16_t used;
-};
-
-// A socket accepted and waiting for box communication's verdict.
+// A socket accepted and waiting: for a place (place TCP_NW_INFO_NO_PLACE) or, in its place,
+// for box communication's verdict.
 struct tcp_nw_pending
 {
     int32_t socket;
     uint32_t address;
     uint32_t accepted_tick;
+    uint16_t place;
+    uint32_t serial;      // its serial in the admission policy
     log_hold_entry *held; // what is written about it until it signs on
+};
+
+enum : uint16_t
+{
+    TCP_NW_INFO_NO_PLACE = 0xFFFF,
 };
 
 // Operations of tcp_nw_info_process_incoming_clients.
@@ -124,19 +101,25 @@ struct tcp_nw_info
     uint16_t invitations_due;
     uint32_t last_idle_check;   // tick of the last look for connections that hold a slot idle
     uint32_t slots_given;       // connections closed to give their slot to a new one, not yet reported
-    uint32_t *addresses;        // room for the peer address of every connection, for counting them
-    uint16_t gated_count;       // connections whose first frame waits unread
     uint32_t lost_at_admission; // sockets the peer reset before their admission, not yet reported
-    tcp_nw_address_mark marks[TCP_NW_INFO_ADDRESS_MARKS];
+    // Who may have a place, and which first frames go on (tcp_nw_admission.h); the newcomers
+    // waiting for a place, oldest first; an event never set, waited on instead of the listener
+    // while as many newcomers wait as may.
+    tcp_nw_admission *admission;
+    tcp_nw_pending waiting[TCP_NW_INFO_WAITING_NEWCOMERS];
+    uint16_t waiting_count;
+    ea_sync_info *quiet_event;
+    uint16_t box_notice_due; // a socket came to an empty queue of those waiting for a verdict
     // Which connection holds each slot and which signed on (shared with the threads that
     // hold their lines), and this thread's own hold of what it writes about connections.
     connection_book *book;
     log_hold *held_lines;
-    // Lines about admission rounds, which serve every socket waiting at once.
+    // Lines about admission rounds, which serve every socket waiting at once; the lines
+    // saying why first frames wait, one fold for each reason.
     log_fold admission_lines;
-    uint16_t event_fold_reasons[TCP_NW_INFO_EVENT_FOLDS]; // 0: entry unused
-    uint32_t event_fold_users[TCP_NW_INFO_EVENT_FOLDS];
-    log_fold event_folds[TCP_NW_INFO_EVENT_FOLDS];
+    log_fold hold_lines[TCP_NW_HOLD_KINDS];
+    // Console events about connections that have not signed on, folded per reason and user.
+    tcp_nw_event_folds *event_folds;
 };
 
 tcp_nw_info *tcp_nw_info_create(const char *config_file, uint16_t max_clients,
@@ -153,13 +136,10 @@ ea_status tcp_nw_info_get_elements(tcp_nw_info *server, uint32_t receive_batch_l
                                    uint32_t input_count, uint32_t wait_time_ms, queue *data_queue,
                                    queue *disconnect_queue, uint16_t *pending_sockets, uint32_t *refused,
                                    queue **locals, logger_object *logger);
-// A connection is admitted whenever a slot is free. A full table makes room for a new
-// connection with the slot of a connection that has not signed on and is not protected
-// (TCP_NW_INFO_SLOT_GRACE_MS): the oldest of those whose peer address holds more
-// connections not signed on than the new connection's address does, so that slots are
-// contested by address and peers of one address never take slots from each other; the
-// connection that gave its slot is counted in slots_given. With no such slot, the new
-// connection is refused (10).
+// A connection is admitted whenever a slot is free. When every slot is taken, the admission
+// policy (tcp_nw_admission.h) says whether it takes the place of a connection that has not
+// signed on (closed at once, counted in slots_given), waits for a place that may come free
+// (0, with the socket among the waiting newcomers), or is refused (10).
 ea_status tcp_nw_info_get_client(tcp_nw_info *server, uint16_t *pending_sockets, logger_object *logger);
 ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t operation, message *msg,
                                                queue *notifications, logger_object *logger);
@@ -180,16 +160,18 @@ ea_status tcp_nw_info_disconnect_client(tcp_nw_info *server, message *msg, logge
 ea_status tcp_nw_info_del_client(tcp_nw_info *server, uint16_t workstation_index, logger_object *logger);
 ea_status tcp_nw_info_update_index(tcp_nw_info *server, message *msg, uint16_t number_of_links,
                                    logger_object *logger);
-// At most once a second: closes every connection that has not signed on (nor had its
-// sign-on taken to the host) within 30 s of its admission or has held part of a frame for
-// 30 s, each with a CLIENT_DISCONNECTED record on the disconnect queue (so the user
-// session layer and the console hear of it). 0 or 10000.
+// At most once a second: closes every connection that has not signed on (nor sent its
+// sign-on on) within 30 s of its admission, the time its first frame waited in the gateway
+// not counted, or has held part of a frame for 30 s, each with a CLIENT_DISCONNECTED record
+// on the disconnect queue (so the user session layer and the console hear of it). 0 or 10000.
 ea_status tcp_nw_info_check_idle_clients(tcp_nw_info *server, queue *disconnect_queue, logger_object *logger);
 
 // Every pass: the connections the book says signed on (what was held about them is
-// written), the first frames that may now be read, the held lines' verdicts and counts.
-// 0 or 10000.
-ea_status tcp_nw_info_watch_connections(tcp_nw_info *server, const char *routine, logger_object *logger);
+// written), the first frames that may now go on (to `data_queue`), the newcomers waiting for
+// a place, the held lines' verdicts and counts. 0 or 10000.
+// Newcomers refused now, after waiting, are added to *refused.
+ea_status tcp_nw_info_watch_connections(tcp_nw_info *server, queue *data_queue, uint32_t *refused,
+                                        const char *routine, logger_object *logger);
 // At the thread's stop: the sockets still waiting and every connection still held count as
 // ended, and every count due is written now.
 void tcp_nw_info_stop_lines(tcp_nw_info *server, const char *routine, logger_object *logger);
@@ -204,22 +186,14 @@ void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t 
 // reason code and user id (0 for a connection that named no user): true when an event of
 // this pair is to be raised now, false when it is counted instead.
 bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code, uint32_t user_id);
-// A folded event due now: its reason code, user id and the count of events it stands for.
-struct tcp_nw_info_folded_event
-{
-    uint16_t reason_code;
-    uint32_t user_id;
-    uint32_t count;
-};
 // The folded events due now, at most `max`; the number filled. With `all`, every count
 // still open is due (the thread's stop).
-uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, tcp_nw_info_folded_event *due, uint32_t max,
+uint32_t tcp_nw_info_unsigned_events_due(tcp_nw_info *server, tcp_nw_folded_event *due, uint32_t max,
                                          bool all);
 
 // Whether a record that the session layer sends down (DROP_CLIENT, USER_LOGOFF_FLUSH) is
-// about a connection on which no user signed on (the host never accepted its sign-on): its
-// slot still holds it and it has not signed on, or the slot is gone and the record came from
-// such a connection.
+// about a connection on which no user signed on (the host never accepted its sign-on), as
+// the connection book says, whether the connection still holds its slot or not.
 bool tcp_nw_info_is_unsigned(tcp_nw_info *server, const message *msg);
 
 // The workstation network thread (tws_nw_handler_thread.cpp); its argument record is

@@ -279,18 +279,24 @@ ea_status tws_nw_handler_folded_reports(tws_nw_handler_thread_args *args, const 
 {
     tcp_nw_info *server = args->server;
     logger_object *logger = args->logger;
-    tcp_nw_info_folded_event due[TCP_NW_INFO_EVENT_FOLDS];
-    uint32_t count = tcp_nw_info_unsigned_events_due(server, due, TCP_NW_INFO_EVENT_FOLDS, all);
-    for (uint32_t i = 0; i < count; ++i)
+    // A fold's count is taken when it is reported, so each call gives the next ones due.
+    tcp_nw_folded_event due[64];
+    uint32_t count = 0;
+    do
     {
-        if (tws_nw_handler_console_event(args, routine, due[i].reason_code,
-                                         static_cast<int32_t>(due[i].count), due[i].user_id) != EA_SUCCESS)
-            return EA_ERROR;
-        EA_LOG_IN(
-            routine, logger, EA_LEVEL_EVENT,
-            "The KOVA_MESSAGE counts [%u] events with reason code [%d] and user id [%ld] about connections that have not signed on.",
-            due[i].count, due[i].reason_code, static_cast<long>(static_cast<int32_t>(due[i].user_id)));
-    }
+        count = tcp_nw_info_unsigned_events_due(server, due, sizeof due / sizeof due[0], all);
+        for (uint32_t i = 0; i < count; ++i)
+        {
+            if (tws_nw_handler_console_event(args, routine, due[i].reason_code,
+                                             static_cast<int32_t>(due[i].count),
+                                             due[i].user_id) != EA_SUCCESS)
+                return EA_ERROR;
+            EA_LOG_IN(
+                routine, logger, EA_LEVEL_EVENT,
+                "The KOVA_MESSAGE counts [%u] events with reason code [%d] and user id [%ld] about connections that have not signed on.",
+                due[i].count, due[i].reason_code, static_cast<long>(static_cast<int32_t>(due[i].user_id)));
+        }
+    } while (count == sizeof due / sizeof due[0]);
     log_fold_report_admissions(&server->admission_lines, routine, logger, all);
     return EA_SUCCESS;
 }
@@ -310,30 +316,34 @@ ea_status tws_nw_handler_unsigned_reports(tws_nw_handler_thread_args *args, cons
     return tws_nw_handler_folded_reports(args, routine, false);
 }
 
+// Box communication hears once of the sockets that came to wait for its verdict while
+// none waited: one notification covers every socket that comes before the box answers.
+ea_status tws_nw_handler_notify_box(tws_nw_handler_thread_args *args, const char *routine)
+{
+    if (args->server->box_notice_due == 0)
+        return EA_SUCCESS;
+    args->server->box_notice_due = 0;
+    message *notification = message_create(0, INCOMING_CLIENT_CONNECTION);
+    if (notification == nullptr)
+    {
+        EA_LOG_IN(routine, args->logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
+        return EA_ERROR;
+    }
+    if (tws_nw_handler_insert(args->notifications_out, notification, routine, args->logger) != EA_SUCCESS)
+    {
+        message_destroy(notification);
+        return EA_ERROR;
+    }
+    EA_LOG_FOLDED_IN(routine, &args->server->admission_lines, args->logger, EA_LEVEL_EVENT,
+                     "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
+    return EA_SUCCESS;
+}
+
 // One pass after the wait: what the wait brought in.
-ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, uint16_t pending_sockets,
-                                    const char *routine)
+ea_status tws_nw_handler_after_wait(tws_nw_handler_state *state, const char *routine)
 {
     tws_nw_handler_thread_args *args = state->args;
-    logger_object *logger = args->logger;
-    // One notification covers every socket accepted before the box answers.
-    if (pending_sockets == 1)
-    {
-        message *notification = message_create(0, INCOMING_CLIENT_CONNECTION);
-        if (notification == nullptr)
-        {
-            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "Message creation failed.");
-            return EA_ERROR;
-        }
-        if (tws_nw_handler_insert(args->notifications_out, notification, routine, logger) != EA_SUCCESS)
-        {
-            message_destroy(notification);
-            return EA_ERROR;
-        }
-        EA_LOG_FOLDED_IN(routine, &args->server->admission_lines, logger, EA_LEVEL_EVENT,
-                         "Sent INCOMING_CLIENT_CONNECTION notification to Box Communication Module.");
-    }
-    if (tws_nw_handler_move(state->locals[LOCAL_DATA], args->data_out, routine, logger) != EA_SUCCESS)
+    if (tws_nw_handler_move(state->locals[LOCAL_DATA], args->data_out, routine, args->logger) != EA_SUCCESS)
         return EA_ERROR;
     while (message *msg = static_cast<message *>(queue_remove_head(state->locals[LOCAL_INPUT])))
     {
@@ -372,17 +382,21 @@ struct tws_nw_handler_steps : worker_steps
         return EA_ERROR;
     }
 
-    ea_status process() { return tws_nw_handler_after_wait(&state, pending_sockets, routine); }
+    ea_status process() { return tws_nw_handler_after_wait(&state, routine); }
 
     ea_status each_pass()
     {
         tws_nw_handler_thread_args *args = state.args;
         logger_object *logger = args->logger;
-        // Refusals and the rest are counted on every pass, so a count still goes out when
-        // all is quiet.
-        if (tws_nw_handler_refusal_events(args, routine, refused) != EA_SUCCESS ||
-            tws_nw_handler_unsigned_reports(args, routine) != EA_SUCCESS ||
-            tcp_nw_info_watch_connections(args->server, routine, logger) != EA_SUCCESS)
+        // The verdicts, the first frames that may go on and the newcomers waiting for a place
+        // first; then refusals and the rest are counted on every pass, so a count still goes
+        // out when all is quiet.
+        if (tcp_nw_info_watch_connections(args->server, state.locals[LOCAL_DATA], &refused, routine,
+                                          logger) != EA_SUCCESS ||
+            tws_nw_handler_notify_box(args, routine) != EA_SUCCESS ||
+            tws_nw_handler_move(state.locals[LOCAL_DATA], args->data_out, routine, logger) != EA_SUCCESS ||
+            tws_nw_handler_refusal_events(args, routine, refused) != EA_SUCCESS ||
+            tws_nw_handler_unsigned_reports(args, routine) != EA_SUCCESS)
             return EA_ERROR;
         if (tcp_nw_info_check_idle_clients(args->server, state.locals[LOCAL_DISCONNECTS], logger) !=
             EA_SUCCESS)

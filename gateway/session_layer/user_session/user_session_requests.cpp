@@ -84,7 +84,6 @@ ea_status admit_user(user_session_info_container *container, message *msg, uint1
     container->connected_users_count[link_index]++;
     user_session_set_logoff_flag(container, slot, 0);
     msg->link_index = link_index;
-    msg->flags &= static_cast<uint16_t>(~MESSAGE_FLAG_NO_USER);
     EA_LOG_HELD(
         held, logger, EA_LEVEL_EVENT,
         "Added new user [%ld]of user type[%d] having Tws Nw handle [%d] with tws index [%u] and link index [%u], sequence number [%lu]",
@@ -471,8 +470,6 @@ ea_status process_normal_message(user_session_info_container *container, message
         message_destroy(msg);
         return EA_SUCCESS;
     }
-    // The record goes on towards the host as the signed-on user's.
-    msg->flags &= static_cast<uint16_t>(~MESSAGE_FLAG_NO_USER);
     return process_user_request(container, msg, out, logger);
 }
 

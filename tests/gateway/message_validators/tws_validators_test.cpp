@@ -262,7 +262,6 @@ TEST_F(validators, ReceiveValidatorCountsTheLinesItLeftOutUnderItsRoutine)
     for (int i = 0; i < records; ++i)
     {
         message *gone = message_create(0, CLIENT_DISCONNECTED);
-        gone->flags |= MESSAGE_FLAG_NO_USER;
         put(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, gone);
     }
     const uint32_t offset = pf_tick_get_offset();

@@ -144,7 +144,7 @@ class server_fixture : public ::testing::Test
             uint32_t refused = 0;
             tcp_nw_info_get_elements(server, 1, nullptr, 0, 10, data, disconnects, &sockets, &refused,
                                      nullptr, logger());
-            tcp_nw_info_watch_connections(server, "test", logger());
+            tcp_nw_info_watch_connections(server, data, &refused, "test", logger());
         }
         uint32_t frames = queue_get_count(data);
         ea_destroy_message_queue(data);
@@ -450,12 +450,9 @@ TEST_F(server_fixture, ConnectionsThatHoldASlotIdleAreClosedAfterThirtySeconds)
               EA_SUCCESS);
     ASSERT_EQ(server->in_use_count, 3);
     for (uint16_t index : {0, 1})
-    {
-        message *bind = record(index, server->tcp_nw_handle_list[index].network_handle, UPDATE_LINK_INDEX);
-        bind->link_index = 0;
-        ASSERT_EQ(tcp_nw_info_update_index(server, bind, 1, logger()), EA_SUCCESS);
-        message_destroy(bind);
-    }
+        connection_book_signed_on(server->book, index, server->tcp_nw_handle_list[index].network_handle);
+    uint32_t refused = 0;
+    ASSERT_EQ(tcp_nw_info_watch_connections(server, data, &refused, "test", logger()), EA_SUCCESS);
     const uint8_t first_byte = 0;
     ASSERT_EQ(ea_send(clients[1], &first_byte, 1), 1);
     ASSERT_TRUE(qel_test::wait_until(
@@ -568,7 +565,7 @@ TEST_F(server_fixture, AFrameProtectsItsSlotForAWhileOnceItsHeaderHasCome)
             return server->tcp_nw_handle_list[0].header_tick != 0;
         },
         2000));
-    pf_tick_advance(TCP_NW_INFO_SLOT_GRACE_MS);
+    pf_tick_advance(TCP_NW_ADMISSION_GRACE_MS);
 
     connect_from("127.0.0.2", &verdict);
     EXPECT_EQ(verdict, EA_SUCCESS);
@@ -578,7 +575,7 @@ TEST_F(server_fixture, AFrameProtectsItsSlotForAWhileOnceItsHeaderHasCome)
 
     // Past the protection the stalled frame no longer keeps the slot.
     admit();
-    pf_tick_advance(TCP_NW_INFO_FRAME_PROTECTION_MS);
+    pf_tick_advance(TCP_NW_ADMISSION_FRAME_PROTECTION_MS);
     connect_from("127.0.0.4", &verdict);
     EXPECT_EQ(verdict, EA_SUCCESS);
     EXPECT_EQ(server->slots_given, 2u);
@@ -610,8 +607,8 @@ TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreTha
         {0, "127.0.0.2", EA_SUCCESS, 2},          // 1 from .2 against 2 from .3
         {0, "127.0.0.3", TCP_NW_INFO_REFUSED, 2}, // .3 lost one just now: 1 against 2 is not enough
         {0, "127.0.0.1", TCP_NW_INFO_REFUSED, 2}, // nor for .1
-        {TCP_NW_INFO_TAKE_BACK_PAUSE_MS, "127.0.0.3", EA_SUCCESS, 3}, // the pause is over
-        {0, "127.0.0.3", TCP_NW_INFO_REFUSED, 3},                     // 2 from .3: no address holds more
+        {TCP_NW_ADMISSION_TAKE_BACK_PAUSE_MS, "127.0.0.3", EA_SUCCESS, 3}, // the pause is over
+        {0, "127.0.0.3", TCP_NW_INFO_REFUSED, 3},                          // 2 from .3: no address holds more
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i)
     {
@@ -620,7 +617,7 @@ TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreTha
         ea_status verdict = EA_VALID;
         connect_from(steps[i].from, &verdict);
         admit();
-        pf_tick_advance(TCP_NW_INFO_SLOT_GRACE_MS);
+        pf_tick_advance(TCP_NW_ADMISSION_GRACE_MS);
         EXPECT_EQ(verdict, steps[i].verdict);
         EXPECT_EQ(server->slots_given, steps[i].slots_given);
     }
@@ -648,106 +645,126 @@ TEST_F(server_fixture, ConnectionsFromOneAddressAreAdmittedWhileASlotIsFree)
     EXPECT_EQ(verdict, TCP_NW_INFO_REFUSED);
 }
 
-// One address has a few sign-ons under way at once: the first frame of a fifth connection
-// from it waits unread until one of them has its verdict, while another address is read.
+// A first frame of a sign-on (transcode 2300) for `user`, whole, sent at once.
+void send_sign_on(int32_t client, uint32_t user)
+{
+    std::vector<uint8_t> frame(22 + 40 + 8, 0);
+    frame[0] = 0;
+    frame[1] = static_cast<uint8_t>(frame.size());
+    frame[22 + 10] = 2300 >> 8;
+    frame[22 + 11] = 2300 & 0xFF;
+    for (int i = 0; i < 4; ++i)
+        frame[22 + 40 + i] = static_cast<uint8_t>(user >> (24 - 8 * i));
+    ASSERT_EQ(ea_send(client, frame.data(), static_cast<int32_t>(frame.size())),
+              static_cast<int32_t>(frame.size()));
+}
+
+// An address whose sign-ons have not succeeded lately has a few under way at once: the first
+// frame of a ninth connection from it waits in the gateway, while another address is read;
+// once one of them signs on, the address is one whose sign-ons succeed and the frame goes on.
 TEST_F(server_fixture, TheFirstFrameWaitsWhileItsAddressHasItsSignOnsUnderWay)
 {
-    server = create({}, {}, TCP_NW_INFO_SIGN_ONS_PER_ADDRESS + 4);
+    server = create({}, {}, TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS + 4);
     ASSERT_NE(server, nullptr);
     ea_status verdict = EA_VALID;
     std::vector<int32_t> office;
-    for (int i = 0; i < TCP_NW_INFO_SIGN_ONS_PER_ADDRESS + 1; ++i)
+    for (int i = 0; i < TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS + 1; ++i)
         office.push_back(connect_from("127.0.0.1", &verdict));
     int32_t other = connect_from("127.0.0.2", &verdict);
     admit();
-    ASSERT_EQ(server->in_use_count, TCP_NW_INFO_SIGN_ONS_PER_ADDRESS + 2);
-    uint32_t frames = 0;
-    for (int i = 0; i < TCP_NW_INFO_SIGN_ONS_PER_ADDRESS; ++i)
+    ASSERT_EQ(server->in_use_count, TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS + 2);
+    auto under_way = [&](uint16_t index)
     {
-        send_frame(office[i], 64);
+        const tcp_nw_handle &slot = server->tcp_nw_handle_list[index];
+        const tcp_nw_place *place = tcp_nw_admission_place(server->admission, index, slot.serial);
+        return place != nullptr && place->state == TCP_NW_PLACE_UNDER_WAY;
+    };
+    uint32_t frames = 0;
+    for (int i = 0; i < TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS; ++i)
+    {
+        send_sign_on(office[i], 4001 + i);
         ASSERT_TRUE(qel_test::wait_until(
             [&]
             {
                 frames += read_frames(1);
-                return server->tcp_nw_handle_list[i].delivered != 0;
+                return under_way(static_cast<uint16_t>(i));
             },
             2000));
     }
-    send_frame(office.back(), 64);
-    send_frame(other, 64);
-    const uint16_t last = TCP_NW_INFO_SIGN_ONS_PER_ADDRESS;
+    send_sign_on(office.back(), 4100);
+    send_sign_on(other, 4200);
+    const uint16_t last = TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS;
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {
             frames += read_frames(1);
-            return server->tcp_nw_handle_list[last + 1].delivered != 0 &&
-                   server->tcp_nw_handle_list[last].gated != 0;
+            return under_way(last + 1) && server->tcp_nw_handle_list[last].parked != nullptr;
         },
         2000));
     frames += read_frames();
-    EXPECT_EQ(frames, static_cast<uint32_t>(TCP_NW_INFO_SIGN_ONS_PER_ADDRESS + 1));
-    EXPECT_EQ(server->tcp_nw_handle_list[last].delivered, 0);
+    EXPECT_EQ(frames, static_cast<uint32_t>(TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS + 1));
+    EXPECT_FALSE(under_way(last));
 
-    // One of them signs on: the waiting frame is read.
+    // One of them signs on: the waiting frame goes on.
     connection_book_signed_on(server->book, 0, server->tcp_nw_handle_list[0].network_handle);
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {
             frames += read_frames(1);
-            return server->tcp_nw_handle_list[last].delivered != 0;
+            return under_way(last);
         },
         2000));
     EXPECT_EQ(server->tcp_nw_handle_list[0].signed_on, 1);
-    EXPECT_EQ(server->gated_count, 0);
+    EXPECT_EQ(server->tcp_nw_handle_list[last].parked, nullptr);
+    EXPECT_EQ(frames, static_cast<uint32_t>(TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS + 2));
 }
 
-// Sign-ons that fail spend their address's budget: past it, the first frame of another
-// connection from the address waits unread, and is read once the budget has come back.
-TEST_F(server_fixture, SignOnsThatFailSpendTheirAddresssBudgetAndThenWait)
+// Sign-ons of one user that fail spend that user's budget on its address: past it, the first
+// frame of another of its connections waits in the gateway, while the same address signing
+// on as another user goes on; the frame goes on once the budget has come back. Its 30 s to
+// sign on stand still meanwhile.
+TEST_F(server_fixture, SignOnsThatFailHoldBackTheirUserAndTheTimeWaitedIsNotCharged)
 {
     server = create({}, {}, 8);
     ASSERT_NE(server, nullptr);
     qel_test::held_tick held;
     ea_status verdict = EA_VALID;
-    for (int i = 0; i < TCP_NW_INFO_FAILED_SIGN_ON_BUDGET; ++i)
+    for (int i = 0; i < TCP_NW_ADMISSION_BUDGET; ++i)
     {
         int32_t client = connect_from("127.0.0.1", &verdict);
         admit();
         ASSERT_EQ(server->in_use_count, 1);
         tcp_nw_handle *slot = server->valid_client_list[0];
-        send_frame(client, 64);
-        ASSERT_TRUE(qel_test::wait_until(
-            [&]
-            {
-                read_frames(1);
-                return slot->delivered != 0;
-            },
-            2000));
+        send_sign_on(client, 5001);
+        ASSERT_TRUE(qel_test::wait_until([&] { return read_frames(1) == 1; }, 2000));
         // The session layer refused it: it drops the connection.
         message *drop = record(slot->index, slot->network_handle, DROP_CLIENT);
         ASSERT_EQ(tcp_nw_info_disconnect_client(server, drop, logger()), EA_SUCCESS);
         message_destroy(drop);
     }
     int32_t waiting = connect_from("127.0.0.1", &verdict);
-    int32_t elsewhere = connect_from("127.0.0.2", &verdict);
+    int32_t other_user = connect_from("127.0.0.1", &verdict);
     admit();
-    send_frame(waiting, 64);
-    send_frame(elsewhere, 64);
+    send_sign_on(waiting, 5001);
+    send_sign_on(other_user, 5002);
+    uint32_t frames = 0;
     ASSERT_TRUE(qel_test::wait_until(
         [&]
         {
-            read_frames(1);
-            return server->tcp_nw_handle_list[1].delivered != 0 && server->tcp_nw_handle_list[0].gated != 0;
+            frames += read_frames(1);
+            return frames == 1 && server->tcp_nw_handle_list[0].parked != nullptr;
         },
         2000));
-    read_frames();
-    EXPECT_EQ(server->tcp_nw_handle_list[0].delivered, 0);
-    pf_tick_advance(1000 / TCP_NW_INFO_FAILED_SIGN_ONS_PER_SECOND);
-    ASSERT_TRUE(qel_test::wait_until(
-        [&]
-        {
-            read_frames(1);
-            return server->tcp_nw_handle_list[0].delivered != 0;
-        },
-        2000));
+    frames += read_frames();
+    EXPECT_EQ(frames, 1u);
+
+    // Half a minute waiting in the gateway is not half a minute without a sign-on.
+    queue *disconnects = queue_create();
+    pf_tick_advance(TCP_NW_INFO_SIGN_ON_TIMEOUT_MS + 1000);
+    ASSERT_EQ(tcp_nw_info_check_idle_clients(server, disconnects, logger()), EA_SUCCESS);
+    EXPECT_EQ(queue_get_count(disconnects), 0u);
+    ea_destroy_message_queue(disconnects);
+
+    ASSERT_TRUE(qel_test::wait_until([&] { return (frames += read_frames(1)) == 2; }, 2000));
+    EXPECT_EQ(server->tcp_nw_handle_list[0].parked, nullptr);
 }

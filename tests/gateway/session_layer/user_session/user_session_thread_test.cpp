@@ -157,7 +157,6 @@ TEST_F(UserSessionThread, CountsTheLinesItLeftOutUnderItsRoutine)
     for (int i = 0; i < records; ++i)
     {
         message *gone = make_record(CLIENT_DISCONNECTED, {});
-        gone->flags |= MESSAGE_FLAG_NO_USER;
         gone->workstation_network_handle = 1;
         put(m_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION], gone);
     }
