@@ -69,7 +69,8 @@ void log_fold_report_admissions(log_fold *admission_lines, const char *routine, 
 {
     const uint32_t left_out = all ? log_fold_due_now(admission_lines) : log_fold_due(admission_lines);
     if (left_out > 0)
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-                  "Left out [%u] log lines about admissions of connections that have not signed on.",
-                  left_out);
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
+            "Left out [%u] log lines about admission rounds, each serving every new connection waiting at once.",
+            left_out);
 }

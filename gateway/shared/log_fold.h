@@ -19,8 +19,8 @@
 enum
 {
     LOG_FOLD_SECOND_MS = 1000,
-    // Lines about connections that have not signed on written at once in a spell: enough
-    // for the whole story of its first connection in one thread.
+    // Lines of a flood written at once in a spell (EA_LOG_FOLDED): a round or two of
+    // admission lines, before only their count is written.
     LOG_FOLD_LINES_AT_ONCE = 8,
 };
 
@@ -48,8 +48,9 @@ uint32_t log_fold_due_at(log_fold *fold, uint32_t now);
 uint32_t log_fold_due_now(log_fold *fold);
 
 // Writes under `routine`, once a second while there are any (with `all`, now), the count of
-// lines about admissions of connections that `admission_lines` left out: an admission
-// round serves every connection waiting at once, so its lines belong to none of them.
+// lines about admission rounds that `admission_lines` left out: a round serves every
+// connection waiting at once, those that sign on as much as the others, so its lines belong
+// to none of them.
 void log_fold_report_admissions(log_fold *admission_lines, const char *routine, logger_object *logger,
                                 bool all);
 

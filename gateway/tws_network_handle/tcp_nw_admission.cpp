@@ -152,7 +152,8 @@ void charge_failure(tcp_nw_admission *admission, const tcp_nw_place *p, uint32_t
 {
     bool charge_gateway = !trusted(admission, p->address, now);
     bool first_of_user = true;
-    tcp_nw_mark *user = tcp_nw_marks_make(admission->marks, TCP_NW_MARK_USER, p->address, p->user, false, now);
+    tcp_nw_mark *user =
+        tcp_nw_marks_make(admission->marks, TCP_NW_MARK_USER, p->address, p->user, false, now);
     if (user != nullptr)
         first_of_user = tcp_nw_marks_spend(admission->marks, user, now);
     else
@@ -239,8 +240,9 @@ tcp_nw_admission *tcp_nw_admission_create(uint16_t places)
     admission->order = static_cast<uint16_t *>(calloc(places == 0 ? 1 : places, sizeof(uint16_t)));
     const tcp_nw_marks_rules rules = {TCP_NW_ADMISSION_BUDGET * k_unit, TCP_NW_ADMISSION_BUDGET_PER_SECOND,
                                       TCP_NW_ADMISSION_TAKE_BACK_PAUSE_MS, TCP_NW_ADMISSION_TRUST_MS};
-    admission->marks = tcp_nw_marks_create(
-        static_cast<uint32_t>(places) * TCP_NW_ADMISSION_MARKS_PER_PLACE + TCP_NW_ADMISSION_MARKS_SPARE, rules);
+    admission->marks = tcp_nw_marks_create(static_cast<uint32_t>(places) * TCP_NW_ADMISSION_MARKS_PER_PLACE +
+                                               TCP_NW_ADMISSION_MARKS_SPARE,
+                                           rules);
     if (admission->places == nullptr || admission->order == nullptr || admission->marks == nullptr)
     {
         tcp_nw_admission_destroy(admission);
@@ -291,7 +293,8 @@ tcp_nw_arrival tcp_nw_admission_arrive(tcp_nw_admission *admission, uint32_t add
             continue;
         const bool unprotected = !protected_now(p, now);
         if (best < 0 || (unprotected && !best_unprotected) ||
-            (unprotected == best_unprotected && static_cast<int32_t>(p->since - admission->places[best].since) < 0))
+            (unprotected == best_unprotected &&
+             static_cast<int32_t>(p->since - admission->places[best].since) < 0))
         {
             best = i;
             best_unprotected = unprotected;
@@ -339,12 +342,13 @@ static tcp_nw_hold tcp_nw_admission_hold_of(tcp_nw_admission *admission, const t
         return TCP_NW_HOLD_USER_BUDGET;
     tcp_nw_mark *address = address_mark(admission, p->address);
     const bool address_trusted = tcp_nw_marks_trusted(admission->marks, address, now);
-    const int32_t address_budget =
-        address != nullptr ? tcp_nw_marks_budget(admission->marks, address, now) : TCP_NW_ADMISSION_BUDGET * k_unit;
+    const int32_t address_budget = address != nullptr ? tcp_nw_marks_budget(admission->marks, address, now)
+                                                      : TCP_NW_ADMISSION_BUDGET * k_unit;
     const uint16_t address_under_way = address != nullptr ? address->under_way : 0;
     if (address_trusted)
         return address_budget < k_unit ? TCP_NW_HOLD_ADDRESS_BUDGET : TCP_NW_HOLD_NONE;
-    if (address_budget < TCP_NW_ADMISSION_BUDGET * k_unit && address_budget < (address_under_way + 1) * k_unit)
+    if (address_budget < TCP_NW_ADMISSION_BUDGET * k_unit &&
+        address_budget < (address_under_way + 1) * k_unit)
         return TCP_NW_HOLD_ADDRESS_BUDGET;
     if (address_under_way >= TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS)
         return TCP_NW_HOLD_UNDER_WAY;
@@ -388,8 +392,10 @@ uint16_t tcp_nw_admission_released(tcp_nw_admission *admission, uint32_t now, ui
             waiting[count++] = i;
     }
     std::sort(waiting, waiting + count,
-              [&](uint16_t a, uint16_t b)
-              { return static_cast<int32_t>(admission->places[a].hold_tick - admission->places[b].hold_tick) < 0; });
+              [&](uint16_t a, uint16_t b) {
+                  return static_cast<int32_t>(admission->places[a].hold_tick -
+                                              admission->places[b].hold_tick) < 0;
+              });
     uint16_t released = 0;
     for (uint16_t i = 0; i < count && released < max; ++i)
     {
@@ -493,8 +499,8 @@ static tcp_nw_event_fold *tcp_nw_event_folds_of(tcp_nw_event_folds *folds, uint1
         tcp_nw_event_fold *entry = &folds->folds[i];
         if (entry->reason_code == reason_code && entry->user_id == user_id && reason_code != 0)
             return entry;
-        const bool spell_over = entry->fold.open == 0 ||
-                                (entry->fold.left_out == 0 && elapsed(now, entry->fold.tick, LOG_FOLD_SECOND_MS));
+        const bool spell_over = entry->fold.open == 0 || (entry->fold.left_out == 0 &&
+                                                          elapsed(now, entry->fold.tick, LOG_FOLD_SECOND_MS));
         if (claimable == nullptr && (entry->reason_code == 0 || spell_over))
             claimable = entry;
     }

@@ -164,7 +164,8 @@ void tcp_nw_admission_ended(tcp_nw_admission *admission, uint16_t place, uint32_
 uint32_t tcp_nw_admission_unheld_ms(const tcp_nw_admission *admission, uint16_t place, uint32_t serial,
                                     uint32_t now);
 // The place's connection, when `serial` is still the one holding it; null otherwise.
-const tcp_nw_place *tcp_nw_admission_place(const tcp_nw_admission *admission, uint16_t place, uint32_t serial);
+const tcp_nw_place *tcp_nw_admission_place(const tcp_nw_admission *admission, uint16_t place,
+                                           uint32_t serial);
 
 // Console events about connections that have not signed on, folded per reason code and user
 // id: the first of a pair at once, then a second later one event that counts the rest, while
@@ -199,7 +200,8 @@ struct tcp_nw_folded_event
 tcp_nw_event_folds *tcp_nw_event_folds_create(uint32_t count);
 void tcp_nw_event_folds_destroy(tcp_nw_event_folds *folds);
 // True when an event of the pair goes out now, false when it is counted.
-bool tcp_nw_event_folds_admit(tcp_nw_event_folds *folds, uint16_t reason_code, uint32_t user_id, uint32_t now);
+bool tcp_nw_event_folds_admit(tcp_nw_event_folds *folds, uint16_t reason_code, uint32_t user_id,
+                              uint32_t now);
 // The folded events due now (with `all`, every count still open); how many were filled.
 // `skip_reason` (0: none) is left for its own report.
 uint32_t tcp_nw_event_folds_due(tcp_nw_event_folds *folds, uint32_t now, bool all, uint16_t skip_reason,

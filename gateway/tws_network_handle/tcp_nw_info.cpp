@@ -856,36 +856,38 @@ static uint32_t tcp_nw_info_sign_on_user(const message *msg)
     return get_u32_be(msg->data, record + VRX_HEADER_SIZE);
 }
 
-// Says why first frames wait, once a spell for each reason at EVENT, then a count a second.
+// Says why first frames wait: once a spell for each reason, at EVENT (the count of the
+// others of the spell follows once a second, tcp_nw_info_report_holds).
 static void tcp_nw_info_say_hold(tcp_nw_info *server, uint32_t peer_address, uint32_t user, tcp_nw_hold hold,
                                  logger_object *logger)
 {
+    if (!log_fold_level_on(logger, EA_LEVEL_EVENT) || !log_fold_admit(&server->hold_lines[hold], 1))
+        return;
     char address[TCP_NW_INFO_ADDRESS_SIZE] = "";
     ea_inet_ntoa(peer_address, address, sizeof(address));
-    log_fold *fold = &server->hold_lines[hold];
     switch (hold)
     {
     case TCP_NW_HOLD_USER_BUDGET:
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
             "Sign-ons of user [%u] from IP [%s] wait in the gateway, as sign-ons of the user from the address failed lately",
             user, address);
         break;
     case TCP_NW_HOLD_ADDRESS_BUDGET:
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
             "Sign-ons from IP [%s] wait in the gateway, as sign-ons of several users from the address failed lately",
             address);
         break;
     case TCP_NW_HOLD_UNDER_WAY:
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
-            "Sign-ons from IP [%s] wait in the gateway, as [%u] sign-ons from the address are under way and none of its sign-ons has succeeded lately",
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
+            "Sign-ons from IP [%s] wait in the gateway, as [%u] sign-ons from the address are under way and none of its sign-ons succeeded lately",
             address, static_cast<unsigned>(TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS));
         break;
     default:
-        EA_LOG_FOLDED(
-            fold, logger, EA_LEVEL_EVENT,
+        EA_LOG(
+            logger, EA_LEVEL_EVENT,
             "Sign-ons from IP [%s] wait in the gateway, as sign-ons from addresses none of whose sign-ons succeeded lately failed too often",
             address);
         break;
@@ -1426,6 +1428,37 @@ void tcp_nw_info_stop_lines(tcp_nw_info *server, const char *routine, logger_obj
         server->waiting[i].held = nullptr;
     }
     log_hold_stop(server->held_lines, routine, logger);
+}
+
+void tcp_nw_info_report_holds(tcp_nw_info *server, const char *routine, logger_object *logger, bool all)
+{
+    for (int hold = TCP_NW_HOLD_USER_BUDGET; hold < TCP_NW_HOLD_KINDS; ++hold)
+    {
+        log_fold *fold = &server->hold_lines[hold];
+        const uint32_t more = all ? log_fold_due_now(fold) : log_fold_due(fold);
+        if (more == 0)
+            continue;
+        if (hold == TCP_NW_HOLD_USER_BUDGET)
+            EA_LOG_IN(
+                routine, logger, EA_LEVEL_EVENT,
+                "[%u] more first frames waited in the gateway, as sign-ons of their users from their addresses failed lately.",
+                more);
+        else if (hold == TCP_NW_HOLD_ADDRESS_BUDGET)
+            EA_LOG_IN(
+                routine, logger, EA_LEVEL_EVENT,
+                "[%u] more first frames waited in the gateway, as sign-ons of several users from their addresses failed lately.",
+                more);
+        else if (hold == TCP_NW_HOLD_UNDER_WAY)
+            EA_LOG_IN(
+                routine, logger, EA_LEVEL_EVENT,
+                "[%u] more first frames waited in the gateway, as their addresses had their sign-ons under way.",
+                more);
+        else
+            EA_LOG_IN(
+                routine, logger, EA_LEVEL_EVENT,
+                "[%u] more first frames waited in the gateway, as sign-ons from addresses none of whose sign-ons succeeded lately failed too often.",
+                more);
+    }
 }
 
 bool tcp_nw_info_unsigned_event(tcp_nw_info *server, uint16_t reason_code, uint32_t user_id)

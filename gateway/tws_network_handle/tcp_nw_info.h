@@ -182,6 +182,10 @@ void tcp_nw_info_stop_lines(tcp_nw_info *server, const char *routine, logger_obj
 // info says how many (*folded, 0 when none is due).
 void tcp_nw_info_refusal_events(tcp_nw_info *server, uint32_t refused, uint32_t *at_once, uint32_t *folded);
 
+// Writes under `routine` the count of first frames that waited in the gateway for each
+// reason beyond the first of a spell, once a second (with `all`, now).
+void tcp_nw_info_report_holds(tcp_nw_info *server, const char *routine, logger_object *logger, bool all);
+
 // Console events about connections that have not signed on are folded so, one fold per
 // reason code and user id (0 for a connection that named no user): true when an event of
 // this pair is to be raised now, false when it is counted instead.

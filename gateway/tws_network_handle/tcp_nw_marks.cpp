@@ -39,7 +39,8 @@ uint32_t tcp_nw_marks_stamp(uint32_t now)
 void tcp_nw_marks_unlink(tcp_nw_marks *marks, uint32_t index)
 {
     tcp_nw_mark *mark = &marks->marks[index];
-    uint32_t *link = &marks->buckets[tcp_nw_marks_hash(mark->kind, mark->address, mark->user) & marks->bucket_mask];
+    uint32_t *link =
+        &marks->buckets[tcp_nw_marks_hash(mark->kind, mark->address, mark->user) & marks->bucket_mask];
     while (*link != index + 1)
         link = &marks->marks[*link - 1].next;
     *link = mark->next;
@@ -175,9 +176,9 @@ int32_t tcp_nw_marks_budget(tcp_nw_marks *marks, tcp_nw_mark *mark, uint32_t now
 {
     if (mark->budget_tick == 0)
         return marks->rules.budget;
-    const int64_t refilled = static_cast<int64_t>(mark->budget) +
-                             static_cast<int64_t>(ea_get_tick_difference(now, mark->budget_tick)) *
-                                 marks->rules.refill_per_ms;
+    const int64_t refilled =
+        static_cast<int64_t>(mark->budget) +
+        static_cast<int64_t>(ea_get_tick_difference(now, mark->budget_tick)) * marks->rules.refill_per_ms;
     if (refilled >= marks->rules.budget)
     {
         mark->budget = marks->rules.budget;
@@ -217,9 +218,9 @@ bool tcp_nw_marks_live(const tcp_nw_marks *marks, const tcp_nw_mark *mark, uint3
         return true;
     if (mark->budget_tick == 0)
         return false;
-    const int64_t refilled = static_cast<int64_t>(mark->budget) +
-                             static_cast<int64_t>(ea_get_tick_difference(now, mark->budget_tick)) *
-                                 marks->rules.refill_per_ms;
+    const int64_t refilled =
+        static_cast<int64_t>(mark->budget) +
+        static_cast<int64_t>(ea_get_tick_difference(now, mark->budget_tick)) * marks->rules.refill_per_ms;
     return refilled < marks->rules.budget;
 }
 

@@ -41,10 +41,10 @@ struct tcp_nw_mark
 // How long each kind of information lasts.
 struct tcp_nw_marks_rules
 {
-    int32_t budget;           // full budget, in thousandths
-    int32_t refill_per_ms;    // thousandths back per millisecond (2 a second: 2)
-    uint32_t lost_ms;         // a lost place is remembered this long
-    uint32_t success_ms;      // a success is remembered this long
+    int32_t budget;        // full budget, in thousandths
+    int32_t refill_per_ms; // thousandths back per millisecond (2 a second: 2)
+    uint32_t lost_ms;      // a lost place is remembered this long
+    uint32_t success_ms;   // a success is remembered this long
 };
 
 struct tcp_nw_marks

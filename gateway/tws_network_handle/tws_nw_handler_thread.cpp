@@ -298,6 +298,7 @@ ea_status tws_nw_handler_folded_reports(tws_nw_handler_thread_args *args, const 
         }
     } while (count == sizeof due / sizeof due[0]);
     log_fold_report_admissions(&server->admission_lines, routine, logger, all);
+    tcp_nw_info_report_holds(server, routine, logger, all);
     return EA_SUCCESS;
 }
 

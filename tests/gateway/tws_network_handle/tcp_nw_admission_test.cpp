@@ -100,7 +100,8 @@ struct rotating_holders
             const uint32_t loser = place_address[arrival.place];
             lost_at[loser] = now;
             auto lost = lost_at.find(from);
-            if (lost != lost_at.end() && lost->first != loser && now - lost->second < TCP_NW_ADMISSION_TAKE_BACK_PAUSE_MS)
+            if (lost != lost_at.end() && lost->first != loser &&
+                now - lost->second < TCP_NW_ADMISSION_TAKE_BACK_PAUSE_MS)
                 takes_back_within_pause++;
         }
         place_address[arrival.place] = from;
@@ -201,7 +202,8 @@ TEST(TcpNwAdmission, TimeTheGatewayHoldsAConnectionIsNotChargedToIt)
         office.push_back(admitted(b.get(), address(7), now));
         const tcp_nw_hold hold =
             tcp_nw_admission_first_frame(b.get(), office.back().place, office.back().serial, 3000 + i, now);
-        EXPECT_EQ(hold, i < TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS ? TCP_NW_HOLD_NONE : TCP_NW_HOLD_UNDER_WAY);
+        EXPECT_EQ(hold,
+                  i < TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS ? TCP_NW_HOLD_NONE : TCP_NW_HOLD_UNDER_WAY);
     }
     const held_place &last = office.back();
     now += 40000;
@@ -232,7 +234,8 @@ TEST(TcpNwAdmission, AFailingUserIsHeldBackRatherThanItsAddress)
     for (uint32_t user = 2002; user < 2012; ++user)
     {
         const held_place honest = admitted(a.get(), office, now);
-        EXPECT_EQ(tcp_nw_admission_first_frame(a.get(), honest.place, honest.serial, user, now), TCP_NW_HOLD_NONE);
+        EXPECT_EQ(tcp_nw_admission_first_frame(a.get(), honest.place, honest.serial, user, now),
+                  TCP_NW_HOLD_NONE);
         tcp_nw_admission_signed_on(a.get(), honest.place, honest.serial, now);
     }
     // The budget comes back a unit each half second, and one waiting frame goes on with it.
@@ -296,7 +299,8 @@ TEST(TcpNwAdmission, FailedSignOnsOverManyUsersAndAddressesAreBounded)
         if (arrival.verdict == TCP_NW_ARRIVAL_PLACE)
         {
             tcp_nw_admission_admitted(b.get(), arrival.place, arrival.serial, now);
-            if (tcp_nw_admission_first_frame(b.get(), arrival.place, arrival.serial, 4001, now) == TCP_NW_HOLD_NONE)
+            if (tcp_nw_admission_first_frame(b.get(), arrival.place, arrival.serial, 4001, now) ==
+                TCP_NW_HOLD_NONE)
             {
                 went_on++;
                 tcp_nw_admission_ended(b.get(), arrival.place, arrival.serial, now);
@@ -310,9 +314,8 @@ TEST(TcpNwAdmission, FailedSignOnsOverManyUsersAndAddressesAreBounded)
             ASSERT_TRUE(arrival.verdict == TCP_NW_ARRIVAL_PLACE || arrival.verdict == TCP_NW_ARRIVAL_TAKE);
             tcp_nw_admission_admitted(b.get(), arrival.place, arrival.serial, now);
             const held_place honest{arrival.place, arrival.serial};
-            office_held +=
-                tcp_nw_admission_first_frame(b.get(), honest.place, honest.serial, 2100 + ms / 1000, now) !=
-                TCP_NW_HOLD_NONE;
+            office_held += tcp_nw_admission_first_frame(b.get(), honest.place, honest.serial,
+                                                        2100 + ms / 1000, now) != TCP_NW_HOLD_NONE;
             tcp_nw_admission_signed_on(b.get(), honest.place, honest.serial, now);
             tcp_nw_admission_ended(b.get(), honest.place, honest.serial, now);
         }
@@ -336,8 +339,8 @@ TEST(TcpNwAdmission, AnOfficeIsNotPacedOnceItsSignOnsSucceed)
     for (uint32_t i = 0; i < 100; ++i)
     {
         traders.push_back(admitted(a.get(), address(1), now));
-        went_on += tcp_nw_admission_first_frame(a.get(), traders.back().place, traders.back().serial, 3001 + i,
-                                                 now) == TCP_NW_HOLD_NONE;
+        went_on += tcp_nw_admission_first_frame(a.get(), traders.back().place, traders.back().serial,
+                                                3001 + i, now) == TCP_NW_HOLD_NONE;
     }
     EXPECT_EQ(went_on, static_cast<uint32_t>(TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS));
     now += 3000; // the host answers three seconds late
