@@ -1,12 +1,12 @@
-// Honest traders signing on together to a quiet gateway, as at the start of a day or when
-// every workstation connects again after a restart: two, ten and fifty at once, from one
-// address (one office behind one address) and from several. Every one of them signs on and
-// trades, and the logs keep each one's whole story: its "Incoming client connection" line,
-// its sign-on request in the workstation network thread's request log and the sign-on
-// response in its response log, and nothing about any of them is left out. At DEBUG, the
-// invitation sent before the user is bound is kept too, even beside a connection that left
-// without signing on. And eight traders from one address connecting while the box logs on
-// all get the gateway's eight slots.
+// Honest traders connecting and signing on together to a quiet gateway, as at the start of
+// a day or when every workstation connects again after a restart: two, ten and fifty at
+// once, from one address (one office behind one address) and from several. Every one of
+// them signs on and trades, and the logs keep each one's whole story: its "Incoming client
+// connection" line, its sign-on request in the workstation network thread's request log and
+// the sign-on response in its response log, and nothing about any of them is left out. At
+// DEBUG, the invitation sent before the user is bound is kept too, even beside a connection
+// that left without signing on. And eight traders from one address connecting while the box
+// logs on all get the gateway's eight slots.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -80,7 +80,7 @@ void expect_a_crowd_keeps_every_story(uint32_t count, const std::vector<std::str
                             crowd_config(count + 5, "EVENT"));
     ASSERT_TRUE(road.listening);
     qel_sim::trader_crowd crowd(road.workstation_port, kFirstUser, count, addresses);
-    crowd.connect(qel_sim::crowd_connects::in_turn, 10000, kTimeoutMs);
+    crowd.connect(qel_sim::crowd_connects::at_once, 10000, kTimeoutMs);
     crowd.sign_on_together(kTimeoutMs);
     EXPECT_EQ(crowd.signed_on(), count);
     expect_each_traded(crowd);
@@ -200,7 +200,7 @@ TEST(SignOnCrowd, EightTradersFromOneAddressAllSignOnWhileTheBoxLogsOn)
     road.box->set_faults(late);
     ASSERT_TRUE(road.listening);
     qel_sim::trader_crowd office(road.workstation_port, kFirstUser, slots, {"127.0.0.2"});
-    office.connect(qel_sim::crowd_connects::paced, 10000, kTimeoutMs);
+    office.connect(qel_sim::crowd_connects::at_once, 10000, kTimeoutMs);
     // The first connect started the box's logon; the host has not answered it yet.
     EXPECT_FALSE(road.box->state().signed_on) << "the connects came after the box's logon";
     office.sign_on_together(kTimeoutMs);
