@@ -321,6 +321,11 @@ void sim_box_host::frame(sim_host &, const host_frame &f, const std::vector<host
                       " before the box sign-on was answered");
                 break;
             }
+            if (r.transcode == TC_SIGN_ON_REQUEST && m_faults.user_sign_on_delay_ms != 0)
+            {
+                late_sign_on(s->state.box_id, r.data, where);
+                break;
+            }
             exchange_answer answer = m_exchange.handle(s->state.box_id, r.data, stamp());
             line(where + "<- " + std::to_string(r.transcode) + " " + answer.line);
             replies.insert(replies.end(), answer.replies.begin(), answer.replies.end());
@@ -335,6 +340,25 @@ void sim_box_host::frame(sim_host &, const host_frame &f, const std::vector<host
         ++s->state.acknowledgements_sent;
         send_numbered(*s, host_encode_packet({encode_acknowledgement(s->state.last_received)}));
     }
+}
+
+void sim_box_host::late_sign_on(uint16_t box_id, const bytes &record, const std::string &where)
+{
+    const uint32_t delay_ms = m_faults.user_sign_on_delay_ms;
+    line(where + "<- 2300 sign-on held for " + std::to_string(delay_ms) + " ms");
+    later(delay_ms,
+          [this, box_id, record, where]
+          {
+              auto found = m_sessions.find(box_id);
+              if (found == m_sessions.end() || !found->second.state.signed_on)
+              {
+                  line(where + "late 2300 sign-on dropped: box " + std::to_string(box_id) + " is not on");
+                  return;
+              }
+              exchange_answer answer = m_exchange.handle(box_id, record, stamp());
+              line("late: " + where + "<- 2300 " + answer.line);
+              send_replies(found->second, answer.replies);
+          });
 }
 
 void sim_box_host::box_sign_on(uint32_t connection, const host_record &record)

@@ -60,6 +60,10 @@ struct box_faults
     int16_t relogon_offset = 0;             // added to the next expected number in a relogon answer
     uint16_t relogon_error = 0;             // not 0: relogons are refused with it
     bool compress_replies = false;          // user replies travel LZO1Z-compressed
+    // Users' sign-ons are acted on and answered this late, as by a host slow to sign users
+    // on; the rest of the link (acknowledgements, heart beats, other users' records) goes
+    // on meanwhile.
+    uint32_t user_sign_on_delay_ms = 0;
 };
 
 // What the host saw the gateway do wrong (besides the frame errors of sim_host).
@@ -157,6 +161,9 @@ class sim_box_host
     void connection_event(uint32_t connection, bool open);
     void box_sign_on(uint32_t connection, const host_record &record);
     void box_relogon(uint32_t connection, const host_record &record);
+    // A user's sign-on under user_sign_on_delay_ms: handed to the exchange and answered
+    // that much later, on the box's session as it then is.
+    void late_sign_on(uint16_t box_id, const bytes &record, const std::string &where);
     bool check_sequence(session &s, const host_frame &f);
     void send_numbered(session &s, const bytes &body);
     void send_unnumbered(session &s, const bytes &body);

@@ -6,7 +6,7 @@
 //
 //   sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate] [-u users]
 //            [-n] [-f] [-z] [-x] [-H heart-beat ms] [-U user[:password[:refusal]]]... [-q]
-//            [-s streams] [-m market status] [-N]
+//            [-s streams] [-m market status] [-N] [-D sign-on delay ms]
 //   (the older form "sim_host <port> [seconds]" still works)
 #include <atomic>
 #include <chrono>
@@ -27,7 +27,7 @@ void usage()
 {
     fprintf(
         stderr,
-        "usage: sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate]\n                [-u max users] [-n no session recovery] [-f fill every order]\n                [-z compress replies] [-x refuse unknown users] [-H heart-beat ms]\n                [-U user[:password[:refusal code]]]... [-q frames only]\n                [-s journal streams] [-m market status 0-4] [-N news after a journal download]\n       sim_host <port> [seconds]\n");
+        "usage: sim_host [-p port] [-t seconds] [-b box id] [-k broker id] [-r base rate]\n                [-u max users] [-n no session recovery] [-f fill every order]\n                [-z compress replies] [-x refuse unknown users] [-H heart-beat ms]\n                [-U user[:password[:refusal code]]]... [-q frames only]\n                [-s journal streams] [-m market status 0-4] [-N news after a journal download]\n                [-D users' sign-ons answered this many ms late]\n       sim_host <port> [seconds]\n");
 }
 
 qel_sim::exchange_user parse_user(const std::string &text)
@@ -55,8 +55,9 @@ int main(int argc, char **argv)
     uint32_t seconds = 60;
     bool frames_only = false;
     bool compress = false;
+    uint32_t sign_on_delay_ms = 0;
     int option;
-    while ((option = ea::getopt(argc, argv, "p:t:b:k:r:u:nfzxH:U:qs:m:N")) != -1)
+    while ((option = ea::getopt(argc, argv, "p:t:b:k:r:u:nfzxH:U:qs:m:ND:")) != -1)
     {
         switch (option)
         {
@@ -108,6 +109,9 @@ int main(int argc, char **argv)
         case 'N':
             exchange.broadcast_after_journal = true;
             break;
+        case 'D':
+            sign_on_delay_ms = static_cast<uint32_t>(atoi(ea::optarg));
+            break;
         default:
             usage();
             return 2;
@@ -141,6 +145,7 @@ int main(int argc, char **argv)
         exchange_host.reset(new qel_sim::sim_box_host(host, box, exchange));
         qel_sim::box_faults faults;
         faults.compress_replies = compress;
+        faults.user_sign_on_delay_ms = sign_on_delay_ms;
         exchange_host->set_faults(faults);
         exchange_host->on_line(
             [](const std::string &text)

@@ -209,8 +209,9 @@ std::vector<std::string> attacker_addresses(uint32_t count)
 
 namespace
 {
-// Connects holder `i` as `how` says: from its address, then the first byte of a frame's
-// length field (and nothing after it) unless it is silent.
+// Connects holder `i` as `how` says: from its address (for rotating holders, `i` counts
+// their connections), then the first byte of a frame's length field (and nothing after it)
+// unless it is silent.
 bool hold_slot(raw_peer &peer, uint16_t port, uint32_t i, const slot_holding &how)
 {
     const char *from = how.addresses.empty() ? nullptr : how.addresses[i % how.addresses.size()].c_str();
@@ -277,6 +278,7 @@ void reconnecting_slot_holders::start(uint16_t port, uint32_t count, const slot_
             std::vector<std::unique_ptr<raw_peer>> peers;
             std::vector<clock_type::time_point> dropped(count); // epoch: not seen dropped yet
             const std::chrono::milliseconds pause(how.reconnect_after_ms);
+            uint32_t connects = 0;
             for (uint32_t i = 0; i < count; ++i)
                 peers.emplace_back(new raw_peer);
             bool first = true;
@@ -295,7 +297,7 @@ void reconnecting_slot_holders::start(uint16_t port, uint32_t count, const slot_
                             continue;
                         dropped[i] = clock_type::time_point();
                     }
-                    if (hold_slot(*peers[i], port, i, how) && !first)
+                    if (hold_slot(*peers[i], port, how.rotate ? connects++ : i, how) && !first)
                         ++m_reconnects;
                 }
                 first = false;
@@ -488,6 +490,7 @@ bool sign_on_flood::start(uint16_t port, const sign_on_flood_options &options)
             return false;
     }
     m_stop = false;
+    m_next_address = 0;
     for (uint32_t i = 0; i < m_options.threads; ++i)
     {
         const std::string address = m_options.addresses[i % m_options.addresses.size()];
@@ -516,10 +519,12 @@ void sign_on_flood::run(uint16_t port, const std::string &address)
     workstation_client client;
     trader signing(client, user, m_options.password);
     const std::vector<uint8_t> sign_on = signing.sign_on_record();
+    const std::vector<std::string> &pool = m_options.addresses;
     while (!m_stop)
     {
         ++m_attempts;
-        if (!client.connect("127.0.0.1", port, address))
+        const std::string &from = m_options.rotate ? pool[m_next_address++ % pool.size()] : address;
+        if (!client.connect("127.0.0.1", port, from))
         {
             pause_briefly();
             continue;

@@ -107,12 +107,15 @@ std::vector<std::string> attacker_addresses(uint32_t count);
 
 // How slot holders hold: from which local addresses (holder i from address i modulo their
 // number; none: the address the system picks), whether they send the first byte of a frame
-// or nothing at all, and (when they reconnect) how soon.
+// or nothing at all, and (when they reconnect) how soon. Rotating holders take the next
+// address of the pool for every connection instead, so that no address is seen twice
+// until the pool has gone round.
 struct slot_holding
 {
     std::vector<std::string> addresses;
     bool silent = false;
     uint32_t reconnect_after_ms = 0; // a reconnecting holder's pause after it was dropped
+    bool rotate = false;
 };
 
 // Connections that each take a workstation slot and send one byte of a frame (or nothing).
@@ -226,9 +229,11 @@ struct sign_on_flood_options
     uint32_t user_id = 0;
     std::string password;
     // Threads, each with one connection at a time; thread i connects from address i modulo
-    // their number.
+    // their number, or (rotating) every connection of any thread from the next address of
+    // the pool.
     uint32_t threads = 4;
     std::vector<std::string> addresses = {"127.0.0.1"};
+    bool rotate = false;
     // The most a connection waits for its answer, and then for its close.
     uint32_t answer_ms = 5000;
 };
@@ -260,6 +265,7 @@ class sign_on_flood
     std::vector<std::thread> m_threads;
     std::atomic<bool> m_stop{false};
     std::atomic<uint32_t> m_attempts{0}, m_connections{0}, m_sign_ons{0}, m_refused{0}, m_accepted{0};
+    std::atomic<uint32_t> m_next_address{0}; // of a rotating flood
     mutable std::mutex m_lock;
     std::map<int16_t, uint32_t> m_refusals;
 };

@@ -17,11 +17,12 @@
 namespace qel_sim
 {
 
-// How a crowd connects. Connects in the same instant overflow the gateway's listen queue of
-// five, and the kernel's SYN cookies then leave such a connect established on the trader's
-// side only: a workstation sends nothing before its invitation, so the gateway never hears
-// of it. So the crowd connects one after another unless asked otherwise, and its sign-ons
-// come together.
+// How a crowd connects. The gateway's listen queue holds as many connects as it has
+// workstation slots, so a crowd no larger than the table may connect in the same instant,
+// as an office does when its workstations start together. (Connects beyond a full queue
+// would meet the kernel's SYN cookies, which leave a connect established on the trader's
+// side only: a workstation sends nothing before its invitation, so the gateway would never
+// hear of it.) Its sign-ons come together whichever way it connected.
 enum class crowd_connects
 {
     in_turn, // each once the gateway has invited the one before

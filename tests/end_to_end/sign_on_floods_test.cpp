@@ -3,14 +3,18 @@
 // (user id 0), wrong passwords for a user the host knows, and second sign-ons of a user who
 // is signed on already. Each flood writes a few kB of log a second and raises a few console
 // events a second however fast it goes, and the trader keeps at least nine tenths of the
-// order rate it had without the flood. A real user's own refused sign-on is an event that
-// names the user beside such floods, and counts a flood leaves pending when the gateway is
-// stopped in the middle of it are written before the gateway ends. The gateway logs at the
-// shipped level (EVENT, binary logs on).
+// order rate it had without the flood; so too when the wrong passwords come from a pool of
+// 200 or 1,000 addresses, a new one for each connection. A real user's own refused sign-on
+// is an event that names the user beside such floods, and counts a flood leaves pending
+// when the gateway is stopped in the middle of it are written before the gateway ends.
+// Traders of an office signing on once a second are not held back by a workstation of the
+// same address that retries a wrong password as fast as it is answered, on one connection
+// or on four. The gateway logs at the shipped level (EVENT, binary logs on).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -40,6 +44,8 @@ const int kOrderPeriodMs = 100;
 // What a flood may add to the logs for each second it lasts (with the time its last
 // counts take to go out), and the console events it may raise in that time.
 const long kLogBytesPerSecond = 8 * 1024;
+// The same for a flood spread over a pool of addresses.
+const long kSpreadLogBytesPerSecond = 10 * 1024;
 const size_t kEventsPerSecond = 4;
 // The share of its quiet order rate the trader keeps beside a flood.
 const double kKeptRate = 0.9;
@@ -220,7 +226,8 @@ flood_figures run_flood(flooded_gateway &g, qel_sim::sign_on_flood &flood,
 
 // No sign-on got through; the console heard of each refusal, in a few events a second; the
 // logs grew by a few kB a second; the trader was answered every time and kept its rate.
-void expect_bounded(const flood_figures &f, const qel_sim::sign_on_flood &flood, uint32_t threads)
+void expect_bounded(const flood_figures &f, const qel_sim::sign_on_flood &flood, uint32_t threads,
+                    long log_bytes_per_second = kLogBytesPerSecond)
 {
     EXPECT_EQ(flood.accepted(), 0u);
     // The gateway answers a few sign-ons a second of the flood's address and holds the rest
@@ -231,7 +238,7 @@ void expect_bounded(const flood_figures &f, const qel_sim::sign_on_flood &flood,
     EXPECT_GE(f.accounted, flood.refused());
     EXPECT_LE(f.accounted, flood.attempts() + kStrayConnects);
     EXPECT_LE(f.events.size(), kEventsPerSecond * static_cast<size_t>(f.seconds + 1));
-    EXPECT_LE(f.added_log_bytes, static_cast<long>(kLogBytesPerSecond * (f.seconds + 1)));
+    EXPECT_LE(f.added_log_bytes, static_cast<long>(log_bytes_per_second * (f.seconds + 1)));
     EXPECT_EQ(f.quiet.answered, f.quiet.sent);
     EXPECT_EQ(f.flooded.answered, f.flooded.sent);
     EXPECT_GE(f.flooded.rate(), kKeptRate * f.quiet.rate());
@@ -321,6 +328,35 @@ TEST(SignOnFloods, WrongPasswordsAreFoldedAndTheTraderKeepsItsRate)
     EXPECT_GE(at_host, wrong);
     std::cout << "wrong passwords: " << at_host << " sign-ons reached the host in " << f.seconds << " s\n";
 }
+
+// Wrong passwords from a pool of addresses, each connection of the flood's eight threads
+// from the next one: the gateway meets more addresses than it can remember one by one, and
+// the flood must stay bounded all the same.
+class SignOnFloodsSpread : public ::testing::TestWithParam<uint32_t>
+{
+};
+
+TEST_P(SignOnFloodsSpread, WrongPasswordsFromAPoolAreFoldedAndTheTraderKeepsItsRate)
+{
+    flooded_gateway g;
+    ASSERT_TRUE(g.trader_signed_on());
+    qel_sim::sign_on_flood flood;
+    qel_sim::sign_on_flood_options options =
+        flood_of(qel_sim::sign_on_attack::wrong_password, 8, kKnownUser, "GUESSED");
+    options.addresses = qel_sim::attacker_addresses(GetParam());
+    options.rotate = true;
+    const std::string name = "wrong passwords from " + std::to_string(GetParam()) + " addresses";
+    flood_figures f = run_flood(g, flood, options, kKnownUser, name.c_str());
+    expect_bounded(f, flood, 8, kSpreadLogBytesPerSecond);
+    uint32_t at_host = 0;
+    for (const std::string &line : g.road.box->lines())
+        at_host += line.find("2300 sign-on user " + std::to_string(kKnownUser)) != std::string::npos;
+    std::cout << name << ": " << at_host << " sign-ons reached the host in " << f.seconds << " s\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pools, SignOnFloodsSpread, ::testing::Values(200u, 1000u),
+                         [](const ::testing::TestParamInfo<uint32_t> &info)
+                         { return "PoolOf" + std::to_string(info.param); });
 
 TEST(SignOnFloods, SecondSignOnsAreFoldedAndTheTraderKeepsItsRate)
 {
@@ -428,3 +464,107 @@ TEST(SignOnFloods, WhatIsCountedWhenTheGatewayStopsIsWritten)
               << " lines; session thread " << session.written << " written, " << session.counted
               << " counted in " << session.left_out_lines << " lines\n";
 }
+
+namespace
+{
+// The office whose traders sign on beside a broken workstation of its own.
+const uint32_t kFirstHonestUser = 8001;
+const uint32_t kHonestQuietSignOns = 10;
+const uint32_t kHonestSignOns = 20;
+// What a broken workstation may add to the honest sign-ons' 90th percentile: a held frame
+// waits for a failed sign-on's budget to come back (half a second a sign-on), far longer.
+const double kHonestHoldMs = 250;
+
+// Honest sign-ons of one phase: how long each took, from the connect to the answer.
+struct sign_on_times
+{
+    std::vector<double> millis;
+    uint32_t failed = 0;
+
+    // The nearest-rank percentile (0 when there is none).
+    double at(double q) const
+    {
+        if (millis.empty())
+            return 0;
+        std::vector<double> sorted = millis;
+        std::sort(sorted.begin(), sorted.end());
+        size_t rank = static_cast<size_t>(std::ceil(q * static_cast<double>(sorted.size())));
+        return sorted[rank == 0 ? 0 : rank - 1];
+    }
+    std::string text() const
+    {
+        return std::to_string(millis.size()) + " signed on, " + std::to_string(failed) + " failed; p50 " +
+               std::to_string(at(0.5)) + " ms, p90 " + std::to_string(at(0.9)) + " ms, max " +
+               std::to_string(at(1.0)) + " ms";
+    }
+};
+
+// `count` traders of the office, one a second, each a user of its own from `first_user` on:
+// connects from the office's address, signs on and signs off again.
+sign_on_times honest_sign_ons(uint16_t port, uint32_t first_user, uint32_t count)
+{
+    typedef std::chrono::steady_clock clock;
+    sign_on_times times;
+    const clock::time_point start = clock::now();
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        std::this_thread::sleep_until(start + std::chrono::seconds(i));
+        const clock::time_point begin = clock::now();
+        qel_sim::workstation_client client;
+        qel_sim::trader trader(client, first_user + i);
+        qel_sim::trader_reply reply;
+        if (client.connect("127.0.0.1", port, kTraderAddress))
+            reply = trader.sign_on(kTimeoutMs);
+        if (!reply.arrived || reply.error_code != 0)
+        {
+            ++times.failed;
+            continue;
+        }
+        times.millis.push_back(std::chrono::duration<double, std::milli>(clock::now() - begin).count());
+        EXPECT_TRUE(trader.sign_off(kTimeoutMs).arrived);
+    }
+    return times;
+}
+} // namespace
+
+// A workstation of the office retries a wrong password for a user the host knows as fast as
+// the gateway answers it, on this many connections at once, from the office's own address.
+class SignOnFloodsBrokenWorkstation : public ::testing::TestWithParam<uint32_t>
+{
+};
+
+TEST_P(SignOnFloodsBrokenWorkstation, HonestSignOnsOfTheSameAddressAreNotHeldBack)
+{
+    flooded_gateway g;
+    ASSERT_TRUE(g.trader_signed_on());
+    const sign_on_times quiet =
+        honest_sign_ons(g.road.workstation_port, kFirstHonestUser, kHonestQuietSignOns);
+
+    qel_sim::sign_on_flood broken;
+    qel_sim::sign_on_flood_options options;
+    options.attack = qel_sim::sign_on_attack::wrong_password;
+    options.user_id = kKnownUser;
+    options.password = "GUESSED";
+    options.threads = GetParam();
+    options.addresses = {kTraderAddress};
+    ASSERT_TRUE(broken.start(g.road.workstation_port, options));
+    // The broken workstation is under way: some of its sign-ons have failed.
+    EXPECT_TRUE(qel_test::wait_until([&] { return broken.refused() >= 3; }, 20000)) << broken.refused();
+    const sign_on_times beside =
+        honest_sign_ons(g.road.workstation_port, kFirstHonestUser + kHonestQuietSignOns, kHonestSignOns);
+    broken.stop();
+
+    std::cout << "honest sign-ons alone: " << quiet.text() << "\nbeside a wrong password retried on "
+              << GetParam() << " connection(s): " << beside.text() << "; the broken workstation "
+              << broken.sign_ons() << " sign-ons, " << broken.refused() << " refused, " << broken.accepted()
+              << " got through\n";
+    EXPECT_EQ(quiet.failed, 0u);
+    EXPECT_EQ(beside.failed, 0u);
+    EXPECT_EQ(broken.accepted(), 0u);
+    EXPECT_LE(beside.at(0.9), quiet.at(0.9) + kHonestHoldMs);
+    EXPECT_TRUE(g.trader->system_information(kTimeoutMs).arrived) << "the office's trader goes on";
+}
+
+INSTANTIATE_TEST_SUITE_P(Connections, SignOnFloodsBrokenWorkstation, ::testing::Values(1u, 4u),
+                         [](const ::testing::TestParamInfo<uint32_t> &info)
+                         { return "On" + std::to_string(info.param); });

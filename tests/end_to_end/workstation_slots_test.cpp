@@ -5,13 +5,17 @@
 // there are, a trader on another address gets in every time, and so does one whose
 // sign-on arrives in two parts; and so it does when the holders are spread over 2, 10 or
 // 60 addresses and connect again a tenth of a second after they are dropped, whether they
-// send a byte or nothing. Traders connect from 127.0.0.2, the holders from 127.0.0.1 (or
-// from 127.1.0.1 on when spread).
+// send a byte or nothing. And so it does beside sixty silent holders that take the next
+// address of a pool of 200, 1,000 or 10,000 for every connection, so that the gateway
+// meets thousands of addresses it has never seen: the newcomer from its office's address,
+// where a trader is signed on, and from an address that never signed on. Traders connect
+// from 127.0.0.2, the holders from 127.0.0.1 (or from 127.1.0.1 on when spread).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <iostream>
+#include <map>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -217,26 +221,43 @@ namespace
 struct holders_setup
 {
     uint32_t slots = 10;
+    uint32_t holders = 0;            // 0: five more than the free slots
     uint32_t addresses = 1;          // 1: every holder from 127.0.0.1; more: from 127.1.0.1 on
+    bool rotate = false;             // each connection from the next address of the pool
     bool silent = false;             // they send nothing (else the first byte of a frame)
     uint32_t reconnect_after_ms = 0; // a dropped holder's pause before it connects again
     bool split = false;              // the newcomer's sign-on frame comes in two parts 0.8 s apart
+    const char *newcomer_address = kTraderAddress;
 
+    uint32_t holder_count() const { return holders != 0 ? holders : slots - 1 + 5; }
     std::string text() const
     {
         return std::to_string(addresses) + (addresses == 1 ? " address, " : " addresses, ") +
-               (silent ? "silent" : "one byte") + ", reconnecting after " +
-               std::to_string(reconnect_after_ms) + " ms" + (split ? ", split sign-ons" : "");
+               (rotate ? "a new one for each connection, " : "") + (silent ? "silent" : "one byte") +
+               ", reconnecting after " + std::to_string(reconnect_after_ms) + " ms" +
+               (split ? ", split sign-ons" : "") + ", newcomer from " + newcomer_address;
     }
 };
 
-// The gateway with `slots` slots, a trader on one that keeps trading, and reconnecting
-// holders that want five slots more than the rest: each time a newcomer on 127.0.0.2 tries
-// to sign on, signs off again once in. The number of tries that signed on. Every refused
-// connect the console hears of named no user (user id 0).
+// How a newcomer's try ended.
+std::string try_outcome(const qel_sim::workstation_client &client, const qel_sim::trader_reply &reply)
+{
+    if (reply.arrived)
+        return reply.error_code == 0 ? "signed on" : "refused with " + std::to_string(reply.error_code);
+    if (!client.peer_closed())
+        return "not answered";
+    return client.invitations() == 0 ? "closed before the invitation" : "closed after the invitation";
+}
+
+// The gateway with `slots` slots, a trader on one that keeps trading (from 127.0.0.2), and
+// reconnecting holders that want more slots than the rest (five more unless the setup says
+// how many): each time a newcomer tries to sign on, signs off again once in. The number of
+// tries that signed on. Every refused connect the console hears of named no user (user id
+// 0).
 uint32_t sign_ons_beside_reconnecting_holders(uint32_t tries, const holders_setup &setup)
 {
     const uint32_t slots = setup.slots;
+    const uint32_t holder_count = setup.holder_count();
     const bool split = setup.split;
     qel_test::fix_road road({1001}, box_of(static_cast<int16_t>(slots)), qel_sim::exchange_options(),
                             {{"MAX_TWS_CLIENTS", std::to_string(slots)}});
@@ -267,22 +288,28 @@ uint32_t sign_ons_beside_reconnecting_holders(uint32_t tries, const holders_setu
                                          : qel_sim::attacker_addresses(setup.addresses);
     how.silent = setup.silent;
     how.reconnect_after_ms = setup.reconnect_after_ms;
+    how.rotate = setup.rotate;
     qel_sim::reconnecting_slot_holders holders;
-    holders.start(road.workstation_port, slots - 1 + 5, how);
+    holders.start(road.workstation_port, holder_count, how);
     // The holders have taken what they can once some have been dropped or refused often, and
     // their slots are past the half second a newly admitted connection has for its sign-on.
     EXPECT_TRUE(qel_test::wait_until([&] { return holders.reconnects() >= 200; }, 20000));
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 
     uint32_t signed_on = 0;
+    std::map<std::string, uint32_t> outcomes;
     for (uint32_t i = 0; i < tries; ++i)
     {
         qel_sim::workstation_client client;
         client.faults().mid_frame_pause_ms = split ? 800 : 0;
         qel_sim::trader newcomer(client, 3001 + i);
-        if (!client.connect("127.0.0.1", road.workstation_port, kTraderAddress))
+        if (!client.connect("127.0.0.1", road.workstation_port, setup.newcomer_address))
+        {
+            ++outcomes["not connected"];
             continue;
+        }
         qel_sim::trader_reply reply = newcomer.sign_on(5000);
+        ++outcomes[try_outcome(client, reply)];
         if (!reply.arrived || reply.error_code != 0)
             continue;
         ++signed_on;
@@ -292,10 +319,13 @@ uint32_t sign_ons_beside_reconnecting_holders(uint32_t tries, const holders_setu
     holders.stop();
     stop = true;
     trade.join();
+    std::string told;
+    for (const auto &o : outcomes)
+        told += " " + std::to_string(o.second) + " " + o.first + ";";
     std::cout << (split ? "split sign-ons " : "sign-ons ") << signed_on << " of " << tries << " beside "
-              << slots - 1 + 5 << " reconnecting holders (" << setup.text() << ") on " << slots - 1
+              << holder_count << " reconnecting holders (" << setup.text() << ") on " << slots - 1
               << " free slots (" << reconnects << " reconnects); trader " << answered << " of " << orders
-              << " answered\n";
+              << " answered;" << told << "\n";
     EXPECT_GT(orders.load(), 0u);
     EXPECT_EQ(answered.load(), orders.load());
     EXPECT_FALSE(trading.client.peer_closed());
@@ -376,3 +406,42 @@ INSTANTIATE_TEST_SUITE_P(HoldersAtOnce, WorkstationSlotsSpread,
                          ::testing::Combine(::testing::Values(2u, 10u, 60u), ::testing::Bool(),
                                             ::testing::Values(0u)),
                          spread_name);
+
+namespace
+{
+// Sixty silent holders, each connection from the next address of a pool of `pool`
+// addresses, on the shipped fifty slots (49 free beside the trading trader).
+holders_setup rotating(uint32_t pool, const char *newcomer_address = kTraderAddress)
+{
+    holders_setup setup;
+    setup.slots = 50;
+    setup.holders = 60;
+    setup.addresses = pool;
+    setup.rotate = true;
+    setup.silent = true;
+    setup.newcomer_address = newcomer_address;
+    return setup;
+}
+} // namespace
+
+// Holders that take a new address for every connection: what the gateway remembers of an
+// address must not be forgotten in their favour however many addresses they bring.
+class WorkstationSlotsRotating : public ::testing::TestWithParam<uint32_t>
+{
+};
+
+TEST_P(WorkstationSlotsRotating, ATraderGetsInBesideSilentHoldersOnANewAddressEachTime)
+{
+    EXPECT_GE(sign_ons_beside_reconnecting_holders(10, rotating(GetParam())), 8u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pools, WorkstationSlotsRotating, ::testing::Values(200u, 1000u, 10000u),
+                         [](const ::testing::TestParamInfo<uint32_t> &info)
+                         { return "PoolOf" + std::to_string(info.param); });
+
+// The same beside a pool of 1,000, for a newcomer whose address has never signed a trader on
+// (the trading trader is on 127.0.0.2).
+TEST(WorkstationSlots, ANewcomerFromAnAddressThatNeverSignedOnGetsInBesideRotatingHolders)
+{
+    EXPECT_GE(sign_ons_beside_reconnecting_holders(10, rotating(1000, "127.0.0.3")), 8u);
+}

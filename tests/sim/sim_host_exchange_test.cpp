@@ -334,3 +334,25 @@ TEST(SimHostExchange, JournalDownloadPerStreamAndStartTime)
         EXPECT_EQ(transcodes, r.transcodes) << r.user << " " << r.stream << " " << r.start;
     }
 }
+
+// A host slow to sign users on: the sign-on's frame is acknowledged at once, the rest of the
+// link goes on (a rate-control heart beat is acknowledged meanwhile), and the sign-on is
+// acted on and answered only after the delay.
+TEST(SimHostExchange, LateUserSignOnsAreAnsweredAfterTheDelayWhileTheLinkGoesOn)
+{
+    qel_sim::box_faults faults;
+    faults.user_sign_on_delay_ms = 1500;
+    exchange_fixture t({}, faults);
+    ASSERT_TRUE(t.gateway.send(packet({user_sign_on(1001, "secret")}), t.next++, 0));
+    peer_frame f;
+    ASSERT_TRUE(t.gateway.receive(&f, 1000));
+    EXPECT_EQ(f.transcode(), 25003) << "the sign-on's frame is acknowledged at once";
+    EXPECT_FALSE(t.box->user_signed_on(1001));
+    ASSERT_TRUE(t.gateway.send(packet({from_hex("59dc 0000")}), t.next++, 0));
+    ASSERT_TRUE(t.gateway.receive(&f, 1000));
+    EXPECT_EQ(f.transcode(), 25003) << "the heart beat is acknowledged while the sign-on waits";
+    ASSERT_TRUE(t.gateway.receive(&f, 10000));
+    ASSERT_EQ(f.transcode(), 2301);
+    EXPECT_EQ(be16(f.body, 2 + 12), 0) << "error code of the late answer";
+    EXPECT_TRUE(t.box->user_signed_on(1001));
+}
