@@ -120,6 +120,17 @@ void log_hold_count_items(log_hold *hold, uint32_t address, uint16_t reason, uin
         count = &hold->counts[hold->count_keys++];
         *count = log_hold_count{address, reason, 0, 0};
     }
+    // With every key taken, one that has counted a single connection gives its key up to the
+    // newcomer (its count joins the others'), so that an address that ends many keeps a key.
+    for (uint32_t i = 0; i < hold->count_keys && count == nullptr; ++i)
+    {
+        if (hold->counts[i].connections > 1)
+            continue;
+        hold->others.connections += hold->counts[i].connections;
+        hold->others.items += hold->counts[i].items;
+        count = &hold->counts[i];
+        *count = log_hold_count{address, reason, 0, 0};
+    }
     if (count == nullptr)
         count = &hold->others;
     count->connections += connections;
@@ -149,8 +160,18 @@ void log_hold_write_count(const log_hold *hold, const log_hold_count &count)
 
 void log_hold_write_counts(log_hold *hold)
 {
+    // An address that ended one connection in the second says nothing a line of its own
+    // should: spread over many addresses, such lines would outweigh what they count.
     for (uint32_t i = 0; i < hold->count_keys; ++i)
-        log_hold_write_count(hold, hold->counts[i]);
+    {
+        if (hold->counts[i].connections > 1)
+        {
+            log_hold_write_count(hold, hold->counts[i]);
+            continue;
+        }
+        hold->others.connections += hold->counts[i].connections;
+        hold->others.items += hold->counts[i].items;
+    }
     if (hold->others.items > 0 && hold->kind == LOG_HOLD_CONSOLES)
         EA_LOG_IN(
             hold->routine, hold->logger, EA_LEVEL_EVENT,

@@ -3,10 +3,10 @@
 // writes it whole, in order, each line and binary record with the time it was made; when
 // the connection ends without signing on, its lines go through a fold: the stories of the
 // first connections of a spell are written whole, the others only counted, and once a
-// second one line per peer address and reason says how many lines of how many connections
-// were left out. So a crowd of traders signing on together (a start of day, every
-// workstation after a restart) keeps every line and record, while a flood of peers that
-// never sign on writes a few lines a second however fast it comes.
+// second one line per peer address and reason that ended several says how many lines of how
+// many connections were left out (one more line counts the others together). So a crowd of traders signing on
+// together (a start of day, every workstation after a restart) keeps every line and record, while a flood of
+// peers that never sign on writes a few lines a second however fast it comes.
 //
 // A thread learns a connection's verdict from the connection book (connection_book.h) on
 // each pass, or sooner when it decides it itself. A connection keeps at most
@@ -29,8 +29,8 @@ enum
     LOG_HOLD_TOTAL_BYTES = 4 * 1024 * 1024,
     // Connections that ended without signing on whose stories a spell writes whole.
     LOG_HOLD_STORIES_AT_ONCE = 2,
-    // Peer address and reason pairs that get a count line of their own each second; the rest
-    // are counted together.
+    // Peer address and reason pairs that get a count line of their own each second (when they
+    // ended more than one connection in it); the rest are counted together.
     LOG_HOLD_COUNT_KEYS = 8,
     LOG_HOLD_NO_SLOT = 0xFFFF,
 };

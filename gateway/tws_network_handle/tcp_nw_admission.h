@@ -54,8 +54,8 @@ enum
     // for an address; 16 at 4 a second for all the addresses that are not trusted together.
     TCP_NW_ADMISSION_BUDGET = 8,
     TCP_NW_ADMISSION_BUDGET_PER_SECOND = 2,
-    TCP_NW_ADMISSION_GATEWAY_BUDGET = 16,
-    TCP_NW_ADMISSION_GATEWAY_BUDGET_PER_SECOND = 4,
+    TCP_NW_ADMISSION_GATEWAY_BUDGET = 8,
+    TCP_NW_ADMISSION_GATEWAY_BUDGET_PER_SECOND = 2,
     // Sign-ons under way at once from one address that is not trusted.
     TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS = 8,
     // An address is trusted for an hour after a sign-on of it succeeded.

@@ -186,6 +186,37 @@ TEST_F(hold_fixture, ConnectionsThatEndUnsignedHaveTheFirstStoriesOfASpellWritte
     EXPECT_EQ(written("of handle [6]"), 2u);
 }
 
+// A flood spread over many addresses, one connection each, is counted in one line a
+// second; an address among them that ended several has a line of its own.
+TEST_F(hold_fixture, ConnectionsFromManyAddressesAreCountedTogether)
+{
+    int32_t handle = 0;
+    auto end_one = [&](uint32_t address)
+    {
+        ++handle;
+        connection_book_opened(book, 0, handle);
+        story(0, handle, 1, address);
+        log_hold_set_reason(log_hold_of_slot(hold, 0, handle, address), 11009);
+        connection_book_closed(book, 0, handle);
+        pass();
+    };
+    end_one(0x0100000A); // the spell's two stories
+    end_one(0x0100000A);
+    for (uint32_t i = 0; i < 40; ++i)
+        end_one(0x0200000A + (i << 24));
+    for (int i = 0; i < 3; ++i)
+        end_one(0x0300000A);
+    pf_tick_advance(1000);
+    pass();
+    const std::vector<std::string> lines = texts();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(written("Left out"), 2u);
+    EXPECT_EQ(written("from IP [10.0.0.3] that ended without signing on, reason code [11009]"), 1u);
+    EXPECT_EQ(written("Left out [40] log lines and binary log records about [40] connections from other IP "
+                      "addresses"),
+              1u);
+}
+
 // A slot's new connection settles what is still held about the one before it.
 TEST_F(hold_fixture, ANewConnectionInASlotSettlesTheEntryOfTheOneBefore)
 {
