@@ -51,7 +51,7 @@ enum
     // How long a newcomer waits for a place that may come free.
     TCP_NW_ADMISSION_PLACE_WAIT_MS = 1000,
     // Failed sign-ons: a budget of 8 coming back at 2 a second for a user on an address and
-    // for an address; 16 at 4 a second for all the addresses that are not trusted together.
+    // for an address, and as much for all the addresses that are not trusted together.
     TCP_NW_ADMISSION_BUDGET = 8,
     TCP_NW_ADMISSION_BUDGET_PER_SECOND = 2,
     TCP_NW_ADMISSION_GATEWAY_BUDGET = 8,
