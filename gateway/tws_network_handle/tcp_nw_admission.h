@@ -51,10 +51,11 @@ enum
     // How long a newcomer waits for a place that may come free.
     TCP_NW_ADMISSION_PLACE_WAIT_MS = 1000,
     // Failed sign-ons: a budget of 8 coming back at 2 a second for a user on an address and
-    // for an address, and as much for all the addresses that are not trusted together.
+    // for an address; 16 coming back as fast for all the addresses that are not trusted
+    // together (one address alone never spends it all: it has 8 sign-ons under way at most).
     TCP_NW_ADMISSION_BUDGET = 8,
     TCP_NW_ADMISSION_BUDGET_PER_SECOND = 2,
-    TCP_NW_ADMISSION_GATEWAY_BUDGET = 8,
+    TCP_NW_ADMISSION_GATEWAY_BUDGET = 16,
     TCP_NW_ADMISSION_GATEWAY_BUDGET_PER_SECOND = 2,
     // Sign-ons under way at once from one address that is not trusted.
     TCP_NW_ADMISSION_UNDER_WAY_PER_ADDRESS = 8,

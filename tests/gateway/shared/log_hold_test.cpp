@@ -203,7 +203,7 @@ TEST_F(hold_fixture, ConnectionsFromManyAddressesAreCountedTogether)
     end_one(0x0100000A); // the spell's two stories
     end_one(0x0100000A);
     for (uint32_t i = 0; i < 40; ++i)
-        end_one(0x0200000A + (i << 24));
+        end_one(0x0000020A + (i << 16)); // 10.2.i.0
     for (int i = 0; i < 3; ++i)
         end_one(0x0300000A);
     pf_tick_advance(1000);
