@@ -47,27 +47,14 @@ uint16_t held_by(tcp_nw_admission *admission, uint32_t address)
 
 int32_t gateway_budget(tcp_nw_admission *admission, uint32_t now)
 {
-    if (admission->gateway_budget_tick == 0)
-        return TCP_NW_ADMISSION_GATEWAY_BUDGET * k_unit;
-    const int64_t refilled =
-        static_cast<int64_t>(admission->gateway_budget) +
-        static_cast<int64_t>(ea_get_tick_difference(now, admission->gateway_budget_tick)) *
-            TCP_NW_ADMISSION_GATEWAY_BUDGET_PER_SECOND;
-    if (refilled >= TCP_NW_ADMISSION_GATEWAY_BUDGET * k_unit)
-    {
-        admission->gateway_budget_tick = 0;
-        return TCP_NW_ADMISSION_GATEWAY_BUDGET * k_unit;
-    }
-    admission->gateway_budget = static_cast<int32_t>(refilled);
-    admission->gateway_budget_tick = stamp(now);
-    return admission->gateway_budget;
+    return tcp_nw_budget_now(&admission->gateway_budget, TCP_NW_ADMISSION_GATEWAY_BUDGET * k_unit,
+                             TCP_NW_ADMISSION_GATEWAY_BUDGET_PER_SECOND, now);
 }
 
 void spend_gateway_budget(tcp_nw_admission *admission, uint32_t now)
 {
-    const int32_t before = gateway_budget(admission, now);
-    admission->gateway_budget = before >= k_unit ? before - k_unit : 0;
-    admission->gateway_budget_tick = stamp(now);
+    tcp_nw_budget_spend(&admission->gateway_budget, TCP_NW_ADMISSION_GATEWAY_BUDGET * k_unit,
+                        TCP_NW_ADMISSION_GATEWAY_BUDGET_PER_SECOND, now);
 }
 
 tcp_nw_place *place_of(tcp_nw_admission *admission, uint16_t place, uint32_t serial)

@@ -128,10 +128,9 @@ struct tcp_nw_admission
     uint16_t *order; // room to sort the places whose first frame waits
     tcp_nw_marks *marks;
     uint32_t next_serial;
-    // The gateway's budget of failed sign-ons of addresses that are not trusted (thousandths,
-    // as at budget_tick; 0: full) and their sign-ons under way.
-    int32_t gateway_budget;
-    uint32_t gateway_budget_tick;
+    // The gateway's budget of failed sign-ons of addresses that are not trusted, and their
+    // sign-ons under way.
+    tcp_nw_budget gateway_budget;
     uint16_t gateway_under_way;
     uint16_t holding; // places whose first frame waits
 };

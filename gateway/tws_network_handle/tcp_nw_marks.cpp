@@ -62,8 +62,8 @@ uint32_t tcp_nw_marks_room_for_counted(tcp_nw_marks *marks, uint32_t now)
         const tcp_nw_mark *mark = &marks->marks[i];
         if (tcp_nw_marks_counted(mark))
             continue;
-        const bool budget_or_lost = mark->budget_tick != 0 || mark->lost_tick != 0;
-        const uint32_t stamp = mark->budget_tick > mark->lost_tick ? mark->budget_tick : mark->lost_tick;
+        const bool budget_or_lost = mark->budget.tick != 0 || mark->lost_tick != 0;
+        const uint32_t stamp = mark->budget.tick > mark->lost_tick ? mark->budget.tick : mark->lost_tick;
         if (!budget_or_lost)
         {
             const uint32_t age = ea_get_tick_difference(now, mark->success_tick);
@@ -165,37 +165,54 @@ tcp_nw_mark *tcp_nw_marks_make(tcp_nw_marks *marks, uint8_t kind, uint32_t addre
     mark->kind = kind;
     mark->address = address;
     mark->user = user;
-    mark->budget = marks->rules.budget;
+    mark->budget = tcp_nw_budget{marks->rules.budget, 0};
     uint32_t *bucket = &marks->buckets[tcp_nw_marks_hash(kind, address, user) & marks->bucket_mask];
     mark->next = *bucket;
     *bucket = index + 1;
     return mark;
 }
 
+int32_t tcp_nw_budget_now(tcp_nw_budget *budget, int32_t full, int32_t refill_per_ms, uint32_t now)
+{
+    if (budget->tick == 0)
+        return budget->left = full;
+    const int64_t refilled = static_cast<int64_t>(budget->left) +
+                             static_cast<int64_t>(ea_get_tick_difference(now, budget->tick)) * refill_per_ms;
+    if (refilled >= full)
+    {
+        *budget = tcp_nw_budget{full, 0};
+        return full;
+    }
+    budget->left = static_cast<int32_t>(refilled);
+    budget->tick = tcp_nw_marks_stamp(now);
+    return budget->left;
+}
+
+bool tcp_nw_budget_spend(tcp_nw_budget *budget, int32_t full, int32_t refill_per_ms, uint32_t now)
+{
+    const int32_t before = tcp_nw_budget_now(budget, full, refill_per_ms, now);
+    budget->left = before >= 1000 ? before - 1000 : 0;
+    budget->tick = tcp_nw_marks_stamp(now);
+    return before >= full;
+}
+
+bool tcp_nw_budget_spent(const tcp_nw_budget *budget, int32_t full, int32_t refill_per_ms, uint32_t now)
+{
+    if (budget->tick == 0)
+        return false;
+    return static_cast<int64_t>(budget->left) +
+               static_cast<int64_t>(ea_get_tick_difference(now, budget->tick)) * refill_per_ms <
+           full;
+}
+
 int32_t tcp_nw_marks_budget(tcp_nw_marks *marks, tcp_nw_mark *mark, uint32_t now)
 {
-    if (mark->budget_tick == 0)
-        return marks->rules.budget;
-    const int64_t refilled =
-        static_cast<int64_t>(mark->budget) +
-        static_cast<int64_t>(ea_get_tick_difference(now, mark->budget_tick)) * marks->rules.refill_per_ms;
-    if (refilled >= marks->rules.budget)
-    {
-        mark->budget = marks->rules.budget;
-        mark->budget_tick = 0;
-        return mark->budget;
-    }
-    mark->budget = static_cast<int32_t>(refilled);
-    mark->budget_tick = tcp_nw_marks_stamp(now);
-    return mark->budget;
+    return tcp_nw_budget_now(&mark->budget, marks->rules.budget, marks->rules.refill_per_ms, now);
 }
 
 bool tcp_nw_marks_spend(tcp_nw_marks *marks, tcp_nw_mark *mark, uint32_t now)
 {
-    const int32_t before = tcp_nw_marks_budget(marks, mark, now);
-    mark->budget = before >= 1000 ? before - 1000 : 0;
-    mark->budget_tick = tcp_nw_marks_stamp(now);
-    return before >= marks->rules.budget;
+    return tcp_nw_budget_spend(&mark->budget, marks->rules.budget, marks->rules.refill_per_ms, now);
 }
 
 bool tcp_nw_marks_lost_lately(const tcp_nw_marks *marks, const tcp_nw_mark *mark, uint32_t now)
@@ -216,12 +233,7 @@ bool tcp_nw_marks_live(const tcp_nw_marks *marks, const tcp_nw_mark *mark, uint3
     if (tcp_nw_marks_counted(mark) || tcp_nw_marks_lost_lately(marks, mark, now) ||
         tcp_nw_marks_within(mark->success_tick, now, marks->rules.success_ms))
         return true;
-    if (mark->budget_tick == 0)
-        return false;
-    const int64_t refilled =
-        static_cast<int64_t>(mark->budget) +
-        static_cast<int64_t>(ea_get_tick_difference(now, mark->budget_tick)) * marks->rules.refill_per_ms;
-    return refilled < marks->rules.budget;
+    return tcp_nw_budget_spent(&mark->budget, marks->rules.budget, marks->rules.refill_per_ms, now);
 }
 
 void tcp_nw_marks_sweep(tcp_nw_marks *marks, uint32_t now, bool force)

@@ -23,6 +23,22 @@ enum : uint8_t
     TCP_NW_MARK_USER = 2,    // a user signing on from a peer address
 };
 
+// A budget of failed sign-ons that comes back with time: what is left of it, in thousandths
+// of a sign-on, as it stood at `tick` (0: it is full).
+struct tcp_nw_budget
+{
+    int32_t left;
+    uint32_t tick;
+};
+
+// What is left now of a budget `full` thousandths large that comes back at `refill_per_ms`
+// thousandths a millisecond; the budget is brought up to now.
+int32_t tcp_nw_budget_now(tcp_nw_budget *budget, int32_t full, int32_t refill_per_ms, uint32_t now);
+// One sign-on off the budget (never below 0). True when it was full before.
+bool tcp_nw_budget_spend(tcp_nw_budget *budget, int32_t full, int32_t refill_per_ms, uint32_t now);
+// Whether it is below full now (the budget is left as it is).
+bool tcp_nw_budget_spent(const tcp_nw_budget *budget, int32_t full, int32_t refill_per_ms, uint32_t now);
+
 struct tcp_nw_mark
 {
     uint32_t address;
@@ -31,8 +47,7 @@ struct tcp_nw_mark
     uint16_t held;         // address: its connections that have not signed on (places held)
     uint16_t signed_on;    // address: its connections that have signed on
     uint16_t under_way;    // sign-ons of the address (or of the user there) under way
-    int32_t budget;        // failed sign-ons it may still have, in thousandths, as at budget_tick
-    uint32_t budget_tick;  // 0: the budget is full
+    tcp_nw_budget budget;  // failed sign-ons it may still have
     uint32_t lost_tick;    // address: when it last lost a place to a newcomer; 0: not lately
     uint32_t success_tick; // address: when a sign-on of it last succeeded; 0: never
     uint32_t next;         // the next mark of its hash chain
