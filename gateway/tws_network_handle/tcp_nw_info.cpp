@@ -629,13 +629,8 @@ ea_status tcp_nw_info_process_incoming_clients(tcp_nw_info *server, int32_t oper
     return EA_SUCCESS;
 }
 
-// The socket is closed by the caller (tcp_nw_info_drop_pending).
-static ea_status tcp_nw_info_refuse_socket(int32_t)
-{
-    return EA_VALID;
-}
-
 // Gives a waiting socket its slot and handle; what was held about it moves to the slot.
+// 203 when it cannot be given them: the caller closes the socket and frees its place.
 static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending *pending,
                                             int32_t *network_handle, uint16_t *workstation_index,
                                             logger_object *logger)
@@ -649,7 +644,7 @@ static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending 
             int32_t error = ea_socket_last_error();
             EA_LOG_HELD(pending->held, logger, EA_LEVEL_SYSTEM_ERROR, "Error in ea_setsockopt: [%d] - [%s]",
                         error, ea_socket_error_text(error));
-            return tcp_nw_info_refuse_socket(socket);
+            return EA_VALID;
         }
     }
     if (ea_sync_info_network_event_select(server->client_event, socket, EA_FD_READ | EA_FD_CLOSE) != 0)
@@ -658,7 +653,7 @@ static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending 
         EA_LOG_HELD(pending->held, logger, EA_LEVEL_SYSTEM_ERROR,
                     "Error in ea_sync_info_network_event_select: [%d] - [%s]", error,
                     ea_socket_error_text(error));
-        return tcp_nw_info_refuse_socket(socket);
+        return EA_VALID;
     }
     // The slot is the place the connection was given when it was accepted: the lowest free
     // one then.
@@ -668,13 +663,13 @@ static ea_status tcp_nw_info_add_connection(tcp_nw_info *server, tcp_nw_pending 
         server->in_use_count >= server->max_clients)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "No free slot remaining for new client.");
-        return tcp_nw_info_refuse_socket(socket);
+        return EA_VALID;
     }
     int32_t handle = TCP_NW_HANDLE_FREE;
     if (tcp_nw_info_get_new_handle(server, &handle, logger) != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "tcp_nw_info_get_new_handle failed");
-        return tcp_nw_info_refuse_socket(socket);
+        return EA_VALID;
     }
     // The whole slot is cleared, so the connection counts as bound to link 0 until
     // UPDATE_LINK_INDEX names its link.
