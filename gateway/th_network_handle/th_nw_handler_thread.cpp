@@ -5,9 +5,10 @@
 // from box communication enters the inbound stream behind the frames already read, a
 // flush from the host session layer comes back to box communication once every frame
 // sent before it has been queued on the link. A box logon that comes too soon after
-// connections the host ended at once waits for the link's back-off (th_nw_backoff.h), so
-// that such a host, with clients arriving, cannot make the gateway reconnect in a tight
-// loop; a relogon of session recovery never waits here.
+// connections the host ended at once, or after a connect that failed, waits for the link's
+// back-off (th_nw_backoff.h), so that such a host, or one that is down, cannot make the
+// gateway reconnect in a tight loop while clients arrive; a relogon of session recovery
+// never waits here.
 #include "gateway/th_network_handle/th_nw_handler_thread.h"
 
 #include "common/ea_time.h"
@@ -153,15 +154,20 @@ ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg, con
     th_nw_discard_held_order(links, link_index, "a newer connect order replaces it", logger, routine);
 
     th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
-    const uint32_t wait =
-        msg->tag == BOX_LOGON_REQUEST ? th_nw_backoff_wait(&attempts->backoff, ea_get_tick_count()) : 0;
+    const uint32_t now = ea_get_tick_count();
+    const uint32_t wait = msg->tag == BOX_LOGON_REQUEST ? th_nw_backoff_wait(&attempts->backoff, now) : 0;
     if (wait == 0)
         return th_nw_connect_link(args, msg, routine);
     attempts->held_order = msg;
-    EA_LOG_IN(
-        routine, logger, EA_LEVEL_EVENT,
-        "Host connection attempt for link index [%u] held back [%u] ms: [%u] connections in a row ended within [%u] ms of being established",
-        link_index, wait, attempts->backoff.ended_at_once, TH_NW_BACKOFF_AT_ONCE_MS);
+    if (wait == th_nw_backoff_refused_wait(&attempts->backoff, now))
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "Host connection attempt for link index [%u] held back [%u] ms: its last connect failed",
+                  link_index, wait);
+    else
+        EA_LOG_IN(
+            routine, logger, EA_LEVEL_EVENT,
+            "Host connection attempt for link index [%u] held back [%u] ms: [%u] connections in a row ended within [%u] ms of being established",
+            link_index, wait, attempts->backoff.ended_at_once, TH_NW_BACKOFF_AT_ONCE_MS);
     return EA_SUCCESS;
 }
 

@@ -252,6 +252,13 @@ static void th_nw_info_note_established(th_nw_info *links, uint16_t link_index)
     th_nw_backoff_established(&links->connect_attempts[link_index].backoff, ea_get_tick_count());
 }
 
+// A connect of the link failed without the connection being established: the next logon
+// waits a while (th_nw_backoff.h).
+static void th_nw_info_note_refused(th_nw_info *links, uint16_t link_index)
+{
+    th_nw_backoff_refused(&links->connect_attempts[link_index].backoff, ea_get_tick_count());
+}
+
 ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_object *logger)
 {
     if (link_index >= links->nclients)
@@ -339,6 +346,7 @@ static ea_status th_nw_info_connect_failed(th_nw_info *links, uint16_t link_inde
     *network_handle_out = -1;
     links->th_nw_handle_list[link_index].state = TH_LINK_NOT_CONNECTED;
     th_nw_info_close_and_reset(links, link_index, logger);
+    th_nw_info_note_refused(links, link_index);
     return TH_NW_CONNECT_FAILED;
 }
 
@@ -354,6 +362,15 @@ static bool th_nw_info_select(th_nw_info *links, th_nw_handle *link, int32_t mas
     return false;
 }
 
+// A connect order that could not be carried out: its status, the failure noted for the
+// spacing of the link's logons.
+static ea_status th_nw_info_not_connected(th_nw_info *links, uint16_t link_index, ea_status status)
+{
+    if (link_index < links->nclients)
+        th_nw_info_note_refused(links, link_index);
+    return status;
+}
+
 ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
                              logger_object *logger)
 {
@@ -364,7 +381,7 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
                "user_link_info_get_link_info returns EA_NOT_FOUND for link index [%u]", link_index);
-        return TH_NW_CONNECT_FAILED;
+        return th_nw_info_not_connected(links, link_index, TH_NW_CONNECT_FAILED);
     }
     if (ea_inet_addr(info.host_machine_ip) == 0xFFFFFFFFu)
     {
@@ -373,7 +390,7 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
             logger, EA_LEVEL_EVENT,
             "Error in ea_inet_addr due to invalid destination IP Address [%s]: [%d] - [%s] for link index [%u]",
             info.host_machine_ip, error, ea_socket_error_text(error), link_index);
-        return TH_NW_CONNECT_FAILED;
+        return th_nw_info_not_connected(links, link_index, TH_NW_CONNECT_FAILED);
     }
     if (ea_inet_addr(info.machine_wan_ip) == 0xFFFFFFFFu)
     {
@@ -381,7 +398,7 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
         EA_LOG(logger, EA_LEVEL_EVENT,
                "Error in ea_inet_addr due to invalid source IP Address [%s]: [%d] - [%s] for link index [%u]",
                info.machine_wan_ip, error, ea_socket_error_text(error), link_index);
-        return TH_NW_CONNECT_FAILED;
+        return th_nw_info_not_connected(links, link_index, TH_NW_CONNECT_FAILED);
     }
 
     int32_t sock = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
@@ -398,7 +415,7 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
     if (status != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_add_new_client failed");
-        return status;
+        return th_nw_info_not_connected(links, link_index, status);
     }
 
     if (ea_bind(sock, info.machine_wan_ip, 0) != 0)
@@ -470,6 +487,8 @@ ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_inde
         // its end counts for the spacing of the link's logons.
         if (error == EA_WSAECONNRESET)
             th_nw_info_note_established(links, link_index);
+        else
+            th_nw_info_note_refused(links, link_index);
         EA_LOG(logger, EA_LEVEL_EVENT,
                "Connection failed for nw handle [%d] having link index [%u]. Error Code [%d]",
                link->network_handle, link_index, error);
@@ -478,6 +497,7 @@ ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_inde
     }
     if (!th_nw_info_select(links, link, EA_FD_READ | EA_FD_CLOSE, link_index, logger))
     {
+        th_nw_info_note_refused(links, link_index);
         link->state = TH_LINK_NOT_CONNECTED;
         th_nw_info_close_and_reset(links, link_index, logger);
         return TH_NW_CONNECT_FAILED;

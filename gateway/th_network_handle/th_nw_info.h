@@ -3,9 +3,9 @@
 // round-robin receive pass, waits on the sockets and the host network thread's input
 // queues together, and gives the pull, heart-beat and connection-loss notices. It also
 // writes the per-link invitation flags (back-pressure towards the workstations) and
-// notes when each link's connections are established and end, for the spacing of its
-// box logons (th_nw_backoff.h). All of it runs in the host
-// network thread; nothing here is locked.
+// notes when each link's connections are established, end or fail to connect, for the
+// spacing of its box logons (th_nw_backoff.h). All of it runs in the host network thread;
+// nothing here is locked.
 #pragma once
 
 #include <cstdint>
