@@ -44,12 +44,18 @@
 //       127.0.0.2 alone and from five addresses, connecting in turn (and, to show the listen
 //       queue's limit, in one instant): how many were invited, signed on and traded, how
 //       long their sign-ons took, and how many of their "Incoming client connection" lines
-//       and sign-on request and response records the logs kept.
+//       and sign-on request and response records the logs kept;
+//   (i) a host that is down, a trader trying to sign on once a second, alone and then beside
+//       peers that connect and close at once as fast as they can; between them the host
+//       returns and goes for good, after them it returns beside the flood, and another
+//       gateway's host is back 5 s after a loss: the gateway's connects to the host, the
+//       console events and log bytes a second, the first sign-on after each return, the box
+//       logoff after the loss of a host gone for good and the recovery of one back in 5 s.
 // Figures are printed and written to bench_results/hostile_peers.txt under the build
 // folder (or the file given). A gateway binary other than this build's may be given (a
 // gateway built from another tree, to compare), and is measured in the same way on the
 // same machine; what it lacks shows as what happened (a refusal, no event, an exit), not
-// as an end of the run. The items to run may be chosen (default "0125abcdefgh", 0 being
+// as an end of the run. The items to run may be chosen (default "0125abcdefghi", 0 being
 // the attacks together).
 //
 //   hostile_peers_bench [seconds per phase] [output file] [qel_ip binary ("": this build's)] [items]
@@ -1784,6 +1790,219 @@ int sign_on_crowds(bench_report &report, const std::string &binary)
     return 0;
 }
 
+// The gateway's connects to the host so far: the "Connecting to IP address" lines of its
+// host network thread, and the attempts its fold of failed connects counts instead of
+// writing (a build without that fold writes every connect).
+uint64_t host_connects(gateway_run &run)
+{
+    uint64_t connects = 0;
+    for (const qel_test::gateway_log_line &line :
+         qel_test::gateway_log_lines(run.dir.file("logs"), "th_network_handler_thread"))
+    {
+        unsigned lines = 0, attempts = 0;
+        if (line.text.compare(0, 24, "Connecting to IP address") == 0)
+            ++connects;
+        else if (sscanf(line.text.c_str(), "Left out [%u] log lines about [%u] attempts to connect", &lines,
+                        &attempts) == 2)
+            connects += attempts;
+    }
+    return connects;
+}
+
+// A trader from kHonestAddress who tries to sign on again each time the gateway refuses
+// its connection, for up to `limit_ms`: how long it took (< 0: it did not get in) and how
+// many tries. Signed on, it stays so on `client`.
+double sign_on_when_possible(uint16_t port, qel_sim::workstation_client &client,
+                             std::unique_ptr<qel_sim::trader> &user, uint32_t user_id, uint32_t limit_ms,
+                             uint32_t *tries)
+{
+    auto begin = steady::now();
+    *tries = 0;
+    while (since_ms(begin) < limit_ms)
+    {
+        ++*tries;
+        client.close();
+        user.reset(new qel_sim::trader(client, user_id));
+        if (!client.connect("127.0.0.1", port, kHonestAddress))
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        qel_sim::trader_reply reply = user->sign_on(5000);
+        if (reply.arrived && reply.error_code == 0)
+            return since_ms(begin) / 1000.0;
+        if (reply.arrived)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// Waits for the console to see an event of `reason` in `phase`; the time it was seen.
+bool console_sees(console_watch &console, int phase, uint16_t reason, int timeout_ms,
+                  steady::time_point *seen)
+{
+    if (!qel_test::wait_until(
+            [&]
+            {
+                const console_watch::events e = console.at(phase);
+                return e.by_reason.find(reason) != e.by_reason.end();
+            },
+            timeout_ms))
+        return false;
+    *seen = steady::now();
+    return true;
+}
+
+// Threads of item i's flood, and the workstation slots of its gateway (those of the shipped
+// configuration).
+const uint32_t kHostDownFlooders = 64;
+const uint32_t kShippedMaxClients = 50;
+
+// One phase of item i with the host down: the connects the gateway made to the host, the
+// console's events (12009 with the connects they count) and the log bytes, each a second.
+void report_host_down(bench_report &report, const char *name, const phase_figures &f,
+                      const console_watch::events &e, uint64_t connects, const tries &t)
+{
+    auto c = e.counted.find(12009);
+    auto n = e.by_reason.find(12009);
+    report.line("%s (%.0f s):", name, f.seconds);
+    report.line("  host connects   %llu (%.1f a second)", static_cast<unsigned long long>(connects),
+                f.seconds > 0 ? connects / f.seconds : 0);
+    report.line("  console         %u events (%.1f a second): %s; 12009: %u events counting %llu", e.count,
+                f.seconds > 0 ? e.count / f.seconds : 0, console_watch::top_reasons(e).c_str(),
+                n == e.by_reason.end() ? 0 : n->second,
+                static_cast<unsigned long long>(c == e.counted.end() ? 0 : c->second));
+    report.line("  logs            %.1f kB (%.1f kB a second)", (f.log_end - f.log_start) / 1e3,
+                f.seconds > 0 ? (f.log_end - f.log_start) / 1e3 / f.seconds : 0);
+    report.line("  gateway CPU     %.1f %% of one core; descriptors at the peak %ld",
+                f.seconds > 0 ? 100.0 * (f.end.cpu_seconds - f.start.cpu_seconds) / f.seconds : 0,
+                f.peak_fds);
+    report.line("  trader          %s", t.text("signed on").c_str());
+}
+
+// Item i: a host that is down. The simulated host refuses every connect (it listens no
+// more) from before the first client, while a trader from kHonestAddress tries to sign on
+// once a second: alone, then beside peers from 127.0.0.1 that connect to the workstation
+// port and close at once, as fast as they can (64 threads). Between the two, the host
+// returns (the trader tries until it is in), and goes for good (the box is logged off);
+// after the flood the host returns again with the flood still on. A second gateway has its
+// host back 5 s after a loss (the session recovers). Figures: the gateway's connects to the
+// host (host_connects), the console events a second that a console on the realtime port
+// receives, the log bytes a second, the time from the host's return to the first sign-on,
+// from a loss to the box logoff (12008) and to the recovery (12012).
+int host_down(bench_report &report, int seconds, const std::string &binary)
+{
+    report.blank();
+    report.line(
+        "item i, a host that is down: %d s with a trader from %s trying once a second, then %d s beside "
+        "close-at-once connects from 127.0.0.1 (%u threads); %u workstation slots",
+        seconds, kHonestAddress, seconds, kHostDownFlooders, kShippedMaxClients);
+    gateway_options options;
+    options.max_clients = kShippedMaxClients;
+    gateway_run run(binary, options);
+    run.host->refuse_connections(true);
+    console_watch console;
+    if (!qel_test::wait_until([&] { return console.start(run.realtime_port, {12008, 12012}); }, 10000))
+        return not_measured(report, run, "the console port refused");
+    const uint16_t port = run.workstation_port;
+    prober probe;
+    probe.start([&](uint32_t n, std::string *, double *ms)
+                { return newcomer_sign_on(port, kNewcomerUser + n, 0, ms); },
+                1000, "signed on");
+
+    // The trader alone while the host is down.
+    phase_figures alone;
+    uint64_t connects_before = host_connects(run);
+    run_phase(run, alone, seconds);
+    const uint64_t alone_connects = host_connects(run) - connects_before;
+    probe.phase = 1;
+    console.set_phase(1);
+    probe.finish();
+
+    // The host returns: the trader tries until it is in, and stays.
+    qel_sim::workstation_client client;
+    std::unique_ptr<qel_sim::trader> user;
+    uint32_t tries = 0;
+    run.host->refuse_connections(false);
+    const double first_back = sign_on_when_possible(port, client, user, kTraderUser, 20000, &tries);
+    report.line("  host back       the trader signed on %.2f s after the host's return (%u tries)",
+                first_back, tries);
+
+    // The host goes for good: its side of the box's connection closes and it refuses.
+    console.set_phase(2);
+    connects_before = host_connects(run);
+    run.host->refuse_connections(true);
+    const steady::time_point lost = steady::now();
+    run.host->drop_connection();
+    steady::time_point logged_off;
+    if (first_back >= 0 && console_sees(console, 2, 12008, 40000, &logged_off))
+        report.line("  host gone       box logged off (12008) %.2f s after the loss; %llu connects meanwhile",
+                    std::chrono::duration<double>(logged_off - lost).count(),
+                    static_cast<unsigned long long>(host_connects(run) - connects_before));
+    else
+        report.line("  host gone       no box logoff (12008) within 40 s of the loss");
+    client.close();
+
+    // The flood, the host still down.
+    console.set_phase(3);
+    prober flood_probe;
+    flood_probe.phase = 3;
+    flood_probe.start([&](uint32_t n, std::string *, double *ms)
+                      { return newcomer_sign_on(port, kNewcomerUser + 1000 + n, 0, ms); },
+                      1000, "signed on");
+    qel_sim::unsigned_connection_flood flood;
+    flood.start(port, qel_sim::unsigned_connection_attack::close_at_once, kHostDownFlooders);
+    phase_figures flooded;
+    connects_before = host_connects(run);
+    run_phase(run, flooded, seconds);
+    const uint64_t flood_connects = host_connects(run) - connects_before;
+    flood_probe.phase = 4;
+    console.set_phase(4);
+    flood_probe.finish();
+    const uint32_t flood_connections = flood.connections(), flood_attempts = flood.attempts();
+
+    // The host returns beside the flood.
+    run.host->refuse_connections(false);
+    const double first_in_flood = sign_on_when_possible(port, client, user, kTraderUser, 20000, &tries);
+    flood.stop();
+    console.stop();
+
+    report_host_down(report, "host down, the trader alone", alone, console.at(0), alone_connects,
+                     probe.at(0));
+    report_host_down(report, "host down, beside the flood", flooded, console.at(3), flood_connects,
+                     flood_probe.at(3));
+    report.line("  flood           %u connections of %u tried (%.0f a second)", flood_connections,
+                flood_attempts, flooded.seconds > 0 ? flood_connections / flooded.seconds : 0);
+    report.line("  host back       beside the flood, the trader signed on %.2f s after the host's return (%u "
+                "tries)",
+                first_in_flood, tries);
+    report_gateway(report, run);
+
+    // A second gateway: the host back 5 s after a loss.
+    gateway_run second(binary, options);
+    console_watch watch;
+    qel_sim::workstation_client kept;
+    std::unique_ptr<qel_sim::trader> kept_user;
+    if (sign_on_when_possible(second.workstation_port, kept, kept_user, kTraderUser, 20000, &tries) < 0 ||
+        !watch.start(second.realtime_port, {12012}))
+        return not_measured(report, second, "the trader could not sign on, or the console port refused");
+    watch.set_phase(1);
+    second.host->refuse_connections(true);
+    const steady::time_point cut = steady::now();
+    second.host->drop_connection();
+    std::this_thread::sleep_until(cut + std::chrono::seconds(5));
+    second.host->refuse_connections(false);
+    steady::time_point recovered;
+    if (console_sees(watch, 1, 12012, 20000, &recovered))
+        report.line("  host back in 5 s  session recovered (12012) %.2f s after the loss; the trader %s",
+                    std::chrono::duration<double>(recovered - cut).count(),
+                    kept_user->system_information(5000).arrived ? "still signed on" : "NOT answered");
+    else
+        report.line("  host back in 5 s  no recovery (12012) within 20 s of the host's return");
+    watch.stop();
+    report_gateway(report, second);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -1792,7 +2011,7 @@ int main(int argc, char *argv[])
     const std::string output = argc > 2 ? argv[2] : bench_default_output("hostile_peers.txt");
     // An empty binary is this build's, so that items can be chosen without naming one.
     const std::string binary = argc > 3 && argv[3][0] != '\0' ? argv[3] : QEL_IP_BINARY;
-    const std::string items = argc > 4 ? argv[4] : "0125abcdefgh";
+    const std::string items = argc > 4 ? argv[4] : "0125abcdefghi";
     bench_report report;
     report.line("hostile_peers_bench: items %s, %d s a phase; gateway %s", items.c_str(), seconds,
                 binary.c_str());
@@ -1871,6 +2090,8 @@ int main(int argc, char *argv[])
         status |= sign_on_floods(report, seconds, binary);
     if (items.find('h') != std::string::npos)
         status |= sign_on_crowds(report, binary);
+    if (items.find('i') != std::string::npos)
+        status |= host_down(report, seconds, binary);
     if (!report.write(output))
         fprintf(stderr, "hostile_peers_bench: cannot write %s\n", output.c_str());
     return status;

@@ -8,6 +8,7 @@ void th_nw_backoff_established(th_nw_backoff *backoff, uint32_t now)
         return;
     backoff->up = true;
     backoff->up_tick = now;
+    backoff->refused = false;
 }
 
 bool th_nw_backoff_ended(th_nw_backoff *backoff, uint32_t now, uint32_t *uptime_ms)
@@ -28,6 +29,12 @@ bool th_nw_backoff_ended(th_nw_backoff *backoff, uint32_t now, uint32_t *uptime_
     return true;
 }
 
+void th_nw_backoff_refused(th_nw_backoff *backoff, uint32_t now)
+{
+    backoff->refused = true;
+    backoff->refused_tick = now;
+}
+
 uint32_t th_nw_backoff_step(uint32_t ended_at_once)
 {
     if (ended_at_once <= TH_NW_BACKOFF_FORGIVEN_ENDS)
@@ -38,6 +45,14 @@ uint32_t th_nw_backoff_step(uint32_t ended_at_once)
     return step < TH_NW_BACKOFF_MAX_MS ? step : TH_NW_BACKOFF_MAX_MS;
 }
 
+uint32_t th_nw_backoff_refused_wait(const th_nw_backoff *backoff, uint32_t now)
+{
+    if (backoff->up || !backoff->refused)
+        return 0;
+    const uint32_t since_refused = now - backoff->refused_tick;
+    return since_refused >= TH_NW_BACKOFF_REFUSED_MS ? 0 : TH_NW_BACKOFF_REFUSED_MS - since_refused;
+}
+
 uint32_t th_nw_backoff_wait(const th_nw_backoff *backoff, uint32_t now)
 {
     // A connection still up is ended by the order before it connects anew, and counted then.
@@ -45,5 +60,7 @@ uint32_t th_nw_backoff_wait(const th_nw_backoff *backoff, uint32_t now)
         return 0;
     const uint32_t step = th_nw_backoff_step(backoff->ended_at_once);
     const uint32_t since_end = now - backoff->last_end_tick;
-    return since_end >= step ? 0 : step - since_end;
+    const uint32_t after_ends = since_end >= step ? 0 : step - since_end;
+    const uint32_t after_refusal = th_nw_backoff_refused_wait(backoff, now);
+    return after_ends > after_refusal ? after_ends : after_refusal;
 }

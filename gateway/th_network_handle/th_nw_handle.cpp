@@ -82,23 +82,30 @@ void th_nw_handle_destroy(th_nw_handle *list, uint16_t number_of_links)
     free(list);
 }
 
-void th_nw_handle_reset(th_nw_handle *link, logger_object *logger)
+// The line of a record a reset discards, or its count in `left_out`.
+static void th_nw_handle_discarded(const th_nw_handle *link, const message *msg, logger_object *logger,
+                                   uint32_t *left_out)
+{
+    if (left_out != nullptr)
+        ++*left_out;
+    else
+        EA_LOG(logger, EA_LEVEL_EVENT, "Discarding message with th nw handle [%d], sequence number [%lu]",
+               link->network_handle, static_cast<unsigned long>(msg->sequence_number));
+}
+
+void th_nw_handle_reset(th_nw_handle *link, logger_object *logger, uint32_t *left_out)
 {
     for (uint16_t count = 0; count < link->batch_count; ++count)
     {
         message *msg = link->last_sent_message[count];
         if (msg != nullptr)
-        {
-            EA_LOG(logger, EA_LEVEL_EVENT, "Discarding message with th nw handle [%d], sequence number [%lu]",
-                   link->network_handle, static_cast<unsigned long>(msg->sequence_number));
-        }
+            th_nw_handle_discarded(link, msg, logger, left_out);
         EA_FREE_CHECKED(link->last_sent_message[count], message_destroy,
                         "th_nw_handle->last_sent_message[count]");
     }
     while (message *msg = static_cast<message *>(queue_remove_head(link->pending_queue)))
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Discarding message with th nw handle [%d], sequence number [%lu]",
-               link->network_handle, static_cast<unsigned long>(msg->sequence_number));
+        th_nw_handle_discarded(link, msg, logger, left_out);
         message_destroy(msg);
     }
     th_nw_handle_clear(link);

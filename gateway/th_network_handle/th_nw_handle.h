@@ -89,9 +89,10 @@ ea_status th_nw_handle_send(th_nw_handle *link, int32_t operation, message *msg,
 ea_status th_nw_handle_recv(th_nw_handle *link, message **msg_out, uint32_t *receive_counter,
                             uint16_t link_index, uint16_t *reason_code, logger_object *logger);
 
-// Frees the batch and the queued records of a link (each logged) and clears the link
-// for a new connection. The socket is closed by the caller first.
-void th_nw_handle_reset(th_nw_handle *link, logger_object *logger);
+// Frees the batch and the queued records of a link (each logged, or with `left_out` only
+// counted there) and clears the link for a new connection. The socket is closed by the
+// caller first.
+void th_nw_handle_reset(th_nw_handle *link, logger_object *logger, uint32_t *left_out = nullptr);
 
 // The second that the rate count runs on: the logger's clock, or the tick count's
 // seconds when there is no logger.

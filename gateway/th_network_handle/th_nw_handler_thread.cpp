@@ -5,9 +5,12 @@
 // from box communication enters the inbound stream behind the frames already read, a
 // flush from the host session layer comes back to box communication once every frame
 // sent before it has been queued on the link. A box logon that comes too soon after
-// connections the host ended at once waits for the link's back-off (th_nw_backoff.h), so
-// that such a host, with clients arriving, cannot make the gateway reconnect in a tight
-// loop; a relogon of session recovery never waits here.
+// connections the host ended at once, or after a connect that failed, waits for the link's
+// back-off (th_nw_backoff.h), so that such a host, or one that is down, cannot make the
+// gateway reconnect in a tight loop while clients arrive; a relogon of session recovery
+// never waits here. What the thread writes about a link's attempts to connect, and the
+// console events 12009 of its failed connects, go through the link's fold
+// (th_nw_connect_fold.h).
 #include "gateway/th_network_handle/th_nw_handler_thread.h"
 
 #include "common/ea_time.h"
@@ -96,10 +99,11 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg, cons
     {
         msg->tag = HOST_CONNECTION_FAILED;
         msg->reason_code = TH_REASON_CONNECT_FAILED;
-        EA_LOG_IN(
-            routine, logger, EA_LEVEL_EVENT,
+        TH_NW_LOG_LINK_IN(
+            routine, links, link_index, logger, EA_LEVEL_EVENT,
             "Sending HOST_CONNECTION_FAILED message to box_comm_module for nw handle [%d] having link index [%u] with reason code [%d]",
             msg->host_network_handle, link_index, msg->reason_code);
+        th_nw_info_note_connect_failed(links, link_index);
         return th_nw_put(args->notification_queue, msg, "Shared queue insertion operation failed", logger,
                          routine);
     }
@@ -117,8 +121,8 @@ ea_status th_nw_connect_link(th_nw_handler_thread_args *args, message *msg, cons
     }
     initiated->host_network_handle = handle;
     initiated->link_index = link_index;
-    EA_LOG_IN(
-        routine, logger, EA_LEVEL_EVENT,
+    TH_NW_LOG_LINK_IN(
+        routine, links, link_index, logger, EA_LEVEL_EVENT,
         "Sending HOST_CONNECTION_INITIATED message to box_comm_module for nw handle [%d] having link index [%u]",
         handle, link_index);
     return th_nw_put(args->notification_queue, initiated, "Shared queue insertion operation failed", logger,
@@ -132,8 +136,9 @@ void th_nw_discard_held_order(th_nw_info *links, uint16_t link_index, const char
     th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
     if (attempts->held_order == nullptr)
         return;
-    EA_LOG_IN(routine, logger, EA_LEVEL_EVENT, "Discarding the held %s for link index [%u]: %s",
-              th_nw_tag_name(attempts->held_order->tag), link_index, because);
+    TH_NW_LOG_LINK_IN(routine, links, link_index, logger, EA_LEVEL_EVENT,
+                      "Discarding the held %s for link index [%u]: %s",
+                      th_nw_tag_name(attempts->held_order->tag), link_index, because);
     EA_FREE_CHECKED(attempts->held_order, message_destroy, "held_order");
 }
 
@@ -145,23 +150,30 @@ ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg, con
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
     uint16_t link_index = msg->link_index;
-    EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-              "Received %s message for nw handle [%d] having link index [%u]", th_nw_tag_name(msg->tag),
-              msg->host_network_handle, link_index);
+    th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+    th_nw_connect_fold_attempt(&attempts->fold);
+    TH_NW_LOG_LINK_IN(routine, links, link_index, logger, EA_LEVEL_EVENT,
+                      "Received %s message for nw handle [%d] having link index [%u]",
+                      th_nw_tag_name(msg->tag), msg->host_network_handle, link_index);
     if (links->th_nw_handle_list[link_index].network_handle != -1)
         th_nw_info_disconnect_link(links, link_index, logger);
     th_nw_discard_held_order(links, link_index, "a newer connect order replaces it", logger, routine);
 
-    th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
-    const uint32_t wait =
-        msg->tag == BOX_LOGON_REQUEST ? th_nw_backoff_wait(&attempts->backoff, ea_get_tick_count()) : 0;
+    const uint32_t now = ea_get_tick_count();
+    const uint32_t wait = msg->tag == BOX_LOGON_REQUEST ? th_nw_backoff_wait(&attempts->backoff, now) : 0;
     if (wait == 0)
         return th_nw_connect_link(args, msg, routine);
     attempts->held_order = msg;
-    EA_LOG_IN(
-        routine, logger, EA_LEVEL_EVENT,
-        "Host connection attempt for link index [%u] held back [%u] ms: [%u] connections in a row ended within [%u] ms of being established",
-        link_index, wait, attempts->backoff.ended_at_once, TH_NW_BACKOFF_AT_ONCE_MS);
+    if (wait == th_nw_backoff_refused_wait(&attempts->backoff, now))
+        TH_NW_LOG_LINK_IN(
+            routine, links, link_index, logger, EA_LEVEL_EVENT,
+            "Host connection attempt for link index [%u] held back [%u] ms: its last connect failed",
+            link_index, wait);
+    else
+        TH_NW_LOG_LINK_IN(
+            routine, links, link_index, logger, EA_LEVEL_EVENT,
+            "Host connection attempt for link index [%u] held back [%u] ms: [%u] connections in a row ended within [%u] ms of being established",
+            link_index, wait, attempts->backoff.ended_at_once, TH_NW_BACKOFF_AT_ONCE_MS);
     return EA_SUCCESS;
 }
 
@@ -177,10 +189,72 @@ ea_status th_nw_release_held_orders(th_nw_handler_thread_args *args, const char 
             continue;
         message *msg = attempts->held_order;
         attempts->held_order = nullptr;
-        EA_LOG_IN(routine, args->logger, EA_LEVEL_EVENT, "Making the held %s for link index [%u]",
-                  th_nw_tag_name(msg->tag), link_index);
+        TH_NW_LOG_LINK_IN(routine, links, link_index, args->logger, EA_LEVEL_EVENT,
+                          "Making the held %s for link index [%u]", th_nw_tag_name(msg->tag), link_index);
         if (th_nw_connect_link(args, msg, routine) != EA_SUCCESS)
             return EA_ERROR;
+    }
+    return EA_SUCCESS;
+}
+
+// DROP_HOST_CONNECTION and DROP_HOST_SESSION: the link's connection goes. The session's
+// drop becomes a console event; one for a failed connect (12009) is the end of that connect's
+// story and goes through the link's fold, one for another reason ends a quiet attempt.
+ea_status th_nw_drop(th_nw_handler_thread_args *args, message *msg, const char *routine)
+{
+    th_nw_info *links = args->th_nw_info_p;
+    logger_object *logger = args->logger;
+    const uint16_t link_index = msg->link_index;
+    const bool failed_connect = msg->tag == DROP_HOST_SESSION && msg->reason_code == TH_REASON_CONNECT_FAILED;
+    if (msg->tag == DROP_HOST_SESSION && !failed_connect)
+        th_nw_info_settle_attempt(links, link_index, logger);
+    TH_NW_LOG_LINK_IN(routine, links, link_index, logger, EA_LEVEL_EVENT,
+                      "Received %s message for nw handle [%d] having link index [%u]",
+                      th_nw_tag_name(msg->tag), msg->host_network_handle, link_index);
+    th_nw_info_disconnect_link(links, link_index, logger);
+    th_nw_discard_held_order(links, link_index, "the link's connection is dropped", logger, routine);
+    if (msg->tag == DROP_HOST_CONNECTION ||
+        (failed_connect && !th_nw_connect_fold_event(&links->connect_attempts[link_index].fold)))
+    {
+        EA_FREE_CHECKED(msg, message_destroy, "message");
+        return EA_SUCCESS;
+    }
+    th_nw_make_console_event(msg);
+    TH_NW_LOG_LINK_IN(routine, links, link_index, logger, EA_LEVEL_EVENT,
+                      "Sending KOVA_MESSAGE to Interface Thread having link index [%u] and reason code [%d]",
+                      link_index, msg->reason_code);
+    return th_nw_put(args->interface_queue, msg, "insertion to shared queue failed.", logger, routine);
+}
+
+// What the links' folds counted and that is due now (with `all`, everything: the stop): a
+// line for the lines, and one console event 12009 per link that carries the count of the
+// events as its extra info.
+ea_status th_nw_fold_reports(th_nw_handler_thread_args *args, bool all, const char *routine)
+{
+    th_nw_info *links = args->th_nw_info_p;
+    logger_object *logger = args->logger;
+    th_nw_info_connect_fold_lines(links, all, logger);
+    for (uint16_t link_index = 0; link_index < links->nclients; ++link_index)
+    {
+        const uint32_t count = th_nw_connect_fold_events_due(&links->connect_attempts[link_index].fold, all);
+        if (count == 0)
+            continue;
+        message *event = message_create(0, KOVA_MESSAGE);
+        if (event == nullptr)
+        {
+            EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR, "message_create failed");
+            return EA_ERROR;
+        }
+        th_nw_make_console_event(event);
+        event->link_index = link_index;
+        event->reason_code = TH_REASON_CONNECT_FAILED;
+        event->event_value = static_cast<int32_t>(count);
+        if (th_nw_put(args->interface_queue, event, "insertion to shared queue failed.", logger, routine) !=
+            EA_SUCCESS)
+            return EA_ERROR;
+        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
+                  "The KOVA_MESSAGE counts [%u] events with reason code [%d] for link index [%u].", count,
+                  TH_REASON_CONNECT_FAILED, link_index);
     }
     return EA_SUCCESS;
 }
@@ -233,21 +307,7 @@ ea_status th_nw_handle_from_send_validator(th_nw_handler_thread_args *args, mess
     }
     case DROP_HOST_CONNECTION:
     case DROP_HOST_SESSION:
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-                  "Received %s message for nw handle [%d] having link index [%u]", th_nw_tag_name(msg->tag),
-                  msg->host_network_handle, msg->link_index);
-        th_nw_info_disconnect_link(links, msg->link_index, logger);
-        th_nw_discard_held_order(links, msg->link_index, "the link's connection is dropped", logger, routine);
-        if (msg->tag == DROP_HOST_CONNECTION)
-        {
-            EA_FREE_CHECKED(msg, message_destroy, "message");
-            return EA_SUCCESS;
-        }
-        th_nw_make_console_event(msg);
-        EA_LOG_IN(routine, logger, EA_LEVEL_EVENT,
-                  "Sending KOVA_MESSAGE to Interface Thread having link index [%u] and reason code [%d]",
-                  msg->link_index, msg->reason_code);
-        return th_nw_put(args->interface_queue, msg, "insertion to shared queue failed.", logger, routine);
+        return th_nw_drop(args, msg, routine);
     default:
         EA_LOG_IN(routine, logger, EA_LEVEL_SYSTEM_ERROR,
                   "Unexpected message received. Message tag [%d]. Discarding message", msg->tag);
@@ -377,6 +437,10 @@ ea_status th_nw_pass(th_nw_handler_thread_args *args, queue **locals, const char
 {
     th_nw_info *links = args->th_nw_info_p;
     logger_object *logger = args->logger;
+    // Before the records, so that an attempt a second after the last failed connect finds
+    // its spell over.
+    if (th_nw_fold_reports(args, false, routine) != EA_SUCCESS)
+        return EA_ERROR;
     if (th_nw_insert_all(locals[LOCAL_FRAMES_READ], args->receive_validator_queue,
                          "Shared queue insertion operation failed", logger, routine) != EA_SUCCESS)
         return EA_ERROR;
@@ -431,6 +495,8 @@ struct th_nw_steps : worker_steps
 
     ea_status wait() { return th_nw_wait(args, locals, routine); }
     ea_status process() { return th_nw_pass(args, locals, routine); }
+    // What the folds still count is said before the thread ends.
+    void at_stop() { th_nw_fold_reports(args, true, routine); }
 };
 } // namespace
 
@@ -451,5 +517,6 @@ uint32_t th_nw_handler_thread(void *argument)
         return worker_thread_end(args->shutdown_flag, steps.locals, EA_ERROR);
     }
     const ea_status result = worker_loop_run(steps, args->shutdown_flag, args->day_flag, args->logger);
+    steps.at_stop();
     return worker_thread_end(args->shutdown_flag, steps.locals, result);
 }

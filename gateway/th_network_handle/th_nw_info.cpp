@@ -1,7 +1,8 @@
 // The host network layer: the links to the trading host, their network handles and
 // connections, the round-robin receive pass, the one wait on sockets and input queues,
 // and the pull, heart-beat, back-pressure and connection-loss notices. Each link's
-// framing and batching is th_nw_handle's.
+// framing and batching is th_nw_handle's. What it writes about a link's attempts to
+// connect goes through the link's fold of failed connects.
 #include "gateway/th_network_handle/th_nw_info.h"
 
 #include <cstdlib>
@@ -236,20 +237,67 @@ static void th_nw_info_note_end(th_nw_info *links, uint16_t link_index, logger_o
     if (!th_nw_backoff_ended(backoff, ea_get_tick_count(), &uptime))
         return;
     if (backoff->ended_at_once != 0)
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        TH_NW_LOG_LINK(
+            links, link_index, logger, EA_LEVEL_EVENT,
             "Host connection of link index [%u] ended [%u] ms after it was established, [%u] such ends in a row",
             link_index, uptime, backoff->ended_at_once);
     else if (in_a_row != 0)
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Host connection back-off reset for link index [%u]: the last connection stayed up [%u] ms",
-               link_index, uptime);
+        TH_NW_LOG_LINK(
+            links, link_index, logger, EA_LEVEL_EVENT,
+            "Host connection back-off reset for link index [%u]: the last connection stayed up [%u] ms",
+            link_index, uptime);
 }
 
 // The link's connection is established: its life is timed from now.
 static void th_nw_info_note_established(th_nw_info *links, uint16_t link_index)
 {
     th_nw_backoff_established(&links->connect_attempts[link_index].backoff, ea_get_tick_count());
+}
+
+// A connect of the link failed without the connection being established: the next logon
+// waits a while (th_nw_backoff.h).
+static void th_nw_info_note_refused(th_nw_info *links, uint16_t link_index)
+{
+    th_nw_backoff_refused(&links->connect_attempts[link_index].backoff, ea_get_tick_count());
+}
+
+bool th_nw_info_link_line(th_nw_info *links, uint16_t link_index, const logger_object *logger, int16_t level)
+{
+    if (!log_fold_level_on(logger, level) || link_index >= links->nclients ||
+        links->connect_attempts == nullptr)
+        return true;
+    return th_nw_connect_fold_line(&links->connect_attempts[link_index].fold);
+}
+
+void th_nw_info_note_connect_failed(th_nw_info *links, uint16_t link_index)
+{
+    if (link_index < links->nclients)
+        th_nw_connect_fold_failed(&links->connect_attempts[link_index].fold);
+}
+
+static void th_nw_info_write_fold_count(uint16_t link_index, th_nw_connect_fold_count count,
+                                        logger_object *logger)
+{
+    if (count.lines == 0 && count.attempts == 0)
+        return;
+    EA_LOG(
+        logger, EA_LEVEL_EVENT,
+        "Left out [%u] log lines about [%u] attempts to connect to the host over link index [%u] while its connects failed.",
+        count.lines, count.attempts, link_index);
+}
+
+void th_nw_info_settle_attempt(th_nw_info *links, uint16_t link_index, logger_object *logger)
+{
+    if (link_index < links->nclients)
+        th_nw_info_write_fold_count(
+            link_index, th_nw_connect_fold_settled(&links->connect_attempts[link_index].fold), logger);
+}
+
+void th_nw_info_connect_fold_lines(th_nw_info *links, bool all, logger_object *logger)
+{
+    for (uint16_t link_index = 0; link_index < links->nclients; ++link_index)
+        th_nw_info_write_fold_count(
+            link_index, th_nw_connect_fold_lines_due(&links->connect_attempts[link_index].fold, all), logger);
 }
 
 ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_object *logger)
@@ -261,9 +309,14 @@ ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_obj
         return EA_VALID;
     }
     ea_flag_set(&links->allow_invitations_flag[link_index], 0);
-    th_nw_handle_reset(&links->th_nw_handle_list[link_index], logger);
+    // The records of a quiet attempt (its box logon request) are discarded with its lines.
+    th_nw_connect_fold *fold = &links->connect_attempts[link_index].fold;
+    const bool quiet = fold->quiet != 0 && log_fold_level_on(logger, EA_LEVEL_EVENT);
+    th_nw_handle_reset(&links->th_nw_handle_list[link_index], logger,
+                       quiet ? &fold->lines_left_out : nullptr);
     th_nw_info_note_end(links, link_index, logger);
-    EA_LOG(logger, EA_LEVEL_EVENT, "Link with index [%u] reset successfully.", link_index);
+    TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT, "Link with index [%u] reset successfully.",
+                   link_index);
     return EA_SUCCESS;
 }
 
@@ -289,14 +342,16 @@ ea_status th_nw_info_disconnect_link(th_nw_info *links, uint16_t link_index, log
     th_nw_handle *link = &links->th_nw_handle_list[link_index];
     if (link->connection_sockfd == EA_INVALID_SOCKET)
     {
-        EA_LOG(logger, EA_LEVEL_EVENT, "Connection not present on link index [%u]", link_index);
+        TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT, "Connection not present on link index [%u]",
+                       link_index);
     }
     else
     {
         ea_closesocket(link->connection_sockfd);
         link->connection_sockfd = EA_INVALID_SOCKET;
-        EA_LOG(logger, EA_LEVEL_EVENT, "Connection of link index [%u] and network handle [%d] disconnected",
-               link_index, link->network_handle);
+        TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT,
+                       "Connection of link index [%u] and network handle [%d] disconnected", link_index,
+                       link->network_handle);
     }
     if (th_nw_info_del_link(links, link_index, logger) != EA_SUCCESS)
         EA_LOG(logger, EA_LEVEL_EVENT, "Invalid Link Index [%u]", link_index);
@@ -325,8 +380,8 @@ ea_status th_nw_info_add_new_connection(th_nw_info *links, uint16_t link_index, 
         return EA_VALID;
     }
     link->network_handle = handle;
-    EA_LOG(logger, EA_LEVEL_EVENT, "Added new network handle [%d] for socket [%d].", handle,
-           link->connection_sockfd);
+    TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT,
+                   "Added new network handle [%d] for socket [%d].", handle, link->connection_sockfd);
     link->receive_position = 0;
     link->send_position = 0;
     return EA_SUCCESS;
@@ -339,6 +394,7 @@ static ea_status th_nw_info_connect_failed(th_nw_info *links, uint16_t link_inde
     *network_handle_out = -1;
     links->th_nw_handle_list[link_index].state = TH_LINK_NOT_CONNECTED;
     th_nw_info_close_and_reset(links, link_index, logger);
+    th_nw_info_note_refused(links, link_index);
     return TH_NW_CONNECT_FAILED;
 }
 
@@ -348,10 +404,27 @@ static bool th_nw_info_select(th_nw_info *links, th_nw_handle *link, int32_t mas
     if (ea_sync_info_network_event_select(links->socket_event, link->connection_sockfd, mask) == 0)
         return true;
     int32_t error = ea_socket_last_error();
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Error in ea_sync_info_network_event_select: [%d] - [%s] for link index [%u]", error,
-           ea_socket_error_text(error), link_index);
+    TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT,
+                   "Error in ea_sync_info_network_event_select: [%d] - [%s] for link index [%u]", error,
+                   ea_socket_error_text(error), link_index);
     return false;
+}
+
+// The link's connection is established (what its attempt's fold left out was said before
+// the line that says so).
+static void th_nw_info_connected(th_nw_info *links, th_nw_handle *link, uint16_t link_index)
+{
+    link->state = TH_LINK_CONNECTED;
+    th_nw_info_note_established(links, link_index);
+}
+
+// A connect order that could not be carried out: its status, the failure noted for the
+// spacing of the link's logons.
+static ea_status th_nw_info_not_connected(th_nw_info *links, uint16_t link_index, ea_status status)
+{
+    if (link_index < links->nclients)
+        th_nw_info_note_refused(links, link_index);
+    return status;
 }
 
 ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *network_handle_out,
@@ -364,24 +437,25 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR,
                "user_link_info_get_link_info returns EA_NOT_FOUND for link index [%u]", link_index);
-        return TH_NW_CONNECT_FAILED;
+        return th_nw_info_not_connected(links, link_index, TH_NW_CONNECT_FAILED);
     }
     if (ea_inet_addr(info.host_machine_ip) == 0xFFFFFFFFu)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(
-            logger, EA_LEVEL_EVENT,
+        TH_NW_LOG_LINK(
+            links, link_index, logger, EA_LEVEL_EVENT,
             "Error in ea_inet_addr due to invalid destination IP Address [%s]: [%d] - [%s] for link index [%u]",
             info.host_machine_ip, error, ea_socket_error_text(error), link_index);
-        return TH_NW_CONNECT_FAILED;
+        return th_nw_info_not_connected(links, link_index, TH_NW_CONNECT_FAILED);
     }
     if (ea_inet_addr(info.machine_wan_ip) == 0xFFFFFFFFu)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Error in ea_inet_addr due to invalid source IP Address [%s]: [%d] - [%s] for link index [%u]",
-               info.machine_wan_ip, error, ea_socket_error_text(error), link_index);
-        return TH_NW_CONNECT_FAILED;
+        TH_NW_LOG_LINK(
+            links, link_index, logger, EA_LEVEL_EVENT,
+            "Error in ea_inet_addr due to invalid source IP Address [%s]: [%d] - [%s] for link index [%u]",
+            info.machine_wan_ip, error, ea_socket_error_text(error), link_index);
+        return th_nw_info_not_connected(links, link_index, TH_NW_CONNECT_FAILED);
     }
 
     int32_t sock = ea_socket(EA_AF_INET, EA_SOCK_STREAM, EA_IPPROTO_TCP);
@@ -398,22 +472,23 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
     if (status != EA_SUCCESS)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "th_nw_info_add_new_client failed");
-        return status;
+        return th_nw_info_not_connected(links, link_index, status);
     }
 
     if (ea_bind(sock, info.machine_wan_ip, 0) != 0)
     {
         int32_t error = ea_socket_last_error();
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Error while binding to Source IP Address [%s]: [%d] - [%s] for link index [%u]",
-               info.machine_wan_ip, error, ea_socket_error_text(error), link_index);
+        TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT,
+                       "Error while binding to Source IP Address [%s]: [%d] - [%s] for link index [%u]",
+                       info.machine_wan_ip, error, ea_socket_error_text(error), link_index);
         return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Bind operation to source IP address [%s] successful",
-           info.machine_wan_ip);
+    TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT,
+                   "Bind operation to source IP address [%s] successful", info.machine_wan_ip);
 
-    EA_LOG(logger, EA_LEVEL_EVENT, "Connecting to IP address [%s] and port number [%d] over link [%u]",
-           info.host_machine_ip, info.host_port_number, link_index);
+    TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT,
+                   "Connecting to IP address [%s] and port number [%d] over link [%u]", info.host_machine_ip,
+                   info.host_port_number, link_index);
     int32_t result;
     int32_t error = 0;
     do
@@ -424,12 +499,12 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
 
     if (result == 0)
     {
+        th_nw_info_settle_attempt(links, link_index, logger);
         EA_LOG(logger, EA_LEVEL_EVENT, "Connection successful for link index [%u] having nw handle [%d]",
                link_index, link->network_handle);
         if (!th_nw_info_select(links, link, EA_FD_READ | EA_FD_CLOSE, link_index, logger))
             return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
-        link->state = TH_LINK_CONNECTED;
-        th_nw_info_note_established(links, link_index);
+        th_nw_info_connected(links, link, link_index);
         *network_handle_out = link->network_handle;
         return EA_SUCCESS;
     }
@@ -441,8 +516,9 @@ ea_status th_nw_info_connect(th_nw_info *links, uint16_t link_index, int32_t *ne
         *network_handle_out = link->network_handle;
         return EA_SUCCESS;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT, "Error in ea_connect: [%d] - [%s] for link index [%u]", error,
-           ea_socket_error_text(error), link_index);
+    TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT,
+                   "Error in ea_connect: [%d] - [%s] for link index [%u]", error, ea_socket_error_text(error),
+                   link_index);
     return th_nw_info_connect_failed(links, link_index, network_handle_out, logger);
 }
 
@@ -470,22 +546,25 @@ ea_status th_nw_info_get_connection_status(th_nw_info *links, uint16_t link_inde
         // its end counts for the spacing of the link's logons.
         if (error == EA_WSAECONNRESET)
             th_nw_info_note_established(links, link_index);
-        EA_LOG(logger, EA_LEVEL_EVENT,
-               "Connection failed for nw handle [%d] having link index [%u]. Error Code [%d]",
-               link->network_handle, link_index, error);
+        else
+            th_nw_info_note_refused(links, link_index);
+        TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT,
+                       "Connection failed for nw handle [%d] having link index [%u]. Error Code [%d]",
+                       link->network_handle, link_index, error);
         link->state = TH_LINK_NOT_CONNECTED;
         return TH_NW_CONNECT_FAILED;
     }
     if (!th_nw_info_select(links, link, EA_FD_READ | EA_FD_CLOSE, link_index, logger))
     {
+        th_nw_info_note_refused(links, link_index);
         link->state = TH_LINK_NOT_CONNECTED;
         th_nw_info_close_and_reset(links, link_index, logger);
         return TH_NW_CONNECT_FAILED;
     }
+    th_nw_info_settle_attempt(links, link_index, logger);
     EA_LOG(logger, EA_LEVEL_EVENT, "Connection successful for nw handle [%d] having link index [%u]",
            link->network_handle, link_index);
-    link->state = TH_LINK_CONNECTED;
-    th_nw_info_note_established(links, link_index);
+    th_nw_info_connected(links, link, link_index);
     return TH_NW_CONNECT_COMPLETED;
 }
 
@@ -517,10 +596,13 @@ static ea_status th_nw_info_report_loss(th_nw_info *links, uint16_t link_index, 
         EA_FREE_CHECKED(msg, message_destroy, "disconnected_mesg");
         return EA_ERROR;
     }
-    EA_LOG(logger, EA_LEVEL_EVENT,
-           "Sent HOST_CONNECTION_LOST for nw handle [%d] having link index [%u] with reason code [%d].",
-           link->network_handle, link_index, reason_code);
+    TH_NW_LOG_LINK(
+        links, link_index, logger, EA_LEVEL_EVENT,
+        "Sent HOST_CONNECTION_LOST for nw handle [%d] having link index [%u] with reason code [%d].",
+        link->network_handle, link_index, reason_code);
     th_nw_info_close_and_reset(links, link_index, logger);
+    if (reason_code == TH_REASON_CONNECT_FAILED)
+        th_nw_info_note_connect_failed(links, link_index);
     return EA_SUCCESS;
 }
 

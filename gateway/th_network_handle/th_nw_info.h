@@ -2,17 +2,20 @@
 // host link, connects a link from its local address to the trading host, runs the
 // round-robin receive pass, waits on the sockets and the host network thread's input
 // queues together, and gives the pull, heart-beat and connection-loss notices. It also
-// writes the per-link invitation flags (back-pressure towards the workstations) and
-// notes when each link's connections are established and end, for the spacing of its
-// box logons (th_nw_backoff.h). All of it runs in the host
-// network thread; nothing here is locked.
+// writes the per-link invitation flags (back-pressure towards the workstations), notes
+// when each link's connections are established, end or fail to connect, for the spacing
+// of its box logons (th_nw_backoff.h), and writes what it says about a link's attempts to
+// connect through the link's fold of failed connects (th_nw_connect_fold.h). All of it
+// runs in the host network thread; nothing here is locked.
 #pragma once
 
 #include <cstdint>
 
 #include "common/ea_status.h"
 #include "gateway/runtime/ea_flag.h"
+#include "gateway/runtime/logger.h"
 #include "gateway/th_network_handle/th_nw_backoff.h"
+#include "gateway/th_network_handle/th_nw_connect_fold.h"
 #include "gateway/th_network_handle/th_nw_handle.h"
 
 struct ea_sync_info;
@@ -35,12 +38,13 @@ enum : int32_t
     TH_NW_CONNECT_FAILED = 501,
 };
 
-// A link's connection attempts: their spacing, and a box logon request held until the
-// spacing allows it.
+// A link's connection attempts: their spacing, a box logon request held until the
+// spacing allows it, and the fold of what failed connects write and raise.
 struct th_nw_connect_attempts
 {
     th_nw_backoff backoff;
     message *held_order; // null when none is held
+    th_nw_connect_fold fold;
 };
 
 struct th_nw_info
@@ -86,6 +90,30 @@ ea_status th_nw_info_disconnect_link(th_nw_info *links, uint16_t link_index, log
 ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_object *logger);
 ea_status th_nw_info_check_queue_thresholds(th_nw_info *links, logger_object *logger);
 ea_status th_nw_info_process_links(th_nw_info *links, queue *out, logger_object *logger);
+
+// Whether a line of this level about the link's attempts to connect is written now (false:
+// its fold counts it).
+bool th_nw_info_link_line(th_nw_info *links, uint16_t link_index, const logger_object *logger, int16_t level);
+// A connect of the link failed, reported with 12009: its fold notes it (the spacing of the
+// link's logons noted it as it failed).
+void th_nw_info_note_connect_failed(th_nw_info *links, uint16_t link_index);
+// The link's attempt ended in anything but a failed connect: what its fold left out is said
+// now, and what follows is written.
+void th_nw_info_settle_attempt(th_nw_info *links, uint16_t link_index, logger_object *logger);
+// Writes, for every link, the count of lines its fold left out that is due (with `all`,
+// every count). Every pass of the host network thread, before its records.
+void th_nw_info_connect_fold_lines(th_nw_info *links, bool all, logger_object *logger);
+
+// EA_LOG about a link's attempt to connect, through the link's fold.
+#define TH_NW_LOG_LINK(links, link_index, logger, level, ...)                                                \
+    TH_NW_LOG_LINK_IN(__func__, links, link_index, logger, level, __VA_ARGS__)
+// The same under the name of the function whose line it is (EA_LOG_IN).
+#define TH_NW_LOG_LINK_IN(function, links, link_index, logger, level, ...)                                   \
+    do                                                                                                       \
+    {                                                                                                        \
+        if (th_nw_info_link_line((links), (link_index), (logger), (level)))                                  \
+            EA_LOG_IN(function, logger, level, __VA_ARGS__);                                                 \
+    } while (0)
 
 // The host network thread (th_nw_handler_thread.cpp).
 #include "gateway/th_network_handle/th_nw_handler_thread.h"

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "sim/host/sim_host.h"
 #include "sim/host/sim_host_box.h"
@@ -31,8 +33,10 @@ struct main_road
     std::unique_ptr<qel_test::child_process> gateway;
     uint16_t workstation_port = 0;
 
+    // `values`: configuration keys that differ from the suites' defaults.
     explicit main_road(qel_sim::exchange_options exchange = qel_sim::exchange_options(),
-                       qel_sim::box_faults faults = qel_sim::box_faults(), bool through_proxy = false)
+                       qel_sim::box_faults faults = qel_sim::box_faults(), bool through_proxy = false,
+                       const std::map<std::string, std::string> &values = {})
     {
         host.reset(new qel_sim::sim_host());
         EXPECT_TRUE(host->start());
@@ -48,6 +52,8 @@ struct main_road
             host_port = proxy->port();
         }
         config.values["HOST_PORT_NUMBER"] = std::to_string(host_port);
+        for (const auto &value : values)
+            config.values[value.first] = value.second;
         workstation_port = config.port("PORT_NUMBER");
         gateway.reset(new qel_test::child_process({QEL_IP_BINARY, "-c", config.write(dir)}, dir.path()));
     }

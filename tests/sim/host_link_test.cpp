@@ -1,10 +1,12 @@
 // The gateway's host link against the simulated exchange host, in one process: sign-on
 // and connect, frames both ways, every fault the host can inject, reconnecting, the
-// heart-beat and pull notices, the flushes that travel out and back, and the back-off
-// that spaces box logons after connections the host ended at once.
+// heart-beat and pull notices, the flushes that travel out and back, the back-off that
+// spaces box logons after connections the host ended at once or connects it refused, and
+// the fold of what an outage's failed connects write and raise.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include "common/ea_time.h"
 #include "platform/core/pf_tick.h"
@@ -405,6 +407,41 @@ void logon_held_for(host_link_harness &h, uint32_t step)
     pf_tick_advance(1);
     EXPECT_TRUE(h.sees(h.q14, HOST_CONNECTION_INITIATED, k_wait_ms)) << step;
 }
+
+// A connect order that the host refuses, made after it was held `held_ms` (the tick count
+// being held still by the test): refused at once, or when the platform reports the outcome
+// of the connect (a connect under way is reported initiated first).
+void refused(host_link_harness &h, uint16_t tag = BOX_LOGON_REQUEST, uint32_t held_ms = 0)
+{
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), tag, -1));
+    if (held_ms > 0)
+    {
+        EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 200));
+        EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_FAILED, 0));
+        pf_tick_advance(held_ms - 1);
+        EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 100));
+        pf_tick_advance(1);
+    }
+    message *failed = nullptr;
+    for (int waited = 0; waited < k_wait_ms && failed == nullptr; waited += 20)
+    {
+        failed = h.wait_for(h.q14, HOST_CONNECTION_FAILED, 10);
+        if (failed == nullptr)
+            failed = h.wait_for(h.q14, HOST_CONNECTION_LOST, 10);
+    }
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->reason_code, 12009);
+    message_destroy(failed);
+    h.sees(h.q14, HOST_CONNECTION_INITIATED, 0);
+}
+
+// The session's drop that box communication orders after a failed connect.
+void drop_after_failed_connect(host_link_harness &h)
+{
+    message *drop = h.record({}, DROP_HOST_SESSION, -1);
+    drop->reason_code = 12009;
+    h.put(h.q8, drop);
+}
 } // namespace
 
 // The tick count stands still but for the test's steps, so every connection ends at once
@@ -441,9 +478,10 @@ TEST(HostLink, LogonsAfterConnectionsTheHostEndedAtOnceWaitOneSecondDoublingToFo
     EXPECT_TRUE(h.host.wait_for_connections(++connections, k_wait_ms));
 }
 
-// While the host is down its refusals hold nothing: a logon after ends at once waits only
-// what is left of its step, and the refusals do not make the step grow.
-TEST(HostLink, RefusedConnectsAreNeitherHeldNorCounted)
+// While the host is down each refused connect holds the next logon a second from the
+// refusal, never more, however many came before; a relogon is not held; and the refusals do
+// not count as connections that ended at once.
+TEST(HostLink, ARefusedConnectHoldsTheNextLogonASecondAndCountsAsNoEnd)
 {
     host_link_harness h;
     qel_test::held_tick held;
@@ -453,26 +491,69 @@ TEST(HostLink, RefusedConnectsAreNeitherHeldNorCounted)
     end_at_once(h, connections); // the next logon waits 2 s from here
     pf_tick_advance(2000);
     h.host.refuse_connections(true);
-    for (int i = 0; i < 5; ++i)
-    {
-        h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
-        // Refused at once, or when the platform reports the outcome of the connect.
-        message *failed = nullptr;
-        for (int waited = 0; waited < k_wait_ms && failed == nullptr; waited += 20)
-        {
-            failed = h.wait_for(h.q14, HOST_CONNECTION_FAILED, 10);
-            if (failed == nullptr)
-                failed = h.wait_for(h.q14, HOST_CONNECTION_LOST, 10);
-        }
-        ASSERT_NE(failed, nullptr) << "refused connect " << i;
-        EXPECT_EQ(failed->reason_code, 12009);
-        message_destroy(failed);
-        h.sees(h.q14, HOST_CONNECTION_INITIATED, 0); // a connect under way comes before its failure
-    }
+    ASSERT_NO_FATAL_FAILURE(refused(h)); // the first of the outage goes at once
+    for (int i = 0; i < 4; ++i)
+        ASSERT_NO_FATAL_FAILURE(refused(h, BOX_LOGON_REQUEST, 1000)) << "refused connect " << i;
+    ASSERT_NO_FATAL_FAILURE(refused(h, BOX_RELOGON_REQUEST)); // session recovery's own spacing
     h.host.refuse_connections(false);
-    ASSERT_GE(h.logon(), 1); // the step stayed 2 s, and it is over
+    logon_held_for(h, 1000); // a second from the refusal: the three ends' step of 2 s is over
     end_at_once(h, connections);
     logon_held_for(h, 4000); // the fourth end at once in a row
+}
+
+// The failed connects of an outage on the thread's log and the console: the first one's
+// story is written whole and its event 12009 goes out at once; an attempt begun within its
+// spell is counted, and so are events that follow the first within a second, the count
+// going out a second later as one line and as one event carrying it.
+TEST(HostLink, FailedConnectsAreToldTheFirstAtOnceThenOnceASecondAsACount)
+{
+    host_link_harness h({}, true);
+    qel_test::held_tick held;
+    h.host.refuse_connections(true);
+    ASSERT_NO_FATAL_FAILURE(refused(h));
+    for (int i = 0; i < 3; ++i)
+        drop_after_failed_connect(h);
+    message *event = h.wait_for(h.q19, KOVA_MESSAGE);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->reason_code, 12009);
+    EXPECT_EQ(event->event_value, -1);
+    message_destroy(event);
+    EXPECT_FALSE(h.sees(h.q19, KOVA_MESSAGE, 200)) << "the other two are counted";
+    pf_tick_advance(10);
+    ASSERT_NO_FATAL_FAILURE(refused(h, BOX_LOGON_REQUEST, 990)); // begun within the spell
+    event = h.wait_for(h.q19, KOVA_MESSAGE);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->reason_code, 12009);
+    EXPECT_EQ(event->event_value, 2);
+    EXPECT_EQ(event->link_index, 0);
+    message_destroy(event);
+    pf_tick_advance(1000);                           // the quiet attempt's last lines go out as a count
+    h.put(h.q8, h.record({}, BOX_LOGOFF_FLUSH, -1)); // a pass after the second
+    ASSERT_TRUE(h.sees(h.q14, RECVD_BOX_LOGOFF_FLUSH, k_wait_ms));
+    h.stop();
+
+    const std::vector<qel_test::gateway_log_line> lines = h.loggers->lines("th_network_handler_thread");
+    EXPECT_EQ(qel_test::functions_of_lines(lines, "Connecting to IP address").size(), 1u);
+    EXPECT_EQ(qel_test::functions_of_lines(lines, "Received DROP_HOST_SESSION message").size(), 3u);
+    unsigned attempts = 0, left_out = 0;
+    size_t count_lines = 0;
+    for (const qel_test::gateway_log_line &line : lines)
+    {
+        unsigned n = 0, a = 0;
+        if (sscanf(line.text.c_str(), "Left out [%u] log lines about [%u] attempts to connect to the host",
+                   &n, &a) != 2)
+            continue;
+        ++count_lines;
+        attempts += a;
+        left_out += n;
+    }
+    EXPECT_GE(count_lines, 1u);
+    EXPECT_EQ(attempts, 1u);
+    EXPECT_GE(left_out, 5u); // its order, the connect and its failure at least
+    EXPECT_EQ(
+        qel_test::functions_of_lines(lines, "The KOVA_MESSAGE counts [2] events with reason code [12009]")
+            .size(),
+        1u);
 }
 
 TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)

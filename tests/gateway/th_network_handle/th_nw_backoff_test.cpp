@@ -1,8 +1,9 @@
-// The spacing of a host link's box logons, driven by ticks given in the test: only
-// connections that were established and ended within 2 s count, the first of them in a
-// row is forgiven, the wait then runs 1 s, 2 s, 4 s from the last such end and stays at
-// 4 s; a refused connect neither waits nor counts, a connection that stayed up puts the
-// count back to nothing, and the spans hold across the wrap of the tick count.
+// The spacing of a host link's box logons, driven by ticks given in the test: connections
+// that were established and ended within 2 s count, the first of them in a row is forgiven,
+// the wait then runs 1 s, 2 s, 4 s from the last such end and stays at 4 s; a refused
+// connect makes the next logon wait 1 s from the refusal, never more, and counts as no end;
+// a connection that stayed up puts the count back to nothing, and the spans hold across the
+// wrap of the tick count.
 #include "gateway/th_network_handle/th_nw_backoff.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ namespace
 const uint32_t kRefused = UINT32_MAX; // the attempt never connected
 
 // One box logon: asked for `gap_ms` after the previous attempt's end, it gets `wait_ms`,
-// goes when that is over, and its connection lasts `lasts_ms` (or is refused).
+// goes when that is over, and its connection lasts `lasts_ms` (or is refused as it goes).
 struct attempt_case
 {
     uint32_t gap_ms;
@@ -32,7 +33,10 @@ void run(uint32_t start, const attempt_case *cases, size_t count)
         now += cases[i].wait_ms;
         EXPECT_EQ(th_nw_backoff_wait(&backoff, now), 0u) << "attempt " << i << " once its wait is over";
         if (cases[i].lasts_ms == kRefused)
+        {
+            th_nw_backoff_refused(&backoff, now);
             continue;
+        }
         th_nw_backoff_established(&backoff, now);
         now += cases[i].lasts_ms;
         uint32_t uptime = 0;
@@ -55,21 +59,22 @@ const attempt_case kEndsAtOnce[] = {
     {0, 1000, 5},
 };
 
-// A host that is down refuses every connect: nothing waits and nothing is counted, even
-// beside ends at once.
+// A host that is down refuses every connect: each next logon waits what is left of 1 s
+// after the refusal, however many came before, and refusals do not count as ends.
 const attempt_case kRefusedConnects[] = {
-    {0, 0, kRefused},
-    {0, 0, kRefused},
-    {0, 0, kRefused}, // an outage: every logon at once
-    {0, 0, 5},
-    {0, 0, 5},            // two ends at once
-    {300, 700, kRefused}, // a refusal waits what is left of 1 s
-    {0, 0, kRefused},     // and the next counts from the same end
-    {0, 0, 5},            // the third end at once...
-    {0, 2000, kRefused},  // ...makes the step 2 s, not more
-    {5000, 0, 1999},      // long after: no wait; 1999 ms is at once
-    {0, 4000, 2000},      // 2000 ms is not
-    {0, 0, 5},
+    {0, 0, kRefused},     // the first logon of an outage goes at once
+    {0, 1000, kRefused},  // each next one 1 s after the refusal before it
+    {0, 1000, kRefused},  // and no more, however many are refused
+    {400, 600, kRefused}, // one asked for later waits what is left of the second
+    {1500, 0, kRefused},  // one asked for after the second goes at once
+    {0, 1000, 5},         // the host is back but ends the connection at once: forgiven
+    {0, 0, 5},            // the second end in a row...
+    {0, 1000, kRefused},  // ...makes the next wait 1 s, and that one is refused
+    {300, 700, 5},        // 1 s from the refusal, and from the end before it
+    {0, 2000, kRefused},  // the third end at once: 2 s, the refusal counting as no end
+    {0, 1000, 2500},      // refused: 1 s; this one stays up
+    {0, 0, kRefused},     // so the next goes at once
+    {5000, 0, 5},         // long after a refusal: no wait
 };
 
 // Logons that come later than the step wait only what is left of it, or nothing.
@@ -82,7 +87,7 @@ TEST(ThNwBackoff, EndsAtOnceSpaceTheLogonsFromOneSecondToFourAfterOneForgivenUnt
     run(1000, kEndsAtOnce, sizeof kEndsAtOnce / sizeof kEndsAtOnce[0]);
 }
 
-TEST(ThNwBackoff, RefusedConnectsNeitherWaitNorCount)
+TEST(ThNwBackoff, ARefusedConnectHoldsTheNextLogonOneSecondAndCountsAsNoEnd)
 {
     run(1000, kRefusedConnects, sizeof kRefusedConnects / sizeof kRefusedConnects[0]);
 }

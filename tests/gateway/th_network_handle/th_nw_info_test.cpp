@@ -1,6 +1,6 @@
 // The host network layer without a host: its configuration keys, network handles, the
 // invitation flags, pull and heart-beat notices, dropping frames of old connections,
-// and connect orders that cannot be carried out.
+// connect orders that cannot be carried out, and connects a host that is down refuses.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -20,6 +20,7 @@
 #include "gateway/th_network_handle/th_nw_info.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
+#include "support/gateway_log.h"
 #include "support/held_tick.h"
 
 namespace
@@ -296,6 +297,69 @@ TEST(ThNwInfoConnect, AConnectionTheHostClosesOrResetsAtOnceCountsAsEndedAtOnce)
     EXPECT_EQ(th_nw_backoff_wait(&l.links->connect_attempts[0].backoff, ea_get_tick_count()), 4000u);
     queue_destroy(frames);
     close(listener);
+}
+
+// A host that is down: nothing listens on its port (held bound by the test, so it stays
+// refused). Each refused connect holds the next logon for a second from its failure, counts
+// as no end of a connection, and its lines go through the link's fold: an attempt begun
+// within the spell of the one before is only counted, and the count is said.
+TEST(ThNwInfoConnect, ARefusedConnectHoldsTheNextLogonASecondAndFoldsTheStoriesAfterIt)
+{
+    int reserved = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(reserved, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(reserved, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    layer l({{"HOST_PORT_NUMBER", std::to_string(ntohs(address.sin_port))}});
+    qel_test::gateway_test_loggers loggers({"th_network_handler_thread"});
+    logger_object *logger = loggers.get("th_network_handler_thread");
+    qel_test::held_tick held;
+    queue *frames = queue_create();
+    th_nw_connect_attempts *attempts = &l.links->connect_attempts[0];
+
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        SCOPED_TRACE(attempt);
+        th_nw_connect_fold_attempt(&attempts->fold); // as the thread does for each order
+        int32_t handle = -1;
+        const ea_status connected = th_nw_info_connect(l.links, 0, &handle, logger);
+        // Refused at once, or (on loopback, as a rule) under way and refused at its completion.
+        std::vector<uint16_t> tags;
+        for (int pass = 0; connected == EA_SUCCESS && pass < 50 && tags.empty(); ++pass)
+        {
+            int32_t index = -1;
+            ea_sync_info_wait_for_multiple_netwrok_event_objects(&l.links->socket_event, 1, false, 100,
+                                                                 &index);
+            ea_sync_info_reset_network_event(l.links->socket_event);
+            ASSERT_NE(th_nw_info_recv_mesg(l.links, frames, 1, l.out, logger), EA_ERROR);
+            tags = l.take_tags();
+        }
+        if (connected == EA_SUCCESS)
+            EXPECT_EQ(tags, std::vector<uint16_t>{HOST_CONNECTION_LOST});
+        else
+            th_nw_info_note_connect_failed(l.links, 0); // the thread reports HOST_CONNECTION_FAILED
+        EXPECT_EQ(th_nw_backoff_wait(&attempts->backoff, ea_get_tick_count()), 1000u);
+        EXPECT_EQ(attempts->backoff.ended_at_once, 0u);
+        pf_tick_advance(400);
+    }
+    th_nw_info_connect_fold_lines(l.links, true, logger);
+
+    const std::vector<qel_test::gateway_log_line> lines = loggers.lines("th_network_handler_thread");
+    EXPECT_EQ(qel_test::functions_of_lines(lines, "Connecting to IP address").size(), 1u);
+    std::vector<std::string> counts;
+    for (const qel_test::gateway_log_line &line : lines)
+    {
+        if (line.text.compare(0, 10, "Left out [") == 0)
+            counts.push_back(line.text);
+    }
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_NE(counts[0].find("] log lines about [2] attempts to connect to the host over link index [0]"),
+              std::string::npos)
+        << counts[0];
+    queue_destroy(frames);
+    close(reserved);
 }
 
 TEST(ThNwInfoWait, ReturnsNoDataWhenNothingIsReady)

@@ -1,0 +1,139 @@
+// The fold of a host link's failed connects, on a held tick count: a failed connect is
+// written whole and opens a spell, attempts begun within it are quiet and their lines are
+// counted, the count goes out a second after the spell began and then every second while
+// attempts go on; an attempt a second after the last failed connect is written again, and
+// one that ends otherwise says the count at once; the events 12009 go out the first at once
+// and then once a second as a count.
+#include "gateway/th_network_handle/th_nw_connect_fold.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/core/pf_tick.h"
+#include "support/held_tick.h"
+
+namespace
+{
+// Offers `lines` lines to the fold; how many go out now.
+uint32_t written(th_nw_connect_fold *fold, uint32_t lines)
+{
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < lines; ++i)
+        n += th_nw_connect_fold_line(fold) ? 1 : 0;
+    return n;
+}
+
+// One attempt whose connect fails after `lines` lines: how many of them go out.
+uint32_t failed_attempt(th_nw_connect_fold *fold, uint32_t lines)
+{
+    th_nw_connect_fold_attempt(fold);
+    const uint32_t n = written(fold, lines);
+    th_nw_connect_fold_failed(fold);
+    return n;
+}
+
+void expect_due(th_nw_connect_fold *fold, uint32_t lines, uint32_t attempts, bool all = false)
+{
+    const th_nw_connect_fold_count due = th_nw_connect_fold_lines_due(fold, all);
+    EXPECT_EQ(due.lines, lines);
+    EXPECT_EQ(due.attempts, attempts);
+}
+} // namespace
+
+TEST(ThNwConnectFold, AFloodOfFailedConnectsWritesTheFirstWholeThenOneCountASecond)
+{
+    qel_test::held_tick held;
+    th_nw_connect_fold fold = {};
+    expect_due(&fold, 0, 0);
+    EXPECT_EQ(failed_attempt(&fold, 13), 13u); // the first of the spell, whole
+    for (int second = 0; second < 5; ++second)
+    {
+        SCOPED_TRACE(second);
+        // Attempts begun within the spell, each 14 lines, the last two of them under way at the
+        // count (its lines come with the next one).
+        for (int i = 0; i < 3; ++i)
+        {
+            pf_tick_advance(300);
+            EXPECT_EQ(failed_attempt(&fold, 14), 0u);
+        }
+        pf_tick_advance(99);
+        th_nw_connect_fold_attempt(&fold);
+        EXPECT_EQ(written(&fold, 2), 0u);
+        expect_due(&fold, 0, 0); // 999 ms: nothing due yet
+        pf_tick_advance(1);
+        expect_due(&fold, second == 0 ? 44 : 56, 4);
+        EXPECT_EQ(written(&fold, 12), 0u);
+        th_nw_connect_fold_failed(&fold);
+    }
+    // The attempts stop: the next second gives the last lines, the one after ends the spell.
+    pf_tick_advance(1000);
+    expect_due(&fold, 12, 0);
+    EXPECT_EQ(failed_attempt(&fold, 13), 13u) << "a new spell";
+}
+
+TEST(ThNwConnectFold, AttemptsASecondApartAreEachWrittenWhole)
+{
+    qel_test::held_tick held;
+    th_nw_connect_fold fold = {};
+    for (int i = 0; i < 20; ++i)
+    {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(failed_attempt(&fold, 13), 13u);
+        pf_tick_advance(1000); // the next relogon, or a trader's next try
+        expect_due(&fold, 0, 0);
+    }
+}
+
+TEST(ThNwConnectFold, AQuietAttemptThatEndsOtherwiseSaysTheCountFirstThenIsWritten)
+{
+    qel_test::held_tick held;
+    th_nw_connect_fold fold = {};
+    EXPECT_EQ(failed_attempt(&fold, 13), 13u);
+    pf_tick_advance(500);
+    th_nw_connect_fold_attempt(&fold);
+    EXPECT_EQ(written(&fold, 6), 0u);
+    const th_nw_connect_fold_count settled = th_nw_connect_fold_settled(&fold); // connected
+    EXPECT_EQ(settled.lines, 6u);
+    EXPECT_EQ(settled.attempts, 1u);
+    EXPECT_EQ(written(&fold, 5), 5u) << "the connection's story from then on";
+    pf_tick_advance(1000);
+    expect_due(&fold, 0, 0);
+    // The spell is over: the next failed connect is written whole.
+    pf_tick_advance(10);
+    EXPECT_EQ(failed_attempt(&fold, 13), 13u);
+}
+
+TEST(ThNwConnectFold, TheStopSaysEverythingCountedDueOrNot)
+{
+    qel_test::held_tick held;
+    th_nw_connect_fold fold = {};
+    EXPECT_EQ(failed_attempt(&fold, 13), 13u);
+    pf_tick_advance(100);
+    EXPECT_EQ(failed_attempt(&fold, 14), 0u);
+    EXPECT_TRUE(th_nw_connect_fold_event(&fold));
+    EXPECT_FALSE(th_nw_connect_fold_event(&fold));
+    expect_due(&fold, 14, 1, true);
+    EXPECT_EQ(th_nw_connect_fold_events_due(&fold, true), 1u);
+    expect_due(&fold, 0, 0, true);
+    EXPECT_EQ(th_nw_connect_fold_events_due(&fold, true), 0u);
+}
+
+TEST(ThNwConnectFold, EventsGoOutTheFirstAtOnceThenOnceASecondAsACount)
+{
+    qel_test::held_tick held;
+    th_nw_connect_fold fold = {};
+    EXPECT_TRUE(th_nw_connect_fold_event(&fold));
+    pf_tick_advance(1000);
+    EXPECT_EQ(th_nw_connect_fold_events_due(&fold, false), 0u); // one a second: each at once
+    EXPECT_TRUE(th_nw_connect_fold_event(&fold));
+    uint32_t at_once = 0;
+    for (int i = 0; i < 40; ++i)
+    {
+        pf_tick_advance(25);
+        at_once += th_nw_connect_fold_event(&fold) ? 1 : 0;
+    }
+    EXPECT_EQ(at_once, 0u);
+    EXPECT_EQ(th_nw_connect_fold_events_due(&fold, false), 40u);
+    pf_tick_advance(1000);
+    EXPECT_EQ(th_nw_connect_fold_events_due(&fold, false), 0u);
+    EXPECT_TRUE(th_nw_connect_fold_event(&fold)) << "a quiet second ended the spell";
+}
