@@ -45,7 +45,23 @@
 //       queue's limit, in one instant): how many were invited, signed on and traded, how
 //       long their sign-ons took, and how many of their "Incoming client connection" lines
 //       and sign-on request and response records the logs kept;
-//   (i) a host that is down, a trader trying to sign on once a second, alone and then beside
+//   (i) sixty silent holders on the 49 free slots of 50 that take the next address of a
+//       pool of 200, 1,000 or 10,000 (from 127.1.0.1 on) for every connection, while a
+//       newcomer signs on from 127.0.0.2, and from 127.0.0.3 where no trader ever signed on:
+//       sign-ons out of tries and the time each took;
+//   (j) wrong passwords for a user the host knows (8 threads), each connection from the
+//       next address of a pool of 200 and of 1,000: as in item g;
+//   (k) 100 traders of one address with the host answering users' sign-ons 3 s late, 50
+//       with it at 6 s, 40 with it at 1 s from one address and from five, each crowd first
+//       with the host answering at once: how many signed on, were cut at the gateway's 30 s
+//       for a sign-on, and when the last signed on;
+//   (l) 45 traders signing on together to a box of 10 users, from one address and from
+//       five: the refused users the console names, and those counted with refusals not
+//       their own;
+//   (m) honest traders signing on once a second from 127.0.0.2 beside a workstation of the
+//       same address retrying a wrong password on 1 and on 4 connections: sign-ons out of
+//       tries and their p50, p90 and max.
+//   (n) a host that is down, a trader trying to sign on once a second, alone and then beside
 //       peers that connect and close at once as fast as they can; between them the host
 //       returns and goes for good, after them it returns beside the flood, and another
 //       gateway's host is back 5 s after a loss: the gateway's connects to the host, the
@@ -55,7 +71,7 @@
 // folder (or the file given). A gateway binary other than this build's may be given (a
 // gateway built from another tree, to compare), and is measured in the same way on the
 // same machine; what it lacks shows as what happened (a refusal, no event, an exit), not
-// as an end of the run. The items to run may be chosen (default "0125abcdefghi", 0 being
+// as an end of the run. The items to run may be chosen (default "0125abcdefghijklmn", 0 being
 // the attacks together).
 //
 //   hostile_peers_bench [seconds per phase] [output file] [qel_ip binary ("": this build's)] [items]
@@ -93,6 +109,7 @@
 #include "support/full_log_folder.h"
 #include "support/gateway_config.h"
 #include "support/gateway_log.h"
+#include "support/log_folder_figures.h"
 #include "support/test_support.h"
 
 namespace
@@ -234,6 +251,7 @@ struct gateway_options
     std::string full_folder_size;
     // Users the host knows, with their passwords (it signs any other user on).
     std::vector<qel_sim::exchange_user> known_users;
+    uint32_t box_users = 0; // users the box allows when not max_clients
 };
 
 // The gateway with the simulated host, a workstation port, a FIX port and its status page.
@@ -256,7 +274,7 @@ struct gateway_run
         host->start();
         qel_sim::box_options box_options;
         box_options.box_id = 101;
-        box_options.max_users = static_cast<int16_t>(o.max_clients);
+        box_options.max_users = static_cast<int16_t>(o.box_users != 0 ? o.box_users : o.max_clients);
         qel_sim::exchange_options exchange;
         exchange.users = o.known_users;
         box.reset(new qel_sim::sim_box_host(*host, box_options, exchange));
@@ -1035,7 +1053,7 @@ struct tries
     std::map<std::string, uint32_t> outcomes;
     std::vector<double> millis; // of the tries that succeeded
 
-    std::string text(const char *success) const
+    std::string text(const char *success, bool p90 = false) const
     {
         auto ok = outcomes.find(success);
         std::string t = format("%u of %u %s", ok == outcomes.end() ? 0 : ok->second, count, success);
@@ -1046,22 +1064,27 @@ struct tries
         {
             std::vector<double> sorted = millis;
             std::sort(sorted.begin(), sorted.end());
-            t +=
-                format("; those took p50 %.0f ms, max %.0f ms", bench_percentile(sorted, 0.5), sorted.back());
+            if (p90)
+                t += format("; those took p50 %.0f ms, p90 %.0f ms, max %.0f ms",
+                            bench_percentile(sorted, 0.5), bench_percentile(sorted, 0.9), sorted.back());
+            else
+                t += format("; those took p50 %.0f ms, max %.0f ms", bench_percentile(sorted, 0.5),
+                            sorted.back());
         }
         return t;
     }
 };
 
-// A newcomer at a workstation from kHonestAddress: connects, signs on (the sign-on frame
-// in two parts `split_ms` apart when not 0) and signs off again once in.
-std::string newcomer_sign_on(uint16_t port, uint32_t user, uint32_t split_ms, double *ms)
+// A newcomer at a workstation from kHonestAddress (or `from`): connects, signs on (the
+// sign-on frame in two parts `split_ms` apart when not 0) and signs off again once in.
+std::string newcomer_sign_on(uint16_t port, uint32_t user, uint32_t split_ms, double *ms,
+                             const char *from = kHonestAddress)
 {
     auto begin = steady::now();
     qel_sim::workstation_client client;
     client.faults().mid_frame_pause_ms = split_ms;
     qel_sim::trader newcomer(client, user);
-    if (!client.connect("127.0.0.1", port, kHonestAddress))
+    if (!client.connect("127.0.0.1", port, from))
         return "not connected";
     qel_sim::trader_reply reply = newcomer.sign_on(5000);
     if (reply.arrived && reply.error_code == 0)
@@ -1072,7 +1095,9 @@ std::string newcomer_sign_on(uint16_t port, uint32_t user, uint32_t split_ms, do
     }
     if (reply.arrived)
         return format("refused (error %d)", reply.error_code);
-    return client.peer_closed() ? "closed" : "not answered in 5 s";
+    if (client.peer_closed())
+        return client.invitations() == 0 ? "closed before the invitation" : "closed";
+    return "not answered in 5 s";
 }
 
 // Runs a probe's tries again and again on a thread of its own, each at least
@@ -1164,6 +1189,10 @@ class probed_item
     virtual void stop_attack(double seconds, std::vector<std::string> &notes) = 0;
     // The kinds of try, in the order to report them.
     virtual std::vector<std::string> kinds() const { return {""}; }
+    // Whether the tries' times are reported with their 90th percentile.
+    virtual bool p90() const { return false; }
+    // Where the attackers connect from.
+    virtual std::string attackers() const { return "127.0.0.1"; }
 };
 
 // Runs a probed item: the honest pair trades from kHonestAddress and a console watches,
@@ -1172,9 +1201,8 @@ int run_probed(bench_report &report, const char *title, int seconds, const std::
                const gateway_options &options, probed_item &item, uint32_t interval_ms, const char *success)
 {
     report.blank();
-    report.line("%s: %d s alone, then under attack; the honest pair and the probe on %s, the attackers on "
-                "127.0.0.1",
-                title, seconds, kHonestAddress);
+    report.line("%s: %d s alone, then under attack; the honest pair and the probe on %s, the attackers on %s",
+                title, seconds, kHonestAddress, item.attackers().c_str());
     gateway_run run(binary, options);
     honest_pair pair;
     if (!pair.start(run, true, kHonestAddress))
@@ -1221,7 +1249,7 @@ int run_probed(bench_report &report, const char *title, int seconds, const std::
                      users.fix_refusals[p]);
         for (const std::string &kind : item.kinds())
             report.line("  %-15s %s", (kind.empty() ? "probe" : "probe " + kind).c_str(),
-                        probe.at(p, kind).text(success).c_str());
+                        probe.at(p, kind).text(success, item.p90()).c_str());
         const console_watch::events e = console.at(p);
         if (watching)
             report.line("  console         %u events (%.1f a second): %s", e.count,
@@ -1247,8 +1275,9 @@ class holders_item : public probed_item
 {
   public:
     holders_item(uint32_t free_slots, uint32_t surplus, bool split,
-                 const qel_sim::slot_holding &how = qel_sim::slot_holding())
-        : m_free(free_slots), m_surplus(surplus), m_split(split), m_how(how)
+                 const qel_sim::slot_holding &how = qel_sim::slot_holding(),
+                 const char *newcomer_address = kHonestAddress)
+        : m_free(free_slots), m_surplus(surplus), m_split(split), m_how(how), m_from(newcomer_address)
     {
     }
     std::string attempt(gateway_run &run, uint32_t n, std::string *kind, double *ms) override
@@ -1259,7 +1288,7 @@ class holders_item : public probed_item
             split_ms = n % 2 == 0 ? 800 : 200;
             *kind = n % 2 == 0 ? "0.8 s apart" : "0.2 s apart";
         }
-        return newcomer_sign_on(run.workstation_port, kNewcomerUser + 1 + n % 1000, split_ms, ms);
+        return newcomer_sign_on(run.workstation_port, kNewcomerUser + 1 + n % 1000, split_ms, ms, m_from);
     }
     void start_attack(gateway_run &run) override
     {
@@ -1273,11 +1302,12 @@ class holders_item : public probed_item
     {
         const uint32_t reconnects = m_holders.reconnects() - m_at_start;
         m_holders.stop();
-        notes.push_back(format("reconnecting holders  %u on %u free slots from %zu address%s (%s): %u "
+        notes.push_back(format("reconnecting holders  %u on %u free slots from %zu address%s (%s%s): %u "
                                "reconnects in the phase (%.0f a second)",
                                m_free + m_surplus, m_free, std::max<size_t>(m_how.addresses.size(), 1),
                                m_how.addresses.size() > 1 ? "es" : "", m_how.silent ? "silent" : "one byte",
-                               reconnects, seconds > 0 ? reconnects / seconds : 0));
+                               m_how.rotate ? ", a new address for each connection" : "", reconnects,
+                               seconds > 0 ? reconnects / seconds : 0));
     }
     std::vector<std::string> kinds() const override
     {
@@ -1285,11 +1315,18 @@ class holders_item : public probed_item
             return {"0.8 s apart", "0.2 s apart"};
         return {""};
     }
+    std::string attackers() const override
+    {
+        if (m_how.addresses.empty())
+            return "127.0.0.1";
+        return m_how.addresses.size() == 1 ? m_how.addresses[0] : m_how.addresses[0] + " on";
+    }
 
   private:
     uint32_t m_free, m_surplus;
     bool m_split;
     qel_sim::slot_holding m_how;
+    const char *m_from;
     qel_sim::reconnecting_slot_holders m_holders;
     uint32_t m_at_start = 0;
 };
@@ -1591,17 +1628,27 @@ int log_folder_full(bench_report &report, int seconds, const std::string &binary
     return 0;
 }
 
-// Item g: sign-ons that never get through, from 127.0.0.1, one flood after another beside
-// the honest pair on kHonestAddress trading at a pace. A flood's log bytes are what its
-// window (its phase and 2.5 s after it) logged beyond the baseline's bytes per honest
-// order; the host's sign-ons are the sign-on requests it received in the window.
-int sign_on_floods(bench_report &report, int seconds, const std::string &binary)
+// A flood of sign-ons that never get through, for items g and j: from 127.0.0.1, or (with a
+// pool) each connection from the next of that many addresses from 127.1.0.1 on.
+struct sign_on_flood_kind
+{
+    const char *name;
+    qel_sim::sign_on_attack attack;
+    uint32_t threads;
+    uint32_t user;
+    const char *password;
+    uint32_t pool;
+};
+
+// Items g and j: sign-ons that never get through, one flood after another beside the honest
+// pair on kHonestAddress trading at a pace. A flood's log bytes are what its window (its
+// phase and 2.5 s after it) logged beyond the baseline's bytes per honest order; the host's
+// sign-ons are the sign-on requests it received in the window.
+int sign_on_floods(bench_report &report, int seconds, const std::string &binary, const std::string &title,
+                   const std::vector<sign_on_flood_kind> &floods)
 {
     report.blank();
-    report.line(
-        "item g, sign-ons that never get through: %d s of baseline, then three floods of %d s; the honest "
-        "pair on %s, the attackers on 127.0.0.1",
-        seconds, seconds, kHonestAddress);
+    report.line("%s", title.c_str());
     gateway_options options;
     options.known_users.push_back({kKnownUser, "SECRET", 0});
     gateway_run run(binary, options);
@@ -1615,21 +1662,6 @@ int sign_on_floods(bench_report &report, int seconds, const std::string &binary)
     users.pause_ms = 100;
     users.start(*pair.trader, pair.fix.get());
 
-    struct flood
-    {
-        const char *name;
-        qel_sim::sign_on_attack attack;
-        uint32_t threads;
-        uint32_t user;
-        const char *password;
-    };
-    const flood floods[] = {
-        {"sign-ons for user 0 (8 threads)", qel_sim::sign_on_attack::no_user, 8, 0, ""},
-        {"wrong passwords for a user the host knows (4 threads)", qel_sim::sign_on_attack::wrong_password, 4,
-         kKnownUser, "GUESSED"},
-        {"second sign-ons of a signed-on user (8 threads)", qel_sim::sign_on_attack::second_sign_on, 8,
-         kHostileUser, ""},
-    };
     auto host_sign_ons = [&run]
     {
         uint32_t count = 0;
@@ -1641,11 +1673,10 @@ int sign_on_floods(bench_report &report, int seconds, const std::string &binary)
     const double settle_s = 2.5;
     double per_order = 0;             // log bytes of an honest order, from the baseline
     double baseline_rate[2] = {0, 0}; // the trader's and the FIX client's answers a second
-    const size_t flood_count = sizeof floods / sizeof floods[0];
-    for (size_t p = 0; p <= flood_count; ++p)
+    for (size_t p = 0; p <= floods.size(); ++p)
     {
         const int at = static_cast<int>(p);
-        const flood *f = p == 0 ? nullptr : &floods[p - 1];
+        const sign_on_flood_kind *f = p == 0 ? nullptr : &floods[p - 1];
         users.phase = at;
         console.set_phase(at);
         const std::map<std::string, uint64_t> before = file_families(logs);
@@ -1661,6 +1692,11 @@ int sign_on_floods(bench_report &report, int seconds, const std::string &binary)
             o.threads = f->threads;
             o.user_id = f->user;
             o.password = f->password;
+            if (f->pool != 0)
+            {
+                o.addresses = qel_sim::attacker_addresses(f->pool);
+                o.rotate = true;
+            }
             started = attacker.start(run.workstation_port, o);
         }
         phase_figures figures;
@@ -1790,6 +1826,183 @@ int sign_on_crowds(bench_report &report, const std::string &binary)
     return 0;
 }
 
+// What a crowd's console events about a reason say (items k and l): the events, and the
+// happenings they stand for, in all and naming each user.
+struct crowd_events
+{
+    uint32_t events = 0;
+    uint64_t counted = 0;
+    std::map<uint32_t, uint64_t> by_user;
+
+    crowd_events(const gateway_run &run, uint16_t reason)
+    {
+        for (const qel_test::console_event &e : qel_test::day_console_events(run.dir))
+        {
+            if (e.reason != reason)
+                continue;
+            const uint64_t n = stands_for(reason, e.extra);
+            ++events;
+            counted += n;
+            by_user[e.user] += n;
+        }
+    }
+};
+
+// A crowd's sign-on times, in ms from the release of its sign-ons: those that signed on.
+std::vector<double> sign_on_millis(const qel_sim::trader_crowd &crowd)
+{
+    std::vector<double> millis;
+    for (const qel_sim::crowd_member &m : crowd.members())
+        if (m.signed_on)
+            millis.push_back(m.sign_on_ms);
+    std::sort(millis.begin(), millis.end());
+    return millis;
+}
+
+// Item k: a crowd of traders connects at once and signs on together to a quiet gateway
+// whose host answers users' sign-ons late (the simulated host's own delay: the rest of the
+// host link goes on meanwhile), against the same crowd with the host answering at once
+// (the baseline, run just before): how many signed on and traded, how many were cut as not
+// signed on in time (11027), and when the last signed on.
+int slow_host_crowds(bench_report &report, const std::string &binary)
+{
+    report.blank();
+    report.line(
+        "item k, traders signing on together while the host answers users' sign-ons late (connecting at "
+        "once; each crowd first with the host answering at once)");
+    struct crowd
+    {
+        uint32_t count;
+        std::vector<std::string> addresses;
+        uint32_t delay_ms;
+        uint32_t slots;
+    };
+    const std::vector<std::string> one = {kHonestAddress};
+    const std::vector<std::string> five = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6"};
+    const crowd crowds[] = {
+        {100, one, 3000, 105}, {50, one, 6000, 50}, {40, one, 1000, 50}, {40, five, 1000, 50}};
+    for (const crowd &c : crowds)
+    {
+        for (const uint32_t delay : {0u, c.delay_ms})
+        {
+            gateway_options options;
+            options.max_clients = c.slots;
+            options.box_users = c.count;
+            gateway_run run(binary, options);
+            qel_sim::box_faults slow;
+            slow.user_sign_on_delay_ms = delay;
+            run.box->set_faults(slow);
+            qel_sim::trader_crowd traders(run.workstation_port, kCrowdUser + 1, c.count, c.addresses);
+            traders.connect(qel_sim::crowd_connects::at_once, 10000, 15000);
+            // Longer than the gateway's 30 s for a sign-on, so that a cut shows as a cut.
+            traders.sign_on_together(45000);
+            const std::vector<double> millis = sign_on_millis(traders);
+            // A cut's folded count goes out a second after the last cut.
+            const uint32_t missing = c.count - traders.signed_on();
+            if (missing > 0)
+                qel_test::wait_until([&] { return crowd_events(run, 11027).counted >= missing; }, 5000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            const crowd_events cut(run, 11027);
+            report.line(
+                "  %3u traders from %zu address%s, the host at %.0f s: %u signed on, %u traded, %llu cut "
+                "as not signed on in time (11027); sign-ons took p50 %.0f ms, the last %.0f ms",
+                c.count, c.addresses.size(), c.addresses.size() > 1 ? "es" : "", delay / 1000.0,
+                traders.signed_on(), traders.traded(), static_cast<unsigned long long>(cut.counted),
+                bench_percentile(millis, 0.5), millis.empty() ? 0 : millis.back());
+        }
+    }
+    return 0;
+}
+
+// Item l: 45 traders sign on together to a box of 10 users, from five addresses, and (the
+// baseline) from one: the refused users the console names (11022), and the users whose
+// events count more refusals than their own.
+int refused_crowds(bench_report &report, const std::string &binary)
+{
+    report.blank();
+    report.line(
+        "item l, 45 traders signing on together to a box of 10 users (50 slots, connecting at once): the "
+        "console's events about the refusals (11022)");
+    const uint32_t count = 45, box_users = 10;
+    const std::vector<std::string> one = {kHonestAddress};
+    const std::vector<std::string> five = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6"};
+    for (const std::vector<std::string> *addresses : {&one, &five})
+    {
+        gateway_options options;
+        options.max_clients = 50;
+        options.box_users = box_users;
+        gateway_run run(binary, options);
+        qel_sim::trader_crowd traders(run.workstation_port, kCrowdUser + 1, count, *addresses);
+        traders.connect(qel_sim::crowd_connects::at_once, 10000, 15000);
+        traders.sign_on_together(15000);
+        const uint32_t refused = count - traders.signed_on();
+        // The folded counts go out a second after the last refusal.
+        qel_test::wait_until([&] { return crowd_events(run, 11022).counted >= refused; }, 10000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const crowd_events told(run, 11022);
+        uint32_t named = 0, miscounted = 0, most = 0;
+        for (const qel_sim::crowd_member &m : traders.members())
+        {
+            auto found = told.by_user.find(m.user);
+            const uint64_t shown = found == told.by_user.end() ? 0 : found->second;
+            named += !m.signed_on && shown > 0 ? 1 : 0;
+            miscounted += shown > (m.signed_on ? 0u : 1u) ? 1 : 0;
+            most = std::max(most, static_cast<uint32_t>(shown));
+        }
+        auto nobody = told.by_user.find(0);
+        report.line(
+            "  from %zu address%s: %u signed on, %u refused; %u events counting %llu refusals; %u of %u "
+            "refused users named, %u users counted with refusals not their own (the most shown for one "
+            "user: %u), %llu refusals counted under user 0",
+            addresses->size(), addresses->size() > 1 ? "es" : "", traders.signed_on(), refused, told.events,
+            static_cast<unsigned long long>(told.counted), named, refused, miscounted, most,
+            static_cast<unsigned long long>(nobody == told.by_user.end() ? 0 : nobody->second));
+    }
+    return 0;
+}
+
+// Item m: honest traders of the office sign on once a second from kHonestAddress (a new user
+// each time, signing off again), beside a workstation of the same address that retries a
+// wrong password for a user the host knows as fast as it is answered, on `connections`
+// connections at once.
+class broken_workstation_item : public probed_item
+{
+  public:
+    explicit broken_workstation_item(uint32_t connections) : m_connections(connections) {}
+    std::string attempt(gateway_run &run, uint32_t n, std::string *, double *ms) override
+    {
+        return newcomer_sign_on(run.workstation_port, kNewcomerUser + 1 + n % 1000, 0, ms);
+    }
+    void start_attack(gateway_run &run) override
+    {
+        qel_sim::sign_on_flood_options o;
+        o.attack = qel_sim::sign_on_attack::wrong_password;
+        o.user_id = kKnownUser;
+        o.password = "GUESSED";
+        o.threads = m_connections;
+        o.addresses = {kHonestAddress};
+        m_broken.start(run.workstation_port, o);
+        qel_test::wait_until([&] { return m_broken.refused() >= 3; }, 20000);
+        m_at_start = m_broken.refused();
+    }
+    void stop_attack(double seconds, std::vector<std::string> &notes) override
+    {
+        const uint32_t refused = m_broken.refused() - m_at_start;
+        m_broken.stop();
+        notes.push_back(format("broken workstation  %u connection%s: %u wrong passwords refused in the phase "
+                               "(%.1f a second), %u got through",
+                               m_connections, m_connections > 1 ? "s" : "", refused,
+                               seconds > 0 ? refused / seconds : 0, m_broken.accepted()));
+    }
+    bool p90() const override { return true; }
+    std::string attackers() const override { return kHonestAddress; }
+
+  private:
+    uint32_t m_connections;
+    qel_sim::sign_on_flood m_broken;
+    uint32_t m_at_start = 0;
+};
+
 // The gateway's connects to the host so far: the "Connecting to IP address" lines of its
 // host network thread, and the attempts its fold of failed connects counts instead of
 // writing (a build without that fold writes every connect).
@@ -1853,12 +2066,12 @@ bool console_sees(console_watch &console, int phase, uint16_t reason, int timeou
     return true;
 }
 
-// Threads of item i's flood, and the workstation slots of its gateway (those of the shipped
+// Threads of item n's flood, and the workstation slots of its gateway (those of the shipped
 // configuration).
 const uint32_t kHostDownFlooders = 64;
 const uint32_t kShippedMaxClients = 50;
 
-// One phase of item i with the host down: the connects the gateway made to the host, the
+// One phase of item n with the host down: the connects the gateway made to the host, the
 // console's events (12009 with the connects they count) and the log bytes, each a second.
 void report_host_down(bench_report &report, const char *name, const phase_figures &f,
                       const console_watch::events &e, uint64_t connects, const tries &t)
@@ -1894,7 +2107,7 @@ int host_down(bench_report &report, int seconds, const std::string &binary)
 {
     report.blank();
     report.line(
-        "item i, a host that is down: %d s with a trader from %s trying once a second, then %d s beside "
+        "item n, a host that is down: %d s with a trader from %s trying once a second, then %d s beside "
         "close-at-once connects from 127.0.0.1 (%u threads); %u workstation slots",
         seconds, kHonestAddress, seconds, kHostDownFlooders, kShippedMaxClients);
     gateway_options options;
@@ -2003,6 +2216,7 @@ int host_down(bench_report &report, int seconds, const std::string &binary)
     report_gateway(report, second);
     return 0;
 }
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -2011,7 +2225,7 @@ int main(int argc, char *argv[])
     const std::string output = argc > 2 ? argv[2] : bench_default_output("hostile_peers.txt");
     // An empty binary is this build's, so that items can be chosen without naming one.
     const std::string binary = argc > 3 && argv[3][0] != '\0' ? argv[3] : QEL_IP_BINARY;
-    const std::string items = argc > 4 ? argv[4] : "0125abcdefghi";
+    const std::string items = argc > 4 ? argv[4] : "0125abcdefghijklmn";
     bench_report report;
     report.line("hostile_peers_bench: items %s, %d s a phase; gateway %s", items.c_str(), seconds,
                 binary.c_str());
@@ -2087,10 +2301,73 @@ int main(int argc, char *argv[])
         }
     }
     if (items.find('g') != std::string::npos)
-        status |= sign_on_floods(report, seconds, binary);
+        status |= sign_on_floods(
+            report, seconds, binary,
+            format(
+                "item g, sign-ons that never get through: %d s of baseline, then three floods of %d s; the "
+                "honest pair on %s, the attackers on 127.0.0.1",
+                seconds, seconds, kHonestAddress),
+            {{"sign-ons for user 0 (8 threads)", qel_sim::sign_on_attack::no_user, 8, 0, "", 0},
+             {"wrong passwords for a user the host knows (4 threads)",
+              qel_sim::sign_on_attack::wrong_password, 4, kKnownUser, "GUESSED", 0},
+             {"second sign-ons of a signed-on user (8 threads)", qel_sim::sign_on_attack::second_sign_on, 8,
+              kHostileUser, "", 0}});
     if (items.find('h') != std::string::npos)
         status |= sign_on_crowds(report, binary);
     if (items.find('i') != std::string::npos)
+    {
+        struct pool
+        {
+            uint32_t addresses;
+            const char *newcomer;
+        };
+        for (const pool &p : {pool{200, kHonestAddress}, pool{1000, kHonestAddress},
+                              pool{10000, kHonestAddress}, pool{1000, "127.0.0.3"}})
+        {
+            qel_sim::slot_holding how;
+            how.addresses = qel_sim::attacker_addresses(p.addresses);
+            how.silent = true;
+            how.rotate = true;
+            gateway_options options;
+            options.max_clients = 50;
+            holders_item item(49, 11, false, how, p.newcomer);
+            const std::string title = format(
+                "item i, a newcomer from %s beside 60 silent holders taking the next address of a pool of %u for "
+                "each connection (50 slots)",
+                p.newcomer, p.addresses);
+            status |= run_probed(report, title.c_str(), seconds, binary, options, item, 100, "signed on");
+        }
+    }
+    if (items.find('j') != std::string::npos)
+        status |= sign_on_floods(
+            report, seconds, binary,
+            format(
+                "item j, wrong passwords from pools of addresses, a new one for each connection: %d s of "
+                "baseline, then two floods of %d s; the honest pair on %s, the attackers from 127.1.0.1 on",
+                seconds, seconds, kHonestAddress),
+            {{"wrong passwords from 200 addresses (8 threads)", qel_sim::sign_on_attack::wrong_password, 8,
+              kKnownUser, "GUESSED", 200},
+             {"wrong passwords from 1000 addresses (8 threads)", qel_sim::sign_on_attack::wrong_password, 8,
+              kKnownUser, "GUESSED", 1000}});
+    if (items.find('k') != std::string::npos)
+        status |= slow_host_crowds(report, binary);
+    if (items.find('l') != std::string::npos)
+        status |= refused_crowds(report, binary);
+    if (items.find('m') != std::string::npos)
+    {
+        for (const uint32_t connections : {1u, 4u})
+        {
+            gateway_options options;
+            options.known_users.push_back({kKnownUser, "SECRET", 0});
+            broken_workstation_item item(connections);
+            const std::string title = format(
+                "item m, honest sign-ons once a second beside a workstation of the same address retrying a "
+                "wrong password on %u connection%s",
+                connections, connections > 1 ? "s" : "");
+            status |= run_probed(report, title.c_str(), seconds, binary, options, item, 1000, "signed on");
+        }
+    }
+    if (items.find('n') != std::string::npos)
         status |= host_down(report, seconds, binary);
     if (!report.write(output))
         fprintf(stderr, "hostile_peers_bench: cannot write %s\n", output.c_str());

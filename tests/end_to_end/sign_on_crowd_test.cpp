@@ -287,6 +287,16 @@ double expect_a_crowd_signs_on_beside_a_slow_host(uint32_t count, const std::vec
     // Longer than the gateway's 30 s for a sign-on, so that a cut shows as a cut.
     crowd.sign_on_together(45000);
     const double last = last_sign_on_ms(crowd);
+    // A cut's folded count goes out a second after the last cut.
+    const uint64_t missing = count - crowd.signed_on();
+    if (missing > 0)
+        qel_test::wait_until(
+            [&] {
+                return counted_of_any_user(qel_test::day_console_events(road.dir), kNoSignOnInTime) >=
+                       missing;
+            },
+            5000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const std::vector<qel_test::console_event> events = qel_test::day_console_events(road.dir);
     std::cout << count << " traders from " << addresses.size() << " address(es), the host answering sign-ons "
               << delay_ms << " ms late: " << crowd.signed_on() << " signed on, the last after " << last
@@ -348,7 +358,7 @@ TEST(SignOnCrowd, EveryRefusedUserOfACrowdIsNamedWithItsOwnRefusalOnly)
         const uint64_t own = m.signed_on ? 0 : 1;
         const uint64_t shown = counted(events, kBoxUserLimit, m.user);
         named += !m.signed_on && shown > 0 ? 1 : 0;
-        miscounted += shown != own ? 1 : 0;
+        miscounted += shown > own ? 1 : 0;
         EXPECT_EQ(shown, own) << "user " << m.user << " from " << m.address
                               << (m.signed_on ? " (signed on)" : " (refused)") << ": the console counts "
                               << shown << " refusals " << kBoxUserLimit << " naming the user";
