@@ -310,6 +310,40 @@ TEST(FileLogFailedWrites, TheFirstLineAfterTheOpenAndTheCloseLookWhetherTheFileK
     EXPECT_EQ(alarms[3].value, static_cast<unsigned long long>(ENOENT));
 }
 
+// A session that logs on a second or more after its log's last line, within the five
+// seconds since the log last looked: its first line looks at once, and the session stands
+// whole in the file made again.
+TEST(FileLogFailedWrites, TheFirstLineAfterAQuietSecondLooksWhetherTheFileKeptItsName)
+{
+    fix_test::TempFolder folder;
+    const std::string logs = folder.path() + "/fix_logs";
+    std::unique_ptr<FIX::FileLog> log(new FIX::FileLog(logs, kSession));
+    const std::string events = *log->getEventFileName();
+    log->onEvent("Created session");
+    log->onIncoming("an earlier session's logout");
+    ASSERT_EQ(unlink(events.c_str()), 0);
+    ASSERT_EQ(unlink(log->getMessagesFileName()->c_str()), 0);
+    ASSERT_EQ(rmdir(logs.c_str()), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+
+    qel_test::stderr_capture capture;
+    log->onEvent("Received logon request");
+    log->onIncoming("logon");
+    log->onIncoming("an order");
+    const std::string again =
+        "] no longer stood under its name (removed or moved by another program): the [1] "
+        "lines written since it was last seen there went with it; written under its name "
+        "again";
+    EXPECT_EQ(texts(events),
+              (std::vector<std::string>{"Log file [" + events + again, "Received logon request"}));
+    EXPECT_EQ(
+        texts(*log->getMessagesFileName()),
+        (std::vector<std::string>{"Log file [" + *log->getMessagesFileName() + again, "logon", "an order"}));
+    log.reset();
+    EXPECT_EQ(qel_test::count_of(capture.text(), "Log file ["), 2u)
+        << "each file said once: " << capture.text();
+}
+
 namespace
 {
 std::vector<std::string> *g_said = nullptr;
