@@ -20,6 +20,7 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
+#include "platform/core/pf_log_file.h"
 #include "platform/core/pf_self.h"
 
 int32_t fixNwInfoLoggerObjectReinitializeHook(void *fixLoggerObjectPointer, void *gatewayLogger)
@@ -167,6 +168,9 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
         m_storeFactory.reset(new FIX::FileStoreFactory(*m_settings));
         m_logFactory.reset(new FIX::FileLogFactory(*m_settings));
         FIX::FileLog::setWriteAlarm(fixNwInfoLogWriteAlarm, m_consoleQueue);
+        // The engine's lines about its logs go to standard error as the gateway's own do,
+        // kept while the disk that holds standard error is full.
+        FIX::FileLog::setSay(pf_log_say);
         // onCreate runs inside this constructor, on this thread, for every session.
         if (m_fileLogs)
             m_acceptor.reset(new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings, *m_logFactory));

@@ -388,8 +388,7 @@ bool pf_log_name_watch_close(pf_log_name_watch *watch, int descriptor, const cha
 int pf_log_name_lost_say(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again)
 {
     const int length = pf_log_name_lost_text(buffer, size, path, lines, written_again);
-    fprintf(stderr, "%s\n", buffer);
-    fflush(stderr);
+    pf_log_say(buffer);
     return length;
 }
 

@@ -170,9 +170,10 @@ bool pf_log_name_watch_lost(pf_log_name_watch *watch, int descriptor, const char
 // standard error with the lines that went with it.
 bool pf_log_name_watch_close(pf_log_name_watch *watch, int descriptor, const char *path);
 
-// Says on standard error that the file `path` was found without its name, with the lines
-// that went with it and whether it is written under its name again, and gives the same
-// text, without a line break, for the caller's own log. The length snprintf gives.
+// Says on standard error (through pf_log_say, so kept while standard error cannot take it)
+// that the file `path` was found without its name, with the lines that went with it and
+// whether it is written under its name again, and gives the same text, without a line
+// break, for the caller's own log. The length snprintf gives.
 int pf_log_name_lost_say(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again);
 
 // Opens a log file as pf_log_file_open does; `folder_lost` (a file of the writer was found

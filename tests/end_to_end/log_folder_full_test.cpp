@@ -6,7 +6,8 @@
 // stopped while its folder is still full says the lines each failing log lost. A gateway
 // started with its folder full starts as if it had filled later, and a console that
 // connects hears it from the events the console event log could not take; one that cannot
-// start (its FIX store full as well) says why on standard error.
+// start (its FIX store full as well) says why on standard error. Standard error on the full
+// disk as well keeps every log's spell, the FIX engine's among them, until it can say it.
 //
 // The log folder is a small tmpfs of the test's own mount namespace (it goes with the
 // test process), filled by a file of the test's. Where mounting is not permitted, the
@@ -14,6 +15,8 @@
 // standard error goes into a pipe, which no size limit stops, and the FIX client stays
 // away: the limit would fail the FIX store as well, which is not a log.
 #include "main_road_fixture.h"
+
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -298,4 +301,73 @@ TEST(LogFolderFull, AGatewayThatCannotStartForAFullDiskSaysWhyOnStandardError)
     const std::string said = full.stderr_file->text();
     EXPECT_NE(said.find("System Error|Configuration failed: "), std::string::npos) << said;
     EXPECT_NE(said.find("fix_store/"), std::string::npos) << "the file it could not write: " << said;
+}
+
+// The shipped layout puts standard error (qel_text_log_default.txt) on the disk of the logs:
+// what it could not take while the disk was full, the beginning of every log's spell, the
+// FIX engine's message log among them, is said there once the disk has room.
+TEST(LogFolderFull, StandardErrorOnTheFullDiskSaysEveryLogsSpellOnceItHasRoom)
+{
+    road_with_full_folder full(false, false);
+    if (!full.folder->mounted())
+        GTEST_SKIP() << "no tmpfs may be mounted here, and a file size limit would fail the FIX store too";
+    qel_test::fix_road &road = full.road;
+    ASSERT_EQ(symlink("logs/qel_text_log_default.txt", road.dir.file("qel_text_log_default.txt").c_str()), 0);
+    road.start();
+    ASSERT_TRUE(road.listening);
+    qel_sim::workstation_client client;
+    qel_sim::trader trader(client, 5001);
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs));
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
+    ASSERT_TRUE(fix) << error;
+    console_client console;
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
+    std::vector<qel_test::log_write_heard> events;
+    int orders = 0;
+    auto trade = [&]
+    {
+        qel_sim::trader_order order;
+        EXPECT_TRUE(answered(trader.enter(order, kTimeoutMs), 2073)) << "order " << orders;
+        ++orders;
+        EXPECT_TRUE(fix->send_new_order_single(
+            qel_sim::sample_new_order(std::to_string(orders), qel_sim::utc_timestamp())));
+        EXPECT_TRUE(fix->wait_for_messages("8", static_cast<size_t>(orders), kTimeoutMs))
+            << "FIX order " << orders;
+        qel_test::hear_log_writes(console, 50, &events);
+    };
+    trade();
+
+    const std::string messages_log =
+        "logs/FIX.4.2-QEL-" + qel_test::fix_road::session_of(k_fix_user) + ".messages.";
+    auto engine_spell_ended = [&]
+    {
+        for (const std::string &name : road.dir.list("logs"))
+            if (("logs/" + name).rfind(messages_log, 0) == 0 &&
+                road.dir.read("logs/" + name).find("] succeed again: [") != std::string::npos)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(full.folder->fill(road.gateway->pid(), &error)) << error;
+    for (int i = 0; i < 20; ++i)
+        trade();
+    ASSERT_TRUE(full.folder->free_space(road.gateway->pid(), &error)) << error;
+    ASSERT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            trade();
+            return engine_spell_ended() && qel_test::count_of_reason(events, k_log_writes_resumed) ==
+                                               qel_test::count_of_reason(events, k_log_writes_failing);
+        },
+        k_wait_ms))
+        << "the message log's spell ends in the log itself";
+    fix.reset();
+    EXPECT_EQ(road.stop().exit_code, 0);
+
+    const std::string said = full.stderr_file->text();
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + messages_log), 2u)
+        << "the message log's spell, its beginning and its end: " << said;
+    EXPECT_EQ(qel_test::count_of(said, "] are failing (["),
+              qel_test::count_of_reason(events, k_log_writes_failing))
+        << "every spell the console heard of: " << said;
 }

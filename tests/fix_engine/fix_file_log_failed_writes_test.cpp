@@ -309,3 +309,93 @@ TEST(FileLogFailedWrites, TheFirstLineAfterTheOpenAndTheCloseLookWhetherTheFileK
     EXPECT_TRUE(alarms[3].failing);
     EXPECT_EQ(alarms[3].value, static_cast<unsigned long long>(ENOENT));
 }
+
+// A session that logs on a second or more after its log's last line, within the five
+// seconds since the log last looked: its first line looks at once, and the session stands
+// whole in the file made again.
+TEST(FileLogFailedWrites, TheFirstLineAfterAQuietSecondLooksWhetherTheFileKeptItsName)
+{
+    fix_test::TempFolder folder;
+    const std::string logs = folder.path() + "/fix_logs";
+    std::unique_ptr<FIX::FileLog> log(new FIX::FileLog(logs, kSession));
+    const std::string events = *log->getEventFileName();
+    log->onEvent("Created session");
+    log->onIncoming("an earlier session's logout");
+    ASSERT_EQ(unlink(events.c_str()), 0);
+    ASSERT_EQ(unlink(log->getMessagesFileName()->c_str()), 0);
+    ASSERT_EQ(rmdir(logs.c_str()), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+
+    qel_test::stderr_capture capture;
+    log->onEvent("Received logon request");
+    log->onIncoming("logon");
+    log->onIncoming("an order");
+    const std::string again =
+        "] no longer stood under its name (removed or moved by another program): the [1] "
+        "lines written since it was last seen there went with it; written under its name "
+        "again";
+    EXPECT_EQ(texts(events),
+              (std::vector<std::string>{"Log file [" + events + again, "Received logon request"}));
+    EXPECT_EQ(
+        texts(*log->getMessagesFileName()),
+        (std::vector<std::string>{"Log file [" + *log->getMessagesFileName() + again, "logon", "an order"}));
+    log.reset();
+    EXPECT_EQ(qel_test::count_of(capture.text(), "Log file ["), 2u)
+        << "each file said once: " << capture.text();
+}
+
+namespace
+{
+std::vector<std::string> *g_said = nullptr;
+
+void recordSaid(const char *line)
+{
+    g_said->push_back(line);
+}
+} // namespace
+
+// An application whose standard error may itself be full (the gateway's lies beside its
+// logs) says the lines itself: every line about a file goes to its teller, none to
+// standard error.
+TEST(FileLogFailedWrites, TheLinesAboutItsFilesGoToTheApplicationsTellerWhenItSetsOne)
+{
+    fix_test::TempFolder folder;
+    const std::string logs = folder.path() + "/fix_logs";
+    std::vector<std::string> said;
+    g_said = &said;
+    FIX::FileLog::setSay(recordSaid);
+    std::unique_ptr<FIX::FileLog> log(new FIX::FileLog(logs, kSession));
+    const std::string messages = *log->getMessagesFileName();
+    const std::string events = *log->getEventFileName();
+    log->onEvent("Created session");
+
+    qel_test::stderr_capture capture;
+    {
+        qel_test::file_size_cap full(0);
+        log->onIncoming("lost");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    log->onIncoming("kept");
+    {
+        qel_test::file_size_cap full(0);
+        log->onIncoming("lost at the close");
+    }
+    ASSERT_EQ(unlink(events.c_str()), 0);
+    log.reset();
+    FIX::FileLog::setSay(0);
+    g_said = nullptr;
+
+    const std::string lost = "] no longer stood under its name (removed or moved by another program): the ";
+    EXPECT_EQ(
+        said,
+        (std::vector<std::string>{
+            "Log writes to [" + messages +
+                "] are failing ([File too large]): lines are lost until they succeed again",
+            "Log writes to [" + messages + "] succeed again: [1] lines were lost",
+            "Log writes to [" + messages +
+                "] are failing ([File too large]): lines are lost until they succeed again",
+            "Log writes to [" + messages + "] were still failing when it was closed: [1] lines were lost",
+            "Log file [" + events + lost + "[1] lines written since it was last seen there went with it",
+        }));
+    EXPECT_EQ(capture.text(), "") << "nothing on standard error itself";
+}

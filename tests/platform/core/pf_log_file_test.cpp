@@ -368,6 +368,38 @@ TEST(PfLogFile, WhatStandardErrorCannotTakeIsSaidOnceItCan)
     EXPECT_EQ(qel_test::read_file(file), expected);
 }
 
+// A file found without its name while standard error cannot take a line (a clean-up of a
+// full disk) is said in its turn, once standard error takes lines again.
+TEST(PfLogFile, AFileFoundWithoutItsNameIsSaidOnceStandardErrorCanTakeIt)
+{
+    qel_test::temp_dir dir;
+    const std::string file = dir.file("qel_text_log_default.txt");
+    fflush(stderr);
+    const int saved = dup(2);
+    const int redirected = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    ASSERT_GE(redirected, 0);
+    dup2(redirected, 2);
+    close(redirected);
+    char text[512];
+    {
+        qel_test::file_size_cap cap(0);
+        pf_log_name_lost_say(text, sizeof text, "/logs/a.txt", 4, true);
+        EXPECT_EQ(status_of(file).size, 0);
+    }
+    pf_log_write_watch watch = {};
+    pf_log_write_turn_at(&watch, "/logs/b.txt", false, ENOSPC, 0);
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+
+    EXPECT_EQ(
+        qel_test::read_file(file),
+        "Log file [/logs/a.txt] no longer stood under its name (removed or moved by another program): the "
+        "[4] lines written since it was last seen there went with it; written under its name again\n"
+        "Log writes to [/logs/b.txt] are failing ([No space left on device]): lines are lost until they "
+        "succeed again\n");
+}
+
 TEST(PfLogFile, ARollOvertakenByAnotherMovesNoFileItDoesNotHold)
 {
     qel_test::temp_dir dir;
