@@ -328,6 +328,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
                                   uint16_t slotIndex, logger_object *logger);
     void fixNwInfoLogUndelivered(const message *msg, const FIX::Message &fixMessage,
                                  const FIX::SessionID &sessionId, int32_t handle, logger_object *logger);
+    void fixNwInfoLogUndeliveredAfterEnd(const message *msg, logger_object *logger);
 
   public:
     uint16_t m_currentSessionIndex;

@@ -14,6 +14,7 @@
 #include "Session.h"
 #include "common/ea_time.h"
 #include "gateway/fix_network_handle/fix_nw_info_class.h"
+#include "gateway/fix_network_handle/fix_reply_conversion.h"
 #include "gateway/fix_network_handle/fix_request_records.h"
 #include "gateway/runtime/ea_sync_info.h"
 #include "gateway/runtime/logger.h"
@@ -230,6 +231,38 @@ void FixNwInfoClass::fixNwInfoLogUndelivered(const message *msg, const FIX::Mess
         field(FIX::FIELD::ClOrdID).c_str(), field(FIX::FIELD::OrderID).c_str());
     EA_LOG(logger, EA_LEVEL_BUSINESS_ERROR, "%s", text);
     pf_log_say(text);
+}
+
+// A reply of the host that finds its session gone (ended, or another on its slot): the
+// order it answers is named as when the engine could not send it, for the client never
+// sees it; the journal of its next logon brings it back.
+void FixNwInfoClass::fixNwInfoLogUndeliveredAfterEnd(const message *msg, logger_object *logger)
+{
+    const fix_reply_kind *kind = fixReplyFindKind(msg->transcode);
+    if (kind == nullptr || msg->data_length != kind->length)
+        return;
+    FIX::Message *converted = nullptr;
+    try
+    {
+        fixReplyGetFixMessage(msg, msg->transcode, get_i16_be(msg->data, VRX_OFFSET_ERROR_CODE), &converted,
+                              logger);
+    }
+    catch (std::exception &)
+    {
+    }
+    std::unique_ptr<FIX::Message> owned(converted);
+    if (owned == nullptr ||
+        (!owned->isSetField(FIX::FIELD::ClOrdID) && !owned->isSetField(FIX::FIELD::OrderID)))
+        return;
+    auto field = [&](int tag) { return owned->isSetField(tag) ? owned->getField(tag) : std::string(); };
+    const std::string type = owned->getHeader().isSetField(FIX::FIELD::MsgType)
+                                 ? owned->getHeader().getField(FIX::FIELD::MsgType)
+                                 : std::string();
+    EA_LOG(
+        logger, EA_LEVEL_BUSINESS_ERROR,
+        "Reply with transcode [%d] for user [%ld] was not delivered, as its session had ended: message type [%s] for ClOrdID [%s] order number [%s]",
+        msg->transcode, static_cast<long>(static_cast<int32_t>(msg->user_id)), type.c_str(),
+        field(FIX::FIELD::ClOrdID).c_str(), field(FIX::FIELD::OrderID).c_str());
 }
 
 // A reply dropped where it stands: the lock is released first.
@@ -550,7 +583,10 @@ int32_t FixNwInfoClass::fixNwInfoSendMesg(message *msg, logger_object *logger)
     ea_sync_guard lock(m_lock.get());
     uint16_t slotIndex = 0;
     if (!fixNwInfoReplySlot(msg, &slotIndex, logger))
+    {
+        fixNwInfoLogUndeliveredAfterEnd(msg, logger);
         return fixNwInfoDiscard(lock, msg);
+    }
     FIX::Message *fixMessage = nullptr;
     int32_t status = EA_VALID;
     try

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
+#include "gateway/fix_network_handle/fix_reply_conversion.h"
+#include "gateway/fix_network_handle/fix_single_order_replies.h"
 #include "support/gateway_log.h"
 
 using namespace fix_front_end_test;
@@ -152,4 +154,31 @@ TEST(FixSendThread, LogsItsDispatchUnderItsRoutine)
                                   "Received UPDATE_LINK_INDEX notification", "Invalid message tag [",
                                   "Received BOX_LOGOFF_FLUSH message for link index [0]."},
                                  "fix_nw_handler_send_thread");
+}
+
+// A host's reply that finds its FIX session gone (the session ended, here a free slot)
+// names the order it answers: the client never sees it until its journal brings it back.
+TEST(FixSendThread, AReplyWhoseSessionHasEndedNamesItsOrder)
+{
+    qel_test::gateway_test_loggers loggers({"fix_network_handler_send_thread"});
+    GatewaySide side;
+    Application a(side, 4);
+    ASSERT_NE(a.app, nullptr);
+    SendThread sender(side, a.app, loggers.get("fix_network_handler_send_thread"));
+    const fix_reply_kind *kind = fixReplyFindKind(2073);
+    ASSERT_NE(kind, nullptr);
+    message *confirmation = zeroReply(kind->length, 2073, 0, 4, 1);
+    confirmation->user_id = 1001;
+    put_i32_le(confirmation->data, ORDER_REPLY_CLIENT_ORDER, 4242);
+    put(side.fromUserSession(), confirmation);
+    put(side.fromUserSession(), control(BOX_LOGOFF_FLUSH, 0, 0));
+    Record flush(side.take(side.toUserSession()));
+    ASSERT_NE(flush, nullptr);
+    EXPECT_EQ(sender.stop(), 204u);
+    EXPECT_EQ(
+        qel_test::functions_of_lines(loggers.lines("fix_network_handler_send_thread"),
+                                     "Reply with transcode [2073] for user [1001] was not delivered, as its "
+                                     "session had ended: message type [8] for ClOrdID [4242]")
+            .size(),
+        1u);
 }
