@@ -2003,23 +2003,9 @@ class broken_workstation_item : public probed_item
     uint32_t m_at_start = 0;
 };
 
-// The gateway's connects to the host so far: the "Connecting to IP address" lines of its
-// host network thread, and the attempts its fold of failed connects counts instead of
-// writing (a build without that fold writes every connect).
 uint64_t host_connects(gateway_run &run)
 {
-    uint64_t connects = 0;
-    for (const qel_test::gateway_log_line &line :
-         qel_test::gateway_log_lines(run.dir.file("logs"), "th_network_handler_thread"))
-    {
-        unsigned lines = 0, attempts = 0;
-        if (line.text.compare(0, 24, "Connecting to IP address") == 0)
-            ++connects;
-        else if (sscanf(line.text.c_str(), "Left out [%u] log lines about [%u] attempts to connect", &lines,
-                        &attempts) == 2)
-            connects += attempts;
-    }
-    return connects;
+    return qel_test::host_connects(run.dir.file("logs"));
 }
 
 // A trader from kHonestAddress who tries to sign on again each time the gateway refuses

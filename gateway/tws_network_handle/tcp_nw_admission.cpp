@@ -59,10 +59,7 @@ void spend_gateway_budget(tcp_nw_admission *admission, uint32_t now)
 
 tcp_nw_place *place_of(tcp_nw_admission *admission, uint16_t place, uint32_t serial)
 {
-    if (place >= admission->place_count)
-        return nullptr;
-    tcp_nw_place *p = &admission->places[place];
-    return p->state != TCP_NW_PLACE_FREE && p->serial == serial ? p : nullptr;
+    return const_cast<tcp_nw_place *>(tcp_nw_admission_place(admission, place, serial));
 }
 
 bool own_doing(uint8_t hold)

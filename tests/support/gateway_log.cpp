@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 namespace qel_test
@@ -108,6 +109,21 @@ logger_object *gateway_test_loggers::get(const std::string &name) const
 std::vector<gateway_log_line> gateway_test_loggers::lines(const std::string &name) const
 {
     return gateway_log_lines(m_dir.file("logs"), name);
+}
+
+size_t host_connects(const std::string &folder)
+{
+    size_t connects = 0;
+    for (const gateway_log_line &line : gateway_log_lines(folder, "th_network_handler_thread"))
+    {
+        unsigned lines = 0, attempts = 0;
+        if (line.text.compare(0, 24, "Connecting to IP address") == 0)
+            ++connects;
+        else if (sscanf(line.text.c_str(), "Left out [%u] log lines about [%u] attempts to connect", &lines,
+                        &attempts) == 2)
+            connects += attempts;
+    }
+    return connects;
 }
 
 } // namespace qel_test

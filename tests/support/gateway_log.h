@@ -24,6 +24,11 @@ struct gateway_log_line
 // file in name order.
 std::vector<gateway_log_line> gateway_log_lines(const std::string &folder, const std::string &logger_name);
 
+// The gateway's connects to the host so far, from the logs in `folder`: the "Connecting to IP
+// address" lines of its host network thread, and the attempts its lines about failed
+// connects left out (a build without that fold writes every connect).
+size_t host_connects(const std::string &folder);
+
 // The functions of the lines whose text begins with `text_start`, in the order written.
 std::vector<std::string> functions_of_lines(const std::vector<gateway_log_line> &lines,
                                             const std::string &text_start);
