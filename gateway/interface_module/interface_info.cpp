@@ -265,17 +265,14 @@ ea_status append_event(interface_info *info, const uint8_t *packet, queue *notif
 }
 
 // Every few seconds: whether the event log still stands under its name. A file found without
-// it is made again (with its folder), and the two events that say so go to the end of
-// `notifications`, to be stored and sent as any event. EA_ERROR only when they cannot be made.
+// it is made again (with its folder, as every log file of the system), and the two events that say so go to
+// the end of `notifications`, to be stored and sent as any event. EA_ERROR only when they cannot be made.
 ea_status watch_event_log_name(interface_info *info, queue *notifications, logger_object *logger)
 {
     if (info->event_log == nullptr || !pf_log_name_watch_lost(&info->event_log_name, fileno(info->event_log),
                                                               info->event_log_file, pf_tick_count()))
         return EA_SUCCESS;
     const uint64_t gone = info->event_log_name.lines_since_seen;
-    std::string folder = std::filesystem::path(info->event_log_file).parent_path().string();
-    if (!folder.empty() && !pf_file_exists(folder.c_str()))
-        pf_log_folder_make(folder.c_str());
     bool again = interface_info_create_kova_event_log_file(info, logger) == EA_SUCCESS;
     char text[INTERFACE_EVENT_LOG_FILE_SIZE + 256];
     pf_log_name_lost_say(text, sizeof(text), info->event_log_file, gone, again);
@@ -571,8 +568,16 @@ ea_status interface_info_create_kova_event_log_file(interface_info *info, logger
         info->event_log = nullptr;
     }
     info->event_log_size = 0;
-    // The day's events name the users who signed on and off: the owner's alone.
+    // The day's events name the users who signed on and off: the owner's alone. Its folder
+    // is made when it is missing, as every log's is.
     FILE *file = pf_file_create_stream(info->event_log_file);
+    char made[INTERFACE_EVENT_LOG_FILE_SIZE * 2 + 256];
+    if (file == nullptr && errno == ENOENT && pf_log_folder_make_for(info->event_log_file, made, sizeof made))
+    {
+        if (made[0] != '\0')
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", made);
+        file = pf_file_create_stream(info->event_log_file);
+    }
     if (file == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error opening kova log file [%s] in write mode",
