@@ -228,15 +228,40 @@ ea_status note_event_write(interface_info *info, int error, queue *notifications
     return EA_SUCCESS;
 }
 
+// Creates the day's new, empty file: the day's events name the users who signed on and
+// off, so it is its owner's alone, and its folder is made when it is missing, as every
+// log's is (the line that says so goes into the thread's log). Null with errno set.
+FILE *create_event_log(interface_info *info, logger_object *logger)
+{
+    FILE *file = pf_file_create_stream(info->event_log_file);
+    char made[INTERFACE_EVENT_LOG_FILE_SIZE * 2 + 256];
+    if (file == nullptr && errno == ENOENT && pf_log_folder_make_for(info->event_log_file, made, sizeof made))
+    {
+        if (made[0] != '\0')
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", made);
+        file = pf_file_create_stream(info->event_log_file);
+    }
+    if (file == nullptr)
+        return nullptr;
+    setvbuf(file, nullptr, _IONBF, 0);
+    info->event_log = file;
+    info->event_log_size = 0;
+    pf_log_name_watch_opened(&info->event_log_name, pf_tick_count());
+    return file;
+}
+
 // Appends one event packet after the events held before it; one the file cannot take is
-// held. The first held event of a spell is logged, and so is the hold's end.
+// held. The first held event of a spell is logged, and so is the hold's end. A file that
+// could not be made again (its folder could not be made) is tried again at each event.
 ea_status append_event(interface_info *info, const uint8_t *packet, queue *notifications,
                        logger_object *logger)
 {
     interface_event_hold *hold = info->held_events;
     const size_t held = interface_event_hold_count(hold);
     int error = 0;
-    while (const uint8_t *oldest = interface_event_hold_oldest(hold))
+    if (info->event_log == nullptr && create_event_log(info, logger) == nullptr)
+        error = errno;
+    while (const uint8_t *oldest = error == 0 ? interface_event_hold_oldest(hold) : nullptr)
     {
         if ((error = write_event_record(info, oldest)) != 0)
             break;
@@ -568,25 +593,13 @@ ea_status interface_info_create_kova_event_log_file(interface_info *info, logger
         info->event_log = nullptr;
     }
     info->event_log_size = 0;
-    // The day's events name the users who signed on and off: the owner's alone. Its folder
-    // is made when it is missing, as every log's is.
-    FILE *file = pf_file_create_stream(info->event_log_file);
-    char made[INTERFACE_EVENT_LOG_FILE_SIZE * 2 + 256];
-    if (file == nullptr && errno == ENOENT && pf_log_folder_make_for(info->event_log_file, made, sizeof made))
-    {
-        if (made[0] != '\0')
-            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", made);
-        file = pf_file_create_stream(info->event_log_file);
-    }
+    FILE *file = create_event_log(info, logger);
     if (file == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error opening kova log file [%s] in write mode",
                info->event_log_file);
         return EA_ERROR;
     }
-    setvbuf(file, nullptr, _IONBF, 0);
-    info->event_log = file;
-    pf_log_name_watch_opened(&info->event_log_name, pf_tick_count());
     uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
     put_u16_le(day_field, 0, today_day_of_month());
     if (fwrite(day_field, 1, sizeof(day_field), file) != sizeof(day_field) || fflush(file) != 0)
