@@ -33,7 +33,9 @@
 //     logs, three traders signing on 0.5, 7.5 and 13.5 s later, beside the same run without
 //     the removal: whether logs/ stands 14.5 s after the removal, the bytes of the binary
 //     logs, the threads' lines standard error took instead, and how the removal was said
-//     (standard error, 13004 and 13005 to a console).
+//     (standard error, 13004 and 13005 to a console); and the same with a file put in the
+//     folder's place until 10.5 s after the removal, so that no log can be opened: the spells
+//     of failing writes said, and the lines and records their ends counted.
 //
 //   log_faults_bench [--build DIR]... [clean] [clean-soon] [store] [start] [tools] [host] [missing]
 //                    [clean-late]
@@ -816,12 +818,24 @@ void missing_section(const build &b)
         thread_lines_in(said));
 }
 
-// clean-late: the shipped configuration, logs/ removed 3 s after the start (or not), three
-// traders signing on 0.5, 7.5 and 13.5 s after the removal, a console listening from the
-// start; what stands 14.5 s after the removal and after the stop.
-void clean_late_run(const build &b, bool remove)
+// What happens to logs/ 3 s after the start in a clean-late run.
+enum class clean_up
 {
-    const char *what = remove ? "clean-late" : "clean-late (no removal)";
+    none,
+    removed,
+    blocked, // removed, a file put in its place, and that file removed 10.5 s later
+};
+
+// clean-late: the shipped configuration, logs/ removed 3 s after the start (or not, or a
+// file put in its place, which no log can make a folder of), three traders signing on 0.5,
+// 7.5 and 13.5 s after the removal, a console listening from the start; what stands 14.5 s
+// after the removal and after the stop.
+void clean_late_run(const build &b, clean_up how)
+{
+    const bool remove = how != clean_up::none;
+    const char *what = how == clean_up::none      ? "clean-late (no removal)"
+                       : how == clean_up::removed ? "clean-late"
+                                                  : "clean-late (a file in the folder's place until +10.5 s)";
     std::unique_ptr<qel_test::fix_road> road = shipped_road();
     write_shipped_configuration(*road, road->dir.path());
     const steady::time_point started = steady::now();
@@ -843,12 +857,19 @@ void clean_late_run(const build &b, bool remove)
     const steady::time_point removed = steady::now();
     if (remove)
         qel_test::run_process({"/bin/rm", "-rf", road->dir.file("logs")}, "/", 20000);
+    if (how == clean_up::blocked)
+        road->dir.write("logs", "not a folder");
     const std::string bin = this_build_dir();
     qel_test::temp_dir client_dir;
     int traded = 0;
     const double at[] = {0.5, 7.5, 13.5};
     for (int i = 0; i < 3; ++i)
     {
+        if (i == 2 && how == clean_up::blocked)
+        {
+            hear_until(removed + std::chrono::milliseconds(10500));
+            unlink(road->dir.file("logs").c_str());
+        }
         hear_until(removed + std::chrono::milliseconds(static_cast<int>(at[i] * 1000)));
         traded += qel_test::run_process({bin + "/sim/workstation/sim_trader", "-p",
                                          std::to_string(road->workstation_port), "-u",
@@ -873,6 +894,21 @@ void clean_late_run(const build &b, bool remove)
     std::map<std::string, int> lost = files_said_lost(said);
     for (const auto &file : lost)
         std::printf("    %s said %d time(s)\n", file.first.c_str(), file.second);
+    if (how == clean_up::blocked)
+    {
+        // The spells the file in the folder's place began, and what their ends counted.
+        unsigned long long counted = 0;
+        const std::string ended = "] succeed again: [";
+        for (size_t at = said.find(ended); at != std::string::npos; at = said.find(ended, at + 1))
+            counted += std::strtoull(said.c_str() + at + ended.size(), nullptr, 10);
+        std::printf("    \"Not a directory\" spells %zu, ended %zu counting %llu lost line(s) and record(s); "
+                    "13004 with error number 20 heard %zu time(s)\n",
+                    qel_test::count_of(said, "] are failing ([Not a directory])"),
+                    qel_test::count_of(said, ended), counted,
+                    static_cast<size_t>(std::count_if(heard.begin(), heard.end(),
+                                                      [](const heard_event &e)
+                                                      { return e.reason == 13004 && e.extra == 20; })));
+    }
     const int exit_code = road->stop().exit_code;
     said = road->dir.read("qel_text_log_default.txt");
     lost = files_said_lost(said);
@@ -933,8 +969,9 @@ int main(int argc, char *argv[])
                 missing_section(b);
             else if (section == "clean-late")
             {
-                clean_late_run(b, false);
-                clean_late_run(b, true);
+                clean_late_run(b, clean_up::none);
+                clean_late_run(b, clean_up::removed);
+                clean_late_run(b, clean_up::blocked);
             }
             std::fflush(stdout);
         }
