@@ -26,7 +26,19 @@
 //     checkout) run on a port of the run's, and a trader signing on in every slot of a
 //     gateway on the shipped configuration: how many signed on.
 //
-//   log_faults_bench [--build DIR]... [clean] [clean-soon] [store] [start] [tools] [host]
+//   - missing: a gateway on the shipped configuration started with no logs/ folder (a
+//     clean-up while it was stopped): whether it runs, the demo's trader and FIX client, its
+//     exit at the stop, what logs/ holds and what standard error says;
+//   - clean-late: logs/ removed 3 s after the start, when few threads have opened their
+//     logs, three traders signing on 0.5, 7.5 and 13.5 s later, beside the same run without
+//     the removal: whether logs/ stands 14.5 s after the removal, the bytes of the binary
+//     logs, the threads' lines standard error took instead, and how the removal was said
+//     (standard error, 13004 and 13005 to a console); and the same with a file put in the
+//     folder's place until 10.5 s after the removal, so that no log can be opened: the spells
+//     of failing writes said, and the lines and records their ends counted.
+//
+//   log_faults_bench [--build DIR]... [clean] [clean-soon] [store] [start] [tools] [host] [missing]
+//                    [clean-late]
 //
 // A build is a build folder (its gateway/qel_ip, tools/service/qelmon,
 // tools/statistics/qelstat and onstat.so); the simulated peers are this build's. Without
@@ -706,6 +718,210 @@ void host_section(const build &b)
     std::printf("  host: \"%s\": %d of 50 traders signed on\n", line.c_str(), signed_on);
 }
 
+// The lines of the threads' own logs (level column first) that landed in the gateway's
+// standard error instead.
+size_t thread_lines_in(const std::string &said)
+{
+    size_t lines = 0;
+    for (size_t at = 0; at < said.size();)
+    {
+        const size_t end = std::min(said.find('\n', at), said.size());
+        const std::string line = said.substr(at, end - at);
+        for (const char *level : {"System Error|", "Business Error|", "Event|", "Activity|", "Debug|"})
+            lines += line.rfind(level, 0) == 0 ? 1 : 0;
+        at = end + 1;
+    }
+    return lines;
+}
+
+// The bytes of the gateway's binary logs (the threads' .dat files; the console event log is
+// not one) in the folder, and how many there are.
+long binary_log_bytes(const qel_test::temp_dir &dir, size_t *files)
+{
+    long bytes = 0;
+    *files = 0;
+    for (const std::string &name : dir.list("logs"))
+    {
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".dat") != 0 || name == "kova_event_log.dat")
+            continue;
+        struct stat st;
+        if (stat(dir.file("logs/" + name).c_str(), &st) == 0)
+            bytes += static_cast<long>(st.st_size);
+        ++*files;
+    }
+    return bytes;
+}
+
+const char *const kFolderMade = "Log folder [";
+
+// missing: the shipped configuration started with no logs/ folder (a clean-up done while
+// the gateway was stopped); the demo's trader and FIX client, then the stop.
+void missing_section(const build &b)
+{
+    std::unique_ptr<qel_test::fix_road> road = shipped_road();
+    write_shipped_configuration(*road, road->dir.path());
+    std::filesystem::remove_all(road->dir.file("logs"));
+    const steady::time_point began = steady::now();
+    road->start(b.gateway());
+    const double listening_after = seconds_since(began);
+    const bool running = road->listening && kill(road->gateway->pid(), 0) == 0;
+    if (!running)
+    {
+        const int exit_code = road->gateway->wait(20000).exit_code;
+        road->gateway.reset();
+        const std::string said = road->dir.read("qel_text_log_default.txt");
+        std::string last;
+        const size_t at = said.rfind("System Error|");
+        if (at != std::string::npos)
+            last = said.substr(at, std::min<size_t>(said.find('\n', at) - at, 160));
+        std::printf(
+            "  missing: the gateway ended at once with exit %d (status %d); logs/ %s; its last System "
+            "Error line: %s\n",
+            exit_code, exit_code & 0xff,
+            access(road->dir.file("logs").c_str(), F_OK) == 0 ? "stands" : "is still missing", last.c_str());
+        return;
+    }
+    const std::string bin = this_build_dir();
+    qel_test::temp_dir client_dir;
+    const qel_test::process_result trader =
+        qel_test::run_process({bin + "/sim/workstation/sim_trader", "-p",
+                               std::to_string(road->workstation_port), "-u", "5001", "-n", "3"},
+                              client_dir.path(), 60000);
+    const qel_test::process_result fix =
+        qel_test::run_process({bin + "/sim/fix_client/sim_fix_client", "-p", std::to_string(road->fix_port),
+                               "-s", "1001,MEMBR,1", "-t", "QEL", "-n", "1", "-m", "-B", "-w", "10000"},
+                              client_dir.path(), 60000);
+    const int exit_code = road->stop().exit_code;
+    struct stat folder;
+    const bool stands = stat(road->dir.file("logs").c_str(), &folder) == 0;
+    const std::vector<std::string> names = road->dir.list("logs");
+    size_t text_logs = 0, binary_logs = 0, engine_logs = 0;
+    for (const std::string &name : names)
+    {
+        text_logs += name.find("_text.") != std::string::npos ? 1 : 0;
+        binary_logs +=
+            name.find("_request.") != std::string::npos || name.find("_response.") != std::string::npos;
+        engine_logs += engine_file(name) ? 1 : 0;
+    }
+    const std::string said = road->dir.read("qel_text_log_default.txt");
+    const std::vector<std::string> orders = files_holding(road->dir.file("logs"), "\x01"
+                                                                                  "35=D\x01");
+    std::printf(
+        "  missing: listening after %.1f s; trader exit %d, FIX client exit %d, gateway exit %d at its "
+        "stop\n",
+        listening_after, trader.exit_code, fix.exit_code, exit_code);
+    std::printf(
+        "  missing: logs/ %s (mode %o): %zu files, %zu text logs, %zu binary logs, %zu of the engine's; "
+        "logs holding 35=D: %zu; standard error: %zu folder line(s), %zu thread line(s)\n",
+        stands ? "stands" : "is missing", stands ? folder.st_mode & 0777 : 0, names.size(), text_logs,
+        binary_logs, engine_logs, orders.size(), qel_test::count_of(said, kFolderMade),
+        thread_lines_in(said));
+}
+
+// What happens to logs/ 3 s after the start in a clean-late run.
+enum class clean_up
+{
+    none,
+    removed,
+    blocked, // removed, a file put in its place, and that file removed 10.5 s later
+};
+
+// clean-late: the shipped configuration, logs/ removed 3 s after the start (or not, or a
+// file put in its place, which no log can make a folder of), three traders signing on 0.5,
+// 7.5 and 13.5 s after the removal, a console listening from the start; what stands 14.5 s
+// after the removal and after the stop.
+void clean_late_run(const build &b, clean_up how)
+{
+    const bool remove = how != clean_up::none;
+    const char *what = how == clean_up::none      ? "clean-late (no removal)"
+                       : how == clean_up::removed ? "clean-late"
+                                                  : "clean-late (a file in the folder's place until +10.5 s)";
+    std::unique_ptr<qel_test::fix_road> road = shipped_road();
+    write_shipped_configuration(*road, road->dir.path());
+    const steady::time_point started = steady::now();
+    road->start(b.gateway());
+    sim_console::console_client console;
+    if (!road->listening || !console.connect(static_cast<uint16_t>(
+                                std::stoi(road->config.values["INTERFACE_REALTIME_PORT_NUMBER"]))))
+    {
+        std::printf("  %s: the gateway did not start\n", what);
+        return;
+    }
+    std::vector<heard_event> heard;
+    auto hear_until = [&](steady::time_point t)
+    {
+        while (steady::now() < t)
+            hear(console, &heard, 20);
+    };
+    hear_until(started + std::chrono::seconds(3));
+    const steady::time_point removed = steady::now();
+    if (remove)
+        qel_test::run_process({"/bin/rm", "-rf", road->dir.file("logs")}, "/", 20000);
+    if (how == clean_up::blocked)
+        road->dir.write("logs", "not a folder");
+    const std::string bin = this_build_dir();
+    qel_test::temp_dir client_dir;
+    int traded = 0;
+    const double at[] = {0.5, 7.5, 13.5};
+    for (int i = 0; i < 3; ++i)
+    {
+        if (i == 2 && how == clean_up::blocked)
+        {
+            hear_until(removed + std::chrono::milliseconds(10500));
+            unlink(road->dir.file("logs").c_str());
+        }
+        hear_until(removed + std::chrono::milliseconds(static_cast<int>(at[i] * 1000)));
+        traded += qel_test::run_process({bin + "/sim/workstation/sim_trader", "-p",
+                                         std::to_string(road->workstation_port), "-u",
+                                         std::to_string(5001 + i), "-n", "1"},
+                                        client_dir.path(), 30000)
+                              .exit_code == 0
+                      ? 1
+                      : 0;
+    }
+    hear_until(removed + std::chrono::milliseconds(14500));
+    const bool stands = access(road->dir.file("logs").c_str(), F_OK) == 0;
+    size_t dat_files = 0;
+    const long bytes = binary_log_bytes(road->dir, &dat_files);
+    std::string said = road->dir.read("qel_text_log_default.txt");
+    std::printf(
+        "  %s: at +14.5 s logs/ %s; %d of 3 traders traded; binary logs %zu files, %ld bytes; standard "
+        "error: %zu thread line(s), \"are failing\" %zu, \"no longer stood\" %zu, folder made %zu; the "
+        "console heard 13004 %zu time(s), 13005 %zu\n",
+        what, stands ? "stands" : "is missing", traded, dat_files, bytes, thread_lines_in(said),
+        qel_test::count_of(said, "] are failing (["), qel_test::count_of(said, kNameLost),
+        qel_test::count_of(said, kFolderMade), heard_of(heard, 13004, 0), heard_of(heard, 13005, 0));
+    std::map<std::string, int> lost = files_said_lost(said);
+    for (const auto &file : lost)
+        std::printf("    %s said %d time(s)\n", file.first.c_str(), file.second);
+    if (how == clean_up::blocked)
+    {
+        // The spells the file in the folder's place began, and what their ends counted.
+        unsigned long long counted = 0;
+        const std::string ended = "] succeed again: [";
+        for (size_t at = said.find(ended); at != std::string::npos; at = said.find(ended, at + 1))
+            counted += std::strtoull(said.c_str() + at + ended.size(), nullptr, 10);
+        std::printf("    \"Not a directory\" spells %zu, ended %zu counting %llu lost line(s) and record(s); "
+                    "13004 with error number 20 heard %zu time(s)\n",
+                    qel_test::count_of(said, "] are failing ([Not a directory])"),
+                    qel_test::count_of(said, ended), counted,
+                    static_cast<size_t>(std::count_if(heard.begin(), heard.end(),
+                                                      [](const heard_event &e)
+                                                      { return e.reason == 13004 && e.extra == 20; })));
+    }
+    const int exit_code = road->stop().exit_code;
+    said = road->dir.read("qel_text_log_default.txt");
+    lost = files_said_lost(said);
+    bool once = true;
+    for (const auto &file : lost)
+        once = once && file.second == 1;
+    std::printf(
+        "  %s: gateway exit %d at its stop; then \"no longer stood\" %zu (each file once: %s), folder "
+        "made %zu\n",
+        what, exit_code, qel_test::count_of(said, kNameLost), once ? "yes" : "no",
+        qel_test::count_of(said, kFolderMade));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -722,7 +938,7 @@ int main(int argc, char *argv[])
     if (builds.empty())
         builds.push_back({this_build_dir()});
     if (sections.empty())
-        sections = {"clean", "clean-soon", "store", "start", "tools", "host"};
+        sections = {"clean", "clean-soon", "store", "start", "tools", "host", "missing", "clean-late"};
     for (const std::string &section : sections)
     {
         for (const build &b : builds)
@@ -749,6 +965,14 @@ int main(int argc, char *argv[])
                 tools_section(b);
             else if (section == "host")
                 host_section(b);
+            else if (section == "missing")
+                missing_section(b);
+            else if (section == "clean-late")
+            {
+                clean_late_run(b, clean_up::none);
+                clean_late_run(b, clean_up::removed);
+                clean_late_run(b, clean_up::blocked);
+            }
             std::fflush(stdout);
         }
     }

@@ -79,6 +79,12 @@ static void fixNwInfoLogWriteAlarm(void *consoleQueue, const std::string &, bool
     log_write_event_raise(static_cast<shared_queue *>(consoleQueue), failing, value);
 }
 
+// The engine's file logs make a missing folder by the system's one rule for log files.
+static bool fixNwInfoMakeLogFolder(const char *fileName)
+{
+    return pf_log_folder_make_for(fileName, nullptr, 0);
+}
+
 // MAX_CLIENT_PENDING_MESG_COUNT, read as the workstation server reads it: missing or
 // below 1, the default.
 static size_t fixPendingLimit(const char *configFile)
@@ -171,6 +177,8 @@ FixNwInfoClass::FixNwInfoClass(const FixNwInfoArgs &args)
         // The engine's lines about its logs go to standard error as the gateway's own do,
         // kept while the disk that holds standard error is full.
         FIX::FileLog::setSay(pf_log_say);
+        // A missing folder is made as the gateway's own logs make it, and said once.
+        FIX::FileLog::setMakeFolder(fixNwInfoMakeLogFolder);
         // onCreate runs inside this constructor, on this thread, for every session.
         if (m_fileLogs)
             m_acceptor.reset(new FIX::SocketAcceptor(*this, *m_storeFactory, *m_settings, *m_logFactory));

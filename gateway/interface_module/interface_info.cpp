@@ -228,15 +228,40 @@ ea_status note_event_write(interface_info *info, int error, queue *notifications
     return EA_SUCCESS;
 }
 
+// Creates the day's new, empty file: the day's events name the users who signed on and
+// off, so it is its owner's alone, and its folder is made when it is missing, as every
+// log's is (the line that says so goes into the thread's log). Null with errno set.
+FILE *create_event_log(interface_info *info, logger_object *logger)
+{
+    FILE *file = pf_file_create_stream(info->event_log_file);
+    char made[INTERFACE_EVENT_LOG_FILE_SIZE * 2 + 256];
+    if (file == nullptr && errno == ENOENT && pf_log_folder_make_for(info->event_log_file, made, sizeof made))
+    {
+        if (made[0] != '\0')
+            EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", made);
+        file = pf_file_create_stream(info->event_log_file);
+    }
+    if (file == nullptr)
+        return nullptr;
+    setvbuf(file, nullptr, _IONBF, 0);
+    info->event_log = file;
+    info->event_log_size = 0;
+    pf_log_name_watch_opened(&info->event_log_name, pf_tick_count());
+    return file;
+}
+
 // Appends one event packet after the events held before it; one the file cannot take is
-// held. The first held event of a spell is logged, and so is the hold's end.
+// held. The first held event of a spell is logged, and so is the hold's end. A file that
+// could not be made again (its folder could not be made) is tried again at each event.
 ea_status append_event(interface_info *info, const uint8_t *packet, queue *notifications,
                        logger_object *logger)
 {
     interface_event_hold *hold = info->held_events;
     const size_t held = interface_event_hold_count(hold);
     int error = 0;
-    while (const uint8_t *oldest = interface_event_hold_oldest(hold))
+    if (info->event_log == nullptr && create_event_log(info, logger) == nullptr)
+        error = errno;
+    while (const uint8_t *oldest = error == 0 ? interface_event_hold_oldest(hold) : nullptr)
     {
         if ((error = write_event_record(info, oldest)) != 0)
             break;
@@ -265,17 +290,14 @@ ea_status append_event(interface_info *info, const uint8_t *packet, queue *notif
 }
 
 // Every few seconds: whether the event log still stands under its name. A file found without
-// it is made again (with its folder), and the two events that say so go to the end of
-// `notifications`, to be stored and sent as any event. EA_ERROR only when they cannot be made.
+// it is made again (with its folder, as every log file of the system), and the two events that say so go to
+// the end of `notifications`, to be stored and sent as any event. EA_ERROR only when they cannot be made.
 ea_status watch_event_log_name(interface_info *info, queue *notifications, logger_object *logger)
 {
     if (info->event_log == nullptr || !pf_log_name_watch_lost(&info->event_log_name, fileno(info->event_log),
                                                               info->event_log_file, pf_tick_count()))
         return EA_SUCCESS;
     const uint64_t gone = info->event_log_name.lines_since_seen;
-    std::string folder = std::filesystem::path(info->event_log_file).parent_path().string();
-    if (!folder.empty() && !pf_file_exists(folder.c_str()))
-        pf_log_folder_make(folder.c_str());
     bool again = interface_info_create_kova_event_log_file(info, logger) == EA_SUCCESS;
     char text[INTERFACE_EVENT_LOG_FILE_SIZE + 256];
     pf_log_name_lost_say(text, sizeof(text), info->event_log_file, gone, again);
@@ -571,17 +593,13 @@ ea_status interface_info_create_kova_event_log_file(interface_info *info, logger
         info->event_log = nullptr;
     }
     info->event_log_size = 0;
-    // The day's events name the users who signed on and off: the owner's alone.
-    FILE *file = pf_file_create_stream(info->event_log_file);
+    FILE *file = create_event_log(info, logger);
     if (file == nullptr)
     {
         EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "Error opening kova log file [%s] in write mode",
                info->event_log_file);
         return EA_ERROR;
     }
-    setvbuf(file, nullptr, _IONBF, 0);
-    info->event_log = file;
-    pf_log_name_watch_opened(&info->event_log_name, pf_tick_count());
     uint8_t day_field[KOVA_EVENT_LOG_DAY_SIZE];
     put_u16_le(day_field, 0, today_day_of_month());
     if (fwrite(day_field, 1, sizeof(day_field), file) != sizeof(day_field) || fflush(file) != 0)

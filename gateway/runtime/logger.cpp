@@ -20,10 +20,14 @@
 // System Error line that its file cannot take goes to standard error too: the reason a
 // start failed is never lost with its log.
 //
-// Every few seconds, at a write, each file's writer looks whether the file still stands
-// under its name, and looks once more as it closes it: a file found without it (its folder
-// removed, or moved by another program) is said once and written under its name again,
-// the folder made again. No call is made for this on the way of a line in between.
+// A file that cannot be opened is a write that fails, said and counted as one (a text
+// log's lines go to standard error meanwhile). A missing folder is made as a file opens,
+// at a start as later, and said once by the logger that made it. Every few seconds, at a
+// write, each file's writer looks whether the file still stands under its name, at once
+// when another file was found without its name or a folder was made, and looks once more
+// as it closes it: a file found without it (its folder removed, or moved by another
+// program) is said once and written under its name again. No call is made for this on the
+// way of a line in between.
 #include "gateway/runtime/logger.h"
 
 #include <sys/stat.h>
@@ -221,10 +225,7 @@ void logger_close_files(logger_object *logger)
         }
         logger->spells_untold[file] = false;
         if (pf_log_name_watch_close(&logger->name_watches[file], descriptor, logger->paths[file]))
-        {
-            logger->info->folder_lost.store(true, std::memory_order_relaxed);
             logger_tell(logger, true, ENOENT);
-        }
         pf_file_close(descriptor);
         logger->descriptors[file] = -1;
     }
@@ -336,27 +337,34 @@ int logger_format_line(const logger_object *logger, const char *level_column, co
 }
 
 void logger_note_write(logger_object *logger, int file, bool written, int error);
+void logger_own_line(logger_object *logger, const char *text, const char *function, uint32_t line);
 
-// Opens one of the logger's files under its path and starts watching its name. A folder
-// that went away under the gateway (a file was found without its name) is made again.
+// Opens one of the logger's files under its path and starts watching its name. A missing
+// folder is made, at a start as later, and the logger that made it says so in its text log
+// too. -1 with errno set.
 int logger_open_file(logger_object *logger, int file, pf_log_open_mode how)
 {
-    int descriptor = pf_log_file_open_again(logger->paths[file], how,
-                                            logger->info->folder_lost.load(std::memory_order_relaxed));
+    char made[EA_LOG_LINE_SIZE];
+    int descriptor = pf_log_file_open_making_folder(logger->paths[file], how, made, sizeof made);
     if (descriptor < 0)
         return -1;
     logger->descriptors[file] = descriptor;
     pf_log_name_watch_opened(&logger->name_watches[file], ea_get_tick_count());
+    if (made[0] != '\0')
+        logger_own_line(logger, made, __func__, __LINE__);
     return descriptor;
 }
 
 // Opens a binary log for appending; a new file starts with the 16-byte file header (in
-// the middle of a file the header would be read as a record).
+// the middle of a file the header would be read as a record). False with errno set.
 bool logger_open_binary_file(logger_object *logger, int file)
 {
     char *path = logger->paths[file];
     if (!logger_build_path(logger, file, path, sizeof logger->paths[file]))
+    {
+        errno = ENAMETOOLONG;
         return false;
+    }
     int descriptor = logger_open_file(logger, file, PF_LOG_APPEND);
     if (descriptor < 0)
         return false;
@@ -368,15 +376,39 @@ bool logger_open_binary_file(logger_object *logger, int file)
         put_u64_le(header, 8, static_cast<uint64_t>(logger->info->timer.frequency));
         if (!pf_log_file_append(descriptor, header, sizeof header))
         {
-            // No record may go in before the header: the record is lost, and the file
-            // opens again at the next one.
-            logger_note_write(logger, file, false, errno);
+            // No record may go in before the header: the file opens again at the next one.
+            const int error = errno;
             pf_file_close(descriptor);
             logger->descriptors[file] = -1;
+            errno = error;
             return false;
         }
     }
     return true;
+}
+
+void logger_watch_name(logger_object *logger, int file, uint32_t now);
+
+// The descriptor a line or record of `file` goes into: the file opened at the first write
+// after creation or a re-open, or opened again under its name when a look found it without
+// it. -1 with errno set when it cannot be opened, which is a write that fails: the caller
+// notes it (logger_note_write), so that a log that cannot be opened is never silent.
+int logger_file_for_write(logger_object *logger, int file)
+{
+    if (logger->descriptors[file] != -1)
+    {
+        logger_watch_name(logger, file, ea_get_tick_count());
+        return logger->descriptors[file];
+    }
+    if (file != EA_TEXT_LOG)
+        return logger_open_binary_file(logger, file) ? logger->descriptors[file] : -1;
+    if (!logger_build_path(logger, EA_TEXT_LOG, logger->paths[EA_TEXT_LOG],
+                           sizeof logger->paths[EA_TEXT_LOG]))
+    {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return logger_open_file(logger, EA_TEXT_LOG, PF_LOG_START_EMPTY);
 }
 
 void logger_write_text(logger_object *logger, int descriptor, const char *line, size_t length);
@@ -431,6 +463,20 @@ void logger_write_notice_line(logger_object *logger, const char *text, const cha
         logger_write_text(logger, logger->descriptors[EA_TEXT_LOG], formatted, static_cast<size_t>(length));
 }
 
+// A line of the logger's own about its files that its text log must hold (a folder it
+// made): the text log is opened for it when it is not open yet.
+void logger_own_line(logger_object *logger, const char *text, const char *function, uint32_t line)
+{
+    const int descriptor = logger_file_for_write(logger, EA_TEXT_LOG);
+    if (descriptor == -1)
+        return; // said on standard error already
+    char formatted[EA_LOG_LINE_SIZE];
+    int length = logger_format_line(logger, logger->info->level_names[EA_LEVEL_SYSTEM_ERROR], text, function,
+                                    __FILE__, line, formatted, sizeof formatted);
+    if (length > 0)
+        logger_write_text(logger, descriptor, formatted, static_cast<size_t>(length));
+}
+
 // The same into a text log whose writes were failing as it closes: a line that fails too
 // is not counted, for the count has just been said.
 void logger_try_own_line(logger_object *logger, const char *text, const char *function, uint32_t line)
@@ -446,35 +492,34 @@ void logger_try_own_line(logger_object *logger, const char *text, const char *fu
 // under its name: a log folder removed under a running gateway (an operator's clean-up, a
 // full-disk panic) would otherwise swallow every later line without a word. A file found
 // without it is said once (standard error, the write notice, the text log) and written
-// under its name again, its folder made again if need be. The tick is the caller's; a
-// write between two looks costs a subtraction.
+// under its name again, its folder made again if need be; one that cannot be opened again
+// is left closed, errno set, for the caller to note as a write that fails. The tick is the
+// caller's; a write between two looks costs a subtraction and a load.
 void logger_watch_name(logger_object *logger, int file, uint32_t now)
 {
     pf_log_name_watch *watch = &logger->name_watches[file];
     if (!pf_log_name_watch_lost(watch, logger->descriptors[file], logger->paths[file], now))
         return;
     const uint64_t gone = watch->lines_since_seen;
-    logger->info->folder_lost.store(true, std::memory_order_relaxed);
     pf_file_close(logger->descriptors[file]);
     logger->descriptors[file] = -1;
     logger_tell(logger, true, ENOENT);
     bool again = file == EA_TEXT_LOG ? logger_open_file(logger, file, PF_LOG_APPEND) >= 0
                                      : logger_open_binary_file(logger, file);
+    const int error = errno;
     char text[EA_LOG_LINE_SIZE];
     pf_log_name_lost_say(text, sizeof text, logger->paths[file], gone, again);
     if (!again)
+    {
+        errno = error;
         return;
+    }
     logger_tell(logger, false, gone);
     logger_write_notice_line(logger, text, __func__, __LINE__);
 }
 
 void logger_write_text(logger_object *logger, int descriptor, const char *line, size_t length)
 {
-    if (descriptor == PF_FILE_STANDARD_ERROR)
-    {
-        pf_file_write_all(descriptor, line, length);
-        return;
-    }
     bool written = pf_log_file_append(descriptor, line, length);
     if (written)
         pf_log_name_watch_wrote(&logger->name_watches[EA_TEXT_LOG]);
@@ -739,20 +784,16 @@ void logger_object_write_line(logger_object *logger, const char *line, size_t le
 {
     if (logger == nullptr || length == 0)
         return;
-    if (logger->descriptors[EA_TEXT_LOG] == -1)
+    const int descriptor = logger_file_for_write(logger, EA_TEXT_LOG);
+    if (descriptor != -1)
     {
-        char *path = logger->paths[EA_TEXT_LOG];
-        if (logger_build_path(logger, EA_TEXT_LOG, path, sizeof logger->paths[EA_TEXT_LOG]))
-            logger_open_file(logger, EA_TEXT_LOG, PF_LOG_START_EMPTY);
+        logger_write_text(logger, descriptor, line, length);
+        return;
     }
-    else
-    {
-        logger_watch_name(logger, EA_TEXT_LOG, ea_get_tick_count());
-    }
-    int descriptor = logger->descriptors[EA_TEXT_LOG];
-    if (descriptor == -1)
-        descriptor = PF_FILE_STANDARD_ERROR;
-    logger_write_text(logger, descriptor, line, length);
+    // A text log that cannot be opened: its lines go to standard error meanwhile, and it
+    // is tried again at the next one.
+    logger_note_write(logger, EA_TEXT_LOG, false, errno);
+    pf_file_write_all(PF_FILE_STANDARD_ERROR, line, length);
 }
 
 size_t logger_object_format_binary(logger_object *logger, message *msg, uint16_t record_kind, int file,
@@ -821,19 +862,14 @@ void logger_object_write_binary(logger_object *logger, int file, const uint8_t *
 {
     if (logger == nullptr || length == 0 || (file != EA_REQUEST_LOG && file != EA_RESPONSE_LOG))
         return;
-    if (logger->descriptors[file] == -1)
+    const int descriptor = logger_file_for_write(logger, file);
+    if (descriptor == -1)
     {
-        if (!logger_open_binary_file(logger, file))
-            return;
-    }
-    else
-    {
-        logger_watch_name(logger, file, ea_get_tick_count());
-        if (logger->descriptors[file] == -1)
-            return; // its folder cannot be made again: the record is dropped as at any failed open
+        logger_note_write(logger, file, false, errno); // the record is lost, and counted
+        return;
     }
     // Written at once, like the text log, so that a crash loses no record already logged.
-    bool written = pf_log_file_append(logger->descriptors[file], record, length);
+    bool written = pf_log_file_append(descriptor, record, length);
     if (written)
         pf_log_name_watch_wrote(&logger->name_watches[file]);
     if (!written || logger->watches[file].failing)

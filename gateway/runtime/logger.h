@@ -89,9 +89,6 @@ struct logging_info
     ea_high_resolution_timer timer;
     uint32_t high_resolution;
     std::atomic<const logging_write_notice *> write_notice; // null: standard error alone
-    // A log file was found without its name: a folder found missing at an open is made
-    // again (the gateway wrote into it, so it was removed under it), never at start-up.
-    std::atomic<bool> folder_lost;
     // Until main has started every thread: a System Error line that its log cannot take
     // goes to standard error as well, so that a start that fails on a full disk says why.
     std::atomic<bool> starting;

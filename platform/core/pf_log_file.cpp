@@ -359,19 +359,43 @@ int pf_log_name_lost_text(char *buffer, size_t size, const char *path, uint64_t 
         name, count);
 }
 
+namespace
+{
+// Moves on each time a writer of the process finds a file without its name or makes a log
+// folder, so that every other watch looks at its next write.
+std::atomic<uint32_t> g_names_lost{0};
+
+// The count after this one.
+uint32_t names_lost_now()
+{
+    return g_names_lost.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+} // namespace
+
+uint32_t pf_log_names_lost()
+{
+    return g_names_lost.load(std::memory_order_relaxed);
+}
+
 void pf_log_name_watch_opened(pf_log_name_watch *watch, uint32_t now_tick)
 {
     watch->seen_tick = now_tick;
     watch->lines_since_seen = 0;
+    watch->names_lost = pf_log_names_lost();
 }
 
 bool pf_log_name_watch_lost(pf_log_name_watch *watch, int descriptor, const char *path, uint32_t now_tick)
 {
-    if (now_tick - watch->seen_tick < PF_LOG_NAME_CHECK_MS)
+    const uint32_t names_lost = pf_log_names_lost();
+    if (now_tick - watch->seen_tick < PF_LOG_NAME_CHECK_MS && watch->names_lost == names_lost)
         return false;
     watch->seen_tick = now_tick;
+    watch->names_lost = names_lost;
     if (!pf_file_still_named(descriptor, path))
+    {
+        watch->names_lost = names_lost_now(); // the others look; this one has
         return true;
+    }
     watch->lines_since_seen = 0;
     return false;
 }
@@ -380,6 +404,7 @@ bool pf_log_name_watch_close(pf_log_name_watch *watch, int descriptor, const cha
 {
     if (pf_file_still_named(descriptor, path))
         return false;
+    names_lost_now();
     char text[PF_LOG_TEXT_SIZE];
     pf_log_name_lost_say(text, sizeof text, path, watch->lines_since_seen, false);
     return true;
@@ -392,47 +417,62 @@ int pf_log_name_lost_say(char *buffer, size_t size, const char *path, uint64_t l
     return length;
 }
 
-int pf_log_file_open_again(const char *path, pf_log_open_mode how, bool folder_lost)
+int pf_log_folder_made_text(char *buffer, size_t size, const char *folder, const char *path)
 {
-    int descriptor = pf_log_file_open(path, how);
-    if (descriptor >= 0 || errno != ENOENT || !folder_lost)
-        return descriptor;
-    std::string folder(path);
-    const size_t slash = folder.rfind('/');
-    if (slash == std::string::npos || slash == 0)
-        return descriptor;
-    folder.resize(slash);
-    if (pf_log_folder_make(folder.c_str()) != 0)
-    {
-        errno = ENOENT;
-        return -1;
-    }
-    return pf_log_file_open(path, how);
+    return snprintf(
+        buffer, size,
+        "Log folder [%s] was missing (never made, or removed by a clean-up): made it to write [%s]",
+        folder != nullptr ? folder : "", path != nullptr ? path : "");
 }
 
-int pf_log_folder_make(const char *path)
+bool pf_log_folder_make_for(const char *path, char *said, size_t size)
 {
-    if (path == nullptr || *path == '\0')
-    {
-        errno = ENOENT;
-        return -1;
-    }
-    std::string folder(path);
+    if (said != nullptr && size > 0)
+        *said = '\0';
+    const std::string file(path != nullptr ? path : "");
+    const size_t slash = file.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return true; // the working folder, or the root: nothing to make
+    const std::string folder = file.substr(0, slash);
+    // Each missing folder from the top down. The writer that makes the folder itself says
+    // so; of writers that find it missing at once, that is one.
+    bool made = false;
     for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1))
     {
-        std::string part = folder.substr(0, at);
-        if (mkdir(part.c_str(), S_IRWXU) != 0 && errno != EEXIST)
-            return -1;
+        const std::string part = folder.substr(0, at);
+        made = mkdir(part.c_str(), S_IRWXU) == 0;
+        if (!made && errno != EEXIST)
+            return false;
         if (at == std::string::npos)
             break;
     }
     struct stat status;
-    if (stat(path, &status) != 0)
-        return -1;
+    if (stat(folder.c_str(), &status) != 0)
+        return false;
     if (!S_ISDIR(status.st_mode))
     {
         errno = ENOTDIR;
-        return -1;
+        return false;
     }
-    return 0;
+    if (!made)
+        return true;
+    names_lost_now();
+    char text[PF_LOG_TEXT_SIZE];
+    pf_log_folder_made_text(text, sizeof text, folder.c_str(), file.c_str());
+    pf_log_say(text);
+    if (said != nullptr && size > 0)
+        snprintf(said, size, "%s", text);
+    return true;
+}
+
+int pf_log_file_open_making_folder(const char *path, pf_log_open_mode how, char *said, size_t size)
+{
+    if (said != nullptr && size > 0)
+        *said = '\0';
+    int descriptor = pf_log_file_open(path, how);
+    if (descriptor >= 0 || errno != ENOENT)
+        return descriptor;
+    if (!pf_log_folder_make_for(path, said, size))
+        return -1;
+    return pf_log_file_open(path, how);
 }

@@ -10,10 +10,12 @@
 //     name.
 // And one rule for writing: a line or record goes out whole or not at all, and a log whose
 // writes fail says so once on standard error when they begin to fail and once when they
-// succeed again, with the count of lines lost (pf_log_write_note). And one for a cleaned
-// folder: a writer looks every few seconds, at a write, and as it closes whether its file
-// still stands under its name, and says once a file found without it before it writes it
-// under its name again, its folder made again (pf_log_name_watch).
+// succeed again, with the count of lines lost (pf_log_write_note); a file that cannot be
+// opened is such a write. And one for a cleaned folder: a log file whose folder is missing
+// makes it as it opens, at a start as later, and the writer that made it says so once
+// (pf_log_file_open_making_folder); a writer looks every few seconds, at a write, and as it
+// closes whether its file still stands under its name, and says once a file found without
+// it before it writes it under its name again (pf_log_name_watch).
 #pragma once
 
 #include <cerrno>
@@ -143,12 +145,15 @@ int pf_log_name_lost_text(char *buffer, size_t size, const char *path, uint64_t 
 // Whether one open log file still stands under its name. One per open log file, kept by
 // its writer: opening the file by its name sees it there; a write looks again once
 // PF_LOG_NAME_CHECK_MS have passed since the last look (so the first write long after the
-// open looks at once), and the close looks once more. A write between two looks costs a
-// subtraction.
+// open looks at once), or at once when a writer of the process has found a file without
+// its name or made a log folder since (a clean-up takes every file of the folder: each
+// file's next write finds it), and the close looks once more. A write between two looks
+// costs a subtraction and a load.
 struct pf_log_name_watch
 {
     uint32_t seen_tick;        // pf_tick_count() when the file was last seen under its name
     uint64_t lines_since_seen; // lines and records written into it since
+    uint32_t names_lost;       // pf_log_names_lost() at that look
 };
 
 // The file was opened under its name at the given pf_tick_count().
@@ -162,13 +167,17 @@ inline void pf_log_name_watch_wrote(pf_log_name_watch *watch)
 
 // Before a write to `descriptor`, the file `path`: true when a look was due and found it
 // without its name. The caller then closes the file, opens it again under its name
-// (pf_log_file_open_again) and says so (pf_log_name_lost_say) with lines_since_seen, which
-// is left as it was for that.
+// (pf_log_file_open_making_folder) and says so (pf_log_name_lost_say) with
+// lines_since_seen, which is left as it was for that.
 bool pf_log_name_watch_lost(pf_log_name_watch *watch, int descriptor, const char *path, uint32_t now_tick);
 
 // As the file closes: true when it no longer stands under its name, which is then said on
 // standard error with the lines that went with it.
 bool pf_log_name_watch_close(pf_log_name_watch *watch, int descriptor, const char *path);
+
+// How many times a writer of this process has found a log file without its name or made a
+// log folder: a count that moves on, for the watches to compare.
+uint32_t pf_log_names_lost();
 
 // Says on standard error (through pf_log_say, so kept while standard error cannot take it)
 // that the file `path` was found without its name, with the lines that went with it and
@@ -176,14 +185,21 @@ bool pf_log_name_watch_close(pf_log_name_watch *watch, int descriptor, const cha
 // break, for the caller's own log. The length snprintf gives.
 int pf_log_name_lost_say(char *buffer, size_t size, const char *path, uint64_t lines, bool written_again);
 
-// Opens a log file as pf_log_file_open does; `folder_lost` (a file of the writer was found
-// without its name: its folder was removed under it) makes the file's folder again when
-// the file cannot be opened for want of it. A folder missing at the start is not made.
-int pf_log_file_open_again(const char *path, pf_log_open_mode how, bool folder_lost);
+// Makes the folder of the log file `path` when it is missing, and every missing folder
+// above it, each readable, writable and searchable by its owner only. The writer whose
+// call made it (of several that find it missing at once, in this process or another, one
+// does) says so on standard error, "Log folder [folder] was missing (never made, or removed
+// by a clean-up): made it to write [path]", and gets the same text in `said` (when not
+// null) for its own log; else `said` is left empty. False, with errno set, when the folder
+// cannot be made.
+bool pf_log_folder_make_for(const char *path, char *said, size_t size);
+// That line, without a line break. The length snprintf gives.
+int pf_log_folder_made_text(char *buffer, size_t size, const char *folder, const char *path);
 
-// Makes the folder that `path` names and every missing folder above it, each readable,
-// writable and searchable by its owner only. 0, or -1 with errno set.
-int pf_log_folder_make(const char *path);
+// Opens a log file as pf_log_file_open does, its folder made first when the file cannot
+// be opened for want of it (pf_log_folder_make_for, with `said`): at a start on a cleaned
+// disk as under a running program. -1 with errno set, the folder's when it cannot be made.
+int pf_log_file_open_making_folder(const char *path, pf_log_open_mode how, char *said, size_t size);
 
 // The steps of the rule at which a test steps in, as another process would, to force an
 // interleaving that the scheduler gives only rarely. None is on the path of a line that is

@@ -5,14 +5,18 @@
 // folder is made again, and the later lines stand in it under the files' own names. A FIX
 // session that comes and goes between two looks keeps its logs all the same: the first
 // line after a file's open or after a quiet second looks at once, and the close looks once
-// more.
+// more. A folder missing at the start, or removed before threads open their logs, is made by
+// the first log that opens: the gateway starts, and every later line and record stands
+// under its file's name, the folder said once.
 #include "main_road_fixture.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +24,7 @@
 #include "sim/console/console_client.h"
 #include "sim/fix_client/fix_client.h"
 #include "sim/fix_client/fix_sample_order.h"
+#include "support/binary_log.h"
 #include "support/console_log_writes.h"
 #include "support/fix_road.h"
 #include "support/log_folder_figures.h"
@@ -57,6 +62,40 @@ std::string engine_log(const std::string &prefix, const std::string &kind)
     char date[16];
     strftime(date, sizeof date, "%Y%m%d", &local);
     return "logs/" + prefix + "." + kind + "." + date + ".log";
+}
+
+const char *const k_folder_made =
+    "Log folder [logs] was missing (never made, or removed by a clean-up): made it to write [logs/";
+
+// The lines of the threads' logs (level column first) that standard error took instead.
+size_t thread_lines_in(const std::string &said)
+{
+    size_t lines = 0;
+    for (size_t at = 0; at < said.size(); at = said.find('\n', at) + 1)
+    {
+        for (const char *level : {"System Error|", "Business Error|", "Event|", "Activity|", "Debug|"})
+            lines += said.compare(at, strlen(level), level) == 0 ? 1 : 0;
+        if (said.find('\n', at) == std::string::npos)
+            break;
+    }
+    return lines;
+}
+
+// The sign-ons (2300) of each user in the workstation thread's request log, and the records
+// of its response log.
+std::map<uint32_t, size_t> sign_ons_logged(const qel_test::temp_dir &dir, size_t *responses)
+{
+    std::string damage;
+    std::map<uint32_t, size_t> users;
+    for (const qel_test::binary_log_record &r :
+         qel_test::binary_log_records(dir.file("logs"), "tws_network_handler_thread", "request", &damage))
+        if (qel_test::frame_transcode(r) == 2300)
+            ++users[qel_test::frame_sign_on_user(r)];
+    *responses =
+        qel_test::binary_log_records(dir.file("logs"), "tws_network_handler_thread", "response", &damage)
+            .size();
+    EXPECT_EQ(damage, "") << "whole records only";
+    return users;
 }
 
 // The "Log file [...] no longer stood under its name" lines of a text, by file.
@@ -286,4 +325,132 @@ TEST(LogFolderRemoved, AFixSessionBetweenTwoLooksLeavesItsLogsAndEachEngineFileS
 TEST(LogFolderRemoved, AFixSessionSoonAfterTheCleanUpLeavesItsLogsAndEachEngineFileSaysTheRemovalOnce)
 {
     fix_session_after_clean_up(1000);
+}
+
+// A clean-up while the gateway was stopped: it starts all the same, makes the folder (its
+// owner's only) and says so once, and a trader and a FIX client trade with every log under
+// its name: nothing goes to standard error in a log's place.
+TEST(LogFolderRemoved, AGatewayStartedWithoutItsFolderMakesItAndTradesWithEveryLogUnderItsName)
+{
+    qel_test::fix_road road{{k_fix_user}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}, "", false};
+    ASSERT_EQ(rmdir(road.dir.file("logs").c_str()), 0);
+    road.start();
+    ASSERT_TRUE(road.listening) << qel_test::read_file(road.dir.file("qel_text_log_default.txt"));
+    qel_sim::workstation_client client;
+    qel_sim::trader trader(client, 5001);
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(client, trader, road.workstation_port, kTimeoutMs));
+    qel_sim::trader_order order;
+    EXPECT_TRUE(answered(trader.enter(order, kTimeoutMs), 2073));
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(k_fix_user, kTimeoutMs, &error);
+    ASSERT_TRUE(fix) << error;
+    ASSERT_TRUE(fix->send_new_order_single(qel_sim::sample_new_order("1", qel_sim::utc_timestamp())));
+    ASSERT_TRUE(fix->wait_for_messages("8", 1, kTimeoutMs));
+    fix.reset();
+    EXPECT_EQ(road.stop().exit_code, 0);
+
+    struct stat status;
+    ASSERT_EQ(stat(road.dir.file("logs").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    const std::string said = qel_test::read_file(road.dir.file("qel_text_log_default.txt"));
+    EXPECT_EQ(qel_test::count_of(said, "Log folder ["), 1u) << said;
+    EXPECT_EQ(qel_test::count_of(said, k_folder_made), 1u) << said;
+    EXPECT_EQ(thread_lines_in(said), 0u) << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to ["), 0u) << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log file ["), 0u) << said;
+    size_t responses = 0;
+    EXPECT_EQ(sign_ons_logged(road.dir, &responses), (std::map<uint32_t, size_t>{{5001, 1}}));
+    EXPECT_GE(responses, 3u) << "the sign-on, system information and order answers";
+    EXPECT_FALSE(qel_test::day_console_events(road.dir).empty());
+    const std::string session = "FIX.4.2-QEL-" + qel_test::fix_road::session_of(k_fix_user);
+    EXPECT_NE(road.dir.read(engine_log(session, "messages")).find("35=D"), std::string::npos);
+    std::string main_log;
+    for (const std::string &name : road.dir.list("logs"))
+        if (name.rfind("main_text.", 0) == 0)
+            main_log += road.dir.read("logs/" + name);
+    EXPECT_NE(main_log.find("|" + std::string(k_folder_made)), std::string::npos)
+        << "in the log of the thread that made it: " << main_log;
+}
+
+// The clean-up soon after the start, while most threads have not opened their logs yet (the
+// day's roll leaves every thread so too): traders signing on later find their logs made, the
+// folder with them, and lose no record; the logs open before look at their next write and
+// say once that they lost their name; the folder is said once.
+TEST(LogFolderRemoved, ThreadsThatOpenTheirLogsAfterTheCleanUpWriteThemUnderTheirNamesAndLoseNoRecord)
+{
+    qel_test::fix_road road{{k_fix_user}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}};
+    ASSERT_TRUE(road.listening);
+    console_client console;
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
+    std::vector<qel_test::log_write_heard> events;
+    qel_test::hear_log_writes(console, 200, &events);
+    ASSERT_TRUE(remove_folder(road.dir.file("logs")));
+    const std::string stderr_path = road.dir.file("qel_text_log_default.txt");
+
+    std::vector<std::unique_ptr<qel_sim::workstation_client>> clients;
+    std::vector<std::unique_ptr<qel_sim::trader>> traders;
+    for (uint32_t user = 5001; user <= 5003; ++user)
+    {
+        clients.emplace_back(new qel_sim::workstation_client);
+        traders.emplace_back(new qel_sim::trader(*clients.back(), user));
+        ASSERT_TRUE(qel_test::sign_on_at_workstation(*clients.back(), *traders.back(), road.workstation_port,
+                                                     kTimeoutMs));
+        qel_sim::trader_order order;
+        EXPECT_TRUE(answered(traders.back()->enter(order, kTimeoutMs), 2073)) << user;
+        if (user == 5001)
+        {
+            // The console event log, open since the start, takes the sign-on under its name at
+            // once: the folder was made meanwhile, so it does not wait for its next look.
+            EXPECT_TRUE(qel_test::wait_until(
+                [&]
+                {
+                    for (const qel_test::console_event &e : qel_test::day_console_events(road.dir))
+                        if (e.user == 5001)
+                            return true;
+                    return false;
+                },
+                2000));
+        }
+        size_t responses = 0;
+        const std::map<uint32_t, size_t> sign_ons = sign_ons_logged(road.dir, &responses);
+        EXPECT_EQ(sign_ons.size(), user - 5000u) << "each sign-on stands in the request log at once";
+        EXPECT_EQ(sign_ons.count(user), 1u);
+        EXPECT_GE(responses, 3u * (user - 5000u));
+    }
+    qel_test::hear_log_writes(console, 200, &events);
+    const std::string said = qel_test::read_file(stderr_path);
+    EXPECT_EQ(qel_test::count_of(said, "Log folder ["), 1u) << said;
+    EXPECT_EQ(thread_lines_in(said), 0u) << "no line went to standard error in a log's place: " << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to ["), 0u) << said;
+    for (const std::string &file : files_said_lost(said, false))
+        ADD_FAILURE() << file << " was not written under its name again: " << said;
+    const std::vector<std::string> again = files_said_lost(said, true);
+    EXPECT_NE(std::find(again.begin(), again.end(), "logs/kova_event_log.dat"), again.end()) << said;
+    // Each file found without its name is told to the console: 13004 with error number 2, then
+    // 13005.
+    EXPECT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            qel_test::hear_log_writes(console, 50, &events);
+            return qel_test::count_of_reason(events, k_log_writes_failing) == again.size() &&
+                   qel_test::count_of_reason(events, qel_test::k_log_writes_resumed) == again.size();
+        },
+        k_wait_ms));
+    for (const qel_test::log_write_heard &event : events)
+    {
+        if (event.reason == k_log_writes_failing)
+        {
+            EXPECT_EQ(event.extra, 2u);
+        }
+    }
+
+    traders.clear();
+    clients.clear();
+    EXPECT_EQ(road.stop().exit_code, 0);
+    std::vector<std::string> reported = files_said_lost(qel_test::read_file(stderr_path), true);
+    const std::vector<std::string> at_close = files_said_lost(qel_test::read_file(stderr_path), false);
+    reported.insert(reported.end(), at_close.begin(), at_close.end());
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(std::adjacent_find(reported.begin(), reported.end()), reported.end()) << "each file once";
+    EXPECT_EQ(qel_test::count_of(qel_test::read_file(stderr_path), "Log folder ["), 1u);
 }

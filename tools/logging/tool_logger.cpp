@@ -16,7 +16,9 @@
 // Every few seconds, at a write, and once more as it closes, each file's writer looks
 // whether the file still stands under its name (pf_log_name_watch): a file found without
 // it (its folder removed by a clean-up) is said once, on standard error and in the text
-// log, and written under its name again, the folder made again.
+// log, and written under its name again. A missing folder is made as a file opens, at the
+// start as later, and said once by the logger that made it; a file that cannot be opened
+// is a write that fails, said and counted as one.
 #include "tools/logging/tool_logger.h"
 
 #include <stdio.h>
@@ -215,6 +217,10 @@ void write_text_line(const logging_variant *variant, logger_object *logger, cons
         watch_name(logger, LOG_FILE_TEXT);
     if (logger == nullptr || !logger_object_open_file(logger, LOG_FILE_TEXT))
     {
+        // A text log that cannot be opened is a write that fails; its lines go to standard
+        // error meanwhile.
+        if (logger != nullptr)
+            note_write(logger, LOG_FILE_TEXT, false, errno);
         fputs(formatted, stderr);
         fflush(stderr);
         return;
@@ -249,7 +255,6 @@ void watch_name(logger_object *logger, int file_kind)
                                 pf_tick_count()))
         return;
     const uint64_t gone = watch->lines_since_seen;
-    logger->info->folder_lost = true;
     pf_file_close(logger->descriptors[file_kind]);
     logger->descriptors[file_kind] = -1;
     const bool again = logger_object_open_file(logger, file_kind);
@@ -369,11 +374,16 @@ bool logger_object_open_file(logger_object *logger, int file_kind)
     char *path = logger->paths[file_kind];
     if (!build_path(logger, file_kind, path, sizeof logger->paths[file_kind]))
         return false;
-    int descriptor = pf_log_file_open_again(path, PF_LOG_APPEND, logger->info->folder_lost);
+    char made[LOG_MESSAGE_SIZE];
+    int descriptor = pf_log_file_open_making_folder(path, PF_LOG_APPEND, made, sizeof made);
     if (descriptor < 0)
         return false;
     logger->descriptors[file_kind] = descriptor;
     pf_log_name_watch_opened(&logger->name_watches[file_kind], pf_tick_count());
+    // The logger that made a missing folder says so in its text log as well.
+    if (made[0] != '\0' && (file_kind == LOG_FILE_TEXT || logger_object_open_file(logger, LOG_FILE_TEXT)))
+        write_text_line(logger->info->variant, logger, logger->info->level_names[LOG_LEVEL_SYSTEM_ERROR],
+                        made, __func__, __FILE__, __LINE__);
     return true;
 }
 
@@ -387,8 +397,7 @@ void logger_object_close_files(logger_object *logger)
         int &descriptor = logger->descriptors[kind];
         if (descriptor == -1)
             continue;
-        if (pf_log_name_watch_close(&logger->name_watches[kind], descriptor, logger->paths[kind]))
-            logger->info->folder_lost = true;
+        pf_log_name_watch_close(&logger->name_watches[kind], descriptor, logger->paths[kind]);
         pf_file_close(descriptor);
         descriptor = -1;
     }
@@ -489,7 +498,10 @@ int logger_object_binary_log(logger_object *logger, const void *data, uint32_t d
     if (logger->descriptors[file_kind] != -1)
         watch_name(logger, file_kind);
     if (!logger_object_open_file(logger, file_kind))
+    {
+        note_write(logger, file_kind, false, errno); // the record is lost, and counted
         return -1;
+    }
     uint8_t header[LOG_BINARY_HEADER_SIZE];
     write_binary_header(variant, header, static_cast<uint32_t>(total), record_code, value, name_buffer);
 

@@ -74,9 +74,6 @@ struct logging_info
     char level_keys[LOG_LEVEL_COUNT][LOG_LEVEL_TEXT_SIZE];  // "SYSTEM_ERROR" ... "DEBUG"
     char level_names[LOG_LEVEL_COUNT][LOG_LEVEL_TEXT_SIZE]; // "System Error" ... "Debug"
     const logging_variant *variant;
-    // A file of the container was found without its name: its folder was removed under the
-    // running tool, and is made again as a file opens (never at the start).
-    bool folder_lost;
 };
 
 struct logger_object

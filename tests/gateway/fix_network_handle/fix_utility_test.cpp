@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "FileLog.h"
 #include "FileStore.h"
 #include "Session.h"
 #include "fix_engine/fix_engine_test_support.h"
+#include "platform/core/pf_log_file.h"
+#include "support/full_disk.h"
 
 TEST(FixPriceConversion, TruncatesTowardsZeroThroughTheDecimalText)
 {
@@ -129,6 +133,45 @@ TEST(FixLogRoll, TheNewDaysFilesAreTheirOwnersOnly)
         EXPECT_NE(std::string::npos, name->find(today)) << *name;
         EXPECT_EQ(0600, fix_test::fileMode(*name)) << *name;
     }
+}
+
+// A clean-up just before the day's roll takes the folder of the new day's files: the first
+// line makes it again (its owner's only) through the maker the application sets, which says
+// so once, and no line is lost.
+TEST(FixLogRoll, AFolderRemovedBeforeTheRollIsMadeAgainForTheNewDaysFiles)
+{
+    fix_test::TempFolder dir;
+    const std::string logs = dir.path() + "/logs";
+    FIX::FileLog log(logs, FIX::SessionID("FIX.4.2", "QEL", "1001,MEMBR,1"));
+    const std::string yesterday = fix_test::localDate(time(nullptr) - 86400);
+    for (std::string *name : {log.getMessagesFileName(), log.getEventFileName()})
+    {
+        ::remove(name->c_str());
+        name->replace(name->rfind('.') - 8, 8, yesterday);
+    }
+    ASSERT_EQ(::rmdir(logs.c_str()), 0);
+    static std::vector<std::string> made;
+    made.clear();
+    FIX::FileLog::setMakeFolder(
+        [](const char *fileName)
+        {
+            made.push_back(fileName);
+            return pf_log_folder_make_for(fileName, nullptr, 0);
+        });
+    qel_test::stderr_capture capture;
+    fixNwInfoLogReinitialize(&log);
+    log.onIncoming("8=FIX.4.2|after the roll");
+    log.onEvent("an event after the roll");
+    FIX::FileLog::setMakeFolder(nullptr);
+
+    EXPECT_EQ(made, (std::vector<std::string>{*log.getMessagesFileName()}));
+    EXPECT_EQ(0700, fix_test::fileMode(logs));
+    EXPECT_NE(fix_test::readFile(*log.getMessagesFileName()).find("after the roll"), std::string::npos);
+    EXPECT_NE(fix_test::readFile(*log.getEventFileName()).find("an event after the roll"), std::string::npos);
+    const std::string said = capture.text();
+    EXPECT_EQ(said, "Log folder [" + logs +
+                        "] was missing (never made, or removed by a clean-up): made it to write [" +
+                        *log.getMessagesFileName() + "]\n");
 }
 
 TEST(FixStoreFiles, RemovedFromDiskWhileTheSessionKeepsItsStore)

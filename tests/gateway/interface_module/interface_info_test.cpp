@@ -22,6 +22,7 @@
 #include "platform/core/pf_tick.h"
 #include "support/console_fixture.h"
 #include "support/full_disk.h"
+#include "support/held_tick.h"
 
 using namespace qel_test;
 
@@ -398,6 +399,60 @@ TEST(InterfaceInfo, AnEventLogWhoseFolderWasRemovedIsMadeAgainAndSaysSo)
               1u)
         << at_stop.text();
     pf_tick_set_offset(offset);
+}
+
+// A clean-up that leaves a file where the folder was: the event log cannot be made again, and
+// is tried again at each event as every log is; its events are held meanwhile and go into
+// the file made again, with its folder, once the place is free.
+TEST(InterfaceInfo, AnEventLogThatCannotBeMadeAgainIsTriedAtEachEventAndTakesTheHeldOnes)
+{
+    console_fixture f;
+    f.config.values["KOVA_EVENT_LOG_FILE"] = f.dir.file("logs/kova_event_log.dat");
+    f.config_path = f.config.write(f.dir);
+    f.event_log = f.dir.file("logs/kova_event_log.dat");
+    mkdir(f.dir.file("logs").c_str(), 0700);
+    ASSERT_NE(f.create_info(), nullptr);
+    qel_test::held_tick tick;
+    queues q;
+    std::vector<int> reasons;
+    auto event = [&](uint16_t reason)
+    {
+        queue_append(q.notifications, console_event(5001, reason));
+        ASSERT_EQ(q.process(f.info), EA_SUCCESS);
+        for (const std::vector<uint8_t> &p : queues::take(q.realtime_output))
+            reasons.push_back(p[36] | (p[37] << 8));
+    };
+    event(11018);
+    ASSERT_EQ(unlink(f.event_log.c_str()), 0);
+    ASSERT_EQ(rmdir(f.dir.file("logs").c_str()), 0);
+    write_file(f.dir.file("logs"), {'x'});
+
+    qel_test::stderr_capture capture;
+    pf_tick_advance(PF_LOG_NAME_CHECK_MS);
+    event(11019);
+    event(11020);
+    ASSERT_EQ(unlink(f.dir.file("logs").c_str()), 0);
+    pf_tick_advance(PF_LOG_SPELL_QUIET_MS);
+    event(11021);
+
+    EXPECT_EQ(reasons, (std::vector<int>{11018, 11019, 13004, 13004, 11020, 11021, 13005}));
+    // The file made again holds every event since, the held ones first, in their order.
+    const std::vector<uint8_t> content = file_bytes(f.event_log);
+    ASSERT_EQ(content.size() % 42, 2u);
+    std::vector<int> stored;
+    for (size_t at = 2; at + 42 <= content.size(); at += 42)
+        stored.push_back(content[at + 36] | (content[at + 37] << 8));
+    EXPECT_EQ(stored, std::vector<int>(reasons.begin() + 1, reasons.end()));
+    const std::string said = capture.text();
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + f.event_log + "] are failing ([Not a directory])"),
+              1u)
+        << said;
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + f.event_log + "] succeed again: [0] lines were lost"),
+        1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log folder [" + f.dir.file("logs") + "] was missing"), 2u)
+        << "on standard error and in the thread's log, which is standard error here: " << said;
 }
 
 TEST(InterfaceInfo, NewRealtimeConsoleGetsTheStoredEventsUnchangedBeforeLiveOnes)

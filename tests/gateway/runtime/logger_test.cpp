@@ -26,6 +26,7 @@
 #include "gateway/runtime/message.h"
 #include "platform/core/pf_tick.h"
 #include "support/full_disk.h"
+#include "support/held_tick.h"
 #include "support/hex.h"
 
 namespace
@@ -299,22 +300,6 @@ TEST_F(Logger, LineCutAtTheLimitStillEndsWithNewline)
     EXPECT_EQ(text.compare(first_end + 1, 11, "Event|next|"), 0);
 }
 
-TEST_F(Logger, NullLoggerAndUnopenableFileWriteToStandardError)
-{
-    testing::internal::CaptureStderr();
-    EA_LOG(nullptr, EA_LEVEL_EVENT, "no logger %d", 5);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "no logger 5\n");
-
-    container_ptr container = create("");
-    fs::remove_all(logs_);
-    testing::internal::CaptureStderr();
-    EA_LOG(container->loggers[0], EA_LEVEL_EVENT, "folder is gone");
-    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("Event|folder is gone|", 0), 0u);
-    fs::create_directory(logs_);
-    EA_LOG(container->loggers[0], EA_LEVEL_EVENT, "folder is back");
-    EXPECT_EQ(files().size(), 1u);
-}
-
 TEST_F(Logger, CreationRenamesEarlierRunsCurrentFiles)
 {
     touch("main_text.20250101.090000.current.txt", "old text");
@@ -424,6 +409,80 @@ struct notice_record
 void record_notice(void *context, bool failing, uint64_t value)
 {
     static_cast<std::vector<notice_record> *>(context)->push_back({failing, value});
+}
+
+// A log folder missing at the start (or after the day's roll closed every file) is made by
+// the first file that opens, and said once; a file that cannot be opened at all (its folder
+// cannot be made) is a write that fails: its spell is said once and counts every line and
+// record it could not take, the text log's lines going to standard error meanwhile.
+TEST_F(Logger, NullLoggerAndUnopenableFileWriteToStandardError)
+{
+    testing::internal::CaptureStderr();
+    EA_LOG(nullptr, EA_LEVEL_EVENT, "no logger %d", 5);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "no logger 5\n");
+
+    qel_test::held_tick tick;
+    fs::remove_all(logs_);
+    container_ptr container = create("");
+    logger_object *logger = container->loggers[0];
+    std::vector<notice_record> told;
+    const logging_write_notice notice = {record_notice, &told};
+    logger_object_container_set_write_notice(container.get(), &notice);
+    message_ptr msg(message_create(40, NORMAL_MESSAGE));
+    const std::string stamp = stamp_of(container->info->day.load());
+    const std::string text = path("main_text." + stamp + ".current.txt");
+    const std::string response = path("main_response." + stamp + ".current.dat");
+    const std::string made =
+        "Log folder [" + logs_ + "] was missing (never made, or removed by a clean-up): made it to write [";
+    qel_test::stderr_capture capture;
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    EA_LOG(logger, EA_LEVEL_EVENT, "first");
+    EXPECT_EQ(capture.text(), made + response + "]\n") << "said once, by the file that made it";
+    EXPECT_EQ((fs::status(logs_).permissions() & fs::perms::all), fs::perms::owner_all);
+    std::vector<std::string> lines = split(read_file(text), '\n');
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].find("System Error|" + made + response + "]|"), 0u) << lines[0];
+    EXPECT_EQ(lines[1].find("Event|first|"), 0u) << lines[1];
+    EXPECT_EQ(read_file(response).size(), 16u + 142u);
+    EXPECT_TRUE(told.empty());
+
+    // The day's roll closes the files; a clean-up then leaves a file where the folder was.
+    logger_object_reopen(logger);
+    fs::remove_all(logs_);
+    std::ofstream(logs_) << "not a folder";
+    for (int i = 0; i < 2; ++i)
+        EA_LOG(logger, EA_LEVEL_EVENT, "to standard error %d", i);
+    for (int i = 0; i < 3; ++i)
+        logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    EXPECT_EQ(told, (std::vector<notice_record>{{true, ENOTDIR}, {true, ENOTDIR}}));
+    std::string said = capture.text();
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + text +
+                                           "] are failing ([Not a directory]): lines are lost until they "
+                                           "succeed again\n"),
+              1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + response + "] are failing ([Not a directory])"),
+              1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Event|to standard error "), 2u) << said;
+
+    // The folder can be made again.
+    fs::remove(logs_);
+    pf_tick_advance(PF_LOG_SPELL_QUIET_MS);
+    EA_LOG(logger, EA_LEVEL_EVENT, "back");
+    logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
+    EXPECT_EQ(told, (std::vector<notice_record>{{true, ENOTDIR}, {true, ENOTDIR}, {false, 2}, {false, 3}}));
+    said = capture.text();
+    EXPECT_EQ(qel_test::count_of(said, made + text + "]\n"), 1u) << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + text + "] succeed again: [2] lines were lost\n"),
+              1u)
+        << said;
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + response + "] succeed again: [3] lines were lost\n"), 1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, "Log "), 6u) << said;
+    EXPECT_EQ(read_file(response).size(), 16u + 142u) << "a new file, with its header";
+    logger_object_container_set_write_notice(container.get(), nullptr);
 }
 
 TEST_F(Logger, FailingWritesAreToldOnceAsTheyBeginAndOnceAsTheyEnd)
@@ -554,7 +613,7 @@ TEST_F(Logger, AFileFoundWithoutItsNameIsSaidOnceAndWrittenUnderItsNameAgain)
     const logging_write_notice notice = {record_notice, &told};
     logger_object_container_set_write_notice(container.get(), &notice);
     message_ptr msg(message_create(40, NORMAL_MESSAGE));
-    const uint32_t offset = pf_tick_get_offset();
+    qel_test::held_tick tick;
     EA_LOG(logger, EA_LEVEL_EVENT, "first");
     logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
     const std::string stamp = stamp_of(container->info->day.load());
@@ -584,17 +643,24 @@ TEST_F(Logger, AFileFoundWithoutItsNameIsSaidOnceAndWrittenUnderItsNameAgain)
         << said;
     EXPECT_EQ((fs::status(logs_).permissions() & fs::perms::all), fs::perms::owner_all)
         << "the folder is made again for its owner";
+    EXPECT_EQ(qel_test::count_of(said, "Log folder [" + logs_ + "] was missing"), 1u) << said;
     const std::vector<std::string> lines = split(read_file(text), '\n');
-    ASSERT_EQ(lines.size(), 4u) << read_file(text);
-    EXPECT_EQ(lines[0].find("System Error|Log file [" + text + "] no longer stood under its name"), 0u);
-    EXPECT_EQ(lines[1].find("Event|after|"), 0u);
-    EXPECT_EQ(lines[2].find("System Error|Log file [" + response +
+    ASSERT_EQ(lines.size(), 5u) << read_file(text);
+    EXPECT_EQ(lines[0].find("System Error|Log folder [" + logs_ +
+                            "] was missing (never made, or removed by a clean-up): made it to write [" +
+                            text + "]|"),
+              0u)
+        << lines[0];
+    EXPECT_EQ(lines[1].find("System Error|Log file [" + text + "] no longer stood under its name"), 0u);
+    EXPECT_EQ(lines[2].find("Event|after|"), 0u);
+    // The binary log looks at once, for the text log found its file without its name.
+    EXPECT_EQ(lines[3].find("System Error|Log file [" + response +
                             "] no longer stood under its name (removed or moved by another program): the [1] "
                             "lines written since it was last seen there went with it; written under its name "
                             "again|"),
               0u)
-        << lines[2];
-    EXPECT_EQ(lines[3].find("Event|and on|"), 0u);
+        << lines[3];
+    EXPECT_EQ(lines[4].find("Event|and on|"), 0u);
     EXPECT_EQ(read_file(response).size(), 16u + 2 * 142u) << "a new file starts with its header";
 
     // Removed again just before the gateway stops: said as the files close.
@@ -602,7 +668,6 @@ TEST_F(Logger, AFileFoundWithoutItsNameIsSaidOnceAndWrittenUnderItsNameAgain)
     logger_object_container_set_write_notice(container.get(), nullptr);
     container.reset();
     EXPECT_EQ(qel_test::count_of(capture.text(), "went with it\n"), 2u) << capture.text();
-    pf_tick_set_offset(offset);
 }
 
 TEST_F(Logger, BinaryRecordMatchesTheLayoutByteForByte)

@@ -539,3 +539,89 @@ TEST(PfLogFile, AFileClosedWhileItsWritesFailSaysTheLinesLost)
               1u)
         << capture.text();
 }
+
+// A clean-up takes the folder of an open file: writers that open files in it at once (the
+// gateway's threads, qelstat beside it) make it again, one of them says so, and the open
+// file's next write looks at once, without waiting out the look's five seconds.
+TEST(PfLogFile, AMissingFolderIsMadeAndSaidOnceAndEveryOpenFileLooksAtItsNextWrite)
+{
+    qel_test::temp_dir dir;
+    const std::string folder = dir.file("logs/day");
+    const std::string open_before = folder + "/main_text.current.txt";
+    int before = -1;
+    {
+        qel_test::stderr_capture capture;
+        before = pf_log_file_open_making_folder(open_before.c_str(), PF_LOG_APPEND, nullptr, 0);
+        ASSERT_GE(before, 0) << "the folder and the one above it are made at the first open";
+        EXPECT_EQ(capture.text(),
+                  "Log folder [" + folder +
+                      "] was missing (never made, or removed by a clean-up): made it to write [" +
+                      open_before + "]\n");
+    }
+    EXPECT_EQ(status_of(dir.file("logs")).mode, 0700u);
+    pf_log_name_watch watch;
+    pf_log_name_watch_opened(&watch, 1000);
+    EXPECT_FALSE(pf_log_name_watch_lost(&watch, before, open_before.c_str(), 1001));
+
+    ASSERT_EQ(qel_test::run_process({"/bin/rm", "-rf", dir.file("logs")}, "/", 20000).exit_code, 0);
+    const int writers = 8;
+    std::vector<std::string> said(writers);
+    std::vector<int> descriptors(writers, -1);
+    {
+        qel_test::stderr_capture capture;
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < writers; ++i)
+            threads.emplace_back(
+                [&, i]
+                {
+                    char text[1024];
+                    const std::string path = folder + "/thread" + std::to_string(i) + "_text.current.txt";
+                    ++ready;
+                    while (ready.load() < writers)
+                    {
+                    }
+                    descriptors[i] =
+                        pf_log_file_open_making_folder(path.c_str(), PF_LOG_APPEND, text, sizeof text);
+                    said[i] = text;
+                });
+        for (std::thread &thread : threads)
+            thread.join();
+        const std::string text = capture.text();
+        EXPECT_EQ(
+            qel_test::count_of(text, "Log folder [" + folder +
+                                         "] was missing (never made, or removed by a clean-up): made it "
+                                         "to write [" +
+                                         folder + "/thread"),
+            1u)
+            << text;
+        EXPECT_EQ(qel_test::count_of(text, "\n"), 1u) << text;
+    }
+    size_t saying = 0;
+    for (int i = 0; i < writers; ++i)
+    {
+        EXPECT_GE(descriptors[i], 0) << i;
+        saying += said[i].empty() ? 0 : 1;
+        close(descriptors[i]);
+    }
+    EXPECT_EQ(saying, 1u) << "the writer that made it has the line for its own log";
+    EXPECT_EQ(status_of(dir.file("logs")).mode, 0700u);
+    EXPECT_EQ(status_of(folder).mode, 0700u);
+
+    // Within its five seconds, the open file looks at once and finds its name gone.
+    EXPECT_TRUE(pf_log_name_watch_lost(&watch, before, open_before.c_str(), 1002));
+    EXPECT_FALSE(pf_log_name_watch_lost(&watch, before, open_before.c_str(), 1003)) << "one look";
+    close(before);
+
+    // A folder that cannot be made: the open fails with its reason, and nothing is said.
+    dir.write("not_a_folder", "");
+    qel_test::stderr_capture capture;
+    char text[1024] = "left";
+    errno = 0;
+    EXPECT_EQ(pf_log_file_open_making_folder(dir.file("not_a_folder/x.txt").c_str(), PF_LOG_APPEND, text,
+                                             sizeof text),
+              -1);
+    EXPECT_EQ(errno, ENOTDIR);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(capture.text(), "");
+}

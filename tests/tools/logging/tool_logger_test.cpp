@@ -12,12 +12,14 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/core/pf_tick.h"
 #include "support/full_disk.h"
+#include "support/held_tick.h"
 #include "support/hex.h"
 #include "support/test_support.h"
 
@@ -399,6 +401,56 @@ TEST(ToolLogger, FailingWritesAreSaidOnceAsTheyBeginAndOnceAsTheyEndWithTheLines
         << lines[3];
     EXPECT_EQ(f.dir.read(binary).size(), 2u * (102 + 3)) << "whole records only";
     pf_tick_set_offset(offset);
+}
+
+// The same rule as the gateway's: a folder missing at the start is made by the first file
+// that opens, said once; a binary log that cannot be opened (its folder cannot be made) is a
+// write that fails, its spell said once with the records it lost.
+TEST(ToolLogger, AMissingFolderIsMadeAndSaidOnceAndAFileThatCannotBeOpenedIsAFailingWrite)
+{
+    qel_test::held_tick tick;
+    log_fixture f;
+    rmdir(f.dir.file("logs").c_str());
+    logger_object *logger = f.create();
+    ASSERT_NE(logger, nullptr);
+    const std::string folder = f.dir.file("logs");
+    const std::string text_file = f.dir.file(f.text_of(logger));
+    const std::string binary_file = f.dir.file(f.text_of(logger, "binary", "dat"));
+    const std::string made =
+        "Log folder [" + folder + "] was missing (never made, or removed by a clean-up): made it to write [";
+    stderr_capture capture;
+    ASSERT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), 0);
+    logging_info_log(logger, "first", LOG_LEVEL_SYSTEM_ERROR, "f", "a.cpp", 1);
+    EXPECT_EQ(capture.text(), made + binary_file + "]\n");
+    struct stat status;
+    ASSERT_EQ(stat(folder.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    std::vector<std::string> lines = f.lines(logger);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].find("System Error|" + made + binary_file + "]|"), 0u) << lines[0];
+    EXPECT_NE(lines[1].find("|first|"), std::string::npos);
+
+    // Rolled, then a file where the folder was.
+    ASSERT_EQ(logger_object_reopen(logger), 0);
+    std::filesystem::remove_all(folder);
+    f.dir.write("logs", "not a folder");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), -1);
+    unlink(folder.c_str());
+    pf_tick_advance(PF_LOG_SPELL_QUIET_MS);
+    ASSERT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), 0);
+    const std::string said = capture.text();
+    EXPECT_EQ(qel_test::count_of(said, "Log writes to [" + binary_file +
+                                           "] are failing ([Not a directory]): lines are lost until they "
+                                           "succeed again\n"),
+              1u)
+        << said;
+    EXPECT_EQ(
+        qel_test::count_of(said, "Log writes to [" + binary_file + "] succeed again: [3] lines were lost\n"),
+        1u)
+        << said;
+    EXPECT_EQ(qel_test::count_of(said, made + binary_file + "]\n"), 2u) << said;
+    EXPECT_EQ(f.dir.read(f.text_of(logger, "binary", "dat")).size(), 102u + 3) << "one whole record";
 }
 
 TEST(ToolLogger, ContainerFailuresFreeEverythingAndSayWhy)

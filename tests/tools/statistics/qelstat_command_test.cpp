@@ -265,7 +265,7 @@ std::vector<std::string> name_lost_lines(const std::string &text)
 
 // An operator's clean-up of the log folder that qelmon and the qelstat it runs share: each
 // says once that its file was found without its name and writes it under its name again,
-// the folder made again.
+// and the one that makes the folder again says that once.
 TEST(QelstatUnderQelmon, AfterTheLogFolderIsRemovedBothWriteUnderTheirNamesAgainSaidOnce)
 {
     // A statistic whose plug-in is missing makes qelstat log every second.
@@ -325,6 +325,9 @@ TEST(QelstatUnderQelmon, AfterTheLogFolderIsRemovedBothWriteUnderTheirNamesAgain
             << "said once, the close included: " << qel_test::read_file(programs_said[i]);
         EXPECT_NE(access(files[i].c_str(), F_OK), 0) << files[i] << " is rolled at the end";
     }
+    // The folder is made by one of the two, which says so once.
+    const std::string both = qel_test::read_file(qelstat_said) + qel_test::read_file(qelmon_said);
+    EXPECT_EQ(qel_test::count_of(both, "Log folder [" + f.dir.file("logs") + "] was missing"), 1u) << both;
 }
 
 } // namespace
