@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -178,6 +179,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void onLogout(const FIX::SessionID &sessionId) override;
     void onOutputHeld(const FIX::SessionID &sessionId, const std::string &reason) override;
     void onMessageNotStored(const FIX::SessionID &sessionId, const std::string &fileName, int error) override;
+    void onStoreNotMade(const FIX::SessionID &sessionId, const std::string &fileName, int error) override;
     void toAdmin(FIX::Message &message, const FIX::SessionID &sessionId) override;
     void toApp(FIX::Message &message, const FIX::SessionID &sessionId) throw(FIX::DoNotSend) override;
     void fromAdmin(const FIX::Message &message,
@@ -271,6 +273,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t index, const FIX::SessionID &sessionId);
     void fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index, const FIX::SessionID &sessionId);
     void fixNwInfoSendConsoleEvent(uint16_t reasonCode);
+    void fixNwInfoRaiseStoreFailing(uint32_t userId, int error, logger_object *logger);
     void fixNwInfoQueueSend(FixDeferredSend::Kind kind, FIX::Message *message,
                             const FIX::SessionID &sessionId, int32_t nwHandle, const std::string &reason);
     void fixNwInfoFlushDeferredSends(std::vector<FixDeferredSend> &sends);
@@ -347,6 +350,8 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     int m_deferDepth;                        // > 0 inside fromApp and fromAdmin
     std::vector<FixDeferredSend> m_deferred; // acceptor thread only
     uint16_t m_maxSessions;
+    // The store failure last said of each session whose store could not be made.
+    std::map<std::string, std::string> m_storesNotMade;
 
     // What the application makes, in the order the constructor makes it: a constructor
     // that fails part-way frees what it has made, and the destructor frees everything,
