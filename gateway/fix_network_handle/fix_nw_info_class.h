@@ -63,6 +63,9 @@ enum : uint16_t
     FIX_REASON_OUTPUT_HELD = 11012,
     FIX_REASON_TABLE_FULL = 11013,
     FIX_REASON_BOX_REJECTED = 11016,
+    // The box has as many users signed on as the exchange lets it (its box parameters),
+    // workstation and FIX users together.
+    FIX_REASON_LINK_USER_LIMIT = 11022,
     FIX_REASON_INVALID_LOGON_FIELD = 11026,
 };
 
@@ -323,7 +326,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     int32_t fixNwInfoDisconnectNamedClient(message *msg, logger_object *logger);
     void fixNwInfoLogStaleClientRecord(const message *msg, uint16_t slotIndex, logger_object *logger);
     void fixNwInfoSendClientLogout(const FIX::SessionID &copy, int32_t handle, uint16_t slotIndex,
-                                   logger_object *logger);
+                                   uint16_t reasonCode, logger_object *logger);
     int32_t fixNwInfoEndClientSession(ea_sync_guard &lock, const message *msg, uint16_t slotIndex,
                                       logger_object *logger);
     int32_t fixNwInfoForwardLogoffFlush(message *msg, int32_t result, logger_object *logger);
