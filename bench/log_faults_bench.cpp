@@ -19,12 +19,22 @@
 //   - start: a gateway started with its logs/ on a full 2 MB tmpfs: whether it runs (or its
 //     exit status), what its standard error says, what a console that connects hears; and
 //     the same with its FIX store on a full file system as well;
+//   - store-start: the shipped installation's first start (its FIX store's files to be
+//     made) with fix_store/ on a full tmpfs of its own, and with the whole working folder on
+//     one: whether the gateway runs, a trader trades, the FIX user's Logon is refused and
+//     with what Text, a console hears 13004 with the user's id, standard error names the
+//     store's file, and the user logs on once the disk has room, without a restart;
+//   - store-unread: a FIX client that sends orders and reads nothing for 40 s, its store
+//     full from its first order, beside a trader at 50 orders a second, and the same client
+//     with room in its store: the orders its connection took and the gateway read, when the
+//     gateway ended it, what the logs grew by, the trader's answers;
 //   - tools: qelmon running qelstat (from the registry's COMMON\1) and holding a market whose
 //     gateway is missing, their shared log folder removed: whether each program's text log
 //     stands again under its name with its later lines, and how often each said so;
 //   - host: the README's line for the simulated host (of the README of each build's
 //     checkout) run on a port of the run's, and a trader signing on in every slot of a
-//     gateway on the shipped configuration: how many signed on.
+//     gateway on the shipped configuration: how many signed on, and what the FIX user then
+//     meets.
 //
 //   - missing: a gateway on the shipped configuration started with no logs/ folder (a
 //     clean-up while it was stopped): whether it runs, the demo's trader and FIX client, its
@@ -37,8 +47,8 @@
 //     folder's place until 10.5 s after the removal, so that no log can be opened: the spells
 //     of failing writes said, and the lines and records their ends counted.
 //
-//   log_faults_bench [--build DIR]... [clean] [clean-soon] [store] [start] [tools] [host] [missing]
-//                    [clean-late]
+//   log_faults_bench [--build DIR]... [clean] [clean-soon] [store] [start] [store-start]
+//                    [store-unread] [tools] [host] [missing] [clean-late]
 //
 // A build is a build folder (its gateway/qel_ip, tools/service/qelmon,
 // tools/statistics/qelstat and onstat.so); the simulated peers are this build's. Without
@@ -66,11 +76,14 @@
 #include "sim/console/console_client.h"
 #include "sim/console/console_protocol.h"
 #include "sim/fix_client/fix_client.h"
+#include "sim/fix_client/fix_deaf_client.h"
 #include "sim/fix_client/fix_sample_order.h"
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
 #include "support/fix_text.h"
 #include "support/full_log_folder.h"
+#include "support/log_folder_figures.h"
+#include "support/paced_requests.h"
 #include "support/workstation_trader.h"
 
 namespace
@@ -569,6 +582,165 @@ void start_section(const build &b, bool store_full_too)
                 last.empty() ? " none" : last.c_str());
 }
 
+// A start that must make the FIX store's files (the shipped installation's first start) on
+// a full disk: fix_store/ on a disk of its own, the rest with room, or the whole working
+// folder on one disk. Whether the gateway runs, a trader trades, the FIX user's Logon
+// gets in or is refused (its Logout's Text), the console hears 13004 with the user's id,
+// standard error names the store's file (before and after the disk has room), and the user
+// logs on once it has.
+void store_start_section(const build &b, bool whole_folder)
+{
+    const char *what = whole_folder ? "store-start (the whole folder full)" : "store-start (fix_store/ full)";
+    std::unique_ptr<qel_test::fix_road> road = shipped_road();
+    const std::string folder = whole_folder ? road->dir.file("disk") : road->dir.path();
+    const std::string disk_folder = whole_folder ? folder : road->dir.file("fix_store");
+    mkdir(disk_folder.c_str(), 0700);
+    qel_test::full_log_folder disk(disk_folder, "4m");
+    mkdir((folder + "/logs").c_str(), 0700);
+    write_shipped_configuration(*road, folder);
+    std::string error;
+    if (!disk.mounted() || !disk.fill(0, &error))
+    {
+        std::printf("  %s: no full tmpfs (%s)\n", what, error.c_str());
+        return;
+    }
+    const steady::time_point began = steady::now();
+    road->start(b.gateway(), folder);
+    const bool running = road->listening && kill(road->gateway->pid(), 0) == 0;
+    const double listening_after = seconds_since(began);
+    if (!running)
+    {
+        const int exit_code = road->gateway->wait(20000).exit_code;
+        road->gateway.reset();
+        disk.free_space(0, &error);
+        const std::string said = qel_test::read_file(folder + "/qel_text_log_default.txt");
+        std::printf("  %s: the gateway ended at once, exit %d; standard error, once the disk had room, "
+                    "mentions fix_store/: %s\n",
+                    what, exit_code, said.find("fix_store/") != std::string::npos ? "yes" : "no");
+        return;
+    }
+    sim_console::console_client console;
+    std::vector<heard_event> heard;
+    const bool console_connected = console.connect(
+        static_cast<uint16_t>(std::stoi(road->config.values["INTERFACE_REALTIME_PORT_NUMBER"])));
+    qel_sim::workstation_client workstation;
+    qel_sim::trader trader(workstation, 5001);
+    const bool traded =
+        qel_test::sign_on_at_workstation(workstation, trader, road->workstation_port, kTimeoutMs) &&
+        trader_answered(trader);
+    std::string refusal = "(none)";
+    bool got_in = false;
+    {
+        std::unique_ptr<qel_sim::fix_client> fix = road->client(kFixUser, &error);
+        if (fix && fix->wait_for_state(qel_sim::fix_client_state::logged_out, kTimeoutMs))
+            refusal = "\"" + fix->logout_text() + "\"";
+        got_in = fix && !qel_test::of_type(*fix, "A").empty();
+    }
+    if (console_connected)
+    {
+        const steady::time_point heard_from = steady::now();
+        while (seconds_since(heard_from) < 2)
+            hear(console, &heard, 100);
+    }
+    const std::string said_full = qel_test::read_file(folder + "/qel_text_log_default.txt");
+    disk.free_space(0, &error);
+    const steady::time_point freed = steady::now();
+    std::unique_ptr<qel_sim::fix_client> fix = road->ready_client(kFixUser, kTimeoutMs, &error);
+    const double ready_after = seconds_since(freed);
+    const bool fix_traded =
+        fix && send_order(*fix, "1") &&
+        qel_test::wait_until([&] { return reports_for(*fix, "1", false) == 1; }, kTimeoutMs);
+    if (fix)
+        fix->stop();
+    for (int i = 0; i < 3; ++i)
+        trader_answered(trader);
+    const int exit_code = road->stop().exit_code;
+    const std::string said = qel_test::read_file(folder + "/qel_text_log_default.txt");
+    const std::string line = "FIX store file [fix_store/";
+    std::printf(
+        "  %s: the gateway ran (listening after %.1f s); a trader traded: %s; the FIX user's Logon %s, "
+        "its Logout's Text %s; the console %s heard 13004 with the user's id %zu time(s)\n",
+        what, listening_after, traded ? "yes" : "no", got_in ? "got in" : "was refused", refusal.c_str(),
+        console_connected ? "connected and" : "(none connected)", heard_of(heard, 13004, kFixUser));
+    std::printf(
+        "  %s: standard error named the store's file %zu time(s) while the disk was full, %zu in all; "
+        "once the disk had room the user was ready %s (%.1f s) and traded: %s; exit %d\n",
+        what, qel_test::count_of(said_full, line), qel_test::count_of(said, line),
+        fix ? "without a restart" : "never", ready_after, fix_traded ? "yes" : "no", exit_code);
+}
+
+// A FIX client that sends orders and reads nothing for 40 s, its store full from its
+// first order (fix_store/ on a disk of its own, filled after its logon), beside a trader at
+// a steady 50 orders a second; and the same client with the store on an ordinary disk.
+// The orders the client's connection took and those the gateway read (its session's
+// message log), when the gateway ended it, what the logs grew by, and the trader.
+void store_unread_section(const build &b, bool store_full)
+{
+    const char *what = store_full ? "store-unread (fix_store/ full)" : "store-unread (fix_store/ with room)";
+    std::unique_ptr<qel_test::fix_road> road = shipped_road();
+    const std::string store = road->dir.file("fix_store");
+    mkdir(store.c_str(), 0700);
+    qel_test::full_log_folder disk(store, "64m");
+    std::string error;
+    if (!disk.mounted())
+    {
+        std::printf("  %s: no tmpfs may be mounted here\n", what);
+        return;
+    }
+    write_shipped_configuration(*road, road->dir.path());
+    road->start(b.gateway());
+    qel_sim::workstation_client workstation;
+    qel_sim::trader trader(workstation, 5001);
+    qel_sim::fix_deaf_client deaf(
+        road->client_options<qel_sim::fix_deaf_client_options>(kFixUser, "127.0.0.2"));
+    if (!road->listening ||
+        !qel_test::sign_on_at_workstation(workstation, trader, road->workstation_port, kTimeoutMs) ||
+        !deaf.log_on(&error))
+    {
+        std::printf("  %s: the road did not start (%s)\n", what, error.c_str());
+        return;
+    }
+    const std::string session = "FIX.4.2-QEL-" + qel_test::fix_road::session_of(kFixUser);
+    struct stat body;
+    stat((store + "/" + session + ".body").c_str(), &body);
+    const std::map<std::string, long> before = qel_test::log_folder_sizes(road->dir);
+    const long said_before = static_cast<long>(road->dir.read("qel_text_log_default.txt").size());
+    if (store_full && !disk.fill(road->gateway->pid(), &error, static_cast<rlim_t>(body.st_size)))
+    {
+        std::printf("  %s: the disk did not fill (%s)\n", what, error.c_str());
+        return;
+    }
+    qel_test::paced_requests trader_orders(qel_test::paced_trader_order(trader, kTimeoutMs), 50);
+    const qel_sim::fix_deaf_client_outcome outcome = deaf.send_without_reading(40000);
+    trader_orders.stop();
+    const std::map<std::string, long> after = qel_test::log_folder_sizes(road->dir);
+    const long said_grown =
+        static_cast<long>(road->dir.read("qel_text_log_default.txt").size()) - said_before;
+    size_t taken = 0;
+    long messages_log = 0;
+    for (const std::string &name : road->dir.list("logs"))
+        if (name.rfind(session + ".messages.", 0) == 0)
+        {
+            const std::string text = road->dir.read("logs/" + name);
+            taken += qel_test::count_of(text, "\x01"
+                                              "35=D\x01");
+            messages_log += static_cast<long>(text.size());
+        }
+    std::string by_file;
+    const long grown = qel_test::log_folder_growth(before, after, &by_file) + said_grown;
+    deaf.close();
+    disk.free_space(road->gateway->pid(), &error);
+    const int exit_code = road->stop().exit_code;
+    std::printf("  %s: %llu orders taken by the connection, %zu read by the gateway; ended %s%.1f s after "
+                "its first order; the logs grew %.1f MB (the session's message log %.1f MB, standard error "
+                "%.1f MB); the trader %u of %u answered, slowest %.0f ms; exit %d\n",
+                what, static_cast<unsigned long long>(outcome.orders_sent), taken,
+                outcome.ended_by_gateway ? "by the gateway " : "not (the client stopped) ",
+                outcome.ended_by_gateway ? outcome.ended_after_seconds : 40.0, grown / 1e6,
+                messages_log / 1e6, said_grown / 1e6, trader_orders.answered(), trader_orders.sent(),
+                trader_orders.slowest_ms(), exit_code);
+}
+
 // The registry's key for qelmon, with qelstat in COMMON\1 and a market whose gateway is
 // missing (qelmon holds it and logs at each Start Applications).
 void tools_section(const build &b)
@@ -710,12 +882,23 @@ void host_section(const build &b)
                          ? 1
                          : 0;
     }
+    // The box's users count FIX users with the traders: the FIX user past them.
+    std::string error;
+    std::string fix_outcome = "(no client)";
+    {
+        std::unique_ptr<qel_sim::fix_client> fix = road->client(kFixUser, &error);
+        if (fix && fix->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs))
+            fix_outcome = "logged on";
+        else if (fix)
+            fix_outcome = "was logged out, Text \"" + fix->logout_text() + "\"";
+    }
     traders.clear();
     clients.clear();
     road->stop();
     host.signal(SIGTERM);
     host.wait(10000);
-    std::printf("  host: \"%s\": %d of 50 traders signed on\n", line.c_str(), signed_on);
+    std::printf("  host: \"%s\": %d of 50 traders signed on; then the FIX user %s\n", line.c_str(), signed_on,
+                fix_outcome.c_str());
 }
 
 // The lines of the threads' own logs (level column first) that landed in the gateway's
@@ -938,7 +1121,8 @@ int main(int argc, char *argv[])
     if (builds.empty())
         builds.push_back({this_build_dir()});
     if (sections.empty())
-        sections = {"clean", "clean-soon", "store", "start", "tools", "host", "missing", "clean-late"};
+        sections = {"clean",        "clean-soon", "store", "start",   "store-start",
+                    "store-unread", "tools",      "host",  "missing", "clean-late"};
     for (const std::string &section : sections)
     {
         for (const build &b : builds)
@@ -960,6 +1144,16 @@ int main(int argc, char *argv[])
             {
                 start_section(b, false);
                 start_section(b, true);
+            }
+            else if (section == "store-start")
+            {
+                store_start_section(b, false);
+                store_start_section(b, true);
+            }
+            else if (section == "store-unread")
+            {
+                store_unread_section(b, true);
+                store_unread_section(b, false);
             }
             else if (section == "tools")
                 tools_section(b);

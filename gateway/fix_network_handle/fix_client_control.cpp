@@ -128,12 +128,24 @@ void FixNwInfoClass::fixNwInfoLogStaleClientRecord(const message *msg, uint16_t 
 }
 
 // The Logout of a client that the gateway ends; sent outside the lock.
+// The Text of the Logout that ends a client's session for a reason of the user session
+// layer, where the client could not tell the reason otherwise; null for none.
+static const char *fixClientLogoutText(uint16_t reasonCode)
+{
+    if (reasonCode == FIX_REASON_LINK_USER_LIMIT)
+        return "Sign-on refused (11022): the box has as many users signed on as the exchange lets it, workstation and FIX users together";
+    return nullptr;
+}
+
 void FixNwInfoClass::fixNwInfoSendClientLogout(const FIX::SessionID &copy, int32_t handle, uint16_t slotIndex,
-                                               logger_object *logger)
+                                               uint16_t reasonCode, logger_object *logger)
 {
     try
     {
         FIX42::Logout logout;
+        const char *text = fixClientLogoutText(reasonCode);
+        if (text != nullptr)
+            logout.set(FIX::Text(text));
         FIX::Session::sendToTarget(logout, copy, handle);
     }
     catch (FIX::SessionNotFound &e)
@@ -169,7 +181,7 @@ int32_t FixNwInfoClass::fixNwInfoEndClientSession(ea_sync_guard &lock, const mes
     const bool discarding = slot->discard == 1;
     lock.leave();
     if (copy != nullptr && !discarding)
-        fixNwInfoSendClientLogout(*copy, handle, slotIndex, logger);
+        fixNwInfoSendClientLogout(*copy, handle, slotIndex, msg->reason_code, logger);
     delete copy;
     lock.enter();
     if (slot->fix_nw_handle == handle)

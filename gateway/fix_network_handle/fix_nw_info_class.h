@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,9 @@ enum : uint16_t
     FIX_REASON_OUTPUT_HELD = 11012,
     FIX_REASON_TABLE_FULL = 11013,
     FIX_REASON_BOX_REJECTED = 11016,
+    // The box has as many users signed on as the exchange lets it (its box parameters),
+    // workstation and FIX users together.
+    FIX_REASON_LINK_USER_LIMIT = 11022,
     FIX_REASON_INVALID_LOGON_FIELD = 11026,
 };
 
@@ -178,6 +182,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void onLogout(const FIX::SessionID &sessionId) override;
     void onOutputHeld(const FIX::SessionID &sessionId, const std::string &reason) override;
     void onMessageNotStored(const FIX::SessionID &sessionId, const std::string &fileName, int error) override;
+    void onStoreNotMade(const FIX::SessionID &sessionId, const std::string &fileName, int error) override;
     void toAdmin(FIX::Message &message, const FIX::SessionID &sessionId) override;
     void toApp(FIX::Message &message, const FIX::SessionID &sessionId) throw(FIX::DoNotSend) override;
     void fromAdmin(const FIX::Message &message,
@@ -271,6 +276,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     void fixNwInfoEndPendingSession(ea_sync_guard &lock, uint16_t index, const FIX::SessionID &sessionId);
     void fixNwInfoEndLiveSession(ea_sync_guard &lock, uint16_t index, const FIX::SessionID &sessionId);
     void fixNwInfoSendConsoleEvent(uint16_t reasonCode);
+    void fixNwInfoRaiseStoreFailing(uint32_t userId, int error, logger_object *logger);
     void fixNwInfoQueueSend(FixDeferredSend::Kind kind, FIX::Message *message,
                             const FIX::SessionID &sessionId, int32_t nwHandle, const std::string &reason);
     void fixNwInfoFlushDeferredSends(std::vector<FixDeferredSend> &sends);
@@ -320,7 +326,7 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     int32_t fixNwInfoDisconnectNamedClient(message *msg, logger_object *logger);
     void fixNwInfoLogStaleClientRecord(const message *msg, uint16_t slotIndex, logger_object *logger);
     void fixNwInfoSendClientLogout(const FIX::SessionID &copy, int32_t handle, uint16_t slotIndex,
-                                   logger_object *logger);
+                                   uint16_t reasonCode, logger_object *logger);
     int32_t fixNwInfoEndClientSession(ea_sync_guard &lock, const message *msg, uint16_t slotIndex,
                                       logger_object *logger);
     int32_t fixNwInfoForwardLogoffFlush(message *msg, int32_t result, logger_object *logger);
@@ -347,6 +353,8 @@ class FixNwInfoClass : public FIX::Application, public FIX42::MessageCracker
     int m_deferDepth;                        // > 0 inside fromApp and fromAdmin
     std::vector<FixDeferredSend> m_deferred; // acceptor thread only
     uint16_t m_maxSessions;
+    // The store failure last said of each session whose store could not be made.
+    std::map<std::string, std::string> m_storesNotMade;
 
     // What the application makes, in the order the constructor makes it: a constructor
     // that fails part-way frees what it has made, and the destructor frees everything,

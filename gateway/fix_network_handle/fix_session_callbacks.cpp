@@ -5,6 +5,7 @@
 // Logon answer; the client gets the gateway's once the exchange has accepted the user.
 // fromApp admits each application message only in the slot's right state.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -622,6 +623,12 @@ void FixNwInfoClass::onMessageNotStored(const FIX::SessionID &sessionId, const s
         static_cast<long>(static_cast<int32_t>(userId)), handle);
     EA_LOG(logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
     pf_log_say(text);
+    fixNwInfoRaiseStoreFailing(userId, error, logger);
+}
+
+// 13004 with a FIX user's id: that user's store failed with the error number.
+void FixNwInfoClass::fixNwInfoRaiseStoreFailing(uint32_t userId, int error, logger_object *logger)
+{
     message *event = log_write_event_create(true, static_cast<uint64_t>(error));
     if (event == nullptr)
     {
@@ -636,6 +643,35 @@ void FixNwInfoClass::onMessageNotStored(const FIX::SessionID &sessionId, const s
         message_destroy(event);
         setShutdown();
     }
+}
+
+// The engine could not make the session's store (its disk full as a new user's files are
+// made, say): the session stands without it and the engine refuses each of its Logons with
+// a Logout that says why, making the store again at the next. The other sessions, the
+// workstations and the console are not held up by it. Each refusal is logged; standard
+// error and the console (13004 with the user's id, from the SenderCompID, and the error
+// number) hear it at the start and whenever the failure differs from the last one said.
+// Acceptor thread, or main's while the acceptor is made.
+void FixNwInfoClass::onStoreNotMade(const FIX::SessionID &sessionId, const std::string &fileName, int error)
+{
+    if (shuttingDown())
+        return;
+    const std::string id = sessionId.toString();
+    const long userId = strtol(sessionId.getTargetCompID().getString().c_str(), nullptr, 10);
+    char text[EA_LOG_LINE_SIZE];
+    snprintf(
+        text, sizeof text,
+        "FIX store file [%s] of session id [%s] of user [%ld] cannot be made ([%s]): its Logons are refused until it can",
+        fileName.c_str(), id.c_str(), userId, strerror(error));
+    EA_LOG(m_logger, EA_LEVEL_SYSTEM_ERROR, "%s", text);
+    const std::string said = fileName + ":" + std::to_string(error);
+    std::string &last = m_storesNotMade[id];
+    if (last == said)
+        return;
+    last = said;
+    pf_log_say(text);
+    fixNwInfoRaiseStoreFailing(userId > 0 ? static_cast<uint32_t>(userId) : static_cast<uint32_t>(-1), error,
+                               m_logger);
 }
 
 void FixNwInfoClass::onLogout(const FIX::SessionID &sessionId)

@@ -8,14 +8,24 @@
 // disk kept from standard error are there: which logs and which store file failed, and the
 // order whose report was not delivered.
 //
+// A store that cannot be made at a start (a FIX user added to the settings, a new
+// installation, on a full disk) keeps only its own session from logging on: the gateway
+// starts, trades for workstations and for the FIX users whose stores stand, refuses that
+// session's Logons with a Logout that says why, and tells the console and standard error;
+// once the disk has room the session logs on without a restart.
+//
 // The folder is a small tmpfs of the test's own mount namespace. Where mounting is not
 // permitted, the gateway's file size limit at the store's body length stands in for the
 // full disk, and its standard error goes into a pipe, which no limit stops.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstring>
+#include <fstream>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +36,7 @@
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
 #include "support/fix_text.h"
+#include "support/full_disk.h"
 #include "support/full_log_folder.h"
 #include "support/workstation_trader.h"
 
@@ -208,3 +219,157 @@ TEST(FixStoreFull, AReportTheStoreCannotTakeEndsTheSessionWithALogoutAndTheJourn
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0) << result.output;
 }
+
+// Where the full disk is at a start that must make a store file.
+struct full_at_start
+{
+    const char *name;
+    bool whole_folder; // the logs and standard error on it too, or the store alone
+};
+
+void PrintTo(const full_at_start &layout, std::ostream *out)
+{
+    *out << layout.name;
+}
+
+class FixStoreFullAtStart : public ::testing::TestWithParam<full_at_start>
+{
+};
+
+// User 1002's store was made at an earlier start; user 1001 has just been added to the
+// settings, so its store must be made at this start, on a disk that is full. The gateway
+// starts, a trader trades and 1002 logs on; 1001's Logon is answered with a Logout that
+// says why; the console hears 13004 with 1001's id and the error number, and standard error
+// names the file and the reason once (at once where it has room, else once the disk has
+// room). Freed, the disk lets 1001 log on, download its journal and trade, with no restart.
+TEST_P(FixStoreFullAtStart, OnlyTheSessionWhoseStoreCannotBeMadeIsRefusedUntilTheDiskHasRoom)
+{
+    const uint32_t kNewUser = 1001;
+    const uint32_t kOldUser = 1002;
+    qel_test::fix_road road({kOldUser}, {}, {}, {{"SYSTEM_LOGGING_LEVEL", "EVENT"}}, "", false);
+    const bool whole = GetParam().whole_folder;
+    const std::string folder = whole ? road.dir.file("disk") : road.dir.path();
+    const std::string disk_folder = whole ? folder : road.dir.file("fix_store");
+    ASSERT_EQ(mkdir(disk_folder.c_str(), 0700), 0);
+    qel_test::full_log_folder disk(disk_folder, "4m");
+    if (!whole && !disk.mounted())
+        GTEST_SKIP() << "the store's own disk needs a mount, which is not permitted here";
+    if (whole)
+    {
+        ASSERT_EQ(mkdir((folder + "/logs").c_str(), 0700), 0);
+        road.dir.write("disk/fix_settings.cfg", qel_test::read_file(road.dir.file("fix_settings.cfg")));
+    }
+    const std::string settings_file = folder + "/fix_settings.cfg";
+    std::string error;
+
+    // The earlier start: 1002's store is made.
+    road.start(QEL_IP_BINARY, folder);
+    ASSERT_TRUE(road.listening);
+    {
+        std::unique_ptr<qel_sim::fix_client> old_user = road.ready_client(kOldUser, kTimeoutMs, &error);
+        ASSERT_TRUE(old_user) << error;
+        old_user->stop();
+    }
+    ASSERT_EQ(road.stop().exit_code, 0);
+
+    // 1001 is added, the disk fills, the gateway starts again.
+    const std::string settings = qel_test::read_file(settings_file);
+    std::ofstream(settings_file, std::ios::app)
+        << "[SESSION]\nBeginString=FIX.4.2\nSenderCompID=QEL\nTargetCompID=" << road.session_of(kNewUser)
+        << "\n";
+    if (!disk.mounted()) // standard error into a pipe in the earlier start's file's place
+        unlink((folder + "/qel_text_log_default.txt").c_str());
+    qel_test::gateway_stderr said(folder + "/qel_text_log_default.txt", !disk.mounted());
+    ASSERT_TRUE(said.ready());
+    const size_t said_before = said.text().size();
+    std::unique_ptr<qel_test::file_size_cap> cap;
+    if (disk.mounted())
+        ASSERT_TRUE(disk.fill(0, &error)) << error;
+    else
+        cap.reset(new qel_test::file_size_cap(0)); // the gateway inherits it
+    road.start(QEL_IP_BINARY, folder);
+    cap.reset();
+    ASSERT_TRUE(road.listening) << "the gateway started";
+
+    sim_console::console_client console;
+    ASSERT_TRUE(console.connect(road.config.port("INTERFACE_REALTIME_PORT_NUMBER")));
+    qel_sim::workstation_client workstation;
+    qel_sim::trader trader(workstation, kTraderUser);
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(workstation, trader, road.workstation_port, kTimeoutMs));
+    EXPECT_TRUE(trader_answered(trader)) << "workstations trade";
+    if (disk.mounted())
+    {
+        // A store that stands opens on a full disk; its session logs on. (A file size
+        // limit would refuse its files' writes as well.)
+        std::unique_ptr<qel_sim::fix_client> old_user = road.client(kOldUser, &error);
+        ASSERT_TRUE(old_user) << error;
+        EXPECT_TRUE(old_user->wait_for_state(qel_sim::fix_client_state::logged_on, kTimeoutMs))
+            << old_user->logout_text();
+        old_user->stop();
+    }
+
+    const std::string reason = strerror(disk.expected_error());
+    const std::string refusal =
+        "Messages cannot be stored (" + reason + "): the session's store cannot be made, so it cannot log on";
+    for (int attempt = 0; attempt < 2; ++attempt)
+    {
+        SCOPED_TRACE(attempt);
+        std::unique_ptr<qel_sim::fix_client> refused = road.client(kNewUser, &error);
+        ASSERT_TRUE(refused) << error;
+        ASSERT_TRUE(refused->wait_for_state(qel_sim::fix_client_state::logged_out, kTimeoutMs));
+        EXPECT_EQ(refused->logout_text(), refusal);
+        EXPECT_TRUE(qel_test::of_type(*refused, "A").empty());
+        refused->stop();
+    }
+    std::vector<heard_event> heard;
+    EXPECT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            hear(console, &heard);
+            return heard_of(heard, 13004, kNewUser) >= 1;
+        },
+        static_cast<int>(kTimeoutMs)));
+    EXPECT_EQ(heard_of(heard, 13004, kNewUser), 1u) << "said once, not at each Logon";
+    for (const heard_event &e : heard)
+        EXPECT_TRUE(e.reason != 13004 || e.user != kNewUser ||
+                    e.extra == static_cast<uint32_t>(disk.expected_error()))
+            << e.extra;
+    EXPECT_TRUE(trader_answered(trader));
+
+    // Room again: 1001 logs on and trades, and standard error has said why it could not.
+    if (disk.mounted())
+        ASSERT_TRUE(disk.free_space(road.gateway->pid(), &error)) << error;
+    else
+    {
+        struct rlimit room; // the test's own, lifted again
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &room), 0);
+        ASSERT_EQ(prlimit(road.gateway->pid(), RLIMIT_FSIZE, &room, nullptr), 0);
+    }
+    std::unique_ptr<qel_sim::fix_client> fix = road.ready_client(kNewUser, kTimeoutMs, &error);
+    ASSERT_TRUE(fix) << error;
+    ASSERT_TRUE(send_order(*fix, "1"));
+    EXPECT_TRUE(qel_test::wait_until([&] { return reports_for(*fix, "1", false) == 1; }, kTimeoutMs));
+    const std::string line = "FIX store file [fix_store/FIX.4.2-QEL-" + road.session_of(kNewUser) +
+                             ".session] of session id [FIX.4.2:QEL->" + road.session_of(kNewUser) +
+                             "] of user [1001] cannot be made ([" + reason +
+                             "]): its Logons are refused until it can\n";
+    EXPECT_TRUE(qel_test::wait_until(
+        [&]
+        {
+            trader_answered(trader);
+            return said.text().find(line, said_before) != std::string::npos;
+        },
+        static_cast<int>(kTimeoutMs)))
+        << said.text().substr(said_before);
+    EXPECT_EQ(qel_test::count_of(said.text().substr(said_before), line), 1u);
+
+    fix->stop();
+    qel_test::process_result result = road.stop();
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, FixStoreFullAtStart,
+                         ::testing::Values(full_at_start{"TheStoreOnItsOwnDisk", false},
+                                           full_at_start{"TheWholeFolderOnOneDisk", true}),
+                         [](const ::testing::TestParamInfo<full_at_start> &info) { return info.param.name; });

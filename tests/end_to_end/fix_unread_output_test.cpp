@@ -5,13 +5,17 @@
 // (11012, too many responses pending), and the gateway's resident size stays within a few
 // MB of where it was, while a FIX client and a trader at a workstation, on another address,
 // are answered every order. With a small MAX_CLIENT_PENDING_MESG_COUNT, a client that
-// takes nothing of its journal is ended at that bound.
+// takes nothing of its journal is ended at that bound; with its store full, a client that
+// reads nothing is read no more once it is logged out, and ended at the Logout's time-out.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,6 +26,7 @@
 #include "sim/workstation/trader.h"
 #include "support/fix_road.h"
 #include "support/fix_session_race.h"
+#include "support/full_log_folder.h"
 #include "support/gateway_log.h"
 #include "support/log_folder_figures.h"
 #include "support/paced_requests.h"
@@ -140,6 +145,74 @@ TEST(FixUnreadOutput, AClientThatSendsWithoutReadingIsEndedAtABoundWhileOthersTr
     again.close();
 
     fix->stop();
+    qel_test::process_result result = road.stop();
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+}
+
+// The FIX store's disk fills under a client that sends orders and reads nothing: the first
+// report the store cannot take logs the session out with a Logout that says why, and from
+// then on the gateway reads nothing more of the client, so it takes no more of its orders
+// however fast they come, and ends the session when the Logout times out. Its logs grow
+// by little meanwhile, and a trader at a workstation trades all along.
+TEST(FixUnreadOutput, AClientThatSendsWithoutReadingIsEndedSoonAfterTheStoreFills)
+{
+    const uint32_t kSendingBoundMs = 35000;
+    qel_test::fix_road road({kDeafUser}, qel_sim::box_options(), qel_sim::exchange_options(), {}, "", false);
+    const std::string store = road.dir.file("fix_store");
+    ASSERT_EQ(mkdir(store.c_str(), 0700), 0);
+    qel_test::full_log_folder disk(store, "4m");
+    road.start();
+    ASSERT_TRUE(road.listening);
+    std::string error;
+    qel_sim::workstation_client workstation;
+    qel_sim::trader trader(workstation, kTraderUser);
+    ASSERT_TRUE(qel_test::sign_on_at_workstation(workstation, trader, road.workstation_port, kTimeoutMs));
+    qel_sim::fix_deaf_client deaf(deaf_options(road, kDeafUser));
+    ASSERT_TRUE(deaf.log_on(&error)) << error;
+    qel_test::paced_requests trader_orders(qel_test::paced_trader_order(trader, kTimeoutMs), 50);
+
+    const std::string session = "FIX.4.2-QEL-" + road.session_of(kDeafUser);
+    struct stat body;
+    ASSERT_EQ(stat((store + "/" + session + ".body").c_str(), &body), 0);
+    const std::map<std::string, long> before = qel_test::log_folder_sizes(road.dir);
+    const long said_before = static_cast<long>(road.dir.read("qel_text_log_default.txt").size());
+    ASSERT_TRUE(disk.fill(road.gateway->pid(), &error, static_cast<rlim_t>(body.st_size))) << error;
+    const qel_sim::fix_deaf_client_outcome outcome = deaf.send_without_reading(kSendingBoundMs);
+    const std::map<std::string, long> after = qel_test::log_folder_sizes(road.dir);
+    const long said_after = static_cast<long>(road.dir.read("qel_text_log_default.txt").size());
+    trader_orders.stop();
+
+    // The orders the gateway read are those its message log holds.
+    size_t taken = 0;
+    std::string events;
+    for (const std::string &name : road.dir.list("logs"))
+    {
+        if (name.compare(0, session.size() + 10, session + ".messages.") == 0)
+            taken += qel_test::count_of(road.dir.read("logs/" + name), "\x01"
+                                                                       "35=D\x01");
+        if (name.compare(0, session.size() + 7, session + ".event.") == 0)
+            events += road.dir.read("logs/" + name);
+    }
+    std::string by_file;
+    const long grown = qel_test::log_folder_growth(before, after, &by_file) + (said_after - said_before);
+    std::printf("the client that reads nothing, its store full: %llu orders sent, %zu taken, ended %s after "
+                "%.1f s; logs grew %ld bytes:%s, standard error %ld\n",
+                static_cast<unsigned long long>(outcome.orders_sent), taken,
+                outcome.ended_by_gateway ? "by the gateway" : "not", outcome.ended_after_seconds, grown,
+                by_file.c_str(), said_after - said_before);
+    EXPECT_TRUE(outcome.ended_by_gateway);
+    EXPECT_LE(taken, 5000u) << "a few thousand at most";
+    EXPECT_LE(grown, 10L * 1024 * 1024);
+    EXPECT_NE(events.find("Message not stored, logging out"), std::string::npos) << events;
+    EXPECT_NE(events.find("Timed out waiting for logout response"), std::string::npos) << events;
+    EXPECT_TRUE(
+        qel_test::wait_until([&] { return events_of(road.dir, 13004, kDeafUser).size() == 1; }, kTimeoutMs));
+    EXPECT_GT(trader_orders.sent(), 0u);
+    EXPECT_EQ(trader_orders.sent(), trader_orders.answered()) << "the trader traded all along";
+
+    deaf.close();
+    ASSERT_TRUE(disk.free_space(road.gateway->pid(), &error)) << error;
     qel_test::process_result result = road.stop();
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0) << result.output;

@@ -285,7 +285,9 @@ TEST_F(readme_installation, WithoutItsDictionaryTheGatewayStopsNamingTheFile)
 // The README's simulated host, run as its line stands (on a port of the test's), lets the box
 // sign on as many users as the installed gateway takes (MAX_TWS_CLIENTS): a start of day
 // with a trader in every slot. Without its -u the host took 10, and each trader past them
-// was refused (11022); with more than MAX_TWS_CLIENTS the box could not log on at all.
+// was refused (11022); with more than MAX_TWS_CLIENTS the box could not log on at all. The
+// host counts FIX users with the traders: a FIX user past them is refused (11022), and told
+// so in its Logout.
 TEST_F(readme_installation, TheReadmeHostSignsOnATraderInEverySlot)
 {
     const std::vector<std::string> host_block =
@@ -335,6 +337,17 @@ TEST_F(readme_installation, TheReadmeHostSignsOnATraderInEverySlot)
                 : 0;
     }
     EXPECT_EQ(slots, signed_on) << qel_test::read_file(root + "/host.out").substr(0, 4000);
+
+    // The box's users are workstation and FIX users together: with a trader in every slot,
+    // the README's FIX user is refused, and its Logout says why.
+    std::string error;
+    std::unique_ptr<qel_sim::fix_client> fix = road->client(1001, &error);
+    ASSERT_TRUE(fix) << error;
+    EXPECT_TRUE(fix->wait_for_state(qel_sim::fix_client_state::logged_out, kTimeoutMs));
+    EXPECT_EQ(fix->logout_text(),
+              "Sign-on refused (11022): the box has as many users signed on as the exchange "
+              "lets it, workstation and FIX users together");
+    fix->stop();
     traders.clear();
     clients.clear();
     qel_test::process_result stopped = road->stop();

@@ -262,11 +262,22 @@ class GatewayLikeApplication : public FIX::Application
         std::lock_guard<std::mutex> lock(m_mutex);
         m_notStored.push_back(fileName + " " + std::to_string(error));
     }
+    void onStoreNotMade(const FIX::SessionID &, const std::string &fileName, int error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_storesNotMade.push_back(fileName + " " + std::to_string(error));
+    }
     // "<file> <error number>" of each message the store could not take.
     std::vector<std::string> notStored()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_notStored;
+    }
+    // "<file> <error number>" each time the session's store could not be made.
+    std::vector<std::string> storesNotMade()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_storesNotMade;
     }
 
     std::atomic<int32_t> m_lastHandle{5};
@@ -278,6 +289,7 @@ class GatewayLikeApplication : public FIX::Application
   private:
     std::mutex m_mutex;
     std::vector<std::string> m_notStored;
+    std::vector<std::string> m_storesNotMade;
 };
 
 // A client of the same engine: it marks its own Logon (the engine holds any other), and

@@ -1,9 +1,12 @@
 // The message store's file list: a file store names its four files in a fixed order, a
 // memory store (and the session's own state) names none, and a caller can remove the
 // files the way the gateway's FIX front end does. The four files are their owner's only,
-// and a message the disk refuses leaves nothing of itself in them.
+// a message the disk refuses leaves nothing of itself in them, and a store that cannot be
+// made names the file and the system's error.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fstream>
 #include <memory>
 
 #include "FileStore.h"
@@ -152,6 +155,47 @@ TEST(FileStore, AMessageTheDiskRefusesLeavesNothingBehindAndTheNextIsTaken)
     store->get(1, 3, stored);
     EXPECT_EQ((std::vector<std::string>{first, second}), stored) << "read back as they were taken";
     EXPECT_EQ(3, store->getNextSenderMsgSeqNum());
+}
+
+// A store that cannot be made says which file failed and the system's error, so that its
+// session can tell a disk or folder that refuses it from a wrong configuration: a disk
+// that refuses every write fails the new session file's first write, a folder that
+// cannot be made fails the first file's open (still the engine's ConfigError).
+TEST(FileStore, AStoreThatCannotBeMadeNamesTheFileAndTheError)
+{
+    fix_test::TempFolder folder;
+    const std::string plainFile = folder.file("plain");
+    std::ofstream(plainFile) << "not a folder";
+    {
+        qel_test::stderr_capture quiet;
+        qel_test::file_size_cap full(0);
+        const std::string path = folder.file("store");
+        try
+        {
+            FIX::FileStore store(path, kSession);
+            ADD_FAILURE() << "made on a disk that takes nothing";
+        }
+        catch (const FIX::StoreWriteFailed &e)
+        {
+            EXPECT_EQ(path + "/FIX.4.2-GATEWAY-CLIENT.session", e.fileName);
+            EXPECT_EQ(EFBIG, e.error);
+            EXPECT_EQ("IO Error: Unable to write to file " + e.fileName, std::string(e.what()));
+        }
+    }
+    try
+    {
+        FIX::FileStore store(plainFile + "/store", kSession);
+        ADD_FAILURE() << "made under a file";
+    }
+    catch (const FIX::ConfigError &e)
+    {
+        const FIX::StoreOpenFailed *failed = dynamic_cast<const FIX::StoreOpenFailed *>(&e);
+        ASSERT_NE(nullptr, failed) << e.what();
+        EXPECT_EQ(plainFile + "/store/FIX.4.2-GATEWAY-CLIENT.body", failed->fileName);
+        EXPECT_EQ(ENOTDIR, failed->error);
+        EXPECT_EQ("Configuration failed: Could not open body file: " + failed->fileName,
+                  std::string(e.what()));
+    }
 }
 
 TEST(FileStore, StoresWithoutFilesAnswerNull)

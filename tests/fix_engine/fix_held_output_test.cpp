@@ -3,7 +3,9 @@
 // wait in the process; once it reads again, everything flows. Past the application's
 // bounds (messages unsent, seconds without a byte taken) the session is disconnected, with
 // a line in its log and the application told why first, while a peer that reads slowly but
-// steadily is served to the end. A held connection that the peer resets ends at once.
+// steadily is served to the end. A session logged out because its store is full is not
+// read either, and ends at its logout time-out. A held connection that the peer resets
+// ends at once.
 // Both ends cap their socket buffers, so that "the connection is full" is a known amount
 // whatever the machine's TCP settings allow.
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cerrno>
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "fix_engine/fix_acceptor_test_support.h"
+#include "support/full_disk.h"
 
 namespace
 {
@@ -315,6 +319,51 @@ TEST(HeldOutput, APeerThatTakesNothingForTheHeldTimeIsDisconnectedAndASlowReader
         << sessionEvents(folder, "CLIENT");
     EXPECT_EQ(std::string::npos, sessionEvents(folder, "SLOW").find("disconnecting"))
         << sessionEvents(folder, "SLOW");
+}
+
+// The store's disk fills under a peer that sends orders and reads nothing: the first
+// answer the store cannot take logs the session out, and from then on the connection is
+// not read, so the acceptor takes no more of its orders, however fast they come, and the
+// session ends when its Logout times out (two seconds, the engine's default). The peer
+// finds the Logout that says why before the close.
+TEST(HeldOutput, ASessionLoggedOutForAMessageNotStoredIsNotReadAndEndsAtItsLogoutTimeOut)
+{
+    qel_test::stderr_capture quiet; // the session's logs fail beside the store, till they close
+    fix_test::TempFolder folder;
+    qel_test::reserved_port portReservation; // held until the server binds it
+    const uint16_t port = portReservation.number();
+    Acceptor running(acceptorSettings(folder.path(), port, kSmallBuffers), 1, 100, 0, 0);
+    Peer peer(port, "CLIENT");
+    ASSERT_TRUE(peer.logOn());
+    struct stat body;
+    ASSERT_EQ(0, stat(folder.file("store/FIX.4.2-GATEWAY-CLIENT.body").c_str(), &body));
+
+    qel_test::file_size_cap full(static_cast<rlim_t>(body.st_size));
+    int id = 0;
+    std::string pending;
+    bool ended = false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!ended && std::chrono::steady_clock::now() < until)
+    {
+        if (pending.empty())
+            pending = order(peer, ++id);
+        const ssize_t n = peer.offer(pending);
+        ended = n < 0;
+        if (n > 0)
+            pending.erase(0, static_cast<size_t>(n));
+        if (n == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(ended) << "still open after " << id << " orders";
+    // What the connection's buffers held when the Logout went out, and no more.
+    EXPECT_LT(running.application.m_received.load(), 200);
+    EXPECT_TRUE(fix_test::waitUntil([&] { return running.application.m_logouts.load() == 1; }, 10000));
+    full.lift();
+    while (peer.take())
+    {
+    }
+    EXPECT_EQ(1u, peer.count("5"));
+    EXPECT_EQ(0u, peer.count("j"));
 }
 
 // A peer that resets its connection while the acceptor is not reading it: the session ends

@@ -4,6 +4,7 @@
 // transport; the end-to-end cases run a real initiator of the same engine on loopback.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "FileLog.h"
@@ -360,6 +361,65 @@ TEST_F(SessionFixture, AMessageTheStoreCannotTakeIsNeitherSentNorNumberedAndEnds
     EXPECT_NE(std::string::npos, m_responder.sent().back().find("|35=B|34=5|"));
     EXPECT_EQ(3u, stored().size()) << "the Logon answer and the News";
     EXPECT_EQ(1u, m_application.notStored().size());
+}
+
+// A session whose store cannot be made (a new session's files on a disk that takes
+// nothing) is made all the same, on a store in memory, and the application hears which
+// file failed and why. Each Logon is answered with a Logout that says why and the
+// connection ends; the application sees neither the Logon nor a logout. Once the disk has
+// room the next Logon makes the store, and the session logs on and stores as any other.
+class SessionWithoutStore : public SessionFixture
+{
+  protected:
+    void SetUp() override
+    {
+        m_full.reset(new qel_test::file_size_cap(0));
+        SessionFixture::SetUp();
+    }
+    qel_test::stderr_capture m_quiet; // the session's logs fail beside the store
+    std::unique_ptr<qel_test::file_size_cap> m_full;
+};
+
+TEST_F(SessionWithoutStore, ItsLogonsAreRefusedSayingWhyUntilTheStoreCanBeMade)
+{
+    const std::string heard =
+        m_folder.path() + "/store/FIX.4.2-GATEWAY-CLIENT.session " + std::to_string(EFBIG);
+    EXPECT_EQ(std::vector<std::string>{heard}, m_application.storesNotMade());
+    EXPECT_EQ(nullptr, m_store->getFileNames()) << "a store in memory";
+
+    for (size_t attempt = 1; attempt <= 2; ++attempt)
+    {
+        SCOPED_TRACE(attempt);
+        m_responder.m_disconnected = false;
+        m_session->setResponder(&m_responder);
+        receiveClientLogon(static_cast<int32_t>(attempt));
+        EXPECT_TRUE(m_responder.m_disconnected);
+        const std::vector<std::string> sent = m_responder.sent();
+        ASSERT_EQ(attempt, sent.size()) << "a Logout, nothing else";
+        EXPECT_NE(std::string::npos, sent.back().find("|35=5|")) << sent.back();
+        EXPECT_NE(std::string::npos, sent.back().find("|58=Messages cannot be stored (File too large): the "
+                                                      "session's store cannot be made, so it cannot log on|"))
+            << sent.back();
+        EXPECT_EQ(0, m_application.m_admitted.load());
+        EXPECT_EQ(0, m_application.m_logouts.load());
+        EXPECT_EQ(std::vector<std::string>(attempt + 1, heard), m_application.storesNotMade());
+    }
+
+    m_full->lift();
+    m_session->setResponder(&m_responder);
+    receiveClientLogon(1);
+    EXPECT_EQ(1, m_application.m_admitted.load()) << "the Logon reached the application";
+    FIX::Message answer = logon();
+    answer.getHeader().setField(99999, "VALID_LOGON");
+    ASSERT_TRUE(FIX::Session::sendToTarget(answer, kGatewaySide, m_session->m_nwHandle));
+    EXPECT_NE(std::string::npos, m_responder.sent().back().find("|35=A|34=1|")) << m_responder.sent().back();
+    m_store = dynamic_cast<FIX::SessionState *>(m_session->getLog())->store();
+    std::unique_ptr<std::vector<std::string *>> names(m_store->getFileNames());
+    ASSERT_NE(nullptr, names) << "the file store";
+    for (const std::string *name : *names)
+        EXPECT_TRUE(fix_test::fileExists(*name)) << *name;
+    EXPECT_EQ(1u, stored().size()) << "the Logon answer";
+    EXPECT_EQ(3u, m_application.storesNotMade().size());
 }
 
 // The same engine as client and as gateway, on loopback.
