@@ -37,11 +37,15 @@ void expect_due(th_nw_connect_fold *fold, uint32_t lines, uint32_t attempts, boo
     EXPECT_EQ(due.lines, lines);
     EXPECT_EQ(due.attempts, attempts);
 }
-} // namespace
 
-TEST(ThNwConnectFold, AFloodOfFailedConnectsWritesTheFirstWholeThenOneCountASecond)
+struct ThNwConnectFold : ::testing::Test
 {
     qel_test::held_tick held;
+};
+} // namespace
+
+TEST_F(ThNwConnectFold, AFloodOfFailedConnectsWritesTheFirstWholeThenOneCountASecond)
+{
     th_nw_connect_fold fold = {};
     expect_due(&fold, 0, 0);
     EXPECT_EQ(failed_attempt(&fold, 13), 13u); // the first of the spell, whole
@@ -70,9 +74,8 @@ TEST(ThNwConnectFold, AFloodOfFailedConnectsWritesTheFirstWholeThenOneCountASeco
     EXPECT_EQ(failed_attempt(&fold, 13), 13u) << "a new spell";
 }
 
-TEST(ThNwConnectFold, AttemptsASecondApartAreEachWrittenWhole)
+TEST_F(ThNwConnectFold, AttemptsASecondApartAreEachWrittenWhole)
 {
-    qel_test::held_tick held;
     th_nw_connect_fold fold = {};
     for (int i = 0; i < 20; ++i)
     {
@@ -83,9 +86,8 @@ TEST(ThNwConnectFold, AttemptsASecondApartAreEachWrittenWhole)
     }
 }
 
-TEST(ThNwConnectFold, AQuietAttemptThatEndsOtherwiseSaysTheCountFirstThenIsWritten)
+TEST_F(ThNwConnectFold, AQuietAttemptThatEndsOtherwiseSaysTheCountFirstThenIsWritten)
 {
-    qel_test::held_tick held;
     th_nw_connect_fold fold = {};
     EXPECT_EQ(failed_attempt(&fold, 13), 13u);
     pf_tick_advance(500);
@@ -102,9 +104,8 @@ TEST(ThNwConnectFold, AQuietAttemptThatEndsOtherwiseSaysTheCountFirstThenIsWritt
     EXPECT_EQ(failed_attempt(&fold, 13), 13u);
 }
 
-TEST(ThNwConnectFold, TheStopSaysEverythingCountedDueOrNot)
+TEST_F(ThNwConnectFold, TheStopSaysEverythingCountedDueOrNot)
 {
-    qel_test::held_tick held;
     th_nw_connect_fold fold = {};
     EXPECT_EQ(failed_attempt(&fold, 13), 13u);
     pf_tick_advance(100);
@@ -117,9 +118,8 @@ TEST(ThNwConnectFold, TheStopSaysEverythingCountedDueOrNot)
     EXPECT_EQ(th_nw_connect_fold_events_due(&fold, true), 0u);
 }
 
-TEST(ThNwConnectFold, EventsGoOutTheFirstAtOnceThenOnceASecondAsACount)
+TEST_F(ThNwConnectFold, EventsGoOutTheFirstAtOnceThenOnceASecondAsACount)
 {
-    qel_test::held_tick held;
     th_nw_connect_fold fold = {};
     EXPECT_TRUE(th_nw_connect_fold_event(&fold));
     pf_tick_advance(1000);
