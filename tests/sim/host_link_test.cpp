@@ -562,6 +562,62 @@ TEST(HostLink, FailedConnectsAreToldTheFirstAtOnceThenOnceASecondAsACount)
         1u);
 }
 
+// The host returns within a spell of failed connects: the count says what the quiet attempts
+// before it left out, and the connect that succeeds is written whole from its first line,
+// though it began quiet and waited for its back-off over the count's second. A count names
+// every attempt its lines were about.
+TEST(HostLink, AConnectThatSucceedsAfterAnOutageIsWrittenWholeAfterTheCount)
+{
+    host_link_harness h({}, true);
+    h.host.refuse_connections(true);
+    ASSERT_NO_FATAL_FAILURE(refused(h));                      // written whole; the spell begins
+    ASSERT_NO_FATAL_FAILURE(refused(h, BOX_RELOGON_REQUEST)); // quiet: counted
+    drop_after_failed_connect(h);
+    ASSERT_TRUE(h.sees(h.q19, KOVA_MESSAGE, k_wait_ms)); // the first failure's event
+    h.host.refuse_connections(false);
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
+    EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 200)) << "held a second from the refusal";
+    pf_tick_advance(1000); // the count's second and the end of the hold, in one pass
+    ASSERT_TRUE(h.sees(h.q14, HOST_CONNECTION_INITIATED, k_wait_ms));
+    ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms)) << "the sign-on is the connection's first frame";
+    h.stop();
+
+    const std::vector<qel_test::gateway_log_line> lines = h.loggers->lines("th_network_handler_thread");
+    auto count_of = [&](const char *text) { return qel_test::functions_of_lines(lines, text).size(); };
+    EXPECT_EQ(count_of("Received BOX_LOGON_REQUEST message for nw handle [-1]"), 2u);
+    EXPECT_EQ(count_of("Received BOX_RELOGON_REQUEST message"), 0u);
+    EXPECT_EQ(count_of("Connecting to IP address"), 2u);
+    size_t counts = 0, count_at = 0, story_at = 0;
+    for (size_t i = 0; i < lines.size(); ++i)
+    {
+        unsigned n = 0, a = 0;
+        if (sscanf(lines[i].text.c_str(),
+                   "Left out [%u] log lines about [%u] attempts to connect to the host", &n, &a) == 2)
+        {
+            ++counts;
+            count_at = i;
+            EXPECT_EQ(a, 1u) << lines[i].text;
+            EXPECT_GE(n, 3u) << "the relogon's order, connect and failure at least";
+        }
+        if (lines[i].text.rfind("Received BOX_LOGON_REQUEST message", 0) == 0)
+            story_at = i;
+    }
+    EXPECT_EQ(counts, 1u);
+    EXPECT_LT(count_at, story_at) << "the count, then the connect that succeeded";
+    // Its story whole and in order, from its order on.
+    const char *const story[] = {
+        "Received BOX_LOGON_REQUEST message",        "Host connection attempt for link index [0] held back",
+        "Making the held BOX_LOGON_REQUEST",         "Connecting to IP address",
+        "Sending HOST_CONNECTION_INITIATED message", "Connection successful"};
+    size_t at = story_at;
+    for (const char *text : story)
+    {
+        while (at < lines.size() && lines[at].text.rfind(text, 0) != 0)
+            ++at;
+        EXPECT_LT(at, lines.size()) << text;
+    }
+}
+
 TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
 {
     host_link_harness h;
