@@ -210,5 +210,5 @@ struct fix_send_steps : worker_steps
 uint32_t fix_nw_handler_send_thread(void *argument)
 {
     fix_nw_handler_send_thread_args *args = static_cast<fix_nw_handler_send_thread_args *>(argument);
-    return worker_thread_main<fix_send_steps>(args, __func__, "queue_create failed.");
+    return worker_thread_main<fix_send_steps>(args, __func__, "malloc failed for input local queue.");
 }

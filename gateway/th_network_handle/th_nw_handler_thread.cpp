@@ -151,7 +151,7 @@ ea_status th_nw_connect_order(th_nw_handler_thread_args *args, message *msg, con
     logger_object *logger = args->logger;
     uint16_t link_index = msg->link_index;
     th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
-    th_nw_connect_fold_attempt(&attempts->fold);
+    th_nw_info_begin_attempt(links, link_index, logger);
     TH_NW_LOG_LINK_IN(routine, links, link_index, logger, EA_LEVEL_EVENT,
                       "Received %s message for nw handle [%d] having link index [%u]",
                       th_nw_tag_name(msg->tag), msg->host_network_handle, link_index);

@@ -5,6 +5,8 @@
 // connect goes through the link's fold of failed connects.
 #include "gateway/th_network_handle/th_nw_info.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +18,7 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
+#include "gateway/runtime/wire.h"
 #include "gateway/shared/user_link_info.h"
 
 enum
@@ -261,24 +264,62 @@ static void th_nw_info_note_refused(th_nw_info *links, uint16_t link_index)
     th_nw_backoff_refused(&links->connect_attempts[link_index].backoff, ea_get_tick_count());
 }
 
-bool th_nw_info_link_line(th_nw_info *links, uint16_t link_index, const logger_object *logger, int16_t level)
+th_nw_attempt_lines th_nw_info_link_line(th_nw_info *links, uint16_t link_index, const logger_object *logger,
+                                         int16_t level)
 {
     if (!log_fold_level_on(logger, level) || link_index >= links->nclients ||
         links->connect_attempts == nullptr)
-        return true;
-    return th_nw_connect_fold_line(&links->connect_attempts[link_index].fold);
+        return TH_NW_ATTEMPT_WRITTEN;
+    const th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+    const bool can_hold =
+        logger != nullptr && attempts->held_length + 2 + EA_LOG_LINE_SIZE <= sizeof attempts->held_lines;
+    return th_nw_connect_fold_line(&links->connect_attempts[link_index].fold, can_hold);
+}
+
+void th_nw_info_hold_link_line(th_nw_info *links, uint16_t link_index, logger_object *logger,
+                               const char *function, const char *source_file, uint32_t source_line,
+                               int16_t level, const char *format, ...)
+{
+    char text[EA_LOG_LINE_SIZE];
+    va_list arguments;
+    va_start(arguments, format);
+    if (vsnprintf(text, sizeof text, format, arguments) < 0)
+        text[0] = '\0';
+    va_end(arguments);
+    th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+    uint8_t *at = attempts->held_lines + attempts->held_length;
+    logger_object_set_context(logger, level, function, source_file, source_line);
+    const size_t length =
+        logger_object_format_message(logger, reinterpret_cast<char *>(at + 2), EA_LOG_LINE_SIZE, "%s", text);
+    put_u16_be(at, 0, static_cast<uint16_t>(length));
+    attempts->held_length += static_cast<uint32_t>(2 + length);
+}
+
+// Writes the lines the link's attempt held, as they were made, and forgets them.
+static void th_nw_info_write_held_lines(th_nw_connect_attempts *attempts, logger_object *logger)
+{
+    for (uint32_t at = 0; at + 2 <= attempts->held_length;)
+    {
+        const uint16_t length = get_u16_be(attempts->held_lines, at);
+        logger_object_write_line(logger, reinterpret_cast<const char *>(attempts->held_lines + at + 2),
+                                 length);
+        at += 2u + length;
+    }
+    attempts->held_length = 0;
 }
 
 void th_nw_info_note_connect_failed(th_nw_info *links, uint16_t link_index)
 {
-    if (link_index < links->nclients)
-        th_nw_connect_fold_failed(&links->connect_attempts[link_index].fold);
+    if (link_index >= links->nclients)
+        return;
+    th_nw_connect_fold_failed(&links->connect_attempts[link_index].fold);
+    links->connect_attempts[link_index].held_length = 0; // counted now
 }
 
 static void th_nw_info_write_fold_count(uint16_t link_index, th_nw_connect_fold_count count,
                                         logger_object *logger)
 {
-    if (count.lines == 0 && count.attempts == 0)
+    if (count.lines == 0)
         return;
     EA_LOG(
         logger, EA_LEVEL_EVENT,
@@ -288,16 +329,33 @@ static void th_nw_info_write_fold_count(uint16_t link_index, th_nw_connect_fold_
 
 void th_nw_info_settle_attempt(th_nw_info *links, uint16_t link_index, logger_object *logger)
 {
-    if (link_index < links->nclients)
-        th_nw_info_write_fold_count(
-            link_index, th_nw_connect_fold_settled(&links->connect_attempts[link_index].fold), logger);
+    if (link_index >= links->nclients)
+        return;
+    th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+    th_nw_info_write_fold_count(link_index, th_nw_connect_fold_settled(&attempts->fold), logger);
+    th_nw_info_write_held_lines(attempts, logger);
+}
+
+void th_nw_info_begin_attempt(th_nw_info *links, uint16_t link_index, logger_object *logger)
+{
+    if (link_index >= links->nclients)
+        return;
+    th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+    // An attempt whose outcome never came (a newer order replaces it) ended otherwise.
+    if (attempts->fold.current == TH_NW_ATTEMPT_HELD)
+        th_nw_info_settle_attempt(links, link_index, logger);
+    th_nw_info_write_fold_count(link_index, th_nw_connect_fold_attempt(&attempts->fold), logger);
 }
 
 void th_nw_info_connect_fold_lines(th_nw_info *links, bool all, logger_object *logger)
 {
     for (uint16_t link_index = 0; link_index < links->nclients; ++link_index)
-        th_nw_info_write_fold_count(
-            link_index, th_nw_connect_fold_lines_due(&links->connect_attempts[link_index].fold, all), logger);
+    {
+        th_nw_connect_attempts *attempts = &links->connect_attempts[link_index];
+        if (all && attempts->fold.current == TH_NW_ATTEMPT_HELD)
+            th_nw_info_settle_attempt(links, link_index, logger); // the stop: nothing held is lost
+        th_nw_info_write_fold_count(link_index, th_nw_connect_fold_lines_due(&attempts->fold, all), logger);
+    }
 }
 
 ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_object *logger)
@@ -309,11 +367,12 @@ ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_obj
         return EA_VALID;
     }
     ea_flag_set(&links->allow_invitations_flag[link_index], 0);
-    // The records of a quiet attempt (its box logon request) are discarded with its lines.
+    // The records of a quiet attempt that failed (its box logon request) are counted with its
+    // lines.
     th_nw_connect_fold *fold = &links->connect_attempts[link_index].fold;
-    const bool quiet = fold->quiet != 0 && log_fold_level_on(logger, EA_LEVEL_EVENT);
+    const bool counted = fold->current == TH_NW_ATTEMPT_COUNTED && log_fold_level_on(logger, EA_LEVEL_EVENT);
     th_nw_handle_reset(&links->th_nw_handle_list[link_index], logger,
-                       quiet ? &fold->lines_left_out : nullptr);
+                       counted ? &fold->current_lines : nullptr);
     th_nw_info_note_end(links, link_index, logger);
     TH_NW_LOG_LINK(links, link_index, logger, EA_LEVEL_EVENT, "Link with index [%u] reset successfully.",
                    link_index);
@@ -339,6 +398,9 @@ ea_status th_nw_info_disconnect_link(th_nw_info *links, uint16_t link_index, log
         EA_LOG(logger, EA_LEVEL_EVENT, "Invalid Link Index [%u]", link_index);
         return EA_SUCCESS;
     }
+    // A connection taken down before its connect's outcome: the attempt ended otherwise.
+    if (links->connect_attempts[link_index].fold.current == TH_NW_ATTEMPT_HELD)
+        th_nw_info_settle_attempt(links, link_index, logger);
     th_nw_handle *link = &links->th_nw_handle_list[link_index];
     if (link->connection_sockfd == EA_INVALID_SOCKET)
     {
@@ -600,9 +662,10 @@ static ea_status th_nw_info_report_loss(th_nw_info *links, uint16_t link_index, 
         links, link_index, logger, EA_LEVEL_EVENT,
         "Sent HOST_CONNECTION_LOST for nw handle [%d] having link index [%u] with reason code [%d].",
         link->network_handle, link_index, reason_code);
-    th_nw_info_close_and_reset(links, link_index, logger);
+    // A failed connect is noted before the reset, whose lines are then counted with it.
     if (reason_code == TH_REASON_CONNECT_FAILED)
         th_nw_info_note_connect_failed(links, link_index);
+    th_nw_info_close_and_reset(links, link_index, logger);
     return EA_SUCCESS;
 }
 

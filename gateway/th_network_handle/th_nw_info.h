@@ -29,6 +29,9 @@ enum
 {
     TH_NW_INFO_DEFAULT_HEART_BEAT_MS = 30000,
     TH_NW_INFO_NO_LINK_SERVICED = 0xFFFF,
+    // Room for the lines of a quiet attempt until its outcome: a story of at most eight lines
+    // before it (the order, a hold, the bind and the connect, their answers) fits whole.
+    TH_NW_INFO_HELD_LINES_BYTES = 8 * (EA_LOG_LINE_SIZE + 2),
 };
 
 // Statuses of th_nw_info_get_connection_status besides 0 and 203.
@@ -39,12 +42,15 @@ enum : int32_t
 };
 
 // A link's connection attempts: their spacing, a box logon request held until the
-// spacing allows it, and the fold of what failed connects write and raise.
+// spacing allows it, the fold of what failed connects write and raise, and the lines of a
+// quiet attempt held until its outcome (each a u16 length, then the line as made).
 struct th_nw_connect_attempts
 {
     th_nw_backoff backoff;
     message *held_order; // null when none is held
     th_nw_connect_fold fold;
+    uint8_t held_lines[TH_NW_INFO_HELD_LINES_BYTES];
+    uint32_t held_length;
 };
 
 struct th_nw_info
@@ -91,17 +97,25 @@ ea_status th_nw_info_del_link(th_nw_info *links, uint16_t link_index, logger_obj
 ea_status th_nw_info_check_queue_thresholds(th_nw_info *links, logger_object *logger);
 ea_status th_nw_info_process_links(th_nw_info *links, queue *out, logger_object *logger);
 
-// Whether a line of this level about the link's attempts to connect is written now (false:
-// its fold counts it).
-bool th_nw_info_link_line(th_nw_info *links, uint16_t link_index, const logger_object *logger, int16_t level);
-// A connect of the link failed, reported with 12009: its fold notes it (the spacing of the
-// link's logons noted it as it failed).
+// The way of a line of this level about the link's attempts to connect: written now, held
+// (th_nw_info_hold_link_line) or counted by the link's fold.
+th_nw_attempt_lines th_nw_info_link_line(th_nw_info *links, uint16_t link_index, const logger_object *logger,
+                                         int16_t level);
+void th_nw_info_hold_link_line(th_nw_info *links, uint16_t link_index, logger_object *logger,
+                               const char *function, const char *source_file, uint32_t source_line,
+                               int16_t level, const char *format, ...) __attribute__((format(printf, 8, 9)));
+// A box logon or relogon order begins an attempt to connect the link: the one before it is
+// over (one whose lines were held is settled), and a count its fold owes is said.
+void th_nw_info_begin_attempt(th_nw_info *links, uint16_t link_index, logger_object *logger);
+// A connect of the link failed, reported with 12009: its fold notes it and counts the
+// lines the attempt held (the spacing of the link's logons noted it as it failed).
 void th_nw_info_note_connect_failed(th_nw_info *links, uint16_t link_index);
 // The link's attempt ended in anything but a failed connect: what its fold left out is said
-// now, and what follows is written.
+// now, then the lines the attempt held, and what follows is written.
 void th_nw_info_settle_attempt(th_nw_info *links, uint16_t link_index, logger_object *logger);
 // Writes, for every link, the count of lines its fold left out that is due (with `all`,
-// every count). Every pass of the host network thread, before its records.
+// every count, and the lines still held). Every pass of the host network thread, before
+// its records.
 void th_nw_info_connect_fold_lines(th_nw_info *links, bool all, logger_object *logger);
 
 // EA_LOG about a link's attempt to connect, through the link's fold.
@@ -111,8 +125,13 @@ void th_nw_info_connect_fold_lines(th_nw_info *links, bool all, logger_object *l
 #define TH_NW_LOG_LINK_IN(function, links, link_index, logger, level, ...)                                   \
     do                                                                                                       \
     {                                                                                                        \
-        if (th_nw_info_link_line((links), (link_index), (logger), (level)))                                  \
+        const th_nw_attempt_lines way_of_line =                                                              \
+            th_nw_info_link_line((links), (link_index), (logger), (level));                                  \
+        if (way_of_line == TH_NW_ATTEMPT_WRITTEN)                                                            \
             EA_LOG_IN(function, logger, level, __VA_ARGS__);                                                 \
+        else if (way_of_line == TH_NW_ATTEMPT_HELD)                                                          \
+            th_nw_info_hold_link_line((links), (link_index), (logger), function, __FILE__, __LINE__,         \
+                                      (level), __VA_ARGS__);                                                 \
     } while (0)
 
 // The host network thread (th_nw_handler_thread.cpp).

@@ -360,6 +360,19 @@ TEST(FixOrdersEndToEnd, BadInputIsRefusedAndTheGatewayKeepsServing)
     EXPECT_EQ(c->state(), qel_sim::fix_client_state::ready);
     EXPECT_TRUE(road.box->session_faults().empty());
 
+    // ClOrdID is a number in the dialect: its leading digits are taken, a ClOrdID of letters
+    // as 0, and every reply carries that number; only the OrderID tells such orders apart.
+    ASSERT_TRUE(other->send_new_order_single(order({{11, "ORD7"}})));
+    ASSERT_TRUE(other->send_new_order_single(order({{11, "12AB"}})));
+    ASSERT_TRUE(other->send_new_order_single(order({{11, "KEY"}})));
+    std::string letters = nth(*other, "8", 2), digits_first = nth(*other, "8", 3),
+                more_letters = nth(*other, "8", 4);
+    EXPECT_EQ(fix_field(letters, 11), "0") << letters;
+    EXPECT_EQ(fix_field(digits_first, 11), "12") << digits_first;
+    EXPECT_EQ(fix_field(more_letters, 11), "0") << more_letters;
+    EXPECT_NE(fix_field(letters, 37), fix_field(more_letters, 37));
+    EXPECT_TRUE(of_type(*other, "j").empty()) << "taken, not refused";
+
     c->stop();
     other->stop();
     EXPECT_TRUE(bob.sign_off(kTimeoutMs).arrived);

@@ -4,9 +4,10 @@
 // client is ended at a bound, with a line in the log and a console event naming the user
 // (11012, too many responses pending), and the gateway's resident size stays within a few
 // MB of where it was, while a FIX client and a trader at a workstation, on another address,
-// are answered every order. With a small MAX_CLIENT_PENDING_MESG_COUNT, a client that
-// takes nothing of its journal is ended at that bound; with its store full, a client that
-// reads nothing is read no more once it is logged out, and ended at the Logout's time-out.
+// are answered every order; a second Logon of its user meanwhile is closed unanswered. With
+// a small MAX_CLIENT_PENDING_MESG_COUNT, a client that takes nothing of its journal is
+// ended at that bound; with its store full, a client that reads nothing is read no more
+// once it is logged out, and ended at the Logout's time-out.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -97,9 +98,21 @@ TEST(FixUnreadOutput, AClientThatSendsWithoutReadingIsEndedAtABoundWhileOthersTr
     qel_test::paced_requests fix_orders(qel_test::paced_order(*fix, kTimeoutMs), 50);
     qel_test::paced_requests trader_orders(qel_test::paced_trader_order(trader, kTimeoutMs), 50);
 
+    // Meanwhile the user's second Logon is closed unanswered: the session is still there.
+    std::string second_logon;
+    std::thread second(
+        [&]
+        {
+            std::this_thread::sleep_for(std::chrono::seconds(10));
+            qel_sim::fix_deaf_client again(deaf_options(road, kDeafUser));
+            if (again.log_on(&second_logon))
+                second_logon = "logged on";
+        });
     const long long start_kb = resident_kb(road.gateway->pid());
     const qel_sim::fix_deaf_client_outcome outcome = deaf.send_without_reading(kSendingMs);
     const long long end_kb = resident_kb(road.gateway->pid());
+    second.join();
+    EXPECT_EQ(second_logon, "the gateway closed the connection");
     std::printf(
         "the client that reads nothing: %llu orders taken, ended %s after %.1f s; resident size %lld kB, "
         "then %lld kB\n",

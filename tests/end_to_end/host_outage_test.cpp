@@ -158,6 +158,34 @@ TEST(HostOutage, AHostBackAfterFiveSecondsHasTheSessionRecoveredAtTheNextRelogon
     EXPECT_EQ(road.box->state().relogons, 1u);
     EXPECT_TRUE(road.box->session_faults().empty());
     EXPECT_EQ(road.stop().exit_code, 0);
+
+    // The relogon that succeeded stands whole in the network thread's log, after any count of
+    // the failed ones; a count names the attempts its lines were about.
+    const std::vector<qel_test::gateway_log_line> lines =
+        qel_test::gateway_log_lines(road.dir.file("logs"), "th_network_handler_thread");
+    size_t order = lines.size(), success = lines.size();
+    for (size_t i = 0; i < lines.size(); ++i)
+    {
+        unsigned left_out = 0, attempts = 0;
+        if (sscanf(lines[i].text.c_str(), "Left out [%u] log lines about [%u] attempts", &left_out,
+                   &attempts) == 2)
+        {
+            EXPECT_GE(attempts, 1u) << lines[i].text;
+        }
+        if (lines[i].text.rfind("Received BOX_RELOGON_REQUEST message", 0) == 0)
+            order = i;
+        if (lines[i].text.rfind("Connection successful", 0) == 0 && order < lines.size())
+            success = i;
+    }
+    ASSERT_LT(success, lines.size());
+    std::vector<std::string> story;
+    for (size_t i = order; i <= success; ++i)
+        story.push_back(lines[i].text.substr(0, 24));
+    EXPECT_NE(std::find(story.begin(), story.end(), "Connecting to IP address"), story.end());
+    for (const std::string &text : story)
+    {
+        EXPECT_NE(text.rfind("Left out [", 0), 0u) << "the relogon's story is not folded";
+    }
 }
 
 TEST(HostOutage, AHostGoneForGoodHasTheBoxLoggedOffAfterTwentySecondsOfRelogonsASecondApart)

@@ -17,6 +17,7 @@
 #include "gateway/runtime/queue.h"
 #include "platform/core/pf_tick.h"
 #include "sim/console/console_client.h"
+#include "support/held_tick.h"
 #include "support/test_support.h"
 
 using namespace qel_test;
@@ -83,6 +84,7 @@ class ConsoleListener : public ::testing::Test
         EXPECT_EQ(p.transcode(), 10002);
     }
 
+    qel_test::held_tick m_held; // the send time-out moves only by the test's steps
     reserved_port m_reservation;
     uint16_t m_port = m_reservation.number();
     interface_nw_info *m_listener = nullptr;

@@ -14,6 +14,7 @@
 #include "platform/core/pf_tick.h"
 #include "sim/host/sim_host.h"
 #include "support/gateway_config.h"
+#include "support/held_tick.h"
 
 namespace
 {
@@ -21,6 +22,7 @@ const int k_wait_ms = 5000;
 
 struct HostBatching : ::testing::Test
 {
+    qel_test::held_tick held;
     qel_sim::sim_host host;
     qel_test::temp_dir dir;
     ea_flag rate[1] = {{100}};
@@ -44,7 +46,7 @@ struct HostBatching : ::testing::Test
         for (int i = 0; i < 1000 && links->th_nw_handle_list[0].state != TH_LINK_CONNECTED; ++i)
             th_nw_info_get_elements(links, 1, nullptr, 0, 5, frames, notices, nullptr, nullptr);
         ASSERT_EQ(links->th_nw_handle_list[0].state, TH_LINK_CONNECTED);
-        // At the start of a second, so that a pass never straddles a second boundary.
+        // At the start of a second; held, so a pass never straddles a second boundary.
         pf_tick_set(7000000 + 1);
     }
     void TearDown() override

@@ -20,6 +20,7 @@
 #include "sim/host/sim_host.h"
 #include "support/gateway_config.h"
 #include "support/gateway_log.h"
+#include "support/held_tick.h"
 
 namespace qel_test
 {
@@ -27,6 +28,9 @@ namespace qel_test
 class host_link_harness
 {
   public:
+    // Held from before the threads start until after they end: the link's timers, its
+    // back-off and its folds move only by the test's steps.
+    held_tick held;
     qel_sim::sim_host host;
     temp_dir dir;
     ea_flag rate[1] = {{100}};

@@ -11,7 +11,6 @@
 #include "common/ea_time.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_log.h"
-#include "support/held_tick.h"
 #include "tests/sim/host_link_harness.h"
 
 using qel_sim::bytes;
@@ -270,12 +269,19 @@ TEST(HostLink, ASlowReaderStillGetsEveryFrameInOrder)
     EXPECT_TRUE(h.host.errors().empty());
 }
 
+// The interval runs from the link's last write, which the pull notice that follows it in the
+// same pass marks: the test moves the held tick count only once it has that notice.
 TEST(HostLink, AnIdleLinkAsksForOneHeartBeatUntilOneIsWritten)
 {
     host_link_harness h(std::map<std::string, std::string>{{"HEART_BEAT_TIME_INTERVAL", "2000"}});
     int32_t handle = h.logon();
     ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms));
-    pf_tick_advance(2500);
+    message *written = h.wait_for(h.q17, PULL_NOTIFICATION);
+    ASSERT_NE(written, nullptr);
+    message_destroy(written);
+    pf_tick_advance(2000);
+    EXPECT_FALSE(h.sees(h.q18, GENERATE_HEART_BEAT_MESSAGE, 100)) << "not at the interval";
+    pf_tick_advance(1);
     message *notice = h.wait_for(h.q18, GENERATE_HEART_BEAT_MESSAGE);
     ASSERT_NE(notice, nullptr);
     EXPECT_EQ(notice->host_network_handle, handle);
@@ -290,7 +296,10 @@ TEST(HostLink, AnIdleLinkAsksForOneHeartBeatUntilOneIsWritten)
     ASSERT_TRUE(h.host.wait_for_frames(2, k_wait_ms));
     EXPECT_EQ(h.host.frames()[1].sequence_number, 0);
     EXPECT_EQ(h.host.records()[1].transcode, 23506);
-    pf_tick_advance(2500);
+    written = h.wait_for(h.q17, PULL_NOTIFICATION);
+    ASSERT_NE(written, nullptr);
+    message_destroy(written);
+    pf_tick_advance(2001);
     EXPECT_TRUE(h.sees(h.q18, GENERATE_HEART_BEAT_MESSAGE, k_wait_ms));
 }
 
@@ -397,7 +406,7 @@ void two_ends_at_once(host_link_harness &h, uint32_t &connections)
 }
 
 // A box logon order that the back-off holds exactly `step` ms from now, the tick count
-// being held still by the test.
+// being held still by the harness.
 void logon_held_for(host_link_harness &h, uint32_t step)
 {
     h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
@@ -409,7 +418,7 @@ void logon_held_for(host_link_harness &h, uint32_t step)
 }
 
 // A connect order that the host refuses, made after it was held `held_ms` (the tick count
-// being held still by the test): refused at once, or when the platform reports the outcome
+// being held still by the harness): refused at once, or when the platform reports the outcome
 // of the connect (a connect under way is reported initiated first).
 void refused(host_link_harness &h, uint16_t tag = BOX_LOGON_REQUEST, uint32_t held_ms = 0)
 {
@@ -449,7 +458,6 @@ void drop_after_failed_connect(host_link_harness &h)
 TEST(HostLink, LogonsAfterConnectionsTheHostEndedAtOnceWaitOneSecondDoublingToFour)
 {
     host_link_harness h;
-    qel_test::held_tick held;
     uint32_t connections = 0;
     ASSERT_NO_FATAL_FAILURE(two_ends_at_once(h, connections));
     for (uint32_t step : {1000u, 2000u, 4000u, 4000u})
@@ -484,7 +492,6 @@ TEST(HostLink, LogonsAfterConnectionsTheHostEndedAtOnceWaitOneSecondDoublingToFo
 TEST(HostLink, ARefusedConnectHoldsTheNextLogonASecondAndCountsAsNoEnd)
 {
     host_link_harness h;
-    qel_test::held_tick held;
     uint32_t connections = 0;
     ASSERT_NO_FATAL_FAILURE(two_ends_at_once(h, connections));
     logon_held_for(h, 1000);
@@ -508,7 +515,6 @@ TEST(HostLink, ARefusedConnectHoldsTheNextLogonASecondAndCountsAsNoEnd)
 TEST(HostLink, FailedConnectsAreToldTheFirstAtOnceThenOnceASecondAsACount)
 {
     host_link_harness h({}, true);
-    qel_test::held_tick held;
     h.host.refuse_connections(true);
     ASSERT_NO_FATAL_FAILURE(refused(h));
     for (int i = 0; i < 3; ++i)
@@ -556,10 +562,65 @@ TEST(HostLink, FailedConnectsAreToldTheFirstAtOnceThenOnceASecondAsACount)
         1u);
 }
 
+// The host returns within a spell of failed connects: the count says what the quiet attempts
+// before it left out, and the connect that succeeds is written whole from its first line,
+// though it began quiet and waited for its back-off over the count's second. A count names
+// every attempt its lines were about.
+TEST(HostLink, AConnectThatSucceedsAfterAnOutageIsWrittenWholeAfterTheCount)
+{
+    host_link_harness h({}, true);
+    h.host.refuse_connections(true);
+    ASSERT_NO_FATAL_FAILURE(refused(h));                      // written whole; the spell begins
+    ASSERT_NO_FATAL_FAILURE(refused(h, BOX_RELOGON_REQUEST)); // quiet: counted
+    drop_after_failed_connect(h);
+    ASSERT_TRUE(h.sees(h.q19, KOVA_MESSAGE, k_wait_ms)); // the first failure's event
+    h.host.refuse_connections(false);
+    h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
+    EXPECT_FALSE(h.sees(h.q14, HOST_CONNECTION_INITIATED, 200)) << "held a second from the refusal";
+    pf_tick_advance(1000); // the count's second and the end of the hold, in one pass
+    ASSERT_TRUE(h.sees(h.q14, HOST_CONNECTION_INITIATED, k_wait_ms));
+    ASSERT_TRUE(h.host.wait_for_frames(1, k_wait_ms)) << "the sign-on is the connection's first frame";
+    h.stop();
+
+    const std::vector<qel_test::gateway_log_line> lines = h.loggers->lines("th_network_handler_thread");
+    auto count_of = [&](const char *text) { return qel_test::functions_of_lines(lines, text).size(); };
+    EXPECT_EQ(count_of("Received BOX_LOGON_REQUEST message for nw handle [-1]"), 2u);
+    EXPECT_EQ(count_of("Received BOX_RELOGON_REQUEST message"), 0u);
+    EXPECT_EQ(count_of("Connecting to IP address"), 2u);
+    size_t counts = 0, count_at = 0, story_at = 0;
+    for (size_t i = 0; i < lines.size(); ++i)
+    {
+        unsigned n = 0, a = 0;
+        if (sscanf(lines[i].text.c_str(),
+                   "Left out [%u] log lines about [%u] attempts to connect to the host", &n, &a) == 2)
+        {
+            ++counts;
+            count_at = i;
+            EXPECT_EQ(a, 1u) << lines[i].text;
+            EXPECT_GE(n, 3u) << "the relogon's order, connect and failure at least";
+        }
+        if (lines[i].text.rfind("Received BOX_LOGON_REQUEST message", 0) == 0)
+            story_at = i;
+    }
+    EXPECT_EQ(counts, 1u);
+    EXPECT_LT(count_at, story_at) << "the count, then the connect that succeeded";
+    // Its story whole and in order, from its order on.
+    const char *const story[] = {
+        "Received BOX_LOGON_REQUEST message",        "Host connection attempt for link index [0] held back",
+        "Making the held BOX_LOGON_REQUEST",         "Connecting to IP address",
+        "Sending HOST_CONNECTION_INITIATED message", "Connection successful"};
+    size_t at = story_at;
+    for (const char *text : story)
+    {
+        while (at < lines.size() && lines[at].text.rfind(text, 0) != 0)
+            ++at;
+        EXPECT_LT(at, lines.size()) << text;
+    }
+}
+
 TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
 {
     host_link_harness h;
-    qel_test::held_tick held;
     uint32_t connections = 0;
     ASSERT_NO_FATAL_FAILURE(two_ends_at_once(h, connections));
     h.put(h.q8, h.record(host_link_harness::box_sign_on(), BOX_LOGON_REQUEST, -1));
@@ -578,7 +639,6 @@ TEST(HostLink, ADropOrderDiscardsAHeldConnectOrder)
 TEST(HostLink, TheNetworkThreadLogsItsRecordsUnderItsRoutine)
 {
     host_link_harness h({}, true);
-    qel_test::held_tick held;
     int32_t handle = h.logon();
     ASSERT_TRUE(h.host.wait_for_connections(1, k_wait_ms));
     h.put(h.q8, h.record(bytes{0x00, 0x01, 0x5b, 0xd2}, HEART_BEAT_MESSAGE, handle));

@@ -20,6 +20,7 @@
 #include "gateway/shared/user_link_info.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
+#include "support/held_tick.h"
 #include "support/hex.h"
 #include "support/test_support.h"
 
@@ -80,9 +81,11 @@ inline message *notification(uint16_t tag, uint16_t link_index, int32_t handle, 
     return msg;
 }
 
-// A box communication controller configured for one link, with its own logger.
+// A box communication controller configured for one link, with its own logger; the tick
+// count is held while it lives.
 struct box_environment
 {
+    held_tick held;
     temp_dir dir;
     std::string config_file;
     logger_object_container *loggers = nullptr;
@@ -91,11 +94,9 @@ struct box_environment
     ea_flag base_rate_control{100};
     ea_flag box_rate_control_count[2] = {};
     box_comm_info_container *box = nullptr;
-    uint32_t saved_tick_offset = 0;
 
     explicit box_environment(std::map<std::string, std::string> overrides = {}, uint16_t max_clients = 10)
     {
-        saved_tick_offset = pf_tick_get_offset();
         gateway_config config;
         config.values["LOG_FILE_PATH"] = dir.file("logs");
         config.values["MACHINE_WAN_IP"] = "10.1.2.3";
@@ -124,7 +125,6 @@ struct box_environment
             user_link_info_destroy(link_table);
         if (loggers != nullptr)
             logger_object_container_destroy(loggers);
-        pf_tick_set_offset(saved_tick_offset);
     }
     box_environment(const box_environment &) = delete;
     box_environment &operator=(const box_environment &) = delete;

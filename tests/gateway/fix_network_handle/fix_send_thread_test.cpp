@@ -1,7 +1,7 @@
 // The FIX send thread's dispatch by tag, with an application that has no client: every
 // record handed to an entry point is consumed by it (the sanitizer builds catch a record
 // freed twice or lost), console events carry the record's user and reason, and unknown
-// tags are dropped without stopping the thread.
+// tags are dropped without stopping the thread; a local queue it cannot make stops it.
 #include <gtest/gtest.h>
 
 #include "gateway/fix_network_handle/fix_front_end_test_support.h"
@@ -10,6 +10,17 @@
 #include "support/gateway_log.h"
 
 using namespace fix_front_end_test;
+
+// queue_create, wrapped at link time for this suite (tests/CMakeLists.txt): on a thread that
+// armed it, the call after `t_queues_before_failure` more fails, as when memory runs out.
+static thread_local int t_queues_before_failure = -1;
+extern "C" queue *__real__Z12queue_createv();
+extern "C" queue *__wrap__Z12queue_createv()
+{
+    if (t_queues_before_failure >= 0 && t_queues_before_failure-- == 0)
+        return nullptr;
+    return __real__Z12queue_createv();
+}
 
 namespace
 {
@@ -115,6 +126,41 @@ TEST(FixSendThread, BoxRejectionWithoutWaitingClientsGivesOneConsoleEvent)
     EXPECT_EQ(event->user_id, 0xFFFFFFFFu);
     EXPECT_EQ(f.side.take(f.side.toInterface(), 100), nullptr);
     EXPECT_EQ(f.side.take(f.side.toUserSession(), 100), nullptr);
+}
+
+// A local queue it cannot make ends the thread at its start, with the shutdown flag raised
+// so that the whole gateway stops, and says why under its routine.
+TEST(FixSendThread, ALocalQueueItCannotMakeStopsTheGateway)
+{
+    qel_test::gateway_test_loggers loggers({"fix_network_handler_send_thread"});
+    GatewaySide side;
+    Application a(side, 4);
+    ASSERT_NE(a.app, nullptr);
+    fix_nw_handler_send_thread_args args = {};
+    args.from_user_session = side.fromUserSession();
+    args.to_box_comm = side.toBoxComm();
+    args.to_interface = side.toInterface();
+    args.from_box_comm = side.fromBoxComm();
+    args.wait_time_ms = 10;
+    args.day_flag = &side.dayFlag13;
+    args.fix_nw_info = a.app;
+    args.number_of_links = 1;
+    args.shutdown_flag = &side.shutdown;
+    args.logger = loggers.get("fix_network_handler_send_thread");
+    const char *const said = "malloc failed for input local queue.";
+    for (int made : {0, 1}) // the first of its two queues fails, or the second
+    {
+        SCOPED_TRACE(made);
+        ea_flag_set(&side.shutdown, 0);
+        t_queues_before_failure = made;
+        EXPECT_EQ(fix_nw_handler_send_thread(&args), static_cast<uint32_t>(EA_ERROR));
+        t_queues_before_failure = -1;
+        EXPECT_EQ(ea_flag_get(&side.shutdown), 1);
+        const std::vector<qel_test::gateway_log_line> lines =
+            loggers.lines("fix_network_handler_send_thread");
+        EXPECT_EQ(qel_test::functions_of_lines(lines, said).size(), static_cast<size_t>(made + 1));
+        qel_test::expect_lines_under(lines, {said}, "fix_nw_handler_send_thread");
+    }
 }
 
 TEST(FixSendThread, DayFlagReopensTheLogsAndShutdownEndsTheThread)

@@ -137,9 +137,14 @@ std::vector<uint8_t> stored_event(uint16_t reason)
     bytes[37] = static_cast<uint8_t>(reason >> 8);
     return bytes;
 }
+
+struct InterfaceInfo : ::testing::Test
+{
+    held_tick held;
+};
 } // namespace
 
-TEST(InterfaceInfo, CreationStartsTheEventLogAndBuildsTheVersionCheck)
+TEST_F(InterfaceInfo, CreationStartsTheEventLogAndBuildsTheVersionCheck)
 {
     console_fixture f;
     ASSERT_TRUE(f.ready());
@@ -152,7 +157,7 @@ TEST(InterfaceInfo, CreationStartsTheEventLogAndBuildsTheVersionCheck)
               from_hex(k_version_check));
 }
 
-TEST(InterfaceInfo, TheEventLogIsItsOwnersAloneWhateverTheUmask)
+TEST_F(InterfaceInfo, TheEventLogIsItsOwnersAloneWhateverTheUmask)
 {
     // The day's events name the users who signed on and off.
     console_fixture f;
@@ -167,7 +172,7 @@ TEST(InterfaceInfo, TheEventLogIsItsOwnersAloneWhateverTheUmask)
     EXPECT_EQ(file_bytes(f.event_log), day_field(local_day_of_month()));
 }
 
-TEST(InterfaceInfo, MissingEventLogKeyFailsCreation)
+TEST_F(InterfaceInfo, MissingEventLogKeyFailsCreation)
 {
     console_fixture f;
     f.config.omitted.insert("KOVA_EVENT_LOG_FILE");
@@ -175,7 +180,7 @@ TEST(InterfaceInfo, MissingEventLogKeyFailsCreation)
     EXPECT_EQ(f.create_info(), nullptr);
 }
 
-TEST(InterfaceInfo, EventLogOfTodayIsKeptAndOfAnotherDayStartedAnew)
+TEST_F(InterfaceInfo, EventLogOfTodayIsKeptAndOfAnotherDayStartedAnew)
 {
     uint16_t today = local_day_of_month();
     struct case_data
@@ -233,7 +238,7 @@ TEST(InterfaceInfo, EventLogOfTodayIsKeptAndOfAnotherDayStartedAnew)
 // Events the file cannot take whole are cut back, held for a console that connects meanwhile,
 // and written into the file in their order once it takes writes again; the file's spell of
 // failing writes is an event of its own (13004 with the error number), held with them.
-TEST(InterfaceInfo, EventsTheFileCannotTakeAreCutBackHeldForTheReplayAndWrittenInOrderLater)
+TEST_F(InterfaceInfo, EventsTheFileCannotTakeAreCutBackHeldForTheReplayAndWrittenInOrderLater)
 {
     console_fixture f;
     ASSERT_NE(f.create_info(), nullptr);
@@ -286,7 +291,7 @@ TEST(InterfaceInfo, EventsTheFileCannotTakeAreCutBackHeldForTheReplayAndWrittenI
     EXPECT_EQ(content[2 + 4 * 42 + 37], 0x2b);
 }
 
-TEST(InterfaceInfo, ConsoleEventBecomesALogMessageInFileAndOutput)
+TEST_F(InterfaceInfo, ConsoleEventBecomesALogMessageInFileAndOutput)
 {
     console_fixture f;
     ASSERT_NE(f.create_info(), nullptr);
@@ -330,7 +335,7 @@ TEST(InterfaceInfo, ConsoleEventBecomesALogMessageInFileAndOutput)
                   expected[i]);
 }
 
-TEST(InterfaceInfo, AnEventLogWhoseFolderWasRemovedIsMadeAgainAndSaysSo)
+TEST_F(InterfaceInfo, AnEventLogWhoseFolderWasRemovedIsMadeAgainAndSaysSo)
 {
     console_fixture f;
     f.config.values["KOVA_EVENT_LOG_FILE"] = f.dir.file("logs/kova_event_log.dat");
@@ -338,7 +343,6 @@ TEST(InterfaceInfo, AnEventLogWhoseFolderWasRemovedIsMadeAgainAndSaysSo)
     f.event_log = f.dir.file("logs/kova_event_log.dat");
     mkdir(f.dir.file("logs").c_str(), 0700);
     ASSERT_NE(f.create_info(), nullptr);
-    const uint32_t offset = pf_tick_get_offset();
     queues q;
     queue_append(q.notifications, console_event(5001, 11018));
     ASSERT_EQ(q.process(f.info), EA_SUCCESS);
@@ -398,13 +402,12 @@ TEST(InterfaceInfo, AnEventLogWhoseFolderWasRemovedIsMadeAgainAndSaysSo)
                                                      "last seen there went with it\n"),
               1u)
         << at_stop.text();
-    pf_tick_set_offset(offset);
 }
 
 // A clean-up that leaves a file where the folder was: the event log cannot be made again, and
 // is tried again at each event as every log is; its events are held meanwhile and go into
 // the file made again, with its folder, once the place is free.
-TEST(InterfaceInfo, AnEventLogThatCannotBeMadeAgainIsTriedAtEachEventAndTakesTheHeldOnes)
+TEST_F(InterfaceInfo, AnEventLogThatCannotBeMadeAgainIsTriedAtEachEventAndTakesTheHeldOnes)
 {
     console_fixture f;
     f.config.values["KOVA_EVENT_LOG_FILE"] = f.dir.file("logs/kova_event_log.dat");
@@ -412,7 +415,6 @@ TEST(InterfaceInfo, AnEventLogThatCannotBeMadeAgainIsTriedAtEachEventAndTakesThe
     f.event_log = f.dir.file("logs/kova_event_log.dat");
     mkdir(f.dir.file("logs").c_str(), 0700);
     ASSERT_NE(f.create_info(), nullptr);
-    qel_test::held_tick tick;
     queues q;
     std::vector<int> reasons;
     auto event = [&](uint16_t reason)
@@ -455,7 +457,7 @@ TEST(InterfaceInfo, AnEventLogThatCannotBeMadeAgainIsTriedAtEachEventAndTakesThe
         << "on standard error and in the thread's log, which is standard error here: " << said;
 }
 
-TEST(InterfaceInfo, NewRealtimeConsoleGetsTheStoredEventsUnchangedBeforeLiveOnes)
+TEST_F(InterfaceInfo, NewRealtimeConsoleGetsTheStoredEventsUnchangedBeforeLiveOnes)
 {
     console_fixture f;
     std::vector<uint8_t> content = day_field(local_day_of_month());
@@ -484,7 +486,7 @@ TEST(InterfaceInfo, NewRealtimeConsoleGetsTheStoredEventsUnchangedBeforeLiveOnes
 
 // A day's file longer than a console's queue replays its newest events only, after one
 // event that counts the older ones left out (reason 13003, the count as extra info).
-TEST(InterfaceInfo, ReplayOfALongDaySendsTheNewestEventsAfterOneThatCountsTheRest)
+TEST_F(InterfaceInfo, ReplayOfALongDaySendsTheNewestEventsAfterOneThatCountsTheRest)
 {
     console_fixture f;
     const uint32_t stored = INTERFACE_OUTGOING_LIMIT + 250;
@@ -522,7 +524,7 @@ TEST(InterfaceInfo, ReplayOfALongDaySendsTheNewestEventsAfterOneThatCountsTheRes
 // When the day holds more than a console takes, the events about connections on which no
 // user signed on (no user, or the gateway's own, with a connection's reason) are left out
 // first: a flood of them cannot push out the gateway's own events.
-TEST(InterfaceInfo, ReplayOfALongDayLeavesOutEventsAboutConnectionsWithoutAUserFirst)
+TEST_F(InterfaceInfo, ReplayOfALongDayLeavesOutEventsAboutConnectionsWithoutAUserFirst)
 {
     console_fixture f;
     std::vector<uint8_t> content = day_field(local_day_of_month());
@@ -561,7 +563,7 @@ TEST(InterfaceInfo, ReplayOfALongDayLeavesOutEventsAboutConnectionsWithoutAUserF
     EXPECT_EQ(sent.back()[36] | (sent.back()[37] << 8), 11018);
 }
 
-TEST(InterfaceInfo, UserInformationListsEveryUserInTableOrder)
+TEST_F(InterfaceInfo, UserInformationListsEveryUserInTableOrder)
 {
     console_fixture f;
     ASSERT_TRUE(f.ready());
@@ -601,7 +603,7 @@ TEST(InterfaceInfo, UserInformationListsEveryUserInTableOrder)
     EXPECT_EQ(handles, std::vector<int32_t>(10, 7));
 }
 
-TEST(InterfaceInfo, UserInformationWithNoUsersIsHeaderThenResponse)
+TEST_F(InterfaceInfo, UserInformationWithNoUsersIsHeaderThenResponse)
 {
     console_fixture f;
     ASSERT_NE(f.create_info(), nullptr);
@@ -612,7 +614,7 @@ TEST(InterfaceInfo, UserInformationWithNoUsersIsHeaderThenResponse)
               (std::vector<std::vector<uint8_t>>{from_hex(k_user_header), from_hex(k_user_response)}));
 }
 
-TEST(InterfaceInfo, BoxInformationGivesOneTriplePerLinkInLinkOrder)
+TEST_F(InterfaceInfo, BoxInformationGivesOneTriplePerLinkInLinkOrder)
 {
     console_fixture f(2);
     ASSERT_TRUE(f.ready());
@@ -667,7 +669,7 @@ TEST(InterfaceInfo, BoxInformationGivesOneTriplePerLinkInLinkOrder)
     EXPECT_EQ(handles, std::vector<int32_t>(6, 9));
 }
 
-TEST(InterfaceInfo, RequestsAreHandledByTranscodeOnly)
+TEST_F(InterfaceInfo, RequestsAreHandledByTranscodeOnly)
 {
     struct case_data
     {
@@ -701,7 +703,7 @@ TEST(InterfaceInfo, RequestsAreHandledByTranscodeOnly)
     }
 }
 
-TEST(InterfaceInfo, RestartRequestStopsAtOnceLeavingLaterRequests)
+TEST_F(InterfaceInfo, RestartRequestStopsAtOnceLeavingLaterRequests)
 {
     console_fixture f;
     ASSERT_NE(f.create_info(), nullptr);
@@ -716,7 +718,7 @@ TEST(InterfaceInfo, RestartRequestStopsAtOnceLeavingLaterRequests)
     EXPECT_EQ(queue_get_count(q.notifications), 1u);
 }
 
-TEST(InterfaceInfo, DayChangeStartsTheFileAnew)
+TEST_F(InterfaceInfo, DayChangeStartsTheFileAnew)
 {
     console_fixture f;
     ASSERT_NE(f.create_info(), nullptr);

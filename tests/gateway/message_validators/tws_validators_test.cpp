@@ -17,10 +17,13 @@
 #include "gateway/runtime/message.h"
 #include "gateway/runtime/queue.h"
 #include "gateway/runtime/shared_queue.h"
+#include "gateway/shared/connection_book.h"
 #include "gateway/shared/log_fold.h"
+#include "gateway/shared/log_hold.h"
 #include "platform/core/pf_tick.h"
 #include "support/gateway_config.h"
 #include "support/gateway_log.h"
+#include "support/held_tick.h"
 #include "support/hex.h"
 #include "support/test_support.h"
 
@@ -54,6 +57,7 @@ std::vector<uint8_t> frame(uint32_t sequence, uint16_t record_size, uint16_t vrx
 class validators : public ::testing::Test
 {
   protected:
+    qel_test::held_tick held;
     void SetUp() override
     {
         config.values["LOG_FILE_PATH"] = dir.file("logs");
@@ -254,35 +258,61 @@ TEST_F(validators, ReceiveValidatorLogsItsFramesUnderItsRoutine)
         "tws_receive_validate_thread");
 }
 
-// Records about connections that never signed on are folded; the count of those left out
-// is logged under the routine too (the test moves the tick count to the end of the spell).
+// What is written about connections that ended without signing on goes through the fold:
+// the first stories of a spell are written whole, the others counted, and a second later
+// (the test moves the held tick count) one line under the routine says how many.
 TEST_F(validators, ReceiveValidatorCountsTheLinesItLeftOutUnderItsRoutine)
 {
-    const int records = 3 * LOG_FOLD_LINES_AT_ONCE;
-    for (int i = 0; i < records; ++i)
+    const uint16_t slots = 8;
+    connection_book *book = connection_book_create(slots);
+    receive_args.book = book;
+    receive_args.slot_count = slots;
+    const int connections = 3 * slots;
+    for (int i = 0; i < connections; ++i)
     {
+        const uint16_t slot = static_cast<uint16_t>(i % slots);
+        const int32_t handle = 100 + i;
+        connection_book_opened(book, slot, handle);
+        connection_book_closed(book, slot, handle);
         message *gone = message_create(0, CLIENT_DISCONNECTED);
+        gone->workstation_index = slot;
+        gone->workstation_network_handle = handle;
+        gone->reason_code = 11009;
         put(SQ_TWS_NETWORK_TO_RECEIVE_VALIDATOR, gone);
     }
-    const uint32_t offset = pf_tick_get_offset();
     run_receive();
-    for (int i = 0; i < records; ++i)
+    for (int i = 0; i < connections; ++i)
         message_destroy(take(SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION));
-    pf_tick_advance(LOG_FOLD_SECOND_MS + 1);
     auto lines = [&]
     { return qel_test::gateway_log_lines(dir.file("logs"), "tws_receive_validator_thread"); };
-    const size_t written = qel_test::functions_of_lines(lines(), "Received CLIENT_DISCONNECTED").size();
-    // Only a machine stalled for a second inside the pass writes them all.
-    if (written < static_cast<size_t>(records))
-    {
-        EXPECT_TRUE(qel_test::wait_until(
-            [&] { return !qel_test::functions_of_lines(lines(), "Left out [").empty(); }, 3000));
-        qel_test::expect_lines_under(lines(), {"Left out [", "Received CLIENT_DISCONNECTED"},
-                                     "tws_receive_validate_thread");
-    }
+    auto stories = [&]
+    { return qel_test::functions_of_lines(lines(), "Received CLIENT_DISCONNECTED").size(); };
+    ASSERT_TRUE(qel_test::wait_until([&] { return stories() == LOG_HOLD_STORIES_AT_ONCE; }, 3000))
+        << stories();
+    EXPECT_TRUE(qel_test::functions_of_lines(lines(), "Left out [").empty()) << "not within the second";
+    pf_tick_advance(LOG_FOLD_SECOND_MS);
+    EXPECT_TRUE(qel_test::wait_until(
+        [&] { return !qel_test::functions_of_lines(lines(), "Left out [").empty(); }, 3000));
     ea_flag_set(&shutdown, 1);
     EXPECT_EQ(exit_value(0), static_cast<uint32_t>(EA_SHUTDOWN));
-    pf_tick_set_offset(offset);
+    connection_book_destroy(book);
+
+    const std::vector<qel_test::gateway_log_line> written = lines();
+    EXPECT_EQ(stories(), static_cast<size_t>(LOG_HOLD_STORIES_AT_ONCE));
+    std::vector<std::string> counts;
+    for (const qel_test::gateway_log_line &line : written)
+    {
+        if (line.text.rfind("Left out [", 0) == 0)
+            counts.push_back(line.text);
+    }
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_NE(counts[0].find("] log lines and binary log records about [" +
+                             std::to_string(connections - LOG_HOLD_STORIES_AT_ONCE) +
+                             "] connections from IP ["),
+              std::string::npos)
+        << counts[0];
+    qel_test::expect_lines_under(written, {"Left out [", "Received CLIENT_DISCONNECTED"},
+                                 "tws_receive_validate_thread");
 }
 
 TEST_F(validators, SendValidatorLogsItsRecordsUnderItsRoutine)

@@ -78,6 +78,7 @@ using message_ptr = std::unique_ptr<message, message_deleter>;
 class Logger : public ::testing::Test
 {
   protected:
+    qel_test::held_tick held;
     void SetUp() override
     {
         setenv("TZ", "Asia/Kolkata", 1);
@@ -421,7 +422,6 @@ TEST_F(Logger, NullLoggerAndUnopenableFileWriteToStandardError)
     EA_LOG(nullptr, EA_LEVEL_EVENT, "no logger %d", 5);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "no logger 5\n");
 
-    qel_test::held_tick tick;
     fs::remove_all(logs_);
     container_ptr container = create("");
     logger_object *logger = container->loggers[0];
@@ -510,7 +510,6 @@ TEST_F(Logger, FailingWritesAreToldOnceAsTheyBeginAndOnceAsTheyEnd)
         logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_REQUEST_LOG, 0, 0, 0);
         EXPECT_EQ(told, (std::vector<notice_record>{{true, EFBIG}, {true, EFBIG}, {true, EFBIG}}));
     }
-    const uint32_t offset = pf_tick_get_offset();
     pf_tick_advance(PF_LOG_SPELL_QUIET_MS); // the folder has had room for a while
     EA_LOG(logger, EA_LEVEL_EVENT, "after");
     for (int i = 0; i < 5; ++i)
@@ -552,7 +551,6 @@ TEST_F(Logger, FailingWritesAreToldOnceAsTheyBeginAndOnceAsTheyEnd)
     ASSERT_EQ(request.size(), 16u + 142u) << "the header, then the record";
     EXPECT_EQ(static_cast<uint8_t>(request[16]) | (static_cast<uint8_t>(request[17]) << 8), 142);
     logger_object_container_set_write_notice(container.get(), nullptr);
-    pf_tick_set_offset(offset);
 }
 
 TEST_F(Logger, ASpellIsToldOnceSomeoneListensAndSaysItsLinesWhenItsFileCloses)
@@ -613,7 +611,6 @@ TEST_F(Logger, AFileFoundWithoutItsNameIsSaidOnceAndWrittenUnderItsNameAgain)
     const logging_write_notice notice = {record_notice, &told};
     logger_object_container_set_write_notice(container.get(), &notice);
     message_ptr msg(message_create(40, NORMAL_MESSAGE));
-    qel_test::held_tick tick;
     EA_LOG(logger, EA_LEVEL_EVENT, "first");
     logger_object_binary_log(logger, msg.get(), EA_BINARY_KIND_HOST, EA_RESPONSE_LOG, 0, 0, 0);
     const std::string stamp = stamp_of(container->info->day.load());

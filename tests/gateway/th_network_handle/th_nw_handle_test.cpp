@@ -14,6 +14,7 @@
 #include "gateway/runtime/queue.h"
 #include "gateway/th_network_handle/th_nw_handle.h"
 #include "platform/core/pf_tick.h"
+#include "support/held_tick.h"
 #include "support/test_support.h"
 
 namespace
@@ -99,6 +100,7 @@ message *record(uint16_t length, uint8_t fill, int16_t weight, uint16_t tag = NO
 
 struct ThNwHandleLink : ::testing::Test
 {
+    qel_test::held_tick held;
     loopback pair;
     th_nw_handle *list = th_nw_handle_create(1, nullptr);
     th_nw_handle *link = &list[0];
@@ -106,7 +108,7 @@ struct ThNwHandleLink : ::testing::Test
 
     void SetUp() override
     {
-        // At the start of a tick second, so that no second boundary falls inside a case.
+        // At the start of a tick second; held, so no second boundary falls inside a case.
         pf_tick_set(5000000 + 1);
         link->connection_sockfd = pair.gateway;
         pair.gateway = -1; // the record closes it

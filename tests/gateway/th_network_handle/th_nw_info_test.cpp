@@ -25,8 +25,10 @@
 
 namespace
 {
+// One or two host links over a real link table; the tick count is held while it lives.
 struct layer
 {
+    qel_test::held_tick held;
     qel_test::temp_dir dir;
     std::string config_file;
     ea_flag rate[2] = {{100}, {100}};
@@ -193,7 +195,6 @@ TEST(ThNwInfoNotices, AHeartBeatNoticeComesOnceAfterTheIntervalSinceTheLastWrite
 {
     layer l(std::map<std::string, std::string>{{"HEART_BEAT_TIME_INTERVAL", "1000"}});
     th_nw_handle *link = l.connected(0, 5);
-    qel_test::held_tick held;
     pf_tick_advance(5000);
     th_nw_info_process_links(l.links, l.out, nullptr);
     EXPECT_TRUE(l.take_tags().empty()) << "nothing written yet on this connection";
@@ -265,7 +266,6 @@ TEST(ThNwInfoConnect, AConnectionTheHostClosesOrResetsAtOnceCountsAsEndedAtOnce)
     ASSERT_EQ(listen(listener, 4), 0);
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
     layer l({{"HOST_PORT_NUMBER", std::to_string(ntohs(address.sin_port))}});
-    qel_test::held_tick held;
     queue *frames = queue_create();
 
     for (bool reset : {false, true, false, true})
@@ -315,7 +315,6 @@ TEST(ThNwInfoConnect, ARefusedConnectHoldsTheNextLogonASecondAndFoldsTheStoriesA
     layer l({{"HOST_PORT_NUMBER", std::to_string(ntohs(address.sin_port))}});
     qel_test::gateway_test_loggers loggers({"th_network_handler_thread"});
     logger_object *logger = loggers.get("th_network_handler_thread");
-    qel_test::held_tick held;
     queue *frames = queue_create();
     th_nw_connect_attempts *attempts = &l.links->connect_attempts[0];
 

@@ -181,6 +181,7 @@ class server_fixture : public ::testing::Test
         return msg;
     }
 
+    qel_test::held_tick held; // the server's timers move only by the test's steps
     qel_test::temp_dir dir;
     qel_test::gateway_config config;
     std::string file;
@@ -430,7 +431,6 @@ TEST_F(server_fixture, ConnectionsThatHoldASlotIdleAreClosedAfterThirtySeconds)
 {
     server = create();
     ASSERT_NE(server, nullptr);
-    uint32_t offset = pf_tick_get_offset();
     // Three workstations connect and are admitted: one signs on and stays quiet, one signs
     // on and sends the first byte of a frame, one never signs on.
     int32_t clients[3];
@@ -491,7 +491,6 @@ TEST_F(server_fixture, ConnectionsThatHoldASlotIdleAreClosedAfterThirtySeconds)
     ASSERT_EQ(tcp_nw_info_check_idle_clients(server, disconnects, logger()), EA_SUCCESS);
     EXPECT_EQ(queue_get_count(disconnects), 0u);
 
-    pf_tick_set_offset(offset);
     for (int32_t client : clients)
         ea_closesocket(client);
     for (queue *q : {notifications, disconnects, data})
@@ -506,7 +505,6 @@ TEST_F(server_fixture, RefusalsReachTheConsoleFirstAtOnceThenOnceASecondWithThei
 {
     server = create();
     ASSERT_NE(server, nullptr);
-    qel_test::held_tick held;
     struct step
     {
         uint32_t advance_ms;
@@ -544,7 +542,6 @@ TEST_F(server_fixture, AFrameProtectsItsSlotForAWhileOnceItsHeaderHasCome)
 {
     server = create();
     ASSERT_NE(server, nullptr);
-    qel_test::held_tick held;
     ea_status verdict = EA_VALID;
     int32_t header_sent = connect_from("127.0.0.1", &verdict);
     int32_t byte_sent = connect_from("127.0.0.1", &verdict);
@@ -590,7 +587,6 @@ TEST_F(server_fixture, ANewConnectionTakesASlotOnlyFromAnAddressThatHoldsMoreTha
 {
     server = create();
     ASSERT_NE(server, nullptr);
-    qel_test::held_tick held;
     struct step
     {
         uint32_t advance_ms; // before the connect
@@ -727,7 +723,6 @@ TEST_F(server_fixture, SignOnsThatFailHoldBackTheirUserAndTheTimeWaitedIsNotChar
 {
     server = create({}, {}, 8);
     ASSERT_NE(server, nullptr);
-    qel_test::held_tick held;
     ea_status verdict = EA_VALID;
     for (int i = 0; i < TCP_NW_ADMISSION_BUDGET; ++i)
     {

@@ -1,57 +1,72 @@
-// The tick count's offset: setting, advancing, holding and crossing the 32-bit wrap.
+// The tick count's offset: setting, advancing, holding and crossing the 32-bit wrap, and
+// the rule that only a held count is moved.
 #include "platform/core/pf_tick.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/core/pf_clock.h"
+#include "support/held_tick.h"
 
-namespace
+TEST(PfTick, AdvanceAndSetMoveAHeldCountExactlyAcrossTheWrap)
 {
-struct restore_offset : ::testing::Test
-{
-    uint32_t saved = pf_tick_get_offset();
-    ~restore_offset() override { pf_tick_set_offset(saved); }
-};
-} // namespace
-
-using PfTick = restore_offset;
-
-TEST_F(PfTick, AdvanceMovesTheCountForward)
-{
+    qel_test::held_tick held;
     uint32_t before = pf_tick_count();
-    pf_tick_advance(3600000);
-    uint32_t after = pf_tick_count();
-    EXPECT_GE(after - before, 3600000u);
-    EXPECT_LT(after - before, 3600000u + 60000u);
-}
-
-TEST_F(PfTick, SetNearTheWrapCrossesIt)
-{
-    pf_tick_set(0xFFFFFFFFu - 4);
-    uint32_t before = pf_tick_count();
-    EXPECT_GE(before, 0xFFFFFFFFu - 4);
-    pf_tick_advance(10);
-    uint32_t after = pf_tick_count();
-    EXPECT_LT(after, 1000u);
-    EXPECT_GE(after - before, 10u);
-}
-
-TEST_F(PfTick, AHeldCountMovesOnlyWhenTheTestMovesIt)
-{
-    pf_tick_hold();
-    uint32_t held = pf_tick_count();
     pf_sleep_ms(5);
-    EXPECT_EQ(pf_tick_count(), held);
-    pf_tick_advance(999);
-    EXPECT_EQ(pf_tick_count(), held + 999);
+    EXPECT_EQ(pf_tick_count(), before) << "held";
+    pf_tick_advance(3600000);
+    EXPECT_EQ(pf_tick_count(), before + 3600000u);
+    pf_tick_set(0xFFFFFFFFu - 4);
+    EXPECT_EQ(pf_tick_count(), 0xFFFFFFFFu - 4);
+    pf_tick_advance(10);
+    EXPECT_EQ(pf_tick_count(), 5u);
+    pf_tick_set_offset(pf_tick_get_offset() + 1);
+    EXPECT_EQ(pf_tick_count(), 6u);
+}
+
+TEST(PfTick, HoldsNestAndTheLastReleaseRunsOnFromWhereTheCountStood)
+{
+    const uint32_t offset = pf_tick_get_offset();
+    pf_tick_hold();
     pf_tick_set(0xFFFFFFFFu);
+    {
+        qel_test::held_tick inner;
+        pf_tick_advance(999);
+        EXPECT_EQ(pf_tick_count(), 998u);
+    }
     pf_sleep_ms(2);
-    EXPECT_EQ(pf_tick_count(), 0xFFFFFFFFu);
+    EXPECT_EQ(pf_tick_count(), 0xFFFFFFFFu) << "the inner scope put the count back and it is still held";
     pf_tick_release();
     uint32_t released = pf_tick_count();
     EXPECT_LT(released - 0xFFFFFFFFu, 1000u) << "runs on from where it stood";
     pf_sleep_ms(5);
     EXPECT_GE(pf_tick_count() - released, 5u);
+    pf_tick_hold();
+    pf_tick_set_offset(offset);
+    pf_tick_release();
+}
+
+TEST(PfTickDeathTest, MovingARunningCountEndsTheProcess)
+{
+    const struct
+    {
+        const char *mover;
+        std::function<void()> move;
+    } movers[] = {
+        {"pf_tick_advance", [] { pf_tick_advance(1); }},
+        {"pf_tick_set", [] { pf_tick_set(1); }},
+        {"pf_tick_set_offset", [] { pf_tick_set_offset(1); }},
+    };
+    for (const auto &m : movers)
+    {
+        EXPECT_DEATH(m.move(), std::string(m.mover) + " moves a running tick count: hold it first")
+            << m.mover;
+        {
+            qel_test::held_tick held; // a hold released makes the count run again
+        }
+        EXPECT_DEATH(m.move(), "hold it first") << m.mover << " after a release";
+    }
 }
 
 TEST(PfClock, PerformanceCounterRunsInNanoseconds)

@@ -31,6 +31,7 @@ namespace
 {
 struct log_fixture
 {
+    qel_test::held_tick held;
     temp_dir dir;
     std::string config;
     logger_object_container *container = nullptr;
@@ -365,7 +366,6 @@ TEST(ToolLogger, FailingWritesAreSaidOnceAsTheyBeginAndOnceAsTheyEndWithTheLines
         EXPECT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), -1);
         EXPECT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), -1);
     }
-    const uint32_t offset = pf_tick_get_offset();
     pf_tick_advance(PF_LOG_SPELL_QUIET_MS); // the folder has had room for a while
     logging_info_log(logger, "after", LOG_LEVEL_SYSTEM_ERROR, "f", "a.cpp", 3);
     ASSERT_EQ(logger_object_binary_log(logger, "rec", 3, 0, nullptr, LOG_FILE_BINARY, 1), 0);
@@ -400,7 +400,6 @@ TEST(ToolLogger, FailingWritesAreSaidOnceAsTheyBeginAndOnceAsTheyEndWithTheLines
               std::string::npos)
         << lines[3];
     EXPECT_EQ(f.dir.read(binary).size(), 2u * (102 + 3)) << "whole records only";
-    pf_tick_set_offset(offset);
 }
 
 // The same rule as the gateway's: a folder missing at the start is made by the first file
@@ -408,7 +407,6 @@ TEST(ToolLogger, FailingWritesAreSaidOnceAsTheyBeginAndOnceAsTheyEndWithTheLines
 // write that fails, its spell said once with the records it lost.
 TEST(ToolLogger, AMissingFolderIsMadeAndSaidOnceAndAFileThatCannotBeOpenedIsAFailingWrite)
 {
-    qel_test::held_tick tick;
     log_fixture f;
     rmdir(f.dir.file("logs").c_str());
     logger_object *logger = f.create();

@@ -17,6 +17,7 @@
 #include "gateway/session_layer/user_session/user_session_info_container.h"
 #include "gateway/shared/user_link_info.h"
 #include "platform/core/pf_tick.h"
+#include "support/held_tick.h"
 #include "support/hex.h"
 #include "support/test_support.h"
 
@@ -61,7 +62,6 @@ class UserSessionTest : public ::testing::Test
 
     void SetUp() override
     {
-        m_tick_offset = pf_tick_get_offset();
         m_dir.write("gw.cfg", "HOST_MACHINE_IP=127.0.0.1\nMACHINE_WAN_IP=127.0.0.1\nHOST_PORT_NUMBER=9801\n");
         m_links = user_link_info_create(m_dir.file("gw.cfg").c_str(), kLinks, nullptr);
         ASSERT_NE(m_links, nullptr);
@@ -93,7 +93,6 @@ class UserSessionTest : public ::testing::Test
             ea_destroy_message_queue(q);
         user_session_info_container_destroy(container);
         user_link_info_destroy(m_links);
-        pf_tick_set_offset(m_tick_offset);
     }
 
     void set_link(uint16_t link, uint16_t logon_complete, int16_t rate, int32_t max_users)
@@ -181,6 +180,7 @@ class UserSessionTest : public ::testing::Test
     queue *sides[2] = {};
 
   private:
+    qel_test::held_tick m_held; // the timers move only by the test's steps
     qel_test::temp_dir m_dir;
     user_link_info *m_links = nullptr;
     box_comm_info_container m_box{};
@@ -188,7 +188,6 @@ class UserSessionTest : public ::testing::Test
     ea_flag m_rate[kLinks];
     ea_flag m_logoff_flags[2 * kMaxClients];
     uint32_t m_sequence[2 * kMaxClients] = {};
-    uint32_t m_tick_offset = 0;
 };
 
 } // namespace user_session_test

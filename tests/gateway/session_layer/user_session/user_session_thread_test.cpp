@@ -7,7 +7,9 @@
 
 #include "gateway/runtime/ea_thread.h"
 #include "gateway/runtime/shared_queue.h"
+#include "gateway/shared/connection_book.h"
 #include "gateway/shared/log_fold.h"
+#include "gateway/shared/log_hold.h"
 #include "support/gateway_log.h"
 #include "user_session_test_support.h"
 
@@ -146,36 +148,62 @@ TEST_F(UserSessionThread, DayFlagIsClearedAndShutdownEndsTheThread)
     EXPECT_EQ(stop(), EA_SHUTDOWN);
 }
 
-// Lines about connections that never signed on are folded; the count of those left out is
-// logged under the routine (the test moves the tick count to the end of the spell).
+// What is written about connections that ended without signing on goes through the fold:
+// the first stories of a spell are written whole, the others counted, and a second later
+// (the test moves the held tick count) one line under the routine says how many.
 TEST_F(UserSessionThread, CountsTheLinesItLeftOutUnderItsRoutine)
 {
     ASSERT_EQ(stop(), EA_SHUTDOWN);
     qel_test::gateway_test_loggers loggers({"user_session_thread"});
     m_args.logger = loggers.get("user_session_thread");
-    const int records = 3 * LOG_FOLD_LINES_AT_ONCE;
-    for (int i = 0; i < records; ++i)
+    connection_book *book = connection_book_create(kMaxClients);
+    ASSERT_TRUE(user_session_info_container_set_connection_book(container, book));
+    const int connections = 3 * kMaxClients;
+    for (int i = 0; i < connections; ++i)
     {
+        const uint16_t slot = static_cast<uint16_t>(i % kMaxClients);
+        const int32_t handle = 100 + i;
+        connection_book_opened(book, slot, handle);
+        connection_book_closed(book, slot, handle);
         message *gone = make_record(CLIENT_DISCONNECTED, {});
-        gone->workstation_network_handle = 1;
+        gone->workstation_index = slot;
+        gone->workstation_network_handle = handle;
+        gone->reason_code = 11009;
         put(m_queues[SQ_TWS_RECEIVE_VALIDATOR_TO_USER_SESSION], gone);
     }
     ea_flag_set(&m_shutdown, 0);
     m_thread = ea_thread_create(user_session_thread, &m_args, nullptr);
     ASSERT_NE(m_thread, nullptr);
-    EXPECT_EQ(collect(m_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR], records).size(),
-              static_cast<size_t>(records));
-    pf_tick_advance(LOG_FOLD_SECOND_MS + 1);
+    EXPECT_EQ(collect(m_queues[SQ_USER_SESSION_TO_TWS_SEND_VALIDATOR], connections).size(),
+              static_cast<size_t>(connections));
     auto lines = [&] { return loggers.lines("user_session_thread"); };
-    const size_t written = qel_test::functions_of_lines(lines(), "Received CLIENT_DISCONNECTED").size();
-    // Only a machine stalled for a second inside the pass writes them all.
-    if (written < static_cast<size_t>(records))
-    {
-        EXPECT_TRUE(qel_test::wait_until(
-            [&] { return !qel_test::functions_of_lines(lines(), "Left out [").empty(); }, 3000));
-        qel_test::expect_lines_under(lines(), {"Left out ["}, "user_session_thread");
-    }
+    auto stories = [&]
+    { return qel_test::functions_of_lines(lines(), "Received CLIENT_DISCONNECTED").size(); };
+    ASSERT_TRUE(qel_test::wait_until([&] { return stories() == LOG_HOLD_STORIES_AT_ONCE; }, 3000))
+        << stories();
+    EXPECT_TRUE(qel_test::functions_of_lines(lines(), "Left out [").empty()) << "not within the second";
+    pf_tick_advance(LOG_FOLD_SECOND_MS);
+    EXPECT_TRUE(qel_test::wait_until(
+        [&] { return !qel_test::functions_of_lines(lines(), "Left out [").empty(); }, 3000));
     EXPECT_EQ(stop(), EA_SHUTDOWN);
+    ASSERT_TRUE(user_session_info_container_set_connection_book(container, nullptr));
+    connection_book_destroy(book);
+
+    const std::vector<qel_test::gateway_log_line> written = lines();
+    EXPECT_EQ(stories(), static_cast<size_t>(LOG_HOLD_STORIES_AT_ONCE));
+    std::vector<std::string> counts;
+    for (const qel_test::gateway_log_line &line : written)
+    {
+        if (line.text.rfind("Left out [", 0) == 0)
+            counts.push_back(line.text);
+    }
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_NE(counts[0].find("] log lines and binary log records about [" +
+                             std::to_string(connections - LOG_HOLD_STORIES_AT_ONCE) +
+                             "] connections from IP ["),
+              std::string::npos)
+        << counts[0];
+    qel_test::expect_lines_under(written, {"Left out ["}, "user_session_thread");
 }
 
 TEST(UserSessionThreadArgs, MissingArgumentsEndTheThread)
